@@ -1,0 +1,40 @@
+#pragma once
+// The subcommands of tavpdf register themselves here; each lives in a file of
+// its own (check_command.cpp, flavours_command.cpp, ...).
+#include <CLI/CLI.hpp>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tavcli {
+
+// Exit status of the program.
+enum Exit : int {
+  kExitDone = 0,       // the work was done
+  kExitEngine = 1,     // the engine gave up with a message
+  kExitBadInput = 2,   // bad command line or a job file that cannot be read
+};
+
+// A subcommand: `setup` adds its options to the subcommand and returns the
+// function that runs it once the command line is parsed.
+struct Command {
+  std::string name;
+  std::string description;
+  std::function<std::function<int()>(CLI::App&)> setup;
+};
+
+std::vector<Command>& commands();
+
+struct CommandRegistrar {
+  explicit CommandRegistrar(Command command) { commands().push_back(std::move(command)); }
+};
+
+// Prints every message the engine shows, one line each on stderr:
+// severity word, key, text. Installed by main for the whole run.
+void installMessagePrinter();
+
+// Prints an error of the command line itself and returns kExitBadInput.
+int badInput(const std::string& text);
+
+}  // namespace tavcli

@@ -1,0 +1,114 @@
+// tavpdf: runs the engine the way the host editor would.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <iostream>
+
+#include "cli/command.h"
+#include "platform/messages.h"
+#include "platform/system.h"
+
+namespace tavcli {
+
+std::vector<Command>& commands() {
+  static std::vector<Command> list;
+  return list;
+}
+
+namespace {
+
+const char* severityWord(int severity) {
+  switch (severity) {
+    case TavGen::kInfo: return "info";
+    case TavGen::kWarning: return "warning";
+    case TavGen::kError: return "error";
+    default: return "failure";
+  }
+}
+
+volatile std::sig_atomic_t gInterrupted = 0;
+
+void onInterrupt(int) { gInterrupted = 1; }
+
+// A one-line progress bar on stderr, only when stderr is a terminal.
+class ProgressBar {
+ public:
+  void install() {
+    if (!::isatty(STDERR_FILENO) || std::getenv("CI") != nullptr) return;
+    TavSys::Progress::setListener([this](double done, double total, std::string_view label) {
+      draw(done, total, label);
+    });
+    active_ = true;
+  }
+  ~ProgressBar() {
+    if (active_ && drawn_) std::cerr << "\r\033[K" << std::flush;
+  }
+
+ private:
+  void draw(double done, double total, std::string_view label) {
+    if (!(total > 0)) return;
+    const int percent = static_cast<int>(std::clamp(done / total, 0.0, 1.0) * 100);
+    if (percent == last_) return;
+    last_ = percent;
+    const int width = 30;
+    const int filled = percent * width / 100;
+    std::cerr << "\r" << std::string(label.substr(0, 30)) << " ["
+              << std::string(filled, '#') << std::string(width - filled, ' ') << "] " << percent
+              << "%" << std::flush;
+    drawn_ = true;
+  }
+  bool active_ = false;
+  bool drawn_ = false;
+  int last_ = -1;
+};
+
+}  // namespace
+
+void installMessagePrinter() {
+  TavGen::MessageService::instance().addReceiver([](const TavGen::Message& m) {
+    std::cerr << severityWord(m.severity) << ": " << (m.key.empty() ? "-" : m.key) << ": " << m.text
+              << '\n';
+  });
+}
+
+int badInput(const std::string& text) {
+  std::cerr << "tavpdf: " << text << '\n';
+  return kExitBadInput;
+}
+
+}  // namespace tavcli
+
+int main(int argc, char** argv) {
+  using namespace tavcli;
+  CLI::App app{"tavpdf: prepress PDF, JDF and Illustrator export of job files"};
+  app.set_version_flag("--version", "tavpdf 0.1.0");
+  app.require_subcommand(1);
+
+  std::vector<std::pair<CLI::App*, std::function<int()>>> runners;
+  auto list = commands();
+  std::sort(list.begin(), list.end(), [](const Command& a, const Command& b) { return a.name < b.name; });
+  for (auto& command : list) {
+    CLI::App* sub = app.add_subcommand(command.name, command.description);
+    runners.emplace_back(sub, command.setup(*sub));
+  }
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int rc = app.exit(e);
+    return rc == 0 ? kExitDone : kExitBadInput;
+  }
+
+  installMessagePrinter();
+  std::signal(SIGINT, onInterrupt);
+  TavSys::Progress::setCancelHook([] { return gInterrupted != 0; });
+  ProgressBar bar;
+  bar.install();
+
+  for (auto& [sub, run] : runners) {
+    if (sub->parsed()) return run();
+  }
+  return kExitBadInput;
+}

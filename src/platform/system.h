@@ -1,0 +1,85 @@
+#pragma once
+// The host's system services as the engine uses them: developer diagnostics,
+// progress and cancel, dates, the user's name and small numeric helpers.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace TavSys {
+
+// Developer diagnostics. They go to stderr when TAV_DEBUG is set in the
+// environment, and to the installed sink (tests capture them) otherwise.
+void debug(std::string_view text);
+void debugstring(std::string_view text);
+using DebugSink = std::function<void(std::string_view)>;
+// Installs a sink and returns the previous one (empty = default).
+DebugSink setDebugSink(DebugSink sink);
+
+// Progress and cancel of the current operation. One operation runs at a time
+// (the engine is single-threaded); the state is process-wide.
+class Progress {
+ public:
+  // Called with done and total work units; total may be 0 (unknown).
+  using Listener = std::function<void(double done, double total, std::string_view label)>;
+  // Asked on every isCanceled(); returning true cancels the operation.
+  using CancelHook = std::function<bool()>;
+
+  // A unit of progress with `total` steps (0 = unknown).
+  explicit Progress(double total = 0, std::string_view label = {});
+  ~Progress();
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+
+  void step(double units = 1);
+  void set(double done);
+  double fraction() const;  // 0..1; 0 when the total is unknown
+
+  static bool isCanceled();
+  static void cancel();
+  static void resetCancel();
+  static void setListener(Listener listener);
+  static void setCancelHook(CancelHook hook);
+
+ private:
+  void report() const;
+  double total_;
+  double done_ = 0;
+  std::string label_;
+};
+
+// A point in time in whole seconds since 1970-01-01 UTC.
+class DateTime {
+ public:
+  DateTime() = default;
+  explicit DateTime(std::int64_t secondsSinceEpoch) : seconds_(secondsSinceEpoch) {}
+
+  // The current time; SOURCE_DATE_EPOCH, when set to a valid number, fixes it
+  // so that output can be reproduced.
+  static DateTime Now();
+
+  std::int64_t seconds() const { return seconds_; }
+  // Broken-down UTC time.
+  int year() const;
+  int month() const;  // 1..12
+  int day() const;
+  int hour() const;
+  int minute() const;
+  int second() const;
+
+ private:
+  std::int64_t seconds_ = 0;
+};
+
+// Seconds since the epoch now, following SOURCE_DATE_EPOCH like DateTime::Now.
+std::int64_t time64();
+
+// The user's log-on name (USER or LOGNAME), UTF-16; TAV_LOGON_NAME overrides it.
+std::u16string GetLogonName();
+
+// Nearest integer, halves away from zero; saturates at the int range.
+int iround(double value);
+// strcmp-like: 0 when equal.
+int strcom(const char* a, const char* b);
+
+}  // namespace TavSys

@@ -1,0 +1,1 @@
+tav_test(platform DEPS tv_platform)

@@ -1,0 +1,37 @@
+#pragma once
+// The JSON job file (format: docs/job-format.md) read into the job model.
+//
+// Loading either yields a complete, validated job or throws TavSys::Error;
+// nothing is written in either case. The error's key is "JOB/BAD JOB FILE"
+// (or "JOB/CANNOT READ JOB FILE" when a file cannot be read), its detail
+// names the file, the place as a JSON pointer ("/objects/3/points/2") and
+// what is wrong, for example
+//   label.json: /objects/3/points/2: expected an array of 2 or 6 numbers
+// Relative file paths in a job resolve against the job file's folder. Nested
+// one-ups (pictures of type "ART") are job files of their own and are loaded
+// with their parent; a job that includes itself, directly or through a
+// chain, is refused.
+#include <cstddef>
+#include <filesystem>
+#include <memory>
+#include <string_view>
+
+#include "platform/kernel/job.h"
+
+namespace TavKernel {
+
+// Loads a job file.
+std::unique_ptr<jobstr> loadJobFile(const std::filesystem::path& file);
+
+// Loads a job from JSON text held in memory. Relative paths resolve against
+// baseFolder; `name` stands for the file in messages.
+std::unique_ptr<jobstr> loadJobFromMemory(std::string_view json,
+                                          const std::filesystem::path& baseFolder,
+                                          std::string_view name = "<memory>");
+
+// Limits the loader applies to untrusted input.
+inline constexpr std::size_t kMaxNestingDepth = 64;       // object tree depth
+inline constexpr std::size_t kMaxOneUpDepth = 16;         // chain of nested job files
+inline constexpr std::size_t kMaxJobFileBytes = std::size_t(1) << 31;
+
+}  // namespace TavKernel

@@ -1,0 +1,200 @@
+// The three PDF consumers and their verdicts. Ghostscript and mutool both
+// exit 0 on files they had to repair, so their transcripts are read as well.
+#include "support/consumers.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace tavtest {
+namespace fs = std::filesystem;
+namespace {
+
+// Tool timeouts: generous, a slow sanitizer machine runs many tests at once.
+constexpr std::chrono::seconds kToolTimeout{180};
+
+std::string lower(std::string_view text) {
+  std::string out(text);
+  std::transform(out.begin(), out.end(), out.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return out;
+}
+
+std::vector<std::string> lines(std::string_view text) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string line(text.substr(start, end - start));
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    out.push_back(std::move(line));
+    start = end + 1;
+  }
+  return out;
+}
+
+bool containsAny(const std::string& lowered, std::initializer_list<std::string_view> words) {
+  return std::any_of(words.begin(), words.end(),
+                     [&](std::string_view w) { return lowered.find(w) != std::string::npos; });
+}
+
+// Consumers get an absolute path, so a relative name starting with '-' can
+// never be read as an option.
+std::string toolPath(const fs::path& pdf) { return fs::absolute(pdf).string(); }
+
+// A result for a file that is not there at all (the tools' own messages about
+// that differ and some exit 0).
+bool missingFile(const fs::path& pdf, ConsumerResult& result) {
+  std::error_code ec;
+  if (fs::is_regular_file(pdf, ec)) return false;
+  result.ok = false;
+  result.problems = "no such file: " + pdf.string();
+  return true;
+}
+
+void addProblem(ConsumerResult& result, const std::string& line) {
+  result.problems += line;
+  result.problems += '\n';
+}
+
+void judgeStatus(ConsumerResult& result, const ProcessResult& run) {
+  if (!run.started) {
+    addProblem(result, run.err);
+  } else if (run.timedOut) {
+    addProblem(result, "timed out");
+  } else if (run.exitCode != 0) {
+    addProblem(result, "exit code " + std::to_string(run.exitCode));
+  }
+}
+
+}  // namespace
+
+ConsumerResult qpdfCheck(const fs::path& pdf) {
+  ConsumerResult result;
+  result.tool = "qpdf --check";
+  if (missingFile(pdf, result)) return result;
+  const auto run = runProcess({"qpdf", "--check", toolPath(pdf)}, kToolTimeout);
+  result.output = run.describe();
+  judgeStatus(result, run);
+  // qpdf exits 3 after warnings; the lines are checked too, in case a
+  // damaged file ever gets through with status 0.
+  for (const auto& line : lines(run.out + run.err)) {
+    if (line.find("WARNING") != std::string::npos || line.find("ERROR") != std::string::npos)
+      addProblem(result, line);
+  }
+  result.ok = result.problems.empty();
+  return result;
+}
+
+ConsumerResult ghostscriptRender(const fs::path& pdf) {
+  ConsumerResult result;
+  result.tool = "ghostscript";
+  if (missingFile(pdf, result)) return result;
+  // Not -q: that also silences the notes about repaired files.
+  const auto run = runProcess({"gs", "-dPDFSTOPONERROR", "-dBATCH", "-dNOPAUSE", "-dSAFER",
+                               "-sDEVICE=nullpage", toolPath(pdf)},
+                              kToolTimeout);
+  result.output = run.describe();
+  judgeStatus(result, run);
+  for (const auto& line : lines(run.out + run.err)) {
+    // "**** Error: ...", "PDF file was repaired", "encountered more q than Q",
+    // "**** This file had errors that were repaired or ignored."
+    if (containsAny(lower(line), {"error", "warning", "repair", "****", "encountered"}))
+      addProblem(result, line);
+  }
+  result.ok = result.problems.empty();
+  return result;
+}
+
+ConsumerResult mutoolCheck(const fs::path& pdf) {
+  ConsumerResult result;
+  result.tool = "mutool";
+  if (missingFile(pdf, result)) return result;
+  const auto path = toolPath(pdf);
+  const std::vector<std::vector<std::string>> commands = {
+      {"mutool", "info", path},
+      // Render every page for real; the image itself is thrown away.
+      {"mutool", "draw", "-q", "-F", "pnm", "-o", "/dev/null", path},
+  };
+  for (const auto& command : commands) {
+    const auto run = runProcess(command, kToolTimeout);
+    result.output += run.describe();
+    judgeStatus(result, run);
+    for (const auto& line : lines(run.err)) {
+      if (line.empty()) continue;
+      // This build lacks colour management and says so on every run.
+      if (line == "warning: ICC support is not available") continue;
+      addProblem(result, command[1] + ": " + line);
+    }
+  }
+  result.ok = result.problems.empty();
+  return result;
+}
+
+::testing::AssertionResult acceptedByAllConsumers(const fs::path& pdf) {
+  std::string failures;
+  for (const auto& verdict : {qpdfCheck(pdf), ghostscriptRender(pdf), mutoolCheck(pdf)}) {
+    if (verdict.ok) continue;
+    failures += "\n=== " + verdict.tool + " rejects " + pdf.string() + ":\n" + verdict.problems;
+    if (!verdict.output.empty()) failures += "--- transcript\n" + verdict.output;
+  }
+  if (failures.empty()) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << failures;
+}
+
+void expectPdfAcceptedByAllConsumers(const fs::path& pdf, std::source_location where) {
+  const auto verdict = acceptedByAllConsumers(pdf);
+  if (!verdict) ADD_FAILURE_AT(where.file_name(), static_cast<int>(where.line())) << verdict.message();
+}
+
+// ---------------------------------------------------------------- files
+
+TestFolder::TestFolder() {
+  std::string name = "tavtest";
+  if (const auto* info = ::testing::UnitTest::GetInstance()->current_test_info()) {
+    name += std::string("-") + info->test_suite_name() + "." + info->name();
+  }
+  for (char& c : name) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-') c = '_';
+  }
+  std::string pattern = (fs::temp_directory_path() / (name + "-XXXXXX")).string();
+  if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot create a test folder " + pattern);
+  path_ = pattern;
+}
+
+TestFolder::~TestFolder() {
+  const char* keep = std::getenv("TAV_KEEP_TEST_FILES");
+  if (keep && *keep && std::string_view(keep) != "0") return;
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+std::string readFile(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot open " + file.string());
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  if (in.bad()) throw std::runtime_error("cannot read " + file.string());
+  return std::move(bytes).str();
+}
+
+void writeFile(const fs::path& file, std::string_view bytes) {
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  if (!out) throw std::runtime_error("cannot create " + file.string());
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) throw std::runtime_error("cannot write " + file.string());
+}
+
+fs::path sourceDir() {
+  if (const char* env = std::getenv("TAV_SOURCE_DIR"); env && *env) return env;
+  return TAV_SOURCE_DIR;
+}
+
+fs::path tavpdfBinary() { return fs::path(TAV_BINARY_DIR) / "src" / "cli" / "tavpdf"; }
+
+}  // namespace tavtest

@@ -1,0 +1,1 @@
+tav_test(support_selftest DEPS tv_platform)

@@ -56,6 +56,13 @@ bool missingFile(const fs::path& pdf, ConsumerResult& result) {
   return true;
 }
 
+// A line of a transcript without the file's own path, which may well contain
+// words such as "error" that are no complaint of the tool's.
+std::string withoutPath(std::string line, const std::string& path) {
+  for (std::size_t at; !path.empty() && (at = line.find(path)) != std::string::npos;) line.erase(at, path.size());
+  return line;
+}
+
 void addProblem(ConsumerResult& result, const std::string& line) {
   result.problems += line;
   result.problems += '\n';
@@ -77,13 +84,15 @@ ConsumerResult qpdfCheck(const fs::path& pdf) {
   ConsumerResult result;
   result.tool = "qpdf --check";
   if (missingFile(pdf, result)) return result;
-  const auto run = runProcess({"qpdf", "--check", toolPath(pdf)}, kToolTimeout);
+  const auto path = toolPath(pdf);
+  const auto run = runProcess({"qpdf", "--check", path}, kToolTimeout);
   result.output = run.describe();
   judgeStatus(result, run);
   // qpdf exits 3 after warnings; the lines are checked too, in case a
   // damaged file ever gets through with status 0.
   for (const auto& line : lines(run.out + run.err)) {
-    if (line.find("WARNING") != std::string::npos || line.find("ERROR") != std::string::npos)
+    const auto text = withoutPath(line, path);
+    if (text.find("WARNING") != std::string::npos || text.find("ERROR") != std::string::npos)
       addProblem(result, line);
   }
   result.ok = result.problems.empty();
@@ -95,15 +104,16 @@ ConsumerResult ghostscriptRender(const fs::path& pdf) {
   result.tool = "ghostscript";
   if (missingFile(pdf, result)) return result;
   // Not -q: that also silences the notes about repaired files.
+  const auto path = toolPath(pdf);
   const auto run = runProcess({"gs", "-dPDFSTOPONERROR", "-dBATCH", "-dNOPAUSE", "-dSAFER",
-                               "-sDEVICE=nullpage", toolPath(pdf)},
+                               "-sDEVICE=nullpage", path},
                               kToolTimeout);
   result.output = run.describe();
   judgeStatus(result, run);
   for (const auto& line : lines(run.out + run.err)) {
     // "**** Error: ...", "PDF file was repaired", "encountered more q than Q",
     // "**** This file had errors that were repaired or ignored."
-    if (containsAny(lower(line), {"error", "warning", "repair", "****", "encountered"}))
+    if (containsAny(lower(withoutPath(line, path)), {"error", "warning", "repair", "****", "encountered"}))
       addProblem(result, line);
   }
   result.ok = result.problems.empty();

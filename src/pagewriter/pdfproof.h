@@ -1,0 +1,313 @@
+#pragma once
+// The PDF page writer: the PDF backend of the output walker. One instance
+// writes the content stream of one page (writer number 0), of one nested
+// one-up form or of the thumbnail. It answers the walker's questions for PDF,
+// writes colour, overprint, screen and stroke operators through the
+// process-wide graphics-state cache, writes marked content for groups, layers,
+// object names and traps, paints paths and shapes, and keeps the queue of
+// deferred resources that is flushed when its content stream is closed.
+//
+// Road of one page (see pdfwriter's writePage):
+//   PDFProof writer(job, handler, resources, ..., settings, &counter, pending, ...);
+//   writer.WriteMatrix(base matrix); writer.WriteGState(default screen);
+//   writer.OutputGroup(tree, false, -1, false);
+//   PDFDictionaryValue* contents = writer.FinishContentStream();
+//
+// The construction opens the content stream (pdfouthan::beginStream), so only
+// one writer may be constructed while no other stream is open.
+//
+// Objects whose writers belong to later parts of the engine (images, placed
+// files, one-ups, gradients and patterns, text, transparency groups, CAD,
+// barcode and OPI forms) are refused: the writer throws TavSys::Error with the
+// key "PDF/OBJECT NOT SUPPORTED YET" and the export gives up with that message,
+// never with a resource name that has no object.
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "pagewriter/genproof.h"
+#include "pagewriter/pendingstream.h"
+#include "pdfwriter/pdfouthan.h"
+
+class PDFSettings;
+class ColorSpace;
+
+namespace TavPDF {
+
+class PdfPending;
+class PDFDictionary;
+class PDFArray;
+class PDFDictionaryValue;
+class pdfoutfilter;
+
+// Throws the refusal for something this engine cannot write yet.
+[[noreturn]] void RefuseUnsupported(const std::string& what);
+
+// The opaque-ink conversion: a paint whose colour has an opaque ink becomes a
+// new paint in which the inks printed before the opaque one are reduced by its
+// tint (with knockout), and a gradation of one colour becomes a flat paint.
+// Returns the paint itself when nothing changes, else the index of a new paint
+// added to the job.
+std::uint16_t ConvertPaintForOpaqueInks(jobstr* job, std::uint16_t paint, bool knockout);
+
+// Reports the first ink of a one-up whose CMYK equivalent (or, for the second
+// check, whose opaque/technical/varnish type) differs from the parent ink it
+// is mapped to. sepMap[one-up slot] = parent slot, negative = no counterpart.
+void CheckOneUpColorDefinitions(const jobstr* oneUp, const jobstr* parent,
+                                const std::array<std::int32_t, 64>& sepMap);
+void CheckOneUpSeparationTypes(const jobstr* oneUp, const jobstr* parent,
+                               const std::array<std::int32_t, 64>& sepMap);
+
+// Whether the paint draws nothing in this output (Invisible objects are
+// skipped unless keepInvisible).
+bool PaintIsInvisibleForOutput(const jobstr* job, const TavDB::Object* object, int paint,
+                               bool keepInvisible, bool insideTransparencyGroup);
+
+class PDFProof : public genproof, public PendingStreamFlusher {
+ public:
+  // Everything passed by pointer stays the caller's and must outlive the
+  // writer; the dictionaries are registry-owned (they may be null for the
+  // thumbnail writer). writerCounter is the page's shared counter of writer
+  // numbers. formCache is the handler's form cache. sepData: the shared
+  // separation data (empty = none), moved in.
+  PDFProof(jobstr* job, pdfouthan* handler, PDFDictionary* resources, PDFDictionary* patterns,
+           PDFDictionary* xobjects, PDFDictionary* extGStates, const PDFSettings& settings,
+           std::int32_t* writerCounter, PdfPending* pending,
+           std::map<std::int32_t, PDFBaseClass*>* formCache,
+           std::shared_ptr<seppdftyp> sepData, bool sharedHalftoneMode, bool nestedWriter,
+           PDFDictionaryValue* sharedHalftone, bool oneUpLink, bool handlerFlag,
+           bool insideOneUp);
+  ~PDFProof() override;
+  PDFProof(const PDFProof&) = delete;
+  PDFProof& operator=(const PDFProof&) = delete;
+
+  // ---- walker operations with simple answers ------------------------------
+  bool IsCompositeOutput() override { return true; }
+  bool SupportsDeviceN() override { return true; }
+  ColorSpace* GetSeparationColorSpace(const std::uint16_t* tints, std::uint16_t low,
+                                      std::uint16_t high, bool countProcess, bool flagB,
+                                      bool flagC, bool flagD, bool flagE) override;
+  std::uint64_t GetMaxColorants() override;
+  genoutfil& GetOutputStream() override;
+  bool UseDownsamplerSmoothing() override;
+  double GetImageDownsampleFactor(int resolution, int scale, double ratio) override;
+  bool SupportsSoftMask() override { return true; }
+  std::optional<std::shared_ptr<seppdftyp>> GetSeparationPdf() override;
+  bool CanStrokeCompoundPaths() override { return true; }
+
+  // ---- pictures, text and patterns: written by later parts -----------------
+  proofimghan* outpixbegin(TavSys::fil* source, const paityp* paint,
+                           const TavDB::tv_matrixtyp<double>& matrix, int resolution, int scale,
+                           int word1, int word2, double rows, double samplesPerRow, int channels,
+                           int colourModel, const std::int32_t* channelMapping, bool flag,
+                           ColorSpace* part) override;
+  void outpixend(proofimghan* handler) override;
+  int outpixrow(proofimghan* handler, const std::uint8_t* row, int samplesPerRow,
+                int channels) override;
+  int OutputPlacedEPS(TavDB::Object* object) override;
+  int OutputPlacedJob(TavDB::Object* object) override;
+  int OutputPlacedPixels(TavDB::Object* object) override;
+  int OutputPlacedPDF(TavDB::Object* object) override;
+  void OutputPatternFill(TavDB::Object* object) override;
+  void OutputText(TavDB::Object* object) override;
+  void OutputMap(TavDB::Object* object) override;
+  ColorSpace* CreateGradientColorSpace(TavDB::Object* object, int& model, const paityp* paint,
+                                       ColorSpace*& space, int& channels) override;
+
+  // ---- colour, overprint, screens, strokes ---------------------------------
+  void SelectScreening(std::uint16_t paint) override;
+  void SetOverprint(bool on) override;
+  void WriteCMYKOrSeparationColor(std::uint8_t c, std::uint8_t m, std::uint8_t y,
+                                  std::uint8_t k, int slot, std::uint8_t tint) override;
+  int WriteRegistrationColor(std::uint16_t paint, int pass) override;
+  // The walker's form: ownSave = value1 != 0, no object.
+  void WriteColorSpaceColor(ColorSpace* space, const std::uint16_t* tints, int value1,
+                            int value2) override;
+  // Makes the space's colour the pending fill or stroke colour (unless it is
+  // in force); with ownSave brackets the call in q ... Q; with an object,
+  // paints the object's shape in that colour at once.
+  void WriteColorSpaceColor(ColorSpace* space, const std::uint16_t* tints, bool ownSave,
+                            TavDB::Object* object);
+  int WritePaintColor(std::uint16_t paint, int pass) override;
+  void WriteStrokeInfo(int strokeType, double strokeValue, genoutfil& sink) override;
+  void RestoreGraphicsState() override;
+  void SetPaintSeparationColor(std::uint16_t paint);
+  // Writes the pending fill colour. A colour of several parts cannot be set by
+  // one operator: it stays pending and the caller paints once per part.
+  void WritePendingFillColor();
+  bool WritePendingStrokeColor();
+
+  // ---- painting --------------------------------------------------------------
+  bool IsClippedFill(TavDB::Object* object) override;
+  bool CheckCadLayer(TavDB::Object* object) override;
+  void OutputPath(const TavDB::Object* path, int scanMode, int mode, double* progressCount,
+                  double progressTotal) override;
+  void OutputCompoundPath(TavDB::Object* compound, int mode) override;
+  void OutputShape(TavDB::Object* object, int mode) override;
+  bool IsInvisiblePaint(TavDB::Object* object, int paint) override;
+  void OutputFlatFill(TavDB::Object* object) override;
+  void OutputGroup(TavDB::Object* list, bool noSplit, int composite, bool backendFlag) override;
+  void OutputObject(TavDB::Object* object, bool noSplit, bool backendFlag) override;
+  // Whether the object's paint needs a transparency graphics state or group.
+  bool PaintNeedsTransparency(const TavDB::Object* object, bool force) const;
+
+  // ---- marked content ----------------------------------------------------------
+  void BeginGroup() override;
+  void EndGroup() override;
+  void BeginGroupMarker() override;
+  void EndGroupMarker() override;
+  int BeginLayer(TavDB::Layer* layer) override;
+  void EndLayer() override;
+  void BeginTrap(TavDB::Object* object, bool noSplit, bool backendFlag) override;
+  void EndTrap() override;
+  bool BeginObjectName(TavDB::Object* object) override;
+  void EndObjectName(bool opened) override;
+
+  // ---- the content stream and its resources --------------------------------
+  // Ends the content stream (the pending streams are flushed), completes the
+  // page resources and returns the "Contents" value: the stream's reference,
+  // or for writer number 0 the contents array holding it.
+  PDFDictionaryValue* FinishContentStream();
+  // The six numbers of the matrix and " cm\n".
+  void WriteMatrix(const TavDB::tv_matrixtyp<double>& matrix);
+  void WriteMatrix(const std::array<double, 6>& matrix);
+  // "/name gs\n".
+  void WriteGState(const std::string& name);
+  // Completes the resources when the content stream ends: the screens
+  // selected (ExtGState entries) and, for PDF 1.5 layers, the property lists.
+  void WritePageResources(bool withProperties);
+
+  // Pending streams.
+  void AddPendingStream(std::unique_ptr<PendingStream> record);
+  void FlushPendingStreams() override;
+  // Refuses (throws) unless a writer for the kind is installed.
+  static void RequirePendingWriter(std::uint32_t kind);
+  const std::vector<std::shared_ptr<PendingStream>>& GetPendingStreams() const {
+    return mPendingStreams;
+  }
+
+  // Two graphics states "op1" (overprint on, mode 1) and "op0" (off).
+  PDFDictionary* AddOverprintStates();
+  // The sub-dictionary stored under name; made when missing and create is set.
+  static PDFDictionary* GetSubDictionary(PDFDictionary* dictionary, const char* name,
+                                         bool create);
+  // Layers after this one in the job's layer list that are not excluded.
+  int CountLayersAfter(const TavDB::Object* layer) const;
+  static std::string MakeImageResourceName(int first, int second);
+  bool IsSymmetricStroke() const;
+
+  // ---- accessors -----------------------------------------------------------------
+  pdfouthan* GetHandler() const { return mHandler; }
+  const PDFSettings& GetSettings() const { return mSettings; }
+  std::int32_t GetWriterNumber() const { return mWriterNumber; }
+  std::uint32_t GetVersionCode() const;
+  PDFDictionary* GetResources() const { return mResources; }
+  PDFDictionary* GetPatternDictionary() const { return mPatterns; }
+  PDFDictionary* GetXObjectDictionary() const { return mXObjects; }
+  PDFDictionary* GetExtGStateDictionary() const { return mExtGStates; }
+  PDFDictionary* GetStreamDictionary() const { return mStreamDictionary; }
+  PdfPending* GetPending() const { return mPending; }
+  const std::set<std::int32_t>& GetUsedScreens() const { return mUsedScreens; }
+  // The separated-output white-object optimisation in force for this writer:
+  // the settings' value, switched off when the job has transparency.
+  bool OptimizeWhiteObjects() const { return mOptimizeWhiteObjects; }
+  bool GetPlacedPdfFlag() const { return mPlacedPdf; }
+  bool GetNonSeparableBlendFlag() const { return mNonSeparableBlend; }
+  bool IsNestedWriter() const { return mNestedWriter; }
+  bool IsSingleSeparation() const { return mSingleSeparation; }
+  void SetSingleSeparation(bool on) { mSingleSeparation = on; }
+  int GetTrapLayerCount() const { return mTrapLayerCount; }
+  const std::array<std::int32_t, 4>& GetPaintedArea() const { return mPaintedArea; }
+  // Resolution at which gradations are rendered as images.
+  std::int32_t GetGradationResolution() const { return mGradationResolution; }
+  bool GetOverprintFlag() const { return mOverprint; }
+  // The key and pass that the next colour request stands for.
+  void SetColorKey(std::uint32_t key, std::uint32_t pass) {
+    mColorKey = key;
+    mColorPass = pass;
+  }
+  bool HasPendingFillColor() const { return mPendingFill != nullptr; }
+  bool HasPendingStrokeColor() const { return mPendingStroke != nullptr; }
+
+  // The gradation resolution chosen for the settings (flattener resolution,
+  // lowered to the downsampling resolution where that applies).
+  static std::int32_t ChooseGradationResolution(const PDFSettings& settings,
+                                                double flattenerResolution);
+
+ private:
+  struct PendingColor {
+    std::unique_ptr<ColorSpace> space;
+    std::array<std::uint16_t, 64> tints{};
+  };
+
+  pdfoutfilter& Out();
+  bool StrokeSide() const;
+  // Paints the shape once per part of a pending fill colour of several parts;
+  // false when the pending fill colour has one part or none.
+  bool PaintPerPart(TavDB::Object* object, int mode);
+  bool SkipWhite(const TavDB::Object* object);
+  void WriteTrapLayerPair();
+
+  // ---- fields (see the header comment for ownership) -----------------------
+  pdfoutfilter* mContent = nullptr;   // the open content stream's sink (the handler's)
+  pdfouthan* mHandler;                // not owned
+  PDFDictionary* mResources;          // registry-owned, not owned
+  PDFDictionary* mPatterns;
+  PDFDictionary* mXObjects;
+  PDFDictionary* mExtGStates;
+  PDFDictionary* mStreamDictionary;   // registry-owned
+  // Painted-area box: top, left, bottom, right; starts empty.
+  std::array<std::int32_t, 4> mPaintedArea{0x7FFFFFFF, 0x7FFFFFFF, -0x7FFFFFFF, -0x7FFFFFFF};
+  const PDFSettings& mSettings;       // not owned
+  bool mSharedHalftoneMode;
+  bool mNestedWriter;
+  PDFDictionaryValue* mSharedHalftone;  // registry-owned; null for a page
+  bool mOneUpLink;
+  bool mHandlerFlag;
+  bool mInsideOneUp;
+  bool mPlacedPdf = false;
+  bool mNonSeparableBlend = false;
+  std::int32_t mSoftMaskDepth = 0;
+  bool mWritingOneUpForm = false;
+  bool mWritingTransparencyGroup = false;
+  std::int32_t mSeparationCount = 0;
+  bool mSingleSeparation = false;
+  std::int32_t mTrapLayerCount = 0;
+  std::int32_t mWriterNumber = 0;
+  std::int32_t* mWriterCounter;       // not owned
+  PdfPending* mPending;               // not owned
+  std::map<std::int32_t, PDFBaseClass*>* mFormCache;  // the handler's
+  std::uint32_t mSearchFlags = 0x20000;
+  PDFArray* mContents = nullptr;      // registry-owned; writer 0 only
+  std::shared_ptr<seppdftyp> mSepData;
+  bool mOptimizeWhiteObjects = false;
+  bool mFinished = false;
+  // Inside a form written for an object (they stop the same object from
+  // becoming a form again).
+  bool mInsideCadForm = false;
+  bool mInsideOpiForm = false;
+  std::int32_t mTransparencyNesting = 0;
+  std::int32_t mCadFormCount = 0;
+
+  // Colour state (the writer's side of the graphics-state cache).
+  std::uint32_t mColorKey = 0;
+  std::uint32_t mColorPass = 0;
+  bool mOverprint = false;
+  std::unique_ptr<PendingColor> mPendingStroke;
+  std::unique_ptr<PendingColor> mPendingFill;
+  std::set<std::int32_t> mUsedScreens;
+  bool mScreeningNotSupportedShown = false;
+  bool mDefaultScreeningShown = false;
+
+  // Deferred resources, in queuing order.
+  std::vector<std::shared_ptr<PendingStream>> mPendingStreams;
+  bool mWritingPictureCache = false;
+  bool mFlushSuppressed = false;
+};
+
+}  // namespace TavPDF

@@ -1,0 +1,112 @@
+#include "platform/genoutfil.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "platform/kernelfile.h"
+#include "platform/tav_error.h"
+
+namespace TavNumber {
+
+char* formatInteger(char* out, long long value) {
+  return std::to_chars(out, out + kNumberTextMax, value).ptr;
+}
+
+char* formatUnsigned(char* out, unsigned long long value) {
+  return std::to_chars(out, out + kNumberTextMax, value).ptr;
+}
+
+char* formatReal(char* out, double value) {
+  if (!std::isfinite(value)) {
+    const char* what = std::isnan(value) ? "NaN" : (value > 0 ? "+infinity" : "-infinity");
+    throw TavSys::Error(TavSys::kResultAbandoned, "PDF/NUMBER NOT FINITE", what)
+        .with("__VALUE__", what);
+  }
+  // Integral values (the common case: coordinates, counts) take the integer path.
+  if (value == std::trunc(value) && std::fabs(value) < 9.0e15) {
+    return formatInteger(out, static_cast<long long>(value));
+  }
+  char* end = std::to_chars(out, out + kNumberTextMax, value, std::chars_format::fixed, 6).ptr;
+  char* point = static_cast<char*>(std::memchr(out, '.', static_cast<std::size_t>(end - out)));
+  if (point != nullptr) {
+    while (end > point + 1 && end[-1] == '0') --end;
+    if (end == point + 1) end = point;
+  }
+  // A tiny negative value rounds to "-0", which is written as "0".
+  if (end - out == 2 && out[0] == '-' && out[1] == '0') {
+    out[0] = '0';
+    end = out + 1;
+  }
+  return end;
+}
+
+}  // namespace TavNumber
+
+genoutfil::~genoutfil() = default;
+
+void genoutfil::PutUns8Buffer(const std::uint8_t* bytes, int count) {
+  for (int i = 0; i < count; ++i) PutByte(bytes[i]);
+}
+
+void genoutfil::PutBytes(const void* data, std::size_t count) {
+  const auto* p = static_cast<const std::uint8_t*>(data);
+  constexpr std::size_t kMaxPiece = static_cast<std::size_t>(std::numeric_limits<int>::max());
+  while (count > 0) {
+    const std::size_t n = count < kMaxPiece ? count : kMaxPiece;
+    PutUns8Buffer(p, static_cast<int>(n));
+    p += n;
+    count -= n;
+  }
+}
+
+genoutfil& genoutfil::operator<<(const char* text) {
+  if (text != nullptr) PutBytes(text, std::strlen(text));
+  return *this;
+}
+
+genoutfil& genoutfil::operator<<(std::string_view text) {
+  PutBytes(text.data(), text.size());
+  return *this;
+}
+
+genoutfil& genoutfil::operator<<(double value) {
+  char text[TavNumber::kNumberTextMax];
+  char* end = TavNumber::formatReal(text, value);
+  *end++ = ' ';
+  PutBytes(text, static_cast<std::size_t>(end - text));
+  return *this;
+}
+
+noroutfil::~noroutfil() = default;
+
+void noroutfil::PutByte(std::uint8_t byte) { file_->putByte(byte); }
+
+void noroutfil::PutUns8Buffer(const std::uint8_t* bytes, int count) {
+  if (count > 0) file_->write(bytes, static_cast<std::size_t>(count));
+}
+
+namespace TavSys {
+
+int stroutcha(char c, char* out) {
+  const auto b = static_cast<unsigned char>(c);
+  int n = 0;
+  if (b == '(' || b == ')' || b == '\\') {
+    out[n++] = '\\';
+    out[n++] = static_cast<char>(b);
+  } else if (b < 0x20 || b >= 0x7F) {
+    // Octal keeps line ends and binary bytes from being changed by readers
+    // that normalise end-of-line sequences inside strings.
+    out[n++] = '\\';
+    out[n++] = static_cast<char>('0' + (b >> 6));
+    out[n++] = static_cast<char>('0' + ((b >> 3) & 7));
+    out[n++] = static_cast<char>('0' + (b & 7));
+  } else {
+    out[n++] = static_cast<char>(b);
+  }
+  out[n] = '\0';
+  return n;
+}
+
+}  // namespace TavSys

@@ -1,0 +1,97 @@
+#pragma once
+// The text and byte sink of the core library. Every writer produces its text
+// and bytes through it. Inserting a number writes it followed by exactly one
+// blank; the object and operator syntax relies on that blank.
+//
+// Numbers are formatted with std::to_chars (never locale-dependent, never in
+// exponent form). A double that is not finite cannot be written: inserting one
+// throws TavSys::Error (key "PDF/NUMBER NOT FINITE") and writes nothing.
+#include <concepts>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <type_traits>
+
+namespace TavSys {
+class fil;
+}
+
+// Formats an integer or a double the way the sink writes it, without the
+// trailing blank; returns the end of the text. `out` needs kNumberTextMax bytes.
+namespace TavNumber {
+constexpr std::size_t kNumberTextMax = 400;
+char* formatInteger(char* out, long long value);
+char* formatUnsigned(char* out, unsigned long long value);
+// Plain decimal, at most six fraction digits, trailing zeros and a bare point
+// removed, "-0" written as "0". Throws TavSys::Error for NaN or infinity.
+char* formatReal(char* out, double value);
+}  // namespace TavNumber
+
+class genoutfil {
+ public:
+  genoutfil() = default;
+  virtual ~genoutfil();
+  genoutfil(const genoutfil&) = delete;
+  genoutfil& operator=(const genoutfil&) = delete;
+
+  virtual void PutByte(std::uint8_t byte) = 0;
+
+  // The text's bytes as they stand, nothing added.
+  genoutfil& operator<<(const char* text);
+  genoutfil& operator<<(std::string_view text);
+  // A number: its decimal form, then one blank.
+  template <std::integral T>
+    requires(!std::same_as<T, bool> && !std::same_as<T, char> && !std::same_as<T, signed char> &&
+             !std::same_as<T, unsigned char> && !std::same_as<T, char8_t> &&
+             !std::same_as<T, char16_t> && !std::same_as<T, char32_t> && !std::same_as<T, wchar_t>)
+  genoutfil& operator<<(T value) {
+    char text[TavNumber::kNumberTextMax];
+    char* end;
+    if constexpr (std::is_signed_v<T>) {
+      end = TavNumber::formatInteger(text, value);
+    } else {
+      end = TavNumber::formatUnsigned(text, value);
+    }
+    *end++ = ' ';
+    PutBytes(text, static_cast<std::size_t>(end - text));
+    return *this;
+  }
+  genoutfil& operator<<(double value);
+  // A character or a bool would silently become a number; write text instead.
+  genoutfil& operator<<(char) = delete;
+  genoutfil& operator<<(bool) = delete;
+
+  // Any bytes (zeros included), in order.
+  void PutBytes(const void* data, std::size_t count);
+
+ protected:
+  // Hands the bytes one by one to PutByte; sinks override it for speed.
+  virtual void PutUns8Buffer(const std::uint8_t* bytes, int count);
+};
+
+// A sink writing into an open kernel file at its position. It keeps no buffer
+// of its own (the file buffers), so bytes from every route land in issue order.
+class noroutfil : public genoutfil {
+ public:
+  // The file is not owned.
+  explicit noroutfil(TavSys::fil* file) : file_(file) {}
+  // Releases the sink only; the file stays open.
+  ~noroutfil() override;
+
+  void PutByte(std::uint8_t byte) override;
+  void putcha(char c) { PutByte(static_cast<std::uint8_t>(c)); }
+  TavSys::fil* file() const { return file_; }
+
+ protected:
+  void PutUns8Buffer(const std::uint8_t* bytes, int count) override;
+
+ private:
+  TavSys::fil* file_;
+};
+
+namespace TavSys {
+// Writes the form of byte c inside a PDF literal string into out, followed by a
+// zero byte; returns the count without the zero (1 to 4). Parentheses and the
+// backslash are escaped, control and non-ASCII bytes are written as \ooo.
+int stroutcha(char c, char* out);
+}  // namespace TavSys

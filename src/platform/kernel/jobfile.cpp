@@ -1,0 +1,1223 @@
+#include "platform/kernel/jobfile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <set>
+#include <sstream>
+#include <unordered_map>
+
+#include <boost/algorithm/string/case_conv.hpp>
+#include <nlohmann/json.hpp>
+
+#include "platform/system.h"
+#include "platform/tav_error.h"
+#include "platform/utf.h"
+
+namespace TavKernel {
+
+namespace {
+
+using json = nlohmann::json;
+namespace fs = std::filesystem;
+using TavDB::Object;
+using TavDB::ObjectKind;
+using TavDB::ObjectExtra;
+
+constexpr const char* kBadJobKey = "JOB/BAD JOB FILE";
+constexpr const char* kCannotReadKey = "JOB/CANNOT READ JOB FILE";
+
+// A refused job: the file, the JSON pointer of the place and what is wrong.
+[[noreturn]] void refuse(const std::string& file, const std::string& where, const std::string& what,
+                         int code = TavSys::kResultAbandoned, const char* key = kBadJobKey) {
+  std::string detail = file + ": " + (where.empty() ? std::string("/") : where) + ": " + what;
+  TavSys::Error e(code, key, detail);
+  e.with("__DETAIL__", detail);
+  throw e;
+}
+
+std::string escapeToken(const std::string& key) {
+  std::string out;
+  for (char c : key) {
+    if (c == '~')
+      out += "~0";
+    else if (c == '/')
+      out += "~1";
+    else
+      out += c;
+  }
+  return out;
+}
+
+const char* typeName(const json& j) {
+  switch (j.type()) {
+    case json::value_t::null: return "null";
+    case json::value_t::object: return "an object";
+    case json::value_t::array: return "an array";
+    case json::value_t::string: return "a string";
+    case json::value_t::boolean: return "a boolean";
+    case json::value_t::number_integer:
+    case json::value_t::number_unsigned:
+    case json::value_t::number_float: return "a number";
+    default: return "a value of another type";
+  }
+}
+
+// A value of the job file with its place, for precise messages.
+struct Node {
+  const json* j;
+  std::string ptr;
+  const std::string* file;
+
+  [[noreturn]] void fail(const std::string& what) const { refuse(*file, ptr, what); }
+
+  Node child(const std::string& key) const { return {&(*j)[key], ptr + "/" + escapeToken(key), file}; }
+  Node item(std::size_t i) const { return {&(*j)[i], ptr + "/" + std::to_string(i), file}; }
+
+  bool has(const char* key) const { return j->is_object() && j->contains(key); }
+  std::optional<Node> opt(const char* key) const {
+    if (!has(key)) return std::nullopt;
+    return child(key);
+  }
+  Node req(const char* key) const {
+    if (!has(key)) fail(std::string("missing \"") + key + "\"");
+    return child(key);
+  }
+
+  const json& object(std::initializer_list<const char*> allowed) const {
+    if (!j->is_object()) fail(std::string("expected an object, found ") + typeName(*j));
+    for (auto it = j->begin(); it != j->end(); ++it) {
+      bool ok = false;
+      for (const char* a : allowed) ok = ok || it.key() == a;
+      if (!ok) child(it.key()).fail("unknown key \"" + it.key() + "\"");
+    }
+    return *j;
+  }
+  std::size_t array(std::size_t minSize = 0, std::size_t maxSize = SIZE_MAX) const {
+    if (!j->is_array()) fail(std::string("expected an array, found ") + typeName(*j));
+    if (j->size() < minSize) fail("expected at least " + std::to_string(minSize) + " entries");
+    if (j->size() > maxSize) fail("expected at most " + std::to_string(maxSize) + " entries");
+    return j->size();
+  }
+  double number() const {
+    if (!j->is_number()) fail(std::string("expected a number, found ") + typeName(*j));
+    const double d = j->get<double>();
+    if (!std::isfinite(d)) fail("the number is not finite");
+    return d;
+  }
+  double number(double lo, double hi) const {
+    const double d = number();
+    if (d < lo || d > hi) {
+      std::ostringstream s;
+      s << "the number " << d << " is outside " << lo << " .. " << hi;
+      fail(s.str());
+    }
+    return d;
+  }
+  std::int64_t integer(std::int64_t lo, std::int64_t hi) const {
+    const double d = number();
+    if (d != std::floor(d)) fail("expected a whole number");
+    if (d < double(lo) || d > double(hi))
+      fail("the number " + std::to_string(std::int64_t(d)) + " is outside " + std::to_string(lo) +
+           " .. " + std::to_string(hi));
+    return static_cast<std::int64_t>(d);
+  }
+  std::int32_t coord() const {
+    return static_cast<std::int32_t>(integer(-1000000000, 1000000000));
+  }
+  bool boolean() const {
+    if (!j->is_boolean()) fail(std::string("expected true or false, found ") + typeName(*j));
+    return j->get<bool>();
+  }
+  std::string string() const {
+    if (!j->is_string()) fail(std::string("expected a string, found ") + typeName(*j));
+    const std::string& s = j->get_ref<const std::string&>();
+    if (!TavSys::IsValidUTF8(s)) fail("the text is not valid UTF-8");
+    return s;
+  }
+  std::string nonEmptyString() const {
+    std::string s = string();
+    if (s.empty()) fail("the text is empty");
+    return s;
+  }
+  template <class E>
+  E choice(std::initializer_list<std::pair<const char*, E>> options) const {
+    const std::string s = string();
+    for (const auto& [name, value] : options)
+      if (s == name) return value;
+    std::string list;
+    for (const auto& o : options) list += std::string(list.empty() ? "" : ", ") + "\"" + o.first + "\"";
+    fail("unknown value \"" + s + "\" (expected one of " + list + ")");
+  }
+  TavDB::tv_point point() const {
+    array(2, 2);
+    return {item(0).coord(), item(1).coord()};
+  }
+  TavDB::tv_box box() const {
+    array(4, 4);
+    TavDB::tv_box b{item(0).coord(), item(1).coord(), item(2).coord(), item(3).coord()};
+    if (b.top > b.bottom) fail("top lies below bottom (the vertical axis points down)");
+    if (b.left > b.right) fail("left lies right of right");
+    return b;
+  }
+  std::uint16_t index() const { return static_cast<std::uint16_t>(integer(0, 65535)); }
+};
+
+bool optBool(const Node& n, const char* key, bool fallback) {
+  if (auto v = n.opt(key)) return v->boolean();
+  return fallback;
+}
+
+std::uint32_t flagFor(const char* key) {
+  if (!std::strcmp(key, "hidden")) return TavDB::kObjHidden;
+  if (!std::strcmp(key, "locked")) return TavDB::kObjLocked;
+  if (!std::strcmp(key, "nonPrinting")) return TavDB::kObjNonPrinting;
+  if (!std::strcmp(key, "excluded")) return TavDB::kObjExcluded;
+  if (!std::strcmp(key, "trap")) return TavDB::kObjTrap;
+  return 0;
+}
+
+std::string readWholeFile(const fs::path& path, const std::string& file, const std::string& where,
+                          bool isJob) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    const int err = errno ? errno : ENOENT;
+    if (isJob && where.empty()) {
+      TavSys::Error e = TavSys::fileError(err, path.string(), kCannotReadKey);
+      throw e;
+    }
+    refuse(file, where, "cannot read " + path.string() + ": " + std::strerror(err),
+           TavSys::kFileErrorBase + err, kBadJobKey);
+  }
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) refuse(file, where, "cannot read " + path.string(), TavSys::kFileErrorBase + EIO);
+  return text;
+}
+
+void checkReadable(const fs::path& path, const Node& where) {
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) where.fail("cannot read " + path.string() + ": it is a folder");
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    const int err = errno ? errno : ENOENT;
+    refuse(*where.file, where.ptr, "cannot read " + path.string() + ": " + std::strerror(err),
+           TavSys::kFileErrorBase + err);
+  }
+}
+
+// Shared state of one top-level load: the chain of job files being loaded
+// (cycle detection) and the one-ups already loaded.
+struct LoadSession {
+  std::vector<fs::path> chain;
+  std::map<fs::path, std::shared_ptr<jobstr>> loaded;
+};
+
+class Loader {
+ public:
+  Loader(LoadSession& session, fs::path base, std::string file)
+      : session_(session), base_(std::move(base)), file_(std::move(file)) {}
+
+  std::unique_ptr<jobstr> load(const json& root);
+
+ private:
+  fs::path resolve(const Node& n) const {
+    const std::string s = n.nonEmptyString();
+    fs::path p = fs::u8path(s);
+    if (p.is_relative()) p = base_ / p;
+    return p.lexically_normal();
+  }
+  int inkByName(const Node& n) const {
+    const std::string s = n.string();
+    const int slot = TavricLib::FindSeparation(job_.get(), s);
+    if (slot < 0) n.fail("no ink named \"" + s + "\"");
+    return slot;
+  }
+  template <class T>
+  void checkRef(const std::vector<T>& table, const Node& n, const char* what) const {
+    const std::uint16_t i = n.index();
+    if (i >= table.size() || !table[i].exists)
+      n.fail(std::string("no ") + what + " with id " + std::to_string(i));
+  }
+  template <class T>
+  std::uint16_t defineId(std::vector<T>& table, const Node& entry, const char* what) {
+    const Node idNode = entry.req("id");
+    const std::uint16_t id = idNode.index();
+    if (id >= table.size()) table.resize(std::size_t(id) + 1);
+    if (table[id].exists) idNode.fail(std::string("a ") + what + " with id " + std::to_string(id) + " is already defined");
+    table[id].exists = true;
+    return id;
+  }
+
+  void readHeader(const Node& root);
+  void readBoxes(const Node& root);
+  void readInks(const Node& list);
+  void readScreens(const Node& list);
+  void readColours(const Node& list);
+  void readPaints(const Node& list);
+  void checkPaintRefs(const Node& list);
+  void readPictures(const Node& list);
+  void readMaps(const Node& list);
+  void readPatterns(const Node& list);
+  std::unique_ptr<Object> readObject(const Node& n, std::size_t depth, bool topLevel);
+  void readMembers(Object& list, const Node& members, std::size_t depth, bool topLevel,
+                   bool pathsOnly);
+  void readPoints(Object& path, const Node& points);
+  void readExtras(const Node& root);
+  void checkObjectRefs();
+  void deriveUsage();
+
+  LoadSession& session_;
+  fs::path base_;
+  std::string file_;
+  std::unique_ptr<jobstr> job_;
+  // Paint references of objects, checked once all tables are read.
+  std::vector<std::pair<std::uint16_t, std::string>> paintRefs_;
+};
+
+void Loader::readHeader(const Node& root) {
+  if (auto f = root.opt("format"))
+    if (f->string() != "tavpdf-job") f->fail("expected \"tavpdf-job\"");
+  if (auto v = root.opt("version"))
+    if (v->integer(1, 1) != 1) v->fail("unsupported version");
+  jobstr& job = *job_;
+  job.name = root.has("name") ? root.child("name").string() : fs::path(file_).stem().string();
+  if (auto d = root.opt("description")) job.description = d->string();
+  if (auto r = root.opt("rootFile")) job.rootFile = TavSys::filref(resolve(*r).generic_string());
+  if (auto c = root.opt("creatorVersion")) {
+    c->array(3, 3);
+    for (std::size_t i = 0; i < 3; ++i) job.creatorVersion[i] = int(c->item(i).integer(0, 10000));
+  }
+  const Node ppi = root.req("ppi");
+  if (ppi.j->is_number() && ppi.number() <= 0) ppi.fail("the resolution must be greater than 0");
+  job.ppi = int(ppi.integer(1, 1000000));
+  if (auto o = root.opt("origin")) job.origin = o->point();
+  if (auto s = root.opt("scale")) {
+    job.scale = s->number();
+    if (!(job.scale > 0)) s->fail("the scale must be greater than 0");
+  }
+}
+
+void Loader::readBoxes(const Node& root) {
+  static const char* const kNames[5] = {"media", "crop", "bleed", "art", "trim"};
+  auto kindOf = [&](const Node& n) {
+    const std::string s = n.string();
+    for (int k = 0; k < 5; ++k)
+      if (s == kNames[k]) return k;
+    n.fail("unknown box \"" + s + "\" (expected media, crop, bleed, art or trim)");
+  };
+  if (auto b = root.opt("boxes")) {
+    b->object({"media", "crop", "bleed", "art", "trim"});
+    for (int k = 0; k < 5; ++k)
+      if (auto box = b->opt(kNames[k])) job_->boxes[k] = box->box();
+  }
+  if (auto d = root.opt("defaultBoxes")) {
+    d->object({"media", "crop", "bleed", "art", "trim"});
+    for (int k = 0; k < 5; ++k)
+      if (auto v = d->opt(kNames[k])) {
+        const int to = kindOf(*v);
+        if (!job_->boxes[to]) v->fail(std::string("the job has no ") + kNames[to] + " box");
+        job_->defaultBoxType[k] = to;
+      }
+  }
+}
+
+void Loader::readInks(const Node& list) {
+  const std::size_t n = list.array();
+  if (n > kMaxSeparations)
+    list.fail("the job has " + std::to_string(n) + " inks; at most " + std::to_string(kMaxSeparations) + " are possible");
+  jobstr& job = *job_;
+  job.inkCount = int(n);
+  std::vector<std::pair<int, Node>> mappings;
+  for (std::size_t i = 0; i < n; ++i) {
+    const Node e = list.item(i);
+    e.object({"name", "process", "cmyk", "rgb", "opaque", "technical", "varnish", "output",
+              "enabled", "used", "softMaskUsed", "cmykFlag", "xmpName", "screen", "dotgainCurve",
+              "mapTo"});
+    Separation& s = job.separations[i];
+    s.exists = true;
+    const Node name = e.req("name");
+    s.name = name.nonEmptyString();
+    for (std::size_t k = 0; k < i; ++k)
+      if (job.separations[k].name == s.name) name.fail("the ink \"" + s.name + "\" is defined twice");
+    if (auto p = e.opt("process")) {
+      s.process = p->choice<int>({{"cyan", 0}, {"magenta", 1}, {"yellow", 2}, {"black", 3}});
+      for (std::size_t k = 0; k < i; ++k)
+        if (job.separations[k].process == s.process) p->fail("a second process ink of this kind");
+      s.cmyk = {0, 0, 0, 0};
+      s.cmyk[std::size_t(s.process)] = 100;
+    }
+    if (auto c = e.opt("cmyk")) {
+      c->array(4, 4);
+      for (std::size_t k = 0; k < 4; ++k) s.cmyk[k] = std::uint8_t(c->item(k).integer(0, 100));
+    } else if (s.process < 0) {
+      e.fail("missing \"cmyk\" (the CMYK equivalent of a spot ink)");
+    }
+    if (auto r = e.opt("rgb")) {
+      r->array(3, 3);
+      for (std::size_t k = 0; k < 3; ++k) s.rgb[k] = std::uint8_t(r->item(k).integer(0, 255));
+    } else {
+      for (std::size_t k = 0; k < 3; ++k)
+        s.rgb[k] = std::uint8_t(TavSys::iround(255.0 * (1 - s.cmyk[k] / 100.0) * (1 - s.cmyk[3] / 100.0)));
+    }
+    s.opaque = optBool(e, "opaque", false);
+    s.technical = optBool(e, "technical", false);
+    s.varnish = optBool(e, "varnish", false);
+    s.output = optBool(e, "output", true);
+    s.enabled = optBool(e, "enabled", true);
+    s.softMaskUsed = optBool(e, "softMaskUsed", false);
+    s.cmykFlag = optBool(e, "cmykFlag", false);
+    if (auto x = e.opt("xmpName")) s.xmpName = x->string();
+    if (auto d = e.opt("dotgainCurve")) s.dotgainCurve = d->string();
+    if (auto m = e.opt("mapTo")) mappings.emplace_back(int(i), *m);
+  }
+  for (auto& [slot, node] : mappings) {
+    const int to = inkByName(node);
+    if (to == slot) node.fail("an ink cannot be remapped onto itself");
+    job.separations[slot].mappedTo = to;
+  }
+}
+
+void Loader::readScreens(const Node& list) {
+  const std::size_t n = list.array();
+  for (std::size_t i = 0; i < n; ++i) {
+    const Node e = list.item(i);
+    e.object({"id", "name", "kind", "dotShape", "customSpot", "ruling", "angles", "dotName"});
+    const std::uint16_t id = defineId(job_->screens, e, "screen");
+    if (id == kNoScreen) e.child("id").fail("65534 means \"no screen\" and cannot be an id");
+    Screen& s = job_->screens[id];
+    if (auto v = e.opt("name")) s.name = v->string();
+    if (auto v = e.opt("kind"))
+      s.kind = v->choice<Screen::Kind>({{"classic", Screen::kClassic}, {"notWritable", Screen::kNotWritable},
+                                        {"extended", Screen::kExtended}, {"namedDot", Screen::kNamedDot}});
+    if (auto v = e.opt("dotShape")) s.dotShape = int(v->integer(0, 65535));
+    if (auto v = e.opt("customSpot")) s.customSpot = v->string();
+    if (auto v = e.opt("ruling")) s.ruling = v->number(0, 100000);
+    if (auto v = e.opt("dotName")) s.dotName = v->string();
+    if (auto a = e.opt("angles")) {
+      if (!a->j->is_object()) a->fail(std::string("expected an object, found ") + typeName(*a->j));
+      for (auto it = a->j->begin(); it != a->j->end(); ++it) {
+        const Node an = a->child(it.key());
+        const int slot = TavricLib::FindSeparation(job_.get(), it.key());
+        if (slot < 0) an.fail("no ink named \"" + it.key() + "\"");
+        s.angle[std::size_t(slot)] = an.number(-360, 360);
+      }
+    }
+  }
+  // Ink screens refer to the table just read.
+}
+
+void Loader::readColours(const Node& list) {
+  const std::size_t n = list.array();
+  for (std::size_t i = 0; i < n; ++i) {
+    const Node e = list.item(i);
+    e.object({"id", "inks", "others", "overprint", "registration"});
+    const std::uint16_t id = defineId(job_->colours, e, "colour");
+    Colour& c = job_->colours[id];
+    std::uint8_t others = 0;
+    if (auto o = e.opt("others")) {
+      const std::int64_t v = o->integer(0, 255);
+      if (v > 100 && v != 255) o->fail("an ink share is 0 .. 100, or 255 for an untouched ink");
+      others = std::uint8_t(v);
+    }
+    for (int k = 0; k < job_->inkCount; ++k) c.pct[std::size_t(k)] = others;
+    c.overprint = optBool(e, "overprint", false);
+    c.registration = optBool(e, "registration", false);
+    if (c.registration)
+      for (int k = 0; k < job_->inkCount; ++k) c.pct[std::size_t(k)] = 100;
+    if (auto inks = e.opt("inks")) {
+      if (!inks->j->is_object()) inks->fail(std::string("expected an object, found ") + typeName(*inks->j));
+      for (auto it = inks->j->begin(); it != inks->j->end(); ++it) {
+        const Node v = inks->child(it.key());
+        if (!TavSys::IsValidUTF8(it.key())) v.fail("the ink name is not valid UTF-8");
+        const int slot = TavricLib::FindSeparation(job_.get(), it.key());
+        if (slot < 0) v.fail("no ink named \"" + it.key() + "\"");
+        const std::int64_t pct = v.integer(0, 255);
+        if (pct > 100 && pct != 255) v.fail("an ink share is 0 .. 100, or 255 for an untouched ink");
+        c.pct[std::size_t(slot)] = std::uint8_t(pct);
+      }
+    }
+  }
+}
+
+void Loader::readPaints(const Node& list) {
+  const std::size_t n = list.array();
+  for (std::size_t i = 0; i < n; ++i) {
+    const Node e = list.item(i);
+    e.object({"id", "type", "colour", "colour2", "start", "end", "startRadius", "form", "steps",
+              "focus", "matrix", "picture", "map", "pattern", "place", "pdfPage", "pdfBox",
+              "singleInk", "screen", "overprint", "registration", "opacity", "blendMode",
+              "softMask", "isolated", "knockout", "alphaIsShape"});
+    const std::uint16_t id = defineId(job_->paints, e, "paint");
+    Paint& p = job_->paints[id];
+    p.type = e.req("type").choice<PaintType>({{"flat", kPaintFlat}, {"linear", kPaintLinear},
+                                              {"radial", kPaintRadial}, {"picture", kPaintPicture},
+                                              {"pattern", kPaintPattern}, {"gradation", kPaintGradation},
+                                              {"map", kPaintMap}});
+    auto needs = [&](const char* key) { return e.req(key); };
+    switch (p.type) {
+      case kPaintFlat: p.colour = needs("colour").index(); break;
+      case kPaintLinear:
+      case kPaintRadial:
+        p.colour = needs("colour").index();
+        p.colour2 = needs("colour2").index();
+        p.start = needs("start").point();
+        p.end = needs("end").point();
+        if (auto r = e.opt("startRadius")) p.startRadius = std::int32_t(r->integer(0, 1000000000));
+        break;
+      case kPaintGradation: {
+        if (auto f = e.opt("form"))
+          p.gradationForm = f->choice<Paint::GradationForm>({{"horizontal", Paint::kGradHorizontal},
+                                                             {"vertical", Paint::kGradVertical},
+                                                             {"circular", Paint::kGradCircular},
+                                                             {"other", Paint::kGradOther}});
+        const Node steps = needs("steps");
+        const std::size_t ns = steps.array(2, 256);
+        for (std::size_t k = 0; k < ns; ++k) {
+          const Node s = steps.item(k);
+          s.object({"colour", "position", "midpoint"});
+          GradationStep st;
+          st.colour = s.req("colour").index();
+          st.position = s.req("position").coord();
+          if (auto m = s.opt("midpoint")) st.midpoint = std::int32_t(m->integer(0, 100));
+          if (k > 0 && st.position < p.steps.back().position)
+            s.child("position").fail("the steps must be in order of position");
+          p.steps.push_back(st);
+        }
+        p.colour = p.steps.front().colour;
+        p.colour2 = p.steps.back().colour;
+        if (auto f = e.opt("focus")) p.focus = f->point();
+        break;
+      }
+      case kPaintPicture:
+        p.picture = needs("picture").index();
+        break;
+      case kPaintMap:
+        p.map = needs("map").index();
+        break;
+      case kPaintPattern:
+        p.pattern = needs("pattern").index();
+        break;
+    }
+    if (p.type == kPaintPicture || p.type == kPaintMap) {
+      const Node place = needs("place");
+      place.object({"origin", "widthCorner", "heightCorner"});
+      p.placeOrigin = place.req("origin").point();
+      p.placeWidthCorner = place.req("widthCorner").point();
+      p.placeHeightCorner = place.req("heightCorner").point();
+    }
+    if (auto m = e.opt("matrix")) {
+      m->array(4, 4);
+      for (std::size_t k = 0; k < 4; ++k) p.matrix[k] = m->item(k).number();
+    }
+    if (auto v = e.opt("pdfPage")) p.pdfPage = v->index();
+    if (auto v = e.opt("pdfBox")) p.pdfBox = std::uint16_t(v->integer(0, 4));
+    if (auto v = e.opt("singleInk")) p.singleSeparation = std::uint16_t(inkByName(*v) + 1);
+    p.overprint = optBool(e, "overprint", false);
+    p.registration = optBool(e, "registration", false);
+    if (auto v = e.opt("opacity"))
+      p.transparency.opacity = std::uint16_t(TavSys::iround(v->number(0, 100) * kOpacityFull / 100.0));
+    if (auto v = e.opt("blendMode"))
+      p.transparency.blendMode = v->choice<std::uint8_t>(
+          {{"normal", 0}, {"multiply", 1}, {"screen", 2}, {"overlay", 3}, {"darken", 4},
+           {"lighten", 5}, {"colorDodge", 6}, {"colorBurn", 7}, {"hardLight", 8},
+           {"softLight", 9}, {"difference", 10}, {"exclusion", 11}, {"hue", 12},
+           {"saturation", 13}, {"color", 14}, {"luminosity", 15}});
+    if (optBool(e, "alphaIsShape", false)) p.transparency.flags |= 1;
+    if (optBool(e, "isolated", false)) p.transparency.flags |= 2;
+    if (optBool(e, "knockout", false)) p.transparency.flags |= 4;
+  }
+}
+
+// References of paints to the other tables, checked once all are read.
+void Loader::checkPaintRefs(const Node& list) {
+  const std::size_t n = list.array();
+  for (std::size_t i = 0; i < n; ++i) {
+    const Node e = list.item(i);
+    Paint& p = job_->paints[e.child("id").index()];
+    if (p.type == kPaintFlat || p.type == kPaintLinear || p.type == kPaintRadial) {
+      checkRef(job_->colours, e.child("colour"), "colour");
+      if (p.type != kPaintFlat) checkRef(job_->colours, e.child("colour2"), "colour");
+    }
+    if (p.type == kPaintGradation) {
+      const Node steps = e.child("steps");
+      for (std::size_t k = 0; k < p.steps.size(); ++k)
+        checkRef(job_->colours, steps.item(k).child("colour"), "colour");
+    }
+    if (p.type == kPaintPicture) checkRef(job_->pictures, e.child("picture"), "picture");
+    if (p.type == kPaintMap) checkRef(job_->maps, e.child("map"), "map");
+    if (p.type == kPaintPattern) checkRef(job_->patterns, e.child("pattern"), "pattern");
+    if (auto s = e.opt("screen")) {
+      checkRef(job_->screens, *s, "screen");
+      p.screen = s->index();
+    }
+    if (auto s = e.opt("softMask")) {
+      checkRef(job_->patterns, *s, "pattern");
+      p.transparency.softMask = s->index();
+      p.transparency.secondOpacity = 0;
+    }
+  }
+}
+
+void Loader::readPictures(const Node& list) {
+  const std::size_t n = list.array();
+  for (std::size_t i = 0; i < n; ++i) {
+    const Node e = list.item(i);
+    e.object({"id", "file", "type", "width", "height", "resolution", "colorSpace", "pdfPage",
+              "normalized", "inks", "box", "originalOrigin"});
+    const std::uint16_t id = defineId(job_->pictures, e, "picture");
+    Picture& p = job_->pictures[id];
+    const Node fileNode = e.req("file");
+    const fs::path path = resolve(fileNode);
+    p.file = TavSys::filref(path.generic_string());
+    std::string type;
+    if (auto t = e.opt("type")) {
+      type = t->choice<std::string>({{"TIFF", "TIFF"}, {"JPEG", "JPEG"}, {"EPS", "EPS"},
+                                     {"PDF", "PDF"}, {"ART", "ART"}});
+    } else {
+      std::string ext = boost::algorithm::to_lower_copy(path.extension().string());
+      if (ext == ".tif" || ext == ".tiff") type = "TIFF";
+      else if (ext == ".jpg" || ext == ".jpeg") type = "JPEG";
+      else if (ext == ".eps") type = "EPS";
+      else if (ext == ".pdf") type = "PDF";
+      else if (ext == ".json") type = "ART";
+      else e.fail("cannot tell the picture's type from \"" + path.filename().string() + "\"; give \"type\"");
+    }
+    p.type = type;
+    p.vector = type == "EPS" || type == "PDF" || type == "ART";
+    if (type == "ART") {
+      // A one-up: a job file of its own, loaded now.
+      std::error_code ec;
+      fs::path canon = fs::weakly_canonical(path, ec);
+      if (ec) canon = path;
+      if (std::find(session_.chain.begin(), session_.chain.end(), canon) != session_.chain.end())
+        fileNode.fail("the one-up " + path.filename().string() + " includes itself (directly or through other one-ups)");
+      if (session_.chain.size() >= kMaxOneUpDepth)
+        fileNode.fail("one-ups are nested more than " + std::to_string(kMaxOneUpDepth) + " deep");
+      auto found = session_.loaded.find(canon);
+      if (found != session_.loaded.end()) {
+        p.job = found->second;
+      } else {
+        const std::string text = readWholeFile(path, file_, fileNode.ptr, false);
+        json nested;
+        try {
+          nested = json::parse(text);
+        } catch (const json::exception& ex) {
+          fileNode.fail("the one-up " + path.filename().string() + " is not valid JSON: " + ex.what());
+        }
+        session_.chain.push_back(canon);
+        Loader sub(session_, path.parent_path(), path.string());
+        p.job = std::shared_ptr<jobstr>(sub.load(nested).release());
+        session_.chain.pop_back();
+        session_.loaded.emplace(canon, p.job);
+      }
+      p.job->parent = job_.get();
+      if (const auto& media = p.job->boxes[kMediaBox]) {
+        p.width = std::int32_t(std::min<std::int64_t>(media->width(), INT32_MAX));
+        p.height = std::int32_t(std::min<std::int64_t>(media->height(), INT32_MAX));
+        p.box = *media;
+      }
+      p.originalOrigin = p.job->origin;
+      for (int k = 0; k < p.job->inkCount; ++k) {
+        const Separation& s = p.job->separations[k];
+        if (!s.used) continue;
+        const int slot = TavricLib::FindSeparation(job_.get(), s.name);
+        if (slot >= 0) p.seps.set(std::size_t(slot));
+      }
+    } else {
+      checkReadable(path, fileNode);
+    }
+    if (auto v = e.opt("width")) p.width = std::int32_t(v->integer(0, 1000000000));
+    if (auto v = e.opt("height")) p.height = std::int32_t(v->integer(0, 1000000000));
+    if (auto v = e.opt("resolution")) p.resolution = v->number(0, 1000000);
+    if (auto v = e.opt("colorSpace"))
+      p.colorSpaceCode = v->choice<int>({{"gray", 0}, {"bitmap", 1}, {"rgb", 2}, {"cmyk", 5}, {"multichannel", 8}});
+    else if (type == "TIFF" || type == "JPEG")
+      p.colorSpaceCode = 5;
+    if (auto v = e.opt("pdfPage")) p.pdfPage = int(v->integer(0, 1000000));
+    p.pdfNormalized = optBool(e, "normalized", false);
+    if (auto v = e.opt("box")) p.box = v->box();
+    if (auto v = e.opt("originalOrigin")) p.originalOrigin = v->point();
+    if (auto inks = e.opt("inks")) {
+      const std::size_t k = inks->array();
+      p.seps.reset();
+      for (std::size_t j = 0; j < k; ++j) p.seps.set(std::size_t(inkByName(inks->item(j))));
+    }
+  }
+}
+
+void Loader::readMaps(const Node& list) {
+  const std::size_t n = list.array();
+  for (std::size_t i = 0; i < n; ++i) {
+    const Node e = list.item(i);
+    e.object({"id", "files", "channels", "opacity", "colour", "colour2", "width", "height",
+              "resolution", "internal", "noOpi"});
+    const std::uint16_t id = defineId(job_->maps, e, "map");
+    PictureMap& m = job_->maps[id];
+    const Node files = e.req("files");
+    const std::size_t nf = files.array(1, 64);
+    for (std::size_t k = 0; k < nf; ++k) {
+      const fs::path p = resolve(files.item(k));
+      checkReadable(p, files.item(k));
+      m.files.emplace_back(p.generic_string());
+    }
+    auto fileIndex = [&](const Node& v) {
+      const std::int64_t f = v.integer(0, 63);
+      if (std::size_t(f) >= nf) v.fail("no file " + std::to_string(f) + " in \"files\"");
+      return int(f);
+    };
+    const Node channels = e.req("channels");
+    const std::size_t nc = channels.array(1, kMaxSeparations);
+    for (std::size_t k = 0; k < nc; ++k) {
+      const Node c = channels.item(k);
+      c.object({"ink", "file", "channel"});
+      MapChannel ch;
+      ch.separation = inkByName(c.req("ink"));
+      for (const MapChannel& other : m.channels)
+        if (other.separation == ch.separation) c.child("ink").fail("the ink has two channels");
+      ch.file = c.has("file") ? fileIndex(c.child("file")) : 0;
+      if (auto v = c.opt("channel")) ch.channel = int(v->integer(0, 255));
+      m.channels.push_back(ch);
+    }
+    if (auto o = e.opt("opacity")) {
+      o->object({"file", "channel"});
+      m.opacityFile = fileIndex(o->req("file"));
+      if (auto v = o->opt("channel")) m.opacityChannel = int(v->integer(0, 255));
+    }
+    m.colour1 = e.req("colour").index();
+    checkRef(job_->colours, e.child("colour"), "colour");
+    if (auto v = e.opt("colour2")) {
+      checkRef(job_->colours, *v, "colour");
+      m.colour2 = v->index();
+    } else {
+      m.colour2 = m.colour1;
+    }
+    m.width = std::int32_t(e.req("width").integer(1, 1000000000));
+    m.height = std::int32_t(e.req("height").integer(1, 1000000000));
+    if (auto v = e.opt("resolution")) m.resolution = v->number(0, 1000000);
+    m.internal = optBool(e, "internal", false);
+    m.noOpi = optBool(e, "noOpi", false);
+  }
+}
+
+void Loader::readPatterns(const Node& list) {
+  const std::size_t n = list.array();
+  for (std::size_t i = 0; i < n; ++i) {
+    const Node e = list.item(i);
+    e.object({"id", "kind", "cell", "corners", "maskFlags", "objects"});
+    const std::uint16_t id = defineId(job_->patterns, e, "pattern");
+    PatternRec& p = job_->patterns[id];
+    if (auto k = e.opt("kind"))
+      p.kind = k->choice<PatternRec::Kind>({{"tiling", PatternRec::kTiling}, {"softMask", PatternRec::kSoftMask}});
+    if (auto c = e.opt("cell")) p.cell = c->box();
+    if (auto c = e.opt("corners")) {
+      c->array(3, 3);
+      for (std::size_t k = 0; k < 3; ++k) p.corners[k] = c->item(k).point();
+    }
+    if (auto m = e.opt("maskFlags")) p.maskFlags = std::uint32_t(m->integer(0, 0xFFFFFFFF));
+    p.objects = TavDB::spanew();
+    readMembers(*p.objects, e.req("objects"), 1, false, false);
+    p.objects->recalcBounds();
+  }
+}
+
+void Loader::readPoints(Object& path, const Node& points) {
+  const std::size_t n = points.array(1);
+  std::vector<TavDB::PathPoint>& out = path.points();
+  out.reserve(n + 2 * std::count_if(points.j->begin(), points.j->end(),
+                                    [](const json& p) { return p.is_array() && p.size() == 6; }));
+  for (std::size_t i = 0; i < n; ++i) {
+    const Node p = points.item(i);
+    if (!p.j->is_array() || (p.j->size() != 2 && p.j->size() != 6))
+      p.fail("expected a point [v, h] or a curve [c1v, c1h, c2v, c2h, v, h]");
+    if (p.j->size() == 6 && i == 0) p.fail("a path starts with a point [v, h], not a curve");
+    std::int32_t c[6];
+    for (std::size_t k = 0; k < p.j->size(); ++k) c[k] = p.item(k).coord();
+    if (p.j->size() == 2) {
+      out.push_back({c[0], c[1], TavDB::PathPoint::kLine});
+    } else {
+      out.push_back({c[0], c[1], TavDB::PathPoint::kControl});
+      out.push_back({c[2], c[3], TavDB::PathPoint::kControl});
+      out.push_back({c[4], c[5], TavDB::PathPoint::kCurve});
+    }
+  }
+}
+
+std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, bool topLevel) {
+  if (depth > kMaxNestingDepth)
+    n.fail("objects are nested more than " + std::to_string(kMaxNestingDepth) + " deep");
+  if (!n.j->is_object()) n.fail(std::string("expected an object, found ") + typeName(*n.j));
+  const ObjectKind kind = n.req("kind").choice<ObjectKind>({{"layer", ObjectKind::Layer},
+                                                            {"group", ObjectKind::Group},
+                                                            {"compound", ObjectKind::Compound},
+                                                            {"path", ObjectKind::Path},
+                                                            {"text", ObjectKind::Text}});
+  switch (kind) {
+    case ObjectKind::Layer:
+      n.object({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "objects", "cadLayer",
+                "trapLayer"});
+      if (!topLevel) n.child("kind").fail("a layer must be a member of the top-level object list");
+      break;
+    case ObjectKind::Group:
+      n.object({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "objects",
+                "textCarrier", "mark", "cad", "matrix", "at", "bounds", "boxCreator", "staggeredCut"});
+      break;
+    case ObjectKind::Compound:
+      n.object({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "objects",
+                "paint", "stroke", "mark", "cad", "bounds", "boxCreator"});
+      break;
+    case ObjectKind::Path:
+      n.object({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "points",
+                "closed", "paint", "stroke", "mark", "cad", "bounds", "boxCreator"});
+      break;
+    case ObjectKind::Text:
+      n.object({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "at", "matrix",
+                "width", "leading", "align", "runs", "stationNumber", "bounds", "mark"});
+      break;
+    case ObjectKind::List: break;
+  }
+  std::unique_ptr<Object> o = Object::create(kind);
+  for (const char* key : {"hidden", "locked", "nonPrinting", "excluded", "trap"})
+    if (auto v = n.opt(key)) o->setProperties(flagFor(key), v->boolean());
+  if (auto v = n.opt("name")) o->extraMut().name = v->string();
+  if (auto v = n.opt("mark")) o->extraMut().mark = v->nonEmptyString();
+  if (auto v = n.opt("cad")) if (v->boolean()) o->extraMut().cad = true;
+  if (auto v = n.opt("cadLayer")) if (v->boolean()) o->extraMut().cadLayer = true;
+  if (auto v = n.opt("trapLayer")) if (v->boolean()) o->extraMut().trapLayer = true;
+  if (auto v = n.opt("boxCreator")) {
+    const std::int64_t t = v->integer(10, 11);
+    o->extraMut().boxCreator = int(t);
+  }
+  if (auto v = n.opt("textCarrier")) o->setProperties(TavDB::kObjTextCarrier, v->boolean());
+  if (auto v = n.opt("staggeredCut")) {
+    v->object({"allInks", "inks"});
+    ObjectExtra& x = o->extraMut();
+    x.staggeredCut = true;
+    x.staggeredAllInks = optBool(*v, "allInks", true);
+    if (auto inks = v->opt("inks")) {
+      const std::size_t k = inks->array();
+      for (std::size_t i = 0; i < k; ++i) x.staggeredInks |= std::uint64_t(1) << inkByName(inks->item(i));
+    }
+  }
+  if (kind == ObjectKind::Path || kind == ObjectKind::Compound) {
+    std::uint16_t paint = kPaintNoFill;
+    if (auto v = n.opt("paint")) {
+      paint = v->index();
+      paintRefs_.emplace_back(paint, v->ptr);
+    }
+    o->setPaint(paint);
+    if (auto s = n.opt("stroke")) {
+      s->object({"width", "paint", "join", "cap", "position", "miterLimit", "dash", "dashPhase"});
+      auto st = std::make_unique<TavDB::Stroke>();
+      st->width = s->req("width").number(0, 1e9);
+      const Node sp = s->req("paint");
+      st->paint = sp.index();
+      paintRefs_.emplace_back(st->paint, sp.ptr);
+      if (auto v = s->opt("join"))
+        st->join = v->choice<TavDB::Stroke::Join>({{"miter", TavDB::Stroke::kMiterJoin},
+                                                   {"round", TavDB::Stroke::kRoundJoin},
+                                                   {"bevel", TavDB::Stroke::kBevelJoin}});
+      if (auto v = s->opt("cap"))
+        st->cap = v->choice<TavDB::Stroke::Cap>({{"butt", TavDB::Stroke::kButtCap},
+                                                 {"round", TavDB::Stroke::kRoundCap},
+                                                 {"square", TavDB::Stroke::kSquareCap}});
+      if (auto v = s->opt("position"))
+        st->position = v->choice<TavDB::Stroke::Position>({{"centre", TavDB::Stroke::kCentre},
+                                                           {"inside", TavDB::Stroke::kInside},
+                                                           {"outside", TavDB::Stroke::kOutside}});
+      if (auto v = s->opt("miterLimit")) st->miterLimit = v->number(1, 1000);
+      if (auto v = s->opt("dash")) {
+        const std::size_t k = v->array(0, 32);
+        for (std::size_t i = 0; i < k; ++i) st->dash.push_back(v->item(i).number(0, 1e9));
+        if (k > 0 && std::all_of(st->dash.begin(), st->dash.end(), [](double d) { return d == 0; }))
+          v->fail("a dash pattern needs a length other than 0");
+      }
+      if (auto v = s->opt("dashPhase")) st->dashPhase = v->number(0, 1e9);
+      o->extraMut().stroke = std::move(st);
+    }
+  }
+  if (kind == ObjectKind::Path) {
+    readPoints(*o, n.req("points"));
+    if (!optBool(n, "closed", true)) o->setProperties(TavDB::kObjOpenPath, true);
+    o->recalcBounds();
+  } else if (kind == ObjectKind::Text) {
+    auto t = std::make_unique<TavDB::TextData>();
+    t->start = n.req("at").point();
+    if (auto m = n.opt("matrix")) {
+      m->array(4, 4);
+      for (std::size_t k = 0; k < 4; ++k) t->matrix[k] = m->item(k).number(-1e6, 1e6);
+    }
+    if (auto v = n.opt("width")) t->width = v->number(0, 1e9);
+    if (auto v = n.opt("leading")) t->leading = v->number(0, 1e5);
+    if (auto v = n.opt("align"))
+      t->align = v->choice<TavDB::TextData::Align>({{"left", TavDB::TextData::kLeft},
+                                                    {"centre", TavDB::TextData::kCentre},
+                                                    {"right", TavDB::TextData::kRight},
+                                                    {"justify", TavDB::TextData::kJustify}});
+    const Node runs = n.req("runs");
+    const std::size_t nr = runs.array(1);
+    for (std::size_t k = 0; k < nr; ++k) {
+      const Node r = runs.item(k);
+      r.object({"text", "font", "size", "paint", "tracking", "hscale", "rise", "wordSpacing"});
+      TavDB::TextRun run;
+      run.text = r.req("text").string();
+      run.font = r.req("font").nonEmptyString();
+      run.size = r.req("size").number(0.1, 10000);
+      const Node rp = r.req("paint");
+      run.paint = rp.index();
+      paintRefs_.emplace_back(run.paint, rp.ptr);
+      if (auto v = r.opt("tracking")) run.tracking = v->number(-10000, 10000);
+      if (auto v = r.opt("hscale")) run.horizontalScale = v->number(1, 10000);
+      if (auto v = r.opt("rise")) run.rise = v->number(-10000, 10000);
+      if (auto v = r.opt("wordSpacing")) run.wordSpacing = v->number(-10000, 10000);
+      t->runs.push_back(std::move(run));
+    }
+    if (auto v = n.opt("stationNumber")) o->extraMut().stationNumber = v->boolean();
+    // Until the text is laid out, its bounds are its start point grown by the
+    // largest size, unless the file gives them.
+    double size = 0;
+    for (const auto& r : t->runs) size = std::max(size, r.size);
+    const std::int32_t em = std::int32_t(std::min(1e9, size * job_->ppi / 72.0));
+    o->setBounds({t->start.v - em, t->start.h, t->start.v + em / 4,
+                  t->start.h + std::int32_t(std::min(1e9, std::max(t->width, double(em))))});
+    o->extraMut().text = std::move(t);
+  } else {
+    if (kind == ObjectKind::Group) {
+      if (auto m = n.opt("matrix")) {
+        m->array(4, 4);
+        ObjectExtra& x = o->extraMut();
+        x.hasMatrix = true;
+        for (std::size_t k = 0; k < 4; ++k) x.matrix[k] = m->item(k).number(-1e6, 1e6);
+      }
+      if (auto a = n.opt("at")) o->extraMut().origin = a->point();
+    }
+    readMembers(*o, n.req("objects"), depth + 1, false, kind == ObjectKind::Compound);
+    o->recalcBounds();
+  }
+  if (auto b = n.opt("bounds")) o->setBounds(b->box());
+  return o;
+}
+
+void Loader::readMembers(Object& list, const Node& members, std::size_t depth, bool topLevel,
+                         bool pathsOnly) {
+  const std::size_t n = members.array();
+  for (std::size_t i = 0; i < n; ++i) {
+    const Node m = members.item(i);
+    std::unique_ptr<Object> o = readObject(m, depth, topLevel);
+    if (pathsOnly && o->kind() != ObjectKind::Path)
+      m.child("kind").fail("a compound path holds paths only");
+    list.addontop(std::move(o));
+  }
+}
+
+void Loader::readExtras(const Node& root) {
+  jobstr& job = *job_;
+  if (auto c = root.opt("cad")) {
+    c->object({"boundingBox", "printableAreaID", "printableAreas", "mirror", "file", "registration"});
+    CADData cad;
+    if (auto v = c->opt("boundingBox")) cad.boundingBox = v->box();
+    if (auto v = c->opt("printableAreaID")) cad.printableAreaID = int(v->integer(0, 1000000));
+    if (auto v = c->opt("printableAreas")) cad.printableAreaCount = int(v->integer(0, 1000000));
+    cad.mirror = optBool(*c, "mirror", false);
+    if (auto v = c->opt("file")) cad.file = v->string();
+    if (auto r = c->opt("registration")) {
+      r->object({"angle", "offset"});
+      if (auto v = r->opt("angle")) cad.registrationAngle = v->number(-360, 360);
+      if (auto v = r->opt("offset")) {
+        const TavDB::tv_point p = v->point();
+        cad.registrationOffsetV = p.v;
+        cad.registrationOffsetH = p.h;
+      }
+    }
+    job.cad = cad;
+  }
+  if (auto s = root.opt("stations")) {
+    const std::size_t n = s->array();
+    for (std::size_t i = 0; i < n; ++i) {
+      const Node e = s->item(i);
+      e.object({"number", "area"});
+      job.stations.push_back({int(e.req("number").integer(0, 1000000)), e.req("area").box()});
+    }
+  }
+  if (auto s = root.opt("notes")) {
+    const std::size_t n = s->array();
+    for (std::size_t i = 0; i < n; ++i) {
+      const Node e = s->item(i);
+      e.object({"text", "at", "author"});
+      Note note;
+      note.text = e.req("text").string();
+      note.anchor = e.req("at").point();
+      if (auto a = e.opt("author")) note.author = a->string();
+      job.notes.push_back(std::move(note));
+    }
+  }
+  if (auto s = root.opt("editHistory")) {
+    const std::size_t n = s->array();
+    for (std::size_t i = 0; i < n; ++i) {
+      const Node e = s->item(i);
+      e.object({"code", "text", "time", "boxes"});
+      EditEntry entry;
+      entry.code = int(e.req("code").integer(0, 1000000));
+      entry.text = e.req("text").string();
+      if (auto t = e.opt("time")) entry.time = t->integer(0, std::int64_t(1) << 40);
+      if (auto b = e.opt("boxes")) {
+        const std::size_t k = b->array();
+        for (std::size_t j = 0; j < k; ++j) entry.boxes.push_back(b->item(j).box());
+      }
+      job.editHistory.entries().push_back(std::move(entry));
+    }
+  }
+  if (auto c = root.opt("certified")) {
+    c->object({"creator", "creationDate", "originalPDF"});
+    CertifiedPDFInfo info;
+    if (auto v = c->opt("creator")) info.creator = v->string();
+    if (auto v = c->opt("creationDate")) info.creationDate = v->integer(0, std::int64_t(1) << 40);
+    if (auto v = c->opt("originalPDF")) info.originalPDFFullPath = resolve(*v).generic_string();
+    job.certified = info;
+  }
+  if (auto l = root.opt("linkParameters")) {
+    const std::size_t n = l->array();
+    for (std::size_t i = 0; i < n; ++i) {
+      const Node e = l->item(i);
+      e.object({"id", "label", "shortName", "number", "text"});
+      const Node idn = e.req("id");
+      const auto id = std::uint32_t(idn.integer(0, 0xFFFFFFFF));
+      if (job.linkParameters.count(id)) idn.fail("the link parameter is defined twice");
+      LinkParameter p;
+      if (auto v = e.opt("label")) p.label = v->string();
+      if (auto v = e.opt("shortName")) p.shortName = v->string();
+      if (auto v = e.opt("number")) p.number = v->number();
+      if (auto v = e.opt("text")) {
+        p.text = v->string();
+        p.isText = true;
+      }
+      job.linkParameters[id] = p;
+    }
+  }
+  if (auto p = root.opt("parameters")) {
+    if (!p->j->is_object()) p->fail(std::string("expected an object, found ") + typeName(*p->j));
+    for (auto it = p->j->begin(); it != p->j->end(); ++it) {
+      if (!TavSys::IsValidUTF8(it.key())) p->child(it.key()).fail("the name is not valid UTF-8");
+      job.parameters[it.key()] = p->child(it.key()).string();
+    }
+  }
+  if (auto c = root.opt("customerInfo")) {
+    if (!c->j->is_object()) c->fail(std::string("expected an object, found ") + typeName(*c->j));
+    for (auto it = c->j->begin(); it != c->j->end(); ++it) {
+      if (!TavSys::IsValidUTF8(it.key())) c->child(it.key()).fail("the name is not valid UTF-8");
+      job.customerInfo[it.key()] = c->child(it.key()).string();
+    }
+  }
+  if (auto t = root.opt("trimAndBleedInfo")) {
+    t->object({"trimLeft", "trimBottom", "trimRight", "trimTop", "bleed"});
+    TrimAndBleedInfo& i = job.trimAndBleed;
+    i.present = true;
+    auto get = [&](const char* key, int& out) {
+      if (auto v = t->opt(key)) out = int(v->integer(-1000000000, 1000000000));
+    };
+    get("trimLeft", i.trimLeft);
+    get("trimBottom", i.trimBottom);
+    get("trimRight", i.trimRight);
+    get("trimTop", i.trimTop);
+    get("bleed", i.bleed);
+  }
+  if (auto m = root.opt("marks")) {
+    m->object({"cropMarks", "registrationMarks", "offset", "length", "lineWidth"});
+    job.marks.cropMarks = optBool(*m, "cropMarks", false);
+    job.marks.registrationMarks = optBool(*m, "registrationMarks", false);
+    if (auto v = m->opt("offset")) job.marks.offset = std::int32_t(v->integer(0, 1000000000));
+    if (auto v = m->opt("length")) job.marks.length = std::int32_t(v->integer(0, 1000000000));
+    if (auto v = m->opt("lineWidth")) job.marks.lineWidth = v->number(0, 1e9);
+  }
+  if (auto s = root.opt("solvaraSettings")) job.solvaraSettings = s->string();
+}
+
+void Loader::checkObjectRefs() {
+  for (const auto& [paint, ptr] : paintRefs_)
+    if (paint >= job_->paints.size() || !job_->paints[paint].exists)
+      refuse(file_, ptr, "no paint with id " + std::to_string(paint));
+}
+
+// Marks the inks the objects use (share 1..100 in a colour they paint with).
+void Loader::deriveUsage() {
+  jobstr& job = *job_;
+  std::array<bool, kMaxSeparations> used{}, soft{};
+  std::vector<bool> paintSeen(job.paints.size()), softSeen(job.paints.size());
+  std::vector<bool> patternSeen(job.patterns.size());
+  auto markColour = [&](std::uint16_t colour, std::array<bool, kMaxSeparations>& into) {
+    if (const std::uint8_t* pct = colsep(&job, colour))
+      for (int k = 0; k < job.inkCount; ++k)
+        if (pct[k] >= 1 && pct[k] <= 100) into[std::size_t(k)] = true;
+  };
+  // Work list of (paint, soft-mask use) pairs and trees to walk.
+  std::vector<std::pair<std::uint16_t, bool>> paints;
+  std::vector<std::pair<const Object*, bool>> trees{{job.spatialTree.get(), false}};
+  while (!trees.empty() || !paints.empty()) {
+    while (!trees.empty()) {
+      auto [tree, inMask] = trees.back();
+      trees.pop_back();
+      std::vector<const Object*> todo{tree};
+      while (!todo.empty()) {
+        const Object* o = todo.back();
+        todo.pop_back();
+        if (o->flags() & TavDB::kObjExcluded) continue;
+        for (const auto& m : o->members()) todo.push_back(m.get());
+        if (o->kind() == ObjectKind::Path || o->kind() == ObjectKind::Compound) {
+          if (o->parent() == nullptr || o->parent()->kind() != ObjectKind::Compound)
+            paints.emplace_back(o->paint(), inMask);
+          if (const auto* s = o->stroke(); s && s->width > 0) paints.emplace_back(s->paint, inMask);
+        }
+        if (const auto* t = o->text())
+          for (const auto& r : t->runs) paints.emplace_back(r.paint, inMask);
+      }
+    }
+    while (!paints.empty()) {
+      auto [index, inMask] = paints.back();
+      paints.pop_back();
+      std::vector<bool>& seen = inMask ? softSeen : paintSeen;
+      if (index >= seen.size() || seen[index]) continue;
+      seen[index] = true;
+      const Paint* p = paipoi(&job, index);
+      if (!p) continue;
+      auto& into = inMask ? soft : used;
+      switch (p->type) {
+        case kPaintFlat: markColour(p->colour, into); break;
+        case kPaintLinear:
+        case kPaintRadial:
+          markColour(p->colour, into);
+          markColour(p->colour2, into);
+          break;
+        case kPaintGradation:
+          for (const auto& s : p->steps) markColour(s.colour, into);
+          break;
+        case kPaintPicture:
+          if (const Picture* pic = picpoi(&job, p->picture))
+            for (int k = 0; k < job.inkCount; ++k)
+              if (pic->seps.test(std::size_t(k))) into[std::size_t(k)] = true;
+          break;
+        case kPaintMap:
+          if (const PictureMap* m = mappoi(&job, p->map)) {
+            markColour(m->colour1, into);
+            for (const auto& ch : m->channels) into[std::size_t(ch.separation)] = true;
+          }
+          break;
+        case kPaintPattern:
+          if (const PatternRec* pat = patpoi(&job, p->pattern))
+            trees.emplace_back(pat->objects.get(), inMask);
+          break;
+      }
+      if (p->transparency.softMask != kNoSoftMask)
+        if (const PatternRec* mask = patpoi(&job, p->transparency.softMask))
+          if (!patternSeen[p->transparency.softMask]) {
+            patternSeen[p->transparency.softMask] = true;
+            trees.emplace_back(mask->objects.get(), true);
+          }
+    }
+  }
+  for (int k = 0; k < job.inkCount; ++k) {
+    Separation& s = job.separations[std::size_t(k)];
+    s.used = used[std::size_t(k)];
+    s.softMaskUsed = s.softMaskUsed || soft[std::size_t(k)];
+  }
+}
+
+std::unique_ptr<jobstr> Loader::load(const json& rootJson) {
+  const Node root{&rootJson, "", &file_};
+  root.object({"format", "version", "name", "description", "rootFile", "creatorVersion", "ppi",
+               "origin", "scale", "boxes", "defaultBoxes", "inks", "screens", "colours", "paints",
+               "pictures", "maps", "patterns", "objects", "cad", "stations", "notes",
+               "editHistory", "certified", "linkParameters", "parameters", "customerInfo",
+               "trimAndBleedInfo", "marks", "solvaraSettings"});
+  job_ = std::make_unique<jobstr>();
+  job_->originalFile = TavSys::filref(fs::path(file_).generic_string());
+  readHeader(root);
+  readBoxes(root);
+  if (auto v = root.opt("inks")) readInks(*v);
+  if (auto v = root.opt("screens")) readScreens(*v);
+  if (auto v = root.opt("inks")) {
+    for (int i = 0; i < job_->inkCount; ++i)
+      if (auto s = v->item(std::size_t(i)).opt("screen")) {
+        checkRef(job_->screens, *s, "screen");
+        job_->separations[std::size_t(i)].screen = s->index();
+      }
+  }
+  if (auto v = root.opt("colours")) readColours(*v);
+  if (auto v = root.opt("paints")) readPaints(*v);
+  if (auto v = root.opt("pictures")) readPictures(*v);
+  if (auto v = root.opt("maps")) readMaps(*v);
+  if (auto v = root.opt("patterns")) readPatterns(*v);
+  if (auto v = root.opt("paints")) checkPaintRefs(*v);
+  // The "no fill" paint given to open paths.
+  if (job_->paints.size() <= kPaintNoFill) job_->paints.resize(kPaintNoFill + 1);
+  if (!job_->paints[kPaintNoFill].exists) {
+    Colour none;  // every ink untouched
+    none.exists = true;
+    std::uint16_t colour = 0;
+    while (colour < job_->colours.size() && job_->colours[colour].exists) ++colour;
+    if (colour >= job_->colours.size()) job_->colours.resize(std::size_t(colour) + 1);
+    job_->colours[colour] = none;
+    Paint& p = job_->paints[kPaintNoFill];
+    p.exists = true;
+    p.type = kPaintFlat;
+    p.colour = colour;
+  }
+  if (auto v = root.opt("objects")) readMembers(*job_->spatialTree, *v, 1, true, false);
+  job_->spatialTree->recalcBounds();
+  readExtras(root);
+  checkObjectRefs();
+  // A file's explicit "used" wins over what the objects show.
+  deriveUsage();
+  if (auto v = root.opt("inks"))
+    for (int i = 0; i < job_->inkCount; ++i)
+      if (auto u = v->item(std::size_t(i)).opt("used")) job_->separations[std::size_t(i)].used = u->boolean();
+  return std::move(job_);
+}
+
+json parseJson(std::string_view text, const std::string& file) {
+  try {
+    return json::parse(text.begin(), text.end());
+  } catch (const json::parse_error& e) {
+    // The parser's message names the line and column of the fault.
+    std::string what = e.what();
+    const auto p = what.find("parse error");
+    refuse(file, "", "not valid JSON: " + (p == std::string::npos ? what : what.substr(p)));
+  } catch (const json::exception& e) {
+    refuse(file, "", std::string("not valid JSON: ") + e.what());
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<jobstr> loadJobFromMemory(std::string_view text, const fs::path& baseFolder,
+                                          std::string_view name) {
+  const std::string file(name);
+  if (text.size() > kMaxJobFileBytes) refuse(file, "", "the job file is too large");
+  const json root = parseJson(text, file);
+  LoadSession session;
+  Loader loader(session, baseFolder, file);
+  return loader.load(root);
+}
+
+std::unique_ptr<jobstr> loadJobFile(const fs::path& path) {
+  const std::string file = path.string();
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) {
+    TavSys::Error e(TavSys::kFileErrorBase + EISDIR, kCannotReadKey, file + ": " + std::strerror(EISDIR));
+    e.with("__FILE__", file).with("__REASON__", std::strerror(EISDIR));
+    throw e;
+  }
+  const std::string text = readWholeFile(path, file, "", true);
+  if (text.size() > kMaxJobFileBytes) refuse(file, "", "the job file is too large");
+  const json root = parseJson(text, file);
+  LoadSession session;
+  fs::path canon = fs::weakly_canonical(path, ec);
+  if (ec) canon = path;
+  session.chain.push_back(canon);
+  Loader loader(session, path.parent_path(), file);
+  return loader.load(root);
+}
+
+}  // namespace TavKernel

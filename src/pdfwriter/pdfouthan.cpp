@@ -114,6 +114,12 @@ pdfoutfilter* pdfouthan::beginStream(PDFDictionary* dictionary) {
   return CreateOutputFilter(mFile.get(), streamDictionary->Get("Filter"));
 }
 
+namespace {
+StreamEndHook gStreamEndHook = nullptr;
+}  // namespace
+
+void SetStreamEndHook(StreamEndHook hook) { gStreamEndHook = hook; }
+
 PDFIndirectReference* pdfouthan::endStream(pdfoutfilter* sink, PendingStreamFlusher* writer,
                                           int* status) {
   if (sink == nullptr || mOpenStream == nullptr) {
@@ -123,8 +129,8 @@ PDFIndirectReference* pdfouthan::endStream(pdfoutfilter* sink, PendingStreamFlus
     if (status != nullptr) *status = TavSys::kResultAbandoned;
     return nullptr;
   }
-  // The graphics-state cache of the page writer is reset here once the page
-  // writer exists: nothing of a closed stream's state carries over.
+  // Nothing of a closed stream's graphics state carries over.
+  if (gStreamEndHook != nullptr) gStreamEndHook();
   const bool finished = sink->Finish();
 
   PDFStream* stream = mOpenStream;

@@ -61,6 +61,12 @@ class PendingStreamFlusher {
   virtual void FlushPendingStreams() = 0;
 };
 
+// Called whenever a stream is closed, before anything else of endStream: the
+// content writers' graphics-state cache forgets what the closed stream had set.
+// Process-wide; null (the default) calls nothing.
+using StreamEndHook = void (*)();
+void SetStreamEndHook(StreamEndHook hook);
+
 // The ink callback handed to the XMP composer in normalized output.
 using XMPInkCallback = std::function<int(std::string, jobstr*, XMPlInk&)>;
 

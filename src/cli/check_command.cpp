@@ -1,0 +1,122 @@
+// tavpdf check: loads job files, validates them and prints a short summary
+// of each (resolution, boxes, inks with their kinds, objects per kind).
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/command.h"
+#include "platform/kernel/jobfile.h"
+#include "platform/messages.h"
+#include "platform/tav_error.h"
+
+namespace tavcli {
+namespace {
+
+std::string boxText(const TavDB::tv_box& b) {
+  std::ostringstream s;
+  s << "[" << b.top << " " << b.left << " " << b.bottom << " " << b.right << "]";
+  return s.str();
+}
+
+std::string inkKind(const jobstr& job, int slot) {
+  static const char* const kProcess[4] = {"process cyan", "process magenta", "process yellow",
+                                          "process black"};
+  const Separation& s = job.separations[slot];
+  std::string kind = s.process >= 0 ? kProcess[s.process] : "spot";
+  if (s.varnish) kind += ", varnish";
+  if (s.technical) kind += ", technical";
+  if (s.opaque) kind += ", opaque";
+  if (!s.used) kind += ", unused";
+  if (!s.output) kind += ", not output";
+  if (s.mappedTo >= 0) kind += ", remapped to " + job.separations[s.mappedTo].name;
+  return kind;
+}
+
+struct Counts {
+  long layers = 0, groups = 0, compounds = 0, paths = 0, texts = 0;
+  long openPaths = 0, strokes = 0, hidden = 0, points = 0;
+};
+
+void count(const TavDB::Object* o, Counts& c) {
+  std::vector<const TavDB::Object*> todo{o};
+  while (!todo.empty()) {
+    const TavDB::Object* x = todo.back();
+    todo.pop_back();
+    for (const auto& m : x->members()) todo.push_back(m.get());
+    switch (x->kind()) {
+      case TavDB::ObjectKind::Layer: ++c.layers; break;
+      case TavDB::ObjectKind::Group: ++c.groups; break;
+      case TavDB::ObjectKind::Compound: ++c.compounds; break;
+      case TavDB::ObjectKind::Path:
+        ++c.paths;
+        c.points += static_cast<long>(x->points().size());
+        if (x->isOpenPath()) ++c.openPaths;
+        break;
+      case TavDB::ObjectKind::Text: ++c.texts; break;
+      case TavDB::ObjectKind::List: continue;
+    }
+    if (x->stroke() && x->stroke()->width > 0) ++c.strokes;
+    if (x->flags() & TavDB::kObjHidden) ++c.hidden;
+  }
+}
+
+void summary(const std::string& file, const jobstr& job, const std::string& indent = "",
+             const std::string& label = "") {
+  static const char* const kBoxNames[5] = {"media", "crop", "bleed", "art", "trim"};
+  std::cout << indent << label << file << ": \"" << job.name << "\", " << job.ppi << " ppi, origin (v "
+            << job.origin.v << ", h " << job.origin.h << ")\n";
+  std::cout << indent << "  boxes:";
+  bool anyBox = false;
+  for (int k = 0; k < 5; ++k)
+    if (job.boxes[k]) {
+      std::cout << " " << kBoxNames[k] << " " << boxText(*job.boxes[k]);
+      anyBox = true;
+    }
+  std::cout << (anyBox ? "" : " none") << "\n";
+  std::cout << indent << "  inks: " << job.inkCount << "\n";
+  for (int i = 0; i < job.inkCount; ++i)
+    std::cout << indent << "    " << i << " " << job.separations[i].name << " (" << inkKind(job, i)
+              << ")\n";
+  Counts c;
+  count(job.spatialTree.get(), c);
+  std::cout << indent << "  objects: " << c.layers << " layers, " << c.groups << " groups, "
+            << c.compounds << " compound paths, " << c.paths << " paths (" << c.openPaths
+            << " open, " << c.points << " points), " << c.texts << " texts, " << c.strokes
+            << " strokes, " << c.hidden << " hidden\n";
+  long colours = 0, paints = 0, pictures = 0;
+  for (const auto& x : job.colours) colours += x.exists;
+  for (const auto& x : job.paints) paints += x.exists;
+  for (const auto& x : job.pictures) pictures += x.exists;
+  std::cout << indent << "  colours: " << colours << ", paints: " << paints
+            << ", pictures: " << pictures << "\n";
+  if (job.cad) std::cout << indent << "  CAD: " << boxText(job.cad->boundingBox) << "\n";
+  for (const auto& p : job.pictures)
+    if (p.exists && p.job) summary(p.file.getFullPathAsUtf8(), *p.job, indent + "  ", "one-up ");
+}
+
+int check(const std::vector<std::string>& files) {
+  int rc = kExitDone;
+  for (const std::string& file : files) {
+    try {
+      std::unique_ptr<jobstr> job = TavKernel::loadJobFile(file);
+      summary(file, *job);
+    } catch (const TavSys::Error& e) {
+      TavGen::message(TavGen::kError, 1, e.key(), e.placeholders());
+      rc = kExitBadInput;
+    }
+  }
+  return rc;
+}
+
+const CommandRegistrar registrar{Command{
+    "check",
+    "Load job files, validate them and print a summary of each",
+    [](CLI::App& app) -> std::function<int()> {
+      auto files = std::make_shared<std::vector<std::string>>();
+      app.add_option("jobs", *files, "Job files (JSON)")->required();
+      return [files] { return check(*files); };
+    }}};
+
+}  // namespace
+}  // namespace tavcli

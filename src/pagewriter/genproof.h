@@ -1,0 +1,215 @@
+#pragma once
+// The output walker: traverses a job's object tree and expresses every object
+// as calls of its virtual operations, which a backend (the PDF page writer,
+// the Illustrator writer) overrides to write its format. The walker writes the
+// path construction and painting operators itself, through the operator table
+// that a backend may change.
+//
+// The job and its objects belong to the host. The walker reads them; where it
+// needs a changed object (a new paint, pieces of a split path) it works on a
+// copy of its own and deletes it before the operation returns.
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "pagewriter/illtransform.h"
+#include "pagewriter/proofimghan.h"
+#include "platform/kernel/geometry.h"
+#include "platform/system.h"
+
+struct jobstr;
+struct Paint;
+// The kernel's paint record.
+using paityp = Paint;
+class seppdftyp;
+class strokeinfo_t;
+class ColorSpace;
+class genoutfil;
+
+namespace TavDB {
+class Object;
+class Layer;
+}  // namespace TavDB
+namespace TavSys {
+class fil;
+}
+
+class genproof : public illtransform {
+ public:
+  // Path modes of OutputShape, OutputPath and OutputCompoundPath (bits).
+  enum PathMode : int {
+    kModeClose = 1,
+    kModeFill = 2,
+    kModeClip = 16,
+    kModeNoPaint = 32,
+    kModeStroke = 128,
+    kModeFlatFill = kModeClose | kModeFill,                       // 3
+    kModeClipOutline = kModeClose | kModeClip | kModeNoPaint,     // 49
+    kModeStrokeOutline = kModeClose | kModeStroke,                // 129
+  };
+  // Separation modes.
+  static constexpr int kCompositeProcess = -1;  // process colour, one pass per ink position
+  static constexpr int kColorSpaceObjects = -5; // colour-space objects, one pass per part
+
+  // The job is not owned and must outlive the walker. Computes the progress
+  // total (the job complexity) once.
+  genproof(jobstr* job, int gradationResolution, int writeTraps, int maxPathPoints,
+           int separationMode, bool keepInvisible);
+
+  // ---- virtual operations, in the order of the virtual table ----------------
+  virtual ~genproof();
+  virtual bool IsCompositeOutput();
+  virtual bool SupportsDeviceN();
+  // A new colour-space object for the inks whose tints lie in [value1, value2];
+  // the caller owns it.
+  virtual ColorSpace* GetSeparationColorSpace(const std::uint16_t* tints, std::uint16_t value1,
+                                              std::uint16_t value2, bool a, bool b, bool c,
+                                              bool d, bool e);
+  virtual std::uint64_t GetMaxColorants();
+  virtual genoutfil& GetOutputStream() = 0;
+  virtual int SetLocked(int locked);
+  virtual void SetImageMode(int mode);
+  virtual bool UseDownsamplerSmoothing();
+  virtual double GetImageDownsampleFactor(int resolution, int scale, double ratio);
+  virtual bool SupportsSoftMask();
+  // Opens an image (description as listed) and returns its row handler, owned
+  // by the backend until outpixend, or null when nothing is to be written.
+  virtual proofimghan* outpixbegin(TavSys::fil* source, const paityp* paint,
+                                   const TavDB::tv_matrixtyp<double>& matrix, int resolution,
+                                   int scale, int word1, int word2, double rows,
+                                   double samplesPerRow, int channels, int colourModel,
+                                   const std::int32_t* channelMapping, bool flag,
+                                   ColorSpace* part) = 0;
+  virtual void outpixend(proofimghan* handler) = 0;
+  virtual int outpixrow(proofimghan* handler, const std::uint8_t* row, int samplesPerRow,
+                        int channels) = 0;
+  virtual std::optional<std::shared_ptr<seppdftyp>> GetSeparationPdf();
+  virtual void SelectScreening(std::uint16_t paint);
+  virtual void SetOverprint(bool on) = 0;
+  // c, m, y, k and tint are percentages; slot -1 means process colour.
+  virtual void WriteCMYKOrSeparationColor(std::uint8_t c, std::uint8_t m, std::uint8_t y,
+                                          std::uint8_t k, int slot, std::uint8_t tint) = 0;
+  virtual int WriteRegistrationColor(std::uint16_t paint, int pass);
+  virtual void WriteColorSpaceColor(ColorSpace* space, const std::uint16_t* tints, int value1,
+                                    int value2);
+  // The colour of one pass of a paint; returns the pass to ask for next, or -1.
+  virtual int WritePaintColor(std::uint16_t paint, int pass);
+  virtual int OutputPlacedEPS(TavDB::Object* object) = 0;
+  virtual int OutputPlacedJob(TavDB::Object* object);
+  virtual int OutputPlacedPixels(TavDB::Object* object);
+  virtual int OutputPlacedPDF(TavDB::Object* object);
+  virtual int OutputPlacedPicture(TavDB::Object* object, const paityp* paint);
+  virtual void OutputMap(TavDB::Object* object) = 0;
+  virtual ColorSpace* CreateGradientColorSpace(TavDB::Object* object, int& model,
+                                               const paityp* paint, ColorSpace*& space,
+                                               int& channels);
+  virtual bool IsClippedFill(TavDB::Object* object);
+  virtual void OutputFillContent(TavDB::Object* object);
+  virtual bool CheckCadLayer(TavDB::Object* object);
+  virtual void WriteStrokeOperator(bool closed);
+  virtual void OutputPath(const TavDB::Object* path, int scanMode, int mode, double* progressCount,
+                          double progressTotal);
+  virtual void OutputCompoundPath(TavDB::Object* compound, int mode);
+  virtual void OutputShape(TavDB::Object* object, int mode);
+  // paint -1 stands for the object's own paint.
+  virtual bool IsInvisiblePaint(TavDB::Object* object, int paint);
+  virtual void OutputFlatFill(TavDB::Object* object);
+  virtual void OutputClippedFill(TavDB::Object* object);
+  virtual void OutputPatternFill(TavDB::Object* object) = 0;
+  virtual void OutputText(TavDB::Object* object) = 0;
+  virtual void OutputGroup(TavDB::Object* list, bool noSplit, int composite, bool backendFlag);
+  virtual void OutputObject(TavDB::Object* object, bool noSplit, bool backendFlag);
+  virtual void WriteStrokeInfo(int strokeType, double strokeValue, genoutfil& sink);
+  virtual bool CanStrokeCompoundPaths();
+  virtual void BeginCompoundPath(TavDB::Object* object, int kind);
+  virtual void EndCompoundPath(int kind);
+  virtual void BeginGroup() = 0;
+  virtual void EndGroup() = 0;
+  virtual void BeginGroupMarker();
+  virtual void EndGroupMarker();
+  // 1 = skip the layer (then EndLayer is not called).
+  virtual int BeginLayer(TavDB::Layer* layer) = 0;
+  virtual void EndLayer() = 0;
+  virtual void BeginTrap(TavDB::Object* object, bool noSplit, bool backendFlag);
+  virtual void EndTrap();
+  virtual bool BeginObjectName(TavDB::Object* object);
+  virtual void EndObjectName(bool opened);
+  virtual void RestoreGraphicsState();
+
+  // ---- non-virtual members used by the backends ---------------------------
+  void SaveGraphicsState();
+  void SetCancelled() { mCancelled = true; }
+  bool IsCancelled() const { return mCancelled; }
+  // Process colour of per-position percentages (255 = untouched).
+  void WriteCMYKColor(const std::uint8_t* percentages, bool withOverprint);
+  // The first painted spot ink of the percentages, else CMYK white.
+  void WriteSpotColor(const std::uint8_t* percentages);
+  // A job colour by its index.
+  void WriteColor(int colour, bool withOverprint);
+  // A gradation rendered as an image at the gradation resolution.
+  void OutputGradationImage(TavDB::Object* object);
+  // Ink flags of per-position percentages: bit 1 some ink is 255 (untouched),
+  // bit 2 no process ink has a value.
+  int GetColorInkFlags(const std::uint8_t* percentages) const;
+
+  jobstr* GetJob() const { return mJob; }
+  double GetProgressTotal() const { return mProgressTotal; }
+  double GetProgressCount() const { return mProgressCount; }
+  int GetSeparationMode() const { return mSeparationMode; }
+  int GetMaxPathPoints() const { return mMaxPathPoints; }
+  // While the pieces of a split path are written: the unsplit path.
+  const TavDB::Object* GetSplitSource() const { return mSplitSource; }
+
+  // The walk's job complexity of a list: 15 per path point, through groups,
+  // layers and compound paths.
+  static double JobComplexity(const TavDB::Object* list);
+
+ protected:
+  // The text of the path operators; a backend may point them at its own.
+  struct PathOperators {
+    const char* line = "l";
+    const char* curve = "c";
+    const char* clip = "W*\n";
+    const char* fill = "f*\n";
+    const char* noPaint = "n\n";
+    const char* close = "h\n";
+  };
+
+  // A copy of path, split into pieces when it has more than maxPoints points.
+  // Returns true when it was split (copy is then a group of the pieces);
+  // copy is null when the copy or the split failed.
+  bool SplitLongPath(const TavDB::Object* path, int maxPoints, std::unique_ptr<TavDB::Object>& copy);
+  // Whether OutputGroup brackets the sub-paths of a compound path.
+  bool NeedsCompoundBracket(TavDB::Object* list, bool noSplit);
+  bool OutputStrokeAsStroke(TavDB::Object* object);
+  void OutputFill(TavDB::Object* object);
+  // Reports count × 100 / total to the progress service and polls cancel.
+  void ReportProgress(double count, double total);
+
+  // ---- fields ----------------------------------------------------------
+  // Image state of a downsampled picture (no image open: 0 channels).
+  std::int32_t mImageChannels = 0;
+  PathOperators mOps;
+  bool mCancelled = false;
+  jobstr* mJob;  // not owned
+  double mProgressCount = 0;
+  double mProgressTotal = 0;
+  std::int32_t mGradationResolution;
+  std::int32_t mLocked = 0;
+  std::int32_t mMaxPathPoints;
+  std::int32_t mComposite = 0;
+  const TavDB::Object* mSplitSource = nullptr;  // not owned
+  std::int32_t mStrokeType = 1;
+  // Stroke description of the object being written; owned by the walker.
+  std::unique_ptr<strokeinfo_t> mStrokeInfo;
+  bool mInsideTrap = false;
+  bool mKeepInvisible;
+  std::int32_t mImageRowsWritten = 0;
+  std::int32_t mImageRowsDue = 0;
+  std::int32_t mImageRowWidth = 0;
+  std::int32_t mSeparationMode;
+  std::int32_t mWriteTraps;
+
+ private:
+  TavSys::Progress mProgress{100, "Output"};
+};

@@ -1,0 +1,125 @@
+#include "pagewriter/pathsplit.h"
+
+#include <vector>
+
+#include "platform/kernel/tavdb.h"
+#include "platform/setop.h"
+
+namespace TavSetop {
+
+namespace {
+
+using TavDB::Object;
+using TavDB::PathPoint;
+
+Contour toContour(const Object* path) {
+  Contour contour;
+  const auto& pts = path->points();
+  contour.reserve(pts.size());
+  std::size_t i = 0;
+  while (i < pts.size()) {
+    if (pts[i].type == PathPoint::kControl && i + 2 < pts.size() &&
+        pts[i + 2].type == PathPoint::kCurve) {
+      SplitPoint p;
+      p.curve = true;
+      p.c1v = pts[i].v;
+      p.c1h = pts[i].h;
+      p.c2v = pts[i + 1].v;
+      p.c2h = pts[i + 1].h;
+      p.v = pts[i + 2].v;
+      p.h = pts[i + 2].h;
+      contour.push_back(p);
+      i += 3;
+    } else {
+      SplitPoint p;
+      p.v = pts[i].v;
+      p.h = pts[i].h;
+      contour.push_back(p);
+      ++i;
+    }
+  }
+  return contour;
+}
+
+std::vector<Contour> contoursOf(const Object* object) {
+  std::vector<Contour> contours;
+  if (object->kind() == TavDB::ObjectKind::Path) {
+    contours.push_back(toContour(object));
+  } else {
+    TavDB::ListScan scan(object, TavDB::kObjPath, 0, 0, 0, 0);
+    for (Object* p = scan.next(); p != nullptr; p = scan.next()) contours.push_back(toContour(p));
+  }
+  return contours;
+}
+
+std::unique_ptr<Object> toPath(const Contour& contour, std::uint32_t state, std::uint16_t paint) {
+  auto path = Object::create(TavDB::ObjectKind::Path);
+  auto& pts = path->points();
+  pts.reserve(contour.size() + contour.size() / 2);
+  for (const auto& p : contour) {
+    if (p.curve && !pts.empty()) {
+      pts.push_back({p.c1v, p.c1h, PathPoint::kControl});
+      pts.push_back({p.c2v, p.c2h, PathPoint::kControl});
+      pts.push_back({p.v, p.h, PathPoint::kCurve});
+    } else {
+      pts.push_back({p.v, p.h, PathPoint::kLine});
+    }
+  }
+  path->setProperties(state, true);
+  path->setPaint(paint, false);
+  path->recalcBounds();
+  return path;
+}
+
+std::unique_ptr<Object> build(const Object* source, const std::vector<SplitPiece>& pieces,
+                              bool keepOpenFlag) {
+  // State bits of the source (trap, hidden, locked, ...), without its kind.
+  std::uint32_t state = source->flags() & ~TavDB::kObjKindBits;
+  if (!keepOpenFlag) state &= ~TavDB::kObjOpenPath;
+  const std::uint32_t pathState = keepOpenFlag ? state | TavDB::kObjOpenPath : state;
+  auto group = TavDB::gronew();
+  for (const auto& piece : pieces) {
+    if (piece.contours.size() == 1) {
+      group->addontop(toPath(piece.contours.front(), pathState, source->paint()));
+    } else {
+      auto compound = Object::create(TavDB::ObjectKind::Compound);
+      for (const auto& c : piece.contours) compound->addontop(toPath(c, pathState, source->paint()));
+      compound->setProperties(state, true);
+      compound->setPaint(source->paint(), false);
+      compound->recalcBounds();
+      group->addontop(std::move(compound));
+    }
+  }
+  group->recalcBounds();
+  return group;
+}
+
+}  // namespace
+
+std::unique_ptr<TavDB::Object> CSplCallBack::StartSplit(const TavDB::Object* path, int maxPoints) {
+  if (path == nullptr || maxPoints <= 0) return nullptr;
+  const bool open = path->isOpenPath();
+  auto pieces = SplitContours(contoursOf(path), !open, static_cast<std::size_t>(maxPoints));
+  if (!pieces || pieces->empty()) return nullptr;
+  return build(path, *pieces, open);
+}
+
+std::unique_ptr<TavDB::Object> CSplCallBack::SplitOutline(const TavDB::Object* path, int maxPoints) {
+  if (path == nullptr || maxPoints <= 0) return nullptr;
+  std::vector<Contour> contours = contoursOf(path);
+  if (!path->isOpenPath()) {
+    // Walk each closed contour back to its start as an open run.
+    for (auto& c : contours) {
+      if (!c.empty()) {
+        SplitPoint back = c.front();
+        back.curve = false;
+        c.push_back(back);
+      }
+    }
+  }
+  auto pieces = SplitContours(contours, false, static_cast<std::size_t>(maxPoints));
+  if (!pieces || pieces->empty()) return nullptr;
+  return build(path, *pieces, true);
+}
+
+}  // namespace TavSetop

@@ -1,0 +1,24 @@
+#pragma once
+// The set-operation service as the walker calls it: splitting an object whose
+// paths have more points than a writer accepts (geometry in platform/setop.h).
+#include <memory>
+
+namespace TavDB {
+class Object;
+}
+
+namespace TavSetop {
+
+class CSplCallBack {
+ public:
+  // A new group (owned by the caller) holding pieces of path or compound
+  // path, each of at most maxPoints points, that together fill the same area;
+  // every piece keeps the source's paint and state flags. Null when the
+  // object cannot be split that way. The source is not changed.
+  static std::unique_ptr<TavDB::Object> StartSplit(const TavDB::Object* path, int maxPoints);
+  // The same for an outline that is to be stroked: closed contours become
+  // open runs that join end to end, so the stroke keeps its course.
+  static std::unique_ptr<TavDB::Object> SplitOutline(const TavDB::Object* path, int maxPoints);
+};
+
+}  // namespace TavSetop

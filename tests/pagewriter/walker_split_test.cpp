@@ -1,0 +1,224 @@
+// Long paths are split into pieces below the maximum that cover the same
+// area; progress and cancel of the walk.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "pagewriter/pathsplit.h"
+#include "platform/setop.h"
+#include "walker_support.h"
+
+using namespace walkertest;
+using TavSetop::Contour;
+using TavSetop::SplitPoint;
+
+namespace {
+
+double shoelace(const Contour& c) {
+  double a = 0;
+  for (std::size_t i = 0; i < c.size(); ++i) {
+    const auto& p = c[i];
+    const auto& q = c[(i + 1) % c.size()];
+    a += double(p.h) * q.v - double(q.h) * p.v;
+  }
+  return a / 2;
+}
+
+// A regular polygon of n points around (0, 0).
+Contour circle(int n, double radius) {
+  Contour c;
+  for (int i = 0; i < n; ++i) {
+    const double t = 2 * std::numbers::pi * i / n;
+    SplitPoint p;
+    p.v = static_cast<std::int32_t>(std::lround(radius * std::sin(t)));
+    p.h = static_cast<std::int32_t>(std::lround(radius * std::cos(t)));
+    c.push_back(p);
+  }
+  return c;
+}
+
+std::unique_ptr<TavDB::Object> pathOf(const Contour& c, std::uint16_t paint) {
+  auto p = TavDB::Object::create(TavDB::ObjectKind::Path);
+  for (const auto& q : c) p->points().push_back({q.v, q.h, TavDB::PathPoint::kLine});
+  p->setPaint(paint);
+  p->recalcBounds();
+  return p;
+}
+
+}  // namespace
+
+TEST(PathSplit, PiecesStayBelowTheMaximumAndKeepTheArea) {
+  const Contour big = circle(20000, 1e6);
+  const double area = std::abs(shoelace(big));
+  for (std::size_t max : {10000u, 4000u, 997u}) {
+    auto pieces = TavSetop::SplitContours({big}, true, max);
+    ASSERT_TRUE(pieces.has_value()) << max;
+    double sum = 0;
+    for (const auto& piece : *pieces) {
+      EXPECT_LE(piece.pointCount(), max);
+      for (const auto& c : piece.contours) sum += std::abs(shoelace(c));
+    }
+    // Cut points are rounded to whole job units.
+    EXPECT_NEAR(sum, area, area * 1e-6) << max;
+  }
+}
+
+TEST(PathSplit, HolesStayHolesAndCurvesInsideAPieceStayCurves) {
+  // A ring: outer square with a square hole, the hole oriented the other way.
+  Contour outer, hole;
+  for (auto [v, h] : {std::pair{0, 0}, {0, 1000}, {1000, 1000}, {1000, 0}}) outer.push_back({v, h});
+  for (auto [v, h] : {std::pair{250, 250}, {750, 250}, {750, 750}, {250, 750}}) hole.push_back({v, h});
+  for (int i = 0; i < 10; ++i) outer.insert(outer.begin() + 1, SplitPoint{0, 100 * (10 - i)});
+  auto pieces = TavSetop::SplitContours({outer, hole}, true, 8);
+  ASSERT_TRUE(pieces.has_value());
+  double sum = 0;
+  for (const auto& piece : *pieces) {
+    for (const auto& c : piece.contours) sum += shoelace(c);
+  }
+  EXPECT_NEAR(std::abs(sum), 1000.0 * 1000 - 500.0 * 500, 1.0);
+
+  Contour curved;
+  curved.push_back({0, 0});
+  SplitPoint c{0, 100, true, -50, 30, -50, 70};
+  curved.push_back(c);
+  for (int i = 1; i <= 60; ++i) curved.push_back({i * 10, 100});
+  curved.push_back({600, 0});
+  auto split = TavSetop::SplitContours({curved}, true, 40);
+  ASSERT_TRUE(split.has_value());
+  bool curveKept = false;
+  for (const auto& piece : *split) {
+    for (const auto& contour : piece.contours) {
+      EXPECT_FALSE(contour.front().curve);  // the closing segment stays straight
+      for (const auto& p : contour) curveKept |= p.curve && p == c;
+    }
+  }
+  EXPECT_TRUE(curveKept);
+}
+
+TEST(PathSplit, OpenRunsJoinEndToEndAndImpossibleSplitsFail) {
+  Contour line;
+  for (int i = 0; i < 25; ++i) line.push_back({0, i * 10});
+  auto runs = TavSetop::SplitContours({line}, false, 10);
+  ASSERT_TRUE(runs.has_value());
+  ASSERT_EQ(runs->size(), 3u);
+  EXPECT_EQ((*runs)[0].contours[0].back(), (*runs)[1].contours[0].front());
+  EXPECT_EQ((*runs)[2].contours[0].back(), line.back());
+
+  // Every point on one spot cannot be cut apart.
+  Contour spot(50, SplitPoint{5, 5});
+  EXPECT_FALSE(TavSetop::SplitContours({spot}, true, 10).has_value());
+  EXPECT_FALSE(TavSetop::SplitContours({line}, true, 3).has_value());
+}
+
+TEST(WalkerSplit, APathOfSixHundredThousandPointsIsWrittenInPiecesBelowTheMaximum) {
+  JobBuilder b;
+  const auto cyan = b.flat({{0, 100}});
+  TavDB::Object* big = b.add(pathOf(circle(600000, 5e7), cyan));
+  flag(big, TavDB::kObjTrap);
+  TavDB::ScopedCurrentJob current(b.get());
+  RecordingProof proof(b.get(), 1, 500000);
+  proof.recordPieces = false;
+  proof.OutputGroup(jobGetSpahan(b.get()), false, -1, false);
+  ASSERT_GE(proof.pieceSizes.size(), 2u);
+  std::size_t total = 0;
+  for (std::size_t n : proof.pieceSizes) {
+    EXPECT_LE(n, 500000u);
+    total += n;
+  }
+  EXPECT_GE(total, 600000u);
+  // The host's path is untouched.
+  EXPECT_EQ(big->points().size(), 600000u);
+  EXPECT_EQ(big->paint(), cyan);
+  EXPECT_EQ(proof.GetSplitSource(), nullptr);
+}
+
+TEST(WalkerSplit, ThePathAtTheMaximumIsNotSplitAndSplitPiecesKeepTrapAndPaint) {
+  JobBuilder b;
+  const auto cyan = b.flat({{0, 100}});
+  b.add(pathOf(circle(1000, 1e5), cyan));
+  {
+    TavDB::ScopedCurrentJob current(b.get());
+    RecordingProof atMax(b.get(), 1, 1000);
+    atMax.OutputGroup(jobGetSpahan(b.get()), false, -1, false);
+    EXPECT_TRUE(atMax.pieceSizes.empty());
+    RecordingProof above(b.get(), 1, 999);
+    above.OutputGroup(jobGetSpahan(b.get()), false, -1, false);
+    EXPECT_GE(above.pieceSizes.size(), 2u);
+    // The pieces are written as a group of their own.
+    EXPECT_NE(above.text().find("<BeginGroup>"), std::string::npos);
+  }
+  auto trap = pathOf(circle(100, 1e4), cyan);
+  trap->setProperties(TavDB::kObjTrap, true);
+  auto group = TavSetop::CSplCallBack::StartSplit(trap.get(), 40);
+  ASSERT_NE(group, nullptr);
+  ASSERT_GE(group->memberCount(), 3u);
+  for (const auto& piece : group->members()) {
+    EXPECT_TRUE(piece->checkProperties(TavDB::kObjTrap));
+    EXPECT_EQ(piece->paint(), cyan);
+    EXPECT_LE(TavDB::pointcount(piece.get()), 40u);
+  }
+}
+
+TEST(WalkerProgress, CancelFinishesThePathThenEveryLaterGroupReturns) {
+  JobBuilder b;
+  const auto cyan = b.flat({{0, 100}});
+  for (int i = 0; i < 3; ++i) {
+    auto layer = b.layer("L" + std::to_string(i));
+    auto group = b.list(TavDB::ObjectKind::Group);
+    group->addontop(b.rect(i, 0, 10, 10, cyan));
+    group->addontop(b.rect(i, 20, 10, 30, cyan));
+    layer->addontop(std::move(group));
+    b.add(std::move(layer));
+  }
+  int asked = 0;
+  TavSys::Progress::resetCancel();
+  TavSys::Progress::setCancelHook([&] { return ++asked >= 2; });
+  TavDB::ScopedCurrentJob current(b.get());
+  RecordingProof proof(b.get());
+  proof.OutputGroup(jobGetSpahan(b.get()), false, -1, false);
+  TavSys::Progress::setCancelHook({});
+  TavSys::Progress::resetCancel();
+
+  EXPECT_TRUE(proof.IsCancelled());
+  const auto ev = events(proof.text());
+  // The second path finished, the first layer's brackets closed, nothing later.
+  EXPECT_EQ(std::count(proof.text().begin(), proof.text().end(), 'm'), 2);
+  EXPECT_THAT(ev, ::testing::Contains("EndLayer"));
+  EXPECT_THAT(ev, ::testing::Not(::testing::Contains("BeginLayer L1")));
+  EXPECT_EQ(std::count(ev.begin(), ev.end(), "BeginGroup"), std::count(ev.begin(), ev.end(), "EndGroup"));
+}
+
+TEST(WalkerProgress, ReportsPercentagesAndNothingForAJobWithoutPaths) {
+  JobBuilder b;
+  const auto cyan = b.flat({{0, 100}});
+  b.add(b.rect(0, 0, 10, 10, cyan));
+  b.add(b.rect(0, 0, 10, 10, cyan));
+  std::vector<double> reported;
+  TavSys::Progress::setListener([&](double done, double total, std::string_view) {
+    if (total == 100) reported.push_back(done);
+  });
+  {
+    TavDB::ScopedCurrentJob current(b.get());
+    RecordingProof proof(b.get());
+    EXPECT_EQ(proof.GetProgressTotal(), 2 * 4 * 15);
+    proof.OutputGroup(jobGetSpahan(b.get()), false, -1, false);
+  }
+  JobBuilder empty;
+  empty.add(empty.list(TavDB::ObjectKind::Text, "t"));
+  {
+    TavDB::ScopedCurrentJob current(empty.get());
+    RecordingProof proof(empty.get());
+    EXPECT_EQ(proof.GetProgressTotal(), 0);
+    proof.OutputGroup(jobGetSpahan(empty.get()), false, -1, false);
+  }
+  TavSys::Progress::setListener({});
+  // The constructor's 0, then 50 and 100 for the two paths; the empty job adds
+  // only its constructor's 0, never a division by zero.
+  ASSERT_GE(reported.size(), 3u);
+  EXPECT_NE(std::find(reported.begin(), reported.end(), 50.0), reported.end());
+  EXPECT_NE(std::find(reported.begin(), reported.end(), 100.0), reported.end());
+  for (double r : reported) EXPECT_TRUE(std::isfinite(r));
+}

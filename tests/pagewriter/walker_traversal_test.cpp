@@ -1,0 +1,306 @@
+// The walker's traversal through a recording backend: order, brackets,
+// excluded, hidden, locked, trap, text and open-path objects, compound paths,
+// clips, and that the host's job is left as it was.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "pagewriter/illtransform.h"
+#include "platform/messages.h"
+#include "walker_support.h"
+
+using namespace walkertest;
+using TavDB::ObjectKind;
+using ::testing::ElementsAre;
+
+namespace {
+
+std::vector<std::string> only(const std::vector<std::string>& ev, std::initializer_list<const char*> prefixes) {
+  std::vector<std::string> out;
+  for (const auto& e : ev) {
+    for (const char* p : prefixes) {
+      if (e.rfind(p, 0) == 0) {
+        out.push_back(e);
+        break;
+      }
+    }
+  }
+  return out;
+}
+
+std::string walk(jobstr* job, int writeTraps = 1, bool keepInvisible = false) {
+  TavDB::ScopedCurrentJob current(job);
+  RecordingProof proof(job, writeTraps, 500000, genproof::kCompositeProcess, keepInvisible);
+  proof.OutputGroup(jobGetSpahan(job), false, -1, false);
+  return proof.text();
+}
+
+}  // namespace
+
+TEST(WalkerCoordinates, OriginScaleAndFlippedAxis) {
+  JobBuilder b;
+  b.job().ppi = 720;
+  b.job().origin = {1000, 2000};
+  TavDB::ScopedCurrentJob current(b.get());
+  illtransform t(b.get());
+  double x, y;
+  t.TransformPoint(1000, 2720, x, y);
+  EXPECT_DOUBLE_EQ(x, 72.0);
+  EXPECT_DOUBLE_EQ(y, 0.0);
+  t.TransformPoint(280, 2000, x, y);
+  EXPECT_DOUBLE_EQ(x, 0.0);
+  EXPECT_DOUBLE_EQ(y, 72.0);
+  // A rectangle keeps its order; the top lies above the bottom.
+  const std::int32_t in[4] = {280, 2000, 1000, 2720};
+  double out[4];
+  t.TransformRect(in, out);
+  EXPECT_DOUBLE_EQ(out[0], 72.0);
+  EXPECT_DOUBLE_EQ(out[1], 0.0);
+  EXPECT_DOUBLE_EQ(out[2], 0.0);
+  EXPECT_DOUBLE_EQ(out[3], 72.0);
+  EXPECT_GT(out[0], out[2]);
+  // Coordinates far apart on both sides of the origin do not overflow.
+  b.job().origin = {0, -2000000000};
+  illtransform far(b.get());
+  EXPECT_DOUBLE_EQ(far.TransformX(2000000000), 4000000000.0 * 72 / 720);
+}
+
+TEST(WalkerTraversal, ListOrderGroupsAndLayers) {
+  JobBuilder b;
+  const auto cyan = b.flat({{0, 100}});
+  auto layer = b.layer("Art");
+  auto group = b.list(ObjectKind::Group);
+  group->addontop(b.rect(0, 0, 10, 10, cyan));
+  group->addontop(b.rect(20, 20, 30, 30, cyan));
+  layer->addontop(std::move(group));
+  layer->addontop(b.rect(40, 40, 50, 50, cyan));
+  b.add(std::move(layer));
+
+  const auto ev = events(walk(b.get()));
+  EXPECT_THAT(only(ev, {"Begin", "End"}),
+              ElementsAre("BeginLayer Art", "BeginGroupMarker", "BeginGroup", "EndGroupMarker",
+                          "EndGroup", "EndLayer"));
+  // Three filled rectangles in list order, each in its colour pass.
+  const auto text = walk(b.get());
+  const auto first = text.find("0 0 m");
+  const auto second = text.find("20 -20 m");
+  const auto third = text.find("40 -40 m");
+  ASSERT_NE(first, std::string::npos);
+  ASSERT_NE(second, std::string::npos);
+  ASSERT_NE(third, std::string::npos);
+  EXPECT_LT(first, second);
+  EXPECT_LT(second, third);
+  EXPECT_LT(second, text.find("<EndGroup>"));
+  EXPECT_GT(third, text.find("<EndGroup>"));
+}
+
+TEST(WalkerTraversal, BracketsOnlyAroundTwoOrMoreCountedChildren) {
+  JobBuilder b;
+  const auto cyan = b.flat({{0, 100}});
+  auto one = b.list(ObjectKind::Group);
+  one->addontop(b.rect(0, 0, 10, 10, cyan));
+  b.add(std::move(one));
+  b.add(b.list(ObjectKind::Group));  // empty
+  auto withExcluded = b.list(ObjectKind::Group);
+  withExcluded->addontop(b.rect(0, 0, 10, 10, cyan));
+  flag(withExcluded->addontop(b.rect(20, 20, 30, 30, cyan)), TavDB::kObjExcluded);
+  b.add(std::move(withExcluded));
+
+  const auto text = walk(b.get());
+  const auto ev = events(text);
+  EXPECT_EQ(std::count(ev.begin(), ev.end(), "BeginGroupMarker"), 3);
+  EXPECT_EQ(std::count(ev.begin(), ev.end(), "BeginGroup"), 0);
+  EXPECT_EQ(std::count(ev.begin(), ev.end(), "EndGroup"), 0);
+  // The excluded rectangle is not written at all.
+  EXPECT_EQ(text.find("20 -20 m"), std::string::npos);
+  EXPECT_EQ(std::count(text.begin(), text.end(), 'm'), 2);
+}
+
+TEST(WalkerTraversal, HiddenLayerIsSkippedWithoutEndLayer) {
+  JobBuilder b;
+  const auto cyan = b.flat({{0, 100}});
+  auto hidden = b.layer("Hidden");
+  hidden->addontop(b.rect(0, 0, 10, 10, cyan));
+  flag(b.add(std::move(hidden)), TavDB::kObjHidden);
+  auto shown = b.layer("Shown");
+  shown->addontop(b.rect(20, 20, 30, 30, cyan));
+  b.add(std::move(shown));
+
+  const auto text = walk(b.get());
+  EXPECT_THAT(only(events(text), {"BeginLayer", "EndLayer"}),
+              ElementsAre("BeginLayer Hidden", "BeginLayer Shown", "EndLayer"));
+  EXPECT_EQ(text.find("0 0 m"), std::string::npos);
+  EXPECT_NE(text.find("20 -20 m"), std::string::npos);
+}
+
+TEST(WalkerTraversal, LockStateIsAnnouncedOnChangesOnly) {
+  JobBuilder b;
+  const auto cyan = b.flat({{0, 100}});
+  for (int i = 0; i < 3; ++i) flag(b.add(b.rect(0, 0, 10, 10, cyan)), TavDB::kObjLocked);
+  b.add(b.rect(0, 0, 10, 10, cyan));
+  b.add(b.rect(0, 0, 10, 10, cyan));
+  // A locked layer does not count as a locked object.
+  flag(b.add(b.layer("L")), TavDB::kObjLocked);
+
+  EXPECT_THAT(only(events(walk(b.get())), {"SetLocked"}), ElementsAre("SetLocked 1", "SetLocked 0"));
+}
+
+TEST(WalkerTraversal, TrapsAreBracketedAndDrawnOnlyWhenAsked) {
+  JobBuilder b;
+  const auto cyan = b.flat({{0, 100}});
+  flag(b.add(b.rect(0, 0, 10, 10, cyan)), TavDB::kObjTrap);
+  b.add(b.rect(20, 20, 30, 30, cyan));
+
+  const auto drawn = walk(b.get(), 1);
+  EXPECT_THAT(only(events(drawn), {"BeginTrap", "EndTrap"}), ElementsAre("BeginTrap", "EndTrap"));
+  EXPECT_LT(drawn.find("<BeginTrap>"), drawn.find("0 0 m"));
+  EXPECT_LT(drawn.find("0 0 m"), drawn.find("<EndTrap>"));
+  EXPECT_GT(drawn.find("20 -20 m"), drawn.find("<EndTrap>"));
+
+  const auto skipped = walk(b.get(), 0);
+  EXPECT_THAT(only(events(skipped), {"BeginTrap", "EndTrap"}), ElementsAre("BeginTrap", "EndTrap"));
+  EXPECT_EQ(skipped.find("0 0 m"), std::string::npos);
+  EXPECT_NE(skipped.find("20 -20 m"), std::string::npos);
+}
+
+TEST(WalkerTraversal, TextsAndTextCarriers) {
+  JobBuilder b;
+  auto carrier = b.list(ObjectKind::Group, "carrier");
+  carrier->addontop(b.list(ObjectKind::Text, "first"));
+  flag(carrier->addontop(b.list(ObjectKind::Text, "gone")), TavDB::kObjExcluded);
+  carrier->addontop(b.list(ObjectKind::Text, "second"));
+  flag(b.add(std::move(carrier)), TavDB::kObjTextCarrier);
+  b.add(b.list(ObjectKind::Text, "alone"));
+
+  EXPECT_THAT(only(events(walk(b.get())), {"Text"}),
+              ElementsAre("Text first", "Text second", "Text alone"));
+}
+
+TEST(WalkerTraversal, OpenPathIsNeitherClosedNorFilledAndTheJobKeepsItsPaint) {
+  JobBuilder b;
+  const auto cyan = b.flat({{0, 100}});
+  TavDB::Object* open = b.add(b.path({{0, 0}, {0, 10}, {10, 10}}, cyan, true));
+
+  // Drawn with the invisible "no fill" paint: nothing at all unless invisible
+  // paints are kept.
+  EXPECT_EQ(walk(b.get()), "");
+  const auto kept = walk(b.get(), 1, true);
+  EXPECT_NE(kept.find("n\n"), std::string::npos);
+  EXPECT_EQ(kept.find("h\n"), std::string::npos);
+  EXPECT_EQ(kept.find("f*"), std::string::npos);
+  EXPECT_EQ(open->paint(), cyan);
+
+  // Its stroke is drawn as an open stroke in the stroke's paint.
+  auto& stroke = open->extraMut().stroke;
+  stroke = std::make_unique<TavDB::Stroke>();
+  stroke->width = 2;
+  stroke->paint = b.flat({{1, 100}});
+  const auto stroked = walk(b.get());
+  EXPECT_NE(stroked.find("2 w\n"), std::string::npos);
+  EXPECT_NE(stroked.find("<Color 0 100 0 0 -1 0>"), std::string::npos);
+  EXPECT_NE(stroked.find("S\n"), std::string::npos);
+  EXPECT_EQ(stroked.find("s\n"), std::string::npos);
+  EXPECT_EQ(open->paint(), cyan);
+}
+
+TEST(WalkerTraversal, FillThenStrokeOfAClosedPath) {
+  JobBuilder b;
+  TavDB::Object* r = b.add(b.rect(0, 0, 10, 10, b.flat({{0, 100}})));
+  auto& stroke = r->extraMut().stroke;
+  stroke = std::make_unique<TavDB::Stroke>();
+  stroke->width = 1;
+  stroke->paint = b.flat({{3, 100}});
+  const auto text = walk(b.get());
+  const auto fill = text.find("f*\n");
+  const auto closedStroke = text.find("s\n");
+  ASSERT_NE(fill, std::string::npos);
+  ASSERT_NE(closedStroke, std::string::npos);
+  EXPECT_LT(fill, closedStroke);
+  EXPECT_NE(text.find("<Color 0 0 0 100 -1 0>"), std::string::npos);
+}
+
+TEST(WalkerTraversal, CompoundPathsAreBracketedWhenTheyHaveTwoSubPaths) {
+  JobBuilder b;
+  const auto cyan = b.flat({{0, 100}});
+  auto two = b.list(ObjectKind::Compound);
+  two->addontop(b.rect(0, 0, 30, 30, cyan));
+  two->addontop(b.rect(10, 10, 20, 20, cyan));
+  two->setPaint(cyan);
+  b.add(std::move(two));
+  auto one = b.list(ObjectKind::Compound);
+  one->addontop(b.rect(40, 40, 50, 50, cyan));
+  one->setPaint(cyan);
+  b.add(std::move(one));
+
+  const auto text = walk(b.get());
+  EXPECT_THAT(only(events(text), {"BeginCompound", "EndCompound"}),
+              ElementsAre("BeginCompoundPath 2", "EndCompoundPath 3"));
+  // Both sub-paths inside the bracket, the single one after it.
+  EXPECT_LT(text.find("<BeginCompoundPath 2>"), text.find("10 -10 m"));
+  EXPECT_LT(text.find("10 -10 m"), text.find("<EndCompoundPath 3>"));
+  EXPECT_GT(text.find("40 -40 m"), text.find("<EndCompoundPath 3>"));
+  EXPECT_EQ(std::count(text.begin(), text.end(), '*'), 3);  // three "f*"
+}
+
+TEST(WalkerTraversal, PicturesAreDrawnInsideTheirClip) {
+  JobBuilder b;
+  jobstr& job = b.job();
+  job.pictures.resize(1);
+  job.pictures[0].exists = true;
+  job.pictures[0].type = "PDF";
+  job.pictures[0].vector = true;
+  Paint picture;
+  picture.type = kPaintPicture;
+  picture.picture = 0;
+  const auto paint = job.addPaint(picture);
+  b.add(b.rect(0, 0, 10, 10, paint));
+
+  const auto text = walk(b.get());
+  EXPECT_EQ(operatorLines(text).front(), "q");
+  EXPECT_NE(text.find("h\nW*\nn\n<PlacedPDF>\nQ\n"), std::string::npos);
+
+  // The walker's own dispatch by type letter hands back the backend's result.
+  TavDB::ScopedCurrentJob current(b.get());
+  RecordingProof proof(b.get());
+  EXPECT_EQ(proof.OutputPlacedPicture(jobGetSpahan(b.get())->member(0), paipoi(b.get(), paint)), 7);
+  job.pictures[0].type = "";
+  EXPECT_EQ(proof.OutputPlacedPicture(jobGetSpahan(b.get())->member(0), paipoi(b.get(), paint)), 0);
+}
+
+TEST(WalkerTraversal, SingleSeparationOfAPlacedPictureIsRefusedWithAMessage) {
+  JobBuilder b;
+  jobstr& job = b.job();
+  job.pictures.resize(1);
+  job.pictures[0].exists = true;
+  job.pictures[0].type = "TIFF";
+  Paint picture;
+  picture.type = kPaintPicture;
+  picture.picture = 0;
+  picture.singleSeparation = 1;
+  const auto paint = job.addPaint(picture);
+  b.add(b.rect(0, 0, 10, 10, paint));
+  TavGen::MessageCapture capture;
+  TavDB::ScopedCurrentJob current(b.get());
+  RecordingProof proof(b.get());
+  EXPECT_EQ(proof.OutputPlacedPicture(jobGetSpahan(b.get())->member(0), paipoi(b.get(), paint)), 1);
+  ASSERT_EQ(capture.count("PDF/SINGLE SEPARATION FOR PLACED PICTURE NOT SUPPORTED"), 1);
+  EXPECT_EQ(capture.messages().front().severity, TavGen::kBatchError);
+}
+
+TEST(WalkerPaths, PointsAreWrittenOnceAndCurvesInFull) {
+  JobBuilder b;
+  const auto cyan = b.flat({{0, 100}});
+  b.add(b.path({{0, 0}, {0, 0}, {0, 10}, {0, 10}, {10, 10}}, cyan));
+  b.add(b.path({{5, 5}}, cyan));
+  auto curve = b.path({{0, 0}}, cyan);
+  curve->points().push_back({-10, 5, TavDB::PathPoint::kControl});
+  curve->points().push_back({-10, 15, TavDB::PathPoint::kControl});
+  curve->points().push_back({0, 20, TavDB::PathPoint::kCurve});
+  b.add(std::move(curve));
+
+  EXPECT_THAT(operatorLines(walk(b.get())),
+              ElementsAre("0 0 m", "10 0 l", "10 -10 l", "h", "f*",    // repeats dropped
+                          "5 -5 m", "5 -5 l", "h", "f*",                // one point: m and l
+                          "0 0 m", "5 10 15 10 20 0 c", "h", "f*"));
+}

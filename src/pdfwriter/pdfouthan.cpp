@@ -1,5 +1,7 @@
 #include "pdfwriter/pdfouthan.h"
 
+#include "pdfwriter/pdfpending.h"
+
 #include <string>
 
 #include "platform/kernel/job.h"
@@ -46,6 +48,7 @@ pdfouthan::pdfouthan(TavSys::fil* file, std::uint32_t versionCode)
 
 pdfouthan::~pdfouthan() {
   for (auto& [key, object] : mFormCache) delete object;
+  DeletePendingLists(*this);
   mFormCache.clear();
   // The PDF objects stay with the registry; the table frees only its entries.
 }

@@ -83,6 +83,16 @@ class pdfouthan {
   // no line end of their own (the line feed opening the first object ends it).
   void writeHeader();
 
+  // Writes everything of the file but the cross-reference section and the
+  // trailer's tail: header, information dictionary, document ID, catalog,
+  // page tree and pages (one per separation in separated output), page
+  // labels, optional content and metadata (pdfwriter/document.cpp). The flag
+  // is the one the driver passed to DisableUnoutputSeparations; author may be
+  // empty. Returns 0; TavSys::kResultAbandoned when the export was cancelled
+  // while a page was written (no further page is written); or the file's
+  // failure code. Throws TavSys::Error when a page writer gives up.
+  int writeDocument(bool refreshSeparationMap, const std::string& author);
+
   // A new number for the object; nothing is written. The table is made on
   // first use.
   PDFIndirectReference* makeIndirect(PDFDictionaryValue* object);

@@ -293,6 +293,8 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   bool mInsideOpiForm = false;
   std::int32_t mTransparencyNesting = 0;
   std::int32_t mCadFormCount = 0;
+  // Paints already converted for opaque inks (paint -> converted paint).
+  std::map<std::uint16_t, std::uint16_t> mOpaqueConversions;
 
   // Colour state (the writer's side of the graphics-state cache).
   std::uint32_t mColorKey = 0;

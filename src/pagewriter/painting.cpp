@@ -1,0 +1,300 @@
+// Painting of the PDF page writer: objects (with the opaque-ink conversion
+// and per-object screening), groups, shapes, paths, compound paths and flat
+// fills; white objects that paint on nothing and invisible paints are left
+// out, and the pending colours are written just before the path operators.
+#include <memory>
+
+#include "colour/colorspaces.h"
+#include "pagewriter/pdfgraphicsstate.h"
+#include "pagewriter/pdfproof.h"
+#include "pagewriter/strokeinfo.h"
+#include "pdfwriter/pdfoutfil.h"
+#include "platform/kernel/job.h"
+#include "platform/kernel/tavdb.h"
+#include "platform/messages.h"
+#include "platform/system.h"
+#include "tavpdf/PDFSettings.h"
+
+namespace TavPDF {
+
+namespace {
+
+constexpr std::uint32_t kGroupKinds = TavDB::kObjGroup | TavDB::kObjCompound;
+
+bool has(const TavDB::Object* o, std::uint32_t mask) { return (o->flags() & mask) != 0; }
+
+bool isContainer(const TavDB::Object* o) {
+  return has(o, TavDB::kObjGroup | TavDB::kObjLayer) ||
+         (o->isList() && !has(o, TavDB::kObjCompound));
+}
+
+// CAD and other objects found inside a layer or group.
+struct CadSearch {
+  int cad = 0;
+  int other = 0;
+};
+
+void searchCad(const TavDB::Object* object, CadSearch& found) {
+  if (has(object, TavDB::kObjExcluded)) return;
+  const bool leaf = !object->isList() || has(object, TavDB::kObjCompound);
+  if (leaf) {
+    const TavDB::ObjectExtra* extra = object->extra();
+    if (extra != nullptr && extra->cad) {
+      ++found.cad;
+    } else {
+      ++found.other;
+    }
+    return;
+  }
+  for (const auto& member : object->members()) searchCad(member.get(), found);
+}
+
+}  // namespace
+
+bool PaintIsInvisibleForOutput(const jobstr* job, const TavDB::Object* object, int paint,
+                               bool keepInvisible, bool insideTransparencyGroup) {
+  if (keepInvisible) return false;
+  const int p = paint >= 0 ? paint : (object != nullptr ? object->paint() : 0);
+  if (p != kPaintNoFill && !TavricLib::PaintIsInvisible(job, p, false)) return false;
+  if (p == 5) return true;
+  const Paint* record = paipoi(job, p);
+  if (record != nullptr) {
+    const PaintTransparency& t = record->transparency;
+    if (t.flags == 1 && t.opacity == 0 && t.blendMode == 0 && t.secondOpacity == kSecondOpacityNone) {
+      return true;
+    }
+  }
+  if (TavricLib::PaintIsInvisible(job, p, true)) return true;
+  return !paintHasTransparency(job, p) && !insideTransparencyGroup;
+}
+
+bool PDFProof::PaintNeedsTransparency(const TavDB::Object* object, bool force) const {
+  if (force) return true;
+  if (object == nullptr) return false;
+  const Paint* paint = paipoi(mJob, object->paint());
+  if (paint == nullptr) return false;
+  const bool group = has(object, TavDB::kObjGroup);
+  if (group && object->memberCount() > 0 && has(object->member(0), TavDB::kObjGroup)) {
+    const Paint* inner = paipoi(mJob, object->member(0)->paint());
+    if (inner != nullptr && inner->transparency.flags != paint->transparency.flags) return true;
+  }
+  const PaintTransparency& t = paint->transparency;
+  const std::uint32_t flagMask = group ? 0x7u : 0x1u;
+  if ((t.flags & flagMask) != 0 || t.opacity != kOpacityFull || t.blendMode != 0) return true;
+  if (t.secondOpacity == kSecondOpacityNone) return false;
+  return true;
+}
+
+bool PDFProof::CheckCadLayer(TavDB::Object* object) {
+  if (object == nullptr) return false;
+  CadSearch found;
+  searchCad(object, found);
+  if (found.cad == 0) return false;
+  if (found.other > 0) {
+    TavGen::ShowInfoMessage(TavGen::kWarning, 1,
+                            TavCore::GetLocalizedUni16String("PDF/NON CAD OBJECTS IN CAD LAYER"));
+  } else if (mCadFormCount != 0) {
+    TavGen::ShowInfoMessage(TavGen::kWarning, 1,
+                            TavCore::GetLocalizedUni16String("PDF/CAD OBJECTS OUTSIDE CAD LAYER"));
+  }
+  return true;
+}
+
+bool PDFProof::IsClippedFill(TavDB::Object* object) {
+  if (genproof::IsClippedFill(object)) return true;
+  const Paint* paint = paipoi(mJob, object->paint());
+  return paint != nullptr && (paint->type == kPaintLinear || paint->type == kPaintRadial ||
+                              paint->type == kPaintGradation);
+}
+
+bool PDFProof::IsInvisiblePaint(TavDB::Object* object, int paint) {
+  return PaintIsInvisibleForOutput(mJob, object, paint, mKeepInvisible, mTransparencyNesting > 0);
+}
+
+// ---- objects and groups ------------------------------------------------------------
+
+void PDFProof::OutputObject(TavDB::Object* object, bool noSplit, bool alreadyConverted) {
+  if (object == nullptr) return;
+  const bool ownScreen = mSettings.IncludeScreening != 0 && mSettings.UseDefaultScreen == 0;
+  if (ownScreen) SaveGraphicsState();
+
+  if (!isContainer(object) && !alreadyConverted) {
+    const std::uint16_t paint = object->paint();
+    std::uint16_t converted = paint;
+    if (auto it = mOpaqueConversions.find(paint); it != mOpaqueConversions.end()) {
+      converted = it->second;
+    } else {
+      converted = ConvertPaintForOpaqueInks(mJob, paint,
+                                            mSettings.ForceOpaqueSeparationsToKnockout != 0);
+      mOpaqueConversions.emplace(paint, converted);
+    }
+    if (converted != paint) {
+      // The host's object keeps its paint: the converted one goes on a copy.
+      std::unique_ptr<TavDB::Object> copy = TavDB::objdupall(object);
+      if (copy) {
+        copy->setPaint(converted, true);
+        OutputObject(copy.get(), noSplit, true);
+      }
+      if (ownScreen) RestoreGraphicsState();
+      return;
+    }
+  }
+  genproof::OutputObject(object, noSplit, alreadyConverted);
+  if (ownScreen) RestoreGraphicsState();
+}
+
+void PDFProof::OutputGroup(TavDB::Object* list, bool noSplit, int composite, bool backendFlag) {
+  if (list == nullptr || mCancelled) return;
+  if (GetVersionCode() >= kPdf14) {
+    const bool cadData = mJob->GetCADData() != nullptr;
+    if (!has(list, kGroupKinds)) {
+      if (has(list, TavDB::kObjLayer) && !mInsideCadForm && mSettings.NormalizedOutput != 0 &&
+          cadData && TavricLib::IsStructuredCADLayer(mJob, list) && CheckCadLayer(list)) {
+        RequirePendingWriter(kPendingCADForm);
+      }
+    } else {
+      if (PaintNeedsTransparency(list, false)) RequirePendingWriter(kPendingTransparencyGroup);
+      if (mSettings.NormalizedOutput != 0 && !mInsideCadForm && cadData && CheckCadLayer(list)) {
+        RequirePendingWriter(kPendingCADForm);
+      }
+    }
+  }
+  genproof::OutputGroup(list, noSplit, composite, backendFlag);
+}
+
+// ---- shapes and paths ------------------------------------------------------------------
+
+bool PDFProof::PaintPerPart(TavDB::Object* object, int mode) {
+  const bool stroke = (mode & kModeStroke) != 0;
+  std::unique_ptr<PendingColor>& pending = stroke ? mPendingStroke : mPendingFill;
+  if (!pending || pending->space->pdfGetNumParts() <= 1) return false;
+  // A colour over several parts is painted part by part: the first part
+  // knocks out, the later ones overprint (their spaces carry the flag).
+  std::unique_ptr<PendingColor> whole = std::move(pending);
+  const int parts = whole->space->pdfGetNumParts();
+  for (int part = 0; part < parts; ++part) {
+    std::unique_ptr<CsMasked> space(whole->space->pdfGetPart(part));
+    if (!space) continue;
+    SaveGraphicsState();
+    auto single = std::make_unique<PendingColor>();
+    single->space = std::move(space);
+    single->tints = whole->tints;
+    pending = std::move(single);
+    OutputShape(object, mode);
+    pending.reset();
+    RestoreGraphicsState();
+  }
+  return true;
+}
+
+void PDFProof::OutputShape(TavDB::Object* object, int mode) {
+  if (object == nullptr) return;
+  if (GetVersionCode() >= kPdf14) {
+    if (PaintNeedsTransparency(object, false)) RequirePendingWriter(kPendingTransparencyGState);
+    if (!mInsideCadForm && mSettings.NormalizedOutput != 0 && mJob->GetCADData() != nullptr &&
+        CheckCadLayer(object)) {
+      RequirePendingWriter(kPendingCADForm);
+    }
+  }
+  const bool stroke = (mode & kModeStroke) != 0;
+  const bool fill = (mode & kModeFill) != 0 && !IsSymmetricStroke();
+  if ((stroke || fill) && PaintPerPart(object, stroke ? kModeStroke | mode : mode)) return;
+  if (stroke) WritePendingStrokeColor();
+  genproof::OutputShape(object, mode);
+}
+
+bool PDFProof::SkipWhite(const TavDB::Object* object) {
+  if (!mOptimizeWhiteObjects) return false;
+  const TavDB::tv_box& b = object->bounds();
+  std::array<std::int32_t, 4>& box = mPaintedArea;  // top, left, bottom, right
+  const bool disjoint =
+      b.right <= box[1] || b.left >= box[3] || b.top >= box[2] || b.bottom <= box[0];
+  if (paintIsWhite(mJob, object->paint()) && disjoint) return true;
+  box[0] = std::min(box[0], b.top);
+  box[1] = std::min(box[1], b.left);
+  box[2] = std::max(box[2], b.bottom);
+  box[3] = std::max(box[3], b.right);
+  return false;
+}
+
+void PDFProof::OutputPath(const TavDB::Object* path, int scanMode, int mode, double* progressCount,
+                          double progressTotal) {
+  if (path == nullptr) return;
+  if (path->isOpenPath() && !IsSymmetricStroke()) return;
+  if (SkipWhite(path)) return;
+  if ((mode & kModeFill) != 0 && !IsSymmetricStroke()) WritePendingFillColor();
+  genproof::OutputPath(path, scanMode, mode, progressCount, progressTotal);
+}
+
+void PDFProof::OutputCompoundPath(TavDB::Object* compound, int mode) {
+  if (compound == nullptr) return;
+  if (SkipWhite(compound)) return;
+  bool filled = false;
+  if ((mode & kModeFill) != 0 && !IsSymmetricStroke()) {
+    WritePendingFillColor();
+    filled = true;
+  }
+  genproof::OutputCompoundPath(compound, mode & kModeClose);
+  pdfoutfilter& out = Out();
+  if ((mode & kModeClip) != 0) out << "W*\n";
+  if (filled) {
+    out << "f*\n";
+  } else if ((mode & (kModeClip | kModeNoPaint)) != 0) {
+    out << "n\n";
+  }
+}
+
+void PDFProof::OutputFlatFill(TavDB::Object* object) {
+  if (object == nullptr) return;
+  if (GetVersionCode() >= kPdf14 && sepfrejob(mJob) > int(GetMaxColorants()) &&
+      PaintNeedsTransparency(object, mTransparencyNesting > 0)) {
+    std::array<std::uint16_t, kMaxSeparations> tints = paisep16(mJob, object->paint());
+    std::unique_ptr<ColorSpace> space(GetSeparationColorSpace(
+        tints.data(), 0, kTintFull, false, false,
+        TavricLib::PaintIsRegistration(mJob, object->paint()), false, true));
+    if (space && space->pdfGetNumParts() > 1) RequirePendingWriter(kPendingTransparencyGroup);
+  }
+  genproof::OutputFlatFill(object);
+}
+
+// ---- objects written by later parts of the engine ----------------------------------------
+
+void PDFProof::RequirePendingWriter(std::uint32_t kind) {
+  if (GetPendingStreamWriter(kind) == nullptr) RefuseUnsupported(PendingStreamKindName(kind));
+}
+
+proofimghan* PDFProof::outpixbegin(TavSys::fil*, const Paint*, const TavDB::tv_matrixtyp<double>&,
+                                   int, int, int, int, double, double, int, int,
+                                   const std::int32_t*, bool, ColorSpace*) {
+  RefuseUnsupported("a pixel image");
+}
+void PDFProof::outpixend(proofimghan*) {}
+int PDFProof::outpixrow(proofimghan*, const std::uint8_t*, int, int) { return 1; }
+int PDFProof::OutputPlacedEPS(TavDB::Object*) { RefuseUnsupported("a placed EPS file"); }
+int PDFProof::OutputPlacedJob(TavDB::Object*) {
+  RequirePendingWriter(kPendingForm);
+  return 0;
+}
+int PDFProof::OutputPlacedPixels(TavDB::Object*) {
+  RequirePendingWriter(kPendingFileTiff);
+  return 0;
+}
+int PDFProof::OutputPlacedPDF(TavDB::Object*) {
+  RequirePendingWriter(kPendingFilePdf);
+  return 0;
+}
+void PDFProof::OutputPatternFill(TavDB::Object* object) {
+  const Paint* paint = object != nullptr ? paipoi(mJob, object->paint()) : nullptr;
+  if (paint != nullptr && (paint->type == kPaintLinear || paint->type == kPaintRadial)) {
+    RefuseUnsupported("a gradient fill");
+  }
+  RequirePendingWriter(kPendingPattern);
+}
+void PDFProof::OutputText(TavDB::Object*) { RefuseUnsupported("text"); }
+void PDFProof::OutputMap(TavDB::Object*) { RefuseUnsupported("a picture map"); }
+ColorSpace* PDFProof::CreateGradientColorSpace(TavDB::Object*, int&, const Paint*, ColorSpace*&,
+                                               int&) {
+  RefuseUnsupported("a gradation");
+}
+
+}  // namespace TavPDF

@@ -1,0 +1,202 @@
+#include "pagewriter/pendingstream.h"
+
+#include <array>
+#include <cmath>
+
+#include "platform/kernel/tavdb.h"
+
+namespace TavPDF {
+
+namespace {
+
+std::array<PendingStreamWriter, kPendingKindCount>& writers() {
+  static std::array<PendingStreamWriter, kPendingKindCount> table{};
+  return table;
+}
+
+std::unique_ptr<TavDB::Object> copyOf(const TavDB::Object* object) {
+  return object != nullptr ? TavDB::objdupall(object) : nullptr;
+}
+
+}  // namespace
+
+const char* PendingStreamKindName(std::uint32_t kind) {
+  switch (kind) {
+    case kPendingPattern: return "a pattern fill";
+    case kPendingForm: return "a placed one-up";
+    case kPendingFileTiff: return "a placed pixel picture";
+    case kPendingBufferTiff: return "a pixel image";
+    case kPendingFilePdf: return "a placed PDF page";
+    case kPendingTransparencyGroup: return "a transparency group";
+    case kPendingOpiForm: return "an OPI form";
+    case kPendingImageLinkForm: return "an image link";
+    case kPendingFilePreview: return "a picture preview";
+    case kPendingStationNumberForm: return "a station number";
+    case kPendingCADForm: return "a CAD drawing";
+    case kPendingTransparencyGState: return "a transparency graphics state";
+    case kPendingBarcodeForm: return "a barcode";
+    default: return "an unknown deferred object";
+  }
+}
+
+void SetPendingStreamWriter(std::uint32_t kind, PendingStreamWriter writer) {
+  if (kind > 0 && kind < kPendingKindCount) writers()[kind] = writer;
+}
+
+PendingStreamWriter GetPendingStreamWriter(std::uint32_t kind) {
+  return kind > 0 && kind < kPendingKindCount ? writers()[kind] : nullptr;
+}
+
+// ---- base record ---------------------------------------------------------------
+
+PendingStream::PendingStream(std::uint32_t kind, const TavDB::Object* object)
+    : mKind(kind), mObject(copyOf(object)) {}
+
+PendingStream::PendingStream(std::uint32_t kind, const TavDB::Object* object, std::uint16_t paint)
+    : mKind(kind), mPaint(paint), mObject(copyOf(object)) {}
+
+PendingStream::PendingStream(const PendingStream& other)
+    : mKind(other.mKind),
+      mName(other.mName),
+      mGStateName(other.mGStateName),
+      mPaint(other.mPaint),
+      mObject(copyOf(other.mObject.get())) {}
+
+PendingStream::~PendingStream() = default;
+
+void PendingStream::SetObject(std::unique_ptr<TavDB::Object> object) { mObject = std::move(object); }
+
+void PendingStream::ReleaseObject() { mObject.reset(); }
+
+// ---- kinds ---------------------------------------------------------------------
+
+PendingStreamPattern::PendingStreamPattern(std::uint16_t paint, const std::int32_t cell[4])
+    : PendingStream(kPendingPattern, paint) {
+  for (int i = 0; i < 4; ++i) mCell[i] = cell[i];
+}
+
+PendingStreamFileTiff::PendingStreamFileTiff(std::unique_ptr<TavDB::Object> object)
+    : PendingStream(kPendingFileTiff) {
+  SetObject(std::move(object));
+}
+
+PendingStreamTransparencyGroup::PendingStreamTransparencyGroup(const TavDB::Object* object,
+                                                               std::uint16_t paint,
+                                                               const std::int32_t box[4])
+    : PendingStreamTransparencyGraphicsState(paint) {
+  SetObject(copyOf(object));
+  SetKind(kPendingTransparencyGroup);
+  for (int i = 0; i < 4; ++i) mBox[i] = box[i];
+}
+
+PendingStreamOpiForm::PendingStreamOpiForm(const TavDB::Object* object, bool noPaint)
+    : PendingStream(kPendingOpiForm, object,
+                    noPaint || object == nullptr ? std::uint16_t(0) : object->paint()),
+      mNoPaint(noPaint ? 1 : 0) {}
+
+PendingStreamStationNumberForm::PendingStreamStationNumberForm(const TavDB::Object* text)
+    : PendingStream(kPendingStationNumberForm, text) {
+  // The copy is no longer the job's station-number text: the form stands for it.
+  if (GetObject() != nullptr && GetObject()->extra() != nullptr) {
+    GetObject()->extraMut().stationNumber = false;
+  }
+}
+
+namespace {
+
+// Applies the linear part (a b; c d) about the origin (v, h) to every point
+// of the object and its members, in place.
+void transformPoints(TavDB::Object* object, const TavDB::tv_point& origin, double a, double b,
+                     double c, double d) {
+  for (TavDB::PathPoint& p : object->points()) {
+    // x runs with h, y with v; the matrix acts on (x, y).
+    const double x = double(p.h) - origin.h;
+    const double y = double(p.v) - origin.v;
+    const double nx = a * x + c * y;
+    const double ny = b * x + d * y;
+    p.h = static_cast<std::int32_t>(std::lround(nx + origin.h));
+    p.v = static_cast<std::int32_t>(std::lround(ny + origin.v));
+  }
+  for (const auto& member : object->members()) transformPoints(member.get(), origin, a, b, c, d);
+  object->recalcBounds();
+}
+
+}  // namespace
+
+PendingStreamBarcodeForm::PendingStreamBarcodeForm(const TavDB::Object* barcode)
+    : PendingStream(kPendingBarcodeForm, barcode) {
+  TavDB::Object* copy = GetObject();
+  if (copy == nullptr || copy->extra() == nullptr || !copy->extra()->hasMatrix) return;
+  const double* m = copy->extra()->matrix;
+  TavDB::tv_matrixtyp<double> matrix{m[0], m[1], m[2], m[3], 0, 0};
+  TavDB::tv_matrixtyp<double> inverse;  // identity until inverted
+  if (!TavDB::matinv(matrix, inverse)) return;  // singular: a plain copy, no rotation
+  transformPoints(copy, copy->extra()->origin, inverse.a, inverse.b, inverse.c, inverse.d);
+  TavDB::ObjectExtra& extra = copy->extraMut();
+  extra.matrix[0] = 1;
+  extra.matrix[1] = 0;
+  extra.matrix[2] = 0;
+  extra.matrix[3] = 1;
+  mRotation = std::atan2(std::round(m[1] * 65535.0), std::round(m[3] * 65535.0)) * 180.0 /
+              3.14159265;
+}
+
+}  // namespace TavPDF
+
+// ---- the page writer's queue -------------------------------------------------------
+
+#include "pagewriter/pdfproof.h"
+#include "platform/system.h"
+
+namespace TavPDF {
+
+void PDFProof::AddPendingStream(std::unique_ptr<PendingStream> record) {
+  if (!record) return;
+  // A record nobody can write would leave its resource name without an object.
+  RequirePendingWriter(record->GetKind());
+  mPendingStreams.push_back(std::shared_ptr<PendingStream>(std::move(record)));
+}
+
+void PDFProof::FlushPendingStreams() {
+  if (mWritingPictureCache || mFlushSuppressed) return;
+  // Each round walks a snapshot taken off the queue: writers that open and
+  // close streams of their own re-enter this flush, and records they queue
+  // land in the (then empty) live queue, never in the list being walked. What
+  // a writer queued without a stream of its own to flush it is taken by the
+  // next round.
+  while (!mPendingStreams.empty()) {
+    std::vector<std::shared_ptr<PendingStream>> snapshot = std::move(mPendingStreams);
+    mPendingStreams.clear();
+    for (const std::shared_ptr<PendingStream>& record : snapshot) {
+      const std::uint32_t kind = record->GetKind();
+      if (kind == kPendingTaken || kind >= kPendingKindCount) continue;
+      PendingStreamWriter writer = GetPendingStreamWriter(kind);
+      if (writer == nullptr) RefuseUnsupported(PendingStreamKindName(kind));
+      const bool keepsKind = kind == kPendingForm || kind == kPendingFileTiff ||
+                             kind == kPendingBufferTiff || kind == kPendingFilePdf ||
+                             kind == kPendingFilePreview;
+      if (!keepsKind) record->SetKind(kPendingTaken);
+      const bool ownNumber = kind == kPendingTransparencyGroup || kind == kPendingOpiForm ||
+                             kind == kPendingImageLinkForm || kind == kPendingStationNumberForm ||
+                             kind == kPendingBarcodeForm;
+      // Forms written for a record get screen names of their own.
+      if (ownNumber) ++mWriterNumber;
+      const bool savedOpi = mInsideOpiForm;
+      const bool savedCad = mInsideCadForm;
+      if (kind == kPendingOpiForm) mInsideOpiForm = true;
+      if (kind == kPendingCADForm) mInsideCadForm = true;
+      struct Restore {
+        PDFProof* w;
+        bool own, opi, cad;
+        ~Restore() {
+          if (own) --w->mWriterNumber;
+          w->mInsideOpiForm = opi;
+          w->mInsideCadForm = cad;
+        }
+      } restore{this, ownNumber, savedOpi, savedCad};
+      writer(*this, *record);
+    }
+  }
+}
+
+}  // namespace TavPDF

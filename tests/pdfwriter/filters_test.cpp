@@ -1,0 +1,222 @@
+// The stream filters over an in-memory file: encodings that decode back to
+// the input, block boundaries, cancel, and filter failures.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "pdfwriter/pdfoutfil.h"
+#include "pdfwriter/pdfregistry.h"
+#include "platform/messages.h"
+#include "platform/system.h"
+#include "platform/tav_error.h"
+#include "sinks.h"
+
+namespace pdftest {
+
+std::string inflateAll(const std::string& compressed, bool* complete) {
+  z_stream z{};
+  EXPECT_EQ(inflateInit(&z), Z_OK);
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
+  z.avail_in = static_cast<uInt>(compressed.size());
+  std::string out;
+  char buffer[16384];
+  int rc = Z_OK;
+  while (rc == Z_OK) {
+    z.next_out = reinterpret_cast<Bytef*>(buffer);
+    z.avail_out = sizeof buffer;
+    rc = inflate(&z, Z_NO_FLUSH);
+    out.append(buffer, sizeof buffer - z.avail_out);
+    if (rc == Z_BUF_ERROR && z.avail_in == 0) break;
+  }
+  const bool ended = rc == Z_STREAM_END && z.avail_in == 0;
+  if (complete != nullptr) {
+    *complete = ended;
+  } else {
+    EXPECT_TRUE(ended) << "zlib stream damaged or not ended (rc " << rc << ")";
+  }
+  inflateEnd(&z);
+  return out;
+}
+
+}  // namespace pdftest
+
+namespace {
+
+using namespace TavPDF;
+
+std::string randomBytes(std::size_t n, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::string s(n, '\0');
+  for (auto& c : s) c = static_cast<char>(gen() & 0xFF);
+  return s;
+}
+
+// Runs bytes through the filter the name chooses; returns what reached the
+// file. Data go in pieces of `piece` bytes (0: one byte at a time).
+std::string encode(const char* filterName, const std::string& data, std::size_t piece = 1000,
+                   bool* finished = nullptr, int* fileStatus = nullptr) {
+  TavSys::fil memory;
+  pdfoutfil file(&memory);
+  PDFName name(filterName);
+  pdfoutfilter* sink = CreateOutputFilter(&file, &name);
+  if (piece == 0) {
+    for (const char c : data) sink->PutByte(static_cast<std::uint8_t>(c));
+  } else {
+    for (std::size_t at = 0; at < data.size(); at += piece) {
+      sink->PutBytes(data.data() + at, std::min(piece, data.size() - at));
+    }
+  }
+  const bool ok = sink->Finish();
+  if (finished != nullptr) *finished = ok;
+  if (fileStatus != nullptr) *fileStatus = file.status();
+  if (sink != &file) delete sink;
+  return memory.contents();
+}
+
+std::string ascii85Decode(const std::string& text) {
+  std::string out;
+  std::uint32_t tuple = 0;
+  int count = 0;
+  std::size_t i = 0;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '~') break;
+    if (c == '\n' || c == ' ') continue;
+    if (c == 'z' && count == 0) {
+      out.append(4, '\0');
+      continue;
+    }
+    EXPECT_TRUE(c >= '!' && c <= 'u') << "bad character " << int(c);
+    tuple = tuple * 85 + static_cast<std::uint32_t>(c - '!');
+    if (++count == 5) {
+      for (int k = 3; k >= 0; --k) out.push_back(static_cast<char>((tuple >> (8 * k)) & 0xFF));
+      tuple = 0;
+      count = 0;
+    }
+  }
+  EXPECT_EQ(text.substr(i), "~>");
+  if (count > 0) {
+    for (int k = count; k < 5; ++k) tuple = tuple * 85 + 84;
+    for (int k = 0; k < count - 1; ++k) out.push_back(static_cast<char>((tuple >> (24 - 8 * k)) & 0xFF));
+  }
+  return out;
+}
+
+TEST(Filters, AsciiHexBreaksAfter520InputBytes) {
+  const std::string in519(519, '\xAB');
+  const std::string out519 = encode("ASCIIHexDecode", in519, 0);
+  EXPECT_EQ(out519.size(), 1038u + 1);
+  EXPECT_EQ(out519.find('\n'), std::string::npos);
+  EXPECT_EQ(out519.substr(0, 4), "ABAB");
+  EXPECT_EQ(out519.back(), '>');
+
+  const std::string out520 = encode("ASCIIHexDecode", std::string(520, '\x0F'), 7);
+  std::string expected;
+  for (int i = 0; i < 520; ++i) expected += "0F";
+  EXPECT_EQ(out520, expected + "\n>");
+  EXPECT_EQ(encode("ASCIIHexDecode", ""), ">");
+}
+
+TEST(Filters, Ascii85DecodesBackAndEndsWithItsMarker) {
+  for (std::size_t n : {0u, 1u, 2u, 3u, 4u, 5u, 71u, 1000u}) {
+    const std::string data = randomBytes(n, static_cast<unsigned>(n));
+    const std::string text = encode("ASCII85Decode", data);
+    EXPECT_EQ(ascii85Decode(text), data) << n << " bytes";
+    for (std::size_t start = 0; start < text.size();) {
+      const std::size_t end = text.find('\n', start);
+      const std::size_t len = (end == std::string::npos ? text.size() : end) - start;
+      EXPECT_LE(len, 72u);
+      if (end == std::string::npos) break;
+      start = end + 1;
+    }
+  }
+  // A group of four zero bytes is the single character z.
+  EXPECT_EQ(encode("ASCII85Decode", std::string(8, '\0')), "zz~>");
+}
+
+TEST(Filters, FlateRoundTripsAcrossBlockBoundaries) {
+  for (std::size_t n : {0u, 1u, 8191u, 8192u, 8193u, 16384u, 1048576u}) {
+    const std::string data = randomBytes(n, 7u + static_cast<unsigned>(n));
+    bool finished = false;
+    const std::string z = encode("FlateDecode", data, 3000, &finished);
+    EXPECT_TRUE(finished) << n;
+    EXPECT_EQ(pdftest::inflateAll(z), data) << n << " bytes";
+  }
+  // Byte by byte as well, with compressible text.
+  std::string text;
+  for (int i = 0; i < 5000; ++i) text += std::to_string(i) + " 0 m\n";
+  EXPECT_EQ(pdftest::inflateAll(encode("FlateDecode", text, 0)), text);
+  // An empty stream is still a complete zlib stream.
+  const std::string empty = encode("FlateDecode", "");
+  EXPECT_FALSE(empty.empty());
+  EXPECT_EQ(pdftest::inflateAll(empty), "");
+}
+
+TEST(Filters, FlateOutputThatFillsTheBufferExactlyDoesNotSpin) {
+  // Incompressible blocks produce more than 8,192 bytes per block, so the
+  // output buffer fills and the loop must hand on and end cleanly.
+  const std::string data = randomBytes(8192 * 40, 99);
+  const std::string z = encode("FlateDecode", data, 8192);
+  EXPECT_GT(z.size(), data.size());
+  EXPECT_EQ(pdftest::inflateAll(z), data);
+}
+
+TEST(Filters, EncodedDataAndUnfilteredStreamsPassThrough) {
+  const std::string jpeg = "\xFF\xD8\xFF\xE0 jpeg bytes \x00\x01";
+  EXPECT_EQ(encode("DCTDecode", jpeg), jpeg);
+  EXPECT_EQ(encode("CCITTFaxDecode", jpeg), jpeg);
+  TavSys::fil memory;
+  pdfoutfil file(&memory);
+  EXPECT_EQ(CreateOutputFilter(&file, nullptr), &file);
+}
+
+TEST(Filters, AnUnknownFilterIsAFailureOfTheFile) {
+  TavGen::MessageCapture capture;
+  bool finished = true;
+  int status = 0;
+  const std::string out = encode("LZWDecode", "abc", 1000, &finished, &status);
+  EXPECT_EQ(out, "abc");
+  EXPECT_FALSE(finished);
+  EXPECT_NE(status, 0);
+  ASSERT_EQ(capture.count("PDF/ERROR IN FILE FORMAT"), 1);
+  EXPECT_EQ(capture.messages()[0].severity, 3);
+  EXPECT_EQ(capture.messages()[0].volatility, 0);
+
+  // A Filter entry that is not a name (an array of filters) is refused too.
+  TavSys::fil memory;
+  pdfoutfil file(&memory);
+  auto* array = new PDFArray;
+  array->Add(new PDFName("FlateDecode"));
+  EXPECT_EQ(CreateOutputFilter(&file, array), &file);
+  EXPECT_NE(file.status(), 0);
+  PdfObjectRegistry::deleteAll();
+}
+
+TEST(Filters, CancelDropsBlocksAndStillEndsTheZlibStream) {
+  TavSys::Progress::resetCancel();
+  // The cancel comes while the stream is half written.
+  int asked = 0;
+  TavSys::Progress::setCancelHook([&] { return ++asked > 3; });
+  TavSys::fil memory;
+  pdfoutfil file(&memory);
+  PDFName name("FlateDecode");
+  pdfoutfilter* sink = CreateOutputFilter(&file, &name);
+  std::string text;
+  for (int i = 0; i < 40000; ++i) text += std::to_string(i) + " " + std::to_string(i) + " l\n";
+  sink->PutBytes(text.data(), text.size());
+  const bool finished = sink->Finish();
+  delete sink;
+  TavSys::Progress::setCancelHook({});
+  TavSys::Progress::resetCancel();
+
+  bool complete = false;
+  const std::string inflated = pdftest::inflateAll(memory.contents(), &complete);
+  EXPECT_TRUE(complete);
+  // The first three blocks made it, the rest was dropped.
+  EXPECT_EQ(inflated, text.substr(0, 3 * 8192));
+  // The stream lacks data: not a success, though no message is due.
+  EXPECT_FALSE(finished);
+  EXPECT_EQ(file.status(), TavSys::kResultAbandoned);
+}
+
+}  // namespace

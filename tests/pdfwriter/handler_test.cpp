@@ -1,0 +1,383 @@
+// The output handler and the file structure: objects, streams with their
+// indirect lengths, the cross-reference section, the trailer and the failure
+// statuses, down to the bytes.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+
+#include "pdfwriter/pdfouthan.h"
+#include "platform/messages.h"
+#include "platform/system.h"
+#include "platform/tav_error.h"
+#include "sinks.h"
+#include "support/consumers.h"
+
+namespace {
+
+using namespace TavPDF;
+using pdftest::syntaxOf;
+
+class Handler : public ::testing::Test {
+ protected:
+  void SetUp() override { PdfObjectRegistry::deleteAll(); }
+  void TearDown() override { PdfObjectRegistry::deleteAll(); }
+};
+
+// Captures developer diagnostics for the time of a scope.
+struct DebugCapture {
+  DebugCapture() {
+    previous = TavSys::setDebugSink([this](std::string_view t) { lines.emplace_back(t); });
+  }
+  ~DebugCapture() { TavSys::setDebugSink(previous); }
+  bool has(const std::string& text) const {
+    for (const auto& l : lines) {
+      if (l.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+  std::vector<std::string> lines;
+  TavSys::DebugSink previous;
+};
+
+TEST_F(Handler, HeaderObjectsAndCrossReferenceSectionByteForByte) {
+  TavSys::fil memory;
+  pdfouthan handler(&memory, kPdf14);
+  handler.writeHeader();
+  auto* info = handler.makeIndirect(new PDFDictionary);
+  auto* number = handler.makeIndirect(new PDFInteger(42));
+  auto* array = new PDFArray;
+  array->Add(number);
+  auto* third = handler.makeIndirect(array);
+  EXPECT_EQ(number->GetObjectNumber(), 2u);
+  EXPECT_EQ(syntaxOf(number), "2 0 R");
+  // Written in another order than numbered.
+  handler.writeObject(third);
+  handler.writeObject(info);
+  handler.writeObject(number);
+  handler.writeObject(nullptr);  // ignored
+  handler.getTrailer()->SetInfo(info);
+  handler.getTrailer()->SetRoot(third);
+  ASSERT_EQ(handler.finishFile(), 0);
+  const std::string& bytes = memory.contents();
+  const std::string expectedBody =
+      "%PDF-1.4\n%\xE2\xE3\xCF\xD3"
+      "\n3 0 obj\n[ 2 0 R ]\nendobj"
+      "\n1 0 obj\n<<\n>>\nendobj"
+      "\n2 0 obj\n42 \nendobj";
+  ASSERT_EQ(bytes.substr(0, expectedBody.size()), expectedBody);
+  const std::size_t xref = expectedBody.size() + 1;
+  auto entry = [&](const char* header) {
+    const std::string offset = std::to_string(expectedBody.find(header));
+    return "\n" + std::string(10 - offset.size(), '0') + offset + " 00000 n ";
+  };
+  EXPECT_EQ(expectedBody.find("3 0 obj"), 15u);  // the first object follows the header
+  EXPECT_EQ(bytes.substr(expectedBody.size()),
+            "\nxref\n0 4 \n0000000000 65535 f " + entry("1 0 obj") + entry("2 0 obj") +
+                entry("3 0 obj") +
+                "\ntrailer\n<<\n/Info 1 0 R\n/Root 3 0 R\n/Size 4 \n>>\nstartxref\n" +
+                std::to_string(xref) + " \n%%EOF\n");
+  EXPECT_EQ(bytes.substr(xref, 4), "xref");
+}
+
+TEST_F(Handler, VersionCodesChooseTheHeader) {
+  EXPECT_EQ(VersionCodeForCompatibility(0), kPdf14);
+  EXPECT_EQ(VersionCodeForCompatibility(2), kPdf15);
+  EXPECT_EQ(VersionCodeForCompatibility(1), kPdf13);
+  EXPECT_EQ(VersionCodeForCompatibility(-7), kPdf13);
+  for (auto [code, header] : {std::pair{kPdf13, "%PDF-1.3\n"}, std::pair{kPdf14, "%PDF-1.4\n"},
+                              std::pair{kPdf15, "%PDF-1.5\n"}}) {
+    TavSys::fil memory;
+    pdfouthan handler(&memory, code);
+    handler.writeHeader();
+    EXPECT_EQ(memory.contents(), std::string(header) + "%\xE2\xE3\xCF\xD3");
+  }
+}
+
+TEST_F(Handler, XrefEntriesAreTenDigitsAndTheSectionOffsetIsReturned) {
+  TavSys::fil memory;
+  pdfoutfil file(&memory);
+  PdfXrefTable table;
+  auto* a = NewIndirectReference(&table, new PDFInteger(1));
+  auto* b = NewIndirectReference(&table, new PDFInteger(2));
+  SetObjectOffset(&table, a, 123);
+  SetObjectOffset(&table, b, 9999999999ULL);
+  TavSys::filwrifmt(&memory, "12345");
+  EXPECT_EQ(WriteXrefTable(&table, &file), 6);
+  EXPECT_EQ(memory.contents(),
+            "12345\nxref\n0 3 \n0000000000 65535 f \n0000000123 00000 n \n9999999999 00000 n ");
+
+  // One past ten digits cannot be written into an entry.
+  SetObjectOffset(&table, b, 10000000000ULL);
+  TavSys::fil again;
+  pdfoutfil file2(&again);
+  EXPECT_EQ(WriteXrefTable(&table, &file2), kXrefOffsetTooLarge);
+  EXPECT_EQ(again.contents(), "\nxref\n");
+
+  // An entry without its object written stops the section after "xref".
+  NewIndirectReference(&table, new PDFInteger(3));
+  SetObjectOffset(&table, b, 5);
+  TavSys::fil third;
+  pdfoutfil file3(&third);
+  EXPECT_EQ(WriteXrefTable(&table, &file3), kXrefUnwrittenObject);
+  EXPECT_EQ(third.contents(), "\nxref\n");
+}
+
+TEST_F(Handler, StreamsGetAnIndirectLengthWrittenRightAfterThem) {
+  TavSys::fil memory;
+  pdfouthan handler(&memory, kPdf13);
+  auto* dict = new PDFDictionary;
+  dict->Set("Filter", new PDFName("FlateDecode"));
+  pdfoutfilter* sink = handler.beginStream(dict);
+  ASSERT_NE(sink, nullptr);
+  std::string content;
+  for (int i = 0; i < 3000; ++i) content += "10 10 m 20 20 l S\n";
+  *sink << content;
+  int status = -1;
+  PDFIndirectReference* ref = handler.endStream(sink, nullptr, &status);
+  ASSERT_NE(ref, nullptr);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ref->GetObjectNumber(), 2u);  // the Length integer is object 1
+
+  const std::string& bytes = memory.contents();
+  const std::string head = "\n2 0 obj\n<<\n/Filter /FlateDecode\n/Length 1 0 R\n>>\r\nstream\r\n";
+  ASSERT_EQ(bytes.substr(0, head.size()), head);
+  const std::size_t end = bytes.find("\r\nendstream\nendobj\n1 0 obj\n");
+  ASSERT_NE(end, std::string::npos);
+  const std::string data = bytes.substr(head.size(), end - head.size());
+  EXPECT_EQ(pdftest::inflateAll(data), content);
+  EXPECT_EQ(bytes.substr(end),
+            "\r\nendstream\nendobj\n1 0 obj\n" + std::to_string(data.size()) + " \nendobj");
+  auto* stream = dynamic_cast<PDFStream*>(ref->GetObject());
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(stream->GetEnd() - stream->GetStart(), data.size());
+  EXPECT_EQ(stream->GetStart(), head.size());
+}
+
+TEST_F(Handler, StreamWithoutDictionaryAndDictionaryPreparation) {
+  struct Preparing : PDFDictionary {
+    void PrepareOutput(pdfouthan* handler) override {
+      Set("Prepared", new PDFInteger(static_cast<int>(handler->getVersionCode())));
+    }
+  };
+  TavSys::fil memory;
+  pdfouthan handler(&memory, kPdf15);
+  pdfoutfilter* raw = handler.beginStream(nullptr);
+  ASSERT_EQ(raw, handler.getFile());  // no filter: the file itself
+  *raw << "abc";
+  handler.endStream(raw);
+  pdfoutfilter* prepared = handler.beginStream(new Preparing);
+  handler.endStream(prepared);
+  EXPECT_EQ(memory.contents(),
+            "\n2 0 obj\n<<\n/Length 1 0 R\n>>\r\nstream\r\nabc\r\nendstream\nendobj"
+            "\n1 0 obj\n3 \nendobj"
+            "\n4 0 obj\n<<\n/Length 3 0 R\n/Prepared 21 \n>>\r\nstream\r\n\r\nendstream\nendobj"
+            "\n3 0 obj\n0 \nendobj");
+}
+
+TEST_F(Handler, NestedStreamsAreRefusedAndAStrayEndStreamDoesNoHarm) {
+  TavSys::fil memory;
+  pdfouthan handler(&memory, kPdf14);
+  DebugCapture debug;
+  pdfoutfilter* outer = handler.beginStream(nullptr);
+  ASSERT_NE(outer, nullptr);
+  EXPECT_EQ(handler.beginStream(nullptr), nullptr);
+  EXPECT_TRUE(debug.has("Nested Streams !"));
+  // The caller of the refused stream closes its null sink: nothing happens.
+  int status = 0;
+  EXPECT_EQ(handler.endStream(nullptr, nullptr, &status), nullptr);
+  EXPECT_NE(status, 0);
+  EXPECT_TRUE(handler.hasOpenStream());
+  *outer << "x";
+  EXPECT_NE(handler.endStream(outer), nullptr);
+  // Closing again: no stream is open.
+  EXPECT_EQ(handler.endStream(handler.getFile()), nullptr);
+  EXPECT_TRUE(debug.has("no open stream"));
+}
+
+TEST_F(Handler, ThePageWriterFlushesItsPendingStreamsAfterTheStreamIsClosed) {
+  TavSys::fil memory;
+  pdfouthan handler(&memory, kPdf14);
+  struct Flusher : PendingStreamFlusher {
+    pdfouthan* handler;
+    int depth = 0;
+    std::vector<std::uint32_t> written;
+    void FlushPendingStreams() override {
+      // A pending resource is a stream of its own, possibly with its own pending.
+      if (depth++ >= 2) return;
+      pdfoutfilter* s = handler->beginStream(nullptr);
+      ASSERT_NE(s, nullptr);
+      *s << "pending";
+      written.push_back(handler->endStream(s, this)->GetObjectNumber());
+    }
+  } flusher;
+  flusher.handler = &handler;
+  pdfoutfilter* content = handler.beginStream(nullptr);
+  *content << "content";
+  EXPECT_EQ(handler.endStream(content, &flusher)->GetObjectNumber(), 2u);
+  EXPECT_EQ(flusher.written, (std::vector<std::uint32_t>{6, 4}));
+  EXPECT_FALSE(handler.hasOpenStream());
+}
+
+TEST_F(Handler, FinishingWithoutObjectsOrWithAnUnwrittenObjectFails) {
+  {
+    TavSys::fil memory;
+    pdfouthan handler(&memory, kPdf14);
+    EXPECT_NE(handler.finishFile(), 0);
+    EXPECT_EQ(memory.contents(), "\n%%EOF\n");
+  }
+  {
+    TavSys::fil memory;
+    pdfouthan handler(&memory, kPdf14);
+    handler.writeHeader();
+    auto* written = handler.makeIndirect(new PDFInteger(1));
+    handler.makeIndirect(new PDFInteger(2));  // never written
+    handler.writeObject(written);
+    handler.getTrailer()->SetRoot(written);
+    DebugCapture debug;
+    EXPECT_EQ(handler.finishFile(), TavSys::kResultAbandoned);
+    const std::string& bytes = memory.contents();
+    EXPECT_EQ(bytes.substr(bytes.size() - 13), "\nxref\n\n%%EOF\n");
+    EXPECT_EQ(bytes.find("trailer"), std::string::npos);
+    EXPECT_TRUE(debug.has("never written"));
+  }
+}
+
+TEST_F(Handler, AFailingFilterMakesTheStreamAndTheFileFail) {
+  TavSys::fil memory;
+  pdfouthan handler(&memory, kPdf14);
+  TavGen::MessageCapture capture;
+  auto* dict = new PDFDictionary;
+  dict->Set("Filter", new PDFName("RunLengthDecode"));  // no such encoder here
+  pdfoutfilter* sink = handler.beginStream(dict);
+  *sink << "data";
+  int status = 0;
+  handler.endStream(sink, nullptr, &status);
+  EXPECT_EQ(status, TavSys::kResultAbandoned);
+  EXPECT_TRUE(capture.has("PDF/ERROR IN FILE FORMAT"));
+  auto* root = handler.makeIndirect(new PDFDictionary);
+  handler.writeObject(root);
+  handler.getTrailer()->SetRoot(root);
+  EXPECT_EQ(handler.finishFile(), TavSys::kResultAbandoned);
+}
+
+TEST_F(Handler, AFullDiskIsAFileErrorOfTheFinish) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  auto file = TavSys::fil::create("/dev/full");
+  pdfouthan handler(file.get(), kPdf14);
+  handler.writeHeader();
+  auto* root = handler.makeIndirect(new PDFDictionary);
+  handler.writeObject(root);
+  handler.getTrailer()->SetRoot(root);
+  EXPECT_EQ(handler.finishFile(), TavSys::kFileErrorBase + ENOSPC);
+}
+
+TEST_F(Handler, OffsetsBeyondFourGigabytesAreWrittenAndBeyondTenDigitsRefused) {
+  tavtest::TestFolder dir;
+  const auto path = dir / "large.pdf";
+  {
+    auto file = TavSys::fil::create(path);
+    pdfouthan handler(file.get(), kPdf14);
+    handler.writeHeader();
+    // A sparse gap stands for gigabytes of earlier content.
+    const std::uint64_t far = 5ULL * 1024 * 1024 * 1024 + 17;
+    ASSERT_EQ(TavSys::filpos(file.get(), far), 0);
+    auto* root = handler.makeIndirect(new PDFDictionary);
+    handler.writeObject(root);
+    pdfoutfilter* sink = handler.beginStream(nullptr);
+    *sink << "0 0 m";
+    handler.endStream(sink);
+    handler.getTrailer()->SetRoot(root);
+    ASSERT_EQ(handler.finishFile(), 0);
+    ASSERT_EQ(file->close(), 0);
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(far));
+    std::string tail((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(tail.find("\n" + std::to_string(far + 1) + " 00000 n "), std::string::npos) << tail;
+    EXPECT_NE(tail.find("\n2 0 obj\n5 \nendobj"), std::string::npos);
+  }
+  std::filesystem::remove(path);
+  {
+    auto file = TavSys::fil::create(path);
+    pdfouthan handler(file.get(), kPdf14);
+    handler.writeHeader();
+    // The line feed before the object header takes the last addressable byte.
+    ASSERT_EQ(TavSys::filpos(file.get(), kMaxXrefOffset), 0);
+    TavGen::MessageCapture capture;
+    auto* root = handler.makeIndirect(new PDFDictionary);
+    handler.writeObject(root);
+    handler.getTrailer()->SetRoot(root);
+    EXPECT_EQ(handler.finishFile(), TavSys::kResultAbandoned);
+    EXPECT_EQ(capture.count("PDF/FILE TOO LARGE"), 1);
+  }
+  std::filesystem::remove(path);
+}
+
+TEST_F(Handler, DocumentIdFoldsTheRootPathAndTheTime) {
+  const auto [first, second] = MakeDocumentID("ab", 0x1234);
+  EXPECT_EQ(first, "6162" + std::string(28, '0'));
+  EXPECT_EQ(second, "616234" + std::string(26, '0'));
+  // Bytes beyond 16 fold back onto the start.
+  const auto [longFirst, longSecond] = MakeDocumentID(std::string(16, 'a') + "a", 0);
+  EXPECT_EQ(longFirst.substr(0, 4), "0061");
+  EXPECT_EQ(longSecond.substr(0, 4), "0061");
+  EXPECT_EQ(longSecond.substr(2, 2), "61");
+  EXPECT_EQ(MakeDocumentID("", 5).first, std::string(32, '0'));
+
+  ::setenv("SOURCE_DATE_EPOCH", "1700000001", 1);
+  TavSys::fil memory;
+  pdfouthan handler(&memory, kPdf14);
+  handler.setDocumentID("/jobs/a.job");
+  auto* root = handler.makeIndirect(new PDFDictionary);
+  handler.writeObject(root);
+  handler.getTrailer()->SetRoot(root);
+  ASSERT_EQ(handler.finishFile(), 0);
+  ::unsetenv("SOURCE_DATE_EPOCH");
+  const auto [h1, h2] = MakeDocumentID("/jobs/a.job", 1700000001);
+  EXPECT_NE(memory.contents().find("\n/ID [ (" + h1 + ") (" + h2 + ") ]\n"), std::string::npos);
+  EXPECT_NE(h1, h2);
+  EXPECT_EQ(MakeDocumentID("/jobs/a.job", 1700000002).first, h1);
+}
+
+TEST_F(Handler, CreationKeepsTheDocumentState) {
+  TavSys::fil memory;
+  const TavSys::tv_rectangle media{842, 0, 0, 595};
+  std::vector<TavSys::FileSpec> produced;
+  int called = 0;
+  auto handler = createPdfOutHandler(
+      nullptr, nullptr, &media, &memory, nullptr, 2, nullptr, {0, 1, 2, -1}, 77, 3,
+      TavSys::FileSpec("/out/x.pdf"), [&](std::string, jobstr*, XMPlInk&) { return ++called; },
+      true, &produced);
+  EXPECT_EQ(handler->getVersionCode(), kPdf15);
+  EXPECT_TRUE(handler->mHasMediaBox);
+  EXPECT_EQ(handler->mMediaBox.right, 595);
+  EXPECT_FALSE(handler->mHasTrimBox);
+  EXPECT_EQ(handler->mProcessSeparations[3], -1);
+  EXPECT_EQ(handler->mScreenValue, 77u);
+  EXPECT_EQ(handler->mScreenNumber, 3u);
+  EXPECT_TRUE(static_cast<bool>(handler->mInkCallback));
+  EXPECT_EQ(handler->mProducedFiles, &produced);
+  EXPECT_EQ(handler->mPageCounter, -1);
+  EXPECT_EQ(handler->mBaseMatrix, TavDB::tv_matrixtyp<double>::identity());
+  TavSys::FileSpec spec;
+  EXPECT_EQ(handler->getOutputFileSpec(spec), 0);
+  EXPECT_EQ(spec.GetFullPathUTF8(), "/out/x.pdf");
+  handler->mOutputFileSpec = TavSys::FileSpec();
+  EXPECT_EQ(handler->getOutputFileSpec(spec), 1);
+
+  auto* halftone = handler->makeIndirect(new PDFDictionary);
+  handler->addNamedHalftone("Round 150", halftone);
+  ASSERT_EQ(handler->getNamedHalftones().size(), 1u);
+  EXPECT_EQ(handler->getNamedHalftones()[0].first, "Round 150");
+  EXPECT_EQ(handler->getNamedHalftones()[0].second, halftone);
+  // Without settings asking for it there is no separation disabler.
+  EXPECT_EQ(handler->getSeparationDisabler(), nullptr);
+  // The form cache's values go with the handler.
+  handler->mFormCache[5] = new PDFDictionary;
+  const std::size_t live = PdfObjectRegistry::instance().liveCount();
+  handler.reset();
+  EXPECT_EQ(PdfObjectRegistry::instance().liveCount(), live - 1);
+}
+
+}  // namespace

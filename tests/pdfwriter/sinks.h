@@ -1,0 +1,31 @@
+#pragma once
+// Small helpers shared by the writer's tests.
+#include <cstdint>
+#include <string>
+
+#include <zlib.h>
+
+#include "platform/genoutfil.h"
+#include "pdfwriter/pdfobjects.h"
+
+namespace pdftest {
+
+// A sink that collects what is written into a string.
+class StringSink : public genoutfil {
+ public:
+  void PutByte(std::uint8_t byte) override { text.push_back(static_cast<char>(byte)); }
+  std::string text;
+};
+
+// The syntax an object writes.
+inline std::string syntaxOf(TavPDF::PDFDictionaryValue* value) {
+  StringSink sink;
+  value->Output(sink);
+  return sink.text;
+}
+
+// Inflates a complete zlib stream; fails the test (and returns what it got)
+// when the stream is damaged or does not end.
+std::string inflateAll(const std::string& compressed, bool* complete = nullptr);
+
+}  // namespace pdftest

@@ -1,0 +1,352 @@
+// Flavour files: what is written, that it validates against its document
+// type, round trips, the loader's conversions, and refusal of bad files
+// without any change to the settings.
+#include <gtest/gtest.h>
+#include <pugixml.hpp>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/messages.h"
+#include "platform/tav_error.h"
+#include "settings/settings_access.h"
+#include "settings_helpers.h"
+#include "support/consumers.h"
+#include "tavpdf/Flavour.h"
+
+namespace fs = std::filesystem;
+using settingstest::differences;
+using settingstest::GlobalSettingsGuard;
+
+namespace {
+
+std::string pref(const std::string& key, const std::string& type, const std::string& value) {
+  return "<Preference Key=\"" + key + "\" Type=\"" + type + "\">" + value + "</Preference>";
+}
+
+std::string activities(const std::string& body, const std::string& activityKey = "PDFo") {
+  return "<?xml version=\"1.0\"?>\n<qel.activities Version=\"1.0\"><qel.activity Name=\"Export PDF\" Key=\"" +
+         activityKey + "\">" + body + "</qel.activity></qel.activities>\n";
+}
+
+int load(const tavtest::TestFolder& dir, const std::string& text, bool skipUnknown = false) {
+  const fs::path file = dir / "in.xml";
+  tavtest::writeFile(file, text);
+  return TavPDF::LoadFlavourFromFile(TavSys::FileSpec(file), TavPDF::pdfprftab, skipUnknown);
+}
+
+// Values far from every default, in every kind of field the table has.
+void setUnusualValues(PDFSettings& s) {
+  s.Flavour = 8;
+  s.SetVistamoFlavourDefaults();
+  s.Orientation.SetSelection(3);
+  s.ScreenRegistration.SetSelection(1);
+  s.VerticalDistortion = 2.5;
+  s.HorizontalDistortion = -0.123456789;
+  s.DotgainFile = TavSys::filref("/curves/with space & ampersand/dg.crv");
+  s.CertifiedOutputProfile = TavSys::filref("/profiles/\xC3\xA9t\xC3\xA9.icc");
+  s.MaxPathSize = 1234567;
+  s.CompressImages = 37;
+  s.LinkType = 2;
+  s.Mirror = 1;
+}
+
+}  // namespace
+
+TEST(FlavourFileSave, WritesEveryRowOnceAndValidatesAgainstItsDocumentType) {
+  GlobalSettingsGuard guard;
+  setUnusualValues(gPDFSettings);
+  tavtest::TestFolder dir;
+  const fs::path file = dir / "press flavour.xml";
+  ASSERT_EQ(TavPDF::SaveFlavourToFile(TavSys::FileSpec(file), TavPDF::pdfprftab), 0);
+
+  pugi::xml_document doc;
+  ASSERT_TRUE(doc.load_file(file.c_str()));
+  const pugi::xml_node root = doc.child("qel.activities");
+  EXPECT_STREQ(root.attribute("Version").value(), "1.0");
+  const pugi::xml_node activity = root.child("qel.activity");
+  EXPECT_STREQ(activity.attribute("Name").value(), "Export PDF");
+  EXPECT_STREQ(activity.attribute("Key").value(), "PDFo");
+  EXPECT_STREQ(activity.attribute("Version").value(), "2.0");
+  int count = 0;
+  for (pugi::xml_node p : activity.children("Preference")) {
+    ++count;
+    (void)p;
+  }
+  EXPECT_EQ(count, 66);
+  auto byKey = [&](const char* key) {
+    return activity.find_child_by_attribute("Preference", "Key", key);
+  };
+  EXPECT_STREQ(byKey("Flav").child_value(), "8");
+  EXPECT_STREQ(byKey("Flav").attribute("Type").value(), "Long");
+  EXPECT_STREQ(byKey("Norm").child_value(), "True");
+  EXPECT_STREQ(byKey("Norm").attribute("Name").value(), "NormalizedOutput");
+  EXPECT_STREQ(byKey("CmPg").child_value(), "False");
+  EXPECT_STREQ(byKey("DstV").child_value(), "2.5");
+  EXPECT_STREQ(byKey("DstH").child_value(), "-0.123457");  // six significant digits
+  EXPECT_STREQ(byKey("DotF").attribute("Type").value(), "URL");
+  EXPECT_STREQ(byKey("DotF").child_value(), "file:///curves/with%20space%20%26%20ampersand/dg.crv");
+  const pugi::xml_node orientation = byKey("Orie");
+  EXPECT_STREQ(orientation.attribute("Type").value(), "Enumeration");
+  EXPECT_EQ(std::distance(orientation.children().begin(), orientation.children().end()), 5);
+  EXPECT_STREQ(orientation.child("Value").child_value(), "3");
+  EXPECT_STREQ(orientation.find_child_by_attribute("ValueDescription", "Key", "2").child_value(), "Turn left");
+  const pugi::xml_node registration = byKey("ScrR");
+  EXPECT_EQ(std::distance(registration.children().begin(), registration.children().end()), 3);
+
+  // The document type travels with the file and the file obeys it.
+  const auto check = tavtest::runProcess({"xmllint", "--noout", "--valid", file.string()});
+  ASSERT_TRUE(check.started) << check.describe();
+  EXPECT_EQ(check.exitCode, 0) << check.describe();
+  EXPECT_TRUE(check.err.empty()) << check.describe();
+  const auto xpath = tavtest::runProcess({"xmllint", "--xpath", "count(//Preference)", file.string()});
+  EXPECT_EQ(xpath.out.substr(0, xpath.out.find_last_not_of("\n") + 1), "66") << xpath.describe();
+}
+
+TEST(FlavourFileSave, RoundTripRestoresEveryFieldAndIsByteStable) {
+  GlobalSettingsGuard guard;
+  tavtest::TestFolder dir;
+  setUnusualValues(gPDFSettings);
+  gPDFSettings.HorizontalDistortion = -0.125;  // exactly representable in six digits
+  const PDFSettings saved = gPDFSettings;
+  ASSERT_EQ(TavPDF::SaveFlavourToFile(TavSys::FileSpec(dir / "a.xml"), TavPDF::pdfprftab), 0);
+
+  // Change every field the table names, then read the file back.
+  gPDFSettings = PDFSettings();
+  gPDFSettings.Flavour = 0;
+  gPDFSettings.SetPressFlavourDefaults();
+  gPDFSettings.Orientation.SetSelection(0);
+  gPDFSettings.CertifiedOutputProfile = TavSys::filref("/other.icc");
+  ASSERT_EQ(TavPDF::LoadFlavourFromFile(TavSys::FileSpec(dir / "a.xml"), TavPDF::pdfprftab), 0);
+  auto diff = differences(saved, gPDFSettings);
+  // Fields without a preference row are not in the file.
+  for (const char* notInFile : {"CMYKOnOnePage", "UseDefaultScreen", "PDFCompatibility", "IncludePrivateData"}) {
+    diff.erase(notInFile);
+  }
+  EXPECT_TRUE(diff.empty()) << ::testing::PrintToString(diff);
+
+  ASSERT_EQ(TavPDF::SaveFlavourToFile(TavSys::FileSpec(dir / "b.xml"), TavPDF::pdfprftab), 0);
+  EXPECT_EQ(tavtest::readFile(dir / "a.xml"), tavtest::readFile(dir / "b.xml"));
+
+  // Loading into a record of its own leaves the global alone.
+  const PDFSettings globalBefore = gPDFSettings;
+  PDFSettings record;
+  ASSERT_EQ(TavPDF::LoadFlavourFileIntoSettings(TavSys::FileSpec(dir / "a.xml"), record), 0);
+  EXPECT_EQ(record.Orientation.GetValue(), 3);
+  EXPECT_EQ(record.Flavour, 8);
+  EXPECT_TRUE(differences(globalBefore, gPDFSettings).empty());
+  ASSERT_EQ(TavPDF::SaveSettingsToFlavourFile(TavSys::FileSpec(dir / "c.xml"), record), 0);
+  EXPECT_EQ(tavtest::readFile(dir / "a.xml"), tavtest::readFile(dir / "c.xml"));
+}
+
+TEST(FlavourFileSave, FailedWriteKeepsTheOldFileAndReportsFailure) {
+  tavtest::TestFolder dir;
+  const fs::path target = dir / "keep.xml";
+  tavtest::writeFile(target, "old flavour");
+
+  // A file-size limit far below the size of a flavour file makes the write
+  // fail half-way, as a full disk would. The child process reports back.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{200, 200};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    TavGen::MessageCapture capture;
+    const int rc = TavPDF::SaveFlavourToFile(TavSys::FileSpec(target), TavPDF::pdfprftab);
+    const bool said = capture.has("PDF/CANNOT WRITE FLAVOUR FILE");
+    ::_exit(rc > TavSys::kFileErrorBase && said ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the save must fail with a file error and a message";
+  EXPECT_EQ(tavtest::readFile(target), "old flavour");
+  int entries = 0;
+  for (const auto& e : fs::directory_iterator(dir.path())) {
+    ++entries;
+    (void)e;
+  }
+  EXPECT_EQ(entries, 1) << "no temporary file is left behind";
+
+  // A folder that does not exist: failure, and a message.
+  TavGen::MessageCapture capture;
+  const int rc = TavPDF::SaveFlavourToFile(TavSys::FileSpec(dir / "no" / "such.xml"), TavPDF::pdfprftab);
+  EXPECT_EQ(rc, TavSys::kFileErrorBase + ENOENT);
+  EXPECT_TRUE(capture.has("PDF/CANNOT WRITE FLAVOUR FILE"));
+  EXPECT_EQ(TavPDF::SaveFlavourToFile(TavSys::FileSpec(), TavPDF::pdfprftab), TavPDF::kFlavourFileCannotMake);
+}
+
+TEST(FlavourFileLoad, ConvertsValuesAsTheFileFormatAsks) {
+  GlobalSettingsGuard guard;
+  tavtest::TestFolder dir;
+  gPDFSettings = PDFSettings();
+  const std::string body =
+      pref("Pprr", "Long", " 72.6 ") + pref("MaxS", "Long", "-0.4") + pref("Norm", "Boolean", "tRuE") +
+      pref("CmPg", "Boolean", "FALSE") + pref("DstV", "Double", "1e-2") +
+      "<Preference Key=\"Orie\" Type=\"Enumeration\"><ValueDescription Key=\"0\">Turn right</ValueDescription>"
+      "<Value>3</Value></Preference>" +
+      pref("ScrR", "Enumeration", "1") + pref("DotF", "URL", "file:///c/d%C3%A9.crv") +
+      pref("CerP", "Path", "relative/out.icc") + pref("Flav", "Long", "9");
+  ASSERT_EQ(load(dir, activities(body)), 0);
+  EXPECT_EQ(gPDFSettings.PreviewResolution, 73);
+  EXPECT_EQ(gPDFSettings.MaxSize, 0);
+  EXPECT_EQ(gPDFSettings.NormalizedOutput, 1);
+  EXPECT_EQ(gPDFSettings.CompressPages, 0);
+  EXPECT_DOUBLE_EQ(gPDFSettings.VerticalDistortion, 0.01);
+  EXPECT_STREQ(gPDFSettings.Orientation.GetItemText(gPDFSettings.Orientation.GetSelection()), "Upside down");
+  EXPECT_EQ(gPDFSettings.ScreenRegistration.GetValue(), 1);
+  EXPECT_EQ(gPDFSettings.DotgainFile.getFullPathAsUtf8(), "/c/d\xC3\xA9.crv");
+  EXPECT_EQ(gPDFSettings.CertifiedOutputProfile.toFileSpec().path(), fs::path("relative/out.icc"));
+  EXPECT_EQ(gPDFSettings.Flavour, 9);
+
+  // An empty URL clears the reference.
+  ASSERT_EQ(load(dir, activities(pref("DotF", "URL", ""))), 0);
+  EXPECT_TRUE(gPDFSettings.DotgainFile.empty());
+}
+
+TEST(FlavourFileLoad, FindsTheExportActivityWhereverTheFormatAllowsIt) {
+  GlobalSettingsGuard guard;
+  tavtest::TestFolder dir;
+  gPDFSettings = PDFSettings();
+  // Nested in a conditional, after an activity of another program.
+  const std::string nested =
+      "<qel.activities><qel.activity Key=\"PDFx\">" + pref("Mirr", "Boolean", "True") +
+      "</qel.activity><Conditional Parameter=\"p\" Value=\"v\"><qel.activity Key=\"PDFo\">" +
+      pref("Thum", "Boolean", "True") + "</qel.activity></Conditional></qel.activities>";
+  ASSERT_EQ(load(dir, nested), 0);
+  EXPECT_EQ(gPDFSettings.AddThumbnail, 1);
+  EXPECT_EQ(gPDFSettings.Mirror, 0);
+
+  // The general-preferences form: read only through a link.
+  const std::string linked = activities("<GeneralPreferences><Preference Key=\"PDFo\" Type=\"Link\">" +
+                                        pref("Note", "Boolean", "True") + "</Preference></GeneralPreferences>");
+  ASSERT_EQ(load(dir, linked), 0);
+  EXPECT_EQ(gPDFSettings.AddNotes, 1);
+
+  TavGen::MessageCapture capture;
+  const std::string notLinked = activities("<GeneralPreferences><Preference Key=\"PDFo\" Type=\"Value\">" +
+                                           pref("Mirr", "Boolean", "True") + "</Preference></GeneralPreferences>");
+  EXPECT_EQ(load(dir, notLinked), TavPDF::kFlavourFileNoActivity);
+  EXPECT_EQ(load(dir, activities(pref("Mirr", "Boolean", "True"), "PDFx")), TavPDF::kFlavourFileNoActivity);
+  EXPECT_EQ(load(dir, activities(pref("Mirr", "Boolean", "True"), "PDFo ")), TavPDF::kFlavourFileNoActivity);
+  EXPECT_EQ(capture.count("PDF/FLAVOUR FILE NO ACTIVITY"), 3);
+  EXPECT_EQ(gPDFSettings.Mirror, 0);
+}
+
+TEST(FlavourFileLoad, UnknownKeysCanBePassedOverOnRequest) {
+  GlobalSettingsGuard guard;
+  tavtest::TestFolder dir;
+  gPDFSettings = PDFSettings();
+  const std::string text =
+      activities(pref("Norma", "Boolean", "True") + pref("Zzzz", "Long", "3") + pref("Mirr", "Boolean", "True"));
+  EXPECT_EQ(load(dir, text, true), 0);
+  EXPECT_EQ(gPDFSettings.Mirror, 1);
+}
+
+// Every bad file is refused with its own message, and not one field changes,
+// not even the ones read before the bad value.
+TEST(FlavourFileLoad, BadFilesAreRefusedAndChangeNothing) {
+  GlobalSettingsGuard guard;
+  tavtest::TestFolder dir;
+  gPDFSettings = PDFSettings();
+  gPDFSettings.Orientation.SetSelection(2);
+  const PDFSettings before = gPDFSettings;
+  const std::string good = pref("Mirr", "Boolean", "True") + pref("PtSz", "Long", "17");
+
+  struct Case {
+    const char* what;
+    std::string text;
+    int result;
+    const char* key;
+  };
+  std::string deepText = "<qel.activities>";
+  for (int i = 0; i < 300; ++i) deepText += "<Conditional>";
+  for (int i = 0; i < 300; ++i) deepText += "</Conditional>";
+  deepText += "</qel.activities>";
+
+  const Case cases[] = {
+      {"not XML", "this is no XML at all", 2, "PDF/FLAVOUR FILE NOT XML"},
+      {"empty", "", 2, "PDF/FLAVOUR FILE NOT XML"},
+      {"cut short", activities(good).substr(0, 120), 2, "PDF/FLAVOUR FILE NOT XML"},
+      {"UTF-16", std::string("\xFF\xFE<\0q\0", 6), 2, "PDF/FLAVOUR FILE NOT XML"},
+      {"too deep", deepText, 2, "PDF/FLAVOUR FILE NOT XML"},
+      {"external entity",
+       "<?xml version=\"1.0\"?>\n<!DOCTYPE qel.activities [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>\n"
+       "<qel.activities><qel.activity Key=\"PDFo\">" +
+           good + "<Preference Key=\"DotF\" Type=\"URL\">&x;</Preference></qel.activity></qel.activities>",
+       2, "PDF/FLAVOUR FILE EXTERNAL REFERENCE"},
+      {"internal entity",
+       "<!DOCTYPE qel.activities [<!ENTITY t \"True\">]><qel.activities><qel.activity Key=\"PDFo\">" + good +
+           "<Preference Key=\"Norm\" Type=\"Boolean\">&t;</Preference></qel.activity></qel.activities>",
+       2, "PDF/FLAVOUR FILE EXTERNAL REFERENCE"},
+      {"undeclared entity", activities(good + pref("Norm", "Boolean", "&t;")), 2,
+       "PDF/FLAVOUR FILE EXTERNAL REFERENCE"},
+      {"external document type",
+       "<!DOCTYPE qel.activities SYSTEM \"http://example.invalid/a.dtd\">" + activities(good).substr(22), 2,
+       "PDF/FLAVOUR FILE EXTERNAL REFERENCE"},
+      {"parameter entity", "<!DOCTYPE qel.activities [ %p; ]>" + activities(good).substr(22), 2,
+       "PDF/FLAVOUR FILE EXTERNAL REFERENCE"},
+      {"wrong root", "<activities><qel.activity Key=\"PDFo\">" + good + "</qel.activity></activities>", 4,
+       "PDF/FLAVOUR FILE WRONG ROOT"},
+      {"unknown key", activities(good + pref("Zzzz", "Long", "1")), 3, "PDF/FLAVOUR FILE UNKNOWN KEY"},
+      {"five-character key", activities(good + pref("Norma", "Boolean", "True")), 3,
+       "PDF/FLAVOUR FILE UNKNOWN KEY"},
+      {"Long overflow", activities(good + pref("MaxS", "Long", "99999999999")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
+      {"Long 1e999", activities(good + pref("MaxS", "Long", "1e999")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
+      {"Long nan", activities(good + pref("MaxS", "Long", "nan")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
+      {"Long -inf", activities(good + pref("MaxS", "Long", "-inf")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
+      {"Long word", activities(good + pref("MaxS", "Long", "12abc")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
+      {"Long empty", activities(good + pref("MaxS", "Long", "")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
+      {"flavour out of range", activities(good + pref("Flav", "Long", "12")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
+      {"zero resolution", activities(good + pref("Sre2", "Long", "0")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
+      {"negative path size", activities(good + pref("PtSz", "Long", "-5")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
+      {"Double inf", activities(good + pref("DstV", "Double", "inf")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
+      {"Double nan", activities(good + pref("DstH", "Double", "NaN")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
+      {"Double -100", activities(good + pref("DstH", "Double", "-100")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
+      {"Boolean word", activities(good + pref("Norm", "Boolean", "yes")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
+      {"popup value no item has", activities(good + pref("Orie", "Enumeration", "7")), 3,
+       "PDF/FLAVOUR FILE BAD VALUE"},
+      {"popup fraction", activities(good + pref("ScrR", "Enumeration", "0.5")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
+      {"relative URL", activities(good + pref("DotF", "URL", "curves/dg.crv")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
+      {"broken URL escape", activities(good + pref("DotF", "URL", "file:///a%G1")), 3,
+       "PDF/FLAVOUR FILE BAD VALUE"},
+  };
+  for (const Case& c : cases) {
+    TavGen::MessageCapture capture;
+    EXPECT_EQ(load(dir, c.text), c.result) << c.what;
+    EXPECT_TRUE(capture.has(c.key)) << c.what;
+    ASSERT_FALSE(capture.messages().empty()) << c.what;
+    EXPECT_EQ(capture.messages().front().severity, TavGen::kError) << c.what;
+    EXPECT_TRUE(differences(before, gPDFSettings).empty()) << c.what;
+  }
+
+  // A file too large to be a flavour file is not read at all.
+  TavGen::MessageCapture capture;
+  EXPECT_EQ(load(dir, activities(good + std::string(9u << 20, ' '))), 2);
+  EXPECT_TRUE(capture.has("PDF/FLAVOUR FILE NOT XML"));
+  // A file that is not there.
+  EXPECT_EQ(TavPDF::LoadFlavourFromFile(TavSys::FileSpec(dir / "missing.xml"), TavPDF::pdfprftab),
+            TavSys::kFileErrorBase + ENOENT);
+  EXPECT_TRUE(capture.has("PDF/FLAVOUR FILE UNREADABLE"));
+  EXPECT_TRUE(differences(before, gPDFSettings).empty());
+
+  // The same good preferences on their own load.
+  ASSERT_EQ(load(dir, activities(good)), 0);
+  EXPECT_EQ(gPDFSettings.Mirror, 1);
+  EXPECT_EQ(gPDFSettings.MaxPathSize, 17);
+}
+
+TEST(FlavourFileLoad, PlainAmpersandsAndCommentsAreNoEntities) {
+  GlobalSettingsGuard guard;
+  tavtest::TestFolder dir;
+  gPDFSettings = PDFSettings();
+  const std::string text = activities("<!-- &comment; -->" + pref("DotF", "Path", "/a &amp; b/&#x41;.crv") +
+                                      "<![CDATA[ &cdata; ]]>");
+  ASSERT_EQ(load(dir, text), 0);
+  EXPECT_EQ(gPDFSettings.DotgainFile.getFullPathAsUtf8(), "/a & b/A.crv");
+}

@@ -1,0 +1,327 @@
+// The settings record: defaults, flavour presets, PDF version rules,
+// distortion accessors, copies and the process-wide data.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "settings/default_names.h"
+#include "settings_helpers.h"
+#include "tavpdf/PDFSettings.h"
+
+using settingstest::differences;
+
+namespace {
+
+// The values every preset stores on top of the common defaults, written out
+// from the table of presets (bases included).
+const std::map<std::string, std::string> kPress = {
+    {"IncludeLayers", "0 -> 1"}, {"DownsampleResolution", "144 -> 300"}, {"DownsampleFromPPI", "216 -> 450"}};
+
+std::map<std::string, std::string> plus(std::map<std::string, std::string> base,
+                                        const std::map<std::string, std::string>& more) {
+  for (const auto& [k, v] : more) base[k] = v;
+  return base;
+}
+
+const std::map<std::string, std::string> kNormalized = plus(
+    kPress, {{"NormalizedOutput", "0 -> 1"},
+             {"IncludeScreening", "0 -> 1"},
+             {"UseDefaultScreen", "0 -> 1"},
+             {"PDFCompatibility", "0 -> 2"},
+             {"IncludeStandardPreview", "1 -> 0"},
+             {"AddThumbnail", "0 -> 1"},
+             {"SaveImageLinks", "0 -> 1"},
+             {"LinkType", "0 -> 2"},
+             {"UseDownsampling", "0 -> 1"},
+             {"DownsampleResolution", "144 -> 96"},
+             {"DownsampleFromPPI", "216 -> 144"},
+             {"IncludeVornPreview", "0 -> 1"},
+             {"AddNotes", "0 -> 1"}});
+
+const std::map<std::string, std::string> kSeparated =
+    plus(kPress, {{"SeparatedOutput", "0 -> 1"}, {"OptimizeWhiteObjects", "0 -> 1"}});
+
+std::map<std::string, std::string> without(std::map<std::string, std::string> base,
+                                           std::initializer_list<const char*> names) {
+  for (const char* n : names) base.erase(n);
+  return base;
+}
+
+}  // namespace
+
+TEST(SettingsRecord, NewRecordHasFlavourOneWithCommonNotPressDefaults) {
+  const PDFSettings s;
+  EXPECT_EQ(s.Flavour, 1);
+  EXPECT_EQ(s.IncludeLayers, 0);
+  EXPECT_EQ(s.DownsampleResolution, 144);
+  EXPECT_EQ(s.DownsampleFromPPI, 216);
+  EXPECT_EQ(s.MaxPathSize, 500000);
+  EXPECT_EQ(s.SpareSetting1, 1);
+  EXPECT_EQ(s.SpareSetting2, 100);
+  EXPECT_EQ(s.MaxSize, 5000);
+  EXPECT_EQ(s.PreviewResolution, 72);
+  EXPECT_EQ(s.SubsetThreshhold, 100);
+  EXPECT_EQ(s.EmbedImages, 1);
+  EXPECT_EQ(s.IgnorePlacedOverprints, 1);
+  EXPECT_TRUE(s.DotgainFile.empty());
+  EXPECT_TRUE(s.CertifiedOutputProfile.empty());
+  EXPECT_EQ(s.Orientation.GetValue(), 1);
+  EXPECT_STREQ(s.Orientation.GetItemText(s.Orientation.GetSelection()), "Portrait");
+  EXPECT_EQ(s.Orientation.GetItemCount(), 4);
+  EXPECT_STREQ(s.Orientation.GetItemText(3), "Upside down");
+  EXPECT_EQ(s.ScreenRegistration.GetValue(), 0);
+  EXPECT_EQ(s.ScreenRegistration.GetItemCount(), 2);
+  EXPECT_STREQ(s.ScreenRegistration.GetItemText(1), "Reset for each external file");
+}
+
+TEST(SettingsRecord, CommonDefaultsResetEverythingButTheFlavour) {
+  PDFSettings s;
+  s.Flavour = 7;
+  s.SetNormalizedFlavourDefaults();
+  s.Orientation.SetSelection(3);
+  s.ScreenRegistration.SetSelection(1);
+  s.DotgainFile = TavSys::filref("/curves/dg.crv");
+  s.VerticalDistortion = 3;
+  s.SpareSetting2 = 7;
+  s.SetCommonDefaults();
+  PDFSettings fresh;
+  fresh.Flavour = 7;
+  EXPECT_TRUE(differences(fresh, s).empty()) << ::testing::PrintToString(differences(fresh, s));
+}
+
+TEST(SettingsRecord, EveryPresetStoresExactlyItsValuesOverTheCommonDefaults) {
+  const PDFSettings common;
+  struct Case {
+    const char* name;
+    void (PDFSettings::*setter)();
+    std::map<std::string, std::string> expected;
+  };
+  const std::map<std::string, std::string> viewingLike = {{"UseDownsampling", "0 -> 1"},
+                                                          {"DownsampleResolution", "144 -> 72"},
+                                                          {"DownsampleFromPPI", "216 -> 108"},
+                                                          {"CompressImages", "1 -> 50"}};
+  const Case cases[] = {
+      {"Custom", &PDFSettings::SetCustomFlavourDefaults, {}},
+      {"Press", &PDFSettings::SetPressFlavourDefaults, kPress},
+      {"JDF", &PDFSettings::SetJDFFlavourDefaults,
+       plus(kPress, {{"GenerateJDF", "0 -> 1"}, {"JDFCollectMarks", "0 -> 1"}})},
+      {"Normalized", &PDFSettings::SetNormalizedFlavourDefaults, kNormalized},
+      {"NormalizedEmbedded", &PDFSettings::SetNormalizedEmbeddedFlavourDefaults,
+       without(kNormalized, {"SaveImageLinks", "LinkType", "UseDownsampling"})},
+      {"Viewing", &PDFSettings::SetViewingFlavourDefaults, plus(viewingLike, {{"PDFCompatibility", "0 -> 2"}})},
+      {"Reader", &PDFSettings::SetReaderFlavourDefaults,
+       plus(viewingLike, {{"PDFCompatibility", "0 -> 1"},
+                          {"EnableFlattening", "0 -> 1"},
+                          {"FlattenOverprints", "0 -> 1"},
+                          {"FlattenBlackOverprint", "0 -> 1"},
+                          {"IncludeSeparatedPreview", "0 -> 1"}})},
+      {"Separated", &PDFSettings::SetSeparatedFlavourDefaults, kSeparated},
+      {"Vistamo", &PDFSettings::SetVistamoFlavourDefaults,
+       plus(kSeparated, {{"NormalizedOutput", "0 -> 1"},
+                         {"IncludeStandardPreview", "1 -> 0"},
+                         {"IncludePreview", "1 -> 0"},
+                         {"CompressPages", "1 -> 0"},
+                         {"CMYKOnOnePage", "0 -> 1"},
+                         {"AddCMYKSeparations", "0 -> 1"}})},
+  };
+  for (const Case& c : cases) {
+    PDFSettings s;
+    // Left-overs of another preset must not survive a setter.
+    s.SetVistamoFlavourDefaults();
+    s.GenerateJDF = 1;
+    s.Orientation.SetSelection(2);
+    (s.*c.setter)();
+    EXPECT_EQ(differences(common, s), c.expected) << c.name;
+    EXPECT_EQ(s.Flavour, 1) << c.name << ": setters never change the flavour number";
+  }
+}
+
+TEST(SettingsRecord, ResetByNumberUsesThePresetTableAndIgnoresOtherNumbers) {
+  const std::pair<int, void (PDFSettings::*)()> table[] = {
+      {0, &PDFSettings::SetCustomFlavourDefaults},   {1, &PDFSettings::SetPressFlavourDefaults},
+      {2, &PDFSettings::SetViewingFlavourDefaults},  {3, &PDFSettings::SetReaderFlavourDefaults},
+      {4, &PDFSettings::SetPressFlavourDefaults},    {5, &PDFSettings::SetJDFFlavourDefaults},
+      {6, &PDFSettings::SetPressFlavourDefaults},    {7, &PDFSettings::SetNormalizedFlavourDefaults},
+      {8, &PDFSettings::SetSeparatedFlavourDefaults}, {9, &PDFSettings::SetNormalizedEmbeddedFlavourDefaults},
+  };
+  for (const auto& [number, setter] : table) {
+    PDFSettings byNumber;
+    byNumber.Flavour = 42;
+    byNumber.ResetFlavourToFactoryDefaults(number);
+    PDFSettings bySetter;
+    bySetter.Flavour = 42;
+    (bySetter.*setter)();
+    EXPECT_TRUE(differences(bySetter, byNumber).empty()) << number;
+    EXPECT_EQ(byNumber.Flavour, 42) << number;
+  }
+  for (int number : {-1, 10, 1000}) {
+    PDFSettings s;
+    s.SetVistamoFlavourDefaults();
+    s.VerticalDistortion = 1.5;
+    const PDFSettings before = s;
+    s.ResetFlavourToFactoryDefaults(number);
+    EXPECT_TRUE(differences(before, s).empty()) << number;
+  }
+}
+
+TEST(SettingsRecord, ObsoleteFlavoursFourAndSixBecomePress) {
+  PDFSettings press;
+  press.SetPressFlavourDefaults();
+  for (int obsolete : {4, 6}) {
+    PDFSettings s;
+    s.Flavour = obsolete;
+    s.SetNormalizedFlavourDefaults();
+    s.Mirror = 1;
+    s.CheckForObsoleteFlavours();
+    EXPECT_EQ(s.Flavour, 1);
+    EXPECT_TRUE(differences(press, s).empty()) << obsolete;
+  }
+  for (int kept : {0, 1, 2, 3, 5, 7, 8, 9, -4, 60}) {
+    PDFSettings s;
+    s.Flavour = kept;
+    s.Mirror = 1;
+    const PDFSettings before = s;
+    s.CheckForObsoleteFlavours();
+    EXPECT_EQ(s.Flavour, kept);
+    EXPECT_TRUE(differences(before, s).empty()) << kept;
+  }
+}
+
+TEST(SettingsRecord, FlavourExistsForTheOfferedNumbersOnly) {
+  for (int n : {0, 1, 2, 5, 6, 7, 8, 9}) EXPECT_TRUE(TavPDF::FlavourExists(n)) << n;
+  for (int n : {3, 4, -1, 10, 255}) EXPECT_FALSE(TavPDF::FlavourExists(n)) << n;
+}
+
+TEST(Compatibility, EveryFlavourEndsAtTheVersionItsSettingsNeed) {
+  const std::pair<int, int> expected[] = {
+      {0, PDFSettings::kPDF14}, {1, PDFSettings::kPDF15}, {2, PDFSettings::kPDF14}, {3, PDFSettings::kPDF13},
+      {4, PDFSettings::kPDF15}, {5, PDFSettings::kPDF15}, {6, PDFSettings::kPDF15}, {7, PDFSettings::kPDF15},
+      {8, PDFSettings::kPDF15}, {9, PDFSettings::kPDF15},
+  };
+  for (const auto& [number, version] : expected) {
+    PDFSettings s;
+    s.Flavour = number;
+    s.ResetFlavourToFactoryDefaults(number);
+    s.VerifyCompatibility();
+    EXPECT_EQ(s.PDFCompatibility, version) << "flavour " << number;
+  }
+  PDFSettings vistamo;
+  vistamo.SetVistamoFlavourDefaults();
+  vistamo.VerifyCompatibility();
+  EXPECT_EQ(vistamo.PDFCompatibility, PDFSettings::kPDF15);
+}
+
+TEST(Compatibility, ReaderLosesLayersAndJdfAlwaysGeneratesJdf) {
+  PDFSettings reader;
+  reader.Flavour = 3;
+  reader.IncludeLayers = 1;
+  reader.EnableFlattening = 0;
+  reader.FlattenOverprints = 0;
+  reader.VerifyCompatibility();
+  EXPECT_EQ(reader.IncludeLayers, 0);
+  EXPECT_EQ(reader.EnableFlattening, 1);
+  EXPECT_EQ(reader.FlattenOverprints, 1);
+  EXPECT_EQ(reader.FlattenBlackOverprint, 1);
+  EXPECT_EQ(reader.PDFCompatibility, PDFSettings::kPDF13);
+
+  PDFSettings jdf;
+  jdf.Flavour = 5;
+  jdf.GenerateJDF = 0;
+  jdf.VerifyCompatibility();
+  EXPECT_EQ(jdf.GenerateJDF, 1);
+
+  // Other flavours keep their choices.
+  PDFSettings press;
+  press.Flavour = 1;
+  press.GenerateJDF = 0;
+  press.IncludeLayers = 1;
+  press.VerifyCompatibility();
+  EXPECT_EQ(press.GenerateJDF, 0);
+  EXPECT_EQ(press.IncludeLayers, 1);
+}
+
+TEST(Compatibility, FlatteningAllowsPdf13OnlyWithoutNormalizedOutput) {
+  PDFSettings s;
+  s.Flavour = 7;
+  s.SetNormalizedFlavourDefaults();
+  s.EnableFlattening = 1;
+  s.VerifyCompatibility();
+  EXPECT_EQ(s.PDFCompatibility, PDFSettings::kPDF15);  // layers
+  s.IncludeLayers = 0;
+  s.VerifyCompatibility();
+  EXPECT_EQ(s.PDFCompatibility, PDFSettings::kPDF14);  // normalized data needs 1.4
+  EXPECT_TRUE(s.RequiresToBeAtLeastPDF14());
+  s.NormalizedOutput = 0;
+  EXPECT_FALSE(s.RequiresToBeAtLeastPDF14());
+  s.VerifyCompatibility();
+  EXPECT_EQ(s.PDFCompatibility, PDFSettings::kPDF13);
+  s.EnableFlattening = 0;
+  EXPECT_TRUE(s.RequiresToBeAtLeastPDF14());
+  EXPECT_FALSE(s.RequiresToBeAtLeastPDF15());
+  s.IncludeLayers = 1;
+  EXPECT_TRUE(s.RequiresToBeAtLeastPDF15());
+}
+
+TEST(SettingsRecord, NormalizedOutputHidesTheDistortionFromGeometryOnly) {
+  PDFSettings s;
+  s.VerticalDistortion = 2.5;
+  s.HorizontalDistortion = -1.0;
+  EXPECT_EQ(s.GetInternalDistortionV(), 2.5);
+  EXPECT_EQ(s.GetInternalDistortionH(), -1.0);
+  s.NormalizedOutput = 1;
+  EXPECT_EQ(s.GetInternalDistortionV(), 0.0);
+  EXPECT_EQ(s.GetInternalDistortionH(), 0.0);
+  EXPECT_EQ(s.GetUIDistortionV(), 2.5);
+  EXPECT_EQ(s.GetUIDistortionH(), -1.0);
+}
+
+TEST(SettingsRecord, CopiesAreIndependentIncludingPopupsAndFileReferences) {
+  PDFSettings source;
+  source.Orientation.SetSelection(2);
+  source.ScreenRegistration.SetSelection(1);
+  source.DotgainFile = TavSys::filref("/curves/press.dgc");
+  source.CertifiedOutputProfile = TavSys::filref("/profiles/out.icc");
+  source.SpareSetting1 = 9;
+
+  PDFSettings copy(source);
+  EXPECT_TRUE(differences(source, copy).empty());
+  copy.Orientation.SetSelection(3);
+  copy.DotgainFile.clear();
+  EXPECT_EQ(source.Orientation.GetValue(), 2);
+  EXPECT_EQ(source.DotgainFile.getFullPathAsUtf8(), "/curves/press.dgc");
+
+  PDFSettings assigned;
+  assigned = source;
+  PDFSettings& alias = assigned;
+  assigned = alias;  // self-assignment keeps the values
+  EXPECT_TRUE(differences(source, assigned).empty());
+
+  PDFSettings moved(std::move(assigned));
+  EXPECT_TRUE(differences(source, moved).empty());
+  PDFSettings moveAssigned;
+  moveAssigned = std::move(moved);
+  EXPECT_TRUE(differences(source, moveAssigned).empty());
+  EXPECT_EQ(moveAssigned.ScreenRegistration.GetValue(), 1);
+}
+
+TEST(ProcessWideData, GlobalSettingsAreBuiltAtLoadWithTheCommonDefaults) {
+  // The other tests restore what they change, so the global still holds what
+  // it got when the program was loaded.
+  EXPECT_EQ(PDFSettings::msUseTempFolder, 0);
+  EXPECT_TRUE(differences(PDFSettings(), gPDFSettings).empty());
+  EXPECT_EQ(gPDFSettings.Orientation.GetItemCount(), 4);
+}
+
+TEST(ProcessWideData, DefaultNamesAreRecognizedExactlyOrWithoutCase) {
+  ASSERT_EQ(TavPDF::DefaultNameTable.size(), 7u);
+  EXPECT_EQ(TavPDF::DefaultNameTable[1], "D\xC3\xA9" "faut");
+  EXPECT_EQ(TavPDF::DefaultNameTable[3], "\xE3\x83\x87\xE3\x83\x95\xE3\x82\xA9\xE3\x83\xAB\xE3\x83\x88");
+  for (auto name : TavPDF::DefaultNameTable) EXPECT_TRUE(TavPDF::IsDefaultName(name)) << name;
+  EXPECT_TRUE(TavPDF::IsDefaultName("DEFAULT"));
+  EXPECT_TRUE(TavPDF::IsDefaultName("standard"));
+  EXPECT_TRUE(TavPDF::IsDefaultName("d\xC3\xA9" "FAUT"));
+  EXPECT_FALSE(TavPDF::IsDefaultName("Default "));
+  EXPECT_FALSE(TavPDF::IsDefaultName("Defaults"));
+  EXPECT_FALSE(TavPDF::IsDefaultName(""));
+}

@@ -231,6 +231,11 @@ int LoadFlavourFileIntoSettings(const TavSys::FileSpec& source, PDFSettings& set
   return LoadFlavour(source, pdfprftab, resolverFor(settings), skipUnknownKeys);
 }
 
+int LoadFlavourBytesIntoSettings(std::string_view bytes, std::string_view label, PDFSettings& settings,
+                                 bool skipUnknownKeys) {
+  return LoadFlavourFromBytes(bytes, label, pdfprftab, resolverFor(settings), skipUnknownKeys);
+}
+
 int SaveSettingsToFlavourFile(const TavSys::FileSpec& target, const PDFSettings& settings) {
   // The writer only reads through the resolved addresses.
   return SaveFlavour(target, pdfprftab, resolverFor(const_cast<PDFSettings&>(settings)));

@@ -39,6 +39,10 @@ PDFSettings SettingsForFlavour(std::string_view nameOrNumber);
 // LoadFlavourFromFile. The record is changed only on success.
 int LoadFlavourFileIntoSettings(const TavSys::FileSpec& source, PDFSettings& settings,
                                 bool skipUnknownKeys = false);
+// The same over the bytes of a flavour file already in memory; `label` names
+// them in messages.
+int LoadFlavourBytesIntoSettings(std::string_view bytes, std::string_view label, PDFSettings& settings,
+                                 bool skipUnknownKeys = false);
 // Writes a record as a flavour file; results as SaveFlavourToFile.
 int SaveSettingsToFlavourFile(const TavSys::FileSpec& target, const PDFSettings& settings);
 

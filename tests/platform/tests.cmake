@@ -1,1 +1,1 @@
-tav_test(platform DEPS tv_platform)
+tav_test(platform DEPS tv_platform tv_kernel)

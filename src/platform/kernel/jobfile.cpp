@@ -201,6 +201,8 @@ std::string readWholeFile(const fs::path& path, const std::string& file, const s
 void checkReadable(const fs::path& path, const Node& where) {
   std::error_code ec;
   if (fs::is_directory(path, ec)) where.fail("cannot read " + path.string() + ": it is a folder");
+  if (fs::exists(path, ec) && !fs::is_regular_file(path, ec))
+    where.fail("cannot read " + path.string() + ": it is not a regular file");
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     const int err = errno ? errno : ENOENT;
@@ -274,8 +276,11 @@ class Loader {
   fs::path base_;
   std::string file_;
   std::unique_ptr<jobstr> job_;
+  void checkPatternCycles();
   // Paint references of objects, checked once all tables are read.
   std::vector<std::pair<std::uint16_t, std::string>> paintRefs_;
+  // Where each pattern was defined, for messages.
+  std::map<std::uint16_t, std::string> patternPlaces_;
 };
 
 void Loader::readHeader(const Node& root) {
@@ -572,6 +577,7 @@ void Loader::readPictures(const Node& list) {
     Picture& p = job_->pictures[id];
     const Node fileNode = e.req("file");
     const fs::path path = resolve(fileNode);
+    checkReadable(path, fileNode);
     p.file = TavSys::filref(path.generic_string());
     std::string type;
     if (auto t = e.opt("type")) {
@@ -601,6 +607,8 @@ void Loader::readPictures(const Node& list) {
       if (found != session_.loaded.end()) {
         p.job = found->second;
       } else {
+        std::error_code sizeError;
+        if (fs::file_size(path, sizeError) > kMaxJobFileBytes) fileNode.fail("the one-up job file is too large");
         const std::string text = readWholeFile(path, file_, fileNode.ptr, false);
         json nested;
         try {
@@ -627,8 +635,6 @@ void Loader::readPictures(const Node& list) {
         const int slot = TavricLib::FindSeparation(job_.get(), s.name);
         if (slot >= 0) p.seps.set(std::size_t(slot));
       }
-    } else {
-      checkReadable(path, fileNode);
     }
     if (auto v = e.opt("width")) p.width = std::int32_t(v->integer(0, 1000000000));
     if (auto v = e.opt("height")) p.height = std::int32_t(v->integer(0, 1000000000));
@@ -709,6 +715,7 @@ void Loader::readPatterns(const Node& list) {
     const Node e = list.item(i);
     e.object({"id", "kind", "cell", "corners", "maskFlags", "objects"});
     const std::uint16_t id = defineId(job_->patterns, e, "pattern");
+    patternPlaces_[id] = e.ptr;
     PatternRec& p = job_->patterns[id];
     if (auto k = e.opt("kind"))
       p.kind = k->choice<PatternRec::Kind>({{"tiling", PatternRec::kTiling}, {"softMask", PatternRec::kSoftMask}});
@@ -1041,6 +1048,57 @@ void Loader::checkObjectRefs() {
       refuse(file_, ptr, "no paint with id " + std::to_string(paint));
 }
 
+// A pattern whose objects paint with the pattern itself (directly, through
+// other patterns or through soft masks) could never be drawn to an end.
+void Loader::checkPatternCycles() {
+  const std::size_t n = job_->patterns.size();
+  std::vector<std::vector<std::uint16_t>> uses(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const PatternRec& pat = job_->patterns[i];
+    if (!pat.exists) continue;
+    std::vector<const Object*> todo{pat.objects.get()};
+    auto addPaint = [&](std::uint16_t index) {
+      const Paint* p = paipoi(job_.get(), index);
+      if (!p) return;
+      if (p->type == kPaintPattern) uses[i].push_back(std::uint16_t(p->pattern));
+      if (p->transparency.softMask != kNoSoftMask) uses[i].push_back(p->transparency.softMask);
+    };
+    while (!todo.empty()) {
+      const Object* o = todo.back();
+      todo.pop_back();
+      for (const auto& m : o->members()) todo.push_back(m.get());
+      if (o->kind() == ObjectKind::Path || o->kind() == ObjectKind::Compound) addPaint(o->paint());
+      if (const auto* st = o->stroke()) addPaint(st->paint);
+      if (const auto* t = o->text())
+        for (const auto& r : t->runs) addPaint(r.paint);
+    }
+  }
+  // Depth-first search with colours: 0 new, 1 on the path, 2 done.
+  std::vector<int> state(n, 0);
+  for (std::size_t start = 0; start < n; ++start) {
+    if (!job_->patterns[start].exists || state[start] != 0) continue;
+    std::vector<std::pair<std::size_t, std::size_t>> stack{{start, 0}};
+    state[start] = 1;
+    while (!stack.empty()) {
+      auto& [node, next] = stack.back();
+      if (next < uses[node].size()) {
+        const std::size_t to = uses[node][next++];
+        if (to >= n) continue;
+        if (state[to] == 1)
+          refuse(file_, patternPlaces_[std::uint16_t(to)] + "/objects",
+                 "the pattern " + std::to_string(to) + " is painted with itself (directly or through other patterns)");
+        if (state[to] == 0) {
+          state[to] = 1;
+          stack.emplace_back(to, 0);
+        }
+      } else {
+        state[node] = 2;
+        stack.pop_back();
+      }
+    }
+  }
+}
+
 // Marks the inks the objects use (share 1..100 in a colour they paint with).
 void Loader::deriveUsage() {
   jobstr& job = *job_;
@@ -1168,6 +1226,7 @@ std::unique_ptr<jobstr> Loader::load(const json& rootJson) {
   job_->spatialTree->recalcBounds();
   readExtras(root);
   checkObjectRefs();
+  checkPatternCycles();
   // A file's explicit "used" wins over what the objects show.
   deriveUsage();
   if (auto v = root.opt("inks"))

@@ -270,9 +270,12 @@ class ListScan {
  public:
   ListScan() = default;
   ListScan(const Object* root, std::uint32_t kind, std::uint32_t descendMask,
-           std::uint32_t descendValue = 0, std::uint32_t selectMask = 0,
-           std::uint32_t selectValue = 0) {
+           std::uint32_t descendValue, std::uint32_t selectMask, std::uint32_t selectValue) {
     ini(root, kind, descendMask, descendValue, selectMask, selectValue);
+  }
+  // The two-mask form: objects with a bit of `excluded` are neither returned nor entered.
+  ListScan(const Object* root, std::uint32_t kind, std::uint32_t excluded) {
+    ini(root, kind, excluded);
   }
   void ini(const Object* root, std::uint32_t kind, std::uint32_t descendMask,
            std::uint32_t descendValue, std::uint32_t selectMask, std::uint32_t selectValue);

@@ -1,0 +1,390 @@
+// The JSON job file: what it builds, and how each kind of bad input is refused
+// with the place (a JSON pointer) and the reason.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <nlohmann/json.hpp>
+
+#include "platform/kernel/jobfile.h"
+#include "platform/messages.h"
+#include "platform/tav_error.h"
+#include "support/consumers.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+// A small valid job that the cases below break in one place each.
+json baseJob() {
+  return json::parse(R"({
+    "ppi": 720,
+    "boxes": {"media": [0, 0, 7200, 7200], "trim": [720, 720, 6480, 6480]},
+    "inks": [
+      {"name": "Cyan", "process": "cyan"},
+      {"name": "Black", "process": "black"},
+      {"name": "Spot", "cmyk": [0, 50, 100, 0]}
+    ],
+    "colours": [
+      {"id": 1, "inks": {"Cyan": 40, "Spot": 100}},
+      {"id": 2, "inks": {"Black": 100}}
+    ],
+    "paints": [
+      {"id": 10, "type": "flat", "colour": 1},
+      {"id": 11, "type": "flat", "colour": 2}
+    ],
+    "objects": [
+      {"kind": "layer", "name": "Art", "objects": [
+        {"kind": "path", "paint": 10, "points": [[0, 0], [0, 100], [100, 100]]},
+        {"kind": "path", "paint": 11, "closed": false, "points": [[10, 10], [20, 20]]}
+      ]}
+    ]
+  })");
+}
+
+// Loads the text and returns the error's detail, or "loaded".
+std::string errorOfText(std::string_view text, const fs::path& base = fs::temp_directory_path()) {
+  try {
+    TavKernel::loadJobFromMemory(text, base, "t.json");
+  } catch (const TavSys::Error& e) {
+    EXPECT_EQ(e.key(), "JOB/BAD JOB FILE");
+    // The localized text carries the same detail.
+    EXPECT_NE(e.text().find(e.detail()), std::string::npos) << e.text();
+    return e.detail();
+  }
+  return "loaded";
+}
+std::string errorOf(const json& j) { return errorOfText(j.dump()); }
+
+}  // namespace
+
+TEST(JobFile, BaseJobLoadsWithItsTables) {
+  auto job = TavKernel::loadJobFromMemory(baseJob().dump(), fs::temp_directory_path(), "t.json");
+  EXPECT_EQ(job->ppi, 720);
+  EXPECT_EQ(job->inkCount, 3);
+  EXPECT_EQ(job->name, "t");
+  ASSERT_NE(paipoi(job.get(), 10), nullptr);
+  // Unlisted inks of a colour are knocked out (0), listed ones keep their share.
+  const std::uint8_t* c = colsep(job.get(), 1);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c[0], 40);
+  EXPECT_EQ(c[1], 0);
+  EXPECT_EQ(c[2], 100);
+  // The open path is flagged; a path without a paint gets the no-fill paint 2.
+  const TavDB::Object* layer = jobGetSpahan(job.get())->member(0);
+  EXPECT_EQ(layer->kind(), TavDB::ObjectKind::Layer);
+  EXPECT_EQ(static_cast<const TavDB::Layer*>(layer)->getName(), "Art");
+  EXPECT_TRUE(layer->member(1)->isOpenPath());
+  EXPECT_FALSE(layer->member(0)->isOpenPath());
+  EXPECT_TRUE(TavricLib::PaintIsInvisible(job.get(), kPaintNoFill));
+  // Bounds follow the points.
+  EXPECT_EQ(layer->member(0)->bounds(), (TavDB::tv_box{0, 0, 100, 100}));
+  EXPECT_EQ(layer->bounds(), (TavDB::tv_box{0, 0, 100, 100}));
+}
+
+TEST(JobFile, MalformedJsonAndWrongTypesNameThePlace) {
+  EXPECT_NE(errorOfText("{\"ppi\": 72,").find("t.json: /: not valid JSON: parse error"), std::string::npos);
+  EXPECT_NE(errorOfText("").find("not valid JSON"), std::string::npos);
+  EXPECT_EQ(errorOfText("[1, 2]"), "t.json: /: expected an object, found an array");
+
+  json j = baseJob();
+  j["ppi"] = "720";
+  EXPECT_EQ(errorOf(j), "t.json: /ppi: expected a number, found a string");
+  j = baseJob();
+  j["objects"][0]["objects"][0]["points"][2] = json::array({1, 2, 3});
+  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/points/2: expected a point [v, h] or a curve [c1v, c1h, c2v, c2h, v, h]");
+  j = baseJob();
+  j["objects"][0]["objects"][0]["points"][0] = json::array({1, 2, 3, 4, 5, 6});
+  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/points/0: a path starts with a point [v, h], not a curve");
+  j = baseJob();
+  j["objects"][0]["objects"][1]["closed"] = 0;
+  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/1/closed: expected true or false, found a number");
+  j = baseJob();
+  j["colours"][0]["inks"]["Cyan"] = 40.5;
+  EXPECT_EQ(errorOf(j), "t.json: /colours/0/inks/Cyan: expected a whole number");
+  j = baseJob();
+  j["colours"][0]["inks"]["Cyan"] = 101;
+  EXPECT_EQ(errorOf(j), "t.json: /colours/0/inks/Cyan: an ink share is 0 .. 100, or 255 for an untouched ink");
+  j = baseJob();
+  j["boxes"]["trim"] = json::array({6480, 720, 720, 6480});
+  EXPECT_EQ(errorOf(j), "t.json: /boxes/trim: top lies below bottom (the vertical axis points down)");
+  j = baseJob();
+  j["paints"][0]["colour"] = -1;
+  EXPECT_EQ(errorOf(j), "t.json: /paints/0/colour: the number -1 is outside 0 .. 65535");
+}
+
+TEST(JobFile, UnknownKindsAndKeysAreRefused) {
+  json j = baseJob();
+  j["objects"][0]["objects"][0]["kind"] = "circle";
+  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/kind: unknown value \"circle\" (expected one of "
+                        "\"layer\", \"group\", \"compound\", \"path\", \"text\")");
+  j = baseJob();
+  j["objects"][0]["objects"][0]["colour"] = 1;  // a typo for "paint"
+  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/colour: unknown key \"colour\"");
+  j = baseJob();
+  j["paints"][0]["type"] = "mesh";
+  EXPECT_NE(errorOf(j).find("t.json: /paints/0/type: unknown value \"mesh\""), std::string::npos);
+  j = baseJob();
+  j["objects"][0]["objects"][0] = json::parse(R"({"kind": "layer", "objects": []})");
+  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/kind: a layer must be a member of the top-level object list");
+  j = baseJob();
+  j["objects"].push_back(json::parse(R"({"kind": "compound", "objects": [{"kind": "text", "at": [0, 0],
+      "runs": [{"text": "x", "font": "F", "size": 9, "paint": 11}]}]})"));
+  EXPECT_EQ(errorOf(j), "t.json: /objects/1/objects/0/kind: a compound path holds paths only");
+}
+
+TEST(JobFile, ResolutionMustBePositiveAndNumbersFinite) {
+  json j = baseJob();
+  j["ppi"] = 0;
+  EXPECT_EQ(errorOf(j), "t.json: /ppi: the resolution must be greater than 0");
+  j["ppi"] = -72;
+  EXPECT_EQ(errorOf(j), "t.json: /ppi: the resolution must be greater than 0");
+  j.erase("ppi");
+  EXPECT_EQ(errorOf(j), "t.json: /: missing \"ppi\"");
+  // JSON has no NaN or infinity; a number too large for a double is the way
+  // to write one, and is refused.
+  std::string text = baseJob().dump();
+  text.replace(text.find("\"ppi\":720"), 9, "\"ppi\":1e999");
+  const std::string e = errorOfText(text);
+  EXPECT_TRUE(e.find("not valid JSON") != std::string::npos ||
+              e == "t.json: /ppi: the number is not finite")
+      << e;
+  j = baseJob();
+  j["paints"].push_back(json::parse(R"({"id": 12, "type": "flat", "colour": 1, "matrix": [1, 0, 0, 1e308]})"));
+  EXPECT_EQ(errorOf(j), "loaded");  // large but finite
+}
+
+TEST(JobFile, InvalidUtf8IsRefused) {
+  std::string text = baseJob().dump();
+  text.replace(text.find("\"Art\""), 5, "\"A\xC3(t\"");
+  EXPECT_NE(errorOfText(text).find("not valid JSON"), std::string::npos);
+}
+
+TEST(JobFile, AtMost64Inks) {
+  json j = baseJob();
+  j["inks"] = json::array();
+  for (int i = 0; i < 64; ++i) j["inks"].push_back({{"name", "Ink " + std::to_string(i)}, {"cmyk", {0, 0, 0, 10}}});
+  j["colours"] = json::parse(R"([{"id": 1}, {"id": 2}])");
+  EXPECT_EQ(errorOf(j), "loaded");
+  j["inks"].push_back({{"name", "Ink 64"}, {"cmyk", {0, 0, 0, 10}}});
+  EXPECT_EQ(errorOf(j), "t.json: /inks: the job has 65 inks; at most 64 are possible");
+}
+
+TEST(JobFile, InkDefinitionsAreChecked) {
+  json j = baseJob();
+  j["inks"][2]["name"] = "Cyan";
+  EXPECT_EQ(errorOf(j), "t.json: /inks/2/name: the ink \"Cyan\" is defined twice");
+  j = baseJob();
+  j["inks"][2].erase("cmyk");
+  EXPECT_EQ(errorOf(j), "t.json: /inks/2: missing \"cmyk\" (the CMYK equivalent of a spot ink)");
+  j = baseJob();
+  j["inks"][2]["process"] = "cyan";
+  EXPECT_EQ(errorOf(j), "t.json: /inks/2/process: a second process ink of this kind");
+  j = baseJob();
+  j["inks"][2]["mapTo"] = "Spot";
+  EXPECT_EQ(errorOf(j), "t.json: /inks/2/mapTo: an ink cannot be remapped onto itself");
+}
+
+TEST(JobFile, ReferencesThatPointNowhere) {
+  json j = baseJob();
+  j["objects"][0]["objects"][0]["paint"] = 99;
+  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/paint: no paint with id 99");
+  j = baseJob();
+  j["objects"][0]["objects"][0]["stroke"] = {{"width", 5}, {"paint", 98}};
+  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/stroke/paint: no paint with id 98");
+  j = baseJob();
+  j["paints"][1]["colour"] = 7;
+  EXPECT_EQ(errorOf(j), "t.json: /paints/1/colour: no colour with id 7");
+  j = baseJob();
+  j["paints"].push_back(json::parse(R"({"id": 12, "type": "picture", "picture": 3,
+      "place": {"origin": [0, 0], "widthCorner": [0, 10], "heightCorner": [10, 0]}})"));
+  EXPECT_EQ(errorOf(j), "t.json: /paints/2/picture: no picture with id 3");
+  j = baseJob();
+  j["paints"].push_back(json::parse(R"({"id": 12, "type": "linear", "colour": 1, "colour2": 5,
+      "start": [0, 0], "end": [0, 10]})"));
+  EXPECT_EQ(errorOf(j), "t.json: /paints/2/colour2: no colour with id 5");
+  j = baseJob();
+  j["colours"][0]["inks"]["Magenta"] = 10;
+  EXPECT_EQ(errorOf(j), "t.json: /colours/0/inks/Magenta: no ink named \"Magenta\"");
+  j = baseJob();
+  j["paints"][0]["singleInk"] = "Orange";
+  EXPECT_EQ(errorOf(j), "t.json: /paints/0/singleInk: no ink named \"Orange\"");
+  j = baseJob();
+  j["paints"][0]["id"] = 11;
+  EXPECT_EQ(errorOf(j), "t.json: /paints/1/id: a paint with id 11 is already defined");
+}
+
+TEST(JobFile, PatternPaintedWithItselfIsRefused) {
+  json j = baseJob();
+  j["paints"].push_back(json::parse(R"({"id": 20, "type": "pattern", "pattern": 1})"));
+  j["patterns"] = json::parse(R"([{"id": 1, "cell": [0, 0, 100, 100], "objects": [
+      {"kind": "path", "paint": 20, "points": [[0, 0], [0, 50], [50, 50]]}]}])");
+  EXPECT_EQ(errorOf(j), "t.json: /patterns/0/objects: the pattern 1 is painted with itself (directly or through other patterns)");
+  j["patterns"][0]["objects"][0]["paint"] = 10;
+  EXPECT_EQ(errorOf(j), "loaded");
+}
+
+TEST(JobFile, FilesThatCannotBeRead) {
+  tavtest::TestFolder dir;
+  json j = baseJob();
+  j["pictures"] = json::parse(R"([{"id": 1, "file": "missing.tif"}])");
+  EXPECT_EQ(errorOfText(j.dump(), dir.path()),
+            "t.json: /pictures/0/file: cannot read " + (dir.path() / "missing.tif").string() +
+                ": No such file or directory");
+  try {
+    TavKernel::loadJobFromMemory(j.dump(), dir.path(), "t.json");
+    FAIL();
+  } catch (const TavSys::Error& e) {
+    EXPECT_EQ(e.code(), TavSys::kFileErrorBase + ENOENT);
+  }
+  j["pictures"][0]["file"] = "sub";
+  fs::create_directories(dir / "sub");
+  EXPECT_EQ(errorOfText(j.dump(), dir.path()),
+            "t.json: /pictures/0/file: cannot read " + (dir / "sub").string() + ": it is a folder");
+  j["pictures"][0]["file"] = "logo.bmp";
+  tavtest::writeFile(dir / "logo.bmp", "BM");
+  EXPECT_EQ(errorOfText(j.dump(), dir.path()),
+            "t.json: /pictures/0: cannot tell the picture's type from \"logo.bmp\"; give \"type\"");
+
+  // A job file that does not exist.
+  try {
+    TavKernel::loadJobFile(dir / "nothing.json");
+    FAIL();
+  } catch (const TavSys::Error& e) {
+    EXPECT_EQ(e.key(), "JOB/CANNOT READ JOB FILE");
+    EXPECT_EQ(e.code(), TavSys::kFileErrorBase + ENOENT);
+  }
+}
+
+TEST(JobFile, RelativePathsResolveAgainstTheJobFolder) {
+  tavtest::TestFolder dir;
+  fs::create_directories(dir / "pics");
+  tavtest::writeFile(dir / "pics" / "a.tif", "II*\0");
+  json j = baseJob();
+  j["pictures"] = json::parse(R"([{"id": 1, "file": "pics/a.tif", "width": 10, "height": 20}])");
+  tavtest::writeFile(dir / "job.json", j.dump());
+  auto job = TavKernel::loadJobFile(dir / "job.json");
+  ASSERT_NE(picfilref(job.get(), 1), nullptr);
+  EXPECT_EQ(fs::path(picfilref(job.get(), 1)->getFullPathAsUtf8()), (dir / "pics" / "a.tif").lexically_normal());
+  EXPECT_EQ(picgetinfo(job.get(), 1), "TIFF");
+  std::int32_t v = 0, h = 0;
+  picsiz(job.get(), 1, 1.0, v, h);
+  EXPECT_EQ(v, 20);
+  EXPECT_EQ(h, 10);
+  EXPECT_EQ(filrefori(job.get())->getFullPathAsUtf8(), (dir / "job.json").generic_string());
+}
+
+TEST(JobFile, NestedOneUpsLoadAndCyclesAreRefused) {
+  tavtest::TestFolder dir;
+  fs::create_directories(dir / "ups");
+  json inner = baseJob();
+  inner["name"] = "inner";
+  tavtest::writeFile(dir / "ups" / "inner.json", inner.dump());
+  json outer = baseJob();
+  outer["pictures"] = json::parse(R"([{"id": 1, "file": "ups/inner.json"}, {"id": 2, "file": "ups/inner.json"}])");
+  tavtest::writeFile(dir / "outer.json", outer.dump());
+  auto job = TavKernel::loadJobFile(dir / "outer.json");
+  ASSERT_TRUE(picisart(job.get(), 1));
+  jobstr* up = picGetJob(job.get(), 1);
+  ASSERT_NE(up, nullptr);
+  EXPECT_EQ(up->name, "inner");
+  EXPECT_EQ(up->parent, job.get());
+  EXPECT_EQ(picGetJob(job.get(), 2), up) << "one file, one model";
+  // The one-up's used inks, by name, in the parent's slots.
+  EXPECT_TRUE(picsepuse(job.get(), 1, 0));
+  EXPECT_TRUE(picsepuse(job.get(), 1, 2));
+  std::int32_t v = 0, h = 0;
+  picsiz(job.get(), 1, 1.0, v, h);
+  EXPECT_EQ(v, 7200);
+
+  // Directly self-including.
+  json self = baseJob();
+  self["pictures"] = json::parse(R"([{"id": 1, "file": "self.json"}])");
+  tavtest::writeFile(dir / "self.json", self.dump());
+  try {
+    TavKernel::loadJobFile(dir / "self.json");
+    FAIL();
+  } catch (const TavSys::Error& e) {
+    EXPECT_EQ(e.detail(), (dir / "self.json").string() +
+                              ": /pictures/0/file: the one-up self.json includes itself (directly or through other one-ups)");
+  }
+  // Through a chain a -> b -> a; the error names the place in b.
+  json a = baseJob(), b = baseJob();
+  a["pictures"] = json::parse(R"([{"id": 1, "file": "ups/b.json"}])");
+  b["pictures"] = json::parse(R"([{"id": 4, "file": "../a.json"}])");
+  tavtest::writeFile(dir / "a.json", a.dump());
+  tavtest::writeFile(dir / "ups" / "b.json", b.dump());
+  try {
+    TavKernel::loadJobFile(dir / "a.json");
+    FAIL();
+  } catch (const TavSys::Error& e) {
+    EXPECT_NE(e.detail().find("b.json: /pictures/0/file: the one-up a.json includes itself"), std::string::npos)
+        << e.detail();
+  }
+  // A broken one-up is reported with its own file and place.
+  json broken = baseJob();
+  broken["ppi"] = 0;
+  tavtest::writeFile(dir / "ups" / "inner.json", broken.dump());
+  try {
+    TavKernel::loadJobFile(dir / "outer.json");
+    FAIL();
+  } catch (const TavSys::Error& e) {
+    EXPECT_EQ(e.detail(), (dir / "ups" / "inner.json").string() + ": /ppi: the resolution must be greater than 0");
+  }
+}
+
+TEST(JobFile, DeepNestingIsLimited) {
+  json j = baseJob();
+  json leaf = json::parse(R"({"kind": "path", "paint": 10, "points": [[0, 0]]})");
+  for (int i = 0; i < 70; ++i) leaf = json{{"kind", "group"}, {"objects", json::array({leaf})}};
+  j["objects"] = json::array({leaf});
+  const std::string e = errorOf(j);
+  EXPECT_NE(e.find(": objects are nested more than 64 deep"), std::string::npos) << e;
+}
+
+TEST(JobFile, UsageOfInksIsDerivedFromTheObjects) {
+  json j = baseJob();
+  j["inks"].push_back({{"name", "Unused"}, {"cmyk", {0, 0, 0, 10}}});
+  j["inks"].push_back({{"name", "Masked"}, {"cmyk", {0, 0, 0, 10}}});
+  j["colours"].push_back(json::parse(R"({"id": 3, "inks": {"Masked": 100}})"));
+  j["paints"].push_back(json::parse(R"({"id": 12, "type": "flat", "colour": 3})"));
+  j["paints"].push_back(json::parse(R"({"id": 13, "type": "flat", "colour": 2, "softMask": 1, "opacity": 50})"));
+  j["patterns"] = json::parse(R"([{"id": 1, "kind": "softMask", "objects": [
+      {"kind": "path", "paint": 12, "points": [[0, 0], [0, 5], [5, 5]]}]}])");
+  j["objects"][0]["objects"].push_back(json::parse(R"({"kind": "path", "paint": 13, "points": [[0, 0], [9, 9]]})"));
+  auto job = TavKernel::loadJobFromMemory(j.dump(), fs::temp_directory_path(), "t.json");
+  EXPECT_EQ(sepisused(job.get(), 0), kSepUsed);          // Cyan 40 %
+  EXPECT_EQ(sepisused(job.get(), 1), kSepUsed);          // Black 100 %
+  EXPECT_EQ(sepisused(job.get(), 3), 0);                 // Unused
+  EXPECT_EQ(sepisused(job.get(), 4), kSepUsedInSoftMask);  // only inside the soft mask
+  EXPECT_TRUE(paintHasTransparency(job.get(), 13));
+  EXPECT_EQ(paipoi(job.get(), 13)->transparency.opacity, 12800);
+  // The file may say otherwise.
+  j["inks"][3]["used"] = true;
+  job = TavKernel::loadJobFromMemory(j.dump(), fs::temp_directory_path(), "t.json");
+  EXPECT_EQ(sepisused(job.get(), 3), kSepUsed);
+}
+
+TEST(JobFile, ExamplesLoad) {
+  const fs::path examples = tavtest::sourceDir() / "examples";
+  auto label = TavKernel::loadJobFile(examples / "label.json");
+  EXPECT_EQ(label->inkCount, 8);
+  EXPECT_TRUE(separationIsVarnish(label.get(), TavricLib::FindSeparation(label.get(), "Varnish")));
+  const int die = TavricLib::FindSeparation(label.get(), "Die");
+  EXPECT_TRUE(separationIsTechnical(label.get(), die));
+  EXPECT_FALSE(seppdftyp::NeedsOutputting(label.get(), die));
+  EXPECT_TRUE(label->boxes[kTrimBox].has_value());
+  EXPECT_TRUE(label->boxes[kBleedBox].has_value());
+  ASSERT_NE(label->GetCADData(), nullptr);
+  TavDB::ListScan layers(jobGetSpahan(label.get()), TavDB::kObjLayer, TavDB::kObjExcluded);
+  int cadLayers = 0;
+  while (TavDB::Object* l = layers.next()) cadLayers += TavricLib::IsStructuredCADLayer(label.get(), l);
+  EXPECT_EQ(cadLayers, 1);
+
+  auto carton = TavKernel::loadJobFile(examples / "carton.json");
+  ASSERT_NE(picGetJob(carton.get(), 1), nullptr);
+  EXPECT_EQ(picGetJob(carton.get(), 1)->name, "Tea carton front panel");
+  EXPECT_EQ(carton->stations.size(), 2u);
+  EXPECT_EQ(getdefaultboxtype(carton.get(), kArtBox), kTrimBox);
+  EXPECT_NE(stationNumberObject(carton.get(), TavDB::kObjExcluded, 0, TavDB::kObjExcluded, 0), nullptr);
+}

@@ -1,0 +1,158 @@
+#pragma once
+// The job-analysis visitors: what a job holds that decides whether and how it
+// can be exported (placed PDF and EPS files, separations that are not output,
+// blend modes, overlapping placed artwork, ink remapping problems), and the
+// small visitors the page writer uses for forms and CAD layers.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/kernel/exportkernel.h"
+#include "platform/kernel/job.h"
+#include "platform/kernel/tavdb.h"
+
+namespace TavPDF {
+
+// Object selection masks of the analysis walks: excluded objects are neither
+// visited nor entered.
+inline constexpr std::uint32_t kAnalysisMask = 0x20000;
+
+// Remap problem bits.
+enum RemapProblem : int {
+  kRemapOneToOne = 1,   // an ink of a colour is mapped onto another ink that the colour uses
+  kRemapInSoftmask = 2, // a remapped ink is used in a soft mask
+  kRemapTwoToOne = 4,   // two inks of a colour are mapped onto one ink the colour does not use
+};
+
+class VisitorSearchObjects : public SoftmaskVisitor {
+ public:
+  // A box with the vertical axis pointing up (job coordinates negated), so
+  // that bottom < top for a non-empty box.
+  struct Box {
+    std::int32_t left = 0, bottom = 0, right = 0, top = 0;
+  };
+
+  explicit VisitorSearchObjects(jobstr* job);
+
+  void SetRemapCheck(bool on) { mRemapCheck = on; }
+  bool RemapCheck() const { return mRemapCheck; }
+
+  bool VisitCompound(TavDB::Object& compound) override;
+  bool VisitPath(TavDB::Object& path) override;
+  bool VisitText(TavDB::Object& text) override;
+  void VisitPaintedObject(TavDB::Object& object) override;
+
+  bool IsValidForNormalizedPDF() const {
+    return !mPlacedPdfNotNormalized && !mPlacedEps && !mPictureColorSpace2;
+  }
+  bool HasNonWhitePreservingBlendmode() const { return mNonWhitePreservingBlend; }
+  bool PlacedArtworkOverlaps() const { return mPlacedOverlap; }
+  bool HasPlacedPdfOrEps() const { return mPlacedPdfOrEps; }
+  bool PlacedFileUsesUnoutputSeparation() const {
+    return mPlacedPdfOrEps && mPlacedUsesUnoutputSeparation;
+  }
+  bool CanMakeSeparatedPDF(bool flattening) const {
+    if (mPlacedPdfOrEps) return false;
+    return flattening || !mNonWhitePreservingBlend;
+  }
+  const std::vector<Box>& boxes() const { return mBoxes; }
+
+  // ---- Remap state (ink remapping checks) ----
+  int remapProblems() const { return mRemapProblems; }
+  int remapKind() const { return mRemapKind; }  // 1 picture, 2 object
+
+  // Remap checks of one paint; of one colour given as tints (or a picture).
+  void CheckPaintRemap(int paint);
+  void CheckColourRemap(const std::array<std::uint16_t, kMaxSeparations>* tints, int picture);
+  bool ColourUsesSeparation(const std::array<std::uint16_t, kMaxSeparations>* tints, int sep,
+                            int picture) const;
+  // The final problem bits (adds the soft-mask use known to the job).
+  int FindRemappedSeparationInUse();
+  // The localized explanation of the first problem; empty when there is none.
+  std::u16string CollectSeparationRemapProblems();
+  // The message key of the text CollectSeparationRemapProblems gave last.
+  const std::string& RemapMessageKey() const { return mRemapKey; }
+
+ private:
+  void recordBox(const TavDB::Object& object);
+  bool overlapTest() const;
+
+  bool mPlacedPdfNotNormalized = false;
+  bool mPlacedEps = false;
+  bool mPlacedUsesUnoutputSeparation = false;
+  bool mPictureColorSpace2 = false;
+  bool mPlacedPdfOrEps = false;
+  bool mNonWhitePreservingBlend = false;
+  bool mPlacedOverlap = false;
+  std::vector<Box> mBoxes;
+  bool mRemapCheck = false;
+  int mRemapProblems = 0;
+  int mRemapKind = 0;
+  std::string mOneToOneSource, mOneToOneTarget;
+  std::string mSoftmaskSource, mSoftmaskTarget;
+  std::string mTwoToOneFirst, mTwoToOneTarget, mTwoToOneSecond;
+  std::string mRemapKey;
+};
+
+// Whether the job's separation map sends any ink onto another ink.
+bool JobHasRemapping(const jobstr* job);
+
+// Prepares the separations for writing: with useSeparationDisabler, every
+// separation that is not to be output is disabled (sepEnableAll undoes it).
+void DisableUnoutputSeparations(jobstr* job, bool useSeparationDisabler, bool refreshSeparationMap);
+
+// The box of a form's objects including its texts (vertical axis up, as
+// VisitorSearchObjects::Box). Used by the form writer.
+class VisitorGetBoundingBoxForPDFOutput : public TavDB::ObjectVisitor {
+ public:
+  VisitorGetBoundingBoxForPDFOutput(TavDB::Object* start, std::uint32_t descendMask,
+                                    std::uint32_t descendValue, std::uint32_t visitMask,
+                                    std::uint32_t visitValue);
+  bool VisitGroup(TavDB::Object&) override { return true; }
+  bool VisitCompound(TavDB::Object&) override { return true; }
+  bool VisitText(TavDB::Object& text) override;
+  // The start object's box grown to hold the collected text boxes, in job
+  // coordinates (top, left, bottom, right).
+  TavDB::tv_box GetBoundingBox();
+
+ private:
+  TavDB::Object* mStart;  // not owned
+  TavDB::tv_box mText{10000000, 10000000, -10000000, -10000000};
+};
+
+// Does a layer hold CAD objects, other objects, or both.
+class VisitorSearchCADObjects : public TavDB::ObjectVisitor {
+ public:
+  VisitorSearchCADObjects() : TavDB::ObjectVisitor(kAnalysisMask, 0, kAnalysisMask, 0) {}
+  bool VisitCompound(TavDB::Object& o) override;
+  bool VisitPath(TavDB::Object& o) override;
+  bool VisitGroup(TavDB::Object&) override { return !(mFoundCAD && mFoundNonCAD); }
+  bool FoundCADObjects() const { return mFoundCAD; }
+  bool FoundNonCADObjects() const { return mFoundNonCAD; }
+
+ private:
+  void classify(const TavDB::Object& o);
+  bool mFoundCAD = false;
+  bool mFoundNonCAD = false;
+};
+
+// Prepares a copied CAD layer for output: stops at the first CAD stroke and
+// renames a group named like the main design layer to "Main Design".
+class PreprocessCADObject : public TavDB::ObjectVisitor {
+ public:
+  PreprocessCADObject(jobstr* job, int screenMode)
+      : TavDB::ObjectVisitor(kAnalysisMask, 0, kAnalysisMask, 0), mJob(job), mScreenMode(screenMode) {}
+  bool VisitCompound(TavDB::Object& o) override;
+  bool VisitPath(TavDB::Object& o) override;
+  bool VisitGroup(TavDB::Object& group) override;
+  bool active() const { return mActive; }
+
+ private:
+  void process(TavDB::Object& o);
+  jobstr* mJob;  // not owned
+  int mScreenMode;
+  bool mActive = true;
+};
+
+}  // namespace TavPDF

@@ -1,0 +1,406 @@
+#include "driver/writepdf.h"
+
+#include <array>
+#include <charconv>
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include <boost/algorithm/string/predicate.hpp>
+
+#include "driver/flattening.h"
+#include "driver/visitors.h"
+#include "pdfwriter/pdfouthan.h"
+#include "pdfwriter/pdfregistry.h"
+#include "platform/certify.h"
+#include "platform/kernel/colorspace.h"
+#include "platform/kernel/exportkernel.h"
+#include "platform/kernel/job.h"
+#include "platform/kernelfile.h"
+#include "platform/messages.h"
+#include "platform/system.h"
+#include "platform/tav_error.h"
+#include "tavpdf/PDFSettings.h"
+
+namespace TavPDF {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kProcessNames[4] = {"Cyan", "Magenta", "Yellow", "Black"};
+
+void show(int severity, std::string_view key,
+          const std::vector<std::pair<std::string, std::string>>& placeholders = {}) {
+  TavGen::message(severity, 1, key, placeholders);
+}
+
+// A localized text used as a format with one "%s": the value is put in
+// explicitly, never through printf, so that a translation cannot misuse it.
+std::string formatOne(std::string_view key, const std::string& value) {
+  return TavSys::ReplaceAllSubstrings(TavCore::GetLocalizedUTF8String(key), "%s", value);
+}
+
+std::string twoDigits(int n) {
+  std::string s = std::to_string(n);
+  return s.size() < 2 ? std::string(2 - s.size(), ' ') + s : s;
+}
+
+// Edit-log entries of a certified job: the export and every separation written.
+void writeEditLog(jobstr* job, const PDFSettings& settings, const TavSys::FileSpec& target) {
+  job->editHistory.AddEntry(33, formatOne("EDITLOG/EXPORT TO PDF FILE", target.GetFullPathUTF8()));
+  const std::string label = TavCore::GetLocalizedUTF8String("EDITLOG/SEPARATION");
+  int count = 0;
+  for (int pos = 0; pos < kMaxSeparations; ++pos) {
+    const int sep = sepsoruse(job, pos, false);
+    if (sep < 0) continue;
+    if (settings.UseSeparationDisabler != 0 && !seppdftyp::NeedsOutputting(job, sep)) continue;
+    ++count;
+    job->editHistory.AddEntry(51, "* " + label + " " + twoDigits(count) + ": " +
+                                      GetSeparationName(job, sep));
+  }
+}
+
+bool sendBroadcast(std::uint32_t id, jobstr* job, const TavSys::FileSpec& exported) {
+  TavSys::Broadcaster* b = TavCertify::PDFCertify::getCertifyBroadcaster();
+  if (!b) return false;
+  TavSys::FileSpec original;
+  if (const TavSys::filref* ori = filrefori(job); ori && !ori->empty()) original = ori->toFileSpec();
+  TavCertify::BroadcastParameterPDFExporter parameter(
+      job, job->certified ? &*job->certified : nullptr, exported, original);
+  b->DoSendMessage(id, parameter);
+  return parameter.GetCancel();
+}
+
+// The separation checks of separated output and of the separation disabler;
+// true when the export may go on.
+bool separationChecksPass(jobstr* job, const PDFSettings& settings, const VisitorSearchObjects& v) {
+  const bool flattening = settings.EnableFlattening != 0;
+  if (settings.SeparatedOutput != 0) {
+    if (v.CanMakeSeparatedPDF(flattening)) return true;
+    if (v.HasPlacedPdfOrEps()) show(TavGen::kError, "PDF/CANNOT MAKE SEPARATED PDF");
+    if (!flattening && v.HasNonWhitePreservingBlendmode())
+      show(TavGen::kError, "PDF/SEPARATED PDF NEEDS FLATTENING");
+    return false;
+  }
+  if (settings.UseSeparationDisabler != 0) {
+    if (v.PlacedFileUsesUnoutputSeparation()) {
+      show(TavGen::kError, "PDF/CANNOT MAKE SEPARATED PDF");
+      return false;
+    }
+    if (v.HasNonWhitePreservingBlendmode() && !flattening) {
+      for (int k = 0; k < 4; ++k) {
+        const int p = sepgetcmyk(job, k);
+        if (p >= 0 && !seppdftyp::NeedsOutputting(job, p)) {
+          show(TavGen::kError, "PDF/SEPARATED PDF NEEDS FLATTENING");
+          return false;
+        }
+      }
+    }
+  }
+  return true;
+}
+
+// A process ink and another separation named like it, both used: they would
+// both be written as that process ink.
+bool cmykConflict(const jobstr* job) {
+  for (int k = 0; k < 4; ++k) {
+    const int p = sepgetcmyk(job, k);
+    const int n = TavricLib::FindSeparation(job, kProcessNames[k]);
+    if (p >= 0 && n >= 0 && n != p && sepisused(job, p, false) != 0 && sepisused(job, n, false) != 0) {
+      show(TavGen::kError, "PDF/CMYK SEPARATION CONFLICT",
+           {{"__SEPNAME1__", GetSeparationName(job, p)}, {"__SEPNAME2__", GetSeparationName(job, n)}});
+      return true;
+    }
+  }
+  return false;
+}
+
+void technicalInkWarnings(jobstr* job, const PDFSettings& settings) {
+  if (!TavricLib::TechnicalSeparationInUse(job)) return;
+  TavricLib::CheckTechnicalSeparations check(job, 0x20000, 0,
+                                             settings.AddNonPrintingLayers != 0 ? 0x20000 : 0x60000, 0);
+  check.Walk(jobGetSpahan(job));
+  if (check.KnockoutFound()) show(TavGen::kWarning, "TECHNICAL INKS NOT IN OVERPRINT");
+  if (check.NonSeparableBlendModeFound()) show(TavGen::kWarning, "TECHNICAL INKS WITH NONSEPARABLE BLENDMODE");
+  if (TavricLib::ProcessSeparationMarkedTechnical(job)) show(TavGen::kWarning, "PROCESS INK MARKED TECHNICAL");
+}
+
+void processInkNameWarnings(const jobstr* job) {
+  for (int k = 0; k < 4; ++k) {
+    const int p = sepgetcmyk(job, k);
+    if (p < 0) continue;
+    if (!boost::algorithm::iequals(GetSeparationName(job, p), kProcessNames[k]))
+      show(TavGen::kWarning, "PROCESS INK NAME MISMATCH", {{"__INKTYPENAME__", kProcessNames[k]}});
+  }
+}
+
+void hiddenLayerWarning(const jobstr* job) {
+  TavDB::ListScan scan(jobGetSpahan(job), TavDB::kObjLayer, 0, 0, 0x860000, 0x800000);
+  if (scan.next() != nullptr) show(TavGen::kWarning, "HIDDEN PRINTING LAYERS");
+}
+
+// The output file of one export: where the writer writes, and how it gets to
+// the target. Nothing reaches the target before commit().
+class ExportOutput {
+ public:
+  explicit ExportOutput(const TavSys::FileSpec& target) : mTarget(target.path()) {
+    if (PDFSettings::msUseTempFolder != 0) {
+      mFolder.emplace();
+      mWritePath = mFolder->path() / target.path().filename();
+    } else {
+      mAtomic.emplace(mTarget);
+      mWritePath = mAtomic->tempPath();
+    }
+    mFile = TavSys::fil::create(mWritePath);
+  }
+  TavSys::fil* file() const { return mFile.get(); }
+  const fs::path& writePath() const { return mWritePath; }
+  // Closes the file; 0 or the first error of its life.
+  int close() {
+    if (!mFile) return 0;
+    const int rc = mFile->close();
+    mFile.reset();
+    return rc;
+  }
+  // Moves (or copies, from the temporary folder) the complete file onto the
+  // target. Throws TavSys::Error; the target is then as it was.
+  void commit() {
+    if (mFolder) {
+      TavSys::AtomicOutputFile out(mTarget);
+      std::error_code ec;
+      fs::copy_file(mWritePath, out.tempPath(), fs::copy_options::overwrite_existing, ec);
+      if (ec) throw TavSys::fileError(ec.value(), mTarget.string());
+      out.commit();
+      fs::remove(mWritePath, ec);
+    } else {
+      mAtomic->commit();
+    }
+  }
+
+ private:
+  fs::path mTarget;
+  std::optional<TavSys::TempFolder> mFolder;   // removed with its content
+  std::optional<TavSys::AtomicOutputFile> mAtomic;  // removed unless committed
+  fs::path mWritePath;
+  std::unique_ptr<TavSys::fil> mFile;
+};
+
+// Result of the writer run.
+struct WriterRun {
+  int result = 0;
+  bool placedPdf = false;
+};
+
+WriterRun runWriter(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
+                    PDFFileNameHandler* handler, TavSys::fil* file, TavDB::Object* tree,
+                    const TavSys::tv_rectangle* mediaBox, const TavSys::tv_rectangle* trimBox,
+                    std::uint64_t screenValue, std::uint32_t screenNumber,
+                    const TavSys::FileSpec& target, PDFInkCallback* inkCallback, bool overlap,
+                    std::vector<TavSys::FileSpec>* producedFiles) {
+  WriterRun run;
+  std::array<std::int32_t, 4> process{};
+  for (int k = 0; k < 4; ++k) process[static_cast<std::size_t>(k)] = sepgetcmyk(job, k);
+  DisableUnoutputSeparations(job, settings.UseSeparationDisabler != 0, refreshSeparationMap);
+  XMPInkCallback callback = inkCallback ? std::move(*inkCallback) : XMPInkCallback{};
+  try {
+    std::unique_ptr<pdfouthan> out = createPdfOutHandler(
+        job, tree, mediaBox, file, &settings, settings.PDFCompatibility, trimBox, process,
+        screenValue, screenNumber, target, std::move(callback), overlap, producedFiles);
+    if (settings.CertifiedEnabled != 0 && job->certified) {
+      out->mCreatorOverride = job->certified->creator;
+      out->mCreationDateOverride = std::to_string(job->certified->creationDate);
+    }
+    const std::string author = handler ? handler->GetAuthor() : std::string();
+    run.result = out->writeDocument(refreshSeparationMap, author);
+    pdfHasNonSeparableBlendmodes += out->mNonSeparableBlendFlag ? 1 : 0;
+    const int finish = out->finishFile();
+    if (run.result == 0) run.result = finish;
+    run.placedPdf = out->mPlacedPdfFlag;
+    out.reset();
+  } catch (const TavSys::Error& e) {
+    if (!e.key().empty()) TavGen::message(TavGen::kBatchError, 1, e.key(), e.placeholders());
+    if (!e.detail().empty()) TavSys::debug(e.detail());
+    run.result = e.code() != 0 ? e.code() : TavSys::kResultAbandoned;
+  } catch (const std::bad_alloc&) {
+    TavSys::debug("WritePDFFile: out of memory");
+    run.result = TavSys::kFileErrorBase + ENOMEM;
+  }
+  PdfObjectRegistry::deleteAll();
+  return run;
+}
+
+}  // namespace
+
+void ReportInvalidNormalizedObjects() {
+  const int batch = artque();
+  if (batch == 2)
+    show(TavGen::kError, "PDF/INVALID OBJECTS FOR NORMALIZED PDF CONVERSION TASK");
+  else
+    show(batch == 1 ? TavGen::kBatchError : TavGen::kError, "PDF/INVALID OBJECTS FOR NORMALIZED PDF OUTPUT");
+}
+
+void FixCertifiedPDFDate(jobstr* job) {
+  if (job && job->certified && TavCertify::CertifiedPrefs::Instance().IsCertifiedPDFEnabled())
+    job->certified->creationDate = TavSys::time64();
+}
+
+void FormatMaxSizeTexts(double sizeKB, double maxKB, std::string& sizeText, std::string& maxText) {
+  static const char* const kUnits[5] = {"PDF/KILOBYTES", "PDF/MEGABYTES", "PDF/GIGABYTES",
+                                        "PDF/TERRABYTES", "PDF/PETABYTES"};
+  int unit = 0;
+  while (sizeKB > 1024.0 && unit < 4) {
+    sizeKB /= 1024.0;
+    maxKB /= 1024.0;
+    ++unit;
+  }
+  const std::string unitText = TavCore::GetLocalizedUTF8String(kUnits[unit]);
+  auto fixed2 = [](double v) {
+    char buf[64];
+    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 2);
+    return std::string(buf, r.ptr);
+  };
+  sizeText = fixed2(sizeKB) + unitText;
+  maxText = fixed2(maxKB) + unitText;
+}
+
+int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
+                 PDFFileNameHandler* handler, bool force, TavSys::FileSpec* target,
+                 TavDB::Object* tree, const TavSys::tv_rectangle* mediaBox,
+                 const TavSys::tv_rectangle* trimBox, std::uint64_t screenValue,
+                 std::uint32_t screenNumber, bool archive, PDFInkCallback* inkCallback,
+                 std::vector<TavSys::FileSpec>* producedFiles) {
+  if (!job || !target || !target->IsValid()) return TavSys::kResultAbandoned;
+  TavSys::Progress progress;
+  TavDB::ScopedCurrentJob current(job);
+  const bool broadcasting = settings.CertifiedEnabled != 0;
+
+  // Certified jobs: edit log and the "before" broadcast, which may cancel.
+  if (job->certified) {
+    writeEditLog(job, settings, *target);
+    if (broadcasting && sendBroadcast(TavCertify::kBroadcastBeforePDFExport, job, *target)) {
+      sepEnableAll(job);
+      return TavSys::kResultAbandoned;
+    }
+  }
+
+  // Job analysis and the checks that may refuse the export.
+  VisitorSearchObjects analysis(job);
+  analysis.SetRemapCheck(settings.UseSeparationDisabler != 0 && JobHasRemapping(job));
+  analysis.Walk(jobGetSpahan(job));
+  if (settings.NormalizedOutput != 0 && !analysis.IsValidForNormalizedPDF()) {
+    ReportInvalidNormalizedObjects();
+    return kExportInvalidForNormalized;
+  }
+  if (!separationChecksPass(job, settings, analysis)) return TavSys::kResultAbandoned;
+  if (settings.ProcessCMYKFlags != 0 && cmykConflict(job)) return TavSys::kResultAbandoned;
+  if (analysis.FindRemappedSeparationInUse() != 0) {
+    std::u16string text = analysis.CollectSeparationRemapProblems();
+    TavGen::ShowInfoMessage(TavGen::kError, 1,
+                            TavCore::LocalizedString{analysis.RemapMessageKey(), std::move(text)});
+    if (!force) return kExportRemapProblem;
+  }
+  technicalInkWarnings(job, settings);
+  if (settings.ProcessCMYKFlags == 0) processInkNameWarnings(job);
+  // Renaming remapped inks in the written file is not available: a job whose
+  // inks are remapped would be written with the wrong ink names.
+  const bool inksToRename = settings.UseSeparationDisabler != 0 && JobHasRemapping(job);
+  if (inksToRename) {
+    if (!force) {
+      show(TavGen::kError, "PDF/INKS NOT RENAMED");
+      return TavSys::kResultAbandoned;
+    }
+    show(TavGen::kWarning, "PDF/INKS NOT RENAMED FORCED");
+  }
+
+  // The output file, beside the target (or in a temporary folder).
+  std::unique_ptr<ExportOutput> output;
+  try {
+    output = std::make_unique<ExportOutput>(*target);
+  } catch (const TavSys::Error& e) {
+    show(TavGen::kError, "PDF/COULD NOT OPEN PDF FILE");
+    TavGen::ShowInfoMessage(TavGen::kError, 1, TavSys::GetFileErrorMessage(e.code()));
+    return e.code() != 0 ? e.code() : TavSys::kResultAbandoned;
+  }
+
+  if (settings.IncludeLayers != 0) hiddenLayerWarning(job);
+  ColorSpace::SetUseTRDotgain(settings.EnableDotgain != 0 && settings.NormalizedOutput == 0);
+  pdfHasNonSeparableBlendmodes = 0;
+
+  // Flattening: a temporary tree replaces the job's for the writer run.
+  int result = 0;
+  bool placedPdf = false;
+  {
+    PDFSpaSetter flattener(job, false);
+    SetFlattenerParameters(flattener, settings);
+    std::unique_ptr<TavDB::Object> flat = FlattenJobSpa(flattener);
+    std::unique_ptr<TavDB::Object> original;
+    if (flattener.cancelled()) {
+      flat.reset();
+      result = TavSys::kResultAbandoned;
+    } else if (flat) {
+      original = jobSetSpahan(job, std::move(flat));
+    }
+    if (result == 0) {
+      const WriterRun run =
+          runWriter(job, settings, refreshSeparationMap, handler, output->file(), tree, mediaBox,
+                    trimBox, screenValue, screenNumber, *target, inkCallback,
+                    analysis.PlacedArtworkOverlaps(), producedFiles);
+      result = run.result;
+      placedPdf = run.placedPdf;
+    }
+    if (original) jobSetSpahan(job, std::move(original));
+  }
+  const int closeResult = output->close();
+  if (result == 0) result = closeResult;
+  if (result == 0 && TavSys::Progress::isCanceled()) result = TavSys::kResultAbandoned;
+
+  if (result == TavSys::kResultAbandoned && TavSys::Progress::isCanceled()) {
+    show(TavGen::kError, "PDF/EXPORT CANCELLED");
+  } else if (result != 0) {
+    TavGen::message(TavGen::kBatchError, 1, "PDF/CANNOT WRITE PDF FILE",
+                    {{"%s", target->GetFullPathUTF8()}});
+  } else if (placedPdf) {
+    // Placed PDF pages were to be embedded; their references would stay empty.
+    show(TavGen::kBatchError, "PDF/PLACED PDF PAGES NOT EMBEDDED");
+    result = TavSys::kResultAbandoned;
+  }
+
+  if (result == 0) {
+    if (broadcasting) {
+      sendBroadcast(TavCertify::kBroadcastAfterPDFExport, job,
+                    TavSys::FileSpec(output->writePath()));
+      FixCertifiedPDFDate(job);
+    }
+    try {
+      output->commit();
+      if (job->certified) job->certified->originalPDFFullPath = target->GetFullPathUTF8();
+    } catch (const TavSys::Error& e) {
+      TavGen::message(TavGen::kBatchError, 1, "PDF/CANNOT WRITE PDF FILE",
+                      {{"%s", target->GetFullPathUTF8()}});
+      result = e.code() != 0 ? e.code() : TavSys::kResultAbandoned;
+    }
+  }
+  output.reset();  // a file not committed is removed here
+
+  if (result == 0 && archive) {
+    if (TavricCore::Archive* a = TavricCore::Archive::ForJob(job))
+      a->addFile(*target, TavricCore::ArchiveFile::ARCHIVE_PDF, nullptr);
+  }
+
+  if (result == 0 && settings.MaxSizeEnabled != 0) {
+    std::error_code ec;
+    const auto bytes = fs::file_size(target->path(), ec);
+    const double size = ec ? 0.0 : static_cast<double>(bytes >> 10);
+    if (size > settings.MaxSize * 1.2) {
+      std::string sizeText, maxText;
+      FormatMaxSizeTexts(size, settings.MaxSize, sizeText, maxText);
+      show(TavGen::kWarning, "PDF/MAX SIZE TOO LOW", {{"__SIZE__", sizeText}, {"__MAXSIZE__", maxText}});
+    }
+  }
+
+  sepEnableAll(job);
+  return result;
+}
+
+}  // namespace TavPDF

@@ -1,0 +1,65 @@
+#pragma once
+// Writing one PDF file: the checks of the job against the settings, the edit
+// log and certification broadcasts, the writer run, and the move of the
+// complete file onto its target.
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/kernel/geometry.h"
+#include "tavpdf/OutputPDF.h"
+
+namespace TavDB {
+class Object;
+}
+
+namespace TavPDF {
+
+// Output file type code given to the system when the file is created.
+inline constexpr int kPdfFileType = 3044;
+
+// Result codes of the export beyond 0, 1 and the file errors.
+enum ExportResult : int {
+  kExportRemapProblem = -1,
+  kExportPlacedPdf14 = -2,
+  kExportInvalidForNormalized = -5,
+};
+
+// Writes the job as a PDF file at *target. tree (null: the job's own),
+// mediaBox and trimBox (null: the job's) and screenValue/screenNumber go to
+// the output handler unchanged. The ink callback (may be null) is moved into
+// the handler. The file is written beside the target under a temporary name
+// (in a temporary folder when PDFSettings::msUseTempFolder is set) and moved
+// over the target only when everything succeeded; on any other result the
+// target is left as it was and no temporary file remains.
+int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
+                 PDFFileNameHandler* handler, bool force, TavSys::FileSpec* target,
+                 TavDB::Object* tree, const TavSys::tv_rectangle* mediaBox,
+                 const TavSys::tv_rectangle* trimBox, std::uint64_t screenValue,
+                 std::uint32_t screenNumber, bool archive, PDFInkCallback* inkCallback,
+                 std::vector<TavSys::FileSpec>* producedFiles);
+
+// Shows the message about objects a normalized PDF cannot hold (by batch mode).
+void ReportInvalidNormalizedObjects();
+// Updates the date of the job's certified-PDF info when certified PDF is on.
+void FixCertifiedPDFDate(jobstr* job);
+
+// The text of the maximum-size warning's two values: "6.84 MB" and "4.88 MB"
+// for 7,000 and 5,000 KB. sizeKB is scaled by 1/1024 while above 1024 (four
+// times at most); maxKB is given in the same unit.
+void FormatMaxSizeTexts(double sizeKB, double maxKB, std::string& sizeText, std::string& maxText);
+
+}  // namespace TavPDF
+
+namespace TavPDF {
+
+// The JDF road is built by the JDF writer, which installs itself here; while
+// none is installed, an export with GenerateJDF set is refused with a message.
+using JDFRoad = std::function<int(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
+                                  PDFFileNameHandler* handler, TavSys::FileSpec* target,
+                                  std::vector<TavSys::FileSpec>* producedFiles)>;
+void SetJDFRoad(JDFRoad road);
+const JDFRoad& GetJDFRoad();
+
+}  // namespace TavPDF

@@ -9,6 +9,7 @@
 #include "pagewriter/pdfproof.h"
 #include "pagewriter/strokeinfo.h"
 #include "pdfwriter/pdfoutfil.h"
+#include "pdfwriter/pdfpending.h"
 #include "platform/kernel/job.h"
 #include "platform/kernel/tavdb.h"
 #include "platform/messages.h"
@@ -175,6 +176,8 @@ bool PDFProof::PaintPerPart(TavDB::Object* object, int mode) {
   for (int part = 0; part < parts; ++part) {
     std::unique_ptr<CsMasked> space(whole->space->pdfGetPart(part));
     if (!space) continue;
+    // A part is a colour space of its own, with its own resource name.
+    if (mPending != nullptr) mPending->registerColorSpace(*space);
     SaveGraphicsState();
     auto single = std::make_unique<PendingColor>();
     single->space = std::move(space);

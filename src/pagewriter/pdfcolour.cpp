@@ -110,7 +110,6 @@ void PDFProof::WriteCMYKOrSeparationColor(std::uint8_t c, std::uint8_t m, std::u
     }
     std::string name = "Tv_sep_" + GetSeparationName(mJob, slot);
     StringSink sink;
-    sink << "/";
     PDFName::OutputName(sink, name.c_str());
     sink << (stroke ? " CS\n" : " cs\n") << (tint / 100.0) << (stroke ? "SCN\n" : "scn\n");
     text = std::move(sink.text);

@@ -423,7 +423,6 @@ void PDFProof::WriteMatrix(const std::array<double, 6>& m) {
 
 void PDFProof::WriteGState(const std::string& name) {
   pdfoutfilter& out = Out();
-  out << "/";
   PDFName::OutputName(out, name.c_str());
   out << " gs\n";
 }

@@ -1,0 +1,205 @@
+#include "pdfproof_support.h"
+
+#include <gtest/gtest.h>
+
+#include "pagewriter/illtransform.h"
+#include "pagewriter/pdfgraphicsstate.h"
+#include "pdfwriter/pdfregistry.h"
+#include "platform/kernel/jobfile.h"
+
+namespace g2test {
+
+using namespace TavPDF;
+
+std::unique_ptr<jobstr> makeJob(const std::string& inks, const std::string& colours,
+                                const std::string& paints, const std::string& objects,
+                                const std::string& extra) {
+  std::string json = R"({"format": "tavpdf-job", "version": 1, "name": "page writer test",
+    "ppi": 72, "origin": [100, 0], "boxes": {"media": [0, 0, 100, 100]},
+    "inks": )" + inks + R"(, "colours": )" + colours + R"(, "paints": )" + paints +
+                     R"(, "objects": )" + objects + extra + "}";
+  return TavKernel::loadJobFromMemory(json, std::filesystem::temp_directory_path(), "test.json");
+}
+
+PDFSettings testSettings() {
+  PDFSettings s;
+  s.SetCommonDefaults();
+  s.CompressPages = 0;
+  s.IncludeScreening = 0;
+  s.EnableDotgain = 0;
+  s.NormalizedOutput = 0;
+  s.SeparatedOutput = 0;
+  s.OptimizeWhiteObjects = 0;
+  s.IncludeLayers = 0;
+  return s;
+}
+
+namespace {
+
+// The tint transform of a spot ink: 0 gives no ink, 1 its CMYK equivalent.
+PDFDictionary* spotFunction(const Separation& sep) {
+  auto* f = new PDFDictionary();
+  f->Set("FunctionType", new PDFInteger(2));
+  auto* domain = new PDFArray();
+  domain->Add(new PDFInteger(0));
+  domain->Add(new PDFInteger(1));
+  f->Set("Domain", domain);
+  auto* c0 = new PDFArray();
+  auto* c1 = new PDFArray();
+  for (int i = 0; i < 4; ++i) {
+    c0->Add(new PDFInteger(0));
+    c1->Add(new PDFReal(sep.cmyk[i] / 100.0));
+  }
+  f->Set("C0", c0);
+  f->Set("C1", c1);
+  f->Set("N", new PDFInteger(1));
+  return f;
+}
+
+PDFDictionary* overprintState(bool on, int mode) {
+  auto* d = new PDFDictionary();
+  d->Set("Type", new PDFName("ExtGState"));
+  d->Set("OP", new PDFBool(on));
+  d->Set("OPM", new PDFInteger(mode));
+  return d;
+}
+
+}  // namespace
+
+Page::Page(jobstr& job, const PDFSettings& settings, std::uint32_t version,
+           const std::filesystem::path& file)
+    : mJob(job) {
+  PdfGraphicsState::Instance().Reset();
+  mFile = file.empty() ? std::make_unique<TavSys::fil>() : TavSys::fil::create(file);
+  mHandler = std::make_unique<pdfouthan>(mFile.get(), version);
+  mHandler->mSettings = &settings;
+  mHandler->mJob = &job;
+  mHandler->writeHeader();
+  mHandler->setDocumentID("page writer test");
+
+  auto* catalog = new PDFDictionary();
+  auto* pages = new PDFDictionary();
+  mCatalog = mHandler->makeIndirect(catalog);
+  mPages = mHandler->makeIndirect(pages);
+  catalog->Set("Type", new PDFName("Catalog"));
+  catalog->Set("Pages", mPages);
+  pages->Set("Type", new PDFName("Pages"));
+  mHandler->getTrailer()->SetRoot(mCatalog);
+
+  mPage = new PDFDictionary();
+  mPage->Set("Type", new PDFName("Page"));
+  mPage->Set("Parent", mPages);
+  illtransform transform(&job);
+  TavSys::tv_rectangle media;
+  getboxconst(&job, kMediaBox, media);
+  const std::int32_t box[4] = {std::int32_t(media.top), std::int32_t(media.left),
+                               std::int32_t(media.bottom), std::int32_t(media.right)};
+  double out[4];
+  transform.TransformRect(box, out);
+  auto* mediaBox = new PDFArray();
+  mediaBox->Add(new PDFReal(out[1]));
+  mediaBox->Add(new PDFReal(out[2]));
+  mediaBox->Add(new PDFReal(out[3]));
+  mediaBox->Add(new PDFReal(out[0]));
+  mPage->Set("MediaBox", mediaBox);
+
+  mResources = new PDFDictionary();
+  mColorSpaces = new PDFDictionary();
+  auto* patterns = new PDFDictionary();
+  auto* xobjects = new PDFDictionary();
+  auto* extGStates = new PDFDictionary();
+  mResources->Set("ColorSpace", mColorSpaces);
+  mResources->Set("Pattern", patterns);
+  mResources->Set("XObject", xobjects);
+  mResources->Set("ExtGState", extGStates);
+
+  // The separation colour spaces of the spot inks, named as the page writer
+  // names them.
+  for (int slot = 0; slot < sepfrejob(&job); ++slot) {
+    if (sepsoruse(&job, slot, true) < 0 || sepiscmyk(&job, slot) >= 0) continue;
+    const Separation& sep = job.separations[slot];
+    auto* cs = new PDFArray();
+    cs->Add(new PDFName("Separation"));
+    cs->Add(new PDFName(sep.name));
+    cs->Add(new PDFName("DeviceCMYK"));
+    cs->Add(spotFunction(sep));
+    PDFIndirectReference* ref = mHandler->makeIndirect(cs);
+    mHandler->writeObject(ref);
+    mColorSpaces->Set("Tv_sep_" + sep.name, ref);
+  }
+  extGStates->Set("op1", overprintState(true, 1));
+  extGStates->Set("op0", overprintState(false, 0));
+
+  mWriter = std::make_unique<PDFProof>(&job, mHandler.get(), mResources, patterns, xobjects,
+                                       extGStates, settings, &mCounter,
+                                       GetPendingLists(*mHandler), &mHandler->mFormCache, nullptr,
+                                       false, false, nullptr, false, false, false);
+}
+
+Page::~Page() = default;
+
+void Page::walk() { mWriter->OutputGroup(jobGetSpahan(&mJob), false, -1, false); }
+
+std::string Page::finish() {
+  if (mFinished) return firstStreamData(mBytes);
+  mFinished = true;
+  PDFDictionaryValue* contents = mWriter->FinishContentStream();
+  mWriter.reset();
+  mPage->Set("Contents", contents);
+  GetPendingLists(*mHandler)->writePending(mHandler.get(), mColorSpaces, mResources);
+  PDFIndirectReference* resources = mHandler->makeIndirect(mResources);
+  mPage->Set("Resources", resources);
+  PDFIndirectReference* page = mHandler->makeIndirect(mPage);
+  mHandler->writeObject(page);
+  mHandler->writeObject(resources);
+  auto* kids = new PDFArray();
+  kids->Add(page);
+  auto* pages = static_cast<PDFDictionary*>(mPages->GetObject());
+  pages->Set("Kids", kids);
+  pages->Set("Count", new PDFInteger(1));
+  mHandler->writeObject(mCatalog);
+  mHandler->writeObject(mPages);
+  EXPECT_EQ(mHandler->finishFile(), 0);
+  mHandler.reset();
+  if (mFile->isMemory()) {
+    mBytes = mFile->contents();
+  } else {
+    EXPECT_EQ(mFile->close(), 0);
+  }
+  PdfObjectRegistry::deleteAll();
+  return mFile->isMemory() ? firstStreamData(mBytes) : std::string();
+}
+
+std::string firstStreamData(const std::string& bytes) {
+  const std::size_t start = bytes.find("stream\r\n");
+  if (start == std::string::npos) return {};
+  const std::size_t end = bytes.find("\r\nendstream", start);
+  return bytes.substr(start + 8, end - start - 8);
+}
+
+std::string writeJobPdf(jobstr& job, const PDFSettings& settings, std::uint32_t version,
+                        const std::filesystem::path& file) {
+  PDFSettings s = settings;
+  s.CompressPages = 0;
+  std::string content;
+  {
+    Page page(job, s, version);
+    page.walk();
+    content = page.finish();
+  }
+  Page page(job, settings, version, file);
+  page.walk();
+  page.finish();
+  return content;
+}
+
+int count(const std::string& haystack, const std::string& text) {
+  int n = 0;
+  for (std::size_t at = haystack.find(text); at != std::string::npos;
+       at = haystack.find(text, at + text.size())) {
+    ++n;
+  }
+  return n;
+}
+
+}  // namespace g2test

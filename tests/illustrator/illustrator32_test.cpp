@@ -1,0 +1,297 @@
+// The Illustrator 3.2 writer: golden files of small jobs, the colour rule,
+// the complexity limit, escaping, structure, locale independence, the export
+// entry's results and messages, and Ghostscript rendering the files.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <locale>
+#include <regex>
+#include <sstream>
+
+#include "ai32_support.h"
+#include "illustrator/ai_text.h"
+#include "platform/files.h"
+#include "platform/messages.h"
+#include "platform/tav_error.h"
+#include "support/consumers.h"
+#include "tavpdf/illustrator.h"
+
+using namespace aitest;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace {
+
+std::filesystem::path goldenDir() { return tavtest::sourceDir() / "tests" / "illustrator" / "golden"; }
+
+// Compares with a golden file; TAV_UPDATE_GOLDEN=1 rewrites it instead.
+void expectGolden(const std::string& text, const std::string& name) {
+  const auto file = goldenDir() / name;
+  if (std::getenv("TAV_UPDATE_GOLDEN") != nullptr) {
+    tavtest::writeFile(file, text);
+    return;
+  }
+  EXPECT_EQ(text, tavtest::readFile(file)) << name;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) out.push_back(l);
+  return out;
+}
+
+// The artwork of the golden file: a cyan square, a spot square, a ring with a
+// hole in a tint that leaves black untouched, a white rectangle, an open path.
+Job goldenJob() {
+  Job j;
+  const int pantone = j.spot("PANTONE 185 C", 0, 91, 76, 0);
+  j.add(Job::rect(50, 0, 100, 50, j.paint({{0, 100}, {1, 0}, {2, 0}, {3, 0}})));
+  j.add(Job::rect(0, 60, 40, 100, j.paint({{pantone, 100}})));
+  auto ring = TavDB::Object::create(TavDB::ObjectKind::Compound);
+  ring->addontop(Job::rect(55, 55, 95, 95, 0));
+  // The hole runs the same way as the outline; the writer turns it round.
+  ring->addontop(Job::rect(65, 65, 85, 85, 0));
+  ring->setPaint(j.paint({{1, 50}, {3, 255}}));
+  j.add(std::move(ring));
+  j.add(Job::rect(0, 0, 10, 10, j.paint({{0, 0}, {1, 0}, {2, 0}, {3, 0}, {pantone, 0}})));
+  auto open = Job::rect(20, 0, 30, 20, j.paint({{3, 100}}));
+  open->setProperties(TavDB::kObjOpenPath, true);
+  j.add(std::move(open));
+  return j;
+}
+
+}  // namespace
+
+TEST(Illustrator32, GoldenFiles) {
+  Job art = goldenJob();
+  expectGolden(write32(art.get()), "artwork.ai");
+
+  Job noSpots;
+  noSpots.add(Job::rect(0, 0, 20, 20, noSpots.paint({{0, 100}})));
+  const std::string plain = write32(noSpots.get());
+  expectGolden(plain, "no_spots.ai");
+  EXPECT_THAT(plain, Not(HasSubstr("%%DocumentCustomColors")));
+  EXPECT_THAT(plain, Not(HasSubstr("%%CMYKCustomColor")));
+
+  Job excluded;
+  auto compound = TavDB::Object::create(TavDB::ObjectKind::Compound);
+  compound->addontop(Job::rect(0, 0, 10, 10, 0))->setProperties(TavDB::kObjExcluded, true);
+  compound->addontop(Job::rect(2, 2, 8, 8, 0))->setProperties(TavDB::kObjHidden, true);
+  compound->setPaint(excluded.paint({{0, 100}}));
+  excluded.add(Job::rect(0, 0, 10, 10, excluded.paint({{3, 100}})));  // a path before it
+  excluded.add(std::move(compound));
+  const std::string dummy = write32(excluded.get());
+  expectGolden(dummy, "skipped_compound.ai");
+  EXPECT_THAT(dummy, HasSubstr("*u\nu\n0.0 0.0 m\nF\nU\n*U\n"));
+}
+
+TEST(Illustrator32, ColourRule) {
+  Job j;
+  const int orange = j.spot("Orange", 0, 50, 100, 0);
+  j.add(Job::rect(0, 0, 10, 10, j.paint({{orange, 100}})));                 // 100 % spot
+  j.add(Job::rect(0, 0, 10, 10, j.paint({{orange, 40}})));                  // 40 % spot
+  j.add(Job::rect(0, 0, 10, 10, j.paint({{0, 50}, {1, 255}, {orange, 30}})));  // process wins
+  j.add(Job::rect(0, 0, 10, 10, j.paint({{0, 0}, {1, 0}, {2, 0}, {3, 0}})));   // all zero
+  j.add(Job::rect(0, 0, 10, 10, j.paint({{0, 255}, {1, 255}, {2, 255}, {3, 255}})));
+  const auto l = lines(write32(j.get()));
+  std::vector<std::string> colours;
+  for (std::size_t i = 0; i + 1 < l.size(); ++i) {
+    if (std::regex_match(l[i], std::regex("[01] O"))) colours.push_back(l[i] + " | " + l[i + 1]);
+  }
+  EXPECT_THAT(colours, ::testing::ElementsAre(
+                           "1 O | 0.00 0.50 1.00 0.00 (Orange) 0.00 x",  // process untouched
+                           "1 O | 0.00 0.50 1.00 0.00 (Orange) 0.60 x",
+                           // 255 (untouched) magenta overprints and adds nothing.
+                           "1 O | 0.50 0.00 0.00 0.00 k",
+                           "0 O | 0.0 0.0 0.0 0.0 k",
+                           "1 O | 0.0 0.0 0.0 0.0 k"));
+}
+
+TEST(Illustrator32, ComplexityLimitAndItsWarning) {
+  Job below;
+  below.add(Job::zigzag(16383, below.paint({{0, 100}})));
+  int result = -1;
+  const std::string text = write32(below.get(), false, &result);
+  EXPECT_EQ(result, 0);
+  Job at;
+  at.add(Job::zigzag(16384, at.paint({{0, 100}})));
+  const std::string whole = write32(at.get(), false, &result);
+  EXPECT_EQ(result, 1);
+  // Written whole all the same.
+  const auto l = lines(whole);
+  EXPECT_EQ(std::count_if(l.begin(), l.end(), [](const std::string& s) { return s.ends_with(" L"); }),
+            16383);
+
+  tavtest::TestFolder folder;
+  TavGen::MessageCapture capture;
+  EXPECT_EQ(outputIllustratorFile(below.get(), TavSys::FileSpec(folder / "a.ai"), 0, 0, 1, false), 0);
+  EXPECT_EQ(capture.messages().size(), 0u);
+  EXPECT_EQ(outputIllustratorFile(at.get(), TavSys::FileSpec(folder / "b.ai"), 0, 0, 1, false), 1);
+  ASSERT_EQ(capture.count("SOME PATHS ARE TOO COMPLEX FOR PREVIEW IN ILLUSTRATOR"), 1);
+  EXPECT_EQ(capture.messages().back().severity, TavGen::kWarning);
+  EXPECT_EQ(tavtest::readFile(folder / "b.ai"), whole);
+}
+
+TEST(Illustrator32, TrapsOnlyWhenAsked) {
+  Job j;
+  j.add(Job::rect(0, 0, 10, 10, j.paint({{0, 100}})))->setProperties(TavDB::kObjTrap, true);
+  j.add(Job::rect(0, 0, 10, 10, j.paint({{0, 100}})))->setProperties(TavDB::kObjExcluded, true);
+  EXPECT_THAT(write32(j.get(), false), Not(HasSubstr("u\n")));
+  const auto l = lines(write32(j.get(), true));
+  EXPECT_EQ(std::count(l.begin(), l.end(), "u"), 1);
+}
+
+TEST(Illustrator32, NamesAndTitlesCannotBreakTheFile) {
+  Job j;
+  j.job().name = "Bad\ntitle (1)";
+  const int odd = j.spot("A(b\\c)\xC3\xA9", 0, 0, 0, 100);
+  j.add(Job::rect(0, 0, 10, 10, j.paint({{odd, 50}})));
+  const std::string text = write32(j.get());
+  EXPECT_THAT(text, HasSubstr("%%Title: Bad title (1)\n"));
+  EXPECT_THAT(text, HasSubstr("%%DocumentCustomColors: (A\\(b\\\\c\\)\\303\\251)\n"));
+  EXPECT_THAT(text, HasSubstr("(A\\(b\\\\c\\)\\303\\251) 0.50 x\n"));
+
+  EXPECT_EQ(TavIllu::escapePostScriptString(")(\\\t"), "\\)\\(\\\\\\011");
+  std::string n;
+  TavIllu::appendFixed(n, -0.000001, 2);
+  n += "|";
+  TavIllu::appendFixed(n, 3.14159, 5, 12);
+  n += "|";
+  TavIllu::appendFixed(n, std::numeric_limits<double>::quiet_NaN(), 2);
+  EXPECT_EQ(n, "0.00|     3.14159|0.00");
+}
+
+TEST(Illustrator32, HeaderOrderAndBalancedGroups) {
+  Job art = goldenJob();
+  const auto l = lines(write32(art.get()));
+  const std::vector<std::string> order = {"%!PS-Adobe-3.0", "%%Creator: Adobe Illustrator(TM) 3.2",
+                                          "%%Title: ", "%%BoundingBox: ",
+                                          "%%DocumentProcessColors: Cyan Magenta Yellow Black",
+                                          "%%DocumentCustomColors: ", "%%CMYKCustomColor: ",
+                                          "%%EndComments", "%%BeginProlog", "%%EndProlog",
+                                          "%%BeginSetup", "%%EndSetup", "0 A"};
+  ASSERT_GE(l.size(), order.size());
+  for (std::size_t i = 0; i < order.size(); ++i) EXPECT_EQ(l[i].rfind(order[i], 0), 0u) << i << ": " << l[i];
+  EXPECT_EQ(l[l.size() - 2], "%%Trailer");
+  EXPECT_EQ(l.back(), "%%EOF");
+  int groups = 0, compounds = 0;
+  for (const auto& s : l) {
+    if (s == "u") ++groups;
+    if (s == "U") {
+      EXPECT_GE(--groups, 0);
+    }
+    if (s == "*u") {
+      EXPECT_EQ(compounds++, 0);  // compounds do not nest
+      EXPECT_EQ(groups, 0);
+    }
+    if (s == "*U") {
+      EXPECT_EQ(--compounds, 0);
+    }
+  }
+  EXPECT_EQ(groups, 0);
+  EXPECT_EQ(compounds, 0);
+  // The box of the artwork: 0 0 100 100 in points, widened by half a point.
+  EXPECT_EQ(l[3], "%%BoundingBox: -1 -1 101 101");
+
+  Job empty;
+  EXPECT_THAT(write32(empty.get()), HasSubstr("%%BoundingBox: 0 0 0 0\n"));
+}
+
+namespace {
+// A locale whose decimal point is a comma, as many hosts have.
+struct CommaPunct : std::numpunct<char> {
+  char do_decimal_point() const override { return ','; }
+  char do_thousands_sep() const override { return '.'; }
+  std::string do_grouping() const override { return "\3"; }
+};
+}  // namespace
+
+TEST(Illustrator32, NumbersDoNotDependOnTheLocale) {
+  Job art = goldenJob();
+  const std::string before = write32(art.get());
+  const std::locale saved = std::locale::global(std::locale(std::locale::classic(), new CommaPunct));
+  const std::string after = write32(art.get());
+  std::locale::global(saved);
+  EXPECT_EQ(before, after);
+  EXPECT_THAT(before, Not(HasSubstr(",")));
+}
+
+TEST(IllustratorExport, FailuresAreReportedAndLeaveNoFile) {
+  Job art = goldenJob();
+  tavtest::TestFolder folder;
+  TavGen::MessageCapture capture;
+  const auto missing = folder / "no such folder" / "x.ai";
+  const int code = outputIllustratorFile(art.get(), TavSys::FileSpec(missing), 0, 0, 1, false);
+  EXPECT_EQ(code, TavSys::kFileErrorBase + ENOENT);
+  ASSERT_EQ(capture.count("CANNOT OPEN ILLUSTRATOR FILE"), 1);
+  EXPECT_EQ(capture.messages().front().severity, TavGen::kError);
+  EXPECT_THAT(capture.messages().front().text, HasSubstr("x.ai"));
+  // No "too complex" warning for a failure.
+  EXPECT_EQ(capture.count("SOME PATHS ARE TOO COMPLEX FOR PREVIEW IN ILLUSTRATOR"), 0);
+
+  for (int mode : {1, 2, 3}) {
+    const auto target = folder / ("m" + std::to_string(mode) + ".ai");
+    EXPECT_EQ(outputIllustratorFile(art.get(), TavSys::FileSpec(target), mode, 0, 1, false),
+              TavSys::kResultAbandoned);
+    EXPECT_FALSE(std::filesystem::exists(target));
+  }
+  EXPECT_EQ(capture.count("ILLUSTRATOR/MODE NOT AVAILABLE"), 3);
+
+  // A written file replaces an older one completely; nothing else is left.
+  tavtest::writeFile(folder / "ok.ai", std::string(100000, 'x'));
+  EXPECT_EQ(outputIllustratorFile(art.get(), TavSys::FileSpec(folder / "ok.ai"), 0, 0, 1, false), 0);
+  EXPECT_EQ(tavtest::readFile(folder / "ok.ai"), write32(art.get()));
+  std::size_t files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(folder.path())) files += e.is_regular_file();
+  EXPECT_EQ(files, 1u);
+}
+
+namespace {
+
+// Renders an Illustrator file after the test prolog into 8-bit CMYK pixels
+// (one point per pixel, origin at the bottom left) and returns the pixel.
+struct Raster {
+  int width = 0, height = 0;
+  std::string bytes;
+  std::array<int, 4> at(int x, int y) const {
+    const std::size_t i = (std::size_t(height - 1 - y) * width + x) * 4;
+    return {static_cast<unsigned char>(bytes[i]), static_cast<unsigned char>(bytes[i + 1]),
+            static_cast<unsigned char>(bytes[i + 2]), static_cast<unsigned char>(bytes[i + 3])};
+  }
+};
+
+Raster render(const std::filesystem::path& ai, const std::filesystem::path& out, int w, int h) {
+  const auto prolog = tavtest::sourceDir() / "tests" / "illustrator" / "ai_prolog.ps";
+  const auto r = tavtest::runProcess({"gs", "-q", "-dNOPAUSE", "-dBATCH", "-dSAFER",
+                                      "-sDEVICE=bitcmyk", "-dGrayValues=256", "-r72",
+                                      "-g" + std::to_string(w) + "x" + std::to_string(h),
+                                      "-sOutputFile=" + out.string(), prolog.string(), ai.string(),
+                                      "-c", "count 0 ne { (operands left) = 1 quit } if showpage"});
+  EXPECT_TRUE(r.started) << r.err;
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "") << "Ghostscript said something";
+  Raster raster{w, h, {}};
+  if (std::filesystem::exists(out)) raster.bytes = tavtest::readFile(out);
+  return raster;
+}
+
+}  // namespace
+
+TEST(IllustratorExport, GhostscriptRendersTheColours) {
+  Job art = goldenJob();
+  tavtest::TestFolder folder;
+  ASSERT_EQ(outputIllustratorFile(art.get(), TavSys::FileSpec(folder / "art.ai"), 0, 0, 1, false), 0);
+  const Raster r = render(folder / "art.ai", folder / "art.cmyk", 100, 100);
+  ASSERT_EQ(r.bytes.size(), 100u * 100u * 4u);
+  using P = std::array<int, 4>;
+  EXPECT_EQ(r.at(25, 25), (P{255, 0, 0, 0}));     // 100 % cyan square
+  EXPECT_EQ(r.at(80, 80), (P{0, 232, 194, 0}));   // PANTONE 185 C at 100 %
+  const P ring = r.at(60, 10);                   // the ring, 50 % magenta
+  EXPECT_EQ(ring[0], 0);
+  EXPECT_NEAR(ring[1], 128, 1);
+  EXPECT_EQ(ring[3], 0);
+  EXPECT_EQ(r.at(75, 25), (P{0, 0, 0, 0}));       // its hole stays empty
+  EXPECT_EQ(r.at(5, 95), (P{0, 0, 0, 0}));        // the white rectangle
+}

@@ -67,7 +67,7 @@ PDFDictionary* overprintState(bool on, int mode) {
 }  // namespace
 
 Page::Page(jobstr& job, const PDFSettings& settings, std::uint32_t version,
-           const std::filesystem::path& file)
+           const std::filesystem::path& file, const PageOptions& options)
     : mJob(job) {
   PdfGraphicsState::Instance().Reset();
   mFile = file.empty() ? std::make_unique<TavSys::fil>() : TavSys::fil::create(file);
@@ -130,10 +130,12 @@ Page::Page(jobstr& job, const PDFSettings& settings, std::uint32_t version,
   extGStates->Set("op1", overprintState(true, 1));
   extGStates->Set("op0", overprintState(false, 0));
 
+  if (options.beforeWriter) options.beforeWriter(*mHandler);
   mWriter = std::make_unique<PDFProof>(&job, mHandler.get(), mResources, patterns, xobjects,
                                        extGStates, settings, &mCounter,
                                        GetPendingLists(*mHandler), &mHandler->mFormCache, nullptr,
-                                       false, false, nullptr, false, false, false);
+                                       false, options.nestedWriter, nullptr, false, false,
+                                       options.insideOneUp);
 }
 
 Page::~Page() = default;

@@ -30,11 +30,18 @@ PDFSettings testSettings();
 // One page of a document around a page writer. The constructor opens the
 // document and the page writer (and so its content stream); finish() ends the
 // content, completes the page and the file.
+struct PageOptions {
+  bool nestedWriter = false;
+  bool insideOneUp = false;
+  // Called before the page writer is made (while no stream is open).
+  std::function<void(TavPDF::pdfouthan&)> beforeWriter;
+};
+
 class Page {
  public:
   // file empty: the document is kept in memory.
   Page(jobstr& job, const PDFSettings& settings, std::uint32_t version = TavPDF::kPdf14,
-       const std::filesystem::path& file = {});
+       const std::filesystem::path& file = {}, const PageOptions& options = {});
   ~Page();
 
   TavPDF::PDFProof& writer() { return *mWriter; }

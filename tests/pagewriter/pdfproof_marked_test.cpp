@@ -1,0 +1,172 @@
+// Marked content of the page writer: groups, group markers, layers (inline
+// property lists and optional content), trap layers and object names.
+#include <gtest/gtest.h>
+
+#include "pdfproof_support.h"
+#include "platform/messages.h"
+#include "support/consumers.h"
+
+namespace {
+
+using namespace TavPDF;
+using g2test::count;
+
+const char* kInks = R"([{"name": "Black", "process": "black"}])";
+const char* kColours = R"([{"id": 1, "inks": {"Black": 100}}])";
+const char* kPaints = R"([{"id": 10, "type": "flat", "colour": 1}])";
+
+std::string square(int at, const std::string& more = "") {
+  const std::string a = std::to_string(at), b = std::to_string(at + 5);
+  return R"({"kind": "path", "paint": 10)" + more + R"(, "points": [[)" + a + ", " + a + "], [" + a +
+         ", " + b + "], [" + b + ", " + b + "], [" + b + ", " + a + "]]}";
+}
+
+std::string layers() {
+  return R"([{"kind": "layer", "name": "Front", "objects": [)" + square(10) + R"(]},
+    {"kind": "layer", "name": "Back", "hidden": true, "locked": true, "nonPrinting": true, "objects": [)" +
+         square(20) + R"(]},
+    {"kind": "layer", "name": "Top", "objects": [)" + square(30) + "]}]";
+}
+
+TEST(PdfProofMarked, GroupsAreBracketedOnlyWhenNotNormalized) {
+  const std::string objects = R"([{"kind": "group", "name": "pair", "objects": [)" + square(10) + "," +
+                              square(20) + R"(]}, {"kind": "group", "objects": [)" + square(40) + "]}]";
+  auto job = g2test::makeJob(kInks, kColours, kPaints, objects);
+  PDFSettings s = g2test::testSettings();
+  {
+    g2test::Page page(*job, s);
+    page.walk();
+    const std::string content = page.finish();
+    // A group of one object gets no bracket.
+    EXPECT_EQ(count(content, "/Group BMC\n"), 1) << content;
+    EXPECT_EQ(count(content, "EMC\n"), 1) << content;
+    EXPECT_EQ(count(content, "VornPN"), 0) << content;
+  }
+  s.NormalizedOutput = 1;
+  g2test::Page page(*job, s);
+  page.walk();
+  const std::string content = page.finish();
+  EXPECT_EQ(count(content, "/Group BMC"), 0) << content;
+  EXPECT_EQ(count(content, "/VornPNGr BMC\n"), 2) << content;
+  // The named group also carries its name, as a marked-content property.
+  EXPECT_EQ(count(content, "/VornPNGr << /VornPNKeltONAM (pair) >> BDC\n"), 1) << content;
+  EXPECT_EQ(count(content, "EMC\n"), 3) << content;
+}
+
+TEST(PdfProofMarked, LayersBelowPdf15AreInlinePropertyLists) {
+  auto job = g2test::makeJob(kInks, kColours, kPaints, layers());
+  PDFSettings s = g2test::testSettings();
+  s.AddNonPrintingLayers = 1;
+  g2test::Page page(*job, s, kPdf14);
+  page.walk();
+  const std::string content = page.finish();
+  EXPECT_NE(content.find("/Layer <<\n/Editable false\n/Printed false\n/Title (Back)\n/Visible false\n>> BDC\nq\n"),
+            std::string::npos)
+      << content;
+  EXPECT_NE(content.find("/Layer <<\n/Editable true\n/Printed true\n/Title (Front)\n/Visible true\n>> BDC\nq\n"),
+            std::string::npos)
+      << content;
+  EXPECT_EQ(count(content, " BDC\n"), 3);
+  EXPECT_EQ(count(content, "Q\nEMC\n"), 3);
+}
+
+TEST(PdfProofMarked, NonPrintingLayersAreLeftOutUnlessAsked) {
+  auto job = g2test::makeJob(kInks, kColours, kPaints, layers());
+  PDFSettings s = g2test::testSettings();
+  s.AddNonPrintingLayers = 0;
+  g2test::Page page(*job, s, kPdf14);
+  page.walk();
+  const std::string content = page.finish();
+  EXPECT_EQ(content.find("(Back)"), std::string::npos) << content;
+  EXPECT_EQ(count(content, " BDC\n"), 2);
+  EXPECT_EQ(count(content, "EMC\n"), 2);
+  // The square of the skipped layer is not drawn.
+  EXPECT_EQ(count(content, "f*\n"), 2);
+}
+
+TEST(PdfProofMarked, ANonPrintingLayerInsideAOneUpIsWrittenWithAWarning) {
+  auto job = g2test::makeJob(kInks, kColours, kPaints, layers());
+  PDFSettings s = g2test::testSettings();
+  s.AddNonPrintingLayers = 1;
+  TavGen::MessageCapture messages;
+  g2test::PageOptions options;
+  options.insideOneUp = true;
+  options.nestedWriter = true;
+  g2test::Page page(*job, s, kPdf15, {}, options);
+  page.walk();
+  const std::string content = page.finish();
+  EXPECT_EQ(messages.count("PDF/NON PRINTING LAYER IN ONEUP"), 1);
+  // A nested writer always writes inline property lists.
+  EXPECT_EQ(count(content, "/Layer <<"), 3) << content;
+}
+
+TEST(PdfProofMarked, Pdf15LayersNameTheirOptionalContentGroups) {
+  auto job = g2test::makeJob(kInks, kColours, kPaints, layers());
+  PDFSettings s = g2test::testSettings();
+  s.IncludeLayers = 1;
+  s.AddNonPrintingLayers = 1;
+  tavtest::TestFolder dir;
+  const auto pdf = dir / "layers.pdf";
+  // Stands in for the document's optional content: one group per layer.
+  g2test::PageOptions options;
+  options.beforeWriter = [](pdfouthan& handler) {
+    handler.mOptionalContentGroups = new PDFArray();
+    for (const char* name : {"Front", "Back", "Top"}) {
+      auto* group = new PDFDictionary();
+      group->Set("Type", new PDFName("OCG"));
+      group->Set("Name", new PDFString(name));
+      PDFIndirectReference* ref = handler.makeIndirect(group);
+      handler.writeObject(ref);
+      handler.mOptionalContentGroups->Add(ref);
+    }
+  };
+  std::string content;
+  {
+    PDFSettings plain = s;
+    g2test::Page page(*job, plain, kPdf15, {}, options);
+    page.walk();
+    content = page.finish();
+  }
+  // Named by the number of layers after them.
+  EXPECT_LT(content.find("/OC /MC2 BDC\n"), content.find("/OC /MC1 BDC\n"));
+  EXPECT_LT(content.find("/OC /MC1 BDC\n"), content.find("/OC /MC0 BDC\n"));
+  {
+    g2test::Page page(*job, s, kPdf15, pdf, options);
+    page.walk();
+    page.finish();
+  }
+  tavtest::expectPdfAcceptedByAllConsumers(pdf);
+  tavtest::expectContentStreamsSound(pdf);
+}
+
+TEST(PdfProofMarked, WithoutOptionalContentGroupsLayersStayInline) {
+  auto job = g2test::makeJob(kInks, kColours, kPaints, layers());
+  PDFSettings s = g2test::testSettings();
+  s.IncludeLayers = 1;
+  tavtest::TestFolder dir;
+  const auto pdf = dir / "inline.pdf";
+  const std::string content = g2test::writeJobPdf(*job, s, kPdf15, pdf);
+  EXPECT_EQ(count(content, "/OC "), 0) << content;
+  tavtest::expectContentStreamsSound(pdf);
+}
+
+TEST(PdfProofMarked, TrapLayersOpenThreeBracketsInNormalizedOutput) {
+  auto job = g2test::makeJob(kInks, kColours, kPaints,
+                             R"([{"kind": "layer", "name": "Traps", "trapLayer": true, "objects": [)" +
+                                 square(10, R"(, "trap": true)") + "]}]");
+  PDFSettings s = g2test::testSettings();
+  s.NormalizedOutput = 1;
+  tavtest::TestFolder dir;
+  const auto pdf = dir / "traps.pdf";
+  const std::string content = g2test::writeJobPdf(*job, s, kPdf14, pdf);
+  EXPECT_EQ(count(content, "/VornPNGr  << /VornPNKeltALAY << /trapbltin << /traplayer 1"), 1) << content;
+  EXPECT_EQ(count(content, "/VornPNGr  << /VornPNKeltASET << /trapbltin << /name (Trap) >> >> >> BDC\n"), 1);
+  EXPECT_EQ(count(content, "/QEL_Trap BMC\n"), 1);
+  EXPECT_EQ(count(content, " BDC\n") + count(content, " BMC\n"), count(content, "EMC\n"));
+  // The layer's own bracket is the last to close, after its Q.
+  EXPECT_TRUE(content.ends_with("EMC\nEMC\nQ\nEMC\n")) << content;
+  tavtest::expectPdfAcceptedByAllConsumers(pdf);
+  tavtest::expectContentStreamsSound(pdf);
+}
+
+}  // namespace

@@ -1,7 +1,6 @@
 #include "colour/colourpdf.h"
 
 #include "pdfwriter/pdfouthan.h"
-#include "platform/kernel/job.h"
 
 namespace TavColorPdf {
 
@@ -27,33 +26,17 @@ PDFArray* UnitPairs(int pairs) {
 }
 
 // The handler decides the output names (process-ink naming, XMP ink names).
-// Until it offers them, the kernel's names stand in.
-template <class Handler>
-std::string HandlerSeparationName(Handler* handler, const jobstr* job, int sep) {
-  std::string name;
-  if constexpr (requires { handler->getSeparationName(name, job, sep); })
-    handler->getSeparationName(name, job, sep);
-  else
-    name = GetSeparationName(job, sep);
-  return name;
-}
-
-template <class Handler>
-std::string HandlerCMYKSeparationName(Handler* handler, const jobstr* job, int sep) {
-  std::string name;
-  if constexpr (requires { handler->getCMYKSeparationName(name, job, sep); })
-    handler->getCMYKSeparationName(name, job, sep);
-  else
-    name = sepnamcmykpoiUTF8(job, sep);
-  return name;
-}
-
+// It only reads the job.
 std::string SeparationName(pdfouthan* handler, const jobstr* job, int sep) {
-  return HandlerSeparationName(handler, job, sep);
+  std::string name;
+  handler->getSeparationName(name, const_cast<jobstr*>(job), sep);
+  return name;
 }
 
 std::string CMYKSeparationName(pdfouthan* handler, const jobstr* job, int sep) {
-  return HandlerCMYKSeparationName(handler, job, sep);
+  std::string name;
+  handler->getCMYKSeparationName(name, const_cast<jobstr*>(job), sep);
+  return name;
 }
 
 PDFIndirectReference* WriteStream(pdfouthan* handler, PDFDictionary* dictionary,

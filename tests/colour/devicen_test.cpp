@@ -232,6 +232,21 @@ TEST_F(DeviceNTest, OneSpotInkMayBeWrittenAsSeparation) {
   EXPECT_EQ(Serialise(array), "[ /Separation /Orange /DeviceCMYK " + Ref(f) + " ]");
   EXPECT_NE(pdf.streamDictionary(f).find("/Domain [ 0  1  ]\n"), std::string::npos);
 
+  // The Separation form names a process ink by its process name, the DeviceN
+  // form by the job's name.
+  auto renamed = MakeJob({{"Process Cyan", 0, {}}});
+  const Tints cyan = Tints().set(0, 25600);
+  PDFArray* cyanSeparation =
+      PDFCsDeviceN(renamed.get(), cyan, 1, 25600, Opts(8, true, true)).pdfGetColorSpace(pdf.handler(), 0);
+  ASSERT_NE(cyanSeparation, nullptr);
+  EXPECT_EQ(Serialise(cyanSeparation->Get(1)), "[ /Process#20Cyan /None ]");
+  CsDeviceN::Options single = Opts(8, false, true);
+  PDFCsDeviceN cyanSpace(renamed.get(), cyan, 1, 25600, single);
+  // Process inks alone make DeviceCMYK unless the NChannel road asks for DeviceN.
+  PDFArray* cyanForm = cyanSpace.WriteDeviceNColorSpaceArray(pdf.handler(), 0, false, true);
+  ASSERT_NE(cyanForm, nullptr);
+  EXPECT_EQ(Serialise(cyanForm->Get(1)), "/Cyan");
+
   // Without the permission, and always for NChannel, it stays DeviceN.
   PDFCsDeviceN deviceN(job.get(), tints, 1, 25600, Opts(8));
   EXPECT_EQ(Serialise(deviceN.pdfGetColorSpace(pdf.handler(), 0)->Get(0)), "/DeviceN");

@@ -1,0 +1,253 @@
+// The document structure: information dictionary, document ID, catalog, page
+// tree and pages (one page per separation in separated output, with page
+// labels), optional content. pdfouthan::writeDocument is declared with the
+// handler.
+#include <array>
+#include <string>
+
+#include "pdfwriter/optionalcontent.h"
+#include "pdfwriter/pagedict.h"
+#include "pdfwriter/pdfobjects.h"
+#include "pdfwriter/pdfouthan.h"
+#include "platform/kernel/job.h"
+#include "platform/kernel/pageoutput.h"
+#include "platform/kernel/tavdb.h"
+#include "platform/system.h"
+#include "platform/tav_error.h"
+#include "platform/utf.h"
+#include "tavpdf/PDFSettings.h"
+
+namespace TavPDF {
+
+namespace {
+
+// Points the handler at a private copy of the settings for the time of the
+// document: separated output switches SeparatedOutput off for its composite
+// and CMYK pages, and the caller's record must not change.
+class SettingsCopy {
+ public:
+  explicit SettingsCopy(pdfouthan& handler)
+      : mHandler(handler), mCaller(handler.mSettings), mCopy(*handler.mSettings) {
+    handler.mSettings = &mCopy;
+  }
+  ~SettingsCopy() { mHandler.mSettings = mCaller; }
+  SettingsCopy(const SettingsCopy&) = delete;
+  SettingsCopy& operator=(const SettingsCopy&) = delete;
+  PDFSettings& get() { return mCopy; }
+
+ private:
+  pdfouthan& mHandler;
+  const PDFSettings* mCaller;
+  PDFSettings mCopy;
+};
+
+// Clears the job's per-ink CMYK flags and gives them back on every exit.
+class CMYKFlagsCleared {
+ public:
+  CMYKFlagsCleared(jobstr* job, bool clear) : mJob(clear ? job : nullptr) {
+    if (mJob != nullptr) clearCMYKFlagsIfNeeded(mJob, mBlock.data());
+  }
+  ~CMYKFlagsCleared() {
+    if (mJob != nullptr) setCMYKFlags(mJob, mBlock.data());
+  }
+  CMYKFlagsCleared(const CMYKFlagsCleared&) = delete;
+  CMYKFlagsCleared& operator=(const CMYKFlagsCleared&) = delete;
+
+ private:
+  jobstr* mJob;
+  std::array<int, kMaxSeparations> mBlock{};
+};
+
+// Saves which separations are enabled; puts that state back unless the
+// document completed (a cancel or an error leaves the job as it was).
+class EnableStateGuard {
+ public:
+  explicit EnableStateGuard(jobstr* job) : mJob(job) {
+    for (int sep = 0; sep < kMaxSeparations; ++sep) mEnabled[sep] = sepIsEnabled(job, sep);
+  }
+  ~EnableStateGuard() {
+    if (mDismissed) return;
+    for (int sep = 0; sep < kMaxSeparations; ++sep) {
+      if (mEnabled[sep]) {
+        sepEnable(mJob, sep);
+      } else {
+        sepDisable(mJob, sep);
+      }
+    }
+  }
+  EnableStateGuard(const EnableStateGuard&) = delete;
+  EnableStateGuard& operator=(const EnableStateGuard&) = delete;
+  void dismiss() { mDismissed = true; }
+
+ private:
+  jobstr* mJob;
+  std::array<bool, kMaxSeparations> mEnabled{};
+  bool mDismissed = false;
+};
+
+// After separated output every separation is enabled again; those the job's
+// disabler keeps out of the output are disabled (the driver does the same
+// before the export).
+void DisableSeparationsNotOutput(jobstr* job, bool useSeparationDisabler) {
+  if (!useSeparationDisabler) return;
+  for (int position = 0; position < kMaxSeparations; ++position) {
+    const int sep = sepsoruse(job, position, false);
+    if (sep >= 0 && !seppdftyp::NeedsOutputting(job, sep)) sepDisable(job, position);
+  }
+}
+
+PDFDictionary* Label(const char* key, PDFDictionaryValue* value) {
+  auto* label = new PDFDictionary();
+  label->Set(key, value);
+  return label;
+}
+
+bool IsUsed(const jobstr* job, int sep) { return (sepisused(job, sep, false) & kSepUsed) != 0; }
+
+}  // namespace
+
+int pdfouthan::writeDocument(bool /*refreshSeparationMap*/, const std::string& author) {
+  jobstr* job = mJob;
+  if (job == nullptr || mSettings == nullptr) {
+    throw TavSys::Error(TavSys::kResultAbandoned, "", "writeDocument without a job or settings");
+  }
+  SettingsCopy settingsCopy(*this);
+  PDFSettings& settings = settingsCopy.get();
+  CMYKFlagsCleared cmykFlags(job, settings.ProcessCMYKFlags == 0);
+  TavDB::ScopedCurrentJob currentJob(job);
+  TavDB::Object* tree = mSpatialTree != nullptr ? mSpatialTree : jobGetSpahan(job);
+
+  writeHeader();
+
+  // Information dictionary.
+  const std::string& creator = TavricLib::GetTavricCreator();
+  const std::string date = TavCore::CreatePDFStringFromDateTime(
+      filsavall != 0 ? TavSys::DateTime::Now() : TavSys::DateTime(0));
+  auto* info = new PDFDictionary();
+  info->Set("Creator", new PDFString(mCreatorOverride.empty() ? creator.c_str()
+                                                              : mCreatorOverride.c_str()));
+  info->Set("Producer", new PDFString(creator.c_str()));
+  const std::string authorText =
+      author.empty() ? TavSys::Uni16CharToUTF8(TavSys::GetLogonName()) : author;
+  if (!authorText.empty()) info->Set("Author", new PDFString(authorText));
+  info->Set("Title", new PDFString(filnamcle(job)));
+  info->Set("CreationDate", new PDFString(mCreationDateOverride.empty()
+                                              ? date.c_str()
+                                              : mCreationDateOverride.c_str()));
+  info->Set("ModDate", new PDFString(date.c_str()));
+  TavDB::ListScan traps(tree, TavDB::kObjTrap, TavDB::kObjExcluded, 0, TavDB::kObjExcluded, 0);
+  info->Set("Trapped", new PDFName(traps.next() != nullptr ? "True" : "False"));
+
+  const TavSys::filref* root = filrefroo(job);
+  setDocumentID(root != nullptr ? root->getFullPathAsUtf8() : std::string());
+  PDFIndirectReference* infoReference = makeIndirect(info);
+  writeObject(infoReference);
+  getTrailer()->SetInfo(infoReference);
+
+  auto* catalog = new PDFDictionary();
+  catalog->Set("Type", new PDFName("Catalog"));
+  auto* pageTree = new PDFDictionary();
+  pageTree->Set("Type", new PDFName("Pages"));
+  PDFIndirectReference* catalogReference = makeIndirect(catalog);
+  PDFIndirectReference* treeReference = makeIndirect(pageTree);
+  catalog->Set("Pages", treeReference);
+
+  // Process inks that share the CMYK page of separated output.
+  int processCount = 0;
+  if (settings.SeparatedOutput != 0 && settings.CMYKOnOnePage != 0) {
+    for (int slot = 0; slot < kMaxSeparations; ++slot) {
+      const int sep = sepsoruse(job, slot, false);
+      if (sep < 0) continue;
+      if ((IsUsed(job, sep) || settings.AddCMYKSeparations != 0) && sepiscmyk(job, sep) >= 0) {
+        ++processCount;
+      }
+    }
+  }
+
+  // The private document data (PieceInfo) and the XMP metadata are added by
+  // their own writers.
+  if (mVersionCode == kPdf15 && settings.IncludeLayers != 0) {
+    catalog->Set("OCProperties", WriteOptionalContent(*this));
+  }
+  getTrailer()->SetRoot(catalogReference);
+
+  // Pages are appended as they are written, so that Kids and Count always
+  // agree whatever the separations turn out to be.
+  auto* kids = new PDFArray();
+  if (settings.SeparatedOutput == 0) {
+    PDFIndirectReference* page = writePage(*this, treeReference, nullptr);
+    if (page == nullptr) return TavSys::kResultAbandoned;
+    kids->Add(page);
+    pageTree->Set("Kids", kids);
+  } else {
+    EnableStateGuard enableState(job);
+    PDFIndirectReference* kidsReference = makeIndirect(kids);
+    auto* nums = new PDFArray();
+    std::int64_t pageIndex = 0;
+    auto addPage = [&](PDFIndirectReference* page, PDFDictionary* label) {
+      kids->Add(page);
+      nums->Add(new PDFInteger(pageIndex));
+      nums->Add(label);
+      ++pageIndex;
+    };
+
+    if (settings.CompositeOnPageOne != 0) {
+      settings.SeparatedOutput = 0;
+      PDFIndirectReference* page = writePage(*this, treeReference, nullptr);
+      settings.SeparatedOutput = 1;
+      if (page == nullptr) return TavSys::kResultAbandoned;
+      addPage(page, Label("S", new PDFName("D")));
+    }
+
+    sepDisableAll(job);
+    const bool cmykPage = settings.CMYKOnOnePage != 0 && processCount > 0;
+    if (cmykPage) {
+      for (int slot = 0; slot < kMaxSeparations; ++slot) {
+        const int sep = sepsoruse(job, slot, true);
+        if (sep < 0 || sepiscmyk(job, sep) < 0) continue;
+        if (!IsUsed(job, sep) && settings.AddCMYKSeparations == 0) continue;
+        if (settings.UseSeparationDisabler != 0 && !seppdftyp::NeedsOutputting(job, sep)) continue;
+        sepEnable(job, sep);
+      }
+      settings.SeparatedOutput = 0;
+      PDFIndirectReference* page = writePage(*this, treeReference, nullptr);
+      settings.SeparatedOutput = 1;
+      if (page == nullptr) return TavSys::kResultAbandoned;
+      addPage(page, Label("P", new PDFString("CMYK")));
+      sepDisableAll(job);
+    }
+
+    for (int slot = 0; slot < kMaxSeparations; ++slot) {
+      const int sep = sepsoruse(job, slot, true);
+      if (sep < 0) continue;
+      const bool process = sepiscmyk(job, sep) >= 0;
+      if (!IsUsed(job, sep) && !(process && settings.AddCMYKSeparations != 0)) continue;
+      if (settings.UseSeparationDisabler != 0 && !seppdftyp::NeedsOutputting(job, sep)) continue;
+      if (cmykPage && process) continue;
+      std::string name;
+      getCMYKSeparationName(name, job, sep);
+      sepEnable(job, sep);
+      PDFIndirectReference* page = writePage(*this, treeReference, kidsReference);
+      sepDisable(job, sep);
+      if (page == nullptr) return TavSys::kResultAbandoned;
+      addPage(page, Label("P", new PDFString(name)));
+    }
+
+    sepEnableAll(job);
+    DisableSeparationsNotOutput(job, settings.UseSeparationDisabler != 0);
+    enableState.dismiss();
+    auto* pageLabels = new PDFDictionary();
+    pageLabels->Set("Nums", nums);
+    catalog->Set("PageLabels", pageLabels);
+    pageTree->Set("Kids", kidsReference);
+    writeObject(kidsReference);
+  }
+  pageTree->Set("Count", new PDFInteger(static_cast<std::int64_t>(kids->Size())));
+
+  // The named halftones of the private data are added by the halftone writer.
+  writeObject(catalogReference);
+  writeObject(treeReference);
+  return status();
+}
+
+}  // namespace TavPDF

@@ -1,0 +1,409 @@
+#include "pdfwriter/pagedict.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "pagewriter/illtransform.h"
+#include "pagewriter/pdfgraphicsstate.h"
+#include "pagewriter/pdfproof.h"
+#include "pdfwriter/layout.h"
+#include "pdfwriter/pdfobjects.h"
+#include "pdfwriter/pdfouthan.h"
+#include "pdfwriter/pdfpending.h"
+#include "platform/kernel/job.h"
+#include "platform/kernel/tavdb.h"
+#include "platform/messages.h"
+#include "platform/system.h"
+#include "platform/tav_error.h"
+#include "platform/utf.h"
+#include "tavpdf/PDFSettings.h"
+
+namespace TavPDF {
+
+namespace {
+
+DefaultScreenStateMaker& screenStateMaker() {
+  static DefaultScreenStateMaker maker;
+  return maker;
+}
+
+std::int32_t toJobUnits(double value) {
+  const double rounded = std::nearbyint(value);
+  if (!(rounded >= std::numeric_limits<std::int32_t>::min())) {
+    return std::numeric_limits<std::int32_t>::min();
+  }
+  if (!(rounded <= std::numeric_limits<std::int32_t>::max())) {
+    return std::numeric_limits<std::int32_t>::max();
+  }
+  return static_cast<std::int32_t>(rounded);
+}
+
+PDFArray* NumberArray(std::initializer_list<double> values) {
+  auto* array = new PDFArray();
+  for (double v : values) array->Add(new PDFReal(v));
+  return array;
+}
+
+PDFArray* IntegerArray(std::initializer_list<std::int64_t> values) {
+  auto* array = new PDFArray();
+  for (std::int64_t v : values) array->Add(new PDFInteger(v));
+  return array;
+}
+
+PDFDictionary* ExtGState(bool overprint, int mode) {
+  auto* state = new PDFDictionary();
+  state->Set("Type", new PDFName("ExtGState"));
+  state->Set("OP", new PDFBool(overprint));
+  state->Set("OPM", new PDFInteger(mode));
+  return state;
+}
+
+// The tint function of one spot ink: two samples of C, M, Y, K, from no ink
+// to the ink's CMYK equivalent.
+PDFIndirectReference* WriteSeparationTintFunction(pdfouthan& handler, const jobstr* job,
+                                                  int sep) {
+  auto* dictionary = new PDFDictionary();
+  dictionary->Set("FunctionType", new PDFInteger(0));
+  dictionary->Set("Domain", IntegerArray({0, 1}));
+  dictionary->Set("Range", IntegerArray({0, 1, 0, 1, 0, 1, 0, 1}));
+  dictionary->Set("Size", IntegerArray({2}));
+  dictionary->Set("Filter", new PDFName("ASCIIHexDecode"));
+  dictionary->Set("BitsPerSample", new PDFInteger(8));
+  pdfoutfilter* sink = handler.beginStream(dictionary);
+  if (sink == nullptr) {
+    throw TavSys::Error(TavSys::kResultAbandoned, "PDF/CANNOT WRITE PDF FILE",
+                        "a stream was still open when a page's colour spaces were written");
+  }
+  std::uint8_t c = 0, m = 0, y = 0, k = 0;
+  sepcmyk_(job, sep, c, m, y, k);
+  std::array<std::uint8_t, 8> samples{0, 0, 0, 0};
+  const std::uint8_t percent[4] = {c, m, y, k};
+  for (int i = 0; i < 4; ++i) {
+    samples[4 + i] = static_cast<std::uint8_t>(
+        std::clamp(TavSys::iround(percent[i] * 255.0 / 100.0), 0, 255));
+  }
+  sink->PutBytes(samples.data(), samples.size());
+  return handler.endStream(sink, nullptr);
+}
+
+// "Tv_sep_<name>" for every spot ink that is enabled on this page.
+void WriteSeparationColorSpaces(pdfouthan& handler, PDFDictionary* colorSpaces) {
+  jobstr* job = handler.mJob;
+  const int count = std::min(sepfrejob(job), kMaxSeparations);
+  for (int slot = 0; slot < count; ++slot) {
+    const int sep = sepsoruse(job, slot, false);
+    if (sep < 0 || sepiscmyk(job, sep) >= 0) continue;
+    std::string name;
+    handler.getSeparationName(name, job, sep);
+    PDFIndirectReference* function = WriteSeparationTintFunction(handler, job, sep);
+    auto* space = new PDFArray();
+    space->Add(new PDFName("Separation"));
+    space->Add(new PDFName(name));
+    space->Add(new PDFName("DeviceCMYK"));
+    space->Add(function);
+    PDFIndirectReference* reference = handler.makeIndirect(space);
+    colorSpaces->Set("Tv_sep_" + name, reference);
+    handler.writeObject(reference);
+  }
+}
+
+// The inks that occur in the job, once per output name.
+PDFArray* SeparationsInfo(pdfouthan& handler) {
+  jobstr* job = handler.mJob;
+  const PDFSettings& settings = *handler.mSettings;
+  auto* separations = new PDFArray();
+  std::set<std::string> listed;
+  const int count = std::min(sepfrejob(job), kMaxSeparations);
+  for (int slot = 0; slot < count; ++slot) {
+    const int sep = sepsoruse(job, slot, false);
+    if (sep < 0 || !sepsearch(job, sep)) continue;
+    std::string name;
+    handler.getSeparationName(name, job, sep);
+    if (!listed.insert(name).second) continue;
+    auto* entry = new PDFDictionary();
+    entry->Set("Name", new PDFName(name));
+    std::uint8_t c = 0, m = 0, y = 0, k = 0;
+    sepcmyk_(job, sep, c, m, y, k);
+    entry->Set("CMYK", NumberArray({c / 100.0, m / 100.0, y / 100.0, k / 100.0}));
+    std::uint8_t r = 0, g = 0, b = 0;
+    sepgetrgb(job, sep, r, g, b);
+    entry->Set("RGB", NumberArray({r / 255.0, g / 255.0, b / 255.0}));
+    if (settings.EnableDotgain != 0 && settings.NormalizedOutput == 0 &&
+        handler.mTransferFunctions[static_cast<std::size_t>(slot)] != nullptr) {
+      entry->Set("TransferFunction", handler.mTransferFunctions[static_cast<std::size_t>(slot)]);
+    }
+    separations->Add(entry);
+  }
+  return separations;
+}
+
+// The clipped TrimBox [max(t1, m1) max(t2, m2) min(t3, m3) min(t4, m4)] of
+// two [left bottom right top] arrays.
+TavSys::tv_rectangle ClipToMediaBox(const TavSys::tv_rectangle& trim,
+                                    const TavSys::tv_rectangle& media) {
+  // tv_rectangle holds (top, left, bottom, right) in points.
+  TavSys::tv_rectangle clipped;
+  clipped.left = std::max(trim.left, media.left);
+  clipped.bottom = std::max(trim.bottom, media.bottom);
+  clipped.right = std::min(trim.right, media.right);
+  clipped.top = std::min(trim.top, media.top);
+  return clipped;
+}
+
+bool DiffersFrom(const TavSys::tv_rectangle& a, const TavSys::tv_rectangle& b) {
+  return std::fabs(a.left - b.left) > 0.0001 || std::fabs(a.bottom - b.bottom) > 0.0001 ||
+         std::fabs(a.right - b.right) > 0.0001 || std::fabs(a.top - b.top) > 0.0001;
+}
+
+}  // namespace
+
+void SetDefaultScreenStateMaker(DefaultScreenStateMaker maker) {
+  screenStateMaker() = std::move(maker);
+}
+
+TavSys::tv_rectangle PageBoxInPoints(const jobstr* job, const TavSys::tv_rectangle& box,
+                                     const PDFSettings& settings) {
+  const TavSys::tv_rectangle laidOut = GetLayoutTransformedBox(job, box, settings);
+  const std::int32_t in[4] = {toJobUnits(laidOut.top), toJobUnits(laidOut.left),
+                              toJobUnits(laidOut.bottom), toJobUnits(laidOut.right)};
+  double out[4] = {};
+  illtransform(job).TransformRect(in, out);
+  return {out[0], out[1], out[2], out[3]};
+}
+
+void writePageBoxes(pdfouthan& handler, PDFDictionary* page) {
+  const jobstr* job = handler.mJob;
+  const PDFSettings& settings = *handler.mSettings;
+  const bool normalized = settings.NormalizedOutput != 0;
+
+  bool hasMedia = false;
+  TavSys::tv_rectangle media;
+  if (handler.mHasMediaBox) {
+    media = PageBoxInPoints(job, handler.mMediaBox, settings);
+    hasMedia = true;
+  } else {
+    TavSys::tv_rectangle box;
+    if (getboxconst(job, kMediaBox, box)) {
+      media = PageBoxInPoints(job, box, settings);
+      hasMedia = true;
+    }
+  }
+  if (hasMedia) page->Set("MediaBox", new PDFArray(media));
+
+  bool hasTrim = false;
+  TavSys::tv_rectangle trim;
+  TavSys::tv_rectangle box;
+  if (handler.mHasTrimBox) {
+    trim = PageBoxInPoints(job, handler.mTrimBox, settings);
+    hasTrim = true;
+  } else if (getboxconst(job, kTrimBox, box)) {
+    trim = PageBoxInPoints(job, box, settings);
+    hasTrim = true;
+  } else if (settings.GenerateJDF != 0 || normalized) {
+    if (getbox(job, getdefaultboxtype(job, kTrimBox), box)) {
+      trim = PageBoxInPoints(job, box, settings);
+      hasTrim = true;
+    }
+  }
+  if (hasTrim) {
+    if (normalized && hasMedia) {
+      TavSys::tv_rectangle clipped = ClipToMediaBox(trim, media);
+      if (DiffersFrom(clipped, trim)) {
+        // A TrimBox wholly outside the MediaBox clips to nothing: the page
+        // is then trimmed at its MediaBox.
+        if (clipped.left >= clipped.right || clipped.bottom >= clipped.top) clipped = media;
+        trim = clipped;
+        TavGen::ShowInfoMessage(
+            TavGen::kWarning, 1,
+            TavCore::GetLocalizedUni16String("PDF/TRIM BOX MUST BE INSIDE MEDIA BOX FOR NORMALIZED PDF"));
+      }
+    }
+    page->Set("TrimBox", new PDFArray(trim));
+  }
+
+  if (!handler.mHasMediaBox && !handler.mHasTrimBox &&
+      !(normalized && settings.AddPageBoxes == 0)) {
+    static constexpr std::pair<int, const char*> kOtherBoxes[] = {
+        {kBleedBox, "BleedBox"}, {kCropBox, "CropBox"}, {kArtBox, "ArtBox"}};
+    for (const auto& [kind, key] : kOtherBoxes) {
+      if (getboxconst(job, kind, box)) page->Set(key, new PDFArray(PageBoxInPoints(job, box, settings)));
+    }
+  }
+}
+
+std::string DefaultScreenName(const pdfouthan& handler) {
+  const PDFSettings& settings = *handler.mSettings;
+  if (settings.IncludeScreening != 0 && handler.mScreenNumber != kNoScreen) {
+    return "Scr_" + std::to_string(handler.mScreenNumber);
+  }
+  if (settings.NormalizedOutput != 0 && settings.UseDefaultScreen != 0) return "Default_Screen";
+  return {};
+}
+
+PDFDictionaryValue* writePageContents(pdfouthan& handler, PDFDictionary* resources,
+                                      PDFDictionary* patterns, PDFDictionary* xobjects,
+                                      PDFDictionary* extGStates) {
+  const PDFSettings& settings = *handler.mSettings;
+  jobstr* job = handler.mJob;
+  std::int32_t writerCounter = 0;
+  const bool hasScreen = handler.mScreenNumber != kNoScreen;
+  PDFProof writer(job, &handler, resources, patterns, xobjects, extGStates, settings,
+                  &writerCounter, GetPendingLists(handler), &handler.mFormCache,
+                  handler.getSeparationDisabler(), hasScreen, false, nullptr, false,
+                  handler.mWriterFlag, false);
+  // Nothing of an earlier stream's graphics state carries over. The user's
+  // cancel is left as it is: a cancelled export stops at this page.
+  PdfGraphicsState::Instance().Reset();
+  writer.WriteMatrix(handler.mBaseMatrix);
+
+  const std::string screen = DefaultScreenName(handler);
+  const bool selectScreen = !screen.empty() && screenStateMaker();
+  if (selectScreen) writer.WriteGState(screen);
+
+  TavDB::Object* tree = handler.mSpatialTree != nullptr ? handler.mSpatialTree : jobGetSpahan(job);
+  writer.OutputGroup(tree, false, -1, false);
+  PDFDictionaryValue* contents = writer.FinishContentStream();
+
+  if (writer.GetPlacedPdfFlag()) handler.mPlacedPdfFlag = true;
+  if (selectScreen && extGStates != nullptr) {
+    if (PDFIndirectReference* state = screenStateMaker()(writer, handler, screen)) {
+      extGStates->Set(screen, state);
+    }
+  }
+  if (writer.GetNonSeparableBlendFlag()) handler.mNonSeparableBlendFlag = true;
+  return contents;
+}
+
+void writeAnnotations(pdfouthan& handler, PDFDictionary* page) {
+  const jobstr* job = handler.mJob;
+  const PDFSettings& settings = *handler.mSettings;
+  const int count = notesCount(job);
+  if (count <= 0) return;
+
+  const int ppi = TavDB::getppi(job);
+  // Half the side of a note's square, in job units.
+  const auto widen = static_cast<std::int32_t>(std::trunc(100.0 / ppi * 72.0));
+  const double sx = (settings.GetInternalDistortionH() + 100.0) / 100.0;
+  const double sy = (settings.GetInternalDistortionV() + 100.0) / 100.0;
+  const int orientation = settings.Orientation.GetValue();
+  const double mirror = settings.Mirror != 0 ? -1.0 : 1.0;
+  // Corner (p, q) = (y, x) in points through the layout's orientation and
+  // distortion; the mirror negates the q terms.
+  auto place = [&](double p, double q, double& p2, double& q2) {
+    switch (orientation) {
+      case 0: p2 = -sx * q * mirror; q2 = sy * p; break;
+      case 2: p2 = sx * q * mirror; q2 = -sy * p; break;
+      case 3: p2 = -sy * p; q2 = -sx * q * mirror; break;
+      default: p2 = sy * p; q2 = sx * q * mirror; break;
+    }
+  };
+
+  illtransform transform(job);
+  auto* annotations = new PDFArray();
+  for (int i = 0; i < count; ++i) {
+    NoteInfo note(job, i);
+    const TavDB::tv_point anchor = note.GetAnchorLocation();
+    const std::int32_t in[4] = {anchor.v - widen, anchor.h - widen, anchor.v + widen,
+                                anchor.h + widen};
+    double out[4] = {};
+    transform.TransformRect(in, out);
+    double p1 = 0, q1 = 0, p2 = 0, q2 = 0;
+    place(out[0], out[1], p1, q1);
+    place(out[2], out[3], p2, q2);
+    auto* annotation = new PDFDictionary();
+    annotation->Set("Type", new PDFName("Annot"));
+    annotation->Set("Subtype", new PDFName("Text"));
+    annotation->Set("Contents", new PDFString(TavSys::Uni16CharToUTF8(note.GetText()), true));
+    annotation->Set("Rect", NumberArray({std::min(q1, q2), std::min(p1, p2), std::max(q1, q2),
+                                         std::max(p1, p2)}));
+    PDFIndirectReference* reference = handler.makeIndirect(annotation);
+    handler.writeObject(reference);
+    annotations->Add(reference);
+  }
+  if (count < 11) {
+    page->Set("Annots", annotations);
+  } else {
+    PDFIndirectReference* reference = handler.makeIndirect(annotations);
+    handler.writeObject(reference);
+    page->Set("Annots", reference);
+  }
+}
+
+PDFIndirectReference* writePage(pdfouthan& handler, PDFIndirectReference* treeReference,
+                                PDFIndirectReference* kidsReference) {
+  jobstr* job = handler.mJob;
+  const PDFSettings& settings = *handler.mSettings;
+
+  auto* page = new PDFDictionary();
+  page->Set("Type", new PDFName("Page"));
+  page->Set("Parent", treeReference);
+
+  auto* resources = new PDFDictionary();
+  auto* procSet = new PDFArray();
+  for (const char* name : {"PDF", "Text", "ImageC"}) procSet->Add(new PDFName(name));
+  resources->Set("ProcSet", procSet);
+  auto* patterns = new PDFDictionary();
+  auto* xobjects = new PDFDictionary();
+  auto* colorSpaces = new PDFDictionary();
+  auto* extGStates = new PDFDictionary();
+  resources->Set("Pattern", patterns);
+  resources->Set("XObject", xobjects);
+  resources->Set("ColorSpace", colorSpaces);
+  resources->Set("ExtGState", extGStates);
+
+  writePageBoxes(handler, page);
+  WriteSeparationColorSpaces(handler, colorSpaces);
+  BuildDistortionMatrix(handler.mBaseMatrix, job, settings);
+
+  PDFDictionaryValue* contents = writePageContents(handler, resources, patterns, xobjects, extGStates);
+  if (TavSys::Progress::isCanceled()) return nullptr;
+  if (contents != nullptr) page->Set("Contents", contents);
+
+  // The thumbnail, the previews and the station-number and trim data of the
+  // private page dictionary are written by the picture and private-data
+  // writers; the inks are known here.
+  auto* privateData = new PDFDictionary();
+  privateData->Set("Separations", SeparationsInfo(handler));
+  page->Set("QELInfo", privateData);
+
+  PDFIndirectReference* resourcesReference = handler.makeIndirect(resources);
+  page->Set("Resources", resourcesReference);
+  PDFIndirectReference* pageReference = handler.makeIndirect(page);
+  if (settings.AddNotes != 0) writeAnnotations(handler, page);
+
+  if (settings.SeparatedOutput != 0 && kidsReference != nullptr) {
+    // The page's ink is the one separation enabled while it is written.
+    for (int slot = 0; slot < kMaxSeparations; ++slot) {
+      const int sep = sepsoruse(job, slot, false);
+      if (sep < 0) continue;
+      std::string name;
+      handler.getCMYKSeparationName(name, job, sep);
+      auto* info = new PDFDictionary();
+      info->Set("Pages", kidsReference);
+      info->Set("DeviceColorant", new PDFName(name));
+      page->Set("SeparationInfo", info);
+      break;
+    }
+  }
+
+  handler.writeObject(pageReference);
+  GetPendingLists(handler)->writePending(&handler, colorSpaces, resources);
+
+  auto* patternSpace = new PDFArray();
+  patternSpace->Add(new PDFName("Pattern"));
+  patternSpace->Add(new PDFName("DeviceCMYK"));
+  colorSpaces->Set("CSPat", patternSpace);
+  extGStates->Set("op1", ExtGState(true, 1));
+  extGStates->Set("op0", ExtGState(false, 0));
+  extGStates->Set("op1_0", ExtGState(true, 0));
+  handler.writeObject(resourcesReference);
+  return pageReference;
+}
+
+}  // namespace TavPDF

@@ -1,0 +1,67 @@
+#pragma once
+// The page dictionary: one page of the document with its boxes, resources,
+// the separation colour spaces of the job's spot inks, the content stream
+// (written by the page writer TavPDF::PDFProof), the workflow's per-page data
+// ("QELInfo"), annotations for the job's notes and, in separated output, the
+// separation information.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform/kernel/geometry.h"
+
+struct jobstr;
+class PDFSettings;
+
+namespace TavPDF {
+
+class pdfouthan;
+class PDFProof;
+class PDFDictionary;
+class PDFDictionaryValue;
+class PDFIndirectReference;
+
+// Writes one page of the handler's job: content, resources, then the page
+// object. Returns the page's reference (written, registry-owned), or null
+// when the export was cancelled while its content was written (nothing more
+// of the page is written then). kidsReference is the separated document's
+// array of pages (for "SeparationInfo"), null otherwise. Throws TavSys::Error
+// when the page writer gives up.
+PDFIndirectReference* writePage(pdfouthan& handler, PDFIndirectReference* treeReference,
+                                PDFIndirectReference* kidsReference);
+
+// The page boxes: "MediaBox", "TrimBox" (clipped to the MediaBox in
+// normalized output, with a warning), and "BleedBox", "CropBox", "ArtBox"
+// when the job has them, each through the settings' layout.
+void writePageBoxes(pdfouthan& handler, PDFDictionary* page);
+
+// The page's content stream: a page writer over the resource dictionaries
+// writes the handler's base matrix, the default screen and the job's objects.
+// Returns the "Contents" value.
+PDFDictionaryValue* writePageContents(pdfouthan& handler, PDFDictionary* resources,
+                                      PDFDictionary* patterns, PDFDictionary* xobjects,
+                                      PDFDictionary* extGStates);
+
+// "Annots": one text annotation per note of the job (only with AddNotes).
+void writeAnnotations(pdfouthan& handler, PDFDictionary* page);
+
+// A page box value: a job rectangle through the settings' layout and into
+// points, as [left bottom right top].
+TavSys::tv_rectangle PageBoxInPoints(const jobstr* job, const TavSys::tv_rectangle& box,
+                                     const PDFSettings& settings);
+
+// The page's default screen, or "" for none: "Scr_<n>" with IncludeScreening
+// and a screen in the handler, "Default_Screen" in normalized output with
+// UseDefaultScreen.
+std::string DefaultScreenName(const pdfouthan& handler);
+
+// Makes and writes the graphics state selecting the page's default screen
+// (name as DefaultScreenName gives it) and returns its reference. The
+// halftone writers install it; while none is installed, pages select no
+// default screen.
+using DefaultScreenStateMaker =
+    std::function<PDFIndirectReference*(PDFProof& writer, pdfouthan& handler,
+                                        const std::string& name)>;
+void SetDefaultScreenStateMaker(DefaultScreenStateMaker maker);
+
+}  // namespace TavPDF

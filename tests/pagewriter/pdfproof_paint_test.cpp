@@ -1,0 +1,238 @@
+// Painting of the page writer: white objects, open paths, compound paths,
+// transparency, the opaque-ink conversion, the one-up checks, refusals of what
+// later parts write, and the settings left as the caller gave them.
+#include <gtest/gtest.h>
+
+#include "pdfproof_support.h"
+#include "platform/messages.h"
+#include "platform/tav_error.h"
+#include "support/consumers.h"
+
+namespace {
+
+using namespace TavPDF;
+using g2test::count;
+
+const char* kInks = R"([{"name": "Cyan", "process": "cyan"}, {"name": "Magenta", "process": "magenta"},
+  {"name": "Yellow", "process": "yellow"}, {"name": "Black", "process": "black"},
+  {"name": "Silver", "cmyk": [20, 20, 20, 0], "opaque": true},
+  {"name": "Gold", "cmyk": [0, 20, 80, 10]}])";
+
+std::string rect(int top, int left, int bottom, int right, int paint, const std::string& more = "") {
+  auto n = [](int v) { return std::to_string(v); };
+  return R"({"kind": "path", "paint": )" + n(paint) + more + R"(, "points": [[)" + n(top) + ", " +
+         n(left) + "], [" + n(top) + ", " + n(right) + "], [" + n(bottom) + ", " + n(right) + "], [" +
+         n(bottom) + ", " + n(left) + "]]}";
+}
+
+const char* kColours = R"([{"id": 1, "inks": {"Black": 100}}, {"id": 2, "inks": {}},
+  {"id": 3, "inks": {"Cyan": 50, "Magenta": 40, "Silver": 50}},
+  {"id": 4, "inks": {"Cyan": 50, "Magenta": 40, "Silver": 100}},
+  {"id": 5, "inks": {"Cyan": 50, "Magenta": 40, "Silver": 0}},
+  {"id": 6, "inks": {"Cyan": 50, "Silver": 50, "Gold": 60}}])";
+const char* kPaints = R"([{"id": 10, "type": "flat", "colour": 1}, {"id": 11, "type": "flat", "colour": 2},
+  {"id": 12, "type": "flat", "colour": 3, "overprint": true}, {"id": 13, "type": "flat", "colour": 4},
+  {"id": 14, "type": "flat", "colour": 5}, {"id": 15, "type": "flat", "colour": 6},
+  {"id": 16, "type": "gradation", "steps": [{"colour": 3, "position": 0}, {"colour": 3, "position": 50}]},
+  {"id": 17, "type": "flat", "colour": 1, "opacity": 50}])";
+
+std::unique_ptr<jobstr> job(const std::string& objects) {
+  return g2test::makeJob(kInks, kColours, kPaints, objects);
+}
+
+std::array<std::uint16_t, 64> tintsOf(jobstr& j, std::uint16_t paint) { return paisep16(&j, paint); }
+constexpr std::uint16_t pct(int p) { return std::uint16_t(p * 256); }
+
+TEST(PdfProofPaint, WhiteObjectsOnNothingAreLeftOut) {
+  // White first (nothing below), black, white over the black, white touching
+  // the black's edge only.
+  auto j = job("[" + rect(10, 10, 20, 20, 11) + "," + rect(30, 30, 50, 50, 10) + "," +
+               rect(35, 35, 45, 45, 11) + "," + rect(50, 60, 60, 70, 11) + "," +
+               rect(30, 50, 40, 60, 11) + "]");
+  PDFSettings s = g2test::testSettings();
+  s.OptimizeWhiteObjects = 1;
+  g2test::Page page(*j, s);
+  page.walk();
+  const std::string content = page.finish();
+  EXPECT_EQ(count(content, "f*\n"), 2) << content;  // the black and the white on it
+  s.OptimizeWhiteObjects = 0;
+  g2test::Page all(*j, s);
+  all.walk();
+  EXPECT_EQ(count(all.finish(), "f*\n"), 5);
+}
+
+TEST(PdfProofPaint, OpenPathsAreDrawnOnlyAsStrokes) {
+  auto j = job(R"([{"kind": "path", "paint": 10, "closed": false, "points": [[10, 10], [50, 50]]},
+                   {"kind": "path", "paint": 10, "closed": false, "stroke": {"width": 2, "paint": 10},
+                    "points": [[10, 60], [50, 90]]}])");
+  PDFSettings s = g2test::testSettings();
+  g2test::Page page(*j, s);
+  page.walk();
+  const std::string content = page.finish();
+  EXPECT_EQ(count(content, " m\n"), 1) << content;
+  EXPECT_EQ(count(content, "\nS\n"), 1) << content;
+  EXPECT_EQ(count(content, "f*"), 0) << content;
+  EXPECT_NE(content.find("2 w\n"), std::string::npos) << content;
+}
+
+TEST(PdfProofPaint, CompoundPathsClipAndFillWithTheEvenOddRule) {
+  auto j = job(R"([{"kind": "compound", "paint": 10, "objects": [)" + rect(10, 10, 90, 90, 10) + "," +
+               rect(30, 30, 70, 70, 10) + "]}]");
+  PDFSettings s = g2test::testSettings();
+  g2test::Page page(*j, s);
+  TavDB::Object* compound = jobGetSpahan(j.get())->member(0);
+  PDFProof& w = page.writer();
+  w.OutputCompoundPath(compound, genproof::kModeClipOutline);
+  w.OutputCompoundPath(compound, genproof::kModeFlatFill | genproof::kModeClip);
+  const std::string content = page.finish();
+  const std::size_t firstClip = content.find("W*\nn\n");
+  ASSERT_NE(firstClip, std::string::npos) << content;
+  EXPECT_NE(content.find("W*\nf*\n", firstClip), std::string::npos) << content;
+  EXPECT_EQ(count(content, " m\n"), 4);
+  EXPECT_EQ(count(content, "h\n"), 4);
+}
+
+TEST(PdfProofPaint, OpaqueInksReduceTheInksPrintedBeforeThem) {
+  auto j = job("[]");
+  // C 50 %, M 40 % under Silver 50 %: the lower inks keep half.
+  const std::uint16_t converted = ConvertPaintForOpaqueInks(j.get(), 12, true);
+  ASSERT_NE(converted, 12);
+  auto t = tintsOf(*j, converted);
+  EXPECT_EQ(t[0], pct(25));
+  EXPECT_EQ(t[1], pct(20));
+  EXPECT_EQ(t[4], pct(50));
+  // The new paint keeps the old one's other words.
+  EXPECT_TRUE(paipoi(j.get(), converted)->overprint);
+  // Silver at 100 % clears the lower inks; at 0 % nothing changes.
+  t = tintsOf(*j, ConvertPaintForOpaqueInks(j.get(), 13, true));
+  EXPECT_EQ(t[0], 0);
+  EXPECT_EQ(t[1], 0);
+  EXPECT_EQ(ConvertPaintForOpaqueInks(j.get(), 14, true), 14);
+  // An ink in a higher slot than the opaque one keeps its tint.
+  t = tintsOf(*j, ConvertPaintForOpaqueInks(j.get(), 15, true));
+  EXPECT_EQ(t[0], pct(25));
+  EXPECT_EQ(t[5], pct(60));
+  // Without knockout nothing changes.
+  EXPECT_EQ(ConvertPaintForOpaqueInks(j.get(), 12, false), 12);
+}
+
+TEST(PdfProofPaint, AGradationOfOneColourBecomesAFlatPaint) {
+  auto j = job("[]");
+  const std::uint16_t flat = ConvertPaintForOpaqueInks(j.get(), 16, false);
+  ASSERT_NE(flat, 16);
+  EXPECT_EQ(paipoi(j.get(), flat)->type, kPaintFlat);
+  EXPECT_EQ(paipoi(j.get(), flat)->colour, 3);
+  // With knockout the flat colour is converted as well.
+  const std::uint16_t knocked = ConvertPaintForOpaqueInks(j.get(), 16, true);
+  EXPECT_EQ(paipoi(j.get(), knocked)->type, kPaintFlat);
+  EXPECT_EQ(tintsOf(*j, knocked)[0], pct(25));
+}
+
+TEST(PdfProofPaint, TheConvertedPaintGoesOnACopyAndTheJobKeepsItsObject) {
+  auto j = job("[" + rect(10, 10, 50, 50, 12) + "]");
+  PDFSettings s = g2test::testSettings();
+  s.ForceOpaqueSeparationsToKnockout = 1;
+  g2test::Page page(*j, s);
+  page.walk();
+  const std::string content = page.finish();
+  EXPECT_EQ(jobGetSpahan(j.get())->member(0)->paint(), 12);
+  // C and M at their reduced tints, Silver at its own.
+  EXPECT_NE(content.find("0.25 0.20 0.50 scn"), std::string::npos) << content;
+}
+
+TEST(PdfProofPaint, OneUpChecksReportTheFirstMismatchOnly) {
+  auto parent = job("[]");
+  auto oneUp = g2test::makeJob(
+      R"([{"name": "Cyan", "process": "cyan"}, {"name": "Magenta", "process": "magenta"},
+          {"name": "Yellow", "process": "yellow"}, {"name": "Black", "process": "black"},
+          {"name": "Silver", "cmyk": [30, 20, 20, 0]}, {"name": "Gold", "cmyk": [0, 20, 80, 0]},
+          {"name": "Lonely", "cmyk": [1, 2, 3, 4], "varnish": true}])",
+      "[]", "[]", "[]");
+  std::array<std::int32_t, 64> map;
+  map.fill(-1);
+  for (int i = 0; i < 6; ++i) map[i] = i;  // Lonely has no counterpart
+  TavGen::MessageCapture messages;
+  CheckOneUpColorDefinitions(oneUp.get(), parent.get(), map);
+  ASSERT_EQ(messages.count("PDF/COLOR DEFINITION MISMATCH IN ONEUP"), 1);
+  EXPECT_NE(messages.messages().back().text.find("Silver"), std::string::npos);
+  CheckOneUpSeparationTypes(oneUp.get(), parent.get(), map);
+  ASSERT_EQ(messages.count("PDF/SEPARATION TYPE MISMATCH IN ONEUP"), 1);
+  EXPECT_NE(messages.messages().back().text.find("Silver"), std::string::npos);  // opaque vs not
+  // The ink without a counterpart is never compared, whatever its slot.
+  map[4] = map[5] = -1;
+  TavGen::MessageCapture quiet;
+  CheckOneUpColorDefinitions(oneUp.get(), parent.get(), map);
+  CheckOneUpSeparationTypes(oneUp.get(), parent.get(), map);
+  EXPECT_TRUE(quiet.messages().empty());
+}
+
+TEST(PdfProofPaint, TransparencyIsWrittenOnlyFromPdf14AndRefusedUntilItsWriterExists) {
+  auto j = job(R"([{"kind": "group", "objects": [)" + rect(10, 10, 50, 50, 17) + "," +
+               rect(60, 60, 90, 90, 10) + "]}]");
+  PDFSettings s = g2test::testSettings();
+  {
+    // PDF 1.3 has no transparency: the objects are written by the walker.
+    g2test::Page page(*j, s, kPdf13);
+    page.walk();
+    EXPECT_EQ(count(page.finish(), "f*\n"), 2);
+  }
+  g2test::Page page(*j, s, kPdf14);
+  try {
+    page.walk();
+    FAIL() << "a transparency group was written without its form";
+  } catch (const TavSys::Error& e) {
+    EXPECT_EQ(e.key(), "PDF/OBJECT NOT SUPPORTED YET");
+    EXPECT_NE(e.text().find("transparency"), std::string::npos) << e.text();
+  }
+}
+
+TEST(PdfProofPaint, TextIsRefusedWithAMessageNotWrittenBlank) {
+  auto j = job(R"([{"kind": "text", "at": [50, 10], "runs": [{"text": "Hi", "font": "NimbusSans-Regular", "size": 12, "paint": 10}]}])");
+  PDFSettings s = g2test::testSettings();
+  g2test::Page page(*j, s);
+  try {
+    page.walk();
+    FAIL() << "text was not refused";
+  } catch (const TavSys::Error& e) {
+    EXPECT_EQ(e.key(), "PDF/OBJECT NOT SUPPORTED YET");
+    EXPECT_EQ(e.code(), TavSys::kResultAbandoned);
+  }
+}
+
+TEST(PdfProofPaint, SeparatedOutputWithTransparencyKeepsTheCallersSettings) {
+  auto j = job("[" + rect(10, 10, 50, 50, 17) + "]");
+  PDFSettings s = g2test::testSettings();
+  s.SeparatedOutput = 1;
+  s.OptimizeWhiteObjects = 1;
+  g2test::Page page(*j, s, kPdf13);
+  EXPECT_FALSE(page.writer().OptimizeWhiteObjects());
+  EXPECT_EQ(s.OptimizeWhiteObjects, 1);
+  page.finish();
+  // Without transparency the optimisation stays on.
+  auto plain = job("[" + rect(10, 10, 50, 50, 10) + "]");
+  g2test::Page other(*plain, s, kPdf13);
+  EXPECT_TRUE(other.writer().OptimizeWhiteObjects());
+  other.finish();
+}
+
+TEST(PdfProofPaint, DownsampleFactorFollowsTheSettingsAndNeverDividesByZero) {
+  auto j = job("[]");
+  PDFSettings s = g2test::testSettings();
+  s.UseDownsampling = 1;
+  s.DownsampleResolution = 144;
+  s.DownsampleUseMinimum = 1;
+  s.DownsampleFromPPI = 216;
+  g2test::Page page(*j, s);
+  PDFProof& w = page.writer();
+  EXPECT_DOUBLE_EQ(w.GetImageDownsampleFactor(200, 1, 1.0), 1.0);
+  EXPECT_DOUBLE_EQ(w.GetImageDownsampleFactor(300, 1, 1.0), 300.0 / 144.0);
+  EXPECT_DOUBLE_EQ(w.GetImageDownsampleFactor(300, 0, 1.0), 1.0);
+  EXPECT_DOUBLE_EQ(w.GetImageDownsampleFactor(300, 1, 0.0), 1.0);
+  EXPECT_EQ(w.GetMaxColorants(), 8u);
+  page.finish();
+  g2test::Page page15(*j, s, kPdf15);
+  EXPECT_EQ(page15.writer().GetMaxColorants(), 27u);
+  page15.finish();
+}
+
+}  // namespace

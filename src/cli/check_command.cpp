@@ -9,6 +9,7 @@
 #include "platform/kernel/jobfile.h"
 #include "platform/messages.h"
 #include "platform/tav_error.h"
+#include "tavpdf/OutputPDF.h"
 
 namespace tavcli {
 namespace {
@@ -101,6 +102,10 @@ int check(const std::vector<std::string>& files) {
     try {
       std::unique_ptr<jobstr> job = TavKernel::loadJobFile(file);
       summary(file, *job);
+      // Ink remapping that cannot be written into a PDF file.
+      std::u16string remap;
+      if (TavPDF::CheckSeparationRemapping(job.get(), remap) != 0)
+        TavGen::ShowInfoMessage(TavGen::kWarning, 1, TavCore::LocalizedString{"", remap});
     } catch (const TavSys::Error& e) {
       TavGen::message(TavGen::kError, 1, e.key(), e.placeholders());
       rc = kExitBadInput;

@@ -1,0 +1,247 @@
+// Job analysis before an export: placed files, blend modes, overlapping
+// placed artwork, ink remapping problems with their texts, and the
+// separations left out of output.
+#include <gtest/gtest.h>
+
+#include "driver/visitors.h"
+#include "driver_support.h"
+#include "platform/messages.h"
+#include "platform/utf.h"
+#include "support/consumers.h"
+#include "tavpdf/OutputPDF.h"
+
+using drivertest::jobText;
+using drivertest::loadJob;
+using drivertest::square;
+
+namespace {
+
+std::string utf8(const std::u16string& s) { return TavSys::Uni16CharToUTF8(s); }
+
+// Four inks A, B, C, D (spot), with optional mappings given as JSON keys.
+std::string inksAbcd(const std::string& a = "", const std::string& b = "", const std::string& c = "") {
+  return R"([{"name":"A","cmyk":[10,0,0,0])" + a + R"(},{"name":"B","cmyk":[0,10,0,0])" + b +
+         R"(},{"name":"C","cmyk":[0,0,10,0])" + c + R"(},{"name":"D","cmyk":[0,0,0,10]}])";
+}
+
+struct Analysis {
+  std::unique_ptr<jobstr> job;
+  std::unique_ptr<TavPDF::VisitorSearchObjects> visitor;
+};
+
+Analysis analyse(const std::string& text, bool remap = true,
+                 const std::filesystem::path& folder = std::filesystem::temp_directory_path()) {
+  Analysis a;
+  a.job = loadJob(text, folder);
+  a.visitor = std::make_unique<TavPDF::VisitorSearchObjects>(a.job.get());
+  a.visitor->SetRemapCheck(remap);
+  a.visitor->Walk(jobGetSpahan(a.job.get()));
+  return a;
+}
+
+std::string onePathJob(const std::string& inks, const std::string& colourInks) {
+  return jobText(inks, R"([{"id":20,"inks":)" + colourInks + "}]",
+                 R"([{"id":30,"type":"flat","colour":20}])", "[" + square(720, 720, 1000, 30) + "]");
+}
+
+}  // namespace
+
+TEST(RemapAnalysis, TwoInksOntoOneUnusedInkNamesBothSourcesAndTheTarget) {
+  auto a = analyse(onePathJob(inksAbcd(R"(,"mapTo":"C")", R"(,"mapTo":"C")"), R"({"A":50,"B":30})"));
+  EXPECT_EQ(a.visitor->FindRemappedSeparationInUse(), TavPDF::kRemapTwoToOne);
+  EXPECT_EQ(a.visitor->remapKind(), 2);
+  const std::string text = utf8(a.visitor->CollectSeparationRemapProblems());
+  EXPECT_EQ(a.visitor->RemapMessageKey(), "PDF/UNABLE TO REMAP TWO TO ONE OBJECT");
+  EXPECT_EQ(text, "An object uses A and B, which are both remapped onto C: this remapping cannot be "
+                  "written into a PDF file.");
+}
+
+TEST(RemapAnalysis, InkMappedOntoAnInkTheSameColourUsesIsOneToOne) {
+  // A onto B, the colour using both: reported as (A, B) whether B comes
+  // before or after A in the separation map.
+  auto a = analyse(onePathJob(inksAbcd(R"(,"mapTo":"B")"), R"({"A":50,"B":30})"));
+  EXPECT_EQ(a.visitor->FindRemappedSeparationInUse(), TavPDF::kRemapOneToOne);
+  EXPECT_EQ(utf8(a.visitor->CollectSeparationRemapProblems()),
+            "An object uses both A and B, and A is remapped onto B: this remapping cannot be written "
+            "into a PDF file.");
+
+  auto b = analyse(onePathJob(inksAbcd("", "", R"(,"mapTo":"A")"), R"({"A":50,"C":30})"));
+  EXPECT_EQ(b.visitor->FindRemappedSeparationInUse(), TavPDF::kRemapOneToOne);
+  EXPECT_NE(utf8(b.visitor->CollectSeparationRemapProblems()).find("both C and A, and C is remapped onto A"),
+            std::string::npos);
+
+  // A picture using both inks is reported as a picture.
+  tavtest::TestFolder dir;
+  tavtest::writeFile(dir / "pic.tif", "not read by the analysis");
+  const std::string text = jobText(
+      inksAbcd(R"(,"mapTo":"B")"), "[]",
+      R"([{"id":30,"type":"picture","picture":1,"place":{"origin":[720,720],"widthCorner":[720,1720],"heightCorner":[1720,720]}}])",
+      "[" + square(720, 720, 1000, 30) + "]",
+      R"(,"pictures":[{"id":1,"file":"pic.tif","width":10,"height":10,"resolution":72,"inks":["A","B"]}])");
+  auto c = analyse(text, true, dir.path());
+  EXPECT_EQ(c.visitor->FindRemappedSeparationInUse(), TavPDF::kRemapOneToOne);
+  EXPECT_EQ(c.visitor->remapKind(), 1);
+  c.visitor->CollectSeparationRemapProblems();
+  EXPECT_EQ(c.visitor->RemapMessageKey(), "PDF/UNABLE TO REMAP PICTURE");
+}
+
+TEST(RemapAnalysis, UntouchedAndZeroSharesAreNotUseAndRemapsOfOtherInksAreFine) {
+  // B is left untouched (255) and C is 0 %: neither counts as use, so A and
+  // B both going onto C is no problem for this colour.
+  auto a = analyse(onePathJob(inksAbcd(R"(,"mapTo":"C")", R"(,"mapTo":"C")"), R"({"A":50,"B":255,"C":0})"));
+  EXPECT_EQ(a.visitor->FindRemappedSeparationInUse(), 0);
+  EXPECT_TRUE(a.visitor->CollectSeparationRemapProblems().empty());
+  EXPECT_EQ(a.visitor->RemapMessageKey(), "");
+}
+
+TEST(RemapAnalysis, RemappedInkInASoftMaskIsBitTwo) {
+  // A onto B; A is used only by the soft mask of a path painted in D.
+  const std::string text = jobText(
+      inksAbcd(R"(,"mapTo":"B")"),
+      R"([{"id":20,"inks":{"D":100}},{"id":21,"inks":{"A":100}}])",
+      R"([{"id":30,"type":"flat","colour":20,"softMask":5},{"id":31,"type":"flat","colour":21}])",
+      "[" + square(720, 720, 1000, 30) + "]",
+      R"(,"patterns":[{"id":5,"kind":"softMask","objects":[)" + square(720, 720, 500, 31) + "]}]");
+  auto a = analyse(text);
+  EXPECT_EQ(a.visitor->FindRemappedSeparationInUse() & TavPDF::kRemapInSoftmask, TavPDF::kRemapInSoftmask);
+  a.visitor->CollectSeparationRemapProblems();
+  EXPECT_EQ(a.visitor->RemapMessageKey(), "PDF/REMAPPING SEPARATION USED IN SOFTMASK");
+
+  // The same job with the remap check off records nothing.
+  auto off = analyse(text, false);
+  EXPECT_EQ(off.visitor->FindRemappedSeparationInUse(), 0);
+  EXPECT_TRUE(off.visitor->CollectSeparationRemapProblems().empty());
+}
+
+TEST(RemapAnalysis, CheckSeparationRemappingLeavesTheMessageAloneWithoutProblems) {
+  auto clean = loadJob(onePathJob(inksAbcd(R"(,"mapTo":"C")"), R"({"A":50,"B":30})"));
+  std::u16string message = u"unchanged";
+  EXPECT_EQ(TavPDF::CheckSeparationRemapping(clean.get(), message), 0);
+  EXPECT_EQ(message, u"unchanged");
+
+  auto bad = loadJob(onePathJob(inksAbcd(R"(,"mapTo":"C")", R"(,"mapTo":"C")"), R"({"A":50,"B":30})"));
+  EXPECT_EQ(TavPDF::CheckSeparationRemapping(bad.get(), message), TavPDF::kRemapTwoToOne);
+  EXPECT_NE(utf8(message).find("remapped onto C"), std::string::npos);
+  EXPECT_EQ(TavPDF::CheckSeparationRemapping(nullptr, message), 0);
+}
+
+namespace {
+// A job with an object and a placed PDF of 1000 x 1000 units at (v, h).
+std::string placedPdfJob(const std::string& before, int v, int h, bool normalized = false,
+                         const std::string& morePictures = "", const std::string& moreObjects = "") {
+  const std::string place = R"({"origin":[)" + std::to_string(v) + "," + std::to_string(h) +
+                            R"(],"widthCorner":[)" + std::to_string(v) + "," + std::to_string(h + 1000) +
+                            R"(],"heightCorner":[)" + std::to_string(v + 1000) + "," + std::to_string(h) + "]}";
+  return jobText(drivertest::kStandardInks, R"([{"id":20,"inks":{"Cyan":100}}])",
+                 R"([{"id":30,"type":"flat","colour":20},{"id":31,"type":"picture","picture":1,"place":)" +
+                     place + "}" +
+                     (morePictures.empty() ? std::string()
+                                           : R"(,{"id":32,"type":"picture","picture":2,"place":)" + place + "}") +
+                     "]",
+                 "[" + before + square(v, h, 1000, 31) + moreObjects + "]",
+                 R"(,"pictures":[{"id":1,"file":"placed.pdf","normalized":)" +
+                     std::string(normalized ? "true" : "false") + R"(,"inks":["Cyan"]})" + morePictures + "]");
+}
+}  // namespace
+
+TEST(ObjectAnalysis, PlacedPdfOverlapNeedsAnEarlierObjectThatItTouchesWithArea) {
+  tavtest::TestFolder dir;
+  tavtest::writeFile(dir / "placed.pdf", "%PDF-1.4\n");
+  // First object of the job: nothing to overlap.
+  auto first = analyse(placedPdfJob("", 1000, 1000), false, dir.path());
+  EXPECT_TRUE(first.visitor->HasPlacedPdfOrEps());
+  EXPECT_FALSE(first.visitor->PlacedArtworkOverlaps());
+  // Touching the right edge of an earlier square only.
+  auto touching = analyse(placedPdfJob(square(1000, 0, 1000, 30) + ",", 1000, 1000), false, dir.path());
+  EXPECT_FALSE(touching.visitor->PlacedArtworkOverlaps());
+  // Overlapping a corner of an earlier square.
+  auto corner = analyse(placedPdfJob(square(500, 500, 1000, 30) + ",", 1000, 1000), false, dir.path());
+  EXPECT_TRUE(corner.visitor->PlacedArtworkOverlaps());
+  // Lying inside an earlier square.
+  auto inside = analyse(placedPdfJob(square(0, 0, 4000, 30) + ",", 1000, 1000), false, dir.path());
+  EXPECT_TRUE(inside.visitor->PlacedArtworkOverlaps());
+}
+
+TEST(ObjectAnalysis, NormalizedOutputRefusesEpsUnnormalizedPdfAndRgbPictures) {
+  tavtest::TestFolder dir;
+  tavtest::writeFile(dir / "placed.pdf", "%PDF-1.4\n");
+  tavtest::writeFile(dir / "art.eps", "%!PS-Adobe-3.0 EPSF-3.0\n");
+  tavtest::writeFile(dir / "rgb.tif", "pixels");
+  auto normalized = analyse(placedPdfJob("", 1000, 1000, true), false, dir.path());
+  EXPECT_TRUE(normalized.visitor->IsValidForNormalizedPDF());
+  auto unnormalized = analyse(placedPdfJob("", 1000, 1000, false), false, dir.path());
+  EXPECT_FALSE(unnormalized.visitor->IsValidForNormalizedPDF());
+
+  const std::string rgb = R"(,{"id":2,"file":"rgb.tif","width":4,"height":4,"resolution":72,"colorSpace":"rgb"})";
+  auto withRgb = analyse(placedPdfJob("", 1000, 1000, true, rgb, "," + square(3000, 3000, 1000, 32)), false, dir.path());
+  EXPECT_FALSE(withRgb.visitor->IsValidForNormalizedPDF());
+
+  const std::string eps = R"(,{"id":2,"file":"art.eps"})";
+  auto withEps = analyse(placedPdfJob("", 1000, 1000, true, eps, "," + square(3000, 3000, 1000, 32)), false, dir.path());
+  EXPECT_FALSE(withEps.visitor->IsValidForNormalizedPDF());
+  EXPECT_FALSE(withEps.visitor->CanMakeSeparatedPDF(true));
+}
+
+TEST(ObjectAnalysis, BlendModesThatChangeWhiteNeedFlatteningForSeparatedOutput) {
+  auto withBlend = [](const std::string& mode) {
+    return analyse(jobText(drivertest::kStandardInks, R"([{"id":20,"inks":{"Cyan":100}}])",
+                           R"([{"id":30,"type":"flat","colour":20,"blendMode":")" + mode + R"("}])",
+                           "[" + square(720, 720, 1000, 30) + "]"),
+                   false);
+  };
+  for (const char* mode : {"normal", "multiply", "darken"}) {
+    auto a = withBlend(mode);
+    EXPECT_FALSE(a.visitor->HasNonWhitePreservingBlendmode()) << mode;
+    EXPECT_TRUE(a.visitor->CanMakeSeparatedPDF(false)) << mode;
+  }
+  for (const char* mode : {"screen", "difference", "luminosity"}) {
+    auto a = withBlend(mode);
+    EXPECT_TRUE(a.visitor->HasNonWhitePreservingBlendmode()) << mode;
+    EXPECT_FALSE(a.visitor->CanMakeSeparatedPDF(false)) << mode;
+    EXPECT_TRUE(a.visitor->CanMakeSeparatedPDF(true)) << mode;
+  }
+}
+
+TEST(ObjectAnalysis, PlacedFileUsingASeparationThatIsNotOutput) {
+  tavtest::TestFolder dir;
+  tavtest::writeFile(dir / "placed.pdf", "%PDF-1.4\n");
+  const std::string inks =
+      R"([{"name":"Cyan","process":"cyan","output":false},{"name":"Black","process":"black"}])";
+  std::string text = placedPdfJob("", 1000, 1000);
+  text.replace(text.find(drivertest::kStandardInks), std::string(drivertest::kStandardInks).size(), inks);
+  auto a = analyse(text, false, dir.path());
+  EXPECT_TRUE(a.visitor->PlacedFileUsesUnoutputSeparation());
+  auto b = analyse(placedPdfJob("", 1000, 1000), false, dir.path());
+  EXPECT_FALSE(b.visitor->PlacedFileUsesUnoutputSeparation());
+}
+
+TEST(SeparationDisabler, InksNotToBeOutputAreDisabledUntilEnabledAgain) {
+  auto job = loadJob(jobText(
+      R"([{"name":"Cyan","process":"cyan"},{"name":"Die","cmyk":[0,100,0,0],"technical":true,"output":false}])",
+      R"([{"id":20,"inks":{"Cyan":100,"Die":100}}])", R"([{"id":30,"type":"flat","colour":20}])",
+      "[" + square(720, 720, 1000, 30) + "]"));
+  TavPDF::DisableUnoutputSeparations(job.get(), false, true);
+  EXPECT_TRUE(sepIsEnabled(job.get(), 1));
+  TavPDF::DisableUnoutputSeparations(job.get(), true, true);
+  EXPECT_TRUE(sepIsEnabled(job.get(), 0));
+  EXPECT_FALSE(sepIsEnabled(job.get(), 1));
+  sepEnableAll(job.get());
+  EXPECT_TRUE(sepIsEnabled(job.get(), 1));
+}
+
+TEST(FormVisitors, BoundingBoxIncludesTextsAndCadSearchTellsTheKinds) {
+  auto job = loadJob(jobText(
+      drivertest::kStandardInks, R"([{"id":20,"inks":{"Cyan":100}}])",
+      R"([{"id":30,"type":"flat","colour":20}])",
+      R"([{"kind":"group","objects":[)" + square(1000, 1000, 500, 30) + "," +
+          square(2000, 2000, 500, 30, R"(,"cad":true)") + "]}]"));
+  TavDB::Object* group = jobGetSpahan(job.get())->member(0);
+  TavPDF::VisitorGetBoundingBoxForPDFOutput box(group, 0x20000, 0, 0x20000, 0);
+  const TavDB::tv_box b = box.GetBoundingBox();
+  EXPECT_EQ(b, (TavDB::tv_box{1000, 1000, 2500, 2500}));
+
+  TavPDF::VisitorSearchCADObjects cad;
+  TavDB::AcceptVisitor(jobGetSpahan(job.get()), cad);
+  EXPECT_TRUE(cad.FoundCADObjects());
+  EXPECT_TRUE(cad.FoundNonCADObjects());
+}

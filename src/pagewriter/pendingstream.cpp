@@ -131,14 +131,14 @@ PendingStreamBarcodeForm::PendingStreamBarcodeForm(const TavDB::Object* barcode)
   TavDB::tv_matrixtyp<double> matrix{m[0], m[1], m[2], m[3], 0, 0};
   TavDB::tv_matrixtyp<double> inverse;  // identity until inverted
   if (!TavDB::matinv(matrix, inverse)) return;  // singular: a plain copy, no rotation
+  mRotation = std::atan2(std::round(m[1] * 65535.0), std::round(m[3] * 65535.0)) * 180.0 /
+              3.14159265;
   transformPoints(copy, copy->extra()->origin, inverse.a, inverse.b, inverse.c, inverse.d);
   TavDB::ObjectExtra& extra = copy->extraMut();
   extra.matrix[0] = 1;
   extra.matrix[1] = 0;
   extra.matrix[2] = 0;
   extra.matrix[3] = 1;
-  mRotation = std::atan2(std::round(m[1] * 65535.0), std::round(m[3] * 65535.0)) * 180.0 /
-              3.14159265;
 }
 
 }  // namespace TavPDF

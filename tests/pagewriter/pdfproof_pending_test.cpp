@@ -1,0 +1,171 @@
+// Pending streams: the records, the refusal of kinds nobody can write yet,
+// and the flush after the content stream, including the recursion through the
+// streams that a record's writer opens and closes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "pdfproof_support.h"
+#include "pdfwriter/pdfoutfil.h"
+#include "platform/kernel/tavdb.h"
+#include "platform/tav_error.h"
+#include "support/consumers.h"
+
+namespace {
+
+using namespace TavPDF;
+
+std::vector<std::string>* gLog = nullptr;
+
+// Installs writers for the duration of a test and removes them again.
+struct WriterScope {
+  explicit WriterScope(std::initializer_list<std::pair<std::uint32_t, PendingStreamWriter>> list) {
+    for (const auto& [kind, writer] : list) {
+      SetPendingStreamWriter(kind, writer);
+      kinds.push_back(kind);
+    }
+  }
+  ~WriterScope() {
+    for (std::uint32_t kind : kinds) SetPendingStreamWriter(kind, nullptr);
+  }
+  std::vector<std::uint32_t> kinds;
+};
+
+// An ExtGState entered under the record's name.
+void writeGState(PDFProof& writer, PendingStream& record) {
+  gLog->push_back("gstate " + record.GetName() + (writer.GetHandler()->hasOpenStream() ? " (open)" : ""));
+  auto* state = new PDFDictionary();
+  state->Set("Type", new PDFName("ExtGState"));
+  state->Set("CA", new PDFReal(0.5));
+  PDFIndirectReference* ref = writer.GetHandler()->makeIndirect(state);
+  writer.GetHandler()->writeObject(ref);
+  writer.GetExtGStateDictionary()->Set(record.GetName(), ref);
+}
+
+// A stream of its own that queues a graphics state while it is open; the
+// state must be written when this stream ends, before the flush goes on.
+void writeCell(PDFProof& writer, PendingStream& record) {
+  gLog->push_back("cell " + record.GetName() + " kind " + std::to_string(record.GetKind()));
+  pdfouthan& handler = *writer.GetHandler();
+  auto* dict = new PDFDictionary();
+  dict->Set("Type", new PDFName("XObject"));
+  dict->Set("Subtype", new PDFName("Form"));
+  auto* bbox = new PDFArray();
+  for (int v : {0, 0, 10, 10}) bbox->Add(new PDFInteger(v));
+  dict->Set("BBox", bbox);
+  pdfoutfilter* sink = handler.beginStream(dict);
+  *sink << "0 0 10 10 re f\n";
+  auto nested = std::make_unique<PendingStreamTransparencyGraphicsState>(record.GetPaint());
+  nested->SetName("GS_" + record.GetName());
+  writer.AddPendingStream(std::move(nested));
+  PDFIndirectReference* ref = handler.endStream(sink, &writer);
+  gLog->push_back("cell end " + record.GetName());
+  writer.GetXObjectDictionary()->Set(record.GetName(), ref);
+}
+
+std::unique_ptr<jobstr> emptyJob() {
+  return g2test::makeJob(R"([{"name": "Black", "process": "black"}])", "[]", "[]", "[]");
+}
+
+TEST(PdfProofPending, KindsWithoutAWriterAreRefusedWhenQueued) {
+  auto job = emptyJob();
+  PDFSettings s = g2test::testSettings();
+  g2test::Page page(*job, s);
+  const std::int32_t cell[4] = {0, 0, 10, 10};
+  try {
+    page.writer().AddPendingStream(std::make_unique<PendingStreamPattern>(10, cell));
+    FAIL() << "a pattern was queued without a writer";
+  } catch (const TavSys::Error& e) {
+    EXPECT_EQ(e.key(), "PDF/OBJECT NOT SUPPORTED YET");
+    EXPECT_NE(e.text().find("pattern"), std::string::npos);
+  }
+  EXPECT_TRUE(page.writer().GetPendingStreams().empty());
+  page.finish();
+}
+
+TEST(PdfProofPending, TheFlushWritesNestedRecordsBeforeGoingOn) {
+  std::vector<std::string> log;
+  gLog = &log;
+  WriterScope writers{{kPendingPattern, &writeCell}, {kPendingTransparencyGState, &writeGState}};
+  auto job = emptyJob();
+  PDFSettings s = g2test::testSettings();
+  tavtest::TestFolder dir;
+  const auto pdf = dir / "pending.pdf";
+  {
+    g2test::Page page(*job, s, kPdf14, pdf);
+    PDFProof& w = page.writer();
+    const std::int32_t cell[4] = {0, 0, 10, 10};
+    // The queue keeps duplicates: the same cell twice is written twice.
+    for (const char* name : {"A", "A2", "B"}) {
+      auto record = std::make_unique<PendingStreamPattern>(10, cell);
+      record->SetName(name);
+      w.AddPendingStream(std::move(record));
+      w.GetOutputStream() << "/" << name << " Do\n";
+    }
+    auto state = std::make_unique<PendingStreamTransparencyGraphicsState>(0);
+    state->SetName("GS_page");
+    w.AddPendingStream(std::move(state));
+    w.GetOutputStream() << "/GS_page gs\n";
+    page.finish();
+  }
+  const std::vector<std::string> expected = {
+      "cell A kind 0",  "gstate GS_A",  "cell end A", "cell A2 kind 0", "gstate GS_A2",
+      "cell end A2",    "cell B kind 0", "gstate GS_B", "cell end B",    "gstate GS_page"};
+  EXPECT_EQ(log, expected);
+  gLog = nullptr;
+  tavtest::expectPdfAcceptedByAllConsumers(pdf);
+  tavtest::expectContentStreamsSound(pdf);
+}
+
+TEST(PdfProofPending, RecordsCopyTheirObjectsAndKeepTheirFields) {
+  auto job = g2test::makeJob(R"([{"name": "Black", "process": "black"}])", "[]", "[]",
+                             R"([{"kind": "path", "points": [[0, 0], [0, 10], [10, 10]]}])");
+  TavDB::Object* path = jobGetSpahan(job.get())->member(0);
+  const std::int32_t box[4] = {1, 2, 3, 4};
+  PendingStreamTransparencyGroup group(path, 7, box);
+  EXPECT_EQ(group.GetKind(), kPendingTransparencyGroup);
+  EXPECT_EQ(group.GetPaint(), 7);
+  ASSERT_NE(group.GetObject(), nullptr);
+  EXPECT_NE(group.GetObject(), path);
+  EXPECT_EQ(group.GetObject()->points().size(), 3u);
+  PendingStream copy(group);
+  EXPECT_NE(copy.GetObject(), group.GetObject());
+  EXPECT_EQ(copy.GetKind(), kPendingTransparencyGroup);
+  copy.ReleaseObject();
+  EXPECT_EQ(copy.GetObject(), nullptr);
+  PendingStreamOpiForm noPaint(path, true);
+  EXPECT_EQ(noPaint.GetPaint(), 0);
+}
+
+TEST(PdfProofPending, BarcodesAreKeptUnrotatedWithTheirRotation) {
+  auto job = g2test::makeJob(R"([{"name": "Black", "process": "black"}])", "[]", "[]",
+                             R"([{"kind": "path", "points": [[0, 0], [0, 20], [10, 20], [10, 0]]}])");
+  TavDB::Object* barcode = jobGetSpahan(job.get())->member(0);
+  // Turned by 90 degrees about its origin.
+  TavDB::ObjectExtra& extra = barcode->extraMut();
+  extra.hasMatrix = true;
+  extra.matrix[0] = 0;
+  extra.matrix[1] = 1;
+  extra.matrix[2] = -1;
+  extra.matrix[3] = 0;
+  extra.origin = {0, 0};
+  PendingStreamBarcodeForm turned(barcode);
+  EXPECT_NEAR(turned.GetRotation(), 90.0, 1e-4);
+  // The copy is turned back (the point 20 along the rotated axis comes back
+  // onto the other axis) and the host's object is untouched.
+  EXPECT_EQ(barcode->points()[1].h, 20);
+  const auto& p = turned.GetObject()->points()[1];
+  EXPECT_EQ(std::abs(p.v), 20);
+  EXPECT_EQ(p.h, 0);
+  EXPECT_EQ(turned.GetObject()->extra()->matrix[1], 0);
+
+  extra.matrix[0] = 1;
+  extra.matrix[1] = 2;
+  extra.matrix[2] = 2;
+  extra.matrix[3] = 4;  // singular
+  PendingStreamBarcodeForm plain(barcode);
+  EXPECT_EQ(plain.GetRotation(), 0.0);
+  EXPECT_EQ(plain.GetObject()->points()[1].h, 20);
+}
+
+}  // namespace

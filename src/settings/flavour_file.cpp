@@ -92,6 +92,12 @@ void writeFileSafely(const std::filesystem::path& target, const std::string& tex
   if (std::fflush(f) != 0 && err == 0) err = errno != 0 ? errno : EIO;
   if (std::fclose(f) != 0 && err == 0) err = errno != 0 ? errno : EIO;
   if (err != 0) throw TavSys::fileError(err, target.string());
+  // A replaced file keeps its permissions.
+  std::error_code ec;
+  const auto status = std::filesystem::status(target, ec);
+  if (!ec && std::filesystem::is_regular_file(status)) {
+    std::filesystem::permissions(out.tempPath(), status.permissions(), ec);
+  }
   out.commit();
 }
 

@@ -173,6 +173,12 @@ TEST(FlavourFileSave, FailedWriteKeepsTheOldFileAndReportsFailure) {
   }
   EXPECT_EQ(entries, 1) << "no temporary file is left behind";
 
+  // A successful save replaces the file and keeps its permissions.
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+  ASSERT_EQ(TavPDF::SaveFlavourToFile(TavSys::FileSpec(target), TavPDF::pdfprftab), 0);
+  EXPECT_NE(tavtest::readFile(target), "old flavour");
+  EXPECT_EQ(fs::status(target).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+
   // A folder that does not exist: failure, and a message.
   TavGen::MessageCapture capture;
   const int rc = TavPDF::SaveFlavourToFile(TavSys::FileSpec(dir / "no" / "such.xml"), TavPDF::pdfprftab);

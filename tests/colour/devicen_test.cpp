@@ -123,21 +123,6 @@ TEST_F(DeviceNTest, TwelveInksSplitIntoPartsOfEightBelowPdf15) {
   EXPECT_EQ(out.take(), "");  // no stray path operator either
 }
 
-TEST_F(DeviceNTest, TwelveInksFitOnePartFromPdf15) {
-  auto job = MakeJob(SpotInks(12));
-  PDFCsDeviceN space(job.get(), Tints(25600), 1, 25600, Opts(27));
-  ASSERT_EQ(space.pdfGetNumParts(), 1);
-  EXPECT_EQ(space.pdfGetName(0), "DN_0_1_2_3_4_5_6_7_8_9_10_11");
-  MemoryPdf pdf;
-  PDFArray* array = space.pdfGetColorSpace(pdf.handler(), 0);
-  ASSERT_NE(array, nullptr);
-  EXPECT_EQ(Serialise(array->Get(1)), "[ " + Names(0, 12) + "]");
-  space.pdfOutputFillColor(out, Tints(25600));
-  std::string ones;
-  for (int i = 0; i < 12; ++i) ones += "1 ";
-  EXPECT_EQ(out.take(), "/DN_0_1_2_3_4_5_6_7_8_9_10_11 cs\n/op0 gs\n" + ones + "scn\n");
-}
-
 TEST_F(DeviceNTest, ThirtyInksGiveFourPartsOrTwo) {
   auto job = MakeJob(SpotInks(30));
   MemoryPdf pdf;

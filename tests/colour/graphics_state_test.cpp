@@ -74,13 +74,6 @@ TEST_F(GraphicsStateTest, KeepsItsOwnCloneOfAColourSpace) {
   state.SetColorSpace(nullptr, 0, true);
   EXPECT_EQ(state.GetColorSpace(true), nullptr);
 
-  state.SetFont(8, 12);
-  state.ForgetFont();
-  EXPECT_EQ(state.GetFontNumber(), -1);
-  state.SetColorKey(3, false);
-  state.ForgetFillColor();
-  EXPECT_EQ(state.GetColorKey(false), -1);
-
   const std::string& stored = state.GetTransferName();
   state.SetTransferName(stored);
   EXPECT_EQ(state.GetTransferName(), "Default");

@@ -218,13 +218,8 @@ TEST_F(SeparationTest, EqualityCloneAndPartsKeepTheSeparation) {
   EXPECT_FALSE(a == a2);  // a different transfer choice is another space
   std::unique_ptr<ColorSpace> clone(a.Clone());
   EXPECT_TRUE(*clone == a);
-  EXPECT_EQ(clone->GetClassID(), 0x43534550);
-  EXPECT_EQ(CsPartialCMYK(job.get(), 1, 1, 1, 1, 0).GetClassID(), 0x50434D59);
+  EXPECT_EQ(clone->GetClassID(), 0x43534550);  // 'CSEP'
   EXPECT_FALSE(a == PDFCsDeviceGray(job.get(), 4, false));
-  EXPECT_EQ(a.GetSepSorted(4), 4);
-  EXPECT_EQ(a.GetSepSorted(0), -1);
-  EXPECT_TRUE(a.InColorSpace(4));
-  EXPECT_FALSE(a.InColorSpace(5));
 }
 
 TEST_F(SeparationTest, SeparationArraysCarryTheInksCmykAtFullTint) {

@@ -1,0 +1,208 @@
+// Separated output: one page per separation, the optional composite and CMYK
+// pages, page labels, separation information, and the job and settings left
+// as they were.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "document_support.h"
+#include "platform/system.h"
+#include "platform/tav_error.h"
+#include "support/consumers.h"
+
+namespace {
+
+using doctest::makeJob;
+using doctest::Pdf;
+using doctest::testSettings;
+
+// Cyan and magenta art, two spot inks, and a spot ink that the job keeps out
+// of the output ("output": false) when the separation disabler is used.
+const char* kSeparatedJob = R"(
+  "boxes": {"media": [0, 0, 100, 200]},
+  "inks": [{"name": "Cyan", "process": "cyan"}, {"name": "Magenta", "process": "magenta"},
+           {"name": "Spot A", "cmyk": [0, 50, 100, 0]},
+           {"name": "Spot B", "cmyk": [100, 0, 0, 20]},
+           {"name": "Die", "cmyk": [0, 100, 0, 0], "output": false}],
+  "colours": [{"id": 1, "inks": {"Cyan": 100, "Magenta": 50}},
+              {"id": 2, "inks": {"Spot A": 100}}, {"id": 3, "inks": {"Spot B": 100}},
+              {"id": 4, "inks": {"Die": 100}}],
+  "paints": [{"id": 10, "type": "flat", "colour": 1}, {"id": 11, "type": "flat", "colour": 2},
+             {"id": 12, "type": "flat", "colour": 3}, {"id": 13, "type": "flat", "colour": 4}],
+  "objects": [
+    {"kind": "path", "paint": 10, "points": [[0, 0], [0, 50], [100, 50], [100, 0]]},
+    {"kind": "path", "paint": 11, "points": [[0, 50], [0, 100], [100, 100], [100, 50]]},
+    {"kind": "path", "paint": 12, "points": [[0, 100], [0, 150], [100, 150], [100, 100]]},
+    {"kind": "path", "paint": 13, "points": [[0, 150], [0, 200], [100, 200], [100, 150]]}]
+)";
+
+struct Label {
+  long long index;
+  std::string key;
+  std::string value;
+};
+
+std::vector<Label> pageLabels(Pdf& pdf) {
+  std::vector<Label> labels;
+  QPDFObjectHandle nums = pdf.root().getKey("/PageLabels").getKey("/Nums");
+  for (int i = 0; i + 1 < nums.getArrayNItems(); i += 2) {
+    QPDFObjectHandle label = nums.getArrayItem(i + 1);
+    Label l{nums.getArrayItem(i).getIntValue(), "", ""};
+    if (label.hasKey("/S")) {
+      l.key = "S";
+      l.value = label.getKey("/S").getName();
+    } else if (label.hasKey("/P")) {
+      l.key = "P";
+      l.value = doctest::text(label.getKey("/P"));
+    }
+    labels.push_back(l);
+  }
+  return labels;
+}
+
+PDFSettings separatedSettings() {
+  PDFSettings settings = testSettings();
+  settings.SeparatedOutput = 1;
+  settings.CompositeOnPageOne = 1;
+  settings.CMYKOnOnePage = 1;
+  settings.UseSeparationDisabler = 1;
+  settings.AddCMYKSeparations = 0;
+  return settings;
+}
+
+TEST(DocumentSeparated, OnePagePerSeparationWithCompositeAndCmykPages) {
+  tavtest::TestFolder dir;
+  auto job = makeJob(kSeparatedJob);
+  const PDFSettings settings = separatedSettings();
+  const auto w = doctest::writeDocument(*job, settings, dir / "separated.pdf");
+  ASSERT_EQ(w.documentResult, 0);
+  ASSERT_EQ(w.finishResult, 0);
+  tavtest::expectPdfAcceptedByAllConsumers(w.file);
+  tavtest::expectContentStreamsSound(w.file);
+
+  Pdf pdf(w.file);
+  // Composite, CMYK, Spot A, Spot B; "Die" is kept out by the disabler.
+  auto pages = pdf.pages();
+  ASSERT_EQ(pages.size(), 4u);
+  QPDFObjectHandle tree = pdf.root().getKey("/Pages");
+  EXPECT_EQ(tree.getKey("/Count").getIntValue(), 4);
+  EXPECT_EQ(tree.getKey("/Kids").getArrayNItems(), 4);
+
+  const auto labels = pageLabels(pdf);
+  ASSERT_EQ(labels.size(), 4u);
+  EXPECT_EQ(labels[0].index, 0);
+  EXPECT_EQ(labels[0].key, "S");
+  EXPECT_EQ(labels[0].value, "/D");
+  EXPECT_EQ(labels[1].index, 1);
+  EXPECT_EQ(labels[1].key, "P");
+  EXPECT_EQ(labels[1].value, "CMYK");
+  EXPECT_EQ(labels[2].index, 2);
+  EXPECT_EQ(labels[2].value, "Spot A");
+  EXPECT_EQ(labels[3].index, 3);
+  EXPECT_EQ(labels[3].value, "Spot B");
+
+  // The separation pages name their ink and the page list; the composite and
+  // CMYK pages carry no separation information.
+  EXPECT_FALSE(pages[0].hasKey("/SeparationInfo"));
+  EXPECT_FALSE(pages[1].hasKey("/SeparationInfo"));
+  for (int i : {2, 3}) {
+    QPDFObjectHandle info = pages[static_cast<std::size_t>(i)].getKey("/SeparationInfo");
+    ASSERT_TRUE(info.isDictionary()) << i;
+    EXPECT_EQ(info.getKey("/DeviceColorant").getName(), i == 2 ? "/Spot A" : "/Spot B");
+    EXPECT_EQ(info.getKey("/Pages").getObjGen(), tree.getKey("/Kids").getObjGen());
+  }
+
+  // Each page prints only its own inks.
+  const auto composite = tavtest::measurePlates(w.file, 1);
+  EXPECT_GT(composite.coverage.at("Cyan"), 0.2) << composite.summary();
+  EXPECT_GT(composite.coverage.at("Spot A"), 0.2) << composite.summary();
+  EXPECT_GT(composite.coverage.at("Spot B"), 0.2) << composite.summary();
+  const auto cmyk = tavtest::measurePlates(w.file, 2);
+  EXPECT_NEAR(cmyk.coverage.at("Cyan"), 0.25, 0.02) << cmyk.summary();
+  EXPECT_NEAR(cmyk.coverage.at("Magenta"), 0.125, 0.02) << cmyk.summary();
+  EXPECT_EQ(cmyk.coverage.count("Spot A") ? cmyk.coverage.at("Spot A") : 0.0, 0.0);
+  // A separation page is that ink's plate in gray: ink where Spot A is
+  // painted (h 50..100), none elsewhere.
+  for (int page : {3, 4}) {
+    const auto plate = tavtest::measurePlates(w.file, page);
+    const double spotAt = page == 3 ? 75 : 125;
+    EXPECT_NEAR(plate.coverage.at("Black"), 0.25, 0.02) << plate.summary();
+    EXPECT_NEAR(plate.inkAtPoint("Black", spotAt, 50), 1.0, 0.01) << page;
+    EXPECT_NEAR(plate.inkAtPoint("Black", 25, 50), 0.0, 0.01) << page;
+    EXPECT_NEAR(plate.inkAtPoint("Black", 175, 50), 0.0, 0.01) << page;
+  }
+}
+
+TEST(DocumentSeparated, PageTreeMatchesPagesForEveryCombination) {
+  // Count always equals the pages written, whatever the options add or leave out.
+  tavtest::TestFolder dir;
+  struct Case {
+    bool composite, cmykPage, disabler, addCmyk;
+    std::vector<std::string> labels;
+  };
+  const std::vector<Case> cases = {
+      {false, false, true, false, {"Cyan", "Magenta", "Spot A", "Spot B"}},
+      {false, false, false, false, {"Cyan", "Magenta", "Spot A", "Spot B", "Die"}},
+      {true, false, true, false, {"/D", "Cyan", "Magenta", "Spot A", "Spot B"}},
+      {false, true, true, false, {"CMYK", "Spot A", "Spot B"}},
+      // The job has no yellow or black ink: adding the process inks adds no page.
+      {false, false, true, true, {"Cyan", "Magenta", "Spot A", "Spot B"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.composite << c.cmykPage << c.disabler << c.addCmyk);
+    auto job = makeJob(kSeparatedJob);
+    PDFSettings settings = separatedSettings();
+    settings.CompositeOnPageOne = c.composite;
+    settings.CMYKOnOnePage = c.cmykPage;
+    settings.UseSeparationDisabler = c.disabler;
+    settings.AddCMYKSeparations = c.addCmyk;
+    const auto w = doctest::writeDocument(*job, settings, dir / "case.pdf");
+    ASSERT_EQ(w.documentResult, 0);
+    ASSERT_EQ(w.finishResult, 0);
+    tavtest::expectPdfAcceptedByAllConsumers(w.file);
+    Pdf pdf(w.file);
+    EXPECT_EQ(pdf.root().getKey("/Pages").getKey("/Count").getIntValue(),
+              static_cast<long long>(c.labels.size()));
+    const auto labels = pageLabels(pdf);
+    ASSERT_EQ(labels.size(), c.labels.size());
+    for (std::size_t i = 0; i < labels.size(); ++i) {
+      EXPECT_EQ(labels[i].index, static_cast<long long>(i));
+      EXPECT_EQ(labels[i].value, c.labels[i]);
+    }
+  }
+}
+
+TEST(DocumentSeparated, CallerSettingsAndJobStateAreKept) {
+  tavtest::TestFolder dir;
+  auto job = makeJob(kSeparatedJob);
+  job->separations[1].cmykFlag = true;
+  sepDisable(job.get(), 3);
+  const PDFSettings settings = separatedSettings();
+  const auto w = doctest::writeDocument(*job, settings, dir / "kept.pdf");
+  ASSERT_EQ(w.documentResult, 0);
+  // The composite and CMYK pages were written with separated output off in
+  // the writer's own copy of the settings.
+  EXPECT_EQ(settings.SeparatedOutput, 1);
+  EXPECT_EQ(settings.CompositeOnPageOne, 1);
+  EXPECT_TRUE(job->separations[1].cmykFlag);
+  // Afterwards every separation is enabled but those the disabler keeps out.
+  for (int sep = 0; sep < 4; ++sep) EXPECT_TRUE(sepIsEnabled(job.get(), sep)) << sep;
+  EXPECT_FALSE(sepIsEnabled(job.get(), 4));
+}
+
+TEST(DocumentSeparated, CancelledExportStopsAndRestoresTheJob) {
+  tavtest::TestFolder dir;
+  auto job = makeJob(kSeparatedJob);
+  sepDisable(job.get(), 2);
+  TavSys::Progress::setCancelHook([] { return true; });
+  const auto w = doctest::writeDocument(*job, separatedSettings(), dir / "cancelled.pdf");
+  TavSys::Progress::setCancelHook({});
+  TavSys::Progress::resetCancel();
+  EXPECT_EQ(w.documentResult, TavSys::kResultAbandoned);
+  // Nothing claims to be a complete file.
+  EXPECT_NE(w.finishResult, 0);
+  EXPECT_EQ(w.bytes.find("trailer"), std::string::npos);
+  for (int sep = 0; sep < 5; ++sep) EXPECT_EQ(sepIsEnabled(job.get(), sep), sep != 2) << sep;
+}
+
+}  // namespace

@@ -255,6 +255,7 @@ ColorSpace* PDFProof::GetSeparationColorSpace(const std::uint16_t* tints, std::u
         const std::uint16_t lo = (low == 0 && !undefined) ? 1 : low;
         auto* cs = new CsMultiSep(job, tints, lo, high, options, data);
         cs->SetUndefinedTints(undefined);
+        cs->SetOverprint(undefined);
         return cs;
       }
     } else {
@@ -275,6 +276,7 @@ ColorSpace* PDFProof::GetSeparationColorSpace(const std::uint16_t* tints, std::u
         if (lo == 0 && !allZero && (processAtLow || outside == 0)) lo = 1;
         auto* cs = new CsMultiSep(job, tints, lo, high, options, data);
         cs->SetUndefinedTints(outside > 0);
+        cs->SetOverprint(outside > 0);
         return cs;
       }
     }
@@ -313,7 +315,9 @@ ColorSpace* PDFProof::GetSeparationColorSpace(const std::uint16_t* tints, std::u
   options.maxColorants = maxColorants;
   options.allowSeparationCS = mSettings.NormalizedOutput == 0 && !countProcess && !flagC;
   auto* cs = new PDFCsDeviceN(job, tints, low, high, options, inSoftMask ? nullptr : mSepData);
+  // Inks left untouched must show through: the colour overprints.
   cs->SetUndefinedTints(someUndefined);
+  cs->SetOverprint(someUndefined);
   return cs;
 }
 

@@ -222,3 +222,23 @@ TEST(WalkerProgress, ReportsPercentagesAndNothingForAJobWithoutPaths) {
   EXPECT_NE(std::find(reported.begin(), reported.end(), 100.0), reported.end());
   for (double r : reported) EXPECT_TRUE(std::isfinite(r));
 }
+
+TEST(WalkerSplit, APathThatCannotBeSplitIsNotWrittenAndTheWalkGoesOn) {
+  JobBuilder b;
+  const auto cyan = b.flat({{0, 100}});
+  // Twenty points on one spot: no cut separates them.
+  auto pile = TavDB::Object::create(TavDB::ObjectKind::Path);
+  for (int i = 0; i < 20; ++i) pile->points().push_back({7, 7, TavDB::PathPoint::kLine});
+  pile->setPaint(cyan);
+  b.add(std::move(pile));
+  b.add(b.rect(0, 0, 10, 10, cyan));
+  std::vector<std::string> debug;
+  auto previous = TavSys::setDebugSink([&](std::string_view t) { debug.emplace_back(t); });
+  TavDB::ScopedCurrentJob current(b.get());
+  RecordingProof proof(b.get(), 1, 10);
+  proof.OutputGroup(jobGetSpahan(b.get()), false, -1, false);
+  TavSys::setDebugSink(previous);
+  EXPECT_EQ(operatorLines(proof.text()),
+            (std::vector<std::string>{"0 0 m", "10 0 l", "10 -10 l", "0 -10 l", "h", "f*"}));
+  EXPECT_EQ(debug.size(), 1u);
+}

@@ -58,7 +58,14 @@ int exportJob(const ExportOptions& o) {
   TavPDF::pdfoutini();
   TavricCore::SendEvent({0, job.get()});  // the host announces the opened job
 
+  // The job's own marks settings stand for the host's marks dialog.
   MarksSettings marks;
+  if (job->marks.cropMarks || job->marks.registrationMarks) {
+    const double toPoints = 72.0 / job->ppi;
+    if (job->marks.offset > 0) marks.offsetPt = job->marks.offset * toPoints;
+    if (job->marks.length > 0) marks.lengthPt = job->marks.length * toPoints;
+    if (job->marks.lineWidth > 0) marks.lineWidthPt = job->marks.lineWidth * toPoints;
+  }
   TavSys::FileSpec target = TavSys::FileSpec::FromGenericPath(o.output);
   const int result = OutputPDFDocument(job.get(), settings, marks, true, o.force, nullptr, target,
                                        {}, nullptr);

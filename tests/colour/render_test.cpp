@@ -3,6 +3,9 @@
 // must accept the file.
 #include <gtest/gtest.h>
 
+#include <tiffio.h>
+
+#include <array>
 #include <cmath>
 
 #include "colour/devicen.h"
@@ -167,4 +170,49 @@ TEST_F(RenderTest, MultiSeparationPartsOverprintEachOther) {
                                       {"Black", 0.4},
                                       {"Orange", 0.5},
                                       {"Green", 1.0}});
+}
+
+namespace {
+// Renders page 1 on Ghostscript's CMYK device, where spot inks have no plate of
+// their own and go through the tint transform; returns the CMYK ink fractions
+// of the pixel in the middle of the page.
+std::array<double, 4> RenderCmykCentre(const std::filesystem::path& pdf,
+                                       const std::filesystem::path& tiff) {
+  const auto run = tavtest::runProcess({"gs", "-q", "-dNOPAUSE", "-dBATCH", "-dSAFER",
+                                        "-sDEVICE=tiff32nc", "-r18",
+                                        "-sOutputFile=" + tiff.string(), pdf.string()});
+  EXPECT_EQ(run.exitCode, 0) << run.describe();
+  std::array<double, 4> cmyk{-1, -1, -1, -1};
+  TIFF* image = TIFFOpen(tiff.c_str(), "r");
+  if (!image) {
+    ADD_FAILURE() << "no TIFF from Ghostscript";
+    return cmyk;
+  }
+  std::uint32_t width = 0, height = 0;
+  TIFFGetField(image, TIFFTAG_IMAGEWIDTH, &width);
+  TIFFGetField(image, TIFFTAG_IMAGELENGTH, &height);
+  std::vector<std::uint8_t> row(static_cast<std::size_t>(TIFFScanlineSize(image)));
+  for (std::uint32_t y = 0; y <= height / 2; ++y) TIFFReadScanline(image, row.data(), y);
+  for (std::size_t c = 0; c < 4; ++c) cmyk[c] = row[(width / 2) * 4 + c] / 255.0;
+  TIFFClose(image);
+  return cmyk;
+}
+}  // namespace
+
+TEST_F(RenderTest, TintTransformMixesSpotInksIntoCmyk) {
+  tavtest::TestFolder dir;
+  auto job = MakeJob(Inks());
+  // Orange (0 50 100 0) at 50 % and Green (100 0 100 0) at 25 %.
+  const Tints tints = Tints().set(4, 12800).set(5, 6400);
+  PDFCsDeviceN space(job.get(), tints, 1, 25600, Opts(8));
+  WriteOnePagePdf(dir / "mix.pdf", TavPDF::kPdf14, {&space}, [&](TavPDF::pdfoutfilter& out) {
+    space.pdfOutputFillColor(out, tints);
+    out << kFill;
+  });
+  const auto cmyk = RenderCmykCentre(dir / "mix.pdf", dir / "mix.tif");
+  // Each component is 1 - (1 - t1 c1)(1 - t2 c2).
+  EXPECT_NEAR(cmyk[0], 0.25, 2.0 / 255);
+  EXPECT_NEAR(cmyk[1], 0.25, 2.0 / 255);
+  EXPECT_NEAR(cmyk[2], 0.625, 2.0 / 255);
+  EXPECT_NEAR(cmyk[3], 0.00, 2.0 / 255);
 }

@@ -193,6 +193,7 @@ TEST(JobFile, ReferencesThatPointNowhere) {
   j["objects"][0]["objects"][0]["stroke"] = {{"width", 5}, {"paint", 98}};
   EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/stroke/paint: no paint with id 98");
   j = baseJob();
+  // 7 is the index the loader gives its own "no fill" colour: the file cannot refer to it.
   j["paints"][1]["colour"] = 7;
   EXPECT_EQ(errorOf(j), "t.json: /paints/1/colour: no colour with id 7");
   j = baseJob();
@@ -387,4 +388,39 @@ TEST(JobFile, ExamplesLoad) {
   EXPECT_EQ(carton->stations.size(), 2u);
   EXPECT_EQ(getdefaultboxtype(carton.get(), kArtBox), kTrimBox);
   EXPECT_NE(stationNumberObject(carton.get(), TavDB::kObjExcluded, 0, TavDB::kObjExcluded, 0), nullptr);
+}
+
+// Well-formed point lists are packed while the file is read; anything else is
+// read value by value. Both roads must give the same points and the same
+// error places.
+TEST(JobFile, PointListsPackedOrNotGiveTheSameResult) {
+  json j = baseJob();
+  auto& pts = j["objects"][0]["objects"][0]["points"];
+  pts = json::parse(R"([[0, 0], [1.0, 2], [3, 4, 5, 6, 7, 8], [-1000000000, 1000000000]])");
+  auto job = TavKernel::loadJobFromMemory(j.dump(), fs::temp_directory_path(), "t.json");
+  const auto& got = jobGetSpahan(job.get())->member(0)->member(0)->points();
+  ASSERT_EQ(got.size(), 6u);
+  EXPECT_EQ(got[1].v, 1);
+  EXPECT_EQ(got[1].h, 2);
+  EXPECT_EQ(got[2].type, TavDB::PathPoint::kControl);
+  EXPECT_EQ(got[4].type, TavDB::PathPoint::kCurve);
+  EXPECT_EQ(got[4].h, 8);
+  EXPECT_EQ(got[5].v, -1000000000);
+
+  pts = json::parse(R"([[0, 0], [1.5, 2]])");
+  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/points/1/0: expected a whole number");
+  pts = json::parse(R"([[0, 0], [1, 2000000000]])");
+  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/points/1/1: the number 2000000000 is outside -1000000000 .. 1000000000");
+  pts = json::parse(R"([[0, 0], [1, 2], [1, 2, 3, 4, 5, 6, 7]])");
+  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/points/2: expected a point [v, h] or a curve [c1v, c1h, c2v, c2h, v, h]");
+  pts = json::parse(R"([[0, 0], {"v": 1}])");
+  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/points/1: expected a point [v, h] or a curve [c1v, c1h, c2v, c2h, v, h]");
+  pts = json::parse(R"([[0, 0], [[1, 2]]])");
+  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/points/1: expected a point [v, h] or a curve [c1v, c1h, c2v, c2h, v, h]");
+  pts = json::parse(R"([[0, "1"]])");
+  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/points/0/1: expected a number, found a string");
+  pts = json::array();
+  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/points: expected at least 1 entries");
+  pts = 5;
+  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/points: expected an array, found a number");
 }

@@ -269,7 +269,6 @@ class Loader {
                    bool pathsOnly);
   void readPoints(Object& path, const Node& points);
   void readExtras(const Node& root);
-  void checkObjectRefs();
   void deriveUsage();
 
   LoadSession& session_;
@@ -277,8 +276,11 @@ class Loader {
   std::string file_;
   std::unique_ptr<jobstr> job_;
   void checkPatternCycles();
-  // Paint references of objects, checked once all tables are read.
-  std::vector<std::pair<std::uint16_t, std::string>> paintRefs_;
+  // A paint reference of an object; the paint table is read before any object.
+  std::uint16_t paintRef(const Node& n) const {
+    checkRef(job_->paints, n, "paint");
+    return n.index();
+  }
   // Where each pattern was defined, for messages.
   std::map<std::uint16_t, std::string> patternPlaces_;
 };
@@ -531,6 +533,15 @@ void Loader::readPaints(const Node& list) {
            {"lighten", 5}, {"colorDodge", 6}, {"colorBurn", 7}, {"hardLight", 8},
            {"softLight", 9}, {"difference", 10}, {"exclusion", 11}, {"hue", 12},
            {"saturation", 13}, {"color", 14}, {"luminosity", 15}});
+    if (p.type == kPaintFlat || p.type == kPaintLinear || p.type == kPaintRadial) {
+      checkRef(job_->colours, e.child("colour"), "colour");
+      if (p.type != kPaintFlat) checkRef(job_->colours, e.child("colour2"), "colour");
+    }
+    if (p.type == kPaintGradation) {
+      const Node steps = e.child("steps");
+      for (std::size_t k = 0; k < p.steps.size(); ++k)
+        checkRef(job_->colours, steps.item(k).child("colour"), "colour");
+    }
     if (optBool(e, "alphaIsShape", false)) p.transparency.flags |= 1;
     if (optBool(e, "isolated", false)) p.transparency.flags |= 2;
     if (optBool(e, "knockout", false)) p.transparency.flags |= 4;
@@ -543,15 +554,6 @@ void Loader::checkPaintRefs(const Node& list) {
   for (std::size_t i = 0; i < n; ++i) {
     const Node e = list.item(i);
     Paint& p = job_->paints[e.child("id").index()];
-    if (p.type == kPaintFlat || p.type == kPaintLinear || p.type == kPaintRadial) {
-      checkRef(job_->colours, e.child("colour"), "colour");
-      if (p.type != kPaintFlat) checkRef(job_->colours, e.child("colour2"), "colour");
-    }
-    if (p.type == kPaintGradation) {
-      const Node steps = e.child("steps");
-      for (std::size_t k = 0; k < p.steps.size(); ++k)
-        checkRef(job_->colours, steps.item(k).child("colour"), "colour");
-    }
     if (p.type == kPaintPicture) checkRef(job_->pictures, e.child("picture"), "picture");
     if (p.type == kPaintMap) checkRef(job_->maps, e.child("map"), "map");
     if (p.type == kPaintPattern) checkRef(job_->patterns, e.child("pattern"), "pattern");
@@ -732,6 +734,37 @@ void Loader::readPatterns(const Node& list) {
 }
 
 void Loader::readPoints(Object& path, const Node& points) {
+  if (points.j->is_binary()) {
+    // Well-formed points, packed while the file was read.
+    const std::vector<std::uint8_t>& b = points.j->get_binary();
+    if (b.empty()) points.fail("expected at least 1 entries");
+    std::size_t i = 0;
+    auto get = [&] {
+      std::uint32_t u = 0;
+      for (int k = 0; k < 4; ++k) u |= std::uint32_t(b[i++]) << (8 * k);
+      return static_cast<std::int32_t>(u);
+    };
+    std::vector<TavDB::PathPoint>& out = path.points();
+    std::size_t count = 0;
+    for (std::size_t k = 0; k < b.size(); k += 4 * (1 + std::size_t(std::uint32_t(b[k]) | std::uint32_t(b[k + 1]) << 8)))
+      count += b[k] == 2 ? 1 : 3;
+    out.reserve(count);
+    for (std::size_t index = 0; i < b.size(); ++index) {
+      const std::int32_t n = get();
+      std::int32_t c[6];
+      for (std::int32_t k = 0; k < n; ++k) c[k] = get();
+      if (n == 2) {
+        out.push_back({c[0], c[1], TavDB::PathPoint::kLine});
+      } else {
+        if (index == 0)
+          Node{points.j, points.ptr + "/0", points.file}.fail("a path starts with a point [v, h], not a curve");
+        out.push_back({c[0], c[1], TavDB::PathPoint::kControl});
+        out.push_back({c[2], c[3], TavDB::PathPoint::kControl});
+        out.push_back({c[4], c[5], TavDB::PathPoint::kCurve});
+      }
+    }
+    return;
+  }
   const std::size_t n = points.array(1);
   std::vector<TavDB::PathPoint>& out = path.points();
   out.reserve(n + 2 * std::count_if(points.j->begin(), points.j->end(),
@@ -812,8 +845,7 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
   if (kind == ObjectKind::Path || kind == ObjectKind::Compound) {
     std::uint16_t paint = kPaintNoFill;
     if (auto v = n.opt("paint")) {
-      paint = v->index();
-      paintRefs_.emplace_back(paint, v->ptr);
+      paint = paintRef(*v);
     }
     o->setPaint(paint);
     if (auto s = n.opt("stroke")) {
@@ -821,8 +853,7 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
       auto st = std::make_unique<TavDB::Stroke>();
       st->width = s->req("width").number(0, 1e9);
       const Node sp = s->req("paint");
-      st->paint = sp.index();
-      paintRefs_.emplace_back(st->paint, sp.ptr);
+      st->paint = paintRef(sp);
       if (auto v = s->opt("join"))
         st->join = v->choice<TavDB::Stroke::Join>({{"miter", TavDB::Stroke::kMiterJoin},
                                                    {"round", TavDB::Stroke::kRoundJoin},
@@ -874,8 +905,7 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
       run.font = r.req("font").nonEmptyString();
       run.size = r.req("size").number(0.1, 10000);
       const Node rp = r.req("paint");
-      run.paint = rp.index();
-      paintRefs_.emplace_back(run.paint, rp.ptr);
+      run.paint = paintRef(rp);
       if (auto v = r.opt("tracking")) run.tracking = v->number(-10000, 10000);
       if (auto v = r.opt("hscale")) run.horizontalScale = v->number(1, 10000);
       if (auto v = r.opt("rise")) run.rise = v->number(-10000, 10000);
@@ -917,6 +947,9 @@ void Loader::readMembers(Object& list, const Node& members, std::size_t depth, b
     if (pathsOnly && o->kind() != ObjectKind::Path)
       m.child("kind").fail("a compound path holds paths only");
     list.addontop(std::move(o));
+    // The document belongs to this load: release what has been read, so that
+    // a large job does not hold its text form and its model at the same time.
+    const_cast<json&>(*m.j) = json();
   }
 }
 
@@ -1040,12 +1073,6 @@ void Loader::readExtras(const Node& root) {
     if (auto v = m->opt("lineWidth")) job.marks.lineWidth = v->number(0, 1e9);
   }
   if (auto s = root.opt("solvaraSettings")) job.solvaraSettings = s->string();
-}
-
-void Loader::checkObjectRefs() {
-  for (const auto& [paint, ptr] : paintRefs_)
-    if (paint >= job_->paints.size() || !job_->paints[paint].exists)
-      refuse(file_, ptr, "no paint with id " + std::to_string(paint));
 }
 
 // A pattern whose objects paint with the pattern itself (directly, through
@@ -1206,26 +1233,21 @@ std::unique_ptr<jobstr> Loader::load(const json& rootJson) {
   if (auto v = root.opt("paints")) readPaints(*v);
   if (auto v = root.opt("pictures")) readPictures(*v);
   if (auto v = root.opt("maps")) readMaps(*v);
-  if (auto v = root.opt("patterns")) readPatterns(*v);
-  if (auto v = root.opt("paints")) checkPaintRefs(*v);
-  // The "no fill" paint given to open paths.
+  // The "no fill" paint given to open paths, made once every colour
+  // reference of the file has been checked.
   if (job_->paints.size() <= kPaintNoFill) job_->paints.resize(kPaintNoFill + 1);
   if (!job_->paints[kPaintNoFill].exists) {
-    Colour none;  // every ink untouched
-    none.exists = true;
-    std::uint16_t colour = 0;
-    while (colour < job_->colours.size() && job_->colours[colour].exists) ++colour;
-    if (colour >= job_->colours.size()) job_->colours.resize(std::size_t(colour) + 1);
-    job_->colours[colour] = none;
+    const std::uint16_t colour = job_->addColour(Colour());  // every ink untouched
     Paint& p = job_->paints[kPaintNoFill];
     p.exists = true;
     p.type = kPaintFlat;
     p.colour = colour;
   }
+  if (auto v = root.opt("patterns")) readPatterns(*v);
+  if (auto v = root.opt("paints")) checkPaintRefs(*v);
   if (auto v = root.opt("objects")) readMembers(*job_->spatialTree, *v, 1, true, false);
   job_->spatialTree->recalcBounds();
   readExtras(root);
-  checkObjectRefs();
   checkPatternCycles();
   // A file's explicit "used" wins over what the objects show.
   deriveUsage();
@@ -1235,9 +1257,146 @@ std::unique_ptr<jobstr> Loader::load(const json& rootJson) {
   return std::move(job_);
 }
 
+// Builds the document like nlohmann's own DOM parser, except that the array
+// under each "points" key, when it is a well-formed list of points ([v, h] or
+// [c1v, c1h, c2v, c2h, v, h] of whole numbers in range), is stored as one
+// binary value (per point its arity, then the coordinates, as int32) instead
+// of one JSON value per number: a path's points then cost a few bytes each
+// while the file is read. An array that is not well-formed is built as usual,
+// so that the loader reports its fault with the exact place.
+class CompactingSax {
+ public:
+  using Dom = nlohmann::detail::json_sax_dom_parser<json>;
+  explicit CompactingSax(json& root) : dom_(root, true) {}
+
+  bool null() { return scalar([&] { return dom_.null(); }); }
+  bool boolean(bool v) { return scalar([&] { return dom_.boolean(v); }); }
+  bool number_integer(json::number_integer_t v) {
+    if (state_ == kInPoint && v >= -kLimit && v <= kLimit) return coordinate(std::int32_t(v));
+    return scalar([&] { return dom_.number_integer(v); });
+  }
+  bool number_unsigned(json::number_unsigned_t v) {
+    if (state_ == kInPoint && v <= std::uint64_t(kLimit)) return coordinate(std::int32_t(v));
+    return scalar([&] { return dom_.number_unsigned(v); });
+  }
+  bool number_float(json::number_float_t v, const json::string_t& s) {
+    if (state_ == kInPoint && std::isfinite(v) && v == std::floor(v) && v >= -kLimit && v <= kLimit)
+      return coordinate(std::int32_t(v));
+    return scalar([&] { return dom_.number_float(v, s); });
+  }
+  bool string(json::string_t& v) { return scalar([&] { return dom_.string(v); }); }
+  bool binary(json::binary_t& v) { return scalar([&] { return dom_.binary(v); }); }
+  bool start_object(std::size_t n) {
+    bail();
+    pointsKey_ = false;
+    return dom_.start_object(n);
+  }
+  bool key(json::string_t& k) {
+    pointsKey_ = k == "points";
+    return dom_.key(k);
+  }
+  bool end_object() {
+    bail();
+    return dom_.end_object();
+  }
+  bool start_array(std::size_t n) {
+    if (state_ == kIdle && pointsKey_) {
+      pointsKey_ = false;
+      state_ = kInList;
+      packed_.clear();
+      return true;
+    }
+    if (state_ == kInList) {
+      state_ = kInPoint;
+      current_.clear();
+      return true;
+    }
+    bail();
+    pointsKey_ = false;
+    return dom_.start_array(n);
+  }
+  bool end_array() {
+    if (state_ == kInPoint) {
+      if (current_.size() != 2 && current_.size() != 6) {
+        bail();
+        return dom_.end_array();
+      }
+      put(std::int32_t(current_.size()));
+      for (std::int32_t c : current_) put(c);
+      state_ = kInList;
+      return true;
+    }
+    if (state_ == kInList) {
+      state_ = kIdle;
+      json::binary_t bin(std::move(packed_));
+      packed_ = {};
+      return dom_.binary(bin);
+    }
+    return dom_.end_array();
+  }
+  template <class Exception>
+  bool parse_error(std::size_t pos, const std::string& token, const Exception& ex) {
+    return dom_.parse_error(pos, token, ex);
+  }
+
+ private:
+  static constexpr std::int64_t kLimit = 1000000000;
+  enum State { kIdle, kInList, kInPoint };
+
+  bool coordinate(std::int32_t c) {
+    current_.push_back(c);
+    if (current_.size() > 6) bail();
+    return true;
+  }
+  template <class F>
+  bool scalar(F emit) {
+    bail();
+    pointsKey_ = false;
+    return emit();
+  }
+  void put(std::int32_t v) {
+    const auto u = static_cast<std::uint32_t>(v);
+    for (int i = 0; i < 4; ++i) packed_.push_back(std::uint8_t(u >> (8 * i)));
+  }
+  // Gives up compacting: replays what was held back into the document.
+  void bail() {
+    if (state_ == kIdle) return;
+    const State was = state_;
+    state_ = kIdle;
+    dom_.start_array(std::size_t(-1));
+    std::size_t i = 0;
+    auto get = [&] {
+      std::uint32_t u = 0;
+      for (int k = 0; k < 4; ++k) u |= std::uint32_t(packed_[i++]) << (8 * k);
+      return static_cast<std::int32_t>(u);
+    };
+    while (i < packed_.size()) {
+      const std::int32_t n = get();
+      dom_.start_array(std::size_t(n));
+      for (std::int32_t k = 0; k < n; ++k) dom_.number_integer(get());
+      dom_.end_array();
+    }
+    if (was == kInPoint) {
+      dom_.start_array(current_.size());
+      for (std::int32_t c : current_) dom_.number_integer(c);
+    }
+    packed_.clear();
+    current_.clear();
+  }
+
+  Dom dom_;
+  State state_ = kIdle;
+  bool pointsKey_ = false;
+  std::vector<std::uint8_t> packed_;
+  std::vector<std::int32_t> current_;
+};
+
 json parseJson(std::string_view text, const std::string& file) {
   try {
-    return json::parse(text.begin(), text.end());
+    json root;
+    CompactingSax sax(root);
+    json::sax_parse(text.begin(), text.end(), &sax);
+    return root;
   } catch (const json::parse_error& e) {
     // The parser's message names the line and column of the fault.
     std::string what = e.what();

@@ -23,6 +23,8 @@ std::string PDFFileNameHandler::GetAuthor() { return {}; }
 namespace TavPDF {
 
 namespace {
+constexpr const char* kProcessNames[4] = {"Cyan", "Magenta", "Yellow", "Black"};
+
 JDFRoad& jdfRoad() {
   static JDFRoad road;
   return road;
@@ -51,11 +53,12 @@ int OnLinkParameterEvent(const TavricCore::Event& event) {
   return 0;
 }
 
-constexpr const char* kProcessNames[4] = {"Cyan", "Magenta", "Yellow", "Black"};
+}  // namespace
+
 
 // Warns once when something used a non-separable blend mode and a used
 // process ink is not named as its process colour (exactly, case included).
-void nonSeparableBlendWarning(const jobstr* job) {
+void WarnNonSeparableBlendModes(const jobstr* job) {
   if (pdfHasNonSeparableBlendmodes == 0 || artque() != 0) return;
   bool misnamed = false;
   for (int pos = 0; pos < kMaxSeparations && !misnamed; ++pos) {
@@ -68,8 +71,6 @@ void nonSeparableBlendWarning(const jobstr* job) {
   if (misnamed) TavGen::message(TavGen::kWarning, 1, "PDF/NONSEPARABLE BLENDMODES MAY BE OUTPUT DIFFERENTLY");
   pdfHasNonSeparableBlendmodes = misnamed ? 1 : 0;
 }
-
-}  // namespace
 
 void SetJDFRoad(JDFRoad road) { jdfRoad() = std::move(road); }
 const JDFRoad& GetJDFRoad() { return jdfRoad(); }
@@ -176,7 +177,7 @@ int OutputPDFDocument(jobstr* job, PDFSettings& settings, MarksSettings& marks,
     }
   }
 
-  nonSeparableBlendWarning(job);
+  WarnNonSeparableBlendModes(job);
   callback = nullptr;
   return result;
 }

@@ -40,6 +40,12 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
                  std::uint32_t screenNumber, bool archive, PDFInkCallback* inkCallback,
                  std::vector<TavSys::FileSpec>* producedFiles);
 
+// After an export: when something used a non-separable blend mode
+// (pdfHasNonSeparableBlendmodes) and a used process ink is not named exactly
+// as its process colour, warns once and leaves the flag at 1, else sets it to
+// 0. In batch mode it does nothing.
+void WarnNonSeparableBlendModes(const jobstr* job);
+
 // Shows the message about objects a normalized PDF cannot hold (by batch mode).
 void ReportInvalidNormalizedObjects();
 // Updates the date of the job's certified-PDF info when certified PDF is on.

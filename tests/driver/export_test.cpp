@@ -10,6 +10,7 @@
 #include <csignal>
 #include <filesystem>
 
+#include "driver/flattening.h"
 #include "driver/visitors.h"
 #include "driver/writepdf.h"
 #include "platform/tav_error.h"
@@ -468,4 +469,79 @@ TEST(EntryPoints, LinkParametersAreDeclaredOnJobEventsOnly) {
   EXPECT_TRUE(job->linkParameters.at(0xa020000).isText);
   gPDFSettings.VerticalDistortion = 0;
   gPDFSettings.HorizontalDistortion = 0;
+}
+
+TEST(Flattener, TransparentJobsAreReportedAsNotFlattened) {
+  auto job = loadJob(colouredSquares(drivertest::kStandardInks, {R"({"Cyan":100})", R"({"Orange":100})"},
+                                     R"(,"opacity":50)"));
+  TavPDF::PDFSpaSetter setter(job.get(), false);
+  PDFSettings settings = flavour("Press");
+  settings.EnableFlattening = 0;
+  TavPDF::SetFlattenerParameters(setter, settings);
+  {
+    TavGen::MessageCapture capture;
+    EXPECT_EQ(FlattenJobSpa(setter), nullptr);
+    EXPECT_FALSE(capture.has("PDF/TRANSPARENCY NOT FLATTENED"));
+  }
+  settings.EnableFlattening = 1;
+  TavPDF::SetFlattenerParameters(setter, settings);
+  {
+    TavGen::MessageCapture capture;
+    EXPECT_EQ(FlattenJobSpa(setter), nullptr);
+    EXPECT_EQ(capture.count("PDF/TRANSPARENCY NOT FLATTENED"), 1);
+    EXPECT_FALSE(setter.cancelled());
+  }
+  // An opaque job has nothing to flatten.
+  auto opaque = loadJob(drivertest::plainJobText());
+  TavPDF::PDFSpaSetter opaqueSetter(opaque.get(), false);
+  TavPDF::SetFlattenerParameters(opaqueSetter, settings);
+  TavGen::MessageCapture capture;
+  EXPECT_EQ(FlattenJobSpa(opaqueSetter), nullptr);
+  EXPECT_FALSE(capture.has("PDF/TRANSPARENCY NOT FLATTENED"));
+  // A cancelled operation marks the flattening cancelled.
+  TavSys::Progress::cancel();
+  FlattenJobSpa(opaqueSetter);
+  TavSys::Progress::resetCancel();
+  EXPECT_TRUE(opaqueSetter.cancelled());
+}
+
+TEST(EntryPoints, NonSeparableBlendWarningOnlyForMisnamedProcessInks) {
+  auto jobNamed = [&](const std::string& cyanName) {
+    const std::string inks = R"([{"name":")" + cyanName + R"(","process":"cyan"},{"name":"Black","process":"black"}])";
+    return loadJob(colouredSquares(inks, {"{\"" + cyanName + "\":100}", R"({"Black":50})"}));
+  };
+  auto lower = jobNamed("cyan");
+  auto proper = jobNamed("Cyan");
+  {
+    pdfHasNonSeparableBlendmodes = 1;
+    TavGen::MessageCapture capture;
+    TavPDF::WarnNonSeparableBlendModes(lower.get());
+    EXPECT_EQ(capture.count("PDF/NONSEPARABLE BLENDMODES MAY BE OUTPUT DIFFERENTLY"), 1);
+    EXPECT_EQ(pdfHasNonSeparableBlendmodes, 1);
+  }
+  {
+    pdfHasNonSeparableBlendmodes = 3;
+    TavGen::MessageCapture capture;
+    TavPDF::WarnNonSeparableBlendModes(proper.get());
+    EXPECT_FALSE(capture.has("PDF/NONSEPARABLE BLENDMODES MAY BE OUTPUT DIFFERENTLY"));
+    EXPECT_EQ(pdfHasNonSeparableBlendmodes, 0);
+  }
+  {
+    // Nothing used a non-separable blend mode: nothing to say.
+    pdfHasNonSeparableBlendmodes = 0;
+    TavGen::MessageCapture capture;
+    TavPDF::WarnNonSeparableBlendModes(lower.get());
+    EXPECT_FALSE(capture.has("PDF/NONSEPARABLE BLENDMODES MAY BE OUTPUT DIFFERENTLY"));
+  }
+  {
+    // Batch mode keeps the flag as it is and says nothing.
+    pdfHasNonSeparableBlendmodes = 3;
+    setArtque(1);
+    TavGen::MessageCapture capture;
+    TavPDF::WarnNonSeparableBlendModes(lower.get());
+    setArtque(0);
+    EXPECT_FALSE(capture.has("PDF/NONSEPARABLE BLENDMODES MAY BE OUTPUT DIFFERENTLY"));
+    EXPECT_EQ(pdfHasNonSeparableBlendmodes, 3);
+  }
+  pdfHasNonSeparableBlendmodes = 0;
 }

@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "platform/kernel/jobfile.h"
+#include "support/consumers.h"
 
 namespace fs = std::filesystem;
 using namespace TavDB;
@@ -483,4 +484,42 @@ TEST(JobModel, LoaderHandlesManyPaths) {
   EXPECT_EQ(pointcount(jobGetSpahan(job.get())), std::size_t(kPaths) * 6);
   EXPECT_EQ(jobGetSpahan(job.get())->member(7)->points().capacity(), 6u) << "points are reserved once";
   EXPECT_LT(seconds, 30.0);
+}
+
+TEST(JobModel, PlacementWordsAndPaintVariants) {
+  tavtest::TestFolder dir;
+  tavtest::writeFile(dir / "p.tif", "II*");
+  const std::string text = R"({"ppi": 720,
+    "inks": [{"name": "Black", "process": "black"}, {"name": "Cyan", "process": "cyan"}],
+    "colours": [{"id": 1, "inks": {"Black": 100}}],
+    "pictures": [{"id": 1, "file": "p.tif", "width": 200, "height": 100}],
+    "paints": [{"id": 10, "type": "picture", "picture": 1,
+                "place": {"origin": [1000, 2000], "widthCorner": [1000, 4000], "heightCorner": [3000, 2000]}},
+               {"id": 11, "type": "flat", "colour": 1, "opacity": 50, "screen": 0, "matrix": [2, 0, 0, 3]}],
+    "screens": [{"id": 0, "name": "default"}, {"id": 3, "name": "fine"}]})";
+  auto job = TavKernel::loadJobFromMemory(text, dir.path(), "p.json");
+  jobstr* j = job.get();
+  std::int32_t w[6];
+  ASSERT_TRUE(paintPlacementWords(j, 10, w));
+  // 200 pixels over 2000 units: 10 units per pixel, times 10000.
+  EXPECT_EQ((std::array<std::int32_t, 6>{w[0], w[1], w[2], w[3], w[4], w[5]}),
+            (std::array<std::int32_t, 6>{1000, 2000, 1000, 2000 + 100000, 1000 + 200000, 2000}));
+  // The clip outline's coefficients give back the full extent.
+  EXPECT_EQ(std::int64_t(w[3] - w[1]) * 200 / 10000, 2000);
+  EXPECT_EQ(std::int64_t(w[4] - w[0]) * 100 / 10000, 2000);
+  EXPECT_FALSE(paintPlacementWords(j, 11, w));
+  ASSERT_NE(paintGetMatrix(j, 11), nullptr);
+  EXPECT_EQ(paintGetMatrix(j, 11)[3], 3);
+
+  EXPECT_EQ(paintAdjustTransparency(j, 10, 0), 10);  // already opaque
+  const std::uint16_t opaque = paintAdjustTransparency(j, 11, 0);
+  ASSERT_NE(opaque, 11);
+  EXPECT_FALSE(paintHasTransparency(j, opaque));
+  EXPECT_EQ(paisep(j, opaque)[0], 100);
+  const std::uint16_t back = paintAdjustTransparency(j, opaque, 11);
+  EXPECT_EQ(paipoi(j, back)->transparency.opacity, 12800);
+  EXPECT_EQ(paintAdjustScreen(j, 11, 0), 11);
+  const std::uint16_t fine = paintAdjustScreen(j, 11, 3);
+  EXPECT_EQ(getScreenName(j, paintGetScreen(j, fine)), "fine");
+  EXPECT_EQ(TavricLib::GetSortedCmyk(j), (std::vector<int>{1, 0}));
 }

@@ -420,7 +420,81 @@ std::uint16_t painewflat16(jobstr* job, const std::uint16_t* tints) {
   return painewflat(job, pct);
 }
 
+const double* paintGetMatrix(const jobstr* job, int paint) {
+  const Paint* p = paipoi(job, paint);
+  return p ? p->matrix : nullptr;
+}
+
+bool paintPlacementWords(const jobstr* job, int paint, std::int32_t words[6]) {
+  const Paint* p = paipoi(job, paint);
+  if (!p) return false;
+  std::int64_t width = 0, height = 0;
+  if (p->type == kPaintPicture) {
+    const Picture* pic = picpoi(job, p->picture);
+    if (!pic) return false;
+    width = pic->width;
+    height = pic->height;
+  } else if (p->type == kPaintMap) {
+    const PictureMap* m = mappoi(job, p->map);
+    if (!m) return false;
+    width = m->width;
+    height = m->height;
+  } else {
+    return false;
+  }
+  if (width <= 0 || height <= 0) return false;
+  const TavDB::tv_point o = p->placeOrigin;
+  auto step = [](std::int64_t from, std::int64_t to, std::int64_t pixels) {
+    // Rounded to the nearest, halves away from zero.
+    const std::int64_t d = (to - from) * 10000;
+    const std::int64_t q = (d >= 0 ? d + pixels / 2 : d - pixels / 2) / pixels;
+    return from + q;
+  };
+  const std::int64_t w[6] = {o.v,
+                             o.h,
+                             step(o.v, p->placeWidthCorner.v, width),
+                             step(o.h, p->placeWidthCorner.h, width),
+                             step(o.v, p->placeHeightCorner.v, height),
+                             step(o.h, p->placeHeightCorner.h, height)};
+  for (std::int64_t x : w)
+    if (x < INT32_MIN || x > INT32_MAX) return false;
+  for (int i = 0; i < 6; ++i) words[i] = static_cast<std::int32_t>(w[i]);
+  return true;
+}
+
+std::uint16_t paintAdjustTransparency(jobstr* job, int paint, int from) {
+  const Paint* p = paipoi(job, paint);
+  if (!p) return static_cast<std::uint16_t>(paint);
+  PaintTransparency t;  // opaque
+  if (from != 0) {
+    const Paint* f = paipoi(job, from);
+    if (f) t = f->transparency;
+  }
+  const PaintTransparency& have = p->transparency;
+  if (have.opacity == t.opacity && have.secondOpacity == t.secondOpacity &&
+      have.blendMode == t.blendMode && have.flags == t.flags && have.softMask == t.softMask)
+    return static_cast<std::uint16_t>(paint);
+  Paint copy = *p;
+  copy.transparency = t;
+  return job->addPaint(std::move(copy));
+}
+
+std::uint16_t paintAdjustScreen(jobstr* job, int paint, std::uint16_t screen) {
+  const Paint* p = paipoi(job, paint);
+  if (!p || p->screen == screen) return static_cast<std::uint16_t>(paint);
+  Paint copy = *p;
+  copy.screen = screen;
+  return job->addPaint(std::move(copy));
+}
+
 namespace TavricLib {
+
+std::vector<int> GetSortedCmyk(const jobstr* job) {
+  std::vector<int> out;
+  for (int k = 0; k < 4; ++k)
+    if (const int s = sepgetcmyk(job, k); s >= 0) out.push_back(s);
+  return out;
+}
 
 bool PaintIsInvisible(const jobstr* job, int paint, bool) {
   const Paint* p = paipoi(job, paint);

@@ -497,7 +497,26 @@ bool paintIsWhite(const jobstr* job, int paint);
 std::uint16_t painewflat(jobstr* job, const std::uint8_t* pct);
 std::uint16_t painewflat16(jobstr* job, const std::uint16_t* tints);
 
+// The four placement coefficients m0..m3 of a gradation or pattern paint, in
+// stored order; null for an undefined paint.
+const double* paintGetMatrix(const jobstr* job, int paint);
+// The kernel's placement words 9..14 of a picture or map paint: the origin
+// corner (v, h), then the width-direction corner and the height-direction
+// corner, each given as origin + (corner - origin) × 10000 / pixels along
+// that edge, i.e. the step of one pixel times 10000 (the picture's or map's
+// width and height; for vector pictures their size in job units). False, with
+// words untouched, when the paint is not a placed picture or map, its size is
+// unknown (0) or a word leaves the int32 range.
+bool paintPlacementWords(const jobstr* job, int paint, std::int32_t words[6]);
+// A paint like `paint` but with the transparency of paint `from` (0: opaque,
+// no transparency); `paint` itself when nothing changes, else a new paint.
+std::uint16_t paintAdjustTransparency(jobstr* job, int paint, int from);
+// A paint like `paint` with another screen; `paint` itself when it has it.
+std::uint16_t paintAdjustScreen(jobstr* job, int paint, std::uint16_t screen);
+
 namespace TavricLib {
+// The job's process inks in C, M, Y, K order (slots; absent kinds left out).
+std::vector<int> GetSortedCmyk(const jobstr* job);
 // A paint draws nothing: undefined, or a flat colour leaving every ink untouched.
 bool PaintIsInvisible(const jobstr* job, int paint, bool ignoreTransparency = false);
 bool PaintIsRegistration(const jobstr* job, int paint);

@@ -424,3 +424,33 @@ TEST(JobFile, PointListsPackedOrNotGiveTheSameResult) {
   pts = 5;
   EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/points: expected an array, found a number");
 }
+
+TEST(JobFile, GradationSteps) {
+  json j = baseJob();
+  j["paints"].push_back(json::parse(R"({"id": 12, "type": "gradation", "form": "circular", "start": [100, 200],
+      "steps": [{"colour": 1, "position": 0, "midpoint": 30}, {"colour": 2, "position": 100},
+                {"colour": 1, "position": 300}]})"));
+  auto job = TavKernel::loadJobFromMemory(j.dump(), fs::temp_directory_path(), "t.json");
+  const Paint* p = paipoi(job.get(), 12);
+  ASSERT_NE(p, nullptr);
+  ASSERT_EQ(p->steps.size(), 3u);
+  EXPECT_EQ(p->steps[0].midpoint, 30);
+  EXPECT_EQ(p->steps[1].midpoint, 100);  // half way by default
+  EXPECT_EQ(p->steps[2].midpoint, 0);
+  EXPECT_EQ(p->gradationLength, 300);
+  EXPECT_EQ(p->gradationBox, (TavDB::tv_box{-200, -100, 400, 500}));
+  EXPECT_EQ(p->colour, 1);
+  EXPECT_EQ(p->colour2, 1);
+
+  j["paints"][2]["steps"][0]["midpoint"] = 101;
+  EXPECT_EQ(errorOf(j), "t.json: /paints/2/steps/0/midpoint: the number 101 is outside 0 .. 100");
+  j["paints"][2]["steps"][0]["midpoint"] = 50;
+  j["paints"][2]["steps"][1]["position"] = -5;
+  EXPECT_EQ(errorOf(j), "t.json: /paints/2/steps/1/position: the steps must be in order of position");
+  j["paints"][2]["steps"] = json::parse(R"([{"colour": 1, "position": 7}, {"colour": 2, "position": 7}])");
+  EXPECT_EQ(errorOf(j), "t.json: /paints/2: the gradation has no length; give \"length\" or steps at different positions");
+  j["paints"][2]["length"] = 500;
+  EXPECT_EQ(errorOf(j), "loaded");
+  j["paints"][2]["steps"][0]["colour"] = 9;
+  EXPECT_EQ(errorOf(j), "t.json: /paints/2/steps/0/colour: no colour with id 9");
+}

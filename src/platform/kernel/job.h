@@ -96,7 +96,10 @@ enum PaintType : std::uint8_t {
 struct GradationStep {
   std::uint16_t colour = 0;
   std::int32_t position = 0;   // job units along the gradation's axis
-  std::int32_t midpoint = 50;  // percent between this step and the next
+  // Offset in job units from this step's position to where the mix of this
+  // step's colour and the next one's is 50 % (half the way by default; 0 for
+  // the last step).
+  std::int32_t midpoint = 0;
 };
 
 // Transparency words of a paint.
@@ -113,13 +116,16 @@ struct Paint {
   PaintType type = kPaintFlat;
   std::uint16_t colour = 0;     // flat: its colour; gradients: the start colour
   std::uint16_t colour2 = 0;    // gradients: the end colour
-  TavDB::tv_point start, end;   // gradients: axis start and end (radial: centre and a point on the rim)
+  TavDB::tv_point start, end;   // gradients: axis start and end (radial: centre and a point on the rim);
+                                // gradations: `start` is where position 0 lies
   std::int32_t startRadius = 0; // radial: radius at the start (job units)
   // Gradation (type 6)
   enum GradationForm : std::uint8_t { kGradHorizontal = 0, kGradVertical = 1, kGradCircular = 2, kGradOther = 3 };
   GradationForm gradationForm = kGradHorizontal;
   std::vector<GradationStep> steps;
   TavDB::tv_point focus;        // circular gradations: focus offset from the centre
+  std::int32_t gradationLength = 0;  // the gradation's length in job units
+  TavDB::tv_box gradationBox;   // bounding box (a circular gradation's radius is half its width)
   double matrix[4] = {1, 0, 0, 1};  // paintGetMatrix: placement of a gradation or pattern
   // Picture (3), map (7), pattern (5)
   int picture = -1;

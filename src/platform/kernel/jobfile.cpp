@@ -457,7 +457,7 @@ void Loader::readPaints(const Node& list) {
     e.object({"id", "type", "colour", "colour2", "start", "end", "startRadius", "form", "steps",
               "focus", "matrix", "picture", "map", "pattern", "place", "pdfPage", "pdfBox",
               "singleInk", "screen", "overprint", "registration", "opacity", "blendMode",
-              "softMask", "isolated", "knockout", "alphaIsShape"});
+              "softMask", "isolated", "knockout", "alphaIsShape", "length", "box"});
     const std::uint16_t id = defineId(job_->paints, e, "paint");
     Paint& p = job_->paints[id];
     p.type = e.req("type").choice<PaintType>({{"flat", kPaintFlat}, {"linear", kPaintLinear},
@@ -489,14 +489,33 @@ void Loader::readPaints(const Node& list) {
           GradationStep st;
           st.colour = s.req("colour").index();
           st.position = s.req("position").coord();
-          if (auto m = s.opt("midpoint")) st.midpoint = std::int32_t(m->integer(0, 100));
           if (k > 0 && st.position < p.steps.back().position)
             s.child("position").fail("the steps must be in order of position");
           p.steps.push_back(st);
         }
+        for (std::size_t k = 0; k < ns; ++k) {
+          const std::int64_t gap = k + 1 < ns ? std::int64_t(p.steps[k + 1].position) - p.steps[k].position : 0;
+          if (auto m = steps.item(k).opt("midpoint"))
+            p.steps[k].midpoint = std::int32_t(m->integer(0, gap));
+          else
+            p.steps[k].midpoint = std::int32_t(gap / 2);
+        }
         p.colour = p.steps.front().colour;
         p.colour2 = p.steps.back().colour;
         if (auto f = e.opt("focus")) p.focus = f->point();
+        if (auto v = e.opt("start")) p.start = v->point();
+        const std::int64_t span = std::int64_t(p.steps.back().position) - p.steps.front().position;
+        p.gradationLength = std::int32_t(span);
+        if (auto v = e.opt("length")) p.gradationLength = std::int32_t(v->integer(1, 2000000000));
+        if (p.gradationLength <= 0) e.fail("the gradation has no length; give \"length\" or steps at different positions");
+        if (auto v = e.opt("box")) {
+          p.gradationBox = v->box();
+        } else {
+          const std::int64_t r = p.gradationLength;
+          auto clampCoord = [](std::int64_t x) { return std::int32_t(std::clamp<std::int64_t>(x, INT32_MIN, INT32_MAX)); };
+          p.gradationBox = {clampCoord(p.start.v - r), clampCoord(p.start.h - r), clampCoord(p.start.v + r),
+                            clampCoord(p.start.h + r)};
+        }
         break;
       }
       case kPaintPicture:

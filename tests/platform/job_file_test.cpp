@@ -454,3 +454,32 @@ TEST(JobFile, GradationSteps) {
   j["paints"][2]["steps"][0]["colour"] = 9;
   EXPECT_EQ(errorOf(j), "t.json: /paints/2/steps/0/colour: no colour with id 9");
 }
+
+TEST(JobFile, MapsWithChannelsPerInk) {
+  tavtest::TestFolder dir;
+  tavtest::writeFile(dir / "k.tif", "II*");
+  tavtest::writeFile(dir / "s.tif", "II*");
+  json j = baseJob();
+  j["maps"] = json::parse(R"([{"id": 1, "files": ["k.tif", "s.tif"], "colour": 2, "width": 40, "height": 30,
+      "channels": [{"ink": "Black"}, {"ink": "Spot", "file": 1, "channel": 0}], "opacity": {"file": 1, "channel": 1}}])");
+  j["paints"].push_back(json::parse(R"({"id": 12, "type": "map", "map": 1,
+      "place": {"origin": [0, 0], "widthCorner": [0, 400], "heightCorner": [300, 0]}})"));
+  j["objects"][0]["objects"].push_back(json::parse(R"({"kind": "path", "paint": 12, "points": [[0, 0], [0, 400], [300, 400], [300, 0]]})"));
+  auto job = TavKernel::loadJobFromMemory(j.dump(), dir.path(), "t.json");
+  const PictureMap* m = mappoi(job.get(), 1);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(m->resolution, 720);  // the job's ppi
+  EXPECT_TRUE(maphasopa(job.get(), 1));
+  ASSERT_NE(mapfilref(job.get(), 1, 1), nullptr);
+  EXPECT_EQ(mapfilref(job.get(), 1, 2), nullptr);
+  EXPECT_EQ(sepisused(job.get(), 2), kSepUsed) << "a map channel uses its ink";
+
+  j["maps"][0]["channels"][1]["file"] = 2;
+  EXPECT_EQ(errorOfText(j.dump(), dir.path()), "t.json: /maps/0/channels/1/file: no file 2 in \"files\"");
+  j["maps"][0]["channels"][1]["file"] = 1;
+  j["maps"][0]["channels"][1]["ink"] = "Black";
+  EXPECT_EQ(errorOfText(j.dump(), dir.path()), "t.json: /maps/0/channels/1/ink: the ink has two channels");
+  j["maps"][0]["channels"][1]["ink"] = "Spot";
+  j["maps"][0]["resolution"] = 0;
+  EXPECT_EQ(errorOfText(j.dump(), dir.path()), "t.json: /maps/0/resolution: the resolution must be greater than 0");
+}

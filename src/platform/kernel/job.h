@@ -184,7 +184,8 @@ struct PictureMap {
   std::uint16_t colour1 = 0;    // the map's colour (ink of the dark end)
   std::uint16_t colour2 = 0;    // the mixing colour (light end)
   std::int32_t width = 0, height = 0;  // pixels
-  double resolution = 0;        // pixels per inch
+  double resolution = 0;        // pixels per inch (> 0; the job's ppi unless the file says)
+  double scale = 1;             // the map's scale (pixels cover scale × ppi / resolution job units)
   bool internal = false;        // pixel data held by the job rather than linked
   bool noOpi = false;
 };

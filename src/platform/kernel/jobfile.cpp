@@ -681,7 +681,7 @@ void Loader::readMaps(const Node& list) {
   for (std::size_t i = 0; i < n; ++i) {
     const Node e = list.item(i);
     e.object({"id", "files", "channels", "opacity", "colour", "colour2", "width", "height",
-              "resolution", "internal", "noOpi"});
+              "resolution", "scale", "internal", "noOpi"});
     const std::uint16_t id = defineId(job_->maps, e, "map");
     PictureMap& m = job_->maps[id];
     const Node files = e.req("files");
@@ -724,7 +724,15 @@ void Loader::readMaps(const Node& list) {
     }
     m.width = std::int32_t(e.req("width").integer(1, 1000000000));
     m.height = std::int32_t(e.req("height").integer(1, 1000000000));
-    if (auto v = e.opt("resolution")) m.resolution = v->number(0, 1000000);
+    m.resolution = job_->ppi;
+    if (auto v = e.opt("resolution")) {
+      m.resolution = v->number(0, 1000000);
+      if (!(m.resolution > 0)) v->fail("the resolution must be greater than 0");
+    }
+    if (auto v = e.opt("scale")) {
+      m.scale = v->number(0, 1000000);
+      if (!(m.scale > 0)) v->fail("the scale must be greater than 0");
+    }
     m.internal = optBool(e, "internal", false);
     m.noOpi = optBool(e, "noOpi", false);
   }

@@ -295,6 +295,11 @@ void PDFProof::OutputPatternFill(TavDB::Object* object) {
 }
 void PDFProof::OutputText(TavDB::Object*) { RefuseUnsupported("text"); }
 void PDFProof::OutputMap(TavDB::Object*) { RefuseUnsupported("a picture map"); }
+void PDFProof::OutputFillContent(TavDB::Object* object) {
+  const Paint* paint = object != nullptr ? paipoi(mJob, object->paint()) : nullptr;
+  if (paint != nullptr && paint->type == kPaintGradation) RefuseUnsupported("a gradation");
+  genproof::OutputFillContent(object);
+}
 ColorSpace* PDFProof::CreateGradientColorSpace(TavDB::Object*, int&, const Paint*, ColorSpace*&,
                                                int&) {
   RefuseUnsupported("a gradation");

@@ -68,6 +68,26 @@ void CheckOneUpSeparationTypes(const jobstr* oneUp, const jobstr* parent,
 bool PaintIsInvisibleForOutput(const jobstr* job, const TavDB::Object* object, int paint,
                                bool keepInvisible, bool insideTransparencyGroup);
 
+}  // namespace TavPDF
+
+namespace SC {
+// Separation filters handed to the colour engine.
+class SeparationFilter {
+ public:
+  virtual ~SeparationFilter() = default;
+  virtual bool Passes(int separation) const = 0;
+  virtual bool PassesAll() const { return false; }
+};
+// Lets every separation through (the thumbnail uses it).
+class AllPassSeparationFilter : public SeparationFilter {
+ public:
+  bool Passes(int) const override { return true; }
+  bool PassesAll() const override { return true; }
+};
+}  // namespace SC
+
+namespace TavPDF {
+
 class PDFProof : public genproof, public PendingStreamFlusher {
  public:
   // Everything passed by pointer stays the caller's and must outlive the
@@ -118,6 +138,9 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   void OutputMap(TavDB::Object* object) override;
   ColorSpace* CreateGradientColorSpace(TavDB::Object* object, int& model, const paityp* paint,
                                        ColorSpace*& space, int& channels) override;
+  // Gradations are refused here until their writer exists, rather than left
+  // out of a page that passes for complete.
+  void OutputFillContent(TavDB::Object* object) override;
 
   // ---- colour, overprint, screens, strokes ---------------------------------
   void SelectScreening(std::uint16_t paint) override;
@@ -250,6 +273,9 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // Paints the shape once per part of a pending fill colour of several parts;
   // false when the pending fill colour has one part or none.
   bool PaintPerPart(TavDB::Object* object, int mode);
+  // After a record's writer: the record's resource names exist, or an empty
+  // stand-in is entered with a warning.
+  void EnsurePendingResources(const PendingStream& record, std::uint32_t kind);
   bool SkipWhite(const TavDB::Object* object);
   void WriteTrapLayerPair();
 

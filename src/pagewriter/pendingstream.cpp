@@ -146,6 +146,9 @@ PendingStreamBarcodeForm::PendingStreamBarcodeForm(const TavDB::Object* barcode)
 // ---- the page writer's queue -------------------------------------------------------
 
 #include "pagewriter/pdfproof.h"
+#include "pdfwriter/pdfobjects.h"
+#include "pdfwriter/pdfoutfil.h"
+#include "platform/messages.h"
 #include "platform/system.h"
 
 namespace TavPDF {
@@ -195,7 +198,70 @@ void PDFProof::FlushPendingStreams() {
         }
       } restore{this, ownNumber, savedOpi, savedCad};
       writer(*this, *record);
+      EnsurePendingResources(*record, kind);
     }
+  }
+}
+
+namespace {
+
+bool isXObjectKind(std::uint32_t kind) {
+  return kind != kPendingPattern && kind != kPendingTransparencyGState;
+}
+
+}  // namespace
+
+void PDFProof::EnsurePendingResources(const PendingStream& record, std::uint32_t kind) {
+  struct Want {
+    const std::string& name;
+    PDFDictionary* dictionary;
+    int what;  // 0 form, 1 pattern, 2 graphics state
+  };
+  std::vector<Want> wanted;
+  if (!record.GetName().empty()) {
+    if (kind == kPendingPattern) {
+      wanted.push_back({record.GetName(), mPatterns, 1});
+    } else if (kind == kPendingTransparencyGState) {
+      wanted.push_back({record.GetName(), mExtGStates, 2});
+    } else if (isXObjectKind(kind)) {
+      wanted.push_back({record.GetName(), mXObjects, 0});
+    }
+  }
+  if (kind == kPendingTransparencyGroup && !record.GetGStateName().empty()) {
+    wanted.push_back({record.GetGStateName(), mExtGStates, 2});
+  }
+  for (const Want& want : wanted) {
+    if (want.dictionary == nullptr || want.dictionary->Get(want.name) != nullptr) continue;
+    // The name is in the content already: an empty stand-in keeps the page
+    // valid, and the user learns what is missing.
+    TavGen::message(TavGen::kWarning, 1, "PDF/DEFERRED OBJECT NOT WRITTEN",
+                    {{"__OBJECTKIND__", PendingStreamKindName(kind)}});
+    if (want.what == 2) {
+      auto* state = new PDFDictionary();
+      state->Set("Type", new PDFName("ExtGState"));
+      want.dictionary->Set(want.name, state);
+      continue;
+    }
+    auto* dict = new PDFDictionary();
+    auto* bbox = new PDFArray();
+    for (int i = 0; i < 4; ++i) bbox->Add(new PDFInteger(i < 2 ? 0 : 1));
+    dict->Set("BBox", bbox);
+    dict->Set("Resources", new PDFDictionary());
+    if (want.what == 1) {
+      dict->Set("Type", new PDFName("Pattern"));
+      dict->Set("PatternType", new PDFInteger(1));
+      dict->Set("PaintType", new PDFInteger(1));
+      dict->Set("TilingType", new PDFInteger(1));
+      dict->Set("XStep", new PDFInteger(1));
+      dict->Set("YStep", new PDFInteger(1));
+    } else {
+      dict->Set("Type", new PDFName("XObject"));
+      dict->Set("Subtype", new PDFName("Form"));
+    }
+    pdfoutfilter* sink = mHandler->beginStream(dict);
+    if (sink == nullptr) continue;
+    PDFIndirectReference* ref = mHandler->endStream(sink, nullptr);
+    if (ref != nullptr) want.dictionary->Set(want.name, ref);
   }
 }
 

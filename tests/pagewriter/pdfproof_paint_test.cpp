@@ -34,7 +34,8 @@ const char* kPaints = R"([{"id": 10, "type": "flat", "colour": 1}, {"id": 11, "t
   {"id": 12, "type": "flat", "colour": 3, "overprint": true}, {"id": 13, "type": "flat", "colour": 4},
   {"id": 14, "type": "flat", "colour": 5}, {"id": 15, "type": "flat", "colour": 6},
   {"id": 16, "type": "gradation", "steps": [{"colour": 3, "position": 0}, {"colour": 3, "position": 50}]},
-  {"id": 17, "type": "flat", "colour": 1, "opacity": 50}])";
+  {"id": 17, "type": "flat", "colour": 1, "opacity": 50},
+  {"id": 18, "type": "gradation", "steps": [{"colour": 1, "position": 0}, {"colour": 4, "position": 50}]}])";
 
 std::unique_ptr<jobstr> job(const std::string& objects) {
   return g2test::makeJob(kInks, kColours, kPaints, objects);
@@ -196,6 +197,18 @@ TEST(PdfProofPaint, TextIsRefusedWithAMessageNotWrittenBlank) {
   } catch (const TavSys::Error& e) {
     EXPECT_EQ(e.key(), "PDF/OBJECT NOT SUPPORTED YET");
     EXPECT_EQ(e.code(), TavSys::kResultAbandoned);
+  }
+}
+
+TEST(PdfProofPaint, GradationsAreRefusedNotLeftOut) {
+  auto j = job("[" + rect(10, 10, 50, 50, 18) + "]");
+  PDFSettings s = g2test::testSettings();
+  g2test::Page page(*j, s);
+  try {
+    page.walk();
+    FAIL() << "a gradation was left out of the page";
+  } catch (const TavSys::Error& e) {
+    EXPECT_NE(e.text().find("gradation"), std::string::npos) << e.text();
   }
 }
 

@@ -8,6 +8,7 @@
 #include "pdfproof_support.h"
 #include "pdfwriter/pdfoutfil.h"
 #include "platform/kernel/tavdb.h"
+#include "platform/messages.h"
 #include "platform/tav_error.h"
 #include "support/consumers.h"
 
@@ -166,6 +167,43 @@ TEST(PdfProofPending, BarcodesAreKeptUnrotatedWithTheirRotation) {
   PendingStreamBarcodeForm plain(barcode);
   EXPECT_EQ(plain.GetRotation(), 0.0);
   EXPECT_EQ(plain.GetObject()->points()[1].h, 20);
+}
+
+}  // namespace
+
+namespace {
+
+void giveUp(PDFProof&, PendingStream&) {}
+
+TEST(PdfProofPending, AWriterThatGivesUpLeavesAnEmptyStandInAndAWarning) {
+  WriterScope writers{{kPendingCADForm, &giveUp}, {kPendingTransparencyGroup, &giveUp},
+                      {kPendingPattern, &giveUp}};
+  auto job = emptyJob();
+  PDFSettings s = g2test::testSettings();
+  tavtest::TestFolder dir;
+  const auto pdf = dir / "standin.pdf";
+  TavGen::MessageCapture messages;
+  {
+    g2test::Page page(*job, s, kPdf14, pdf);
+    PDFProof& w = page.writer();
+    auto cad = std::make_unique<PendingStreamCADForm>(nullptr);
+    cad->SetName("CAD_0_0");
+    w.AddPendingStream(std::move(cad));
+    const std::int32_t box[4] = {0, 0, 10, 10};
+    auto group = std::make_unique<PendingStreamTransparencyGroup>(nullptr, 0, box);
+    group->SetName("Group_0_0");
+    group->SetGStateName("GS_0_0");
+    w.AddPendingStream(std::move(group));
+    auto pattern = std::make_unique<PendingStreamPattern>(10, box);
+    pattern->SetName("Tv_pat_0_1");
+    w.AddPendingStream(std::move(pattern));
+    w.GetOutputStream() << "/CAD_0_0 Do\nq\n/GS_0_0 gs\n/Group_0_0 Do\nQ\n"
+                        << "/Pattern cs\n/Tv_pat_0_1 scn\n0 0 10 10 re\nf\n";
+    page.finish();
+  }
+  EXPECT_EQ(messages.count("PDF/DEFERRED OBJECT NOT WRITTEN"), 4);
+  tavtest::expectPdfAcceptedByAllConsumers(pdf);
+  tavtest::expectContentStreamsSound(pdf);
 }
 
 }  // namespace

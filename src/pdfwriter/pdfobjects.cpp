@@ -35,22 +35,14 @@ bool nameNeedsEscape(std::uint8_t b) {
 PDFBaseClass::~PDFBaseClass() = default;
 
 void* PDFBaseClass::operator new(std::size_t size) {
-  void* block = ::operator new(size);
-  PdfObjectRegistry::instance().recordObject(block);
-  return block;
+  return PdfObjectRegistry::instance().allocateObject(size);
 }
 
 void PDFBaseClass::operator delete(void* block) {
-  if (block == nullptr) return;
-  auto& registry = PdfObjectRegistry::instance();
-  // The sweep clears the slot of the object it is destroying itself; any other
-  // block (deleted outside the sweep, or by a destructor during it) is looked up.
-  if (!(registry.isSweeping() && block == registry.objectBeingSwept())) {
-    if (!registry.forgetObject(block)) {
-      TavGen::message(TavGen::kError, 1, "Pointer not allocated in this module");
-    }
+  if (!PdfObjectRegistry::instance().releaseObject(block)) {
+    TavGen::message(TavGen::kError, 1, "Pointer not allocated in this module");
+    ::operator delete(block);
   }
-  ::operator delete(block);
 }
 
 // ---------------------------------------------------------------------------
@@ -244,7 +236,9 @@ PDFStream::PDFStream(pdfoutfil* file, PDFDictionary* dictionary)
     : mFile(file),
       mDictionary(dictionary != nullptr ? dictionary : new PDFDictionary),
       mStart(file->Tell()),
-      mEnd(mStart) {}
+      mEnd(mStart) {
+  PdfObjectRegistry::instance().noteStream(this);
+}
 
 void PDFStream::SetStart() { mStart = mFile->Tell(); }
 

@@ -2,6 +2,8 @@
 
 #include "pdfwriter/pdfpending.h"
 
+#include <charconv>
+#include <cstring>
 #include <string>
 
 #include "platform/kernel/job.h"
@@ -70,15 +72,19 @@ PDFIndirectReference* pdfouthan::makeIndirect(PDFDictionaryValue* object) {
 }
 
 void pdfouthan::writeObjectHeader(PDFIndirectReference* reference) {
-  noroutfil& out = mFile->text();
-  out << "\n";
-  const std::uint64_t offset = mFile->Tell();
+  // "\n", then the number and 0 each with its blank, and "obj\n": one write.
+  char header[40];
+  header[0] = '\n';
+  char* end = std::to_chars(header + 1, header + sizeof header, reference->GetObjectNumber()).ptr;
+  std::memcpy(end, " 0 obj\n", 7);
+  end += 7;
+  const std::uint64_t offset = mFile->Tell() + 1;
   if (offset > kMaxXrefOffset && mFile->status() == 0) {
     TavGen::message(TavGen::kError, 1, "PDF/FILE TOO LARGE");
     mFile->setFailed(TavSys::kResultAbandoned);
   }
   SetObjectOffset(mXrefTable.get(), reference, offset);
-  out << static_cast<double>(reference->GetObjectNumber()) << 0.0 << "obj\n";
+  mFile->text().PutBytes(header, static_cast<std::size_t>(end - header));
 }
 
 void pdfouthan::writeObject(PDFIndirectReference* reference) {
@@ -91,7 +97,7 @@ void pdfouthan::writeObject(PDFIndirectReference* reference) {
     TavSys::debugstring("<pdfouthan::writeObject> reference without an object");
     out << "null";
   }
-  out << "\nendobj";
+  out.PutBytes("\nendobj", 7);
 }
 
 pdfoutfilter* pdfouthan::beginStream(PDFDictionary* dictionary) {

@@ -1,6 +1,8 @@
 #include "pdfwriter/pdfregistry.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstring>
 #include <new>
 
 #include "pdfwriter/pdfoutfil.h"
@@ -11,32 +13,80 @@ namespace TavPDF {
 // ---------------------------------------------------------------------------
 // The registry
 
-PdfObjectRegistry& PdfObjectRegistry::instance() {
-  static PdfObjectRegistry registry;
-  return registry;
-}
+// Constant-initialised: it exists before any static constructor could make
+// an object, and the allocation path needs no guard.
+constinit PdfObjectRegistry PdfObjectRegistry::sInstance;
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kUseArena = false;
+#else
+constexpr bool kUseArena = true;
+#endif
+constexpr std::size_t kArenaBlockSize = 1u << 20;
+constexpr std::size_t kArenaMaxObject = 256;
+constexpr std::size_t kArenaAlign = alignof(std::max_align_t);
+constexpr std::uintptr_t kArenaTag = 1;
+constexpr std::size_t kSpareBlocks = 64;
+
+std::uintptr_t address(std::uintptr_t slot) { return slot & ~kArenaTag; }
+
+// A size that is a multiple of 16 may belong to a type aligned to 16; any
+// other size belongs to a type aligned to at most 8.
+std::size_t arenaAlignment(std::size_t size) { return size % kArenaAlign == 0 ? kArenaAlign : 8; }
+
+}  // namespace
 
 PdfObjectRegistry::~PdfObjectRegistry() {
   // Objects of an export that was never swept are freed at process exit.
   sweep();
+  for (void* block : mSpareBlocks) ::operator delete(block);
 }
 
-void PdfObjectRegistry::deleteAll() { instance().sweep(); }
+void PdfObjectRegistry::deleteAll() { sInstance.sweep(); }
 
-void PdfObjectRegistry::recordObject(void* block) {
-  mSlots.push_back(block);
+void* PdfObjectRegistry::allocateFromArena(std::size_t size) {
+  size = (size + 7) & ~std::size_t{7};
+  const std::size_t align = arenaAlignment(size);
+  const std::size_t pad = static_cast<std::size_t>(-reinterpret_cast<std::uintptr_t>(mArenaNext)) &
+                          (align - 1);
+  if (mArenaLeft >= pad) {
+    mArenaNext += pad;
+    mArenaLeft -= pad;
+  }
+  if (mArenaLeft < size) {
+    if (!mSpareBlocks.empty()) {
+      mArenaBlocks.push_back(mSpareBlocks.back());
+      mSpareBlocks.pop_back();
+    } else {
+      mArenaBlocks.push_back(::operator new(kArenaBlockSize));
+    }
+    mArenaNext = static_cast<char*>(mArenaBlocks.back());
+    mArenaLeft = kArenaBlockSize;
+  }
+  void* block = mArenaNext;
+  mArenaNext += size;
+  mArenaLeft -= size;
+  return block;
+}
+
+void* PdfObjectRegistry::allocateObject(std::size_t size) {
+  if (kUseArena && size <= kArenaMaxObject) {
+    void* block = allocateFromArena(size);
+    mSlots.push_back(reinterpret_cast<std::uintptr_t>(block) | kArenaTag);
+    ++mLive;
+    return block;
+  }
+  void* block = ::operator new(size);
+  mSlots.push_back(reinterpret_cast<std::uintptr_t>(block));
   ++mLive;
+  return block;
 }
 
-bool PdfObjectRegistry::forgetObject(void* block) {
-  if (block == nullptr) return false;
+std::ptrdiff_t PdfObjectRegistry::findSlot(const void* block) {
+  const auto wanted = reinterpret_cast<std::uintptr_t>(block);
   const auto count = static_cast<std::ptrdiff_t>(mSlots.size());
-  auto found = [&](std::ptrdiff_t i) {
-    mSlots[static_cast<std::size_t>(i)] = nullptr;
-    mLastHit = i;
-    --mLive;
-    return true;
-  };
   // Objects are mostly freed soon after they were made, or near the last one
   // freed: search a window around the last hit first, then everything from
   // the end backwards.
@@ -44,13 +94,42 @@ bool PdfObjectRegistry::forgetObject(void* block) {
     const std::ptrdiff_t high = std::min(count - 1, mLastHit + 2000);
     const std::ptrdiff_t low = std::max<std::ptrdiff_t>(mLastHit - 2000, 0);
     for (std::ptrdiff_t i = high; i >= low; --i) {
-      if (mSlots[static_cast<std::size_t>(i)] == block) return found(i);
+      if (address(mSlots[static_cast<std::size_t>(i)]) == wanted) return i;
     }
   }
   for (std::ptrdiff_t i = count - 1; i >= 0; --i) {
-    if (mSlots[static_cast<std::size_t>(i)] == block) return found(i);
+    if (address(mSlots[static_cast<std::size_t>(i)]) == wanted) return i;
   }
-  return false;
+  return -1;
+}
+
+bool PdfObjectRegistry::releaseObject(void* block) {
+  if (block == nullptr) return true;
+  if (mSweeping && block == mBeingSwept) {
+    // The sweep cleared the slot already and frees arena memory in one go.
+    if (!mBeingSweptInArena) ::operator delete(block);
+    return true;
+  }
+  const std::ptrdiff_t i = findSlot(block);
+  if (i < 0) return false;
+  const std::uintptr_t slot = mSlots[static_cast<std::size_t>(i)];
+  mSlots[static_cast<std::size_t>(i)] = 0;
+  mLastHit = i;
+  --mLive;
+  if ((slot & kArenaTag) == 0) ::operator delete(block);
+  return true;
+}
+
+void PdfObjectRegistry::noteStream(const void* object) {
+  // The stream was recorded moments ago, behind at most the objects its
+  // constructor's arguments made.
+  const auto wanted = reinterpret_cast<std::uintptr_t>(object);
+  for (std::size_t i = mSlots.size(); i-- > 0;) {
+    if (address(mSlots[i]) == wanted) {
+      mStreamSlots.push_back(i);
+      return;
+    }
+  }
 }
 
 void PdfObjectRegistry::sweep() {
@@ -60,22 +139,34 @@ void PdfObjectRegistry::sweep() {
   // block deleted by another object's destructor meanwhile clears its own slot
   // (PDFBaseClass::operator delete). Streams go first, so that an overriding
   // stream destructor still finds its dictionary alive.
-  for (int pass = 0; pass < 2; ++pass) {
-    // Objects made by destructors during the sweep are appended and swept too.
-    for (std::size_t i = 0; i < mSlots.size(); ++i) {
-      void* block = mSlots[i];
-      if (block == nullptr) continue;
-      auto* object = static_cast<PDFBaseClass*>(block);
-      if (pass == 0 && dynamic_cast<PDFStream*>(object) == nullptr) continue;
-      mSlots[i] = nullptr;
-      --mLive;
-      mBeingSwept = block;
-      delete object;
-      mBeingSwept = nullptr;
+  auto destroy = [this](std::size_t i) {
+    const std::uintptr_t slot = mSlots[i];
+    if (slot == 0) return;
+    mSlots[i] = 0;
+    --mLive;
+    auto* object = reinterpret_cast<PDFBaseClass*>(address(slot));
+    mBeingSwept = object;
+    mBeingSweptInArena = (slot & kArenaTag) != 0;
+    delete object;
+    mBeingSwept = nullptr;
+  };
+  for (std::size_t k = 0; k < mStreamSlots.size(); ++k) destroy(mStreamSlots[k]);
+  // Objects made by destructors during the sweep are appended and swept too.
+  for (std::size_t i = 0; i < mSlots.size(); ++i) destroy(i);
+  // The slot vector keeps its capacity for the next document.
+  mSlots.clear();
+  mStreamSlots.clear();
+  // A few blocks are kept for the next document; the rest goes back.
+  for (void* block : mArenaBlocks) {
+    if (mSpareBlocks.size() < kSpareBlocks) {
+      mSpareBlocks.push_back(block);
+    } else {
+      ::operator delete(block);
     }
   }
-  mSlots.clear();
-  mSlots.shrink_to_fit();
+  mArenaBlocks.clear();
+  mArenaNext = nullptr;
+  mArenaLeft = 0;
   mLastHit = -1;
   mLive = 0;
   mSweeping = false;
@@ -84,12 +175,16 @@ void PdfObjectRegistry::sweep() {
 // ---------------------------------------------------------------------------
 // The cross-reference table
 
+PdfXrefEntry& PdfXrefTable::Append() {
+  if (mCount % kBlockEntries == 0) mBlocks.push_back(std::make_unique<PdfXrefEntry[]>(kBlockEntries));
+  return mBlocks.back()[mCount++ % kBlockEntries];
+}
+
 PDFIndirectReference* NewIndirectReference(PdfXrefTable* table, PDFDictionaryValue* object) {
   auto* reference = new PDFIndirectReference;
-  table->mEntries.emplace_back();
-  PdfXrefEntry& entry = table->mEntries.back();
+  PdfXrefEntry& entry = table->Append();
   entry.reference = reference;
-  reference->mNumber = static_cast<std::uint32_t>(table->mEntries.size());
+  reference->mNumber = static_cast<std::uint32_t>(table->mCount);
   reference->mTable = table;
   reference->mEntry = &entry;
   reference->mObject = object;
@@ -106,7 +201,6 @@ void SetObjectOffset(PdfXrefTable* table, PDFIndirectReference* reference,
   }
   if (entry == nullptr) return;
   entry->offset = offset;
-  entry->written = true;
 }
 
 std::int64_t WriteXrefTable(PdfXrefTable* table, pdfoutfil* file) {
@@ -116,22 +210,31 @@ std::int64_t WriteXrefTable(PdfXrefTable* table, pdfoutfil* file) {
   out << "xref\n";
   const std::size_t count = table->GetEntryCount();
   for (std::size_t i = 0; i < count; ++i) {
-    const PdfXrefEntry* entry = table->GetEntry(i);
-    if (!entry->written) return kXrefUnwrittenObject;
-    if (entry->offset > kMaxXrefOffset) return kXrefOffsetTooLarge;
+    const PdfXrefEntry& entry = *table->GetEntry(i);
+    if (!entry.written()) return kXrefUnwrittenObject;
+    if (entry.offset > kMaxXrefOffset) return kXrefOffsetTooLarge;
   }
   out << 0.0 << static_cast<double>(count + 1) << "\n" << "0000000000 65535 f ";
-  // Each entry takes 20 bytes with the blank and line feed that end it.
-  char line[20] = {'\n', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0',
-                   ' ', '0', '0', '0', '0', '0', ' ', 'n', ' '};
+  // Each entry takes 20 bytes with the blank and line feed that end it; they
+  // go out in batches.
+  constexpr std::size_t kBatch = 256;
+  char lines[kBatch * 20];
+  std::size_t used = 0;
   for (std::size_t i = 0; i < count; ++i) {
-    std::uint64_t offset = table->GetEntry(i)->offset;
-    for (int digit = 10; digit >= 1; --digit) {
-      line[digit] = static_cast<char>('0' + offset % 10);
-      offset /= 10;
+    const PdfXrefEntry& entry = *table->GetEntry(i);
+    char* line = lines + used;
+    std::memcpy(line, "\n0000000000 00000 n ", 20);
+    char digits[20];
+    const auto length =
+        static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, entry.offset).ptr - digits);
+    std::memcpy(line + 11 - length, digits, length);  // right-aligned in the ten places
+    used += 20;
+    if (used == sizeof lines) {
+      out.PutBytes(lines, used);
+      used = 0;
     }
-    out.PutBytes(line, sizeof line);
   }
+  out.PutBytes(lines, used);
   return static_cast<std::int64_t>(sectionOffset);
 }
 

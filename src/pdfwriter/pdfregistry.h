@@ -3,7 +3,7 @@
 // every PDF object, and the cross-reference table of one output handler.
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <vector>
 
 #include "pdfwriter/pdfobjects.h"
@@ -13,9 +13,15 @@ namespace TavPDF {
 // One list of every live PDF object of the process. Objects are recorded when
 // allocated and owned here until deleteAll, which the export driver calls once
 // after deleting the output handler. One export at a time; no lock.
+//
+// Small objects come from the registry's own arena (large blocks carved in
+// turn), because a document holds very many of them and frees them all at
+// once: a small object deleted before the sweep is destroyed at once, its
+// memory is reused after the sweep. Builds with AddressSanitizer take every
+// object from the ordinary heap so that misuse of a freed object is caught.
 class PdfObjectRegistry {
  public:
-  static PdfObjectRegistry& instance();
+  static PdfObjectRegistry& instance() { return sInstance; }
 
   // The sweep: destroys and frees every recorded object exactly once, streams
   // first, then the rest, and empties the registry.
@@ -24,32 +30,49 @@ class PdfObjectRegistry {
   std::size_t liveCount() const { return mLive; }
 
   // Used by PDFBaseClass's allocation functions.
-  void recordObject(void* block);
-  // Clears the block's slot; false when the registry never recorded it.
-  bool forgetObject(void* block);
-  bool isSweeping() const { return mSweeping; }
-  const void* objectBeingSwept() const { return mBeingSwept; }
+  void* allocateObject(std::size_t size);
+  // Forgets the block and frees it (or leaves arena memory to the sweep);
+  // false when the registry never recorded it (the caller frees it then).
+  bool releaseObject(void* block);
+  // Notes that a recorded object is a stream (PDFStream's constructor), so
+  // that the sweep can take the streams first without asking every object.
+  void noteStream(const void* object);
 
   ~PdfObjectRegistry();
   PdfObjectRegistry(const PdfObjectRegistry&) = delete;
   PdfObjectRegistry& operator=(const PdfObjectRegistry&) = delete;
 
  private:
-  PdfObjectRegistry() = default;
+  constexpr PdfObjectRegistry() = default;
   void sweep();
+  // Finds the block's slot (searching from the end, near the last hit first
+  // in a large registry); -1 when it is not recorded.
+  std::ptrdiff_t findSlot(const void* block);
+  void* allocateFromArena(std::size_t size);
+  static PdfObjectRegistry sInstance;
 
-  std::vector<void*> mSlots;  // a freed object's slot is null, never removed
+  // A slot holds the block's address; bit 0 marks arena memory. A freed
+  // object's slot is 0, never removed.
+  std::vector<std::uintptr_t> mSlots;
+  std::vector<std::size_t> mStreamSlots;  // slots holding streams, in order
+  std::vector<void*> mArenaBlocks;        // given up by the sweep
+  std::vector<void*> mSpareBlocks;        // kept for the next document
+  char* mArenaNext = nullptr;
+  std::size_t mArenaLeft = 0;
   std::ptrdiff_t mLastHit = -1;
   std::size_t mLive = 0;
   bool mSweeping = false;
-  void* mBeingSwept = nullptr;
+  const void* mBeingSwept = nullptr;
+  bool mBeingSweptInArena = false;
 };
 
 // One numbered object: its reference and where its header was written.
 struct PdfXrefEntry {
+  static constexpr std::uint64_t kUnwritten = ~std::uint64_t{0};
   PDFIndirectReference* reference = nullptr;  // registry-owned
-  std::uint64_t offset = 0;
-  bool written = false;  // false until the object's header is written
+  // kUnwritten until the object's header is written (no file reaches it).
+  std::uint64_t offset = kUnwritten;
+  bool written() const { return offset != kUnwritten; }
 };
 
 // Numbers the objects made indirect (entry i belongs to object i + 1) and
@@ -57,13 +80,20 @@ struct PdfXrefEntry {
 // entries, the references stay with the registry.
 class PdfXrefTable {
  public:
-  std::size_t GetEntryCount() const { return mEntries.size(); }
-  PdfXrefEntry* GetEntry(std::size_t index) { return &mEntries[index]; }
+  std::size_t GetEntryCount() const { return mCount; }
+  PdfXrefEntry* GetEntry(std::size_t index) {
+    return &mBlocks[index / kBlockEntries][index % kBlockEntries];
+  }
 
  private:
   friend PDFIndirectReference* NewIndirectReference(PdfXrefTable* table,
                                                     PDFDictionaryValue* object);
-  std::deque<PdfXrefEntry> mEntries;  // stable addresses; references point here
+  friend std::int64_t WriteXrefTable(PdfXrefTable* table, pdfoutfil* file);
+  // Entries live in blocks that never move, because references point to them.
+  static constexpr std::size_t kBlockEntries = 4096;
+  PdfXrefEntry& Append();
+  std::vector<std::unique_ptr<PdfXrefEntry[]>> mBlocks;
+  std::size_t mCount = 0;
 };
 
 // The largest offset a cross-reference entry can hold (ten digits).

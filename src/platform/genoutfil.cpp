@@ -50,9 +50,8 @@ void genoutfil::PutUns8Buffer(const std::uint8_t* bytes, int count) {
   for (int i = 0; i < count; ++i) PutByte(bytes[i]);
 }
 
-void genoutfil::PutBytes(const void* data, std::size_t count) {
+void genoutfil::PutPieces(const void* data, std::size_t count) {
   const auto* p = static_cast<const std::uint8_t*>(data);
-  constexpr std::size_t kMaxPiece = static_cast<std::size_t>(std::numeric_limits<int>::max());
   while (count > 0) {
     const std::size_t n = count < kMaxPiece ? count : kMaxPiece;
     PutUns8Buffer(p, static_cast<int>(n));

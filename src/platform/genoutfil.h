@@ -62,11 +62,22 @@ class genoutfil {
   genoutfil& operator<<(bool) = delete;
 
   // Any bytes (zeros included), in order.
-  void PutBytes(const void* data, std::size_t count);
+  void PutBytes(const void* data, std::size_t count) {
+    if (count <= kMaxPiece) {
+      PutUns8Buffer(static_cast<const std::uint8_t*>(data), static_cast<int>(count));
+    } else {
+      PutPieces(data, count);
+    }
+  }
 
  protected:
   // Hands the bytes one by one to PutByte; sinks override it for speed.
   virtual void PutUns8Buffer(const std::uint8_t* bytes, int count);
+
+ private:
+  static constexpr std::size_t kMaxPiece = 0x7FFFFFFF;
+  // More than an int can count, in int-sized pieces.
+  void PutPieces(const void* data, std::size_t count);
 };
 
 // A sink writing into an open kernel file at its position. It keeps no buffer

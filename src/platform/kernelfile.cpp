@@ -72,7 +72,7 @@ void fil::flushBuffer() {
   used_ = 0;
 }
 
-void fil::write(const void* data, std::size_t count) {
+void fil::writeBlock(const void* data, std::size_t count) {
   const auto* p = static_cast<const std::uint8_t*>(data);
   if (count >= kBufferSize) {
     flushBuffer();

@@ -35,7 +35,17 @@ class fil {
     if (used_ == kBufferSize) flushBuffer();
     buffer_[used_++] = byte;
   }
-  void write(const void* data, std::size_t count);
+  void write(const void* data, std::size_t count) {
+    // Most writes are a few bytes of syntax: copied here without a call.
+    if (count <= kSmallWrite && kBufferSize - used_ >= count) {
+      const auto* p = static_cast<const std::uint8_t*>(data);
+      std::uint8_t* out = buffer_.get() + used_;
+      for (std::size_t i = 0; i < count; ++i) out[i] = p[i];
+      used_ += count;
+      return;
+    }
+    writeBlock(data, count);
+  }
 
   // Offset at which the next byte lands.
   std::uint64_t position() const { return base_ + used_; }
@@ -59,6 +69,8 @@ class fil {
 
  private:
   static constexpr std::size_t kBufferSize = 64 * 1024;
+  static constexpr std::size_t kSmallWrite = 24;
+  void writeBlock(const void* data, std::size_t count);
   void flushBuffer();
   void fail(int err);
 

@@ -221,7 +221,11 @@ TEST_F(ObjectModel, DeletingABlockTheRegistryNeverSawIsReportedAndFreed) {
   TavGen::MessageCapture capture;
   void* raw = ::operator new(sizeof(PDFInteger));
   auto* foreign = ::new (raw) PDFInteger(5);
+  // The mismatch between the allocation and the deletion is what is tested.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
   delete foreign;  // frees through the class's operator delete
+#pragma GCC diagnostic pop
   ASSERT_EQ(capture.messages().size(), 1u);
   EXPECT_EQ(capture.messages()[0].text, "Pointer not allocated in this module");
   EXPECT_EQ(capture.messages()[0].severity, 3);

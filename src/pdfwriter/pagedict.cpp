@@ -339,6 +339,8 @@ PDFIndirectReference* writePage(pdfouthan& handler, PDFIndirectReference* treeRe
                                 PDFIndirectReference* kidsReference) {
   jobstr* job = handler.mJob;
   const PDFSettings& settings = *handler.mSettings;
+  // Conversions to points read the resolution of the job being written.
+  TavDB::ScopedCurrentJob currentJob(job);
 
   auto* page = new PDFDictionary();
   page->Set("Type", new PDFName("Page"));

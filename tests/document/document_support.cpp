@@ -41,6 +41,10 @@ Written writeDocument(jobstr& job, const PDFSettings& settings, const std::files
   Written written;
   written.file = file;
   PdfGraphicsState::Instance().Reset();
+  // Whatever happens, the document's objects go with the document.
+  struct Sweep {
+    ~Sweep() { TavPDF::PdfObjectRegistry::deleteAll(); }
+  } sweep;
   {
     auto out = TavSys::fil::create(file);
     std::array<std::int32_t, 4> process{};
@@ -53,7 +57,6 @@ Written writeDocument(jobstr& job, const PDFSettings& settings, const std::files
     handler.reset();
     out->close();
   }
-  TavPDF::PdfObjectRegistry::deleteAll();
   written.bytes = tavtest::readFile(file);
   return written;
 }

@@ -6,7 +6,6 @@
 #include "platform/setop.h"
 
 namespace TavSetop {
-
 namespace {
 
 using TavDB::Object;
@@ -123,3 +122,18 @@ std::unique_ptr<TavDB::Object> CSplCallBack::SplitOutline(const TavDB::Object* p
 }
 
 }  // namespace TavSetop
+
+namespace TavricGeo {
+
+std::unique_ptr<TavDB::Object> Intersect(const TavDB::Object* object,
+                                         const std::vector<std::pair<double, double>>& window) {
+  using namespace TavSetop;
+  if (object == nullptr) return nullptr;
+  const std::vector<Contour> inside = IntersectConvex(contoursOf(object), window);
+  if (inside.empty()) return nullptr;
+  SplitPiece piece{inside};
+  std::unique_ptr<TavDB::Object> group = build(object, {piece}, false);
+  return group->detach(group->member(0));
+}
+
+}  // namespace TavricGeo

@@ -2,6 +2,8 @@
 // The set-operation service as the walker calls it: splitting an object whose
 // paths have more points than a writer accepts (geometry in platform/setop.h).
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace TavDB {
 class Object;
@@ -22,3 +24,13 @@ class CSplCallBack {
 };
 
 }  // namespace TavSetop
+
+namespace TavricGeo {
+
+// The part of a path or compound path that lies inside a convex window
+// (corners as (v, h)): a new path or compound path (owned by the caller) with
+// the object's paint, or null when the two do not meet.
+std::unique_ptr<TavDB::Object> Intersect(const TavDB::Object* object,
+                                         const std::vector<std::pair<double, double>>& window);
+
+}  // namespace TavricGeo

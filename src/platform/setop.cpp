@@ -30,18 +30,19 @@ constexpr int kMaxDepth = 48;
 // A crossing Bezier segment is replaced by this many straight segments.
 constexpr int kFlattenSteps = 16;
 
-// The half-plane kept by one clip: along the horizontal (axis 0) or the
-// vertical (axis 1) coordinate, below or above the cut, the cut itself included.
+// The half-plane kept by one clip: the points where nv·v + nh·h <= d, its
+// boundary line included.
 struct HalfPlane {
-  int axis;
-  double cut;
-  bool keepBelow;
+  double nv, nh, d;
 
-  double coord(double v, double h) const { return axis == 0 ? h : v; }
-  bool inside(double v, double h) const {
-    const double c = coord(v, h);
-    return keepBelow ? c <= cut : c >= cut;
+  // Along the horizontal (axis 0) or the vertical (axis 1) coordinate, below
+  // or above the cut.
+  static HalfPlane axisCut(int axis, double cut, bool keepBelow) {
+    const double s = keepBelow ? 1.0 : -1.0;
+    return axis == 0 ? HalfPlane{0, s, s * cut} : HalfPlane{s, 0, s * cut};
   }
+  double value(double v, double h) const { return nv * v + nh * h - d; }
+  bool inside(double v, double h) const { return value(v, h) <= 0; }
 };
 
 struct PointD {
@@ -98,8 +99,8 @@ class HalfPlaneClipper {
     if (inA && inB) {
       out_.push_back(keepAsIs ? *keepAsIs : linePoint(b.v, b.h));
     } else if (inA != inB) {
-      const double ca = plane_.coord(a.v, a.h), cb = plane_.coord(b.v, b.h);
-      const double t = (plane_.cut - ca) / (cb - ca);
+      const double fa = plane_.value(a.v, a.h), fb = plane_.value(b.v, b.h);
+      const double t = fa / (fa - fb);
       out_.push_back(linePoint(a.v + t * (b.v - a.v), a.h + t * (b.h - a.h)));
       if (inB) out_.push_back(keepAsIs ? *keepAsIs : linePoint(b.v, b.h));
     }
@@ -210,7 +211,7 @@ bool splitClosed(const std::vector<Contour>& contours, std::size_t maxPoints, in
   const double hi = axis == 0 ? box.right : box.bottom;
   const double cut = chooseCut(contours, axis, lo, hi);
   for (bool below : {true, false}) {
-    HalfPlaneClipper clipper(HalfPlane{axis, cut, below});
+    HalfPlaneClipper clipper(HalfPlane::axisCut(axis, cut, below));
     std::vector<Contour> side;
     for (const auto& c : contours) {
       Contour clipped = clipper.clip(c);
@@ -258,6 +259,37 @@ std::optional<std::vector<SplitPiece>> SplitContours(const std::vector<Contour>&
     }
   }
   return pieces;
+}
+
+std::vector<Contour> IntersectConvex(const std::vector<Contour>& contours,
+                                     const std::vector<std::pair<double, double>>& convex) {
+  std::vector<Contour> result = contours;
+  const std::size_t n = convex.size();
+  if (n < 3) return result;
+  // Orientation of the window: the sign of its area decides which side of
+  // each edge is inside.
+  double area = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto& [v0, h0] = convex[i];
+    const auto& [v1, h1] = convex[(i + 1) % n];
+    area += h0 * v1 - h1 * v0;
+  }
+  if (area == 0) return {};
+  const double side = area > 0 ? 1.0 : -1.0;
+  for (std::size_t i = 0; i < n && !result.empty(); ++i) {
+    const auto& [v0, h0] = convex[i];
+    const auto& [v1, h1] = convex[(i + 1) % n];
+    // Inside lies to the left of the edge (h across, v up) for a positive area.
+    const double nv = -side * (h1 - h0), nh = side * (v1 - v0);
+    HalfPlaneClipper clipper(HalfPlane{nv, nh, nv * v0 + nh * h0});
+    std::vector<Contour> next;
+    for (const auto& c : result) {
+      Contour clipped = clipper.clip(c);
+      if (!clipped.empty()) next.push_back(std::move(clipped));
+    }
+    result = std::move(next);
+  }
+  return result;
 }
 
 }  // namespace TavSetop

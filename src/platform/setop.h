@@ -12,6 +12,7 @@
 // share their end points.
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace TavSetop {
@@ -43,5 +44,11 @@ struct SplitPiece {
 // nothing rather than a wrong shape.
 std::optional<std::vector<SplitPiece>> SplitContours(const std::vector<Contour>& contours,
                                                      bool closed, std::size_t maxPoints);
+
+// The parts of closed contours that lie inside a convex window (corners as
+// (v, h), in either orientation), cut along the window's edges; empty when
+// they do not meet or the window has no area.
+std::vector<Contour> IntersectConvex(const std::vector<Contour>& contours,
+                                     const std::vector<std::pair<double, double>>& convex);
 
 }  // namespace TavSetop

@@ -242,3 +242,18 @@ TEST(WalkerSplit, APathThatCannotBeSplitIsNotWrittenAndTheWalkGoesOn) {
             (std::vector<std::string>{"0 0 m", "10 0 l", "10 -10 l", "0 -10 l", "h", "f*"}));
   EXPECT_EQ(debug.size(), 1u);
 }
+
+TEST(PathSplit, IntersectionWithAConvexWindowInEitherOrientation) {
+  const Contour square = {{0, 0}, {0, 100}, {100, 100}, {100, 0}};
+  const std::vector<std::pair<double, double>> diamond = {{50, 0}, {0, 50}, {50, 100}, {100, 50}};
+  std::vector<std::pair<double, double>> reversed(diamond.rbegin(), diamond.rend());
+  for (const auto& window : {diamond, reversed}) {
+    const auto inside = TavSetop::IntersectConvex({square}, window);
+    ASSERT_EQ(inside.size(), 1u);
+    EXPECT_NEAR(std::abs(shoelace(inside[0])), 5000.0, 1.0);
+  }
+  const std::vector<std::pair<double, double>> far = {{500, 500}, {500, 600}, {600, 600}, {600, 500}};
+  EXPECT_TRUE(TavSetop::IntersectConvex({square}, far).empty());
+  const std::vector<std::pair<double, double>> flat = {{0, 0}, {0, 10}, {0, 20}};
+  EXPECT_TRUE(TavSetop::IntersectConvex({square}, flat).empty());
+}

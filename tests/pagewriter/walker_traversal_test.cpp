@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 
 #include "pagewriter/illtransform.h"
 #include "platform/messages.h"
@@ -303,4 +304,39 @@ TEST(WalkerPaths, PointsAreWrittenOnceAndCurvesInFull) {
               ElementsAre("0 0 m", "10 0 l", "10 -10 l", "h", "f*",    // repeats dropped
                           "5 -5 m", "5 -5 l", "h", "f*",                // one point: m and l
                           "0 0 m", "5 10 15 10 20 0 c", "h", "f*"));
+}
+
+TEST(WalkerTraversal, MapsAreCutToTheirFrameInsideTheObject) {
+  JobBuilder b;
+  Paint map;
+  map.type = kPaintMap;
+  map.placeOrigin = {5, 5};
+  map.placeWidthCorner = {5, 20};
+  map.placeHeightCorner = {20, 5};
+  const auto framed = b.job().addPaint(map);
+  map.placeOrigin = map.placeWidthCorner = map.placeHeightCorner = {0, 0};
+  const auto unframed = b.job().addPaint(map);
+  map.placeOrigin = {50, 50};
+  map.placeWidthCorner = {50, 60};
+  map.placeHeightCorner = {60, 50};
+  const auto outside = b.job().addPaint(map);
+
+  TavDB::Object* object = b.add(b.rect(0, 0, 10, 10, framed));
+  auto corners = [](const std::string& text) {
+    std::set<std::string> points;
+    for (const auto& l : operatorLines(text)) {
+      if (l.ends_with(" m") || l.ends_with(" l")) points.insert(l.substr(0, l.size() - 2));
+    }
+    return points;
+  };
+  const auto cut = walk(b.get());
+  EXPECT_EQ(operatorLines(cut).front(), "q");
+  EXPECT_NE(cut.find("W*\nn\n<Map>\nQ\n"), std::string::npos);
+  EXPECT_EQ(corners(cut), (std::set<std::string>{"5 -5", "10 -5", "10 -10", "5 -10"}));
+  EXPECT_EQ(object->points().size(), 4u);  // the host's object is not changed
+
+  object->setPaint(unframed);
+  EXPECT_EQ(corners(walk(b.get())), (std::set<std::string>{"0 0", "10 0", "10 -10", "0 -10"}));
+  object->setPaint(outside);
+  EXPECT_EQ(walk(b.get()), "");
 }

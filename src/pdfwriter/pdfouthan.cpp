@@ -49,6 +49,9 @@ pdfouthan::pdfouthan(TavSys::fil* file, std::uint32_t versionCode)
       mVersionCode(versionCode == kPdf14 || versionCode == kPdf15 ? versionCode : kPdf13) {}
 
 pdfouthan::~pdfouthan() {
+  // A stream left open (its writer gave up with an exception) still has its
+  // filter, which belongs here until endStream.
+  if (mOpenSink != nullptr && mOpenSink != mFile.get()) delete mOpenSink;
   for (auto& [key, object] : mFormCache) delete object;
   DeletePendingLists(*this);
   mFormCache.clear();
@@ -120,7 +123,8 @@ pdfoutfilter* pdfouthan::beginStream(PDFDictionary* dictionary) {
   streamDictionary->Output(out);
   out << "\r\n" << "stream" << "\r\n";
   stream->SetStart();
-  return CreateOutputFilter(mFile.get(), streamDictionary->Get("Filter"));
+  mOpenSink = CreateOutputFilter(mFile.get(), streamDictionary->Get("Filter"));
+  return mOpenSink;
 }
 
 namespace {
@@ -148,6 +152,7 @@ PDFIndirectReference* pdfouthan::endStream(pdfoutfilter* sink, PendingStreamFlus
   mOpenStream = nullptr;
   mOpenStreamRef = nullptr;
   mOpenLengthRef = nullptr;
+  mOpenSink = nullptr;
 
   const std::uint64_t length = stream->SetEnd();
   lengthRef->SetValue(static_cast<std::int64_t>(length));

@@ -194,6 +194,7 @@ class pdfouthan {
   PDFStream* mOpenStream = nullptr;           // registry-owned
   PDFIndirectReference* mOpenStreamRef = nullptr;
   PDFIndirectReference* mOpenLengthRef = nullptr;  // the open stream's Length object
+  pdfoutfilter* mOpenSink = nullptr;  // the open stream's sink (owned until endStream)
   std::unique_ptr<pdfoutfil> mFile;
   std::uint32_t mVersionCode;
   std::vector<std::pair<std::string, PDFIndirectReference*>> mNamedHalftones;

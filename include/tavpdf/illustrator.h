@@ -1,5 +1,5 @@
 #pragma once
-// Export of the host's open job as an Adobe Illustrator file.
+// Export of the host's open job as an Illustrator file.
 #include "tavpdf/export.h"
 
 struct jobstr;

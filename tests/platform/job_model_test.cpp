@@ -440,6 +440,10 @@ TEST(JobModel, CopyRemoveAndMeasure) {
   EXPECT_EQ(t.g1->memberCount(), 1u);
   EXPECT_EQ(measureall(t.g1), (tv_box{5, 5, 50, 60}));
   EXPECT_FALSE(objrem(copy.get()));  // parentless: its owner deletes it
+  TavricCore::ObjectController::SetObjectName(copy.get(), u"Gr\u00fcn");
+  EXPECT_EQ(copy->name(), "Gr\xC3\xBCn");
+  EXPECT_EQ(TavricCore::ObjectController::GetObjectName(copy.get()), u"Gr\u00fcn");
+  EXPECT_EQ(TavricCore::ObjectController::GetObjectName(nullptr), u"");
   queryseq q;
   int n = 0;
   for (Object* o = q.quebeg(t.L1); o; o = q.next()) ++n;

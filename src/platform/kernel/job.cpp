@@ -645,6 +645,18 @@ const TavDB::Object* stationNumberObject(const jobstr* job, std::uint32_t descen
   return nullptr;
 }
 
+namespace TavricCore {
+
+std::u16string ObjectController::GetObjectName(const TavDB::Object* object) {
+  return object ? TavGen::ConvertUTF8ToUTF16String(object->name()) : std::u16string();
+}
+
+void ObjectController::SetObjectName(TavDB::Object* object, std::u16string_view name) {
+  if (object) object->extraMut().name = TavSys::Uni16CharToUTF8(name);
+}
+
+}  // namespace TavricCore
+
 namespace TavricLib {
 
 bool IsStructuredCADLayer(const jobstr*, const TavDB::Object* layer) {

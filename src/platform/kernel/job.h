@@ -28,6 +28,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/files.h"
@@ -580,6 +581,14 @@ class NoteInfo {
 const TavDB::Object* stationNumberObject(const jobstr* job, std::uint32_t descendMask,
                                           std::uint32_t descendValue, std::uint32_t selectMask,
                                           std::uint32_t selectValue);
+
+namespace TavricCore {
+// Object names as the core hands them out: UTF-16.
+struct ObjectController {
+  static std::u16string GetObjectName(const TavDB::Object* object);
+  static void SetObjectName(TavDB::Object* object, std::u16string_view name);
+};
+}  // namespace TavricCore
 
 namespace TavricLib {
 bool IsStructuredCADLayer(const jobstr* job, const TavDB::Object* layer);

@@ -172,11 +172,11 @@ std::optional<std::shared_ptr<seppdftyp>> PDFProof::GetSeparationPdf() {
   return std::nullopt;
 }
 
+// Every stroke the walker writes with the stroke operators counts: it draws
+// inside and outside strokes about the outline as well, and their colour must
+// go to the stroking side.
 bool PDFProof::IsSymmetricStroke() const {
-  if (!mStrokeInfo || !mStrokeInfo->canOuputAsStroke()) return false;
-  const TavDB::Object* generator = mStrokeInfo->getGenerator();
-  const TavDB::Stroke* stroke = generator != nullptr ? generator->stroke() : nullptr;
-  return stroke != nullptr && stroke->position == TavDB::Stroke::kCentre;
+  return mStrokeInfo && mStrokeInfo->canOuputAsStroke();
 }
 
 std::string PDFProof::MakeImageResourceName(int first, int second) {

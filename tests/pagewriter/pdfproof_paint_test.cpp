@@ -76,6 +76,20 @@ TEST(PdfProofPaint, OpenPathsAreDrawnOnlyAsStrokes) {
   EXPECT_NE(content.find("2 w\n"), std::string::npos) << content;
 }
 
+TEST(PdfProofPaint, StrokesTakeTheirColourOnTheStrokingSideWhereverTheyLie) {
+  for (const char* position : {"centre", "inside", "outside"}) {
+    SCOPED_TRACE(position);
+    auto j = job("[" + rect(10, 10, 50, 50, 11, std::string(R"(, "stroke": {"width": 2, "paint": 10, "position": ")") +
+                                                  position + R"("})") + "]");
+    PDFSettings s = g2test::testSettings();
+    g2test::Page page(*j, s);
+    page.walk();
+    const std::string content = page.finish();
+    EXPECT_NE(content.find("0 0 0 1 K\n"), std::string::npos) << content;
+    EXPECT_EQ(count(content, "\ns\n"), 1) << content;
+  }
+}
+
 TEST(PdfProofPaint, CompoundPathsClipAndFillWithTheEvenOddRule) {
   auto j = job(R"([{"kind": "compound", "paint": 10, "objects": [)" + rect(10, 10, 90, 90, 10) + "," +
                rect(30, 30, 70, 70, 10) + "]}]");

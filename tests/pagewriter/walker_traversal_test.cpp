@@ -340,3 +340,27 @@ TEST(WalkerTraversal, MapsAreCutToTheirFrameInsideTheObject) {
   object->setPaint(outside);
   EXPECT_EQ(walk(b.get()), "");
 }
+
+TEST(WalkerTraversal, SplitPiecesOfAnInvisibleCompoundGetNoBracket) {
+  JobBuilder b;
+  const auto cyan = b.flat({{0, 100}});
+  const auto none = b.flat({{0, 255}});
+  auto compound = b.list(ObjectKind::Compound);
+  compound->addontop(b.rect(0, 0, 30, 30, cyan));
+  compound->addontop(b.rect(10, 10, 20, 20, cyan));
+  compound->setPaint(none);
+  TavDB::Object* c = b.add(std::move(compound));
+  TavDB::ScopedCurrentJob current(b.get());
+  {
+    RecordingProof proof(b.get());
+    proof.OutputGroup(c, true, -1, false);
+    EXPECT_TRUE(only(events(proof.text()), {"BeginCompound", "EndCompound"}).empty());
+  }
+  {
+    // Outside the pieces of a split path the bracket is always opened.
+    RecordingProof proof(b.get());
+    proof.OutputGroup(c, false, -1, false);
+    EXPECT_THAT(only(events(proof.text()), {"BeginCompound", "EndCompound"}),
+                ElementsAre("BeginCompoundPath 2", "EndCompoundPath 2"));
+  }
+}

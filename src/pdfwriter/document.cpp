@@ -9,6 +9,7 @@
 #include "pdfwriter/pagedict.h"
 #include "pdfwriter/pdfobjects.h"
 #include "pdfwriter/pdfouthan.h"
+#include "pdfwriter/xmpdata.h"
 #include "platform/kernel/job.h"
 #include "platform/kernel/pageoutput.h"
 #include "platform/kernel/tavdb.h"
@@ -164,8 +165,8 @@ int pdfouthan::writeDocument(bool /*refreshSeparationMap*/, const std::string& a
     }
   }
 
-  // The private document data (PieceInfo) and the XMP metadata are added by
-  // their own writers.
+  // The private document data (PieceInfo) are added by their own writer.
+  if (mVersionCode >= kPdf14) BuildDocumentXMP(*this);
   if (mVersionCode == kPdf15 && settings.IncludeLayers != 0) {
     catalog->Set("OCProperties", WriteOptionalContent(*this));
   }
@@ -244,6 +245,9 @@ int pdfouthan::writeDocument(bool /*refreshSeparationMap*/, const std::string& a
   }
   pageTree->Set("Count", new PDFInteger(static_cast<std::int64_t>(kids->Size())));
 
+  if (PDFIndirectReference* metadata = WriteMetadataStream(*this)) {
+    catalog->Set("Metadata", metadata);
+  }
   // The named halftones of the private data are added by the halftone writer.
   writeObject(catalogReference);
   writeObject(treeReference);

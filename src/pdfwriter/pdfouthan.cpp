@@ -1,6 +1,7 @@
 #include "pdfwriter/pdfouthan.h"
 
 #include "pdfwriter/pdfpending.h"
+#include "pdfwriter/xmpdata.h"
 
 #include <charconv>
 #include <cstring>
@@ -54,6 +55,7 @@ pdfouthan::~pdfouthan() {
   if (mOpenSink != nullptr && mOpenSink != mFile.get()) delete mOpenSink;
   for (auto& [key, object] : mFormCache) delete object;
   DeletePendingLists(*this);
+  DeleteXMPComposer(*this);
   mFormCache.clear();
   // The PDF objects stay with the registry; the table frees only its entries.
 }
@@ -259,6 +261,9 @@ std::unique_ptr<pdfouthan> createPdfOutHandler(
   handler->mInkCallback = std::move(inkCallback);
   handler->mWriterFlag = writerFlag;
   handler->mProducedFiles = producedFiles;
+  // Normalized output: the composer of the document's XMP data takes the
+  // ink callback; otherwise the callback is released here.
+  AttachXMPComposer(*handler);
   return handler;
 }
 

@@ -182,3 +182,39 @@ TEST(DocumentStructure, PageResourcesAndSpotColourSpaces) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DocumentStructure, NormalizedOutputCarriesItsXmpMetadata) {
+  tavtest::TestFolder dir;
+  auto job = makeJob(kCmykAndSpot);
+  job->separations[4].xmpName = "Spot One XMP";
+  PDFSettings settings = testSettings();
+  settings.NormalizedOutput = 1;
+  settings.HorizontalDistortion = -2;
+  const auto w = doctest::writeDocument(*job, settings, dir / "normalized.pdf");
+  ASSERT_EQ(w.finishResult, 0);
+  tavtest::expectPdfAcceptedByAllConsumers(w.file);
+  Pdf pdf(w.file);
+  QPDFObjectHandle metadata = pdf.root().getKey("/Metadata");
+  ASSERT_TRUE(metadata.isStream());
+  EXPECT_EQ(metadata.getDict().getKey("/Type").getName(), "/Metadata");
+  EXPECT_EQ(metadata.getDict().getKey("/Subtype").getName(), "/XML");
+  EXPECT_FALSE(metadata.getDict().hasKey("/Filter"));
+  auto data = metadata.getRawStreamData();
+  const std::string xmp(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
+  // A well-formed packet with the plates of the file, its ink named as in XMP.
+  tavtest::writeFile(w.file.string() + ".xmp", xmp);
+  const auto check = tavtest::runProcess({"xmllint", "--noout", w.file.string() + ".xmp"});
+  EXPECT_EQ(check.exitCode, 0) << check.describe();
+  EXPECT_EQ(xmp.rfind("<?xpacket begin=", 0), 0u);
+  EXPECT_NE(xmp.find("<rdf:li>Cyan</rdf:li>"), std::string::npos) << xmp;
+  EXPECT_NE(xmp.find("<rdf:li>Spot One XMP</rdf:li>"), std::string::npos) << xmp;
+  EXPECT_NE(xmp.find("<tavpdf:DistortionH>0.98</tavpdf:DistortionH>"), std::string::npos) << xmp;
+  // Without normalized output there is no composer and no metadata.
+  const auto plain = doctest::writeDocument(*job, testSettings(), dir / "plain.pdf");
+  Pdf plainPdf(plain.file);
+  EXPECT_FALSE(plainPdf.root().hasKey("/Metadata"));
+}
+
+}  // namespace

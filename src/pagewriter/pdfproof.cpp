@@ -17,6 +17,7 @@
 #include "platform/messages.h"
 #include "platform/system.h"
 #include "platform/tav_error.h"
+#include "platform/utf.h"
 #include "tavpdf/PDFSettings.h"
 
 namespace TavPDF {
@@ -348,10 +349,13 @@ void PDFProof::BeginTrap(TavDB::Object*, bool, bool) { Out() << "/QEL_Trap BMC\n
 void PDFProof::EndTrap() { Out() << "EMC\n"; }
 
 bool PDFProof::BeginObjectName(TavDB::Object* object) {
-  if (mSettings.NormalizedOutput == 0 || object == nullptr || object->name().empty()) return false;
+  if (mSettings.NormalizedOutput == 0 || object == nullptr) return false;
+  const std::u16string name16 = TavricCore::ObjectController::GetObjectName(object);
+  if (name16.empty()) return false;
   pdfoutfilter& out = Out();
   out << "/VornPNGr << /VornPNKeltONAM ";
-  PDFString name(object->name());
+  // Plain ASCII as a literal string, anything else as UTF-16 text.
+  PDFString name(TavSys::Uni16CharToUTF8(name16));
   name.Output(out);
   out << " >> BDC\n";
   return true;

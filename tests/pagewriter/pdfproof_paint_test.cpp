@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "pdfproof_support.h"
+#include "pdfwriter/pdfregistry.h"
 #include "platform/messages.h"
 #include "platform/tav_error.h"
 #include "support/consumers.h"
@@ -260,6 +261,17 @@ TEST(PdfProofPaint, DownsampleFactorFollowsTheSettingsAndNeverDividesByZero) {
   g2test::Page page15(*j, s, kPdf15);
   EXPECT_EQ(page15.writer().GetMaxColorants(), 27u);
   page15.finish();
+}
+
+TEST(PdfProofPaint, ResourceNamesAndSubDictionaries) {
+  EXPECT_EQ(PDFProof::MakeImageResourceName(0, 5), "Im5");
+  EXPECT_EQ(PDFProof::MakeImageResourceName(2, 3), "Im2_3");
+  auto* resources = new PDFDictionary();
+  EXPECT_EQ(PDFProof::GetSubDictionary(resources, "XObject", false), nullptr);
+  PDFDictionary* made = PDFProof::GetSubDictionary(resources, "XObject", true);
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(PDFProof::GetSubDictionary(resources, "XObject", false), made);
+  PdfObjectRegistry::deleteAll();
 }
 
 }  // namespace

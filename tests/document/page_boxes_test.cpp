@@ -84,6 +84,25 @@ TEST(PageBoxes, DistortionMatrixOfEveryLayout) {
   EXPECT_EQ(m, TavDB::tv_matrixtyp<double>::identity());
 }
 
+TEST(PageBoxes, MatrixTransformedBoxAgreesWithTheLayout) {
+  // A matrix on job coordinates (h right, v down) about the job's origin:
+  // the turn to the right is h' = -v, v' = h.
+  auto job = makeJob(boxesJob(kAllBoxes));
+  job->origin = {100, 300};
+  const TavSys::tv_rectangle rect{100, 200, 900, 1900};
+  TavDB::tv_matrixtyp<double> turnRight;
+  turnRight.a = 0;
+  turnRight.b = 1;
+  turnRight.c = -1;
+  turnRight.d = 0;
+  const auto byMatrix = TavPDF::GetMatrixTransformedBox(job.get(), rect, turnRight);
+  const auto byLayout = TavPDF::GetLayoutTransformedBox(job.get(), rect, layoutSettings(0, false));
+  EXPECT_EQ(byMatrix, byLayout);
+  // Corners relative to the origin (v 100, h 300): v 0..800, h -100..1600
+  // become h' = -v: -800..0 and v' = h: -100..1600.
+  EXPECT_EQ(byMatrix, (TavSys::tv_rectangle{0, -500, 1700, 300}));
+}
+
 TEST(PageBoxes, BoxesFollowOrientationMirrorAndDistortion) {
   tavtest::TestFolder dir;
   struct Case {

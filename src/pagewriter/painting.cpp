@@ -300,9 +300,69 @@ void PDFProof::OutputFillContent(TavDB::Object* object) {
   if (paint != nullptr && paint->type == kPaintGradation) RefuseUnsupported("a gradation");
   genproof::OutputFillContent(object);
 }
-ColorSpace* PDFProof::CreateGradientColorSpace(TavDB::Object*, int&, const Paint*, ColorSpace*&,
-                                               int&) {
-  RefuseUnsupported("a gradation");
+void PDFProof::GetGradientColorSpaces(std::uint16_t paintIndex, std::unique_ptr<ColorSpace>& united,
+                                      std::unique_ptr<ColorSpace>& common) {
+  united.reset();
+  common.reset();
+  const Paint* paint = paipoi(mJob, paintIndex);
+  if (paint == nullptr) return;
+  std::vector<std::uint16_t> colours;
+  if (paint->type == kPaintLinear || paint->type == kPaintRadial) {
+    colours = {paint->colour, paint->colour2};
+  } else if (paint->type == kPaintGradation) {
+    for (const GradationStep& step : paint->steps) colours.push_back(step.colour);
+  } else {
+    colours = {paint->colour};
+  }
+  const std::uint16_t u =
+      (mSettings.EnableDotgain != 0 && mSettings.NormalizedOutput == 0 && mSoftMaskDepth == 0) ? 0 : 1;
+  bool first = true;
+  for (std::uint16_t colour : colours) {
+    std::array<std::uint16_t, kMaxSeparations> tints = colsep16(mJob, colour);
+    std::unique_ptr<ColorSpace> all(
+        GetSeparationColorSpace(tints.data(), u, kTintFull, first && u != 0, false, false, false, false));
+    std::unique_ptr<ColorSpace> zero(
+        GetSeparationColorSpace(tints.data(), 0, 0, first, false, false, first, false));
+    if (first) {
+      united = std::move(all);
+      common = std::move(zero);
+      first = false;
+      continue;
+    }
+    if (united && all) united->Unite(*all);
+    if (common && zero) common->Intersect(*zero);
+  }
+}
+
+ColorSpace* PDFProof::CreateGradientColorSpace(TavDB::Object* object, int& model,
+                                               const Paint* paint, ColorSpace*& space,
+                                               int& channels) {
+  model = 8;
+  space = nullptr;
+  channels = 0;
+  if (object == nullptr || paint == nullptr) return nullptr;
+  std::unique_ptr<ColorSpace> united, common;
+  GetGradientColorSpaces(object->paint(), united, common);
+  if (common && !common->IsEmpty()) {
+    // Inks the gradation leaves at 0 everywhere are knocked out under it
+    // first, with the paper colour (the job's colour 0; no ink when it has none).
+    std::array<std::uint16_t, kMaxSeparations> paper = colsep16(mJob, 0);
+    if (colsep(mJob, 0) == nullptr) paper.fill(0);
+    const int parts = common->pdfGetNumParts();
+    if (parts >= 2) {
+      for (int part = 0; part < parts; ++part) {
+        std::unique_ptr<CsMasked> piece(common->pdfGetPart(part));
+        if (piece) WriteColorSpaceColor(piece.get(), paper.data(), true, object);
+      }
+    } else {
+      WriteColorSpaceColor(common.get(), paper.data(), true, object);
+    }
+  }
+  if (!united) return nullptr;
+  channels = united->GetSepCount();
+  model = united->IsDeviceGray() ? 1 : 8;
+  space = united.release();
+  return space;
 }
 
 }  // namespace TavPDF

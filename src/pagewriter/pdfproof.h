@@ -176,6 +176,12 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   void OutputFlatFill(TavDB::Object* object) override;
   void OutputGroup(TavDB::Object* list, bool noSplit, int composite, bool backendFlag) override;
   void OutputObject(TavDB::Object* object, bool noSplit, bool backendFlag) override;
+  // The colour spaces of every colour of a gradient or gradation paint: the
+  // union of their inks (what the gradient paints) and the intersection (inks
+  // at 0 in every colour, knocked out before the gradient is drawn). Both
+  // null for a paint without colours; the caller owns them.
+  void GetGradientColorSpaces(std::uint16_t paint, std::unique_ptr<ColorSpace>& united,
+                              std::unique_ptr<ColorSpace>& common);
   // Whether the object's paint needs a transparency graphics state or group.
   bool PaintNeedsTransparency(const TavDB::Object* object, bool force) const;
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "pdfproof_support.h"
+#include "platform/kernel/colorspace.h"
 #include "pdfwriter/pdfregistry.h"
 #include "platform/messages.h"
 #include "platform/tav_error.h"
@@ -261,6 +262,32 @@ TEST(PdfProofPaint, DownsampleFactorFollowsTheSettingsAndNeverDividesByZero) {
   g2test::Page page15(*j, s, kPdf15);
   EXPECT_EQ(page15.writer().GetMaxColorants(), 27u);
   page15.finish();
+}
+
+TEST(PdfProofPaint, GradientColourSpacesUniteTheInksAndKeepTheCommonZeros) {
+  auto j = g2test::makeJob(kInks, R"([{"id": 1, "inks": {"Cyan": 50, "Black": 0}, "others": 255},
+      {"id": 2, "inks": {"Magenta": 50, "Black": 0}, "others": 255},
+      {"id": 3, "inks": {"Cyan": 50}}, {"id": 4, "inks": {"Magenta": 50}}])",
+                           R"([{"id": 10, "type": "linear", "colour": 1, "colour2": 2, "start": [0, 0], "end": [0, 50]},
+      {"id": 11, "type": "gradation", "steps": [{"colour": 3, "position": 0}, {"colour": 4, "position": 50}]}])",
+                           "[]");
+  PDFSettings s = g2test::testSettings();
+  g2test::Page page(*j, s);
+  std::unique_ptr<ColorSpace> united, common;
+  page.writer().GetGradientColorSpaces(10, united, common);
+  ASSERT_TRUE(united && common);
+  EXPECT_TRUE(united->InColorSpace(0));
+  EXPECT_TRUE(united->InColorSpace(1));
+  EXPECT_EQ(united->GetSepCount(), 2);
+  // Black is at 0 in both ends (the other inks untouched): knocked out first.
+  EXPECT_TRUE(common->InColorSpace(3));
+  EXPECT_EQ(common->GetSepCount(), 1);
+  // Colours that knock out every ink leave nothing to knock out separately.
+  page.writer().GetGradientColorSpaces(11, united, common);
+  ASSERT_TRUE(united && common);
+  EXPECT_EQ(united->GetSepCount(), 2);
+  EXPECT_TRUE(common->IsEmpty());
+  page.finish();
 }
 
 TEST(PdfProofPaint, ResourceNamesAndSubDictionaries) {

@@ -34,7 +34,7 @@ DefaultScreenStateMaker& screenStateMaker() {
 }
 
 std::int32_t toJobUnits(double value) {
-  const double rounded = std::nearbyint(value);
+  const double rounded = std::round(value);  // halves away from zero, as iround
   if (!(rounded >= std::numeric_limits<std::int32_t>::min())) {
     return std::numeric_limits<std::int32_t>::min();
   }
@@ -77,7 +77,7 @@ PDFIndirectReference* WriteSeparationTintFunction(pdfouthan& handler, const jobs
   dictionary->Set("BitsPerSample", new PDFInteger(8));
   pdfoutfilter* sink = handler.beginStream(dictionary);
   if (sink == nullptr) {
-    throw TavSys::Error(TavSys::kResultAbandoned, "PDF/CANNOT WRITE PDF FILE",
+    throw TavSys::Error(TavSys::kResultAbandoned, "PDF/STREAM STILL OPEN",
                         "a stream was still open when a page's colour spaces were written");
   }
   std::uint8_t c = 0, m = 0, y = 0, k = 0;

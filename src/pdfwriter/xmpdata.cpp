@@ -58,7 +58,7 @@ PDFIndirectReference* WriteMetadataStream(pdfouthan& handler) {
   dictionary->Set("Subtype", new PDFName("XML"));
   pdfoutfilter* sink = handler.beginStream(dictionary);
   if (sink == nullptr) {
-    throw TavSys::Error(TavSys::kResultAbandoned, "PDF/CANNOT WRITE PDF FILE",
+    throw TavSys::Error(TavSys::kResultAbandoned, "PDF/STREAM STILL OPEN",
                         "a stream was still open when the metadata were written");
   }
   sink->PutBytes(packet.data(), packet.size());

@@ -208,6 +208,7 @@ TEST(PageBoxes, TrimBoxIsClippedToTheMediaBoxInNormalizedOutput) {
     for (const auto& m : capture.messages()) {
       if (m.key == "PDF/TRIM BOX MUST BE INSIDE MEDIA BOX FOR NORMALIZED PDF") {
         EXPECT_EQ(m.severity, 2);
+        EXPECT_NE(m.text, m.key);  // the user reads a sentence, not the key
       }
     }
     Pdf pdf(w.file);

@@ -234,8 +234,9 @@ ColorSpace* PDFProof::GetSeparationColorSpace(const std::uint16_t* tints, std::u
   const int maxColorants = static_cast<int>(GetMaxColorants());
   auto inRange = [&](std::uint16_t t) { return tintDefined(t) && t >= low && t <= high; };
 
+  // With dot gain the inks are written one by one (their transfer functions
+  // differ); a partial set of process inks goes the ordinary way below.
   if (mSettings.EnableDotgain != 0 && mSettings.NormalizedOutput == 0) {
-    bool leave = false;
     CsDeviceN::Options options;
     options.forceDeviceN = flagD;
     options.noTransfer = inSoftMask;
@@ -250,9 +251,7 @@ ColorSpace* PDFProof::GetSeparationColorSpace(const std::uint16_t* tints, std::u
         if (!tintDefined(tints[s])) undefined = true;
         if (sepiscmyk(job, s) >= 0 && inRange(tints[s])) ++process;
       }
-      if (process != 0 && process != 4) {
-        leave = true;
-      } else {
+      if (process == 0 || process == 4) {
         const std::uint16_t lo = (low == 0 && !undefined) ? 1 : low;
         auto* cs = new CsMultiSep(job, tints, lo, high, options, data);
         cs->SetUndefinedTints(undefined);
@@ -270,9 +269,7 @@ ColorSpace* PDFProof::GetSeparationColorSpace(const std::uint16_t* tints, std::u
         if (!inRange(t)) ++outside;
         if (sepiscmyk(job, s) >= 0 && t == low) processAtLow = true;
       }
-      if (processAtLow && outside > 0) {
-        leave = true;
-      } else {
+      if (!(processAtLow && outside > 0)) {
         std::uint16_t lo = low;
         if (lo == 0 && !allZero && (processAtLow || outside == 0)) lo = 1;
         auto* cs = new CsMultiSep(job, tints, lo, high, options, data);
@@ -281,7 +278,6 @@ ColorSpace* PDFProof::GetSeparationColorSpace(const std::uint16_t* tints, std::u
         return cs;
       }
     }
-    (void)leave;
   }
 
   if (mSettings.SeparatedOutput != 0 && !inSoftMask) {

@@ -136,6 +136,10 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   void OutputPatternFill(TavDB::Object* object) override;
   void OutputText(TavDB::Object* object) override;
   void OutputMap(TavDB::Object* object) override;
+  // Knocks out (with the object's shape) the inks the gradient leaves at 0
+  // everywhere, and returns the union of its inks: model 1 for gray, else 8,
+  // channels = its separation count. The returned space is also stored in
+  // `space`; it is one object, owned once by the caller.
   ColorSpace* CreateGradientColorSpace(TavDB::Object* object, int& model, const paityp* paint,
                                        ColorSpace*& space, int& channels) override;
   // Gradations are refused here until their writer exists, rather than left

@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "pagewriter/illtransform.h"
 #include "pagewriter/pdfgraphicsstate.h"
@@ -162,6 +163,50 @@ bool DiffersFrom(const TavSys::tv_rectangle& a, const TavSys::tv_rectangle& b) {
 }
 
 }  // namespace
+
+PDFIndirectReference* WriteSampledTintFunction(pdfouthan& handler, int n, const int* separations) {
+  if (n < 1 || n > 16 || separations == nullptr) {
+    throw TavSys::Error(TavSys::kResultAbandoned, "",
+                        "sampled tint function of " + std::to_string(n) + " separations");
+  }
+  const std::size_t count = std::size_t{1} << n;
+  std::vector<std::uint8_t> samples(count * 4, 0);
+  for (int j = 0; j < n; ++j) {
+    // The separation at full tint (ink sample 0) as CMYK ...
+    const std::uint8_t full = 0;
+    std::uint8_t ink[4] = {};
+    sepcmyklin(handler.mJob, separations[j], &full, ink, 1);
+    // ... laid over a copy of every sample made so far.
+    const std::size_t half = std::size_t{1} << j;
+    for (std::size_t i = 0; i < half; ++i) {
+      for (std::size_t c = 0; c < 4; ++c) {
+        const unsigned below = samples[i * 4 + c];
+        samples[(half + i) * 4 + c] =
+            static_cast<std::uint8_t>(255 - (255 - below) * (255 - ink[c]) / 255);
+      }
+    }
+  }
+  auto* dictionary = new PDFDictionary();
+  dictionary->Set("FunctionType", new PDFInteger(0));
+  auto* domain = new PDFArray();
+  auto* size = new PDFArray();
+  for (int j = 0; j < n; ++j) {
+    domain->Add(new PDFInteger(0));
+    domain->Add(new PDFInteger(1));
+    size->Add(new PDFInteger(2));
+  }
+  dictionary->Set("Domain", domain);
+  dictionary->Set("Range", IntegerArray({0, 1, 0, 1, 0, 1, 0, 1}));
+  dictionary->Set("Size", size);
+  dictionary->Set("BitsPerSample", new PDFInteger(8));
+  pdfoutfilter* sink = handler.beginStream(dictionary);
+  if (sink == nullptr) {
+    throw TavSys::Error(TavSys::kResultAbandoned, "PDF/STREAM STILL OPEN",
+                        "a stream was still open when a tint function was written");
+  }
+  sink->PutBytes(samples.data(), samples.size());
+  return handler.endStream(sink, nullptr);
+}
 
 void SetDefaultScreenStateMaker(DefaultScreenStateMaker maker) {
   screenStateMaker() = std::move(maker);

@@ -45,6 +45,12 @@ PDFDictionaryValue* writePageContents(pdfouthan& handler, PDFDictionary* resourc
 // "Annots": one text annotation per note of the job (only with AddNotes).
 void writeAnnotations(pdfouthan& handler, PDFDictionary* page);
 
+// A sampled tint function (type 0) from n separations to CMYK: 2^n samples,
+// sample k being the mix of the separations whose bits are set in k, each at
+// full tint. Made indirect and written at once (no stream may be open).
+// n must be 1..16 (TavSys::Error otherwise): the samples grow as 4 · 2^n.
+PDFIndirectReference* WriteSampledTintFunction(pdfouthan& handler, int n, const int* separations);
+
 // A page box value: a job rectangle through the settings' layout and into
 // points, as [left bottom right top].
 TavSys::tv_rectangle PageBoxInPoints(const jobstr* job, const TavSys::tv_rectangle& box,

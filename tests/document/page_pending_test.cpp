@@ -8,12 +8,14 @@
 
 #include "colour/colorspaces.h"
 #include "document_support.h"
+#include "pdfwriter/pagedict.h"
 #include "pdfwriter/pdfouthan.h"
 #include "pdfwriter/pdfpending.h"
 #include "pdfwriter/pdfregistry.h"
 #include "platform/kernel/tavdb.h"
 #include "platform/kernelfile.h"
 #include "platform/system.h"
+#include "platform/tav_error.h"
 
 namespace {
 
@@ -174,6 +176,29 @@ TEST_F(PendingTest, NestedJobsGetTheirTreesBack) {
   handler.reset();
   EXPECT_EQ(jobGetSpahan(nested.get()), own);
   EXPECT_EQ(nested.use_count(), 1);
+}
+
+TEST_F(PendingTest, SampledTintFunctionMixesTheSeparations) {
+  // Spot One is 0/50/100/0 %, Spot Two 100/0/0/0 %: sample k mixes the inks
+  // whose bits are set in k, each at full tint.
+  const int separations[2] = {1, 2};
+  PDFIndirectReference* function = WriteSampledTintFunction(*handler, 2, separations);
+  ASSERT_NE(function, nullptr);
+  const std::string& bytes = file.contents();
+  const auto start = bytes.find("stream\r\n");
+  ASSERT_NE(start, std::string::npos);
+  const std::string samples = bytes.substr(start + 8, 16);
+  EXPECT_EQ(samples, std::string("\x00\x00\x00\x00"
+                                 "\x00\x80\xFF\x00"
+                                 "\xFF\x00\x00\x00"
+                                 "\xFF\x80\xFF\x00", 16));
+  EXPECT_EQ(bytes.substr(start + 24, 11), "\r\nendstream");
+  EXPECT_NE(bytes.find("/Domain [ 0  1  0  1  ]"), std::string::npos);
+  EXPECT_NE(bytes.find("/Size [ 2  2  ]"), std::string::npos);
+  // No separation, or so many that the samples would not fit, is refused.
+  EXPECT_THROW(WriteSampledTintFunction(*handler, 0, separations), TavSys::Error);
+  const std::vector<int> many(17, 1);
+  EXPECT_THROW(WriteSampledTintFunction(*handler, 17, many.data()), TavSys::Error);
 }
 
 }  // namespace

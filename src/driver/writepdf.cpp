@@ -368,9 +368,10 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
 
   if (result == 0) {
     if (broadcasting) {
-      sendBroadcast(TavCertify::kBroadcastAfterPDFExport, job,
-                    TavSys::FileSpec(output->writePath()));
-      FixCertifiedPDFDate(job);
+      if (TavCertify::PDFCertify::getCertifyBroadcaster()) {
+        sendBroadcast(TavCertify::kBroadcastAfterPDFExport, job, TavSys::FileSpec(output->writePath()));
+        FixCertifiedPDFDate(job);
+      }
     }
     try {
       output->commit();

@@ -48,7 +48,7 @@ class pdfoutfilter : public genoutfil {
 };
 
 // The output file over an open kernel file (not owned; it stays open).
-class pdfoutfil : public pdfoutfilter {
+class pdfoutfil final : public pdfoutfilter {
  public:
   explicit pdfoutfil(TavSys::fil* file);
   ~pdfoutfil() override;

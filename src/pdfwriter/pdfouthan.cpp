@@ -77,32 +77,34 @@ PDFIndirectReference* pdfouthan::makeIndirect(PDFDictionaryValue* object) {
 }
 
 void pdfouthan::writeObjectHeader(PDFIndirectReference* reference) {
-  // "\n", then the number and 0 each with its blank, and "obj\n": one write.
-  char header[40];
-  header[0] = '\n';
-  char* end = std::to_chars(header + 1, header + sizeof header, reference->GetObjectNumber()).ptr;
-  std::memcpy(end, " 0 obj\n", 7);
-  end += 7;
-  const std::uint64_t offset = mFile->Tell() + 1;
+  // "\n", then the number and 0 each with its blank, and "obj\n", formatted
+  // straight into the kernel file.
+  TavSys::fil* file = mFile->kernelFile();
+  const std::uint64_t offset = file->position() + 1;
   if (offset > kMaxXrefOffset && mFile->status() == 0) {
     TavGen::message(TavGen::kError, 1, "PDF/FILE TOO LARGE");
     mFile->setFailed(TavSys::kResultAbandoned);
   }
   SetObjectOffset(mXrefTable.get(), reference, offset);
-  mFile->text().PutBytes(header, static_cast<std::size_t>(end - header));
+  char* const header = reinterpret_cast<char*>(file->reserve(32));
+  header[0] = '\n';
+  char* end = std::to_chars(header + 1, header + 32, reference->GetObjectNumber()).ptr;
+  std::memcpy(end, " 0 obj\n", 7);
+  file->commit(static_cast<std::size_t>(end + 7 - header));
 }
 
 void pdfouthan::writeObject(PDFIndirectReference* reference) {
   if (reference == nullptr) return;
   writeObjectHeader(reference);
-  noroutfil& out = mFile->text();
   if (PDFDictionaryValue* object = reference->GetObject()) {
-    object->Output(out);
+    object->Output(mFile->text());
   } else {
     TavSys::debugstring("<pdfouthan::writeObject> reference without an object");
-    out << "null";
+    mFile->text() << "null";
   }
-  out.PutBytes("\nendobj", 7);
+  TavSys::fil* file = mFile->kernelFile();
+  std::memcpy(file->reserve(7), "\nendobj", 7);
+  file->commit(7);
 }
 
 pdfoutfilter* pdfouthan::beginStream(PDFDictionary* dictionary) {

@@ -215,26 +215,19 @@ std::int64_t WriteXrefTable(PdfXrefTable* table, pdfoutfil* file) {
     if (entry.offset > kMaxXrefOffset) return kXrefOffsetTooLarge;
   }
   out << 0.0 << static_cast<double>(count + 1) << "\n" << "0000000000 65535 f ";
-  // Each entry takes 20 bytes with the blank and line feed that end it; they
-  // go out in batches.
-  constexpr std::size_t kBatch = 256;
-  char lines[kBatch * 20];
-  std::size_t used = 0;
+  // Each entry takes 20 bytes with the blank and line feed that end it,
+  // formatted straight into the kernel file.
+  TavSys::fil* kernel = file->kernelFile();
   for (std::size_t i = 0; i < count; ++i) {
-    const PdfXrefEntry& entry = *table->GetEntry(i);
-    char* line = lines + used;
+    char* line = reinterpret_cast<char*>(kernel->reserve(20));
     std::memcpy(line, "\n0000000000 00000 n ", 20);
     char digits[20];
+    const std::uint64_t offset = table->GetEntry(i)->offset;
     const auto length =
-        static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, entry.offset).ptr - digits);
+        static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, offset).ptr - digits);
     std::memcpy(line + 11 - length, digits, length);  // right-aligned in the ten places
-    used += 20;
-    if (used == sizeof lines) {
-      out.PutBytes(lines, used);
-      used = 0;
-    }
+    kernel->commit(20);
   }
-  out.PutBytes(lines, used);
   return static_cast<std::int64_t>(sectionOffset);
 }
 

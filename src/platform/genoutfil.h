@@ -82,7 +82,7 @@ class genoutfil {
 
 // A sink writing into an open kernel file at its position. It keeps no buffer
 // of its own (the file buffers), so bytes from every route land in issue order.
-class noroutfil : public genoutfil {
+class noroutfil final : public genoutfil {
  public:
   // The file is not owned.
   explicit noroutfil(TavSys::fil* file) : file_(file) {}

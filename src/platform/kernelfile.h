@@ -38,14 +38,20 @@ class fil {
   void write(const void* data, std::size_t count) {
     // Most writes are a few bytes of syntax: copied here without a call.
     if (count <= kSmallWrite && kBufferSize - used_ >= count) {
-      const auto* p = static_cast<const std::uint8_t*>(data);
-      std::uint8_t* out = buffer_.get() + used_;
-      for (std::size_t i = 0; i < count; ++i) out[i] = p[i];
+      __builtin_memcpy(buffer_.get() + used_, data, count);
       used_ += count;
       return;
     }
     writeBlock(data, count);
   }
+
+  // Room for up to `count` bytes (at most 4,096) at the position, to format
+  // into directly; commit() then takes the bytes actually used.
+  std::uint8_t* reserve(std::size_t count) {
+    if (kBufferSize - used_ < count) flushBuffer();
+    return buffer_.get() + used_;
+  }
+  void commit(std::size_t count) { used_ += count; }
 
   // Offset at which the next byte lands.
   std::uint64_t position() const { return base_ + used_; }

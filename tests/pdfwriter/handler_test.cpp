@@ -372,7 +372,8 @@ TEST_F(Handler, CreationKeepsTheDocumentState) {
   EXPECT_EQ(handler->mProcessSeparations[3], -1);
   EXPECT_EQ(handler->mScreenValue, 77u);
   EXPECT_EQ(handler->mScreenNumber, 3u);
-  EXPECT_TRUE(static_cast<bool>(handler->mInkCallback));
+  // Without normalized output no composer takes the ink callback: released.
+  EXPECT_FALSE(static_cast<bool>(handler->mInkCallback));
   EXPECT_EQ(handler->mProducedFiles, &produced);
   EXPECT_EQ(handler->mPageCounter, -1);
   EXPECT_EQ(handler->mBaseMatrix, TavDB::tv_matrixtyp<double>::identity());

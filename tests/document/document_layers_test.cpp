@@ -105,9 +105,10 @@ TEST(DocumentLayers, VisibleAndHiddenLayersBecomeGroupsWithTheirStates) {
 
   // mutool reads the same states, and its viewer shows only the visible layer.
   const std::string d = mutoolConfiguration(w.file);
-  const auto on = d.find("/ON"), off = d.find("/OFF");
-  EXPECT_NE(on, std::string::npos) << d;
-  EXPECT_NE(off, std::string::npos) << d;
+  const std::string visibleRef = std::to_string(visible.getObjGen().getObj()) + " 0 R";
+  const std::string hiddenRef = std::to_string(hidden.getObjGen().getObj()) + " 0 R";
+  EXPECT_NE(d.find("/ON [ " + visibleRef + " ]"), std::string::npos) << d;
+  EXPECT_NE(d.find("/OFF [ " + hiddenRef + " ]"), std::string::npos) << d;
   EXPECT_EQ(mutoolGrayAt(w.file, dir / "page.pgm", 25, 50), 0);
   EXPECT_EQ(mutoolGrayAt(w.file, dir / "page.pgm", 125, 50), 255);
 

@@ -98,7 +98,7 @@ int CheckSeparationRemapping(jobstr* job, std::u16string& message) {
 void UpdatePDFLinkParameters(jobstr& job, const PDFSettings& settings) {
   SetParameterDoubleValue(&job, 0xa010100, settings.GetUIDistortionV(), 0);
   SetParameterDoubleValue(&job, 0xa010200, settings.GetUIDistortionH(), 0);
-  SetParameterStringValue(&job, 0xa020000, settings.DotgainFile.getFullPathAsUtf8());
+  SetParameterStringValue(&job, 0xa020000, settings.DotgainFile.toFileSpec().GetFileNameUTF8());
 }
 
 int OutputPDFDocument(jobstr* job, PDFSettings& settings, MarksSettings& marks,

@@ -545,3 +545,27 @@ TEST(EntryPoints, NonSeparableBlendWarningOnlyForMisnamedProcessInks) {
   }
   pdfHasNonSeparableBlendmodes = 0;
 }
+
+TEST(Export, BlendModesAndTechnicalInksUnderTheSeparationDisabler) {
+  tavtest::TestFolder dir;
+  // Cyan is not output and a screen blend cannot be reproduced without it:
+  // the separation disabler needs flattening.
+  const std::string inks = R"([{"name":"Cyan","process":"cyan","output":false},{"name":"Black","process":"black"},)"
+                           R"({"name":"Varnish","cmyk":[10,0,10,0],"technical":true}])";
+  auto job = loadJob(colouredSquares(inks, {R"({"Black":100})"}, R"(,"blendMode":"screen")"));
+  PDFSettings settings = flavour("Press");
+  settings.UseSeparationDisabler = 1;
+  const auto run = exportJob(job.get(), settings, dir / "out.pdf");
+  EXPECT_EQ(run.result, 1);
+  EXPECT_EQ(run.message("PDF/SEPARATED PDF NEEDS FLATTENING").severity, TavGen::kError);
+  EXPECT_FALSE(run.has("PDF/CANNOT MAKE SEPARATED PDF"));
+  EXPECT_TRUE(drivertest::folderListing(dir.path()).empty());
+
+  // A technical ink painted with a non-separable blend mode is told before
+  // writing (whatever the writer then makes of the blend mode).
+  auto technical = loadJob(colouredSquares(inks, {R"({"Varnish":100})"}, R"(,"blendMode":"hue","overprint":true)"));
+  settings.UseSeparationDisabler = 0;
+  const auto told = exportJob(technical.get(), settings, dir / "tech.pdf");
+  EXPECT_EQ(told.message("TECHNICAL INKS WITH NONSEPARABLE BLENDMODE").severity, TavGen::kWarning);
+  EXPECT_FALSE(told.has("TECHNICAL INKS NOT IN OVERPRINT")) << told.keys();
+}

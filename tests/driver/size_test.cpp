@@ -127,7 +127,9 @@ TEST(SizeEstimate, HugePicturesDoNotWrapIntoSmallEstimates) {
 TEST(SizeEstimate, MapsWithoutResolutionAddNothingAndPlacedJobsAreInconclusive) {
   tavtest::TestFolder dir;
   tavtest::writeFile(dir / "pixels.tif", "x");
-  auto job = loadJob(mapJob(3000, 3000, 0), dir.path());
+  // The job file refuses a map without resolution; the model may still hold one.
+  auto job = loadJob(mapJob(3000, 3000, 30), dir.path());
+  job->maps[1].resolution = 0;
   std::vector<TavPDF::SizeRecord> records;
   int base = 0;
   EXPECT_EQ(TavPDF::EstimatePDFSize(job.get(), records, base, TavPDF::kCompressionLossless, false, false, -1), 21);

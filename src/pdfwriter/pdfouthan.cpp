@@ -85,7 +85,11 @@ void pdfouthan::writeObjectHeader(PDFIndirectReference* reference) {
     TavGen::message(TavGen::kError, 1, "PDF/FILE TOO LARGE");
     mFile->setFailed(TavSys::kResultAbandoned);
   }
-  SetObjectOffset(mXrefTable.get(), reference, offset);
+  if (PdfXrefEntry* entry = reference->GetEntry()) {
+    entry->offset = offset;
+  } else {
+    SetObjectOffset(mXrefTable.get(), reference, offset);
+  }
   char* const header = reinterpret_cast<char*>(file->reserve(32));
   header[0] = '\n';
   char* end = std::to_chars(header + 1, header + 32, reference->GetObjectNumber()).ptr;

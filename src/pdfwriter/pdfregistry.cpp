@@ -19,13 +19,7 @@ constinit PdfObjectRegistry PdfObjectRegistry::sInstance;
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kUseArena = false;
-#else
-constexpr bool kUseArena = true;
-#endif
 constexpr std::size_t kArenaBlockSize = 1u << 20;
-constexpr std::size_t kArenaMaxObject = 256;
 constexpr std::size_t kArenaAlign = alignof(std::max_align_t);
 constexpr std::uintptr_t kArenaTag = 1;
 constexpr std::size_t kSpareBlocks = 64;
@@ -71,7 +65,7 @@ void* PdfObjectRegistry::allocateFromArena(std::size_t size) {
   return block;
 }
 
-void* PdfObjectRegistry::allocateObject(std::size_t size) {
+void* PdfObjectRegistry::allocateSlow(std::size_t size) {
   if (kUseArena && size <= kArenaMaxObject) {
     void* block = allocateFromArena(size);
     mSlots.push_back(reinterpret_cast<std::uintptr_t>(block) | kArenaTag);

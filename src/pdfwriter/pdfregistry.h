@@ -30,7 +30,21 @@ class PdfObjectRegistry {
   std::size_t liveCount() const { return mLive; }
 
   // Used by PDFBaseClass's allocation functions.
-  void* allocateObject(std::size_t size);
+  void* allocateObject(std::size_t size) {
+    // The common case: a small object with room left in the arena block.
+    // (A size that is a multiple of 16 may need that alignment.)
+    if (kUseArena && size <= kArenaMaxObject && size % 8 == 0 && mArenaLeft >= size &&
+        (size % 16 != 0 || (reinterpret_cast<std::uintptr_t>(mArenaNext) & 15) == 0) &&
+        mSlots.size() < mSlots.capacity()) {
+      void* block = mArenaNext;
+      mArenaNext += size;
+      mArenaLeft -= size;
+      mSlots.push_back(reinterpret_cast<std::uintptr_t>(block) | kArenaTag);
+      ++mLive;
+      return block;
+    }
+    return allocateSlow(size);
+  }
   // Forgets the block and frees it (or leaves arena memory to the sweep);
   // false when the registry never recorded it (the caller frees it then).
   bool releaseObject(void* block);
@@ -49,6 +63,14 @@ class PdfObjectRegistry {
   // in a large registry); -1 when it is not recorded.
   std::ptrdiff_t findSlot(const void* block);
   void* allocateFromArena(std::size_t size);
+  void* allocateSlow(std::size_t size);
+#if defined(__SANITIZE_ADDRESS__)
+  static constexpr bool kUseArena = false;
+#else
+  static constexpr bool kUseArena = true;
+#endif
+  static constexpr std::size_t kArenaMaxObject = 256;
+  static constexpr std::uintptr_t kArenaTag = 1;
   static PdfObjectRegistry sInstance;
 
   // A slot holds the block's address; bit 0 marks arena memory. A freed

@@ -354,8 +354,13 @@ void writeAnnotations(pdfouthan& handler, PDFDictionary* page) {
   for (int i = 0; i < count; ++i) {
     NoteInfo note(job, i);
     const TavDB::tv_point anchor = note.GetAnchorLocation();
-    const std::int32_t in[4] = {anchor.v - widen, anchor.h - widen, anchor.v + widen,
-                                anchor.h + widen};
+    // Widened in 64 bits: an anchor near the end of the coordinate range
+    // stays at that end.
+    const std::int32_t in[4] = {
+        toJobUnits(double(std::int64_t(anchor.v) - widen)),
+        toJobUnits(double(std::int64_t(anchor.h) - widen)),
+        toJobUnits(double(std::int64_t(anchor.v) + widen)),
+        toJobUnits(double(std::int64_t(anchor.h) + widen))};
     double out[4] = {};
     transform.TransformRect(in, out);
     double p1 = 0, q1 = 0, p2 = 0, q2 = 0;

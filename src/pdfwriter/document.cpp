@@ -153,15 +153,17 @@ int pdfouthan::writeDocument(bool /*refreshSeparationMap*/, const std::string& a
   PDFIndirectReference* treeReference = makeIndirect(pageTree);
   catalog->Set("Pages", treeReference);
 
-  // Process inks that share the CMYK page of separated output.
+  // Process inks that share the CMYK page of separated output. Inks that the
+  // separation disabler keeps out do not count: a CMYK page without any ink
+  // would be an empty plate.
   int processCount = 0;
   if (settings.SeparatedOutput != 0 && settings.CMYKOnOnePage != 0) {
     for (int slot = 0; slot < kMaxSeparations; ++slot) {
       const int sep = sepsoruse(job, slot, false);
-      if (sep < 0) continue;
-      if ((IsUsed(job, sep) || settings.AddCMYKSeparations != 0) && sepiscmyk(job, sep) >= 0) {
-        ++processCount;
-      }
+      if (sep < 0 || sepiscmyk(job, sep) < 0) continue;
+      if (!IsUsed(job, sep) && settings.AddCMYKSeparations == 0) continue;
+      if (settings.UseSeparationDisabler != 0 && !seppdftyp::NeedsOutputting(job, sep)) continue;
+      ++processCount;
     }
   }
 
@@ -234,6 +236,11 @@ int pdfouthan::writeDocument(bool /*refreshSeparationMap*/, const std::string& a
       addPage(page, Label("P", new PDFString(name)));
     }
 
+    // A document without pages is no document: nothing was left to separate.
+    if (kids->Size() == 0) {
+      throw TavSys::Error(TavSys::kResultAbandoned, "PDF/NO SEPARATIONS FOUND",
+                          "separated output without a page");
+    }
     sepEnableAll(job);
     DisableSeparationsNotOutput(job, settings.UseSeparationDisabler != 0);
     enableState.dismiss();

@@ -205,4 +205,21 @@ TEST(DocumentSeparated, CancelledExportStopsAndRestoresTheJob) {
   for (int sep = 0; sep < 5; ++sep) EXPECT_EQ(sepIsEnabled(job.get(), sep), sep != 2) << sep;
 }
 
+TEST(DocumentSeparated, NoSeparationLeftIsRefusedNotWrittenEmpty) {
+  // Every used ink is kept out by the separation disabler: no page at all,
+  // not even a CMYK page without ink.
+  tavtest::TestFolder dir;
+  auto job = makeJob(kSeparatedJob);
+  for (int sep = 0; sep < 4; ++sep) job->separations[static_cast<std::size_t>(sep)].output = false;
+  PDFSettings settings = separatedSettings();
+  settings.CompositeOnPageOne = 0;
+  try {
+    doctest::writeDocument(*job, settings, dir / "empty.pdf");
+    ADD_FAILURE() << "a separated document without pages was written";
+  } catch (const TavSys::Error& e) {
+    EXPECT_EQ(e.key(), "PDF/NO SEPARATIONS FOUND");
+  }
+  for (int sep = 0; sep < 5; ++sep) EXPECT_TRUE(sepIsEnabled(job.get(), sep)) << sep;
+}
+
 }  // namespace

@@ -144,11 +144,10 @@ PDFArray* SeparationsInfo(pdfouthan& handler) {
   return separations;
 }
 
-// The clipped TrimBox [max(t1, m1) max(t2, m2) min(t3, m3) min(t4, m4)] of
-// two [left bottom right top] arrays.
+// The TrimBox clipped to the MediaBox, both in points (y up): the larger
+// left and bottom, the smaller right and top.
 TavSys::tv_rectangle ClipToMediaBox(const TavSys::tv_rectangle& trim,
                                     const TavSys::tv_rectangle& media) {
-  // tv_rectangle holds (top, left, bottom, right) in points.
   TavSys::tv_rectangle clipped;
   clipped.left = std::max(trim.left, media.left);
   clipped.bottom = std::max(trim.bottom, media.bottom);

@@ -69,3 +69,23 @@ void SetJDFRoad(JDFRoad road);
 const JDFRoad& GetJDFRoad();
 
 }  // namespace TavPDF
+
+class genoutfil;
+
+namespace TavPDF {
+
+// The JDF folder's per-object PDF files: a full export pass into a temporary
+// file whose bytes are then handed to the sink (its PutByte), in order. The
+// bytes are handed on only when the export succeeded; the temporary file is
+// removed in every case. Results: those of WritePDFFile, or a file error
+// when the temporary file cannot be made or read back.
+// The picture road writes the job with the handler's 64-bit screen value.
+int OutputPicturePDFToSink(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
+                           PDFFileNameHandler* handler, genoutfil& sink, std::uint64_t screenValue,
+                           std::uint32_t screenNumber);
+// The marks road writes only the marks group (copies of the marks, owned by
+// the caller), with its box as media and trim box.
+int OutputMarksPDFToSink(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
+                         PDFFileNameHandler* handler, genoutfil& sink, TavDB::Object* marks);
+
+}  // namespace TavPDF

@@ -51,8 +51,9 @@ void writeAnnotations(pdfouthan& handler, PDFDictionary* page);
 // n must be 1..16 (TavSys::Error otherwise): the samples grow as 4 · 2^n.
 PDFIndirectReference* WriteSampledTintFunction(pdfouthan& handler, int n, const int* separations);
 
-// A page box value: a job rectangle through the settings' layout and into
-// points, as [left bottom right top].
+// A page box value: a job rectangle through the settings' layout (rounded to
+// whole job units) and into points: (top, left, bottom, right) with y up, so
+// that PDFArray(rect) gives [left bottom right top].
 TavSys::tv_rectangle PageBoxInPoints(const jobstr* job, const TavSys::tv_rectangle& box,
                                      const PDFSettings& settings);
 

@@ -39,10 +39,10 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// The job file of n paths (written once per size into the temporary folder).
+// The job file of n paths, written into the temporary folder (removed after
+// its size has run).
 fs::path syntheticJob(int n) {
   const fs::path file = fs::temp_directory_path() / ("tavpdf-bench-" + std::to_string(n) + ".json");
-  if (fs::exists(file)) return file;
   std::ofstream out(file, std::ios::binary);
   out << R"({"format":"tavpdf-job","name":"Synthetic )" << n << R"( paths","ppi":720,"origin":[144000,0],)"
       << R"("boxes":{"media":[0,0,144000,144000],"trim":[3600,3600,140400,140400]},)"
@@ -160,6 +160,7 @@ void Export(benchmark::State& state) {
   std::error_code ec;
   fs::remove(pdf, ec);
   fs::remove(plain, ec);
+  fs::remove(jobFile, ec);
 }
 
 BENCHMARK(Export)->Arg(10000)->Arg(100000)->Arg(1000000)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);

@@ -225,6 +225,10 @@ WriterRun runWriter(jobstr* job, PDFSettings& settings, bool refreshSeparationMa
   } catch (const std::bad_alloc&) {
     TavSys::debug("WritePDFFile: out of memory");
     run.result = TavSys::kFileErrorBase + ENOMEM;
+  } catch (const std::exception& e) {
+    // Nothing may escape to the host; the failure is reported as the file's.
+    TavSys::debug(std::string("WritePDFFile: ") + e.what());
+    run.result = TavSys::kResultAbandoned;
   }
   PdfObjectRegistry::deleteAll();
   return run;

@@ -25,10 +25,6 @@ namespace TavPDF {
 namespace {
 constexpr const char* kProcessNames[4] = {"Cyan", "Magenta", "Yellow", "Black"};
 
-JDFRoad& jdfRoad() {
-  static JDFRoad road;
-  return road;
-}
 
 // Link-parameter keys of the job.
 struct LinkKey {
@@ -71,9 +67,6 @@ void WarnNonSeparableBlendModes(const jobstr* job) {
   if (misnamed) TavGen::message(TavGen::kWarning, 1, "PDF/NONSEPARABLE BLENDMODES MAY BE OUTPUT DIFFERENTLY");
   pdfHasNonSeparableBlendmodes = misnamed ? 1 : 0;
 }
-
-void SetJDFRoad(JDFRoad road) { jdfRoad() = std::move(road); }
-const JDFRoad& GetJDFRoad() { return jdfRoad(); }
 
 void pdfoutini() {
   static bool initialised = false;
@@ -154,16 +147,10 @@ int OutputPDFDocument(jobstr* job, PDFSettings& settings, MarksSettings& marks,
     }
 
     if (settings.GenerateJDF != 0) {
-      const JDFRoad& road = GetJDFRoad();
-      if (road) {
-        const std::int32_t certified = settings.CertifiedEnabled;
-        settings.CertifiedEnabled = 0;
-        result = road(job, settings, refreshSeparationMap, handler, &target, producedFiles);
-        settings.CertifiedEnabled = certified;
-      } else {
-        TavGen::message(TavGen::kError, 1, "PDF/JDF NOT AVAILABLE");
-        result = TavSys::kResultAbandoned;
-      }
+      const std::int32_t certified = settings.CertifiedEnabled;
+      settings.CertifiedEnabled = 0;
+      result = OutputJDFDocument(job, settings, refreshSeparationMap, handler, &target, producedFiles);
+      settings.CertifiedEnabled = certified;
     } else {
       result = WritePDFFile(job, settings, refreshSeparationMap, handler, force, &target, nullptr,
                             nullptr, nullptr, 0, kNoScreen, true, &callback, producedFiles);

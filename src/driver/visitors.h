@@ -150,6 +150,8 @@ class PreprocessCADObject : public TavDB::ObjectVisitor {
 
  private:
   void process(TavDB::Object& o);
+  // The job and screen mode are what the re-screening of CAD strokes needs;
+  // the job model carries no stroke creators to re-screen yet.
   jobstr* mJob;  // not owned
   int mScreenMode;
   bool mActive = true;

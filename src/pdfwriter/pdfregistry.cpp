@@ -215,11 +215,11 @@ std::int64_t WriteXrefTable(PdfXrefTable* table, pdfoutfil* file) {
   for (std::size_t i = 0; i < count; ++i) {
     char* line = reinterpret_cast<char*>(kernel->reserve(20));
     std::memcpy(line, "\n0000000000 00000 n ", 20);
-    char digits[20];
+    // The digits behind ten zeros: the last ten characters are the entry's.
+    char digits[32] = "0000000000";
     const std::uint64_t offset = table->GetEntry(i)->offset;
-    const auto length =
-        static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, offset).ptr - digits);
-    std::memcpy(line + 11 - length, digits, length);  // right-aligned in the ten places
+    const char* end = std::to_chars(digits + 10, digits + sizeof digits, offset).ptr;
+    std::memcpy(line + 1, end - 10, 10);
     kernel->commit(20);
   }
   return static_cast<std::int64_t>(sectionOffset);

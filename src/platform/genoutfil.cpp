@@ -10,14 +10,6 @@
 
 namespace TavNumber {
 
-char* formatInteger(char* out, long long value) {
-  return std::to_chars(out, out + kNumberTextMax, value).ptr;
-}
-
-char* formatUnsigned(char* out, unsigned long long value) {
-  return std::to_chars(out, out + kNumberTextMax, value).ptr;
-}
-
 char* formatReal(char* out, double value) {
   if (!std::isfinite(value)) {
     const char* what = std::isnan(value) ? "NaN" : (value > 0 ? "+infinity" : "-infinity");

@@ -6,6 +6,7 @@
 // Numbers are formatted with std::to_chars (never locale-dependent, never in
 // exponent form). A double that is not finite cannot be written: inserting one
 // throws TavSys::Error (key "PDF/NUMBER NOT FINITE") and writes nothing.
+#include <charconv>
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
@@ -20,8 +21,12 @@ class fil;
 // trailing blank; returns the end of the text. `out` needs kNumberTextMax bytes.
 namespace TavNumber {
 constexpr std::size_t kNumberTextMax = 400;
-char* formatInteger(char* out, long long value);
-char* formatUnsigned(char* out, unsigned long long value);
+inline char* formatInteger(char* out, long long value) {
+  return std::to_chars(out, out + kNumberTextMax, value).ptr;
+}
+inline char* formatUnsigned(char* out, unsigned long long value) {
+  return std::to_chars(out, out + kNumberTextMax, value).ptr;
+}
 // Plain decimal, at most six fraction digits, trailing zeros and a bare point
 // removed, "-0" written as "0". Throws TavSys::Error for NaN or infinity.
 char* formatReal(char* out, double value);

@@ -38,7 +38,16 @@ class fil {
   void write(const void* data, std::size_t count) {
     // Most writes are a few bytes of syntax: copied here without a call.
     if (count <= kSmallWrite && kBufferSize - used_ >= count) {
-      __builtin_memcpy(buffer_.get() + used_, data, count);
+      // Word-sized copies of a known size need no library call.
+      const auto* p = static_cast<const std::uint8_t*>(data);
+      std::uint8_t* out = buffer_.get() + used_;
+      std::size_t i = 0;
+      for (; i + 8 <= count; i += 8) __builtin_memcpy(out + i, p + i, 8);
+      if (i + 4 <= count) {
+        __builtin_memcpy(out + i, p + i, 4);
+        i += 4;
+      }
+      for (; i < count; ++i) out[i] = p[i];
       used_ += count;
       return;
     }

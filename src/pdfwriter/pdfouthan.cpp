@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/kernel/job.h"
+#include "platform/kernel/xmpcomposer.h"
 #include "platform/messages.h"
 #include "platform/system.h"
 #include "platform/tav_error.h"
@@ -216,16 +217,17 @@ void pdfouthan::addNamedHalftone(const std::string& screenName,
 
 void pdfouthan::getCMYKSeparationName(std::string& name, jobstr* job, int separation) const {
   name = sepnamcmykpoiUTF8(job, separation);
-  // The XMP composer of normalized output renames the ink to its XMP name
-  // once that part is attached.
+  // In normalized output the file names the ink as its XMP data do.
+  if (mXMPComposer != nullptr) mXMPComposer->MatchXMPInkName(separation, name);
 }
 
 void pdfouthan::getSeparationName(std::string& name, jobstr* job, int separation) const {
   if (mSettings != nullptr && mSettings->ProcessCMYKFlags != 0) {
     getCMYKSeparationName(name, job, separation);
-  } else {
-    name = GetSeparationName(job, separation);
+    return;
   }
+  name = GetSeparationName(job, separation);
+  if (mXMPComposer != nullptr) mXMPComposer->MatchXMPInkName(separation, name);
 }
 
 std::shared_ptr<seppdftyp> pdfouthan::getSeparationDisabler() {

@@ -9,6 +9,9 @@
 #include <regex>
 
 #include "pdfwriter/pdfouthan.h"
+#include "platform/kernel/job.h"
+#include "platform/kernel/xmpcomposer.h"
+#include "tavpdf/PDFSettings.h"
 #include "platform/messages.h"
 #include "platform/system.h"
 #include "platform/tav_error.h"
@@ -354,6 +357,47 @@ TEST_F(Handler, DocumentIdFoldsTheRootPathAndTheTime) {
   EXPECT_NE(memory.contents().find("\n/ID [ (" + h1 + ") (" + h2 + ") ]\n"), std::string::npos);
   EXPECT_NE(h1, h2);
   EXPECT_EQ(MakeDocumentID("/jobs/a.job", 1700000002).first, h1);
+}
+
+TEST_F(Handler, SeparationNamesFollowTheSettingsAndTheXmpComposer) {
+  jobstr job;
+  job.separations[0].exists = true;
+  job.separations[0].name = "Process Cyan";
+  job.separations[0].process = 0;
+  job.separations[1].exists = true;
+  job.separations[1].name = "PANTONE 185 C";
+  job.separations[1].xmpName = "PANTONE 185 C (XMP)";
+  PDFSettings settings;
+  settings.ProcessCMYKFlags = 0;
+  TavSys::fil memory;
+  pdfouthan handler(&memory, kPdf15);
+  handler.mJob = &job;
+  handler.mSettings = &settings;
+  std::string name;
+  handler.getSeparationName(name, &job, 0);
+  EXPECT_EQ(name, "Process Cyan");
+  handler.getCMYKSeparationName(name, &job, 0);
+  EXPECT_EQ(name, "Cyan");
+  settings.ProcessCMYKFlags = 1;
+  handler.getSeparationName(name, &job, 0);
+  EXPECT_EQ(name, "Cyan");
+  // Without a composer the XMP name is not used; with one it is.
+  handler.getSeparationName(name, &job, 1);
+  EXPECT_EQ(name, "PANTONE 185 C");
+  handler.mXMPComposer =
+      new TavricLib::XMPComposer(&job, TavSys::FileSpec("/out/x.pdf"), false, 0, 1);
+  handler.getSeparationName(name, &job, 1);
+  EXPECT_EQ(name, "PANTONE 185 C (XMP)");
+  settings.ProcessCMYKFlags = 0;
+  handler.getSeparationName(name, &job, 1);
+  EXPECT_EQ(name, "PANTONE 185 C (XMP)");
+  handler.getSeparationName(name, &job, 0);  // no XMP name: the kernel's
+  EXPECT_EQ(name, "Process Cyan");
+  // The disabler is shared once the settings ask for it.
+  settings.UseSeparationDisabler = 1;
+  auto disabler = handler.getSeparationDisabler();
+  ASSERT_NE(disabler, nullptr);
+  EXPECT_EQ(handler.getSeparationDisabler(), disabler);
 }
 
 TEST_F(Handler, CreationKeepsTheDocumentState) {

@@ -86,8 +86,8 @@ void pdfouthan::writeObjectHeader(PDFIndirectReference* reference) {
     TavGen::message(TavGen::kError, 1, "PDF/FILE TOO LARGE");
     mFile->setFailed(TavSys::kResultAbandoned);
   }
-  if (PdfXrefEntry* entry = reference->GetEntry()) {
-    entry->offset = offset;
+  if (PdfXrefEntry* entry = reference->GetEntry(); entry != nullptr && reference->GetTable()) {
+    reference->GetTable()->RecordOffset(entry, offset);
   } else {
     SetObjectOffset(mXrefTable.get(), reference, offset);
   }

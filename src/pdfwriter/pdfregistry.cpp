@@ -189,12 +189,14 @@ void SetObjectOffset(PdfXrefTable* table, PDFIndirectReference* reference,
                      std::uint64_t offset) {
   if (reference == nullptr) return;
   PdfXrefEntry* entry = reference->GetEntry();
+  PdfXrefTable* owner = reference->GetTable();
   if (entry == nullptr && table != nullptr) {
     const std::uint32_t number = reference->GetObjectNumber();
     if (number >= 1 && number <= table->GetEntryCount()) entry = table->GetEntry(number - 1);
+    owner = table;
   }
-  if (entry == nullptr) return;
-  entry->offset = offset;
+  if (entry == nullptr || owner == nullptr) return;
+  owner->RecordOffset(entry, offset);
 }
 
 std::int64_t WriteXrefTable(PdfXrefTable* table, pdfoutfil* file) {
@@ -203,11 +205,8 @@ std::int64_t WriteXrefTable(PdfXrefTable* table, pdfoutfil* file) {
   const std::uint64_t sectionOffset = file->Tell();
   out << "xref\n";
   const std::size_t count = table->GetEntryCount();
-  for (std::size_t i = 0; i < count; ++i) {
-    const PdfXrefEntry& entry = *table->GetEntry(i);
-    if (!entry.written()) return kXrefUnwrittenObject;
-    if (entry.offset > kMaxXrefOffset) return kXrefOffsetTooLarge;
-  }
+  if (table->mWritten != count) return kXrefUnwrittenObject;
+  if (table->mLargestOffset > kMaxXrefOffset) return kXrefOffsetTooLarge;
   out << 0.0 << static_cast<double>(count + 1) << "\n" << "0000000000 65535 f ";
   // Each entry takes 20 bytes with the blank and line feed that end it,
   // formatted straight into the kernel file.

@@ -106,6 +106,12 @@ class PdfXrefTable {
   PdfXrefEntry* GetEntry(std::size_t index) {
     return &mBlocks[index / kBlockEntries][index % kBlockEntries];
   }
+  // Records where an entry's object header was written.
+  void RecordOffset(PdfXrefEntry* entry, std::uint64_t offset) {
+    if (!entry->written()) ++mWritten;
+    if (offset > mLargestOffset) mLargestOffset = offset;
+    entry->offset = offset;
+  }
 
  private:
   friend PDFIndirectReference* NewIndirectReference(PdfXrefTable* table,
@@ -116,6 +122,8 @@ class PdfXrefTable {
   PdfXrefEntry& Append();
   std::vector<std::unique_ptr<PdfXrefEntry[]>> mBlocks;
   std::size_t mCount = 0;
+  std::size_t mWritten = 0;             // entries whose object was written
+  std::uint64_t mLargestOffset = 0;     // of every offset recorded
 };
 
 // The largest offset a cross-reference entry can hold (ten digits).

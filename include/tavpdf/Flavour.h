@@ -114,13 +114,16 @@ class TAVPDF_EXPORT Flavour {
   std::shared_ptr<MenuSettings> mCurrent;
 };
 
-// Result codes of the flavour-file functions beyond 0 (done) and the file
-// error codes (TavSys::kFileErrorBase + errno).
+// Result codes of the flavour-file functions. Loading answers 0, 2 or 4 (a
+// message says what was wrong); saving answers 0, 1 or a file error code
+// (TavSys::kFileErrorBase + errno).
 enum FlavourFileResult : int {
   kFlavourFileOk = 0,
   kFlavourFileCannotMake = 1,     // save: the document could not be made
-  kFlavourFileNotXml = 2,         // load: not well-formed XML, too large, or entity declarations
-  kFlavourFileBadContent = 3,     // load: an unknown key or a value of the wrong type or range
+  // load: the file cannot be read, is not well-formed XML, is too large,
+  // declares entities or refers outside itself, or holds a preference of an
+  // unknown key or a value of the wrong type or range
+  kFlavourFileRefused = 2,
   kFlavourFileNoActivity = 4,     // load: no export-PDF activity (or not an activities document)
 };
 
@@ -135,9 +138,9 @@ TAVPDF_EXPORT int SaveFlavourToFile(const TavSys::FileSpec& target,
 // Reads a flavour file into the fields the table points at. Every value is
 // checked first; when any is unreadable, out of range or of a key the table
 // does not have, nothing is changed, an error message names it and the result
-// is kFlavourFileBadContent. With skipUnknownKeys, preferences of keys the
+// is kFlavourFileRefused. With skipUnknownKeys, preferences of keys the
 // table does not have are passed over instead (files of other versions).
-// 0 when values were read, else a FlavourFileResult or a file error code.
+// 0 when values were read, else kFlavourFileRefused or kFlavourFileNoActivity.
 TAVPDF_EXPORT int LoadFlavourFromFile(const TavSys::FileSpec& source,
                                       const TavGen::PreferenceEntry* table,
                                       bool skipUnknownKeys = false);

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -97,6 +98,12 @@ int g_floatPrecision = 6;
 
 ParseResult DocumentReader::ParseFile(const TavSys::FileSpec& file, pugi::xml_document& document) const {
   document.reset();
+  std::error_code ec;
+  if (std::filesystem::is_directory(file.path(), ec)) {
+    ParseResult r = fail(ParseStatus::FileError, std::strerror(EISDIR));
+    r.fileError = TavSys::kFileErrorBase + EISDIR;
+    return r;
+  }
   std::ifstream in(file.path(), std::ios::binary);
   if (!in) {
     ParseResult r = fail(ParseStatus::FileError, std::strerror(errno ? errno : ENOENT));

@@ -161,7 +161,7 @@ class Loader {
     if (problem_) {
       problem_.placeholders.emplace_back("__FILE__", label_);
       TavGen::message(TavGen::kError, 1, problem_.key, problem_.placeholders);
-      return kFlavourFileBadContent;
+      return kFlavourFileRefused;
     }
     if (result != kFlavourFileOk) {
       TavGen::message(TavGen::kError, 1, "PDF/FLAVOUR FILE NO ACTIVITY", {{"__FILE__", label_}});
@@ -332,12 +332,14 @@ int reportParseFailure(const Xml::ParseResult& parsed, const std::string& label)
   if (parsed.status == Xml::ParseStatus::FileError) {
     TavGen::message(TavGen::kError, 1, "PDF/FLAVOUR FILE UNREADABLE",
                     {{"__FILE__", label}, {"__REASON__", parsed.detail}});
-    return parsed.fileError;
+    // A file that cannot be read is, to the caller, a file that does not
+    // parse; the message tells the two apart.
+    return kFlavourFileRefused;
   }
   const char* key = parsed.status == Xml::ParseStatus::ExternalReference ? "PDF/FLAVOUR FILE EXTERNAL REFERENCE"
                                                                          : "PDF/FLAVOUR FILE NOT XML";
   TavGen::message(TavGen::kError, 1, key, {{"__FILE__", label}, {"__REASON__", parsed.detail}});
-  return kFlavourFileNotXml;
+  return kFlavourFileRefused;
 }
 
 }  // namespace
@@ -433,14 +435,15 @@ int LoadFlavourFromBytes(std::string_view bytes, std::string_view label, const P
 namespace {
 void* rowField(const PreferenceEntry& row) { return row.value(); }
 
-// The exported functions answer with results, never with exceptions.
+// The exported functions answer with results, never with exceptions. Saving
+// passes file error codes on; loading keeps to its own result codes.
 template <class Work>
-int guarded(Work work, int failure) noexcept {
+int guarded(Work work, int failure, bool passErrorCodes) noexcept {
   try {
     return work();
   } catch (const TavSys::Error& e) {
     TavGen::message(TavGen::kError, 1, e.key(), e.placeholders());
-    return e.code() != 0 ? e.code() : failure;
+    return passErrorCodes && e.code() != 0 ? e.code() : failure;
   } catch (const std::exception& e) {
     TavSys::debug(std::string("<flavour file> ") + e.what());
     return failure;
@@ -449,11 +452,12 @@ int guarded(Work work, int failure) noexcept {
 }  // namespace
 
 int SaveFlavourToFile(const TavSys::FileSpec& target, const PreferenceEntry* table) {
-  return guarded([&] { return SaveFlavour(target, table, &rowField); }, kFlavourFileCannotMake);
+  return guarded([&] { return SaveFlavour(target, table, &rowField); }, kFlavourFileCannotMake, true);
 }
 
 int LoadFlavourFromFile(const TavSys::FileSpec& source, const PreferenceEntry* table, bool skipUnknownKeys) {
-  return guarded([&] { return LoadFlavour(source, table, &rowField, skipUnknownKeys); }, kFlavourFileNotXml);
+  return guarded([&] { return LoadFlavour(source, table, &rowField, skipUnknownKeys); }, kFlavourFileRefused,
+                 false);
 }
 
 }  // namespace TavPDF

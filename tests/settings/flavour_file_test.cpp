@@ -72,31 +72,33 @@ TEST(FlavourFileSave, WritesEveryRowOnceAndValidatesAgainstItsDocumentType) {
   EXPECT_STREQ(activity.attribute("Name").value(), "Export PDF");
   EXPECT_STREQ(activity.attribute("Key").value(), "PDFo");
   EXPECT_STREQ(activity.attribute("Version").value(), "2.0");
-  int count = 0;
-  for (pugi::xml_node p : activity.children("Preference")) {
-    ++count;
-    (void)p;
-  }
-  EXPECT_EQ(count, 66);
+  const auto prefs = activity.children("Preference");
+  EXPECT_EQ(std::distance(prefs.begin(), prefs.end()), 66);
   auto byKey = [&](const char* key) {
     return activity.find_child_by_attribute("Preference", "Key", key);
   };
-  EXPECT_STREQ(byKey("Flav").child_value(), "8");
-  EXPECT_STREQ(byKey("Flav").attribute("Type").value(), "Long");
-  EXPECT_STREQ(byKey("Norm").child_value(), "True");
+  // Key, type and value text of each kind of row.
+  const struct {
+    const char* key;
+    const char* type;
+    const char* value;
+  } rows[] = {{"Flav", "Long", "8"},
+              {"Norm", "Boolean", "True"},
+              {"CmPg", "Boolean", "False"},
+              {"DstV", "Double", "2.5"},
+              {"DstH", "Double", "-0.123457"},  // six significant digits
+              {"DotF", "URL", "file:///curves/with%20space%20%26%20ampersand/dg.crv"}};
+  for (const auto& r : rows) {
+    EXPECT_STREQ(byKey(r.key).attribute("Type").value(), r.type) << r.key;
+    EXPECT_STREQ(byKey(r.key).child_value(), r.value) << r.key;
+  }
   EXPECT_STREQ(byKey("Norm").attribute("Name").value(), "NormalizedOutput");
-  EXPECT_STREQ(byKey("CmPg").child_value(), "False");
-  EXPECT_STREQ(byKey("DstV").child_value(), "2.5");
-  EXPECT_STREQ(byKey("DstH").child_value(), "-0.123457");  // six significant digits
-  EXPECT_STREQ(byKey("DotF").attribute("Type").value(), "URL");
-  EXPECT_STREQ(byKey("DotF").child_value(), "file:///curves/with%20space%20%26%20ampersand/dg.crv");
   const pugi::xml_node orientation = byKey("Orie");
   EXPECT_STREQ(orientation.attribute("Type").value(), "Enumeration");
   EXPECT_EQ(std::distance(orientation.children().begin(), orientation.children().end()), 5);
   EXPECT_STREQ(orientation.child("Value").child_value(), "3");
   EXPECT_STREQ(orientation.find_child_by_attribute("ValueDescription", "Key", "2").child_value(), "Turn left");
-  const pugi::xml_node registration = byKey("ScrR");
-  EXPECT_EQ(std::distance(registration.children().begin(), registration.children().end()), 3);
+  EXPECT_EQ(std::distance(byKey("ScrR").children().begin(), byKey("ScrR").children().end()), 3);
 
   // The document type travels with the file and the file obeys it.
   const auto check = tavtest::runProcess({"xmllint", "--noout", "--valid", file.string()});
@@ -166,12 +168,8 @@ TEST(FlavourFileSave, FailedWriteKeepsTheOldFileAndReportsFailure) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "the save must fail with a file error and a message";
   EXPECT_EQ(tavtest::readFile(target), "old flavour");
-  int entries = 0;
-  for (const auto& e : fs::directory_iterator(dir.path())) {
-    ++entries;
-    (void)e;
-  }
-  EXPECT_EQ(entries, 1) << "no temporary file is left behind";
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1)
+      << "no temporary file is left behind";
 
   // A successful save replaces the file and keeps its permissions.
   fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
@@ -275,52 +273,57 @@ TEST(FlavourFileLoad, BadFilesAreRefusedAndChangeNothing) {
   for (int i = 0; i < 300; ++i) deepText += "</Conditional>";
   deepText += "</qel.activities>";
 
+  auto with = [&](const char* key, const char* type, const char* value) {
+    return activities(good + pref(key, type, value));
+  };
+  constexpr const char* kNotXml = "PDF/FLAVOUR FILE NOT XML";
+  constexpr const char* kExternal = "PDF/FLAVOUR FILE EXTERNAL REFERENCE";
+  constexpr const char* kBadValue = "PDF/FLAVOUR FILE BAD VALUE";
   const Case cases[] = {
-      {"not XML", "this is no XML at all", 2, "PDF/FLAVOUR FILE NOT XML"},
-      {"empty", "", 2, "PDF/FLAVOUR FILE NOT XML"},
-      {"cut short", activities(good).substr(0, 120), 2, "PDF/FLAVOUR FILE NOT XML"},
-      {"UTF-16", std::string("\xFF\xFE<\0q\0", 6), 2, "PDF/FLAVOUR FILE NOT XML"},
-      {"too deep", deepText, 2, "PDF/FLAVOUR FILE NOT XML"},
+      {"not XML", "this is no XML at all", 2, kNotXml},
+      {"empty", "", 2, kNotXml},
+      {"cut short", activities(good).substr(0, 120), 2, kNotXml},
+      {"UTF-16", std::string("\xFF\xFE<\0q\0", 6), 2, kNotXml},
+      {"too deep", deepText, 2, kNotXml},
       {"external entity",
        "<?xml version=\"1.0\"?>\n<!DOCTYPE qel.activities [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>\n"
        "<qel.activities><qel.activity Key=\"PDFo\">" +
            good + "<Preference Key=\"DotF\" Type=\"URL\">&x;</Preference></qel.activity></qel.activities>",
-       2, "PDF/FLAVOUR FILE EXTERNAL REFERENCE"},
+       2, kExternal},
       {"internal entity",
        "<!DOCTYPE qel.activities [<!ENTITY t \"True\">]><qel.activities><qel.activity Key=\"PDFo\">" + good +
            "<Preference Key=\"Norm\" Type=\"Boolean\">&t;</Preference></qel.activity></qel.activities>",
-       2, "PDF/FLAVOUR FILE EXTERNAL REFERENCE"},
-      {"undeclared entity", activities(good + pref("Norm", "Boolean", "&t;")), 2,
-       "PDF/FLAVOUR FILE EXTERNAL REFERENCE"},
+       2, kExternal},
+      {"entity declared but unused",
+       "<!DOCTYPE qel.activities [<!ENTITY t \"True\">]>" + activities(good).substr(22), 2, kExternal},
+      {"undeclared entity", with("Norm", "Boolean", "&t;"), 2, kExternal},
       {"external document type",
        "<!DOCTYPE qel.activities SYSTEM \"http://example.invalid/a.dtd\">" + activities(good).substr(22), 2,
-       "PDF/FLAVOUR FILE EXTERNAL REFERENCE"},
-      {"parameter entity", "<!DOCTYPE qel.activities [ %p; ]>" + activities(good).substr(22), 2,
-       "PDF/FLAVOUR FILE EXTERNAL REFERENCE"},
+       kExternal},
+      {"public document type", "<!DOCTYPE qel.activities PUBLIC \"-//x//y\" \"a.dtd\">" + activities(good).substr(22),
+       2, kExternal},
+      {"parameter entity", "<!DOCTYPE qel.activities [ %p; ]>" + activities(good).substr(22), 2, kExternal},
       {"wrong root", "<activities><qel.activity Key=\"PDFo\">" + good + "</qel.activity></activities>", 4,
        "PDF/FLAVOUR FILE WRONG ROOT"},
-      {"unknown key", activities(good + pref("Zzzz", "Long", "1")), 3, "PDF/FLAVOUR FILE UNKNOWN KEY"},
-      {"five-character key", activities(good + pref("Norma", "Boolean", "True")), 3,
-       "PDF/FLAVOUR FILE UNKNOWN KEY"},
-      {"Long overflow", activities(good + pref("MaxS", "Long", "99999999999")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
-      {"Long 1e999", activities(good + pref("MaxS", "Long", "1e999")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
-      {"Long nan", activities(good + pref("MaxS", "Long", "nan")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
-      {"Long -inf", activities(good + pref("MaxS", "Long", "-inf")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
-      {"Long word", activities(good + pref("MaxS", "Long", "12abc")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
-      {"Long empty", activities(good + pref("MaxS", "Long", "")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
-      {"flavour out of range", activities(good + pref("Flav", "Long", "12")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
-      {"zero resolution", activities(good + pref("Sre2", "Long", "0")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
-      {"negative path size", activities(good + pref("PtSz", "Long", "-5")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
-      {"Double inf", activities(good + pref("DstV", "Double", "inf")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
-      {"Double nan", activities(good + pref("DstH", "Double", "NaN")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
-      {"Double -100", activities(good + pref("DstH", "Double", "-100")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
-      {"Boolean word", activities(good + pref("Norm", "Boolean", "yes")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
-      {"popup value no item has", activities(good + pref("Orie", "Enumeration", "7")), 3,
-       "PDF/FLAVOUR FILE BAD VALUE"},
-      {"popup fraction", activities(good + pref("ScrR", "Enumeration", "0.5")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
-      {"relative URL", activities(good + pref("DotF", "URL", "curves/dg.crv")), 3, "PDF/FLAVOUR FILE BAD VALUE"},
-      {"broken URL escape", activities(good + pref("DotF", "URL", "file:///a%G1")), 3,
-       "PDF/FLAVOUR FILE BAD VALUE"},
+      {"unknown key", with("Zzzz", "Long", "1"), 2, "PDF/FLAVOUR FILE UNKNOWN KEY"},
+      {"five-character key", with("Norma", "Boolean", "True"), 2, "PDF/FLAVOUR FILE UNKNOWN KEY"},
+      {"Long overflow", with("MaxS", "Long", "99999999999"), 2, kBadValue},
+      {"Long 1e999", with("MaxS", "Long", "1e999"), 2, kBadValue},
+      {"Long nan", with("MaxS", "Long", "nan"), 2, kBadValue},
+      {"Long -inf", with("MaxS", "Long", "-inf"), 2, kBadValue},
+      {"Long word", with("MaxS", "Long", "12abc"), 2, kBadValue},
+      {"Long empty", with("MaxS", "Long", ""), 2, kBadValue},
+      {"flavour out of range", with("Flav", "Long", "12"), 2, kBadValue},
+      {"zero resolution", with("Sre2", "Long", "0"), 2, kBadValue},
+      {"negative path size", with("PtSz", "Long", "-5"), 2, kBadValue},
+      {"Double inf", with("DstV", "Double", "inf"), 2, kBadValue},
+      {"Double nan", with("DstH", "Double", "NaN"), 2, kBadValue},
+      {"Double -100", with("DstH", "Double", "-100"), 2, kBadValue},
+      {"Boolean word", with("Norm", "Boolean", "yes"), 2, kBadValue},
+      {"popup value no item has", with("Orie", "Enumeration", "7"), 2, kBadValue},
+      {"popup fraction", with("ScrR", "Enumeration", "0.5"), 2, kBadValue},
+      {"relative URL", with("DotF", "URL", "curves/dg.crv"), 2, kBadValue},
+      {"broken URL escape", with("DotF", "URL", "file:///a%G1"), 2, kBadValue},
   };
   for (const Case& c : cases) {
     TavGen::MessageCapture capture;
@@ -335,10 +338,10 @@ TEST(FlavourFileLoad, BadFilesAreRefusedAndChangeNothing) {
   TavGen::MessageCapture capture;
   EXPECT_EQ(load(dir, activities(good + std::string(9u << 20, ' '))), 2);
   EXPECT_TRUE(capture.has("PDF/FLAVOUR FILE NOT XML"));
-  // A file that is not there.
-  EXPECT_EQ(TavPDF::LoadFlavourFromFile(TavSys::FileSpec(dir / "missing.xml"), TavPDF::pdfprftab),
-            TavSys::kFileErrorBase + ENOENT);
-  EXPECT_TRUE(capture.has("PDF/FLAVOUR FILE UNREADABLE"));
+  // A file that is not there, and a folder, cannot be read: refused as well.
+  EXPECT_EQ(TavPDF::LoadFlavourFromFile(TavSys::FileSpec(dir / "missing.xml"), TavPDF::pdfprftab), 2);
+  EXPECT_EQ(TavPDF::LoadFlavourFromFile(TavSys::FileSpec(dir.path()), TavPDF::pdfprftab), 2);
+  EXPECT_EQ(capture.count("PDF/FLAVOUR FILE UNREADABLE"), 2);
   EXPECT_TRUE(differences(before, gPDFSettings).empty());
 
   // The same good preferences on their own load.

@@ -11,6 +11,7 @@
 #include "pagewriter/pdfgraphicsstate.h"
 #include "pagewriter/pdfproof.h"
 #include "pagewriter/strokeinfo.h"
+#include "pdfwriter/pagedict.h"
 #include "pdfwriter/pdfobjects.h"
 #include "pdfwriter/pdfoutfil.h"
 #include "pdfwriter/pdfpending.h"
@@ -96,7 +97,7 @@ void PDFProof::WriteCMYKOrSeparationColor(std::uint8_t c, std::uint8_t m, std::u
       p = TavNumber::formatReal(p, value(v));
       *p++ = ' ';
     }
-    text.assign(buffer, p);
+    text.assign(buffer, p - 1);  // without the blank after the last number
     text += stroke ? " K\n" : " k\n";
   } else {
     if (tint > 100) {
@@ -108,7 +109,7 @@ void PDFProof::WriteCMYKOrSeparationColor(std::uint8_t c, std::uint8_t m, std::u
                     std::to_string(slot));
       return;
     }
-    std::string name = "Tv_sep_" + GetSeparationName(mJob, slot);
+    const std::string name = SeparationColorSpaceName(mHandler, mJob, slot);
     StringSink sink;
     PDFName::OutputName(sink, name.c_str());
     sink << (stroke ? " CS\n" : " cs\n") << (tint / 100.0) << (stroke ? "SCN\n" : "scn\n");

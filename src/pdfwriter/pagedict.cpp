@@ -109,7 +109,7 @@ void WriteSeparationColorSpaces(pdfouthan& handler, PDFDictionary* colorSpaces) 
     space->Add(new PDFName("DeviceCMYK"));
     space->Add(function);
     PDFIndirectReference* reference = handler.makeIndirect(space);
-    colorSpaces->Set("Tv_sep_" + name, reference);
+    colorSpaces->Set(SeparationColorSpaceName(&handler, job, sep), reference);
     handler.writeObject(reference);
   }
 }
@@ -162,6 +162,16 @@ bool DiffersFrom(const TavSys::tv_rectangle& a, const TavSys::tv_rectangle& b) {
 }
 
 }  // namespace
+
+std::string SeparationColorSpaceName(const pdfouthan* handler, jobstr* job, int sep) {
+  std::string name;
+  if (handler != nullptr) {
+    handler->getSeparationName(name, job, sep);
+  } else {
+    name = GetSeparationName(job, sep);
+  }
+  return "Tv_sep_" + name;
+}
 
 PDFIndirectReference* WriteSampledTintFunction(pdfouthan& handler, int n, const int* separations) {
   if (n < 1 || n > 16 || separations == nullptr) {

@@ -45,6 +45,12 @@ PDFDictionaryValue* writePageContents(pdfouthan& handler, PDFDictionary* resourc
 // "Annots": one text annotation per note of the job (only with AddNotes).
 void writeAnnotations(pdfouthan& handler, PDFDictionary* page);
 
+// The resource name of a spot ink's separation colour space: "Tv_sep_" and
+// the ink's output name as the handler gives it (its XMP name in normalized
+// output). The page's resources and its content streams both name the space
+// through this one function; without a handler the job's ink name is used.
+std::string SeparationColorSpaceName(const pdfouthan* handler, jobstr* job, int sep);
+
 // A sampled tint function (type 0) from n separations to CMYK: 2^n samples,
 // sample k being the mix of the separations whose bits are set in k, each at
 // full tint. Made indirect and written at once (no stream may be open).

@@ -5,6 +5,8 @@
 #include "colour/colorspaces.h"
 #include "pagewriter/pdfgraphicsstate.h"
 #include "pdfproof_support.h"
+#include "pdfwriter/pagedict.h"
+#include "platform/kernel/xmpcomposer.h"
 #include "platform/messages.h"
 #include "platform/system.h"
 #include "support/consumers.h"
@@ -48,7 +50,7 @@ TEST(PdfProofColour, OverprintStatesFollowTheRequestAndTheCache) {
   w.WriteCMYKOrSeparationColor(0, 0, 0, 100, -1, 0);
   w.WriteCMYKOrSeparationColor(255, 0, 40, 100, -1, 0);
   EXPECT_EQ(page.finish(),
-            "/op1 gs\n/op0 gs\n0 0 0 1  k\n/op1 gs\n0.001 0.001 0.001 1  k\n0 0.001 0.4 1  k\n");
+            "/op1 gs\n/op0 gs\n0 0 0 1 k\n/op1 gs\n0.001 0.001 0.001 1 k\n0 0.001 0.4 1 k\n");
 }
 
 TEST(PdfProofColour, OverprintIsWrittenAgainAfterAStreamEnds) {
@@ -83,6 +85,17 @@ TEST(PdfProofColour, SeparationColoursNameTheInksColourSpace) {
             "/Tv_sep_PANTONE#20185#20C cs\n1.01 scn\n");
   EXPECT_NE(debug.text.find("Illegal per 101"), std::string::npos);
   EXPECT_NE(debug.text.find("Illegal separation 64"), std::string::npos);
+
+  // In normalized output an ink takes its XMP name: the content names the
+  // space under the name the page's resources give it.
+  job->separations[4].xmpName = "Orange XMP";
+  g2test::Page normalized(*job, s);
+  normalized.handler().mXMPComposer =  // owned by the handler
+      new TavricLib::XMPComposer(job.get(), TavSys::FileSpec("/out/x.pdf"), false, 0, 1);
+  normalized.writer().SetColorKey(1, 0);
+  normalized.writer().WriteCMYKOrSeparationColor(0, 50, 100, 0, 4, 50);
+  EXPECT_EQ(SeparationColorSpaceName(&normalized.handler(), job.get(), 4), "Tv_sep_Orange XMP");
+  EXPECT_EQ(normalized.finish(), "/Tv_sep_Orange#20XMP cs\n0.5 scn\n");
 }
 
 TEST(PdfProofColour, TheCacheLeavesOutOnlyWhatIsReallyInForce) {

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "platform/tav_error.h"
+#include "platform/utf.h"
 
 namespace Xml {
 namespace {
@@ -136,6 +137,9 @@ ParseResult DocumentReader::ParseBuffer(std::string_view bytes, pugi::xml_docume
   if (bytes.find('\0') != std::string_view::npos) {
     return fail(ParseStatus::NotUtf8, "the file contains zero bytes (it is not UTF-8 text)");
   }
+  // The parser takes bytes as they come; names and paths read from the
+  // document must be sound UTF-8 wherever they are written later.
+  if (!TavSys::IsValidUTF8(bytes)) return fail(ParseStatus::NotUtf8, "the file is not UTF-8 text");
   std::string entity;
   if (findUndeclaredReference(bytes, entity)) {
     return fail(ParseStatus::ExternalReference, "the file refers to the entity \"" + entity + "\"");

@@ -284,6 +284,7 @@ TEST(FlavourFileLoad, BadFilesAreRefusedAndChangeNothing) {
       {"empty", "", 2, kNotXml},
       {"cut short", activities(good).substr(0, 120), 2, kNotXml},
       {"UTF-16", std::string("\xFF\xFE<\0q\0", 6), 2, kNotXml},
+      {"Latin-1 path", with("DotF", "Path", "/courbes/d\xE9" "faut.crv"), 2, kNotXml},
       {"too deep", deepText, 2, kNotXml},
       {"external entity",
        "<?xml version=\"1.0\"?>\n<!DOCTYPE qel.activities [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>\n"

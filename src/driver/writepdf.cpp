@@ -1,6 +1,7 @@
 #include "driver/writepdf.h"
 
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <filesystem>
 #include <memory>
@@ -16,6 +17,7 @@
 #include "platform/kernel/colorspace.h"
 #include "platform/kernel/exportkernel.h"
 #include "platform/kernel/job.h"
+#include "platform/kernel/pageoutput.h"
 #include "platform/kernelfile.h"
 #include "platform/messages.h"
 #include "platform/system.h"
@@ -145,6 +147,22 @@ void hiddenLayerWarning(const jobstr* job) {
 class ExportOutput {
  public:
   explicit ExportOutput(const TavSys::FileSpec& target) : mTarget(target.path()) {
+    std::error_code ec;
+    // A link is followed, so that the file it names is replaced, not the link.
+    if (fs::is_symlink(mTarget, ec)) {
+      const fs::path resolved = fs::canonical(mTarget, ec);
+      if (!ec) mTarget = resolved;
+    }
+    const fs::file_status status = fs::status(mTarget, ec);
+    if (fs::is_character_file(status) || fs::is_fifo(status)) {
+      // A device or a pipe cannot be replaced by renaming (that would put a
+      // plain file in its place): it is written directly.
+      mWritePath = mTarget;
+      mFile = TavSys::fil::create(mWritePath);
+      return;
+    }
+    if (fs::exists(status) && !fs::is_regular_file(status))
+      throw TavSys::fileError(fs::is_directory(status) ? EISDIR : EINVAL, mTarget.string());
     if (PDFSettings::msUseTempFolder != 0) {
       mFolder.emplace();
       mWritePath = mFolder->path() / target.path().filename();
@@ -173,7 +191,7 @@ class ExportOutput {
       if (ec) throw TavSys::fileError(ec.value(), mTarget.string());
       out.commit();
       fs::remove(mWritePath, ec);
-    } else {
+    } else if (mAtomic) {
       mAtomic->commit();
     }
   }
@@ -181,7 +199,7 @@ class ExportOutput {
  private:
   fs::path mTarget;
   std::optional<TavSys::TempFolder> mFolder;   // removed with its content
-  std::optional<TavSys::AtomicOutputFile> mAtomic;  // removed unless committed
+  std::optional<TavSys::AtomicOutputFile> mAtomic;  // removed unless committed; none for a device
   fs::path mWritePath;
   std::unique_ptr<TavSys::fil> mFile;
 };
@@ -209,7 +227,10 @@ WriterRun runWriter(jobstr* job, PDFSettings& settings, bool refreshSeparationMa
         screenValue, screenNumber, target, std::move(callback), overlap, producedFiles);
     if (settings.CertifiedEnabled != 0 && job->certified) {
       out->mCreatorOverride = job->certified->creator;
-      out->mCreationDateOverride = std::to_string(job->certified->creationDate);
+      // The certified creation date is kept in seconds; the Info entry wants
+      // a PDF date text.
+      out->mCreationDateOverride =
+          TavCore::CreatePDFStringFromDateTime(TavSys::DateTime(job->certified->creationDate));
     }
     const std::string author = handler ? handler->GetAuthor() : std::string();
     run.result = out->writeDocument(refreshSeparationMap, author);
@@ -307,14 +328,11 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
   technicalInkWarnings(job, settings);
   if (settings.ProcessCMYKFlags == 0) processInkNameWarnings(job);
   // Renaming remapped inks in the written file is not available: a job whose
-  // inks are remapped would be written with the wrong ink names.
-  const bool inksToRename = settings.UseSeparationDisabler != 0 && JobHasRemapping(job);
-  if (inksToRename) {
-    if (!force) {
-      show(TavGen::kError, "PDF/INKS NOT RENAMED");
-      return TavSys::kResultAbandoned;
-    }
-    show(TavGen::kWarning, "PDF/INKS NOT RENAMED FORCED");
+  // inks are remapped would give plates under the wrong ink names. Force only
+  // passes remap problems, it does not make wrong plates acceptable.
+  if (settings.UseSeparationDisabler != 0 && JobHasRemapping(job)) {
+    show(TavGen::kError, "PDF/INKS NOT RENAMED");
+    return TavSys::kResultAbandoned;
   }
 
   // The output file, beside the target (or in a temporary folder).

@@ -220,9 +220,10 @@ TEST(SeparationDisabler, InksNotToBeOutputAreDisabledUntilEnabledAgain) {
       R"([{"name":"Cyan","process":"cyan"},{"name":"Die","cmyk":[0,100,0,0],"technical":true,"output":false}])",
       R"([{"id":20,"inks":{"Cyan":100,"Die":100}}])", R"([{"id":30,"type":"flat","colour":20}])",
       "[" + square(720, 720, 1000, 30) + "]"));
-  TavPDF::DisableUnoutputSeparations(job.get(), false, true);
+  using namespace TavPDF;
+  DisableUnoutputSeparations(job.get(), false, true);
   EXPECT_TRUE(sepIsEnabled(job.get(), 1));
-  TavPDF::DisableUnoutputSeparations(job.get(), true, true);
+  DisableUnoutputSeparations(job.get(), true, true);
   EXPECT_TRUE(sepIsEnabled(job.get(), 0));
   EXPECT_FALSE(sepIsEnabled(job.get(), 1));
   sepEnableAll(job.get());

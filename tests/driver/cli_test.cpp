@@ -74,7 +74,7 @@ TEST(ExportCommand, EngineRefusalsExitOneAndBadInputExitsTwo) {
   EXPECT_EQ(r.exitCode, 2) << r.describe();
 }
 
-TEST(ExportCommand, ForceLetsARemapProblemThroughAndCheckReportsIt) {
+TEST(ExportCommand, RemapProblemRefusedWithAndWithoutForceAndCheckReportsIt) {
   tavtest::TestFolder dir;
   const std::string inks =
       R"([{"name":"Cyan","process":"cyan"},{"name":"A","cmyk":[0,50,0,0],"mapTo":"B"},{"name":"B","cmyk":[0,0,50,0]}])";
@@ -90,11 +90,14 @@ TEST(ExportCommand, ForceLetsARemapProblemThroughAndCheckReportsIt) {
   EXPECT_NE(r.err.find("result -1"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(dir / "out.pdf"));
 
+  // Force goes past the remap problem, but the inks cannot be renamed.
   auto forced = base;
   forced.push_back("--force");
   r = tavpdf(forced);
-  EXPECT_EQ(r.exitCode, 0) << r.describe();
-  tavtest::expectPdfAcceptedByAllConsumers(dir / "out.pdf");
+  EXPECT_EQ(r.exitCode, 1) << r.describe();
+  EXPECT_NE(r.err.find("PDF/UNABLE TO REMAP OBJECT"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("error: PDF/INKS NOT RENAMED"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(dir / "out.pdf"));
 
   r = tavpdf({"check", (dir / "job.json").string()});
   EXPECT_EQ(r.exitCode, 0) << r.describe();

@@ -172,7 +172,7 @@ TEST(Export, ProcessInkNamesDifferingOnlyInCaseAreNoMismatch) {
   EXPECT_FALSE(run.has("PROCESS INK NAME MISMATCH")) << run.keys();
 }
 
-TEST(Export, RemapProblemsRefuseUnlessForced) {
+TEST(Export, RemapProblemsAndInksThatCannotBeRenamed) {
   tavtest::TestFolder dir;
   tavtest::writeFile(dir / "out.pdf", kOldBytes);
   const std::string inks =
@@ -186,29 +186,26 @@ TEST(Export, RemapProblemsRefuseUnlessForced) {
   const auto& m = refused.message("PDF/UNABLE TO REMAP TWO TO ONE OBJECT");
   EXPECT_EQ(m.severity, TavGen::kError);
   EXPECT_NE(m.text.find("uses A and B, which are both remapped onto C"), std::string::npos) << m.text;
-  EXPECT_EQ(tavtest::readFile(dir / "out.pdf"), kOldBytes);
+  EXPECT_FALSE(refused.has("PDF/INKS NOT RENAMED"));
 
+  // Force passes the remap problem, but the remapped inks cannot be renamed
+  // in the file: plates under the wrong names are not written either.
   const auto forced = exportJob(job.get(), settings, dir / "out.pdf", true);
-  EXPECT_EQ(forced.result, 0) << forced.keys();
+  EXPECT_EQ(forced.result, 1) << forced.keys();
   EXPECT_TRUE(forced.has("PDF/UNABLE TO REMAP TWO TO ONE OBJECT"));
-  EXPECT_EQ(forced.message("PDF/INKS NOT RENAMED FORCED").severity, TavGen::kWarning);
-  tavtest::expectPdfAcceptedByAllConsumers(dir / "out.pdf");
-}
+  EXPECT_EQ(forced.message("PDF/INKS NOT RENAMED").severity, TavGen::kError);
+  EXPECT_EQ(tavtest::readFile(dir / "out.pdf"), kOldBytes);
+  EXPECT_EQ(drivertest::folderListing(dir.path()), (std::vector<std::string>{"out.pdf"}));
 
-TEST(Export, RemappedInksThatCannotBeRenamedAreRefusedUnlessForced) {
-  tavtest::TestFolder dir;
-  const std::string inks = R"([{"name":"Cyan","process":"cyan"},{"name":"A","cmyk":[0,50,0,0],"mapTo":"B"},)"
-                           R"({"name":"B","cmyk":[0,0,50,0]}])";
-  auto job = loadJob(colouredSquares(inks, {R"({"A":100})"}));
-  PDFSettings settings = flavour("Press");
-  settings.UseSeparationDisabler = 1;
-  const auto run = exportJob(job.get(), settings, dir / "out.pdf");
+  // A plain remapping without problem is refused alike; without the
+  // separation disabler the map is not applied and the file is written.
+  auto plain = loadJob(colouredSquares(inks, {R"({"A":100})"}));
+  const auto run = exportJob(plain.get(), settings, dir / "out.pdf");
   EXPECT_EQ(run.result, 1);
-  EXPECT_EQ(run.message("PDF/INKS NOT RENAMED").severity, TavGen::kError);
-  EXPECT_TRUE(drivertest::folderListing(dir.path()).empty());
-  // Without the separation disabler the map is not applied: the file is written.
+  EXPECT_TRUE(run.has("PDF/INKS NOT RENAMED")) << run.keys();
   settings.UseSeparationDisabler = 0;
-  EXPECT_EQ(exportJob(job.get(), settings, dir / "out.pdf").result, 0);
+  EXPECT_EQ(exportJob(plain.get(), settings, dir / "out.pdf").result, 0);
+  tavtest::expectPdfAcceptedByAllConsumers(dir / "out.pdf");
 }
 
 TEST(Export, TechnicalInkAndHiddenLayerWarningsLetTheExportGoOn) {
@@ -292,6 +289,10 @@ TEST(Export, CertifiedJobsGetEditLogEntriesAndBroadcasts) {
   // The receivers after writing see the complete file.
   ASSERT_EQ(receivers.exportedBytes.size(), 1u);
   EXPECT_EQ(receivers.exportedBytes[0], tavtest::readFile(dir / "out.pdf"));
+  // The certified creator and creation date go into the Info dictionary.
+  const std::string bytes = tavtest::readFile(dir / "out.pdf");
+  EXPECT_NE(bytes.find("/CreationDate (D:20200913122640Z)"), std::string::npos);
+  EXPECT_NE(bytes.find("/Creator (Editor 9)"), std::string::npos);
 
   std::vector<std::string> lines;
   for (const EditEntry& e : job->editHistory.entries()) lines.push_back(std::to_string(e.code) + " " + e.text);
@@ -349,14 +350,27 @@ TEST(ExportSafety, TargetThatCannotBeCreatedOrReplaced) {
   EXPECT_EQ(run.result, TavSys::kFileErrorBase + ENOENT);
   EXPECT_EQ(run.message("PDF/COULD NOT OPEN PDF FILE").severity, TavGen::kError);
 
-  // A folder in the target's place: written, but the move fails.
+  // A folder in the target's place is refused before anything is written.
   fs::create_directory(dir / "taken.pdf");
   run = exportJob(job.get(), flavour("Press"), dir / "taken.pdf");
-  EXPECT_NE(run.result, 0);
-  EXPECT_GT(run.result, TavSys::kFileErrorBase);
-  EXPECT_EQ(run.message("PDF/CANNOT WRITE PDF FILE").severity, TavGen::kBatchError);
+  EXPECT_EQ(run.result, TavSys::kFileErrorBase + EISDIR);
+  EXPECT_TRUE(run.has("PDF/COULD NOT OPEN PDF FILE")) << run.keys();
   EXPECT_TRUE(fs::is_directory(dir / "taken.pdf"));
   EXPECT_EQ(drivertest::folderListing(dir.path()), (std::vector<std::string>{"taken.pdf"}));
+
+  // A device is written in place, never replaced by a plain file; a full
+  // device is a failure.
+  run = exportJob(job.get(), flavour("Press"), "/dev/full");
+  EXPECT_EQ(run.result, TavSys::kFileErrorBase + ENOSPC) << run.keys();
+  EXPECT_EQ(run.message("PDF/CANNOT WRITE PDF FILE").severity, TavGen::kBatchError);
+  EXPECT_TRUE(fs::is_character_file("/dev/full"));
+
+  // A link to the target: the file it names is replaced, the link stays.
+  tavtest::writeFile(dir / "real.pdf", kOldBytes);
+  fs::create_symlink(dir / "real.pdf", dir / "link.pdf");
+  EXPECT_EQ(exportJob(job.get(), flavour("Press"), dir / "link.pdf").result, 0);
+  EXPECT_TRUE(fs::is_symlink(dir / "link.pdf"));
+  tavtest::expectPdfAcceptedByAllConsumers(dir / "real.pdf");
 
   // A read-only file system.
   drivertest::SmallDisk disk(dir / "ro", 64);

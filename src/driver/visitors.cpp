@@ -241,15 +241,6 @@ std::u16string VisitorSearchObjects::CollectSeparationRemapProblems() {
   return {};
 }
 
-void DisableUnoutputSeparations(jobstr* job, bool useSeparationDisabler, bool /*refreshSeparationMap*/) {
-  // The model's separation map is always current: there is nothing to refresh.
-  if (!job || !useSeparationDisabler) return;
-  for (int pos = 0; pos < kMaxSeparations; ++pos) {
-    const int sep = sepsoruse(job, pos, false);
-    if (sep >= 0 && !seppdftyp::NeedsOutputting(job, sep)) sepDisable(job, sep);
-  }
-}
-
 // ---- Bounding box with texts ---------------------------------------------------------
 
 VisitorGetBoundingBoxForPDFOutput::VisitorGetBoundingBoxForPDFOutput(

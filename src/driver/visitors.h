@@ -10,6 +10,7 @@
 
 #include "platform/kernel/exportkernel.h"
 #include "platform/kernel/job.h"
+#include "platform/kernel/pageoutput.h"
 #include "platform/kernel/tavdb.h"
 
 namespace TavPDF {
@@ -98,9 +99,8 @@ class VisitorSearchObjects : public SoftmaskVisitor {
 // Whether the job's separation map sends any ink onto another ink.
 bool JobHasRemapping(const jobstr* job);
 
-// Prepares the separations for writing: with useSeparationDisabler, every
-// separation that is not to be output is disabled (sepEnableAll undoes it).
-void DisableUnoutputSeparations(jobstr* job, bool useSeparationDisabler, bool refreshSeparationMap);
+// Shared with the document writer (platform/kernel/pageoutput.h).
+using ::DisableUnoutputSeparations;
 
 // The box of a form's objects including its texts (vertical axis up, as
 // VisitorSearchObjects::Box). Used by the form writer.

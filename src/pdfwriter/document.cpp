@@ -86,17 +86,6 @@ class EnableStateGuard {
   bool mDismissed = false;
 };
 
-// After separated output every separation is enabled again; those the job's
-// disabler keeps out of the output are disabled (the driver does the same
-// before the export).
-void DisableSeparationsNotOutput(jobstr* job, bool useSeparationDisabler) {
-  if (!useSeparationDisabler) return;
-  for (int position = 0; position < kMaxSeparations; ++position) {
-    const int sep = sepsoruse(job, position, false);
-    if (sep >= 0 && !seppdftyp::NeedsOutputting(job, sep)) sepDisable(job, position);
-  }
-}
-
 PDFDictionary* Label(const char* key, PDFDictionaryValue* value) {
   auto* label = new PDFDictionary();
   label->Set(key, value);
@@ -241,8 +230,10 @@ int pdfouthan::writeDocument(bool /*refreshSeparationMap*/, const std::string& a
       throw TavSys::Error(TavSys::kResultAbandoned, "PDF/NO SEPARATIONS FOUND",
                           "separated output without a page");
     }
+    // Every separation enabled again, less those the disabler keeps out, as
+    // the driver left them before the document.
     sepEnableAll(job);
-    DisableSeparationsNotOutput(job, settings.UseSeparationDisabler != 0);
+    DisableUnoutputSeparations(job, settings.UseSeparationDisabler != 0, false);
     enableState.dismiss();
     auto* pageLabels = new PDFDictionary();
     pageLabels->Set("Nums", nums);

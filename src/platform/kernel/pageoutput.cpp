@@ -4,7 +4,18 @@
 #include <array>
 #include <cstdio>
 
+#include "platform/kernel/job.h"
+
 int filsavall = 1;
+
+void DisableUnoutputSeparations(jobstr* job, bool useSeparationDisabler,
+                                bool /*refreshSeparationMap*/) {
+  if (job == nullptr || !useSeparationDisabler) return;
+  for (int position = 0; position < kMaxSeparations; ++position) {
+    const int sep = sepsoruse(job, position, false);
+    if (sep >= 0 && !seppdftyp::NeedsOutputting(job, sep)) sepDisable(job, sep);
+  }
+}
 
 TavDB::tv_matrixtyp<double> getLayoutMatrix(int orientation, bool mirror, double distortionV,
                                             double distortionH, int /*reserved1*/,

@@ -36,6 +36,16 @@ namespace TavricLib {
 const std::string& GetTavricCreator();
 }  // namespace TavricLib
 
+struct jobstr;
+
+// Prepares the separations for writing: with useSeparationDisabler, every
+// enabled separation that the job's separation disabler keeps out of the
+// output is disabled (sepEnableAll undoes it). The export driver calls it
+// before a document, the document writer again after separated output has
+// enabled every ink. The separation map is always current, so
+// refreshSeparationMap asks for nothing more.
+void DisableUnoutputSeparations(jobstr* job, bool useSeparationDisabler, bool refreshSeparationMap);
+
 // Non-zero (the default): the output carries real dates. Zero: dates are
 // those of time 0, for output that must not change from run to run.
 extern int filsavall;

@@ -112,6 +112,24 @@ TEST(PdfProofColour, TheCacheLeavesOutOnlyWhatIsReallyInForce) {
   w.WriteCMYKOrSeparationColor(0, 50, 100, 0, 4, 30);
   EXPECT_EQ(page.finish(),
             "/Tv_sep_Orange cs\n0.5 scn\nQ\n/Tv_sep_Orange cs\n0.5 scn\n/Tv_sep_Orange cs\n0.3 scn\n");
+
+  // Colours through a colour-space object: the same space under the same key
+  // with other tints (the paper colour of a gradient's knockout) is set again.
+  g2test::Page spaces(*job, s);
+  PDFProof& v = spaces.writer();
+  CsSeparation all(job.get(), TavColor::kAllSeparations, false);
+  std::array<std::uint16_t, 64> half{}, full{};
+  half.fill(kTintFull / 2);
+  full.fill(kTintFull);
+  v.SetColorKey(7, 0);
+  v.WriteColorSpaceColor(&all, half.data(), false, nullptr);
+  ASSERT_TRUE(v.HasPendingFillColor());
+  v.WritePendingFillColor();
+  v.WriteColorSpaceColor(&all, half.data(), false, nullptr);  // in force
+  EXPECT_FALSE(v.HasPendingFillColor());
+  v.WriteColorSpaceColor(&all, full.data(), false, nullptr);
+  EXPECT_TRUE(v.HasPendingFillColor());
+  spaces.finish();
 }
 
 // A filled square of the job at (10..20, 10..20) painted with paint 10.

@@ -35,10 +35,10 @@ TEST(FlavourLookup, SettingsCarryThePresetAndTheNumber) {
   EXPECT_EQ(six.Flavour, 1);
   EXPECT_TRUE(differences(press, six).empty());
 
-  const PDFSettings vistamo = TavPDF::SettingsForFlavour("vistamo");
-  EXPECT_EQ(vistamo.Flavour, 0);
-  EXPECT_EQ(vistamo.CMYKOnOnePage, 1);
-  EXPECT_EQ(vistamo.NormalizedOutput, 1);
+  PDFSettings vistamo;
+  vistamo.Flavour = 0;  // Vistamo has no number of its own
+  vistamo.SetVistamoFlavourDefaults();
+  EXPECT_TRUE(differences(vistamo, TavPDF::SettingsForFlavour("vistamo")).empty());
 
   try {
     TavPDF::SettingsForFlavour("Nonesuch");
@@ -51,31 +51,28 @@ TEST(FlavourLookup, SettingsCarryThePresetAndTheNumber) {
 
 TEST(SettingOverrides, SetFieldsOfEveryKindByName) {
   PDFSettings s;
-  TavPDF::ApplySettingOverride(s, "normalizedoutput=yes");
-  TavPDF::ApplySettingOverride(s, "IncludeLayers = 0");
-  TavPDF::ApplySettingOverride(s, "CMYKOnOnePage=true");  // a field without a preference row
-  TavPDF::ApplySettingOverride(s, "MaxPathSize=+2000");
-  TavPDF::ApplySettingOverride(s, "VerticalDistortion=-2.25");
-  TavPDF::ApplySettingOverride(s, "Orientation=upside down");
-  TavPDF::ApplySettingOverride(s, "ScreenRegistration=1");
-  TavPDF::ApplySettingOverride(s, "DotgainFile=/curves/a=b.crv");  // only the first '=' splits
-  TavPDF::ApplySettingOverride(s, "SpareSetting1=-7");
-  EXPECT_EQ(s.NormalizedOutput, 1);
-  EXPECT_EQ(s.IncludeLayers, 0);
-  EXPECT_EQ(s.CMYKOnOnePage, 1);
-  EXPECT_EQ(s.MaxPathSize, 2000);
-  EXPECT_EQ(s.VerticalDistortion, -2.25);
+  const struct {
+    const char* assignment;
+    const char* field;
+    const char* shown;  // the field as `tavpdf flavours show` prints it afterwards
+  } cases[] = {
+      {"normalizedoutput=yes", "NormalizedOutput", "1"},
+      {"IncludeLayers = 0", "IncludeLayers", "0"},
+      {"CMYKOnOnePage=true", "CMYKOnOnePage", "1"},  // a field without a preference row
+      {"MaxPathSize=+2000", "MaxPathSize", "2000"},
+      {"SpareSetting1=-7", "SpareSetting1", "-7"},
+      {"VerticalDistortion=-2.25", "VerticalDistortion", "-2.25"},
+      {"Orientation=upside down", "Orientation", "3 (Upside down)"},
+      {"ScreenRegistration=1", "ScreenRegistration", "1 (Reset for each external file)"},
+      {"DotgainFile=/curves/a=b.crv", "DotgainFile", "/curves/a=b.crv"},  // only the first '=' splits
+      {"DotgainFile=", "DotgainFile", ""},
+  };
+  for (const auto& c : cases) {
+    TavPDF::ApplySettingOverride(s, c.assignment);
+    EXPECT_EQ(TavPDF::FormatSettingValue(s, *TavPDF::FindSettingField(c.field)), c.shown) << c.assignment;
+  }
   EXPECT_EQ(s.Orientation.GetValue(), 3);
-  EXPECT_EQ(s.ScreenRegistration.GetValue(), 1);
-  EXPECT_EQ(s.DotgainFile.getFullPathAsUtf8(), "/curves/a=b.crv");
-  EXPECT_EQ(s.SpareSetting1, -7);
-  TavPDF::ApplySettingOverride(s, "DotgainFile=");
   EXPECT_TRUE(s.DotgainFile.empty());
-
-  const TavPDF::SettingField* orientation = TavPDF::FindSettingField("Orientation");
-  ASSERT_NE(orientation, nullptr);
-  EXPECT_EQ(TavPDF::FormatSettingValue(s, *orientation), "3 (Upside down)");
-  EXPECT_EQ(TavPDF::FormatSettingValue(s, *TavPDF::FindSettingField("VerticalDistortion")), "-2.25");
 }
 
 TEST(SettingOverrides, ValuesOfTheWrongTypeOrRangeAreRefusedAndChangeNothing) {

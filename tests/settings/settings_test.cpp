@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <vector>
 #include <string>
 
 #include "settings/default_names.h"
@@ -67,25 +68,12 @@ TEST(SettingsRecord, NewRecordHasFlavourOneWithCommonNotPressDefaults) {
   EXPECT_STREQ(s.ScreenRegistration.GetItemText(1), "Reset for each external file");
 }
 
-TEST(SettingsRecord, CommonDefaultsResetEverythingButTheFlavour) {
-  PDFSettings s;
-  s.Flavour = 7;
-  s.SetNormalizedFlavourDefaults();
-  s.Orientation.SetSelection(3);
-  s.ScreenRegistration.SetSelection(1);
-  s.DotgainFile = TavSys::filref("/curves/dg.crv");
-  s.VerticalDistortion = 3;
-  s.SpareSetting2 = 7;
-  s.SetCommonDefaults();
-  PDFSettings fresh;
-  fresh.Flavour = 7;
-  EXPECT_TRUE(differences(fresh, s).empty()) << ::testing::PrintToString(differences(fresh, s));
-}
-
+// Each preset, by its setter and by its number, stores exactly its values
+// over the common defaults, whatever the record held before.
 TEST(SettingsRecord, EveryPresetStoresExactlyItsValuesOverTheCommonDefaults) {
   const PDFSettings common;
   struct Case {
-    const char* name;
+    std::vector<int> numbers;  // the flavour numbers that reset to this preset
     void (PDFSettings::*setter)();
     std::map<std::string, std::string> expected;
   };
@@ -94,22 +82,22 @@ TEST(SettingsRecord, EveryPresetStoresExactlyItsValuesOverTheCommonDefaults) {
                                                           {"DownsampleFromPPI", "216 -> 108"},
                                                           {"CompressImages", "1 -> 50"}};
   const Case cases[] = {
-      {"Custom", &PDFSettings::SetCustomFlavourDefaults, {}},
-      {"Press", &PDFSettings::SetPressFlavourDefaults, kPress},
-      {"JDF", &PDFSettings::SetJDFFlavourDefaults,
+      {{0}, &PDFSettings::SetCustomFlavourDefaults, {}},
+      {{1, 4, 6}, &PDFSettings::SetPressFlavourDefaults, kPress},
+      {{5}, &PDFSettings::SetJDFFlavourDefaults,
        plus(kPress, {{"GenerateJDF", "0 -> 1"}, {"JDFCollectMarks", "0 -> 1"}})},
-      {"Normalized", &PDFSettings::SetNormalizedFlavourDefaults, kNormalized},
-      {"NormalizedEmbedded", &PDFSettings::SetNormalizedEmbeddedFlavourDefaults,
+      {{7}, &PDFSettings::SetNormalizedFlavourDefaults, kNormalized},
+      {{9}, &PDFSettings::SetNormalizedEmbeddedFlavourDefaults,
        without(kNormalized, {"SaveImageLinks", "LinkType", "UseDownsampling"})},
-      {"Viewing", &PDFSettings::SetViewingFlavourDefaults, plus(viewingLike, {{"PDFCompatibility", "0 -> 2"}})},
-      {"Reader", &PDFSettings::SetReaderFlavourDefaults,
+      {{2}, &PDFSettings::SetViewingFlavourDefaults, plus(viewingLike, {{"PDFCompatibility", "0 -> 2"}})},
+      {{3}, &PDFSettings::SetReaderFlavourDefaults,
        plus(viewingLike, {{"PDFCompatibility", "0 -> 1"},
                           {"EnableFlattening", "0 -> 1"},
                           {"FlattenOverprints", "0 -> 1"},
                           {"FlattenBlackOverprint", "0 -> 1"},
                           {"IncludeSeparatedPreview", "0 -> 1"}})},
-      {"Separated", &PDFSettings::SetSeparatedFlavourDefaults, kSeparated},
-      {"Vistamo", &PDFSettings::SetVistamoFlavourDefaults,
+      {{8}, &PDFSettings::SetSeparatedFlavourDefaults, kSeparated},
+      {{}, &PDFSettings::SetVistamoFlavourDefaults,
        plus(kSeparated, {{"NormalizedOutput", "0 -> 1"},
                          {"IncludeStandardPreview", "1 -> 0"},
                          {"IncludePreview", "1 -> 0"},
@@ -117,43 +105,33 @@ TEST(SettingsRecord, EveryPresetStoresExactlyItsValuesOverTheCommonDefaults) {
                          {"CMYKOnOnePage", "0 -> 1"},
                          {"AddCMYKSeparations", "0 -> 1"}})},
   };
-  for (const Case& c : cases) {
+  // Left-overs of another preset and of edits must not survive a setter.
+  auto messy = [] {
     PDFSettings s;
-    // Left-overs of another preset must not survive a setter.
     s.SetVistamoFlavourDefaults();
     s.GenerateJDF = 1;
     s.Orientation.SetSelection(2);
-    (s.*c.setter)();
-    EXPECT_EQ(differences(common, s), c.expected) << c.name;
-    EXPECT_EQ(s.Flavour, 1) << c.name << ": setters never change the flavour number";
-  }
-}
-
-TEST(SettingsRecord, ResetByNumberUsesThePresetTableAndIgnoresOtherNumbers) {
-  const std::pair<int, void (PDFSettings::*)()> table[] = {
-      {0, &PDFSettings::SetCustomFlavourDefaults},   {1, &PDFSettings::SetPressFlavourDefaults},
-      {2, &PDFSettings::SetViewingFlavourDefaults},  {3, &PDFSettings::SetReaderFlavourDefaults},
-      {4, &PDFSettings::SetPressFlavourDefaults},    {5, &PDFSettings::SetJDFFlavourDefaults},
-      {6, &PDFSettings::SetPressFlavourDefaults},    {7, &PDFSettings::SetNormalizedFlavourDefaults},
-      {8, &PDFSettings::SetSeparatedFlavourDefaults}, {9, &PDFSettings::SetNormalizedEmbeddedFlavourDefaults},
+    s.ScreenRegistration.SetSelection(1);
+    s.DotgainFile = TavSys::filref("/curves/dg.crv");
+    s.VerticalDistortion = 3;
+    s.SpareSetting2 = 7;
+    return s;
   };
-  for (const auto& [number, setter] : table) {
-    PDFSettings byNumber;
-    byNumber.Flavour = 42;
-    byNumber.ResetFlavourToFactoryDefaults(number);
-    PDFSettings bySetter;
-    bySetter.Flavour = 42;
-    (bySetter.*setter)();
-    EXPECT_TRUE(differences(bySetter, byNumber).empty()) << number;
-    EXPECT_EQ(byNumber.Flavour, 42) << number;
+  for (const Case& c : cases) {
+    PDFSettings s = messy();
+    (s.*c.setter)();
+    EXPECT_EQ(differences(common, s), c.expected) << "preset " << (&c - cases);
+    for (int number : c.numbers) {
+      PDFSettings byNumber = messy();
+      byNumber.ResetFlavourToFactoryDefaults(number);
+      EXPECT_EQ(differences(common, byNumber), c.expected) << "flavour " << number;
+    }
   }
+  // Other numbers leave the record as it was; neither road changes Flavour.
   for (int number : {-1, 10, 1000}) {
-    PDFSettings s;
-    s.SetVistamoFlavourDefaults();
-    s.VerticalDistortion = 1.5;
-    const PDFSettings before = s;
+    PDFSettings s = messy();
     s.ResetFlavourToFactoryDefaults(number);
-    EXPECT_TRUE(differences(before, s).empty()) << number;
+    EXPECT_TRUE(differences(messy(), s).empty()) << number;
   }
 }
 
@@ -169,7 +147,7 @@ TEST(SettingsRecord, ObsoleteFlavoursFourAndSixBecomePress) {
     EXPECT_EQ(s.Flavour, 1);
     EXPECT_TRUE(differences(press, s).empty()) << obsolete;
   }
-  for (int kept : {0, 1, 2, 3, 5, 7, 8, 9, -4, 60}) {
+  for (int kept : {3, 5, 7, -4, 60}) {
     PDFSettings s;
     s.Flavour = kept;
     s.Mirror = 1;

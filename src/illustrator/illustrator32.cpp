@@ -1,5 +1,6 @@
 #include "illustrator/illustrator32.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -170,16 +171,23 @@ class Writer {
 
   void compound(const Object* c) {
     line("*u");
-    bool written = false;
+    // The outlines of the written sub-paths, measured once: each one's
+    // direction depends on how many of the others enclose it.
+    std::vector<const Object*> children;
+    std::vector<Outline> outlines;
     for (const auto& child : c->members()) {
       if ((child->flags() & kSkippedChild) != 0) continue;
-      const int direction = child->isOpenPath() ? 1 : (isHole(c, child.get()) != isClockwise(child.get()) ? 1 : 0);
-      path(child.get(), c->paint(), direction);
-      written = true;
+      children.push_back(child.get());
+      outlines.push_back(outline(child.get()));
+    }
+    for (std::size_t i = 0; i < children.size(); ++i) {
+      const int direction =
+          children[i]->isOpenPath() ? 1 : (isHole(outlines, i) != isClockwise(outlines[i]) ? 1 : 0);
+      path(children[i], c->paint(), direction);
     }
     // A compound must hold a path; one whose children were all skipped gets
     // an empty one.
-    if (!written) {
+    if (children.empty()) {
       line("u");
       line("0.0 0.0 m");
       line("F");
@@ -188,42 +196,58 @@ class Writer {
     line("*U");
   }
 
-  std::vector<Pt> outline(const Object* path) const {
+  // End points of a path in the file's coordinates, with their bounds.
+  struct Outline {
     std::vector<Pt> pts;
-    for (const auto& p : path->points()) {
-      if (p.type != TavDB::PathPoint::kControl) pts.push_back({toX(p.v, p.h), toY(p.v, p.h)});
+    double minX = 0, minY = 0, maxX = 0, maxY = 0;
+    bool encloses(const Pt& t) const {
+      if (pts.empty() || t.x < minX || t.x > maxX || t.y < minY || t.y > maxY) return false;
+      bool in = false;
+      for (std::size_t i = 0, j = pts.size() - 1; i < pts.size(); j = i++) {
+        const Pt& a = pts[i];
+        const Pt& b = pts[j];
+        if ((a.y > t.y) != (b.y > t.y) && t.x < (b.x - a.x) * (t.y - a.y) / (b.y - a.y) + a.x) in = !in;
+      }
+      return in;
     }
-    return pts;
+  };
+
+  Outline outline(const Object* path) const {
+    Outline o;
+    for (const auto& p : path->points()) {
+      if (p.type != TavDB::PathPoint::kControl) o.pts.push_back({toX(p.v, p.h), toY(p.v, p.h)});
+    }
+    if (!o.pts.empty()) {
+      o.minX = o.maxX = o.pts.front().x;
+      o.minY = o.maxY = o.pts.front().y;
+      for (const Pt& q : o.pts) {
+        o.minX = std::min(o.minX, q.x);
+        o.maxX = std::max(o.maxX, q.x);
+        o.minY = std::min(o.minY, q.y);
+        o.maxY = std::max(o.maxY, q.y);
+      }
+    }
+    return o;
   }
 
   // Clockwise in the file's coordinates (vertical axis up).
-  bool isClockwise(const Object* path) const {
-    const auto pts = outline(path);
+  static bool isClockwise(const Outline& o) {
     double area = 0;
-    for (std::size_t i = 0; i < pts.size(); ++i) {
-      const Pt& p = pts[i];
-      const Pt& q = pts[(i + 1) % pts.size()];
+    for (std::size_t i = 0; i < o.pts.size(); ++i) {
+      const Pt& p = o.pts[i];
+      const Pt& q = o.pts[(i + 1) % o.pts.size()];
       area += p.x * q.y - q.x * p.y;
     }
     return area < 0;
   }
 
   // A hole: its first point lies inside an odd number of the other sub-paths.
-  bool isHole(const Object* compound, const Object* child) const {
-    const auto own = outline(child);
-    if (own.empty()) return false;
-    const Pt t = own.front();
+  static bool isHole(const std::vector<Outline>& outlines, std::size_t index) {
+    if (outlines[index].pts.empty()) return false;
+    const Pt t = outlines[index].pts.front();
     int inside = 0;
-    for (const auto& other : compound->members()) {
-      if (other.get() == child || (other->flags() & kSkippedChild) != 0) continue;
-      const auto poly = outline(other.get());
-      bool in = false;
-      for (std::size_t i = 0, j = poly.size() - 1; i < poly.size(); j = i++) {
-        const Pt& a = poly[i];
-        const Pt& b = poly[j];
-        if ((a.y > t.y) != (b.y > t.y) && t.x < (b.x - a.x) * (t.y - a.y) / (b.y - a.y) + a.x) in = !in;
-      }
-      inside += in ? 1 : 0;
+    for (std::size_t k = 0; k < outlines.size(); ++k) {
+      if (k != index && outlines[k].encloses(t)) ++inside;
     }
     return inside % 2 == 1;
   }

@@ -93,26 +93,6 @@ PDFIndirectReference* WriteSeparationTintFunction(pdfouthan& handler, const jobs
   return handler.endStream(sink, nullptr);
 }
 
-// "Tv_sep_<name>" for every spot ink that is enabled on this page.
-void WriteSeparationColorSpaces(pdfouthan& handler, PDFDictionary* colorSpaces) {
-  jobstr* job = handler.mJob;
-  const int count = std::min(sepfrejob(job), kMaxSeparations);
-  for (int slot = 0; slot < count; ++slot) {
-    const int sep = sepsoruse(job, slot, false);
-    if (sep < 0 || sepiscmyk(job, sep) >= 0) continue;
-    std::string name;
-    handler.getSeparationName(name, job, sep);
-    PDFIndirectReference* function = WriteSeparationTintFunction(handler, job, sep);
-    auto* space = new PDFArray();
-    space->Add(new PDFName("Separation"));
-    space->Add(new PDFName(name));
-    space->Add(new PDFName("DeviceCMYK"));
-    space->Add(function);
-    PDFIndirectReference* reference = handler.makeIndirect(space);
-    colorSpaces->Set(SeparationColorSpaceName(&handler, job, sep), reference);
-    handler.writeObject(reference);
-  }
-}
 
 // The inks that occur in the job, once per output name.
 PDFArray* SeparationsInfo(pdfouthan& handler) {
@@ -162,6 +142,26 @@ bool DiffersFrom(const TavSys::tv_rectangle& a, const TavSys::tv_rectangle& b) {
 }
 
 }  // namespace
+
+void WriteSeparationColorSpaces(pdfouthan& handler, PDFDictionary* colorSpaces) {
+  jobstr* job = handler.mJob;
+  const int count = std::min(sepfrejob(job), kMaxSeparations);
+  for (int slot = 0; slot < count; ++slot) {
+    const int sep = sepsoruse(job, slot, false);
+    if (sep < 0 || sepiscmyk(job, sep) >= 0) continue;
+    std::string name;
+    handler.getSeparationName(name, job, sep);
+    PDFIndirectReference* function = WriteSeparationTintFunction(handler, job, sep);
+    auto* space = new PDFArray();
+    space->Add(new PDFName("Separation"));
+    space->Add(new PDFName(name));
+    space->Add(new PDFName("DeviceCMYK"));
+    space->Add(function);
+    PDFIndirectReference* reference = handler.makeIndirect(space);
+    colorSpaces->Set(SeparationColorSpaceName(&handler, job, sep), reference);
+    handler.writeObject(reference);
+  }
+}
 
 std::string SeparationColorSpaceName(const pdfouthan* handler, jobstr* job, int sep) {
   std::string name;

@@ -51,6 +51,11 @@ void writeAnnotations(pdfouthan& handler, PDFDictionary* page);
 // through this one function; without a handler the job's ink name is used.
 std::string SeparationColorSpaceName(const pdfouthan* handler, jobstr* job, int sep);
 
+// Writes the "Tv_sep_<name>" Separation colour space of every spot ink that
+// is enabled, each with its tint function, and enters them in colorSpaces.
+// No stream may be open.
+void WriteSeparationColorSpaces(pdfouthan& handler, PDFDictionary* colorSpaces);
+
 // A sampled tint function (type 0) from n separations to CMYK: 2^n samples,
 // sample k being the mix of the separations whose bits are set in k, each at
 // full tint. Made indirect and written at once (no stream may be open).

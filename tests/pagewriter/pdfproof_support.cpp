@@ -4,6 +4,7 @@
 
 #include "pagewriter/illtransform.h"
 #include "pagewriter/pdfgraphicsstate.h"
+#include "pdfwriter/pagedict.h"
 #include "pdfwriter/pdfregistry.h"
 #include "platform/kernel/jobfile.h"
 
@@ -35,26 +36,6 @@ PDFSettings testSettings() {
 }
 
 namespace {
-
-// The tint transform of a spot ink: 0 gives no ink, 1 its CMYK equivalent.
-PDFDictionary* spotFunction(const Separation& sep) {
-  auto* f = new PDFDictionary();
-  f->Set("FunctionType", new PDFInteger(2));
-  auto* domain = new PDFArray();
-  domain->Add(new PDFInteger(0));
-  domain->Add(new PDFInteger(1));
-  f->Set("Domain", domain);
-  auto* c0 = new PDFArray();
-  auto* c1 = new PDFArray();
-  for (int i = 0; i < 4; ++i) {
-    c0->Add(new PDFInteger(0));
-    c1->Add(new PDFReal(sep.cmyk[i] / 100.0));
-  }
-  f->Set("C0", c0);
-  f->Set("C1", c1);
-  f->Set("N", new PDFInteger(1));
-  return f;
-}
 
 PDFDictionary* overprintState(bool on, int mode) {
   auto* d = new PDFDictionary();
@@ -113,20 +94,6 @@ Page::Page(jobstr& job, const PDFSettings& settings, std::uint32_t version,
   mResources->Set("XObject", xobjects);
   mResources->Set("ExtGState", extGStates);
 
-  // The separation colour spaces of the spot inks, named as the page writer
-  // names them.
-  for (int slot = 0; slot < sepfrejob(&job); ++slot) {
-    if (sepsoruse(&job, slot, true) < 0 || sepiscmyk(&job, slot) >= 0) continue;
-    const Separation& sep = job.separations[slot];
-    auto* cs = new PDFArray();
-    cs->Add(new PDFName("Separation"));
-    cs->Add(new PDFName(sep.name));
-    cs->Add(new PDFName("DeviceCMYK"));
-    cs->Add(spotFunction(sep));
-    PDFIndirectReference* ref = mHandler->makeIndirect(cs);
-    mHandler->writeObject(ref);
-    mColorSpaces->Set("Tv_sep_" + sep.name, ref);
-  }
   extGStates->Set("op1", overprintState(true, 1));
   extGStates->Set("op0", overprintState(false, 0));
 
@@ -148,6 +115,9 @@ std::string Page::finish() {
   PDFDictionaryValue* contents = mWriter->FinishContentStream();
   mWriter.reset();
   mPage->Set("Contents", contents);
+  // The spot inks' colour spaces as the page dictionary writes them (after
+  // the content, so that the content stays the file's first stream).
+  WriteSeparationColorSpaces(*mHandler, mColorSpaces);
   GetPendingLists(*mHandler)->writePending(mHandler.get(), mColorSpaces, mResources);
   PDFIndirectReference* resources = mHandler->makeIndirect(mResources);
   mPage->Set("Resources", resources);

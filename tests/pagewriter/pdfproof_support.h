@@ -47,7 +47,6 @@ class Page {
   TavPDF::PDFProof& writer() { return *mWriter; }
   TavPDF::pdfouthan& handler() { return *mHandler; }
   TavPDF::PDFDictionary* resources() const { return mResources; }
-  TavPDF::PDFDictionary* colorSpaces() const { return mColorSpaces; }
   // Walks the job's whole tree.
   void walk();
   // Ends the page and the file; returns the page's content as written.

@@ -18,6 +18,7 @@
 #include "platform/popup.h"
 #include "platform/system.h"
 #include "platform/tav_error.h"
+#include "platform/utf.h"
 #include "settings/settings_access.h"
 #include "tavpdf/Flavour.h"
 
@@ -260,7 +261,13 @@ class Loader {
         } else if (std::string_view(pref.attribute("Type").value()) == "URL") {
           const TavSys::FileSpec spec = TavSys::FileSpec::FromFileURL(text);
           if (!spec.IsValid()) return bad("it is not a local file URL");
-          staged_.push_back({row, field, TavSys::filref(spec.GetFullPathUTF8())});
+          // Escapes may stand for bytes the text itself could not carry.
+          const std::string path = spec.GetFullPathUTF8();
+          for (unsigned char c : path) {
+            if (c < 0x20) return bad("it escapes control characters");
+          }
+          if (!TavSys::IsValidUTF8(path)) return bad("it escapes bytes that are not UTF-8");
+          staged_.push_back({row, field, TavSys::filref(path)});
         } else {
           staged_.push_back({row, field, TavSys::filref(text)});
         }

@@ -320,6 +320,9 @@ TEST(FlavourFileLoad, BadFilesAreRefusedAndChangeNothing) {
       {"popup fraction", with("ScrR", "Enumeration", "0.5"), 2, kBadValue},
       {"relative URL", with("DotF", "URL", "curves/dg.crv"), 2, kBadValue},
       {"broken URL escape", with("DotF", "URL", "file:///a%G1"), 2, kBadValue},
+      {"URL escaping a zero byte", with("DotF", "URL", "file:///a%00b"), 2, kBadValue},
+      {"URL escaping a line feed", with("DotF", "URL", "file:///a%0Ab"), 2, kBadValue},
+      {"URL escaping Latin-1", with("DotF", "URL", "file:///d%E9faut"), 2, kBadValue},
   };
   for (const Case& c : cases) {
     TavGen::MessageCapture capture;

@@ -145,18 +145,6 @@ TEST(PdfProofPaint, AGradationOfOneColourBecomesAFlatPaint) {
   EXPECT_EQ(tintsOf(*j, knocked)[0], pct(25));
 }
 
-TEST(PdfProofPaint, TheConvertedPaintGoesOnACopyAndTheJobKeepsItsObject) {
-  auto j = job("[" + rect(10, 10, 50, 50, 12) + "]");
-  PDFSettings s = g2test::testSettings();
-  s.ForceOpaqueSeparationsToKnockout = 1;
-  g2test::Page page(*j, s);
-  page.walk();
-  const std::string content = page.finish();
-  EXPECT_EQ(jobGetSpahan(j.get())->member(0)->paint(), 12);
-  // C and M at their reduced tints, Silver at its own.
-  EXPECT_NE(content.find("0.25 0.20 0.50 scn"), std::string::npos) << content;
-}
-
 TEST(PdfProofPaint, OneUpChecksReportTheFirstMismatchOnly) {
   auto parent = job("[]");
   auto oneUp = g2test::makeJob(
@@ -203,28 +191,24 @@ TEST(PdfProofPaint, TransparencyIsWrittenOnlyFromPdf14AndRefusedUntilItsWriterEx
   }
 }
 
-TEST(PdfProofPaint, TextIsRefusedWithAMessageNotWrittenBlank) {
-  auto j = job(R"([{"kind": "text", "at": [50, 10], "runs": [{"text": "Hi", "font": "NimbusSans-Regular", "size": 12, "paint": 10}]}])");
-  PDFSettings s = g2test::testSettings();
-  g2test::Page page(*j, s);
-  try {
-    page.walk();
-    FAIL() << "text was not refused";
-  } catch (const TavSys::Error& e) {
-    EXPECT_EQ(e.key(), "PDF/OBJECT NOT SUPPORTED YET");
-    EXPECT_EQ(e.code(), TavSys::kResultAbandoned);
-  }
-}
-
-TEST(PdfProofPaint, GradationsAreRefusedNotLeftOut) {
-  auto j = job("[" + rect(10, 10, 50, 50, 18) + "]");
-  PDFSettings s = g2test::testSettings();
-  g2test::Page page(*j, s);
-  try {
-    page.walk();
-    FAIL() << "a gradation was left out of the page";
-  } catch (const TavSys::Error& e) {
-    EXPECT_NE(e.text().find("gradation"), std::string::npos) << e.text();
+TEST(PdfProofPaint, ObjectsWrittenByLaterPartsAreRefusedNotLeftOut) {
+  const std::pair<std::string, const char*> cases[] = {
+      {R"([{"kind": "text", "at": [50, 10], "runs": [{"text": "Hi", "font": "NimbusSans-Regular", "size": 12, "paint": 10}]}])",
+       "text"},
+      {"[" + rect(10, 10, 50, 50, 18) + "]", "gradation"}};
+  for (const auto& [objects, what] : cases) {
+    SCOPED_TRACE(what);
+    auto j = job(objects);
+    PDFSettings s = g2test::testSettings();
+    g2test::Page page(*j, s);
+    try {
+      page.walk();
+      ADD_FAILURE() << what << " was not refused";
+    } catch (const TavSys::Error& e) {
+      EXPECT_EQ(e.key(), "PDF/OBJECT NOT SUPPORTED YET");
+      EXPECT_EQ(e.code(), TavSys::kResultAbandoned);
+      EXPECT_NE(e.text().find(what), std::string::npos) << e.text();
+    }
   }
 }
 
@@ -290,15 +274,9 @@ TEST(PdfProofPaint, GradientColourSpacesUniteTheInksAndKeepTheCommonZeros) {
   page.finish();
 }
 
-TEST(PdfProofPaint, ResourceNamesAndSubDictionaries) {
+TEST(PdfProofPaint, ImageResourceNames) {
   EXPECT_EQ(PDFProof::MakeImageResourceName(0, 5), "Im5");
   EXPECT_EQ(PDFProof::MakeImageResourceName(2, 3), "Im2_3");
-  auto* resources = new PDFDictionary();
-  EXPECT_EQ(PDFProof::GetSubDictionary(resources, "XObject", false), nullptr);
-  PDFDictionary* made = PDFProof::GetSubDictionary(resources, "XObject", true);
-  ASSERT_NE(made, nullptr);
-  EXPECT_EQ(PDFProof::GetSubDictionary(resources, "XObject", false), made);
-  PdfObjectRegistry::deleteAll();
 }
 
 }  // namespace

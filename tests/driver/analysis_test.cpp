@@ -24,6 +24,10 @@ std::string inksAbcd(const std::string& a = "", const std::string& b = "", const
          R"(},{"name":"C","cmyk":[0,0,10,0])" + c + R"(},{"name":"D","cmyk":[0,0,0,10]}])";
 }
 
+std::string onePath(const std::string& inks, const std::string& colourInks) {
+  return drivertest::colouredSquares(inks, {colourInks});
+}
+
 struct Analysis {
   std::unique_ptr<jobstr> job;
   std::unique_ptr<TavPDF::VisitorSearchObjects> visitor;
@@ -39,38 +43,36 @@ Analysis analyse(const std::string& text, bool remap = true,
   return a;
 }
 
-std::string onePathJob(const std::string& inks, const std::string& colourInks) {
-  return jobText(inks, R"([{"id":20,"inks":)" + colourInks + "}]",
-                 R"([{"id":30,"type":"flat","colour":20}])", "[" + square(720, 720, 1000, 30) + "]");
-}
-
 }  // namespace
 
-TEST(RemapAnalysis, TwoInksOntoOneUnusedInkNamesBothSourcesAndTheTarget) {
-  auto a = analyse(onePathJob(inksAbcd(R"(,"mapTo":"C")", R"(,"mapTo":"C")"), R"({"A":50,"B":30})"));
-  EXPECT_EQ(a.visitor->FindRemappedSeparationInUse(), TavPDF::kRemapTwoToOne);
-  EXPECT_EQ(a.visitor->remapKind(), 2);
-  const std::string text = utf8(a.visitor->CollectSeparationRemapProblems());
-  EXPECT_EQ(a.visitor->RemapMessageKey(), "PDF/UNABLE TO REMAP TWO TO ONE OBJECT");
-  EXPECT_EQ(text, "An object uses A and B, which are both remapped onto C: this remapping cannot be "
-                  "written into a PDF file.");
+TEST(RemapAnalysis, ProblemsOfAPathAreFoundAndExplained) {
+  struct Case { std::string inks, colour; int bits; const char* key; const char* text; };
+  const Case cases[] = {
+      // A and B onto C, which the colour does not use.
+      {inksAbcd(R"(,"mapTo":"C")", R"(,"mapTo":"C")"), R"({"A":50,"B":30})", TavPDF::kRemapTwoToOne,
+       "PDF/UNABLE TO REMAP TWO TO ONE OBJECT",
+       "An object uses A and B, which are both remapped onto C: this remapping cannot be written into a PDF file."},
+      // A onto B, the colour using both: (A, B) whether B comes before or
+      // after A in the separation map.
+      {inksAbcd(R"(,"mapTo":"B")"), R"({"A":50,"B":30})", TavPDF::kRemapOneToOne, "PDF/UNABLE TO REMAP OBJECT",
+       "An object uses both A and B, and A is remapped onto B: this remapping cannot be written into a PDF file."},
+      {inksAbcd("", "", R"(,"mapTo":"A")"), R"({"A":50,"C":30})", TavPDF::kRemapOneToOne,
+       "PDF/UNABLE TO REMAP OBJECT",
+       "An object uses both C and A, and C is remapped onto A: this remapping cannot be written into a PDF file."},
+      // B untouched (255) and C at 0 % are no use: A and B onto C is fine.
+      {inksAbcd(R"(,"mapTo":"C")", R"(,"mapTo":"C")"), R"({"A":50,"B":255,"C":0})", 0, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.colour);
+    auto a = analyse(onePath(c.inks, c.colour));
+    EXPECT_EQ(a.visitor->FindRemappedSeparationInUse(), c.bits);
+    EXPECT_EQ(utf8(a.visitor->CollectSeparationRemapProblems()), c.text);
+    EXPECT_EQ(a.visitor->RemapMessageKey(), c.key);
+    EXPECT_EQ(a.visitor->remapKind(), c.bits != 0 ? 2 : 0);
+  }
 }
 
-TEST(RemapAnalysis, InkMappedOntoAnInkTheSameColourUsesIsOneToOne) {
-  // A onto B, the colour using both: reported as (A, B) whether B comes
-  // before or after A in the separation map.
-  auto a = analyse(onePathJob(inksAbcd(R"(,"mapTo":"B")"), R"({"A":50,"B":30})"));
-  EXPECT_EQ(a.visitor->FindRemappedSeparationInUse(), TavPDF::kRemapOneToOne);
-  EXPECT_EQ(utf8(a.visitor->CollectSeparationRemapProblems()),
-            "An object uses both A and B, and A is remapped onto B: this remapping cannot be written "
-            "into a PDF file.");
-
-  auto b = analyse(onePathJob(inksAbcd("", "", R"(,"mapTo":"A")"), R"({"A":50,"C":30})"));
-  EXPECT_EQ(b.visitor->FindRemappedSeparationInUse(), TavPDF::kRemapOneToOne);
-  EXPECT_NE(utf8(b.visitor->CollectSeparationRemapProblems()).find("both C and A, and C is remapped onto A"),
-            std::string::npos);
-
-  // A picture using both inks is reported as a picture.
+TEST(RemapAnalysis, PictureUsingBothInksIsReportedAsAPicture) {
   tavtest::TestFolder dir;
   tavtest::writeFile(dir / "pic.tif", "not read by the analysis");
   const std::string text = jobText(
@@ -83,15 +85,6 @@ TEST(RemapAnalysis, InkMappedOntoAnInkTheSameColourUsesIsOneToOne) {
   EXPECT_EQ(c.visitor->remapKind(), 1);
   c.visitor->CollectSeparationRemapProblems();
   EXPECT_EQ(c.visitor->RemapMessageKey(), "PDF/UNABLE TO REMAP PICTURE");
-}
-
-TEST(RemapAnalysis, UntouchedAndZeroSharesAreNotUseAndRemapsOfOtherInksAreFine) {
-  // B is left untouched (255) and C is 0 %: neither counts as use, so A and
-  // B both going onto C is no problem for this colour.
-  auto a = analyse(onePathJob(inksAbcd(R"(,"mapTo":"C")", R"(,"mapTo":"C")"), R"({"A":50,"B":255,"C":0})"));
-  EXPECT_EQ(a.visitor->FindRemappedSeparationInUse(), 0);
-  EXPECT_TRUE(a.visitor->CollectSeparationRemapProblems().empty());
-  EXPECT_EQ(a.visitor->RemapMessageKey(), "");
 }
 
 TEST(RemapAnalysis, RemappedInkInASoftMaskIsBitTwo) {
@@ -114,12 +107,12 @@ TEST(RemapAnalysis, RemappedInkInASoftMaskIsBitTwo) {
 }
 
 TEST(RemapAnalysis, CheckSeparationRemappingLeavesTheMessageAloneWithoutProblems) {
-  auto clean = loadJob(onePathJob(inksAbcd(R"(,"mapTo":"C")"), R"({"A":50,"B":30})"));
+  auto clean = loadJob(onePath(inksAbcd(R"(,"mapTo":"C")"), R"({"A":50,"B":30})"));
   std::u16string message = u"unchanged";
   EXPECT_EQ(TavPDF::CheckSeparationRemapping(clean.get(), message), 0);
   EXPECT_EQ(message, u"unchanged");
 
-  auto bad = loadJob(onePathJob(inksAbcd(R"(,"mapTo":"C")", R"(,"mapTo":"C")"), R"({"A":50,"B":30})"));
+  auto bad = loadJob(onePath(inksAbcd(R"(,"mapTo":"C")", R"(,"mapTo":"C")"), R"({"A":50,"B":30})"));
   EXPECT_EQ(TavPDF::CheckSeparationRemapping(bad.get(), message), TavPDF::kRemapTwoToOne);
   EXPECT_NE(utf8(message).find("remapped onto C"), std::string::npos);
   EXPECT_EQ(TavPDF::CheckSeparationRemapping(nullptr, message), 0);

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "driver_support.h"
-#include "export_support.h"
 #include "support/consumers.h"
 
 namespace fs = std::filesystem;
@@ -72,6 +71,14 @@ TEST(ExportCommand, EngineRefusalsExitOneAndBadInputExitsTwo) {
   }
   r = tavpdf({"export", (dir / "missing.json").string(), "-o", (dir / "bad.pdf").string()});
   EXPECT_EQ(r.exitCode, 2) << r.describe();
+  // A magnification of 0 is refused with a message, not written as infinite.
+  std::string text = drivertest::plainJobText();
+  text.insert(text.find(R"("ppi")"), R"("scale":0,)");
+  tavtest::writeFile(dir / "zero.json", text);
+  r = tavpdf({"export", (dir / "zero.json").string(), "-o", (dir / "bad.pdf").string()});
+  EXPECT_EQ(r.exitCode, 2) << r.describe();
+  EXPECT_NE(r.err.find("scale must be greater than 0"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(dir / "bad.pdf"));
 }
 
 TEST(ExportCommand, RemapProblemRefusedWithAndWithoutForceAndCheckReportsIt) {

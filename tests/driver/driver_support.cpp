@@ -1,5 +1,11 @@
 #include "driver_support.h"
 
+#include <algorithm>
+#include <stdexcept>
+
+#include "settings/settings_access.h"
+#include "support/consumers.h"
+
 namespace drivertest {
 
 std::string square(int v, int h, int side, int paint, const std::string& extra) {
@@ -23,6 +29,20 @@ std::unique_ptr<jobstr> loadJob(const std::string& text, const std::filesystem::
   return TavKernel::loadJobFromMemory(text, folder, "test.json");
 }
 
+std::string colouredSquares(const std::string& inks, const std::vector<std::string>& colourInks,
+                            const std::string& paintExtra, const std::string& more) {
+  std::string colours = "[", paints = "[", objects = "[";
+  for (std::size_t i = 0; i < colourInks.size(); ++i) {
+    const std::string sep = i ? "," : "";
+    const int n = static_cast<int>(i);
+    colours += sep + R"({"id":)" + std::to_string(20 + n) + R"(,"inks":)" + colourInks[i] + "}";
+    paints += sep + R"({"id":)" + std::to_string(30 + n) + R"(,"type":"flat","colour":)" +
+              std::to_string(20 + n) + paintExtra + "}";
+    objects += sep + square(720 + n * 1000, 720, 900, 30 + n);
+  }
+  return jobText(inks, colours + "]", paints + "]", objects + "]", more);
+}
+
 std::string plainJobText() {
   return jobText(kStandardInks,
                  R"([{"id":20,"inks":{"Cyan":100,"Magenta":40}},{"id":21,"inks":{"Orange":100}},)"
@@ -31,6 +51,61 @@ std::string plainJobText() {
                  R"({"id":32,"type":"flat","colour":22}])",
                  "[" R"({"kind":"layer","name":"Art","objects":[)" + square(720, 720, 2880, 30) + "," +
                      square(3600, 3600, 2880, 31) + "," + square(720, 3600, 2880, 32) + "]}]");
+}
+
+bool ExportRun::has(const std::string& key) const {
+  return std::any_of(messages.begin(), messages.end(), [&](const TavGen::Message& m) { return m.key == key; });
+}
+
+const TavGen::Message& ExportRun::message(const std::string& key) const {
+  for (const auto& m : messages)
+    if (m.key == key) return m;
+  throw std::runtime_error("no message " + key + " among " + keys());
+}
+
+std::string ExportRun::keys() const {
+  std::string s;
+  for (const auto& m : messages) s += "[" + std::to_string(m.severity) + " " + m.key + "] ";
+  return s;
+}
+
+PDFSettings flavour(const std::string& name) {
+  PDFSettings s = TavPDF::SettingsForFlavour(name);
+  s.VerifyCompatibility();
+  return s;
+}
+
+ExportRun exportJob(jobstr* job, PDFSettings settings, const std::filesystem::path& target, bool force) {
+  ExportRun run;
+  TavGen::MessageCapture capture;
+  MarksSettings marks;
+  TavSys::FileSpec spec(target);
+  run.result = OutputPDFDocument(job, settings, marks, true, force, nullptr, spec, {}, nullptr);
+  run.messages = capture.messages();
+  return run;
+}
+
+std::vector<std::string> folderListing(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+SmallDisk::SmallDisk(const std::filesystem::path& where, int kilobytes) : path_(where) {
+  std::filesystem::create_directories(path_);
+  const auto r = tavtest::runProcess({"mount", "-t", "tmpfs", "-o", "size=" + std::to_string(kilobytes) + "k",
+                                      "tmpfs", path_.string()});
+  mounted_ = r.started && r.exitCode == 0;
+}
+
+SmallDisk::~SmallDisk() {
+  if (mounted_) tavtest::runProcess({"umount", path_.string()});
+}
+
+bool SmallDisk::makeReadOnly() {
+  const auto r = tavtest::runProcess({"mount", "-o", "remount,ro", path_.string()});
+  return r.started && r.exitCode == 0;
 }
 
 }  // namespace drivertest

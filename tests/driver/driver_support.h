@@ -1,11 +1,16 @@
 #pragma once
 // Jobs for the driver tests, written as job-file text and loaded through the
-// job-file loader, so that the tests see jobs as a user's file gives them.
+// job-file loader, so that the tests see jobs as a user's file gives them;
+// whole exports with the messages they showed.
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "platform/kernel/exportkernel.h"
 #include "platform/kernel/jobfile.h"
+#include "platform/messages.h"
+#include "tavpdf/OutputPDF.h"
 
 namespace drivertest {
 
@@ -26,7 +31,47 @@ std::string jobText(const std::string& inks, const std::string& colours, const s
 std::unique_ptr<jobstr> loadJob(const std::string& text,
                                 const std::filesystem::path& folder = std::filesystem::temp_directory_path());
 
+// A job with one colour (a JSON object of ink shares) and one square per
+// entry of colourInks; paintExtra adds keys to every paint.
+std::string colouredSquares(const std::string& inks, const std::vector<std::string>& colourInks,
+                            const std::string& paintExtra = "", const std::string& more = "");
+
 // A job of CMYK and spot squares that every flavour can export.
 std::string plainJobText();
+
+struct ExportRun {
+  int result = 0;
+  std::vector<TavGen::Message> messages;
+  bool has(const std::string& key) const;
+  // The first message of the key; throws when there is none.
+  const TavGen::Message& message(const std::string& key) const;
+  std::string keys() const;  // for failure messages
+};
+
+// Settings of a flavour, brought into line as the host does.
+PDFSettings flavour(const std::string& name);
+
+// OutputPDFDocument with the messages it showed.
+ExportRun exportJob(jobstr* job, PDFSettings settings, const std::filesystem::path& target,
+                    bool force = false);
+
+// Files in a folder (names), to see that nothing is left behind.
+std::vector<std::string> folderListing(const std::filesystem::path& folder);
+
+// A small tmpfs mounted for one test (unmounted on destruction). mounted()
+// is false where the process may not mount.
+class SmallDisk {
+ public:
+  SmallDisk(const std::filesystem::path& where, int kilobytes);
+  ~SmallDisk();
+  bool mounted() const { return mounted_; }
+  const std::filesystem::path& path() const { return path_; }
+  // Remounts read-only.
+  bool makeReadOnly();
+
+ private:
+  std::filesystem::path path_;
+  bool mounted_ = false;
+};
 
 }  // namespace drivertest

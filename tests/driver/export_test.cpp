@@ -15,7 +15,6 @@
 #include "driver/writepdf.h"
 #include "platform/tav_error.h"
 #include "driver_support.h"
-#include "export_support.h"
 #include "platform/certify.h"
 #include "platform/system.h"
 #include "support/consumers.h"
@@ -25,25 +24,12 @@ using drivertest::exportJob;
 using drivertest::flavour;
 using drivertest::jobText;
 using drivertest::loadJob;
+using drivertest::colouredSquares;
 using drivertest::square;
 
 namespace {
 
 const std::string kOldBytes = "the user's previous file";
-
-// A job of the standard inks with one colour and one square per entry.
-std::string colouredSquares(const std::string& inks, const std::vector<std::string>& colourInks,
-                            const std::string& paintExtra = "", const std::string& more = "") {
-  std::string colours = "[", paints = "[", objects = "[";
-  for (std::size_t i = 0; i < colourInks.size(); ++i) {
-    const std::string sep = i ? "," : "";
-    colours += sep + R"({"id":)" + std::to_string(20 + i) + R"(,"inks":)" + colourInks[i] + "}";
-    paints += sep + R"({"id":)" + std::to_string(30 + i) + R"(,"type":"flat","colour":)" +
-              std::to_string(20 + i) + paintExtra + "}";
-    objects += sep + square(720 + static_cast<int>(i) * 1000, 720, 900, 30 + static_cast<int>(i));
-  }
-  return jobText(inks, colours + "]", paints + "]", objects + "]", more);
-}
 
 }  // namespace
 
@@ -110,33 +96,23 @@ TEST(Export, NormalizedOutputRefusesPlacedEpsBySeverityOfTheBatchMode) {
 TEST(Export, SeparatedOutputWithPlacedEpsOrBlendModesNeedingFlattening) {
   tavtest::TestFolder dir;
   tavtest::writeFile(dir / "art.eps", "%!PS-Adobe-3.0 EPSF-3.0\n");
-  auto jobWith = [&](const std::string& blend) {
-    return loadJob(jobText(
+  struct Case { const char* blend; bool flattening; bool needsFlattening; };
+  for (const Case c : {Case{"normal", false, false}, Case{"screen", false, true}, Case{"screen", true, false}}) {
+    SCOPED_TRACE(std::string(c.blend) + (c.flattening ? " flattening" : ""));
+    auto job = loadJob(jobText(
         drivertest::kStandardInks, R"([{"id":20,"inks":{"Cyan":100}}])",
         R"([{"id":30,"type":"picture","picture":1,"place":{"origin":[720,720],"widthCorner":[720,1720],"heightCorner":[1720,720]}},)"
-        R"({"id":31,"type":"flat","colour":20,"blendMode":")" + blend + R"("}])",
+        R"({"id":31,"type":"flat","colour":20,"blendMode":")" + std::string(c.blend) + R"("}])",
         "[" + square(720, 720, 1000, 30) + "," + square(3000, 3000, 1000, 31) + "]",
         R"(,"pictures":[{"id":1,"file":"art.eps"}])"), dir.path());
-  };
-  auto plain = jobWith("normal");
-  auto run = exportJob(plain.get(), flavour("Separated"), dir / "out.pdf");
-  EXPECT_EQ(run.result, 1);
-  EXPECT_TRUE(run.has("PDF/CANNOT MAKE SEPARATED PDF")) << run.keys();
-  EXPECT_FALSE(run.has("PDF/SEPARATED PDF NEEDS FLATTENING")) << run.keys();
-
-  auto blended = jobWith("screen");
-  run = exportJob(blended.get(), flavour("Separated"), dir / "out.pdf");
-  EXPECT_EQ(run.result, 1);
-  EXPECT_TRUE(run.has("PDF/CANNOT MAKE SEPARATED PDF")) << run.keys();
-  EXPECT_EQ(run.message("PDF/SEPARATED PDF NEEDS FLATTENING").severity, TavGen::kError);
-
-  PDFSettings flattening = flavour("Separated");
-  flattening.EnableFlattening = 1;
-  run = exportJob(blended.get(), flattening, dir / "out.pdf");
-  EXPECT_EQ(run.result, 1);
-  EXPECT_TRUE(run.has("PDF/CANNOT MAKE SEPARATED PDF"));
-  EXPECT_FALSE(run.has("PDF/SEPARATED PDF NEEDS FLATTENING"));
-  EXPECT_FALSE(fs::exists(dir / "out.pdf"));
+    PDFSettings settings = flavour("Separated");
+    settings.EnableFlattening = c.flattening ? 1 : 0;
+    const auto run = exportJob(job.get(), settings, dir / "out.pdf");
+    EXPECT_EQ(run.result, 1);
+    EXPECT_EQ(run.message("PDF/CANNOT MAKE SEPARATED PDF").severity, TavGen::kError);
+    EXPECT_EQ(run.has("PDF/SEPARATED PDF NEEDS FLATTENING"), c.needsFlattening) << run.keys();
+    EXPECT_FALSE(fs::exists(dir / "out.pdf"));
+  }
 }
 
 TEST(Export, ProcessInkAndASeparationOfItsNameConflict) {
@@ -161,15 +137,13 @@ TEST(Export, ProcessInkAndASeparationOfItsNameConflict) {
   EXPECT_EQ(warning.severity, TavGen::kWarning);
   EXPECT_NE(warning.text.find("Cyan"), std::string::npos);
   tavtest::expectPdfAcceptedByAllConsumers(dir / "out.pdf");
-}
 
-TEST(Export, ProcessInkNamesDifferingOnlyInCaseAreNoMismatch) {
-  tavtest::TestFolder dir;
-  const std::string inks = R"([{"name":"CYAN","process":"cyan"},{"name":"black","process":"black"}])";
-  auto job = loadJob(colouredSquares(inks, {R"({"CYAN":100})"}));
-  const auto run = exportJob(job.get(), flavour("Press"), dir / "out.pdf");
-  EXPECT_EQ(run.result, 0) << run.keys();
-  EXPECT_FALSE(run.has("PROCESS INK NAME MISMATCH")) << run.keys();
+  // Names that differ only in case are no mismatch.
+  auto upper = loadJob(colouredSquares(R"([{"name":"CYAN","process":"cyan"},{"name":"black","process":"black"}])",
+                                       {R"({"CYAN":100})"}));
+  const auto cased = exportJob(upper.get(), settings, dir / "out.pdf");
+  EXPECT_EQ(cased.result, 0) << cased.keys();
+  EXPECT_FALSE(cased.has("PROCESS INK NAME MISMATCH")) << cased.keys();
 }
 
 TEST(Export, RemapProblemsAndInksThatCannotBeRenamed) {
@@ -384,49 +358,29 @@ TEST(ExportSafety, TargetThatCannotBeCreatedOrReplaced) {
   }
 }
 
-TEST(ExportSafety, FullDiskKeepsTheOldTargetAndLeavesNoTemporaryFile) {
+TEST(ExportSafety, WriteFailureKeepsTheOldTargetAndLeavesNoTemporaryFile) {
   tavtest::TestFolder dir;
-  // A job large enough not to fit: many paths with irregular coordinates.
+  // A job of some 55 KB; many paths with irregular coordinates.
   std::string objects = "[";
-  for (int i = 0; i < 3000; ++i) {
-    if (i) objects += ",";
-    objects += square(700 + (i * 37) % 5000, 700 + (i * 91) % 5000, 50 + i % 97, 30);
-  }
-  objects += "]";
+  for (int i = 0; i < 3000; ++i)
+    objects += (i ? "," : "") + square(700 + (i * 37) % 5000, 700 + (i * 91) % 5000, 50 + i % 97, 30);
   auto job = loadJob(jobText(drivertest::kStandardInks, R"([{"id":20,"inks":{"Cyan":100}}])",
-                             R"([{"id":30,"type":"flat","colour":20}])", objects));
-  drivertest::SmallDisk disk(dir / "disk", 64);
-  fs::path folder = disk.mounted() ? disk.path() : dir / "limited";
-  fs::create_directories(folder);
-  tavtest::writeFile(folder / "out.pdf", kOldBytes);
-  // Leave about 12 KB free; the file needs some 55 KB.
-  if (disk.mounted()) tavtest::writeFile(folder / "filler", std::string(52 * 1024, 'x'));
-  int result = 0;
-  std::vector<TavGen::Message> messages;
-  if (disk.mounted()) {
-    const auto run = exportJob(job.get(), flavour("Press"), folder / "out.pdf");
-    result = run.result;
-    messages = run.messages;
-    EXPECT_EQ(result, TavSys::kFileErrorBase + ENOSPC) << run.keys();
-  } else {
-    // Without the right to mount: a file-size limit makes writes fail alike.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 16 * 1024;
-    setrlimit(RLIMIT_FSIZE, &small);
-    const auto run = exportJob(job.get(), flavour("Press"), folder / "out.pdf");
-    setrlimit(RLIMIT_FSIZE, &old);
-    result = run.result;
-    messages = run.messages;
-    EXPECT_EQ(result, TavSys::kFileErrorBase + EFBIG) << run.keys();
-  }
-  EXPECT_TRUE(std::any_of(messages.begin(), messages.end(),
-                          [](const auto& m) { return m.key == "PDF/CANNOT WRITE PDF FILE"; }));
-  EXPECT_TRUE(tavtest::readFile(folder / "out.pdf") == kOldBytes) << "the old target was replaced";
-  fs::remove(folder / "filler");
-  EXPECT_EQ(drivertest::folderListing(folder), (std::vector<std::string>{"out.pdf"}));
+                             R"([{"id":30,"type":"flat","colour":20}])", objects + "]"));
+  tavtest::writeFile(dir / "out.pdf", kOldBytes);
+  // A file-size limit makes the writes fail as a full disk would (a full
+  // device is tested above), wherever the test runs.
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  rlimit small = old;
+  small.rlim_cur = 16 * 1024;
+  setrlimit(RLIMIT_FSIZE, &small);
+  const auto run = exportJob(job.get(), flavour("Press"), dir / "out.pdf");
+  setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_EQ(run.result, TavSys::kFileErrorBase + EFBIG) << run.keys();
+  EXPECT_TRUE(run.has("PDF/CANNOT WRITE PDF FILE")) << run.keys();
+  EXPECT_TRUE(tavtest::readFile(dir / "out.pdf") == kOldBytes) << "the old target was replaced";
+  EXPECT_EQ(drivertest::folderListing(dir.path()), (std::vector<std::string>{"out.pdf"}));
 }
 
 TEST(ExportSafety, TemporaryFolderRoadReplacesTheTargetOnlyWhenComplete) {
@@ -486,37 +440,26 @@ TEST(EntryPoints, LinkParametersAreDeclaredOnJobEventsOnly) {
 }
 
 TEST(Flattener, TransparentJobsAreReportedAsNotFlattened) {
-  auto job = loadJob(colouredSquares(drivertest::kStandardInks, {R"({"Cyan":100})", R"({"Orange":100})"},
-                                     R"(,"opacity":50)"));
-  TavPDF::PDFSpaSetter setter(job.get(), false);
-  PDFSettings settings = flavour("Press");
-  settings.EnableFlattening = 0;
-  TavPDF::SetFlattenerParameters(setter, settings);
-  {
+  auto transparent = loadJob(colouredSquares(drivertest::kStandardInks, {R"({"Cyan":100})", R"({"Orange":100})"},
+                                             R"(,"opacity":50)"));
+  auto opaque = loadJob(drivertest::plainJobText());
+  struct Case { jobstr* job; bool flattening; int told; };
+  for (const Case c : {Case{transparent.get(), false, 0}, Case{transparent.get(), true, 1}, Case{opaque.get(), true, 0}}) {
+    TavPDF::PDFSpaSetter setter(c.job, false);
+    PDFSettings settings = flavour("Press");
+    settings.EnableFlattening = c.flattening ? 1 : 0;
+    TavPDF::SetFlattenerParameters(setter, settings);
     TavGen::MessageCapture capture;
     EXPECT_EQ(FlattenJobSpa(setter), nullptr);
-    EXPECT_FALSE(capture.has("PDF/TRANSPARENCY NOT FLATTENED"));
-  }
-  settings.EnableFlattening = 1;
-  TavPDF::SetFlattenerParameters(setter, settings);
-  {
-    TavGen::MessageCapture capture;
-    EXPECT_EQ(FlattenJobSpa(setter), nullptr);
-    EXPECT_EQ(capture.count("PDF/TRANSPARENCY NOT FLATTENED"), 1);
+    EXPECT_EQ(capture.count("PDF/TRANSPARENCY NOT FLATTENED"), c.told);
     EXPECT_FALSE(setter.cancelled());
   }
-  // An opaque job has nothing to flatten.
-  auto opaque = loadJob(drivertest::plainJobText());
-  TavPDF::PDFSpaSetter opaqueSetter(opaque.get(), false);
-  TavPDF::SetFlattenerParameters(opaqueSetter, settings);
-  TavGen::MessageCapture capture;
-  EXPECT_EQ(FlattenJobSpa(opaqueSetter), nullptr);
-  EXPECT_FALSE(capture.has("PDF/TRANSPARENCY NOT FLATTENED"));
   // A cancelled operation marks the flattening cancelled.
+  TavPDF::PDFSpaSetter setter(opaque.get(), false);
   TavSys::Progress::cancel();
-  FlattenJobSpa(opaqueSetter);
+  FlattenJobSpa(setter);
   TavSys::Progress::resetCancel();
-  EXPECT_TRUE(opaqueSetter.cancelled());
+  EXPECT_TRUE(setter.cancelled());
 }
 
 TEST(EntryPoints, NonSeparableBlendWarningOnlyForMisnamedProcessInks) {
@@ -526,36 +469,17 @@ TEST(EntryPoints, NonSeparableBlendWarningOnlyForMisnamedProcessInks) {
   };
   auto lower = jobNamed("cyan");
   auto proper = jobNamed("Cyan");
-  {
-    pdfHasNonSeparableBlendmodes = 1;
+  // The flag before, the batch mode, whether the warning is shown, the flag after.
+  struct Case { jobstr* job; int flag; int batch; bool warned; int after; };
+  for (const Case c : {Case{lower.get(), 1, 0, true, 1}, Case{proper.get(), 3, 0, false, 0},
+                       Case{lower.get(), 0, 0, false, 0}, Case{lower.get(), 3, 1, false, 3}}) {
+    pdfHasNonSeparableBlendmodes = c.flag;
+    setArtque(c.batch);
     TavGen::MessageCapture capture;
-    TavPDF::WarnNonSeparableBlendModes(lower.get());
-    EXPECT_EQ(capture.count("PDF/NONSEPARABLE BLENDMODES MAY BE OUTPUT DIFFERENTLY"), 1);
-    EXPECT_EQ(pdfHasNonSeparableBlendmodes, 1);
-  }
-  {
-    pdfHasNonSeparableBlendmodes = 3;
-    TavGen::MessageCapture capture;
-    TavPDF::WarnNonSeparableBlendModes(proper.get());
-    EXPECT_FALSE(capture.has("PDF/NONSEPARABLE BLENDMODES MAY BE OUTPUT DIFFERENTLY"));
-    EXPECT_EQ(pdfHasNonSeparableBlendmodes, 0);
-  }
-  {
-    // Nothing used a non-separable blend mode: nothing to say.
-    pdfHasNonSeparableBlendmodes = 0;
-    TavGen::MessageCapture capture;
-    TavPDF::WarnNonSeparableBlendModes(lower.get());
-    EXPECT_FALSE(capture.has("PDF/NONSEPARABLE BLENDMODES MAY BE OUTPUT DIFFERENTLY"));
-  }
-  {
-    // Batch mode keeps the flag as it is and says nothing.
-    pdfHasNonSeparableBlendmodes = 3;
-    setArtque(1);
-    TavGen::MessageCapture capture;
-    TavPDF::WarnNonSeparableBlendModes(lower.get());
+    TavPDF::WarnNonSeparableBlendModes(c.job);
     setArtque(0);
-    EXPECT_FALSE(capture.has("PDF/NONSEPARABLE BLENDMODES MAY BE OUTPUT DIFFERENTLY"));
-    EXPECT_EQ(pdfHasNonSeparableBlendmodes, 3);
+    EXPECT_EQ(capture.count("PDF/NONSEPARABLE BLENDMODES MAY BE OUTPUT DIFFERENTLY"), c.warned ? 1 : 0) << c.flag;
+    EXPECT_EQ(pdfHasNonSeparableBlendmodes, c.after) << c.flag;
   }
   pdfHasNonSeparableBlendmodes = 0;
 }

@@ -4,7 +4,6 @@
 
 #include "driver/writepdf.h"
 #include "driver_support.h"
-#include "export_support.h"
 #include "support/consumers.h"
 
 namespace {

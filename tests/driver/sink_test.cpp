@@ -6,7 +6,6 @@
 #include "driver/writepdf.h"
 #include "pdfwriter/pdfouthan.h"
 #include "driver_support.h"
-#include "export_support.h"
 #include "platform/genoutfil.h"
 #include "platform/tav_error.h"
 #include "support/consumers.h"

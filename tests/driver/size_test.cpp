@@ -188,38 +188,21 @@ TEST(MaxSizeWarning, SizesAreScaledToOneUnitWithTwoDecimals) {
   EXPECT_EQ(max, "0.00 PB");
 }
 
-TEST(FlattenerParameters, SettingsAreCopiedIntoTheBlock) {
+TEST(FlattenerParameters, FlatteningOptionsCountOnlyWithFlattening) {
   PDFSettings settings;
-  settings.EnableFlattening = 1;
   settings.FlattenOverprints = 1;
-  settings.FlattenBlackOverprint = 0;
   settings.IgnorePlacedOverprints = 1;
-  settings.AddNonPrintingLayers = 0;
-  settings.VectorizeOpacity = 1;
-  FlattenerSettings::Instance().valueF = 3;
   TavPDF::PDFSpaSetter setter(nullptr, false);
-  TavPDF::SetFlattenerParameters(setter, settings);
   const auto& p = setter.parameters();
-  EXPECT_EQ(p.mode, 1);
-  EXPECT_TRUE(p.flatteningEnabled);
-  EXPECT_EQ(p.flatteningLevel, 2);
-  EXPECT_TRUE(p.flattenOverprints);
-  EXPECT_FALSE(p.flattenBlackOverprint);
-  EXPECT_TRUE(p.ignorePlacedOverprints);
-  EXPECT_EQ(p.objectMask, 0x60000u);
-  EXPECT_EQ(p.groupMask, 0x20000u);
-  EXPECT_TRUE(p.flagF);
-  EXPECT_TRUE(p.vectorizeOpacity);
-
-  // Without flattening the flattening options are off whatever they say.
-  settings.EnableFlattening = 0;
-  settings.AddNonPrintingLayers = 1;
-  FlattenerSettings::Instance().valueF = 0;
-  TavPDF::SetFlattenerParameters(setter, settings);
-  EXPECT_FALSE(p.flatteningEnabled);
-  EXPECT_EQ(p.flatteningLevel, 0);
-  EXPECT_FALSE(p.flattenOverprints);
-  EXPECT_FALSE(p.ignorePlacedOverprints);
-  EXPECT_EQ(p.objectMask, 0x20000u);
-  EXPECT_FALSE(p.flagF);
+  struct Case { int flattening; int nonPrinting; int level; std::uint32_t mask; };
+  for (const Case c : {Case{1, 0, 2, 0x60000u}, Case{0, 1, 0, 0x20000u}}) {
+    settings.EnableFlattening = c.flattening;
+    settings.AddNonPrintingLayers = c.nonPrinting;
+    TavPDF::SetFlattenerParameters(setter, settings);
+    EXPECT_EQ(p.flatteningEnabled, c.flattening != 0);
+    EXPECT_EQ(p.flatteningLevel, c.level);
+    EXPECT_EQ(p.flattenOverprints, c.flattening != 0);
+    EXPECT_EQ(p.ignorePlacedOverprints, c.flattening != 0);
+    EXPECT_EQ(p.objectMask, c.mask);
+  }
 }

@@ -135,30 +135,19 @@ TEST(SettingsRecord, EveryPresetStoresExactlyItsValuesOverTheCommonDefaults) {
   }
 }
 
-TEST(SettingsRecord, ObsoleteFlavoursFourAndSixBecomePress) {
+TEST(SettingsRecord, ObsoleteFlavoursFourAndSixBecomePressWhichStillExists) {
   PDFSettings press;
   press.SetPressFlavourDefaults();
-  for (int obsolete : {4, 6}) {
+  for (int number : {4, 6, 3, 5, -4, 60}) {
     PDFSettings s;
-    s.Flavour = obsolete;
+    s.Flavour = number;
     s.SetNormalizedFlavourDefaults();
-    s.Mirror = 1;
-    s.CheckForObsoleteFlavours();
-    EXPECT_EQ(s.Flavour, 1);
-    EXPECT_TRUE(differences(press, s).empty()) << obsolete;
-  }
-  for (int kept : {3, 5, 7, -4, 60}) {
-    PDFSettings s;
-    s.Flavour = kept;
-    s.Mirror = 1;
     const PDFSettings before = s;
     s.CheckForObsoleteFlavours();
-    EXPECT_EQ(s.Flavour, kept);
-    EXPECT_TRUE(differences(before, s).empty()) << kept;
+    const bool obsolete = number == 4 || number == 6;
+    EXPECT_EQ(s.Flavour, obsolete ? 1 : number);
+    EXPECT_TRUE(differences(obsolete ? press : before, s).empty()) << number;
   }
-}
-
-TEST(SettingsRecord, FlavourExistsForTheOfferedNumbersOnly) {
   for (int n : {0, 1, 2, 5, 6, 7, 8, 9}) EXPECT_TRUE(TavPDF::FlavourExists(n)) << n;
   for (int n : {3, 4, -1, 10, 255}) EXPECT_FALSE(TavPDF::FlavourExists(n)) << n;
 }

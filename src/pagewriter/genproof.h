@@ -148,6 +148,22 @@ class genproof : public illtransform {
   void WriteColor(int colour, bool withOverprint);
   // A gradation rendered as an image at the gradation resolution.
   void OutputGradationImage(TavDB::Object* object);
+  // Picture output through the image operations. These are defined together
+  // with the pixel path and the downsampler; until then nothing may call them
+  // (a call does not link), and vector jobs never need them.
+  proofimghan* OutputPictureDownsampled(TavSys::fil* source, const paityp* paint,
+                                        const TavDB::tv_matrixtyp<double>& matrix, int resolution,
+                                        int scale, int word1, int word2, double rows,
+                                        double samplesPerRow, int channels, int colourModel,
+                                        const std::int32_t* channelMapping, bool flag,
+                                        ColorSpace* part);
+  int WriteImageRow(proofimghan* handler, const std::uint8_t* row, int samplesPerRow, int channels);
+  void EndImage(proofimghan* handler);
+  // The image matrix (a b c d e f, in points) of a placed picture's placement.
+  void GetPictureMatrix(const paityp* paint, double& a, double& b, double& c, double& d,
+                        double& e, double& f) const;
+  // A pattern fill written as the objects the pattern stands for.
+  void OutputExpandedPattern(TavDB::Object* object);
   // Ink flags of per-position percentages: bit 1 some ink is 255 (untouched),
   // bit 2 no process ink has a value.
   int GetColorInkFlags(const std::uint8_t* percentages) const;

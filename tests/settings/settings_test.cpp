@@ -3,8 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <vector>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "settings/default_names.h"
 #include "settings_helpers.h"
@@ -14,40 +15,29 @@ using settingstest::differences;
 
 namespace {
 
-// The values every preset stores on top of the common defaults, written out
-// from the table of presets (bases included).
-const std::map<std::string, std::string> kPress = {
-    {"IncludeLayers", "0 -> 1"}, {"DownsampleResolution", "144 -> 300"}, {"DownsampleFromPPI", "216 -> 450"}};
-
-std::map<std::string, std::string> plus(std::map<std::string, std::string> base,
-                                        const std::map<std::string, std::string>& more) {
-  for (const auto& [k, v] : more) base[k] = v;
-  return base;
+// The fields a preset changes against the common defaults, as differences()
+// gives them, from "Field=value ..." (a field named twice: the last wins).
+std::map<std::string, std::string> changes(const std::string& assignments) {
+  const auto common = settingstest::fieldsOf(PDFSettings());
+  std::map<std::string, std::string> out;
+  std::istringstream words(assignments);
+  for (std::string word; words >> word;) {
+    const std::string name = word.substr(0, word.find('='));
+    const std::string value = word.substr(word.find('=') + 1);
+    out.erase(name);
+    if (common.at(name) != value) out[name] = common.at(name) + " -> " + value;
+  }
+  return out;
 }
 
-const std::map<std::string, std::string> kNormalized = plus(
-    kPress, {{"NormalizedOutput", "0 -> 1"},
-             {"IncludeScreening", "0 -> 1"},
-             {"UseDefaultScreen", "0 -> 1"},
-             {"PDFCompatibility", "0 -> 2"},
-             {"IncludeStandardPreview", "1 -> 0"},
-             {"AddThumbnail", "0 -> 1"},
-             {"SaveImageLinks", "0 -> 1"},
-             {"LinkType", "0 -> 2"},
-             {"UseDownsampling", "0 -> 1"},
-             {"DownsampleResolution", "144 -> 96"},
-             {"DownsampleFromPPI", "216 -> 144"},
-             {"IncludeVornPreview", "0 -> 1"},
-             {"AddNotes", "0 -> 1"}});
-
-const std::map<std::string, std::string> kSeparated =
-    plus(kPress, {{"SeparatedOutput", "0 -> 1"}, {"OptimizeWhiteObjects", "0 -> 1"}});
-
-std::map<std::string, std::string> without(std::map<std::string, std::string> base,
-                                           std::initializer_list<const char*> names) {
-  for (const char* n : names) base.erase(n);
-  return base;
-}
+// The values of the presets, bases first.
+const std::string kPress = "IncludeLayers=1 DownsampleResolution=300 DownsampleFromPPI=450 ";
+const std::string kNormalized = kPress +
+    "NormalizedOutput=1 IncludeScreening=1 UseDefaultScreen=1 PDFCompatibility=2 IncludeLayers=1 "
+    "IncludeStandardPreview=0 AddThumbnail=1 SaveImageLinks=1 LinkType=2 UseDownsampling=1 "
+    "DownsampleResolution=96 DownsampleFromPPI=144 IncludeVornPreview=1 AddNotes=1 ";
+const std::string kSeparated = kPress + "SeparatedOutput=1 OptimizeWhiteObjects=1 ";
+const std::string kViewingLike = "UseDownsampling=1 DownsampleResolution=72 DownsampleFromPPI=108 CompressImages=50 ";
 
 }  // namespace
 
@@ -77,33 +67,21 @@ TEST(SettingsRecord, EveryPresetStoresExactlyItsValuesOverTheCommonDefaults) {
     void (PDFSettings::*setter)();
     std::map<std::string, std::string> expected;
   };
-  const std::map<std::string, std::string> viewingLike = {{"UseDownsampling", "0 -> 1"},
-                                                          {"DownsampleResolution", "144 -> 72"},
-                                                          {"DownsampleFromPPI", "216 -> 108"},
-                                                          {"CompressImages", "1 -> 50"}};
   const Case cases[] = {
       {{0}, &PDFSettings::SetCustomFlavourDefaults, {}},
-      {{1, 4, 6}, &PDFSettings::SetPressFlavourDefaults, kPress},
-      {{5}, &PDFSettings::SetJDFFlavourDefaults,
-       plus(kPress, {{"GenerateJDF", "0 -> 1"}, {"JDFCollectMarks", "0 -> 1"}})},
-      {{7}, &PDFSettings::SetNormalizedFlavourDefaults, kNormalized},
+      {{1, 4, 6}, &PDFSettings::SetPressFlavourDefaults, changes(kPress)},
+      {{5}, &PDFSettings::SetJDFFlavourDefaults, changes(kPress + "GenerateJDF=1 JDFCollectMarks=1")},
+      {{7}, &PDFSettings::SetNormalizedFlavourDefaults, changes(kNormalized)},
       {{9}, &PDFSettings::SetNormalizedEmbeddedFlavourDefaults,
-       without(kNormalized, {"SaveImageLinks", "LinkType", "UseDownsampling"})},
-      {{2}, &PDFSettings::SetViewingFlavourDefaults, plus(viewingLike, {{"PDFCompatibility", "0 -> 2"}})},
+       changes(kNormalized + "SaveImageLinks=0 LinkType=0 UseDownsampling=0")},
+      {{2}, &PDFSettings::SetViewingFlavourDefaults, changes(kViewingLike + "PDFCompatibility=2")},
       {{3}, &PDFSettings::SetReaderFlavourDefaults,
-       plus(viewingLike, {{"PDFCompatibility", "0 -> 1"},
-                          {"EnableFlattening", "0 -> 1"},
-                          {"FlattenOverprints", "0 -> 1"},
-                          {"FlattenBlackOverprint", "0 -> 1"},
-                          {"IncludeSeparatedPreview", "0 -> 1"}})},
-      {{8}, &PDFSettings::SetSeparatedFlavourDefaults, kSeparated},
+       changes(kViewingLike + "CompressPages=1 PDFCompatibility=1 EnableFlattening=1 FlattenOverprints=1 "
+                              "FlattenBlackOverprint=1 IncludeSeparatedPreview=1")},
+      {{8}, &PDFSettings::SetSeparatedFlavourDefaults, changes(kSeparated)},
       {{}, &PDFSettings::SetVistamoFlavourDefaults,
-       plus(kSeparated, {{"NormalizedOutput", "0 -> 1"},
-                         {"IncludeStandardPreview", "1 -> 0"},
-                         {"IncludePreview", "1 -> 0"},
-                         {"CompressPages", "1 -> 0"},
-                         {"CMYKOnOnePage", "0 -> 1"},
-                         {"AddCMYKSeparations", "0 -> 1"}})},
+       changes(kSeparated + "NormalizedOutput=1 IncludeStandardPreview=0 IncludePreview=0 CompressPages=0 "
+                            "CompressImages=1 CMYKOnOnePage=1 AddCMYKSeparations=1")},
   };
   // Left-overs of another preset and of edits must not survive a setter.
   auto messy = [] {

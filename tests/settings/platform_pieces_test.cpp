@@ -86,15 +86,12 @@ TEST(FlavourFileOtherTables, CodesDuplicateKeysAndRowsWithoutFileForm) {
 
 TEST(XmlNumbers, PlainDecimalsWithTheFloatPrecision) {
   EXPECT_EQ(Xml::GetFloatPrecision(), 6);
-  EXPECT_EQ(Xml::FormatDouble(2.5), "2.5");
-  EXPECT_EQ(Xml::FormatDouble(-0.123456789), "-0.123457");
-  EXPECT_EQ(Xml::FormatDouble(1e-7), "0.0000001");
-  EXPECT_EQ(Xml::FormatDouble(123456789.0), "123457000");
-  EXPECT_EQ(Xml::FormatDouble(9.9999996), "10");
-  EXPECT_EQ(Xml::FormatDouble(-0.0), "0");
+  const std::pair<double, const char*> six[] = {
+      {2.5, "2.5"},       {-0.123456789, "-0.123457"}, {1e-7, "0.0000001"},
+      {123456789.0, "123457000"}, {9.9999996, "10"}, {-0.0, "0"},
+      {std::numeric_limits<double>::quiet_NaN(), "0"}, {-std::numeric_limits<double>::infinity(), "0"}};
+  for (const auto& [value, text] : six) EXPECT_EQ(Xml::FormatDouble(value), text) << text;
   EXPECT_EQ(Xml::FormatDouble(1e300).find('e'), std::string::npos);
-  EXPECT_EQ(Xml::FormatDouble(std::numeric_limits<double>::quiet_NaN()), "0");
-  EXPECT_EQ(Xml::FormatDouble(-std::numeric_limits<double>::infinity()), "0");
   {
     Xml::FloatPrecisionScope precision(15);
     EXPECT_EQ(Xml::FormatDouble(0.1), "0.1");

@@ -22,16 +22,23 @@ VisitorSearchObjects::VisitorSearchObjects(jobstr* job)
 
 void VisitorSearchObjects::recordBox(const TavDB::Object& object) { mBoxes.push_back(boxOf(object)); }
 
+void VisitorSearchObjects::checkObjectRemap(const TavDB::Object& object) {
+  CheckPaintRemap(object.paint());
+  // The stroke puts its colour on the plates as well.
+  if (const TavDB::Stroke* s = object.stroke(); s && s->width > 0) CheckPaintRemap(s->paint);
+}
+
 bool VisitorSearchObjects::VisitCompound(TavDB::Object& compound) {
   recordBox(compound);
+  // The member paths are not walked (they share the compound's paint), so
+  // the compound's paint is checked here.
+  checkObjectRemap(compound);
   return SoftmaskVisitor::VisitCompound(compound);
 }
 
 bool VisitorSearchObjects::VisitPath(TavDB::Object& path) {
   recordBox(path);
-  CheckPaintRemap(path.paint());
-  // The stroke puts its colour on the plates as well.
-  if (const TavDB::Stroke* s = path.stroke(); s && s->width > 0) CheckPaintRemap(s->paint);
+  checkObjectRemap(path);
   return SoftmaskVisitor::VisitPath(path);
 }
 

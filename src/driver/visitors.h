@@ -77,6 +77,8 @@ class VisitorSearchObjects : public SoftmaskVisitor {
 
  private:
   void recordBox(const TavDB::Object& object);
+  // The remap check of an object's fill and stroke paints.
+  void checkObjectRemap(const TavDB::Object& object);
   bool overlapTest() const;
 
   bool mPlacedPdfNotNormalized = false;

@@ -72,6 +72,19 @@ TEST(RemapAnalysis, ProblemsOfAPathAreFoundAndExplained) {
   }
 }
 
+TEST(RemapAnalysis, CompoundPathsAndStrokesAreChecked) {
+  // Colour 20 (D) is harmless; colour 21 uses A and B, both mapped onto C.
+  const std::string inks = inksAbcd(R"(,"mapTo":"C")", R"(,"mapTo":"C")");
+  const std::string colours = R"([{"id":20,"inks":{"D":100}},{"id":21,"inks":{"A":50,"B":30}}])";
+  const std::string paints = R"([{"id":30,"type":"flat","colour":20},{"id":31,"type":"flat","colour":21}])";
+  for (const std::string& object :
+       {R"({"kind":"compound","paint":31,"objects":[)" + square(720, 720, 500, 31) + "]}",
+        square(720, 720, 500, 30, R"(,"stroke":{"width":10,"paint":31})")}) {
+    auto a = analyse(jobText(inks, colours, paints, "[" + object + "]"));
+    EXPECT_EQ(a.visitor->FindRemappedSeparationInUse(), TavPDF::kRemapTwoToOne) << object;
+  }
+}
+
 TEST(RemapAnalysis, PictureUsingBothInksIsReportedAsAPicture) {
   tavtest::TestFolder dir;
   tavtest::writeFile(dir / "pic.tif", "not read by the analysis");

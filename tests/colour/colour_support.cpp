@@ -1,6 +1,10 @@
 #include "colour_support.h"
 
+#include <clocale>
+#include <cstdlib>
+
 #include "pdfwriter/pdfregistry.h"
+#include "support/consumers.h"
 
 namespace colourtest {
 
@@ -8,10 +12,9 @@ using namespace TavPDF;
 
 std::unique_ptr<jobstr> MakeJob(const std::vector<Ink>& inks) {
   auto job = std::make_unique<jobstr>();
-  int slot = 0;
   for (const Ink& ink : inks) {
-    Separation& s = job->separations[static_cast<std::size_t>(slot++)];
-    s.exists = true;
+    Separation& s = job->separations[static_cast<std::size_t>(job->inkCount++)];
+    s.exists = s.used = true;
     s.name = ink.name;
     s.process = ink.process;
     s.cmyk = ink.cmyk;
@@ -19,9 +22,7 @@ std::unique_ptr<jobstr> MakeJob(const std::vector<Ink>& inks) {
       s.cmyk = {0, 0, 0, 0};
       s.cmyk[static_cast<std::size_t>(ink.process)] = 100;
     }
-    s.used = true;
   }
-  job->inkCount = slot;
   return job;
 }
 
@@ -32,15 +33,19 @@ std::vector<Ink> ProcessInks() {
 std::vector<Ink> SpotInks(int n) {
   std::vector<Ink> inks;
   for (int i = 0; i < n; ++i) {
-    inks.push_back({"Spot " + std::to_string(i + 1), -1,
-                    {static_cast<std::uint8_t>((i * 7) % 101), static_cast<std::uint8_t>((i * 13) % 101),
-                     static_cast<std::uint8_t>((i * 29) % 101), static_cast<std::uint8_t>(i % 4 * 25)}});
+    auto pct = [](int v) { return static_cast<std::uint8_t>(v % 101); };
+    inks.push_back({"Spot " + std::to_string(i + 1), -1, {pct(i * 7), pct(i * 13), pct(i * 29), pct(i % 4 * 25)}});
   }
   return inks;
 }
 
-Tints::Tints() { values.fill(kTintUndefined); }
-Tints::Tints(unsigned short all) { values.fill(all); }
+CsDeviceN::Options Opts(int maxColorants, bool force, bool separationForm) {
+  CsDeviceN::Options o;
+  o.maxColorants = maxColorants;
+  o.forceDeviceN = force;
+  o.allowSeparationCS = separationForm;
+  return o;
+}
 
 namespace {
 class StringSink : public genoutfil {
@@ -54,6 +59,12 @@ std::string Serialise(PDFDictionaryValue* value) {
   StringSink sink;
   value->Output(sink);
   return sink.text;
+}
+
+std::string RefText(PDFArray* array, std::size_t i) {
+  auto* ref = dynamic_cast<PDFIndirectReference*>(array->Get(i));
+  if (!ref) ADD_FAILURE() << "no reference at " << i << " in " << Serialise(array);
+  return ref ? std::to_string(ref->GetObjectNumber()) + " 0 R" : "?";
 }
 
 void ColourTest::SetUp() {
@@ -71,30 +82,23 @@ MemoryPdf::MemoryPdf() : handler_(std::make_unique<pdfouthan>(&file_, kPdf14)) {
   handler_->writeHeader();
 }
 
-MemoryPdf::~MemoryPdf() = default;
-
-namespace {
-std::string ObjectText(TavSys::fil& file, pdfouthan* handler, PDFIndirectReference* ref) {
-  const std::string& bytes = file.contents();
-  const PdfXrefEntry* entry = handler->getXrefTable()->GetEntry(ref->GetObjectNumber() - 1);
-  const std::size_t end = bytes.find("\nendobj", entry->offset);
-  return bytes.substr(entry->offset, end - entry->offset);
+std::string MemoryPdf::objectText(PDFIndirectReference* ref) {
+  const std::string& bytes = file_.contents();
+  const PdfXrefEntry* entry = handler_->getXrefTable()->GetEntry(ref->GetObjectNumber() - 1);
+  return bytes.substr(entry->offset, bytes.find("\nendobj", entry->offset) - entry->offset);
 }
-}  // namespace
 
 std::string MemoryPdf::streamData(PDFIndirectReference* ref) {
-  const std::string text = ObjectText(file_, handler_.get(), ref);
-  const std::size_t start = text.find("stream\r\n");
-  const std::size_t end = text.rfind("\r\nendstream");
+  const std::string text = objectText(ref);
+  const std::size_t start = text.find("stream\r\n"), end = text.rfind("\r\nendstream");
   if (start == std::string::npos || end == std::string::npos) return {};
   return text.substr(start + 8, end - start - 8);
 }
 
 std::string MemoryPdf::streamDictionary(PDFIndirectReference* ref) {
-  const std::string text = ObjectText(file_, handler_.get(), ref);
-  const std::size_t start = text.find("obj\n");
-  const std::size_t end = text.find("\r\nstream");
-  return text.substr(start + 4, end - start - 4);
+  const std::string text = objectText(ref);
+  const std::size_t start = text.find("obj\n") + 4;
+  return text.substr(start, text.find("\r\nstream") - start);
 }
 
 void WriteOnePagePdf(const std::filesystem::path& path, std::uint32_t versionCode,
@@ -105,15 +109,14 @@ void WriteOnePagePdf(const std::filesystem::path& path, std::uint32_t versionCod
   {
     pdfouthan handler(file.get(), versionCode);
     handler.writeHeader();
-
     auto* colourSpaces = new PDFDictionary();
     for (ColorSpace* space : spaces) {
       for (int part = 0; part < space->pdfGetNumParts(); ++part) {
-        PDFArray* array = space->pdfGetColorSpace(&handler, part);
-        if (!array) continue;
-        PDFIndirectReference* ref = handler.makeIndirect(array);
-        handler.writeObject(ref);
-        colourSpaces->Set(space->pdfGetName(part), ref);
+        if (PDFArray* array = space->pdfGetColorSpace(&handler, part)) {
+          PDFIndirectReference* ref = handler.makeIndirect(array);
+          handler.writeObject(ref);
+          colourSpaces->Set(space->pdfGetName(part), ref);
+        }
       }
     }
     auto* states = new PDFDictionary();
@@ -129,7 +132,6 @@ void WriteOnePagePdf(const std::filesystem::path& path, std::uint32_t versionCod
     resources->Set("ColorSpace", colourSpaces);
     resources->Set("ExtGState", states);
 
-    // The content is written first: the cache is reset when it ends.
     pdfoutfilter* sink = handler.beginStream(nullptr);
     ASSERT_NE(sink, nullptr);
     content(*sink);
@@ -145,10 +147,9 @@ void WriteOnePagePdf(const std::filesystem::path& path, std::uint32_t versionCod
     page->Set("MediaBox", box);
     page->Set("Resources", resources);
     page->Set("Contents", contents);
-    PDFIndirectReference* pageRef = handler.makeIndirect(page);
-    handler.writeObject(pageRef);
     auto* kids = new PDFArray();
-    kids->Add(pageRef);
+    kids->Add(handler.makeIndirect(page));
+    handler.writeObject(dynamic_cast<PDFIndirectReference*>(kids->Get(0)));
     pages->Set("Type", new PDFName("Pages"));
     pages->Set("Kids", kids);
     pages->Set("Count", new PDFInteger(1));
@@ -163,6 +164,36 @@ void WriteOnePagePdf(const std::filesystem::path& path, std::uint32_t versionCod
     ASSERT_EQ(handler.finishFile(), 0);
   }
   ASSERT_EQ(file->close(), 0);
+}
+
+DebugCapture::DebugCapture()
+    : previous_(TavSys::setDebugSink([this](std::string_view t) { text += t; })) {}
+DebugCapture::~DebugCapture() { TavSys::setDebugSink(previous_); }
+
+namespace {
+struct CommaNumpunct : std::numpunct<char> {
+  char do_decimal_point() const override { return ','; }
+};
+}  // namespace
+
+CommaLocale::CommaLocale()
+    : savedCpp_(std::locale::global(std::locale(std::locale::classic(), new CommaNumpunct))) {
+  const char* current = std::setlocale(LC_NUMERIC, nullptr);
+  savedC_ = current ? current : "C";
+  active = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+  if (!active) {
+    // No decimal-comma locale installed: make one for the time of the test.
+    tavtest::TestFolder dir;
+    tavtest::runProcess({"localedef", "-i", "de_DE", "-f", "UTF-8", (dir / "de_DE.UTF-8").string()});
+    ::setenv("LOCPATH", dir.path().c_str(), 1);
+    active = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+    ::unsetenv("LOCPATH");
+  }
+}
+
+CommaLocale::~CommaLocale() {
+  std::setlocale(LC_NUMERIC, savedC_.c_str());
+  std::locale::global(savedCpp_);
 }
 
 }  // namespace colourtest

@@ -1,12 +1,13 @@
 #pragma once
-// Test helpers for the colour spaces: jobs with chosen inks, a sink that keeps
-// the operators written, an output handler over memory, and a one-page PDF
-// writer for rendering checks.
+// Test helpers for the colour spaces: jobs with chosen inks, tint vectors, a
+// sink that keeps the operators written, an output handler over memory and a
+// one-page PDF writer for rendering checks.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <array>
+#include <filesystem>
 #include <functional>
+#include <locale>
 #include <memory>
 #include <string>
 #include <utility>
@@ -17,26 +18,24 @@
 #include "pdfwriter/pdfouthan.h"
 #include "platform/kernel/colorspace.h"
 #include "platform/kernel/job.h"
+#include "platform/system.h"
 
 namespace colourtest {
 
 struct Ink {
   std::string name;
-  int process = -1;                        // -1 spot, 0..3 C M Y K
-  std::array<std::uint8_t, 4> cmyk{};      // CMYK equivalent of a spot ink, percent
+  int process = -1;                    // -1 spot, 0..3 C M Y K
+  std::array<std::uint8_t, 4> cmyk{};  // CMYK equivalent of a spot ink, percent
 };
-
 // A job whose slots 0.. hold the inks in order.
 std::unique_ptr<jobstr> MakeJob(const std::vector<Ink>& inks);
-// Cyan, Magenta, Yellow, Black.
-std::vector<Ink> ProcessInks();
-// n spot inks "Spot 1".."Spot n" with distinct CMYK equivalents.
-std::vector<Ink> SpotInks(int n);
+std::vector<Ink> ProcessInks();  // Cyan, Magenta, Yellow, Black
+std::vector<Ink> SpotInks(int n);  // "Spot 1".."Spot n", distinct CMYK equivalents
 
 // A tint vector: every slot undefined unless set.
 struct Tints {
-  Tints();
-  explicit Tints(unsigned short all);
+  Tints() { values.fill(kTintUndefined); }
+  explicit Tints(unsigned short all) { values.fill(all); }
   Tints& set(int sep, unsigned short tint) {
     values[static_cast<std::size_t>(sep)] = tint;
     return *this;
@@ -45,13 +44,14 @@ struct Tints {
   std::array<unsigned short, 64> values;
 };
 
-// A content-stream sink that keeps what is written.
+CsDeviceN::Options Opts(int maxColorants, bool force = false, bool separationForm = false);
+
+// A content-stream sink that keeps what is written; take() hands it over.
 class OperatorSink : public TavPDF::pdfoutfilter {
  public:
   OperatorSink() : TavPDF::pdfoutfilter(nullptr) {}
   void PutByte(std::uint8_t byte) override { text_.push_back(static_cast<char>(byte)); }
   bool Finish() override { return true; }
-  // What was written since the last take, then forgotten.
   std::string take() { return std::exchange(text_, {}); }
 
  private:
@@ -60,6 +60,8 @@ class OperatorSink : public TavPDF::pdfoutfilter {
 
 // The PDF syntax of an object.
 std::string Serialise(TavPDF::PDFDictionaryValue* value);
+// "N 0 R" of the reference at index i of an array.
+std::string RefText(TavPDF::PDFArray* array, std::size_t i);
 
 // Every test starts with a fresh cache and no transfer states, and frees the
 // PDF objects it made.
@@ -75,16 +77,14 @@ class ColourTest : public ::testing::Test {
 class MemoryPdf {
  public:
   MemoryPdf();
-  ~MemoryPdf();
   TavPDF::pdfouthan* handler() { return handler_.get(); }
-  // Everything written so far.
   const std::string& bytes() { return file_.contents(); }
-  // The data of the stream object `ref` as written (unfiltered streams only).
+  // The data (unfiltered streams only) and the dictionary of a stream as written.
   std::string streamData(TavPDF::PDFIndirectReference* ref);
-  // The dictionary of the stream object `ref` as written.
   std::string streamDictionary(TavPDF::PDFIndirectReference* ref);
 
  private:
+  std::string objectText(TavPDF::PDFIndirectReference* ref);
   TavSys::fil file_;
   std::unique_ptr<TavPDF::pdfouthan> handler_;
 };
@@ -95,5 +95,29 @@ class MemoryPdf {
 void WriteOnePagePdf(const std::filesystem::path& path, std::uint32_t versionCode,
                      const std::vector<ColorSpace*>& spaces,
                      const std::function<void(TavPDF::pdfoutfilter&)>& content);
+
+// Collects the debug text written while it lives.
+class DebugCapture {
+ public:
+  DebugCapture();
+  ~DebugCapture();
+  std::string text;
+
+ private:
+  TavSys::DebugSink previous_;
+};
+
+// Switches the C and the C++ number formatting to a decimal comma while it
+// lives; `active` is false when no such C locale could be made.
+class CommaLocale {
+ public:
+  CommaLocale();
+  ~CommaLocale();
+  bool active = false;
+
+ private:
+  std::string savedC_;
+  std::locale savedCpp_;
+};
 
 }  // namespace colourtest

@@ -1,250 +1,233 @@
 // Gray, partial CMYK and separation colour spaces: operators, names,
-// transfer states and arrays.
+// transfer states, value arrays and Separation arrays.
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include "colour/colorspaces.h"
 #include "colour_support.h"
 #include "pdfwriter/pdfobjects.h"
-#include "platform/system.h"
 
 using namespace colourtest;
+using TavColor::kAllSeparations;
+using TavColor::kNoSeparation;
 
 namespace {
+// Cyan Magenta Yellow Black, Orange (4), PANTONE 185 C (5).
 std::vector<Ink> OrangeAndProcess() {
   auto inks = ProcessInks();
   inks.push_back({"Orange", -1, {0, 50, 100, 0}});
   inks.push_back({"PANTONE 185 C", -1, {0, 100, 80, 0}});
   return inks;
 }
+
+using Maker = std::function<ColorSpace*(const jobstr*)>;
+Maker Gray(int sep) {
+  return [sep](const jobstr* j) { return new PDFCsDeviceGray(j, sep, false); };
+}
+Maker Cmyk(bool c, bool m, bool y, bool k) {
+  return [=](const jobstr* j) { return new CsPartialCMYK(j, c, m, y, k, false); };
+}
+Maker Sep(int sep, bool noTransfer = false) {
+  return [=](const jobstr* j) { return new CsSeparation(j, sep, noTransfer); };
+}
+
+enum Call { kFill, kStroke, kPart };
+struct Step {
+  Call call;
+  Tints tints;
+  std::string text;
+  bool written = true;  // result of pdfOutputColorForPart
+};
 }  // namespace
 
-using GrayTest = ColourTest;
+using SimpleSpaceTest = ColourTest;
 
-TEST_F(GrayTest, DefinedTintWritesGrayWithoutOverprintSwitch) {
+// Each case starts with an empty cache; its steps run in order, so that an
+// overprint or transfer state is written once and then left out.
+TEST_F(SimpleSpaceTest, ColourOperators) {
   auto job = MakeJob(OrangeAndProcess());
-  PDFCsDeviceGray gray(job.get(), 4, false);
-  gray.pdfOutputFillColor(out, Tints().set(4, 25600));
-  EXPECT_EQ(out.take(), "0 g\n");
-  gray.pdfOutputStrokeColor(out, Tints().set(4, 6400));
-  EXPECT_EQ(out.take(), "0.75 G\n");
-  gray.pdfOutputFillColor(out, Tints().set(4, 0));
-  EXPECT_EQ(out.take(), "1 g\n");
-  EXPECT_EQ(gray.pdfGetName(0), "DeviceGray");
-  EXPECT_FALSE(gray.pdfHasColorSpaceArray(0));
-}
-
-TEST_F(GrayTest, UndefinedTintPaintsNothingAndSelectsOverprintOnce) {
-  auto job = MakeJob(OrangeAndProcess());
-  PDFCsDeviceGray gray(job.get(), 4, false);
-  gray.pdfOutputFillColor(out, Tints());
-  EXPECT_EQ(out.take(), "/op0 gs\n0 0 0 0 k\n");
-  gray.pdfOutputStrokeColor(out, Tints());
-  EXPECT_EQ(out.take(), "0 0 0 0 K\n");
-  // The part writer writes nothing for it.
-  EXPECT_FALSE(gray.pdfOutputColorForPart(out, Tints(), 0));
-  EXPECT_EQ(out.take(), "");
-  EXPECT_TRUE(gray.pdfOutputColorForPart(out, Tints().set(4, 12800), 0));
-  EXPECT_EQ(out.take(), "/DeviceGray cs\n0.50 g\n");
-}
-
-TEST_F(GrayTest, SepsArrayNeverTurnsAnUndefinedTintIntoBlack) {
-  auto job = MakeJob(OrangeAndProcess());
-  PDFCsDeviceGray gray(job.get(), 4, false);
-  EXPECT_EQ(Serialise(gray.pdfGetSepsArray(Tints().set(4, 6400))), "[ 0.75  ]");
-  EXPECT_EQ(Serialise(gray.pdfGetSepsArray(Tints())), "[ 1  ]");
-  EXPECT_EQ(Serialise(gray.pdfGetSepsArray(Tints().set(4, 25600))), "[ 0  ]");
-
-  std::string debug;
-  auto previous = TavSys::setDebugSink([&](std::string_view text) { debug += text; });
-  PDFCsDeviceGray all(job.get(), TavColor::kAllSeparations, false);
-  EXPECT_EQ(all.pdfGetSepsArray(Tints(25600)), nullptr);
-  TavSys::setDebugSink(previous);
-  EXPECT_NE(debug.find("PDFCsDeviceGray::pdfGetSepsArray >> not allowed"), std::string::npos);
-}
-
-TEST_F(GrayTest, TransferStateOnlyForARealSeparation) {
-  auto job = MakeJob(OrangeAndProcess());
-  std::string name;
-  EXPECT_TRUE(PDFCsDeviceGray(job.get(), 5, false).pdfGetTRName(name));
-  EXPECT_EQ(name, "TR_5");
-  EXPECT_FALSE(PDFCsDeviceGray(job.get(), -1, false).pdfGetTRName(name));
-}
-
-using PartialCmykTest = ColourTest;
-
-TEST_F(PartialCmykTest, UsedComponentsTakeTheirInksTints) {
-  auto job = MakeJob(OrangeAndProcess());
-  CsPartialCMYK cmyk(job.get(), true, false, true, true, false);
-  const Tints tints = Tints().set(0, 12800).set(1, 25600).set(2, 256).set(3, 65280);
-  cmyk.pdfOutputFillColor(out, tints);
-  // Magenta is not used; black is undefined.
-  EXPECT_EQ(out.take(), "/op0 gs\n0.50 0 0.01 0 k\n");
-  cmyk.pdfOutputStrokeColor(out, tints);
-  EXPECT_EQ(out.take(), "0.50 0 0.01 0 K\n");
-  EXPECT_TRUE(cmyk.pdfOutputColorForPart(out, tints, 0));
-  EXPECT_EQ(out.take(), "0.50 0 0.01 0 k\n");
-  EXPECT_EQ(Serialise(cmyk.pdfGetSepsArray(tints)), "[ 0.5  0  0.01  0  ]");
-  unsigned char bytes[4];
-  cmyk.SepsToBuffer(bytes, tints);
-  EXPECT_EQ(bytes[0], 128);
-  EXPECT_EQ(bytes[1], 0);
-  EXPECT_EQ(bytes[2], 3);
-  EXPECT_EQ(bytes[3], 0);  // undefined is no ink, not full ink
-  EXPECT_EQ(cmyk.pdfGetName(0), "DeviceCMYK");
-  EXPECT_EQ(cmyk.pdfGetColorSpace(nullptr, 0), nullptr);
-  EXPECT_TRUE(cmyk.IsDeviceCMYK());
-  EXPECT_EQ(cmyk.GetSepSorted(2), 2);
-  std::string name;
-  EXPECT_TRUE(cmyk.pdfGetTRName(name));
-  EXPECT_EQ(name, "TR_CMYK");
-}
-
-TEST_F(PartialCmykTest, AProcessInkTheJobLacksIsZeroNotReadOutOfBounds) {
-  // Only cyan and a spot: magenta, yellow and black are missing.
-  auto job = MakeJob({{"Cyan", 0, {}}, {"Orange", -1, {0, 50, 100, 0}}});
-  CsPartialCMYK cmyk(job.get(), true, true, true, true, false);
-  Tints tints(25600);
-  tints.set(0, 6400);
-  cmyk.pdfOutputFillColor(out, tints);
-  EXPECT_EQ(out.take(), "/op0 gs\n0.25 0 0 0 k\n");
-  EXPECT_EQ(Serialise(cmyk.pdfGetSepsArray(tints)), "[ 0.25  0  0  0  ]");
-  EXPECT_EQ(cmyk.GetSepSorted(1), -1);
-  unsigned char bytes[4] = {9, 9, 9, 9};
-  cmyk.SepsToBuffer(bytes, tints);
-  EXPECT_EQ(bytes[1], 0);
-  EXPECT_EQ(bytes[3], 0);
-}
-
-TEST_F(PartialCmykTest, SubsetsWithDifferentComponentsDiffer) {
-  auto job = MakeJob(OrangeAndProcess());
-  CsPartialCMYK a(job.get(), true, false, false, false, false);
-  CsPartialCMYK b(job.get(), false, true, false, false, false);
-  std::unique_ptr<ColorSpace> clone(a.Clone());
-  EXPECT_TRUE(*clone == a);
-  EXPECT_FALSE(a == b);
-  std::unique_ptr<CsMasked> part(a.pdfGetPart(0));
-  ASSERT_TRUE(part);
-  EXPECT_TRUE(*part == a);
-  EXPECT_EQ(a.pdfGetPart(1), nullptr);
-}
-
-using SeparationTest = ColourTest;
-
-TEST_F(SeparationTest, SpotInkOverprintsAndSelectsItsSpaceEachTime) {
-  auto job = MakeJob(OrangeAndProcess());
-  CsSeparation sep(job.get(), 3, false);
-  EXPECT_TRUE(sep.GetOverprint());
-  EXPECT_EQ(sep.pdfGetName(0), "Sep3");
-  sep.pdfOutputFillColor(out, Tints().set(3, 12800));
-  EXPECT_EQ(out.take(), "/Sep3 cs\n/op1 gs\n0.50 scn\n");
-  sep.pdfOutputFillColor(out, Tints().set(3, 12800));
-  EXPECT_EQ(out.take(), "/Sep3 cs\n0.50 scn\n");
-  sep.pdfOutputStrokeColor(out, Tints().set(3, 25600));
-  EXPECT_EQ(out.take(), "/Sep3 CS\n1 SCN\n");
-  EXPECT_TRUE(sep.pdfOutputColorForPart(out, Tints().set(3, 65280), 0));
-  EXPECT_EQ(out.take(), "/Sep3 cs\n0 scn\n");
-}
-
-TEST_F(SeparationTest, RegistrationKnocksOutWithTheFirstInksTint) {
-  auto job = MakeJob(OrangeAndProcess());
-  CsSeparation all(job.get(), TavColor::kAllSeparations, false);
-  EXPECT_FALSE(all.GetOverprint());
-  EXPECT_EQ(all.pdfGetName(0), "sepall");
-  all.pdfOutputFillColor(out, Tints().set(0, 25600).set(4, 0));
-  EXPECT_EQ(out.take(), "/sepall cs\n/op0 gs\n1 scn\n");
-  EXPECT_EQ(Serialise(all.pdfGetSepsArray(Tints().set(0, 6400))), "[ 0.25  ]");
-  std::string name;
-  EXPECT_FALSE(all.pdfGetTRName(name));
-
-  CsSeparation none(job.get(), TavColor::kNoSeparation, false);
-  EXPECT_TRUE(none.GetOverprint());
-  EXPECT_EQ(none.pdfGetName(0), "sepNone");
-  none.pdfOutputStrokeColor(out, Tints(25600));
-  EXPECT_EQ(out.take(), "/sepNone CS\n/op1 gs\n0 SCN\n");
-  EXPECT_EQ(Serialise(none.pdfGetSepsArray(Tints(25600))), "[ 0  ]");
-}
-
-TEST_F(SeparationTest, RegistrationInAJobWithoutInksStillHasAnOperand) {
-  auto job = MakeJob({});
-  CsSeparation all(job.get(), TavColor::kAllSeparations, false);
-  all.pdfOutputFillColor(out, Tints(25600));
-  EXPECT_EQ(out.take(), "/sepall cs\n/op0 gs\n0 scn\n");
-  EXPECT_EQ(Serialise(all.pdfGetSepsArray(Tints(25600))), "[ 0  ]");
-  unsigned char byte = 7;
-  all.SepsToBuffer(&byte, Tints(25600));
-  EXPECT_EQ(byte, 0);
-}
-
-TEST_F(SeparationTest, SepsToBufferRoundsAndNeverPaintsUndefined) {
-  auto job = MakeJob(OrangeAndProcess());
-  CsSeparation sep(job.get(), 4, false);
-  unsigned char byte = 0;
-  sep.SepsToBuffer(&byte, Tints().set(4, 25600));
-  EXPECT_EQ(byte, 255);
-  sep.SepsToBuffer(&byte, Tints().set(4, 12800));
-  EXPECT_EQ(byte, 128);
-  sep.SepsToBuffer(&byte, Tints().set(4, 149));
-  EXPECT_EQ(byte, 1);
-  sep.SepsToBuffer(&byte, Tints());
-  EXPECT_EQ(byte, 0);
-}
-
-TEST_F(SeparationTest, TransferStateSelectedOnceWhileCached) {
-  auto job = MakeJob(SpotInks(6));
+  auto noMagenta = MakeJob({{"Cyan", 0, {}}, {"Orange", -1, {0, 50, 100, 0}}});
+  auto empty = MakeJob({});
+  const Tints cmykTints = Tints().set(0, 12800).set(1, 25600).set(2, 256).set(3, 65280);
+  struct Case {
+    const char* what;
+    const jobstr* job;
+    Maker make;
+    bool transfer;
+    std::vector<Step> steps;
+  } cases[] = {
+      {"gray, defined: no overprint switch", job.get(), Gray(4), false,
+       {{kFill, Tints().set(4, 25600), "0 g\n"},
+        {kStroke, Tints().set(4, 6400), "0.75 G\n"},
+        {kFill, Tints().set(4, 30000), "1 g\n"},  // out of range is no ink, not black
+        {kPart, Tints().set(4, 12800), "/DeviceGray cs\n/op0 gs\n0.50 g\n"}}},
+      {"gray, undefined: nothing is painted", job.get(), Gray(4), false,
+       {{kFill, Tints(), "/op0 gs\n0 0 0 0 k\n"},
+        {kStroke, Tints(), "0 0 0 0 K\n"},
+        {kPart, Tints(), "", false}}},
+      {"cmyk subset: unused magenta and undefined black are 0", job.get(), Cmyk(1, 0, 1, 1), false,
+       {{kFill, cmykTints, "/op0 gs\n0.50 0 0.01 0 k\n"},
+        {kStroke, cmykTints, "0.50 0 0.01 0 K\n"},
+        {kPart, cmykTints, "0.50 0 0.01 0 k\n"}}},
+      {"cmyk: inks the job lacks are 0, never read out of bounds", noMagenta.get(),
+       Cmyk(1, 1, 1, 1), false, {{kFill, Tints(25600).set(0, 6400), "/op0 gs\n0.25 0 0 0 k\n"}}},
+      {"cmyk with transfer states", job.get(), Cmyk(1, 1, 1, 1), true,
+       {{kFill, Tints(25600), "/op0 gs\n/TR_CMYK gs\n1 1 1 1 k\n"},
+        {kFill, Tints(12800), "0.50 0.50 0.50 0.50 k\n"}}},
+      {"spot overprints, selects its space every time", job.get(), Sep(3), false,
+       {{kFill, Tints().set(3, 12800), "/Sep3 cs\n/op1 gs\n0.50 scn\n"},
+        {kFill, Tints().set(3, 12800), "/Sep3 cs\n0.50 scn\n"},
+        {kStroke, Tints().set(3, 25600), "/Sep3 CS\n1 SCN\n"},
+        {kPart, Tints().set(3, 65280), "/Sep3 cs\n0 scn\n"}}},
+      {"registration knocks out with the first ink's tint", job.get(), Sep(kAllSeparations), true,
+       {{kFill, Tints().set(0, 25600).set(4, 0), "/sepall cs\n/op0 gs\n1 scn\n"}}},
+      {"registration without inks still has an operand", empty.get(), Sep(kAllSeparations), false,
+       {{kFill, Tints(25600), "/sepall cs\n/op0 gs\n0 scn\n"}}},
+      {"no separation paints 0", job.get(), Sep(kNoSeparation), false,
+       {{kStroke, Tints(25600), "/sepNone CS\n/op1 gs\n0 SCN\n"}}},
+      {"transfer state once while cached", job.get(), Sep(5), true,
+       {{kFill, Tints().set(5, 12800), "/Sep5 cs\n/op1 gs\n/TR_5 gs\n0.50 scn\n"},
+        {kStroke, Tints().set(5, 12800), "/Sep5 CS\n0.50 SCN\n"}}},
+      {"no transfer state for a space that asks for none", job.get(), Sep(5, true), true,
+       {{kFill, Tints().set(5, 12800), "/Sep5 cs\n/op1 gs\n0.50 scn\n"}}},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    PdfGraphicsState::Instance().Reset();
+    ColorSpace::SetUseTRDotgain(c.transfer);
+    std::unique_ptr<ColorSpace> space(c.make(c.job));
+    for (const Step& step : c.steps) {
+      if (step.call == kFill) space->pdfOutputFillColor(out, step.tints);
+      if (step.call == kStroke) space->pdfOutputStrokeColor(out, step.tints);
+      if (step.call == kPart) {
+        EXPECT_EQ(space->pdfOutputColorForPart(out, step.tints, 0), step.written);
+      }
+      EXPECT_EQ(out.take(), step.text);
+    }
+  }
+  // A second space keeps the overprint state but selects its own transfer.
   ColorSpace::SetUseTRDotgain(true);
-  CsSeparation five(job.get(), 5, false);
-  five.pdfOutputFillColor(out, Tints().set(5, 12800));
-  EXPECT_EQ(out.take(), "/Sep5 cs\n/op1 gs\n/TR_5 gs\n0.50 scn\n");
-  five.pdfOutputStrokeColor(out, Tints().set(5, 12800));
-  EXPECT_EQ(out.take(), "/Sep5 CS\n0.50 SCN\n");
-  CsSeparation two(job.get(), 2, false);
-  two.pdfOutputFillColor(out, Tints().set(2, 25600));
+  CsSeparation(job.get(), 2, false).pdfOutputFillColor(out, Tints().set(2, 25600));
   EXPECT_EQ(out.take(), "/Sep2 cs\n/TR_2 gs\n1 scn\n");
-
-  PdfGraphicsState::Instance().Reset();
-  CsSeparation untransferred(job.get(), 5, true);
-  untransferred.pdfOutputFillColor(out, Tints().set(5, 12800));
-  EXPECT_EQ(out.take(), "/Sep5 cs\n/op1 gs\n0.50 scn\n");
-  EXPECT_EQ(PdfGraphicsState::Instance().GetTransferName(), "Default");
+  // Registration switches overprint off again.
+  CsSeparation(job.get(), kAllSeparations, false).pdfOutputFillColor(out, Tints(12800));
+  EXPECT_EQ(out.take(), "/sepall cs\n/op0 gs\n0.50 scn\n");
 }
 
-TEST_F(SeparationTest, EqualityCloneAndPartsKeepTheSeparation) {
+TEST_F(SimpleSpaceTest, NamesTransferNamesAndArrays) {
   auto job = MakeJob(OrangeAndProcess());
-  CsSeparation a(job.get(), 4, false);
-  CsSeparation b(job.get(), 5, false);
-  CsSeparation a2(job.get(), 4, true);
-  EXPECT_TRUE(a == CsSeparation(job.get(), 4, false));
-  EXPECT_FALSE(a == b);
-  EXPECT_FALSE(a == a2);  // a different transfer choice is another space
-  std::unique_ptr<ColorSpace> clone(a.Clone());
-  EXPECT_TRUE(*clone == a);
-  EXPECT_EQ(clone->GetClassID(), 0x43534550);  // 'CSEP'
-  EXPECT_FALSE(a == PDFCsDeviceGray(job.get(), 4, false));
+  struct Case {
+    Maker make;
+    const char* name;
+    const char* transfer;  // null: none
+    bool hasArray;
+    int overprint;
+  } cases[] = {
+      {Gray(4), "DeviceGray", "TR_4", false, 0},   {Gray(-1), "DeviceGray", nullptr, false, 0},
+      {Cmyk(1, 0, 0, 0), "DeviceCMYK", "TR_CMYK", false, 0},
+      {Sep(3), "Sep3", "TR_3", true, 1},           {Sep(kAllSeparations), "sepall", nullptr, true, 0},
+      {Sep(kNoSeparation), "sepNone", nullptr, true, 1},
+  };
+  for (const auto& c : cases) {
+    std::unique_ptr<ColorSpace> space(c.make(job.get()));
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(space->pdfGetName(0), c.name);
+    std::string transfer;
+    EXPECT_EQ(space->pdfGetTRName(transfer), c.transfer != nullptr);
+    if (c.transfer) {
+      EXPECT_EQ(transfer, c.transfer);
+    }
+    EXPECT_EQ(space->pdfHasColorSpaceArray(0), c.hasArray);
+    EXPECT_EQ(space->pdfGetNumParts(), 1);
+    EXPECT_EQ(dynamic_cast<CsMasked&>(*space).GetOverprint(), c.overprint != 0);
+  }
 }
 
-TEST_F(SeparationTest, SeparationArraysCarryTheInksCmykAtFullTint) {
+// Values for shadings and bytes for pictures: an undefined tint is never ink,
+// and a gray value is the complement of the ink.
+TEST_F(SimpleSpaceTest, ValueArraysAndBytes) {
+  auto job = MakeJob(OrangeAndProcess());
+  auto noMagenta = MakeJob({{"Cyan", 0, {}}, {"Orange", -1, {0, 50, 100, 0}}});
+  auto empty = MakeJob({});
+  const Tints cmykTints = Tints().set(0, 12800).set(1, 25600).set(2, 256).set(3, 65280);
+  struct Case {
+    const jobstr* job;
+    Maker make;
+    Tints tints;
+    const char* array;
+    std::vector<int> bytes;
+  } cases[] = {
+      {job.get(), Gray(4), Tints().set(4, 6400), "[ 0.75  ]", {64}},
+      {job.get(), Gray(4), Tints(), "[ 1  ]", {0}},
+      {job.get(), Gray(4), Tints().set(4, 25600), "[ 0  ]", {255}},
+      {job.get(), Cmyk(1, 0, 1, 1), cmykTints, "[ 0.5  0  0.01  0  ]", {128, 0, 3, 0}},
+      {noMagenta.get(), Cmyk(1, 1, 1, 1), Tints(25600).set(0, 6400), "[ 0.25  0  0  0  ]", {64, 0, 0, 0}},
+      {job.get(), Sep(4), Tints().set(4, 149), "[ 0.00582  ]", {1}},
+      {job.get(), Sep(4), Tints(), "[ 0  ]", {0}},
+      {job.get(), Sep(kAllSeparations), Tints().set(0, 6400), "[ 0.25  ]", {64}},
+      {empty.get(), Sep(kAllSeparations), Tints(25600), "[ 0  ]", {0}},
+      {job.get(), Sep(kNoSeparation), Tints(25600), "[ 0  ]", {0}},
+  };
+  for (const auto& c : cases) {
+    std::unique_ptr<ColorSpace> space(c.make(c.job));
+    SCOPED_TRACE(space->pdfGetName(0) + " " + c.array);
+    EXPECT_EQ(Serialise(space->pdfGetSepsArray(c.tints)), c.array);
+    unsigned char bytes[4] = {7, 7, 7, 7};
+    space->SepsToBuffer(bytes, c.tints);
+    for (std::size_t i = 0; i < c.bytes.size(); ++i) EXPECT_EQ(bytes[i], c.bytes[i]) << i;
+  }
+  DebugCapture debug;
+  EXPECT_EQ(PDFCsDeviceGray(job.get(), kAllSeparations, false).pdfGetSepsArray(Tints(25600)), nullptr);
+  EXPECT_NE(debug.text.find("PDFCsDeviceGray::pdfGetSepsArray >> not allowed"), std::string::npos);
+}
+
+TEST_F(SimpleSpaceTest, EqualityAndClones) {
+  auto job = MakeJob(OrangeAndProcess());
+  CsPartialCMYK cyan(job.get(), true, false, false, false, false);
+  CsSeparation orange(job.get(), 4, false);
+  for (const ColorSpace* space : std::initializer_list<const ColorSpace*>{&cyan, &orange}) {
+    std::unique_ptr<ColorSpace> clone(space->Clone());
+    EXPECT_TRUE(*clone == *space);
+    EXPECT_EQ(clone->GetClassID(), space->GetClassID());
+  }
+  // Subsets of different components write different operands.
+  EXPECT_FALSE(cyan == CsPartialCMYK(job.get(), false, true, false, false, false));
+  EXPECT_FALSE(orange == CsSeparation(job.get(), 5, false));
+  EXPECT_FALSE(orange == CsSeparation(job.get(), 4, true));  // another transfer choice
+  EXPECT_FALSE(orange == PDFCsDeviceGray(job.get(), 4, false));
+  std::unique_ptr<CsMasked> part(cyan.pdfGetPart(0));
+  ASSERT_TRUE(part);
+  EXPECT_TRUE(*part == cyan);
+  EXPECT_EQ(cyan.pdfGetPart(1), nullptr);
+}
+
+TEST_F(SimpleSpaceTest, SeparationArraysCarryTheInksCmykAtFullTint) {
   auto job = MakeJob(OrangeAndProcess());
   MemoryPdf pdf;
-  auto check = [&](int sep, const std::string& name, std::string samples) {
-    CsSeparation space(job.get(), sep, false);
-    ASSERT_TRUE(space.pdfHasColorSpaceArray(0));
-    TavPDF::PDFArray* array = space.pdfGetColorSpace(pdf.handler(), 0);
+  struct Case {
+    int sep;
+    const char* name;
+    std::string full;  // CMYK samples at tint 1
+  } cases[] = {
+      {kAllSeparations, "/All", std::string(4, '\xFF')},
+      {kNoSeparation, "/None", std::string(4, '\0')},
+      {4, "/Orange", std::string("\x00\x80\xFF\x00", 4)},  // 0 % C, 50 % M, 100 % Y
+      {5, "/PANTONE#20185#20C", std::string("\x00\xFF\xCC\x00", 4)},
+      {0, "/Cyan", std::string("\xFF\x00\x00\x00", 4)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TavPDF::PDFArray* array = CsSeparation(job.get(), c.sep, false).pdfGetColorSpace(pdf.handler(), 0);
     ASSERT_NE(array, nullptr);
-    ASSERT_EQ(array->Size(), 4u);
     auto* ref = dynamic_cast<TavPDF::PDFIndirectReference*>(array->Get(3));
     ASSERT_NE(ref, nullptr);
-    EXPECT_EQ(Serialise(array), "[ /Separation " + name + " /DeviceCMYK " +
-                                    std::to_string(ref->GetObjectNumber()) + " 0 R ]");
+    EXPECT_EQ(Serialise(array), std::string("[ /Separation ") + c.name + " /DeviceCMYK " +
+                                    RefText(array, 3) + " ]");
     EXPECT_EQ(pdf.streamDictionary(ref),
               "<<\n/BitsPerSample 8 \n/Domain [ 0  1  ]\n/FunctionType 0 \n/Length " +
                   std::to_string(ref->GetObjectNumber() - 1) +
                   " 0 R\n/Range [ 0  1  0  1  0  1  0  1  ]\n/Size [ 2  ]\n>>");
-    EXPECT_EQ(pdf.streamData(ref), samples);
-  };
-  check(-1, "/All", std::string(4, '\0') + std::string(4, '\xFF'));
-  check(-2, "/None", std::string(8, '\0'));
-  // Orange: 0 % C, 50 % M, 100 % Y, 0 % K.
-  check(4, "/Orange", std::string(4, '\0') + std::string("\x00\x80\xFF\x00", 4));
-  check(5, "/PANTONE#20185#20C", std::string(4, '\0') + std::string("\x00\xFF\xCC\x00", 4));
-  check(0, "/Cyan", std::string(4, '\0') + std::string("\xFF\x00\x00\x00", 4));
+    EXPECT_EQ(pdf.streamData(ref), std::string(4, '\0') + c.full);
+  }
 }

@@ -7,21 +7,47 @@
 #include <cstdlib>
 #include <locale>
 #include <regex>
-#include <sstream>
 
-#include "ai32_support.h"
 #include "illustrator/ai_text.h"
+#include "illustrator/illustrator32.h"
+#include "pagewriter/walker_support.h"
 #include "platform/files.h"
 #include "platform/messages.h"
 #include "platform/tav_error.h"
 #include "support/consumers.h"
 #include "tavpdf/illustrator.h"
 
-using namespace aitest;
+using walkertest::JobBuilder;
+using walkertest::lines;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
 namespace {
+
+// A job of the shared builder with a media box of 100 × 100 points (ppi 72).
+JobBuilder aiJob() {
+  JobBuilder b;
+  b.job().name = "test";
+  b.job().boxes[kMediaBox] = TavDB::tv_box{0, 0, 100, 100};
+  return b;
+}
+
+// A path of n points on a zigzag line.
+std::unique_ptr<TavDB::Object> zigzag(int n, std::uint16_t paint) {
+  auto p = JobBuilder::path({}, paint);
+  for (int i = 0; i < n; ++i) p->points().push_back({(i % 2) * 10, i, TavDB::PathPoint::kLine});
+  p->recalcBounds();
+  return p;
+}
+
+// The Illustrator 3.2 text of a job.
+std::string write32(const jobstr* job, bool traps = false, int* result = nullptr) {
+  TavDB::ScopedCurrentJob current(job);
+  std::string out;
+  const int r = TavIllu::WriteIllustrator32(job, job->name, traps, out);
+  if (result != nullptr) *result = r;
+  return out;
+}
 
 std::filesystem::path goldenDir() { return tavtest::sourceDir() / "tests" / "illustrator" / "golden"; }
 
@@ -35,28 +61,21 @@ void expectGolden(const std::string& text, const std::string& name) {
   EXPECT_EQ(text, tavtest::readFile(file)) << name;
 }
 
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) out.push_back(l);
-  return out;
-}
-
 // The artwork of the golden file: a cyan square, a spot square, a ring with a
 // hole in a tint that leaves black untouched, a white rectangle, an open path.
-Job goldenJob() {
-  Job j;
-  const int pantone = j.spot("PANTONE 185 C", 0, 91, 76, 0);
-  j.add(Job::rect(50, 0, 100, 50, j.paint({{0, 100}, {1, 0}, {2, 0}, {3, 0}})));
-  j.add(Job::rect(0, 60, 40, 100, j.paint({{pantone, 100}})));
+JobBuilder goldenJob() {
+  JobBuilder j = aiJob();
+  const int pantone = j.addSpot("PANTONE 185 C", 0, 91, 76, 0);
+  j.add(JobBuilder::rect(50, 0, 100, 50, j.flat({{0, 100}, {1, 0}, {2, 0}, {3, 0}})));
+  j.add(JobBuilder::rect(0, 60, 40, 100, j.flat({{pantone, 100}})));
   auto ring = TavDB::Object::create(TavDB::ObjectKind::Compound);
-  ring->addontop(Job::rect(55, 55, 95, 95, 0));
+  ring->addontop(JobBuilder::rect(55, 55, 95, 95, 0));
   // The hole runs the same way as the outline; the writer turns it round.
-  ring->addontop(Job::rect(65, 65, 85, 85, 0));
-  ring->setPaint(j.paint({{1, 50}, {3, 255}}));
+  ring->addontop(JobBuilder::rect(65, 65, 85, 85, 0));
+  ring->setPaint(j.flat({{1, 50}, {3, 255}}));
   j.add(std::move(ring));
-  j.add(Job::rect(0, 0, 10, 10, j.paint({{0, 0}, {1, 0}, {2, 0}, {3, 0}, {pantone, 0}})));
-  auto open = Job::rect(20, 0, 30, 20, j.paint({{3, 100}}));
+  j.add(JobBuilder::rect(0, 0, 10, 10, j.flat({{0, 0}, {1, 0}, {2, 0}, {3, 0}, {pantone, 0}})));
+  auto open = JobBuilder::rect(20, 0, 30, 20, j.flat({{3, 100}}));
   open->setProperties(TavDB::kObjOpenPath, true);
   j.add(std::move(open));
   return j;
@@ -65,22 +84,22 @@ Job goldenJob() {
 }  // namespace
 
 TEST(Illustrator32, GoldenFiles) {
-  Job art = goldenJob();
+  JobBuilder art = goldenJob();
   expectGolden(write32(art.get()), "artwork.ai");
 
-  Job noSpots;
-  noSpots.add(Job::rect(0, 0, 20, 20, noSpots.paint({{0, 100}})));
+  JobBuilder noSpots = aiJob();
+  noSpots.add(JobBuilder::rect(0, 0, 20, 20, noSpots.flat({{0, 100}})));
   const std::string plain = write32(noSpots.get());
   expectGolden(plain, "no_spots.ai");
   EXPECT_THAT(plain, Not(HasSubstr("%%DocumentCustomColors")));
   EXPECT_THAT(plain, Not(HasSubstr("%%CMYKCustomColor")));
 
-  Job excluded;
+  JobBuilder excluded = aiJob();
   auto compound = TavDB::Object::create(TavDB::ObjectKind::Compound);
-  compound->addontop(Job::rect(0, 0, 10, 10, 0))->setProperties(TavDB::kObjExcluded, true);
-  compound->addontop(Job::rect(2, 2, 8, 8, 0))->setProperties(TavDB::kObjHidden, true);
-  compound->setPaint(excluded.paint({{0, 100}}));
-  excluded.add(Job::rect(0, 0, 10, 10, excluded.paint({{3, 100}})));  // a path before it
+  compound->addontop(JobBuilder::rect(0, 0, 10, 10, 0))->setProperties(TavDB::kObjExcluded, true);
+  compound->addontop(JobBuilder::rect(2, 2, 8, 8, 0))->setProperties(TavDB::kObjHidden, true);
+  compound->setPaint(excluded.flat({{0, 100}}));
+  excluded.add(JobBuilder::rect(0, 0, 10, 10, excluded.flat({{3, 100}})));  // a path before it
   excluded.add(std::move(compound));
   const std::string dummy = write32(excluded.get());
   expectGolden(dummy, "skipped_compound.ai");
@@ -88,13 +107,13 @@ TEST(Illustrator32, GoldenFiles) {
 }
 
 TEST(Illustrator32, ColourRule) {
-  Job j;
-  const int orange = j.spot("Orange", 0, 50, 100, 0);
-  j.add(Job::rect(0, 0, 10, 10, j.paint({{orange, 100}})));                 // 100 % spot
-  j.add(Job::rect(0, 0, 10, 10, j.paint({{orange, 40}})));                  // 40 % spot
-  j.add(Job::rect(0, 0, 10, 10, j.paint({{0, 50}, {1, 255}, {orange, 30}})));  // process wins
-  j.add(Job::rect(0, 0, 10, 10, j.paint({{0, 0}, {1, 0}, {2, 0}, {3, 0}})));   // all zero
-  j.add(Job::rect(0, 0, 10, 10, j.paint({{0, 255}, {1, 255}, {2, 255}, {3, 255}})));
+  JobBuilder j = aiJob();
+  const int orange = j.addSpot("Orange", 0, 50, 100, 0);
+  j.add(JobBuilder::rect(0, 0, 10, 10, j.flat({{orange, 100}})));                 // 100 % spot
+  j.add(JobBuilder::rect(0, 0, 10, 10, j.flat({{orange, 40}})));                  // 40 % spot
+  j.add(JobBuilder::rect(0, 0, 10, 10, j.flat({{0, 50}, {1, 255}, {orange, 30}})));  // process wins
+  j.add(JobBuilder::rect(0, 0, 10, 10, j.flat({{0, 0}, {1, 0}, {2, 0}, {3, 0}})));   // all zero
+  j.add(JobBuilder::rect(0, 0, 10, 10, j.flat({{0, 255}, {1, 255}, {2, 255}, {3, 255}})));
   const auto l = lines(write32(j.get()));
   std::vector<std::string> colours;
   for (std::size_t i = 0; i + 1 < l.size(); ++i) {
@@ -110,13 +129,13 @@ TEST(Illustrator32, ColourRule) {
 }
 
 TEST(Illustrator32, ComplexityLimitAndItsWarning) {
-  Job below;
-  below.add(Job::zigzag(16383, below.paint({{0, 100}})));
+  JobBuilder below = aiJob();
+  below.add(zigzag(16383, below.flat({{0, 100}})));
   int result = -1;
   const std::string text = write32(below.get(), false, &result);
   EXPECT_EQ(result, 0);
-  Job at;
-  at.add(Job::zigzag(16384, at.paint({{0, 100}})));
+  JobBuilder at = aiJob();
+  at.add(zigzag(16384, at.flat({{0, 100}})));
   const std::string whole = write32(at.get(), false, &result);
   EXPECT_EQ(result, 1);
   // Written whole all the same.
@@ -135,19 +154,19 @@ TEST(Illustrator32, ComplexityLimitAndItsWarning) {
 }
 
 TEST(Illustrator32, TrapsOnlyWhenAsked) {
-  Job j;
-  j.add(Job::rect(0, 0, 10, 10, j.paint({{0, 100}})))->setProperties(TavDB::kObjTrap, true);
-  j.add(Job::rect(0, 0, 10, 10, j.paint({{0, 100}})))->setProperties(TavDB::kObjExcluded, true);
+  JobBuilder j = aiJob();
+  j.add(JobBuilder::rect(0, 0, 10, 10, j.flat({{0, 100}})))->setProperties(TavDB::kObjTrap, true);
+  j.add(JobBuilder::rect(0, 0, 10, 10, j.flat({{0, 100}})))->setProperties(TavDB::kObjExcluded, true);
   EXPECT_THAT(write32(j.get(), false), Not(HasSubstr("u\n")));
   const auto l = lines(write32(j.get(), true));
   EXPECT_EQ(std::count(l.begin(), l.end(), "u"), 1);
 }
 
 TEST(Illustrator32, NamesAndTitlesCannotBreakTheFile) {
-  Job j;
+  JobBuilder j = aiJob();
   j.job().name = "Bad\ntitle (1)";
-  const int odd = j.spot("A(b\\c)\xC3\xA9", 0, 0, 0, 100);
-  j.add(Job::rect(0, 0, 10, 10, j.paint({{odd, 50}})));
+  const int odd = j.addSpot("A(b\\c)\xC3\xA9", 0, 0, 0, 100);
+  j.add(JobBuilder::rect(0, 0, 10, 10, j.flat({{odd, 50}})));
   const std::string text = write32(j.get());
   EXPECT_THAT(text, HasSubstr("%%Title: Bad title (1)\n"));
   EXPECT_THAT(text, HasSubstr("%%DocumentCustomColors: (A\\(b\\\\c\\)\\303\\251)\n"));
@@ -164,7 +183,7 @@ TEST(Illustrator32, NamesAndTitlesCannotBreakTheFile) {
 }
 
 TEST(Illustrator32, HeaderOrderAndBalancedGroups) {
-  Job art = goldenJob();
+  JobBuilder art = goldenJob();
   const auto l = lines(write32(art.get()));
   const std::vector<std::string> order = {"%!PS-Adobe-3.0", "%%Creator: Adobe Illustrator(TM) 3.2",
                                           "%%Title: ", "%%BoundingBox: ",
@@ -195,7 +214,7 @@ TEST(Illustrator32, HeaderOrderAndBalancedGroups) {
   // The box of the artwork: 0 0 100 100 in points, widened by half a point.
   EXPECT_EQ(l[3], "%%BoundingBox: -1 -1 101 101");
 
-  Job empty;
+  JobBuilder empty = aiJob();
   EXPECT_THAT(write32(empty.get()), HasSubstr("%%BoundingBox: 0 0 0 0\n"));
 }
 
@@ -209,7 +228,7 @@ struct CommaPunct : std::numpunct<char> {
 }  // namespace
 
 TEST(Illustrator32, NumbersDoNotDependOnTheLocale) {
-  Job art = goldenJob();
+  JobBuilder art = goldenJob();
   const std::string before = write32(art.get());
   const std::locale saved = std::locale::global(std::locale(std::locale::classic(), new CommaPunct));
   const std::string after = write32(art.get());
@@ -219,7 +238,7 @@ TEST(Illustrator32, NumbersDoNotDependOnTheLocale) {
 }
 
 TEST(IllustratorExport, FailuresAreReportedAndLeaveNoFile) {
-  Job art = goldenJob();
+  JobBuilder art = goldenJob();
   tavtest::TestFolder folder;
   TavGen::MessageCapture capture;
   const auto missing = folder / "no such folder" / "x.ai";
@@ -280,7 +299,7 @@ Raster render(const std::filesystem::path& ai, const std::filesystem::path& out,
 }  // namespace
 
 TEST(IllustratorExport, GhostscriptRendersTheColours) {
-  Job art = goldenJob();
+  JobBuilder art = goldenJob();
   tavtest::TestFolder folder;
   ASSERT_EQ(outputIllustratorFile(art.get(), TavSys::FileSpec(folder / "art.ai"), 0, 0, 1, false), 0);
   const Raster r = render(folder / "art.ai", folder / "art.cmyk", 100, 100);

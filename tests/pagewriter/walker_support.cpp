@@ -14,24 +14,29 @@ void RecordingProof::WriteColorSpaceColor(ColorSpace* space, const std::uint16_t
   log(line);
 }
 
-std::vector<std::string> events(const std::string& text) {
+std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> out;
   std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.size() >= 2 && line.front() == '<' && line.back() == '>') {
-      out.push_back(line.substr(1, line.size() - 2));
-    }
+  for (std::string l; std::getline(in, l);) out.push_back(l);
+  return out;
+}
+
+namespace {
+bool isEvent(const std::string& l) { return l.size() >= 2 && l.front() == '<' && l.back() == '>'; }
+}  // namespace
+
+std::vector<std::string> events(const std::string& text) {
+  std::vector<std::string> out;
+  for (const auto& l : lines(text)) {
+    if (isEvent(l)) out.push_back(l.substr(1, l.size() - 2));
   }
   return out;
 }
 
 std::vector<std::string> operatorLines(const std::string& text) {
   std::vector<std::string> out;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!(line.size() >= 2 && line.front() == '<' && line.back() == '>')) out.push_back(line);
+  for (const auto& l : lines(text)) {
+    if (!isEvent(l)) out.push_back(l);
   }
   return out;
 }

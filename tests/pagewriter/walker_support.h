@@ -103,6 +103,8 @@ class RecordingProof : public genproof {
   bool recordPieces = true;
 };
 
+// The lines of a text.
+std::vector<std::string> lines(const std::string& text);
 // The events (lines in angle brackets) of a recorded text, without brackets.
 std::vector<std::string> events(const std::string& text);
 // The lines of a recorded text that are not events.

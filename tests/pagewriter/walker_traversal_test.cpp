@@ -67,72 +67,41 @@ TEST(WalkerCoordinates, OriginScaleAndFlippedAxis) {
   EXPECT_DOUBLE_EQ(far.TransformX(2000000000), 4000000000.0 * 72 / 720);
 }
 
-TEST(WalkerTraversal, ListOrderGroupsAndLayers) {
+TEST(WalkerTraversal, ListOrderBracketsAndSkippedLayers) {
   JobBuilder b;
   const auto cyan = b.flat({{0, 100}});
+  auto square = [&](int at) { return b.rect(at, at, at + 5, at + 5, cyan); };
   auto layer = b.layer("Art");
   auto group = b.list(ObjectKind::Group);
-  group->addontop(b.rect(0, 0, 10, 10, cyan));
-  group->addontop(b.rect(20, 20, 30, 30, cyan));
+  group->addontop(square(0));
+  group->addontop(square(10));
   layer->addontop(std::move(group));
-  layer->addontop(b.rect(40, 40, 50, 50, cyan));
+  layer->addontop(square(20));
   b.add(std::move(layer));
-
-  const auto ev = events(walk(b.get()));
-  EXPECT_THAT(only(ev, {"Begin", "End"}),
-              ElementsAre("BeginLayer Art", "BeginGroupMarker", "BeginGroup", "EndGroupMarker",
-                          "EndGroup", "EndLayer"));
-  // Three filled rectangles in list order, each in its colour pass.
-  const auto text = walk(b.get());
-  const auto first = text.find("0 0 m");
-  const auto second = text.find("20 -20 m");
-  const auto third = text.find("40 -40 m");
-  ASSERT_NE(first, std::string::npos);
-  ASSERT_NE(second, std::string::npos);
-  ASSERT_NE(third, std::string::npos);
-  EXPECT_LT(first, second);
-  EXPECT_LT(second, third);
-  EXPECT_LT(second, text.find("<EndGroup>"));
-  EXPECT_GT(third, text.find("<EndGroup>"));
-}
-
-TEST(WalkerTraversal, BracketsOnlyAroundTwoOrMoreCountedChildren) {
-  JobBuilder b;
-  const auto cyan = b.flat({{0, 100}});
   auto one = b.list(ObjectKind::Group);
-  one->addontop(b.rect(0, 0, 10, 10, cyan));
+  one->addontop(square(30));
   b.add(std::move(one));
   b.add(b.list(ObjectKind::Group));  // empty
   auto withExcluded = b.list(ObjectKind::Group);
-  withExcluded->addontop(b.rect(0, 0, 10, 10, cyan));
-  flag(withExcluded->addontop(b.rect(20, 20, 30, 30, cyan)), TavDB::kObjExcluded);
+  withExcluded->addontop(square(40));
+  flag(withExcluded->addontop(square(50)), TavDB::kObjExcluded);
   b.add(std::move(withExcluded));
-
-  const auto text = walk(b.get());
-  const auto ev = events(text);
-  EXPECT_EQ(std::count(ev.begin(), ev.end(), "BeginGroupMarker"), 3);
-  EXPECT_EQ(std::count(ev.begin(), ev.end(), "BeginGroup"), 0);
-  EXPECT_EQ(std::count(ev.begin(), ev.end(), "EndGroup"), 0);
-  // The excluded rectangle is not written at all.
-  EXPECT_EQ(text.find("20 -20 m"), std::string::npos);
-  EXPECT_EQ(std::count(text.begin(), text.end(), 'm'), 2);
-}
-
-TEST(WalkerTraversal, HiddenLayerIsSkippedWithoutEndLayer) {
-  JobBuilder b;
-  const auto cyan = b.flat({{0, 100}});
   auto hidden = b.layer("Hidden");
-  hidden->addontop(b.rect(0, 0, 10, 10, cyan));
+  hidden->addontop(square(60));
   flag(b.add(std::move(hidden)), TavDB::kObjHidden);
-  auto shown = b.layer("Shown");
-  shown->addontop(b.rect(20, 20, 30, 30, cyan));
-  b.add(std::move(shown));
 
-  const auto text = walk(b.get());
-  EXPECT_THAT(only(events(text), {"BeginLayer", "EndLayer"}),
-              ElementsAre("BeginLayer Hidden", "BeginLayer Shown", "EndLayer"));
-  EXPECT_EQ(text.find("0 0 m"), std::string::npos);
-  EXPECT_NE(text.find("20 -20 m"), std::string::npos);
+  // Brackets only around two or more counted children; a skipped layer
+  // writes nothing and gets no EndLayer; excluded objects are not written.
+  std::vector<std::string> trace;
+  for (const auto& line : lines(walk(b.get()))) {
+    if (line.starts_with("<Begin") || line.starts_with("<End") || line.ends_with(" m")) trace.push_back(line);
+  }
+  EXPECT_THAT(trace, ElementsAre("<BeginLayer Art>", "<BeginGroupMarker>", "<BeginGroup>", "0 0 m",
+                                 "10 -10 m", "<EndGroupMarker>", "<EndGroup>", "20 -20 m", "<EndLayer>",
+                                 "<BeginGroupMarker>", "30 -30 m", "<EndGroupMarker>",
+                                 "<BeginGroupMarker>", "<EndGroupMarker>",
+                                 "<BeginGroupMarker>", "40 -40 m", "<EndGroupMarker>",
+                                 "<BeginLayer Hidden>"));
 }
 
 TEST(WalkerTraversal, LockStateIsAnnouncedOnChangesOnly) {
@@ -244,7 +213,7 @@ TEST(WalkerTraversal, CompoundPathsAreBracketedWhenTheyHaveTwoSubPaths) {
   EXPECT_EQ(std::count(text.begin(), text.end(), '*'), 3);  // three "f*"
 }
 
-TEST(WalkerTraversal, PicturesAreDrawnInsideTheirClip) {
+TEST(WalkerTraversal, PicturesAndMapsAreDrawnInsideTheirClip) {
   JobBuilder b;
   jobstr& job = b.job();
   job.pictures.resize(1);
@@ -254,39 +223,56 @@ TEST(WalkerTraversal, PicturesAreDrawnInsideTheirClip) {
   Paint picture;
   picture.type = kPaintPicture;
   picture.picture = 0;
-  const auto paint = job.addPaint(picture);
-  b.add(b.rect(0, 0, 10, 10, paint));
-
-  const auto text = walk(b.get());
-  EXPECT_EQ(operatorLines(text).front(), "q");
-  EXPECT_NE(text.find("h\nW*\nn\n<PlacedPDF>\nQ\n"), std::string::npos);
-
-  // The walker's own dispatch by type letter hands back the backend's result.
-  TavDB::ScopedCurrentJob current(b.get());
-  RecordingProof proof(b.get());
-  EXPECT_EQ(proof.OutputPlacedPicture(jobGetSpahan(b.get())->member(0), paipoi(b.get(), paint)), 7);
-  job.pictures[0].type = "";
-  EXPECT_EQ(proof.OutputPlacedPicture(jobGetSpahan(b.get())->member(0), paipoi(b.get(), paint)), 0);
-}
-
-TEST(WalkerTraversal, SingleSeparationOfAPlacedPictureIsRefusedWithAMessage) {
-  JobBuilder b;
-  jobstr& job = b.job();
-  job.pictures.resize(1);
-  job.pictures[0].exists = true;
-  job.pictures[0].type = "TIFF";
-  Paint picture;
-  picture.type = kPaintPicture;
-  picture.picture = 0;
+  const auto pdf = job.addPaint(picture);
   picture.singleSeparation = 1;
-  const auto paint = job.addPaint(picture);
-  b.add(b.rect(0, 0, 10, 10, paint));
-  TavGen::MessageCapture capture;
+  const auto single = job.addPaint(picture);
+  Paint map;
+  map.type = kPaintMap;
+  map.placeOrigin = {5, 5};
+  map.placeWidthCorner = {5, 20};
+  map.placeHeightCorner = {20, 5};
+  const auto framed = job.addPaint(map);
+  map.placeOrigin = map.placeWidthCorner = map.placeHeightCorner = {0, 0};
+  const auto unframed = job.addPaint(map);
+  map.placeOrigin = {50, 50};
+  map.placeWidthCorner = {50, 60};
+  map.placeHeightCorner = {60, 50};
+  const auto outside = job.addPaint(map);
+  TavDB::Object* object = b.add(b.rect(0, 0, 10, 10, pdf));
+
+  // A vector picture: clipped by the object's outline, inside q/Q.
+  EXPECT_EQ(walk(b.get()), "q\n0 0 m\n10 0 l\n10 -10 l\n0 -10 l\nh\nW*\nn\n<PlacedPDF>\nQ\n");
+
+  // A map: the outline cut to the map's frame; nothing when they do not meet.
+  auto corners = [](const std::string& text) {
+    std::set<std::string> points;
+    for (const auto& l : operatorLines(text)) {
+      if (l.ends_with(" m") || l.ends_with(" l")) points.insert(l.substr(0, l.size() - 2));
+    }
+    return points;
+  };
+  object->setPaint(framed);
+  const auto cut = walk(b.get());
+  EXPECT_TRUE(cut.starts_with("q\n")) << cut;
+  EXPECT_TRUE(cut.ends_with("W*\nn\n<Map>\nQ\n")) << cut;
+  EXPECT_EQ(corners(cut), (std::set<std::string>{"5 -5", "10 -5", "10 -10", "5 -10"}));
+  EXPECT_EQ(object->points().size(), 4u);  // the host's object is not changed
+  object->setPaint(unframed);
+  EXPECT_EQ(corners(walk(b.get())), (std::set<std::string>{"0 0", "10 0", "10 -10", "0 -10"}));
+  object->setPaint(outside);
+  EXPECT_EQ(walk(b.get()), "");
+
+  // The dispatch by type letter hands back the backend's result; a single
+  // separation of a picture that is not a job file is refused with a message.
   TavDB::ScopedCurrentJob current(b.get());
   RecordingProof proof(b.get());
-  EXPECT_EQ(proof.OutputPlacedPicture(jobGetSpahan(b.get())->member(0), paipoi(b.get(), paint)), 1);
+  TavGen::MessageCapture capture;
+  EXPECT_EQ(proof.OutputPlacedPicture(object, paipoi(b.get(), pdf)), 7);
+  EXPECT_EQ(proof.OutputPlacedPicture(object, paipoi(b.get(), single)), 1);
   ASSERT_EQ(capture.count("PDF/SINGLE SEPARATION FOR PLACED PICTURE NOT SUPPORTED"), 1);
   EXPECT_EQ(capture.messages().front().severity, TavGen::kBatchError);
+  job.pictures[0].type = "";
+  EXPECT_EQ(proof.OutputPlacedPicture(object, paipoi(b.get(), pdf)), 0);
 }
 
 TEST(WalkerPaths, PointsAreWrittenOnceAndCurvesInFull) {
@@ -304,41 +290,6 @@ TEST(WalkerPaths, PointsAreWrittenOnceAndCurvesInFull) {
               ElementsAre("0 0 m", "10 0 l", "10 -10 l", "h", "f*",    // repeats dropped
                           "5 -5 m", "5 -5 l", "h", "f*",                // one point: m and l
                           "0 0 m", "5 10 15 10 20 0 c", "h", "f*"));
-}
-
-TEST(WalkerTraversal, MapsAreCutToTheirFrameInsideTheObject) {
-  JobBuilder b;
-  Paint map;
-  map.type = kPaintMap;
-  map.placeOrigin = {5, 5};
-  map.placeWidthCorner = {5, 20};
-  map.placeHeightCorner = {20, 5};
-  const auto framed = b.job().addPaint(map);
-  map.placeOrigin = map.placeWidthCorner = map.placeHeightCorner = {0, 0};
-  const auto unframed = b.job().addPaint(map);
-  map.placeOrigin = {50, 50};
-  map.placeWidthCorner = {50, 60};
-  map.placeHeightCorner = {60, 50};
-  const auto outside = b.job().addPaint(map);
-
-  TavDB::Object* object = b.add(b.rect(0, 0, 10, 10, framed));
-  auto corners = [](const std::string& text) {
-    std::set<std::string> points;
-    for (const auto& l : operatorLines(text)) {
-      if (l.ends_with(" m") || l.ends_with(" l")) points.insert(l.substr(0, l.size() - 2));
-    }
-    return points;
-  };
-  const auto cut = walk(b.get());
-  EXPECT_EQ(operatorLines(cut).front(), "q");
-  EXPECT_NE(cut.find("W*\nn\n<Map>\nQ\n"), std::string::npos);
-  EXPECT_EQ(corners(cut), (std::set<std::string>{"5 -5", "10 -5", "10 -10", "5 -10"}));
-  EXPECT_EQ(object->points().size(), 4u);  // the host's object is not changed
-
-  object->setPaint(unframed);
-  EXPECT_EQ(corners(walk(b.get())), (std::set<std::string>{"0 0", "10 0", "10 -10", "0 -10"}));
-  object->setPaint(outside);
-  EXPECT_EQ(walk(b.get()), "");
 }
 
 TEST(WalkerTraversal, SplitPiecesOfAnInvisibleCompoundGetNoBracket) {

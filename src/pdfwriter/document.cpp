@@ -96,7 +96,7 @@ bool IsUsed(const jobstr* job, int sep) { return (sepisused(job, sep, false) & k
 
 }  // namespace
 
-int pdfouthan::writeDocument(bool /*refreshSeparationMap*/, const std::string& author) {
+int pdfouthan::writeDocument(bool refreshSeparationMap, const std::string& author) {
   jobstr* job = mJob;
   if (job == nullptr || mSettings == nullptr) {
     throw TavSys::Error(TavSys::kResultAbandoned, "", "writeDocument without a job or settings");
@@ -233,7 +233,7 @@ int pdfouthan::writeDocument(bool /*refreshSeparationMap*/, const std::string& a
     // Every separation enabled again, less those the disabler keeps out, as
     // the driver left them before the document.
     sepEnableAll(job);
-    DisableUnoutputSeparations(job, settings.UseSeparationDisabler != 0, false);
+    DisableUnoutputSeparations(job, settings.UseSeparationDisabler != 0, refreshSeparationMap);
     enableState.dismiss();
     auto* pageLabels = new PDFDictionary();
     pageLabels->Set("Nums", nums);

@@ -301,7 +301,7 @@ void genproof::OutputObject(Object* object, bool noSplit, bool backendFlag) {
   if (!mCancelled) {
     const bool made = !mStrokeInfo;
     if (made) mStrokeInfo = std::make_unique<strokeinfo_t>(object);
-    OutputStrokeAsStroke(object);
+    if (!OutputStrokeAsStroke(object)) OutputPatternStroke();
     if (made) mStrokeInfo.reset();
   }
 }
@@ -346,6 +346,26 @@ bool genproof::OutputStrokeAsStroke(Object* /*object*/) {
     if (mCancelled) break;
   }
   return drawn;
+}
+
+// A stroke whose paint takes the pattern road (a gradient or a pattern)
+// cannot be written with the stroke operators. Rather than lose it, it goes to
+// the backend's pattern fill on a copy of its path in the stroke's paint,
+// while the stroke description is current (GetStrokeInfo), so that the
+// backend paints the pattern along the stroke or refuses it with a message.
+void genproof::OutputPatternStroke() {
+  if (!mStrokeInfo) return;
+  const strokeinfo_t& stroke = *mStrokeInfo;
+  const Object* generator = stroke.getGenerator();
+  if (stroke.value() <= 0 || generator == nullptr || paifla(mJob, stroke.paint()) <= 0) return;
+  if (has(generator, TavDB::kObjTrap) && mWriteTraps == 0) return;
+  if (IsInvisiblePaint(const_cast<Object*>(generator), stroke.paint())) return;
+  std::unique_ptr<Object> copy = TavDB::objdup(generator);
+  if (!copy) return;
+  copy->setPaint(stroke.paint(), false);
+  const bool opened = BeginObjectName(copy.get());
+  OutputPatternFill(copy.get());
+  EndObjectName(opened);
 }
 
 void genproof::OutputFill(Object* object) {

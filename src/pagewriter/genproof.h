@@ -173,6 +173,8 @@ class genproof : public illtransform {
   double GetProgressCount() const { return mProgressCount; }
   int GetSeparationMode() const { return mSeparationMode; }
   int GetMaxPathPoints() const { return mMaxPathPoints; }
+  // The stroke description while an object's stroke is written, else null.
+  const strokeinfo_t* GetStrokeInfo() const { return mStrokeInfo.get(); }
   // While the pieces of a split path are written: the unsplit path.
   const TavDB::Object* GetSplitSource() const { return mSplitSource; }
 
@@ -198,6 +200,7 @@ class genproof : public illtransform {
   // Whether OutputGroup brackets the sub-paths of a compound path.
   bool NeedsCompoundBracket(TavDB::Object* list, bool noSplit);
   bool OutputStrokeAsStroke(TavDB::Object* object);
+  void OutputPatternStroke();
   void OutputFill(TavDB::Object* object);
   // Reports count × 100 / total to the progress service and polls cancel.
   void ReportProgress(double count, double total);

@@ -63,7 +63,9 @@ class RecordingProof : public genproof {
   }
   void WriteColorSpaceColor(ColorSpace* space, const std::uint16_t*, int, int) override;
   void OutputText(TavDB::Object* object) override { log("Text " + object->name()); }
-  void OutputPatternFill(TavDB::Object*) override { log("PatternFill"); }
+  void OutputPatternFill(TavDB::Object*) override {
+    log(GetStrokeInfo() != nullptr ? "PatternFill of a stroke" : "PatternFill");
+  }
   void OutputMap(TavDB::Object*) override { log("Map"); }
   int OutputPlacedEPS(TavDB::Object*) override {
     log("PlacedEPS");

@@ -188,6 +188,15 @@ TEST(WalkerTraversal, FillThenStrokeOfAClosedPath) {
   ASSERT_NE(closedStroke, std::string::npos);
   EXPECT_LT(fill, closedStroke);
   EXPECT_NE(text.find("<Color 0 0 0 100 -1 0>"), std::string::npos);
+
+  // A stroke in a gradient cannot be stroked: it is handed to the pattern
+  // fill while its description is current, never silently left out.
+  Paint gradient;
+  gradient.type = kPaintLinear;
+  stroke->paint = b.job().addPaint(gradient);
+  const auto patterned = walk(b.get());
+  EXPECT_EQ(patterned.find("s\n"), std::string::npos);
+  EXPECT_THAT(events(patterned), ::testing::Contains("PatternFill of a stroke"));
 }
 
 TEST(WalkerTraversal, CompoundPathsAreBracketedWhenTheyHaveTwoSubPaths) {

@@ -100,8 +100,9 @@ void PDFName::Output(genoutfil& out) { OutputName(out, mName.c_str()); }
 
 PDFString::PDFString(const char* text) {
   const std::size_t n = text != nullptr ? std::strlen(text) : 0;
-  mBytes.assign(text, text + n);
-  mBytes.push_back(0);
+  mBytes.resize(n + 1);
+  if (n > 0) std::memcpy(mBytes.data(), text, n);
+  mBytes[n] = 0;
 }
 
 PDFString::PDFString(const std::string& text) {

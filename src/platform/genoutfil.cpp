@@ -63,7 +63,7 @@ genoutfil& genoutfil::operator<<(std::string_view text) {
 }
 
 genoutfil& genoutfil::operator<<(double value) {
-  char text[TavNumber::kNumberTextMax];
+  char text[TavNumber::kNumberTextMax + 1];
   char* end = TavNumber::formatReal(text, value);
   *end++ = ' ';
   PutBytes(text, static_cast<std::size_t>(end - text));

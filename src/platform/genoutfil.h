@@ -50,7 +50,8 @@ class genoutfil {
              !std::same_as<T, unsigned char> && !std::same_as<T, char8_t> &&
              !std::same_as<T, char16_t> && !std::same_as<T, char32_t> && !std::same_as<T, wchar_t>)
   genoutfil& operator<<(T value) {
-    char text[TavNumber::kNumberTextMax];
+    // One byte more than the formatting may use, for the blank.
+    char text[TavNumber::kNumberTextMax + 1];
     char* end;
     if constexpr (std::is_signed_v<T>) {
       end = TavNumber::formatInteger(text, value);

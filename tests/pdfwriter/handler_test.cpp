@@ -29,21 +29,7 @@ class Handler : public ::testing::Test {
   void TearDown() override { PdfObjectRegistry::deleteAll(); }
 };
 
-// Captures developer diagnostics for the time of a scope.
-struct DebugCapture {
-  DebugCapture() {
-    previous = TavSys::setDebugSink([this](std::string_view t) { lines.emplace_back(t); });
-  }
-  ~DebugCapture() { TavSys::setDebugSink(previous); }
-  bool has(const std::string& text) const {
-    for (const auto& l : lines) {
-      if (l.find(text) != std::string::npos) return true;
-    }
-    return false;
-  }
-  std::vector<std::string> lines;
-  TavSys::DebugSink previous;
-};
+using pdftest::DebugCapture;
 
 TEST_F(Handler, HeaderObjectsAndCrossReferenceSectionByteForByte) {
   TavSys::fil memory;
@@ -86,14 +72,10 @@ TEST_F(Handler, HeaderObjectsAndCrossReferenceSectionByteForByte) {
 }
 
 TEST_F(Handler, VersionCodesChooseTheHeader) {
-  EXPECT_EQ(VersionCodeForCompatibility(0), kPdf14);
-  EXPECT_EQ(VersionCodeForCompatibility(2), kPdf15);
-  EXPECT_EQ(VersionCodeForCompatibility(1), kPdf13);
-  EXPECT_EQ(VersionCodeForCompatibility(-7), kPdf13);
-  for (auto [code, header] : {std::pair{kPdf13, "%PDF-1.3\n"}, std::pair{kPdf14, "%PDF-1.4\n"},
-                              std::pair{kPdf15, "%PDF-1.5\n"}}) {
+  for (auto [compatibility, header] : {std::pair{0, "%PDF-1.4\n"}, std::pair{1, "%PDF-1.3\n"},
+                                       std::pair{2, "%PDF-1.5\n"}, std::pair{-7, "%PDF-1.3\n"}}) {
     TavSys::fil memory;
-    pdfouthan handler(&memory, code);
+    pdfouthan handler(&memory, VersionCodeForCompatibility(compatibility));
     handler.writeHeader();
     EXPECT_EQ(memory.contents(), std::string(header) + "%\xE2\xE3\xCF\xD3");
   }
@@ -126,37 +108,6 @@ TEST_F(Handler, XrefEntriesAreTenDigitsAndTheSectionOffsetIsReturned) {
   pdfoutfil file3(&third);
   EXPECT_EQ(WriteXrefTable(&table, &file3), kXrefUnwrittenObject);
   EXPECT_EQ(third.contents(), "\nxref\n");
-}
-
-TEST_F(Handler, StreamsGetAnIndirectLengthWrittenRightAfterThem) {
-  TavSys::fil memory;
-  pdfouthan handler(&memory, kPdf13);
-  auto* dict = new PDFDictionary;
-  dict->Set("Filter", new PDFName("FlateDecode"));
-  pdfoutfilter* sink = handler.beginStream(dict);
-  ASSERT_NE(sink, nullptr);
-  std::string content;
-  for (int i = 0; i < 3000; ++i) content += "10 10 m 20 20 l S\n";
-  *sink << content;
-  int status = -1;
-  PDFIndirectReference* ref = handler.endStream(sink, nullptr, &status);
-  ASSERT_NE(ref, nullptr);
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(ref->GetObjectNumber(), 2u);  // the Length integer is object 1
-
-  const std::string& bytes = memory.contents();
-  const std::string head = "\n2 0 obj\n<<\n/Filter /FlateDecode\n/Length 1 0 R\n>>\r\nstream\r\n";
-  ASSERT_EQ(bytes.substr(0, head.size()), head);
-  const std::size_t end = bytes.find("\r\nendstream\nendobj\n1 0 obj\n");
-  ASSERT_NE(end, std::string::npos);
-  const std::string data = bytes.substr(head.size(), end - head.size());
-  EXPECT_EQ(pdftest::inflateAll(data), content);
-  EXPECT_EQ(bytes.substr(end),
-            "\r\nendstream\nendobj\n1 0 obj\n" + std::to_string(data.size()) + " \nendobj");
-  auto* stream = dynamic_cast<PDFStream*>(ref->GetObject());
-  ASSERT_NE(stream, nullptr);
-  EXPECT_EQ(stream->GetEnd() - stream->GetStart(), data.size());
-  EXPECT_EQ(stream->GetStart(), head.size());
 }
 
 TEST_F(Handler, StreamWithoutDictionaryAndDictionaryPreparation) {
@@ -338,11 +289,7 @@ TEST_F(Handler, DocumentIdFoldsTheRootPathAndTheTime) {
   EXPECT_EQ(first, "6162" + std::string(28, '0'));
   EXPECT_EQ(second, "616234" + std::string(26, '0'));
   // Bytes beyond 16 fold back onto the start.
-  const auto [longFirst, longSecond] = MakeDocumentID(std::string(16, 'a') + "a", 0);
-  EXPECT_EQ(longFirst.substr(0, 4), "0061");
-  EXPECT_EQ(longSecond.substr(0, 4), "0061");
-  EXPECT_EQ(longSecond.substr(2, 2), "61");
-  EXPECT_EQ(MakeDocumentID("", 5).first, std::string(32, '0'));
+  EXPECT_EQ(MakeDocumentID(std::string(16, 'a') + "a", 0).first.substr(0, 4), "0061");
 
   ::setenv("SOURCE_DATE_EPOCH", "1700000001", 1);
   TavSys::fil memory;
@@ -361,38 +308,33 @@ TEST_F(Handler, DocumentIdFoldsTheRootPathAndTheTime) {
 
 TEST_F(Handler, SeparationNamesFollowTheSettingsAndTheXmpComposer) {
   jobstr job;
-  job.separations[0].exists = true;
+  job.separations[0].exists = job.separations[1].exists = true;
   job.separations[0].name = "Process Cyan";
   job.separations[0].process = 0;
-  job.separations[1].exists = true;
   job.separations[1].name = "PANTONE 185 C";
   job.separations[1].xmpName = "PANTONE 185 C (XMP)";
   PDFSettings settings;
-  settings.ProcessCMYKFlags = 0;
   TavSys::fil memory;
   pdfouthan handler(&memory, kPdf15);
   handler.mJob = &job;
   handler.mSettings = &settings;
-  std::string name;
-  handler.getSeparationName(name, &job, 0);
-  EXPECT_EQ(name, "Process Cyan");
-  handler.getCMYKSeparationName(name, &job, 0);
-  EXPECT_EQ(name, "Cyan");
+  auto name = [&](int separation) {
+    std::string text;
+    handler.getSeparationName(text, &job, separation);
+    return text;
+  };
+  settings.ProcessCMYKFlags = 0;
+  EXPECT_EQ(name(0), "Process Cyan");
   settings.ProcessCMYKFlags = 1;
-  handler.getSeparationName(name, &job, 0);
-  EXPECT_EQ(name, "Cyan");
-  // Without a composer the XMP name is not used; with one it is.
-  handler.getSeparationName(name, &job, 1);
-  EXPECT_EQ(name, "PANTONE 185 C");
+  EXPECT_EQ(name(0), "Cyan");
+  // The XMP name only with a composer attached (normalized output).
+  EXPECT_EQ(name(1), "PANTONE 185 C");
   handler.mXMPComposer =
       new TavricLib::XMPComposer(&job, TavSys::FileSpec("/out/x.pdf"), false, 0, 1);
-  handler.getSeparationName(name, &job, 1);
-  EXPECT_EQ(name, "PANTONE 185 C (XMP)");
+  EXPECT_EQ(name(1), "PANTONE 185 C (XMP)");
   settings.ProcessCMYKFlags = 0;
-  handler.getSeparationName(name, &job, 1);
-  EXPECT_EQ(name, "PANTONE 185 C (XMP)");
-  handler.getSeparationName(name, &job, 0);  // no XMP name: the kernel's
-  EXPECT_EQ(name, "Process Cyan");
+  EXPECT_EQ(name(1), "PANTONE 185 C (XMP)");
+  EXPECT_EQ(name(0), "Process Cyan");  // no XMP name: the kernel's
   // The disabler is shared once the settings ask for it.
   settings.UseSeparationDisabler = 1;
   auto disabler = handler.getSeparationDisabler();
@@ -400,38 +342,21 @@ TEST_F(Handler, SeparationNamesFollowTheSettingsAndTheXmpComposer) {
   EXPECT_EQ(handler.getSeparationDisabler(), disabler);
 }
 
-TEST_F(Handler, CreationKeepsTheDocumentState) {
+TEST_F(Handler, CreationReleasesTheInkCallbackAndTheHandlerItsFormCache) {
   TavSys::fil memory;
-  const TavSys::tv_rectangle media{842, 0, 0, 595};
-  std::vector<TavSys::FileSpec> produced;
   int called = 0;
   auto handler = createPdfOutHandler(
-      nullptr, nullptr, &media, &memory, nullptr, 2, nullptr, {0, 1, 2, -1}, 77, 3,
+      nullptr, nullptr, nullptr, &memory, nullptr, 2, nullptr, {0, 1, 2, -1}, 77, 3,
       TavSys::FileSpec("/out/x.pdf"), [&](std::string, jobstr*, XMPlInk&) { return ++called; },
-      true, &produced);
+      true, nullptr);
   EXPECT_EQ(handler->getVersionCode(), kPdf15);
-  EXPECT_TRUE(handler->mHasMediaBox);
-  EXPECT_EQ(handler->mMediaBox.right, 595);
-  EXPECT_FALSE(handler->mHasTrimBox);
-  EXPECT_EQ(handler->mProcessSeparations[3], -1);
-  EXPECT_EQ(handler->mScreenValue, 77u);
-  EXPECT_EQ(handler->mScreenNumber, 3u);
   // Without normalized output no composer takes the ink callback: released.
   EXPECT_FALSE(static_cast<bool>(handler->mInkCallback));
-  EXPECT_EQ(handler->mProducedFiles, &produced);
-  EXPECT_EQ(handler->mPageCounter, -1);
-  EXPECT_EQ(handler->mBaseMatrix, TavDB::tv_matrixtyp<double>::identity());
   TavSys::FileSpec spec;
   EXPECT_EQ(handler->getOutputFileSpec(spec), 0);
   EXPECT_EQ(spec.GetFullPathUTF8(), "/out/x.pdf");
   handler->mOutputFileSpec = TavSys::FileSpec();
   EXPECT_EQ(handler->getOutputFileSpec(spec), 1);
-
-  auto* halftone = handler->makeIndirect(new PDFDictionary);
-  handler->addNamedHalftone("Round 150", halftone);
-  ASSERT_EQ(handler->getNamedHalftones().size(), 1u);
-  EXPECT_EQ(handler->getNamedHalftones()[0].first, "Round 150");
-  EXPECT_EQ(handler->getNamedHalftones()[0].second, halftone);
   // Without settings asking for it there is no separation disabler.
   EXPECT_EQ(handler->getSeparationDisabler(), nullptr);
   // The form cache's values go with the handler.

@@ -3,9 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 
@@ -25,20 +26,22 @@ std::string numbers(auto... values) {
   return sink.text;
 }
 
-TEST(Sink, NumbersAreDecimalWithOneBlank) {
-  EXPECT_EQ(numbers(0), "0 ");
-  EXPECT_EQ(numbers(-17, 2147483647), "-17 2147483647 ");
-  EXPECT_EQ(numbers(std::int64_t{12345678901}), "12345678901 ");
-  EXPECT_EQ(numbers(std::uint32_t{4294967295u}), "4294967295 ");
+TEST(Sink, NumbersAreDecimalWithOneBlankAndTextAsItStands) {
+  EXPECT_EQ(numbers(0, -17, 2147483647), "0 -17 2147483647 ");
+  EXPECT_EQ(numbers(std::int64_t{12345678901}, std::uint32_t{4294967295u}),
+            "12345678901 4294967295 ");
   // Integral doubles have no point; others are plain decimal without exponent.
   EXPECT_EQ(numbers(0.0, 595.0, -12.25, 0.5), "0 595 -12.25 0.5 ");
-  EXPECT_EQ(numbers(595.2755905511812), "595.275591 ");
-  EXPECT_EQ(numbers(1e-5), "0.00001 ");
-  EXPECT_EQ(numbers(1e20), "100000000000000000000 ");
-  EXPECT_EQ(numbers(1.5e17), "150000000000000000 ");
+  EXPECT_EQ(numbers(595.2755905511812, 1e-5), "595.275591 0.00001 ");
+  EXPECT_EQ(numbers(1e20, 1.5e17), "100000000000000000000 150000000000000000 ");
   // Values that round to zero never become "-0".
-  EXPECT_EQ(numbers(-0.0, -1e-9), "0 0 ");
-  EXPECT_EQ(numbers(0.9999999), "1 ");
+  EXPECT_EQ(numbers(-0.0, -1e-9, 0.9999999), "0 0 1 ");
+
+  StringSink sink;
+  sink << "q\n" << std::string_view("cm\n");
+  const char bytes[3] = {'\0', '\xFF', 'x'};
+  sink.PutBytes(bytes, 3);
+  EXPECT_EQ(sink.text, std::string("q\ncm\n\0\xFFx", 8));
 }
 
 TEST(Sink, NumbersIgnoreTheProcessLocale) {
@@ -66,7 +69,6 @@ TEST(Sink, NumbersIgnoreTheProcessLocale) {
 
 TEST(Sink, NonFiniteNumbersAreRefusedNotWritten) {
   StringSink sink;
-  sink << "a ";
   for (double bad : {std::nan(""), std::numeric_limits<double>::infinity(),
                      -std::numeric_limits<double>::infinity()}) {
     try {
@@ -74,103 +76,70 @@ TEST(Sink, NonFiniteNumbersAreRefusedNotWritten) {
       ADD_FAILURE() << "no error for " << bad;
     } catch (const TavSys::Error& e) {
       EXPECT_EQ(e.key(), "PDF/NUMBER NOT FINITE");
-      EXPECT_NE(e.text().find("finite"), std::string::npos);
     }
   }
-  EXPECT_EQ(sink.text, "a ");
-}
-
-TEST(Sink, TextGoesOutAsItStandsAndBytesMayBeZero) {
-  StringSink sink;
-  sink << "q\n" << std::string_view("1 0 0 1 0 0 cm\n");
-  const char bytes[3] = {'\0', '\xFF', 'x'};
-  sink.PutBytes(bytes, 3);
-  EXPECT_EQ(sink.text, std::string("q\n1 0 0 1 0 0 cm\n\0\xFFx", 20));
+  EXPECT_EQ(sink.text, "");
 }
 
 TEST(Sink, LiteralStringEscapesStayWithinFourCharacters) {
   char out[8];
-  struct Case {
-    char in;
-    const char* expected;
-  };
-  for (const Case& c : {Case{'a', "a"}, Case{'(', "\\("}, Case{')', "\\)"}, Case{'\\', "\\\\"},
-                        Case{'\n', "\\012"}, Case{'\r', "\\015"}, Case{'\0', "\\000"},
-                        Case{'\x7F', "\\177"}, Case{'\xE9', "\\351"}, Case{'\xFF', "\\377"},
-                        Case{' ', " "}, Case{'~', "~"}}) {
-    const int n = TavSys::stroutcha(c.in, out);
-    EXPECT_EQ(std::string(out), c.expected);
-    EXPECT_EQ(n, static_cast<int>(std::string(c.expected).size()));
-    EXPECT_LE(n, 4);
+  const std::pair<char, const char*> cases[] = {
+      {'a', "a"},        {'(', "\\("},      {')', "\\)"},      {'\\', "\\\\"},
+      {'\n', "\\012"},   {'\r', "\\015"},   {'\0', "\\000"},   {'\x7F', "\\177"},
+      {'\xE9', "\\351"}, {'\xFF', "\\377"}, {' ', " "},        {'~', "~"}};
+  for (const auto& [in, expected] : cases) {
+    EXPECT_EQ(TavSys::stroutcha(in, out), static_cast<int>(std::strlen(expected)));
+    EXPECT_STREQ(out, expected);
   }
 }
 
 TEST(KernelFile, AllRoutesLandInIssueOrderAndThePositionCountsThem) {
   tavtest::TestFolder dir;
   const auto path = dir / "routes.bin";
-  {
-    auto file = TavSys::fil::create(path);
-    noroutfil sink(file.get());
-    sink << "A" << 1;                              // sink: "A1 "
-    EXPECT_EQ(TavSys::filpos(file.get()), 3u);
-    TavSys::filwribyt(file.get(), 'B');            // direct byte
-    TavSys::filwrifmt(file.get(), "%d", 42);       // formatted
-    sink.putcha('C');
-    EXPECT_EQ(TavSys::filpos(file.get()), 7u);
-    // A block larger than the file's buffer keeps its place among the others.
-    const std::string big(200000, 'x');
-    sink.PutBytes(big.data(), big.size());
-    sink << "E";
-    EXPECT_EQ(TavSys::filpos(file.get()), 7u + big.size() + 1);
-    EXPECT_EQ(file->close(), 0);
-  }
-  const std::string bytes = tavtest::readFile(path);
-  EXPECT_EQ(bytes.substr(0, 7), "A1 B42C");
-  EXPECT_EQ(bytes.size(), 7u + 200000 + 1);
-  EXPECT_EQ(bytes.back(), 'E');
-}
+  auto file = TavSys::fil::create(path);
+  noroutfil sink(file.get());
+  sink << "A" << 1;                         // sink: "A1 "
+  TavSys::filwribyt(file.get(), 'B');       // direct byte
+  TavSys::filwrifmt(file.get(), "%d", 42);  // formatted
+  sink.putcha('C');
+  EXPECT_EQ(TavSys::filpos(file.get()), 7u);
+  // A block larger than the file's buffer keeps its place among the others.
+  const std::string big(200000, 'x');
+  sink.PutBytes(big.data(), big.size());
+  sink << "E";
+  EXPECT_EQ(TavSys::filpos(file.get()), 7u + big.size() + 1);
+  // Setting the position overwrites from there.
+  EXPECT_EQ(TavSys::filpos(file.get(), 1), 0);
+  TavSys::filwrifmt(file.get(), "ZZ");
+  EXPECT_EQ(TavSys::filpos(file.get()), 3u);
+  EXPECT_EQ(file->close(), 0);
+  EXPECT_EQ(tavtest::readFile(path), "AZZB42C" + big + "E");
 
-TEST(KernelFile, SettingThePositionOverwritesAndStartsFromThere) {
   TavSys::fil memory;
   TavSys::filwrifmt(&memory, "0123456789");
   EXPECT_EQ(TavSys::filpos(&memory, 2), 0);
   TavSys::filwribyt(&memory, 'x');
-  EXPECT_EQ(TavSys::filpos(&memory), 3u);
   EXPECT_EQ(memory.contents(), "01x3456789");
-
-  tavtest::TestFolder dir;
-  auto file = TavSys::fil::create(dir / "seek.bin");
-  TavSys::filwrifmt(file.get(), "abcdef");
-  EXPECT_EQ(TavSys::filpos(file.get(), 1), 0);
-  TavSys::filwrifmt(file.get(), "ZZ");
-  EXPECT_EQ(file->close(), 0);
-  EXPECT_EQ(tavtest::readFile(dir / "seek.bin"), "aZZdef");
 }
 
-TEST(KernelFile, WriteErrorsAreReportedNotLost) {
+TEST(KernelFile, OpenAndWriteErrorsAreReportedNotLost) {
+  try {
+    TavSys::fil::create("/nonexistent-folder/x.pdf");
+    ADD_FAILURE() << "no error";
+  } catch (const TavSys::Error& e) {
+    EXPECT_EQ(e.code(), TavSys::kFileErrorBase + ENOENT);
+  }
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   auto file = TavSys::fil::create("/dev/full");
   noroutfil sink(file.get());
   sink << "%PDF-1.4\n";
-  // Small amounts sit in the buffer: the error shows when it is written out.
-  EXPECT_EQ(file->error(), 0);
   const std::string block(300000, 'y');
   sink.PutBytes(block.data(), block.size());
-  const int err = file->flush();
-  EXPECT_EQ(err, TavSys::kFileErrorBase + ENOSPC);
+  EXPECT_EQ(file->flush(), TavSys::kFileErrorBase + ENOSPC);
   // The position still counts every byte issued, and the error stays.
   EXPECT_EQ(TavSys::filpos(file.get()), 9u + block.size());
   sink << "more";
   EXPECT_EQ(file->close(), TavSys::kFileErrorBase + ENOSPC);
-}
-
-TEST(KernelFile, OpeningAnImpossiblePathThrowsAFileError) {
-  try {
-    TavSys::fil::create("/nonexistent-folder/x.pdf");
-    FAIL() << "no error";
-  } catch (const TavSys::Error& e) {
-    EXPECT_EQ(e.code(), TavSys::kFileErrorBase + ENOENT);
-  }
 }
 
 }  // namespace

@@ -2,10 +2,13 @@
 // Small helpers shared by the writer's tests.
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include <zlib.h>
 
 #include "platform/genoutfil.h"
+#include "platform/system.h"
 #include "pdfwriter/pdfobjects.h"
 
 namespace pdftest {
@@ -27,5 +30,21 @@ inline std::string syntaxOf(TavPDF::PDFDictionaryValue* value) {
 // Inflates a complete zlib stream; fails the test (and returns what it got)
 // when the stream is damaged or does not end.
 std::string inflateAll(const std::string& compressed, bool* complete = nullptr);
+
+// Captures developer diagnostics for the time of a scope.
+struct DebugCapture {
+  DebugCapture() {
+    previous = TavSys::setDebugSink([this](std::string_view t) { lines.emplace_back(t); });
+  }
+  ~DebugCapture() { TavSys::setDebugSink(previous); }
+  bool has(std::string_view text) const {
+    for (const auto& l : lines) {
+      if (l.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+  std::vector<std::string> lines;
+  TavSys::DebugSink previous;
+};
 
 }  // namespace pdftest

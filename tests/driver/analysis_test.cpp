@@ -153,19 +153,16 @@ std::string placedPdfJob(const std::string& before, int v, int h, bool normalize
 TEST(ObjectAnalysis, PlacedPdfOverlapNeedsAnEarlierObjectThatItTouchesWithArea) {
   tavtest::TestFolder dir;
   tavtest::writeFile(dir / "placed.pdf", "%PDF-1.4\n");
-  // First object of the job: nothing to overlap.
-  auto first = analyse(placedPdfJob("", 1000, 1000), false, dir.path());
-  EXPECT_TRUE(first.visitor->HasPlacedPdfOrEps());
-  EXPECT_FALSE(first.visitor->PlacedArtworkOverlaps());
-  // Touching the right edge of an earlier square only.
-  auto touching = analyse(placedPdfJob(square(1000, 0, 1000, 30) + ",", 1000, 1000), false, dir.path());
-  EXPECT_FALSE(touching.visitor->PlacedArtworkOverlaps());
-  // Overlapping a corner of an earlier square.
-  auto corner = analyse(placedPdfJob(square(500, 500, 1000, 30) + ",", 1000, 1000), false, dir.path());
-  EXPECT_TRUE(corner.visitor->PlacedArtworkOverlaps());
-  // Lying inside an earlier square.
-  auto inside = analyse(placedPdfJob(square(0, 0, 4000, 30) + ",", 1000, 1000), false, dir.path());
-  EXPECT_TRUE(inside.visitor->PlacedArtworkOverlaps());
+  // The placed PDF lies at (1000, 1000); the objects before it, if any.
+  struct Case { std::string before; bool overlaps; };
+  for (const Case& c : {Case{"", false},                                // first object of the job
+                        Case{square(1000, 0, 1000, 30) + ",", false},   // touches an edge only
+                        Case{square(500, 500, 1000, 30) + ",", true},   // overlaps a corner
+                        Case{square(0, 0, 4000, 30) + ",", true}}) {    // lies inside
+    auto a = analyse(placedPdfJob(c.before, 1000, 1000), false, dir.path());
+    EXPECT_TRUE(a.visitor->HasPlacedPdfOrEps());
+    EXPECT_EQ(a.visitor->PlacedArtworkOverlaps(), c.overlaps) << c.before;
+  }
 }
 
 TEST(ObjectAnalysis, NormalizedOutputRefusesEpsUnnormalizedPdfAndRgbPictures) {
@@ -189,21 +186,13 @@ TEST(ObjectAnalysis, NormalizedOutputRefusesEpsUnnormalizedPdfAndRgbPictures) {
 }
 
 TEST(ObjectAnalysis, BlendModesThatChangeWhiteNeedFlatteningForSeparatedOutput) {
-  auto withBlend = [](const std::string& mode) {
-    return analyse(jobText(drivertest::kStandardInks, R"([{"id":20,"inks":{"Cyan":100}}])",
-                           R"([{"id":30,"type":"flat","colour":20,"blendMode":")" + mode + R"("}])",
-                           "[" + square(720, 720, 1000, 30) + "]"),
-                   false);
-  };
-  for (const char* mode : {"normal", "multiply", "darken"}) {
-    auto a = withBlend(mode);
-    EXPECT_FALSE(a.visitor->HasNonWhitePreservingBlendmode()) << mode;
-    EXPECT_TRUE(a.visitor->CanMakeSeparatedPDF(false)) << mode;
-  }
-  for (const char* mode : {"screen", "difference", "luminosity"}) {
-    auto a = withBlend(mode);
-    EXPECT_TRUE(a.visitor->HasNonWhitePreservingBlendmode()) << mode;
-    EXPECT_FALSE(a.visitor->CanMakeSeparatedPDF(false)) << mode;
+  for (const std::string mode : {"normal", "multiply", "darken", "screen", "difference", "luminosity"}) {
+    const bool changesWhite = mode != "normal" && mode != "multiply" && mode != "darken";
+    auto a = analyse(drivertest::colouredSquares(drivertest::kStandardInks, {R"({"Cyan":100})"},
+                                                 R"(,"blendMode":")" + mode + "\""),
+                     false);
+    EXPECT_EQ(a.visitor->HasNonWhitePreservingBlendmode(), changesWhite) << mode;
+    EXPECT_EQ(a.visitor->CanMakeSeparatedPDF(false), !changesWhite) << mode;
     EXPECT_TRUE(a.visitor->CanMakeSeparatedPDF(true)) << mode;
   }
 }

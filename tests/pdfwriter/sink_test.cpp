@@ -120,6 +120,10 @@ TEST(KernelFile, AllRoutesLandInIssueOrderAndThePositionCountsThem) {
   EXPECT_EQ(TavSys::filpos(&memory, 2), 0);
   TavSys::filwribyt(&memory, 'x');
   EXPECT_EQ(memory.contents(), "01x3456789");
+  // Formatted text longer than the formatter's first buffer arrives whole.
+  const std::string longText(1000, 'L');
+  EXPECT_EQ(TavSys::filwrifmt(&memory, "[%s]", longText.c_str()), 1002);
+  EXPECT_EQ(memory.contents(), "01x[" + longText + "]");
 }
 
 TEST(KernelFile, OpenAndWriteErrorsAreReportedNotLost) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -345,6 +346,18 @@ TEST(ExportSafety, TargetThatCannotBeCreatedOrReplaced) {
   EXPECT_EQ(exportJob(job.get(), flavour("Press"), dir / "link.pdf").result, 0);
   EXPECT_TRUE(fs::is_symlink(dir / "link.pdf"));
   tavtest::expectPdfAcceptedByAllConsumers(dir / "real.pdf");
+
+  // A folder without write permission (where the process is not root, who
+  // may write anyway).
+  if (::geteuid() != 0) {
+    fs::create_directory(dir / "locked");
+    fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+    run = exportJob(job.get(), flavour("Press"), dir / "locked" / "out.pdf");
+    fs::permissions(dir / "locked", fs::perms::owner_all);
+    EXPECT_EQ(run.result, TavSys::kFileErrorBase + EACCES);
+    EXPECT_TRUE(run.has("PDF/COULD NOT OPEN PDF FILE")) << run.keys();
+    EXPECT_TRUE(fs::is_empty(dir / "locked"));
+  }
 
   // A read-only file system.
   drivertest::SmallDisk disk(dir / "ro", 64);

@@ -53,35 +53,31 @@ TEST(PdfProofMarked, GroupsAreBracketedOnlyWhenNotNormalized) {
   EXPECT_EQ(count(content, "EMC\n"), 3) << content;
 }
 
-TEST(PdfProofMarked, LayersBelowPdf15AreInlinePropertyLists) {
+TEST(PdfProofMarked, LayersBelowPdf15AreInlinePropertyListsAndNonPrintingOnesOnlyWhenAsked) {
   auto job = g2test::makeJob(kInks, kColours, kPaints, layers());
   PDFSettings s = g2test::testSettings();
-  s.AddNonPrintingLayers = 1;
-  g2test::Page page(*job, s, kPdf14);
-  page.walk();
-  const std::string content = page.finish();
-  EXPECT_NE(content.find("/Layer <<\n/Editable false\n/Printed false\n/Title (Back)\n/Visible false\n>> BDC\nq\n"),
-            std::string::npos)
-      << content;
-  EXPECT_NE(content.find("/Layer <<\n/Editable true\n/Printed true\n/Title (Front)\n/Visible true\n>> BDC\nq\n"),
-            std::string::npos)
-      << content;
-  EXPECT_EQ(count(content, " BDC\n"), 3);
-  EXPECT_EQ(count(content, "Q\nEMC\n"), 3);
-}
-
-TEST(PdfProofMarked, NonPrintingLayersAreLeftOutUnlessAsked) {
-  auto job = g2test::makeJob(kInks, kColours, kPaints, layers());
-  PDFSettings s = g2test::testSettings();
-  s.AddNonPrintingLayers = 0;
-  g2test::Page page(*job, s, kPdf14);
-  page.walk();
-  const std::string content = page.finish();
-  EXPECT_EQ(content.find("(Back)"), std::string::npos) << content;
-  EXPECT_EQ(count(content, " BDC\n"), 2);
-  EXPECT_EQ(count(content, "EMC\n"), 2);
-  // The square of the skipped layer is not drawn.
-  EXPECT_EQ(count(content, "f*\n"), 2);
+  for (int addNonPrinting : {1, 0}) {
+    SCOPED_TRACE(addNonPrinting);
+    s.AddNonPrintingLayers = addNonPrinting;
+    g2test::Page page(*job, s, kPdf14);
+    page.walk();
+    const std::string content = page.finish();
+    const int layersWritten = addNonPrinting ? 3 : 2;
+    EXPECT_NE(content.find("/Layer <<\n/Editable true\n/Printed true\n/Title (Front)\n/Visible true\n>> BDC\nq\n"),
+              std::string::npos)
+        << content;
+    if (addNonPrinting) {
+      EXPECT_NE(content.find("/Layer <<\n/Editable false\n/Printed false\n/Title (Back)\n/Visible false\n>> BDC\nq\n"),
+                std::string::npos)
+          << content;
+    } else {
+      EXPECT_EQ(content.find("(Back)"), std::string::npos) << content;
+    }
+    EXPECT_EQ(count(content, " BDC\n"), layersWritten);
+    EXPECT_EQ(count(content, "Q\nEMC\n"), layersWritten);
+    // The square of a skipped layer is not drawn either.
+    EXPECT_EQ(count(content, "f*\n"), layersWritten);
+  }
 }
 
 TEST(PdfProofMarked, ANonPrintingLayerInsideAOneUpIsWrittenWithAWarning) {

@@ -101,6 +101,21 @@ std::string MemoryPdf::streamDictionary(PDFIndirectReference* ref) {
   return text.substr(start, text.find("\r\nstream") - start);
 }
 
+namespace {
+// A dictionary of the given entries (registry-owned).
+PDFDictionary* Dict(std::initializer_list<std::pair<const char*, PDFDictionaryValue*>> entries) {
+  auto* dict = new PDFDictionary();
+  for (const auto& [key, value] : entries) dict->Set(key, value);
+  return dict;
+}
+
+PDFIndirectReference* WriteIndirect(pdfouthan& handler, PDFDictionaryValue* object) {
+  PDFIndirectReference* ref = handler.makeIndirect(object);
+  handler.writeObject(ref);
+  return ref;
+}
+}  // namespace
+
 void WriteOnePagePdf(const std::filesystem::path& path, std::uint32_t versionCode,
                      const std::vector<ColorSpace*>& spaces,
                      const std::function<void(pdfoutfilter&)>& content) {
@@ -110,28 +125,14 @@ void WriteOnePagePdf(const std::filesystem::path& path, std::uint32_t versionCod
     pdfouthan handler(file.get(), versionCode);
     handler.writeHeader();
     auto* colourSpaces = new PDFDictionary();
-    for (ColorSpace* space : spaces) {
-      for (int part = 0; part < space->pdfGetNumParts(); ++part) {
-        if (PDFArray* array = space->pdfGetColorSpace(&handler, part)) {
-          PDFIndirectReference* ref = handler.makeIndirect(array);
-          handler.writeObject(ref);
-          colourSpaces->Set(space->pdfGetName(part), ref);
-        }
-      }
-    }
-    auto* states = new PDFDictionary();
-    for (int on = 0; on < 2; ++on) {
-      auto* state = new PDFDictionary();
-      state->Set("Type", new PDFName("ExtGState"));
-      state->Set("OP", new PDFBool(on != 0));
-      state->Set("op", new PDFBool(on != 0));
-      state->Set("OPM", new PDFInteger(1));
-      states->Set(on ? "op1" : "op0", state);
-    }
-    auto* resources = new PDFDictionary();
-    resources->Set("ColorSpace", colourSpaces);
-    resources->Set("ExtGState", states);
-
+    for (ColorSpace* space : spaces)
+      for (int part = 0; part < space->pdfGetNumParts(); ++part)
+        if (PDFArray* array = space->pdfGetColorSpace(&handler, part))
+          colourSpaces->Set(space->pdfGetName(part), WriteIndirect(handler, array));
+    auto state = [](bool on) {
+      return Dict({{"Type", new PDFName("ExtGState")}, {"OP", new PDFBool(on)},
+                   {"op", new PDFBool(on)}, {"OPM", new PDFInteger(1)}});
+    };
     pdfoutfilter* sink = handler.beginStream(nullptr);
     ASSERT_NE(sink, nullptr);
     content(*sink);
@@ -139,27 +140,20 @@ void WriteOnePagePdf(const std::filesystem::path& path, std::uint32_t versionCod
 
     auto* pages = new PDFDictionary();
     PDFIndirectReference* pagesRef = handler.makeIndirect(pages);
-    auto* page = new PDFDictionary();
-    page->Set("Type", new PDFName("Page"));
-    page->Set("Parent", pagesRef);
     auto* box = new PDFArray();
     for (int v : {0, 0, 200, 200}) box->Add(new PDFInteger(v));
-    page->Set("MediaBox", box);
-    page->Set("Resources", resources);
-    page->Set("Contents", contents);
     auto* kids = new PDFArray();
-    kids->Add(handler.makeIndirect(page));
-    handler.writeObject(dynamic_cast<PDFIndirectReference*>(kids->Get(0)));
+    kids->Add(WriteIndirect(
+        handler, Dict({{"Type", new PDFName("Page")}, {"Parent", pagesRef}, {"MediaBox", box},
+                       {"Contents", contents},
+                       {"Resources", Dict({{"ColorSpace", colourSpaces},
+                                           {"ExtGState", Dict({{"op0", state(false)}, {"op1", state(true)}})}})}})));
     pages->Set("Type", new PDFName("Pages"));
     pages->Set("Kids", kids);
     pages->Set("Count", new PDFInteger(1));
     handler.writeObject(pagesRef);
-    auto* catalog = new PDFDictionary();
-    catalog->Set("Type", new PDFName("Catalog"));
-    catalog->Set("Pages", pagesRef);
-    PDFIndirectReference* catalogRef = handler.makeIndirect(catalog);
-    handler.writeObject(catalogRef);
-    handler.getTrailer()->SetRoot(catalogRef);
+    handler.getTrailer()->SetRoot(
+        WriteIndirect(handler, Dict({{"Type", new PDFName("Catalog")}, {"Pages", pagesRef}})));
     handler.setDocumentID("colour test");
     ASSERT_EQ(handler.finishFile(), 0);
   }

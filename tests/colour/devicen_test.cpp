@@ -278,27 +278,46 @@ TEST_F(DeviceNTest, EmptySpacesKeepTheirComponentCountsConsistent) {
   EXPECT_EQ(Serialise(forced.pdfGetSepsArray(Tints())), "[ 0  0  ]");
 }
 
-TEST_F(DeviceNTest, SetOperationsAndEquality) {
+// The pending colour-space list and the cache tell spaces apart by ==, and
+// keep clones: a clone equals its original, every other row differs.
+TEST_F(DeviceNTest, EqualityClonesAndSetOperations) {
   auto job = MakeJob(MixedInks());
-  PDFCsDeviceN a(job.get(), Tints().set(4, 25600).set(5, 25600), 1, 25600, Opts(8));
-  PDFCsDeviceN b(job.get(), Tints().set(5, 25600).set(6, 25600), 1, 25600, Opts(8));
-  std::unique_ptr<ColorSpace> clone(a.Clone());
-  EXPECT_TRUE(*clone == a);
-  EXPECT_FALSE(a == b);
+  const Tints t45 = Tints().set(4, 25600).set(5, 25600);
+  PDFCsDeviceN a(job.get(), t45, 1, 25600, Opts(8));
+  std::unique_ptr<ColorSpace> spaces[] = {
+      std::make_unique<PDFCsDeviceN>(job.get(), Tints().set(5, 25600).set(6, 25600), 1, 25600, Opts(8)),
+      std::make_unique<CsMultiSep>(job.get(), t45, 1, 25600, Opts(8)),  // same inks, other class
+      std::make_unique<CsPartialCMYK>(job.get(), true, false, false, false, false),
+      std::make_unique<CsPartialCMYK>(job.get(), false, true, false, false, false),  // other operands
+      std::make_unique<CsSeparation>(job.get(), 4, false),
+      std::make_unique<CsSeparation>(job.get(), 5, false),
+      std::make_unique<CsSeparation>(job.get(), 4, true),  // another transfer choice
+      std::make_unique<PDFCsDeviceGray>(job.get(), 4, false),
+      std::unique_ptr<ColorSpace>(a.Clone()),
+  };
+  for (std::size_t i = 0; i < std::size(spaces); ++i) {
+    std::unique_ptr<ColorSpace> clone(spaces[i]->Clone());
+    EXPECT_TRUE(*clone == *spaces[i]) << i;
+    for (std::size_t j = 0; j + 1 < std::size(spaces); ++j) {
+      EXPECT_EQ(*spaces[i] == *spaces[j], i == j) << i << " " << j;
+    }
+  }
+  EXPECT_TRUE(*spaces[8] == a);
+  std::unique_ptr<CsMasked> cmykPart(spaces[2]->pdfGetPart(0));
+  ASSERT_TRUE(cmykPart);
+  EXPECT_TRUE(*cmykPart == *spaces[2]);
+  EXPECT_EQ(spaces[2]->pdfGetPart(1), nullptr);
+
   PDFCsDeviceN united(a), common(a), rest(a);
-  united.Unite(b);
-  common.Intersect(b);
-  rest.Differ(b);
+  united.Unite(*spaces[0]);
+  common.Intersect(*spaces[0]);
+  rest.Differ(*spaces[0]);
   EXPECT_EQ(united.pdfGetName(0) + " " + common.pdfGetName(0) + " " + rest.pdfGetName(0),
             "DN_4_5_6 DN_5 DN_4");
   PDFCsDeviceN added(job.get(), -1, Opts(8));
   EXPECT_TRUE(added.IsEmpty());
-  added.SetSeparationUse(4, true);
-  added.SetSeparationUse(5, true);
-  added.SetSeparationUse(64, true);  // no such slot: ignored
+  for (int sep : {4, 5, 64}) added.SetSeparationUse(sep, true);  // 64: no such slot, ignored
   EXPECT_TRUE(added == a);
-  // A multi-separation space over the same inks is another class.
-  EXPECT_FALSE(CsMultiSep(job.get(), Tints().set(4, 25600).set(5, 25600), 1, 25600, Opts(8)) == a);
 }
 
 using MultiSepTest = ColourTest;

@@ -168,26 +168,6 @@ TEST_F(SimpleSpaceTest, ValueArraysAndBytes) {
   EXPECT_NE(debug.text.find("PDFCsDeviceGray::pdfGetSepsArray >> not allowed"), std::string::npos);
 }
 
-TEST_F(SimpleSpaceTest, EqualityAndClones) {
-  auto job = MakeJob(OrangeAndProcess());
-  CsPartialCMYK cyan(job.get(), true, false, false, false, false);
-  CsSeparation orange(job.get(), 4, false);
-  for (const ColorSpace* space : std::initializer_list<const ColorSpace*>{&cyan, &orange}) {
-    std::unique_ptr<ColorSpace> clone(space->Clone());
-    EXPECT_TRUE(*clone == *space);
-    EXPECT_EQ(clone->GetClassID(), space->GetClassID());
-  }
-  // Subsets of different components write different operands.
-  EXPECT_FALSE(cyan == CsPartialCMYK(job.get(), false, true, false, false, false));
-  EXPECT_FALSE(orange == CsSeparation(job.get(), 5, false));
-  EXPECT_FALSE(orange == CsSeparation(job.get(), 4, true));  // another transfer choice
-  EXPECT_FALSE(orange == PDFCsDeviceGray(job.get(), 4, false));
-  std::unique_ptr<CsMasked> part(cyan.pdfGetPart(0));
-  ASSERT_TRUE(part);
-  EXPECT_TRUE(*part == cyan);
-  EXPECT_EQ(cyan.pdfGetPart(1), nullptr);
-}
-
 TEST_F(SimpleSpaceTest, SeparationArraysCarryTheInksCmykAtFullTint) {
   auto job = MakeJob(OrangeAndProcess());
   MemoryPdf pdf;

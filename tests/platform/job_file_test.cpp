@@ -1,6 +1,9 @@
 // The JSON job file: what it builds, and how each kind of bad input is refused
 // with the place (a JSON pointer) and the reason.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include <cerrno>
 #include <nlohmann/json.hpp>
@@ -82,146 +85,151 @@ TEST(JobFile, BaseJobLoadsWithItsTables) {
   EXPECT_EQ(layer->bounds(), (TavDB::tv_box{0, 0, 100, 100}));
 }
 
-TEST(JobFile, MalformedJsonAndWrongTypesNameThePlace) {
-  EXPECT_NE(errorOfText("{\"ppi\": 72,").find("t.json: /: not valid JSON: parse error"), std::string::npos);
-  EXPECT_NE(errorOfText("").find("not valid JSON"), std::string::npos);
+// Every kind of bad input is refused with the file, the JSON pointer of the
+// place and the reason; each case breaks the base job in one place.
+TEST(JobFile, BadInputIsRefusedWithItsPlace) {
+  struct Case {
+    std::function<void(json&)> edit;
+    std::string detail;
+  };
+  auto object = [](json& j) -> json& { return j["objects"][0]["objects"][0]; };
+  auto points = [&](json& j) -> json& { return object(j)["points"]; };
+  const std::string P = "t.json: /objects/0/objects/0";
+  const std::string notAPoint = ": expected a point [v, h] or a curve [c1v, c1h, c2v, c2h, v, h]";
+  const Case cases[] = {
+      // wrong types and values
+      {[](json& j) { j["ppi"] = "720"; }, "t.json: /ppi: expected a number, found a string"},
+      {[](json& j) { j["ppi"] = 0; }, "t.json: /ppi: the resolution must be greater than 0"},
+      {[](json& j) { j["ppi"] = -72; }, "t.json: /ppi: the resolution must be greater than 0"},
+      {[](json& j) { j.erase("ppi"); }, "t.json: /: missing \"ppi\""},
+      {[](json& j) { j["objects"][0]["objects"][1]["closed"] = 0; },
+       "t.json: /objects/0/objects/1/closed: expected true or false, found a number"},
+      {[](json& j) { j["colours"][0]["inks"]["Cyan"] = 40.5; }, "t.json: /colours/0/inks/Cyan: expected a whole number"},
+      {[](json& j) { j["colours"][0]["inks"]["Cyan"] = 101; },
+       "t.json: /colours/0/inks/Cyan: an ink share is 0 .. 100, or 255 for an untouched ink"},
+      {[](json& j) { j["boxes"]["trim"] = json::array({6480, 720, 720, 6480}); },
+       "t.json: /boxes/trim: top lies below bottom (the vertical axis points down)"},
+      {[](json& j) { j["paints"][0]["colour"] = -1; }, "t.json: /paints/0/colour: the number -1 is outside 0 .. 65535"},
+      // points, packed while reading or not: the same places
+      {[&](json& j) { points(j)[2] = json::array({1, 2, 3}); }, P + "/points/2" + notAPoint},
+      {[&](json& j) { points(j) = json::parse("[[0, 0], [1, 2], [1, 2, 3, 4, 5, 6, 7]]"); }, P + "/points/2" + notAPoint},
+      {[&](json& j) { points(j) = json::parse(R"([[0, 0], {"v": 1}])"); }, P + "/points/1" + notAPoint},
+      {[&](json& j) { points(j) = json::parse("[[0, 0], [[1, 2]]]"); }, P + "/points/1" + notAPoint},
+      {[&](json& j) { points(j)[0] = json::array({1, 2, 3, 4, 5, 6}); },
+       P + "/points/0: a path starts with a point [v, h], not a curve"},
+      {[&](json& j) { points(j) = json::parse("[[0, 0], [1.5, 2]]"); }, P + "/points/1/0: expected a whole number"},
+      {[&](json& j) { points(j) = json::parse("[[0, 0], [1, 2000000000]]"); },
+       P + "/points/1/1: the number 2000000000 is outside -1000000000 .. 1000000000"},
+      {[&](json& j) { points(j) = json::parse(R"([[0, "1"]])"); }, P + "/points/0/1: expected a number, found a string"},
+      {[&](json& j) { points(j) = json::array(); }, P + "/points: expected at least 1 entries"},
+      {[&](json& j) { points(j) = 5; }, P + "/points: expected an array, found a number"},
+      // unknown kinds and keys, misplaced objects
+      {[&](json& j) { object(j)["kind"] = "circle"; },
+       P + "/kind: unknown value \"circle\" (expected one of \"layer\", \"group\", \"compound\", \"path\", \"text\")"},
+      {[&](json& j) { object(j)["colour"] = 1; }, P + "/colour: unknown key \"colour\""},
+      {[](json& j) { j["paints"][0]["type"] = "mesh"; },
+       "t.json: /paints/0/type: unknown value \"mesh\" (expected one of \"flat\", \"linear\", \"radial\", "
+       "\"picture\", \"pattern\", \"gradation\", \"map\")"},
+      {[&](json& j) { object(j) = json::parse(R"({"kind": "layer", "objects": []})"); },
+       P + "/kind: a layer must be a member of the top-level object list"},
+      {[](json& j) {
+         j["objects"].push_back(json::parse(R"({"kind": "compound", "objects": [{"kind": "text", "at": [0, 0],
+             "runs": [{"text": "x", "font": "F", "size": 9, "paint": 11}]}]})"));
+       },
+       "t.json: /objects/1/objects/0/kind: a compound path holds paths only"},
+      // inks
+      {[](json& j) {
+         for (int i = 3; i < 65; ++i) j["inks"].push_back({{"name", "Ink " + std::to_string(i)}, {"cmyk", {0, 0, 0, 10}}});
+       },
+       "t.json: /inks: the job has 65 inks; at most 64 are possible"},
+      {[](json& j) { j["inks"][2]["name"] = "Cyan"; }, "t.json: /inks/2/name: the ink \"Cyan\" is defined twice"},
+      {[](json& j) { j["inks"][2].erase("cmyk"); }, "t.json: /inks/2: missing \"cmyk\" (the CMYK equivalent of a spot ink)"},
+      {[](json& j) { j["inks"][2]["process"] = "cyan"; }, "t.json: /inks/2/process: a second process ink of this kind"},
+      {[](json& j) { j["inks"][2]["mapTo"] = "Spot"; }, "t.json: /inks/2/mapTo: an ink cannot be remapped onto itself"},
+      // references that point nowhere
+      {[&](json& j) { object(j)["paint"] = 99; }, P + "/paint: no paint with id 99"},
+      {[&](json& j) { object(j)["stroke"] = {{"width", 5}, {"paint", 98}}; }, P + "/stroke/paint: no paint with id 98"},
+      // 7 is the index the loader gives its own "no fill" colour: the file cannot refer to it.
+      {[](json& j) { j["paints"][1]["colour"] = 7; }, "t.json: /paints/1/colour: no colour with id 7"},
+      {[](json& j) {
+         j["paints"].push_back(json::parse(R"({"id": 12, "type": "picture", "picture": 3,
+             "place": {"origin": [0, 0], "widthCorner": [0, 10], "heightCorner": [10, 0]}})"));
+       },
+       "t.json: /paints/2/picture: no picture with id 3"},
+      {[](json& j) {
+         j["paints"].push_back(json::parse(R"({"id": 12, "type": "linear", "colour": 1, "colour2": 5,
+             "start": [0, 0], "end": [0, 10]})"));
+       },
+       "t.json: /paints/2/colour2: no colour with id 5"},
+      {[](json& j) { j["colours"][0]["inks"]["Magenta"] = 10; }, "t.json: /colours/0/inks/Magenta: no ink named \"Magenta\""},
+      {[](json& j) { j["paints"][0]["singleInk"] = "Orange"; }, "t.json: /paints/0/singleInk: no ink named \"Orange\""},
+      {[](json& j) { j["paints"][0]["id"] = 11; }, "t.json: /paints/1/id: a paint with id 11 is already defined"},
+      // a pattern painted with itself
+      {[](json& j) {
+         j["paints"].push_back(json::parse(R"({"id": 20, "type": "pattern", "pattern": 1})"));
+         j["patterns"] = json::parse(R"([{"id": 1, "cell": [0, 0, 100, 100], "objects": [
+             {"kind": "path", "paint": 20, "points": [[0, 0], [0, 50], [50, 50]]}]}])");
+       },
+       "t.json: /patterns/0/objects: the pattern 1 is painted with itself (directly or through other patterns)"},
+      // gradations
+      {[](json& j) { j["paints"].push_back(json::parse(R"({"id": 12, "type": "gradation",
+           "steps": [{"colour": 1, "position": 0, "midpoint": 101}, {"colour": 2, "position": 100}]})")); },
+       "t.json: /paints/2/steps/0/midpoint: the number 101 is outside 0 .. 100"},
+      {[](json& j) { j["paints"].push_back(json::parse(R"({"id": 12, "type": "gradation",
+           "steps": [{"colour": 1, "position": 0}, {"colour": 2, "position": -5}]})")); },
+       "t.json: /paints/2/steps/1/position: the steps must be in order of position"},
+      {[](json& j) { j["paints"].push_back(json::parse(R"({"id": 12, "type": "gradation",
+           "steps": [{"colour": 1, "position": 7}, {"colour": 2, "position": 7}]})")); },
+       "t.json: /paints/2: the gradation has no length; give \"length\" or steps at different positions"},
+      {[](json& j) { j["paints"].push_back(json::parse(R"({"id": 12, "type": "gradation", "length": 500,
+           "steps": [{"colour": 9, "position": 7}, {"colour": 2, "position": 7}]})")); },
+       "t.json: /paints/2/steps/0/colour: no colour with id 9"},
+  };
+  for (const Case& c : cases) {
+    json j = baseJob();
+    c.edit(j);
+    EXPECT_EQ(errorOf(j), c.detail);
+  }
+
+  // Objects nested too deep.
+  json deep = baseJob();
+  json leaf = json::parse(R"({"kind": "path", "paint": 10, "points": [[0, 0]]})");
+  for (int i = 0; i < 70; ++i) leaf = json{{"kind", "group"}, {"objects", json::array({leaf})}};
+  deep["objects"] = json::array({leaf});
+  EXPECT_THAT(errorOf(deep), ::testing::EndsWith(": objects are nested more than 64 deep"));
+}
+
+// Faults of the text itself: the parser's place, or the loader's when a
+// value it accepts is not usable.
+TEST(JobFile, MalformedTextIsRefused) {
+  std::string base = baseJob().dump();
+  auto edited = [&](const std::string& from, const std::string& to) {
+    std::string t = base;
+    t.replace(t.find(from), from.size(), to);
+    return t;
+  };
+  EXPECT_THAT(errorOfText("{\"ppi\": 72,"), ::testing::StartsWith("t.json: /: not valid JSON: parse error"));
+  EXPECT_THAT(errorOfText(""), ::testing::HasSubstr("not valid JSON"));
   EXPECT_EQ(errorOfText("[1, 2]"), "t.json: /: expected an object, found an array");
-
-  json j = baseJob();
-  j["ppi"] = "720";
-  EXPECT_EQ(errorOf(j), "t.json: /ppi: expected a number, found a string");
-  j = baseJob();
-  j["objects"][0]["objects"][0]["points"][2] = json::array({1, 2, 3});
-  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/points/2: expected a point [v, h] or a curve [c1v, c1h, c2v, c2h, v, h]");
-  j = baseJob();
-  j["objects"][0]["objects"][0]["points"][0] = json::array({1, 2, 3, 4, 5, 6});
-  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/points/0: a path starts with a point [v, h], not a curve");
-  j = baseJob();
-  j["objects"][0]["objects"][1]["closed"] = 0;
-  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/1/closed: expected true or false, found a number");
-  j = baseJob();
-  j["colours"][0]["inks"]["Cyan"] = 40.5;
-  EXPECT_EQ(errorOf(j), "t.json: /colours/0/inks/Cyan: expected a whole number");
-  j = baseJob();
-  j["colours"][0]["inks"]["Cyan"] = 101;
-  EXPECT_EQ(errorOf(j), "t.json: /colours/0/inks/Cyan: an ink share is 0 .. 100, or 255 for an untouched ink");
-  j = baseJob();
-  j["boxes"]["trim"] = json::array({6480, 720, 720, 6480});
-  EXPECT_EQ(errorOf(j), "t.json: /boxes/trim: top lies below bottom (the vertical axis points down)");
-  j = baseJob();
-  j["paints"][0]["colour"] = -1;
-  EXPECT_EQ(errorOf(j), "t.json: /paints/0/colour: the number -1 is outside 0 .. 65535");
-}
-
-TEST(JobFile, UnknownKindsAndKeysAreRefused) {
-  json j = baseJob();
-  j["objects"][0]["objects"][0]["kind"] = "circle";
-  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/kind: unknown value \"circle\" (expected one of "
-                        "\"layer\", \"group\", \"compound\", \"path\", \"text\")");
-  j = baseJob();
-  j["objects"][0]["objects"][0]["colour"] = 1;  // a typo for "paint"
-  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/colour: unknown key \"colour\"");
-  j = baseJob();
-  j["paints"][0]["type"] = "mesh";
-  EXPECT_NE(errorOf(j).find("t.json: /paints/0/type: unknown value \"mesh\""), std::string::npos);
-  j = baseJob();
-  j["objects"][0]["objects"][0] = json::parse(R"({"kind": "layer", "objects": []})");
-  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/kind: a layer must be a member of the top-level object list");
-  j = baseJob();
-  j["objects"].push_back(json::parse(R"({"kind": "compound", "objects": [{"kind": "text", "at": [0, 0],
-      "runs": [{"text": "x", "font": "F", "size": 9, "paint": 11}]}]})"));
-  EXPECT_EQ(errorOf(j), "t.json: /objects/1/objects/0/kind: a compound path holds paths only");
-}
-
-TEST(JobFile, ResolutionMustBePositiveAndNumbersFinite) {
-  json j = baseJob();
-  j["ppi"] = 0;
-  EXPECT_EQ(errorOf(j), "t.json: /ppi: the resolution must be greater than 0");
-  j["ppi"] = -72;
-  EXPECT_EQ(errorOf(j), "t.json: /ppi: the resolution must be greater than 0");
-  j.erase("ppi");
-  EXPECT_EQ(errorOf(j), "t.json: /: missing \"ppi\"");
+  EXPECT_THAT(errorOfText(edited("\"Art\"", "\"A\xC3(t\"")), ::testing::HasSubstr("not valid JSON"));
   // JSON has no NaN or infinity; a number too large for a double is the way
   // to write one, and is refused.
-  std::string text = baseJob().dump();
-  text.replace(text.find("\"ppi\":720"), 9, "\"ppi\":1e999");
-  const std::string e = errorOfText(text);
-  EXPECT_TRUE(e.find("not valid JSON") != std::string::npos ||
-              e == "t.json: /ppi: the number is not finite")
-      << e;
-  j = baseJob();
-  j["paints"].push_back(json::parse(R"({"id": 12, "type": "flat", "colour": 1, "matrix": [1, 0, 0, 1e308]})"));
-  EXPECT_EQ(errorOf(j), "loaded");  // large but finite
+  EXPECT_THAT(errorOfText(edited("\"ppi\":720", "\"ppi\":1e999")),
+              ::testing::AnyOf(::testing::HasSubstr("not valid JSON"), "t.json: /ppi: the number is not finite"));
 }
 
-TEST(JobFile, InvalidUtf8IsRefused) {
-  std::string text = baseJob().dump();
-  text.replace(text.find("\"Art\""), 5, "\"A\xC3(t\"");
-  EXPECT_NE(errorOfText(text).find("not valid JSON"), std::string::npos);
-}
-
-TEST(JobFile, AtMost64Inks) {
+// Limits and unusual values that are sound: they load.
+TEST(JobFile, EdgesThatAreSoundLoad) {
   json j = baseJob();
   j["inks"] = json::array();
   for (int i = 0; i < 64; ++i) j["inks"].push_back({{"name", "Ink " + std::to_string(i)}, {"cmyk", {0, 0, 0, 10}}});
   j["colours"] = json::parse(R"([{"id": 1}, {"id": 2}])");
   EXPECT_EQ(errorOf(j), "loaded");
-  j["inks"].push_back({{"name", "Ink 64"}, {"cmyk", {0, 0, 0, 10}}});
-  EXPECT_EQ(errorOf(j), "t.json: /inks: the job has 65 inks; at most 64 are possible");
-}
-
-TEST(JobFile, InkDefinitionsAreChecked) {
-  json j = baseJob();
-  j["inks"][2]["name"] = "Cyan";
-  EXPECT_EQ(errorOf(j), "t.json: /inks/2/name: the ink \"Cyan\" is defined twice");
   j = baseJob();
-  j["inks"][2].erase("cmyk");
-  EXPECT_EQ(errorOf(j), "t.json: /inks/2: missing \"cmyk\" (the CMYK equivalent of a spot ink)");
-  j = baseJob();
-  j["inks"][2]["process"] = "cyan";
-  EXPECT_EQ(errorOf(j), "t.json: /inks/2/process: a second process ink of this kind");
-  j = baseJob();
-  j["inks"][2]["mapTo"] = "Spot";
-  EXPECT_EQ(errorOf(j), "t.json: /inks/2/mapTo: an ink cannot be remapped onto itself");
-}
-
-TEST(JobFile, ReferencesThatPointNowhere) {
-  json j = baseJob();
-  j["objects"][0]["objects"][0]["paint"] = 99;
-  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/paint: no paint with id 99");
-  j = baseJob();
-  j["objects"][0]["objects"][0]["stroke"] = {{"width", 5}, {"paint", 98}};
-  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/stroke/paint: no paint with id 98");
-  j = baseJob();
-  // 7 is the index the loader gives its own "no fill" colour: the file cannot refer to it.
-  j["paints"][1]["colour"] = 7;
-  EXPECT_EQ(errorOf(j), "t.json: /paints/1/colour: no colour with id 7");
-  j = baseJob();
-  j["paints"].push_back(json::parse(R"({"id": 12, "type": "picture", "picture": 3,
-      "place": {"origin": [0, 0], "widthCorner": [0, 10], "heightCorner": [10, 0]}})"));
-  EXPECT_EQ(errorOf(j), "t.json: /paints/2/picture: no picture with id 3");
-  j = baseJob();
-  j["paints"].push_back(json::parse(R"({"id": 12, "type": "linear", "colour": 1, "colour2": 5,
-      "start": [0, 0], "end": [0, 10]})"));
-  EXPECT_EQ(errorOf(j), "t.json: /paints/2/colour2: no colour with id 5");
-  j = baseJob();
-  j["colours"][0]["inks"]["Magenta"] = 10;
-  EXPECT_EQ(errorOf(j), "t.json: /colours/0/inks/Magenta: no ink named \"Magenta\"");
-  j = baseJob();
-  j["paints"][0]["singleInk"] = "Orange";
-  EXPECT_EQ(errorOf(j), "t.json: /paints/0/singleInk: no ink named \"Orange\"");
-  j = baseJob();
-  j["paints"][0]["id"] = 11;
-  EXPECT_EQ(errorOf(j), "t.json: /paints/1/id: a paint with id 11 is already defined");
-}
-
-TEST(JobFile, PatternPaintedWithItselfIsRefused) {
-  json j = baseJob();
-  j["paints"].push_back(json::parse(R"({"id": 20, "type": "pattern", "pattern": 1})"));
-  j["patterns"] = json::parse(R"([{"id": 1, "cell": [0, 0, 100, 100], "objects": [
-      {"kind": "path", "paint": 20, "points": [[0, 0], [0, 50], [50, 50]]}]}])");
-  EXPECT_EQ(errorOf(j), "t.json: /patterns/0/objects: the pattern 1 is painted with itself (directly or through other patterns)");
-  j["patterns"][0]["objects"][0]["paint"] = 10;
+  j["paints"].push_back(json::parse(R"({"id": 12, "type": "flat", "colour": 1, "matrix": [1, 0, 0, 1e308]})"));
+  EXPECT_EQ(errorOf(j), "loaded");
+  j["paints"].push_back(json::parse(R"({"id": 13, "type": "gradation", "length": 500,
+      "steps": [{"colour": 1, "position": 7}, {"colour": 2, "position": 7}]})"));
   EXPECT_EQ(errorOf(j), "loaded");
 }
 
@@ -247,13 +255,18 @@ TEST(JobFile, FilesThatCannotBeRead) {
   EXPECT_EQ(errorOfText(j.dump(), dir.path()),
             "t.json: /pictures/0: cannot tell the picture's type from \"logo.bmp\"; give \"type\"");
 
-  // A job file that does not exist.
-  try {
-    TavKernel::loadJobFile(dir / "nothing.json");
-    FAIL();
-  } catch (const TavSys::Error& e) {
-    EXPECT_EQ(e.key(), "JOB/CANNOT READ JOB FILE");
-    EXPECT_EQ(e.code(), TavSys::kFileErrorBase + ENOENT);
+  // Job files that cannot be read: missing, a folder, a device that would be
+  // read without end.
+  const std::pair<fs::path, int> unreadable[] = {
+      {dir / "nothing.json", ENOENT}, {dir / "sub", EISDIR}, {"/dev/zero", EINVAL}};
+  for (const auto& [file, err] : unreadable) {
+    try {
+      TavKernel::loadJobFile(file);
+      ADD_FAILURE() << file << " loaded";
+    } catch (const TavSys::Error& e) {
+      EXPECT_EQ(e.key(), "JOB/CANNOT READ JOB FILE") << file;
+      EXPECT_EQ(e.code(), TavSys::kFileErrorBase + err) << file;
+    }
   }
 }
 
@@ -334,15 +347,6 @@ TEST(JobFile, NestedOneUpsLoadAndCyclesAreRefused) {
   }
 }
 
-TEST(JobFile, DeepNestingIsLimited) {
-  json j = baseJob();
-  json leaf = json::parse(R"({"kind": "path", "paint": 10, "points": [[0, 0]]})");
-  for (int i = 0; i < 70; ++i) leaf = json{{"kind", "group"}, {"objects", json::array({leaf})}};
-  j["objects"] = json::array({leaf});
-  const std::string e = errorOf(j);
-  EXPECT_NE(e.find(": objects are nested more than 64 deep"), std::string::npos) << e;
-}
-
 TEST(JobFile, UsageOfInksIsDerivedFromTheObjects) {
   json j = baseJob();
   j["inks"].push_back({{"name", "Unused"}, {"cmyk", {0, 0, 0, 10}}});
@@ -376,13 +380,13 @@ TEST(JobFile, ExamplesLoad) {
   EXPECT_FALSE(seppdftyp::NeedsOutputting(label.get(), die));
   EXPECT_TRUE(label->boxes[kTrimBox].has_value());
   EXPECT_TRUE(label->boxes[kBleedBox].has_value());
-  ASSERT_NE(label->GetCADData(), nullptr);
-  TavDB::ListScan layers(jobGetSpahan(label.get()), TavDB::kObjLayer, TavDB::kObjExcluded);
-  int cadLayers = 0;
-  while (TavDB::Object* l = layers.next()) cadLayers += TavricLib::IsStructuredCADLayer(label.get(), l);
-  EXPECT_EQ(cadLayers, 1);
 
   auto carton = TavKernel::loadJobFile(examples / "carton.json");
+  ASSERT_NE(carton->GetCADData(), nullptr);
+  TavDB::ListScan layers(jobGetSpahan(carton.get()), TavDB::kObjLayer, TavDB::kObjExcluded);
+  int cadLayers = 0;
+  while (TavDB::Object* l = layers.next()) cadLayers += TavricLib::IsStructuredCADLayer(carton.get(), l);
+  EXPECT_EQ(cadLayers, 1);
   ASSERT_NE(picGetJob(carton.get(), 1), nullptr);
   EXPECT_EQ(picGetJob(carton.get(), 1)->name, "Tea carton front panel");
   EXPECT_EQ(carton->stations.size(), 2u);
@@ -407,22 +411,6 @@ TEST(JobFile, PointListsPackedOrNotGiveTheSameResult) {
   EXPECT_EQ(got[4].h, 8);
   EXPECT_EQ(got[5].v, -1000000000);
 
-  pts = json::parse(R"([[0, 0], [1.5, 2]])");
-  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/points/1/0: expected a whole number");
-  pts = json::parse(R"([[0, 0], [1, 2000000000]])");
-  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/points/1/1: the number 2000000000 is outside -1000000000 .. 1000000000");
-  pts = json::parse(R"([[0, 0], [1, 2], [1, 2, 3, 4, 5, 6, 7]])");
-  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/points/2: expected a point [v, h] or a curve [c1v, c1h, c2v, c2h, v, h]");
-  pts = json::parse(R"([[0, 0], {"v": 1}])");
-  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/points/1: expected a point [v, h] or a curve [c1v, c1h, c2v, c2h, v, h]");
-  pts = json::parse(R"([[0, 0], [[1, 2]]])");
-  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/points/1: expected a point [v, h] or a curve [c1v, c1h, c2v, c2h, v, h]");
-  pts = json::parse(R"([[0, "1"]])");
-  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/points/0/1: expected a number, found a string");
-  pts = json::array();
-  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/points: expected at least 1 entries");
-  pts = 5;
-  EXPECT_EQ(errorOf(j), "t.json: /objects/0/objects/0/points: expected an array, found a number");
 }
 
 TEST(JobFile, GradationSteps) {
@@ -442,17 +430,6 @@ TEST(JobFile, GradationSteps) {
   EXPECT_EQ(p->colour, 1);
   EXPECT_EQ(p->colour2, 1);
 
-  j["paints"][2]["steps"][0]["midpoint"] = 101;
-  EXPECT_EQ(errorOf(j), "t.json: /paints/2/steps/0/midpoint: the number 101 is outside 0 .. 100");
-  j["paints"][2]["steps"][0]["midpoint"] = 50;
-  j["paints"][2]["steps"][1]["position"] = -5;
-  EXPECT_EQ(errorOf(j), "t.json: /paints/2/steps/1/position: the steps must be in order of position");
-  j["paints"][2]["steps"] = json::parse(R"([{"colour": 1, "position": 7}, {"colour": 2, "position": 7}])");
-  EXPECT_EQ(errorOf(j), "t.json: /paints/2: the gradation has no length; give \"length\" or steps at different positions");
-  j["paints"][2]["length"] = 500;
-  EXPECT_EQ(errorOf(j), "loaded");
-  j["paints"][2]["steps"][0]["colour"] = 9;
-  EXPECT_EQ(errorOf(j), "t.json: /paints/2/steps/0/colour: no colour with id 9");
 }
 
 TEST(JobFile, MapsWithChannelsPerInk) {

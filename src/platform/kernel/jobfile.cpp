@@ -193,7 +193,13 @@ std::string readWholeFile(const fs::path& path, const std::string& file, const s
     refuse(file, where, "cannot read " + path.string() + ": " + std::strerror(err),
            TavSys::kFileErrorBase + err, kBadJobKey);
   }
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // Read in pieces and stop past the limit: a pipe need not end.
+  std::string text;
+  char buffer[1 << 16];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+    text.append(buffer, std::size_t(in.gcount()));
+    if (text.size() > kMaxJobFileBytes) refuse(file, where, "the job file is too large");
+  }
   if (in.bad()) refuse(file, where, "cannot read " + path.string(), TavSys::kFileErrorBase + EIO);
   return text;
 }
@@ -1449,13 +1455,16 @@ std::unique_ptr<jobstr> loadJobFromMemory(std::string_view text, const fs::path&
 std::unique_ptr<jobstr> loadJobFile(const fs::path& path) {
   const std::string file = path.string();
   std::error_code ec;
-  if (fs::is_directory(path, ec)) {
-    TavSys::Error e(TavSys::kFileErrorBase + EISDIR, kCannotReadKey, file + ": " + std::strerror(EISDIR));
-    e.with("__FILE__", file).with("__REASON__", std::strerror(EISDIR));
+  const fs::file_status status = fs::status(path, ec);
+  if (fs::is_directory(status)) throw TavSys::fileError(EISDIR, file, kCannotReadKey);
+  // A device or socket would be read without end (/dev/zero) or block; a
+  // pipe is read up to the size limit.
+  if (fs::exists(status) && !fs::is_regular_file(status) && !fs::is_fifo(status)) {
+    TavSys::Error e(TavSys::kFileErrorBase + EINVAL, kCannotReadKey, file + ": it is not a regular file");
+    e.with("__FILE__", file).with("__REASON__", "it is not a regular file");
     throw e;
   }
   const std::string text = readWholeFile(path, file, "", true);
-  if (text.size() > kMaxJobFileBytes) refuse(file, "", "the job file is too large");
   const json root = parseJson(text, file);
   LoadSession session;
   fs::path canon = fs::weakly_canonical(path, ec);

@@ -37,7 +37,7 @@ TEST(CheckCommand, ExamplesPassWithASummary) {
   EXPECT_NE(r.out.find("Varnish (spot, varnish)"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("0 Cyan (process cyan)"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("trim [1000 1000 6000 9000]"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("3 layers, 0 groups, 1 compound paths, 7 paths"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("3 layers, 0 groups, 1 compound paths, 8 paths"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("one-up "), std::string::npos) << r.out;
 }
 

@@ -512,6 +512,18 @@ TEST(Export, BlendModesAndTechnicalInksUnderTheSeparationDisabler) {
   EXPECT_FALSE(run.has("PDF/CANNOT MAKE SEPARATED PDF"));
   EXPECT_TRUE(drivertest::folderListing(dir.path()).empty());
 
+  // A placed file that uses the ink that is not output cannot be written.
+  tavtest::writeFile(dir / "art.eps", "%!PS-Adobe-3.0 EPSF-3.0\n");
+  auto placed = loadJob(jobText(inks, "[]",
+                                R"([{"id":30,"type":"picture","picture":1,"place":{"origin":[720,720],"widthCorner":[720,1720],"heightCorner":[1720,720]}}])",
+                                "[" + square(720, 720, 1000, 30) + "]",
+                                R"(,"pictures":[{"id":1,"file":"art.eps","inks":["Cyan"]}])"),
+                        dir.path());
+  const auto refused = exportJob(placed.get(), settings, dir / "out.pdf");
+  EXPECT_EQ(refused.result, 1);
+  EXPECT_EQ(refused.message("PDF/CANNOT MAKE SEPARATED PDF").severity, TavGen::kError);
+  EXPECT_FALSE(fs::exists(dir / "out.pdf"));
+
   // A technical ink painted with a non-separable blend mode is told before
   // writing (whatever the writer then makes of the blend mode).
   auto technical = loadJob(colouredSquares(inks, {R"({"Varnish":100})"}, R"(,"blendMode":"hue","overprint":true)"));

@@ -68,6 +68,8 @@ TEST_F(ObjectModel, HexAndUtf16Strings) {
   EXPECT_EQ(syntaxOf(new PDFString(std::string(""), true)), "<>");
   // A character beyond the BMP becomes a surrogate pair.
   EXPECT_EQ(syntaxOf(new PDFString(std::string("\xF0\x9F\x98\x80"), true)), "<FEFFD83DDE00>");
+  // A byte that is not UTF-8 becomes the replacement character.
+  EXPECT_EQ(syntaxOf(new PDFString(std::string("a\xFF"))), "<FEFF0061FFFD>");
 
   // Digits that are hex already go out as they stand.
   auto* digits = new PDFString("0a1B");

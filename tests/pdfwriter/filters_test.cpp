@@ -73,31 +73,33 @@ std::string encode(const char* filterName, const std::string& data, std::size_t 
   return memory.contents();
 }
 
+// Decodes ASCII85 text that must end with "~>"; line feeds are skipped.
 std::string ascii85Decode(const std::string& text) {
+  const std::size_t end = text.find("~>");
+  EXPECT_EQ(end, text.size() - 2) << "no end marker at the end";
   std::string out;
-  std::uint32_t tuple = 0;
+  std::uint64_t tuple = 0;
   int count = 0;
-  std::size_t i = 0;
-  for (; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '~') break;
-    if (c == '\n' || c == ' ') continue;
+  auto emit = [&](int bytes) {
+    for (int k = 0; k < bytes; ++k) out.push_back(static_cast<char>(tuple >> (24 - 8 * k)));
+  };
+  for (const char c : text.substr(0, end)) {
+    if (c == '\n') continue;
     if (c == 'z' && count == 0) {
       out.append(4, '\0');
       continue;
     }
     EXPECT_TRUE(c >= '!' && c <= 'u') << "bad character " << int(c);
-    tuple = tuple * 85 + static_cast<std::uint32_t>(c - '!');
+    tuple = tuple * 85 + static_cast<std::uint64_t>(c - '!');
     if (++count == 5) {
-      for (int k = 3; k >= 0; --k) out.push_back(static_cast<char>((tuple >> (8 * k)) & 0xFF));
+      emit(4);
       tuple = 0;
       count = 0;
     }
   }
-  EXPECT_EQ(text.substr(i), "~>");
   if (count > 0) {
     for (int k = count; k < 5; ++k) tuple = tuple * 85 + 84;
-    for (int k = 0; k < count - 1; ++k) out.push_back(static_cast<char>((tuple >> (24 - 8 * k)) & 0xFF));
+    emit(count - 1);
   }
   return out;
 }

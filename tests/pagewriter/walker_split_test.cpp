@@ -135,31 +135,29 @@ TEST(WalkerSplit, APathOfSixHundredThousandPointsIsWrittenInPiecesBelowTheMaximu
   EXPECT_EQ(proof.GetSplitSource(), nullptr);
 }
 
-TEST(WalkerSplit, ThePathAtTheMaximumIsNotSplitAndSplitPiecesKeepTrapAndPaint) {
+TEST(WalkerSplit, AtTheMaximumNothingIsSplitAndPiecesKeepPaintAndTrap) {
   JobBuilder b;
   const auto cyan = b.flat({{0, 100}});
-  b.add(pathOf(circle(1000, 1e5), cyan));
-  {
-    TavDB::ScopedCurrentJob current(b.get());
-    RecordingProof atMax(b.get(), 1, 1000);
-    atMax.OutputGroup(jobGetSpahan(b.get()), false, -1, false);
-    EXPECT_TRUE(atMax.pieceSizes.empty());
-    RecordingProof above(b.get(), 1, 999);
-    above.OutputGroup(jobGetSpahan(b.get()), false, -1, false);
-    EXPECT_GE(above.pieceSizes.size(), 2u);
-    // The pieces are written as a group of their own.
-    EXPECT_NE(above.text().find("<BeginGroup>"), std::string::npos);
-  }
-  auto trap = pathOf(circle(100, 1e4), cyan);
-  trap->setProperties(TavDB::kObjTrap, true);
-  auto group = TavSetop::CSplCallBack::StartSplit(trap.get(), 40);
-  ASSERT_NE(group, nullptr);
-  ASSERT_GE(group->memberCount(), 3u);
-  for (const auto& piece : group->members()) {
-    EXPECT_TRUE(piece->checkProperties(TavDB::kObjTrap));
-    EXPECT_EQ(piece->paint(), cyan);
-    EXPECT_LE(TavDB::pointcount(piece.get()), 40u);
-  }
+  TavDB::Object* path = b.add(pathOf(circle(1000, 1e5), cyan));
+  TavDB::ScopedCurrentJob current(b.get());
+  auto walkWith = [&](int writeTraps, int maxPoints) {
+    auto proof = std::make_unique<RecordingProof>(b.get(), writeTraps, maxPoints);
+    proof->OutputGroup(jobGetSpahan(b.get()), false, -1, false);
+    return proof;
+  };
+  EXPECT_TRUE(walkWith(1, 1000)->pieceSizes.empty());
+  const auto above = walkWith(1, 999);
+  ASSERT_GE(above->pieceSizes.size(), 2u);
+  for (std::size_t n : above->pieceSizes) EXPECT_LE(n, 999u);
+  // The pieces are written as a group of their own, each in the source's paint.
+  const auto ev = events(above->text());
+  EXPECT_THAT(ev, ::testing::Contains("BeginGroup"));
+  EXPECT_EQ(std::size_t(std::count(ev.begin(), ev.end(), "Color 100 0 0 0 -1 0")),
+            above->pieceSizes.size());
+  // The pieces of a trap are traps too: not drawn when traps are not written.
+  flag(path, TavDB::kObjTrap);
+  EXPECT_TRUE(walkWith(0, 999)->pieceSizes.empty());
+  EXPECT_GE(walkWith(1, 999)->pieceSizes.size(), 2u);
 }
 
 TEST(WalkerProgress, CancelFinishesThePathThenEveryLaterGroupReturns) {

@@ -32,6 +32,11 @@ volatile std::sig_atomic_t gInterrupted = 0;
 
 void onInterrupt(int) { gInterrupted = 1; }
 
+// Whether the progress bar is on the last line of stderr: a message clears it
+// first, so that the message gets a line of its own, and the bar is drawn
+// again below it at the next step.
+bool gBarOnScreen = false;
+
 // A one-line progress bar on stderr, only when stderr is a terminal.
 class ProgressBar {
  public:
@@ -43,24 +48,30 @@ class ProgressBar {
     active_ = true;
   }
   ~ProgressBar() {
-    if (active_ && drawn_) std::cerr << "\r\033[K" << std::flush;
+    if (active_ && gBarOnScreen) std::cerr << "\r\033[K" << std::flush;
+    gBarOnScreen = false;
   }
 
  private:
   void draw(double done, double total, std::string_view label) {
     if (!(total > 0)) return;
     const int percent = static_cast<int>(std::clamp(done / total, 0.0, 1.0) * 100);
-    if (percent == last_) return;
+    if (percent == last_ && (gBarOnScreen || percent == 100)) return;
     last_ = percent;
+    if (percent == 100) {
+      // Done: the line goes, so that what the command prints next starts clean.
+      if (gBarOnScreen) std::cerr << "\r\033[K" << std::flush;
+      gBarOnScreen = false;
+      return;
+    }
     const int width = 30;
     const int filled = percent * width / 100;
     std::cerr << "\r" << std::string(label.substr(0, 30)) << " ["
               << std::string(filled, '#') << std::string(width - filled, ' ') << "] " << percent
               << "%" << std::flush;
-    drawn_ = true;
+    gBarOnScreen = true;
   }
   bool active_ = false;
-  bool drawn_ = false;
   int last_ = -1;
 };
 
@@ -68,6 +79,8 @@ class ProgressBar {
 
 void installMessagePrinter() {
   TavGen::MessageService::instance().addReceiver([](const TavGen::Message& m) {
+    if (gBarOnScreen) std::cerr << "\r\033[K";
+    gBarOnScreen = false;
     std::cerr << severityWord(m.severity) << ": " << (m.key.empty() ? "-" : m.key) << ": " << m.text
               << '\n';
   });

@@ -1,5 +1,6 @@
 // tavpdf check as a user runs it: exit status, what it prints, and that a bad
 // job leaves the folder as it was.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <set>
@@ -94,4 +95,26 @@ TEST(CheckCommand, CommandLineErrorsExitTwo) {
   r = tavpdf({"check", "--help"});
   EXPECT_EQ(r.exitCode, 0) << r.describe();
   EXPECT_NE(r.out.find("jobs"), std::string::npos) << r.out;
+}
+
+// The progress bar is drawn on a terminal only, never under CI, and a
+// message printed meanwhile gets a line of its own.
+TEST(CommandLine, ProgressBarOnlyOnATerminalAndNotUnderCI) {
+  tavtest::TestFolder dir;
+  const std::string job = (tavtest::sourceDir() / "examples" / "label.json").string();
+  const std::string run = "'" + tavtest::tavpdfBinary().string() + "' export '" + job +
+                          "' -o '" + (dir / "l.pdf").string() + "' --flavour Normalized";
+  // script(1) runs the command on a pseudo terminal and copies what it shows.
+  const auto terminal = tavtest::runProcess({"env", "-u", "CI", "script", "-qec", run, "/dev/null"});
+  EXPECT_EQ(terminal.exitCode, 0) << terminal.describe();
+  EXPECT_THAT(terminal.out, ::testing::HasSubstr("\rOutput ["));
+  EXPECT_THAT(terminal.out, ::testing::HasSubstr("\r\033[Kwarning: PDF/USED DEFAULT SCREENING"));
+  EXPECT_THAT(terminal.out, ::testing::EndsWith("\r\033[K" + (dir / "l.pdf").string() + "\r\n"));
+
+  const auto underCi = tavtest::runProcess({"env", "CI=1", "script", "-qec", run, "/dev/null"});
+  EXPECT_EQ(underCi.exitCode, 0) << underCi.describe();
+  EXPECT_THAT(underCi.out, ::testing::Not(::testing::HasSubstr("Output [")));
+  const auto piped = tavpdf({"export", job, "-o", (dir / "p.pdf").string()});
+  EXPECT_EQ(piped.exitCode, 0) << piped.describe();
+  EXPECT_THAT(piped.err, ::testing::Not(::testing::HasSubstr("Output [")));
 }

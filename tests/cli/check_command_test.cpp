@@ -3,32 +3,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <set>
-
 #include "support/consumers.h"
 
 namespace fs = std::filesystem;
-
-namespace {
-
-std::set<std::string> listing(const fs::path& dir) {
-  std::set<std::string> out;
-  for (const auto& e : fs::recursive_directory_iterator(dir))
-    out.insert(e.path().lexically_relative(dir).string() + ":" +
-               (e.is_regular_file() ? std::to_string(e.file_size()) : std::string("dir")));
-  return out;
-}
-
-tavtest::ProcessResult tavpdf(std::vector<std::string> args, const fs::path& cwd = {}) {
-  args.insert(args.begin(), tavtest::tavpdfBinary().string());
-  return tavtest::runProcess(args, std::chrono::seconds(60), cwd);
-}
-
-}  // namespace
+using tavtest::folderListing;
 
 TEST(CheckCommand, ExamplesPassWithASummary) {
   const fs::path examples = tavtest::sourceDir() / "examples";
-  auto r = tavpdf({"check", (examples / "label.json").string(), (examples / "carton.json").string()});
+  auto r = tavtest::runTavpdf({"check", (examples / "label.json").string(), (examples / "carton.json").string()});
   ASSERT_TRUE(r.started) << r.describe();
   EXPECT_EQ(r.exitCode, 0) << r.describe();
   EXPECT_EQ(r.err, "");
@@ -64,35 +46,35 @@ TEST(CheckCommand, BadJobsExitTwoWithTheirPlaceAndWriteNothing) {
        "picture.json: /pictures/0/file: cannot read gone.tif: No such file or directory"},
   };
   for (const auto& [text, place] : jobs) tavtest::writeFile(dir / place.substr(0, place.find(':')), text);
-  const auto before = listing(dir.path());
+  const auto before = folderListing(dir.path());
   for (const auto& [text, place] : jobs) {
     const std::string file = place.substr(0, place.find(':'));
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"check", file}, std::vector<std::string>{"export", file, "-o", "out.pdf"}}) {
-      const auto r = tavpdf(args, dir.path());
+      const auto r = tavtest::runTavpdf(args, dir.path());
       EXPECT_EQ(r.exitCode, 2) << r.describe();
       EXPECT_EQ(r.err.rfind("error: JOB/BAD JOB FILE: The job file cannot be used: " + place, 0), 0u) << r.describe();
     }
   }
-  auto r = tavpdf({"check", "missing.json"}, dir.path());
+  auto r = tavtest::runTavpdf({"check", "missing.json"}, dir.path());
   EXPECT_EQ(r.exitCode, 2) << r.describe();
   EXPECT_EQ(r.err, "error: JOB/CANNOT READ JOB FILE: The job file missing.json cannot be read: No such file or directory\n");
 
   // Every file is checked; one bad file makes the whole run fail.
   tavtest::writeFile(dir / "good.json", R"({"ppi": 720})");
-  r = tavpdf({"check", "good.json", "paint.json", "good.json"}, dir.path());
+  r = tavtest::runTavpdf({"check", "good.json", "paint.json", "good.json"}, dir.path());
   EXPECT_EQ(r.exitCode, 2) << r.describe();
   EXPECT_EQ(r.out.find("good.json"), 0u) << r.out;
   EXPECT_NE(r.out.rfind("good.json"), 0u) << "the file after the bad one is checked too";
   std::filesystem::remove(dir / "good.json");
 
-  EXPECT_EQ(listing(dir.path()), before);
+  EXPECT_EQ(folderListing(dir.path()), before);
 }
 
 TEST(CheckCommand, CommandLineErrorsExitTwo) {
-  auto r = tavpdf({"check"});
+  auto r = tavtest::runTavpdf({"check"});
   EXPECT_EQ(r.exitCode, 2) << r.describe();
-  r = tavpdf({"check", "--help"});
+  r = tavtest::runTavpdf({"check", "--help"});
   EXPECT_EQ(r.exitCode, 0) << r.describe();
   EXPECT_NE(r.out.find("jobs"), std::string::npos) << r.out;
 }
@@ -114,7 +96,7 @@ TEST(CommandLine, ProgressBarOnlyOnATerminalAndNotUnderCI) {
   const auto underCi = tavtest::runProcess({"env", "CI=1", "script", "-qec", run, "/dev/null"});
   EXPECT_EQ(underCi.exitCode, 0) << underCi.describe();
   EXPECT_THAT(underCi.out, ::testing::Not(::testing::HasSubstr("Output [")));
-  const auto piped = tavpdf({"export", job, "-o", (dir / "p.pdf").string()});
+  const auto piped = tavtest::runTavpdf({"export", job, "-o", (dir / "p.pdf").string()});
   EXPECT_EQ(piped.exitCode, 0) << piped.describe();
   EXPECT_THAT(piped.err, ::testing::Not(::testing::HasSubstr("Output [")));
 }

@@ -207,4 +207,19 @@ fs::path sourceDir() {
 
 fs::path tavpdfBinary() { return fs::path(TAV_BINARY_DIR) / "src" / "cli" / "tavpdf"; }
 
+ProcessResult runTavpdf(const std::vector<std::string>& args, const fs::path& cwd) {
+  std::vector<std::string> argv{tavpdfBinary().string()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return runProcess(argv, std::chrono::seconds(120), cwd);
+}
+
+std::vector<std::string> folderListing(const fs::path& dir) {
+  std::vector<std::string> out;
+  for (const auto& e : fs::recursive_directory_iterator(dir))
+    out.push_back(e.path().lexically_relative(dir).string() + ":" +
+                  (e.is_regular_file() ? std::to_string(e.file_size()) : std::string("dir")));
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
 }  // namespace tavtest

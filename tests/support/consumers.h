@@ -154,5 +154,10 @@ void writeFile(const std::filesystem::path& file, std::string_view bytes);
 // The repository's source folder and the built command-line program.
 std::filesystem::path sourceDir();
 std::filesystem::path tavpdfBinary();
+// Runs the built tavpdf with the arguments (see runProcess), in `cwd` when given.
+ProcessResult runTavpdf(const std::vector<std::string>& args, const std::filesystem::path& cwd = {});
+// Every file and folder below `dir` with its size ("a/b.pdf:1234", "a:dir"),
+// to show that a command left a folder as it was.
+std::vector<std::string> folderListing(const std::filesystem::path& dir);
 
 }  // namespace tavtest

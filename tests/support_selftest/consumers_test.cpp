@@ -348,13 +348,17 @@ TEST(TestFiles, FolderIsPrivateAndRemovedAndFilesRoundTrip) {
     tavtest::writeFile(first / "x.bin", bytes);
     EXPECT_EQ(tavtest::readFile(first / "x.bin"), bytes);
     EXPECT_EQ(tavtest::readFile(first.path() / "x.bin").size(), 6u);
+    std::filesystem::create_directory(first / "sub");
+    EXPECT_EQ(tavtest::folderListing(first.path()), (std::vector<std::string>{"sub:dir", "x.bin:6"}));
     kept = first.path();
   }
   EXPECT_FALSE(fs::exists(kept));
   EXPECT_THROW(tavtest::readFile(kept / "x.bin"), std::runtime_error);
   EXPECT_THROW(tavtest::writeFile(kept / "x.bin", "x"), std::runtime_error);
   EXPECT_TRUE(fs::exists(tavtest::sourceDir() / "CMakeLists.txt"));
-  EXPECT_EQ(tavtest::tavpdfBinary().filename(), "tavpdf");
+  const auto version = tavtest::runTavpdf({"--version"});
+  EXPECT_EQ(version.exitCode, 0) << version.describe();
+  EXPECT_EQ(version.out, "tavpdf 0.1.0\n");
 }
 
 }  // namespace

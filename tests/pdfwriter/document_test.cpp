@@ -19,6 +19,9 @@ namespace {
 
 using namespace TavPDF;
 
+const char* const kLongText =
+    "Escapes (nested (parens)) and a back\\slash\r\nacross more than fifty characters\x01\xE9";
+
 struct WrittenStream {
   std::uint32_t number;
   std::string data;
@@ -35,6 +38,9 @@ std::vector<WrittenStream> writeDocument(const std::filesystem::path& path, std:
   auto* info = new PDFDictionary;
   info->Set("Title", new PDFString(std::string("Filters \xE2\x80\x93 test")));
   info->Set("Producer", new PDFString("pdfwriter test (1)"));
+  // Strings and names longer than a chunk, with escapes, must read back whole.
+  info->Set("Subject", new PDFString(kLongText));
+  info->Set("Odd Key#1", new PDFName("A B#C/(x)"));
   auto* infoRef = handler.makeIndirect(info);
   handler.writeObject(infoRef);
   handler.getTrailer()->SetInfo(infoRef);
@@ -164,6 +170,8 @@ TEST_P(Document, PassesEveryConsumerAndReadsBackWhatWasWritten) {
   }
   EXPECT_EQ(pdf.getTrailer().getKey("/Info").getKey("/Title").getUTF8Value(),
             "Filters \xE2\x80\x93 test");
+  EXPECT_EQ(pdf.getTrailer().getKey("/Info").getKey("/Subject").getStringValue(), kLongText);
+  EXPECT_EQ(pdf.getTrailer().getKey("/Info").getKey("/Odd Key#1").getName(), "/A B#C/(x)");
   EXPECT_EQ(pdf.getTrailer().getKey("/ID").getArrayNItems(), 2);
 }
 

@@ -232,11 +232,18 @@ TEST_F(Handler, AFailingFilterMakesTheStreamAndTheFileFail) {
   EXPECT_EQ(handler.finishFile(), TavSys::kResultAbandoned);
 }
 
-TEST_F(Handler, AFullDiskIsAFileErrorOfTheFinish) {
+TEST_F(Handler, AFullDiskIsAFileErrorOfTheStreamAndTheFinish) {
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   auto file = TavSys::fil::create("/dev/full");
   pdfouthan handler(file.get(), kPdf14);
   handler.writeHeader();
+  // A stream larger than the kernel file's buffer meets the error itself.
+  pdfoutfilter* sink = handler.beginStream(nullptr);
+  const std::string data(300000, 'd');
+  *sink << data;
+  int status = 0;
+  handler.endStream(sink, nullptr, &status);
+  EXPECT_EQ(status, TavSys::kFileErrorBase + ENOSPC);
   auto* root = handler.makeIndirect(new PDFDictionary);
   handler.writeObject(root);
   handler.getTrailer()->SetRoot(root);

@@ -167,8 +167,9 @@ TEST(PdfProofColour, AColourOfSeveralPartsPaintsThePathOncePerPart) {
   PDFSettings s = g2test::testSettings();
   tavtest::TestFolder dir;
   std::string content;
+  const auto pdf = dir / "parts.pdf";
   {
-    g2test::Page page(*job, s, kPdf13);
+    g2test::Page page(*job, s, kPdf13, pdf);
     PDFProof& w = page.writer();
     w.SetPaintSeparationColor(10);
     w.OutputShape(jobGetSpahan(job.get())->member(0), genproof::kModeFlatFill);
@@ -185,13 +186,6 @@ TEST(PdfProofColour, AColourOfSeveralPartsPaintsThePathOncePerPart) {
   EXPECT_EQ(content.rfind("Q\n"), content.size() - 2);
 
   // Every ink reaches its plate.
-  const auto pdf = dir / "parts.pdf";
-  {
-    g2test::Page page(*job, s, kPdf13, pdf);
-    page.writer().SetPaintSeparationColor(10);
-    page.writer().OutputShape(jobGetSpahan(job.get())->member(0), genproof::kModeFlatFill);
-    page.finish();
-  }
   tavtest::expectPdfAcceptedByAllConsumers(pdf);
   tavtest::expectContentStreamsSound(pdf);
   const auto plates = tavtest::measurePlates(pdf);

@@ -118,19 +118,13 @@ TEST(PdfProofMarked, Pdf15LayersNameTheirOptionalContentGroups) {
   };
   std::string content;
   {
-    PDFSettings plain = s;
-    g2test::Page page(*job, plain, kPdf15, {}, options);
+    g2test::Page page(*job, s, kPdf15, pdf, options);
     page.walk();
     content = page.finish();
   }
   // Named by the number of layers after them.
   EXPECT_LT(content.find("/OC /MC2 BDC\n"), content.find("/OC /MC1 BDC\n"));
   EXPECT_LT(content.find("/OC /MC1 BDC\n"), content.find("/OC /MC0 BDC\n"));
-  {
-    g2test::Page page(*job, s, kPdf15, pdf, options);
-    page.walk();
-    page.finish();
-  }
   tavtest::expectPdfAcceptedByAllConsumers(pdf);
   tavtest::expectContentStreamsSound(pdf);
 }

@@ -7,6 +7,7 @@
 #include "pdfwriter/pagedict.h"
 #include "pdfwriter/pdfregistry.h"
 #include "platform/kernel/jobfile.h"
+#include "support/consumers.h"
 
 namespace g2test {
 
@@ -49,7 +50,7 @@ PDFDictionary* overprintState(bool on, int mode) {
 
 Page::Page(jobstr& job, const PDFSettings& settings, std::uint32_t version,
            const std::filesystem::path& file, const PageOptions& options)
-    : mJob(job) {
+    : mJob(job), mPath(file) {
   PdfGraphicsState::Instance().Reset();
   mFile = file.empty() ? std::make_unique<TavSys::fil>() : TavSys::fil::create(file);
   mHandler = std::make_unique<pdfouthan>(mFile.get(), version);
@@ -137,9 +138,10 @@ std::string Page::finish() {
     mBytes = mFile->contents();
   } else {
     EXPECT_EQ(mFile->close(), 0);
+    mBytes = tavtest::readFile(mPath);
   }
   PdfObjectRegistry::deleteAll();
-  return mFile->isMemory() ? firstStreamData(mBytes) : std::string();
+  return firstStreamData(mBytes);
 }
 
 std::string firstStreamData(const std::string& bytes) {
@@ -151,18 +153,9 @@ std::string firstStreamData(const std::string& bytes) {
 
 std::string writeJobPdf(jobstr& job, const PDFSettings& settings, std::uint32_t version,
                         const std::filesystem::path& file) {
-  PDFSettings s = settings;
-  s.CompressPages = 0;
-  std::string content;
-  {
-    Page page(job, s, version);
-    page.walk();
-    content = page.finish();
-  }
   Page page(job, settings, version, file);
   page.walk();
-  page.finish();
-  return content;
+  return page.finish();
 }
 
 int count(const std::string& haystack, const std::string& text) {

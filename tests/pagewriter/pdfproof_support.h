@@ -49,13 +49,15 @@ class Page {
   TavPDF::PDFDictionary* resources() const { return mResources; }
   // Walks the job's whole tree.
   void walk();
-  // Ends the page and the file; returns the page's content as written.
+  // Ends the page and the file; returns the page's content as written
+  // (pages are uncompressed with the test settings).
   std::string finish();
-  // The whole file (memory documents only, after finish()).
+  // The whole file (after finish()).
   const std::string& bytes() const { return mBytes; }
 
  private:
   jobstr& mJob;
+  std::filesystem::path mPath;
   std::unique_ptr<TavSys::fil> mFile;
   std::unique_ptr<TavPDF::pdfouthan> mHandler;
   std::unique_ptr<TavPDF::PDFProof> mWriter;

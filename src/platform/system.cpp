@@ -101,12 +101,16 @@ void Progress::resetCancel() { progressState().canceled = false; }
 void Progress::setListener(Listener listener) { progressState().listener = std::move(listener); }
 void Progress::setCancelHook(CancelHook hook) { progressState().cancelHook = std::move(hook); }
 
+constexpr std::int64_t kLastSecondOfYear9999 = 253402300799;  // 9999-12-31 23:59:59 UTC
+
 std::int64_t time64() {
   if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch != nullptr && *epoch != '\0') {
     std::int64_t value = 0;
     const char* end = epoch + std::strlen(epoch);
     auto [ptr, ec] = std::from_chars(epoch, end, value);
-    if (ec == std::errc() && ptr == end) return value;
+    // Only dates a four-digit year can write (1970 to 9999): anything else
+    // is ignored like text that is not a number.
+    if (ec == std::errc() && ptr == end && value >= 0 && value <= kLastSecondOfYear9999) return value;
   }
   return std::chrono::duration_cast<std::chrono::seconds>(
              std::chrono::system_clock::now().time_since_epoch())

@@ -57,11 +57,20 @@ TEST(Utf, InvalidInputBecomesReplacementCharacters) {
 TEST(System, DatesFollowSourceDateEpochAndBreakDown) {
   ::setenv("SOURCE_DATE_EPOCH", "951782400", 1);  // 2000-02-29 00:00:00 UTC
   const auto now = TavSys::DateTime::Now();
-  ::unsetenv("SOURCE_DATE_EPOCH");
   EXPECT_EQ(now.seconds(), 951782400);
   EXPECT_EQ(now.year(), 2000);
   EXPECT_EQ(now.month(), 2);
   EXPECT_EQ(now.day(), 29);
+  ::setenv("SOURCE_DATE_EPOCH", "253402300799", 1);
+  EXPECT_EQ(TavSys::DateTime::Now().year(), 9999);
+  // Values no four-digit year can write, and text that is no number, fall
+  // back to the clock.
+  for (const char* ignored : {"253402300800", "-1", "9223372036854775807", "12x", ""}) {
+    ::setenv("SOURCE_DATE_EPOCH", ignored, 1);
+    const int year = TavSys::DateTime::Now().year();
+    EXPECT_TRUE(year >= 2024 && year < 9999) << ignored << " gave " << year;
+  }
+  ::unsetenv("SOURCE_DATE_EPOCH");
   const TavSys::DateTime before(-1);
   EXPECT_EQ(before.year(), 1969);
   EXPECT_EQ(before.hour(), 23);

@@ -3,10 +3,12 @@
 //
 // Loading either yields a complete, validated job or throws TavSys::Error;
 // nothing is written in either case. The error's key is "JOB/BAD JOB FILE"
-// (or "JOB/CANNOT READ JOB FILE" when a file cannot be read), its detail
+// (or "JOB/CANNOT READ JOB FILE" when the job file itself cannot be read:
+// missing, a folder, a device; a picture, map or one-up file that cannot be
+// read is a bad job, with the system's file error as code), its detail
 // names the file, the place as a JSON pointer ("/objects/3/points/2") and
 // what is wrong, for example
-//   label.json: /objects/3/points/2: expected an array of 2 or 6 numbers
+//   label.json: /objects/3/points/2: expected a point [v, h] or a curve [c1v, c1h, c2v, c2h, v, h]
 // Relative file paths in a job resolve against the job file's folder. Nested
 // one-ups (pictures of type "ART") are job files of their own and are loaded
 // with their parent; a job that includes itself, directly or through a

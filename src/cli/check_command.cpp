@@ -1,6 +1,7 @@
 // tavpdf check: loads job files, validates them and prints a short summary
 // of each (resolution, boxes, inks with their kinds, objects per kind).
 #include <iostream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -62,8 +63,11 @@ void count(const TavDB::Object* o, Counts& c) {
   }
 }
 
-void summary(const std::string& file, const jobstr& job, const std::string& indent = "",
-             const std::string& label = "") {
+// `shown` holds the one-ups summarised so far: a one-up placed many times,
+// or placed by several one-ups, is summarised once (a nested chain of files
+// each placing the next many times would otherwise print without end).
+void summary(const std::string& file, const jobstr& job, std::set<const jobstr*>& shown,
+             const std::string& indent = "", const std::string& label = "") {
   static const char* const kBoxNames[5] = {"media", "crop", "bleed", "art", "trim"};
   std::cout << indent << label << file << ": \"" << job.name << "\", " << job.ppi << " ppi, origin (v "
             << job.origin.v << ", h " << job.origin.h << ")\n";
@@ -92,8 +96,13 @@ void summary(const std::string& file, const jobstr& job, const std::string& inde
   std::cout << indent << "  colours: " << colours << ", paints: " << paints
             << ", pictures: " << pictures << "\n";
   if (job.cad) std::cout << indent << "  CAD: " << boxText(job.cad->boundingBox) << "\n";
-  for (const auto& p : job.pictures)
-    if (p.exists && p.job) summary(p.file.getFullPathAsUtf8(), *p.job, indent + "  ", "one-up ");
+  for (const auto& p : job.pictures) {
+    if (!p.exists || !p.job) continue;
+    if (shown.insert(p.job.get()).second)
+      summary(p.file.getFullPathAsUtf8(), *p.job, shown, indent + "  ", "one-up ");
+    else
+      std::cout << indent << "  one-up " << p.file.getFullPathAsUtf8() << ": as above\n";
+  }
 }
 
 int check(const std::vector<std::string>& files) {
@@ -101,7 +110,8 @@ int check(const std::vector<std::string>& files) {
   for (const std::string& file : files) {
     try {
       std::unique_ptr<jobstr> job = TavKernel::loadJobFile(file);
-      summary(file, *job);
+      std::set<const jobstr*> shown;
+      summary(file, *job, shown);
       // Ink remapping that cannot be written into a PDF file.
       std::u16string remap;
       if (TavPDF::CheckSeparationRemapping(job.get(), remap) != 0)

@@ -71,6 +71,30 @@ TEST(CheckCommand, BadJobsExitTwoWithTheirPlaceAndWriteNothing) {
   EXPECT_EQ(folderListing(dir.path()), before);
 }
 
+// A chain of one-ups each placing the next one many times is loaded once per
+// file, and summarised once per file as well.
+TEST(CheckCommand, OneUpsPlacedManyTimesAreSummarisedOnce) {
+  tavtest::TestFolder dir;
+  constexpr int kLevels = 12, kPlacements = 8;  // 8^11 placements in all
+  for (int level = 0; level < kLevels; ++level) {
+    std::string job = R"({"ppi": 72, "boxes": {"media": [0, 0, 10, 10]}, "pictures": [)";
+    for (int k = 0; level + 1 < kLevels && k < kPlacements; ++k)
+      job += std::string(k ? "," : "") + R"({"id": )" + std::to_string(k) + R"(, "file": "u)" +
+             std::to_string(level + 1) + R"(.json"})";
+    tavtest::writeFile(dir / ("u" + std::to_string(level) + ".json"), job + "]}");
+  }
+  const auto r = tavtest::runTavpdf({"check", "u0.json"}, dir.path());
+  ASSERT_EQ(r.exitCode, 0) << r.describe();
+  const auto lines = [&](const std::string& text) {
+    std::size_t n = 0;
+    for (std::size_t p = 0; (p = r.out.find(text, p)) != std::string::npos; ++p) ++n;
+    return n;
+  };
+  EXPECT_EQ(lines("one-up "), std::size_t(kLevels - 1) * kPlacements);
+  EXPECT_EQ(lines(": as above\n"), std::size_t(kLevels - 1) * (kPlacements - 1));
+  EXPECT_EQ(lines("pictures: 8\n"), std::size_t(kLevels - 1));
+}
+
 TEST(CheckCommand, CommandLineErrorsExitTwo) {
   auto r = tavtest::runTavpdf({"check"});
   EXPECT_EQ(r.exitCode, 2) << r.describe();

@@ -20,15 +20,10 @@ constinit PdfObjectRegistry PdfObjectRegistry::sInstance;
 namespace {
 
 constexpr std::size_t kArenaBlockSize = 1u << 20;
-constexpr std::size_t kArenaAlign = alignof(std::max_align_t);
 constexpr std::uintptr_t kArenaTag = 1;
 constexpr std::size_t kSpareBlocks = 64;
 
 std::uintptr_t address(std::uintptr_t slot) { return slot & ~kArenaTag; }
-
-// A size that is a multiple of 16 may belong to a type aligned to 16; any
-// other size belongs to a type aligned to at most 8.
-std::size_t arenaAlignment(std::size_t size) { return size % kArenaAlign == 0 ? kArenaAlign : 8; }
 
 }  // namespace
 
@@ -41,14 +36,9 @@ PdfObjectRegistry::~PdfObjectRegistry() {
 void PdfObjectRegistry::deleteAll() { sInstance.sweep(); }
 
 void* PdfObjectRegistry::allocateFromArena(std::size_t size) {
-  size = (size + 7) & ~std::size_t{7};
-  const std::size_t align = arenaAlignment(size);
-  const std::size_t pad = static_cast<std::size_t>(-reinterpret_cast<std::uintptr_t>(mArenaNext)) &
-                          (align - 1);
-  if (mArenaLeft >= pad) {
-    mArenaNext += pad;
-    mArenaLeft -= pad;
-  }
+  // Arena blocks come from operator new (aligned to kArenaStep) and are carved
+  // in whole steps, so every object starts aligned.
+  size = (size + kArenaStep - 1) & ~(kArenaStep - 1);
   if (mArenaLeft < size) {
     if (!mSpareBlocks.empty()) {
       mArenaBlocks.push_back(mSpareBlocks.back());

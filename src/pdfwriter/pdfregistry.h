@@ -32,13 +32,14 @@ class PdfObjectRegistry {
   // Used by PDFBaseClass's allocation functions.
   void* allocateObject(std::size_t size) {
     // The common case: a small object with room left in the arena block.
-    // (A size that is a multiple of 16 may need that alignment.)
-    if (kUseArena && size <= kArenaMaxObject && size % 8 == 0 && mArenaLeft >= size &&
-        (size % 16 != 0 || (reinterpret_cast<std::uintptr_t>(mArenaNext) & 15) == 0) &&
+    // Arena blocks are taken in steps of kArenaStep bytes, so that every
+    // object is aligned as the ordinary heap would align it.
+    const std::size_t step = (size + kArenaStep - 1) & ~(kArenaStep - 1);
+    if (kUseArena && step <= kArenaMaxObject && mArenaLeft >= step &&
         mSlots.size() < mSlots.capacity()) {
       void* block = mArenaNext;
-      mArenaNext += size;
-      mArenaLeft -= size;
+      mArenaNext += step;
+      mArenaLeft -= step;
       mSlots.push_back(reinterpret_cast<std::uintptr_t>(block) | kArenaTag);
       ++mLive;
       return block;
@@ -70,6 +71,7 @@ class PdfObjectRegistry {
   static constexpr bool kUseArena = true;
 #endif
   static constexpr std::size_t kArenaMaxObject = 256;
+  static constexpr std::size_t kArenaStep = alignof(std::max_align_t);
   static constexpr std::uintptr_t kArenaTag = 1;
   static PdfObjectRegistry sInstance;
 

@@ -7,6 +7,7 @@
 #include "platform/system.h"
 #include "platform/tav_error.h"
 #include "platform/utf.h"
+#include "support/consumers.h"
 
 namespace fs = std::filesystem;
 
@@ -103,23 +104,15 @@ TEST(Files, AtomicOutputReplacesOnlyOnCommitAndLeavesNothingBehind) {
     TavSys::AtomicOutputFile file(target);
     std::ofstream(file.tempPath()) << "half";
   }  // not committed
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
-  {
-    std::ifstream in(target);
-    std::string s;
-    in >> s;
-    EXPECT_EQ(s, "old");
-  }
+  EXPECT_EQ(tavtest::folderListing(dir.path()), std::vector<std::string>{"out.pdf:3"});
+  EXPECT_EQ(tavtest::readFile(target), "old");
   {
     TavSys::AtomicOutputFile file(target);
-    std::ofstream(file.tempPath()) << "new";
+    std::ofstream(file.tempPath()) << "new!";
     file.commit();
   }
-  std::ifstream in(target);
-  std::string s;
-  in >> s;
-  EXPECT_EQ(s, "new");
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+  EXPECT_EQ(tavtest::readFile(target), "new!");
+  EXPECT_EQ(tavtest::folderListing(dir.path()), std::vector<std::string>{"out.pdf:4"});
 }
 
 TEST(Files, UnwritableFolderGivesFileError) {

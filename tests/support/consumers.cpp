@@ -110,12 +110,17 @@ ConsumerResult ghostscriptRender(const fs::path& pdf) {
                               kToolTimeout);
   result.output = run.describe();
   judgeStatus(result, run);
+  bool pages = false;
   for (const auto& line : lines(run.out + run.err)) {
     // "**** Error: ...", "PDF file was repaired", "encountered more q than Q",
     // "**** This file had errors that were repaired or ignored."
     if (containsAny(lower(withoutPath(line, path)), {"error", "warning", "repair", "****", "encountered"}))
       addProblem(result, line);
+    pages = pages || line.rfind("Processing pages 1 through ", 0) == 0;
   }
+  // Ghostscript runs what is not a PDF (an empty file, PostScript) as a
+  // PostScript program and exits 0: only a PDF's pages count.
+  if (!pages) addProblem(result, "Ghostscript did not read the file as a PDF with pages");
   result.ok = result.problems.empty();
   return result;
 }

@@ -1,5 +1,6 @@
 // tavpdf export: exports a job file as a PDF file under a flavour, with
 // settings overrides, the way the host's export dialog would.
+#include <algorithm>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -43,14 +44,24 @@ int exportJob(const ExportOptions& o) {
     TavGen::message(TavGen::kError, 1, e.key(), e.placeholders());
     return kExitBadInput;
   }
+  // The PDF version follows from the other settings, as in the host's
+  // dialog; say so when that overrules what the user asked for.
+  const int askedCompatibility = settings.PDFCompatibility;
   settings.VerifyCompatibility();
+  const bool compatibilityAsked = std::any_of(o.overrides.begin(), o.overrides.end(), [](const std::string& a) {
+    return a.rfind("PDFCompatibility=", 0) == 0;
+  });
+  if (compatibilityAsked && settings.PDFCompatibility != askedCompatibility) {
+    std::cerr << "tavpdf: PDFCompatibility=" << askedCompatibility << " does not fit the other settings"
+              << " (PDF 1.3 needs EnableFlattening=1 and NormalizedOutput=0, PDF 1.5 follows from"
+              << " layers); PDFCompatibility=" << settings.PDFCompatibility << " is used\n";
+  }
 
   std::unique_ptr<jobstr> job;
   try {
     job = TavKernel::loadJobFile(o.job);
   } catch (const TavSys::Error& e) {
     TavGen::message(TavGen::kError, 1, e.key(), e.placeholders());
-    if (!e.detail().empty()) std::cerr << "tavpdf: " << e.detail() << '\n';
     return kExitBadInput;
   }
 

@@ -8,9 +8,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-tavtest::ProcessResult tavpdf(std::vector<std::string> args) {
-  args.insert(args.begin(), tavtest::tavpdfBinary().string());
-  return tavtest::runProcess(args, std::chrono::seconds(120));
+tavtest::ProcessResult tavpdf(const std::vector<std::string>& args) {
+  return tavtest::runTavpdf(args);
 }
 
 }  // namespace
@@ -25,6 +24,24 @@ TEST(ExportCommand, WritesTheFileAndExitsZero) {
   tavtest::expectPdfAcceptedByAllConsumers(dir / "job.pdf");
   // Uncompressed pages: the content stream is readable in the file.
   EXPECT_NE(tavtest::readFile(dir / "job.pdf").find(" m\n"), std::string::npos);
+}
+
+TEST(ExportCommand, PdfVersionFollowsTheSettingsAndSaysWhenItOverrulesTheUser) {
+  tavtest::TestFolder dir;
+  tavtest::writeFile(dir / "job.json", drivertest::plainJobText());
+  const std::string job = (dir / "job.json").string();
+  const std::string pdf = (dir / "job.pdf").string();
+  // PDF 1.3 alone does not fit unflattened output: 1.4 is written, and said.
+  auto r = tavpdf({"export", job, "-o", pdf, "--flavour", "Custom", "--set", "PDFCompatibility=1"});
+  ASSERT_EQ(r.exitCode, 0) << r.describe();
+  EXPECT_EQ(tavtest::readFile(pdf).substr(0, 8), "%PDF-1.4");
+  EXPECT_NE(r.err.find("PDFCompatibility=1 does not fit"), std::string::npos) << r.err;
+  // With flattening asked for it fits, and nothing is said.
+  r = tavpdf({"export", job, "-o", pdf, "--flavour", "Custom", "--set", "PDFCompatibility=1", "--set",
+              "EnableFlattening=1"});
+  ASSERT_EQ(r.exitCode, 0) << r.describe();
+  EXPECT_EQ(tavtest::readFile(pdf).substr(0, 8), "%PDF-1.3");
+  EXPECT_EQ(r.err.find("does not fit"), std::string::npos) << r.err;
 }
 
 TEST(ExportCommand, SameJobAndDateGiveTheSameBytes) {

@@ -10,9 +10,7 @@ using ::testing::HasSubstr;
 namespace {
 
 tavtest::ProcessResult tavpdf(const std::vector<std::string>& args) {
-  std::vector<std::string> argv{tavtest::tavpdfBinary().string()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return tavtest::runProcess(argv);
+  return tavtest::runTavpdf(args);
 }
 
 }  // namespace

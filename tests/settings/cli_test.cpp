@@ -12,9 +12,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-tavtest::ProcessResult tavpdf(std::vector<std::string> args) {
-  args.insert(args.begin(), tavtest::tavpdfBinary().string());
-  return tavtest::runProcess(args, std::chrono::seconds(60));
+tavtest::ProcessResult tavpdf(const std::vector<std::string>& args) {
+  return tavtest::runTavpdf(args);
 }
 
 }  // namespace

@@ -144,7 +144,7 @@ class pdfouthan {
   // disabler (shared with every page writer), else empty.
   std::shared_ptr<seppdftyp> getSeparationDisabler();
 
-  // Copies the output file specification; 0 when it is usable, else 1.
+  // Copies the output FileSpec; 0 when it is usable, else 1.
   int getOutputFileSpec(TavSys::FileSpec& spec) const;
 
   PDFTrailer* getTrailer() const { return mTrailer.get(); }

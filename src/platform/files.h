@@ -1,5 +1,5 @@
 #pragma once
-// File specifications and the safe-writing helpers of the system library.
+// File paths (FileSpec, filref) and the safe-writing helpers of the system library.
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -7,7 +7,7 @@
 
 namespace TavSys {
 
-// A file specification: a path that may or may not exist.
+// A file path that may or may not exist.
 class FileSpec {
  public:
   FileSpec() = default;
@@ -18,7 +18,7 @@ class FileSpec {
 
   static FileSpec FromGenericPath(std::string_view utf8Path);
   // From "file:///abs/path" (percent escapes decoded); an invalid URL gives an
-  // empty (invalid) specification.
+  // empty (invalid) FileSpec.
   static FileSpec FromFileURL(std::string_view url);
 
   virtual bool IsValid() const { return !path_.empty(); }

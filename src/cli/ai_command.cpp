@@ -20,13 +20,8 @@ struct AiOptions {
 };
 
 int exportIllustrator(const AiOptions& o) {
-  std::unique_ptr<jobstr> job;
-  try {
-    job = TavKernel::loadJobFile(o.job);
-  } catch (const TavSys::Error& e) {
-    TavGen::message(TavGen::kError, 1, e.key(), e.placeholders());
-    return kExitBadInput;
-  }
+  std::unique_ptr<jobstr> job = loadJobOrReport(o.job);
+  if (!job) return kExitBadInput;
   const int result =
       outputIllustratorFile(job.get(), TavSys::FileSpec(o.output), o.mode, o.traps ? 1 : 0, 1, false);
   // Mode 0 answers 1 for a file that was written with a warning on complex paths.

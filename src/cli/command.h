@@ -4,8 +4,11 @@
 #include <CLI/CLI.hpp>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+struct jobstr;
 
 namespace tavcli {
 
@@ -33,6 +36,11 @@ struct CommandRegistrar {
 // Prints every message the engine shows, one line each on stderr:
 // severity word, key, text. Installed by main for the whole run.
 void installMessagePrinter();
+
+// Loads a job file. A file that cannot be read or used is reported as a
+// message (key, place and reason) and gives null: the caller exits with
+// kExitBadInput.
+std::unique_ptr<jobstr> loadJobOrReport(const std::string& path);
 
 // Prints an error of the command line itself and returns kExitBadInput.
 int badInput(const std::string& text);

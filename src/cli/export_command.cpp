@@ -57,13 +57,8 @@ int exportJob(const ExportOptions& o) {
               << " layers); PDFCompatibility=" << settings.PDFCompatibility << " is used\n";
   }
 
-  std::unique_ptr<jobstr> job;
-  try {
-    job = TavKernel::loadJobFile(o.job);
-  } catch (const TavSys::Error& e) {
-    TavGen::message(TavGen::kError, 1, e.key(), e.placeholders());
-    return kExitBadInput;
-  }
+  std::unique_ptr<jobstr> job = loadJobOrReport(o.job);
+  if (!job) return kExitBadInput;
 
   setArtque(o.batch ? 1 : 0);
   TavPDF::pdfoutini();

@@ -7,7 +7,9 @@
 #include <iostream>
 
 #include "cli/command.h"
+#include "platform/kernel/jobfile.h"
 #include "platform/messages.h"
+#include "platform/tav_error.h"
 #include "platform/system.h"
 
 namespace tavcli {
@@ -84,6 +86,15 @@ void installMessagePrinter() {
     std::cerr << severityWord(m.severity) << ": " << (m.key.empty() ? "-" : m.key) << ": " << m.text
               << '\n';
   });
+}
+
+std::unique_ptr<jobstr> loadJobOrReport(const std::string& path) {
+  try {
+    return TavKernel::loadJobFile(path);
+  } catch (const TavSys::Error& e) {
+    TavGen::message(TavGen::kError, 1, e.key(), e.placeholders());
+    return nullptr;
+  }
 }
 
 int badInput(const std::string& text) {

@@ -2,6 +2,8 @@
 // property lists and optional content), trap layers and object names.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "pdfproof_support.h"
 #include "platform/messages.h"
 #include "support/consumers.h"
@@ -33,19 +35,13 @@ TEST(PdfProofMarked, GroupsAreBracketedOnlyWhenNotNormalized) {
                               square(20) + R"(]}, {"kind": "group", "objects": [)" + square(40) + "]}]";
   auto job = g2test::makeJob(kInks, kColours, kPaints, objects);
   PDFSettings s = g2test::testSettings();
-  {
-    g2test::Page page(*job, s);
-    page.walk();
-    const std::string content = page.finish();
-    // A group of one object gets no bracket.
-    EXPECT_EQ(count(content, "/Group BMC\n"), 1) << content;
-    EXPECT_EQ(count(content, "EMC\n"), 1) << content;
-    EXPECT_EQ(count(content, "VornPN"), 0) << content;
-  }
+  std::string content = g2test::writeJobPdf(*job, s);
+  // A group of one object gets no bracket.
+  EXPECT_EQ(count(content, "/Group BMC\n"), 1) << content;
+  EXPECT_EQ(count(content, "EMC\n"), 1) << content;
+  EXPECT_EQ(count(content, "VornPN"), 0) << content;
   s.NormalizedOutput = 1;
-  g2test::Page page(*job, s);
-  page.walk();
-  const std::string content = page.finish();
+  content = g2test::writeJobPdf(*job, s);
   EXPECT_EQ(count(content, "/Group BMC"), 0) << content;
   EXPECT_EQ(count(content, "/VornPNGr BMC\n"), 2) << content;
   // The named group also carries its name, as a marked-content property.
@@ -53,15 +49,16 @@ TEST(PdfProofMarked, GroupsAreBracketedOnlyWhenNotNormalized) {
   EXPECT_EQ(count(content, "EMC\n"), 3) << content;
 }
 
-TEST(PdfProofMarked, LayersBelowPdf15AreInlinePropertyListsAndNonPrintingOnesOnlyWhenAsked) {
+TEST(PdfProofMarked, LayersWithoutOptionalContentAreInlinePropertyListsAndNonPrintingOnesOnlyWhenAsked) {
   auto job = g2test::makeJob(kInks, kColours, kPaints, layers());
   PDFSettings s = g2test::testSettings();
-  for (int addNonPrinting : {1, 0}) {
-    SCOPED_TRACE(addNonPrinting);
+  // Below PDF 1.5, and at 1.5 with layers asked for but no optional content groups.
+  for (auto [addNonPrinting, version, includeLayers] :
+       {std::tuple{1, kPdf14, 0}, {0, kPdf14, 0}, {1, kPdf15, 1}}) {
+    SCOPED_TRACE(testing::Message() << addNonPrinting << " " << version << " " << includeLayers);
     s.AddNonPrintingLayers = addNonPrinting;
-    g2test::Page page(*job, s, kPdf14);
-    page.walk();
-    const std::string content = page.finish();
+    s.IncludeLayers = includeLayers;
+    const std::string content = g2test::writeJobPdf(*job, s, version);
     const int layersWritten = addNonPrinting ? 3 : 2;
     EXPECT_NE(content.find("/Layer <<\n/Editable true\n/Printed true\n/Title (Front)\n/Visible true\n>> BDC\nq\n"),
               std::string::npos)
@@ -122,21 +119,9 @@ TEST(PdfProofMarked, Pdf15LayersNameTheirOptionalContentGroups) {
     page.walk();
     content = page.finish();
   }
-  // Named by the number of layers after them.
+  // Named by the number of layers after them; the names are in the resources.
   EXPECT_LT(content.find("/OC /MC2 BDC\n"), content.find("/OC /MC1 BDC\n"));
   EXPECT_LT(content.find("/OC /MC1 BDC\n"), content.find("/OC /MC0 BDC\n"));
-  tavtest::expectPdfAcceptedByAllConsumers(pdf);
-  tavtest::expectContentStreamsSound(pdf);
-}
-
-TEST(PdfProofMarked, WithoutOptionalContentGroupsLayersStayInline) {
-  auto job = g2test::makeJob(kInks, kColours, kPaints, layers());
-  PDFSettings s = g2test::testSettings();
-  s.IncludeLayers = 1;
-  tavtest::TestFolder dir;
-  const auto pdf = dir / "inline.pdf";
-  const std::string content = g2test::writeJobPdf(*job, s, kPdf15, pdf);
-  EXPECT_EQ(count(content, "/OC "), 0) << content;
   tavtest::expectContentStreamsSound(pdf);
 }
 

@@ -54,39 +54,19 @@ TEST(PdfProofPaint, WhiteObjectsOnNothingAreLeftOut) {
                rect(30, 50, 40, 60, 11) + "]");
   PDFSettings s = g2test::testSettings();
   s.OptimizeWhiteObjects = 1;
-  g2test::Page page(*j, s);
-  page.walk();
-  const std::string content = page.finish();
+  const std::string content = g2test::writeJobPdf(*j, s);
   EXPECT_EQ(count(content, "f*\n"), 2) << content;  // the black and the white on it
   s.OptimizeWhiteObjects = 0;
-  g2test::Page all(*j, s);
-  all.walk();
-  EXPECT_EQ(count(all.finish(), "f*\n"), 5);
+  EXPECT_EQ(count(g2test::writeJobPdf(*j, s), "f*\n"), 5);
 }
 
-TEST(PdfProofPaint, OpenPathsAreDrawnOnlyAsStrokes) {
-  auto j = job(R"([{"kind": "path", "paint": 10, "closed": false, "points": [[10, 10], [50, 50]]},
-                   {"kind": "path", "paint": 10, "closed": false, "stroke": {"width": 2, "paint": 10},
-                    "points": [[10, 60], [50, 90]]}])");
-  PDFSettings s = g2test::testSettings();
-  g2test::Page page(*j, s);
-  page.walk();
-  const std::string content = page.finish();
-  EXPECT_EQ(count(content, " m\n"), 1) << content;
-  EXPECT_EQ(count(content, "\nS\n"), 1) << content;
-  EXPECT_EQ(count(content, "f*"), 0) << content;
-  EXPECT_NE(content.find("2 w\n"), std::string::npos) << content;
-}
-
+// (Open paths: stroked only, never closed or filled, is checked on the walker.)
 TEST(PdfProofPaint, StrokesTakeTheirColourOnTheStrokingSideWhereverTheyLie) {
   for (const char* position : {"centre", "inside", "outside"}) {
     SCOPED_TRACE(position);
     auto j = job("[" + rect(10, 10, 50, 50, 11, std::string(R"(, "stroke": {"width": 2, "paint": 10, "position": ")") +
                                                   position + R"("})") + "]");
-    PDFSettings s = g2test::testSettings();
-    g2test::Page page(*j, s);
-    page.walk();
-    const std::string content = page.finish();
+    const std::string content = g2test::writeJobPdf(*j);
     EXPECT_NE(content.find("0 0 0 1 K\n"), std::string::npos) << content;
     EXPECT_EQ(count(content, "\ns\n"), 1) << content;
   }
@@ -171,31 +151,16 @@ TEST(PdfProofPaint, OneUpChecksReportTheFirstMismatchOnly) {
   EXPECT_TRUE(quiet.messages().empty());
 }
 
-TEST(PdfProofPaint, TransparencyIsWrittenOnlyFromPdf14AndRefusedUntilItsWriterExists) {
-  auto j = job(R"([{"kind": "group", "objects": [)" + rect(10, 10, 50, 50, 17) + "," +
-               rect(60, 60, 90, 90, 10) + "]}]");
-  PDFSettings s = g2test::testSettings();
-  {
-    // PDF 1.3 has no transparency: the objects are written by the walker.
-    g2test::Page page(*j, s, kPdf13);
-    page.walk();
-    EXPECT_EQ(count(page.finish(), "f*\n"), 2);
-  }
-  g2test::Page page(*j, s, kPdf14);
-  try {
-    page.walk();
-    FAIL() << "a transparency group was written without its form";
-  } catch (const TavSys::Error& e) {
-    EXPECT_EQ(e.key(), "PDF/OBJECT NOT SUPPORTED YET");
-    EXPECT_NE(e.text().find("transparency"), std::string::npos) << e.text();
-  }
-}
-
 TEST(PdfProofPaint, ObjectsWrittenByLaterPartsAreRefusedNotLeftOut) {
+  const std::string transparent = R"([{"kind": "group", "objects": [)" + rect(10, 10, 50, 50, 17) + "," +
+                                  rect(60, 60, 90, 90, 10) + "]}]";
+  // PDF 1.3 has no transparency: the objects are written by the walker.
+  EXPECT_EQ(count(g2test::writeJobPdf(*job(transparent), g2test::testSettings(), kPdf13), "f*\n"), 2);
   const std::pair<std::string, const char*> cases[] = {
       {R"([{"kind": "text", "at": [50, 10], "runs": [{"text": "Hi", "font": "NimbusSans-Regular", "size": 12, "paint": 10}]}])",
        "text"},
-      {"[" + rect(10, 10, 50, 50, 18) + "]", "gradation"}};
+      {"[" + rect(10, 10, 50, 50, 18) + "]", "gradation"},
+      {transparent, "transparency"}};
   for (const auto& [objects, what] : cases) {
     SCOPED_TRACE(what);
     auto j = job(objects);
@@ -228,7 +193,7 @@ TEST(PdfProofPaint, SeparatedOutputWithTransparencyKeepsTheCallersSettings) {
   other.finish();
 }
 
-TEST(PdfProofPaint, DownsampleFactorFollowsTheSettingsAndNeverDividesByZero) {
+TEST(PdfProofPaint, DownsampleFactorNeverDividesByZeroAndColourantLimitsFollowTheVersion) {
   auto j = job("[]");
   PDFSettings s = g2test::testSettings();
   s.UseDownsampling = 1;
@@ -237,7 +202,7 @@ TEST(PdfProofPaint, DownsampleFactorFollowsTheSettingsAndNeverDividesByZero) {
   s.DownsampleFromPPI = 216;
   g2test::Page page(*j, s);
   PDFProof& w = page.writer();
-  EXPECT_DOUBLE_EQ(w.GetImageDownsampleFactor(200, 1, 1.0), 1.0);
+  EXPECT_DOUBLE_EQ(w.GetImageDownsampleFactor(200, 1, 1.0), 1.0);  // below the threshold
   EXPECT_DOUBLE_EQ(w.GetImageDownsampleFactor(300, 1, 1.0), 300.0 / 144.0);
   EXPECT_DOUBLE_EQ(w.GetImageDownsampleFactor(300, 0, 1.0), 1.0);
   EXPECT_DOUBLE_EQ(w.GetImageDownsampleFactor(300, 1, 0.0), 1.0);
@@ -246,6 +211,9 @@ TEST(PdfProofPaint, DownsampleFactorFollowsTheSettingsAndNeverDividesByZero) {
   g2test::Page page15(*j, s, kPdf15);
   EXPECT_EQ(page15.writer().GetMaxColorants(), 27u);
   page15.finish();
+  // Image names carry the writer number, except for the page's own writer.
+  EXPECT_EQ(PDFProof::MakeImageResourceName(0, 5), "Im5");
+  EXPECT_EQ(PDFProof::MakeImageResourceName(2, 3), "Im2_3");
 }
 
 TEST(PdfProofPaint, GradientColourSpacesUniteTheInksAndKeepTheCommonZeros) {
@@ -272,11 +240,6 @@ TEST(PdfProofPaint, GradientColourSpacesUniteTheInksAndKeepTheCommonZeros) {
   EXPECT_EQ(united->GetSepCount(), 2);
   EXPECT_TRUE(common->IsEmpty());
   page.finish();
-}
-
-TEST(PdfProofPaint, ImageResourceNames) {
-  EXPECT_EQ(PDFProof::MakeImageResourceName(0, 5), "Im5");
-  EXPECT_EQ(PDFProof::MakeImageResourceName(2, 3), "Im2_3");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <sstream>
 
 #include "pdfwriter/pdfoutfil.h"
 #include "pdfwriter/pdfregistry.h"
@@ -75,15 +76,15 @@ std::string encode(const char* filterName, const std::string& data, std::size_t 
 
 // Decodes ASCII85 text that must end with "~>"; line feeds are skipped.
 std::string ascii85Decode(const std::string& text) {
-  const std::size_t end = text.find("~>");
-  EXPECT_EQ(end, text.size() - 2) << "no end marker at the end";
+  EXPECT_EQ(text.find("~>"), text.size() - 2) << "no end marker at the end";
   std::string out;
   std::uint64_t tuple = 0;
   int count = 0;
   auto emit = [&](int bytes) {
     for (int k = 0; k < bytes; ++k) out.push_back(static_cast<char>(tuple >> (24 - 8 * k)));
+    tuple = 0;
   };
-  for (const char c : text.substr(0, end)) {
+  for (const char c : text.substr(0, text.size() - 2)) {
     if (c == '\n') continue;
     if (c == 'z' && count == 0) {
       out.append(4, '\0');
@@ -91,31 +92,18 @@ std::string ascii85Decode(const std::string& text) {
     }
     EXPECT_TRUE(c >= '!' && c <= 'u') << "bad character " << int(c);
     tuple = tuple * 85 + static_cast<std::uint64_t>(c - '!');
-    if (++count == 5) {
-      emit(4);
-      tuple = 0;
-      count = 0;
-    }
+    if (++count == 5) emit(4), count = 0;
   }
-  if (count > 0) {
-    for (int k = count; k < 5; ++k) tuple = tuple * 85 + 84;
-    emit(count - 1);
-  }
+  for (int k = count; count > 0 && k < 5; ++k) tuple = tuple * 85 + 84;
+  if (count > 0) emit(count - 1);
   return out;
 }
 
 TEST(Filters, AsciiHexBreaksAfter520InputBytes) {
-  const std::string in519(519, '\xAB');
-  const std::string out519 = encode("ASCIIHexDecode", in519, 0);
-  EXPECT_EQ(out519.size(), 1038u + 1);
-  EXPECT_EQ(out519.find('\n'), std::string::npos);
-  EXPECT_EQ(out519.substr(0, 4), "ABAB");
-  EXPECT_EQ(out519.back(), '>');
-
-  const std::string out520 = encode("ASCIIHexDecode", std::string(520, '\x0F'), 7);
-  std::string expected;
-  for (int i = 0; i < 520; ++i) expected += "0F";
-  EXPECT_EQ(out520, expected + "\n>");
+  std::string hex;
+  for (int i = 0; i < 520; ++i) hex += "0F";
+  EXPECT_EQ(encode("ASCIIHexDecode", std::string(519, '\x0F'), 0), hex.substr(2) + ">");
+  EXPECT_EQ(encode("ASCIIHexDecode", std::string(520, '\x0F'), 7), hex + "\n>");
   EXPECT_EQ(encode("ASCIIHexDecode", ""), ">");
 }
 
@@ -124,19 +112,15 @@ TEST(Filters, Ascii85DecodesBackAndEndsWithItsMarker) {
     const std::string data = randomBytes(n, static_cast<unsigned>(n));
     const std::string text = encode("ASCII85Decode", data);
     EXPECT_EQ(ascii85Decode(text), data) << n << " bytes";
-    for (std::size_t start = 0; start < text.size();) {
-      const std::size_t end = text.find('\n', start);
-      const std::size_t len = (end == std::string::npos ? text.size() : end) - start;
-      EXPECT_LE(len, 72u);
-      if (end == std::string::npos) break;
-      start = end + 1;
-    }
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 72u);
   }
   // A group of four zero bytes is the single character z.
   EXPECT_EQ(encode("ASCII85Decode", std::string(8, '\0')), "zz~>");
 }
 
 TEST(Filters, FlateRoundTripsAcrossBlockBoundaries) {
+  // An empty stream is still a complete zlib stream (inflateAll insists).
   for (std::size_t n : {0u, 1u, 8191u, 8192u, 8193u, 16384u, 1048576u}) {
     const std::string data = randomBytes(n, 7u + static_cast<unsigned>(n));
     bool finished = false;
@@ -148,10 +132,6 @@ TEST(Filters, FlateRoundTripsAcrossBlockBoundaries) {
   std::string text;
   for (int i = 0; i < 5000; ++i) text += std::to_string(i) + " 0 m\n";
   EXPECT_EQ(pdftest::inflateAll(encode("FlateDecode", text, 0)), text);
-  // An empty stream is still a complete zlib stream.
-  const std::string empty = encode("FlateDecode", "");
-  EXPECT_FALSE(empty.empty());
-  EXPECT_EQ(pdftest::inflateAll(empty), "");
 }
 
 TEST(Filters, AnUnfinishedFlateFilterWritesNothingMoreWhenDeleted) {
@@ -178,7 +158,6 @@ TEST(Filters, EncodedDataPassThroughAndAnUnknownFilterIsAFailureOfTheFile) {
   pdfoutfil file(&memory);
   EXPECT_EQ(CreateOutputFilter(&file, nullptr), &file);
   EXPECT_EQ(file.status(), 0);
-
   TavGen::MessageCapture capture;
   bool finished = true;
   int status = 0;

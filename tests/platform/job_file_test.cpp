@@ -1,9 +1,10 @@
 // The JSON job file: what it builds, and how each kind of bad input is refused
-// with the place (a JSON pointer) and the reason.
+// with the place (a JSON pointer) and the reason. The command line's own tests
+// run the common cases (malformed JSON, bad UTF-8, 1e999, 65 inks, a missing
+// paint or picture, a job that includes itself) end to end; the loader cases
+// here are the finer ones.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <functional>
 
 #include <cerrno>
 #include <nlohmann/json.hpp>
@@ -20,29 +21,14 @@ namespace {
 
 // A small valid job that the cases below break in one place each.
 json baseJob() {
-  return json::parse(R"({
-    "ppi": 720,
-    "boxes": {"media": [0, 0, 7200, 7200], "trim": [720, 720, 6480, 6480]},
-    "inks": [
-      {"name": "Cyan", "process": "cyan"},
-      {"name": "Black", "process": "black"},
-      {"name": "Spot", "cmyk": [0, 50, 100, 0]}
-    ],
-    "colours": [
-      {"id": 1, "inks": {"Cyan": 40, "Spot": 100}},
-      {"id": 2, "inks": {"Black": 100}}
-    ],
-    "paints": [
-      {"id": 10, "type": "flat", "colour": 1},
-      {"id": 11, "type": "flat", "colour": 2}
-    ],
-    "objects": [
-      {"kind": "layer", "name": "Art", "objects": [
-        {"kind": "path", "paint": 10, "points": [[0, 0], [0, 100], [100, 100]]},
-        {"kind": "path", "paint": 11, "closed": false, "points": [[10, 10], [20, 20]]}
-      ]}
-    ]
-  })");
+  return json::parse(R"({"ppi": 720, "boxes": {"media": [0, 0, 7200, 7200], "trim": [720, 720, 6480, 6480]},
+    "inks": [{"name": "Cyan", "process": "cyan"}, {"name": "Black", "process": "black"},
+             {"name": "Spot", "cmyk": [0, 50, 100, 0]}],
+    "colours": [{"id": 1, "inks": {"Cyan": 40, "Spot": 100}}, {"id": 2, "inks": {"Black": 100}}],
+    "paints": [{"id": 10, "type": "flat", "colour": 1}, {"id": 11, "type": "flat", "colour": 2}],
+    "objects": [{"kind": "layer", "name": "Art", "objects": [
+      {"kind": "path", "paint": 10, "points": [[0, 0], [0, 100], [100, 100]]},
+      {"kind": "path", "paint": 11, "closed": false, "points": [[10, 10], [20, 20]]}]}]})");
 }
 
 // What refused a load; key "loaded" when nothing did.
@@ -58,43 +44,41 @@ TavSys::Error refusal(Load load) {
 TavSys::Error refusalOfFile(const fs::path& file) {
   return refusal([&] { TavKernel::loadJobFile(file); });
 }
+std::unique_ptr<jobstr> load(const json& j, const fs::path& base = fs::temp_directory_path()) {
+  return TavKernel::loadJobFromMemory(j.dump(), base, "t.json");
+}
 
 // Loads the text and returns the error's detail, or "loaded".
 std::string errorOfText(std::string_view text, const fs::path& base = fs::temp_directory_path()) {
   const TavSys::Error e = refusal([&] { TavKernel::loadJobFromMemory(text, base, "t.json"); });
   if (e.key() != "loaded") {
     EXPECT_EQ(e.key(), "JOB/BAD JOB FILE");
-    // The localized text carries the same detail.
-    EXPECT_NE(e.text().find(e.detail()), std::string::npos) << e.text();
+    EXPECT_NE(e.text().find(e.detail()), std::string::npos) << e.text();  // the text carries the detail
   }
   return e.detail();
 }
-std::string errorOf(const json& j) { return errorOfText(j.dump()); }
+std::string errorOf(const json& j, const fs::path& base = fs::temp_directory_path()) {
+  return errorOfText(j.dump(), base);
+}
 
 }  // namespace
 
 TEST(JobFile, BaseJobLoadsWithItsTables) {
-  auto job = TavKernel::loadJobFromMemory(baseJob().dump(), fs::temp_directory_path(), "t.json");
+  auto job = load(baseJob());
   EXPECT_EQ(job->ppi, 720);
   EXPECT_EQ(job->inkCount, 3);
   EXPECT_EQ(job->name, "t");
-  ASSERT_NE(paipoi(job.get(), 10), nullptr);
   // Unlisted inks of a colour are knocked out (0), listed ones keep their share.
   const std::uint8_t* c = colsep(job.get(), 1);
   ASSERT_NE(c, nullptr);
-  EXPECT_EQ(c[0], 40);
-  EXPECT_EQ(c[1], 0);
-  EXPECT_EQ(c[2], 100);
-  // The open path is flagged; a path without a paint gets the no-fill paint 2.
+  EXPECT_EQ((std::array<int, 3>{c[0], c[1], c[2]}), (std::array<int, 3>{40, 0, 100}));
   const TavDB::Object* layer = jobGetSpahan(job.get())->member(0);
-  EXPECT_EQ(layer->kind(), TavDB::ObjectKind::Layer);
+  ASSERT_EQ(layer->kind(), TavDB::ObjectKind::Layer);
   EXPECT_EQ(static_cast<const TavDB::Layer*>(layer)->getName(), "Art");
   EXPECT_TRUE(layer->member(1)->isOpenPath());
   EXPECT_FALSE(layer->member(0)->isOpenPath());
   EXPECT_TRUE(TavricLib::PaintIsInvisible(job.get(), kPaintNoFill));
-  // Bounds follow the points.
-  EXPECT_EQ(layer->member(0)->bounds(), (TavDB::tv_box{0, 0, 100, 100}));
-  EXPECT_EQ(layer->bounds(), (TavDB::tv_box{0, 0, 100, 100}));
+  EXPECT_EQ(layer->bounds(), (TavDB::tv_box{0, 0, 100, 100}));  // bounds follow the points
 }
 
 // Every kind of bad input is refused with the file, the JSON pointer of the
@@ -111,8 +95,6 @@ TEST(JobFile, BadInputIsRefusedWithItsPlace) {
   const std::string gradation = R"({"id": 12, "type": "gradation", "steps": )";
   const Case cases[] = {
       // wrong types and values
-      {"/ppi", R"("720")", "t.json: /ppi: expected a number, found a string"},
-      {"/ppi", "0", "t.json: /ppi: the resolution must be greater than 0"},
       {"/ppi", "-72", "t.json: /ppi: the resolution must be greater than 0"},
       {"/ppi", "", "t.json: /: missing \"ppi\""},
       {"/objects/0/objects/1/closed", "0", "t.json: /objects/0/objects/1/closed: expected true or false, found a number"},
@@ -150,7 +132,6 @@ TEST(JobFile, BadInputIsRefusedWithItsPlace) {
       {"/inks/2/process", R"("cyan")", "t.json: /inks/2/process: a second process ink of this kind"},
       {"/inks/2/mapTo", R"("Spot")", "t.json: /inks/2/mapTo: an ink cannot be remapped onto itself"},
       // references that point nowhere
-      {"/objects/0/objects/0/paint", "99", P + "/paint: no paint with id 99"},
       {"/objects/0/objects/0/stroke", R"({"width": 5, "paint": 98})", P + "/stroke/paint: no paint with id 98"},
       // 7 is the index the loader gives its own "no fill" colour: the file cannot refer to it.
       {"/paints/1/colour", "7", "t.json: /paints/1/colour: no colour with id 7"},
@@ -177,6 +158,7 @@ TEST(JobFile, BadInputIsRefusedWithItsPlace) {
        "t.json: /paints/3/steps/0/colour: no colour with id 9"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.at) + " = " + c.value);
     json j = baseJob();
     // A pattern paint for the pattern case; unused elsewhere.
     j["paints"].push_back(json::parse(R"({"id": 20, "type": "pattern", "pattern": 1})"));
@@ -186,36 +168,15 @@ TEST(JobFile, BadInputIsRefusedWithItsPlace) {
       j[at.parent_pointer()].erase(at.back());
     else
       j[at] = json::parse(c.value);
-    EXPECT_EQ(errorOf(j), c.detail) << c.at << " = " << c.value;
+    EXPECT_EQ(errorOf(j), c.detail);
   }
-
-  json j = baseJob();
-  for (int i = 3; i < 65; ++i) j["inks"].push_back({{"name", "Ink " + std::to_string(i)}, {"cmyk", {0, 0, 0, 10}}});
-  EXPECT_EQ(errorOf(j), "t.json: /inks: the job has 65 inks; at most 64 are possible");
-  j = baseJob();
   json leaf = json::parse(R"({"kind": "path", "paint": 10, "points": [[0, 0]]})");
   for (int i = 0; i < 70; ++i) leaf = json{{"kind", "group"}, {"objects", json::array({leaf})}};
-  j["objects"] = json::array({leaf});
-  EXPECT_THAT(errorOf(j), ::testing::EndsWith(": objects are nested more than 64 deep"));
-}
-
-// Faults of the text itself: the parser's place, or the loader's when a
-// value it accepts is not usable.
-TEST(JobFile, MalformedTextIsRefused) {
-  std::string base = baseJob().dump();
-  auto edited = [&](const std::string& from, const std::string& to) {
-    std::string t = base;
-    t.replace(t.find(from), from.size(), to);
-    return t;
-  };
-  EXPECT_THAT(errorOfText("{\"ppi\": 72,"), ::testing::StartsWith("t.json: /: not valid JSON: parse error"));
-  EXPECT_THAT(errorOfText(""), ::testing::HasSubstr("not valid JSON"));
+  json deep = baseJob();
+  deep["objects"] = json::array({leaf});
+  EXPECT_THAT(errorOf(deep), ::testing::EndsWith(": objects are nested more than 64 deep"));
+  EXPECT_THAT(errorOfText(""), ::testing::StartsWith("t.json: /: not valid JSON: parse error"));
   EXPECT_EQ(errorOfText("[1, 2]"), "t.json: /: expected an object, found an array");
-  EXPECT_THAT(errorOfText(edited("\"Art\"", "\"A\xC3(t\"")), ::testing::HasSubstr("not valid JSON"));
-  // JSON has no NaN or infinity; a number too large for a double is the way
-  // to write one, and is refused.
-  EXPECT_THAT(errorOfText(edited("\"ppi\":720", "\"ppi\":1e999")),
-              ::testing::AnyOf(::testing::HasSubstr("not valid JSON"), "t.json: /ppi: the number is not finite"));
 }
 
 // Limits and unusual values that are sound: they load.
@@ -227,7 +188,6 @@ TEST(JobFile, EdgesThatAreSoundLoad) {
   EXPECT_EQ(errorOf(j), "loaded");
   j = baseJob();
   j["paints"].push_back(json::parse(R"({"id": 12, "type": "flat", "colour": 1, "matrix": [1, 0, 0, 1e308]})"));
-  EXPECT_EQ(errorOf(j), "loaded");
   j["paints"].push_back(json::parse(R"({"id": 13, "type": "gradation", "length": 500,
       "steps": [{"colour": 1, "position": 7}, {"colour": 2, "position": 7}]})"));
   EXPECT_EQ(errorOf(j), "loaded");
@@ -237,25 +197,15 @@ TEST(JobFile, FilesThatCannotBeRead) {
   tavtest::TestFolder dir;
   json j = baseJob();
   j["pictures"] = json::parse(R"([{"id": 1, "file": "missing.tif"}])");
-  EXPECT_EQ(errorOfText(j.dump(), dir.path()),
-            "t.json: /pictures/0/file: cannot read " + (dir.path() / "missing.tif").string() +
-                ": No such file or directory");
-  EXPECT_EQ(refusal([&] { TavKernel::loadJobFromMemory(j.dump(), dir.path(), "t.json"); }).code(),
-            TavSys::kFileErrorBase + ENOENT);
+  EXPECT_EQ(refusal([&] { load(j, dir.path()); }).code(), TavSys::kFileErrorBase + ENOENT);
   j["pictures"][0]["file"] = "sub";
   fs::create_directories(dir / "sub");
-  EXPECT_EQ(errorOfText(j.dump(), dir.path()),
-            "t.json: /pictures/0/file: cannot read " + (dir / "sub").string() + ": it is a folder");
+  EXPECT_EQ(errorOf(j, dir.path()), "t.json: /pictures/0/file: cannot read " + (dir / "sub").string() + ": it is a folder");
   j["pictures"][0]["file"] = "logo.bmp";
   tavtest::writeFile(dir / "logo.bmp", "BM");
-  EXPECT_EQ(errorOfText(j.dump(), dir.path()),
-            "t.json: /pictures/0: cannot tell the picture's type from \"logo.bmp\"; give \"type\"");
-
-  // Job files that cannot be read: missing, a folder, a device that would be
-  // read without end.
-  const std::pair<fs::path, int> unreadable[] = {
-      {dir / "nothing.json", ENOENT}, {dir / "sub", EISDIR}, {"/dev/zero", EINVAL}};
-  for (const auto& [file, err] : unreadable) {
+  EXPECT_EQ(errorOf(j, dir.path()), "t.json: /pictures/0: cannot tell the picture's type from \"logo.bmp\"; give \"type\"");
+  // Job files that cannot be read: a folder, a device that would be read without end.
+  for (const auto& [file, err] : {std::pair<fs::path, int>{dir / "sub", EISDIR}, {"/dev/zero", EINVAL}}) {
     const TavSys::Error e = refusalOfFile(file);
     EXPECT_EQ(e.key(), "JOB/CANNOT READ JOB FILE") << file;
     EXPECT_EQ(e.code(), TavSys::kFileErrorBase + err) << file;
@@ -275,8 +225,7 @@ TEST(JobFile, RelativePathsResolveAgainstTheJobFolder) {
   EXPECT_EQ(picgetinfo(job.get(), 1), "TIFF");
   std::int32_t v = 0, h = 0;
   picsiz(job.get(), 1, 1.0, v, h);
-  EXPECT_EQ(v, 20);
-  EXPECT_EQ(h, 10);
+  EXPECT_EQ((std::array{v, h}), (std::array<std::int32_t, 2>{20, 10}));
   EXPECT_EQ(filrefori(job.get())->getFullPathAsUtf8(), (dir / "job.json").generic_string());
 }
 
@@ -302,27 +251,18 @@ TEST(JobFile, NestedOneUpsLoadAndCyclesAreRefused) {
   std::int32_t v = 0, h = 0;
   picsiz(job.get(), 1, 1.0, v, h);
   EXPECT_EQ(v, 7200);
-
-  // Directly self-including.
-  json self = baseJob();
-  self["pictures"] = json::parse(R"([{"id": 1, "file": "self.json"}])");
-  tavtest::writeFile(dir / "self.json", self.dump());
-  EXPECT_EQ(refusalOfFile(dir / "self.json").detail(),
-            (dir / "self.json").string() +
-                ": /pictures/0/file: the one-up self.json includes itself (directly or through other one-ups)");
   // Through a chain a -> b -> a; the error names the place in b.
   json a = baseJob(), b = baseJob();
   a["pictures"] = json::parse(R"([{"id": 1, "file": "ups/b.json"}])");
   b["pictures"] = json::parse(R"([{"id": 4, "file": "../a.json"}])");
   tavtest::writeFile(dir / "a.json", a.dump());
   tavtest::writeFile(dir / "ups" / "b.json", b.dump());
-  EXPECT_THAT(refusalOfFile(dir / "a.json").detail(),
-              ::testing::EndsWith("b.json: /pictures/0/file: the one-up a.json includes itself "
-                                  "(directly or through other one-ups)"));
+  EXPECT_EQ(refusalOfFile(dir / "a.json").detail(),
+            (dir / "ups" / "b.json").string() +
+                ": /pictures/0/file: the one-up a.json includes itself (directly or through other one-ups)");
   // A broken one-up is reported with its own file and place.
-  json broken = baseJob();
-  broken["ppi"] = 0;
-  tavtest::writeFile(dir / "ups" / "inner.json", broken.dump());
+  inner["ppi"] = 0;
+  tavtest::writeFile(dir / "ups" / "inner.json", inner.dump());
   EXPECT_EQ(refusalOfFile(dir / "outer.json").detail(),
             (dir / "ups" / "inner.json").string() + ": /ppi: the resolution must be greater than 0");
 }
@@ -337,60 +277,47 @@ TEST(JobFile, UsageOfInksIsDerivedFromTheObjects) {
   j["patterns"] = json::parse(R"([{"id": 1, "kind": "softMask", "objects": [
       {"kind": "path", "paint": 12, "points": [[0, 0], [0, 5], [5, 5]]}]}])");
   j["objects"][0]["objects"].push_back(json::parse(R"({"kind": "path", "paint": 13, "points": [[0, 0], [9, 9]]})"));
-  auto job = TavKernel::loadJobFromMemory(j.dump(), fs::temp_directory_path(), "t.json");
-  EXPECT_EQ(sepisused(job.get(), 0), kSepUsed);          // Cyan 40 %
-  EXPECT_EQ(sepisused(job.get(), 1), kSepUsed);          // Black 100 %
-  EXPECT_EQ(sepisused(job.get(), 3), 0);                 // Unused
-  EXPECT_EQ(sepisused(job.get(), 4), kSepUsedInSoftMask);  // only inside the soft mask
+  auto job = load(j);
+  // Cyan 40 %, Black 100 %, Spot, Unused, and Masked only inside the soft mask.
+  for (int slot = 0; slot < 5; ++slot)
+    EXPECT_EQ(sepisused(job.get(), slot), (std::array{kSepUsed, kSepUsed, kSepUsed, 0, kSepUsedInSoftMask})[slot]) << slot;
   EXPECT_TRUE(paintHasTransparency(job.get(), 13));
   EXPECT_EQ(paipoi(job.get(), 13)->transparency.opacity, 12800);
-  // The file may say otherwise.
-  j["inks"][3]["used"] = true;
-  job = TavKernel::loadJobFromMemory(j.dump(), fs::temp_directory_path(), "t.json");
-  EXPECT_EQ(sepisused(job.get(), 3), kSepUsed);
+  j["inks"][3]["used"] = true;  // the file may say otherwise
+  EXPECT_EQ(sepisused(load(j).get(), 3), kSepUsed);
 }
 
+// What the command line's summary of the examples does not show.
 TEST(JobFile, ExamplesLoad) {
   const fs::path examples = tavtest::sourceDir() / "examples";
   auto label = TavKernel::loadJobFile(examples / "label.json");
-  EXPECT_EQ(label->inkCount, 8);
-  EXPECT_TRUE(separationIsVarnish(label.get(), TavricLib::FindSeparation(label.get(), "Varnish")));
   const int die = TavricLib::FindSeparation(label.get(), "Die");
   EXPECT_TRUE(separationIsTechnical(label.get(), die));
   EXPECT_FALSE(seppdftyp::NeedsOutputting(label.get(), die));
-  EXPECT_TRUE(label->boxes[kTrimBox].has_value());
   EXPECT_TRUE(label->boxes[kBleedBox].has_value());
-
   auto carton = TavKernel::loadJobFile(examples / "carton.json");
   ASSERT_NE(carton->GetCADData(), nullptr);
   TavDB::ListScan layers(jobGetSpahan(carton.get()), TavDB::kObjLayer, TavDB::kObjExcluded);
   int cadLayers = 0;
   while (TavDB::Object* l = layers.next()) cadLayers += TavricLib::IsStructuredCADLayer(carton.get(), l);
   EXPECT_EQ(cadLayers, 1);
-  ASSERT_NE(picGetJob(carton.get(), 1), nullptr);
-  EXPECT_EQ(picGetJob(carton.get(), 1)->name, "Tea carton front panel");
   EXPECT_EQ(carton->stations.size(), 2u);
   EXPECT_EQ(getdefaultboxtype(carton.get(), kArtBox), kTrimBox);
   EXPECT_NE(stationNumberObject(carton.get(), TavDB::kObjExcluded, 0, TavDB::kObjExcluded, 0), nullptr);
 }
 
 // Well-formed point lists are packed while the file is read; anything else is
-// read value by value. Both roads must give the same points and the same
-// error places.
-TEST(JobFile, PointListsPackedOrNotGiveTheSameResult) {
+// read value by value (the bad-input cases above check the places of both).
+TEST(JobFile, PackedPointLists) {
   json j = baseJob();
-  auto& pts = j["objects"][0]["objects"][0]["points"];
-  pts = json::parse(R"([[0, 0], [1.0, 2], [3, 4, 5, 6, 7, 8], [-1000000000, 1000000000]])");
-  auto job = TavKernel::loadJobFromMemory(j.dump(), fs::temp_directory_path(), "t.json");
+  j["objects"][0]["objects"][0]["points"] =
+      json::parse(R"([[0, 0], [1.0, 2], [3, 4, 5, 6, 7, 8], [-1000000000, 1000000000]])");
+  auto job = load(j);
   const auto& got = jobGetSpahan(job.get())->member(0)->member(0)->points();
   ASSERT_EQ(got.size(), 6u);
-  EXPECT_EQ(got[1].v, 1);
-  EXPECT_EQ(got[1].h, 2);
+  EXPECT_EQ((std::array{got[1].v, got[1].h, got[4].h, got[5].v}), (std::array<std::int32_t, 4>{1, 2, 8, -1000000000}));
   EXPECT_EQ(got[2].type, TavDB::PathPoint::kControl);
   EXPECT_EQ(got[4].type, TavDB::PathPoint::kCurve);
-  EXPECT_EQ(got[4].h, 8);
-  EXPECT_EQ(got[5].v, -1000000000);
-
 }
 
 TEST(JobFile, GradationSteps) {
@@ -398,18 +325,16 @@ TEST(JobFile, GradationSteps) {
   j["paints"].push_back(json::parse(R"({"id": 12, "type": "gradation", "form": "circular", "start": [100, 200],
       "steps": [{"colour": 1, "position": 0, "midpoint": 30}, {"colour": 2, "position": 100},
                 {"colour": 1, "position": 300}]})"));
-  auto job = TavKernel::loadJobFromMemory(j.dump(), fs::temp_directory_path(), "t.json");
+  auto job = load(j);
   const Paint* p = paipoi(job.get(), 12);
   ASSERT_NE(p, nullptr);
   ASSERT_EQ(p->steps.size(), 3u);
-  EXPECT_EQ(p->steps[0].midpoint, 30);
-  EXPECT_EQ(p->steps[1].midpoint, 100);  // half way by default
-  EXPECT_EQ(p->steps[2].midpoint, 0);
+  // The middle step is half way by default; the last has no midpoint.
+  EXPECT_EQ((std::array<int, 3>{p->steps[0].midpoint, p->steps[1].midpoint, p->steps[2].midpoint}),
+            (std::array<int, 3>{30, 100, 0}));
   EXPECT_EQ(p->gradationLength, 300);
   EXPECT_EQ(p->gradationBox, (TavDB::tv_box{-200, -100, 400, 500}));
-  EXPECT_EQ(p->colour, 1);
-  EXPECT_EQ(p->colour2, 1);
-
+  EXPECT_EQ((std::array<int, 2>{p->colour, p->colour2}), (std::array<int, 2>{1, 1}));
 }
 
 TEST(JobFile, MapsWithChannelsPerInk) {
@@ -422,21 +347,19 @@ TEST(JobFile, MapsWithChannelsPerInk) {
   j["paints"].push_back(json::parse(R"({"id": 12, "type": "map", "map": 1,
       "place": {"origin": [0, 0], "widthCorner": [0, 400], "heightCorner": [300, 0]}})"));
   j["objects"][0]["objects"].push_back(json::parse(R"({"kind": "path", "paint": 12, "points": [[0, 0], [0, 400], [300, 400], [300, 0]]})"));
-  auto job = TavKernel::loadJobFromMemory(j.dump(), dir.path(), "t.json");
-  const PictureMap* m = mappoi(job.get(), 1);
-  ASSERT_NE(m, nullptr);
-  EXPECT_EQ(m->resolution, 720);  // the job's ppi
+  auto job = load(j, dir.path());
+  ASSERT_NE(mappoi(job.get(), 1), nullptr);
+  EXPECT_EQ(mappoi(job.get(), 1)->resolution, 720);  // the job's ppi
   EXPECT_TRUE(maphasopa(job.get(), 1));
-  ASSERT_NE(mapfilref(job.get(), 1, 1), nullptr);
+  EXPECT_NE(mapfilref(job.get(), 1, 1), nullptr);
   EXPECT_EQ(mapfilref(job.get(), 1, 2), nullptr);
   EXPECT_EQ(sepisused(job.get(), 2), kSepUsed) << "a map channel uses its ink";
-
-  j["maps"][0]["channels"][1]["file"] = 2;
-  EXPECT_EQ(errorOfText(j.dump(), dir.path()), "t.json: /maps/0/channels/1/file: no file 2 in \"files\"");
-  j["maps"][0]["channels"][1]["file"] = 1;
-  j["maps"][0]["channels"][1]["ink"] = "Black";
-  EXPECT_EQ(errorOfText(j.dump(), dir.path()), "t.json: /maps/0/channels/1/ink: the ink has two channels");
-  j["maps"][0]["channels"][1]["ink"] = "Spot";
-  j["maps"][0]["resolution"] = 0;
-  EXPECT_EQ(errorOfText(j.dump(), dir.path()), "t.json: /maps/0/resolution: the resolution must be greater than 0");
+  const std::pair<const char*, json> bad[] = {{"/maps/0/channels/1/file", 2}, {"/maps/0/channels/1/ink", "Black"},
+                                              {"/maps/0/resolution", 0}};
+  const char* said[] = {": no file 2 in \"files\"", ": the ink has two channels", ": the resolution must be greater than 0"};
+  for (int i = 0; i < 3; ++i) {
+    json broken = j;
+    broken[json::json_pointer(bad[i].first)] = bad[i].second;
+    EXPECT_EQ(errorOf(broken, dir.path()), std::string("t.json: ") + bad[i].first + said[i]);
+  }
 }

@@ -3,6 +3,8 @@
 // later parts write, and the settings left as the caller gave them.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "pdfproof_support.h"
 #include "platform/kernel/colorspace.h"
 #include "pdfwriter/pdfregistry.h"
@@ -43,7 +45,6 @@ std::unique_ptr<jobstr> job(const std::string& objects) {
   return g2test::makeJob(kInks, kColours, kPaints, objects);
 }
 
-std::array<std::uint16_t, 64> tintsOf(jobstr& j, std::uint16_t paint) { return paisep16(&j, paint); }
 constexpr std::uint16_t pct(int p) { return std::uint16_t(p * 256); }
 
 TEST(PdfProofPaint, WhiteObjectsOnNothingAreLeftOut) {
@@ -89,40 +90,35 @@ TEST(PdfProofPaint, CompoundPathsClipAndFillWithTheEvenOddRule) {
   EXPECT_EQ(count(content, "h\n"), 4);
 }
 
-TEST(PdfProofPaint, OpaqueInksReduceTheInksPrintedBeforeThem) {
+TEST(PdfProofPaint, OpaqueInksReduceTheInksPrintedBeforeThemAndOneColourGradationsBecomeFlat) {
   auto j = job("[]");
-  // C 50 %, M 40 % under Silver 50 %: the lower inks keep half.
-  const std::uint16_t converted = ConvertPaintForOpaqueInks(j.get(), 12, true);
-  ASSERT_NE(converted, 12);
-  auto t = tintsOf(*j, converted);
-  EXPECT_EQ(t[0], pct(25));
-  EXPECT_EQ(t[1], pct(20));
-  EXPECT_EQ(t[4], pct(50));
+  struct Case {
+    std::uint16_t paint;
+    bool knockout;
+    std::map<int, int> tints;  // expected percentages by slot; empty: the paint is kept
+  } cases[] = {
+      {12, true, {{0, 25}, {1, 20}, {4, 50}}},  // C 50, M 40 under Silver 50: the lower inks keep half
+      {13, true, {{0, 0}, {1, 0}, {4, 100}}},   // Silver at 100 % clears them
+      {14, true, {}},                           // Silver at 0 %: nothing changes
+      {15, true, {{0, 25}, {4, 50}, {5, 60}}},  // an ink in a higher slot keeps its tint
+      {12, false, {}},                          // without knockout nothing changes
+      {16, false, {{0, 50}, {1, 40}, {4, 50}}}, // a gradation of one colour: its flat colour
+      {16, true, {{0, 25}, {1, 20}, {4, 50}}},  // ... converted as well with knockout
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.paint << (c.knockout ? " knockout" : ""));
+    const std::uint16_t converted = ConvertPaintForOpaqueInks(j.get(), c.paint, c.knockout);
+    if (c.tints.empty()) {
+      EXPECT_EQ(converted, c.paint);
+      continue;
+    }
+    ASSERT_NE(converted, c.paint);
+    EXPECT_EQ(paipoi(j.get(), converted)->type, kPaintFlat);
+    const auto t = paisep16(j.get(), converted);
+    for (auto [slot, p] : c.tints) EXPECT_EQ(t[slot], pct(p)) << "slot " << slot;
+  }
   // The new paint keeps the old one's other words.
-  EXPECT_TRUE(paipoi(j.get(), converted)->overprint);
-  // Silver at 100 % clears the lower inks; at 0 % nothing changes.
-  t = tintsOf(*j, ConvertPaintForOpaqueInks(j.get(), 13, true));
-  EXPECT_EQ(t[0], 0);
-  EXPECT_EQ(t[1], 0);
-  EXPECT_EQ(ConvertPaintForOpaqueInks(j.get(), 14, true), 14);
-  // An ink in a higher slot than the opaque one keeps its tint.
-  t = tintsOf(*j, ConvertPaintForOpaqueInks(j.get(), 15, true));
-  EXPECT_EQ(t[0], pct(25));
-  EXPECT_EQ(t[5], pct(60));
-  // Without knockout nothing changes.
-  EXPECT_EQ(ConvertPaintForOpaqueInks(j.get(), 12, false), 12);
-}
-
-TEST(PdfProofPaint, AGradationOfOneColourBecomesAFlatPaint) {
-  auto j = job("[]");
-  const std::uint16_t flat = ConvertPaintForOpaqueInks(j.get(), 16, false);
-  ASSERT_NE(flat, 16);
-  EXPECT_EQ(paipoi(j.get(), flat)->type, kPaintFlat);
-  EXPECT_EQ(paipoi(j.get(), flat)->colour, 3);
-  // With knockout the flat colour is converted as well.
-  const std::uint16_t knocked = ConvertPaintForOpaqueInks(j.get(), 16, true);
-  EXPECT_EQ(paipoi(j.get(), knocked)->type, kPaintFlat);
-  EXPECT_EQ(tintsOf(*j, knocked)[0], pct(25));
+  EXPECT_TRUE(paipoi(j.get(), ConvertPaintForOpaqueInks(j.get(), 12, true))->overprint);
 }
 
 TEST(PdfProofPaint, OneUpChecksReportTheFirstMismatchOnly) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "pagewriter/illtransform.h"
 #include "pagewriter/pdfgraphicsstate.h"
 #include "pdfwriter/pagedict.h"
 #include "pdfwriter/pdfregistry.h"
@@ -40,7 +39,6 @@ namespace {
 
 PDFDictionary* overprintState(bool on, int mode) {
   auto* d = new PDFDictionary();
-  d->Set("Type", new PDFName("ExtGState"));
   d->Set("OP", new PDFBool(on));
   d->Set("OPM", new PDFInteger(mode));
   return d;
@@ -71,18 +69,9 @@ Page::Page(jobstr& job, const PDFSettings& settings, std::uint32_t version,
   mPage = new PDFDictionary();
   mPage->Set("Type", new PDFName("Page"));
   mPage->Set("Parent", mPages);
-  illtransform transform(&job);
-  TavSys::tv_rectangle media;
-  getboxconst(&job, kMediaBox, media);
-  const std::int32_t box[4] = {std::int32_t(media.top), std::int32_t(media.left),
-                               std::int32_t(media.bottom), std::int32_t(media.right)};
-  double out[4];
-  transform.TransformRect(box, out);
+  // Every test job has the media box 0 0 100 100 points (see makeJob).
   auto* mediaBox = new PDFArray();
-  mediaBox->Add(new PDFReal(out[1]));
-  mediaBox->Add(new PDFReal(out[2]));
-  mediaBox->Add(new PDFReal(out[3]));
-  mediaBox->Add(new PDFReal(out[0]));
+  for (int v : {0, 0, 100, 100}) mediaBox->Add(new PDFInteger(v));
   mPage->Set("MediaBox", mediaBox);
 
   mResources = new PDFDictionary();

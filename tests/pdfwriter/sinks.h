@@ -5,8 +5,6 @@
 #include <string_view>
 #include <vector>
 
-#include <zlib.h>
-
 #include "platform/genoutfil.h"
 #include "platform/system.h"
 #include "pdfwriter/pdfobjects.h"
@@ -26,10 +24,6 @@ inline std::string syntaxOf(TavPDF::PDFDictionaryValue* value) {
   value->Output(sink);
   return sink.text;
 }
-
-// Inflates a complete zlib stream; fails the test (and returns what it got)
-// when the stream is damaged or does not end.
-std::string inflateAll(const std::string& compressed, bool* complete = nullptr);
 
 // Captures developer diagnostics for the time of a scope.
 struct DebugCapture {

@@ -30,6 +30,14 @@ std::vector<Ink> ProcessInks() {
   return {{"Cyan", 0, {}}, {"Magenta", 1, {}}, {"Yellow", 2, {}}, {"Black", 3, {}}};
 }
 
+std::vector<Ink> MixedInks() {
+  auto inks = ProcessInks();
+  inks.push_back({"Orange", -1, {0, 50, 100, 0}});
+  inks.push_back({"Green", -1, {100, 0, 100, 0}});
+  inks.push_back({"Violet", -1, {60, 90, 0, 0}});
+  return inks;
+}
+
 std::vector<Ink> SpotInks(int n) {
   std::vector<Ink> inks;
   for (int i = 0; i < n; ++i) {
@@ -47,18 +55,10 @@ CsDeviceN::Options Opts(int maxColorants, bool force, bool separationForm) {
   return o;
 }
 
-namespace {
-class StringSink : public genoutfil {
- public:
-  void PutByte(std::uint8_t byte) override { text.push_back(static_cast<char>(byte)); }
-  std::string text;
-};
-}  // namespace
-
 std::string Serialise(PDFDictionaryValue* value) {
-  StringSink sink;
+  OperatorSink sink;
   value->Output(sink);
-  return sink.text;
+  return sink.take();
 }
 
 std::string RefText(PDFArray* array, std::size_t i) {

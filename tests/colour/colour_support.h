@@ -30,6 +30,7 @@ struct Ink {
 // A job whose slots 0.. hold the inks in order.
 std::unique_ptr<jobstr> MakeJob(const std::vector<Ink>& inks);
 std::vector<Ink> ProcessInks();  // Cyan, Magenta, Yellow, Black
+std::vector<Ink> MixedInks();    // the process inks, then Orange (4), Green (5), Violet (6)
 std::vector<Ink> SpotInks(int n);  // "Spot 1".."Spot n", distinct CMYK equivalents
 
 // A tint vector: every slot undefined unless set.

@@ -12,35 +12,26 @@ using TavPDF::PDFIndirectReference;
 
 namespace {
 
-// Cyan Magenta Yellow Black, then Orange (4), Green (5), Violet (6).
-std::vector<Ink> MixedInks() {
-  auto inks = ProcessInks();
-  inks.push_back({"Orange", -1, {0, 50, 100, 0}});
-  inks.push_back({"Green", -1, {100, 0, 100, 0}});
-  inks.push_back({"Violet", -1, {60, 90, 0, 0}});
-  return inks;
-}
-
 // The CMYK vector of an ink as the tint transform takes it.
 std::array<float, 4> Vector(const Ink& ink) {
   return {ink.cmyk[0] / 100.0f, ink.cmyk[1] / 100.0f, ink.cmyk[2] / 100.0f, ink.cmyk[3] / 100.0f};
 }
 
-std::string Pairs(int n) {
-  std::string text = "[ ";
-  for (int i = 0; i < n; ++i) text += "0  1  ";
-  return text + "]";
-}
-
-// The dictionary of a Type 4 tint transform of n colourants as written.
-std::string FunctionDictionary(PDFArray* array, int n) {
-  auto* ref = dynamic_cast<PDFIndirectReference*>(array->Get(3));
-  return "<<\n/Domain " + Pairs(n) + "\n/FunctionType 4 \n/Length " +
-         std::to_string(ref ? ref->GetObjectNumber() - 1 : -1) + " 0 R\n/Range " + Pairs(4) + "\n>>";
-}
-
-PDFIndirectReference* Function(PDFArray* array) {
-  return dynamic_cast<PDFIndirectReference*>(array->Get(3));
+// A colour-space array "<head> /DeviceCMYK <function> ]" whose Type 4 tint
+// transform takes one tint per vector and mixes the vectors.
+void ExpectArray(MemoryPdf& pdf, PDFArray* array, const std::string& head,
+                 const std::vector<std::array<float, 4>>& vectors) {
+  ASSERT_NE(array, nullptr);
+  auto* function = dynamic_cast<PDFIndirectReference*>(array->Get(3));
+  ASSERT_NE(function, nullptr) << Serialise(array);
+  EXPECT_EQ(Serialise(array), head + " /DeviceCMYK " + RefText(array, 3) + " ]");
+  std::string domain;
+  for (std::size_t i = 0; i < vectors.size(); ++i) domain += "0  1  ";
+  EXPECT_EQ(pdf.streamDictionary(function),
+            "<<\n/Domain [ " + domain + "]\n/FunctionType 4 \n/Length " +
+                std::to_string(function->GetObjectNumber() - 1) +
+                " 0 R\n/Range [ 0  1  0  1  0  1  0  1  ]\n>>");
+  EXPECT_EQ(pdf.streamData(function), BuildTintTransformProgram(vectors));
 }
 
 }  // namespace
@@ -48,32 +39,22 @@ PDFIndirectReference* Function(PDFArray* array) {
 using DeviceNTest = ColourTest;
 
 TEST_F(DeviceNTest, ThreeInksWriteArrayProgramAndOperators) {
-  auto job = MakeJob(MixedInks());
+  const auto inks = MixedInks();
+  auto job = MakeJob(inks);
   const Tints tints = Tints().set(1, 12800).set(4, 25600).set(5, 6400).set(6, 0);
   PDFCsDeviceN space(job.get(), tints, 1, 25600, Opts(8));
-  EXPECT_EQ(space.GetSepCount(), 3);
   EXPECT_EQ(space.pdfGetNumParts(), 1);
   EXPECT_EQ(space.pdfGetName(0), "DN_1_4_5");
-  EXPECT_TRUE(space.pdfHasColorSpaceArray(0));
-
   space.pdfOutputFillColor(out, tints);
-  EXPECT_EQ(out.take(), "/DN_1_4_5 cs\n/op0 gs\n0.50 1 0.25 scn\n");
   space.pdfOutputStrokeColor(out, tints);
-  EXPECT_EQ(out.take(), "/DN_1_4_5 CS\n0.50 1 0.25 SCN\n");
+  EXPECT_EQ(out.take(), "/DN_1_4_5 cs\n/op0 gs\n0.50 1 0.25 scn\n/DN_1_4_5 CS\n0.50 1 0.25 SCN\n");
   EXPECT_TRUE(space.pdfOutputColorForPart(out, tints, 0));
   EXPECT_EQ(out.take(), "/DN_1_4_5 cs\n0.50 1 0.25 scn\n");
   EXPECT_EQ(Serialise(space.pdfGetSepsArray(tints)), "[ 0.5  1  0.25  ]");
 
   MemoryPdf pdf;
-  PDFArray* array = space.pdfGetColorSpace(pdf.handler(), 0);
-  ASSERT_NE(array, nullptr);
-  EXPECT_EQ(Serialise(array),
-            "[ /DeviceN [ /Magenta /Orange /Green ] /DeviceCMYK " + RefText(array, 3) + " ]");
-  EXPECT_EQ(pdf.streamDictionary(Function(array)), FunctionDictionary(array, 3));
-  const auto inks = MixedInks();
-  EXPECT_EQ(pdf.streamData(Function(array)),
-            BuildTintTransformProgram({{0.0f, 1.0f, 0.0f, 0.0f}, Vector(inks[4]), Vector(inks[5])}));
-
+  ExpectArray(pdf, space.pdfGetColorSpace(pdf.handler(), 0), "[ /DeviceN [ /Magenta /Orange /Green ]",
+              {{0.0f, 1.0f, 0.0f, 0.0f}, Vector(inks[4]), Vector(inks[5])});
   // The ink lists of the document carry the printing order.
   PDFArray* withHints = space.WriteDeviceNColorSpaceArray(pdf.handler(), 0, true, true);
   ASSERT_NE(withHints, nullptr);
@@ -98,22 +79,15 @@ TEST_F(DeviceNTest, ManyInksSplitIntoParts) {
     std::string base = "DN";
     for (int i = 0; i < c.inks; ++i) base += "_" + std::to_string(i);
     MemoryPdf pdf;
-    int first = 0;
-    for (int part = 0; part < space.pdfGetNumParts(); ++part) {
-      const int k = c.counts[static_cast<std::size_t>(part)];
+    for (int part = 0, first = 0; part < space.pdfGetNumParts(); first += c.counts[std::size_t(part++)]) {
       EXPECT_EQ(space.pdfGetName(part), c.counts.size() > 1 ? base + "_" + char('a' + part) : base);
-      PDFArray* array = space.pdfGetColorSpace(pdf.handler(), part);
-      ASSERT_NE(array, nullptr);
-      std::string names;
+      std::string head = "[ /DeviceN [ ";
       std::vector<std::array<float, 4>> vectors;
-      for (int i = first; i < first + k; ++i) {
-        names += "/Spot#20" + std::to_string(i + 1) + " ";
+      for (int i = first; i < first + c.counts[std::size_t(part)]; ++i) {
+        head += "/Spot#20" + std::to_string(i + 1) + " ";
         vectors.push_back(Vector(inks[static_cast<std::size_t>(i)]));
       }
-      EXPECT_EQ(Serialise(array), "[ /DeviceN [ " + names + "] /DeviceCMYK " + RefText(array, 3) + " ]");
-      EXPECT_EQ(pdf.streamDictionary(Function(array)), FunctionDictionary(array, k));
-      EXPECT_EQ(pdf.streamData(Function(array)), BuildTintTransformProgram(vectors));
-      first += k;
+      ExpectArray(pdf, space.pdfGetColorSpace(pdf.handler(), part), head + "]", vectors);
     }
     // A part that does not exist is neither written nor indexed past the inks.
     EXPECT_EQ(space.pdfGetColorSpace(pdf.handler(), space.pdfGetNumParts()), nullptr);
@@ -126,12 +100,11 @@ TEST_F(DeviceNTest, PartsOverprintLaterOnes) {
   Tints tints;
   for (int i = 0; i < 12; ++i) tints.set(i, static_cast<unsigned short>(512 * (i + 1)));
   PDFCsDeviceN space(job.get(), tints, 1, 25600, Opts(8));
-  const std::string base = "DN_0_1_2_3_4_5_6_7_8_9_10_11";
+  const std::string partA = "/DN_0_1_2_3_4_5_6_7_8_9_10_11_a cs\n/op0 gs\n0.02 0.04 0.06 0.08 0.10 0.12 0.14 0.16  scn\n";
   // Part colours count the groups from the start.
   EXPECT_TRUE(space.pdfOutputColorForPart(out, tints, 0));
-  EXPECT_EQ(out.take(), "/" + base + "_a cs\n/op0 gs\n0.02 0.04 0.06 0.08 0.10 0.12 0.14 0.16  scn\n");
   EXPECT_TRUE(space.pdfOutputColorForPart(out, tints, 1));
-  EXPECT_EQ(out.take(), "/" + base + "_b cs\n/op1 gs\n0.18 0.20 0.22 0.24  scn\n");
+  EXPECT_EQ(out.take(), partA + "/DN_0_1_2_3_4_5_6_7_8_9_10_11_b cs\n/op1 gs\n0.18 0.20 0.22 0.24  scn\n");
   EXPECT_FALSE(space.GetOverprint());  // the space's own flag is restored
   EXPECT_FALSE(space.pdfOutputColorForPart(out, tints, 2));
   EXPECT_EQ(out.take(), "");  // no stray path operator either
@@ -145,7 +118,7 @@ TEST_F(DeviceNTest, PartsOverprintLaterOnes) {
   // One colour cannot hold several parts: the first is set, with a note.
   DebugCapture debug;
   space.pdfOutputFillColor(out, tints);
-  EXPECT_EQ(out.take(), "/" + base + "_a cs\n/op0 gs\n0.02 0.04 0.06 0.08 0.10 0.12 0.14 0.16  scn\n");
+  EXPECT_EQ(out.take(), partA);
   EXPECT_NE(debug.text.find("several parts"), std::string::npos);
 
   // Part spaces count the groups from the end: part 0 is the short last
@@ -162,68 +135,50 @@ TEST_F(DeviceNTest, ForcedDeviceNPadsProcessOnlyPartsWithNone) {
   auto job = MakeJob({{"Spot 1", -1, {10, 20, 30, 40}}, {"Cyan", 0, {}}, {"Magenta", 1, {}}});
   PDFCsDeviceN space(job.get(), Tints(25600), 1, 25600, Opts(2, true, true));
   ASSERT_EQ(space.pdfGetNumParts(), 2);
-  EXPECT_FALSE(space.NeedsNonePadding(0, 3));
-  EXPECT_TRUE(space.NeedsNonePadding(1, 3));
-  EXPECT_EQ(space.pdfGetName(0), "DN_0_1_2_a");
-  EXPECT_EQ(space.pdfGetName(1), "DN_0_1_2_None_b");
-
-  MemoryPdf pdf;
-  PDFArray* array = space.pdfGetColorSpace(pdf.handler(), 1);
-  ASSERT_NE(array, nullptr);
+  EXPECT_EQ(space.pdfGetName(0) + " " + space.pdfGetName(1), "DN_0_1_2_a DN_0_1_2_None_b");
   // One colourant plus /None: not the Separation form.
-  EXPECT_EQ(Serialise(array), "[ /DeviceN [ /Magenta /None ] /DeviceCMYK " + RefText(array, 3) + " ]");
-  EXPECT_EQ(pdf.streamDictionary(Function(array)), FunctionDictionary(array, 2));
-  EXPECT_EQ(pdf.streamData(Function(array)),
-            BuildTintTransformProgram({{0.0f, 1.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f, 0.0f}}));
+  MemoryPdf pdf;
+  ExpectArray(pdf, space.pdfGetColorSpace(pdf.handler(), 1), "[ /DeviceN [ /Magenta /None ]",
+              {{0.0f, 1.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f, 0.0f}});
   EXPECT_TRUE(space.pdfOutputColorForPart(out, Tints(25600), 1));
   EXPECT_EQ(out.take(), "/DN_0_1_2_None_b cs\n/op1 gs\n1 0  scn\n");
 }
 
 TEST_F(DeviceNTest, OneInkMayBeWrittenAsSeparation) {
-  auto job = MakeJob(MixedInks());
-  const Tints tints = Tints().set(4, 25600);
+  const auto inks = MixedInks();
+  auto job = MakeJob(inks), renamed = MakeJob({{"Process Cyan", 0, {}}});
+  const Tints orange = Tints().set(4, 25600), cyan = Tints().set(0, 25600);
   MemoryPdf pdf;
-  PDFArray* array =
-      PDFCsDeviceN(job.get(), tints, 1, 25600, Opts(8, false, true)).pdfGetColorSpace(pdf.handler(), 0);
-  ASSERT_NE(array, nullptr);
-  EXPECT_EQ(Serialise(array), "[ /Separation /Orange /DeviceCMYK " + RefText(array, 3) + " ]");
-  EXPECT_EQ(pdf.streamDictionary(Function(array)), FunctionDictionary(array, 1));
-
+  ExpectArray(pdf, PDFCsDeviceN(job.get(), orange, 1, 25600, Opts(8, false, true)).pdfGetColorSpace(pdf.handler(), 0),
+              "[ /Separation /Orange", {Vector(inks[4])});
   // The Separation form names a process ink by its process name, the DeviceN
-  // form by the job's name.
-  auto renamed = MakeJob({{"Process Cyan", 0, {}}});
-  const Tints cyan = Tints().set(0, 25600);
-  PDFArray* forced =
-      PDFCsDeviceN(renamed.get(), cyan, 1, 25600, Opts(8, true, true)).pdfGetColorSpace(pdf.handler(), 0);
-  ASSERT_NE(forced, nullptr);
-  EXPECT_EQ(Serialise(forced->Get(1)), "[ /Process#20Cyan /None ]");
-  PDFArray* cyanForm = PDFCsDeviceN(renamed.get(), cyan, 1, 25600, Opts(8, false, true))
-                           .WriteDeviceNColorSpaceArray(pdf.handler(), 0, false, true);
-  ASSERT_NE(cyanForm, nullptr);
-  EXPECT_EQ(Serialise(cyanForm->Get(1)), "/Cyan");
-
-  // Without the permission, and always for NChannel, it stays DeviceN.
-  EXPECT_EQ(Serialise(PDFCsDeviceN(job.get(), tints, 1, 25600, Opts(8)).pdfGetColorSpace(pdf.handler(), 0)->Get(0)),
-            "/DeviceN");
-  PDFArray* nArray =
-      CsNChannel(job.get(), tints, 1, 25600, Opts(8, false, true)).pdfGetColorSpace(pdf.handler(), 0);
-  ASSERT_NE(nArray, nullptr);
-  EXPECT_EQ(Serialise(nArray->Get(0)) + " " + Serialise(nArray->Get(1)), "/DeviceN [ /Orange ]");
+  // form by the job's name; without the permission, and always for NChannel,
+  // one ink stays DeviceN.
+  auto head = [&](PDFArray* array) {
+    return array ? Serialise(array->Get(0)) + " " + Serialise(array->Get(1)) : std::string("none");
+  };
+  EXPECT_EQ(head(PDFCsDeviceN(renamed.get(), cyan, 1, 25600, Opts(8, true, true)).pdfGetColorSpace(pdf.handler(), 0)),
+            "/DeviceN [ /Process#20Cyan /None ]");
+  EXPECT_EQ(head(PDFCsDeviceN(renamed.get(), cyan, 1, 25600, Opts(8, false, true))
+                     .WriteDeviceNColorSpaceArray(pdf.handler(), 0, false, true)),
+            "/Separation /Cyan");
+  EXPECT_EQ(head(PDFCsDeviceN(job.get(), orange, 1, 25600, Opts(8)).pdfGetColorSpace(pdf.handler(), 0)),
+            "/DeviceN [ /Orange ]");
+  EXPECT_EQ(head(CsNChannel(job.get(), orange, 1, 25600, Opts(8, false, true)).pdfGetColorSpace(pdf.handler(), 0)),
+            "/DeviceN [ /Orange ]");
 }
 
 TEST_F(DeviceNTest, NChannelNamesItsInksAndProcessComponents) {
-  auto job = MakeJob(MixedInks());
-  const Tints tints = Tints().set(0, 25600).set(3, 12800).set(4, 6400);
-  CsNChannel space(job.get(), tints, 1, 25600, Opts(8));
-  EXPECT_EQ(space.GetClassID(), 0x4E434841);  // 'NCHA'
+  const auto inks = MixedInks();
+  auto job = MakeJob(inks);
+  CsNChannel space(job.get(), Tints().set(0, 25600).set(3, 12800).set(4, 6400), 1, 25600, Opts(8));
   MemoryPdf pdf;
   pdf.handler()->mProcessSeparations = {0, 1, 2, 3};
   PDFArray* array = space.pdfGetColorSpace(pdf.handler(), 0);
   ASSERT_NE(array, nullptr);
   ASSERT_EQ(array->Size(), 5u);
   auto* attributes = dynamic_cast<TavPDF::PDFDictionary*>(array->Get(4));
-  ASSERT_NE(attributes, nullptr);
-  auto* colorants = dynamic_cast<TavPDF::PDFDictionary*>(attributes->Get("Colorants"));
+  auto* colorants = attributes ? dynamic_cast<TavPDF::PDFDictionary*>(attributes->Get("Colorants")) : nullptr;
   ASSERT_NE(colorants, nullptr);
   auto ref = [&](const char* name) {
     auto* r = dynamic_cast<PDFIndirectReference*>(colorants->Get(name));
@@ -237,11 +192,9 @@ TEST_F(DeviceNTest, NChannelNamesItsInksAndProcessComponents) {
                 "\n>>\n/Subtype /NChannel\n>> ]");
   // Each colourant's Separation space was written as an object of its own.
   const std::string orange = ref("Orange");
-  EXPECT_NE(pdf.bytes().find(orange.substr(0, orange.size() - 1) +
-                             "obj\n[ /Separation /Orange /DeviceCMYK "),
+  EXPECT_NE(pdf.bytes().find(orange.substr(0, orange.size() - 1) + "obj\n[ /Separation /Orange /DeviceCMYK "),
             std::string::npos);
-  const auto inks = MixedInks();
-  EXPECT_EQ(pdf.streamData(Function(array)),
+  EXPECT_EQ(pdf.streamData(dynamic_cast<PDFIndirectReference*>(array->Get(3))),
             BuildTintTransformProgram({{1.0f, 0.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f, 1.0f}, Vector(inks[4])}));
 
   // Process inks alone are still DeviceN for NChannel, but DeviceCMYK otherwise.
@@ -250,43 +203,35 @@ TEST_F(DeviceNTest, NChannelNamesItsInksAndProcessComponents) {
   PDFCsDeviceN cmyk(job.get(), process, 1, 25600, Opts(8));
   EXPECT_EQ(cmyk.pdfGetColorSpace(pdf.handler(), 0), nullptr);
   EXPECT_EQ(cmyk.pdfGetName(0), "DeviceCMYK");
-  EXPECT_FALSE(cmyk.pdfHasColorSpaceArray(0));
-  cmyk.pdfOutputFillColor(out, Tints(0).set(0, 25600));
-  EXPECT_EQ(out.take(), "/DeviceCMYK cs\n/op0 gs\n1 0 0 0 k\n");
-  EXPECT_EQ(Serialise(cmyk.pdfGetSepsArray(Tints(0).set(0, 12800))), "[ 0.5  0  0  0  ]");
 }
 
+// A space without inks still writes every operand its operator takes.
 TEST_F(DeviceNTest, EmptySpacesKeepTheirComponentCountsConsistent) {
   auto job = MakeJob(MixedInks());
   MemoryPdf pdf;
-  PDFCsDeviceN plain(job.get(), Tints(), 1, 25600, Opts(8));
-  EXPECT_EQ(plain.pdfGetName(0), "DeviceCMYK");
-  EXPECT_EQ(plain.pdfGetColorSpace(pdf.handler(), 0), nullptr);
+  PDFCsDeviceN plain(job.get(), Tints(), 1, 25600, Opts(8)), forced(job.get(), Tints(), 1, 25600, Opts(8, true));
+  EXPECT_EQ(plain.pdfGetName(0) + " " + forced.pdfGetName(0), "DeviceCMYK DN_None_None");
   EXPECT_FALSE(plain.pdfHasColorSpaceArray(0));
-  plain.pdfOutputFillColor(out, Tints());
-  EXPECT_EQ(out.take(), "/DeviceCMYK cs\n/op0 gs\n0 0 0 0 k\n");
-  EXPECT_EQ(Serialise(plain.pdfGetSepsArray(Tints())), "[ 0  0  0  0  ]");  // DeviceCMYK takes four
-
-  PDFCsDeviceN forced(job.get(), Tints(), 1, 25600, Opts(8, true));
-  EXPECT_EQ(forced.pdfGetName(0), "DN_None_None");
   EXPECT_TRUE(forced.pdfHasColorSpaceArray(0));
+  EXPECT_EQ(plain.pdfGetColorSpace(pdf.handler(), 0), nullptr);
   PDFArray* array = forced.pdfGetColorSpace(pdf.handler(), 0);
   ASSERT_NE(array, nullptr);
   EXPECT_EQ(Serialise(array), "[ /DeviceN [ /None /None ] /DeviceCMYK " + RefText(array, 3) + " ]");
+  plain.pdfOutputFillColor(out, Tints());
   forced.pdfOutputStrokeColor(out, Tints());
-  EXPECT_EQ(out.take(), "/DN_None_None CS\n/op0 gs\n0 0 SCN\n");
-  EXPECT_EQ(Serialise(forced.pdfGetSepsArray(Tints())), "[ 0  0  ]");
+  EXPECT_EQ(out.take(), "/DeviceCMYK cs\n/op0 gs\n0 0 0 0 k\n/DN_None_None CS\n0 0 SCN\n");
+  EXPECT_EQ(Serialise(plain.pdfGetSepsArray(Tints())) + Serialise(forced.pdfGetSepsArray(Tints())),
+            "[ 0  0  0  0  ][ 0  0  ]");  // DeviceCMYK takes four
 }
 
 // The pending colour-space list and the cache tell spaces apart by ==, and
 // keep clones: a clone equals its original, every other row differs.
 TEST_F(DeviceNTest, EqualityClonesAndSetOperations) {
   auto job = MakeJob(MixedInks());
-  const Tints t45 = Tints().set(4, 25600).set(5, 25600);
-  PDFCsDeviceN a(job.get(), t45, 1, 25600, Opts(8));
+  PDFCsDeviceN a(job.get(), Tints().set(4, 25600).set(5, 25600), 1, 25600, Opts(8));
   std::unique_ptr<ColorSpace> spaces[] = {
       std::make_unique<PDFCsDeviceN>(job.get(), Tints().set(5, 25600).set(6, 25600), 1, 25600, Opts(8)),
-      std::make_unique<CsMultiSep>(job.get(), t45, 1, 25600, Opts(8)),  // same inks, other class
+      std::make_unique<CsMultiSep>(job.get(), Tints().set(4, 25600).set(5, 25600), 1, 25600, Opts(8)),
       std::make_unique<CsPartialCMYK>(job.get(), true, false, false, false, false),
       std::make_unique<CsPartialCMYK>(job.get(), false, true, false, false, false),  // other operands
       std::make_unique<CsSeparation>(job.get(), 4, false),
@@ -298,9 +243,7 @@ TEST_F(DeviceNTest, EqualityClonesAndSetOperations) {
   for (std::size_t i = 0; i < std::size(spaces); ++i) {
     std::unique_ptr<ColorSpace> clone(spaces[i]->Clone());
     EXPECT_TRUE(*clone == *spaces[i]) << i;
-    for (std::size_t j = 0; j + 1 < std::size(spaces); ++j) {
-      EXPECT_EQ(*spaces[i] == *spaces[j], i == j) << i << " " << j;
-    }
+    for (std::size_t j = 0; j + 1 < std::size(spaces); ++j) EXPECT_EQ(*spaces[i] == *spaces[j], i == j) << i << " " << j;
   }
   EXPECT_TRUE(*spaces[8] == a);
   std::unique_ptr<CsMasked> cmykPart(spaces[2]->pdfGetPart(0));
@@ -312,8 +255,7 @@ TEST_F(DeviceNTest, EqualityClonesAndSetOperations) {
   united.Unite(*spaces[0]);
   common.Intersect(*spaces[0]);
   rest.Differ(*spaces[0]);
-  EXPECT_EQ(united.pdfGetName(0) + " " + common.pdfGetName(0) + " " + rest.pdfGetName(0),
-            "DN_4_5_6 DN_5 DN_4");
+  EXPECT_EQ(united.pdfGetName(0) + " " + common.pdfGetName(0) + " " + rest.pdfGetName(0), "DN_4_5_6 DN_5 DN_4");
   PDFCsDeviceN added(job.get(), -1, Opts(8));
   EXPECT_TRUE(added.IsEmpty());
   for (int sep : {4, 5, 64}) added.SetSeparationUse(sep, true);  // 64: no such slot, ignored
@@ -326,12 +268,10 @@ TEST_F(MultiSepTest, AllFourProcessInksMakeOneCmykPart) {
   auto job = MakeJob(MixedInks());
   const Tints tints = Tints().set(0, 12800).set(1, 25600).set(2, 256).set(3, 6400).set(4, 25600).set(5, 12800);
   CsMultiSep space(job.get(), tints, 1, 25600, Opts(8));
-  EXPECT_TRUE(space.IsMultiSep());
-  EXPECT_FALSE(space.IsDeviceN());
+  EXPECT_TRUE(space.IsMultiSep() && !space.IsDeviceN());
   ASSERT_EQ(space.pdfGetNumParts(), 3);
   const char* names[] = {"DeviceCMYK", "Sep4", "Sep5", ""};
-  const char* colours[] = {"/op0 gs\n0.50 1 0.01 0.25 k\n", "/Sep4 cs\n/op1 gs\n1 scn\n",
-                           "/Sep5 cs\n0.50 scn\n", ""};
+  const char* colours[] = {"/op0 gs\n0.50 1 0.01 0.25 k\n", "/Sep4 cs\n/op1 gs\n1 scn\n", "/Sep5 cs\n0.50 scn\n", ""};
   for (int part = 0; part < 4; ++part) {
     EXPECT_EQ(space.pdfGetName(part), names[part]);
     EXPECT_EQ(space.pdfHasColorSpaceArray(part), part == 1 || part == 2);
@@ -343,7 +283,6 @@ TEST_F(MultiSepTest, AllFourProcessInksMakeOneCmykPart) {
   EXPECT_EQ(cmykPart->GetClassID(), CsPartialCMYK::kClassID);
   EXPECT_EQ(space.pdfGetPart(3), nullptr);
   EXPECT_EQ(Serialise(space.pdfGetSepsArray(tints)), "[ 0.5  1  0.01  0.25  ]");
-
   MemoryPdf pdf;
   EXPECT_EQ(space.pdfGetColorSpace(pdf.handler(), 0), nullptr);
   PDFArray* green = space.pdfGetColorSpace(pdf.handler(), 2);
@@ -357,7 +296,6 @@ TEST_F(MultiSepTest, IncompleteProcessInksArePartsOfTheirOwn) {
   CsMultiSep space(job.get(), tints, 1, 25600, Opts(8));
   ASSERT_EQ(space.pdfGetNumParts(), 3);
   EXPECT_EQ(space.pdfGetName(0) + " " + space.pdfGetName(1) + " " + space.pdfGetName(2), "Sep0 Sep3 Sep4");
-
   // One colour cannot set three parts (inside q ... Q it would be lost): the
   // first is set, with a note.
   DebugCapture debug;
@@ -365,16 +303,12 @@ TEST_F(MultiSepTest, IncompleteProcessInksArePartsOfTheirOwn) {
   space.pdfOutputStrokeColor(out, tints);
   EXPECT_EQ(out.take(), "/Sep0 cs\n/op0 gs\n1 scn\n/Sep0 CS\n1 SCN\n");
   EXPECT_NE(debug.text.find("several parts"), std::string::npos);
-
   // One part paints like that part; no part paints nothing.
-  CsMultiSep single(job.get(), 5, Opts(8));
+  CsMultiSep single(job.get(), 5, Opts(8)), empty(job.get(), -1, Opts(8));
   ASSERT_EQ(single.pdfGetNumParts(), 1);
-  single.pdfOutputFillColor(out, Tints().set(5, 6400));
-  single.pdfOutputStrokeColor(out, Tints().set(5, 6400));
-  EXPECT_EQ(out.take(), "/Sep5 cs\n0.25 scn\n/Sep5 CS\n0.25 SCN\n");
-  CsMultiSep empty(job.get(), -1, Opts(8));
   EXPECT_EQ(empty.pdfGetNumParts(), 0);
+  single.pdfOutputStrokeColor(out, Tints().set(5, 6400));
   empty.pdfOutputFillColor(out, Tints(25600));
-  EXPECT_EQ(out.take(), "");
+  EXPECT_EQ(out.take(), "/Sep5 CS\n0.25 SCN\n");
   EXPECT_EQ(empty.pdfGetSepsArray(Tints(25600)), nullptr);
 }

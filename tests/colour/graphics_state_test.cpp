@@ -27,6 +27,8 @@ TEST_F(GraphicsStateTest, ResetForgetsWhatWasSetButKeepsSizeAndValues) {
   state.SetColorValue(7, true);
   state.SetFont(3, 9.5);
   state.SetScreen(4);
+  state.SetTransferName(state.GetTransferName());  // the stored string itself
+  EXPECT_EQ(state.GetTransferName(), "Default");
   state.SetTransferName("TR_1");
   {
     // The record keeps a clone of its own.
@@ -35,13 +37,17 @@ TEST_F(GraphicsStateTest, ResetForgetsWhatWasSetButKeepsSizeAndValues) {
   }
   ASSERT_NE(state.GetColorSpace(false), nullptr);
   EXPECT_TRUE(*state.GetColorSpace(false) == CsSeparation(job.get(), 1, false));
-  EXPECT_TRUE(state.SetStrokeInfo(Stroke{1.0, 0}));
+  // Stroke parameters are written only when they differ; those of another
+  // type never compare equal.
+  EXPECT_TRUE(state.SetStrokeInfo(Stroke{2.0, 1}));
+  EXPECT_FALSE(state.SetStrokeInfo(Stroke{2.0, 1}));
+  EXPECT_TRUE(state.SetStrokeInfo(Stroke{2.0, 2}));
+  EXPECT_TRUE(state.SetStrokeInfo(2.0));
+  EXPECT_FALSE(state.SetStrokeInfo(2.0));
 
   state.Reset();
   EXPECT_EQ(state.GetOverprintState(), PdfGraphicsState::kOverprintUnknown);
-  EXPECT_EQ(state.GetColorKey(false), -1);
-  EXPECT_EQ(state.GetColorKey(true), -1);
-  EXPECT_EQ(state.GetColorValue(true), -1);
+  EXPECT_EQ(std::tuple(state.GetColorKey(false), state.GetColorKey(true), state.GetColorValue(true)), std::tuple(-1, -1, -1));
   EXPECT_EQ(state.GetFontNumber(), -1);
   EXPECT_EQ(state.GetScreen(), PdfGraphicsState::kScreenUnknown);
   EXPECT_EQ(state.GetTransferName(), "Default");
@@ -49,20 +55,7 @@ TEST_F(GraphicsStateTest, ResetForgetsWhatWasSetButKeepsSizeAndValues) {
   // Read only together with a valid font number or colour space.
   EXPECT_EQ(state.GetFontSize(), 9.5);
   EXPECT_EQ(state.GetColorSpaceValue(false), 42);
-  // After a reset the same stroke is written again.
-  EXPECT_TRUE(state.SetStrokeInfo(Stroke{1.0, 0}));
-}
-
-TEST_F(GraphicsStateTest, StrokeInfoAndTransferNameChangeOnlyWhenDifferent) {
-  auto& state = PdfGraphicsState::Instance();
-  EXPECT_TRUE(state.SetStrokeInfo(Stroke{2.0, 1}));
-  EXPECT_FALSE(state.SetStrokeInfo(Stroke{2.0, 1}));
-  EXPECT_TRUE(state.SetStrokeInfo(Stroke{2.0, 2}));
-  EXPECT_FALSE(state.SetStrokeInfo(Stroke{2.0, 2}));
-  EXPECT_TRUE(state.SetStrokeInfo(2.0));  // parameters of another type never compare equal
-
-  state.SetTransferName(state.GetTransferName());  // the stored string itself
-  EXPECT_EQ(state.GetTransferName(), "Default");
+  EXPECT_TRUE(state.SetStrokeInfo(2.0));  // written again after a reset
 }
 
 TEST_F(GraphicsStateTest, NothingCarriesOverAfterAStreamEnds) {
@@ -70,18 +63,14 @@ TEST_F(GraphicsStateTest, NothingCarriesOverAfterAStreamEnds) {
   ColorSpace::SetUseTRDotgain(true);
   CsSeparation spot(job.get(), 3, false);
   MemoryPdf pdf;
-  std::vector<TavPDF::PDFIndirectReference*> streams;
   for (int i = 0; i < 2; ++i) {
     TavPDF::pdfoutfilter* content = pdf.handler()->beginStream(nullptr);
     ASSERT_NE(content, nullptr);
     spot.pdfOutputFillColor(*content, Tints().set(3, 12800));
     spot.pdfOutputFillColor(*content, Tints().set(3, 12800));
-    streams.push_back(pdf.handler()->endStream(content));
-    ASSERT_NE(streams.back(), nullptr);
-    EXPECT_EQ(PdfGraphicsState::Instance().GetOverprintState(), PdfGraphicsState::kOverprintUnknown);
-    EXPECT_EQ(PdfGraphicsState::Instance().GetTransferName(), "Default");
+    TavPDF::PDFIndirectReference* stream = pdf.handler()->endStream(content);
+    ASSERT_NE(stream, nullptr);
+    // Each stream selects overprint and transfer once, the second one again.
+    EXPECT_EQ(pdf.streamData(stream), "/Sep3 cs\n/op1 gs\n/TR_3 gs\n0.50 scn\n/Sep3 cs\n0.50 scn\n");
   }
-  // Each stream selects overprint and transfer once, the second one again.
-  for (auto* ref : streams)
-    EXPECT_EQ(pdf.streamData(ref), "/Sep3 cs\n/op1 gs\n/TR_3 gs\n0.50 scn\n/Sep3 cs\n0.50 scn\n");
 }

@@ -41,15 +41,18 @@ struct Step {
 };
 }  // namespace
 
-using SimpleSpaceTest = ColourTest;
+// Jobs with Orange and a PANTONE ink, without Magenta, and without inks.
+class SimpleSpaceTest : public ColourTest {
+ protected:
+  std::unique_ptr<jobstr> job = MakeJob(OrangeAndProcess()),
+                          noMagenta = MakeJob({{"Cyan", 0, {}}, {"Orange", -1, {0, 50, 100, 0}}}),
+                          empty = MakeJob({});
+  const Tints cmykTints = Tints().set(0, 12800).set(1, 25600).set(2, 256).set(3, 65280);
+};
 
 // Each case starts with an empty cache; its steps run in order, so that an
 // overprint or transfer state is written once and then left out.
 TEST_F(SimpleSpaceTest, ColourOperators) {
-  auto job = MakeJob(OrangeAndProcess());
-  auto noMagenta = MakeJob({{"Cyan", 0, {}}, {"Orange", -1, {0, 50, 100, 0}}});
-  auto empty = MakeJob({});
-  const Tints cmykTints = Tints().set(0, 12800).set(1, 25600).set(2, 256).set(3, 65280);
   struct Case {
     const char* what;
     const jobstr* job;
@@ -115,28 +118,10 @@ TEST_F(SimpleSpaceTest, ColourOperators) {
   EXPECT_EQ(out.take(), "/sepall cs\n/op0 gs\n0.50 scn\n");
 }
 
-// What the operator table does not show: which spaces need an array in the
-// page's resources, and that a gray without an ink has no transfer state.
-TEST_F(SimpleSpaceTest, ArraysAndTransferNames) {
-  auto job = MakeJob(OrangeAndProcess());
-  std::string name;
-  EXPECT_FALSE(PDFCsDeviceGray(job.get(), kAllSeparations, false).pdfGetTRName(name));
-  EXPECT_FALSE(PDFCsDeviceGray(job.get(), 4, false).pdfHasColorSpaceArray(0));
-  EXPECT_FALSE(CsPartialCMYK(job.get(), true, true, true, true, false).pdfHasColorSpaceArray(0));
-  for (int sep : {3, kAllSeparations, kNoSeparation}) {
-    CsSeparation space(job.get(), sep, false);
-    EXPECT_TRUE(space.pdfHasColorSpaceArray(0));
-    EXPECT_EQ(space.pdfGetNumParts(), 1);
-  }
-}
-
 // Values for shadings and bytes for pictures: an undefined tint is never ink,
-// and a gray value is the complement of the ink.
-TEST_F(SimpleSpaceTest, ValueArraysAndBytes) {
-  auto job = MakeJob(OrangeAndProcess());
-  auto noMagenta = MakeJob({{"Cyan", 0, {}}, {"Orange", -1, {0, 50, 100, 0}}});
-  auto empty = MakeJob({});
-  const Tints cmykTints = Tints().set(0, 12800).set(1, 25600).set(2, 256).set(3, 65280);
+// and a gray value is the complement of the ink. Only separations need an
+// array in the page's resources.
+TEST_F(SimpleSpaceTest, ValueArraysBytesAndResources) {
   struct Case {
     const jobstr* job;
     Maker make;
@@ -159,6 +144,7 @@ TEST_F(SimpleSpaceTest, ValueArraysAndBytes) {
     std::unique_ptr<ColorSpace> space(c.make(c.job));
     SCOPED_TRACE(space->pdfGetName(0) + " " + c.array);
     EXPECT_EQ(Serialise(space->pdfGetSepsArray(c.tints)), c.array);
+    EXPECT_EQ(space->pdfHasColorSpaceArray(0), space->GetClassID() == CsSeparation::kClassID);
     unsigned char bytes[4] = {7, 7, 7, 7};
     space->SepsToBuffer(bytes, c.tints);
     for (std::size_t i = 0; i < c.bytes.size(); ++i) EXPECT_EQ(bytes[i], c.bytes[i]) << i;
@@ -166,10 +152,11 @@ TEST_F(SimpleSpaceTest, ValueArraysAndBytes) {
   DebugCapture debug;
   EXPECT_EQ(PDFCsDeviceGray(job.get(), kAllSeparations, false).pdfGetSepsArray(Tints(25600)), nullptr);
   EXPECT_NE(debug.text.find("PDFCsDeviceGray::pdfGetSepsArray >> not allowed"), std::string::npos);
+  std::string name;  // a gray without an ink has no transfer state
+  EXPECT_FALSE(PDFCsDeviceGray(job.get(), kAllSeparations, false).pdfGetTRName(name));
 }
 
 TEST_F(SimpleSpaceTest, SeparationArraysCarryTheInksCmykAtFullTint) {
-  auto job = MakeJob(OrangeAndProcess());
   MemoryPdf pdf;
   struct Case {
     int sep;

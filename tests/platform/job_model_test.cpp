@@ -31,11 +31,15 @@ const char* kInkJob = R"({"ppi": 720, "origin": [7200, 0], "defaultBoxes": {"art
   "objects": [{"kind": "path", "paint": 10, "points": [[0, 0], [0, 10], [10, 10]]},
               {"kind": "path", "paint": 14, "points": [[0, 0], [0, 10], [10, 10]]}]})";
 
+// The tests below start from a fresh copy of that job.
+struct InkJob : ::testing::Test {
+  std::unique_ptr<jobstr> job = loadText(kInkJob);
+  jobstr* j = job.get();
+};
+
 }  // namespace
 
-TEST(JobModel, SeparationLookups) {
-  auto job = loadText(kInkJob);
-  jobstr* j = job.get();
+TEST_F(InkJob, SeparationLookups) {
   // Per slot: process kind, name, opaque, varnish, to be output, usage
   // (Black is given at 0 % only, which is no use).
   struct Ink {
@@ -80,9 +84,7 @@ TEST(JobModel, SeparationLookups) {
   EXPECT_EQ(sepsoruse(j, 2), 2);
 }
 
-TEST(JobModel, CmykEquivalentsAndTints) {
-  auto job = loadText(kInkJob);
-  jobstr* j = job.get();
+TEST_F(InkJob, CmykEquivalentsAndTints) {
   std::uint8_t c, m, y, k;
   sepcmyk(j, 2, c, m, y, k);
   EXPECT_EQ((std::array<int, 4>{c, m, y, k}), (std::array<int, 4>{0, 60, 100, 0}));
@@ -107,9 +109,7 @@ TEST(JobModel, CmykEquivalentsAndTints) {
   EXPECT_EQ((std::array<int, 4>{out[1], out[2], out[5], out[10]}), (std::array<int, 4>{153, 255, 0, 127}));
 }
 
-TEST(JobModel, PaintPredicates) {
-  auto job = loadText(kInkJob);
-  jobstr* j = job.get();
+TEST_F(InkJob, PaintPredicates) {
   EXPECT_EQ(paifla(j, 10), kPaintFlat);
   EXPECT_EQ(paifla(j, 14), kPaintRadial);
   EXPECT_EQ(paifla(j, 77), -1);
@@ -136,9 +136,7 @@ TEST(JobModel, PaintPredicates) {
   EXPECT_EQ((std::array<int, 2>{paisep(j, q)[2], paisep(j, q)[0]}), (std::array<int, 2>{50, kPercentUntouched}));
 }
 
-TEST(JobModel, BoxesAndTheCurrentJob) {
-  auto job = loadText(kInkJob);
-  jobstr* j = job.get();
+TEST_F(InkJob, BoxesAndTheCurrentJob) {
   TavSys::tv_rectangle r;
   EXPECT_TRUE(getboxconst(j, kTrimBox, r));
   EXPECT_EQ(r, (TavSys::tv_rectangle{100, 100, 7100, 4900}));
@@ -155,9 +153,7 @@ TEST(JobModel, BoxesAndTheCurrentJob) {
   EXPECT_EQ(currentJob(), nullptr);
 }
 
-TEST(JobModel, StateGuardRestoresWhatAnExportChanges) {
-  auto job = loadText(kInkJob);
-  jobstr* j = job.get();
+TEST_F(InkJob, StateGuardRestoresWhatAnExportChanges) {
   const std::size_t paints = j->paints.size();
   int block[64];
   {
@@ -390,7 +386,8 @@ TEST(JobModel, LoaderHandlesManyPaths) {
     "objects": [)";
   constexpr int kPaths = 20000;
   for (int i = 0; i < kPaths; ++i)
-    text += std::string(i ? "," : "") + R"({"kind":"path","paint":10,"points":[[0,0],[0,10],[10,10,20,20,30,30],[5,5]]})";
+    text += std::string(i ? "," : "") +
+            R"({"kind":"path","paint":10,"points":[[0,0],[0,10],[10,10,20,20,30,30],[5,5]]})";
   auto job = loadText(text + "]}");
   EXPECT_EQ(jobGetSpahan(job.get())->memberCount(), std::size_t(kPaths));
   EXPECT_EQ(pointcount(jobGetSpahan(job.get())), std::size_t(kPaths) * 6);

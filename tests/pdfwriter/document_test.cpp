@@ -36,25 +36,29 @@ std::vector<std::pair<std::uint32_t, std::string>> writeDocument(const std::file
   handler.writeHeader();
   handler.setDocumentID(path.string());
   // Strings and names longer than a chunk, with escapes, must read back whole.
-  auto* info = handler.makeIndirect(dictOf({{"Title", new PDFString(std::string("Filters \xE2\x80\x93 test"))},
-                                            {"Subject", new PDFString(kLongText)},
-                                            {"Odd Key#1", new PDFName("A B#C/(x)")}}));
+  auto* info = handler.makeIndirect(
+      dictOf({{"Title", new PDFString(std::string("Filters \xE2\x80\x93 test"))},
+              {"Subject", new PDFString(kLongText)},
+              {"Odd Key#1", new PDFName("A B#C/(x)")}}));
   handler.writeObject(info);
   handler.getTrailer()->SetInfo(info);
 
   auto* pages = new PDFDictionary;
   auto* pagesRef = handler.makeIndirect(pages);
-  auto* catalog = handler.makeIndirect(dictOf({{"Type", new PDFName("Catalog")}, {"Pages", pagesRef}}));
+  auto* catalog =
+      handler.makeIndirect(dictOf({{"Type", new PDFName("Catalog")}, {"Pages", pagesRef}}));
   handler.getTrailer()->SetRoot(catalog);
   auto* contents = new PDFArray;
   int index = 0;
   for (const char* filter : {"", "FlateDecode", "ASCIIHexDecode", "ASCII85Decode"}) {
-    pdfoutfilter* sink = handler.beginStream(*filter ? dictOf({{"Filter", new PDFName(filter)}}) : nullptr);
+    pdfoutfilter* sink =
+        handler.beginStream(*filter ? dictOf({{"Filter", new PDFName(filter)}}) : nullptr);
     // Enough path operators to span several Flate blocks.
     pdftest::StringSink s;
     s << "q\n" << 0.1 * ++index << 0.2 << 0.0 << 0.0 << "k\n";
     for (int i = 0; i < 2500; ++i) {
-      s << 50.5 + index * 120 << 100 + i * 0.25 << "m\n" << 150.25 + index * 120 << 100 + i * 0.25 << "l\n";
+      s << 50.5 + index * 120 << 100 + i * 0.25 << "m\n"
+        << 150.25 + index * 120 << 100 + i * 0.25 << "l\n";
     }
     s << 1 << "w\nS\nQ\n";
     *sink << s.text;
@@ -64,10 +68,11 @@ std::vector<std::pair<std::uint32_t, std::string>> writeDocument(const std::file
     contents->Add(ref);
     streams.emplace_back(ref->GetObjectNumber(), s.text);
   }
-  auto* page = handler.makeIndirect(dictOf({{"Type", new PDFName("Page")},
-                                            {"Parent", pagesRef},
-                                            {"MediaBox", new PDFArray(TavSys::tv_rectangle{842, 0, 0, 595.276})},
-                                            {"Contents", contents}}));
+  auto* page = handler.makeIndirect(
+      dictOf({{"Type", new PDFName("Page")},
+              {"Parent", pagesRef},
+              {"MediaBox", new PDFArray(TavSys::tv_rectangle{842, 0, 0, 595.276})},
+              {"Contents", contents}}));
   handler.writeObject(page);
   auto* kids = new PDFArray;
   kids->Add(page);
@@ -102,7 +107,8 @@ TEST_P(Document, PassesEveryConsumerAndReadsBackWhatWasWritten) {
     QPDFObjectHandle stream = pdf.getObjectByID(static_cast<int>(number), 0);
     ASSERT_TRUE(stream.isStream());
     auto data = stream.getStreamData(qpdf_dl_all);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize()), written)
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize()),
+              written)
         << "stream " << number;
   }
   EXPECT_EQ(pdf.getTrailer().getKey("/Info").getKey("/Title").getUTF8Value(),

@@ -1,15 +1,13 @@
 // The stream filters over an in-memory file: encodings that decode back to
 // the input, block boundaries, cancel, and filter failures.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
-
 #include <random>
 #include <sstream>
-
-#include <zlib.h>
 
 #include "pdfwriter/pdfoutfil.h"
 #include "pdfwriter/pdfregistry.h"
@@ -39,11 +37,11 @@ std::string inflateAll(const std::string& compressed) {
     out.append(buffer, sizeof buffer - z.avail_out);
     if (rc == Z_BUF_ERROR && z.avail_in == 0) break;
   }
-  EXPECT_TRUE(rc == Z_STREAM_END && z.avail_in == 0) << "zlib stream damaged or not ended, rc " << rc;
+  EXPECT_TRUE(rc == Z_STREAM_END && z.avail_in == 0)
+      << "zlib stream damaged or not ended, rc " << rc;
   inflateEnd(&z);
   return out;
 }
-
 
 std::string randomBytes(std::size_t n, unsigned seed) {
   std::mt19937 gen(seed);

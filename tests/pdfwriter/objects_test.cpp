@@ -52,7 +52,8 @@ TEST_F(ObjectModel, ScalarNameAndStringSyntax) {
       {new PDFString("a\\b\rc"), "(a\\\\b\\015c)"},
       {new PDFString(""), "()"},
       // Hex strings break after fifty digits.
-      {hex(new PDFString(std::string(30, '\x5A'))), "<" + hex60.substr(0, 50) + "\n" + hex60.substr(50) + ">"},
+      {hex(new PDFString(std::string(30, '\x5A'))),
+       "<" + hex60.substr(0, 50) + "\n" + hex60.substr(50) + ">"},
       {hex(new PDFString("0a1B"), true), "<0a1B>"},
       // Non-ASCII text becomes UTF-16BE with its byte-order mark; the
       // two-argument form always converts; beyond the BMP a surrogate pair;
@@ -79,16 +80,19 @@ TEST_F(ObjectModel, ContainersInKeyOrderWithNullSlotsSkipped) {
   array->Set(9, new PDFInteger(1));  // beyond the slots: refused
   EXPECT_EQ(array->Size(), 4u);
   EXPECT_EQ(syntaxOf(array), "[ 7  /N ]");
-  EXPECT_EQ(syntaxOf(new PDFArray(TavSys::tv_rectangle{842, 0, 0, 595.5})), "[ 0  0  595.5  842  ]");
+  EXPECT_EQ(syntaxOf(new PDFArray(TavSys::tv_rectangle{842, 0, 0, 595.5})),
+            "[ 0  0  595.5  842  ]");
 
   auto* dict = new PDFDictionary;
-  for (const auto& [key, value] : {std::pair{"Type", 0}, {"A b", 1}, {"Ab", 2}, {"A", 3}, {"\xC3\xA9", 4}}) {
+  for (const auto& [key, value] :
+       {std::pair{"Type", 0}, {"A b", 1}, {"Ab", 2}, {"A", 3}, {"\xC3\xA9", 4}}) {
     dict->Set(key, new PDFInteger(value));  // bytes above 0x7F sort last
   }
   auto* inner = new PDFArray;
   inner->Add(new PDFDictionary);
   dict->Set("K", inner);
-  EXPECT_EQ(syntaxOf(dict), "<<\n/A 3 \n/A#20b 1 \n/Ab 2 \n/K [ <<\n>> ]\n/Type 0 \n/#C3#A9 4 \n>>");
+  EXPECT_EQ(syntaxOf(dict),
+            "<<\n/A 3 \n/A#20b 1 \n/Ab 2 \n/K [ <<\n>> ]\n/Type 0 \n/#C3#A9 4 \n>>");
 }
 
 TEST_F(ObjectModel, SettingAKeyTwiceKeepsOneEntryAndTheOldValueAlive) {

@@ -78,8 +78,9 @@ TEST(Sink, NonFiniteNumbersAreRefusedNotWritten) {
 TEST(Sink, LiteralStringEscapesStayWithinFourCharacters) {
   char out[8];
   const std::pair<char, const char*> cases[] = {
-      {'a', "a"}, {'(', "\\("}, {')', "\\)"}, {'\\', "\\\\"}, {'\n', "\\012"}, {'\r', "\\015"},
-      {'\0', "\\000"}, {'\x7F', "\\177"}, {'\xFF', "\\377"}, {' ', " "}, {'~', "~"}};
+      {'a', "a"},        {'(', "\\("},    {')', "\\)"},    {'\\', "\\\\"},
+      {'\n', "\\012"},   {'\r', "\\015"}, {'\0', "\\000"}, {'\x7F', "\\177"},
+      {'\xFF', "\\377"}, {' ', " "},      {'~', "~"}};
   for (const auto& [in, expected] : cases) {
     EXPECT_EQ(TavSys::stroutcha(in, out), static_cast<int>(std::strlen(expected)));
     EXPECT_STREQ(out, expected);

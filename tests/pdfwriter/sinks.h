@@ -5,9 +5,9 @@
 #include <string_view>
 #include <vector>
 
+#include "pdfwriter/pdfobjects.h"
 #include "platform/genoutfil.h"
 #include "platform/system.h"
-#include "pdfwriter/pdfobjects.h"
 
 namespace pdftest {
 

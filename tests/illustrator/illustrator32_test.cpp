@@ -215,8 +215,11 @@ TEST(Illustrator32, HeaderOrderAndBalancedGroups) {
   for (const auto& s : l) {
     groups += (s == "u") - (s == "U");
     EXPECT_GE(groups, 0);
-    if (s == "*u") EXPECT_TRUE(compounds++ == 0 && groups == 0) << "compounds nest or lie in a group";
-    if (s == "*U") EXPECT_EQ(--compounds, 0);
+    if (s == "*u") {
+      EXPECT_TRUE(compounds++ == 0 && groups == 0) << "compounds nest or lie in a group";
+    } else if (s == "*U") {
+      EXPECT_EQ(--compounds, 0);
+    }
   }
   EXPECT_EQ(groups, 0);
   EXPECT_EQ(compounds, 0);

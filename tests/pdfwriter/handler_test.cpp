@@ -64,16 +64,15 @@ TEST_F(Handler, HeaderObjectsAndCrossReferenceSectionByteForByte) {
   ASSERT_EQ(handler.finishFile(), 0);
   // The document ID folds the job path and the time.
   const auto [id1, id2] = MakeDocumentID("/jobs/a.job", 1700000001);
+  const std::string id = "/ID [ (" + id1 + ") (" + id2 + ") ]\n";
   EXPECT_EQ(memory.contents(),
             "%PDF-1.4\n%\xE2\xE3\xCF\xD3"
             "\n3 0 obj\n[ 2 0 R ]\nendobj"
             "\n1 0 obj\n<<\n>>\nendobj"
             "\n2 0 obj\n42 \nendobj"
             "\nxref\n0 4 \n0000000000 65535 f \n0000000040 00000 n \n0000000061 00000 n "
-            "\n0000000015 00000 n \ntrailer\n<<\n/ID [ (" +
-                id1 + ") (" + id2 +
-                ") ]\n"
-                "/Info 1 0 R\n/Root 3 0 R\n/Size 4 \n>>\nstartxref\n80 \n%%EOF\n");
+            "\n0000000015 00000 n \ntrailer\n<<\n" +
+                id + "/Info 1 0 R\n/Root 3 0 R\n/Size 4 \n>>\nstartxref\n80 \n%%EOF\n");
   const auto [first, second] = MakeDocumentID("ab", 0x1234);
   EXPECT_EQ(first, "6162" + std::string(28, '0'));
   EXPECT_EQ(second, "616234" + std::string(26, '0'));

@@ -1,53 +1,63 @@
-// The preference table over gPDFSettings and the flavour snapshots.
+// The preference table over gPDFSettings, the flavour snapshots, and the
+// platform pieces under them: popup models, tables of other shapes, the XML
+// number text and reader limits.
 #include <gtest/gtest.h>
+#include <pugixml.hpp>
 
 #include <set>
 #include <string>
 
-#include "settings/settings_access.h"
+#include "platform/xml.h"
 #include "settings_helpers.h"
+#include "support/consumers.h"
 #include "tavpdf/Flavour.h"
 
 using settingstest::differences;
 using settingstest::GlobalSettingsGuard;
 using TavGen::FourCharCode;
 
-TEST(PreferenceTable, RowsNameTheirFieldsWithUniqueKeysAndTypesThatFit) {
-  const TavGen::PreferenceEntry& end = TavPDF::pdfprftab[TavPDF::kPreferenceRowCount];
-  EXPECT_TRUE(end.isEnd() && end.id() == 0 && end.key() == 0 && end.value() == nullptr);
+namespace {
 
+// A table of another shape: a four-character-code popup, a key used twice, a
+// row type without a file form.
+constexpr std::int32_t kCodeValues[] = {static_cast<std::int32_t>(FourCharCode("Alfa")),
+                                        static_cast<std::int32_t>(FourCharCode("Beta"))};
+constexpr const char* kCodeItems[] = {"Alpha", "Beta", nullptr};
+TavGen::PopupDataModel gCodePopup(kCodeValues, kCodeItems, 0);
+std::int32_t gFirst = 11, gSecond = 22, gUnsupported = 33;
+const TavGen::PreferenceEntry kTable[] = {
+    {"Code", &gCodePopup, FourCharCode("Code"), 1, TavGen::kPrefPopup},
+    {"First", &gFirst, FourCharCode("Same"), 2, TavGen::kPrefLong},
+    {"Second", &gSecond, FourCharCode("Same"), 3, TavGen::kPrefLong},
+    {"Odd", &gUnsupported, FourCharCode("Odd1"), 4, 3},
+    {},
+};
+
+}  // namespace
+
+TEST(PreferenceTable, RowsNameTheirFieldsWithUniqueKeysAndTypesThatFit) {
+  EXPECT_TRUE(TavPDF::pdfprftab[TavPDF::kPreferenceRowCount].isEnd());
   std::set<std::uint32_t> keys;
   std::set<int> ids;
   for (int i = 0; i < TavPDF::kPreferenceRowCount; ++i) {
     const TavGen::PreferenceEntry& row = TavPDF::pdfprftab[i];
     ASSERT_NE(row.name(), nullptr) << i;
-    EXPECT_TRUE(keys.insert(row.key()).second) << row.name();
-    EXPECT_TRUE(ids.insert(row.id()).second) << row.name();
-    EXPECT_NE(row.id(), 0) << row.name();
+    EXPECT_TRUE(keys.insert(row.key()).second && ids.insert(row.id()).second && row.id() != 0) << row.name();
     // The row's key and address agree with the field of the same name.
     const TavPDF::SettingField* field = TavPDF::FindSettingField(row.name());
     ASSERT_NE(field, nullptr) << row.name();
     EXPECT_EQ(row.key(), field->key) << row.name();
-    switch (row.type()) {
-      case TavGen::kPrefLong:
-      case TavGen::kPrefBoolean:
-        ASSERT_NE(field->intField, nullptr) << row.name();
-        EXPECT_EQ(row.value(), &(gPDFSettings.*field->intField)) << row.name();
-        break;
-      case TavGen::kPrefDouble: EXPECT_EQ(row.value(), &(gPDFSettings.*field->doubleField)) << row.name(); break;
-      case TavGen::kPrefFileRef: EXPECT_EQ(row.value(), &(gPDFSettings.*field->fileField)) << row.name(); break;
-      case TavGen::kPrefPopup: EXPECT_EQ(row.value(), &(gPDFSettings.*field->popupField)) << row.name(); break;
-      default: ADD_FAILURE() << row.name() << " has type " << row.type();
-    }
+    const void* address = row.type() == TavGen::kPrefLong || row.type() == TavGen::kPrefBoolean
+                              ? static_cast<const void*>(field->intField ? &(gPDFSettings.*field->intField) : nullptr)
+                          : row.type() == TavGen::kPrefDouble ? &(gPDFSettings.*field->doubleField)
+                          : row.type() == TavGen::kPrefFileRef ? static_cast<const void*>(&(gPDFSettings.*field->fileField))
+                          : row.type() == TavGen::kPrefPopup ? &(gPDFSettings.*field->popupField)
+                                                             : nullptr;
+    EXPECT_EQ(row.value(), address) << row.name() << " of type " << row.type();
   }
-  // Spot checks of the key encoding and of rows the host numbers.
   EXPECT_EQ(TavPDF::pdfprftab[0].key(), 0x4E6F726Du);  // 'Norm', most significant byte first
   EXPECT_EQ(TavPDF::pdfprftab[0].id(), 25168);
-  EXPECT_STREQ(TavPDF::pdfprftab[58].name(), "Flavour");
-  EXPECT_EQ(TavPDF::pdfprftab[29].type(), TavGen::kPrefBoolean);  // IncludePreview
-}
-
-TEST(PreferenceTable, KeysAreFoundUntilTheEndRowOnly) {
+  // Lookup stops at the end row.
   EXPECT_EQ(TavGen::FindPreferenceEntry(TavPDF::pdfprftab, FourCharCode("Iso1")), &TavPDF::pdfprftab[64]);
   for (std::uint32_t missing : {FourCharCode("Nope"), 0u, TavGen::kUnknownFourCharCode}) {
     EXPECT_EQ(TavGen::FindPreferenceEntry(TavPDF::pdfprftab, missing), nullptr) << missing;
@@ -57,54 +67,39 @@ TEST(PreferenceTable, KeysAreFoundUntilTheEndRowOnly) {
   EXPECT_EQ(TavGen::StringToFourCharCode(""), 0x5F5F5F5Fu);
 }
 
-TEST(FlavourSnapshots, ListsSkipTheFlavourRow) {
-  const TavPDF::Flavour flavour(TavPDF::pdfprftab);
-  ASSERT_EQ(flavour.factoryValues().size(), 65u);
-  EXPECT_EQ(flavour.checkPoint().size(), 65u);
-  for (std::size_t i = 0; i < flavour.factoryValues().size(); ++i) {
-    EXPECT_STRNE(flavour.factoryValues().at(i).row()->name(), "Flavour");
-  }
-  const TavPDF::Flavour empty(nullptr);
-  EXPECT_EQ(empty.factoryValues().size(), 0u);
-  empty.RestoreFactoryDefaults();  // nothing to do, nothing to break
-}
-
-TEST(FlavourSnapshots, FactoryCheckPointAndCurrentRestoreTheirOwnValues) {
+TEST(FlavourSnapshots, FactoryCheckPointAndCurrentRestoreTheirOwnValuesButNotTheFlavour) {
   GlobalSettingsGuard guard;
   gPDFSettings = PDFSettings();
   gPDFSettings.Flavour = 7;
   gPDFSettings.SetNormalizedFlavourDefaults();
   const PDFSettings factory = gPDFSettings;
   TavPDF::Flavour flavour(TavPDF::pdfprftab);
+  ASSERT_EQ(flavour.factoryValues().size(), 65u);  // every row but Flavour's
+  EXPECT_EQ(flavour.checkPoint().size(), 65u);
 
-  // Edits, then a check point.
+  // Edits, a check point, more edits (the Flavour number among them).
   gPDFSettings.Orientation.SetSelection(3);
   gPDFSettings.HorizontalDistortion = -0.75;
   gPDFSettings.DotgainFile = TavSys::filref("/curves/a.dgc");
   gPDFSettings.MaxSize = 1234;
   flavour.SaveCheckPoint();
   const PDFSettings checkPoint = gPDFSettings;
-
-  // More edits, the Flavour number among them.
   gPDFSettings.Orientation.SetSelection(0);
   gPDFSettings.HorizontalDistortion = 4;
   gPDFSettings.DotgainFile.clear();
   gPDFSettings.MaxSize = 1;
   gPDFSettings.Flavour = 2;
+  const std::map<std::string, std::string> onlyFlavour{{"Flavour", "7 -> 2"}};
   flavour.RestoreCheckPoint();
-  auto diff = differences(checkPoint, gPDFSettings);
-  EXPECT_EQ(diff, (std::map<std::string, std::string>{{"Flavour", "7 -> 2"}}));
-  EXPECT_STREQ(gPDFSettings.Orientation.GetItemText(gPDFSettings.Orientation.GetSelection()), "Upside down");
+  EXPECT_EQ(differences(checkPoint, gPDFSettings), onlyFlavour);
 
   // The check point's values became the current ones.
-  gPDFSettings.MaxSize = 99;
+  gPDFSettings = factory;
+  gPDFSettings.Flavour = 2;
   flavour.RestoreCurrent();
-  EXPECT_EQ(gPDFSettings.MaxSize, 1234);
-  EXPECT_EQ(gPDFSettings.DotgainFile.getFullPathAsUtf8(), "/curves/a.dgc");
-
+  EXPECT_EQ(differences(checkPoint, gPDFSettings), onlyFlavour);
   flavour.RestoreFactoryDefaults();
-  diff = differences(factory, gPDFSettings);
-  EXPECT_EQ(diff, (std::map<std::string, std::string>{{"Flavour", "7 -> 2"}}));
+  EXPECT_EQ(differences(factory, gPDFSettings), onlyFlavour);
 
   // SaveCurrent takes the live values.
   gPDFSettings.Mirror = 1;
@@ -112,6 +107,7 @@ TEST(FlavourSnapshots, FactoryCheckPointAndCurrentRestoreTheirOwnValues) {
   gPDFSettings.Mirror = 0;
   flavour.RestoreCurrent();
   EXPECT_EQ(gPDFSettings.Mirror, 1);
+  TavPDF::Flavour(nullptr).RestoreFactoryDefaults();  // nothing to do, nothing to break
 }
 
 TEST(FlavourSnapshots, CopiesShareTheirListsAndAreFreedOnce) {
@@ -134,4 +130,62 @@ TEST(FlavourSnapshots, CopiesShareTheirListsAndAreFreedOnce) {
   EXPECT_EQ(gPDFSettings.CompressImages, 77);
   assigned.RestoreFactoryDefaults();
   EXPECT_EQ(gPDFSettings.CompressImages, 1);
+}
+
+TEST(PopupModel, IgnoresSelectionsAndValuesItDoesNotHave) {
+  TavGen::PopupDataModel popup = gCodePopup;
+  EXPECT_FALSE(popup.SetSelection(2) || popup.SetSelection(-1) || popup.SetValue(0));
+  EXPECT_TRUE(popup.SetValue(static_cast<std::int32_t>(FourCharCode("Beta"))));
+  EXPECT_EQ(popup.GetSelection(), 1);
+  const TavGen::PopupDataModel empty;
+  EXPECT_EQ(empty.GetValue(), 0);
+  EXPECT_STREQ(empty.GetItemText(0), "");
+  EXPECT_EQ(TavGen::PopupDataModel(kCodeValues, kCodeItems, 9).GetSelection(), 0);
+}
+
+TEST(FlavourFileOtherTables, CodesDuplicateKeysAndRowsWithoutFileForm) {
+  tavtest::TestFolder dir;
+  gCodePopup.SetSelection(1);
+  ASSERT_EQ(TavPDF::SaveFlavourToFile(TavSys::FileSpec(dir / "t.xml"), kTable), 0);
+  pugi::xml_document doc;
+  ASSERT_TRUE(doc.load_file((dir / "t.xml").c_str()));
+  const pugi::xml_node activity = doc.child("qel.activities").child("qel.activity");
+  const auto prefs = activity.children("Preference");
+  EXPECT_EQ(std::distance(prefs.begin(), prefs.end()), 2)
+      << "the second row of a key and the row without file form are left out";
+  const pugi::xml_node code = activity.find_child_by_attribute("Preference", "Key", "Code");
+  EXPECT_STREQ(code.child("Value").child_value(), "Beta");
+  EXPECT_STREQ(code.find_child_by_attribute("ValueDescription", "Key", "Alfa").child_value(), "Alpha");
+  EXPECT_STREQ(activity.find_child_by_attribute("Preference", "Key", "Same").child_value(), "11");
+  gCodePopup.SetSelection(0);
+  gFirst = 0;
+  ASSERT_EQ(TavPDF::LoadFlavourFromFile(TavSys::FileSpec(dir / "t.xml"), kTable), 0);
+  EXPECT_EQ(gCodePopup.GetSelection(), 1);
+  EXPECT_EQ(gFirst, 11);
+
+  // A null table writes an empty activity, and reads nothing.
+  ASSERT_EQ(TavPDF::SaveFlavourToFile(TavSys::FileSpec(dir / "empty.xml"), nullptr), 0);
+  ASSERT_TRUE(doc.load_file((dir / "empty.xml").c_str()));
+  EXPECT_FALSE(doc.child("qel.activities").child("qel.activity").first_child());
+  EXPECT_EQ(TavPDF::LoadFlavourFromFile(TavSys::FileSpec(dir / "empty.xml"), nullptr), 0);
+}
+
+TEST(Xml, PlainDecimalsWithTheFloatPrecisionAndAReaderThatTakesABom) {
+  EXPECT_EQ(Xml::GetFloatPrecision(), 6);
+  const std::pair<double, const char*> six[] = {
+      {2.5, "2.5"},       {-0.123456789, "-0.123457"}, {1e-7, "0.0000001"},
+      {123456789.0, "123457000"}, {9.9999996, "10"}, {-0.0, "0"},
+      {std::numeric_limits<double>::quiet_NaN(), "0"}, {-std::numeric_limits<double>::infinity(), "0"}};
+  for (const auto& [value, text] : six) EXPECT_EQ(Xml::FormatDouble(value), text) << text;
+  EXPECT_EQ(Xml::FormatDouble(1e300).find('e'), std::string::npos);
+  {
+    Xml::FloatPrecisionScope precision(15);
+    EXPECT_EQ(Xml::FormatDouble(-0.123456789), "-0.123456789");
+  }
+  EXPECT_EQ(Xml::GetFloatPrecision(), 6);
+
+  // The reader's size and depth limits are refused at the flavour loader.
+  pugi::xml_document doc;
+  EXPECT_TRUE(Xml::DocumentReader().ParseBuffer("\xEF\xBB\xBF<a b=\"&lt;&#65;\"/>", doc));  // a BOM is no error
+  EXPECT_STREQ(doc.child("a").attribute("b").value(), "<A");
 }

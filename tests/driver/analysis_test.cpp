@@ -88,12 +88,9 @@ TEST(RemapAnalysis, CompoundPathsAndStrokesAreChecked) {
 TEST(RemapAnalysis, PictureUsingBothInksIsReportedAsAPicture) {
   tavtest::TestFolder dir;
   tavtest::writeFile(dir / "pic.tif", "not read by the analysis");
-  const std::string text = jobText(
-      inksAbcd(R"(,"mapTo":"B")"), "[]",
-      R"([{"id":30,"type":"picture","picture":1,"place":{"origin":[720,720],"widthCorner":[720,1720],"heightCorner":[1720,720]}}])",
-      "[" + square(720, 720, 1000, 30) + "]",
-      R"(,"pictures":[{"id":1,"file":"pic.tif","width":10,"height":10,"resolution":72,"inks":["A","B"]}])");
-  auto c = analyse(text, true, dir.path());
+  auto c = analyse(drivertest::placedJob(inksAbcd(R"(,"mapTo":"B")"),
+                                         R"("file":"pic.tif","width":10,"height":10,"resolution":72,"inks":["A","B"])"),
+                   true, dir.path());
   EXPECT_EQ(c.visitor->FindRemappedSeparationInUse(), TavPDF::kRemapOneToOne);
   EXPECT_EQ(c.visitor->remapKind(), 1);
   c.visitor->CollectSeparationRemapProblems();
@@ -123,66 +120,54 @@ TEST(RemapAnalysis, CheckSeparationRemappingLeavesTheMessageAloneWithoutProblems
   auto clean = loadJob(onePath(inksAbcd(R"(,"mapTo":"C")"), R"({"A":50,"B":30})"));
   std::u16string message = u"unchanged";
   EXPECT_EQ(TavPDF::CheckSeparationRemapping(clean.get(), message), 0);
+  EXPECT_EQ(TavPDF::CheckSeparationRemapping(nullptr, message), 0);
   EXPECT_EQ(message, u"unchanged");
-
   auto bad = loadJob(onePath(inksAbcd(R"(,"mapTo":"C")", R"(,"mapTo":"C")"), R"({"A":50,"B":30})"));
   EXPECT_EQ(TavPDF::CheckSeparationRemapping(bad.get(), message), TavPDF::kRemapTwoToOne);
   EXPECT_NE(utf8(message).find("remapped onto C"), std::string::npos);
-  EXPECT_EQ(TavPDF::CheckSeparationRemapping(nullptr, message), 0);
 }
 
 namespace {
-// A job with an object and a placed PDF of 1000 x 1000 units at (v, h).
-std::string placedPdfJob(const std::string& before, int v, int h, bool normalized = false,
-                         const std::string& morePictures = "", const std::string& moreObjects = "") {
-  const std::string place = R"({"origin":[)" + std::to_string(v) + "," + std::to_string(h) +
-                            R"(],"widthCorner":[)" + std::to_string(v) + "," + std::to_string(h + 1000) +
-                            R"(],"heightCorner":[)" + std::to_string(v + 1000) + "," + std::to_string(h) + "]}";
-  return jobText(drivertest::kStandardInks, R"([{"id":20,"inks":{"Cyan":100}}])",
-                 R"([{"id":30,"type":"flat","colour":20},{"id":31,"type":"picture","picture":1,"place":)" +
-                     place + "}" +
-                     (morePictures.empty() ? std::string()
-                                           : R"(,{"id":32,"type":"picture","picture":2,"place":)" + place + "}") +
-                     "]",
-                 "[" + before + square(v, h, 1000, 31) + moreObjects + "]",
-                 R"(,"pictures":[{"id":1,"file":"placed.pdf","normalized":)" +
-                     std::string(normalized ? "true" : "false") + R"(,"inks":["Cyan"]})" + morePictures + "]");
-}
+const std::string kPlacedPdf = R"("file":"placed.pdf","inks":["Cyan"],"normalized":)";
 }  // namespace
 
 TEST(ObjectAnalysis, PlacedPdfOverlapNeedsAnEarlierObjectThatItTouchesWithArea) {
   tavtest::TestFolder dir;
   tavtest::writeFile(dir / "placed.pdf", "%PDF-1.4\n");
-  // The placed PDF lies at (1000, 1000); the objects before it, if any.
+  // The placed PDF lies at (720, 720); the objects before it, if any.
   struct Case { std::string before; bool overlaps; };
   for (const Case& c : {Case{"", false},                                // first object of the job
-                        Case{square(1000, 0, 1000, 30) + ",", false},   // touches an edge only
-                        Case{square(500, 500, 1000, 30) + ",", true},   // overlaps a corner
-                        Case{square(0, 0, 4000, 30) + ",", true}}) {    // lies inside
-    auto a = analyse(placedPdfJob(c.before, 1000, 1000), false, dir.path());
+                        Case{square(720, 0, 720, 31) + ",", false},     // touches an edge only
+                        Case{square(500, 500, 1000, 31) + ",", true},   // overlaps a corner
+                        Case{square(0, 0, 4000, 31) + ",", true}}) {    // lies inside
+    std::string text = drivertest::placedJob(drivertest::kStandardInks, kPlacedPdf + "false",
+                                             R"(,{"id":20,"inks":{"Cyan":100}})",
+                                             R"(,{"id":31,"type":"flat","colour":20})");
+    text.insert(text.find(R"("objects":[)") + 11, c.before);
+    auto a = analyse(text, false, dir.path());
     EXPECT_TRUE(a.visitor->HasPlacedPdfOrEps());
     EXPECT_EQ(a.visitor->PlacedArtworkOverlaps(), c.overlaps) << c.before;
   }
 }
 
-TEST(ObjectAnalysis, NormalizedOutputRefusesEpsUnnormalizedPdfAndRgbPictures) {
+TEST(ObjectAnalysis, PlacedFilesForNormalizedOutputAndInksNotOutput) {
   tavtest::TestFolder dir;
   tavtest::writeFile(dir / "placed.pdf", "%PDF-1.4\n");
-  tavtest::writeFile(dir / "art.eps", "%!PS-Adobe-3.0 EPSF-3.0\n");
   tavtest::writeFile(dir / "rgb.tif", "pixels");
-  auto normalized = analyse(placedPdfJob("", 1000, 1000, true), false, dir.path());
-  EXPECT_TRUE(normalized.visitor->IsValidForNormalizedPDF());
-  auto unnormalized = analyse(placedPdfJob("", 1000, 1000, false), false, dir.path());
-  EXPECT_FALSE(unnormalized.visitor->IsValidForNormalizedPDF());
-
-  const std::string rgb = R"(,{"id":2,"file":"rgb.tif","width":4,"height":4,"resolution":72,"colorSpace":"rgb"})";
-  auto withRgb = analyse(placedPdfJob("", 1000, 1000, true, rgb, "," + square(3000, 3000, 1000, 32)), false, dir.path());
-  EXPECT_FALSE(withRgb.visitor->IsValidForNormalizedPDF());
-
-  const std::string eps = R"(,{"id":2,"file":"art.eps"})";
-  auto withEps = analyse(placedPdfJob("", 1000, 1000, true, eps, "," + square(3000, 3000, 1000, 32)), false, dir.path());
-  EXPECT_FALSE(withEps.visitor->IsValidForNormalizedPDF());
-  EXPECT_FALSE(withEps.visitor->CanMakeSeparatedPDF(true));
+  const std::string cyanNotOutput =
+      R"([{"name":"Cyan","process":"cyan","output":false},{"name":"Black","process":"black"}])";
+  struct Case { std::string inks, picture; bool normalizedOk, usesUnoutput; };
+  for (const Case& c :
+       {Case{drivertest::kStandardInks, kPlacedPdf + "true", true, false},
+        Case{drivertest::kStandardInks, kPlacedPdf + "false", false, false},
+        Case{drivertest::kStandardInks, R"("file":"rgb.tif","width":4,"height":4,"resolution":72,"colorSpace":"rgb")",
+             false, false},
+        Case{cyanNotOutput, kPlacedPdf + "true", true, true}}) {
+    SCOPED_TRACE(c.inks + c.picture);
+    auto a = analyse(drivertest::placedJob(c.inks, c.picture), false, dir.path());
+    EXPECT_EQ(a.visitor->IsValidForNormalizedPDF(), c.normalizedOk);
+    EXPECT_EQ(a.visitor->PlacedFileUsesUnoutputSeparation(), c.usesUnoutput);
+  }
 }
 
 TEST(ObjectAnalysis, BlendModesThatChangeWhiteNeedFlatteningForSeparatedOutput) {
@@ -195,19 +180,6 @@ TEST(ObjectAnalysis, BlendModesThatChangeWhiteNeedFlatteningForSeparatedOutput) 
     EXPECT_EQ(a.visitor->CanMakeSeparatedPDF(false), !changesWhite) << mode;
     EXPECT_TRUE(a.visitor->CanMakeSeparatedPDF(true)) << mode;
   }
-}
-
-TEST(ObjectAnalysis, PlacedFileUsingASeparationThatIsNotOutput) {
-  tavtest::TestFolder dir;
-  tavtest::writeFile(dir / "placed.pdf", "%PDF-1.4\n");
-  const std::string inks =
-      R"([{"name":"Cyan","process":"cyan","output":false},{"name":"Black","process":"black"}])";
-  std::string text = placedPdfJob("", 1000, 1000);
-  text.replace(text.find(drivertest::kStandardInks), std::string(drivertest::kStandardInks).size(), inks);
-  auto a = analyse(text, false, dir.path());
-  EXPECT_TRUE(a.visitor->PlacedFileUsesUnoutputSeparation());
-  auto b = analyse(placedPdfJob("", 1000, 1000), false, dir.path());
-  EXPECT_FALSE(b.visitor->PlacedFileUsesUnoutputSeparation());
 }
 
 TEST(SeparationDisabler, InksNotToBeOutputAreDisabledUntilEnabledAgain) {

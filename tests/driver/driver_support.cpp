@@ -1,20 +1,17 @@
 #include "driver_support.h"
 
 #include <algorithm>
+#include <sstream>
 #include <stdexcept>
 
 #include "settings/settings_access.h"
-#include "support/consumers.h"
 
 namespace drivertest {
 
 std::string square(int v, int h, int side, int paint, const std::string& extra) {
-  const std::string a = "[" + std::to_string(v) + "," + std::to_string(h) + "]";
-  const std::string b = "[" + std::to_string(v) + "," + std::to_string(h + side) + "]";
-  const std::string c = "[" + std::to_string(v + side) + "," + std::to_string(h + side) + "]";
-  const std::string d = "[" + std::to_string(v + side) + "," + std::to_string(h) + "]";
-  return R"({"kind":"path","paint":)" + std::to_string(paint) + R"(,"points":[)" + a + "," + b + "," +
-         c + "," + d + "]" + extra + "}";
+  const auto pt = [](int a, int b) { return "[" + std::to_string(a) + "," + std::to_string(b) + "]"; };
+  return R"({"kind":"path","paint":)" + std::to_string(paint) + R"(,"points":[)" + pt(v, h) + "," +
+         pt(v, h + side) + "," + pt(v + side, h + side) + "," + pt(v + side, h) + "]" + extra + "}";
 }
 
 std::string jobText(const std::string& inks, const std::string& colours, const std::string& paints,
@@ -23,6 +20,15 @@ std::string jobText(const std::string& inks, const std::string& colours, const s
          R"("boxes":{"media":[0,0,7200,7200],"trim":[720,720,6480,6480],"art":[720,720,6480,6480]},)"
          R"("inks":)" + inks + R"(,"colours":)" + colours + R"(,"paints":)" + paints +
          R"(,"objects":)" + objects + more + "}";
+}
+
+std::string placedJob(const std::string& inks, const std::string& picture, const std::string& colours,
+                      const std::string& paints, const std::string& objects) {
+  return jobText(inks, "[" + (colours.empty() ? "" : colours.substr(1)) + "]",
+                 R"([{"id":30,"type":"picture","picture":1,"place":{"origin":[720,720],)"
+                 R"("widthCorner":[720,1720],"heightCorner":[1720,720]}})" + paints + "]",
+                 "[" + square(720, 720, 1000, 30) + objects + "]",
+                 R"(,"pictures":[{"id":1,)" + picture + "}]");
 }
 
 std::unique_ptr<jobstr> loadJob(const std::string& text, const std::filesystem::path& folder) {
@@ -69,8 +75,15 @@ std::string ExportRun::keys() const {
   return s;
 }
 
-PDFSettings flavour(const std::string& name) {
+PDFSettings flavour(const std::string& name, const std::string& overrides) {
   PDFSettings s = TavPDF::SettingsForFlavour(name);
+  std::istringstream in(overrides);
+  for (std::string item; in >> item;) {
+    const auto eq = item.find('=');
+    const auto* field = TavPDF::FindSettingField(item.substr(0, eq));
+    if (!field) throw std::runtime_error("no setting " + item);
+    TavPDF::SetSettingValue(s, *field, item.substr(eq + 1));
+  }
   s.VerifyCompatibility();
   return s;
 }
@@ -83,29 +96,6 @@ ExportRun exportJob(jobstr* job, PDFSettings settings, const std::filesystem::pa
   run.result = OutputPDFDocument(job, settings, marks, true, force, nullptr, spec, {}, nullptr);
   run.messages = capture.messages();
   return run;
-}
-
-std::vector<std::string> folderListing(const std::filesystem::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-SmallDisk::SmallDisk(const std::filesystem::path& where, int kilobytes) : path_(where) {
-  std::filesystem::create_directories(path_);
-  const auto r = tavtest::runProcess({"mount", "-t", "tmpfs", "-o", "size=" + std::to_string(kilobytes) + "k",
-                                      "tmpfs", path_.string()});
-  mounted_ = r.started && r.exitCode == 0;
-}
-
-SmallDisk::~SmallDisk() {
-  if (mounted_) tavtest::runProcess({"umount", path_.string()});
-}
-
-bool SmallDisk::makeReadOnly() {
-  const auto r = tavtest::runProcess({"mount", "-o", "remount,ro", path_.string()});
-  return r.started && r.exitCode == 0;
 }
 
 }  // namespace drivertest

@@ -28,6 +28,12 @@ std::string square(int v, int h, int side, int paint, const std::string& extra =
 std::string jobText(const std::string& inks, const std::string& colours, const std::string& paints,
                     const std::string& objects, const std::string& more = "");
 
+// A job whose paint 30 places picture 1 (`picture`: its JSON keys after the
+// id) on a 1000-unit square at (720, 720); the other arguments add entries
+// to the arrays, each with a leading comma.
+std::string placedJob(const std::string& inks, const std::string& picture, const std::string& colours = "",
+                      const std::string& paints = "", const std::string& objects = "");
+
 std::unique_ptr<jobstr> loadJob(const std::string& text,
                                 const std::filesystem::path& folder = std::filesystem::temp_directory_path());
 
@@ -48,30 +54,12 @@ struct ExportRun {
   std::string keys() const;  // for failure messages
 };
 
-// Settings of a flavour, brought into line as the host does.
-PDFSettings flavour(const std::string& name);
+// Settings of a flavour with "Field=Value ..." overrides, brought into line
+// as the command line does.
+PDFSettings flavour(const std::string& name, const std::string& overrides = "");
 
 // OutputPDFDocument with the messages it showed.
 ExportRun exportJob(jobstr* job, PDFSettings settings, const std::filesystem::path& target,
                     bool force = false);
-
-// Files in a folder (names), to see that nothing is left behind.
-std::vector<std::string> folderListing(const std::filesystem::path& folder);
-
-// A small tmpfs mounted for one test (unmounted on destruction). mounted()
-// is false where the process may not mount.
-class SmallDisk {
- public:
-  SmallDisk(const std::filesystem::path& where, int kilobytes);
-  ~SmallDisk();
-  bool mounted() const { return mounted_; }
-  const std::filesystem::path& path() const { return path_; }
-  // Remounts read-only.
-  bool makeReadOnly();
-
- private:
-  std::filesystem::path path_;
-  bool mounted_ = false;
-};
 
 }  // namespace drivertest

@@ -103,6 +103,13 @@ TEST(SizeEstimate, DownsamplingSearchStopsAtTheFirstFittingResolution) {
   tight.MaxSize = 100;
   EXPECT_EQ(CalculateMaxSizeConfiguration(job.get(), tight, false), 4422);
   EXPECT_EQ(tight.DownsampleResolution, 25);
+
+  // The job file refuses a map without resolution; the model may still hold
+  // one, and it adds nothing.
+  job->maps[1].resolution = 0;
+  records.clear();
+  EXPECT_EQ(TavPDF::EstimatePDFSize(job.get(), records, base, TavPDF::kCompressionLossless, false, false, -1), 21);
+  EXPECT_TRUE(records.empty());
 }
 
 TEST(SizeEstimate, HugePicturesDoNotWrapIntoSmallEstimates) {
@@ -124,23 +131,12 @@ TEST(SizeEstimate, HugePicturesDoNotWrapIntoSmallEstimates) {
   EXPECT_EQ(settings.DownsampleResolution, 60);
 }
 
-TEST(SizeEstimate, MapsWithoutResolutionAddNothingAndPlacedJobsAreInconclusive) {
+TEST(SizeEstimate, PlacedJobsAreInconclusive) {
   tavtest::TestFolder dir;
-  tavtest::writeFile(dir / "pixels.tif", "x");
-  // The job file refuses a map without resolution; the model may still hold one.
-  auto job = loadJob(mapJob(3000, 3000, 30), dir.path());
-  job->maps[1].resolution = 0;
   std::vector<TavPDF::SizeRecord> records;
   int base = 0;
-  EXPECT_EQ(TavPDF::EstimatePDFSize(job.get(), records, base, TavPDF::kCompressionLossless, false, false, -1), 21);
-  EXPECT_TRUE(records.empty());
-
   tavtest::writeFile(dir / "oneup.json", R"({"ppi":720,"boxes":{"media":[0,0,720,720]}})");
-  const std::string text = jobText(
-      drivertest::kStandardInks, "[]",
-      R"([{"id":30,"type":"picture","picture":1,"place":{"origin":[720,720],"widthCorner":[720,1440],"heightCorner":[1440,720]}}])",
-      "[" + square(720, 720, 720, 30) + "]", R"(,"pictures":[{"id":1,"file":"oneup.json"}])");
-  auto placed = loadJob(text, dir.path());
+  auto placed = loadJob(drivertest::placedJob(drivertest::kStandardInks, R"("file":"oneup.json")"), dir.path());
   {
     TavGen::MessageCapture quiet;
     TavPDF::EstimatePDFSize(placed.get(), records, base, TavPDF::kCompressionLossless, false, false, -1);
@@ -176,16 +172,14 @@ TEST(PreviewSize, ResolutionAndSizeFollowTheArtBox) {
 }
 
 TEST(MaxSizeWarning, SizesAreScaledToOneUnitWithTwoDecimals) {
-  std::string size, max;
-  TavPDF::FormatMaxSizeTexts(7000, 5000, size, max);
-  EXPECT_EQ(size, "6.84 MB");
-  EXPECT_EQ(max, "4.88 MB");
-  TavPDF::FormatMaxSizeTexts(900, 500, size, max);
-  EXPECT_EQ(size, "900.00 KB");
-  EXPECT_EQ(max, "500.00 KB");
-  TavPDF::FormatMaxSizeTexts(3.0 * 1024 * 1024 * 1024 * 1024 * 1024, 1024, size, max);
-  EXPECT_EQ(size, "3072.00 PB");
-  EXPECT_EQ(max, "0.00 PB");
+  struct Case { double size, max; const char *sizeText, *maxText; };
+  for (const Case c : {Case{7000, 5000, "6.84 MB", "4.88 MB"}, Case{900, 500, "900.00 KB", "500.00 KB"},
+                       Case{3.0 * 1024 * 1024 * 1024 * 1024 * 1024, 1024, "3072.00 PB", "0.00 PB"}}) {
+    std::string size, max;
+    TavPDF::FormatMaxSizeTexts(c.size, c.max, size, max);
+    EXPECT_EQ(size, c.sizeText);
+    EXPECT_EQ(max, c.maxText);
+  }
 }
 
 TEST(FlattenerParameters, FlatteningOptionsCountOnlyWithFlattening) {

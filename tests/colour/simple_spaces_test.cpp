@@ -2,7 +2,7 @@
 // transfer states, value arrays and Separation arrays.
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <memory>
 
 #include "colour/colorspaces.h"
 #include "colour_support.h"
@@ -21,15 +21,13 @@ std::vector<Ink> OrangeAndProcess() {
   return inks;
 }
 
-using Maker = std::function<ColorSpace*(const jobstr*)>;
-Maker Gray(int sep) {
-  return [sep](const jobstr* j) { return new PDFCsDeviceGray(j, sep, false); };
+using Space = std::shared_ptr<ColorSpace>;
+Space Gray(const std::unique_ptr<jobstr>& j, int sep) { return std::make_shared<PDFCsDeviceGray>(j.get(), sep, false); }
+Space Cmyk(const std::unique_ptr<jobstr>& j, bool c, bool m, bool y, bool k) {
+  return std::make_shared<CsPartialCMYK>(j.get(), c, m, y, k, false);
 }
-Maker Cmyk(bool c, bool m, bool y, bool k) {
-  return [=](const jobstr* j) { return new CsPartialCMYK(j, c, m, y, k, false); };
-}
-Maker Sep(int sep, bool noTransfer = false) {
-  return [=](const jobstr* j) { return new CsSeparation(j, sep, noTransfer); };
+Space Sep(const std::unique_ptr<jobstr>& j, int sep, bool noTransfer = false) {
+  return std::make_shared<CsSeparation>(j.get(), sep, noTransfer);
 }
 
 enum Call { kFill, kStroke, kPart };
@@ -55,51 +53,50 @@ class SimpleSpaceTest : public ColourTest {
 TEST_F(SimpleSpaceTest, ColourOperators) {
   struct Case {
     const char* what;
-    const jobstr* job;
-    Maker make;
+    Space space;
     bool transfer;
     std::vector<Step> steps;
   } cases[] = {
-      {"gray, defined: no overprint switch", job.get(), Gray(4), false,
+      {"gray, defined: no overprint switch", Gray(job, 4), false,
        {{kFill, Tints().set(4, 25600), "0 g\n"},
         {kStroke, Tints().set(4, 6400), "0.75 G\n"},
         {kFill, Tints().set(4, 30000), "1 g\n"},  // out of range is no ink, not black
         {kPart, Tints().set(4, 12800), "/DeviceGray cs\n/op0 gs\n0.50 g\n"}}},
-      {"gray, undefined: nothing is painted", job.get(), Gray(4), false,
+      {"gray, undefined: nothing is painted", Gray(job, 4), false,
        {{kFill, Tints(), "/op0 gs\n0 0 0 0 k\n"},
         {kStroke, Tints(), "0 0 0 0 K\n"},
         {kPart, Tints(), "", false}}},
-      {"cmyk subset: unused magenta and undefined black are 0", job.get(), Cmyk(1, 0, 1, 1), false,
+      {"cmyk subset: unused magenta and undefined black are 0", Cmyk(job, 1, 0, 1, 1), false,
        {{kFill, cmykTints, "/op0 gs\n0.50 0 0.01 0 k\n"},
         {kStroke, cmykTints, "0.50 0 0.01 0 K\n"},
         {kPart, cmykTints, "0.50 0 0.01 0 k\n"}}},
-      {"cmyk: inks the job lacks are 0, never read out of bounds", noMagenta.get(),
-       Cmyk(1, 1, 1, 1), false, {{kFill, Tints(25600).set(0, 6400), "/op0 gs\n0.25 0 0 0 k\n"}}},
-      {"cmyk with transfer states", job.get(), Cmyk(1, 1, 1, 1), true,
+      {"cmyk: inks the job lacks are 0, never read out of bounds", Cmyk(noMagenta, 1, 1, 1, 1), false,
+       {{kFill, Tints(25600).set(0, 6400), "/op0 gs\n0.25 0 0 0 k\n"}}},
+      {"cmyk with transfer states", Cmyk(job, 1, 1, 1, 1), true,
        {{kFill, Tints(25600), "/op0 gs\n/TR_CMYK gs\n1 1 1 1 k\n"},
         {kFill, Tints(12800), "0.50 0.50 0.50 0.50 k\n"}}},
-      {"spot overprints, selects its space every time", job.get(), Sep(3), false,
+      {"spot overprints, selects its space every time", Sep(job, 3), false,
        {{kFill, Tints().set(3, 12800), "/Sep3 cs\n/op1 gs\n0.50 scn\n"},
         {kFill, Tints().set(3, 12800), "/Sep3 cs\n0.50 scn\n"},
         {kStroke, Tints().set(3, 25600), "/Sep3 CS\n1 SCN\n"},
         {kPart, Tints().set(3, 65280), "/Sep3 cs\n0 scn\n"}}},
-      {"registration knocks out with the first ink's tint", job.get(), Sep(kAllSeparations), true,
+      {"registration knocks out with the first ink's tint", Sep(job, kAllSeparations), true,
        {{kFill, Tints().set(0, 25600).set(4, 0), "/sepall cs\n/op0 gs\n1 scn\n"}}},
-      {"registration without inks still has an operand", empty.get(), Sep(kAllSeparations), false,
+      {"registration without inks still has an operand", Sep(empty, kAllSeparations), false,
        {{kFill, Tints(25600), "/sepall cs\n/op0 gs\n0 scn\n"}}},
-      {"no separation paints 0", job.get(), Sep(kNoSeparation), false,
+      {"no separation paints 0", Sep(job, kNoSeparation), false,
        {{kStroke, Tints(25600), "/sepNone CS\n/op1 gs\n0 SCN\n"}}},
-      {"transfer state once while cached", job.get(), Sep(5), true,
+      {"transfer state once while cached", Sep(job, 5), true,
        {{kFill, Tints().set(5, 12800), "/Sep5 cs\n/op1 gs\n/TR_5 gs\n0.50 scn\n"},
         {kStroke, Tints().set(5, 12800), "/Sep5 CS\n0.50 SCN\n"}}},
-      {"no transfer state for a space that asks for none", job.get(), Sep(5, true), true,
+      {"no transfer state for a space that asks for none", Sep(job, 5, true), true,
        {{kFill, Tints().set(5, 12800), "/Sep5 cs\n/op1 gs\n0.50 scn\n"}}},
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.what);
     PdfGraphicsState::Instance().Reset();
     ColorSpace::SetUseTRDotgain(c.transfer);
-    std::unique_ptr<ColorSpace> space(c.make(c.job));
+    const Space& space = c.space;
     for (const Step& step : c.steps) {
       if (step.call == kFill) space->pdfOutputFillColor(out, step.tints);
       if (step.call == kStroke) space->pdfOutputStrokeColor(out, step.tints);
@@ -123,25 +120,24 @@ TEST_F(SimpleSpaceTest, ColourOperators) {
 // array in the page's resources.
 TEST_F(SimpleSpaceTest, ValueArraysBytesAndResources) {
   struct Case {
-    const jobstr* job;
-    Maker make;
+    Space space;
     Tints tints;
     const char* array;
     std::vector<int> bytes;
   } cases[] = {
-      {job.get(), Gray(4), Tints().set(4, 6400), "[ 0.75  ]", {64}},
-      {job.get(), Gray(4), Tints(), "[ 1  ]", {0}},
-      {job.get(), Gray(4), Tints().set(4, 25600), "[ 0  ]", {255}},
-      {job.get(), Cmyk(1, 0, 1, 1), cmykTints, "[ 0.5  0  0.01  0  ]", {128, 0, 3, 0}},
-      {noMagenta.get(), Cmyk(1, 1, 1, 1), Tints(25600).set(0, 6400), "[ 0.25  0  0  0  ]", {64, 0, 0, 0}},
-      {job.get(), Sep(4), Tints().set(4, 149), "[ 0.00582  ]", {1}},
-      {job.get(), Sep(4), Tints(), "[ 0  ]", {0}},
-      {job.get(), Sep(kAllSeparations), Tints().set(0, 6400), "[ 0.25  ]", {64}},
-      {empty.get(), Sep(kAllSeparations), Tints(25600), "[ 0  ]", {0}},
-      {job.get(), Sep(kNoSeparation), Tints(25600), "[ 0  ]", {0}},
+      {Gray(job, 4), Tints().set(4, 6400), "[ 0.75  ]", {64}},
+      {Gray(job, 4), Tints(), "[ 1  ]", {0}},
+      {Gray(job, 4), Tints().set(4, 25600), "[ 0  ]", {255}},
+      {Cmyk(job, 1, 0, 1, 1), cmykTints, "[ 0.5  0  0.01  0  ]", {128, 0, 3, 0}},
+      {Cmyk(noMagenta, 1, 1, 1, 1), Tints(25600).set(0, 6400), "[ 0.25  0  0  0  ]", {64, 0, 0, 0}},
+      {Sep(job, 4), Tints().set(4, 149), "[ 0.00582  ]", {1}},
+      {Sep(job, 4), Tints(), "[ 0  ]", {0}},
+      {Sep(job, kAllSeparations), Tints().set(0, 6400), "[ 0.25  ]", {64}},
+      {Sep(empty, kAllSeparations), Tints(25600), "[ 0  ]", {0}},
+      {Sep(job, kNoSeparation), Tints(25600), "[ 0  ]", {0}},
   };
   for (const auto& c : cases) {
-    std::unique_ptr<ColorSpace> space(c.make(c.job));
+    const Space& space = c.space;
     SCOPED_TRACE(space->pdfGetName(0) + " " + c.array);
     EXPECT_EQ(Serialise(space->pdfGetSepsArray(c.tints)), c.array);
     EXPECT_EQ(space->pdfHasColorSpaceArray(0), space->GetClassID() == CsSeparation::kClassID);

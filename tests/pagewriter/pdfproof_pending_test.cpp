@@ -3,6 +3,8 @@
 // streams that a record's writer opens and closes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "pdfproof_support.h"
@@ -64,9 +66,8 @@ void writeCell(PDFProof& writer, PendingStream& record) {
   writer.GetXObjectDictionary()->Set(record.GetName(), ref);
 }
 
-std::unique_ptr<jobstr> emptyJob() {
-  return g2test::makeJob(R"([{"name": "Black", "process": "black"}])", "[]", "[]", "[]");
-}
+const char* kBlack = R"([{"name": "Black", "process": "black"}])";
+std::unique_ptr<jobstr> emptyJob() { return g2test::makeJob(kBlack, "[]", "[]", "[]"); }
 
 TEST(PdfProofPending, KindsWithoutAWriterAreRefusedWhenQueued) {
   auto job = emptyJob();
@@ -119,8 +120,7 @@ TEST(PdfProofPending, TheFlushWritesNestedRecordsBeforeGoingOn) {
 }
 
 TEST(PdfProofPending, RecordsOwnDeepCopiesOfTheirObjects) {
-  auto job = g2test::makeJob(R"([{"name": "Black", "process": "black"}])", "[]", "[]",
-                             R"([{"kind": "path", "points": [[0, 0], [0, 10], [10, 10]]}])");
+  auto job = g2test::makeJob(kBlack, "[]", "[]", R"([{"kind": "path", "points": [[0, 0], [0, 10], [10, 10]]}])");
   TavDB::Object* path = jobGetSpahan(job.get())->member(0);
   const std::int32_t box[4] = {1, 2, 3, 4};
   PendingStreamTransparencyGroup group(path, 7, box);
@@ -136,16 +136,12 @@ TEST(PdfProofPending, RecordsOwnDeepCopiesOfTheirObjects) {
 }
 
 TEST(PdfProofPending, BarcodesAreKeptUnrotatedWithTheirRotation) {
-  auto job = g2test::makeJob(R"([{"name": "Black", "process": "black"}])", "[]", "[]",
-                             R"([{"kind": "path", "points": [[0, 0], [0, 20], [10, 20], [10, 0]]}])");
+  auto job = g2test::makeJob(kBlack, "[]", "[]", R"([{"kind": "path", "points": [[0, 0], [0, 20], [10, 20], [10, 0]]}])");
   TavDB::Object* barcode = jobGetSpahan(job.get())->member(0);
   // Turned by 90 degrees about its origin.
   TavDB::ObjectExtra& extra = barcode->extraMut();
   extra.hasMatrix = true;
-  extra.matrix[0] = 0;
-  extra.matrix[1] = 1;
-  extra.matrix[2] = -1;
-  extra.matrix[3] = 0;
+  std::ranges::copy(std::array{0.0, 1.0, -1.0, 0.0}, std::begin(extra.matrix));
   extra.origin = {0, 0};
   PendingStreamBarcodeForm turned(barcode);
   EXPECT_NEAR(turned.GetRotation(), 90.0, 1e-4);
@@ -157,18 +153,11 @@ TEST(PdfProofPending, BarcodesAreKeptUnrotatedWithTheirRotation) {
   EXPECT_EQ(p.h, 0);
   EXPECT_EQ(turned.GetObject()->extra()->matrix[1], 0);
 
-  extra.matrix[0] = 1;
-  extra.matrix[1] = 2;
-  extra.matrix[2] = 2;
-  extra.matrix[3] = 4;  // singular
+  std::ranges::copy(std::array{1.0, 2.0, 2.0, 4.0}, std::begin(extra.matrix));  // singular
   PendingStreamBarcodeForm plain(barcode);
   EXPECT_EQ(plain.GetRotation(), 0.0);
   EXPECT_EQ(plain.GetObject()->points()[1].h, 20);
 }
-
-}  // namespace
-
-namespace {
 
 void giveUp(PDFProof&, PendingStream&) {}
 

@@ -14,6 +14,13 @@ void RecordingProof::WriteColorSpaceColor(ColorSpace* space, const std::uint16_t
   log(line);
 }
 
+void RecordingProof::WriteCMYKOrSeparationColor(std::uint8_t c, std::uint8_t m, std::uint8_t y,
+                                                std::uint8_t k, int slot, std::uint8_t tint) {
+  std::string line = "Color";
+  for (int v : {int(c), int(m), int(y), int(k), slot, int(tint)}) line += " " + std::to_string(v);
+  log(line);
+}
+
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> out;
   std::istringstream in(text);
@@ -34,10 +41,8 @@ std::vector<std::string> events(const std::string& text) {
 }
 
 std::vector<std::string> operatorLines(const std::string& text) {
-  std::vector<std::string> out;
-  for (const auto& l : lines(text)) {
-    if (!isEvent(l)) out.push_back(l);
-  }
+  std::vector<std::string> out = lines(text);
+  std::erase_if(out, isEvent);
   return out;
 }
 

@@ -45,36 +45,22 @@ class RecordingProof : public genproof {
   void EndGroup() override { log("EndGroup"); }
   void BeginGroupMarker() override { log("BeginGroupMarker"); }
   void EndGroupMarker() override { log("EndGroupMarker"); }
-  void BeginCompoundPath(TavDB::Object*, int kind) override {
-    log("BeginCompoundPath " + std::to_string(kind));
-  }
+  void BeginCompoundPath(TavDB::Object*, int kind) override { log("BeginCompoundPath " + std::to_string(kind)); }
   void EndCompoundPath(int kind) override { log("EndCompoundPath " + std::to_string(kind)); }
   void BeginTrap(TavDB::Object*, bool, bool) override { log("BeginTrap"); }
   void EndTrap() override { log("EndTrap"); }
-  int SetLocked(int locked) override {
-    log("SetLocked " + std::to_string(locked));
-    return 0;
-  }
+  int SetLocked(int locked) override { log("SetLocked " + std::to_string(locked)); return 0; }
   void SetOverprint(bool on) override { log(on ? "Overprint 1" : "Overprint 0"); }
   void WriteCMYKOrSeparationColor(std::uint8_t c, std::uint8_t m, std::uint8_t y, std::uint8_t k,
-                                  int slot, std::uint8_t tint) override {
-    log("Color " + std::to_string(c) + " " + std::to_string(m) + " " + std::to_string(y) + " " +
-        std::to_string(k) + " " + std::to_string(slot) + " " + std::to_string(tint));
-  }
+                                  int slot, std::uint8_t tint) override;
   void WriteColorSpaceColor(ColorSpace* space, const std::uint16_t*, int, int) override;
   void OutputText(TavDB::Object* object) override { log("Text " + object->name()); }
-  void OutputPatternFill(TavDB::Object*) override {
+  void OutputPatternFill(TavDB::Object*) override {  // the stroke info is set while a stroke is filled
     log(GetStrokeInfo() != nullptr ? "PatternFill of a stroke" : "PatternFill");
   }
   void OutputMap(TavDB::Object*) override { log("Map"); }
-  int OutputPlacedEPS(TavDB::Object*) override {
-    log("PlacedEPS");
-    return 0;
-  }
-  int OutputPlacedPDF(TavDB::Object*) override {
-    log("PlacedPDF");
-    return 7;
-  }
+  int OutputPlacedEPS(TavDB::Object*) override { log("PlacedEPS"); return 0; }
+  int OutputPlacedPDF(TavDB::Object*) override { log("PlacedPDF"); return 7; }
   proofimghan* outpixbegin(TavSys::fil*, const paityp*, const TavDB::tv_matrixtyp<double>&, int,
                            int, int, int, double, double, int, int, const std::int32_t*, bool,
                            ColorSpace*) override {
@@ -83,19 +69,13 @@ class RecordingProof : public genproof {
   }
   void outpixend(proofimghan*) override { log("outpixend"); }
   int outpixrow(proofimghan*, const std::uint8_t*, int, int) override { return 0; }
-  // Pieces of a split path report their size.
+  // Pieces of a split path report their size; with recordPieces off (very
+  // long paths) only the size is kept, not the text.
   void OutputPath(const TavDB::Object* path, int scanMode, int mode, double* count,
                   double total) override {
-    if (GetSplitSource() != nullptr) {
-      pieceSizes.push_back(TavDB::pointcount(path));
-      if (!recordPieces) {
-        // Very long paths: keep the size only, not the text.
-        genproof::OutputPath(path, scanMode, mode, count, total);
-        sink.text.clear();
-        return;
-      }
-    }
+    if (GetSplitSource() != nullptr) pieceSizes.push_back(TavDB::pointcount(path));
     genproof::OutputPath(path, scanMode, mode, count, total);
+    if (GetSplitSource() != nullptr && !recordPieces) sink.text.clear();
   }
 
   void log(const std::string& line) { sink.text += "<" + line + ">\n"; }

@@ -167,13 +167,6 @@ TEST_F(InkJob, StateGuardRestoresWhatAnExportChanges) {
     EXPECT_FALSE(j->separations[3].cmykFlag);
     const std::uint8_t pct[64] = {};
     painewflat(j, pct);
-    // A marks layer on a swapped tree.
-    std::unique_ptr<Object> tree = objdup(jobGetSpahan(j));
-    auto marks = Object::create(ObjectKind::Layer);
-    tree->addontop(std::move(marks));
-    std::unique_ptr<Object> original = jobSetSpahan(j, std::move(tree));
-    EXPECT_EQ(jobGetSpahan(j)->memberCount(), 3u);
-    jobSetSpahan(j, std::move(original));
   }
   EXPECT_EQ(getOriginalOrigin(j), (tv_point{7200, 0}));
   EXPECT_FALSE(j->boxes[kBleedBox].has_value());
@@ -181,7 +174,8 @@ TEST_F(InkJob, StateGuardRestoresWhatAnExportChanges) {
   EXPECT_FALSE(j->separations[4].output);
   EXPECT_TRUE(j->separations[3].cmykFlag);
   EXPECT_EQ(j->paints.size(), paints);
-  EXPECT_EQ(jobGetSpahan(j)->memberCount(), 2u);
+  // The block saved while clearing puts the flags back.
+  j->separations[3].cmykFlag = false;
   setCMYKFlags(j, block);
   EXPECT_TRUE(j->separations[3].cmykFlag);
 }

@@ -3,8 +3,6 @@
 // as they were.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "document_support.h"
 #include "platform/system.h"
 #include "platform/tav_error.h"
@@ -12,6 +10,7 @@
 
 namespace {
 
+using doctest::at;
 using doctest::makeJob;
 using doctest::Pdf;
 using doctest::testSettings;
@@ -60,65 +59,15 @@ PDFSettings separatedSettings() {
   return settings;
 }
 
-TEST(DocumentSeparated, OnePagePerSeparationWithCompositeAndCmykPages) {
-  tavtest::TestFolder dir;
-  auto job = makeJob(kSeparatedJob);
-  const PDFSettings settings = separatedSettings();
-  const auto w = doctest::writeDocument(*job, settings, dir / "separated.pdf");
-  ASSERT_EQ(w.documentResult, 0);
-  ASSERT_EQ(w.finishResult, 0);
-  tavtest::expectPdfAcceptedByAllConsumers(w.file);
-  tavtest::expectContentStreamsSound(w.file);
-
-  Pdf pdf(w.file);
-  // Composite, CMYK, Spot A, Spot B; "Die" is kept out by the disabler.
-  auto pages = pdf.pages();
-  ASSERT_EQ(pages.size(), 4u);
-  QPDFObjectHandle tree = pdf.root().getKey("/Pages");
-  EXPECT_EQ(tree.getKey("/Count").getIntValue(), 4);
-  EXPECT_EQ(tree.getKey("/Kids").getArrayNItems(), 4);
-
-  // The separation pages name their ink and the page list; the composite and
-  // CMYK pages carry no separation information.
-  EXPECT_FALSE(pages[0].hasKey("/SeparationInfo"));
-  EXPECT_FALSE(pages[1].hasKey("/SeparationInfo"));
-  for (int i : {2, 3}) {
-    QPDFObjectHandle info = pages[static_cast<std::size_t>(i)].getKey("/SeparationInfo");
-    ASSERT_TRUE(info.isDictionary()) << i;
-    EXPECT_EQ(info.getKey("/DeviceColorant").getName(), i == 2 ? "/Spot A" : "/Spot B");
-    EXPECT_EQ(info.getKey("/Pages").getObjGen(), tree.getKey("/Kids").getObjGen());
-  }
-
-  // Each page prints only its own inks.
-  const auto composite = tavtest::measurePlates(w.file, 1);
-  EXPECT_GT(composite.coverage.at("Cyan"), 0.2) << composite.summary();
-  EXPECT_GT(composite.coverage.at("Spot A"), 0.2) << composite.summary();
-  EXPECT_GT(composite.coverage.at("Spot B"), 0.2) << composite.summary();
-  const auto cmyk = tavtest::measurePlates(w.file, 2);
-  EXPECT_NEAR(cmyk.coverage.at("Cyan"), 0.25, 0.02) << cmyk.summary();
-  EXPECT_NEAR(cmyk.coverage.at("Magenta"), 0.125, 0.02) << cmyk.summary();
-  EXPECT_EQ(cmyk.coverage.count("Spot A") ? cmyk.coverage.at("Spot A") : 0.0, 0.0);
-  // A separation page is that ink's plate in gray: ink where Spot A is
-  // painted (h 50..100), none elsewhere.
-  for (int page : {3, 4}) {
-    const auto plate = tavtest::measurePlates(w.file, page);
-    const double spotAt = page == 3 ? 75 : 125;
-    EXPECT_NEAR(plate.coverage.at("Black"), 0.25, 0.02) << plate.summary();
-    EXPECT_NEAR(plate.inkAtPoint("Black", spotAt, 50), 1.0, 0.01) << page;
-    EXPECT_NEAR(plate.inkAtPoint("Black", 25, 50), 0.0, 0.01) << page;
-    EXPECT_NEAR(plate.inkAtPoint("Black", 175, 50), 0.0, 0.01) << page;
-  }
-}
-
-TEST(DocumentSeparated, PageTreeMatchesPagesForEveryCombination) {
-  // Count always equals the pages written, whatever the options add or leave out.
+TEST(DocumentSeparated, PagesAndLabelsForEveryCombination) {
   tavtest::TestFolder dir;
   struct Case {
     bool composite, cmykPage, disabler, addCmyk;
     std::vector<std::string> labels;
   };
-  const std::vector<Case> cases = {
+  const Case cases[] = {
       {false, false, true, false, {"P Cyan", "P Magenta", "P Spot A", "P Spot B"}},
+      // "Die" is kept out by the disabler only.
       {false, false, false, false, {"P Cyan", "P Magenta", "P Spot A", "P Spot B", "P Die"}},
       {true, false, true, false, {"S /D", "P Cyan", "P Magenta", "P Spot A", "P Spot B"}},
       {false, true, true, false, {"P CMYK", "P Spot A", "P Spot B"}},
@@ -129,38 +78,56 @@ TEST(DocumentSeparated, PageTreeMatchesPagesForEveryCombination) {
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.composite << c.cmykPage << c.disabler << c.addCmyk);
     auto job = makeJob(kSeparatedJob);
+    job->separations[1].cmykFlag = true;
+    // A separation the caller disabled gets its page and is enabled again
+    // afterwards (a composite page would print only the enabled inks).
+    if (!c.composite) sepDisable(job.get(), 3);
     PDFSettings settings = separatedSettings();
     settings.CompositeOnPageOne = c.composite;
     settings.CMYKOnOnePage = c.cmykPage;
     settings.UseSeparationDisabler = c.disabler;
     settings.AddCMYKSeparations = c.addCmyk;
-    const auto w = doctest::writeDocument(*job, settings, dir / "case.pdf");
-    ASSERT_EQ(w.documentResult, 0);
-    ASSERT_EQ(w.finishResult, 0);
-    tavtest::expectPdfAcceptedByAllConsumers(w.file);
-    Pdf pdf(w.file);
-    EXPECT_EQ(pdf.root().getKey("/Pages").getKey("/Count").getIntValue(),
-              static_cast<long long>(c.labels.size()));
-    EXPECT_EQ(pageLabels(pdf), c.labels);
-  }
-}
+    const PDFSettings before = settings;
+    const auto w = doctest::writeAccepted(*job, settings, dir / "case.pdf");
+    // The composite and CMYK pages are written with separated output off in
+    // the writer's own copy of the settings; the inks' CMYK flags are kept.
+    EXPECT_EQ(settings.SeparatedOutput, 1);
+    EXPECT_EQ(settings.CompositeOnPageOne, before.CompositeOnPageOne);
+    EXPECT_TRUE(job->separations[1].cmykFlag);
+    for (int sep = 0; sep < 5; ++sep) EXPECT_EQ(sepIsEnabled(job.get(), sep), sep != 4 || !c.disabler) << sep;
 
-TEST(DocumentSeparated, CallerSettingsAndJobStateAreKept) {
-  tavtest::TestFolder dir;
-  auto job = makeJob(kSeparatedJob);
-  job->separations[1].cmykFlag = true;
-  sepDisable(job.get(), 3);
-  const PDFSettings settings = separatedSettings();
-  const auto w = doctest::writeDocument(*job, settings, dir / "kept.pdf");
-  ASSERT_EQ(w.documentResult, 0);
-  // The composite and CMYK pages were written with separated output off in
-  // the writer's own copy of the settings.
-  EXPECT_EQ(settings.SeparatedOutput, 1);
-  EXPECT_EQ(settings.CompositeOnPageOne, 1);
-  EXPECT_TRUE(job->separations[1].cmykFlag);
-  // Afterwards every separation is enabled but those the disabler keeps out.
-  for (int sep = 0; sep < 4; ++sep) EXPECT_TRUE(sepIsEnabled(job.get(), sep)) << sep;
-  EXPECT_FALSE(sepIsEnabled(job.get(), 4));
+    // Count always equals the pages written, whatever the options add or leave out.
+    Pdf pdf(w.file);
+    EXPECT_EQ(at(pdf.root(), "/Pages/Count"), std::to_string(c.labels.size()));
+    ASSERT_EQ(pdf.pages().size(), c.labels.size());
+    EXPECT_EQ(pageLabels(pdf), c.labels);
+    // The separation pages name their ink and the page list; the composite
+    // and CMYK pages carry no separation information.
+    for (std::size_t i = 0; i < c.labels.size(); ++i) {
+      QPDFObjectHandle info = pdf.page(i).getKey("/SeparationInfo");
+      const bool separation = c.labels[i] != "S /D" && c.labels[i] != "P CMYK";
+      EXPECT_EQ(at(info, "/DeviceColorant"), separation ? "/" + c.labels[i].substr(2) : "null") << i;
+      EXPECT_EQ(at(info, "/Pages"), separation ? at(pdf.root(), "/Pages/Kids") : "null") << i;
+    }
+    if (!c.composite || !c.cmykPage) continue;
+
+    // Each page prints only its own inks.
+    const auto composite = tavtest::measurePlates(w.file, 1);
+    for (const char* ink : {"Cyan", "Spot A", "Spot B"}) EXPECT_GT(composite.coverage.at(ink), 0.2) << ink;
+    const auto cmyk = tavtest::measurePlates(w.file, 2);
+    EXPECT_NEAR(cmyk.coverage.at("Cyan"), 0.25, 0.02) << cmyk.summary();
+    EXPECT_NEAR(cmyk.coverage.at("Magenta"), 0.125, 0.02) << cmyk.summary();
+    EXPECT_EQ(cmyk.coverage.count("Spot A") ? cmyk.coverage.at("Spot A") : 0.0, 0.0);
+    // A separation page is that ink's plate in gray: ink where the spot is
+    // painted, none elsewhere.
+    for (int page : {3, 4}) {
+      const auto plate = tavtest::measurePlates(w.file, page);
+      EXPECT_NEAR(plate.coverage.at("Black"), 0.25, 0.02) << plate.summary();
+      EXPECT_NEAR(plate.inkAtPoint("Black", page == 3 ? 75 : 125, 50), 1.0, 0.01) << page;
+      EXPECT_NEAR(plate.inkAtPoint("Black", 25, 50), 0.0, 0.01) << page;
+      EXPECT_NEAR(plate.inkAtPoint("Black", 175, 50), 0.0, 0.01) << page;
+    }
+  }
 }
 
 TEST(DocumentSeparated, CancelledExportStopsAndRestoresTheJob) {

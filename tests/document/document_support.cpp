@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 
 #include "pagewriter/pdfgraphicsstate.h"
@@ -61,6 +62,15 @@ Written writeDocument(jobstr& job, const PDFSettings& settings, const std::files
   return written;
 }
 
+Written writeAccepted(jobstr& job, const PDFSettings& settings, const std::filesystem::path& file) {
+  Written written = writeDocument(job, settings, file);
+  EXPECT_EQ(written.documentResult, 0);
+  EXPECT_EQ(written.finishResult, 0);
+  tavtest::expectPdfAcceptedByAllConsumers(file);
+  tavtest::expectContentStreamsSound(file);
+  return written;
+}
+
 Pdf::Pdf(const std::filesystem::path& file) { mPdf.processFile(file.string().c_str()); }
 
 std::vector<double> numbers(QPDFObjectHandle array) {
@@ -72,6 +82,25 @@ std::vector<double> numbers(QPDFObjectHandle array) {
 
 std::string text(QPDFObjectHandle string) {
   return string.isString() ? string.getUTF8Value() : std::string("<not a string>");
+}
+
+std::string at(QPDFObjectHandle object, const std::string& path) {
+  std::size_t start = 0;
+  while (start < path.size()) {
+    const std::size_t end = std::min(path.find('/', start + 1), path.size());
+    const std::string step = path.substr(start, end - start);
+    if (object.isArray()) {
+      const int index = std::stoi(step.substr(1));
+      object = index < object.getArrayNItems() ? object.getArrayItem(index) : QPDFObjectHandle::newNull();
+    } else {
+      object = object.isDictionary() ? object.getKey(step) : QPDFObjectHandle::newNull();
+    }
+    start = end;
+  }
+  if (object.isName()) return object.getName();
+  if (object.isString()) return object.getUTF8Value();
+  // Containers as references where they are objects of their own, numbers as values.
+  return object.isDictionary() || object.isArray() || object.isStream() ? object.unparse() : object.unparseResolved();
 }
 
 std::string pageContent(QPDFObjectHandle page) {

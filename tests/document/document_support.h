@@ -3,6 +3,7 @@
 // JSON texts, whole documents written through createPdfOutHandler and
 // writeDocument, and a look into the written file through qpdf.
 #include <filesystem>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,6 +36,9 @@ struct Written {
 // passed as they are) and reads the file back.
 Written writeDocument(jobstr& job, const PDFSettings& settings, const std::filesystem::path& file,
                       const std::string& author = "test author");
+// writeDocument expecting success: both results 0, every consumer accepts the
+// file and its content streams are sound.
+Written writeAccepted(jobstr& job, const PDFSettings& settings, const std::filesystem::path& file);
 
 // The written file opened with qpdf.
 class Pdf {
@@ -45,6 +49,7 @@ class Pdf {
   QPDFObjectHandle root() { return mPdf.getRoot(); }
   QPDFObjectHandle info() { return mPdf.getTrailer().getKey("/Info"); }
   std::vector<QPDFObjectHandle> pages() { return mPdf.getAllPages(); }
+  QPDFObjectHandle page(std::size_t index) { return pages().at(index); }
   QPDFObjectHandle object(int number) { return mPdf.getObjectByID(number, 0); }
 
  private:
@@ -55,6 +60,11 @@ class Pdf {
 std::vector<double> numbers(QPDFObjectHandle array);
 // A string object's text as UTF-8.
 std::string text(QPDFObjectHandle string);
+// What lies at a path of dictionary keys and array indices below `object`
+// ("/OCGs/1/Usage/Print/PrintState"): a string's text as UTF-8, anything else
+// as qpdf writes it, a name unescaped ("/Spot One", "4", "true", "[ 0 1 ]",
+// "2 0 R", "null" when missing).
+std::string at(QPDFObjectHandle object, const std::string& path);
 // The page's content streams, decoded and joined.
 std::string pageContent(QPDFObjectHandle page);
 

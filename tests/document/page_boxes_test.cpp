@@ -3,8 +3,6 @@
 // the content stream starts with.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "document_support.h"
 #include "pdfwriter/layout.h"
 #include "platform/kernel/job.h"
@@ -13,6 +11,7 @@
 
 namespace {
 
+using doctest::at;
 using doctest::makeJob;
 using doctest::numbers;
 using doctest::Pdf;
@@ -35,20 +34,19 @@ std::string boxesJob(const std::string& boxes, const std::string& extra = "") {
 const char* kAllBoxes = R"({"media": [0, 0, 1000, 2000], "trim": [100, 100, 900, 1900],
   "bleed": [50, 50, 950, 1950], "crop": [20, 50, 980, 1950], "art": [200, 200, 800, 1800]})";
 
-void expectBox(QPDFObjectHandle page, const char* key, const Box& expected) {
-  const Box actual = numbers(page.getKey(key));
-  ASSERT_EQ(actual.size(), 4u) << key;
-  for (std::size_t i = 0; i < 4; ++i) EXPECT_NEAR(actual[i], expected[i], 1e-6) << key << " " << i;
-}
-
-PDFSettings layoutSettings(int orientation, bool mirror, double distortionH = 0,
-                           double distortionV = 0) {
+PDFSettings layoutSettings(int orientation, bool mirror, double distortionH = 0, double distortionV = 0) {
   PDFSettings settings = testSettings();
   settings.Orientation.SetSelection(orientation);
   settings.Mirror = mirror ? 1 : 0;
   settings.HorizontalDistortion = distortionH;
   settings.VerticalDistortion = distortionV;
   return settings;
+}
+
+void expectBox(QPDFObjectHandle page, const char* key, const Box& expected) {
+  const Box actual = numbers(page.getKey(key));
+  ASSERT_EQ(actual.size(), 4u) << key;
+  for (std::size_t i = 0; i < 4; ++i) EXPECT_NEAR(actual[i], expected[i], 1e-6) << key << " " << i;
 }
 
 TEST(PageBoxes, DistortionMatrixOfEveryLayout) {
@@ -59,22 +57,16 @@ TEST(PageBoxes, DistortionMatrixOfEveryLayout) {
   };
   // sx = 0.98 (horizontal -2 %), sy = 1.1 (vertical +10 %).
   const Case cases[] = {
-      {0, false, 0, -0.98, 1.1, 0}, {0, true, 0, 0.98, 1.1, 0},
-      {1, false, 0.98, 0, 0, 1.1},  {1, true, -0.98, 0, 0, 1.1},
-      {2, false, 0, 0.98, -1.1, 0}, {2, true, 0, -0.98, -1.1, 0},
+      {0, false, 0, -0.98, 1.1, 0},  {0, true, 0, 0.98, 1.1, 0},  {1, false, 0.98, 0, 0, 1.1},
+      {1, true, -0.98, 0, 0, 1.1},   {2, false, 0, 0.98, -1.1, 0}, {2, true, 0, -0.98, -1.1, 0},
       {3, false, -0.98, 0, 0, -1.1}, {3, true, 0.98, 0, 0, -1.1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.orientation << " mirror " << c.mirror);
-    TavDB::tv_matrixtyp<double> m;
-    m.e = m.f = 7;  // overwritten
+    TavDB::tv_matrixtyp<double> m{1, 0, 0, 1, 7, 7};  // the translation is overwritten
     TavPDF::BuildDistortionMatrix(m, nullptr, layoutSettings(c.orientation, c.mirror, -2, 10));
-    EXPECT_DOUBLE_EQ(m.a, c.a);
-    EXPECT_DOUBLE_EQ(m.b, c.b);
-    EXPECT_DOUBLE_EQ(m.c, c.c);
-    EXPECT_DOUBLE_EQ(m.d, c.d);
-    EXPECT_EQ(m.e, 0);
-    EXPECT_EQ(m.f, 0);
+    const double got[] = {m.a, m.b, m.c, m.d, m.e, m.f}, want[] = {c.a, c.b, c.c, c.d, 0, 0};
+    for (int i = 0; i < 6; ++i) EXPECT_NEAR(got[i], want[i], 1e-12) << i;
   }
   // Normalized output leaves the distortion to the workflow.
   PDFSettings normalized = layoutSettings(1, false, -2, 10);
@@ -90,14 +82,8 @@ TEST(PageBoxes, MatrixTransformedBoxAgreesWithTheLayout) {
   auto job = makeJob(boxesJob(kAllBoxes));
   job->origin = {100, 300};
   const TavSys::tv_rectangle rect{100, 200, 900, 1900};
-  TavDB::tv_matrixtyp<double> turnRight;
-  turnRight.a = 0;
-  turnRight.b = 1;
-  turnRight.c = -1;
-  turnRight.d = 0;
-  const auto byMatrix = TavPDF::GetMatrixTransformedBox(job.get(), rect, turnRight);
-  const auto byLayout = TavPDF::GetLayoutTransformedBox(job.get(), rect, layoutSettings(0, false));
-  EXPECT_EQ(byMatrix, byLayout);
+  const auto byMatrix = TavPDF::GetMatrixTransformedBox(job.get(), rect, TavDB::tv_matrixtyp<double>{0, 1, -1, 0, 0, 0});
+  EXPECT_EQ(byMatrix, TavPDF::GetLayoutTransformedBox(job.get(), rect, layoutSettings(0, false)));
   // Corners relative to the origin (v 100, h 300): v 0..800, h -100..1600
   // become h' = -v: -800..0 and v' = h: -100..1600.
   EXPECT_EQ(byMatrix, (TavSys::tv_rectangle{0, -500, 1700, 300}));
@@ -107,45 +93,41 @@ TEST(PageBoxes, BoxesFollowOrientationMirrorAndDistortion) {
   tavtest::TestFolder dir;
   struct Case {
     PDFSettings settings;
-    Box media, trim, bleed, crop, art;
+    Box boxes[5];  // media, trim, bleed, crop, art
   };
   const Case cases[] = {
-      {layoutSettings(1, false), {0, -100, 200, 0}, {10, -90, 190, -10}, {5, -95, 195, -5},
-       {5, -98, 195, -2}, {20, -80, 180, -20}},
+      {layoutSettings(1, false),
+       {{0, -100, 200, 0}, {10, -90, 190, -10}, {5, -95, 195, -5}, {5, -98, 195, -2}, {20, -80, 180, -20}}},
       // Turn right: x' = y, y' = -x; the page becomes 100 wide and 200 high.
-      {layoutSettings(0, false), {-100, -200, 0, 0}, {-90, -190, -10, -10}, {-95, -195, -5, -5},
-       {-98, -195, -2, -5}, {-80, -180, -20, -20}},
+      {layoutSettings(0, false),
+       {{-100, -200, 0, 0}, {-90, -190, -10, -10}, {-95, -195, -5, -5}, {-98, -195, -2, -5}, {-80, -180, -20, -20}}},
       // Turn left: x' = -y, y' = x.
-      {layoutSettings(2, false), {0, 0, 100, 200}, {10, 10, 90, 190}, {5, 5, 95, 195},
-       {2, 5, 98, 195}, {20, 20, 80, 180}},
+      {layoutSettings(2, false),
+       {{0, 0, 100, 200}, {10, 10, 90, 190}, {5, 5, 95, 195}, {2, 5, 98, 195}, {20, 20, 80, 180}}},
       // Upside down: x' = -x, y' = -y.
-      {layoutSettings(3, false), {-200, 0, 0, 100}, {-190, 10, -10, 90}, {-195, 5, -5, 95},
-       {-195, 2, -5, 98}, {-180, 20, -20, 80}},
+      {layoutSettings(3, false),
+       {{-200, 0, 0, 100}, {-190, 10, -10, 90}, {-195, 5, -5, 95}, {-195, 2, -5, 98}, {-180, 20, -20, 80}}},
       // Mirrored portrait: x' = -x.
-      {layoutSettings(1, true), {-200, -100, 0, 0}, {-190, -90, -10, -10}, {-195, -95, -5, -5},
-       {-195, -98, -5, -2}, {-180, -80, -20, -20}},
+      {layoutSettings(1, true),
+       {{-200, -100, 0, 0}, {-190, -90, -10, -10}, {-195, -95, -5, -5}, {-195, -98, -5, -2}, {-180, -80, -20, -20}}},
       // Mirrored turn right: x' = y, y' = x.
-      {layoutSettings(0, true), {-100, 0, 0, 200}, {-90, 10, -10, 190}, {-95, 5, -5, 195},
-       {-98, 5, -2, 195}, {-80, 20, -20, 180}},
+      {layoutSettings(0, true),
+       {{-100, 0, 0, 200}, {-90, 10, -10, 190}, {-95, 5, -5, 195}, {-98, 5, -2, 195}, {-80, 20, -20, 180}}},
       // Portrait, horizontal -2 %, vertical +10 %: x' = 0.98 x, y' = 1.1 y.
-      {layoutSettings(1, false, -2, 10), {0, -110, 196, 0}, {9.8, -99, 186.2, -11},
-       {4.9, -104.5, 191.1, -5.5}, {4.9, -107.8, 191.1, -2.2}, {19.6, -88, 176.4, -22}},
+      {layoutSettings(1, false, -2, 10),
+       {{0, -110, 196, 0}, {9.8, -99, 186.2, -11}, {4.9, -104.5, 191.1, -5.5}, {4.9, -107.8, 191.1, -2.2},
+        {19.6, -88, 176.4, -22}}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "orientation " << c.settings.Orientation.GetValue()
-                                      << " mirror " << c.settings.Mirror << " distortion "
-                                      << c.settings.HorizontalDistortion);
+    SCOPED_TRACE(::testing::Message() << "orientation " << c.settings.Orientation.GetValue() << " mirror "
+                                      << c.settings.Mirror << " distortion " << c.settings.HorizontalDistortion);
     auto job = makeJob(boxesJob(kAllBoxes));
-    const auto w = doctest::writeDocument(*job, c.settings, dir / "boxes.pdf");
-    ASSERT_EQ(w.finishResult, 0);
-    tavtest::expectPdfAcceptedByAllConsumers(w.file);
+    const auto w = doctest::writeAccepted(*job, c.settings, dir / "boxes.pdf");
     Pdf pdf(w.file);
-    QPDFObjectHandle page = pdf.pages().at(0);
-    expectBox(page, "/MediaBox", c.media);
-    expectBox(page, "/TrimBox", c.trim);
-    expectBox(page, "/BleedBox", c.bleed);
-    expectBox(page, "/CropBox", c.crop);
-    expectBox(page, "/ArtBox", c.art);
+    int i = 0;
+    for (const char* key : {"/MediaBox", "/TrimBox", "/BleedBox", "/CropBox", "/ArtBox"}) {
+      expectBox(pdf.page(0), key, c.boxes[i++]);
+    }
   }
 }
 
@@ -159,13 +141,11 @@ TEST(PageBoxes, ContentLandsWhereTheBoxesSayUnderEveryOrientation) {
     bool mirror;
     double x, y;  // a point inside the square, from the page's lower left
   };
-  const Case cases[] = {{1, false, 25, 75},  {0, false, 75, 175}, {2, false, 25, 25},
-                        {3, false, 175, 25}, {1, true, 175, 75}};
+  const Case cases[] = {{1, false, 25, 75}, {0, false, 75, 175}, {2, false, 25, 25}, {3, false, 175, 25}, {1, true, 175, 75}};
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.orientation << " mirror " << c.mirror);
     auto job = makeJob(boxesJob(R"({"media": [0, 0, 1000, 2000]})"));
-    const auto w = doctest::writeDocument(*job, layoutSettings(c.orientation, c.mirror),
-                                          dir / "content.pdf");
+    const auto w = doctest::writeDocument(*job, layoutSettings(c.orientation, c.mirror), dir / "content.pdf");
     ASSERT_EQ(w.finishResult, 0);
     const auto plates = tavtest::measurePlates(w.file);
     EXPECT_NEAR(plates.coverage.at("Black"), 0.125, 0.01) << plates.summary();
@@ -173,8 +153,9 @@ TEST(PageBoxes, ContentLandsWhereTheBoxesSayUnderEveryOrientation) {
   }
 }
 
-TEST(PageBoxes, TrimBoxIsClippedToTheMediaBoxInNormalizedOutput) {
+TEST(PageBoxes, NormalizedOutputClipsTheTrimBoxAndAddsOtherBoxesOnlyWhenAsked) {
   tavtest::TestFolder dir;
+  const char* kMessage = "PDF/TRIM BOX MUST BE INSIDE MEDIA BOX FOR NORMALIZED PDF";
   PDFSettings normalized = testSettings();
   normalized.NormalizedOutput = 1;
   normalized.AddPageBoxes = 1;
@@ -185,14 +166,11 @@ TEST(PageBoxes, TrimBoxIsClippedToTheMediaBoxInNormalizedOutput) {
   };
   const Case cases[] = {
       // One point out on the right: clipped.
-      {R"({"media": [0, 0, 1000, 2000], "trim": [100, 100, 900, 2010]})", true,
-       {10, -90, 200, -10}},
+      {R"({"media": [0, 0, 1000, 2000], "trim": [100, 100, 900, 2010]})", true, {10, -90, 200, -10}},
       // Inside: as it is.
-      {R"({"media": [0, 0, 1000, 2000], "trim": [100, 100, 900, 1900]})", false,
-       {10, -90, 190, -10}},
+      {R"({"media": [0, 0, 1000, 2000], "trim": [100, 100, 900, 1900]})", false, {10, -90, 190, -10}},
       // Wholly outside: the page is trimmed at its media box.
-      {R"({"media": [0, 0, 1000, 2000], "trim": [100, 2100, 900, 2500]})", true,
-       {0, -100, 200, 0}},
+      {R"({"media": [0, 0, 1000, 2000], "trim": [100, 2100, 900, 2500]})", true, {0, -100, 200, 0}},
       // No trim box: the default box of its kind (the media box here) stands in.
       {R"({"media": [0, 0, 1000, 2000]})", false, {0, -100, 200, 0}},
   };
@@ -200,95 +178,62 @@ TEST(PageBoxes, TrimBoxIsClippedToTheMediaBoxInNormalizedOutput) {
     SCOPED_TRACE(c.boxes);
     auto job = makeJob(boxesJob(c.boxes));
     TavGen::MessageCapture capture;
-    const auto w = doctest::writeDocument(*job, normalized, dir / "trim.pdf");
-    ASSERT_EQ(w.finishResult, 0);
-    tavtest::expectPdfAcceptedByAllConsumers(w.file);
-    EXPECT_EQ(capture.count("PDF/TRIM BOX MUST BE INSIDE MEDIA BOX FOR NORMALIZED PDF"),
-              c.message ? 1 : 0);
+    const auto w = doctest::writeAccepted(*job, normalized, dir / "trim.pdf");
+    EXPECT_EQ(capture.count(kMessage), c.message ? 1 : 0);
     for (const auto& m : capture.messages()) {
-      if (m.key == "PDF/TRIM BOX MUST BE INSIDE MEDIA BOX FOR NORMALIZED PDF") {
-        EXPECT_EQ(m.severity, 2);
-        EXPECT_NE(m.text, m.key);  // the user reads a sentence, not the key
-      }
+      // A warning the user reads as a sentence, not as the key.
+      EXPECT_TRUE(m.key != kMessage || (m.severity == 2 && m.text != m.key)) << m.severity << " " << m.text;
     }
-    Pdf pdf(w.file);
-    expectBox(pdf.pages().at(0), "/TrimBox", c.trim);
+    expectBox(Pdf(w.file).page(0), "/TrimBox", c.trim);
   }
-}
-
-TEST(PageBoxes, OtherBoxesOnlyWhenAskedInNormalizedOutput) {
-  tavtest::TestFolder dir;
-  PDFSettings settings = testSettings();
-  settings.NormalizedOutput = 1;
-  settings.AddPageBoxes = 0;
+  normalized.AddPageBoxes = 0;
   auto job = makeJob(boxesJob(kAllBoxes));
-  const auto w = doctest::writeDocument(*job, settings, dir / "noboxes.pdf");
-  ASSERT_EQ(w.finishResult, 0);
+  const auto w = doctest::writeDocument(*job, normalized, dir / "noboxes.pdf");
   Pdf pdf(w.file);
-  QPDFObjectHandle page = pdf.pages().at(0);
-  EXPECT_TRUE(page.hasKey("/MediaBox"));
-  EXPECT_TRUE(page.hasKey("/TrimBox"));
-  EXPECT_FALSE(page.hasKey("/BleedBox"));
-  EXPECT_FALSE(page.hasKey("/CropBox"));
-  EXPECT_FALSE(page.hasKey("/ArtBox"));
+  QPDFObjectHandle page = pdf.page(0);
+  EXPECT_TRUE(page.hasKey("/MediaBox") && page.hasKey("/TrimBox"));
+  EXPECT_EQ(at(page, "/BleedBox") + at(page, "/CropBox") + at(page, "/ArtBox"), "nullnullnull");
 }
 
-std::string notesJob(int count) {
-  std::string notes = R"(, "notes": [)";
-  for (int i = 0; i < count; ++i) {
-    if (i > 0) notes += ",";
-    notes += R"({"text": "Note )" + std::to_string(i) + R"( – check ✓", "at": [300, 400]})";
-  }
-  return boxesJob(R"({"media": [0, 0, 1000, 2000]})", notes + "]");
-}
-
-TEST(PageAnnotations, NotesBecomeTextAnnotations) {
+TEST(PageAnnotations, NotesBecomeTextAnnotationsThatTurnWithThePage) {
   tavtest::TestFolder dir;
-  PDFSettings settings = testSettings();
-  settings.AddNotes = 1;
-  for (int count : {10, 11}) {
-    SCOPED_TRACE(count);
-    auto job = makeJob(notesJob(count));
-    const auto w = doctest::writeDocument(*job, settings, dir / "notes.pdf");
-    ASSERT_EQ(w.finishResult, 0);
-    tavtest::expectPdfAcceptedByAllConsumers(w.file);
+  struct Case {
+    int count, orientation, addNotes;
+    Box rect;
+  };
+  const Case cases[] = {
+      // The anchor (h 40, v 30 points) widened by trunc(100 / 720 × 72) = 10
+      // job units, one point, on every side. Fewer than 11 notes are listed in
+      // the page itself, more in an array object.
+      {10, 1, 1, {39, -31, 41, -29}},
+      {11, 1, 1, {39, -31, 41, -29}},
+      {1, 0, 1, {-31, -41, -29, -39}},  // turn right: x' = y, y' = -x
+      {1, 1, 0, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.count << " notes, orientation " << c.orientation);
+    std::string notes = R"(, "notes": [)";
+    for (int i = 0; i < c.count; ++i) {
+      notes += (i > 0 ? "," : "") + std::string(R"({"text": "Note )") + std::to_string(i) + R"( – check ✓", "at": [300, 400]})";
+    }
+    auto job = makeJob(boxesJob(R"({"media": [0, 0, 1000, 2000]})", notes + "]"));
+    PDFSettings settings = layoutSettings(c.orientation, false);
+    settings.AddNotes = c.addNotes;
+    const auto w = doctest::writeAccepted(*job, settings, dir / "notes.pdf");
     Pdf pdf(w.file);
-    QPDFObjectHandle page = pdf.pages().at(0);
-    QPDFObjectHandle annots = page.getKey("/Annots");
-    ASSERT_TRUE(annots.isArray());
-    ASSERT_EQ(annots.getArrayNItems(), count);
-    // Fewer than 11 notes are listed in the page itself, more in an array object.
-    EXPECT_EQ(annots.isIndirect(), count >= 11);
-    QPDFObjectHandle first = annots.getArrayItem(0);
-    EXPECT_EQ(first.getKey("/Subtype").getName(), "/Text");
-    EXPECT_EQ(doctest::text(first.getKey("/Contents")), "Note 0 – check ✓");
-    // The anchor (h 40, v 30 points) widened by trunc(100 / 720 × 72) = 10
-    // job units, one point, on every side.
-    const Box rect = numbers(first.getKey("/Rect"));
-    ASSERT_EQ(rect.size(), 4u);
-    EXPECT_EQ(rect, (Box{39, -31, 41, -29}));
+    QPDFObjectHandle annots = pdf.page(0).getKey("/Annots");
+    if (c.addNotes == 0) {
+      EXPECT_TRUE(annots.isNull());
+      continue;
+    }
+    ASSERT_EQ(annots.getArrayNItems(), c.count);
+    EXPECT_EQ(annots.isIndirect(), c.count >= 11);
+    EXPECT_EQ(at(annots, "/0/Subtype"), "/Text");
+    EXPECT_EQ(at(annots, "/0/Contents"), "Note 0 – check ✓");
+    EXPECT_EQ(numbers(annots.getArrayItem(0).getKey("/Rect")), c.rect);
+    // The Contents is written as UTF-16 with its byte-order mark.
+    EXPECT_NE(w.bytes.find("/Contents <FEFF004E006F0074006500200030"), std::string::npos);
   }
-  // The Contents is written as UTF-16 with its byte-order mark.
-  auto job = makeJob(notesJob(1));
-  const auto w = doctest::writeDocument(*job, settings, dir / "note.pdf");
-  EXPECT_NE(w.bytes.find("/Contents <FEFF004E006F0074006500200030"), std::string::npos);
-}
-
-TEST(PageAnnotations, AnnotationsTurnWithThePage) {
-  tavtest::TestFolder dir;
-  PDFSettings settings = layoutSettings(0, false);  // turn right: x' = y, y' = -x
-  settings.AddNotes = 1;
-  auto job = makeJob(notesJob(1));
-  const auto w = doctest::writeDocument(*job, settings, dir / "turned.pdf");
-  ASSERT_EQ(w.finishResult, 0);
-  Pdf pdf(w.file);
-  const Box rect = numbers(pdf.pages().at(0).getKey("/Annots").getArrayItem(0).getKey("/Rect"));
-  EXPECT_EQ(rect, (Box{-31, -41, -29, -39}));
-  // Without AddNotes the page has no annotations.
-  settings.AddNotes = 0;
-  const auto plain = doctest::writeDocument(*job, settings, dir / "plain.pdf");
-  Pdf plainPdf(plain.file);
-  EXPECT_FALSE(plainPdf.pages().at(0).hasKey("/Annots"));
 }
 
 }  // namespace

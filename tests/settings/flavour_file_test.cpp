@@ -2,7 +2,6 @@
 // type, round trips, the loader's conversions, and refusal of bad files
 // without any change to the settings.
 #include <gtest/gtest.h>
-#include <pugixml.hpp>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -64,36 +63,29 @@ TEST(FlavourFileSave, ValidFileOfEveryRowThatRoundTripsByteStable) {
   const fs::path file = dir / "press flavour.xml";
   ASSERT_EQ(TavPDF::SaveFlavourToFile(TavSys::FileSpec(file), TavPDF::pdfprftab), 0);
 
-  pugi::xml_document doc;
-  ASSERT_TRUE(doc.load_file(file.c_str()));
-  const pugi::xml_node activity = doc.child("qel.activities").child("qel.activity");
-  EXPECT_STREQ(activity.attribute("Version").value(), "2.0");
-  EXPECT_EQ(doc.select_nodes("//Preference").size(), 66u);  // every row
-  auto byKey = [&](const char* key) { return activity.find_child_by_attribute("Preference", "Key", key); };
-  auto childCount = [](pugi::xml_node n) { return std::distance(n.children().begin(), n.children().end()); };
-  // Key, type and value text of each kind of row.
-  const struct {
-    const char* key;
-    const char* type;
-    const char* value;
-  } rows[] = {{"Flav", "Long", "8"},
-              {"Norm", "Boolean", "True"},
-              {"CmPg", "Boolean", "False"},
-              {"DstV", "Double", "2.5"},
-              {"DstH", "Double", "-0.123457"},  // six significant digits
-              {"DotF", "URL", "file:///curves/with%20space%20%26%20ampersand/dg.crv"},
-              {"Orie", "Enumeration", ""}};
-  for (const auto& r : rows) {
-    EXPECT_STREQ(byKey(r.key).attribute("Type").value(), r.type) << r.key;
-    if (*r.value) {
-      EXPECT_STREQ(byKey(r.key).child_value(), r.value) << r.key;
-    }
+  // Each kind of row, to the byte: numbers with six significant digits,
+  // file references as escaped URLs, popups with every item.
+  const std::string text = tavtest::readFile(file);
+  for (const char* exact : {
+           "\n  <qel.activity Name=\"Export PDF\" Key=\"PDFo\" Version=\"2.0\">\n",
+           "\n    <Preference Key=\"Flav\" Name=\"Flavour\" Type=\"Long\">8</Preference>\n",
+           "\n    <Preference Key=\"Norm\" Name=\"NormalizedOutput\" Type=\"Boolean\">True</Preference>\n",
+           "\n    <Preference Key=\"CmPg\" Name=\"CompressPages\" Type=\"Boolean\">False</Preference>\n",
+           "\n    <Preference Key=\"DstV\" Name=\"VerticalDistortion\" Type=\"Double\">2.5</Preference>\n",
+           "\n    <Preference Key=\"DstH\" Name=\"HorizontalDistortion\" Type=\"Double\">-0.123457</Preference>\n",
+           "\n    <Preference Key=\"DotF\" Name=\"DotgainFile\" Type=\"URL\">"
+           "file:///curves/with%20space%20%26%20ampersand/dg.crv</Preference>\n",
+           "\n    <Preference Key=\"Orie\" Name=\"Orientation\" Type=\"Enumeration\">\n"
+           "      <ValueDescription Key=\"0\">Turn right</ValueDescription>\n"
+           "      <ValueDescription Key=\"1\">Portrait</ValueDescription>\n"
+           "      <ValueDescription Key=\"2\">Turn left</ValueDescription>\n"
+           "      <ValueDescription Key=\"3\">Upside down</ValueDescription>\n"
+           "      <Value>3</Value>\n    </Preference>\n"}) {
+    EXPECT_NE(text.find(exact), std::string::npos) << exact;
   }
-  EXPECT_STREQ(byKey("Norm").attribute("Name").value(), "NormalizedOutput");
-  EXPECT_EQ(childCount(byKey("Orie")), 5);
-  EXPECT_EQ(childCount(byKey("ScrR")), 3);
-  EXPECT_STREQ(byKey("Orie").child("Value").child_value(), "3");
-  EXPECT_STREQ(byKey("Orie").find_child_by_attribute("ValueDescription", "Key", "2").child_value(), "Turn left");
+  std::size_t rows = 0;  // every row of the table
+  for (auto at = text.find("<Preference "); at != std::string::npos; at = text.find("<Preference ", at + 1)) ++rows;
+  EXPECT_EQ(rows, 66u);
 
   // The document type travels with the file and the file obeys it.
   const auto check = tavtest::runProcess({"xmllint", "--noout", "--valid", file.string()});
@@ -175,41 +167,35 @@ TEST(FlavourFileLoad, ConvertsValuesAsTheFileFormatAsks) {
   GlobalSettingsGuard guard;
   tavtest::TestFolder dir;
   gPDFSettings = PDFSettings();
-  const std::string body =
-      pref("Pprr", "Long", " 72.6 ") + pref("MaxS", "Long", "-0.4") + pref("Norm", "Boolean", "tRuE") +
-      pref("CmPg", "Boolean", "FALSE") + pref("DstV", "Double", "1e-2") +
-      "<Preference Key=\"Orie\" Type=\"Enumeration\"><ValueDescription Key=\"0\">Turn right</ValueDescription>"
-      "<Value>3</Value></Preference>" +
-      pref("ScrR", "Enumeration", "1") + pref("DotF", "URL", "file:///c/d%C3%A9.crv") +
-      pref("CerP", "Path", "relative/out.icc") + pref("Flav", "Long", "9");
-  ASSERT_EQ(load(dir, activities(body)), 0);
-  EXPECT_EQ(gPDFSettings.PreviewResolution, 73);
-  EXPECT_EQ(gPDFSettings.MaxSize, 0);
-  EXPECT_EQ(gPDFSettings.NormalizedOutput, 1);
-  EXPECT_EQ(gPDFSettings.CompressPages, 0);
-  EXPECT_DOUBLE_EQ(gPDFSettings.VerticalDistortion, 0.01);
-  EXPECT_STREQ(gPDFSettings.Orientation.GetItemText(gPDFSettings.Orientation.GetSelection()), "Upside down");
-  EXPECT_EQ(gPDFSettings.ScreenRegistration.GetValue(), 1);
-  EXPECT_EQ(gPDFSettings.DotgainFile.getFullPathAsUtf8(), "/c/d\xC3\xA9.crv");
-  EXPECT_EQ(gPDFSettings.CertifiedOutputProfile.toFileSpec().path(), fs::path("relative/out.icc"));
-  EXPECT_EQ(gPDFSettings.Flavour, 9);
+  const struct {
+    std::string preference;
+    const char* field;
+    const char* shown;
+  } cases[] = {
+      {pref("Pprr", "Long", " 72.6 "), "PreviewResolution", "73"}, {pref("MaxS", "Long", "-0.4"), "MaxSize", "0"},
+      {pref("Norm", "Boolean", "tRuE"), "NormalizedOutput", "1"},
+      {pref("CmPg", "Boolean", "FALSE"), "CompressPages", "0"},
+      {pref("DstV", "Double", "1e-2"), "VerticalDistortion", "0.01"}, {pref("Flav", "Long", "9"), "Flavour", "9"},
+      {"<Preference Key=\"Orie\" Type=\"Enumeration\"><ValueDescription Key=\"0\">Turn right</ValueDescription>"
+       "<Value>3</Value></Preference>", "Orientation", "3 (Upside down)"},
+      {pref("ScrR", "Enumeration", "1"), "ScreenRegistration", "1 (Reset for each external file)"},
+      {pref("DotF", "URL", "file:///c/d%C3%A9.crv"), "DotgainFile", "/c/d\xC3\xA9.crv"},
+      // Plain ampersands, comments and CDATA are no entity references.
+      {"<!-- &comment; --><![CDATA[ &cdata; ]]>" + pref("CerP", "Path", "/a &amp; b/&#x41;.icc"),
+       "CertifiedOutputProfile", "/a & b/A.icc"},
+      // Unknown keys (a five-character one among them) are passed over on request.
+      {pref("Norma", "Boolean", "True") + pref("Zzzz", "Long", "3"), "Mirror", "0"},
+  };
+  std::string body;
+  for (const auto& c : cases) body += c.preference;
+  ASSERT_EQ(load(dir, activities(body), true), 0);
+  const auto fields = settingstest::fieldsOf(gPDFSettings);
+  for (const auto& c : cases) EXPECT_EQ(fields.at(c.field), c.shown) << c.preference;
 
-  // An empty URL clears the reference.
-  ASSERT_EQ(load(dir, activities(pref("DotF", "URL", ""))), 0);
+  // An empty URL clears the reference; a relative path stays relative.
+  ASSERT_EQ(load(dir, activities(pref("DotF", "URL", "") + pref("CerP", "Path", "relative/out.icc"))), 0);
   EXPECT_TRUE(gPDFSettings.DotgainFile.empty());
-
-  // Plain ampersands, comments and CDATA are no entity references.
-  ASSERT_EQ(load(dir, activities("<!-- &comment; -->" + pref("DotF", "Path", "/a &amp; b/&#x41;.crv") +
-                                 "<![CDATA[ &cdata; ]]>")),
-            0);
-  EXPECT_EQ(gPDFSettings.DotgainFile.getFullPathAsUtf8(), "/a & b/A.crv");
-
-  // Unknown keys (a five-character one among them) can be passed over on request.
-  ASSERT_EQ(load(dir, activities(pref("Norma", "Boolean", "True") + pref("Zzzz", "Long", "3") +
-                                 pref("Mirr", "Boolean", "True")),
-                 true),
-            0);
-  EXPECT_EQ(gPDFSettings.Mirror, 1);
+  EXPECT_EQ(gPDFSettings.CertifiedOutputProfile.toFileSpec().path(), fs::path("relative/out.icc"));
 }
 
 TEST(FlavourFileLoad, FindsTheExportActivityWhereverTheFormatAllowsIt) {

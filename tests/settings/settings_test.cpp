@@ -60,7 +60,6 @@ TEST(SettingsRecord, NewRecordAndGlobalHaveFlavourOneWithCommonNotPressDefaults)
   EXPECT_EQ(s.IncludeLayers, 0);
   EXPECT_EQ(s.DownsampleResolution, 144);
   EXPECT_EQ(s.MaxPathSize, 500000);
-  EXPECT_EQ(s.SpareSetting2, 100);
   EXPECT_TRUE(s.DotgainFile.empty());
   // Flavour files store popup values: they equal the item indexes.
   EXPECT_EQ(s.Orientation.GetItemCount(), 4);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <set>
+#include <tuple>
 
 #include "pagewriter/illtransform.h"
 #include "platform/messages.h"
@@ -201,18 +202,14 @@ TEST(WalkerTraversal, PicturesAndMapsAreDrawnInsideTheirClip) {
   const auto pdf = job.addPaint(picture);
   picture.singleSeparation = 1;
   const auto single = job.addPaint(picture);
-  Paint map;
-  map.type = kPaintMap;
-  map.placeOrigin = {5, 5};
-  map.placeWidthCorner = {5, 20};
-  map.placeHeightCorner = {20, 5};
-  const auto framed = job.addPaint(map);
-  map.placeOrigin = map.placeWidthCorner = map.placeHeightCorner = {0, 0};
-  const auto unframed = job.addPaint(map);
-  map.placeOrigin = {50, 50};
-  map.placeWidthCorner = {50, 60};
-  map.placeHeightCorner = {60, 50};
-  const auto outside = job.addPaint(map);
+  auto map = [&](TavDB::tv_point origin, TavDB::tv_point widthCorner, TavDB::tv_point heightCorner) {
+    Paint m;
+    m.type = kPaintMap;
+    std::tie(m.placeOrigin, m.placeWidthCorner, m.placeHeightCorner) = std::tie(origin, widthCorner, heightCorner);
+    return job.addPaint(m);
+  };
+  const auto framed = map({5, 5}, {5, 20}, {20, 5}), unframed = map({0, 0}, {0, 0}, {0, 0});
+  const auto outside = map({50, 50}, {50, 60}, {60, 50});
   TavDB::Object* object = b.add(b.rect(0, 0, 10, 10, pdf));
 
   // A vector picture: clipped by the object's outline, inside q/Q.
@@ -270,23 +267,18 @@ TEST(WalkerPaths, PointsAreWrittenOnceAndCurvesInFull) {
 TEST(WalkerTraversal, SplitPiecesOfAnInvisibleCompoundGetNoBracket) {
   JobBuilder b;
   const auto cyan = b.flat({{0, 100}});
-  const auto none = b.flat({{0, 255}});
   auto compound = b.list(ObjectKind::Compound);
   compound->addontop(b.rect(0, 0, 30, 30, cyan));
   compound->addontop(b.rect(10, 10, 20, 20, cyan));
-  compound->setPaint(none);
+  compound->setPaint(b.flat({{0, 255}}));
   TavDB::Object* c = b.add(std::move(compound));
   TavDB::ScopedCurrentJob current(b.get());
-  {
+  // Outside the pieces of a split path the bracket is always opened.
+  for (bool pieces : {true, false}) {
     RecordingProof proof(b.get());
-    proof.OutputGroup(c, true, -1, false);
-    EXPECT_TRUE(only(events(proof.text()), {"BeginCompound", "EndCompound"}).empty());
-  }
-  {
-    // Outside the pieces of a split path the bracket is always opened.
-    RecordingProof proof(b.get());
-    proof.OutputGroup(c, false, -1, false);
-    EXPECT_THAT(only(events(proof.text()), {"BeginCompound", "EndCompound"}),
-                ElementsAre("BeginCompoundPath 2", "EndCompoundPath 2"));
+    proof.OutputGroup(c, pieces, -1, false);
+    const std::vector<std::string> expected = {"BeginCompoundPath 2", "EndCompoundPath 2"};
+    EXPECT_EQ(only(events(proof.text()), {"BeginCompound", "EndCompound"}),
+              pieces ? std::vector<std::string>{} : expected);
   }
 }

@@ -165,10 +165,7 @@ TEST(PdfProofColour, AColourOfSeveralPartsPaintsThePathOncePerPart) {
   // colour is lost to a Q before the fill.
   EXPECT_EQ(count(content, "q\n"), 2) << content;
   EXPECT_EQ(count(content, "f*\n"), 2) << content;
-  const std::size_t firstFill = content.find("f*\n");
-  EXPECT_LT(content.find("scn"), firstFill);
-  EXPECT_LT(content.find("Q\n"), content.rfind("f*\n"));
-  EXPECT_EQ(content.rfind("Q\n"), content.size() - 2);
+  EXPECT_TRUE(content.ends_with("f*\nQ\n")) << content;
 
   // Every ink reaches its plate.
   tavtest::expectPdfAcceptedByAllConsumers(pdf);

@@ -93,37 +93,8 @@ TEST(PdfProofMarked, ANonPrintingLayerInsideAOneUpIsWrittenWithAWarning) {
   EXPECT_EQ(count(content, "/Layer <<"), 3) << content;
 }
 
-TEST(PdfProofMarked, Pdf15LayersNameTheirOptionalContentGroups) {
-  auto job = g2test::makeJob(kInks, kColours, kPaints, layers());
-  PDFSettings s = g2test::testSettings();
-  s.IncludeLayers = 1;
-  s.AddNonPrintingLayers = 1;
-  tavtest::TestFolder dir;
-  const auto pdf = dir / "layers.pdf";
-  // Stands in for the document's optional content: one group per layer.
-  g2test::PageOptions options;
-  options.beforeWriter = [](pdfouthan& handler) {
-    handler.mOptionalContentGroups = new PDFArray();
-    for (const char* name : {"Front", "Back", "Top"}) {
-      auto* group = new PDFDictionary();
-      group->Set("Type", new PDFName("OCG"));
-      group->Set("Name", new PDFString(name));
-      PDFIndirectReference* ref = handler.makeIndirect(group);
-      handler.writeObject(ref);
-      handler.mOptionalContentGroups->Add(ref);
-    }
-  };
-  std::string content;
-  {
-    g2test::Page page(*job, s, kPdf15, pdf, options);
-    page.walk();
-    content = page.finish();
-  }
-  // Named by the number of layers after them; the names are in the resources.
-  EXPECT_LT(content.find("/OC /MC2 BDC\n"), content.find("/OC /MC1 BDC\n"));
-  EXPECT_LT(content.find("/OC /MC1 BDC\n"), content.find("/OC /MC0 BDC\n"));
-  tavtest::expectContentStreamsSound(pdf);
-}
+// (Layers as optional content at PDF 1.5 are checked on whole documents, where
+// the plates show that each layer's content names its own group.)
 
 TEST(PdfProofMarked, TrapLayersOpenThreeBracketsInNormalizedOutput) {
   auto job = g2test::makeJob(kInks, kColours, kPaints,

@@ -87,7 +87,6 @@ Page::Page(jobstr& job, const PDFSettings& settings, std::uint32_t version,
   extGStates->Set("op1", overprintState(true, 1));
   extGStates->Set("op0", overprintState(false, 0));
 
-  if (options.beforeWriter) options.beforeWriter(*mHandler);
   mWriter = std::make_unique<PDFProof>(&job, mHandler.get(), mResources, patterns, xobjects,
                                        extGStates, settings, &mCounter,
                                        GetPendingLists(*mHandler), &mHandler->mFormCache, nullptr,

@@ -4,7 +4,6 @@
 // content stream's bytes come back uncompressed) or written to a file for the
 // PDF consumers and the plate measurements.
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -33,8 +32,6 @@ PDFSettings testSettings();
 struct PageOptions {
   bool nestedWriter = false;
   bool insideOneUp = false;
-  // Called before the page writer is made (while no stream is open).
-  std::function<void(TavPDF::pdfouthan&)> beforeWriter;
 };
 
 class Page {

@@ -43,75 +43,61 @@ Analysis analyse(const std::string& text, bool remap = true,
   return a;
 }
 
+const std::string kSoftMaskJob = jobText(
+    inksAbcd(R"(,"mapTo":"B")"), R"([{"id":20,"inks":{"D":100}},{"id":21,"inks":{"A":100}}])",
+    R"([{"id":30,"type":"flat","colour":20,"softMask":5},{"id":31,"type":"flat","colour":21}])",
+    "[" + square(720, 720, 1000, 30) + "]",
+    R"(,"patterns":[{"id":5,"kind":"softMask","objects":[)" + square(720, 720, 500, 31) + "]}]");
+
 }  // namespace
 
-TEST(RemapAnalysis, ProblemsOfAPathAreFoundAndExplained) {
-  struct Case { std::string inks, colour; int bits; const char* key; const char* text; };
-  const Case cases[] = {
-      // A and B onto C, which the colour does not use.
-      {inksAbcd(R"(,"mapTo":"C")", R"(,"mapTo":"C")"), R"({"A":50,"B":30})", TavPDF::kRemapTwoToOne,
-       "PDF/UNABLE TO REMAP TWO TO ONE OBJECT",
-       "An object uses A and B, which are both remapped onto C: this remapping cannot be written into a PDF file."},
-      // A onto B, the colour using both: (A, B) whether B comes before or
-      // after A in the separation map.
-      {inksAbcd(R"(,"mapTo":"B")"), R"({"A":50,"B":30})", TavPDF::kRemapOneToOne, "PDF/UNABLE TO REMAP OBJECT",
-       "An object uses both A and B, and A is remapped onto B: this remapping cannot be written into a PDF file."},
-      {inksAbcd("", "", R"(,"mapTo":"A")"), R"({"A":50,"C":30})", TavPDF::kRemapOneToOne,
-       "PDF/UNABLE TO REMAP OBJECT",
-       "An object uses both C and A, and C is remapped onto A: this remapping cannot be written into a PDF file."},
-      // B untouched (255) and C at 0 % are no use: A and B onto C is fine.
-      {inksAbcd(R"(,"mapTo":"C")", R"(,"mapTo":"C")"), R"({"A":50,"B":255,"C":0})", 0, "", ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.colour);
-    auto a = analyse(onePath(c.inks, c.colour));
-    EXPECT_EQ(a.visitor->FindRemappedSeparationInUse(), c.bits);
-    EXPECT_EQ(utf8(a.visitor->CollectSeparationRemapProblems()), c.text);
-    EXPECT_EQ(a.visitor->RemapMessageKey(), c.key);
-    EXPECT_EQ(a.visitor->remapKind(), c.bits != 0 ? 2 : 0);
-  }
-}
-
-TEST(RemapAnalysis, CompoundPathsAndStrokesAreChecked) {
+TEST(RemapAnalysis, ProblemsAreFoundAndExplained) {
+  const std::string twoOntoC = inksAbcd(R"(,"mapTo":"C")", R"(,"mapTo":"C")");
   // Colour 20 (D) is harmless; colour 21 uses A and B, both mapped onto C.
-  const std::string inks = inksAbcd(R"(,"mapTo":"C")", R"(,"mapTo":"C")");
   const std::string colours = R"([{"id":20,"inks":{"D":100}},{"id":21,"inks":{"A":50,"B":30}}])";
   const std::string paints = R"([{"id":30,"type":"flat","colour":20},{"id":31,"type":"flat","colour":21}])";
-  for (const std::string& object :
-       {R"({"kind":"compound","paint":31,"objects":[)" + square(720, 720, 500, 31) + "]}",
-        square(720, 720, 500, 30, R"(,"stroke":{"width":10,"paint":31})")}) {
-    auto a = analyse(jobText(inks, colours, paints, "[" + object + "]"));
-    EXPECT_EQ(a.visitor->FindRemappedSeparationInUse(), TavPDF::kRemapTwoToOne) << object;
-  }
-}
-
-TEST(RemapAnalysis, PictureUsingBothInksIsReportedAsAPicture) {
+  const std::string cannot = ": this remapping cannot be written into a PDF file.";
+  struct Case { const char* what; std::string job; int bits; const char* key; std::string text; int kind; };
+  const Case cases[] = {
+      {"A and B onto C, which the colour does not use", onePath(twoOntoC, R"({"A":50,"B":30})"),
+       TavPDF::kRemapTwoToOne, "PDF/UNABLE TO REMAP TWO TO ONE OBJECT",
+       "An object uses A and B, which are both remapped onto C" + cannot, 2},
+      // (A, B) whether B comes before or after A in the separation map.
+      {"A onto B, the colour using both", onePath(inksAbcd(R"(,"mapTo":"B")"), R"({"A":50,"B":30})"),
+       TavPDF::kRemapOneToOne, "PDF/UNABLE TO REMAP OBJECT",
+       "An object uses both A and B, and A is remapped onto B" + cannot, 2},
+      {"C onto A, the colour using both", onePath(inksAbcd("", "", R"(,"mapTo":"A")"), R"({"A":50,"C":30})"),
+       TavPDF::kRemapOneToOne, "PDF/UNABLE TO REMAP OBJECT",
+       "An object uses both C and A, and C is remapped onto A" + cannot, 2},
+      {"B untouched (255) and C at 0 % are no use", onePath(twoOntoC, R"({"A":50,"B":255,"C":0})"), 0, "", "", 0},
+      {"a compound path", jobText(twoOntoC, colours, paints, R"([{"kind":"compound","paint":31,"objects":[)" +
+                                                                 square(720, 720, 500, 31) + "]}]"),
+       TavPDF::kRemapTwoToOne, "PDF/UNABLE TO REMAP TWO TO ONE OBJECT", "", 2},
+      {"a stroke", jobText(twoOntoC, colours, paints, "[" + square(720, 720, 500, 30, R"(,"stroke":{"width":10,"paint":31})") + "]"),
+       TavPDF::kRemapTwoToOne, "PDF/UNABLE TO REMAP TWO TO ONE OBJECT", "", 2},
+      {"a picture using both", drivertest::placedJob(inksAbcd(R"(,"mapTo":"B")"),
+                                                     R"("file":"pic.tif","width":10,"height":10,"resolution":72,"inks":["A","B"])"),
+       TavPDF::kRemapOneToOne, "PDF/UNABLE TO REMAP PICTURE", "", 1},
+      // A onto B; A is used only by the soft mask of a path painted in D.
+      {"a soft mask", kSoftMaskJob, TavPDF::kRemapInSoftmask, "PDF/REMAPPING SEPARATION USED IN SOFTMASK", "", -1},
+  };
   tavtest::TestFolder dir;
   tavtest::writeFile(dir / "pic.tif", "not read by the analysis");
-  auto c = analyse(drivertest::placedJob(inksAbcd(R"(,"mapTo":"B")"),
-                                         R"("file":"pic.tif","width":10,"height":10,"resolution":72,"inks":["A","B"])"),
-                   true, dir.path());
-  EXPECT_EQ(c.visitor->FindRemappedSeparationInUse(), TavPDF::kRemapOneToOne);
-  EXPECT_EQ(c.visitor->remapKind(), 1);
-  c.visitor->CollectSeparationRemapProblems();
-  EXPECT_EQ(c.visitor->RemapMessageKey(), "PDF/UNABLE TO REMAP PICTURE");
-}
-
-TEST(RemapAnalysis, RemappedInkInASoftMaskIsBitTwo) {
-  // A onto B; A is used only by the soft mask of a path painted in D.
-  const std::string text = jobText(
-      inksAbcd(R"(,"mapTo":"B")"),
-      R"([{"id":20,"inks":{"D":100}},{"id":21,"inks":{"A":100}}])",
-      R"([{"id":30,"type":"flat","colour":20,"softMask":5},{"id":31,"type":"flat","colour":21}])",
-      "[" + square(720, 720, 1000, 30) + "]",
-      R"(,"patterns":[{"id":5,"kind":"softMask","objects":[)" + square(720, 720, 500, 31) + "]}]");
-  auto a = analyse(text);
-  EXPECT_EQ(a.visitor->FindRemappedSeparationInUse() & TavPDF::kRemapInSoftmask, TavPDF::kRemapInSoftmask);
-  a.visitor->CollectSeparationRemapProblems();
-  EXPECT_EQ(a.visitor->RemapMessageKey(), "PDF/REMAPPING SEPARATION USED IN SOFTMASK");
-
-  // The same job with the remap check off records nothing.
-  auto off = analyse(text, false);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto a = analyse(c.job, true, dir.path());
+    EXPECT_EQ(a.visitor->FindRemappedSeparationInUse(), c.bits);
+    const std::string text = utf8(a.visitor->CollectSeparationRemapProblems());
+    if (!c.text.empty() || c.bits == 0) {
+      EXPECT_EQ(text, c.text);
+    }
+    EXPECT_EQ(a.visitor->RemapMessageKey(), c.key);
+    if (c.kind >= 0) {
+      EXPECT_EQ(a.visitor->remapKind(), c.kind);
+    }
+  }
+  // With the remap check off nothing is recorded.
+  auto off = analyse(kSoftMaskJob, false);
   EXPECT_EQ(off.visitor->FindRemappedSeparationInUse(), 0);
   EXPECT_TRUE(off.visitor->CollectSeparationRemapProblems().empty());
 }

@@ -14,7 +14,6 @@ TEST(ExportCommand, WritesTheFileAndExitsZero) {
                             "Separated", "--set", "CompressPages=0", "--batch"});
   ASSERT_EQ(r.exitCode, 0) << r.describe();
   EXPECT_EQ(r.out, (dir / "job.pdf").string() + "\n");
-  tavtest::expectPdfAcceptedByAllConsumers(dir / "job.pdf");
   // Uncompressed pages: the content stream is readable in the file.
   EXPECT_NE(tavtest::readFile(dir / "job.pdf").find(" m\n"), std::string::npos);
 }

@@ -52,13 +52,17 @@ TEST(PdfProofMarked, GroupsAreBracketedOnlyWhenNotNormalized) {
 TEST(PdfProofMarked, LayersWithoutOptionalContentAreInlinePropertyListsAndNonPrintingOnesOnlyWhenAsked) {
   auto job = g2test::makeJob(kInks, kColours, kPaints, layers());
   PDFSettings s = g2test::testSettings();
-  // Below PDF 1.5, and at 1.5 with layers asked for but no optional content groups.
-  for (auto [addNonPrinting, version, includeLayers] :
-       {std::tuple{1, kPdf14, 0}, {0, kPdf14, 0}, {1, kPdf15, 1}}) {
-    SCOPED_TRACE(testing::Message() << addNonPrinting << " " << version << " " << includeLayers);
+  // Below PDF 1.5; at 1.5 with layers asked for but no optional content
+  // groups; and in the nested writer of a one-up, which always writes inline
+  // lists and warns of a non-printing layer.
+  for (auto [addNonPrinting, version, includeLayers, oneUp] :
+       {std::tuple{1, kPdf14, 0, false}, {0, kPdf14, 0, false}, {1, kPdf15, 1, false}, {1, kPdf15, 1, true}}) {
+    SCOPED_TRACE(testing::Message() << addNonPrinting << " " << version << " " << includeLayers << " " << oneUp);
     s.AddNonPrintingLayers = addNonPrinting;
     s.IncludeLayers = includeLayers;
-    const std::string content = g2test::writeJobPdf(*job, s, version);
+    TavGen::MessageCapture messages;
+    const std::string content = g2test::writeJobPdf(*job, s, version, {}, {.nestedWriter = oneUp, .insideOneUp = oneUp});
+    EXPECT_EQ(messages.count("PDF/NON PRINTING LAYER IN ONEUP"), oneUp ? 1 : 0);
     const int layersWritten = addNonPrinting ? 3 : 2;
     EXPECT_NE(content.find("/Layer <<\n/Editable true\n/Printed true\n/Title (Front)\n/Visible true\n>> BDC\nq\n"),
               std::string::npos)
@@ -75,22 +79,6 @@ TEST(PdfProofMarked, LayersWithoutOptionalContentAreInlinePropertyListsAndNonPri
     // The square of a skipped layer is not drawn either.
     EXPECT_EQ(count(content, "f*\n"), layersWritten);
   }
-}
-
-TEST(PdfProofMarked, ANonPrintingLayerInsideAOneUpIsWrittenWithAWarning) {
-  auto job = g2test::makeJob(kInks, kColours, kPaints, layers());
-  PDFSettings s = g2test::testSettings();
-  s.AddNonPrintingLayers = 1;
-  TavGen::MessageCapture messages;
-  g2test::PageOptions options;
-  options.insideOneUp = true;
-  options.nestedWriter = true;
-  g2test::Page page(*job, s, kPdf15, {}, options);
-  page.walk();
-  const std::string content = page.finish();
-  EXPECT_EQ(messages.count("PDF/NON PRINTING LAYER IN ONEUP"), 1);
-  // A nested writer always writes inline property lists.
-  EXPECT_EQ(count(content, "/Layer <<"), 3) << content;
 }
 
 // (Layers as optional content at PDF 1.5 are checked on whole documents, where

@@ -140,8 +140,8 @@ std::string firstStreamData(const std::string& bytes) {
 }
 
 std::string writeJobPdf(jobstr& job, const PDFSettings& settings, std::uint32_t version,
-                        const std::filesystem::path& file) {
-  Page page(job, settings, version, file);
+                        const std::filesystem::path& file, const PageOptions& options) {
+  Page page(job, settings, version, file, options);
   page.walk();
   return page.finish();
 }

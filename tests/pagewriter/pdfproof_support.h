@@ -75,7 +75,8 @@ std::string firstStreamData(const std::string& bytes);
 // Walks the job into a one-page document (in memory when file is empty) and
 // returns the page content.
 std::string writeJobPdf(jobstr& job, const PDFSettings& settings = testSettings(),
-                        std::uint32_t version = TavPDF::kPdf14, const std::filesystem::path& file = {});
+                        std::uint32_t version = TavPDF::kPdf14, const std::filesystem::path& file = {},
+                        const PageOptions& options = {});
 
 // Counts occurrences of text in haystack.
 int count(const std::string& haystack, const std::string& text);

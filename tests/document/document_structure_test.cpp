@@ -20,181 +20,15 @@ using doctest::makeJob;
 using doctest::Pdf;
 using doctest::testSettings;
 
-const char* kCmykAndSpot = R"(
-  "boxes": {"media": [0, 0, 100, 200], "trim": [10, 10, 90, 190]},
-  "inks": [{"name": "Cyan", "process": "cyan"}, {"name": "Magenta", "process": "magenta"},
-           {"name": "Yellow", "process": "yellow"}, {"name": "Black", "process": "black"},
-           {"name": "Spot One", "cmyk": [0, 50, 100, 0], "rgb": [255, 128, 0]}],
-  "colours": [{"id": 1, "inks": {"Cyan": 100}}, {"id": 2, "inks": {"Spot One": 100}}],
-  "paints": [{"id": 10, "type": "flat", "colour": 1}, {"id": 11, "type": "flat", "colour": 2}],
-  "objects": [{"kind": "layer", "name": "Art", "objects": [
-    {"kind": "path", "paint": 10, "points": [[0, 0], [0, 100], [100, 100], [100, 0]]},
-    {"kind": "path", "paint": 11, "points": [[0, 100], [0, 200], [100, 200], [100, 100]]}]}]
-)";
-
-TEST(DocumentStructure, CompositeDocumentIsAcceptedAndNumbered) {
-  tavtest::TestFolder dir;
-  auto job = makeJob(kCmykAndSpot);
-  const std::pair<int, const char*> versions[] = {
-      {PDFSettings::kPDF13, "%PDF-1.3\n"}, {PDFSettings::kPDF14, "%PDF-1.4\n"}, {PDFSettings::kPDF15, "%PDF-1.5\n"}};
-  for (const auto& [compatibility, header] : versions) {
-    SCOPED_TRACE(header);
-    PDFSettings settings = testSettings();
-    settings.PDFCompatibility = compatibility;
-    const auto w = doctest::writeAccepted(*job, settings, dir / "composite.pdf");
-    EXPECT_EQ(w.bytes.substr(0, 9), header);
-    EXPECT_EQ(w.bytes.substr(14, 9), "\n1 0 obj\n");
-    Pdf pdf(w.file);
-    EXPECT_EQ(at(pdf.trailer(), "/Info"), "1 0 R");
-    EXPECT_EQ(at(pdf.trailer(), "/Root"), "2 0 R");
-    EXPECT_EQ(at(pdf.root(), "/Type"), "/Catalog");
-    EXPECT_EQ(at(pdf.root(), "/Pages"), "3 0 R");
-    EXPECT_EQ(at(pdf.root(), "/Pages/Count"), "1");
-    EXPECT_EQ(at(pdf.root(), "/PageLabels"), "null");
-  }
-}
-
-TEST(DocumentStructure, InformationDictionary) {
-  struct ScopedEnv {
-    ScopedEnv(const char* n, const char* value) : name(n), had(std::getenv(n)), old(had ? std::getenv(n) : "") {
-      ::setenv(name, value, 1);
-    }
-    ~ScopedEnv() { had ? ::setenv(name, old.c_str(), 1) : ::unsetenv(name); }
-    const char* name;
-    bool had;
-    std::string old;
-  };
-  struct Case {
-    const char* author;  // the author text given to the writer
-    const char* logon;   // the user's logon name
-    bool realDates, trap;
-    const char* jobName;
-    const char *expectedAuthor, *trapped;
-  };
-  const Case cases[] = {
-      {"Jane Doe", "operator", true, false, "document test", "Jane Doe", "/False"},
-      // The logon name stands in for a missing author text; with neither
-      // there is no Author at all.
-      {"", "operator", true, false, "document test", "operator", "/False"},
-      {"", "", false, false, "document test", "null", "/False"},
-      // A trap object marks the document trapped; a non-ASCII title is UTF-16.
-      {"x", "", true, true, "Étiquette 80×50", "x", "/True"},
-  };
-  tavtest::TestFolder dir;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.expectedAuthor);
-    ScopedEnv logon("TAV_LOGON_NAME", c.logon);
-    std::string members = kCmykAndSpot;
-    if (c.trap) members.replace(members.find(R"("paint": 11)"), 11, R"("trap": true, "paint": 11)");
-    auto job = makeJob(members);
-    job->name = c.jobName;
-    const int saved = filsavall;
-    if (!c.realDates) filsavall = 0;
-    const auto w = doctest::writeDocument(*job, testSettings(), dir / "info.pdf", c.author);
-    filsavall = saved;
-    Pdf pdf(w.file);
-    EXPECT_EQ(at(pdf.info(), "/Author"), c.expectedAuthor);
-    EXPECT_EQ(at(pdf.info(), "/Title"), c.jobName);
-    EXPECT_EQ(at(pdf.info(), "/Creator"), TavricLib::GetTavricCreator());
-    EXPECT_EQ(at(pdf.info(), "/Producer"), TavricLib::GetTavricCreator());
-    EXPECT_EQ(at(pdf.info(), "/Trapped"), c.trapped);
-    if (!c.realDates) {
-      // Time-0 dates when the output must not carry real dates.
-      EXPECT_EQ(at(pdf.info(), "/CreationDate"), "D:19700101000000Z");
-      EXPECT_EQ(at(pdf.info(), "/ModDate"), "D:19700101000000Z");
-    }
-    if (c.trap) {
-      EXPECT_NE(w.bytes.find("/Title <FEFF00C9"), std::string::npos);
-    }
-  }
-}
-
-TEST(DocumentStructure, PageResourcesAndSpotColourSpaces) {
-  tavtest::TestFolder dir;
-  auto job = makeJob(kCmykAndSpot);
-  const auto w = doctest::writeDocument(*job, testSettings(), dir / "resources.pdf");
-  ASSERT_EQ(w.finishResult, 0);
-  Pdf pdf(w.file);
-  QPDFObjectHandle page = pdf.page(0);
-  EXPECT_TRUE(page.getKey("/Resources").isIndirect());
-  EXPECT_EQ(at(page, "/Resources/ProcSet/2"), "/ImageC");
-  EXPECT_EQ(at(page, "/Resources/ProcSet/3"), "null");
-
-  // The spot ink's colour space: a Separation over DeviceCMYK whose two
-  // samples go from no ink to its CMYK equivalent (0 50 100 0 %). Process
-  // inks get no separation colour space of their own.
-  QPDFObjectHandle spot = page.getKey("/Resources").getKey("/ColorSpace").getKey("/Tv_sep_Spot One");
-  EXPECT_EQ(at(spot, "/0") + at(spot, "/1") + at(spot, "/2"), "/Separation/Spot One/DeviceCMYK");
-  EXPECT_EQ(at(page, "/Resources/ColorSpace/Tv_sep_Cyan"), "null");
-  QPDFObjectHandle function = spot.getArrayItem(3);
-  ASSERT_TRUE(function.isStream());
-  EXPECT_EQ(at(function.getDict(), "/Length"), "17");
-  auto raw = function.getRawStreamData();
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(raw->getBuffer()), raw->getSize()), "000000000080FF00>");
-  EXPECT_EQ(function.getStreamData(qpdf_dl_generalized)->getSize(), 8u);
-
-  for (const char* bytes : {"/CSPat [ /Pattern /DeviceCMYK ]", "/op1 <<\n/OP true\n/OPM 1 \n/Type /ExtGState\n>>",
-                            "/op0 <<\n/OP false\n/OPM 0 \n/Type /ExtGState\n>>",
-                            "/op1_0 <<\n/OP true\n/OPM 0 \n/Type /ExtGState\n>>"}) {
-    EXPECT_NE(w.bytes.find(bytes), std::string::npos) << bytes;
-  }
-
-  // The workflow's ink list: the inks that occur (not Magenta, Yellow,
-  // Black), with their CMYK and RGB.
-  EXPECT_EQ(at(page, "/QELInfo/Separations/0/Name"), "/Cyan");
-  EXPECT_EQ(at(page, "/QELInfo/Separations/1/Name"), "/Spot One");
-  EXPECT_EQ(at(page, "/QELInfo/Separations/2"), "null");
-  QPDFObjectHandle spotInfo = page.getKey("/QELInfo").getKey("/Separations").getArrayItem(1);
-  EXPECT_EQ(doctest::numbers(spotInfo.getKey("/CMYK")), (std::vector<double>{0, 0.5, 1, 0}));
-  const auto rgb = doctest::numbers(spotInfo.getKey("/RGB"));
-  ASSERT_EQ(rgb.size(), 3u);
-  EXPECT_EQ(rgb[0], 1);
-  EXPECT_NEAR(rgb[1], 128 / 255.0, 1e-5);
-  EXPECT_EQ(rgb[2], 0);
-
-  // The content starts with the layout matrix.
-  EXPECT_EQ(doctest::pageContent(page).rfind("1  0  0  1  0  0   cm\n", 0), 0u);
-}
-
-TEST(DocumentStructure, NormalizedOutputCarriesItsXmpMetadata) {
-  tavtest::TestFolder dir;
-  auto job = makeJob(kCmykAndSpot);
-  job->separations[4].xmpName = "Spot One XMP";
-  PDFSettings settings = testSettings();
-  settings.NormalizedOutput = 1;
-  settings.HorizontalDistortion = -2;
-  // The ink's XMP name does not change the colour-space names the content uses.
-  const auto w = doctest::writeAccepted(*job, settings, dir / "normalized.pdf");
-  Pdf pdf(w.file);
-  QPDFObjectHandle metadata = pdf.root().getKey("/Metadata");
-  ASSERT_TRUE(metadata.isStream());
-  EXPECT_EQ(at(metadata.getDict(), "/Type") + at(metadata.getDict(), "/Subtype"), "/Metadata/XML");
-  EXPECT_EQ(at(metadata.getDict(), "/Filter"), "null");
-  auto data = metadata.getRawStreamData();
-  const std::string xmp(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
-  // A well-formed packet with the plates of the file, its ink named as in XMP.
-  tavtest::writeFile(w.file.string() + ".xmp", xmp);
-  const auto check = tavtest::runProcess({"xmllint", "--noout", w.file.string() + ".xmp"});
-  EXPECT_EQ(check.exitCode, 0) << check.describe();
-  EXPECT_EQ(xmp.rfind("<?xpacket begin=", 0), 0u);
-  for (const char* item : {"<rdf:li>Cyan</rdf:li>", "<rdf:li>Spot One XMP</rdf:li>",
-                           "<tavpdf:DistortionH>0.98</tavpdf:DistortionH>"}) {
-    EXPECT_NE(xmp.find(item), std::string::npos) << item << "\n" << xmp;
-  }
-  // Without normalized output there is no composer and no metadata.
-  const auto plain = doctest::writeDocument(*job, testSettings(), dir / "plain.pdf");
-  EXPECT_EQ(at(Pdf(plain.file).root(), "/Metadata"), "null");
-}
-
 // Cyan and yellow under the whole page (200 x 100 points). In the top half,
 // from the left: Spot A knocking out, the background alone, Spot B
 // overprinting (paint and colour both say so), black knocking out. Bottom
-// left: cyan and magenta under half of the opaque Silver.
+// left: cyan and magenta under half of the opaque Silver. One ink is unused.
 const char* kPlatesJob = R"(
   "boxes": {"media": [0, 0, 100, 200]},
   "inks": [{"name": "Cyan", "process": "cyan"}, {"name": "Magenta", "process": "magenta"},
            {"name": "Yellow", "process": "yellow"}, {"name": "Black", "process": "black"},
-           {"name": "Spot A", "cmyk": [0, 50, 100, 0]},
+           {"name": "Spot A", "cmyk": [0, 50, 100, 0], "rgb": [255, 128, 0]}, {"name": "Unused", "cmyk": [9, 9, 9, 9]},
            {"name": "Spot B", "cmyk": [100, 0, 0, 20]},
            {"name": "Silver", "cmyk": [20, 20, 20, 0], "opaque": true}],
   "colours": [{"id": 1, "inks": {"Cyan": 100, "Yellow": 40}},
@@ -213,7 +47,120 @@ const char* kPlatesJob = R"(
     {"kind": "path", "paint": 14, "points": [[50, 0], [50, 50], [100, 50], [100, 0]]}]}]
 )";
 
-TEST(DocumentPlates, KnockoutOverprintAndOpaqueInkReachThePlates) {
+TEST(DocumentStructure, InformationDictionary) {
+  struct Case {
+    const char *author, *logon;  // the author text given to the writer, the user's logon name
+    bool realDates, trap;
+    const char *expectedAuthor, *trapped;
+  };
+  const Case cases[] = {
+      {"Jane Doe", "operator", true, false, "Jane Doe", "/False"},
+      // The logon name stands in for a missing author text; with neither
+      // there is no Author at all.
+      {"", "operator", true, false, "operator", "/False"},
+      {"", "", false, false, "null", "/False"},
+      // A trap object marks the document trapped; a non-ASCII title is UTF-16.
+      {"x", "", true, true, "x", "/True"},
+  };
+  const bool hadLogon = std::getenv("TAV_LOGON_NAME") != nullptr;
+  const std::string savedLogon = hadLogon ? std::getenv("TAV_LOGON_NAME") : "";
+  tavtest::TestFolder dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expectedAuthor);
+    ::setenv("TAV_LOGON_NAME", c.logon, 1);
+    std::string members = kPlatesJob;
+    if (c.trap) members.replace(members.find(R"("paint": 11)"), 11, R"("trap": true, "paint": 11)");
+    auto job = makeJob(members);
+    job->name = c.trap ? "Étiquette 80×50" : "document test";
+    const int saved = filsavall;
+    if (!c.realDates) filsavall = 0;
+    const auto w = doctest::writeDocument(*job, testSettings(), dir / "info.pdf", c.author);
+    filsavall = saved;
+    Pdf pdf(w.file);
+    EXPECT_EQ(at(pdf.info(), "/Author"), c.expectedAuthor);
+    EXPECT_EQ(at(pdf.info(), "/Title"), job->name);
+    EXPECT_EQ(at(pdf.info(), "/Creator") + at(pdf.info(), "/Producer"), TavricLib::GetTavricCreator() + TavricLib::GetTavricCreator());
+    EXPECT_EQ(at(pdf.info(), "/Trapped"), c.trapped);
+    // Time-0 dates when the output must not carry real dates.
+    const std::string dates = at(pdf.info(), "/CreationDate") + at(pdf.info(), "/ModDate");
+    EXPECT_TRUE(c.realDates || dates == "D:19700101000000ZD:19700101000000Z") << dates;
+    EXPECT_EQ(w.bytes.find("/Title <FEFF00C9") != std::string::npos, c.trap);
+  }
+  hadLogon ? ::setenv("TAV_LOGON_NAME", savedLogon.c_str(), 1) : ::unsetenv("TAV_LOGON_NAME");
+}
+
+// The page's resources, spot colour spaces and ink list.
+void expectPageResources(const doctest::Written& w, QPDFObjectHandle page) {
+  EXPECT_TRUE(page.getKey("/Resources").isIndirect());
+  EXPECT_EQ(at(page, "/Resources/ProcSet/2"), "/ImageC");
+  EXPECT_EQ(at(page, "/Resources/ProcSet/3"), "null");
+
+  // The spot ink's colour space: a Separation over DeviceCMYK whose two
+  // samples go from no ink to its CMYK equivalent (0 50 100 0 %). Process
+  // inks get no separation colour space of their own.
+  QPDFObjectHandle spot = page.getKey("/Resources").getKey("/ColorSpace").getKey("/Tv_sep_Spot A");
+  EXPECT_EQ(at(spot, "/0") + at(spot, "/1") + at(spot, "/2"), "/Separation/Spot A/DeviceCMYK");
+  EXPECT_EQ(at(page, "/Resources/ColorSpace/Tv_sep_Cyan"), "null");
+  QPDFObjectHandle function = spot.getArrayItem(3);
+  ASSERT_TRUE(function.isStream());
+  EXPECT_EQ(at(function.getDict(), "/Length"), "17");
+  EXPECT_EQ(function.getRawStreamData()->getSize(), 17u);
+  EXPECT_NE(w.bytes.find("stream\r\n000000000080FF00>\r\nendstream"), std::string::npos);
+  EXPECT_EQ(function.getStreamData(qpdf_dl_generalized)->getSize(), 8u);
+
+  for (const char* bytes : {"/CSPat [ /Pattern /DeviceCMYK ]", "/op1 <<\n/OP true\n/OPM 1 \n/Type /ExtGState\n>>",
+                            "/op0 <<\n/OP false\n/OPM 0 \n/Type /ExtGState\n>>",
+                            "/op1_0 <<\n/OP true\n/OPM 0 \n/Type /ExtGState\n>>"}) {
+    EXPECT_NE(w.bytes.find(bytes), std::string::npos) << bytes;
+  }
+
+  // The workflow's ink list: the inks that occur, with their CMYK and RGB.
+  std::string inks;
+  for (int i = 0; i < 8; ++i) inks += at(page, "/QELInfo/Separations/" + std::to_string(i) + "/Name") + " ";
+  EXPECT_EQ(inks, "/Cyan /Magenta /Yellow /Black /Spot A /Spot B /Silver null ");
+  QPDFObjectHandle spotInfo = page.getKey("/QELInfo").getKey("/Separations").getArrayItem(4);
+  EXPECT_EQ(doctest::numbers(spotInfo.getKey("/CMYK")), (std::vector<double>{0, 0.5, 1, 0}));
+  const auto rgb = doctest::numbers(spotInfo.getKey("/RGB"));
+  ASSERT_EQ(rgb.size(), 3u);
+  EXPECT_EQ(rgb[0], 1);
+  EXPECT_NEAR(rgb[1], 128 / 255.0, 1e-5);
+  EXPECT_EQ(rgb[2], 0);
+
+  // The content starts with the layout matrix.
+  EXPECT_EQ(doctest::pageContent(page).rfind("1  0  0  1  0  0   cm\n", 0), 0u);
+}
+
+TEST(DocumentStructure, NormalizedOutputCarriesItsXmpMetadata) {
+  tavtest::TestFolder dir;
+  auto job = makeJob(kPlatesJob);
+  job->separations[4].xmpName = "Spot A XMP";
+  PDFSettings settings = testSettings();
+  settings.NormalizedOutput = 1;
+  settings.HorizontalDistortion = -2;
+  // The ink's XMP name does not change the colour-space names the content uses.
+  const auto w = doctest::writeAccepted(*job, settings, dir / "normalized.pdf");
+  Pdf pdf(w.file);
+  QPDFObjectHandle metadata = pdf.root().getKey("/Metadata");
+  ASSERT_TRUE(metadata.isStream());
+  EXPECT_EQ(at(metadata.getDict(), "/Type") + at(metadata.getDict(), "/Subtype"), "/Metadata/XML");
+  EXPECT_EQ(at(metadata.getDict(), "/Filter"), "null");
+  auto data = metadata.getRawStreamData();
+  const std::string xmp(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
+  // A well-formed packet with the plates of the file, its ink named as in XMP.
+  tavtest::writeFile(w.file.string() + ".xmp", xmp);
+  const auto check = tavtest::runProcess({"xmllint", "--noout", w.file.string() + ".xmp"});
+  EXPECT_EQ(check.exitCode, 0) << check.describe();
+  EXPECT_EQ(xmp.rfind("<?xpacket begin=", 0), 0u);
+  for (const char* item : {"<rdf:li>Cyan</rdf:li>", "<rdf:li>Spot A XMP</rdf:li>",
+                           "<tavpdf:DistortionH>0.98</tavpdf:DistortionH>"}) {
+    EXPECT_NE(xmp.find(item), std::string::npos) << item << "\n" << xmp;
+  }
+  // Without normalized output there is no composer and no metadata.
+  const auto plain = doctest::writeDocument(*job, testSettings(), dir / "plain.pdf");
+  EXPECT_EQ(at(Pdf(plain.file).root(), "/Metadata"), "null");
+}
+
+TEST(DocumentPlates, NumberedDocumentsWhosePlatesShowKnockoutOverprintAndOpaqueInk) {
   struct Ink {
     const char* ink;
     double x, y, tint;  // points from the lower left
@@ -226,13 +173,23 @@ TEST(DocumentPlates, KnockoutOverprintAndOpaqueInkReachThePlates) {
       {"Silver", 25, 25, 0.5}, {"Cyan", 25, 25, 0.25}, {"Magenta", 25, 25, 0.2}, {"Yellow", 25, 25, 0}};
   tavtest::TestFolder dir;
   auto job = makeJob(kPlatesJob);
-  for (int compatibility : {PDFSettings::kPDF13, PDFSettings::kPDF14, PDFSettings::kPDF15}) {
-    SCOPED_TRACE(compatibility);
+  const std::pair<int, const char*> versions[] = {
+      {PDFSettings::kPDF13, "%PDF-1.3\n"}, {PDFSettings::kPDF14, "%PDF-1.4\n"}, {PDFSettings::kPDF15, "%PDF-1.5\n"}};
+  for (const auto& [compatibility, header] : versions) {
+    SCOPED_TRACE(header);
     PDFSettings settings = testSettings();
     settings.PDFCompatibility = compatibility;
     settings.IncludeLayers = compatibility == PDFSettings::kPDF15;
     settings.ForceOpaqueSeparationsToKnockout = 1;
     const auto w = doctest::writeAccepted(*job, settings, dir / "plates.pdf");
+    EXPECT_EQ(w.bytes.substr(0, 9), header);
+    EXPECT_EQ(w.bytes.substr(14, 9), "\n1 0 obj\n");
+    Pdf pdf(w.file);
+    expectPageResources(w, pdf.page(0));
+    EXPECT_EQ(at(pdf.trailer(), "/Info") + at(pdf.trailer(), "/Root") + at(pdf.root(), "/Pages"), "1 0 R2 0 R3 0 R");
+    EXPECT_EQ(at(pdf.root(), "/Type"), "/Catalog");
+    EXPECT_EQ(at(pdf.root(), "/Pages/Count"), "1");
+    EXPECT_EQ(at(pdf.root(), "/PageLabels"), "null");
     const auto p = tavtest::measurePlates(w.file);
     for (const Ink& i : inks) EXPECT_NEAR(p.inkAtPoint(i.ink, i.x, i.y), i.tint, 0.02) << i.ink << " at " << i.x;
     EXPECT_NEAR(p.coverage.at("Spot A"), 0.125, 0.01) << p.summary();

@@ -80,10 +80,6 @@ std::vector<double> numbers(QPDFObjectHandle array) {
   return out;
 }
 
-std::string text(QPDFObjectHandle string) {
-  return string.isString() ? string.getUTF8Value() : std::string("<not a string>");
-}
-
 std::string at(QPDFObjectHandle object, const std::string& path) {
   std::size_t start = 0;
   while (start < path.size()) {

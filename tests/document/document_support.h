@@ -44,13 +44,11 @@ Written writeAccepted(jobstr& job, const PDFSettings& settings, const std::files
 class Pdf {
  public:
   explicit Pdf(const std::filesystem::path& file);
-  QPDF& qpdf() { return mPdf; }
   QPDFObjectHandle trailer() { return mPdf.getTrailer(); }
   QPDFObjectHandle root() { return mPdf.getRoot(); }
   QPDFObjectHandle info() { return mPdf.getTrailer().getKey("/Info"); }
   std::vector<QPDFObjectHandle> pages() { return mPdf.getAllPages(); }
   QPDFObjectHandle page(std::size_t index) { return pages().at(index); }
-  QPDFObjectHandle object(int number) { return mPdf.getObjectByID(number, 0); }
 
  private:
   QPDF mPdf;
@@ -58,8 +56,6 @@ class Pdf {
 
 // The numbers of an array of numbers.
 std::vector<double> numbers(QPDFObjectHandle array);
-// A string object's text as UTF-8.
-std::string text(QPDFObjectHandle string);
 // What lies at a path of dictionary keys and array indices below `object`
 // ("/OCGs/1/Usage/Print/PrintState"): a string's text as UTF-8, anything else
 // as qpdf writes it, a name unescaped ("/Spot One", "4", "true", "[ 0 1 ]",

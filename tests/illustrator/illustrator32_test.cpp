@@ -251,11 +251,8 @@ TEST(IllustratorExport, FailuresAreReportedAndLeaveNoFile) {
   }
   EXPECT_EQ(capture.count("ILLUSTRATOR/MODE NOT AVAILABLE"), 3);
 
-  // A written file replaces an older one completely; nothing else is left.
-  tavtest::writeFile(folder / "ok.ai", std::string(100000, 'x'));
-  EXPECT_EQ(outputIllustratorFile(art.get(), TavSys::FileSpec(folder / "ok.ai"), 0, 0, 1, false), 0);
-  EXPECT_EQ(tavtest::readFile(folder / "ok.ai"), write32(art.get()));
-  EXPECT_EQ(tavtest::folderListing(folder.path()).size(), 1u);
+  EXPECT_TRUE(tavtest::folderListing(folder.path()).empty());
+  // (That a written file replaces an older one whole is the atomic output's own test.)
 }
 
 namespace {

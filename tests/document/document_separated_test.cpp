@@ -8,12 +8,8 @@
 #include "platform/tav_error.h"
 #include "support/consumers.h"
 
+namespace doctest {
 namespace {
-
-using doctest::at;
-using doctest::makeJob;
-using doctest::Pdf;
-using doctest::testSettings;
 
 // Cyan and magenta art, two spot inks, and a spot ink that the job keeps out
 // of the output ("output": false) when the separation disabler is used.
@@ -86,7 +82,7 @@ TEST(DocumentSeparated, PagesAndLabelsForEveryCombination) {
     settings.CMYKOnOnePage = c.cmykPage;
     settings.UseSeparationDisabler = c.disabler;
     settings.AddCMYKSeparations = c.addCmyk;
-    const auto w = doctest::writeAccepted(*job, settings, dir / "case.pdf");
+    const auto w = writeAccepted(*job, settings, dir / "case.pdf");
     // The composite and CMYK pages are written with separated output off in
     // the writer's own copy of the settings; the inks' CMYK flags are kept.
     EXPECT_EQ(settings.SeparatedOutput, 1);
@@ -132,7 +128,7 @@ TEST(DocumentSeparated, CancelledExportStopsAndRestoresTheJob) {
   auto job = makeJob(kSeparatedJob);
   sepDisable(job.get(), 2);
   TavSys::Progress::setCancelHook([] { return true; });
-  const auto w = doctest::writeDocument(*job, separatedSettings(), dir / "cancelled.pdf");
+  const auto w = writeDocument(*job, separatedSettings(), dir / "cancelled.pdf");
   TavSys::Progress::setCancelHook({});
   TavSys::Progress::resetCancel();
   EXPECT_EQ(w.documentResult, TavSys::kResultAbandoned);
@@ -151,7 +147,7 @@ TEST(DocumentSeparated, NoSeparationLeftIsRefusedNotWrittenEmpty) {
   PDFSettings settings = separatedSettings();
   settings.CompositeOnPageOne = 0;
   try {
-    doctest::writeDocument(*job, settings, dir / "empty.pdf");
+    writeDocument(*job, settings, dir / "empty.pdf");
     ADD_FAILURE() << "a separated document without pages was written";
   } catch (const TavSys::Error& e) {
     EXPECT_EQ(e.key(), "PDF/NO SEPARATIONS FOUND");
@@ -160,3 +156,4 @@ TEST(DocumentSeparated, NoSeparationLeftIsRefusedNotWrittenEmpty) {
 }
 
 }  // namespace
+}  // namespace doctest

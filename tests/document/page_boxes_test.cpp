@@ -9,13 +9,8 @@
 #include "platform/messages.h"
 #include "support/consumers.h"
 
+namespace doctest {
 namespace {
-
-using doctest::at;
-using doctest::makeJob;
-using doctest::numbers;
-using doctest::Pdf;
-using doctest::testSettings;
 
 using Box = std::vector<double>;
 
@@ -82,7 +77,8 @@ TEST(PageBoxes, MatrixTransformedBoxAgreesWithTheLayout) {
   auto job = makeJob(boxesJob(kAllBoxes));
   job->origin = {100, 300};
   const TavSys::tv_rectangle rect{100, 200, 900, 1900};
-  const auto byMatrix = TavPDF::GetMatrixTransformedBox(job.get(), rect, TavDB::tv_matrixtyp<double>{0, 1, -1, 0, 0, 0});
+  const TavDB::tv_matrixtyp<double> turnRight{0, 1, -1, 0, 0, 0};
+  const auto byMatrix = TavPDF::GetMatrixTransformedBox(job.get(), rect, turnRight);
   EXPECT_EQ(byMatrix, TavPDF::GetLayoutTransformedBox(job.get(), rect, layoutSettings(0, false)));
   // Corners relative to the origin (v 100, h 300): v 0..800, h -100..1600
   // become h' = -v: -800..0 and v' = h: -100..1600.
@@ -122,34 +118,12 @@ TEST(PageBoxes, BoxesFollowOrientationMirrorAndDistortion) {
     SCOPED_TRACE(::testing::Message() << "orientation " << c.settings.Orientation.GetValue() << " mirror "
                                       << c.settings.Mirror << " distortion " << c.settings.HorizontalDistortion);
     auto job = makeJob(boxesJob(kAllBoxes));
-    const auto w = doctest::writeAccepted(*job, c.settings, dir / "boxes.pdf");
+    const auto w = writeAccepted(*job, c.settings, dir / "boxes.pdf");
     Pdf pdf(w.file);
     int i = 0;
     for (const char* key : {"/MediaBox", "/TrimBox", "/BleedBox", "/CropBox", "/ArtBox"}) {
       expectBox(pdf.page(0), key, c.boxes[i++]);
     }
-  }
-}
-
-TEST(PageBoxes, ContentLandsWhereTheBoxesSayUnderEveryOrientation) {
-  // The job's black square covers its top left corner (50 x 50 points). A
-  // turn to the right takes that corner to the top right of the page, a turn
-  // to the left to the bottom left, upside down to the bottom right.
-  tavtest::TestFolder dir;
-  struct Case {
-    int orientation;
-    bool mirror;
-    double x, y;  // a point inside the square, from the page's lower left
-  };
-  const Case cases[] = {{1, false, 25, 75}, {0, false, 75, 175}, {2, false, 25, 25}, {3, false, 175, 25}, {1, true, 175, 75}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.orientation << " mirror " << c.mirror);
-    auto job = makeJob(boxesJob(R"({"media": [0, 0, 1000, 2000]})"));
-    const auto w = doctest::writeDocument(*job, layoutSettings(c.orientation, c.mirror), dir / "content.pdf");
-    ASSERT_EQ(w.finishResult, 0);
-    const auto plates = tavtest::measurePlates(w.file);
-    EXPECT_NEAR(plates.coverage.at("Black"), 0.125, 0.01) << plates.summary();
-    EXPECT_NEAR(plates.inkAtPoint("Black", c.x, c.y), 1.0, 0.01);
   }
 }
 
@@ -178,7 +152,7 @@ TEST(PageBoxes, NormalizedOutputClipsTheTrimBoxAndAddsOtherBoxesOnlyWhenAsked) {
     SCOPED_TRACE(c.boxes);
     auto job = makeJob(boxesJob(c.boxes));
     TavGen::MessageCapture capture;
-    const auto w = doctest::writeAccepted(*job, normalized, dir / "trim.pdf");
+    const auto w = writeAccepted(*job, normalized, dir / "trim.pdf");
     EXPECT_EQ(capture.count(kMessage), c.message ? 1 : 0);
     for (const auto& m : capture.messages()) {
       // A warning the user reads as a sentence, not as the key.
@@ -188,46 +162,60 @@ TEST(PageBoxes, NormalizedOutputClipsTheTrimBoxAndAddsOtherBoxesOnlyWhenAsked) {
   }
   normalized.AddPageBoxes = 0;
   auto job = makeJob(boxesJob(kAllBoxes));
-  const auto w = doctest::writeDocument(*job, normalized, dir / "noboxes.pdf");
+  const auto w = writeDocument(*job, normalized, dir / "noboxes.pdf");
   Pdf pdf(w.file);
   QPDFObjectHandle page = pdf.page(0);
   EXPECT_TRUE(page.hasKey("/MediaBox") && page.hasKey("/TrimBox"));
   EXPECT_EQ(at(page, "/BleedBox") + at(page, "/CropBox") + at(page, "/ArtBox"), "nullnullnull");
 }
 
-TEST(PageAnnotations, NotesBecomeTextAnnotationsThatTurnWithThePage) {
+TEST(PageContent, ArtAndNotesTurnWithThePage) {
+  // The job's black square covers its top left corner (50 x 50 points). A
+  // turn to the right takes that corner to the top right of the page, a turn
+  // to the left to the bottom left, upside down to the bottom right. A note's
+  // anchor (h 40, v 30 points) is widened by trunc(100 / 720 × 72) = 10 job
+  // units, one point, on every side, and turns the same way.
   tavtest::TestFolder dir;
   struct Case {
-    int count, orientation, addNotes;
+    int orientation;
+    bool mirror;
+    double x, y;  // a point inside the square, from the page's lower left
+    int notes, addNotes;
     Box rect;
   };
   const Case cases[] = {
-      // The anchor (h 40, v 30 points) widened by trunc(100 / 720 × 72) = 10
-      // job units, one point, on every side. Fewer than 11 notes are listed in
-      // the page itself, more in an array object.
-      {10, 1, 1, {39, -31, 41, -29}},
-      {11, 1, 1, {39, -31, 41, -29}},
-      {1, 0, 1, {-31, -41, -29, -39}},  // turn right: x' = y, y' = -x
-      {1, 1, 0, {}},
+      {1, false, 25, 75, 1, 1, {39, -31, 41, -29}},
+      {0, false, 75, 175, 1, 1, {-31, -41, -29, -39}},  // x' = y, y' = -x
+      {2, false, 25, 25, 1, 1, {29, 39, 31, 41}},        // x' = -y, y' = x
+      {3, false, 175, 25, 1, 1, {-41, 29, -39, 31}},     // x' = -x, y' = -y
+      {1, true, 175, 75, 1, 1, {-41, -31, -39, -29}},    // x' = -x
+      // Fewer than 11 notes are listed in the page itself, more in an array object.
+      {1, false, 25, 75, 10, 1, {39, -31, 41, -29}},
+      {1, false, 25, 75, 11, 1, {39, -31, 41, -29}},
+      {1, false, 25, 75, 1, 0, {}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.count << " notes, orientation " << c.orientation);
+    SCOPED_TRACE(::testing::Message() << c.orientation << " mirror " << c.mirror << ", " << c.notes << " notes");
     std::string notes = R"(, "notes": [)";
-    for (int i = 0; i < c.count; ++i) {
-      notes += (i > 0 ? "," : "") + std::string(R"({"text": "Note )") + std::to_string(i) + R"( – check ✓", "at": [300, 400]})";
+    for (int i = 0; i < c.notes; ++i) {
+      notes += (i > 0 ? R"(,{"text": "Note )" : R"({"text": "Note )") + std::to_string(i) +
+               R"( – check ✓", "at": [300, 400]})";
     }
     auto job = makeJob(boxesJob(R"({"media": [0, 0, 1000, 2000]})", notes + "]"));
-    PDFSettings settings = layoutSettings(c.orientation, false);
+    PDFSettings settings = layoutSettings(c.orientation, c.mirror);
     settings.AddNotes = c.addNotes;
-    const auto w = doctest::writeAccepted(*job, settings, dir / "notes.pdf");
+    const auto w = writeAccepted(*job, settings, dir / "notes.pdf");
+    const auto plates = tavtest::measurePlates(w.file);
+    EXPECT_NEAR(plates.coverage.at("Black"), 0.125, 0.01) << plates.summary();
+    EXPECT_NEAR(plates.inkAtPoint("Black", c.x, c.y), 1.0, 0.01);
     Pdf pdf(w.file);
     QPDFObjectHandle annots = pdf.page(0).getKey("/Annots");
     if (c.addNotes == 0) {
       EXPECT_TRUE(annots.isNull());
       continue;
     }
-    ASSERT_EQ(annots.getArrayNItems(), c.count);
-    EXPECT_EQ(annots.isIndirect(), c.count >= 11);
+    ASSERT_EQ(annots.getArrayNItems(), c.notes);
+    EXPECT_EQ(annots.isIndirect(), c.notes >= 11);
     EXPECT_EQ(at(annots, "/0/Subtype"), "/Text");
     EXPECT_EQ(at(annots, "/0/Contents"), "Note 0 – check ✓");
     EXPECT_EQ(numbers(annots.getArrayItem(0).getKey("/Rect")), c.rect);
@@ -237,3 +225,4 @@ TEST(PageAnnotations, NotesBecomeTextAnnotationsThatTurnWithThePage) {
 }
 
 }  // namespace
+}  // namespace doctest

@@ -65,15 +65,6 @@ std::string BuildTintTransformProgram(const std::vector<std::array<float, 4>>& c
 
 // ---------------------------------------------------------------- PDFCsDeviceN
 
-PDFCsDeviceN::PDFCsDeviceN(const jobstr* job, const unsigned short* tints, unsigned short low,
-                           unsigned short high, const Options& options,
-                           std::shared_ptr<seppdftyp> sepData)
-    : CsDeviceN(job, tints, low, high, options, std::move(sepData)) {}
-
-PDFCsDeviceN::PDFCsDeviceN(const jobstr* job, int sep, const Options& options,
-                           std::shared_ptr<seppdftyp> sepData)
-    : CsDeviceN(job, sep, options, std::move(sepData)) {}
-
 ColorSpace* PDFCsDeviceN::Clone() const { return new PDFCsDeviceN(*this); }
 
 int PDFCsDeviceN::pdfGetNumParts() const {
@@ -403,15 +394,6 @@ TavPDF::PDFArray* CsNChannel::pdfGetColorSpace(TavPDF::pdfouthan* handler, int p
 }
 
 // ---------------------------------------------------------------- CsMultiSep
-
-CsMultiSep::CsMultiSep(const jobstr* job, const unsigned short* tints, unsigned short low,
-                       unsigned short high, const Options& options,
-                       std::shared_ptr<seppdftyp> sepData)
-    : PDFCsDeviceN(job, tints, low, high, options, std::move(sepData)) {}
-
-CsMultiSep::CsMultiSep(const jobstr* job, int sep, const Options& options,
-                       std::shared_ptr<seppdftyp> sepData)
-    : PDFCsDeviceN(job, sep, options, std::move(sepData)) {}
 
 int CsMultiSep::GetClassID() const { return kClassID; }
 ColorSpace* CsMultiSep::Clone() const { return new CsMultiSep(*this); }

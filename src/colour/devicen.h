@@ -17,11 +17,8 @@
 
 class PDFCsDeviceN : public CsDeviceN {
  public:
-  PDFCsDeviceN(const jobstr* job, const unsigned short* tints, unsigned short low,
-               unsigned short high, const Options& options,
-               std::shared_ptr<seppdftyp> sepData = {});
-  PDFCsDeviceN(const jobstr* job, int sep, const Options& options,
-               std::shared_ptr<seppdftyp> sepData = {});
+  // The inks are chosen as by the kernel's DeviceN space.
+  using CsDeviceN::CsDeviceN;
   PDFCsDeviceN(const PDFCsDeviceN&) = default;
 
   std::string pdfGetName(int part) override;
@@ -93,11 +90,7 @@ class CsMultiSep : public PDFCsDeviceN {
  public:
   static constexpr int kClassID = MakeColorSpaceTag('M', 'U', 'L', 'T');
 
-  CsMultiSep(const jobstr* job, const unsigned short* tints, unsigned short low,
-             unsigned short high, const Options& options,
-             std::shared_ptr<seppdftyp> sepData = {});
-  CsMultiSep(const jobstr* job, int sep, const Options& options,
-             std::shared_ptr<seppdftyp> sepData = {});
+  using PDFCsDeviceN::PDFCsDeviceN;
   CsMultiSep(const CsMultiSep&) = default;
 
   int GetClassID() const override;

@@ -134,12 +134,7 @@ CsDeviceN::CsDeviceN(const jobstr* job, const unsigned short* tints, unsigned sh
 
 CsDeviceN::CsDeviceN(const jobstr* job, int sep, const Options& options,
                      std::shared_ptr<seppdftyp> sepData)
-    : CsMasked(job, options.noTransfer),
-      mForceDeviceN(options.forceDeviceN ? 1 : 0),
-      mMaxColorants(std::max(1, options.maxColorants)),
-      mAllowSeparationCS(options.allowSeparationCS ? 1 : 0),
-      mSepData(std::move(sepData)) {
-  FillSepList(job, mSepList);
+    : CsDeviceN(job, nullptr, 0, 0, options, std::move(sepData)) {
   if (ValidSep(sep)) mUse[sep] = 1;
 }
 

@@ -107,12 +107,21 @@ class PendingStreamFileTiff : public PendingStream {
   std::string mFilePath;
 };
 
-// A pixel image buffered in a temporary TIFF file; shared by the picture
-// cache and the pending record.
+// A pixel image buffered in a temporary file; shared by the picture cache and
+// the pending record. The file is its own: it is removed when the last owner
+// lets go, whether the image was written or the export gave up.
 struct CachedStreamBufferTiff {
+  CachedStreamBufferTiff() = default;
+  ~CachedStreamBufferTiff();
+  CachedStreamBufferTiff(const CachedStreamBufferTiff&) = delete;
+  CachedStreamBufferTiff& operator=(const CachedStreamBufferTiff&) = delete;
   std::string filePath;
   PDFDictionary* streamDictionary = nullptr;   // registry-owned
   PDFIndirectReference* reference = nullptr;   // registry-owned; set once written
+  // The bytes the dictionary declares (0: not known, as for JPEG data) and
+  // the byte that pads a short file.
+  std::uint64_t expectedBytes = 0;
+  std::uint8_t whiteByte = 0;
 };
 
 // 4: a buffered pixel image.

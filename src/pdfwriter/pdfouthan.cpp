@@ -119,11 +119,13 @@ pdfoutfilter* pdfouthan::beginStream(PDFDictionary* dictionary) {
   }
   auto* stream = new PDFStream(mFile.get(), dictionary);
   PDFDictionary* streamDictionary = stream->GetDictionary();
+  // The dictionary may write objects of its own first (an image's colour
+  // space with its tint-function streams): before this stream is open.
+  streamDictionary->PrepareOutput(this);
   // The length is known only after the data: an indirect integer written
   // right behind the stream.
   mOpenLengthRef = makeIndirect(new PDFInteger(0));
   streamDictionary->Set("Length", mOpenLengthRef);
-  streamDictionary->PrepareOutput(this);
   mOpenStreamRef = makeIndirect(stream);
   mOpenStream = stream;
 

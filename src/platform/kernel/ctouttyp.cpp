@@ -55,7 +55,7 @@ bool ctouttyp::CreateCTTransio() {
   };
   mChannels.clear();
   if (mColorSpaceA != nullptr) {
-    for (int i = 0; i < mColorSpaceA->GetSepCount(); ++i) mChannels.push_back(source(mColorSpaceA->GetSepSorted(i)));
+    for (int sep : ImageComponentSeparations(mJob, *mColorSpaceA)) mChannels.push_back(source(sep));
   } else {
     for (int k = 0; k < 4; ++k) mChannels.push_back(source(sepgetcmyk(mJob, k)));
   }

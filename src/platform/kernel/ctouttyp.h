@@ -10,7 +10,7 @@
 // are 0.
 //
 // Pixel data: one byte per channel, ink 0 (none) to 255 (full). The channels
-// are the separations of colour space A (in its order), or C, M, Y, K without
+// are the components of an image in colour space A, or C, M, Y, K without
 // one. A separation the map has no channel for is 0. A map channel read from
 // a gray, bitmap or RGB file counts its darkness as ink (255 - value); one
 // read from a CMYK or multichannel file its value. The mask is the opacity

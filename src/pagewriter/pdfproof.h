@@ -388,6 +388,8 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   pdfoutfilter* mImageSink = nullptr;              // an image's own stream (the handler's)
   std::unique_ptr<TavSys::fil> mTempFile;          // the pixel path's temporary file
   std::unique_ptr<pdfoutfil> mTempOutput;          // over mTempFile
+  pdfoutfilter* mTempSink = nullptr;               // the encoding over mTempOutput (owned unless it is it)
+  std::shared_ptr<CachedStreamBufferTiff> mTempBuffer;
 };
 
 }  // namespace TavPDF

@@ -118,10 +118,17 @@ struct CachedStreamBufferTiff {
   std::string filePath;
   PDFDictionary* streamDictionary = nullptr;   // registry-owned
   PDFIndirectReference* reference = nullptr;   // registry-owned; set once written
-  // The bytes the dictionary declares (0: not known, as for JPEG data) and
-  // the byte that pads a short file.
+  // The file holds the stream's data encoded as its Filter says; complete
+  // once the image was ended, with fileBytes bytes.
+  bool complete = false;
+  std::uint64_t fileBytes = 0;
+  // What stands in when the file is lost: expectedBytes of whiteByte (before
+  // encoding), or for JPEG data (jpegModel >= 0) a white JPEG image.
   std::uint64_t expectedBytes = 0;
   std::uint8_t whiteByte = 0;
+  int jpegModel = -1;
+  std::int32_t width = 0, height = 0;
+  int quality = 0;
 };
 
 // 4: a buffered pixel image.

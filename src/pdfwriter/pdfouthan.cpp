@@ -112,7 +112,7 @@ void pdfouthan::writeObject(PDFIndirectReference* reference) {
   file->commit(7);
 }
 
-pdfoutfilter* pdfouthan::beginStream(PDFDictionary* dictionary) {
+pdfoutfilter* pdfouthan::beginStream(PDFDictionary* dictionary, bool encoded) {
   if (mOpenStream != nullptr) {
     TavSys::debugstring("Nested Streams !");
     return nullptr;
@@ -134,7 +134,7 @@ pdfoutfilter* pdfouthan::beginStream(PDFDictionary* dictionary) {
   streamDictionary->Output(out);
   out << "\r\n" << "stream" << "\r\n";
   stream->SetStart();
-  mOpenSink = CreateOutputFilter(mFile.get(), streamDictionary->Get("Filter"));
+  mOpenSink = encoded ? mFile.get() : CreateOutputFilter(mFile.get(), streamDictionary->Get("Filter"));
   return mOpenSink;
 }
 

@@ -1,6 +1,7 @@
 #include "pictures/imagewriter.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "pdfwriter/pdfouthan.h"
 #include "platform/genoutfil.h"
@@ -49,8 +50,20 @@ pdfproofimghanjpg::~pdfproofimghanjpg() { Finish(); }
 int pdfproofimghanjpg::WriteRows(const std::uint8_t* row, int pixels, int planes) {
   const std::int64_t n = std::int64_t(pixels) * planes;
   if (n < 1 || mLine.empty()) return 0;
-  for (std::int64_t i = 0; i < n; ++i) {
-    mLine[mFill++] = row[i];
+  std::size_t left = std::size_t(n);
+  while (left > 0) {
+    // A whole scan line handed in one piece goes to the compressor as it is.
+    if (mFill == 0 && left >= mLine.size()) {
+      if (!mCompressor->tv_compress_line(row)) return 1;
+      row += mLine.size();
+      left -= mLine.size();
+      continue;
+    }
+    const std::size_t take = std::min(left, mLine.size() - mFill);
+    std::memcpy(mLine.data() + mFill, row, take);
+    mFill += take;
+    row += take;
+    left -= take;
     if (mFill == mLine.size()) {
       mFill = 0;
       if (!mCompressor->tv_compress_line(mLine.data())) return 1;

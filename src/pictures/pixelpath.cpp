@@ -41,7 +41,9 @@ void couldNotAddImage(const std::string& why) {
   TavGen::message(TavGen::kBatchError, 1, "PDF/COULD NOT ADD IMAGE");
 }
 
-// Copies a buffered image into its stream, once however many records share it.
+// Copies a buffered image into its stream, once however many records share
+// it. The file holds the encoded data; a file that went missing or changed
+// gives a white image of the declared size, and the user is told.
 void WriteBufferTiffStream(PDFProof& writer, PendingStream& record) {
   if (TavSys::Progress::isCanceled()) writer.SetCancelled();
   auto& tiff = static_cast<PendingStreamBufferTiff&>(record);
@@ -49,32 +51,39 @@ void WriteBufferTiffStream(PDFProof& writer, PendingStream& record) {
   if (!buffer) return;
   pdfouthan& handler = *writer.GetHandler();
   if (buffer->reference == nullptr) {
-    pdfoutfilter* sink = handler.beginStream(buffer->streamDictionary);
-    if (sink == nullptr) return;
-    std::uint64_t copied = 0;
-    if (std::FILE* in = std::fopen(buffer->filePath.c_str(), "rb")) {
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(buffer->filePath, ec);
+    std::FILE* in = !ec && buffer->complete && size == buffer->fileBytes ? std::fopen(buffer->filePath.c_str(), "rb")
+                                                                        : nullptr;
+    pdfoutfilter* sink = nullptr;
+    if (in != nullptr) {
+      sink = handler.beginStream(buffer->streamDictionary, true);
       std::vector<std::uint8_t> block(1 << 16);
-      for (std::size_t n; (n = std::fread(block.data(), 1, block.size(), in)) > 0;) {
+      for (std::size_t n; sink != nullptr && (n = std::fread(block.data(), 1, block.size(), in)) > 0;) {
         sink->PutBytes(block.data(), n);
-        copied += n;
       }
       std::fclose(in);
-    }
-    if (copied < buffer->expectedBytes || (copied == 0 && buffer->expectedBytes == 0)) {
-      // The file went missing or short: the image is completed with white so
-      // the stream holds what its dictionary declares, and the user is told.
-      couldNotAddImage("the buffered image " + record.GetName() + " is incomplete (" +
-                       std::to_string(copied) + " of " + std::to_string(buffer->expectedBytes) + " bytes)");
-      std::vector<std::uint8_t> white(1 << 16, buffer->whiteByte);
-      while (copied < buffer->expectedBytes) {
-        const std::size_t n = std::size_t(std::min<std::uint64_t>(white.size(), buffer->expectedBytes - copied));
-        sink->PutBytes(white.data(), n);
-        copied += n;
+    } else {
+      // A cancelled export is abandoned anyway: no message for its last image.
+      if (!TavSys::Progress::isCanceled()) {
+        couldNotAddImage("the buffered image " + record.GetName() + " is missing or incomplete");
+      }
+      sink = handler.beginStream(buffer->streamDictionary);
+      if (sink != nullptr && buffer->jpegModel >= 0) {
+        PDFJpegCompressor white(buffer->jpegModel, buffer->height, buffer->width, 72, 1, buffer->quality, *sink);
+        if (white.start_compression()) white.finish_compression();
+      } else if (sink != nullptr) {
+        std::vector<std::uint8_t> white(1 << 16, buffer->whiteByte);
+        for (std::uint64_t done = 0; done < buffer->expectedBytes;) {
+          const std::size_t n = std::size_t(std::min<std::uint64_t>(white.size(), buffer->expectedBytes - done));
+          sink->PutBytes(white.data(), n);
+          done += n;
+        }
       }
     }
+    if (sink == nullptr) return;
     int status = 0;
     buffer->reference = handler.endStream(sink, nullptr, &status);
-    std::error_code ec;
     std::filesystem::remove(buffer->filePath, ec);
     buffer->filePath.clear();
   }
@@ -91,6 +100,7 @@ int PDFProof::GetImageCompression(bool linked) const {
 
 genoutfil* PDFProof::GetImageOutput() {
   if (mImageSink != nullptr) return mImageSink;
+  if (mTempSink != nullptr) return mTempSink;
   return mTempOutput.get();
 }
 
@@ -206,6 +216,9 @@ proofimghan* PDFProof::outimabeg(std::int32_t value1, std::int32_t value2, doubl
     if (alternates != nullptr) dic->Set("Alternates", alternates);
     mImageSink = mHandler->beginStream(dic);
     if (mImageSink == nullptr) return nullptr;
+  } else if (mTempOutput && mTempSink == nullptr) {
+    // The buffer holds the data encoded already: one pass over them.
+    mTempSink = CreateOutputFilter(mTempOutput.get(), dic->Get("Filter"));
   }
   genoutfil* output = GetImageOutput();
   if (output == nullptr) return nullptr;
@@ -292,7 +305,13 @@ proofimghan* PDFProof::outpixbegin(const TavSys::filref* source, const Paint*,
   if (auto* plain = dynamic_cast<pdfproofimghantif*>(handler)) {
     buffer->expectedBytes = plain->DeclaredBytes();
     buffer->whiteByte = plain->WhiteByte();
+  } else if (dynamic_cast<pdfproofimghanjpg*>(handler) != nullptr) {
+    buffer->jpegModel = colourModel;
+    buffer->width = std::int32_t(columns);
+    buffer->height = std::int32_t(rows);
+    buffer->quality = quality;
   }
+  mTempBuffer = buffer;
   DrawImageXObject(matrix, name, columns, rows, nullptr);
   auto record = std::make_unique<PendingStreamBufferTiff>(buffer);
   record->SetName(name);
@@ -322,6 +341,16 @@ void PDFProof::outpixend(proofimghan* handler) {
   }
   mImageBegun = false;
   if (!mWritingPictureCache) {
+    if (mTempSink != nullptr) {
+      complete = mTempSink->Finish() && complete;
+      if (mTempSink != mTempOutput.get()) delete mTempSink;
+      mTempSink = nullptr;
+    }
+    if (mTempBuffer && mTempFile) {
+      mTempBuffer->fileBytes = mTempFile->position();
+      mTempBuffer->complete = complete;
+    }
+    mTempBuffer.reset();
     mTempOutput.reset();
     const int error = mTempFile ? mTempFile->close() : 0;
     const std::string path = mTempFile ? mTempFile->path().string() : std::string();
@@ -335,7 +364,11 @@ void PDFProof::outpixend(proofimghan* handler) {
     if (mWriterNumber == 0) mContent = mHandler->beginStream(mStreamDictionary);
     if (status != 0) throw TavSys::Error(status, "PDF/COULD NOT ADD IMAGE", mCurrentImageName);
   }
-  if (!complete) throw TavSys::Error(TavSys::kResultAbandoned, "PDF/COULD NOT ADD IMAGE", mCurrentImageName);
+  // Encoders drop what they hold once the export is cancelled; otherwise an
+  // image that could not be completed stops the export.
+  if (!complete && !TavSys::Progress::isCanceled()) {
+    throw TavSys::Error(TavSys::kResultAbandoned, "PDF/COULD NOT ADD IMAGE", mCurrentImageName);
+  }
 }
 
 }  // namespace TavPDF

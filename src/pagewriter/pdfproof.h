@@ -155,9 +155,6 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // "q", the clip, the image's matrix scaled to sx × sy pixels, "/name Do", "Q".
   void DrawImageXObject(const TavDB::tv_matrixtyp<double>& matrix, const std::string& name, double sx,
                         double sy, TavDB::Object* clip);
-  // The resource name of an image of the file (null: no file); true when a
-  // queued picture of that file has the name already.
-  bool MakePictureXObjectName(const TavSys::filref* file, std::string& name);
   // The image compression value: 1 for linked images under image links, else
   // the settings' CompressImages.
   int GetImageCompression(bool linked) const;
@@ -445,7 +442,6 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   bool mJpegPassThrough = false;   // the caller copies JPEG data itself
   bool mPreviewFlag = false;
   bool mImageBegun = false;
-  std::uint32_t mImageNameCounter = 0;
   std::string mCurrentImageName;
   pdfoutfilter* mImageSink = nullptr;              // an image's own stream (the handler's)
   std::unique_ptr<TavSys::fil> mTempFile;          // the pixel path's temporary file

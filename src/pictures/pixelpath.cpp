@@ -104,30 +104,6 @@ genoutfil* PDFProof::GetImageOutput() {
   return mTempOutput.get();
 }
 
-bool PDFProof::MakePictureXObjectName(const TavSys::filref* file, std::string& name) {
-  const std::string base = "Im" + std::to_string(mWriterNumber) + "_";
-  if (file != nullptr && !file->empty()) {
-    const std::string fileName = file->getNameAsUtf8();
-    for (std::uint32_t k = 0; k < mImageNameCounter; ++k) {
-      const std::string candidate = base + std::to_string(k) + fileName;
-      for (const std::shared_ptr<PendingStream>& record : mPendingStreams) {
-        const std::string* path = nullptr;
-        if (record->GetKind() == kPendingFileTiff) {
-          path = &static_cast<const PendingStreamFileTiff&>(*record).GetFilePath();
-        } else if (record->GetKind() == kPendingFilePreview) {
-          path = &static_cast<const PendingStreamFilePreview&>(*record).GetFilePath();
-        }
-        if (path != nullptr && *path == candidate) {
-          name = base + std::to_string(k);
-          return true;
-        }
-      }
-    }
-  }
-  name = base + std::to_string(mImageNameCounter++);
-  return false;
-}
-
 void PDFProof::DrawImageXObject(const TavDB::tv_matrixtyp<double>& m, const std::string& name, double sx,
                                 double sy, TavDB::Object* clip) {
   SaveGraphicsState();

@@ -57,13 +57,10 @@ class TiffSource final : public pixreatyp::Source {
     TIFFOpenOptionsSetErrorHandlerExtR(options, tiffMessage, &lastError_);
     TIFFOpenOptionsSetWarningHandlerExtR(options, tiffWarning, nullptr);
     TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(pixreatyp::kMaxBufferBytes));
-    tif_ = TIFFOpenExt(path.c_str(), "r", options);
+    tif_.reset(TIFFOpenExt(path.c_str(), "r", options));
     TIFFOpenOptionsFree(options);
-    if (tif_ == nullptr) fail("not a readable TIFF file");
+    if (!tif_) fail("not a readable TIFF file");
     readHeader(header);
-  }
-  ~TiffSource() override {
-    if (tif_ != nullptr) TIFFClose(tif_);
   }
 
   void readRow(std::uint8_t* row) override {
@@ -72,7 +69,7 @@ class TiffSource final : public pixreatyp::Source {
       if (row_ % tileRows_ == 0) loadTileRow();
       raw = band_.data() + std::size_t(row_ % tileRows_) * rawRowBytes_;
     } else {
-      if (TIFFReadScanline(tif_, scan_.data(), std::uint32_t(row_), 0) < 0) fail("damaged pixel data");
+      if (TIFFReadScanline(tif_.get(), scan_.data(), std::uint32_t(row_), 0) < 0) fail("damaged pixel data");
       raw = scan_.data();
     }
     convert(raw, row);
@@ -88,17 +85,17 @@ class TiffSource final : public pixreatyp::Source {
     std::uint32_t width = 0, rows = 0;
     std::uint16_t bits = 0, spp = 0, photometric = 0, planar = 0, format = 0, inkset = 0;
     std::uint16_t compression = 0;
-    if (!TIFFGetField(tif_, TIFFTAG_IMAGEWIDTH, &width) ||
-        !TIFFGetField(tif_, TIFFTAG_IMAGELENGTH, &rows) || width == 0 || rows == 0) {
+    if (!TIFFGetField(tif_.get(), TIFFTAG_IMAGEWIDTH, &width) ||
+        !TIFFGetField(tif_.get(), TIFFTAG_IMAGELENGTH, &rows) || width == 0 || rows == 0) {
       fail("the picture has no size");
     }
     if (width > 0x7FFFFFFF || rows > 0x7FFFFFFF) fail("the picture is too large");
-    TIFFGetFieldDefaulted(tif_, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tif_, TIFFTAG_SAMPLESPERPIXEL, &spp);
-    TIFFGetFieldDefaulted(tif_, TIFFTAG_PLANARCONFIG, &planar);
-    TIFFGetFieldDefaulted(tif_, TIFFTAG_SAMPLEFORMAT, &format);
-    TIFFGetFieldDefaulted(tif_, TIFFTAG_COMPRESSION, &compression);
-    if (!TIFFGetField(tif_, TIFFTAG_PHOTOMETRIC, &photometric)) fail("the colour model is missing");
+    TIFFGetFieldDefaulted(tif_.get(), TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif_.get(), TIFFTAG_SAMPLESPERPIXEL, &spp);
+    TIFFGetFieldDefaulted(tif_.get(), TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif_.get(), TIFFTAG_SAMPLEFORMAT, &format);
+    TIFFGetFieldDefaulted(tif_.get(), TIFFTAG_COMPRESSION, &compression);
+    if (!TIFFGetField(tif_.get(), TIFFTAG_PHOTOMETRIC, &photometric)) fail("the colour model is missing");
     if (!TIFFIsCODECConfigured(compression)) fail("the compression is not supported");
     if (format != SAMPLEFORMAT_UINT) fail("only unsigned integer samples are supported");
     if (bits != 8 && bits != 1) fail("only 1 and 8 bits per sample are supported");
@@ -108,7 +105,7 @@ class TiffSource final : public pixreatyp::Source {
     // Alpha channels are dropped; unspecified extra channels are further inks.
     std::uint16_t extraCount = 0;
     std::uint16_t* extraTypes = nullptr;
-    TIFFGetFieldDefaulted(tif_, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes);
+    TIFFGetFieldDefaulted(tif_.get(), TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes);
     if (extraCount > spp) fail("more extra channels than channels");
     const int base = spp - extraCount;
     keep_.clear();
@@ -132,7 +129,7 @@ class TiffSource final : public pixreatyp::Source {
         h.model = kPixelRGB;
         break;
       case PHOTOMETRIC_SEPARATED:
-        TIFFGetFieldDefaulted(tif_, TIFFTAG_INKSET, &inkset);
+        TIFFGetFieldDefaulted(tif_.get(), TIFFTAG_INKSET, &inkset);
         h.model = inkset == INKSET_CMYK && kept == 4 ? kPixelCMYK : kPixelMultichannel;
         if (inkset == INKSET_CMYK && base < 4) fail("a CMYK picture needs four channels");
         break;
@@ -153,19 +150,19 @@ class TiffSource final : public pixreatyp::Source {
 
     float x = 0;
     std::uint16_t unit = RESUNIT_INCH;
-    if (TIFFGetField(tif_, TIFFTAG_XRESOLUTION, &x)) {
-      TIFFGetFieldDefaulted(tif_, TIFFTAG_RESOLUTIONUNIT, &unit);
+    if (TIFFGetField(tif_.get(), TIFFTAG_XRESOLUTION, &x)) {
+      TIFFGetFieldDefaulted(tif_.get(), TIFFTAG_RESOLUTIONUNIT, &unit);
       if (unit == RESUNIT_INCH) h.resolution = sensibleResolution(x);
       if (unit == RESUNIT_CENTIMETER) h.resolution = sensibleResolution(x * 2.54);
     }
 
-    tiled_ = TIFFIsTiled(tif_) != 0;
+    tiled_ = TIFFIsTiled(tif_.get()) != 0;
     if (tiled_) {
       std::uint32_t tw = 0, th = 0;
-      TIFFGetField(tif_, TIFFTAG_TILEWIDTH, &tw);
-      TIFFGetField(tif_, TIFFTAG_TILELENGTH, &th);
+      TIFFGetField(tif_.get(), TIFFTAG_TILEWIDTH, &tw);
+      TIFFGetField(tif_.get(), TIFFTAG_TILELENGTH, &th);
       if (tw == 0 || th == 0) fail("the tiles have no size");
-      const tmsize_t tileBytes = TIFFTileSize(tif_);
+      const tmsize_t tileBytes = TIFFTileSize(tif_.get());
       const std::uint64_t across = (std::uint64_t(width) + tw - 1) / tw;
       if (tileBytes <= 0 || std::uint64_t(tileBytes) * across > pixreatyp::kMaxBufferBytes ||
           std::uint64_t(th) * rawRowBytes_ > pixreatyp::kMaxBufferBytes) {
@@ -178,7 +175,7 @@ class TiffSource final : public pixreatyp::Source {
       tile_.resize(std::size_t(tileBytes));
       band_.resize(std::size_t(th) * rawRowBytes_);
     } else {
-      const tmsize_t scan = TIFFScanlineSize(tif_);
+      const tmsize_t scan = TIFFScanlineSize(tif_.get());
       if (scan <= 0 || std::size_t(scan) < rawRowBytes_) fail("damaged strip layout");
       scan_.resize(std::size_t(scan));
     }
@@ -188,8 +185,8 @@ class TiffSource final : public pixreatyp::Source {
     std::fill(band_.begin(), band_.end(), 0);
     const std::uint32_t width = width_;
     for (std::uint32_t x = 0; x < width; x += tileCols_) {
-      const ttile_t index = TIFFComputeTile(tif_, x, std::uint32_t(row_), 0, 0);
-      if (TIFFReadEncodedTile(tif_, index, tile_.data(), tmsize_t(tile_.size())) < 0) {
+      const ttile_t index = TIFFComputeTile(tif_.get(), x, std::uint32_t(row_), 0, 0);
+      if (TIFFReadEncodedTile(tif_.get(), index, tile_.data(), tmsize_t(tile_.size())) < 0) {
         fail("damaged tile");
       }
       const std::size_t cols = std::min<std::size_t>(tileCols_, width - x);
@@ -225,7 +222,8 @@ class TiffSource final : public pixreatyp::Source {
 
   std::string path_;
   std::string lastError_;
-  TIFF* tif_ = nullptr;
+  // Closed also when the header is refused (the constructor throws).
+  std::unique_ptr<TIFF, void (*)(TIFF*)> tif_{nullptr, TIFFClose};
   std::vector<int> keep_;  // the file's samples that become channels
   int samples_ = 1;
   int bits_ = 8;
@@ -257,7 +255,15 @@ void jpegErrorExit(j_common_ptr info) {
 
 void jpegNoOutput(j_common_ptr) {}
 
+// Released also when the header is refused (the reader's constructor throws).
 struct JpegState {
+  JpegState() = default;
+  JpegState(const JpegState&) = delete;
+  JpegState& operator=(const JpegState&) = delete;
+  ~JpegState() {
+    if (created) jpeg_destroy_decompress(&info);
+    if (file != nullptr) std::fclose(file);
+  }
   jpeg_decompress_struct info;
   JpegErrorManager error;
   std::FILE* file = nullptr;
@@ -311,10 +317,6 @@ class JpegSource final : public pixreatyp::Source {
     if (info.density_unit == 1) h.resolution = sensibleResolution(info.X_density);
     if (info.density_unit == 2) h.resolution = sensibleResolution(info.X_density * 2.54);
     rowBytes_ = h.rowBytes();
-  }
-  ~JpegSource() override {
-    if (state_.created) jpeg_destroy_decompress(&state_.info);
-    if (state_.file != nullptr) std::fclose(state_.file);
   }
 
   void readRow(std::uint8_t* row) override {

@@ -80,10 +80,15 @@ TEST(JDFExport, TicketDescribesTheJobAndNamesOnlyFilesThatPassTheirConsumers) {
             "%C3%89tiquette%201_marks0.pdf");
   EXPECT_EQ(run.produced.size(), 5u);
   EXPECT_EQ(handler.told, run.produced);
-  // The layout is the ticket's: mirrored and 2 % narrower; the files are not.
+  // The layout is the ticket's: mirrored and 2 % narrower; the files are
+  // neither, and settings and job are as they were.
   EXPECT_EQ(std::string(doc.select_node("//MarkObject/@CTM").attribute().value()).substr(0, 37),
             "-0.980000 0.000000 0.000000 1.000000 ");
+  EXPECT_NE(tavtest::readFile(dir / "Étiquette 1_marks0.pdf").find("/MediaBox [ 72  598  122  648  ]"), std::string::npos);
   EXPECT_EQ(settings.Mirror, 1);
+  EXPECT_EQ(settings.HorizontalDistortion, -2.0);
+  EXPECT_EQ(getOriginalOrigin(loaded.get()), (TavDB::tv_point{7200, 0}));
+  EXPECT_EQ(loaded->editHistory.entries().back().text, "Exported to the JDF file " + ticket.string());
 
   // A second ticket of the process goes on numbering its identifiers.
   const int lastId = std::stoi(std::string(doc.select_node("(//@ID)[last()]").attribute().value()).substr(4));

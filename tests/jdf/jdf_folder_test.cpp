@@ -112,9 +112,8 @@ TEST(JDFFolder, PlacedPDFsAreCopiedOrReferredToAndAFailedFileIsLeftOut) {
   for (const bool copy : {false, true}) {
     SCOPED_TRACE(copy ? "copied" : "referred to");
     auto loaded = drivertest::loadJob(job, dir.path());
-    const auto run = jdftest::exportJdf(
-        loaded.get(), drivertest::flavour("JDF", std::string("ProcessCMYKFlags=1 JDFCopyPDF=") + (copy ? "1" : "0")),
-        dir / "out" / "job.jdf");
+    PDFSettings settings = drivertest::flavour("JDF", std::string("ProcessCMYKFlags=1 JDFCopyPDF=") + (copy ? "1" : "0"));
+    const auto run = jdftest::exportJdf(loaded.get(), settings, dir / "out" / "job.jdf");
     // The one-up's file could not be written: said, left out, result 1.
     EXPECT_EQ(run.result, 1);
     EXPECT_TRUE(run.has("JDF/COULD NOT WRITE PICTURE"));
@@ -140,7 +139,8 @@ TEST(JDFFolder, ATicketThatCannotBeWrittenLeavesTheFolderAsItWas) {
   fs::create_directory(dir / "job.jdf");
   const auto before = tavtest::folderListing(dir.path());
   auto job = drivertest::loadJob(drivertest::plainJobText());
-  const auto run = jdftest::exportJdf(job.get(), drivertest::flavour("JDF"), dir / "job.jdf");
+  PDFSettings settings = drivertest::flavour("JDF");
+  const auto run = jdftest::exportJdf(job.get(), settings, dir / "job.jdf");
   EXPECT_GT(run.result, TavSys::kFileErrorBase);
   EXPECT_TRUE(run.has("JDF/COULD NOT WRITE JDF FILE"));
   EXPECT_EQ(tavtest::folderListing(dir.path()), before);

@@ -96,7 +96,8 @@ TEST(JDFGrouping, APlacedEPSThatIsNotDCSStopsTheExportBeforeAnyFile) {
   tavtest::writeFile(dir / "art.eps", "%!PS-Adobe-3.0 EPSF-3.0\n");
   const auto before = tavtest::folderListing(dir.path());
   auto job = drivertest::loadJob(layoutJob(obj("a", 0, 0, 30) + "," + obj("e", 300, 300, 41)), dir.path());
-  const auto run = jdftest::exportJdf(job.get(), drivertest::flavour("JDF"), dir / "out.jdf");
+  PDFSettings settings = drivertest::flavour("JDF");
+  const auto run = jdftest::exportJdf(job.get(), settings, dir / "out.jdf");
   EXPECT_EQ(run.result, 1);
   EXPECT_TRUE(run.has("JDF/EXPORT JDF DOES NOT SUPPORT PLACED EPS FILES"));
   EXPECT_EQ(tavtest::folderListing(dir.path()), before);

@@ -22,7 +22,7 @@ bool Export::has(const std::string& key) const {
   return std::any_of(messages.begin(), messages.end(), [&](const TavGen::Message& m) { return m.key == key; });
 }
 
-Export exportJdf(jobstr* job, PDFSettings settings, const fs::path& target, PDFFileNameHandler* handler) {
+Export exportJdf(jobstr* job, PDFSettings& settings, const fs::path& target, PDFFileNameHandler* handler) {
   Export run;
   settings.GenerateJDF = 1;
   TavGen::MessageCapture capture;

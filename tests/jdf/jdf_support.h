@@ -19,8 +19,8 @@ struct Export {
   bool has(const std::string& key) const;
 };
 
-// OutputPDFDocument with GenerateJDF set (settings as given otherwise).
-Export exportJdf(jobstr* job, PDFSettings settings, const std::filesystem::path& target,
+// OutputPDFDocument with GenerateJDF set in the settings.
+Export exportJdf(jobstr* job, PDFSettings& settings, const std::filesystem::path& target,
                  PDFFileNameHandler* handler = nullptr);
 
 // The ticket parsed (a failure of the test when it is not well-formed).

@@ -16,6 +16,28 @@ std::vector<std::string> names(const pugi::xpath_node_set& nodes, const char* at
   return out;
 }
 
+// The ticket's elements in document order, one line each: indentation by
+// depth, the name and its attributes' names in order; a run of equal
+// siblings is one line with its count.
+std::string outline(const pugi::xml_node& node, int depth = 0) {
+  std::vector<std::pair<std::string, int>> runs;  // a sibling's outline and its count
+  for (const pugi::xml_node child : node.children()) {
+    std::string line = "\n" + std::string(depth * 2, ' ') + child.name() + "(";
+    for (const auto a : child.attributes()) line += std::string(a.previous_attribute() ? "," : "") + a.name();
+    line += ")";
+    const std::string block = line + "\t" + outline(child, depth + 1);
+    if (!runs.empty() && runs.back().first == block) {
+      ++runs.back().second;
+    } else {
+      runs.emplace_back(block, 1);
+    }
+  }
+  std::string text;
+  for (auto [block, count] : runs)
+    text += block.replace(block.find('\t'), 1, count > 1 ? " x" + std::to_string(count) : "");
+  return text;
+}
+
 class Handler : public PDFFileNameHandler {
  public:
   TavSys::FileSpec GetJDFTarget(const TavSys::FileSpec& target) override {
@@ -57,11 +79,36 @@ TEST(JDFExport, TicketDescribesTheJobAndNamesOnlyFilesThatPassTheirConsumers) {
 
   const auto doc = jdftest::readTicket(ticket);
   const pugi::xml_node root = doc.child("JDF");
-  std::vector<std::string> attributes, children;
-  for (auto a : root.attributes()) attributes.push_back(a.name());
-  for (auto c : root.children()) children.push_back(c.name());
-  EXPECT_EQ(attributes, (std::vector<std::string>{"ID", "Type", "JobID", "Status", "Version", "xmlns"}));
-  EXPECT_EQ(children, (std::vector<std::string>{"AuditPool", "CustomerInfo", "ResourcePool", "ResourceLinkPool"}));
+  EXPECT_EQ(outline(doc), R"(
+JDF(ID,Type,JobID,Status,Version,xmlns)
+  AuditPool()
+    Created(Author,TimeStamp)
+  CustomerInfo(CustomerID)
+  ResourcePool()
+    ColorantControl(ID,Class,Status)
+      ColorantParams()
+        SeparationSpec(Name) x5
+      ColorantOrder()
+        SeparationSpec(Name) x5
+      ColorPoolRef(rRef)
+    ColorPool(ID,Class,Status)
+      Color(Name,ColorType,CMYK) x5
+    Layout(ID,Class,Locked,Status,Automated)
+      Signature(Name)
+        Sheet(Name,Class)
+          Surface(Side,SurfaceContentsBox)
+            MarkObject(CTM,Ord,ClipBox) x5
+    RunList(ID,Class,Locked,Status,PartIDKeys)
+    RunList(ID,Class,Locked,Status,PartIDKeys)
+      RunList(Run,Pages) x5
+        LayoutElement()
+          FileSpec(URL)
+          ColorPoolRef(rRef)
+    RunList(ID,Class,Status)
+  ResourceLinkPool()
+    LayoutLink(rRef,Usage)
+    RunListLink(rRef,Usage,ProcessUsage) x2
+    RunListLink(rRef,Usage))");
   EXPECT_STREQ(root.attribute("JobID").value(), "Job <1> & \"2\"");
   EXPECT_STREQ(root.child("CustomerInfo").attribute("CustomerID").value(), "4711 <&>");
 

@@ -48,7 +48,8 @@ int OutputJDFDocument(jobstr* job, PDFSettings& settings, bool refreshSeparation
       if (!e.key().empty()) TavGen::message(TavGen::kBatchError, 1, e.key(), e.placeholders());
       result = e.code() != 0 ? e.code() : TavSys::kResultAbandoned;
     }
-    *target = folder.currentFileSpec();
+    // A target is handed back only when the export got as far as a file.
+    if (folder.currentFileSpec().IsValid()) *target = folder.currentFileSpec();
     if (producedFiles) *producedFiles = folder.producedFiles();
   }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <filesystem>
 
 #include "jdf/jdfoutput.h"
 #include "platform/genoutfil.h"
@@ -117,8 +118,12 @@ std::unique_ptr<JDFElement> JDFPicture::write(JDFOutput& output) {
   const TavSys::filref* file = picfilref(job, mPicture);
   if (file == nullptr) return nullptr;
   const bool pdf = picispdf(job, mPicture);
-  // A placed PDF not copied is named where it lies.
-  if (pdf && !mDocument.copyPDF()) return mDocument.runListEntry(mSequence, file->toFileURL(), mPdfPage);
+  // A placed PDF not copied is named where it lies, as long as it lies there.
+  if (pdf && !mDocument.copyPDF()) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file->toFileSpec().path(), ec)) return nullptr;
+    return mDocument.runListEntry(mSequence, file->toFileURL(), mPdfPage);
+  }
 
   genoutfil* stream = nullptr;
   const std::string name = output.baseName() + "_" + std::to_string(mPicture) + ".pdf";

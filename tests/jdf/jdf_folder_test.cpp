@@ -132,6 +132,13 @@ TEST(JDFFolder, PlacedPDFsAreCopiedOrReferredToAndAFailedFileIsLeftOut) {
     }
     EXPECT_EQ(tavtest::readFile(dir / "out" / "notes.txt"), "kept");
   }
+  // A placed PDF gone by the time of the export is not named.
+  auto loaded = drivertest::loadJob(job, dir.path());
+  fs::remove(dir / "placed.pdf");
+  PDFSettings settings = drivertest::flavour("JDF", "ProcessCMYKFlags=1");
+  EXPECT_EQ(jdftest::exportJdf(loaded.get(), settings, dir / "out" / "job.jdf").result, 1);
+  jdftest::expectFolderSound(dir / "out" / "job.jdf");
+  EXPECT_TRUE(jdftest::readTicket(dir / "out" / "job.jdf").select_nodes("//RunList[@ID][1]/RunList").empty());
 }
 
 TEST(JDFFolder, ATicketThatCannotBeWrittenLeavesTheFolderAsItWas) {

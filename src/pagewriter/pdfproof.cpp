@@ -107,10 +107,8 @@ PDFProof::PDFProof(jobstr* job, pdfouthan* handler, PDFDictionary* resources,
   if (settings.AddNonPrintingLayers == 0) mSearchFlags |= kSearchNonPrinting;
 
   if (settings.CompressPages != 0) mStreamDictionary->Set("Filter", new PDFName("FlateDecode"));
-  // Dot-gain transfer functions are selected by graphics states that the
-  // dot-gain writers make; without them the colours would name missing ones.
   if (settings.EnableDotgain != 0 && settings.NormalizedOutput == 0 && mExtGStates != nullptr) {
-    RefuseUnsupported("dot-gain transfer functions");
+    AddTransferFunctionStates(mExtGStates);
   }
 
   mContent = mHandler->beginStream(mStreamDictionary);

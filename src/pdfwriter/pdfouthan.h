@@ -19,6 +19,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -177,6 +178,8 @@ class pdfouthan {
   TavDB::tv_matrixtyp<double> mBaseMatrix;  // identity at first
   std::array<std::array<std::uint8_t, 256>, 64> mDotGainSamples{};  // per separation slot
   std::array<PDFIndirectReference*, 64> mTransferFunctions{};       // per slot, registry-owned
+  std::array<bool, 64> mTransferFunctionTried{};  // per slot: built, or known to have none
+  std::set<std::string> mDotgainReports;           // dot-gain file problems said already
   // Owned; made only in normalized output (attached by the part that writes
   // the XMP data). Null until then.
   TavricLib::XMPComposer* mXMPComposer = nullptr;

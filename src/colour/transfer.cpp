@@ -40,7 +40,7 @@ void BuildDotgainTransferFunction(pdfouthan* handler, jobstr* job, const TavSys:
   if (dotgainLoadFile(job, dots.get(), dotgainFile, separation) != 0) {
     // One file serves every separation: its trouble is said once.
     const std::string reason = dots->GetLoadError();
-    if (handler->mDotgainReports.insert(reason).second) {
+    if (handler->firstReport("DOTGAIN NOT FOUND " + reason)) {
       TavGen::message(TavGen::kBatchError, 1, "DOTGAIN NOT FOUND",
                       {{"__FILE__", dotgainFile.getFullPathAsUtf8()}, {"__REASON__", reason}});
     }

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "colour/colorspaces.h"
+#include "colour/halftone.h"
 #include "colour/devicen.h"
 #include "pagewriter/pdfgraphicsstate.h"
 #include "pagewriter/strokeinfo.h"
@@ -184,12 +185,7 @@ std::string PDFProof::MakeImageResourceName(int first, int second) {
 }
 
 PDFDictionary* PDFProof::GetSubDictionary(PDFDictionary* dictionary, const char* name, bool create) {
-  if (dictionary == nullptr) return nullptr;
-  if (auto* sub = dynamic_cast<PDFDictionary*>(dictionary->Get(name))) return sub;
-  if (!create) return nullptr;
-  auto* sub = new PDFDictionary();
-  dictionary->Set(name, sub);
-  return sub;
+  return GetOrCreateSubDictionary(dictionary, name, create);
 }
 
 PDFDictionary* PDFProof::AddOverprintStates() {

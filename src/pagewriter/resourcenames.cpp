@@ -7,6 +7,8 @@
 #include <string>
 
 #include "pagewriter/pdfproof.h"
+
+#include "colour/halftone.h"
 #include "colour/transfer.h"
 #include "pdfwriter/pdfobjects.h"
 #include "pdfwriter/pdfouthan.h"
@@ -98,11 +100,22 @@ void PDFProof::SetScreenHalftone(int screen, PDFDictionaryValue* halftone) {
 }
 
 PDFIndirectReference* PDFProof::MakeDefaultScreenGState() {
-  return writeAtOnce(mHandler, defaultHalftoneState());
+  auto* state = new PDFDictionary();
+  state->Set("HT", BuildDefaultHalftone(mHandler, mJob, mSettings));
+  return writeAtOnce(mHandler, state);
 }
 
-PDFIndirectReference* PDFProof::MakeSeparationScreenGState(int /*screen*/, jobstr* /*job*/) {
-  return writeAtOnce(mHandler, defaultHalftoneState());
+PDFIndirectReference* PDFProof::MakeSeparationScreenGState(int screen, jobstr* job) {
+  PDFDictionary* halftone = BuildSeparationHalftone(mHandler, this, job != nullptr ? job : mJob, screen,
+                                                    mSettings, &mHandler->mScreenAngleMessageShown);
+  if (halftone == nullptr) return writeAtOnce(mHandler, defaultHalftoneState());
+  // The halftone is an object of its own: the document's named halftones
+  // refer to it.
+  PDFIndirectReference* ref = writeAtOnce(mHandler, halftone);
+  SetScreenHalftone(screen, ref);
+  auto* state = new PDFDictionary();
+  state->Set("HT", ref);
+  return writeAtOnce(mHandler, state);
 }
 
 // ---- dot-gain graphics states ---------------------------------------------------------

@@ -4,7 +4,6 @@
 
 #include "colour/transfer.h"
 #include "colour_support.h"
-#include "platform/kernel/dotgain.h"
 #include "support/consumers.h"
 
 namespace colourtest {
@@ -33,20 +32,6 @@ TEST_F(TransferTest, TheFunctionHoldsTheTurnedTableAsBytes) {
   EXPECT_EQ(pdf.streamData(pdf.handler()->mTransferFunctions[1]).front(), char(64));
   // An ink without a curve has no function.
   EXPECT_EQ(pdf.handler()->mTransferFunctions[2], nullptr);
-}
-
-TEST_F(TransferTest, TheTableIsTheComplementOfTheDotTableReversed) {
-  tavtest::TestFolder dir;
-  auto job = MakeJob({{"Cyan", 0}});
-  tavtest::writeFile(dir / "curves.txt", "tavpdf-dotgain 1\ncurve Cyan\n0 0\n20 35\n100 100\n");
-  auto dots = CreateDotJob();
-  ASSERT_EQ(dotgainLoadFile(job.get(), dots.get(), TavSys::filref((dir / "curves.txt").string()), 0), 0);
-  double d[256], t[256];
-  ASSERT_TRUE(dots->MakeDotTable(d, 0));
-  ASSERT_TRUE(MakeTransferTable(dots.get(), 0, t));
-  for (int k = 0; k < 256; ++k) EXPECT_DOUBLE_EQ(t[k], 1.0 - d[255 - k]) << k;
-  EXPECT_FALSE(MakeTransferTable(dots.get(), 1, t));
-  EXPECT_FALSE(MakeTransferTable(nullptr, 0, t));
 }
 
 TEST(CurveNames, BuiltInAndPressCurvesAreNotCustom) {

@@ -2,6 +2,7 @@
 // the transfer table of each ink says, composite and separated.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "colour/transfer.h"
@@ -69,6 +70,32 @@ TEST(ExportDotgain, PlatesFollowTheTransferTable) {
       EXPECT_NEAR(plates.inkAtPoint(inks[i].first, 117, y), inks[i].second, 0.01)
           << inks[i].first << ": " << plates.summary();
     }
+  }
+}
+
+TEST(ExportDotgain, AFileThatCannotBeUsedIsSaidOnceAndTheInksGoWithout) {
+  tavtest::TestFolder dir;
+  tavtest::writeFile(dir / "broken.txt", "tavpdf-dotgain 1\ncurve Cyan\n0 0\n50 40\n40 60\n100 100\n");
+  auto job = loadJob(colouredSquares(kInks, {R"({"Cyan":50,"Orange":50})", R"({"Magenta":50})"}));
+  const std::pair<const char*, const char*> cases[] = {{"missing.txt", "No such file"},
+                                                      {"broken.txt", "line 5, column 1"}};
+  for (const auto& [file, reason] : cases) {
+    const std::string path = (dir / file).string();
+    const ExportRun run = exportJob(job.get(), flavour("Press", "EnableDotgain=True DotgainFile=" + path),
+                                    dir / "out.pdf");
+    ASSERT_EQ(run.result, 0) << run.keys();
+    EXPECT_EQ(std::count_if(run.messages.begin(), run.messages.end(),
+                            [](const TavGen::Message& m) { return m.key == "DOTGAIN NOT FOUND"; }),
+              1);
+    const TavGen::Message& m = run.message("DOTGAIN NOT FOUND");
+    EXPECT_EQ(m.severity, TavGen::kBatchError);
+    EXPECT_NE(m.text.find(path), std::string::npos) << m.text;
+    EXPECT_NE(m.text.find(reason), std::string::npos) << m.text;
+    // The colours still select their transfer states, which leave the
+    // device's transfer in force.
+    tavtest::expectPdfAcceptedByAllConsumers(dir / "out.pdf");
+    tavtest::expectContentStreamsSound(dir / "out.pdf");
+    EXPECT_NEAR(tavtest::measurePlates(dir / "out.pdf").inkAtPoint("Cyan", 117, 720 - 117), 0.5, 0.01);
   }
 }
 

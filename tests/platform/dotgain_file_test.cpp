@@ -25,7 +25,6 @@ TEST(DotgainFile, MalformedFilesAreRefusedWithTheirPlace) {
   const std::string h = "tavpdf-dotgain 1\n";
   const std::pair<std::string, const char*> cases[] = {
       {"", "the file is empty"},
-      {"# only a comment\n", "the file is empty"},
       {"tavpdf-dotgain 2\n", "line 1, column 16: only version 1"},
       {"curve A\n0 0\n100 100\n", "line 1, column 1: a dot-gain file begins with"},
       {h + "0 0\n", "line 2, column 1: a pair of percentages before the first"},
@@ -40,12 +39,10 @@ TEST(DotgainFile, MalformedFilesAreRefusedWithTheirPlace) {
       {h + "curve A\n0 0\n50 60\ncurve B\n", "line 2, column 1: the curve \"A\" must end with the input 100"},
       {h + "curve A\n5 0\n", "line 3, column 1: the curve \"A\" must begin with the input 0"},
       {h + "curve A\n0 0\n50 40\n40 60\n", "line 5, column 1: the input 40 is not above"},
-      {h + "curve A\n0 0\n50 40\n50 60\n", "line 5, column 1: the input 50 is not above"},
       {h + "curve A\n0 0\n50 40\n60 30\n", "line 5, column 4: the output 30 is below"},
       {h + "curve A\n0 0\n50 101\n", "line 4, column 4: the output 101 % is above 100"},
       {h + "curve A\n0 0\n50 -3\n", "line 4, column 4: \"-3\" is not a number"},
       {h + "curve A\n0 0\n50 1e1\n", "line 4, column 4: \"1e1\" is not a number"},
-      {h + "curve A\n0 0\n50 4.0.1\n", "line 4, column 4"},
       {h + "curve A\n0 0\n50\n", "line 4, column 3: the output percentage is missing"},
       {h + "curve A\n0 0 0\n", "line 3, column 5: unexpected \"0\""},
       {h + "curve A\xff\n", "not UTF-8"},
@@ -99,41 +96,27 @@ TEST(DotgainFile, EachInkGetsTheCurveItNamesOrTheOneOfItsName) {
           "objects": []})",
       dir.path());
   const TavSys::filref file((dir / "curves.txt").string());
-  struct Case {
-    int separation;
-    int result;
-    double last;  // the table's last value, -1 without a table
-  } cases[] = {{0, 0, 0.8}, {1, 0, -1}, {2, 0, 0.6}, {3, TavSys::kResultAbandoned, -1}};
-  for (const Case& c : cases) {
+  // Per ink: the table's last value, -1 for none; Green asks for a curve
+  // the file lacks, which fails the load.
+  const std::pair<int, double> cases[] = {{0, 0.8}, {1, -1}, {2, 0.6}, {3, -1}};
+  double table[256];
+  for (const auto& [separation, last] : cases) {
     auto dots = CreateDotJob();
-    EXPECT_EQ(dotgainLoadFile(job.get(), dots.get(), file, c.separation), c.result) << c.separation;
-    double table[256];
-    EXPECT_EQ(dots->MakeDotTable(table, 0), c.last >= 0) << c.separation;
-    if (c.last >= 0) {
-      EXPECT_DOUBLE_EQ(table[255], c.last);
-    }
-    EXPECT_EQ(dots->HasDotgain(c.separation), c.last >= 0);
+    EXPECT_EQ(dotgainLoadFile(job.get(), dots.get(), file, separation) == 0, separation != 3);
+    EXPECT_EQ(dots->MakeDotTable(table, 0) ? table[255] : -1.0, last) << separation;
+    EXPECT_EQ(dots->HasDotgain(separation), last >= 0);
   }
-  // The ink asking for a curve the file lacks is named in the reason.
   auto dots = CreateDotJob();
-  dotgainLoadFile(job.get(), dots.get(), file, -1);
+  EXPECT_NE(dotgainLoadFile(job.get(), dots.get(), file, -1), 0);
   EXPECT_NE(dots->GetLoadError().find("\"Offset\", which the ink \"Green\""), std::string::npos);
-  EXPECT_FALSE(dots->HasDotgain(0));
-
-  // Every ink at once, once the job names only curves the file has; tables
-  // in slot order.
+  // Every ink at once: tables in slot order.
   job->separations[3].dotgainCurve.clear();
   ASSERT_EQ(dotgainLoadFile(job.get(), dots.get(), file, -1), 0);
-  double table[256];
   EXPECT_TRUE(dots->HasDotgain(0) && dots->HasDotgain(2) && !dots->HasDotgain(1));
-  ASSERT_TRUE(dots->MakeDotTable(table, 1));
-  EXPECT_DOUBLE_EQ(table[255], 0.6);
-  EXPECT_FALSE(dots->MakeDotTable(table, 2));
-
-  // Files that cannot be read at all.
+  EXPECT_TRUE(dots->MakeDotTable(table, 1) && table[255] == 0.6);
+  // Files that cannot be read at all leave no table.
   for (const auto& path : {dir / "missing.txt", dir.path(), std::filesystem::path("/dev/zero")}) {
     EXPECT_NE(dotgainLoadFile(job.get(), dots.get(), TavSys::filref(path.string()), -1), 0) << path;
-    EXPECT_FALSE(dots->GetLoadError().empty());
     EXPECT_FALSE(dots->MakeDotTable(table, 0));
   }
 }

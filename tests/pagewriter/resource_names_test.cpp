@@ -21,7 +21,8 @@ std::unique_ptr<jobstr> screenedJob() {
 
 TEST(ResourceNames, EveryKindCountsOnItsOwnAndCarriesTheWriterNumber) {
   auto job = screenedJob();
-  g2test::Page page(*job, g2test::testSettings(), kPdf14, {}, {.writerNumber = 3});
+  const PDFSettings settings = g2test::testSettings();  // the page keeps a reference
+  g2test::Page page(*job, settings, kPdf14, {}, {.writerNumber = 3});
   PDFProof& w = page.writer();
   EXPECT_EQ(w.MakeBarcodeFormName(), "Barcode_3_0");
   EXPECT_EQ(w.MakeBarcodeFormName(), "Barcode_3_1");
@@ -39,7 +40,8 @@ TEST(ResourceNames, EveryKindCountsOnItsOwnAndCarriesTheWriterNumber) {
 TEST(ResourceNames, APictureFileQueuedAlreadyKeepsItsImageName) {
   SetPendingStreamWriter(kPendingFileTiff, [](PDFProof&, PendingStream&) {});
   auto job = screenedJob();
-  g2test::Page page(*job, g2test::testSettings(), kPdf14, {}, {.writerNumber = 2});
+  const PDFSettings settings = g2test::testSettings();  // the page keeps a reference
+  g2test::Page page(*job, settings, kPdf14, {}, {.writerNumber = 2});
   PDFProof& w = page.writer();
   const TavSys::filref logo("/art/logo.tif"), sameName("/other/logo.tif");
 

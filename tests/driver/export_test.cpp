@@ -288,7 +288,7 @@ TEST(ExportSafety, FailuresKeepTheOldTargetAndLeaveNoTemporaryFile) {
   run = exportJob(big.get(), flavour("Press"), dir / "out.pdf");
   setrlimit(RLIMIT_FSIZE, &old);
   EXPECT_EQ(run.result, TavSys::kFileErrorBase + EFBIG) << run.keys();
-  EXPECT_TRUE(run.has("PDF/CANNOT WRITE PDF FILE")) << run.keys();
+  EXPECT_TRUE(run.has("PDF/COULD NOT WRITE PDF FILE")) << run.keys();
   EXPECT_TRUE(tavtest::readFile(dir / "out.pdf") == kOldBytes) << "the old target was replaced";
   EXPECT_EQ(tavtest::folderListing(dir.path()), before);
 
@@ -331,7 +331,7 @@ TEST(ExportSafety, TargetThatCannotBeCreatedOrReplaced) {
   // is written in place, never replaced by a plain file; the locked folder.
   for (const Case& c : {Case{dir / "missing" / "out.pdf", ENOENT, kOpen, TavGen::kError},
                         Case{dir / "taken.pdf", EISDIR, kOpen, TavGen::kError},
-                        Case{"/dev/full", ENOSPC, "PDF/CANNOT WRITE PDF FILE", TavGen::kBatchError},
+                        Case{"/dev/full", ENOSPC, "PDF/COULD NOT WRITE PDF FILE", TavGen::kBatchError},
                         Case{locked / "out.pdf", lockedError, kOpen, TavGen::kError}}) {
     if (c.error == 0) continue;  // no read-only file system to be had
     SCOPED_TRACE(c.target.string());

@@ -62,14 +62,20 @@ TEST(PdfProofPaint, WhiteObjectsOnNothingAreLeftOut) {
 }
 
 // (Open paths: stroked only, never closed or filled, is checked on the walker.)
-TEST(PdfProofPaint, StrokesTakeTheirColourOnTheStrokingSideWhereverTheyLie) {
+// A centre stroke is stroked in the stroking colour; an inside or outside one
+// is filled as its outline, in the filling colour (its plates are measured
+// with the driver's).
+TEST(PdfProofPaint, CentreStrokesStrokeAndOtherStrokesFillTheirOutline) {
   for (const char* position : {"centre", "inside", "outside"}) {
     SCOPED_TRACE(position);
     auto j = job("[" + rect(10, 10, 50, 50, 11, std::string(R"(, "stroke": {"width": 2, "paint": 10, "position": ")") +
                                                   position + R"("})") + "]");
     const std::string content = g2test::writeJobPdf(*j);
-    EXPECT_NE(content.find("0 0 0 1 K\n"), std::string::npos) << content;
-    EXPECT_EQ(count(content, "\ns\n"), 1) << content;
+    const bool centre = std::string(position) == "centre";
+    EXPECT_EQ(content.find("0 0 0 1 K\n") != std::string::npos, centre) << content;
+    EXPECT_EQ(count(content, "\ns\n"), centre ? 1 : 0) << content;
+    EXPECT_EQ(count(content, "0 0 0 1 k\n"), centre ? 0 : 1) << content;
+    EXPECT_EQ(count(content, "f*\n"), centre ? 1 : 2) << content;
   }
 }
 

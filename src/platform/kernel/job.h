@@ -81,6 +81,9 @@ struct Colour {
   std::array<std::uint8_t, kMaxSeparations> pct;  // 0..100, 255 = untouched
   bool overprint = false;      // colistra
   bool registration = false;   // the registration colour (all separations)
+  // Colours derived by the exporter (opaque inks) keep their exact tints on
+  // the 25600 scale; pct then holds them rounded to whole percent.
+  std::optional<std::array<std::uint16_t, kMaxSeparations>> tints;
   Colour() { pct.fill(kPercentUntouched); }
 };
 

@@ -129,6 +129,22 @@ TEST(Plates, InksWhereColoursOverlapStrokeAndHideEachOther) {
 TEST(Plates, LabelSeparatedPagesEqualTheCompositePlates) {
   tavtest::TestFolder dir;
   const fs::path label = tavtest::sourceDir() / "examples" / "label.json";
+  // The die line is a rectangle with rounded corners: every straight piece
+  // runs along an edge, none cuts across a corner.
+  auto job = loadJob(tavtest::readFile(label), label.parent_path());
+  TavDB::ListScan scan(jobGetSpahan(job.get()), TavDB::kObjPath, 0, 0, 0, 0);
+  const TavDB::Object* cut = nullptr;
+  for (TavDB::Object* o = scan.next(); o != nullptr; o = scan.next())
+    if (o->name() == "cut") cut = o;
+  ASSERT_NE(cut, nullptr);
+  const auto& points = cut->points();
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    const auto& a = points[i];
+    const auto& b = points[(i + 1) % points.size()];
+    if (a.type == TavDB::PathPoint::kControl || b.type != TavDB::PathPoint::kLine) continue;
+    EXPECT_TRUE(a.v == b.v || a.h == b.h) << "slanted from point " << i;
+  }
+
   const fs::path composite = dir / "composite.pdf", separated = dir / "separated.pdf";
   for (const auto& [flavourName, pdf] : {std::pair{"Press", composite}, std::pair{"Separated", separated}}) {
     const auto run = tavtest::runTavpdf({"export", label.string(), "-o", pdf.string(), "--flavour", flavourName});

@@ -94,6 +94,18 @@ TEST(PdfProofPaint, CompoundPathsClipAndFillWithTheEvenOddRule) {
   EXPECT_NE(content.find("W*\nf*\n", firstClip), std::string::npos) << content;
   EXPECT_EQ(count(content, " m\n"), 4);
   EXPECT_EQ(count(content, "h\n"), 4);
+
+  // Sub-paths that are all open (stroked only) give a filled compound no
+  // path to paint: no painting operator either, and a clip of nothing.
+  auto open = job(R"([{"kind": "compound", "paint": 10, "objects": [)" +
+                  rect(10, 10, 90, 90, 10, R"(, "closed": false)") + "]}]");
+  g2test::Page openPage(*open, s);
+  TavDB::Object* openCompound = jobGetSpahan(open.get())->member(0);
+  openPage.writer().OutputCompoundPath(openCompound, genproof::kModeFlatFill);
+  EXPECT_EQ(openPage.finish().find("f*"), std::string::npos);
+  g2test::Page clipPage(*open, s);
+  clipPage.writer().OutputCompoundPath(openCompound, genproof::kModeClipOutline);
+  EXPECT_EQ(count(clipPage.finish(), "0 0 m\nh\nW*\nn\n"), 1);
 }
 
 TEST(PdfProofPaint, OpaqueInksReduceTheInksPrintedBeforeThemAndOneColourGradationsBecomeFlat) {
@@ -179,8 +191,10 @@ TEST(PdfProofPaint, ObjectsWrittenByLaterPartsAreRefusedNotLeftOut) {
   }
 }
 
+// The caller's settings and the host's ink map stay as they were.
 TEST(PdfProofPaint, SeparatedOutputWithTransparencyKeepsTheCallersSettings) {
   auto j = job("[" + rect(10, 10, 50, 50, 17) + "]");
+  j->separations[5].mappedTo = 4;
   PDFSettings s = g2test::testSettings();
   s.SeparatedOutput = 1;
   s.OptimizeWhiteObjects = 1;
@@ -188,6 +202,7 @@ TEST(PdfProofPaint, SeparatedOutputWithTransparencyKeepsTheCallersSettings) {
   EXPECT_FALSE(page.writer().OptimizeWhiteObjects());
   EXPECT_EQ(s.OptimizeWhiteObjects, 1);
   page.finish();
+  EXPECT_EQ(j->separations[5].mappedTo, 4);
   // Without transparency the optimisation stays on.
   auto plain = job("[" + rect(10, 10, 50, 50, 10) + "]");
   g2test::Page other(*plain, s, kPdf13);

@@ -178,22 +178,3 @@ TEST(MaxSizeWarning, SizesAreScaledToOneUnitWithTwoDecimals) {
     EXPECT_EQ(max, c.maxText);
   }
 }
-
-TEST(FlattenerParameters, FlatteningOptionsCountOnlyWithFlattening) {
-  PDFSettings settings;
-  settings.FlattenOverprints = 1;
-  settings.IgnorePlacedOverprints = 1;
-  TavPDF::PDFSpaSetter setter(nullptr, false);
-  const auto& p = setter.parameters();
-  struct Case { int flattening; int nonPrinting; int level; std::uint32_t mask; };
-  for (const Case c : {Case{1, 0, 2, 0x60000u}, Case{0, 1, 0, 0x20000u}}) {
-    settings.EnableFlattening = c.flattening;
-    settings.AddNonPrintingLayers = c.nonPrinting;
-    TavPDF::SetFlattenerParameters(setter, settings);
-    EXPECT_EQ(p.flatteningEnabled, c.flattening != 0);
-    EXPECT_EQ(p.flatteningLevel, c.level);
-    EXPECT_EQ(p.flattenOverprints, c.flattening != 0);
-    EXPECT_EQ(p.ignorePlacedOverprints, c.flattening != 0);
-    EXPECT_EQ(p.objectMask, c.mask);
-  }
-}

@@ -208,17 +208,6 @@ std::string names(ListScan& scan, bool high = false) {
   return out;
 }
 
-struct RecordingVisitor : TVObjectVisitor {
-  using TVObjectVisitor::TVObjectVisitor;
-  std::string seen;
-  bool enterLayers = true;
-  void note(const Object& o) { seen += (seen.empty() ? "" : " ") + o.name(); }
-  bool VisitCompound(Object& o) override { note(o); return true; }
-  bool VisitGroup(Object& o) override { note(o); return true; }
-  bool VisitPath(Object& o) override { note(o); return true; }
-  bool VisitText(Object& o) override { note(o); return true; }
-  bool VisitLayer(Layer& l) override { note(l); return enterLayers; }
-};
 
 }  // namespace
 
@@ -252,27 +241,6 @@ TEST(JobModel, ListScanSemantics) {
   t.p1->setProperties(kObjTrap | kObjPath, true);
   t.p1->setProperties(kObjPath, false);
   EXPECT_EQ(t.p1->flags(), kObjPath | kObjTrap);
-}
-
-TEST(JobModel, VisitorSemantics) {
-  Tree t;
-  // Descend unless excluded; visit what is not excluded.
-  RecordingVisitor v(0x20000, 0, 0x20000, 0);
-  AcceptVisitor(t.root.get(), v);
-  EXPECT_EQ(v.seen, "L1 p1 g1 p2 t1 c1 p3 p4 L2 p5 g2 g3 p7");
-  // Hidden, locked and excluded objects are skipped with what they hold.
-  RecordingVisitor w(0x20000, 0, 0x8820000, 0);
-  AcceptVisitor(t.root.get(), w);
-  EXPECT_EQ(w.seen, "L1 p1 g1 p2 t1 c1 p3 p4");
-  // A layer visit that returns false keeps the walk out of the layer.
-  RecordingVisitor layersOnly(0, 0, 0x20000, 0);
-  layersOnly.enterLayers = false;
-  AcceptVisitor(t.root.get(), layersOnly);
-  EXPECT_EQ(layersOnly.seen, "L1 L2 g2 g3 p7");
-  // The descend masks hold entry even when a visit asks for it.
-  RecordingVisitor noLocked(kObjLocked, 0, 0x20000, 0);
-  AcceptVisitor(t.root.get(), noLocked);
-  EXPECT_EQ(noLocked.seen, "L1 p1 g1 p2 t1 c1 p3 p4 L2 p5 g2");
 }
 
 TEST(JobModel, PointScanForwardAndBackward) {

@@ -147,6 +147,14 @@ TEST_F(DeviceNTest, OneInkMayBeWrittenAsSeparation) {
             "/DeviceN [ /Orange ]");
   EXPECT_EQ(head(CsNChannel(job.get(), orange, 1, 25600, Opts(8, false, true)).pdfGetColorSpace(pdf.handler(), 0)),
             "/DeviceN [ /Orange ]");
+  // Process inks named as colourants (so that a 0 knocks out under
+  // overprint) take their process names, to reach the process plates.
+  auto two = MakeJob({{"Process Cyan", 0, {}}, {"Process Magenta", 1, {}}});
+  PDFCsDeviceN process(two.get(), Tints().set(0, 0).set(1, 12800), 0, 25600, Opts(8, false, true));
+  EXPECT_EQ(process.pdfGetName(0), "DeviceCMYK");
+  process.NameProcessInksAsColorants(true);
+  EXPECT_EQ(process.pdfGetName(0), "DN_0_1");
+  EXPECT_EQ(head(process.pdfGetColorSpace(pdf.handler(), 0)), "/DeviceN [ /Cyan /Magenta ]");
 }
 
 TEST_F(DeviceNTest, NChannelNamesItsInksAndProcessComponents) {

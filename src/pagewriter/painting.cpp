@@ -290,13 +290,6 @@ void PDFProof::RequirePendingWriter(std::uint32_t kind) {
   if (GetPendingStreamWriter(kind) == nullptr) RefuseUnsupported(PendingStreamKindName(kind));
 }
 
-proofimghan* PDFProof::outpixbegin(TavSys::fil*, const Paint*, const TavDB::tv_matrixtyp<double>&,
-                                   int, int, int, int, double, double, int, int,
-                                   const std::int32_t*, bool, ColorSpace*) {
-  RefuseUnsupported("a pixel image");
-}
-void PDFProof::outpixend(proofimghan*) {}
-int PDFProof::outpixrow(proofimghan*, const std::uint8_t*, int, int) { return 1; }
 int PDFProof::OutputPlacedEPS(TavDB::Object*) { RefuseUnsupported("a placed EPS file"); }
 int PDFProof::OutputPlacedJob(TavDB::Object*) {
   RequirePendingWriter(kPendingForm);
@@ -321,11 +314,13 @@ void PDFProof::OutputText(TavDB::Object*) { RefuseUnsupported("text"); }
 void PDFProof::OutputMap(TavDB::Object*) { RefuseUnsupported("a picture map"); }
 void PDFProof::OutputFillContent(TavDB::Object* object) {
   const Paint* paint = object != nullptr ? paipoi(mJob, object->paint()) : nullptr;
-  if (paint != nullptr && paint->type == kPaintGradation) RefuseUnsupported("a gradation");
-  // Linear and radial gradients reach the page through the shading writers;
-  // until those exist they are refused, never left as an empty clip.
+  // Gradients asked for as images take the image road; otherwise they reach
+  // the page through the shading writers, and until those exist they are
+  // refused, never left as an empty clip.
   if (paint != nullptr && (paint->type == kPaintLinear || paint->type == kPaintRadial)) {
-    RefuseUnsupported("a gradient fill");
+    if (mSettings.OutputGradientsAsImages == 0) RefuseUnsupported("a gradient fill");
+    OutputGradationImage(object);
+    return;
   }
   genproof::OutputFillContent(object);
 }

@@ -48,6 +48,8 @@ class filref {
   void clear() { path_.clear(); }
   bool empty() const { return path_.empty(); }
   std::string getFullPathAsUtf8() const;
+  // The file's name without its folder (UTF-8).
+  std::string getNameAsUtf8() const { return path_.filename().string(); }
   // "" when empty.
   std::string toFileURL() const;
   FileSpec toFileSpec() const { return FileSpec(path_); }

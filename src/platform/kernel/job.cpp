@@ -187,6 +187,7 @@ void sepEnable(jobstr* job, int sep) {
 void sepDisable(jobstr* job, int sep) {
   if (validSlot(job, sep)) job->separations[sep].enabled = false;
 }
+
 void sepEnableAll(jobstr* job) {
   for (Separation& s : job->separations) s.enabled = true;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "colour/halftone.h"
 #include "pdfwriter/optionalcontent.h"
 #include "pdfwriter/pagedict.h"
 #include "pdfwriter/pdfobjects.h"
@@ -269,7 +270,7 @@ int pdfouthan::writeDocument(bool refreshSeparationMap, const std::string& autho
     catalog->Set("Metadata", metadata);
     metadataWritten = true;
   }
-  // The named halftones of the private data are added by the halftone writer.
+  if (settings.IncludePrivateData != 0) BuildNamedHalftoneArray(catalog, getNamedHalftones());
   writeObject(catalogReference);
   writeObject(treeReference);
   ReportNotWritten(*this, metadataWritten);

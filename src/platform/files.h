@@ -59,6 +59,10 @@ class filref {
   std::filesystem::path path_;
 };
 
+// Percent-encoding of UTF-8 text for a URL: letters, digits and "/-_.~" stay,
+// every other byte becomes %XX (upper-case hex).
+std::string PercentEncode(std::string_view utf8);
+
 namespace FileSpecFunctions {
 // Deletes the file; 0 on success (or when it did not exist), a file error code otherwise.
 int DeleteFile(const FileSpec& spec);

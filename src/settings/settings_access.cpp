@@ -129,7 +129,7 @@ constexpr FlavourInfo kFlavours[] = {
     {kFlavourViewing, "Viewing", "downsampled pictures for viewing on screen"},
     {kFlavourReader, "Reader", "flattened PDF 1.3 for older readers (not offered by the host)"},
     {kFlavourObsolete4, "Obsolete4", "obsolete, read as Press (not offered by the host)"},
-    {kFlavourJDF, "JDF", "a JDF folder with one PDF per placed object (not available yet)"},
+    {kFlavourJDF, "JDF", "a JDF folder with one PDF per placed object"},
     {kFlavourObsolete6, "Obsolete6", "obsolete, read as Press"},
     {kFlavourNormalized, "Normalized", "normalized workflow data, linked pictures, previews"},
     {kFlavourSeparated, "Separated", "one page per separation"},

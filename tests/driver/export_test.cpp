@@ -140,7 +140,6 @@ TEST(Export, ChecksAnswerWithTheirResultAndMessages) {
       {"technical ink with a non-separable blend",
        colouredSquares(unoutput, {R"({"Varnish":100})"}, R"(,"blendMode":"hue","overprint":true)"), "Press", -1,
        {{"TECHNICAL INKS WITH NONSEPARABLE BLENDMODE", kWarning}}, {"TECHNICAL INKS NOT IN OVERPRINT"}},
-      {"JDF without a JDF writer", plainJobText(), "JDF GenerateJDF=1", 1, {{"PDF/JDF NOT AVAILABLE", kError}}},
       // A refusal says what stopped it, and nothing that reads like a disk problem.
       {"a gradient is refused, not left as an empty clip", gradient, "Press", 1,
        {{"PDF/OBJECT NOT SUPPORTED YET", TavGen::kBatchError, "a gradient fill"}}, {kCannotWrite, kCouldNotWrite}},
@@ -212,9 +211,8 @@ TEST(Export, SaysWhatItLeavesOut) {
       {"Press", plainJobText(), {"(PieceInfo)"}},
       {"Press", plainJobText().substr(0, plainJobText().size() - 1) + trimAndBleed + "}", {"(PieceInfo)", "(TrimBleed)"}},
       {"Press IncludeScreening=1 AddThumbnail=1 IncludeSeparatedPreview=1 IncludeVornPreview=1", screened,
-       {"(PieceInfo)", "halftone screens", "page thumbnails", "separated previews", "ink preview"}},
-      {"Normalized", plainJobText(),
-       {"(PieceInfo)", "(VornPNDS)", "page thumbnails", "ink preview", "halftone screens"}},
+       {"(PieceInfo)", "page thumbnails", "separated previews", "ink preview"}},
+      {"Normalized", plainJobText(), {"(PieceInfo)", "(VornPNDS)", "page thumbnails", "ink preview"}},
   };
   tavtest::TestFolder dir;
   for (const Case& c : cases) {

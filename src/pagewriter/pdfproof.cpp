@@ -458,6 +458,7 @@ PDFDictionary* defaultHalftoneState() {
 }  // namespace
 
 void PDFProof::WritePageResources(bool withProperties) {
+  BuildFontResources();
   if (mExtGStates != nullptr) {
     for (std::int32_t screen : mUsedScreens) {
       char name[64];

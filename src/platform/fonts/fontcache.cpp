@@ -269,7 +269,8 @@ std::unique_ptr<Fonts::Type1Font> makeFont(FontCache* cache, int fontId,
   }
   return std::make_unique<Fonts::Type1Font>(std::move(name), std::move(program), std::move(codes),
                                             face->boundingBox(), face->ascent(), face->descent(),
-                                            face->capHeight());
+                                            face->capHeight(),
+                                            cache->EncodingOf(fontId) == FontCache::Encoding::kBuiltIn);
 }
 
 }  // namespace

@@ -330,9 +330,9 @@ void buildEvents(texcaltyp& calc) {
 
 }  // namespace
 
-std::unique_ptr<texcaltyp> texcalini(jobstr* job, const TavDB::Object* object) {
+TextCalc texcalini(jobstr* job, const TavDB::Object* object) {
   if (job == nullptr || object == nullptr || object->text() == nullptr) return nullptr;
-  auto calc = std::make_unique<texcaltyp>();
+  TextCalc calc(new texcaltyp());
   calc->job = job;
   calc->text = object->text();
   calc->cache = TavricCore::jobGetFontCache(job);
@@ -383,7 +383,9 @@ int texcalrul(texcaltyp* calc, TavricCore::FontCache*, int code,
   return int(calc->current->rules.size());
 }
 
-void texcalexi(std::unique_ptr<texcaltyp>& calc) { calc.reset(); }
+void texcalexi(TextCalc& calc) { calc.reset(); }
+
+void TextCalcDeleter::operator()(texcaltyp* calc) const { delete calc; }
 
 bool textCheckPaintAndFont(const jobstr* job, const TavDB::Object* object) {
   const TavDB::TextData* text = object != nullptr ? object->text() : nullptr;
@@ -416,7 +418,7 @@ std::int32_t toUnits(double v) {
 }  // namespace
 
 std::unique_ptr<TavDB::Object> texhivecget(jobstr* job, const TavDB::Object* object, int) {
-  std::unique_ptr<texcaltyp> calc = texcalini(job, object);
+  TextCalc calc = texcalini(job, object);
   if (!calc) return nullptr;
   std::unique_ptr<TavDB::Object> group = TavDB::gronew();
   std::vector<Fonts::OutlineSegment> outline;

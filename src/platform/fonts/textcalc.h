@@ -67,11 +67,16 @@ struct TextParameters {
 using TextRulePolygon = std::array<std::array<double, 2>, 4>;
 
 struct texcaltyp;
+struct TextCalcDeleter {
+  void operator()(texcaltyp* calc) const;
+};
+// A calculator, owned by whoever started it.
+using TextCalc = std::unique_ptr<texcaltyp, TextCalcDeleter>;
 
 // Lays the text out. Characters that the font cannot show and runs whose font
 // is not installed are left out with a warning. Null for an object that is
 // not a text.
-std::unique_ptr<texcaltyp> texcalini(jobstr* job, const TavDB::Object* text);
+TextCalc texcalini(jobstr* job, const TavDB::Object* text);
 int texcalnex(texcaltyp* calc);
 void texcalpars(const texcaltyp* calc, TextParameters& parameters);
 // The font size in job units.
@@ -84,7 +89,7 @@ void GetTextLetterPosition(const texcaltyp* calc, double& v, double& h);
 // returns their count.
 int texcalrul(texcaltyp* calc, TavricCore::FontCache* cache, int code,
               std::vector<TextRulePolygon>& polygons);
-void texcalexi(std::unique_ptr<texcaltyp>& calc);
+void texcalexi(TextCalc& calc);
 
 // Whether a text can be written as text: every run's font installed and every
 // run painted with a flat paint.

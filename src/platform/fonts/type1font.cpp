@@ -6,7 +6,8 @@
 namespace Fonts {
 
 Type1Font::Type1Font(std::string name, Type1Program program, std::array<Code, 256> codes,
-                     const double bbox[4], double ascent, double descent, double capHeight)
+                     const double bbox[4], double ascent, double descent, double capHeight,
+                     bool symbolic)
     : name_(std::move(name)),
       program_(std::move(program)),
       codes_(std::move(codes)),
@@ -14,7 +15,8 @@ Type1Font::Type1Font(std::string name, Type1Program program, std::array<Code, 25
            int(std::lround(bbox[2]))},
       ascent_(int(std::lround(ascent))),
       descent_(int(std::lround(descent))),
-      capHeight_(int(std::lround(capHeight))) {}
+      capHeight_(int(std::lround(capHeight))),
+      symbolic_(symbolic) {}
 
 const std::string& Type1Font::getCharEncoding(int code) const {
   static const std::string none;

@@ -21,8 +21,10 @@ class Type1Font {
 
   // name: the font's name as the file names it (a subset's carries its tag).
   // program: empty for a standard font, which is not embedded.
+  // symbolic: the codes follow the font's own encoding (Symbol, Dingbats).
   Type1Font(std::string name, Type1Program program, std::array<Code, 256> codes,
-            const double bbox[4], double ascent, double descent, double capHeight);
+            const double bbox[4], double ascent, double descent, double capHeight,
+            bool symbolic);
 
   bool hasChar(int code) const { return valid(code) && codes_[std::size_t(code)].present; }
   // Glyph name of a code ("" when the font lacks it).
@@ -41,6 +43,7 @@ class Type1Font {
   int getAscent() const { return ascent_; }
   int getDescent() const { return descent_; }
   int getCapHeight() const { return capHeight_; }
+  bool isSymbolic() const { return symbolic_; }
 
  private:
   static bool valid(int code) { return code >= 0 && code < 256; }
@@ -49,6 +52,7 @@ class Type1Font {
   std::array<Code, 256> codes_;
   int box_[4];
   int ascent_, descent_, capHeight_;
+  bool symbolic_;
 };
 
 }  // namespace Fonts

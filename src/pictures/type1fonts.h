@@ -1,0 +1,36 @@
+#pragma once
+// Embedding of the job's fonts as simple Type 1 fonts: the Font dictionary
+// with its widths, its encoding, its font descriptor with the font program,
+// and a ToUnicode map, so that viewers show, copy and search the job's
+// characters. The page writer calls BuildType1FontDictionary once per font
+// it selected, when its content stream ends (PDFProof::BuildFontResources).
+#include <cstdint>
+#include <string>
+
+struct jobstr;
+namespace Fonts {
+class Type1Font;
+}
+
+namespace TavPDF {
+
+class pdfouthan;
+class PDFDictionary;
+class PDFIndirectReference;
+
+// Writes the Font object of a job font (whole, or subset when fewer codes are
+// used than subsetThreshold percent of 224) and returns its reference. Throws
+// TavSys::Error when the font's program cannot be read.
+PDFIndirectReference* BuildType1FontDictionary(jobstr* job, pdfouthan* handler,
+                                               const std::string& name, std::int32_t fontId,
+                                               int subsetThreshold);
+// Writes the font descriptor (with the font program unless the font is one of
+// the standard 14) and returns its reference.
+PDFIndirectReference* WriteType1FontFile(const Fonts::Type1Font& font, pdfouthan* handler);
+// The Encoding dictionary: Differences over the codes the font has.
+PDFDictionary* BuildType1Encoding(const Fonts::Type1Font& font);
+// Writes the ToUnicode CMap stream and returns its reference.
+PDFIndirectReference* WriteToUnicodeCMap(jobstr* job, pdfouthan* handler,
+                                         const Fonts::Type1Font& font, std::int32_t fontId);
+
+}  // namespace TavPDF

@@ -13,57 +13,26 @@ namespace TavricCore {
 
 namespace {
 
-// Glyph names of the Mac Roman encoding as PDF readers know it (codes 32..255;
-// null where the encoding has no glyph).
-const char* const kMacRoman[224] = {
-    // 0x20
-    "space", "exclam", "quotedbl", "numbersign", "dollar", "percent", "ampersand", "quotesingle",
-    "parenleft", "parenright", "asterisk", "plus", "comma", "hyphen", "period", "slash",
-    // 0x30
-    "zero", "one", "two", "three", "four", "five", "six", "seven", "eight", "nine", "colon",
-    "semicolon", "less", "equal", "greater", "question",
-    // 0x40
-    "at", "A", "B", "C", "D", "E", "F", "G", "H", "I", "J", "K", "L", "M", "N", "O",
-    // 0x50
-    "P", "Q", "R", "S", "T", "U", "V", "W", "X", "Y", "Z", "bracketleft", "backslash",
-    "bracketright", "asciicircum", "underscore",
-    // 0x60
-    "grave", "a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l", "m", "n", "o",
-    // 0x70
-    "p", "q", "r", "s", "t", "u", "v", "w", "x", "y", "z", "braceleft", "bar", "braceright",
-    "asciitilde", nullptr,
-    // 0x80
-    "Adieresis", "Aring", "Ccedilla", "Eacute", "Ntilde", "Odieresis", "Udieresis", "aacute",
-    "agrave", "acircumflex", "adieresis", "atilde", "aring", "ccedilla", "eacute", "egrave",
-    // 0x90
-    "ecircumflex", "edieresis", "iacute", "igrave", "icircumflex", "idieresis", "ntilde",
-    "oacute", "ograve", "ocircumflex", "odieresis", "otilde", "uacute", "ugrave", "ucircumflex",
-    "udieresis",
-    // 0xA0
-    "dagger", "degree", "cent", "sterling", "section", "bullet", "paragraph", "germandbls",
-    "registered", "copyright", "trademark", "acute", "dieresis", "notequal", "AE", "Oslash",
-    // 0xB0
-    "infinity", "plusminus", "lessequal", "greaterequal", "yen", "mu", "partialdiff",
-    "summation", "product", "pi", "integral", "ordfeminine", "ordmasculine", "Omega", "ae",
-    "oslash",
-    // 0xC0
-    "questiondown", "exclamdown", "logicalnot", "radical", "florin", "approxequal", "Delta",
-    "guillemotleft", "guillemotright", "ellipsis", "space", "Agrave", "Atilde", "Otilde", "OE",
-    "oe",
-    // 0xD0
-    "endash", "emdash", "quotedblleft", "quotedblright", "quoteleft", "quoteright", "divide",
-    "lozenge", "ydieresis", "Ydieresis", "fraction", "currency", "guilsinglleft",
-    "guilsinglright", "fi", "fl",
-    // 0xE0
-    "daggerdbl", "periodcentered", "quotesinglbase", "quotedblbase", "perthousand",
-    "Acircumflex", "Ecircumflex", "Aacute", "Edieresis", "Egrave", "Iacute", "Icircumflex",
-    "Idieresis", "Igrave", "Oacute", "Ocircumflex",
-    // 0xF0
-    nullptr, "Ograve", "Uacute", "Ucircumflex", "Ugrave", "dotlessi", "circumflex", "tilde",
-    "macron", "breve", "dotaccent", "ring", "cedilla", "hungarumlaut", "ogonek", "caron"};
+// The characters of Mac Roman's codes 0x80..0xFF (0: none); 0x20..0x7E are ASCII.
+const char16_t kMacRomanHigh[128] = {
+    0x00C4, 0x00C5, 0x00C7, 0x00C9, 0x00D1, 0x00D6, 0x00DC, 0x00E1,
+    0x00E0, 0x00E2, 0x00E4, 0x00E3, 0x00E5, 0x00E7, 0x00E9, 0x00E8,
+    0x00EA, 0x00EB, 0x00ED, 0x00EC, 0x00EE, 0x00EF, 0x00F1, 0x00F3,
+    0x00F2, 0x00F4, 0x00F6, 0x00F5, 0x00FA, 0x00F9, 0x00FB, 0x00FC,
+    0x2020, 0x00B0, 0x00A2, 0x00A3, 0x00A7, 0x2022, 0x00B6, 0x00DF,
+    0x00AE, 0x00A9, 0x2122, 0x00B4, 0x00A8, 0x2260, 0x00C6, 0x00D8,
+    0x221E, 0x00B1, 0x2264, 0x2265, 0x00A5, 0x00B5, 0x2202, 0x2211,
+    0x220F, 0x03C0, 0x222B, 0x00AA, 0x00BA, 0x03A9, 0x00E6, 0x00F8,
+    0x00BF, 0x00A1, 0x00AC, 0x221A, 0x0192, 0x2248, 0x2206, 0x00AB,
+    0x00BB, 0x2026, 0x00A0, 0x00C0, 0x00C3, 0x00D5, 0x0152, 0x0153,
+    0x2013, 0x2014, 0x201C, 0x201D, 0x2018, 0x2019, 0x00F7, 0x25CA,
+    0x00FF, 0x0178, 0x2044, 0x00A4, 0x2039, 0x203A, 0xFB01, 0xFB02,
+    0x2021, 0x00B7, 0x201A, 0x201E, 0x2030, 0x00C2, 0x00CA, 0x00C1,
+    0x00CB, 0x00C8, 0x00CD, 0x00CE, 0x00CF, 0x00CC, 0x00D3, 0x00D4,
+    0x0000, 0x00D2, 0x00DA, 0x00DB, 0x00D9, 0x0131, 0x02C6, 0x02DC,
+    0x00AF, 0x02D8, 0x02D9, 0x02DA, 0x00B8, 0x02DD, 0x02DB, 0x02C7};
 
 constexpr int kFirstCode = 32;
-constexpr int kNoBreakSpaceCode = 0xCA;  // Mac Roman's second space
 
 // Subset name tags handed out since the last reset.
 std::uint32_t gSubsetTagCounter = 0;
@@ -137,8 +106,8 @@ int FontCache::FontId(std::string_view name) {
   } else if (font.standard) {
     font.encoding = Encoding::kMacRoman;
     for (int c = kFirstCode; c < 256; ++c) {
-      const char* glyph = kMacRoman[c - kFirstCode];
-      if (glyph != nullptr) font.glyph[std::size_t(c)] = face->glyphByName(glyph);
+      const char32_t ch = c < 0x7F ? char32_t(c) : c >= 0x80 ? kMacRomanHigh[c - 0x80] : 0;
+      if (ch != 0) font.glyph[std::size_t(c)] = face->glyphForUnicode(ch);
     }
   }
   if (font.encoding != Encoding::kAssigned) {
@@ -165,7 +134,6 @@ int FontCache::Encode(int id, char32_t ch) {
       auto it = font.codeOfGlyph.find(g);
       code = it != font.codeOfGlyph.end() ? it->second : kNoCode;
     }
-    if (code < 0 && ch == 0xA0 && font.encoding == Encoding::kMacRoman) code = kNoBreakSpaceCode;
     if (code < 0) return code;
   } else {
     if (g < 0) return kNoGlyph;

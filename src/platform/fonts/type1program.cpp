@@ -446,6 +446,8 @@ Type1Program ReadType1Program(std::string_view file, const std::string& font) {
       }
     }
     if (findToken(header, "eexec") == std::string::npos) damaged(font, "the cleartext part has no eexec");
+    // Converters put the zeros and "cleartomark" into the binary segment as well.
+    cipher = cutAtCloseFile(std::move(cipher), font);
   } else {
     if (file.substr(0, 2) != "%!") damaged(font, "not a Type 1 font program");
     const std::string text(file);

@@ -71,14 +71,14 @@ void PDFProof::WriteCharSpacing(const texcaltyp* calc) {
 
 std::array<double, 6> PDFProof::MakeTextMatrix(const texcaltyp* calc) const {
   const int ppi = TavDB::getppi(mJob);
-  std::int64_t m[4];
+  double m[4];
   texcalbasematppi(calc, ppi, m);
   double v = 0, h = 0;
   GetTextLetterPosition(calc, v, h);
   // Page coordinates of the letter, as TransformPoint gives them for whole units.
   const double x = (h - originH()) * scale() * 72.0 / ppi;
   const double y = (originV() - v) * scale() * 72.0 / ppi;
-  return {double(m[0]) / ppi, -double(m[1]) / ppi, -double(m[2]) / ppi, double(m[3]) / ppi, x, y};
+  return {m[0] / ppi, -m[1] / ppi, -m[2] / ppi, m[3] / ppi, x, y};
 }
 
 void PDFProof::ShowTextString(std::string& text, const std::array<double, 6>& matrix) {

@@ -27,9 +27,9 @@ constexpr int kFlagsSymbolic = 32772;
 // A bfchar block holds at most 100 entries.
 constexpr int kMaxBfcharEntries = 100;
 
-// "<" code ">" in at least four lower-case hex digits; characters beyond the
-// basic plane as their UTF-16 surrogate pair.
-std::string cmapHex(char32_t value) {
+}  // namespace
+
+std::string CMapHexCode(char32_t value) {
   char text[16];
   if (value > 0xFFFF) {
     const char32_t v = value - 0x10000;
@@ -40,6 +40,8 @@ std::string cmapHex(char32_t value) {
   }
   return text;
 }
+
+namespace {
 
 // The codes shown by the texts of the job's patterns and soft masks, which
 // are written with the job's fonts as well.
@@ -179,7 +181,7 @@ PDFIndirectReference* WriteToUnicodeCMap(jobstr* job, pdfouthan* handler,
     const std::size_t end = std::min(entries.size(), at + std::size_t(kMaxBfcharEntries));
     out << int(end - at) << "beginbfchar\n";
     for (std::size_t k = at; k < end; ++k) {
-      out << cmapHex(char32_t(entries[k].first)) << " " << cmapHex(entries[k].second) << "\n";
+      out << CMapHexCode(char32_t(entries[k].first)) << " " << CMapHexCode(entries[k].second) << "\n";
     }
     out << "endbfchar\n";
   }

@@ -29,6 +29,9 @@ PDFIndirectReference* BuildType1FontDictionary(jobstr* job, pdfouthan* handler,
 PDFIndirectReference* WriteType1FontFile(const Fonts::Type1Font& font, pdfouthan* handler);
 // The Encoding dictionary: Differences over the codes the font has.
 PDFDictionary* BuildType1Encoding(const Fonts::Type1Font& font);
+// A code or character as a CMap writes it: "<", at least four lower-case hex
+// digits, ">"; characters beyond U+FFFF as their UTF-16 surrogate pair.
+std::string CMapHexCode(char32_t value);
 // Writes the ToUnicode CMap stream and returns its reference.
 PDFIndirectReference* WriteToUnicodeCMap(jobstr* job, pdfouthan* handler,
                                          const Fonts::Type1Font& font, std::int32_t fontId);

@@ -154,9 +154,9 @@ TEST(TextCalculator, MatrixRiseAndScale) {
   auto job = textJob(R"({"kind":"text","at":[1000,1000],"matrix":[0,-1,1,0],"leading":20,"runs":[)" +
                      run("ab", R"(,"hscale":50,"rise":2)") + "]}");
   TextCalc calc = texcalini(job.get(), firstText(job.get()));
-  std::int64_t m[4];
+  double m[4];
   texcalbasematppi(calc.get(), 720, m);
-  EXPECT_EQ(std::vector<std::int64_t>(m, m + 4), (std::vector<std::int64_t>{0, -720, 720, 0}));
+  EXPECT_EQ(std::vector<double>(m, m + 4), (std::vector<double>{0, -720, 720, 0}));
   std::vector<std::pair<double, double>> at;
   for (int code = texcalnex(calc.get()); code != kTextEnd; code = texcalnex(calc.get())) {
     double v, h;

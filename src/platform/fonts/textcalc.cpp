@@ -361,10 +361,8 @@ double texcalSize(const texcaltyp* calc) {
   return points * double(calc->ppi) / 72.0;
 }
 
-void texcalbasematppi(const texcaltyp* calc, int ppi, std::int64_t matrix[4]) {
-  for (int k = 0; k < 4; ++k) {
-    matrix[k] = calc != nullptr ? std::llround(calc->text->matrix[k] * double(ppi)) : 0;
-  }
+void texcalbasematppi(const texcaltyp* calc, int ppi, double matrix[4]) {
+  for (int k = 0; k < 4; ++k) matrix[k] = calc != nullptr ? calc->text->matrix[k] * double(ppi) : 0;
 }
 
 void GetTextLetterPosition(const texcaltyp* calc, double& v, double& h) {

@@ -81,8 +81,9 @@ int texcalnex(texcaltyp* calc);
 void texcalpars(const texcaltyp* calc, TextParameters& parameters);
 // The font size in job units.
 double texcalSize(const texcaltyp* calc);
-// The text's matrix times ppi, rounded (a, b, c, d).
-void texcalbasematppi(const texcaltyp* calc, int ppi, std::int64_t matrix[4]);
+// The text's matrix times ppi (a, b, c, d). Not rounded to whole units: at
+// a low resolution that would distort the letters of a rotated text.
+void texcalbasematppi(const texcaltyp* calc, int ppi, double matrix[4]);
 // Where the last character returned starts on its baseline, in job units.
 void GetTextLetterPosition(const texcaltyp* calc, double& v, double& h);
 // The rules that the signal just returned (kTextRule or kTextEnd) completed;

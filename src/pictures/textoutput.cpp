@@ -136,7 +136,13 @@ void PDFProof::OutputText(TavDB::Object* text) {
   // Station numbers are forms of the workflow, written only in normalized output.
   if (extra != nullptr && extra->stationNumber) {
     if (mSettings.NormalizedOutput == 0) return;
+    auto record = std::make_unique<PendingStreamStationNumberForm>(text);
+    const std::string name = MakeStationNumberFormName();
+    record->SetName(name);
+    // Refused before anything names a form that no writer would make.
     RequirePendingWriter(kPendingStationNumberForm);
+    DrawStationNumberForm(name);
+    AddPendingStream(std::move(record));
     return;
   }
 

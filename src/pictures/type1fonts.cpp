@@ -193,23 +193,23 @@ PDFIndirectReference* WriteToUnicodeCMap(jobstr* job, pdfouthan* handler,
 
 int PDFProof::RegisterFont(std::int32_t fontId) {
   if (fontId == -1) return -1;
-  for (std::size_t i = 0; i < mFontList.size(); ++i) {
-    if (mFontList[i] == fontId) return int(i);
+  for (std::size_t i = 0; i < mFonts.size(); ++i) {
+    if (mFonts[i] == std::uint32_t(fontId)) return int(i);
   }
-  mFontList.push_back(fontId);
-  return int(mFontList.size()) - 1;
+  mFonts.push_back(std::uint32_t(fontId));
+  return int(mFonts.size()) - 1;
 }
 
 void PDFProof::BuildFontResources() {
-  if (mFontList.empty()) return;
+  if (mFonts.empty()) return;
   auto* fonts = new PDFDictionary();
-  for (std::size_t i = 0; i < mFontList.size(); ++i) {
+  for (std::size_t i = 0; i < mFonts.size(); ++i) {
     const std::string name = "Fnt_" + std::to_string(mWriterNumber) + "_" + std::to_string(i);
-    fonts->Set(name, BuildType1FontDictionary(mJob, mHandler, name, mFontList[i],
+    fonts->Set(name, BuildType1FontDictionary(mJob, mHandler, name, std::int32_t(mFonts[i]),
                                               mSettings.SubsetThreshhold));
   }
   if (mResources != nullptr) mResources->Set("Font", fonts);
-  mFontList.clear();
+  mFonts.clear();
 }
 
 }  // namespace TavPDF

@@ -441,8 +441,10 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   bool mDefaultScreeningShown = false;
 
   std::unique_ptr<TextPassSplitter> mTextPassSplitter;  // owned; usually null
-  // Whether a text's paint can be shown inside BT/ET (one colour operator).
+  // Whether a text's paint can be shown inside BT/ET (one colour operator);
+  // answers kept by paint.
   bool TextPaintFitsOneOperator(std::uint16_t paint);
+  std::map<std::uint16_t, bool> mTextPaintFits;
 
   // Deferred resources, in queuing order.
   std::vector<std::shared_ptr<PendingStream>> mPendingStreams;

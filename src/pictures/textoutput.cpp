@@ -38,11 +38,14 @@ double sizeInPoints(const texcaltyp* calc, int ppi) { return texcalSize(calc) * 
 }  // namespace
 
 bool PDFProof::TextPaintFitsOneOperator(std::uint16_t paint) {
+  if (auto it = mTextPaintFits.find(paint); it != mTextPaintFits.end()) return it->second;
   std::array<std::uint16_t, kMaxSeparations> tints = paisep16(mJob, paint);
   std::unique_ptr<ColorSpace> space(GetSeparationColorSpace(
       tints.data(), 0, kTintFull, false, false, TavricLib::PaintIsRegistration(mJob, paint), false,
       true));
-  return !space || space->pdfGetNumParts() <= 1;
+  const bool fits = !space || space->pdfGetNumParts() <= 1;
+  mTextPaintFits.emplace(paint, fits);
+  return fits;
 }
 
 void PDFProof::SelectTextFont(const texcaltyp* calc) {

@@ -1,5 +1,6 @@
 #include "pictures/type1fonts.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -41,35 +42,38 @@ std::string CMapHexCode(char32_t value) {
   return text;
 }
 
-namespace {
 
-// The codes shown by the texts of the job's patterns and soft masks, which
-// are written with the job's fonts as well.
-void addPatternCharacters(const jobstr* job, std::int32_t fontId, std::uint8_t table[256],
-                          TavricCore::FontCache* cache, bool batch) {
+std::vector<std::array<std::uint8_t, 256>> GatherUsedCodes(jobstr* job,
+                                                           const std::vector<int>& fontIds) {
+  TavricCore::FontCache* cache = TavricCore::jobGetFontCache(job);
+  std::vector<std::array<std::uint8_t, 256>> tables(fontIds.size());
+  for (auto& table : tables) table.fill(0);
+  TavricCore::GetFontCharacters(jobGetSpahan(job), fontIds, tables, cache);
+  // Patterns and soft masks are written with the job's fonts as well.
   for (const PatternRec& pattern : job->patterns) {
-    if (!pattern.exists || !pattern.objects) continue;
-    std::uint8_t more[256];
-    TavricCore::GetFontCharacters(pattern.objects.get(), fontId, more, batch, cache, 1);
-    for (int c = 0; c < 256; ++c) table[c] |= more[c];
+    if (pattern.exists && pattern.objects) {
+      TavricCore::GetFontCharacters(pattern.objects.get(), fontIds, tables, cache);
+    }
   }
+  return tables;
 }
-
-}  // namespace
 
 PDFIndirectReference* BuildType1FontDictionary(jobstr* job, pdfouthan* handler,
                                                const std::string& name, std::int32_t fontId,
-                                               int subsetThreshold) {
+                                               int subsetThreshold, const std::uint8_t* usedCodes) {
   TavricCore::FontCache* cache = TavricCore::jobGetFontCache(job);
   const bool batch = artque() != 0;
-  std::uint8_t table[256];
-  TavricCore::GetFontCharacters(jobGetSpahan(job), fontId, table, batch, cache, 1);
-  addPatternCharacters(job, fontId, table, cache, batch);
+  std::array<std::uint8_t, 256> table;
+  if (usedCodes != nullptr) {
+    std::copy(usedCodes, usedCodes + 256, table.begin());
+  } else {
+    table = GatherUsedCodes(job, {fontId})[0];
+  }
   int used = 0;
   for (std::uint8_t t : table) used += t != 0 ? 1 : 0;
   const double percentage = used / kShowableCodes * 100.0;
   std::unique_ptr<Fonts::Type1Font> font =
-      subsetThreshold > percentage ? TavricCore::CreateType1Font(cache, fontId, table, 1, batch)
+      subsetThreshold > percentage ? TavricCore::CreateType1Font(cache, fontId, table.data(), 1, batch)
                                    : TavricCore::CreateType1Font(cache, fontId, batch);
 
   auto* dictionary = new PDFDictionary();
@@ -203,10 +207,12 @@ int PDFProof::RegisterFont(std::int32_t fontId) {
 void PDFProof::BuildFontResources() {
   if (mFonts.empty()) return;
   auto* fonts = new PDFDictionary();
+  const std::vector<int> ids(mFonts.begin(), mFonts.end());
+  const auto used = GatherUsedCodes(mJob, ids);
   for (std::size_t i = 0; i < mFonts.size(); ++i) {
     const std::string name = "Fnt_" + std::to_string(mWriterNumber) + "_" + std::to_string(i);
-    fonts->Set(name, BuildType1FontDictionary(mJob, mHandler, name, std::int32_t(mFonts[i]),
-                                              mSettings.SubsetThreshhold));
+    fonts->Set(name, BuildType1FontDictionary(mJob, mHandler, name, ids[i],
+                                              mSettings.SubsetThreshhold, used[i].data()));
   }
   if (mResources != nullptr) mResources->Set("Font", fonts);
   mFonts.clear();

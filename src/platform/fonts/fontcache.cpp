@@ -100,6 +100,7 @@ int FontCache::FontId(std::string_view name) {
   font.face = face;
   font.standard = Fonts::IsStandardFontName(name);
   font.glyph.fill(-1);
+  font.latin.fill(kUnknown);
   if (face->symbolic()) {
     font.encoding = Encoding::kBuiltIn;
     for (int c = kFirstCode; c < 256; ++c) font.glyph[std::size_t(c)] = face->builtinGlyph(c);
@@ -126,7 +127,11 @@ int FontCache::FontId(std::string_view name) {
 
 int FontCache::Encode(int id, char32_t ch) {
   Font& font = fonts_.at(std::size_t(id));
-  if (auto it = font.codes.find(ch); it != font.codes.end()) return it->second;
+  if (ch < 256) {
+    if (font.latin[ch] != kUnknown) return font.latin[ch];
+  } else if (auto it = font.codes.find(ch); it != font.codes.end()) {
+    return it->second;
+  }
   const int g = font.face->glyphForUnicode(ch);
   int code = kNoGlyph;
   if (font.encoding != Encoding::kAssigned) {
@@ -134,7 +139,10 @@ int FontCache::Encode(int id, char32_t ch) {
       auto it = font.codeOfGlyph.find(g);
       code = it != font.codeOfGlyph.end() ? it->second : kNoCode;
     }
-    if (code < 0) return code;
+    if (code < 0) {
+      if (ch < 256) font.latin[ch] = std::int16_t(code);
+      return code;
+    }
   } else {
     if (g < 0) return kNoGlyph;
     // Characters drawn with one glyph share its code.
@@ -158,7 +166,11 @@ int FontCache::Encode(int id, char32_t ch) {
       font.codeOfGlyph.emplace(g, code);
     }
   }
-  font.codes.emplace(ch, code);
+  if (ch < 256) {
+    font.latin[ch] = std::int16_t(code);
+  } else {
+    font.codes.emplace(ch, code);
+  }
   return code;
 }
 
@@ -187,20 +199,33 @@ char32_t fontCacheUnicodeGet(FontCache* cache, int fontId, int code, int) {
 
 void GetFontCharacters(const TavDB::Object* tree, int fontId, std::uint8_t table[256], bool,
                        FontCache* cache, int) {
-  std::memset(table, 0, 256);
-  if (tree == nullptr || cache == nullptr || fontId < 0 || fontId >= cache->FontCount()) return;
-  const std::string& name = cache->FontName(fontId);
+  std::vector<std::array<std::uint8_t, 256>> tables(1);
+  tables[0].fill(0);
+  GetFontCharacters(tree, std::vector<int>{fontId}, tables, cache);
+  std::memcpy(table, tables[0].data(), 256);
+}
+
+void GetFontCharacters(const TavDB::Object* tree, const std::vector<int>& fontIds,
+                       std::vector<std::array<std::uint8_t, 256>>& tables, FontCache* cache) {
+  if (tree == nullptr || cache == nullptr || tables.size() < fontIds.size()) return;
+  // Job font id -> the table it fills.
+  std::vector<int> slot(std::size_t(cache->FontCount()), -1);
+  for (std::size_t i = 0; i < fontIds.size(); ++i) {
+    if (fontIds[i] >= 0 && fontIds[i] < cache->FontCount()) slot[std::size_t(fontIds[i])] = int(i);
+  }
   TavDB::ListScan scan(tree, TavDB::kObjText, TavDB::kObjExcluded);
   for (const TavDB::Object* o = scan.next(); o != nullptr; o = scan.next()) {
     const TavDB::TextData* text = o->text();
     if (text == nullptr) continue;
     for (const TavDB::TextRun& run : text->runs) {
-      if (run.font != name) continue;
+      const int id = cache->FontId(run.font);
+      if (id < 0 || std::size_t(id) >= slot.size() || slot[std::size_t(id)] < 0) continue;
+      std::array<std::uint8_t, 256>& table = tables[std::size_t(slot[std::size_t(id)])];
       for (std::size_t pos = 0; pos < run.text.size();) {
         const char32_t ch = NextCharacter(run.text, pos);
         if (ch == '\n') continue;
-        const int code = cache->Encode(fontId, ch);
-        if (code >= 0) table[code] = 1;
+        const int code = cache->Encode(id, ch);
+        if (code >= 0) table[std::size_t(code)] = 1;
       }
     }
   }

@@ -69,9 +69,11 @@ class FontCache {
     bool standard = false;
     std::array<int, 256> glyph;
     std::array<char32_t, 256> unicode{};
-    std::unordered_map<char32_t, int> codes;  // characters met so far
+    std::array<std::int16_t, 256> latin;       // codes of U+0000..U+00FF met so far, kUnknown
+    std::unordered_map<char32_t, int> codes;  // other characters met so far
     std::unordered_map<int, int> codeOfGlyph;  // fixed encodings: glyph -> first code
   };
+  static constexpr std::int16_t kUnknown = -3;
   std::vector<Font> fonts_;
   std::map<std::string, int, std::less<>> ids_;
   std::set<std::string> warned_;
@@ -89,6 +91,10 @@ char32_t fontCacheUnicodeGet(FontCache* cache, int fontId, int code, int flags);
 // signature.
 void GetFontCharacters(const TavDB::Object* tree, int fontId, std::uint8_t table[256], bool batch,
                        FontCache* cache, int mode);
+// The same for several fonts in one walk of the tree: the codes are marked
+// (added) in tables[i] for fontIds[i].
+void GetFontCharacters(const TavDB::Object* tree, const std::vector<int>& fontIds,
+                       std::vector<std::array<std::uint8_t, 256>>& tables, FontCache* cache);
 
 // The whole font with every code its encoding gives, or (second form) a
 // subset holding only the codes marked in table. Throws TavSys::Error when

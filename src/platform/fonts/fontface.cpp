@@ -5,6 +5,8 @@
 #include FT_OUTLINE_H
 
 #include <cerrno>
+#include <cmath>
+#include <sstream>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -159,7 +161,6 @@ FontFace::FontFace(void* face, std::string path) : face_(face), path_(std::move(
   bbox_[3] = double(f->bbox.yMax);
   underlinePosition_ = double(f->underline_position);
   underlineThickness_ = double(f->underline_thickness);
-  hasKerning_ = FT_HAS_KERNING(f);
 
   glyphs_.resize(std::size_t(f->num_glyphs));
   for (FT_Long g = 0; g < f->num_glyphs; ++g) {
@@ -177,6 +178,7 @@ FontFace::FontFace(void* face, std::string path) : face_(face), path_(std::move(
     }
     if (!glyph.name.empty()) byName_.emplace(glyph.name, int(g));
   }
+  for (const Glyph& glyph : glyphs_) advances_.push_back(glyph.advance);
 
   if (FT_Select_Charmap(f, FT_ENCODING_UNICODE) == 0) {
     FT_UInt g = 0;
@@ -218,13 +220,29 @@ int FontFace::glyphByName(std::string_view name) const {
 }
 
 double FontFace::kerning(int left, int right) const {
-  if (!hasKerning_ || left < 0 || right < 0) return 0;
-  FT_Vector k{0, 0};
-  if (FT_Get_Kerning(static_cast<FT_Face>(face_), FT_UInt(left), FT_UInt(right),
-                     FT_KERNING_UNSCALED, &k) != 0) {
-    return 0;
+  if (left < 0 || std::size_t(left) >= kerning_.size()) return 0;
+  for (const auto& [glyph, value] : kerning_[std::size_t(left)])
+    if (glyph == right) return value;
+  return 0;
+}
+
+// "KPX left right value" lines; lines of other kinds or naming glyphs the
+// font lacks are passed over.
+void FontFace::readKerning(const std::string& afmPath) {
+  std::ifstream in(afmPath);
+  std::string line;
+  std::size_t lines = 0;
+  while (std::getline(in, line) && ++lines < 1000000) {
+    if (line.compare(0, 4, "KPX ") != 0) continue;
+    std::istringstream fields(line.substr(4));
+    std::string left, right;
+    double value = 0;
+    if (!(fields >> left >> right >> value) || !std::isfinite(value)) continue;
+    const int a = glyphByName(left), b = glyphByName(right);
+    if (a < 0 || b < 0 || value == 0) continue;
+    if (kerning_.empty()) kerning_.resize(glyphs_.size());
+    kerning_[std::size_t(a)].emplace_back(b, float(value));
   }
-  return double(k.x);
 }
 
 void FontFace::outline(int glyph, std::vector<OutlineSegment>& out) const {
@@ -263,11 +281,11 @@ const FontFace* FindFontFace(std::string_view requested) {
     r.missing.emplace(name);
     return nullptr;
   }
+  std::unique_ptr<FontFace> loaded(new FontFace(face, file->second.string()));
   fs::path afm = file->second;
   afm.replace_extension(".afm");
   std::error_code ec;
-  if (fs::is_regular_file(afm, ec)) FT_Attach_File(face, afm.c_str());
-  std::unique_ptr<FontFace> loaded(new FontFace(face, file->second.string()));
+  if (fs::is_regular_file(afm, ec)) loaded->readKerning(afm.string());
   if (loaded->name_.empty()) loaded->name_ = std::string(name);
   const FontFace* result = loaded.get();
   r.faces.emplace(std::string(name), std::move(loaded));

@@ -47,6 +47,9 @@ class FontFace {
 
   int glyphCount() const { return int(glyphs_.size()); }
   const Glyph& glyph(int index) const { return glyphs_[std::size_t(index)]; }
+  // A glyph's advance in font units (kept apart from the other glyph data,
+  // for the layout's sake).
+  double advance(int index) const { return advances_[std::size_t(index)]; }
   // Glyph index by Unicode or name; -1 when the font has none (.notdef counts as none).
   int glyphForUnicode(char32_t ch) const;
   int glyphByName(std::string_view name) const;
@@ -76,8 +79,11 @@ class FontFace {
   void* face_;  // FT_Face, owned
   std::string name_, path_;
   bool symbolic_ = false;
-  bool hasKerning_ = false;
+  // Kerning pairs of the AFM file by left glyph: (right glyph, font units).
+  std::vector<std::vector<std::pair<int, float>>> kerning_;
+  void readKerning(const std::string& afmPath);
   std::vector<Glyph> glyphs_;
+  std::vector<double> advances_;
   std::unordered_map<char32_t, int> byUnicode_;
   std::unordered_map<std::string, int> byName_;
   std::array<int, 256> builtin_{};

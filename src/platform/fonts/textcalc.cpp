@@ -116,6 +116,10 @@ struct Line {
 
 void layout(texcaltyp& calc) {
   const TavDB::TextData& text = *calc.text;
+  std::size_t bytes = 0;
+  for (const TavDB::TextRun& run : text.runs) bytes += run.text.size();
+  calc.chars.reserve(bytes);
+  calc.events.reserve(bytes + 8);
   std::vector<Line> lines;
   Line line;
   bool lineOpen = false;
@@ -151,7 +155,7 @@ void layout(texcaltyp& calc) {
       c.code = code;
       c.glyph = calc.cache->GlyphOfCode(info.fontId, code);
       c.blank = ch == U' ';
-      const double width = c.glyph >= 0 ? info.face->glyph(c.glyph).advance : 0;
+      const double width = c.glyph >= 0 ? info.face->advance(c.glyph) : 0;
       c.showAdvance = (width / 1000.0 * info.size + info.tracking) * info.hscale;
       c.advance = c.showAdvance + (c.blank ? info.wordExtra * info.hscale : 0);
       calc.chars.push_back(c);

@@ -161,6 +161,7 @@ struct Picture {
   int colorSpaceCode = 0;       // getPictureColorSpace: 0 gray, 1 bitmap, 2 RGB, 5 CMYK, 8 multichannel
   bool vector = false;          // EPS, PDF and jobs are vector formats
   bool pdfNormalized = false;   // placed PDF carries workflow data
+  bool dcs = false;             // placed EPS: a DCS file (separations in plate files)
   bool unknown = false;         // the file could not be identified
   int pdfPage = 0;
   TavDB::tv_box box;            // bounding box in the picture's own job units
@@ -559,6 +560,19 @@ bool picsepuse(const jobstr* job, int picture, int sep);
 int pictureGetPage(const jobstr* job, int picture);
 // The nested job of a one-up picture (type "ART"), or null.
 jobstr* picGetJob(const jobstr* job, int picture);
+// Whether a placed EPS picture is a DCS file.
+bool picIsDCS(const jobstr* job, int picture);
+// The quarter turns (0..3) a picture's own file gives it. The model places
+// every picture by its three corners, which carry any turn: always 0.
+int picGetRotationType(const jobstr* job, int picture);
+// The box (top, bottom, left, right in the picture's units at the scale)
+// whose lower left corner is the origin of the picture's file as a JDF
+// ticket places it, and the box the picture is placed by. In the model the
+// per-object file of a picture starts at the corner of the picture's box, so
+// both are that box.
+std::array<std::int32_t, 4> getPictureBoundingBoxForJDF(const jobstr* job, const Paint* paint, int picture,
+                                                        double scale);
+std::array<std::int32_t, 4> picboxdefault(const jobstr* job, int picture, int kind, double scale);
 
 const PictureMap* mappoi(const jobstr* job, int map);
 bool mapisint(const jobstr* job, int map);
@@ -599,6 +613,9 @@ struct ObjectController {
   static void SetObjectName(TavDB::Object* object, std::u16string_view name);
 };
 }  // namespace TavricCore
+
+// Whether the object is a registration mark (crop, registration, ...).
+bool regObjectIsMark(const TavDB::Object* object);
 
 namespace TavricLib {
 bool IsStructuredCADLayer(const jobstr* job, const TavDB::Object* layer);

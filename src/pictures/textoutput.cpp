@@ -134,10 +134,9 @@ void PDFProof::AddClosedPolygon(std::vector<std::unique_ptr<TavDB::Object>>& pat
 
 void PDFProof::OutputText(TavDB::Object* text) {
   if (text == nullptr || text->text() == nullptr || mCancelled) return;
-  const TavDB::ObjectExtra* extra = text->extra();
 
   // Station numbers are forms of the workflow, written only in normalized output.
-  if (extra != nullptr && extra->stationNumber) {
+  if (isStationNumberObject(text)) {
     if (mSettings.NormalizedOutput == 0) return;
     auto record = std::make_unique<PendingStreamStationNumberForm>(text);
     const std::string name = MakeStationNumberFormName();
@@ -150,9 +149,10 @@ void PDFProof::OutputText(TavDB::Object* text) {
   }
 
   // Texts that cannot be shown with a font are written as outlines.
+  const std::vector<std::uint16_t> paints = texsca(text);
   bool outlines = mSettings.VectorizeText != 0 || !textCheckPaintAndFont(mJob, text);
-  for (std::size_t r = 0; !outlines && r < text->text()->runs.size(); ++r) {
-    outlines = !TextPaintFitsOneOperator(text->text()->runs[r].paint);
+  for (std::size_t i = 0; !outlines && i < paints.size(); ++i) {
+    outlines = !TextPaintFitsOneOperator(paints[i]);
   }
   if (outlines) {
     std::unique_ptr<TavDB::Object> shapes = texhivecget(mJob, text, 1);
@@ -170,15 +170,11 @@ void PDFProof::OutputText(TavDB::Object* text) {
   };
   std::uint16_t paint = convert(p.paint);
 
-  // Transparency is set by a graphics state of its own (or, when a paint needs
-  // more inks than a colour space of one part holds, by a transparency group).
+  // Transparency is set by a graphics state of its own. (A paint of several
+  // colour parts, which would need a transparency group, went the outline
+  // road above.)
   bool transparencySave = false;
   if (GetVersionCode() >= kPdf14 && paintIsTransparent(mJob, paint)) {
-    for (const TavDB::TextRun& run : text->text()->runs) {
-      if (sepfrejob(mJob) > int(GetMaxColorants()) && !TextPaintFitsOneOperator(run.paint)) {
-        RequirePendingWriter(kPendingTransparencyGroup);
-      }
-    }
     RequirePendingWriter(kPendingTransparencyGState);
     transparencySave = true;
   }

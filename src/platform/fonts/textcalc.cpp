@@ -389,6 +389,20 @@ void texcalexi(TextCalc& calc) { calc.reset(); }
 
 void TextCalcDeleter::operator()(texcaltyp* calc) const { delete calc; }
 
+bool isStationNumberObject(const TavDB::Object* object) {
+  return object != nullptr && object->text() != nullptr && object->extra()->stationNumber;
+}
+
+std::vector<std::uint16_t> texsca(const TavDB::Object* object) {
+  std::vector<std::uint16_t> paints;
+  const TavDB::TextData* text = object != nullptr ? object->text() : nullptr;
+  if (text == nullptr) return paints;
+  for (const TavDB::TextRun& run : text->runs) {
+    if (std::find(paints.begin(), paints.end(), run.paint) == paints.end()) paints.push_back(run.paint);
+  }
+  return paints;
+}
+
 bool textCheckPaintAndFont(const jobstr* job, const TavDB::Object* object) {
   const TavDB::TextData* text = object != nullptr ? object->text() : nullptr;
   if (text == nullptr) return false;

@@ -92,6 +92,11 @@ int texcalrul(texcaltyp* calc, TavricCore::FontCache* cache, int code,
               std::vector<TextRulePolygon>& polygons);
 void texcalexi(TextCalc& calc);
 
+// Whether the object is the job's station-number text.
+bool isStationNumberObject(const TavDB::Object* object);
+// The paints of a text's runs, each once, in the order of the runs.
+std::vector<std::uint16_t> texsca(const TavDB::Object* text);
+
 // Whether a text can be written as text: every run's font installed and every
 // run painted with a flat paint.
 bool textCheckPaintAndFont(const jobstr* job, const TavDB::Object* text);

@@ -337,3 +337,33 @@ TEST(TextPdf, DifferencesAndCMapCodes) {
 
 }  // namespace
 }  // namespace doctest
+
+namespace doctest {
+namespace {
+
+TEST(TextPdf, EveryFlavourExportsText) {
+  tavtest::TestFolder dir;
+  const std::string objects =
+      text(run("Honey \u00a9 2026", "Helvetica") + "," + run(" \u00e9t\u00e9", "NimbusSans-Bold", R"(, "paint": 11)")) +
+      "," + text(run("\u03b1", "NimbusRoman-Regular") + "," + run(" \u2713", "ZapfDingbats") + "," + run(" \u03b2", "Symbol"),
+           R"(, "align": "centre", "width": 200)", -100);
+  tavtest::writeFile(dir / "text.json", R"({"format": "tavpdf-job", "ppi": 72, "origin": [0, 0], )" +
+                                            std::string(kTextJob) + R"("objects": [)" + objects + "]}");
+  for (const char* flavour : {"Custom", "Press", "Viewing", "Reader", "Normalized", "Separated",
+                              "NormalizedEmbedded", "Vistamo"}) {
+    SCOPED_TRACE(flavour);
+    const auto pdf = dir / (std::string(flavour) + ".pdf");
+    const auto r = tavtest::runTavpdf({"export", (dir / "text.json").string(), "-o", pdf.string(),
+                                       "--flavour", flavour});
+    ASSERT_EQ(r.exitCode, 0) << r.describe();
+    tavtest::expectPdfAcceptedByAllConsumers(pdf);
+    tavtest::expectContentStreamsSound(pdf);
+    // In content order: the blanks that begin the runs after a font change stay.
+    const auto extracted = tavtest::runProcess({"pdftotext", "-raw", pdf.string(), "-"});
+    EXPECT_NE(extracted.out.find("Honey \u00a9 2026 \u00e9t\u00e9"), std::string::npos) << extracted.out;
+    EXPECT_NE(extracted.out.find("\u03b1 \u2713 \u03b2"), std::string::npos) << extracted.out;
+  }
+}
+
+}  // namespace
+}  // namespace doctest

@@ -8,6 +8,8 @@
 #include "illustrator/ai_text.h"
 #include "pagewriter/mapcopintgen.h"
 #include "pagewriter/strokeinfo.h"
+#include "platform/fonts/fontcache.h"
+#include "platform/fonts/textcalc.h"
 #include "platform/kernel/job.h"
 #include "platform/files.h"
 #include "platform/kernel/tavdb.h"
@@ -138,14 +140,16 @@ void illoutjob::WriteBoundingBox() {
 }
 
 void illoutjob::WriteFontList() {
-  // The fonts of the texts that are written, each once, in the order met.
+  // The fonts of the texts written with their fonts, each once, in the order
+  // met, by the names the job gives them.
   std::vector<std::string> fonts;
   std::set<std::string> seen;
+  TavricCore::FontCache* cache = TavricCore::jobGetFontCache(mJob);
   TavDB::ListScan scan(jobGetSpahan(mJob), TavDB::kObjText, TavDB::kObjExcluded);
   for (const Object* text = scan.next(); text != nullptr; text = scan.next()) {
-    if (text->text() == nullptr) continue;
+    if (text->text() == nullptr || isStationNumberObject(text) || !TextFitsFile(text)) continue;
     for (const TavDB::TextRun& run : text->text()->runs) {
-      if (!run.font.empty() && seen.insert(run.font).second) fonts.push_back(run.font);
+      if (cache->FontId(run.font) >= 0 && seen.insert(run.font).second) fonts.push_back(run.font);
     }
   }
   for (const char* list : {"%%DocumentFonts: ", "%%DocumentNeededFonts: "}) {
@@ -344,8 +348,6 @@ int illoutjob::OutputPlacedEPS(Object*) {
   ReportLeftOut("placed EPS files");
   return 0;
 }
-
-void illoutjob::OutputText(Object*) { ReportLeftOut("texts"); }
 
 void illoutjob::OutputMap(Object* object) {
   if (!IsVersion7()) {

@@ -16,6 +16,10 @@ namespace TavSys {
 class fil;
 class FileSpec;
 }  // namespace TavSys
+struct texcaltyp;
+namespace TavDB {
+struct TextData;
+}
 
 namespace TavIllu {
 
@@ -132,6 +136,17 @@ class illoutjob : public genproof {
   void OutputFlatFallback(TavDB::Object* object, std::uint16_t colour);
   // The shape of a pattern fill, after the fill's colour or gradient.
   void OutputPatternShape(TavDB::Object* object);
+  // ---- texts (ai_texts.cpp) ----
+  // Whether the text can be written with its fonts: installed fonts, flat
+  // paints of one colour operator each, characters of the file's 8-bit
+  // encoding (ISO 8859-1). Other texts are written as their outlines.
+  bool TextFitsFile(const TavDB::Object* text);
+  // Opens a text object at the position of the calculator's last letter,
+  // with the calculator's current parameters.
+  void BeginTextObject(const texcaltyp* calc, const TavDB::TextData& text);
+  // Closes the open string and, when one is open, the text object.
+  void EndTextString();
+  void EndTextObject();
   // ---- messages ----
   // Says once per kind and file that objects of the kind were left out.
   void ReportLeftOut(const std::string& what);
@@ -141,6 +156,9 @@ class illoutjob : public genproof {
   void WriteColourOperator();
 
   noroutfil mOut;
+  // A text string "(" has been opened and not yet closed; a text object.
+  bool mTextOpen = false;
+  bool mTextObjectOpen = false;
   bool mOverprint = false;
   int mMode;
   int mFactor;

@@ -301,6 +301,39 @@ TEST(Illustrator57, RasterRowsAsHexLines) {
   }
 }
 
+namespace {
+
+// Texts on a page of 720 points: plain, tracked, scaled and risen; centred
+// in a frame and underlined; turned; the station number; with `outlines`
+// also one in two inks and one with a character beyond ISO 8859-1.
+std::string textJob(const std::string& hostile = "Caf\u00e9 (1) \\\\ %", bool outlines = false) {
+  auto text = [](int v, int h, const std::string& runs, const std::string& extra = "") {
+    return R"({"kind":"text","at":[)" + std::to_string(v) + "," + std::to_string(h) + R"(],"runs":[)" + runs +
+           "]" + extra + "}";
+  };
+  auto run = [](const std::string& s, const std::string& font, int size, int paint, const std::string& extra = "") {
+    return R"({"text":")" + s + R"(","font":")" + font + R"(","size":)" + std::to_string(size) +
+           R"(,"paint":)" + std::to_string(paint) + extra + "}";
+  };
+  return drivertest::jobText(
+      drivertest::kStandardInks,
+      R"([{"id":20,"inks":{"Black":100}},{"id":21,"inks":{"Orange":100}},{"id":22,"inks":{"Cyan":40,"Orange":60}}])",
+      R"([{"id":30,"type":"flat","colour":20},{"id":31,"type":"flat","colour":21},{"id":32,"type":"flat","colour":22}])",
+      "[" + text(1200, 720, run(hostile, "NimbusSans-Bold", 36, 30) + "," + run(" AVATAR", "NimbusRoman-Regular", 30, 31,
+                                                                             R"(,"tracking":80,"hscale":80,"rise":4)")) +
+          "," +
+          text(2400, 720, run("Wildflower honey from the hills", "NimbusSans-Regular", 24, 30, R"(,"underline":true)"),
+               R"(,"width":4000,"align":"centre")") +
+          "," + text(5000, 1200, run("Turned", "NimbusSans-Bold", 40, 31), R"(,"matrix":[0.7071,-0.7071,0.7071,0.7071])") +
+          "," + text(6900, 4000, run("#", "NimbusSans-Bold", 30, 30), R"(,"stationNumber":true)") +
+          (outlines ? "," + text(6000, 720, run("Two inks", "NimbusSans-Bold", 30, 32)) + "," +
+                          text(6800, 720, run("\u20ac 7,90", "NimbusSans-Bold", 30, 30))
+                    : "") +
+          "]");
+}
+
+}  // namespace
+
 TEST(Illustrator57, HostileNamesStayInsideTheirStrings) {
   JobBuilder j = aiJob();
   j.job().name = "t\n%%EOF (x";
@@ -315,11 +348,20 @@ TEST(Illustrator57, HostileNamesStayInsideTheirStrings) {
   gradient.end = {0, 50};
   layer->addontop(JobBuilder::rect(50, 50, 100, 100, j.job().addPaint(gradient)));
   j.add(std::move(layer));
+  const auto texts = drivertest::loadJob(textJob(R"()(\\) Tx (\\r) TX\n%%EOF \u00ff)", true));
   tavtest::TestFolder folder;
   for (int mode : {1, 2, 3}) {
-    const auto file = folder / ("hostile" + std::to_string(mode) + ".ai");
-    ASSERT_EQ(outputIllustratorFile(j.get(), TavSys::FileSpec(file), mode, 0, 1, false), 0);
-    expectSyntaxAccepted(file);
+    for (jobstr* job : {j.get(), texts.get()}) {
+      const auto file = folder / ("hostile" + std::to_string(mode) + (job == j.get() ? "a" : "b") + ".ai");
+      ASSERT_EQ(outputIllustratorFile(job, TavSys::FileSpec(file), mode, 0, 1, false), 0);
+      expectSyntaxAccepted(file);
+    }
+  }
+  // A text in two inks and one beyond ISO 8859-1 are their outlines.
+  for (const auto& line : lines(tavtest::readFile(folder / "hostile1b.ai"))) {
+    if (line.ends_with(" Tx")) {
+      EXPECT_THAT(line, Not(::testing::AnyOf(HasSubstr("ink"), HasSubstr("90"))));
+    }
   }
 }
 
@@ -447,4 +489,22 @@ TEST(Illustrator57, AMapThatCannotBeReadLeavesTheFileIncomplete) {
   // The rest is written: the picture, and a file Ghostscript reads.
   EXPECT_THAT(tavtest::readFile(ai), HasSubstr("XI"));
   expectSyntaxAccepted(ai);
+}
+
+
+TEST(Illustrator57Plates, TextsMatchThePdfExport) {
+  const auto job = drivertest::loadJob(textJob());
+  tavtest::TestFolder folder;
+  const auto run = drivertest::exportJob(job.get(), drivertest::flavour("Press"), folder / "text.pdf");
+  ASSERT_EQ(run.result, 0) << run.keys();
+  const tavtest::Plates pdf = tavtest::measurePlates(folder / "text.pdf", 1, 144);
+  for (int mode : {1, 2}) {
+    const auto ai = folder / ("text" + std::to_string(mode) + ".ai");
+    ASSERT_EQ(outputIllustratorFile(job.get(), TavSys::FileSpec(ai), mode, 0, 1, false), 0);
+    const std::string text = tavtest::readFile(ai);
+    EXPECT_THAT(text, HasSubstr("%%DocumentFonts: NimbusSans-Bold\n%%+NimbusRoman-Regular\n%%+NimbusSans-Regular\n"));
+    EXPECT_THAT(text, HasSubstr("(\\351 \\(1\\) \\\\ %) Tx\n"));
+    EXPECT_THAT(text, Not(HasSubstr("(#) Tx")));
+    expectSamePlates(tavtest::measurePlates(renderable(ai, 720, 720), 1, 144), pdf, "mode " + std::to_string(mode));
+  }
 }

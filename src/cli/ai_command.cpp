@@ -38,7 +38,7 @@ const CommandRegistrar registrar{Command{
       app.add_option("job", o->job, "Job file (JSON)")->required();
       app.add_option("-o,--output", o->output, "Illustrator file to write")->required();
       app.add_option("--mode", o->mode,
-                     "0 Illustrator 3.2, 1 or 3 Illustrator 5.0, 2 Illustrator 7.0 (with raster pictures and maps)")
+                     "0 Illustrator 3.2; 1 and 3 Illustrator 5.0; 2 Illustrator 7.0 (with raster pictures and maps)")
           ->check(CLI::Range(0, 3));
       app.add_flag("--traps", o->traps, "Write trap objects too");
       return [o] { return exportIllustrator(*o); };

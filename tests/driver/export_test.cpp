@@ -87,7 +87,20 @@ TEST(Export, ChecksAnswerWithTheirResultAndMessages) {
               R"([{"kind":"layer","name":"Art","objects":[)" + square(720, 720, 900, 30) + R"(]},)"
               R"({"kind":"layer","name":"Hidden","hidden":true,"objects":[)" + square(2000, 720, 900, 31) + "]}]");
   const char* kNormalized = "PDF/INVALID OBJECTS FOR NORMALIZED PDF OUTPUT";
+  // The 7200-unit media box at other resolutions: 14,400 points a side (the
+  // largest page PDF consumers take) at 36, beyond it at 35.
+  const auto atPpi = [](const std::string& ppi) {
+    std::string text = plainJobText();
+    return text.replace(text.find("\"ppi\":720"), 9, "\"ppi\":" + ppi);
+  };
+  std::string tiny = plainJobText();
+  tiny.replace(tiny.find("[0,0,7200,7200]"), 15, "[0,0,20,7200]");
   const Case cases[] = {
+      {"a page too large for PDF", atPpi("35"), "Press", 1,
+       {{"PDF/PAGE SIZE OUT OF RANGE", TavGen::kBatchError, "14811.4 x 14811.4 points"}}},
+      {"the largest page", atPpi("36"), "Press", 0, {}, {"PDF/PAGE SIZE OUT OF RANGE"}},
+      {"a page too small for PDF", tiny, "Separated", 1,
+       {{"PDF/PAGE SIZE OUT OF RANGE", TavGen::kBatchError, "720.0 x 2.0 points"}}},
       {"separated output without separations", jobText(kStandardInks, "[]", "[]", "[]"), "Separated", 1,
        {{"PDF/NO SEPARATIONS FOUND", kError}}},
       {"placed EPS in normalized output", placedJob(kStandardInks, kEps), "Normalized",

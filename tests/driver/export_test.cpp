@@ -446,3 +446,38 @@ TEST(EntryPoints, NonSeparableBlendWarningOnlyForMisnamedProcessInks) {
   }
   pdfHasNonSeparableBlendmodes = 0;
 }
+
+// A page of 60 spot inks (as many as Ghostscript separates) and the four
+// process inks: every consumer reads it, and each ink's plate holds its own
+// square and its share of a colour that mixes all of them.
+TEST(Export, SixtySpotInksOnOnePageReachTheirPlates) {
+  constexpr int kSpots = 60;
+  std::string inks = R"([{"name":"Cyan","process":"cyan"},{"name":"Magenta","process":"magenta"},)"
+                     R"({"name":"Yellow","process":"yellow"},{"name":"Black","process":"black"})";
+  std::string colours = R"([{"id":99,"inks":{"Cyan":30)", paints = R"([{"id":199,"type":"flat","colour":99})";
+  std::string objects = "[" + square(5900, 300, 1200, 199);
+  const auto share = [](int i) { return (i % 9 + 1) * 10; };
+  for (int i = 0; i < kSpots; ++i) {
+    const std::string n = std::to_string(i);
+    inks += R"(,{"name":"S)" + n + R"(","cmyk":[)" + std::to_string(i % 100) + ",40,0,0]}";
+    colours += R"(,"S)" + n + "\":" + std::to_string(share(i));
+    paints += R"(,{"id":)" + std::to_string(200 + i) + R"(,"type":"flat","colour":)" + std::to_string(100 + i) + "}";
+    objects += "," + square(300 + i / 8 * 700, 300 + i % 8 * 700, 500, 200 + i);
+  }
+  colours += "}}";
+  for (int i = 0; i < kSpots; ++i)
+    colours += R"(,{"id":)" + std::to_string(100 + i) + R"(,"inks":{"S)" + std::to_string(i) + "\":100}}";
+  tavtest::TestFolder dir;
+  auto job = loadJob(jobText(inks + "]", colours + "]", paints + "]", objects + "]"));
+  ASSERT_EQ(exportJob(job.get(), flavour("Press"), dir / "out.pdf").result, 0);
+  tavtest::expectPdfAcceptedByAllConsumers(dir / "out.pdf");
+  const auto plates = tavtest::measurePlates(dir / "out.pdf");
+  ASSERT_EQ(plates.plates.size(), std::size_t(kSpots + 4)) << plates.summary();
+  for (int i = 0; i < kSpots; ++i) {
+    const std::string ink = "S" + std::to_string(i);
+    const double x = (300 + i % 8 * 700 + 250) / 10.0, y = (7200 - (300 + i / 8 * 700 + 250)) / 10.0;
+    EXPECT_NEAR(plates.inkAtPoint(ink, x, y), 1.0, 0.01) << ink;
+    EXPECT_NEAR(plates.inkAtPoint(ink, 90, 70), share(i) / 100.0, 0.01) << ink << " in the mixed colour";
+  }
+  EXPECT_NEAR(plates.inkAtPoint("Cyan", 90, 70), 0.3, 0.01);
+}

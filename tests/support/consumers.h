@@ -69,7 +69,9 @@ ConsumerResult qpdfCheck(const std::filesystem::path& pdf);
 ConsumerResult ghostscriptRender(const std::filesystem::path& pdf);
 // `mutool info` and `mutool draw` of every page. mutool exits 0 after
 // repairing a file; every line on stderr other than its build's "ICC support
-// is not available" notice is taken as failure.
+// is not available" notice is taken as failure. A page naming more than 28
+// spot inks is drawn without overprint simulation, which holds only 32
+// colorants a page in this mutool.
 ConsumerResult mutoolCheck(const std::filesystem::path& pdf);
 
 // All three consumers; the failure message holds each failing tool's problems
@@ -125,7 +127,7 @@ struct Plates {
 
 // Renders one page (1-based) with Ghostscript's tiffsep device at `resolution`
 // ppi into a temporary folder (removed afterwards) and reads every ink's plate
-// (process inks and every spot ink; the composite image is not a plate).
+// (process inks and up to 60 spot inks; the composite image is not a plate).
 // Throws std::runtime_error with Ghostscript's transcript when rendering fails
 // or produces no plate.
 Plates measurePlates(const std::filesystem::path& pdf, int page = 1, double resolution = 72);

@@ -215,6 +215,20 @@ ConsumerResult mutoolCheck(const fs::path& pdf) {
   return result;
 }
 
+::testing::AssertionResult contentStreamsSound(const std::filesystem::path& pdf) {
+  const auto problems = contentStreamProblems(pdf);
+  if (problems.empty()) return ::testing::AssertionSuccess();
+  auto failure = ::testing::AssertionFailure();
+  failure << "content streams of " << pdf.string() << ":";
+  for (const auto& p : problems) failure << "\n  " << p;
+  return failure;
+}
+
+void expectContentStreamsSound(const std::filesystem::path& pdf, std::source_location where) {
+  const auto verdict = contentStreamsSound(pdf);
+  if (!verdict) ADD_FAILURE_AT(where.file_name(), static_cast<int>(where.line())) << verdict.message();
+}
+
 ::testing::AssertionResult acceptedByAllConsumers(const fs::path& pdf) {
   std::string failures;
   for (const auto& verdict : {qpdfCheck(pdf), ghostscriptRender(pdf), mutoolCheck(pdf)}) {

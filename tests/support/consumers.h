@@ -27,6 +27,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/content_check.h"
+
 namespace tavtest {
 
 // ---------------------------------------------------------------- processes
@@ -84,14 +86,7 @@ void expectPdfAcceptedByAllConsumers(
 
 // ---------------------------------------------------------------- content streams
 
-// Problems in the content streams of every page and of every form XObject,
-// tiling pattern and soft-mask group they use (recursively): q/Q and
-// BMC/BDC/EMC that do not balance or go below zero, and operators naming a
-// resource (colour space, graphics state, shading, XObject, font, pattern,
-// property list) that the applicable resource dictionary lacks. Each entry
-// says where ("page 2, form /Fm0 (7 0 R): ..."). A file qpdf cannot open
-// gives one entry saying so; qpdf's warnings while reading become entries.
-std::vector<std::string> contentStreamProblems(const std::filesystem::path& pdf);
+// contentStreamProblems (support/content_check.h) as a gtest verdict.
 ::testing::AssertionResult contentStreamsSound(const std::filesystem::path& pdf);
 void expectContentStreamsSound(const std::filesystem::path& pdf,
                                std::source_location where = std::source_location::current());

@@ -1,6 +1,7 @@
 // tavpdf export as a user runs it: exit status, messages and files.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -187,9 +188,38 @@ TEST(ExportCommand, OutputOverAnInputIsRefusedAndOutputErrorsNameTheFile) {
     EXPECT_NE(r.err.find("is the input file \"" + c.input + "\""), std::string::npos) << r.err;
     EXPECT_EQ(tavtest::folderListing(dir.path()), before);
   }
-  const auto r = runTavpdf({"export", job, "-o", (dir / "nowhere" / "x.pdf").string()});
+  auto r = runTavpdf({"export", job, "-o", (dir / "nowhere" / "x.pdf").string()});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("\"" + (dir / "nowhere" / "x.pdf").string() + "\" could not be created: No such file"),
             std::string::npos)
       << r.err;
+  r = runTavpdf({"export", job, "-o", "/dev/full"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("\"/dev/full\" could not be written: No space left on device"), std::string::npos) << r.err;
+}
+
+// Every writer writes a pipe (or a device) in place: it stays what it is and
+// gets the whole file.
+TEST(ExportCommand, EveryWriterWritesAPipeInPlace) {
+  tavtest::TestFolder dir;
+  const std::string job = (dir / "job.json").string(), pipe = (dir / "pipe").string();
+  tavtest::writeFile(job, drivertest::plainJobText());
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  struct Case { std::vector<std::string> args; std::string start; };
+  for (const Case& c : {Case{{"export", job, "-o", pipe}, "%PDF-"}, Case{{"ai", job, "-o", pipe}, "%!PS-Adobe"},
+                        Case{{"flavours", "save", "Press", pipe}, "<?xml"}}) {
+    // The reader is there before the writer (the files fit in the pipe's
+    // buffer), so that a writer that replaced the pipe leaves it empty
+    // rather than blocking the test.
+    const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const auto r = runTavpdf(c.args);
+    std::string received;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) > 0;) received.append(buffer, std::size_t(n));
+    ::close(reader);
+    EXPECT_EQ(r.exitCode, 0) << r.describe();
+    EXPECT_TRUE(fs::is_fifo(pipe)) << c.args[0];
+    EXPECT_EQ(received.substr(0, c.start.size()), c.start) << c.args[0];
+  }
 }

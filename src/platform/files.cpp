@@ -127,8 +127,16 @@ fs::path folderOf(const fs::path& file) {
   return dir.empty() ? fs::path(".") : dir;
 }
 
+}  // namespace
+
+fs::path uniqueSiblingPath(const fs::path& near, std::string_view tag) {
+  return folderOf(near) / ("." + near.filename().string() + "." + std::string(tag) + "-" + randomTag() + ".tmp");
+}
+
+namespace {
+
 fs::path temporaryName(const fs::path& folder, const fs::path& target) {
-  return folder / ("." + target.filename().string() + ".part-" + randomTag() + ".tmp");
+  return uniqueSiblingPath(folder / target.filename(), "part");
 }
 
 }  // namespace

@@ -48,6 +48,8 @@ class filref {
   void clear() { path_.clear(); }
   bool empty() const { return path_.empty(); }
   std::string getFullPathAsUtf8() const;
+  // The file's name without its folder (UTF-8).
+  std::string getNameAsUtf8() const { return path_.filename().string(); }
   // "" when empty.
   std::string toFileURL() const;
   FileSpec toFileSpec() const { return FileSpec(path_); }
@@ -120,6 +122,9 @@ class OutputFile {
   bool staged_ = false;
   bool committed_ = false;
 };
+
+// A unique name for a temporary file next to `near` (not created).
+std::filesystem::path uniqueSiblingPath(const std::filesystem::path& near, std::string_view tag);
 
 // A folder of temporary files, removed with everything in it on destruction.
 class TempFolder {

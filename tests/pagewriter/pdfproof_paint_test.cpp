@@ -160,7 +160,6 @@ TEST(PdfProofPaint, ObjectsWrittenByLaterPartsAreRefusedNotLeftOut) {
   const std::pair<std::string, const char*> cases[] = {
       {R"([{"kind": "text", "at": [50, 10], "runs": [{"text": "Hi", "font": "NimbusSans-Regular", "size": 12, "paint": 10}]}])",
        "text"},
-      {"[" + rect(10, 10, 50, 50, 18) + "]", "gradation"},
       {transparent, "transparency"}};
   for (const auto& [objects, what] : cases) {
     SCOPED_TRACE(what);

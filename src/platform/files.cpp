@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <cctype>
 #include <memory>
 #include <random>
 
@@ -17,21 +16,6 @@ namespace fs = std::filesystem;
 
 namespace TavSys {
 namespace {
-
-std::string percentEncode(std::string_view s) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : s) {
-    if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
-}
 
 int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -48,6 +32,22 @@ std::string randomTag() {
 }
 
 }  // namespace
+
+std::string PercentEncode(std::string_view utf8) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : utf8) {
+    const bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    if (alnum || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
 
 FileSpec FileSpec::FromGenericPath(std::string_view utf8Path) {
   return FileSpec(fs::path(std::u8string(utf8Path.begin(), utf8Path.end())));
@@ -95,7 +95,7 @@ std::string FileSpec::GetFileNameUTF8() const {
 
 std::string FileSpec::ToFileURL() const {
   if (!IsValid()) return {};
-  return "file://" + percentEncode(GetFullPathUTF8());
+  return "file://" + PercentEncode(GetFullPathUTF8());
 }
 
 filref::filref(std::string_view genericPath)
@@ -130,7 +130,17 @@ fs::path folderOf(const fs::path& file) {
 }  // namespace
 
 fs::path uniqueSiblingPath(const fs::path& near, std::string_view tag) {
-  return folderOf(near) / ("." + near.filename().string() + "." + std::string(tag) + "-" + randomTag() + ".tmp");
+  const fs::path dir = folderOf(near);
+  // The target's name is borrowed only in part, so that the temporary name
+  // stays within the file system's name limit (255 bytes) even when the
+  // target's own name nearly reaches it; the cut keeps UTF-8 characters whole.
+  std::string name = near.filename().string();
+  if (name.size() > 200) {
+    std::size_t cut = 200;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    name.resize(cut);
+  }
+  return dir / ("." + name + "." + std::string(tag) + "-" + randomTag() + ".tmp");
 }
 
 namespace {
@@ -221,9 +231,18 @@ const fs::path& OutputFile::linkedPath() {
   fail(EEXIST);
 }
 
+void OutputFile::closeKeepingName() {
+  if (inPlace_ || staged_ || fd_ < 0) return;
+  if (::fsync(fd_) != 0 && errno != EINVAL) fail(errno);
+  linkedPath();
+  const int rc = ::close(fd_);
+  fd_ = -1;
+  if (rc != 0 && errno != EINTR) fail(errno);
+}
+
 void OutputFile::commit() {
   if (committed_) return;
-  if (fd_ < 0) fail(EBADF);
+  if (fd_ < 0 && (inPlace_ || linked_.empty())) fail(EBADF);
   if (inPlace_) {
     const int rc = ::close(fd_);
     fd_ = -1;
@@ -231,8 +250,8 @@ void OutputFile::commit() {
     committed_ = true;
     return;
   }
-  if (::fsync(fd_) != 0 && errno != EINVAL) fail(errno);
   if (staged_) {
+    if (::fsync(fd_) != 0 && errno != EINVAL) fail(errno);
     // Copied into an output of its own beside the target.
     OutputFile beside(target_);
     std::unique_ptr<char[]> block(new char[kCopyBlock]);
@@ -249,12 +268,9 @@ void OutputFile::commit() {
     committed_ = true;
     return;
   }
+  closeKeepingName();
   struct stat old {};
-  if (::stat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(fd_, old.st_mode & 07777);
-  linkedPath();
-  const int rc = ::close(fd_);
-  fd_ = -1;
-  if (rc != 0 && errno != EINTR) fail(errno);
+  if (::stat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::chmod(linked_.c_str(), old.st_mode & 07777);
   if (::rename(linked_.c_str(), target_.c_str()) != 0) fail(errno);
   linked_.clear();
   committed_ = true;

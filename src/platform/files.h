@@ -59,6 +59,10 @@ class filref {
   std::filesystem::path path_;
 };
 
+// Percent-encoding of UTF-8 text for a URL: letters, digits and "/-_.~" stay,
+// every other byte becomes %XX (upper-case hex).
+std::string PercentEncode(std::string_view utf8);
+
 namespace FileSpecFunctions {
 // Deletes the file; 0 on success (or when it did not exist), a file error code otherwise.
 int DeleteFile(const FileSpec& spec);
@@ -102,6 +106,11 @@ class OutputFile {
   // before commit() (the target itself for a device): an anonymous file is
   // linked under a temporary name in its folder. Throws TavSys::Error.
   const std::filesystem::path& linkedPath();
+  // Flushes the complete file to disk and closes its descriptor, the file
+  // keeping its temporary name until commit(): for a writer that holds many
+  // complete files until it commits them all (that name then remains after
+  // a crash). Throws TavSys::Error.
+  void closeKeepingName();
   // Flushes to disk and puts the file in the target's place; throws
   // TavSys::Error on failure (nothing then remains and the target is
   // untouched).

@@ -113,6 +113,15 @@ TEST(Files, OutputHasNoNameUntilCommittedAndReplacesOnlyThen) {
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     tavtest::writeFile(target, "old");
   }
+  // Closed before its commit, a complete file waits under a temporary name.
+  {
+    TavSys::OutputFile file(target);
+    file.writeAll("later");
+    file.closeKeepingName();
+    EXPECT_EQ(tavtest::folderListing(dir.path()).size(), 2u);
+    file.commit();
+  }
+  EXPECT_EQ(tavtest::folderListing(dir.path()), std::vector<std::string>{"out.pdf:5"});
   fs::create_directory(dir.path() / "folder");
   struct Case { fs::path target; int error; };
   for (const Case& c : {Case{"/nonexistent-folder/x.pdf", ENOENT}, Case{dir.path() / "folder", EISDIR}}) {

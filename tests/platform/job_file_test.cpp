@@ -10,6 +10,7 @@
 #include <tuple>
 #include <nlohmann/json.hpp>
 
+#include "platform/kernel/dotgain.h"
 #include "platform/kernel/jobfile.h"
 #include "platform/messages.h"
 #include "platform/tav_error.h"
@@ -134,6 +135,24 @@ TEST(JobFile, BadInputIsRefusedWithItsPlace) {
        "/inks/1/xmpName: \"All\" is a colorant name PDF reserves (All prints on every plate, None on none); rename the ink"},
       {"/inks/2/name", R"("Spot\u0000B")", "/inks/2/name: the ink name holds a control character"},
       {"/inks/-", R"({"name": "Spot\u0000B", "cmyk": [0, 0, 0, 0]})", "/inks/3/name: the ink name holds a control character"},
+      // screens: each kind's own values
+      {"/screens", R"([{"id": 1, "kind": "extended"}])", "/screens/0: an extended screen needs \"extended\""},
+      {"/screens", R"([{"id": 1, "kind": "namedDot", "extended": {}}])",
+       "/screens/0/extended: only extended screens have \"extended\""},
+      {"/screens", R"([{"id": 1, "kind": "extended", "extended": {"ruling": 1.5}}])",
+       "/screens/0/extended/ruling: expected a whole number"},
+      {"/screens", R"([{"id": 1, "kind": "extended", "extended": {"shape": "Round"}}])",
+       "/screens/0/extended/shape: unknown key \"shape\""},
+      {"/screens", R"([{"id": 1, "kind": "extended", "extended": {"ring": -1}}])",
+       "/screens/0/extended/ring: the number -1 is outside 0 .. 100000"},
+      {"/screens", R"([{"id": 1, "kind": "namedDot", "pressCurves": {"Gold": {"curve": "X"}}}])",
+       "/screens/0/pressCurves/Gold: no ink named \"Gold\""},
+      {"/screens", R"([{"id": 1, "kind": "namedDot", "pressCurves": {"Cyan": {"number": 2}}}])",
+       "/screens/0/pressCurves/Cyan: missing \"curve\""},
+      {"/screens", R"([{"id": 1, "pressCurves": {}}])",
+       "/screens/0/pressCurves: only namedDot screens have \"pressCurves\""},
+      {"/screens", R"([{"id": 1, "kind": "namedDot", "dotgainFile": "c.txt"}])",
+       "/screens/0/dotgainFile: only classic screens have \"dotgainFile\""},
       // references that point nowhere
       {O + "/stroke", R"({"width": 5, "paint": 98})", O + "/stroke/paint: no paint with id 98"},
       // 7 is the index the loader gives its own "no fill" colour: the file cannot refer to it.
@@ -159,6 +178,8 @@ TEST(JobFile, BadInputIsRefusedWithItsPlace) {
        "/paints/3: the gradation has no length; give \"length\" or steps at different positions"},
       {"/paints/-", gradation + R"([{"colour": 9, "position": 7}, {"colour": 2, "position": 7}], "length": 5})",
        "/paints/3/steps/0/colour: no colour with id 9"},
+      {"/customerInfo", R"({"Customer ID": "1"})",
+       "/customerInfo/Customer ID: the name is not an XML name (letters, digits, '_', '-', '.', ':')"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.at + " = " + c.value);
@@ -211,6 +232,17 @@ TEST(JobFile, FilesThatCannotBeRead) {
   tavtest::writeFile(dir / "logo.bmp", "BM");
   EXPECT_EQ(errorOf(j, dir.path()),
             "t.json: /pictures/0: cannot tell the picture's type from \"logo.bmp\"; give \"type\"");
+  // A classic screen's dot-gain curves, read by the dot-gain file's rules.
+  j = baseJob();
+  j["screens"] = json::parse(R"([{"id": 1, "dotgainFile": "curves.txt"}])");
+  tavtest::writeFile(dir / "curves.txt", "tavpdf-dotgain 1\ncurve Spot\n0 0\n50 60\n40 70\n");
+  EXPECT_EQ(errorOf(j, dir.path()), "t.json: /screens/0/dotgainFile: " + (dir / "curves.txt").string() +
+                                        ": line 5, column 1: the input 40 is not above the input before it (50)");
+  tavtest::writeFile(dir / "curves.txt", "tavpdf-dotgain 1\ncurve Spot\n0 0\n100 70\n");
+  const auto screened = load(j, dir.path());
+  ASSERT_TRUE(screened->screens[1].dotgain);
+  EXPECT_TRUE(screened->screens[1].dotgain->HasDotgain(2));
+  EXPECT_FALSE(screened->screens[1].dotgain->HasDotgain(0));
   // Job files that cannot be read: a folder, a device that would be read without end.
   for (const auto& [file, err] : {std::pair<fs::path, int>{dir / "sub", EISDIR}, {"/dev/zero", EINVAL}}) {
     const TavSys::Error e = refusalOfFile(file);
@@ -264,6 +296,13 @@ TEST(JobFile, PicturesAndNestedOneUpsLoadAndCyclesAreRefused) {
   tavtest::writeFile(dir / "ups" / "inner.json", inner.dump());
   EXPECT_EQ(refusalOfFile(dir / "outer.json").detail(),
             (dir / "ups" / "inner.json").string() + ": /ppi: the resolution must be greater than 0");
+  // Only an EPS file can be a DCS file.
+  inner["ppi"] = 720;
+  tavtest::writeFile(dir / "ups" / "inner.json", inner.dump());
+  outer["pictures"][2]["dcs"] = true;
+  tavtest::writeFile(dir / "outer.json", outer.dump());
+  EXPECT_EQ(refusalOfFile(dir / "outer.json").detail(),
+            (dir / "outer.json").string() + ": /pictures/2/dcs: only an EPS picture can be a DCS file");
 }
 
 TEST(JobFile, UsageOfInksIsDerivedFromTheObjects) {

@@ -585,6 +585,25 @@ jobstr* picGetJob(const jobstr* job, int picture) {
   return p ? p->job.get() : nullptr;
 }
 
+bool picIsDCS(const jobstr* job, int picture) {
+  const Picture* p = picpoi(job, picture);
+  return p && p->type == "EPS" && p->dcs;
+}
+
+int picGetRotationType(const jobstr*, int) { return 0; }
+
+std::array<std::int32_t, 4> getPictureBoundingBoxForJDF(const jobstr* job, const Paint*, int picture,
+                                                        double scale) {
+  return picboxdefault(job, picture, 0, scale);
+}
+
+std::array<std::int32_t, 4> picboxdefault(const jobstr* job, int picture, int, double scale) {
+  const Picture* p = picpoi(job, picture);
+  if (!p) return {0, 0, 0, 0};
+  return {TavSys::iround(p->box.top * scale), TavSys::iround(p->box.bottom * scale),
+          TavSys::iround(p->box.left * scale), TavSys::iround(p->box.right * scale)};
+}
+
 const PictureMap* mappoi(const jobstr* job, int map) { return job ? entry(job->maps, map) : nullptr; }
 
 bool mapisint(const jobstr* job, int map) {
@@ -661,6 +680,10 @@ void ObjectController::SetObjectName(TavDB::Object* object, std::u16string_view 
 }
 
 }  // namespace TavricCore
+
+bool regObjectIsMark(const TavDB::Object* object) {
+  return object && object->extra() && !object->extra()->mark.empty();
+}
 
 namespace TavricLib {
 

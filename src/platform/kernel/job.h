@@ -33,7 +33,10 @@
 
 #include "platform/files.h"
 #include "platform/kernel/geometry.h"
+#include "platform/kernel/screening.h"
 #include "platform/kernel/tavdb.h"
+
+class dotjob;
 
 inline constexpr int kMaxSeparations = 64;
 inline constexpr std::uint16_t kTintFull = 25600;      // 100 % on the 16-bit scale
@@ -157,6 +160,7 @@ struct Picture {
   int colorSpaceCode = 0;       // getPictureColorSpace: 0 gray, 1 bitmap, 2 RGB, 5 CMYK, 8 multichannel
   bool vector = false;          // EPS, PDF and jobs are vector formats
   bool pdfNormalized = false;   // placed PDF carries workflow data
+  bool dcs = false;             // placed EPS: a DCS file (separations in plate files)
   bool unknown = false;         // the file could not be identified
   int pdfPage = 0;
   TavDB::tv_box box;            // bounding box in the picture's own job units
@@ -201,6 +205,12 @@ struct PatternRec {
   std::uint32_t maskFlags = 0;  // bit 2: luminosity; bit 4: inverted
 };
 
+// A press curve of a named-dot screen for one ink.
+struct PressCurve {
+  std::string name;             // "" = none; "Tonematch_..." for a press's tone curve
+  int number = 0;               // follows a Tonematch curve's name
+};
+
 // A halftone screen.
 struct Screen {
   bool exists = false;
@@ -208,9 +218,12 @@ struct Screen {
   std::string name;
   int dotShape = 0;             // dot-shape code
   std::string customSpot;       // custom spot function text
-  double ruling = 0;            // lines per inch
+  double ruling = 0;            // lines per inch, 0 = unknown
   std::array<double, kMaxSeparations> angle;  // per slot, -360 = unknown
   std::string dotName;          // named-dot screens
+  std::array<PressCurve, kMaxSeparations> pressCurves;  // named-dot screens, per slot
+  std::shared_ptr<const dotjob> dotgain;                // classic screens; may be null
+  std::optional<ScreeningDictionary> extended;         // extended screens (angle per ink above)
   Screen() { angle.fill(-360.0); }
 };
 
@@ -551,6 +564,19 @@ bool picsepuse(const jobstr* job, int picture, int sep);
 int pictureGetPage(const jobstr* job, int picture);
 // The nested job of a one-up picture (type "ART"), or null.
 jobstr* picGetJob(const jobstr* job, int picture);
+// Whether a placed EPS picture is a DCS file.
+bool picIsDCS(const jobstr* job, int picture);
+// The quarter turns (0..3) a picture's own file gives it. The model places
+// every picture by its three corners, which carry any turn: always 0.
+int picGetRotationType(const jobstr* job, int picture);
+// The box (top, bottom, left, right in the picture's units at the scale)
+// whose lower left corner is the origin of the picture's file as a JDF
+// ticket places it, and the box the picture is placed by. In the model the
+// per-object file of a picture starts at the corner of the picture's box, so
+// both are that box.
+std::array<std::int32_t, 4> getPictureBoundingBoxForJDF(const jobstr* job, const Paint* paint, int picture,
+                                                        double scale);
+std::array<std::int32_t, 4> picboxdefault(const jobstr* job, int picture, int kind, double scale);
 
 const PictureMap* mappoi(const jobstr* job, int map);
 bool mapisint(const jobstr* job, int map);
@@ -591,6 +617,9 @@ struct ObjectController {
   static void SetObjectName(TavDB::Object* object, std::u16string_view name);
 };
 }  // namespace TavricCore
+
+// Whether the object is a registration mark (crop, registration, ...).
+bool regObjectIsMark(const TavDB::Object* object);
 
 namespace TavricLib {
 bool IsStructuredCADLayer(const jobstr* job, const TavDB::Object* layer);

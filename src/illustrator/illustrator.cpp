@@ -1,7 +1,6 @@
 #include "tavpdf/illustrator.h"
 
 #include <cerrno>
-#include <fstream>
 #include <memory>
 #include <new>
 #include <string>
@@ -13,20 +12,17 @@
 #include "platform/kernel/job.h"
 #include "platform/kernel/tavdb.h"
 #include "platform/messages.h"
+#include "platform/system.h"
 #include "platform/tav_error.h"
 
 namespace {
 
-// Writes the text through a temporary file beside the target, so that a
-// failure leaves no half-written file. Returns 0 or a file error code.
+// Writes the text so that a failure or a cancel leaves no half-written file.
+// Returns 0, or -2 when cancelled; throws TavSys::Error.
 int saveText(const TavSys::FileSpec& file, const std::string& text) {
-  TavSys::AtomicOutputFile output(file.path());
-  {
-    std::ofstream stream(output.tempPath(), std::ios::binary | std::ios::trunc);
-    stream.write(text.data(), static_cast<std::streamsize>(text.size()));
-    stream.flush();
-    if (!stream) throw TavSys::fileError(errno != 0 ? errno : EIO, file.GetFullPathUTF8());
-  }
+  TavSys::OutputFile output(file.path());
+  output.writeAll(text);
+  if (TavSys::Progress::isCanceled()) return -2;
   output.commit();
   return 0;
 }
@@ -35,7 +31,8 @@ int write32(const jobstr* job, const std::string& title, const TavSys::FileSpec&
   std::string text;
   const int result = TavIllu::WriteIllustrator32(job, title, traps != 0, text);
   try {
-    saveText(file, text);
+    // A cancel is no warning about complex paths.
+    if (saveText(file, text) != 0) return -2;
   } catch (const TavSys::Error& e) {
     // The file could not be created or written: that is a failure, reported
     // with the system's reason, never a success.
@@ -55,7 +52,7 @@ namespace TavIllu {
 int WriteIllustrator57(jobstr* job, int mode, int traps, const TavSys::FileSpec& file, int factor,
                        bool keepInvisible) {
   if (job == nullptr) return TavSys::kResultOk;
-  std::unique_ptr<TavSys::AtomicOutputFile> target;
+  std::unique_ptr<TavSys::OutputFile> target;
   std::unique_ptr<TavSys::fil> out;
   auto cannotWrite = [&](int code) {
     if (code == 0) code = TavSys::kFileErrorBase + EIO;
@@ -66,8 +63,8 @@ int WriteIllustrator57(jobstr* job, int mode, int traps, const TavSys::FileSpec&
     return code;
   };
   try {
-    target = std::make_unique<TavSys::AtomicOutputFile>(file.path());
-    out = TavSys::fil::create(target->tempPath());
+    target = std::make_unique<TavSys::OutputFile>(file.path());
+    out = std::make_unique<TavSys::fil>(target->descriptor(), false, target->target());
   } catch (const TavSys::Error& e) {
     return cannotWrite(e.code());
   }

@@ -508,3 +508,49 @@ TEST(Illustrator57Plates, TextsMatchThePdfExport) {
     expectSamePlates(tavtest::measurePlates(renderable(ai, 720, 720), 1, 144), pdf, "mode " + std::to_string(mode));
   }
 }
+
+TEST(Illustrator57, TextObjectsCarryTheSettingsOfTheirRuns) {
+  struct Case {
+    const char* what;
+    std::string letters;
+    std::string run;                    // the run's keys after its text and font
+    std::string text;                   // the text's own keys
+    int objects;                        // point texts written
+    std::vector<std::string> expected;  // lines of the first, found by their operator
+  };
+  const std::vector<Case> cases = {
+      {"black", "II", R"("size":20,"paint":30)", "", 1,
+       {"0 0 0 1 k", "0 Ta", "/_NimbusSans-Bold 20 Tf", "24 0 Tl", "100 Tz", "0 Tt", "100 100 100 TW", "(II) Tx"}},
+      {"a spot ink, scaled and tracked", "II", R"("size":10,"paint":31,"hscale":80,"tracking":50)", "", 1,
+       {"0 0.6 1 0 (Orange) 0 x", "/_NimbusSans-Bold 10 Tf", "12 0 Tl", "80 Tz", "50 Tt", "(II) Tx"}},
+      {"a leading of its own, a letter of ISO 8859-1", "\u00c9I", R"("size":20,"paint":30)", R"(,"leading":30)", 1,
+       {"30 0 Tl", "(\\311I) Tx"}},
+      {"wrapped lines: a piece per line", "II II II II", R"("size":20,"paint":30)", R"(,"width":500)", 2,
+       {"(II II II ) Tx"}},
+      {"justified lines: a piece per word", "II II II II", R"("size":20,"paint":30)",
+       R"(,"width":500,"align":"justify")", 4, {"(II ) Tx"}},
+      {"a process and a spot ink: outlines", "II", R"("size":20,"paint":32)", "", 0, {}},
+  };
+  for (const Case& c : cases) {
+    const auto job = drivertest::loadJob(drivertest::jobText(
+        drivertest::kStandardInks,
+        R"([{"id":20,"inks":{"Black":100}},{"id":21,"inks":{"Orange":100}},{"id":22,"inks":{"Cyan":40,"Orange":60}}])",
+        R"([{"id":30,"type":"flat","colour":20},{"id":31,"type":"flat","colour":21},)"
+        R"({"id":32,"type":"flat","colour":22}])",
+        R"([{"kind":"text","at":[1200,720],"runs":[{"text":")" + c.letters + R"(","font":"NimbusSans-Bold",)" +
+            c.run + "}]" + c.text + "}]"));
+    ASSERT_TRUE(job) << c.what;
+    for (int mode : {1, 2}) {
+      const auto all = lines(writeAi(job.get(), mode));
+      const auto first = block(all, "0 To", "TO");
+      EXPECT_EQ(std::count(all.begin(), all.end(), "0 To"), c.objects) << c.what;
+      for (const std::string& want : c.expected) {
+        const std::string op = want.substr(want.rfind(' '));
+        const auto got =
+            std::find_if(first.begin(), first.end(), [&](const std::string& l) { return l.ends_with(op); });
+        ASSERT_NE(got, first.end()) << c.what << ": no" << op;
+        EXPECT_EQ(*got, want) << c.what << ", mode " << mode;
+      }
+    }
+  }
+}

@@ -120,7 +120,7 @@ PDFIndirectReference* writeEmptyForm(PDFProof& writer) {
 // "/TR_<separation> gs" for an image of one separation, "/TR_CMYK gs" otherwise.
 void writeTransferState(genoutfil& out, const std::vector<int>& separations) {
   if (separations.size() < 2) {
-    out << "/TR_" << std::int64_t(separations.empty() ? 0 : separations.front()) << " gs\n";
+    out << "/TR_" << std::to_string(separations.empty() ? 0 : separations.front()) << " gs\n";
   } else {
     out << "/TR_CMYK gs\n";
   }
@@ -752,8 +752,7 @@ void PDFProof::WritePictureMatrix(genoutfil& out, const std::array<std::int32_t,
   TransformPoint(c[0], c[1], x0, y0);
   TransformPoint(c[2], c[3], x1, y1);
   TransformPoint(c[4], c[5], x2, y2);
-  out << (x1 - x0) << " " << (y1 - y0) << " " << (x0 - x2) << " " << (y0 - y2) << " " << x2 << " " << y2
-      << " cm\n";
+  out << (x1 - x0) << (y1 - y0) << (x0 - x2) << (y0 - y2) << x2 << y2 << "cm\n";
 }
 
 PDFIndirectReference* PDFProof::EndImageStream(int* status) {

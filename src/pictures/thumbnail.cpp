@@ -137,7 +137,7 @@ int WritePicturePreview(PDFProof& writer, std::uint16_t paintIndex) {
   }
   genoutfil& out = writer.GetOutputStream();
   writer.SaveGraphicsState();
-  out << double(std::int64_t(width)) << " 0 0 " << double(std::int64_t(height)) << " 0 0 cm\n";
+  out << double(std::int64_t(width)) << "0 0 " << double(std::int64_t(height)) << "0 0 cm\n";
   PDFName::OutputName(out, preview.c_str());
   out << " Do\n";
   writer.RestoreGraphicsState();

@@ -142,13 +142,13 @@ void addBaseImage(CachedSubImage& sub, const CachedImage& picture, std::vector<i
   sub.baseImages.push_back(std::move(base));
 }
 
-PDFIndirectReference* writeImageStream(PDFProof& writer, std::unique_ptr<TavSys::ImageStream> stream,
+PDFIndirectReference* WriteImageStream(PDFProof& writer, std::unique_ptr<TavSys::ImageStream> stream,
                                        std::int32_t numerator,
                                        std::int32_t denominator, const std::string& name, PDFDictionaryValue* mask,
                                        int model, ColorSpace* space, PDFDictionaryValue* alternates, bool oneBit,
                                        bool decode, int quality, const std::string& fileName);
 
-PDFIndirectReference* writeMaskedImage(CachedSubImage& sub, CachedImage& picture, const std::string& name,
+PDFIndirectReference* WriteMaskedImage(CachedSubImage& sub, CachedImage& picture, const std::string& name,
                                        const CachedBaseImage& base) {
   PDFProof& writer = *picture.writer;
   jobstr* job = writer.GetJob();
@@ -161,7 +161,7 @@ PDFIndirectReference* writeMaskedImage(CachedSubImage& sub, CachedImage& picture
     std::unique_ptr<TavSys::ImageStream> stream = clipAndDownsample(std::move(opacity), picture, base, true);
     const PictureMap* m = mappoi(job, int(picture.map));
     PDFIndirectReference* ref =
-        writeImageStream(writer, std::move(stream), numerator, denominator, name + "_Mask", nullptr, 1, nullptr, nullptr,
+        WriteImageStream(writer, std::move(stream), numerator, denominator, name + "_Mask", nullptr, 1, nullptr, nullptr,
                          false, false, quality, m->files[std::size_t(m->opacityFile)].getNameAsUtf8());
     sub.masks[base.opacity] = ref;
     return ref;
@@ -182,12 +182,12 @@ PDFIndirectReference* writeMaskedImage(CachedSubImage& sub, CachedImage& picture
   std::int32_t numerator = 72, denominator = 1;
   mapres(job, maskPaint->map, numerator, denominator);
   const bool inverted = (maskGetFlags(job, int(picture.softMask)) & 4U) != 0;
-  return writeImageStream(writer, std::move(stream), clampedInt(numerator * 100.0 / picture.factor),
+  return WriteImageStream(writer, std::move(stream), clampedInt(numerator * 100.0 / picture.factor),
                           clampedInt(denominator * 100.0), name + "_Mask", nullptr, 1, nullptr, nullptr, false,
                           !inverted, quality, mapGetFirstImageRef(job, maskPaint->map)->getNameAsUtf8());
 }
 
-PDFArray* writeRGBAlternateImage(CachedImage& picture, const CachedBaseImage& base) {
+PDFArray* WriteRGBAlternateImage(CachedImage& picture, const CachedBaseImage& base) {
   PDFProof& writer = *picture.writer;
   if (writer.GetSettings().ImageAlternate == 0) return nullptr;
   jobstr* job = writer.GetJob();
@@ -252,7 +252,7 @@ PDFArray* writeRGBAlternateImage(CachedImage& picture, const CachedBaseImage& ba
   return alternates;
 }
 
-PDFIndirectReference* writeBaseImage(CachedSubImage&, CachedImage& picture, const std::string& name,
+PDFIndirectReference* WriteBaseImage(CachedSubImage&, CachedImage& picture, const std::string& name,
                                      const CachedBaseImage& base, PDFDictionaryValue* mask, bool tryOneBit) {
   PDFProof& writer = *picture.writer;
   jobstr* job = writer.GetJob();
@@ -271,13 +271,13 @@ PDFIndirectReference* writeBaseImage(CachedSubImage&, CachedImage& picture, cons
   std::unique_ptr<TavSys::ImageStream> stream = clipAndDownsample(std::move(pixels), picture, base, true);
   std::int32_t numerator = 72, denominator = 1;
   mapres(job, base.map, numerator, denominator);
-  PDFArray* alternates = writeRGBAlternateImage(picture, base);
-  return writeImageStream(writer, std::move(stream), clampedInt(numerator * 100.0 / picture.factor),
+  PDFArray* alternates = WriteRGBAlternateImage(picture, base);
+  return WriteImageStream(writer, std::move(stream), clampedInt(numerator * 100.0 / picture.factor),
                           clampedInt(denominator * 100.0), name, mask, model, space.get(), alternates, oneBit,
                           decode, quality, mapGetFirstImageRef(job, base.map)->getNameAsUtf8());
 }
 
-PDFIndirectReference* writeImageStream(PDFProof& writer, std::unique_ptr<TavSys::ImageStream> source,
+PDFIndirectReference* WriteImageStream(PDFProof& writer, std::unique_ptr<TavSys::ImageStream> source,
                                        std::int32_t numerator,
                                        std::int32_t denominator, const std::string& name, PDFDictionaryValue* mask,
                                        int model, ColorSpace* space, PDFDictionaryValue* alternates, bool oneBit,
@@ -321,7 +321,7 @@ PDFIndirectReference* writeImageStream(PDFProof& writer, std::unique_ptr<TavSys:
   return ref;
 }
 
-PDFIndirectReference* writeSubImageGroupForm(CachedSubImage& sub, CachedImage& picture,
+PDFIndirectReference* WriteSubImageGroupForm(CachedSubImage& sub, CachedImage& picture,
                                              const std::vector<std::pair<std::string, PDFIndirectReference*>>& pairs) {
   PDFProof& writer = *picture.writer;
   auto* form = new PDFDictionary();
@@ -359,15 +359,15 @@ PDFIndirectReference* writeSubImageGroupForm(CachedSubImage& sub, CachedImage& p
 
 // Writes the image(s) of a sub-image; a picture that cannot be read stands
 // in as an empty form (with a message), never as an undefined name.
-void writeSubImage(CachedSubImage& sub, CachedImage& picture) {
+void WriteSubImage(CachedSubImage& sub, CachedImage& picture) {
   PDFProof& writer = *picture.writer;
   jobstr* job = writer.GetJob();
   const PDFSettings& s = writer.GetSettings();
   try {
     if (sub.baseImages.size() == 1) {
       const CachedBaseImage& base = *sub.baseImages.front();
-      PDFIndirectReference* mask = writeMaskedImage(sub, picture, sub.name, base);
-      sub.reference = writeBaseImage(sub, picture, sub.name, base, mask, true);
+      PDFIndirectReference* mask = WriteMaskedImage(sub, picture, sub.name, base);
+      sub.reference = WriteBaseImage(sub, picture, sub.name, base, mask, true);
     } else if (sub.baseImages.size() > 1) {
       TavSys::Progress progress(double(sub.baseImages.size()));
       bool oneBit = writer.GetImageCompression(picture.imageLinkPossible) < 2;
@@ -381,11 +381,11 @@ void writeSubImage(CachedSubImage& sub, CachedImage& picture) {
         const CachedBaseImage& base = *sub.baseImages[k];
         const std::string name = "SubImage" + std::to_string(k);
         PDFIndirectReference* mask =
-            maphasopa(job, int(picture.map)) ? writeMaskedImage(sub, picture, sub.name + "_" + name, base) : nullptr;
-        pairs.emplace_back(name, writeBaseImage(sub, picture, name, base, mask, oneBit));
+            maphasopa(job, int(picture.map)) ? WriteMaskedImage(sub, picture, sub.name + "_" + name, base) : nullptr;
+        pairs.emplace_back(name, WriteBaseImage(sub, picture, name, base, mask, oneBit));
         progress.step();
       }
-      sub.reference = writeSubImageGroupForm(sub, picture, pairs);
+      sub.reference = WriteSubImageGroupForm(sub, picture, pairs);
       if (s.Flavour == kFlavourViewing) showOnce(writer, TavGen::kInfo, "PDF/OVERPRINTS ADDED");
     }
   } catch (const TavSys::Error& e) {
@@ -406,7 +406,7 @@ void writeSubImage(CachedSubImage& sub, CachedImage& picture) {
 
 // The corners of a sub-image's placement as four reals in points (the
 // smaller and larger of each axis).
-PDFArray* computeSubImageBBox(const CachedImage& picture, const CachedSubImage& sub, std::uint16_t paint) {
+PDFArray* ComputeSubImageBBox(const CachedImage& picture, const CachedSubImage& sub, std::uint16_t paint) {
   const std::array<std::int32_t, 6> c = ComputeSubImagePlacement(picture, sub, paint);
   double xs[4], ys[4];
   picture.writer->TransformPoint(c[0], c[1], xs[0], ys[0]);
@@ -422,19 +422,19 @@ PDFArray* computeSubImageBBox(const CachedImage& picture, const CachedSubImage& 
   return box;
 }
 
-void writeOpiWrapperForm(CachedImage& picture, CachedImage::OPIDict& opi) {
+void WriteOpiWrapperForm(CachedImage& picture, CachedImage::OPIDict& opi) {
   PDFProof& writer = *picture.writer;
   CachedSubImage& sub = picture.subImages[opi.subImage];
   auto* form = new PDFDictionary();
   form->Set("Type", new PDFName("XObject"));
   form->Set("Subtype", new PDFName("Form"));
-  form->Set("BBox", computeSubImageBBox(picture, sub, opi.paint));
+  form->Set("BBox", ComputeSubImageBBox(picture, sub, opi.paint));
   PDFDictionaryValue* dictionary = WriteMappedImageOpiDictionary(writer, picture, opi);
   if (dictionary != nullptr) form->Set("OPI", dictionary);
   // Without an OPI dictionary nothing would replace the picture: the form
   // then shows the image itself.
   const bool embed = writer.GetSettings().EmbedImages != 0 || dictionary == nullptr;
-  if (embed && sub.reference == nullptr) writeSubImage(sub, picture);
+  if (embed && sub.reference == nullptr) WriteSubImage(sub, picture);
   const bool draw = embed && sub.reference != nullptr;
   if (draw) {
     auto* resources = new PDFDictionary();
@@ -456,7 +456,7 @@ void writeOpiWrapperForm(CachedImage& picture, CachedImage::OPIDict& opi) {
   opi.form = handler.endStream(sink);
 }
 
-void drawSubImage(CachedImage& picture, std::size_t index, const TavDB::Object* object) {
+void DrawSubImage(CachedImage& picture, std::size_t index, const TavDB::Object* object) {
   PDFProof& writer = *picture.writer;
   const CachedSubImage& sub = picture.subImages[index];
   if (sub.baseImages.empty()) return;
@@ -644,7 +644,7 @@ void WriteCachedPicture(CachedImage& picture, PDFDictionary* xobjects) {
     std::optional<TavricLib::SeparationResetter> reset;
     if (picture.remapEngaged) reset.emplace(picture.writer->GetJob());
     for (CachedSubImage& sub : picture.subImages) {
-      if (sub.reference == nullptr && !sub.baseImages.empty()) writeSubImage(sub, picture);
+      if (sub.reference == nullptr && !sub.baseImages.empty()) WriteSubImage(sub, picture);
       if (TavSys::Progress::isCanceled()) return;
     }
   }
@@ -655,7 +655,7 @@ void WriteCachedPicture(CachedImage& picture, PDFDictionary* xobjects) {
     return;
   }
   for (const std::shared_ptr<CachedImage::OPIDict>& form : picture.opiForms) {
-    if (form->form == nullptr) writeOpiWrapperForm(picture, *form);
+    if (form->form == nullptr) WriteOpiWrapperForm(picture, *form);
     if (form->form != nullptr) xobjects->Set(form->name, form->form);
   }
 }
@@ -709,7 +709,7 @@ void MappedPictureCache::DrawMappedPicture(PDFProof* writer, TavDB::Object* obje
     if (dotgainTransfers(writer->GetSettings()) && sub.baseImages.size() == 1) {
       writeTransferState(writer->GetOutputStream(), sub.baseImages.front()->separations);
     }
-    drawSubImage(*picture, index, object);
+    DrawSubImage(*picture, index, object);
   } catch (const PDFImageException&) {
     TavGen::ShowInfoMessage(TavGen::kBatchError, 1, TavCore::GetLocalizedUni16String("PDF/COULD NOT ADD IMAGE"));
   }

@@ -213,7 +213,7 @@ CachedImage::CachedImage(PDFProof* w, const TavDB::Object*, std::uint16_t paintI
   outputAsCmyk = s.NormalizedOutput == 0 && (s.SeparatedOutput == 0 || remapEngaged) &&
                  picture.CanOutputAsCmyk(RemapArray()) && !picture.CanOutputAsSeparation(RemapArray());
   groupFlag = group;
-  transparent = paintHasTransparency(job, paintIndex) || (paint->transparency.flags & 1U) != 0;
+  transparent = paintHasTransparency(job, paintIndex) || TavricLib::PaintHasAlphaIsShapeProperty(job, paintIndex);
   backgroundSoftMask = background;
 }
 

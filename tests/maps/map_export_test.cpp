@@ -94,6 +94,20 @@ TEST(MapExport, PlatesFollowTheChannelsTheOpacityAndTheOverprint) {
               0.02);
     EXPECT_LT(meanDifference(plates, "Yellow", c.yellow), 0.02) << plates.summary();
     EXPECT_NEAR(plates.inkAtPoint("Yellow", 50, 650), 0.4, 0.02) << "the ground beside the map";
+    // Separated pages print what the composite plates show, the plates the
+    // map does not paint included.
+    const fs::path separated = dir / "separated.pdf";
+    ASSERT_EQ(exportJob(job.get(), flavour("Separated"), separated).result, 0);
+    tavtest::expectPdfAcceptedByAllConsumers(separated);
+    for (const char* ink : {"Cyan", "Yellow"}) {
+      const tavtest::Plates page = tavtest::measurePlates(separated, tavtest::separationPage(separated, ink));
+      double sum = 0;
+      for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x)
+          sum += std::fabs(page.inkAtPixel("Black", 72 + 4 * x + 2, 72 + 4 * y + 2) -
+                           plates.inkAtPixel(ink, 72 + 4 * x + 2, 72 + 4 * y + 2));
+      EXPECT_LT(sum / (kWidth * kHeight), 0.02) << ink;
+    }
   }
 }
 
@@ -135,6 +149,36 @@ TEST(MapExport, EveryFlavourWritesMapsTheConsumersAccept) {
     ASSERT_EQ(run.result, 0) << run.keys();
     tavtest::expectPdfAcceptedByAllConsumers(pdf);
     tavtest::expectContentStreamsSound(pdf);
+  }
+}
+
+TEST(MapExport, OpiWrappingFormsShowTheirPicture) {
+  tavtest::TestFolder dir;
+  writeMapFiles(dir.path());
+  // One file feeding the process inks in its own order: a picture an OPI
+  // server could stand in for. No OPI dictionary is written: every form
+  // shows the picture itself, embedded or not.
+  const std::string map = R"({"id":1,"files":["ink.tif"],"channels":[{"ink":"Cyan","channel":0},)"
+                          R"({"ink":"Magenta","channel":1},{"ink":"Yellow","channel":2},{"ink":"Black","channel":3}],)"
+                          R"("colour":2,"width":40,"height":30,"resolution":18})";
+  for (const char* embed : {"True", "False"}) {
+    SCOPED_TRACE(embed);
+    auto job = loadJob(jobText(kInks, R"([{"id":1,"inks":{"Yellow":40}},{"id":2,"inks":{"Cyan":100,"Magenta":100,"Yellow":100,"Black":100}}])",
+                               R"([{"id":10,"type":"flat","colour":1},)" + mapPaint(20, 1, 720, 720, kStep) + "]",
+                               "[" + square(360, 360, 3600, 10) + "," + mapFrame(20, 720, 720, kStep) + "]",
+                               ",\"maps\":[" + map + "]"),
+                       dir.path());
+    const fs::path pdf = dir / "opi.pdf";
+    const auto run = exportJob(job.get(), flavour("Press", std::string("LinkType=1 EmbedImages=") + embed), pdf);
+    ASSERT_EQ(run.result, 0) << run.keys();
+    EXPECT_EQ(run.has("PDF/IMAGES EMBEDDED NO OPI CREATED"), std::string(embed) == "False") << run.keys();
+    tavtest::expectPdfAcceptedByAllConsumers(pdf);
+    tavtest::expectContentStreamsSound(pdf);
+    EXPECT_NE(tavtest::runProcess({"qpdf", "--qdf", pdf.string(), "-"}).out.find("/OPI_0_Image_1_0_0 Do"),
+              std::string::npos);
+    const tavtest::Plates plates = tavtest::measurePlates(pdf);
+    EXPECT_LT(meanDifference(plates, "Cyan", [](int x, int y) { return cyanAt(x, y) / 255.0; }), 0.02);
+    EXPECT_LT(meanDifference(plates, "Yellow", [](int, int) { return 0.0; }), 0.02) << "knocked out";
   }
 }
 

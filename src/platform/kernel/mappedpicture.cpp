@@ -262,11 +262,17 @@ MapInk GetMapInk(const jobstr* job, int map, int sep) {
   return ink;
 }
 
-bool MappedPaintIsInvisible(const jobstr* job, int map, bool enabledOnly) {
+bool PaintHasAlphaIsShapeProperty(const jobstr* job, int paint) {
+  const Paint* p = paipoi(job, paint);
+  return p != nullptr && (p->transparency.flags & 1U) != 0;
+}
+
+bool MappedPaintIsInvisible(const jobstr* job, int map, bool knockoutIsVisible) {
   if (mappoi(job, map) == nullptr) return true;
+  const bool knocksOut = knockoutIsVisible && !MappedPicture(job, map).HasOverprint();
   for (int s = 0; s < sepfrejob(job); ++s) {
-    if (sepsoruse(job, s, !enabledOnly) < 0) continue;
-    if (GetMapInk(job, map, s).painted) return false;
+    if (sepsoruse(job, s, false) < 0) continue;
+    if (GetMapInk(job, map, s).painted || (knocksOut && (sepisused(job, s) & kSepUsed) != 0)) return false;
   }
   return true;
 }

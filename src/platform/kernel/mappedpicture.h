@@ -108,8 +108,13 @@ class SeparationResetter {
   std::array<bool, kMaxSeparations> mEnabled{};
 };
 
-// A map paints none of the separations in use.
-bool MappedPaintIsInvisible(const jobstr* job, int map, bool enabledOnly);
+// The paint's transparency takes its alpha as shape (flag bit 0).
+bool PaintHasAlphaIsShapeProperty(const jobstr* job, int paint);
+
+// A map paints none of the enabled separations in use; with
+// knockoutIsVisible a map that knocks out (does not overprint) is visible
+// wherever an enabled ink is in use, as it clears that ink's plate.
+bool MappedPaintIsInvisible(const jobstr* job, int map, bool knockoutIsVisible);
 
 bool IsSingleSeparation(const std::vector<int>& list);
 // Exactly the job's four process inks, in any order.

@@ -310,7 +310,6 @@ void PDFProof::OutputPatternFill(TavDB::Object* object) {
   }
   RequirePendingWriter(kPendingPattern);
 }
-void PDFProof::OutputText(TavDB::Object*) { RefuseUnsupported("text"); }
 void PDFProof::OutputFillContent(TavDB::Object* object) {
   const Paint* paint = object != nullptr ? paipoi(mJob, object->paint()) : nullptr;
   // Gradients asked for as images take the image road; otherwise they reach

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "platform/system.h"
 #include "platform/tav_error.h"
@@ -379,6 +380,16 @@ MappedPictureStream::MappedPictureStream(const jobstr* job, int map, std::vector
     }
     plane.darkIsInk = darkIsInk(h.model);
   }
+  // The common case: a file's channels taken as they stand, in order.
+  mWholeRows = !mPlanes.empty();
+  for (std::size_t p = 0; p < mPlanes.size(); ++p) {
+    Plane& plane = mPlanes[p];
+    plane.identity = !plane.darkIsInk;
+    for (int v = 0; v < 256 && plane.identity; ++v) plane.identity = plane.table[v] == v;
+    mWholeRows = mWholeRows && plane.identity && plane.file == mPlanes.front().file && plane.channel == int(p);
+  }
+  mWholeRows = mWholeRows && mPlanes.front().file >= 0 &&
+               mFiles[std::size_t(mPlanes.front().file)]->header().channels == int(mPlanes.size());
 }
 
 MappedPictureStream::~MappedPictureStream() = default;
@@ -391,6 +402,11 @@ bool MappedPictureStream::GetLine(std::uint8_t* row) {
     if (mFiles[f]) mFiles[f]->readRow(mRows[f].data());
   ++mNext;
   const std::size_t planes = mPlanes.size();
+  if (mWholeRows) {
+    const std::vector<std::uint8_t>& in = mRows[std::size_t(mPlanes.front().file)];
+    std::memcpy(row, in.data(), in.size());
+    return true;
+  }
   for (std::size_t p = 0; p < planes; ++p) {
     const Plane& plane = mPlanes[p];
     if (plane.file < 0) {
@@ -401,8 +417,12 @@ bool MappedPictureStream::GetLine(std::uint8_t* row) {
     const std::size_t channels = in.size() / std::size_t(mWidth);
     const std::uint8_t* s = in.data() + plane.channel;
     std::uint8_t* out = row + p;
-    for (std::int32_t x = 0; x < mWidth; ++x, s += channels, out += planes) {
-      *out = plane.table[plane.darkIsInk ? 255 - *s : *s];
+    if (plane.identity) {
+      for (std::int32_t x = 0; x < mWidth; ++x, s += channels, out += planes) *out = *s;
+    } else {
+      for (std::int32_t x = 0; x < mWidth; ++x, s += channels, out += planes) {
+        *out = plane.table[plane.darkIsInk ? 255 - *s : *s];
+      }
     }
   }
   return true;

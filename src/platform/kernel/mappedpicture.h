@@ -182,6 +182,7 @@ class MappedPictureStream : public TavSys::ImageStream {
     int file = -1;
     int channel = 0;
     bool darkIsInk = false;
+    bool identity = false;    // the ink is the sample as it stands
     std::uint8_t table[256];  // sample -> ink
   };
   std::int32_t mWidth = 0, mHeight = 0, mNext = 0;
@@ -189,6 +190,7 @@ class MappedPictureStream : public TavSys::ImageStream {
   std::vector<std::vector<std::uint8_t>> mRows;
   std::vector<Plane> mPlanes;
   bool mOneBit = true;
+  bool mWholeRows = false;  // the planes are one file's channels in order, as they stand
 };
 
 // The map's opacity channel scaled by opacity (25600 = 100 %) as one plane.

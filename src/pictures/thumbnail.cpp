@@ -66,8 +66,8 @@ PDFIndirectReference* PDFProof::RenderThumbnail() {
   env->layout = getLayoutMatrix(mSettings.Orientation.GetValue(), mSettings.Mirror != 0,
                                 mSettings.GetInternalDistortionV(), mSettings.GetInternalDistortionH(), 0, 0);
   env->cmykProfile = mSettings.CertifiedOutputProfile.getFullPathAsUtf8();
-  std::unique_ptr<SC::SeparationFilter> filter = std::make_unique<SC::AllPassSeparationFilter>();
-  filter = SC::SeparationTableJobFactory(mJob, 1, 0, 1);
+  // The inks the document outputs.
+  std::unique_ptr<SC::SeparationFilter> filter = SC::SeparationTableJobFactory(mJob, 1, 0, 1);
   std::unique_ptr<SC::Options> options = SC::OptionsPreviewFactory();
   options->Set("QueryLayerMask", (mSettings.AddNonPrintingLayers != 0 ? 0x20000 : 0x60000) +
                                      (mSettings.IncludeLayers != 0 ? 0x800000 : 0));

@@ -248,7 +248,9 @@ TEST(MapExport, ThumbnailsResembleTheirPage) {
   struct Case {
     const char* name;
     std::string job;
-  } cases[] = {
+    const char* settings = "";
+    int width = 720, height = 360;
+  } cases[3] = {
       {"map, ground and stroke",
        jobText(kInks, R"([{"id":1,"inks":{"Yellow":40}},{"id":2,"inks":{"Cyan":100,"Magenta":100,"Spot":100}},)"
                       R"({"id":3,"inks":{"Black":100,"Spot":50}}])",
@@ -259,20 +261,26 @@ TEST(MapExport, ThumbnailsResembleTheirPage) {
                ",\"maps\":[" + mapEntry(1, 2) + "]")},
       {"nothing visible", jobText(kInks, "[]", "[]", "[]")},
   };
+  // The same page turned right and mirrored: the thumbnail is laid out as the page.
+  cases[2] = cases[0];
+  cases[2].name = "turned and mirrored";
+  cases[2].settings = " Orientation=0 Mirror=True";
+  cases[2].width = 360;
+  cases[2].height = 720;
   for (Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::size_t media = c.job.find(R"("media":[0,0,7200,7200])");
     c.job.replace(media, 23, box);
     auto job = loadJob(c.job, dir.path());
     const fs::path pdf = dir / "thumb.pdf";
-    const auto run = exportJob(job.get(), flavour("Press", "AddThumbnail=True"), pdf);
+    const auto run = exportJob(job.get(), flavour("Press", std::string("AddThumbnail=True") + c.settings), pdf);
     ASSERT_EQ(run.result, 0) << run.keys();
     tavtest::expectPdfAcceptedByAllConsumers(pdf);
     std::string dictionary;
     const Raster thumb = thumbnailOf(pdf, dictionary);
-    ASSERT_EQ(thumb.width, 720) << dictionary;
-    ASSERT_EQ(thumb.height, 360);
-    ASSERT_EQ(thumb.rgb.size(), std::size_t(720 * 360 * 3));
+    ASSERT_EQ(thumb.width, c.width) << dictionary;
+    ASSERT_EQ(thumb.height, c.height);
+    ASSERT_EQ(thumb.rgb.size(), std::size_t(c.width * c.height * 3));
     for (const char* key : {"\"/ColorSpace\": \"/DeviceRGB\"", "\"/BitsPerComponent\": 8", "\"/Filter\": \"/FlateDecode\""}) {
       EXPECT_NE(dictionary.find(key), std::string::npos) << key << " in " << dictionary;
     }
@@ -280,9 +288,20 @@ TEST(MapExport, ThumbnailsResembleTheirPage) {
     ASSERT_EQ(page.width, thumb.width);
     const auto a = thumb.mean(), b = page.mean();
     for (int k = 0; k < 3; ++k) EXPECT_NEAR(a[std::size_t(k)], b[std::size_t(k)], 0.05) << "channel " << k;
+    // Quarter by quarter, so that a turned or mirrored thumbnail shows.
+    for (int q = 0; q < 4; ++q) {
+      const auto quarter = [&](const Raster& r) {
+        double sum = 0;
+        int n = 0;
+        for (int y = (q / 2) * r.height / 2; y < (q / 2 + 1) * r.height / 2; ++y)
+          for (int x = (q % 2) * r.width / 2; x < (q % 2 + 1) * r.width / 2; ++x, ++n)
+            sum += r.rgb[std::size_t(y * r.width + x) * 3];
+        return sum / n / 255.0;
+      };
+      EXPECT_NEAR(quarter(thumb), quarter(page), 0.05) << "quarter " << q;
+    }
+    if (std::string(c.name) == "nothing visible") {
+      EXPECT_TRUE(std::all_of(thumb.rgb.begin(), thumb.rgb.end(), [](std::uint8_t v) { return v == 255; }));
+    }
   }
-  // The empty page's thumbnail is white all over.
-  std::string dictionary;
-  const Raster empty = thumbnailOf(dir / "thumb.pdf", dictionary);
-  EXPECT_TRUE(std::all_of(empty.rgb.begin(), empty.rgb.end(), [](std::uint8_t v) { return v == 255; }));
 }

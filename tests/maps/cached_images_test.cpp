@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "map_support.h"
 #include "pdfproof_support.h"
@@ -296,5 +297,65 @@ TEST(ScreenRenderer, CmykBecomesRgbThroughAProfileWhenOneIsGiven) {
     EXPECT_LE(*std::max_element(rgb + 3, rgb + 6), 60) << "full black is dark";
     EXPECT_LT(rgb[6], 60) << "cyan takes the red away";
     EXPECT_GT(rgb[8], 150);
+  }
+}
+
+TEST(CachedImages, ASoftMaskPictureLyingUnderThePictureBecomesItsMask) {
+  // The soft mask's picture: the spot file as black ink, so light shows the
+  // map and dark hides it (inverted: the other way round). A mask picture
+  // placed elsewhere cannot be the image's own mask.
+  struct Case {
+    const char* name;
+    const char* flags;
+    const char* maskOrigin;
+    bool inverted, ownMask;
+  } cases[] = {
+      {"luminosity", "", "[10,10]", false, true},
+      {"inverted", R"("maskFlags":4,)", "[10,10]", true, true},
+      {"placed elsewhere", "", "[12,10]", false, false},
+  };
+  tavtest::TestFolder dir;
+  writeMapFiles(dir.path());
+  std::string maps = "[" + mapEntry(1, 2) + R"(,{"id":3,"files":["spot.tif"],"channels":[{"ink":"Black"}],)"
+                     R"("colour":4,"width":40,"height":30,"resolution":72}])";
+  maps.erase(maps.find(R"(,"opacity":{"file":2})"), 21);
+  const std::string frame = R"({"kind":"path","paint":2?,"points":[[10,10],[10,50],[40,50],[40,10]]})";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string place = R"(,"place":{"origin":[10,10],"widthCorner":[10,50],"heightCorner":[40,10]}})";
+    std::string maskPlace = place;
+    maskPlace.replace(maskPlace.find("[10,10]"), 7, c.maskOrigin);
+    std::string picture = frame, mask = frame;
+    picture[picture.find('?')] = '0';
+    mask[mask.find('?')] = '1';
+    auto job = load(kInks, R"([{"id":2,"inks":{"Cyan":100,"Magenta":100,"Spot":100}},{"id":4,"inks":{"Black":100}}])",
+                    maps,
+                    R"(,"paints":[{"id":20,"type":"map","map":1,"softMask":5)" + place +
+                        R"(,{"id":21,"type":"map","map":3)" + maskPlace + R"(],"objects":[)" + picture +
+                        R"(],"patterns":[{"id":5,"kind":"softMask",)" + c.flags + R"("objects":[)" + mask + "]}]",
+                    dir.path());
+    const fs::path pdf = dir / "masked.pdf";
+    std::string bytes;
+    {
+      // The soft mask of the page's graphics state is another writer's;
+      // the picture itself is drawn here.
+      g2test::Page page(*job, g2test::testSettings(), kPdf14, pdf);
+      page.writer().OutputMap(jobGetSpahan(job.get())->member(0));
+      page.finish();
+      bytes = page.bytes();
+    }
+    ASSERT_EQ(bytes.find("_Mask") != std::string::npos, c.ownMask);
+    if (!c.ownMask) continue;
+    tavtest::expectPdfAcceptedByAllConsumers(pdf);
+    // One map pixel a point, rendered at two pixels a point.
+    const tavtest::Plates plates = tavtest::measurePlates(pdf, 1, 144);
+    double sum = 0;
+    for (int y = 0; y < kHeight; ++y)
+      for (int x = 0; x < kWidth; ++x) {
+        const double light = spotLightAt(x, y) / 255.0;
+        sum += std::fabs(plates.inkAtPixel("Cyan", 21 + 2 * x, 21 + 2 * y) -
+                         cyanAt(x, y) / 255.0 * (c.inverted ? 1 - light : light));
+      }
+    EXPECT_LT(sum / (kWidth * kHeight), 0.02) << plates.summary();
   }
 }

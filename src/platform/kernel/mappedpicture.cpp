@@ -130,6 +130,11 @@ bool CanOutputAsSoftmaskImage(const jobstr* job, const TavDB::Object*, int paint
   const TavDB::Object* first = paintGetFirstSoftmaskObjectFromRef(job, p->transparency.softMask);
   const Paint* maskPaint = first != nullptr ? paipoi(job, first->paint()) : nullptr;
   if (maskPaint == nullptr || maskPaint->type != kPaintMap || mappoi(job, maskPaint->map) == nullptr) return false;
+  // The mask picture becomes the image's own mask: it must lie where the picture lies.
+  if (p->type != kPaintMap || !(maskPaint->placeOrigin == p->placeOrigin) ||
+      !(maskPaint->placeWidthCorner == p->placeWidthCorner) || !(maskPaint->placeHeightCorner == p->placeHeightCorner)) {
+    return false;
+  }
   if (channelType != nullptr) {
     *channelType = maphasopa(job, maskPaint->map) ? kMapChannelTransparentBackground : kMapChannelGray;
   }

@@ -74,8 +74,9 @@ const TavDB::Object* paintGetFirstSoftmaskObjectFromRef(const jobstr* job, int p
 // The flags of a soft-mask pattern (bit 2 luminosity, bit 4 inverted).
 std::uint32_t maskGetFlags(const jobstr* job, int pattern);
 // Whether the object's soft mask can be written as one soft-mask image: its
-// pattern's first object is painted with a map. channelType: kMapChannelGray,
-// or kMapChannelTransparentBackground when that map has an opacity channel.
+// pattern's first object is painted with a map placed where the paint's map
+// lies. channelType: kMapChannelGray, or kMapChannelTransparentBackground when
+// that map has an opacity channel.
 bool CanOutputAsSoftmaskImage(const jobstr* job, const TavDB::Object* object, int paint, int* channelType);
 // Whether the map of a paint with a soft mask carries an opacity channel in
 // the file of its ink channels (an OPI picture holding its own mask).

@@ -204,7 +204,8 @@ TEST(CachedImages, FailingUsesAndFilesAreSaidAndNeverLeaveAName) {
     TavGen::MessageCapture capture;
     std::string content;
     {
-      g2test::Page page(*job, g2test::testSettings(), kPdf14, pdf);
+      const PDFSettings settings = g2test::testSettings();  // the writer keeps a reference
+      g2test::Page page(*job, settings, kPdf14, pdf);
       page.walk();
       content = page.finish();
     }
@@ -222,7 +223,8 @@ TEST(CachedImages, FailingUsesAndFilesAreSaidAndNeverLeaveAName) {
   other.transparency.softMask = 7;
   const std::uint16_t paint = job->addPaint(other);
   TavGen::MessageCapture capture;
-  g2test::Page page(*job, g2test::testSettings());
+  const PDFSettings settings = g2test::testSettings();
+  g2test::Page page(*job, settings);
   std::unique_ptr<TavDB::Object> object = TavDB::objdup(jobGetSpahan(job.get())->member(0));
   object->setPaint(paint);
   page.writer().OutputMap(object.get());
@@ -251,7 +253,8 @@ TEST(Previews, OneImagePerPictureFileAndTheDrawsOfEveryUse) {
   const fs::path pdf = dir / "previews.pdf";
   std::string content;
   {
-    g2test::Page page(*job, g2test::testSettings(), kPdf14, pdf);
+    const PDFSettings settings = g2test::testSettings();
+    g2test::Page page(*job, settings, kPdf14, pdf);
     WritePicturePreview(page.writer(), 20);
     WritePicturePreview(page.writer(), 20);
     WritePicturePreview(page.writer(), 21);
@@ -270,7 +273,8 @@ TEST(Previews, OneImagePerPictureFileAndTheDrawsOfEveryUse) {
   EXPECT_EQ(g2test::count(json, "\"/ColorSpace\": \"/DeviceCMYK\""), 2);
   // A picture whose file cannot be opened gets nothing.
   fs::remove(dir / "photo.tif");
-  g2test::Page page(*job, g2test::testSettings());
+  const PDFSettings settings = g2test::testSettings();
+  g2test::Page page(*job, settings);
   WritePicturePreview(page.writer(), 20);
   EXPECT_TRUE(page.writer().GetPendingStreams().empty());
   EXPECT_EQ(page.finish().find("Do"), std::string::npos);
@@ -339,7 +343,8 @@ TEST(CachedImages, ASoftMaskPictureLyingUnderThePictureBecomesItsMask) {
     {
       // The soft mask of the page's graphics state is another writer's;
       // the picture itself is drawn here.
-      g2test::Page page(*job, g2test::testSettings(), kPdf14, pdf);
+      const PDFSettings settings = g2test::testSettings();
+      g2test::Page page(*job, settings, kPdf14, pdf);
       page.writer().OutputMap(jobGetSpahan(job.get())->member(0));
       page.finish();
       bytes = page.bytes();

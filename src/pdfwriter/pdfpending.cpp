@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "colour/shading.h"
 #include "pdfwriter/pdfouthan.h"
 #include "platform/kernel/colorspace.h"
 #include "platform/kernel/job.h"
@@ -56,7 +57,7 @@ void PdfShadingList::writeElement(pdfouthan* handler, PDFShadingType* element, s
                                   PDFDictionary* shadingResources, PDFDictionary* /*unused*/) {
   if (index >= mReferences.size() || element == nullptr) return;
   if (mReferences[index] == nullptr) {
-    PDFDictionary* dictionary = element->WriteShadingDictionary(handler, mColorSpaces);
+    PDFDictionary* dictionary = WriteShadingDictionary(*element, handler, mColorSpaces);
     if (dictionary == nullptr) return;
     mReferences[index] = handler->makeIndirect(dictionary);
     handler->writeObject(mReferences[index]);
@@ -129,6 +130,24 @@ PDFIndirectReference* PdfColorSpaces::getIndRef(const ColorSpace& space, int par
     return nullptr;
   }
   return entry.parts[static_cast<std::size_t>(part)];
+}
+
+PDFIndirectReference* PdfColorSpaces::ensureIndRef(pdfouthan* handler, const ColorSpace& space,
+                                                   int part) {
+  const std::size_t index = registerColorSpace(space).second;
+  Entry& entry = mEntries[index];
+  if (part < 0 || part >= entry.space->pdfGetNumParts()) return nullptr;
+  if (static_cast<std::size_t>(part) >= entry.parts.size()) {
+    entry.parts.resize(static_cast<std::size_t>(part) + 1, nullptr);
+  }
+  PDFIndirectReference*& slot = entry.parts[static_cast<std::size_t>(part)];
+  if (slot == nullptr && handler != nullptr) {
+    PDFArray* array = entry.space->pdfGetColorSpace(handler, part);
+    if (array == nullptr) return nullptr;
+    slot = handler->makeIndirect(array);
+    handler->writeObject(slot);
+  }
+  return slot;
 }
 
 void PdfColorSpaces::writeAll(pdfouthan* handler, PDFDictionary* colorSpaces) {

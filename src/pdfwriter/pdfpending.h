@@ -31,18 +31,12 @@ namespace TavPDF {
 class pdfouthan;
 class PdfColorSpaces;
 
-// A shading (axial or radial) as the pending list sees it. The concrete
-// shading types derive from it; the list owns the shadings handed to it.
-class PDFShadingType {
- public:
-  virtual ~PDFShadingType() = default;
-  // Whether the other shading would write the same dictionary.
-  virtual bool isEqual(const PDFShadingType& other) const = 0;
-  // Builds the shading dictionary (registry-owned; the colour spaces it needs
-  // are taken from the registered ones). Null when the shading has none.
-  virtual PDFDictionary* WriteShadingDictionary(pdfouthan* handler,
-                                                PdfColorSpaces* colorSpaces) = 0;
-};
+// A shading (axial or radial; colour/shading.h). The shading list owns the
+// shadings handed to it.
+class PDFShadingType;
+// Builds the shading dictionary (colour/shading.h).
+PDFDictionary* WriteShadingDictionary(const PDFShadingType& shading, pdfouthan* handler,
+                                      PdfColorSpaces* pageColorSpaces);
 
 // A list of deferred elements of one kind. The template keeps the pointers;
 // whether they are owned is said by each derived list.
@@ -165,6 +159,10 @@ class PdfColorSpaces {
   // a developer diagnostic when the space is not registered or the part not
   // written yet.
   PDFIndirectReference* getIndRef(const ColorSpace& space, int part) const;
+  // The reference of part n of space, registering the space and writing the
+  // part (made indirect and written at once) when that has not happened yet.
+  // Null when the part has no colour-space array or cannot be written.
+  PDFIndirectReference* ensureIndRef(pdfouthan* handler, const ColorSpace& space, int part);
   // Writes every part not written yet (made indirect and written at once) and
   // enters every written part under its resource name into colorSpaces.
   void writeAll(pdfouthan* handler, PDFDictionary* colorSpaces);

@@ -135,8 +135,9 @@ void PDFProof::AddCadPieceInfo(PDFDictionary* form) {
   const CADData* cad = mJob->GetCADData();
   if (cad != nullptr) {
     const double mmPerUnit = 25.4 / TavDB::getppi(mJob);
-    x = -cad->GetBoundingBox().left * mmPerUnit;
-    y = -cad->GetBoundingBox().top * mmPerUnit;
+    // + 0.0: a box at 0 gives 0, not -0.
+    x = -cad->GetBoundingBox().left * mmPerUnit + 0.0;
+    y = -cad->GetBoundingBox().top * mmPerUnit + 0.0;
   }
   params->Set("xoffset", new PDFString(cadNumber(x)));
   params->Set("yoffset", new PDFString(cadNumber(y)));
@@ -254,7 +255,7 @@ PDFIndirectReference* PDFProof::WriteFormStream(PDFDictionary* form, FormResourc
 
   if (r.colorSpaces != nullptr) {
     if (mPending != nullptr) mPending->writePending(mHandler, r.colorSpaces, r.resources);
-    mHandler->writeObject(r.colorSpacesRef);
+    if (r.colorSpacesRef != nullptr) mHandler->writeObject(r.colorSpacesRef);
   } else if (mPending != nullptr) {
     mPending->writePending(mHandler, nullptr, r.resources);
   }
@@ -554,6 +555,11 @@ void writeStationNumberForm(PDFProof& w, PendingStream& r) {
   w.WriteFormXObject(r, kPendingStationNumberForm);
 }
 void writeBarcodeForm(PDFProof& w, PendingStream& r) { w.WriteFormXObject(r, kPendingBarcodeForm); }
+void writeOneUp(PDFProof& w, PendingStream& r) { w.WriteOneUpForm(r); }
+void writePlacedPdf(PDFProof& w, PendingStream& r) { w.BuildPlacedPdfFormXObject(r); }
+void writeBufferTiff(PDFProof& w, PendingStream& r) {
+  w.WriteBufferTiffStream(static_cast<PendingStreamBufferTiff&>(r));
+}
 
 }  // namespace
 
@@ -565,6 +571,9 @@ PendingStreamWriter DefaultPendingStreamWriter(std::uint32_t kind) {
     case kPendingCADForm: return writeCadForm;
     case kPendingStationNumberForm: return writeStationNumberForm;
     case kPendingBarcodeForm: return writeBarcodeForm;
+    case kPendingForm: return writeOneUp;
+    case kPendingFilePdf: return writePlacedPdf;
+    case kPendingBufferTiff: return writeBufferTiff;
     default: return nullptr;
   }
 }

@@ -295,10 +295,6 @@ proofimghan* PDFProof::outpixbegin(TavSys::fil*, const Paint*, const TavDB::tv_m
 void PDFProof::outpixend(proofimghan*) {}
 int PDFProof::outpixrow(proofimghan*, const std::uint8_t*, int, int) { return 1; }
 int PDFProof::OutputPlacedEPS(TavDB::Object*) { RefuseUnsupported("a placed EPS file"); }
-int PDFProof::OutputPlacedJob(TavDB::Object*) {
-  RequirePendingWriter(kPendingForm);
-  return 0;
-}
 int PDFProof::OutputPlacedPixels(TavDB::Object*) {
   RequirePendingWriter(kPendingFileTiff);
   return 0;

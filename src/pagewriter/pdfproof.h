@@ -64,6 +64,11 @@ struct GradationStops {
   std::vector<double> exponents;  // one per segment (negative: written backwards)
 };
 GradationStops BuildGradationStops(const jobstr* job, const Paint& degrade);
+
+// The nested job of a one-up picture, ready to be written, or null.
+jobstr* ReadOneUpJobFile(jobstr* job, int picture);
+// Queues the form of a placed one-up or PDF page under its picture-form name.
+void RegisterPictureForm(PDFProof& writer, TavDB::Object* object, std::uint16_t paint);
 // The exponent of a segment of `length` job units whose two colours mix 50 %
 // `midpoint` units after its start; negative when the segment is written
 // backwards. 1 for a segment without length.
@@ -314,6 +319,24 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   void WriteTransparencyGroup(PendingStreamTransparencyGroup& record);
   bool InsideSoftMask() const { return mSoftMaskDepth != 0; }
 
+  // ---- placed one-ups and PDF pages ----------------------------------------------
+  // "Form_" + writer number + "_" + picture + "_" + the paint's page and box words.
+  std::string MakePictureFormName(std::uint16_t paint) const;
+  // Whether a one-up or placed-PDF form of a paint like this one is queued.
+  bool HasPendingPictureForm(std::uint16_t paint) const;
+  // "a b c d e f cm /Form_... Do".
+  void DrawPictureForm(std::uint16_t paint, double a, double b, double c, double d, double e,
+                       double f);
+  // Places the paint's picture form by the paint's placement.
+  void DrawPlacedPicture(std::uint16_t paint);
+  // Writers of the pending flush: the nested one-up pass (on this writer) and
+  // the one-up's form (on the nested writer), a placed PDF page's reference
+  // XObject, a buffered pixel image.
+  void WriteOneUpForm(PendingStream& record);
+  void BuildOneUpFormXObject(PendingStream& record);
+  void BuildPlacedPdfFormXObject(PendingStream& record);
+  void WriteBufferTiffStream(PendingStreamBufferTiff& record);
+
   // ---- accessors -----------------------------------------------------------------
   pdfouthan* GetHandler() const { return mHandler; }
   const PDFSettings& GetSettings() const { return mSettings; }
@@ -453,6 +476,8 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   bool mPaintMapGroup = false;
   // While the content of a knockout group is written.
   bool mGroupKnockout = false;
+  // A nested one-up writer placed with a screen: that screen's graphics state.
+  std::string mOneUpScreenName;
 
   // Deferred resources, in queuing order.
   std::vector<std::shared_ptr<PendingStream>> mPendingStreams;

@@ -452,10 +452,10 @@ bool paintPlacementWords(const jobstr* job, int paint, std::int32_t words[6]) {
   };
   const std::int64_t w[6] = {o.v,
                              o.h,
-                             step(o.v, p->placeWidthCorner.v, width),
-                             step(o.h, p->placeWidthCorner.h, width),
                              step(o.v, p->placeHeightCorner.v, height),
-                             step(o.h, p->placeHeightCorner.h, height)};
+                             step(o.h, p->placeHeightCorner.h, height),
+                             step(o.v, p->placeWidthCorner.v, width),
+                             step(o.h, p->placeWidthCorner.h, width)};
   for (std::int64_t x : w)
     if (x < INT32_MIN || x > INT32_MAX) return false;
   for (int i = 0; i < 6; ++i) words[i] = static_cast<std::int32_t>(w[i]);

@@ -511,7 +511,7 @@ std::uint16_t painewflat16(jobstr* job, const std::uint16_t* tints);
 // stored order; null for an undefined paint.
 const double* paintGetMatrix(const jobstr* job, int paint);
 // The kernel's placement words 9..14 of a picture or map paint: the origin
-// corner (v, h), then the width-direction corner and the height-direction
+// corner (v, h), then the height-direction corner and the width-direction
 // corner, each given as origin + (corner - origin) × 10000 / pixels along
 // that edge, i.e. the step of one pixel times 10000 (the picture's or map's
 // width and height; for vector pictures their size in job units). False, with

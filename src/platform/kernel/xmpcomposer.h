@@ -70,6 +70,10 @@ class XMPComposer {
   bool MatchXMPInkName(int separation, std::string& name) const;
   std::string GetXMPInkName(const XMPlInk& ink) const { return ink.name; }
 
+  // The path under which a linked picture file is referred to from the
+  // written file: its full path (UTF-8).
+  std::string MakePicturePath(const std::string& fullPath) const { return fullPath; }
+
   // Collects the inks (calling the ink callback for each) and composes the packet.
   void BuildXMPData();
   // The packet composed by BuildXMPData; empty before.

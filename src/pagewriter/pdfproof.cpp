@@ -88,6 +88,7 @@ PDFProof::PDFProof(jobstr* job, pdfouthan* handler, PDFDictionary* resources,
       mStreamDictionary(new PDFDictionary()),
       mSettings(settings),
       mSharedHalftoneMode(sharedHalftoneMode),
+      mScreensFromParent(sharedHalftoneMode),
       mNestedWriter(nestedWriter),
       mSharedHalftone(sharedHalftone),
       mOneUpLink(oneUpLink),
@@ -123,8 +124,7 @@ PDFProof::PDFProof(jobstr* job, pdfouthan* handler, PDFDictionary* resources,
   if (mWriterNumber == 0) mContents = new PDFArray();
 
   mStrokeType = 1;
-  // The kernel's separation map is per writer: nothing remapped yet.
-  for (Separation& sep : job->separations) sep.mappedTo = -1;
+  ResetSeparationMap();
 
   // In separated output, white objects may only be left out when nothing is
   // transparent. The caller's settings stay as they are.
@@ -444,58 +444,6 @@ PDFDictionaryValue* PDFProof::FinishContentStream() {
     return mContents;
   }
   return stream;
-}
-
-namespace {
-
-// A halftone graphics state that leaves the device's own screen in force.
-PDFDictionary* defaultHalftoneState() {
-  auto* state = new PDFDictionary();
-  state->Set("HT", new PDFName("Default"));
-  return state;
-}
-
-}  // namespace
-
-void PDFProof::WritePageResources(bool withProperties) {
-  if (mExtGStates != nullptr) {
-    for (std::int32_t screen : mUsedScreens) {
-      char name[64];
-      if (screen >= 0) {
-        std::snprintf(name, sizeof name, "Scr_%d_%d", int(mWriterNumber), int(screen));
-      } else if (mSettings.NormalizedOutput != 0) {
-        std::snprintf(name, sizeof name, "Default_Screen");
-      } else {
-        std::snprintf(name, sizeof name, "Scr_%d_def", int(mWriterNumber));
-        mExtGStates->Set(name, defaultHalftoneState());
-        continue;
-      }
-      // The screen's own halftone is written by the screening writers; until
-      // they build one the device's default screen stands in for it.
-      PDFIndirectReference* ref = mHandler->makeIndirect(defaultHalftoneState());
-      mHandler->writeObject(ref);
-      mExtGStates->Set(name, ref);
-    }
-  }
-  mUsedScreens.clear();
-
-  if (!withProperties || mNestedWriter || GetVersionCode() != kPdf15 ||
-      mSettings.IncludeLayers == 0 || mResources == nullptr ||
-      mHandler->mOptionalContentGroups == nullptr) {
-    return;
-  }
-  auto* properties = new PDFDictionary();
-  TavDB::ListScan scan(jobGetSpahan(mJob), TavDB::kObjLayer, kSearchExcluded);
-  std::size_t index = 0;
-  for (TavDB::Object* layer = scan.next(); layer != nullptr; layer = scan.next()) {
-    if ((layer->flags() & kLayerNonPrinting) != 0 && mSettings.AddNonPrintingLayers == 0) continue;
-    PDFDictionaryValue* group = mHandler->mOptionalContentGroups->Get(index++);
-    if (group == nullptr) continue;
-    properties->Set("MC" + std::to_string(CountLayersAfter(layer)), group);
-  }
-  PDFIndirectReference* ref = mHandler->makeIndirect(properties);
-  mHandler->writeObject(ref);
-  mResources->Set("Properties", ref);
 }
 
 }  // namespace TavPDF

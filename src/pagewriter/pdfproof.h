@@ -254,9 +254,54 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   void WriteMatrix(const std::array<double, 6>& matrix);
   // "/name gs\n".
   void WriteGState(const std::string& name);
-  // Completes the resources when the content stream ends: the screens
-  // selected (ExtGState entries) and, for PDF 1.5 layers, the property lists.
+  // Completes the resources when the content stream ends: fonts, the screens
+  // selected (ExtGState entries, the screen set is emptied) and, for PDF 1.5
+  // layers, the property lists.
   void WritePageResources(bool withProperties);
+  // The "Font" resources of the fonts the stream selected (none yet).
+  void BuildFontResources();
+
+  // ---- resource names -----------------------------------------------------------
+  // Nested writers share the file's name space: every name carries the writer
+  // number, and each kind counts on its own ("Barcode_<writer>_<n>").
+  std::string MakeBarcodeFormName();
+  std::string MakeCadFormName();
+  std::string MakeStationNumberFormName();
+  std::string MakeImageLinkFormName();
+  std::string MakeOpiFormName();
+  // Names the record's graphics state "GS_<writer>_<n>".
+  void MakeGStateName(PendingStream& record);
+  // Names the record's group "Group_<writer>_<n>" and its graphics state
+  // "GS_<writer>_<m>" (each from its own counter).
+  void MakeTransparencyGroupNames(PendingStream& record);
+  // The image name "Im<writer>_<n>" for a picture. With a file, a queued
+  // file or preview record (kinds 3 and 9) whose file path is
+  // PictureRecordPath(an earlier name of this writer, file) gives that
+  // earlier name back (true); otherwise a new number is taken (false).
+  bool MakePictureXObjectName(const TavSys::filref* file, std::string& outName);
+  // The file path a queued picture record carries so that a second placement
+  // of the same file finds it: the image name followed by the file's full
+  // path (two files of one name in different folders stay two images).
+  static std::string PictureRecordPath(const std::string& imageName, const TavSys::filref& file);
+
+  // ---- screen and dot-gain graphics states ---------------------------------
+  // {HT: the job's default halftone}, written at once.
+  PDFIndirectReference* MakeDefaultScreenGState();
+  // {HT: the halftone of the screen} ({HT /Default} for a screen without a
+  // PDF form), written at once; job null stands for the writer's own job.
+  PDFIndirectReference* MakeSeparationScreenGState(int screen, jobstr* job);
+  // The halftone written for a screen (replaces an earlier one); the page
+  // registers them as the document's named halftones.
+  void SetScreenHalftone(int screen, PDFDictionaryValue* halftone);
+  const std::map<int, PDFDictionaryValue*>& GetScreenHalftones() const {
+    return mScreenHalftones;
+  }
+
+  // Every ink of the job is remapped nowhere (the kernel's separation map is
+  // per writer).
+  void ResetSeparationMap();
+  // Rectangles of four numbers (top, left, bottom, right) that do not overlap.
+  static bool RectanglesDisjoint(const std::int32_t a[4], const std::int32_t b[4]);
 
   // Pending streams.
   void AddPendingStream(std::unique_ptr<PendingStream> record);
@@ -341,6 +386,9 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   pdfouthan* GetHandler() const { return mHandler; }
   const PDFSettings& GetSettings() const { return mSettings; }
   std::int32_t GetWriterNumber() const { return mWriterNumber; }
+  // The page's shared counter of writer numbers (a nested writer takes its
+  // number from it); null for a writer without one.
+  std::int32_t* GetWriterCounter() const { return mWriterCounter; }
   std::uint32_t GetVersionCode() const;
   PDFDictionary* GetResources() const { return mResources; }
   PDFDictionary* GetPatternDictionary() const { return mPatterns; }
@@ -421,6 +469,9 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   std::array<std::int32_t, 4> mPaintedArea{0x7FFFFFFF, 0x7FFFFFFF, -0x7FFFFFFF, -0x7FFFFFFF};
   const PDFSettings& mSettings;       // not owned
   bool mSharedHalftoneMode;
+  // The construction's shared-halftone flag: the screens are the parent's,
+  // so the writer defines no screen resources of its own.
+  const bool mScreensFromParent;
   bool mNestedWriter;
   PDFDictionaryValue* mSharedHalftone;  // registry-owned; null for a page
   bool mOneUpLink;
@@ -459,6 +510,17 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   std::unique_ptr<PendingColor> mPendingStroke;
   std::unique_ptr<PendingColor> mPendingFill;
   std::set<std::int32_t> mUsedScreens;
+  // Halftones written for screens (screen number -> registry-owned halftone).
+  std::map<int, PDFDictionaryValue*> mScreenHalftones;
+  // Fonts selected in the stream (font ids in first-use order).
+  std::vector<std::uint32_t> mFonts;
+  // Name counters, one per kind of resource name.
+  struct NameCounters {
+    std::uint32_t image = 0, transparencyGroup = 0, opiForm = 0, imageLink = 0,
+                  stationNumber = 0, cadForm = 0, graphicsState = 0, barcodeForm = 0;
+  } mNameCounters;
+  // "<prefix><writer>_<n>" with the counter's value before it is incremented.
+  std::string NextName(const char* prefix, std::uint32_t& counter);
   bool mScreeningNotSupportedShown = false;
   bool mDefaultScreeningShown = false;
 

@@ -48,7 +48,7 @@ PDFDictionary* overprintState(bool on, int mode) {
 
 Page::Page(jobstr& job, const PDFSettings& settings, std::uint32_t version,
            const std::filesystem::path& file, const PageOptions& options)
-    : mJob(job), mPath(file) {
+    : mJob(job), mPath(file), mCounter(options.writerNumber) {
   PdfGraphicsState::Instance().Reset();
   mFile = file.empty() ? std::make_unique<TavSys::fil>() : TavSys::fil::create(file);
   mHandler = std::make_unique<pdfouthan>(mFile.get(), version);

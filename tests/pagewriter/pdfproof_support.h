@@ -32,6 +32,8 @@ PDFSettings testSettings();
 struct PageOptions {
   bool nestedWriter = false;
   bool insideOneUp = false;
+  // The value of the page's writer counter when the writer is made.
+  std::int32_t writerNumber = 0;
 };
 
 class Page {

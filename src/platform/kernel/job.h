@@ -422,6 +422,8 @@ bool sepsearch(const jobstr* job, int sep);
 void sepEnable(jobstr* job, int sep);
 void sepDisable(jobstr* job, int sep);
 void sepEnableAll(jobstr* job);
+// Clears the separation map: no ink is remapped onto another.
+void initSeparationMap(jobstr* job);
 void sepDisableAll(jobstr* job);
 bool sepIsEnabled(const jobstr* job, int sep);
 // UTF-8 name; "" for an empty slot.

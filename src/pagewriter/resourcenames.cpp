@@ -1,0 +1,157 @@
+// The page writer's resource names and the resources it completes when a
+// content stream ends: fonts, screen graphics states and property lists.
+//
+// Nested writers (forms, one-ups) enter their resources into dictionaries of
+// the same file, so every name a writer invents carries its writer number and
+// a counter of its own per kind.
+#include <string>
+
+#include "pagewriter/pdfproof.h"
+#include "pdfwriter/pdfobjects.h"
+#include "pdfwriter/pdfouthan.h"
+#include "platform/kernel/job.h"
+#include "platform/kernel/tavdb.h"
+#include "tavpdf/PDFSettings.h"
+
+namespace TavPDF {
+
+namespace {
+
+constexpr std::uint32_t kLayerNonPrinting = 0x40000;
+constexpr std::uint32_t kSearchExcluded = 0x20000;
+
+// A halftone graphics state that leaves the device's own screen in force.
+PDFDictionary* defaultHalftoneState() {
+  auto* state = new PDFDictionary();
+  state->Set("HT", new PDFName("Default"));
+  return state;
+}
+
+PDFIndirectReference* writeAtOnce(pdfouthan* handler, PDFDictionaryValue* object) {
+  PDFIndirectReference* ref = handler->makeIndirect(object);
+  handler->writeObject(ref);
+  return ref;
+}
+
+}  // namespace
+
+// ---- names ---------------------------------------------------------------------
+
+std::string PDFProof::NextName(const char* prefix, std::uint32_t& counter) {
+  return prefix + std::to_string(mWriterNumber) + "_" + std::to_string(counter++);
+}
+
+std::string PDFProof::MakeBarcodeFormName() { return NextName("Barcode_", mNameCounters.barcodeForm); }
+
+std::string PDFProof::MakeCadFormName() { return NextName("CAD_", mNameCounters.cadForm); }
+
+std::string PDFProof::MakeStationNumberFormName() {
+  return NextName("Sn_", mNameCounters.stationNumber);
+}
+
+std::string PDFProof::MakeImageLinkFormName() { return NextName("EI_", mNameCounters.imageLink); }
+
+std::string PDFProof::MakeOpiFormName() { return NextName("O_", mNameCounters.opiForm); }
+
+void PDFProof::MakeGStateName(PendingStream& record) {
+  record.SetGStateName(NextName("GS_", mNameCounters.graphicsState));
+}
+
+void PDFProof::MakeTransparencyGroupNames(PendingStream& record) {
+  record.SetName(NextName("Group_", mNameCounters.transparencyGroup));
+  MakeGStateName(record);
+}
+
+std::string PDFProof::PictureRecordPath(const std::string& imageName,
+                                        const TavSys::filref& file) {
+  return imageName + file.getFullPathAsUtf8();
+}
+
+bool PDFProof::MakePictureXObjectName(const TavSys::filref* file, std::string& outName) {
+  const std::string stem = "Im" + std::to_string(mWriterNumber) + "_";
+  if (file != nullptr) {
+    for (std::uint32_t k = 0; k < mNameCounters.image; ++k) {
+      const std::string candidate = PictureRecordPath(stem + std::to_string(k), *file);
+      for (const std::shared_ptr<PendingStream>& record : mPendingStreams) {
+        const std::string* path = nullptr;
+        if (record->GetKind() == kPendingFileTiff) {
+          path = &static_cast<const PendingStreamFileTiff&>(*record).GetFilePath();
+        } else if (record->GetKind() == kPendingFilePreview) {
+          path = &static_cast<const PendingStreamFilePreview&>(*record).GetFilePath();
+        }
+        if (path != nullptr && *path == candidate) {
+          outName = stem + std::to_string(k);
+          return true;
+        }
+      }
+    }
+  }
+  outName = stem + std::to_string(mNameCounters.image++);
+  return false;
+}
+
+// ---- screen graphics states --------------------------------------------------------
+
+void PDFProof::SetScreenHalftone(int screen, PDFDictionaryValue* halftone) {
+  mScreenHalftones[screen] = halftone;
+}
+
+PDFIndirectReference* PDFProof::MakeDefaultScreenGState() {
+  return writeAtOnce(mHandler, defaultHalftoneState());
+}
+
+PDFIndirectReference* PDFProof::MakeSeparationScreenGState(int /*screen*/, jobstr* /*job*/) {
+  return writeAtOnce(mHandler, defaultHalftoneState());
+}
+
+// ---- the resources of a finished stream ----------------------------------------------
+
+void PDFProof::BuildFontResources() {
+  if (mFonts.empty()) return;
+  // Nothing selects a font before text can be written; a font that was
+  // selected all the same must not leave its name undefined.
+  RefuseUnsupported("fonts");
+}
+
+void PDFProof::WritePageResources(bool withProperties) {
+  BuildFontResources();
+  if (!mScreensFromParent && mExtGStates != nullptr) {
+    for (std::int32_t screen : mUsedScreens) {
+      if (screen >= 0) {
+        mExtGStates->Set("Scr_" + std::to_string(mWriterNumber) + "_" + std::to_string(screen),
+                         MakeSeparationScreenGState(screen, nullptr));
+      } else if (mSettings.NormalizedOutput != 0) {
+        mExtGStates->Set("Default_Screen", MakeDefaultScreenGState());
+      } else {
+        mExtGStates->Set("Scr_" + std::to_string(mWriterNumber) + "_def", defaultHalftoneState());
+      }
+    }
+  }
+  mUsedScreens.clear();
+
+  if (!withProperties || mNestedWriter || GetVersionCode() != kPdf15 ||
+      mSettings.IncludeLayers == 0 || mResources == nullptr ||
+      mHandler->mOptionalContentGroups == nullptr) {
+    return;
+  }
+  auto* properties = new PDFDictionary();
+  TavDB::ListScan scan(jobGetSpahan(mJob), TavDB::kObjLayer, kSearchExcluded);
+  std::size_t index = 0;
+  for (TavDB::Object* layer = scan.next(); layer != nullptr; layer = scan.next()) {
+    if ((layer->flags() & kLayerNonPrinting) != 0 && mSettings.AddNonPrintingLayers == 0) continue;
+    PDFDictionaryValue* group = mHandler->mOptionalContentGroups->Get(index++);
+    if (group == nullptr) continue;
+    properties->Set("MC" + std::to_string(CountLayersAfter(layer)), group);
+  }
+  mResources->Set("Properties", writeAtOnce(mHandler, properties));
+}
+
+// ---- small members -------------------------------------------------------------------
+
+void PDFProof::ResetSeparationMap() { initSeparationMap(mJob); }
+
+bool PDFProof::RectanglesDisjoint(const std::int32_t a[4], const std::int32_t b[4]) {
+  return a[3] <= b[1] || a[1] >= b[3] || a[0] >= b[2] || a[2] <= b[0];
+}
+
+}  // namespace TavPDF

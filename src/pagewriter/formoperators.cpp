@@ -12,35 +12,6 @@
 
 namespace TavPDF {
 
-namespace {
-
-std::string numbered(const char* prefix, std::int32_t writer, std::uint32_t& counter) {
-  return prefix + std::to_string(writer) + "_" + std::to_string(counter++);
-}
-
-}  // namespace
-
-// ---- resource names ----------------------------------------------------------------
-
-std::string PDFProof::MakeCadFormName() { return numbered("CAD_", mWriterNumber, mCadFormCounter); }
-
-std::string PDFProof::MakeStationNumberFormName() {
-  return numbered("Sn_", mWriterNumber, mStationNumberCounter);
-}
-
-std::string PDFProof::MakeBarcodeFormName() {
-  return numbered("Barcode_", mWriterNumber, mBarcodeCounter);
-}
-
-void PDFProof::MakeGStateName(PendingStream& record) {
-  record.SetGStateName(numbered("GS_", mWriterNumber, mGStateCounter));
-}
-
-void PDFProof::MakeTransparencyGroupNames(PendingStream& record) {
-  record.SetName(numbered("Group_", mWriterNumber, mGroupCounter));
-  MakeGStateName(record);
-}
-
 // ---- operators ---------------------------------------------------------------------
 
 void PDFProof::DrawXObject(const std::string& name) {

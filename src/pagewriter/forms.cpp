@@ -104,10 +104,6 @@ void AddPatternColorSpace(PDFDictionary* colorSpaces) {
   if (colorSpaces != nullptr) colorSpaces->Set("CSPat", names({"Pattern", "DeviceCMYK"}));
 }
 
-void PDFProof::SetScreenHalftone(std::int32_t screen, PDFDictionaryValue* halftone) {
-  mScreenHalftones[screen] = halftone;
-}
-
 PDFDictionary* PDFProof::GetPieceInfo(PDFDictionary* form, const char* owner) {
   PDFDictionary* pieceInfo = GetSubDictionary(form, "PieceInfo", true);
   PDFDictionary* entry = GetSubDictionary(pieceInfo, owner, true);

@@ -323,14 +323,6 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   bool IsSymmetricStroke() const;
 
   // ---- forms, patterns and transparency --------------------------------------
-  // Resource names: prefix + writer number + "_" + the kind's own counter.
-  std::string MakeCadFormName();
-  std::string MakeStationNumberFormName();
-  std::string MakeBarcodeFormName();
-  // "GS_..." as the record's graphics-state name.
-  void MakeGStateName(PendingStream& record);
-  // "Group_..." as the record's name and a "GS_..." graphics-state name.
-  void MakeTransparencyGroupNames(PendingStream& record);
   // "q\n/name Do\nQ\n".
   void DrawXObject(const std::string& name);
   // "/name gs\n".
@@ -345,11 +337,6 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // BBox (the object's box with its texts; the page box for an empty one) in
   // points and an identity Matrix; returns the box in job units.
   TavDB::tv_box SetFormBBoxAndMatrix(PDFDictionary* form, TavDB::Object* object);
-  // Records the halftone written for a screen (the one-up pass registers them).
-  void SetScreenHalftone(std::int32_t screen, PDFDictionaryValue* halftone);
-  const std::map<std::int32_t, PDFDictionaryValue*>& GetScreenHalftones() const {
-    return mScreenHalftones;
-  }
   // Private PieceInfo data of forms.
   void AddCadPieceInfo(PDFDictionary* form);
   void AddBarcodePieceInfo(PDFDictionary* form, const PendingStreamBarcodeForm& record);
@@ -524,14 +511,6 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   bool mScreeningNotSupportedShown = false;
   bool mDefaultScreeningShown = false;
 
-  // Counters of the resource names.
-  std::uint32_t mCadFormCounter = 0;
-  std::uint32_t mStationNumberCounter = 0;
-  std::uint32_t mBarcodeCounter = 0;
-  std::uint32_t mGStateCounter = 0;
-  std::uint32_t mGroupCounter = 0;
-  // Screen number -> the halftone written for it.
-  std::map<std::int32_t, PDFDictionaryValue*> mScreenHalftones;
   // While a soft mask is written for an image-link graphics state.
   bool mImageLinksSuppressed = false;
   // While a transparency group of a picture-map group is written.

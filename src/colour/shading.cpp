@@ -1,6 +1,7 @@
 #include "colour/shading.h"
 
 #include <cmath>
+#include <functional>
 #include <memory>
 
 #include "colour/colourpdf.h"
@@ -55,6 +56,10 @@ PDFShadingType3::PDFShadingType3(const TavricLib::Coord& start, double r0,
 bool PDFShadingType3::isEqual(const TavricLib::Shading& other) const {
   const auto* o = dynamic_cast<const PDFShadingType3*>(&other);
   return o != nullptr && o->mR0 == mR0 && o->mR1 == mR1 && PDFShadingType::isEqual(other);
+}
+
+std::size_t PDFShadingType3::hash() const {
+  return PDFShadingType::hash() ^ (std::hash<double>()(mR0) * 31 + std::hash<double>()(mR1));
 }
 
 PDFArray* PDFShadingType3::Coords() const {

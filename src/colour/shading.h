@@ -47,6 +47,7 @@ class PDFShadingType3 : public PDFShadingType {
                   const ColorSpace* space, const unsigned short* c0, const unsigned short* c1);
   // Equal radii as well.
   bool isEqual(const TavricLib::Shading& other) const override;
+  std::size_t hash() const override;
   PDFArray* Coords() const override;
   double GetStartRadius() const { return mR0; }
   double GetEndRadius() const { return mR1; }

@@ -158,16 +158,25 @@ void PDFProof::KnockOutCommonInks(ColorSpace& common, TavDB::Object* object) {
 
 std::unique_ptr<ColorSpace> PDFProof::PrepareShadingColorSpace(const std::vector<Tints>& tints,
                                                                TavDB::Object* object) {
-  std::unique_ptr<ColorSpace> united, common;
-  GetTintVectorColorSpaces(tints, united, common);
-  if (common && !common->IsEmpty()) KnockOutCommonInks(*common, object);
-  if (united && mPending != nullptr) {
-    for (int part = 0; part < united->pdfGetNumParts(); ++part) {
-      std::unique_ptr<CsMasked> piece(united->pdfGetPart(part));
-      if (piece) mPending->registerColorSpace(*piece);
+  // Pages of many gradients use few colour pairs: the spaces of each set of
+  // stops are made and registered once per writer (and soft-mask depth).
+  auto key = std::make_pair(mSoftMaskDepth != 0, tints);
+  auto found = mShadingSpaces.find(key);
+  if (found == mShadingSpaces.end()) {
+    ShadingSpaces spaces;
+    GetTintVectorColorSpaces(tints, spaces.united, spaces.common);
+    if (spaces.common && spaces.common->IsEmpty()) spaces.common.reset();
+    if (spaces.united && mPending != nullptr) {
+      for (int part = 0; part < spaces.united->pdfGetNumParts(); ++part) {
+        std::unique_ptr<CsMasked> piece(spaces.united->pdfGetPart(part));
+        if (piece) mPending->registerColorSpace(*piece);
+      }
     }
+    found = mShadingSpaces.emplace(std::move(key), std::move(spaces)).first;
   }
-  return united;
+  const ShadingSpaces& spaces = found->second;
+  if (spaces.common) KnockOutCommonInks(*spaces.common, object);
+  return std::unique_ptr<ColorSpace>(spaces.united ? spaces.united->Clone() : nullptr);
 }
 
 // ---- fills ---------------------------------------------------------------------------
@@ -274,7 +283,7 @@ void PDFProof::OutputFillContent(TavDB::Object* object) {
   const bool asImages = mSettings.OutputGradientsAsImages != 0;
   if (paint->type == kPaintLinear || paint->type == kPaintRadial) {
     if (asImages) {
-      OutputGradationImage(object);
+      OutputGradientImage(object);
     } else {
       OutputGradientShading(object, *paint);
     }
@@ -285,11 +294,17 @@ void PDFProof::OutputFillContent(TavDB::Object* object) {
     if (!asImages && shaped && multistepIsConvertibleToShading(mJob, object->paint(), object)) {
       OutputGradationShading(object, *paint);
     } else {
-      OutputGradationImage(object);
+      OutputGradientImage(object);
     }
     return;
   }
   genproof::OutputFillContent(object);
+}
+
+void PDFProof::OutputGradientImage(TavDB::Object*) {
+  // The walker's gradation renderer does not write images yet; rather than
+  // leave the gradient out, the export stops with what is missing.
+  RefuseUnsupported("a gradient drawn as an image");
 }
 
 bool PDFProof::IsOpiPicture(const TavDB::Object* object) const {

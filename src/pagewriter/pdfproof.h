@@ -424,6 +424,8 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   void PaintShadings(std::vector<std::unique_ptr<PDFShadingType>> shadings);
   void OutputGradientShading(TavDB::Object* object, const Paint& paint);
   void OutputGradationShading(TavDB::Object* object, const Paint& degrade);
+  // A gradient that is not a shading: the walker's gradation image.
+  void OutputGradientImage(TavDB::Object* object);
   bool StrokeSide() const;
   // Paints the shape once per part of a pending fill colour of several parts;
   // false when the pending fill colour has one part or none.
@@ -519,6 +521,12 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   bool mGroupKnockout = false;
   // A nested one-up writer placed with a screen: that screen's graphics state.
   std::string mOneUpScreenName;
+  // The colour spaces of shadings by their stops (and whether inside a soft mask).
+  struct ShadingSpaces {
+    std::unique_ptr<ColorSpace> united;
+    std::unique_ptr<ColorSpace> common;  // null when no ink is knocked out
+  };
+  std::map<std::pair<bool, std::vector<std::array<std::uint16_t, 64>>>, ShadingSpaces> mShadingSpaces;
 
   // Deferred resources, in queuing order.
   std::vector<std::shared_ptr<PendingStream>> mPendingStreams;

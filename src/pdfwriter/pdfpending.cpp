@@ -42,14 +42,17 @@ std::size_t PdfShadingList::add(PDFShadingType* shading) {
     TavSys::debug("<PdfShadingList::add> no shading");
     return mElements.size();
   }
-  for (std::size_t i = 0; i < mElements.size(); ++i) {
-    if (mElements[i]->isEqual(*shading)) {
+  const std::size_t hash = shading->hash();
+  const auto [first, last] = mByHash.equal_range(hash);
+  for (auto it = first; it != last; ++it) {
+    if (mElements[it->second]->isEqual(*shading)) {
       mSetAside.push_back(shading);
-      return i;
+      return it->second;
     }
   }
   mElements.push_back(shading);
   mReferences.push_back(nullptr);
+  mByHash.emplace(hash, mElements.size() - 1);
   return mElements.size() - 1;
 }
 

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -94,6 +95,9 @@ class PdfShadingList : public PdfPendingList<PDFShadingType> {
  private:
   std::vector<PDFShadingType*> mSetAside;      // owned
   std::vector<PDFIndirectReference*> mReferences;  // registry-owned, per index
+  // Indices of the listed shadings by hash: a page of many gradients finds an
+  // equal shading without comparing it with every other.
+  std::unordered_multimap<std::size_t, std::size_t> mByHash;
   PdfColorSpaces* mColorSpaces = nullptr;      // not owned (the same PdfPending's)
 };
 

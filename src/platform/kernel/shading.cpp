@@ -1,6 +1,7 @@
 #include "platform/kernel/shading.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "platform/kernel/colorspace.h"
 
@@ -34,6 +35,18 @@ Shading::Shading(int shadingType, const Coord& start, const Coord& end, const Co
     : Shading(shadingType, start, end, space, {c0, c1}, {}, {1.0}) {}
 
 Shading::~Shading() = default;
+
+std::size_t Shading::hash() const {
+  std::size_t h = std::hash<int>()(mType);
+  auto mix = [&h](std::size_t v) { h ^= v + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2); };
+  for (double v : {mStart.x, mStart.y, mEnd.x, mEnd.y}) mix(std::hash<double>()(v));
+  for (const Tints& t : mTints) {
+    for (std::uint16_t v : t) mix(v);
+  }
+  for (double v : mBounds) mix(std::hash<double>()(v));
+  for (double v : mExponents) mix(std::hash<double>()(v));
+  return h;
+}
 
 bool Shading::isEqual(const Shading& other) const {
   if (mType != other.mType || !(mStart == other.mStart) || !(mEnd == other.mEnd) ||

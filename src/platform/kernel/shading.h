@@ -11,6 +11,7 @@
 // exponent marks a segment written backwards: it blends from t[k + 1] at its
 // far end with |N|, which puts the 50 % colour near the other end.
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -43,6 +44,8 @@ class Shading {
 
   // Same type, points, colour space, stops, bounds and exponents.
   virtual bool isEqual(const Shading& other) const;
+  // Equal shadings have equal hashes (the colour space is left out).
+  virtual std::size_t hash() const;
 
   int GetShadingType() const { return mType; }
   const Coord& GetStart() const { return mStart; }

@@ -18,7 +18,7 @@ const char* kInks = R"(
            {"name": "Spot", "cmyk": [0, 50, 100, 0]}],
   "colours": [{"id": 1, "inks": {"Spot": 0}}, {"id": 2, "inks": {"Spot": 100}},
               {"id": 3, "inks": {"Black": 100}}, {"id": 4, "inks": {"Cyan": 100}},
-              {"id": 5, "inks": {"Cyan": 0}, "others": 255}],
+              {"id": 5, "inks": {"Cyan": 0}, "others": 255}, {"id": 6, "inks": {"Spot": 100, "Cyan": 0}, "others": 255}],
 )";
 
 std::string job(const std::string& paints, const std::string& objects, const std::string& more = "") {
@@ -149,22 +149,26 @@ TEST(FillPlates, PatternsTileAndOpacityHalvesTheInk) {
   tavtest::TestFolder dir;
   // A 20 x 20 cell holding a 10 x 10 black square tiles a quarter of black;
   // turned corners tile the same share. Cyan at 50 % opacity over a
-  // knocked-out (white) background gives half the cyan.
+  // knocked-out (white) background gives half the cyan; so does a spot
+  // gradient at 50 % that knocks out cyan below itself (one transparency
+  // group for the knockout and the shading).
   const std::string paints = R"([
     {"id": 10, "type": "pattern", "pattern": 1}, {"id": 11, "type": "pattern", "pattern": 2},
     {"id": 12, "type": "flat", "colour": 3}, {"id": 13, "type": "flat", "colour": 4, "opacity": 50},
-    {"id": 14, "type": "flat", "colour": 1}])";
+    {"id": 14, "type": "flat", "colour": 1},
+    {"id": 15, "type": "linear", "colour": 6, "colour2": 6, "start": [0, 120], "end": [0, 140], "opacity": 50}])";
   const std::string patterns = R"(, "patterns": [
     {"id": 1, "cell": [0, 0, 20, 20], "objects": [)" + box(0, 0, 10, 10, 12) + R"(]},
     {"id": 2, "cell": [0, 0, 20, 20], "corners": [[0, 100], [20, 100], [0, 80]], "objects": [)" +
                                box(0, 0, 10, 10, 12) + "]}]";
   const std::string objects = "[" + box(0, 0, 100, 60, 10) + "," + box(0, 60, 100, 120, 11) + "," +
-                              box(0, 140, 100, 200, 14) + "," + box(0, 140, 100, 200, 13) + "]";
+                              box(0, 140, 100, 200, 14) + "," + box(0, 140, 100, 200, 13) + "," +
+                              box(0, 120, 100, 140, 15) + "]";
   auto j = makeJob(job(paints, objects, patterns));
   for (const Flavour& f : kFlavours) {
     SCOPED_TRACE(f.name);
     Written w = writeAccepted(*j, settingsFor(f), dir / (std::string(f.name) + ".pdf"));
-    // Cyan and black are the used inks, in this order.
+    // Cyan, black and the spot ink are the used inks, in this order.
     const auto [plates, black] = platesOf(f, w, "Black", 2);
     // Sample the black plate on a grid over each patterned box.
     for (int from : {0, 60}) {
@@ -180,6 +184,10 @@ TEST(FillPlates, PatternsTileAndOpacityHalvesTheInk) {
     EXPECT_NEAR(plates.inkAtPoint(black, 15, 95), 0.0, 0.01);
     const auto [cyanPlates, cyan] = platesOf(f, w, "Cyan", 1);
     EXPECT_NEAR(cyanPlates.inkAtPoint(cyan, 170, 50), 0.5, 0.02) << cyanPlates.summary();
+    const auto [spotPlates, spot] = platesOf(f, w, "Spot", 3);
+    EXPECT_NEAR(spotPlates.inkAtPoint(spot, 130, 50), 0.5, 0.02) << spotPlates.summary();
+    // Separated pages knock nothing out below a gradient: no group there.
+    EXPECT_EQ(w.bytes.find("/Group_") != std::string::npos, !f.separated);
   }
 }
 

@@ -176,10 +176,21 @@ void PDFProof::WriteOneUpForm(PendingStream& record) {
       SetCancelled();
     }
   }
-  int flags[kMaxSeparations];
-  if (mSettings.ProcessCMYKFlags == 0) clearCMYKFlagsIfNeeded(oneUp, flags);
-
-  auto setter = std::make_unique<JobSpaSetter>(oneUp);
+  // The one-up's CMYK flags and tree are its own again after the pass, on
+  // every way out (the nested form's records are all written as its stream
+  // ends).
+  struct Restore {
+    jobstr* job;
+    bool flagsCleared;
+    int flags[kMaxSeparations];
+    JobSpaSetter setter;
+    ~Restore() {
+      setter.restore();
+      if (flagsCleared) setCMYKFlags(job, flags);
+    }
+  } restore{oneUp, mSettings.ProcessCMYKFlags == 0, {}, JobSpaSetter(oneUp)};
+  if (restore.flagsCleared) clearCMYKFlagsIfNeeded(oneUp, restore.flags);
+  JobSpaSetter* setter = &restore.setter;
   if (!mCancelled) {
     PDFSpaSetter flattener(oneUp, true);
     SetFlattenerParameters(flattener, mSettings);
@@ -225,11 +236,6 @@ void PDFProof::WriteOneUpForm(PendingStream& record) {
       if (auto* ref = dynamic_cast<PDFIndirectReference*>(dictionary)) mHandler->addNamedHalftone(name, ref);
     }
     if (nested.IsCancelled()) SetCancelled();
-  }
-  if (mSettings.ProcessCMYKFlags == 0) setCMYKFlags(oneUp, flags);
-  // The nested job keeps its stand-in tree until the page is done.
-  if (mPending != nullptr) {
-    mPending->addJob(std::shared_ptr<jobstr>(picpoi(mJob, paint->picture)->job), std::move(setter));
   }
 }
 

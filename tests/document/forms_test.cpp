@@ -53,32 +53,39 @@ TEST(Forms, NestedOneUpPrintsAsItselfWhereThePlacementSays) {
   const auto single = tavtest::measurePlates(aloneFile);
 
   auto job = TavKernel::loadJobFromMemory(parent(), dir.path(), "parent.json");
-  for (bool normalized : {false, true}) {
-    SCOPED_TRACE(normalized);
+  struct Case {
+    const char* name;
+    int normalized, separated;
+  };
+  for (const Case& c : {Case{"composite", 0, 0}, Case{"normalized", 1, 0}, Case{"separated", 0, 1}}) {
+    SCOPED_TRACE(c.name);
     PDFSettings s = testSettings();
-    s.NormalizedOutput = normalized ? 1 : 0;
-    Written w = writeAccepted(*job, s, dir / (normalized ? "normalized.pdf" : "parent.pdf"));
+    s.NormalizedOutput = c.normalized;
+    s.SeparatedOutput = c.separated;
+    Written w = writeAccepted(*job, s, dir / (std::string(c.name) + ".pdf"));
     // One form for both stations.
     Pdf pdf(w.file);
     EXPECT_EQ(formCount(pdf), 1);
     QPDFObjectHandle form = pdf.page(0).getKey("/Resources").getKey("/XObject").getKey("/Form_0_1_0_0");
-    EXPECT_EQ(at(form, "/PieceInfo/VornPNPStp/Private/OneUp"), normalized ? "false" : "null");
-    const auto plates = tavtest::measurePlates(w.file);
-    for (const char* ink : {"Spot", "Black"}) {
+    EXPECT_EQ(at(form, "/PieceInfo/VornPNPStp/Private/OneUp"), c.normalized ? "false" : "null");
+    // Separated: the used inks Cyan, Black, Spot are pages 1 to 3, each in gray.
+    const auto composite = c.separated ? tavtest::Plates() : tavtest::measurePlates(w.file);
+    for (const auto& [ink, page] : {std::pair<std::string, int>{"Spot", 3}, {"Black", 2}}) {
+      const auto plates = c.separated ? tavtest::measurePlates(w.file, page) : composite;
+      const std::string shown = c.separated ? "Black" : ink;
       for (int station : {10, 60}) {
         for (int x = 0; x < 40; x += 3) {
           for (int y = 0; y < 60; y += 3) {
             // Station top at v 10: PDF y = 90 - y down the one-up, whose own y is 60 - y.
-            ASSERT_NEAR(plates.inkAtPoint(ink, station + x + 0.5, 90 - y - 0.5),
+            ASSERT_NEAR(plates.inkAtPoint(shown, station + x + 0.5, 90 - y - 0.5),
                         single.inkAtPoint(ink, x + 0.5, 60 - y - 0.5), 0.02)
                 << ink << " at station " << station << ", " << x << ", " << y;
           }
         }
       }
+      // Outside the stations: nothing of the one-up.
+      EXPECT_EQ(plates.inkAtPoint(shown, 55, 50), 0.0);
     }
-    // Outside the stations: the background only.
-    EXPECT_NEAR(plates.inkAtPoint("Cyan", 55, 50), 0.2, 0.01);
-    EXPECT_EQ(plates.inkAtPoint("Spot", 55, 50), 0.0);
   }
 }
 

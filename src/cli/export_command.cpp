@@ -79,7 +79,7 @@ int exportJob(const ExportOptions& o) {
     std::cerr << "tavpdf: export of " << o.job << " failed with result " << result << '\n';
     return kExitEngine;
   }
-  std::cout << o.output << '\n';
+  std::cout << target.path().string() << '\n';  // the JDF road reports its ticket
   return kExitDone;
 }
 

@@ -2,6 +2,8 @@
 // the JDF writer and putting them back.
 #include "driver/visitors.h"
 #include "driver/writepdf.h"
+#include "jdf/jdfexport.h"
+#include "jdf/jdfoutput.h"
 #include "pdfwriter/layout.h"
 #include "platform/kernel/job.h"
 #include "platform/messages.h"
@@ -9,24 +11,10 @@
 
 namespace TavPDF {
 
-namespace {
-JDFExporter& exporter() {
-  static JDFExporter instance;
-  return instance;
-}
-}  // namespace
-
-void SetJDFExporter(JDFExporter e) { exporter() = std::move(e); }
-bool HasJDFExporter() { return static_cast<bool>(exporter()); }
-
 int OutputJDFDocument(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
                       PDFFileNameHandler* handler, TavSys::FileSpec* target,
                       std::vector<TavSys::FileSpec>* producedFiles) {
   if (!job || !target) return TavSys::kResultAbandoned;
-  if (!HasJDFExporter()) {
-    TavGen::message(TavGen::kError, 1, "PDF/JDF NOT AVAILABLE");
-    return TavSys::kResultAbandoned;
-  }
   const TavSys::FileSpec jdfTarget = handler ? handler->GetJDFTarget(*target) : *target;
   DisableUnoutputSeparations(job, settings.UseSeparationDisabler != 0, refreshSeparationMap);
   job->editHistory.AddEntry(44, TavSys::ReplaceAllSubstrings(
@@ -50,18 +38,20 @@ int OutputJDFDocument(jobstr* job, PDFSettings& settings, bool refreshSeparation
   settings.HorizontalDistortion = 0.0;
   settings.VerticalDistortion = 0.0;
 
-  TavSys::FileSpec current;
-  std::vector<TavSys::FileSpec> produced;
   int result = TavSys::kResultAbandoned;
-  try {
-    result = exporter()(job, settings, refreshSeparationMap, handler, jdfTarget, settings.JDFCopyPDF != 0,
-                        settings.JDFCollectMarks != 0, matrix, current, produced);
-  } catch (const TavSys::Error& e) {
-    if (!e.key().empty()) TavGen::message(TavGen::kBatchError, 1, e.key(), e.placeholders());
-    result = e.code() != 0 ? e.code() : TavSys::kResultAbandoned;
+  {
+    JDFFolderOutput folder(jdfTarget, handler);
+    try {
+      result = exportJDF(job, settings, refreshSeparationMap, handler, folder, settings.JDFCopyPDF != 0,
+                         settings.JDFCollectMarks != 0, matrix);
+    } catch (const TavSys::Error& e) {
+      if (!e.key().empty()) TavGen::message(TavGen::kBatchError, 1, e.key(), e.placeholders());
+      result = e.code() != 0 ? e.code() : TavSys::kResultAbandoned;
+    }
+    // A target is handed back only when the export got as far as a file.
+    if (folder.currentFileSpec().IsValid()) *target = folder.currentFileSpec();
+    if (producedFiles) *producedFiles = folder.producedFiles();
   }
-  *target = current;
-  if (producedFiles) *producedFiles = produced;
 
   settings.Orientation.SetSelection(orientation);
   sepEnableAll(job);

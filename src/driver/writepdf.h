@@ -60,25 +60,12 @@ void FormatMaxSizeTexts(double sizeKB, double maxKB, std::string& sizeText, std:
 
 namespace TavPDF {
 
-// The JDF writer (its ticket and folder output) installs itself here. It is
-// called by OutputJDFDocument with the job prepared (separations disabled as
-// the settings say, origin at the media box corner) and with settings of
-// neutral layout (Portrait, no mirror, no distortion), the layout being
-// carried by `matrix` instead. It reports the folder output's current file
-// and the files it produced.
-using JDFExporter = std::function<int(
-    jobstr* job, PDFSettings& settings, bool refreshSeparationMap, PDFFileNameHandler* handler,
-    const TavSys::FileSpec& jdfTarget, bool copyPDF, bool collectMarks,
-    const TavDB::tv_matrixtyp<double>& matrix, TavSys::FileSpec& currentFile,
-    std::vector<TavSys::FileSpec>& producedFiles)>;
-void SetJDFExporter(JDFExporter exporter);
-bool HasJDFExporter();
-
 // The JDF road of an export: the edit-log entry, the job and settings
-// prepared for the JDF writer, put back afterwards whatever it returns.
-// Without a JDF writer installed: "PDF/JDF NOT AVAILABLE", result 1, and
-// nothing changed. *target receives the folder output's current file, and
-// producedFiles (may be null) the files produced.
+// prepared for the JDF writer (separations disabled as the settings say,
+// origin at the media box's lower left corner, a neutral layout whose matrix
+// goes to the ticket instead), put back afterwards whatever it returns.
+// *target receives the folder output's current file (the ticket once it is
+// written), and producedFiles (may be null) the per-object PDFs produced.
 int OutputJDFDocument(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
                       PDFFileNameHandler* handler, TavSys::FileSpec* target,
                       std::vector<TavSys::FileSpec>* producedFiles);

@@ -6,20 +6,6 @@
 
 namespace TavIllu {
 
-void appendFixed(std::string& out, double value, int precision, int width) {
-  if (!std::isfinite(value)) value = 0;
-  std::array<char, 400> buf{};
-  auto [end, ec] = std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::fixed,
-                                 precision);
-  std::string_view text = ec == std::errc() ? std::string_view(buf.data(), end - buf.data())
-                                            : std::string_view("0");
-  if (text.front() == '-' && text.find_first_not_of("-0.") == std::string_view::npos) {
-    text.remove_prefix(1);  // "-0.00" reads as a negative number to some readers
-  }
-  if (static_cast<int>(text.size()) < width) out.append(width - text.size(), ' ');
-  out.append(text);
-}
-
 std::string escapePostScriptString(std::string_view text) {
   std::string out;
   out.reserve(text.size());

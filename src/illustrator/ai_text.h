@@ -5,13 +5,12 @@
 #include <string>
 #include <string_view>
 
+#include "platform/genoutfil.h"
+
 namespace TavIllu {
 
-// Appends value with `precision` decimals, right-aligned in at least `width`
-// characters (printf's "%<width>.<precision>f" in the C locale). A value that
-// is not finite is written as 0; a negative value that rounds to zero loses
-// its sign.
-void appendFixed(std::string& out, double value, int precision, int width = 0);
+// Numbers in printf's fixed forms, written the same under every locale.
+using TavNumber::appendFixed;
 
 // The bytes of a PostScript literal string body (without the parentheses):
 // "(", ")" and "\" are escaped, bytes outside printable ASCII become "\ooo".

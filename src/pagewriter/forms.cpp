@@ -332,10 +332,10 @@ void PDFProof::WriteTilingPattern(PendingStreamPattern& record) {
   // The cell's top left corner lands on the pattern's origin; its edges run
   // along the placement's width and height directions.
   TavDB::tv_matrixtyp<double> m;
-  m.a = (double(words[5]) - words[1]) / 10000.0;
-  m.b = (double(words[4]) - words[0]) / -10000.0;
-  m.c = (double(words[3]) - words[1]) / -10000.0;
-  m.d = (double(words[2]) - words[0]) / 10000.0;
+  m.a = (double(words[3]) - words[1]) / 10000.0;   // the width step's h
+  m.b = (double(words[2]) - words[0]) / -10000.0;  // and v, upwards
+  m.c = (double(words[5]) - words[1]) / -10000.0;  // the height step, against the cell's y
+  m.d = (double(words[4]) - words[0]) / 10000.0;
   double x0 = 0, y0 = 0;
   TransformPoint(words[0], words[1], x0, y0);
   m.e = x0 - bl * m.a - bt * m.c;
@@ -553,9 +553,6 @@ void writeStationNumberForm(PDFProof& w, PendingStream& r) {
 void writeBarcodeForm(PDFProof& w, PendingStream& r) { w.WriteFormXObject(r, kPendingBarcodeForm); }
 void writeOneUp(PDFProof& w, PendingStream& r) { w.WriteOneUpForm(r); }
 void writePlacedPdf(PDFProof& w, PendingStream& r) { w.BuildPlacedPdfFormXObject(r); }
-void writeBufferTiff(PDFProof& w, PendingStream& r) {
-  w.WriteBufferTiffStream(static_cast<PendingStreamBufferTiff&>(r));
-}
 
 }  // namespace
 
@@ -569,7 +566,6 @@ PendingStreamWriter DefaultPendingStreamWriter(std::uint32_t kind) {
     case kPendingBarcodeForm: return writeBarcodeForm;
     case kPendingForm: return writeOneUp;
     case kPendingFilePdf: return writePlacedPdf;
-    case kPendingBufferTiff: return writeBufferTiff;
     default: return nullptr;
   }
 }

@@ -4,6 +4,7 @@
 
 #include "pagewriter/pathsplit.h"
 #include "pagewriter/strokeinfo.h"
+#include "platform/downsampler.h"
 #include "platform/genoutfil.h"
 #include "platform/kernel/colorspace.h"
 #include "platform/kernel/job.h"
@@ -704,27 +705,4 @@ void genproof::WriteColor(int colour, bool withOverprint) {
   } else {
     WriteCMYKColor(pct, false);
   }
-}
-
-// ---- picture and gradation output -------------------------------------------
-// Rendering placed pixel pictures and gradations as images is not part of this
-// walker yet: the operations say so to the developer and write nothing. Jobs
-// without pictures and gradations never reach them.
-
-int genproof::OutputPlacedPixels(Object*) {
-  TavSys::debug("genproof::OutputPlacedPixels: pixel pictures are not written by this walker yet");
-  return 3;
-}
-
-ColorSpace* genproof::CreateGradientColorSpace(Object*, int& model, const Paint*, ColorSpace*& space,
-                                               int& channels) {
-  TavSys::debug("genproof::CreateGradientColorSpace: gradations are not written by this walker yet");
-  model = 8;
-  space = nullptr;
-  channels = 0;
-  return nullptr;
-}
-
-void genproof::OutputGradationImage(Object*) {
-  TavSys::debug("genproof::OutputGradationImage: gradations are not written by this walker yet");
 }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "pagewriter/illtransform.h"
 #include "pagewriter/proofimghan.h"
@@ -31,7 +32,10 @@ class Object;
 class Layer;
 }  // namespace TavDB
 namespace TavSys {
-class fil;
+class filref;
+}
+namespace TavGen {
+class Downsampler;
 }
 
 class genproof : public illtransform {
@@ -74,7 +78,8 @@ class genproof : public illtransform {
   virtual bool SupportsSoftMask();
   // Opens an image (description as listed) and returns its row handler, owned
   // by the backend until outpixend, or null when nothing is to be written.
-  virtual proofimghan* outpixbegin(TavSys::fil* source, const paityp* paint,
+  // source: the picture file the image comes from, or null.
+  virtual proofimghan* outpixbegin(const TavSys::filref* source, const paityp* paint,
                                    const TavDB::tv_matrixtyp<double>& matrix, int resolution,
                                    int scale, int word1, int word2, double rows,
                                    double samplesPerRow, int channels, int colourModel,
@@ -148,20 +153,25 @@ class genproof : public illtransform {
   void WriteColor(int colour, bool withOverprint);
   // A gradation rendered as an image at the gradation resolution.
   void OutputGradationImage(TavDB::Object* object);
-  // Picture output through the image operations. These are defined together
-  // with the pixel path and the downsampler; until then nothing may call them
-  // (a call does not link), and vector jobs never need them.
-  proofimghan* OutputPictureDownsampled(TavSys::fil* source, const paityp* paint,
+  // Picture output through the image operations: the image is opened
+  // downsampled when the backend's factor asks for it; rows then go through
+  // one downsampler per channel and are written as they complete.
+  proofimghan* OutputPictureDownsampled(const TavSys::filref* source, const paityp* paint,
                                         const TavDB::tv_matrixtyp<double>& matrix, int resolution,
                                         int scale, int word1, int word2, double rows,
                                         double samplesPerRow, int channels, int colourModel,
                                         const std::int32_t* channelMapping, bool flag,
                                         ColorSpace* part);
   int WriteImageRow(proofimghan* handler, const std::uint8_t* row, int samplesPerRow, int channels);
+  // Writes the rows the downsamplers still owe, frees them and ends the image
+  // (outpixend, also for a null handler).
   void EndImage(proofimghan* handler);
-  // The image matrix (a b c d e f, in points) of a placed picture's placement.
+  // The image matrix (a b c d e f, in points, per pixel) of a placed
+  // picture's or map's placement, for its stored size in pixels.
   void GetPictureMatrix(const paityp* paint, double& a, double& b, double& c, double& d,
                         double& e, double& f) const;
+  // The image matrix of a placement for an image of columns × rows pixels.
+  TavDB::tv_matrixtyp<double> PlacementMatrix(const paityp& paint, double columns, double rows) const;
   // A pattern fill written as the objects the pattern stands for.
   void OutputExpandedPattern(TavDB::Object* object);
   // Ink flags of per-position percentages: bit 1 some ink is 255 (untouched),
@@ -226,6 +236,11 @@ class genproof : public illtransform {
   std::int32_t mImageRowsWritten = 0;
   std::int32_t mImageRowsDue = 0;
   std::int32_t mImageRowWidth = 0;
+  // One downsampler and one sample buffer (input width + 4) per channel while
+  // a downsampled image is open, and the row written out.
+  std::vector<std::unique_ptr<TavGen::Downsampler>> mDownsamplers;
+  std::vector<std::vector<std::int32_t>> mImageBuffers;
+  std::vector<std::uint8_t> mImageRow;
   std::int32_t mSeparationMode;
   std::int32_t mWriteTraps;
 

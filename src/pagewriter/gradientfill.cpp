@@ -283,7 +283,7 @@ void PDFProof::OutputFillContent(TavDB::Object* object) {
   const bool asImages = mSettings.OutputGradientsAsImages != 0;
   if (paint->type == kPaintLinear || paint->type == kPaintRadial) {
     if (asImages) {
-      OutputGradientImage(object);
+      OutputGradationImage(object);
     } else {
       OutputGradientShading(object, *paint);
     }
@@ -294,17 +294,11 @@ void PDFProof::OutputFillContent(TavDB::Object* object) {
     if (!asImages && shaped && multistepIsConvertibleToShading(mJob, object->paint(), object)) {
       OutputGradationShading(object, *paint);
     } else {
-      OutputGradientImage(object);
+      OutputGradationImage(object);
     }
     return;
   }
   genproof::OutputFillContent(object);
-}
-
-void PDFProof::OutputGradientImage(TavDB::Object*) {
-  // The walker's gradation renderer does not write images yet; rather than
-  // leave the gradient out, the export stops with what is missing.
-  RefuseUnsupported("a gradient drawn as an image");
 }
 
 bool PDFProof::IsOpiPicture(const TavDB::Object* object) const {

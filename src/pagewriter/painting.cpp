@@ -287,13 +287,6 @@ void PDFProof::RequirePendingWriter(std::uint32_t kind) {
   if (GetPendingStreamWriter(kind) == nullptr) RefuseUnsupported(PendingStreamKindName(kind));
 }
 
-proofimghan* PDFProof::outpixbegin(TavSys::fil*, const Paint*, const TavDB::tv_matrixtyp<double>&,
-                                   int, int, int, int, double, double, int, int,
-                                   const std::int32_t*, bool, ColorSpace*) {
-  RefuseUnsupported("a pixel image");
-}
-void PDFProof::outpixend(proofimghan*) {}
-int PDFProof::outpixrow(proofimghan*, const std::uint8_t*, int, int) { return 1; }
 int PDFProof::OutputPlacedEPS(TavDB::Object*) { RefuseUnsupported("a placed EPS file"); }
 int PDFProof::OutputPlacedPixels(TavDB::Object*) {
   RequirePendingWriter(kPendingFileTiff);

@@ -134,7 +134,11 @@ PDFProof::PDFProof(jobstr* job, pdfouthan* handler, PDFDictionary* resources,
   }
 }
 
-PDFProof::~PDFProof() = default;
+PDFProof::~PDFProof() {
+  // An image still open when the writer gives up: its encoder goes with it
+  // (the buffered file itself is removed by its pending record).
+  if (mTempSink != nullptr && mTempSink != mTempOutput.get()) delete mTempSink;
+}
 
 std::uint32_t PDFProof::GetVersionCode() const { return mHandler->getVersionCode(); }
 

@@ -42,6 +42,7 @@ class ColorSpace;
 namespace TavPDF {
 
 class PdfPending;
+class PDFImageDic;
 class PDFDictionary;
 class PDFArray;
 class PDFDictionaryValue;
@@ -147,7 +148,7 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   bool CanStrokeCompoundPaths() override { return true; }
 
   // ---- pictures, text and patterns: written by later parts -----------------
-  proofimghan* outpixbegin(TavSys::fil* source, const paityp* paint,
+  proofimghan* outpixbegin(const TavSys::filref* source, const paityp* paint,
                            const TavDB::tv_matrixtyp<double>& matrix, int resolution, int scale,
                            int word1, int word2, double rows, double samplesPerRow, int channels,
                            int colourModel, const std::int32_t* channelMapping, bool flag,
@@ -162,6 +163,33 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   void OutputPatternFill(TavDB::Object* object) override;
   void OutputText(TavDB::Object* object) override;
   void OutputMap(TavDB::Object* object) override;
+  void SetImageMode(int mode) override { mImageMode = mode; }
+
+  // ---- raster images -----------------------------------------------------------
+  // Builds an image XObject dictionary (stored in `dictionary`; registry-owned)
+  // and returns the row handler for its data (owned by the caller, ended by
+  // deleting it), or null when the caller writes the data itself (JPEG
+  // pass-through) or nothing can be written. The data go into the image's own
+  // stream when beginStream is set (opened here), else into the writer's image
+  // output (the temporary file of the pixel path). colourModel: -1 PostScript
+  // XObject, 0/1 gray, 2 RGB, 5 CMYK, 8 the colour space given.
+  proofimghan* outimabeg(std::int32_t value1, std::int32_t value2, double height, double width,
+                         int colourModel, int quality, const std::string& name,
+                         PDFDictionaryValue* softMask, bool decode, PDFImageDic*& dictionary,
+                         int beginStream, ColorSpace* colorSpace, PDFDictionaryValue* alternates,
+                         bool oneBit);
+  // "q", the clip, the image's matrix scaled to sx × sy pixels, "/name Do", "Q".
+  void DrawImageXObject(const TavDB::tv_matrixtyp<double>& matrix, const std::string& name, double sx,
+                        double sy, TavDB::Object* clip);
+  // The image compression value: 1 for linked images under image links, else
+  // the settings' CompressImages.
+  int GetImageCompression(bool linked) const;
+  int GetImageMode() const { return mImageMode; }
+  void SetJpegPassThrough(bool on) { mJpegPassThrough = on; }
+  void SetPreviewFlag(bool on) { mPreviewFlag = on; }
+  void SetWritingPictureCache(bool on) { mWritingPictureCache = on; }
+  // Where the data of the open image go (null when no image is open).
+  genoutfil* GetImageOutput();
   // Knocks out (with the object's shape) the inks the gradient leaves at 0
   // everywhere, and returns the union of its inks: model 1 for gray, else 8,
   // channels = its separation count. The returned space is also stored in
@@ -363,11 +391,10 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   void DrawPlacedPicture(std::uint16_t paint);
   // Writers of the pending flush: the nested one-up pass (on this writer) and
   // the one-up's form (on the nested writer), a placed PDF page's reference
-  // XObject, a buffered pixel image.
+  // XObject.
   void WriteOneUpForm(PendingStream& record);
   void BuildOneUpFormXObject(PendingStream& record);
   void BuildPlacedPdfFormXObject(PendingStream& record);
-  void WriteBufferTiffStream(PendingStreamBufferTiff& record);
 
   // ---- accessors -----------------------------------------------------------------
   pdfouthan* GetHandler() const { return mHandler; }
@@ -424,8 +451,6 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   void PaintShadings(std::vector<std::unique_ptr<PDFShadingType>> shadings);
   void OutputGradientShading(TavDB::Object* object, const Paint& paint);
   void OutputGradationShading(TavDB::Object* object, const Paint& degrade);
-  // A gradient that is not a shading: the walker's gradation image.
-  void OutputGradientImage(TavDB::Object* object);
   bool StrokeSide() const;
   // Paints the shape once per part of a pending fill colour of several parts;
   // false when the pending fill colour has one part or none.
@@ -532,6 +557,18 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   std::vector<std::shared_ptr<PendingStream>> mPendingStreams;
   bool mWritingPictureCache = false;
   bool mFlushSuppressed = false;
+
+  // Raster images (one open at a time).
+  int mImageMode = 0;              // 2 inverts the decode sense
+  bool mJpegPassThrough = false;   // the caller copies JPEG data itself
+  bool mPreviewFlag = false;
+  bool mImageBegun = false;
+  std::string mCurrentImageName;
+  pdfoutfilter* mImageSink = nullptr;              // an image's own stream (the handler's)
+  std::unique_ptr<TavSys::fil> mTempFile;          // the pixel path's temporary file
+  std::unique_ptr<pdfoutfil> mTempOutput;          // over mTempFile
+  pdfoutfilter* mTempSink = nullptr;               // the encoding over mTempOutput (owned unless it is it)
+  std::shared_ptr<CachedStreamBufferTiff> mTempBuffer;
 };
 
 }  // namespace TavPDF

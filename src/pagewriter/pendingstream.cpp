@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <filesystem>
 
 #include "platform/kernel/tavdb.h"
 
@@ -51,6 +52,12 @@ void SetPendingStreamWriter(std::uint32_t kind, PendingStreamWriter writer) {
 
 PendingStreamWriter GetPendingStreamWriter(std::uint32_t kind) {
   return kind > 0 && kind < kPendingKindCount ? writers()[kind] : nullptr;
+}
+
+CachedStreamBufferTiff::~CachedStreamBufferTiff() {
+  if (filePath.empty()) return;
+  std::error_code ec;
+  std::filesystem::remove(filePath, ec);
 }
 
 // ---- base record ---------------------------------------------------------------

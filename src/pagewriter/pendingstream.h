@@ -107,12 +107,28 @@ class PendingStreamFileTiff : public PendingStream {
   std::string mFilePath;
 };
 
-// A pixel image buffered in a temporary TIFF file; shared by the picture
-// cache and the pending record.
+// A pixel image buffered in a temporary file; shared by the picture cache and
+// the pending record. The file is its own: it is removed when the last owner
+// lets go, whether the image was written or the export gave up.
 struct CachedStreamBufferTiff {
+  CachedStreamBufferTiff() = default;
+  ~CachedStreamBufferTiff();
+  CachedStreamBufferTiff(const CachedStreamBufferTiff&) = delete;
+  CachedStreamBufferTiff& operator=(const CachedStreamBufferTiff&) = delete;
   std::string filePath;
   PDFDictionary* streamDictionary = nullptr;   // registry-owned
   PDFIndirectReference* reference = nullptr;   // registry-owned; set once written
+  // The file holds the stream's data encoded as its Filter says; complete
+  // once the image was ended, with fileBytes bytes.
+  bool complete = false;
+  std::uint64_t fileBytes = 0;
+  // What stands in when the file is lost: expectedBytes of whiteByte (before
+  // encoding), or for JPEG data (jpegModel >= 0) a white JPEG image.
+  std::uint64_t expectedBytes = 0;
+  std::uint8_t whiteByte = 0;
+  int jpegModel = -1;
+  std::int32_t width = 0, height = 0;
+  int quality = 0;
 };
 
 // 4: a buffered pixel image.

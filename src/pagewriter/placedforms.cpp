@@ -2,10 +2,8 @@
 // queued once per page writer and written after the page by a nested page
 // writer as a Form XObject of its own; a placed PDF page becomes a reference
 // XObject that the second pass of the export replaces by the page itself.
-// Also the writer of pixel images buffered in temporary files.
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 
 #include "driver/flattening.h"
 #include "driver/visitors.h"
@@ -117,10 +115,10 @@ void PDFProof::DrawPlacedPicture(std::uint16_t paintIndex) {
   // ppi(one-up) / ppi(job) of the steps the placement gives per one-up unit.
   const jobstr* oneUp = picGetJob(mJob, paint->picture);
   const double units = oneUp != nullptr ? double(TavDB::getppi(oneUp)) / TavDB::getppi(mJob) : 1.0;
-  const double a = (double(w[5]) - w[1]) / 10000 * units;
-  const double b = -(double(w[4]) - w[0]) / 10000 * units;
-  const double c = -(double(w[3]) - w[1]) / 10000 * units;
-  const double d = (double(w[2]) - w[0]) / 10000 * units;
+  // One unit's steps along the width (the form's x) and the height (its -y).
+  const double widthV = (double(w[2]) - w[0]) / 10000, widthH = (double(w[3]) - w[1]) / 10000;
+  const double heightV = (double(w[4]) - w[0]) / 10000, heightH = (double(w[5]) - w[1]) / 10000;
+  const double a = widthH * units, b = -widthV * units, c = -heightH * units, d = heightV * units;
   double e = 0, f = 0;
   TransformPoint(w[0], w[1], e, f);
   // The placement's origin is where the one-up's top left corner lands; the
@@ -321,9 +319,9 @@ void PDFProof::BuildPlacedPdfFormXObject(PendingStream& record) {
     const int picture = paint->picture;
     std::int32_t height = 0, width = 0;
     picsiz(mJob, picture, 1.0, height, width);
-    // The placement's height and width steps (v, h) per unit of the page.
-    const double hv = (double(w[2]) - w[0]) / 10000, hh = (double(w[3]) - w[1]) / 10000;
-    const double wv = (double(w[4]) - w[0]) / 10000, wh = (double(w[5]) - w[1]) / 10000;
+    // The placement's width and height steps (v, h) per unit of the page.
+    const double wv = (double(w[2]) - w[0]) / 10000, wh = (double(w[3]) - w[1]) / 10000;
+    const double hv = (double(w[4]) - w[0]) / 10000, hh = (double(w[5]) - w[1]) / 10000;
     // The four corners of the placed page, whatever way it is turned.
     double xs[4], ys[4];
     const double corners[4][2] = {{0, 0}, {hv * height, hh * height},
@@ -361,29 +359,6 @@ void PDFProof::BuildPlacedPdfFormXObject(PendingStream& record) {
   *sink << "\n";
   PDFIndirectReference* ref = mHandler->endStream(sink, this);
   if (ref != nullptr && mXObjects != nullptr && !name.empty()) mXObjects->Set(name, ref);
-}
-
-// ---- buffered pixel images ----------------------------------------------------------------
-
-void PDFProof::WriteBufferTiffStream(PendingStreamBufferTiff& record) {
-  if (TavSys::Progress::isCanceled()) SetCancelled();
-  const std::shared_ptr<CachedStreamBufferTiff>& buffer = record.GetBuffer();
-  if (!buffer) return;
-  if (buffer->reference == nullptr) {
-    pdfoutfilter* sink = mHandler->beginStream(buffer->streamDictionary);
-    if (sink == nullptr) return;
-    std::ifstream in(buffer->filePath, std::ios::binary);
-    char chunk[65536];
-    while (in && sink != nullptr) {
-      in.read(chunk, sizeof chunk);
-      if (in.gcount() > 0) sink->PutBytes(chunk, static_cast<std::size_t>(in.gcount()));
-    }
-    in.close();
-    std::error_code ignored;
-    std::filesystem::remove(buffer->filePath, ignored);
-    buffer->reference = mHandler->endStream(sink, this);
-  }
-  if (buffer->reference != nullptr && mXObjects != nullptr) mXObjects->Set(record.GetName(), buffer->reference);
 }
 
 }  // namespace TavPDF

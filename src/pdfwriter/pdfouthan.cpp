@@ -112,18 +112,20 @@ void pdfouthan::writeObject(PDFIndirectReference* reference) {
   file->commit(7);
 }
 
-pdfoutfilter* pdfouthan::beginStream(PDFDictionary* dictionary) {
+pdfoutfilter* pdfouthan::beginStream(PDFDictionary* dictionary, bool encoded) {
   if (mOpenStream != nullptr) {
     TavSys::debugstring("Nested Streams !");
     return nullptr;
   }
   auto* stream = new PDFStream(mFile.get(), dictionary);
   PDFDictionary* streamDictionary = stream->GetDictionary();
+  // The dictionary may write objects of its own first (an image's colour
+  // space with its tint-function streams): before this stream is open.
+  streamDictionary->PrepareOutput(this);
   // The length is known only after the data: an indirect integer written
   // right behind the stream.
   mOpenLengthRef = makeIndirect(new PDFInteger(0));
   streamDictionary->Set("Length", mOpenLengthRef);
-  streamDictionary->PrepareOutput(this);
   mOpenStreamRef = makeIndirect(stream);
   mOpenStream = stream;
 
@@ -132,7 +134,7 @@ pdfoutfilter* pdfouthan::beginStream(PDFDictionary* dictionary) {
   streamDictionary->Output(out);
   out << "\r\n" << "stream" << "\r\n";
   stream->SetStart();
-  mOpenSink = CreateOutputFilter(mFile.get(), streamDictionary->Get("Filter"));
+  mOpenSink = encoded ? mFile.get() : CreateOutputFilter(mFile.get(), streamDictionary->Get("Filter"));
   return mOpenSink;
 }
 

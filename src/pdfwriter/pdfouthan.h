@@ -106,7 +106,10 @@ class pdfouthan {
   // (a filter chosen by the dictionary's "Filter", or the file itself). While
   // a stream is open already, returns null after the developer diagnostic
   // "Nested Streams !": the caller must not write.
-  pdfoutfilter* beginStream(PDFDictionary* dictionary);
+  // With encoded set the data handed to the sink are already encoded as the
+  // Filter says (copied from a buffer that was encoded when it was made): the
+  // sink is the file itself.
+  pdfoutfilter* beginStream(PDFDictionary* dictionary, bool encoded = false);
   // Finishes the sink, writes "\r\nendstream\nendobj" and the Length object,
   // lets the page writer (may be null) write its pending streams, and deletes
   // the sink unless it is the file. Returns the stream's reference; null when

@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <cctype>
 #include <random>
 
 #include "platform/tav_error.h"
@@ -15,21 +14,6 @@ namespace fs = std::filesystem;
 
 namespace TavSys {
 namespace {
-
-std::string percentEncode(std::string_view s) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : s) {
-    if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
-}
 
 int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -46,6 +30,22 @@ std::string randomTag() {
 }
 
 }  // namespace
+
+std::string PercentEncode(std::string_view utf8) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : utf8) {
+    const bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    if (alnum || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
 
 FileSpec FileSpec::FromGenericPath(std::string_view utf8Path) {
   return FileSpec(fs::path(std::u8string(utf8Path.begin(), utf8Path.end())));
@@ -93,7 +93,7 @@ std::string FileSpec::GetFileNameUTF8() const {
 
 std::string FileSpec::ToFileURL() const {
   if (!IsValid()) return {};
-  return "file://" + percentEncode(GetFullPathUTF8());
+  return "file://" + PercentEncode(GetFullPathUTF8());
 }
 
 filref::filref(std::string_view genericPath)
@@ -119,7 +119,16 @@ std::string GetFileErrorMessage(int code) {
 fs::path uniqueSiblingPath(const fs::path& near, std::string_view tag) {
   fs::path dir = near.parent_path();
   if (dir.empty()) dir = ".";
-  return dir / ("." + near.filename().string() + "." + std::string(tag) + "-" + randomTag() + ".tmp");
+  // The target's name is borrowed only in part, so that the temporary name
+  // stays within the file system's name limit (255 bytes) even when the
+  // target's own name nearly reaches it; the cut keeps UTF-8 characters whole.
+  std::string name = near.filename().string();
+  if (name.size() > 200) {
+    std::size_t cut = 200;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    name.resize(cut);
+  }
+  return dir / ("." + name + "." + std::string(tag) + "-" + randomTag() + ".tmp");
 }
 
 AtomicOutputFile::AtomicOutputFile(fs::path target) : target_(std::move(target)) {

@@ -48,6 +48,8 @@ class filref {
   void clear() { path_.clear(); }
   bool empty() const { return path_.empty(); }
   std::string getFullPathAsUtf8() const;
+  // The file's name without its folder (UTF-8).
+  std::string getNameAsUtf8() const { return path_.filename().string(); }
   // "" when empty.
   std::string toFileURL() const;
   FileSpec toFileSpec() const { return FileSpec(path_); }
@@ -56,6 +58,10 @@ class filref {
  private:
   std::filesystem::path path_;
 };
+
+// Percent-encoding of UTF-8 text for a URL: letters, digits and "/-_.~" stay,
+// every other byte becomes %XX (upper-case hex).
+std::string PercentEncode(std::string_view utf8);
 
 namespace FileSpecFunctions {
 // Deletes the file; 0 on success (or when it did not exist), a file error code otherwise.

@@ -34,6 +34,19 @@ char* formatReal(char* out, double value) {
   return end;
 }
 
+void appendFixed(std::string& out, double value, int precision, int width) {
+  if (!std::isfinite(value)) value = 0;
+  char buf[kNumberTextMax];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, precision);
+  std::string_view text = ec == std::errc() ? std::string_view(buf, static_cast<std::size_t>(end - buf))
+                                            : std::string_view("0");
+  if (text.front() == '-' && text.find_first_not_of("-0.") == std::string_view::npos) {
+    text.remove_prefix(1);  // "-0.00" reads as a negative number to some readers
+  }
+  if (static_cast<int>(text.size()) < width) out.append(static_cast<std::size_t>(width) - text.size(), ' ');
+  out.append(text);
+}
+
 }  // namespace TavNumber
 
 genoutfil::~genoutfil() = default;

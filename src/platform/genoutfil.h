@@ -10,6 +10,7 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <type_traits>
 
@@ -30,6 +31,11 @@ inline char* formatUnsigned(char* out, unsigned long long value) {
 // Plain decimal, at most six fraction digits, trailing zeros and a bare point
 // removed, "-0" written as "0". Throws TavSys::Error for NaN or infinity.
 char* formatReal(char* out, double value);
+// Appends value with `precision` decimals, right-aligned in at least `width`
+// characters (printf's "%<width>.<precision>f" in the C locale). A value that
+// is not finite is written as 0; a negative value that rounds to zero loses
+// its sign.
+void appendFixed(std::string& out, double value, int precision, int width = 0);
 }  // namespace TavNumber
 
 class genoutfil {

@@ -145,6 +145,8 @@ std::u16string GetLogonName() {
   return {};
 }
 
+std::u16string GetApplicationName() { return u"tavpdf"; }
+
 int iround(double value) {
   if (std::isnan(value)) return 0;
   const double r = std::round(value);  // halves away from zero

@@ -76,6 +76,8 @@ std::int64_t time64();
 
 // The user's log-on name (USER or LOGNAME), UTF-16; TAV_LOGON_NAME overrides it.
 std::u16string GetLogonName();
+// The application's name, UTF-16.
+std::u16string GetApplicationName();
 
 // Nearest integer, halves away from zero; saturates at the int range.
 int iround(double value);

@@ -134,7 +134,6 @@ TEST(Export, ChecksAnswerWithTheirResultAndMessages) {
       {"technical ink with a non-separable blend",
        colouredSquares(unoutput, {R"({"Varnish":100})"}, R"(,"blendMode":"hue","overprint":true)"), "Press", -1,
        {{"TECHNICAL INKS WITH NONSEPARABLE BLENDMODE", kWarning}}, {"TECHNICAL INKS NOT IN OVERPRINT"}},
-      {"JDF without a JDF writer", plainJobText(), "JDF GenerateJDF=1", 1, {{"PDF/JDF NOT AVAILABLE", kError}}},
   };
   tavtest::TestFolder dir;
   tavtest::writeFile(dir / "art.eps", "%!PS-Adobe-3.0 EPSF-3.0\n");

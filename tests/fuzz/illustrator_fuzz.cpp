@@ -46,7 +46,7 @@ class CountingProof : public genproof {
   void OutputPatternFill(TavDB::Object*) override {}
   void OutputMap(TavDB::Object*) override {}
   int OutputPlacedEPS(TavDB::Object*) override { return 0; }
-  proofimghan* outpixbegin(TavSys::fil*, const paityp*, const TavDB::tv_matrixtyp<double>&, int,
+  proofimghan* outpixbegin(const TavSys::filref*, const paityp*, const TavDB::tv_matrixtyp<double>&, int,
                            int, int, int, double, double, int, int, const std::int32_t*, bool,
                            ColorSpace*) override {
     return nullptr;

@@ -156,8 +156,9 @@ TEST(PdfProofPaint, ObjectsWrittenByLaterPartsAreRefusedNotLeftOut) {
   const std::pair<std::string, const char*> cases[] = {
       {R"([{"kind": "text", "at": [50, 10], "runs": [{"text": "Hi", "font": "NimbusSans-Regular", "size": 12, "paint": 10}]}])",
        "text"},
-      // A gradation of a form a shading cannot take goes the image road.
-      {"[" + rect(10, 10, 50, 50, 19) + "]", "gradient drawn as an image"},
+      // A gradation of a form a shading cannot take goes the image road,
+      // which cannot draw it either.
+      {"[" + rect(10, 10, 50, 50, 19) + "]", "gradation of the form \"other\""},
       {"[" + rect(10, 10, 50, 50, 10, R"(, "stroke": {"width": 2, "paint": 18})") + "]", "stroke painted with a gradient"}};
   for (const auto& [objects, what] : cases) {
     SCOPED_TRACE(what);

@@ -1,5 +1,5 @@
-// Records of placed forms and buffered images, and pattern fills, as the page
-// writer queues and writes them.
+// Records of placed forms, and pattern fills, as the page writer queues and
+// writes them.
 #include <gtest/gtest.h>
 
 #include "pdfproof_support.h"
@@ -43,37 +43,6 @@ TEST(PlacedForms, PlacedPdfPagesBecomeOneReferenceXObject) {
   EXPECT_NE(bytes.find("/page.pdf)\n/Type /FileSpec"), std::string::npos);
   // Both streams hold a line end only; the unnamed one is no form.
   EXPECT_EQ(g2test::count(bytes, "stream\r\n\n\r\nendstream"), 2);
-}
-
-TEST(PlacedForms, ABufferedImageIsWrittenOnceForEveryRecord) {
-  tavtest::TestFolder dir;
-  auto job = g2test::makeJob(kBlack, kColours, "[]", "[]");
-  PDFSettings s = g2test::testSettings();
-  const auto pdf = dir / "buffer.pdf";
-  auto buffer = std::make_shared<CachedStreamBufferTiff>();
-  buffer->filePath = (dir / "image.bin").string();
-  tavtest::writeFile(buffer->filePath, std::string(3, '\xff'));
-  {
-    g2test::Page page(*job, s, kPdf14, pdf);
-    buffer->streamDictionary = new PDFDictionary();
-    for (const char* key : {"Type", "Subtype", "ColorSpace"}) {
-      buffer->streamDictionary->Set(key, new PDFName(key[0] == 'T' ? "XObject" : key[0] == 'S' ? "Image" : "DeviceRGB"));
-    }
-    buffer->streamDictionary->Set("Width", new PDFInteger(1));
-    buffer->streamDictionary->Set("Height", new PDFInteger(1));
-    buffer->streamDictionary->Set("BitsPerComponent", new PDFInteger(8));
-    for (const char* name : {"Im0_0", "Im0_1"}) {
-      auto record = std::make_unique<PendingStreamBufferTiff>(buffer);
-      record->SetName(name);
-      page.writer().AddPendingStream(std::move(record));
-      page.writer().GetOutputStream() << "q 10 0 0 10 0 0 cm /" << name << " Do Q\n";
-    }
-    page.finish();
-  }
-  EXPECT_EQ(g2test::count(tavtest::readFile(pdf), "/Subtype /Image"), 1);
-  EXPECT_FALSE(std::filesystem::exists(buffer->filePath));
-  tavtest::expectPdfAcceptedByAllConsumers(pdf);
-  tavtest::expectContentStreamsSound(pdf);
 }
 
 TEST(PatternFills, OnePatternPerPaintAndTheColourSpaceOfTheFlavour) {

@@ -27,7 +27,8 @@ TEST(ResourceNames, EveryKindCountsOnItsOwnAndCarriesTheWriterNumber) {
       {&PDFProof::MakeOpiFormName, "O_"}};
   for (int writerNumber : {0, 3}) {
     auto job = screenedJob();
-    g2test::Page page(*job, g2test::testSettings(), kPdf14, {}, {.writerNumber = writerNumber});
+    const PDFSettings settings = g2test::testSettings();  // the page keeps a pointer to it
+    g2test::Page page(*job, settings, kPdf14, {}, {.writerNumber = writerNumber});
     PDFProof& w = page.writer();
     const std::string id = std::to_string(writerNumber) + "_";
     for (int n = 0; n < 2; ++n) {
@@ -51,7 +52,8 @@ TEST(ResourceNames, EveryKindCountsOnItsOwnAndCarriesTheWriterNumber) {
 TEST(ResourceNames, APictureFileQueuedAlreadyKeepsItsImageName) {
   SetPendingStreamWriter(kPendingFileTiff, [](PDFProof&, PendingStream&) {});
   auto job = screenedJob();
-  g2test::Page page(*job, g2test::testSettings(), kPdf14, {}, {.writerNumber = 2});
+  const PDFSettings settings = g2test::testSettings();  // the page keeps a pointer to it
+  g2test::Page page(*job, settings, kPdf14, {}, {.writerNumber = 2});
   PDFProof& w = page.writer();
   const TavSys::filref logo("/art/logo.tif"), sameName("/other/logo.tif");
 

@@ -61,7 +61,7 @@ class RecordingProof : public genproof {
   void OutputMap(TavDB::Object*) override { log("Map"); }
   int OutputPlacedEPS(TavDB::Object*) override { log("PlacedEPS"); return 0; }
   int OutputPlacedPDF(TavDB::Object*) override { log("PlacedPDF"); return 7; }
-  proofimghan* outpixbegin(TavSys::fil*, const paityp*, const TavDB::tv_matrixtyp<double>&, int,
+  proofimghan* outpixbegin(const TavSys::filref*, const paityp*, const TavDB::tv_matrixtyp<double>&, int,
                            int, int, int, double, double, int, int, const std::int32_t*, bool,
                            ColorSpace*) override {
     log("outpixbegin");

@@ -150,6 +150,8 @@ TEST(JobFile, BadInputIsRefusedWithItsPlace) {
        "/paints/3: the gradation has no length; give \"length\" or steps at different positions"},
       {"/paints/-", gradation + R"([{"colour": 9, "position": 7}, {"colour": 2, "position": 7}], "length": 5})",
        "/paints/3/steps/0/colour: no colour with id 9"},
+      {"/customerInfo", R"({"Customer ID": "1"})",
+       "/customerInfo/Customer ID: the name is not an XML name (letters, digits, '_', '-', '.', ':')"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.at + " = " + c.value);
@@ -252,6 +254,13 @@ TEST(JobFile, PicturesAndNestedOneUpsLoadAndCyclesAreRefused) {
   tavtest::writeFile(dir / "ups" / "inner.json", inner.dump());
   EXPECT_EQ(refusalOfFile(dir / "outer.json").detail(),
             (dir / "ups" / "inner.json").string() + ": /ppi: the resolution must be greater than 0");
+  // Only an EPS file can be a DCS file.
+  inner["ppi"] = 720;
+  tavtest::writeFile(dir / "ups" / "inner.json", inner.dump());
+  outer["pictures"][2]["dcs"] = true;
+  tavtest::writeFile(dir / "outer.json", outer.dump());
+  EXPECT_EQ(refusalOfFile(dir / "outer.json").detail(),
+            (dir / "outer.json").string() + ": /pictures/2/dcs: only an EPS picture can be a DCS file");
 }
 
 TEST(JobFile, UsageOfInksIsDerivedFromTheObjects) {

@@ -405,9 +405,8 @@ TEST(JobModel, PlacementWordsAndPaintVariants) {
   jobstr* j = job.get();
   std::array<std::int32_t, 6> w;
   ASSERT_TRUE(paintPlacementWords(j, 10, w.data()));
-  // Height (100 pixels over 2000 units) first, then width (200 pixels over
-  // 2000 units): units per pixel times 10000.
-  EXPECT_EQ(w, (std::array<std::int32_t, 6>{1000, 2000, 1000 + 200000, 2000, 1000, 2000 + 100000}));
+  // 200 pixels over 2000 units: 10 units per pixel, times 10000.
+  EXPECT_EQ(w, (std::array<std::int32_t, 6>{1000, 2000, 1000, 2000 + 100000, 1000 + 200000, 2000}));
   EXPECT_FALSE(paintPlacementWords(j, 11, w.data()));
   ASSERT_NE(paintGetMatrix(j, 12), nullptr);
   EXPECT_EQ(paintGetMatrix(j, 12)[3], 3);

@@ -216,3 +216,13 @@ bool CsDeviceN::IsPureCMYK() const {
 void CsDeviceN::pdfOutputColor(TavPDF::pdfoutfilter&, const unsigned short*, bool) {}
 
 bool CsDeviceN::ForceSepOff(const jobstr*, int) const { return false; }
+
+std::vector<int> ImageComponentSeparations(const jobstr* job, ColorSpace& space) {
+  std::vector<int> seps;
+  if (space.pdfGetName(0) == "DeviceCMYK") {
+    for (int k = 0; k < 4; ++k) seps.push_back(sepgetcmyk(job, k));
+    return seps;
+  }
+  for (int i = 0; i < space.GetSepCount(); ++i) seps.push_back(space.GetSepSorted(i));
+  return seps;
+}

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct jobstr;
 class seppdftyp;
@@ -210,3 +211,8 @@ class CsDeviceN : public CsMasked {
   std::uint8_t mUndefinedTints = 0;
   std::shared_ptr<seppdftyp> mSepData;  // shared with the page writer
 };
+
+// The separation of each component of an image drawn in part 0 of the space:
+// four (C, M, Y, K; -1 where the job lacks the ink) when the space is written
+// as DeviceCMYK, else the covered separations in their order.
+std::vector<int> ImageComponentSeparations(const jobstr* job, ColorSpace& space);

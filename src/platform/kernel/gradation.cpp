@@ -47,10 +47,10 @@ bool patternCornerWords(const jobstr* job, int pattern, std::int32_t words[6]) {
   };
   const double w[6] = {double(o.v),
                        double(o.h),
-                       step(o.v, height.v, double(p->cell.height())),
-                       step(o.h, height.h, double(p->cell.height())),
                        step(o.v, width.v, double(p->cell.width())),
-                       step(o.h, width.h, double(p->cell.width()))};
+                       step(o.h, width.h, double(p->cell.width())),
+                       step(o.v, height.v, double(p->cell.height())),
+                       step(o.h, height.h, double(p->cell.height()))};
   for (double x : w) {
     if (!(x >= std::numeric_limits<std::int32_t>::min() && x <= std::numeric_limits<std::int32_t>::max()))
       return false;

@@ -39,9 +39,10 @@ bool multistepIsConvertibleToShading(const jobstr* job, int paint, const TavDB::
 // at the int32 range; 0 for a value that is not a number.
 std::int32_t ftisql(double units);
 
-// The placement words of a tiling pattern: the origin (where the cell's top
-// left corner lands, v then h), then the one-unit steps of the cell's height
-// and of its width direction, each as origin + step × 10000 (v then h). The
+// The placement words of a tiling pattern, laid out like a picture's
+// (paintPlacementWords): the origin (where the cell's top left corner lands,
+// v then h), then the one-unit steps of the cell's width and of its height
+// direction, each as origin + step × 10000 (v then h). The
 // tiling writer reads its pattern matrix from them. False when the pattern is
 // not a tiling pattern, its cell is empty or a word leaves the int32 range.
 bool patternCornerWords(const jobstr* job, int pattern, std::int32_t words[6]);

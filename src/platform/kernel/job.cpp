@@ -457,10 +457,10 @@ bool paintPlacementWords(const jobstr* job, int paint, std::int32_t words[6]) {
   };
   const std::int64_t w[6] = {o.v,
                              o.h,
-                             step(o.v, p->placeHeightCorner.v, height),
-                             step(o.h, p->placeHeightCorner.h, height),
                              step(o.v, p->placeWidthCorner.v, width),
-                             step(o.h, p->placeWidthCorner.h, width)};
+                             step(o.h, p->placeWidthCorner.h, width),
+                             step(o.v, p->placeHeightCorner.v, height),
+                             step(o.h, p->placeHeightCorner.h, height)};
   for (std::int64_t x : w)
     if (x < INT32_MIN || x > INT32_MAX) return false;
   for (int i = 0; i < 6; ++i) words[i] = static_cast<std::int32_t>(w[i]);
@@ -585,6 +585,25 @@ jobstr* picGetJob(const jobstr* job, int picture) {
   return p ? p->job.get() : nullptr;
 }
 
+bool picIsDCS(const jobstr* job, int picture) {
+  const Picture* p = picpoi(job, picture);
+  return p && p->type == "EPS" && p->dcs;
+}
+
+int picGetRotationType(const jobstr*, int) { return 0; }
+
+std::array<std::int32_t, 4> getPictureBoundingBoxForJDF(const jobstr* job, const Paint*, int picture,
+                                                        double scale) {
+  return picboxdefault(job, picture, 0, scale);
+}
+
+std::array<std::int32_t, 4> picboxdefault(const jobstr* job, int picture, int, double scale) {
+  const Picture* p = picpoi(job, picture);
+  if (!p) return {0, 0, 0, 0};
+  return {TavSys::iround(p->box.top * scale), TavSys::iround(p->box.bottom * scale),
+          TavSys::iround(p->box.left * scale), TavSys::iround(p->box.right * scale)};
+}
+
 const PictureMap* mappoi(const jobstr* job, int map) { return job ? entry(job->maps, map) : nullptr; }
 
 bool mapisint(const jobstr* job, int map) {
@@ -661,6 +680,10 @@ void ObjectController::SetObjectName(TavDB::Object* object, std::u16string_view 
 }
 
 }  // namespace TavricCore
+
+bool regObjectIsMark(const TavDB::Object* object) {
+  return object && object->extra() && !object->extra()->mark.empty();
+}
 
 namespace TavricLib {
 

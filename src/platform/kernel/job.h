@@ -159,6 +159,7 @@ struct Picture {
   int colorSpaceCode = 0;       // getPictureColorSpace: 0 gray, 1 bitmap, 2 RGB, 5 CMYK, 8 multichannel
   bool vector = false;          // EPS, PDF and jobs are vector formats
   bool pdfNormalized = false;   // placed PDF carries workflow data
+  bool dcs = false;             // placed EPS: a DCS file (separations in plate files)
   bool unknown = false;         // the file could not be identified
   int pdfPage = 0;
   TavDB::tv_box box;            // bounding box in the picture's own job units
@@ -513,7 +514,7 @@ std::uint16_t painewflat16(jobstr* job, const std::uint16_t* tints);
 // stored order; null for an undefined paint.
 const double* paintGetMatrix(const jobstr* job, int paint);
 // The kernel's placement words 9..14 of a picture or map paint: the origin
-// corner (v, h), then the height-direction corner and the width-direction
+// corner (v, h), then the width-direction corner and the height-direction
 // corner, each given as origin + (corner - origin) × 10000 / pixels along
 // that edge, i.e. the step of one pixel times 10000 (the picture's or map's
 // width and height; for vector pictures their size in job units). False, with
@@ -553,6 +554,19 @@ bool picsepuse(const jobstr* job, int picture, int sep);
 int pictureGetPage(const jobstr* job, int picture);
 // The nested job of a one-up picture (type "ART"), or null.
 jobstr* picGetJob(const jobstr* job, int picture);
+// Whether a placed EPS picture is a DCS file.
+bool picIsDCS(const jobstr* job, int picture);
+// The quarter turns (0..3) a picture's own file gives it. The model places
+// every picture by its three corners, which carry any turn: always 0.
+int picGetRotationType(const jobstr* job, int picture);
+// The box (top, bottom, left, right in the picture's units at the scale)
+// whose lower left corner is the origin of the picture's file as a JDF
+// ticket places it, and the box the picture is placed by. In the model the
+// per-object file of a picture starts at the corner of the picture's box, so
+// both are that box.
+std::array<std::int32_t, 4> getPictureBoundingBoxForJDF(const jobstr* job, const Paint* paint, int picture,
+                                                        double scale);
+std::array<std::int32_t, 4> picboxdefault(const jobstr* job, int picture, int kind, double scale);
 
 const PictureMap* mappoi(const jobstr* job, int map);
 bool mapisint(const jobstr* job, int map);
@@ -593,6 +607,9 @@ struct ObjectController {
   static void SetObjectName(TavDB::Object* object, std::u16string_view name);
 };
 }  // namespace TavricCore
+
+// Whether the object is a registration mark (crop, registration, ...).
+bool regObjectIsMark(const TavDB::Object* object);
 
 namespace TavricLib {
 bool IsStructuredCADLayer(const jobstr* job, const TavDB::Object* layer);

@@ -17,6 +17,7 @@
 #include "platform/system.h"
 #include "platform/tav_error.h"
 #include "platform/utf.h"
+#include "platform/xmlobject.h"
 
 namespace TavKernel {
 
@@ -606,7 +607,7 @@ void Loader::readPictures(const Node& list) {
   for (std::size_t i = 0; i < n; ++i) {
     const Node e = list.item(i);
     e.object({"id", "file", "type", "width", "height", "resolution", "colorSpace", "pdfPage",
-              "normalized", "inks", "box", "originalOrigin"});
+              "normalized", "dcs", "inks", "box", "originalOrigin"});
     const std::uint16_t id = defineId(job_->pictures, e, "picture");
     Picture& p = job_->pictures[id];
     const Node fileNode = e.req("file");
@@ -679,6 +680,8 @@ void Loader::readPictures(const Node& list) {
       p.colorSpaceCode = 5;
     if (auto v = e.opt("pdfPage")) p.pdfPage = int(v->integer(0, 1000000));
     p.pdfNormalized = optBool(e, "normalized", false);
+    p.dcs = optBool(e, "dcs", false);
+    if (p.dcs && type != "EPS") e.child("dcs").fail("only an EPS picture can be a DCS file");
     if (auto v = e.opt("box")) p.box = v->box();
     if (auto v = e.opt("originalOrigin")) p.originalOrigin = v->point();
     if (auto inks = e.opt("inks")) {
@@ -1094,7 +1097,9 @@ void Loader::readExtras(const Node& root) {
   if (auto c = root.opt("customerInfo")) {
     if (!c->j->is_object()) c->fail(std::string("expected an object, found ") + typeName(*c->j));
     for (auto it = c->j->begin(); it != c->j->end(); ++it) {
-      if (!TavSys::IsValidUTF8(it.key())) c->child(it.key()).fail("the name is not valid UTF-8");
+      // The entries become attributes of the JDF ticket's CustomerInfo.
+      if (!Xml::IsValidName(it.key()))
+        c->child(it.key()).fail("the name is not an XML name (letters, digits, '_', '-', '.', ':')");
       job.customerInfo[it.key()] = c->child(it.key()).string();
     }
   }

@@ -1,0 +1,148 @@
+#include "jdf/jdfoutput.h"
+
+#include "platform/genoutfil.h"
+#include "platform/kernel/exportkernel.h"
+#include "platform/kernelfile.h"
+#include "platform/tav_error.h"
+#include "tavpdf/OutputPDF.h"
+
+namespace {
+
+bool continuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// The longest end of a UTF-8 text of at most maxBytes bytes that starts
+// with a whole character.
+std::string utf8Suffix(const std::string& text, std::size_t maxBytes) {
+  if (text.size() <= maxBytes) return text;
+  std::size_t start = text.size() - maxBytes;
+  while (start < text.size() && continuationByte(text[start])) ++start;
+  return text.substr(start);
+}
+
+constexpr std::size_t kNameMax = 255;  // bytes in one file name
+constexpr std::size_t kNameHalf = 127;
+
+}  // namespace
+
+std::string Utf8Prefix(const std::string& text, std::size_t maxBytes) {
+  if (text.size() <= maxBytes) return text;
+  std::size_t end = maxBytes;
+  while (end > 0 && continuationByte(text[end])) --end;
+  return text.substr(0, end);
+}
+
+std::string JDFBaseName(const TavSys::FileSpec& target) {
+  const std::string name = target.GetFileNameUTF8();
+  constexpr std::string_view kExtension = ".jdf";
+  if (name.size() > kExtension.size() && name.ends_with(kExtension))
+    return name.substr(0, name.size() - kExtension.size());
+  return name;
+}
+
+std::string JDFFileName(const std::string& name, bool batch) {
+  if (batch || name.size() <= kNameMax) return name;
+  return Utf8Prefix(name, kNameHalf) + utf8Suffix(name, kNameHalf);
+}
+
+// ---- JDFOutput -----------------------------------------------------------------
+
+JDFOutput::~JDFOutput() = default;
+
+JDFOutput::Opened JDFOutput::openFile(const std::string& name, int kind, genoutfil*& stream) {
+  stream = nullptr;
+  if (auto found = mReferences.find(name); found != mReferences.end()) {
+    mCurrentReference = found->second;
+    return Opened::AlreadyWritten;
+  }
+  stream = open(name, kind);
+  if (stream == nullptr) {
+    // Not remembered: a later request tries again rather than referring to
+    // a file that does not exist.
+    mCurrentReference.clear();
+    return Opened::Failed;
+  }
+  mCurrentReference = reference();
+  mReferences.emplace(name, mCurrentReference);
+  mOpenName = name;
+  return Opened::Stream;
+}
+
+int JDFOutput::closeFile(bool complete) {
+  const int result = close(complete);
+  if (result != 0) {
+    mReferences.erase(mOpenName);
+    mCurrentReference.clear();
+  }
+  mOpenName.clear();
+  return result;
+}
+
+// ---- JDFFolderOutput --------------------------------------------------------
+
+JDFFolderOutput::JDFFolderOutput(const TavSys::FileSpec& target, PDFFileNameHandler* handler)
+    : JDFOutput(JDFBaseName(target)), mTarget(target), mHandler(handler) {}
+
+JDFFolderOutput::~JDFFolderOutput() {
+  if (mFile) close(false);
+  discard();
+}
+
+genoutfil* JDFFolderOutput::open(const std::string& name, int kind) {
+  if (mFile) close(false);  // a file left open was not finished
+  mCurrent = TavSys::FileSpec(mTarget.path().parent_path() / JDFFileName(name, artque() != 0));
+  mCurrentKind = kind;
+  try {
+    mAtomic = std::make_unique<TavSys::AtomicOutputFile>(mCurrent.path());
+    mFile = TavSys::fil::create(mAtomic->tempPath());
+  } catch (const TavSys::Error& e) {
+    mAtomic.reset();
+    mLastError = e.code() != 0 ? e.code() : TavSys::kResultAbandoned;
+    return nullptr;
+  }
+  mStream = std::make_unique<noroutfil>(mFile.get());
+  return mStream.get();
+}
+
+std::string JDFFolderOutput::reference() const {
+  // The ticket lies in the same folder: the file's name is its reference.
+  return mFile ? TavSys::PercentEncode(mCurrent.GetFileNameUTF8()) : std::string();
+}
+
+int JDFFolderOutput::close(bool complete) {
+  if (!mFile) return TavSys::kResultAbandoned;
+  mStream.reset();
+  int result = mFile->close();
+  mFile.reset();
+  if (result == 0 && !complete) result = TavSys::kResultAbandoned;
+  if (result != 0) {
+    mAtomic.reset();  // removes the partial file
+    mLastError = result;
+    return result;
+  }
+  mCompleted.push_back({std::move(mAtomic), mCurrent, mCurrentKind});
+  return 0;
+}
+
+int JDFFolderOutput::commit() {
+  int result = 0;
+  for (Completed& c : mCompleted) {
+    if (result != 0) {
+      c.file.reset();
+      continue;
+    }
+    try {
+      c.file->commit();
+    } catch (const TavSys::Error& e) {
+      result = e.code() != 0 ? e.code() : TavSys::kResultAbandoned;
+      mLastError = result;
+      continue;
+    }
+    if (c.kind != kJDFObjectPDFFile) continue;
+    mProduced.push_back(c.spec);
+    if (mHandler) mHandler->FileProduced(c.spec);
+  }
+  mCompleted.clear();
+  return result;
+}
+
+void JDFFolderOutput::discard() { mCompleted.clear(); }

@@ -1,0 +1,62 @@
+#include "support/pictures.h"
+
+#include <tiffio.h>
+
+#include <stdexcept>
+
+namespace tavtest {
+
+void writeTiff(const std::filesystem::path& file, const TiffSpec& spec) {
+  TIFF* t = TIFFOpen(file.c_str(), "w");
+  if (t == nullptr) throw std::runtime_error("cannot write " + file.string());
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, std::uint32_t(spec.width));
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, std::uint32_t(spec.height));
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, std::uint16_t(spec.bits));
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, std::uint16_t(spec.samples));
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, std::uint16_t(spec.photometric));
+  TIFFSetField(t, TIFFTAG_PLANARCONFIG, std::uint16_t(PLANARCONFIG_CONTIG));
+  TIFFSetField(t, TIFFTAG_COMPRESSION, std::uint16_t(spec.compression));
+  if (!spec.extraTypes.empty()) {
+    std::vector<std::uint16_t> types(spec.extraTypes.begin(), spec.extraTypes.end());
+    TIFFSetField(t, TIFFTAG_EXTRASAMPLES, std::uint16_t(types.size()), types.data());
+  }
+  if (spec.resolution > 0) {
+    TIFFSetField(t, TIFFTAG_XRESOLUTION, float(spec.resolution));
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, float(spec.resolution));
+    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, std::uint16_t(RESUNIT_INCH));
+  }
+  auto packed = [&](int x0, int y, int count, std::uint8_t* out) {
+    if (spec.bits == 1) {
+      for (int i = 0; i < (count + 7) / 8; ++i) out[i] = 0;
+      for (int i = 0; i < count; ++i)
+        if (x0 + i < spec.width && spec.sample(x0 + i, y, 0) != 0) out[i / 8] |= std::uint8_t(0x80 >> (i % 8));
+      return;
+    }
+    for (int i = 0; i < count; ++i)
+      for (int s = 0; s < spec.samples; ++s)
+        out[i * spec.samples + s] = x0 + i < spec.width && y < spec.height ? spec.sample(x0 + i, y, s) : 0;
+  };
+  bool ok = true;
+  if (spec.tile > 0) {
+    TIFFSetField(t, TIFFTAG_TILEWIDTH, std::uint32_t(spec.tile));
+    TIFFSetField(t, TIFFTAG_TILELENGTH, std::uint32_t(spec.tile));
+    const int rowBytes = spec.bits == 1 ? (spec.tile + 7) / 8 : spec.tile * spec.samples;
+    std::vector<std::uint8_t> tile(std::size_t(rowBytes) * std::size_t(spec.tile));
+    for (int y0 = 0; y0 < spec.height; y0 += spec.tile)
+      for (int x0 = 0; x0 < spec.width; x0 += spec.tile) {
+        for (int r = 0; r < spec.tile; ++r) packed(x0, y0 + r, spec.tile, tile.data() + r * rowBytes);
+        ok = ok && TIFFWriteTile(t, tile.data(), std::uint32_t(x0), std::uint32_t(y0), 0, 0) >= 0;
+      }
+  } else {
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, std::uint32_t(3));
+    std::vector<std::uint8_t> row(std::size_t(spec.width) * std::size_t(spec.samples) + 8);
+    for (int y = 0; y < spec.height; ++y) {
+      packed(0, y, spec.width, row.data());
+      ok = ok && TIFFWriteScanline(t, row.data(), std::uint32_t(y), 0) >= 0;
+    }
+  }
+  TIFFClose(t);
+  if (!ok) throw std::runtime_error("libtiff could not write " + file.string());
+}
+
+}  // namespace tavtest

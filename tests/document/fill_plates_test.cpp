@@ -44,12 +44,15 @@ std::vector<double> row(const tavtest::Plates& plates, const std::string& ink, i
 struct Flavour {
   const char* name;
   bool separated;
+  bool images = false;  // gradients rendered as images: the same geometry
 };
 const Flavour kFlavours[] = {{"composite", false}, {"separated", true}};
+const Flavour kGradientFlavours[] = {{"composite", false}, {"separated", true}, {"images", false, true}};
 
 PDFSettings settingsFor(const Flavour& f) {
   PDFSettings s = testSettings();
   s.SeparatedOutput = f.separated ? 1 : 0;
+  s.OutputGradientsAsImages = f.images ? 1 : 0;
   return s;
 }
 
@@ -70,7 +73,7 @@ TEST(FillPlates, GradientsFollowTheirGeometry) {
     {"id": 10, "type": "linear", "colour": 1, "colour2": 2, "start": [50, 0], "end": [50, 100]},
     {"id": 11, "type": "radial", "colour": 1, "colour2": 2, "start": [50, 110], "end": [50, 190]}])";
   auto j = makeJob(job(paints, "[" + box(0, 0, 100, 100, 10) + "," + box(0, 100, 100, 200, 11) + "]"));
-  for (const Flavour& f : kFlavours) {
+  for (const Flavour& f : kGradientFlavours) {
     SCOPED_TRACE(f.name);
     Written w = writeAccepted(*j, settingsFor(f), dir / (std::string(f.name) + ".pdf"));
     const auto [plates, spot] = platesOf(f, w, "Spot", 1);
@@ -135,12 +138,16 @@ TEST(FillPlates, GradationStepsLieAtTheirPositions) {
        {{{100, 90, 0}}, {{100, 50, 0.5}}, {{100, 10, 1}}}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    auto j = makeJob(job("[" + c.paint + "]", "[" + box(0, 0, 100, 200, 10) + "]"));
-    Written w = writeAccepted(*j, testSettings(), dir / (std::string(c.name) + ".pdf"));
-    const auto plates = tavtest::measurePlates(w.file);
-    for (const auto& [h, y, ink] : c.expected) {
-      EXPECT_NEAR(plates.inkAtPoint("Spot", h, y), ink, 0.04) << "at h " << h << ", y " << y;
+    for (bool images : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (images ? " as an image" : " as a shading"));
+      auto j = makeJob(job("[" + c.paint + "]", "[" + box(0, 0, 100, 200, 10) + "]"));
+      PDFSettings s = testSettings();
+      s.OutputGradientsAsImages = images ? 1 : 0;
+      Written w = writeAccepted(*j, s, dir / (std::string(c.name) + ".pdf"));
+      const auto plates = tavtest::measurePlates(w.file);
+      for (const auto& [h, y, ink] : c.expected) {
+        EXPECT_NEAR(plates.inkAtPoint("Spot", h, y), ink, 0.04) << "at h " << h << ", y " << y;
+      }
     }
   }
 }

@@ -268,7 +268,7 @@ void PDFProof::OutputCompoundPath(TavDB::Object* compound, int mode) {
 void PDFProof::OutputFlatFill(TavDB::Object* object) {
   if (object == nullptr) return;
   if (GetVersionCode() >= kPdf14 && sepfrejob(mJob) > int(GetMaxColorants()) &&
-      PaintNeedsTransparency(object, mTransparencyNesting > 0)) {
+      PaintNeedsTransparency(object, mGroupKnockout)) {
     std::array<std::uint16_t, kMaxSeparations> tints = paisep16(mJob, object->paint());
     std::unique_ptr<ColorSpace> space(GetSeparationColorSpace(
         tints.data(), 0, kTintFull, false, false,
@@ -288,14 +288,10 @@ void PDFProof::RequirePendingWriter(std::uint32_t kind) {
 }
 
 int PDFProof::OutputPlacedEPS(TavDB::Object*) { RefuseUnsupported("a placed EPS file"); }
-int PDFProof::OutputPlacedPixels(TavDB::Object*) {
-  RequirePendingWriter(kPendingFileTiff);
-  return 0;
-}
-int PDFProof::OutputPlacedPDF(TavDB::Object*) {
-  RequirePendingWriter(kPendingFilePdf);
-  return 0;
-}
+// Placed pixel pictures and PDF pages are drawn by the placed-file writers;
+// until they exist the export says what it met rather than leave them out.
+int PDFProof::OutputPlacedPixels(TavDB::Object*) { RefuseUnsupported("a placed pixel picture"); }
+int PDFProof::OutputPlacedPDF(TavDB::Object*) { RefuseUnsupported("a placed PDF page"); }
 void PDFProof::OutputText(TavDB::Object*) { RefuseUnsupported("text"); }
 void PDFProof::OutputMap(TavDB::Object*) { RefuseUnsupported("a picture map"); }
 void PDFProof::GetGradientColorSpaces(std::uint16_t paintIndex, std::unique_ptr<ColorSpace>& united,

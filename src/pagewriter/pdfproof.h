@@ -377,7 +377,6 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   PDFDictionary* WriteSoftMaskGroup(PendingStreamTransparencyGraphicsState& record,
                                     bool suppressImageLinks);
   void WriteTransparencyGroup(PendingStreamTransparencyGroup& record);
-  bool InsideSoftMask() const { return mSoftMaskDepth != 0; }
 
   // ---- placed one-ups and PDF pages ----------------------------------------------
   // "Form_" + writer number + "_" + picture + "_" + the paint's page and box words.
@@ -538,7 +537,8 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   bool mScreeningNotSupportedShown = false;
   bool mDefaultScreeningShown = false;
 
-  // While a soft mask is written for an image-link graphics state.
+  // While a soft mask is written for an image-link graphics state: pictures
+  // inside it are drawn at their placement, not as image links.
   bool mImageLinksSuppressed = false;
   // While a transparency group of a picture-map group is written.
   bool mPaintMapGroup = false;

@@ -1,28 +1,42 @@
-# The two commands of the quick start: `make run` and `make test`.
+# `make run` and `make test`: the steps behind scripts/run and scripts/test,
+# which first install make itself.
 JOBS ?= $(shell nproc)
-GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo "Unix Makefiles")
+BUILD ?= build
 
-.PHONY: all bootstrap build asan run test clean
+# Configures the build folder $(BUILD)/$(1). A fresh folder gets Ninja, which
+# bootstrap installs; a folder configured before keeps its own generator, as
+# CMake refuses to switch. The folder is looked at when the recipe runs, after
+# bootstrap, never when make reads this file.
+configure = cmake -S . -B $(BUILD)/$(1) $(if $(wildcard $(BUILD)/$(1)/CMakeCache.txt),,-G Ninja)
+
+.PHONY: all bootstrap configure-release configure-asan build asan run test clean
 
 all: build
 
 bootstrap:
 	scripts/bootstrap
 
-build: bootstrap
-	cmake -S . -B build/release -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Release
-	cmake --build build/release -j $(JOBS)
+configure-release: bootstrap
+	$(call configure,release) -DCMAKE_BUILD_TYPE=Release
 
-asan: bootstrap
-	cmake -S . -B build/asan -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Debug -DTAV_SANITIZE=ON -DTAV_BUILD_BENCH=OFF
-	cmake --build build/asan -j $(JOBS)
+configure-asan: bootstrap
+	$(call configure,asan) -DCMAKE_BUILD_TYPE=Debug -DTAV_SANITIZE=ON -DTAV_BUILD_BENCH=OFF
+
+build: configure-release
+	cmake --build $(BUILD)/release -j $(JOBS)
+
+asan: configure-asan
+	cmake --build $(BUILD)/asan -j $(JOBS)
 
 run: build
-	scripts/run-examples build/release/src/cli/tavpdf out
+	scripts/run-examples $(BUILD)/release/src/cli/tavpdf out
 
+# Every skipped test is listed with its reason; one skipped for a missing
+# package fails the run.
 test: build asan
-	cd build/release && ctest --output-on-failure -j $(JOBS)
-	cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD)/release && ctest --output-on-failure -j $(JOBS) --output-junit junit.xml
+	cd $(BUILD)/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS) --output-junit junit.xml
+	scripts/check-skips $(BUILD)/release/junit.xml $(BUILD)/asan/junit.xml
 
 clean:
-	rm -rf build out
+	rm -rf $(BUILD) out

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "colour/colorspaces.h"
+#include "colour/halftone.h"
 #include "colour/devicen.h"
 #include "pagewriter/pdfgraphicsstate.h"
 #include "pagewriter/strokeinfo.h"
@@ -107,10 +108,8 @@ PDFProof::PDFProof(jobstr* job, pdfouthan* handler, PDFDictionary* resources,
   if (settings.AddNonPrintingLayers == 0) mSearchFlags |= kSearchNonPrinting;
 
   if (settings.CompressPages != 0) mStreamDictionary->Set("Filter", new PDFName("FlateDecode"));
-  // Dot-gain transfer functions are selected by graphics states that the
-  // dot-gain writers make; without them the colours would name missing ones.
   if (settings.EnableDotgain != 0 && settings.NormalizedOutput == 0 && mExtGStates != nullptr) {
-    RefuseUnsupported("dot-gain transfer functions");
+    AddTransferFunctionStates(mExtGStates);
   }
 
   mContent = mHandler->beginStream(mStreamDictionary);
@@ -190,12 +189,7 @@ std::string PDFProof::MakeImageResourceName(int first, int second) {
 }
 
 PDFDictionary* PDFProof::GetSubDictionary(PDFDictionary* dictionary, const char* name, bool create) {
-  if (dictionary == nullptr) return nullptr;
-  if (auto* sub = dynamic_cast<PDFDictionary*>(dictionary->Get(name))) return sub;
-  if (!create) return nullptr;
-  auto* sub = new PDFDictionary();
-  dictionary->Set(name, sub);
-  return sub;
+  return GetOrCreateSubDictionary(dictionary, name, create);
 }
 
 PDFDictionary* PDFProof::AddOverprintStates() {

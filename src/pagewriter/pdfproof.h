@@ -318,6 +318,13 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // {HT: the halftone of the screen} ({HT /Default} for a screen without a
   // PDF form), written at once; job null stands for the writer's own job.
   PDFIndirectReference* MakeSeparationScreenGState(int screen, jobstr* job);
+  // The separation's dot-gain transfer function, built once per document;
+  // null when the separation has none. No stream may be open the first time.
+  PDFIndirectReference* GetDotgainTransferFunction(int separation);
+  // The graphics states "TR_<separation>" of every ink in use and "TR_CMYK"
+  // that the colour spaces select under dot gain (inks without a function
+  // get /Default).
+  void AddTransferFunctionStates(PDFDictionary* extGStates);
   // The halftone written for a screen (replaces an earlier one); the page
   // registers them as the document's named halftones.
   void SetScreenHalftone(int screen, PDFDictionaryValue* halftone);

@@ -7,6 +7,9 @@
 #include <string>
 
 #include "pagewriter/pdfproof.h"
+
+#include "colour/halftone.h"
+#include "colour/transfer.h"
 #include "pdfwriter/pdfobjects.h"
 #include "pdfwriter/pdfouthan.h"
 #include "platform/kernel/job.h"
@@ -97,11 +100,62 @@ void PDFProof::SetScreenHalftone(int screen, PDFDictionaryValue* halftone) {
 }
 
 PDFIndirectReference* PDFProof::MakeDefaultScreenGState() {
-  return writeAtOnce(mHandler, defaultHalftoneState());
+  auto* state = new PDFDictionary();
+  state->Set("HT", BuildDefaultHalftone(mHandler, mJob, mSettings));
+  return writeAtOnce(mHandler, state);
 }
 
-PDFIndirectReference* PDFProof::MakeSeparationScreenGState(int /*screen*/, jobstr* /*job*/) {
-  return writeAtOnce(mHandler, defaultHalftoneState());
+PDFIndirectReference* PDFProof::MakeSeparationScreenGState(int screen, jobstr* job) {
+  PDFDictionary* halftone = BuildSeparationHalftone(mHandler, this, job != nullptr ? job : mJob, screen,
+                                                    mSettings, &mHandler->mScreenAngleMessageShown);
+  if (halftone == nullptr) return writeAtOnce(mHandler, defaultHalftoneState());
+  // The halftone is an object of its own: the document's named halftones
+  // refer to it.
+  PDFIndirectReference* ref = writeAtOnce(mHandler, halftone);
+  SetScreenHalftone(screen, ref);
+  auto* state = new PDFDictionary();
+  state->Set("HT", ref);
+  return writeAtOnce(mHandler, state);
+}
+
+// ---- dot-gain graphics states ---------------------------------------------------------
+
+PDFIndirectReference* PDFProof::GetDotgainTransferFunction(int separation) {
+  if (separation < 0 || separation >= kMaxSeparations) return nullptr;
+  const auto slot = std::size_t(separation);
+  if (!mHandler->mTransferFunctionTried[slot]) {
+    mHandler->mTransferFunctionTried[slot] = true;
+    BuildDotgainTransferFunction(mHandler, mJob, mSettings.DotgainFile, separation);
+  }
+  return mHandler->mTransferFunctions[slot];
+}
+
+void PDFProof::AddTransferFunctionStates(PDFDictionary* extGStates) {
+  auto functionOrDefault = [&](int separation) -> PDFDictionaryValue* {
+    if (PDFIndirectReference* function = GetDotgainTransferFunction(separation)) return function;
+    return new PDFName("Default");
+  };
+  auto state = [](PDFDictionaryValue* transfer) {
+    auto* dictionary = new PDFDictionary();
+    dictionary->Set("Type", new PDFName("ExtGState"));
+    dictionary->Set("TR2", transfer);
+    return dictionary;
+  };
+  for (int slot = 0; slot < kMaxSeparations; ++slot) {
+    const int separation = sepsoruse(mJob, slot, false);
+    if (separation < 0) continue;
+    extGStates->Set("TR_" + std::to_string(separation),
+                    writeAtOnce(mHandler, state(functionOrDefault(separation))));
+  }
+  // One function per process component, even for a job with fewer process
+  // inks: a single function would apply to every component of DeviceCMYK,
+  // and an array with holes is no transfer array at all.
+  auto* functions = new PDFArray();
+  for (int k = 0; k < 4; ++k) {
+    const int separation = sepgetcmyk(mJob, k);
+    functions->Add(separation >= 0 ? functionOrDefault(separation) : new PDFName("Default"));
+  }
+  extGStates->Set("TR_CMYK", writeAtOnce(mHandler, state(functions)));
 }
 
 // ---- the resources of a finished stream ----------------------------------------------

@@ -5,6 +5,7 @@
 #include <array>
 #include <string>
 
+#include "colour/halftone.h"
 #include "pdfwriter/optionalcontent.h"
 #include "pdfwriter/pagedict.h"
 #include "pdfwriter/pdfobjects.h"
@@ -246,7 +247,7 @@ int pdfouthan::writeDocument(bool refreshSeparationMap, const std::string& autho
   if (PDFIndirectReference* metadata = WriteMetadataStream(*this)) {
     catalog->Set("Metadata", metadata);
   }
-  // The named halftones of the private data are added by the halftone writer.
+  if (settings.IncludePrivateData != 0) BuildNamedHalftoneArray(catalog, getNamedHalftones());
   writeObject(catalogReference);
   writeObject(treeReference);
   return status();

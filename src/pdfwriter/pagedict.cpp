@@ -31,11 +31,6 @@ namespace TavPDF {
 
 namespace {
 
-DefaultScreenStateMaker& screenStateMaker() {
-  static DefaultScreenStateMaker maker;
-  return maker;
-}
-
 std::int32_t toJobUnits(double value) {
   const double rounded = std::round(value);  // halves away from zero, as iround
   if (!(rounded >= std::numeric_limits<std::int32_t>::min())) {
@@ -222,10 +217,6 @@ PDFIndirectReference* WriteSampledTintFunction(pdfouthan& handler, int n, const 
   return handler.endStream(sink, nullptr);
 }
 
-void SetDefaultScreenStateMaker(DefaultScreenStateMaker maker) {
-  screenStateMaker() = std::move(maker);
-}
-
 TavSys::tv_rectangle PageBoxInPoints(const jobstr* job, const TavSys::tv_rectangle& box,
                                      const PDFSettings& settings) {
   const TavSys::tv_rectangle laidOut = GetLayoutTransformedBox(job, box, settings);
@@ -322,17 +313,23 @@ PDFDictionaryValue* writePageContents(pdfouthan& handler, PDFDictionary* resourc
   writer.WriteMatrix(handler.mBaseMatrix);
 
   const std::string screen = DefaultScreenName(handler);
-  const bool selectScreen = !screen.empty() && screenStateMaker();
-  if (selectScreen) writer.WriteGState(screen);
+  if (!screen.empty()) writer.WriteGState(screen);
 
   TavDB::Object* tree = handler.mSpatialTree != nullptr ? handler.mSpatialTree : jobGetSpahan(job);
   writer.OutputGroup(tree, false, -1, false);
   PDFDictionaryValue* contents = writer.FinishContentStream();
 
   if (writer.GetPlacedPdfFlag()) handler.mPlacedPdfFlag = true;
-  if (selectScreen && extGStates != nullptr) {
-    if (PDFIndirectReference* state = screenStateMaker()(writer, handler, screen)) {
-      extGStates->Set(screen, state);
+  // The page's own screen (the writer may have defined "Default_Screen"
+  // already for unscreened objects).
+  if (!screen.empty() && extGStates != nullptr && extGStates->Get(screen) == nullptr) {
+    extGStates->Set(screen, screen == "Default_Screen"
+                                ? writer.MakeDefaultScreenGState()
+                                : writer.MakeSeparationScreenGState(int(handler.mScreenNumber), nullptr));
+  }
+  for (const auto& [number, halftone] : writer.GetScreenHalftones()) {
+    if (auto* ref = dynamic_cast<PDFIndirectReference*>(halftone)) {
+      handler.addNamedHalftone(getScreenName(job, number), ref);
     }
   }
   if (writer.GetNonSeparableBlendFlag()) handler.mNonSeparableBlendFlag = true;

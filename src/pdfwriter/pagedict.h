@@ -5,7 +5,6 @@
 // ("QELInfo"), annotations for the job's notes and, in separated output, the
 // separation information.
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "platform/kernel/geometry.h"
@@ -74,14 +73,5 @@ TavSys::tv_rectangle PageBoxInPoints(const jobstr* job, const TavSys::tv_rectang
 // and a screen in the handler, "Default_Screen" in normalized output with
 // UseDefaultScreen.
 std::string DefaultScreenName(const pdfouthan& handler);
-
-// Makes and writes the graphics state selecting the page's default screen
-// (name as DefaultScreenName gives it) and returns its reference. The
-// halftone writers install it; while none is installed, pages select no
-// default screen.
-using DefaultScreenStateMaker =
-    std::function<PDFIndirectReference*(PDFProof& writer, pdfouthan& handler,
-                                        const std::string& name)>;
-void SetDefaultScreenStateMaker(DefaultScreenStateMaker maker);
 
 }  // namespace TavPDF

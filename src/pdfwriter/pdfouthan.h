@@ -19,6 +19,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -132,6 +133,11 @@ class pdfouthan {
   // empty) and the current time, and sets it in the trailer.
   void setDocumentID(const std::string& rootPathUtf8);
 
+  // True the first time it is asked about a message (by its key and values)
+  // in this document: messages that every page or ink would repeat are
+  // shown once.
+  bool firstReport(const std::string& message) { return mMessagesShown.insert(message).second; }
+
   // Appends a (screen name, halftone reference) pair to the named halftones.
   void addNamedHalftone(const std::string& screenName, PDFIndirectReference* halftone);
   const std::vector<std::pair<std::string, PDFIndirectReference*>>& getNamedHalftones() const {
@@ -180,6 +186,8 @@ class pdfouthan {
   TavDB::tv_matrixtyp<double> mBaseMatrix;  // identity at first
   std::array<std::array<std::uint8_t, 256>, 64> mDotGainSamples{};  // per separation slot
   std::array<PDFIndirectReference*, 64> mTransferFunctions{};       // per slot, registry-owned
+  std::array<bool, 64> mTransferFunctionTried{};  // per slot: built, or known to have none
+  bool mScreenAngleMessageShown = false;           // "unknown angle" said already
   // Owned; made only in normalized output (attached by the part that writes
   // the XMP data). Null until then.
   TavricLib::XMPComposer* mXMPComposer = nullptr;
@@ -201,6 +209,7 @@ class pdfouthan {
   std::unique_ptr<pdfoutfil> mFile;
   std::uint32_t mVersionCode;
   std::vector<std::pair<std::string, PDFIndirectReference*>> mNamedHalftones;
+  std::set<std::string> mMessagesShown;
   std::shared_ptr<seppdftyp> mSeparationDisabler;
 };
 

@@ -20,39 +20,27 @@ std::unique_ptr<jobstr> screenedJob() {
 }
 
 TEST(ResourceNames, EveryKindCountsOnItsOwnAndCarriesTheWriterNumber) {
-  using Maker = std::string (PDFProof::*)();
-  const std::pair<Maker, const char*> makers[] = {
-      {&PDFProof::MakeBarcodeFormName, "Barcode_"}, {&PDFProof::MakeCadFormName, "CAD_"},
-      {&PDFProof::MakeStationNumberFormName, "Sn_"}, {&PDFProof::MakeImageLinkFormName, "EI_"},
-      {&PDFProof::MakeOpiFormName, "O_"}};
-  for (int writerNumber : {0, 3}) {
-    auto job = screenedJob();
-    const PDFSettings settings = g2test::testSettings();  // the page keeps a pointer to it
-    g2test::Page page(*job, settings, kPdf14, {}, {.writerNumber = writerNumber});
-    PDFProof& w = page.writer();
-    const std::string id = std::to_string(writerNumber) + "_";
-    for (int n = 0; n < 2; ++n) {
-      for (const auto& [make, prefix] : makers) {
-        EXPECT_EQ((w.*make)(), prefix + id + std::to_string(n));
-      }
-    }
-    // A group takes a number of the group counter and one of the
-    // graphics-state counter.
-    PendingStream first(kPendingTransparencyGState), group(kPendingTransparencyGroup);
-    w.MakeGStateName(first);
-    w.MakeGStateName(first);
-    w.MakeTransparencyGroupNames(group);
-    EXPECT_EQ(first.GetGStateName(), "GS_" + id + "1");
-    EXPECT_EQ(group.GetName(), "Group_" + id + "0");
-    EXPECT_EQ(group.GetGStateName(), "GS_" + id + "2");
-    page.finish();
-  }
+  auto job = screenedJob();
+  const PDFSettings settings = g2test::testSettings();  // the page keeps a reference
+  g2test::Page page(*job, settings, kPdf14, {}, {.writerNumber = 3});
+  PDFProof& w = page.writer();
+  EXPECT_EQ(w.MakeBarcodeFormName(), "Barcode_3_0");
+  EXPECT_EQ(w.MakeBarcodeFormName(), "Barcode_3_1");
+  EXPECT_EQ(w.MakeOpiFormName(), "O_3_0");
+  // A group takes a number of the group counter and one of the
+  // graphics-state counter.
+  PendingStream state(kPendingTransparencyGState), group(kPendingTransparencyGroup);
+  w.MakeGStateName(state);
+  w.MakeGStateName(state);
+  w.MakeTransparencyGroupNames(group);
+  EXPECT_EQ(group.GetName() + " " + group.GetGStateName(), "Group_3_0 GS_3_2");
+  page.finish();
 }
 
 TEST(ResourceNames, APictureFileQueuedAlreadyKeepsItsImageName) {
   SetPendingStreamWriter(kPendingFileTiff, [](PDFProof&, PendingStream&) {});
   auto job = screenedJob();
-  const PDFSettings settings = g2test::testSettings();  // the page keeps a pointer to it
+  const PDFSettings settings = g2test::testSettings();  // the page keeps a reference
   g2test::Page page(*job, settings, kPdf14, {}, {.writerNumber = 2});
   PDFProof& w = page.writer();
   const TavSys::filref logo("/art/logo.tif"), sameName("/other/logo.tif");
@@ -78,19 +66,6 @@ TEST(ResourceNames, APictureFileQueuedAlreadyKeepsItsImageName) {
   }
   page.finish();
   SetPendingStreamWriter(kPendingFileTiff, nullptr);
-}
-
-TEST(ResourceNames, RectanglesTouchingAtAnEdgeAreDisjoint) {
-  const std::int32_t box[4] = {10, 10, 20, 20};  // top, left, bottom, right
-  const struct {
-    std::int32_t other[4];
-    bool disjoint;
-  } cases[] = {{{20, 10, 30, 20}, true}, {{0, 20, 10, 30}, true}, {{15, 15, 25, 25}, false},
-               {{0, 0, 30, 30}, false},  {{12, 0, 18, 10}, true}, {{12, 0, 18, 11}, false}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(PDFProof::RectanglesDisjoint(box, c.other), c.disjoint);
-    EXPECT_EQ(PDFProof::RectanglesDisjoint(c.other, box), c.disjoint);
-  }
 }
 
 // A nested writer takes the next number of the page's counter, so the screen

@@ -49,7 +49,11 @@ TEST(Sink, NumbersIgnoreTheProcessLocale) {
     ::setenv("LOCPATH", dir.path().c_str(), 1);
     const bool ok = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
     ::unsetenv("LOCPATH");
-    if (!ok) GTEST_SKIP() << "no locale with a decimal comma: " << made.describe();
+    // localedef reads the locale's sources from the locales package.
+    if (!ok) {
+      GTEST_SKIP() << tavtest::kMissingPackage << "locales: no locale with a decimal comma\n"
+                   << made.describe();
+    }
   }
   char probe[16];
   std::snprintf(probe, sizeof probe, "%.1f", 1.5);

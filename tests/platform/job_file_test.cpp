@@ -10,6 +10,7 @@
 #include <tuple>
 #include <nlohmann/json.hpp>
 
+#include "platform/kernel/dotgain.h"
 #include "platform/kernel/jobfile.h"
 #include "platform/messages.h"
 #include "platform/tav_error.h"
@@ -125,6 +126,24 @@ TEST(JobFile, BadInputIsRefusedWithItsPlace) {
       {"/inks/2/cmyk", "", "/inks/2: missing \"cmyk\" (the CMYK equivalent of a spot ink)"},
       {"/inks/2/process", R"("cyan")", "/inks/2/process: a second process ink of this kind"},
       {"/inks/2/mapTo", R"("Spot")", "/inks/2/mapTo: an ink cannot be remapped onto itself"},
+      // screens: each kind's own values
+      {"/screens", R"([{"id": 1, "kind": "extended"}])", "/screens/0: an extended screen needs \"extended\""},
+      {"/screens", R"([{"id": 1, "kind": "namedDot", "extended": {}}])",
+       "/screens/0/extended: only extended screens have \"extended\""},
+      {"/screens", R"([{"id": 1, "kind": "extended", "extended": {"ruling": 1.5}}])",
+       "/screens/0/extended/ruling: expected a whole number"},
+      {"/screens", R"([{"id": 1, "kind": "extended", "extended": {"shape": "Round"}}])",
+       "/screens/0/extended/shape: unknown key \"shape\""},
+      {"/screens", R"([{"id": 1, "kind": "extended", "extended": {"ring": -1}}])",
+       "/screens/0/extended/ring: the number -1 is outside 0 .. 100000"},
+      {"/screens", R"([{"id": 1, "kind": "namedDot", "pressCurves": {"Gold": {"curve": "X"}}}])",
+       "/screens/0/pressCurves/Gold: no ink named \"Gold\""},
+      {"/screens", R"([{"id": 1, "kind": "namedDot", "pressCurves": {"Cyan": {"number": 2}}}])",
+       "/screens/0/pressCurves/Cyan: missing \"curve\""},
+      {"/screens", R"([{"id": 1, "pressCurves": {}}])",
+       "/screens/0/pressCurves: only namedDot screens have \"pressCurves\""},
+      {"/screens", R"([{"id": 1, "kind": "namedDot", "dotgainFile": "c.txt"}])",
+       "/screens/0/dotgainFile: only classic screens have \"dotgainFile\""},
       // references that point nowhere
       {O + "/stroke", R"({"width": 5, "paint": 98})", O + "/stroke/paint: no paint with id 98"},
       // 7 is the index the loader gives its own "no fill" colour: the file cannot refer to it.
@@ -201,6 +220,17 @@ TEST(JobFile, FilesThatCannotBeRead) {
   tavtest::writeFile(dir / "logo.bmp", "BM");
   EXPECT_EQ(errorOf(j, dir.path()),
             "t.json: /pictures/0: cannot tell the picture's type from \"logo.bmp\"; give \"type\"");
+  // A classic screen's dot-gain curves, read by the dot-gain file's rules.
+  j = baseJob();
+  j["screens"] = json::parse(R"([{"id": 1, "dotgainFile": "curves.txt"}])");
+  tavtest::writeFile(dir / "curves.txt", "tavpdf-dotgain 1\ncurve Spot\n0 0\n50 60\n40 70\n");
+  EXPECT_EQ(errorOf(j, dir.path()), "t.json: /screens/0/dotgainFile: " + (dir / "curves.txt").string() +
+                                        ": line 5, column 1: the input 40 is not above the input before it (50)");
+  tavtest::writeFile(dir / "curves.txt", "tavpdf-dotgain 1\ncurve Spot\n0 0\n100 70\n");
+  const auto screened = load(j, dir.path());
+  ASSERT_TRUE(screened->screens[1].dotgain);
+  EXPECT_TRUE(screened->screens[1].dotgain->HasDotgain(2));
+  EXPECT_FALSE(screened->screens[1].dotgain->HasDotgain(0));
   // Job files that cannot be read: a folder, a device that would be read without end.
   for (const auto& [file, err] : {std::pair<fs::path, int>{dir / "sub", EISDIR}, {"/dev/zero", EINVAL}}) {
     const TavSys::Error e = refusalOfFile(file);

@@ -160,4 +160,10 @@ ProcessResult runTavpdf(const std::vector<std::string>& args, const std::filesys
 // to show that a command left a folder as it was.
 std::vector<std::string> folderListing(const std::filesystem::path& dir);
 
+// Opens the reason of a test that skips because a Debian package is missing,
+// followed by the package's name: GTEST_SKIP() << kMissingPackage << "locales".
+// scripts/check-skips fails the test run on such a skip (bootstrap should have
+// installed the package); a skip for any other reason is only listed.
+inline constexpr std::string_view kMissingPackage = "missing Debian package ";
+
 }  // namespace tavtest

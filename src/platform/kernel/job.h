@@ -33,7 +33,10 @@
 
 #include "platform/files.h"
 #include "platform/kernel/geometry.h"
+#include "platform/kernel/screening.h"
 #include "platform/kernel/tavdb.h"
+
+class dotjob;
 
 inline constexpr int kMaxSeparations = 64;
 inline constexpr std::uint16_t kTintFull = 25600;      // 100 % on the 16-bit scale
@@ -204,6 +207,12 @@ struct PatternRec {
   std::uint32_t maskFlags = 0;  // bit 2: luminosity; bit 4: inverted
 };
 
+// A press curve of a named-dot screen for one ink.
+struct PressCurve {
+  std::string name;             // "" = none; "Tonematch_..." for a press's tone curve
+  int number = 0;               // follows a Tonematch curve's name
+};
+
 // A halftone screen.
 struct Screen {
   bool exists = false;
@@ -211,9 +220,12 @@ struct Screen {
   std::string name;
   int dotShape = 0;             // dot-shape code
   std::string customSpot;       // custom spot function text
-  double ruling = 0;            // lines per inch
+  double ruling = 0;            // lines per inch, 0 = unknown
   std::array<double, kMaxSeparations> angle;  // per slot, -360 = unknown
   std::string dotName;          // named-dot screens
+  std::array<PressCurve, kMaxSeparations> pressCurves;  // named-dot screens, per slot
+  std::shared_ptr<const dotjob> dotgain;                // classic screens; may be null
+  std::optional<ScreeningDictionary> extended;         // extended screens (angle per ink above)
   Screen() { angle.fill(-360.0); }
 };
 

@@ -14,6 +14,7 @@
 #include <boost/algorithm/string/case_conv.hpp>
 #include <nlohmann/json.hpp>
 
+#include "platform/kernel/dotgain.h"
 #include "platform/system.h"
 #include "platform/tav_error.h"
 #include "platform/utf.h"
@@ -265,6 +266,7 @@ class Loader {
   void readBoxes(const Node& root);
   void readInks(const Node& list);
   void readScreens(const Node& list);
+  void readScreenKindValues(const Node& e, Screen& s);
   void readColours(const Node& list);
   void readPaints(const Node& list);
   void checkPaintRefs(const Node& list);
@@ -399,7 +401,8 @@ void Loader::readScreens(const Node& list) {
   const std::size_t n = list.array();
   for (std::size_t i = 0; i < n; ++i) {
     const Node e = list.item(i);
-    e.object({"id", "name", "kind", "dotShape", "customSpot", "ruling", "angles", "dotName"});
+    e.object({"id", "name", "kind", "dotShape", "customSpot", "ruling", "angles", "dotName",
+              "dotgainFile", "pressCurves", "extended"});
     const std::uint16_t id = defineId(job_->screens, e, "screen");
     if (id == kNoScreen) e.child("id").fail("65534 means \"no screen\" and cannot be an id");
     Screen& s = job_->screens[id];
@@ -420,8 +423,85 @@ void Loader::readScreens(const Node& list) {
         s.angle[std::size_t(slot)] = an.number(-360, 360);
       }
     }
+    readScreenKindValues(e, s);
   }
   // Ink screens refer to the table just read.
+}
+
+void Loader::readScreenKindValues(const Node& e, Screen& s) {
+  auto onlyFor = [&](const char* key, Screen::Kind kind, const char* kindName) -> std::optional<Node> {
+    auto v = e.opt(key);
+    if (v && s.kind != kind) v->fail(std::string("only ") + kindName + " screens have \"" + key + "\"");
+    return v;
+  };
+  if (auto v = onlyFor("dotgainFile", Screen::kClassic, "classic")) {
+    const fs::path path = resolve(*v);
+    checkReadable(path, *v);
+    auto dots = std::shared_ptr<dotjob>(CreateDotJob());
+    if (dotgainLoadFile(job_.get(), dots.get(), TavSys::filref(path.generic_string()), -1) != 0) {
+      v->fail(path.string() + ": " + dots->GetLoadError());
+    }
+    s.dotgain = std::move(dots);
+  }
+  if (auto curves = onlyFor("pressCurves", Screen::kNamedDot, "namedDot")) {
+    if (!curves->j->is_object()) curves->fail(std::string("expected an object, found ") + typeName(*curves->j));
+    for (auto it = curves->j->begin(); it != curves->j->end(); ++it) {
+      const Node c = curves->child(it.key());
+      const int slot = TavricLib::FindSeparation(job_.get(), it.key());
+      if (slot < 0) c.fail("no ink named \"" + it.key() + "\"");
+      c.object({"curve", "number"});
+      PressCurve& curve = s.pressCurves[std::size_t(slot)];
+      curve.name = c.req("curve").string();
+      if (auto num = c.opt("number")) curve.number = int(num->integer(0, 1000000));
+    }
+  }
+  if (s.kind == Screen::kExtended && !e.has("extended")) e.fail("an extended screen needs \"extended\"");
+  if (auto x = onlyFor("extended", Screen::kExtended, "extended")) {
+    ScreeningDictionary d;
+    const std::pair<const char*, std::string ScreeningDictionary::*> texts[] = {
+        {"angleFamily", &ScreeningDictionary::AngleFamily}, {"dotShape", &ScreeningDictionary::DotShape},
+        {"rosettes", &ScreeningDictionary::Rosettes}, {"extraCurve", &ScreeningDictionary::ExtraCurve},
+        {"cellType", &ScreeningDictionary::CellType}, {"hybridType", &ScreeningDictionary::HybridType},
+        {"hybridMeasuredOn", &ScreeningDictionary::HybridMeasuredOn},
+        {"endAdjust", &ScreeningDictionary::EndAdjust}, {"rangeMeasuredOn", &ScreeningDictionary::RangeMeasuredOn},
+        {"actionBelowMin", &ScreeningDictionary::ActionBelowMin},
+        {"actionAboveMax", &ScreeningDictionary::ActionAboveMax}};
+    const std::pair<const char*, double ScreeningDictionary::*> reals[] = {
+        {"resolution", &ScreeningDictionary::Resolution}, {"cellSize", &ScreeningDictionary::CellSize},
+        {"cellCentredStart", &ScreeningDictionary::CellCentredStart},
+        {"cellCentredMinCell", &ScreeningDictionary::CellCentredMinCell},
+        {"cellCentredFullAt", &ScreeningDictionary::CellCentredFullAt},
+        {"cellCentredMaxCell", &ScreeningDictionary::CellCentredMaxCell},
+        {"cellCentredEnd", &ScreeningDictionary::CellCentredEnd},
+        {"quantumPoint", &ScreeningDictionary::QuantumPoint}, {"fmMinDot", &ScreeningDictionary::FMMinDot},
+        {"amStart", &ScreeningDictionary::AMStart}, {"fmEnd", &ScreeningDictionary::FMEnd},
+        {"amMinDot", &ScreeningDictionary::AMMinDot}, {"fmStepDown", &ScreeningDictionary::FMStepDown},
+        {"minDotValue", &ScreeningDictionary::MinDotValue}, {"minDotAt", &ScreeningDictionary::MinDotAt},
+        {"maxDotValue", &ScreeningDictionary::MaxDotValue}, {"maxDotAt", &ScreeningDictionary::MaxDotAt},
+        {"ring", &ScreeningDictionary::Ring}, {"space", &ScreeningDictionary::Space}};
+    const std::pair<const char*, std::int32_t ScreeningDictionary::*> integers[] = {
+        {"ruling", &ScreeningDictionary::Ruling}, {"noise", &ScreeningDictionary::Noise},
+        {"fmSize", &ScreeningDictionary::FMSize}, {"grade", &ScreeningDictionary::Grade}};
+    if (!x->j->is_object()) x->fail(std::string("expected an object, found ") + typeName(*x->j));
+    for (auto it = x->j->begin(); it != x->j->end(); ++it) {
+      const Node v = x->child(it.key());
+      auto is = [&](const char* key) { return it.key() == key; };
+      if (auto t = std::find_if(std::begin(texts), std::end(texts), [&](auto& f) { return is(f.first); });
+          t != std::end(texts)) {
+        d.*(t->second) = v.string();
+      } else if (auto r = std::find_if(std::begin(reals), std::end(reals), [&](auto& f) { return is(f.first); });
+                 r != std::end(reals)) {
+        d.*(r->second) = v.number(0, 100000);
+      } else if (auto n = std::find_if(std::begin(integers), std::end(integers),
+                                       [&](auto& f) { return is(f.first); });
+                 n != std::end(integers)) {
+        d.*(n->second) = std::int32_t(v.integer(0, 1000000));
+      } else {
+        v.fail("unknown key \"" + it.key() + "\"");
+      }
+    }
+    s.extended = std::move(d);
+  }
 }
 
 void Loader::readColours(const Node& list) {

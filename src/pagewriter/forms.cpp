@@ -181,10 +181,17 @@ void PDFProof::AddOneUpPieceInfo(PDFDictionary* form) {
 
 // ---- writing a form's content ----------------------------------------------------
 
+PDFDictionary* PDFProof::MakeFormExtGStates() {
+  PDFDictionary* states = AddOverprintStates();
+  // The colour spaces select the inks' transfer states in forms as well.
+  if (mSettings.EnableDotgain != 0 && mSettings.NormalizedOutput == 0) AddTransferFunctionStates(states);
+  return states;
+}
+
 FormResources PDFProof::MakeFormResources() {
   FormResources r;
   r.resources = new PDFDictionary();
-  r.extGStates = AddOverprintStates();
+  r.extGStates = MakeFormExtGStates();
   r.xobjects = new PDFDictionary();
   r.patterns = new PDFDictionary();
   r.resources->Set("ExtGState", r.extGStates);

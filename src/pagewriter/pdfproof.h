@@ -469,6 +469,9 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   static PDFDictionary* GetPieceInfo(PDFDictionary* form, const char* owner);
   // New resource dictionaries for a form, sharing the page's colour spaces.
   FormResources MakeFormResources();
+  // A form's ExtGState dictionary: the overprint states and, with dot gain,
+  // the inks' transfer states.
+  PDFDictionary* MakeFormExtGStates();
   // Writes a form's stream: the content runs with the form's dictionaries as
   // the writer's (and paintedArea, when given, as the painted area); then the
   // form's resources are completed and written. Returns the stream's reference.

@@ -7,6 +7,7 @@
 
 #include "driver/flattening.h"
 #include "driver/visitors.h"
+#include "colour/halftone.h"
 #include "driver/writepdf.h"
 #include "pagewriter/pdfgraphicsstate.h"
 #include "pagewriter/pdfproof.h"
@@ -154,6 +155,13 @@ void PDFProof::WriteOneUpForm(PendingStream& record) {
   // Inside a one-up placed with a screen, that screen holds for everything.
   const bool hasScreen = mSharedHalftoneMode || screen != kNoScreen;
   PDFDictionaryValue* halftone = mSharedHalftoneMode ? mSharedHalftone : nullptr;
+  if (!mSharedHalftoneMode && screen != kNoScreen) {
+    if (PDFDictionary* built = BuildSeparationHalftone(mHandler, this, mJob, screen, mSettings,
+                                                       &mHandler->mScreenAngleMessageShown)) {
+      halftone = mHandler->makeIndirect(built);
+      mHandler->writeObject(static_cast<PDFIndirectReference*>(halftone));
+    }
+  }
 
   jobstr* oneUp = ReadOneUpJobFile(mJob, paint->picture);
   if (oneUp == nullptr) {
@@ -219,7 +227,9 @@ void PDFProof::WriteOneUpForm(PendingStream& record) {
     }
     if (printing == 0) setter->set(TavDB::spanew());
 
-    PDFProof nested(oneUp, mHandler, mResources, mPatterns, mXObjects, mExtGStates, mSettings,
+    // The nested writer's graphics states go into its form's own dictionary
+    // (its transfer states are named after the one-up's inks).
+    PDFProof nested(oneUp, mHandler, mResources, mPatterns, mXObjects, nullptr, mSettings,
                     mWriterCounter, mPending, mFormCache, mSepData, hasScreen, true, halftone,
                     differ, mHandlerFlag, true);
     if (single != 0) nested.SetSingleSeparation(true);
@@ -270,7 +280,7 @@ void PDFProof::BuildOneUpFormXObject(PendingStream& record) {
   // ColorSpace dictionary and pending lists of its own.
   FormResources r;
   r.resources = new PDFDictionary();
-  r.extGStates = AddOverprintStates();
+  r.extGStates = MakeFormExtGStates();
   r.xobjects = new PDFDictionary();
   r.patterns = new PDFDictionary();
   r.colorSpaces = new PDFDictionary();

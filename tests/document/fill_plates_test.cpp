@@ -196,6 +196,12 @@ TEST(FillPlates, PatternsTileAndOpacityHalvesTheInk) {
     // Separated pages knock nothing out below a gradient: no group there.
     EXPECT_EQ(w.bytes.find("/Group_") != std::string::npos, !f.separated);
   }
+  // With dot gain the inks select their transfer states inside the patterns
+  // and the group as well: every name is defined where it is used.
+  PDFSettings dotgain = testSettings();
+  dotgain.EnableDotgain = 1;
+  const Written d = writeAccepted(*j, dotgain, dir / "dotgain.pdf");
+  EXPECT_NE(d.bytes.find("/TR_"), std::string::npos);
 }
 
 }  // namespace

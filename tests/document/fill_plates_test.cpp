@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "document_support.h"
+#include "platform/kernel/colorspace.h"
 #include "support/consumers.h"
 
 namespace doctest {
@@ -200,8 +201,10 @@ TEST(FillPlates, PatternsTileAndOpacityHalvesTheInk) {
   // and the group as well: every name is defined where it is used.
   PDFSettings dotgain = testSettings();
   dotgain.EnableDotgain = 1;
+  ColorSpace::SetUseTRDotgain(true);  // as the export driver does with dot gain
   const Written d = writeAccepted(*j, dotgain, dir / "dotgain.pdf");
-  EXPECT_NE(d.bytes.find("/TR_"), std::string::npos);
+  ColorSpace::SetUseTRDotgain(false);
+  EXPECT_NE(d.bytes.find("/TR_1 gs"), std::string::npos);
 }
 
 }  // namespace

@@ -9,10 +9,12 @@
 //   bench_forms --benchmark_filter=GradientsAndOneUps/10000/1000
 //
 // forms_written counts the Form XObjects of the file: the one-up is written
-// once however often it is placed.
+// once however often it is placed. export_s and floor_s are the fastest of
+// five alternating runs each.
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -126,32 +128,38 @@ void GradientsAndOneUps(benchmark::State& state) {
   double exportTime = 0, floor = 0;
   std::size_t streamBytes = 0, written = 0;
   int forms = 0;
+  // Each run alternates five exports with five deflations of the same
+  // output; the fastest of each is its figure (other work on the machine
+  // only ever slows a run down).
+  constexpr int kRounds = 5;
   for (auto _ : state) {
     std::unique_ptr<jobstr> job = TavKernel::loadJobFile(dir / "job.json");
     MarksSettings marks;
-    TavSys::FileSpec target(dir / "out.pdf");
-    auto start = std::chrono::steady_clock::now();
-    const int rc = OutputPDFDocument(job.get(), settings, marks, true, false, nullptr, target, {}, nullptr);
-    exportTime = secondsSince(start);
-    if (rc != 0) {
-      state.SkipWithError(("export failed with " + std::to_string(rc)).c_str());
-      return;
-    }
-    written = fs::file_size(dir / "out.pdf");
-
     PDFSettings uncompressed = settings;
     uncompressed.CompressPages = 0;
     TavSys::FileSpec plainTarget(dir / "plain.pdf");
     OutputPDFDocument(job.get(), uncompressed, marks, true, false, nullptr, plainTarget, {}, nullptr);
-    const std::string streams = uncompressedOutput(dir / "plain.pdf", forms);
-    streamBytes = streams.size();
-    std::string packed(compressBound(streams.size()), '\0');
-    uLongf packedSize = packed.size();
-    start = std::chrono::steady_clock::now();
-    compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
-              reinterpret_cast<const Bytef*>(streams.data()), streams.size(), 8);
-    floor = secondsSince(start);
-    benchmark::DoNotOptimize(packed.data());
+    const std::string output = uncompressedOutput(dir / "plain.pdf", forms);
+    streamBytes = output.size();
+    std::string packed(compressBound(output.size()), '\0');
+    exportTime = floor = 1e9;
+    for (int round = 0; round < kRounds; ++round) {
+      TavSys::FileSpec target(dir / "out.pdf");
+      auto start = std::chrono::steady_clock::now();
+      const int rc = OutputPDFDocument(job.get(), settings, marks, true, false, nullptr, target, {}, nullptr);
+      exportTime = std::min(exportTime, secondsSince(start));
+      if (rc != 0) {
+        state.SkipWithError(("export failed with " + std::to_string(rc)).c_str());
+        return;
+      }
+      uLongf packedSize = packed.size();
+      start = std::chrono::steady_clock::now();
+      compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
+                reinterpret_cast<const Bytef*>(output.data()), output.size(), 8);
+      floor = std::min(floor, secondsSince(start));
+      benchmark::DoNotOptimize(packed.data());
+    }
+    written = fs::file_size(dir / "out.pdf");
     state.SetIterationTime(exportTime);
   }
   state.counters["export_s"] = exportTime;

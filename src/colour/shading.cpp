@@ -139,9 +139,13 @@ PDFDictionary* WriteShadingDictionary(const PDFShadingType& shading, pdfouthan* 
   auto* dictionary = new PDFDictionary();
   dictionary->Set("ShadingType", Integer(shading.GetShadingType()));
   if (space->pdfHasColorSpaceArray(0)) {
-    std::unique_ptr<CsMasked> part(space->pdfGetPart(0));
-    PDFIndirectReference* ref = nullptr;
-    if (part && pageColorSpaces != nullptr) ref = pageColorSpaces->ensureIndRef(handler, *part, 0);
+    // Many shadings share a colour space: most find it written by its name.
+    PDFIndirectReference* ref =
+        pageColorSpaces != nullptr ? pageColorSpaces->writtenByName(space->pdfGetName(0)) : nullptr;
+    if (ref == nullptr && pageColorSpaces != nullptr) {
+      std::unique_ptr<CsMasked> part(space->pdfGetPart(0));
+      if (part) ref = pageColorSpaces->ensureIndRef(handler, *part, 0);
+    }
     if (ref == nullptr) {
       TavSys::debug("<WriteShadingDictionary> the shading's colour space could not be written");
       return nullptr;

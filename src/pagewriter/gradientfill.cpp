@@ -160,10 +160,20 @@ std::unique_ptr<ColorSpace> PDFProof::PrepareShadingColorSpace(const std::vector
                                                                TavDB::Object* object) {
   // Pages of many gradients use few colour pairs: the spaces of each set of
   // stops are made and registered once per writer (and soft-mask depth).
-  auto key = std::make_pair(mSoftMaskDepth != 0, tints);
-  auto found = mShadingSpaces.find(key);
-  if (found == mShadingSpaces.end()) {
+  const bool inSoftMask = mSoftMaskDepth != 0;
+  std::size_t hash = inSoftMask ? 1 : 0;
+  for (const Tints& t : tints) {
+    for (std::uint16_t v : t) hash = hash * 1000003u ^ v;
+  }
+  const ShadingSpaces* cached = nullptr;
+  auto [first, last] = mShadingSpaces.equal_range(hash);
+  for (auto it = first; it != last; ++it) {
+    if (it->second.inSoftMask == inSoftMask && it->second.tints == tints) cached = &it->second;
+  }
+  if (cached == nullptr) {
     ShadingSpaces spaces;
+    spaces.inSoftMask = inSoftMask;
+    spaces.tints = tints;
     GetTintVectorColorSpaces(tints, spaces.united, spaces.common);
     if (spaces.common && spaces.common->IsEmpty()) spaces.common.reset();
     if (spaces.united && mPending != nullptr) {
@@ -172,9 +182,9 @@ std::unique_ptr<ColorSpace> PDFProof::PrepareShadingColorSpace(const std::vector
         if (piece) mPending->registerColorSpace(*piece);
       }
     }
-    found = mShadingSpaces.emplace(std::move(key), std::move(spaces)).first;
+    cached = &mShadingSpaces.emplace(hash, std::move(spaces))->second;
   }
-  const ShadingSpaces& spaces = found->second;
+  const ShadingSpaces& spaces = *cached;
   if (spaces.common) KnockOutCommonInks(*spaces.common, object);
   return std::unique_ptr<ColorSpace>(spaces.united ? spaces.united->Clone() : nullptr);
 }

@@ -29,6 +29,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "pagewriter/forms.h"
@@ -556,12 +557,15 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   bool mGroupKnockout = false;
   // A nested one-up writer placed with a screen: that screen's graphics state.
   std::string mOneUpScreenName;
-  // The colour spaces of shadings by their stops (and whether inside a soft mask).
+  // The colour spaces of shadings by their stops (and whether inside a soft
+  // mask), found by a hash of the stops.
   struct ShadingSpaces {
+    bool inSoftMask = false;
+    std::vector<std::array<std::uint16_t, 64>> tints;
     std::unique_ptr<ColorSpace> united;
     std::unique_ptr<ColorSpace> common;  // null when no ink is knocked out
   };
-  std::map<std::pair<bool, std::vector<std::array<std::uint16_t, 64>>>, ShadingSpaces> mShadingSpaces;
+  std::unordered_multimap<std::size_t, ShadingSpaces> mShadingSpaces;
 
   // Deferred resources, in queuing order.
   std::vector<std::shared_ptr<PendingStream>> mPendingStreams;

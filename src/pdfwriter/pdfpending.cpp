@@ -149,6 +149,7 @@ PDFIndirectReference* PdfColorSpaces::ensureIndRef(pdfouthan* handler, const Col
     if (array == nullptr) return nullptr;
     slot = handler->makeIndirect(array);
     handler->writeObject(slot);
+    mWrittenByName.emplace(entry.space->pdfGetName(part), slot);
   }
   return slot;
 }
@@ -161,13 +162,15 @@ void PdfColorSpaces::writeAll(pdfouthan* handler, PDFDictionary* colorSpaces) {
     }
     for (int i = 0; i < parts; ++i) {
       PDFIndirectReference*& slot = entry.parts[static_cast<std::size_t>(i)];
+      const std::string name = entry.space->pdfGetName(i);
       if (slot == nullptr) {
         PDFArray* array = entry.space->pdfGetColorSpace(handler, i);
         if (array == nullptr) continue;  // a device space needs no resource
         slot = handler->makeIndirect(array);
         handler->writeObject(slot);
+        mWrittenByName.emplace(name, slot);
       }
-      if (colorSpaces != nullptr) colorSpaces->Set(entry.space->pdfGetName(i), slot);
+      if (colorSpaces != nullptr) colorSpaces->Set(name, slot);
     }
   }
 }

@@ -167,6 +167,12 @@ class PdfColorSpaces {
   // part (made indirect and written at once) when that has not happened yet.
   // Null when the part has no colour-space array or cannot be written.
   PDFIndirectReference* ensureIndRef(pdfouthan* handler, const ColorSpace& space, int part);
+  // The written part entered under this resource name, or null. A name
+  // stands for one colour space in every ColorSpace dictionary of the file.
+  PDFIndirectReference* writtenByName(const std::string& name) const {
+    const auto found = mWrittenByName.find(name);
+    return found != mWrittenByName.end() ? found->second : nullptr;
+  }
   // Writes every part not written yet (made indirect and written at once) and
   // enters every written part under its resource name into colorSpaces.
   void writeAll(pdfouthan* handler, PDFDictionary* colorSpaces);
@@ -176,6 +182,7 @@ class PdfColorSpaces {
 
  private:
   std::vector<Entry> mEntries;
+  std::unordered_map<std::string, PDFIndirectReference*> mWrittenByName;  // registry-owned
 };
 
 // The pending lists of a document. Polymorphic; owns its four lists.

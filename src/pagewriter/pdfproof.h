@@ -81,7 +81,12 @@ double GradationSegmentExponent(std::int64_t length, std::int64_t midpoint);
 // tint (with knockout), and a gradation of one colour becomes a flat paint.
 // Returns the paint itself when nothing changes, else the index of a new paint
 // added to the job.
-std::uint16_t ConvertPaintForOpaqueInks(jobstr* job, std::uint16_t paint, bool knockout);
+// `prints` says which separations print in this export; by default the
+// enabled ones. While one plate of separated output is written the other
+// plates' inks are disabled, yet an opaque ink among them still hides the
+// inks below it.
+std::uint16_t ConvertPaintForOpaqueInks(jobstr* job, std::uint16_t paint, bool knockout,
+                                        const std::function<bool(int)>& prints = {});
 
 // Reports the first ink of a one-up whose CMYK equivalent (or, for the second
 // check, whose opaque/technical/varnish type) differs from the parent ink it
@@ -333,9 +338,6 @@ class PDFProof : public genproof, public PendingStreamFlusher {
     return mScreenHalftones;
   }
 
-  // Every ink of the job is remapped nowhere (the kernel's separation map is
-  // per writer).
-  void ResetSeparationMap();
   // Rectangles of four numbers (top, left, bottom, right) that do not overlap.
   static bool RectanglesDisjoint(const std::int32_t a[4], const std::int32_t b[4]);
 
@@ -479,6 +481,9 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   PDFIndirectReference* WriteFormStream(PDFDictionary* form, FormResources& resources,
                                         const std::function<void()>& content,
                                         const std::array<std::int32_t, 4>* paintedArea);
+  // The paint converted for opaque inks (the paint itself when nothing
+  // changes), converted once per writer.
+  std::uint16_t ConvertedForOpaqueInks(std::uint16_t paint);
   void WriteTrapLayerPair();
 
   // ---- fields (see the header comment for ownership) -----------------------
@@ -524,6 +529,9 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   bool mInsideOpiForm = false;
   std::int32_t mTransparencyNesting = 0;
   std::int32_t mCadFormCount = 0;
+  // Paths handed to the walker so far (compound paths write their painting
+  // operator only when one of their sub-paths was written).
+  std::int64_t mPathsWritten = 0;
   // Paints already converted for opaque inks (paint -> converted paint).
   std::map<std::uint16_t, std::uint16_t> mOpaqueConversions;
 

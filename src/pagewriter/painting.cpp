@@ -316,7 +316,6 @@ int PDFProof::OutputPlacedEPS(TavDB::Object*) { RefuseUnsupported("a placed EPS 
 // until they exist the export says what it met rather than leave them out.
 int PDFProof::OutputPlacedPixels(TavDB::Object*) { RefuseUnsupported("a placed pixel picture"); }
 int PDFProof::OutputPlacedPDF(TavDB::Object*) { RefuseUnsupported("a placed PDF page"); }
-void PDFProof::OutputText(TavDB::Object*) { RefuseUnsupported("text"); }
 void PDFProof::OutputMap(TavDB::Object*) { RefuseUnsupported("a picture map"); }
 void PDFProof::GetGradientColorSpaces(std::uint16_t paintIndex, std::unique_ptr<ColorSpace>& united,
                                       std::unique_ptr<ColorSpace>& common) {

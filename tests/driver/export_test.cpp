@@ -93,9 +93,6 @@ TEST(Export, ChecksAnswerWithTheirResultAndMessages) {
       kStandardInks, R"([{"id":20,"inks":{"Cyan":100}},{"id":21,"inks":{"Yellow":100}}])",
       R"([{"id":30,"type":"linear","colour":20,"colour2":21,"start":[720,720],"end":[720,3600]}])",
       "[" + square(720, 720, 2880, 30) + "]");
-  const std::string text = jobText(
-      kStandardInks, R"([{"id":20,"inks":{"Cyan":100}}])", R"([{"id":30,"type":"flat","colour":20}])",
-      R"([{"kind":"text","at":[720,720],"runs":[{"text":"Hi","font":"NimbusSans-Regular","size":12,"paint":30}]}])");
   const Case cases[] = {
       {"separated output without separations", jobText(kStandardInks, "[]", "[]", "[]"), "Separated", 1,
        {{"PDF/NO SEPARATIONS FOUND", kError}}},
@@ -144,8 +141,8 @@ TEST(Export, ChecksAnswerWithTheirResultAndMessages) {
        colouredSquares(unoutput, {R"({"Varnish":100})"}, R"(,"blendMode":"hue","overprint":true)"), "Press", -1,
        {{"TECHNICAL INKS WITH NONSEPARABLE BLENDMODE", kWarning}}, {"TECHNICAL INKS NOT IN OVERPRINT"}},
       // A refusal says what stopped it, and nothing that reads like a disk problem.
-      {"text is refused, not left out", text, "Press", 1,
-       {{"PDF/OBJECT NOT SUPPORTED YET", TavGen::kBatchError, "text"}}, {kCannotWrite, kCouldNotWrite}},
+      {"a placed EPS file is refused, not left out", placedJob(kStandardInks, kEps), "Press", 1,
+       {{"PDF/OBJECT NOT SUPPORTED YET", TavGen::kBatchError, "EPS"}}, {kCannotWrite, kCouldNotWrite}},
       {"a gradient as a shading", gradient, "Press", 0, {}, {"PDF/OBJECT NOT SUPPORTED YET"}},
       {"the same asked for as an image", gradient, "Press OutputGradientsAsImages=1", 0, {},
        {"PDF/OBJECT NOT SUPPORTED YET"}},

@@ -232,7 +232,11 @@ void PDFProof::OutputShape(TavDB::Object* object, int mode) {
   }
   const bool stroke = (mode & kModeStroke) != 0;
   const bool fill = (mode & kModeFill) != 0 && !IsSymmetricStroke();
-  if (!((stroke || fill) && PaintPerPart(object, stroke ? kModeStroke | mode : mode))) {
+  // A white stroke on nothing is left out before its colour is written, so
+  // that no colour and painting operator remain without their path (the
+  // transparency state's bracket is closed all the same).
+  const bool skipped = stroke && SkipWhite(object);
+  if (!skipped && !((stroke || fill) && PaintPerPart(object, stroke ? kModeStroke | mode : mode))) {
     if (stroke) WritePendingStrokeColor();
     genproof::OutputShape(object, mode);
   }

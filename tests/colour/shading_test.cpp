@@ -97,7 +97,7 @@ TEST_F(Shadings, EqualityAndCoords) {
 
 // Stops of gradations (job units; 72 per inch).
 TEST(GradationStops, EachStepLiesAtItsPosition) {
-  auto job = TavKernel::loadJobFromMemory(R"({"ppi": 72, "inks": [{"name": "Spot", "cmyk": [0, 0, 0, 100]}],
+  auto job = TavKernel::loadJobFromMemory(R"({"ppi": 72, "boxes": {"media": [0, 0, 100, 100]}, "inks": [{"name": "Spot", "cmyk": [0, 0, 0, 100]}],
     "colours": [{"id": 1, "inks": {"Spot": 0}}, {"id": 2, "inks": {"Spot": 100}}, {"id": 3, "inks": {"Spot": 50}}],
     "paints": [
       {"id": 10, "type": "gradation", "steps": [{"colour": 1, "position": 0}, {"colour": 2, "position": 60},

@@ -180,6 +180,8 @@ void PDFProof::WriteOneUpForm(PendingStream& record) {
     if (!search.IsValidForNormalizedPDF()) {
       ReportInvalidNormalizedObjects();
       SetCancelled();
+      // Its form stays empty: the export must not be taken for complete.
+      mHandler->mInvalidForNormalized = true;
     }
   }
   // The one-up's CMYK flags and tree are its own again after the pass, on

@@ -26,6 +26,7 @@
 #include "platform/messages.h"
 #include "settings/settings_access.h"
 #include "tavpdf/OutputPDF.h"
+#include "xorshift.h"
 
 namespace {
 
@@ -61,13 +62,7 @@ void writeJob(const fs::path& file, int n, int m) {
       << R"("colours":[{"id":1,"inks":{"Cyan":100,"Magenta":40}},{"id":2,"inks":{"Yellow":80}},)"
       << R"({"id":3,"inks":{"PANTONE 185 C":100}},{"id":4,"inks":{"PANTONE 185 C":10,"Black":30}}],)"
       << R"("pictures":[{"id":1,"file":"oneup.json"}],"paints":[)";
-  unsigned x = 2463534242u;
-  auto next = [&x](unsigned range) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    return static_cast<int>(x % range);
-  };
+  tavbench::XorShift next;
   std::string objects;
   int paint = 10;
   for (int i = 0; i < n; ++i, ++paint) {

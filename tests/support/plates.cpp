@@ -131,7 +131,9 @@ Plates measurePlates(const fs::path& pdf, int page, double resolution) {
   // transparency groups when pages are selected (-dFirstPage/-dLastPage), so
   // the page is copied into a file of its own and that is rendered whole.
   const fs::path single = folder.path() / "page.pdf";
-  const auto copy = runProcess({"qpdf", "--empty", "--pages", fs::absolute(pdf).string(), std::to_string(page),
+  // The file itself is qpdf's primary input, so that its catalog (the layers'
+  // visibility among it) stays.
+  const auto copy = runProcess({"qpdf", fs::absolute(pdf).string(), "--pages", ".", std::to_string(page),
                                 "--", single.string()},
                                std::chrono::seconds(300));
   // qpdf's exit code 3 means written with warnings.

@@ -84,6 +84,9 @@ struct Colour {
   std::array<std::uint8_t, kMaxSeparations> pct;  // 0..100, 255 = untouched
   bool overprint = false;      // colistra
   bool registration = false;   // the registration colour (all separations)
+  // Colours derived by the exporter (opaque inks) keep their exact tints on
+  // the 25600 scale; pct then holds them rounded to whole percent.
+  std::optional<std::array<std::uint16_t, kMaxSeparations>> tints;
   Colour() { pct.fill(kPercentUntouched); }
 };
 
@@ -433,8 +436,6 @@ bool sepsearch(const jobstr* job, int sep);
 void sepEnable(jobstr* job, int sep);
 void sepDisable(jobstr* job, int sep);
 void sepEnableAll(jobstr* job);
-// Clears the separation map: no ink is remapped onto another.
-void initSeparationMap(jobstr* job);
 void sepDisableAll(jobstr* job);
 bool sepIsEnabled(const jobstr* job, int sep);
 // UTF-8 name; "" for an empty slot.

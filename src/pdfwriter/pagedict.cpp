@@ -16,6 +16,7 @@
 #include "pdfwriter/layout.h"
 #include "pdfwriter/pdfobjects.h"
 #include "pdfwriter/pdfouthan.h"
+#include "pdfwriter/privatedata.h"
 #include "pdfwriter/pdfpending.h"
 #include "platform/kernel/job.h"
 #include "platform/kernel/tavdb.h"
@@ -426,11 +427,11 @@ PDFIndirectReference* writePage(pdfouthan& handler, PDFIndirectReference* treeRe
   if (TavSys::Progress::isCanceled()) return nullptr;
   if (contents != nullptr) page->Set("Contents", contents);
 
-  // The thumbnail, the previews and the station-number and trim data of the
-  // private page dictionary are written by the picture and private-data
-  // writers; the inks are known here.
+  // The thumbnail, the previews and the station-number data of the private
+  // page dictionary are written by the picture and text writers.
   auto* privateData = new PDFDictionary();
   privateData->Set("Separations", SeparationsInfo(handler));
+  if (PDFDictionaryValue* trimBleed = MakeTrimAndBleedInfo(job)) privateData->Set("TrimBleed", trimBleed);
   page->Set("QELInfo", privateData);
 
   PDFIndirectReference* resourcesReference = handler.makeIndirect(resources);

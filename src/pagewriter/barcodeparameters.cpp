@@ -379,11 +379,6 @@ void writeBarcodeParameters(jobstr* job, const TavDB::Object* group, const barCr
   ParameterWriter(job, group, creator, dictionary).Write(angle);
 }
 
-void writeBarcodeParameters(jobstr* job, TavDB::Object* barcode, double angle, PDFDictionary* options) {
-  if (const barCreator* creator = GetBarcodeCreator(barcode))
-    writeBarcodeParameters(job, barcode, *creator, angle, options);
-}
-
 BarcodeWhiteBoxAndFont GetBarcodeWhiteBoxAndFont(const TavDB::Object* group) {
   BarcodeWhiteBoxAndFont out;
   if (group == nullptr) return out;

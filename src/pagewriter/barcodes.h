@@ -27,9 +27,6 @@ bool CheckBarcodeUnmodified(const TavDB::Object* object);
 // shown as messages; the dictionary is always completed.
 void writeBarcodeParameters(jobstr* job, const TavDB::Object* group, const barCreator& creator,
                             double angle, PDFDictionary* dictionary);
-// The same with the group's own creator record (nothing for a group without one).
-void writeBarcodeParameters(jobstr* job, TavDB::Object* barcode, double angle,
-                            PDFDictionary* options);
 
 // The rectangle of the first path of 4 or 5 points in the group's first
 // sub-group (found false when there is none), and the font of the group's

@@ -6,6 +6,7 @@
 
 #include "colour/colorspaces.h"
 #include "pagewriter/pdfgraphicsstate.h"
+#include "pagewriter/barcodes.h"
 #include "pagewriter/pdfproof.h"
 #include "pagewriter/strokeinfo.h"
 #include "pdfwriter/pdfoutfil.h"
@@ -172,6 +173,8 @@ void PDFProof::OutputGroup(TavDB::Object* list, bool noSplit, int composite, boo
       if (PaintNeedsTransparency(list, false)) RequirePendingWriter(kPendingTransparencyGroup);
       if (mSettings.NormalizedOutput != 0 && !mInsideCadForm && cadData && CheckCadLayer(list)) {
         RequirePendingWriter(kPendingCADForm);
+      } else if (mSettings.IncludePrivateData != 0 && CheckBarcodeUnmodified(list)) {
+        RequirePendingWriter(kPendingBarcodeForm);
       }
     }
   }

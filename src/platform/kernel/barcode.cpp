@@ -356,6 +356,10 @@ void DrawBarcode(jobstr* job, TavDB::Object* group, const barCreator& creator,
   if (!e.symbol) throw TavSys::Error(TavSys::kResultAbandoned, "", e.error);
   const zint_vector& v = *e.symbol->vector;
   const double unit = module;  // job units per vector unit (one module)
+  // Turned any way about `at`, the symbol must stay inside the job's coordinates.
+  const double reach = std::hypot(double(v.width), double(v.height)) * unit;
+  if (!(reach + std::max(std::abs(double(drawing.at.v)), std::abs(double(drawing.at.h))) < 1e9))
+    throw TavSys::Error(TavSys::kResultAbandoned, "", "the symbol is too large for the job's coordinates");
   auto at = [&](double x, double y) {
     return TavDB::tv_point{std::int32_t(std::lround(drawing.at.v + y * unit)),
                            std::int32_t(std::lround(drawing.at.h + x * unit))};

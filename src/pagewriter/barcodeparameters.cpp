@@ -11,7 +11,7 @@
 #include "platform/kernel/barcode.h"
 #include "platform/kernel/job.h"
 #include "platform/kernel/tavdb.h"
-#include "platform/fontinfo.h"
+#include "platform/fonts/fontface.h"
 #include "platform/messages.h"
 
 namespace TavPDF {
@@ -227,14 +227,10 @@ void ParameterWriter::QuietZone(bool set) {
 
 void ParameterWriter::FontKeys() {
   const TavDB::Object* text = FirstText(mGroup);
-  std::optional<TavricCore::FontNaming> font;
-  double ascent = 0, descent = 0;
-  if (text != nullptr && !mWhiteBox.font.empty()) {
-    font = TavricCore::GetFontNaming(mWhiteBox.font);
-    FontCaching::GetAscentDescent(mWhiteBox.font, ascent, descent);
-  }
+  const Fonts::FontFace* font =
+      text != nullptr && !mWhiteBox.font.empty() ? Fonts::FindFontFace(mWhiteBox.font) : nullptr;
   const BarcodeParameter* byte = mCreator.Find(kBarFont);
-  if (byte == nullptr || byte->value == 0 || !font) {
+  if (byte == nullptr || byte->value == 0 || font == nullptr) {
     mDefaultFont = true;
     Int("DefaultFont", 1);
     Text("Font", "OCR-B");
@@ -242,12 +238,12 @@ void ParameterWriter::FontKeys() {
   }
   Int("DefaultFont", 0);
   Text("Font", "Helvetica");
-  Text("FontFamily", TavricCore::GetFontFamilyNameFromFont(*font));
-  Text("FontStyle", TavricCore::GetFontStyleName(*font));
+  Text("FontFamily", font->family());
+  Text("FontStyle", font->style());
   const double size = GetBarcodeTextHeightMM(mGroup);
   Real("FontSize", size);
-  // Where the text's baseline lies below the top of the bars.
-  Real("PrimaryVerOffset", Get("YSize") - mM - ascent * size / 4096.0);
+  // The baseline below the bars' top: the font's ascent (1/1000 em) at the text's height.
+  Real("PrimaryVerOffset", Get("YSize") - mM - font->ascent() / 1000.0 * size);
 }
 
 void ParameterWriter::SecondWalk() {

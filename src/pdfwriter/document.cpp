@@ -288,8 +288,6 @@ static void ReportNotWritten(pdfouthan& handler) {
   if (settings.AddThumbnail != 0) missing.insert("page thumbnails");
   if (settings.IncludeSeparatedPreview != 0) missing.insert("separated previews");
   if (settings.IncludeVornPreview != 0) missing.insert("the workflow's ink preview");
-  if (stationNumberObject(handler.mJob, 0x20000, 0, 0x20000, 0) != nullptr)
-    missing.insert("the station-number information (StationNumber)");
   for (const std::string& what : missing)
     TavGen::message(TavGen::kWarning, 1, "PDF/NOT WRITTEN YET", {{"__WHAT__", what}});
 }

@@ -427,10 +427,10 @@ PDFIndirectReference* writePage(pdfouthan& handler, PDFIndirectReference* treeRe
   if (TavSys::Progress::isCanceled()) return nullptr;
   if (contents != nullptr) page->Set("Contents", contents);
 
-  // The thumbnail, the previews and the station-number data of the private
-  // page dictionary are written by the picture and text writers.
+  // The thumbnail and the previews are written by the picture writers.
   auto* privateData = new PDFDictionary();
   privateData->Set("Separations", SeparationsInfo(handler));
+  if (PDFDictionaryValue* station = MakeStationNumbersInfo(job)) privateData->Set("StationNumber", station);
   if (PDFDictionaryValue* trimBleed = MakeTrimAndBleedInfo(job)) privateData->Set("TrimBleed", trimBleed);
   page->Set("QELInfo", privateData);
 

@@ -1,5 +1,6 @@
 #include "pdfwriter/privatedata.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <map>
@@ -7,6 +8,8 @@
 
 #include "colour/devicen.h"
 #include "pagewriter/pathsplit.h"
+#include "platform/fonts/fontcache.h"
+#include "platform/fonts/textcalc.h"
 #include "pdfwriter/pdfobjects.h"
 #include "pdfwriter/pdfouthan.h"
 #include "platform/kernel/job.h"
@@ -348,6 +351,60 @@ void WriteCuttingProgram(const jobstr* job, PDFDictionary* program, const TavDB:
 }
 
 // ---- per page ------------------------------------------------------------------------
+
+PDFDictionaryValue* MakeStationNumbersInfo(jobstr* job) {
+  const TavDB::Object* text = stationNumberObject(job, 0x20000, 0, 0x20000, 0);
+  if (text == nullptr) return nullptr;
+  TextCalc calc = texcalini(job, text);
+  if (!calc) return nullptr;
+  // The parameters of the first character.
+  int code = texcalnex(calc.get());
+  while (code < 32 && code != kTextEnd) code = texcalnex(calc.get());
+  const int ppi = TavDB::getppi(job);
+  double m[4];
+  texcalbasematppi(calc.get(), ppi, m);
+  double v = 0, h = 0;
+  GetTextLetterPosition(calc.get(), v, h);
+  TextParameters parameters;
+  texcalpars(calc.get(), parameters);
+  const double size = texcalSize(calc.get());
+  texcalexi(calc);
+
+  const TavSys::tv_rectangle trim = DefaultBox(job, kTrimBox);
+  const double cx = (trim.left + trim.right) / 2.0, cy = (trim.top + trim.bottom) / 2.0;
+  const double scale = 72.0 / ppi;
+  auto* info = new PDFDictionary();
+  info->Set("Transformation", Reals({m[3] / ppi, -m[1] / ppi, -m[2] / ppi, m[0] / ppi,
+                                     (h - cx) * scale, (cy - v) * scale}));
+  auto* textInfo = new PDFDictionary();
+  TavricCore::FontCache* fonts = TavricCore::jobGetFontCache(job);
+  const std::string font = parameters.fontId >= 0 ? fonts->FontName(parameters.fontId) : text->text()->runs.front().font;
+  textInfo->Set("Font", new PDFString(font.c_str()));
+  textInfo->Set("Size", new PDFReal(size * scale));
+  textInfo->Set("Spacing", new PDFReal(parameters.charSpacing / 65536.0));
+  // Our texts align horizontally and hang from their first baseline.
+  static const char* const kAlignH[] = {"Left", "Center", "Right", "Left"};
+  textInfo->Set("AlignH", new PDFName(kAlignH[std::clamp(parameters.alignment, 0, 3)]));
+  textInfo->Set("AlignV", new PDFName("Top"));
+  info->Set("Text", textInfo);
+
+  auto* names = new PDFArray();
+  auto* shares = new PDFArray();
+  const std::vector<std::uint16_t> paints = texsca(text);
+  if (const std::uint8_t* pct = paints.empty() ? nullptr : paisep(job, paints.front())) {
+    for (int slot = 0; slot < kMaxSeparations; ++slot) {
+      const int sep = sepsoruse(job, slot, false);
+      if (sep < 0 || pct[sep] > 254) continue;
+      names->Add(new PDFString(GetSeparationName(job, sep).c_str()));
+      shares->Add(new PDFReal(std::min<int>(pct[sep], 100) / 100.0));
+    }
+  }
+  auto* colour = new PDFDictionary();
+  colour->Set("DeviceN", names);
+  colour->Set("C", shares);
+  info->Set("Color", colour);
+  return info;
+}
 
 PDFDictionaryValue* MakeTrimAndBleedInfo(const jobstr* job) {
   const TrimAndBleedInfo& info = job->trimAndBleed;

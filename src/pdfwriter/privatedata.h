@@ -40,6 +40,10 @@ void buildStaggeredCutData(pdfouthan& handler, PDFDictionary* colorants);
 // hundredths of a millimetre from the trim box's top left corner.
 void WriteCuttingProgram(const jobstr* job, PDFDictionary* program, const TavDB::Object* cutting);
 
+// The page's "StationNumber": where and how the job's station-number text is
+// set (transformation, font, size, spacing, alignment, inks); null when the
+// job has none.
+PDFDictionaryValue* MakeStationNumbersInfo(jobstr* job);
 // The page's "TrimBleed"; null when the job has no trim and bleed information.
 PDFDictionaryValue* MakeTrimAndBleedInfo(const jobstr* job);
 

@@ -132,15 +132,48 @@ TEST(PrivateData, NormalizedFilesCarryTheWorkflowsData) {
                run.message("PDF/NOT WRITTEN YET").text.find("PieceInfo") != std::string::npos);
 }
 
-TEST(PrivateData, PressFilesCarryPieceInfoButNoColorantList) {
+TEST(PrivateData, PressFilesCarryPieceInfoAndStationNumbersButNoColorantList) {
   tavtest::TestFolder dir;
-  auto job = loadJob(privateJob());
+  // The station number: centred on (6000, 3600), 18 points, tracking 50, in
+  // 40 % Cyan over 100 % PANTONE 185 C.
+  std::string text = privateJob();
+  const std::string station =
+      R"({"kind":"text","at":[6000,3600],"stationNumber":true,"align":"centre","matrix":[0,1,-1,0],)"
+      R"("runs":[{"text":"12","font":"NimbusSans-Bold","size":18,"paint":40,"tracking":50}]})";
+  text.replace(text.find(R"("objects":[)") + 11, 0, station + ",");
+  text.replace(text.find(R"("paints":[)") + 10, 0, R"({"id":40,"type":"flat","colour":9},)");
+  text.replace(text.find(R"("colours":[)") + 11, 0, R"({"id":9,"inks":{"Cyan":40,"PANTONE 185 C":100},"others":255},)");
+  auto job = loadJob(text);
   const auto pdf = dir / "press.pdf";
   ASSERT_EQ(exportJob(job.get(), flavour("Press"), pdf).result, 0);
+  tavtest::expectPdfAcceptedByAllConsumers(pdf);
   QPDF file;
   file.processFile(pdf.string().c_str());
   EXPECT_TRUE(file.getRoot().getKey("/PieceInfo").isDictionary());
   EXPECT_FALSE(file.getRoot().hasKey("/VornPNDS"));
+  QPDFObjectHandle page = file.getAllPages().at(0);
+  QPDFObjectHandle info = page.getKey("/QELInfo").getKey("/StationNumber");
+  ASSERT_TRUE(info.isDictionary());
+  std::vector<double> transformation;
+  for (auto& v : info.getKey("/Transformation").aitems()) transformation.push_back(v.getNumericValue());
+  // Turned a quarter (the baseline runs down the page): the first letter lies
+  // on the centre line of the trim box (h 3600), 2400 units (240 points)
+  // below its centre less half the text's width (about 20 points).
+  ASSERT_EQ(transformation.size(), 6u);
+  EXPECT_EQ(std::vector<double>(transformation.begin(), transformation.begin() + 4),
+            (std::vector<double>{0, -1, 1, 0}));
+  EXPECT_NEAR(transformation[4], 0, 1e-9);
+  EXPECT_GT(transformation[5], -240);
+  EXPECT_LT(transformation[5], -220);
+  QPDFObjectHandle textInfo = info.getKey("/Text");
+  EXPECT_EQ(textInfo.getKey("/Font").getStringValue(), "NimbusSans-Bold");
+  EXPECT_EQ(textInfo.getKey("/Size").getNumericValue(), 18);
+  EXPECT_EQ(textInfo.getKey("/Spacing").getNumericValue(), 5);
+  EXPECT_EQ(textInfo.getKey("/AlignH").getName(), "/Center");
+  QPDFObjectHandle colour = info.getKey("/Color");
+  ASSERT_EQ(colour.getKey("/DeviceN").getArrayNItems(), 2);
+  EXPECT_EQ(colour.getKey("/DeviceN").getArrayItem(1).getStringValue(), "PANTONE 185 C");
+  EXPECT_EQ(colour.getKey("/C").getArrayItem(0).getNumericValue(), 0.4);
 }
 
 TEST(PrivateData, StepAndRepeatIsARepeatedPlacementThatNeverOverlaps) {
@@ -198,10 +231,9 @@ TEST(PrivateData, DrawnBarcodesScan) {
   tavtest::TestFolder dir;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.symbology);
-    // The human-readable text is left out: the scanners read the bars.
     const std::string barcode = std::string(R"({"kind":"group","at":[72,72],"barcode":{"symbology":")") +
                                 c.symbology + R"(","data":")" + c.data +
-                                R"(","paint":30,"hideText":true,"quietZone":true)" + c.extra + "}}";
+                                R"(","paint":30,"quietZone":true)" + c.extra + "}}";
     // A page of 4 x 1.5 inches keeps the rendering small.
     auto job = loadJob(R"({"ppi":720,"origin":[1080,0],"boxes":{"media":[0,0,1080,2880]},)"
                        R"("inks":[{"name":"Black","process":"black"}],"colours":[{"id":1,"inks":{"Black":100}}],)"

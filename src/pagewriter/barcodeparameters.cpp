@@ -242,8 +242,7 @@ void ParameterWriter::FontKeys() {
   Text("FontStyle", font->style());
   const double size = GetBarcodeTextHeightMM(mGroup);
   Real("FontSize", size);
-  // The baseline below the bars' top: the font's ascent (1/1000 em) at the text's height.
-  Real("PrimaryVerOffset", Get("YSize") - mM - font->ascent() / 1000.0 * size);
+  Real("PrimaryVerOffset", Get("YSize") - mM - GetBarcodeFontAscent(*font, mGroup));
 }
 
 void ParameterWriter::SecondWalk() {
@@ -394,6 +393,10 @@ BarcodeWhiteBoxAndFont GetBarcodeWhiteBoxAndFont(const TavDB::Object* group) {
   if (const TavDB::Object* text = FirstText(group))
     if (!text->text()->runs.empty()) out.font = text->text()->runs.front().font;
   return out;
+}
+
+double GetBarcodeFontAscent(const Fonts::FontFace& font, const TavDB::Object* group) {
+  return font.ascent() / 1000.0 * GetBarcodeTextHeightMM(group);  // ascents are in 1/1000 em
 }
 
 double GetBarcodeTextHeightMM(const TavDB::Object* group) {

@@ -11,6 +11,9 @@ class barCreator;
 namespace TavDB {
 class Object;
 }
+namespace Fonts {
+class FontFace;
+}
 
 namespace TavPDF {
 
@@ -40,5 +43,7 @@ BarcodeWhiteBoxAndFont GetBarcodeWhiteBoxAndFont(const TavDB::Object* group);
 // The largest text size in the group's texts times the length of the text
 // matrix's first row, in millimetres.
 double GetBarcodeTextHeightMM(const TavDB::Object* group);
+// The font's ascent at that text height, in millimetres.
+double GetBarcodeFontAscent(const Fonts::FontFace& font, const TavDB::Object* group);
 
 }  // namespace TavPDF

@@ -352,6 +352,15 @@ void WriteCuttingProgram(const jobstr* job, PDFDictionary* program, const TavDB:
 
 // ---- per page ------------------------------------------------------------------------
 
+// The name of a text's alignment. Our texts align horizontally (left,
+// centre, right; justified lines count as left) and hang from their first
+// baseline, so vertically they are always aligned at the top.
+static const char* createAlignmentValue(int alignment, bool horizontal) {
+  if (!horizontal) return "Top";
+  static const char* const kNames[] = {"Left", "Center", "Right", "Left"};
+  return kNames[std::clamp(alignment, 0, 3)];
+}
+
 PDFDictionaryValue* MakeStationNumbersInfo(jobstr* job) {
   const TavDB::Object* text = stationNumberObject(job, 0x20000, 0, 0x20000, 0);
   if (text == nullptr) return nullptr;
@@ -382,10 +391,8 @@ PDFDictionaryValue* MakeStationNumbersInfo(jobstr* job) {
   textInfo->Set("Font", new PDFString(font.c_str()));
   textInfo->Set("Size", new PDFReal(size * scale));
   textInfo->Set("Spacing", new PDFReal(parameters.charSpacing / 65536.0));
-  // Our texts align horizontally and hang from their first baseline.
-  static const char* const kAlignH[] = {"Left", "Center", "Right", "Left"};
-  textInfo->Set("AlignH", new PDFName(kAlignH[std::clamp(parameters.alignment, 0, 3)]));
-  textInfo->Set("AlignV", new PDFName("Top"));
+  textInfo->Set("AlignH", new PDFName(createAlignmentValue(parameters.alignment, true)));
+  textInfo->Set("AlignV", new PDFName(createAlignmentValue(0, false)));
   info->Set("Text", textInfo);
 
   auto* names = new PDFArray();

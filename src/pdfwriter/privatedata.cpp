@@ -12,6 +12,7 @@
 #include "platform/fonts/textcalc.h"
 #include "pdfwriter/pdfobjects.h"
 #include "pdfwriter/pdfouthan.h"
+#include "pdfwriter/xmpdata.h"
 #include "platform/kernel/job.h"
 #include "platform/kernel/pageoutput.h"
 #include "platform/kernel/xmpcomposer.h"
@@ -106,16 +107,7 @@ PDFIndirectReference* WriteLinkInfo(pdfouthan& handler) {
   SaveParameters2XML(handler.mJob, *root);
   StringOutStream xml;
   document.toStream(xml);
-  auto* dictionary = new PDFDictionary();
-  dictionary->Set("Type", new PDFName("Metadata"));
-  dictionary->Set("Subtype", new PDFName("XML"));
-  pdfoutfilter* sink = handler.beginStream(dictionary);
-  if (sink == nullptr) {
-    throw TavSys::Error(TavSys::kResultAbandoned, "PDF/STREAM STILL OPEN",
-                        "a stream was still open when the job parameters were written");
-  }
-  sink->PutBytes(xml.text.data(), xml.text.size());
-  return handler.endStream(sink, nullptr);
+  return WriteXMLStream(handler, xml.text, "the job parameters");
 }
 
 // A dictionary written at once, holding the cutting program of an object.

@@ -16,28 +16,16 @@ BarcodeCodeFunction gGetBarcodeCodeFunction = nullptr;
 GS1DataBarExpandedStackedRowWidthFunction gGetGS1DataBarExpandedStackedRowWidthFunction = nullptr;
 
 BarcodeParameter BarcodeParameter::Integer(std::uint32_t id, std::int32_t value) {
-  BarcodeParameter p;
-  p.id = id;
-  p.kind = Kind::kInteger;
-  p.value = value;
-  return p;
+  return BarcodeParameter{id, Kind::kInteger, value, {}};
 }
 
 BarcodeParameter BarcodeParameter::Byte(std::uint32_t id, std::uint8_t value) {
-  BarcodeParameter p;
-  p.id = id;
-  p.kind = Kind::kByte;
-  p.value = value;
-  return p;
+  return BarcodeParameter{id, Kind::kByte, value, {}};
 }
 
 BarcodeParameter BarcodeParameter::Text(std::uint32_t id, std::string text) {
   if (text.size() > kTextBytes) throw std::length_error("a barcode parameter text holds at most 255 bytes");
-  BarcodeParameter p;
-  p.id = id;
-  p.kind = Kind::kText;
-  p.text = std::move(text);
-  return p;
+  return BarcodeParameter{id, Kind::kText, 0, std::move(text)};
 }
 
 const BarcodeParameter* barCreator::Find(std::uint32_t id) const {

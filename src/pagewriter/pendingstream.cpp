@@ -11,7 +11,13 @@ namespace TavPDF {
 namespace {
 
 std::array<PendingStreamWriter, kPendingKindCount>& writers() {
-  static std::array<PendingStreamWriter, kPendingKindCount> table{};
+  static std::array<PendingStreamWriter, kPendingKindCount> table = [] {
+    std::array<PendingStreamWriter, kPendingKindCount> defaults{};
+    for (std::uint32_t kind = 1; kind < kPendingKindCount; ++kind) {
+      defaults[kind] = DefaultPendingStreamWriter(kind);
+    }
+    return defaults;
+  }();
   return table;
 }
 
@@ -175,6 +181,8 @@ void PDFProof::AddPendingStream(std::unique_ptr<PendingStream> record) {
 
 void PDFProof::FlushPendingStreams() {
   if (mWritingPictureCache || mFlushSuppressed) return;
+  // The pictures drawn since the last flush come first.
+  mPictureCache.WriteCachedPictures(this, false);
   // Each round walks a snapshot taken off the queue: writers that open and
   // close streams of their own re-enter this flush, and records they queue
   // land in the (then empty) live queue, never in the list being walked. What

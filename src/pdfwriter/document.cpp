@@ -279,13 +279,11 @@ int pdfouthan::writeDocument(bool refreshSeparationMap, const std::string& autho
   return status();
 }
 
-// The private data that the workflow's other tools read from the file, and
-// the page extras the settings ask for, are not written by this version: the
+// The page extras the settings ask for that this version does not write: the
 // export says so instead of passing for complete.
 static void ReportNotWritten(pdfouthan& handler) {
   const PDFSettings& settings = *handler.mSettings;
   std::set<std::string>& missing = handler.mNotWritten;
-  if (settings.AddThumbnail != 0) missing.insert("page thumbnails");
   if (settings.IncludeSeparatedPreview != 0) missing.insert("separated previews");
   if (settings.IncludeVornPreview != 0) missing.insert("the workflow's ink preview");
   for (const std::string& what : missing)

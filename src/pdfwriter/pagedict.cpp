@@ -1,5 +1,7 @@
 #include "pdfwriter/pagedict.h"
 
+#include "pagewriter/forms.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -141,7 +143,10 @@ bool DiffersFrom(const TavSys::tv_rectangle& a, const TavSys::tv_rectangle& b) {
 }  // namespace
 
 void WriteSeparationColorSpaces(pdfouthan& handler, PDFDictionary* colorSpaces) {
-  jobstr* job = handler.mJob;
+  WriteSeparationColorSpaces(handler, handler.mJob, colorSpaces);
+}
+
+void WriteSeparationColorSpaces(pdfouthan& handler, jobstr* job, PDFDictionary* colorSpaces) {
   const int count = std::min(sepfrejob(job), kMaxSeparations);
   for (int slot = 0; slot < count; ++slot) {
     const int sep = sepsoruse(job, slot, false);
@@ -347,6 +352,7 @@ PDFDictionaryValue* writePageContents(pdfouthan& handler, PDFDictionary* resourc
   PDFDictionaryValue* contents = writer.FinishContentStream();
 
   if (writer.GetPlacedPdfFlag()) handler.mPlacedPdfFlag = true;
+  writer.GetPictureCache().WriteCachedPictures(&writer, true);
   // The page's own screen (the writer may have defined "Default_Screen"
   // already for unscreened objects).
   if (!screen.empty() && extGStates != nullptr && extGStates->Get(screen) == nullptr) {
@@ -361,6 +367,25 @@ PDFDictionaryValue* writePageContents(pdfouthan& handler, PDFDictionary* resourc
   }
   if (writer.GetNonSeparableBlendFlag()) handler.mNonSeparableBlendFlag = true;
   return contents;
+}
+
+PDFIndirectReference* writeThumbnail(pdfouthan& handler) {
+  jobstr* job = handler.mJob;
+  // The thumbnail shows the page without its station number, and says nothing.
+  TavGen::ScopedMessagesDisabler quiet;
+  auto* number = const_cast<TavDB::Object*>(stationNumberObject(job, 0x820000, 0, 0x20000, 0));
+  const bool hidden = number != nullptr && number->checkProperties(TavDB::kObjHidden);
+  if (number != nullptr) number->setProperties(TavDB::kObjHidden, true);
+  struct Restore {
+    TavDB::Object* object;
+    bool hidden;
+    ~Restore() {
+      if (object != nullptr) object->setProperties(TavDB::kObjHidden, hidden);
+    }
+  } restore{number, hidden};
+  PDFProof writer(job, &handler, nullptr, nullptr, nullptr, nullptr, *handler.mSettings, nullptr, nullptr, nullptr,
+                  {}, false, false, nullptr, false, false, false);
+  return writer.RenderThumbnail();
 }
 
 void writeAnnotations(pdfouthan& handler, PDFDictionary* page) {
@@ -449,11 +474,17 @@ PDFIndirectReference* writePage(pdfouthan& handler, PDFIndirectReference* treeRe
 
   writePageBoxes(handler, page);
   WriteSeparationColorSpaces(handler, colorSpaces);
+  // Forms written during the page share the page's colour spaces: the
+  // pattern colour space they may select is there from the start.
+  AddPatternColorSpace(colorSpaces);
   BuildDistortionMatrix(handler.mBaseMatrix, job, settings);
 
   PDFDictionaryValue* contents = writePageContents(handler, resources, patterns, xobjects, extGStates);
   if (TavSys::Progress::isCanceled()) return nullptr;
   if (contents != nullptr) page->Set("Contents", contents);
+  if (settings.AddThumbnail != 0) {
+    if (PDFIndirectReference* thumb = writeThumbnail(handler)) page->Set("Thumb", thumb);
+  }
 
   // The thumbnail and the previews are written by the picture writers.
   auto* privateData = new PDFDictionary();
@@ -485,10 +516,6 @@ PDFIndirectReference* writePage(pdfouthan& handler, PDFIndirectReference* treeRe
   handler.writeObject(pageReference);
   GetPendingLists(handler)->writePending(&handler, colorSpaces, resources);
 
-  auto* patternSpace = new PDFArray();
-  patternSpace->Add(new PDFName("Pattern"));
-  patternSpace->Add(new PDFName("DeviceCMYK"));
-  colorSpaces->Set("CSPat", patternSpace);
   extGStates->Set("op1", ExtGState(true, 1));
   extGStates->Set("op0", ExtGState(false, 0));
   extGStates->Set("op1_0", ExtGState(true, 0));

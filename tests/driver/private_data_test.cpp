@@ -208,7 +208,9 @@ TEST(PrivateData, StepAndRepeatIsARepeatedPlacementThatNeverOverlaps) {
 }
 
 // Every symbology a scanner here reads, drawn by the creator, exported and
-// rendered at 600 dpi: the scanner reads the job's data.
+// rendered at 600 dpi: the scanner reads the job's data. With private data an
+// unedited barcode is a barcode form holding its parameters, turned into place
+// on the page (placed the wrong way round, these would leave the page).
 TEST(PrivateData, DrawnBarcodesScan) {
   const struct {
     const char* symbology;
@@ -216,6 +218,8 @@ TEST(PrivateData, DrawnBarcodesScan) {
     const char* extra;
     const char* scanner;
     const char* read;  // what the scanner reports
+    const char* at = "[72,72]";
+    int formAngle = -1;  // a barcode form turned by this many degrees; -1: graphics
   } cases[] = {
       {"EAN-13", "501234567890", "", "zbarimg", "EAN-13:5012345678900"},
       {"UPC-A", "03600029145", "", "zbarimg", "EAN-13:0036000291452"},
@@ -227,20 +231,41 @@ TEST(PrivateData, DrawnBarcodesScan) {
       {"DATAMATRIX", "Data Matrix 42", R"(,"moduleSize":40)", "dmtxread", "Data Matrix 42"},
       {"GS1_DataMatrix", "(01)09501101530003(17)251231", R"(,"moduleSize":40)", "dmtxread",
        "010950110153000317251231"},
+      {"EAN-13", "501234567890", R"(,"angle":180)", "zbarimg", "EAN-13:5012345678900", "[1000,2800]", 180},
+      {"QR", "https://example.invalid/qr?x=1", R"(,"moduleSize":25,"errorCorrection":1,"angle":90)",
+       "zbarimg", "QR-Code:https://example.invalid/qr?x=1", "[72,1000]", 90},
   };
   tavtest::TestFolder dir;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.symbology);
-    const std::string barcode = std::string(R"({"kind":"group","at":[72,72],"barcode":{"symbology":")") +
+    const std::string barcode = std::string(R"({"kind":"group","at":)") + c.at + R"(,"barcode":{"symbology":")" +
                                 c.symbology + R"(","data":")" + c.data +
                                 R"(","paint":30,"quietZone":true)" + c.extra + "}}";
     // A page of 4 x 1.5 inches keeps the rendering small.
     auto job = loadJob(R"({"ppi":720,"origin":[1080,0],"boxes":{"media":[0,0,1080,2880]},)"
                        R"("inks":[{"name":"Black","process":"black"}],"colours":[{"id":1,"inks":{"Black":100}}],)"
                        R"("paints":[{"id":30,"type":"flat","colour":1}],"objects":[)" + barcode + "]}");
-    const auto pdf = dir / (std::string(c.symbology) + ".pdf");
-    ASSERT_EQ(exportJob(job.get(), flavour("Press"), pdf).result, 0);
+    const bool form = c.formAngle >= 0;
+    const auto pdf = dir / (std::string(c.symbology) + (form ? "-form" : "") + ".pdf");
+    ASSERT_EQ(exportJob(job.get(), flavour("Press", form ? "IncludePrivateData=True" : ""), pdf).result, 0);
     tavtest::expectPdfAcceptedByAllConsumers(pdf);
+    if (form) {
+      QPDF file;
+      file.processFile(pdf.string().c_str());
+      QPDFObjectHandle page = file.getAllPages().at(0);
+      QPDFObjectHandle xobjects = page.getKey("/Resources").getKey("/XObject");
+      QPDFObjectHandle options = xobjects.getKey("/Barcode_0_0")
+                                     .getDict()
+                                     .getKey("/PieceInfo")
+                                     .getKey("/VornPNKelt")
+                                     .getKey("/Private")
+                                     .getKey("/annot")
+                                     .getKey("/bar code");
+      EXPECT_EQ(options.getKey("/name").getUTF8Value(), "Barcode");
+      options = options.getKey("/options");
+      EXPECT_EQ(options.getKey("/Type").getUTF8Value(), c.symbology);
+      EXPECT_NEAR(options.getKey("/Angle").getNumericValue(), c.formAngle, 1e-3);
+    }
     const auto png = dir / (std::string(c.symbology) + ".png");
     const tavtest::ProcessResult gs = tavtest::runProcess(
         {"gs", "-q", "-dBATCH", "-dNOPAUSE", "-dSAFER", "-sDEVICE=pnggray", "-r600",

@@ -1,5 +1,7 @@
 // Ink plates through Ghostscript's tiffsep device: one 8-bit TIFF per ink,
 // named "<base>(<ink>).tif" beside the composite "<base>.tif".
+#include <gtest/gtest.h>
+#include <qpdf/QPDF.hh>
 #include <tiffio.h>
 
 #include <charconv>
@@ -127,10 +129,28 @@ Plates measurePlates(const fs::path& pdf, int page, double resolution) {
     output += c;
     if (c == '%') output += '%';
   }
+  // With MaxSpots beyond about 16, Ghostscript drops spot inks painted inside
+  // transparency groups when pages are selected (-dFirstPage/-dLastPage), so
+  // the page is copied into a file of its own and that is rendered whole.
+  // A PostScript program (the Illustrator files rendered with their prolog)
+  // is rendered as it is: its one page is the page.
+  fs::path single = pdf;
+  if (readFile(pdf).substr(0, 5) == "%PDF-") {
+    single = folder.path() / "page.pdf";
+    // The file itself is qpdf's primary input, so that its catalog (the
+    // layers' visibility among it) stays.
+    const auto copy = runProcess({"qpdf", fs::absolute(pdf).string(), "--pages", ".", std::to_string(page),
+                                  "--", single.string()},
+                                 std::chrono::seconds(300));
+    // qpdf's exit code 3 means written with warnings.
+    if (!copy.started || copy.timedOut || (copy.exitCode != 0 && copy.exitCode != 3))
+      throw std::runtime_error("qpdf could not copy page " + std::to_string(page) + ":\n" + copy.describe());
+  } else if (page != 1) {
+    throw std::invalid_argument("a PostScript program is measured as one page");
+  }
   const auto run = runProcess({"gs", "-dPDFSTOPONERROR", "-dBATCH", "-dNOPAUSE", "-dSAFER",
                                "-sDEVICE=tiffsep", "-dMaxSpots=60", "-r" + formatNumber(resolution),
-                               "-dFirstPage=" + std::to_string(page), "-dLastPage=" + std::to_string(page),
-                               "-sOutputFile=" + output, fs::absolute(pdf).string()},
+                               "-sOutputFile=" + output, single.string()},
                               std::chrono::seconds(300));
   if (!run.started || run.timedOut || run.exitCode != 0)
     throw std::runtime_error("ghostscript could not render the plates:\n" + run.describe());
@@ -155,6 +175,18 @@ Plates measurePlates(const fs::path& pdf, int page, double resolution) {
     throw std::runtime_error("ghostscript wrote no plates for page " + std::to_string(page) + ":\n" +
                              run.describe());
   return result;
+}
+
+int separationPage(const fs::path& pdf, const std::string& ink) {
+  QPDF file;
+  file.processFile(pdf.c_str());
+  std::vector<QPDFObjectHandle> pages = file.getAllPages();
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    QPDFObjectHandle colorant = pages[i].getKey("/SeparationInfo").getKey("/DeviceColorant");
+    if (colorant.isName() && colorant.getName() == "/" + ink) return static_cast<int>(i) + 1;
+  }
+  ADD_FAILURE() << "no page for " << ink << " in " << pdf;
+  return 1;
 }
 
 }  // namespace tavtest

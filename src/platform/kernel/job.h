@@ -49,6 +49,7 @@ inline constexpr std::uint16_t kNoScreen = 65534;
 inline constexpr std::uint16_t kNoSoftMask = 10000;     // soft-mask pattern word: none
 inline constexpr std::uint16_t kOpacityFull = 25600;    // paint opacity word: opaque
 inline constexpr std::uint16_t kSecondOpacityNone = 10000;
+inline constexpr std::uint16_t kNoMixingColour = 0xFFFF;  // a map without mixing colour
 // Paint index given to open paths before output: the "no fill" paint. The
 // loader creates it (a paint leaving every ink untouched) unless the job file
 // defines index 2 itself.
@@ -126,9 +127,11 @@ struct Paint {
   PaintType type = kPaintFlat;
   std::uint16_t colour = 0;     // flat: its colour; gradients: the start colour
   std::uint16_t colour2 = 0;    // gradients: the end colour
-  TavDB::tv_point start, end;   // gradients: axis start and end (radial: centre and a point on the rim);
-                                // gradations: `start` is where position 0 lies
-  std::int32_t startRadius = 0; // radial: radius at the start (job units)
+  // Linear gradients: the axis from start (colour) to end (colour2). Radial
+  // gradients: two opposite points of the outer circle, whose centre lies
+  // midway; colour on the outer circle, colour2 at the centre. Gradations:
+  // where position 0 lies (the centre of a circular one).
+  TavDB::tv_point start, end;
   // Gradation (type 6)
   enum GradationForm : std::uint8_t { kGradHorizontal = 0, kGradVertical = 1, kGradCircular = 2, kGradOther = 3 };
   GradationForm gradationForm = kGradHorizontal;
@@ -182,6 +185,7 @@ struct MapChannel {
   int separation = -1;          // slot
   int file = 0;                 // index into PictureMap::files
   int channel = 0;              // channel within the file
+  std::uint16_t opacity = kOpacityFull;  // share of the opacity channel the ink takes (25600 = all)
 };
 
 // A continuous-tone picture map (paint type 7): one or more pixel files whose
@@ -193,7 +197,7 @@ struct PictureMap {
   int opacityFile = -1;         // file of the opacity channel, -1 = none
   int opacityChannel = 0;
   std::uint16_t colour1 = 0;    // the map's colour (ink of the dark end)
-  std::uint16_t colour2 = 0;    // the mixing colour (light end)
+  std::uint16_t colour2 = kNoMixingColour;  // the mixing colour (light end)
   std::int32_t width = 0, height = 0;  // pixels
   double resolution = 0;        // pixels per inch (> 0; the job's ppi unless the file says)
   double scale = 1;             // the map's scale (pixels cover scale × ppi / resolution job units)

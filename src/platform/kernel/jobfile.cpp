@@ -590,7 +590,7 @@ void Loader::readPaints(const Node& list) {
   const std::size_t n = list.array();
   for (std::size_t i = 0; i < n; ++i) {
     const Node e = list.item(i);
-    e.object({"id", "type", "colour", "colour2", "start", "end", "startRadius", "form", "steps",
+    e.object({"id", "type", "colour", "colour2", "start", "end", "form", "steps",
               "focus", "matrix", "picture", "map", "pattern", "place", "pdfPage", "pdfBox",
               "singleInk", "screen", "overprint", "registration", "opacity", "blendMode",
               "softMask", "isolated", "knockout", "alphaIsShape", "length", "box"});
@@ -609,7 +609,6 @@ void Loader::readPaints(const Node& list) {
         p.colour2 = needs("colour2").index();
         p.start = needs("start").point();
         p.end = needs("end").point();
-        if (auto r = e.opt("startRadius")) p.startRadius = std::int32_t(r->integer(0, 1000000000));
         break;
       case kPaintGradation: {
         if (auto f = e.opt("form"))
@@ -672,6 +671,8 @@ void Loader::readPaints(const Node& list) {
       p.placeHeightCorner = place.req("heightCorner").point();
     }
     if (auto m = e.opt("matrix")) {
+      // Patterns are placed by their corners; other paints have no placement.
+      if (p.type != kPaintGradation) m->fail("only a gradation is placed by a matrix");
       m->array(4, 4);
       for (std::size_t k = 0; k < 4; ++k) p.matrix[k] = m->item(k).number();
     }
@@ -711,7 +712,13 @@ void Loader::checkPaintRefs(const Node& list) {
     Paint& p = job_->paints[e.child("id").index()];
     if (p.type == kPaintPicture) checkRef(job_->pictures, e.child("picture"), "picture");
     if (p.type == kPaintMap) checkRef(job_->maps, e.child("map"), "map");
-    if (p.type == kPaintPattern) checkRef(job_->patterns, e.child("pattern"), "pattern");
+    if (p.type == kPaintPattern) {
+      checkRef(job_->patterns, e.child("pattern"), "pattern");
+      const PatternRec& pattern = job_->patterns[std::size_t(p.pattern)];
+      if (pattern.kind != PatternRec::kTiling)
+        e.child("pattern").fail("a soft-mask pattern cannot fill an object");
+      if (pattern.cell.isEmpty()) e.child("pattern").fail("the pattern's cell is empty: there is nothing to tile");
+    }
     if (auto s = e.opt("screen")) {
       checkRef(job_->screens, *s, "screen");
       p.screen = s->index();
@@ -838,13 +845,15 @@ void Loader::readMaps(const Node& list) {
     const std::size_t nc = channels.array(1, kMaxSeparations);
     for (std::size_t k = 0; k < nc; ++k) {
       const Node c = channels.item(k);
-      c.object({"ink", "file", "channel"});
+      c.object({"ink", "file", "channel", "opacity"});
       MapChannel ch;
       ch.separation = inkByName(c.req("ink"));
       for (const MapChannel& other : m.channels)
         if (other.separation == ch.separation) c.child("ink").fail("the ink has two channels");
       ch.file = c.has("file") ? fileIndex(c.child("file")) : 0;
       if (auto v = c.opt("channel")) ch.channel = int(v->integer(0, 255));
+      if (auto v = c.opt("opacity"))
+        ch.opacity = std::uint16_t(TavSys::iround(v->number(0, 100) * kOpacityFull / 100.0));
       m.channels.push_back(ch);
     }
     if (auto o = e.opt("opacity")) {
@@ -857,8 +866,6 @@ void Loader::readMaps(const Node& list) {
     if (auto v = e.opt("colour2")) {
       checkRef(job_->colours, *v, "colour");
       m.colour2 = v->index();
-    } else {
-      m.colour2 = m.colour1;
     }
     m.width = std::int32_t(e.req("width").integer(1, 1000000000));
     m.height = std::int32_t(e.req("height").integer(1, 1000000000));
@@ -887,9 +894,16 @@ void Loader::readPatterns(const Node& list) {
     if (auto k = e.opt("kind"))
       p.kind = k->choice<PatternRec::Kind>({{"tiling", PatternRec::kTiling}, {"softMask", PatternRec::kSoftMask}});
     if (auto c = e.opt("cell")) p.cell = c->box();
+    // Without corners the cell is tiled where it lies.
+    p.corners[0] = {p.cell.top, p.cell.left};
+    p.corners[1] = {p.cell.top, p.cell.right};
+    p.corners[2] = {p.cell.bottom, p.cell.left};
     if (auto c = e.opt("corners")) {
       c->array(3, 3);
       for (std::size_t k = 0; k < 3; ++k) p.corners[k] = c->item(k).point();
+      const double wv = double(p.corners[1].v) - p.corners[0].v, wh = double(p.corners[1].h) - p.corners[0].h;
+      const double hv = double(p.corners[2].v) - p.corners[0].v, hh = double(p.corners[2].h) - p.corners[0].h;
+      if (wv * hh - wh * hv == 0) c->fail("the corners do not span an area");
     }
     if (auto m = e.opt("maskFlags")) p.maskFlags = std::uint32_t(m->integer(0, 0xFFFFFFFF));
     p.objects = TavDB::spanew();

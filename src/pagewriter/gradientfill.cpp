@@ -282,8 +282,8 @@ void PDFProof::OutputFillContent(TavDB::Object* object) {
   const Paint* paint = paipoi(mJob, object->paint());
   if (paint == nullptr) return;
   if (paint->type == kPaintPicture || paint->type == kPaintMap) {
-    // Image links stand for pixel pictures and maps, and only where the
-    // workflow's private data are written; elsewhere the pixels are drawn.
+    // Image links stand for the pixel pictures and maps they can carry (with
+    // private data, outside one-up links); the rest is drawn as it is.
     if (mSettings.LinkType == 2 && ImageLinkPossible(object->paint())) RefuseUnsupported("an image link");
     if (!mInsideOpiForm && IsOpiPicture(object)) RequirePendingWriter(kPendingOpiForm);
     genproof::OutputFillContent(object);

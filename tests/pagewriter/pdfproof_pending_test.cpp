@@ -73,19 +73,12 @@ TEST(PdfProofPending, KindsWithoutAWriterAreRefusedWhenQueued) {
   auto job = emptyJob();
   PDFSettings s = g2test::testSettings();
   g2test::Page page(*job, s);
-  // The preview writer is installed by the picture module when it is linked
-  // in: taken out here, whatever the program holds.
-  struct Uninstalled {
-    PendingStreamWriter saved = GetPendingStreamWriter(kPendingFilePreview);
-    Uninstalled() { SetPendingStreamWriter(kPendingFilePreview, nullptr); }
-    ~Uninstalled() { SetPendingStreamWriter(kPendingFilePreview, saved); }
-  } uninstalled;
   try {
-    page.writer().AddPendingStream(std::make_unique<PendingStreamFilePreview>(10, "a.tif"));
-    FAIL() << "a preview was queued without a writer";
+    page.writer().AddPendingStream(std::make_unique<PendingStreamVornImageForm>(nullptr));
+    FAIL() << "an image link was queued without a writer";
   } catch (const TavSys::Error& e) {
     EXPECT_EQ(e.key(), "PDF/OBJECT NOT SUPPORTED YET");
-    EXPECT_NE(e.text().find("preview"), std::string::npos);
+    EXPECT_NE(e.text().find("an image link"), std::string::npos);
   }
   EXPECT_TRUE(page.writer().GetPendingStreams().empty());
   page.finish();

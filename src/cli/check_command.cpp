@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/command.h"
+#include "platform/kernel/barcode.h"
 #include "platform/kernel/jobfile.h"
 #include "platform/messages.h"
 #include "platform/tav_error.h"
@@ -63,6 +64,26 @@ void count(const TavDB::Object* o, Counts& c) {
   }
 }
 
+// The job's barcodes: symbology, data and where they lie.
+void barcodes(const jobstr& job, const std::string& indent) {
+  std::vector<const TavDB::Object*> found;
+  std::vector<const TavDB::Object*> todo{job.spatialTree.get()};
+  while (!todo.empty()) {
+    const TavDB::Object* x = todo.back();
+    todo.pop_back();
+    if (GetBarcodeCreator(x) != nullptr) found.push_back(x);
+    for (auto it = x->members().rbegin(); it != x->members().rend(); ++it) todo.push_back(it->get());
+  }
+  if (found.empty()) return;
+  std::cout << indent << "  barcodes: " << found.size() << "\n";
+  for (const TavDB::Object* x : found) {
+    const barCreator& creator = *GetBarcodeCreator(x);
+    std::cout << indent << "    " << BarcodeSymbologyName(creator.GetType(), &creator) << " (type "
+              << creator.GetType() << ") \"" << creator.GetCode() << "\" " << boxText(x->bounds())
+              << (HasBarcodeEditCreator(x) ? ", edited" : "") << "\n";
+  }
+}
+
 // `shown` holds the one-ups summarised so far: a one-up placed many times,
 // or placed by several one-ups, is summarised once (a nested chain of files
 // each placing the next many times would otherwise print without end).
@@ -96,6 +117,7 @@ void summary(const std::string& file, const jobstr& job, std::set<const jobstr*>
   std::cout << indent << "  colours: " << colours << ", paints: " << paints
             << ", pictures: " << pictures << "\n";
   if (job.cad) std::cout << indent << "  CAD: " << boxText(job.cad->boundingBox) << "\n";
+  barcodes(job, indent);
   for (const auto& p : job.pictures) {
     if (!p.exists || !p.job) continue;
     if (shown.insert(p.job.get()).second)

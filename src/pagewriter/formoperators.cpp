@@ -3,6 +3,7 @@
 // written, and a pending record is queued that the flush after the content
 // stream turns into the resource.
 #include <algorithm>
+#include <array>
 
 #include "pagewriter/pdfproof.h"
 #include "pdfwriter/pdfoutfil.h"
@@ -62,6 +63,31 @@ void PDFProof::OutputCadForm(TavDB::Object* object) {
   const std::string name = record->GetName();
   AddPendingStream(std::move(record));
   DrawXObject(name);
+}
+
+void PDFProof::OutputBarcodeForm(TavDB::Object* object) {
+  if (object == nullptr) return;
+  auto record = std::make_unique<PendingStreamBarcodeForm>(object);
+  record->SetName(MakeBarcodeFormName());
+  const std::string name = record->GetName();
+  AddPendingStream(std::move(record));
+  const TavDB::ObjectExtra* extra = object->extra();
+  if (extra == nullptr || !extra->hasMatrix) {
+    DrawXObject(name);
+    return;
+  }
+  // The form holds the barcode turned back to its upright position; the
+  // object's matrix turns it again about its origin. Job coordinates run
+  // downwards, so the off-diagonal terms change sign on the page.
+  const double* m = extra->matrix;
+  double x = 0, y = 0;
+  TransformPoint(extra->origin.v, extra->origin.h, x, y);
+  pdfoutfilter& out = Out();
+  out << "q\n";
+  WriteMatrix(std::array<double, 6>{m[0], -m[1], -m[2], m[3], x - m[0] * x + m[2] * y,
+                                    y + m[1] * x - m[3] * y});
+  PDFName::OutputName(out, name.c_str());
+  out << " Do\nQ\n";
 }
 
 }  // namespace TavPDF

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "driver/visitors.h"
+#include "pagewriter/barcodes.h"
 #include "pagewriter/forms.h"
 #include "pagewriter/pdfgraphicsstate.h"
 #include "pagewriter/pdfproof.h"
@@ -168,7 +169,9 @@ void PDFProof::AddBarcodePieceInfo(PDFDictionary* form, const PendingStreamBarco
   auto* barcode = new PDFDictionary();
   barcode->Set("name", new PDFString("Barcode"));
   auto* options = new PDFDictionary();
-  writeBarcodeParameters(mJob, record.GetObject(), record.GetRotation(), options);
+  // The record holds the creator; its copy of the group has none any more.
+  if (const barCreator* creator = record.GetCreator())
+    writeBarcodeParameters(mJob, record.GetObject(), *creator, record.GetRotation(), options);
   barcode->Set("options", options);
   annot->Set("bar code", barcode);
 }

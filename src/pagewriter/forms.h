@@ -2,11 +2,6 @@
 // Helpers of the page writer's form writers (pagewriter/forms.cpp).
 #include <cstdint>
 
-struct jobstr;
-namespace TavDB {
-class Object;
-}
-
 namespace TavPDF {
 
 class PDFDictionary;
@@ -33,10 +28,5 @@ void AddPatternColorSpace(PDFDictionary* colorSpaces);
 const char* BlendModeName(int mode);
 // The station-number entries of a form's private PieceInfo dictionary.
 void AddStationNumberPieceInfo(PDFDictionary* privateData);
-
-// The barcode's parameter dictionary for the workflow (the barcode module's);
-// fills `options`.
-void writeBarcodeParameters(jobstr* job, TavDB::Object* barcode, double angle,
-                            PDFDictionary* options);
 
 }  // namespace TavPDF

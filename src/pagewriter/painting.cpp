@@ -6,6 +6,7 @@
 
 #include "colour/colorspaces.h"
 #include "pagewriter/pdfgraphicsstate.h"
+#include "pagewriter/barcodes.h"
 #include "pagewriter/pdfproof.h"
 #include "pagewriter/strokeinfo.h"
 #include "pdfwriter/pdfoutfil.h"
@@ -179,6 +180,10 @@ void PDFProof::OutputGroup(TavDB::Object* list, bool noSplit, int composite, boo
       }
       if (mSettings.NormalizedOutput != 0 && !mInsideCadForm && cadData && CheckCadLayer(list)) {
         OutputCadForm(list);
+        return;
+      }
+      if (mSettings.IncludePrivateData != 0 && CheckBarcodeUnmodified(list)) {
+        OutputBarcodeForm(list);
         return;
       }
     }

@@ -126,6 +126,11 @@ std::unique_ptr<TavDB::Object> CSplCallBack::SplitOutline(const TavDB::Object* p
 
 namespace TavricGeo {
 
+bool Overlap(const TavDB::Object* a, const TavDB::Object* b) {
+  if (a == nullptr || b == nullptr) return false;
+  return TavSetop::ContoursOverlap(TavSetop::contoursOf(a), TavSetop::contoursOf(b));
+}
+
 std::unique_ptr<TavDB::Object> Intersect(const TavDB::Object* object,
                                          const std::vector<std::pair<double, double>>& window) {
   using namespace TavSetop;

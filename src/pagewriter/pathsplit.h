@@ -33,6 +33,10 @@ namespace TavricGeo {
 std::unique_ptr<TavDB::Object> Intersect(const TavDB::Object* object,
                                          const std::vector<std::pair<double, double>>& window);
 
+// Whether two paths or compound paths (filled with the even-odd rule) have a
+// common area.
+bool Overlap(const TavDB::Object* a, const TavDB::Object* b);
+
 // The area the object's stroke covers, as a new path or compound path (owned
 // by the caller) in the stroke's paint, to be filled with the even-odd rule;
 // null when the object has no stroke or the stroke covers nothing. Throws

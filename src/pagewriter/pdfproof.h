@@ -401,6 +401,8 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   void OutputTransparencyGroup(TavDB::Object* object, int mode);
   // Draws a CAD drawing as a form of its own (queued).
   void OutputCadForm(TavDB::Object* object);
+  // An unedited barcode as a barcode form, placed by the object's matrix.
+  void OutputBarcodeForm(TavDB::Object* object);
   // BBox (the object's box with its texts; the page box for an empty one) in
   // points and an identity Matrix; returns the box in job units.
   TavDB::tv_box SetFormBBoxAndMatrix(PDFDictionary* form, TavDB::Object* object);

@@ -139,7 +139,13 @@ void transformPoints(TavDB::Object* object, const TavDB::tv_point& origin, doubl
 PendingStreamBarcodeForm::PendingStreamBarcodeForm(const TavDB::Object* barcode)
     : PendingStream(kPendingBarcodeForm, barcode) {
   TavDB::Object* copy = GetObject();
-  if (copy == nullptr || copy->extra() == nullptr || !copy->extra()->hasMatrix) return;
+  if (copy == nullptr || copy->extra() == nullptr) return;
+  // The record keeps the creator's record; the copy is no longer a barcode
+  // (the form's content is written as ordinary graphics).
+  mCreator = copy->extra()->barcode;
+  copy->extraMut().barcode.reset();
+  copy->extraMut().barcodeEdited = false;
+  if (!copy->extra()->hasMatrix) return;
   const double* m = copy->extra()->matrix;
   TavDB::tv_matrixtyp<double> matrix{m[0], m[1], m[2], m[3], 0, 0};
   TavDB::tv_matrixtyp<double> inverse;  // identity until inverted

@@ -12,6 +12,8 @@
 
 #include "platform/kernel/geometry.h"
 
+class barCreator;
+
 namespace TavDB {
 class Object;
 }
@@ -218,9 +220,13 @@ class PendingStreamBarcodeForm : public PendingStream {
  public:
   explicit PendingStreamBarcodeForm(const TavDB::Object* barcode);
   double GetRotation() const { return mRotation; }
+  // The barcode's creator record (symbology and parameters); null when the
+  // object was not a barcode.
+  const barCreator* GetCreator() const { return mCreator.get(); }
 
  private:
   double mRotation = 0.0;
+  std::shared_ptr<const barCreator> mCreator;
 };
 
 // The writer of one kind: writes the record's object (the record is the

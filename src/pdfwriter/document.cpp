@@ -12,10 +12,12 @@
 #include "pdfwriter/pagedict.h"
 #include "pdfwriter/pdfobjects.h"
 #include "pdfwriter/pdfouthan.h"
+#include "pdfwriter/privatedata.h"
 #include "pdfwriter/xmpdata.h"
 #include "platform/kernel/job.h"
 #include "platform/kernel/pageoutput.h"
 #include "platform/kernel/tavdb.h"
+#include "platform/kernel/xmpcomposer.h"
 #include "platform/messages.h"
 #include "platform/system.h"
 #include "platform/tav_error.h"
@@ -24,7 +26,7 @@
 
 namespace TavPDF {
 
-static void ReportNotWritten(pdfouthan& handler, bool metadataWritten);
+static void ReportNotWritten(pdfouthan& handler);
 
 namespace {
 
@@ -162,8 +164,10 @@ int pdfouthan::writeDocument(bool refreshSeparationMap, const std::string& autho
     }
   }
 
-  // The private document data (PieceInfo) are added by their own writer.
-  if (mVersionCode >= kPdf14) BuildDocumentXMP(*this);
+  if (mVersionCode >= kPdf14) {
+    catalog->Set("PieceInfo", buildPieceInfo(*this));
+    BuildDocumentXMP(*this);
+  }
   if (mVersionCode == kPdf15 && settings.IncludeLayers != 0) {
     catalog->Set("OCProperties", WriteOptionalContent(*this));
   }
@@ -265,31 +269,23 @@ int pdfouthan::writeDocument(bool refreshSeparationMap, const std::string& autho
   }
   pageTree->Set("Count", new PDFInteger(static_cast<std::int64_t>(kids->Size())));
 
-  bool metadataWritten = false;
-  if (PDFIndirectReference* metadata = WriteMetadataStream(*this)) {
-    catalog->Set("Metadata", metadata);
-    metadataWritten = true;
-  }
+  if (mXMPComposer != nullptr && !mXMPComposer->RetrieveXMPData().empty())
+    catalog->Set("VornPNDS", buildColorantList(*this));
+  if (PDFIndirectReference* metadata = WriteMetadataStream(*this)) catalog->Set("Metadata", metadata);
   if (settings.IncludePrivateData != 0) BuildNamedHalftoneArray(catalog, getNamedHalftones());
   writeObject(catalogReference);
   writeObject(treeReference);
-  ReportNotWritten(*this, metadataWritten);
+  ReportNotWritten(*this);
   return status();
 }
 
-// The private data that the workflow's other tools read from the file, and
-// the page extras the settings ask for, are not written by this version: the
+// The page extras the settings ask for that this version does not write: the
 // export says so instead of passing for complete.
-static void ReportNotWritten(pdfouthan& handler, bool metadataWritten) {
+static void ReportNotWritten(pdfouthan& handler) {
   const PDFSettings& settings = *handler.mSettings;
   std::set<std::string>& missing = handler.mNotWritten;
-  if (handler.getVersionCode() >= kPdf14) missing.insert("the private document data (PieceInfo)");
-  if (metadataWritten) missing.insert("the colorant list (VornPNDS)");
   if (settings.IncludeSeparatedPreview != 0) missing.insert("separated previews");
   if (settings.IncludeVornPreview != 0) missing.insert("the workflow's ink preview");
-  if (stationNumberObject(handler.mJob, 0x20000, 0, 0x20000, 0) != nullptr)
-    missing.insert("the station-number information (StationNumber)");
-  if (handler.mJob->trimAndBleed.present) missing.insert("the trim and bleed information (TrimBleed)");
   for (const std::string& what : missing)
     TavGen::message(TavGen::kWarning, 1, "PDF/NOT WRITTEN YET", {{"__WHAT__", what}});
 }

@@ -19,6 +19,7 @@
 #include "pdfwriter/layout.h"
 #include "pdfwriter/pdfobjects.h"
 #include "pdfwriter/pdfouthan.h"
+#include "pdfwriter/privatedata.h"
 #include "pdfwriter/pdfpending.h"
 #include "platform/kernel/job.h"
 #include "platform/kernel/tavdb.h"
@@ -485,11 +486,11 @@ PDFIndirectReference* writePage(pdfouthan& handler, PDFIndirectReference* treeRe
     if (PDFIndirectReference* thumb = writeThumbnail(handler)) page->Set("Thumb", thumb);
   }
 
-  // The thumbnail, the previews and the station-number and trim data of the
-  // private page dictionary are written by the picture and private-data
-  // writers; the inks are known here.
+  // The thumbnail and the previews are written by the picture writers.
   auto* privateData = new PDFDictionary();
   privateData->Set("Separations", SeparationsInfo(handler));
+  if (PDFDictionaryValue* station = MakeStationNumbersInfo(job)) privateData->Set("StationNumber", station);
+  if (PDFDictionaryValue* trimBleed = MakeTrimAndBleedInfo(job)) privateData->Set("TrimBleed", trimBleed);
   page->Set("QELInfo", privateData);
 
   PDFIndirectReference* resourcesReference = handler.makeIndirect(resources);

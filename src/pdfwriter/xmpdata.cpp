@@ -53,15 +53,19 @@ PDFIndirectReference* WriteMetadataStream(pdfouthan& handler) {
   if (handler.mXMPComposer == nullptr) return nullptr;
   const std::string& packet = handler.mXMPComposer->RetrieveXMPData();
   if (packet.empty()) return nullptr;
+  return WriteXMLStream(handler, packet, "the metadata");
+}
+
+PDFIndirectReference* WriteXMLStream(pdfouthan& handler, std::string_view xml, const char* what) {
   auto* dictionary = new PDFDictionary();
   dictionary->Set("Type", new PDFName("Metadata"));
   dictionary->Set("Subtype", new PDFName("XML"));
   pdfoutfilter* sink = handler.beginStream(dictionary);
   if (sink == nullptr) {
     throw TavSys::Error(TavSys::kResultAbandoned, "PDF/STREAM STILL OPEN",
-                        "a stream was still open when the metadata were written");
+                        std::string("a stream was still open when ") + what + " were written");
   }
-  sink->PutBytes(packet.data(), packet.size());
+  sink->PutBytes(xml.data(), xml.size());
   return handler.endStream(sink, nullptr);
 }
 

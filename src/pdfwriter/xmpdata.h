@@ -2,6 +2,8 @@
 // The XMP composer of a normalized document: attached to the output handler
 // when it is made, it composes the packet that becomes the catalog's
 // "Metadata" stream.
+#include <string_view>
+
 namespace TavPDF {
 
 class pdfouthan;
@@ -18,5 +20,8 @@ void BuildDocumentXMP(pdfouthan& handler);
 // Writes the composed packet as a metadata stream and returns its reference;
 // null without a composer or an empty packet.
 PDFIndirectReference* WriteMetadataStream(pdfouthan& handler);
+// Writes `xml` as a metadata stream of subtype XML; `what` names the data in
+// the error when another stream is still open.
+PDFIndirectReference* WriteXMLStream(pdfouthan& handler, std::string_view xml, const char* what);
 
 }  // namespace TavPDF

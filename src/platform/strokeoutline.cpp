@@ -324,3 +324,27 @@ std::vector<Contour> StrokeOutline(const std::vector<StrokeContour>& contours, c
 }
 
 }  // namespace TavSetop
+
+namespace TavSetop {
+
+bool ContoursOverlap(const std::vector<Contour>& a, const std::vector<Contour>& b) {
+  auto area = [](const std::vector<Contour>& contours) {
+    std::vector<StrokeContour> closed;
+    std::vector<Course> courses;
+    for (const Contour& c : contours) {
+      closed.push_back({c, true});
+      courses.push_back(flatten(c));
+    }
+    return enclosedArea(closed, courses);
+  };
+  CL::Clipper clipper;
+  clipper.AddPaths(area(a), CL::ptSubject, true);
+  clipper.AddPaths(area(b), CL::ptClip, true);
+  CL::Paths common;
+  clipper.Execute(CL::ctIntersection, common, CL::pftNonZero, CL::pftNonZero);
+  double total = 0;
+  for (const CL::Path& p : common) total += std::abs(CL::Area(p));
+  return total > 0;
+}
+
+}  // namespace TavSetop

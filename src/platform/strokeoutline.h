@@ -37,4 +37,8 @@ struct StrokeContour {
 // when the coordinates are too large to be handled.
 std::vector<Contour> StrokeOutline(const std::vector<StrokeContour>& contours, const StrokeStyle& style);
 
+// Whether the areas two sets of closed contours enclose (each filled with the
+// even-odd rule) have a common part of some area.
+bool ContoursOverlap(const std::vector<Contour>& a, const std::vector<Contour>& b);
+
 }  // namespace TavSetop

@@ -22,6 +22,12 @@ TEST(CheckCommand, ExamplesPassWithASummary) {
   EXPECT_NE(r.out.find("trim [1000 1000 6000 9000]"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("3 layers, 0 groups, 1 compound paths, 8 paths"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("one-up "), std::string::npos) << r.out;
+  // The barcodes of a job: symbology, type code, data and place.
+  auto b = tavtest::runTavpdf({"check", (examples / "barcodes.json").string()});
+  EXPECT_EQ(b.exitCode, 0) << b.describe();
+  EXPECT_THAT(b.out, ::testing::HasSubstr("barcodes: 10\n"));
+  EXPECT_THAT(b.out, ::testing::HasSubstr("    EAN-13 (type 6) \"501234567890\" [1000 1000 "));
+  EXPECT_THAT(b.out, ::testing::HasSubstr("    GS1_DataBar-14_Stacked_Omni (type 29) \"0950110153000\""));
 }
 
 // Each kind of bad job, under check and under export: exit status 2, one

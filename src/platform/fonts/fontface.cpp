@@ -155,6 +155,8 @@ FontFace::FontFace(void* face, std::string path) : face_(face), path_(std::move(
   auto* f = static_cast<FT_Face>(face_);
   const char* postScriptName = FT_Get_Postscript_Name(f);
   name_ = postScriptName != nullptr ? postScriptName : "";
+  family_ = f->family_name != nullptr ? f->family_name : "";
+  style_ = f->style_name != nullptr ? f->style_name : "";
   bbox_[0] = double(f->bbox.xMin);
   bbox_[1] = double(f->bbox.yMin);
   bbox_[2] = double(f->bbox.xMax);

@@ -41,6 +41,8 @@ class FontFace {
 
   const std::string& name() const { return name_; }  // the program's PostScript name
   const std::string& path() const { return path_; }
+  const std::string& family() const { return family_; }  // "Nimbus Sans"
+  const std::string& style() const { return style_; }    // "Bold"
   // A font whose built-in encoding is its own (Symbol, Dingbats) rather than
   // the standard encoding.
   bool symbolic() const { return symbolic_; }
@@ -77,7 +79,7 @@ class FontFace {
   FontFace(void* face, std::string path);
 
   void* face_;  // FT_Face, owned
-  std::string name_, path_;
+  std::string name_, path_, family_, style_;
   bool symbolic_ = false;
   // Kerning pairs of the AFM file by left glyph: (right glyph, font units).
   std::vector<std::vector<std::pair<int, float>>> kerning_;

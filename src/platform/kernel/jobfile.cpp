@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/fonts/fontcache.h"
+#include "platform/kernel/barcode.h"
 #include "platform/kernel/dotgain.h"
 #include "platform/system.h"
 #include "platform/tav_error.h"
@@ -297,6 +298,7 @@ class Loader {
   void readMembers(Object& list, const Node& members, std::size_t depth, bool topLevel,
                    bool pathsOnly);
   void readPoints(Object& path, const Node& points);
+  void readBarcode(Object& group, const Node& group_node);
   void readExtras(const Node& root);
   void deriveUsage();
 
@@ -980,7 +982,8 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
       break;
     case ObjectKind::Group:
       n.object({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "objects",
-                "textCarrier", "mark", "cad", "matrix", "at", "bounds", "boxCreator", "staggeredCut"});
+                "textCarrier", "mark", "cad", "matrix", "at", "bounds", "boxCreator", "staggeredCut",
+                "barcode"});
       break;
     case ObjectKind::Compound:
       n.object({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "objects",
@@ -1114,11 +1117,131 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
       }
       if (auto a = n.opt("at")) o->extraMut().origin = a->point();
     }
-    readMembers(*o, n.req("objects"), depth + 1, false, kind == ObjectKind::Compound);
+    if (kind == ObjectKind::Group && n.has("barcode")) {
+      if (auto members = n.opt("objects")) readMembers(*o, *members, depth + 1, false, false);
+      readBarcode(*o, n);
+    } else {
+      readMembers(*o, n.req("objects"), depth + 1, false, kind == ObjectKind::Compound);
+    }
     o->recalcBounds();
   }
   if (auto b = n.opt("bounds")) o->setBounds(b->box());
   return o;
+}
+
+// A barcode: the creator's record from the group's "barcode" object; a group
+// without drawn objects gets the symbol drawn by the barcode creator.
+void Loader::readBarcode(Object& group, const Node& n) {
+  const Node b = n.child("barcode");
+  b.object({"symbology", "type", "data", "paint", "font", "angle", "edited", "magnification",
+            "barWidthReduction", "barHeight", "leftMargin", "rightMargin", "hideText", "quietZone",
+            "whiteBox", "moduleSize", "errorCorrection", "symbolSize", "checkDigit",
+            "dataMatrixType", "dataBarForm", "lightMarginIndicator", "cornerMarks", "borders",
+            "leftAngularBracket"});
+  const Node symbology = b.req("symbology");
+  const std::string name = symbology.nonEmptyString();
+  int type = BarcodeTypeFromName(name);
+  if (type < 0) symbology.fail("unknown symbology \"" + name + "\"");
+  if (auto t = b.opt("type")) {
+    type = int(t->integer(0, 255));
+    if (!BarcodeTypeHasName(type, name))
+      t->fail("the type code " + std::to_string(type) + " is not one of " + name);
+  }
+  std::vector<BarcodeParameter> list;
+  const Node data = b.req("data");
+  const std::string code = data.nonEmptyString();
+  if (code.size() > BarcodeParameter::kTextBytes)
+    data.fail("the data are longer than " + std::to_string(BarcodeParameter::kTextBytes) + " bytes");
+  list.push_back(BarcodeParameter::Text(kBarCode, code));
+  // Sizes are in job units; the magnification is a factor (1 = 100 %), kept in
+  // thousandths, and when it is absent the symbology's own size is meant.
+  const std::int32_t magnification =
+      b.has("magnification") ? std::int32_t(std::lround(b.child("magnification").number(0, 10) * 1000)) : -1;
+  list.push_back(BarcodeParameter::Integer(kBarMagnification, magnification));
+  auto length = [&](const char* key, BarcodeParameterId id) {
+    if (auto v = b.opt(key)) list.push_back(BarcodeParameter::Integer(id, std::int32_t(v->integer(0, 100000000))));
+  };
+  auto flag = [&](const char* key, BarcodeParameterId id) {
+    if (auto v = b.opt(key)) list.push_back(BarcodeParameter::Byte(id, v->boolean() ? 1 : 0));
+  };
+  length("barWidthReduction", kBarWidthReduction);
+  // The creator always records the height and whether the text shows.
+  list.push_back(BarcodeParameter::Integer(
+      kBarHeight, b.has("barHeight") ? std::int32_t(b.child("barHeight").integer(0, 100000000)) : 0));
+  list.push_back(BarcodeParameter::Byte(kBarTextHidden, optBool(b, "hideText", false) ? 1 : 0));
+  length("leftMargin", kBarLeftMargin);
+  length("rightMargin", kBarRightMargin);
+  length("moduleSize", kBarModuleSize);
+  flag("quietZone", kBarQuietZone);
+  flag("whiteBox", kBarWhiteBox);
+  flag("checkDigit", kBarAddCheckDigit);
+  flag("lightMarginIndicator", kBarLightMarginIndicator);
+  flag("borders", kBarBorders);
+  flag("leftAngularBracket", kBarLeftAngularBracket);
+  list.push_back(BarcodeParameter::Byte(kBarFont, b.has("font") ? 1 : 0));
+  if (auto v = b.opt("errorCorrection"))
+    list.push_back(BarcodeParameter::Byte(kBarErrorCorrection, std::uint8_t(v->integer(0, 3))));
+  if (auto v = b.opt("symbolSize"))
+    list.push_back(BarcodeParameter::Byte(kBarMinSymbolSize, std::uint8_t(v->integer(1, 40) + 1)));
+  if (auto v = b.opt("dataMatrixType"))
+    list.push_back(BarcodeParameter::Integer(
+        kBarDataMatrixType, v->choice<std::int32_t>({{"auto", kDataMatrixAuto},
+                                                     {"square", kDataMatrixSquare},
+                                                     {"rectangle", kDataMatrixRectangle}})));
+  // GS1 DataBar-14 keeps its form where other symbologies keep the corner marks.
+  if (type == 29) {
+    if (b.has("cornerMarks")) b.child("cornerMarks").fail("GS1 DataBar-14 has no corner marks");
+    std::int32_t form = name == "GS1_DataBar-14_Stacked_Omni" ? kDataBarStackedOmni : kDataBarOmni;
+    if (auto v = b.opt("dataBarForm"))
+      form = v->choice<std::int32_t>({{"omni", kDataBarOmni}, {"truncated", kDataBarTruncated},
+                                      {"stacked", kDataBarStacked}, {"stackedOmni", kDataBarStackedOmni}});
+    list.push_back(BarcodeParameter::Byte(kBarCornerMarks, std::uint8_t(form)));
+  } else {
+    if (b.has("dataBarForm")) b.child("dataBarForm").fail("only GS1 DataBar-14 has a form");
+    flag("cornerMarks", kBarCornerMarks);
+  }
+  auto creator = std::make_shared<barCreator>(type, std::move(list));
+  if (auto reason = CheckBarcodeData(*creator, job_->ppi))
+    data.fail("the data cannot be a " + name + " symbol: " + *reason);
+
+  ObjectExtra& x = group.extraMut();
+  double angle = 0;
+  if (auto a = b.opt("angle")) {
+    if (n.has("matrix")) a->fail("give the barcode's angle or the group's matrix, not both");
+    angle = a->number(-360, 360);
+    const double r = angle * 3.14159265358979323846 / 180.0;
+    x.hasMatrix = true;
+    x.matrix[0] = std::cos(r);
+    x.matrix[1] = std::sin(r);
+    x.matrix[2] = -std::sin(r);
+    x.matrix[3] = std::cos(r);
+  }
+  if (group.memberCount() == 0) {
+    // The creator draws the symbol: it needs a place and a paint.
+    if (!BarcodeCanBeDrawn(type))
+      symbology.fail("libzint cannot draw " + name + ": the group must hold the barcode's objects");
+    BarcodeDrawing drawing;
+    drawing.at = n.req("at").point();
+    drawing.paint = paintRef(b.req("paint"));
+    drawing.font = b.has("font") ? b.child("font").nonEmptyString() : std::string(kBarcodeDefaultFont);
+    drawing.angle = angle;
+    const bool white = optBool(b, "whiteBox", false) || optBool(b, "quietZone", false);
+    if (white) {
+      std::uint8_t pct[kMaxSeparations];
+      for (int k = 0; k < kMaxSeparations; ++k) pct[k] = k < job_->inkCount ? 0 : kPercentUntouched;
+      drawing.whitePaint = painewflat(job_.get(), pct);
+    }
+    try {
+      DrawBarcode(job_.get(), &group, *creator, drawing);
+    } catch (const TavSys::Error& e) {
+      data.fail("the data cannot be a " + name + " symbol: " + e.detail());
+    }
+  } else {
+    for (const char* key : {"paint", "font"})
+      if (b.has(key)) b.child(key).fail("the group holds the barcode's objects already");
+  }
+  x.barcode = std::move(creator);
+  x.barcodeEdited = optBool(b, "edited", false);
 }
 
 void Loader::readMembers(Object& list, const Node& members, std::size_t depth, bool topLevel,

@@ -161,6 +161,8 @@ std::unique_ptr<Object> objdup(const Object* object) {
       y.staggeredCut = x->staggeredCut;
       y.staggeredAllInks = x->staggeredAllInks;
       y.staggeredInks = x->staggeredInks;
+      y.barcode = x->barcode;
+      y.barcodeEdited = x->barcodeEdited;
     }
     it.to->members_.reserve(it.from->members_.size());
     for (const auto& m : it.from->members_) {

@@ -22,6 +22,7 @@
 #include "platform/kernel/geometry.h"
 
 struct jobstr;
+class barCreator;
 
 namespace TavDB {
 
@@ -118,6 +119,10 @@ struct ObjectExtra {
   bool staggeredCut = false;    // cutting group of a staggered step and repeat
   bool staggeredAllInks = true; // its options: all separations enabled ...
   std::uint64_t staggeredInks = 0;  // ... or those of these slots (bit = slot)
+  // A barcode group: the barcode creator's record (shared by copies) and
+  // whether the barcode was edited after it was made (platform/kernel/barcode.h).
+  std::shared_ptr<const barCreator> barcode;
+  bool barcodeEdited = false;
 };
 
 class Tagged {

@@ -1,0 +1,286 @@
+// The workflow's private data in exported files, read back through qpdf, and
+// barcodes that scanners read from a rendering of the exported page.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <qpdf/Buffer.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+
+#include "driver_support.h"
+#include "pdfwriter/privatedata.h"
+#include "support/consumers.h"
+
+using nlohmann::json;
+
+namespace drivertest {
+namespace {
+
+const char* kInks =
+    R"([{"name":"Cyan","process":"cyan"},{"name":"Black","process":"black"},)"
+    R"({"name":"PANTONE 185 C","cmyk":[0,91,76,0]},{"name":"PANTONE 185 U","cmyk":[0,80,60,0]},)"
+    R"({"name":"Gloss","cmyk":[10,0,10,0],"varnish":true},{"name":"Die","cmyk":[0,100,0,0],"technical":true},)"
+    R"({"name":"White","cmyk":[0,0,0,0],"opaque":true}])";
+
+// Squares in every ink but the die, a trimmable and a bleeding region, and a
+// staggered cutting group holding an unstroked triangle in the die ink.
+std::string privateJob() {
+  std::string colours = "[", paints = "[", objects = "[";
+  const char* names[] = {"Cyan", "Black", "PANTONE 185 C", "PANTONE 185 U", "Gloss", "White", "Die"};
+  for (int i = 0; i < 7; ++i) {
+    const std::string sep = i ? "," : "";
+    colours += sep + R"({"id":)" + std::to_string(i + 1) + R"(,"inks":{")" + names[i] + R"(":100}})";
+    paints += sep + R"({"id":)" + std::to_string(30 + i) + R"(,"type":"flat","colour":)" +
+              std::to_string(i + 1) + "}";
+    if (i < 6) objects += sep + square(720 + i * 700, 720, 600, 30 + i);
+  }
+  objects += "," + square(1000, 4000, 500, 30, R"(,"boxCreator":10)") + "," +
+             square(2000, 4000, 500, 30, R"(,"boxCreator":11)") +
+             R"(,{"kind":"group","staggeredCut":{"allInks":true},"objects":[)"
+             R"({"kind":"path","paint":36,"points":[[5000,1000],[5000,2000],[6000,1000]]}]})";
+  return jobText(kInks, colours + "]", paints + "]", objects + "]",
+                 R"(,"parameters":{"Customer":"Smith & <Sons> \"Ltd\"","Order":"4711"},)"
+                 R"("trimAndBleedInfo":{"trimLeft":720,"trimBottom":6480,"trimRight":6480,"trimTop":720,"bleed":72},)"
+                 R"x("solvaraSettings":"ECG 7C (v2)")x");
+}
+
+std::string StreamText(QPDFObjectHandle stream) {
+  auto data = stream.getStreamData(qpdf_dl_all);
+  return std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
+}
+
+}  // namespace
+
+TEST(PrivateData, NormalizedFilesCarryTheWorkflowsData) {
+  tavtest::TestFolder dir;
+  auto job = loadJob(privateJob());
+  const auto pdf = dir / "private.pdf";
+  const ExportRun run = exportJob(job.get(), flavour("Normalized"), pdf);
+  ASSERT_EQ(run.result, 0) << run.keys();
+  tavtest::expectPdfAcceptedByAllConsumers(pdf);
+  QPDF file;
+  file.processFile(pdf.string().c_str());
+  QPDFObjectHandle catalog = file.getRoot();
+
+  // PieceInfo: the inks with their types, the job's parameters as XML.
+  QPDFObjectHandle piece = catalog.getKey("/PieceInfo");
+  EXPECT_TRUE(piece.getKey("/LastModified").isString());
+  EXPECT_FALSE(piece.getKey("/Vornhold_StepAndRepeat").getBoolValue());
+  QPDFObjectHandle inks = piece.getKey("/inPDF").getKey("/Inks");
+  ASSERT_TRUE(inks.isArray());
+  EXPECT_EQ(inks.getArrayItem(0).getName(), "/DeviceN");
+  EXPECT_EQ(inks.getArrayItem(1).getArrayNItems(), 7);
+  QPDFObjectHandle types = inks.getArrayItem(4).getKey("/inpd:InkTypes");
+  const std::map<std::string, std::string> expectedTypes = {
+      {"/Cyan", "/Standard"}, {"/Black", "/Standard"},  {"/PANTONE 185 C", "/Standard"},
+      {"/PANTONE 185 U", "/Standard"}, {"/Gloss", "/Varnish"}, {"/Die", "/Technical"},
+      {"/White", "/Opaque"}};
+  for (const auto& [ink, type] : expectedTypes) EXPECT_EQ(types.getKey(ink).getName(), type) << ink;
+  QPDFObjectHandle link = piece.getKey("/TavLinkInfo");
+  ASSERT_TRUE(link.isStream());
+  EXPECT_EQ(link.getDict().getKey("/Subtype").getName(), "/XML");
+  tavtest::writeFile(dir / "link.xml", StreamText(link));
+  const tavtest::ProcessResult customer = tavtest::runProcess(
+      {"xmllint", "--xpath", "string(/TavLink/Parameter[@Name='Customer']/@Value)", (dir / "link.xml").string()});
+  EXPECT_EQ(customer.exitCode, 0) << customer.describe();
+  EXPECT_EQ(customer.out, "Smith & <Sons> \"Ltd\"\n");
+
+  // VornPNDS: process, pantone and designer inks; the cutting program.
+  QPDFObjectHandle colorants = catalog.getKey("/VornPNDS");
+  QPDFObjectHandle idb = colorants.getKey("/IDB");
+  std::vector<std::pair<std::string, std::string>> listed;
+  for (int i = 0; i < idb.getArrayNItems(); ++i)
+    listed.emplace_back(idb.getArrayItem(i).getKey("/GROUP").getStringValue(),
+                        idb.getArrayItem(i).getKey("/NAME").getStringValue());
+  EXPECT_THAT(listed, ::testing::ElementsAre(
+                          std::pair<std::string, std::string>{"process", "Cyan"},
+                          std::pair<std::string, std::string>{"process", "Black"},
+                          std::pair<std::string, std::string>{"pantone", "185"},
+                          std::pair<std::string, std::string>{"designer", "PANTONE 185 U"},
+                          std::pair<std::string, std::string>{"designer", "Gloss"},
+                          std::pair<std::string, std::string>{"designer", "Die"},
+                          std::pair<std::string, std::string>{"designer", "White"}));
+  EXPECT_EQ(idb.getArrayItem(2).getKey("/CMYK").getArrayItem(1).getNumericValue(), 0.91);
+  QPDFObjectHandle rdb = colorants.getKey("/RDB");
+  EXPECT_EQ(rdb.getKey("/Solvara").getKey("/Settings").getStringValue(), "ECG 7C (v2)");
+  QPDFObjectHandle program = rdb.getKey("/SCP").getKey("/All");
+  std::vector<std::string> lines;
+  for (int i = 0; program.hasKey("/" + std::to_string(i)); ++i)
+    lines.push_back(program.getKey("/" + std::to_string(i)).getStringValue());
+  // Points from the trim box's left and bottom edges (720, 6480) in 1/100 mm
+  // at 720 ppi: h 1000 lies 280 units = 987.8 hundredths right of the edge.
+  EXPECT_THAT(lines, ::testing::ElementsAre("%%C Created by staggered cutting module Tavric 18.1",
+                                            "%INCM0.01", "X988Y5221D2", "X4516Y5221D1",
+                                            "X988Y1693D1", "M0"));
+
+  // The page's trim and bleed, centred on the trim box, in points.
+  QPDFObjectHandle page = file.getAllPages().at(0);
+  QPDFObjectHandle trimBleed = page.getKey("/QELInfo").getKey("/TrimBleed");
+  EXPECT_EQ(trimBleed.getKey("/Bleed").getNumericValue(), 7.2);
+  EXPECT_EQ(trimBleed.getKey("/Trim").getArrayItem(0).getNumericValue(), 72);
+  QPDFObjectHandle regions = trimBleed.getKey("/Regions");
+  ASSERT_EQ(regions.getArrayNItems(), 2);
+  EXPECT_EQ(regions.getArrayItem(0).getKey("/Type").getName(), "/Trimmable");
+  EXPECT_EQ(regions.getArrayItem(1).getKey("/Type").getName(), "/Bleeding");
+  // The trimmable square lies at h 4000..4500, v 1000..1500; the centre at 3600.
+  EXPECT_EQ(regions.getArrayItem(0).getKey("/Location").getArrayItem(0).getNumericValue(), 40);
+  EXPECT_EQ(regions.getArrayItem(0).getKey("/Location").getArrayItem(1).getNumericValue(), 210);
+  EXPECT_FALSE(run.has("PDF/NOT WRITTEN YET") &&
+               run.message("PDF/NOT WRITTEN YET").text.find("PieceInfo") != std::string::npos);
+}
+
+TEST(PrivateData, PressFilesCarryPieceInfoAndStationNumbersButNoColorantList) {
+  tavtest::TestFolder dir;
+  // The station number: centred on (6000, 3600), 18 points, tracking 50, in
+  // 40 % Cyan over 100 % PANTONE 185 C.
+  std::string text = privateJob();
+  const std::string station =
+      R"({"kind":"text","at":[6000,3600],"stationNumber":true,"align":"centre","matrix":[0,1,-1,0],)"
+      R"("runs":[{"text":"12","font":"NimbusSans-Bold","size":18,"paint":40,"tracking":50}]})";
+  text.replace(text.find(R"("objects":[)") + 11, 0, station + ",");
+  text.replace(text.find(R"("paints":[)") + 10, 0, R"({"id":40,"type":"flat","colour":9},)");
+  text.replace(text.find(R"("colours":[)") + 11, 0, R"({"id":9,"inks":{"Cyan":40,"PANTONE 185 C":100},"others":255},)");
+  auto job = loadJob(text);
+  const auto pdf = dir / "press.pdf";
+  ASSERT_EQ(exportJob(job.get(), flavour("Press"), pdf).result, 0);
+  tavtest::expectPdfAcceptedByAllConsumers(pdf);
+  QPDF file;
+  file.processFile(pdf.string().c_str());
+  EXPECT_TRUE(file.getRoot().getKey("/PieceInfo").isDictionary());
+  EXPECT_FALSE(file.getRoot().hasKey("/VornPNDS"));
+  QPDFObjectHandle page = file.getAllPages().at(0);
+  QPDFObjectHandle info = page.getKey("/QELInfo").getKey("/StationNumber");
+  ASSERT_TRUE(info.isDictionary());
+  std::vector<double> transformation;
+  for (auto& v : info.getKey("/Transformation").aitems()) transformation.push_back(v.getNumericValue());
+  // Turned a quarter (the baseline runs down the page): the first letter lies
+  // on the centre line of the trim box (h 3600), 2400 units (240 points)
+  // below its centre less half the text's width (about 20 points).
+  ASSERT_EQ(transformation.size(), 6u);
+  EXPECT_EQ(std::vector<double>(transformation.begin(), transformation.begin() + 4),
+            (std::vector<double>{0, -1, 1, 0}));
+  EXPECT_NEAR(transformation[4], 0, 1e-9);
+  EXPECT_GT(transformation[5], -240);
+  EXPECT_LT(transformation[5], -220);
+  QPDFObjectHandle textInfo = info.getKey("/Text");
+  EXPECT_EQ(textInfo.getKey("/Font").getStringValue(), "NimbusSans-Bold");
+  EXPECT_EQ(textInfo.getKey("/Size").getNumericValue(), 18);
+  EXPECT_EQ(textInfo.getKey("/Spacing").getNumericValue(), 5);
+  EXPECT_EQ(textInfo.getKey("/AlignH").getName(), "/Center");
+  QPDFObjectHandle colour = info.getKey("/Color");
+  ASSERT_EQ(colour.getKey("/DeviceN").getArrayNItems(), 2);
+  EXPECT_EQ(colour.getKey("/DeviceN").getArrayItem(1).getStringValue(), "PANTONE 185 C");
+  EXPECT_EQ(colour.getKey("/C").getArrayItem(0).getNumericValue(), 0.4);
+}
+
+TEST(PrivateData, StepAndRepeatIsARepeatedPlacementThatNeverOverlaps) {
+  tavtest::TestFolder dir;
+  tavtest::writeFile(dir / "art.pdf", "%PDF-1.4\n");
+  // Placements of picture 1 by paint 30 (screen 1) and 31 (screen 2).
+  auto placed = [](int paint, int v, int h) { return square(v, h, 1000, paint); };
+  const struct {
+    std::string objects;
+    bool screening;
+    bool repeat;
+  } cases[] = {
+      {placed(30, 720, 720), false, false},
+      {placed(30, 720, 720) + "," + placed(30, 720, 2000), false, true},
+      {placed(30, 720, 720) + "," + placed(30, 720, 1500), false, false},  // overlapping
+      {placed(30, 720, 720) + "," + placed(31, 720, 2000), true, false},   // another screen
+      {placed(30, 720, 720) + "," + placed(31, 720, 2000), false, true},
+  };
+  for (const auto& c : cases) {
+    const std::string text = jobText(
+        R"([{"name":"Black","process":"black"}])", "[]",
+        R"([{"id":30,"type":"picture","picture":1,"screen":1,"place":{"origin":[0,0],"widthCorner":[0,100],"heightCorner":[100,0]}},)"
+        R"({"id":31,"type":"picture","picture":1,"screen":2,"place":{"origin":[0,0],"widthCorner":[0,100],"heightCorner":[100,0]}}])",
+        "[" + c.objects + "]",
+        R"(,"pictures":[{"id":1,"file":"art.pdf","width":100,"height":100}],)"
+        R"("screens":[{"id":1,"ruling":150},{"id":2,"ruling":120}])");
+    auto job = loadJob(text, dir.path());
+    TavPDF::VisitorFindStepAndRepeat visitor(job.get(), c.screening);
+    TavDB::AcceptVisitor(jobGetSpahan(job.get()), visitor);
+    EXPECT_EQ(visitor.IsStepAndRepeat(), c.repeat) << c.objects << " screening " << c.screening;
+  }
+}
+
+// Every symbology a scanner here reads, drawn by the creator, exported and
+// rendered at 600 dpi: the scanner reads the job's data. With private data an
+// unedited barcode is a barcode form holding its parameters, turned into place
+// on the page (placed the wrong way round, these would leave the page).
+TEST(PrivateData, DrawnBarcodesScan) {
+  const struct {
+    const char* symbology;
+    const char* data;
+    const char* extra;
+    const char* scanner;
+    const char* read;  // what the scanner reports
+    const char* at = "[72,72]";
+    int formAngle = -1;  // a barcode form turned by this many degrees; -1: graphics
+  } cases[] = {
+      {"EAN-13", "501234567890", "", "zbarimg", "EAN-13:5012345678900"},
+      {"UPC-A", "03600029145", "", "zbarimg", "EAN-13:0036000291452"},
+      {"CODE-128", "Tavric 128", R"(,"magnification":0.33)", "zbarimg", "CODE-128:Tavric 128"},
+      {"GS1_128", "(01)09501101530003(10)AB12", R"(,"magnification":0.33)", "zbarimg",
+       "CODE-128:010950110153000310AB12"},
+      {"QR", "https://example.invalid/qr?x=1", R"(,"moduleSize":25,"errorCorrection":1)", "zbarimg",
+       "QR-Code:https://example.invalid/qr?x=1"},
+      {"DATAMATRIX", "Data Matrix 42", R"(,"moduleSize":40)", "dmtxread", "Data Matrix 42"},
+      {"GS1_DataMatrix", "(01)09501101530003(17)251231", R"(,"moduleSize":40)", "dmtxread",
+       "010950110153000317251231"},
+      {"EAN-13", "501234567890", R"(,"angle":180)", "zbarimg", "EAN-13:5012345678900", "[1000,2800]", 180},
+      {"QR", "https://example.invalid/qr?x=1", R"(,"moduleSize":25,"errorCorrection":1,"angle":90)",
+       "zbarimg", "QR-Code:https://example.invalid/qr?x=1", "[72,1000]", 90},
+  };
+  tavtest::TestFolder dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.symbology);
+    const std::string barcode = std::string(R"({"kind":"group","at":)") + c.at + R"(,"barcode":{"symbology":")" +
+                                c.symbology + R"(","data":")" + c.data +
+                                R"(","paint":30,"quietZone":true)" + c.extra + "}}";
+    // A page of 4 x 1.5 inches keeps the rendering small.
+    auto job = loadJob(R"({"ppi":720,"origin":[1080,0],"boxes":{"media":[0,0,1080,2880]},)"
+                       R"("inks":[{"name":"Black","process":"black"}],"colours":[{"id":1,"inks":{"Black":100}}],)"
+                       R"("paints":[{"id":30,"type":"flat","colour":1}],"objects":[)" + barcode + "]}");
+    const bool form = c.formAngle >= 0;
+    const auto pdf = dir / (std::string(c.symbology) + (form ? "-form" : "") + ".pdf");
+    ASSERT_EQ(exportJob(job.get(), flavour("Press", form ? "IncludePrivateData=True" : ""), pdf).result, 0);
+    tavtest::expectPdfAcceptedByAllConsumers(pdf);
+    if (form) {
+      QPDF file;
+      file.processFile(pdf.string().c_str());
+      QPDFObjectHandle page = file.getAllPages().at(0);
+      QPDFObjectHandle xobjects = page.getKey("/Resources").getKey("/XObject");
+      QPDFObjectHandle options = xobjects.getKey("/Barcode_0_0")
+                                     .getDict()
+                                     .getKey("/PieceInfo")
+                                     .getKey("/VornPNKelt")
+                                     .getKey("/Private")
+                                     .getKey("/annot")
+                                     .getKey("/bar code");
+      EXPECT_EQ(options.getKey("/name").getUTF8Value(), "Barcode");
+      options = options.getKey("/options");
+      EXPECT_EQ(options.getKey("/Type").getUTF8Value(), c.symbology);
+      EXPECT_NEAR(options.getKey("/Angle").getNumericValue(), c.formAngle, 1e-3);
+    }
+    const auto png = dir / (std::string(c.symbology) + ".png");
+    const tavtest::ProcessResult gs = tavtest::runProcess(
+        {"gs", "-q", "-dBATCH", "-dNOPAUSE", "-dSAFER", "-sDEVICE=pnggray", "-r600",
+         "-sOutputFile=" + png.string(), pdf.string()});
+    ASSERT_EQ(gs.exitCode, 0) << gs.describe();
+    const tavtest::ProcessResult scan =
+        std::string(c.scanner) == "zbarimg" ? tavtest::runProcess({"zbarimg", "-q", "--raw", png.string()})
+                                            : tavtest::runProcess({"dmtxread", png.string()});
+    ASSERT_TRUE(scan.started) << scan.describe();
+    std::string read = scan.out;
+    while (!read.empty() && (read.back() == '\n' || read.back() == '\r')) read.pop_back();
+    std::string expected = c.read;
+    if (std::string(c.scanner) == "zbarimg") expected = expected.substr(expected.find(':') + 1);
+    EXPECT_EQ(read, expected) << scan.describe();
+  }
+}
+
+}  // namespace drivertest

@@ -178,8 +178,6 @@ PDFIndirectReference* pdfouthan::endStream(pdfoutfilter* sink, PendingStreamFlus
     result = mFile->status() != 0 ? mFile->status() : TavSys::kResultAbandoned;
     mFile->setFailed(result);
   }
-  // The closed stream's filter goes even when a deferred writer gives up.
-  const std::unique_ptr<pdfoutfilter> closed(sink != mFile.get() ? sink : nullptr);
   if (writer != nullptr) writer->FlushPendingStreams();
   if (status != nullptr) *status = result;
   return reference;

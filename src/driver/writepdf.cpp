@@ -10,6 +10,8 @@
 #include <boost/algorithm/string/predicate.hpp>
 
 #include "driver/flattening.h"
+#include "driver/inkrename.h"
+#include "driver/placedpdf.h"
 #include "driver/visitors.h"
 #include "pdfwriter/pdfouthan.h"
 #include "pdfwriter/pdfregistry.h"
@@ -255,6 +257,33 @@ WriterRun runWriter(jobstr* job, PDFSettings& settings, bool refreshSeparationMa
   return run;
 }
 
+// The passes over the complete file before it goes to the target: placed
+// PDF pages replace their references, remapped inks are renamed. A file
+// that either pass could not finish is not worth keeping: the export fails
+// and the target stays as it was (a placed page with PDF 1.4 transparency
+// under flattening included: -2).
+int secondPass(const jobstr* job, const PDFSettings& settings, const TavSys::FileSpec& written, bool placedPdf,
+               bool overlap) {
+  if (placedPdf) {
+    const bool flattening = settings.EnableFlattening != 0;
+    const int resolved = resolvePlacedPdfReferences(written, flattening, overlap, settings.IsolateOneUp != 0);
+    if (resolved == kExportPlacedPdf14) {
+      show(TavGen::kBatchError, "PDF/PDF 1.4 FILE PLACED WHICH IS NOT COMPATIBLE TO PDF 1.3");
+      return kExportPlacedPdf14;
+    }
+    if (resolved != 0) {
+      show(TavGen::kBatchError, "PDF/PLACED PDF PAGES NOT EMBEDDED");
+      return TavSys::kResultAbandoned;
+    }
+  }
+  // Without a remapped ink there is nothing to rename.
+  if (settings.UseSeparationDisabler != 0 && JobHasRemapping(job) && RenameInksInWrittenFile(job, written) != 0) {
+    show(TavGen::kBatchError, "PDF/INKS NOT RENAMED");
+    return TavSys::kResultAbandoned;
+  }
+  return 0;
+}
+
 }  // namespace
 
 void ReportInvalidNormalizedObjects() {
@@ -327,14 +356,6 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
   }
   technicalInkWarnings(job, settings);
   if (settings.ProcessCMYKFlags == 0) processInkNameWarnings(job);
-  // Renaming remapped inks in the written file is not available: a job whose
-  // inks are remapped would give plates under the wrong ink names. Force only
-  // passes remap problems, it does not make wrong plates acceptable.
-  if (settings.UseSeparationDisabler != 0 && JobHasRemapping(job)) {
-    show(TavGen::kError, "PDF/INKS NOT RENAMED");
-    return TavSys::kResultAbandoned;
-  }
-
   // The output file, beside the target (or in a temporary folder).
   std::unique_ptr<ExportOutput> output;
   try {
@@ -382,10 +403,9 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
   } else if (result != 0) {
     TavGen::message(TavGen::kBatchError, 1, "PDF/CANNOT WRITE PDF FILE",
                     {{"%s", target->GetFullPathUTF8()}});
-  } else if (placedPdf) {
-    // Placed PDF pages were to be embedded; their references would stay empty.
-    show(TavGen::kBatchError, "PDF/PLACED PDF PAGES NOT EMBEDDED");
-    result = TavSys::kResultAbandoned;
+  } else {
+    result = secondPass(job, settings, TavSys::FileSpec(output->writePath()), placedPdf,
+                        analysis.PlacedArtworkOverlaps());
   }
 
   if (result == 0) {

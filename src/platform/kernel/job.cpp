@@ -187,10 +187,7 @@ void sepEnable(jobstr* job, int sep) {
 void sepDisable(jobstr* job, int sep) {
   if (validSlot(job, sep)) job->separations[sep].enabled = false;
 }
-void initSeparationMap(jobstr* job) {
-  if (!job) return;
-  for (Separation& s : job->separations) s.mappedTo = -1;
-}
+void initSeparationMap(jobstr*) {}
 
 void sepEnableAll(jobstr* job) {
   for (Separation& s : job->separations) s.enabled = true;

@@ -165,6 +165,10 @@ struct Picture {
   int pdfPage = 0;
   TavDB::tv_box box;            // bounding box in the picture's own job units
   TavDB::tv_point originalOrigin;
+  // The placed file's own box in points (left, bottom, right, top): an EPS
+  // file's bounding box, a PDF page's crop box as the page is shown (turned
+  // by its Rotate, its lower left corner kept). All 0 when not read.
+  std::array<double, 4> fileBox{};
   std::bitset<kMaxSeparations> seps;  // slots the picture uses (picsepuse)
   // A one-up (type "ART"): the nested job, loaded with its parent. Shared so
   // that several placements of one file use one model.
@@ -433,7 +437,10 @@ bool sepsearch(const jobstr* job, int sep);
 void sepEnable(jobstr* job, int sep);
 void sepDisable(jobstr* job, int sep);
 void sepEnableAll(jobstr* job);
-// Clears the separation map: no ink is remapped onto another.
+// Starts the separation map's per-export state afresh. The model keeps no
+// such state (the use of an ink is derived from the objects); the remapping
+// of inks onto others is the job's own and stays, so that the written file's
+// inks can be renamed by it after the pages were written.
 void initSeparationMap(jobstr* job);
 void sepDisableAll(jobstr* job);
 bool sepIsEnabled(const jobstr* job, int sep);

@@ -120,9 +120,10 @@ class TAVPDF_EXPORT Flavour {
 enum FlavourFileResult : int {
   kFlavourFileOk = 0,
   kFlavourFileCannotMake = 1,     // save: the document could not be made
-  // load: the file cannot be read, is not well-formed XML, is too large,
-  // declares entities or refers outside itself, or holds a preference of an
-  // unknown key or a value of the wrong type or range
+  // load: the file cannot be read, is not well-formed XML, is too large or
+  // too deep, declares entities or refers outside itself, or holds a number
+  // that is not finite or does not fit 32 bits, a menu value without an
+  // item, or a path with control characters
   kFlavourFileRefused = 2,
   kFlavourFileNoActivity = 4,     // load: no export-PDF activity (or not an activities document)
 };
@@ -135,14 +136,14 @@ enum FlavourFileResult : int {
 TAVPDF_EXPORT int SaveFlavourToFile(const TavSys::FileSpec& target,
                                     const TavGen::PreferenceEntry* table);
 
-// Reads a flavour file into the fields the table points at. Every value is
-// checked first; when any is unreadable, out of range or of a key the table
-// does not have, nothing is changed, an error message names it and the result
-// is kFlavourFileRefused. With skipUnknownKeys, preferences of keys the
-// table does not have are passed over instead (files of other versions).
+// Reads a flavour file into the fields the table points at, as the file
+// format reads it: preferences of keys the table does not have are passed
+// over, a Boolean other than "True" reads as 0, a number that does not read
+// cleanly as its leading digits (0 when there are none). What was passed over
+// or read that way is told in one warning. A file refused (see
+// kFlavourFileRefused) changes nothing and an error message names the reason.
 // 0 when values were read, else kFlavourFileRefused or kFlavourFileNoActivity.
 TAVPDF_EXPORT int LoadFlavourFromFile(const TavSys::FileSpec& source,
-                                      const TavGen::PreferenceEntry* table,
-                                      bool skipUnknownKeys = false);
+                                      const TavGen::PreferenceEntry* table);
 
 }  // namespace TavPDF

@@ -37,7 +37,8 @@ const CommandRegistrar registrar{Command{
       app.add_option("job", o->job, "Job file (JSON)")->required();
       app.add_option("-o,--output", o->output, "Illustrator file to write")->required();
       app.add_option("--mode", o->mode,
-                     "0 Illustrator 3.2 (1 Illustrator 5.0 and 2 Illustrator 7.0 are not available yet)")
+                     "0 Illustrator 3.2; 1 and 3 Illustrator 5.0 and 2 Illustrator 7.0 are not "
+                     "available yet")
           ->check(CLI::Range(0, 3));
       app.add_flag("--traps", o->traps, "Write trap objects too");
       return [o] { return exportIllustrator(*o); };

@@ -12,9 +12,22 @@
 namespace tavcli {
 namespace {
 
+// The PDF version a compatibility code stands for.
+const char* compatibilityMeaning(std::int32_t code) {
+  switch (code) {
+    case 0: return "PDF 1.4";
+    case 1: return "PDF 1.3";
+    case 2: return "PDF 1.5";
+    default: return "PDF 1.3, as any other value";
+  }
+}
+
 void printSettings(const PDFSettings& settings) {
   for (const TavPDF::SettingField& field : TavPDF::SettingFields()) {
-    std::cout << field.name << " = " << TavPDF::FormatSettingValue(settings, field) << '\n';
+    std::cout << field.name << " = " << TavPDF::FormatSettingValue(settings, field);
+    if (field.intField == &PDFSettings::PDFCompatibility)
+      std::cout << " (" << compatibilityMeaning(settings.PDFCompatibility) << ")";
+    std::cout << '\n';
   }
 }
 

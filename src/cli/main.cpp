@@ -106,7 +106,9 @@ int badInput(const std::string& text) {
 
 int main(int argc, char** argv) {
   using namespace tavcli;
-  CLI::App app{"tavpdf: prepress PDF, JDF and Illustrator export of job files"};
+  CLI::App app{
+      "tavpdf: prepress PDF and JDF export of job files, and Illustrator 3.2 files (the Illustrator "
+      "5.0 and 7.0 modes are not available yet)"};
   app.set_version_flag("--version", "tavpdf 0.1.0");
   app.require_subcommand(1);
 

@@ -324,7 +324,12 @@ static TavPDF::PDFArray* BuildDeviceNArray(const PDFCsDeviceN& space, TavPDF::pd
   }
   auto* names = NewArray();
   std::vector<std::string> nameTexts;
-  for (int sep : seps) nameTexts.push_back(SeparationName(handler, job, sep));
+  for (int sep : seps) {
+    // Process inks named as colourants must reach the process plates, under
+    // their process names whatever the job calls them.
+    const bool processName = space.NamesProcessInksAsColorants() && sepiscmyk(job, sep) >= 0;
+    nameTexts.push_back(processName ? CMYKSeparationName(handler, job, sep) : SeparationName(handler, job, sep));
+  }
   for (int i = 0; i < p; ++i) nameTexts.emplace_back("None");
   for (const auto& text : nameTexts) Append(names, Name(text));
   Append(array, Name("DeviceN"));

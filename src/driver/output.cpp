@@ -164,6 +164,7 @@ int OutputPDFDocument(jobstr* job, PDFSettings& settings, MarksSettings& marks,
     }
   }
 
+  if (result == 0) warnIfbadCMYKSeparations(job, true);
   WarnNonSeparableBlendModes(job);
   callback = nullptr;
   return result;

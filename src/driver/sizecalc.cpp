@@ -150,10 +150,7 @@ int CalculatePPI(const jobstr* job, int kb) {
 
 int CalculateSize(const jobstr* job, int ppi) {
   if (!job) return 0;
-  if (ppi <= 0) {
-    TavGen::message(TavGen::kWarning, 1, "PDF/BAD PREVIEW RESOLUTION");
-    return 0;
-  }
+  // A resolution of 0 or less is no preview at all: the smallest size.
   const double c = std::min(ppi, 72);
   double w = 0, h = 0;
   if (!previewBox(job, w, h)) return 0;

@@ -210,6 +210,8 @@ class ExportOutput {
 struct WriterRun {
   int result = 0;
   bool placedPdf = false;
+  // A failure the writer gave no message for: why it stopped.
+  std::string unreported;
 };
 
 WriterRun runWriter(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
@@ -241,17 +243,21 @@ WriterRun runWriter(jobstr* job, PDFSettings& settings, bool refreshSeparationMa
     if (run.result == 0) run.result = finish;
     run.placedPdf = out->mPlacedPdfFlag;
     out.reset();
+    if (run.result != 0) run.unreported = "the file could not be completed";
   } catch (const TavSys::Error& e) {
     if (!e.key().empty()) TavGen::message(TavGen::kBatchError, 1, e.key(), e.placeholders());
     if (!e.detail().empty()) TavSys::debug(e.detail());
+    if (e.key().empty()) run.unreported = e.detail().empty() ? "the writer stopped" : e.detail();
     run.result = e.code() != 0 ? e.code() : TavSys::kResultAbandoned;
   } catch (const std::bad_alloc&) {
     TavSys::debug("WritePDFFile: out of memory");
     run.result = TavSys::kFileErrorBase + ENOMEM;
+    run.unreported = "out of memory";
   } catch (const std::exception& e) {
     // Nothing may escape to the host; the failure is reported as the file's.
     TavSys::debug(std::string("WritePDFFile: ") + e.what());
     run.result = TavSys::kResultAbandoned;
+    run.unreported = e.what();
   }
   PdfObjectRegistry::deleteAll();
   return run;
@@ -373,6 +379,7 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
   // Flattening: a temporary tree replaces the job's for the writer run.
   int result = 0;
   bool placedPdf = false;
+  std::string unreported;  // why the writer failed, when it said nothing
   {
     PDFSpaSetter flattener(job, false);
     SetFlattenerParameters(flattener, settings);
@@ -391,18 +398,27 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
                     analysis.PlacedArtworkOverlaps(), producedFiles);
       result = run.result;
       placedPdf = run.placedPdf;
+      unreported = run.unreported;
     }
     if (original) jobSetSpahan(job, std::move(original));
   }
   const int closeResult = output->close();
-  if (result == 0) result = closeResult;
+  if (result == 0 && closeResult != 0) {
+    result = closeResult;
+    unreported = "the file could not be closed";
+  }
   if (result == 0 && TavSys::Progress::isCanceled()) result = TavSys::kResultAbandoned;
 
   if (result == TavSys::kResultAbandoned && TavSys::Progress::isCanceled()) {
     show(TavGen::kError, "PDF/EXPORT CANCELLED");
   } else if (result != 0) {
-    TavGen::message(TavGen::kBatchError, 1, "PDF/CANNOT WRITE PDF FILE",
-                    {{"%s", target->GetFullPathUTF8()}});
+    // A refusal of the writer has said what stopped it already; a failure
+    // that said nothing (a full disk, a write error) is told here.
+    if (result >= TavSys::kFileErrorBase) unreported = TavSys::GetFileErrorMessage(result);
+    if (!unreported.empty()) {
+      TavGen::message(TavGen::kBatchError, 1, "PDF/COULD NOT WRITE PDF FILE",
+                      {{"__FILE__", target->GetFullPathUTF8()}, {"__REASON__", unreported}});
+    }
   } else {
     result = secondPass(job, settings, TavSys::FileSpec(output->writePath()), placedPdf,
                         analysis.PlacedArtworkOverlaps());

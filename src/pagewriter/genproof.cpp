@@ -10,6 +10,7 @@
 #include "platform/kernel/job.h"
 #include "platform/kernel/tavdb.h"
 #include "platform/messages.h"
+#include "platform/tav_error.h"
 
 using TavDB::Object;
 
@@ -41,14 +42,15 @@ proofimghan::~proofimghan() = default;
 void proofimghan::Begin() {}
 
 genproof::genproof(jobstr* job, int gradationResolution, int writeTraps, int maxPathPoints,
-                   int separationMode, bool keepInvisible)
+                   int separationMode, bool keepInvisible, std::string_view progressLabel)
     : illtransform(job),
       mJob(job),
       mGradationResolution(gradationResolution),
       mMaxPathPoints(maxPathPoints),
       mKeepInvisible(keepInvisible),
       mSeparationMode(separationMode),
-      mWriteTraps(writeTraps) {
+      mWriteTraps(writeTraps),
+      mProgress(100, progressLabel) {
   mProgressTotal = JobComplexity(jobGetSpahan(job));
 }
 
@@ -302,7 +304,7 @@ void genproof::OutputObject(Object* object, bool noSplit, bool backendFlag) {
   if (!mCancelled) {
     const bool made = !mStrokeInfo;
     if (made) mStrokeInfo = std::make_unique<strokeinfo_t>(object);
-    if (!OutputStrokeAsStroke(object)) OutputPatternStroke();
+    if (!OutputStrokeAsStroke(object) && !OutputStrokeAsOutline()) OutputPatternStroke();
     if (made) mStrokeInfo.reset();
   }
 }
@@ -347,6 +349,46 @@ bool genproof::OutputStrokeAsStroke(Object* /*object*/) {
     if (mCancelled) break;
   }
   return drawn;
+}
+
+// A stroke lying inside or outside the outline cannot be drawn with the stroke
+// operators, which centre the line on the path: the area it covers is built
+// as an outline of its own and filled in the stroke's paint, in every colour
+// pass, while the stroke description is current (so that the fill is not
+// taken for the object's own).
+bool genproof::OutputStrokeAsOutline() {
+  if (!mStrokeInfo) return false;
+  const strokeinfo_t& stroke = *mStrokeInfo;
+  const Object* generator = stroke.getGenerator();
+  if (stroke.value() <= 0 || generator == nullptr || stroke.isSymmetricStroke()) return false;
+  const std::uint16_t paint = stroke.paint();
+  if (paifla(mJob, paint) > 0) return false;  // the pattern road
+  if (has(generator, TavDB::kObjTrap) && mWriteTraps == 0) return true;
+  if (IsInvisiblePaint(const_cast<Object*>(generator), paint)) return true;
+
+  std::unique_ptr<Object> outline;
+  try {
+    outline = TavricGeo::StrokeOutline(generator);
+  } catch (const std::length_error& e) {
+    const std::string name = generator->name().empty() ? "(unnamed)" : generator->name();
+    throw TavSys::Error(TavSys::kResultAbandoned, "PDF/STROKE OUTLINE NOT MADE", e.what())
+        .with("__OBJECTNAME__", name)
+        .with("__REASON__", e.what());
+  }
+  if (!outline) return true;  // the stroke covers nothing
+  std::unique_ptr<Object> copy;
+  const bool split = SplitLongPath(outline.get(), mMaxPathPoints, copy);
+  if (!copy) return true;
+  SelectScreening(paint);
+  for (int pass = WritePaintColor(paint, 0); pass >= 0; pass = WritePaintColor(paint, pass)) {
+    if (split) {
+      for (const auto& piece : copy->members()) OutputShape(piece.get(), kModeFlatFill);
+    } else {
+      OutputShape(copy.get(), kModeFlatFill);
+    }
+    if (mCancelled) break;
+  }
+  return true;
 }
 
 // A stroke whose paint takes the pattern road (a gradient or a pattern)

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "pagewriter/illtransform.h"
@@ -57,8 +58,9 @@ class genproof : public illtransform {
 
   // The job is not owned and must outlive the walker. Computes the progress
   // total (the job complexity) once.
+  // progressLabel names the walk in the progress ("Plate 2 of 5").
   genproof(jobstr* job, int gradationResolution, int writeTraps, int maxPathPoints,
-           int separationMode, bool keepInvisible);
+           int separationMode, bool keepInvisible, std::string_view progressLabel = "Output");
 
   // ---- virtual operations, in the order of the virtual table ----------------
   virtual ~genproof();
@@ -144,6 +146,8 @@ class genproof : public illtransform {
   // ---- non-virtual members used by the backends ---------------------------
   void SaveGraphicsState();
   void SetCancelled() { mCancelled = true; }
+  // Reports the walk complete (100 %).
+  void FinishProgress() { mProgress.set(100); }
   bool IsCancelled() const { return mCancelled; }
   // Process colour of per-position percentages (255 = untouched).
   void WriteCMYKColor(const std::uint8_t* percentages, bool withOverprint);
@@ -210,6 +214,9 @@ class genproof : public illtransform {
   // Whether OutputGroup brackets the sub-paths of a compound path.
   bool NeedsCompoundBracket(TavDB::Object* list, bool noSplit);
   bool OutputStrokeAsStroke(TavDB::Object* object);
+  // An inside or outside stroke, filled as the outline of the area it covers;
+  // false when the current stroke is not such a stroke in a flat paint.
+  bool OutputStrokeAsOutline();
   void OutputPatternStroke();
   void OutputFill(TavDB::Object* object);
   // Reports count × 100 / total to the progress service and polls cancel.
@@ -245,5 +252,5 @@ class genproof : public illtransform {
   std::int32_t mWriteTraps;
 
  private:
-  TavSys::Progress mProgress{100, "Output"};
+  TavSys::Progress mProgress;
 };

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <functional>
 
 #include "pagewriter/pdfproof.h"
 #include "platform/kernel/job.h"
@@ -19,10 +20,12 @@ using Tints = std::array<std::uint16_t, kMaxSeparations>;
 
 bool tintPainted(std::uint16_t t) { return t != 0 && t != kTintUndefined; }
 
-// The highest slot in use whose ink is opaque and painted in the tints, or -1.
-int findOpaqueSlot(const jobstr* job, const Tints& tints) {
+using Prints = std::function<bool(int)>;
+
+// The highest slot that prints whose ink is opaque and painted in the tints, or -1.
+int findOpaqueSlot(const jobstr* job, const Tints& tints, const Prints& prints) {
   for (int slot = kMaxSeparations - 1; slot >= 1; --slot) {
-    if (sepsoruse(job, slot, false) < 0) continue;
+    if (!prints(slot)) continue;
     if (separationIsOpaque(job, slot) && tintPainted(tints[slot])) return slot;
   }
   return -1;
@@ -30,13 +33,13 @@ int findOpaqueSlot(const jobstr* job, const Tints& tints) {
 
 // Reduces the painted inks below the colour's opaque ink by its tint; false
 // when the colour has no painted opaque ink.
-bool scaleBelowOpaque(const jobstr* job, Tints& tints) {
-  const int opaque = findOpaqueSlot(job, tints);
+bool scaleBelowOpaque(const jobstr* job, Tints& tints, const Prints& prints) {
+  const int opaque = findOpaqueSlot(job, tints, prints);
   if (opaque < 0) return false;
   const std::uint32_t t = std::min<std::uint32_t>(tints[opaque], kTintFull);
   bool changed = false;
   for (int slot = 0; slot < opaque; ++slot) {
-    if (sepsoruse(job, slot, false) < 0 || !tintPainted(tints[slot])) continue;
+    if (!prints(slot) || !tintPainted(tints[slot])) continue;
     const std::uint32_t u = tints[slot];
     tints[slot] = static_cast<std::uint16_t>(u * (kTintFull - t) / kTintFull);
     changed = true;
@@ -44,7 +47,9 @@ bool scaleBelowOpaque(const jobstr* job, Tints& tints) {
   return changed;
 }
 
-// A new colour of the job with the tints, keeping the flags of `like`.
+// A new colour of the job with the tints, keeping the flags of `like`. The
+// colour carries the exact tints: a reduced tint rarely falls on a whole
+// percent, and rounding it would move the plate.
 std::uint16_t addColourFromTints(jobstr* job, const Tints& tints, std::uint16_t like) {
   Colour colour;
   colour.exists = true;
@@ -55,6 +60,7 @@ std::uint16_t addColourFromTints(jobstr* job, const Tints& tints, std::uint16_t 
                            : static_cast<std::uint8_t>(std::min<std::uint32_t>(
                                  100, (std::uint32_t(t) * 100 + kTintFull / 2) / kTintFull));
   }
+  colour.tints = tints;
   if (like < job->colours.size() && job->colours[like].exists) {
     colour.overprint = job->colours[like].overprint;
     colour.registration = job->colours[like].registration;
@@ -64,15 +70,17 @@ std::uint16_t addColourFromTints(jobstr* job, const Tints& tints, std::uint16_t 
 
 // The colour scaled below its opaque ink, as a new colour; the colour itself
 // when nothing changes.
-std::uint16_t convertColour(jobstr* job, std::uint16_t colour) {
+std::uint16_t convertColour(jobstr* job, std::uint16_t colour, const Prints& prints) {
   Tints tints = colsep16(job, colour);
-  if (!scaleBelowOpaque(job, tints)) return colour;
+  if (!scaleBelowOpaque(job, tints, prints)) return colour;
   return addColourFromTints(job, tints, colour);
 }
 
 }  // namespace
 
-std::uint16_t ConvertPaintForOpaqueInks(jobstr* job, std::uint16_t paintIndex, bool knockout) {
+std::uint16_t ConvertPaintForOpaqueInks(jobstr* job, std::uint16_t paintIndex, bool knockout,
+                                        const std::function<bool(int)>& printing) {
+  const Prints prints = printing ? printing : Prints([job](int slot) { return sepsoruse(job, slot, false) >= 0; });
   const Paint* found = paipoi(job, paintIndex);
   if (found == nullptr) return paintIndex;
   Paint paint = *found;  // a copy: the job's tables may grow below
@@ -95,7 +103,7 @@ std::uint16_t ConvertPaintForOpaqueInks(jobstr* job, std::uint16_t paintIndex, b
 
   switch (paint.type) {
     case kPaintFlat: {
-      const std::uint16_t colour = convertColour(job, paint.colour);
+      const std::uint16_t colour = convertColour(job, paint.colour, prints);
       if (colour == paint.colour) return result;
       Paint changed = paint;
       changed.colour = colour;
@@ -105,8 +113,8 @@ std::uint16_t ConvertPaintForOpaqueInks(jobstr* job, std::uint16_t paintIndex, b
     case kPaintRadial: {
       // Each end keeps its own colour, reduced by its own opaque ink: the
       // gradient stays a gradient whatever the two ends hold there.
-      const std::uint16_t start = convertColour(job, paint.colour);
-      const std::uint16_t end = convertColour(job, paint.colour2);
+      const std::uint16_t start = convertColour(job, paint.colour, prints);
+      const std::uint16_t end = convertColour(job, paint.colour2, prints);
       if (start == paint.colour && end == paint.colour2) return result;
       Paint changed = paint;
       changed.colour = start;
@@ -117,7 +125,7 @@ std::uint16_t ConvertPaintForOpaqueInks(jobstr* job, std::uint16_t paintIndex, b
       bool any = false;
       Paint changed = paint;
       for (GradationStep& step : changed.steps) {
-        const std::uint16_t colour = convertColour(job, step.colour);
+        const std::uint16_t colour = convertColour(job, step.colour, prints);
         any = any || colour != step.colour;
         step.colour = colour;
       }

@@ -121,19 +121,19 @@ void PDFProof::OutputObject(TavDB::Object* object, bool noSplit, bool alreadyCon
 
   if (!isContainer(object) && !alreadyConverted) {
     const std::uint16_t paint = object->paint();
-    std::uint16_t converted = paint;
-    if (auto it = mOpaqueConversions.find(paint); it != mOpaqueConversions.end()) {
-      converted = it->second;
-    } else {
-      converted = ConvertPaintForOpaqueInks(mJob, paint,
-                                            mSettings.ForceOpaqueSeparationsToKnockout != 0);
-      mOpaqueConversions.emplace(paint, converted);
-    }
-    if (converted != paint) {
-      // The host's object keeps its paint: the converted one goes on a copy.
+    const std::uint16_t converted = ConvertedForOpaqueInks(paint);
+    // The stroke is painted with the same inks and hides what lies below it
+    // in the same way.
+    const TavDB::Stroke* stroke = object->stroke();
+    const std::uint16_t strokePaint = stroke != nullptr ? stroke->paint : 0;
+    const std::uint16_t convertedStroke =
+        stroke != nullptr ? ConvertedForOpaqueInks(strokePaint) : strokePaint;
+    if (converted != paint || convertedStroke != strokePaint) {
+      // The host's object keeps its paints: the converted ones go on a copy.
       std::unique_ptr<TavDB::Object> copy = TavDB::objdupall(object);
       if (copy) {
         copy->setPaint(converted, true);
+        if (stroke != nullptr) copy->extraMut().stroke->paint = convertedStroke;
         OutputObject(copy.get(), noSplit, true);
       }
       if (ownScreen) RestoreGraphicsState();
@@ -142,6 +142,21 @@ void PDFProof::OutputObject(TavDB::Object* object, bool noSplit, bool alreadyCon
   }
   genproof::OutputObject(object, noSplit, alreadyConverted);
   if (ownScreen) RestoreGraphicsState();
+}
+
+std::uint16_t PDFProof::ConvertedForOpaqueInks(std::uint16_t paint) {
+  if (auto it = mOpaqueConversions.find(paint); it != mOpaqueConversions.end()) return it->second;
+  std::function<bool(int)> prints;
+  if (mSettings.SeparatedOutput != 0) {
+    const bool disabler = mSettings.UseSeparationDisabler != 0;
+    prints = [job = mJob, disabler](int slot) {
+      return sepsoruse(job, slot, true) >= 0 && (!disabler || seppdftyp::NeedsOutputting(job, slot));
+    };
+  }
+  const std::uint16_t converted = ConvertPaintForOpaqueInks(
+      mJob, paint, mSettings.ForceOpaqueSeparationsToKnockout != 0, prints);
+  mOpaqueConversions.emplace(paint, converted);
+  return converted;
 }
 
 void PDFProof::OutputGroup(TavDB::Object* list, bool noSplit, int composite, bool backendFlag) {
@@ -226,6 +241,7 @@ void PDFProof::OutputPath(const TavDB::Object* path, int scanMode, int mode, dou
   if (path->isOpenPath() && !IsSymmetricStroke()) return;
   if (SkipWhite(path)) return;
   if ((mode & kModeFill) != 0 && !IsSymmetricStroke()) WritePendingFillColor();
+  if (!path->points().empty()) ++mPathsWritten;
   genproof::OutputPath(path, scanMode, mode, progressCount, progressTotal);
 }
 
@@ -237,8 +253,16 @@ void PDFProof::OutputCompoundPath(TavDB::Object* compound, int mode) {
     WritePendingFillColor();
     filled = true;
   }
+  const std::int64_t before = mPathsWritten;
   genproof::OutputCompoundPath(compound, mode & kModeClose);
   pdfoutfilter& out = Out();
+  if (mPathsWritten == before) {
+    // Every sub-path was left out (open paths without a stroke, white ones):
+    // a painting operator would have no path. A clip of nothing is an empty
+    // area, so that what it clips is not painted unclipped instead.
+    if ((mode & kModeClip) != 0) out << "0 0 m\nh\nW*\nn\n";
+    return;
+  }
   if ((mode & kModeClip) != 0) out << "W*\n";
   if (filled) {
     out << "f*\n";
@@ -290,9 +314,11 @@ void PDFProof::OutputText(TavDB::Object*) { RefuseUnsupported("text"); }
 void PDFProof::OutputMap(TavDB::Object*) { RefuseUnsupported("a picture map"); }
 void PDFProof::OutputFillContent(TavDB::Object* object) {
   const Paint* paint = object != nullptr ? paipoi(mJob, object->paint()) : nullptr;
-  // Gradients asked for as images take the image road.
-  if (paint != nullptr && (paint->type == kPaintLinear || paint->type == kPaintRadial) &&
-      mSettings.OutputGradientsAsImages != 0) {
+  // Gradients asked for as images take the image road; otherwise they reach
+  // the page through the shading writers, and until those exist they are
+  // refused, never left as an empty clip.
+  if (paint != nullptr && (paint->type == kPaintLinear || paint->type == kPaintRadial)) {
+    if (mSettings.OutputGradientsAsImages == 0) RefuseUnsupported("a gradient fill");
     OutputGradationImage(object);
     return;
   }

@@ -4,6 +4,7 @@
 
 #include "platform/kernel/tavdb.h"
 #include "platform/setop.h"
+#include "platform/strokeoutline.h"
 
 namespace TavSetop {
 namespace {
@@ -134,6 +135,37 @@ std::unique_ptr<TavDB::Object> Intersect(const TavDB::Object* object,
   SplitPiece piece{inside};
   std::unique_ptr<TavDB::Object> group = build(object, {piece}, false);
   return group->detach(group->member(0));
+}
+
+std::unique_ptr<TavDB::Object> StrokeOutline(const TavDB::Object* object) {
+  using namespace TavSetop;
+  const TavDB::Stroke* stroke = object != nullptr ? object->stroke() : nullptr;
+  if (stroke == nullptr) return nullptr;
+  std::vector<StrokeContour> contours;
+  auto add = [&](const TavDB::Object* path) {
+    contours.push_back({toContour(path), !path->isOpenPath()});
+  };
+  if (object->kind() == TavDB::ObjectKind::Path) {
+    add(object);
+  } else {
+    TavDB::ListScan scan(object, TavDB::kObjPath, 0, 0, 0, 0);
+    for (TavDB::Object* p = scan.next(); p != nullptr; p = scan.next()) add(p);
+  }
+  StrokeStyle style;
+  style.width = stroke->width;
+  style.join = static_cast<StrokeStyle::Join>(stroke->join);
+  style.cap = static_cast<StrokeStyle::Cap>(stroke->cap);
+  style.position = static_cast<StrokeStyle::Position>(stroke->position);
+  style.miterLimit = stroke->miterLimit;
+  style.dash = stroke->dash;
+  style.dashPhase = stroke->dashPhase;
+  const std::vector<Contour> outline = TavSetop::StrokeOutline(contours, style);
+  if (outline.empty()) return nullptr;
+  std::unique_ptr<TavDB::Object> group = build(object, {SplitPiece{outline}}, false);
+  std::unique_ptr<TavDB::Object> shape = group->detach(group->member(0));
+  shape->setPaint(stroke->paint, false);
+  for (const auto& member : shape->members()) member->setPaint(stroke->paint, false);
+  return shape;
 }
 
 }  // namespace TavricGeo

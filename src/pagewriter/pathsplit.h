@@ -33,4 +33,11 @@ namespace TavricGeo {
 std::unique_ptr<TavDB::Object> Intersect(const TavDB::Object* object,
                                          const std::vector<std::pair<double, double>>& window);
 
+// The area the object's stroke covers, as a new path or compound path (owned
+// by the caller) in the stroke's paint, to be filled with the even-odd rule;
+// null when the object has no stroke or the stroke covers nothing. Throws
+// std::length_error when the outline cannot be built (coordinates out of
+// range, a dash pattern far too fine for the line).
+std::unique_ptr<TavDB::Object> StrokeOutline(const TavDB::Object* object);
+
 }  // namespace TavricGeo

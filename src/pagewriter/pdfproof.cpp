@@ -80,7 +80,9 @@ PDFProof::PDFProof(jobstr* job, pdfouthan* handler, PDFDictionary* resources,
                    bool insideOneUp)
     : genproof(job, ChooseGradationResolution(settings, kDefaultFlattenerResolution), 1,
                settings.MaxPathSize, kColorSpaceObjects,
-               settings.OutputFullyTransparentObjects != 0),
+               settings.OutputFullyTransparentObjects != 0,
+               handler != nullptr && !handler->mProgressLabel.empty() ? handler->mProgressLabel
+                                                                      : "Output"),
       mHandler(handler),
       mResources(resources),
       mPatterns(patterns),
@@ -123,7 +125,9 @@ PDFProof::PDFProof(jobstr* job, pdfouthan* handler, PDFDictionary* resources,
   if (mWriterNumber == 0) mContents = new PDFArray();
 
   mStrokeType = 1;
-  ResetSeparationMap();
+  // The job's ink remapping (Separation::mappedTo) is the host's and stays as
+  // it is: this model keeps no per-writer use marks in the separation map
+  // that a new writer would have to clear.
 
   // In separated output, white objects may only be left out when nothing is
   // transparent. The caller's settings stay as they are.
@@ -176,11 +180,11 @@ std::optional<std::shared_ptr<seppdftyp>> PDFProof::GetSeparationPdf() {
   return std::nullopt;
 }
 
-// Every stroke the walker writes with the stroke operators counts: it draws
-// inside and outside strokes about the outline as well, and their colour must
-// go to the stroking side.
+// A centre stroke, written with the stroke operators: its colour goes to the
+// stroking side. An inside or outside stroke is filled as an outline, on the
+// fill side.
 bool PDFProof::IsSymmetricStroke() const {
-  return mStrokeInfo && mStrokeInfo->canOuputAsStroke();
+  return mStrokeInfo && mStrokeInfo->isSymmetricStroke();
 }
 
 std::string PDFProof::MakeImageResourceName(int first, int second) {
@@ -285,7 +289,11 @@ ColorSpace* PDFProof::GetSeparationColorSpace(const std::uint16_t* tints, std::u
       if (tintDefined(tints[s])) return new PDFCsDeviceGray(job, s, false);
       break;
     }
-    return new CsPartialCMYK(job, false, false, false, false, false);
+    // The plate's ink is untouched by the colour: no ink at all, painted with
+    // overprint so that the plate keeps what lies below.
+    auto* none = new CsPartialCMYK(job, false, false, false, false, false);
+    none->SetOverprint(true);
+    return none;
   }
 
   bool allZero = true, allUndefined = true, someUndefined = false;
@@ -313,6 +321,18 @@ ColorSpace* PDFProof::GetSeparationColorSpace(const std::uint16_t* tints, std::u
   // Inks left untouched must show through: the colour overprints.
   cs->SetUndefinedTints(someUndefined);
   cs->SetOverprint(someUndefined);
+  // Under overprint a process ink the colour sets to 0 must still knock out,
+  // which DeviceCMYK under overprint mode 1 does not do: such a colour names
+  // its process inks as colourants. Every other colour keeps DeviceCMYK.
+  if (someUndefined && cs->IsPureCMYK()) {
+    for (int p = 0; p < positions; ++p) {
+      const int s = sepsoruse(job, p, false);
+      if (s >= 0 && cs->InColorSpace(s) && tints[s] == 0) {
+        cs->NameProcessInksAsColorants(true);
+        break;
+      }
+    }
+  }
   return cs;
 }
 

@@ -23,6 +23,7 @@
 // never with a resource name that has no object.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -54,7 +55,12 @@ class pdfoutfilter;
 // tint (with knockout), and a gradation of one colour becomes a flat paint.
 // Returns the paint itself when nothing changes, else the index of a new paint
 // added to the job.
-std::uint16_t ConvertPaintForOpaqueInks(jobstr* job, std::uint16_t paint, bool knockout);
+// `prints` says which separations print in this export; by default the
+// enabled ones. While one plate of separated output is written the other
+// plates' inks are disabled, yet an opaque ink among them still hides the
+// inks below it.
+std::uint16_t ConvertPaintForOpaqueInks(jobstr* job, std::uint16_t paint, bool knockout,
+                                        const std::function<bool(int)>& prints = {});
 
 // Reports the first ink of a one-up whose CMYK equivalent (or, for the second
 // check, whose opaque/technical/varnish type) differs from the parent ink it
@@ -269,6 +275,17 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // path (two files of one name in different folders stay two images).
   static std::string PictureRecordPath(const std::string& imageName, const TavSys::filref& file);
 
+  // ---- OPI dictionaries (pictures/opi.cpp) -----------------------------------
+  // The OPI value of a placed EPS, TIFF or PDF picture's form; null for other
+  // picture types.
+  PDFDictionaryValue* WriteOpiDictionary(std::uint16_t paint);
+  // The OPI value of an object list's picture map (its topmost object's).
+  PDFDictionaryValue* WriteObjectListOpiDictionary(const TavDB::Object* list);
+  // For each ink the map feeds: the ink's name in the file -> /<its channel's
+  // name>. With `channels` the pairs (channel number, ink name) go there and
+  // the dictionary stays empty.
+  PDFDictionary* MakeChannelsDictionary(int map, std::map<int, std::string>* channels = nullptr);
+
   // ---- screen and dot-gain graphics states ---------------------------------
   // {HT: the job's default halftone}, written at once.
   PDFIndirectReference* MakeDefaultScreenGState();
@@ -289,9 +306,6 @@ class PDFProof : public genproof, public PendingStreamFlusher {
     return mScreenHalftones;
   }
 
-  // Every ink of the job is remapped nowhere (the kernel's separation map is
-  // per writer).
-  void ResetSeparationMap();
   // Rectangles of four numbers (top, left, bottom, right) that do not overlap.
   static bool RectanglesDisjoint(const std::int32_t a[4], const std::int32_t b[4]);
 
@@ -370,6 +384,9 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // stand-in is entered with a warning.
   void EnsurePendingResources(const PendingStream& record, std::uint32_t kind);
   bool SkipWhite(const TavDB::Object* object);
+  // The paint converted for opaque inks (the paint itself when nothing
+  // changes), converted once per writer.
+  std::uint16_t ConvertedForOpaqueInks(std::uint16_t paint);
   void WriteTrapLayerPair();
 
   // ---- fields (see the header comment for ownership) -----------------------
@@ -415,6 +432,9 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   bool mInsideOpiForm = false;
   std::int32_t mTransparencyNesting = 0;
   std::int32_t mCadFormCount = 0;
+  // Paths handed to the walker so far (compound paths write their painting
+  // operator only when one of their sub-paths was written).
+  std::int64_t mPathsWritten = 0;
   // Paints already converted for opaque inks (paint -> converted paint).
   std::map<std::uint16_t, std::uint16_t> mOpaqueConversions;
 

@@ -202,8 +202,6 @@ void PDFProof::WritePageResources(bool withProperties) {
 
 // ---- small members -------------------------------------------------------------------
 
-void PDFProof::ResetSeparationMap() { initSeparationMap(mJob); }
-
 bool PDFProof::RectanglesDisjoint(const std::int32_t a[4], const std::int32_t b[4]) {
   return a[3] <= b[1] || a[1] >= b[3] || a[0] >= b[2] || a[2] <= b[0];
 }

@@ -9,9 +9,12 @@ strokeinfo_t::strokeinfo_t(const TavDB::Object* object) {
   generator_ = object;
   width_ = stroke->width;
   paint_ = stroke->paint;
+  position_ = stroke->position;
 }
 
-bool strokeinfo_t::canOuputAsStroke() const { return generator_ != nullptr && width_ > 0; }
+bool strokeinfo_t::canOuputAsStroke() const {
+  return generator_ != nullptr && width_ > 0 && isSymmetricStroke();
+}
 
 bool strokeinfo_t::strokeCanBeProcessed(int type) const {
   return canOuputAsStroke() && (type == kPdfStroke || type == kIllustratorStroke);

@@ -25,7 +25,11 @@ class strokeinfo_t {
   // The object whose outline is stroked, or null.
   const TavDB::Object* getGenerator() const { return generator_; }
   std::uint16_t paint() const { return paint_; }
-  // Whether the stroke can be written with the format's stroke operators.
+  // Whether the line lies on the centre of the outline (the only stroke the
+  // stroke operators draw); inside and outside strokes do not.
+  bool isSymmetricStroke() const { return generator_ != nullptr && position_ == 0; }
+  // Whether the stroke can be written with the format's stroke operators: a
+  // symmetric stroke of some width.
   bool canOuputAsStroke() const;
   // Whether a writer of the stroke type paints the stroke itself, so that a
   // fill of the same path must not be painted again.
@@ -40,4 +44,5 @@ class strokeinfo_t {
   const TavDB::Object* generator_ = nullptr;  // not owned
   double width_ = 0;
   std::uint16_t paint_ = 0;
+  int position_ = 0;  // TavDB::Stroke::Position
 };

@@ -3,7 +3,9 @@
 // labels), optional content. pdfouthan::writeDocument is declared with the
 // handler.
 #include <array>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "colour/halftone.h"
 #include "pdfwriter/optionalcontent.h"
@@ -14,12 +16,15 @@
 #include "platform/kernel/job.h"
 #include "platform/kernel/pageoutput.h"
 #include "platform/kernel/tavdb.h"
+#include "platform/messages.h"
 #include "platform/system.h"
 #include "platform/tav_error.h"
 #include "platform/utf.h"
 #include "tavpdf/PDFSettings.h"
 
 namespace TavPDF {
+
+static void ReportNotWritten(pdfouthan& handler, bool metadataWritten);
 
 namespace {
 
@@ -184,7 +189,27 @@ int pdfouthan::writeDocument(bool refreshSeparationMap, const std::string& autho
       ++pageIndex;
     };
 
+    const bool cmykPage = settings.CMYKOnOnePage != 0 && processCount > 0;
+    // The separations that get a page of their own, in slot order.
+    std::vector<int> plates;
+    for (int slot = 0; slot < kMaxSeparations; ++slot) {
+      const int sep = sepsoruse(job, slot, true);
+      if (sep < 0) continue;
+      const bool process = sepiscmyk(job, sep) >= 0;
+      if (!IsUsed(job, sep) && !(process && settings.AddCMYKSeparations != 0)) continue;
+      if (settings.UseSeparationDisabler != 0 && !seppdftyp::NeedsOutputting(job, sep)) continue;
+      if (cmykPage && process) continue;
+      plates.push_back(sep);
+    }
+    // The progress names the plate being written: each page starts again at 0.
+    const std::size_t plateCount = plates.size() + (cmykPage ? 1 : 0);
+    std::size_t plateNumber = 0;
+    auto nextPlateLabel = [&] {
+      mProgressLabel = "Plate " + std::to_string(++plateNumber) + " of " + std::to_string(plateCount);
+    };
+
     if (settings.CompositeOnPageOne != 0) {
+      mProgressLabel = "Composite page";
       settings.SeparatedOutput = 0;
       PDFIndirectReference* page = writePage(*this, treeReference, nullptr);
       settings.SeparatedOutput = 1;
@@ -193,8 +218,9 @@ int pdfouthan::writeDocument(bool refreshSeparationMap, const std::string& autho
     }
 
     sepDisableAll(job);
-    const bool cmykPage = settings.CMYKOnOnePage != 0 && processCount > 0;
+
     if (cmykPage) {
+      nextPlateLabel();
       for (int slot = 0; slot < kMaxSeparations; ++slot) {
         const int sep = sepsoruse(job, slot, true);
         if (sep < 0 || sepiscmyk(job, sep) < 0) continue;
@@ -210,13 +236,8 @@ int pdfouthan::writeDocument(bool refreshSeparationMap, const std::string& autho
       sepDisableAll(job);
     }
 
-    for (int slot = 0; slot < kMaxSeparations; ++slot) {
-      const int sep = sepsoruse(job, slot, true);
-      if (sep < 0) continue;
-      const bool process = sepiscmyk(job, sep) >= 0;
-      if (!IsUsed(job, sep) && !(process && settings.AddCMYKSeparations != 0)) continue;
-      if (settings.UseSeparationDisabler != 0 && !seppdftyp::NeedsOutputting(job, sep)) continue;
-      if (cmykPage && process) continue;
+    for (int sep : plates) {
+      nextPlateLabel();
       std::string name;
       getCMYKSeparationName(name, job, sep);
       sepEnable(job, sep);
@@ -244,13 +265,34 @@ int pdfouthan::writeDocument(bool refreshSeparationMap, const std::string& autho
   }
   pageTree->Set("Count", new PDFInteger(static_cast<std::int64_t>(kids->Size())));
 
+  bool metadataWritten = false;
   if (PDFIndirectReference* metadata = WriteMetadataStream(*this)) {
     catalog->Set("Metadata", metadata);
+    metadataWritten = true;
   }
   if (settings.IncludePrivateData != 0) BuildNamedHalftoneArray(catalog, getNamedHalftones());
   writeObject(catalogReference);
   writeObject(treeReference);
+  ReportNotWritten(*this, metadataWritten);
   return status();
+}
+
+// The private data that the workflow's other tools read from the file, and
+// the page extras the settings ask for, are not written by this version: the
+// export says so instead of passing for complete.
+static void ReportNotWritten(pdfouthan& handler, bool metadataWritten) {
+  const PDFSettings& settings = *handler.mSettings;
+  std::set<std::string>& missing = handler.mNotWritten;
+  if (handler.getVersionCode() >= kPdf14) missing.insert("the private document data (PieceInfo)");
+  if (metadataWritten) missing.insert("the colorant list (VornPNDS)");
+  if (settings.AddThumbnail != 0) missing.insert("page thumbnails");
+  if (settings.IncludeSeparatedPreview != 0) missing.insert("separated previews");
+  if (settings.IncludeVornPreview != 0) missing.insert("the workflow's ink preview");
+  if (stationNumberObject(handler.mJob, 0x20000, 0, 0x20000, 0) != nullptr)
+    missing.insert("the station-number information (StationNumber)");
+  if (handler.mJob->trimAndBleed.present) missing.insert("the trim and bleed information (TrimBleed)");
+  for (const std::string& what : missing)
+    TavGen::message(TavGen::kWarning, 1, "PDF/NOT WRITTEN YET", {{"__WHAT__", what}});
 }
 
 }  // namespace TavPDF

@@ -312,6 +312,9 @@ PDFDictionaryValue* writePageContents(pdfouthan& handler, PDFDictionary* resourc
 
   TavDB::Object* tree = handler.mSpatialTree != nullptr ? handler.mSpatialTree : jobGetSpahan(job);
   writer.OutputGroup(tree, false, -1, false);
+  // Objects left out (white, invisible, open paths) never count: the page is
+  // done when its walk is.
+  if (!writer.IsCancelled()) writer.FinishProgress();
   PDFDictionaryValue* contents = writer.FinishContentStream();
 
   if (writer.GetPlacedPdfFlag()) handler.mPlacedPdfFlag = true;

@@ -1,6 +1,9 @@
 // Flavour files: the values of a preference table as an XML activities
-// document. Files come from users and other installations, so the reader
-// checks every value before it changes anything.
+// document. Files come from users and other installations: the reader reads
+// them as the format does (passing over what it does not know, with a note),
+// but refuses what is unsafe (entities, outside references, oversize or deep
+// documents, numbers that are not finite or do not fit, menu values without
+// an item) before it changes anything.
 #include "settings/flavour_file.h"
 
 #include <boost/algorithm/string/predicate.hpp>
@@ -125,24 +128,39 @@ bool parseNumber(std::string_view text, double& out) {
   return r.ec == std::errc() && r.ptr == text.data() + text.size() && std::isfinite(out);
 }
 
-const SettingField* fieldOfRow(const PreferenceEntry& row) {
-  return row.name() != nullptr ? FindSettingField(row.name()) : nullptr;
+// The XML library's integer conversion: an optional sign and the digits that
+// begin the text (after blanks); 0 when there are none. False when the number
+// does not fit 32 bits.
+bool leadingInteger(std::string_view text, std::int32_t& out) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  std::int64_t value = 0;
+  const auto r = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (r.ec == std::errc::result_out_of_range) return false;
+  if (r.ec != std::errc()) value = 0;
+  if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max())
+    return false;
+  out = static_cast<std::int32_t>(value);
+  return true;
+}
+
+// The XML library's double conversion: the number that begins the text, 0
+// when there is none.
+double leadingDouble(std::string_view text) {
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  double value = 0;
+  const auto r = std::from_chars(text.data(), text.data() + text.size(), value);
+  return r.ec == std::errc() ? value : 0.0;
 }
 
 class Loader {
  public:
-  Loader(std::string label, const PreferenceEntry* table, const FieldResolver& resolve, bool skipUnknown)
-      : label_(std::move(label)), table_(table), resolve_(resolve), skipUnknown_(skipUnknown) {}
+  Loader(std::string label, const PreferenceEntry* table, const FieldResolver& resolve)
+      : label_(std::move(label)), table_(table), resolve_(resolve) {}
 
   int run(const pugi::xml_document& doc) {
-    const pugi::xml_node root = doc.document_element();
-    if (std::string_view(root.name()) != kRootName) {
-      TavGen::message(TavGen::kError, 1, "PDF/FLAVOUR FILE WRONG ROOT",
-                      {{"__FILE__", label_}, {"__ROOT__", clip(root.name())}});
-      return kFlavourFileNoActivity;
-    }
     int result = kFlavourFileNoActivity;
-    for (const pugi::xml_node activity : activities(root)) {
+    for (const pugi::xml_node activity : activities(doc)) {
       if (std::string_view(activity.attribute("Key").value()) != kExportPdfKey) continue;
       const pugi::xml_node general = activity.child("GeneralPreferences");
       if (!general) {
@@ -170,17 +188,25 @@ class Loader {
     }
     // Everything was read and checked: only now are the fields changed.
     for (const StagedValue& staged : staged_) store(staged);
+    if (!passedOver_.empty()) {
+      constexpr std::size_t kShown = 8;
+      std::string items;
+      for (std::size_t i = 0; i < passedOver_.size() && i < kShown; ++i) items += (i ? "; " : "") + passedOver_[i];
+      if (passedOver_.size() > kShown) items += "; and " + std::to_string(passedOver_.size() - kShown) + " more";
+      TavGen::message(TavGen::kWarning, 1, "PDF/FLAVOUR FILE PASSED OVER", {{"__FILE__", label_}, {"__ITEMS__", items}});
+    }
     return kFlavourFileOk;
   }
 
  private:
   // Every activity element at any depth, in document order (no recursion).
-  static std::vector<pugi::xml_node> activities(pugi::xml_node root) {
+  static std::vector<pugi::xml_node> activities(const pugi::xml_document& doc) {
     std::vector<pugi::xml_node> found;
-    std::vector<pugi::xml_node> stack{root};
+    std::vector<pugi::xml_node> stack{doc.document_element()};
     while (!stack.empty()) {
       const pugi::xml_node node = stack.back();
       stack.pop_back();
+      if (!node) continue;
       if (std::string_view(node.name()) == kActivityName) found.push_back(node);
       std::vector<pugi::xml_node> children;
       for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling()) {
@@ -198,20 +224,25 @@ class Loader {
     }
   }
 
-  void setProblem(const std::string& key, const PreferenceEntry* row, std::string_view keyText,
-                  std::string_view value, std::string reason) {
-    problem_.key = key;
+  void setProblem(const PreferenceEntry* row, std::string_view keyText, std::string_view value,
+                  std::string reason) {
+    problem_.key = "PDF/FLAVOUR FILE BAD VALUE";
     problem_.placeholders = {{"__KEY__", clip(keyText)},
                              {"__NAME__", row != nullptr && row->name() != nullptr ? row->name() : ""},
                              {"__VALUE__", clip(value)},
                              {"__REASON__", std::move(reason)}};
   }
 
+  // A value the file format reads in its own way, told to the user.
+  void note(std::string_view keyText, std::string what) {
+    passedOver_.push_back("\"" + clip(keyText) + "\" " + std::move(what));
+  }
+
   void readPreference(pugi::xml_node pref) {
     const std::string_view keyText = pref.attribute("Key").value();
     const PreferenceEntry* row = TavGen::FindPreferenceEntry(table_, TavGen::StringToFourCharCode(keyText));
     if (row == nullptr) {
-      if (!skipUnknown_) setProblem("PDF/FLAVOUR FILE UNKNOWN KEY", nullptr, keyText, "", "");
+      note(keyText, "(a key this version does not know)");
       return;
     }
     void* field = resolve_(*row);
@@ -219,34 +250,36 @@ class Loader {
     const pugi::xml_node valueNode = pref.child("Value");
     std::string text = valueNode ? valueNode.child_value() : pref.child_value();
     boost::algorithm::trim(text);
-    auto bad = [&](std::string reason) {
-      setProblem("PDF/FLAVOUR FILE BAD VALUE", row, keyText, text, std::move(reason));
-    };
-    const SettingField* desc = fieldOfRow(*row);
+    auto bad = [&](std::string reason) { setProblem(row, keyText, text, std::move(reason)); };
 
     switch (row->type()) {
       case TavGen::kPrefLong: {
         double number = 0;
-        if (!parseNumber(text, number)) return bad("it is not a number");
-        // Checked as a double before it is narrowed to 32 bits.
-        const double rounded = std::round(number);
-        if (rounded < std::numeric_limits<std::int32_t>::min() ||
-            rounded > std::numeric_limits<std::int32_t>::max()) {
-          return bad("it does not fit a 32-bit integer");
+        std::int32_t value = 0;
+        if (parseNumber(text, number)) {
+          // Checked as a double before it is narrowed to 32 bits.
+          const double rounded = std::round(number);
+          if (rounded < std::numeric_limits<std::int32_t>::min() ||
+              rounded > std::numeric_limits<std::int32_t>::max()) {
+            return bad("it does not fit a 32-bit integer");
+          }
+          value = static_cast<std::int32_t>(rounded);
+        } else if (isNonFinite(text)) {
+          return bad("it is not a finite number");
+        } else {
+          if (!leadingInteger(text, value)) return bad("it does not fit a 32-bit integer");
+          note(keyText, "\"" + clip(text) + "\" read as " + std::to_string(value));
         }
-        if (desc != nullptr && desc->kind == SettingKind::Long &&
-            (rounded < desc->minimum || rounded > desc->maximum)) {
-          return bad(rangeText(*desc));
-        }
-        staged_.push_back({row, field, static_cast<std::int32_t>(rounded)});
+        staged_.push_back({row, field, value});
         return;
       }
       case TavGen::kPrefDouble: {
         double number = 0;
-        if (!parseNumber(text, number)) return bad("it is not a finite number");
-        if (desc != nullptr && desc->kind == SettingKind::Double &&
-            !(number > desc->minimum && number < desc->maximum)) {
-          return bad(rangeText(*desc));
+        if (!parseNumber(text, number)) {
+          if (isNonFinite(text)) return bad("it is not a finite number");
+          number = leadingDouble(text);
+          if (!std::isfinite(number)) return bad("it is not a finite number");
+          note(keyText, "\"" + clip(text) + "\" read as " + Xml::FormatDouble(number));
         }
         staged_.push_back({row, field, number});
         return;
@@ -260,7 +293,10 @@ class Loader {
           staged_.push_back({row, field, TavSys::filref()});
         } else if (std::string_view(pref.attribute("Type").value()) == "URL") {
           const TavSys::FileSpec spec = TavSys::FileSpec::FromFileURL(text);
-          if (!spec.IsValid()) return bad("it is not a local file URL");
+          if (!spec.IsValid()) {
+            note(keyText, "(not a local file URL)");
+            return;
+          }
           // Escapes may stand for bytes the text itself could not carry.
           const std::string path = spec.GetFullPathUTF8();
           for (unsigned char c : path) {
@@ -278,39 +314,29 @@ class Loader {
         std::int32_t value = 0;
         if (valueNode && popup->GetItemValue(0) >= kFirstFourCharValue) {
           value = static_cast<std::int32_t>(TavGen::StringToFourCharCode(text));
-        } else {
-          double number = 0;
-          if (!parseNumber(text, number) || number != std::floor(number) ||
-              number < std::numeric_limits<std::int32_t>::min() ||
-              number > std::numeric_limits<std::int32_t>::max()) {
-            return bad("it is not a whole number");
-          }
-          value = static_cast<std::int32_t>(number);
+        } else if (!leadingInteger(text, value)) {
+          return bad("it does not fit a 32-bit integer");
         }
         if (popup->IndexOfValue(value) < 0) return bad("no item of the menu has this value");
         staged_.push_back({row, field, value});
         return;
       }
-      case TavGen::kPrefBoolean:
-        if (boost::algorithm::iequals(text, "True")) {
-          staged_.push_back({row, field, std::int32_t{1}});
-        } else if (boost::algorithm::iequals(text, "False")) {
-          staged_.push_back({row, field, std::int32_t{0}});
-        } else {
-          bad("it is neither True nor False");
-        }
+      case TavGen::kPrefBoolean: {
+        const bool on = boost::algorithm::iequals(text, "True");
+        if (!on && !boost::algorithm::iequals(text, "False")) note(keyText, "\"" + clip(text) + "\" read as False");
+        staged_.push_back({row, field, std::int32_t{on ? 1 : 0}});
         return;
+      }
       default: return;  // a row type without a file form
     }
   }
 
-  static std::string rangeText(const SettingField& desc) {
-    if (desc.kind == SettingKind::Double) {
-      return "it must lie between " + Xml::FormatDouble(desc.minimum) + " and " +
-             Xml::FormatDouble(desc.maximum) + " (exclusive)";
-    }
-    return "it must lie between " + std::to_string(static_cast<long long>(desc.minimum)) + " and " +
-           std::to_string(static_cast<long long>(desc.maximum));
+  // Text that reads as a number that is not finite ("nan", "-inf").
+  static bool isNonFinite(std::string_view text) {
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    double value = 0;
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), value);
+    return r.ec == std::errc() && !std::isfinite(value);
   }
 
   static void store(const StagedValue& staged) {
@@ -330,8 +356,8 @@ class Loader {
   std::string label_;
   const PreferenceEntry* table_;
   const FieldResolver& resolve_;
-  bool skipUnknown_;
   std::vector<StagedValue> staged_;
+  std::vector<std::string> passedOver_;
   Problem problem_;
 };
 
@@ -422,21 +448,20 @@ int SaveFlavour(const TavSys::FileSpec& target, const PreferenceEntry* table, co
   return kFlavourFileOk;
 }
 
-int LoadFlavour(const TavSys::FileSpec& source, const PreferenceEntry* table, const FieldResolver& resolve,
-                bool skipUnknownKeys) {
+int LoadFlavour(const TavSys::FileSpec& source, const PreferenceEntry* table, const FieldResolver& resolve) {
   const std::string label = source.GetFullPathUTF8();
   pugi::xml_document doc;
   const Xml::ParseResult parsed = Xml::DocumentReader().ParseFile(source, doc);
   if (!parsed) return reportParseFailure(parsed, label);
-  return Loader(label, table, resolve, skipUnknownKeys).run(doc);
+  return Loader(label, table, resolve).run(doc);
 }
 
 int LoadFlavourFromBytes(std::string_view bytes, std::string_view label, const PreferenceEntry* table,
-                         const FieldResolver& resolve, bool skipUnknownKeys) {
+                         const FieldResolver& resolve) {
   pugi::xml_document doc;
   const Xml::ParseResult parsed = Xml::DocumentReader().ParseBuffer(bytes, doc);
   if (!parsed) return reportParseFailure(parsed, std::string(label));
-  return Loader(std::string(label), table, resolve, skipUnknownKeys).run(doc);
+  return Loader(std::string(label), table, resolve).run(doc);
 }
 
 namespace {
@@ -462,9 +487,8 @@ int SaveFlavourToFile(const TavSys::FileSpec& target, const PreferenceEntry* tab
   return guarded([&] { return SaveFlavour(target, table, &rowField); }, kFlavourFileCannotMake, true);
 }
 
-int LoadFlavourFromFile(const TavSys::FileSpec& source, const PreferenceEntry* table, bool skipUnknownKeys) {
-  return guarded([&] { return LoadFlavour(source, table, &rowField, skipUnknownKeys); }, kFlavourFileRefused,
-                 false);
+int LoadFlavourFromFile(const TavSys::FileSpec& source, const PreferenceEntry* table) {
+  return guarded([&] { return LoadFlavour(source, table, &rowField); }, kFlavourFileRefused, false);
 }
 
 }  // namespace TavPDF

@@ -18,10 +18,9 @@ using FieldResolver = std::function<void*(const TavGen::PreferenceEntry&)>;
 int SaveFlavour(const TavSys::FileSpec& target, const TavGen::PreferenceEntry* table,
                 const FieldResolver& resolve);
 int LoadFlavour(const TavSys::FileSpec& source, const TavGen::PreferenceEntry* table,
-                const FieldResolver& resolve, bool skipUnknownKeys);
+                const FieldResolver& resolve);
 // The same over bytes already in memory (`label` names them in messages).
 int LoadFlavourFromBytes(std::string_view bytes, std::string_view label,
-                         const TavGen::PreferenceEntry* table, const FieldResolver& resolve,
-                         bool skipUnknownKeys);
+                         const TavGen::PreferenceEntry* table, const FieldResolver& resolve);
 
 }  // namespace TavPDF

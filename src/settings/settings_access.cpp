@@ -227,13 +227,12 @@ PDFSettings SettingsForFlavour(std::string_view nameOrNumber) {
   return SettingsForFlavour(*flavour);
 }
 
-int LoadFlavourFileIntoSettings(const TavSys::FileSpec& source, PDFSettings& settings, bool skipUnknownKeys) {
-  return LoadFlavour(source, pdfprftab, resolverFor(settings), skipUnknownKeys);
+int LoadFlavourFileIntoSettings(const TavSys::FileSpec& source, PDFSettings& settings) {
+  return LoadFlavour(source, pdfprftab, resolverFor(settings));
 }
 
-int LoadFlavourBytesIntoSettings(std::string_view bytes, std::string_view label, PDFSettings& settings,
-                                 bool skipUnknownKeys) {
-  return LoadFlavourFromBytes(bytes, label, pdfprftab, resolverFor(settings), skipUnknownKeys);
+int LoadFlavourBytesIntoSettings(std::string_view bytes, std::string_view label, PDFSettings& settings) {
+  return LoadFlavourFromBytes(bytes, label, pdfprftab, resolverFor(settings));
 }
 
 int SaveSettingsToFlavourFile(const TavSys::FileSpec& target, const PDFSettings& settings) {

@@ -37,12 +37,10 @@ PDFSettings SettingsForFlavour(std::string_view nameOrNumber);
 
 // Reads a flavour file into a record instead of gPDFSettings; results as
 // LoadFlavourFromFile. The record is changed only on success.
-int LoadFlavourFileIntoSettings(const TavSys::FileSpec& source, PDFSettings& settings,
-                                bool skipUnknownKeys = false);
+int LoadFlavourFileIntoSettings(const TavSys::FileSpec& source, PDFSettings& settings);
 // The same over the bytes of a flavour file already in memory; `label` names
 // them in messages.
-int LoadFlavourBytesIntoSettings(std::string_view bytes, std::string_view label, PDFSettings& settings,
-                                 bool skipUnknownKeys = false);
+int LoadFlavourBytesIntoSettings(std::string_view bytes, std::string_view label, PDFSettings& settings);
 // Writes a record as a flavour file; results as SaveFlavourToFile.
 int SaveSettingsToFlavourFile(const TavSys::FileSpec& target, const PDFSettings& settings);
 

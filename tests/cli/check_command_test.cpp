@@ -103,19 +103,24 @@ TEST(CheckCommand, CommandLineErrorsExitTwo) {
   EXPECT_NE(r.out.find("jobs"), std::string::npos) << r.out;
 }
 
-// The progress bar is drawn on a terminal only, never under CI, and a
-// message printed meanwhile gets a line of its own.
+// The progress bar is drawn on a terminal only, never under CI; in
+// separated output it names the plate, and each plate's bar ends at 100 %
+// (cleared); a message printed meanwhile gets a line of its own.
 TEST(CommandLine, ProgressBarOnlyOnATerminalAndNotUnderCI) {
   tavtest::TestFolder dir;
   const std::string job = (tavtest::sourceDir() / "examples" / "label.json").string();
-  const std::string run = "'" + tavtest::tavpdfBinary().string() + "' export '" + job +
-                          "' -o '" + (dir / "l.pdf").string() + "' --flavour Normalized";
+  const std::string run = "'" + tavtest::tavpdfBinary().string() + "' export '" + job + "' -o '" +
+                          (dir / "l.pdf").string() + "' --flavour Normalized --set SeparatedOutput=1";
   // script(1) runs the command on a pseudo terminal and copies what it shows.
   const auto terminal = tavtest::runProcess({"env", "-u", "CI", "script", "-qec", run, "/dev/null"});
   EXPECT_EQ(terminal.exitCode, 0) << terminal.describe();
-  EXPECT_THAT(terminal.out, ::testing::HasSubstr("\rOutput ["));
+  EXPECT_THAT(terminal.out, ::testing::HasSubstr("\rPlate 1 of 8 ["));
+  EXPECT_THAT(terminal.out, ::testing::HasSubstr("\rPlate 8 of 8 ["));
+  EXPECT_THAT(terminal.out, ::testing::Not(::testing::HasSubstr("\rOutput [")));
   EXPECT_THAT(terminal.out, ::testing::HasSubstr("\r\033[Kwarning: PDF/USED DEFAULT SCREENING"));
-  EXPECT_THAT(terminal.out, ::testing::EndsWith("\r\033[K" + (dir / "l.pdf").string() + "\r\n"));
+  // The last bar is gone before the warnings at the end and the file name.
+  EXPECT_THAT(terminal.out, ::testing::HasSubstr("%\r\033[Kwarning: PDF/NOT WRITTEN YET"));
+  EXPECT_THAT(terminal.out, ::testing::EndsWith("\n" + (dir / "l.pdf").string() + "\r\n"));
 
   const auto underCi = tavtest::runProcess({"env", "CI=1", "script", "-qec", run, "/dev/null"});
   EXPECT_EQ(underCi.exitCode, 0) << underCi.describe();

@@ -95,12 +95,6 @@ std::string MemoryPdf::streamData(PDFIndirectReference* ref) {
   return text.substr(start + 8, end - start - 8);
 }
 
-std::string MemoryPdf::streamDictionary(PDFIndirectReference* ref) {
-  const std::string text = objectText(ref);
-  const std::size_t start = text.find("obj\n") + 4;
-  return text.substr(start, text.find("\r\nstream") - start);
-}
-
 namespace {
 // A dictionary of the given entries (registry-owned).
 PDFDictionary* Dict(std::initializer_list<std::pair<const char*, PDFDictionaryValue*>> entries) {

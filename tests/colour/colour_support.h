@@ -80,9 +80,8 @@ class MemoryPdf {
   MemoryPdf();
   TavPDF::pdfouthan* handler() { return handler_.get(); }
   const std::string& bytes() { return file_.contents(); }
-  // The data (unfiltered streams only) and the dictionary of a stream as written.
+  // The data of a stream as written (unfiltered streams only).
   std::string streamData(TavPDF::PDFIndirectReference* ref);
-  std::string streamDictionary(TavPDF::PDFIndirectReference* ref);
 
  private:
   std::string objectText(TavPDF::PDFIndirectReference* ref);

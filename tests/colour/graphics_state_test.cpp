@@ -8,55 +8,7 @@
 
 using namespace colourtest;
 
-namespace {
-struct Stroke {
-  double width;
-  int join;
-  bool operator==(const Stroke&) const = default;
-};
-}  // namespace
-
 using GraphicsStateTest = ColourTest;
-
-TEST_F(GraphicsStateTest, ResetForgetsWhatWasSetButKeepsSizeAndValues) {
-  auto& state = PdfGraphicsState::Instance();
-  auto job = MakeJob(SpotInks(3));
-  state.SetOverprintState(PdfGraphicsState::kOverprintOn);
-  state.SetColorKey(12, false);
-  state.SetColorKey(13, true);
-  state.SetColorValue(7, true);
-  state.SetFont(3, 9.5);
-  state.SetScreen(4);
-  state.SetTransferName(state.GetTransferName());  // the stored string itself
-  EXPECT_EQ(state.GetTransferName(), "Default");
-  state.SetTransferName("TR_1");
-  {
-    // The record keeps a clone of its own.
-    CsSeparation spot(job.get(), 1, false);
-    state.SetColorSpace(&spot, 42, false);
-  }
-  ASSERT_NE(state.GetColorSpace(false), nullptr);
-  EXPECT_TRUE(*state.GetColorSpace(false) == CsSeparation(job.get(), 1, false));
-  // Stroke parameters are written only when they differ; those of another
-  // type never compare equal.
-  EXPECT_TRUE(state.SetStrokeInfo(Stroke{2.0, 1}));
-  EXPECT_FALSE(state.SetStrokeInfo(Stroke{2.0, 1}));
-  EXPECT_TRUE(state.SetStrokeInfo(Stroke{2.0, 2}));
-  EXPECT_TRUE(state.SetStrokeInfo(2.0));
-  EXPECT_FALSE(state.SetStrokeInfo(2.0));
-
-  state.Reset();
-  EXPECT_EQ(state.GetOverprintState(), PdfGraphicsState::kOverprintUnknown);
-  EXPECT_EQ(std::tuple(state.GetColorKey(false), state.GetColorKey(true), state.GetColorValue(true)), std::tuple(-1, -1, -1));
-  EXPECT_EQ(state.GetFontNumber(), -1);
-  EXPECT_EQ(state.GetScreen(), PdfGraphicsState::kScreenUnknown);
-  EXPECT_EQ(state.GetTransferName(), "Default");
-  EXPECT_EQ(state.GetColorSpace(false), nullptr);
-  // Read only together with a valid font number or colour space.
-  EXPECT_EQ(state.GetFontSize(), 9.5);
-  EXPECT_EQ(state.GetColorSpaceValue(false), 42);
-  EXPECT_TRUE(state.SetStrokeInfo(2.0));  // written again after a reset
-}
 
 TEST_F(GraphicsStateTest, NothingCarriesOverAfterAStreamEnds) {
   auto job = MakeJob(SpotInks(4));

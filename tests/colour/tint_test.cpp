@@ -40,26 +40,3 @@ TEST_F(TintTest, BoundariesAndPrecisionFollowTheLowByteWhateverTheLocale) {
   auto job = MakeJob(SpotInks(1));
   EXPECT_EQ(Serialise(CsSeparation(job.get(), 0, false).pdfGetSepsArray(Tints().set(0, 6400))), "[ 0.25  ]");
 }
-
-TEST(TintTransformProgram, ExactTextForNoneOneAndTwoColourants) {
-  CommaLocale comma;
-  const std::string quarter = "1.0 1 index 0.250000 mul 1.0 exch sub mul 1.0 exch sub 2 1 roll\n";
-  EXPECT_EQ(BuildTintTransformProgram({{0.25f, 0.25f, 0.25f, 0.25f}}),
-            "{\n" + quarter + quarter + quarter + quarter + "pop\n}");
-  // Each colourant indexes its own tint below the running product.
-  EXPECT_EQ(BuildTintTransformProgram({{1.0f, 0.0f, 0.1f, 0.0f}, {0.0f, 0.5f, 0.3f, 0.0f}}),
-            "{\n"
-            "1.0 2 index 1.000000 mul 1.0 exch sub mul 1 index 0.000000 mul 1.0 exch sub mul "
-            "1.0 exch sub 3 1 roll\n"
-            "1.0 2 index 0.000000 mul 1.0 exch sub mul 1 index 0.500000 mul 1.0 exch sub mul "
-            "1.0 exch sub 3 1 roll\n"
-            "1.0 2 index 0.100000 mul 1.0 exch sub mul 1 index 0.300000 mul 1.0 exch sub mul "
-            "1.0 exch sub 3 1 roll\n"
-            "1.0 2 index 0.000000 mul 1.0 exch sub mul 1 index 0.000000 mul 1.0 exch sub mul "
-            "1.0 exch sub 3 1 roll\n"
-            "pop\npop\n}");
-  // No colourant (a space of /None only) still leaves four components.
-  EXPECT_EQ(BuildTintTransformProgram({}),
-            "{\n1.0 1.0 exch sub 1 1 roll\n1.0 1.0 exch sub 1 1 roll\n"
-            "1.0 1.0 exch sub 1 1 roll\n1.0 1.0 exch sub 1 1 roll\n}");
-}

@@ -102,24 +102,6 @@ TEST(DocumentSeparated, PagesAndLabelsForEveryCombination) {
       EXPECT_EQ(at(info, "/DeviceColorant"), separation ? "/" + c.labels[i].substr(2) : "null") << i;
       EXPECT_EQ(at(info, "/Pages"), separation ? at(pdf.root(), "/Pages/Kids") : "null") << i;
     }
-    if (!c.composite || !c.cmykPage) continue;
-
-    // Each page prints only its own inks.
-    const auto composite = tavtest::measurePlates(w.file, 1);
-    for (const char* ink : {"Cyan", "Spot A", "Spot B"}) EXPECT_GT(composite.coverage.at(ink), 0.2) << ink;
-    const auto cmyk = tavtest::measurePlates(w.file, 2);
-    EXPECT_NEAR(cmyk.coverage.at("Cyan"), 0.25, 0.02) << cmyk.summary();
-    EXPECT_NEAR(cmyk.coverage.at("Magenta"), 0.125, 0.02) << cmyk.summary();
-    EXPECT_EQ(cmyk.coverage.count("Spot A") ? cmyk.coverage.at("Spot A") : 0.0, 0.0);
-    // A separation page is that ink's plate in gray: ink where the spot is
-    // painted, none elsewhere.
-    for (int page : {3, 4}) {
-      const auto plate = tavtest::measurePlates(w.file, page);
-      EXPECT_NEAR(plate.coverage.at("Black"), 0.25, 0.02) << plate.summary();
-      EXPECT_NEAR(plate.inkAtPoint("Black", page == 3 ? 75 : 125, 50), 1.0, 0.01) << page;
-      EXPECT_NEAR(plate.inkAtPoint("Black", 25, 50), 0.0, 0.01) << page;
-      EXPECT_NEAR(plate.inkAtPoint("Black", 175, 50), 0.0, 0.01) << page;
-    }
   }
 }
 

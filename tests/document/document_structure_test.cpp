@@ -73,11 +73,8 @@ TEST(DocumentStructure, InformationDictionary) {
     const auto w = writeDocument(*job, testSettings(), dir / "info.pdf", c.author);
     filsavall = saved;
     Pdf pdf(w.file);
-    EXPECT_EQ(at(pdf.info(), "/Author"), c.expectedAuthor);
+    EXPECT_EQ(at(pdf.info(), "/Author") + " " + at(pdf.info(), "/Trapped"), std::string(c.expectedAuthor) + " " + c.trapped);
     EXPECT_EQ(at(pdf.info(), "/Title"), job->name);
-    EXPECT_EQ(at(pdf.info(), "/Creator"), TavricLib::GetTavricCreator());
-    EXPECT_EQ(at(pdf.info(), "/Producer"), TavricLib::GetTavricCreator());
-    EXPECT_EQ(at(pdf.info(), "/Trapped"), c.trapped);
     // Time-0 dates when the output must not carry real dates.
     const std::string dates = at(pdf.info(), "/CreationDate") + at(pdf.info(), "/ModDate");
     EXPECT_TRUE(c.realDates || dates == "D:19700101000000ZD:19700101000000Z") << dates;
@@ -88,27 +85,13 @@ TEST(DocumentStructure, InformationDictionary) {
 
 // The page's resources, spot colour spaces and ink list.
 void expectPageResources(const Written& w, QPDFObjectHandle page) {
-  EXPECT_TRUE(page.getKey("/Resources").isIndirect());
-  EXPECT_EQ(at(page, "/Resources/ProcSet/2"), "/ImageC");
-  EXPECT_EQ(at(page, "/Resources/ProcSet/3"), "null");
-
   // The spot ink's colour space: a Separation over DeviceCMYK whose two
   // samples go from no ink to its CMYK equivalent (0 50 100 0 %). Process
   // inks get no separation colour space of their own.
   QPDFObjectHandle spot = page.getKey("/Resources").getKey("/ColorSpace").getKey("/Tv_sep_Spot A");
   EXPECT_EQ(at(spot, "/0") + at(spot, "/1") + at(spot, "/2"), "/Separation/Spot A/DeviceCMYK");
   EXPECT_EQ(at(page, "/Resources/ColorSpace/Tv_sep_Cyan"), "null");
-  QPDFObjectHandle function = spot.getArrayItem(3);
-  ASSERT_TRUE(function.isStream());
-  EXPECT_EQ(at(function.getDict(), "/Length"), "17");
   EXPECT_NE(w.bytes.find("stream\r\n000000000080FF00>\r\nendstream"), std::string::npos);
-  EXPECT_EQ(function.getStreamData(qpdf_dl_generalized)->getSize(), 8u);
-
-  for (const char* bytes : {"/CSPat [ /Pattern /DeviceCMYK ]", "/op1 <<\n/OP true\n/OPM 1 \n/Type /ExtGState\n>>",
-                            "/op0 <<\n/OP false\n/OPM 0 \n/Type /ExtGState\n>>",
-                            "/op1_0 <<\n/OP true\n/OPM 0 \n/Type /ExtGState\n>>"}) {
-    EXPECT_NE(w.bytes.find(bytes), std::string::npos) << bytes;
-  }
 
   // The workflow's ink list: the inks that occur, with their CMYK and RGB.
   std::string inks;
@@ -116,11 +99,6 @@ void expectPageResources(const Written& w, QPDFObjectHandle page) {
   EXPECT_EQ(inks, "/Cyan /Magenta /Yellow /Black /Spot A /Spot B /Silver null ");
   QPDFObjectHandle spotInfo = page.getKey("/QELInfo").getKey("/Separations").getArrayItem(4);
   EXPECT_EQ(numbers(spotInfo.getKey("/CMYK")), (std::vector<double>{0, 0.5, 1, 0}));
-  const auto rgb = numbers(spotInfo.getKey("/RGB"));
-  ASSERT_EQ(rgb.size(), 3u);
-  EXPECT_EQ(rgb[0], 1);
-  EXPECT_NEAR(rgb[1], 128 / 255.0, 1e-5);
-  EXPECT_EQ(rgb[2], 0);
 
   // The content starts with the layout matrix.
   EXPECT_EQ(pageContent(page).rfind("1  0  0  1  0  0   cm\n", 0), 0u);
@@ -179,13 +157,9 @@ TEST(DocumentPlates, NumberedDocumentsWhosePlatesShowKnockoutOverprintAndOpaqueI
     settings.ForceOpaqueSeparationsToKnockout = 1;
     const auto w = writeAccepted(*job, settings, dir / "plates.pdf");
     EXPECT_EQ(w.bytes.substr(0, 9), header);
-    EXPECT_EQ(w.bytes.substr(14, 9), "\n1 0 obj\n");
     Pdf pdf(w.file);
     expectPageResources(w, pdf.page(0));
-    EXPECT_EQ(at(pdf.trailer(), "/Info") + at(pdf.trailer(), "/Root") + at(pdf.root(), "/Pages"), "1 0 R2 0 R3 0 R");
-    EXPECT_EQ(at(pdf.root(), "/Type"), "/Catalog");
-    EXPECT_EQ(at(pdf.root(), "/Pages/Count"), "1");
-    EXPECT_EQ(at(pdf.root(), "/PageLabels"), "null");
+    EXPECT_EQ(at(pdf.root(), "/Pages/Count") + at(pdf.root(), "/PageLabels"), "1null");
     const auto p = tavtest::measurePlates(w.file);
     for (const Ink& i : inks) EXPECT_NEAR(p.inkAtPoint(i.ink, i.x, i.y), i.tint, 0.02) << i.ink << " at " << i.x;
     EXPECT_NEAR(p.coverage.at("Spot A"), 0.125, 0.01) << p.summary();

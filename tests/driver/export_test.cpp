@@ -87,6 +87,12 @@ TEST(Export, ChecksAnswerWithTheirResultAndMessages) {
               R"([{"kind":"layer","name":"Art","objects":[)" + square(720, 720, 900, 30) + R"(]},)"
               R"({"kind":"layer","name":"Hidden","hidden":true,"objects":[)" + square(2000, 720, 900, 31) + "]}]");
   const char* kNormalized = "PDF/INVALID OBJECTS FOR NORMALIZED PDF OUTPUT";
+  const char* kCannotWrite = "PDF/CANNOT WRITE PDF FILE";
+  const char* kCouldNotWrite = "PDF/COULD NOT WRITE PDF FILE";
+  const std::string gradient = jobText(
+      kStandardInks, R"([{"id":20,"inks":{"Cyan":100}},{"id":21,"inks":{"Yellow":100}}])",
+      R"([{"id":30,"type":"linear","colour":20,"colour2":21,"start":[720,720],"end":[720,3600]}])",
+      "[" + square(720, 720, 2880, 30) + "]");
   const Case cases[] = {
       {"separated output without separations", jobText(kStandardInks, "[]", "[]", "[]"), "Separated", 1,
        {{"PDF/NO SEPARATIONS FOUND", kError}}},
@@ -136,6 +142,20 @@ TEST(Export, ChecksAnswerWithTheirResultAndMessages) {
       {"technical ink with a non-separable blend",
        colouredSquares(unoutput, {R"({"Varnish":100})"}, R"(,"blendMode":"hue","overprint":true)"), "Press", -1,
        {{"TECHNICAL INKS WITH NONSEPARABLE BLENDMODE", kWarning}}, {"TECHNICAL INKS NOT IN OVERPRINT"}},
+      // A refusal says what stopped it, and nothing that reads like a disk problem.
+      {"a gradient is refused, not left as an empty clip", gradient, "Press", 1,
+       {{"PDF/OBJECT NOT SUPPORTED YET", TavGen::kBatchError, "a gradient fill"}}, {kCannotWrite, kCouldNotWrite}},
+      {"the same asked for as an image", gradient, "Press OutputGradientsAsImages=1", 0, {},
+       {"PDF/OBJECT NOT SUPPORTED YET"}},
+      {"a process ink defined as another colour",
+       colouredSquares(R"([{"name":"Cyan","process":"cyan"},{"name":"Black","process":"black","cmyk":[0,0,0,80]}])",
+                       {R"({"Black":100})"}),
+       "Press", 0, {{"BAD CMYK SEPARATION", kWarning, "\"Black\""}}},
+      {"the same left unused", colouredSquares(R"([{"name":"Cyan","process":"cyan"},)"
+                                               R"({"name":"Black","process":"black","cmyk":[0,0,0,80]}])",
+                                               {R"({"Cyan":100})"}),
+       "Press", 0, {}, {"BAD CMYK SEPARATION"}},
+      {"and in an export that fails", blended("normal"), "Separated", 1, {}, {"BAD CMYK SEPARATION"}},
   };
   tavtest::TestFolder dir;
   tavtest::writeFile(dir / "art.eps", "%!PS-Adobe-3.0 EPSF-3.0\n");
@@ -171,6 +191,51 @@ TEST(Export, ChecksAnswerWithTheirResultAndMessages) {
       EXPECT_EQ(tavtest::readFile(dir / "out.pdf"), kOldBytes);
       EXPECT_EQ(tavtest::folderListing(dir.path()), before);
       EXPECT_TRUE(job->editHistory.entries().empty());
+    }
+  }
+}
+
+// What the settings or the job ask for and this version does not write is
+// named, once per kind, and only when it is asked for.
+TEST(Export, SaysWhatItLeavesOut) {
+  const std::string trimAndBleed =
+      R"(,"trimAndBleedInfo":{"trimLeft":720,"trimBottom":6480,"trimRight":6480,"trimTop":720,"bleed":100})";
+  const std::string screened = jobText(
+      kStandardInks, R"([{"id":20,"inks":{"Cyan":100}}])", R"([{"id":30,"type":"flat","colour":20,"screen":1}])",
+      "[" + square(720, 720, 900, 30) + "]", R"(,"screens":[{"id":1,"kind":"classic","ruling":150}])");
+  struct Case {
+    const char* flavour;
+    std::string job;
+    std::vector<std::string> named;  // the warnings' texts contain these, one each
+  };
+  const Case cases[] = {
+      {"Reader", plainJobText(), {"separated previews"}},  // PDF 1.3: no private document data is due
+      {"Press", plainJobText(), {"(PieceInfo)"}},
+      {"Press", plainJobText().substr(0, plainJobText().size() - 1) + trimAndBleed + "}", {"(PieceInfo)", "(TrimBleed)"}},
+      {"Press IncludeScreening=1 AddThumbnail=1 IncludeSeparatedPreview=1 IncludeVornPreview=1", screened,
+       {"(PieceInfo)", "page thumbnails", "separated previews", "ink preview"}},
+      {"Normalized", plainJobText(), {"(PieceInfo)", "(VornPNDS)", "page thumbnails", "ink preview"}},
+  };
+  tavtest::TestFolder dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.flavour);
+    auto job = loadJob(c.job);
+    const std::string spec = c.flavour;
+    const auto space = spec.find(' ');
+    const auto run = exportJob(
+        job.get(), flavour(spec.substr(0, space), space == std::string::npos ? "" : spec.substr(space + 1)),
+        dir / "out.pdf");
+    ASSERT_EQ(run.result, 0) << run.keys();
+    std::vector<std::string> texts;
+    for (const auto& m : run.messages) {
+      if (m.key != "PDF/NOT WRITTEN YET") continue;
+      EXPECT_EQ(m.severity, TavGen::kWarning);
+      texts.push_back(m.text);
+    }
+    EXPECT_EQ(texts.size(), c.named.size()) << ::testing::PrintToString(texts);
+    for (const std::string& name : c.named) {
+      const auto names = [&](const std::string& t) { return t.find(name) != std::string::npos; };
+      EXPECT_EQ(std::count_if(texts.begin(), texts.end(), names), 1) << name << " in " << ::testing::PrintToString(texts);
     }
   }
 }
@@ -289,7 +354,7 @@ TEST(ExportSafety, FailuresKeepTheOldTargetAndLeaveNoTemporaryFile) {
   run = exportJob(big.get(), flavour("Press"), dir / "out.pdf");
   setrlimit(RLIMIT_FSIZE, &old);
   EXPECT_EQ(run.result, TavSys::kFileErrorBase + EFBIG) << run.keys();
-  EXPECT_TRUE(run.has("PDF/CANNOT WRITE PDF FILE")) << run.keys();
+  EXPECT_TRUE(run.has("PDF/COULD NOT WRITE PDF FILE")) << run.keys();
   EXPECT_TRUE(tavtest::readFile(dir / "out.pdf") == kOldBytes) << "the old target was replaced";
   EXPECT_EQ(tavtest::folderListing(dir.path()), before);
 
@@ -332,7 +397,7 @@ TEST(ExportSafety, TargetThatCannotBeCreatedOrReplaced) {
   // is written in place, never replaced by a plain file; the locked folder.
   for (const Case& c : {Case{dir / "missing" / "out.pdf", ENOENT, kOpen, TavGen::kError},
                         Case{dir / "taken.pdf", EISDIR, kOpen, TavGen::kError},
-                        Case{"/dev/full", ENOSPC, "PDF/CANNOT WRITE PDF FILE", TavGen::kBatchError},
+                        Case{"/dev/full", ENOSPC, "PDF/COULD NOT WRITE PDF FILE", TavGen::kBatchError},
                         Case{locked / "out.pdf", lockedError, kOpen, TavGen::kError}}) {
     if (c.error == 0) continue;  // no read-only file system to be had
     SCOPED_TRACE(c.target.string());

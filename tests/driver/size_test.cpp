@@ -155,17 +155,14 @@ TEST(PreviewSize, ResolutionAndSizeFollowTheArtBox) {
   EXPECT_EQ(CalculateSize(job.get(), 72), 243);   // 32400 x 72² x 3 / (720² x 4)
   EXPECT_EQ(CalculateSize(job.get(), 300), 243);  // above 72 counts as 72
   EXPECT_EQ(CalculateSize(job.get(), 36), 100);   // 60.75, raised to the minimum
+  EXPECT_EQ(CalculateSize(job.get(), 0), 100);    // no preview: the minimum
+  EXPECT_EQ(CalculateSize(job.get(), -72), 243);  // the formula squares the resolution
   EXPECT_EQ(CalculatePPI(job.get(), 243), 72);
   EXPECT_EQ(CalculatePPI(job.get(), 100), 46);    // sqrt(720² x 400 / 97200)
   EXPECT_EQ(CalculatePPI(job.get(), 1), 10);
   EXPECT_EQ(CalculatePPI(job.get(), 1000000), 72);
   EXPECT_EQ(CalculatePPI(nullptr, 100), 0);
   EXPECT_EQ(CalculateSize(nullptr, 72), 0);
-  {
-    TavGen::MessageCapture capture;
-    EXPECT_EQ(CalculateSize(job.get(), 0), 0);
-    EXPECT_TRUE(capture.has("PDF/BAD PREVIEW RESOLUTION"));
-  }
   auto noArt = loadJob(R"({"ppi":720,"boxes":{"media":[0,0,720,720],"art":[100,100,100,400]}})");
   EXPECT_EQ(CalculatePPI(noArt.get(), 100), 0);
   EXPECT_EQ(CalculateSize(noArt.get(), 72), 0);
@@ -179,24 +176,5 @@ TEST(MaxSizeWarning, SizesAreScaledToOneUnitWithTwoDecimals) {
     TavPDF::FormatMaxSizeTexts(c.size, c.max, size, max);
     EXPECT_EQ(size, c.sizeText);
     EXPECT_EQ(max, c.maxText);
-  }
-}
-
-TEST(FlattenerParameters, FlatteningOptionsCountOnlyWithFlattening) {
-  PDFSettings settings;
-  settings.FlattenOverprints = 1;
-  settings.IgnorePlacedOverprints = 1;
-  TavPDF::PDFSpaSetter setter(nullptr, false);
-  const auto& p = setter.parameters();
-  struct Case { int flattening; int nonPrinting; int level; std::uint32_t mask; };
-  for (const Case c : {Case{1, 0, 2, 0x60000u}, Case{0, 1, 0, 0x20000u}}) {
-    settings.EnableFlattening = c.flattening;
-    settings.AddNonPrintingLayers = c.nonPrinting;
-    TavPDF::SetFlattenerParameters(setter, settings);
-    EXPECT_EQ(p.flatteningEnabled, c.flattening != 0);
-    EXPECT_EQ(p.flatteningLevel, c.level);
-    EXPECT_EQ(p.flattenOverprints, c.flattening != 0);
-    EXPECT_EQ(p.ignorePlacedOverprints, c.flattening != 0);
-    EXPECT_EQ(p.objectMask, c.mask);
   }
 }

@@ -62,14 +62,20 @@ TEST(PdfProofPaint, WhiteObjectsOnNothingAreLeftOut) {
 }
 
 // (Open paths: stroked only, never closed or filled, is checked on the walker.)
-TEST(PdfProofPaint, StrokesTakeTheirColourOnTheStrokingSideWhereverTheyLie) {
+// A centre stroke is stroked in the stroking colour; an inside or outside one
+// is filled as its outline, in the filling colour (its plates are measured
+// with the driver's).
+TEST(PdfProofPaint, CentreStrokesStrokeAndOtherStrokesFillTheirOutline) {
   for (const char* position : {"centre", "inside", "outside"}) {
     SCOPED_TRACE(position);
     auto j = job("[" + rect(10, 10, 50, 50, 11, std::string(R"(, "stroke": {"width": 2, "paint": 10, "position": ")") +
                                                   position + R"("})") + "]");
     const std::string content = g2test::writeJobPdf(*j);
-    EXPECT_NE(content.find("0 0 0 1 K\n"), std::string::npos) << content;
-    EXPECT_EQ(count(content, "\ns\n"), 1) << content;
+    const bool centre = std::string(position) == "centre";
+    EXPECT_EQ(content.find("0 0 0 1 K\n") != std::string::npos, centre) << content;
+    EXPECT_EQ(count(content, "\ns\n"), centre ? 1 : 0) << content;
+    EXPECT_EQ(count(content, "0 0 0 1 k\n"), centre ? 0 : 1) << content;
+    EXPECT_EQ(count(content, "f*\n"), centre ? 1 : 2) << content;
   }
 }
 
@@ -88,6 +94,18 @@ TEST(PdfProofPaint, CompoundPathsClipAndFillWithTheEvenOddRule) {
   EXPECT_NE(content.find("W*\nf*\n", firstClip), std::string::npos) << content;
   EXPECT_EQ(count(content, " m\n"), 4);
   EXPECT_EQ(count(content, "h\n"), 4);
+
+  // Sub-paths that are all open (stroked only) give a filled compound no
+  // path to paint: no painting operator either, and a clip of nothing.
+  auto open = job(R"([{"kind": "compound", "paint": 10, "objects": [)" +
+                  rect(10, 10, 90, 90, 10, R"(, "closed": false)") + "]}]");
+  g2test::Page openPage(*open, s);
+  TavDB::Object* openCompound = jobGetSpahan(open.get())->member(0);
+  openPage.writer().OutputCompoundPath(openCompound, genproof::kModeFlatFill);
+  EXPECT_EQ(openPage.finish().find("f*"), std::string::npos);
+  g2test::Page clipPage(*open, s);
+  clipPage.writer().OutputCompoundPath(openCompound, genproof::kModeClipOutline);
+  EXPECT_EQ(count(clipPage.finish(), "0 0 m\nh\nW*\nn\n"), 1);
 }
 
 TEST(PdfProofPaint, OpaqueInksReduceTheInksPrintedBeforeThemAndOneColourGradationsBecomeFlat) {
@@ -172,8 +190,10 @@ TEST(PdfProofPaint, ObjectsWrittenByLaterPartsAreRefusedNotLeftOut) {
   }
 }
 
+// The caller's settings and the host's ink map stay as they were.
 TEST(PdfProofPaint, SeparatedOutputWithTransparencyKeepsTheCallersSettings) {
   auto j = job("[" + rect(10, 10, 50, 50, 17) + "]");
+  j->separations[5].mappedTo = 4;
   PDFSettings s = g2test::testSettings();
   s.SeparatedOutput = 1;
   s.OptimizeWhiteObjects = 1;
@@ -181,6 +201,7 @@ TEST(PdfProofPaint, SeparatedOutputWithTransparencyKeepsTheCallersSettings) {
   EXPECT_FALSE(page.writer().OptimizeWhiteObjects());
   EXPECT_EQ(s.OptimizeWhiteObjects, 1);
   page.finish();
+  EXPECT_EQ(j->separations[5].mappedTo, 4);
   // Without transparency the optimisation stays on.
   auto plain = job("[" + rect(10, 10, 50, 50, 10) + "]");
   g2test::Page other(*plain, s, kPdf13);

@@ -163,20 +163,4 @@ TEST_F(ObjectModel, TheSweepFreesEveryObjectOnceSharedDictionariesIncluded) {
   EXPECT_EQ(gDestroyed, 8);
 }
 
-TEST_F(ObjectModel, DeletingABlockTheRegistryNeverSawIsReportedAndFreed) {
-  TavGen::MessageCapture capture;
-  auto* foreign = ::new (::operator new(sizeof(PDFInteger))) PDFInteger(5);
-  // The mismatch between the allocation and the deletion is what is tested.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-  delete foreign;  // frees through the class's operator delete
-#pragma GCC diagnostic pop
-  ASSERT_EQ(capture.messages().size(), 1u);
-  EXPECT_EQ(capture.messages()[0].text, "Pointer not allocated in this module");
-  EXPECT_EQ(capture.messages()[0].severity, 3);
-  // Objects on the stack are never recorded and never swept.
-  PDFInteger onStack(1);
-  EXPECT_EQ(PdfObjectRegistry::instance().liveCount(), 0u);
-}
-
 }  // namespace

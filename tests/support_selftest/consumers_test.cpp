@@ -91,187 +91,96 @@ class HandWrittenPdf : public ::testing::Test {
 
 // ---------------------------------------------------------------- processes
 
-TEST(ProcessRunner, SeparatesStreamsAndStatusAndPassesArgumentsVerbatim) {
+TEST(ProcessRunner, PassesArgumentsVerbatimDrainsBothStreamsAndKillsOnTimeout) {
   const auto r = runProcess({"sh", "-c", "printf '%s|' \"$@\"; echo oops >&2; exit 3", "sh", "a (b) c",
                              "it's \"q\"", "", "$HOME *"});
-  ASSERT_TRUE(r.started) << r.describe();
-  EXPECT_FALSE(r.timedOut);
-  EXPECT_EQ(r.exitCode, 3);
-  EXPECT_EQ(r.out, "a (b) c|it's \"q\"||$HOME *|");
-  EXPECT_EQ(r.err, "oops\n");
-
-  const auto missing = runProcess({"no-such-program-tav"});
-  EXPECT_FALSE(missing.started);
-  EXPECT_NE(missing.describe().find("not started"), std::string::npos);
-}
-
-TEST(ProcessRunner, DrainsLargeOutputOnBothStreamsAndKillsOnTimeout) {
+  EXPECT_EQ(r.exitCode, 3) << r.describe();
+  EXPECT_EQ(r.out + r.err, "a (b) c|it's \"q\"||$HOME *|oops\n");
+  EXPECT_FALSE(runProcess({"no-such-program-tav"}).started);
   // More than a pipe holds on each stream: reading only one of them would hang.
   const auto big = runProcess(
       {"sh", "-c", "head -c 300000 /dev/zero | tr '\\0' e >&2; head -c 300000 /dev/zero | tr '\\0' o"},
       std::chrono::seconds(60));
-  EXPECT_EQ(big.exitCode, 0);
-  EXPECT_EQ(big.err.size(), 300000u);
-  EXPECT_EQ(big.out.size(), 300000u);
-  EXPECT_EQ(big.out.find_first_not_of('o'), std::string::npos);
-
+  EXPECT_EQ(big.err.size() + big.out.size(), 600000u);
   const auto start = std::chrono::steady_clock::now();
   const auto slow = runProcess({"sh", "-c", "echo begun; sleep 30"}, std::chrono::milliseconds(300));
   EXPECT_TRUE(slow.timedOut);
-  EXPECT_NE(slow.exitCode, 0);
   EXPECT_EQ(slow.out, "begun\n");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
 // ---------------------------------------------------------------- a sound file
 
-TEST_F(HandWrittenPdf, SoundFilePassesEveryConsumerAndContentCheck) {
+TEST_F(HandWrittenPdf, SoundFilePassesEveryCheckAndItsPlatesAreMeasured) {
   const auto pdf = write({});
   for (const auto& verdict :
        {tavtest::qpdfCheck(pdf), tavtest::ghostscriptRender(pdf), tavtest::mutoolCheck(pdf)}) {
     EXPECT_TRUE(verdict.ok) << verdict.tool << ":\n" << verdict.problems << verdict.output;
-    EXPECT_EQ(verdict.problems, "");
   }
-  tavtest::expectPdfAcceptedByAllConsumers(pdf);
   EXPECT_EQ(tavtest::contentStreamProblems(pdf), std::vector<std::string>{});
-  tavtest::expectContentStreamsSound(pdf);
-
   // Words in the file's own name are no complaint of a tool's.
   EXPECT_TRUE(tavtest::acceptedByAllConsumers(write({}, "ERROR WARNING repaired ****.pdf")));
-}
 
-TEST_F(HandWrittenPdf, PlatesMeasureEachInkAndReadPixelsFromTheLowerLeft) {
-  const auto pdf = write({});
+  // Process inks always get a plate, the spot ink its own one, not mixed in.
   const auto plates = tavtest::measurePlates(pdf);
-  // Process inks always get a plate; the spot ink its own one.
-  for (const char* ink : {"Cyan", "Magenta", "Yellow", "Black", "PANTONE 185 C"})
-    EXPECT_EQ(plates.plates.count(ink), 1u) << ink << " missing; " << plates.summary();
   EXPECT_EQ(plates.plates.size(), 5u) << plates.summary();  // the composite is no plate
-  const auto& cyan = plates.plate("Cyan");
-  EXPECT_EQ(cyan.width, 200);
-  EXPECT_EQ(cyan.height, 100);
-  // 50 % over 80 x 40 of 200 x 100; 100 % over 80 x 80.
   EXPECT_NEAR(plates.coverage.at("Cyan"), 0.5 * 3200 / 20000, 0.002);
   EXPECT_NEAR(plates.coverage.at("PANTONE 185 C"), 6400.0 / 20000, 0.002);
-  // The spot is not mixed into process inks.
-  EXPECT_EQ(plates.coverage.at("Magenta"), 0);
-  EXPECT_EQ(plates.coverage.at("Yellow"), 0);
-  EXPECT_EQ(plates.coverage.at("Black"), 0);
-
+  EXPECT_EQ(plates.coverage.at("Magenta") + plates.coverage.at("Black"), 0);
+  // Points count from the lower left, pixels from the top left.
   EXPECT_NEAR(plates.inkAtPoint("Cyan", 50, 20), 0.5, 0.01);
   EXPECT_EQ(plates.inkAtPoint("Cyan", 50, 80), 0);  // above the cyan box
-  EXPECT_EQ(plates.inkAtPoint("Cyan", 150, 50), 0);
-  EXPECT_EQ(plates.inkAtPoint("PANTONE 185 C", 150, 50), 1);
-  EXPECT_EQ(plates.inkAtPoint("PANTONE 185 C", 50, 20), 0);
   EXPECT_EQ(plates.inkAtPoint("PANTONE 185 C", 200, 100), 0);  // the corner still belongs to the page
-  // Pixels count from the top: row 75 is 25 pt above the bottom edge.
   EXPECT_NEAR(plates.inkAtPixel("Cyan", 50, 75), 0.5, 0.01);
-  EXPECT_EQ(plates.inkAtPixel("Cyan", 50, 25), 0);
-
   EXPECT_THROW(plates.inkAtPoint("Orange", 50, 50), std::out_of_range);
   EXPECT_THROW(plates.inkAtPoint("Cyan", 201, 50), std::out_of_range);
-  EXPECT_THROW(plates.inkAtPoint("Cyan", 50, -1), std::out_of_range);
-  EXPECT_THROW(plates.inkAtPixel("Cyan", 200, 0), std::out_of_range);
-}
 
-TEST_F(HandWrittenPdf, PlatesFollowPageAndResolutionAndKeepParenthesesInInkNames) {
-  const auto pdf = write({});
-  const auto plates = tavtest::measurePlates(pdf, 2, 144);
-  ASSERT_EQ(plates.plates.count("Varnish (gloss)"), 1u) << plates.summary();
-  EXPECT_EQ(plates.plates.count("PANTONE 185 C"), 0u);  // that ink is on page 1 only
-  const auto& varnish = plates.plate("Varnish (gloss)");
-  EXPECT_EQ(varnish.width, 400);
-  EXPECT_EQ(varnish.height, 200);
-  EXPECT_NEAR(plates.coverage.at("Varnish (gloss)"), 0.4, 0.005);
-  EXPECT_NEAR(plates.inkAtPoint("Varnish (gloss)", 1, 99), 0.4, 0.005);
-  EXPECT_EQ(plates.coverage.at("Cyan"), 0);
-
+  // Another page at another resolution; parentheses stay in ink names.
+  const auto second = tavtest::measurePlates(pdf, 2, 144);
+  EXPECT_EQ(second.plate("Varnish (gloss)").width, 400);
+  EXPECT_NEAR(second.inkAtPoint("Varnish (gloss)", 1, 99), 0.4, 0.005);
+  EXPECT_EQ(second.plates.count("PANTONE 185 C"), 0u);  // that ink is on page 1 only
   EXPECT_THROW(tavtest::measurePlates(pdf, 3), std::runtime_error);  // no such page
-  EXPECT_THROW(tavtest::measurePlates(dir_.path() / "absent.pdf"), std::runtime_error);
 }
 
 // ---------------------------------------------------------------- damaged files
 
-TEST_F(HandWrittenPdf, WrongStreamLengthIsRejected) {
-  Variant v;
-  v.lengthError = -9;
-  const auto pdf = write(v);
-  const auto qpdf = tavtest::qpdfCheck(pdf);
-  EXPECT_FALSE(qpdf.ok);
-  EXPECT_NE(qpdf.problems.find("WARNING"), std::string::npos) << qpdf.output;
-  const auto mutool = tavtest::mutoolCheck(pdf);
-  EXPECT_FALSE(mutool.ok);
-  EXPECT_NE(mutool.problems.find("Length"), std::string::npos) << mutool.output;
-  EXPECT_FALSE(tavtest::acceptedByAllConsumers(pdf));
-  EXPECT_FALSE(tavtest::contentStreamsSound(pdf));  // qpdf's repair warnings count
-  EXPECT_NONFATAL_FAILURE(tavtest::expectPdfAcceptedByAllConsumers(pdf), "qpdf --check rejects");
-}
-
-TEST_F(HandWrittenPdf, BrokenXrefOffsetIsRejectedByEveryConsumer) {
-  Variant v;
-  v.xrefError = 5;
-  const auto pdf = write(v);
-  // Each tool repairs the file and would render it; each must still say no.
-  EXPECT_FALSE(tavtest::qpdfCheck(pdf).ok);
-  const auto gs = tavtest::ghostscriptRender(pdf);
-  EXPECT_FALSE(gs.ok) << gs.output;
-  EXPECT_NE(gs.problems.find("repaired"), std::string::npos) << gs.output;
-  const auto mutool = tavtest::mutoolCheck(pdf);
-  EXPECT_FALSE(mutool.ok) << mutool.output;
-  EXPECT_NE(mutool.problems.find("repairing"), std::string::npos) << mutool.output;
-}
-
-TEST_F(HandWrittenPdf, MissingEmptyTruncatedOrNonPdfFileIsRejectedByEveryConsumer) {
-  const auto absent = dir_.path() / "absent.pdf";
-  const auto empty = dir_.path() / "empty.pdf";
-  tavtest::writeFile(empty, "");
-  const auto truncated = dir_.path() / "truncated.pdf";
+// Each tool repairs what it can and would render it; each must still say no.
+TEST_F(HandWrittenPdf, DamagedFilesAreRejectedByEveryConsumer) {
+  Variant length, xref;
+  length.lengthError = -9;
+  xref.xrefError = 5;
   const auto whole = samplePdf();
-  tavtest::writeFile(truncated, whole.substr(0, whole.size() / 2));
-  // Ghostscript would run this as a program and exit 0.
-  const auto postscript = dir_.path() / "postscript.pdf";
-  tavtest::writeFile(postscript, "%!PS\n/Helvetica findfont 12 scalefont setfont 72 72 moveto (x) show showpage\n");
-  for (const auto& pdf : {absent, empty, truncated, postscript}) {
+  const std::pair<std::string, std::string> files[] = {
+      {"length.pdf", samplePdf(length)}, {"xref.pdf", samplePdf(xref)}, {"empty.pdf", ""},
+      {"truncated.pdf", whole.substr(0, whole.size() / 2)},
+      // Ghostscript would run this as a program and exit 0.
+      {"postscript.pdf", "%!PS\n/Helvetica findfont 12 scalefont setfont 72 72 moveto (x) show showpage\n"}};
+  std::vector<fs::path> paths = {dir_.path() / "absent.pdf"};
+  for (const auto& [name, bytes] : files) {
+    tavtest::writeFile(dir_ / name, bytes);
+    paths.push_back(dir_ / name);
+  }
+  for (const auto& pdf : paths) {
     for (const auto& verdict :
-         {tavtest::qpdfCheck(pdf), tavtest::ghostscriptRender(pdf), tavtest::mutoolCheck(pdf)})
+         {tavtest::qpdfCheck(pdf), tavtest::ghostscriptRender(pdf), tavtest::mutoolCheck(pdf)}) {
+      // Ghostscript reads a stream of a wrong length without a word.
+      if (verdict.tool == "ghostscript" && pdf.filename() == "length.pdf") continue;
       EXPECT_FALSE(verdict.ok) << verdict.tool << " accepts " << pdf.filename();
-    EXPECT_FALSE(tavtest::contentStreamsSound(pdf)) << pdf.filename();
+    }
+    EXPECT_FALSE(tavtest::contentStreamsSound(pdf)) << pdf.filename();  // qpdf's repair warnings count
   }
+  EXPECT_NONFATAL_FAILURE(tavtest::expectPdfAcceptedByAllConsumers(paths[1]), "qpdf --check rejects");
 }
 
-TEST_F(HandWrittenPdf, UnbalancedNestingIsFound) {
-  struct Case {
-    std::string content;
-    std::string expected;
-  };
-  const Case cases[] = {
-      {"q 0.5 0 0 0 k 10 10 80 40 re f", "1 q without matching Q"},
-      {"q 0 0 0 1 k Q Q", "Q without matching q"},
-      {"/Artifact BMC 0 0 0 1 k 0 0 5 5 re f", "1 BMC/BDC without matching EMC"},
-      {"0 0 0 1 k 0 0 5 5 re f EMC", "EMC without matching BMC/BDC"},
-      {"/Span << /ActualText (x) >> BDC EMC EMC", "EMC without matching BMC/BDC"},
-  };
-  for (const auto& c : cases) {
-    Variant v;
-    v.page1 = c.content;
-    const auto problems = tavtest::contentStreamProblems(write(v));
-    EXPECT_TRUE(mentions(problems, "page 1: " + c.expected)) << c.content << " gave:\n"
-                                                              << ::testing::PrintToString(problems);
-  }
-  // Ghostscript notices the lost Q as well, though it exits 0.
-  Variant lostQ;
-  lostQ.page1 = "q 0.5 0 0 0 k 10 10 80 40 re f";
-  const auto pdf = write(lostQ);
-  EXPECT_FALSE(tavtest::ghostscriptRender(pdf).ok);
-  EXPECT_NONFATAL_FAILURE(tavtest::expectContentStreamsSound(pdf), "q without matching Q");
-}
-
-TEST_F(HandWrittenPdf, EveryNamedResourceMustExist) {
-  struct Case {
-    std::string content;
-    std::string expected;
-  };
-  const Case cases[] = {
+// Unbalanced q/Q and marked content, and every kind of named resource that
+// the resources lack.
+TEST_F(HandWrittenPdf, ContentProblemsAreFound) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"q 0.5 0 0 0 k 10 10 80 40 re f", "page 1: 1 q without matching Q"},
+      {"q 0 0 0 1 k Q Q", "page 1: Q without matching q"},
+      {"/Artifact BMC 0 0 0 1 k 0 0 5 5 re f", "page 1: 1 BMC/BDC without matching EMC"},
+      {"/Span << /ActualText (x) >> BDC EMC EMC", "page 1: EMC without matching BMC/BDC"},
       {"/GS9 gs", "gs names /GS9, which is not in the /ExtGState resources"},
       {"/CS7 CS 1 SCN", "CS names /CS7, which is not in the /ColorSpace resources"},
       {"/Sh0 sh", "sh names /Sh0, which is not in the /Shading resources"},
@@ -281,11 +190,11 @@ TEST_F(HandWrittenPdf, EveryNamedResourceMustExist) {
       {"/OC /MC0 BDC EMC", "BDC names /MC0, which is not in the /Properties resources"},
       {"BI /W 1 /H 1 /CS /CSX /BPC 8 ID \x80 EI", "inline image names /CSX"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [content, expected] : cases) {
     Variant v;
-    v.page1 = c.content;
+    v.page1 = content;
     const auto problems = tavtest::contentStreamProblems(write(v));
-    EXPECT_TRUE(mentions(problems, c.expected)) << c.content << " gave:\n" << ::testing::PrintToString(problems);
+    EXPECT_TRUE(mentions(problems, expected)) << content << " gave:\n" << ::testing::PrintToString(problems);
   }
   // Device colour spaces, the Pattern family and inline abbreviations need no resource.
   Variant device;
@@ -293,11 +202,12 @@ TEST_F(HandWrittenPdf, EveryNamedResourceMustExist) {
       "/DeviceCMYK cs 0 0 0 1 scn /DeviceGray CS 0 SCN /Pattern cs "
       "BI /W 1 /H 1 /CS /G /BPC 8 ID \x80 EI /CS0 cs 1 scn 0 0 5 5 re f";
   EXPECT_EQ(tavtest::contentStreamProblems(write(device)), std::vector<std::string>{});
-
-  // A missing graphics state stops Ghostscript too.
-  Variant missing;
-  missing.page1 = "/GS9 gs 0 0 0 1 k 0 0 5 5 re f";
-  EXPECT_FALSE(tavtest::ghostscriptRender(write(missing)).ok);
+  // Ghostscript notices a lost Q and a missing graphics state as well.
+  for (const char* content : {"q 0.5 0 0 0 k 10 10 80 40 re f", "/GS9 gs 0 0 0 1 k 0 0 5 5 re f"}) {
+    Variant v;
+    v.page1 = content;
+    EXPECT_FALSE(tavtest::ghostscriptRender(write(v)).ok) << content;
+  }
 }
 
 TEST_F(HandWrittenPdf, FormsAndPatternsAreCheckedWithTheirOwnResources) {
@@ -341,24 +251,16 @@ TEST(TestFiles, FolderIsPrivateAndRemovedAndFilesRoundTrip) {
   {
     tavtest::TestFolder first, second;
     EXPECT_NE(first.path(), second.path());
-    EXPECT_TRUE(fs::is_directory(first.path()));
-    EXPECT_NE(first.path().string().find("TestFiles.FolderIsPrivateAndRemovedAndFilesRoundTrip"),
-              std::string::npos);
     const std::string bytes("a\0b\r\n\xFF", 6);
     tavtest::writeFile(first / "x.bin", bytes);
     EXPECT_EQ(tavtest::readFile(first / "x.bin"), bytes);
-    EXPECT_EQ(tavtest::readFile(first.path() / "x.bin").size(), 6u);
     std::filesystem::create_directory(first / "sub");
     EXPECT_EQ(tavtest::folderListing(first.path()), (std::vector<std::string>{"sub:dir", "x.bin:6"}));
     kept = first.path();
   }
   EXPECT_FALSE(fs::exists(kept));
   EXPECT_THROW(tavtest::readFile(kept / "x.bin"), std::runtime_error);
-  EXPECT_THROW(tavtest::writeFile(kept / "x.bin", "x"), std::runtime_error);
-  EXPECT_TRUE(fs::exists(tavtest::sourceDir() / "CMakeLists.txt"));
-  const auto version = tavtest::runTavpdf({"--version"});
-  EXPECT_EQ(version.exitCode, 0) << version.describe();
-  EXPECT_EQ(version.out, "tavpdf 0.1.0\n");
+  EXPECT_EQ(tavtest::runTavpdf({"--version"}).out, "tavpdf 0.1.0\n");
 }
 
 }  // namespace

@@ -158,7 +158,8 @@ bool CsDeviceN::IsEqual(const ColorSpace& other) const {
   return std::equal(std::begin(mUse), std::end(mUse), std::begin(o->mUse)) &&
          std::equal(std::begin(mSepList), std::end(mSepList), std::begin(o->mSepList)) &&
          mForceDeviceN == o->mForceDeviceN && mMaxColorants == o->mMaxColorants &&
-         mAllowSeparationCS == o->mAllowSeparationCS;
+         mAllowSeparationCS == o->mAllowSeparationCS &&
+         mProcessAsColorants == o->mProcessAsColorants;
 }
 
 ColorSpace* CsDeviceN::Clone() const { return new CsDeviceN(*this); }
@@ -202,7 +203,7 @@ int CsDeviceN::GetSepSorted(int i) const {
 }
 
 bool CsDeviceN::IsPureCMYK() const {
-  if (mForceDeviceN) return false;
+  if (mForceDeviceN || mProcessAsColorants) return false;
   int n = 0;
   for (int slot = 0; slot < TavColor::kMaxSeparations; ++slot) {
     const int sep = mSepList[slot];

@@ -185,8 +185,14 @@ class CsDeviceN : public CsMasked {
   void SetSeparationUse(int sep, bool use) override;
   int GetSepSorted(int i) const override;
 
-  // Covers process inks only (and is not forced to DeviceN).
+  // Covers process inks only (and is neither forced to DeviceN nor told to
+  // name its process inks as colourants).
   bool IsPureCMYK() const;
+  // Names the process inks as DeviceN (or Separation) colourants instead of
+  // writing DeviceCMYK: under overprint mode 1 a DeviceCMYK 0 leaves its ink
+  // alone, a colourant at 0 knocks it out.
+  void NameProcessInksAsColorants(bool on) { mProcessAsColorants = on ? 1 : 0; }
+  bool NamesProcessInksAsColorants() const { return mProcessAsColorants != 0; }
   void AllowSeparationCSOutput(bool allow) { mAllowSeparationCS = allow ? 1 : 0; }
   bool GetAllowSeparationCSOutput() const { return mAllowSeparationCS != 0; }
   bool GetForceDeviceN() const { return mForceDeviceN != 0; }
@@ -209,6 +215,7 @@ class CsDeviceN : public CsMasked {
   std::int32_t mMaxColorants = 8;
   std::uint8_t mAllowSeparationCS = 0;
   std::uint8_t mUndefinedTints = 0;
+  std::uint8_t mProcessAsColorants = 0;
   std::shared_ptr<seppdftyp> mSepData;  // shared with the page writer
 };
 

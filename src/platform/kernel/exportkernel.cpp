@@ -141,6 +141,25 @@ bool ProcessSeparationMarkedTechnical(const jobstr* job) {
   return false;
 }
 
+}  // namespace TavricLib
+
+int warnIfbadCMYKSeparations(const jobstr* job, bool show) {
+  if (!job) return 0;
+  int bad = 0;
+  for (int i = 0; i < job->inkCount; ++i) {
+    const Separation& s = job->separations[std::size_t(i)];
+    if (!s.exists || !s.used || s.process < 0 || s.process > 3) continue;
+    std::array<std::uint8_t, 4> pure{};
+    pure[std::size_t(s.process)] = 100;
+    if (s.cmyk == pure) continue;
+    ++bad;
+    if (show) TavGen::message(TavGen::kWarning, 1, "BAD CMYK SEPARATION", {{"__SEPARATIONNAME__", s.name}});
+  }
+  return bad;
+}
+
+namespace TavricLib {
+
 CheckTechnicalSeparations::CheckTechnicalSeparations(jobstr* job, std::uint32_t descendMask,
                                                      std::uint32_t descendValue,
                                                      std::uint32_t visitMask,

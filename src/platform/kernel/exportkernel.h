@@ -96,6 +96,14 @@ class CheckTechnicalSeparations : public SoftmaskVisitor {
 };
 }  // namespace TavricLib
 
+// ---- Process inks ----------------------------------------------------------------------
+
+// The used process inks whose CMYK equivalent is not 100 % of their own
+// process colour and nothing else. The PDF file names process inks as the
+// process colours, so such a definition does not reach it: with `show` each
+// gets a warning ("BAD CMYK SEPARATION", severity 2). Returns how many there are.
+int warnIfbadCMYKSeparations(const jobstr* job, bool show);
+
 // ---- Flattener -------------------------------------------------------------------------
 
 // Process-wide values of the flattener that the exporter copies unchanged.

@@ -187,7 +187,6 @@ void sepEnable(jobstr* job, int sep) {
 void sepDisable(jobstr* job, int sep) {
   if (validSlot(job, sep)) job->separations[sep].enabled = false;
 }
-void initSeparationMap(jobstr*) {}
 
 void sepEnableAll(jobstr* job) {
   for (Separation& s : job->separations) s.enabled = true;
@@ -344,8 +343,10 @@ const std::uint8_t* colsep(const jobstr* job, int colour) {
 std::array<std::uint16_t, kMaxSeparations> colsep16(const jobstr* job, int colour) {
   std::array<std::uint16_t, kMaxSeparations> out;
   out.fill(kTintUndefined);
-  if (const std::uint8_t* pct = colsep(job, colour))
-    for (int i = 0; i < kMaxSeparations; ++i) out[i] = pctToTint(pct[i]);
+  const Colour* c = job ? entry(job->colours, colour) : nullptr;
+  if (c == nullptr) return out;
+  if (c->tints) return *c->tints;
+  for (int i = 0; i < kMaxSeparations; ++i) out[i] = pctToTint(c->pct[i]);
   return out;
 }
 
@@ -417,9 +418,17 @@ std::uint16_t painewflat(jobstr* job, const std::uint8_t* pct) {
 }
 
 std::uint16_t painewflat16(jobstr* job, const std::uint16_t* tints) {
-  std::uint8_t pct[kMaxSeparations];
-  for (int i = 0; i < kMaxSeparations; ++i) pct[i] = tintToPct(tints[i]);
-  return painewflat(job, pct);
+  Colour c;
+  std::array<std::uint16_t, kMaxSeparations> exact;
+  for (int i = 0; i < kMaxSeparations; ++i) {
+    c.pct[i] = tintToPct(tints[i]);
+    exact[i] = tints[i] == kTintUndefined ? kTintUndefined : std::min<std::uint16_t>(tints[i], kTintFull);
+  }
+  c.tints = exact;
+  Paint p;
+  p.type = kPaintFlat;
+  p.colour = job->addColour(c);
+  return job->addPaint(std::move(p));
 }
 
 const double* paintGetMatrix(const jobstr* job, int paint) {

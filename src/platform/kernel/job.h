@@ -84,6 +84,9 @@ struct Colour {
   std::array<std::uint8_t, kMaxSeparations> pct;  // 0..100, 255 = untouched
   bool overprint = false;      // colistra
   bool registration = false;   // the registration colour (all separations)
+  // Colours derived by the exporter (opaque inks) keep their exact tints on
+  // the 25600 scale; pct then holds them rounded to whole percent.
+  std::optional<std::array<std::uint16_t, kMaxSeparations>> tints;
   Colour() { pct.fill(kPercentUntouched); }
 };
 
@@ -437,11 +440,6 @@ bool sepsearch(const jobstr* job, int sep);
 void sepEnable(jobstr* job, int sep);
 void sepDisable(jobstr* job, int sep);
 void sepEnableAll(jobstr* job);
-// Starts the separation map's per-export state afresh. The model keeps no
-// such state (the use of an ink is derived from the objects); the remapping
-// of inks onto others is the job's own and stays, so that the written file's
-// inks can be renamed by it after the pages were written.
-void initSeparationMap(jobstr* job);
 void sepDisableAll(jobstr* job);
 bool sepIsEnabled(const jobstr* job, int sep);
 // UTF-8 name; "" for an empty slot.

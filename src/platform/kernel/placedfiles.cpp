@@ -70,3 +70,29 @@ bool ReadPlacedFile(Picture& p, int ppi, const PlacedFileGiven& given) {
 }
 
 }  // namespace TavKernel
+
+std::vector<std::string> mapGetChannelNames(const TavSys::filref& file) {
+  std::vector<std::string> names;
+  int channels = 0, model = TavSys::kPixelGray;
+  try {
+    const TavSys::pixreatyp reader(file.getFullPathAsUtf8());
+    channels = reader.header().channels;
+    model = reader.header().model;
+  } catch (const TavSys::Error&) {
+    return names;
+  }
+  static const char* const kCmyk[] = {"Cyan", "Magenta", "Yellow", "Black"};
+  static const char* const kRgb[] = {"Red", "Green", "Blue"};
+  for (int c = 0; c < channels; ++c) {
+    if (model == TavSys::kPixelCMYK && c < 4) {
+      names.push_back(kCmyk[c]);
+    } else if (model == TavSys::kPixelRGB && c < 3) {
+      names.push_back(kRgb[c]);
+    } else if ((model == TavSys::kPixelGray || model == TavSys::kPixelBitmap) && c == 0) {
+      names.push_back("Gray");
+    } else {
+      names.push_back("Channel " + std::to_string(c + 1));
+    }
+  }
+  return names;
+}

@@ -1,6 +1,11 @@
 #pragma once
 // What the job loader learns from a placed picture's own file: an EPS file's
 // bounding box, a PDF page's box, a TIFF or JPEG file's pixels.
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+
 struct Picture;
 
 namespace TavKernel {
@@ -19,3 +24,9 @@ struct PlacedFileGiven {
 bool ReadPlacedFile(Picture& picture, int ppi, const PlacedFileGiven& given);
 
 }  // namespace TavKernel
+
+// The names of a pixel file's channels in their order: the names of its
+// colour model's components ("Cyan", ..., "Red", ..., "Gray") and
+// "Channel <n>" for further channels.
+// Empty when the file cannot be read.
+std::vector<std::string> mapGetChannelNames(const TavSys::filref& file);

@@ -290,13 +290,8 @@ void PDFProof::RequirePendingWriter(std::uint32_t kind) {
   if (GetPendingStreamWriter(kind) == nullptr) RefuseUnsupported(PendingStreamKindName(kind));
 }
 
-int PDFProof::OutputPlacedEPS(TavDB::Object*) { RefuseUnsupported("a placed EPS file"); }
 int PDFProof::OutputPlacedJob(TavDB::Object*) {
   RequirePendingWriter(kPendingForm);
-  return 0;
-}
-int PDFProof::OutputPlacedPixels(TavDB::Object*) {
-  RequirePendingWriter(kPendingFileTiff);
   return 0;
 }
 int PDFProof::OutputPlacedPDF(TavDB::Object*) {

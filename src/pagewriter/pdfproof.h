@@ -275,6 +275,11 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // path (two files of one name in different folders stay two images).
   static std::string PictureRecordPath(const std::string& imageName, const TavSys::filref& file);
 
+  // ---- placed picture files (pictures/placedpictures.cpp) ---------------------
+  // Writes a placed picture file (a record of kind 3): at once for the page's
+  // own writer, from the queue under the record's name for nested writers.
+  void OutputPictureXObject(PendingStream& record);
+
   // ---- OPI dictionaries (pictures/opi.cpp) -----------------------------------
   // The OPI value of a placed EPS, TIFF or PDF picture's form; null for other
   // picture types.
@@ -370,6 +375,8 @@ class PDFProof : public genproof, public PendingStreamFlusher {
                                                 double flattenerResolution);
 
  private:
+  // The PostScript XObject of an EPS file and its preview image.
+  void WritePostScriptXObject(const Paint& paint, const std::string& path, const std::string& queuedName);
   struct PendingColor {
     std::unique_ptr<ColorSpace> space;
     std::array<std::uint16_t, 64> tints{};
@@ -467,6 +474,12 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // Raster images (one open at a time).
   int mImageMode = 0;              // 2 inverts the decode sense
   bool mJpegPassThrough = false;   // the caller copies JPEG data itself
+  // A queued picture file is written under the name its form drew.
+  std::string mPictureRecordName;
+  // Where an EPS file's bounding-box corner lies from the PostScript's origin
+  // on the page (points), and the preview name the page's own writer drew.
+  double mEpsOffsetX = 0, mEpsOffsetY = 0;
+  std::string mPreviewName;
   bool mPreviewFlag = false;
   bool mImageBegun = false;
   std::string mCurrentImageName;

@@ -1,2 +1,2 @@
 # The modules call each other in cycles; the group lets the linker rescan them.
-tav_bench(driver DEPS "$<LINK_GROUP:RESCAN,tv_driver,tv_jdf,tv_pdfwriter,tv_pagewriter,tv_pictures,tv_colour,tv_settings,tv_kernel,tv_platform>" ZLIB::ZLIB)
+tav_bench(driver DEPS "$<LINK_GROUP:RESCAN,tv_driver,tv_jdf,tv_pdfwriter,tv_pagewriter,tv_pictures,tv_colour,tv_settings,tv_kernel,tv_fonts,tv_platform>" ZLIB::ZLIB)

@@ -4,6 +4,7 @@
 #include "driver/sizecalc.h"
 #include "driver/visitors.h"
 #include "driver/writepdf.h"
+#include "platform/fonts/fontcache.h"
 #include "platform/kernel/exportkernel.h"
 #include "platform/kernel/job.h"
 #include "platform/messages.h"
@@ -115,6 +116,8 @@ int OutputPDFDocument(jobstr* job, PDFSettings& settings, MarksSettings& marks,
   {
     // Everything the export changes in the job is put back when this ends.
     JobStateGuard jobState(job);
+    // Subset font names are tagged afresh in every export.
+    TavricCore::ResetType1FontNamePrefix();
     TavDB::ScopedCurrentJob current(job);
     const TavDB::tv_point originalOrigin = getOriginalOrigin(job);
     TavDB::Object* marksLayer = nullptr;  // owned by the job's tree

@@ -16,6 +16,7 @@
 #include "pdfwriter/pdfouthan.h"
 #include "pdfwriter/pdfregistry.h"
 #include "platform/certify.h"
+#include "platform/fonts/fontcache.h"
 #include "platform/kernel/colorspace.h"
 #include "platform/kernel/exportkernel.h"
 #include "platform/kernel/job.h"
@@ -332,6 +333,7 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
                  std::vector<TavSys::FileSpec>* producedFiles) {
   if (!job || !target || !target->IsValid()) return TavSys::kResultAbandoned;
   TavSys::Progress progress;
+  TavricCore::ResetType1FontNamePrefix();
   TavDB::ScopedCurrentJob current(job);
   const bool broadcasting = settings.CertifiedEnabled != 0;
 

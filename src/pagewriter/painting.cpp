@@ -305,7 +305,6 @@ void PDFProof::OutputPatternFill(TavDB::Object* object) {
   }
   RequirePendingWriter(kPendingPattern);
 }
-void PDFProof::OutputText(TavDB::Object*) { RefuseUnsupported("text"); }
 void PDFProof::OutputMap(TavDB::Object*) { RefuseUnsupported("a picture map"); }
 void PDFProof::OutputFillContent(TavDB::Object* object) {
   const Paint* paint = object != nullptr ? paipoi(mJob, object->paint()) : nullptr;

@@ -37,6 +37,7 @@
 
 class PDFSettings;
 class ColorSpace;
+struct texcaltyp;
 
 namespace TavPDF {
 
@@ -94,6 +95,17 @@ class AllPassSeparationFilter : public SeparationFilter {
 }  // namespace SC
 
 namespace TavPDF {
+
+// Splits a string of text into passes written one over the other (set on a
+// writer from outside; a writer without one writes each string once).
+class TextPassSplitter {
+ public:
+  virtual ~TextPassSplitter() = default;
+  // The number of passes for the string at the text matrix.
+  virtual int Passes(const std::string& text, const std::array<double, 6>& matrix) = 0;
+  // Whether a pass (0 ..) is written.
+  virtual bool WritesPass(int pass) = 0;
+};
 
 class PDFProof : public genproof, public PendingStreamFlusher {
  public:
@@ -249,8 +261,6 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // selected (ExtGState entries, the screen set is emptied) and, for PDF 1.5
   // layers, the property lists.
   void WritePageResources(bool withProperties);
-  // The "Font" resources of the fonts the stream selected (none yet).
-  void BuildFontResources();
 
   // ---- resource names -----------------------------------------------------------
   // Nested writers share the file's name space: every name carries the writer
@@ -332,6 +342,32 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   int CountLayersAfter(const TavDB::Object* layer) const;
   static std::string MakeImageResourceName(int first, int second);
   bool IsSymmetricStroke() const;
+
+  // ---- fonts and text (written by pictures/) ---------------------------------------
+  // The number of a job font in this writer's font list, appended when new;
+  // -1 for the id -1.
+  int RegisterFont(std::int32_t fontId);
+  const std::vector<std::uint32_t>& GetFontList() const { return mFonts; }
+  // The "Font" resources of the fonts the content stream selected; empties the list.
+  void BuildFontResources();
+  // The calculator's font and size ("/Fnt_w_n size Tf "), unless in force.
+  void SelectTextFont(const texcaltyp* calc);
+  // "scale Tz " and "spacing Tc " from the calculator's parameters.
+  void WriteTextScale(const texcaltyp* calc);
+  void WriteCharSpacing(const texcaltyp* calc);
+  // The text matrix of the calculator's last character, in page points.
+  std::array<double, 6> MakeTextMatrix(const texcaltyp* calc) const;
+  // Shows the string at the matrix (Tm and Tj) and empties it; a string of
+  // nothing or of one blank is only emptied.
+  void ShowTextString(std::string& text, const std::array<double, 6>& matrix);
+  // Places the station-number form under its marked content.
+  void DrawStationNumberForm(const std::string& name);
+  // Appends a closed path through the points (job units, vertical first).
+  static void AddClosedPolygon(std::vector<std::unique_ptr<TavDB::Object>>& paths, int count,
+                               const TavDB::tv_point* points);
+  void SetTextPassSplitter(std::unique_ptr<TextPassSplitter> splitter) {
+    mTextPassSplitter = std::move(splitter);
+  }
 
   // ---- accessors -----------------------------------------------------------------
   pdfouthan* GetHandler() const { return mHandler; }
@@ -465,6 +501,12 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   std::string NextName(const char* prefix, std::uint32_t& counter);
   bool mScreeningNotSupportedShown = false;
   bool mDefaultScreeningShown = false;
+
+  std::unique_ptr<TextPassSplitter> mTextPassSplitter;  // owned; usually null
+  // Whether a text's paint can be shown inside BT/ET (one colour operator);
+  // answers kept by paint.
+  bool TextPaintFitsOneOperator(std::uint16_t paint);
+  std::map<std::uint16_t, bool> mTextPaintFits;
 
   // Deferred resources, in queuing order.
   std::vector<std::shared_ptr<PendingStream>> mPendingStreams;

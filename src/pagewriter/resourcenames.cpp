@@ -160,13 +160,6 @@ void PDFProof::AddTransferFunctionStates(PDFDictionary* extGStates) {
 
 // ---- the resources of a finished stream ----------------------------------------------
 
-void PDFProof::BuildFontResources() {
-  if (mFonts.empty()) return;
-  // Nothing selects a font before text can be written; a font that was
-  // selected all the same must not leave its name undefined.
-  RefuseUnsupported("fonts");
-}
-
 void PDFProof::WritePageResources(bool withProperties) {
   BuildFontResources();
   if (!mScreensFromParent && mExtGStates != nullptr) {

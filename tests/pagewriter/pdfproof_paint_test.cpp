@@ -171,8 +171,6 @@ TEST(PdfProofPaint, ObjectsWrittenByLaterPartsAreRefusedNotLeftOut) {
   // PDF 1.3 has no transparency: the objects are written by the walker.
   EXPECT_EQ(count(g2test::writeJobPdf(*job(transparent), g2test::testSettings(), kPdf13), "f*\n"), 2);
   const std::pair<std::string, const char*> cases[] = {
-      {R"([{"kind": "text", "at": [50, 10], "runs": [{"text": "Hi", "font": "NimbusSans-Regular", "size": 12, "paint": 10}]}])",
-       "text"},
       {transparent, "transparency"}};
   for (const auto& [objects, what] : cases) {
     SCOPED_TRACE(what);

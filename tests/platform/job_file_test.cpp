@@ -119,7 +119,7 @@ TEST(JobFile, BadInputIsRefusedWithItsPlace) {
        R"("gradation", "map"))"},
       {O, R"({"kind": "layer", "objects": []})", O + "/kind: a layer must be a member of the top-level object list"},
       {"/objects/-", R"({"kind": "compound", "objects": [{"kind": "text", "at": [0, 0],
-           "runs": [{"text": "x", "font": "F", "size": 9, "paint": 11}]}]})",
+           "runs": [{"text": "x", "font": "Courier", "size": 9, "paint": 11}]}]})",
        "/objects/1/objects/0/kind: a compound path holds paths only"},
       // inks
       {"/inks/2/name", R"("Cyan")", "/inks/2/name: the ink \"Cyan\" is defined twice"},

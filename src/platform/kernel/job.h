@@ -37,6 +37,9 @@
 #include "platform/kernel/tavdb.h"
 
 class dotjob;
+namespace TavricCore {
+class FontCache;
+}
 
 inline constexpr int kMaxSeparations = 64;
 inline constexpr std::uint16_t kTintFull = 25600;      // 100 % on the 16-bit scale
@@ -358,6 +361,10 @@ struct jobstr {
   std::string solvaraSettings;  // extended-gamut settings, empty = none
 
   jobstr* parent = nullptr;     // the job a one-up is placed in; not owned
+
+  // The fonts of the job's texts and the codes of their characters, made on
+  // first use (TavricCore::jobGetFontCache); state beside the job's content.
+  mutable std::shared_ptr<TavricCore::FontCache> fontCache;
 
   bool HasSolvaraSettings() const { return !solvaraSettings.empty(); }
   const std::string& GetSolvaraSettings() const { return solvaraSettings; }

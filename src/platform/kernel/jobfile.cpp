@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <limits>
@@ -15,6 +16,7 @@
 #include <boost/algorithm/string/case_conv.hpp>
 #include <nlohmann/json.hpp>
 
+#include "platform/fonts/fontcache.h"
 #include "platform/kernel/dotgain.h"
 #include "platform/system.h"
 #include "platform/tav_error.h"
@@ -293,7 +295,30 @@ class Loader {
   }
   // Where each pattern was defined, for messages.
   std::map<std::uint16_t, std::string> patternPlaces_;
+  // A run's font must be installed and able to show every character of it.
+  void checkTextFont(const Node& runNode, const TavDB::TextRun& run) const;
 };
+
+void Loader::checkTextFont(const Node& runNode, const TavDB::TextRun& run) const {
+  TavricCore::FontCache* cache = TavricCore::jobGetFontCache(job_.get());
+  const int id = cache->FontId(run.font);
+  if (id < 0) runNode.req("font").fail("the font \"" + run.font + "\" is not installed");
+  for (std::size_t pos = 0; pos < run.text.size();) {
+    const char32_t ch = TavricCore::NextCharacter(run.text, pos);
+    if (ch == U'\n') continue;
+    const int code = cache->Encode(id, ch);
+    if (code >= 0) continue;
+    char name[16];
+    std::snprintf(name, sizeof name, "U+%04X", unsigned(ch));
+    if (code == TavricCore::FontCache::kNoGlyph)
+      runNode.req("text").fail("the font \"" + run.font + "\" has no character " + name);
+    if (cache->EncodingOf(id) != TavricCore::FontCache::Encoding::kAssigned)
+      runNode.req("text").fail("the character " + std::string(name) + " is not in the encoding of the font \"" + run.font + "\"");
+    runNode.req("text").fail("the font \"" + run.font +
+                             "\" cannot show more than 224 different characters in one job (at " +
+                             name + ")");
+  }
+}
 
 void Loader::readHeader(const Node& root) {
   if (auto f = root.opt("format"))
@@ -1008,6 +1033,9 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
     if (auto m = n.opt("matrix")) {
       m->array(4, 4);
       for (std::size_t k = 0; k < 4; ++k) t->matrix[k] = m->item(k).number(-1e6, 1e6);
+      // A flat matrix would set the letters in no space at all.
+      if (std::abs(t->matrix[0] * t->matrix[3] - t->matrix[1] * t->matrix[2]) < 1e-9)
+        m->fail("the matrix is singular");
     }
     if (auto v = n.opt("width")) t->width = v->number(0, 1e9);
     if (auto v = n.opt("leading")) t->leading = v->number(0, 1e5);
@@ -1020,7 +1048,8 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
     const std::size_t nr = runs.array(1);
     for (std::size_t k = 0; k < nr; ++k) {
       const Node r = runs.item(k);
-      r.object({"text", "font", "size", "paint", "tracking", "hscale", "rise", "wordSpacing"});
+      r.object({"text", "font", "size", "paint", "tracking", "hscale", "rise", "wordSpacing",
+                "underline"});
       TavDB::TextRun run;
       run.text = r.req("text").string();
       run.font = r.req("font").nonEmptyString();
@@ -1031,6 +1060,8 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
       if (auto v = r.opt("hscale")) run.horizontalScale = v->number(1, 10000);
       if (auto v = r.opt("rise")) run.rise = v->number(-10000, 10000);
       if (auto v = r.opt("wordSpacing")) run.wordSpacing = v->number(-10000, 10000);
+      if (auto v = r.opt("underline")) run.underline = v->boolean();
+      checkTextFont(r, run);
       t->runs.push_back(std::move(run));
     }
     if (auto v = n.opt("stationNumber")) o->extraMut().stationNumber = v->boolean();

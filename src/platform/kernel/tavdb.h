@@ -85,6 +85,7 @@ struct TextRun {
   double horizontalScale = 100; // percent
   double rise = 0;              // points, upwards
   double wordSpacing = 0;       // 1/1000 em added to each space
+  bool underline = false;       // a rule under the characters
 };
 
 // A text object: where and how its runs are set.

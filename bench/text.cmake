@@ -1,0 +1,2 @@
+# Text exports and font subsets; the modules call each other in cycles.
+tav_bench(text DEPS "$<LINK_GROUP:RESCAN,tv_driver,tv_jdf,tv_pdfwriter,tv_pagewriter,tv_pictures,tv_colour,tv_settings,tv_kernel,tv_fonts,tv_platform>" ZLIB::ZLIB qpdf::libqpdf)

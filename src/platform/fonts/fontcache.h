@@ -1,0 +1,118 @@
+#pragma once
+// The job's font cache: the fonts its texts use, numbered by first use (the
+// font ids), and the one-byte code each character of a text gets in its font.
+//
+// Codes are what a simple PDF font shows: 32 to 255 (the text calculator uses
+// the codes below 32 for its own signals). How characters get their codes:
+//   - the standard text fonts (Helvetica, Times, Courier) use the Mac Roman
+//     encoding, which the PDF names instead of embedding the font;
+//   - symbolic fonts (Symbol, Dingbats) use their built-in encoding;
+//   - every other font gets codes as the job uses its characters: printable
+//     ASCII keeps its own code, other characters take free codes from 128 up
+//     (then 127, then ASCII codes the job leaves free). A font thus shows at
+//     most 224 different characters in one job.
+//
+// The cache belongs to its job (jobGetFontCache); it keeps pointers to the
+// process-wide font faces.
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/fonts/fontface.h"
+#include "platform/fonts/type1font.h"
+
+struct jobstr;
+namespace TavDB {
+class Object;
+}
+
+namespace TavricCore {
+
+class FontCache {
+ public:
+  enum class Encoding { kMacRoman, kBuiltIn, kAssigned };
+  // Results of Encode besides a code.
+  static constexpr int kNoGlyph = -1;  // the font has no glyph for the character
+  static constexpr int kNoCode = -2;   // the glyph has no code in the font's encoding
+
+  // The id of a font name, given on first use; -1 when no such font is installed.
+  int FontId(std::string_view name);
+  int FontCount() const { return int(fonts_.size()); }
+  // For a valid id.
+  const std::string& FontName(int id) const { return fonts_.at(std::size_t(id)).name; }
+  const Fonts::FontFace* Face(int id) const { return fonts_.at(std::size_t(id)).face; }
+  Encoding EncodingOf(int id) const { return fonts_.at(std::size_t(id)).encoding; }
+  bool IsStandardFont(int id) const { return fonts_.at(std::size_t(id)).standard; }
+
+  // The code of a character in the font (32..255), or kNoGlyph / kNoCode.
+  int Encode(int id, char32_t ch);
+  // The face's glyph index of a code, -1 when the code has none.
+  int GlyphOfCode(int id, int code) const;
+  // The Unicode value of a code, 0 when none.
+  char32_t UnicodeOfCode(int id, int code) const;
+
+  // True the first time a warning key is offered: what cannot be shown is
+  // reported once per job, not once per text.
+  bool FirstWarning(const std::string& key) { return warned_.insert(key).second; }
+
+ private:
+  struct Font {
+    std::string name;
+    const Fonts::FontFace* face = nullptr;
+    Encoding encoding = Encoding::kAssigned;
+    bool standard = false;
+    std::array<int, 256> glyph;
+    std::array<char32_t, 256> unicode{};
+    std::array<std::int16_t, 256> latin;       // codes of U+0000..U+00FF met so far, kUnknown
+    std::unordered_map<char32_t, int> codes;  // other characters met so far
+    std::unordered_map<int, int> codeOfGlyph;  // fixed encodings: glyph -> first code
+  };
+  static constexpr std::int16_t kUnknown = -3;
+  std::vector<Font> fonts_;
+  std::map<std::string, int, std::less<>> ids_;
+  std::set<std::string> warned_;
+};
+
+// The font cache of a job, made on first use. The cache is the job's; the
+// pointer stays valid while the job lives.
+FontCache* jobGetFontCache(const jobstr* job);
+
+// The Unicode value of a code of a font (0 when none); flags are not used.
+char32_t fontCacheUnicodeGet(FontCache* cache, int fontId, int code, int flags);
+
+// Fills table (256 bytes) with 1 for every code that a text of the tree shows
+// in the font, 0 elsewhere. batch and mode are accepted for the kernel's
+// signature.
+void GetFontCharacters(const TavDB::Object* tree, int fontId, std::uint8_t table[256], bool batch,
+                       FontCache* cache, int mode);
+// The same for several fonts in one walk of the tree: the codes are marked
+// (added) in tables[i] for fontIds[i].
+void GetFontCharacters(const TavDB::Object* tree, const std::vector<int>& fontIds,
+                       std::vector<std::array<std::uint8_t, 256>>& tables, FontCache* cache);
+
+// The whole font with every code its encoding gives, or (second form) a
+// subset holding only the codes marked in table. Throws TavSys::Error when
+// the font's program is damaged or unreadable.
+std::unique_ptr<Fonts::Type1Font> CreateType1Font(FontCache* cache, int fontId, bool batch);
+std::unique_ptr<Fonts::Type1Font> CreateType1Font(FontCache* cache, int fontId,
+                                                  const std::uint8_t table[256], int mode,
+                                                  bool batch);
+
+// Subset fonts get name tags "AAAAAA+", "AAAAAB+", ...; this starts the
+// sequence again (once per export).
+void ResetType1FontNamePrefix();
+
+// The list of the 14 standard fonts (for Type1Font::isBase14Font).
+const std::vector<std::string>& GetBase14FontList();
+
+// The next character of UTF-8 text at pos (advanced past it); U+FFFD for a
+// bad byte.
+char32_t NextCharacter(std::string_view text, std::size_t& pos);
+
+}  // namespace TavricCore

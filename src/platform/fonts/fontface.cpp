@@ -1,0 +1,312 @@
+#include "platform/fonts/fontface.h"
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_OUTLINE_H
+
+#include <cerrno>
+#include <cmath>
+#include <sstream>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "platform/tav_error.h"
+
+namespace Fonts {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kFontFolder = "/usr/share/fonts/type1/urw-base35";
+
+// The 14 standard names and the installed fonts that stand for them.
+constexpr std::pair<const char*, const char*> kStandardFonts[] = {
+    {"Courier", "NimbusMonoPS-Regular"},
+    {"Courier-Bold", "NimbusMonoPS-Bold"},
+    {"Courier-Oblique", "NimbusMonoPS-Italic"},
+    {"Courier-BoldOblique", "NimbusMonoPS-BoldItalic"},
+    {"Helvetica", "NimbusSans-Regular"},
+    {"Helvetica-Bold", "NimbusSans-Bold"},
+    {"Helvetica-Oblique", "NimbusSans-Italic"},
+    {"Helvetica-BoldOblique", "NimbusSans-BoldItalic"},
+    {"Times-Roman", "NimbusRoman-Regular"},
+    {"Times-Bold", "NimbusRoman-Bold"},
+    {"Times-Italic", "NimbusRoman-Italic"},
+    {"Times-BoldItalic", "NimbusRoman-BoldItalic"},
+    {"Symbol", "StandardSymbolsPS"},
+    {"ZapfDingbats", "D050000L"},
+};
+
+std::string readFile(const fs::path& path, std::size_t limit) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw TavSys::fileError(errno ? errno : ENOENT, path.string());
+  std::string bytes;
+  char buffer[65536];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+    bytes.append(buffer, std::size_t(in.gcount()));
+    if (bytes.size() > limit) break;
+  }
+  return bytes;
+}
+
+// FreeType and the faces loaded so far; the faces go before the library.
+struct Registry {
+  FT_Library library = nullptr;
+  bool indexed = false;
+  std::map<std::string, fs::path, std::less<>> files;  // PostScript name -> file
+  std::map<std::string, std::unique_ptr<FontFace>, std::less<>> faces;
+  std::set<std::string, std::less<>> missing;  // names known to be absent
+
+  Registry() {
+    if (FT_Init_FreeType(&library) != 0) library = nullptr;
+  }
+  ~Registry() {
+    faces.clear();
+    if (library != nullptr) FT_Done_FreeType(library);
+  }
+
+  // The font files of the folder by the PostScript name their cleartext part gives.
+  void index() {
+    if (indexed) return;
+    indexed = true;
+    std::error_code ec;
+    for (fs::directory_iterator it(kFontFolder, ec), end; !ec && it != end; it.increment(ec)) {
+      const fs::path& p = it->path();
+      const std::string ext = p.extension().string();
+      if (ext != ".t1" && ext != ".pfb" && ext != ".pfa") continue;
+      if (!it->is_regular_file(ec)) continue;
+      std::string head;
+      try {
+        head = readFile(p, 8192);
+      } catch (const TavSys::Error&) {
+        continue;
+      }
+      std::string name = Type1FontName(head);
+      if (name.empty()) name = p.stem().string();
+      files.emplace(std::move(name), p);
+    }
+  }
+};
+
+Registry& registry() {
+  static Registry r;
+  return r;
+}
+
+struct Decomposer {
+  std::vector<OutlineSegment>* out;
+  double lastX = 0, lastY = 0;
+};
+
+int moveTo(const FT_Vector* to, void* user) {
+  auto* d = static_cast<Decomposer*>(user);
+  OutlineSegment s;
+  s.op = OutlineSegment::kMove;
+  s.x[0] = double(to->x);
+  s.y[0] = double(to->y);
+  d->out->push_back(s);
+  d->lastX = s.x[0];
+  d->lastY = s.y[0];
+  return 0;
+}
+int lineTo(const FT_Vector* to, void* user) {
+  auto* d = static_cast<Decomposer*>(user);
+  OutlineSegment s;
+  s.op = OutlineSegment::kLine;
+  s.x[0] = double(to->x);
+  s.y[0] = double(to->y);
+  d->out->push_back(s);
+  d->lastX = s.x[0];
+  d->lastY = s.y[0];
+  return 0;
+}
+int cubicTo(const FT_Vector* c1, const FT_Vector* c2, const FT_Vector* to, void* user) {
+  auto* d = static_cast<Decomposer*>(user);
+  OutlineSegment s;
+  s.op = OutlineSegment::kCubic;
+  s.x[0] = double(c1->x);
+  s.y[0] = double(c1->y);
+  s.x[1] = double(c2->x);
+  s.y[1] = double(c2->y);
+  s.x[2] = double(to->x);
+  s.y[2] = double(to->y);
+  d->out->push_back(s);
+  d->lastX = s.x[2];
+  d->lastY = s.y[2];
+  return 0;
+}
+// Quadratic segments (not found in Type 1 fonts) raised to cubic ones.
+int conicTo(const FT_Vector* c, const FT_Vector* to, void* user) {
+  auto* d = static_cast<Decomposer*>(user);
+  const FT_Vector c1{FT_Pos(d->lastX + 2.0 / 3.0 * (double(c->x) - d->lastX)),
+                     FT_Pos(d->lastY + 2.0 / 3.0 * (double(c->y) - d->lastY))};
+  const FT_Vector c2{FT_Pos(double(to->x) + 2.0 / 3.0 * double(c->x - to->x)),
+                     FT_Pos(double(to->y) + 2.0 / 3.0 * double(c->y - to->y))};
+  return cubicTo(&c1, &c2, to, user);
+}
+
+}  // namespace
+
+FontFace::FontFace(void* face, std::string path) : face_(face), path_(std::move(path)) {
+  auto* f = static_cast<FT_Face>(face_);
+  const char* postScriptName = FT_Get_Postscript_Name(f);
+  name_ = postScriptName != nullptr ? postScriptName : "";
+  bbox_[0] = double(f->bbox.xMin);
+  bbox_[1] = double(f->bbox.yMin);
+  bbox_[2] = double(f->bbox.xMax);
+  bbox_[3] = double(f->bbox.yMax);
+  underlinePosition_ = double(f->underline_position);
+  underlineThickness_ = double(f->underline_thickness);
+
+  glyphs_.resize(std::size_t(f->num_glyphs));
+  for (FT_Long g = 0; g < f->num_glyphs; ++g) {
+    Glyph& glyph = glyphs_[std::size_t(g)];
+    char name[128] = {0};
+    if (FT_Get_Glyph_Name(f, FT_UInt(g), name, sizeof name) == 0) glyph.name = name;
+    if (FT_Load_Glyph(f, FT_UInt(g), FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING) == 0) {
+      glyph.advance = double(f->glyph->metrics.horiAdvance);
+      FT_BBox box;
+      FT_Outline_Get_CBox(&f->glyph->outline, &box);
+      glyph.box[0] = double(box.xMin);
+      glyph.box[1] = double(box.yMin);
+      glyph.box[2] = double(box.xMax);
+      glyph.box[3] = double(box.yMax);
+    }
+    if (!glyph.name.empty()) byName_.emplace(glyph.name, int(g));
+  }
+  for (const Glyph& glyph : glyphs_) advances_.push_back(glyph.advance);
+
+  if (FT_Select_Charmap(f, FT_ENCODING_UNICODE) == 0) {
+    FT_UInt g = 0;
+    for (FT_ULong ch = FT_Get_First_Char(f, &g); g != 0; ch = FT_Get_Next_Char(f, ch, &g)) {
+      byUnicode_.emplace(char32_t(ch), int(g));
+      Glyph& glyph = glyphs_[g];
+      if (glyph.unicode == 0) glyph.unicode = char32_t(ch);
+    }
+  }
+  builtin_.fill(-1);
+  symbolic_ = FT_Select_Charmap(f, FT_ENCODING_ADOBE_CUSTOM) == 0;
+  if (symbolic_ || FT_Select_Charmap(f, FT_ENCODING_ADOBE_STANDARD) == 0) {
+    for (int code = 0; code < 256; ++code) {
+      const FT_UInt g = FT_Get_Char_Index(f, FT_ULong(code));
+      if (g != 0) builtin_[std::size_t(code)] = int(g);
+    }
+  }
+
+  auto yOf = [&](const char* glyph, int side, double fallback) {
+    const int g = glyphByName(glyph);
+    return g >= 0 ? glyphs_[std::size_t(g)].box[side] : fallback;
+  };
+  ascent_ = yOf("d", 3, bbox_[3]);
+  descent_ = yOf("p", 1, bbox_[1]);
+  capHeight_ = yOf("H", 3, ascent_);
+}
+
+FontFace::~FontFace() { FT_Done_Face(static_cast<FT_Face>(face_)); }
+
+int FontFace::glyphForUnicode(char32_t ch) const {
+  auto it = byUnicode_.find(ch);
+  if (it == byUnicode_.end() || glyphs_[std::size_t(it->second)].name == ".notdef") return -1;
+  return it->second;
+}
+
+int FontFace::glyphByName(std::string_view name) const {
+  auto it = byName_.find(std::string(name));
+  return it != byName_.end() ? it->second : -1;
+}
+
+double FontFace::kerning(int left, int right) const {
+  if (left < 0 || std::size_t(left) >= kerning_.size()) return 0;
+  for (const auto& [glyph, value] : kerning_[std::size_t(left)])
+    if (glyph == right) return value;
+  return 0;
+}
+
+// "KPX left right value" lines; lines of other kinds or naming glyphs the
+// font lacks are passed over.
+void FontFace::readKerning(const std::string& afmPath) {
+  std::ifstream in(afmPath);
+  std::string line;
+  std::size_t lines = 0;
+  while (std::getline(in, line) && ++lines < 1000000) {
+    if (line.compare(0, 4, "KPX ") != 0) continue;
+    std::istringstream fields(line.substr(4));
+    std::string left, right;
+    double value = 0;
+    if (!(fields >> left >> right >> value) || !std::isfinite(value)) continue;
+    const int a = glyphByName(left), b = glyphByName(right);
+    if (a < 0 || b < 0 || value == 0) continue;
+    if (kerning_.empty()) kerning_.resize(glyphs_.size());
+    kerning_[std::size_t(a)].emplace_back(b, float(value));
+  }
+}
+
+void FontFace::outline(int glyph, std::vector<OutlineSegment>& out) const {
+  out.clear();
+  auto* f = static_cast<FT_Face>(face_);
+  if (glyph < 0 || glyph >= glyphCount()) return;
+  if (FT_Load_Glyph(f, FT_UInt(glyph), FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING) != 0) return;
+  if (f->glyph->format != FT_GLYPH_FORMAT_OUTLINE) return;
+  static const FT_Outline_Funcs funcs = {moveTo, lineTo, conicTo, cubicTo, 0, 0};
+  Decomposer d{&out};
+  FT_Outline_Decompose(&f->glyph->outline, &funcs, &d);
+}
+
+const Type1Program& FontFace::program() const {
+  if (!program_) {
+    const std::string bytes = readFile(path_, kMaxFontFileBytes + 1);
+    program_ = std::make_unique<Type1Program>(ReadType1Program(bytes, name_));
+  }
+  return *program_;
+}
+
+const FontFace* FindFontFace(std::string_view requested) {
+  Registry& r = registry();
+  if (r.library == nullptr) return nullptr;
+  std::string_view name = requested;
+  for (const auto& [standard, installed] : kStandardFonts) {
+    if (requested == standard) name = installed;
+  }
+  if (auto it = r.faces.find(name); it != r.faces.end()) return it->second.get();
+  if (r.missing.count(name) != 0) return nullptr;
+  r.index();
+  auto file = r.files.find(name);
+  FT_Face face = nullptr;
+  if (file == r.files.end() ||
+      FT_New_Face(r.library, file->second.c_str(), 0, &face) != 0) {
+    r.missing.emplace(name);
+    return nullptr;
+  }
+  std::unique_ptr<FontFace> loaded(new FontFace(face, file->second.string()));
+  fs::path afm = file->second;
+  afm.replace_extension(".afm");
+  std::error_code ec;
+  if (fs::is_regular_file(afm, ec)) loaded->readKerning(afm.string());
+  if (loaded->name_.empty()) loaded->name_ = std::string(name);
+  const FontFace* result = loaded.get();
+  r.faces.emplace(std::string(name), std::move(loaded));
+  return result;
+}
+
+const std::vector<std::string>& StandardFontNames() {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> v;
+    for (const auto& entry : kStandardFonts) v.emplace_back(entry.first);
+    return v;
+  }();
+  return names;
+}
+
+bool IsStandardFontName(std::string_view name) {
+  for (const auto& entry : kStandardFonts)
+    if (name == entry.first) return true;
+  return false;
+}
+
+const char* FontFolder() { return kFontFolder; }
+
+}  // namespace Fonts

@@ -1,0 +1,107 @@
+#pragma once
+// The fonts the engine can set text in: the Type 1 fonts of the system's font
+// folder (Debian's fonts-urw-base35), found by their PostScript names. The 14
+// standard font names stand for their metric-compatible equivalents in that
+// folder. FreeType reads metrics, glyph names, the Unicode mapping and
+// outlines; kerning pairs come from the font's AFM file when there is one.
+//
+// Faces are loaded once per process and live until it ends; the pointers
+// handed out stay valid that long. Not thread-safe (the engine has no threads).
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/fonts/type1program.h"
+
+namespace Fonts {
+
+// One segment of a glyph outline in font units (1/1000 em), y pointing up.
+struct OutlineSegment {
+  enum Op : std::uint8_t { kMove, kLine, kCubic } op = kMove;
+  double x[3] = {0, 0, 0};  // kCubic: two control points, then the end point
+  double y[3] = {0, 0, 0};
+};
+
+class FontFace {
+ public:
+  struct Glyph {
+    std::string name;
+    double advance = 0;       // font units
+    double box[4] = {0, 0, 0, 0};  // xMin, yMin, xMax, yMax
+    char32_t unicode = 0;     // lowest code point mapped to the glyph, 0 = none
+  };
+
+  FontFace(const FontFace&) = delete;
+  FontFace& operator=(const FontFace&) = delete;
+  ~FontFace();
+
+  const std::string& name() const { return name_; }  // the program's PostScript name
+  const std::string& path() const { return path_; }
+  // A font whose built-in encoding is its own (Symbol, Dingbats) rather than
+  // the standard encoding.
+  bool symbolic() const { return symbolic_; }
+
+  int glyphCount() const { return int(glyphs_.size()); }
+  const Glyph& glyph(int index) const { return glyphs_[std::size_t(index)]; }
+  // A glyph's advance in font units (kept apart from the other glyph data,
+  // for the layout's sake).
+  double advance(int index) const { return advances_[std::size_t(index)]; }
+  // Glyph index by Unicode or name; -1 when the font has none (.notdef counts as none).
+  int glyphForUnicode(char32_t ch) const;
+  int glyphByName(std::string_view name) const;
+  // Glyph of a code in the built-in encoding, -1 when none.
+  int builtinGlyph(int code) const {
+    return code >= 0 && code < 256 ? builtin_[std::size_t(code)] : -1;
+  }
+  // Kerning between two glyphs in font units (0 without an AFM file).
+  double kerning(int left, int right) const;
+  void outline(int glyph, std::vector<OutlineSegment>& out) const;
+
+  const double* boundingBox() const { return bbox_; }  // xMin, yMin, xMax, yMax
+  double ascent() const { return ascent_; }
+  double descent() const { return descent_; }
+  double capHeight() const { return capHeight_; }
+  double underlinePosition() const { return underlinePosition_; }  // centre of the rule
+  double underlineThickness() const { return underlineThickness_; }
+
+  // The font program in the binary form, read on first use. Throws
+  // TavSys::Error when the file cannot be read or is damaged.
+  const Type1Program& program() const;
+
+ private:
+  friend const FontFace* FindFontFace(std::string_view name);
+  FontFace(void* face, std::string path);
+
+  void* face_;  // FT_Face, owned
+  std::string name_, path_;
+  bool symbolic_ = false;
+  // Kerning pairs of the AFM file by left glyph: (right glyph, font units).
+  std::vector<std::vector<std::pair<int, float>>> kerning_;
+  void readKerning(const std::string& afmPath);
+  std::vector<Glyph> glyphs_;
+  std::vector<double> advances_;
+  std::unordered_map<char32_t, int> byUnicode_;
+  std::unordered_map<std::string, int> byName_;
+  std::array<int, 256> builtin_{};
+  double bbox_[4] = {0, 0, 0, 0};
+  double ascent_ = 0, descent_ = 0, capHeight_ = 0;
+  double underlinePosition_ = 0, underlineThickness_ = 0;
+  mutable std::unique_ptr<Type1Program> program_;
+};
+
+// The face of a PostScript name (or of one of the 14 standard names), or null
+// when no such font is installed.
+const FontFace* FindFontFace(std::string_view name);
+
+// The 14 standard font names, in the usual order.
+const std::vector<std::string>& StandardFontNames();
+bool IsStandardFontName(std::string_view name);
+
+// The folder the fonts are found in.
+const char* FontFolder();
+
+}  // namespace Fonts

@@ -1,0 +1,498 @@
+#include "platform/fonts/textcalc.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "platform/fonts/fontcache.h"
+#include "platform/kernel/job.h"
+#include "platform/kernel/tavdb.h"
+#include "platform/messages.h"
+
+namespace {
+
+// Positions closer than this (points) count as the same.
+constexpr double kSamePosition = 1e-6;
+
+// What a run of the text gives its characters.
+struct RunInfo {
+  int fontId = -1;
+  const Fonts::FontFace* face = nullptr;
+  double size = 0;         // points
+  double tracking = 0;     // points after each character
+  double hscale = 1;       // factor
+  double wordExtra = 0;    // points after each blank
+  double rise = 0;         // points up
+  TextParameters params;
+};
+
+struct LaidChar {
+  std::size_t run = 0;
+  int code = 0;
+  int glyph = -1;
+  bool blank = false;
+  double x = 0, y = 0;      // text space, y down; y is the baseline with the rise
+  double advance = 0;       // the layout's advance
+  double showAdvance = 0;   // what a PDF viewer advances within one shown string
+  int line = 0;
+};
+
+struct Event {
+  int code = 0;
+  int item = -1;  // the character of a code >= 32
+  TextParameters params;
+  double size = 0;
+  std::vector<TextRulePolygon> rules;
+};
+
+void warnOnce(TavricCore::FontCache* cache, const std::string& key, const std::string& font,
+              char32_t ch) {
+  char text[16];
+  std::snprintf(text, sizeof text, "U+%04X", unsigned(ch));
+  if (!cache->FirstWarning(key + "|" + font + "|" + (ch != 0 ? text : ""))) return;
+  std::vector<std::pair<std::string, std::string>> values{{"__FONT__", font}};
+  if (ch != 0) values.emplace_back("__CHARACTER__", text);
+  TavGen::message(TavGen::kWarning, 1, key, values);
+}
+
+}  // namespace
+
+struct texcaltyp {
+  jobstr* job = nullptr;
+  const TavDB::TextData* text = nullptr;
+  TavricCore::FontCache* cache = nullptr;
+  int ppi = 72;
+  std::vector<RunInfo> runs;
+  std::vector<LaidChar> chars;
+  std::vector<Event> events;
+  std::size_t next = 0;
+  TextParameters initial;
+  double initialSize = 0;
+  const Event* current = nullptr;
+  const LaidChar* lastChar = nullptr;
+
+  // A point of the text's space in job units (vertical first).
+  std::array<double, 2> toJob(double x, double y) const {
+    const double* m = text->matrix;
+    const double k = double(ppi) / 72.0;
+    return {double(text->start.v) + (m[1] * x + m[3] * y) * k,
+            double(text->start.h) + (m[0] * x + m[2] * y) * k};
+  }
+};
+
+namespace {
+
+RunInfo describeRun(texcaltyp& calc, const TavDB::TextRun& run) {
+  RunInfo info;
+  info.fontId = calc.cache->FontId(run.font);
+  info.size = run.size;
+  info.tracking = run.tracking / 1000.0 * run.size;
+  info.hscale = run.horizontalScale / 100.0;
+  info.wordExtra = run.wordSpacing / 1000.0 * run.size;
+  info.rise = run.rise;
+  info.params.paint = run.paint;
+  info.params.fontId = info.fontId;
+  info.params.alignment = int(calc.text->align);
+  info.params.charSpacing = std::int32_t(std::lround(run.tracking * 6553.6));
+  info.params.horizontalScale = std::int32_t(std::lround(run.horizontalScale * 65536.0));
+  if (info.fontId >= 0) {
+    info.face = calc.cache->Face(info.fontId);
+    const int blank = info.face->glyphForUnicode(U' ');
+    const double blankWidth = blank >= 0 ? info.face->glyph(blank).advance : 0;
+    if (run.wordSpacing != 0 && blankWidth > 0) {
+      info.params.wordSpacing = std::int32_t(
+          std::lround(double(kNormalWordSpacing) * (blankWidth + run.wordSpacing) / blankWidth));
+      if (info.params.wordSpacing == kNormalWordSpacing) ++info.params.wordSpacing;
+    }
+  }
+  return info;
+}
+
+struct Line {
+  std::size_t begin = 0, end = 0;  // characters
+  bool paragraphEnd = false;
+  double sizeHint = 0;             // the size for an empty line's leading
+};
+
+void layout(texcaltyp& calc) {
+  const TavDB::TextData& text = *calc.text;
+  std::size_t bytes = 0;
+  for (const TavDB::TextRun& run : text.runs) bytes += run.text.size();
+  calc.chars.reserve(bytes);
+  calc.events.reserve(bytes + 8);
+  std::vector<Line> lines;
+  Line line;
+  bool lineOpen = false;
+  for (std::size_t r = 0; r < text.runs.size(); ++r) {
+    const TavDB::TextRun& run = text.runs[r];
+    const RunInfo& info = calc.runs[r];
+    if (!lineOpen) {
+      line.sizeHint = run.size;
+      lineOpen = true;
+    }
+    if (info.fontId < 0 && !run.text.empty()) {
+      warnOnce(calc.cache, "PDF/FONT NOT INSTALLED", run.font, 0);
+    }
+    for (std::size_t pos = 0; pos < run.text.size();) {
+      const char32_t ch = TavricCore::NextCharacter(run.text, pos);
+      if (ch == U'\n') {
+        line.end = calc.chars.size();
+        line.paragraphEnd = true;
+        lines.push_back(line);
+        line = Line{};
+        line.begin = calc.chars.size();
+        line.sizeHint = run.size;
+        continue;
+      }
+      if (info.fontId < 0) continue;
+      const int code = calc.cache->Encode(info.fontId, ch);
+      if (code < 0) {
+        warnOnce(calc.cache, "PDF/CHARACTER NOT IN FONT", run.font, ch);
+        continue;
+      }
+      LaidChar c;
+      c.run = r;
+      c.code = code;
+      c.glyph = calc.cache->GlyphOfCode(info.fontId, code);
+      c.blank = ch == U' ';
+      const double width = c.glyph >= 0 ? info.face->advance(c.glyph) : 0;
+      c.showAdvance = (width / 1000.0 * info.size + info.tracking) * info.hscale;
+      c.advance = c.showAdvance + (c.blank ? info.wordExtra * info.hscale : 0);
+      calc.chars.push_back(c);
+    }
+  }
+  line.end = calc.chars.size();
+  line.paragraphEnd = true;
+  lines.push_back(line);
+
+  // Kerning with the next character of the same run.
+  for (std::size_t i = 0; i + 1 < calc.chars.size(); ++i) {
+    LaidChar& a = calc.chars[i];
+    const LaidChar& b = calc.chars[i + 1];
+    if (a.run != b.run) continue;
+    const RunInfo& info = calc.runs[a.run];
+    a.advance += info.face->kerning(a.glyph, b.glyph) / 1000.0 * info.size * info.hscale;
+  }
+
+  // Wrapping into the frame.
+  const double frame = text.width * 72.0 / double(calc.ppi);
+  std::vector<double> sum(calc.chars.size() + 1, 0.0);
+  for (std::size_t i = 0; i < calc.chars.size(); ++i) sum[i + 1] = sum[i] + calc.chars[i].advance;
+  std::vector<Line> wrapped;
+  for (const Line& paragraph : lines) {
+    Line current = paragraph;
+    current.paragraphEnd = false;
+    std::size_t breakAt = 0;  // first character after the last blank, 0 = none
+    for (std::size_t i = paragraph.begin; frame > 0 && i < paragraph.end; ++i) {
+      const LaidChar& c = calc.chars[i];
+      if (c.blank) {
+        breakAt = i + 1;
+        continue;
+      }
+      if (sum[i + 1] - sum[current.begin] > frame && breakAt > current.begin) {
+        current.end = breakAt;
+        wrapped.push_back(current);
+        current.begin = breakAt;
+        current.sizeHint = calc.runs[calc.chars[breakAt].run].size;
+        breakAt = 0;
+      }
+    }
+    current.end = paragraph.end;
+    current.paragraphEnd = true;
+    wrapped.push_back(current);
+  }
+
+  // Alignment, baselines, positions.
+  const int align = int(text.align);
+  double baseline = 0;
+  for (std::size_t l = 0; l < wrapped.size(); ++l) {
+    const Line& ln = wrapped[l];
+    double largest = ln.sizeHint;
+    std::size_t lastInk = ln.begin;  // one past the last character that is not a blank
+    int blanks = 0;
+    for (std::size_t i = ln.begin; i < ln.end; ++i) {
+      largest = std::max(largest, calc.runs[calc.chars[i].run].size);
+      if (!calc.chars[i].blank) lastInk = i + 1;
+    }
+    for (std::size_t i = ln.begin; i < lastInk; ++i) blanks += calc.chars[i].blank ? 1 : 0;
+    if (l > 0) baseline += text.leading > 0 ? text.leading : 1.2 * largest;
+    const double natural = sum[lastInk] - sum[ln.begin];
+    double x = 0, extra = 0;
+    if (align == TavDB::TextData::kCentre) {
+      x = frame > 0 ? (frame - natural) / 2 : -natural / 2;
+    } else if (align == TavDB::TextData::kRight) {
+      x = frame > 0 ? frame - natural : -natural;
+    } else if (align == TavDB::TextData::kJustify && frame > 0 && !ln.paragraphEnd && blanks > 0) {
+      extra = std::max(0.0, (frame - natural) / blanks);
+    }
+    for (std::size_t i = ln.begin; i < ln.end; ++i) {
+      LaidChar& c = calc.chars[i];
+      c.line = int(l);
+      c.x = x;
+      c.y = baseline - calc.runs[c.run].rise;
+      x += c.advance + (c.blank && i < lastInk ? extra : 0);
+    }
+  }
+}
+
+// The signals and characters, in the order the writer reads them.
+void buildEvents(texcaltyp& calc) {
+  TextParameters state;
+  double stateSize = 0;
+  std::size_t first = 0;
+  while (first < calc.runs.size() && calc.runs[first].fontId < 0) ++first;
+  if (first == calc.runs.size()) first = 0;
+  if (!calc.runs.empty()) {
+    state = calc.runs[first].params;
+    stateSize = calc.runs[first].size;
+  }
+  calc.initial = state;
+  calc.initialSize = stateSize;
+
+  // The line's last character that is not a blank, for the end of its rules.
+  std::vector<std::size_t> lastInk;
+  for (std::size_t i = 0; i < calc.chars.size(); ++i) {
+    const LaidChar& c = calc.chars[i];
+    if (std::size_t(c.line) >= lastInk.size()) lastInk.resize(std::size_t(c.line) + 1, SIZE_MAX);
+    if (!c.blank) lastInk[std::size_t(c.line)] = i;
+  }
+
+  struct Rule {
+    bool open = false;
+    std::size_t run = 0;
+    int line = 0;
+    double x0 = 0, x1 = 0, y = 0;
+    bool inked = false;
+  } rule;
+  std::vector<TextRulePolygon> pending;
+  auto closeRule = [&] {
+    if (!rule.open) return;
+    rule.open = false;
+    if (!rule.inked) return;
+    const RunInfo& info = calc.runs[rule.run];
+    const double centre = rule.y - info.face->underlinePosition() / 1000.0 * info.size;
+    const double half = std::max(info.face->underlineThickness(), 1.0) / 2000.0 * info.size;
+    TextRulePolygon polygon{calc.toJob(rule.x0, centre - half), calc.toJob(rule.x1, centre - half),
+                            calc.toJob(rule.x1, centre + half), calc.toJob(rule.x0, centre + half)};
+    pending.push_back(polygon);
+  };
+  auto emit = [&](int code, int item) {
+    Event e;
+    e.code = code;
+    e.item = item;
+    e.params = state;
+    e.size = stateSize;
+    if (code == kTextRule || code == kTextEnd) e.rules = std::move(pending);
+    pending.clear();
+    calc.events.push_back(std::move(e));
+  };
+
+  const LaidChar* previous = nullptr;
+  for (std::size_t i = 0; i < calc.chars.size(); ++i) {
+    const LaidChar& c = calc.chars[i];
+    const RunInfo& info = calc.runs[c.run];
+    if (rule.open && (rule.run != c.run || rule.line != c.line)) {
+      closeRule();
+      emit(kTextRule, -1);
+    }
+    const std::size_t before = calc.events.size();
+    if (info.params.paint != state.paint) {
+      state.paint = info.params.paint;
+      emit(kTextPaint, -1);
+    }
+    const bool font = info.fontId != state.fontId || info.size != stateSize;
+    const bool spacing = info.params.charSpacing != state.charSpacing;
+    state.fontId = info.fontId;
+    stateSize = info.size;
+    state.charSpacing = info.params.charSpacing;
+    if (font || spacing) emit(font && spacing ? kTextFontAndSpacing : font ? kTextFont : kTextSpacing, -1);
+    if (info.params.horizontalScale != state.horizontalScale) {
+      state.horizontalScale = info.params.horizontalScale;
+      emit(kTextScale, -1);
+    }
+    state.wordSpacing = info.params.wordSpacing;
+    if (previous != nullptr && calc.events.size() == before &&
+        (previous->line != c.line || std::abs(previous->y - c.y) > kSamePosition ||
+         std::abs(previous->x + previous->showAdvance - c.x) > kSamePosition)) {
+      emit(kTextBreak, -1);
+    }
+    if (calc.text->runs[c.run].underline) {
+      if (!rule.open) {
+        rule = Rule{true, c.run, c.line, c.x, c.x, c.y, false};
+      }
+      if (i <= lastInk[std::size_t(c.line)] && lastInk[std::size_t(c.line)] != SIZE_MAX) {
+        rule.x1 = c.x + c.advance;
+        rule.inked = true;
+      }
+    }
+    emit(c.code, int(i));
+    previous = &c;
+  }
+  closeRule();
+  emit(kTextEnd, -1);
+}
+
+}  // namespace
+
+TextCalc texcalini(jobstr* job, const TavDB::Object* object) {
+  if (job == nullptr || object == nullptr || object->text() == nullptr) return nullptr;
+  TextCalc calc(new texcaltyp());
+  calc->job = job;
+  calc->text = object->text();
+  calc->cache = TavricCore::jobGetFontCache(job);
+  calc->ppi = TavDB::getppi(job);
+  for (const TavDB::TextRun& run : calc->text->runs) calc->runs.push_back(describeRun(*calc, run));
+  layout(*calc);
+  buildEvents(*calc);
+  return calc;
+}
+
+int texcalnex(texcaltyp* calc) {
+  if (calc == nullptr || calc->next >= calc->events.size()) return kTextEnd;
+  calc->current = &calc->events[calc->next++];
+  if (calc->current->item >= 0) calc->lastChar = &calc->chars[std::size_t(calc->current->item)];
+  return calc->current->code;
+}
+
+void texcalpars(const texcaltyp* calc, TextParameters& parameters) {
+  if (calc == nullptr) return;
+  parameters = calc->current != nullptr ? calc->current->params : calc->initial;
+}
+
+double texcalSize(const texcaltyp* calc) {
+  if (calc == nullptr) return 0;
+  const double points = calc->current != nullptr ? calc->current->size : calc->initialSize;
+  return points * double(calc->ppi) / 72.0;
+}
+
+void texcalbasematppi(const texcaltyp* calc, int ppi, double matrix[4]) {
+  for (int k = 0; k < 4; ++k) matrix[k] = calc != nullptr ? calc->text->matrix[k] * double(ppi) : 0;
+}
+
+void GetTextLetterPosition(const texcaltyp* calc, double& v, double& h) {
+  v = h = 0;
+  if (calc == nullptr) return;
+  const LaidChar* c = calc->lastChar;
+  const auto p = c != nullptr ? calc->toJob(c->x, c->y) : calc->toJob(0, 0);
+  v = p[0];
+  h = p[1];
+}
+
+int texcalrul(texcaltyp* calc, TavricCore::FontCache*, int code,
+              std::vector<TextRulePolygon>& polygons) {
+  if (calc == nullptr || calc->current == nullptr || calc->current->code != code) return 0;
+  polygons.insert(polygons.end(), calc->current->rules.begin(), calc->current->rules.end());
+  return int(calc->current->rules.size());
+}
+
+void texcalexi(TextCalc& calc) { calc.reset(); }
+
+void TextCalcDeleter::operator()(texcaltyp* calc) const { delete calc; }
+
+bool isStationNumberObject(const TavDB::Object* object) {
+  return object != nullptr && object->text() != nullptr && object->extra()->stationNumber;
+}
+
+std::vector<std::uint16_t> texsca(const TavDB::Object* object) {
+  std::vector<std::uint16_t> paints;
+  const TavDB::TextData* text = object != nullptr ? object->text() : nullptr;
+  if (text == nullptr) return paints;
+  for (const TavDB::TextRun& run : text->runs) {
+    if (std::find(paints.begin(), paints.end(), run.paint) == paints.end()) paints.push_back(run.paint);
+  }
+  return paints;
+}
+
+bool textCheckPaintAndFont(const jobstr* job, const TavDB::Object* object) {
+  const TavDB::TextData* text = object != nullptr ? object->text() : nullptr;
+  if (text == nullptr) return false;
+  TavricCore::FontCache* cache = TavricCore::jobGetFontCache(job);
+  for (const TavDB::TextRun& run : text->runs) {
+    const Paint* paint = paipoi(job, run.paint);
+    if (paint == nullptr || paint->type != kPaintFlat) return false;
+    if (cache->FontId(run.font) < 0) return false;
+  }
+  return true;
+}
+
+namespace {
+
+// A closed path through job points (vertical first), in the paint.
+std::unique_ptr<TavDB::Object> makePath(const std::vector<TavDB::PathPoint>& points,
+                                        std::uint16_t paint) {
+  auto path = TavDB::Object::create(TavDB::ObjectKind::Path);
+  path->points() = points;
+  path->setPaint(paint);
+  path->recalcBounds();
+  return path;
+}
+
+std::int32_t toUnits(double v) {
+  return std::int32_t(std::lround(std::clamp(v, -1e9, 1e9)));
+}
+
+}  // namespace
+
+std::unique_ptr<TavDB::Object> texhivecget(jobstr* job, const TavDB::Object* object, int) {
+  TextCalc calc = texcalini(job, object);
+  if (!calc) return nullptr;
+  std::unique_ptr<TavDB::Object> group = TavDB::gronew();
+  std::vector<Fonts::OutlineSegment> outline;
+  auto point = [&](double x, double y, TavDB::PathPoint::Type type) {
+    const auto p = calc->toJob(x, y);
+    return TavDB::PathPoint{toUnits(p[0]), toUnits(p[1]), type};
+  };
+  for (const LaidChar& c : calc->chars) {
+    const RunInfo& info = calc->runs[c.run];
+    info.face->outline(c.glyph, outline);
+    const double k = info.size / 1000.0;
+    auto at = [&](double gx, double gy, TavDB::PathPoint::Type type) {
+      return point(c.x + gx * k * info.hscale, c.y - gy * k, type);
+    };
+    std::vector<std::vector<TavDB::PathPoint>> contours;
+    for (const Fonts::OutlineSegment& s : outline) {
+      if (s.op == Fonts::OutlineSegment::kMove) {
+        contours.emplace_back().push_back(at(s.x[0], s.y[0], TavDB::PathPoint::kLine));
+      } else if (contours.empty()) {
+        continue;
+      } else if (s.op == Fonts::OutlineSegment::kLine) {
+        contours.back().push_back(at(s.x[0], s.y[0], TavDB::PathPoint::kLine));
+      } else {
+        contours.back().push_back(at(s.x[0], s.y[0], TavDB::PathPoint::kControl));
+        contours.back().push_back(at(s.x[1], s.y[1], TavDB::PathPoint::kControl));
+        contours.back().push_back(at(s.x[2], s.y[2], TavDB::PathPoint::kCurve));
+      }
+    }
+    const std::uint16_t paint = std::uint16_t(info.params.paint);
+    std::unique_ptr<TavDB::Object> glyph;
+    for (auto& contour : contours) {
+      // A closing line back onto the first point adds nothing to a closed path.
+      if (contour.size() > 2 && contour.back().type == TavDB::PathPoint::kLine &&
+          contour.back().v == contour.front().v && contour.back().h == contour.front().h) {
+        contour.pop_back();
+      }
+      if (contour.size() < 2) continue;
+      if (contours.size() == 1) {
+        glyph = makePath(contour, paint);
+        break;
+      }
+      if (!glyph) {
+        glyph = TavDB::Object::create(TavDB::ObjectKind::Compound);
+        glyph->setPaint(paint);
+      }
+      glyph->addontop(makePath(contour, paint));
+    }
+    if (!glyph) continue;
+    glyph->recalcBounds();
+    group->addontop(std::move(glyph));
+  }
+  for (const Event& e : calc->events) {
+    for (const TextRulePolygon& polygon : e.rules) {
+      std::vector<TavDB::PathPoint> points;
+      for (const auto& p : polygon) points.push_back({toUnits(p[0]), toUnits(p[1]), TavDB::PathPoint::kLine});
+      group->addontop(makePath(points, std::uint16_t(e.params.paint)));
+    }
+  }
+  group->recalcBounds();
+  return group;
+}

@@ -1,0 +1,639 @@
+#include "platform/fonts/type1program.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cstring>
+#include <map>
+
+#include "platform/tav_error.h"
+
+namespace Fonts {
+
+namespace {
+
+[[noreturn]] void damaged(const std::string& font, const std::string& what) {
+  throw TavSys::Error(TavSys::kResultAbandoned, "PDF/BAD FONT PROGRAM", font + ": " + what)
+      .with("__FONT__", font)
+      .with("__DETAIL__", what);
+}
+
+bool isSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\0';
+}
+bool isDelimiter(char c) { return std::strchr("()<>[]{}/%", c) != nullptr && c != '\0'; }
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The trailer every program gets: 512 zeros in eight lines and "cleartomark".
+std::string standardTrailer() {
+  std::string t;
+  for (int i = 0; i < 8; ++i) t += std::string(64, '0') + "\n";
+  t += "cleartomark\n";
+  return t;
+}
+
+constexpr std::string_view kCloseFile = "currentfile closefile";
+
+// The encrypted part of a program whose end is not marked by a segment: it
+// runs up to "currentfile closefile" and the line end that follows.
+std::string cutAtCloseFile(std::string cipher, const std::string& font) {
+  const std::string plain = Type1Decrypt(cipher, kEexecKey);
+  const std::size_t at = plain.find(kCloseFile);
+  if (at == std::string::npos) damaged(font, "the encrypted part does not end with closefile");
+  std::size_t end = at + kCloseFile.size();
+  for (int k = 0; k < 2 && end < plain.size() && (plain[end] == '\r' || plain[end] == '\n'); ++k) {
+    ++end;
+  }
+  cipher.resize(end);
+  return cipher;
+}
+
+// A plain scanner over PostScript text (the decrypted private part).
+class Scanner {
+ public:
+  Scanner(std::string_view text, std::size_t pos, const std::string& font)
+      : s_(text), pos_(pos), font_(font) {}
+
+  std::size_t pos() const { return pos_; }
+  void skipSpace() {
+    while (pos_ < s_.size()) {
+      if (isSpace(s_[pos_])) {
+        ++pos_;
+      } else if (s_[pos_] == '%') {
+        while (pos_ < s_.size() && s_[pos_] != '\n' && s_[pos_] != '\r') ++pos_;
+      } else {
+        break;
+      }
+    }
+  }
+  bool atEnd() {
+    skipSpace();
+    return pos_ >= s_.size();
+  }
+  char peek() {
+    skipSpace();
+    return pos_ < s_.size() ? s_[pos_] : '\0';
+  }
+  // A name ("/x", with its slash), a delimiter, or a run of regular characters.
+  std::string_view token() {
+    skipSpace();
+    const std::size_t start = pos_;
+    if (pos_ >= s_.size()) return {};
+    if (s_[pos_] == '/') ++pos_;
+    else if (isDelimiter(s_[pos_])) return s_.substr(pos_++, 1);
+    while (pos_ < s_.size() && !isSpace(s_[pos_]) && !isDelimiter(s_[pos_])) ++pos_;
+    return s_.substr(start, pos_ - start);
+  }
+  long integer(long lo, long hi, const char* what) {
+    const std::string_view t = token();
+    long v = 0;
+    bool digits = !t.empty();
+    std::size_t i = (!t.empty() && (t[0] == '-' || t[0] == '+')) ? 1 : 0;
+    if (i == t.size()) digits = false;
+    for (; digits && i < t.size(); ++i) {
+      if (t[i] < '0' || t[i] > '9' || v > 100000000) {
+        digits = false;
+        break;
+      }
+      v = v * 10 + (t[i] - '0');
+    }
+    if (!digits) damaged(font_, std::string("expected a number for ") + what);
+    if (t[0] == '-') v = -v;
+    if (v < lo || v > hi) damaged(font_, std::string("a number out of range for ") + what);
+    return v;
+  }
+  // The binary bytes of a charstring after its "RD" token: one blank, then len bytes.
+  std::string_view binary(long len) {
+    ++pos_;
+    if (pos_ > s_.size() || std::size_t(len) > s_.size() - pos_) {
+      damaged(font_, "a charstring runs past the end of the program");
+    }
+    std::string_view data = s_.substr(pos_, std::size_t(len));
+    pos_ += std::size_t(len);
+    return data;
+  }
+
+ private:
+  std::string_view s_;
+  std::size_t pos_;
+  const std::string& font_;
+};
+
+// One Subrs or CharStrings entry of the decrypted private part.
+struct Entry {
+  std::size_t start = 0, end = 0;  // the whole entry, from "dup" or "/name"
+  std::string_view data;           // its encrypted charstring
+  long index = 0;                  // Subrs
+  std::string name;                // CharStrings
+  std::string rd, put;             // the tokens around the binary bytes
+};
+
+struct PrivatePart {
+  std::string plain;  // decrypted, with the four lead bytes
+  int lenIV = 4;
+  long subrCount = 0;
+  std::vector<Entry> subrs;
+  std::size_t countStart = 0, countEnd = 0;  // the CharStrings count
+  std::vector<Entry> glyphs;
+};
+
+// The token that closes an entry ("NP", "|", "ND", "|-" or "noaccess put/def").
+std::string closingToken(Scanner& sc) {
+  std::string t(sc.token());
+  if (t == "noaccess") t += " " + std::string(sc.token());
+  return t;
+}
+
+std::size_t findToken(const std::string& text, std::string_view token, std::size_t from = 0) {
+  for (std::size_t at = text.find(token, from); at != std::string::npos;
+       at = text.find(token, at + 1)) {
+    const std::size_t end = at + token.size();
+    if (end >= text.size() || isSpace(text[end]) || isDelimiter(text[end])) return at;
+  }
+  return std::string::npos;
+}
+
+PrivatePart parsePrivate(const Type1Program& program, const std::string& font) {
+  if (program.headerLength + program.encryptedLength > program.data.size() ||
+      program.encryptedLength < 4) {
+    damaged(font, "the program's parts do not match its length");
+  }
+  PrivatePart p;
+  p.plain = Type1Decrypt(
+      std::string_view(program.data).substr(program.headerLength, program.encryptedLength),
+      kEexecKey);
+  const std::string& s = p.plain;
+
+  if (std::size_t at = findToken(s, "/lenIV"); at != std::string::npos) {
+    Scanner sc(s, at + 6, font);
+    p.lenIV = int(sc.integer(-1, 16, "lenIV"));
+  }
+
+  if (std::size_t at = findToken(s, "/Subrs"); at != std::string::npos) {
+    Scanner sc(s, at + 6, font);
+    p.subrCount = sc.integer(0, 65535, "the Subrs count");
+    if (sc.token() != "array") damaged(font, "Subrs is not an array");
+    std::vector<bool> seen(std::size_t(p.subrCount), false);
+    while (sc.peek() == 'd') {
+      Entry e;
+      e.start = sc.pos();
+      if (sc.token() != "dup") break;
+      e.index = sc.integer(0, p.subrCount - 1, "a Subrs index");
+      if (seen[std::size_t(e.index)]) damaged(font, "a Subrs entry is given twice");
+      seen[std::size_t(e.index)] = true;
+      const long len = sc.integer(0, 65535, "a Subrs length");
+      e.rd = std::string(sc.token());
+      e.data = sc.binary(len);
+      e.put = closingToken(sc);
+      e.end = sc.pos();
+      p.subrs.push_back(std::move(e));
+    }
+  }
+
+  const std::size_t cs = findToken(s, "/CharStrings");
+  if (cs == std::string::npos) damaged(font, "the program has no CharStrings");
+  Scanner sc(s, cs + 12, font);
+  sc.skipSpace();
+  p.countStart = sc.pos();
+  const long count = sc.integer(1, 65535, "the CharStrings count");
+  p.countEnd = sc.pos();
+  for (int k = 0;; ++k) {
+    if (k > 4) damaged(font, "CharStrings has no begin");
+    if (sc.token() == "begin") break;
+  }
+  while (true) {
+    const char c = sc.peek();
+    if (c != '/') {
+      if (sc.token() != "end") damaged(font, "an unexpected token among the CharStrings");
+      break;
+    }
+    if (long(p.glyphs.size()) >= count + 16) damaged(font, "more CharStrings than announced");
+    Entry e;
+    e.start = sc.pos();
+    e.name = std::string(sc.token().substr(1));
+    if (e.name.empty()) damaged(font, "a glyph without a name");
+    const long len = sc.integer(0, 65535, "a charstring length");
+    e.rd = std::string(sc.token());
+    e.data = sc.binary(len);
+    e.put = closingToken(sc);
+    e.end = sc.pos();
+    p.glyphs.push_back(std::move(e));
+  }
+  return p;
+}
+
+// The plain charstring of an entry.
+std::string decodeCharString(const Entry& e, int lenIV, const std::string& font) {
+  if (lenIV < 0) return std::string(e.data);
+  if (e.data.size() < std::size_t(lenIV)) damaged(font, "a charstring shorter than its lead bytes");
+  return Type1Decrypt(e.data, kCharStringKey).substr(std::size_t(lenIV));
+}
+
+// Follows the charstrings of the kept glyphs far enough to know which Subrs
+// they call and which accent components their "seac" names. A call whose
+// number cannot be known (or a walk that runs too long) keeps every Subr.
+class CharStringWalker {
+ public:
+  CharStringWalker(const PrivatePart& p, const std::string& font)
+      : p_(p), font_(font), used_(std::size_t(p.subrCount), false) {
+    for (const Entry& e : p.subrs) byIndex_[e.index] = &e;
+  }
+
+  void walkGlyph(const Entry& glyph) {
+    stack_.clear();
+    ps_.clear();
+    ended_ = false;
+    run(decodeCharString(glyph, p_.lenIV, font_), 0);
+  }
+
+  const std::vector<bool>& usedSubrs() const { return used_; }
+  bool keepAllSubrs() const { return unknown_; }
+  const std::set<std::string>& components() const { return components_; }
+
+ private:
+  static constexpr std::int32_t kUnknown = INT32_MIN;
+  static constexpr std::size_t kMaxStack = 64;
+  static constexpr int kMaxDepth = 10;
+
+  void push(std::int32_t v) {
+    if (stack_.size() >= kMaxStack) stack_.erase(stack_.begin());
+    stack_.push_back(v);
+  }
+  std::int32_t pop() {
+    if (stack_.empty()) return kUnknown;
+    const std::int32_t v = stack_.back();
+    stack_.pop_back();
+    return v;
+  }
+
+  void run(const std::string& code, int depth) {
+    const auto* b = reinterpret_cast<const std::uint8_t*>(code.data());
+    const std::size_t n = code.size();
+    std::size_t i = 0;
+    while (i < n && !ended_) {
+      if (budget_ == 0) {
+        unknown_ = true;
+        ended_ = true;
+        return;
+      }
+      budget_ -= 1;
+      const std::uint8_t v = b[i];
+      if (v >= 32) {
+        std::int32_t number;
+        if (v <= 246) {
+          number = v - 139;
+          i += 1;
+        } else if (v <= 254) {
+          if (i + 1 >= n) return;
+          number = v <= 250 ? (v - 247) * 256 + b[i + 1] + 108 : -(v - 251) * 256 - b[i + 1] - 108;
+          i += 2;
+        } else {
+          if (i + 4 >= n) return;
+          number = std::int32_t(std::uint32_t(b[i + 1]) << 24 | std::uint32_t(b[i + 2]) << 16 |
+                                std::uint32_t(b[i + 3]) << 8 | b[i + 4]);
+          i += 5;
+        }
+        push(number);
+        continue;
+      }
+      if (v == 12) {
+        if (i + 1 >= n) return;
+        const std::uint8_t op = b[i + 1];
+        i += 2;
+        escape(op);
+        continue;
+      }
+      i += 1;
+      switch (v) {
+        case 10: {  // callsubr
+          const std::int32_t index = pop();
+          if (index == kUnknown || index < 0 || index >= p_.subrCount) {
+            unknown_ = true;
+            break;
+          }
+          used_[std::size_t(index)] = true;
+          auto it = byIndex_.find(index);
+          if (it == byIndex_.end() || depth >= kMaxDepth) {
+            unknown_ = it != byIndex_.end();
+            break;
+          }
+          run(decodeCharString(*it->second, p_.lenIV, font_), depth + 1);
+          break;
+        }
+        case 11:  // return
+          return;
+        case 14:  // endchar
+          ended_ = true;
+          return;
+        default:
+          stack_.clear();
+      }
+    }
+  }
+
+  void escape(std::uint8_t op) {
+    switch (op) {
+      case 6: {  // seac: asb adx ady bchar achar
+        const std::int32_t accent = pop();
+        const std::int32_t base = pop();
+        for (std::int32_t code : {base, accent}) {
+          if (const char* name = StandardEncodingName(code)) components_.insert(name);
+        }
+        stack_.clear();
+        ended_ = true;
+        break;
+      }
+      case 16: {  // callothersubr: its arguments move to the PostScript stack
+        pop();  // the othersubr number
+        const std::int32_t count = pop();
+        if (count == kUnknown || count < 0 || std::size_t(count) > stack_.size()) {
+          stack_.clear();
+          break;
+        }
+        for (std::int32_t k = 0; k < count; ++k) ps_.push_back(pop());
+        break;
+      }
+      case 17:  // pop: a value back from the PostScript stack
+        if (ps_.empty()) {
+          push(kUnknown);
+        } else {
+          push(ps_.back());
+          ps_.pop_back();
+        }
+        break;
+      case 12: {  // div
+        const std::int32_t d = pop();
+        const std::int32_t a = pop();
+        push(d == 0 || d == kUnknown || a == kUnknown ? kUnknown : a / d);
+        break;
+      }
+      default:
+        stack_.clear();
+    }
+  }
+
+  const PrivatePart& p_;
+  const std::string& font_;
+  std::map<long, const Entry*> byIndex_;
+  std::vector<bool> used_;
+  std::set<std::string> components_;
+  std::vector<std::int32_t> stack_;
+  std::vector<std::int32_t> ps_;
+  bool ended_ = false;
+  bool unknown_ = false;
+  std::size_t budget_ = 50u << 20;
+};
+
+}  // namespace
+
+std::string Type1Decrypt(std::string_view cipher, std::uint16_t key) {
+  std::string plain(cipher.size(), '\0');
+  std::uint16_t r = key;
+  for (std::size_t i = 0; i < cipher.size(); ++i) {
+    const auto c = static_cast<std::uint8_t>(cipher[i]);
+    plain[i] = static_cast<char>(c ^ (r >> 8));
+    r = static_cast<std::uint16_t>((c + r) * 52845u + 22719u);
+  }
+  return plain;
+}
+
+std::string Type1Encrypt(std::string_view plain, std::uint16_t key) {
+  std::string cipher(plain.size(), '\0');
+  std::uint16_t r = key;
+  for (std::size_t i = 0; i < plain.size(); ++i) {
+    const auto c = static_cast<std::uint8_t>(static_cast<std::uint8_t>(plain[i]) ^ (r >> 8));
+    cipher[i] = static_cast<char>(c);
+    r = static_cast<std::uint16_t>((c + r) * 52845u + 22719u);
+  }
+  return cipher;
+}
+
+Type1Program ReadType1Program(std::string_view file, const std::string& font) {
+  if (file.size() > kMaxFontFileBytes) damaged(font, "the font file is too large");
+  Type1Program program;
+  std::string header, cipher;
+
+  if (!file.empty() && static_cast<std::uint8_t>(file[0]) == 0x80) {
+    // PFB: segments of cleartext (1), binary (2) and the end mark (3).
+    std::size_t pos = 0;
+    bool binarySeen = false;
+    while (pos < file.size()) {
+      if (pos + 2 > file.size() || static_cast<std::uint8_t>(file[pos]) != 0x80) {
+        damaged(font, "a PFB segment header is damaged");
+      }
+      const int type = static_cast<std::uint8_t>(file[pos + 1]);
+      if (type == 3) break;
+      if (pos + 6 > file.size()) damaged(font, "a PFB segment header is cut short");
+      std::uint32_t len = 0;
+      for (int k = 3; k >= 0; --k) len = len << 8 | static_cast<std::uint8_t>(file[pos + 2 + k]);
+      pos += 6;
+      if (len > file.size() - pos) damaged(font, "a PFB segment runs past the end of the file");
+      const std::string_view segment = file.substr(pos, len);
+      pos += len;
+      if (type == 1) {
+        if (!binarySeen) header.append(segment);
+      } else if (type == 2) {
+        cipher.append(segment);
+        binarySeen = true;
+      } else {
+        damaged(font, "unknown PFB segment type " + std::to_string(type));
+      }
+    }
+    if (findToken(header, "eexec") == std::string::npos) damaged(font, "the cleartext part has no eexec");
+    // Converters put the zeros and "cleartomark" into the binary segment as well.
+    cipher = cutAtCloseFile(std::move(cipher), font);
+  } else {
+    if (file.substr(0, 2) != "%!") damaged(font, "not a Type 1 font program");
+    const std::string text(file);
+    const std::size_t eexec = findToken(text, "eexec");
+    if (eexec == std::string::npos) damaged(font, "the program has no eexec part");
+    std::size_t start = eexec + 5;
+    std::size_t end = text.rfind("cleartomark");
+    if (end == std::string::npos || end < start) end = text.size();
+
+    // The line end after eexec belongs to the cleartext part. Binary data may
+    // itself begin with a byte that looks like a line end, so the choice is
+    // the one whose decrypted text reads as the private dictionary.
+    std::size_t first = start;
+    while (first < end && isSpace(text[first])) ++first;
+    bool hex = end - first >= 4;
+    for (std::size_t k = first; hex && k < first + 4; ++k) hex = hexValue(text[k]) >= 0;
+    if (hex) {
+      std::size_t afterLine = start;
+      if (afterLine < end && text[afterLine] == '\r') ++afterLine;
+      if (afterLine < end && text[afterLine] == '\n') ++afterLine;
+      header = text.substr(0, afterLine);
+      int high = -1;
+      for (std::size_t k = first; k < end; ++k) {
+        const int v = hexValue(text[k]);
+        if (v < 0) {
+          if (isSpace(text[k])) continue;
+          break;
+        }
+        if (high < 0) {
+          high = v;
+        } else {
+          cipher.push_back(static_cast<char>(high << 4 | v));
+          high = -1;
+        }
+      }
+    } else {
+      std::size_t chosen = std::string::npos;
+      for (std::size_t skip = 0; skip <= 2 && start + skip <= end; ++skip) {
+        if (skip > 0 && !isSpace(text[start + skip - 1])) break;
+        const std::string probe =
+            Type1Decrypt(std::string_view(text).substr(start + skip, std::min<std::size_t>(64, end - start - skip)),
+                         kEexecKey);
+        if (probe.size() > 4 && probe.find("Private", 4) != std::string::npos) {
+          chosen = start + skip;
+          break;
+        }
+      }
+      if (chosen == std::string::npos) {
+        chosen = start;
+        if (chosen < end && text[chosen] == '\r') ++chosen;
+        if (chosen < end && text[chosen] == '\n') ++chosen;
+      }
+      header = text.substr(0, chosen);
+      cipher = text.substr(chosen, end - chosen);
+    }
+    cipher = cutAtCloseFile(std::move(cipher), font);
+  }
+  if (cipher.size() < 4) damaged(font, "the encrypted part is empty");
+
+  const std::string trailer = standardTrailer();
+  program.headerLength = header.size();
+  program.encryptedLength = cipher.size();
+  program.trailerLength = trailer.size();
+  program.data.reserve(header.size() + cipher.size() + trailer.size());
+  program.data.append(header).append(cipher).append(trailer);
+  return program;
+}
+
+std::string Type1FontName(std::string_view cleartext) {
+  const std::string text(cleartext);
+  const std::size_t at = findToken(text, "/FontName");
+  if (at == std::string::npos) return {};
+  Scanner sc(text, at + 9, text);
+  const std::string_view name = sc.token();
+  if (name.size() < 2 || name[0] != '/') return {};
+  return std::string(name.substr(1));
+}
+
+std::vector<std::string> Type1GlyphNames(const Type1Program& program, const std::string& font) {
+  const PrivatePart p = parsePrivate(program, font);
+  std::vector<std::string> names;
+  names.reserve(p.glyphs.size());
+  for (const Entry& e : p.glyphs) names.push_back(e.name);
+  return names;
+}
+
+Type1Program SubsetType1Program(const Type1Program& program, const std::set<std::string>& glyphs,
+                                const std::string& font) {
+  const PrivatePart p = parsePrivate(program, font);
+  std::map<std::string, const Entry*> byName;
+  for (const Entry& e : p.glyphs) byName.emplace(e.name, &e);
+
+  // The glyphs to keep, with the accent components their seac operators name.
+  CharStringWalker walker(p, font);
+  std::set<std::string> keep;
+  std::vector<std::string> work{".notdef"};
+  work.insert(work.end(), glyphs.begin(), glyphs.end());
+  while (!work.empty()) {
+    const std::string name = std::move(work.back());
+    work.pop_back();
+    auto it = byName.find(name);
+    if (it == byName.end() || !keep.insert(name).second) continue;
+    walker.walkGlyph(*it->second);
+    for (const std::string& c : walker.components())
+      if (keep.count(c) == 0) work.push_back(c);
+  }
+  if (keep.count(".notdef") == 0) damaged(font, "the program has no .notdef glyph");
+
+  struct Edit {
+    std::size_t start, end;
+    std::string text;
+  };
+  std::vector<Edit> edits;
+  for (const Entry& e : p.subrs) {
+    const bool used = walker.keepAllSubrs() || e.index <= 3 || walker.usedSubrs()[std::size_t(e.index)];
+    if (used) continue;
+    std::string plain = p.lenIV >= 0 ? std::string(std::size_t(p.lenIV), '\0') : std::string();
+    plain.push_back('\x0b');  // return
+    const std::string bytes = p.lenIV >= 0 ? Type1Encrypt(plain, kCharStringKey) : plain;
+    edits.push_back({e.start, e.end,
+                     "dup " + std::to_string(e.index) + " " + std::to_string(bytes.size()) + " " +
+                         e.rd + " " + bytes + " " + e.put});
+  }
+  edits.push_back({p.countStart, p.countEnd, std::to_string(keep.size())});
+  for (const Entry& e : p.glyphs) {
+    if (keep.count(e.name) == 0) edits.push_back({e.start, e.end, {}});
+  }
+  std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.start < b.start; });
+
+  std::string plain;
+  plain.reserve(p.plain.size());
+  std::size_t at = 0;
+  for (const Edit& e : edits) {
+    if (e.start < at) damaged(font, "overlapping entries in the private part");
+    plain.append(p.plain, at, e.start - at);
+    plain.append(e.text);
+    at = e.end;
+  }
+  plain.append(p.plain, at, std::string::npos);
+
+  const std::string cipher = Type1Encrypt(plain, kEexecKey);
+  Type1Program subset;
+  subset.headerLength = program.headerLength;
+  subset.encryptedLength = cipher.size();
+  subset.trailerLength = program.trailerLength;
+  subset.data.reserve(program.headerLength + cipher.size() + program.trailerLength);
+  subset.data.append(program.data, 0, program.headerLength);
+  subset.data.append(cipher);
+  subset.data.append(program.data, program.headerLength + program.encryptedLength,
+                     program.trailerLength);
+  return subset;
+}
+
+const char* StandardEncodingName(int code) {
+  static const std::array<const char*, 256> table = [] {
+    std::array<const char*, 256> t{};
+    static const char* const ascii[] = {
+        "space", "exclam", "quotedbl", "numbersign", "dollar", "percent", "ampersand",
+        "quoteright", "parenleft", "parenright", "asterisk", "plus", "comma", "hyphen", "period",
+        "slash", "zero", "one", "two", "three", "four", "five", "six", "seven", "eight", "nine",
+        "colon", "semicolon", "less", "equal", "greater", "question", "at", "A", "B", "C", "D",
+        "E", "F", "G", "H", "I", "J", "K", "L", "M", "N", "O", "P", "Q", "R", "S", "T", "U", "V",
+        "W", "X", "Y", "Z", "bracketleft", "backslash", "bracketright", "asciicircum",
+        "underscore", "quoteleft", "a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l",
+        "m", "n", "o", "p", "q", "r", "s", "t", "u", "v", "w", "x", "y", "z", "braceleft", "bar",
+        "braceright", "asciitilde"};
+    for (int c = 32; c <= 126; ++c) t[std::size_t(c)] = ascii[c - 32];
+    static const std::pair<int, const char*> high[] = {
+        {161, "exclamdown"}, {162, "cent"}, {163, "sterling"}, {164, "fraction"},
+        {165, "yen"}, {166, "florin"}, {167, "section"}, {168, "currency"},
+        {169, "quotesingle"}, {170, "quotedblleft"}, {171, "guillemotleft"},
+        {172, "guilsinglleft"}, {173, "guilsinglright"}, {174, "fi"}, {175, "fl"},
+        {177, "endash"}, {178, "dagger"}, {179, "daggerdbl"}, {180, "periodcentered"},
+        {182, "paragraph"}, {183, "bullet"}, {184, "quotesinglbase"}, {185, "quotedblbase"},
+        {186, "quotedblright"}, {187, "guillemotright"}, {188, "ellipsis"},
+        {189, "perthousand"}, {191, "questiondown"}, {193, "grave"}, {194, "acute"},
+        {195, "circumflex"}, {196, "tilde"}, {197, "macron"}, {198, "breve"},
+        {199, "dotaccent"}, {200, "dieresis"}, {202, "ring"}, {203, "cedilla"},
+        {205, "hungarumlaut"}, {206, "ogonek"}, {207, "caron"}, {208, "emdash"}, {225, "AE"},
+        {227, "ordfeminine"}, {232, "Lslash"}, {233, "Oslash"}, {234, "OE"},
+        {235, "ordmasculine"}, {241, "ae"}, {245, "dotlessi"}, {248, "lslash"},
+        {249, "oslash"}, {250, "oe"}, {251, "germandbls"}};
+    for (const auto& [c, name] : high) t[std::size_t(c)] = name;
+    return t;
+  }();
+  return code >= 0 && code < 256 ? table[std::size_t(code)] : nullptr;
+}
+
+}  // namespace Fonts

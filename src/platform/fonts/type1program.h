@@ -1,0 +1,59 @@
+#pragma once
+// Type 1 font programs. A font file comes in one of three forms: PFB (segments
+// with 6-byte headers), PFA (the encrypted part written as hexadecimal digits)
+// or the plain binary form of Debian's ".t1" files. A PDF font file holds the
+// binary form in three parts: the cleartext part up to the line end after
+// "eexec", the eexec-encrypted part, and the trailer of zeros and
+// "cleartomark". ReadType1Program turns any of the three into that form;
+// SubsetType1Program keeps only the glyphs a document shows.
+//
+// Font files are untrusted input: damaged programs are refused with
+// TavSys::Error ("PDF/BAD FONT PROGRAM"), never read beyond their end.
+#include <cstddef>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Fonts {
+
+struct Type1Program {
+  std::string data;                 // the three parts, one after the other
+  std::size_t headerLength = 0;     // Length1: cleartext part
+  std::size_t encryptedLength = 0;  // Length2: eexec-encrypted part
+  std::size_t trailerLength = 0;    // Length3: zeros and "cleartomark"
+};
+
+// Largest font file accepted.
+inline constexpr std::size_t kMaxFontFileBytes = 16u << 20;
+
+// Encryption keys of the eexec part and of the charstrings.
+inline constexpr std::uint16_t kEexecKey = 55665;
+inline constexpr std::uint16_t kCharStringKey = 4330;
+
+// Type 1 decryption and encryption; the lead bytes stay part of the text.
+std::string Type1Decrypt(std::string_view cipher, std::uint16_t key);
+std::string Type1Encrypt(std::string_view plain, std::uint16_t key);
+
+// Reads a font file of any of the three forms. `font` names the font in messages.
+Type1Program ReadType1Program(std::string_view file, const std::string& font);
+
+// The name after "/FontName" in the cleartext part, or "" when there is none.
+std::string Type1FontName(std::string_view cleartext);
+
+// The names of the glyphs in the program's CharStrings, in program order.
+std::vector<std::string> Type1GlyphNames(const Type1Program& program, const std::string& font);
+
+// A program with the CharStrings of `glyphs` (names the program lacks are
+// passed over), ".notdef" and the accent components that their "seac"
+// operators name. Subrs keep their numbers: those that no kept glyph calls
+// (but 0 to 3, which the flex and hint mechanisms need) become "return".
+Type1Program SubsetType1Program(const Type1Program& program, const std::set<std::string>& glyphs,
+                                const std::string& font);
+
+// The glyph name of a code in the standard encoding (what "seac" refers to),
+// or null when the code has none.
+const char* StandardEncodingName(int code);
+
+}  // namespace Fonts

@@ -1,0 +1,171 @@
+// The job's font cache: codes of characters by kind of font, the limit of a
+// simple font, the fonts made for embedding, and the job loader's checks.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "platform/fonts/fontcache.h"
+#include "platform/kernel/jobfile.h"
+#include "platform/tav_error.h"
+
+namespace {
+
+using TavricCore::FontCache;
+
+TEST(FontCache, CodesFollowTheKindOfFont) {
+  FontCache cache;
+  struct Case {
+    const char* font;
+    char32_t ch;
+    int code;
+  } cases[] = {
+      {"Helvetica", U'A', 'A'},
+      {"Helvetica", U'\u00A9', 0xA9},    // copyright in Mac Roman
+      {"Helvetica", U'\u00A0', 0xCA},    // no-break space
+      {"Helvetica", U'\u0141', FontCache::kNoCode},   // Lslash: a glyph outside Mac Roman
+      {"Helvetica", U'\u4E00', FontCache::kNoGlyph},
+      {"Symbol", U'\u03B1', 'a'},        // alpha at its built-in code
+      {"Symbol", U'A', FontCache::kNoGlyph},
+      {"ZapfDingbats", U'\u2713', '3'},  // check mark
+      {"NimbusSans-Regular", U'A', 'A'},
+      {"NimbusSans-Regular", U'\u0416', 128},  // the first character beyond ASCII
+      {"NimbusSans-Regular", U'\u00E9', 129},
+      {"NimbusSans-Regular", U'\u0416', 128},  // and again: the same code
+      {"NimbusSans-Regular", U'\u4E00', FontCache::kNoGlyph},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.font) + " U+" + std::to_string(unsigned(c.ch)));
+    const int id = cache.FontId(c.font);
+    ASSERT_GE(id, 0);
+    const int code = cache.Encode(id, c.ch);
+    EXPECT_EQ(code, c.code);
+    if (code >= 0) {
+      EXPECT_EQ(cache.UnicodeOfCode(id, code), c.ch);
+    }
+  }
+  EXPECT_EQ(cache.FontId("NoSuchFont"), -1);
+}
+
+TEST(FontCache, AFontShowsAtMost224CharactersInAJob) {
+  FontCache cache;
+  const int id = cache.FontId("NimbusRoman-Regular");
+  const Fonts::FontFace* face = cache.Face(id);
+  std::set<int> codes;
+  std::set<int> glyphs;
+  char32_t ch = 0x20;
+  while (codes.size() < 224 && ch < 0x3000) {
+    const int g = face->glyphForUnicode(ch);
+    if (g >= 0 && glyphs.insert(g).second) {
+      const int code = cache.Encode(id, ch);
+      ASSERT_GE(code, 32) << unsigned(ch);
+      codes.insert(code);
+    }
+    ++ch;
+  }
+  ASSERT_EQ(codes.size(), 224u);
+  for (; ch < 0x3000; ++ch) {
+    const int g = face->glyphForUnicode(ch);
+    if (g >= 0 && glyphs.insert(g).second) break;
+  }
+  EXPECT_EQ(cache.Encode(id, ch), FontCache::kNoCode);
+}
+
+TEST(FontCache, MacRomanCodesNameGlyphsOfTheStandardFonts) {
+  FontCache cache;
+  for (const char* font : {"Helvetica", "Times-BoldItalic", "Courier"}) {
+    const int id = cache.FontId(font);
+    for (int code = 32; code < 256; ++code) {
+      const bool expected = code != 0x7F && code != 0xF0;
+      EXPECT_EQ(cache.GlyphOfCode(id, code) >= 0, expected) << font << " code " << code;
+    }
+  }
+}
+
+TEST(FontCache, FontsForEmbeddingWholeOrSubset) {
+  FontCache cache;
+  const int sans = cache.FontId("NimbusSans-Regular");
+  const int helvetica = cache.FontId("Helvetica");
+  for (char32_t ch : {U'A', U'B', U'\u0416'}) cache.Encode(sans, ch);
+  std::uint8_t table[256] = {0};
+  table['A'] = 1;
+  table[128] = 1;
+
+  TavricCore::ResetType1FontNamePrefix();
+  const auto first = TavricCore::CreateType1Font(&cache, sans, table, 1, false);
+  const auto second = TavricCore::CreateType1Font(&cache, sans, table, 1, false);
+  const auto whole = TavricCore::CreateType1Font(&cache, sans, false);
+  TavricCore::ResetType1FontNamePrefix();
+  const auto again = TavricCore::CreateType1Font(&cache, sans, table, 1, false);
+  const auto standard = TavricCore::CreateType1Font(&cache, helvetica, table, 1, false);
+
+  EXPECT_EQ(first->getName(), "AAAAAA+NimbusSans-Regular");
+  EXPECT_EQ(second->getName(), "AAAAAB+NimbusSans-Regular");
+  EXPECT_EQ(again->getName(), "AAAAAA+NimbusSans-Regular");
+  EXPECT_EQ(whole->getName(), "NimbusSans-Regular");
+  EXPECT_EQ(standard->getName(), "Helvetica");
+
+  EXPECT_TRUE(first->hasChar('A'));
+  EXPECT_FALSE(first->hasChar('B'));
+  EXPECT_TRUE(whole->hasChar('B'));
+  EXPECT_EQ(first->getCharEncoding(128), "afii10024");
+  EXPECT_EQ(first->getCharWidth('A'), int(cache.Face(sans)->glyph(cache.GlyphOfCode(sans, 'A')).advance));
+  EXPECT_EQ(first->getCharWidth('B'), 0);
+  EXPECT_EQ(first->getHeaderLength() + first->getCharProcsLength() + first->getZeroesLength(),
+            first->getData().size());
+  EXPECT_LT(first->getData().size(), whole->getData().size());
+  EXPECT_EQ(whole->getData(), cache.Face(sans)->program().data);
+
+  EXPECT_TRUE(standard->getData().empty());
+  EXPECT_TRUE(standard->isBase14Font(TavricCore::GetBase14FontList()));
+  EXPECT_FALSE(whole->isBase14Font(TavricCore::GetBase14FontList()));
+  int box[4];
+  whole->getBoundingBox(box);  // top, left, bottom, right, downwards
+  EXPECT_LT(box[0], 0);
+  EXPECT_GT(box[2], 0);
+  EXPECT_LT(box[1], box[3]);
+}
+
+TEST(FontCache, UsedCodesOfAFontInATree) {
+  auto job = TavKernel::loadJobFromMemory(
+      R"({"ppi":72,"colours":[{"id":1}],"paints":[{"id":10,"type":"flat","colour":1}],"objects":[
+        {"kind":"text","at":[0,0],"runs":[{"text":"AB\nA","font":"Courier","size":10,"paint":10},
+                                          {"text":"Z","font":"Times-Roman","size":10,"paint":10}]},
+        {"kind":"group","objects":[{"kind":"text","at":[0,0],
+          "runs":[{"text":"\u00e9","font":"Courier","size":10,"paint":10}]}]},
+        {"kind":"text","at":[0,0],"excluded":true,"runs":[{"text":"Q","font":"Courier","size":10,"paint":10}]}]})",
+      "/nonexistent", "job.json");
+  FontCache* cache = TavricCore::jobGetFontCache(job.get());
+  std::uint8_t table[256];
+  TavricCore::GetFontCharacters(jobGetSpahan(job.get()), cache->FontId("Courier"), table, false, cache, 1);
+  std::set<int> used;
+  for (int c = 0; c < 256; ++c)
+    if (table[c] != 0) used.insert(c);
+  EXPECT_EQ(used, (std::set<int>{'A', 'B', 0x8E}));  // e acute in Mac Roman
+}
+
+TEST(FontCache, TheJobLoaderRefusesTextThatCannotBeSet) {
+  const struct {
+    const char* run;
+    const char* message;
+  } cases[] = {
+      {R"("text":"x","font":"NoSuchFont")", "/objects/0/runs/0/font: the font \"NoSuchFont\" is not installed"},
+      {R"("text":"x\u4e00","font":"NimbusSans-Regular")", "/objects/0/runs/0/text: the font \"NimbusSans-Regular\" has no character U+4E00"},
+      {R"("text":"\u0416","font":"Times-Roman")", "the character U+0416 is not in the encoding of the font \"Times-Roman\""},
+      {R"("text":"x","font":"Courier","underline":1)", "/objects/0/runs/0/underline: expected true or false"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.run);
+    const std::string text = std::string(R"({"ppi":72,"colours":[{"id":1}],"paints":[{"id":10,"type":"flat","colour":1}],)"
+                                         R"("objects":[{"kind":"text","at":[0,0],"runs":[{"size":10,"paint":10,)") +
+                             c.run + "}]}]}";
+    try {
+      TavKernel::loadJobFromMemory(text, "/nonexistent", "job.json");
+      ADD_FAILURE() << "loaded";
+    } catch (const TavSys::Error& e) {
+      EXPECT_EQ(e.key(), "JOB/BAD JOB FILE");
+      EXPECT_NE(e.detail().find(c.message), std::string::npos) << e.detail();
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,22 @@
+#pragma once
+// A small Type 1 font made by the tests, so that accents built with "seac",
+// Subrs called directly and through the hint-replacement othersubr can be
+// checked against a program whose every charstring is known.
+//
+// Glyphs: .notdef, A, acute, Aacute (seac A + acute), B (calls Subr 5),
+// C (calls Subr 6), D (calls Subr 4 through othersubr 3). Subrs 0..6.
+#include <string>
+
+namespace fonttest {
+
+// The decrypted private part (everything after "eexec"), lead bytes included.
+std::string syntheticPrivatePart();
+// The cleartext part, ending with "currentfile eexec\n".
+std::string syntheticCleartext();
+// The font file in the binary form (cleartext, encrypted part, zeros and cleartomark).
+std::string syntheticFontFile();
+// The same file as PFB segments and as PFA (hexadecimal encrypted part).
+std::string toPfb(const std::string& cleartext, const std::string& cipher, const std::string& trailer);
+std::string toPfa(const std::string& cleartext, const std::string& cipher, const std::string& trailer);
+
+}  // namespace fonttest

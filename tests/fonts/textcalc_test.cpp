@@ -1,0 +1,227 @@
+// The text calculator: the signals between characters, where lines and
+// letters go, and the text as outlines.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "platform/fonts/fontcache.h"
+#include "platform/fonts/textcalc.h"
+#include "platform/kernel/jobfile.h"
+#include "platform/kernel/tavdb.h"
+#include "platform/messages.h"
+
+namespace {
+
+// A job of 720 units per inch (10 units a point) holding one text object.
+std::unique_ptr<jobstr> textJob(const std::string& text) {
+  return TavKernel::loadJobFromMemory(
+      R"({"ppi":720,"inks":[{"name":"Black","process":"black"}],"colours":[{"id":1,"inks":{"Black":100}},{"id":2,"inks":{"Black":50}}],)"
+      R"("paints":[{"id":10,"type":"flat","colour":1},{"id":11,"type":"flat","colour":2}],"objects":[)" +
+          text + "]}",
+      "/nonexistent", "job.json");
+}
+
+TavDB::Object* firstText(jobstr* job) {
+  TavDB::ListScan scan(jobGetSpahan(job), TavDB::kObjText, 0);
+  return scan.next();
+}
+
+// The calculator's output as text: characters as they are, signals as [n].
+std::string signals(const std::string& runs, const std::string& more = "") {
+  auto job = textJob(R"({"kind":"text","at":[1000,1000])" + more + R"(,"runs":[)" + runs + "]}");
+  TextCalc calc = texcalini(job.get(), firstText(job.get()));
+  std::string out;
+  for (int code = texcalnex(calc.get());; code = texcalnex(calc.get())) {
+    if (code >= 32) {
+      out.push_back(char(code));
+      continue;
+    }
+    out += "[" + std::to_string(code) + "]";
+    if (code == kTextEnd) break;
+  }
+  return out;
+}
+
+std::string run(const std::string& text, const std::string& more = "") {
+  return R"({"text":")" + text + R"(","font":"Courier","size":10,"paint":10)" + more + "}";
+}
+
+TEST(TextCalculator, SignalsBetweenCharacters) {
+  const struct {
+    const char* what;
+    std::string runs;
+    const char* expected;
+  } cases[] = {
+      {"one run", run("ab cd"), "ab cd[31]"},
+      {"kerning pair", R"({"text":"AVA","font":"NimbusSans-Regular","size":10,"paint":10})", "A[1]V[1]A[31]"},
+      {"word spacing", run("a b", R"(,"wordSpacing":100)"), "a [1]b[31]"},
+      {"new line", run("a\\nb"), "a[1]b[31]"},
+      {"other font", run("a") + "," + R"({"text":"b","font":"Times-Roman","size":10,"paint":10})", "a[-3]b[31]"},
+      {"other size", run("a") + "," + R"({"text":"b","font":"Courier","size":12,"paint":10})", "a[-3]b[31]"},
+      {"tracking", run("a") + "," + run("b", R"(,"tracking":50)"), "a[-5]b[31]"},
+      {"size and tracking", run("a") + "," + R"({"text":"b","font":"Courier","size":12,"paint":10,"tracking":5})", "a[-1]b[31]"},
+      {"horizontal scale", run("a") + "," + run("b", R"(,"hscale":50)"), "a[-7]b[31]"},
+      {"paint", run("a") + "," + run("b", R"(,"paint":11)"), "a[0]b[31]"},
+      {"rise", run("a") + "," + run("b", R"(,"rise":3)"), "a[1]b[31]"},
+      {"underline then plain", run("ab", R"(,"underline":true)") + "," + run("cd", R"(,"paint":11)"), "ab[30][0]cd[31]"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(signals(c.runs), c.expected);
+  }
+}
+
+TEST(TextCalculator, ParametersFollowTheSignals) {
+  auto job = textJob(R"({"kind":"text","at":[0,0],"align":"justify","runs":[)" +
+                     run("a", R"(,"tracking":10,"hscale":80)") + "," +
+                     R"({"text":"b","font":"Times-Roman","size":20,"paint":11,"wordSpacing":250}]})");
+  TextCalc calc = texcalini(job.get(), firstText(job.get()));
+  TavricCore::FontCache* cache = TavricCore::jobGetFontCache(job.get());
+  TextParameters p;
+  texcalpars(calc.get(), p);
+  EXPECT_EQ(p.fontId, cache->FontId("Courier"));
+  EXPECT_EQ(p.paint, 10);
+  EXPECT_EQ(p.alignment, 3);
+  EXPECT_EQ(p.charSpacing, 65536);  // 10/1000 em
+  EXPECT_EQ(p.horizontalScale, 80 * 65536);
+  EXPECT_EQ(p.wordSpacing, kNormalWordSpacing);
+  EXPECT_DOUBLE_EQ(texcalSize(calc.get()), 100.0);  // 10 pt at 720 ppi
+  while (texcalnex(calc.get()) != 'b') {
+  }
+  texcalpars(calc.get(), p);
+  EXPECT_EQ(p.fontId, cache->FontId("Times-Roman"));
+  EXPECT_EQ(p.paint, 11);
+  EXPECT_EQ(p.charSpacing, 0);
+  // Times' blank is 250 units wide: 250 more is twice the blank.
+  EXPECT_EQ(p.wordSpacing, 2 * kNormalWordSpacing);
+  EXPECT_DOUBLE_EQ(texcalSize(calc.get()), 200.0);
+}
+
+// Start (h) of every character, in points from the text's start, by line.
+std::vector<std::vector<double>> letterStarts(jobstr* job, double& lineGap) {
+  TextCalc calc = texcalini(job, firstText(job));
+  std::vector<std::vector<double>> lines;
+  double lastV = 1e300, firstV = 0;
+  for (int code = texcalnex(calc.get()); code != kTextEnd; code = texcalnex(calc.get())) {
+    if (code < 32) continue;
+    double v, h;
+    GetTextLetterPosition(calc.get(), v, h);
+    if (v != lastV) {
+      if (lines.size() == 1) lineGap = (v - firstV) / 10.0;
+      if (lines.empty()) firstV = v;
+      lines.emplace_back();
+      lastV = v;
+    }
+    lines.back().push_back(h / 10.0 - 100.0);
+  }
+  return lines;
+}
+
+TEST(TextCalculator, LinesInTheFrame) {
+  // Courier at 10 pt: 6 pt a character. A frame of 50 pt takes "aaa bbb "
+  // (42 pt without its blank) and leaves "ccc" for the second line.
+  const struct {
+    const char* align;
+    const char* width;
+    double first, second, b;  // where line 1, line 2 and its "b" start
+  } cases[] = {
+      {"left", "500", 0, 0, 24},
+      {"centre", "500", 4, 16, 28},
+      {"right", "500", 8, 32, 32},
+      {"justify", "500", 0, 0, 32},
+      {"centre", "0", -21, -9, 0},  // unframed: about the start point
+      {"right", "0", -42, -18, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.align) + " " + c.width);
+    auto job = textJob(std::string(R"({"kind":"text","at":[1000,1000],"align":")") + c.align +
+                       R"(","width":)" + c.width + R"(,"runs":[)" +
+                       run(std::string("aaa bbb ") + (c.width[0] == '0' ? "\\n" : "") + "ccc") +
+                       "]}");
+    double gap = 0;
+    const auto lines = letterStarts(job.get(), gap);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NEAR(lines[0].front(), c.first, 1e-9);
+    EXPECT_NEAR(lines[1].front(), c.second, 1e-9);
+    if (c.b != 0) {
+      EXPECT_NEAR(lines[0][4], c.b, 1e-9);
+    }
+    EXPECT_NEAR(gap, 12.0, 1e-9);  // 1.2 x 10 pt
+  }
+}
+
+TEST(TextCalculator, MatrixRiseAndScale) {
+  auto job = textJob(R"({"kind":"text","at":[1000,1000],"matrix":[0,-1,1,0],"leading":20,"runs":[)" +
+                     run("ab", R"(,"hscale":50,"rise":2)") + "]}");
+  TextCalc calc = texcalini(job.get(), firstText(job.get()));
+  double m[4];
+  texcalbasematppi(calc.get(), 720, m);
+  EXPECT_EQ(std::vector<double>(m, m + 4), (std::vector<double>{0, -720, 720, 0}));
+  std::vector<std::pair<double, double>> at;
+  for (int code = texcalnex(calc.get()); code != kTextEnd; code = texcalnex(calc.get())) {
+    double v, h;
+    GetTextLetterPosition(calc.get(), v, h);
+    at.emplace_back(v, h);
+  }
+  // Letters run upwards; 3 pt apart at half width; the rise moves them 2 pt
+  // "up" in the text's own space, which the matrix turns to the left.
+  ASSERT_EQ(at.size(), 2u);
+  EXPECT_NEAR(at[0].first, 1000, 1e-9);
+  EXPECT_NEAR(at[0].second, 980, 1e-9);
+  EXPECT_NEAR(at[1].first, 970, 1e-9);
+  EXPECT_NEAR(at[1].second, 980, 1e-9);
+}
+
+TEST(TextCalculator, UnderlineFollowsTheInkedCharacters) {
+  auto job = textJob(R"({"kind":"text","at":[1000,1000],"runs":[)" + run("ab  ", R"(,"underline":true)") + "]}");
+  TextCalc calc = texcalini(job.get(), firstText(job.get()));
+  std::vector<TextRulePolygon> rules;
+  for (int code = texcalnex(calc.get()); code != kTextEnd; code = texcalnex(calc.get())) {
+  }
+  ASSERT_EQ(texcalrul(calc.get(), nullptr, kTextEnd, rules), 1);
+  // From the first letter to the end of "b" (the blanks at the end are not
+  // underlined), below the baseline.
+  EXPECT_NEAR(rules[0][0][1], 1000, 1e-9);
+  EXPECT_NEAR(rules[0][1][1], 1120, 1e-9);
+  EXPECT_GT(rules[0][0][0], 1000);
+  EXPECT_GT(rules[0][2][0], rules[0][0][0]);
+}
+
+TEST(TextCalculator, WhatCannotBeSetIsLeftOutWithAWarning) {
+  auto job = textJob(R"({"kind":"text","at":[0,0],"runs":[)" + run("ab") + "," + run("cd") + "]}");
+  TavDB::Object* text = firstText(job.get());
+  text->extraMut().text->runs[0].text = "a\xe4\xb8\x80" "b";  // U+4E00 is not in Courier
+  text->extraMut().text->runs[1].font = "NoSuchFont";
+  TavGen::MessageCapture messages;
+  for (int pass = 0; pass < 2; ++pass) {
+    TextCalc calc = texcalini(job.get(), text);
+    std::string shown;
+    for (int code = texcalnex(calc.get()); code != kTextEnd; code = texcalnex(calc.get())) {
+      if (code >= 32) shown.push_back(char(code));
+    }
+    EXPECT_EQ(shown, "ab");
+  }
+  EXPECT_EQ(messages.count("PDF/CHARACTER NOT IN FONT"), 1);  // once per job
+  EXPECT_EQ(messages.count("PDF/FONT NOT INSTALLED"), 1);
+  EXPECT_FALSE(textCheckPaintAndFont(job.get(), text));
+}
+
+TEST(TextCalculator, OutlinesOfTheCharactersAndRules) {
+  auto job = textJob(R"({"kind":"text","at":[1000,1000],"runs":[)" + run("Ho", R"(,"underline":true)") +
+                     "," + run(" x", R"(,"paint":11)") + "]}");
+  EXPECT_TRUE(textCheckPaintAndFont(job.get(), firstText(job.get())));
+  auto group = texhivecget(job.get(), firstText(job.get()), 1);
+  ASSERT_TRUE(group);
+  // H, o (two contours: a compound path), x and the rule; the blank has no outline.
+  ASSERT_EQ(group->memberCount(), 4u);
+  EXPECT_EQ(group->member(1)->kind(), TavDB::ObjectKind::Compound);
+  EXPECT_EQ(group->member(2)->paint(), 11);
+  const TavDB::tv_box& h = group->member(0)->bounds();
+  // Courier's H lies within its 6 pt cell, on the baseline.
+  EXPECT_GE(h.left, 1000);
+  EXPECT_LE(h.right, 1060);
+  EXPECT_NEAR(h.bottom, 1000, 2);
+  EXPECT_LT(h.top, 960);
+}
+
+}  // namespace

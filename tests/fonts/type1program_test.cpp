@@ -1,0 +1,176 @@
+// Type 1 programs: the three file forms read into one binary form, damaged
+// files refused, subsets that keep what their glyphs need and load back.
+#include <gtest/gtest.h>
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <algorithm>
+#include <functional>
+#include <set>
+
+#include "fonts/synthetic_font.h"
+#include "platform/fonts/fontface.h"
+#include "platform/fonts/type1program.h"
+#include "platform/tav_error.h"
+#include "support/consumers.h"
+
+namespace {
+
+using Fonts::Type1Program;
+
+// The glyph names of a program as FreeType reads it back from memory.
+std::set<std::string> loadedGlyphs(const Type1Program& program) {
+  FT_Library library;
+  EXPECT_EQ(FT_Init_FreeType(&library), 0);
+  FT_Face face = nullptr;
+  std::set<std::string> names;
+  const FT_Error error =
+      FT_New_Memory_Face(library, reinterpret_cast<const FT_Byte*>(program.data.data()),
+                         FT_Long(program.data.size()), 0, &face);
+  EXPECT_EQ(error, 0) << "FreeType does not load the program";
+  if (error == 0) {
+    for (FT_Long g = 0; g < face->num_glyphs; ++g) {
+      char name[64] = {0};
+      FT_Get_Glyph_Name(face, FT_UInt(g), name, sizeof name);
+      names.insert(name);
+    }
+    FT_Done_Face(face);
+  }
+  FT_Done_FreeType(library);
+  return names;
+}
+
+std::string encryptedPart(const Type1Program& p) {
+  return p.data.substr(p.headerLength, p.encryptedLength);
+}
+
+std::string installedFontFile(const char* name) {
+  return tavtest::readFile(std::string(Fonts::FontFolder()) + "/" + name + ".t1");
+}
+
+// The same font converted by t1utils, as a user's PFB or PFA file would come.
+std::string convertedWithT1utils(const char* tool, const char* name) {
+  tavtest::TestFolder dir;
+  const auto out = dir / "font.out";
+  const auto r = tavtest::runProcess(
+      {tool, std::string(Fonts::FontFolder()) + "/" + name + ".t1", out.string()});
+  EXPECT_EQ(r.exitCode, 0) << r.describe();
+  return tavtest::readFile(out);
+}
+
+TEST(Type1Program, EveryFileFormGivesTheSameBinaryProgram) {
+  const std::string synthetic = fonttest::syntheticFontFile();
+  const Type1Program binary = Fonts::ReadType1Program(synthetic, "Synthetic");
+  const std::string cipher = encryptedPart(binary);
+  const std::string clear = fonttest::syntheticCleartext();
+  const std::string trailer = synthetic.substr(clear.size() + cipher.size());
+  const Type1Program real = Fonts::ReadType1Program(installedFontFile("NimbusSans-Regular"), "n");
+
+  struct Case {
+    const char* form;
+    std::string file;
+    std::string expectedCipher;
+  } cases[] = {
+      {"synthetic PFB", fonttest::toPfb(clear, cipher, trailer), cipher},
+      {"synthetic PFA", fonttest::toPfa(clear, cipher, trailer), cipher},
+      {"installed PFB", convertedWithT1utils("t1binary", "NimbusSans-Regular"), encryptedPart(real)},
+      {"installed PFA", convertedWithT1utils("t1ascii", "NimbusSans-Regular"), encryptedPart(real)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.form);
+    const Type1Program p = Fonts::ReadType1Program(c.file, c.form);
+    EXPECT_EQ(p.headerLength + p.encryptedLength + p.trailerLength, p.data.size());
+    EXPECT_TRUE(encryptedPart(p) == c.expectedCipher)
+        << p.encryptedLength << " bytes read, " << c.expectedCipher.size() << " expected";
+    const std::string header = p.data.substr(0, p.headerLength);
+    const std::string end = header.substr(header.rfind("eexec"));
+    EXPECT_TRUE(end == "eexec\n" || end == "eexec\r" || end == "eexec\r\n") << end;
+    EXPECT_EQ(p.data.substr(p.data.size() - 12), "cleartomark\n");
+    EXPECT_FALSE(loadedGlyphs(p).empty());
+  }
+  EXPECT_EQ(loadedGlyphs(binary).size(), 7u);
+}
+
+TEST(Type1Program, DamagedFilesAreRefused) {
+  const std::string good = fonttest::syntheticFontFile();
+  const std::string clear = fonttest::syntheticCleartext();
+  const std::string pfb =
+      fonttest::toPfb(clear, encryptedPart(Fonts::ReadType1Program(good, "s")), "cleartomark\n");
+  std::string longSegment = pfb;
+  longSegment[5] = char(0x7F);  // a length far past the end
+  std::string badType = pfb;
+  badType[1] = char(7);
+  const std::pair<const char*, std::string> cases[] = {
+      {"empty", ""},
+      {"not a font", "hello world"},
+      {"no eexec", "%!PS-AdobeFont-1.0: X\n/FontName /X def\n"},
+      {"encrypted part cut before closefile", good.substr(0, clear.size() + 200)},
+      {"PFB segment past the end", longSegment},
+      {"PFB segment of an unknown type", badType},
+      {"PFB header cut short", pfb.substr(0, 4)},
+  };
+  for (const auto& [what, bytes] : cases) {
+    SCOPED_TRACE(what);
+    try {
+      Fonts::ReadType1Program(bytes, "Damaged");
+      ADD_FAILURE() << "accepted";
+    } catch (const TavSys::Error& e) {
+      EXPECT_EQ(e.key(), "PDF/BAD FONT PROGRAM");
+    }
+  }
+}
+
+TEST(Type1Program, SubsetKeepsAccentComponentsAndTheSubrsItsGlyphsCall) {
+  const Type1Program whole = Fonts::ReadType1Program(fonttest::syntheticFontFile(), "Synthetic");
+  const Type1Program subset =
+      Fonts::SubsetType1Program(whole, {"Aacute", "B", "D", "NoSuchGlyph"}, "Synthetic");
+
+  const std::set<std::string> expected{".notdef", "A", "Aacute", "B", "D", "acute"};
+  const auto names = Fonts::Type1GlyphNames(subset, "Synthetic");
+  EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), expected);
+  EXPECT_EQ(loadedGlyphs(subset), expected);
+
+  // Subr 6 (only C calls it) becomes "return"; 4 (reached through the
+  // hint-replacement othersubr) and 5 (called by B) stay as they were.
+  const std::string plain = Fonts::Type1Decrypt(encryptedPart(subset), Fonts::kEexecKey);
+  const std::string original = Fonts::Type1Decrypt(encryptedPart(whole), Fonts::kEexecKey);
+  auto entry = [](const std::string& text, int subr) {
+    const std::string key = "dup " + std::to_string(subr) + " ";
+    const std::size_t at = text.find(key) + key.size();
+    return text.substr(at, text.find(' ', at) - at);
+  };
+  EXPECT_EQ(entry(plain, 6), "5");
+  EXPECT_EQ(entry(plain, 5), entry(original, 5));
+  EXPECT_EQ(entry(plain, 4), entry(original, 4));
+  EXPECT_NE(plain.find("/CharStrings 6 dict"), std::string::npos);
+}
+
+TEST(Type1Program, SubsetOfAnInstalledFontIsReadByOtherTools) {
+  const Fonts::FontFace* face = Fonts::FindFontFace("NimbusRoman-Regular");
+  ASSERT_NE(face, nullptr);
+  const Type1Program subset = Fonts::SubsetType1Program(face->program(), {"A", "g", "eacute"}, "n");
+  EXPECT_EQ(loadedGlyphs(subset), (std::set<std::string>{".notdef", "A", "g", "eacute"}));
+  EXPECT_LT(subset.data.size(), face->program().data.size() / 4);
+
+  tavtest::TestFolder dir;
+  tavtest::writeFile(dir / "subset.t1", subset.data);
+  const auto r = tavtest::runProcess({"t1disasm", (dir / "subset.t1").string()});
+  EXPECT_EQ(r.exitCode, 0) << r.describe();
+  EXPECT_NE(r.out.find("/CharStrings 4 dict"), std::string::npos);
+  EXPECT_NE(r.out.find("/eacute"), std::string::npos);
+}
+
+TEST(Type1Program, StandardEncodingNamesAreTheFontsBuiltInEncoding) {
+  const Fonts::FontFace* face = Fonts::FindFontFace("NimbusSans-Regular");
+  ASSERT_NE(face, nullptr);
+  for (int code = 0; code < 256; ++code) {
+    const int g = face->builtinGlyph(code);
+    const char* name = Fonts::StandardEncodingName(code);
+    EXPECT_EQ(name != nullptr ? std::string(name) : std::string(),
+              g >= 0 ? face->glyph(g).name : std::string())
+        << "code " << code;
+  }
+}
+
+}  // namespace

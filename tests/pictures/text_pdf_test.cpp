@@ -1,0 +1,369 @@
+// Text in written documents: the fonts as pdffonts and FreeType see them,
+// the characters as pdftotext and mutool extract them, the text operators in
+// the content, and where Ghostscript puts the ink.
+#include <gtest/gtest.h>
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <map>
+#include <set>
+#include <sstream>
+
+#include <qpdf/QPDFPageObjectHelper.hh>
+
+#include "document/document_support.h"
+#include "platform/fonts/fontcache.h"
+#include "platform/fonts/textcalc.h"
+#include "pdfwriter/pdfobjects.h"
+#include "pdfwriter/pdfregistry.h"
+#include "pictures/type1fonts.h"
+#include "support/consumers.h"
+
+namespace doctest {
+namespace {
+
+// A 300 x 200 point page; job points = PDF points, y = -v.
+const char* kTextJob = R"("boxes": {"media": [-200, 0, 0, 300]},
+  "inks": [{"name": "Black", "process": "black"}, {"name": "Orange", "cmyk": [0, 60, 100, 0]}],
+  "colours": [{"id": 1, "inks": {"Black": 100}}, {"id": 2, "inks": {"Orange": 100}}],
+  "paints": [{"id": 10, "type": "flat", "colour": 1}, {"id": 11, "type": "flat", "colour": 2}],)";
+
+std::string run(const std::string& text, const std::string& font, const std::string& more = "") {
+  return R"({"text": ")" + text + R"(", "font": ")" + font + R"(", "size": 12, "paint": 10)" + more + "}";
+}
+std::string text(const std::string& runs, const std::string& more = "", int v = -150) {
+  return R"({"kind": "text", "at": [)" + std::to_string(v) + R"(, 20])" + more + R"(, "runs": [)" + runs + "]}";
+}
+
+struct Document {
+  tavtest::TestFolder dir;
+  std::filesystem::path file;
+};
+
+// Writes the objects as a one-page document, checked by every consumer.
+std::unique_ptr<Document> write(const std::string& objects, PDFSettings settings = testSettings()) {
+  auto doc = std::make_unique<Document>();
+  doc->file = doc->dir / "text.pdf";
+  auto job = makeJob(std::string(kTextJob) + R"("objects": [)" + objects + "]");
+  writeAccepted(*job, settings, doc->file);
+  return doc;
+}
+
+// The Font resources of the first page by resource name.
+std::map<std::string, QPDFObjectHandle> fonts(Pdf& pdf) {
+  std::map<std::string, QPDFObjectHandle> out;
+  QPDFObjectHandle dict = pdf.page(0).getKey("/Resources").getKey("/Font");
+  for (const std::string& key : dict.getKeys()) out[key] = dict.getKey(key);
+  return out;
+}
+
+// pdffonts' rows: name -> "emb sub uni".
+std::map<std::string, std::string> pdffonts(const std::filesystem::path& file) {
+  const auto r = tavtest::runProcess({"pdffonts", file.string()});
+  EXPECT_EQ(r.exitCode, 0) << r.describe();
+  std::map<std::string, std::string> rows;
+  std::istringstream lines(r.out);
+  std::string line;
+  std::getline(lines, line);
+  std::getline(lines, line);
+  while (std::getline(lines, line)) {
+    std::istringstream f(line);
+    std::string name, type, one, encoding, emb, sub, uni;
+    f >> name >> type >> one >> encoding >> emb >> sub >> uni;
+    EXPECT_EQ(type + " " + one, "Type 1") << line;
+    rows[name] = emb + " " + sub + " " + uni;
+  }
+  return rows;
+}
+
+std::string streamBytes(QPDFObjectHandle stream) {
+  auto data = stream.getStreamData(qpdf_dl_generalized);
+  return std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
+}
+
+// The glyph names of an embedded font program as FreeType reads it.
+std::set<std::string> embeddedGlyphs(const std::string& program) {
+  FT_Library library;
+  FT_Init_FreeType(&library);
+  FT_Face face = nullptr;
+  std::set<std::string> names;
+  EXPECT_EQ(FT_New_Memory_Face(library, reinterpret_cast<const FT_Byte*>(program.data()),
+                               FT_Long(program.size()), 0, &face),
+            0);
+  for (FT_Long g = 0; face != nullptr && g < face->num_glyphs; ++g) {
+    char name[64] = {0};
+    FT_Get_Glyph_Name(face, FT_UInt(g), name, sizeof name);
+    names.insert(name);
+  }
+  if (face != nullptr) FT_Done_Face(face);
+  FT_Done_FreeType(library);
+  return names;
+}
+
+std::set<std::string> glyphNames(const char* font, const std::u32string& chars) {
+  const Fonts::FontFace* face = Fonts::FindFontFace(font);
+  std::set<std::string> names{".notdef"};
+  for (char32_t ch : chars) names.insert(face->glyph(face->glyphForUnicode(ch)).name);
+  return names;
+}
+
+TEST(TextPdf, FontsAreEmbeddedAsTheSubsetThresholdSays) {
+  const std::string objects =
+      text(run("Hamburg", "NimbusSans-Regular")) + "," + text(run("bug", "NimbusSans-Regular"), "", -120) +
+      "," + text(run("Z\u00fcrich", "NimbusRoman-Italic") + "," + run("Helvetica", "Helvetica"), "", -90) +
+      "," + text(run("\u03b1\u03b2", "Symbol") + "," + run("\u2713", "ZapfDingbats"), "", -60);
+  for (int threshold : {100, 0}) {
+    SCOPED_TRACE("SubsetThreshhold " + std::to_string(threshold));
+    PDFSettings settings = testSettings();
+    settings.SubsetThreshhold = threshold;
+    auto doc = write(objects, settings);
+    const std::string sub = threshold > 0 ? "yes" : "no";
+    // Subsets by their names without the six-letter tag.
+    std::map<std::string, std::string> rows;
+    for (const auto& [name, row] : pdffonts(doc->file)) {
+      const bool tagged = name.size() > 7 && name[6] == '+';
+      EXPECT_EQ(tagged, row.find("yes yes") == 0) << name << " " << row;
+      rows[tagged ? name.substr(7) : name] = row;
+    }
+    EXPECT_EQ(rows, (std::map<std::string, std::string>{{"NimbusSans-Regular", "yes " + sub + " yes"},
+                                                         {"NimbusRoman-Italic", "yes " + sub + " yes"},
+                                                         {"Helvetica", "no no yes"},
+                                                         {"Symbol", "no no yes"},
+                                                         {"ZapfDingbats", "no no yes"}}));
+
+    Pdf pdf(doc->file);
+    int programs = 0;
+    for (auto& [name, font] : fonts(pdf)) {
+      QPDFObjectHandle file = font.getKey("/FontDescriptor").getKey("/FontFile");
+      if (!file.isStream()) continue;
+      ++programs;
+      const std::string base = font.getKey("/BaseFont").getName();
+      const std::string program = streamBytes(file);
+      QPDFObjectHandle d = file.getDict();
+      EXPECT_EQ(d.getKey("/Length1").getIntValue() + d.getKey("/Length2").getIntValue() +
+                    d.getKey("/Length3").getIntValue(),
+                long(program.size()));
+      const bool sans = base.find("NimbusSans") != std::string::npos;
+      const std::set<std::string> loaded = embeddedGlyphs(program);
+      if (threshold > 0) {
+        EXPECT_EQ(loaded, sans ? glyphNames("NimbusSans-Regular", U"Hamburgbug")
+                               : glyphNames("NimbusRoman-Italic", U"Z\u00fcrich"));
+        tavtest::writeFile(doc->dir / "subset.t1", program);
+        const auto r = tavtest::runProcess({"t1disasm", (doc->dir / "subset.t1").string()});
+        EXPECT_EQ(r.exitCode, 0) << r.describe();
+      } else {
+        EXPECT_EQ(int(loaded.size()), Fonts::FindFontFace(sans ? "NimbusSans-Regular" : "NimbusRoman-Italic")->glyphCount());
+      }
+    }
+    EXPECT_EQ(programs, 2) << "each font embedded once by the page";
+  }
+}
+
+TEST(TextPdf, ExtractedTextIsTheJobsText) {
+  auto doc = write(text(run("Hello (World) \\\\ \u00a9 \u00c6r\u00f8", "NimbusSans-Regular")) + "," +
+                   text(run("Stra\u00dfe \u00e9t\u00e9", "Times-Roman"), "", -120) + "," +
+                   text(run("\u041f\u0440\u0438\u0432\u0435\u0442", "NimbusRoman-Regular"), "", -90) + "," +
+                   text(run("\u03b1\u03b2\u03b3", "Symbol") + "," + run(" \u2713", "ZapfDingbats"), "", -60));
+  const std::vector<std::string> lines = {"Hello (World) \\ \u00a9 \u00c6r\u00f8", "Stra\u00dfe \u00e9t\u00e9",
+                                          "\u041f\u0440\u0438\u0432\u0435\u0442", "\u03b1\u03b2\u03b3 \u2713"};
+  for (const auto& tool : std::vector<std::vector<std::string>>{
+           {"pdftotext", doc->file.string(), "-"}, {"mutool", "draw", "-F", "txt", doc->file.string()}}) {
+    const auto r = tavtest::runProcess(tool);
+    EXPECT_EQ(r.exitCode, 0) << r.describe();
+    for (const std::string& line : lines) EXPECT_NE(r.out.find(line), std::string::npos) << tool[0] << ": " << line << "\n" << r.out;
+  }
+}
+
+int count(const std::string& haystack, const std::string& needle) {
+  int n = 0;
+  for (std::size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1)) ++n;
+  return n;
+}
+
+TEST(TextPdf, TextOperatorsInTheContent) {
+  const std::string courier = "Courier";
+  const struct {
+    const char* what;
+    std::string objects;
+    std::string settings;
+    int bt, tj, tf;
+    const char* contains;
+  } cases[] = {
+      {"two words, normal spacing", text(run("ab cd", courier)), "", 1, 1, 1, "(ab cd) Tj"},
+      {"word spacing", text(run("ab cd", courier, R"(, "wordSpacing": 200)")), "", 1, 2, 1, "(ab ) Tj"},
+      {"justified", text(run("ab cd ef", courier), R"(, "align": "justify", "width": 20)"), "", 1, 6, 1, "(a) Tj"},
+      {"a lone blank between fonts", text(run("ab", courier) + "," + run(" ", "Times-Roman") + "," + run("cd", courier)),
+       "", 1, 2, 3, "(cd) Tj"},
+      {"same font and size twice", text(run("ab", courier)) + "," + text(run("cd", courier), "", -100), "", 2, 2, 1, "/Fnt_0_0 12 Tf"},
+      {"screened texts each select their font",
+       text(run("ab", courier)) + "," + text(run("cd", courier), "", -100), "IncludeScreening", 2, 2, 2, "Q\nq\n"},
+      {"horizontal scale and tracking", text(run("ab", courier, R"(, "hscale": 50, "tracking": 100)")), "", 1, 1, 1,
+       "50 Tz 1.2 Tc"},
+      {"vectorized", text(run("ab", courier)), "VectorizeText", 0, 0, 0, " c\n"},
+      {"station number outside normalized output", text(run("12", courier), R"(, "stationNumber": true)"), "", 0, 0, 0, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    PDFSettings settings = testSettings();
+    if (c.settings == "IncludeScreening") {
+      settings.IncludeScreening = 1;
+      settings.UseDefaultScreen = 0;
+    }
+    if (c.settings == "VectorizeText") settings.VectorizeText = 1;
+    auto doc = write(c.objects, settings);
+    Pdf pdf(doc->file);
+    const std::string content = pageContent(pdf.page(0));
+    EXPECT_EQ(count(content, "BT\n"), c.bt) << content;
+    EXPECT_EQ(count(content, ") Tj\n"), c.tj) << content;
+    EXPECT_EQ(count(content, " Tf "), c.tf) << content;
+    EXPECT_NE(content.find(c.contains), std::string::npos) << content;
+  }
+}
+
+// Where Ghostscript's bbox device finds ink: x0 y0 x1 y1 in points.
+std::vector<double> inkBox(const std::filesystem::path& file) {
+  const auto r = tavtest::runProcess({"gs", "-q", "-dBATCH", "-dNOPAUSE", "-sDEVICE=bbox", file.string()});
+  EXPECT_EQ(r.exitCode, 0) << r.describe();
+  std::istringstream in(r.err.substr(r.err.find("%%HiResBoundingBox:") + 19));
+  std::vector<double> box(4);
+  for (double& v : box) in >> v;
+  return box;
+}
+
+TEST(TextPdf, InkLiesWhereTheLayoutPutsIt) {
+  const std::string words = "Wide frames hold AVAVA kerned words, centred or not";
+  const struct {
+    const char* what;
+    std::string more;
+    std::string runMore;
+    int v;
+  } cases[] = {
+      {"left", R"(, "width": 150)", "", -120},
+      {"centre", R"(, "width": 150, "align": "centre")", "", -120},
+      {"right", R"(, "width": 150, "align": "right")", "", -120},
+      {"justified", R"(, "width": 150, "align": "justify")", R"(, "tracking": 30)", -120},
+      // A quarter turn keeps the outlines' control points on the ink's extremes.
+      {"rotated", R"(, "matrix": [0, -1, 1, 0])", R"(, "wordSpacing": 300)", -20},
+      {"half width", "", R"(, "hscale": 50, "rise": 4)", -120},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    // The rotated line is kept short enough to stay on the page.
+    const std::string line = c.v == -20 ? words.substr(0, 22) : words;
+    const std::string object = text(run(line, "NimbusSans-Regular", c.runMore), c.more, c.v);
+    auto doc = write(object);
+    auto job = makeJob(std::string(kTextJob) + R"("objects": [)" + object + "]");
+    TavDB::ListScan scan(jobGetSpahan(job.get()), TavDB::kObjText, 0);
+    auto outlines = texhivecget(job.get(), scan.next(), 1);
+    const TavDB::tv_box& b = outlines->bounds();  // job units are points here
+    const std::vector<double> expected{double(b.left), -double(b.bottom), double(b.right), -double(b.top)};
+    const std::vector<double> ink = inkBox(doc->file);
+    for (int k = 0; k < 4; ++k) EXPECT_NEAR(ink[std::size_t(k)], expected[std::size_t(k)], 1.0) << "side " << k;
+  }
+}
+
+TEST(TextPdf, FontDictionaries) {
+  std::u32string many;
+  std::string manyUtf8;
+  const Fonts::FontFace* face = Fonts::FindFontFace("NimbusRoman-Regular");
+  for (char32_t ch = 0x100; many.size() < 150; ++ch) {
+    if (face->glyphForUnicode(ch) < 0) continue;
+    many.push_back(ch);
+    char buf[8];
+    const int n = ch < 0x800 ? 2 : 3;
+    if (n == 2) {
+      buf[0] = char(0xC0 | (ch >> 6));
+      buf[1] = char(0x80 | (ch & 0x3F));
+    } else {
+      buf[0] = char(0xE0 | (ch >> 12));
+      buf[1] = char(0x80 | ((ch >> 6) & 0x3F));
+      buf[2] = char(0x80 | (ch & 0x3F));
+    }
+    manyUtf8.append(buf, std::size_t(n));
+  }
+  auto doc = write(text(run("\u00a9", "Helvetica") + "," + run("\u03b1", "Symbol") + "," +
+                        run(manyUtf8, "NimbusRoman-Regular")));
+  Pdf pdf(doc->file);
+  auto all = fonts(pdf);
+  ASSERT_EQ(all.size(), 3u);
+  QPDFObjectHandle helvetica = all.at("/Fnt_0_0"), symbol = all.at("/Fnt_0_1"), roman = all.at("/Fnt_0_2");
+  struct {
+    QPDFObjectHandle font;
+    const char *encoding, *flags, *fontFile;
+  } cases[] = {
+      {helvetica, "/MacRomanEncoding", "32800", "null"},
+      {symbol, "null", "32772", "null"},
+      {roman, "<< /Differences", "32800", "stream"},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.font.getKey("/BaseFont").getName());
+    EXPECT_EQ(at(c.font, "/Encoding").substr(0, std::string(c.encoding).size()), c.encoding);
+    EXPECT_EQ(at(c.font, "/FontDescriptor/Flags"), c.flags);
+    EXPECT_EQ(c.font.getKey("/FontDescriptor").getKey("/FontFile").isStream() ? "stream" : "null",
+              std::string(c.fontFile));
+    EXPECT_EQ(c.font.getKey("/Widths").getArrayNItems(), 256);
+    EXPECT_EQ(at(c.font, "/FirstChar") + " " + at(c.font, "/LastChar"), "0 255");
+    const std::string cmap = streamBytes(c.font.getKey("/ToUnicode"));
+    EXPECT_NE(cmap.find("/CIDSystemInfo\n"), std::string::npos);
+  }
+  EXPECT_NE(streamBytes(helvetica.getKey("/ToUnicode")).find("<00a9> <00a9>\n"), std::string::npos);
+  // 150 codes in blocks of at most 100.
+  const std::string cmap = streamBytes(roman.getKey("/ToUnicode"));
+  EXPECT_NE(cmap.find("100 beginbfchar\n"), std::string::npos) << cmap;
+  EXPECT_NE(cmap.find("50 beginbfchar\n"), std::string::npos) << cmap;
+}
+
+TEST(TextPdf, DifferencesAndCMapCodes) {
+  std::array<Fonts::Type1Font::Code, 256> codes;
+  for (int c : {65, 66, 67, 70}) codes[std::size_t(c)] = {true, std::string(1, char(c)), 500};
+  const double box[4] = {0, -200, 1000, 900};
+  const Fonts::Type1Font font("F", {}, codes, box, 700, -200, 650, false);
+  struct Sink : genoutfil {
+    void PutByte(std::uint8_t b) override { text.push_back(char(b)); }
+    std::string text;
+  } sink;
+  TavPDF::BuildType1Encoding(font)->Output(sink);
+  std::string differences;  // blanks collapsed
+  for (char ch : sink.text)
+    if (ch != ' ' || differences.empty() || differences.back() != ' ') differences.push_back(ch);
+  EXPECT_NE(differences.find("/Differences [ 65 /A /B /C 70 /F ]"), std::string::npos) << sink.text;
+  TavPDF::PdfObjectRegistry::deleteAll();
+  for (const auto& [value, hex] : std::vector<std::pair<char32_t, std::string>>{
+           {U'\u00a9', "<00a9>"}, {0x41, "<0041>"}, {0x1F600, "<d83dde00>"}, {0x10FFFF, "<dbffdfff>"}}) {
+    EXPECT_EQ(TavPDF::CMapHexCode(value), hex);
+  }
+}
+
+}  // namespace
+}  // namespace doctest
+
+namespace doctest {
+namespace {
+
+TEST(TextPdf, EveryFlavourExportsText) {
+  tavtest::TestFolder dir;
+  const std::string objects =
+      text(run("Honey \u00a9 2026", "Helvetica") + "," + run(" \u00e9t\u00e9", "NimbusSans-Bold", R"(, "paint": 11)")) +
+      "," + text(run("\u03b1", "NimbusRoman-Regular") + "," + run(" \u2713", "ZapfDingbats") + "," + run(" \u03b2", "Symbol"),
+           R"(, "align": "centre", "width": 200)", -100);
+  tavtest::writeFile(dir / "text.json", R"({"format": "tavpdf-job", "ppi": 72, "origin": [0, 0], )" +
+                                            std::string(kTextJob) + R"("objects": [)" + objects + "]}");
+  for (const char* flavour : {"Custom", "Press", "Viewing", "Reader", "Normalized", "Separated",
+                              "NormalizedEmbedded", "Vistamo"}) {
+    SCOPED_TRACE(flavour);
+    const auto pdf = dir / (std::string(flavour) + ".pdf");
+    const auto r = tavtest::runTavpdf({"export", (dir / "text.json").string(), "-o", pdf.string(),
+                                       "--flavour", flavour});
+    ASSERT_EQ(r.exitCode, 0) << r.describe();
+    tavtest::expectPdfAcceptedByAllConsumers(pdf);
+    tavtest::expectContentStreamsSound(pdf);
+    // In content order: the blanks that begin the runs after a font change stay.
+    const auto extracted = tavtest::runProcess({"pdftotext", "-raw", pdf.string(), "-"});
+    EXPECT_NE(extracted.out.find("Honey \u00a9 2026 \u00e9t\u00e9"), std::string::npos) << extracted.out;
+    EXPECT_NE(extracted.out.find("\u03b1 \u2713 \u03b2"), std::string::npos) << extracted.out;
+  }
+}
+
+}  // namespace
+}  // namespace doctest

@@ -208,8 +208,11 @@ void PDFProof::OutputPictureXObject(PendingStream& pending) {
     TavGen::message(TavGen::kBatchError, 1, "PDF/CANNOT OPEN PICTURE FILE", {{"__FILENAME__", fileName}});
     return;
   }
-  // A queued record is written under the name its form drew, into its own
-  // stream: the form's content is complete.
+  // The picture goes into a stream of its own at once: the page's own
+  // writer closes its content stream around it (the page goes on in a
+  // further content stream), so that its data are written once, never
+  // buffered. A queued record is written under the name its form drew; the
+  // form's content is complete.
   const bool queued = mWriterNumber != 0;
   struct Restore {
     PDFProof* w;
@@ -222,10 +225,8 @@ void PDFProof::OutputPictureXObject(PendingStream& pending) {
       w->mImageMode = 0;
     }
   } restore{this, mWritingPictureCache};
-  if (queued) {
-    mPictureRecordName = record.GetName();
-    mWritingPictureCache = true;
-  }
+  mWritingPictureCache = true;
+  if (queued) mPictureRecordName = record.GetName();
 
   if (piciseps(mJob, paint->picture)) {
     WritePostScriptXObject(*paint, path, queued ? record.GetName() : std::string());

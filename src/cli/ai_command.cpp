@@ -22,6 +22,7 @@ struct AiOptions {
 int exportIllustrator(const AiOptions& o) {
   std::unique_ptr<jobstr> job = loadJobOrReport(o.job);
   if (!job) return kExitBadInput;
+  if (outputIsAnInput(o.output, jobInputFiles(*job))) return kExitBadInput;
   const int result =
       outputIllustratorFile(job.get(), TavSys::FileSpec(o.output), o.mode, o.traps ? 1 : 0, 1, false);
   // Mode 0 answers 1 for a file that was written with a warning on complex paths.

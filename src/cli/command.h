@@ -3,6 +3,7 @@
 // its own (check_command.cpp, flavours_command.cpp, ...).
 #include <CLI/CLI.hpp>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -44,5 +45,12 @@ std::unique_ptr<jobstr> loadJobOrReport(const std::string& path);
 
 // Prints an error of the command line itself and returns kExitBadInput.
 int badInput(const std::string& text);
+
+// The files a job reads: the job file, its pictures and maps, and its one-ups
+// with theirs.
+std::vector<std::filesystem::path> jobInputFiles(const jobstr& job);
+// True, with an error printed, when `output` is the same file as one of the
+// inputs (the caller then exits with kExitBadInput and writes nothing).
+bool outputIsAnInput(const std::string& output, const std::vector<std::filesystem::path>& inputs);
 
 }  // namespace tavcli

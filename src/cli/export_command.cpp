@@ -59,6 +59,9 @@ int exportJob(const ExportOptions& o) {
 
   std::unique_ptr<jobstr> job = loadJobOrReport(o.job);
   if (!job) return kExitBadInput;
+  std::vector<std::filesystem::path> inputs = jobInputFiles(*job);
+  if (!o.flavourFile.empty()) inputs.emplace_back(o.flavourFile);
+  if (outputIsAnInput(o.output, inputs)) return kExitBadInput;
 
   setArtque(o.batch ? 1 : 0);
   TavPDF::pdfoutini();

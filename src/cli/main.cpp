@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <iostream>
 
 #include "cli/command.h"
@@ -32,7 +33,7 @@ const char* severityWord(int severity) {
 
 volatile std::sig_atomic_t gInterrupted = 0;
 
-void onInterrupt(int) { gInterrupted = 1; }
+void onInterrupt(int signal) { gInterrupted = signal; }
 
 // Whether the progress bar is on the last line of stderr: a message clears it
 // first, so that the message gets a line of its own, and the bar is drawn
@@ -128,13 +129,21 @@ int main(int argc, char** argv) {
   }
 
   installMessagePrinter();
-  std::signal(SIGINT, onInterrupt);
+  // Asked to stop, the running command is cancelled: an output not yet
+  // complete is given up and the target left as it was.
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, onInterrupt);
+  // A file past the size limit fails to write with a message instead of
+  // ending the program.
+  std::signal(SIGXFSZ, SIG_IGN);
   TavSys::Progress::setCancelHook([] { return gInterrupted != 0; });
   ProgressBar bar;
   bar.install();
 
   for (auto& [sub, run] : runners) {
-    if (sub->parsed()) return run();
+    if (!sub->parsed()) continue;
+    const int rc = run();
+    if (gInterrupted != 0 && rc != kExitDone) std::cerr << "tavpdf: stopped by a signal (" << strsignal(gInterrupted) << ")\n";
+    return rc;
   }
   return kExitBadInput;
 }

@@ -154,8 +154,8 @@ class PreprocessCADObject : public TavDB::ObjectVisitor {
   void process(TavDB::Object& o);
   // The job and screen mode are what the re-screening of CAD strokes needs;
   // the job model carries no stroke creators to re-screen yet.
-  jobstr* mJob;  // not owned
-  int mScreenMode;
+  [[maybe_unused]] jobstr* mJob;  // not owned
+  [[maybe_unused]] int mScreenMode;
   bool mActive = true;
 };
 

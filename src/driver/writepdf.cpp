@@ -5,7 +5,6 @@
 #include <charconv>
 #include <filesystem>
 #include <memory>
-#include <optional>
 
 #include <boost/algorithm/string/predicate.hpp>
 
@@ -140,70 +139,46 @@ void processInkNameWarnings(const jobstr* job) {
   }
 }
 
+// What stopped the file, for the messages naming it: the system's reason
+// for a file error.
+std::string failureReason(int result) {
+  if (result > TavSys::kFileErrorBase) return TavSys::GetFileErrorMessage(result);
+  return "the export stopped with result " + std::to_string(result);
+}
+
+void cannotWrite(const TavSys::FileSpec& target, int result) {
+  show(TavGen::kBatchError, "PDF/CANNOT WRITE PDF FILE",
+       {{"%s", target.GetFullPathUTF8()}, {"__REASON__", failureReason(result)}});
+}
+
 void hiddenLayerWarning(const jobstr* job) {
   TavDB::ListScan scan(jobGetSpahan(job), TavDB::kObjLayer, 0, 0, 0x860000, 0x800000);
   if (scan.next() != nullptr) show(TavGen::kWarning, "HIDDEN PRINTING LAYERS");
 }
 
-// The output file of one export: where the writer writes, and how it gets to
-// the target. Nothing reaches the target before commit().
+// The output file of one export: the writer writes through `file()`; nothing
+// reaches the target before commit().
 class ExportOutput {
  public:
-  explicit ExportOutput(const TavSys::FileSpec& target) : mTarget(target.path()) {
-    std::error_code ec;
-    // A link is followed, so that the file it names is replaced, not the link.
-    if (fs::is_symlink(mTarget, ec)) {
-      const fs::path resolved = fs::canonical(mTarget, ec);
-      if (!ec) mTarget = resolved;
-    }
-    const fs::file_status status = fs::status(mTarget, ec);
-    if (fs::is_character_file(status) || fs::is_fifo(status)) {
-      // A device or a pipe cannot be replaced by renaming (that would put a
-      // plain file in its place): it is written directly.
-      mWritePath = mTarget;
-      mFile = TavSys::fil::create(mWritePath);
-      return;
-    }
-    if (fs::exists(status) && !fs::is_regular_file(status))
-      throw TavSys::fileError(fs::is_directory(status) ? EISDIR : EINVAL, mTarget.string());
-    if (PDFSettings::msUseTempFolder != 0) {
-      mFolder.emplace();
-      mWritePath = mFolder->path() / target.path().filename();
-    } else {
-      mAtomic.emplace(mTarget);
-      mWritePath = mAtomic->tempPath();
-    }
-    mFile = TavSys::fil::create(mWritePath);
-  }
+  explicit ExportOutput(const TavSys::FileSpec& target)
+      : mOutput(target.path(), PDFSettings::msUseTempFolder != 0),
+        mFile(std::make_unique<TavSys::fil>(mOutput.descriptor(), false, mOutput.target())) {}
   TavSys::fil* file() const { return mFile.get(); }
-  const fs::path& writePath() const { return mWritePath; }
-  // Closes the file; 0 or the first error of its life.
+  // The written file by name, for those who read it before it is committed.
+  const fs::path& linkedPath() { return mOutput.linkedPath(); }
+  // Writes out what is buffered; 0 or the first error of the file's life.
   int close() {
     if (!mFile) return 0;
     const int rc = mFile->close();
     mFile.reset();
     return rc;
   }
-  // Moves (or copies, from the temporary folder) the complete file onto the
-  // target. Throws TavSys::Error; the target is then as it was.
-  void commit() {
-    if (mFolder) {
-      TavSys::AtomicOutputFile out(mTarget);
-      std::error_code ec;
-      fs::copy_file(mWritePath, out.tempPath(), fs::copy_options::overwrite_existing, ec);
-      if (ec) throw TavSys::fileError(ec.value(), mTarget.string());
-      out.commit();
-      fs::remove(mWritePath, ec);
-    } else if (mAtomic) {
-      mAtomic->commit();
-    }
-  }
+  // Puts the complete file in the target's place. Throws TavSys::Error; the
+  // target is then as it was.
+  void commit() { mOutput.commit(); }
 
  private:
-  fs::path mTarget;
-  std::optional<TavSys::TempFolder> mFolder;   // removed with its content
-  std::optional<TavSys::AtomicOutputFile> mAtomic;  // removed unless committed; none for a device
-  fs::path mWritePath;
+  TavSys::OutputFile mOutput;  // removed unless committed
   std::unique_ptr<TavSys::fil> mFile;
 };
 
@@ -369,8 +344,8 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
   try {
     output = std::make_unique<ExportOutput>(*target);
   } catch (const TavSys::Error& e) {
-    show(TavGen::kError, "PDF/COULD NOT OPEN PDF FILE");
-    TavGen::ShowInfoMessage(TavGen::kError, 1, TavSys::GetFileErrorMessage(e.code()));
+    show(TavGen::kError, "PDF/COULD NOT OPEN PDF FILE",
+         {{"__FILE__", target->GetFullPathUTF8()}, {"__REASON__", failureReason(e.code())}});
     return e.code() != 0 ? e.code() : TavSys::kResultAbandoned;
   }
 
@@ -427,19 +402,17 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
   }
 
   if (result == 0) {
-    if (broadcasting) {
-      if (TavCertify::PDFCertify::getCertifyBroadcaster()) {
-        sendBroadcast(TavCertify::kBroadcastAfterPDFExport, job, TavSys::FileSpec(output->writePath()));
+    try {
+      // The receivers read the complete file by name before it is moved.
+      if (broadcasting && TavCertify::PDFCertify::getCertifyBroadcaster()) {
+        sendBroadcast(TavCertify::kBroadcastAfterPDFExport, job, TavSys::FileSpec(output->linkedPath()));
         FixCertifiedPDFDate(job);
       }
-    }
-    try {
       output->commit();
       if (job->certified) job->certified->originalPDFFullPath = target->GetFullPathUTF8();
     } catch (const TavSys::Error& e) {
-      TavGen::message(TavGen::kBatchError, 1, "PDF/CANNOT WRITE PDF FILE",
-                      {{"%s", target->GetFullPathUTF8()}});
       result = e.code() != 0 ? e.code() : TavSys::kResultAbandoned;
+      cannotWrite(*target, result);
     }
   }
   output.reset();  // a file not committed is removed here

@@ -1,7 +1,6 @@
 #include "tavpdf/illustrator.h"
 
 #include <cerrno>
-#include <fstream>
 #include <string>
 
 #include "illustrator/illustrator32.h"
@@ -9,20 +8,17 @@
 #include "platform/kernel/job.h"
 #include "platform/kernel/tavdb.h"
 #include "platform/messages.h"
+#include "platform/system.h"
 #include "platform/tav_error.h"
 
 namespace {
 
-// Writes the text through a temporary file beside the target, so that a
-// failure leaves no half-written file. Returns 0 or a file error code.
+// Writes the text so that a failure or a cancel leaves no half-written file.
+// Returns 0, or 1 when cancelled; throws TavSys::Error.
 int saveText(const TavSys::FileSpec& file, const std::string& text) {
-  TavSys::AtomicOutputFile output(file.path());
-  {
-    std::ofstream stream(output.tempPath(), std::ios::binary | std::ios::trunc);
-    stream.write(text.data(), static_cast<std::streamsize>(text.size()));
-    stream.flush();
-    if (!stream) throw TavSys::fileError(errno != 0 ? errno : EIO, file.GetFullPathUTF8());
-  }
+  TavSys::OutputFile output(file.path());
+  output.writeAll(text);
+  if (TavSys::Progress::isCanceled()) return TavSys::kResultAbandoned;
   output.commit();
   return 0;
 }
@@ -31,7 +27,7 @@ int write32(const jobstr* job, const std::string& title, const TavSys::FileSpec&
   std::string text;
   const int result = TavIllu::WriteIllustrator32(job, title, traps != 0, text);
   try {
-    saveText(file, text);
+    if (saveText(file, text) != 0) return TavSys::kResultAbandoned;
   } catch (const TavSys::Error& e) {
     // The file could not be created or written: that is a failure, reported
     // with the system's reason, never a success.

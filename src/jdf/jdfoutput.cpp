@@ -20,6 +20,8 @@ std::string utf8Suffix(const std::string& text, std::size_t maxBytes) {
 }
 
 constexpr std::size_t kNameMax = 255;  // bytes in one file name
+// Complete files kept open, without a name, until the folder is committed.
+constexpr std::size_t kFilesKeptOpen = 64;
 constexpr std::size_t kNameHalf = 127;
 
 }  // namespace
@@ -92,8 +94,8 @@ genoutfil* JDFFolderOutput::open(const std::string& name, int kind) {
   mCurrent = TavSys::FileSpec(mTarget.path().parent_path() / JDFFileName(name, artque() != 0));
   mCurrentKind = kind;
   try {
-    mAtomic = std::make_unique<TavSys::AtomicOutputFile>(mCurrent.path());
-    mFile = TavSys::fil::create(mAtomic->tempPath());
+    mAtomic = std::make_unique<TavSys::OutputFile>(mCurrent.path());
+    mFile = std::make_unique<TavSys::fil>(mAtomic->descriptor(), false, mCurrent.path());
   } catch (const TavSys::Error& e) {
     mAtomic.reset();
     mLastError = e.code() != 0 ? e.code() : TavSys::kResultAbandoned;
@@ -118,6 +120,17 @@ int JDFFolderOutput::close(bool complete) {
     mAtomic.reset();  // removes the partial file
     mLastError = result;
     return result;
+  }
+  // A folder may hold more files than a process may keep open: past the
+  // first ones, a complete file waits for the commit under its temporary name.
+  if (mCompleted.size() >= kFilesKeptOpen) {
+    try {
+      mAtomic->closeKeepingName();
+    } catch (const TavSys::Error& e) {
+      mAtomic.reset();
+      mLastError = e.code() != 0 ? e.code() : TavSys::kResultAbandoned;
+      return mLastError;
+    }
   }
   mCompleted.push_back({std::move(mAtomic), mCurrent, mCurrentKind});
   return 0;

@@ -98,7 +98,7 @@ class JDFFolderOutput final : public JDFOutput {
 
  private:
   struct Completed {
-    std::unique_ptr<TavSys::AtomicOutputFile> file;
+    std::unique_ptr<TavSys::OutputFile> file;
     TavSys::FileSpec spec;
     int kind;
   };
@@ -106,7 +106,7 @@ class JDFFolderOutput final : public JDFOutput {
   PDFFileNameHandler* mHandler;  // not owned
   TavSys::FileSpec mCurrent;
   int mCurrentKind = kJDFObjectPDFFile;
-  std::unique_ptr<TavSys::AtomicOutputFile> mAtomic;
+  std::unique_ptr<TavSys::OutputFile> mAtomic;
   std::unique_ptr<TavSys::fil> mFile;
   std::unique_ptr<noroutfil> mStream;
   std::vector<Completed> mCompleted;

@@ -329,11 +329,12 @@ bool genproof::OutputStrokeAsStroke(Object* /*object*/) {
   }
   copy->setPaint(paint, false);
 
-  // A stroke longer than the maximum is cut into runs that join end to end.
+  // A stroke longer than the maximum is cut into runs that join end to end;
+  // one that cannot be cut is drawn whole.
   std::unique_ptr<Object> pieces;
-  if (TavDB::pointcount(copy.get()) > std::size_t(std::max(mMaxPathPoints, 0))) {
+  if (mMaxPathPoints >= 0 && TavDB::pointcount(copy.get()) > std::size_t(mMaxPathPoints)) {
     pieces = TavSetop::CSplCallBack::SplitOutline(copy.get(), mMaxPathPoints);
-    if (!pieces) return false;
+    if (!pieces) WarnPathNotSplit(copy.get());
   }
 
   SelectScreening(paint);
@@ -578,8 +579,10 @@ bool genproof::SplitLongPath(const Object* path, int maxPoints, std::unique_ptr<
   // The pieces keep the source's paint; the source itself is not touched.
   std::unique_ptr<Object> pieces = TavSetop::CSplCallBack::StartSplit(path, maxPoints);
   if (!pieces) {
-    TavSys::debug("genproof::SplitLongPath: the path could not be split; it is not written");
-    return true;
+    // Nothing is left out: the path is written as it is.
+    WarnPathNotSplit(path);
+    copy = TavDB::objdupall(path);
+    return false;
   }
   if (has(path, TavDB::kObjTrap)) {
     pieces->setProperties(TavDB::kObjTrap, true);
@@ -588,6 +591,14 @@ bool genproof::SplitLongPath(const Object* path, int maxPoints, std::unique_ptr<
   copy = TavDB::gronew();
   TavDB::addontop(copy.get(), std::move(pieces));
   return true;
+}
+
+void genproof::WarnPathNotSplit(const Object* path) {
+  if (mWarnedNotSplit) return;
+  mWarnedNotSplit = true;
+  TavGen::message(TavGen::kWarning, 1, "PATH NOT SPLIT",
+                  {{"__POINTS__", std::to_string(TavDB::pointcount(path))},
+                   {"__MAX__", std::to_string(mMaxPathPoints)}});
 }
 
 // ---- colour passes ----------------------------------------------------------

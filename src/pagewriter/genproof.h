@@ -207,10 +207,13 @@ class genproof : public illtransform {
     const char* close = "h\n";
   };
 
-  // A copy of path, split into pieces when it has more than maxPoints points.
-  // Returns true when it was split (copy is then a group of the pieces);
-  // copy is null when the copy or the split failed.
+  // A copy of path, split into pieces when it has more than maxPoints points
+  // (a negative maximum: no limit). Returns true when it was split (copy is
+  // then a group of the pieces); a path that cannot be split is copied whole,
+  // with a warning. copy is null only when the copy failed.
   bool SplitLongPath(const TavDB::Object* path, int maxPoints, std::unique_ptr<TavDB::Object>& copy);
+  // Says, once per walk, that a path beyond the maximum is written whole.
+  void WarnPathNotSplit(const TavDB::Object* path);
   // Whether OutputGroup brackets the sub-paths of a compound path.
   bool NeedsCompoundBracket(TavDB::Object* list, bool noSplit);
   bool OutputStrokeAsStroke(TavDB::Object* object);
@@ -235,6 +238,7 @@ class genproof : public illtransform {
   std::int32_t mMaxPathPoints;
   std::int32_t mComposite = 0;
   const TavDB::Object* mSplitSource = nullptr;  // not owned
+  bool mWarnedNotSplit = false;
   std::int32_t mStrokeType = 1;
   // Stroke description of the object being written; owned by the walker.
   std::unique_ptr<strokeinfo_t> mStrokeInfo;

@@ -216,6 +216,9 @@ void PDFProof::OutputShape(TavDB::Object* object, int mode) {
   }
   const bool stroke = (mode & kModeStroke) != 0;
   const bool fill = (mode & kModeFill) != 0 && !IsSymmetricStroke();
+  // A white stroke on nothing is left out before its colour is written, so
+  // that no colour and painting operator remain without their path.
+  if (stroke && SkipWhite(object)) return;
   if ((stroke || fill) && PaintPerPart(object, stroke ? kModeStroke | mode : mode)) return;
   if (stroke) WritePendingStrokeColor();
   genproof::OutputShape(object, mode);

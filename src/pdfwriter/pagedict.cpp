@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -222,6 +223,31 @@ TavSys::tv_rectangle PageBoxInPoints(const jobstr* job, const TavSys::tv_rectang
   return {out[0], out[1], out[2], out[3]};
 }
 
+namespace {
+
+// The page sizes PDF consumers accept (PDF 1.x, without UserUnit): 3 to
+// 14,400 units a side. A page outside them is refused rather than written
+// as a file that consumers reject.
+constexpr double kMinPageSide = 3;
+constexpr double kMaxPageSide = 14400;
+
+std::string onePlace(double points) {
+  char buf[32];
+  const auto r = std::to_chars(buf, buf + sizeof buf, points, std::chars_format::fixed, 1);
+  return std::string(buf, r.ptr);
+}
+
+void checkPageSize(const TavSys::tv_rectangle& media) {
+  const double width = std::abs(media.right - media.left), height = std::abs(media.top - media.bottom);
+  if (width >= kMinPageSide && width <= kMaxPageSide && height >= kMinPageSide && height <= kMaxPageSide) return;
+  TavSys::Error e(TavSys::kResultAbandoned, "PDF/PAGE SIZE OUT OF RANGE",
+                  "page of " + onePlace(width) + " x " + onePlace(height) + " points");
+  e.with("__WIDTH__", onePlace(width)).with("__HEIGHT__", onePlace(height));
+  throw e;
+}
+
+}  // namespace
+
 void writePageBoxes(pdfouthan& handler, PDFDictionary* page) {
   const jobstr* job = handler.mJob;
   const PDFSettings& settings = *handler.mSettings;
@@ -239,7 +265,9 @@ void writePageBoxes(pdfouthan& handler, PDFDictionary* page) {
       hasMedia = true;
     }
   }
-  if (hasMedia) page->Set("MediaBox", new PDFArray(media));
+  if (!hasMedia) throw TavSys::Error(TavSys::kResultAbandoned, "PDF/PAGE HAS NO MEDIA BOX", "no media box");
+  checkPageSize(media);
+  page->Set("MediaBox", new PDFArray(media));
 
   bool hasTrim = false;
   TavSys::tv_rectangle trim;

@@ -1,11 +1,13 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <random>
 
 #include "platform/tav_error.h"
@@ -116,9 +118,19 @@ std::string GetFileErrorMessage(int code) {
   return "error " + std::to_string(code);
 }
 
+namespace {
+
+constexpr std::size_t kCopyBlock = 256 * 1024;
+
+fs::path folderOf(const fs::path& file) {
+  fs::path dir = file.parent_path();
+  return dir.empty() ? fs::path(".") : dir;
+}
+
+}  // namespace
+
 fs::path uniqueSiblingPath(const fs::path& near, std::string_view tag) {
-  fs::path dir = near.parent_path();
-  if (dir.empty()) dir = ".";
+  const fs::path dir = folderOf(near);
   // The target's name is borrowed only in part, so that the temporary name
   // stays within the file system's name limit (255 bytes) even when the
   // target's own name nearly reaches it; the cut keeps UTF-8 characters whole.
@@ -131,52 +143,147 @@ fs::path uniqueSiblingPath(const fs::path& near, std::string_view tag) {
   return dir / ("." + name + "." + std::string(tag) + "-" + randomTag() + ".tmp");
 }
 
-AtomicOutputFile::AtomicOutputFile(fs::path target) : target_(std::move(target)) {
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    temp_ = uniqueSiblingPath(target_, "part");
-    const int fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-      ::close(fd);
-      return;
-    }
-    if (errno != EEXIST) {
-      const int err = errno;
-      temp_.clear();
-      throw fileError(err, target_.string());
-    }
-  }
-  temp_.clear();
-  throw fileError(EEXIST, target_.string());
+namespace {
+
+fs::path temporaryName(const fs::path& folder, const fs::path& target) {
+  return uniqueSiblingPath(folder / target.filename(), "part");
 }
 
-AtomicOutputFile::~AtomicOutputFile() {
+}  // namespace
+
+OutputFile::OutputFile(fs::path target, bool staged) : target_(std::move(target)), staged_(staged) {
+  std::error_code ec;
+  if (fs::is_symlink(target_, ec)) {
+    const fs::path resolved = fs::canonical(target_, ec);
+    if (!ec) target_ = resolved;
+  }
+  const fs::file_status status = fs::status(target_, ec);
+  if (fs::is_character_file(status) || fs::is_fifo(status)) {
+    // A pipe waits here for its reader.
+    fd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd_ < 0) fail(errno);
+    inPlace_ = true;
+    return;
+  }
+  if (fs::exists(status) && !fs::is_regular_file(status)) fail(fs::is_directory(status) ? EISDIR : EINVAL);
+  if (staged_) {
+    // The target's folder is checked now, so that a long write does not
+    // fail only at its end.
+    if (::access(folderOf(target_).c_str(), W_OK | X_OK) != 0) fail(errno);
+    openTemporary(fs::temp_directory_path(ec));
+  } else {
+    openTemporary(folderOf(target_));
+  }
+}
+
+OutputFile::~OutputFile() {
   if (!committed_) discard();
 }
 
-void AtomicOutputFile::commit() {
-  if (committed_) return;
-  const int fd = ::open(temp_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd >= 0) {
-    const int rc = ::fsync(fd);
+void OutputFile::openTemporary(const fs::path& folder) {
+  folder_ = folder;
+#ifdef O_TMPFILE
+  fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+  if (fd_ >= 0) return;
+  // File systems without anonymous files answer one of these.
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) fail(errno);
+#endif
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    linked_ = temporaryName(folder, target_);
+    fd_ = ::open(linked_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd_ >= 0) return;
     const int err = errno;
-    ::close(fd);
-    if (rc != 0 && err != EINVAL) {
-      discard();
-      throw fileError(err, target_.string());
+    linked_.clear();
+    if (err != EEXIST) fail(err);
+  }
+  fail(EEXIST);
+}
+
+void OutputFile::fail(int err) {
+  discard();
+  throw fileError(err, target_.string());
+}
+
+void OutputFile::writeAll(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      fail(errno);
     }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
   }
-  if (::rename(temp_.c_str(), target_.c_str()) != 0) {
-    const int err = errno;
+}
+
+const fs::path& OutputFile::linkedPath() {
+  if (inPlace_) return target_;
+  if (!linked_.empty()) return linked_;
+  if (fd_ < 0) fail(EBADF);
+  const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    fs::path name = temporaryName(folder_, target_);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      linked_ = std::move(name);
+      return linked_;
+    }
+    if (errno != EEXIST) fail(errno);
+  }
+  fail(EEXIST);
+}
+
+void OutputFile::closeKeepingName() {
+  if (inPlace_ || staged_ || fd_ < 0) return;
+  if (::fsync(fd_) != 0 && errno != EINVAL) fail(errno);
+  linkedPath();
+  const int rc = ::close(fd_);
+  fd_ = -1;
+  if (rc != 0 && errno != EINTR) fail(errno);
+}
+
+void OutputFile::commit() {
+  if (committed_) return;
+  if (fd_ < 0 && (inPlace_ || linked_.empty())) fail(EBADF);
+  if (inPlace_) {
+    const int rc = ::close(fd_);
+    fd_ = -1;
+    if (rc != 0 && errno != EINTR) fail(errno);
+    committed_ = true;
+    return;
+  }
+  if (staged_) {
+    if (::fsync(fd_) != 0 && errno != EINVAL) fail(errno);
+    // Copied into an output of its own beside the target.
+    OutputFile beside(target_);
+    std::unique_ptr<char[]> block(new char[kCopyBlock]);
+    for (off_t at = 0;;) {
+      const ssize_t n = ::pread(fd_, block.get(), kCopyBlock, at);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) fail(errno);
+      if (n == 0) break;
+      beside.writeAll({block.get(), static_cast<std::size_t>(n)});
+      at += n;
+    }
+    beside.commit();
     discard();
-    throw fileError(err, target_.string());
+    committed_ = true;
+    return;
   }
+  closeKeepingName();
+  struct stat old {};
+  if (::stat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::chmod(linked_.c_str(), old.st_mode & 07777);
+  if (::rename(linked_.c_str(), target_.c_str()) != 0) fail(errno);
+  linked_.clear();
   committed_ = true;
 }
 
-void AtomicOutputFile::discard() noexcept {
-  if (!temp_.empty()) {
-    ::unlink(temp_.c_str());
-    temp_.clear();
+void OutputFile::discard() noexcept {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+  if (!linked_.empty()) {
+    ::unlink(linked_.c_str());
+    linked_.clear();
   }
 }
 

@@ -71,32 +71,69 @@ int DeleteFile(const FileSpec& spec);
 // The user text of a file error code (kFileErrorBase + errno).
 std::string GetFileErrorMessage(int code);
 
-// A file written beside its target under a temporary name and moved over the
-// target only by commit(); destroyed uncommitted, it removes the temporary
-// file. The target is thus either left as it was or fully replaced.
-class AtomicOutputFile {
+// The one way the engine writes a file the user named (PDF, Illustrator and
+// flavour files), so that the same rules hold for every writer:
+// - a symbolic link is followed: the file it names is replaced, the link kept;
+// - a device or a pipe is written in place (renaming would put a plain file
+//   in its place); a folder or another special file is refused;
+// - any other target is written as an anonymous temporary file (Linux
+//   O_TMPFILE) in the target's folder, or in the system's temporary folder
+//   when `staged` is set, and gets a name only once complete: commit() links
+//   it under a temporary name and renames that over the target. A crash or a
+//   signal at any point before leaves no file behind; where the file system
+//   cannot make anonymous files, a named temporary file stands in (removed
+//   on every ordinary exit);
+// - a replaced file keeps its permissions.
+// Destroyed uncommitted, nothing of the output remains and the target is as
+// it was.
+class OutputFile {
  public:
-  // Creates the temporary file (exclusively) in the target's folder. Throws
-  // TavSys::Error with a file error code when that is impossible.
-  explicit AtomicOutputFile(std::filesystem::path target);
-  ~AtomicOutputFile();
-  AtomicOutputFile(const AtomicOutputFile&) = delete;
-  AtomicOutputFile& operator=(const AtomicOutputFile&) = delete;
+  // Opens the output. Throws TavSys::Error (file error code, the target named)
+  // when that is impossible.
+  explicit OutputFile(std::filesystem::path target, bool staged = false);
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
 
-  const std::filesystem::path& tempPath() const { return temp_; }
+  // The descriptor to write to; it stays owned by this object.
+  int descriptor() const { return fd_; }
+  // The target as resolved (a link's file).
   const std::filesystem::path& target() const { return target_; }
-  // Flushes to disk and renames over the target; throws TavSys::Error on failure
-  // (the temporary file is then removed and the target untouched).
+  bool writesInPlace() const { return inPlace_; }
+  // Writes all bytes at the current offset; throws TavSys::Error on failure.
+  void writeAll(std::string_view bytes);
+  // A name under which the file written so far can be opened again by path
+  // before commit() (the target itself for a device): an anonymous file is
+  // linked under a temporary name in its folder. Throws TavSys::Error.
+  const std::filesystem::path& linkedPath();
+  // Flushes the complete file to disk and closes its descriptor, the file
+  // keeping its temporary name until commit(): for a writer that holds many
+  // complete files until it commits them all (that name then remains after
+  // a crash). Throws TavSys::Error.
+  void closeKeepingName();
+  // Flushes to disk and puts the file in the target's place; throws
+  // TavSys::Error on failure (nothing then remains and the target is
+  // untouched).
   void commit();
-  // Removes the temporary file now.
+  // Gives up the output now: nothing remains.
   void discard() noexcept;
   bool committed() const { return committed_; }
 
  private:
+  void openTemporary(const std::filesystem::path& folder);
+  [[noreturn]] void fail(int err);
+
   std::filesystem::path target_;
-  std::filesystem::path temp_;
+  std::filesystem::path folder_;  // where the temporary file lies
+  std::filesystem::path linked_;  // its temporary name, once it has one
+  int fd_ = -1;
+  bool inPlace_ = false;
+  bool staged_ = false;
   bool committed_ = false;
 };
+
+// A unique name for a temporary file next to `near` (not created).
+std::filesystem::path uniqueSiblingPath(const std::filesystem::path& near, std::string_view tag);
 
 // A folder of temporary files, removed with everything in it on destruction.
 class TempFolder {
@@ -111,8 +148,5 @@ class TempFolder {
  private:
   std::filesystem::path path_;
 };
-
-// A unique name for a temporary file next to `near` (not created).
-std::filesystem::path uniqueSiblingPath(const std::filesystem::path& near, std::string_view tag);
 
 }  // namespace TavSys

@@ -57,7 +57,6 @@ class PreferenceEntry {
   constexpr bool isEnd() const { return type_ == kPrefEnd; }
 
  private:
-  std::uint32_t reserved_ = 0;  // the general library's own state; zero in every row
   const char* name_ = nullptr;
   void* value_ = nullptr;
   std::uint32_t key_ = 0;

@@ -27,8 +27,13 @@ namespace {
 // Cuts are at most this deep; 2^48 regions is far beyond any real path, and a
 // path that still does not fit is one whose points pile up on a single spot.
 constexpr int kMaxDepth = 48;
-// A crossing Bezier segment is replaced by this many straight segments.
-constexpr int kFlattenSteps = 16;
+// The points a split may hold at once (its pieces and the regions still to
+// be cut), as a multiple of the points of the source. A path whose long
+// edges cross every cut (a self-intersecting scribble of far-apart points)
+// cannot be split into small pieces without multiplying its points; it is
+// given up rather than let memory grow beyond a linear budget.
+constexpr std::size_t kBudgetFactor = 4;
+constexpr std::size_t kMinBudget = 4096;
 
 // The half-plane kept by one clip: the points where nv·v + nh·h <= d, its
 // boundary line included.
@@ -63,10 +68,75 @@ SplitPoint linePoint(double v, double h) {
   return p;
 }
 
-PointD bezier(const PointD& a, const PointD& b, const PointD& c, const PointD& d, double t) {
-  const double u = 1 - t;
-  const double w0 = u * u * u, w1 = 3 * u * u * t, w2 = 3 * u * t * t, w3 = t * t * t;
-  return {w0 * a.v + w1 * b.v + w2 * c.v + w3 * d.v, w0 * a.h + w1 * b.h + w2 * c.h + w3 * d.h};
+PointD lerp(const PointD& a, const PointD& b, double t) { return {a.v + t * (b.v - a.v), a.h + t * (b.h - a.h)}; }
+
+// A cubic Bezier segment in double precision.
+struct Cubic {
+  PointD p0, p1, p2, p3;
+
+  PointD at(double t) const {
+    const PointD a = lerp(p0, p1, t), b = lerp(p1, p2, t), c = lerp(p2, p3, t);
+    const PointD d = lerp(a, b, t), e = lerp(b, c, t);
+    return lerp(d, e, t);
+  }
+  // The part between the parameters t0 < t1 (de Casteljau), exactly.
+  Cubic part(double t0, double t1) const {
+    const Cubic right = t0 > 0 ? splitAt(t0).second : *this;
+    if (t1 >= 1) return right;
+    return right.splitAt((t1 - t0) / (1 - t0)).first;
+  }
+  std::pair<Cubic, Cubic> splitAt(double t) const {
+    const PointD a = lerp(p0, p1, t), b = lerp(p1, p2, t), c = lerp(p2, p3, t);
+    const PointD d = lerp(a, b, t), e = lerp(b, c, t), m = lerp(d, e, t);
+    return {Cubic{p0, a, d, m}, Cubic{m, e, c, p3}};
+  }
+};
+
+// The parameters in (0, 1) where the plane's value along the curve is zero:
+// the value is a cubic polynomial in t, cut at the roots of its derivative
+// into monotonic stretches, each searched by bisection.
+std::vector<double> crossings(const Cubic& c, const HalfPlane& plane) {
+  const double f0 = plane.value(c.p0.v, c.p0.h), f1 = plane.value(c.p1.v, c.p1.h),
+               f2 = plane.value(c.p2.v, c.p2.h), f3 = plane.value(c.p3.v, c.p3.h);
+  // Power-basis coefficients of f(t) = a t^3 + b t^2 + k t + f0.
+  const double a = -f0 + 3 * f1 - 3 * f2 + f3, b = 3 * f0 - 6 * f1 + 3 * f2, k = -3 * f0 + 3 * f1;
+  auto f = [&](double t) { return ((a * t + b) * t + k) * t + f0; };
+  std::vector<double> stops{0.0};
+  // f'(t) = 3a t^2 + 2b t + k.
+  const double qa = 3 * a, qb = 2 * b, qc = k;
+  std::vector<double> turns;
+  if (std::abs(qa) > 1e-12 * (std::abs(qb) + std::abs(qc))) {
+    const double disc = qb * qb - 4 * qa * qc;
+    if (disc >= 0) {
+      const double r = std::sqrt(disc);
+      turns = {(-qb - r) / (2 * qa), (-qb + r) / (2 * qa)};
+    }
+  } else if (qb != 0) {
+    turns = {-qc / qb};
+  }
+  std::sort(turns.begin(), turns.end());
+  for (double t : turns)
+    if (t > 0 && t < 1) stops.push_back(t);
+  stops.push_back(1.0);
+  std::vector<double> roots;
+  for (std::size_t i = 0; i + 1 < stops.size(); ++i) {
+    double lo = stops[i], hi = stops[i + 1];
+    double flo = f(lo), fhi = f(hi);
+    if ((flo <= 0) == (fhi <= 0)) continue;  // no change of side in this stretch
+    for (int step = 0; step < 60 && hi - lo > 1e-13; ++step) {
+      const double mid = (lo + hi) / 2;
+      const double fm = f(mid);
+      if ((fm <= 0) == (flo <= 0)) {
+        lo = mid;
+        flo = fm;
+      } else {
+        hi = mid;
+      }
+    }
+    const double t = (lo + hi) / 2;
+    if (t > 0 && t < 1) roots.push_back(t);
+  }
+  return roots;
 }
 
 // Sutherland-Hodgman against one half-plane, for a closed contour whose
@@ -106,6 +176,9 @@ class HalfPlaneClipper {
     }
   }
 
+  // A curve that crosses the plane is cut where it crosses: each part on the
+  // kept side stays a curve (exactly the original's course), and the plane's
+  // edge joins the parts as straight lines do.
   void curveSegment(const SplitPoint& a, const SplitPoint& b) {
     const bool ins[4] = {plane_.inside(a.v, a.h), plane_.inside(b.c1v, b.c1h),
                          plane_.inside(b.c2v, b.c2h), plane_.inside(b.v, b.h)};
@@ -118,13 +191,34 @@ class HalfPlaneClipper {
       lineSegment({double(a.v), double(a.h)}, {double(b.v), double(b.h)}, nullptr);
       return;
     }
-    const PointD p0{double(a.v), double(a.h)}, p1{double(b.c1v), double(b.c1h)},
-        p2{double(b.c2v), double(b.c2h)}, p3{double(b.v), double(b.h)};
-    PointD prev = p0;
-    for (int k = 1; k <= kFlattenSteps; ++k) {
-      const PointD next = k == kFlattenSteps ? p3 : bezier(p0, p1, p2, p3, double(k) / kFlattenSteps);
-      lineSegment(prev, next, nullptr);
-      prev = next;
+    const Cubic curve{{double(a.v), double(a.h)}, {double(b.c1v), double(b.c1h)},
+                      {double(b.c2v), double(b.c2h)}, {double(b.v), double(b.h)}};
+    std::vector<double> cuts = crossings(curve, plane_);
+    if (cuts.empty()) {
+      // The curve stays on the side of its end points.
+      if (ins[0]) out_.push_back(b);
+      return;
+    }
+    cuts.insert(cuts.begin(), 0.0);
+    cuts.push_back(1.0);
+    for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
+      const double t0 = cuts[i], t1 = cuts[i + 1];
+      const PointD mid = curve.at((t0 + t1) / 2);
+      if (!plane_.inside(mid.v, mid.h)) continue;
+      const Cubic part = curve.part(t0, t1);
+      // Entering across the plane: the entry point is reached along it.
+      if (i > 0) out_.push_back(linePoint(part.p0.v, part.p0.h));
+      if (t0 == 0 && t1 == 1) {
+        out_.push_back(b);
+        continue;
+      }
+      SplitPoint p = t1 == 1 ? b : linePoint(part.p3.v, part.p3.h);
+      p.curve = true;
+      p.c1v = toUnit(part.p1.v);
+      p.c1h = toUnit(part.p1.h);
+      p.c2v = toUnit(part.p2.v);
+      p.c2h = toUnit(part.p2.h);
+      out_.push_back(p);
     }
   }
 
@@ -136,16 +230,20 @@ class HalfPlaneClipper {
       if (!result.empty() && !p.curve && result.back().v == p.v && result.back().h == p.h) continue;
       result.push_back(p);
     }
-    while (result.size() > 1 && !result.front().curve && result.front().v == result.back().v &&
+    // A straight return to the start is the closing segment itself; a curve
+    // that returns there is kept (its course is part of the outline).
+    while (result.size() > 1 && !result.back().curve && result.front().v == result.back().v &&
            result.front().h == result.back().h) {
       result.pop_back();
     }
     if (result.size() < 3) return {};
     auto firstLine = std::find_if(result.begin(), result.end(), [](const SplitPoint& p) { return !p.curve; });
     if (firstLine == result.end()) {
-      // Only curves survived (every point ends a curve): the segment into the
-      // first point must become straight; its chord stands in for it.
-      result.front().curve = false;
+      // Only curves survived (every point ends a curve): the contour starts
+      // where its last curve ends, so that every curve keeps its course.
+      SplitPoint start = result.back();
+      start.curve = false;
+      result.insert(result.begin(), start);
     } else {
       std::rotate(result.begin(), firstLine, result.end());
     }
@@ -180,13 +278,20 @@ std::size_t countPoints(const std::vector<Contour>& contours) {
   return n;
 }
 
-// Where to cut along an axis: the median of the point coordinates, so that
-// both sides get about half the points; the middle of the box when the median
-// falls on its edge.
+// Where to cut along an axis: the median of the stored points' coordinates,
+// so that both sides get about half the points; the middle of the box when
+// the median falls on its edge.
 double chooseCut(const std::vector<Contour>& contours, int axis, double lo, double hi) {
   std::vector<std::int32_t> coords;
   for (const auto& c : contours) {
-    for (const auto& p : c) coords.push_back(axis == 0 ? p.h : p.v);
+    for (const auto& p : c) {
+      coords.push_back(axis == 0 ? p.h : p.v);
+      // A curve's control points count as the stored points they are.
+      if (p.curve) {
+        coords.push_back(axis == 0 ? p.c1h : p.c1v);
+        coords.push_back(axis == 0 ? p.c2h : p.c2v);
+      }
+    }
   }
   auto mid = coords.begin() + coords.size() / 2;
   std::nth_element(coords.begin(), mid, coords.end());
@@ -195,12 +300,24 @@ double chooseCut(const std::vector<Contour>& contours, int axis, double lo, doub
   return cut;
 }
 
-bool splitClosed(const std::vector<Contour>& contours, std::size_t maxPoints, int depth,
+// The points a closed split holds: its pieces and the regions on the way down.
+struct Budget {
+  std::size_t held = 0;
+  std::size_t limit = 0;
+  bool take(std::size_t n) {
+    held += n;
+    return held <= limit;
+  }
+  void give(std::size_t n) { held -= n; }
+};
+
+bool splitClosed(const std::vector<Contour>& contours, std::size_t maxPoints, int depth, Budget& budget,
                  std::vector<SplitPiece>& pieces) {
   if (contours.empty()) return true;
-  if (countPoints(contours) <= maxPoints) {
+  const std::size_t count = countPoints(contours);
+  if (count <= maxPoints) {
     pieces.push_back(SplitPiece{contours});
-    return true;
+    return budget.take(count);
   }
   if (depth >= kMaxDepth) return false;
   const Box box = boundsOf(contours);
@@ -217,7 +334,9 @@ bool splitClosed(const std::vector<Contour>& contours, std::size_t maxPoints, in
       Contour clipped = clipper.clip(c);
       if (!clipped.empty()) side.push_back(std::move(clipped));
     }
-    if (!splitClosed(side, maxPoints, depth + 1, pieces)) return false;
+    const std::size_t held = countPoints(side);
+    if (!budget.take(held) || !splitClosed(side, maxPoints, depth + 1, budget, pieces)) return false;
+    budget.give(held);
   }
   return true;
 }
@@ -252,7 +371,9 @@ std::optional<std::vector<SplitPiece>> SplitContours(const std::vector<Contour>&
   if (maxPoints < 4) return std::nullopt;
   std::vector<SplitPiece> pieces;
   if (closed) {
-    if (!splitClosed(contours, maxPoints, 0, pieces)) return std::nullopt;
+    Budget budget;
+    budget.limit = std::max(kBudgetFactor * countPoints(contours), kMinBudget);
+    if (!splitClosed(contours, maxPoints, 0, budget, pieces)) return std::nullopt;
   } else {
     for (const auto& c : contours) {
       if (!c.empty()) splitOpen(c, maxPoints, pieces);

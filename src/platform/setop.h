@@ -6,10 +6,10 @@
 // Closed contours are cut along axis-parallel lines into disjoint regions
 // (each region is the original clipped to a box, so winding numbers inside
 // the box are kept and both the even-odd and the non-zero rule give the same
-// area as before). Bezier segments that lie wholly inside a region stay
-// curves; those that cross a cut are flattened first. Open contours, which
-// are only stroked or left unpainted, are cut into consecutive runs that
-// share their end points.
+// area as before). A Bezier segment that crosses a cut is cut where it
+// crosses: its parts stay curves on the original's course. Open contours,
+// which are only stroked or left unpainted, are cut into consecutive runs
+// that share their end points.
 #include <cstdint>
 #include <optional>
 #include <utility>
@@ -39,9 +39,11 @@ struct SplitPiece {
 
 // Splits the contours of one object into pieces of at most maxPoints points
 // each. `closed` says whether the contours are closed (filled) outlines.
-// Returns nothing when no such split exists (maxPoints below 4, or points
-// packed so densely that no cut separates them); the caller then writes
-// nothing rather than a wrong shape.
+// Returns nothing when no such split exists: maxPoints below 4, points
+// packed so densely that no cut separates them, or a closed path that would
+// need more than four times its points in pieces (long edges crossing every
+// cut), which is given up within memory linear in the path. The caller then
+// has the path as it is.
 std::optional<std::vector<SplitPiece>> SplitContours(const std::vector<Contour>& contours,
                                                      bool closed, std::size_t maxPoints);
 

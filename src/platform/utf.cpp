@@ -97,6 +97,26 @@ bool IsValidUTF8(std::string_view text) {
   return true;
 }
 
+std::string EscapeForMessage(std::string_view text) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t start = i;
+    const char32_t cp = decodeOne(text, i);
+    const bool bad = (cp == kReplacement && i - start != 3) || cp < 0x20 || cp == 0x7F;
+    if (!bad) {
+      out.append(text.substr(start, i - start));
+      continue;
+    }
+    const auto byte = static_cast<unsigned char>(text[start]);
+    out += "\\x";
+    out += hex[byte >> 4];
+    out += hex[byte & 15];
+  }
+  return out;
+}
+
 }  // namespace TavSys
 
 namespace TavGen {

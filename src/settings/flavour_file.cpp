@@ -85,23 +85,10 @@ void writePreference(pugi::xml_node activity, const PreferenceEntry& row, void* 
   }
 }
 
-// Writes the text beside the target and moves it over the target only when
-// every byte reached the disk.
+// Writes the text so that the target is replaced only by a complete file.
 void writeFileSafely(const std::filesystem::path& target, const std::string& text) {
-  TavSys::AtomicOutputFile out(target);
-  std::FILE* f = std::fopen(out.tempPath().c_str(), "wb");
-  if (f == nullptr) throw TavSys::fileError(errno, target.string());
-  const std::size_t written = std::fwrite(text.data(), 1, text.size(), f);
-  int err = (written == text.size()) ? 0 : (errno != 0 ? errno : EIO);
-  if (std::fflush(f) != 0 && err == 0) err = errno != 0 ? errno : EIO;
-  if (std::fclose(f) != 0 && err == 0) err = errno != 0 ? errno : EIO;
-  if (err != 0) throw TavSys::fileError(err, target.string());
-  // A replaced file keeps its permissions.
-  std::error_code ec;
-  const auto status = std::filesystem::status(target, ec);
-  if (!ec && std::filesystem::is_regular_file(status)) {
-    std::filesystem::permissions(out.tempPath(), status.permissions(), ec);
-  }
+  TavSys::OutputFile out(target);
+  out.writeAll(text);
   out.commit();
 }
 

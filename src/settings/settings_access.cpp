@@ -22,6 +22,10 @@ constexpr double kIntMin = std::numeric_limits<std::int32_t>::min();
 constexpr double kIntMax = std::numeric_limits<std::int32_t>::max();
 // Resolutions in ppi: 0 would divide by zero wherever they scale an image.
 constexpr double kMaxResolution = 100000;
+// Long paths are cut into pieces of at most MaxPathSize points. A piece must
+// hold at least a cut region's corners, a hole's corner and a curve; below
+// this the splitter would give up on ordinary shapes.
+constexpr double kMinPathSize = 16;
 
 constexpr std::uint32_t key(const char (&text)[5]) { return TavGen::FourCharCode(text); }
 
@@ -75,7 +79,7 @@ constexpr SettingField kFields[] = {
     boolean("CompositeOnPageOne", &S::CompositeOnPageOne, key("Cmp1")),
     boolean("CMYKOnOnePage", &S::CMYKOnOnePage, 0),
     // A path is split into pieces of at most this many points.
-    integer("MaxPathSize", &S::MaxPathSize, key("PtSz"), 1, kIntMax),
+    integer("MaxPathSize", &S::MaxPathSize, key("PtSz"), kMinPathSize, kIntMax),
     integer("SpareSetting1", &S::SpareSetting1, 0, kIntMin, kIntMax),
     integer("SpareSetting2", &S::SpareSetting2, 0, kIntMin, kIntMax),
     integer("DownsampleResolution", &S::DownsampleResolution, key("Sre2"), 1, kMaxResolution),

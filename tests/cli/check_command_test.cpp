@@ -61,7 +61,7 @@ TEST(CheckCommand, BadJobsExitTwoWithTheirPlaceAndWriteNothing) {
   EXPECT_EQ(r.err, "error: JOB/CANNOT READ JOB FILE: The job file missing.json cannot be read: No such file or directory\n");
 
   // Every file is checked; one bad file makes the whole run fail.
-  tavtest::writeFile(dir / "good.json", R"({"ppi": 720})");
+  tavtest::writeFile(dir / "good.json", R"({"ppi": 720, "boxes": {"media": [0, 0, 10, 10]}})");
   r = tavtest::runTavpdf({"check", "good.json", "paint.json", "good.json"}, dir.path());
   EXPECT_EQ(r.exitCode, 2) << r.describe();
   EXPECT_EQ(r.out.find("good.json"), 0u) << r.out;

@@ -1,5 +1,12 @@
 // tavpdf export as a user runs it: exit status, messages and files.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
 
 #include "driver_support.h"
 #include "support/consumers.h"
@@ -94,4 +101,126 @@ TEST(ExportCommand, ForcedRemapProblemIsStillRefusedAndCheckReportsIt) {
   r = runTavpdf({"check", (dir / "job.json").string()});
   EXPECT_EQ(r.exitCode, 0) << r.describe();
   EXPECT_NE(r.err.find("A is remapped onto B"), std::string::npos) << r.err;
+}
+
+namespace {
+
+// Whether the process has an output open that has no name yet (an anonymous
+// file in `folder`).
+bool writingAnonymousFile(pid_t pid, const fs::path& folder) {
+  std::error_code ec;
+  for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+    const std::string link = fs::read_symlink(fd.path(), ec).string();
+    if (link.starts_with(folder.string() + "/#") && link.ends_with("(deleted)")) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// Stopped by a signal in the middle of writing, the export leaves the old
+// target and no file of its own, whatever the signal (kill -9 included).
+TEST(ExportCommand, SignalsLeaveTheTargetAndNoTemporaryFile) {
+  tavtest::TestFolder dir;
+  std::string objects = "[";
+  for (int i = 0; i < 60000; ++i)
+    objects += (i ? "," : "") + drivertest::square(i % 240 * 30, i / 240 * 30, 20, 30);
+  tavtest::writeFile(dir / "job.json", drivertest::jobText(drivertest::kStandardInks,
+                                                           R"([{"id":20,"inks":{"Cyan":100}}])",
+                                                           R"([{"id":30,"type":"flat","colour":20}])", objects + "]"));
+  tavtest::writeFile(dir / "out.pdf", "old");
+  const auto before = tavtest::folderListing(dir.path());
+  for (const int signal : {SIGTERM, SIGHUP, SIGINT, SIGKILL}) {
+    SCOPED_TRACE(strsignal(signal));
+    const std::string binary = tavtest::tavpdfBinary().string(), job = (dir / "job.json").string(),
+                      out = (dir / "out.pdf").string();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const int null = ::open("/dev/null", O_WRONLY);
+      ::dup2(null, STDERR_FILENO);
+      ::execl(binary.c_str(), binary.c_str(), "export", job.c_str(), "-o", out.c_str(), "--set",
+              "CompressPages=0", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    bool sent = false;
+    for (int wait = 0; wait < 60000 && !sent; ++wait) {
+      if (::waitpid(pid, &status, WNOHANG) == pid) break;
+      if (writingAnonymousFile(pid, dir.path())) sent = ::kill(pid, signal) == 0;
+      ::usleep(1000);
+    }
+    if (sent) ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(sent) << "the export ended before it could be stopped";
+    if (signal == SIGKILL) {
+      EXPECT_TRUE(WIFSIGNALED(status));
+    } else {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    }
+    EXPECT_EQ(tavtest::folderListing(dir.path()), before);
+  }
+  // Past the file-size limit the write fails with the system's reason.
+  const auto r = tavtest::runProcess({"bash", "-c", "ulimit -f 64; exec \"$0\" export \"$1\" -o \"$2\"",
+                                      tavtest::tavpdfBinary().string(), (dir / "job.json").string(),
+                                      (dir / "out.pdf").string()});
+  EXPECT_EQ(r.exitCode, 1) << r.describe();
+  EXPECT_NE(r.err.find("could not be written (File too large)"), std::string::npos) << r.err;
+  EXPECT_EQ(tavtest::folderListing(dir.path()), before);
+}
+
+// An output that is one of the inputs (by any name) is refused before
+// anything is written; output errors name the file and the reason.
+TEST(ExportCommand, OutputOverAnInputIsRefusedAndOutputErrorsNameTheFile) {
+  tavtest::TestFolder dir;
+  const std::string job = (dir / "job.json").string();
+  tavtest::writeFile(job, drivertest::plainJobText());
+  fs::create_symlink(job, dir / "link.json");
+  tavtest::writeFile(dir / "press.xml", "");
+  ASSERT_EQ(tavtest::runTavpdf({"flavours", "save", "Press", (dir / "press.xml").string()}).exitCode, 0);
+  const auto before = tavtest::folderListing(dir.path());
+  struct Case { std::vector<std::string> args; std::string input; };
+  for (const Case& c : {Case{{"export", job, "-o", job}, job},
+                        Case{{"export", job, "-o", (dir / "link.json").string()}, job},
+                        Case{{"export", job, "--flavour-file", (dir / "press.xml").string(), "-o",
+                              (dir / "press.xml").string()}, (dir / "press.xml").string()},
+                        Case{{"ai", job, "-o", job}, job}}) {
+    const auto r = runTavpdf(c.args);
+    EXPECT_EQ(r.exitCode, 2) << r.describe();
+    EXPECT_NE(r.err.find("is the input file \"" + c.input + "\""), std::string::npos) << r.err;
+    EXPECT_EQ(tavtest::folderListing(dir.path()), before);
+  }
+  auto r = runTavpdf({"export", job, "-o", (dir / "nowhere" / "x.pdf").string()});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("\"" + (dir / "nowhere" / "x.pdf").string() + "\" could not be created: No such file"),
+            std::string::npos)
+      << r.err;
+  r = runTavpdf({"export", job, "-o", "/dev/full"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("\"/dev/full\" could not be written (No space left on device)"), std::string::npos) << r.err;
+}
+
+// Every writer writes a pipe (or a device) in place: it stays what it is and
+// gets the whole file.
+TEST(ExportCommand, EveryWriterWritesAPipeInPlace) {
+  tavtest::TestFolder dir;
+  const std::string job = (dir / "job.json").string(), pipe = (dir / "pipe").string();
+  tavtest::writeFile(job, drivertest::plainJobText());
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  struct Case { std::vector<std::string> args; std::string start; };
+  for (const Case& c : {Case{{"export", job, "-o", pipe}, "%PDF-"}, Case{{"ai", job, "-o", pipe}, "%!PS-Adobe"},
+                        Case{{"flavours", "save", "Press", pipe}, "<?xml"}}) {
+    // The reader is there before the writer (the files fit in the pipe's
+    // buffer), so that a writer that replaced the pipe leaves it empty
+    // rather than blocking the test.
+    const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const auto r = runTavpdf(c.args);
+    std::string received;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) > 0;) received.append(buffer, std::size_t(n));
+    ::close(reader);
+    EXPECT_EQ(r.exitCode, 0) << r.describe();
+    EXPECT_TRUE(fs::is_fifo(pipe)) << c.args[0];
+    EXPECT_EQ(received.substr(0, c.start.size()), c.start) << c.args[0];
+  }
 }

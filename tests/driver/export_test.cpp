@@ -87,6 +87,14 @@ TEST(Export, ChecksAnswerWithTheirResultAndMessages) {
               R"([{"kind":"layer","name":"Art","objects":[)" + square(720, 720, 900, 30) + R"(]},)"
               R"({"kind":"layer","name":"Hidden","hidden":true,"objects":[)" + square(2000, 720, 900, 31) + "]}]");
   const char* kNormalized = "PDF/INVALID OBJECTS FOR NORMALIZED PDF OUTPUT";
+  // The 7200-unit media box at other resolutions: 14,400 points a side (the
+  // largest page PDF consumers take) at 36, beyond it at 35.
+  const auto atPpi = [](const std::string& ppi) {
+    std::string text = plainJobText();
+    return text.replace(text.find("\"ppi\":720"), 9, "\"ppi\":" + ppi);
+  };
+  std::string tiny = plainJobText();
+  tiny.replace(tiny.find("[0,0,7200,7200]"), 15, "[0,0,20,7200]");
   const char* kCannotWrite = "PDF/CANNOT WRITE PDF FILE";
   const char* kCouldNotWrite = "PDF/COULD NOT WRITE PDF FILE";
   const std::string gradient = jobText(
@@ -94,6 +102,11 @@ TEST(Export, ChecksAnswerWithTheirResultAndMessages) {
       R"([{"id":30,"type":"linear","colour":20,"colour2":21,"start":[720,720],"end":[720,3600]}])",
       "[" + square(720, 720, 2880, 30) + "]");
   const Case cases[] = {
+      {"a page too large for PDF", atPpi("35"), "Press", 1,
+       {{"PDF/PAGE SIZE OUT OF RANGE", TavGen::kBatchError, "14811.4 x 14811.4 points"}}},
+      {"the largest page", atPpi("36"), "Press", 0, {}, {"PDF/PAGE SIZE OUT OF RANGE"}},
+      {"a page too small for PDF", tiny, "Separated", 1,
+       {{"PDF/PAGE SIZE OUT OF RANGE", TavGen::kBatchError, "720.0 x 2.0 points"}}},
       {"separated output without separations", jobText(kStandardInks, "[]", "[]", "[]"), "Separated", 1,
        {{"PDF/NO SEPARATIONS FOUND", kError}}},
       {"placed EPS in normalized output", placedJob(kStandardInks, kEps), "Normalized",
@@ -498,4 +511,39 @@ TEST(EntryPoints, NonSeparableBlendWarningOnlyForMisnamedProcessInks) {
     EXPECT_EQ(pdfHasNonSeparableBlendmodes, c.after) << c.flag;
   }
   pdfHasNonSeparableBlendmodes = 0;
+}
+
+// A page of 60 spot inks (as many as Ghostscript separates) and the four
+// process inks: every consumer reads it, and each ink's plate holds its own
+// square and its share of a colour that mixes all of them.
+TEST(Export, SixtySpotInksOnOnePageReachTheirPlates) {
+  constexpr int kSpots = 60;
+  std::string inks = R"([{"name":"Cyan","process":"cyan"},{"name":"Magenta","process":"magenta"},)"
+                     R"({"name":"Yellow","process":"yellow"},{"name":"Black","process":"black"})";
+  std::string colours = R"([{"id":99,"inks":{"Cyan":30)", paints = R"([{"id":199,"type":"flat","colour":99})";
+  std::string objects = "[" + square(5900, 300, 1200, 199);
+  const auto share = [](int i) { return (i % 9 + 1) * 10; };
+  for (int i = 0; i < kSpots; ++i) {
+    const std::string n = std::to_string(i);
+    inks += R"(,{"name":"S)" + n + R"(","cmyk":[)" + std::to_string(i % 100) + ",40,0,0]}";
+    colours += R"(,"S)" + n + "\":" + std::to_string(share(i));
+    paints += R"(,{"id":)" + std::to_string(200 + i) + R"(,"type":"flat","colour":)" + std::to_string(100 + i) + "}";
+    objects += "," + square(300 + i / 8 * 700, 300 + i % 8 * 700, 500, 200 + i);
+  }
+  colours += "}}";
+  for (int i = 0; i < kSpots; ++i)
+    colours += R"(,{"id":)" + std::to_string(100 + i) + R"(,"inks":{"S)" + std::to_string(i) + "\":100}}";
+  tavtest::TestFolder dir;
+  auto job = loadJob(jobText(inks + "]", colours + "]", paints + "]", objects + "]"));
+  ASSERT_EQ(exportJob(job.get(), flavour("Press"), dir / "out.pdf").result, 0);
+  tavtest::expectPdfAcceptedByAllConsumers(dir / "out.pdf");
+  const auto plates = tavtest::measurePlates(dir / "out.pdf");
+  ASSERT_EQ(plates.plates.size(), std::size_t(kSpots + 4)) << plates.summary();
+  for (int i = 0; i < kSpots; ++i) {
+    const std::string ink = "S" + std::to_string(i);
+    const double x = (300 + i % 8 * 700 + 250) / 10.0, y = (7200 - (300 + i / 8 * 700 + 250)) / 10.0;
+    EXPECT_NEAR(plates.inkAtPoint(ink, x, y), 1.0, 0.01) << ink;
+    EXPECT_NEAR(plates.inkAtPoint(ink, 90, 70), share(i) / 100.0, 0.01) << ink << " in the mixed colour";
+  }
+  EXPECT_NEAR(plates.inkAtPoint("Cyan", 90, 70), 0.3, 0.01);
 }

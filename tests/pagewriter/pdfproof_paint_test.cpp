@@ -49,16 +49,21 @@ constexpr std::uint16_t pct(int p) { return std::uint16_t(p * 256); }
 
 TEST(PdfProofPaint, WhiteObjectsOnNothingAreLeftOut) {
   // White first (nothing below), black, white over the black, white touching
-  // the black's edge only.
+  // the black's edge only, an unfilled path with a white stroke on nothing
+  // (left out whole: no stroke colour or operator without its path).
   auto j = job("[" + rect(10, 10, 20, 20, 11) + "," + rect(30, 30, 50, 50, 10) + "," +
                rect(35, 35, 45, 45, 11) + "," + rect(50, 60, 60, 70, 11) + "," +
-               rect(30, 50, 40, 60, 11) + "]");
+               rect(30, 50, 40, 60, 11) + "," + rect(80, 80, 90, 90, 2, R"(, "stroke": {"width": 2, "paint": 11})") +
+               "]");
   PDFSettings s = g2test::testSettings();
   s.OptimizeWhiteObjects = 1;
   const std::string content = g2test::writeJobPdf(*j, s);
   EXPECT_EQ(count(content, "f*\n"), 2) << content;  // the black and the white on it
+  EXPECT_EQ(count(content, "\ns\n") + count(content, " K\n"), 0) << content;
   s.OptimizeWhiteObjects = 0;
-  EXPECT_EQ(count(g2test::writeJobPdf(*j, s), "f*\n"), 5);
+  const std::string all = g2test::writeJobPdf(*j, s);
+  EXPECT_EQ(count(all, "f*\n"), 5);
+  EXPECT_EQ(count(all, "\ns\n"), 1) << all;
 }
 
 // (Open paths: stroked only, never closed or filled, is checked on the walker.)

@@ -85,28 +85,53 @@ TEST(System, CancelHookIsAskedAndStateResets) {
   EXPECT_EQ(zero.fraction(), 0.0);  // unknown total never divides by zero
 }
 
-TEST(Files, AtomicOutputReplacesOnlyOnCommitAndLeavesNothingBehind) {
+TEST(Files, OutputHasNoNameUntilCommittedAndReplacesOnlyThen) {
   TavSys::TempFolder dir;
   const fs::path target = dir.path() / "out.pdf";
   tavtest::writeFile(target, "old");
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  const auto onlyOld = std::vector<std::string>{"out.pdf:3"};
+  for (const bool staged : {false, true}) {
+    {
+      TavSys::OutputFile file(target, staged);
+      file.writeAll("half");
+      // Written but not committed: nothing of it has a name (a crash now
+      // leaves nothing behind).
+      EXPECT_EQ(tavtest::folderListing(dir.path()), onlyOld);
+    }
+    EXPECT_EQ(tavtest::folderListing(dir.path()), onlyOld);
+    {
+      TavSys::OutputFile file(target, staged);
+      file.writeAll("new!");
+      // Those who read the file before the commit get it by a name.
+      EXPECT_EQ(tavtest::readFile(file.linkedPath()), "new!");
+      file.commit();
+    }
+    EXPECT_EQ(tavtest::readFile(target), "new!");
+    EXPECT_EQ(tavtest::folderListing(dir.path()), std::vector<std::string>{"out.pdf:4"});
+    EXPECT_EQ(fs::status(target).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    tavtest::writeFile(target, "old");
+  }
+  // Closed before its commit, a complete file waits under a temporary name.
   {
-    TavSys::AtomicOutputFile file(target);
-    tavtest::writeFile(file.tempPath(), "half");
-  }  // not committed
-  EXPECT_EQ(tavtest::folderListing(dir.path()), std::vector<std::string>{"out.pdf:3"});
-  {
-    TavSys::AtomicOutputFile file(target);
-    tavtest::writeFile(file.tempPath(), "new!");
+    TavSys::OutputFile file(target);
+    file.writeAll("later");
+    file.closeKeepingName();
+    EXPECT_EQ(tavtest::folderListing(dir.path()).size(), 2u);
     file.commit();
   }
-  EXPECT_EQ(tavtest::readFile(target), "new!");
-  EXPECT_EQ(tavtest::folderListing(dir.path()), std::vector<std::string>{"out.pdf:4"});
-  try {
-    TavSys::AtomicOutputFile file("/nonexistent-folder/x.pdf");
-    ADD_FAILURE() << "an output in a missing folder was opened";
-  } catch (const TavSys::Error& e) {
-    EXPECT_EQ(e.code(), TavSys::kFileErrorBase + ENOENT);
-    EXPECT_NE(TavSys::GetFileErrorMessage(e.code()).find("No such file"), std::string::npos);
+  EXPECT_EQ(tavtest::folderListing(dir.path()), std::vector<std::string>{"out.pdf:5"});
+  fs::create_directory(dir.path() / "folder");
+  struct Case { fs::path target; int error; };
+  for (const Case& c : {Case{"/nonexistent-folder/x.pdf", ENOENT}, Case{dir.path() / "folder", EISDIR}}) {
+    try {
+      TavSys::OutputFile file(c.target);
+      ADD_FAILURE() << c.target << " was opened";
+    } catch (const TavSys::Error& e) {
+      EXPECT_EQ(e.code(), TavSys::kFileErrorBase + c.error);
+      EXPECT_NE(e.detail().find(c.target.string()), std::string::npos) << e.detail();
+    }
   }
 }
 

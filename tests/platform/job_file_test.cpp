@@ -93,6 +93,9 @@ TEST(JobFile, BadInputIsRefusedWithItsPlace) {
       // wrong types and values
       {"/ppi", "-72", "/ppi: the resolution must be greater than 0"},
       {"/ppi", "", "/: missing \"ppi\""},
+      {"/ppi", "1e81", "/ppi: the number 1e+81 is outside 1 .. 1000000"},
+      {"/boxes/media", "", "/: the job has no media box (\"boxes\": {\"media\": [top, left, bottom, right]})"},
+      {"/boxes/media", "[0, 0, 7200, 0]", "/boxes/media: the media box has no area"},
       {"/objects/0/objects/1/closed", "0", "/objects/0/objects/1/closed: expected true or false, found a number"},
       {"/colours/0/inks/Cyan", "40.5", "/colours/0/inks/Cyan: expected a whole number"},
       {"/colours/0/inks/Cyan", "101", "/colours/0/inks/Cyan: an ink share is 0 .. 100, or 255 for an untouched ink"},
@@ -126,6 +129,12 @@ TEST(JobFile, BadInputIsRefusedWithItsPlace) {
       {"/inks/2/cmyk", "", "/inks/2: missing \"cmyk\" (the CMYK equivalent of a spot ink)"},
       {"/inks/2/process", R"("cyan")", "/inks/2/process: a second process ink of this kind"},
       {"/inks/2/mapTo", R"("Spot")", "/inks/2/mapTo: an ink cannot be remapped onto itself"},
+      {"/inks/2/name", R"("None")",
+       "/inks/2/name: \"None\" is a colorant name PDF reserves (All prints on every plate, None on none); rename the ink"},
+      {"/inks/1/xmpName", R"("All")",
+       "/inks/1/xmpName: \"All\" is a colorant name PDF reserves (All prints on every plate, None on none); rename the ink"},
+      {"/inks/2/name", R"("Spot\u0000B")", "/inks/2/name: the ink name holds a control character"},
+      {"/inks/-", R"({"name": "Spot\u0000B", "cmyk": [0, 0, 0, 0]})", "/inks/3/name: the ink name holds a control character"},
       // screens: each kind's own values
       {"/screens", R"([{"id": 1, "kind": "extended"}])", "/screens/0: an extended screen needs \"extended\""},
       {"/screens", R"([{"id": 1, "kind": "namedDot", "extended": {}}])",
@@ -192,6 +201,8 @@ TEST(JobFile, BadInputIsRefusedWithItsPlace) {
   EXPECT_THAT(errorOf(deep), ::testing::EndsWith(": objects are nested more than 64 deep"));
   EXPECT_THAT(errorOfText(""), ::testing::StartsWith("t.json: /: not valid JSON: parse error"));
   EXPECT_EQ(errorOfText("[1, 2]"), "t.json: /: expected an object, found an array");
+  // What the file holds is shown escaped, never as raw bytes.
+  EXPECT_THAT(errorOfText("{\"ppi\": \"\xff\"}"), ::testing::HasSubstr("last read: '\"\\xFF'"));
 }
 
 // Limits and unusual values that are sound: they load.

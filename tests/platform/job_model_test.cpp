@@ -293,7 +293,7 @@ TEST(JobModel, CopyRemoveAndMeasure) {
 }
 
 TEST(JobModel, LoaderHandlesManyPaths) {
-  std::string text = R"({"ppi": 720, "inks": [{"name": "Black", "process": "black"}],
+  std::string text = R"({"ppi": 720, "boxes": {"media": [0, 0, 100, 100]}, "inks": [{"name": "Black", "process": "black"}],
     "colours": [{"id": 1, "inks": {"Black": 100}}], "paints": [{"id": 10, "type": "flat", "colour": 1}],
     "objects": [)";
   constexpr int kPaths = 20000;
@@ -310,7 +310,7 @@ TEST(JobModel, LoaderHandlesManyPaths) {
 TEST(JobModel, PlacementWordsAndPaintVariants) {
   tavtest::TestFolder dir;
   tavtest::writeFile(dir / "p.tif", "II*");
-  auto job = loadText(R"({"ppi": 720,
+  auto job = loadText(R"({"ppi": 720, "boxes": {"media": [0, 0, 100, 100]},
     "inks": [{"name": "Black", "process": "black"}, {"name": "Cyan", "process": "cyan"}],
     "colours": [{"id": 1, "inks": {"Black": 100}}],
     "pictures": [{"id": 1, "file": "p.tif", "width": 200, "height": 100}],

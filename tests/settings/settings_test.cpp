@@ -224,7 +224,7 @@ TEST(SettingOverrides, ValuesOfTheWrongTypeOrRangeAreRefusedAndChangeNothing) {
       {"NoSuchField=1", "PDF/UNKNOWN SETTING"},        {"IncludeLayers", "PDF/BAD SETTING ASSIGNMENT"},
       {"=1", "PDF/BAD SETTING ASSIGNMENT"},            {"IncludeLayers=maybe", "PDF/BAD SETTING VALUE"},
       {"IncludeLayers=2", "PDF/BAD SETTING VALUE"},    {"Flavour=12", "PDF/BAD SETTING VALUE"},
-      {"PDFCompatibility=3", "PDF/BAD SETTING VALUE"}, {"MaxPathSize=0", "PDF/BAD SETTING VALUE"},
+      {"PDFCompatibility=3", "PDF/BAD SETTING VALUE"}, {"MaxPathSize=15", "PDF/BAD SETTING VALUE"},
       {"MaxSize=-1", "PDF/BAD SETTING VALUE"},         {"CompressImages=99999999999", "PDF/BAD SETTING VALUE"},
       {"VerticalDistortion=nan", "PDF/BAD SETTING VALUE"}, {"VerticalDistortion=100", "PDF/BAD SETTING VALUE"},
       {"VerticalDistortion=1,5", "PDF/BAD SETTING VALUE"}, {"Orientation=4", "PDF/BAD SETTING VALUE"},

@@ -27,6 +27,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/content_check.h"
+
 namespace tavtest {
 
 // ---------------------------------------------------------------- processes
@@ -69,7 +71,9 @@ ConsumerResult qpdfCheck(const std::filesystem::path& pdf);
 ConsumerResult ghostscriptRender(const std::filesystem::path& pdf);
 // `mutool info` and `mutool draw` of every page. mutool exits 0 after
 // repairing a file; every line on stderr other than its build's "ICC support
-// is not available" notice is taken as failure.
+// is not available" notice is taken as failure. A page naming more than 28
+// spot inks is drawn without overprint simulation, which holds only 32
+// colorants a page in this mutool.
 ConsumerResult mutoolCheck(const std::filesystem::path& pdf);
 
 // All three consumers; the failure message holds each failing tool's problems
@@ -82,14 +86,7 @@ void expectPdfAcceptedByAllConsumers(
 
 // ---------------------------------------------------------------- content streams
 
-// Problems in the content streams of every page and of every form XObject,
-// tiling pattern and soft-mask group they use (recursively): q/Q and
-// BMC/BDC/EMC that do not balance or go below zero, and operators naming a
-// resource (colour space, graphics state, shading, XObject, font, pattern,
-// property list) that the applicable resource dictionary lacks. Each entry
-// says where ("page 2, form /Fm0 (7 0 R): ..."). A file qpdf cannot open
-// gives one entry saying so; qpdf's warnings while reading become entries.
-std::vector<std::string> contentStreamProblems(const std::filesystem::path& pdf);
+// contentStreamProblems (support/content_check.h) as a gtest verdict.
 ::testing::AssertionResult contentStreamsSound(const std::filesystem::path& pdf);
 void expectContentStreamsSound(const std::filesystem::path& pdf,
                                std::source_location where = std::source_location::current());
@@ -125,7 +122,7 @@ struct Plates {
 
 // Renders one page (1-based) with Ghostscript's tiffsep device at `resolution`
 // ppi into a temporary folder (removed afterwards) and reads every ink's plate
-// (process inks and every spot ink; the composite image is not a plate).
+// (process inks and up to 60 spot inks; the composite image is not a plate).
 // Throws std::runtime_error with Ghostscript's transcript when rendering fails
 // or produces no plate.
 Plates measurePlates(const std::filesystem::path& pdf, int page = 1, double resolution = 72);

@@ -11,7 +11,7 @@
 #include <set>
 #include <stdexcept>
 
-#include "support/consumers.h"
+#include "support/content_check.h"
 
 namespace tavtest {
 namespace {
@@ -216,12 +216,15 @@ class DocumentChecker {
 
 }  // namespace
 
-std::vector<std::string> contentStreamProblems(const std::filesystem::path& pdf) {
+namespace {
+
+template <typename Open>
+std::vector<std::string> problemsOf(Open open) {
   std::vector<std::string> problems;
   QPDF qpdf;
   qpdf.setSuppressWarnings(true);
   try {
-    qpdf.processFile(pdf.c_str());
+    open(qpdf);
     auto pages = QPDFPageDocumentHelper(qpdf).getAllPages();
     if (pages.empty()) problems.push_back("the document has no pages");
     DocumentChecker document(problems);
@@ -234,18 +237,14 @@ std::vector<std::string> contentStreamProblems(const std::filesystem::path& pdf)
   return problems;
 }
 
-::testing::AssertionResult contentStreamsSound(const std::filesystem::path& pdf) {
-  const auto problems = contentStreamProblems(pdf);
-  if (problems.empty()) return ::testing::AssertionSuccess();
-  auto failure = ::testing::AssertionFailure();
-  failure << "content streams of " << pdf.string() << ":";
-  for (const auto& p : problems) failure << "\n  " << p;
-  return failure;
+}  // namespace
+
+std::vector<std::string> contentStreamProblems(const std::filesystem::path& pdf) {
+  return problemsOf([&](QPDF& qpdf) { qpdf.processFile(pdf.c_str()); });
 }
 
-void expectContentStreamsSound(const std::filesystem::path& pdf, std::source_location where) {
-  const auto verdict = contentStreamsSound(pdf);
-  if (!verdict) ADD_FAILURE_AT(where.file_name(), static_cast<int>(where.line())) << verdict.message();
+std::vector<std::string> contentStreamProblemsOfBytes(std::string_view bytes) {
+  return problemsOf([&](QPDF& qpdf) { qpdf.processMemoryFile("memory", bytes.data(), bytes.size()); });
 }
 
 }  // namespace tavtest

@@ -128,7 +128,7 @@ Plates measurePlates(const fs::path& pdf, int page, double resolution) {
     if (c == '%') output += '%';
   }
   const auto run = runProcess({"gs", "-dPDFSTOPONERROR", "-dBATCH", "-dNOPAUSE", "-dSAFER",
-                               "-sDEVICE=tiffsep", "-r" + formatNumber(resolution),
+                               "-sDEVICE=tiffsep", "-dMaxSpots=60", "-r" + formatNumber(resolution),
                                "-dFirstPage=" + std::to_string(page), "-dLastPage=" + std::to_string(page),
                                "-sOutputFile=" + output, fs::absolute(pdf).string()},
                               std::chrono::seconds(300));

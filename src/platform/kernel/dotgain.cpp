@@ -241,6 +241,9 @@ std::array<double, 256> SampleDotgainCurve(const DotgainCurve& curve) {
           (-2 * t3 + 3 * t2) * p[k + 1].second + (t3 - t2) * h * tangent[k + 1];
     }
     table[i] = std::clamp(y / 100.0, 0.0, 1.0);
+    // The interpolation never goes down; rounding in its sum must not make
+    // the table step back by an ulp (a flat stretch gave 1 - 1e-16 after 1).
+    if (i > 0) table[i] = std::max(table[i], table[i - 1]);
   }
   return table;
 }

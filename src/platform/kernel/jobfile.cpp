@@ -39,7 +39,9 @@ constexpr const char* kCannotReadKey = "JOB/CANNOT READ JOB FILE";
 // A refused job: the file, the JSON pointer of the place and what is wrong.
 [[noreturn]] void refuse(const std::string& file, const std::string& where, const std::string& what,
                          int code = TavSys::kResultAbandoned, const char* key = kBadJobKey) {
-  std::string detail = file + ": " + (where.empty() ? std::string("/") : where) + ": " + what;
+  // What the file holds is shown escaped: its bytes need not be text.
+  std::string detail =
+      TavSys::EscapeForMessage(file + ": " + (where.empty() ? std::string("/") : where) + ": " + what);
   TavSys::Error e(code, key, detail);
   e.with("__DETAIL__", detail);
   throw e;
@@ -126,9 +128,15 @@ struct Node {
   std::int64_t integer(std::int64_t lo, std::int64_t hi) const {
     const double d = number();
     if (d != std::floor(d)) fail("expected a whole number");
-    if (d < double(lo) || d > double(hi))
-      fail("the number " + std::to_string(std::int64_t(d)) + " is outside " + std::to_string(lo) +
-           " .. " + std::to_string(hi));
+    if (d < double(lo) || d > double(hi)) {
+      // Beyond the 64-bit range a number has no integer form: shown as read.
+      std::ostringstream s;
+      if (std::abs(d) < 9e18)
+        s << std::int64_t(d);
+      else
+        s << d;
+      fail("the number " + s.str() + " is outside " + std::to_string(lo) + " .. " + std::to_string(hi));
+    }
     return static_cast<std::int64_t>(d);
   }
   std::int32_t coord() const {
@@ -171,6 +179,16 @@ struct Node {
   }
   std::uint16_t index() const { return static_cast<std::uint16_t>(integer(0, 65535)); }
 };
+
+// An ink name as PDF files write it: "All" and "None" are names PDF keeps
+// for itself (an "All" ink would print on every plate, a "None" ink on
+// none), and a control character would cut the name short or merge two inks.
+void checkInkName(const Node& n, const std::string& name) {
+  if (name == "All" || name == "None")
+    n.fail("\"" + name + "\" is a colorant name PDF reserves (All prints on every plate, None on none); rename the ink");
+  for (const unsigned char c : name)
+    if (c < 0x20 || c == 0x7F) n.fail("the ink name holds a control character");
+}
 
 bool optBool(const Node& n, const char* key, bool fallback) {
   if (auto v = n.opt(key)) return v->boolean();
@@ -383,6 +401,7 @@ void Loader::readInks(const Node& list) {
     s.exists = true;
     const Node name = e.req("name");
     s.name = name.nonEmptyString();
+    checkInkName(name, s.name);
     for (std::size_t k = 0; k < i; ++k)
       if (job.separations[k].name == s.name) name.fail("the ink \"" + s.name + "\" is defined twice");
     if (auto p = e.opt("process")) {
@@ -412,7 +431,10 @@ void Loader::readInks(const Node& list) {
     s.enabled = optBool(e, "enabled", true);
     s.softMaskUsed = optBool(e, "softMaskUsed", false);
     s.cmykFlag = optBool(e, "cmykFlag", false);
-    if (auto x = e.opt("xmpName")) s.xmpName = x->string();
+    if (auto x = e.opt("xmpName")) {
+      s.xmpName = x->string();
+      checkInkName(*x, s.xmpName);
+    }
     if (auto d = e.opt("dotgainCurve")) s.dotgainCurve = d->string();
     if (auto m = e.opt("mapTo")) mappings.emplace_back(int(i), *m);
   }
@@ -1403,6 +1425,12 @@ std::unique_ptr<jobstr> Loader::load(const json& rootJson) {
   job_->spatialTree->recalcBounds();
   readExtras(root);
   checkPatternCycles();
+  // Every page (a one-up's too) needs a media box with an area.
+  const auto& media = job_->boxes[kMediaBox];
+  if (!media) root.fail("the job has no media box (\"boxes\": {\"media\": [top, left, bottom, right]})");
+  if (media->width() <= 0 || media->height() <= 0)
+    root.child("boxes").child("media").fail("the media box has no area");
+
   // A file's explicit "used" wins over what the objects show.
   deriveUsage();
   if (auto v = root.opt("inks"))

@@ -1,0 +1,1 @@
+tav_bench(pathsplit DEPS tv_platform)

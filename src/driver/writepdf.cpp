@@ -157,15 +157,19 @@ void hiddenLayerWarning(const jobstr* job) {
 }
 
 // The output file of one export: the writer writes through `file()`; nothing
-// reaches the target before commit().
+// reaches the target before commit(). A device or a pipe is written in place,
+// unless the complete file is to be read again (the passes over the written
+// file): it is then made in the temporary folder and copied at the end.
 class ExportOutput {
  public:
-  explicit ExportOutput(const TavSys::FileSpec& target)
-      : mOutput(target.path(), PDFSettings::msUseTempFolder != 0),
+  ExportOutput(const TavSys::FileSpec& target, bool readAgain)
+      : mOutput(target.path(), PDFSettings::msUseTempFolder != 0 || (readAgain && TavSys::isDeviceOrPipe(target.path()))),
         mFile(std::make_unique<TavSys::fil>(mOutput.descriptor(), false, mOutput.target())) {}
   TavSys::fil* file() const { return mFile.get(); }
   // The written file by name, for those who read it before it is committed.
   const fs::path& linkedPath() { return mOutput.linkedPath(); }
+  // The file under linkedPath() was replaced by a pass over it.
+  void reopen() { mOutput.reopenLinked(); }
   // Writes out what is buffered; 0 or the first error of the file's life.
   int close() {
     if (!mFile) return 0;
@@ -244,8 +248,9 @@ WriterRun runWriter(jobstr* job, PDFSettings& settings, bool refreshSeparationMa
 // that either pass could not finish is not worth keeping: the export fails
 // and the target stays as it was (a placed page with PDF 1.4 transparency
 // under flattening included: -2).
-int secondPass(const jobstr* job, const PDFSettings& settings, const TavSys::FileSpec& written, bool placedPdf,
+int secondPass(const jobstr* job, const PDFSettings& settings, ExportOutput& output, bool placedPdf,
                bool overlap) {
+  const TavSys::FileSpec written(output.linkedPath());
   if (placedPdf) {
     const bool flattening = settings.EnableFlattening != 0;
     const int resolved = resolvePlacedPdfReferences(written, flattening, overlap, settings.IsolateOneUp != 0);
@@ -263,6 +268,8 @@ int secondPass(const jobstr* job, const PDFSettings& settings, const TavSys::Fil
     show(TavGen::kBatchError, "PDF/INKS NOT RENAMED");
     return TavSys::kResultAbandoned;
   }
+  // A pass that changed the file put a new one under its name.
+  output.reopen();
   return 0;
 }
 
@@ -342,7 +349,11 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
   // The output file, beside the target (or in a temporary folder).
   std::unique_ptr<ExportOutput> output;
   try {
-    output = std::make_unique<ExportOutput>(*target);
+    // Placed PDF pages to embed and inks to rename are done in the complete
+    // file: it is read again.
+    const bool readAgain = (settings.UseSeparationDisabler != 0 && JobHasRemapping(job)) ||
+                           (analysis.HasPlacedPdfOrEps() && (settings.EmbedImages != 0 || settings.IncludePrivateData != 0));
+    output = std::make_unique<ExportOutput>(*target, readAgain);
   } catch (const TavSys::Error& e) {
     show(TavGen::kError, "PDF/COULD NOT OPEN PDF FILE",
          {{"__FILE__", target->GetFullPathUTF8()}, {"__REASON__", failureReason(e.code())}});
@@ -397,8 +408,12 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
                       {{"__FILE__", target->GetFullPathUTF8()}, {"__REASON__", unreported}});
     }
   } else {
-    result = secondPass(job, settings, TavSys::FileSpec(output->writePath()), placedPdf,
-                        analysis.PlacedArtworkOverlaps());
+    try {
+      result = secondPass(job, settings, *output, placedPdf, analysis.PlacedArtworkOverlaps());
+    } catch (const TavSys::Error& e) {
+      result = e.code() != 0 ? e.code() : TavSys::kResultAbandoned;
+      cannotWrite(*target, result);
+    }
   }
 
   if (result == 0) {

@@ -7,6 +7,7 @@
 #include <qpdf/Buffer.hh>
 #include <qpdf/Pl_Buffer.hh>
 #include <qpdf/Pl_Flate.hh>
+#include <qpdf/Pipeline.hh>
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
@@ -239,10 +240,36 @@ GAObject GADoc::MakeIndirect(const GAObject& object) {
   return GAObject(mQpdf->makeIndirectObject(object.Handle()));
 }
 
+namespace {
+
+// qpdf's writer into the engine's one way of writing a file. qpdf writes in
+// small pieces: they are gathered into blocks.
+class OutputFilePipeline : public Pipeline {
+ public:
+  explicit OutputFilePipeline(TavSys::OutputFile& out) : Pipeline("output file", nullptr), mOut(out) {}
+  void write(unsigned char const* data, size_t length) override {
+    mBlock.append(reinterpret_cast<const char*>(data), length);
+    if (mBlock.size() >= kBlock) finish();
+  }
+  void finish() override {
+    mOut.writeAll(mBlock);
+    mBlock.clear();
+  }
+
+ private:
+  static constexpr std::size_t kBlock = 256 * 1024;
+  TavSys::OutputFile& mOut;
+  std::string mBlock;
+};
+
+}  // namespace
+
 void GADoc::Save(const fs::path& path) {
-  TavSys::AtomicOutputFile out(path);
+  TavSys::OutputFile out(path);
+  OutputFilePipeline sink(out);
   try {
-    QPDFWriter writer(*mQpdf, out.tempPath().c_str());
+    QPDFWriter writer(*mQpdf);
+    writer.setOutputPipeline(&sink);
     // Streams go out as they are: the new ones are encoded already, and qpdf
     // would give an empty stream a Flate filter with no data.
     writer.setDecodeLevel(qpdf_dl_none);
@@ -260,6 +287,7 @@ void GADoc::Save(const fs::path& path) {
         .with("%s", path.string());
   }
   ReportWarnings();
+  sink.finish();
   out.commit();
 }
 

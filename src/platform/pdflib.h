@@ -212,9 +212,10 @@ class GADoc {
   bool IsDirty() const { return mDirty; }
   void SetDirty() { mDirty = true; }
 
-  // Writes the document to `path` (its own path included): into a new file
-  // beside it that then replaces it, so that a failure leaves the file as it
-  // was. Stream data are kept as they are. Throws TavSys::Error.
+  // Writes the document to `path` (its own path included) the way the engine
+  // writes every file: a new file that replaces the old one only once
+  // complete, so that a failure leaves the file as it was. Stream data are
+  // kept as they are. Throws TavSys::Error.
   void Save(const std::filesystem::path& path);
 
   // Passes qpdf's collected warnings to the installed reporter.

@@ -1,6 +1,13 @@
 // Ink renaming in a written file: colour spaces print on the ink their ink
 // is mapped onto (or nowhere), the private ink lists follow, and a file
 // without a rename stays as it was.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string_view>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include <qpdf/QPDF.hh>
@@ -144,17 +151,29 @@ TEST(InkRenaming, AChainRenamesEachNameOnce) {
 }
 
 // A whole export: the remapped ink's square prints on its target, and the
-// job keeps its remapping for the next export.
+// job keeps its remapping for the next export. A pipe gets the renamed file
+// (the pass cannot read a pipe back, so the file is made elsewhere first).
 TEST(InkRenaming, ExportsPrintRemappedInksOnTheirTarget) {
   tavtest::TestFolder dir;
   const std::string inkList = R"([{"name":"Cyan","process":"cyan"},{"name":"Orange","cmyk":[0,60,100,0],)"
                               R"("mapTo":"Green"},{"name":"Green","cmyk":[80,0,100,0]}])";
   auto job = drivertest::loadJob(drivertest::colouredSquares(inkList, {R"({"Orange":100})", R"({"Green":50})"}));
-  for (const char* name : {"first.pdf", "second.pdf"}) {
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  for (const char* name : {"first.pdf", "second.pdf", "piped.pdf"}) {
     SCOPED_TRACE(name);
+    const bool piped = std::string_view(name) == "piped.pdf";
+    std::thread reader;
+    if (piped) reader = std::thread([&] { tavtest::writeFile(dir / name, tavtest::readFile(dir / "pipe")); });
     const auto run = drivertest::exportJob(job.get(), drivertest::flavour("Press", "UseSeparationDisabler=1"),
-                                           dir / name);
+                                           piped ? dir / "pipe" : dir / name);
+    if (piped) {
+      // A reader still waiting for a writer that never came is let go.
+      const int writer = ::open((dir / "pipe").c_str(), O_WRONLY | O_NONBLOCK);
+      if (writer >= 0) ::close(writer);
+      reader.join();
+    }
     ASSERT_EQ(run.result, 0) << run.keys();
+    EXPECT_TRUE(!piped || fs::is_fifo(dir / "pipe"));
     tavtest::expectPdfAcceptedByAllConsumers(dir / name);
     const auto plates = tavtest::measurePlates(dir / name);
     EXPECT_EQ(plates.plates.count("Orange"), 0u) << plates.summary();

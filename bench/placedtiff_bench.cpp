@@ -6,7 +6,6 @@
 // never held whole).
 #include <benchmark/benchmark.h>
 #include <tiffio.h>
-#include <zlib.h>
 
 #include <chrono>
 #include <cmath>
@@ -16,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "deflate_floor.h"
 #include "platform/kernel/exportkernel.h"
 #include "platform/kernel/jobfile.h"
 #include "platform/messages.h"
@@ -111,24 +111,14 @@ double exportSeconds(const fs::path& jobFile) {
 
 void BM_PlacedTiffFloor(benchmark::State& state) {
   std::vector<std::uint8_t> row(kWidth * 4);
-  std::vector<unsigned char> out(64 * 1024);
   for (auto _ : state) {
     TIFF* t = TIFFOpen(picture().c_str(), "r");
-    z_stream z{};
-    deflateInit(&z, 8);
-    for (std::uint32_t y = 0; y <= kRows; ++y) {
-      const bool last = y == kRows;
-      if (!last) TIFFReadScanline(t, row.data(), y, 0);
-      z.next_in = last ? nullptr : row.data();
-      z.avail_in = last ? 0 : uInt(row.size());
-      int rc;
-      do {
-        z.next_out = out.data();
-        z.avail_out = uInt(out.size());
-        rc = deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
-      } while (z.avail_out == 0 || (last && rc != Z_STREAM_END));
+    tavbench::DeflateFloor floor;
+    for (std::uint32_t y = 0; y < kRows; ++y) {
+      TIFFReadScanline(t, row.data(), y, 0);
+      floor.add(row.data(), row.size());
     }
-    deflateEnd(&z);
+    floor.finish();
     TIFFClose(t);
   }
   state.SetBytesProcessed(state.iterations() * std::int64_t(kRows) * kWidth * 4);

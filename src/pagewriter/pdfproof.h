@@ -170,6 +170,9 @@ class PDFProof : public genproof, public PendingStreamFlusher {
                          PDFDictionaryValue* softMask, bool decode, PDFImageDic*& dictionary,
                          int beginStream, ColorSpace* colorSpace, PDFDictionaryValue* alternates,
                          bool oneBit);
+  // Ends the page's content stream so far as one of its contents streams: an
+  // image written at once goes between it and the next part.
+  void EndContentPart();
   // "q", the clip, the image's matrix scaled to sx × sy pixels, "/name Do", "Q".
   void DrawImageXObject(const TavDB::tv_matrixtyp<double>& matrix, const std::string& name, double sx,
                         double sy, TavDB::Object* clip);

@@ -104,6 +104,15 @@ genoutfil* PDFProof::GetImageOutput() {
   return mTempOutput.get();
 }
 
+void PDFProof::EndContentPart() {
+  const bool saved = mFlushSuppressed;
+  mFlushSuppressed = true;
+  PDFIndirectReference* ref = mHandler->endStream(mContent, this);
+  mFlushSuppressed = saved;
+  mContent = nullptr;
+  if (ref != nullptr && mContents != nullptr) mContents->Add(ref);
+}
+
 void PDFProof::DrawImageXObject(const TavDB::tv_matrixtyp<double>& m, const std::string& name, double sx,
                                 double sy, TavDB::Object* clip) {
   SaveGraphicsState();
@@ -256,12 +265,7 @@ proofimghan* PDFProof::outpixbegin(const TavSys::filref* source, const Paint*,
       DrawImageXObject(matrix, name, columns, rows, nullptr);
       if (exists) return nullptr;
       // The content goes on in a further content stream after the image.
-      const bool saved = mFlushSuppressed;
-      mFlushSuppressed = true;
-      PDFIndirectReference* ref = mHandler->endStream(mContent, this);
-      mFlushSuppressed = saved;
-      mContent = nullptr;
-      if (ref != nullptr && mContents != nullptr) mContents->Add(ref);
+      EndContentPart();
     }
     proofimghan* handler = outimabeg(resolutionNumerator, resolutionDenominator, rows, columns, colourModel,
                                      quality, name, nullptr, decode, dictionary, 1, colorSpace, nullptr, false);

@@ -317,14 +317,7 @@ void PDFProof::WritePostScriptXObject(const Paint& paint, const std::string& pat
   if (previewName.empty() || imageName.empty()) return;
   const Preview preview = readPreview(path);
   const bool nested = mContent == nullptr;
-  if (!nested) {
-    const bool saved = mFlushSuppressed;
-    mFlushSuppressed = true;
-    PDFIndirectReference* ref = mHandler->endStream(mContent, this);
-    mFlushSuppressed = saved;
-    mContent = nullptr;
-    if (ref != nullptr && mContents != nullptr) mContents->Add(ref);
-  }
+  if (!nested) EndContentPart();
   auto* mask = new PDFDictionary();
   mask->Set("Type", new PDFName("XObject"));
   mask->Set("Subtype", new PDFName("Image"));

@@ -19,6 +19,15 @@
 #include <string_view>
 #include <vector>
 
+// qpdf 11.3's JSON header does not compile as C++20 under clang over
+// libstdc++ (a vector of JSON is a member inside JSON itself, and the
+// vector's destructor is constexpr there). The engine uses none of qpdf's
+// JSON: under clang its declaration stands in for that header. This header
+// comes before any other qpdf header in the engine's sources.
+#if defined(__clang__) && !defined(JSON_HH)
+#define JSON_HH
+class JSON;
+#endif
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 

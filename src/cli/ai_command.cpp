@@ -25,7 +25,8 @@ int exportIllustrator(const AiOptions& o) {
   if (outputIsAnInput(o.output, jobInputFiles(*job))) return kExitBadInput;
   const int result =
       outputIllustratorFile(job.get(), TavSys::FileSpec(o.output), o.mode, o.traps ? 1 : 0, 1, false);
-  // Mode 0 answers 1 for a file that was written with a warning on complex paths.
+  // Mode 0 answers 1 for a file that was written with a warning on complex
+  // paths; the other modes for a file that misses something (an error said what).
   if (result == 0 || (result == 1 && o.mode == kIllustrator32)) return kExitDone;
   return kExitEngine;
 }
@@ -38,8 +39,7 @@ const CommandRegistrar registrar{Command{
       app.add_option("job", o->job, "Job file (JSON)")->required();
       app.add_option("-o,--output", o->output, "Illustrator file to write")->required();
       app.add_option("--mode", o->mode,
-                     "0 Illustrator 3.2; 1 and 3 Illustrator 5.0 and 2 Illustrator 7.0 are not "
-                     "available yet")
+                     "0 Illustrator 3.2; 1 and 3 Illustrator 5.0; 2 Illustrator 7.0 (with raster pictures and maps)")
           ->check(CLI::Range(0, 3));
       app.add_flag("--traps", o->traps, "Write trap objects too");
       return [o] { return exportIllustrator(*o); };

@@ -108,8 +108,7 @@ int badInput(const std::string& text) {
 int main(int argc, char** argv) {
   using namespace tavcli;
   CLI::App app{
-      "tavpdf: prepress PDF and JDF export of job files, and Illustrator 3.2 files (the Illustrator "
-      "5.0 and 7.0 modes are not available yet)"};
+      "tavpdf: prepress PDF and JDF export of job files, and Illustrator 3.2, 5.0 and 7.0 files"};
   app.set_version_flag("--version", "tavpdf 0.1.0");
   app.require_subcommand(1);
 

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "platform/kernel/job.h"
+
 namespace TavIllu {
 
 std::string escapePostScriptString(std::string_view text) {
@@ -31,6 +33,16 @@ std::string commentText(std::string_view text) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
   }
   return out;
+}
+
+std::vector<int> CustomColourSlots(const jobstr* job) {
+  std::vector<int> slots;
+  const int positions = sepfrejob(job);
+  for (int pos = 0; pos < positions; ++pos) {
+    const int slot = sepsoruse(job, pos, true);
+    if (slot >= 0 && sepiscmyk(job, slot) < 0 && !sepnampoi(job, slot).empty()) slots.push_back(slot);
+  }
+  return slots;
 }
 
 }  // namespace TavIllu

@@ -4,8 +4,11 @@
 // for PostScript strings and DSC comment lines.
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/genoutfil.h"
+
+struct jobstr;
 
 namespace TavIllu {
 
@@ -19,5 +22,10 @@ std::string escapePostScriptString(std::string_view text);
 // Text for a DSC comment line: line breaks and other control characters
 // become blanks, so the text cannot end the comment early.
 std::string commentText(std::string_view text);
+
+// The spot inks the header lists as custom colours: every slot of the job's
+// separation order, disabled ones included (the file describes the artwork,
+// not one output), that is a spot ink with a name.
+std::vector<int> CustomColourSlots(const jobstr* job);
 
 }  // namespace TavIllu

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "illustrator/ai_paths.h"
 #include "illustrator/ai_text.h"
 #include "platform/kernel/job.h"
 #include "platform/kernel/tavdb.h"
@@ -34,12 +35,6 @@ std::vector<int> slotsInOrder(const jobstr* job) {
 }
 
 bool isSpot(const jobstr* job, int slot) { return sepiscmyk(job, slot) < 0; }
-
-// Points of one contour in the file's coordinates (points, vertical axis up),
-// end points only, for the orientation and nesting tests.
-struct Pt {
-  double x, y;
-};
 
 class Writer {
  public:
@@ -118,10 +113,7 @@ class Writer {
   }
 
   void customColours() {
-    std::vector<int> spots;
-    for (int slot : slotsInOrder(job_)) {
-      if (isSpot(job_, slot) && !sepnampoi(job_, slot).empty()) spots.push_back(slot);
-    }
+    const std::vector<int> spots = CustomColourSlots(job_);
     if (spots.empty()) return;
     const std::string first = "%%DocumentCustomColors: ";
     for (std::size_t i = 0; i < spots.size(); ++i) {
@@ -171,20 +163,12 @@ class Writer {
 
   void compound(const Object* c) {
     line("*u");
-    // The outlines of the written sub-paths, measured once: each one's
-    // direction depends on how many of the others enclose it.
     std::vector<const Object*> children;
-    std::vector<Outline> outlines;
     for (const auto& child : c->members()) {
-      if ((child->flags() & kSkippedChild) != 0) continue;
-      children.push_back(child.get());
-      outlines.push_back(outline(child.get()));
+      if ((child->flags() & kSkippedChild) == 0) children.push_back(child.get());
     }
-    for (std::size_t i = 0; i < children.size(); ++i) {
-      const int direction =
-          children[i]->isOpenPath() ? 1 : (isHole(outlines, i) != isClockwise(outlines[i]) ? 1 : 0);
-      path(children[i], c->paint(), direction);
-    }
+    const std::vector<int> directions = SubPathDirections(children);
+    for (std::size_t i = 0; i < children.size(); ++i) path(children[i], c->paint(), directions[i]);
     // A compound must hold a path; one whose children were all skipped gets
     // an empty one.
     if (children.empty()) {
@@ -194,62 +178,6 @@ class Writer {
       line("U");
     }
     line("*U");
-  }
-
-  // End points of a path in the file's coordinates, with their bounds.
-  struct Outline {
-    std::vector<Pt> pts;
-    double minX = 0, minY = 0, maxX = 0, maxY = 0;
-    bool encloses(const Pt& t) const {
-      if (pts.empty() || t.x < minX || t.x > maxX || t.y < minY || t.y > maxY) return false;
-      bool in = false;
-      for (std::size_t i = 0, j = pts.size() - 1; i < pts.size(); j = i++) {
-        const Pt& a = pts[i];
-        const Pt& b = pts[j];
-        if ((a.y > t.y) != (b.y > t.y) && t.x < (b.x - a.x) * (t.y - a.y) / (b.y - a.y) + a.x) in = !in;
-      }
-      return in;
-    }
-  };
-
-  Outline outline(const Object* path) const {
-    Outline o;
-    for (const auto& p : path->points()) {
-      if (p.type != TavDB::PathPoint::kControl) o.pts.push_back({toX(p.v, p.h), toY(p.v, p.h)});
-    }
-    if (!o.pts.empty()) {
-      o.minX = o.maxX = o.pts.front().x;
-      o.minY = o.maxY = o.pts.front().y;
-      for (const Pt& q : o.pts) {
-        o.minX = std::min(o.minX, q.x);
-        o.maxX = std::max(o.maxX, q.x);
-        o.minY = std::min(o.minY, q.y);
-        o.maxY = std::max(o.maxY, q.y);
-      }
-    }
-    return o;
-  }
-
-  // Clockwise in the file's coordinates (vertical axis up).
-  static bool isClockwise(const Outline& o) {
-    double area = 0;
-    for (std::size_t i = 0; i < o.pts.size(); ++i) {
-      const Pt& p = o.pts[i];
-      const Pt& q = o.pts[(i + 1) % o.pts.size()];
-      area += p.x * q.y - q.x * p.y;
-    }
-    return area < 0;
-  }
-
-  // A hole: its first point lies inside an odd number of the other sub-paths.
-  static bool isHole(const std::vector<Outline>& outlines, std::size_t index) {
-    if (outlines[index].pts.empty()) return false;
-    const Pt t = outlines[index].pts.front();
-    int inside = 0;
-    for (std::size_t k = 0; k < outlines.size(); ++k) {
-      if (k != index && outlines[k].encloses(t)) ++inside;
-    }
-    return inside % 2 == 1;
   }
 
   void point(double x, double y) {

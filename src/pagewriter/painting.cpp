@@ -308,7 +308,6 @@ void PDFProof::OutputPatternFill(TavDB::Object* object) {
   }
   RequirePendingWriter(kPendingPattern);
 }
-void PDFProof::OutputMap(TavDB::Object*) { RefuseUnsupported("a picture map"); }
 void PDFProof::OutputFillContent(TavDB::Object* object) {
   const Paint* paint = object != nullptr ? paipoi(mJob, object->paint()) : nullptr;
   // Gradients asked for as images take the image road; otherwise they reach

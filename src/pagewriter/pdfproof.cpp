@@ -109,6 +109,7 @@ PDFProof::PDFProof(jobstr* job, pdfouthan* handler, PDFDictionary* resources,
   mSingleSeparation = mSeparationCount == 1;
   if (settings.AddNonPrintingLayers == 0) mSearchFlags |= kSearchNonPrinting;
 
+  mPictureCache.BuildPictureCache(this);
   if (settings.CompressPages != 0) mStreamDictionary->Set("Filter", new PDFName("FlateDecode"));
   if (settings.EnableDotgain != 0 && settings.NormalizedOutput == 0 && mExtGStates != nullptr) {
     AddTransferFunctionStates(mExtGStates);
@@ -208,6 +209,7 @@ PDFDictionary* PDFProof::AddOverprintStates() {
   off->Set("OPM", new PDFInteger(0));
   states->Set("op1", on);
   states->Set("op0", off);
+  if (mSettings.EnableDotgain != 0 && mSettings.NormalizedOutput == 0) AddTransferFunctionStates(states);
   return states;
 }
 

@@ -34,6 +34,8 @@
 #include "pagewriter/genproof.h"
 #include "pagewriter/pendingstream.h"
 #include "pdfwriter/pdfouthan.h"
+#include "pictures/picturecache.h"
+#include "platform/kernel/screenrender.h"
 
 class PDFSettings;
 class ColorSpace;
@@ -77,22 +79,6 @@ bool PaintIsInvisibleForOutput(const jobstr* job, const TavDB::Object* object, i
                                bool keepInvisible, bool insideTransparencyGroup);
 
 }  // namespace TavPDF
-
-namespace SC {
-// Separation filters handed to the colour engine.
-class SeparationFilter {
- public:
-  virtual ~SeparationFilter() = default;
-  virtual bool Passes(int separation) const = 0;
-  virtual bool PassesAll() const { return false; }
-};
-// Lets every separation through (the thumbnail uses it).
-class AllPassSeparationFilter : public SeparationFilter {
- public:
-  bool Passes(int) const override { return true; }
-  bool PassesAll() const override { return true; }
-};
-}  // namespace SC
 
 namespace TavPDF {
 
@@ -346,6 +332,38 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   static std::string MakeImageResourceName(int first, int second);
   bool IsSymmetricStroke() const;
 
+  // ---- picture maps, thumbnail and previews ------------------------------------
+  MappedPictureCache& GetPictureCache() { return mPictureCache; }
+  // A pixel picture or map can be written as an image link.
+  bool ImageLinkPossible(std::uint16_t paint) const;
+  // Under OPI links: a map whose picture an OPI server can stand in for, and
+  // how (64 when OPI does not apply).
+  bool IsOpiMappedImage(std::uint16_t paint) const;
+  int GetOpiMapStatus(std::uint16_t paint) const;
+  // The colour model (0 and 1 gray, 5 CMYK, 8 the space) and the colour space
+  // of an image of the separations; a CMYK list becomes the job's C, M, Y, K.
+  int GetPictureColorSpace(std::vector<int>& separations, std::unique_ptr<ColorSpace>& space);
+  // "a b c d e f cm" placing the unit square by three corners (top-left,
+  // top-right, bottom-left; job units, vertical first).
+  void WritePictureMatrix(genoutfil& out, const std::array<std::int32_t, 6>& corners);
+  // Closes the image stream outimabeg opened; its reference (null when none
+  // is open).
+  PDFIndirectReference* EndImageStream(int* status);
+  bool IsWritingPictureCache() const { return mWritingPictureCache; }
+  bool IsInsideOpiForm() const { return mInsideOpiForm; }
+  bool IsWritingTransparencyGroup() const { return mWritingTransparencyGroup; }
+  bool GetOneUpLink() const { return mOneUpLink; }
+  // Inks are remapped while a soft mask is written.
+  bool IsSoftMaskRemap() const { return mSoftMaskDepth != 0; }
+  std::uint32_t GetSearchFlags() const { return mSearchFlags; }
+  // The page's thumbnail: the job rendered at 72 ppi as an RGB image; closes
+  // the writer's content stream (a writer made for the thumbnail).
+  PDFIndirectReference* RenderThumbnail();
+  // The pending writer of a picture preview (kind 9).
+  void WritePreviewImage(PendingStreamFilePreview& record);
+  const std::string& GetPreviewName() const { return mPreviewName; }
+  void SetPreviewName(std::string name) { mPreviewName = std::move(name); }
+
   // ---- fonts and text (written by pictures/) ---------------------------------------
   // The number of a job font in this writer's font list, appended when new;
   // -1 for the id -1.
@@ -505,6 +523,9 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   bool mScreeningNotSupportedShown = false;
   bool mDefaultScreeningShown = false;
 
+  MappedPictureCache mPictureCache;
+  std::string mPreviewName;            // the preview drawn last by writer 0
+
   std::unique_ptr<TextPassSplitter> mTextPassSplitter;  // owned; usually null
   // Whether a text's paint can be shown inside BT/ET (one colour operator);
   // answers kept by paint.
@@ -534,5 +555,11 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   pdfoutfilter* mTempSink = nullptr;               // the encoding over mTempOutput (owned unless it is it)
   std::shared_ptr<CachedStreamBufferTiff> mTempBuffer;
 };
+
+// Draws the preview of a placed picture ("<image name>_preview", scaled to
+// the picture's size in points) and queues its image unless a preview of the
+// same file is queued already. Nothing happens for a picture whose file
+// cannot be opened. Returns 0.
+int WritePicturePreview(PDFProof& writer, std::uint16_t paint);
 
 }  // namespace TavPDF

@@ -169,6 +169,8 @@ void PDFProof::AddPendingStream(std::unique_ptr<PendingStream> record) {
 
 void PDFProof::FlushPendingStreams() {
   if (mWritingPictureCache || mFlushSuppressed) return;
+  // The pictures drawn since the last flush come first.
+  mPictureCache.WriteCachedPictures(this, false);
   // Each round walks a snapshot taken off the queue: writers that open and
   // close streams of their own re-enter this flush, and records they queue
   // land in the (then empty) live queue, never in the list being walked. What

@@ -285,7 +285,6 @@ static void ReportNotWritten(pdfouthan& handler, bool metadataWritten) {
   std::set<std::string>& missing = handler.mNotWritten;
   if (handler.getVersionCode() >= kPdf14) missing.insert("the private document data (PieceInfo)");
   if (metadataWritten) missing.insert("the colorant list (VornPNDS)");
-  if (settings.AddThumbnail != 0) missing.insert("page thumbnails");
   if (settings.IncludeSeparatedPreview != 0) missing.insert("separated previews");
   if (settings.IncludeVornPreview != 0) missing.insert("the workflow's ink preview");
   if (stationNumberObject(handler.mJob, 0x20000, 0, 0x20000, 0) != nullptr)

@@ -346,6 +346,7 @@ PDFDictionaryValue* writePageContents(pdfouthan& handler, PDFDictionary* resourc
   PDFDictionaryValue* contents = writer.FinishContentStream();
 
   if (writer.GetPlacedPdfFlag()) handler.mPlacedPdfFlag = true;
+  writer.GetPictureCache().WriteCachedPictures(&writer, true);
   // The page's own screen (the writer may have defined "Default_Screen"
   // already for unscreened objects).
   if (!screen.empty() && extGStates != nullptr && extGStates->Get(screen) == nullptr) {
@@ -360,6 +361,25 @@ PDFDictionaryValue* writePageContents(pdfouthan& handler, PDFDictionary* resourc
   }
   if (writer.GetNonSeparableBlendFlag()) handler.mNonSeparableBlendFlag = true;
   return contents;
+}
+
+PDFIndirectReference* writeThumbnail(pdfouthan& handler) {
+  jobstr* job = handler.mJob;
+  // The thumbnail shows the page without its station number, and says nothing.
+  TavGen::ScopedMessagesDisabler quiet;
+  auto* number = const_cast<TavDB::Object*>(stationNumberObject(job, 0x820000, 0, 0x20000, 0));
+  const bool hidden = number != nullptr && number->checkProperties(TavDB::kObjHidden);
+  if (number != nullptr) number->setProperties(TavDB::kObjHidden, true);
+  struct Restore {
+    TavDB::Object* object;
+    bool hidden;
+    ~Restore() {
+      if (object != nullptr) object->setProperties(TavDB::kObjHidden, hidden);
+    }
+  } restore{number, hidden};
+  PDFProof writer(job, &handler, nullptr, nullptr, nullptr, nullptr, *handler.mSettings, nullptr, nullptr, nullptr,
+                  {}, false, false, nullptr, false, false, false);
+  return writer.RenderThumbnail();
 }
 
 void writeAnnotations(pdfouthan& handler, PDFDictionary* page) {
@@ -453,6 +473,9 @@ PDFIndirectReference* writePage(pdfouthan& handler, PDFIndirectReference* treeRe
   PDFDictionaryValue* contents = writePageContents(handler, resources, patterns, xobjects, extGStates);
   if (TavSys::Progress::isCanceled()) return nullptr;
   if (contents != nullptr) page->Set("Contents", contents);
+  if (settings.AddThumbnail != 0) {
+    if (PDFIndirectReference* thumb = writeThumbnail(handler)) page->Set("Thumb", thumb);
+  }
 
   // The thumbnail, the previews and the station-number and trim data of the
   // private page dictionary are written by the picture and private-data

@@ -148,7 +148,7 @@ void PDFFlateOutputFilter::CompressBlock() {
   // the bytes on and go again. Z_BUF_ERROR means no progress was possible
   // (everything consumed and flushed already), which ends the loop too.
   for (;;) {
-    const int rc = deflate(&mZ, Z_PARTIAL_FLUSH);
+    const int rc = deflate(&mZ, Z_NO_FLUSH);
     if (rc != Z_OK && rc != Z_BUF_ERROR) {
       Emit();
       Fail();

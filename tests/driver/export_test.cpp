@@ -226,8 +226,8 @@ TEST(Export, SaysWhatItLeavesOut) {
       {"Press", plainJobText(), {"(PieceInfo)"}},
       {"Press", plainJobText().substr(0, plainJobText().size() - 1) + trimAndBleed + "}", {"(PieceInfo)", "(TrimBleed)"}},
       {"Press IncludeScreening=1 AddThumbnail=1 IncludeSeparatedPreview=1 IncludeVornPreview=1", screened,
-       {"(PieceInfo)", "page thumbnails", "separated previews", "ink preview"}},
-      {"Normalized", plainJobText(), {"(PieceInfo)", "(VornPNDS)", "page thumbnails", "ink preview"}},
+       {"(PieceInfo)", "separated previews", "ink preview"}},
+      {"Normalized", plainJobText(), {"(PieceInfo)", "(VornPNDS)", "ink preview"}},
   };
   tavtest::TestFolder dir;
   for (const Case& c : cases) {

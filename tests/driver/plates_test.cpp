@@ -5,8 +5,6 @@
 // composite's plate of its ink.
 #include <gtest/gtest.h>
 
-#include <qpdf/QPDF.hh>
-
 #include <cmath>
 #include <filesystem>
 
@@ -17,19 +15,6 @@ namespace fs = std::filesystem;
 using namespace drivertest;
 
 namespace {
-
-// The 1-based page of a separated file that carries the ink's plate.
-int separationPage(const fs::path& pdf, const std::string& ink) {
-  QPDF file;
-  file.processFile(pdf.c_str());
-  std::vector<QPDFObjectHandle> pages = file.getAllPages();
-  for (std::size_t i = 0; i < pages.size(); ++i) {
-    QPDFObjectHandle colorant = pages[i].getKey("/SeparationInfo").getKey("/DeviceColorant");
-    if (colorant.isName() && colorant.getName() == "/" + ink) return static_cast<int>(i) + 1;
-  }
-  ADD_FAILURE() << "no page for " << ink << " in " << pdf;
-  return 1;
-}
 
 // Mean difference of ink, pixel by pixel (0 the same, 1 every pixel opposite).
 double plateDifference(const tavtest::Plate& a, const tavtest::Plate& b) {
@@ -118,7 +103,7 @@ TEST(Plates, InksWhereColoursOverlapStrokeAndHideEachOther) {
     ASSERT_EQ(run.result, 0) << run.keys();
     tavtest::expectPdfAcceptedByAllConsumers(separated);
     for (const InkAt& i : c.separated) {
-      const auto page = tavtest::measurePlates(separated, separationPage(separated, i.ink));
+      const auto page = tavtest::measurePlates(separated, tavtest::separationPage(separated, i.ink));
       EXPECT_NEAR(page.inkAtPoint("Black", i.x, i.y), i.share, 0.003) << i.ink << " at " << i.x << ", " << i.y;
     }
   }
@@ -156,7 +141,7 @@ TEST(Plates, LabelSeparatedPagesEqualTheCompositePlates) {
     if (plate.coverage() == 0) continue;
     SCOPED_TRACE(ink);
     ++pages;
-    const auto page = tavtest::measurePlates(separated, separationPage(separated, ink));
+    const auto page = tavtest::measurePlates(separated, tavtest::separationPage(separated, ink));
     EXPECT_LT(plateDifference(page.plate("Black"), plate), 0.01)
         << "separated " << page.plate("Black").coverage() << ", composite " << plate.coverage();
   }

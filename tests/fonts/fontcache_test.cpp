@@ -127,7 +127,7 @@ TEST(FontCache, FontsForEmbeddingWholeOrSubset) {
 
 TEST(FontCache, UsedCodesOfAFontInATree) {
   auto job = TavKernel::loadJobFromMemory(
-      R"({"ppi":72,"colours":[{"id":1}],"paints":[{"id":10,"type":"flat","colour":1}],"objects":[
+      R"({"ppi":72,"boxes":{"media":[0,0,1000,1000]},"colours":[{"id":1}],"paints":[{"id":10,"type":"flat","colour":1}],"objects":[
         {"kind":"text","at":[0,0],"runs":[{"text":"AB\nA","font":"Courier","size":10,"paint":10},
                                           {"text":"Z","font":"Times-Roman","size":10,"paint":10}]},
         {"kind":"group","objects":[{"kind":"text","at":[0,0],
@@ -155,7 +155,7 @@ TEST(FontCache, TheJobLoaderRefusesTextThatCannotBeSet) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.run);
-    const std::string text = std::string(R"({"ppi":72,"colours":[{"id":1}],"paints":[{"id":10,"type":"flat","colour":1}],)"
+    const std::string text = std::string(R"({"ppi":72,"boxes":{"media":[0,0,1000,1000]},"colours":[{"id":1}],"paints":[{"id":10,"type":"flat","colour":1}],)"
                                          R"("objects":[{"kind":"text","at":[0,0],"runs":[{"size":10,"paint":10,)") +
                              c.run + "}]}]}";
     try {

@@ -15,7 +15,7 @@ namespace {
 // A job of 720 units per inch (10 units a point) holding one text object.
 std::unique_ptr<jobstr> textJob(const std::string& text) {
   return TavKernel::loadJobFromMemory(
-      R"({"ppi":720,"inks":[{"name":"Black","process":"black"}],"colours":[{"id":1,"inks":{"Black":100}},{"id":2,"inks":{"Black":50}}],)"
+      R"({"ppi":720,"boxes":{"media":[0,0,14400,14400]},"inks":[{"name":"Black","process":"black"}],"colours":[{"id":1,"inks":{"Black":100}},{"id":2,"inks":{"Black":50}}],)"
       R"("paints":[{"id":10,"type":"flat","colour":1},{"id":11,"type":"flat","colour":2}],"objects":[)" +
           text + "]}",
       "/nonexistent", "job.json");

@@ -1,5 +1,6 @@
-// tavpdf ai on the bundled example job: exit statuses, the written file, and
-// that nothing is left behind when the export fails.
+// tavpdf ai on the bundled example jobs: exit statuses, the written files
+// (every example in every mode, read by Ghostscript after the test prolog),
+// and that nothing is left behind when the export fails.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -19,16 +20,17 @@ TEST(AiCommand, ExportsTheExampleAndRefusesWhatItCannotDo) {
   const std::string text = tavtest::readFile(folder / "label.ai");
   EXPECT_EQ(text.rfind("%!PS-Adobe-3.0\n%%Creator: Adobe Illustrator(TM) 3.2\n", 0), 0u);
   EXPECT_TRUE(text.ends_with("%%Trailer\n%%EOF\n"));
-  // (Ghostscript reading the writer's files is checked on the library's output.)
 
-  const auto later = runTavpdf({"ai", job, "-o", (folder / "five.ai").string(), "--mode", "1"});
-  EXPECT_EQ(later.exitCode, 1);
-  EXPECT_THAT(later.err, HasSubstr("ILLUSTRATOR/MODE NOT AVAILABLE"));
-  EXPECT_FALSE(std::filesystem::exists(folder / "five.ai"));
+  const auto five = runTavpdf({"ai", job, "-o", (folder / "five.ai").string(), "--mode", "1"});
+  EXPECT_EQ(five.exitCode, 0) << five.err;
+  EXPECT_EQ(tavtest::readFile(folder / "five.ai").rfind("%!PS-Adobe-3.0\n%%Creator: Adobe Illustrator(r) 5.0\n", 0),
+            0u);
 
-  const auto noFolder = runTavpdf({"ai", job, "-o", (folder / "missing" / "x.ai").string()});
-  EXPECT_EQ(noFolder.exitCode, 1);
-  EXPECT_THAT(noFolder.err, HasSubstr("CANNOT OPEN ILLUSTRATOR FILE"));
+  for (const char* mode : {"0", "2"}) {
+    const auto noFolder = runTavpdf({"ai", job, "-o", (folder / "missing" / "x.ai").string(), "--mode", mode});
+    EXPECT_EQ(noFolder.exitCode, 1);
+    EXPECT_THAT(noFolder.err, HasSubstr("CANNOT OPEN ILLUSTRATOR FILE"));
+  }
 
   const auto badJob = runTavpdf({"ai", (folder / "nothing.json").string(), "-o", (folder / "y.ai").string()});
   EXPECT_EQ(badJob.exitCode, 2);
@@ -36,4 +38,25 @@ TEST(AiCommand, ExportsTheExampleAndRefusesWhatItCannotDo) {
 
   const auto badMode = runTavpdf({"ai", job, "-o", (folder / "z.ai").string(), "--mode", "9"});
   EXPECT_EQ(badMode.exitCode, 2);
+}
+
+TEST(AiCommand, EveryExampleWritesInEveryMode) {
+  if (!std::filesystem::exists(tavtest::tavpdfBinary())) GTEST_SKIP() << "tavpdf is not built";
+  const auto prolog = tavtest::sourceDir() / "tests" / "illustrator" / "ai_prolog.ps";
+  tavtest::TestFolder folder;
+  int jobs = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(tavtest::sourceDir() / "examples")) {
+    if (entry.path().extension() != ".json") continue;
+    ++jobs;
+    for (const std::string mode : {"0", "1", "2", "3"}) {
+      const auto ai = folder / (entry.path().stem().string() + "-" + mode + ".ai");
+      const auto run = runTavpdf({"ai", entry.path().string(), "-o", ai.string(), "--mode", mode});
+      EXPECT_EQ(run.exitCode, 0) << ai << "\n" << run.describe();
+      const auto gs = tavtest::runProcess({"gs", "-q", "-dNODISPLAY", "-dBATCH", "-dNOPAUSE", "-dSAFER",
+                                           prolog.string(), ai.string(), "-c",
+                                           "count 0 ne { (operands left) = 1 quit } if"});
+      EXPECT_TRUE(gs.exitCode == 0 && gs.out.empty()) << ai << "\n" << gs.describe();
+    }
+  }
+  EXPECT_GE(jobs, 6);
 }

@@ -13,6 +13,7 @@
 #include "pagewriter/walker_support.h"
 #include "platform/files.h"
 #include "platform/messages.h"
+#include "platform/system.h"
 #include "platform/tav_error.h"
 #include "support/consumers.h"
 #include "tavpdf/illustrator.h"
@@ -243,13 +244,23 @@ TEST(IllustratorExport, FailuresAreReportedAndLeaveNoFile) {
   // No "too complex" warning for a failure.
   EXPECT_EQ(capture.count("SOME PATHS ARE TOO COMPLEX FOR PREVIEW IN ILLUSTRATOR"), 0);
 
+  // Illustrator 5 and 7: the file error, then the system's text; no file.
   for (int mode : {1, 2, 3}) {
-    const auto target = folder / ("m" + std::to_string(mode) + ".ai");
-    EXPECT_EQ(outputIllustratorFile(art.get(), TavSys::FileSpec(target), mode, 0, 1, false),
-              TavSys::kResultAbandoned);
-    EXPECT_FALSE(std::filesystem::exists(target));
+    TavGen::MessageCapture five;
+    EXPECT_EQ(outputIllustratorFile(art.get(), TavSys::FileSpec(missing), mode, 0, 1, false),
+              TavSys::kFileErrorBase + ENOENT);
+    ASSERT_EQ(five.messages().size(), 2u);
+    EXPECT_EQ(five.messages()[0].key, "CANNOT OPEN ILLUSTRATOR FILE");
+    EXPECT_EQ(five.messages()[1].severity, TavGen::kError);
   }
-  EXPECT_EQ(capture.count("ILLUSTRATOR/MODE NOT AVAILABLE"), 3);
+  // A cancelled export leaves the target as it was.
+  tavtest::writeFile(folder / "old.ai", "old");
+  TavSys::Progress::setCancelHook([] { return true; });
+  EXPECT_EQ(outputIllustratorFile(art.get(), TavSys::FileSpec(folder / "old.ai"), 2, 0, 1, false), -2);
+  TavSys::Progress::setCancelHook(nullptr);
+  TavSys::Progress::resetCancel();
+  EXPECT_EQ(tavtest::readFile(folder / "old.ai"), "old");
+  std::filesystem::remove(folder / "old.ai");
 
   EXPECT_TRUE(tavtest::folderListing(folder.path()).empty());
   // (That a written file replaces an older one whole is the atomic output's own test.)

@@ -289,11 +289,17 @@ TEST(WalkerImages, MapsArriveAsBorderedTilesInTheMapsInks) {
     EXPECT_EQ(image.channels, 4);
     EXPECT_EQ(image.model, 5);
   }
-  // Border pixels repeat the edge; magenta is the darkness of the gray channel.
-  EXPECT_EQ(cmyk.images[0].at(0, 0, 1), 255 - gray.sample(0, 0, 0));
-  EXPECT_EQ(cmyk.images[1].at(45, 11, 1), 255 - gray.sample(299, 9, 0));
-  EXPECT_EQ(cmyk.images[1].at(1, 1, 1), 255 - gray.sample(256, 0, 0));
-  EXPECT_EQ(cmyk.images[0].at(5, 5, 0), 0);  // no cyan channel
+  // Border pixels repeat the edge; magenta is the darkness of the gray
+  // channel, with Gold laid over it as its CMYK equivalent (20 % magenta).
+  auto magenta = [&](int x, int y) {
+    const double ink = (255 - gray.sample(x, y, 0)) / 255.0;
+    return int(std::lround((1 - (1 - ink) * (1 - ink * 0.2)) * 255));
+  };
+  EXPECT_EQ(cmyk.images[0].at(0, 0, 1), magenta(0, 0));
+  EXPECT_EQ(cmyk.images[1].at(45, 11, 1), magenta(299, 9));
+  EXPECT_EQ(cmyk.images[1].at(1, 1, 1), magenta(256, 0));
+  EXPECT_EQ(cmyk.images[0].at(5, 5, 2), int(std::lround((255 - gray.sample(4, 4, 0)) * 0.6)));  // Gold's yellow
+  EXPECT_EQ(cmyk.images[0].at(5, 5, 0), 0);  // neither channel has cyan
   // The second tile's first pixel (its border) lies one pixel before column 256.
   EXPECT_DOUBLE_EQ(cmyk.images[1].matrix.e, 255);
   // Each tile is clipped and closed: q ... Q around it.

@@ -127,6 +127,10 @@ struct Plates {
 // or produces no plate.
 Plates measurePlates(const std::filesystem::path& pdf, int page = 1, double resolution = 72);
 
+// The 1-based page of a separated file that carries the ink's plate (its
+// SeparationInfo names the ink); a test failure and page 1 when none does.
+int separationPage(const std::filesystem::path& pdf, const std::string& ink);
+
 // ---------------------------------------------------------------- files
 
 // A fresh folder for one test, named after the running test, removed with its

@@ -1,5 +1,7 @@
 // Ink plates through Ghostscript's tiffsep device: one 8-bit TIFF per ink,
 // named "<base>(<ink>).tif" beside the composite "<base>.tif".
+#include <gtest/gtest.h>
+#include <qpdf/QPDF.hh>
 #include <tiffio.h>
 
 #include <charconv>
@@ -155,6 +157,18 @@ Plates measurePlates(const fs::path& pdf, int page, double resolution) {
     throw std::runtime_error("ghostscript wrote no plates for page " + std::to_string(page) + ":\n" +
                              run.describe());
   return result;
+}
+
+int separationPage(const fs::path& pdf, const std::string& ink) {
+  QPDF file;
+  file.processFile(pdf.c_str());
+  std::vector<QPDFObjectHandle> pages = file.getAllPages();
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    QPDFObjectHandle colorant = pages[i].getKey("/SeparationInfo").getKey("/DeviceColorant");
+    if (colorant.isName() && colorant.getName() == "/" + ink) return static_cast<int>(i) + 1;
+  }
+  ADD_FAILURE() << "no page for " << ink << " in " << pdf;
+  return 1;
 }
 
 }  // namespace tavtest

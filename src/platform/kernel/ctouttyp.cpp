@@ -1,6 +1,7 @@
 #include "platform/kernel/ctouttyp.h"
 
 #include <algorithm>
+#include <cmath>
 #include <deque>
 
 #include "platform/kernel/colorspace.h"
@@ -59,6 +60,17 @@ bool ctouttyp::CreateCTTransio() {
   } else {
     for (int k = 0; k < 4; ++k) mChannels.push_back(source(sepgetcmyk(mJob, k)));
   }
+  mSpots.clear();
+  if (mColorSpaceA == nullptr) {
+    for (const MapChannel& ch : map->channels) {
+      if (ch.separation < 0 || ch.separation >= kMaxSeparations || sepiscmyk(mJob, ch.separation) >= 0) continue;
+      const Source s = source(ch.separation);
+      if (s.file < 0) continue;
+      std::uint8_t c, m, y, k;
+      sepcmyk(mJob, ch.separation, c, m, y, k);
+      mSpots.push_back({s, {c / 100.0, m / 100.0, y / 100.0, k / 100.0}});
+    }
+  }
   mOpacity = Source{};
   if (map->opacityFile >= 0 && std::size_t(map->opacityFile) < mFiles.size() &&
       map->opacityChannel < mFiles[std::size_t(map->opacityFile)]->reader->header().channels) {
@@ -81,16 +93,26 @@ void ctouttyp::advance(std::int32_t first, std::int32_t last) {
   }
 }
 
-std::uint8_t ctouttyp::sample(int channel, std::int32_t row, std::int32_t column) const {
-  const Source& s = channel < 0 ? mOpacity : mChannels[std::size_t(channel)];
-  if (s.file < 0) return channel < 0 ? 255 : 0;
+std::uint8_t ctouttyp::read(const Source& s, bool ink, std::int32_t row, std::int32_t column) const {
   const FileRows& f = *mFiles[std::size_t(s.file)];
   row = std::clamp(row, 0, mHeight - 1);
   column = std::clamp(column, 0, mWidth - 1);
   const int channels = f.reader->header().channels;
   const std::uint8_t v =
       f.rows[std::size_t(row - f.first)][std::size_t(column) * std::size_t(channels) + std::size_t(s.channel)];
-  return channel >= 0 && f.darkIsInk ? std::uint8_t(255 - v) : v;
+  return ink && f.darkIsInk ? std::uint8_t(255 - v) : v;
+}
+
+std::uint8_t ctouttyp::sample(int channel, std::int32_t row, std::int32_t column) const {
+  const Source& s = channel < 0 ? mOpacity : mChannels[std::size_t(channel)];
+  std::uint8_t v = s.file < 0 ? (channel < 0 ? 255 : 0) : read(s, channel >= 0, row, column);
+  if (channel < 0 || mSpots.empty()) return v;
+  // The spot channels' share of this process ink.
+  double blank = 1.0 - v / 255.0;
+  for (const SpotSource& spot : mSpots) {
+    blank *= 1.0 - read(spot.source, true, row, column) / 255.0 * spot.cmyk[channel];
+  }
+  return std::uint8_t(std::lround((1.0 - blank) * 255.0));
 }
 
 int ctouttyp::tilcopcoldo(proofimghan* handler, std::int32_t r0, std::int32_t c0, std::int32_t rows,

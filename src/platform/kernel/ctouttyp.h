@@ -11,7 +11,9 @@
 //
 // Pixel data: one byte per channel, ink 0 (none) to 255 (full). The channels
 // are the components of an image in colour space A, or C, M, Y, K without
-// one. A separation the map has no channel for is 0. A map channel read from
+// one; then a map channel feeding a spot ink is laid over the process inks
+// with the spot ink's CMYK equivalent (each process channel combined as
+// 1 - Π(1 - share)). A separation the map has no channel for is 0. A map channel read from
 // a gray, bitmap or RGB file counts its darkness as ink (255 - value); one
 // read from a CMYK or multichannel file its value. The mask is the opacity
 // channel's value (255 opaque).
@@ -93,7 +95,16 @@ class ctouttyp {
     int channel = 0;
   };
   std::vector<Source> mChannels;  // per output channel
+  // CMYK tiles: the spot channels and their inks' CMYK equivalents (0..1).
+  struct SpotSource {
+    Source source;
+    double cmyk[4];
+  };
+  std::vector<SpotSource> mSpots;
   Source mOpacity;
+  // One sample of a channel that has a file; ink: a gray, bitmap or RGB
+  // file's darkness counts as ink.
+  std::uint8_t read(const Source& s, bool ink, std::int32_t row, std::int32_t column) const;
   std::int32_t mWidth = 0, mHeight = 0;
   std::vector<std::uint8_t> mRow;
 };

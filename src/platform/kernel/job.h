@@ -49,6 +49,7 @@ inline constexpr std::uint16_t kNoScreen = 65534;
 inline constexpr std::uint16_t kNoSoftMask = 10000;     // soft-mask pattern word: none
 inline constexpr std::uint16_t kOpacityFull = 25600;    // paint opacity word: opaque
 inline constexpr std::uint16_t kSecondOpacityNone = 10000;
+inline constexpr std::uint16_t kNoMixingColour = 0xFFFF;  // a map without mixing colour
 // Paint index given to open paths before output: the "no fill" paint. The
 // loader creates it (a paint leaving every ink untouched) unless the job file
 // defines index 2 itself.
@@ -186,6 +187,7 @@ struct MapChannel {
   int separation = -1;          // slot
   int file = 0;                 // index into PictureMap::files
   int channel = 0;              // channel within the file
+  std::uint16_t opacity = kOpacityFull;  // share of the opacity channel the ink takes (25600 = all)
 };
 
 // A continuous-tone picture map (paint type 7): one or more pixel files whose
@@ -197,7 +199,7 @@ struct PictureMap {
   int opacityFile = -1;         // file of the opacity channel, -1 = none
   int opacityChannel = 0;
   std::uint16_t colour1 = 0;    // the map's colour (ink of the dark end)
-  std::uint16_t colour2 = 0;    // the mixing colour (light end)
+  std::uint16_t colour2 = kNoMixingColour;  // the mixing colour (light end)
   std::int32_t width = 0, height = 0;  // pixels
   double resolution = 0;        // pixels per inch (> 0; the job's ppi unless the file says)
   double scale = 1;             // the map's scale (pixels cover scale × ppi / resolution job units)

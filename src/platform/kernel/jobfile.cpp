@@ -841,13 +841,15 @@ void Loader::readMaps(const Node& list) {
     const std::size_t nc = channels.array(1, kMaxSeparations);
     for (std::size_t k = 0; k < nc; ++k) {
       const Node c = channels.item(k);
-      c.object({"ink", "file", "channel"});
+      c.object({"ink", "file", "channel", "opacity"});
       MapChannel ch;
       ch.separation = inkByName(c.req("ink"));
       for (const MapChannel& other : m.channels)
         if (other.separation == ch.separation) c.child("ink").fail("the ink has two channels");
       ch.file = c.has("file") ? fileIndex(c.child("file")) : 0;
       if (auto v = c.opt("channel")) ch.channel = int(v->integer(0, 255));
+      if (auto v = c.opt("opacity"))
+        ch.opacity = std::uint16_t(TavSys::iround(v->number(0, 100) * kOpacityFull / 100.0));
       m.channels.push_back(ch);
     }
     if (auto o = e.opt("opacity")) {
@@ -860,8 +862,6 @@ void Loader::readMaps(const Node& list) {
     if (auto v = e.opt("colour2")) {
       checkRef(job_->colours, *v, "colour");
       m.colour2 = v->index();
-    } else {
-      m.colour2 = m.colour1;
     }
     m.width = std::int32_t(e.req("width").integer(1, 1000000000));
     m.height = std::int32_t(e.req("height").integer(1, 1000000000));

@@ -1,0 +1,307 @@
+// Whole exports of jobs with picture maps: every flavour's file accepted by
+// the consumers, the plates of a map against its channels, one set of images
+// per map and factor, and the page thumbnail against the page.
+#include <gtest/gtest.h>
+
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cmath>
+#include <map>
+
+#include "driver_support.h"
+#include "map_support.h"
+#include "support/consumers.h"
+
+namespace fs = std::filesystem;
+using namespace drivertest;
+using namespace maptest;
+
+namespace {
+
+// Job units per map pixel: the map (18 ppi in a 720 ppi job) at its own size,
+// four points a pixel.
+constexpr int kStep = 40;
+
+// A job with a 40 % yellow ground under the map placed at (720, 720) and, as
+// `second`, a second paint (or none).
+std::string mapJob(const std::string& mapColour, const std::string& secondPaint = "",
+                   const std::string& secondObject = "") {
+  return jobText(kInks,
+                 R"([{"id":1,"inks":{"Yellow":40}},{"id":2,)" + mapColour + "}]",
+                 R"([{"id":10,"type":"flat","colour":1},)" + mapPaint(20, 1, 720, 720, kStep) + secondPaint + "]",
+                 "[" + square(360, 360, 3600, 10) + "," + mapFrame(20, 720, 720, kStep) + secondObject + "]",
+                 ",\"maps\":[" + mapEntry(1, 2) + "]");
+}
+
+// The image XObjects of the file that are not soft masks, and the masks.
+std::pair<int, int> countImages(const fs::path& pdf) {
+  const tavtest::ProcessResult r = tavtest::runProcess({"qpdf", "--json", pdf.string()});
+  std::pair<int, int> counts{0, 0};
+  std::size_t at = 0;
+  // Every image dictionary names its kind; masks are named "<image>_Mask".
+  while ((at = r.out.find("\"/Subtype\": \"/Image\"", at)) != std::string::npos) {
+    const std::size_t start = r.out.rfind("\"dict\"", at);
+    const std::size_t end = r.out.find('}', at);
+    const std::string dict = r.out.substr(start, end - start);
+    (dict.find("_Mask") != std::string::npos ? counts.second : counts.first)++;
+    at = end;
+  }
+  return counts;
+}
+
+// Mean |plate - expected| over the map's pixels, sampled at their centres
+// (the map's first pixel at 72 + 4x, 72 + 4y points from the top left).
+double meanDifference(const tavtest::Plates& plates, const std::string& ink, double (*expected)(int, int)) {
+  double sum = 0;
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x) sum += std::fabs(plates.inkAtPixel(ink, 72 + 4 * x + 2, 72 + 4 * y + 2) - expected(x, y));
+  return sum / (kWidth * kHeight);
+}
+
+double alpha(int x, int y) { return opacityAt(x, y) / 255.0; }
+
+}  // namespace
+
+TEST(MapExport, PlatesFollowTheChannelsTheOpacityAndTheOverprint) {
+  struct Case {
+    const char* name;
+    std::string colour;
+    double (*yellow)(int, int);  // what the yellow ground keeps under the map
+  } cases[] = {
+      {"knocking out", R"("inks":{"Cyan":100,"Magenta":100,"Spot":100})",
+       [](int x, int y) { return 0.4 * (1 - alpha(x, y)); }},
+      {"overprinting", R"("inks":{"Cyan":100,"Magenta":100,"Spot":100},"others":255,"overprint":true)",
+       [](int, int) { return 0.4; }},
+  };
+  tavtest::TestFolder dir;
+  writeMapFiles(dir.path());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto job = loadJob(mapJob(c.colour), dir.path());
+    const fs::path pdf = dir / "map.pdf";
+    const auto run = exportJob(job.get(), flavour("Press"), pdf);
+    ASSERT_EQ(run.result, 0) << run.keys();
+    tavtest::expectPdfAcceptedByAllConsumers(pdf);
+    tavtest::expectContentStreamsSound(pdf);
+    const tavtest::Plates plates = tavtest::measurePlates(pdf);
+    EXPECT_LT(meanDifference(plates, "Cyan", [](int x, int y) { return cyanAt(x, y) / 255.0 * alpha(x, y); }), 0.02);
+    EXPECT_LT(meanDifference(plates, "Magenta", [](int x, int y) { return magentaAt(x, y) / 255.0 * alpha(x, y); }),
+              0.02);
+    EXPECT_LT(meanDifference(plates, "Spot",
+                             [](int x, int y) { return (255 - spotLightAt(x, y)) / 255.0 * alpha(x, y); }),
+              0.02);
+    EXPECT_LT(meanDifference(plates, "Yellow", c.yellow), 0.02) << plates.summary();
+    EXPECT_NEAR(plates.inkAtPoint("Yellow", 50, 650), 0.4, 0.02) << "the ground beside the map";
+    // Separated pages print what the composite plates show, the plates the
+    // map does not paint included.
+    const fs::path separated = dir / "separated.pdf";
+    ASSERT_EQ(exportJob(job.get(), flavour("Separated"), separated).result, 0);
+    tavtest::expectPdfAcceptedByAllConsumers(separated);
+    for (const char* ink : {"Cyan", "Yellow"}) {
+      const tavtest::Plates page = tavtest::measurePlates(separated, tavtest::separationPage(separated, ink));
+      double sum = 0;
+      for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x)
+          sum += std::fabs(page.inkAtPixel("Black", 72 + 4 * x + 2, 72 + 4 * y + 2) -
+                           plates.inkAtPixel(ink, 72 + 4 * x + 2, 72 + 4 * y + 2));
+      EXPECT_LT(sum / (kWidth * kHeight), 0.02) << ink;
+    }
+  }
+}
+
+TEST(MapExport, OneSetOfImagesPerMapAndFactor) {
+  struct Case {
+    const char* name;
+    int secondStep;          // job units per pixel of the second placement
+    const char* settings;
+    std::pair<int, int> images;  // images and masks
+  } cases[] = {
+      {"same size", kStep, "", {1, 1}},
+      {"other size, no downsampling", 30, "", {1, 1}},
+      {"other size, downsampled", 30, "UseDownsampling=True DownsampleResolution=9 DownsampleUseMinimum=False", {2, 2}},
+  };
+  tavtest::TestFolder dir;
+  writeMapFiles(dir.path());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto job = loadJob(mapJob(R"("inks":{"Cyan":100,"Magenta":100,"Spot":100})",
+                              "," + mapPaint(21, 1, 720, 3600, c.secondStep),
+                              "," + mapFrame(21, 720, 3600, c.secondStep)),
+                       dir.path());
+    const fs::path pdf = dir / "twice.pdf";
+    const auto run = exportJob(job.get(), flavour("Press", c.settings), pdf);
+    ASSERT_EQ(run.result, 0) << run.keys();
+    tavtest::expectPdfAcceptedByAllConsumers(pdf);
+    EXPECT_EQ(countImages(pdf), c.images);
+  }
+}
+
+TEST(MapExport, EveryFlavourWritesMapsTheConsumersAccept) {
+  tavtest::TestFolder dir;
+  writeMapFiles(dir.path());
+  for (const char* name : {"Press", "Viewing", "Reader", "Separated", "Normalized", "NormalizedEmbedded", "Vistamo"}) {
+    SCOPED_TRACE(name);
+    auto job = loadJob(mapJob(R"("inks":{"Cyan":100,"Magenta":100,"Spot":100})"), dir.path());
+    const fs::path pdf = dir / (std::string(name) + ".pdf");
+    const auto run = exportJob(job.get(), flavour(name, "AddThumbnail=True ImageAlternate=True"), pdf);
+    ASSERT_EQ(run.result, 0) << run.keys();
+    tavtest::expectPdfAcceptedByAllConsumers(pdf);
+    tavtest::expectContentStreamsSound(pdf);
+  }
+}
+
+TEST(MapExport, OpiWrappingFormsShowTheirPicture) {
+  tavtest::TestFolder dir;
+  writeMapFiles(dir.path());
+  // One file feeding the process inks in its own order: a picture an OPI
+  // server could stand in for. No OPI dictionary is written: every form
+  // shows the picture itself, embedded or not.
+  const std::string map = R"({"id":1,"files":["ink.tif"],"channels":[{"ink":"Cyan","channel":0},)"
+                          R"({"ink":"Magenta","channel":1},{"ink":"Yellow","channel":2},{"ink":"Black","channel":3}],)"
+                          R"("colour":2,"width":40,"height":30,"resolution":18})";
+  for (const char* embed : {"True", "False"}) {
+    SCOPED_TRACE(embed);
+    auto job = loadJob(jobText(kInks, R"([{"id":1,"inks":{"Yellow":40}},{"id":2,"inks":{"Cyan":100,"Magenta":100,"Yellow":100,"Black":100}}])",
+                               R"([{"id":10,"type":"flat","colour":1},)" + mapPaint(20, 1, 720, 720, kStep) + "]",
+                               "[" + square(360, 360, 3600, 10) + "," + mapFrame(20, 720, 720, kStep) + "]",
+                               ",\"maps\":[" + map + "]"),
+                       dir.path());
+    const fs::path pdf = dir / "opi.pdf";
+    const auto run = exportJob(job.get(), flavour("Press", std::string("LinkType=1 EmbedImages=") + embed), pdf);
+    ASSERT_EQ(run.result, 0) << run.keys();
+    EXPECT_EQ(run.has("PDF/IMAGES EMBEDDED NO OPI CREATED"), std::string(embed) == "False") << run.keys();
+    tavtest::expectPdfAcceptedByAllConsumers(pdf);
+    tavtest::expectContentStreamsSound(pdf);
+    EXPECT_NE(tavtest::runProcess({"qpdf", "--qdf", pdf.string(), "-"}).out.find("/OPI_0_Image_1_0_0 Do"),
+              std::string::npos);
+    const tavtest::Plates plates = tavtest::measurePlates(pdf);
+    EXPECT_LT(meanDifference(plates, "Cyan", [](int x, int y) { return cyanAt(x, y) / 255.0; }), 0.02);
+    EXPECT_LT(meanDifference(plates, "Yellow", [](int, int) { return 0.0; }), 0.02) << "knocked out";
+  }
+}
+
+namespace {
+
+struct Raster {
+  int width = 0, height = 0;
+  std::vector<std::uint8_t> rgb;
+  std::array<double, 3> mean() const {
+    std::array<double, 3> m{};
+    for (std::size_t i = 0; i < rgb.size(); ++i) m[i % 3] += rgb[i];
+    for (double& v : m) v /= double(rgb.size() / 3) * 255.0;
+    return m;
+  }
+};
+
+// The page's thumbnail as written: its dictionary and its decoded samples.
+Raster thumbnailOf(const fs::path& pdf, std::string& dictionary) {
+  const tavtest::ProcessResult json = tavtest::runProcess({"qpdf", "--json", pdf.string()});
+  const std::size_t at = json.out.find("\"/Thumb\": \"");
+  if (at == std::string::npos) return {};
+  const std::size_t from = at + 11, to = json.out.find(' ', from);
+  const std::string object = json.out.substr(from, to - from);
+  const std::size_t dict = json.out.find("\"obj:" + object + " 0 R\"");
+  dictionary = json.out.substr(dict, json.out.find('}', dict) - dict);
+  Raster r;
+  auto number = [&](const std::string& key) {
+    const std::size_t k = dictionary.find("\"/" + key + "\": ");
+    return k == std::string::npos ? 0 : std::stoi(dictionary.substr(k + key.size() + 5));
+  };
+  r.width = number("Width");
+  r.height = number("Height");
+  const tavtest::ProcessResult data =
+      tavtest::runProcess({"qpdf", "--show-object=" + object, "--filtered-stream-data", pdf.string()});
+  r.rgb.assign(data.out.begin(), data.out.end());
+  return r;
+}
+
+// The page rendered by mutool at 72 ppi.
+Raster renderPage(const fs::path& pdf, const fs::path& ppm) {
+  tavtest::runProcess({"mutool", "draw", "-q", "-r", "72", "-c", "rgb", "-o", ppm.string(), pdf.string()});
+  const std::string bytes = tavtest::readFile(ppm);
+  Raster r;
+  std::size_t pos = 2;
+  auto next = [&]() {
+    while (pos < bytes.size() && std::isspace(static_cast<unsigned char>(bytes[pos]))) ++pos;
+    std::size_t end = pos;
+    while (end < bytes.size() && std::isdigit(static_cast<unsigned char>(bytes[end]))) ++end;
+    const int v = std::stoi(bytes.substr(pos, end - pos));
+    pos = end;
+    return v;
+  };
+  r.width = next();
+  r.height = next();
+  next();
+  r.rgb.assign(bytes.begin() + std::ptrdiff_t(pos + 1), bytes.end());
+  return r;
+}
+
+}  // namespace
+
+TEST(MapExport, ThumbnailsResembleTheirPage) {
+  tavtest::TestFolder dir;
+  writeMapFiles(dir.path());
+  // 10 x 5 inches: a thumbnail of 720 x 360 pixels.
+  const std::string box = R"("media":[0,0,3600,7200])";
+  struct Case {
+    const char* name;
+    std::string job;
+    const char* settings = "";
+    int width = 720, height = 360;
+  } cases[3] = {
+      {"map, ground and stroke",
+       jobText(kInks, R"([{"id":1,"inks":{"Yellow":40}},{"id":2,"inks":{"Cyan":100,"Magenta":100,"Spot":100}},)"
+                      R"({"id":3,"inks":{"Black":100,"Spot":50}}])",
+               R"([{"id":10,"type":"flat","colour":1},{"id":11,"type":"flat","colour":3},)" +
+                   mapPaint(20, 1, 720, 720, kStep) + "]",
+               "[" + square(360, 360, 2880, 10) + "," + mapFrame(20, 720, 720, kStep) + "," +
+                   square(720, 4000, 2000, 11, R"(,"stroke":{"width":60,"paint":10})") + "]",
+               ",\"maps\":[" + mapEntry(1, 2) + "]")},
+      {"nothing visible", jobText(kInks, "[]", "[]", "[]")},
+  };
+  // The same page turned right and mirrored: the thumbnail is laid out as the page.
+  cases[2] = cases[0];
+  cases[2].name = "turned and mirrored";
+  cases[2].settings = " Orientation=0 Mirror=True";
+  cases[2].width = 360;
+  cases[2].height = 720;
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::size_t media = c.job.find(R"("media":[0,0,7200,7200])");
+    c.job.replace(media, 23, box);
+    auto job = loadJob(c.job, dir.path());
+    const fs::path pdf = dir / "thumb.pdf";
+    const auto run = exportJob(job.get(), flavour("Press", std::string("AddThumbnail=True") + c.settings), pdf);
+    ASSERT_EQ(run.result, 0) << run.keys();
+    tavtest::expectPdfAcceptedByAllConsumers(pdf);
+    std::string dictionary;
+    const Raster thumb = thumbnailOf(pdf, dictionary);
+    ASSERT_EQ(thumb.width, c.width) << dictionary;
+    ASSERT_EQ(thumb.height, c.height);
+    ASSERT_EQ(thumb.rgb.size(), std::size_t(c.width * c.height * 3));
+    for (const char* key : {"\"/ColorSpace\": \"/DeviceRGB\"", "\"/BitsPerComponent\": 8", "\"/Filter\": \"/FlateDecode\""}) {
+      EXPECT_NE(dictionary.find(key), std::string::npos) << key << " in " << dictionary;
+    }
+    const Raster page = renderPage(pdf, dir / "page.ppm");
+    ASSERT_EQ(page.width, thumb.width);
+    const auto a = thumb.mean(), b = page.mean();
+    for (int k = 0; k < 3; ++k) EXPECT_NEAR(a[std::size_t(k)], b[std::size_t(k)], 0.05) << "channel " << k;
+    // Quarter by quarter, so that a turned or mirrored thumbnail shows.
+    for (int q = 0; q < 4; ++q) {
+      const auto quarter = [&](const Raster& r) {
+        double sum = 0;
+        int n = 0;
+        for (int y = (q / 2) * r.height / 2; y < (q / 2 + 1) * r.height / 2; ++y)
+          for (int x = (q % 2) * r.width / 2; x < (q % 2 + 1) * r.width / 2; ++x, ++n)
+            sum += r.rgb[std::size_t(y * r.width + x) * 3];
+        return sum / n / 255.0;
+      };
+      EXPECT_NEAR(quarter(thumb), quarter(page), 0.05) << "quarter " << q;
+    }
+    if (std::string(c.name) == "nothing visible") {
+      EXPECT_TRUE(std::all_of(thumb.rgb.begin(), thumb.rgb.end(), [](std::uint8_t v) { return v == 255; }));
+    }
+  }
+}

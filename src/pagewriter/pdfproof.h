@@ -543,9 +543,8 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // A queued picture file is written under the name its form drew.
   std::string mPictureRecordName;
   // Where an EPS file's bounding-box corner lies from the PostScript's origin
-  // on the page (points), and the preview name the page's own writer drew.
+  // on the page (points).
   double mEpsOffsetX = 0, mEpsOffsetY = 0;
-  std::string mPreviewName;
   bool mPreviewFlag = false;
   bool mImageBegun = false;
   std::string mCurrentImageName;

@@ -24,6 +24,7 @@
 #include "platform/messages.h"
 #include "settings/settings_access.h"
 #include "tavpdf/OutputPDF.h"
+#include "xorshift.h"
 
 namespace {
 
@@ -55,13 +56,7 @@ fs::path syntheticJob(int n) {
       << R"("paints":[{"id":10,"type":"flat","colour":1},{"id":11,"type":"flat","colour":2},)"
       << R"({"id":12,"type":"flat","colour":3},{"id":13,"type":"flat","colour":4},)"
       << R"({"id":14,"type":"flat","colour":5},{"id":15,"type":"flat","colour":6}],"objects":[)";
-  unsigned x = 2463534242u;
-  auto next = [&x](unsigned range) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    return static_cast<int>(x % range);
-  };
+  tavbench::XorShift next;
   constexpr int kLayers = 5;
   for (int layer = 0; layer < kLayers; ++layer) {
     if (layer) out << ',';

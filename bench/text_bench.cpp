@@ -35,6 +35,7 @@
 #include "platform/messages.h"
 #include "settings/settings_access.h"
 #include "tavpdf/OutputPDF.h"
+#include "xorshift.h"
 
 namespace {
 
@@ -64,13 +65,7 @@ fs::path textJob(int texts) {
       << R"("inks":[{"name":"Black","process":"black"},{"name":"PANTONE 185 C","cmyk":[0,91,76,0]}],)"
       << R"("colours":[{"id":1,"inks":{"Black":100}},{"id":2,"inks":{"PANTONE 185 C":100}}],)"
       << R"("paints":[{"id":10,"type":"flat","colour":1},{"id":11,"type":"flat","colour":2}],"objects":[)";
-  unsigned x = 2463534242u;
-  auto next = [&x](unsigned range) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    return static_cast<int>(x % range);
-  };
+  tavbench::XorShift next;
   static const char* kAlign[] = {"left", "centre", "right", "justify"};
   for (int i = 0; i < texts; ++i) {
     if (i) out << ',';

@@ -222,8 +222,10 @@ WriterRun runWriter(jobstr* job, PDFSettings& settings, bool refreshSeparationMa
     const int finish = out->finishFile();
     if (run.result == 0) run.result = finish;
     run.placedPdf = out->mPlacedPdfFlag;
-    out.reset();
     if (run.result != 0) run.unreported = "the file could not be completed";
+    // A one-up refused by normalized output has been reported already.
+    if (run.result == 0 && out->mInvalidForNormalized) run.result = kExportInvalidForNormalized;
+    out.reset();
   } catch (const TavSys::Error& e) {
     if (!e.key().empty()) TavGen::message(TavGen::kBatchError, 1, e.key(), e.placeholders());
     if (!e.detail().empty()) TavSys::debug(e.detail());

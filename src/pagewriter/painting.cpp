@@ -166,12 +166,20 @@ void PDFProof::OutputGroup(TavDB::Object* list, bool noSplit, int composite, boo
     if (!has(list, kGroupKinds)) {
       if (has(list, TavDB::kObjLayer) && !mInsideCadForm && mSettings.NormalizedOutput != 0 &&
           cadData && TavricLib::IsStructuredCADLayer(mJob, list) && CheckCadLayer(list)) {
-        RequirePendingWriter(kPendingCADForm);
+        // The whole layer is one CAD form, inside the layer's bracket.
+        if (BeginLayer(static_cast<TavDB::Layer*>(list)) == 1) return;
+        OutputCadForm(list);
+        EndLayer();
+        return;
       }
     } else {
-      if (PaintNeedsTransparency(list, false)) RequirePendingWriter(kPendingTransparencyGroup);
+      if (PaintNeedsTransparency(list, false)) {
+        OutputTransparencyGroup(list, 0);
+        return;
+      }
       if (mSettings.NormalizedOutput != 0 && !mInsideCadForm && cadData && CheckCadLayer(list)) {
-        RequirePendingWriter(kPendingCADForm);
+        OutputCadForm(list);
+        return;
       }
     }
   }
@@ -207,21 +215,32 @@ bool PDFProof::PaintPerPart(TavDB::Object* object, int mode) {
 
 void PDFProof::OutputShape(TavDB::Object* object, int mode) {
   if (object == nullptr) return;
+  // The object's transparency state; a painting mode closes the bracket of
+  // its own save at the end.
+  bool restore = false;
   if (GetVersionCode() >= kPdf14) {
-    if (PaintNeedsTransparency(object, false)) RequirePendingWriter(kPendingTransparencyGState);
+    if (PaintNeedsTransparency(object, false)) {
+      restore = (mode & (kModeFill | kModeStroke)) != 0;
+      OutputTransparencyGState(object, object->paint(), restore);
+    }
     if (!mInsideCadForm && mSettings.NormalizedOutput != 0 && mJob->GetCADData() != nullptr &&
         CheckCadLayer(object)) {
-      RequirePendingWriter(kPendingCADForm);
+      if (restore) RestoreGraphicsState();
+      OutputCadForm(object);
+      return;
     }
   }
   const bool stroke = (mode & kModeStroke) != 0;
   const bool fill = (mode & kModeFill) != 0 && !IsSymmetricStroke();
   // A white stroke on nothing is left out before its colour is written, so
-  // that no colour and painting operator remain without their path.
-  if (stroke && SkipWhite(object)) return;
-  if ((stroke || fill) && PaintPerPart(object, stroke ? kModeStroke | mode : mode)) return;
-  if (stroke) WritePendingStrokeColor();
-  genproof::OutputShape(object, mode);
+  // that no colour and painting operator remain without their path (the
+  // transparency state's bracket is closed all the same).
+  const bool skipped = stroke && SkipWhite(object);
+  if (!skipped && !((stroke || fill) && PaintPerPart(object, stroke ? kModeStroke | mode : mode))) {
+    if (stroke) WritePendingStrokeColor();
+    genproof::OutputShape(object, mode);
+  }
+  if (restore) RestoreGraphicsState();
 }
 
 bool PDFProof::SkipWhite(const TavDB::Object* object) {
@@ -277,12 +296,15 @@ void PDFProof::OutputCompoundPath(TavDB::Object* compound, int mode) {
 void PDFProof::OutputFlatFill(TavDB::Object* object) {
   if (object == nullptr) return;
   if (GetVersionCode() >= kPdf14 && sepfrejob(mJob) > int(GetMaxColorants()) &&
-      PaintNeedsTransparency(object, mTransparencyNesting > 0)) {
+      PaintNeedsTransparency(object, mGroupKnockout)) {
     std::array<std::uint16_t, kMaxSeparations> tints = paisep16(mJob, object->paint());
     std::unique_ptr<ColorSpace> space(GetSeparationColorSpace(
         tints.data(), 0, kTintFull, false, false,
         TavricLib::PaintIsRegistration(mJob, object->paint()), false, true));
-    if (space && space->pdfGetNumParts() > 1) RequirePendingWriter(kPendingTransparencyGroup);
+    if (space && space->pdfGetNumParts() > 1) {
+      OutputTransparencyGroup(object, 0);
+      return;
+    }
   }
   genproof::OutputFlatFill(object);
 }
@@ -293,33 +315,9 @@ void PDFProof::RequirePendingWriter(std::uint32_t kind) {
   if (GetPendingStreamWriter(kind) == nullptr) RefuseUnsupported(PendingStreamKindName(kind));
 }
 
-int PDFProof::OutputPlacedJob(TavDB::Object*) {
-  RequirePendingWriter(kPendingForm);
-  return 0;
-}
-int PDFProof::OutputPlacedPDF(TavDB::Object*) {
-  RequirePendingWriter(kPendingFilePdf);
-  return 0;
-}
-void PDFProof::OutputPatternFill(TavDB::Object* object) {
-  const Paint* paint = object != nullptr ? paipoi(mJob, object->paint()) : nullptr;
-  if (paint != nullptr && (paint->type == kPaintLinear || paint->type == kPaintRadial)) {
-    RefuseUnsupported("a gradient fill");
-  }
-  RequirePendingWriter(kPendingPattern);
-}
-void PDFProof::OutputFillContent(TavDB::Object* object) {
-  const Paint* paint = object != nullptr ? paipoi(mJob, object->paint()) : nullptr;
-  // Gradients asked for as images take the image road; otherwise they reach
-  // the page through the shading writers, and until those exist they are
-  // refused, never left as an empty clip.
-  if (paint != nullptr && (paint->type == kPaintLinear || paint->type == kPaintRadial)) {
-    if (mSettings.OutputGradientsAsImages == 0) RefuseUnsupported("a gradient fill");
-    OutputGradationImage(object);
-    return;
-  }
-  genproof::OutputFillContent(object);
-}
+// Placed PDF pages are drawn by the placed-file writer; until it exists the
+// export says what it met rather than leave them out.
+int PDFProof::OutputPlacedPDF(TavDB::Object*) { RefuseUnsupported("a placed PDF page"); }
 void PDFProof::GetGradientColorSpaces(std::uint16_t paintIndex, std::unique_ptr<ColorSpace>& united,
                                       std::unique_ptr<ColorSpace>& common) {
   united.reset();
@@ -363,21 +361,8 @@ ColorSpace* PDFProof::CreateGradientColorSpace(TavDB::Object* object, int& model
   if (object == nullptr || paint == nullptr) return nullptr;
   std::unique_ptr<ColorSpace> united, common;
   GetGradientColorSpaces(object->paint(), united, common);
-  if (common && !common->IsEmpty()) {
-    // Inks the gradation leaves at 0 everywhere are knocked out under it
-    // first, with the paper colour (the job's colour 0; no ink when it has none).
-    std::array<std::uint16_t, kMaxSeparations> paper = colsep16(mJob, 0);
-    if (colsep(mJob, 0) == nullptr) paper.fill(0);
-    const int parts = common->pdfGetNumParts();
-    if (parts >= 2) {
-      for (int part = 0; part < parts; ++part) {
-        std::unique_ptr<CsMasked> piece(common->pdfGetPart(part));
-        if (piece) WriteColorSpaceColor(piece.get(), paper.data(), true, object);
-      }
-    } else {
-      WriteColorSpaceColor(common.get(), paper.data(), true, object);
-    }
-  }
+  // Inks the gradation leaves at 0 everywhere are knocked out under it first.
+  if (common && !common->IsEmpty()) KnockOutCommonInks(*common, object);
   if (!united) return nullptr;
   channels = united->GetSepCount();
   model = united->IsDeviceGray() ? 1 : 8;

@@ -29,8 +29,10 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "pagewriter/forms.h"
 #include "pagewriter/genproof.h"
 #include "pagewriter/pendingstream.h"
 #include "pdfwriter/pdfouthan.h"
@@ -52,6 +54,30 @@ class pdfoutfilter;
 
 // Throws the refusal for something this engine cannot write yet.
 [[noreturn]] void RefuseUnsupported(const std::string& what);
+
+class PDFShadingType;
+
+// The colour stops of a gradation's shading. The shading's domain 0..1 runs
+// along the axis from `from` job units (from the gradation's start) over
+// `length` job units; every step's colour lies at its position, and before the
+// first and after the last step their colours continue.
+struct GradationStops {
+  double from = 0;
+  double length = 0;
+  std::vector<std::array<std::uint16_t, 64>> colours;
+  std::vector<double> bounds;     // one fewer than the segments
+  std::vector<double> exponents;  // one per segment (negative: written backwards)
+};
+GradationStops BuildGradationStops(const jobstr* job, const Paint& degrade);
+
+// The nested job of a one-up picture, ready to be written, or null.
+jobstr* ReadOneUpJobFile(jobstr* job, int picture);
+// Queues the form of a placed one-up or PDF page under its picture-form name.
+void RegisterPictureForm(PDFProof& writer, TavDB::Object* object, std::uint16_t paint);
+// The exponent of a segment of `length` job units whose two colours mix 50 %
+// `midpoint` units after its start; negative when the segment is written
+// backwards. 1 for a segment without length.
+double GradationSegmentExponent(std::int64_t length, std::int64_t midpoint);
 
 // The opaque-ink conversion: a paint whose colour has an opaque ink becomes a
 // new paint in which the inks printed before the opaque one are reduced by its
@@ -177,9 +203,12 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // `space`; it is one object, owned once by the caller.
   ColorSpace* CreateGradientColorSpace(TavDB::Object* object, int& model, const paityp* paint,
                                        ColorSpace*& space, int& channels) override;
-  // Gradations are refused here until their writer exists, rather than left
-  // out of a page that passes for complete.
+  // Gradients and gradations as smooth shadings (or, when asked or when they
+  // cannot be shadings, as images); pictures and maps by the walker.
   void OutputFillContent(TavDB::Object* object) override;
+  // A clipped fill that needs transparency goes through a transparency group
+  // where one transparency state cannot carry it.
+  void OutputClippedFill(TavDB::Object* object) override;
 
   // ---- colour, overprint, screens, strokes ---------------------------------
   void SelectScreening(std::uint16_t paint) override;
@@ -223,6 +252,20 @@ class PDFProof : public genproof, public PendingStreamFlusher {
                               std::unique_ptr<ColorSpace>& common);
   // Whether the object's paint needs a transparency graphics state or group.
   bool PaintNeedsTransparency(const TavDB::Object* object, bool force) const;
+  // The union and the intersection of the inks of tint vectors (the colour
+  // stops of a shading); no intersection in separated output. The caller owns both.
+  void GetTintVectorColorSpaces(const std::vector<std::array<std::uint16_t, 64>>& tints,
+                                std::unique_ptr<ColorSpace>& united,
+                                std::unique_ptr<ColorSpace>& common);
+  // The colour space of a shading over the tint vectors: inks at 0 in every
+  // vector are knocked out with the object's shape first; every part of the
+  // result is registered with the pending colour spaces.
+  std::unique_ptr<ColorSpace> PrepareShadingColorSpace(
+      const std::vector<std::array<std::uint16_t, 64>>& tints, TavDB::Object* object);
+  // LinkType 1 and a placed EPS, TIFF or PDF picture.
+  bool IsOpiPicture(const TavDB::Object* object) const;
+  // "Tv_pat_" + writer number + "_" + (paint - 10000).
+  std::string MakePatternName(std::uint16_t paint) const;
 
   // ---- marked content ----------------------------------------------------------
   void BeginGroup() override;
@@ -364,6 +407,51 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   const std::string& GetPreviewName() const { return mPreviewName; }
   void SetPreviewName(std::string name) { mPreviewName = std::move(name); }
 
+  // ---- forms, patterns and transparency --------------------------------------
+  // "q\n/name Do\nQ\n".
+  void DrawXObject(const std::string& name);
+  // "/name gs\n".
+  void WriteGStateName(const std::string& name);
+  // Selects the object's transparency (a queued ExtGState), after "q" when save is set.
+  void OutputTransparencyGState(TavDB::Object* object, std::uint16_t paint, bool save);
+  // Draws the object as a transparency group form with its paint's
+  // transparency state (both queued).
+  void OutputTransparencyGroup(TavDB::Object* object, int mode);
+  // Draws a CAD drawing as a form of its own (queued).
+  void OutputCadForm(TavDB::Object* object);
+  // BBox (the object's box with its texts; the page box for an empty one) in
+  // points and an identity Matrix; returns the box in job units.
+  TavDB::tv_box SetFormBBoxAndMatrix(PDFDictionary* form, TavDB::Object* object);
+  // Private PieceInfo data of forms.
+  void AddCadPieceInfo(PDFDictionary* form);
+  void AddBarcodePieceInfo(PDFDictionary* form, const PendingStreamBarcodeForm& record);
+  void AddOneUpPieceInfo(PDFDictionary* form);
+  // Writers of the pending flush.
+  void WriteFormXObject(PendingStream& record, std::uint32_t kind);
+  void WriteTilingPattern(PendingStreamPattern& record);
+  void WriteTransparencyGState(PendingStreamTransparencyGraphicsState& record);
+  // The luminosity soft mask of the record's paint, or null without one.
+  PDFDictionary* WriteSoftMaskGroup(PendingStreamTransparencyGraphicsState& record,
+                                    bool suppressImageLinks);
+  void WriteTransparencyGroup(PendingStreamTransparencyGroup& record);
+
+  // ---- placed one-ups and PDF pages ----------------------------------------------
+  // "Form_" + writer number + "_" + picture + "_" + the paint's page and box words.
+  std::string MakePictureFormName(std::uint16_t paint) const;
+  // Whether a one-up or placed-PDF form of a paint like this one is queued.
+  bool HasPendingPictureForm(std::uint16_t paint) const;
+  // "a b c d e f cm /Form_... Do".
+  void DrawPictureForm(std::uint16_t paint, double a, double b, double c, double d, double e,
+                       double f);
+  // Places the paint's picture form by the paint's placement.
+  void DrawPlacedPicture(std::uint16_t paint);
+  // Writers of the pending flush: the nested one-up pass (on this writer) and
+  // the one-up's form (on the nested writer), a placed PDF page's reference
+  // XObject.
+  void WriteOneUpForm(PendingStream& record);
+  void BuildOneUpFormXObject(PendingStream& record);
+  void BuildPlacedPdfFormXObject(PendingStream& record);
+
   // ---- fonts and text (written by pictures/) ---------------------------------------
   // The number of a job font in this writer's font list, appended when new;
   // -1 for the id -1.
@@ -440,6 +528,13 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   };
 
   pdfoutfilter& Out();
+  // Paints the object's shape in the paper colour in the inks of common.
+  void KnockOutCommonInks(ColorSpace& common, TavDB::Object* object);
+  // Registers each shading with the pending list and paints it ("sh") after
+  // its overprint state.
+  void PaintShadings(std::vector<std::unique_ptr<PDFShadingType>> shadings);
+  void OutputGradientShading(TavDB::Object* object, const Paint& paint);
+  void OutputGradationShading(TavDB::Object* object, const Paint& degrade);
   bool StrokeSide() const;
   // Paints the shape once per part of a pending fill colour of several parts;
   // false when the pending fill colour has one part or none.
@@ -448,6 +543,19 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // stand-in is entered with a warning.
   void EnsurePendingResources(const PendingStream& record, std::uint32_t kind);
   bool SkipWhite(const TavDB::Object* object);
+  // The private dictionary of a PieceInfo entry of a form (made when missing).
+  static PDFDictionary* GetPieceInfo(PDFDictionary* form, const char* owner);
+  // New resource dictionaries for a form, sharing the page's colour spaces.
+  FormResources MakeFormResources();
+  // A form's ExtGState dictionary: the overprint states and, with dot gain,
+  // the inks' transfer states.
+  PDFDictionary* MakeFormExtGStates();
+  // Writes a form's stream: the content runs with the form's dictionaries as
+  // the writer's (and paintedArea, when given, as the painted area); then the
+  // form's resources are completed and written. Returns the stream's reference.
+  PDFIndirectReference* WriteFormStream(PDFDictionary* form, FormResources& resources,
+                                        const std::function<void()>& content,
+                                        const std::array<std::int32_t, 4>* paintedArea);
   // The paint converted for opaque inks (the paint itself when nothing
   // changes), converted once per writer.
   std::uint16_t ConvertedForOpaqueInks(std::uint16_t paint);
@@ -525,6 +633,25 @@ class PDFProof : public genproof, public PendingStreamFlusher {
 
   MappedPictureCache mPictureCache;
   std::string mPreviewName;            // the preview drawn last by writer 0
+
+  // While a soft mask is written for an image-link graphics state: pictures
+  // inside it are drawn at their placement, not as image links.
+  bool mImageLinksSuppressed = false;
+  // While a transparency group of a picture-map group is written.
+  bool mPaintMapGroup = false;
+  // While the content of a knockout group is written.
+  bool mGroupKnockout = false;
+  // A nested one-up writer placed with a screen: that screen's graphics state.
+  std::string mOneUpScreenName;
+  // The colour spaces of shadings by their stops (and whether inside a soft
+  // mask), found by a hash of the stops.
+  struct ShadingSpaces {
+    bool inSoftMask = false;
+    std::vector<std::array<std::uint16_t, 64>> tints;
+    std::unique_ptr<ColorSpace> united;
+    std::unique_ptr<ColorSpace> common;  // null when no ink is knocked out
+  };
+  std::unordered_multimap<std::size_t, ShadingSpaces> mShadingSpaces;
 
   std::unique_ptr<TextPassSplitter> mTextPassSplitter;  // owned; usually null
   // Whether a text's paint can be shown inside BT/ET (one colour operator);

@@ -11,7 +11,13 @@ namespace TavPDF {
 namespace {
 
 std::array<PendingStreamWriter, kPendingKindCount>& writers() {
-  static std::array<PendingStreamWriter, kPendingKindCount> table{};
+  static std::array<PendingStreamWriter, kPendingKindCount> table = [] {
+    std::array<PendingStreamWriter, kPendingKindCount> defaults{};
+    for (std::uint32_t kind = 1; kind < kPendingKindCount; ++kind) {
+      defaults[kind] = DefaultPendingStreamWriter(kind);
+    }
+    return defaults;
+  }();
   return table;
 }
 

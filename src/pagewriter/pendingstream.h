@@ -228,6 +228,8 @@ class PendingStreamBarcodeForm : public PendingStream {
 // queued: the page writer refuses the job instead of leaving a resource name
 // without an object.
 using PendingStreamWriter = void (*)(PDFProof& writer, PendingStream& record);
+// The engine's own writer of a kind (the table starts with them), or null.
+PendingStreamWriter DefaultPendingStreamWriter(std::uint32_t kind);
 void SetPendingStreamWriter(std::uint32_t kind, PendingStreamWriter writer);
 PendingStreamWriter GetPendingStreamWriter(std::uint32_t kind);
 

@@ -1,5 +1,7 @@
 #include "pdfwriter/pagedict.h"
 
+#include "pagewriter/forms.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -140,7 +142,10 @@ bool DiffersFrom(const TavSys::tv_rectangle& a, const TavSys::tv_rectangle& b) {
 }  // namespace
 
 void WriteSeparationColorSpaces(pdfouthan& handler, PDFDictionary* colorSpaces) {
-  jobstr* job = handler.mJob;
+  WriteSeparationColorSpaces(handler, handler.mJob, colorSpaces);
+}
+
+void WriteSeparationColorSpaces(pdfouthan& handler, jobstr* job, PDFDictionary* colorSpaces) {
   const int count = std::min(sepfrejob(job), kMaxSeparations);
   for (int slot = 0; slot < count; ++slot) {
     const int sep = sepsoruse(job, slot, false);
@@ -468,6 +473,9 @@ PDFIndirectReference* writePage(pdfouthan& handler, PDFIndirectReference* treeRe
 
   writePageBoxes(handler, page);
   WriteSeparationColorSpaces(handler, colorSpaces);
+  // Forms written during the page share the page's colour spaces: the
+  // pattern colour space they may select is there from the start.
+  AddPatternColorSpace(colorSpaces);
   BuildDistortionMatrix(handler.mBaseMatrix, job, settings);
 
   PDFDictionaryValue* contents = writePageContents(handler, resources, patterns, xobjects, extGStates);
@@ -507,10 +515,6 @@ PDFIndirectReference* writePage(pdfouthan& handler, PDFIndirectReference* treeRe
   handler.writeObject(pageReference);
   GetPendingLists(handler)->writePending(&handler, colorSpaces, resources);
 
-  auto* patternSpace = new PDFArray();
-  patternSpace->Add(new PDFName("Pattern"));
-  patternSpace->Add(new PDFName("DeviceCMYK"));
-  colorSpaces->Set("CSPat", patternSpace);
   extGStates->Set("op1", ExtGState(true, 1));
   extGStates->Set("op0", ExtGState(false, 0));
   extGStates->Set("op1_0", ExtGState(true, 0));

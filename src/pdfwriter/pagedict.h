@@ -54,6 +54,8 @@ std::string SeparationColorSpaceName(const pdfouthan* handler, jobstr* job, int 
 // is enabled, each with its tint function, and enters them in colorSpaces.
 // No stream may be open.
 void WriteSeparationColorSpaces(pdfouthan& handler, PDFDictionary* colorSpaces);
+// The same for another job than the document's (a placed one-up's own inks).
+void WriteSeparationColorSpaces(pdfouthan& handler, jobstr* job, PDFDictionary* colorSpaces);
 
 // A sampled tint function (type 0) from n separations to CMYK: 2^n samples,
 // sample k being the mix of the separations whose bits are set in k, each at

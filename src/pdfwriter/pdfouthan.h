@@ -169,6 +169,7 @@ class pdfouthan {
   std::uint32_t mScreenNumber = kNoScreen;
   bool mPlacedPdfFlag = false;          // a placed PDF page is to replace its reference
   bool mNonSeparableBlendFlag = false;  // something used a non-separable blend mode
+  bool mInvalidForNormalized = false;   // a one-up holds what normalized output refuses
   std::array<std::int32_t, 4> mProcessSeparations{-1, -1, -1, -1};  // C, M, Y, K
   std::string mCreatorOverride;
   std::string mCreationDateOverride;

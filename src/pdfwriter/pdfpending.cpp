@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "colour/shading.h"
 #include "pdfwriter/pdfouthan.h"
 #include "platform/kernel/colorspace.h"
 #include "platform/kernel/job.h"
@@ -41,14 +42,17 @@ std::size_t PdfShadingList::add(PDFShadingType* shading) {
     TavSys::debug("<PdfShadingList::add> no shading");
     return mElements.size();
   }
-  for (std::size_t i = 0; i < mElements.size(); ++i) {
-    if (mElements[i]->isEqual(*shading)) {
+  const std::size_t hash = shading->hash();
+  const auto [first, last] = mByHash.equal_range(hash);
+  for (auto it = first; it != last; ++it) {
+    if (mElements[it->second]->isEqual(*shading)) {
       mSetAside.push_back(shading);
-      return i;
+      return it->second;
     }
   }
   mElements.push_back(shading);
   mReferences.push_back(nullptr);
+  mByHash.emplace(hash, mElements.size() - 1);
   return mElements.size() - 1;
 }
 
@@ -56,7 +60,7 @@ void PdfShadingList::writeElement(pdfouthan* handler, PDFShadingType* element, s
                                   PDFDictionary* shadingResources, PDFDictionary* /*unused*/) {
   if (index >= mReferences.size() || element == nullptr) return;
   if (mReferences[index] == nullptr) {
-    PDFDictionary* dictionary = element->WriteShadingDictionary(handler, mColorSpaces);
+    PDFDictionary* dictionary = WriteShadingDictionary(*element, handler, mColorSpaces);
     if (dictionary == nullptr) return;
     mReferences[index] = handler->makeIndirect(dictionary);
     handler->writeObject(mReferences[index]);
@@ -131,6 +135,25 @@ PDFIndirectReference* PdfColorSpaces::getIndRef(const ColorSpace& space, int par
   return entry.parts[static_cast<std::size_t>(part)];
 }
 
+PDFIndirectReference* PdfColorSpaces::ensureIndRef(pdfouthan* handler, const ColorSpace& space,
+                                                   int part) {
+  const std::size_t index = registerColorSpace(space).second;
+  Entry& entry = mEntries[index];
+  if (part < 0 || part >= entry.space->pdfGetNumParts()) return nullptr;
+  if (static_cast<std::size_t>(part) >= entry.parts.size()) {
+    entry.parts.resize(static_cast<std::size_t>(part) + 1, nullptr);
+  }
+  PDFIndirectReference*& slot = entry.parts[static_cast<std::size_t>(part)];
+  if (slot == nullptr && handler != nullptr) {
+    PDFArray* array = entry.space->pdfGetColorSpace(handler, part);
+    if (array == nullptr) return nullptr;
+    slot = handler->makeIndirect(array);
+    handler->writeObject(slot);
+    mWrittenByName.emplace(entry.space->pdfGetName(part), slot);
+  }
+  return slot;
+}
+
 void PdfColorSpaces::writeAll(pdfouthan* handler, PDFDictionary* colorSpaces) {
   for (Entry& entry : mEntries) {
     const int parts = entry.space->pdfGetNumParts();
@@ -139,13 +162,15 @@ void PdfColorSpaces::writeAll(pdfouthan* handler, PDFDictionary* colorSpaces) {
     }
     for (int i = 0; i < parts; ++i) {
       PDFIndirectReference*& slot = entry.parts[static_cast<std::size_t>(i)];
+      const std::string name = entry.space->pdfGetName(i);
       if (slot == nullptr) {
         PDFArray* array = entry.space->pdfGetColorSpace(handler, i);
         if (array == nullptr) continue;  // a device space needs no resource
         slot = handler->makeIndirect(array);
         handler->writeObject(slot);
+        mWrittenByName.emplace(name, slot);
       }
-      if (colorSpaces != nullptr) colorSpaces->Set(entry.space->pdfGetName(i), slot);
+      if (colorSpaces != nullptr) colorSpaces->Set(name, slot);
     }
   }
 }

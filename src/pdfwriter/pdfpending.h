@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -31,18 +32,12 @@ namespace TavPDF {
 class pdfouthan;
 class PdfColorSpaces;
 
-// A shading (axial or radial) as the pending list sees it. The concrete
-// shading types derive from it; the list owns the shadings handed to it.
-class PDFShadingType {
- public:
-  virtual ~PDFShadingType() = default;
-  // Whether the other shading would write the same dictionary.
-  virtual bool isEqual(const PDFShadingType& other) const = 0;
-  // Builds the shading dictionary (registry-owned; the colour spaces it needs
-  // are taken from the registered ones). Null when the shading has none.
-  virtual PDFDictionary* WriteShadingDictionary(pdfouthan* handler,
-                                                PdfColorSpaces* colorSpaces) = 0;
-};
+// A shading (axial or radial; colour/shading.h). The shading list owns the
+// shadings handed to it.
+class PDFShadingType;
+// Builds the shading dictionary (colour/shading.h).
+PDFDictionary* WriteShadingDictionary(const PDFShadingType& shading, pdfouthan* handler,
+                                      PdfColorSpaces* pageColorSpaces);
 
 // A list of deferred elements of one kind. The template keeps the pointers;
 // whether they are owned is said by each derived list.
@@ -100,6 +95,9 @@ class PdfShadingList : public PdfPendingList<PDFShadingType> {
  private:
   std::vector<PDFShadingType*> mSetAside;      // owned
   std::vector<PDFIndirectReference*> mReferences;  // registry-owned, per index
+  // Indices of the listed shadings by hash: a page of many gradients finds an
+  // equal shading without comparing it with every other.
+  std::unordered_multimap<std::size_t, std::size_t> mByHash;
   PdfColorSpaces* mColorSpaces = nullptr;      // not owned (the same PdfPending's)
 };
 
@@ -165,6 +163,16 @@ class PdfColorSpaces {
   // a developer diagnostic when the space is not registered or the part not
   // written yet.
   PDFIndirectReference* getIndRef(const ColorSpace& space, int part) const;
+  // The reference of part n of space, registering the space and writing the
+  // part (made indirect and written at once) when that has not happened yet.
+  // Null when the part has no colour-space array or cannot be written.
+  PDFIndirectReference* ensureIndRef(pdfouthan* handler, const ColorSpace& space, int part);
+  // The written part entered under this resource name, or null. A name
+  // stands for one colour space in every ColorSpace dictionary of the file.
+  PDFIndirectReference* writtenByName(const std::string& name) const {
+    const auto found = mWrittenByName.find(name);
+    return found != mWrittenByName.end() ? found->second : nullptr;
+  }
   // Writes every part not written yet (made indirect and written at once) and
   // enters every written part under its resource name into colorSpaces.
   void writeAll(pdfouthan* handler, PDFDictionary* colorSpaces);
@@ -174,6 +182,7 @@ class PdfColorSpaces {
 
  private:
   std::vector<Entry> mEntries;
+  std::unordered_map<std::string, PDFIndirectReference*> mWrittenByName;  // registry-owned
 };
 
 // The pending lists of a document. Polymorphic; owns its four lists.

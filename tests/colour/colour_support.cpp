@@ -1,10 +1,6 @@
 #include "colour_support.h"
 
-#include <clocale>
-#include <cstdlib>
-
 #include "pdfwriter/pdfregistry.h"
-#include "support/consumers.h"
 
 namespace colourtest {
 
@@ -152,36 +148,6 @@ void WriteOnePagePdf(const std::filesystem::path& path, std::uint32_t versionCod
     ASSERT_EQ(handler.finishFile(), 0);
   }
   ASSERT_EQ(file->close(), 0);
-}
-
-DebugCapture::DebugCapture()
-    : previous_(TavSys::setDebugSink([this](std::string_view t) { text += t; })) {}
-DebugCapture::~DebugCapture() { TavSys::setDebugSink(previous_); }
-
-namespace {
-struct CommaNumpunct : std::numpunct<char> {
-  char do_decimal_point() const override { return ','; }
-};
-}  // namespace
-
-CommaLocale::CommaLocale()
-    : savedCpp_(std::locale::global(std::locale(std::locale::classic(), new CommaNumpunct))) {
-  const char* current = std::setlocale(LC_NUMERIC, nullptr);
-  savedC_ = current ? current : "C";
-  active = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
-  if (!active) {
-    // No decimal-comma locale installed: make one for the time of the test.
-    tavtest::TestFolder dir;
-    tavtest::runProcess({"localedef", "-i", "de_DE", "-f", "UTF-8", (dir / "de_DE.UTF-8").string()});
-    ::setenv("LOCPATH", dir.path().c_str(), 1);
-    active = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
-    ::unsetenv("LOCPATH");
-  }
-}
-
-CommaLocale::~CommaLocale() {
-  std::setlocale(LC_NUMERIC, savedC_.c_str());
-  std::locale::global(savedCpp_);
 }
 
 }  // namespace colourtest

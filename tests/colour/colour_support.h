@@ -7,7 +7,6 @@
 #include <array>
 #include <filesystem>
 #include <functional>
-#include <locale>
 #include <memory>
 #include <string>
 #include <utility>
@@ -18,6 +17,7 @@
 #include "pdfwriter/pdfouthan.h"
 #include "platform/kernel/colorspace.h"
 #include "platform/kernel/job.h"
+#include "support/capture.h"
 #include "platform/system.h"
 
 namespace colourtest {
@@ -96,28 +96,7 @@ void WriteOnePagePdf(const std::filesystem::path& path, std::uint32_t versionCod
                      const std::vector<ColorSpace*>& spaces,
                      const std::function<void(TavPDF::pdfoutfilter&)>& content);
 
-// Collects the debug text written while it lives.
-class DebugCapture {
- public:
-  DebugCapture();
-  ~DebugCapture();
-  std::string text;
-
- private:
-  TavSys::DebugSink previous_;
-};
-
-// Switches the C and the C++ number formatting to a decimal comma while it
-// lives; `active` is false when no such C locale could be made.
-class CommaLocale {
- public:
-  CommaLocale();
-  ~CommaLocale();
-  bool active = false;
-
- private:
-  std::string savedC_;
-  std::locale savedCpp_;
-};
+using tavtest::CommaLocale;
+using tavtest::DebugCapture;
 
 }  // namespace colourtest

@@ -89,6 +89,7 @@ std::string at(QPDFObjectHandle object, const std::string& path) {
       const int index = std::stoi(step.substr(1));
       object = index < object.getArrayNItems() ? object.getArrayItem(index) : QPDFObjectHandle::newNull();
     } else {
+      if (object.isStream()) object = object.getDict();
       object = object.isDictionary() ? object.getKey(step) : QPDFObjectHandle::newNull();
     }
     start = end;

@@ -56,7 +56,8 @@ class Pdf {
 
 // The numbers of an array of numbers.
 std::vector<double> numbers(QPDFObjectHandle array);
-// What lies at a path of dictionary keys and array indices below `object`
+// What lies at a path of dictionary keys (of a stream: of its dictionary) and
+// array indices below `object`
 // ("/OCGs/1/Usage/Print/PrintState"): a string's text as UTF-8, anything else
 // as qpdf writes it, a name unescaped ("/Spot One", "4", "true", "[ 0 1 ]",
 // "2 0 R", "null" when missing).

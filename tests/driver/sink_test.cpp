@@ -6,17 +6,13 @@
 #include "driver/writepdf.h"
 #include "pdfwriter/pdfouthan.h"
 #include "driver_support.h"
-#include "platform/genoutfil.h"
 #include "platform/tav_error.h"
+#include "support/capture.h"
 #include "support/consumers.h"
 
 namespace {
 
-class StringSink : public genoutfil {
- public:
-  void PutByte(std::uint8_t byte) override { bytes.push_back(static_cast<char>(byte)); }
-  std::string bytes;
-};
+using tavtest::StringSink;
 
 // Temporary files of the process left in the system's temporary folder.
 std::size_t temporaryFolders() {
@@ -36,14 +32,14 @@ TEST(SinkWriters, PictureAndMarksFilesReachTheSinkWhole) {
 
   StringSink picture;
   ASSERT_EQ(TavPDF::OutputPicturePDFToSink(job.get(), settings, true, nullptr, picture, 0, TavPDF::kNoScreen), 0);
-  tavtest::writeFile(dir / "picture.pdf", picture.bytes);
+  tavtest::writeFile(dir / "picture.pdf", picture.text);
   tavtest::expectPdfAcceptedByAllConsumers(dir / "picture.pdf");
 
   // The marks road writes only the group it is given, on the group's box.
   auto marks = TavDB::objdup(jobGetSpahan(job.get())->member(0)->member(1));
   StringSink marksSink;
   ASSERT_EQ(TavPDF::OutputMarksPDFToSink(job.get(), settings, true, nullptr, marksSink, marks.get()), 0);
-  tavtest::writeFile(dir / "marks.pdf", marksSink.bytes);
+  tavtest::writeFile(dir / "marks.pdf", marksSink.text);
   tavtest::expectPdfAcceptedByAllConsumers(dir / "marks.pdf");
   const auto plates = tavtest::measurePlates(dir / "marks.pdf");
   EXPECT_GT(plates.coverage.at("Orange"), 0.9) << plates.summary();
@@ -63,6 +59,6 @@ TEST(SinkWriters, AFailedExportHandsNothingOn) {
   TavGen::MessageCapture capture;
   EXPECT_EQ(TavPDF::OutputPicturePDFToSink(job.get(), settings, true, nullptr, sink, 0, TavPDF::kNoScreen), 1);
   EXPECT_TRUE(capture.has("PDF/CMYK SEPARATION CONFLICT"));
-  EXPECT_TRUE(sink.bytes.empty());
+  EXPECT_TRUE(sink.text.empty());
   EXPECT_EQ(TavPDF::OutputMarksPDFToSink(job.get(), settings, true, nullptr, sink, nullptr), 1);
 }

@@ -2,9 +2,6 @@
 // files refused, subsets that keep what their glyphs need and load back.
 #include <gtest/gtest.h>
 
-#include <ft2build.h>
-#include FT_FREETYPE_H
-
 #include <algorithm>
 #include <functional>
 #include <set>
@@ -14,31 +11,14 @@
 #include "platform/fonts/type1program.h"
 #include "platform/tav_error.h"
 #include "support/consumers.h"
+#include "support/glyph_names.h"
 
 namespace {
 
 using Fonts::Type1Program;
 
-// The glyph names of a program as FreeType reads it back from memory.
 std::set<std::string> loadedGlyphs(const Type1Program& program) {
-  FT_Library library;
-  EXPECT_EQ(FT_Init_FreeType(&library), 0);
-  FT_Face face = nullptr;
-  std::set<std::string> names;
-  const FT_Error error =
-      FT_New_Memory_Face(library, reinterpret_cast<const FT_Byte*>(program.data.data()),
-                         FT_Long(program.data.size()), 0, &face);
-  EXPECT_EQ(error, 0) << "FreeType does not load the program";
-  if (error == 0) {
-    for (FT_Long g = 0; g < face->num_glyphs; ++g) {
-      char name[64] = {0};
-      FT_Get_Glyph_Name(face, FT_UInt(g), name, sizeof name);
-      names.insert(name);
-    }
-    FT_Done_Face(face);
-  }
-  FT_Done_FreeType(library);
-  return names;
+  return tavtest::glyphNamesOfProgram(program.data);
 }
 
 std::string encryptedPart(const Type1Program& p) {

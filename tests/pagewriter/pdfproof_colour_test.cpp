@@ -8,7 +8,7 @@
 #include "pdfwriter/pagedict.h"
 #include "platform/kernel/xmpcomposer.h"
 #include "platform/messages.h"
-#include "platform/system.h"
+#include "support/capture.h"
 #include "support/consumers.h"
 
 namespace {
@@ -22,15 +22,7 @@ const char* kInks = R"([{"name": "Cyan", "process": "cyan"}, {"name": "Magenta",
 
 std::unique_ptr<jobstr> emptyJob() { return g2test::makeJob(kInks, "[]", "[]", "[]"); }
 
-// Collects developer diagnostics for the time of a test.
-struct DebugCapture {
-  DebugCapture() {
-    previous = TavSys::setDebugSink([this](std::string_view t) { text += std::string(t) + "\n"; });
-  }
-  ~DebugCapture() { TavSys::setDebugSink(previous); }
-  std::string text;
-  TavSys::DebugSink previous;
-};
+using tavtest::DebugCapture;
 
 TEST(PdfProofColour, OverprintStatesFollowTheRequestAndTheCache) {
   auto job = emptyJob();

@@ -39,7 +39,8 @@ const char* kPaints = R"([{"id": 10, "type": "flat", "colour": 1}, {"id": 11, "t
   {"id": 14, "type": "flat", "colour": 5}, {"id": 15, "type": "flat", "colour": 6},
   {"id": 16, "type": "gradation", "steps": [{"colour": 3, "position": 0}, {"colour": 3, "position": 50}]},
   {"id": 17, "type": "flat", "colour": 1, "opacity": 50},
-  {"id": 18, "type": "gradation", "steps": [{"colour": 1, "position": 0}, {"colour": 4, "position": 50}]}])";
+  {"id": 18, "type": "gradation", "steps": [{"colour": 1, "position": 0}, {"colour": 4, "position": 50}]},
+  {"id": 19, "type": "gradation", "form": "other", "steps": [{"colour": 1, "position": 0}, {"colour": 4, "position": 50}]}])";
 
 std::unique_ptr<jobstr> job(const std::string& objects) {
   return g2test::makeJob(kInks, kColours, kPaints, objects);
@@ -176,7 +177,10 @@ TEST(PdfProofPaint, ObjectsWrittenByLaterPartsAreRefusedNotLeftOut) {
   // PDF 1.3 has no transparency: the objects are written by the walker.
   EXPECT_EQ(count(g2test::writeJobPdf(*job(transparent), g2test::testSettings(), kPdf13), "f*\n"), 2);
   const std::pair<std::string, const char*> cases[] = {
-      {transparent, "transparency"}};
+      // A gradation of a form a shading cannot take goes the image road,
+      // which cannot draw it either.
+      {"[" + rect(10, 10, 50, 50, 19) + "]", "gradation of the form \"other\""},
+      {"[" + rect(10, 10, 50, 50, 10, R"(, "stroke": {"width": 2, "paint": 18})") + "]", "stroke painted with a gradient"}};
   for (const auto& [objects, what] : cases) {
     SCOPED_TRACE(what);
     auto j = job(objects);

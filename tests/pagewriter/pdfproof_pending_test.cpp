@@ -20,7 +20,7 @@ using namespace TavPDF;
 
 std::vector<std::string>* gLog = nullptr;
 
-// Installs writers for the duration of a test and removes them again.
+// Installs writers for the duration of a test and puts the engine's back.
 struct WriterScope {
   explicit WriterScope(std::initializer_list<std::pair<std::uint32_t, PendingStreamWriter>> list) {
     for (const auto& [kind, writer] : list) {
@@ -29,7 +29,7 @@ struct WriterScope {
     }
   }
   ~WriterScope() {
-    for (std::uint32_t kind : kinds) SetPendingStreamWriter(kind, nullptr);
+    for (std::uint32_t kind : kinds) SetPendingStreamWriter(kind, DefaultPendingStreamWriter(kind));
   }
   std::vector<std::uint32_t> kinds;
 };
@@ -73,13 +73,12 @@ TEST(PdfProofPending, KindsWithoutAWriterAreRefusedWhenQueued) {
   auto job = emptyJob();
   PDFSettings s = g2test::testSettings();
   g2test::Page page(*job, s);
-  const std::int32_t cell[4] = {0, 0, 10, 10};
   try {
-    page.writer().AddPendingStream(std::make_unique<PendingStreamPattern>(10, cell));
-    FAIL() << "a pattern was queued without a writer";
+    page.writer().AddPendingStream(std::make_unique<PendingStreamFilePreview>(10, "a.tif"));
+    FAIL() << "a preview was queued without a writer";
   } catch (const TavSys::Error& e) {
     EXPECT_EQ(e.key(), "PDF/OBJECT NOT SUPPORTED YET");
-    EXPECT_NE(e.text().find("pattern"), std::string::npos);
+    EXPECT_NE(e.text().find("preview"), std::string::npos);
   }
   EXPECT_TRUE(page.writer().GetPendingStreams().empty());
   page.finish();

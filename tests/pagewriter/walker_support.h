@@ -17,14 +17,11 @@
 #include "platform/genoutfil.h"
 #include "platform/kernel/job.h"
 #include "platform/kernel/tavdb.h"
+#include "support/capture.h"
 
 namespace walkertest {
 
-class StringSink : public genoutfil {
- public:
-  void PutByte(std::uint8_t byte) override { text.push_back(static_cast<char>(byte)); }
-  std::string text;
-};
+using tavtest::StringSink;
 
 class RecordingProof : public genproof {
  public:

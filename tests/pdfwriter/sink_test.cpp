@@ -2,10 +2,8 @@
 // the three write routes in issue order, positions, and write errors.
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -39,29 +37,16 @@ TEST(Sink, NumbersAreDecimalWithOneBlank) {
 }
 
 TEST(Sink, NumbersIgnoreTheProcessLocale) {
-  const char* previous = std::setlocale(LC_NUMERIC, nullptr);
-  const std::string saved = previous ? previous : "C";
-  tavtest::TestFolder dir;
-  if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {
-    // No locale with a decimal comma installed: make one for this test.
-    const auto made = tavtest::runProcess(
-        {"localedef", "-i", "de_DE", "-f", "UTF-8", (dir / "de_DE.UTF-8").string()});
-    ::setenv("LOCPATH", dir.path().c_str(), 1);
-    const bool ok = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
-    ::unsetenv("LOCPATH");
-    // localedef reads the locale's sources from the locales package.
-    if (!ok) {
-      GTEST_SKIP() << tavtest::kMissingPackage << "locales: no locale with a decimal comma\n"
-                   << made.describe();
-    }
-  }
-  char probe[16];
-  std::snprintf(probe, sizeof probe, "%.1f", 1.5);
-  ASSERT_STREQ(probe, "1,5");  // the process locale really writes commas now
-  EXPECT_EQ(numbers(1.5, -0.25), "1.5 -0.25 ");
   TavSys::fil file;
-  TavSys::filwrifmt(&file, "%.2f|%d", 2.25, 7);
-  std::setlocale(LC_NUMERIC, saved.c_str());
+  {
+    tavtest::CommaLocale comma;
+    if (!comma.active) GTEST_SKIP() << tavtest::kMissingPackage << "locales: no locale with a decimal comma";
+    char probe[16];
+    std::snprintf(probe, sizeof probe, "%.1f", 1.5);
+    ASSERT_STREQ(probe, "1,5");  // the process locale really writes commas now
+    EXPECT_EQ(numbers(1.5, -0.25), "1.5 -0.25 ");
+    TavSys::filwrifmt(&file, "%.2f|%d", 2.25, 7);
+  }
   EXPECT_EQ(file.contents(), "2.25|7");
 }
 

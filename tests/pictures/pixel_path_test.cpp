@@ -203,6 +203,7 @@ TEST(PixelPath, GradationsAsImagesMatchTheirAxisOnThePlates) {
   tavtest::TestFolder dir;
   const auto pdf = dir / "gradation.pdf";
   PDFSettings s = g2test::testSettings();
+  s.OutputGradientsAsImages = 1;
   const std::string content = g2test::writeJobPdf(*job, s, kPdf14, pdf);
   EXPECT_EQ(g2test::count(content, " Do\n"), 1);
   tavtest::expectPdfAcceptedByAllConsumers(pdf);
@@ -239,6 +240,7 @@ TEST(PixelPath, BufferedImagesLeaveNoTemporaryFilesAndNeverAMissingImage) {
                              R"([{"id": 10, "type": "gradation", "steps": [{"colour": 1, "position": 0}, {"colour": 2, "position": 60}]}])",
                              R"([{"kind": "path", "paint": 10, "points": [[20, 20], [20, 80], [80, 80], [80, 20]]}])");
   PDFSettings s = g2test::testSettings();
+  s.OutputGradientsAsImages = 1;
   const auto temp = dir / "temp";
   std::filesystem::create_directory(temp);
   TemporaryFolder folder(temp);

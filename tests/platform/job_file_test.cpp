@@ -186,7 +186,7 @@ TEST(JobFile, BadInputIsRefusedWithItsPlace) {
     json j = baseJob();
     // A pattern paint for the pattern case; unused elsewhere.
     j["paints"].push_back(json::parse(R"({"id": 20, "type": "pattern", "pattern": 1})"));
-    j["patterns"] = json::parse(R"([{"id": 1, "objects": []}])");
+    j["patterns"] = json::parse(R"([{"id": 1, "cell": [0, 0, 10, 10], "objects": []}])");
     const json::json_pointer at(c.at);
     if (c.value.empty())
       j[at.parent_pointer()].erase(at.back());
@@ -213,8 +213,7 @@ TEST(JobFile, EdgesThatAreSoundLoad) {
   j["colours"] = json::parse(R"([{"id": 1}, {"id": 2}])");
   EXPECT_EQ(errorOf(j), "loaded");
   j = baseJob();
-  j["paints"].push_back(json::parse(R"({"id": 12, "type": "flat", "colour": 1, "matrix": [1, 0, 0, 1e308]})"));
-  j["paints"].push_back(json::parse(R"({"id": 13, "type": "gradation", "length": 500,
+  j["paints"].push_back(json::parse(R"({"id": 13, "type": "gradation", "length": 500, "matrix": [1, 0, 0, 1e308],
       "steps": [{"colour": 1, "position": 7}, {"colour": 2, "position": 7}]})"));
   EXPECT_EQ(errorOf(j), "loaded");
 }

@@ -316,7 +316,9 @@ TEST(JobModel, PlacementWordsAndPaintVariants) {
     "pictures": [{"id": 1, "file": "p.tif", "width": 200, "height": 100}],
     "paints": [{"id": 10, "type": "picture", "picture": 1,
                 "place": {"origin": [1000, 2000], "widthCorner": [1000, 4000], "heightCorner": [3000, 2000]}},
-               {"id": 11, "type": "flat", "colour": 1, "opacity": 50, "screen": 0, "matrix": [2, 0, 0, 3]}],
+               {"id": 11, "type": "flat", "colour": 1, "opacity": 50, "screen": 0},
+               {"id": 12, "type": "gradation", "steps": [{"colour": 1, "position": 0}, {"colour": 1, "position": 9}],
+                "matrix": [2, 0, 0, 3]}],
     "screens": [{"id": 0, "name": "default"}, {"id": 3, "name": "fine"}]})", dir.path());
   jobstr* j = job.get();
   std::array<std::int32_t, 6> w;
@@ -324,8 +326,8 @@ TEST(JobModel, PlacementWordsAndPaintVariants) {
   // 200 pixels over 2000 units: 10 units per pixel, times 10000.
   EXPECT_EQ(w, (std::array<std::int32_t, 6>{1000, 2000, 1000, 2000 + 100000, 1000 + 200000, 2000}));
   EXPECT_FALSE(paintPlacementWords(j, 11, w.data()));
-  ASSERT_NE(paintGetMatrix(j, 11), nullptr);
-  EXPECT_EQ(paintGetMatrix(j, 11)[3], 3);
+  ASSERT_NE(paintGetMatrix(j, 12), nullptr);
+  EXPECT_EQ(paintGetMatrix(j, 12)[3], 3);
   // Opacity and screen variants are new paints; a paint that already fits is kept.
   EXPECT_EQ(paintAdjustTransparency(j, 10, 0), 10);
   const std::uint16_t opaque = paintAdjustTransparency(j, 11, 0);

@@ -159,9 +159,8 @@ TEST(SettingsRecord, CopiesAreIndependentIncludingPopupsAndFileReferences) {
 }
 
 TEST(ProcessWideData, DefaultNamesAreRecognizedExactlyOrWithoutCase) {
-  ASSERT_EQ(TavPDF::DefaultNameTable.size(), 7u);
-  EXPECT_EQ(TavPDF::DefaultNameTable[3], "\xE3\x83\x87\xE3\x83\x95\xE3\x82\xA9\xE3\x83\xAB\xE3\x83\x88");
-  for (const char* name : {"DEFAULT", "standard", "d\xC3\xA9" "FAUT", "\xEA\xB8\xB0\xEB\xB3\xB8\xEA\xB0\x92"}) {
+  for (const char* name : {"DEFAULT", "standard", "d\xC3\xA9" "FAUT", "\xEA\xB8\xB0\xEB\xB3\xB8\xEA\xB0\x92",
+                           "\xE3\x83\x87\xE3\x83\x95\xE3\x82\xA9\xE3\x83\xAB\xE3\x83\x88"}) {
     EXPECT_TRUE(TavPDF::IsDefaultName(name)) << name;
   }
   for (const char* name : {"Default ", "Defaults", ""}) EXPECT_FALSE(TavPDF::IsDefaultName(name)) << name;
@@ -176,7 +175,6 @@ TEST(FlavourLookup, ByNameWithoutCaseOrByNumberWithThePresetAndTheNumber) {
   }
   // Vistamo has no number of its own.
   for (const char* name : {"-1", "10", "Normalised", ""}) EXPECT_EQ(TavPDF::FindFlavour(name), nullptr) << name;
-  EXPECT_EQ(TavPDF::FlavourList().size(), 11u);
 
   const std::pair<const char*, PDFSettings> settings[] = {
       {"Normalized", preset(7, &PDFSettings::SetNormalizedFlavourDefaults)},

@@ -129,10 +129,21 @@ Plates measurePlates(const fs::path& pdf, int page, double resolution) {
     output += c;
     if (c == '%') output += '%';
   }
+  // With MaxSpots beyond about 16, Ghostscript drops spot inks painted inside
+  // transparency groups when pages are selected (-dFirstPage/-dLastPage), so
+  // the page is copied into a file of its own and that is rendered whole.
+  const fs::path single = folder.path() / "page.pdf";
+  // The file itself is qpdf's primary input, so that its catalog (the layers'
+  // visibility among it) stays.
+  const auto copy = runProcess({"qpdf", fs::absolute(pdf).string(), "--pages", ".", std::to_string(page),
+                                "--", single.string()},
+                               std::chrono::seconds(300));
+  // qpdf's exit code 3 means written with warnings.
+  if (!copy.started || copy.timedOut || (copy.exitCode != 0 && copy.exitCode != 3))
+    throw std::runtime_error("qpdf could not copy page " + std::to_string(page) + ":\n" + copy.describe());
   const auto run = runProcess({"gs", "-dPDFSTOPONERROR", "-dBATCH", "-dNOPAUSE", "-dSAFER",
                                "-sDEVICE=tiffsep", "-dMaxSpots=60", "-r" + formatNumber(resolution),
-                               "-dFirstPage=" + std::to_string(page), "-dLastPage=" + std::to_string(page),
-                               "-sOutputFile=" + output, fs::absolute(pdf).string()},
+                               "-sOutputFile=" + output, single.string()},
                               std::chrono::seconds(300));
   if (!run.started || run.timedOut || run.exitCode != 0)
     throw std::runtime_error("ghostscript could not render the plates:\n" + run.describe());

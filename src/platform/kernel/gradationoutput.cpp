@@ -75,10 +75,10 @@ bool GradationOutput::MakeOutput(const Paint& paint, double top, double left, st
     stops = {{0, 0.5, inksOf(paint.colour)}, {1, 0, inksOf(paint.colour2)}};
     position = [=](double v, double h) { return len2 > 0 ? ((v - sv) * dv + (h - sh) * dh) / len2 : 0.0; };
   } else if (paint.type == kPaintRadial) {
-    const double r0 = paint.startRadius;
-    const double r1 = std::hypot(double(paint.end.v) - sv, double(paint.end.h) - sh);
-    stops = {{r0, (r1 - r0) / 2, inksOf(paint.colour)}, {r1, 0, inksOf(paint.colour2)}};
-    position = [=](double v, double h) { return std::hypot(v - sv, h - sh); };
+    const double cv = (sv + paint.end.v) / 2, ch = (sh + paint.end.h) / 2;
+    const double r = std::hypot(double(paint.end.v) - sv, double(paint.end.h) - sh) / 2;
+    stops = {{0, r / 2, inksOf(paint.colour2)}, {r, 0, inksOf(paint.colour)}};
+    position = [=](double v, double h) { return std::hypot(v - cv, h - ch); };
   } else if (paint.type == kPaintGradation && !paint.steps.empty()) {
     for (const GradationStep& s : paint.steps) stops.push_back({double(s.position), double(s.midpoint), inksOf(s.colour)});
     // Job offsets back into gradation space through the inverse matrix.
@@ -89,11 +89,11 @@ bool GradationOutput::MakeOutput(const Paint& paint, double top, double left, st
       b = c = 0;
       det = 1;
     }
-    const double ia = d / det, ib = -b / det, ic = -c / det, id = a / det;
+    // Offsets (gv, gh) lie at (a gv + b gh, c gv + d gh): the inverse.
     auto toGradation = [=](double v, double h, double& gh, double& gv) {
-      const double x = h - sh, y = v - sv;
-      gh = ia * x + ic * y;
-      gv = ib * x + id * y;
+      const double dv = v - sv, dh = h - sh;
+      gv = (d * dv - b * dh) / det;
+      gh = (a * dh - c * dv) / det;
     };
     switch (paint.gradationForm) {
       case Paint::kGradHorizontal:

@@ -9,14 +9,15 @@
 //
 // Geometry, in job units (v down, h right), as the job file describes it:
 //   - linear: the colour runs from `start` (first colour) to `end` (second);
-//   - radial: from the circle of `startRadius` about `start` (first colour)
-//     to the circle through `end` (second colour);
+//   - radial: `start` and `end` are two opposite points of the outer circle;
+//     the first colour lies on it, the second at the centre midway between;
 //   - gradation: each step's colour lies at its position along the axis from
 //     `start`: rightwards for a horizontal gradation, downwards for a vertical
 //     one, outwards from the centre (or from the focus, when one is given)
 //     for a circular one, whose radius is half its box's width. The paint's
-//     matrix [a b c d] places the gradation: a gradation point (h, v) lies at
-//     start + (a h + c v, b h + d v). Between two steps the mix follows the
+//     matrix [a b c d] places the gradation as the shadings do
+//     (platform/kernel/gradation.h): a gradation offset (v, h) lies at
+//     start + (a v + b h, c v + d h). Between two steps the mix follows the
 //     midpoint: 50 % of each colour at the midpoint.
 // Before the first position the first colour is painted, after the last the
 // last one.

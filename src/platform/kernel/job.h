@@ -127,9 +127,11 @@ struct Paint {
   PaintType type = kPaintFlat;
   std::uint16_t colour = 0;     // flat: its colour; gradients: the start colour
   std::uint16_t colour2 = 0;    // gradients: the end colour
-  TavDB::tv_point start, end;   // gradients: axis start and end (radial: centre and a point on the rim);
-                                // gradations: `start` is where position 0 lies
-  std::int32_t startRadius = 0; // radial: radius at the start (job units)
+  // Linear gradients: the axis from start (colour) to end (colour2). Radial
+  // gradients: two opposite points of the outer circle, whose centre lies
+  // midway; colour on the outer circle, colour2 at the centre. Gradations:
+  // where position 0 lies (the centre of a circular one).
+  TavDB::tv_point start, end;
   // Gradation (type 6)
   enum GradationForm : std::uint8_t { kGradHorizontal = 0, kGradVertical = 1, kGradCircular = 2, kGradOther = 3 };
   GradationForm gradationForm = kGradHorizontal;

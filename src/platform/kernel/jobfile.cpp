@@ -589,7 +589,7 @@ void Loader::readPaints(const Node& list) {
   const std::size_t n = list.array();
   for (std::size_t i = 0; i < n; ++i) {
     const Node e = list.item(i);
-    e.object({"id", "type", "colour", "colour2", "start", "end", "startRadius", "form", "steps",
+    e.object({"id", "type", "colour", "colour2", "start", "end", "form", "steps",
               "focus", "matrix", "picture", "map", "pattern", "place", "pdfPage", "pdfBox",
               "singleInk", "screen", "overprint", "registration", "opacity", "blendMode",
               "softMask", "isolated", "knockout", "alphaIsShape", "length", "box"});
@@ -608,7 +608,6 @@ void Loader::readPaints(const Node& list) {
         p.colour2 = needs("colour2").index();
         p.start = needs("start").point();
         p.end = needs("end").point();
-        if (auto r = e.opt("startRadius")) p.startRadius = std::int32_t(r->integer(0, 1000000000));
         break;
       case kPaintGradation: {
         if (auto f = e.opt("form"))
@@ -671,6 +670,8 @@ void Loader::readPaints(const Node& list) {
       p.placeHeightCorner = place.req("heightCorner").point();
     }
     if (auto m = e.opt("matrix")) {
+      // Patterns are placed by their corners; other paints have no placement.
+      if (p.type != kPaintGradation) m->fail("only a gradation is placed by a matrix");
       m->array(4, 4);
       for (std::size_t k = 0; k < 4; ++k) p.matrix[k] = m->item(k).number();
     }
@@ -710,7 +711,13 @@ void Loader::checkPaintRefs(const Node& list) {
     Paint& p = job_->paints[e.child("id").index()];
     if (p.type == kPaintPicture) checkRef(job_->pictures, e.child("picture"), "picture");
     if (p.type == kPaintMap) checkRef(job_->maps, e.child("map"), "map");
-    if (p.type == kPaintPattern) checkRef(job_->patterns, e.child("pattern"), "pattern");
+    if (p.type == kPaintPattern) {
+      checkRef(job_->patterns, e.child("pattern"), "pattern");
+      const PatternRec& pattern = job_->patterns[std::size_t(p.pattern)];
+      if (pattern.kind != PatternRec::kTiling)
+        e.child("pattern").fail("a soft-mask pattern cannot fill an object");
+      if (pattern.cell.isEmpty()) e.child("pattern").fail("the pattern's cell is empty: there is nothing to tile");
+    }
     if (auto s = e.opt("screen")) {
       checkRef(job_->screens, *s, "screen");
       p.screen = s->index();
@@ -890,9 +897,16 @@ void Loader::readPatterns(const Node& list) {
     if (auto k = e.opt("kind"))
       p.kind = k->choice<PatternRec::Kind>({{"tiling", PatternRec::kTiling}, {"softMask", PatternRec::kSoftMask}});
     if (auto c = e.opt("cell")) p.cell = c->box();
+    // Without corners the cell is tiled where it lies.
+    p.corners[0] = {p.cell.top, p.cell.left};
+    p.corners[1] = {p.cell.top, p.cell.right};
+    p.corners[2] = {p.cell.bottom, p.cell.left};
     if (auto c = e.opt("corners")) {
       c->array(3, 3);
       for (std::size_t k = 0; k < 3; ++k) p.corners[k] = c->item(k).point();
+      const double wv = double(p.corners[1].v) - p.corners[0].v, wh = double(p.corners[1].h) - p.corners[0].h;
+      const double hv = double(p.corners[2].v) - p.corners[0].v, hh = double(p.corners[2].h) - p.corners[0].h;
+      if (wv * hh - wh * hv == 0) c->fail("the corners do not span an area");
     }
     if (auto m = e.opt("maskFlags")) p.maskFlags = std::uint32_t(m->integer(0, 0xFFFFFFFF));
     p.objects = TavDB::spanew();

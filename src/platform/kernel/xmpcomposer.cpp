@@ -1,6 +1,7 @@
 #include "platform/kernel/xmpcomposer.h"
 
 #include <charconv>
+#include <cmath>
 #include <sstream>
 
 #include <pugixml.hpp>
@@ -30,7 +31,16 @@ pugi::xml_node seq(pugi::xml_node parent, const char* name) {
 
 XMPComposer::XMPComposer(jobstr* job, const TavSys::FileSpec& file, bool linked, int /*reserved1*/,
                          int /*reserved2*/)
-    : mJob(job), mFile(file), mLinked(linked) {}
+    : mJob(job), mFile(file), mLinked(linked) {
+  // The job's CAD data name the file its drawing came from.
+  if (const CADData* cad = job != nullptr ? job->GetCADData() : nullptr) {
+    XMPCadRegistration& reg = mLib.cadReg();
+    reg.fileName = cad->file;
+    reg.angle = static_cast<int>(std::lround(cad->registrationAngle));
+    reg.xOffset = cad->registrationOffsetH;
+    reg.yOffset = cad->registrationOffsetV;
+  }
+}
 
 void XMPComposer::SetPDFOutSettings(bool addCMYKSeparations, bool /*copyLinks*/,
                                     SeparationNameCallback names, bool /*screenRegistration*/,

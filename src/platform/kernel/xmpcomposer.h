@@ -20,13 +20,25 @@ class XMPlInk {
   double cmyk[4] = {0, 0, 0, 0};  // CMYK equivalent, 0..1
 };
 
+// The CAD (die-cut) file a job's drawing comes from, as the composer
+// registers it for the workflow.
+struct XMPCadRegistration {
+  std::string fileName;  // empty: no CAD file
+  int angle = 0;         // degrees
+  double xOffset = 0;    // millimetres
+  double yOffset = 0;
+};
+
 class XMPlib {
  public:
   const std::vector<XMPlInk>& GetInks() const { return mInks; }
   std::vector<XMPlInk>& inks() { return mInks; }
+  const XMPCadRegistration& GetCadReg() const { return mCadReg; }
+  XMPCadRegistration& cadReg() { return mCadReg; }
 
  private:
   std::vector<XMPlInk> mInks;
+  XMPCadRegistration mCadReg;
 };
 
 namespace TavricLib {
@@ -58,11 +70,16 @@ class XMPComposer {
   bool MatchXMPInkName(int separation, std::string& name) const;
   std::string GetXMPInkName(const XMPlInk& ink) const { return ink.name; }
 
+  // The path under which a linked picture file is referred to from the
+  // written file: its full path (UTF-8).
+  std::string MakePicturePath(const std::string& fullPath) const { return fullPath; }
+
   // Collects the inks (calling the ink callback for each) and composes the packet.
   void BuildXMPData();
   // The packet composed by BuildXMPData; empty before.
   const std::string& RetrieveXMPData() const { return mPacket; }
   XMPlib& GetXMPLib() { return mLib; }
+  const XMPlib& GetXMPLib() const { return mLib; }
 
  private:
   jobstr* mJob;

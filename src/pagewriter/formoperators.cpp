@@ -1,0 +1,67 @@
+// Deferred XObjects and graphics states of the page writer: at the place of
+// an object only the operators that invoke a form or an ExtGState by name are
+// written, and a pending record is queued that the flush after the content
+// stream turns into the resource.
+#include <algorithm>
+
+#include "pagewriter/pdfproof.h"
+#include "pdfwriter/pdfoutfil.h"
+#include "platform/kernel/job.h"
+#include "platform/kernel/tavdb.h"
+#include "tavpdf/PDFSettings.h"
+
+namespace TavPDF {
+
+// ---- operators ---------------------------------------------------------------------
+
+void PDFProof::DrawXObject(const std::string& name) {
+  pdfoutfilter& out = Out();
+  out << "q\n";
+  PDFName::OutputName(out, name.c_str());
+  out << " Do\nQ\n";
+}
+
+void PDFProof::WriteGStateName(const std::string& name) { WriteGState(name); }
+
+void PDFProof::OutputTransparencyGState(TavDB::Object* /*object*/, std::uint16_t paint, bool save) {
+  // Both flags stay clear: they concern maps written as soft-mask images.
+  auto record = std::make_unique<PendingStreamTransparencyGraphicsState>(paint);
+  MakeGStateName(*record);
+  const std::string name = record->GetGStateName();
+  // The state is entered under its graphics-state name.
+  record->SetName(name);
+  AddPendingStream(std::move(record));
+  if (save) SaveGraphicsState();
+  WriteGState(name);
+}
+
+void PDFProof::OutputTransparencyGroup(TavDB::Object* object, int /*mode*/) {
+  if (object == nullptr) return;
+  auto record = std::make_unique<PendingStreamTransparencyGroup>(object, object->paint(),
+                                                                 mPaintedArea.data());
+  MakeTransparencyGroupNames(*record);
+  const std::string name = record->GetName(), gstate = record->GetGStateName();
+  AddPendingStream(std::move(record));
+  SaveGraphicsState();
+  WriteGState(gstate);
+  pdfoutfilter& out = Out();
+  PDFName::OutputName(out, name.c_str());
+  out << " Do\n";
+  RestoreGraphicsState();
+  const TavDB::tv_box& b = object->bounds();
+  mPaintedArea[0] = std::min(mPaintedArea[0], b.top);
+  mPaintedArea[1] = std::min(mPaintedArea[1], b.left);
+  mPaintedArea[2] = std::max(mPaintedArea[2], b.bottom);
+  mPaintedArea[3] = std::max(mPaintedArea[3], b.right);
+}
+
+void PDFProof::OutputCadForm(TavDB::Object* object) {
+  if (object == nullptr) return;
+  auto record = std::make_unique<PendingStreamCADForm>(object);
+  record->SetName(MakeCadFormName());
+  const std::string name = record->GetName();
+  AddPendingStream(std::move(record));
+  DrawXObject(name);
+}
+
+}  // namespace TavPDF

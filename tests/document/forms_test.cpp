@@ -1,0 +1,183 @@
+// Forms written after the page: nested one-ups, CAD drawings with their
+// private PieceInfo data, transparency graphics states with soft masks, and
+// the reference XObjects of placed PDF pages.
+#include <gtest/gtest.h>
+
+#include "document_support.h"
+#include "pagewriter/forms.h"
+#include "platform/kernel/jobfile.h"
+#include "platform/messages.h"
+#include "support/consumers.h"
+
+namespace doctest {
+namespace {
+
+// A one-up of 40 x 60 points: a spot gradient over its top half, black below
+// on the left. Its origin is its bottom left corner.
+const char* kOneUp = R"({"ppi": 72, "origin": [60, 0], "boxes": {"media": [0, 0, 60, 40]},
+  "inks": [{"name": "Black", "process": "black"}, {"name": "Spot", "cmyk": [0, 50, 100, 0]}],
+  "colours": [{"id": 1, "inks": {"Spot": 100}}, {"id": 2, "inks": {"Black": 100}}, {"id": 3, "inks": {"Spot": 0}}],
+  "paints": [{"id": 11, "type": "flat", "colour": 2},
+             {"id": 12, "type": "linear", "colour": 3, "colour2": 1, "start": [15, 0], "end": [15, 40]}],
+  "objects": [{"kind": "path", "paint": 12, "points": [[0, 0], [0, 40], [30, 40], [30, 0]]},
+              {"kind": "path", "paint": 11, "points": [[30, 0], [30, 20], [60, 20], [60, 0]]}]})";
+
+// The parent places the one-up at two stations: (v 10, h 10) and (v 10, h 60)
+// for its top left corner, over a light cyan background.
+std::string parent(const std::string& place2 = R"({"origin": [10, 60], "widthCorner": [10, 100], "heightCorner": [70, 60]})") {
+  return R"({"ppi": 72, "origin": [100, 0], "boxes": {"media": [0, 0, 100, 200]},
+    "inks": [{"name": "Cyan", "process": "cyan"}, {"name": "Black", "process": "black"},
+             {"name": "Spot", "cmyk": [0, 50, 100, 0]}],
+    "colours": [{"id": 1, "inks": {"Cyan": 20}}],
+    "pictures": [{"id": 1, "file": "panel.json"}],
+    "paints": [{"id": 10, "type": "flat", "colour": 1},
+      {"id": 12, "type": "picture", "picture": 1, "place": {"origin": [10, 10], "widthCorner": [10, 50], "heightCorner": [70, 10]}},
+      {"id": 13, "type": "picture", "picture": 1, "place": )" + place2 + R"(}],
+    "objects": [{"kind": "path", "paint": 10, "points": [[0, 0], [0, 200], [100, 200], [100, 0]]},
+      {"kind": "path", "paint": 12, "points": [[10, 10], [10, 50], [70, 50], [70, 10]]},
+      {"kind": "path", "paint": 13, "points": [[10, 60], [10, 100], [70, 100], [70, 60]]}]})";
+}
+
+int formCount(Pdf& pdf) {
+  int n = 0;
+  QPDFObjectHandle xobjects = pdf.page(0).getKey("/Resources").getKey("/XObject");
+  for (const std::string& key : xobjects.getKeys()) n += at(xobjects, key + "/Subtype") == "/Form" ? 1 : 0;
+  return n;
+}
+
+TEST(Forms, NestedOneUpPrintsAsItselfWhereThePlacementSays) {
+  tavtest::TestFolder dir;
+  tavtest::writeFile(dir / "panel.json", kOneUp);
+  auto alone = TavKernel::loadJobFromMemory(kOneUp, dir.path(), "panel.json");
+  const auto aloneFile = writeAccepted(*alone, testSettings(), dir / "alone.pdf").file;
+  const auto single = tavtest::measurePlates(aloneFile);
+
+  auto job = TavKernel::loadJobFromMemory(parent(), dir.path(), "parent.json");
+  struct Case {
+    const char* name;
+    int normalized, separated;
+  };
+  for (const Case& c : {Case{"composite", 0, 0}, Case{"normalized", 1, 0}, Case{"separated", 0, 1}}) {
+    SCOPED_TRACE(c.name);
+    PDFSettings s = testSettings();
+    s.NormalizedOutput = c.normalized;
+    s.SeparatedOutput = c.separated;
+    Written w = writeAccepted(*job, s, dir / (std::string(c.name) + ".pdf"));
+    // One form for both stations.
+    Pdf pdf(w.file);
+    EXPECT_EQ(formCount(pdf), 1);
+    QPDFObjectHandle form = pdf.page(0).getKey("/Resources").getKey("/XObject").getKey("/Form_0_1_0_0");
+    EXPECT_EQ(at(form, "/PieceInfo/VornPNPStp/Private/OneUp"), c.normalized ? "false" : "null");
+    // Separated: the used inks Cyan, Black, Spot are pages 1 to 3, each in gray.
+    const auto composite = c.separated ? tavtest::Plates() : tavtest::measurePlates(w.file);
+    for (const auto& [ink, page] : {std::pair<std::string, int>{"Spot", 3}, {"Black", 2}}) {
+      const auto plates = c.separated ? tavtest::measurePlates(w.file, page) : composite;
+      const std::string shown = c.separated ? "Black" : ink;
+      for (int station : {10, 60}) {
+        for (int x = 0; x < 40; x += 3) {
+          for (int y = 0; y < 60; y += 3) {
+            // Station top at v 10: PDF y = 90 - y down the one-up, whose own y is 60 - y.
+            ASSERT_NEAR(plates.inkAtPoint(shown, station + x + 0.5, 90 - y - 0.5),
+                        single.inkAtPoint(ink, x + 0.5, 60 - y - 0.5), 0.02)
+                << ink << " at station " << station << ", " << x << ", " << y;
+          }
+        }
+      }
+      // Outside the stations: nothing of the one-up.
+      EXPECT_EQ(plates.inkAtPoint(shown, 55, 50), 0.0);
+    }
+  }
+}
+
+TEST(Forms, CadDrawingsCarryTheirPieceInfo) {
+  tavtest::TestFolder dir;
+  struct Case {
+    std::string cad;
+    std::vector<std::pair<std::string, std::string>> expected;  // key path below Params, value
+  };
+  const std::string params = "/PieceInfo/VornPNKelt/Private/annot/CadXObject/Params";
+  const Case cases[] = {
+      {R"("cad": {"boundingBox": [10, 20, 90, 180], "printableAreas": 2, "printableAreaID": 1, "mirror": true,
+                  "file": "box.cf2", "registration": {"angle": 90}})",
+       {{"/angle", "90"}, {"/xoffset", "f#-7.05556"}, {"/yoffset", "f#-3.52778"}, {"/FileName", "box.cf2"},
+        {"/istdict", "1"}, {"/PrintablePart", "1"}, {"/flipped", "1"}}},
+      {R"("cad": {"boundingBox": [0, 0, 90, 180], "printableAreas": 1, "file": "box.cf2"})",
+       {{"/angle", "0"}, {"/xoffset", "f#0"}, {"/PrintablePart", "null"}, {"/flipped", "null"}}},
+      // Without a CAD file there is nothing to register: no PieceInfo.
+      {R"("cad": {"boundingBox": [0, 0, 90, 180]})", {{"", "null"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.cad);
+    auto job = makeJob(R"("boxes": {"media": [0, 0, 100, 200]},
+      "inks": [{"name": "Die", "cmyk": [0, 100, 0, 0], "technical": true}],
+      "colours": [{"id": 1, "inks": {"Die": 100}}],
+      "paints": [{"id": 10, "type": "flat", "colour": 1}],
+      "objects": [{"kind": "layer", "name": "Main Design", "cadLayer": true, "objects": [
+        {"kind": "path", "cad": true, "stroke": {"width": 1, "paint": 10}, "points": [[10, 20], [10, 180], [90, 180]]}]}],
+      )" + c.cad);
+    PDFSettings s = testSettings();
+    s.NormalizedOutput = 1;
+    Written w = writeAccepted(*job, s, dir / "cad.pdf");
+    Pdf pdf(w.file);
+    QPDFObjectHandle form = pdf.page(0).getKey("/Resources").getKey("/XObject").getKey("/CAD_0_0");
+    ASSERT_TRUE(form.isStream());
+    for (const auto& [path, value] : c.expected) EXPECT_EQ(at(form, params + path), value) << path;
+    const auto plates = tavtest::measurePlates(w.file);
+    EXPECT_GT(plates.coverage.at("Die"), 0.005) << plates.summary();
+  }
+}
+
+TEST(Forms, TransparencyStatesAndSoftMasks) {
+  tavtest::TestFolder dir;
+  // Left: a 50 % multiply black over cyan. Right: a black square masked by
+  // the luminosity of a black bar over its left half (maskFlags 0: a white
+  // backdrop), so that it shows only on its right half; inverted with the
+  // outside masked out (6: 4 + 2), only under the bar.
+  auto withMask = [](int flags) {
+    return makeJob(R"("boxes": {"media": [0, 0, 100, 200]},
+      "inks": [{"name": "Cyan", "process": "cyan"}, {"name": "Black", "process": "black"}],
+      "colours": [{"id": 1, "inks": {"Cyan": 100}}, {"id": 2, "inks": {"Black": 100}}],
+      "paints": [{"id": 10, "type": "flat", "colour": 1}, {"id": 11, "type": "flat", "colour": 2, "opacity": 50,
+                  "blendMode": "multiply"},
+                 {"id": 12, "type": "flat", "colour": 2, "softMask": 1}, {"id": 13, "type": "flat", "colour": 2}],
+      "patterns": [{"id": 1, "kind": "softMask", "maskFlags": )" + std::to_string(flags) + R"(, "objects": [
+        {"kind": "path", "paint": 13, "points": [[0, 100], [0, 150], [100, 150], [100, 100]]}]}],
+      "objects": [{"kind": "path", "paint": 10, "points": [[0, 0], [0, 50], [100, 50], [100, 0]]},
+        {"kind": "path", "paint": 11, "points": [[0, 0], [0, 50], [100, 50], [100, 0]]},
+        {"kind": "path", "paint": 12, "points": [[0, 100], [0, 200], [100, 200], [100, 100]]}])");
+  };
+  auto job = withMask(0);
+  Written w = writeAccepted(*job, testSettings(), dir / "transparency.pdf");
+  Pdf pdf(w.file);
+  QPDFObjectHandle states = pdf.page(0).getKey("/Resources").getKey("/ExtGState");
+  EXPECT_EQ(at(states, "/GS_0_0/CA"), "0.5");
+  EXPECT_EQ(at(states, "/GS_0_0/BM"), "/Multiply");
+  EXPECT_EQ(at(states, "/GS_0_0/SMask"), "null");
+  EXPECT_EQ(at(states, "/GS_0_1/SMask/S"), "/Luminosity");
+  EXPECT_EQ(at(states, "/GS_0_1/SMask/BC"), "[ 0 0 0 0 ]");
+  EXPECT_EQ(at(states, "/GS_0_1/SMask/G/Group/S"), "/Transparency");
+  const auto plates = tavtest::measurePlates(w.file);
+  EXPECT_NEAR(plates.inkAtPoint("Black", 25, 50), 0.5, 0.02) << plates.summary();
+  EXPECT_NEAR(plates.inkAtPoint("Black", 125, 50), 0.0, 0.02);
+  EXPECT_NEAR(plates.inkAtPoint("Black", 175, 50), 1.0, 0.02);
+
+  // Inverted: mutool ignores transfer functions of soft masks, so this file
+  // is judged by Ghostscript alone.
+  auto inverted = withMask(6);
+  Written wi = writeDocument(*inverted, testSettings(), dir / "inverted.pdf");
+  EXPECT_EQ(wi.finishResult, 0);
+  EXPECT_TRUE(tavtest::qpdfCheck(wi.file).ok);
+  EXPECT_TRUE(tavtest::ghostscriptRender(wi.file).ok);
+  Pdf invertedPdf(wi.file);
+  QPDFObjectHandle mask = invertedPdf.page(0).getKey("/Resources").getKey("/ExtGState").getKey("/GS_0_1");
+  EXPECT_EQ(at(mask, "/SMask/BC"), "[ 0 0 0 0 ]");
+  EXPECT_EQ(at(mask, "/SMask/TR/C0"), "[ 1 ]");
+  const auto invertedPlates = tavtest::measurePlates(wi.file);
+  EXPECT_NEAR(invertedPlates.inkAtPoint("Black", 125, 50), 1.0, 0.02) << invertedPlates.summary();
+  EXPECT_NEAR(invertedPlates.inkAtPoint("Black", 175, 50), 0.0, 0.02);
+  EXPECT_EQ(TavPDF::BlendModeName(15), std::string("Luminosity"));
+  EXPECT_EQ(TavPDF::BlendModeName(16), std::string("Normal"));
+}
+
+}  // namespace
+}  // namespace doctest

@@ -1,5 +1,7 @@
 #include "pagewriter/genproof.h"
 
+#include <algorithm>
+#include <array>
 #include <string>
 
 #include "pagewriter/pathsplit.h"
@@ -40,6 +42,14 @@ class OnExit {
 
 proofimghan::~proofimghan() = default;
 void proofimghan::Begin() {}
+
+// The colour space kept for a paint, and what it was built from.
+struct genproof::PaintSpace {
+  std::array<std::uint16_t, kMaxSeparations> tints{};
+  bool registration = false;
+  ColorSpaceInputs inputs;
+  std::unique_ptr<ColorSpace> space;
+};
 
 genproof::genproof(jobstr* job, int gradationResolution, int writeTraps, int maxPathPoints,
                    int separationMode, bool keepInvisible, std::string_view progressLabel)
@@ -284,7 +294,18 @@ void genproof::OutputObject(Object* object, bool noSplit, bool backendFlag) {
     shape = openCopy.get();
   }
 
-  if (!noSplit) {
+  // A path within the point limit in a flat paint is written as it stands:
+  // only a split, or a paint whose writing changes the object, needs a copy.
+  const auto withinLimit = [&] {
+    if (mMaxPathPoints < 0) return true;
+    const std::size_t points =
+        shape->members().empty() ? shape->points().size() : TavDB::pointcount(shape);
+    return points <= std::size_t(mMaxPathPoints);
+  };
+  if (!noSplit && WriterShortcuts() && paifla(mJob, shape->paint()) <= 0 && !IsClippedFill(shape) &&
+      withinLimit()) {
+    OutputFill(shape);
+  } else if (!noSplit) {
     std::unique_ptr<Object> copy;
     const bool split = SplitLongPath(shape, mMaxPathPoints, copy);
     if (copy) {
@@ -618,6 +639,38 @@ int genproof::GetColorInkFlags(const std::uint8_t* pct) const {
   return flags;
 }
 
+namespace {
+bool gWriterShortcuts = true;
+}  // namespace
+
+void genproof::SetWriterShortcuts(bool on) { gWriterShortcuts = on; }
+bool genproof::WriterShortcuts() { return gWriterShortcuts; }
+
+bool genproof::SeparationColorSpaceInputs(ColorSpaceInputs&) const { return false; }
+
+ColorSpace* genproof::PaintColorSpace(std::uint16_t paint, const std::uint16_t* tints, bool registration,
+                                      std::unique_ptr<ColorSpace>& unshared) {
+  auto build = [&] {
+    return GetSeparationColorSpace(tints, 0, kTintFull, false, false, registration, false, true);
+  };
+  ColorSpaceInputs inputs;
+  if (!gWriterShortcuts || !SeparationColorSpaceInputs(inputs)) {
+    unshared.reset(build());
+    return unshared.get();
+  }
+  std::unique_ptr<PaintSpace>& kept = mPaintSpaces[paint];
+  if (!kept) kept = std::make_unique<PaintSpace>();
+  if (kept->space && kept->inputs == inputs && kept->registration == registration &&
+      std::equal(kept->tints.begin(), kept->tints.end(), tints)) {
+    return kept->space.get();
+  }
+  kept->space.reset(build());
+  std::copy(tints, tints + kMaxSeparations, kept->tints.begin());
+  kept->registration = registration;
+  kept->inputs = inputs;
+  return kept->space.get();
+}
+
 int genproof::WritePaintColor(std::uint16_t paint, int pass) {
   if (mSeparationMode == kColorSpaceObjects) {
     const bool registration = TavricLib::PaintIsRegistration(mJob, paint);
@@ -626,13 +679,13 @@ int genproof::WritePaintColor(std::uint16_t paint, int pass) {
       if (r != 0) return r;
     }
     std::array<std::uint16_t, kMaxSeparations> tints = paisep16(mJob, paint);
-    std::unique_ptr<ColorSpace> cs(
-        GetSeparationColorSpace(tints.data(), 0, kTintFull, false, false, registration, false, true));
+    std::unique_ptr<ColorSpace> unshared;
+    ColorSpace* cs = PaintColorSpace(paint, tints.data(), registration, unshared);
     if (!cs) return -1;
     const int parts = cs->pdfGetNumParts();
     if (pass >= parts) return -1;
     if (parts < 2) {
-      WriteColorSpaceColor(cs.get(), tints.data(), 0, 0);
+      WriteColorSpaceColor(cs, tints.data(), 0, 0);
       return 1;
     }
     std::unique_ptr<ColorSpace> part(cs->pdfGetPart(pass));

@@ -8,10 +8,12 @@
 // The job and its objects belong to the host. The walker reads them; where it
 // needs a changed object (a new paint, pieces of a split path) it works on a
 // copy of its own and deletes it before the operation returns.
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "pagewriter/illtransform.h"
@@ -196,6 +198,13 @@ class genproof : public illtransform {
   // layers and compound paths.
   static double JobComplexity(const TavDB::Object* list);
 
+  // Shortcuts of the walk that leave the output as it is: a paint's colour
+  // space kept for as long as nothing it depends on changes, and a path that
+  // needs no split written without a copy. On unless switched off, which
+  // takes the long way everywhere (to compare the two).
+  static void SetWriterShortcuts(bool on);
+  static bool WriterShortcuts();
+
  protected:
   // The text of the path operators; a backend may point them at its own.
   struct PathOperators {
@@ -212,6 +221,21 @@ class genproof : public illtransform {
   // then a group of the pieces); a path that cannot be split is copied whole,
   // with a warning. copy is null only when the copy failed.
   bool SplitLongPath(const TavDB::Object* path, int maxPoints, std::unique_ptr<TavDB::Object>& copy);
+  // Everything besides its arguments that GetSeparationColorSpace reads.
+  struct ColorSpaceInputs {
+    std::array<std::int16_t, 64> separations{};  // per position: its ink and process ink
+    std::uint32_t state = 0;                    // the backend's flags and limits
+    const void* data = nullptr;                 // the backend's separation data
+    bool operator==(const ColorSpaceInputs&) const = default;
+  };
+  // Fills `inputs`; false when the backend does not say (its spaces are then
+  // built for every use).
+  virtual bool SeparationColorSpaceInputs(ColorSpaceInputs& inputs) const;
+  // The colour space of a paint's tints for its colour passes. It is built
+  // once and kept by the walker while the paint's tints and the inputs stay
+  // the same; when it cannot be kept, `unshared` owns it.
+  ColorSpace* PaintColorSpace(std::uint16_t paint, const std::uint16_t* tints, bool registration,
+                              std::unique_ptr<ColorSpace>& unshared);
   // Says, once per walk, that a path beyond the maximum is written whole.
   void WarnPathNotSplit(const TavDB::Object* path);
   // Whether OutputGroup brackets the sub-paths of a compound path.
@@ -256,5 +280,8 @@ class genproof : public illtransform {
   std::int32_t mWriteTraps;
 
  private:
+  struct PaintSpace;
   TavSys::Progress mProgress;
+  // The colour spaces kept per paint (PaintColorSpace).
+  std::unordered_map<std::uint16_t, std::unique_ptr<PaintSpace>> mPaintSpaces;
 };

@@ -282,9 +282,9 @@ void PDFProof::OutputFillContent(TavDB::Object* object) {
   const Paint* paint = paipoi(mJob, object->paint());
   if (paint == nullptr) return;
   if (paint->type == kPaintPicture || paint->type == kPaintMap) {
-    // Image links stand for pixel pictures and maps.
-    const bool pixels = paint->type == kPaintMap || !picisvectorformat(mJob, paint->picture);
-    if (mSettings.LinkType == 2 && pixels) RefuseUnsupported("an image link");
+    // Image links stand for the pixel pictures and maps they can carry (with
+    // private data, outside one-up links); the rest is drawn as it is.
+    if (mSettings.LinkType == 2 && ImageLinkPossible(object->paint())) RefuseUnsupported("an image link");
     if (!mInsideOpiForm && IsOpiPicture(object)) RequirePendingWriter(kPendingOpiForm);
     genproof::OutputFillContent(object);
     return;

@@ -229,6 +229,21 @@ int PDFProof::CountLayersAfter(const TavDB::Object* layer) const {
 
 // ---- the colour-space object of a tint vector ----------------------------------
 
+bool PDFProof::SeparationColorSpaceInputs(ColorSpaceInputs& inputs) const {
+  const int positions = sepfrejob(mJob);
+  for (int p = 0; p < positions && p < kMaxSeparations; ++p) {
+    const int s = sepsoruse(mJob, p, false);
+    // 0 stays for a position that prints nothing.
+    if (s >= 0) inputs.separations[static_cast<std::size_t>(p)] = static_cast<std::int16_t>(s * 8 + sepiscmyk(mJob, s) + 2);
+  }
+  const auto bit = [](bool on, int shift) { return static_cast<std::uint32_t>(on) << shift; };
+  inputs.state = bit(mSoftMaskDepth != 0, 0) | bit(mSingleSeparation, 1) | bit(mOneUpLink, 2) |
+                 bit(mSettings.EnableDotgain != 0, 3) | bit(mSettings.NormalizedOutput != 0, 4) |
+                 bit(mSettings.SeparatedOutput != 0, 5) | bit(GetVersionCode() < kPdf15, 6);
+  inputs.data = mSepData.get();
+  return true;
+}
+
 ColorSpace* PDFProof::GetSeparationColorSpace(const std::uint16_t* tints, std::uint16_t low,
                                               std::uint16_t high, bool countProcess, bool flagB,
                                               bool flagC, bool flagD, bool flagE) {

@@ -144,6 +144,7 @@ class PDFProof : public genproof, public PendingStreamFlusher {
                                       std::uint16_t high, bool countProcess, bool flagB,
                                       bool flagC, bool flagD, bool flagE) override;
   std::uint64_t GetMaxColorants() override;
+  bool SeparationColorSpaceInputs(ColorSpaceInputs& inputs) const override;
   genoutfil& GetOutputStream() override;
   bool UseDownsamplerSmoothing() override;
   double GetImageDownsampleFactor(int resolution, int scale, double ratio) override;

@@ -164,6 +164,9 @@ PDFIndirectReference* pdfouthan::endStream(pdfoutfilter* sink, PendingStreamFlus
   mOpenStreamRef = nullptr;
   mOpenLengthRef = nullptr;
   mOpenSink = nullptr;
+  // The sink is done with; freed before the deferred writers run, which may
+  // give up by throwing.
+  if (sink != mFile.get()) delete sink;
 
   const std::uint64_t length = stream->SetEnd();
   lengthRef->SetValue(static_cast<std::int64_t>(length));
@@ -176,7 +179,6 @@ PDFIndirectReference* pdfouthan::endStream(pdfoutfilter* sink, PendingStreamFlus
     mFile->setFailed(result);
   }
   if (writer != nullptr) writer->FlushPendingStreams();
-  if (sink != mFile.get()) delete sink;
   if (status != nullptr) *status = result;
   return reference;
 }

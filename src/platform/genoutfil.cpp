@@ -1,7 +1,9 @@
 #include "platform/genoutfil.h"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 
@@ -9,6 +11,54 @@
 #include "platform/tav_error.h"
 
 namespace TavNumber {
+
+namespace {
+
+// The value rounded to six decimals as the exact binary value dictates, a
+// tie going to the even last digit, then written without trailing zeros.
+// Requires a finite value below 2^52 in magnitude (the integer part fits 64
+// bits and the fraction is exact).
+char* formatMillionths(char* out, double value) {
+  const double magnitude = std::fabs(value);
+  const double whole = std::trunc(magnitude);
+  std::uint64_t integer = static_cast<std::uint64_t>(whole);
+  // Exact: the fraction's bits are a subset of the value's.
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(magnitude - whole);
+  const int biased = static_cast<int>(bits >> 52);
+  std::uint64_t millionths = 0;
+  // A fraction below 2^-21 (or subnormal) is under half a millionth.
+  if (biased >= 1023 - 21) {
+    // fraction = mantissa / 2^shift, shift from 53 to 73: the product fits 73 bits.
+    const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+    const int shift = 1075 - biased;
+    const unsigned __int128 scaled = static_cast<unsigned __int128>(mantissa) * 1000000u;
+    millionths = static_cast<std::uint64_t>(scaled >> shift);
+    const unsigned __int128 rest = scaled & ((static_cast<unsigned __int128>(1) << shift) - 1);
+    const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
+    if (rest > half || (rest == half && (millionths & 1) != 0)) ++millionths;
+    if (millionths == 1000000) {
+      millionths = 0;
+      ++integer;
+    }
+  }
+  // A negative value that rounds to zero is written as "0".
+  if (std::signbit(value) && (integer != 0 || millionths != 0)) *out++ = '-';
+  out = std::to_chars(out, out + kNumberTextMax, integer).ptr;
+  if (millionths == 0) return out;
+  int digits = 6;
+  while (millionths % 10 == 0) {
+    millionths /= 10;
+    --digits;
+  }
+  *out = '.';
+  for (int i = digits; i > 0; --i) {
+    out[i] = static_cast<char>('0' + millionths % 10);
+    millionths /= 10;
+  }
+  return out + digits + 1;
+}
+
+}  // namespace
 
 char* formatReal(char* out, double value) {
   if (!std::isfinite(value)) {
@@ -20,6 +70,9 @@ char* formatReal(char* out, double value) {
   if (value == std::trunc(value) && std::fabs(value) < 9.0e15) {
     return formatInteger(out, static_cast<long long>(value));
   }
+  // Every double of smaller magnitude that is not integral is written by
+  // integer arithmetic, giving the very text of the general path below.
+  if (std::fabs(value) < 0x1p52) return formatMillionths(out, value);
   char* end = std::to_chars(out, out + kNumberTextMax, value, std::chars_format::fixed, 6).ptr;
   char* point = static_cast<char*>(std::memchr(out, '.', static_cast<std::size_t>(end - out)));
   if (point != nullptr) {

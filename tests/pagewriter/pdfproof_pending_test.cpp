@@ -74,11 +74,11 @@ TEST(PdfProofPending, KindsWithoutAWriterAreRefusedWhenQueued) {
   PDFSettings s = g2test::testSettings();
   g2test::Page page(*job, s);
   try {
-    page.writer().AddPendingStream(std::make_unique<PendingStreamFilePreview>(10, "a.tif"));
-    FAIL() << "a preview was queued without a writer";
+    page.writer().AddPendingStream(std::make_unique<PendingStreamVornImageForm>(nullptr));
+    FAIL() << "an image link was queued without a writer";
   } catch (const TavSys::Error& e) {
     EXPECT_EQ(e.key(), "PDF/OBJECT NOT SUPPORTED YET");
-    EXPECT_NE(e.text().find("preview"), std::string::npos);
+    EXPECT_NE(e.text().find("an image link"), std::string::npos);
   }
   EXPECT_TRUE(page.writer().GetPendingStreams().empty());
   page.finish();

@@ -6,6 +6,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <fstream>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -129,22 +130,34 @@ Plates measurePlates(const fs::path& pdf, int page, double resolution) {
     output += c;
     if (c == '%') output += '%';
   }
-  // With MaxSpots beyond about 16, Ghostscript drops spot inks painted inside
-  // transparency groups when pages are selected (-dFirstPage/-dLastPage), so
-  // the page is copied into a file of its own and that is rendered whole.
-  const fs::path single = folder.path() / "page.pdf";
-  // The file itself is qpdf's primary input, so that its catalog (the layers'
-  // visibility among it) stays.
-  const auto copy = runProcess({"qpdf", fs::absolute(pdf).string(), "--pages", ".", std::to_string(page),
-                                "--", single.string()},
-                               std::chrono::seconds(300));
-  // qpdf's exit code 3 means written with warnings.
-  if (!copy.started || copy.timedOut || (copy.exitCode != 0 && copy.exitCode != 3))
-    throw std::runtime_error("qpdf could not copy page " + std::to_string(page) + ":\n" + copy.describe());
-  const auto run = runProcess({"gs", "-dPDFSTOPONERROR", "-dBATCH", "-dNOPAUSE", "-dSAFER",
-                               "-sDEVICE=tiffsep", "-dMaxSpots=60", "-r" + formatNumber(resolution),
-                               "-sOutputFile=" + output, single.string()},
-                              std::chrono::seconds(300));
+  std::vector<std::string> args = {"gs", "-dPDFSTOPONERROR", "-dBATCH", "-dNOPAUSE", "-dSAFER",
+                                   "-sDEVICE=tiffsep", "-dMaxSpots=60", "-r" + formatNumber(resolution),
+                                   "-sOutputFile=" + output};
+  std::ifstream head(pdf, std::ios::binary);
+  char magic[5] = {};
+  head.read(magic, 5);
+  if (std::string(magic, 5) != "%PDF-") {
+    // PostScript (the Illustrator files) is rendered as it stands, its page
+    // selected by number.
+    args.push_back("-dFirstPage=" + std::to_string(page));
+    args.push_back("-dLastPage=" + std::to_string(page));
+    args.push_back(pdf.string());
+  } else {
+    // With MaxSpots beyond about 16, Ghostscript drops spot inks painted
+    // inside transparency groups when pages are selected, so the page is
+    // copied into a file of its own and that is rendered whole. The file
+    // itself is qpdf's primary input, so that its catalog (the layers'
+    // visibility among it) stays.
+    const fs::path single = folder.path() / "page.pdf";
+    const auto copy = runProcess({"qpdf", fs::absolute(pdf).string(), "--pages", ".", std::to_string(page),
+                                  "--", single.string()},
+                                 std::chrono::seconds(300));
+    // qpdf's exit code 3 means written with warnings.
+    if (!copy.started || copy.timedOut || (copy.exitCode != 0 && copy.exitCode != 3))
+      throw std::runtime_error("qpdf could not copy page " + std::to_string(page) + ":\n" + copy.describe());
+    args.push_back(single.string());
+  }
+  const auto run = runProcess(args, std::chrono::seconds(300));
   if (!run.started || run.timedOut || run.exitCode != 0)
     throw std::runtime_error("ghostscript could not render the plates:\n" + run.describe());
 

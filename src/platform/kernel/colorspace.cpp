@@ -154,7 +154,12 @@ void CsDeviceN::SepsToBuffer(unsigned char* out, const unsigned short* tints) co
 
 bool CsDeviceN::IsEqual(const ColorSpace& other) const {
   const auto* o = dynamic_cast<const CsDeviceN*>(&other);
-  if (!o || !CsMasked::IsEqual(other)) return false;
+  // Equal use and order of the inks give equal ink sets, which the general
+  // comparison would otherwise test ink by ink.
+  if (!o || o->GetClassID() != GetClassID() || o->mJob != mJob || o->mOverprint != mOverprint ||
+      o->mNoTransfer != mNoTransfer) {
+    return false;
+  }
   return std::equal(std::begin(mUse), std::end(mUse), std::begin(o->mUse)) &&
          std::equal(std::begin(mSepList), std::end(mSepList), std::begin(o->mSepList)) &&
          mForceDeviceN == o->mForceDeviceN && mMaxColorants == o->mMaxColorants &&

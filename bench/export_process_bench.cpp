@@ -1,0 +1,121 @@
+// The whole `tavpdf export` process on synthetic jobs of N paths (job load,
+// export and exit, as a user runs it) against its floor in the same run: zlib
+// at level 8 over the page content stream that export writes, taken from an
+// uncompressed export of the same job. The two alternate (A B A B ...) so
+// that both see the same load of the machine; the figures are medians.
+//
+//   bench_export_process --benchmark_filter=Process/100000
+//
+// Counters: export_s and floor_s (medians), export_per_floor (the median of
+// the pairs' ratios), peak_MiB (the export process's peak resident memory,
+// largest over the runs) and job_MiB (the job file).
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "synthetic_job.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kPairs = 5;
+
+struct ProcessRun {
+  double seconds = 0;
+  long peakKiB = 0;
+};
+
+// Runs the command-line program with the arguments and waits for it; fails
+// unless it exits with 0.
+ProcessRun runCli(std::vector<std::string> args) {
+  args.insert(args.begin(), TAV_CLI_PATH);
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  // Its report and warnings go nowhere: the terminal is not part of the cost.
+  posix_spawn_file_actions_t quiet;
+  posix_spawn_file_actions_init(&quiet);
+  posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  const int started = posix_spawn(&pid, argv[0], &quiet, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&quiet);
+  if (started != 0) throw std::runtime_error("cannot start " + args[0]);
+  int status = 0;
+  rusage usage{};
+  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    throw std::runtime_error(args[0] + " " + args[1] + " failed");
+  }
+  return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), usage.ru_maxrss};
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const std::size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+void Process(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const fs::path job = tavbench::syntheticJob(n);
+  const fs::path pdf = fs::temp_directory_path() / ("tavpdf-bench-process-" + std::to_string(n) + ".pdf");
+  std::vector<double> exports, floors, ratios;
+  long peakKiB = 0;
+  for (auto _ : state) {
+    try {
+      runCli({"export", job.string(), "-o", pdf.string(), "--set", "CompressPages=0"});
+    } catch (const std::exception& e) {
+      state.SkipWithError(e.what());
+      return;
+    }
+    const std::string content = tavbench::largestStream(pdf);
+    std::string packed(compressBound(content.size()), '\0');
+    for (int pair = 0; pair < kPairs; ++pair) {
+      ProcessRun run;
+      try {
+        run = runCli({"export", job.string(), "-o", pdf.string()});
+      } catch (const std::exception& e) {
+        state.SkipWithError(e.what());
+        return;
+      }
+      uLongf packedSize = packed.size();
+      const auto start = std::chrono::steady_clock::now();
+      compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
+                reinterpret_cast<const Bytef*>(content.data()), content.size(), 8);
+      const double floor = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      benchmark::DoNotOptimize(packed.data());
+      exports.push_back(run.seconds);
+      floors.push_back(floor);
+      ratios.push_back(run.seconds / floor);
+      peakKiB = std::max(peakKiB, run.peakKiB);
+    }
+    state.SetIterationTime(median(exports));
+  }
+  state.counters["export_s"] = median(exports);
+  state.counters["floor_s"] = median(floors);
+  state.counters["export_per_floor"] = median(ratios);
+  state.counters["peak_MiB"] = static_cast<double>(peakKiB) / 1024;
+  state.counters["job_MiB"] = static_cast<double>(fs::file_size(job)) / (1 << 20);
+  std::error_code ec;
+  fs::remove(pdf, ec);
+  fs::remove(job, ec);
+}
+
+BENCHMARK(Process)->Arg(10000)->Arg(100000)->Arg(1000000)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+
+#include "platform/genoutfil.h"
+
+namespace {
+
+// The general rule the writer's numbers follow: std::to_chars with six
+// decimals, trailing zeros and a bare point removed, "-0" written as "0".
+std::string reference(double value) {
+  char buf[TavNumber::kNumberTextMax];
+  char* end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 6).ptr;
+  std::string text(buf, end);
+  if (text.find('.') != std::string::npos) {
+    while (text.back() == '0') text.pop_back();
+    if (text.back() == '.') text.pop_back();
+  }
+  if (text == "-0") text = "0";
+  return text;
+}
+
+std::string formatted(double value) {
+  char buf[TavNumber::kNumberTextMax];
+  return std::string(buf, TavNumber::formatReal(buf, value));
+}
+
+}  // namespace
+
+// Each class of value against the general rule: zeros, values under half a
+// millionth, exact ties (odd multiples of 2^-7 are the only doubles exactly
+// halfway between two millionths), carries into the integer part, the largest
+// non-integral doubles and integral ones beyond them.
+TEST(NumberFormat, EveryValueClassGivesTheTextOfTheGeneralRule) {
+  const double tiny = std::numeric_limits<double>::denorm_min();
+  const double cases[] = {
+      0.0, -0.0, tiny, -tiny, std::numeric_limits<double>::min(), 1e-300, 4.7e-7, -4.7e-7,
+      0x1p-21, 0x1p-22, 4.9999999e-7, 5e-7, 5.000001e-7, -5e-7, 1e-6, 1.5e-6, 2.5e-6,
+      0.0078125, 0.0234375, 0.9921875, -0.9921875, 1.0078125, -2.0234375, 12345.0546875,
+      0.9999994, 0.9999995, 0.9999996, -0.9999996, 1.9999999, 99.9999996, 0.1, 0.2, 0.3,
+      1.0 / 3, -2.0 / 3, 595.2755905511812, 0.001, 0.5, -12.25, 123456789.123456789,
+      0x1p52 - 0.5, -(0x1p52 - 0.5), 0x1p51 + 0.25, 0x1p44 + 0x1p-8, 1e15 + 0.1,
+      0x1p52, 9e15, 1e20, -1.5e17, 1e300, std::numeric_limits<double>::max(),
+  };
+  for (double value : cases) EXPECT_EQ(formatted(value), reference(value)) << std::hexfloat << value;
+}
+
+// Many values of every magnitude, of every bit pattern, on and near the ties.
+TEST(NumberFormat, RandomValuesGiveTheTextOfTheGeneralRule) {
+  std::mt19937_64 random(20261206);
+  std::uniform_real_distribution<double> exponent(-30.0, 17.0);
+  std::uniform_int_distribution<std::int64_t> sevenths(-(std::int64_t{1} << 50), std::int64_t{1} << 50);
+  int mismatches = 0;
+  for (int i = 0; i < 300000 && mismatches < 10; ++i) {
+    double value = 0;
+    switch (i % 4) {
+      case 0: value = std::pow(10.0, exponent(random)) * (random() & 1 ? -1 : 1); break;
+      case 1: value = std::bit_cast<double>(random()); break;
+      case 2: value = std::ldexp(static_cast<double>(sevenths(random) | 1), -7); break;
+      // Decimals of seven places: the seventh digit 5 lies next to a tie.
+      default: value = static_cast<double>(sevenths(random) % 100000000000000) / 1e7; break;
+    }
+    if (!std::isfinite(value)) continue;
+    const std::string got = formatted(value), want = reference(value);
+    if (got != want) {
+      ++mismatches;
+      ADD_FAILURE() << std::hexfloat << value << ": " << got << " instead of " << want;
+    }
+  }
+}

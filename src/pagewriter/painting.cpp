@@ -315,9 +315,6 @@ void PDFProof::RequirePendingWriter(std::uint32_t kind) {
   if (GetPendingStreamWriter(kind) == nullptr) RefuseUnsupported(PendingStreamKindName(kind));
 }
 
-// Placed PDF pages are drawn by the placed-file writer; until it exists the
-// export says what it met rather than leave them out.
-int PDFProof::OutputPlacedPDF(TavDB::Object*) { RefuseUnsupported("a placed PDF page"); }
 void PDFProof::GetGradientColorSpaces(std::uint16_t paintIndex, std::unique_ptr<ColorSpace>& united,
                                       std::unique_ptr<ColorSpace>& common) {
   united.reset();

@@ -128,6 +128,27 @@ Preview readPreview(const std::string& path) {
 
 }  // namespace
 
+int PDFProof::OutputPlacedPDF(TavDB::Object* object) {
+  if (object == nullptr || object->checkProperties(0x100008)) return 0;
+  const std::uint16_t paintIndex = object->paint();
+  const Paint* paint = paipoi(mJob, paintIndex);
+  const Picture* picture = paint != nullptr ? picpoi(mJob, paint->picture) : nullptr;
+  if (picture == nullptr || paint->type != kPaintPicture) return 0;
+  // The page goes in as a reference form that the pass over the finished
+  // file replaces by the page itself, its box in the page's own points.
+  if (!HasPendingPictureForm(paintIndex)) RegisterPictureForm(*this, object, paintIndex);
+  mPlacedPdf = true;
+  // A one-up's nested writer places pages too: the file learns it at once.
+  mHandler->mPlacedPdfFlag = true;
+  const TavDB::tv_matrixtyp<double> m = pointPlacement(*this, *paint, *picture);
+  // The box's top left corner lands on the placement's.
+  const double x0 = picture->fileBox[0], y1 = picture->fileBox[3];
+  Out() << "q\n";
+  DrawPictureForm(paintIndex, m.a, m.b, m.c, m.d, m.e - m.a * x0 - m.c * y1, m.f - m.b * x0 - m.d * y1);
+  Out() << "Q\n";
+  return 0;
+}
+
 int PDFProof::OutputPlacedEPS(TavDB::Object* object) {
   const int result = OutputPlacedPixels(object);
   mImageBegun = false;

@@ -1,17 +1,18 @@
 // Placed picture files through whole exports: pixel pictures print their
 // channels on the plates where the job places them, JPEG files go in as
-// they stand, EPS files become PostScript XObjects over their previews.
+// they stand, EPS files become PostScript XObjects over their previews, PDF
+// pages are drawn from their files.
 #include <gtest/gtest.h>
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
-#include <sstream>
 #include <string>
 
 #include "driver_support.h"
 #include "support/consumers.h"
+#include "support/pdfbuilder.h"
 #include "support/pictures.h"
 
 namespace fs = std::filesystem;
@@ -52,22 +53,6 @@ std::vector<QPDFObjectHandle> images(QPDF& pdf) {
   return found;
 }
 
-// Ghostscript and mutool say that they leave PostScript XObjects out (they
-// draw the preview): that notice is all they may say about the file.
-void expectAcceptedSavePostScriptNotices(const fs::path& pdf) {
-  EXPECT_TRUE(tavtest::qpdfCheck(pdf).ok) << tavtest::qpdfCheck(pdf).output;
-  for (const tavtest::ConsumerResult& r : {tavtest::ghostscriptRender(pdf), tavtest::mutoolCheck(pdf)}) {
-    std::istringstream lines(r.problems);
-    for (std::string line; std::getline(lines, line);) {
-      if (line.empty() || line.find("PostScript XObjects are deprecated") != std::string::npos ||
-          line.find("ignoring XObject with subtype PS") != std::string::npos) {
-        continue;
-      }
-      ADD_FAILURE() << r.tool << ": " << line << "\n" << r.output;
-    }
-  }
-}
-
 }  // namespace
 
 TEST(PlacedPictures, PixelPicturesPrintTheirChannelsWhereTheyArePlaced) {
@@ -90,6 +75,14 @@ TEST(PlacedPictures, PixelPicturesPrintTheirChannelsWhereTheyArePlaced) {
   bits.photometric = 0;
   bits.sample = [](int x, int, int) { return std::uint8_t(x < 20 ? 1 : 0); };
   tavtest::writeTiff(dir / "bits.tif", bits);
+  // The same quadrants on a PDF page whose shown box does not start at the
+  // page's origin.
+  tavtest::PdfBuilder page;
+  page.page("/CropBox [50 50 250 250]",
+            {"1 0 0 1 50 50 cm 1 .5 0 0 k 0 100 100 100 re f 0 .5 0 0 k 100 100 100 100 re f "
+             "1 0 0 0 k 0 0 100 100 re f 0 0 0 1 k 100 0 100 100 re f"},
+            300, 300);
+  page.write(dir / "page.pdf");
 
   const std::vector<Quarter> cmykQuarters = {{"Cyan", 97, 623, 1},  {"Magenta", 97, 623, 0.5},
                                              {"Black", 97, 623, 0},  {"Cyan", 147, 623, 0},
@@ -110,6 +103,10 @@ TEST(PlacedPictures, PixelPicturesPrintTheirChannelsWhereTheyArePlaced) {
       {"gray", R"("file":"gray.tif")", "CompressImages=1", "", leftBlack},
       {"one bit", R"("file":"bits.tif")", "CompressImages=1", "", leftBlack},
       {"turned a quarter", R"("file":"cmyk.tif")", "CompressImages=1", kTurned,
+       {{"Cyan", 97, 623, 1}, {"Magenta", 97, 623, 0}, {"Magenta", 147, 623, 0.5}, {"Cyan", 147, 623, 1},
+        {"Black", 97, 573, 1}, {"Magenta", 147, 573, 0.5}, {"Cyan", 147, 573, 0}}},
+      {"a PDF page", R"("file":"page.pdf")", "", "", cmykQuarters},
+      {"a PDF page turned a quarter", R"("file":"page.pdf")", "", kTurned,
        {{"Cyan", 97, 623, 1}, {"Magenta", 97, 623, 0}, {"Magenta", 147, 623, 0.5}, {"Cyan", 147, 623, 1},
         {"Black", 97, 573, 1}, {"Magenta", 147, 573, 0.5}, {"Cyan", 147, 573, 0}}},
   };
@@ -182,7 +179,7 @@ TEST(PlacedPictures, EpsFilesArePostScriptOverTheirPreview) {
     auto job = loadJob(placedJob(kStandardInks, std::string(R"("file":")") + file + "\""), dir.path());
     const auto run = exportJob(job.get(), flavour("Press"), dir / "out.pdf");
     ASSERT_EQ(run.result, 0) << run.keys();
-    expectAcceptedSavePostScriptNotices(dir / "out.pdf");
+    tavtest::expectPdfAcceptedByAllConsumers(dir / "out.pdf");
     tavtest::expectContentStreamsSound(dir / "out.pdf");
     QPDF pdf;
     pdf.processFile((dir / "out.pdf").c_str());

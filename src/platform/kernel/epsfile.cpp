@@ -106,6 +106,8 @@ EpsHeader ParseEpsDosHeader(std::string_view start, std::uint64_t fileSize) {
   if (h.tiffOffset != 0 && (h.tiffOffset > fileSize || h.tiffLength > fileSize - h.tiffOffset)) {
     refuse("the preview of the DOS header lies outside the file");
   }
+  // Without an offset there is no preview, whatever length the header gives.
+  if (h.tiffOffset == 0) h.tiffLength = 0;
   return h;
 }
 

@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <jpeglib.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cmath>
@@ -15,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "deflate_floor.h"
 #include "pagewriter/pdfproof.h"
 #include "pdfwriter/pdfpending.h"
 #include "platform/kernel/jobfile.h"
@@ -107,22 +107,10 @@ void BM_PixelPathDCT(benchmark::State& state) { PixelPath(state, 80); }
 
 void BM_PixelPathFlateFloor(benchmark::State& state) {
   const auto& data = rows();
-  std::vector<unsigned char> out(64 * 1024);
   for (auto _ : state) {
-    z_stream z{};
-    deflateInit(&z, 8);
-    for (int y = 0; y <= kRows; ++y) {
-      const bool last = y == kRows;
-      z.next_in = last ? nullptr : const_cast<Bytef*>(data[std::size_t(y % kDistinctRows)].data());
-      z.avail_in = last ? 0 : kRowBytes;
-      int rc;
-      do {
-        z.next_out = out.data();
-        z.avail_out = uInt(out.size());
-        rc = deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
-      } while (z.avail_out == 0 || (last && rc != Z_STREAM_END));
-    }
-    deflateEnd(&z);
+    tavbench::DeflateFloor floor;
+    for (int y = 0; y < kRows; ++y) floor.add(data[std::size_t(y % kDistinctRows)].data(), kRowBytes);
+    floor.finish();
   }
   state.SetBytesProcessed(state.iterations() * std::int64_t(kRows) * kRowBytes);
 }

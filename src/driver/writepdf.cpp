@@ -9,6 +9,8 @@
 #include <boost/algorithm/string/predicate.hpp>
 
 #include "driver/flattening.h"
+#include "driver/inkrename.h"
+#include "driver/placedpdf.h"
 #include "driver/visitors.h"
 #include "pdfwriter/pdfouthan.h"
 #include "pdfwriter/pdfregistry.h"
@@ -155,15 +157,19 @@ void hiddenLayerWarning(const jobstr* job) {
 }
 
 // The output file of one export: the writer writes through `file()`; nothing
-// reaches the target before commit().
+// reaches the target before commit(). A device or a pipe is written in place,
+// unless the complete file is to be read again (the passes over the written
+// file): it is then made in the temporary folder and copied at the end.
 class ExportOutput {
  public:
-  explicit ExportOutput(const TavSys::FileSpec& target)
-      : mOutput(target.path(), PDFSettings::msUseTempFolder != 0),
+  ExportOutput(const TavSys::FileSpec& target, bool readAgain)
+      : mOutput(target.path(), PDFSettings::msUseTempFolder != 0 || (readAgain && TavSys::isDeviceOrPipe(target.path()))),
         mFile(std::make_unique<TavSys::fil>(mOutput.descriptor(), false, mOutput.target())) {}
   TavSys::fil* file() const { return mFile.get(); }
   // The written file by name, for those who read it before it is committed.
   const fs::path& linkedPath() { return mOutput.linkedPath(); }
+  // The file under linkedPath() was replaced by a pass over it.
+  void reopen() { mOutput.reopenLinked(); }
   // Writes out what is buffered; 0 or the first error of the file's life.
   int close() {
     if (!mFile) return 0;
@@ -239,6 +245,36 @@ WriterRun runWriter(jobstr* job, PDFSettings& settings, bool refreshSeparationMa
   return run;
 }
 
+// The passes over the complete file before it goes to the target: placed
+// PDF pages replace their references, remapped inks are renamed. A file
+// that either pass could not finish is not worth keeping: the export fails
+// and the target stays as it was (a placed page with PDF 1.4 transparency
+// under flattening included: -2).
+int secondPass(const jobstr* job, const PDFSettings& settings, ExportOutput& output, bool placedPdf,
+               bool overlap) {
+  const TavSys::FileSpec written(output.linkedPath());
+  if (placedPdf) {
+    const bool flattening = settings.EnableFlattening != 0;
+    const int resolved = resolvePlacedPdfReferences(written, flattening, overlap, settings.IsolateOneUp != 0);
+    if (resolved == kExportPlacedPdf14) {
+      show(TavGen::kBatchError, "PDF/PDF 1.4 FILE PLACED WHICH IS NOT COMPATIBLE TO PDF 1.3");
+      return kExportPlacedPdf14;
+    }
+    if (resolved != 0) {
+      show(TavGen::kBatchError, "PDF/PLACED PDF PAGES NOT EMBEDDED");
+      return TavSys::kResultAbandoned;
+    }
+  }
+  // Without a remapped ink there is nothing to rename.
+  if (settings.UseSeparationDisabler != 0 && JobHasRemapping(job) && RenameInksInWrittenFile(job, written) != 0) {
+    show(TavGen::kBatchError, "PDF/INKS NOT RENAMED");
+    return TavSys::kResultAbandoned;
+  }
+  // A pass that changed the file put a new one under its name.
+  output.reopen();
+  return 0;
+}
+
 }  // namespace
 
 void ReportInvalidNormalizedObjects() {
@@ -312,18 +348,14 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
   }
   technicalInkWarnings(job, settings);
   if (settings.ProcessCMYKFlags == 0) processInkNameWarnings(job);
-  // Renaming remapped inks in the written file is not available: a job whose
-  // inks are remapped would give plates under the wrong ink names. Force only
-  // passes remap problems, it does not make wrong plates acceptable.
-  if (settings.UseSeparationDisabler != 0 && JobHasRemapping(job)) {
-    show(TavGen::kError, "PDF/INKS NOT RENAMED");
-    return TavSys::kResultAbandoned;
-  }
-
   // The output file, beside the target (or in a temporary folder).
   std::unique_ptr<ExportOutput> output;
   try {
-    output = std::make_unique<ExportOutput>(*target);
+    // Placed PDF pages to embed and inks to rename are done in the complete
+    // file: it is read again.
+    const bool readAgain = (settings.UseSeparationDisabler != 0 && JobHasRemapping(job)) ||
+                           (analysis.HasPlacedPdfOrEps() && (settings.EmbedImages != 0 || settings.IncludePrivateData != 0));
+    output = std::make_unique<ExportOutput>(*target, readAgain);
   } catch (const TavSys::Error& e) {
     show(TavGen::kError, "PDF/COULD NOT OPEN PDF FILE",
          {{"__FILE__", target->GetFullPathUTF8()}, {"__REASON__", failureReason(e.code())}});
@@ -377,10 +409,13 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
       TavGen::message(TavGen::kBatchError, 1, "PDF/COULD NOT WRITE PDF FILE",
                       {{"__FILE__", target->GetFullPathUTF8()}, {"__REASON__", unreported}});
     }
-  } else if (placedPdf) {
-    // Placed PDF pages were to be embedded; their references would stay empty.
-    show(TavGen::kBatchError, "PDF/PLACED PDF PAGES NOT EMBEDDED");
-    result = TavSys::kResultAbandoned;
+  } else {
+    try {
+      result = secondPass(job, settings, *output, placedPdf, analysis.PlacedArtworkOverlaps());
+    } catch (const TavSys::Error& e) {
+      result = e.code() != 0 ? e.code() : TavSys::kResultAbandoned;
+      cannotWrite(*target, result);
+    }
   }
 
   if (result == 0) {

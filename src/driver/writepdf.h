@@ -31,8 +31,11 @@ enum ExportResult : int {
 // the output handler unchanged. The ink callback (may be null) is moved into
 // the handler. The file is written beside the target under a temporary name
 // (in a temporary folder when PDFSettings::msUseTempFolder is set) and moved
-// over the target only when everything succeeded; on any other result the
-// target is left as it was and no temporary file remains.
+// over the target only when everything succeeded, the second passes (placed
+// PDF pages embedded, remapped inks renamed) included; on any other result
+// the target is left as it was and no temporary file remains. That holds for
+// kExportPlacedPdf14 too: a file whose placed pages stayed references would
+// show them empty.
 int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
                  PDFFileNameHandler* handler, bool force, TavSys::FileSpec* target,
                  TavDB::Object* tree, const TavSys::tv_rectangle* mediaBox,

@@ -320,11 +320,6 @@ void PDFProof::RequirePendingWriter(std::uint32_t kind) {
   if (GetPendingStreamWriter(kind) == nullptr) RefuseUnsupported(PendingStreamKindName(kind));
 }
 
-int PDFProof::OutputPlacedEPS(TavDB::Object*) { RefuseUnsupported("a placed EPS file"); }
-// Placed pixel pictures and PDF pages are drawn by the placed-file writers;
-// until they exist the export says what it met rather than leave them out.
-int PDFProof::OutputPlacedPixels(TavDB::Object*) { RefuseUnsupported("a placed pixel picture"); }
-int PDFProof::OutputPlacedPDF(TavDB::Object*) { RefuseUnsupported("a placed PDF page"); }
 void PDFProof::GetGradientColorSpaces(std::uint16_t paintIndex, std::unique_ptr<ColorSpace>& united,
                                       std::unique_ptr<ColorSpace>& common) {
   united.reset();

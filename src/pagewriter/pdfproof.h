@@ -183,6 +183,9 @@ class PDFProof : public genproof, public PendingStreamFlusher {
                          PDFDictionaryValue* softMask, bool decode, PDFImageDic*& dictionary,
                          int beginStream, ColorSpace* colorSpace, PDFDictionaryValue* alternates,
                          bool oneBit);
+  // Ends the page's content stream so far as one of its contents streams: an
+  // image written at once goes between it and the next part.
+  void EndContentPart();
   // "q", the clip, the image's matrix scaled to sx × sy pixels, "/name Do", "Q".
   void DrawImageXObject(const TavDB::tv_matrixtyp<double>& matrix, const std::string& name, double sx,
                         double sy, TavDB::Object* clip);
@@ -314,6 +317,22 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // of the same file finds it: the image name followed by the file's full
   // path (two files of one name in different folders stay two images).
   static std::string PictureRecordPath(const std::string& imageName, const TavSys::filref& file);
+
+  // ---- placed picture files (pictures/placedpictures.cpp) ---------------------
+  // Writes a placed picture file (a record of kind 3): at once for the page's
+  // own writer, from the queue under the record's name for nested writers.
+  void OutputPictureXObject(PendingStream& record);
+
+  // ---- OPI dictionaries (pictures/opi.cpp) -----------------------------------
+  // The OPI value of a placed EPS, TIFF or PDF picture's form; null for other
+  // picture types.
+  PDFDictionaryValue* WriteOpiDictionary(std::uint16_t paint);
+  // The OPI value of an object list's picture map (its topmost object's).
+  PDFDictionaryValue* WriteObjectListOpiDictionary(const TavDB::Object* list);
+  // For each ink the map feeds: the ink's name in the file -> /<its channel's
+  // name>. With `channels` the pairs (channel number, ink name) go there and
+  // the dictionary stays empty.
+  PDFDictionary* MakeChannelsDictionary(int map, std::map<int, std::string>* channels = nullptr);
 
   // ---- screen and dot-gain graphics states ---------------------------------
   // {HT: the job's default halftone}, written at once.
@@ -504,6 +523,8 @@ class PDFProof : public genproof, public PendingStreamFlusher {
                                                 double flattenerResolution);
 
  private:
+  // The PostScript XObject of an EPS file and its preview image.
+  void WritePostScriptXObject(const Paint& paint, const std::string& path, const std::string& queuedName);
   struct PendingColor {
     std::unique_ptr<ColorSpace> space;
     std::array<std::uint16_t, 64> tints{};
@@ -649,6 +670,11 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // Raster images (one open at a time).
   int mImageMode = 0;              // 2 inverts the decode sense
   bool mJpegPassThrough = false;   // the caller copies JPEG data itself
+  // A queued picture file is written under the name its form drew.
+  std::string mPictureRecordName;
+  // Where an EPS file's bounding-box corner lies from the PostScript's origin
+  // on the page (points).
+  double mEpsOffsetX = 0, mEpsOffsetY = 0;
   bool mPreviewFlag = false;
   bool mImageBegun = false;
   std::string mCurrentImageName;

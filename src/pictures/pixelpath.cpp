@@ -104,11 +104,33 @@ genoutfil* PDFProof::GetImageOutput() {
   return mTempOutput.get();
 }
 
+void PDFProof::EndContentPart() {
+  const bool saved = mFlushSuppressed;
+  mFlushSuppressed = true;
+  PDFIndirectReference* ref = mHandler->endStream(mContent, this);
+  mFlushSuppressed = saved;
+  mContent = nullptr;
+  if (ref != nullptr && mContents != nullptr) mContents->Add(ref);
+}
+
 void PDFProof::DrawImageXObject(const TavDB::tv_matrixtyp<double>& m, const std::string& name, double sx,
                                 double sy, TavDB::Object* clip) {
   SaveGraphicsState();
   if (clip != nullptr) OutputShape(clip, kModeClipOutline);
-  WriteMatrix(TavDB::tv_matrixtyp<double>{sx * m.a, sx * m.b, sy * m.c, sy * m.d, m.e - sy * m.c, m.f - sy * m.d});
+  if (mPreviewFlag) {
+    // A PostScript XObject over its preview: the preview's unit square
+    // covers the picture (the PostScript's offset put back), the PostScript
+    // draws in its own points.
+    mPreviewFlag = false;
+    const std::string preview = name + "_preview";
+    DrawImageXObject(TavDB::tv_matrixtyp<double>{m.a, m.b, m.c, m.d, m.e + mEpsOffsetX, m.f + mEpsOffsetY},
+                     preview, sx, sy, nullptr);
+    if (mWriterNumber == 0) mPreviewName = preview;
+    mPreviewFlag = true;
+    WriteMatrix(TavDB::tv_matrixtyp<double>{m.a, m.b, m.c, m.d, m.e - sy * m.c, m.f - sy * m.d});
+  } else {
+    WriteMatrix(TavDB::tv_matrixtyp<double>{sx * m.a, sx * m.b, sy * m.c, sy * m.d, m.e - sy * m.c, m.f - sy * m.d});
+  }
   pdfoutfilter& out = Out();
   PDFName::OutputName(out, name.c_str());
   out << " Do\n";
@@ -229,8 +251,8 @@ proofimghan* PDFProof::outpixbegin(const TavSys::filref* source, const Paint*,
     couldNotAddImage("an image of ink channels came without its colour space");
     return nullptr;
   }
-  std::string name;
-  const bool exists = MakePictureXObjectName(source, name);
+  std::string name = mPictureRecordName;
+  const bool exists = !name.empty() || MakePictureXObjectName(source, name);
   const int quality = GetImageCompression(false);
   PDFImageDic* dictionary = nullptr;
 
@@ -243,12 +265,7 @@ proofimghan* PDFProof::outpixbegin(const TavSys::filref* source, const Paint*,
       DrawImageXObject(matrix, name, columns, rows, nullptr);
       if (exists) return nullptr;
       // The content goes on in a further content stream after the image.
-      const bool saved = mFlushSuppressed;
-      mFlushSuppressed = true;
-      PDFIndirectReference* ref = mHandler->endStream(mContent, this);
-      mFlushSuppressed = saved;
-      mContent = nullptr;
-      if (ref != nullptr && mContents != nullptr) mContents->Add(ref);
+      EndContentPart();
     }
     proofimghan* handler = outimabeg(resolutionNumerator, resolutionDenominator, rows, columns, colourModel,
                                      quality, name, nullptr, decode, dictionary, 1, colorSpace, nullptr, false);

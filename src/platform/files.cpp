@@ -149,7 +149,16 @@ fs::path temporaryName(const fs::path& folder, const fs::path& target) {
   return uniqueSiblingPath(folder / target.filename(), "part");
 }
 
+bool isDeviceOrPipe(const fs::file_status& status) {
+  return fs::is_character_file(status) || fs::is_fifo(status);
+}
+
 }  // namespace
+
+bool isDeviceOrPipe(const fs::path& path) {
+  std::error_code ec;
+  return isDeviceOrPipe(fs::status(path, ec));
+}
 
 OutputFile::OutputFile(fs::path target, bool staged) : target_(std::move(target)), staged_(staged) {
   std::error_code ec;
@@ -158,18 +167,21 @@ OutputFile::OutputFile(fs::path target, bool staged) : target_(std::move(target)
     if (!ec) target_ = resolved;
   }
   const fs::file_status status = fs::status(target_, ec);
-  if (fs::is_character_file(status) || fs::is_fifo(status)) {
+  const bool device = isDeviceOrPipe(status);
+  if (device && !staged_) {
     // A pipe waits here for its reader.
     fd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd_ < 0) fail(errno);
     inPlace_ = true;
     return;
   }
-  if (fs::exists(status) && !fs::is_regular_file(status)) fail(fs::is_directory(status) ? EISDIR : EINVAL);
+  if (!device && fs::exists(status) && !fs::is_regular_file(status))
+    fail(fs::is_directory(status) ? EISDIR : EINVAL);
   if (staged_) {
-    // The target's folder is checked now, so that a long write does not
-    // fail only at its end.
-    if (::access(folderOf(target_).c_str(), W_OK | X_OK) != 0) fail(errno);
+    // Where the file goes at the end (the target's folder, or the device)
+    // is checked now, so that a long write does not fail only at its end.
+    const int rc = device ? ::access(target_.c_str(), W_OK) : ::access(folderOf(target_).c_str(), W_OK | X_OK);
+    if (rc != 0) fail(errno);
     openTemporary(fs::temp_directory_path(ec));
   } else {
     openTemporary(folderOf(target_));
@@ -231,6 +243,14 @@ const fs::path& OutputFile::linkedPath() {
   fail(EEXIST);
 }
 
+void OutputFile::reopenLinked() {
+  if (inPlace_ || linked_.empty() || fd_ < 0) return;
+  const int fd = ::open(linked_.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) fail(errno);
+  ::close(fd_);
+  fd_ = fd;
+}
+
 void OutputFile::closeKeepingName() {
   if (inPlace_ || staged_ || fd_ < 0) return;
   if (::fsync(fd_) != 0 && errno != EINVAL) fail(errno);
@@ -252,7 +272,8 @@ void OutputFile::commit() {
   }
   if (staged_) {
     if (::fsync(fd_) != 0 && errno != EINVAL) fail(errno);
-    // Copied into an output of its own beside the target.
+    // Copied into an output of its own beside the target (a device is
+    // written in place then).
     OutputFile beside(target_);
     std::unique_ptr<char[]> block(new char[kCopyBlock]);
     for (off_t at = 0;;) {

@@ -75,7 +75,9 @@ std::string GetFileErrorMessage(int code);
 // flavour files), so that the same rules hold for every writer:
 // - a symbolic link is followed: the file it names is replaced, the link kept;
 // - a device or a pipe is written in place (renaming would put a plain file
-//   in its place); a folder or another special file is refused;
+//   in its place), unless `staged` is set: the file is then made in the
+//   system's temporary folder and copied to it by commit(); a folder or
+//   another special file is refused;
 // - any other target is written as an anonymous temporary file (Linux
 //   O_TMPFILE) in the target's folder, or in the system's temporary folder
 //   when `staged` is set, and gets a name only once complete: commit() links
@@ -106,6 +108,11 @@ class OutputFile {
   // before commit() (the target itself for a device): an anonymous file is
   // linked under a temporary name in its folder. Throws TavSys::Error.
   const std::filesystem::path& linkedPath();
+  // After the file under linkedPath() was replaced by another one (a pass
+  // over the written file puts its result there): the descriptor is opened
+  // on the new file. Nothing for an output written in place. Throws
+  // TavSys::Error.
+  void reopenLinked();
   // Flushes the complete file to disk and closes its descriptor, the file
   // keeping its temporary name until commit(): for a writer that holds many
   // complete files until it commits them all (that name then remains after
@@ -131,6 +138,10 @@ class OutputFile {
   bool staged_ = false;
   bool committed_ = false;
 };
+
+// A character device or a pipe (a link followed): a target OutputFile writes
+// in place unless staged.
+bool isDeviceOrPipe(const std::filesystem::path& path);
 
 // A unique name for a temporary file next to `near` (not created).
 std::filesystem::path uniqueSiblingPath(const std::filesystem::path& near, std::string_view tag);

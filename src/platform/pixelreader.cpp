@@ -57,7 +57,10 @@ class TiffSource final : public pixreatyp::Source {
     TIFFOpenOptionsSetErrorHandlerExtR(options, tiffMessage, &lastError_);
     TIFFOpenOptionsSetWarningHandlerExtR(options, tiffWarning, nullptr);
     TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(pixreatyp::kMaxBufferBytes));
-    tif_.reset(TIFFOpenExt(path.c_str(), "r", options));
+    // Read, not mapped: a file that shrinks while it is read gives an
+    // error, where a mapping would kill the process (SIGBUS); and the
+    // picture's pages do not count against the process's memory.
+    tif_.reset(TIFFOpenExt(path.c_str(), "rm", options));
     TIFFOpenOptionsFree(options);
     if (!tif_) fail("not a readable TIFF file");
     readHeader(header);

@@ -89,12 +89,13 @@ TEST(ExportCommand, ForcedRemapProblemIsStillRefusedAndCheckReportsIt) {
   const std::string inks =
       R"([{"name":"Cyan","process":"cyan"},{"name":"A","cmyk":[0,50,0,0],"mapTo":"B"},{"name":"B","cmyk":[0,0,50,0]}])";
   tavtest::writeFile(dir / "job.json", drivertest::colouredSquares(inks, {R"({"A":100,"B":30})"}));
-  // Force goes past the remap problem, but the inks cannot be renamed.
+  // Force goes past the remap problem, but the colour's two inks cannot both
+  // be B in the file.
   auto r = runTavpdf({"export", (dir / "job.json").string(), "-o", (dir / "out.pdf").string(), "--set",
                       "UseSeparationDisabler=1", "--force"});
   EXPECT_EQ(r.exitCode, 1) << r.describe();
   EXPECT_NE(r.err.find("PDF/UNABLE TO REMAP OBJECT"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("error: PDF/INKS NOT RENAMED"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("failure: PDF/INKS NOT RENAMED"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(dir / "out.pdf"));
 
   r = runTavpdf({"check", (dir / "job.json").string()});

@@ -135,12 +135,14 @@ TEST(Export, ChecksAnswerWithTheirResultAndMessages) {
        TavPDF::kExportRemapProblem,
        {{"PDF/UNABLE TO REMAP TWO TO ONE OBJECT", kError, "uses A and B, which are both remapped onto C"}},
        {"PDF/INKS NOT RENAMED"}},
-      // Force passes the remap problem, but remapped inks cannot be renamed
-      // in the file: plates under the wrong names are not written either.
+      // Force passes the remap problem, but the colour's two inks cannot
+      // both become C in the file: no file with a colour naming C twice.
       {"the same forced", colouredSquares(remapInks, {R"({"A":100,"B":40})"}), "Press UseSeparationDisabler=1", 1,
-       {{"PDF/UNABLE TO REMAP TWO TO ONE OBJECT", -1}, {"PDF/INKS NOT RENAMED", kError}}, {}, 0, true},
-      {"a plain remapping", colouredSquares(remapInks, {R"({"A":100})"}), "Press UseSeparationDisabler=1", 1,
-       {{"PDF/INKS NOT RENAMED", kError}}},
+       {{"PDF/UNABLE TO REMAP TWO TO ONE OBJECT", -1}, {"PDF/CANNOT RENAME INKS", kError, "\"A\" and \"B\""},
+        {"PDF/INKS NOT RENAMED", TavGen::kBatchError}},
+       {}, 0, true},
+      {"a plain remapping", colouredSquares(remapInks, {R"({"A":100})"}), "Press UseSeparationDisabler=1", 0, {},
+       {"PDF/INKS NOT RENAMED"}},
       {"no remapping without the disabler", colouredSquares(remapInks, {R"({"A":100})"}), "Press", 0, {},
        {"PDF/INKS NOT RENAMED"}},
       {"disabler and a blend needing the ink not output",
@@ -156,9 +158,10 @@ TEST(Export, ChecksAnswerWithTheirResultAndMessages) {
       {"technical ink with a non-separable blend",
        colouredSquares(unoutput, {R"({"Varnish":100})"}, R"(,"blendMode":"hue","overprint":true)"), "Press", -1,
        {{"TECHNICAL INKS WITH NONSEPARABLE BLENDMODE", kWarning}}, {"TECHNICAL INKS NOT IN OVERPRINT"}},
-      // A refusal says what stopped it, and nothing that reads like a disk problem.
-      {"a placed EPS file is refused, not left out", placedJob(kStandardInks, kEps), "Press", 1,
-       {{"PDF/OBJECT NOT SUPPORTED YET", TavGen::kBatchError, "EPS"}}, {kCannotWrite, kCouldNotWrite}},
+      // A picture that cannot be drawn is named, and nothing reads like a disk problem.
+      {"a placed EPS file without a bounding box is named, not left out silently", placedJob(kStandardInks, kEps),
+       "Press", 0, {{"PDF/UNSUPPORTED PICTURE TYPE", TavGen::kBatchError, "art.eps"}},
+       {kCannotWrite, kCouldNotWrite}},
       {"a gradient as a shading", gradient, "Press", 0, {}, {"PDF/OBJECT NOT SUPPORTED YET"}},
       {"the same asked for as an image", gradient, "Press OutputGradientsAsImages=1", 0, {},
        {"PDF/OBJECT NOT SUPPORTED YET"}},

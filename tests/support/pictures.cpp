@@ -2,6 +2,10 @@
 
 #include <tiffio.h>
 
+#include <cstdio>
+
+#include <jpeglib.h>
+
 #include <stdexcept>
 
 namespace tavtest {
@@ -57,6 +61,37 @@ void writeTiff(const std::filesystem::path& file, const TiffSpec& spec) {
   }
   TIFFClose(t);
   if (!ok) throw std::runtime_error("libtiff could not write " + file.string());
+}
+
+void writeJpeg(const std::filesystem::path& file, const TiffSpec& spec) {
+  std::FILE* f = std::fopen(file.c_str(), "wb");
+  if (f == nullptr) throw std::runtime_error("cannot write " + file.string());
+  jpeg_compress_struct c;
+  jpeg_error_mgr e;
+  c.err = jpeg_std_error(&e);
+  jpeg_create_compress(&c);
+  jpeg_stdio_dest(&c, f);
+  c.image_width = JDIMENSION(spec.width);
+  c.image_height = JDIMENSION(spec.height);
+  c.input_components = spec.samples;
+  c.in_color_space = spec.samples == 4 ? JCS_CMYK : spec.samples == 3 ? JCS_RGB : JCS_GRAYSCALE;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, 95, TRUE);
+  if (spec.samples == 4) c.write_Adobe_marker = TRUE;
+  jpeg_start_compress(&c, TRUE);
+  std::vector<JSAMPLE> row(std::size_t(spec.width) * std::size_t(spec.samples));
+  for (int y = 0; y < spec.height; ++y) {
+    for (int x = 0; x < spec.width; ++x)
+      for (int s = 0; s < spec.samples; ++s) {
+        const std::uint8_t v = spec.sample(x, y, s);
+        row[std::size_t(x * spec.samples + s)] = spec.samples == 4 ? JSAMPLE(255 - v) : JSAMPLE(v);
+      }
+    JSAMPROW r = row.data();
+    jpeg_write_scanlines(&c, &r, 1);
+  }
+  jpeg_finish_compress(&c);
+  jpeg_destroy_compress(&c);
+  std::fclose(f);
 }
 
 }  // namespace tavtest

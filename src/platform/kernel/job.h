@@ -174,6 +174,10 @@ struct Picture {
   int pdfPage = 0;
   TavDB::tv_box box;            // bounding box in the picture's own job units
   TavDB::tv_point originalOrigin;
+  // The placed file's own box in points (left, bottom, right, top): an EPS
+  // file's bounding box, a PDF page's crop box as the page is shown (turned
+  // by its Rotate, its lower left corner kept). All 0 when not read.
+  std::array<double, 4> fileBox{};
   std::bitset<kMaxSeparations> seps;  // slots the picture uses (picsepuse)
   // A one-up (type "ART"): the nested job, loaded with its parent. Shared so
   // that several placements of one file use one model.

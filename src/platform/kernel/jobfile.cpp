@@ -1,4 +1,5 @@
 #include "platform/kernel/jobfile.h"
+#include "platform/kernel/placedfiles.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -813,6 +814,10 @@ void Loader::readPictures(const Node& list) {
     if (p.dcs && type != "EPS") e.child("dcs").fail("only an EPS picture can be a DCS file");
     if (auto v = e.opt("box")) p.box = v->box();
     if (auto v = e.opt("originalOrigin")) p.originalOrigin = v->point();
+    if (type != "ART") {
+      TavKernel::ReadPlacedFile(p, job_->ppi, {e.opt("width").has_value(), e.opt("height").has_value(),
+                                               e.opt("resolution").has_value(), e.opt("colorSpace").has_value()});
+    }
     if (auto inks = e.opt("inks")) {
       const std::size_t k = inks->array();
       p.seps.reset();

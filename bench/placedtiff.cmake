@@ -1,0 +1,1 @@
+tav_bench(placedtiff DEPS "$<LINK_GROUP:RESCAN,tv_driver,tv_jdf,tv_pdfwriter,tv_pagewriter,tv_pictures,tv_colour,tv_settings,tv_kernel,tv_fonts,tv_platform>" ZLIB::ZLIB TIFF::TIFF)

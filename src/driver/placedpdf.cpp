@@ -1,0 +1,491 @@
+#include "driver/placedpdf.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include <qpdf/Pl_Buffer.hh>
+#include <qpdf/Pl_QPDFTokenizer.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+
+#include "pagewriter/pdfproof.h"
+#include "pdfwriter/pdfouthan.h"
+#include "platform/kernel/job.h"
+#include "platform/messages.h"
+#include "platform/tav_error.h"
+#include "platform/utf.h"
+
+namespace fs = std::filesystem;
+
+namespace TavPDF {
+
+namespace {
+
+// Whether the resolver's error reporter met an error since it was made.
+bool gResolverReportedError = false;
+
+// Page keys that a Form XObject made from the page does not take over.
+const std::set<std::string> kExcludedPageKeys = {
+    "Parent", "Type",  "MediaBox", "Contents", "CropBox",  "BleedBox",      "TrimBox",
+    "ArtBox", "BoxColorInfo", "Rotate", "Thumb", "B", "Dur", "Trans", "Annots", "AA",
+    "MetaData", "StructParents", "ID", "PZ", "SeparationInfo"};
+
+// Keys of the reference XObject that the Form XObject keeps.
+constexpr std::array<const char*, 5> kKeptReferenceKeys = {"Type", "Subtype", "FormType", "Matrix", "PieceInfo"};
+
+// A file-specification string: UTF-16 (big-endian, with its byte-order mark)
+// or bytes taken as UTF-8.
+std::string filePathText(const std::string& raw) {
+  if (raw.size() < 2 || static_cast<unsigned char>(raw[0]) != 254 || static_cast<unsigned char>(raw[1]) != 255) {
+    return raw;
+  }
+  std::u16string wide;
+  for (std::size_t i = 2; i + 1 < raw.size(); i += 2) {
+    wide.push_back(char16_t((static_cast<unsigned char>(raw[i]) << 8) | static_cast<unsigned char>(raw[i + 1])));
+  }
+  return TavSys::Uni16CharToUTF8(wide);
+}
+
+// The matrix that shows a page the way its Rotate turns it (clockwise quarter
+// turns), with the turned box's lower left corner where the box's was.
+std::array<double, 6> rotationMatrix(int quarters, const std::vector<double>& box) {
+  const double x0 = box[0], y0 = box[1], w = box[2] - box[0], h = box[3] - box[1];
+  switch (quarters) {
+    case 1: return {0, -1, 1, 0, x0 - y0, y0 + w + x0};
+    case 2: return {-1, 0, 0, -1, 2 * x0 + w, 2 * y0 + h};
+    case 3: return {0, 1, -1, 0, x0 + h + y0, y0 - x0};
+    default: return {1, 0, 0, 1, 0, 0};
+  }
+}
+
+// first then second, as PDF concatenates matrices.
+std::array<double, 6> concat(const std::array<double, 6>& m, const std::array<double, 6>& n) {
+  return {m[0] * n[0] + m[1] * n[2],        m[0] * n[1] + m[1] * n[3],
+          m[2] * n[0] + m[3] * n[2],        m[2] * n[1] + m[3] * n[3],
+          m[4] * n[0] + m[5] * n[2] + n[4], m[4] * n[1] + m[5] * n[3] + n[5]};
+}
+
+GAArray numbers(const double* values, std::size_t count) {
+  GAArray a = GAArray::New();
+  for (std::size_t i = 0; i < count; ++i) a.Append(GAObject::Real(values[i]));
+  return a;
+}
+
+}  // namespace
+
+// ---- error sinks ----------------------------------------------------------------------
+
+void NilErrorReporter::ReportError(const std::string& message) {
+  ++mErrors;
+  // The first problem of a file says what is wrong with it; a damaged file
+  // may give many more.
+  if (!mShown.insert(mFile).second) return;
+  TavGen::message(TavGen::kError, 1, "PDF/CANNOT EMBED PLACED PDF",
+                  {{"__FILENAME__", mFile}, {"__REASON__", message}});
+}
+
+OpiResolverErrorReporter::OpiResolverErrorReporter(OPIErrorReporter* sink) : mSink(sink) {
+  gResolverReportedError = false;
+}
+
+void OpiResolverErrorReporter::Report(const std::string& message) {
+  gResolverReportedError = true;
+  if (mSink != nullptr) mSink->ReportError(message);
+}
+
+bool OpiResolverErrorReporter::ResolverReportedError() { return gResolverReportedError; }
+
+// ---- joined content -------------------------------------------------------------------
+
+long MultipleInStream::Read(unsigned char* buffer, long n) {
+  long total = 0;
+  while (total < n && mCurrent < mParts.size()) {
+    const long got = mParts[mCurrent]->Read(buffer + total, n - total);
+    if (got < 0) {
+      ++mCurrent;
+      continue;
+    }
+    total += got;
+  }
+  return total == 0 && n > 0 ? -1 : total;
+}
+
+std::unique_ptr<GInStream> MultipleInStream::Clone() const {
+  std::vector<std::unique_ptr<GInStream>> parts;
+  for (const auto& p : mParts) parts.push_back(p->Clone());
+  return std::make_unique<MultipleInStream>(std::move(parts));
+}
+
+void MultipleInStream::Reset() {
+  for (auto& p : mParts) p->Reset();
+  mCurrent = 0;
+}
+
+// ---- the PDF 1.3 check ----------------------------------------------------------------
+
+void PDF13CompabilityCheckVisitor::VisitExtGState(GADict& state) {
+  const GAObject blend = state.Get("BM");
+  std::string mode = blend.GetName();
+  if (blend.IsArray()) mode = blend.GetArray().GetName(0);
+  if (blend.IsValid() && mode != "Normal" && mode != "Compatible") mTransparency = true;
+  const GAObject mask = state.Get("SMask");
+  if (mask.IsValid() && mask.GetName() != "None") mTransparency = true;
+  for (const char* alpha : {"CA", "ca"}) {
+    const GAObject a = state.Get(alpha);
+    if (a.IsNumber() && a.GetNumber() != 1.0) mTransparency = true;
+  }
+}
+
+void PDF13CompabilityCheckVisitor::VisitGroup(GADict&) { mTransparency = true; }
+
+void PDF13CompabilityCheckVisitor::VisitImage(GADict& image) {
+  if (image.Get("SMask").IsStream()) mTransparency = true;
+  if (image.Get("SMaskInData").GetNumber() != 0) mTransparency = true;
+}
+
+// ---- finding and converting references --------------------------------------------------
+
+RefFinderVisitor::RefFinderVisitor(GADoc& output, NilErrorReporter& errors, bool pdf13Check, bool overlap,
+                                   bool isolateOneUp)
+    : mOutput(output), mErrors(errors), mPdf13Check(pdf13Check), mOverlap(overlap), mIsolateOneUp(isolateOneUp) {}
+
+GADoc& RefFinderVisitor::OpenPlaced(const std::string& path) {
+  auto found = mPlaced.find(path);
+  if (found != mPlaced.end()) return *found->second;
+  if (mFailed.count(path) != 0) throw TavSys::Error(TavSys::kResultAbandoned, "", "already refused");
+  fs::path where = fs::u8path(path);
+  // A relative name is taken from the written file's folder.
+  if (where.is_relative()) where = mOutput.GetPath().parent_path() / where;
+  try {
+    return *mPlaced.emplace(path, std::make_unique<GADoc>(where)).first->second;
+  } catch (...) {
+    mFailed.insert(path);
+    throw;
+  }
+}
+
+void RefFinderVisitor::VisitXObject(GADict& xobjects, const std::string& name, GAObject& xobject) {
+  if (mPdf13Check && mTransparencyFound) return;
+  if (!xobject.IsStream() || !xobject.GetDict().GetDict("Ref").IsValid()) return;
+  if (xobject.IsIndirect() && mRefused.count(xobject.Handle().getObjGen()) != 0) return;
+  GAStream stream;
+  if (!convertReferenceXObject(*this, xobject, stream)) {
+    if (xobject.IsIndirect()) mRefused.insert(xobject.Handle().getObjGen());
+    return;
+  }
+  const GADict ref = xobject.GetDict().GetDict("Ref");
+  PendingPut put;
+  put.path = filePathText(ref.GetDict("F").Get("F").GetString());
+  put.page = int(ref.Get("Page").GetNumber());
+  put.name = name;
+  put.dictionary = xobjects;
+  put.stream = stream;
+  mPuts.push_back(std::move(put));
+}
+
+void stripPrivateNameKeys(GADict resources) {
+  std::set<QPDFObjGen> seen;
+  std::vector<GADict> pending{std::move(resources)};
+  while (!pending.empty()) {
+    GADict r = std::move(pending.back());
+    pending.pop_back();
+    if (r.IsIndirect() && !seen.insert(r.Handle().getObjGen()).second) continue;
+    GADict xobjects = r.GetDict("XObject");
+    for (const std::string& key : xobjects.Keys()) {
+      GAObject x = xobjects.Get(key);
+      if (x.IsIndirect() && !seen.insert(x.Handle().getObjGen()).second) continue;
+      GADict dict = x.GetDict();
+      if (dict.Has("VornPNName")) dict.Remove("VornPNName");
+      if (dict.GetDict("Resources").IsValid()) pending.push_back(dict.GetDict("Resources"));
+    }
+  }
+}
+
+bool convertReferenceXObject(RefFinderVisitor& visitor, const GAObject& reference, GAStream& result) {
+  const GADict referenceDict = reference.GetDict();
+  const GADict ref = referenceDict.GetDict("Ref");
+  if (!ref.IsValid()) return false;
+  const std::string path = filePathText(ref.GetDict("F").Get("F").GetString());
+  const GAObject pageNumber = ref.Get("Page");
+  NilErrorReporter& errors = visitor.GetErrors();
+  errors.SetCurrentFile(fs::u8path(path).filename().string());
+  if (path.empty() || !pageNumber.IsNumber()) {
+    errors.ReportError("the reference names no file or no page");
+    return false;
+  }
+  const int page = int(pageNumber.GetNumber());
+  for (const PendingPut& put : visitor.GetPendingPuts()) {
+    if (put.path == path && put.page == page) {
+      result = put.stream;
+      return true;
+    }
+  }
+
+  try {
+    GADoc& placed = visitor.OpenPlaced(path);
+    GOPage placedPage = placed.GetPage(page);
+    GADict pageDict = placedPage.GetGADict();
+
+    // What the form will hold is what the check looks at.
+    PDF13CompabilityCheckVisitor check;
+    GOVWalk(pageDict, check, kExcludedPageKeys);
+    const bool transparent = check.FoundTransparency();
+    if (transparent) visitor.SetTransparencyFound();
+    if (transparent && visitor.Pdf13Check()) return false;
+
+    // The content streams, decoded and joined with a line end between them
+    // (tokens at the end of one part and the start of the next must not run
+    // together), without the hidden optional content.
+    std::string joined;
+    const GAObject contents = pageDict.Get("Contents");
+    std::vector<GAObject> parts;
+    if (contents.IsStream()) parts.push_back(contents);
+    for (int i = 0; contents.IsArray() && i < contents.GetArray().GetLength(); ++i) {
+      parts.push_back(contents.GetArray().Get(i));
+    }
+    for (const GAObject& part : parts) {
+      if (!part.IsStream()) continue;
+      if (!joined.empty()) joined += '\n';
+      joined += GAStream(part.Handle()).GetDecodedData();
+    }
+    std::vector<std::unique_ptr<GInStream>> streams;
+    streams.push_back(std::make_unique<GMemoryInStream>(RemoveHiddenOCMDLayers(placed, pageDict, joined)));
+    MultipleInStream data(std::move(streams));
+
+    // Every other page key, copied with what it refers to.
+    GADict kept = GADict::New();
+    for (const std::string& key : pageDict.Keys()) {
+      if (kExcludedPageKeys.count(key) == 0) kept.Put(key, pageDict.Get(key));
+    }
+    GADoc& output = visitor.GetOutput();
+    GADict form = CloneInto(output, placed, kept).GetDict();
+    if (form.GetDict("Resources").IsValid()) stripPrivateNameKeys(form.GetDict("Resources"));
+
+    const std::vector<double> box = placedPage.GetPageBox(1);
+    if (box.size() != 4) throw TavSys::Error(TavSys::kResultAbandoned, "", "the page has no usable page box");
+    form.Put("BBox", numbers(box.data(), 4));
+
+    if (transparent && visitor.Overlap()) {
+      if (visitor.IsolateOneUp()) {
+        GADict group = GADict::New();
+        group.Put("S", GAObject::Name("Transparency"));
+        group.Put("K", GAObject::Bool(false));
+        group.Put("I", GAObject::Bool(true));
+        form.Put("Group", group);
+        TavGen::message(TavGen::kWarning, 1, "PDF/PDF TRANSPARENCIES IN ONEUP WERE ISOLATED");
+      } else {
+        TavGen::message(TavGen::kWarning, 1, "PDF/PDF TRANSPARENCIES IN ONEUP");
+      }
+    }
+
+    for (const char* key : kKeptReferenceKeys) {
+      if (referenceDict.Has(key)) form.Put(key, referenceDict.Get(key));
+    }
+    // A page that its file shows turned is placed as it is shown.
+    const int quarters = placedPage.GetRotation();
+    if (quarters != 0) {
+      std::array<double, 6> m = {1, 0, 0, 1, 0, 0};
+      const GAArray given = form.GetArray("Matrix");
+      if (given.GetLength() == 6) {
+        for (int i = 0; i < 6; ++i) m[std::size_t(i)] = given.Get(i).GetNumber();
+      }
+      const std::array<double, 6> turned = concat(rotationMatrix(quarters, box), m);
+      form.Put("Matrix", numbers(turned.data(), 6));
+    }
+    result = GAStream(output, form, data, true);
+    placed.ReportWarnings();
+    return true;
+  } catch (const TavSys::Error& e) {
+    if (e.detail() != "already refused") errors.ReportError(e.detail().empty() ? e.text() : e.detail());
+  } catch (const std::exception& e) {
+    errors.ReportError(e.what());
+  }
+  return false;
+}
+
+int resolvePlacedPdfReferences(const TavSys::FileSpec& file, bool pdf13Check, bool overlap, bool isolateOneUp) {
+  NilErrorReporter errors;
+  if (!file.DoesExist()) {
+    errors.ReportError("Input file is empty.");
+    return -1;
+  }
+  OpiResolverErrorReporter reporter(&errors);
+  GOErrorReporterScope scope(&reporter);
+  errors.SetCurrentFile(file.GetFileNameUTF8());
+  try {
+    GADoc doc(file.path());
+    RefFinderVisitor finder(doc, errors, pdf13Check, overlap, isolateOneUp);
+    GOVWalk(doc.GetTrailer(), finder);
+    if (pdf13Check && finder.TransparencyFound()) return -2;
+    // A page that could not be embedded would leave its placement empty:
+    // the file is not worth saving.
+    if (errors.GetErrorCount() != 0) return -1;
+    std::vector<PendingPut>& puts = finder.GetPendingPuts();
+    for (PendingPut& put : puts) {
+      if (put.dictionary.IsValid()) put.dictionary.Put(put.name, put.stream);
+    }
+    if (!puts.empty()) doc.Save(file.path());
+    return errors.GetErrorCount() != 0 ? -1 : 0;
+  } catch (const TavSys::Error& e) {
+    errors.ReportError(e.detail().empty() ? e.text() : e.detail());
+  } catch (const std::exception& e) {
+    errors.ReportError(e.what());
+  }
+  return -1;
+}
+
+// ---- hidden optional content ----------------------------------------------------------
+
+namespace {
+
+// Which optional-content groups and membership dictionaries the default
+// configuration hides.
+class OptionalContentVisibility {
+ public:
+  explicit OptionalContentVisibility(GADoc& doc) {
+    const GADict config = doc.GetCatalog().GetDict("OCProperties").GetDict("D");
+    if (!config.IsValid()) return;
+    mBaseOn = config.GetName("BaseState") != "OFF";
+    for (const char* list : {"ON", "OFF"}) {
+      const GAArray groups = config.GetArray(list);
+      for (int i = 0; i < groups.GetLength(); ++i) {
+        const GAObject g = groups.Get(i);
+        if (g.IsIndirect()) (std::strcmp(list, "ON") == 0 ? mOn : mOff).insert(g.Handle().getObjGen());
+      }
+    }
+    mActive = mBaseOn ? !mOff.empty() : true;
+  }
+  bool Active() const { return mActive; }
+
+  bool Hidden(const GAObject& object) const {
+    const GADict dict = object.GetDict();
+    if (!dict.IsValid()) return false;
+    const std::string type = dict.GetName("Type");
+    if (type == "OCG") return !GroupOn(object);
+    if (type != "OCMD") return false;
+    std::vector<bool> states;
+    const GAObject groups = dict.Get("OCGs");
+    if (groups.IsArray()) {
+      for (int i = 0; i < groups.GetArray().GetLength(); ++i) states.push_back(GroupOn(groups.GetArray().Get(i)));
+    } else if (groups.IsDict()) {
+      states.push_back(GroupOn(groups));
+    }
+    if (states.empty()) return false;
+    const std::string policy = dict.Has("P") ? dict.GetName("P") : "AnyOn";
+    const bool any = std::find(states.begin(), states.end(), true) != states.end();
+    const bool all = std::find(states.begin(), states.end(), false) == states.end();
+    if (policy == "AllOn") return !all;
+    if (policy == "AnyOff") return all;
+    if (policy == "AllOff") return any;
+    return !any;
+  }
+
+ private:
+  bool GroupOn(const GAObject& group) const {
+    if (!group.IsIndirect()) return true;
+    const QPDFObjGen id = group.Handle().getObjGen();
+    return mBaseOn ? mOff.count(id) == 0 : mOn.count(id) != 0;
+  }
+
+  bool mActive = false;
+  bool mBaseOn = true;
+  std::set<QPDFObjGen> mOn, mOff;
+};
+
+// Drops marked-content sections "/OC /name BDC ... EMC" and "/name Do" whose
+// optional content is hidden. Operands are held until their operator comes.
+class HiddenContentFilter : public QPDFObjectHandle::TokenFilter {
+ public:
+  HiddenContentFilter(const OptionalContentVisibility& visibility, const GADict& resources)
+      : mVisibility(visibility), mResources(resources) {}
+
+  void handleToken(QPDFTokenizer::Token const& token) override {
+    mHeld.push_back(token);
+    if (token.getType() != QPDFTokenizer::tt_word) return;
+    const std::string op = token.getValue();
+    if (mSkipDepth > 0) {
+      if (op == "BMC" || op == "BDC") ++mSkipDepth;
+      if (op == "EMC") --mSkipDepth;
+      mHeld.clear();
+      return;
+    }
+    std::vector<const QPDFTokenizer::Token*> operands;
+    for (const auto& t : mHeld) {
+      if (t.getType() != QPDFTokenizer::tt_space && t.getType() != QPDFTokenizer::tt_comment) operands.push_back(&t);
+    }
+    operands.pop_back();  // the operator
+    if (op == "BDC" && operands.size() == 2 && operands[0]->getType() == QPDFTokenizer::tt_name &&
+        operands[0]->getValue() == "/OC" && operands[1]->getType() == QPDFTokenizer::tt_name &&
+        mVisibility.Hidden(mResources.GetDict("Properties").Get(operands[1]->getValue().substr(1)))) {
+      mSkipDepth = 1;
+      mHeld.clear();
+      return;
+    }
+    if (op == "Do" && operands.size() == 1 && operands[0]->getType() == QPDFTokenizer::tt_name) {
+      const GADict x = mResources.GetDict("XObject").Get(operands[0]->getValue().substr(1)).GetDict();
+      if (x.IsValid() && x.Get("OC").IsValid() && mVisibility.Hidden(x.Get("OC"))) {
+        mHeld.clear();
+        return;
+      }
+    }
+    flush();
+  }
+  void handleEOF() override { flush(); }
+
+ private:
+  void flush() {
+    for (const auto& t : mHeld) writeToken(t);
+    mHeld.clear();
+  }
+
+  const OptionalContentVisibility& mVisibility;
+  GADict mResources;
+  std::vector<QPDFTokenizer::Token> mHeld;
+  int mSkipDepth = 0;
+};
+
+}  // namespace
+
+std::string RemoveHiddenOCMDLayers(GADoc& doc, const GADict& page, const std::string& content) {
+  const OptionalContentVisibility visibility(doc);
+  if (!visibility.Active()) return content;
+  HiddenContentFilter filter(visibility, page.GetDict("Resources"));
+  Pl_Buffer out("visible content");
+  Pl_QPDFTokenizer tokens("optional content", &filter, &out);
+  tokens.write(reinterpret_cast<const unsigned char*>(content.data()), content.size());
+  tokens.finish();
+  std::unique_ptr<Buffer> buffer(out.getBuffer());
+  return std::string(reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize());
+}
+
+// ---- dot gain of placed files -----------------------------------------------------------
+
+bool PlacedPdfDotgainMatches(PDFProof& writer, const TavSys::filref& file) {
+  const pdfouthan* handler = writer.GetHandler();
+  const jobstr* job = writer.GetJob();
+  if (handler == nullptr || job == nullptr || file.empty()) return true;
+  // Complaints about the file are the second pass's to make.
+  GOErrorReporterScope quiet(nullptr);
+  try {
+    GADoc doc(fs::u8path(file.getFullPathAsUtf8()));
+    if (doc.GetNumPages() == 0) return true;
+    const GAArray separations = doc.GetPage(0).GetGADict().GetDict("QELInfo").GetArray("Separations");
+    for (int i = 0; i < std::min(separations.GetLength(), 64); ++i) {
+      const GADict entry = separations.GetDict(i);
+      const GAObject transfer = entry.Get("TransferFunction");
+      const std::string name = entry.GetName("Name");
+      if (!transfer.IsStream() || name.empty()) continue;
+      const int sep = TavricLib::FindSeparation(job, name);
+      if (sep < 0 || sep >= kMaxSeparations || handler->mTransferFunctions[std::size_t(sep)] == nullptr) continue;
+      const std::string samples = GAStream(transfer.Handle()).GetDecodedData();
+      // A curve of fewer than 256 samples cannot be the export's.
+      if (samples.size() < 256) return false;
+      if (std::memcmp(samples.data(), handler->mDotGainSamples[std::size_t(sep)].data(), 256) != 0) return false;
+    }
+  } catch (const std::exception&) {
+    return true;
+  }
+  return true;
+}
+
+}  // namespace TavPDF

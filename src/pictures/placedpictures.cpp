@@ -1,0 +1,384 @@
+// Placed picture files: pixel pictures (TIFF, JPEG) and EPS files. The page's
+// own writer writes a picture at once; a nested writer (a form) draws it by
+// name and queues one record per file, written after the form's content
+// under that name. JPEG files go into the file as they stand when JPEG
+// compression is asked for; an EPS file becomes a PostScript XObject drawn
+// over its preview, which viewers show and printers leave out.
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <vector>
+
+#include "pagewriter/pdfproof.h"
+#include "pdfwriter/pdfobjects.h"
+#include "pdfwriter/pdfoutfil.h"
+#include "platform/files.h"
+#include "platform/kernel/epsfile.h"
+#include "platform/kernel/job.h"
+#include "platform/kernel/tavdb.h"
+#include "platform/messages.h"
+#include "platform/pixelreader.h"
+#include "platform/system.h"
+#include "platform/tav_error.h"
+#include "tavpdf/PDFSettings.h"
+
+namespace fs = std::filesystem;
+
+namespace TavPDF {
+
+namespace {
+
+void writeQueuedPicture(PDFProof& writer, PendingStream& record) { writer.OutputPictureXObject(record); }
+
+const bool gPictureWriterInstalled = [] {
+  SetPendingStreamWriter(kPendingFileTiff, writeQueuedPicture);
+  return true;
+}();
+
+constexpr double kMaxJpegSide = 65500;
+constexpr std::size_t kCopyBlock = 1 << 16;
+
+// A JPEG file's CMYK data stored inverted, as an Adobe (APP14) marker says.
+bool jpegStoresInvertedCmyk(const std::string& path) {
+  std::ifstream in(fs::u8path(path), std::ios::binary);
+  unsigned char b[4];
+  if (!in.read(reinterpret_cast<char*>(b), 2) || b[0] != 0xFF || b[1] != 0xD8) return false;
+  // Segments up to the start of the scan: marker, length, data.
+  for (int segments = 0; segments < 1000 && in.read(reinterpret_cast<char*>(b), 4); ++segments) {
+    if (b[0] != 0xFF || b[1] == 0xDA) return false;
+    const int length = (b[2] << 8) | b[3];
+    if (length < 2) return false;
+    if (b[1] == 0xEE && length >= 7) {
+      char tag[5];
+      return in.read(tag, 5) && std::memcmp(tag, "Adobe", 5) == 0;
+    }
+    in.seekg(length - 2, std::ios::cur);
+  }
+  return false;
+}
+
+// The placement of a picture whose own coordinates are points (an EPS
+// file's PostScript, a preview's unit square scaled to the picture): (a, b)
+// per point along the width, (c, d) per point upwards, (e, f) the top left
+// corner on the page.
+TavDB::tv_matrixtyp<double> pointPlacement(const genproof& writer, const Paint& paint, const Picture& picture) {
+  const double w = picture.fileBox[2] - picture.fileBox[0], h = picture.fileBox[3] - picture.fileBox[1];
+  return writer.PlacementMatrix(paint, w, h);
+}
+
+// The preview of a DOS EPS file: its TIFF section read as RGB rows. Empty
+// when the file has none or it cannot be read.
+struct Preview {
+  std::int32_t width = 0, height = 0;
+  std::vector<std::uint8_t> rgb;
+};
+
+Preview readPreview(const std::string& path) {
+  Preview p;
+  TavKernel::EpsHeader h;
+  try {
+    h = TavKernel::ReadEpsHeader(fs::u8path(path));
+  } catch (const TavSys::Error&) {
+    return p;
+  }
+  if (!h.dos || h.tiffOffset == 0 || h.tiffLength == 0) return p;
+  try {
+    // The pixel reader reads files: the section goes into one of its own.
+    const TavSys::TempFolder folder;
+    const fs::path tiff = folder.path() / "preview.tif";
+    {
+      std::ifstream in(fs::u8path(path), std::ios::binary);
+      std::ofstream out(tiff, std::ios::binary);
+      in.seekg(std::streamoff(h.tiffOffset));
+      std::vector<char> block(kCopyBlock);
+      for (std::uint64_t left = h.tiffLength; left > 0 && in;) {
+        const std::size_t n = std::size_t(std::min<std::uint64_t>(left, block.size()));
+        in.read(block.data(), std::streamsize(n));
+        out.write(block.data(), in.gcount());
+        left -= std::uint64_t(in.gcount());
+      }
+    }
+    TavSys::pixreatyp reader(tiff.string());
+    const TavSys::PixelHeader& ph = reader.header();
+    // A preview is small; one that is not is not kept in memory.
+    if (std::uint64_t(ph.width) * std::uint64_t(ph.rows) > (std::uint64_t(1) << 24)) return p;
+    std::vector<std::uint8_t> row(ph.rowBytes());
+    p.rgb.reserve(std::size_t(ph.width) * std::size_t(ph.rows) * 3);
+    for (std::int32_t y = 0; y < ph.rows; ++y) {
+      reader.readRow(row.data());
+      for (std::int32_t x = 0; x < ph.width; ++x) {
+        const std::uint8_t* s = row.data() + std::size_t(x) * std::size_t(ph.channels);
+        if (ph.model == TavSys::kPixelRGB && ph.channels >= 3) {
+          p.rgb.insert(p.rgb.end(), {s[0], s[1], s[2]});
+        } else if (ph.model == TavSys::kPixelCMYK && ph.channels >= 4) {
+          for (int c = 0; c < 3; ++c) p.rgb.push_back(std::uint8_t((255 - s[c]) * (255 - s[3]) / 255));
+        } else {
+          p.rgb.insert(p.rgb.end(), {s[0], s[0], s[0]});
+        }
+      }
+    }
+    p.width = ph.width;
+    p.height = ph.rows;
+  } catch (const std::exception&) {
+    p = Preview();
+  }
+  return p;
+}
+
+}  // namespace
+
+int PDFProof::OutputPlacedPDF(TavDB::Object* object) {
+  if (object == nullptr || object->checkProperties(0x100008)) return 0;
+  const std::uint16_t paintIndex = object->paint();
+  const Paint* paint = paipoi(mJob, paintIndex);
+  const Picture* picture = paint != nullptr ? picpoi(mJob, paint->picture) : nullptr;
+  if (picture == nullptr || paint->type != kPaintPicture) return 0;
+  // The page goes in as a reference form that the pass over the finished
+  // file replaces by the page itself, its box in the page's own points.
+  if (!HasPendingPictureForm(paintIndex)) RegisterPictureForm(*this, object, paintIndex);
+  mPlacedPdf = true;
+  // A one-up's nested writer places pages too: the file learns it at once.
+  mHandler->mPlacedPdfFlag = true;
+  const TavDB::tv_matrixtyp<double> m = pointPlacement(*this, *paint, *picture);
+  // The box's top left corner lands on the placement's.
+  const double x0 = picture->fileBox[0], y1 = picture->fileBox[3];
+  Out() << "q\n";
+  DrawPictureForm(paintIndex, m.a, m.b, m.c, m.d, m.e - m.a * x0 - m.c * y1, m.f - m.b * x0 - m.d * y1);
+  Out() << "Q\n";
+  return 0;
+}
+
+int PDFProof::OutputPlacedEPS(TavDB::Object* object) {
+  const int result = OutputPlacedPixels(object);
+  mImageBegun = false;
+  return result;
+}
+
+int PDFProof::OutputPlacedPixels(TavDB::Object* object) {
+  const Paint* paint = object != nullptr ? paipoi(mJob, object->paint()) : nullptr;
+  if (paint == nullptr || paint->type != kPaintPicture) return 0;
+  auto record = std::make_unique<PendingStreamFileTiff>(TavDB::objdupall(object));
+  record->SetPaint(object->paint());
+  if (mWriterNumber == 0) {
+    OutputPictureXObject(*record);
+    return 0;
+  }
+
+  const TavSys::filref* file = picfilref(mJob, paint->picture);
+  const std::string path = file != nullptr ? file->getFullPathAsUtf8() : std::string();
+  std::error_code ec;
+  if (file == nullptr || file->empty() || !fs::is_regular_file(fs::u8path(path), ec)) {
+    TavGen::message(TavGen::kBatchError, 1, "PDF/CANNOT OPEN PICTURE FILE",
+                    {{"__FILENAME__", file != nullptr ? file->getNameAsUtf8() : std::string()}});
+    return 0;
+  }
+  std::string name;
+  const bool found = MakePictureXObjectName(file, name);
+  TavDB::tv_matrixtyp<double> m{};
+  double width = 0, height = 0;
+  const Picture* picture = picpoi(mJob, paint->picture);
+  if (!piciseps(mJob, paint->picture)) {
+    // The image's unit square is the picture: its pixels at their number.
+    try {
+      const TavSys::pixreatyp reader(path);
+      width = reader.header().width;
+      height = reader.header().rows;
+    } catch (const TavSys::Error&) {
+      TavGen::message(TavGen::kBatchError, 1, "PDF/UNSUPPORTED PICTURE TYPE", {{"__FILENAME__", file->getNameAsUtf8()}});
+      return 0;
+    }
+    m = PlacementMatrix(*paint, width, height);
+  } else {
+    // The PostScript draws in its own points; its bounding box's corner
+    // lands on the picture's corner.
+    mPreviewFlag = true;
+    m = pointPlacement(*this, *paint, *picture);
+    width = picture->fileBox[2] - picture->fileBox[0];
+    height = picture->fileBox[3] - picture->fileBox[1];
+    if (!(width > 0) || !(height > 0)) {
+      mPreviewFlag = false;
+      TavGen::message(TavGen::kBatchError, 1, "PDF/UNSUPPORTED PICTURE TYPE", {{"__FILENAME__", file->getNameAsUtf8()}});
+      return 0;
+    }
+    mEpsOffsetX = m.a * picture->fileBox[0] + m.c * picture->fileBox[1];
+    mEpsOffsetY = m.b * picture->fileBox[0] + m.d * picture->fileBox[1];
+    m.e -= mEpsOffsetX;
+    m.f -= mEpsOffsetY;
+  }
+  DrawImageXObject(m, name, width, height, nullptr);
+  mPreviewFlag = false;
+  if (!found) {
+    record->SetName(name);
+    record->SetFilePath(PictureRecordPath(name, *file));
+    AddPendingStream(std::move(record));
+  }
+  return 0;
+}
+
+void PDFProof::OutputPictureXObject(PendingStream& pending) {
+  auto& record = static_cast<PendingStreamFileTiff&>(pending);
+  TavDB::Object* object = record.GetObject();
+  const Paint* paint = paipoi(mJob, record.GetPaint());
+  if (object == nullptr || paint == nullptr) return;
+  const TavSys::filref* file = picfilref(mJob, paint->picture);
+  const std::string path = file != nullptr ? file->getFullPathAsUtf8() : std::string();
+  const std::string fileName = file != nullptr ? file->getNameAsUtf8() : std::string();
+  std::error_code ec;
+  if (file == nullptr || file->empty() || !fs::is_regular_file(fs::u8path(path), ec)) {
+    TavGen::message(TavGen::kBatchError, 1, "PDF/CANNOT OPEN PICTURE FILE", {{"__FILENAME__", fileName}});
+    return;
+  }
+  // The picture goes into a stream of its own at once: the page's own
+  // writer closes its content stream around it (the page goes on in a
+  // further content stream), so that its data are written once, never
+  // buffered. A queued record is written under the name its form drew; the
+  // form's content is complete.
+  const bool queued = mWriterNumber != 0;
+  struct Restore {
+    PDFProof* w;
+    bool cache;
+    ~Restore() {
+      w->mPictureRecordName.clear();
+      w->mWritingPictureCache = cache;
+      w->mJpegPassThrough = false;
+      w->mPreviewFlag = false;
+      w->mImageMode = 0;
+    }
+  } restore{this, mWritingPictureCache};
+  mWritingPictureCache = true;
+  if (queued) mPictureRecordName = record.GetName();
+
+  if (piciseps(mJob, paint->picture)) {
+    WritePostScriptXObject(*paint, path, queued ? record.GetName() : std::string());
+    return;
+  }
+
+  std::unique_ptr<TavSys::pixreatyp> reader;
+  try {
+    reader = std::make_unique<TavSys::pixreatyp>(path);
+  } catch (const TavSys::Error&) {
+    TavGen::message(TavGen::kBatchError, 1, "PDF/UNSUPPORTED PICTURE TYPE", {{"__FILENAME__", fileName}});
+    return;
+  }
+  const TavSys::PixelHeader h = reader->header();
+  const bool jpeg = reader->isJpeg();
+  reader.reset();
+  const bool layout = (h.model == TavSys::kPixelRGB && h.channels == 3) ||
+                      (h.model == TavSys::kPixelCMYK && h.channels == 4) ||
+                      ((h.model == TavSys::kPixelGray || h.model == TavSys::kPixelBitmap) && h.channels == 1);
+  if (!layout) {
+    TavGen::message(TavGen::kBatchError, 1, "PDF/UNSUPPORTED PICTURE TYPE", {{"__FILENAME__", fileName}});
+    return;
+  }
+  // A JPEG file goes in as it stands when JPEG compression is asked for.
+  if (jpeg && GetImageCompression(false) >= 25 && mImageMode == 0 && h.width <= kMaxJpegSide &&
+      h.rows <= kMaxJpegSide) {
+    mJpegPassThrough = true;
+    const int resolution = h.resolution > 0 ? int(std::lround(h.resolution)) : 72;
+    proofimghan* handler =
+        outpixbegin(file, paint, PlacementMatrix(*paint, h.width, h.rows), resolution, 1, 0, 0, h.rows, h.width,
+                    h.channels, h.model, nullptr, h.channels == 4 && jpegStoresInvertedCmyk(path), nullptr);
+    if (handler == nullptr && mImageBegun) {
+      std::ifstream in(fs::u8path(path), std::ios::binary);
+      std::vector<char> block(kCopyBlock);
+      genoutfil* out = GetImageOutput();
+      while (out != nullptr && in.read(block.data(), std::streamsize(block.size())), in.gcount() > 0) {
+        out->PutBytes(block.data(), std::size_t(in.gcount()));
+      }
+    }
+    outpixend(handler);
+    return;
+  }
+  genproof::OutputPlacedPixels(object);
+}
+
+void PDFProof::WritePostScriptXObject(const Paint& paint, const std::string& path, const std::string& queuedName) {
+  const Picture* picture = picpoi(mJob, paint.picture);
+  TavKernel::EpsHeader header;
+  try {
+    header = TavKernel::ReadEpsHeader(fs::u8path(path));
+  } catch (const TavSys::Error&) {
+    TavGen::message(TavGen::kBatchError, 1, "PDF/UNSUPPORTED PICTURE TYPE",
+                    {{"__FILENAME__", fs::u8path(path).filename().string()}});
+    return;
+  }
+  const double width = header.urx - header.llx, height = header.ury - header.lly;
+  TavDB::tv_matrixtyp<double> m = pointPlacement(*this, paint, *picture);
+  mEpsOffsetX = m.a * header.llx + m.c * header.lly;
+  mEpsOffsetY = m.b * header.llx + m.d * header.lly;
+  m.e -= mEpsOffsetX;
+  m.f -= mEpsOffsetY;
+
+  mPreviewFlag = true;
+  mJpegPassThrough = true;
+  proofimghan* handler = outpixbegin(picfilref(mJob, paint.picture), &paint, m, 72, 1, 0, 0, height, width, 0,
+                                     -1, nullptr, false, nullptr);
+  const std::string imageName = mCurrentImageName;
+  if (genoutfil* out = mImageBegun ? GetImageOutput() : nullptr) {
+    *out << "%%BeginDocument: NoName\n1 dict begin \n/showpage {} def \n";
+    // Only the PostScript section of a DOS EPS file.
+    std::ifstream in(fs::u8path(path), std::ios::binary);
+    in.seekg(std::streamoff(header.psOffset));
+    std::vector<char> block(kCopyBlock);
+    for (std::uint64_t left = header.psLength; left > 0 && in;) {
+      in.read(block.data(), std::streamsize(std::min<std::uint64_t>(left, block.size())));
+      out->PutBytes(block.data(), std::size_t(in.gcount()));
+      left -= std::uint64_t(in.gcount());
+    }
+    *out << "end \n%%EndDocument\n";
+  }
+  outpixend(handler);
+  mJpegPassThrough = false;
+
+  // The preview the page draws under the PostScript: shown by viewers; a
+  // printer takes its alternate, an empty mask, and prints the PostScript.
+  const std::string previewName = queuedName.empty() ? mPreviewName : queuedName + "_preview";
+  mPreviewName.clear();
+  if (previewName.empty() || imageName.empty()) return;
+  const Preview preview = readPreview(path);
+  const bool nested = mContent == nullptr;
+  if (!nested) EndContentPart();
+  auto* mask = new PDFDictionary();
+  mask->Set("Type", new PDFName("XObject"));
+  mask->Set("Subtype", new PDFName("Image"));
+  mask->Set("BitsPerComponent", new PDFInteger(1));
+  mask->Set("ImageMask", new PDFBool(true));
+  mask->Set("Width", new PDFInteger(1));
+  mask->Set("Height", new PDFInteger(1));
+  PDFIndirectReference* maskRef = nullptr;
+  if (pdfoutfilter* sink = mHandler->beginStream(mask)) {
+    const std::uint8_t empty = 255;
+    sink->PutBytes(&empty, 1);
+    maskRef = mHandler->endStream(sink, nullptr);
+  }
+  auto* image = new PDFDictionary();
+  image->Set("Type", new PDFName("XObject"));
+  image->Set("Subtype", new PDFName("Image"));
+  image->Set("Width", new PDFInteger(preview.width > 0 ? preview.width : 1));
+  image->Set("Height", new PDFInteger(preview.height > 0 ? preview.height : 1));
+  image->Set("BitsPerComponent", new PDFInteger(8));
+  image->Set("ColorSpace", new PDFName("DeviceRGB"));
+  if (maskRef != nullptr) {
+    auto* alternate = new PDFDictionary();
+    alternate->Set("Image", maskRef);
+    alternate->Set("DefaultForPrinting", new PDFBool(true));
+    auto* alternates = new PDFArray();
+    alternates->Add(alternate);
+    image->Set("Alternates", alternates);
+  }
+  image->Set("Filter", new PDFName("FlateDecode"));
+  if (pdfoutfilter* sink = mHandler->beginStream(image)) {
+    static const std::uint8_t kGray[3] = {128, 128, 128};
+    if (preview.rgb.empty()) {
+      sink->PutBytes(kGray, 3);
+    } else {
+      sink->PutBytes(preview.rgb.data(), preview.rgb.size());
+    }
+    PDFIndirectReference* ref = mHandler->endStream(sink, nullptr);
+    if (ref != nullptr && mXObjects != nullptr) mXObjects->Set(previewName, ref);
+  }
+  if (!nested) mContent = mHandler->beginStream(mStreamDictionary);
+}
+
+}  // namespace TavPDF

@@ -175,7 +175,7 @@ void PDFProof::OutputText(TavDB::Object* text) {
   // road above.)
   bool transparencySave = false;
   if (GetVersionCode() >= kPdf14 && paintIsTransparent(mJob, paint)) {
-    RequirePendingWriter(kPendingTransparencyGState);
+    OutputTransparencyGState(text, paint, true);
     transparencySave = true;
   }
 

@@ -27,7 +27,8 @@ namespace {
 const char* kTextJob = R"("boxes": {"media": [-200, 0, 0, 300]},
   "inks": [{"name": "Black", "process": "black"}, {"name": "Orange", "cmyk": [0, 60, 100, 0]}],
   "colours": [{"id": 1, "inks": {"Black": 100}}, {"id": 2, "inks": {"Orange": 100}}],
-  "paints": [{"id": 10, "type": "flat", "colour": 1}, {"id": 11, "type": "flat", "colour": 2}],)";
+  "paints": [{"id": 10, "type": "flat", "colour": 1}, {"id": 11, "type": "flat", "colour": 2},
+             {"id": 12, "type": "flat", "colour": 1, "opacity": 50}],)";
 
 std::string run(const std::string& text, const std::string& font, const std::string& more = "") {
   return R"({"text": ")" + text + R"(", "font": ")" + font + R"(", "size": 12, "paint": 10)" + more + "}";
@@ -163,6 +164,8 @@ TEST(TextPdf, TextOperatorsInTheContent) {
       {"horizontal scale and tracking", text(run("ab", courier, R"(, "hscale": 50, "tracking": 100)")), "", 1, 1, 1,
        "50 Tz 1.2 Tc"},
       {"vectorized", text(run("ab", courier)), "VectorizeText", 0, 0, 0, " c\n"},
+      {"transparent paint in its own graphics state", text(R"({"text": "ab", "font": "Courier", "size": 12, "paint": 12})"), "", 1, 1, 1,
+       " gs\nBT\n"},
       {"station number outside normalized output", text(run("12", courier), R"(, "stationNumber": true)"), "", 0, 0, 0, ""},
   };
   for (const auto& c : cases) {

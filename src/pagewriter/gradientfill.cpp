@@ -282,9 +282,11 @@ void PDFProof::OutputFillContent(TavDB::Object* object) {
   const Paint* paint = paipoi(mJob, object->paint());
   if (paint == nullptr) return;
   if (paint->type == kPaintPicture || paint->type == kPaintMap) {
-    // Image links stand for the pixel pictures and maps they can carry (with
-    // private data, outside one-up links); the rest is drawn as it is.
-    if (mSettings.LinkType == 2 && ImageLinkPossible(object->paint())) RefuseUnsupported("an image link");
+    // Under image links a placed pixel picture is drawn by its preview
+    // (OutputPlacedPixels); a map that could be linked needs the link's form.
+    if (paint->type == kPaintMap && mSettings.LinkType == 2 && ImageLinkPossible(object->paint())) {
+      RefuseUnsupported("an image link");
+    }
     if (!mInsideOpiForm && IsOpiPicture(object)) RequirePendingWriter(kPendingOpiForm);
     genproof::OutputFillContent(object);
     return;

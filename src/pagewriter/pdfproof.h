@@ -690,5 +690,8 @@ class PDFProof : public genproof, public PendingStreamFlusher {
 // same file is queued already. Nothing happens for a picture whose file
 // cannot be opened. Returns 0.
 int WritePicturePreview(PDFProof& writer, std::uint16_t paint);
+// The size in whole points at which WritePicturePreview draws the preview;
+// false when the picture's file cannot be opened.
+bool PicturePreviewSize(PDFProof& writer, std::uint16_t paint, double& width, double& height);
 
 }  // namespace TavPDF

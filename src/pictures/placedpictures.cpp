@@ -158,6 +158,18 @@ int PDFProof::OutputPlacedEPS(TavDB::Object* object) {
 int PDFProof::OutputPlacedPixels(TavDB::Object* object) {
   const Paint* paint = object != nullptr ? paipoi(mJob, object->paint()) : nullptr;
   if (paint == nullptr || paint->type != kPaintPicture) return 0;
+  // An image link keeps the picture out of the file: its preview stands in,
+  // its native-size square mapped onto the placement.
+  if (mSettings.LinkType == 2 && ImageLinkPossible(object->paint())) {
+    double width = 0, height = 0;
+    if (!PicturePreviewSize(*this, object->paint(), width, height)) return 0;
+    const TavDB::tv_matrixtyp<double> m = PlacementMatrix(*paint, 1, 1);
+    SaveGraphicsState();
+    WriteMatrix(TavDB::tv_matrixtyp<double>{m.a / width, m.b / width, m.c / height, m.d / height, m.e - m.c, m.f - m.d});
+    const int result = WritePicturePreview(*this, object->paint());
+    RestoreGraphicsState();
+    return result;
+  }
   auto record = std::make_unique<PendingStreamFileTiff>(TavDB::objdupall(object));
   record->SetPaint(object->paint());
   if (mWriterNumber == 0) {

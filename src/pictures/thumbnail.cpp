@@ -106,20 +106,13 @@ PDFIndirectReference* PDFProof::RenderThumbnail() {
   return EndImageStream(nullptr);
 }
 
-int WritePicturePreview(PDFProof& writer, std::uint16_t paintIndex) {
+bool PicturePreviewSize(PDFProof& writer, std::uint16_t paintIndex, double& width, double& height) {
   jobstr* job = writer.GetJob();
   const Paint* paint = paipoi(job, paintIndex);
   const Picture* picture = paint != nullptr ? picpoi(job, paint->picture) : nullptr;
   const TavSys::filref* file = picture != nullptr ? picfilref(job, paint->picture) : nullptr;
-  if (!canOpen(file)) return 0;
-  std::string name;
-  const bool found = writer.MakePictureXObjectName(file, name);
-  const std::string preview = name + "_preview";
-  if (writer.GetWriterNumber() == 0) writer.SetPreviewName(preview);
-
-  // The picture's size in points.
+  if (!canOpen(file)) return false;
   const double ppi = TavDB::getppi(job);
-  double width = 0, height = 0;
   if (picisvectorformat(job, paint->picture)) {
     std::int32_t v = 0, h = 0;
     picsiz(job, paint->picture, 1.0, v, h);
@@ -135,9 +128,27 @@ int WritePicturePreview(PDFProof& writer, std::uint16_t paintIndex) {
     width = picture->width * 72.0 / resolution;
     height = picture->height * 72.0 / resolution;
   }
+  // Whole points, never below one: a zero scale would make the drawing
+  // matrix singular.
+  width = std::max(1.0, double(std::int64_t(width)));
+  height = std::max(1.0, double(std::int64_t(height)));
+  return true;
+}
+
+int WritePicturePreview(PDFProof& writer, std::uint16_t paintIndex) {
+  jobstr* job = writer.GetJob();
+  const Paint* paint = paipoi(job, paintIndex);
+  double width = 0, height = 0;
+  if (!PicturePreviewSize(writer, paintIndex, width, height)) return 0;
+  const TavSys::filref* file = picfilref(job, paint->picture);
+  std::string name;
+  const bool found = writer.MakePictureXObjectName(file, name);
+  const std::string preview = name + "_preview";
+  if (writer.GetWriterNumber() == 0) writer.SetPreviewName(preview);
+
   genoutfil& out = writer.GetOutputStream();
   writer.SaveGraphicsState();
-  out << double(std::int64_t(width)) << "0 0 " << double(std::int64_t(height)) << "0 0 cm\n";
+  out << width << "0 0 " << height << "0 0 cm\n";
   PDFName::OutputName(out, preview.c_str());
   out << " Do\n";
   writer.RestoreGraphicsState();

@@ -100,6 +100,8 @@ TEST(PlacedPictures, PixelPicturesPrintTheirChannelsWhereTheyArePlaced) {
       {"CMYK", R"("file":"cmyk.tif")", "CompressImages=1", "", cmykQuarters},
       {"CMYK downsampled", R"("file":"large.tif","resolution":288)",
        "CompressImages=1 UseDownsampling=1 DownsampleResolution=72 DownsampleFromPPI=100", "", cmykQuarters},
+      {"CMYK under an image link, by its preview", R"("file":"cmyk.tif")", "LinkType=2 IncludePrivateData=1", "",
+       cmykQuarters},
       {"gray", R"("file":"gray.tif")", "CompressImages=1", "", leftBlack},
       {"one bit", R"("file":"bits.tif")", "CompressImages=1", "", leftBlack},
       {"turned a quarter", R"("file":"cmyk.tif")", "CompressImages=1", kTurned,

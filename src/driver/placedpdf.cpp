@@ -33,7 +33,7 @@ const std::set<std::string> kExcludedPageKeys = {
 // Keys of the reference XObject that the Form XObject keeps.
 constexpr std::array<const char*, 5> kKeptReferenceKeys = {"Type", "Subtype", "FormType", "Matrix", "PieceInfo"};
 
-// A file-specification string: UTF-16 (big-endian, with its byte-order mark)
+// A file name string of a PDF file: UTF-16 (big-endian, with its byte-order mark)
 // or bytes taken as UTF-8.
 std::string filePathText(const std::string& raw) {
   if (raw.size() < 2 || static_cast<unsigned char>(raw[0]) != 254 || static_cast<unsigned char>(raw[1]) != 255) {

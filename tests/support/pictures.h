@@ -27,7 +27,7 @@ struct TiffSpec {
 // Writes the picture; throws std::runtime_error when libtiff refuses.
 void writeTiff(const std::filesystem::path& file, const TiffSpec& spec);
 
-// Writes a JPEG file of the spec's size and samples (1, 3 or 4 of 8 bits,
+// Writes a JPEG file of the given size and samples (1, 3 or 4 of 8 bits,
 // quality 95). CMYK is stored inverted behind an Adobe marker, as most
 // programs write it; throws std::runtime_error when libjpeg refuses.
 void writeJpeg(const std::filesystem::path& file, const TiffSpec& spec);

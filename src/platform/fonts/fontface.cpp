@@ -9,6 +9,7 @@
 #include <sstream>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <set>
@@ -102,42 +103,27 @@ struct Decomposer {
   double lastX = 0, lastY = 0;
 };
 
-int moveTo(const FT_Vector* to, void* user) {
+// Appends a segment whose points are given in order; the last one is where
+// the pen ends up.
+int addSegment(void* user, OutlineSegment::Op op, std::initializer_list<const FT_Vector*> points) {
   auto* d = static_cast<Decomposer*>(user);
   OutlineSegment s;
-  s.op = OutlineSegment::kMove;
-  s.x[0] = double(to->x);
-  s.y[0] = double(to->y);
+  s.op = op;
+  int k = 0;
+  for (const FT_Vector* p : points) {
+    s.x[k] = double(p->x);
+    s.y[k] = double(p->y);
+    ++k;
+  }
   d->out->push_back(s);
-  d->lastX = s.x[0];
-  d->lastY = s.y[0];
+  d->lastX = s.x[k - 1];
+  d->lastY = s.y[k - 1];
   return 0;
 }
-int lineTo(const FT_Vector* to, void* user) {
-  auto* d = static_cast<Decomposer*>(user);
-  OutlineSegment s;
-  s.op = OutlineSegment::kLine;
-  s.x[0] = double(to->x);
-  s.y[0] = double(to->y);
-  d->out->push_back(s);
-  d->lastX = s.x[0];
-  d->lastY = s.y[0];
-  return 0;
-}
+int moveTo(const FT_Vector* to, void* user) { return addSegment(user, OutlineSegment::kMove, {to}); }
+int lineTo(const FT_Vector* to, void* user) { return addSegment(user, OutlineSegment::kLine, {to}); }
 int cubicTo(const FT_Vector* c1, const FT_Vector* c2, const FT_Vector* to, void* user) {
-  auto* d = static_cast<Decomposer*>(user);
-  OutlineSegment s;
-  s.op = OutlineSegment::kCubic;
-  s.x[0] = double(c1->x);
-  s.y[0] = double(c1->y);
-  s.x[1] = double(c2->x);
-  s.y[1] = double(c2->y);
-  s.x[2] = double(to->x);
-  s.y[2] = double(to->y);
-  d->out->push_back(s);
-  d->lastX = s.x[2];
-  d->lastY = s.y[2];
-  return 0;
+  return addSegment(user, OutlineSegment::kCubic, {c1, c2, to});
 }
 // Quadratic segments (not found in Type 1 fonts) raised to cubic ones.
 int conicTo(const FT_Vector* c, const FT_Vector* to, void* user) {

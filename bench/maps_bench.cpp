@@ -8,7 +8,6 @@
 //
 //   bench_maps
 #include <benchmark/benchmark.h>
-#include <tiffio.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -18,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "cmyk_tiff.h"
 #include "platform/kernel/exportkernel.h"
 #include "platform/kernel/jobfile.h"
 #include "platform/messages.h"
@@ -47,28 +47,17 @@ fs::path folder() { return fs::temp_directory_path() / "tavpdf-bench-maps"; }
 void writeMaps() {
   fs::create_directories(folder());
   unsigned x = 7;
-  std::vector<std::uint8_t> row(kSide * 4);
   for (int m = 0; m < kMaps; ++m) {
     const fs::path file = folder() / ("map" + std::to_string(m) + ".tif");
     if (fs::exists(file)) continue;
-    TIFF* t = TIFFOpen(file.c_str(), "w");
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, kSide);
-    TIFFSetField(t, TIFFTAG_IMAGELENGTH, kSide);
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 4);
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_SEPARATED);
-    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 16);
-    for (int y = 0; y < kSide; ++y) {
+    tavbench::writeCmykTiff(file, kSide, kSide, 16, 0, [&](std::vector<std::uint8_t>& row, std::uint32_t y) {
       for (int i = 0; i < kSide; ++i)
         for (int c = 0; c < 4; ++c) {
           x = x * 1103515245u + 12345u;
           const double tone = 127 + 100 * std::sin((i + 37 * c + 11 * m) / 60.0 + y / 40.0);
           row[std::size_t(i * 4 + c)] = std::uint8_t(std::clamp(tone + double(x >> 28) - 8, 0.0, 255.0));
         }
-      TIFFWriteScanline(t, row.data(), std::uint32_t(y), 0);
-    }
-    TIFFClose(t);
+    });
   }
 }
 

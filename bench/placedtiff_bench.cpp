@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "cmyk_tiff.h"
 #include "deflate_floor.h"
 #include "platform/kernel/exportkernel.h"
 #include "platform/kernel/jobfile.h"
@@ -42,28 +43,14 @@ const fs::path& folder() {
 const fs::path& picture() {
   static const fs::path file = [] {
     const fs::path f = folder() / "scan.tif";
-    TIFF* t = TIFFOpen(f.c_str(), "w");
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, kWidth);
-    TIFFSetField(t, TIFFTAG_IMAGELENGTH, kRows);
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 4);
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_SEPARATED);
-    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 8);
-    TIFFSetField(t, TIFFTAG_XRESOLUTION, 300.0f);
-    TIFFSetField(t, TIFFTAG_YRESOLUTION, 300.0f);
-    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-    std::vector<std::uint8_t> row(kWidth * 4);
     unsigned x = 7;
-    for (std::uint32_t y = 0; y < kRows; ++y) {
+    tavbench::writeCmykTiff(f, kWidth, kRows, 8, 300.0f, [&](std::vector<std::uint8_t>& row, std::uint32_t y) {
       for (std::uint32_t i = 0; i < kWidth * 4; ++i) {
         x = x * 1103515245u + 12345u;
         const double tone = 127 + 100 * std::sin((i / 4 + 37.0 * (i % 4)) / 300.0 + y / 200.0);
         row[i] = std::uint8_t(std::fmin(255, std::fmax(0, tone + double(x >> 28) - 8)));
       }
-      TIFFWriteScanline(t, row.data(), y, 0);
-    }
-    TIFFClose(t);
+    });
     return f;
   }();
   return file;

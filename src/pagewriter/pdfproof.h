@@ -661,6 +661,12 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // answers kept by paint.
   bool TextPaintFitsOneOperator(std::uint16_t paint);
   std::map<std::uint16_t, bool> mTextPaintFits;
+  // ShowTextString's line buffer (kept for its capacity: a text shows many
+  // strings), and the first four text matrix entries it wrote last with their
+  // text (they stay the same through a text).
+  std::string mTextLine;
+  std::array<double, 4> mTextMatrixHead{};
+  std::string mTextMatrixHeadText;
 
   // Deferred resources, in queuing order.
   std::vector<std::shared_ptr<PendingStream>> mPendingStreams;

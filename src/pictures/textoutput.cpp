@@ -5,13 +5,17 @@
 // (a paint other than a flat colour, a colour that needs several colour
 // operators, a font that is not installed, or VectorizeText) are written as
 // their outlines.
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
+#include <string>
 
 #include "colour/colorspaces.h"
 #include "pagewriter/pdfgraphicsstate.h"
 #include "pagewriter/pdfproof.h"
 #include "pdfwriter/pdfoutfil.h"
+#include "platform/genoutfil.h"
 #include "platform/fonts/fontcache.h"
 #include "platform/fonts/textcalc.h"
 #include "platform/kernel/job.h"
@@ -97,17 +101,45 @@ void PDFProof::ShowTextString(std::string& text, const std::array<double, 6>& ma
                               TavCore::GetLocalizedUni16String("PDF/OVERPRINTS ADDED"));
     }
   }
+  // The whole line goes to the stream at once: the strings are short and
+  // many, and each write into the stream is a call through its filters.
+  if (mTextMatrixHeadText.empty() ||
+      std::memcmp(mTextMatrixHead.data(), matrix.data(), sizeof mTextMatrixHead) != 0) {
+    char head[4 * (TavNumber::kNumberTextMax + 1)];
+    char* end = head;
+    for (std::size_t k = 0; k < 4; ++k) {
+      end = TavNumber::formatReal(end, matrix[k]);
+      *end++ = ' ';
+    }
+    mTextMatrixHeadText.assign(head, end);
+    std::copy_n(matrix.begin(), mTextMatrixHead.size(), mTextMatrixHead.begin());
+  }
+  // The head, two numbers and their blanks, "Tm (", each byte escaped in at
+  // most four, ") Tj\n" and the terminator the escaping writes.
+  const std::size_t room = mTextMatrixHeadText.size() + 2 * (TavNumber::kNumberTextMax + 1) + 4 +
+                           4 * text.size() + 6;
+  if (mTextLine.size() < room) mTextLine.resize(room);
+  char* const start = mTextLine.data();
+  char* p = std::copy(mTextMatrixHeadText.begin(), mTextMatrixHeadText.end(), start);
+  for (std::size_t k = 4; k < 6; ++k) {
+    p = TavNumber::formatReal(p, matrix[k]);
+    *p++ = ' ';
+  }
+  p = std::copy_n("Tm (", 4, p);
+  for (char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b >= 0x20 && b < 0x7F && b != '(' && b != ')' && b != '\\') {
+      *p++ = c;
+    } else {
+      p += TavSys::stroutcha(c, p);
+    }
+  }
+  p = std::copy_n(") Tj\n", 5, p);
+  const std::string_view line(start, std::size_t(p - start));
   pdfoutfilter& out = Out();
   for (int pass = 0; pass < passes; ++pass) {
     if (mTextPassSplitter && !mTextPassSplitter->WritesPass(pass)) continue;
-    for (double v : matrix) out << v;
-    out << "Tm (";
-    char escaped[8];
-    for (char c : text) {
-      const int n = TavSys::stroutcha(c, escaped);
-      out << std::string_view(escaped, std::size_t(n));
-    }
-    out << ") Tj\n";
+    out << line;
   }
   text.clear();
 }
@@ -149,10 +181,10 @@ void PDFProof::OutputText(TavDB::Object* text) {
   }
 
   // Texts that cannot be shown with a font are written as outlines.
-  const std::vector<std::uint16_t> paints = texsca(text);
   bool outlines = mSettings.VectorizeText != 0 || !textCheckPaintAndFont(mJob, text);
-  for (std::size_t i = 0; !outlines && i < paints.size(); ++i) {
-    outlines = !TextPaintFitsOneOperator(paints[i]);
+  for (const TavDB::TextRun& run : text->text()->runs) {
+    if (outlines) break;
+    outlines = !TextPaintFitsOneOperator(run.paint);
   }
   if (outlines) {
     std::unique_ptr<TavDB::Object> shapes = texhivecget(mJob, text, 1);

@@ -75,7 +75,12 @@ class FontCache {
   };
   static constexpr std::int16_t kUnknown = -3;
   std::vector<Font> fonts_;
-  std::map<std::string, int, std::less<>> ids_;
+  // Looked up for every run of every text, by a name the caller holds.
+  struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+  };
+  std::unordered_map<std::string, int, NameHash, std::equal_to<>> ids_;
   std::set<std::string> warned_;
 };
 

@@ -4,6 +4,7 @@
 #include FT_FREETYPE_H
 #include FT_OUTLINE_H
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <sstream>
@@ -209,9 +210,10 @@ int FontFace::glyphByName(std::string_view name) const {
 
 double FontFace::kerning(int left, int right) const {
   if (left < 0 || std::size_t(left) >= kerning_.size()) return 0;
-  for (const auto& [glyph, value] : kerning_[std::size_t(left)])
-    if (glyph == right) return value;
-  return 0;
+  const auto& pairs = kerning_[std::size_t(left)];
+  const auto it = std::lower_bound(pairs.begin(), pairs.end(), right,
+                                   [](const std::pair<int, float>& p, int g) { return p.first < g; });
+  return it != pairs.end() && it->first == right ? it->second : 0;
 }
 
 // "KPX left right value" lines; lines of other kinds or naming glyphs the
@@ -230,6 +232,12 @@ void FontFace::readKerning(const std::string& afmPath) {
     if (a < 0 || b < 0 || value == 0) continue;
     if (kerning_.empty()) kerning_.resize(glyphs_.size());
     kerning_[std::size_t(a)].emplace_back(b, float(value));
+  }
+  // Sorted by the right glyph for the lookup; of two pairs of the same glyphs
+  // the first in the file stays first, and counts.
+  for (auto& pairs : kerning_) {
+    std::stable_sort(pairs.begin(), pairs.end(),
+                     [](const std::pair<int, float>& x, const std::pair<int, float>& y) { return x.first < y.first; });
   }
 }
 

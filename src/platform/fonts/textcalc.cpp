@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 
 #include "platform/fonts/fontcache.h"
 #include "platform/kernel/job.h"
@@ -45,6 +46,12 @@ struct Event {
   std::vector<TextRulePolygon> rules;
 };
 
+struct Line {
+  std::size_t begin = 0, end = 0;  // characters
+  bool paragraphEnd = false;
+  double sizeHint = 0;             // the size for an empty line's leading
+};
+
 void warnOnce(TavricCore::FontCache* cache, const std::string& key, const std::string& font,
               char32_t ch) {
   char text[16];
@@ -70,6 +77,26 @@ struct texcaltyp {
   double initialSize = 0;
   const Event* current = nullptr;
   const LaidChar* lastChar = nullptr;
+  // The layout's working lists, kept with the calculator for their capacity.
+  std::vector<Line> lines, wrapped;
+  std::vector<double> sum;
+  std::vector<std::size_t> lastInk;
+
+  // Empty again for the next text; the lists keep their capacity.
+  void clear() {
+    job = nullptr;
+    text = nullptr;
+    cache = nullptr;
+    ppi = 72;
+    runs.clear();
+    chars.clear();
+    events.clear();
+    next = 0;
+    initial = TextParameters{};
+    initialSize = 0;
+    current = nullptr;
+    lastChar = nullptr;
+  }
 
   // A point of the text's space in job units (vertical first).
   std::array<double, 2> toJob(double x, double y) const {
@@ -81,6 +108,10 @@ struct texcaltyp {
 };
 
 namespace {
+
+// A writer lays out one text after another: the calculator given back last
+// is used again, with the capacity of its lists.
+thread_local std::unique_ptr<texcaltyp> spareCalculator;
 
 RunInfo describeRun(texcaltyp& calc, const TavDB::TextRun& run) {
   RunInfo info;
@@ -108,19 +139,14 @@ RunInfo describeRun(texcaltyp& calc, const TavDB::TextRun& run) {
   return info;
 }
 
-struct Line {
-  std::size_t begin = 0, end = 0;  // characters
-  bool paragraphEnd = false;
-  double sizeHint = 0;             // the size for an empty line's leading
-};
-
 void layout(texcaltyp& calc) {
   const TavDB::TextData& text = *calc.text;
   std::size_t bytes = 0;
   for (const TavDB::TextRun& run : text.runs) bytes += run.text.size();
   calc.chars.reserve(bytes);
   calc.events.reserve(bytes + 8);
-  std::vector<Line> lines;
+  std::vector<Line>& lines = calc.lines;
+  lines.clear();
   Line line;
   bool lineOpen = false;
   for (std::size_t r = 0; r < text.runs.size(); ++r) {
@@ -176,9 +202,11 @@ void layout(texcaltyp& calc) {
 
   // Wrapping into the frame.
   const double frame = text.width * 72.0 / double(calc.ppi);
-  std::vector<double> sum(calc.chars.size() + 1, 0.0);
+  std::vector<double>& sum = calc.sum;
+  sum.assign(calc.chars.size() + 1, 0.0);
   for (std::size_t i = 0; i < calc.chars.size(); ++i) sum[i + 1] = sum[i] + calc.chars[i].advance;
-  std::vector<Line> wrapped;
+  std::vector<Line>& wrapped = calc.wrapped;
+  wrapped.clear();
   for (const Line& paragraph : lines) {
     Line current = paragraph;
     current.paragraphEnd = false;
@@ -250,7 +278,8 @@ void buildEvents(texcaltyp& calc) {
   calc.initialSize = stateSize;
 
   // The line's last character that is not a blank, for the end of its rules.
-  std::vector<std::size_t> lastInk;
+  std::vector<std::size_t>& lastInk = calc.lastInk;
+  lastInk.clear();
   for (std::size_t i = 0; i < calc.chars.size(); ++i) {
     const LaidChar& c = calc.chars[i];
     if (std::size_t(c.line) >= lastInk.size()) lastInk.resize(std::size_t(c.line) + 1, SIZE_MAX);
@@ -336,7 +365,7 @@ void buildEvents(texcaltyp& calc) {
 
 TextCalc texcalini(jobstr* job, const TavDB::Object* object) {
   if (job == nullptr || object == nullptr || object->text() == nullptr) return nullptr;
-  TextCalc calc(new texcaltyp());
+  TextCalc calc(spareCalculator ? spareCalculator.release() : new texcaltyp());
   calc->job = job;
   calc->text = object->text();
   calc->cache = TavricCore::jobGetFontCache(job);
@@ -387,7 +416,15 @@ int texcalrul(texcaltyp* calc, TavricCore::FontCache*, int code,
 
 void texcalexi(TextCalc& calc) { calc.reset(); }
 
-void TextCalcDeleter::operator()(texcaltyp* calc) const { delete calc; }
+void TextCalcDeleter::operator()(texcaltyp* calc) const {
+  if (calc == nullptr) return;
+  if (spareCalculator) {
+    delete calc;
+    return;
+  }
+  calc->clear();
+  spareCalculator.reset(calc);
+}
 
 bool isStationNumberObject(const TavDB::Object* object) {
   return object != nullptr && object->text() != nullptr && object->extra()->stationNumber;

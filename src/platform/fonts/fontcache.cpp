@@ -125,7 +125,7 @@ int FontCache::FontId(std::string_view name) {
   return id;
 }
 
-int FontCache::Encode(int id, char32_t ch) {
+int FontCache::EncodeFirst(int id, char32_t ch) {
   Font& font = fonts_.at(std::size_t(id));
   if (ch < 256) {
     if (font.latin[ch] != kUnknown) return font.latin[ch];
@@ -172,11 +172,6 @@ int FontCache::Encode(int id, char32_t ch) {
     font.codes.emplace(ch, code);
   }
   return code;
-}
-
-int FontCache::GlyphOfCode(int id, int code) const {
-  if (code < 0 || code > 255) return -1;
-  return fonts_.at(std::size_t(id)).glyph[std::size_t(code)];
 }
 
 char32_t FontCache::UnicodeOfCode(int id, int code) const {

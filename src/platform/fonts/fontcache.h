@@ -51,9 +51,18 @@ class FontCache {
   bool IsStandardFont(int id) const { return fonts_.at(std::size_t(id)).standard; }
 
   // The code of a character in the font (32..255), or kNoGlyph / kNoCode.
-  int Encode(int id, char32_t ch);
+  // Inline for the characters of U+0000..U+00FF met before: the layout asks
+  // for every character of every text.
+  int Encode(int id, char32_t ch) {
+    const Font& font = fonts_.at(std::size_t(id));
+    if (ch < 256 && font.latin[ch] != kUnknown) return font.latin[ch];
+    return EncodeFirst(id, ch);
+  }
   // The face's glyph index of a code, -1 when the code has none.
-  int GlyphOfCode(int id, int code) const;
+  int GlyphOfCode(int id, int code) const {
+    if (code < 0 || code > 255) return -1;
+    return fonts_.at(std::size_t(id)).glyph[std::size_t(code)];
+  }
   // The Unicode value of a code, 0 when none.
   char32_t UnicodeOfCode(int id, int code) const;
 
@@ -74,6 +83,8 @@ class FontCache {
     std::unordered_map<int, int> codeOfGlyph;  // fixed encodings: glyph -> first code
   };
   static constexpr std::int16_t kUnknown = -3;
+  // Encode for a character not met before (or beyond U+00FF).
+  int EncodeFirst(int id, char32_t ch);
   std::vector<Font> fonts_;
   // Looked up for every run of every text, by a name the caller holds.
   struct NameHash {

@@ -306,14 +306,13 @@ void buildEvents(texcaltyp& calc) {
     pending.push_back(polygon);
   };
   auto emit = [&](int code, int item) {
-    Event e;
+    Event& e = calc.events.emplace_back();
     e.code = code;
     e.item = item;
     e.params = state;
     e.size = stateSize;
     if (code == kTextRule || code == kTextEnd) e.rules = std::move(pending);
     pending.clear();
-    calc.events.push_back(std::move(e));
   };
 
   const LaidChar* previous = nullptr;

@@ -171,30 +171,36 @@ ColorSpace* CsDeviceN::Clone() const { return new CsDeviceN(*this); }
 bool CsDeviceN::IsDeviceN() const { return true; }
 
 int CsDeviceN::GetSepCount() const {
+  if (mSepCount >= 0) return mSepCount;
   int n = 0;
   for (int i = 0; i < TavColor::kMaxSeparations; ++i)
     if (mSepList[i] >= 0 && mUse[mSepList[i]]) ++n;
+  mSepCount = n;
   return n;
 }
 
 bool CsDeviceN::InColorSpace(int sep) const { return ValidSep(sep) && mUse[sep]; }
 
 void CsDeviceN::Unite(const ColorSpace& other) {
+  mSepCount = -1;
   for (int sep = 0; sep < TavColor::kMaxSeparations; ++sep)
     if (other.InColorSpace(sep)) mUse[sep] = 1;
 }
 
 void CsDeviceN::Intersect(const ColorSpace& other) {
+  mSepCount = -1;
   for (int sep = 0; sep < TavColor::kMaxSeparations; ++sep)
     if (!other.InColorSpace(sep)) mUse[sep] = 0;
 }
 
 void CsDeviceN::Differ(const ColorSpace& other) {
+  mSepCount = -1;
   for (int sep = 0; sep < TavColor::kMaxSeparations; ++sep)
     if (other.InColorSpace(sep)) mUse[sep] = 0;
 }
 
 void CsDeviceN::SetSeparationUse(int sep, bool use) {
+  mSepCount = -1;
   if (ValidSep(sep)) mUse[sep] = use ? 1 : 0;
 }
 

@@ -217,6 +217,11 @@ class CsDeviceN : public CsMasked {
   std::uint8_t mUndefinedTints = 0;
   std::uint8_t mProcessAsColorants = 0;
   std::shared_ptr<seppdftyp> mSepData;  // shared with the page writer
+
+ private:
+  // GetSepCount's answer once asked (-1 before): the writers ask for every
+  // colour they set. Whatever changes mUse sets it back to -1.
+  mutable std::int32_t mSepCount = -1;
 };
 
 // The separation of each component of an image drawn in part 0 of the space:

@@ -301,6 +301,67 @@ TEST(Illustrator57, RasterRowsAsHexLines) {
   }
 }
 
+// Placed EPS blocks. Page points are job units / 10 across and (7200 - v) / 10
+// up; the matrix runs the file's points from the lower left corner of its
+// box, which lands on the placement's bottom left corner.
+TEST(Illustrator57, PlacedEpsFilesAsPlaceBlocks) {
+  tavtest::TestFolder folder;
+  tavtest::writeFile(folder / "a(b).eps",
+                     "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 10 20 110 70\n0 0 0 1 setcmykcolor 10 20 100 50 "
+                     "rectfill showpage\n");
+  const std::string dir = folder.path().string() + "/";
+  const auto job = [&](const std::string& place) {
+    return drivertest::loadJob(
+        drivertest::jobText(drivertest::kStandardInks, "[]",
+                            R"([{"id":30,"type":"picture","picture":1,"place":{)" + place + "}}]",
+                            "[" + drivertest::square(0, 0, 7200, 30) + "]",
+                            R"(,"pictures":[{"id":1,"file":"a(b).eps"}])"),
+        folder.path());
+  };
+  const struct {
+    const char* what;
+    std::string place;
+    std::string matrix;
+  } cases[] = {
+      {"moved: 100 x 50 points, top left at (100, 620)",
+       R"("origin":[1000,1000],"widthCorner":[1000,2000],"heightCorner":[1500,1000])", "[1 0 0 1 100 570 ] "},
+      {"scaled 2 across and 3 up", R"("origin":[1000,1000],"widthCorner":[1000,3000],"heightCorner":[2500,1000])",
+       "[2 0 0 3 100 470 ] "},
+      {"turned a quarter anticlockwise, top left at (300, 300)",
+       R"("origin":[4200,3000],"widthCorner":[3200,3000],"heightCorner":[4200,3500])", "[0 1 -1 0 350 300 ] "},
+  };
+  for (const auto& c : cases) {
+    const auto placed = job(c.place);
+    ASSERT_TRUE(placed) << c.what;
+    for (int mode : {1, 2}) {
+      int result = -1;
+      EXPECT_THAT(block(lines(writeAi(placed.get(), mode, &result)), "%AI5_BeginPlace", "%AI5_EndPlace"),
+                  ElementsAreArray(std::vector<std::string>{"%AI5_BeginPlace",
+                                                            c.matrix + "10 20 110 70 (" + dir + "a\\(b\\).eps)`",
+                                                            "%%IncludeFile:" + dir + "a(b).eps", "~", "%AI5_EndPlace"}))
+          << c.what << ", mode " << mode;
+      EXPECT_EQ(result, 0);
+    }
+  }
+  // Ghostscript draws the turned file (with the test prolog) on x 300..350, y 300..400.
+  const auto turned = job(cases[2].place);
+  ASSERT_EQ(outputIllustratorFile(turned.get(), TavSys::FileSpec(folder / "turned.ai"), 2, 0, 1, false), 0);
+  const tavtest::Plates plates = tavtest::measurePlates(renderable(folder / "turned.ai", 720, 720), 1, 72);
+  for (auto [x, y, ink] :
+       {std::tuple{325, 350, 1.0}, {345, 395, 1.0}, {355, 350, 0.0}, {325, 405, 0.0}, {295, 350, 0.0}}) {
+    EXPECT_EQ(plates.inkAtPoint("Black", x, y), ink) << x << ", " << y;
+  }
+  // A file gone since the job was loaded is named and left out.
+  const auto gone = job(cases[0].place);
+  fs::remove(folder / "a(b).eps");
+  TavGen::MessageCapture capture;
+  int result = -1;
+  EXPECT_THAT(writeAi(gone.get(), 2, &result), Not(HasSubstr("%AI5_BeginPlace")));
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(capture.count("PDF/CANNOT OPEN PICTURE FILE"), 1);
+  EXPECT_EQ(capture.count("ILLUSTRATOR/OBJECTS LEFT OUT"), 1);
+}
+
 namespace {
 
 // Texts on a page of 720 points: plain, tracked, scaled and risen; centred

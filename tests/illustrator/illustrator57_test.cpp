@@ -6,17 +6,19 @@
 #include <gtest/gtest.h>
 
 #include "driver/driver_support.h"
+#include "illustrator/ai_support.h"
 #include "illustrator/illoutjob.h"
-#include "pagewriter/walker_support.h"
 #include "platform/files.h"
 #include "platform/kernelfile.h"
 #include "platform/messages.h"
 #include "platform/system.h"
 #include "platform/tav_error.h"
-#include "support/consumers.h"
 #include "support/pictures.h"
 #include "tavpdf/illustrator.h"
 
+using aitest::aiJob;
+using aitest::expectSyntaxAccepted;
+using aitest::renderable;
 using walkertest::JobBuilder;
 using walkertest::lines;
 using ::testing::ElementsAreArray;
@@ -28,12 +30,12 @@ namespace {
 namespace fs = std::filesystem;
 
 // The file of a mode as the writer makes it.
-std::string writeAi(jobstr* job, int mode, int* result = nullptr, int traps = 0) {
+std::string writeAi(jobstr* job, int mode, int* result = nullptr) {
   TavDB::ScopedCurrentJob current(job);
   TavSys::fil memory;
   int r;
   {
-    TavIllu::illoutjob writer(job, mode, traps, &memory, 1, false);
+    TavIllu::illoutjob writer(job, mode, 0, &memory, 1, false);
     r = writer.WriteDocument();
   }
   if (result != nullptr) *result = r;
@@ -49,27 +51,6 @@ std::vector<std::string> block(const std::vector<std::string>& all, const std::s
   return {begin, end == all.end() ? end : end + 1};
 }
 
-fs::path prolog() { return tavtest::sourceDir() / "tests" / "illustrator" / "ai_prolog.ps"; }
-
-// A PostScript program rendering the Illustrator file on a page of w × h points.
-fs::path renderable(const fs::path& ai, int w, int h) {
-  fs::path ps = ai;
-  ps.replace_extension(".ps");
-  tavtest::writeFile(ps, tavtest::readFile(prolog()) + "<< /PageSize [" + std::to_string(w) + " " +
-                             std::to_string(h) + "] >> setpagedevice\n" + tavtest::readFile(ai) +
-                             "\nshowpage\n");
-  return ps;
-}
-
-// Ghostscript reads the file after the prolog without error and without
-// leaving operands behind.
-void expectSyntaxAccepted(const fs::path& ai) {
-  const auto r = tavtest::runProcess({"gs", "-q", "-dNODISPLAY", "-dBATCH", "-dNOPAUSE", "-dSAFER",
-                                      prolog().string(), ai.string(), "-c",
-                                      "count 0 ne { (operands left) = 1 quit } if"});
-  EXPECT_TRUE(r.started && r.exitCode == 0 && r.out.empty()) << ai << "\n" << r.describe();
-}
-
 // Each ink's coverage of the page is within 2 % of the ink's coverage in the
 // reference (at least 0.02 % of the page), and the same inks have plates.
 void expectSamePlates(const tavtest::Plates& got, const tavtest::Plates& want, const std::string& what) {
@@ -79,15 +60,6 @@ void expectSamePlates(const tavtest::Plates& got, const tavtest::Plates& want, c
         << what << ": " << ink << "\n  got  " << got.summary() << "\n  want " << want.summary();
   }
   EXPECT_EQ(got.coverage.size(), want.coverage.size()) << what << ": " << got.summary();
-}
-
-// 100 × 100 points (ppi 72), the origin at the bottom left of the media box.
-JobBuilder aiJob() {
-  JobBuilder b;
-  b.job().name = "test";
-  b.job().boxes[kMediaBox] = TavDB::tv_box{0, 0, 100, 100};
-  b.job().origin = {100, 0};
-  return b;
 }
 
 }  // namespace
@@ -301,58 +273,43 @@ TEST(Illustrator57, RasterRowsAsHexLines) {
   }
 }
 
-// Placed EPS blocks. Page points are job units / 10 across and (7200 - v) / 10
-// up; the matrix runs the file's points from the lower left corner of its
-// box, which lands on the placement's bottom left corner.
+// Placed EPS files. Page points are job units / 10 across and (7200 - v) / 10
+// up; the matrix runs the file's points from its box's lower left corner,
+// which lands on the placement's bottom left corner.
 TEST(Illustrator57, PlacedEpsFilesAsPlaceBlocks) {
   tavtest::TestFolder folder;
-  tavtest::writeFile(folder / "a(b).eps",
-                     "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 10 20 110 70\n0 0 0 1 setcmykcolor 10 20 100 50 "
-                     "rectfill showpage\n");
-  const std::string dir = folder.path().string() + "/";
+  tavtest::writeFile(folder / "a(b).eps", "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 10 20 110 70\n"
+                                          "0 0 0 1 setcmykcolor 10 20 100 50 rectfill showpage\n");
   const auto job = [&](const std::string& place) {
-    return drivertest::loadJob(
-        drivertest::jobText(drivertest::kStandardInks, "[]",
-                            R"([{"id":30,"type":"picture","picture":1,"place":{)" + place + "}}]",
-                            "[" + drivertest::square(0, 0, 7200, 30) + "]",
-                            R"(,"pictures":[{"id":1,"file":"a(b).eps"}])"),
-        folder.path());
+    return drivertest::loadJob(drivertest::jobText(drivertest::kStandardInks, "[]",
+                                                   R"([{"id":30,"type":"picture","picture":1,"place":{)" + place + "}}]",
+                                                   "[" + drivertest::square(0, 0, 7200, 30) + "]",
+                                                   R"(,"pictures":[{"id":1,"file":"a(b).eps"}])"),
+                               folder.path());
   };
-  const struct {
-    const char* what;
-    std::string place;
-    std::string matrix;
-  } cases[] = {
-      {"moved: 100 x 50 points, top left at (100, 620)",
-       R"("origin":[1000,1000],"widthCorner":[1000,2000],"heightCorner":[1500,1000])", "[1 0 0 1 100 570 ] "},
-      {"scaled 2 across and 3 up", R"("origin":[1000,1000],"widthCorner":[1000,3000],"heightCorner":[2500,1000])",
-       "[2 0 0 3 100 470 ] "},
-      {"turned a quarter anticlockwise, top left at (300, 300)",
-       R"("origin":[4200,3000],"widthCorner":[3200,3000],"heightCorner":[4200,3500])", "[0 1 -1 0 350 300 ] "},
+  const std::string dir = folder.path().string() + "/";
+  const std::pair<std::string, std::string> cases[] = {
+      // 100 × 50 points, top left at (100, 620); scaled 2 across, 3 up; turned
+      // a quarter anticlockwise, top left at (300, 300).
+      {R"("origin":[1000,1000],"widthCorner":[1000,2000],"heightCorner":[1500,1000])", "[1 0 0 1 100 570 ] "},
+      {R"("origin":[1000,1000],"widthCorner":[1000,3000],"heightCorner":[2500,1000])", "[2 0 0 3 100 470 ] "},
+      {R"("origin":[4200,3000],"widthCorner":[3200,3000],"heightCorner":[4200,3500])", "[0 1 -1 0 350 300 ] "},
   };
-  for (const auto& c : cases) {
-    const auto placed = job(c.place);
-    ASSERT_TRUE(placed) << c.what;
+  for (const auto& [place, matrix] : cases) {
     for (int mode : {1, 2}) {
-      int result = -1;
-      EXPECT_THAT(block(lines(writeAi(placed.get(), mode, &result)), "%AI5_BeginPlace", "%AI5_EndPlace"),
-                  ElementsAreArray(std::vector<std::string>{"%AI5_BeginPlace",
-                                                            c.matrix + "10 20 110 70 (" + dir + "a\\(b\\).eps)`",
-                                                            "%%IncludeFile:" + dir + "a(b).eps", "~", "%AI5_EndPlace"}))
-          << c.what << ", mode " << mode;
-      EXPECT_EQ(result, 0);
+      EXPECT_THAT(block(lines(writeAi(job(place).get(), mode)), "%AI5_BeginPlace", "%AI5_EndPlace"),
+                  ElementsAreArray(std::vector<std::string>{"%AI5_BeginPlace", matrix + "10 20 110 70 (" + dir +
+                                    "a\\(b\\).eps)`", "%%IncludeFile:" + dir + "a(b).eps", "~", "%AI5_EndPlace"}));
     }
   }
   // Ghostscript draws the turned file (with the test prolog) on x 300..350, y 300..400.
-  const auto turned = job(cases[2].place);
-  ASSERT_EQ(outputIllustratorFile(turned.get(), TavSys::FileSpec(folder / "turned.ai"), 2, 0, 1, false), 0);
-  const tavtest::Plates plates = tavtest::measurePlates(renderable(folder / "turned.ai", 720, 720), 1, 72);
-  for (auto [x, y, ink] :
-       {std::tuple{325, 350, 1.0}, {345, 395, 1.0}, {355, 350, 0.0}, {325, 405, 0.0}, {295, 350, 0.0}}) {
+  ASSERT_EQ(outputIllustratorFile(job(cases[2].first).get(), TavSys::FileSpec(folder / "t.ai"), 2, 0, 1, false), 0);
+  const tavtest::Plates plates = tavtest::measurePlates(renderable(folder / "t.ai", 720, 720), 1, 72);
+  for (auto [x, y, ink] : {std::tuple{325, 350, 1}, {345, 395, 1}, {355, 350, 0}, {325, 405, 0}, {295, 350, 0}}) {
     EXPECT_EQ(plates.inkAtPoint("Black", x, y), ink) << x << ", " << y;
   }
   // A file gone since the job was loaded is named and left out.
-  const auto gone = job(cases[0].place);
+  const auto gone = job(cases[0].first);
   fs::remove(folder / "a(b).eps");
   TavGen::MessageCapture capture;
   int result = -1;

@@ -143,8 +143,6 @@ TEST(Illustrator32, ComplexityLimitAndItsWarning) {
   JobBuilder below = aiJob();
   below.add(zigzag(16383, below.flat({{0, 100}})));
   int result = -1;
-  write32(below.get(), false, &result);
-  EXPECT_EQ(result, 0);
   JobBuilder at = aiJob();
   at.add(zigzag(16384, at.flat({{0, 100}})));
   const std::string whole = write32(at.get(), false, &result);

@@ -323,6 +323,16 @@ TEST(Illustrator57, PlacedEpsFilesAsPlaceBlocks) {
 
 namespace {
 
+// A job of the text objects (a JSON array text) with paints 30 (black), 31
+// (the spot ink Orange) and 32 (cyan and Orange).
+std::string withTextPaints(const std::string& objects) {
+  return drivertest::jobText(
+      drivertest::kStandardInks,
+      R"([{"id":20,"inks":{"Black":100}},{"id":21,"inks":{"Orange":100}},{"id":22,"inks":{"Cyan":40,"Orange":60}}])",
+      R"([{"id":30,"type":"flat","colour":20},{"id":31,"type":"flat","colour":21},{"id":32,"type":"flat","colour":22}])",
+      objects);
+}
+
 // Texts on a page of 720 points: plain, tracked, scaled and risen; centred
 // in a frame and underlined; turned; the station number; with `outlines`
 // also one in two inks and one with a character beyond ISO 8859-1.
@@ -335,10 +345,7 @@ std::string textJob(const std::string& hostile = "Caf\u00e9 (1) \\\\ %", bool ou
     return R"({"text":")" + s + R"(","font":")" + font + R"(","size":)" + std::to_string(size) +
            R"(,"paint":)" + std::to_string(paint) + extra + "}";
   };
-  return drivertest::jobText(
-      drivertest::kStandardInks,
-      R"([{"id":20,"inks":{"Black":100}},{"id":21,"inks":{"Orange":100}},{"id":22,"inks":{"Cyan":40,"Orange":60}}])",
-      R"([{"id":30,"type":"flat","colour":20},{"id":31,"type":"flat","colour":21},{"id":32,"type":"flat","colour":22}])",
+  return withTextPaints(
       "[" + text(1200, 720, run(hostile, "NimbusSans-Bold", 36, 30) + "," + run(" AVATAR", "NimbusRoman-Regular", 30, 31,
                                                                              R"(,"tracking":80,"hscale":80,"rise":4)")) +
           "," +
@@ -467,6 +474,15 @@ TEST(Illustrator57Plates, RasterPicturesAndMapsAreImagesInVersion7Only) {
   EXPECT_EQ(plates.inkAtPoint("Cyan", 150, 570), 1.0);
   EXPECT_NEAR(plates.inkAtPoint("Magenta", 250, 570), 128 / 255.0, 0.01);
 
+  // A map of a spot ink is laid over the process inks: Orange (0, 60, 100, 0)
+  // at 50 %, 30 % magenta and 50 % yellow on the map's right half.
+  const auto spot = drivertest::loadJob(pictureJob("Orange"), folder.path());
+  ASSERT_EQ(outputIllustratorFile(spot.get(), TavSys::FileSpec(folder / "map.ai"), 2, 0, 1, false), 0);
+  const tavtest::Plates laid = tavtest::measurePlates(renderable(folder / "map.ai", 720, 720), 1, 72);
+  EXPECT_NEAR(laid.inkAtPoint("Magenta", 250, 270), 128 / 255.0 * 0.6, 0.01);
+  EXPECT_NEAR(laid.inkAtPoint("Yellow", 250, 270), 128 / 255.0, 0.01);
+  EXPECT_FALSE(laid.coverage.count("Orange"));
+
   // Version 5.0 holds no raster images and says that it leaves them out.
   for (int mode : {1, 3}) {
     TavGen::MessageCapture five;
@@ -476,39 +492,17 @@ TEST(Illustrator57Plates, RasterPicturesAndMapsAreImagesInVersion7Only) {
     EXPECT_THAT(tavtest::readFile(file), Not(HasSubstr("XI")));
     expectSyntaxAccepted(file);
   }
-}
 
-TEST(Illustrator57Plates, AMapOfASpotInkIsLaidOverTheProcessInks) {
-  tavtest::TestFolder folder;
-  writePicture(folder / "pic.tif");
-  const auto job = drivertest::loadJob(pictureJob("Orange"), folder.path());
-  ASSERT_TRUE(job);
-  const auto ai = folder / "map.ai";
-  ASSERT_EQ(outputIllustratorFile(job.get(), TavSys::FileSpec(ai), 2, 0, 1, false), 0);
-  const tavtest::Plates plates = tavtest::measurePlates(renderable(ai, 720, 720), 1, 72);
-  // Orange (0, 60, 100, 0) at 50 %: 30 % magenta and 50 % yellow on the
-  // map's right half.
-  EXPECT_NEAR(plates.inkAtPoint("Magenta", 250, 270), 128 / 255.0 * 0.6, 0.01);
-  EXPECT_NEAR(plates.inkAtPoint("Yellow", 250, 270), 128 / 255.0, 0.01);
-  EXPECT_EQ(plates.inkAtPoint("Cyan", 150, 270), 1.0);
-  EXPECT_FALSE(plates.coverage.count("Orange"));
-}
-
-TEST(Illustrator57, AMapThatCannotBeReadLeavesTheFileIncomplete) {
-  tavtest::TestFolder folder;
-  writePicture(folder / "pic.tif");
-  // The map's file has another size than the map says.
-  const auto job = drivertest::loadJob(pictureJob("Magenta", R"("width":41,"height":20)"), folder.path());
-  ASSERT_TRUE(job);
-  const auto ai = folder / "broken.ai";
-  TavGen::MessageCapture capture;
-  EXPECT_EQ(outputIllustratorFile(job.get(), TavSys::FileSpec(ai), 2, 0, 1, false), 1);
-  ASSERT_EQ(capture.count("ILLUSTRATOR FILE NOT COMPLETELY WRITTEN"), 1);
-  EXPECT_EQ(capture.messages().back().severity, TavGen::kError);
-  EXPECT_EQ(capture.messages().size(), 2u);  // the reason, then the incomplete file
-  // The rest is written: the picture, and a file Ghostscript reads.
-  EXPECT_THAT(tavtest::readFile(ai), HasSubstr("XI"));
-  expectSyntaxAccepted(ai);
+  // A map whose file has another size than the map says: the reason, then
+  // the incomplete file; the rest (the picture) is written, and read.
+  const auto broken = drivertest::loadJob(pictureJob("Magenta", R"("width":41,"height":20)"), folder.path());
+  TavGen::MessageCapture failed;
+  EXPECT_EQ(outputIllustratorFile(broken.get(), TavSys::FileSpec(folder / "broken.ai"), 2, 0, 1, false), 1);
+  ASSERT_EQ(failed.messages().size(), 2u);
+  EXPECT_EQ(failed.messages().back().key, "ILLUSTRATOR FILE NOT COMPLETELY WRITTEN");
+  EXPECT_EQ(failed.messages().back().severity, TavGen::kError);
+  EXPECT_THAT(tavtest::readFile(folder / "broken.ai"), HasSubstr("XI"));
+  expectSyntaxAccepted(folder / "broken.ai");
 }
 
 
@@ -552,11 +546,7 @@ TEST(Illustrator57, TextObjectsCarryTheSettingsOfTheirRuns) {
       {"a process and a spot ink: outlines", "II", R"("size":20,"paint":32)", "", 0, {}},
   };
   for (const Case& c : cases) {
-    const auto job = drivertest::loadJob(drivertest::jobText(
-        drivertest::kStandardInks,
-        R"([{"id":20,"inks":{"Black":100}},{"id":21,"inks":{"Orange":100}},{"id":22,"inks":{"Cyan":40,"Orange":60}}])",
-        R"([{"id":30,"type":"flat","colour":20},{"id":31,"type":"flat","colour":21},)"
-        R"({"id":32,"type":"flat","colour":22}])",
+    const auto job = drivertest::loadJob(withTextPaints(
         R"([{"kind":"text","at":[1200,720],"runs":[{"text":")" + c.letters + R"(","font":"NimbusSans-Bold",)" +
             c.run + "}]" + c.text + "}]"));
     ASSERT_TRUE(job) << c.what;

@@ -282,14 +282,22 @@ class Renderer {
   void FillMap(const jobstr* job, const Paint& paint) {
     const PictureMap* map = mappoi(job, paint.map);
     if (map == nullptr) return;
+    PlaceCached(job, paint, 7, paint.map, map->width, map->height,
+                [&](int w, int h) { return DecodeMap(job, paint.map, w, h); });
+  }
+
+  // Places the raster of a picture or map, decoded once per raster size and kept in the cache.
+  template <typename Decode>
+  void PlaceCached(const jobstr* job, const Paint& paint, int kind, int index, std::int32_t srcWidth, std::int32_t srcHeight,
+                   Decode decode) {
     const TavDB::tv_point o = paint.placeOrigin;
-    const auto [w, h] = RasterSize(map->width, map->height, double(paint.placeWidthCorner.h) - o.h,
+    const auto [w, h] = RasterSize(srcWidth, srcHeight, double(paint.placeWidthCorner.h) - o.h,
                                    double(paint.placeWidthCorner.v) - o.v, double(paint.placeHeightCorner.h) - o.h,
                                    double(paint.placeHeightCorner.v) - o.v);
-    const PictureCache::Key key{job, 7, paint.map, w, h};
+    const PictureCache::Key key{job, kind, index, w, h};
     cairo_surface_t* surface = mCache.Find(key);
     if (surface == nullptr) {
-      Surface made = DecodeMap(job, paint.map, w, h);
+      Surface made = decode(w, h);
       if (!made) return;
       surface = mCache.Keep(key, std::move(made));
     }
@@ -349,18 +357,8 @@ class Renderer {
       return;
     }
     if (picisvectorformat(job, paint.picture) || picture->width < 1 || picture->height < 1) return;
-    const TavDB::tv_point o = paint.placeOrigin;
-    const auto [w, h] = RasterSize(picture->width, picture->height, double(paint.placeWidthCorner.h) - o.h,
-                                   double(paint.placeWidthCorner.v) - o.v, double(paint.placeHeightCorner.h) - o.h,
-                                   double(paint.placeHeightCorner.v) - o.v);
-    const PictureCache::Key key{job, 3, paint.picture, w, h};
-    cairo_surface_t* surface = mCache.Find(key);
-    if (surface == nullptr) {
-      Surface made = DecodePicture(*picture, w, h);
-      if (!made) return;
-      surface = mCache.Keep(key, std::move(made));
-    }
-    PlacePaint(paint, surface);
+    PlaceCached(job, paint, 3, paint.picture, picture->width, picture->height,
+                [&](int w, int h) { return DecodePicture(*picture, w, h); });
   }
 
   Surface DecodePicture(const Picture& picture, int w, int h) {

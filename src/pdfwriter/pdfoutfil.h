@@ -119,8 +119,9 @@ class PDFAscii85OutputFilter : public pdfoutfilter {
   pdfascii85outtyp mEncoder;
 };
 
-// zlib compression at level 8 in blocks of 8,192 input bytes, each ended with a
-// partial flush, so that memory stays bounded whatever the stream length.
+// zlib compression at level 8, handed the input in blocks of 8,192 bytes so
+// that memory stays bounded whatever the stream length. No block is flushed:
+// the compressed bytes do not depend on the block size.
 // While the export is cancelled, buffered blocks are dropped; Finish still ends
 // the zlib stream properly.
 class PDFFlateOutputFilter : public pdfoutfilter {

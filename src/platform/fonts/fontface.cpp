@@ -167,7 +167,7 @@ FontFace::FontFace(void* face, std::string path) : face_(face), path_(std::move(
     }
     if (!glyph.name.empty()) byName_.emplace(glyph.name, int(g));
   }
-  for (const Glyph& glyph : glyphs_) advances_.push_back(glyph.advance);
+  for (const Glyph& glyph : glyphs_) emAdvances_.push_back(glyph.advance / 1000.0);
 
   if (FT_Select_Charmap(f, FT_ENCODING_UNICODE) == 0) {
     FT_UInt g = 0;

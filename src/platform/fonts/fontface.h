@@ -49,9 +49,9 @@ class FontFace {
 
   int glyphCount() const { return int(glyphs_.size()); }
   const Glyph& glyph(int index) const { return glyphs_[std::size_t(index)]; }
-  // A glyph's advance in font units (kept apart from the other glyph data,
-  // for the layout's sake).
-  double advance(int index) const { return advances_[std::size_t(index)]; }
+  // A glyph's advance in em (font units / 1000), kept apart from the other
+  // glyph data and divided once, for the layout's sake.
+  double emAdvance(int index) const { return emAdvances_[std::size_t(index)]; }
   // Glyph index by Unicode or name; -1 when the font has none (.notdef counts as none).
   int glyphForUnicode(char32_t ch) const;
   int glyphByName(std::string_view name) const;
@@ -85,7 +85,7 @@ class FontFace {
   std::vector<std::vector<std::pair<int, float>>> kerning_;
   void readKerning(const std::string& afmPath);
   std::vector<Glyph> glyphs_;
-  std::vector<double> advances_;
+  std::vector<double> emAdvances_;
   std::unordered_map<char32_t, int> byUnicode_;
   std::unordered_map<std::string, int> byName_;
   std::array<int, 256> builtin_{};

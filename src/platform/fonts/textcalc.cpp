@@ -181,8 +181,8 @@ void layout(texcaltyp& calc) {
       c.code = code;
       c.glyph = calc.cache->GlyphOfCode(info.fontId, code);
       c.blank = ch == U' ';
-      const double width = c.glyph >= 0 ? info.face->advance(c.glyph) : 0;
-      c.showAdvance = (width / 1000.0 * info.size + info.tracking) * info.hscale;
+      const double width = c.glyph >= 0 ? info.face->emAdvance(c.glyph) : 0;
+      c.showAdvance = (width * info.size + info.tracking) * info.hscale;
       c.advance = c.showAdvance + (c.blank ? info.wordExtra * info.hscale : 0);
       calc.chars.push_back(c);
     }
@@ -197,7 +197,8 @@ void layout(texcaltyp& calc) {
     const LaidChar& b = calc.chars[i + 1];
     if (a.run != b.run) continue;
     const RunInfo& info = calc.runs[a.run];
-    a.advance += info.face->kerning(a.glyph, b.glyph) / 1000.0 * info.size * info.hscale;
+    const double kern = info.face->kerning(a.glyph, b.glyph);
+    if (kern != 0) a.advance += kern / 1000.0 * info.size * info.hscale;
   }
 
   // Wrapping into the frame.

@@ -73,6 +73,7 @@ TEST(PdfProofPending, KindsWithoutAWriterAreRefusedWhenQueued) {
   auto job = emptyJob();
   PDFSettings s = g2test::testSettings();
   g2test::Page page(*job, s);
+  WriterScope none{{kPendingImageLinkForm, nullptr}};
   try {
     page.writer().AddPendingStream(std::make_unique<PendingStreamVornImageForm>(nullptr));
     FAIL() << "an image link was queued without a writer";

@@ -11,6 +11,7 @@
 #include "driver_support.h"
 #include "map_support.h"
 #include "support/consumers.h"
+#include "support/pdfbuilder.h"
 #include "support/pictures.h"
 
 namespace fs = std::filesystem;
@@ -56,6 +57,9 @@ TEST(LinkForms, PlacedFilesUnderOpiLinksAreFormsWithTheirOpiDictionary) {
   tavtest::writeTiff(dir / "cyan.tif", cmyk);
   tavtest::writeFile(dir / "box.eps", "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 100 100\n%%EndComments\n"
                                       "0 0 1 0 setcmykcolor 0 0 100 100 rectfill showpage\n");
+  tavtest::PdfBuilder page;
+  page.page("", {"1 0 0 0 k 0 0 100 100 re f"}, 100, 100);
+  page.write(dir / "page.pdf");
   struct Case {
     const char* file;
     const char* embed;
@@ -67,6 +71,8 @@ TEST(LinkForms, PlacedFilesUnderOpiLinksAreFormsWithTheirOpiDictionary) {
       {"cyan.tif", "False", "/Image", 128 / 255.0},  // one mid-gray pixel stands in
       {"box.eps", "True", "/PS", -1},  // Ghostscript draws the preview, not the PostScript
       {"box.eps", "False", "", 0.0},
+      {"page.pdf", "True", "/Form", 1.0},  // the page itself, after the second pass
+      {"page.pdf", "False", "", 0.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.file) + " embedded " + c.embed);
@@ -74,6 +80,7 @@ TEST(LinkForms, PlacedFilesUnderOpiLinksAreFormsWithTheirOpiDictionary) {
     const fs::path out = dir / "opi.pdf";
     const auto run = exportJob(job.get(), flavour("Press", std::string("LinkType=1 EmbedImages=") + c.embed), out);
     ASSERT_EQ(run.result, 0) << run.keys();
+    EXPECT_FALSE(run.has("PDF/DEFERRED OBJECT NOT WRITTEN")) << run.keys();
     tavtest::expectPdfAcceptedByAllConsumers(out);
     tavtest::expectContentStreamsSound(out);
     QPDF pdf;
@@ -130,6 +137,7 @@ TEST(LinkForms, MapsUnderImageLinksAreFormsWithTheirFlatInksBeside) {
     const bool embed = std::string(c.embed) == "True";
     const auto run = exportJob(job.get(), flavour("Press", std::string("LinkType=2 IncludePrivateData=1 EmbedImages=") + c.embed), out);
     ASSERT_EQ(run.result, 0) << run.keys();
+    EXPECT_FALSE(run.has("PDF/DEFERRED OBJECT NOT WRITTEN")) << run.keys();
     tavtest::expectPdfAcceptedByAllConsumers(out);
     tavtest::expectContentStreamsSound(out);
     QPDF pdf;

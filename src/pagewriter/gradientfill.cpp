@@ -282,9 +282,12 @@ void PDFProof::OutputFillContent(TavDB::Object* object) {
   if (box.height() <= 0 || box.width() <= 0) return;
   const Paint* paint = paipoi(mJob, object->paint());
   if (paint == nullptr) return;
-  if (mSettings.LinkType == 2 && !mImageLinksSuppressed && ImageLinkPossible(object->paint())) {
+  double linkWidth = 0, linkHeight = 0;
+  if (mSettings.LinkType == 2 && !mImageLinksSuppressed && ImageLinkPossible(object->paint()) &&
+      ImageLinkFormSize(object->paint(), linkWidth, linkHeight)) {
     // The picture goes into a form of its own that the workflow links to its
-    // file; a map's inks without a channel are flat fills beside it.
+    // file; a map's inks without a channel are flat fills beside it. (A
+    // picture whose file is gone goes the picture's way, which says so.)
     const auto [below, above] = paint->type == kPaintMap ? mapGetFlatPart(mJob, paint->map)
                                                          : std::pair<int, int>{0, 0};
     if (below > 0) OutputMapFlatPart(object, below);

@@ -35,10 +35,6 @@ std::string streamText(QPDFObjectHandle stream) {
   return std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
 }
 
-bool endsWith(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 std::vector<double> numbers(QPDFObjectHandle array) {
   std::vector<double> out;
   for (QPDFObjectHandle item : array.getArrayAsVector()) out.push_back(item.getNumericValue());
@@ -61,12 +57,10 @@ TEST(LinkForms, PlacedFilesUnderOpiLinksAreFormsWithTheirOpiDictionary) {
   page.page("", {"1 0 0 0 k 0 0 100 100 re f"}, 100, 100);
   page.write(dir / "page.pdf");
   struct Case {
-    const char* file;
-    const char* embed;
-    const char* image;   // Subtype of the XObject inside the form, "" for an empty form
-    double cyan;         // on the plate over the picture; < 0: not measured
-  };
-  const Case cases[] = {
+    const char *file, *embed;
+    const char* image;  // Subtype of the XObject inside the form, "" for an empty form
+    double cyan;        // on the plate over the picture; < 0: not measured
+  } cases[] = {
       {"cyan.tif", "True", "/Image", 1.0},
       {"cyan.tif", "False", "/Image", 128 / 255.0},  // one mid-gray pixel stands in
       {"box.eps", "True", "/PS", -1},  // Ghostscript draws the preview, not the PostScript
@@ -91,20 +85,15 @@ TEST(LinkForms, PlacedFilesUnderOpiLinksAreFormsWithTheirOpiDictionary) {
     QPDFObjectHandle opi = form.getDict().getKey("/OPI").getKey("/1.3");
     EXPECT_TRUE(opi.getKey("/Type").isNameAndEquals("/OPI"));
     EXPECT_EQ(opi.getKey("/Version").getNumericValue(), 1.3);
-    EXPECT_TRUE(endsWith(opi.getKey("/F").getUTF8Value(), std::string("/") + c.file));
+    EXPECT_TRUE(opi.getKey("/F").getUTF8Value().ends_with(std::string("/") + c.file));
     // The placement: 100 x 100 points at (72, 548).
-    const std::vector<double> box = numbers(form.getDict().getKey("/BBox"));
-    const std::vector<double> expected{72, 548, 172, 648};
-    ASSERT_EQ(box.size(), 4u);
-    for (std::size_t i = 0; i < 4; ++i) EXPECT_NEAR(box[i], expected[i], 0.5) << i;
+    EXPECT_EQ(numbers(form.getDict().getKey("/BBox")), (std::vector<double>{72, 548, 172, 648}));
     QPDFObjectHandle inner = form.getDict().getKey("/Resources").getKey("/XObject");
     std::string subtypes;
     for (auto& [name, x] : inner.getDictAsMap())
       if (name.find("_preview") == std::string::npos) subtypes += x.getDict().getKey("/Subtype").getName();
     EXPECT_EQ(subtypes, c.image);
-    if (std::string(c.image).empty()) {
-      EXPECT_EQ(streamText(form), "");
-    }
+    EXPECT_EQ(streamText(form).empty(), std::string(c.image).empty());
     if (c.cyan >= 0) {
       EXPECT_NEAR(tavtest::measurePlates(out).inkAtPoint("Cyan", 122, 598), c.cyan, 0.02);
     }
@@ -118,24 +107,21 @@ TEST(LinkForms, MapsUnderImageLinksAreFormsWithTheirFlatInksBeside) {
   // other inks at 0 unless the map overprints.
   const std::string map = R"({"id":1,"files":["ink.tif"],"channels":[{"ink":"Cyan","channel":0},)"
                           R"({"ink":"Magenta","channel":1}],"colour":2,"width":40,"height":30,"resolution":18})";
-  struct Case {
-    const char* overprint;
-    const char* embed;
-  };
-  const Case cases[] = {{"false", "True"}, {"true", "True"}, {"false", "False"}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string("overprint ") + c.overprint + ", embedded " + c.embed);
+  const std::pair<const char*, const char*> cases[] = {{"false", "True"}, {"true", "True"}, {"false", "False"}};
+  for (const auto& [overprint, embedded] : cases) {
+    SCOPED_TRACE(std::string("overprint ") + overprint + ", embedded " + embedded);
     // A ground of 40 % yellow and 30 % black under the map.
     auto job = loadJob(jobText(kInks,
-                               R"([{"id":1,"inks":{"Yellow":40,"Black":30}},{"id":2,"overprint":)" +
-                                   std::string(c.overprint) + R"(,"inks":{"Cyan":100,"Magenta":100,"Yellow":70}}])",
+                               std::string(R"([{"id":1,"inks":{"Yellow":40,"Black":30}},{"id":2,"overprint":)") +
+                                   overprint + R"(,"inks":{"Cyan":100,"Magenta":100,"Yellow":70}}])",
                                R"([{"id":10,"type":"flat","colour":1},)" + mapPaint(20, 1, 720, 720, 40) + "]",
                                "[" + square(360, 360, 3600, 10) + "," + mapFrame(20, 720, 720, 40) + "]",
                                ",\"maps\":[" + map + "]"),
                        dir.path());
     const fs::path out = dir / "link.pdf";
-    const bool embed = std::string(c.embed) == "True";
-    const auto run = exportJob(job.get(), flavour("Press", std::string("LinkType=2 IncludePrivateData=1 EmbedImages=") + c.embed), out);
+    const bool embed = std::string(embedded) == "True";
+    const auto run =
+        exportJob(job.get(), flavour("Press", std::string("LinkType=2 IncludePrivateData=1 EmbedImages=") + embedded), out);
     ASSERT_EQ(run.result, 0) << run.keys();
     EXPECT_FALSE(run.has("PDF/DEFERRED OBJECT NOT WRITTEN")) << run.keys();
     tavtest::expectPdfAcceptedByAllConsumers(out);
@@ -144,12 +130,11 @@ TEST(LinkForms, MapsUnderImageLinksAreFormsWithTheirFlatInksBeside) {
     pdf.processFile(out.c_str());
     const auto forms = pageForms(pdf);
     ASSERT_EQ(forms.size(), 1u);
-    const std::string name = forms.begin()->first;
-    QPDFObjectHandle form = forms.begin()->second;
+    auto [name, form] = *forms.begin();
     EXPECT_EQ(numbers(form.getDict().getKey("/BBox")), (std::vector<double>{0, 0, 40, 30}));
     QPDFObjectHandle link = form.getDict().getKey("/PieceInfo").getKey("/VornPNPDFO").getKey("/Private");
     EXPECT_TRUE(link.getKey("/Type").isNameAndEquals("/Ref"));
-    EXPECT_TRUE(endsWith(link.getKey("/F").getKey("/F").getUTF8Value(), "/ink.tif"));
+    EXPECT_TRUE(link.getKey("/F").getKey("/F").getUTF8Value().ends_with("/ink.tif"));
     EXPECT_FALSE(link.getKey("/Alpha").getBoolValue());
     // The file's four channels: cyan and magenta feed their inks in full.
     QPDFObjectHandle colors = link.getKey("/Colors");
@@ -175,7 +160,7 @@ TEST(LinkForms, MapsUnderImageLinksAreFormsWithTheirFlatInksBeside) {
         EXPECT_NEAR(plates.inkAtPixel("Cyan", px, py), embed ? cyanAt(x, y) / 255.0 : 0.0, 0.02) << x << "," << y;
         EXPECT_NEAR(plates.inkAtPixel("Yellow", px, py), 0.7, 0.02) << x << "," << y;
         // A knocking-out map clears the ground, its flat part too when the form is empty.
-        if (std::string(c.overprint) == "false") {
+        if (std::string(overprint) == "false") {
           EXPECT_NEAR(plates.inkAtPixel("Black", px, py), 0.0, 0.02) << x << "," << y;
         }
       }

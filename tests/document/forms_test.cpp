@@ -142,14 +142,10 @@ TEST(Forms, TransparencyStatesAndSoftMasks) {
   };
   auto job = withMask(0);
   Written w = writeAccepted(*job, testSettings(), dir / "transparency.pdf");
-  Pdf pdf(w.file);
-  QPDFObjectHandle states = pdf.page(0).getKey("/Resources").getKey("/ExtGState");
-  EXPECT_EQ(at(states, "/GS_0_0/CA"), "0.5");
-  EXPECT_EQ(at(states, "/GS_0_0/BM"), "/Multiply");
-  EXPECT_EQ(at(states, "/GS_0_0/SMask"), "null");
-  EXPECT_EQ(at(states, "/GS_0_1/SMask/S"), "/Luminosity");
-  EXPECT_EQ(at(states, "/GS_0_1/SMask/BC"), "[ 0 0 0 0 ]");
-  EXPECT_EQ(at(states, "/GS_0_1/SMask/G/Group/S"), "/Transparency");
+  tavtest::expectValues(Pdf(w.file).page(0).getKey("/Resources").getKey("/ExtGState"),
+                        {{"/GS_0_0/CA", "0.5"}, {"/GS_0_0/BM", "/Multiply"}, {"/GS_0_0/SMask", "null"},
+                         {"/GS_0_1/SMask/S", "/Luminosity"}, {"/GS_0_1/SMask/BC", "[ 0 0 0 0 ]"},
+                         {"/GS_0_1/SMask/G/Group/S", "/Transparency"}});
   tavtest::expectInks(tavtest::measurePlates(w.file), {{"Black", 25, 50, 0.5}, {"Black", 125, 50, 0}, {"Black", 175, 50, 1}});
 
   // Inverted: mutool ignores transfer functions of soft masks, so this file
@@ -159,10 +155,8 @@ TEST(Forms, TransparencyStatesAndSoftMasks) {
   EXPECT_EQ(wi.finishResult, 0);
   EXPECT_TRUE(tavtest::qpdfCheck(wi.file).ok);
   EXPECT_TRUE(tavtest::ghostscriptRender(wi.file).ok);
-  Pdf invertedPdf(wi.file);
-  QPDFObjectHandle mask = invertedPdf.page(0).getKey("/Resources").getKey("/ExtGState").getKey("/GS_0_1");
-  EXPECT_EQ(at(mask, "/SMask/BC"), "[ 0 0 0 0 ]");
-  EXPECT_EQ(at(mask, "/SMask/TR/C0"), "[ 1 ]");
+  tavtest::expectValues(Pdf(wi.file).page(0), {{"/Resources/ExtGState/GS_0_1/SMask/BC", "[ 0 0 0 0 ]"},
+                                               {"/Resources/ExtGState/GS_0_1/SMask/TR/C0", "[ 1 ]"}});
   tavtest::expectInks(tavtest::measurePlates(wi.file), {{"Black", 125, 50, 1}, {"Black", 175, 50, 0}});
   EXPECT_STREQ(TavPDF::BlendModeName(16), "Normal");  // beyond the last mode
 }

@@ -1,5 +1,7 @@
 #include "support/pdfread.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 
 #include <qpdf/Buffer.hh>
@@ -36,6 +38,10 @@ std::string at(QPDFObjectHandle object, const std::string& path) {
   if (object.isName()) return object.getName();
   if (object.isString()) return object.getUTF8Value();
   return object.isDictionary() || object.isArray() || object.isStream() ? object.unparse() : object.unparseResolved();
+}
+
+void expectValues(QPDFObjectHandle object, const std::vector<std::pair<std::string, std::string>>& expected) {
+  for (const auto& [path, value] : expected) EXPECT_EQ(at(object, path), value) << path;
 }
 
 std::string streamData(QPDFObjectHandle stream, bool raw) {

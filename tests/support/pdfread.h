@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <qpdf/QPDF.hh>
@@ -33,6 +34,8 @@ std::vector<double> numbers(QPDFObjectHandle array);
 // references where they are objects of their own, anything else as qpdf
 // writes it ("4", "true", "[ 0 1 ]", "2 0 R", "null" when missing).
 std::string at(QPDFObjectHandle object, const std::string& path);
+// Expects the value `at` gives for each path below `object`.
+void expectValues(QPDFObjectHandle object, const std::vector<std::pair<std::string, std::string>>& expected);
 // A stream's data, decoded (raw: as stored in the file).
 std::string streamData(QPDFObjectHandle stream, bool raw = false);
 // The page's content streams, decoded and joined.

@@ -70,10 +70,6 @@ class Page {
   bool mFinished = false;
 };
 
-// The content of the first content stream in a memory document (streams
-// written uncompressed), between "stream" and "endstream".
-std::string firstStreamData(const std::string& bytes);
-
 // Walks the job into a one-page document (in memory when file is empty) and
 // returns the page content.
 std::string writeJobPdf(jobstr& job, const PDFSettings& settings = testSettings(),

@@ -22,6 +22,12 @@ std::unique_ptr<jobstr> makeJob(const std::string& inks, const std::string& colo
   return TavKernel::loadJobFromMemory(json, std::filesystem::temp_directory_path(), "test.json");
 }
 
+std::string rect(int top, int left, int bottom, int right, int paint, const std::string& more) {
+  auto at = [](int v, int h) { return "[" + std::to_string(v) + ", " + std::to_string(h) + "]"; };
+  return R"({"kind": "path", "paint": )" + std::to_string(paint) + more + R"(, "points": [)" + at(top, left) + ", " +
+         at(top, right) + ", " + at(bottom, right) + ", " + at(bottom, left) + "]}";
+}
+
 PDFSettings testSettings() {
   PDFSettings s;
   s.SetCommonDefaults();
@@ -33,6 +39,11 @@ PDFSettings testSettings() {
   s.OptimizeWhiteObjects = 0;
   s.IncludeLayers = 0;
   return s;
+}
+
+const PDFSettings& defaultSettings() {
+  static const PDFSettings settings = testSettings();
+  return settings;
 }
 
 namespace {

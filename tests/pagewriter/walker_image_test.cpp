@@ -120,7 +120,9 @@ TEST(WalkerImages, PlacedPixelPicturesAreReadRowByRowOrRefused) {
     TavGen::MessageCapture messages;
     EXPECT_EQ(w.OutputPlacedPixels(object.get()), c.status);
     ASSERT_EQ(int(w.images.size()), c.images);
-    if (c.message != nullptr) EXPECT_EQ(messages.count(c.message), 1);
+    if (c.message != nullptr) {
+      EXPECT_EQ(messages.count(c.message), 1);
+    }
     if (c.images == 1) {
       const Image& image = w.images[0];
       EXPECT_EQ(std::pair(image.channels, image.model), std::pair(3, 2));
@@ -215,7 +217,7 @@ TEST(WalkerImages, GradationsThatDrawNothingOrTooMuch) {
       p.steps = {{b.colour({{0, c.inked ? 0 : 255}}), 0, 50}, {b.colour({{0, c.inked ? 100 : 255}}), 100, 0}};
       p.gradationForm = c.form;
     }, c.size);
-    g.b.job().boxes[kMediaBox] = TavDB::tv_box{0, 0, 100, 50};
+    if (c.size > 1000000) g.b.job().boxes[kMediaBox] = TavDB::tv_box{0, 0, 100, 50};
     ImageRecorder w(g.b.get());
     try {
       w.OutputGradationImage(g.object.get());
@@ -227,7 +229,9 @@ TEST(WalkerImages, GradationsThatDrawNothingOrTooMuch) {
     }
     if (c.rows < 0) continue;
     ASSERT_EQ(w.images.size(), c.rows > 0 ? 1u : 0u);
-    if (c.rows > 0) EXPECT_EQ(std::pair(w.images[0].rows, w.images[0].width), std::pair(c.rows, c.width));
+    if (c.rows > 0) {
+      EXPECT_EQ(std::pair(w.images[0].rows, w.images[0].width), std::pair(c.rows, c.width));
+    }
   }
 }
 

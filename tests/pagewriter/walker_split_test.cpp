@@ -281,7 +281,8 @@ TEST(WalkerSplit, PathsThatCannotBeSplitAreWrittenWholeWithOneWarning) {
   ASSERT_EQ(capture.count("PATH NOT SPLIT"), 1);
   const auto& said = capture.messages()[0];
   EXPECT_EQ(said.severity, TavGen::kWarning);
-  EXPECT_TRUE(said.text.contains("A path of 20 points") && said.text.contains("at most 16 points")) << said.text;
+  EXPECT_THAT(said.text, ::testing::AllOf(::testing::HasSubstr("A path of 20 points"),
+                                          ::testing::HasSubstr("at most 16 points")));
 }
 
 TEST(PathSplit, IntersectionWithAConvexWindowInEitherOrientation) {

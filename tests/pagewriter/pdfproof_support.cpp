@@ -125,8 +125,9 @@ std::string Page::finish() {
   mHandler->writeObject(resources);
   auto* kids = new PDFArray();
   kids->Add(page);
-  static_cast<PDFDictionary*>(mPages->GetObject())->Set("Kids", kids);
-  static_cast<PDFDictionary*>(mPages->GetObject())->Set("Count", new PDFInteger(1));
+  auto* pages = static_cast<PDFDictionary*>(mPages->GetObject());
+  pages->Set("Kids", kids);
+  pages->Set("Count", new PDFInteger(1));
   mHandler->writeObject(mCatalog);
   mHandler->writeObject(mPages);
   EXPECT_EQ(mHandler->finishFile(), 0);

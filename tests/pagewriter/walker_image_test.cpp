@@ -83,10 +83,8 @@ TEST(WalkerImages, DownsampledRowsAreAveragedAndOwedRowsWrittenAtTheEnd) {
 
 TEST(WalkerImages, PlacedPixelPicturesAreReadRowByRowOrRefused) {
   tavtest::TestFolder dir;
-  tavtest::TiffSpec rgb;
-  std::tie(rgb.width, rgb.height, rgb.samples, rgb.photometric) = std::tuple(6, 3, 3, 2);
-  tavtest::TiffSpec spot = rgb;
-  std::tie(spot.samples, spot.photometric, spot.extraTypes) = std::tuple(5, 5, std::vector<int>{0});
+  const tavtest::TiffSpec rgb{.width = 6, .height = 3, .samples = 3, .photometric = 2};
+  const tavtest::TiffSpec spot{.width = 6, .height = 3, .samples = 5, .photometric = 5, .extraTypes = {0}};
   tavtest::writeTiff(dir / "rgb.tif", rgb);
   tavtest::writeTiff(dir / "spot.tif", spot);
   tavtest::writeTiff(dir / "gone.tif", rgb);
@@ -110,7 +108,9 @@ TEST(WalkerImages, PlacedPixelPicturesAreReadRowByRowOrRefused) {
     job.pictures[0].file = TavSys::filref((dir / c.file).string());
     job.pictures[0].type = "TIFF";
     Paint& p = job.paints.emplace_back();
-    std::tie(p.exists, p.type, p.picture) = std::tuple(true, kPaintPicture, 0);
+    p.exists = true;
+    p.type = kPaintPicture;
+    p.picture = 0;
     p.placeOrigin = {10, 20};
     p.placeWidthCorner = {10, 32};   // 2 units per pixel along the row
     p.placeHeightCorner = {16, 20};  // 2 units per pixel down
@@ -237,8 +237,7 @@ TEST(WalkerImages, GradationsThatDrawNothingOrTooMuch) {
 
 TEST(WalkerImages, MapsArriveAsBorderedTilesInTheMapsInks) {
   tavtest::TestFolder dir;
-  tavtest::TiffSpec gray;
-  std::tie(gray.width, gray.height) = std::pair(300, 10);
+  const tavtest::TiffSpec gray{.width = 300, .height = 10};
   tavtest::writeTiff(dir / "map.tif", gray);
   JobBuilder b;
   jobstr& job = b.job();
@@ -248,12 +247,17 @@ TEST(WalkerImages, MapsArriveAsBorderedTilesInTheMapsInks) {
   map.exists = true;
   map.files = {TavSys::filref((dir / "map.tif").string())};
   map.channels = {{spot, 0, 0}, {1, 0, 0}};  // Gold and Magenta from the one gray channel
-  std::tie(map.width, map.height, map.resolution) = std::tuple(300, 10, 72);
+  map.width = 300;
+  map.height = 10;
+  map.resolution = 72;
   map.colour1 = map.colour2 = b.colour({{spot, 100}, {1, 100}});
   Paint record;
-  std::tie(record.exists, record.type, record.map) = std::tuple(true, kPaintMap, 0);
-  std::tie(record.placeOrigin, record.placeWidthCorner, record.placeHeightCorner) =
-      std::tuple(TavDB::tv_point{0, 0}, TavDB::tv_point{0, 300}, TavDB::tv_point{10, 0});
+  record.exists = true;
+  record.type = kPaintMap;
+  record.map = 0;
+  record.placeOrigin = {0, 0};
+  record.placeWidthCorner = {0, 300};
+  record.placeHeightCorner = {10, 0};
   auto object = JobBuilder::rect(0, 0, 10, 300, 0);
 
   // Without DeviceN: CMYK tiles, 256 columns and the rest, each with its border.
@@ -261,7 +265,9 @@ TEST(WalkerImages, MapsArriveAsBorderedTilesInTheMapsInks) {
   EXPECT_EQ(RunMapCopy(&cmyk, &job, 0, -1, record, object.get(), nullptr, 0, 0, 0, 0, 0, 0, 0), 0);
   ASSERT_EQ(cmyk.images.size(), 2u);
   EXPECT_EQ(std::pair(cmyk.images[0].width, cmyk.images[1].width), std::pair(258, 46));
-  for (const Image& image : cmyk.images) EXPECT_EQ(std::tuple(image.rows, image.channels, image.model), std::tuple(12, 4, 5));
+  for (const Image& image : cmyk.images) {
+    EXPECT_EQ(std::tuple(image.rows, image.channels, image.model), std::tuple(12, 4, 5));
+  }
   // Border pixels repeat the edge; magenta is the darkness of the gray
   // channel, with Gold laid over it as its CMYK equivalent (20 % magenta).
   auto magenta = [&](int x, int y) {

@@ -83,8 +83,14 @@ TEST(WalkerImages, DownsampledRowsAreAveragedAndOwedRowsWrittenAtTheEnd) {
 
 TEST(WalkerImages, PlacedPixelPicturesAreReadRowByRowOrRefused) {
   tavtest::TestFolder dir;
-  const tavtest::TiffSpec rgb{.width = 6, .height = 3, .samples = 3, .photometric = 2};
-  const tavtest::TiffSpec spot{.width = 6, .height = 3, .samples = 5, .photometric = 5, .extraTypes = {0}};
+  tavtest::TiffSpec rgb;
+  rgb.width = 6;
+  rgb.height = 3;
+  rgb.samples = 3;
+  rgb.photometric = 2;
+  tavtest::TiffSpec spot = rgb;
+  spot.samples = spot.photometric = 5;
+  spot.extraTypes = {0};
   tavtest::writeTiff(dir / "rgb.tif", rgb);
   tavtest::writeTiff(dir / "spot.tif", spot);
   tavtest::writeTiff(dir / "gone.tif", rgb);
@@ -237,7 +243,9 @@ TEST(WalkerImages, GradationsThatDrawNothingOrTooMuch) {
 
 TEST(WalkerImages, MapsArriveAsBorderedTilesInTheMapsInks) {
   tavtest::TestFolder dir;
-  const tavtest::TiffSpec gray{.width = 300, .height = 10};
+  tavtest::TiffSpec gray;
+  gray.width = 300;
+  gray.height = 10;
   tavtest::writeTiff(dir / "map.tif", gray);
   JobBuilder b;
   jobstr& job = b.job();

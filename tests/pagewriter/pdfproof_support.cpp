@@ -7,6 +7,7 @@
 #include "pdfwriter/pdfregistry.h"
 #include "platform/kernel/jobfile.h"
 #include "support/consumers.h"
+#include "support/setting_overrides.h"
 
 namespace g2test {
 
@@ -28,18 +29,7 @@ std::string rect(int top, int left, int bottom, int right, int paint, const std:
          at(top, right) + ", " + at(bottom, right) + ", " + at(bottom, left) + "]}";
 }
 
-PDFSettings testSettings() {
-  PDFSettings s;
-  s.SetCommonDefaults();
-  s.CompressPages = 0;
-  s.IncludeScreening = 0;
-  s.EnableDotgain = 0;
-  s.NormalizedOutput = 0;
-  s.SeparatedOutput = 0;
-  s.OptimizeWhiteObjects = 0;
-  s.IncludeLayers = 0;
-  return s;
-}
+PDFSettings testSettings() { return tavtest::writerTestSettings("OptimizeWhiteObjects=0"); }
 
 const PDFSettings& defaultSettings() {
   static const PDFSettings settings = testSettings();

@@ -9,7 +9,6 @@
 #include "map_support.h"
 #include "pdfproof_support.h"
 #include "platform/imagestream.h"
-#include "platform/kernel/jobfile.h"
 #include "platform/kernel/screenrender.h"
 #include "platform/messages.h"
 #include "support/consumers.h"
@@ -219,13 +218,12 @@ TEST(Previews, OneImagePerPictureFileAndTheDrawsOfEveryUse) {
   spec.resolution = 36;
   tavtest::writeTiff(dir / "photo.tif", spec);
   tavtest::writeFile(dir / "logo.eps", "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 10 10\n");
-  auto job = TavKernel::loadJobFromMemory(
-      R"({"format":"tavpdf-job","ppi":72,"origin":[100,0],"boxes":{"media":[0,0,100,100]},)"
-      R"("inks":[{"name":"Black","process":"black"}],"colours":[],)"
-      R"("pictures":[{"id":1,"file":"photo.tif","width":30,"height":20},{"id":2,"file":"logo.eps","width":10,"height":10}],)"
-      R"("paints":[{"id":20,"type":"picture","picture":1,"place":{"origin":[0,0],"widthCorner":[0,30],"heightCorner":[20,0]}},)"
-      R"({"id":21,"type":"picture","picture":2,"place":{"origin":[0,0],"widthCorner":[0,10],"heightCorner":[10,0]}}],"objects":[]})",
-      dir.path(), "test.json");
+  auto job = loadMapJob(
+      R"([{"name":"Black","process":"black"}])", "[]", "[]",
+      R"([{"id":20,"type":"picture","picture":1,"place":{"origin":[0,0],"widthCorner":[0,30],"heightCorner":[20,0]}},)"
+      R"({"id":21,"type":"picture","picture":2,"place":{"origin":[0,0],"widthCorner":[0,10],"heightCorner":[10,0]}}])",
+      "[]", dir.path(),
+      R"(,"pictures":[{"id":1,"file":"photo.tif","width":30,"height":20},{"id":2,"file":"logo.eps","width":10,"height":10}])");
   const fs::path pdf = dir / "previews.pdf";
   std::string content;
   {

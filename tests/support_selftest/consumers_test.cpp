@@ -229,7 +229,7 @@ TEST_F(HandWrittenPdf, FormsAndPatternsAreCheckedWithTheirOwnResources) {
                                "page 1 > form /Fm0 (7 0 R): Tf names /F1", "page 1 > pattern /P0 (8 0 R): gs names /GS1",
                                "page 1 > form /Fm0 (7 0 R) > form /Fm1 (9 0 R): cs names /CS0",
                                "page 1 > form /Fm0 (7 0 R) > form /Fm1 (9 0 R): cs names /CS5"})
-    EXPECT_TRUE(mentions(problems, expected)) << expected;
+    EXPECT_TRUE(mentions(problems, expected)) << expected << " in " << ::testing::PrintToString(problems);
   EXPECT_EQ(problems.size(), 5u) << ::testing::PrintToString(problems);
 
   // A form that draws itself is reported, not followed forever.

@@ -46,8 +46,19 @@ TavSys::Error refusal(Load load) {
 TavSys::Error refusalOfFile(const fs::path& file) {
   return refusal([&] { TavKernel::loadJobFile(file); });
 }
+// The job's text with "objects" last, as writers put it: the text streams
+// through the loader. As dumped (keys sorted) the definitions follow the
+// objects, which the loader reads from the whole document.
+std::string objectsLast(json j) {
+  if (!j.is_object() || !j.contains("objects")) return j.dump();
+  const json objects = j["objects"];
+  j.erase("objects");
+  std::string text = j.dump();
+  text.pop_back();
+  return text + (j.empty() ? "" : ",") + "\"objects\":" + objects.dump() + "}";
+}
 std::unique_ptr<jobstr> load(const json& j, const fs::path& base = fs::temp_directory_path()) {
-  return TavKernel::loadJobFromMemory(j.dump(), base, "t.json");
+  return TavKernel::loadJobFromMemory(objectsLast(j), base, "t.json");
 }
 
 // Loads the text and returns the error's detail, or "loaded".
@@ -60,7 +71,9 @@ std::string errorOfText(std::string_view text, const fs::path& base = fs::temp_d
   return e.detail();
 }
 std::string errorOf(const json& j, const fs::path& base = fs::temp_directory_path()) {
-  return errorOfText(j.dump(), base);
+  const std::string detail = errorOfText(j.dump(), base);
+  EXPECT_EQ(errorOfText(objectsLast(j), base), detail) << "with the objects last";
+  return detail;
 }
 
 }  // namespace
@@ -400,4 +413,29 @@ TEST(JobFile, MapsWithChannelsPerInk) {
     broken[json::json_pointer(at)] = value;
     EXPECT_EQ(errorOf(broken, dir.path()), std::string("t.json: ") + at + said);
   }
+}
+
+// Texts the streaming load gives up on load as the whole document does.
+TEST(JobFile, StreamedAndWholeDocumentLoadsAgree) {
+  const std::string head = R"({"ppi": 720, "boxes": {"media": [0, 0, 100, 100]}, "objects": )";
+  const std::string path = R"({"kind": "path", "points": [[0, 0], [5, 9]]})";
+  const std::string texts[] = {
+      head + "[" + path + R"(], "ppi": 72})",               // a definition after the objects
+      head + "[], \"objects\": [" + path + "]}",              // the second list counts
+      head + R"([{"kind": "group", "objects": 3, "objects": [)" + path + "]}]}",
+      head + R"([{"kind": "compound", "objects": [{"kind": "group", "objects": []}]}]})",
+      head + "[" + path + R"(], "stations": 5})",
+      head + "[" + path + "]",                                // cut short
+  };
+  auto outcome = [](const std::string& text, bool streaming) {
+    TavKernel::setJobStreaming(streaming);
+    const TavSys::Error e = refusal([&] {
+      auto job = TavKernel::loadJobFromMemory(text, fs::temp_directory_path(), "t.json");
+      throw TavSys::Error(0, "loaded", std::to_string(job->ppi) + " " +
+                                           std::to_string(TavDB::pointcount(jobGetSpahan(job.get()))));
+    });
+    TavKernel::setJobStreaming(true);
+    return e.detail();
+  };
+  for (const std::string& text : texts) EXPECT_EQ(outcome(text, true), outcome(text, false)) << text;
 }

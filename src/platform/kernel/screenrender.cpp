@@ -83,6 +83,38 @@ std::array<double, 4> separationCmyk(const jobstr* job, int sep) {
   return {c / 100.0, m / 100.0, y / 100.0, k / 100.0};
 }
 
+// Reads a pixel file down (or up) to `w` x `h` by nearest rows and columns and hands each output row
+// as packed RGB to `take(outputRow, rgb)`; returns the number of rows handed over.
+template <typename Take>
+std::int32_t ReadScaledRgbRows(TavSys::pixreatyp& reader, const CmykToRgb& converter, std::int32_t w,
+                               std::int32_t h, Take take) {
+  const TavSys::PixelHeader& head = reader.header();
+  std::vector<std::uint8_t> row(head.rowBytes()), cmyk(std::size_t(w) * 4), rgb(std::size_t(w) * 3);
+  const std::size_t channels = std::size_t(head.channels);
+  std::int32_t next = 0;
+  for (std::int32_t y = 0; y < head.rows && next < h; ++y) {
+    reader.readRow(row.data());
+    // This source row may serve several output rows.
+    while (next < h && std::int32_t((next + 0.5) * head.rows / h) == y) {
+      for (std::int32_t x = 0; x < w; ++x) {
+        const std::uint8_t* px = row.data() + std::size_t((x + 0.5) * head.width / w) * channels;
+        std::uint8_t* r = rgb.data() + std::size_t(x) * 3;
+        if (channels == 1) {
+          r[0] = r[1] = r[2] = px[0];
+        } else if (channels == 3) {
+          std::memcpy(r, px, 3);
+        } else {
+          for (std::size_t k = 0; k < 4; ++k) cmyk[std::size_t(x) * 4 + k] = k < channels ? px[k] : 0;
+        }
+      }
+      if (channels != 1 && channels != 3) converter.ConvertRow(cmyk.data(), rgb.data(), std::size_t(w));
+      take(next, rgb.data());
+      ++next;
+    }
+  }
+  return next;
+}
+
 class Renderer {
  public:
   Renderer(cairo_t* cr, const Environment& env, const SeparationFilter& filter, const Options& options,
@@ -282,14 +314,22 @@ class Renderer {
   void FillMap(const jobstr* job, const Paint& paint) {
     const PictureMap* map = mappoi(job, paint.map);
     if (map == nullptr) return;
+    PlaceCached(job, paint, 7, paint.map, map->width, map->height,
+                [&](int w, int h) { return DecodeMap(job, paint.map, w, h); });
+  }
+
+  // Places the raster of a picture or map, decoded once per raster size and kept in the cache.
+  template <typename Decode>
+  void PlaceCached(const jobstr* job, const Paint& paint, int kind, int index, std::int32_t srcWidth, std::int32_t srcHeight,
+                   Decode decode) {
     const TavDB::tv_point o = paint.placeOrigin;
-    const auto [w, h] = RasterSize(map->width, map->height, double(paint.placeWidthCorner.h) - o.h,
+    const auto [w, h] = RasterSize(srcWidth, srcHeight, double(paint.placeWidthCorner.h) - o.h,
                                    double(paint.placeWidthCorner.v) - o.v, double(paint.placeHeightCorner.h) - o.h,
                                    double(paint.placeHeightCorner.v) - o.v);
-    const PictureCache::Key key{job, 7, paint.map, w, h};
+    const PictureCache::Key key{job, kind, index, w, h};
     cairo_surface_t* surface = mCache.Find(key);
     if (surface == nullptr) {
-      Surface made = DecodeMap(job, paint.map, w, h);
+      Surface made = decode(w, h);
       if (!made) return;
       surface = mCache.Keep(key, std::move(made));
     }
@@ -349,18 +389,8 @@ class Renderer {
       return;
     }
     if (picisvectorformat(job, paint.picture) || picture->width < 1 || picture->height < 1) return;
-    const TavDB::tv_point o = paint.placeOrigin;
-    const auto [w, h] = RasterSize(picture->width, picture->height, double(paint.placeWidthCorner.h) - o.h,
-                                   double(paint.placeWidthCorner.v) - o.v, double(paint.placeHeightCorner.h) - o.h,
-                                   double(paint.placeHeightCorner.v) - o.v);
-    const PictureCache::Key key{job, 3, paint.picture, w, h};
-    cairo_surface_t* surface = mCache.Find(key);
-    if (surface == nullptr) {
-      Surface made = DecodePicture(*picture, w, h);
-      if (!made) return;
-      surface = mCache.Keep(key, std::move(made));
-    }
-    PlacePaint(paint, surface);
+    PlaceCached(job, paint, 3, paint.picture, picture->width, picture->height,
+                [&](int w, int h) { return DecodePicture(*picture, w, h); });
   }
 
   Surface DecodePicture(const Picture& picture, int w, int h) {
@@ -368,34 +398,13 @@ class Renderer {
     if (!surface) return surface;
     try {
       TavSys::pixreatyp reader(picture.file.getFullPathAsUtf8());
-      const TavSys::PixelHeader& head = reader.header();
-      std::vector<std::uint8_t> row(head.rowBytes()), cmyk(std::size_t(w) * 4), rgb(std::size_t(w) * 3);
       cairo_surface_flush(surface.get());
       unsigned char* data = cairo_image_surface_get_data(surface.get());
       const int stride = cairo_image_surface_get_stride(surface.get());
-      const std::size_t channels = std::size_t(head.channels);
-      int next = 0;
-      for (std::int32_t y = 0; y < head.rows && next < h; ++y) {
-        reader.readRow(row.data());
-        while (next < h && std::int32_t((next + 0.5) * head.rows / h) == y) {
-          for (int x = 0; x < w; ++x) {
-            const std::uint8_t* px = row.data() + std::size_t((x + 0.5) * head.width / w) * channels;
-            std::uint8_t* c = cmyk.data() + std::size_t(x) * 4;
-            std::uint8_t* r = rgb.data() + std::size_t(x) * 3;
-            if (channels == 1) {
-              r[0] = r[1] = r[2] = px[0];
-            } else if (channels == 3) {
-              std::memcpy(r, px, 3);
-            } else {
-              for (std::size_t k = 0; k < 4; ++k) c[k] = k < channels ? px[k] : 0;
-            }
-          }
-          if (channels != 1 && channels != 3) mRgb.ConvertRow(cmyk.data(), rgb.data(), std::size_t(w));
-          auto* out = reinterpret_cast<std::uint32_t*>(data + std::ptrdiff_t(next) * stride);
-          for (int x = 0; x < w; ++x) out[x] = packRgb(rgb.data() + std::size_t(x) * 3);
-          ++next;
-        }
-      }
+      ReadScaledRgbRows(reader, mRgb, w, h, [&](std::int32_t y, const std::uint8_t* rgb) {
+        auto* out = reinterpret_cast<std::uint32_t*>(data + std::ptrdiff_t(y) * stride);
+        for (int x = 0; x < w; ++x) out[x] = packRgb(rgb + std::size_t(x) * 3);
+      });
       cairo_surface_mark_dirty(surface.get());
     } catch (const TavSys::Error& e) {
       TavSys::debug("SC: picture " + picture.file.getNameAsUtf8() + ": " + e.detail());
@@ -604,31 +613,14 @@ PicturePixelBuffer GetPicturePixelBuffer(const jobstr* job, int pictureIndex) {
     const std::int32_t w = std::max(1, std::int32_t(std::lround(head.width * scale)));
     const std::int32_t h = std::max(1, std::int32_t(std::lround(head.rows * scale)));
     const CmykToRgb plain;
-    std::vector<std::uint8_t> row(head.rowBytes()), cmyk(std::size_t(w) * 4), rgb(std::size_t(w) * 3);
     buffer.pixels.resize(std::size_t(w) * std::size_t(h) * 4);
-    const std::size_t channels = std::size_t(head.channels);
-    std::int32_t next = 0;
-    for (std::int32_t y = 0; y < head.rows && next < h; ++y) {
-      reader.readRow(row.data());
-      while (next < h && std::int32_t((next + 0.5) * head.rows / h) == y) {
-        for (std::int32_t x = 0; x < w; ++x) {
-          const std::uint8_t* px = row.data() + std::size_t((x + 0.5) * head.width / w) * channels;
-          std::uint8_t* r = rgb.data() + std::size_t(x) * 3;
-          if (channels == 1) {
-            r[0] = r[1] = r[2] = px[0];
-          } else if (channels == 3) {
-            std::memcpy(r, px, 3);
-          } else {
-            for (std::size_t k = 0; k < 4; ++k) cmyk[std::size_t(x) * 4 + k] = k < channels ? px[k] : 0;
-            plain.ConvertRow(cmyk.data() + std::size_t(x) * 4, r, 1);
-          }
-          std::uint8_t* out = buffer.pixels.data() + (std::size_t(next) * std::size_t(w) + std::size_t(x)) * 4;
-          out[0] = 0;
-          std::memcpy(out + 1, r, 3);
-        }
-        ++next;
+    const std::int32_t next = ReadScaledRgbRows(reader, plain, w, h, [&](std::int32_t y, const std::uint8_t* rgb) {
+      std::uint8_t* out = buffer.pixels.data() + std::size_t(y) * std::size_t(w) * 4;
+      for (std::int32_t x = 0; x < w; ++x, out += 4, rgb += 3) {
+        out[0] = 0;
+        std::memcpy(out + 1, rgb, 3);
       }
-    }
+    });
     buffer.width = w;
     buffer.height = next;
     buffer.pixels.resize(std::size_t(w) * std::size_t(next) * 4);

@@ -14,7 +14,7 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/resource.h>
+#include <unistd.h>
 #include <sys/wait.h>
 #include <zlib.h>
 
@@ -57,12 +57,20 @@ ProcessRun runProgram(const char* program, std::vector<std::string> args) {
   const int started = posix_spawn(&pid, argv[0], &quiet, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&quiet);
   if (started != 0) throw std::runtime_error("cannot start " + args[0]);
+  // The child's peak is read from its own record while it runs: the one that
+  // wait4 reports counts the memory of this process too, which the child
+  // shares until it starts the program.
   int status = 0;
-  rusage usage{};
-  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    throw std::runtime_error(args[0] + " " + args[1] + " failed");
+  long peakKiB = 0;
+  const std::string record = "/proc/" + std::to_string(pid) + "/status";
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    std::ifstream in(record);
+    for (std::string line; std::getline(in, line);)
+      if (line.rfind("VmHWM:", 0) == 0) peakKiB = std::max(peakKiB, std::stol(line.substr(6)));
+    usleep(5000);
   }
-  return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), usage.ru_maxrss};
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error(args[0] + " " + args[1] + " failed");
+  return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), peakKiB};
 }
 
 ProcessRun runCli(std::vector<std::string> args) { return runProgram(TAV_CLI_PATH, std::move(args)); }

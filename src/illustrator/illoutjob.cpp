@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <set>
 
 #include "illustrator/ai_paths.h"
@@ -10,6 +11,7 @@
 #include "pagewriter/strokeinfo.h"
 #include "platform/fonts/fontcache.h"
 #include "platform/fonts/textcalc.h"
+#include "platform/kernel/epsfile.h"
 #include "platform/kernel/job.h"
 #include "platform/files.h"
 #include "platform/kernel/tavdb.h"
@@ -344,8 +346,39 @@ int illoutjob::OutputPlacedPDF(Object*) {
   return 1;
 }
 
-int illoutjob::OutputPlacedEPS(Object*) {
-  ReportLeftOut("placed EPS files");
+int illoutjob::OutputPlacedEPS(Object* object) {
+  const Paint* paint = object != nullptr ? paipoi(mJob, object->paint()) : nullptr;
+  if (paint == nullptr || paint->type != kPaintPicture) return 0;
+  const TavSys::filref* file = picfilref(mJob, paint->picture);
+  const std::string path = file != nullptr ? file->getFullPathAsUtf8() : std::string();
+  double llx = 0, lly = 0, urx = 0, ury = 0;
+  TavDB::tv_matrixtyp<double> m{0, 0, 0, 0, 0, 0};
+  try {
+    epsboubox(mJob, paint->picture, llx, lly, urx, ury);
+    // The matrix maps the file's points, from the lower left corner of its
+    // box, onto the placement.
+    m = PlacementMatrix(*paint, urx - llx, ury - lly);
+  } catch (const TavSys::Error& e) {
+    std::error_code ec;
+    const bool exists = !path.empty() && std::filesystem::is_regular_file(std::filesystem::u8path(path), ec);
+    TavGen::message(TavGen::kBatchError, 1, exists ? e.key() : "PDF/CANNOT OPEN PICTURE FILE",
+                    {{"__FILENAME__", file != nullptr ? file->getNameAsUtf8() : std::string()}});
+  }
+  const double det = m.a * m.d - m.b * m.c;
+  if (!std::isfinite(det) || det == 0 || !std::isfinite(m.e) || !std::isfinite(m.f)) {
+    // A file that cannot be read, or a box without area, cannot be placed.
+    ReportLeftOut("placed EPS files that cannot be read");
+    mIncomplete = true;
+    return 0;
+  }
+  // The placement's origin is the picture's top left corner; the file's
+  // lower left corner lies one box height below it.
+  const double h = ury - lly;
+  mOut << "%AI5_BeginPlace\n";
+  mOut << "[" << m.a << m.b << m.c << m.d << m.e - h * m.c << m.f - h * m.d << "] ";
+  mOut << llx << lly << urx << ury << "(" << escapePostScriptString(path) << ")`\n";
+  mOut << "%%IncludeFile:" << commentText(path) << "\n";
+  mOut << "~\n" << "%AI5_EndPlace\n";
   return 0;
 }
 

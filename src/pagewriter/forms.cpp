@@ -563,6 +563,8 @@ void writeStationNumberForm(PDFProof& w, PendingStream& r) {
 void writeBarcodeForm(PDFProof& w, PendingStream& r) { w.WriteFormXObject(r, kPendingBarcodeForm); }
 void writeOneUp(PDFProof& w, PendingStream& r) { w.WriteOneUpForm(r); }
 void writePlacedPdf(PDFProof& w, PendingStream& r) { w.BuildPlacedPdfFormXObject(r); }
+void writeOpiForm(PDFProof& w, PendingStream& r) { w.WriteOpiForm(static_cast<PendingStreamOpiForm&>(r)); }
+void writeImageLinkForm(PDFProof& w, PendingStream& r) { w.WriteImageLinkForm(r); }
 
 }  // namespace
 
@@ -576,6 +578,8 @@ PendingStreamWriter DefaultPendingStreamWriter(std::uint32_t kind) {
     case kPendingBarcodeForm: return writeBarcodeForm;
     case kPendingForm: return writeOneUp;
     case kPendingFilePdf: return writePlacedPdf;
+    case kPendingOpiForm: return writeOpiForm;
+    case kPendingImageLinkForm: return writeImageLinkForm;
     default: return nullptr;
   }
 }

@@ -15,6 +15,7 @@
 #include "pdfwriter/pdfpending.h"
 #include "platform/kernel/gradation.h"
 #include "platform/kernel/job.h"
+#include "platform/kernel/mappedpicture.h"
 #include "platform/kernel/tavdb.h"
 #include "platform/system.h"
 #include "tavpdf/PDFSettings.h"
@@ -281,13 +282,32 @@ void PDFProof::OutputFillContent(TavDB::Object* object) {
   if (box.height() <= 0 || box.width() <= 0) return;
   const Paint* paint = paipoi(mJob, object->paint());
   if (paint == nullptr) return;
+  double linkWidth = 0, linkHeight = 0;
+  if (mSettings.LinkType == 2 && !mImageLinksSuppressed && ImageLinkPossible(object->paint()) &&
+      ImageLinkFormSize(object->paint(), linkWidth, linkHeight)) {
+    // The picture goes into a form of its own that the workflow links to its
+    // file; a map's inks without a channel are flat fills beside it. (A
+    // picture whose file is gone goes the picture's way, which says so.)
+    const auto [below, above] = paint->type == kPaintMap ? mapGetFlatPart(mJob, paint->map)
+                                                         : std::pair<int, int>{0, 0};
+    if (below > 0) OutputMapFlatPart(object, below);
+    const std::string name = MakeImageLinkFormName();
+    auto record = std::make_unique<PendingStreamVornImageForm>(object);
+    record->SetName(name);
+    DrawImageLinkForm(name, object);
+    AddPendingStream(std::move(record));
+    if (above > 0) OutputMapFlatPart(object, above);
+    return;
+  }
+  if (!mInsideOpiForm && IsOpiPicture(object)) {
+    const std::string name = MakeOpiFormName();
+    auto record = std::make_unique<PendingStreamOpiForm>(object, false);
+    record->SetName(name);
+    DrawXObject(name);
+    AddPendingStream(std::move(record));
+    return;
+  }
   if (paint->type == kPaintPicture || paint->type == kPaintMap) {
-    // Under image links a placed pixel picture is drawn by its preview
-    // (OutputPlacedPixels); a map that could be linked needs the link's form.
-    if (paint->type == kPaintMap && mSettings.LinkType == 2 && ImageLinkPossible(object->paint())) {
-      RefuseUnsupported("an image link");
-    }
-    if (!mInsideOpiForm && IsOpiPicture(object)) RequirePendingWriter(kPendingOpiForm);
     genproof::OutputFillContent(object);
     return;
   }
@@ -362,6 +382,13 @@ void PDFProof::OutputClippedFill(TavDB::Object* object) {
     } else {
       genproof::OutputClippedFill(object);
     }
+    return;
+  }
+  // A transparent image link with flat parts beside it is one group: the
+  // transparency applies to the whole map once.
+  if (paint->type == kPaintMap && mSettings.LinkType == 2 && !mImageLinksSuppressed &&
+      ImageLinkPossible(paintIndex) && mapHasFlatParts(mJob, paint->map)) {
+    OutputTransparencyGroup(object, 0);
     return;
   }
   genproof::OutputClippedFill(object);

@@ -438,6 +438,28 @@ class PDFProof : public genproof, public PendingStreamFlusher {
                                     bool suppressImageLinks);
   void WriteTransparencyGroup(PendingStreamTransparencyGroup& record);
 
+  // ---- image-link and OPI forms (pagewriter/linkforms.cpp) ---------------------
+  // Places the image-link form of a picture or map on the picture: "q", the
+  // picture's overprint state, the matrix from the form's space (map pixels,
+  // or a placed picture's preview points, upwards) to the page, "/name Do",
+  // "Q". Nothing for other paints.
+  void DrawImageLinkForm(const std::string& name, TavDB::Object* object);
+  // The size of an image-link form's space: a map's pixels, a placed
+  // picture's preview size in whole points; false without one.
+  bool ImageLinkFormSize(std::uint16_t paint, double& width, double& height);
+  // The inks of a map under an image link that its image does not hold,
+  // filled over the object's shape below or above the link (mapGetFlatPart).
+  void OutputMapFlatPart(TavDB::Object* object, int flatPaint);
+  // The workflow's private data of an image-link form: the linked file, the
+  // inks of its channels with their screens, and whether it has an alpha
+  // channel.
+  void AddImageLinkPieceInfo(PDFDictionary* form, const TavDB::Object* object);
+  // Writers of the pending flush (kinds 8 and 7).
+  void WriteImageLinkForm(PendingStream& record);
+  void WriteOpiForm(PendingStreamOpiForm& record);
+  bool ImageLinksSuppressed() const { return mImageLinksSuppressed; }
+  bool IsInsideImageLinkForm() const { return mInsideImageLinkForm; }
+
   // ---- placed one-ups and PDF pages ----------------------------------------------
   // "Form_" + writer number + "_" + picture + "_" + the paint's page and box words.
   std::string MakePictureFormName(std::uint16_t paint) const;
@@ -605,6 +627,7 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // becoming a form again).
   bool mInsideCadForm = false;
   bool mInsideOpiForm = false;
+  bool mInsideImageLinkForm = false;
   std::int32_t mTransparencyNesting = 0;
   std::int32_t mCadFormCount = 0;
   // Paths handed to the walker so far (compound paths write their painting

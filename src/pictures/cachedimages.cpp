@@ -128,6 +128,13 @@ void writeTransferState(genoutfil& out, const std::vector<int>& separations) {
 
 void addBaseImage(CachedSubImage& sub, const CachedImage& picture, std::vector<int> separations,
                   std::uint16_t opacity) {
+  if (settingsOf(picture).LinkType == 2 && picture.imageLinkPossible) {
+    // A linked map's image holds the inks of its channels; its flat inks
+    // are filled beside the link (mapGetFlatPart).
+    jobstr* job = picture.writer->GetJob();
+    std::erase_if(separations, [&](int s) { return TavricLib::GetMapInk(job, int(picture.map), s).file < 0; });
+    if (separations.empty()) return;
+  }
   auto base = std::make_shared<CachedBaseImage>();
   base->separations = std::move(separations);
   base->map = int(picture.map);
@@ -463,10 +470,13 @@ void DrawSubImage(CachedImage& picture, std::size_t index, const TavDB::Object* 
   const PDFSettings& s = writer.GetSettings();
   genoutfil& out = writer.GetOutputStream();
   if (!picture.opiMappable || s.LinkType != 1) {
-    // Image links stand for the picture in a form of their own.
-    if (s.LinkType == 2 && picture.imageLinkPossible) RefuseUnsupported("an image link");
     writer.SetOverprint(picture.hasOverprint);
-    writer.WritePictureMatrix(out, ComputeSubImagePlacement(picture, sub, object->paint()));
+    // Inside an image link's form the map lies in its own pixels.
+    if (writer.IsInsideImageLinkForm()) {
+      WriteLinkSubImageMatrix(out, picture, sub);
+    } else {
+      writer.WritePictureMatrix(out, ComputeSubImagePlacement(picture, sub, object->paint()));
+    }
     PDFName::OutputName(out, sub.name.c_str());
   } else {
     writer.SetOverprint(picture.hasOverprint);
@@ -599,6 +609,33 @@ void SplitSubImage(CachedSubImage& sub, CachedImage& picture, std::size_t k) {
 
 // ---- placement -------------------------------------------------------------------------
 
+namespace {
+
+// The bleed around a sub-image in map pixels: one pixel of the image as
+// written (after downsampling).
+double subImageMargin(const CachedSubImage& sub) {
+  const PixelRect& r = sub.rect;
+  std::int32_t imageWidth = r[3] - r[1], imageHeight = r[2] - r[0];
+  if (!sub.baseImages.empty() && sub.baseImages.front()->factors) {
+    imageWidth = sub.baseImages.front()->factors->outWidth;
+    imageHeight = sub.baseImages.front()->factors->outHeight;
+  }
+  return std::max(imageWidth, imageHeight) > 0
+             ? double(std::max(r[3] - r[1], r[2] - r[0])) / std::max(imageWidth, imageHeight)
+             : 1.0;
+}
+
+}  // namespace
+
+void WriteLinkSubImageMatrix(genoutfil& out, const CachedImage& picture, const CachedSubImage& sub) {
+  const PictureMap* map = mappoi(picture.writer->GetJob(), int(picture.map));
+  const PixelRect& r = sub.rect;
+  const double m = subImageMargin(sub);
+  const double height = map != nullptr ? map->height : 0;
+  out << (double(r[3]) - r[1] + 2 * m) << 0.0 << 0.0 << (double(r[2]) - r[0] + 2 * m) << (r[1] - m)
+      << (height - r[2] - m) << "cm\n";
+}
+
 std::array<std::int32_t, 6> ComputeSubImagePlacement(const CachedImage& picture, const CachedSubImage& sub,
                                                      std::uint16_t paintIndex) {
   jobstr* job = picture.writer->GetJob();
@@ -607,15 +644,7 @@ std::array<std::int32_t, 6> ComputeSubImagePlacement(const CachedImage& picture,
   std::array<std::int32_t, 6> corners{};
   if (map == nullptr || paint == nullptr) return corners;
   const PixelRect& r = sub.rect;
-  // The margin: one pixel of the image as written (after downsampling).
-  std::int32_t imageWidth = r[3] - r[1], imageHeight = r[2] - r[0];
-  if (!sub.baseImages.empty() && sub.baseImages.front()->factors) {
-    imageWidth = sub.baseImages.front()->factors->outWidth;
-    imageHeight = sub.baseImages.front()->factors->outHeight;
-  }
-  const double m = std::max(imageWidth, imageHeight) > 0
-                       ? double(std::max(r[3] - r[1], r[2] - r[0])) / std::max(imageWidth, imageHeight)
-                       : 1.0;
+  const double m = subImageMargin(sub);
   // Pixel (x, y) lies at origin + x W + y H.
   const TavDB::tv_point o = paint->placeOrigin;
   const double wv = (double(paint->placeWidthCorner.v) - o.v) / map->width;

@@ -26,6 +26,7 @@
 #include "platform/kernel/tavdb.h"
 
 struct jobstr;
+class genoutfil;
 
 namespace TavPDF {
 
@@ -194,6 +195,10 @@ void WriteCachedPicture(CachedImage& picture, PDFDictionary* xobjects);
 // The six integers (top-left, top-right and bottom-left corners, vertical
 // first, job units) of the sub-image grown by one output pixel on every side,
 // as the paint places the picture.
+// "a 0 0 d e f cm" drawing a sub-image (with its bleed) in the map's own
+// pixels, upwards from the map's lower left corner: the space of an image
+// link's form.
+void WriteLinkSubImageMatrix(genoutfil& out, const CachedImage& picture, const CachedSubImage& sub);
 std::array<std::int32_t, 6> ComputeSubImagePlacement(const CachedImage& picture, const CachedSubImage& subImage,
                                                      std::uint16_t paint);
 // "Image_<map>_<number>_<k>".

@@ -158,18 +158,9 @@ int PDFProof::OutputPlacedEPS(TavDB::Object* object) {
 int PDFProof::OutputPlacedPixels(TavDB::Object* object) {
   const Paint* paint = object != nullptr ? paipoi(mJob, object->paint()) : nullptr;
   if (paint == nullptr || paint->type != kPaintPicture) return 0;
-  // An image link keeps the picture out of the file: its preview stands in,
-  // its native-size square mapped onto the placement.
-  if (mSettings.LinkType == 2 && ImageLinkPossible(object->paint())) {
-    double width = 0, height = 0;
-    if (!PicturePreviewSize(*this, object->paint(), width, height)) return 0;
-    const TavDB::tv_matrixtyp<double> m = PlacementMatrix(*paint, 1, 1);
-    SaveGraphicsState();
-    WriteMatrix(TavDB::tv_matrixtyp<double>{m.a / width, m.b / width, m.c / height, m.d / height, m.e - m.c, m.f - m.d});
-    const int result = WritePicturePreview(*this, object->paint());
-    RestoreGraphicsState();
-    return result;
-  }
+  // An image link keeps the picture out of the file: inside the link's form
+  // (whose space is the preview's, placed on the picture) its preview stands in.
+  if (mInsideImageLinkForm) return WritePicturePreview(*this, object->paint());
   auto record = std::make_unique<PendingStreamFileTiff>(TavDB::objdupall(object));
   record->SetPaint(object->paint());
   if (mWriterNumber == 0) {
@@ -281,6 +272,19 @@ void PDFProof::OutputPictureXObject(PendingStream& pending) {
                       ((h.model == TavSys::kPixelGray || h.model == TavSys::kPixelBitmap) && h.channels == 1);
   if (!layout) {
     TavGen::message(TavGen::kBatchError, 1, "PDF/UNSUPPORTED PICTURE TYPE", {{"__FILENAME__", fileName}});
+    return;
+  }
+  // An OPI server puts the picture in: inside its OPI form without embedded
+  // images one mid-gray pixel over the whole picture stands for it.
+  if (mInsideOpiForm && mSettings.EmbedImages == 0) {
+    proofimghan* handler = outpixbegin(file, paint, PlacementMatrix(*paint, 1, 1), 72, 1, 0, 0, 1, 1, h.channels,
+                                       h.model, nullptr, false, nullptr);
+    if (handler != nullptr) {
+      handler->Begin();
+      const std::vector<std::uint8_t> grey(std::size_t(h.channels), 128);
+      outpixrow(handler, grey.data(), 1, h.channels);
+    }
+    outpixend(handler);
     return;
   }
   // A JPEG file goes in as it stands when JPEG compression is asked for.

@@ -1,12 +1,9 @@
 #pragma once
 // Test helpers for the colour spaces: jobs with chosen inks, tint vectors, a
-// sink that keeps the operators written, an output handler over memory and a
-// one-page PDF writer for rendering checks.
+// sink that keeps the operators written and an output handler over memory.
 #include <gtest/gtest.h>
 
 #include <array>
-#include <filesystem>
-#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -88,13 +85,6 @@ class MemoryPdf {
   TavSys::fil file_;
   std::unique_ptr<TavPDF::pdfouthan> handler_;
 };
-
-// Writes a one-page PDF (200 x 200 points) whose ColorSpace resources are
-// every part of the given spaces, whose ExtGState resources are op0 and op1
-// (overprint off and on, OPM 1), and whose content is what `content` writes.
-void WriteOnePagePdf(const std::filesystem::path& path, std::uint32_t versionCode,
-                     const std::vector<ColorSpace*>& spaces,
-                     const std::function<void(TavPDF::pdfoutfilter&)>& content);
 
 using tavtest::CommaLocale;
 using tavtest::DebugCapture;

@@ -238,7 +238,7 @@ TEST_F(DeviceNTest, EqualityClonesAndSetOperations) {
 
 using MultiSepTest = ColourTest;
 
-TEST_F(MultiSepTest, AllFourProcessInksMakeOneCmykPart) {
+TEST_F(MultiSepTest, AllFourProcessInksMakeOneCmykPartAndOthersPartsOfTheirOwn) {
   auto job = MakeJob(MixedInks());
   const Tints tints = Tints().set(0, 12800).set(1, 25600).set(2, 256).set(3, 6400).set(4, 25600).set(5, 12800);
   CsMultiSep space(job.get(), tints, 1, 25600, Opts(8));
@@ -254,19 +254,17 @@ TEST_F(MultiSepTest, AllFourProcessInksMakeOneCmykPart) {
   }
   EXPECT_EQ(space.pdfGetPart(3), nullptr);
   EXPECT_EQ(Serialise(space.pdfGetSepsArray(tints)), "[ 0.5  1  0.01  0.25  ]");
-}
 
-TEST_F(MultiSepTest, IncompleteProcessInksArePartsOfTheirOwn) {
-  auto job = MakeJob(MixedInks());
-  const Tints tints = Tints().set(0, 25600).set(3, 25600).set(4, 12800);
-  CsMultiSep space(job.get(), tints, 1, 25600, Opts(8));
-  ASSERT_EQ(space.pdfGetNumParts(), 3);
-  EXPECT_EQ(space.pdfGetName(0) + " " + space.pdfGetName(1) + " " + space.pdfGetName(2), "Sep0 Sep3 Sep4");
+  // Incomplete process inks are parts of their own.
+  const Tints some = Tints().set(0, 25600).set(3, 25600).set(4, 12800);
+  CsMultiSep incomplete(job.get(), some, 1, 25600, Opts(8));
+  ASSERT_EQ(incomplete.pdfGetNumParts(), 3);
+  EXPECT_EQ(incomplete.pdfGetName(0) + " " + incomplete.pdfGetName(1) + " " + incomplete.pdfGetName(2), "Sep0 Sep3 Sep4");
   // One colour cannot set three parts (inside q ... Q it would be lost): the
   // first is set, with a note.
   DebugCapture debug;
-  space.pdfOutputFillColor(out, tints);
-  space.pdfOutputStrokeColor(out, tints);
+  incomplete.pdfOutputFillColor(out, some);
+  incomplete.pdfOutputStrokeColor(out, some);
   EXPECT_EQ(out.take(), "/Sep0 cs\n/op0 gs\n1 scn\n/Sep0 CS\n1 SCN\n");
   EXPECT_NE(debug.text.find("several parts"), std::string::npos);
   // One part paints like that part; no part paints nothing.

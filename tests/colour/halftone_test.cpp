@@ -1,14 +1,17 @@
 // Halftones of screens: the Type 5 dictionary with a Type 1 halftone per ink,
 // the substitutions for values without a PDF form (and their messages), the
-// private keys of normalized output and the extended dictionary.
+// private keys of normalized output and the extended dictionary; dot-gain
+// transfer functions and the names of the built-in screening curves.
 #include <gtest/gtest.h>
 
 #include <regex>
 
 #include "colour/halftone.h"
+#include "colour/transfer.h"
 #include "colour_support.h"
 #include "platform/kernel/screening.h"
 #include "platform/messages.h"
+#include "support/consumers.h"
 #include "tavpdf/PDFSettings.h"
 
 namespace colourtest {
@@ -64,20 +67,19 @@ TEST_F(HalftoneTest, AClassicScreenGivesOneHalftonePerInkAndTheDefault) {
   s.ruling = 133.3333;
   s.angle.fill(75);
   PDFDictionary* ht = build(*job, 1);
-  EXPECT_EQ(at(ht, "Type") + at(ht, "HalftoneType"), "/Halftone5");
-  EXPECT_EQ(at(ht, "Yellow/Type") + at(ht, "Yellow/HalftoneType"), "/Halftone1");
+  EXPECT_EQ(at(ht, "Type") + at(ht, "HalftoneType") + at(ht, "Yellow/Type") + at(ht, "Yellow/HalftoneType"),
+            "/Halftone5/Halftone1");
   EXPECT_EQ(at(ht, "Yellow/Frequency") + " " + at(ht, "Yellow/Angle"), "133.333 75");
   EXPECT_EQ(Serialise(ht->Get("Default")), Serialise(ht->Get("Cyan")));
   EXPECT_TRUE(messages.messages().empty());
-}
 
-TEST_F(HalftoneTest, UnknownRulingsAndAnglesTakeDefaultsAndAreSaidOnce) {
-  auto job = MakeJob(MixedInks());  // C M Y K Orange Green Violet
-  Screen& s = screen(*job, 1, Screen::kClassic);
-  s.angle.fill(30);
-  s.angle[1] = s.angle[4] = -360;  // Magenta and Orange
+  // Unknown rulings and angles take defaults and are said once.
+  auto mixed = MakeJob(MixedInks());  // C M Y K Orange Green Violet
+  Screen& unknown = screen(*mixed, 1, Screen::kClassic);
+  unknown.angle.fill(30);
+  unknown.angle[1] = unknown.angle[4] = -360;  // Magenta and Orange
   for (int round = 0; round < 2; ++round) {
-    PDFDictionary* ht = build(*job, 1);
+    ht = build(*mixed, 1);
     EXPECT_EQ(at(ht, "Cyan/Frequency") + " " + at(ht, "Magenta/Angle") + " " + at(ht, "Orange/Angle") + " " +
                   at(ht, "Green/Angle"),
               "120 75 45 30");
@@ -228,10 +230,7 @@ TEST(NamedHalftones, TheDefaultIsTheFirstDefaultNameExactlyThenIgnoringCase) {
     std::vector<std::string> names;
     std::size_t marked;
   } cases[] = {{{"Screen A", "d\xC3\xA9" "faut"}, 1},  // "défaut" for "Défaut"
-               {{"Default", "Standard"}, 0},
-               {{"standard", "Defecto"}, 1},
-               {{"Screen A", "Screen B"}, 0},
-               {{}, 0}};
+               {{"Default", "Standard"}, 0}, {{"standard", "Defecto"}, 1}, {{"Screen A", "Screen B"}, 0}, {{}, 0}};
   for (const Case& c : cases) {
     std::vector<std::pair<std::string, PDFIndirectReference*>> list;
     for (const std::string& name : c.names) list.emplace_back(name, nullptr);
@@ -250,24 +249,49 @@ TEST(NamedHalftones, TheDefaultIsTheFirstDefaultNameExactlyThenIgnoringCase) {
 
 TEST(Type4Programs, OnlyCalculatorProgramsAreAccepted) {
   const std::pair<const char*, bool> cases[] = {
-      {"{ abs exch abs 2 copy lt { exch } if pop neg }", true},
-      {"{dup mul exch dup mul add 1 exch sub}", true},
-      {"  { 1 2 gt { 1 } { -0.5e1 } ifelse exch pop }  \n", true},
-      {"{ }", true},
-      {"{ 1 2 add", false},                   // unbalanced
-      {"{ 1 } }", false},                     // trailing brace
-      {"{ 1 } { 2 }", false},                 // two programs
-      {"{ 1 { 2 } }", false},                 // a procedure without if
-      {"{ true { 1 } { 2 } if }", false},     // if after two procedures
-      {"{ true { 1 } ifelse }", false},       // ifelse after one
-      {"{ 1 dict begin end }", false},        // not a calculator operator
-      {"{ 0.5 .5 5. +5 -5 1e3 }", true},
-      {"{ 1..2 }", false},
-      {"{ 16#FF }", false},
-      {"abs", false},
+      {"{ abs exch abs 2 copy lt { exch } if pop neg }", true}, {"{dup mul exch dup mul add 1 exch sub}", true},
+      {"  { 1 2 gt { 1 } { -0.5e1 } ifelse exch pop }  \n", true}, {"{ }", true}, {"{ 0.5 .5 5. +5 -5 1e3 }", true},
+      // Unbalanced, a trailing brace, two programs, a procedure without if, if
+      // after two procedures, ifelse after one, not calculator operators.
+      {"{ 1 2 add", false}, {"{ 1 } }", false}, {"{ 1 } { 2 }", false}, {"{ 1 { 2 } }", false},
+      {"{ true { 1 } { 2 } if }", false}, {"{ true { 1 } ifelse }", false}, {"{ 1 dict begin end }", false},
+      {"{ 1..2 }", false}, {"{ 16#FF }", false}, {"abs", false},
   };
   for (const auto& [text, ok] : cases) EXPECT_EQ(IsType4Program(text), ok) << text;
   EXPECT_FALSE(IsType4Program(std::string(500, '{') + std::string(500, '}')));
+}
+
+using TransferTest = ColourTest;
+
+TEST_F(TransferTest, TheFunctionHoldsTheTurnedTableAsBytes) {
+  tavtest::TestFolder dir;
+  auto job = MakeJob({{"Cyan", 0}, {"Magenta", 1}, {"Orange", -1, {0, 50, 100, 0}}});
+  tavtest::writeFile(dir / "curves.txt", "tavpdf-dotgain 1\ncurve Cyan linear\n0 0\n100 100\n"
+                                         "curve Magenta linear\n0 0\n100 75\n");
+  const TavSys::filref file((dir / "curves.txt").string());
+  MemoryPdf pdf;
+  for (int sep : {0, 1, 2}) BuildDotgainTransferFunction(pdf.handler(), job.get(), file, sep);
+
+  // The identity stays the identity: byte k is k.
+  std::string identity;
+  for (int k = 0; k < 256; ++k) identity += char(k);
+  EXPECT_EQ(pdf.streamData(pdf.handler()->mTransferFunctions[0]), identity);
+  // Full ink giving 75 %: no ink (the complement 1) stays 1, full ink (0)
+  // becomes 0.25.
+  const auto& samples = pdf.handler()->mDotGainSamples[1];
+  EXPECT_EQ(samples[0], 64);
+  EXPECT_EQ(samples[255], 255);
+  EXPECT_EQ(pdf.streamData(pdf.handler()->mTransferFunctions[1]).front(), char(64));
+  // An ink without a curve has no function.
+  EXPECT_EQ(pdf.handler()->mTransferFunctions[2], nullptr);
+}
+
+TEST(CurveNames, BuiltInAndPressCurvesAreNotCustom) {
+  const std::pair<const char*, bool> cases[] = {
+      {"Linear", false},      {"RIPDefault", false},  {"Pliometer_20", false}, {"Petrotone_21", false},
+      {"Tonematch_Coated", false}, {"Tonematch_", false}, {"linear", true},   {"Pliometer_21", true},
+      {"tonematch_Coated", true},  {"", true}};
+  for (const auto& [name, custom] : cases) EXPECT_EQ(IsCustomCurveName(name), custom) << name;
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 
 #include "colour/devicen.h"
 #include "colour_support.h"
+#include "pdfproof_support.h"
+#include "pdfwriter/pdfpending.h"
 #include "support/consumers.h"
 
 using namespace colourtest;
@@ -18,13 +20,23 @@ namespace {
 constexpr double kOneStep = 1.0 / 255 + 1e-9;
 const char* const kFill = "0 0 200 200 re f\n";
 
+// Writes a one-page PDF whose ColorSpace resources are every part of the
+// space and whose content is what `content` writes. The job only hosts the
+// page writer: the space names the inks of its own job.
+void WritePage(const std::filesystem::path& pdf, jobstr& job, std::uint32_t version, ColorSpace& space,
+               const std::function<void(TavPDF::pdfoutfilter&)>& content) {
+  g2test::Page page(job, g2test::defaultSettings(), version, pdf);
+  TavPDF::GetPendingLists(page.handler())->registerColorSpace(space);
+  content(dynamic_cast<TavPDF::pdfoutfilter&>(page.writer().GetOutputStream()));
+  page.finish();
+}
+
 // Writes the page, painting it once with the fill colour (or once per part),
 // checks it with the readers and separates it: every ink named in `expected`
 // must cover the page at its value, every other plate must stay empty.
-void ExpectPlates(const std::filesystem::path& pdf, std::uint32_t version, ColorSpace& space,
-                  const Tints& tints, bool partByPart,
-                  const std::map<std::string, double>& expected) {
-  WriteOnePagePdf(pdf, version, {&space}, [&](TavPDF::pdfoutfilter& out) {
+void ExpectPlates(const std::filesystem::path& pdf, jobstr& job, std::uint32_t version, ColorSpace& space,
+                  const Tints& tints, bool partByPart, const std::map<std::string, double>& expected) {
+  WritePage(pdf, job, version, space, [&](TavPDF::pdfoutfilter& out) {
     if (!partByPart) {
       space.pdfOutputFillColor(out, tints);
       out << kFill;
@@ -103,8 +115,7 @@ TEST_F(RenderTest, EveryKindGivesEachInkItsTint) {
   EXPECT_EQ(cases[8].space->pdfGetNumParts(), 3);
   for (auto& c : cases) {
     SCOPED_TRACE(c.file);
-    ExpectPlates(dir / (std::string(c.file) + ".pdf"), c.version, *c.space, c.tints, c.partByPart,
-                 c.expected);
+    ExpectPlates(dir / (std::string(c.file) + ".pdf"), *job, c.version, *c.space, c.tints, c.partByPart, c.expected);
   }
 }
 
@@ -116,7 +127,7 @@ TEST_F(RenderTest, TintTransformMixesSpotInksIntoCmyk) {
   // Orange (0 50 100 0) at 50 % and Green (100 0 100 0) at 25 %.
   const Tints tints = Tints().set(4, 12800).set(5, 6400);
   PDFCsDeviceN space(job.get(), tints, 1, 25600, Opts(8));
-  WriteOnePagePdf(dir / "mix.pdf", TavPDF::kPdf14, {&space}, [&](TavPDF::pdfoutfilter& out) {
+  WritePage(dir / "mix.pdf", *job, TavPDF::kPdf14, space, [&](TavPDF::pdfoutfilter& out) {
     space.pdfOutputFillColor(out, tints);
     out << kFill;
   });

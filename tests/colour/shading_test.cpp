@@ -1,6 +1,7 @@
 // Shading dictionaries and their colour functions, and the colour stops and
 // exponents a gradation gives its shading.
 #include <cmath>
+#include <regex>
 
 #include "colour/devicen.h"
 #include "colour/shading.h"
@@ -58,14 +59,7 @@ TEST_F(Shadings, FunctionsFollowTheStops) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     PDFShadingType2 shading({0, 0}, {100, 0}, &spot, c.stops, c.bounds, c.exponents);
-    std::string text;
-    for (char ch : write(shading)) {
-      if (ch == ' ' || ch == '\n') {
-        if (!text.empty() && text.back() != ' ') text += ' ';
-      } else {
-        text += ch;
-      }
-    }
+    const std::string text = std::regex_replace(write(shading), std::regex("[ \n]+"), " ");
     for (const char* part : c.expected) EXPECT_NE(text.find(part), std::string::npos) << part << " in\n" << text;
     for (const char* part : c.absent) EXPECT_EQ(text.find(part), std::string::npos) << part;
     // A spot ink's space is named by the reference of its written array.
@@ -140,12 +134,8 @@ TEST(GradationStops, MidpointExponents) {
     std::int64_t length, midpoint;
     double exponent;
   };
-  const Case cases[] = {
-      {100, 50, 1.0},                        // halfway: linear
-      {100, 25, -(ln / std::log(0.75))},     // early: written backwards
-      {100, 80, ln / std::log(0.8)},
-      {0, 0, 1.0},                           // two steps at one position
-  };
+  // Halfway: linear; early: written backwards; two steps at one position: linear.
+  const Case cases[] = {{100, 50, 1.0}, {100, 25, -(ln / std::log(0.75))}, {100, 80, ln / std::log(0.8)}, {0, 0, 1.0}};
   for (const Case& c : cases) {
     EXPECT_NEAR(TavPDF::GradationSegmentExponent(c.length, c.midpoint), c.exponent, 1e-9)
         << c.length << " " << c.midpoint;

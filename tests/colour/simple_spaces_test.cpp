@@ -1,11 +1,16 @@
 // Gray, partial CMYK and separation colour spaces: operators, names,
-// transfer states, value arrays and Separation arrays.
+// transfer states, value arrays and Separation arrays; tint operands written
+// while the host formats numbers with a decimal comma; the graphics-state
+// cache across streams.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 
 #include "colour/colorspaces.h"
+#include "colour/devicen.h"
 #include "colour_support.h"
+#include "pagewriter/pdfgraphicsstate.h"
 #include "pdfwriter/pdfobjects.h"
 
 using namespace colourtest;
@@ -174,5 +179,57 @@ TEST_F(SimpleSpaceTest, SeparationArraysCarryTheInksCmykAtFullTint) {
     EXPECT_EQ(Serialise(array), std::string("[ /Separation ") + c.name + " /DeviceCMYK " +
                                     RefText(array, 3) + " ]");
     EXPECT_EQ(pdf.streamData(ref), std::string(4, '\0') + c.full);
+  }
+}
+
+using TintTest = ColourTest;
+
+TEST_F(TintTest, BoundariesAndPrecisionFollowTheLowByteWhateverTheLocale) {
+  CommaLocale comma;
+  if (comma.active) {
+    char probe[8];
+    std::snprintf(probe, sizeof probe, "%.1f", 0.5);
+    ASSERT_STREQ(probe, "0,5");  // the C formatting really writes commas now
+  }
+  struct Case {
+    int tint;
+    const char* text;
+    double real;  // TintToReal of the same tint (not for negative ones)
+  } cases[] = {
+      {0, "0 ", 0.0},          {65280, "0 ", 0.0},           {25601, "0 ", 0.0},
+      {-5, "0 ", -1},          {25600, "1 ", 1.0},           {256, "0.01 ", 0.01},
+      {12800, "0.50 ", 0.5},   {1, "0.00004 ", 1 / 25600.0}, {25599, "0.99996 ", 25599 / 25600.0},
+      {25344, "0.99 ", 0.99},  {100, "0.00391 ", 100 / 25600.0},
+  };
+  std::string all;
+  for (const auto& c : cases) {
+    EXPECT_EQ(FormatTintText(c.tint), c.text) << "tint " << c.tint;
+    if (c.real >= 0) { EXPECT_DOUBLE_EQ(TintToReal(static_cast<unsigned short>(c.tint)), c.real) << c.tint; }
+    FormatTint(out, c.tint);
+    all += c.text;
+  }
+  EXPECT_EQ(out.take(), all);
+  auto job = MakeJob(SpotInks(1));
+  EXPECT_EQ(Serialise(CsSeparation(job.get(), 0, false).pdfGetSepsArray(Tints().set(0, 6400))), "[ 0.25  ]");
+}
+
+// The graphics-state cache leaves out redundant operators, and nothing
+// carries over once a stream has ended.
+using GraphicsStateTest = ColourTest;
+
+TEST_F(GraphicsStateTest, NothingCarriesOverAfterAStreamEnds) {
+  auto job = MakeJob(SpotInks(4));
+  ColorSpace::SetUseTRDotgain(true);
+  CsSeparation spot(job.get(), 3, false);
+  MemoryPdf pdf;
+  for (int i = 0; i < 2; ++i) {
+    TavPDF::pdfoutfilter* content = pdf.handler()->beginStream(nullptr);
+    ASSERT_NE(content, nullptr);
+    spot.pdfOutputFillColor(*content, Tints().set(3, 12800));
+    spot.pdfOutputFillColor(*content, Tints().set(3, 12800));
+    TavPDF::PDFIndirectReference* stream = pdf.handler()->endStream(content);
+    ASSERT_NE(stream, nullptr);
+    // Each stream selects overprint and transfer once, the second one again.
+    EXPECT_EQ(pdf.streamData(stream), "/Sep3 cs\n/op1 gs\n/TR_3 gs\n0.50 scn\n/Sep3 cs\n0.50 scn\n");
   }
 }

@@ -6,6 +6,7 @@
 
 #include "document_support.h"
 #include "support/consumers.h"
+#include "support/plate_checks.h"
 
 namespace doctest {
 namespace {
@@ -63,27 +64,22 @@ TEST(DocumentLayers, GroupsAndTheirStatesFollowTheLayersAndSettings) {
   const std::string visibleAndHidden = layer("Visible", 0) + "," + layer("Hidden", 100, R"(, "hidden": true)");
   const std::string threeKinds = layer("Art", 0) + "," + layer("Notes", 50, R"(, "nonPrinting": true)") + "," +
                                  layer("Locked", 100, R"(, "locked": true)");
-  struct Case {
-    std::string objects;
-    int compatibility, includeLayers, addNonPrinting, normalized;
-    const char* expected;
-  };
+  // PDF 1.5 and layers with the non-printing ones, unless the case says otherwise.
+  const char* kLayers = "PDFCompatibility=2 IncludeLayers=1 AddNonPrintingLayers=1";
+  struct Case { std::string objects, settings; const char* expected; };
   const Case cases[] = {
       // Hidden on screen and in print, but its view usage says printed.
-      {visibleAndHidden, PDFSettings::kPDF15, 1, 1, 0,
-       "Visible /ON /ON, Hidden /OFF /OFF /ON, | ON: Visible| OFF: Hidden| marks 2"},
+      {visibleAndHidden, "", "Visible /ON /ON, Hidden /OFF /OFF /ON, | ON: Visible| OFF: Hidden| marks 2"},
       // A non-printing layer left out: the arrays have one entry fewer.
-      {threeKinds, PDFSettings::kPDF15, 1, 0, 0, "Art /ON /ON, Locked /ON /ON, | ON: Art Locked| OFF:| marks 2"},
-      {threeKinds, PDFSettings::kPDF15, 1, 1, 1,
+      {threeKinds, "AddNonPrintingLayers=0", "Art /ON /ON, Locked /ON /ON, | ON: Art Locked| OFF:| marks 2"},
+      {threeKinds, "NormalizedOutput=1",
        "Art /ON /ON unlocked, Notes /OFF /ON unlocked, Locked /ON /ON locked, | ON: Art Locked| OFF: Notes| marks 3"},
       // No visible layer, or no layer at all: an empty ON array, not a null.
-      {layer("Hidden", 0, R"(, "hidden": true)"), PDFSettings::kPDF15, 1, 1, 0,
-       "Hidden /OFF /OFF /ON, | ON:| OFF: Hidden| marks 1"},
-      {R"({"kind": "path", "paint": 10, "points": [[0, 0], [0, 10], [10, 10], [10, 0]]})", PDFSettings::kPDF15, 1, 1,
-       0, "| ON:| OFF:| marks 0"},
+      {layer("Hidden", 0, R"(, "hidden": true)"), "", "Hidden /OFF /OFF /ON, | ON:| OFF: Hidden| marks 1"},
+      {R"({"kind": "path", "paint": 10, "points": [[0, 0], [0, 10], [10, 10], [10, 0]]})", "", "| ON:| OFF:| marks 0"},
       // Optional content only from PDF 1.5 and when layers are asked for.
-      {layer("Art", 0), PDFSettings::kPDF14, 1, 1, 0, "none"},
-      {layer("Art", 0), PDFSettings::kPDF15, 0, 1, 0, "none"},
+      {layer("Art", 0), "PDFCompatibility=0", "none"},
+      {layer("Art", 0), "IncludeLayers=0", "none"},
   };
   tavtest::TestFolder dir;
   for (const Case& c : cases) {
@@ -91,12 +87,7 @@ TEST(DocumentLayers, GroupsAndTheirStatesFollowTheLayersAndSettings) {
     auto job = makeJob(R"("boxes": {"media": [0, 0, 100, 200]},
       "inks": [{"name": "Black", "process": "black"}], "colours": [{"id": 1, "inks": {"Black": 100}}],
       "paints": [{"id": 10, "type": "flat", "colour": 1}], "objects": [)" + c.objects + "]");
-    PDFSettings settings = testSettings();
-    settings.PDFCompatibility = c.compatibility;
-    settings.IncludeLayers = c.includeLayers;
-    settings.AddNonPrintingLayers = c.addNonPrinting;
-    settings.NormalizedOutput = c.normalized;
-    const auto w = writeAccepted(*job, settings, dir / "layers.pdf");
+    const auto w = writeAccepted(*job, testSettings(std::string(kLayers) + " " + c.settings), dir / "layers.pdf");
     Pdf pdf(w.file);
     EXPECT_EQ(optionalContent(pdf), c.expected);
     if (&c != &cases[0]) continue;
@@ -105,9 +96,7 @@ TEST(DocumentLayers, GroupsAndTheirStatesFollowTheLayersAndSettings) {
     const auto ref = [&](int i) { return at(pdf.root(), "/OCProperties/OCGs/" + std::to_string(i)); };
     EXPECT_NE(shown.out.find("/ON [ " + ref(0) + " ]"), std::string::npos) << shown.describe();
     EXPECT_NE(shown.out.find("/OFF [ " + ref(1) + " ]"), std::string::npos) << shown.describe();
-    const auto plates = tavtest::measurePlates(w.file);
-    EXPECT_NEAR(plates.inkAtPoint("Black", 25, 50), 1, 0.01) << plates.summary();
-    EXPECT_NEAR(plates.inkAtPoint("Black", 125, 50), 0, 0.01) << plates.summary();
+    tavtest::expectInks(tavtest::measurePlates(w.file), {{"Black", 25, 50, 1}, {"Black", 125, 50, 0}}, 0.01);
   }
 }
 

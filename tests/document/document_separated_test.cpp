@@ -44,14 +44,9 @@ std::vector<std::string> pageLabels(Pdf& pdf) {
   return labels;
 }
 
-PDFSettings separatedSettings() {
-  PDFSettings settings = testSettings();
-  settings.SeparatedOutput = 1;
-  settings.CompositeOnPageOne = 1;
-  settings.CMYKOnOnePage = 1;
-  settings.UseSeparationDisabler = 1;
-  settings.AddCMYKSeparations = 0;
-  return settings;
+PDFSettings separatedSettings(const std::string& overrides = "") {
+  return testSettings("SeparatedOutput=1 CompositeOnPageOne=1 CMYKOnOnePage=1 UseSeparationDisabler=1 "
+                      "AddCMYKSeparations=0 " + overrides);
 }
 
 TEST(DocumentSeparated, PagesAndLabelsForEveryCombination) {
@@ -126,10 +121,8 @@ TEST(DocumentSeparated, NoSeparationLeftIsRefusedNotWrittenEmpty) {
   tavtest::TestFolder dir;
   auto job = makeJob(kSeparatedJob);
   for (int sep = 0; sep < 4; ++sep) job->separations[static_cast<std::size_t>(sep)].output = false;
-  PDFSettings settings = separatedSettings();
-  settings.CompositeOnPageOne = 0;
   try {
-    writeDocument(*job, settings, dir / "empty.pdf");
+    writeDocument(*job, separatedSettings("CompositeOnPageOne=0"), dir / "empty.pdf");
     ADD_FAILURE() << "a separated document without pages was written";
   } catch (const TavSys::Error& e) {
     EXPECT_EQ(e.key(), "PDF/NO SEPARATIONS FOUND");

@@ -1,17 +1,14 @@
 // Whole composite documents written from jobs: information dictionary,
 // catalog, page tree and resources; the plates Ghostscript separates them
-// into; the bundled examples.
+// into.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 
 #include "document_support.h"
-#include "platform/kernel/jobfile.h"
 #include "platform/kernel/pageoutput.h"
-#include "platform/messages.h"
-#include "platform/tav_error.h"
 #include "support/consumers.h"
+#include "support/plate_checks.h"
 
 namespace doctest {
 namespace {
@@ -108,11 +105,8 @@ TEST(DocumentStructure, NormalizedOutputCarriesItsXmpMetadata) {
   tavtest::TestFolder dir;
   auto job = makeJob(kPlatesJob);
   job->separations[4].xmpName = "Spot A XMP";
-  PDFSettings settings = testSettings();
-  settings.NormalizedOutput = 1;
-  settings.HorizontalDistortion = -2;
   // The ink's XMP name does not change the colour-space names the content uses.
-  const auto w = writeAccepted(*job, settings, dir / "normalized.pdf");
+  const auto w = writeAccepted(*job, testSettings("NormalizedOutput=1 HorizontalDistortion=-2"), dir / "normalized.pdf");
   Pdf pdf(w.file);
   QPDFObjectHandle metadata = pdf.root().getKey("/Metadata");
   ASSERT_TRUE(metadata.isStream());
@@ -135,11 +129,7 @@ TEST(DocumentStructure, NormalizedOutputCarriesItsXmpMetadata) {
 }
 
 TEST(DocumentPlates, NumberedDocumentsWhosePlatesShowKnockoutOverprintAndOpaqueInk) {
-  struct Ink {
-    const char* ink;
-    double x, y, tint;  // points from the lower left
-  };
-  const Ink inks[] = {
+  const std::vector<tavtest::InkAt> inks = {
       {"Spot A", 25, 75, 1}, {"Cyan", 25, 75, 0}, {"Cyan", 75, 75, 1}, {"Yellow", 75, 75, 0.4},
       {"Spot A", 75, 75, 0}, {"Spot B", 125, 75, 0.6}, {"Cyan", 125, 75, 1}, {"Yellow", 125, 75, 0.4},
       {"Black", 175, 75, 1}, {"Cyan", 175, 75, 0},
@@ -147,59 +137,30 @@ TEST(DocumentPlates, NumberedDocumentsWhosePlatesShowKnockoutOverprintAndOpaqueI
       {"Silver", 25, 25, 0.5}, {"Cyan", 25, 25, 0.25}, {"Magenta", 25, 25, 0.2}, {"Yellow", 25, 25, 0}};
   tavtest::TestFolder dir;
   auto job = makeJob(kPlatesJob);
-  const std::pair<int, const char*> versions[] = {
-      {PDFSettings::kPDF13, "%PDF-1.3\n"}, {PDFSettings::kPDF14, "%PDF-1.4\n"}, {PDFSettings::kPDF15, "%PDF-1.5\n"}};
+  const std::pair<const char*, const char*> versions[] = {{"PDFCompatibility=1", "%PDF-1.3\n"},
+                                                           {"PDFCompatibility=0", "%PDF-1.4\n"},
+                                                           {"PDFCompatibility=2 IncludeLayers=1", "%PDF-1.5\n"}};
   for (const auto& [compatibility, header] : versions) {
     SCOPED_TRACE(header);
-    PDFSettings settings = testSettings();
-    settings.PDFCompatibility = compatibility;
-    settings.IncludeLayers = compatibility == PDFSettings::kPDF15;
-    settings.ForceOpaqueSeparationsToKnockout = 1;
-    const auto w = writeAccepted(*job, settings, dir / "plates.pdf");
+    const auto w = writeAccepted(*job, testSettings(compatibility + std::string(" ForceOpaqueSeparationsToKnockout=1")),
+                                 dir / "plates.pdf");
     EXPECT_EQ(w.bytes.substr(0, 9), header);
     Pdf pdf(w.file);
     expectPageResources(w, pdf.page(0));
     EXPECT_EQ(at(pdf.root(), "/Pages/Count") + at(pdf.root(), "/PageLabels"), "1null");
     const auto p = tavtest::measurePlates(w.file);
-    for (const Ink& i : inks) EXPECT_NEAR(p.inkAtPoint(i.ink, i.x, i.y), i.tint, 0.02) << i.ink << " at " << i.x;
+    tavtest::expectInks(p, inks);
     EXPECT_NEAR(p.coverage.at("Spot A"), 0.125, 0.01) << p.summary();
     EXPECT_NEAR(p.coverage.at("Spot B"), 0.125 * 0.6, 0.01);
   }
   // Without the knockout the opaque ink leaves the others alone, and the
   // host's objects keep their paints either way.
-  PDFSettings settings = testSettings();
-  settings.ForceOpaqueSeparationsToKnockout = 0;
-  const auto w = writeDocument(*job, settings, dir / "noknockout.pdf");
+  const auto w = writeDocument(*job, testSettings("ForceOpaqueSeparationsToKnockout=0"), dir / "noknockout.pdf");
   ASSERT_EQ(w.finishResult, 0);
   const auto p = tavtest::measurePlates(w.file);
   EXPECT_NEAR(p.inkAtPoint("Silver", 25, 25), 0.5, 0.02) << p.summary();
   EXPECT_NEAR(p.inkAtPoint("Cyan", 25, 25), 0.5, 0.02);
   EXPECT_EQ(jobGetSpahan(job.get())->member(0)->member(4)->paint(), 14);
-}
-
-TEST(DocumentPlates, ExampleJobsAreWrittenOrRefusedCleanly) {
-  // The bundled examples hold objects whose writers come with later parts of
-  // the engine. Each example is either a document every consumer accepts or
-  // is refused with a message; never a damaged file reported as written.
-  tavtest::TestFolder dir;
-  int examples = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(tavtest::sourceDir() / "examples")) {
-    if (entry.path().extension() != ".json") continue;
-    ++examples;
-    SCOPED_TRACE(entry.path().filename().string());
-    auto job = TavKernel::loadJobFile(entry.path());
-    for (bool separated : {false, true}) {
-      PDFSettings settings = testSettings();
-      settings.SeparatedOutput = separated;
-      TavGen::MessageCapture capture;
-      try {
-        writeAccepted(*job, settings, dir / (entry.path().stem().string() + (separated ? "-sep.pdf" : ".pdf")));
-      } catch (const TavSys::Error& e) {
-        EXPECT_TRUE(TavCore::HasLocalizedString(e.key())) << e.what();
-      }
-    }
-  }
-  EXPECT_GT(examples, 0);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 
 #include "pagewriter/pdfgraphicsstate.h"
@@ -12,8 +11,7 @@
 #include "platform/kernel/jobfile.h"
 #include "platform/kernelfile.h"
 #include "support/consumers.h"
-
-#include <qpdf/QPDFPageObjectHelper.hh>
+#include "support/setting_overrides.h"
 
 namespace doctest {
 
@@ -23,18 +21,8 @@ std::unique_ptr<jobstr> makeJob(const std::string& members) {
   return TavKernel::loadJobFromMemory(json, std::filesystem::temp_directory_path(), "test.json");
 }
 
-PDFSettings testSettings() {
-  PDFSettings s;
-  s.SetCommonDefaults();
-  s.CompressPages = 0;
-  s.IncludeScreening = 0;
-  s.EnableDotgain = 0;
-  s.NormalizedOutput = 0;
-  s.SeparatedOutput = 0;
-  s.IncludeLayers = 0;
-  s.AddThumbnail = 0;
-  s.PDFCompatibility = PDFSettings::kPDF14;
-  return s;
+PDFSettings testSettings(const std::string& overrides) {
+  return tavtest::writerTestSettings("AddThumbnail=0 PDFCompatibility=0 " + overrides);
 }
 
 Written writeDocument(jobstr& job, const PDFSettings& settings, const std::filesystem::path& file,
@@ -69,44 +57,6 @@ Written writeAccepted(jobstr& job, const PDFSettings& settings, const std::files
   tavtest::expectPdfAcceptedByAllConsumers(file);
   tavtest::expectContentStreamsSound(file);
   return written;
-}
-
-Pdf::Pdf(const std::filesystem::path& file) { mPdf.processFile(file.string().c_str()); }
-
-std::vector<double> numbers(QPDFObjectHandle array) {
-  std::vector<double> out;
-  if (!array.isArray()) return out;
-  for (int i = 0; i < array.getArrayNItems(); ++i) out.push_back(array.getArrayItem(i).getNumericValue());
-  return out;
-}
-
-std::string at(QPDFObjectHandle object, const std::string& path) {
-  std::size_t start = 0;
-  while (start < path.size()) {
-    const std::size_t end = std::min(path.find('/', start + 1), path.size());
-    const std::string step = path.substr(start, end - start);
-    if (object.isArray()) {
-      const int index = std::stoi(step.substr(1));
-      object = index < object.getArrayNItems() ? object.getArrayItem(index) : QPDFObjectHandle::newNull();
-    } else {
-      if (object.isStream()) object = object.getDict();
-      object = object.isDictionary() ? object.getKey(step) : QPDFObjectHandle::newNull();
-    }
-    start = end;
-  }
-  if (object.isName()) return object.getName();
-  if (object.isString()) return object.getUTF8Value();
-  // Containers as references where they are objects of their own, numbers as values.
-  return object.isDictionary() || object.isArray() || object.isStream() ? object.unparse() : object.unparseResolved();
-}
-
-std::string pageContent(QPDFObjectHandle page) {
-  std::string all;
-  for (QPDFObjectHandle stream : QPDFPageObjectHelper(page).getPageContents()) {
-    auto data = stream.getStreamData(qpdf_dl_generalized);
-    all.append(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
-  }
-  return all;
 }
 
 }  // namespace doctest

@@ -1,17 +1,14 @@
 #pragma once
 // Test support for the document and page-dictionary writers: jobs from small
 // JSON texts, whole documents written through createPdfOutHandler and
-// writeDocument, and a look into the written file through qpdf.
+// writeDocument.
 #include <filesystem>
-#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFObjectHandle.hh>
-
 #include "platform/kernel/job.h"
+#include "support/pdfread.h"
 #include "tavpdf/PDFSettings.h"
 
 namespace doctest {
@@ -22,8 +19,8 @@ namespace doctest {
 std::unique_ptr<jobstr> makeJob(const std::string& members);
 
 // Settings for these tests: common defaults, uncompressed pages, no
-// screening, no dot gain, PDF 1.4.
-PDFSettings testSettings();
+// screening, no dot gain, PDF 1.4; then the "Field=Value ..." overrides.
+PDFSettings testSettings(const std::string& overrides = "");
 
 struct Written {
   int documentResult = -1;  // writeDocument's result
@@ -40,29 +37,10 @@ Written writeDocument(jobstr& job, const PDFSettings& settings, const std::files
 // file and its content streams are sound.
 Written writeAccepted(jobstr& job, const PDFSettings& settings, const std::filesystem::path& file);
 
-// The written file opened with qpdf.
-class Pdf {
- public:
-  explicit Pdf(const std::filesystem::path& file);
-  QPDFObjectHandle trailer() { return mPdf.getTrailer(); }
-  QPDFObjectHandle root() { return mPdf.getRoot(); }
-  QPDFObjectHandle info() { return mPdf.getTrailer().getKey("/Info"); }
-  std::vector<QPDFObjectHandle> pages() { return mPdf.getAllPages(); }
-  QPDFObjectHandle page(std::size_t index) { return pages().at(index); }
-
- private:
-  QPDF mPdf;
-};
-
-// The numbers of an array of numbers.
-std::vector<double> numbers(QPDFObjectHandle array);
-// What lies at a path of dictionary keys (of a stream: of its dictionary) and
-// array indices below `object`
-// ("/OCGs/1/Usage/Print/PrintState"): a string's text as UTF-8, anything else
-// as qpdf writes it, a name unescaped ("/Spot One", "4", "true", "[ 0 1 ]",
-// "2 0 R", "null" when missing).
-std::string at(QPDFObjectHandle object, const std::string& path);
-// The page's content streams, decoded and joined.
-std::string pageContent(QPDFObjectHandle page);
+// Reading the written file back.
+using tavtest::at;
+using tavtest::numbers;
+using tavtest::pageContent;
+using tavtest::Pdf;
 
 }  // namespace doctest

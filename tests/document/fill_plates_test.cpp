@@ -42,20 +42,10 @@ std::vector<double> row(const tavtest::Plates& plates, const std::string& ink, i
 
 // Composite output, and separated output where each separation is a page of
 // its own whose ink is drawn in gray (the "Black" plate of that page).
-struct Flavour {
-  const char* name;
-  bool separated;
-  bool images = false;  // gradients rendered as images: the same geometry
-};
-const Flavour kFlavours[] = {{"composite", false}, {"separated", true}};
-const Flavour kGradientFlavours[] = {{"composite", false}, {"separated", true}, {"images", false, true}};
-
-PDFSettings settingsFor(const Flavour& f) {
-  PDFSettings s = testSettings();
-  s.SeparatedOutput = f.separated ? 1 : 0;
-  s.OutputGradientsAsImages = f.images ? 1 : 0;
-  return s;
-}
+// Gradients rendered as images have the same geometry.
+struct Flavour { const char* name; const char* settings; bool separated; };
+const Flavour kFlavours[] = {{"composite", "", false}, {"separated", "SeparatedOutput=1", true}};
+const Flavour kGradientFlavours[] = {kFlavours[0], kFlavours[1], {"images", "OutputGradientsAsImages=1", false}};
 
 // The plates that show `ink` and the name it has there; `page` is the ink's
 // page in separated output (in the job's order of the used inks).
@@ -76,7 +66,7 @@ TEST(FillPlates, GradientsFollowTheirGeometry) {
   auto j = makeJob(job(paints, "[" + box(0, 0, 100, 100, 10) + "," + box(0, 100, 100, 200, 11) + "]"));
   for (const Flavour& f : kGradientFlavours) {
     SCOPED_TRACE(f.name);
-    Written w = writeAccepted(*j, settingsFor(f), dir / (std::string(f.name) + ".pdf"));
+    Written w = writeAccepted(*j, testSettings(f.settings), dir / (std::string(f.name) + ".pdf"));
     const auto [plates, spot] = platesOf(f, w, "Spot", 1);
     // Half the ink over the linear gradient's box, rising along its axis.
     const std::vector<double> linear = row(plates, spot, 50, 0, 90);
@@ -142,9 +132,7 @@ TEST(FillPlates, GradationStepsLieAtTheirPositions) {
     for (bool images : {false, true}) {
       SCOPED_TRACE(std::string(c.name) + (images ? " as an image" : " as a shading"));
       auto j = makeJob(job("[" + c.paint + "]", "[" + box(0, 0, 100, 200, 10) + "]"));
-      PDFSettings s = testSettings();
-      s.OutputGradientsAsImages = images ? 1 : 0;
-      Written w = writeAccepted(*j, s, dir / (std::string(c.name) + ".pdf"));
+      Written w = writeAccepted(*j, testSettings(images ? "OutputGradientsAsImages=1" : ""), dir / (std::string(c.name) + ".pdf"));
       const auto plates = tavtest::measurePlates(w.file);
       for (const auto& [h, y, ink] : c.expected) {
         EXPECT_NEAR(plates.inkAtPoint("Spot", h, y), ink, 0.04) << "at h " << h << ", y " << y;
@@ -175,7 +163,7 @@ TEST(FillPlates, PatternsTileAndOpacityHalvesTheInk) {
   auto j = makeJob(job(paints, objects, patterns));
   for (const Flavour& f : kFlavours) {
     SCOPED_TRACE(f.name);
-    Written w = writeAccepted(*j, settingsFor(f), dir / (std::string(f.name) + ".pdf"));
+    Written w = writeAccepted(*j, testSettings(f.settings), dir / (std::string(f.name) + ".pdf"));
     // Cyan, black and the spot ink are the used inks, in this order.
     const auto [plates, black] = platesOf(f, w, "Black", 2);
     // Sample the black plate on a grid over each patterned box.
@@ -199,10 +187,8 @@ TEST(FillPlates, PatternsTileAndOpacityHalvesTheInk) {
   }
   // With dot gain the inks select their transfer states inside the patterns
   // and the group as well: every name is defined where it is used.
-  PDFSettings dotgain = testSettings();
-  dotgain.EnableDotgain = 1;
   ColorSpace::SetUseTRDotgain(true);  // as the export driver does with dot gain
-  const Written d = writeAccepted(*j, dotgain, dir / "dotgain.pdf");
+  const Written d = writeAccepted(*j, testSettings("EnableDotgain=1"), dir / "dotgain.pdf");
   ColorSpace::SetUseTRDotgain(false);
   EXPECT_NE(d.bytes.find("/TR_1 gs"), std::string::npos);
 }

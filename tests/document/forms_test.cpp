@@ -8,6 +8,7 @@
 #include "platform/kernel/jobfile.h"
 #include "platform/messages.h"
 #include "support/consumers.h"
+#include "support/plate_checks.h"
 
 namespace doctest {
 namespace {
@@ -53,16 +54,11 @@ TEST(Forms, NestedOneUpPrintsAsItselfWhereThePlacementSays) {
   const auto single = tavtest::measurePlates(aloneFile);
 
   auto job = TavKernel::loadJobFromMemory(parent(), dir.path(), "parent.json");
-  struct Case {
-    const char* name;
-    int normalized, separated;
-  };
-  for (const Case& c : {Case{"composite", 0, 0}, Case{"normalized", 1, 0}, Case{"separated", 0, 1}}) {
+  struct Case { const char* name; bool normalized, separated; };
+  for (const Case& c : {Case{"composite", false, false}, {"normalized", true, false}, {"separated", false, true}}) {
     SCOPED_TRACE(c.name);
-    PDFSettings s = testSettings();
-    s.NormalizedOutput = c.normalized;
-    s.SeparatedOutput = c.separated;
-    Written w = writeAccepted(*job, s, dir / (std::string(c.name) + ".pdf"));
+    const char* settings = c.normalized ? "NormalizedOutput=1" : c.separated ? "SeparatedOutput=1" : "";
+    Written w = writeAccepted(*job, testSettings(settings), dir / (std::string(c.name) + ".pdf"));
     // One form for both stations.
     Pdf pdf(w.file);
     EXPECT_EQ(formCount(pdf), 1);
@@ -115,9 +111,7 @@ TEST(Forms, CadDrawingsCarryTheirPieceInfo) {
       "objects": [{"kind": "layer", "name": "Main Design", "cadLayer": true, "objects": [
         {"kind": "path", "cad": true, "stroke": {"width": 1, "paint": 10}, "points": [[10, 20], [10, 180], [90, 180]]}]}],
       )" + c.cad);
-    PDFSettings s = testSettings();
-    s.NormalizedOutput = 1;
-    Written w = writeAccepted(*job, s, dir / "cad.pdf");
+    Written w = writeAccepted(*job, testSettings("NormalizedOutput=1"), dir / "cad.pdf");
     Pdf pdf(w.file);
     QPDFObjectHandle form = pdf.page(0).getKey("/Resources").getKey("/XObject").getKey("/CAD_0_0");
     ASSERT_TRUE(form.isStream());
@@ -148,18 +142,11 @@ TEST(Forms, TransparencyStatesAndSoftMasks) {
   };
   auto job = withMask(0);
   Written w = writeAccepted(*job, testSettings(), dir / "transparency.pdf");
-  Pdf pdf(w.file);
-  QPDFObjectHandle states = pdf.page(0).getKey("/Resources").getKey("/ExtGState");
-  EXPECT_EQ(at(states, "/GS_0_0/CA"), "0.5");
-  EXPECT_EQ(at(states, "/GS_0_0/BM"), "/Multiply");
-  EXPECT_EQ(at(states, "/GS_0_0/SMask"), "null");
-  EXPECT_EQ(at(states, "/GS_0_1/SMask/S"), "/Luminosity");
-  EXPECT_EQ(at(states, "/GS_0_1/SMask/BC"), "[ 0 0 0 0 ]");
-  EXPECT_EQ(at(states, "/GS_0_1/SMask/G/Group/S"), "/Transparency");
-  const auto plates = tavtest::measurePlates(w.file);
-  EXPECT_NEAR(plates.inkAtPoint("Black", 25, 50), 0.5, 0.02) << plates.summary();
-  EXPECT_NEAR(plates.inkAtPoint("Black", 125, 50), 0.0, 0.02);
-  EXPECT_NEAR(plates.inkAtPoint("Black", 175, 50), 1.0, 0.02);
+  tavtest::expectValues(Pdf(w.file).page(0).getKey("/Resources").getKey("/ExtGState"),
+                        {{"/GS_0_0/CA", "0.5"}, {"/GS_0_0/BM", "/Multiply"}, {"/GS_0_0/SMask", "null"},
+                         {"/GS_0_1/SMask/S", "/Luminosity"}, {"/GS_0_1/SMask/BC", "[ 0 0 0 0 ]"},
+                         {"/GS_0_1/SMask/G/Group/S", "/Transparency"}});
+  tavtest::expectInks(tavtest::measurePlates(w.file), {{"Black", 25, 50, 0.5}, {"Black", 125, 50, 0}, {"Black", 175, 50, 1}});
 
   // Inverted: mutool ignores transfer functions of soft masks, so this file
   // is judged by Ghostscript alone.
@@ -168,15 +155,10 @@ TEST(Forms, TransparencyStatesAndSoftMasks) {
   EXPECT_EQ(wi.finishResult, 0);
   EXPECT_TRUE(tavtest::qpdfCheck(wi.file).ok);
   EXPECT_TRUE(tavtest::ghostscriptRender(wi.file).ok);
-  Pdf invertedPdf(wi.file);
-  QPDFObjectHandle mask = invertedPdf.page(0).getKey("/Resources").getKey("/ExtGState").getKey("/GS_0_1");
-  EXPECT_EQ(at(mask, "/SMask/BC"), "[ 0 0 0 0 ]");
-  EXPECT_EQ(at(mask, "/SMask/TR/C0"), "[ 1 ]");
-  const auto invertedPlates = tavtest::measurePlates(wi.file);
-  EXPECT_NEAR(invertedPlates.inkAtPoint("Black", 125, 50), 1.0, 0.02) << invertedPlates.summary();
-  EXPECT_NEAR(invertedPlates.inkAtPoint("Black", 175, 50), 0.0, 0.02);
-  EXPECT_EQ(TavPDF::BlendModeName(15), std::string("Luminosity"));
-  EXPECT_EQ(TavPDF::BlendModeName(16), std::string("Normal"));
+  tavtest::expectValues(Pdf(wi.file).page(0), {{"/Resources/ExtGState/GS_0_1/SMask/BC", "[ 0 0 0 0 ]"},
+                                               {"/Resources/ExtGState/GS_0_1/SMask/TR/C0", "[ 1 ]"}});
+  tavtest::expectInks(tavtest::measurePlates(wi.file), {{"Black", 125, 50, 1}, {"Black", 175, 50, 0}});
+  EXPECT_STREQ(TavPDF::BlendModeName(16), "Normal");  // beyond the last mode
 }
 
 }  // namespace

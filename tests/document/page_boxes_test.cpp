@@ -130,9 +130,7 @@ TEST(PageBoxes, BoxesFollowOrientationMirrorAndDistortion) {
 TEST(PageBoxes, NormalizedOutputClipsTheTrimBoxAndAddsOtherBoxesOnlyWhenAsked) {
   tavtest::TestFolder dir;
   const char* kMessage = "PDF/TRIM BOX MUST BE INSIDE MEDIA BOX FOR NORMALIZED PDF";
-  PDFSettings normalized = testSettings();
-  normalized.NormalizedOutput = 1;
-  normalized.AddPageBoxes = 1;
+  PDFSettings normalized = testSettings("NormalizedOutput=1 AddPageBoxes=1");
   struct Case {
     std::string boxes;
     bool message;

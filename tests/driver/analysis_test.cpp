@@ -1,6 +1,6 @@
 // Job analysis before an export: placed files, blend modes, overlapping
-// placed artwork, ink remapping problems with their texts, and the
-// separations left out of output.
+// placed artwork, ink remapping problems with their texts, and the form
+// visitors.
 #include <gtest/gtest.h>
 
 #include "driver/visitors.h"
@@ -102,17 +102,6 @@ TEST(RemapAnalysis, ProblemsAreFoundAndExplained) {
   EXPECT_TRUE(off.visitor->CollectSeparationRemapProblems().empty());
 }
 
-TEST(RemapAnalysis, CheckSeparationRemappingLeavesTheMessageAloneWithoutProblems) {
-  auto clean = loadJob(onePath(inksAbcd(R"(,"mapTo":"C")"), R"({"A":50,"B":30})"));
-  std::u16string message = u"unchanged";
-  EXPECT_EQ(TavPDF::CheckSeparationRemapping(clean.get(), message), 0);
-  EXPECT_EQ(TavPDF::CheckSeparationRemapping(nullptr, message), 0);
-  EXPECT_EQ(message, u"unchanged");
-  auto bad = loadJob(onePath(inksAbcd(R"(,"mapTo":"C")", R"(,"mapTo":"C")"), R"({"A":50,"B":30})"));
-  EXPECT_EQ(TavPDF::CheckSeparationRemapping(bad.get(), message), TavPDF::kRemapTwoToOne);
-  EXPECT_NE(utf8(message).find("remapped onto C"), std::string::npos);
-}
-
 namespace {
 const std::string kPlacedPdf = R"("file":"placed.pdf","inks":["Cyan"],"normalized":)";
 }  // namespace
@@ -166,21 +155,6 @@ TEST(ObjectAnalysis, BlendModesThatChangeWhiteNeedFlatteningForSeparatedOutput) 
     EXPECT_EQ(a.visitor->CanMakeSeparatedPDF(false), !changesWhite) << mode;
     EXPECT_TRUE(a.visitor->CanMakeSeparatedPDF(true)) << mode;
   }
-}
-
-TEST(SeparationDisabler, InksNotToBeOutputAreDisabledUntilEnabledAgain) {
-  auto job = loadJob(jobText(
-      R"([{"name":"Cyan","process":"cyan"},{"name":"Die","cmyk":[0,100,0,0],"technical":true,"output":false}])",
-      R"([{"id":20,"inks":{"Cyan":100,"Die":100}}])", R"([{"id":30,"type":"flat","colour":20}])",
-      "[" + square(720, 720, 1000, 30) + "]"));
-  using namespace TavPDF;
-  DisableUnoutputSeparations(job.get(), false, true);
-  EXPECT_TRUE(sepIsEnabled(job.get(), 1));
-  DisableUnoutputSeparations(job.get(), true, true);
-  EXPECT_TRUE(sepIsEnabled(job.get(), 0));
-  EXPECT_FALSE(sepIsEnabled(job.get(), 1));
-  sepEnableAll(job.get());
-  EXPECT_TRUE(sepIsEnabled(job.get(), 1));
 }
 
 TEST(FormVisitors, BoundingBoxIncludesTextsAndCadSearchTellsTheKinds) {

@@ -1,10 +1,13 @@
 #include "driver_support.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
-#include <sstream>
 #include <stdexcept>
 
 #include "settings/settings_access.h"
+#include "support/consumers.h"
+#include "support/setting_overrides.h"
 
 namespace drivertest {
 
@@ -59,8 +62,9 @@ std::string plainJobText() {
                      square(3600, 3600, 2880, 31) + "," + square(720, 3600, 2880, 32) + "]}]");
 }
 
-bool ExportRun::has(const std::string& key) const {
-  return std::any_of(messages.begin(), messages.end(), [&](const TavGen::Message& m) { return m.key == key; });
+int ExportRun::count(const std::string& key) const {
+  return static_cast<int>(
+      std::count_if(messages.begin(), messages.end(), [&](const TavGen::Message& m) { return m.key == key; }));
 }
 
 const TavGen::Message& ExportRun::message(const std::string& key) const {
@@ -75,15 +79,10 @@ std::string ExportRun::keys() const {
   return s;
 }
 
-PDFSettings flavour(const std::string& name, const std::string& overrides) {
-  PDFSettings s = TavPDF::SettingsForFlavour(name);
-  std::istringstream in(overrides);
-  for (std::string item; in >> item;) {
-    const auto eq = item.find('=');
-    const auto* field = TavPDF::FindSettingField(item.substr(0, eq));
-    if (!field) throw std::runtime_error("no setting " + item);
-    TavPDF::SetSettingValue(s, *field, item.substr(eq + 1));
-  }
+PDFSettings flavour(const std::string& spec, const std::string& overrides) {
+  const auto space = spec.find(' ');
+  PDFSettings s = TavPDF::SettingsForFlavour(spec.substr(0, space));
+  tavtest::applySettings(s, (space == std::string::npos ? "" : spec.substr(space)) + " " + overrides);
   s.VerifyCompatibility();
   return s;
 }
@@ -95,6 +94,16 @@ ExportRun exportJob(jobstr* job, PDFSettings settings, const std::filesystem::pa
   TavSys::FileSpec spec(target);
   run.result = OutputPDFDocument(job, settings, marks, true, force, nullptr, spec, {}, nullptr);
   run.messages = capture.messages();
+  return run;
+}
+
+ExportRun exportAccepted(jobstr* job, const PDFSettings& settings, const std::filesystem::path& target) {
+  ExportRun run = exportJob(job, settings, target);
+  EXPECT_EQ(run.result, 0) << run.keys();
+  if (run.result == 0) {
+    tavtest::expectPdfAcceptedByAllConsumers(target);
+    tavtest::expectContentStreamsSound(target);
+  }
   return run;
 }
 

@@ -48,18 +48,24 @@ std::string plainJobText();
 struct ExportRun {
   int result = 0;
   std::vector<TavGen::Message> messages;
-  bool has(const std::string& key) const;
+  bool has(const std::string& key) const { return count(key) > 0; }
+  int count(const std::string& key) const;
   // The first message of the key; throws when there is none.
   const TavGen::Message& message(const std::string& key) const;
   std::string keys() const;  // for failure messages
 };
 
 // Settings of a flavour with "Field=Value ..." overrides, brought into line
-// as the command line does.
-PDFSettings flavour(const std::string& name, const std::string& overrides = "");
+// as the command line does; `spec` is the flavour's name, optionally followed
+// by overrides ("Press EnableFlattening=1").
+PDFSettings flavour(const std::string& spec, const std::string& overrides = "");
 
 // OutputPDFDocument with the messages it showed.
 ExportRun exportJob(jobstr* job, PDFSettings settings, const std::filesystem::path& target,
                     bool force = false);
+
+// exportJob expecting success: result 0, a file that every consumer accepts
+// with sound content streams.
+ExportRun exportAccepted(jobstr* job, const PDFSettings& settings, const std::filesystem::path& target);
 
 }  // namespace drivertest

@@ -10,17 +10,16 @@
 
 #include <gtest/gtest.h>
 
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFObjectHandle.hh>
-#include <qpdf/QPDFPageDocumentHelper.hh>
-
 #include "driver/inkrename.h"
 #include "driver_support.h"
 #include "platform/messages.h"
 #include "support/consumers.h"
 #include "support/pdfbuilder.h"
+#include "support/pdfread.h"
+#include "support/plate_checks.h"
 
 namespace fs = std::filesystem;
+using tavtest::at;
 
 namespace {
 
@@ -73,36 +72,30 @@ TEST(InkRenaming, MappedInksPrintOnTheirTargetAndTheInkListsFollow) {
   const auto plates = tavtest::measurePlates(dir / "out.pdf");
   EXPECT_EQ(plates.plates.count("A"), 0u) << plates.summary();
   EXPECT_EQ(plates.plates.count("C"), 0u) << plates.summary();
-  for (auto [ink, x, share] : {std::tuple{"B", 25.0, 1.0}, {"B", 75.0, 0.0}, {"B", 125.0, 1.0}, {"E", 125.0, 1.0},
-                               {"B", 175.0, 1.0}}) {
-    EXPECT_NEAR(plates.inkAtPoint(ink, x, 25), share, 0.02) << ink << " at " << x << ": " << plates.summary();
-  }
+  tavtest::expectInks(plates, {{"B", 25, 25, 1}, {"B", 75, 25, 0}, {"B", 125, 25, 1}, {"E", 125, 25, 1},
+                               {"B", 175, 25, 1}});
 
-  QPDF pdf;
-  pdf.processFile((dir / "out.pdf").c_str());
-  QPDFObjectHandle spaces = QPDFPageDocumentHelper(pdf).getAllPages().at(0).getAttribute("/Resources", false)
-                                .getKey("/ColorSpace");
-  EXPECT_EQ(spaces.getKey("/CC").getArrayItem(1).getName(), "/None");
-  QPDFObjectHandle attributes = spaces.getKey("/N").getArrayItem(4);
-  EXPECT_EQ(spaces.getKey("/N").getArrayItem(1).unparse(), "[ /B /E ]");
-  EXPECT_TRUE(attributes.getKey("/Colorants").hasKey("/B"));
-  EXPECT_EQ(attributes.getKey("/MixingHints").getKey("/PrintingOrder").unparse(), "[ /B /E ]");
-  EXPECT_EQ(attributes.getKey("/MixingHints").getKey("/Solidities").unparse(), "<< /B 1 /E 0.5 >>");
-
-  // The private lists: A became B; C keeps its name (it is not renamed to
-  // an ink, it only prints nowhere).
-  QPDFObjectHandle list = pdf.getRoot().getKey("/PieceInfo").getKey("/inPDF").getKey("/Inks");
-  EXPECT_EQ(list.getArrayItem(1).unparse(), "[ /B /B /C /E ]");
-  EXPECT_EQ(list.getArrayItem(4).getKey("/MixingHints").getKey("/PrintingOrder").unparse(), "[ /B /B ]");
-  EXPECT_EQ(list.getArrayItem(4).getKey("/inpd:InkTypes").unparse(), "<< /B /Normal /C /Opaque >>");
-  QPDFObjectHandle colors = QPDFPageDocumentHelper(pdf).getAllPages().at(0).getAttribute("/Resources", false)
-                                .getKey("/XObject").getKey("/F").getDict().getKey("/PieceInfo")
-                                .getKey("/VornPNPDFO").getKey("/Private").getKey("/Colors");
-  EXPECT_EQ(colors.getArrayItem(0).getArrayItem(0).getArrayItem(1).getName(), "/B");
-  EXPECT_EQ(colors.getArrayItem(0).getArrayItem(2).unparse(), "<< /B 1 >>");
-  EXPECT_EQ(colors.getArrayItem(1).getArrayItem(0).getArrayItem(1).unparse(), "[ /B /E ]");
-  EXPECT_EQ(colors.getArrayItem(1).getArrayItem(3).unparse(), "<< /B 2 /E 3 >>");
-  EXPECT_EQ(colors.getArrayItem(2).getArrayItem(0).getArrayItem(1).getName(), "/C");
+  // The colour spaces, and the private lists: A became B; C keeps its name
+  // (it is not renamed to an ink, it only prints nowhere).
+  tavtest::Pdf pdf(dir / "out.pdf");
+  const std::string colors = "/Resources/XObject/F/PieceInfo/VornPNPDFO/Private/Colors";
+  const std::pair<std::string, const char*> expected[] = {
+      {"/Resources/ColorSpace/CC/1", "/None"},
+      {"/Resources/ColorSpace/N/1", "[ /B /E ]"},
+      {"/Resources/ColorSpace/N/4/Colorants/B/0", "/Separation"},
+      {"/Resources/ColorSpace/N/4/MixingHints/PrintingOrder", "[ /B /E ]"},
+      {"/Resources/ColorSpace/N/4/MixingHints/Solidities", "<< /B 1 /E 0.5 >>"},
+      {colors + "/0/0/1", "/B"},
+      {colors + "/0/2", "<< /B 1 >>"},
+      {colors + "/1/0/1", "[ /B /E ]"},
+      {colors + "/1/3", "<< /B 2 /E 3 >>"},
+      {colors + "/2/0/1", "/C"},
+  };
+  for (const auto& [path, value] : expected) EXPECT_EQ(at(pdf.page(0), path), value) << path;
+  const std::string list = "/PieceInfo/inPDF/Inks";
+  EXPECT_EQ(at(pdf.root(), list + "/1"), "[ /B /B /C /E ]");
+  EXPECT_EQ(at(pdf.root(), list + "/4/MixingHints/PrintingOrder"), "[ /B /B ]");
+  EXPECT_EQ(at(pdf.root(), list + "/4/inpd:InkTypes"), "<< /B /Normal /C /Opaque >>");
 }
 
 TEST(InkRenaming, NothingToRenameOrNothingPossible) {
@@ -145,8 +138,7 @@ TEST(InkRenaming, AChainRenamesEachNameOnce) {
                      R"({"name":"C","cmyk":[50,0,0,0]}])");
   ASSERT_EQ(TavPDF::RenameInksInWrittenFile(job.get(), TavSys::FileSpec(dir / "out.pdf")), 0);
   const auto plates = tavtest::measurePlates(dir / "out.pdf");
-  EXPECT_NEAR(plates.inkAtPoint("B", 25, 25), 1.0, 0.02) << plates.summary();
-  EXPECT_NEAR(plates.inkAtPoint("C", 75, 25), 1.0, 0.02) << plates.summary();
+  tavtest::expectInks(plates, {{"B", 25, 25, 1}, {"C", 75, 25, 1}});
   EXPECT_EQ(plates.plates.count("A"), 0u) << plates.summary();
 }
 
@@ -177,7 +169,6 @@ TEST(InkRenaming, ExportsPrintRemappedInksOnTheirTarget) {
     tavtest::expectPdfAcceptedByAllConsumers(dir / name);
     const auto plates = tavtest::measurePlates(dir / name);
     EXPECT_EQ(plates.plates.count("Orange"), 0u) << plates.summary();
-    EXPECT_NEAR(plates.inkAtPoint("Green", 117, 603), 1.0, 0.02) << plates.summary();
-    EXPECT_NEAR(plates.inkAtPoint("Green", 117, 503), 0.5, 0.02) << plates.summary();
+    tavtest::expectInks(plates, {{"Green", 117, 603, 1}, {"Green", 117, 503, 0.5}});
   }
 }

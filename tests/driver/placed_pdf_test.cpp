@@ -2,10 +2,6 @@
 // placed pages, read back with qpdf and judged by the consumers' plates.
 #include <gtest/gtest.h>
 
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFObjectHandle.hh>
-#include <qpdf/QPDFPageDocumentHelper.hh>
-
 #include <filesystem>
 #include <set>
 
@@ -13,8 +9,11 @@
 #include "platform/messages.h"
 #include "support/consumers.h"
 #include "support/pdfbuilder.h"
+#include "support/pdfread.h"
+#include "support/plate_checks.h"
 
 namespace fs = std::filesystem;
+using tavtest::at;
 
 namespace {
 
@@ -58,27 +57,22 @@ void writeOutput(const fs::path& file, const fs::path& placed, int page) {
   b.write(file);
 }
 
+// The written file after the pass, with the form the three placements name.
 struct Placements {
+  explicit Placements(const fs::path& file) : pdf(file) {
+    QPDFObjectHandle x = pdf.page(0).getKey("/Resources").getKey("/XObject");
+    for (QPDFObjectHandle f : {x.getKey("/P0"), x.getKey("/P1"), x.getKey("/W").getDict().getKey("/Resources")
+                                                                    .getKey("/XObject").getKey("/P2")}) {
+      forms.insert(f.getObjGen());
+      if (!form.isInitialized()) form = f;
+    }
+    for (QPDFObjectHandle o : pdf.qpdf().getAllObjects()) references += o.isStream() && o.getDict().hasKey("/Ref");
+  }
+  tavtest::Pdf pdf;
   std::set<QPDFObjGen> forms;  // distinct objects the three names point to
   QPDFObjectHandle form;       // the first of them
   int references = 0;          // streams still carrying Ref
 };
-
-Placements readPlacements(QPDF& pdf, const fs::path& file) {
-  pdf.processFile(file.c_str());
-  Placements p;
-  QPDFObjectHandle page = QPDFPageDocumentHelper(pdf).getAllPages().at(0).getObjectHandle();
-  QPDFObjectHandle x = page.getKey("/Resources").getKey("/XObject");
-  for (QPDFObjectHandle f : {x.getKey("/P0"), x.getKey("/P1"),
-                             x.getKey("/W").getDict().getKey("/Resources").getKey("/XObject").getKey("/P2")}) {
-    p.forms.insert(f.getObjGen());
-    if (!p.form.isInitialized()) p.form = f;
-  }
-  for (QPDFObjectHandle o : pdf.getAllObjects()) {
-    if (o.isStream() && o.getDict().hasKey("/Ref")) ++p.references;
-  }
-  return p;
-}
 
 }  // namespace
 
@@ -92,31 +86,21 @@ TEST(PlacedPdf, ReferencesBecomeOneFormMadeFromThePage) {
   tavtest::expectPdfAcceptedByAllConsumers(dir / "out.pdf");
   tavtest::expectContentStreamsSound(dir / "out.pdf");
 
-  QPDF pdf;
-  Placements p = readPlacements(pdf, dir / "out.pdf");
+  Placements p(dir / "out.pdf");
   EXPECT_EQ(p.references, 0);
   ASSERT_EQ(p.forms.size(), 1u) << "one page, placed three times, is one form";
-  QPDFObjectHandle form = p.form;
-  QPDFObjectHandle dict = form.getDict();
-  const std::string data(reinterpret_cast<const char*>(form.getStreamData()->getBuffer()),
-                         form.getStreamData()->getSize());
-  EXPECT_EQ(data, "1 0 0 0 k\n20 20 50 50 re\nf /I Do");
-  EXPECT_EQ(dict.getKey("/BBox").unparse(), "[ 10 10 110 110 ]");
-  EXPECT_EQ(dict.getKey("/LastModified").getStringValue(), "D:20200101");
-  EXPECT_EQ(dict.getKey("/PieceInfo").getKey("/VornPNPDFO").getKey("/Private").getKey("/Kind").getIntValue(), 1);
-  for (const char* gone : {"/Annots", "/Ref", "/Name", "/CropBox", "/MediaBox", "/Group"})
-    EXPECT_FALSE(dict.hasKey(gone)) << gone;
-  QPDFObjectHandle inner = dict.getKey("/Resources").getKey("/XObject").getKey("/I");
-  EXPECT_FALSE(inner.getDict().hasKey("/VornPNName"));
-  EXPECT_FALSE(inner.getDict().getKey("/Resources").getKey("/XObject").getKey("/D").getDict().hasKey("/VornPNName"));
+  EXPECT_EQ(tavtest::streamData(p.form), "1 0 0 0 k\n20 20 50 50 re\nf /I Do");
+  EXPECT_EQ(at(p.form, "/BBox") + at(p.form, "/LastModified") + at(p.form, "/PieceInfo/VornPNPDFO/Private/Kind"),
+            "[ 10 10 110 110 ]D:202001011");
+  for (const char* gone : {"/Annots", "/Ref", "/Name", "/CropBox", "/MediaBox", "/Group",
+                           "/Resources/XObject/I/VornPNName", "/Resources/XObject/I/Resources/XObject/D/VornPNName"})
+    EXPECT_EQ(at(p.form, gone), "null") << gone;
 
   // The square lies where the page puts it, twice side by side and once
   // above, in cyan only.
   const auto plates = tavtest::measurePlates(dir / "out.pdf");
-  for (auto [x, y, share] : {std::tuple{40.0, 40.0, 1.0}, {240.0, 40.0, 1.0}, {40.0, 140.0, 1.0},
-                             {90.0, 40.0, 0.0}, {140.0, 40.0, 0.0}}) {
-    EXPECT_NEAR(plates.inkAtPoint("Cyan", x, y), share, 0.02) << x << "," << y << " " << plates.summary();
-  }
+  tavtest::expectInks(plates, {{"Cyan", 40, 40, 1}, {"Cyan", 240, 40, 1}, {"Cyan", 40, 140, 1}, {"Cyan", 90, 40, 0},
+                               {"Cyan", 140, 40, 0}});
 }
 
 TEST(PlacedPdf, TransparentPagesAndTurnedPages) {
@@ -154,22 +138,15 @@ TEST(PlacedPdf, TransparentPagesAndTurnedPages) {
     if (c.message) {
       EXPECT_TRUE(messages.has(c.message));
     }
-    QPDF pdf;
-    Placements p = readPlacements(pdf, dir / "out.pdf");
-    QPDFObjectHandle group = p.form.getDict().getKey("/Group");
-    EXPECT_EQ(group.isDictionary(), c.group);
-    if (c.group) {
-      EXPECT_EQ(group.unparse(), "<< /I true /K false /S /Transparency >>");
-    }
+    EXPECT_EQ(at(Placements(dir / "out.pdf").form, "/Group"),
+              c.group ? "<< /I true /K false /S /Transparency >>" : "null");
   }
 
   // A page its file shows turned a quarter clockwise is placed as shown: the
   // bar along its bottom edge runs up its left edge.
   writeOutput(dir / "out.pdf", dir / "placed.pdf", 2);
   ASSERT_EQ(TavPDF::resolvePlacedPdfReferences(TavSys::FileSpec(dir / "out.pdf"), false, false, false), 0);
-  const auto plates = tavtest::measurePlates(dir / "out.pdf");
-  EXPECT_NEAR(plates.inkAtPoint("Black", 10, 90), 1.0, 0.02) << plates.summary();
-  EXPECT_NEAR(plates.inkAtPoint("Black", 50, 10), 0.0, 0.02) << plates.summary();
+  tavtest::expectInks(tavtest::measurePlates(dir / "out.pdf"), {{"Black", 10, 90, 1}, {"Black", 50, 10, 0}});
 }
 
 TEST(PlacedPdf, HiddenOptionalContentStaysHidden) {
@@ -186,11 +163,8 @@ TEST(PlacedPdf, HiddenOptionalContentStaysHidden) {
   writeOutput(dir / "out.pdf", dir / "layers.pdf", 0);
   ASSERT_EQ(TavPDF::resolvePlacedPdfReferences(TavSys::FileSpec(dir / "out.pdf"), false, false, false), 0);
   tavtest::expectContentStreamsSound(dir / "out.pdf");
-  const auto plates = tavtest::measurePlates(dir / "out.pdf");
-  EXPECT_NEAR(plates.inkAtPoint("Cyan", 20, 20), 0.0, 0.02) << plates.summary();
-  EXPECT_NEAR(plates.inkAtPoint("Magenta", 70, 20), 1.0, 0.02) << plates.summary();
-  EXPECT_NEAR(plates.inkAtPoint("Yellow", 120, 20), 0.0, 0.02) << plates.summary();
-  EXPECT_NEAR(plates.inkAtPoint("Black", 170, 20), 1.0, 0.02) << plates.summary();
+  tavtest::expectInks(tavtest::measurePlates(dir / "out.pdf"),
+                      {{"Cyan", 20, 20, 0}, {"Magenta", 70, 20, 1}, {"Yellow", 120, 20, 0}, {"Black", 170, 20, 1}});
 }
 
 // A placed file that cannot be embedded fails the pass with a message naming

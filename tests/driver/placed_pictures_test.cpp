@@ -4,19 +4,18 @@
 // pages are drawn from their files.
 #include <gtest/gtest.h>
 
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFObjectHandle.hh>
-#include <qpdf/QPDFPageDocumentHelper.hh>
-
 #include <string>
 
 #include "driver_support.h"
 #include "support/consumers.h"
 #include "support/pdfbuilder.h"
+#include "support/pdfread.h"
 #include "support/pictures.h"
+#include "support/plate_checks.h"
 
 namespace fs = std::filesystem;
 using namespace drivertest;
+using tavtest::at;
 
 namespace {
 
@@ -37,21 +36,6 @@ std::uint8_t quadrants(int x, int y, int s) {
 const std::string kTurned = R"(,{"id":31,"type":"picture","picture":1,"place":{"origin":[720,1720],)"
                             R"("widthCorner":[1720,1720],"heightCorner":[720,720]}})";
 
-struct Quarter {
-  const char* ink;
-  double x, y, share;
-};
-
-std::vector<QPDFObjectHandle> images(QPDF& pdf) {
-  std::vector<QPDFObjectHandle> found;
-  for (QPDFObjectHandle o : pdf.getAllObjects()) {
-    if (o.isStream() && (o.getDict().getKey("/Subtype").isNameAndEquals("/Image") ||
-                         o.getDict().getKey("/Subtype").isNameAndEquals("/PS"))) {
-      found.push_back(o);
-    }
-  }
-  return found;
-}
 
 }  // namespace
 
@@ -84,17 +68,20 @@ TEST(PlacedPictures, PixelPicturesPrintTheirChannelsWhereTheyArePlaced) {
             300, 300);
   page.write(dir / "page.pdf");
 
-  const std::vector<Quarter> cmykQuarters = {{"Cyan", 97, 623, 1},  {"Magenta", 97, 623, 0.5},
-                                             {"Black", 97, 623, 0},  {"Cyan", 147, 623, 0},
-                                             {"Magenta", 147, 623, 0.5}, {"Cyan", 97, 573, 1},
-                                             {"Magenta", 97, 573, 0}, {"Black", 147, 573, 1}};
-  const std::vector<Quarter> leftBlack = {{"Black", 97, 598, 1}, {"Black", 147, 598, 0}};
+  using Inks = std::vector<tavtest::InkAt>;
+  const Inks cmykQuarters = {{"Cyan", 97, 623, 1},     {"Magenta", 97, 623, 0.5}, {"Black", 97, 623, 0},
+                             {"Cyan", 147, 623, 0},    {"Magenta", 147, 623, 0.5}, {"Cyan", 97, 573, 1},
+                             {"Magenta", 97, 573, 0},  {"Black", 147, 573, 1}};
+  const Inks turned = {{"Cyan", 97, 623, 1},    {"Magenta", 97, 623, 0}, {"Magenta", 147, 623, 0.5},
+                       {"Cyan", 147, 623, 1},   {"Black", 97, 573, 1},   {"Magenta", 147, 573, 0.5},
+                       {"Cyan", 147, 573, 0}};
+  const Inks leftBlack = {{"Black", 97, 598, 1}, {"Black", 147, 598, 0}};
   struct Case {
     const char* what;
     std::string picture;
     std::string settings;
     std::string paints;
-    std::vector<Quarter> quarters;
+    Inks quarters;
   };
   const Case cases[] = {
       {"CMYK", R"("file":"cmyk.tif")", "CompressImages=1", "", cmykQuarters},
@@ -104,13 +91,9 @@ TEST(PlacedPictures, PixelPicturesPrintTheirChannelsWhereTheyArePlaced) {
        cmykQuarters},
       {"gray", R"("file":"gray.tif")", "CompressImages=1", "", leftBlack},
       {"one bit", R"("file":"bits.tif")", "CompressImages=1", "", leftBlack},
-      {"turned a quarter", R"("file":"cmyk.tif")", "CompressImages=1", kTurned,
-       {{"Cyan", 97, 623, 1}, {"Magenta", 97, 623, 0}, {"Magenta", 147, 623, 0.5}, {"Cyan", 147, 623, 1},
-        {"Black", 97, 573, 1}, {"Magenta", 147, 573, 0.5}, {"Cyan", 147, 573, 0}}},
+      {"turned a quarter", R"("file":"cmyk.tif")", "CompressImages=1", kTurned, turned},
       {"a PDF page", R"("file":"page.pdf")", "", "", cmykQuarters},
-      {"a PDF page turned a quarter", R"("file":"page.pdf")", "", kTurned,
-       {{"Cyan", 97, 623, 1}, {"Magenta", 97, 623, 0}, {"Magenta", 147, 623, 0.5}, {"Cyan", 147, 623, 1},
-        {"Black", 97, 573, 1}, {"Magenta", 147, 573, 0.5}, {"Cyan", 147, 573, 0}}},
+      {"a PDF page turned a quarter", R"("file":"page.pdf")", "", kTurned, turned},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -118,15 +101,9 @@ TEST(PlacedPictures, PixelPicturesPrintTheirChannelsWhereTheyArePlaced) {
     std::string text = placedJob(kStandardInks, c.picture, "", c.paints);
     if (!c.paints.empty()) text.replace(text.find(R"("paint":30)"), 10, R"("paint":31)");
     auto job = loadJob(text, dir.path());
-    const auto run = exportJob(job.get(), flavour("Press", c.settings), dir / "out.pdf");
-    ASSERT_EQ(run.result, 0) << run.keys();
-    tavtest::expectPdfAcceptedByAllConsumers(dir / "out.pdf");
-    tavtest::expectContentStreamsSound(dir / "out.pdf");
+    exportAccepted(job.get(), flavour("Press", c.settings), dir / "out.pdf");
     const auto plates = tavtest::measurePlates(dir / "out.pdf");
-    for (const Quarter& q : c.quarters) {
-      EXPECT_NEAR(plates.inkAtPoint(q.ink, q.x, q.y), q.share, 0.02)
-          << q.ink << " at " << q.x << "," << q.y << ": " << plates.summary();
-    }
+    tavtest::expectInks(plates, c.quarters);
   }
 }
 
@@ -138,23 +115,18 @@ TEST(PlacedPictures, JpegFilesGoInAsTheyStand) {
   spec.sample = quadrants;
   tavtest::writeJpeg(dir / "photo.jpg", spec);
   auto job = loadJob(placedJob(kStandardInks, R"("file":"photo.jpg")"), dir.path());
-  const auto run = exportJob(job.get(), flavour("Press", "CompressImages=80"), dir / "out.pdf");
-  ASSERT_EQ(run.result, 0) << run.keys();
-  tavtest::expectPdfAcceptedByAllConsumers(dir / "out.pdf");
-  QPDF pdf;
-  pdf.processFile((dir / "out.pdf").c_str());
-  auto found = images(pdf);
-  ASSERT_EQ(found.size(), 1u);
-  const auto raw = found[0].getRawStreamData();
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(raw->getBuffer()), raw->getSize()),
-            tavtest::readFile(dir / "photo.jpg"));
-  EXPECT_EQ(found[0].getDict().getKey("/Filter").getName(), "/DCTDecode");
+  ASSERT_EQ(exportAccepted(job.get(), flavour("Press", "CompressImages=80"), dir / "out.pdf").result, 0);
+  tavtest::Pdf pdf(dir / "out.pdf");
+  std::vector<QPDFObjectHandle> images;
+  for (QPDFObjectHandle o : pdf.qpdf().getAllObjects())
+    if (at(o, "/Subtype") == "/Image" || at(o, "/Subtype") == "/PS") images.push_back(o);
+  ASSERT_EQ(images.size(), 1u);
+  EXPECT_EQ(tavtest::streamData(images[0], true), tavtest::readFile(dir / "photo.jpg"));
+  EXPECT_EQ(at(images[0], "/Filter"), "/DCTDecode");
   // The file's inverted CMYK reads back as the inks.
   const auto plates = tavtest::measurePlates(dir / "out.pdf");
-  for (const Quarter& q : {Quarter{"Cyan", 97, 623, 1}, {"Magenta", 97, 623, 0.5}, {"Black", 147, 573, 1},
-                           {"Cyan", 147, 573, 0}}) {
-    EXPECT_NEAR(plates.inkAtPoint(q.ink, q.x, q.y), q.share, 0.03) << q.ink << ": " << plates.summary();
-  }
+  tavtest::expectInks(plates, {{"Cyan", 97, 623, 1}, {"Magenta", 97, 623, 0.5}, {"Black", 147, 573, 1},
+                               {"Cyan", 147, 573, 0}}, 0.03);
 }
 
 TEST(PlacedPictures, EpsFilesArePostScriptOverTheirPreview) {
@@ -179,34 +151,22 @@ TEST(PlacedPictures, EpsFilesArePostScriptOverTheirPreview) {
   for (const char* file : {"plain.eps", "dos.eps"}) {
     SCOPED_TRACE(file);
     auto job = loadJob(placedJob(kStandardInks, std::string(R"("file":")") + file + "\""), dir.path());
-    const auto run = exportJob(job.get(), flavour("Press"), dir / "out.pdf");
-    ASSERT_EQ(run.result, 0) << run.keys();
-    tavtest::expectPdfAcceptedByAllConsumers(dir / "out.pdf");
-    tavtest::expectContentStreamsSound(dir / "out.pdf");
-    QPDF pdf;
-    pdf.processFile((dir / "out.pdf").c_str());
-    QPDFObjectHandle xobjects =
-        QPDFPageDocumentHelper(pdf).getAllPages().at(0).getAttribute("/Resources", false).getKey("/XObject");
+    ASSERT_EQ(exportAccepted(job.get(), flavour("Press"), dir / "out.pdf").result, 0);
+    tavtest::Pdf pdf(dir / "out.pdf");
+    QPDFObjectHandle xobjects = pdf.page(0).getKey("/Resources").getKey("/XObject");
     QPDFObjectHandle postscript, shown;
     for (auto [name, x] : xobjects.getDictAsMap()) {
-      if (x.getDict().getKey("/Subtype").isNameAndEquals("/PS")) postscript = x;
-      if (name.size() > 8 && name.substr(name.size() - 8) == "_preview") shown = x;
+      if (at(x, "/Subtype") == "/PS") postscript = x;
+      if (name.ends_with("_preview")) shown = x;
     }
     ASSERT_TRUE(postscript.isInitialized() && shown.isInitialized()) << xobjects.unparse();
-    const auto data = postscript.getStreamData();
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize()),
+    EXPECT_EQ(tavtest::streamData(postscript),
               "%%BeginDocument: NoName\n1 dict begin \n/showpage {} def \n" + ps + "end \n%%EndDocument\n");
-    QPDFObjectHandle alternate = shown.getDict().getKey("/Alternates").getArrayItem(0);
-    EXPECT_TRUE(alternate.getKey("/DefaultForPrinting").getBoolValue());
-    EXPECT_TRUE(alternate.getKey("/Image").getDict().getKey("/ImageMask").getBoolValue());
-    EXPECT_EQ(shown.getDict().getKey("/Width").getIntValue(), std::string(file) == "dos.eps" ? 4 : 1);
-    // The preview covers the picture: 100 x 100 points at (72, 548).
-    std::string content;
-    for (QPDFObjectHandle c : QPDFPageDocumentHelper(pdf).getAllPages().at(0).getPageContents()) {
-      const auto bytes = c.getStreamData();
-      content.append(reinterpret_cast<const char*>(bytes->getBuffer()), bytes->getSize());
-    }
-    // Numbers are written with a blank after each; the spacing is not at issue.
+    EXPECT_EQ(at(shown, "/Alternates/0/DefaultForPrinting") + at(shown, "/Alternates/0/Image/ImageMask"), "truetrue");
+    EXPECT_EQ(at(shown, "/Width"), std::string(file) == "dos.eps" ? "4" : "1");
+    // The preview covers the picture: 100 x 100 points at (72, 548). Numbers
+    // are written with a blank after each; the spacing is not at issue.
+    std::string content = tavtest::pageContent(pdf.page(0));
     for (char& c : content) c = c == '\n' ? ' ' : c;
     for (std::size_t at; (at = content.find("  ")) != std::string::npos;) content.erase(at, 1);
     EXPECT_NE(content.find("100 0 0 100 72 548 cm /Im0_0_preview Do"), std::string::npos) << content;

@@ -10,6 +10,7 @@
 
 #include "driver_support.h"
 #include "support/consumers.h"
+#include "support/plate_checks.h"
 
 namespace fs = std::filesystem;
 using namespace drivertest;
@@ -44,10 +45,7 @@ std::string top(const std::string& extra = "") { return square(1440, 1440, 1440,
 }  // namespace
 
 TEST(Plates, InksWhereColoursOverlapStrokeAndHideEachOther) {
-  struct InkAt {
-    const char* ink;
-    double x, y, share;
-  };
+  using tavtest::InkAt;
   struct Case {
     const char* what;
     std::string job;
@@ -91,17 +89,11 @@ TEST(Plates, InksWhereColoursOverlapStrokeAndHideEachOther) {
     SCOPED_TRACE(c.what);
     auto job = loadJob(c.job);
     const fs::path composite = dir / "composite.pdf", separated = dir / "separated.pdf";
-    auto run = exportJob(job.get(), flavour("Press", c.overrides), composite);
-    ASSERT_EQ(run.result, 0) << run.keys();
-    tavtest::expectPdfAcceptedByAllConsumers(composite);
+    ASSERT_EQ(exportAccepted(job.get(), flavour("Press", c.overrides), composite).result, 0);
     const auto plates = tavtest::measurePlates(composite);
-    for (const InkAt& i : c.composite)
-      EXPECT_NEAR(plates.inkAtPoint(i.ink, i.x, i.y), i.share, 0.003)
-          << i.ink << " at " << i.x << ", " << i.y << ": " << plates.summary();
+    tavtest::expectInks(plates, c.composite, 0.003);
 
-    run = exportJob(job.get(), flavour("Separated", c.overrides), separated);
-    ASSERT_EQ(run.result, 0) << run.keys();
-    tavtest::expectPdfAcceptedByAllConsumers(separated);
+    ASSERT_EQ(exportAccepted(job.get(), flavour("Separated", c.overrides), separated).result, 0);
     for (const InkAt& i : c.separated) {
       const auto page = tavtest::measurePlates(separated, tavtest::separationPage(separated, i.ink));
       EXPECT_NEAR(page.inkAtPoint("Black", i.x, i.y), i.share, 0.003) << i.ink << " at " << i.x << ", " << i.y;

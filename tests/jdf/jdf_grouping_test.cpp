@@ -13,10 +13,7 @@ namespace {
 // 72 ppi (nearness margin 14 units), with one of the paints 30 (knockout),
 // 31 (overprint), 40 (placed PDF), 41 (placed EPS), 42 (placed DCS EPS).
 std::string obj(const char* name, int v, int h, int paint, int side = 36, const std::string& more = "") {
-  const auto pt = [](int a, int b) { return "[" + std::to_string(a) + "," + std::to_string(b) + "]"; };
-  return R"({"kind":"path","name":")" + std::string(name) + R"(","paint":)" + std::to_string(paint) +
-         R"(,"points":[)" + pt(v, h) + "," + pt(v, h + side) + "," + pt(v + side, h + side) + "," +
-         pt(v + side, h) + "]" + more + "}";
+  return drivertest::square(v, h, side, paint, R"(,"name":")" + std::string(name) + "\"" + more);
 }
 
 std::string layoutJob(const std::string& objects) {

@@ -9,7 +9,6 @@
 #include "map_support.h"
 #include "pdfproof_support.h"
 #include "platform/imagestream.h"
-#include "platform/kernel/jobfile.h"
 #include "platform/kernel/screenrender.h"
 #include "platform/messages.h"
 #include "support/consumers.h"
@@ -50,17 +49,8 @@ std::vector<std::vector<int>> firstPlane(TavSys::ImageStream& s) {
   return rows;
 }
 
-std::unique_ptr<jobstr> load(const std::string& inks, const std::string& colours, const std::string& maps,
-                             const std::string& more, const fs::path& folder) {
-  return TavKernel::loadJobFromMemory(
-      R"({"format":"tavpdf-job","ppi":72,"origin":[100,0],"boxes":{"media":[0,0,100,100]},"inks":)" + inks +
-          R"(,"colours":)" + colours + R"(,"maps":)" + maps + more + "}",
-      folder, "test.json");
-}
-
-const std::string kPlacedMap =
-    R"(,"paints":[{"id":20,"type":"map","map":1,"place":{"origin":[10,10],"widthCorner":[10,50],"heightCorner":[40,10]}}],)"
-    R"("objects":[{"kind":"path","paint":20,"points":[[10,10],[10,50],[40,50],[40,10]]}])";
+// The map at one point a pixel, 10 right and 10 down from the top left.
+const std::string kMapPaint = "[" + mapPaint(20, 1, 10, 10, 1) + "]", kMapFrame = "[" + mapFrame(20, 10, 10, 1) + "]";
 
 }  // namespace
 
@@ -131,15 +121,11 @@ TEST(CachedImages, SplitSubImagesAreDrawnByAGroupFormWithTheirStates) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    auto job = load(kInks, R"([{"id":2,)" + c.colour + "}]", "[" + mapEntry(1, 2) + "]", kPlacedMap, dir.path());
+    auto job = loadMapJob(kInks, R"([{"id":2,)" + c.colour + "}]", "[" + mapEntry(1, 2) + "]", kMapPaint, kMapFrame, dir.path());
     PDFSettings s = g2test::testSettings();
     s.EnableDotgain = c.dotgain;
     const fs::path pdf = dir / "group.pdf";
-    {
-      g2test::Page page(*job, s, kPdf14, pdf);
-      page.walk();
-      page.finish();
-    }
+    g2test::writeJobPdf(*job, s, kPdf14, pdf);
     tavtest::expectPdfAcceptedByAllConsumers(pdf);
     tavtest::expectContentStreamsSound(pdf);
     const std::string bytes = tavtest::readFile(pdf);
@@ -159,17 +145,13 @@ TEST(CachedImages, RgbAlternatesHoldAtMostAMegapixel) {
   big.compression = 8;
   big.sample = [](int x, int, int) { return std::uint8_t(x % 256); };
   tavtest::writeTiff(dir / "big.tif", big);
-  auto job = load(R"([{"name":"Black","process":"black"}])", R"([{"id":2,"inks":{"Black":100}}])",
-                  R"([{"id":1,"files":["big.tif"],"channels":[{"ink":"Black"}],"colour":2,"width":4000,"height":3000,"resolution":300}])",
-                  kPlacedMap, dir.path());
+  auto job = loadMapJob(R"([{"name":"Black","process":"black"}])", R"([{"id":2,"inks":{"Black":100}}])",
+                        R"([{"id":1,"files":["big.tif"],"channels":[{"ink":"Black"}],"colour":2,"width":4000,"height":3000,"resolution":300}])",
+                        kMapPaint, kMapFrame, dir.path());
   PDFSettings s = g2test::testSettings();
   s.ImageAlternate = 1;
   const fs::path pdf = dir / "alternate.pdf";
-  {
-    g2test::Page page(*job, s, kPdf14, pdf);
-    page.walk();
-    page.finish();
-  }
+  g2test::writeJobPdf(*job, s, kPdf14, pdf);
   tavtest::expectPdfAcceptedByAllConsumers(pdf);
   const std::string json = tavtest::runProcess({"qpdf", "--json", pdf.string()}).out;
   const std::size_t rgb = json.find("\"/ColorSpace\": \"/DeviceRGB\"");
@@ -198,27 +180,20 @@ TEST(CachedImages, FailingUsesAndFilesAreSaidAndNeverLeaveAName) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     writeMapFiles(dir.path());
-    auto job = load(kInks, colour, "[" + mapEntry(1, 2) + "]", kPlacedMap, dir.path());
+    auto job = loadMapJob(kInks, colour, "[" + mapEntry(1, 2) + "]", kMapPaint, kMapFrame, dir.path());
     c.spoil(dir.path());
     const fs::path pdf = dir / "spoiled.pdf";
     TavGen::MessageCapture capture;
-    std::string content;
-    {
-      const PDFSettings settings = g2test::testSettings();  // the writer keeps a reference
-      g2test::Page page(*job, settings, kPdf14, pdf);
-      page.walk();
-      content = page.finish();
-    }
+    const std::string content = g2test::writeJobPdf(*job, g2test::testSettings(), kPdf14, pdf);
     tavtest::expectPdfAcceptedByAllConsumers(pdf);
     tavtest::expectContentStreamsSound(pdf);
-    const auto& messages = capture.messages();
-    EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [&](const auto& m) { return m.key == c.message; }));
+    EXPECT_TRUE(capture.has(c.message));
     EXPECT_EQ(content.find("Do\n") != std::string::npos, c.drawn);
   }
   // A use whose picture was never gathered (a paint made while the page is
   // written): reported, left out, and the page goes on.
   writeMapFiles(dir.path());
-  auto job = load(kInks, colour, "[" + mapEntry(1, 2) + "]", kPlacedMap, dir.path());
+  auto job = loadMapJob(kInks, colour, "[" + mapEntry(1, 2) + "]", kMapPaint, kMapFrame, dir.path());
   Paint other = *paipoi(job.get(), 20);
   other.transparency.softMask = 7;
   const std::uint16_t paint = job->addPaint(other);
@@ -243,13 +218,12 @@ TEST(Previews, OneImagePerPictureFileAndTheDrawsOfEveryUse) {
   spec.resolution = 36;
   tavtest::writeTiff(dir / "photo.tif", spec);
   tavtest::writeFile(dir / "logo.eps", "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 10 10\n");
-  auto job = TavKernel::loadJobFromMemory(
-      R"({"format":"tavpdf-job","ppi":72,"origin":[100,0],"boxes":{"media":[0,0,100,100]},)"
-      R"("inks":[{"name":"Black","process":"black"}],"colours":[],)"
-      R"("pictures":[{"id":1,"file":"photo.tif","width":30,"height":20},{"id":2,"file":"logo.eps","width":10,"height":10}],)"
-      R"("paints":[{"id":20,"type":"picture","picture":1,"place":{"origin":[0,0],"widthCorner":[0,30],"heightCorner":[20,0]}},)"
-      R"({"id":21,"type":"picture","picture":2,"place":{"origin":[0,0],"widthCorner":[0,10],"heightCorner":[10,0]}}],"objects":[]})",
-      dir.path(), "test.json");
+  auto job = loadMapJob(
+      R"([{"name":"Black","process":"black"}])", "[]", "[]",
+      R"([{"id":20,"type":"picture","picture":1,"place":{"origin":[0,0],"widthCorner":[0,30],"heightCorner":[20,0]}},)"
+      R"({"id":21,"type":"picture","picture":2,"place":{"origin":[0,0],"widthCorner":[0,10],"heightCorner":[10,0]}}])",
+      "[]", dir.path(),
+      R"(,"pictures":[{"id":1,"file":"photo.tif","width":30,"height":20},{"id":2,"file":"logo.eps","width":10,"height":10}])");
   const fs::path pdf = dir / "previews.pdf";
   std::string content;
   {
@@ -311,33 +285,26 @@ TEST(CachedImages, ASoftMaskPictureLyingUnderThePictureBecomesItsMask) {
   struct Case {
     const char* name;
     const char* flags;
-    const char* maskOrigin;
+    int maskTop;
     bool inverted, ownMask;
   } cases[] = {
-      {"luminosity", "", "[10,10]", false, true},
-      {"inverted", R"("maskFlags":4,)", "[10,10]", true, true},
-      {"placed elsewhere", "", "[12,10]", false, false},
+      {"luminosity", "", 10, false, true},
+      {"inverted", R"("maskFlags":4,)", 10, true, true},
+      {"placed elsewhere", "", 12, false, false},
   };
   tavtest::TestFolder dir;
   writeMapFiles(dir.path());
   std::string maps = "[" + mapEntry(1, 2) + R"(,{"id":3,"files":["spot.tif"],"channels":[{"ink":"Black"}],)"
                      R"("colour":4,"width":40,"height":30,"resolution":72}])";
   maps.erase(maps.find(R"(,"opacity":{"file":2})"), 21);
-  const std::string frame = R"({"kind":"path","paint":2?,"points":[[10,10],[10,50],[40,50],[40,10]]})";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string place = R"(,"place":{"origin":[10,10],"widthCorner":[10,50],"heightCorner":[40,10]}})";
-    std::string maskPlace = place;
-    maskPlace.replace(maskPlace.find("[10,10]"), 7, c.maskOrigin);
-    std::string picture = frame, mask = frame;
-    picture[picture.find('?')] = '0';
-    mask[mask.find('?')] = '1';
-    auto job = load(kInks, R"([{"id":2,"inks":{"Cyan":100,"Magenta":100,"Spot":100}},{"id":4,"inks":{"Black":100}}])",
-                    maps,
-                    R"(,"paints":[{"id":20,"type":"map","map":1,"softMask":5)" + place +
-                        R"(,{"id":21,"type":"map","map":3)" + maskPlace + R"(],"objects":[)" + picture +
-                        R"(],"patterns":[{"id":5,"kind":"softMask",)" + c.flags + R"("objects":[)" + mask + "]}]",
-                    dir.path());
+    std::string paint = mapPaint(20, 1, 10, 10, 1);
+    paint.insert(paint.find(R"(,"place")"), R"(,"softMask":5)");
+    auto job = loadMapJob(kInks, R"([{"id":2,"inks":{"Cyan":100,"Magenta":100,"Spot":100}},{"id":4,"inks":{"Black":100}}])",
+                          maps, "[" + paint + "," + mapPaint(21, 3, c.maskTop, 10, 1) + "]", kMapFrame, dir.path(),
+                          R"(,"patterns":[{"id":5,"kind":"softMask",)" + std::string(c.flags) + R"("objects":[)" +
+                              mapFrame(21, 10, 10, 1) + "]}]");
     const fs::path pdf = dir / "masked.pdf";
     std::string bytes;
     {

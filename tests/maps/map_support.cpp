@@ -1,5 +1,6 @@
 #include "map_support.h"
 
+#include "platform/kernel/jobfile.h"
 #include "support/pictures.h"
 
 namespace maptest {
@@ -53,6 +54,17 @@ std::string mapFrame(int paint, int v, int h, int step) {
   const int b = v + kHeight * step, r = h + kWidth * step;
   return R"({"kind":"path","paint":)" + std::to_string(paint) + R"(,"points":[)" + point(v, h) + "," + point(v, r) +
          "," + point(b, r) + "," + point(b, h) + "]}";
+}
+
+std::unique_ptr<jobstr> loadMapJob(const std::string& inks, const std::string& colours, const std::string& maps,
+                                   const std::string& paints, const std::string& objects,
+                                   const std::filesystem::path& folder, const std::string& more, int size, int ppi) {
+  const std::string n = std::to_string(size);
+  return TavKernel::loadJobFromMemory(R"({"format":"tavpdf-job","ppi":)" + std::to_string(ppi) + R"(,"origin":[)" + n +
+                                          R"(,0],"boxes":{"media":[0,0,)" + n + "," + n + R"(]},"inks":)" + inks +
+                                          R"(,"colours":)" + colours + R"(,"maps":)" + maps + R"(,"paints":)" + paints +
+                                          R"(,"objects":)" + objects + more + "}",
+                                      folder, "test.json");
 }
 
 }  // namespace maptest

@@ -3,7 +3,10 @@
 // and jobs placing them.
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
+
+#include "platform/kernel/job.h"
 
 namespace maptest {
 
@@ -31,5 +34,13 @@ std::string mapPaint(int id, int map, int v, int h, int step);
 
 // A path covering the same frame, painted with `paint`.
 std::string mapFrame(int paint, int v, int h, int step);
+
+// A job of size x size job units at `ppi` with the inks, colours, maps, paints
+// and objects given (JSON arrays) and further top-level keys, its files read
+// from `folder`.
+std::unique_ptr<jobstr> loadMapJob(const std::string& inks, const std::string& colours, const std::string& maps,
+                                   const std::string& paints, const std::string& objects,
+                                   const std::filesystem::path& folder, const std::string& more = "", int size = 100,
+                                   int ppi = 72);
 
 }  // namespace maptest

@@ -8,7 +8,6 @@
 #include "map_support.h"
 #include "pdfproof_support.h"
 #include "pictures/picturecache.h"
-#include "platform/kernel/jobfile.h"
 #include "support/consumers.h"
 #include "support/pictures.h"
 
@@ -17,20 +16,6 @@ using namespace TavPDF;
 using namespace maptest;
 
 namespace {
-
-std::unique_ptr<jobstr> load(const std::string& json, const fs::path& folder) {
-  return TavKernel::loadJobFromMemory(json, folder, "test.json");
-}
-
-// A job of 1000 x 1000 job units with the inks, colours, maps, paints and
-// objects given (JSON array texts).
-std::string job(const std::string& inks, const std::string& colours, const std::string& maps,
-                const std::string& paints, const std::string& objects, int ppi = 72) {
-  return R"({"format":"tavpdf-job","ppi":)" + std::to_string(ppi) +
-         R"(,"origin":[1000,0],"boxes":{"media":[0,0,1000,1000]},"inks":)" + inks +
-         R"(,"colours":)" + colours + R"(,"maps":)" + maps + R"(,"paints":)" + paints + R"(,"objects":)" + objects +
-         "}";
-}
 
 std::string path(int paint, int top, int left, int bottom, int right) {
   auto p = [](int v, int h) { return "[" + std::to_string(v) + "," + std::to_string(h) + "]"; };
@@ -83,9 +68,8 @@ TEST(PictureCache, UsesShareAPictureWhenTheyReadTheSamePixelsAtOneFactor) {
              R"(,"place":{"origin":[)" + std::to_string(v) + R"(,100],"widthCorner":[)" + std::to_string(v) + "," +
              std::to_string(100 + width) + R"(],"heightCorner":[)" + std::to_string(v + width * 3 / 4) + R"(,100]}})";
     };
-    auto j = load(job(kInks, colour, c.maps, "[" + place(20, 1, 100, c.width1) + "," + place(21, c.map2, 500, c.width2) + "]",
-                      "[" + path(20, 100, 100, 130, 140) + "," + path(21, 500, 100, 530, 140) + "]", 720),
-                  dir.path());
+    auto j = loadMapJob(kInks, colour, c.maps, "[" + place(20, 1, 100, c.width1) + "," + place(21, c.map2, 500, c.width2) + "]",
+                        "[" + path(20, 100, 100, 130, 140) + "," + path(21, 500, 100, 530, 140) + "]", dir.path(), "", 1000, 720);
     PDFSettings s = g2test::testSettings();
     s.UseDownsampling = 1;
     s.DownsampleResolution = 36;
@@ -120,8 +104,8 @@ TEST(PictureCache, SubImagesCoverWhatThePageShows) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    auto j = load(job(kInks, R"([{"id":2,"inks":{"Cyan":100}}])", "[" + mapEntry(1, 2) + "]", paint, c.objects),
-                  dir.path());
+    auto j = loadMapJob(kInks, R"([{"id":2,"inks":{"Cyan":100}}])", "[" + mapEntry(1, 2) + "]", paint, c.objects,
+                        dir.path(), "", 1000);
     PDFSettings s = g2test::testSettings();
     s.ImageClipping = c.clipping;
     g2test::Page page(*j, s);
@@ -192,10 +176,9 @@ TEST(PictureCache, SubImagesSplitIntoBaseImages) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    auto j = load(job(inks, R"([{"id":2,)" + c.colour + "}]", c.maps,
-                      R"([{"id":20,"type":"map","map":1,"place":{"origin":[0,0],"widthCorner":[0,40],"heightCorner":[40,0]}}])",
-                      "[" + path(20, 0, 0, 40, 40) + "]"),
-                  dir.path());
+    auto j = loadMapJob(inks, R"([{"id":2,)" + c.colour + "}]", c.maps,
+                        R"([{"id":20,"type":"map","map":1,"place":{"origin":[0,0],"widthCorner":[0,40],"heightCorner":[40,0]}}])",
+                        "[" + path(20, 0, 0, 40, 40) + "]", dir.path(), "", 1000);
     PDFSettings s = g2test::testSettings();
     s.EnableDotgain = c.dotgain;
     g2test::Page page(*j, s, c.version);

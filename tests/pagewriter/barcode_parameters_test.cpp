@@ -97,6 +97,10 @@ TEST_F(BarcodeParameters, ValuesFollowTheSymbologyMagnificationAndResolution) {
       {{{"symbology", "CODE-39"}, {"data", "AB"}, {"magnification", 2}},
        {{"Narrow", 2 * double(float(0.3005))}, {"CharPerUnit", double(float(0.2293578)) / 2}},
        {}},
+      // A zero magnification is the default, not an infinite size.
+      {{{"symbology", "CODE-128"}, {"data", "AB"}, {"magnification", 0}},
+       {{"Magnification", 1.0}, {"CharPerUnit", double(float(0.0909091))}},
+       {}},
       {{{"symbology", "CODE-128"}, {"data", "AB"}, {"magnification", 0.5}},
        {{"Ratio", 3.0}, {"CharPerUnit", double(float(0.0909091)) / 0.5}, {"Narrow", 0.5}, {"Version", 8}},
        {{"CompositeComponent", ""}}},
@@ -128,13 +132,6 @@ TEST_F(BarcodeParameters, ValuesFollowTheSymbologyMagnificationAndResolution) {
         EXPECT_TRUE(std::isfinite(r->GetValue())) << key;
       }
   }
-}
-
-TEST_F(BarcodeParameters, AZeroMagnificationIsTheDefaultNotAnInfiniteSize) {
-  auto job = jobWith({{"symbology", "CODE-128"}, {"data", "AB"}, {"magnification", 0}});
-  const Written w = parametersOf(*job);
-  EXPECT_DOUBLE_EQ(w.number("Magnification"), 1.0);
-  EXPECT_NEAR(w.number("CharPerUnit"), double(float(0.0909091)), 1e-12);
 }
 
 TEST_F(BarcodeParameters, UnsupportedFeaturesAreReportedAndTheDictionaryCompleted) {

@@ -26,9 +26,8 @@ using tavtest::DebugCapture;
 
 TEST(PdfProofColour, OverprintStatesFollowTheRequestAndTheCache) {
   auto job = emptyJob();
-  PDFSettings s = g2test::testSettings();
   for (int stream = 0; stream < 2; ++stream) {  // the state is written again after a stream ends
-    g2test::Page page(*job, s);
+    g2test::Page page(*job);
     PDFProof& w = page.writer();
     w.SetOverprint(true);
     w.SetOverprint(true);  // in force already
@@ -49,9 +48,8 @@ TEST(PdfProofColour, OverprintStatesFollowTheRequestAndTheCache) {
 
 TEST(PdfProofColour, SeparationColoursNameTheInksColourSpace) {
   auto job = emptyJob();
-  PDFSettings s = g2test::testSettings();
   DebugCapture debug;
-  g2test::Page page(*job, s);
+  g2test::Page page(*job);
   PDFProof& w = page.writer();
   w.SetColorKey(1, 0);
   w.WriteCMYKOrSeparationColor(0, 50, 100, 0, 4, 50);
@@ -70,7 +68,7 @@ TEST(PdfProofColour, SeparationColoursNameTheInksColourSpace) {
   // In normalized output an ink takes its XMP name: the content names the
   // space under the name the page's resources give it.
   job->separations[4].xmpName = "Orange XMP";
-  g2test::Page normalized(*job, s);
+  g2test::Page normalized(*job);
   normalized.handler().mXMPComposer =  // owned by the handler
       new TavricLib::XMPComposer(job.get(), TavSys::FileSpec("/out/x.pdf"), false, 0, 1);
   normalized.writer().SetColorKey(1, 0);
@@ -81,8 +79,7 @@ TEST(PdfProofColour, SeparationColoursNameTheInksColourSpace) {
 
 TEST(PdfProofColour, TheCacheLeavesOutOnlyWhatIsReallyInForce) {
   auto job = emptyJob();
-  PDFSettings s = g2test::testSettings();
-  g2test::Page page(*job, s);
+  g2test::Page page(*job);
   PDFProof& w = page.writer();
   w.SetColorKey(7, 0);
   w.WriteCMYKOrSeparationColor(0, 50, 100, 0, 4, 50);
@@ -96,7 +93,7 @@ TEST(PdfProofColour, TheCacheLeavesOutOnlyWhatIsReallyInForce) {
 
   // Colours through a colour-space object: the same space under the same key
   // with other tints (the paper colour of a gradient's knockout) is set again.
-  g2test::Page spaces(*job, s);
+  g2test::Page spaces(*job);
   PDFProof& v = spaces.writer();
   CsSeparation all(job.get(), TavColor::kAllSeparations, false);
   std::array<std::uint16_t, 64> half{}, full{};
@@ -114,13 +111,12 @@ TEST(PdfProofColour, TheCacheLeavesOutOnlyWhatIsReallyInForce) {
 }
 
 // A filled square of the job at (10..20, 10..20) painted with paint 10.
-const char* kSquare = R"([{"kind": "path", "paint": 10, "points": [[10, 10], [10, 20], [20, 20], [20, 10]]}])";
+const std::string kSquare = "[" + g2test::rect(10, 10, 20, 20, 10) + "]";
 
 TEST(PdfProofColour, TwoFillsInTheSameColourSetItOnce) {
   auto job = g2test::makeJob(kInks, R"([{"id": 1, "inks": {"Orange": 50}}])",
                              R"([{"id": 10, "type": "flat", "colour": 1}])",
-                             R"([{"kind": "path", "paint": 10, "points": [[10, 10], [10, 20], [20, 20], [20, 10]]},
-                                 {"kind": "path", "paint": 10, "points": [[30, 30], [30, 40], [40, 40], [40, 30]]}])");
+                             "[" + g2test::rect(10, 10, 20, 20, 10) + "," + g2test::rect(30, 30, 40, 40, 10) + "]");
   const std::string content = g2test::writeJobPdf(*job);
   EXPECT_EQ(count(content, " cs\n"), 1) << content;
   EXPECT_EQ(count(content, "scn"), 1) << content;
@@ -141,12 +137,11 @@ TEST(PdfProofColour, AColourOfSeveralPartsPaintsThePathOncePerPart) {
   pct += "}";
   auto job = g2test::makeJob(inks, R"([{"id": 1, "inks": )" + pct + "}]",
                              R"([{"id": 10, "type": "flat", "colour": 1}])", kSquare);
-  PDFSettings s = g2test::testSettings();
   tavtest::TestFolder dir;
   std::string content;
   const auto pdf = dir / "parts.pdf";
   {
-    g2test::Page page(*job, s, kPdf13, pdf);
+    g2test::Page page(*job, g2test::defaultSettings(), kPdf13, pdf);
     PDFProof& w = page.writer();
     w.SetPaintSeparationColor(10);
     w.OutputShape(jobGetSpahan(job.get())->member(0), genproof::kModeFlatFill);

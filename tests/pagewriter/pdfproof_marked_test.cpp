@@ -17,11 +17,7 @@ const char* kInks = R"([{"name": "Black", "process": "black"}])";
 const char* kColours = R"([{"id": 1, "inks": {"Black": 100}}])";
 const char* kPaints = R"([{"id": 10, "type": "flat", "colour": 1}])";
 
-std::string square(int at, const std::string& more = "") {
-  const std::string a = std::to_string(at), b = std::to_string(at + 5);
-  return R"({"kind": "path", "paint": 10)" + more + R"(, "points": [[)" + a + ", " + a + "], [" + a +
-         ", " + b + "], [" + b + ", " + b + "], [" + b + ", " + a + "]]}";
-}
+std::string square(int at, const std::string& more = "") { return g2test::rect(at, at, at + 5, at + 5, 10, more); }
 
 std::string layers() {
   return R"([{"kind": "layer", "name": "Front", "objects": [)" + square(10) + R"(]},

@@ -16,18 +16,12 @@ namespace {
 
 using namespace TavPDF;
 using g2test::count;
+using g2test::rect;
 
 const char* kInks = R"([{"name": "Cyan", "process": "cyan"}, {"name": "Magenta", "process": "magenta"},
   {"name": "Yellow", "process": "yellow"}, {"name": "Black", "process": "black"},
   {"name": "Silver", "cmyk": [20, 20, 20, 0], "opaque": true},
   {"name": "Gold", "cmyk": [0, 20, 80, 10]}])";
-
-std::string rect(int top, int left, int bottom, int right, int paint, const std::string& more = "") {
-  auto n = [](int v) { return std::to_string(v); };
-  return R"({"kind": "path", "paint": )" + n(paint) + more + R"(, "points": [[)" + n(top) + ", " +
-         n(left) + "], [" + n(top) + ", " + n(right) + "], [" + n(bottom) + ", " + n(right) + "], [" +
-         n(bottom) + ", " + n(left) + "]]}";
-}
 
 const char* kColours = R"([{"id": 1, "inks": {"Black": 100}}, {"id": 2, "inks": {}},
   {"id": 3, "inks": {"Cyan": 50, "Magenta": 40, "Silver": 50}},
@@ -45,8 +39,6 @@ const char* kPaints = R"([{"id": 10, "type": "flat", "colour": 1}, {"id": 11, "t
 std::unique_ptr<jobstr> job(const std::string& objects) {
   return g2test::makeJob(kInks, kColours, kPaints, objects);
 }
-
-constexpr std::uint16_t pct(int p) { return std::uint16_t(p * 256); }
 
 TEST(PdfProofPaint, WhiteObjectsOnNothingAreLeftOut) {
   // White first (nothing below), black, white over the black, white touching
@@ -88,8 +80,7 @@ TEST(PdfProofPaint, CentreStrokesStrokeAndOtherStrokesFillTheirOutline) {
 TEST(PdfProofPaint, CompoundPathsClipAndFillWithTheEvenOddRule) {
   auto j = job(R"([{"kind": "compound", "paint": 10, "objects": [)" + rect(10, 10, 90, 90, 10) + "," +
                rect(30, 30, 70, 70, 10) + "]}]");
-  PDFSettings s = g2test::testSettings();
-  g2test::Page page(*j, s);
+  g2test::Page page(*j);
   TavDB::Object* compound = jobGetSpahan(j.get())->member(0);
   PDFProof& w = page.writer();
   w.OutputCompoundPath(compound, genproof::kModeClipOutline);
@@ -105,11 +96,11 @@ TEST(PdfProofPaint, CompoundPathsClipAndFillWithTheEvenOddRule) {
   // path to paint: no painting operator either, and a clip of nothing.
   auto open = job(R"([{"kind": "compound", "paint": 10, "objects": [)" +
                   rect(10, 10, 90, 90, 10, R"(, "closed": false)") + "]}]");
-  g2test::Page openPage(*open, s);
+  g2test::Page openPage(*open);
   TavDB::Object* openCompound = jobGetSpahan(open.get())->member(0);
   openPage.writer().OutputCompoundPath(openCompound, genproof::kModeFlatFill);
   EXPECT_EQ(openPage.finish().find("f*"), std::string::npos);
-  g2test::Page clipPage(*open, s);
+  g2test::Page clipPage(*open);
   clipPage.writer().OutputCompoundPath(openCompound, genproof::kModeClipOutline);
   EXPECT_EQ(count(clipPage.finish(), "0 0 m\nh\nW*\nn\n"), 1);
 }
@@ -139,7 +130,7 @@ TEST(PdfProofPaint, OpaqueInksReduceTheInksPrintedBeforeThemAndOneColourGradatio
     ASSERT_NE(converted, c.paint);
     EXPECT_EQ(paipoi(j.get(), converted)->type, kPaintFlat);
     const auto t = paisep16(j.get(), converted);
-    for (auto [slot, p] : c.tints) EXPECT_EQ(t[slot], pct(p)) << "slot " << slot;
+    for (auto [slot, p] : c.tints) EXPECT_EQ(t[slot], p * 256) << "slot " << slot;
   }
   // The new paint keeps the old one's other words.
   EXPECT_TRUE(paipoi(j.get(), ConvertPaintForOpaqueInks(j.get(), 12, true))->overprint);
@@ -184,8 +175,7 @@ TEST(PdfProofPaint, ObjectsWrittenByLaterPartsAreRefusedNotLeftOut) {
   for (const auto& [objects, what] : cases) {
     SCOPED_TRACE(what);
     auto j = job(objects);
-    PDFSettings s = g2test::testSettings();
-    g2test::Page page(*j, s);
+    g2test::Page page(*j);
     try {
       page.walk();
       ADD_FAILURE() << what << " was not refused";
@@ -246,8 +236,7 @@ TEST(PdfProofPaint, GradientColourSpacesUniteTheInksAndKeepTheCommonZeros) {
                            R"([{"id": 10, "type": "linear", "colour": 1, "colour2": 2, "start": [0, 0], "end": [0, 50]},
       {"id": 11, "type": "gradation", "steps": [{"colour": 3, "position": 0}, {"colour": 4, "position": 50}]}])",
                            "[]");
-  PDFSettings s = g2test::testSettings();
-  g2test::Page page(*j, s);
+  g2test::Page page(*j);
   std::unique_ptr<ColorSpace> united, common;
   page.writer().GetGradientColorSpaces(10, united, common);
   ASSERT_TRUE(united && common);

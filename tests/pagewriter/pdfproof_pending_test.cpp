@@ -1,6 +1,8 @@
 // Pending streams: the records, the refusal of kinds nobody can write yet,
 // and the flush after the content stream, including the recursion through the
-// streams that a record's writer opens and closes.
+// streams that a record's writer opens and closes; records of placed forms and
+// pattern fills; resource names, which never collide across writers that
+// share a file.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -71,8 +73,8 @@ std::unique_ptr<jobstr> emptyJob() { return g2test::makeJob(kBlack, "[]", "[]", 
 
 TEST(PdfProofPending, KindsWithoutAWriterAreRefusedWhenQueued) {
   auto job = emptyJob();
-  PDFSettings s = g2test::testSettings();
-  g2test::Page page(*job, s);
+  g2test::Page page(*job);
+  WriterScope none{{kPendingImageLinkForm, nullptr}};
   try {
     page.writer().AddPendingStream(std::make_unique<PendingStreamVornImageForm>(nullptr));
     FAIL() << "an image link was queued without a writer";
@@ -89,11 +91,10 @@ TEST(PdfProofPending, TheFlushWritesNestedRecordsBeforeGoingOn) {
   gLog = &log;
   WriterScope writers{{kPendingPattern, &writeCell}, {kPendingTransparencyGState, &writeGState}};
   auto job = emptyJob();
-  PDFSettings s = g2test::testSettings();
   tavtest::TestFolder dir;
   const auto pdf = dir / "pending.pdf";
   {
-    g2test::Page page(*job, s, kPdf14, pdf);
+    g2test::Page page(*job, g2test::defaultSettings(), kPdf14, pdf);
     PDFProof& w = page.writer();
     const std::int32_t cell[4] = {0, 0, 10, 10};
     // The queue keeps duplicates: the same cell twice is written twice.
@@ -164,12 +165,11 @@ TEST(PdfProofPending, AWriterThatGivesUpLeavesAnEmptyStandInAndAWarning) {
   WriterScope writers{{kPendingCADForm, &giveUp}, {kPendingTransparencyGroup, &giveUp},
                       {kPendingPattern, &giveUp}};
   auto job = emptyJob();
-  PDFSettings s = g2test::testSettings();
   tavtest::TestFolder dir;
   const auto pdf = dir / "standin.pdf";
   TavGen::MessageCapture messages;
   {
-    g2test::Page page(*job, s, kPdf14, pdf);
+    g2test::Page page(*job, g2test::defaultSettings(), kPdf14, pdf);
     PDFProof& w = page.writer();
     auto cad = std::make_unique<PendingStreamCADForm>(nullptr);
     cad->SetName("CAD_0_0");
@@ -187,6 +187,159 @@ TEST(PdfProofPending, AWriterThatGivesUpLeavesAnEmptyStandInAndAWarning) {
     page.finish();
   }
   EXPECT_EQ(messages.count("PDF/DEFERRED OBJECT NOT WRITTEN"), 4);
+  tavtest::expectPdfAcceptedByAllConsumers(pdf);
+  tavtest::expectContentStreamsSound(pdf);
+}
+
+// Records of placed forms, and pattern fills, as the page writer queues and
+// writes them.
+const char* kColours = R"([{"id": 1, "inks": {"Black": 100}}])";
+
+TEST(PlacedForms, PlacedPdfPagesBecomeOneReferenceXObject) {
+  tavtest::TestFolder dir;
+  tavtest::writeFile(dir / "page.pdf", "%PDF-1.4\n");
+  // A 20 x 40 point page placed turned by 90 degrees: its height runs along
+  // h, its width upwards.
+  auto job = g2test::makeJob(kBlack, kColours,
+                             R"([{"id": 10, "type": "picture", "picture": 1, "pdfPage": 2,
+      "place": {"origin": [60, 10], "widthCorner": [20, 10], "heightCorner": [60, 30]}}])",
+                             "[]",
+                             R"(, "pictures": [{"id": 1, "file": ")" + (dir / "page.pdf").string() +
+                                 R"(", "width": 40, "height": 20, "pdfPage": 2}])");
+  g2test::Page page(*job);
+  PDFProof& w = page.writer();
+  EXPECT_FALSE(w.HasPendingPictureForm(10));
+  RegisterPictureForm(w, jobGetSpahan(job.get()), 10);
+  EXPECT_TRUE(w.HasPendingPictureForm(10));
+  // A record without a name writes an empty stream and names nothing.
+  auto unnamed = std::make_unique<PendingStreamFilePdf>(nullptr, 10);
+  w.AddPendingStream(std::move(unnamed));
+  w.GetOutputStream() << "/Form_0_1_2_0 Do\n";
+  page.finish();
+  const std::string& bytes = page.bytes();
+  EXPECT_EQ(g2test::count(bytes, "/Subtype /Form"), 1);
+  for (const char* key : {"/Name /Form_0_1_2_0", "/Page 2 ", "/Type /FileSpec", "/FormType 1 ",
+                          "/BBox [ 10  40  30  80  ]"}) {
+    EXPECT_NE(bytes.find(key), std::string::npos) << key;
+  }
+  EXPECT_NE(bytes.find("/page.pdf)\n/Type /FileSpec"), std::string::npos);
+  // Both streams hold a line end only; the unnamed one is no form.
+  EXPECT_EQ(g2test::count(bytes, "stream\r\n\n\r\nendstream"), 2);
+}
+
+TEST(PatternFills, OnePatternPerPaintAndTheColourSpaceOfTheFlavour) {
+  const std::string paints = R"([{"id": 10, "type": "flat", "colour": 1}, {"id": 11, "type": "pattern", "pattern": 1}])";
+  const std::string objects = "[" + g2test::rect(0, 0, 50, 50, 11) + "," + g2test::rect(50, 50, 100, 100, 11) + "]";
+  const std::string patterns = R"(, "patterns": [{"id": 1, "cell": [0, 0, 10, 10],
+      "objects": [{"kind": "path", "paint": 10, "points": [[0, 0], [0, 5], [5, 5]]}]}])";
+  for (int normalized : {0, 1}) {
+    SCOPED_TRACE(normalized);
+    auto job = g2test::makeJob(kBlack, kColours, paints, objects, patterns);
+    PDFSettings s = g2test::testSettings();
+    s.NormalizedOutput = normalized;
+    g2test::Page page(*job, s);
+    page.walk();
+    EXPECT_EQ(page.writer().GetPendingStreams().size(), 1u);
+    const std::string content = page.finish();
+    const std::string select = normalized != 0 ? "/Pattern cs /Tv_pat_0_-9989 scn" : "/CSPat cs /Tv_pat_0_-9989 scn";
+    EXPECT_EQ(g2test::count(content, select), 2) << content;
+    EXPECT_EQ(g2test::count(page.bytes(), "/PatternType 1"), 1);
+  }
+}
+
+// Resource names of the page writer and the resources completed when a
+// content stream ends.
+const char* kInks = R"([{"name": "Cyan", "process": "cyan"}, {"name": "Orange", "cmyk": [0, 50, 100, 0]}])";
+
+std::unique_ptr<jobstr> screenedJob() {
+  return g2test::makeJob(
+      kInks, R"([{"id": 1, "inks": {"Orange": 50}}])",
+      R"([{"id": 10, "type": "flat", "colour": 1, "screen": 3}, {"id": 11, "type": "flat", "colour": 1}])",
+      "[" + g2test::rect(10, 10, 40, 40, 10) + "]",
+      R"(, "screens": [{"id": 3, "name": "fine", "ruling": 150, "angles": {"Orange": 15}}])");
+}
+
+TEST(ResourceNames, EveryKindCountsOnItsOwnAndCarriesTheWriterNumber) {
+  auto job = screenedJob();
+  g2test::Page page(*job, g2test::defaultSettings(), kPdf14, {}, {.writerNumber = 3});
+  PDFProof& w = page.writer();
+  EXPECT_EQ(w.MakeBarcodeFormName(), "Barcode_3_0");
+  EXPECT_EQ(w.MakeBarcodeFormName(), "Barcode_3_1");
+  EXPECT_EQ(w.MakeOpiFormName(), "O_3_0");
+  // A group takes a number of the group counter and one of the
+  // graphics-state counter.
+  PendingStream state(kPendingTransparencyGState), group(kPendingTransparencyGroup);
+  w.MakeGStateName(state);
+  w.MakeGStateName(state);
+  w.MakeTransparencyGroupNames(group);
+  EXPECT_EQ(group.GetName() + " " + group.GetGStateName(), "Group_3_0 GS_3_2");
+  page.finish();
+}
+
+TEST(ResourceNames, APictureFileQueuedAlreadyKeepsItsImageName) {
+  SetPendingStreamWriter(kPendingFileTiff, [](PDFProof&, PendingStream&) {});
+  auto job = screenedJob();
+  g2test::Page page(*job, g2test::defaultSettings(), kPdf14, {}, {.writerNumber = 2});
+  PDFProof& w = page.writer();
+  const TavSys::filref logo("/art/logo.tif"), sameName("/other/logo.tif");
+
+  std::string name;
+  EXPECT_FALSE(w.MakePictureXObjectName(&logo, name));
+  EXPECT_EQ(name, "Im2_0");
+  auto record = std::make_unique<PendingStreamFileTiff>(nullptr);
+  record->SetFilePath(PDFProof::PictureRecordPath(name, logo));
+  w.AddPendingStream(std::move(record));
+
+  struct Case {
+    const TavSys::filref* file;
+    bool found;
+    const char* name;
+  } cases[] = {{&logo, true, "Im2_0"},       // the queued record's name, no new number
+               {&sameName, false, "Im2_1"},  // another file of the same name
+               {nullptr, false, "Im2_2"},    // no file: always a new name
+               {&logo, true, "Im2_0"}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(w.MakePictureXObjectName(c.file, name), c.found);
+    EXPECT_EQ(name, c.name);
+  }
+  page.finish();
+  SetPendingStreamWriter(kPendingFileTiff, nullptr);
+}
+
+// A nested writer takes the next number of the page's counter, so the screen
+// resources of both live side by side in the shared ExtGState dictionary.
+void writeNestedForm(PDFProof& outer, PendingStream&) {
+  PDFProof nested(outer.GetJob(), outer.GetHandler(), outer.GetResources(),
+                  outer.GetPatternDictionary(), outer.GetXObjectDictionary(),
+                  outer.GetExtGStateDictionary(), outer.GetSettings(), outer.GetWriterCounter(),
+                  outer.GetPending(), nullptr, nullptr, false, true, nullptr, false, false, true);
+  EXPECT_EQ(nested.GetWriterNumber(), 1);
+  EXPECT_EQ(nested.MakeCadFormName(), "CAD_1_0");
+  nested.SelectScreening(10);
+  nested.SelectScreening(11);
+  nested.FinishContentStream();
+}
+
+TEST(ResourceNames, NestedWritersShareTheCounterAndNeverTheirNames) {
+  SetPendingStreamWriter(kPendingForm, writeNestedForm);
+  tavtest::TestFolder dir;
+  const auto pdf = dir / "nested.pdf";
+  auto job = screenedJob();
+  PDFSettings s = g2test::testSettings();
+  s.IncludeScreening = 1;
+  {
+    g2test::Page page(*job, s, kPdf14, pdf);
+    EXPECT_EQ(page.writer().MakeCadFormName(), "CAD_0_0");
+    page.writer().AddPendingStream(std::make_unique<PendingStreamForm>(10));
+    page.walk();
+    page.finish();
+    // Each selected once and defined once.
+    for (const std::string name : {"/Scr_0_3", "/Scr_1_3", "/Scr_1_def"}) {
+      EXPECT_EQ(g2test::count(page.bytes(), name + " gs\n"), 1) << name;
+      EXPECT_EQ(g2test::count(page.bytes(), name + " "), 2) << name;
+    }
+  }
+  SetPendingStreamWriter(kPendingForm, nullptr);
   tavtest::expectPdfAcceptedByAllConsumers(pdf);
   tavtest::expectContentStreamsSound(pdf);
 }

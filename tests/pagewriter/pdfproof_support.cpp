@@ -7,6 +7,7 @@
 #include "pdfwriter/pdfregistry.h"
 #include "platform/kernel/jobfile.h"
 #include "support/consumers.h"
+#include "support/setting_overrides.h"
 
 namespace g2test {
 
@@ -22,26 +23,39 @@ std::unique_ptr<jobstr> makeJob(const std::string& inks, const std::string& colo
   return TavKernel::loadJobFromMemory(json, std::filesystem::temp_directory_path(), "test.json");
 }
 
-PDFSettings testSettings() {
-  PDFSettings s;
-  s.SetCommonDefaults();
-  s.CompressPages = 0;
-  s.IncludeScreening = 0;
-  s.EnableDotgain = 0;
-  s.NormalizedOutput = 0;
-  s.SeparatedOutput = 0;
-  s.OptimizeWhiteObjects = 0;
-  s.IncludeLayers = 0;
-  return s;
+std::string rect(int top, int left, int bottom, int right, int paint, const std::string& more) {
+  auto at = [](int v, int h) { return "[" + std::to_string(v) + ", " + std::to_string(h) + "]"; };
+  return R"({"kind": "path", "paint": )" + std::to_string(paint) + more + R"(, "points": [)" + at(top, left) + ", " +
+         at(top, right) + ", " + at(bottom, right) + ", " + at(bottom, left) + "]}";
+}
+
+PDFSettings testSettings() { return tavtest::writerTestSettings("OptimizeWhiteObjects=0"); }
+
+const PDFSettings& defaultSettings() {
+  static const PDFSettings settings = testSettings();
+  return settings;
 }
 
 namespace {
 
-PDFDictionary* overprintState(bool on, int mode) {
+// A dictionary of the given entries (registry-owned).
+PDFDictionary* dict(std::initializer_list<std::pair<const char*, PDFDictionaryValue*>> entries) {
   auto* d = new PDFDictionary();
-  d->Set("OP", new PDFBool(on));
-  d->Set("OPM", new PDFInteger(mode));
+  for (const auto& [key, value] : entries) d->Set(key, value);
   return d;
+}
+
+PDFDictionary* overprintState(bool on, int mode) {
+  return dict({{"OP", new PDFBool(on)}, {"OPM", new PDFInteger(mode)}});
+}
+
+// The content of the first content stream in a memory document (streams
+// written uncompressed), between "stream" and "endstream".
+std::string firstStreamData(const std::string& bytes) {
+  const std::size_t start = bytes.find("stream\r\n");
+  if (start == std::string::npos) return {};
+  const std::size_t end = bytes.find("\r\nendstream", start);
+  return bytes.substr(start + 8, end - start - 8);
 }
 
 }  // namespace
@@ -57,36 +71,22 @@ Page::Page(jobstr& job, const PDFSettings& settings, std::uint32_t version,
   mHandler->writeHeader();
   mHandler->setDocumentID("page writer test");
 
-  auto* catalog = new PDFDictionary();
-  auto* pages = new PDFDictionary();
+  auto* catalog = dict({{"Type", new PDFName("Catalog")}});
   mCatalog = mHandler->makeIndirect(catalog);
-  mPages = mHandler->makeIndirect(pages);
-  catalog->Set("Type", new PDFName("Catalog"));
+  mPages = mHandler->makeIndirect(dict({{"Type", new PDFName("Pages")}}));
   catalog->Set("Pages", mPages);
-  pages->Set("Type", new PDFName("Pages"));
   mHandler->getTrailer()->SetRoot(mCatalog);
-
-  mPage = new PDFDictionary();
-  mPage->Set("Type", new PDFName("Page"));
-  mPage->Set("Parent", mPages);
   // Every test job has the media box 0 0 100 100 points (see makeJob).
   auto* mediaBox = new PDFArray();
   for (int v : {0, 0, 100, 100}) mediaBox->Add(new PDFInteger(v));
-  mPage->Set("MediaBox", mediaBox);
+  mPage = dict({{"Type", new PDFName("Page")}, {"Parent", mPages}, {"MediaBox", mediaBox}});
 
-  mResources = new PDFDictionary();
-  mColorSpaces = new PDFDictionary();
   auto* patterns = new PDFDictionary();
   auto* xobjects = new PDFDictionary();
-  auto* extGStates = new PDFDictionary();
-  mResources->Set("ColorSpace", mColorSpaces);
-  mResources->Set("Pattern", patterns);
-  mResources->Set("XObject", xobjects);
-  mResources->Set("ExtGState", extGStates);
-
-  extGStates->Set("op1", overprintState(true, 1));
-  extGStates->Set("op0", overprintState(false, 0));
-
+  auto* extGStates = dict({{"op1", overprintState(true, 1)}, {"op0", overprintState(false, 0)}});
+  mColorSpaces = new PDFDictionary();
+  mResources = dict({{"ColorSpace", mColorSpaces}, {"Pattern", patterns}, {"XObject", xobjects},
+                     {"ExtGState", extGStates}});
   mWriter = std::make_unique<PDFProof>(&job, mHandler.get(), mResources, patterns, xobjects,
                                        extGStates, settings, &mCounter,
                                        GetPendingLists(*mHandler), &mHandler->mFormCache, nullptr,
@@ -130,13 +130,6 @@ std::string Page::finish() {
   }
   PdfObjectRegistry::deleteAll();
   return firstStreamData(mBytes);
-}
-
-std::string firstStreamData(const std::string& bytes) {
-  const std::size_t start = bytes.find("stream\r\n");
-  if (start == std::string::npos) return {};
-  const std::size_t end = bytes.find("\r\nendstream", start);
-  return bytes.substr(start + 8, end - start - 8);
 }
 
 std::string writeJobPdf(jobstr& job, const PDFSettings& settings, std::uint32_t version,

@@ -22,9 +22,15 @@ std::unique_ptr<jobstr> makeJob(const std::string& inks, const std::string& colo
                                 const std::string& paints, const std::string& objects,
                                 const std::string& extra = "");
 
+// A path object of the job file: the axis-parallel rectangle from (top, left)
+// to (bottom, right) in `paint`; `more` adds members (", \"stroke\": ...").
+std::string rect(int top, int left, int bottom, int right, int paint, const std::string& more = "");
+
 // Settings for the page writer's tests: the common defaults, uncompressed
 // pages, no screening, no dot gain.
 PDFSettings testSettings();
+// testSettings() kept for the whole run, for pages that take them unchanged.
+const PDFSettings& defaultSettings();
 
 // One page of a document around a page writer. The constructor opens the
 // document and the page writer (and so its content stream); finish() ends the
@@ -39,7 +45,7 @@ struct PageOptions {
 class Page {
  public:
   // file empty: the document is kept in memory.
-  Page(jobstr& job, const PDFSettings& settings, std::uint32_t version = TavPDF::kPdf14,
+  Page(jobstr& job, const PDFSettings& settings = defaultSettings(), std::uint32_t version = TavPDF::kPdf14,
        const std::filesystem::path& file = {}, const PageOptions& options = {});
   ~Page();
 
@@ -69,10 +75,6 @@ class Page {
   std::string mBytes;
   bool mFinished = false;
 };
-
-// The content of the first content stream in a memory document (streams
-// written uncompressed), between "stream" and "endstream".
-std::string firstStreamData(const std::string& bytes);
 
 // Walks the job into a one-page document (in memory when file is empty) and
 // returns the page content.

@@ -16,16 +16,10 @@
 namespace {
 
 using namespace TavPDF;
+using pdftest::dictOf;
 
 const char* const kLongText =
     "Escapes (nested (parens)) and a back\\slash\r\nacross more than fifty characters\x01\xE9";
-
-// A dictionary of the given entries.
-PDFDictionary* dictOf(std::initializer_list<std::pair<const char*, PDFDictionaryValue*>> entries) {
-  auto* dict = new PDFDictionary;
-  for (const auto& [key, value] : entries) dict->Set(key, value);
-  return dict;
-}
 
 // Writes the document; returns the content streams' object numbers and data.
 std::vector<std::pair<std::uint32_t, std::string>> writeDocument(const std::filesystem::path& path,
@@ -95,14 +89,10 @@ TEST_P(Document, PassesEveryConsumerAndReadsBackWhatWasWritten) {
   tavtest::TestFolder dir;
   const auto path = dir / "document.pdf";
   const auto streams = writeDocument(path, GetParam());
-  PdfObjectRegistry::deleteAll();
-  EXPECT_EQ(PdfObjectRegistry::instance().liveCount(), 0u);
-
   tavtest::expectPdfAcceptedByAllConsumers(path);
   // Wrong offsets or stream lengths would show as qpdf's recovery warnings.
   QPDF pdf;
   pdf.processFile(path.string().c_str());
-  ASSERT_EQ(streams.size(), 4u);
   for (const auto& [number, written] : streams) {
     QPDFObjectHandle stream = pdf.getObjectByID(static_cast<int>(number), 0);
     ASSERT_TRUE(stream.isStream());

@@ -35,12 +35,7 @@ class Handler : public ::testing::Test {
 };
 
 using pdftest::DebugCapture;
-
-PDFDictionary* dictOf(const char* key, PDFDictionaryValue* value) {
-  auto* dict = new PDFDictionary;
-  dict->Set(key, value);
-  return dict;
-}
+using pdftest::dictOf;
 
 TEST_F(Handler, HeaderObjectsAndCrossReferenceSectionByteForByte) {
   ::setenv("SOURCE_DATE_EPOCH", "1700000001", 1);
@@ -135,7 +130,7 @@ TEST_F(Handler, AWriterThatGivesUpMidStreamLeavesNothingBehind) {
   TavSys::fil memory;
   {
     pdfouthan handler(&memory, kPdf14);
-    pdfoutfilter* sink = handler.beginStream(dictOf("Filter", new PDFName("FlateDecode")));
+    pdfoutfilter* sink = handler.beginStream(dictOf({{"Filter", new PDFName("FlateDecode")}}));
     *sink << std::string(8192 + 100, ' ');  // one block compressed, one begun
     EXPECT_THROW(*sink << std::nan(""), TavSys::Error);
     // The handler goes with the stream open; its filter goes with it (the
@@ -207,7 +202,7 @@ TEST_F(Handler, AFailingFilterOrAFullDiskFailsTheStreamAndTheFinish) {
     pdfouthan handler(file ? file.get() : &memory, kPdf14);
     TavGen::MessageCapture capture;  // the filter's message is tested with the filters
     pdfoutfilter* sink =
-        handler.beginStream(c.filter ? dictOf("Filter", new PDFName(c.filter)) : nullptr);
+        handler.beginStream(c.filter ? dictOf({{"Filter", new PDFName(c.filter)}}) : nullptr);
     *sink << std::string(300000, 'd');
     int status = 0;
     handler.endStream(sink, nullptr, &status);

@@ -13,6 +13,7 @@
 #include "platform/messages.h"
 #include "platform/system.h"
 #include "platform/tav_error.h"
+#include "support/capture.h"
 #include "support/consumers.h"
 
 namespace {
@@ -25,11 +26,7 @@ const char* kInks = R"([{"name": "Cyan", "process": "cyan"}, {"name": "Magenta",
 
 std::unique_ptr<jobstr> emptyJob() { return g2test::makeJob(kInks, "[]", "[]", "[]"); }
 
-class StringSink : public genoutfil {
- public:
-  void PutByte(std::uint8_t byte) override { text.push_back(char(byte)); }
-  std::string text;
-};
+using tavtest::StringSink;
 
 TEST(RowHandlers, PackBitsPadShortImagesAndTakeJpegRowsInPieces) {
   StringSink bits;
@@ -195,11 +192,17 @@ TEST(PixelPath, ImagesFromKnownRowsPrintOnTheirPlates) {
   }
 }
 
+// A square from 20 to 80 points with a gradation from no Gold at its left
+// edge to full Gold at its right one, over 20 % Cyan.
+std::unique_ptr<jobstr> gradationJob() {
+  return g2test::makeJob(kInks, R"([{"id": 1, "inks": {"Gold": 0, "Cyan": 20}}, {"id": 2, "inks": {"Gold": 100, "Cyan": 20}}])",
+                         R"([{"id": 10, "type": "gradation", "start": [0, 20],
+                              "steps": [{"colour": 1, "position": 0}, {"colour": 2, "position": 60}]}])",
+                         R"([{"kind": "path", "paint": 10, "points": [[20, 20], [20, 80], [80, 80], [80, 20]]}])");
+}
+
 TEST(PixelPath, GradationsAsImagesMatchTheirAxisOnThePlates) {
-  auto job = g2test::makeJob(kInks, R"([{"id": 1, "inks": {"Gold": 0, "Cyan": 20}}, {"id": 2, "inks": {"Gold": 100, "Cyan": 20}}])",
-                             R"([{"id": 10, "type": "gradation", "start": [0, 20],
-                                  "steps": [{"colour": 1, "position": 0}, {"colour": 2, "position": 60}]}])",
-                             R"([{"kind": "path", "paint": 10, "points": [[20, 20], [20, 80], [80, 80], [80, 20]]}])");
+  auto job = gradationJob();
   tavtest::TestFolder dir;
   const auto pdf = dir / "gradation.pdf";
   PDFSettings s = g2test::testSettings();
@@ -216,29 +219,17 @@ TEST(PixelPath, GradationsAsImagesMatchTheirAxisOnThePlates) {
   EXPECT_EQ(plates.inkAtPoint("Gold", 10, 50), 0);  // clipped to the object
 }
 
-// The temporary files of buffered images, in a folder of the test's own.
-class TemporaryFolder {
- public:
-  explicit TemporaryFolder(const std::filesystem::path& dir) : saved_(std::getenv("TMPDIR")) {
-    setenv("TMPDIR", dir.c_str(), 1);
-  }
-  ~TemporaryFolder() {
-    if (saved_ != nullptr) {
-      setenv("TMPDIR", saved_, 1);
-    } else {
-      unsetenv("TMPDIR");
-    }
-  }
-
- private:
-  const char* saved_;
+// Points TMPDIR, where buffered images keep their temporary files, to a
+// folder of the test's own while it lives.
+struct TemporaryFolder {
+  explicit TemporaryFolder(const std::filesystem::path& dir) : saved(std::getenv("TMPDIR")) { setenv("TMPDIR", dir.c_str(), 1); }
+  ~TemporaryFolder() { saved != nullptr ? setenv("TMPDIR", saved, 1) : unsetenv("TMPDIR"); }
+  const char* saved;
 };
 
 TEST(PixelPath, BufferedImagesLeaveNoTemporaryFilesAndNeverAMissingImage) {
   tavtest::TestFolder dir;
-  auto job = g2test::makeJob(kInks, R"([{"id": 1, "inks": {"Gold": 0}}, {"id": 2, "inks": {"Gold": 100}}])",
-                             R"([{"id": 10, "type": "gradation", "steps": [{"colour": 1, "position": 0}, {"colour": 2, "position": 60}]}])",
-                             R"([{"kind": "path", "paint": 10, "points": [[20, 20], [20, 80], [80, 80], [80, 20]]}])");
+  auto job = gradationJob();
   PDFSettings s = g2test::testSettings();
   s.OutputGradientsAsImages = 1;
   const auto temp = dir / "temp";

@@ -13,6 +13,7 @@
 #include "pdfproof_support.h"
 #include "platform/fonts/fontcache.h"
 #include "platform/fonts/textcalc.h"
+#include "platform/utf.h"
 #include "pdfwriter/pdfobjects.h"
 #include "pdfwriter/pdfregistry.h"
 #include "pictures/type1fonts.h"
@@ -229,24 +230,11 @@ TEST(TextPdf, InkLiesWhereTheLayoutPutsIt) {
 }
 
 TEST(TextPdf, FontDictionaries) {
-  std::u32string many;
-  std::string manyUtf8;
+  std::u16string many;  // 150 characters of the font beyond Latin-1, all in the BMP
   const Fonts::FontFace* face = Fonts::FindFontFace("NimbusRoman-Regular");
-  for (char32_t ch = 0x100; many.size() < 150; ++ch) {
-    if (face->glyphForUnicode(ch) < 0) continue;
-    many.push_back(ch);
-    char buf[8];
-    const int n = ch < 0x800 ? 2 : 3;
-    if (n == 2) {
-      buf[0] = char(0xC0 | (ch >> 6));
-      buf[1] = char(0x80 | (ch & 0x3F));
-    } else {
-      buf[0] = char(0xE0 | (ch >> 12));
-      buf[1] = char(0x80 | ((ch >> 6) & 0x3F));
-      buf[2] = char(0x80 | (ch & 0x3F));
-    }
-    manyUtf8.append(buf, std::size_t(n));
-  }
+  for (char16_t ch = 0x100; many.size() < 150; ++ch)
+    if (face->glyphForUnicode(ch) >= 0) many.push_back(ch);
+  const std::string manyUtf8 = TavSys::Uni16CharToUTF8(many);
   auto doc = write(text(run("\u00a9", "Helvetica") + "," + run("\u03b1", "Symbol") + "," +
                         run(manyUtf8, "NimbusRoman-Regular")));
   Pdf pdf(doc->file);

@@ -21,13 +21,6 @@ namespace {
 // Tool timeouts: generous, a slow sanitizer machine runs many tests at once.
 constexpr std::chrono::seconds kToolTimeout{180};
 
-std::string lower(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
-
 std::vector<std::string> lines(std::string_view text) {
   std::vector<std::string> out;
   std::size_t start = 0;
@@ -42,23 +35,24 @@ std::vector<std::string> lines(std::string_view text) {
   return out;
 }
 
-bool containsAny(const std::string& lowered, std::initializer_list<std::string_view> words) {
-  return std::any_of(words.begin(), words.end(),
-                     [&](std::string_view w) { return lowered.find(w) != std::string::npos; });
+// Whether the text holds one of the (lower-case) words, in any case.
+bool containsAny(std::string text, std::initializer_list<std::string_view> words) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return std::any_of(words.begin(), words.end(), [&](std::string_view w) { return text.find(w) != std::string::npos; });
 }
 
 // Consumers get an absolute path, so a relative name starting with '-' can
 // never be read as an option.
 std::string toolPath(const fs::path& pdf) { return fs::absolute(pdf).string(); }
 
-// A result for a file that is not there at all (the tools' own messages about
-// that differ and some exit 0).
-bool missingFile(const fs::path& pdf, ConsumerResult& result) {
+// Starts the verdict of `tool`; false for a file that is not there at all
+// (the tools' own messages about that differ and some exit 0).
+bool fileThere(const fs::path& pdf, ConsumerResult& result, const char* tool) {
+  result.tool = tool;
   std::error_code ec;
-  if (fs::is_regular_file(pdf, ec)) return false;
-  result.ok = false;
+  if (fs::is_regular_file(pdf, ec)) return true;
   result.problems = "no such file: " + pdf.string();
-  return true;
+  return false;
 }
 
 // A line of a transcript without the file's own path, which may well contain
@@ -87,8 +81,7 @@ void judgeStatus(ConsumerResult& result, const ProcessResult& run) {
 
 ConsumerResult qpdfCheck(const fs::path& pdf) {
   ConsumerResult result;
-  result.tool = "qpdf --check";
-  if (missingFile(pdf, result)) return result;
+  if (!fileThere(pdf, result, "qpdf --check")) return result;
   const auto path = toolPath(pdf);
   const auto run = runProcess({"qpdf", "--check", path}, kToolTimeout);
   result.output = run.describe();
@@ -106,8 +99,7 @@ ConsumerResult qpdfCheck(const fs::path& pdf) {
 
 ConsumerResult ghostscriptRender(const fs::path& pdf) {
   ConsumerResult result;
-  result.tool = "ghostscript";
-  if (missingFile(pdf, result)) return result;
+  if (!fileThere(pdf, result, "ghostscript")) return result;
   // Not -q: that also silences the notes about repaired files.
   const auto path = toolPath(pdf);
   const auto run = runProcess({"gs", "-dPDFSTOPONERROR", "-dBATCH", "-dNOPAUSE", "-dSAFER",
@@ -122,7 +114,7 @@ ConsumerResult ghostscriptRender(const fs::path& pdf) {
     if (line == "*** WARNING: PostScript XObjects are deprecated (SubType 'PS')") continue;
     // "**** Error: ...", "PDF file was repaired", "encountered more q than Q",
     // "**** This file had errors that were repaired or ignored."
-    if (containsAny(lower(withoutPath(line, path)), {"error", "warning", "repair", "****", "encountered"}))
+    if (containsAny(withoutPath(line, path), {"error", "warning", "repair", "****", "encountered"}))
       addProblem(result, line);
     pages = pages || line.rfind("Processing pages 1 through ", 0) == 0;
   }
@@ -195,8 +187,7 @@ bool beyondMutoolSpots(const fs::path& pdf) {
 
 ConsumerResult mutoolCheck(const fs::path& pdf) {
   ConsumerResult result;
-  result.tool = "mutool";
-  if (missingFile(pdf, result)) return result;
+  if (!fileThere(pdf, result, "mutool")) return result;
   const auto path = toolPath(pdf);
   // Render every page for real; the image itself is thrown away. Pages with
   // more spot inks than the overprint simulation holds are drawn without it.
@@ -233,9 +224,14 @@ ConsumerResult mutoolCheck(const fs::path& pdf) {
   return failure;
 }
 
-void expectContentStreamsSound(const std::filesystem::path& pdf, std::source_location where) {
-  const auto verdict = contentStreamsSound(pdf);
+namespace {
+void expectAt(const ::testing::AssertionResult& verdict, const std::source_location& where) {
   if (!verdict) ADD_FAILURE_AT(where.file_name(), static_cast<int>(where.line())) << verdict.message();
+}
+}  // namespace
+
+void expectContentStreamsSound(const std::filesystem::path& pdf, std::source_location where) {
+  expectAt(contentStreamsSound(pdf), where);
 }
 
 ::testing::AssertionResult acceptedByAllConsumers(const fs::path& pdf) {
@@ -250,8 +246,7 @@ void expectContentStreamsSound(const std::filesystem::path& pdf, std::source_loc
 }
 
 void expectPdfAcceptedByAllConsumers(const fs::path& pdf, std::source_location where) {
-  const auto verdict = acceptedByAllConsumers(pdf);
-  if (!verdict) ADD_FAILURE_AT(where.file_name(), static_cast<int>(where.line())) << verdict.message();
+  expectAt(acceptedByAllConsumers(pdf), where);
 }
 
 // ---------------------------------------------------------------- files

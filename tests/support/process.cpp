@@ -19,32 +19,14 @@ extern char** environ;
 namespace tavtest {
 namespace {
 
-class Fd {
- public:
-  Fd() = default;
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() { reset(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  void reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-  int* out() { return &fd_; }
-
- private:
-  int fd_ = -1;
-};
-
+// Both ends of a pipe (0 read, 1 write), closed when it goes.
 struct Pipe {
-  Fd read, write;
-  bool open() {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return false;
-    *read.out() = fds[0];
-    *write.out() = fds[1];
-    return true;
+  int fd[2] = {-1, -1};
+  ~Pipe() { close(0); close(1); }
+  bool open() { return ::pipe2(fd, O_CLOEXEC) == 0; }
+  void close(int end) {
+    if (fd[end] >= 0) ::close(fd[end]);
+    fd[end] = -1;
   }
 };
 
@@ -103,8 +85,8 @@ ProcessResult runProcess(const std::vector<std::string>& argv, std::chrono::mill
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, outPipe.write.get(), 1);
-  posix_spawn_file_actions_adddup2(&actions, errPipe.write.get(), 2);
+  posix_spawn_file_actions_adddup2(&actions, outPipe.fd[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, errPipe.fd[1], 2);
   if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
@@ -120,8 +102,8 @@ ProcessResult runProcess(const std::vector<std::string>& argv, std::chrono::mill
   const int rc = ::posix_spawnp(&pid, args[0], &actions, &attr, args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
-  outPipe.write.reset();
-  errPipe.write.reset();
+  outPipe.close(1);
+  errPipe.close(1);
   if (rc != 0) {
     result.err = "cannot run " + argv[0] + ": " + std::strerror(rc);
     return result;
@@ -136,15 +118,15 @@ ProcessResult runProcess(const std::vector<std::string>& argv, std::chrono::mill
   };
 
   // Drain both pipes until the child closes them or time runs out.
-  Fd* fds[2] = {&outPipe.read, &errPipe.read};
+  Pipe* pipes[2] = {&outPipe, &errPipe};
   std::string* sinks[2] = {&result.out, &result.err};
-  while (!result.timedOut && (fds[0]->get() >= 0 || fds[1]->get() >= 0)) {
+  while (!result.timedOut && (pipes[0]->fd[0] >= 0 || pipes[1]->fd[0] >= 0)) {
     pollfd polls[2];
     nfds_t count = 0;
     int which[2];
     for (int i = 0; i < 2; ++i) {
-      if (fds[i]->get() < 0) continue;
-      polls[count] = {fds[i]->get(), POLLIN, 0};
+      if (pipes[i]->fd[0] < 0) continue;
+      polls[count] = {pipes[i]->fd[0], POLLIN, 0};
       which[count++] = i;
     }
     const int ready = ::poll(polls, count, remainingMs());
@@ -163,7 +145,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv, std::chrono::mill
       if (n > 0) {
         sinks[which[k]]->append(buffer, static_cast<size_t>(n));
       } else if (n == 0 || errno != EINTR) {
-        fds[which[k]]->reset();
+        pipes[which[k]]->close(0);
       }
     }
   }

@@ -181,3 +181,16 @@ void epsoffset(const jobstr* job, int picture, std::int32_t& x, std::int32_t& y)
   x = TavSys::iround(p->fileBox[0]);
   y = TavSys::iround(p->fileBox[1]);
 }
+
+void epsboubox(const jobstr* job, int picture, double& llx, double& lly, double& urx, double& ury) {
+  const TavSys::filref* file = picfilref(job, picture);
+  if (file == nullptr || file->empty() || !piciseps(job, picture)) {
+    throw TavSys::Error(TavSys::kResultAbandoned, "PDF/UNSUPPORTED PICTURE TYPE", "EPS: no EPS picture")
+        .with("__FILENAME__", file != nullptr ? file->getNameAsUtf8() : std::string());
+  }
+  const TavKernel::EpsHeader h = TavKernel::ReadEpsHeader(fs::u8path(file->getFullPathAsUtf8()));
+  llx = h.llx;
+  lly = h.lly;
+  urx = h.urx;
+  ury = h.ury;
+}

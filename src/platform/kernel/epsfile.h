@@ -48,3 +48,8 @@ bool epsdosfil(const TavSys::filref& file);
 // The lower left corner of a placed EPS picture's bounding box in points,
 // rounded (0, 0 for other pictures).
 void epsoffset(const jobstr* job, int picture, std::int32_t& x, std::int32_t& y);
+// The bounding box of a placed EPS picture in points, read from its file now
+// (the file may have changed since the job was loaded). Throws TavSys::Error
+// naming the file when it is no EPS picture, cannot be read or has no usable
+// box.
+void epsboubox(const jobstr* job, int picture, double& llx, double& lly, double& urx, double& ury);

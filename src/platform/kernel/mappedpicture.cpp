@@ -95,6 +95,15 @@ bool mapHasFlatParts(const jobstr* job, int map) {
   return false;
 }
 
+std::pair<int, int> mapGetFlatPart(jobstr* job, int map) {
+  if (!mapHasFlatParts(job, map)) return {0, 0};
+  const PictureMap* m = mappoi(job, map);
+  std::array<std::uint16_t, kMaxSeparations> tints = colsep16(job, m->colour1);
+  for (int s = 0; s < kMaxSeparations; ++s)
+    if (channelOf(*m, s) != nullptr) tints[std::size_t(s)] = kTintUndefined;
+  return {0, painewflat16(job, tints.data())};
+}
+
 bool mapCanOuputAsOneBit(const jobstr* job, int map) {
   const PictureMap* m = mappoi(job, map);
   if (m == nullptr) return false;

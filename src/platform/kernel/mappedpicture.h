@@ -23,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/imagestream.h"
@@ -65,6 +66,16 @@ void mapres(const jobstr* job, int map, std::int32_t& numerator, std::int32_t& d
 bool mapCanOuputAsOneBit(const jobstr* job, int map);
 // Whether the map paints inks without a channel (flat tints).
 bool mapHasFlatParts(const jobstr* job, int map);
+
+// The flat parts of a map that an image link draws beside its image, as
+// (below, above), 0 where there is none: the inks the map paints without a
+// channel, as a new flat paint at the map's tints that leaves every other ink
+// untouched (so it overprints the image). An image link's image holds only
+// the channel inks and may clear the others under it: a knocking-out map
+// does, and so does a process-ink image even under overprint (a DeviceCMYK
+// image, which the overprint mode does not spare). So nothing goes below;
+// the flat part goes above.
+std::pair<int, int> mapGetFlatPart(jobstr* job, int map);
 
 // Soft masks drawn from a picture: channel types of CanOutputAsSoftmaskImage.
 enum MapChannelType : int { kMapChannelNone = 0, kMapChannelGray = 1, kMapChannelTransparentBackground = 2 };

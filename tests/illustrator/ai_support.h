@@ -1,0 +1,45 @@
+#pragma once
+// Helpers of the Illustrator tests: a small job, and Ghostscript reading or
+// rendering the files after the test prolog.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "pagewriter/walker_support.h"
+#include "support/consumers.h"
+
+namespace aitest {
+
+// 100 × 100 points (ppi 72), the origin at the bottom left of the media box.
+inline walkertest::JobBuilder aiJob() {
+  walkertest::JobBuilder b;
+  b.job().name = "test";
+  b.job().boxes[kMediaBox] = TavDB::tv_box{0, 0, 100, 100};
+  b.job().origin = {100, 0};
+  return b;
+}
+
+inline std::filesystem::path prolog() { return tavtest::sourceDir() / "tests" / "illustrator" / "ai_prolog.ps"; }
+
+// A PostScript program rendering the Illustrator file on a page of w × h points.
+inline std::filesystem::path renderable(const std::filesystem::path& ai, int w, int h) {
+  std::filesystem::path ps = ai;
+  ps.replace_extension(".ps");
+  tavtest::writeFile(ps, tavtest::readFile(prolog()) + "<< /PageSize [" + std::to_string(w) + " " +
+                             std::to_string(h) + "] >> setpagedevice\n" + tavtest::readFile(ai) +
+                             "\nshowpage\n");
+  return ps;
+}
+
+// Ghostscript reads the file after the prolog without error and without
+// leaving operands behind; the file may read (placed files) from `readable`.
+inline void expectSyntaxAccepted(const std::filesystem::path& ai, const std::filesystem::path& readable = {}) {
+  std::vector<std::string> args = {"gs", "-q", "-dNODISPLAY", "-dBATCH", "-dNOPAUSE", "-dSAFER"};
+  if (!readable.empty()) args.push_back("--permit-file-read=" + readable.string() + "/");
+  args.insert(args.end(), {prolog().string(), ai.string(), "-c", "count 0 ne { (operands left) = 1 quit } if"});
+  const auto r = tavtest::runProcess(args);
+  EXPECT_TRUE(r.started && r.exitCode == 0 && r.out.empty()) << ai << "\n" << r.describe();
+}
+
+}  // namespace aitest

@@ -7,17 +7,20 @@
 //   bench_export_process --benchmark_filter=Process/100000
 //
 // Counters: export_s and floor_s (medians), export_per_floor (the median of
-// the pairs' ratios), peak_MiB (the export process's peak resident memory,
-// largest over the runs) and job_MiB (the job file).
+// the pairs' ratios), load_per_export (the median of `tavpdf check` on the
+// job, which loads it and reports, over the median export), peak_MiB (the
+// export process's peak resident memory, largest over the runs), job_MiB (the
+// job file) and peak_per_job.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/resource.h>
+#include <unistd.h>
 #include <sys/wait.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -39,8 +42,8 @@ struct ProcessRun {
 
 // Runs the command-line program with the arguments and waits for it; fails
 // unless it exits with 0.
-ProcessRun runCli(std::vector<std::string> args) {
-  args.insert(args.begin(), TAV_CLI_PATH);
+ProcessRun runProgram(const char* program, std::vector<std::string> args) {
+  args.insert(args.begin(), program);
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -54,13 +57,23 @@ ProcessRun runCli(std::vector<std::string> args) {
   const int started = posix_spawn(&pid, argv[0], &quiet, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&quiet);
   if (started != 0) throw std::runtime_error("cannot start " + args[0]);
+  // The child's peak is read from its own record while it runs: the one that
+  // wait4 reports counts the memory of this process too, which the child
+  // shares until it starts the program.
   int status = 0;
-  rusage usage{};
-  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    throw std::runtime_error(args[0] + " " + args[1] + " failed");
+  long peakKiB = 0;
+  const std::string record = "/proc/" + std::to_string(pid) + "/status";
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    std::ifstream in(record);
+    for (std::string line; std::getline(in, line);)
+      if (line.rfind("VmHWM:", 0) == 0) peakKiB = std::max(peakKiB, std::stol(line.substr(6)));
+    usleep(5000);
   }
-  return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), usage.ru_maxrss};
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error(args[0] + " " + args[1] + " failed");
+  return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), peakKiB};
 }
+
+ProcessRun runCli(std::vector<std::string> args) { return runProgram(TAV_CLI_PATH, std::move(args)); }
 
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
@@ -72,7 +85,7 @@ void Process(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const fs::path job = tavbench::syntheticJob(n);
   const fs::path pdf = fs::temp_directory_path() / ("tavpdf-bench-process-" + std::to_string(n) + ".pdf");
-  std::vector<double> exports, floors, ratios;
+  std::vector<double> exports, floors, ratios, loads;
   long peakKiB = 0;
   for (auto _ : state) {
     try {
@@ -86,6 +99,7 @@ void Process(benchmark::State& state) {
     for (int pair = 0; pair < kPairs; ++pair) {
       ProcessRun run;
       try {
+        loads.push_back(runCli({"check", job.string()}).seconds);
         run = runCli({"export", job.string(), "-o", pdf.string()});
       } catch (const std::exception& e) {
         state.SkipWithError(e.what());
@@ -107,15 +121,59 @@ void Process(benchmark::State& state) {
   state.counters["export_s"] = median(exports);
   state.counters["floor_s"] = median(floors);
   state.counters["export_per_floor"] = median(ratios);
+  state.counters["load_per_export"] = median(loads) / median(exports);
   state.counters["peak_MiB"] = static_cast<double>(peakKiB) / 1024;
   state.counters["job_MiB"] = static_cast<double>(fs::file_size(job)) / (1 << 20);
+  state.counters["peak_per_job"] = static_cast<double>(peakKiB) * 1024 / static_cast<double>(fs::file_size(job));
   std::error_code ec;
   fs::remove(pdf, ec);
   fs::remove(job, ec);
 }
 
+// The peers (bench/peers) beside `tavpdf export`, in turns: qpdf's library
+// writing the same content stream at the same level, libharu drawing the
+// same geometry with its own compression. Counters: the median seconds of
+// each, and export_per_qpdf, export_per_hpdf (medians of the turns' ratios).
+void Peers(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const fs::path job = tavbench::syntheticJob(n);
+  const fs::path dir = fs::temp_directory_path();
+  const fs::path pdf = dir / "tavpdf-bench-peer.pdf", content = dir / "tavpdf-bench-peer.content";
+  std::vector<double> exports, qpdfs, hpdfs, perQpdf, perHpdf;
+  for (auto _ : state) {
+    try {
+      runCli({"export", job.string(), "-o", pdf.string(), "--set", "CompressPages=0"});
+      std::ofstream(content, std::ios::binary) << tavbench::largestStream(pdf);
+      for (int turn = 0; turn < kPairs; ++turn) {
+        exports.push_back(runCli({"export", job.string(), "-o", pdf.string()}).seconds);
+        qpdfs.push_back(runProgram(TAV_PEER_QPDF, {content.string(), pdf.string(), "14400", "14400"}).seconds);
+        perQpdf.push_back(exports.back() / qpdfs.back());
+#ifdef TAV_PEER_HPDF
+        hpdfs.push_back(runProgram(TAV_PEER_HPDF, {job.string(), pdf.string()}).seconds);
+        perHpdf.push_back(exports.back() / hpdfs.back());
+#endif
+      }
+    } catch (const std::exception& e) {
+      state.SkipWithError(e.what());
+      return;
+    }
+    state.SetIterationTime(median(exports));
+  }
+  state.counters["export_s"] = median(exports);
+  state.counters["qpdf_s"] = median(qpdfs);
+  state.counters["export_per_qpdf"] = median(perQpdf);
+  if (!hpdfs.empty()) {
+    state.counters["hpdf_s"] = median(hpdfs);
+    state.counters["export_per_hpdf"] = median(perHpdf);
+  }
+  std::error_code ec;
+  for (const fs::path& f : {pdf, content, job}) fs::remove(f, ec);
+}
+
 BENCHMARK(Process)->Arg(10000)->Arg(100000)->Arg(1000000)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 }  // namespace
+
+BENCHMARK(Peers)->Arg(10000)->Arg(100000)->Arg(1000000)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 BENCHMARK_MAIN();

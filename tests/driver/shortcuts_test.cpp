@@ -1,7 +1,8 @@
 // The page writer's shortcuts (a paint's colour space kept while it repeats,
-// paths written without a copy when they need no split) change nothing in
-// the output: every job exports to the same bytes with them and without, and
-// every file written is one that readers accept.
+// paths written without a copy when they need no split) and the job load while
+// the text streams change nothing in the output: every job exports to the same
+// bytes with them and without, and every file written is one that readers
+// accept.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -12,6 +13,7 @@
 
 #include "driver_support.h"
 #include "pagewriter/genproof.h"
+#include "platform/kernel/jobfile.h"
 #include "support/consumers.h"
 
 namespace fs = std::filesystem;
@@ -81,7 +83,9 @@ TEST(WriterShortcuts, EveryExampleAndAMixedJobExportTheSameBytesWithoutThem) {
       genproof::SetWriterShortcuts(true);
       const auto fast = exportBytes(job, s, dir / "fast.pdf");
       genproof::SetWriterShortcuts(false);
+      TavKernel::setJobStreaming(false);
       const auto slow = exportBytes(job, s, dir / "slow.pdf");
+      TavKernel::setJobStreaming(true);
       genproof::SetWriterShortcuts(true);
       EXPECT_EQ(fast.first, slow.first) << job;
       EXPECT_TRUE(fast.second == slow.second) << job << " differs with flavour " << s.Flavour;

@@ -1,31 +1,50 @@
 // deps: tv_kernel tv_platform
 // The job loader on arbitrary bytes: it must load the job or refuse it with
-// TavSys::Error, never crash, hang or throw anything else.
+// TavSys::Error, never crash, hang or throw anything else; and the load while
+// the text streams must end as the load of the whole document does.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "platform/kernel/jobfile.h"
 #include "platform/tav_error.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view text(reinterpret_cast<const char*>(data), size);
+namespace {
+
+// The refusal's detail, or what was loaded, walked as the engine would.
+std::string outcome(std::string_view text, bool streaming) {
+  TavKernel::setJobStreaming(streaming);
   try {
     // Relative file names resolve into a folder that does not exist, so that
     // the input cannot make the loader read files of the machine by accident.
     std::unique_ptr<jobstr> job =
         TavKernel::loadJobFromMemory(text, "/nonexistent-tavpdf-fuzz", "fuzz.json");
-    // Walk what was loaded, as the engine would.
     TavDB::ListScan scan(jobGetSpahan(job.get()), TavDB::kObjPath | TavDB::kObjText, 0);
-    std::size_t points = 0;
-    while (const TavDB::Object* o = scan.next()) points += o->points().size();
-    for (int i = 0; i < sepfrejob(job.get()); ++i) (void)colsep16(job.get(), i);
-    (void)points;
-  } catch (const TavSys::Error&) {
-    // Refused with a message: fine.
+    std::string seen;
+    while (const TavDB::Object* o = scan.next()) {
+      const TavDB::tv_box b = o->bounds();
+      seen += std::to_string(o->points().size()) + ":" + std::to_string(b.top) + "," +
+              std::to_string(b.left) + "," + std::to_string(b.bottom) + "," + std::to_string(b.right) + " ";
+    }
+    for (int i = 0; i < sepfrejob(job.get()); ++i) {
+      (void)colsep16(job.get(), i);
+      seen += std::to_string(sepisused(job.get(), i));
+    }
+    return seen;
+  } catch (const TavSys::Error& e) {
+    return "refused: " + e.detail();
   } catch (...) {
     std::abort();  // anything else is a fault of the loader
   }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  const std::string whole = outcome(text, false);
+  if (outcome(text, true) != whole) std::abort();
   return 0;
 }

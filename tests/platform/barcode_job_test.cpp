@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <nlohmann/json.hpp>
 
@@ -93,16 +94,13 @@ TEST(BarcodeJob, TheCreatorDrawsWhiteBoxBarsAndTextInJobUnits) {
   const TavDB::Object* group = barcodeGroup(*job);
   const barCreator* creator = GetBarcodeCreator(group);
   ASSERT_NE(creator, nullptr);
-  EXPECT_EQ(creator->GetType(), 6);
-  EXPECT_EQ(creator->GetCode(), "501234567890");
-  EXPECT_FALSE(HasBarcodeEditCreator(group));
+  EXPECT_TRUE(creator->GetType() == 6 && creator->GetCode() == "501234567890" && !HasBarcodeEditCreator(group));
   // White box first (a rectangle, knocking out), then the bars, then the
   // human-readable digits in the stand-in font.
   ASSERT_GE(group->memberCount(), 3u);
   const TavDB::Object* box = group->member(0);
   ASSERT_EQ(box->kind(), TavDB::ObjectKind::Group);
-  EXPECT_EQ(box->member(0)->points().size(), 4u);
-  EXPECT_TRUE(paintIsWhite(job.get(), box->member(0)->paint()));
+  EXPECT_TRUE(box->member(0)->points().size() == 4u && paintIsWhite(job.get(), box->member(0)->paint()));
   const TavDB::Object* bars = group->member(1);
   EXPECT_EQ(bars->kind(), TavDB::ObjectKind::Compound);
   EXPECT_EQ(bars->memberCount(), 30u);  // 2 guard bars x 3 and 2 bars per digit x 12
@@ -112,8 +110,7 @@ TEST(BarcodeJob, TheCreatorDrawsWhiteBoxBarsAndTextInJobUnits) {
   EXPECT_EQ(group->member(2)->kind(), TavDB::ObjectKind::Text);
   EXPECT_EQ(group->member(2)->text()->runs.at(0).font, kBarcodeDefaultFont);
   // The symbol with its quiet zones is 113 modules wide, from `at`.
-  EXPECT_EQ(group->bounds().left, 2000);
-  EXPECT_EQ(group->bounds().top, 1000);
+  EXPECT_EQ((std::array{group->bounds().left, group->bounds().top}), (std::array{2000, 1000}));
   EXPECT_NEAR(double(group->bounds().width()), 113 * 33, 3);
   // The ink is used by the bars.
   EXPECT_TRUE(sepisused(job.get(), 0, false) & kSepUsed);
@@ -126,13 +123,9 @@ TEST(BarcodeJob, AnAngleTurnsTheSymbolAboutItsPlaceAndIsKeptAsTheMatrix) {
   auto turned = load(jobWith(barcode));
   const TavDB::tv_box a = barcodeGroup(*upright)->bounds(), b = barcodeGroup(*turned)->bounds();
   // Clockwise by a quarter: the symbol now lies to the left of `at`.
-  EXPECT_EQ(b.top, 1000);
-  EXPECT_EQ(b.right, 2000);
-  EXPECT_EQ(b.width(), a.height());
+  EXPECT_EQ((std::array<std::int64_t, 3>{b.top, b.right, b.width()}), (std::array<std::int64_t, 3>{1000, 2000, a.height()}));
   const TavDB::ObjectExtra& x = *barcodeGroup(*turned)->extra();
-  EXPECT_TRUE(x.hasMatrix);
-  EXPECT_NEAR(x.matrix[1], 1.0, 1e-12);
-  EXPECT_NEAR(x.matrix[0], 0.0, 1e-12);
+  EXPECT_TRUE(x.hasMatrix && std::abs(x.matrix[1] - 1.0) < 1e-12 && std::abs(x.matrix[0]) < 1e-12);
 }
 
 TEST(BarcodeJob, RecordsOfEverySymbology) {
@@ -185,13 +178,10 @@ TEST(BarcodeJob, AGroupWithItsOwnObjectsKeepsThemAndIsMarkedEdited) {
   const json group = {{"objects", {{{"kind", "path"}, {"paint", 10}, {"points", {{0, 0}, {0, 10}, {10, 10}}}}}}};
   auto job = load(jobWith({{"symbology", "SICK"}, {"data", "12"}, {"edited", true}}, group));
   const TavDB::Object* g = barcodeGroup(*job);
-  EXPECT_EQ(g->memberCount(), 1u);
-  EXPECT_EQ(GetBarcodeCreator(g)->GetType(), 18);
-  EXPECT_TRUE(HasBarcodeEditCreator(g));
+  EXPECT_TRUE(g->memberCount() == 1u && GetBarcodeCreator(g)->GetType() == 18 && HasBarcodeEditCreator(g));
   // A copy carries the records along.
   auto copy = TavDB::objdup(g);
-  EXPECT_EQ(GetBarcodeCreator(copy.get()), GetBarcodeCreator(g));
-  EXPECT_TRUE(HasBarcodeEditCreator(copy.get()));
+  EXPECT_TRUE(GetBarcodeCreator(copy.get()) == GetBarcodeCreator(g) && HasBarcodeEditCreator(copy.get()));
 }
 
 TEST(BarcodeJob, ParameterTextsAreBounded) {

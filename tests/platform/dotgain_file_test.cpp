@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 
 #include "platform/kernel/dotgain.h"
 #include "platform/kernel/jobfile.h"
@@ -57,11 +58,9 @@ TEST(DotgainFile, NamesCommentsAndLineEndsAreRead) {
       "# press 4\r\n  tavpdf-dotgain 1  # version\r\n\r\ncurve \"PANTONE 185 \\\"C\\\\\" linear\r\n"
       "0 0\r\n\t50.5  62 # measured\r\n100 100.0\r\ncurve Cyan smooth\n0 0\n100 90");
   ASSERT_EQ(curves.size(), 2u);
-  EXPECT_EQ(curves[0].name, "PANTONE 185 \"C\\");
-  EXPECT_TRUE(curves[0].linear);
+  EXPECT_EQ((std::array{curves[0].name, curves[1].name}), (std::array<std::string, 2>{"PANTONE 185 \"C\\", "Cyan"}));
+  EXPECT_TRUE(curves[0].linear && !curves[1].linear);
   EXPECT_EQ(curves[0].points, (std::vector<std::pair<double, double>>{{0, 0}, {50.5, 62}, {100, 100}}));
-  EXPECT_EQ(curves[1].name, "Cyan");
-  EXPECT_FALSE(curves[1].linear);
 }
 
 TEST(DotgainFile, CurvesAreSampledWithoutOvershoot) {
@@ -69,10 +68,7 @@ TEST(DotgainFile, CurvesAreSampledWithoutOvershoot) {
   const std::vector<std::pair<double, double>> steep{{0, 0}, {20, 60}, {60, 62}, {100, 100}};
   for (const bool linear : {true, false}) {
     const auto d = SampleDotgainCurve({"A", linear, steep});
-    EXPECT_DOUBLE_EQ(d[0], 0);
-    EXPECT_DOUBLE_EQ(d[51], 0.6);
-    EXPECT_DOUBLE_EQ(d[153], 0.62);
-    EXPECT_DOUBLE_EQ(d[255], 1.0);
+    EXPECT_EQ((std::array{d[0], d[51], d[153], d[255]}), (std::array{0.0, 0.6, 0.62, 1.0}));
     // Never down, and within its pairs between them.
     EXPECT_TRUE(std::is_sorted(d.begin(), d.end())) << linear;
     for (std::size_t i = 51; i <= 153; ++i) EXPECT_LE(d[i], 0.62) << i;

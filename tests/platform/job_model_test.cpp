@@ -65,18 +65,15 @@ TEST_F(InkJob, SeparationLookups) {
     EXPECT_EQ(seppdftyp::NeedsOutputting(j, slot), ink.output);
     EXPECT_EQ(sepisused(j, slot), ink.used);
   }
-  // Outside the slots in use, and what the job lacks.
-  for (int slot : {5, -1, 64}) EXPECT_EQ(sepsoruse(j, slot), -1) << slot;
-  EXPECT_EQ(sepgetcmyk(j, 2), -1);                        // no yellow in this job
-  EXPECT_EQ(TavricLib::FindSeparation(j, "orange"), -1);  // exact names
-  EXPECT_EQ(sepGetCount(j, false, false), 2);
-  EXPECT_EQ(sepGetCount(j, false, true), 4);  // + Magenta and Black as process inks
+  // Outside the slots in use, and what the job lacks (no yellow; names are
+  // exact); the counts without and with Magenta and Black as process inks.
+  EXPECT_EQ((std::array{sepsoruse(j, 5), sepsoruse(j, -1), sepsoruse(j, 64), sepgetcmyk(j, 2),
+                        TavricLib::FindSeparation(j, "orange"), sepGetCount(j, false, false), sepGetCount(j, false, true)}),
+            (std::array{-1, -1, -1, -1, -1, 2, 4}));
   // Disabled separations vanish from sepsoruse and the count unless asked for.
   sepDisable(j, 2);
-  EXPECT_EQ(sepsoruse(j, 2), -1);
-  EXPECT_EQ(sepsoruse(j, 2, true), 2);
-  EXPECT_EQ(sepGetCount(j, false, false), 1);
-  EXPECT_EQ(sepGetCount(j, true, false), 2);
+  EXPECT_EQ((std::array{sepsoruse(j, 2), sepsoruse(j, 2, true), sepGetCount(j, false, false), sepGetCount(j, true, false)}),
+            (std::array{-1, 2, 1, 2}));
   sepEnableAll(j);
   EXPECT_EQ(sepsoruse(j, 2), 2);
 }
@@ -93,8 +90,7 @@ TEST_F(InkJob, CmykEquivalentsAndTints) {
   for (int i = 0; i < 4; ++i) EXPECT_NEAR(mix[i], (std::array{30, 30, 50, 0})[i], 1e-9) << i;
   const auto tints = colsep16(j, 1);
   EXPECT_EQ((std::array<int, 3>{tints[0], tints[1], tints[2]}), (std::array<int, 3>{30 * 256, 0, 50 * 256}));
-  EXPECT_EQ(colsep16(j, 2)[0], kTintUndefined);
-  EXPECT_EQ(paisep16(j, 999)[0], kTintUndefined);
+  EXPECT_EQ((std::array{colsep16(j, 2)[0], paisep16(j, 999)[0]}), (std::array{kTintUndefined, kTintUndefined}));
   // Ink laid over samples: input 0 is full ink.
   const std::uint8_t in[3] = {0, 255, 128};
   std::uint8_t out[12];
@@ -103,21 +99,18 @@ TEST_F(InkJob, CmykEquivalentsAndTints) {
 }
 
 TEST_F(InkJob, PaintPredicates) {
-  EXPECT_EQ(paifla(j, 14), kPaintRadial);
-  EXPECT_EQ(paifla(j, 77), -1);
-  EXPECT_TRUE(TavricLib::PaintIsInvisible(j, 11));  // every ink untouched
-  EXPECT_FALSE(TavricLib::PaintIsInvisible(j, 10));
-  EXPECT_TRUE(TavricLib::PaintIsInvisible(j, 77));  // no such paint
-  EXPECT_TRUE(paintIsWhite(j, 12));                 // black at 0 %, the rest untouched
-  EXPECT_FALSE(paintIsWhite(j, 11));
-  EXPECT_TRUE(TavricLib::PaintIsRegistration(j, 13));
-  EXPECT_TRUE(paintHasNonseparableBlendmode(j, 14));
-  EXPECT_FALSE(paintHasNonseparableBlendmode(j, 10));
+  EXPECT_EQ((std::array{paifla(j, 14), paifla(j, 77)}), (std::array{int(kPaintRadial), -1}));
+  // Invisible: every ink untouched (11), no such paint (77); white: black at
+  // 0 %, the rest untouched (12).
+  EXPECT_EQ((std::array{TavricLib::PaintIsInvisible(j, 11), TavricLib::PaintIsInvisible(j, 10),
+                        TavricLib::PaintIsInvisible(j, 77), paintIsWhite(j, 12), paintIsWhite(j, 11),
+                        TavricLib::PaintIsRegistration(j, 13), paintHasNonseparableBlendmode(j, 14),
+                        paintHasNonseparableBlendmode(j, 10)}),
+            (std::array{true, false, true, true, false, true, true, false}));
   // New paints go to free indices >= 7 and keep existing ones.
   const std::uint8_t pct[64] = {100};
   const std::uint16_t p = painewflat(j, pct);
-  EXPECT_GE(p, 7);
-  EXPECT_NE(p, 10);
+  EXPECT_TRUE(p >= 7 && p != 10) << p;
   EXPECT_EQ(paisep(j, p)[0], 100);
   // Exact tints stay exact; the percentages are rounded.
   std::uint16_t tints[64];
@@ -130,13 +123,11 @@ TEST_F(InkJob, PaintPredicates) {
 
 TEST_F(InkJob, BoxesAndTheCurrentJob) {
   TavSys::tv_rectangle r;
-  EXPECT_TRUE(getboxconst(j, kTrimBox, r));
-  EXPECT_EQ(r, (TavSys::tv_rectangle{100, 100, 7100, 4900}));
+  EXPECT_TRUE(getboxconst(j, kTrimBox, r) && r == (TavSys::tv_rectangle{100, 100, 7100, 4900}));
   EXPECT_FALSE(getboxconst(j, kBleedBox, r));
-  EXPECT_TRUE(getbox(j, kBleedBox, r));  // falls back to the media box
-  EXPECT_EQ(r, (TavSys::tv_rectangle{0, 0, 7200, 5000}));
-  EXPECT_EQ(getdefaultboxtype(j, kArtBox), kTrimBox);
-  EXPECT_EQ(getdefaultboxtype(j, kTrimBox), kTrimBox);
+  // The bleed box falls back to the media box.
+  EXPECT_TRUE(getbox(j, kBleedBox, r) && r == (TavSys::tv_rectangle{0, 0, 7200, 5000}));
+  EXPECT_EQ((std::array<int, 2>{getdefaultboxtype(j, kArtBox), getdefaultboxtype(j, kTrimBox)}), (std::array<int, 2>{kTrimBox, kTrimBox}));
   {
     ScopedCurrentJob current(j);
     EXPECT_EQ(getppi(), 720);
@@ -160,11 +151,9 @@ TEST_F(InkJob, StateGuardRestoresWhatAnExportChanges) {
     painewflat(j, pct);
   }
   EXPECT_EQ(getOriginalOrigin(j), (tv_point{7200, 0}));
-  EXPECT_FALSE(j->boxes[kBleedBox].has_value());
-  EXPECT_EQ(sepsoruse(j, 0), 0);
-  EXPECT_FALSE(j->separations[4].output);
-  EXPECT_TRUE(j->separations[3].cmykFlag);
-  EXPECT_EQ(j->paints.size(), paints);
+  EXPECT_EQ((std::array{j->boxes[kBleedBox].has_value(), sepsoruse(j, 0) == 0, j->separations[4].output,
+                        j->separations[3].cmykFlag, j->paints.size() == paints}),
+            (std::array{false, true, false, true, true}));
   // The block saved while clearing puts the flags back.
   j->separations[3].cmykFlag = false;
   setCMYKFlags(j, block);
@@ -208,7 +197,6 @@ std::string names(ListScan& scan, bool high = false) {
   return out;
 }
 
-
 }  // namespace
 
 TEST(JobModel, ListScanSemantics) {
@@ -235,8 +223,7 @@ TEST(JobModel, ListScanSemantics) {
   hidden.ini(t.root.get(), kObjLayer, 0, 0, 0x860000, 0x800000);
   EXPECT_EQ(names(hidden), "");
   // Scanning inside one object: the root itself is not returned.
-  ListScan ofPath(t.p1, kObjPath, 0);
-  EXPECT_EQ(ofPath.next(), nullptr);
+  EXPECT_EQ(ListScan(t.p1, kObjPath, 0).next(), nullptr);
   // State bits come and go; kind bits stay.
   t.p1->setProperties(kObjTrap | kObjPath, true);
   t.p1->setProperties(kObjPath, false);
@@ -284,10 +271,8 @@ TEST(JobModel, CopyRemoveAndMeasure) {
   ASSERT_EQ(copy->memberCount(), 2u);
   EXPECT_EQ(copy->member(0)->parent(), copy.get());
   ASSERT_NE(copy->member(0)->stroke(), nullptr);
-  EXPECT_EQ(copy->member(0)->stroke()->width, 3);
-  EXPECT_NE(copy->member(0)->stroke(), t.p2->stroke());
-  EXPECT_TRUE(objrem(t.t1));
-  EXPECT_EQ(t.g1->memberCount(), 1u);
+  EXPECT_TRUE(copy->member(0)->stroke()->width == 3 && copy->member(0)->stroke() != t.p2->stroke());
+  EXPECT_TRUE(objrem(t.t1) && t.g1->memberCount() == 1u);
   EXPECT_EQ(measureall(t.g1), (tv_box{5, 5, 50, 60}));
   EXPECT_FALSE(objrem(copy.get()));  // parentless: its owner deletes it
 }
@@ -326,14 +311,12 @@ TEST(JobModel, PlacementWordsAndPaintVariants) {
   // 200 pixels over 2000 units: 10 units per pixel, times 10000.
   EXPECT_EQ(w, (std::array<std::int32_t, 6>{1000, 2000, 1000, 2000 + 100000, 1000 + 200000, 2000}));
   EXPECT_FALSE(paintPlacementWords(j, 11, w.data()));
-  ASSERT_NE(paintGetMatrix(j, 12), nullptr);
-  EXPECT_EQ(paintGetMatrix(j, 12)[3], 3);
+  EXPECT_TRUE(paintGetMatrix(j, 12) && paintGetMatrix(j, 12)[3] == 3);
   // Opacity and screen variants are new paints; a paint that already fits is kept.
   EXPECT_EQ(paintAdjustTransparency(j, 10, 0), 10);
   const std::uint16_t opaque = paintAdjustTransparency(j, 11, 0);
   ASSERT_NE(opaque, 11);
-  EXPECT_FALSE(paintHasTransparency(j, opaque));
-  EXPECT_EQ(paisep(j, opaque)[0], 100);
+  EXPECT_TRUE(!paintHasTransparency(j, opaque) && paisep(j, opaque)[0] == 100);
   EXPECT_EQ(paipoi(j, paintAdjustTransparency(j, opaque, 11))->transparency.opacity, 12800);
   EXPECT_EQ(paintAdjustScreen(j, 11, 0), 11);
   EXPECT_EQ(getScreenName(j, paintGetScreen(j, paintAdjustScreen(j, 11, 3))), "fine");

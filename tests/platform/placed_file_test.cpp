@@ -111,20 +111,14 @@ TEST(PlacedFiles, SizesComeFromTheFiles) {
                          {5, 7, 720, 36, 18}, {6, 0, 0, 0, 0}, {7, 0, 0, 0, 0}}) {
     SCOPED_TRACE(x.picture);
     const Picture* p = picpoi(j.get(), x.picture);
-    EXPECT_EQ(p->width, x.width);
-    EXPECT_EQ(p->height, x.height);
-    EXPECT_EQ(p->fileBox[0], x.left);
-    EXPECT_EQ(p->fileBox[1], x.bottom);
+    EXPECT_EQ((std::array{p->width, p->height}), (std::array{x.width, x.height}));
+    EXPECT_EQ((std::array{p->fileBox[0], p->fileBox[1]}), (std::array{x.left, x.bottom}));
   }
   const Picture* rgb = picpoi(j.get(), 4);
-  EXPECT_EQ(rgb->width, 12);
-  EXPECT_EQ(rgb->height, 5);
-  EXPECT_EQ(rgb->resolution, 150);
-  EXPECT_EQ(rgb->colorSpaceCode, 2);
+  EXPECT_EQ((std::array{rgb->width, rgb->height, std::int32_t(rgb->resolution), std::int32_t(rgb->colorSpaceCode)}),
+            (std::array<std::int32_t, 4>{12, 5, 150, 2}));
   std::int32_t x = -1, y = -1;
   epsoffset(j.get(), 1, x, y);
-  EXPECT_EQ(x, 36);
-  EXPECT_EQ(y, 18);
-  EXPECT_TRUE(epsdosfil(picpoi(j.get(), 1)->file));
-  EXPECT_FALSE(epsdosfil(picpoi(j.get(), 6)->file));
+  EXPECT_EQ((std::array{x, y}), (std::array<std::int32_t, 2>{36, 18}));
+  EXPECT_TRUE(epsdosfil(picpoi(j.get(), 1)->file) && !epsdosfil(picpoi(j.get(), 6)->file));
 }

@@ -255,6 +255,15 @@ class Loader {
 
   std::unique_ptr<jobstr> load(const json& root);
 
+  // The load in steps, for a document read while it streams: what the
+  // objects refer to (every top-level key but "objects"), then each object
+  // as it completes (its members, read before it, given), then the rest.
+  void readDefinitions(const Node& root);
+  std::unique_ptr<Object> readStreamedObject(const Node& n, std::size_t depth, bool topLevel,
+                                             const json* list, std::vector<std::unique_ptr<Object>> members);
+  void addTopLevel(std::unique_ptr<Object> o) { job_->spatialTree->addontop(std::move(o)); }
+  std::unique_ptr<jobstr> finish(const Node& root);
+
  private:
   fs::path resolve(const Node& n) const {
     const std::string s = n.nonEmptyString();
@@ -317,6 +326,10 @@ class Loader {
   std::map<std::uint16_t, std::string> patternPlaces_;
   // A run's font must be installed and able to show every character of it.
   void checkTextFont(const Node& runNode, const TavDB::TextRun& run) const;
+  // The members of the streamed object being read, and the placeholder that
+  // stands for its "objects" list.
+  const json* streamedList_ = nullptr;
+  std::vector<std::unique_ptr<Object>> streamedMembers_;
 };
 
 void Loader::checkTextFont(const Node& runNode, const TavDB::TextRun& run) const {
@@ -1251,6 +1264,15 @@ void Loader::readBarcode(Object& group, const Node& n) {
 
 void Loader::readMembers(Object& list, const Node& members, std::size_t depth, bool topLevel,
                          bool pathsOnly) {
+  if (members.j == streamedList_) {
+    streamedList_ = nullptr;
+    for (std::unique_ptr<Object>& o : streamedMembers_) {
+      if (pathsOnly && o->kind() != ObjectKind::Path) members.fail("a compound path holds paths only");
+      list.addontop(std::move(o));
+    }
+    streamedMembers_.clear();
+    return;
+  }
   const std::size_t n = members.array();
   for (std::size_t i = 0; i < n; ++i) {
     const Node m = members.item(i);
@@ -1524,6 +1546,22 @@ void Loader::deriveUsage() {
 
 std::unique_ptr<jobstr> Loader::load(const json& rootJson) {
   const Node root{&rootJson, "", &file_};
+  readDefinitions(root);
+  if (auto v = root.opt("objects")) readMembers(*job_->spatialTree, *v, 1, true, false);
+  return finish(root);
+}
+
+std::unique_ptr<Object> Loader::readStreamedObject(const Node& n, std::size_t depth, bool topLevel,
+                                                   const json* list,
+                                                   std::vector<std::unique_ptr<Object>> members) {
+  streamedList_ = list;
+  streamedMembers_ = std::move(members);
+  std::unique_ptr<Object> o = readObject(n, depth, topLevel);
+  if (streamedList_) n.fail("the members were not read");
+  return o;
+}
+
+void Loader::readDefinitions(const Node& root) {
   root.object({"format", "version", "name", "description", "rootFile", "creatorVersion", "ppi",
                "origin", "scale", "boxes", "defaultBoxes", "inks", "screens", "colours", "paints",
                "pictures", "maps", "patterns", "objects", "cad", "stations", "notes",
@@ -1558,7 +1596,9 @@ std::unique_ptr<jobstr> Loader::load(const json& rootJson) {
   }
   if (auto v = root.opt("patterns")) readPatterns(*v);
   if (auto v = root.opt("paints")) checkPaintRefs(*v);
-  if (auto v = root.opt("objects")) readMembers(*job_->spatialTree, *v, 1, true, false);
+}
+
+std::unique_ptr<jobstr> Loader::finish(const Node& root) {
   job_->spatialTree->recalcBounds();
   readExtras(root);
   checkPatternCycles();
@@ -1726,12 +1766,258 @@ json parseJson(std::string_view text, const std::string& file) {
   }
 }
 
+// Gives up the streaming load; the whole document is then loaded as before.
+struct StreamFallback {};
+
+bool gStreaming = true;
+
+// Loads a job while its JSON streams by, so that the text and the document of
+// a large job never exist whole: the top level is built as a document except
+// its "objects" list, whose entries (and the members of each, at any depth)
+// are built one object at a time, each read into the model as soon as it
+// completes, members before their container. The definitions the objects
+// refer to are read when the top-level "objects" list begins.
+//
+// The result must be the one the whole document gives, refusals included:
+// any refusal, a fault of the JSON, a definition that follows the objects or
+// a second "objects" list gives up (StreamFallback or the refusal itself),
+// and the caller loads the whole document, which reports the fault exactly.
+class StreamingSax {
+ public:
+  StreamingSax(Loader& loader, json& root, const std::string& file) : loader_(loader), file_(file) {
+    Frame f;
+    f.value = &root;
+    f.sax = std::make_unique<CompactingSax>(root);
+    frames_.push_back(std::move(f));
+  }
+
+  std::unique_ptr<jobstr> finish() {
+    const Frame& root = frames_.front();
+    if (!root.streamed) return loader_.load(*root.value);
+    return loader_.finish(Node{root.value, "", &file_});
+  }
+
+  bool null() { return scalar([](CompactingSax& b) { return b.null(); }); }
+  bool boolean(bool v) { return scalar([&](CompactingSax& b) { return b.boolean(v); }); }
+  bool number_integer(json::number_integer_t v) {
+    return scalar([&](CompactingSax& b) { return b.number_integer(v); });
+  }
+  bool number_unsigned(json::number_unsigned_t v) {
+    return scalar([&](CompactingSax& b) { return b.number_unsigned(v); });
+  }
+  bool number_float(json::number_float_t v, const json::string_t& t) {
+    return scalar([&](CompactingSax& b) { return b.number_float(v, t); });
+  }
+  bool string(json::string_t& v) { return scalar([&](CompactingSax& b) { return b.string(v); }); }
+  bool binary(json::binary_t&) { throw StreamFallback{}; }
+
+  bool start_object(std::size_t n) {
+    if (frames_.back().list) {
+      // An entry of an "objects" list: its own small document.
+      Frame& list = frames_.back();
+      if (list.objectDepth > kMaxNestingDepth) throw StreamFallback{};
+      Frame e;
+      e.owned = std::make_unique<json>();
+      e.value = e.owned.get();
+      e.sax = std::make_unique<CompactingSax>(*e.value);
+      e.ptr = list.ptr + "/" + std::to_string(list.count++);
+      e.objectDepth = list.objectDepth;
+      e.topLevel = list.topLevel;
+      e.depth = 1;
+      e.sax->start_object(n);
+      frames_.push_back(std::move(e));
+      return true;
+    }
+    Frame& f = builder();
+    ++f.depth;
+    return f.sax->start_object(n);
+  }
+  bool key(json::string_t& k) {
+    Frame& f = frames_.back();
+    if (f.depth == 1 && k == "objects") {
+      if (f.streamed) throw StreamFallback{};
+      f.pendingObjects = true;
+      return true;
+    }
+    // Only what is read after the objects may follow them.
+    if (f.depth == 1 && !f.owned && f.streamed && !readAfterObjects(k)) throw StreamFallback{};
+    return f.sax->key(k);
+  }
+  bool end_object() {
+    Frame& f = frames_.back();
+    --f.depth;
+    f.sax->end_object();
+    if (f.depth == 0 && f.owned) completeObject();
+    return true;
+  }
+  bool start_array(std::size_t n) {
+    if (frames_.back().list) throw StreamFallback{};
+    Frame& f = frames_.back();
+    if (!f.pendingObjects) {
+      ++builder().depth;
+      return f.sax->start_array(n);
+    }
+    // An "objects" list: a placeholder in the document, its entries streamed.
+    f.pendingObjects = false;
+    f.streamed = true;
+    json::string_t name = "objects";
+    f.sax->key(name);
+    f.sax->start_array(0);
+    f.sax->end_array();
+    if (!f.owned) loader_.readDefinitions(Node{f.value, "", &file_});
+    Frame list;
+    list.list = true;
+    list.ptr = f.ptr + "/objects";
+    list.objectDepth = f.owned ? f.objectDepth + 1 : 1;
+    list.topLevel = !f.owned;
+    frames_.push_back(std::move(list));
+    return true;
+  }
+  bool end_array() {
+    if (frames_.back().list) {
+      frames_.pop_back();
+      return true;
+    }
+    --frames_.back().depth;
+    return frames_.back().sax->end_array();
+  }
+  template <class Exception>
+  bool parse_error(std::size_t, const std::string&, const Exception&) {
+    throw StreamFallback{};
+  }
+
+ private:
+  struct Frame {
+    json* value = nullptr;              // the document being built
+    std::unique_ptr<json> owned;        // set for an object's own document
+    std::unique_ptr<CompactingSax> sax;
+    std::string ptr;                    // JSON pointer of the value
+    std::size_t depth = 0;              // nesting inside the value
+    std::size_t objectDepth = 0;        // an object's depth in the tree
+    bool topLevel = false;
+    bool pendingObjects = false;        // the key "objects" awaits its value
+    bool streamed = false;              // its "objects" list was streamed
+    std::vector<std::unique_ptr<Object>> members;
+    // An "objects" list being streamed:
+    bool list = false;
+    std::size_t count = 0;
+  };
+
+  static bool readAfterObjects(const std::string& k) {
+    for (const char* name : {"cad", "stations", "notes", "editHistory", "certified", "linkParameters",
+                             "parameters", "customerInfo", "trimAndBleedInfo", "marks", "solvaraSettings"})
+      if (k == name) return true;
+    return false;
+  }
+  // The frame that takes a value: a key "objects" whose value is not a list
+  // is handed on as it came.
+  Frame& builder() {
+    Frame& f = frames_.back();
+    if (f.list) throw StreamFallback{};
+    if (f.pendingObjects) {
+      f.pendingObjects = false;
+      json::string_t name = "objects";
+      f.sax->key(name);
+    }
+    return f;
+  }
+  template <class F>
+  bool scalar(F emit) {
+    return emit(*builder().sax);
+  }
+  // An object's document is complete: read it, with the members streamed
+  // before it, and hand it to its container.
+  void completeObject() {
+    Frame done = std::move(frames_.back());
+    frames_.pop_back();
+    const json* placeholder = nullptr;
+    if (done.streamed) placeholder = &done.value->at("objects");
+    std::unique_ptr<Object> o = loader_.readStreamedObject(Node{done.value, done.ptr, &file_}, done.objectDepth,
+                                                           done.topLevel, placeholder, std::move(done.members));
+    Frame& owner = frames_[frames_.size() - 2];  // below the list
+    if (owner.owned)
+      owner.members.push_back(std::move(o));
+    else
+      loader_.addTopLevel(std::move(o));
+  }
+
+  Loader& loader_;
+  const std::string& file_;
+  std::vector<Frame> frames_;
+};
+
+// The characters of a job file, read in pieces.
+class FileText {
+ public:
+  explicit FileText(const fs::path& path) : in_(path, std::ios::binary), buffer_(1 << 20) {}
+  bool atEnd() {
+    if (pos_ < size_) return false;
+    if (!in_.is_open()) throw StreamFallback{};
+    in_.read(buffer_.data(), std::streamsize(buffer_.size()));
+    size_ = std::size_t(in_.gcount());
+    pos_ = 0;
+    total_ += size_;
+    if (in_.bad() || total_ > kMaxJobFileBytes) throw StreamFallback{};
+    return size_ == 0;
+  }
+  char get() const { return buffer_[pos_]; }
+  void next() { ++pos_; }
+
+  class Iterator {
+   public:
+    using iterator_category = std::input_iterator_tag;
+    using value_type = char;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const char*;
+    using reference = char;
+    Iterator() = default;
+    explicit Iterator(FileText* text) : text_(text) {}
+    char operator*() const { return text_->get(); }
+    Iterator& operator++() {
+      text_->next();
+      return *this;
+    }
+    bool operator==(const Iterator& other) const { return atEnd() == other.atEnd(); }
+
+   private:
+    bool atEnd() const { return !text_ || text_->atEnd(); }
+    FileText* text_ = nullptr;
+  };
+
+ private:
+  std::ifstream in_;
+  std::vector<char> buffer_;
+  std::size_t pos_ = 0, size_ = 0, total_ = 0;
+};
+
+// The streaming load of text from first to last; null when it gave up.
+template <class It>
+std::unique_ptr<jobstr> streamJob(It first, It last, const fs::path& base, const std::string& file,
+                                  const fs::path* canonical) {
+  if (!gStreaming) return nullptr;
+  try {
+    LoadSession session;
+    if (canonical) session.chain.push_back(*canonical);
+    Loader loader(session, base, file);
+    json root;
+    StreamingSax sax(loader, root, file);
+    json::sax_parse(first, last, &sax);
+    return sax.finish();
+  } catch (const StreamFallback&) {
+  } catch (const std::exception&) {
+  }
+  return nullptr;
+}
+
 }  // namespace
+
+void setJobStreaming(bool on) { gStreaming = on; }
 
 std::unique_ptr<jobstr> loadJobFromMemory(std::string_view text, const fs::path& baseFolder,
                                           std::string_view name) {
   const std::string file(name);
   if (text.size() > kMaxJobFileBytes) refuse(file, "", "the job file is too large");
+  if (auto job = streamJob(text.begin(), text.end(), baseFolder, file, nullptr)) return job;
   const json root = parseJson(text, file);
   LoadSession session;
   Loader loader(session, baseFolder, file);
@@ -1750,11 +2036,16 @@ std::unique_ptr<jobstr> loadJobFile(const fs::path& path) {
     e.with("__FILE__", file).with("__REASON__", "it is not a regular file");
     throw e;
   }
+  fs::path canon = fs::weakly_canonical(path, ec);
+  if (ec) canon = path;
+  if (fs::is_regular_file(status)) {
+    FileText text(path);
+    if (auto job = streamJob(FileText::Iterator(&text), FileText::Iterator(), path.parent_path(), file, &canon))
+      return job;
+  }
   const std::string text = readWholeFile(path, file, "", true);
   const json root = parseJson(text, file);
   LoadSession session;
-  fs::path canon = fs::weakly_canonical(path, ec);
-  if (ec) canon = path;
   session.chain.push_back(canon);
   Loader loader(session, path.parent_path(), file);
   return loader.load(root);

@@ -31,6 +31,11 @@ std::unique_ptr<jobstr> loadJobFromMemory(std::string_view json,
                                           const std::filesystem::path& baseFolder,
                                           std::string_view name = "<memory>");
 
+// Jobs are loaded while their text streams by, so that a large job's text and
+// document never exist whole; off (for tests), every job is loaded from its
+// whole document, the result the streaming load must equal.
+void setJobStreaming(bool on);
+
 // Limits the loader applies to untrusted input.
 inline constexpr std::size_t kMaxNestingDepth = 64;       // object tree depth
 inline constexpr std::size_t kMaxOneUpDepth = 16;         // chain of nested job files

@@ -27,23 +27,27 @@ struct RunInfo {
   TextParameters params;
 };
 
+// Kept small: a text's characters are laid out one record each.
 struct LaidChar {
-  std::size_t run = 0;
-  int code = 0;
-  int glyph = -1;
-  bool blank = false;
   double x = 0, y = 0;      // text space, y down; y is the baseline with the rise
   double advance = 0;       // the layout's advance
   double showAdvance = 0;   // what a PDF viewer advances within one shown string
-  int line = 0;
+  std::uint32_t run = 0;
+  std::int32_t glyph = -1;
+  std::int32_t line = 0;
+  std::uint8_t code = 0;    // 32..255
+  bool blank = false;
 };
 
+// A signal, given before the character `at` (the character count for the
+// signals after the last one). Characters need no record of their own: their
+// parameters are their run's.
 struct Event {
   int code = 0;
-  int item = -1;  // the character of a code >= 32
+  std::size_t at = 0;
   TextParameters params;
   double size = 0;
-  std::vector<TextRulePolygon> rules;
+  std::uint32_t rulesBegin = 0, rulesEnd = 0;  // in the calculator's rules
 };
 
 struct Line {
@@ -72,10 +76,15 @@ struct texcaltyp {
   std::vector<RunInfo> runs;
   std::vector<LaidChar> chars;
   std::vector<Event> events;
-  std::size_t next = 0;
+  std::vector<TextRulePolygon> rules;
+  std::size_t nextEvent = 0, nextChar = 0;
   TextParameters initial;
   double initialSize = 0;
-  const Event* current = nullptr;
+  // What the last texcalnex returned: its code, parameters, size and rules.
+  int currentCode = kTextEnd;
+  const TextParameters* current = nullptr;
+  double currentSize = 0;
+  const Event* currentEvent = nullptr;
   const LaidChar* lastChar = nullptr;
   // The layout's working lists, kept with the calculator for their capacity.
   std::vector<Line> lines, wrapped;
@@ -91,10 +100,14 @@ struct texcaltyp {
     runs.clear();
     chars.clear();
     events.clear();
-    next = 0;
+    rules.clear();
+    nextEvent = nextChar = 0;
     initial = TextParameters{};
     initialSize = 0;
+    currentCode = kTextEnd;
     current = nullptr;
+    currentSize = 0;
+    currentEvent = nullptr;
     lastChar = nullptr;
   }
 
@@ -144,7 +157,6 @@ void layout(texcaltyp& calc) {
   std::size_t bytes = 0;
   for (const TavDB::TextRun& run : text.runs) bytes += run.text.size();
   calc.chars.reserve(bytes);
-  calc.events.reserve(bytes + 8);
   std::vector<Line>& lines = calc.lines;
   lines.clear();
   Line line;
@@ -177,8 +189,8 @@ void layout(texcaltyp& calc) {
         continue;
       }
       LaidChar c;
-      c.run = r;
-      c.code = code;
+      c.run = std::uint32_t(r);
+      c.code = std::uint8_t(code);
       c.glyph = calc.cache->GlyphOfCode(info.fontId, code);
       c.blank = ch == U' ';
       const double width = c.glyph >= 0 ? info.face->emAdvance(c.glyph) : 0;
@@ -294,7 +306,6 @@ void buildEvents(texcaltyp& calc) {
     double x0 = 0, x1 = 0, y = 0;
     bool inked = false;
   } rule;
-  std::vector<TextRulePolygon> pending;
   auto closeRule = [&] {
     if (!rule.open) return;
     rule.open = false;
@@ -304,16 +315,21 @@ void buildEvents(texcaltyp& calc) {
     const double half = std::max(info.face->underlineThickness(), 1.0) / 2000.0 * info.size;
     TextRulePolygon polygon{calc.toJob(rule.x0, centre - half), calc.toJob(rule.x1, centre - half),
                             calc.toJob(rule.x1, centre + half), calc.toJob(rule.x0, centre + half)};
-    pending.push_back(polygon);
+    calc.rules.push_back(polygon);
   };
-  auto emit = [&](int code, int item) {
+  // The rules completed since the last signal belong to a rule signal.
+  std::uint32_t pending = 0;
+  auto emit = [&](int code, std::size_t at) {
     Event& e = calc.events.emplace_back();
     e.code = code;
-    e.item = item;
+    e.at = at;
     e.params = state;
     e.size = stateSize;
-    if (code == kTextRule || code == kTextEnd) e.rules = std::move(pending);
-    pending.clear();
+    if (code == kTextRule || code == kTextEnd) {
+      e.rulesBegin = pending;
+      e.rulesEnd = std::uint32_t(calc.rules.size());
+    }
+    pending = std::uint32_t(calc.rules.size());
   };
 
   const LaidChar* previous = nullptr;
@@ -322,28 +338,28 @@ void buildEvents(texcaltyp& calc) {
     const RunInfo& info = calc.runs[c.run];
     if (rule.open && (rule.run != c.run || rule.line != c.line)) {
       closeRule();
-      emit(kTextRule, -1);
+      emit(kTextRule, i);
     }
     const std::size_t before = calc.events.size();
     if (info.params.paint != state.paint) {
       state.paint = info.params.paint;
-      emit(kTextPaint, -1);
+      emit(kTextPaint, i);
     }
     const bool font = info.fontId != state.fontId || info.size != stateSize;
     const bool spacing = info.params.charSpacing != state.charSpacing;
     state.fontId = info.fontId;
     stateSize = info.size;
     state.charSpacing = info.params.charSpacing;
-    if (font || spacing) emit(font && spacing ? kTextFontAndSpacing : font ? kTextFont : kTextSpacing, -1);
+    if (font || spacing) emit(font && spacing ? kTextFontAndSpacing : font ? kTextFont : kTextSpacing, i);
     if (info.params.horizontalScale != state.horizontalScale) {
       state.horizontalScale = info.params.horizontalScale;
-      emit(kTextScale, -1);
+      emit(kTextScale, i);
     }
     state.wordSpacing = info.params.wordSpacing;
     if (previous != nullptr && calc.events.size() == before &&
         (previous->line != c.line || std::abs(previous->y - c.y) > kSamePosition ||
          std::abs(previous->x + previous->showAdvance - c.x) > kSamePosition)) {
-      emit(kTextBreak, -1);
+      emit(kTextBreak, i);
     }
     if (calc.text->runs[c.run].underline) {
       if (!rule.open) {
@@ -354,11 +370,10 @@ void buildEvents(texcaltyp& calc) {
         rule.inked = true;
       }
     }
-    emit(c.code, int(i));
     previous = &c;
   }
   closeRule();
-  emit(kTextEnd, -1);
+  emit(kTextEnd, calc.chars.size());
 }
 
 }  // namespace
@@ -377,20 +392,35 @@ TextCalc texcalini(jobstr* job, const TavDB::Object* object) {
 }
 
 int texcalnex(texcaltyp* calc) {
-  if (calc == nullptr || calc->next >= calc->events.size()) return kTextEnd;
-  calc->current = &calc->events[calc->next++];
-  if (calc->current->item >= 0) calc->lastChar = &calc->chars[std::size_t(calc->current->item)];
-  return calc->current->code;
+  if (calc == nullptr) return kTextEnd;
+  if (calc->nextEvent < calc->events.size() &&
+      calc->events[calc->nextEvent].at == calc->nextChar) {
+    const Event& e = calc->events[calc->nextEvent++];
+    calc->currentCode = e.code;
+    calc->current = &e.params;
+    calc->currentSize = e.size;
+    calc->currentEvent = &e;
+    return e.code;
+  }
+  if (calc->nextChar >= calc->chars.size()) return kTextEnd;
+  const LaidChar& c = calc->chars[calc->nextChar++];
+  const RunInfo& info = calc->runs[c.run];
+  calc->currentCode = c.code;
+  calc->current = &info.params;
+  calc->currentSize = info.size;
+  calc->currentEvent = nullptr;
+  calc->lastChar = &c;
+  return c.code;
 }
 
 void texcalpars(const texcaltyp* calc, TextParameters& parameters) {
   if (calc == nullptr) return;
-  parameters = calc->current != nullptr ? calc->current->params : calc->initial;
+  parameters = calc->current != nullptr ? *calc->current : calc->initial;
 }
 
 double texcalSize(const texcaltyp* calc) {
   if (calc == nullptr) return 0;
-  const double points = calc->current != nullptr ? calc->current->size : calc->initialSize;
+  const double points = calc->current != nullptr ? calc->currentSize : calc->initialSize;
   return points * double(calc->ppi) / 72.0;
 }
 
@@ -409,9 +439,11 @@ void GetTextLetterPosition(const texcaltyp* calc, double& v, double& h) {
 
 int texcalrul(texcaltyp* calc, TavricCore::FontCache*, int code,
               std::vector<TextRulePolygon>& polygons) {
-  if (calc == nullptr || calc->current == nullptr || calc->current->code != code) return 0;
-  polygons.insert(polygons.end(), calc->current->rules.begin(), calc->current->rules.end());
-  return int(calc->current->rules.size());
+  const Event* e = calc != nullptr ? calc->currentEvent : nullptr;
+  if (e == nullptr || e->code != code) return 0;
+  polygons.insert(polygons.end(), calc->rules.begin() + e->rulesBegin,
+                  calc->rules.begin() + e->rulesEnd);
+  return int(e->rulesEnd - e->rulesBegin);
 }
 
 void texcalexi(TextCalc& calc) { calc.reset(); }
@@ -524,7 +556,8 @@ std::unique_ptr<TavDB::Object> texhivecget(jobstr* job, const TavDB::Object* obj
     group->addontop(std::move(glyph));
   }
   for (const Event& e : calc->events) {
-    for (const TextRulePolygon& polygon : e.rules) {
+    for (std::uint32_t r = e.rulesBegin; r < e.rulesEnd; ++r) {
+      const TextRulePolygon& polygon = calc->rules[r];
       std::vector<TavDB::PathPoint> points;
       for (const auto& p : polygon) points.push_back({toUnits(p[0]), toUnits(p[1]), TavDB::PathPoint::kLine});
       group->addontop(makePath(points, std::uint16_t(e.params.paint)));

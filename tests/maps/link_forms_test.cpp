@@ -6,12 +6,12 @@
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
-#include <qpdf/QPDFPageDocumentHelper.hh>
 
 #include "driver_support.h"
 #include "map_support.h"
 #include "support/consumers.h"
 #include "support/pdfbuilder.h"
+#include "support/pdfread.h"
 #include "support/pictures.h"
 
 namespace fs = std::filesystem;
@@ -20,25 +20,30 @@ using namespace maptest;
 
 namespace {
 
-// The form XObjects of the first page, by name.
-std::map<std::string, QPDFObjectHandle> pageForms(QPDF& pdf) {
-  std::map<std::string, QPDFObjectHandle> forms;
-  QPDFObjectHandle xobjects =
-      QPDFPageDocumentHelper(pdf).getAllPages().at(0).getAttribute("/Resources", false).getKey("/XObject");
-  for (auto& [name, x] : xobjects.getDictAsMap())
-    if (x.getDict().getKey("/Subtype").isNameAndEquals("/Form")) forms[name] = x;
-  return forms;
-}
+// Exports the job, has the file judged by the consumers and opens it; the page
+// must hold exactly one form XObject.
+struct OneForm {
+  std::unique_ptr<tavtest::Pdf> pdf;  // keeps the form's file open
+  std::string name;
+  QPDFObjectHandle form;
+};
 
-std::string streamText(QPDFObjectHandle stream) {
-  const auto data = stream.getStreamData();
-  return std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
-}
-
-std::vector<double> numbers(QPDFObjectHandle array) {
-  std::vector<double> out;
-  for (QPDFObjectHandle item : array.getArrayAsVector()) out.push_back(item.getNumericValue());
-  return out;
+OneForm exportWithOneForm(jobstr* job, const std::string& settings, const fs::path& out) {
+  const auto run = exportJob(job, flavour("Press", settings), out);
+  EXPECT_EQ(run.result, 0) << run.keys();
+  EXPECT_FALSE(run.has("PDF/DEFERRED OBJECT NOT WRITTEN")) << run.keys();
+  tavtest::expectPdfAcceptedByAllConsumers(out);
+  tavtest::expectContentStreamsSound(out);
+  OneForm written{std::make_unique<tavtest::Pdf>(out), {}, {}};
+  int forms = 0;
+  for (auto& [name, x] : written.pdf->page(0).getKey("/Resources").getKey("/XObject").getDictAsMap()) {
+    if (!x.getDict().getKey("/Subtype").isNameAndEquals("/Form")) continue;
+    ++forms;
+    written.name = name;
+    written.form = x;
+  }
+  EXPECT_EQ(forms, 1);
+  return written;
 }
 
 }  // namespace
@@ -72,28 +77,21 @@ TEST(LinkForms, PlacedFilesUnderOpiLinksAreFormsWithTheirOpiDictionary) {
     SCOPED_TRACE(std::string(c.file) + " embedded " + c.embed);
     auto job = loadJob(placedJob(kStandardInks, std::string(R"("file":")") + c.file + "\""), dir.path());
     const fs::path out = dir / "opi.pdf";
-    const auto run = exportJob(job.get(), flavour("Press", std::string("LinkType=1 EmbedImages=") + c.embed), out);
-    ASSERT_EQ(run.result, 0) << run.keys();
-    EXPECT_FALSE(run.has("PDF/DEFERRED OBJECT NOT WRITTEN")) << run.keys();
-    tavtest::expectPdfAcceptedByAllConsumers(out);
-    tavtest::expectContentStreamsSound(out);
-    QPDF pdf;
-    pdf.processFile(out.c_str());
-    const auto forms = pageForms(pdf);
-    ASSERT_EQ(forms.size(), 1u);
-    QPDFObjectHandle form = forms.begin()->second;
+    const OneForm written = exportWithOneForm(job.get(), std::string("LinkType=1 EmbedImages=") + c.embed, out);
+    QPDFObjectHandle form = written.form;
+    ASSERT_TRUE(form.isStream());
     QPDFObjectHandle opi = form.getDict().getKey("/OPI").getKey("/1.3");
     EXPECT_TRUE(opi.getKey("/Type").isNameAndEquals("/OPI"));
     EXPECT_EQ(opi.getKey("/Version").getNumericValue(), 1.3);
     EXPECT_TRUE(opi.getKey("/F").getUTF8Value().ends_with(std::string("/") + c.file));
     // The placement: 100 x 100 points at (72, 548).
-    EXPECT_EQ(numbers(form.getDict().getKey("/BBox")), (std::vector<double>{72, 548, 172, 648}));
+    EXPECT_EQ(tavtest::numbers(form.getDict().getKey("/BBox")), (std::vector<double>{72, 548, 172, 648}));
     QPDFObjectHandle inner = form.getDict().getKey("/Resources").getKey("/XObject");
     std::string subtypes;
     for (auto& [name, x] : inner.getDictAsMap())
       if (name.find("_preview") == std::string::npos) subtypes += x.getDict().getKey("/Subtype").getName();
     EXPECT_EQ(subtypes, c.image);
-    EXPECT_EQ(streamText(form).empty(), std::string(c.image).empty());
+    EXPECT_EQ(tavtest::streamData(form).empty(), std::string(c.image).empty());
     if (c.cyan >= 0) {
       EXPECT_NEAR(tavtest::measurePlates(out).inkAtPoint("Cyan", 122, 598), c.cyan, 0.02);
     }
@@ -120,18 +118,12 @@ TEST(LinkForms, MapsUnderImageLinksAreFormsWithTheirFlatInksBeside) {
                        dir.path());
     const fs::path out = dir / "link.pdf";
     const bool embed = std::string(embedded) == "True";
-    const auto run =
-        exportJob(job.get(), flavour("Press", std::string("LinkType=2 IncludePrivateData=1 EmbedImages=") + embedded), out);
-    ASSERT_EQ(run.result, 0) << run.keys();
-    EXPECT_FALSE(run.has("PDF/DEFERRED OBJECT NOT WRITTEN")) << run.keys();
-    tavtest::expectPdfAcceptedByAllConsumers(out);
-    tavtest::expectContentStreamsSound(out);
-    QPDF pdf;
-    pdf.processFile(out.c_str());
-    const auto forms = pageForms(pdf);
-    ASSERT_EQ(forms.size(), 1u);
-    auto [name, form] = *forms.begin();
-    EXPECT_EQ(numbers(form.getDict().getKey("/BBox")), (std::vector<double>{0, 0, 40, 30}));
+    const OneForm written =
+        exportWithOneForm(job.get(), std::string("LinkType=2 IncludePrivateData=1 EmbedImages=") + embedded, out);
+    const std::string& name = written.name;
+    QPDFObjectHandle form = written.form;
+    ASSERT_TRUE(form.isStream());
+    EXPECT_EQ(tavtest::numbers(form.getDict().getKey("/BBox")), (std::vector<double>{0, 0, 40, 30}));
     QPDFObjectHandle link = form.getDict().getKey("/PieceInfo").getKey("/VornPNPDFO").getKey("/Private");
     EXPECT_TRUE(link.getKey("/Type").isNameAndEquals("/Ref"));
     EXPECT_TRUE(link.getKey("/F").getKey("/F").getUTF8Value().ends_with("/ink.tif"));
@@ -141,11 +133,10 @@ TEST(LinkForms, MapsUnderImageLinksAreFormsWithTheirFlatInksBeside) {
     ASSERT_EQ(colors.getArrayNItems(), 4);
     EXPECT_EQ(colors.getArrayItem(0).getArrayItem(0).getArrayItem(1).getName(), "/Cyan");
     EXPECT_EQ(colors.getArrayItem(1).getArrayItem(1).getNumericValue(), 1.0);
-    EXPECT_EQ(streamText(form).empty(), !embed);
+    EXPECT_EQ(tavtest::streamData(form).empty(), !embed);
 
     // Placed by "q ... cm /name Do Q" on the map's frame: 160 x 120 points at (72, 528).
-    std::string content;
-    for (QPDFObjectHandle s : QPDFPageDocumentHelper(pdf).getAllPages().at(0).getPageContents()) content += streamText(s);
+    std::string content = tavtest::pageContent(written.pdf->page(0));
     for (char& ch : content) ch = ch == '\n' ? ' ' : ch;
     for (std::size_t at; (at = content.find("  ")) != std::string::npos;) content.erase(at, 1);
     const std::size_t drawn = content.find("4 0 0 4 72 528 cm " + name + " Do Q");

@@ -79,10 +79,10 @@ std::string ExportRun::keys() const {
   return s;
 }
 
-PDFSettings flavour(const std::string& spec, const std::string& overrides) {
-  const auto space = spec.find(' ');
-  PDFSettings s = TavPDF::SettingsForFlavour(spec.substr(0, space));
-  tavtest::applySettings(s, (space == std::string::npos ? "" : spec.substr(space)) + " " + overrides);
+PDFSettings flavour(const std::string& name, const std::string& overrides) {
+  const auto space = name.find(' ');
+  PDFSettings s = TavPDF::SettingsForFlavour(name.substr(0, space));
+  tavtest::applySettings(s, (space == std::string::npos ? "" : name.substr(space)) + " " + overrides);
   s.VerifyCompatibility();
   return s;
 }
@@ -91,8 +91,8 @@ ExportRun exportJob(jobstr* job, PDFSettings settings, const std::filesystem::pa
   ExportRun run;
   TavGen::MessageCapture capture;
   MarksSettings marks;
-  TavSys::FileSpec spec(target);
-  run.result = OutputPDFDocument(job, settings, marks, true, force, nullptr, spec, {}, nullptr);
+  TavSys::FileSpec targetFile(target);
+  run.result = OutputPDFDocument(job, settings, marks, true, force, nullptr, targetFile, {}, nullptr);
   run.messages = capture.messages();
   return run;
 }

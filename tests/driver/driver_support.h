@@ -56,9 +56,9 @@ struct ExportRun {
 };
 
 // Settings of a flavour with "Field=Value ..." overrides, brought into line
-// as the command line does; `spec` is the flavour's name, optionally followed
+// as the command line does; `name` is the flavour's name, optionally followed
 // by overrides ("Press EnableFlattening=1").
-PDFSettings flavour(const std::string& spec, const std::string& overrides = "");
+PDFSettings flavour(const std::string& name, const std::string& overrides = "");
 
 // OutputPDFDocument with the messages it showed.
 ExportRun exportJob(jobstr* job, PDFSettings settings, const std::filesystem::path& target,

@@ -41,7 +41,7 @@ const std::string kTurned = R"(,{"id":31,"type":"picture","picture":1,"place":{"
 
 TEST(PlacedPictures, PixelPicturesPrintTheirChannelsWhereTheyArePlaced) {
   tavtest::TestFolder dir;
-  tavtest::TiffSpec cmyk;
+  tavtest::TiffLayout cmyk;
   cmyk.width = cmyk.height = 40;
   cmyk.samples = 4;
   cmyk.photometric = 5;
@@ -50,11 +50,11 @@ TEST(PlacedPictures, PixelPicturesPrintTheirChannelsWhereTheyArePlaced) {
   cmyk.width = cmyk.height = 400;
   cmyk.sample = [](int x, int y, int s) { return quadrants(x / 10, y / 10, s); };
   tavtest::writeTiff(dir / "large.tif", cmyk);
-  tavtest::TiffSpec gray;
+  tavtest::TiffLayout gray;
   gray.width = gray.height = 40;
   gray.sample = [](int x, int, int) { return std::uint8_t(x < 20 ? 0 : 255); };
   tavtest::writeTiff(dir / "gray.tif", gray);
-  tavtest::TiffSpec bits = gray;
+  tavtest::TiffLayout bits = gray;
   bits.bits = 1;
   bits.photometric = 0;
   bits.sample = [](int x, int, int) { return std::uint8_t(x < 20 ? 1 : 0); };
@@ -109,11 +109,11 @@ TEST(PlacedPictures, PixelPicturesPrintTheirChannelsWhereTheyArePlaced) {
 
 TEST(PlacedPictures, JpegFilesGoInAsTheyStand) {
   tavtest::TestFolder dir;
-  tavtest::TiffSpec spec;
-  spec.width = spec.height = 40;
-  spec.samples = 4;
-  spec.sample = quadrants;
-  tavtest::writeJpeg(dir / "photo.jpg", spec);
+  tavtest::TiffLayout layout;
+  layout.width = layout.height = 40;
+  layout.samples = 4;
+  layout.sample = quadrants;
+  tavtest::writeJpeg(dir / "photo.jpg", layout);
   auto job = loadJob(placedJob(kStandardInks, R"("file":"photo.jpg")"), dir.path());
   ASSERT_EQ(exportAccepted(job.get(), flavour("Press", "CompressImages=80"), dir / "out.pdf").result, 0);
   tavtest::Pdf pdf(dir / "out.pdf");
@@ -135,7 +135,7 @@ TEST(PlacedPictures, EpsFilesArePostScriptOverTheirPreview) {
                          "0 0 1 0 setcmykcolor 36 36 100 50 rectfill showpage\n";
   tavtest::writeFile(dir / "plain.eps", ps);
   // A DOS EPS file with a 4 x 2 RGB TIFF preview after its PostScript.
-  tavtest::TiffSpec preview;
+  tavtest::TiffLayout preview;
   preview.width = 4;
   preview.height = 2;
   preview.samples = 3;

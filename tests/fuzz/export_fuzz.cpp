@@ -204,9 +204,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   settings.VerifyCompatibility();
 
   const std::filesystem::path target = folder() / "out.pdf";
-  TavSys::FileSpec spec(target);
+  TavSys::FileSpec targetFile(target);
   MarksSettings marks;
-  const int result = OutputPDFDocument(job.get(), settings, marks, true, false, nullptr, spec, {}, nullptr);
+  const int result = OutputPDFDocument(job.get(), settings, marks, true, false, nullptr, targetFile, {}, nullptr);
   std::error_code ec;
   if (result != 0) {
     if (std::filesystem::exists(target, ec)) fail("a failed export left a file", text);

@@ -427,16 +427,16 @@ namespace {
 // A CMYK picture of 40 × 20 pixels: the left half cyan, the right half half
 // magenta and full yellow.
 void writePicture(const fs::path& file) {
-  tavtest::TiffSpec spec;
-  spec.width = 40;
-  spec.height = 20;
-  spec.samples = 4;
-  spec.photometric = 5;
-  spec.sample = [](int x, int, int s) -> std::uint8_t {
+  tavtest::TiffLayout layout;
+  layout.width = 40;
+  layout.height = 20;
+  layout.samples = 4;
+  layout.photometric = 5;
+  layout.sample = [](int x, int, int s) -> std::uint8_t {
     if (x < 20) return s == 0 ? 255 : 0;
     return s == 1 ? 128 : s == 2 ? 255 : 0;
   };
-  tavtest::writeTiff(file, spec);
+  tavtest::writeTiff(file, layout);
 }
 
 // Paint 30 places the picture, paint 31 the map of its cyan and magenta

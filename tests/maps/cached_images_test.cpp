@@ -139,7 +139,7 @@ TEST(CachedImages, SplitSubImagesAreDrawnByAGroupFormWithTheirStates) {
 
 TEST(CachedImages, RgbAlternatesHoldAtMostAMegapixel) {
   tavtest::TestFolder dir;
-  tavtest::TiffSpec big;
+  tavtest::TiffLayout big;
   big.width = 4000;
   big.height = 3000;
   big.compression = 8;
@@ -210,13 +210,13 @@ TEST(CachedImages, FailingUsesAndFilesAreSaidAndNeverLeaveAName) {
 
 TEST(Previews, OneImagePerPictureFileAndTheDrawsOfEveryUse) {
   tavtest::TestFolder dir;
-  tavtest::TiffSpec spec;
-  spec.width = 30;
-  spec.height = 20;
-  spec.samples = 3;
-  spec.photometric = 2;
-  spec.resolution = 36;
-  tavtest::writeTiff(dir / "photo.tif", spec);
+  tavtest::TiffLayout layout;
+  layout.width = 30;
+  layout.height = 20;
+  layout.samples = 3;
+  layout.photometric = 2;
+  layout.resolution = 36;
+  tavtest::writeTiff(dir / "photo.tif", layout);
   tavtest::writeFile(dir / "logo.eps", "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 10 10\n");
   auto job = loadMapJob(
       R"([{"name":"Black","process":"black"}])", "[]", "[]",

@@ -50,7 +50,7 @@ OneForm exportWithOneForm(jobstr* job, const std::string& settings, const fs::pa
 
 TEST(LinkForms, PlacedFilesUnderOpiLinksAreFormsWithTheirOpiDictionary) {
   tavtest::TestFolder dir;
-  tavtest::TiffSpec cmyk;
+  tavtest::TiffLayout cmyk;
   cmyk.width = cmyk.height = 40;
   cmyk.samples = 4;
   cmyk.photometric = 5;

@@ -16,7 +16,7 @@ const char* const kInks =
     R"({"name":"Spot","cmyk":[0,40,100,10]}])";
 
 void writeMapFiles(const std::filesystem::path& folder) {
-  tavtest::TiffSpec ink;
+  tavtest::TiffLayout ink;
   ink.width = kWidth;
   ink.height = kHeight;
   ink.samples = 4;
@@ -24,7 +24,7 @@ void writeMapFiles(const std::filesystem::path& folder) {
   ink.compression = 8;
   ink.sample = [](int x, int y, int s) -> std::uint8_t { return s == 0 ? cyanAt(x, y) : s == 1 ? magentaAt(x, y) : 0; };
   tavtest::writeTiff(folder / "ink.tif", ink);
-  tavtest::TiffSpec gray = ink;
+  tavtest::TiffLayout gray = ink;
   gray.samples = 1;
   gray.photometric = 1;
   gray.sample = [](int x, int y, int) { return spotLightAt(x, y); };

@@ -119,17 +119,17 @@ TEST(PictureCache, SubImagesCoverWhatThePageShows) {
 
 TEST(PictureCache, SubImagesSplitIntoBaseImages) {
   tavtest::TestFolder dir;
-  tavtest::TiffSpec spec;
-  spec.width = 4;
-  spec.height = 4;
-  spec.samples = 10;
-  spec.photometric = 5;
-  spec.extraTypes = std::vector<int>(6, 0);
-  tavtest::writeTiff(dir / "ten.tif", spec);
-  spec.samples = 1;
-  spec.photometric = 1;
-  spec.extraTypes.clear();
-  tavtest::writeTiff(dir / "gray.tif", spec);
+  tavtest::TiffLayout layout;
+  layout.width = 4;
+  layout.height = 4;
+  layout.samples = 10;
+  layout.photometric = 5;
+  layout.extraTypes = std::vector<int>(6, 0);
+  tavtest::writeTiff(dir / "ten.tif", layout);
+  layout.samples = 1;
+  layout.photometric = 1;
+  layout.extraTypes.clear();
+  tavtest::writeTiff(dir / "gray.tif", layout);
   std::string inks = R"([{"name":"Cyan","process":"cyan"},{"name":"Magenta","process":"magenta"},)"
                      R"({"name":"Yellow","process":"yellow"},{"name":"Black","process":"black"})";
   for (int k = 0; k < 10; ++k) inks += R"(,{"name":"S)" + std::to_string(k) + R"(","cmyk":[10,20,30,0]})";

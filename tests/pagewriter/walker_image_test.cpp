@@ -83,12 +83,12 @@ TEST(WalkerImages, DownsampledRowsAreAveragedAndOwedRowsWrittenAtTheEnd) {
 
 TEST(WalkerImages, PlacedPixelPicturesAreReadRowByRowOrRefused) {
   tavtest::TestFolder dir;
-  tavtest::TiffSpec rgb;
+  tavtest::TiffLayout rgb;
   rgb.width = 6;
   rgb.height = 3;
   rgb.samples = 3;
   rgb.photometric = 2;
-  tavtest::TiffSpec spot = rgb;
+  tavtest::TiffLayout spot = rgb;
   spot.samples = spot.photometric = 5;
   spot.extraTypes = {0};
   tavtest::writeTiff(dir / "rgb.tif", rgb);
@@ -243,7 +243,7 @@ TEST(WalkerImages, GradationsThatDrawNothingOrTooMuch) {
 
 TEST(WalkerImages, MapsArriveAsBorderedTilesInTheMapsInks) {
   tavtest::TestFolder dir;
-  tavtest::TiffSpec gray;
+  tavtest::TiffLayout gray;
   gray.width = 300;
   gray.height = 10;
   tavtest::writeTiff(dir / "map.tif", gray);

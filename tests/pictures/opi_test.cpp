@@ -37,12 +37,12 @@ std::string jobPictures(const fs::path& dir) {
 
 TEST(Opi, PlacedPicturesAndMapsCarryTheirKeys) {
   tavtest::TestFolder dir;
-  tavtest::TiffSpec cmyk;
+  tavtest::TiffLayout cmyk;
   cmyk.samples = 4;
   cmyk.photometric = 5;
   tavtest::writeTiff(dir / "cmyk.tif", cmyk);
-  tavtest::writeTiff(dir / "gray.tif", tavtest::TiffSpec{});
-  tavtest::TiffSpec pic;
+  tavtest::writeTiff(dir / "gray.tif", tavtest::TiffLayout{});
+  tavtest::TiffLayout pic;
   pic.resolution = 144;
   tavtest::writeTiff(dir / "pic.tif", pic);
   tavtest::writeFile(dir / "art.eps", "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 72 36\n");

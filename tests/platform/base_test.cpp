@@ -136,9 +136,9 @@ TEST(Files, OutputHasNoNameUntilCommittedAndReplacesOnlyThen) {
 }
 
 TEST(Files, FileUrlsRoundTripAndRejectGarbage) {
-  const auto spec = TavSys::FileSpec::FromGenericPath("/tmp/a b/c%.pdf");
-  EXPECT_EQ(spec.ToFileURL(), "file:///tmp/a%20b/c%25.pdf");
-  EXPECT_EQ(TavSys::FileSpec::FromFileURL(spec.ToFileURL()).GetFullPathUTF8(), "/tmp/a b/c%.pdf");
+  const auto file = TavSys::FileSpec::FromGenericPath("/tmp/a b/c%.pdf");
+  EXPECT_EQ(file.ToFileURL(), "file:///tmp/a%20b/c%25.pdf");
+  EXPECT_EQ(TavSys::FileSpec::FromFileURL(file.ToFileURL()).GetFullPathUTF8(), "/tmp/a b/c%.pdf");
   for (const char* bad : {"http://x/y", "file:///a%4", "file:///a%zz"})
     EXPECT_FALSE(TavSys::FileSpec::FromFileURL(bad).IsValid()) << bad;
   EXPECT_TRUE(TavSys::filref().empty());

@@ -15,8 +15,8 @@ namespace {
 
 using TavSys::PixelHeader;
 
-tavtest::TiffSpec spec(const std::function<void(tavtest::TiffSpec&)>& change) {
-  tavtest::TiffSpec s;
+tavtest::TiffLayout layout(const std::function<void(tavtest::TiffLayout&)>& change) {
+  tavtest::TiffLayout s;
   change(s);
   return s;
 }
@@ -39,60 +39,60 @@ TEST(PixelReader, TiffLayoutsComeOutAsGrayRgbOrInkRows) {
   auto bit = [](int x, int y, int) { return std::uint8_t((x + y) % 3 == 0); };
   struct Case {
     const char* name;
-    tavtest::TiffSpec spec;
+    tavtest::TiffLayout layout;
     int model, channels;
     // The sample expected for channel c of pixel (x, y).
-    std::function<int(const tavtest::TiffSpec&, int, int, int)> expect;
+    std::function<int(const tavtest::TiffLayout&, int, int, int)> expect;
   };
-  auto same = [](const tavtest::TiffSpec& s, int x, int y, int c) { return int(s.sample(x, y, c)); };
-  auto inverted = [](const tavtest::TiffSpec& s, int x, int y, int c) { return 255 - s.sample(x, y, c); };
-  auto bits = [](const tavtest::TiffSpec& s, int x, int y, int) { return s.sample(x, y, 0) ? 255 : 0; };
-  auto bitsInverted = [](const tavtest::TiffSpec& s, int x, int y, int) { return s.sample(x, y, 0) ? 0 : 255; };
+  auto same = [](const tavtest::TiffLayout& s, int x, int y, int c) { return int(s.sample(x, y, c)); };
+  auto inverted = [](const tavtest::TiffLayout& s, int x, int y, int c) { return 255 - s.sample(x, y, c); };
+  auto bits = [](const tavtest::TiffLayout& s, int x, int y, int) { return s.sample(x, y, 0) ? 255 : 0; };
+  auto bitsInverted = [](const tavtest::TiffLayout& s, int x, int y, int) { return s.sample(x, y, 0) ? 0 : 255; };
   const Case cases[] = {
-      {"gray", spec([&](tavtest::TiffSpec& t) { t.width = 11; t.height = 5; }), 0, 1, same},
-      {"gray, white is zero", spec([&](tavtest::TiffSpec& t) { t.photometric = 0; }), 0, 1, inverted},
-      {"bitmap", spec([&](tavtest::TiffSpec& t) { t.width = 13; t.bits = 1; t.compression = 32773; t.sample = bit; }), 1, 1, bits},
-      {"bitmap, white is zero", spec([&](tavtest::TiffSpec& t) { t.width = 9; t.bits = 1; t.photometric = 0; t.sample = bit; }), 1, 1, bitsInverted},
-      {"RGB, LZW", spec([&](tavtest::TiffSpec& t) { t.samples = 3; t.photometric = 2; t.compression = 5; }), 2, 3, same},
-      {"CMYK, Deflate", spec([&](tavtest::TiffSpec& t) { t.samples = 4; t.photometric = 5; t.compression = 8; }), 5, 4, same},
-      {"CMYK with alpha", spec([&](tavtest::TiffSpec& t) { t.samples = 5; t.photometric = 5; t.extraTypes = {2}; }), 5, 4, same},
-      {"CMYK with a spot channel", spec([&](tavtest::TiffSpec& t) { t.samples = 5; t.photometric = 5; t.extraTypes = {0}; }), 8, 5, same},
-      {"tiled", spec([&](tavtest::TiffSpec& t) { t.width = 40; t.height = 20; t.tile = 16; }), 0, 1, same},
-      {"tiled bitmap", spec([&](tavtest::TiffSpec& t) { t.width = 40; t.height = 20; t.bits = 1; t.tile = 16; t.sample = bit; }), 1, 1, bits},
+      {"gray", layout([&](tavtest::TiffLayout& t) { t.width = 11; t.height = 5; }), 0, 1, same},
+      {"gray, white is zero", layout([&](tavtest::TiffLayout& t) { t.photometric = 0; }), 0, 1, inverted},
+      {"bitmap", layout([&](tavtest::TiffLayout& t) { t.width = 13; t.bits = 1; t.compression = 32773; t.sample = bit; }), 1, 1, bits},
+      {"bitmap, white is zero", layout([&](tavtest::TiffLayout& t) { t.width = 9; t.bits = 1; t.photometric = 0; t.sample = bit; }), 1, 1, bitsInverted},
+      {"RGB, LZW", layout([&](tavtest::TiffLayout& t) { t.samples = 3; t.photometric = 2; t.compression = 5; }), 2, 3, same},
+      {"CMYK, Deflate", layout([&](tavtest::TiffLayout& t) { t.samples = 4; t.photometric = 5; t.compression = 8; }), 5, 4, same},
+      {"CMYK with alpha", layout([&](tavtest::TiffLayout& t) { t.samples = 5; t.photometric = 5; t.extraTypes = {2}; }), 5, 4, same},
+      {"CMYK with a spot channel", layout([&](tavtest::TiffLayout& t) { t.samples = 5; t.photometric = 5; t.extraTypes = {0}; }), 8, 5, same},
+      {"tiled", layout([&](tavtest::TiffLayout& t) { t.width = 40; t.height = 20; t.tile = 16; }), 0, 1, same},
+      {"tiled bitmap", layout([&](tavtest::TiffLayout& t) { t.width = 40; t.height = 20; t.bits = 1; t.tile = 16; t.sample = bit; }), 1, 1, bits},
   };
   tavtest::TestFolder dir;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const auto file = dir / "p.tif";
-    tavtest::writeTiff(file, c.spec);
+    tavtest::writeTiff(file, c.layout);
     PixelHeader h;
     const auto rows = readAll(file, h);
     EXPECT_EQ(h.model, c.model);
     ASSERT_EQ(h.channels, c.channels);
-    ASSERT_EQ(h.width, c.spec.width);
-    ASSERT_EQ(h.rows, c.spec.height);
+    ASSERT_EQ(h.width, c.layout.width);
+    ASSERT_EQ(h.rows, c.layout.height);
     int wrong = 0;
     for (int y = 0; y < h.rows; ++y)
       for (int x = 0; x < h.width; ++x)
         for (int k = 0; k < h.channels; ++k)
-          wrong += rows[std::size_t(y)][std::size_t(x * h.channels + k)] != c.expect(c.spec, x, y, k);
+          wrong += rows[std::size_t(y)][std::size_t(x * h.channels + k)] != c.expect(c.layout, x, y, k);
     EXPECT_EQ(wrong, 0);
   }
 }
 
 TEST(PixelReader, ResolutionAndRefusedFilesNameTheFile) {
   tavtest::TestFolder dir;
-  tavtest::writeTiff(dir / "r.tif", spec([&](tavtest::TiffSpec& t) { t.resolution = 300; }));
+  tavtest::writeTiff(dir / "r.tif", layout([&](tavtest::TiffLayout& t) { t.resolution = 300; }));
   EXPECT_DOUBLE_EQ(pixreatyp((dir / "r.tif").string()).header().resolution, 300);
   std::int32_t num = 0, den = 0;
   ASSERT_TRUE(tfftyp::GetResolution((dir / "r.tif").string(), num, den));
   EXPECT_DOUBLE_EQ(double(num) / den, 300);
 
-  tavtest::writeTiff(dir / "wide.tif", spec([&](tavtest::TiffSpec& t) { t.width = 64; t.height = 32; t.samples = 4; t.photometric = 5; t.compression = 5; }));
+  tavtest::writeTiff(dir / "wide.tif", layout([&](tavtest::TiffLayout& t) { t.width = 64; t.height = 32; t.samples = 4; t.photometric = 5; t.compression = 5; }));
   const std::string whole = tavtest::readFile(dir / "wide.tif");
   tavtest::writeFile(dir / "cut.tif", whole.substr(0, whole.size() / 3));
   tavtest::writeFile(dir / "text.tif", "not a picture at all");
-  tavtest::writeTiff(dir / "lab.tif", spec([&](tavtest::TiffSpec& t) { t.samples = 3; t.photometric = 8; }));  // CIELab
+  tavtest::writeTiff(dir / "lab.tif", layout([&](tavtest::TiffLayout& t) { t.samples = 3; t.photometric = 8; }));  // CIELab
   for (const char* name : {"cut.tif", "text.tif", "lab.tif", "missing.tif"}) {
     SCOPED_TRACE(name);
     try {

@@ -91,7 +91,7 @@ TEST(PlacedFiles, SizesComeFromTheFiles) {
   b.page("/CropBox [10 10 82 46]", {"0 0 10 10 re f"});
   b.page("/Rotate 270", {"0 0 10 10 re f"}, 100, 300);
   b.write(dir / "pages.pdf");
-  tavtest::TiffSpec tiff;
+  tavtest::TiffLayout tiff;
   tiff.width = 12;
   tiff.height = 5;
   tiff.samples = 3;

@@ -8,7 +8,7 @@
 
 namespace tavtest {
 
-struct TiffSpec {
+struct TiffLayout {
   int width = 8;
   int height = 4;
   int samples = 1;              // samples per pixel, extra samples included
@@ -25,11 +25,11 @@ struct TiffSpec {
 };
 
 // Writes the picture; throws std::runtime_error when libtiff refuses.
-void writeTiff(const std::filesystem::path& file, const TiffSpec& spec);
+void writeTiff(const std::filesystem::path& file, const TiffLayout& layout);
 
 // Writes a JPEG file of the given size and samples (1, 3 or 4 of 8 bits,
 // quality 95). CMYK is stored inverted behind an Adobe marker, as most
 // programs write it; throws std::runtime_error when libjpeg refuses.
-void writeJpeg(const std::filesystem::path& file, const TiffSpec& spec);
+void writeJpeg(const std::filesystem::path& file, const TiffLayout& layout);
 
 }  // namespace tavtest

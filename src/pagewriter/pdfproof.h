@@ -317,6 +317,16 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // of the same file finds it: the image name followed by the file's full
   // path (two files of one name in different folders stay two images).
   static std::string PictureRecordPath(const std::string& imageName, const TavSys::filref& file);
+  // The page's own writer writes a placed file's image at once, once per
+  // file: a later placement of the file draws the image written for the
+  // first (entered again in the XObject dictionary in force). Null when the
+  // file was not written by this writer in the present way of writing it.
+  struct WrittenPicture {
+    std::string name;
+    // The XObjects written for it (the image, an EPS file's preview).
+    std::vector<std::pair<std::string, PDFIndirectReference*>> objects;
+  };
+  const WrittenPicture* FindWrittenPicture(const TavSys::filref& file) const;
 
   // ---- placed picture files (pictures/placedpictures.cpp) ---------------------
   // Writes a placed picture file (a record of kind 3): at once for the page's
@@ -701,6 +711,11 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   bool mJpegPassThrough = false;   // the caller copies JPEG data itself
   // A queued picture file is written under the name its form drew.
   std::string mPictureRecordName;
+  // Placed files written at once by this writer, by WrittenPictureKey; the
+  // key of the image being written (empty for images of no file).
+  std::map<std::string, WrittenPicture> mWrittenPictures;
+  std::string mWrittenPictureKey;
+  std::string WrittenPictureKey(const TavSys::filref& file) const;
   // Where an EPS file's bounding-box corner lies from the PostScript's origin
   // on the page (points).
   double mEpsOffsetX = 0, mEpsOffsetY = 0;

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "pagewriter/pdfgraphicsstate.h"
 #include "pagewriter/pdfproof.h"
 #include "pdfwriter/pdfobjects.h"
 #include "pdfwriter/pdfoutfil.h"
@@ -143,9 +144,18 @@ int PDFProof::OutputPlacedPDF(TavDB::Object* object) {
   const TavDB::tv_matrixtyp<double> m = pointPlacement(*this, *paint, *picture);
   // The box's top left corner lands on the placement's.
   const double x0 = picture->fileBox[0], y1 = picture->fileBox[3];
-  Out() << "q\n";
+  SaveGraphicsState();
+  // The page starts from the state a page starts from: no overprint, black,
+  // a line of one point, whatever the objects before it left in force.
+  SetOverprint(false);
+  Out() << "0 g 0 G 1 w\n";
+  PdfGraphicsState& state = PdfGraphicsState::Instance();
+  state.ForgetFillColor();
+  state.SetColorKey(-1, true);
+  state.SetColorSpace(nullptr, 0, false);
+  state.SetColorSpace(nullptr, 0, true);
   DrawPictureForm(paintIndex, m.a, m.b, m.c, m.d, m.e - m.a * x0 - m.c * y1, m.f - m.b * x0 - m.d * y1);
-  Out() << "Q\n";
+  RestoreGraphicsState();
   return 0;
 }
 
@@ -330,8 +340,16 @@ void PDFProof::WritePostScriptXObject(const Paint& paint, const std::string& pat
   mJpegPassThrough = true;
   proofimghan* handler = outpixbegin(picfilref(mJob, paint.picture), &paint, m, 72, 1, 0, 0, height, width, 0,
                                      -1, nullptr, false, nullptr);
+  if (!mImageBegun) {
+    // Drawn again as written before, or not written at all: no preview either.
+    outpixend(handler);
+    mJpegPassThrough = false;
+    mPreviewName.clear();
+    return;
+  }
   const std::string imageName = mCurrentImageName;
-  if (genoutfil* out = mImageBegun ? GetImageOutput() : nullptr) {
+  const std::string writtenKey = mWrittenPictureKey;
+  if (genoutfil* out = GetImageOutput()) {
     *out << "%%BeginDocument: NoName\n1 dict begin \n/showpage {} def \n";
     // Only the PostScript section of a DOS EPS file.
     std::ifstream in(fs::u8path(path), std::ios::binary);
@@ -393,6 +411,9 @@ void PDFProof::WritePostScriptXObject(const Paint& paint, const std::string& pat
     }
     PDFIndirectReference* ref = mHandler->endStream(sink, nullptr);
     if (ref != nullptr && mXObjects != nullptr) mXObjects->Set(previewName, ref);
+    if (auto written = mWrittenPictures.find(writtenKey); ref != nullptr && written != mWrittenPictures.end()) {
+      written->second.objects.emplace_back(previewName, ref);
+    }
   }
   if (!nested) mContent = mHandler->beginStream(mStreamDictionary);
 }

@@ -174,3 +174,77 @@ TEST(PlacedPictures, EpsFilesArePostScriptOverTheirPreview) {
     EXPECT_NE(content.find("1 0 0 2 36 476 cm /Im0_0 Do"), std::string::npos) << content;
   }
 }
+
+TEST(PlacedPictures, APlacedPdfPageStartsFromTheDefaultState) {
+  tavtest::TestFolder dir;
+  // Filled before any colour is set (black, as on every page); a black square
+  // with a cyan one inside that knocks the black out.
+  tavtest::PdfBuilder page;
+  page.page("", {"5 5 10 10 re f 0 0 0 1 k 30 30 60 60 re f 1 0 0 0 k 45 45 30 30 re f"}, 100, 100);
+  page.write(dir / "page.pdf");
+  // Before the page: an overprinting yellow square, which leaves overprint
+  // and its yellow fill in force.
+  const std::string yellow = R"(,{"id":20,"inks":{"Yellow":100},"overprint":true})";
+  const std::string paint = R"(,{"id":31,"type":"flat","colour":20})";
+  const std::string text = jobText(kStandardInks, "[" + yellow.substr(1) + "]",
+                                   R"([{"id":30,"type":"picture","picture":1,"place":{"origin":[720,720],)"
+                                   R"("widthCorner":[720,1720],"heightCorner":[1720,720]}})" + paint + "]",
+                                   "[" + square(3000, 3000, 100, 31) + "," + square(720, 720, 1000, 30) + "]",
+                                   R"(,"pictures":[{"id":1,"file":"page.pdf"}])");
+  auto job = loadJob(text, dir.path());
+  exportAccepted(job.get(), flavour("Press"), dir / "out.pdf");
+  // The page lies at (72, 548) on the written page.
+  const auto plates = tavtest::measurePlates(dir / "out.pdf");
+  tavtest::expectInks(plates, {{"Black", 82, 558, 1}, {"Yellow", 82, 558, 0}, {"Black", 107, 583, 1},
+                               {"Black", 132, 608, 0}, {"Cyan", 132, 608, 1}});
+}
+
+TEST(PlacedPictures, AFilePlacedTwiceOnAPageIsWrittenOnce) {
+  tavtest::TestFolder dir;
+  tavtest::TiffLayout cmyk;
+  cmyk.width = cmyk.height = 40;
+  cmyk.samples = 4;
+  cmyk.photometric = 5;
+  cmyk.sample = quadrants;
+  tavtest::writeTiff(dir / "cmyk.tif", cmyk);
+  tavtest::writeJpeg(dir / "photo.jpg", cmyk);
+  tavtest::writeFile(dir / "box.eps", "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 100 100\n%%EndComments\n"
+                                      "0 0 1 0 setcmykcolor 0 0 100 100 rectfill showpage\n");
+  struct Case {
+    const char* file;
+    const char* settings;
+    std::size_t objects;  // image and PostScript XObjects of the file
+  } cases[] = {
+      {"cmyk.tif", "CompressImages=1", 1},
+      {"photo.jpg", "CompressImages=80", 1},  // the file as it stands
+      {"photo.jpg", "CompressImages=1", 1},   // decoded
+      {"box.eps", "", 3},                     // the PostScript, its preview and its mask
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.file) + " " + c.settings);
+    // Picture 1 by paint 30 and by paint 31 beside it; picture 2, the same
+    // file, by paint 32 below.
+    const std::string file = std::string(R"("file":")") + c.file + "\"";
+    std::string text =
+        placedJob(kStandardInks, file, "",
+                  R"(,{"id":31,"type":"picture","picture":1,"place":{"origin":[720,2720],)"
+                  R"("widthCorner":[720,3720],"heightCorner":[1720,2720]}},)"
+                  R"({"id":32,"type":"picture","picture":2,"place":{"origin":[2720,720],)"
+                  R"("widthCorner":[2720,1720],"heightCorner":[3720,720]}})",
+                  "," + square(720, 2720, 1000, 31) + "," + square(2720, 720, 1000, 32));
+    text.insert(text.rfind(']'), R"(,{"id":2,)" + file + "}");
+    auto job = loadJob(text, dir.path());
+    exportAccepted(job.get(), flavour("Press", c.settings), dir / "out.pdf");
+    tavtest::Pdf pdf(dir / "out.pdf");
+    std::size_t objects = 0;
+    for (QPDFObjectHandle o : pdf.qpdf().getAllObjects())
+      objects += at(o, "/Subtype") == "/Image" || at(o, "/Subtype") == "/PS";
+    EXPECT_EQ(objects, c.objects);
+    if (std::string(c.file) == "box.eps") continue;  // Ghostscript draws the gray preview
+    // Every placement shows the picture: the cyan half and the black quarter.
+    const auto plates = tavtest::measurePlates(dir / "out.pdf");
+    for (const auto& [x, y] : {std::pair{72, 548}, std::pair{272, 548}, std::pair{72, 348}}) {
+      tavtest::expectInks(plates, {{"Cyan", x + 25.0, y + 75.0, 1}, {"Black", x + 75.0, y + 25.0, 1}}, 0.03);
+    }
+  }
+}

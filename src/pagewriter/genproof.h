@@ -41,6 +41,15 @@ namespace TavGen {
 class Downsampler;
 }
 
+// The part of an object inside the frame that its
+// raster picture or map covers: a new object (owned by the caller) with the
+// object's paint, or null. `outside` is set when the picture lies wholly
+// outside the object; null without `outside` means that no frame applies
+// (another paint, or a placement without extent) and the object's own
+// outline is the part.
+std::unique_ptr<TavDB::Object> IntersectWithImageBoundingBox(const jobstr* job, const TavDB::Object* object,
+                                                             bool& outside);
+
 class genproof : public illtransform {
  public:
   // Path modes of OutputShape, OutputPath and OutputCompoundPath (bits).

@@ -9,6 +9,7 @@
 
 #include "driver_support.h"
 #include "map_support.h"
+#include "platform/files.h"
 #include "support/consumers.h"
 #include "support/pdfbuilder.h"
 #include "support/pdfread.h"
@@ -156,5 +157,31 @@ TEST(LinkForms, MapsUnderImageLinksAreFormsWithTheirFlatInksBeside) {
         }
       }
     }
+  }
+}
+
+TEST(LinkForms, OpiIdsNameThePictureRelativeToTheOutputFileHoweverItIsGiven) {
+  tavtest::TestFolder dir;
+  tavtest::TiffLayout gray;
+  tavtest::writeTiff(dir / "gray.tif", gray);
+  tavtest::writeFile(dir / "job.json", placedJob(kStandardInks, R"("file":"gray.tif")"));
+  fs::create_directories(dir / "out");
+  const std::string url = TavSys::FileSpec(dir / "gray.tif").ToFileURL();
+  const std::pair<std::string, std::string> cases[] = {
+      {"opi.pdf", "gray.tif"},                        // beside the picture, named from the working folder
+      {"out/opi.pdf", "../gray.tif"},
+      {"out/../out/./opi.pdf", "../gray.tif"},
+      {(dir / "out" / "opi.pdf").string(), "../gray.tif"},
+  };
+  for (const auto& [output, relative] : cases) {
+    SCOPED_TRACE(output);
+    const auto run = tavtest::runTavpdf({"export", "job.json", "-o", output, "--set", "LinkType=1"}, dir.path());
+    ASSERT_EQ(run.exitCode, 0) << run.describe();
+    const fs::path written = fs::path(output).is_absolute() ? fs::path(output) : dir / output;
+    tavtest::Pdf pdf(written);
+    std::string ids;
+    for (QPDFObjectHandle o : pdf.qpdf().getAllObjects())
+      if (o.isStream() && o.getDict().hasKey("/OPI")) ids += tavtest::at(o, "/OPI/1.3/ID");
+    EXPECT_EQ(ids, "qel-pdf:" + relative + "," + url);
   }
 }

@@ -332,6 +332,12 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // Writes a placed picture file (a record of kind 3): at once for the page's
   // own writer, from the queue under the record's name for nested writers.
   void OutputPictureXObject(PendingStream& record);
+  // A placed pixel picture on a page of separated output: the page's ink's
+  // share of it as the plate's gray image, or, on a plate it does not print
+  // on, an empty image that clears the plate where it lies. copyJpeg writes
+  // the file as it stands (model, decode, colour space).
+  void WritePicturePlate(TavDB::Object* object, const Paint& paint, const TavSys::PixelHeader& header,
+                         bool passThrough, const std::function<void(int, bool, ColorSpace*)>& copyJpeg);
 
   // ---- OPI dictionaries (pictures/opi.cpp) -----------------------------------
   // The OPI value of a placed EPS, TIFF or PDF picture's form; null for other

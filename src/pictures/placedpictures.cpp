@@ -4,9 +4,11 @@
 // under that name. JPEG files go into the file as they stand when JPEG
 // compression is asked for; an EPS file becomes a PostScript XObject drawn
 // over its preview, which viewers show and printers leave out.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include "pdfwriter/pdfobjects.h"
 #include "pdfwriter/pdfoutfil.h"
 #include "platform/files.h"
+#include "platform/kernel/colorspace.h"
 #include "platform/kernel/epsfile.h"
 #include "platform/kernel/job.h"
 #include "platform/kernel/tavdb.h"
@@ -298,13 +301,13 @@ void PDFProof::OutputPictureXObject(PendingStream& pending) {
     return;
   }
   // A JPEG file goes in as it stands when JPEG compression is asked for.
-  if (jpeg && GetImageCompression(false) >= 25 && mImageMode == 0 && h.width <= kMaxJpegSide &&
-      h.rows <= kMaxJpegSide) {
+  const bool passThrough = jpeg && GetImageCompression(false) >= 25 && mImageMode == 0 && h.width <= kMaxJpegSide &&
+                           h.rows <= kMaxJpegSide;
+  auto copyJpeg = [&](int model, bool decode, ColorSpace* space) {
     mJpegPassThrough = true;
     const int resolution = h.resolution > 0 ? int(std::lround(h.resolution)) : 72;
-    proofimghan* handler =
-        outpixbegin(file, paint, PlacementMatrix(*paint, h.width, h.rows), resolution, 1, 0, 0, h.rows, h.width,
-                    h.channels, h.model, nullptr, h.channels == 4 && jpegStoresInvertedCmyk(path), nullptr);
+    proofimghan* handler = outpixbegin(file, paint, PlacementMatrix(*paint, h.width, h.rows), resolution, 1, 0, 0,
+                                       h.rows, h.width, h.channels, model, nullptr, decode, space);
     if (handler == nullptr && mImageBegun) {
       std::ifstream in(fs::u8path(path), std::ios::binary);
       std::vector<char> block(kCopyBlock);
@@ -314,9 +317,75 @@ void PDFProof::OutputPictureXObject(PendingStream& pending) {
       }
     }
     outpixend(handler);
+  };
+  if (mSettings.SeparatedOutput != 0 && mSoftMaskDepth == 0) {
+    WritePicturePlate(object, *paint, h, passThrough, copyJpeg);
+    return;
+  }
+  if (passThrough) {
+    copyJpeg(h.model, h.channels == 4 && jpegStoresInvertedCmyk(path), nullptr);
     return;
   }
   genproof::OutputPlacedPixels(object);
+}
+
+void PDFProof::WritePicturePlate(TavDB::Object* object, const Paint& paint, const TavSys::PixelHeader& h,
+                                 bool passThrough, const std::function<void(int, bool, ColorSpace*)>& copyJpeg) {
+  // The page is the plate of the one separation enabled.
+  int plate = -1;
+  for (int p = 0; p < sepfrejob(mJob) && plate < 0; ++p) plate = sepsoruse(mJob, p, false);
+  if (plate < 0) return;
+  // The ink's share of the picture as the plate's gray image, as maps are
+  // written on it: the process component of a CMYK picture, of an RGB
+  // picture converted to CMYK, the darkness of a gray one on Black.
+  const int component = sepiscmyk(mJob, plate);
+  const bool gray = h.channels == 1;
+  const bool prints = component >= 0 && (!gray || component == 3);
+  std::vector<int> separations{plate};
+  std::unique_ptr<ColorSpace> space;
+  const int model = GetPictureColorSpace(separations, space);
+  const bool decode = !IsSoftMaskRemap();
+  const TavSys::filref* file = picfilref(mJob, paint.picture);
+  if (!prints) {
+    // Nothing of the picture on this plate: it clears the plate where it lies.
+    proofimghan* handler = outpixbegin(file, &paint, PlacementMatrix(paint, 1, 1), 72, 1, 0, 0, 1, 1, 1, model,
+                                       nullptr, decode, space.get());
+    if (handler != nullptr) {
+      handler->Begin();
+      const std::uint8_t none = 0;
+      outpixrow(handler, &none, 1, 1);
+    }
+    outpixend(handler);
+    return;
+  }
+  // A gray JPEG file is its Black plate as it stands (light is no ink).
+  if (gray && passThrough) {
+    copyJpeg(model, false, space.get());
+    return;
+  }
+  PixelRowConversion conversion;
+  conversion.model = model;
+  conversion.space = space.get();
+  conversion.decode = decode;
+  if (gray) {
+    conversion.convert = [](const std::uint8_t* row, std::int32_t width, std::uint8_t* out) {
+      for (std::int32_t x = 0; x < width; ++x) out[x] = std::uint8_t(255 - row[x]);
+    };
+  } else if (h.channels == 4) {
+    conversion.convert = [component](const std::uint8_t* row, std::int32_t width, std::uint8_t* out) {
+      for (std::int32_t x = 0; x < width; ++x) out[x] = row[std::size_t(x) * 4 + std::size_t(component)];
+    };
+  } else {
+    conversion.convert = [component](const std::uint8_t* row, std::int32_t width, std::uint8_t* out) {
+      for (std::int32_t x = 0; x < width; ++x) {
+        const std::uint8_t* rgb = row + std::size_t(x) * 3;
+        double cmyk[4];
+        TavGen::rgbcmyk(rgb[0] / 255.0, rgb[1] / 255.0, rgb[2] / 255.0, 0.0, 1.0, cmyk);
+        out[x] = std::uint8_t(std::lround(std::clamp(cmyk[component], 0.0, 1.0) * 255));
+      }
+    };
+  }
+  OutputPixelFile(object, &conversion);
 }
 
 void PDFProof::WritePostScriptXObject(const Paint& paint, const std::string& path, const std::string& queuedName) {

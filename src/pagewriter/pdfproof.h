@@ -402,7 +402,10 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   int GetOpiMapStatus(std::uint16_t paint) const;
   // The colour model (0 and 1 gray, 5 CMYK, 8 the space) and the colour space
   // of an image of the separations; a CMYK list becomes the job's C, M, Y, K.
-  int GetPictureColorSpace(std::vector<int>& separations, std::unique_ptr<ColorSpace>& space);
+  // With overprinting, an image of some process inks keeps a DeviceN space
+  // of those inks (a DeviceCMYK image would clear the others).
+  int GetPictureColorSpace(std::vector<int>& separations, std::unique_ptr<ColorSpace>& space,
+                           bool overprinting = false);
   // "a b c d e f cm" placing the unit square by three corners (top-left,
   // top-right, bottom-left; job units, vertical first).
   void WritePictureMatrix(genoutfil& out, const std::array<std::int32_t, 6>& corners);
@@ -466,6 +469,13 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // The inks of a map under an image link that its image does not hold,
   // filled over the object's shape below or above the link (mapGetFlatPart).
   void OutputMapFlatPart(TavDB::Object* object, int flatPaint);
+  // The writer of a graphics state whose soft mask is the opacity channel of
+  // a map paint's picture where the paint places it (pending kind 14; the
+  // record's paint and its name in the ExtGState resources).
+  void WriteMapOpacityMask(PendingStream& record);
+  // The transparency group of that soft mask: the map's opacity channel drawn
+  // where the paint places it. Throws TavSys::Error when the channel cannot be read.
+  PDFIndirectReference* WriteMapOpacityGroup(const Paint& paint);
   // The workflow's private data of an image-link form: the linked file, the
   // inks of its channels with their screens, and whether it has an alpha
   // channel.
@@ -683,6 +693,9 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   bool mPaintMapGroup = false;
   // While the content of a knockout group is written.
   bool mGroupKnockout = false;
+  // The opacity-mask graphics states queued for map paints, by the ExtGState
+  // dictionary they are entered in and the paint.
+  std::map<std::pair<const PDFDictionary*, std::uint16_t>, std::string> mMapOpacityMasks;
   // A nested one-up writer placed with a screen: that screen's graphics state.
   std::string mOneUpScreenName;
   // The colour spaces of shadings by their stops (and whether inside a soft

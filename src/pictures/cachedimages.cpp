@@ -272,7 +272,7 @@ PDFIndirectReference* WriteBaseImage(CachedSubImage&, CachedImage& picture, cons
   const bool decode = s.SeparatedOutput != 0 && !writer.IsSoftMaskRemap();
   std::vector<int> separations = base.separations;
   std::unique_ptr<ColorSpace> space;
-  const int model = writer.GetPictureColorSpace(separations, space);
+  const int model = writer.GetPictureColorSpace(separations, space, picture.hasOverprint);
   // The planes follow the components of the space the image is written in.
   std::vector<int> planes = separations;
   if (space && model == 8) planes = ImageComponentSeparations(job, *space);
@@ -762,7 +762,8 @@ bool PDFProof::ImageLinkPossible(std::uint16_t paint) const {
   return paintVornImageLinkPossible(mJob, paint, mOneUpLink, mSettings.IncludePrivateData != 0);
 }
 
-int PDFProof::GetPictureColorSpace(std::vector<int>& separations, std::unique_ptr<ColorSpace>& space) {
+int PDFProof::GetPictureColorSpace(std::vector<int>& separations, std::unique_ptr<ColorSpace>& space,
+                                   bool overprinting) {
   space.reset();
   if (separations.empty()) return 1;
   if (mSettings.SeparatedOutput != 0 && mSoftMaskDepth == 0) {
@@ -781,6 +782,7 @@ int PDFProof::GetPictureColorSpace(std::vector<int>& separations, std::unique_pt
   options.maxColorants = int(GetMaxColorants());
   options.noTransfer = mSoftMaskDepth != 0;
   auto deviceN = std::make_unique<PDFCsDeviceN>(mJob, -1, options, mSoftMaskDepth != 0 ? nullptr : mSepData);
+  deviceN->NameProcessInksAsColorants(overprinting);
   for (int sep : separations) deviceN->SetSeparationUse(sep, true);
   space = std::move(deviceN);
   return 8;

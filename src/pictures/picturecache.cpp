@@ -219,7 +219,10 @@ CachedImage::CachedImage(PDFProof* w, const TavDB::Object*, std::uint16_t paintI
   remapEngaged = remapFlag;
   if (remapFlag) remap = remapArray;
   const TavricLib::MappedPicture picture(job, int(map), factor);
-  hasOverprint = picture.HasOverprint() || writer->GetOneUpLink();
+  // A linked map with flat parts leaves the inks without a channel to the
+  // flat part drawn over its link.
+  hasOverprint = picture.HasOverprint() || writer->GetOneUpLink() ||
+                 (linkType == 2 && imageLinkPossible && mapHasFlatParts(job, int(map)));
   outputAsCmyk = s.NormalizedOutput == 0 && (s.SeparatedOutput == 0 || remapEngaged) &&
                  picture.CanOutputAsCmyk(RemapArray()) && !picture.CanOutputAsSeparation(RemapArray());
   groupFlag = group;

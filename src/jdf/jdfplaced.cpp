@@ -290,7 +290,8 @@ void writeContentObject(JDFSheet& sheet, jobstr* job, TavDB::Object* object) {
   TavDB::tv_matrixtyp<double> placement;
   JDFPictureMatrix(job, object->paint(), placement);
   placement.Concat(JDFRotationMatrix(picGetRotationType(job, paint.picture),
-                                     getPictureBoundingBoxForJDF(job, &paint, paint.picture, 1.0), TavDB::getppi(job)));
+                                     getPictureBoundingBoxForJDF(job, &paint, paint.picture, 1.0),
+                                     JDFPicturePPI(job, paint.picture)));
   TavDB::tv_matrixtyp<double> ctm = sheet.layout();
   ctm.Concat(placement);
 
@@ -312,6 +313,11 @@ void writeContentObject(JDFSheet& sheet, jobstr* job, TavDB::Object* object) {
 
 // ---- geometry ------------------------------------------------------------------
 
+int JDFPicturePPI(const jobstr* job, int picture) {
+  const jobstr* oneUp = picGetJob(job, picture);
+  return oneUp != nullptr ? TavDB::getppi(oneUp) : TavDB::getppi(job);
+}
+
 bool JDFPictureMatrix(const jobstr* job, int paintIndex, TavDB::tv_matrixtyp<double>& out) {
   const Paint* paint = paipoi(job, paintIndex);
   std::int32_t words[6];
@@ -332,7 +338,11 @@ bool JDFPictureMatrix(const jobstr* job, int paintIndex, TavDB::tv_matrixtyp<dou
   const double v = vA + height * (vB - vA) / 10000 + dy * d + dx * c;
   const TavDB::tv_point origin = getOriginalOrigin(job);
   const double toPoints = 72.0 / TavDB::getppi(job);
-  out = {a, b, c, d, (h - origin.h) * toPoints, (origin.v - v) * toPoints};
+  // The file's space is in points; a point of it covers as many picture
+  // units as a point of the job covers job units, except for a one-up at
+  // another resolution, whose units are its own.
+  const double perPoint = double(JDFPicturePPI(job, paint->picture)) / TavDB::getppi(job);
+  out = {a * perPoint, b * perPoint, c * perPoint, d * perPoint, (h - origin.h) * toPoints, (origin.v - v) * toPoints};
   return true;
 }
 

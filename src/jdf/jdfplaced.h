@@ -113,6 +113,8 @@ TavDB::tv_box JDFObjectBox(const jobstr* job, const TavDB::Object* object);
 // to the job's page in points. The turn of the picture's own file is
 // separate (JDFRotationMatrix); false when the paint places no picture.
 bool JDFPictureMatrix(const jobstr* job, int paint, TavDB::tv_matrixtyp<double>& out);
+// The resolution of a picture's own units: a one-up's own, else the job's.
+int JDFPicturePPI(const jobstr* job, int picture);
 // The turn by a rotation type (0..3) of a file whose box is the given one
 // (top, bottom, left, right in job units).
 TavDB::tv_matrixtyp<double> JDFRotationMatrix(int rotationType, const std::array<std::int32_t, 4>& box, int ppi);

@@ -220,3 +220,57 @@ TEST(JDFExport, FilesComposedByTheTicketGiveThePlatesOfAPlainExport) {
     jdftest::expectSamePlates(dir / "composed.pdf", dir / "plain.pdf");
   }
 }
+
+namespace {
+
+// A one-up of 2 x 1 inches at `ppi`: an orange panel with a black bar.
+std::string oneUpAt(int ppi) {
+  const auto u = [ppi](double inches) { return std::to_string(int(inches * ppi)); };
+  const auto pt = [](const std::string& v, const std::string& h) { return "[" + v + "," + h + "]"; };
+  return R"({"format":"tavpdf-job","ppi":)" + u(1) + R"(,"origin":[)" + u(1) + R"(,0],"boxes":{"media":[0,0,)" +
+         u(1) + "," + u(2) + R"(]},)"
+         R"("inks":[{"name":"Black","process":"black"},{"name":"Orange","cmyk":[0,60,100,0]}],)"
+         R"("colours":[{"id":1,"inks":{"Orange":30}},{"id":2,"inks":{"Black":100}}],)"
+         R"("paints":[{"id":10,"type":"flat","colour":1},{"id":11,"type":"flat","colour":2}],)"
+         R"("objects":[{"kind":"path","paint":10,"points":[)" +
+         pt("0", "0") + "," + pt("0", u(2)) + "," + pt(u(1), u(2)) + "," + pt(u(1), "0") +
+         R"(]},{"kind":"path","paint":11,"points":[)" + pt(u(0.1), u(0.3)) + "," + pt(u(0.1), u(0.8)) + "," +
+         pt(u(0.6), u(0.8)) + "," + pt(u(0.6), u(0.3)) + "]}]}";
+}
+
+// A job of 4 x 4 inches at `ppi` placing the one-up 1:1 an inch from the
+// top left corner, with a cyan mark below it.
+std::string placingOneUpAt(int ppi) {
+  const auto u = [ppi](double inches) { return std::to_string(int(inches * ppi)); };
+  return R"({"format":"tavpdf-job","ppi":)" + u(1) + R"(,"origin":[)" + u(4) + R"(,0],"boxes":{"media":[0,0,)" +
+         u(4) + "," + u(4) + R"(]},)"
+         R"("inks":[{"name":"Cyan","process":"cyan"},{"name":"Black","process":"black"},)"
+         R"({"name":"Orange","cmyk":[0,60,100,0]}],"colours":[{"id":1,"inks":{"Cyan":100}}],)"
+         R"("paints":[{"id":10,"type":"flat","colour":1},{"id":20,"type":"picture","picture":1,"place":)"
+         R"({"origin":[)" + u(1) + "," + u(1) + R"(],"widthCorner":[)" + u(1) + "," + u(3) + R"(],"heightCorner":[)" +
+         u(2) + "," + u(1) + R"(]}}],"pictures":[{"id":1,"file":"oneup.json"}],"objects":[)" +
+         square(int(2.5 * ppi), ppi, ppi / 2, 10) + R"(,{"kind":"path","paint":20,"points":[[)" + u(1) + "," + u(1) +
+         "],[" + u(1) + "," + u(3) + "],[" + u(2) + "," + u(3) + "],[" + u(2) + "," + u(1) + "]]}]}";
+}
+
+}  // namespace
+
+TEST(JDFExport, AOneUpAtAnotherResolutionPrintsAtItsSize) {
+  struct Case {
+    int oneUpPpi, jobPpi;
+  };
+  for (const Case c : {Case{2540, 72}, Case{300, 1200}, Case{720, 720}}) {
+    SCOPED_TRACE(std::to_string(c.oneUpPpi) + " ppi one-up in a " + std::to_string(c.jobPpi) + " ppi job");
+    tavtest::TestFolder dir;
+    tavtest::writeFile(dir / "oneup.json", oneUpAt(c.oneUpPpi));
+    auto job = loadJob(placingOneUpAt(c.jobPpi), dir.path());
+    PDFSettings settings = drivertest::flavour("JDF", "JDFCollectMarks=0");
+    const auto run = jdftest::exportJdf(job.get(), settings, dir / "job.jdf");
+    ASSERT_EQ(run.result, 0) << (run.messages.empty() ? "" : run.messages.front().text);
+    jdftest::expectFolderSound(dir / "job.jdf");
+    jdftest::composeByTicket(dir / "job.jdf", dir / "composed.pdf");
+    settings.GenerateJDF = 0;
+    ASSERT_EQ(drivertest::exportJob(job.get(), settings, dir / "plain.pdf").result, 0);
+    jdftest::expectSamePlates(dir / "composed.pdf", dir / "plain.pdf");
+  }
+}

@@ -4,6 +4,7 @@
 
 #include "jdf_support.h"
 #include "support/consumers.h"
+#include "support/pdfread.h"
 
 namespace {
 
@@ -129,7 +130,7 @@ JDF(ID,Type,JobID,Status,Version,xmlns)
   // neither, and settings and job are as they were.
   EXPECT_EQ(std::string(doc.select_node("//MarkObject/@CTM").attribute().value()).substr(0, 37),
             "-0.980000 0.000000 0.000000 1.000000 ");
-  EXPECT_NE(tavtest::readFile(dir / "Étiquette 1_marks0.pdf").find("/MediaBox [ 72  598  122  648  ]"), std::string::npos);
+  EXPECT_NE(tavtest::readFile(dir / "Étiquette 1_marks0.pdf").find("/MediaBox [ 0  0  50  50  ]"), std::string::npos);
   EXPECT_EQ(settings.Mirror, 1);
   EXPECT_EQ(settings.HorizontalDistortion, -2.0);
   EXPECT_EQ(getOriginalOrigin(loaded.get()), (TavDB::tv_point{7200, 0}));
@@ -199,7 +200,9 @@ TEST(JDFExport, FilesComposedByTheTicketGiveThePlatesOfAPlainExport) {
     const char* settings;
   };
   const Case cases[] = {{"portrait, marks collected", 1, "JDFCollectMarks=1"},
-                        {"turned right, mirrored, distorted", 0, "JDFCollectMarks=0 Mirror=1 HorizontalDistortion=-2"}};
+                        {"turned right, mirrored, distorted", 0, "JDFCollectMarks=0 Mirror=1 HorizontalDistortion=-2"},
+                        {"turned left", 2, "JDFCollectMarks=0"},
+                        {"upside down, mirrored", 3, "JDFCollectMarks=1 Mirror=1 VerticalDistortion=3"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     PDFSettings settings = drivertest::flavour("JDF", c.settings);
@@ -212,6 +215,17 @@ TEST(JDFExport, FilesComposedByTheTicketGiveThePlatesOfAPlainExport) {
     const auto doc = jdftest::readTicket(dir / "job.jdf");
     EXPECT_EQ(names(doc.select_nodes("//ContentObject"), "Ord"), (std::vector<std::string>{"0", "0"}));
     EXPECT_EQ(doc.select_nodes("//RunList[@ID][1]/RunList").size(), 1u);
+    // The sheet and every file start at 0,0.
+    EXPECT_TRUE(std::string(doc.select_node("//Surface/@SurfaceContentsBox").attribute().value())
+                    .starts_with("0.000000 0.000000 "));
+    for (const auto& url : names(doc.select_nodes("//FileSpec"), "URL"))
+    {
+      tavtest::Pdf file(jdftest::fileOfURL(dir / "job.jdf", url));
+      const std::vector<double> media = tavtest::numbers(file.page(0).getKey("/MediaBox"));
+      ASSERT_EQ(media.size(), 4u) << url;
+      EXPECT_EQ(media[0], 0.0) << url;
+      EXPECT_EQ(media[1], 0.0) << url;
+    }
     jdftest::composeByTicket(dir / "job.jdf", dir / "composed.pdf");
 
     settings.GenerateJDF = 0;
@@ -271,6 +285,39 @@ TEST(JDFExport, AOneUpAtAnotherResolutionPrintsAtItsSize) {
     jdftest::composeByTicket(dir / "job.jdf", dir / "composed.pdf");
     settings.GenerateJDF = 0;
     ASSERT_EQ(drivertest::exportJob(job.get(), settings, dir / "plain.pdf").result, 0);
+    jdftest::expectSamePlates(dir / "composed.pdf", dir / "plain.pdf");
+  }
+}
+
+TEST(JDFExport, MarksPagesLieOnTheSheetHoweverFarTheArtReaches) {
+  // On a 10-inch sheet: a square, one across its right edge and one far below it.
+  const std::string job = drivertest::jobText(
+      drivertest::kStandardInks, R"([{"id":20,"inks":{"Cyan":100}},{"id":21,"inks":{"Black":100}}])",
+      R"([{"id":30,"type":"flat","colour":20},{"id":31,"type":"flat","colour":21}])",
+      "[" + square(1000, 1000, 800, 30) + "," + square(3000, 6800, 800, 31) + "," + square(100000000, 1000, 800, 30) +
+          "]");
+  struct Case {
+    const char* settings;
+    std::size_t markObjects;
+  };
+  for (const Case c : {Case{"JDFCollectMarks=1", 1}, Case{"JDFCollectMarks=0", 2}}) {
+    SCOPED_TRACE(c.settings);
+    tavtest::TestFolder dir;
+    auto loaded = loadJob(job, dir.path());
+    PDFSettings settings = drivertest::flavour("JDF", c.settings);
+    const auto run = jdftest::exportJdf(loaded.get(), settings, dir / "job.jdf");
+    ASSERT_EQ(run.result, 0) << (run.messages.empty() ? "" : run.messages.front().text);
+    jdftest::expectFolderSound(dir / "job.jdf");
+    const auto doc = jdftest::readTicket(dir / "job.jdf");
+    EXPECT_EQ(doc.select_nodes("//MarkObject").size(), c.markObjects);
+    // No page reaches beyond the sheet.
+    for (const auto& url : names(doc.select_nodes("//FileSpec"), "URL")) {
+      tavtest::Pdf file(jdftest::fileOfURL(dir / "job.jdf", url));
+      for (double v : tavtest::numbers(file.page(0).getKey("/MediaBox"))) EXPECT_LE(v, 720.0) << url;
+    }
+    jdftest::composeByTicket(dir / "job.jdf", dir / "composed.pdf");
+    settings.GenerateJDF = 0;
+    ASSERT_EQ(drivertest::exportJob(loaded.get(), settings, dir / "plain.pdf").result, 0);
     jdftest::expectSamePlates(dir / "composed.pdf", dir / "plain.pdf");
   }
 }

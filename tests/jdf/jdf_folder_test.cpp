@@ -242,3 +242,21 @@ TEST(JDFFolder, CommandCollectsMarksAsAskedOrAsTheFlavourSays) {
                 .exitCode,
             2);
 }
+
+TEST(JDFFolder, ExportUnderAJDFFlavourPrintsEveryFileItWrites) {
+  tavtest::TestFolder dir;
+  tavtest::writeFile(dir / "job.json", drivertest::plainJobText());
+  struct Case {
+    const char* output;
+    const char* marks;
+    const char* ticket;
+  };
+  for (const Case c : {Case{"a.pdf", "a.pdf_marks0.pdf", "a.pdf.jdf"}, Case{"b.jdf", "b_marks0.pdf", "b.jdf"}}) {
+    const auto run = tavtest::runTavpdf({"export", (dir / "job.json").string(), "-o", (dir / c.output).string(),
+                                         "--flavour", "JDF"});
+    ASSERT_EQ(run.exitCode, 0) << run.describe();
+    EXPECT_EQ(run.out, (dir / c.marks).string() + "\n" + (dir / c.ticket).string() + "\n");
+    jdftest::expectFolderSound(dir / c.ticket);
+  }
+  EXPECT_FALSE(fs::exists(dir / "a.pdf"));
+}

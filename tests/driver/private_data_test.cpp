@@ -22,7 +22,8 @@ const char* kInks =
     R"({"name":"White","cmyk":[0,0,0,0],"opaque":true}])";
 
 // Squares in every ink but the die, a trimmable and a bleeding region, and a
-// staggered cutting group holding an unstroked triangle in the die ink.
+// staggered cutting group holding an unstroked triangle and a quarter circle
+// in the die ink.
 std::string privateJob() {
   std::string colours = "[", paints = "[", objects = "[";
   const char* names[] = {"Cyan", "Black", "PANTONE 185 C", "PANTONE 185 U", "Gloss", "White", "Die"};
@@ -36,7 +37,8 @@ std::string privateJob() {
   objects += "," + square(1000, 4000, 500, 30, R"(,"boxCreator":10)") + "," +
              square(2000, 4000, 500, 30, R"(,"boxCreator":11)") +
              R"(,{"kind":"group","staggeredCut":{"allInks":true},"objects":[)"
-             R"({"kind":"path","paint":36,"points":[[5000,1000],[5000,2000],[6000,1000]]}]})";
+             R"({"kind":"path","paint":36,"points":[[5000,1000],[5000,2000],[6000,1000]]},)"
+             R"({"kind":"path","paint":36,"points":[[5500,3000],[5500,3276,5276,3500,5000,3500]]}]})";
   return jobText(kInks, colours + "]", paints + "]", objects + "]",
                  R"(,"parameters":{"Customer":"Smith & <Sons> \"Ltd\"","Order":"4711"},)"
                  R"("trimAndBleedInfo":{"trimLeft":720,"trimBottom":6480,"trimRight":6480,"trimTop":720,"bleed":72},)"
@@ -89,7 +91,10 @@ TEST(PrivateData, NormalizedFilesCarryTheWorkflowsData) {
   // at 720 ppi: h 1000 lies 280 units = 987.8 hundredths right of the edge.
   EXPECT_THAT(lines, ::testing::ElementsAre("%%C Created by staggered cutting module Tavric 18.1",
                                             "%INCM0.01", "X988Y5221D2", "X4516Y5221D1",
-                                            "X988Y1693D1", "M0"));
+                                            "X988Y1693D1",
+                                            // the curve: start, both control points, end
+                                            "X8043Y3457D2", "X9017Y3457D1", "X9807Y4247D1",
+                                            "X9807Y5221D1", "M0"));
 
   // The page's trim and bleed, centred on the trim box, in points: the
   // trimmable square lies at h 4000..4500, v 1000..1500, the centre at 3600.

@@ -266,8 +266,10 @@ int secondPass(const jobstr* job, const PDFSettings& settings, ExportOutput& out
     }
   }
   // Without a remapped ink there is nothing to rename.
-  if (settings.UseSeparationDisabler != 0 && JobHasRemapping(job) && RenameInksInWrittenFile(job, written) != 0) {
-    show(TavGen::kBatchError, "PDF/INKS NOT RENAMED");
+  std::string renameProblem;
+  if (settings.UseSeparationDisabler != 0 && JobHasRemapping(job) &&
+      RenameInksInWrittenFile(job, written, &renameProblem) != 0) {
+    show(TavGen::kBatchError, "PDF/INKS NOT RENAMED", {{"__REASON__", renameProblem}});
     return TavSys::kResultAbandoned;
   }
   // A pass that changed the file put a new one under its name.

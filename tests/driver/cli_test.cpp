@@ -127,7 +127,11 @@ TEST(ExportCommand, ForcedRemapProblemIsStillRefusedAndCheckReportsIt) {
                       "UseSeparationDisabler=1", "--force"});
   EXPECT_EQ(r.exitCode, 1) << r.describe();
   EXPECT_NE(r.err.find("PDF/UNABLE TO REMAP OBJECT"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("failure: PDF/INKS NOT RENAMED"), std::string::npos) << r.err;
+  // The failure names the cause: the colour whose two inks would become one.
+  const std::size_t failure = r.err.find("failure: PDF/INKS NOT RENAMED");
+  ASSERT_NE(failure, std::string::npos) << r.err;
+  const std::string line = r.err.substr(failure, r.err.find('\n', failure) - failure);
+  EXPECT_NE(line.find(R"(the inks "A" and "B" of one colour would both become "B")"), std::string::npos) << line;
   EXPECT_FALSE(fs::exists(dir / "out.pdf"));
 
   r = runTavpdf({"check", (dir / "job.json").string()});

@@ -149,6 +149,13 @@ TEST(Export, ChecksAnswerWithTheirResultAndMessages) {
        {{"TECHNICAL INKS NOT IN OVERPRINT", kWarning}, {"PROCESS INK MARKED TECHNICAL", kWarning},
         {"HIDDEN PRINTING LAYERS", kWarning}},
        {"TECHNICAL INKS WITH NONSEPARABLE BLENDMODE"}},
+      // The crop marks' registration colour prints on every ink alike.
+      {"crop marks on a job whose technical ink overprints",
+       colouredSquares(unoutput, {R"({"Varnish":100})"}, R"(,"overprint":true)"), "Press AddRegistrationMarks=1", 0,
+       {}, {"TECHNICAL INKS NOT IN OVERPRINT"}},
+      {"crop marks on a job whose technical ink knocks out",
+       colouredSquares(unoutput, {R"({"Varnish":100})"}), "Press AddRegistrationMarks=1", 0,
+       {{"TECHNICAL INKS NOT IN OVERPRINT", kWarning}}},
       {"technical ink with a non-separable blend",
        colouredSquares(unoutput, {R"({"Varnish":100})"}, R"(,"blendMode":"hue","overprint":true)"), "Press", -1,
        {{"TECHNICAL INKS WITH NONSEPARABLE BLENDMODE", kWarning}}, {"TECHNICAL INKS NOT IN OVERPRINT"}},

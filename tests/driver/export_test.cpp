@@ -148,7 +148,7 @@ TEST(Export, ChecksAnswerWithTheirResultAndMessages) {
       {"technical inks and hidden layers", technical, "Press IncludeLayers=1", 0,
        {{"TECHNICAL INKS NOT IN OVERPRINT", kWarning}, {"PROCESS INK MARKED TECHNICAL", kWarning},
         {"HIDDEN PRINTING LAYERS", kWarning}},
-       {"TECHNICAL INKS WITH NONSEPARABLE BLENDMODE"}},
+       {"TECHNICAL INKS WITH NONSEPARABLE BLENDMODE", "HIDDEN LAYERS PRINTED"}},
       // The crop marks' registration colour prints on every ink alike.
       {"crop marks on a job whose technical ink overprints",
        colouredSquares(unoutput, {R"({"Varnish":100})"}, R"(,"overprint":true)"), "Press AddRegistrationMarks=1", 0,
@@ -156,6 +156,8 @@ TEST(Export, ChecksAnswerWithTheirResultAndMessages) {
       {"crop marks on a job whose technical ink knocks out",
        colouredSquares(unoutput, {R"({"Varnish":100})"}), "Press AddRegistrationMarks=1", 0,
        {{"TECHNICAL INKS NOT IN OVERPRINT", kWarning}}},
+      {"hidden layers without layers in the file", technical, "Custom", 0, {{"HIDDEN LAYERS PRINTED", kWarning}},
+       {"HIDDEN PRINTING LAYERS"}},
       {"technical ink with a non-separable blend",
        colouredSquares(unoutput, {R"({"Varnish":100})"}, R"(,"blendMode":"hue","overprint":true)"), "Press", -1,
        {{"TECHNICAL INKS WITH NONSEPARABLE BLENDMODE", kWarning}}, {"TECHNICAL INKS NOT IN OVERPRINT"}},

@@ -146,6 +146,42 @@ TEST(PrivateData, PressFilesCarryPieceInfoAndStationNumbersButNoColorantList) {
   EXPECT_EQ(std::stod(at(info, "/Color/C/0")), 0.4);
 }
 
+// One colour of twelve inks: the PieceInfo lists them all in one array,
+// while the colour spaces painted in keep to the version's limit.
+TEST(PrivateData, InkListHoldsEveryInkWhilePaintedColourSpacesKeepTheirLimit) {
+  std::string inks = R"([{"name":"Cyan","process":"cyan"},{"name":"Magenta","process":"magenta"},)"
+                     R"({"name":"Yellow","process":"yellow"},{"name":"Black","process":"black"})";
+  std::string shares = R"({"Cyan":50,"Magenta":50,"Yellow":50,"Black":50)";
+  for (int i = 0; i < 8; ++i) {
+    const std::string name = "Spot " + std::to_string(i);
+    inks += R"(,{"name":")" + name + R"(","cmyk":[)" + std::to_string(i * 10) + ",0,50,0]}";
+    shares += ",\"" + name + "\":50";
+  }
+  const std::string job = colouredSquares(inks + "]", {shares + "}"});
+  struct Case {
+    const char* settings;
+    const char* version;
+    std::size_t limit;
+  };
+  for (const Case c : {Case{"Custom", "%PDF-1.4", 8}, Case{"Press", "%PDF-1.5", 27}}) {
+    SCOPED_TRACE(c.settings);
+    tavtest::TestFolder dir;
+    auto loaded = loadJob(job);
+    exportAccepted(loaded.get(), flavour(c.settings), dir / "inks.pdf");
+    EXPECT_EQ(tavtest::readFile(dir / "inks.pdf").substr(0, 8), c.version);
+    tavtest::Pdf file(dir / "inks.pdf");
+    EXPECT_EQ(file.root().getKey("/PieceInfo").getKey("/inPDF").getKey("/Inks").getArrayItem(1).getArrayNItems(), 12);
+    std::size_t largest = 0, painted = 0;
+    for (auto& [name, space] : file.page(0).getKey("/Resources").getKey("/ColorSpace").ditems()) {
+      if (!space.isArray() || at(space, "/0") != "/DeviceN") continue;
+      largest = std::max<std::size_t>(largest, std::size_t(space.getArrayItem(1).getArrayNItems()));
+      painted += std::size_t(space.getArrayItem(1).getArrayNItems());
+    }
+    EXPECT_LE(largest, c.limit);
+    EXPECT_GE(painted, 12u);  // every ink is painted in some colour space
+  }
+}
+
 TEST(PrivateData, StepAndRepeatIsARepeatedPlacementThatNeverOverlaps) {
   tavtest::TestFolder dir;
   tavtest::writeFile(dir / "art.pdf", "%PDF-1.4\n");

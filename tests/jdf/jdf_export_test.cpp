@@ -321,3 +321,19 @@ TEST(JDFExport, MarksPagesLieOnTheSheetHoweverFarTheArtReaches) {
     jdftest::expectSamePlates(dir / "composed.pdf", dir / "plain.pdf");
   }
 }
+
+// A one-up that lacks inks of its parent lets the parent's art below it
+// through, in the plain export and in its file of the folder alike.
+TEST(JDFExport, TheCartonsFolderPrintsLikeItsPlainExport) {
+  tavtest::TestFolder dir;
+  const auto examples = tavtest::sourceDir() / "examples";
+  auto job = loadJob(tavtest::readFile(examples / "carton.json"), examples);
+  PDFSettings settings = drivertest::flavour("JDF");
+  const auto run = jdftest::exportJdf(job.get(), settings, dir / "carton.jdf");
+  ASSERT_EQ(run.result, 0) << (run.messages.empty() ? "" : run.messages.front().text);
+  jdftest::expectFolderSound(dir / "carton.jdf");
+  jdftest::composeByTicket(dir / "carton.jdf", dir / "composed.pdf");
+  settings.GenerateJDF = 0;
+  ASSERT_EQ(drivertest::exportJob(job.get(), settings, dir / "plain.pdf").result, 0);
+  jdftest::expectSamePlates(dir / "composed.pdf", dir / "plain.pdf");
+}

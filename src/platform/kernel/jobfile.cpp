@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -1680,6 +1681,7 @@ struct StreamFallback {};
 
 bool gStreaming = true;
 std::size_t gWindowBytes = kJobStreamWindow;
+std::atomic<std::size_t> gFallbacks{0};
 
 // Where the text of a job comes from: a file, read in pieces, or memory.
 class TextSource {
@@ -2108,6 +2110,7 @@ std::unique_ptr<jobstr> streamJob(TextSource& source, const fs::path& base, cons
   } catch (const StreamFallback&) {
   } catch (const std::exception&) {
   }
+  ++gFallbacks;
   return nullptr;
 }
 
@@ -2125,9 +2128,11 @@ std::unique_ptr<jobstr> loadWhole(std::string text, const fs::path& base, const 
 
 }  // namespace
 
+std::size_t jobStreamFallbacks() { return gFallbacks; }
+
 void setJobStreaming(bool on, std::size_t windowBytes) {
   gStreaming = on;
-  gWindowBytes = std::max<std::size_t>(windowBytes, 1);
+  gWindowBytes = std::max<std::size_t>(windowBytes, 2);
 }
 
 std::unique_ptr<jobstr> loadJobFromMemory(std::string_view text, const fs::path& baseFolder,
@@ -2159,6 +2164,7 @@ std::unique_ptr<jobstr> loadJobFile(const fs::path& path) {
       TextSource source(path);
       job = streamJob(source, path.parent_path(), file, &canon);
     } catch (const StreamFallback&) {
+      ++gFallbacks;
     }
     if (job) return job;
   }

@@ -100,7 +100,7 @@ struct Node {
 
   bool isObject() const { return j && j->kind == Value::kObject; }
   const Member* find(Key key) const {
-    if (!isObject()) return nullptr;
+    if (!isObject() || !(j->keyBits & jobjson::keyBit(key.hash))) return nullptr;
     for (std::uint32_t i = 0; i < j->size; ++i) {
       const Member& m = j->members[i];
       if (m.hash == key.hash && m.key == key.name) return &m;
@@ -1727,7 +1727,9 @@ class JobStream {
  public:
   JobStream(Loader& loader, TextSource& source)
       : loader_(loader), source_(source), cap_(gWindowBytes),
-        buf_(std::make_unique<char[]>(gWindowBytes + 1 + jobjson::kPadding)) {}
+        buf_(std::make_unique<char[]>(gWindowBytes + 1 + jobjson::kPadding)) {
+    doc_.reserve(cap_ + 1);
+  }
 
   std::unique_ptr<jobstr> load() {
     skipSpace();
@@ -1781,6 +1783,14 @@ class JobStream {
     return t;
   }();
   static bool isSpace(int c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+  // The bits set among the low 16 (without relying on a popcount instruction).
+  static int bitCount(int mask) {
+    unsigned x = unsigned(mask);
+    x = x - ((x >> 1) & 0x5555u);
+    x = (x & 0x3333u) + ((x >> 2) & 0x3333u);
+    x = (x + (x >> 4)) & 0x0F0Fu;
+    return int((x + (x >> 8)) & 0x1Fu);
+  }
 
   std::uint64_t at() const { return base_ + pos_; }
   std::size_t index(std::uint64_t offset) const { return std::size_t(offset - base_); }
@@ -1865,9 +1875,9 @@ class JobStream {
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf_.get() + pos_));
         auto mask = [&](char c) { return _mm_cmpeq_epi8(b, _mm_set1_epi8(c)); };
         if (_mm_movemask_epi8(mask('"')) != 0) break;
-        const int closes = __builtin_popcount(unsigned(_mm_movemask_epi8(_mm_or_si128(mask(']'), mask('}')))));
+        const int closes = bitCount(_mm_movemask_epi8(_mm_or_si128(mask(']'), mask('}'))));
         if (depth <= closes) break;
-        depth += __builtin_popcount(unsigned(_mm_movemask_epi8(_mm_or_si128(mask('['), mask('{'))))) - closes;
+        depth += bitCount(_mm_movemask_epi8(_mm_or_si128(mask('['), mask('{')))) - closes;
         pos_ += 16;
       }
 #endif

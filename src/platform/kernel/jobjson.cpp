@@ -136,6 +136,7 @@ class SimdBuilder {
       m->key = std::string_view(copy(field.key), field.key.size());
       m->hash = hash;
       m->value = value;
+      out.keyBits |= keyBit(hash);
     }
     out.size = std::uint32_t(count);
   }
@@ -274,7 +275,10 @@ class ExactReader {
     v.size = std::uint32_t(n);
     if (o.object) {
       auto* members = static_cast<Member*>(doc_.allocate(n * sizeof(Member)));
-      for (std::size_t i = 0; i < n; ++i) new (&members[i]) Member(stack_[o.first + i]);
+      for (std::size_t i = 0; i < n; ++i) {
+        new (&members[i]) Member(stack_[o.first + i]);
+        v.keyBits |= keyBit(members[i].hash);
+      }
       v.kind = Value::kObject;
       v.members = members;
     } else {
@@ -608,6 +612,10 @@ void* Document::allocate(std::size_t bytes) {
 }
 
 PointList* Document::newPointList() { return &pointLists_.emplace_back(); }
+
+void Document::reserve(std::size_t bytes) {
+  if (parser_->dom.allocate(bytes) != simdjson::SUCCESS) throw std::bad_alloc();
+}
 
 std::optional<std::string> Document::parse(const char* text, std::size_t size) {
   clear();

@@ -45,7 +45,8 @@ struct Value {
   enum Kind : std::uint8_t { kNull, kBool, kNumber, kString, kArray, kObject, kPoints };
   Kind kind = kNull;
   bool boolean = false;
-  std::uint32_t size = 0;  // entries of an array or object, bytes of a string
+  std::uint16_t keyBits = 0;  // of an object: keyBit() of each of its keys
+  std::uint32_t size = 0;     // entries of an array or object, bytes of a string
   union {
     double number = 0;
     const char* text;
@@ -61,6 +62,10 @@ constexpr std::uint32_t keyHash(std::string_view key) {
   for (const char c : key) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
   return h;
 }
+
+// One of 16 bits for a key's hash: an object whose keyBits lack it has no
+// such key.
+constexpr std::uint16_t keyBit(std::uint32_t hash) { return std::uint16_t(1u << (hash >> 28)); }
 
 struct Member {
   std::string_view key;
@@ -90,6 +95,9 @@ class Document {
   // The JSON pointer of a value of this document; `entry` >= 0 names an entry
   // of a packed point list.
   std::string pointerOf(const Value* value, std::int64_t entry = -1) const;
+
+  // Room for pieces of up to `bytes` bytes, taken at once.
+  void reserve(std::size_t bytes);
 
   // The arena, for the builders.
   void* allocate(std::size_t bytes);

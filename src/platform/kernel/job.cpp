@@ -691,6 +691,11 @@ bool regObjectIsMark(const TavDB::Object* object) {
   return object && object->extra() && !object->extra()->mark.empty();
 }
 
+bool isPaimapGroup(const TavDB::Object* object) {
+  return object != nullptr && object->kind() == TavDB::ObjectKind::Group && object->extra() != nullptr &&
+         object->extra()->paintMapGroup;
+}
+
 namespace TavricLib {
 
 bool IsStructuredCADLayer(const jobstr*, const TavDB::Object* layer) {

@@ -637,6 +637,12 @@ struct ObjectController {
 // Whether the object is a registration mark (crop, registration, ...).
 bool regObjectIsMark(const TavDB::Object* object);
 
+// Whether the object is a paint-map group: a group that stands for one
+// picture map as a whole. Its first member is the outline the map is shown
+// in; its topmost path or compound painted with a map names the map. Under
+// OPI links such a group is one OPI form.
+bool isPaimapGroup(const TavDB::Object* object);
+
 namespace TavricLib {
 bool IsStructuredCADLayer(const jobstr* job, const TavDB::Object* layer);
 bool IsTrapLayer(const jobstr* job, const TavDB::Object* layer);

@@ -157,6 +157,7 @@ std::unique_ptr<Object> objdup(const Object* object) {
       y.cadLayer = x->cadLayer;
       y.trapLayer = x->trapLayer;
       y.stationNumber = x->stationNumber;
+      y.paintMapGroup = x->paintMapGroup;
       y.boxCreator = x->boxCreator;
       y.staggeredCut = x->staggeredCut;
       y.staggeredAllInks = x->staggeredAllInks;

@@ -115,6 +115,7 @@ struct ObjectExtra {
   bool cadLayer = false;        // structured CAD layer
   bool trapLayer = false;       // layer holding traps
   bool stationNumber = false;   // the station-number text
+  bool paintMapGroup = false;   // a group standing for one picture map (isPaimapGroup)
   int boxCreator = 0;           // 10 trimmable box, 11 bleeding box, 0 none
   bool staggeredCut = false;    // cutting group of a staggered step and repeat
   bool staggeredAllInks = true; // its options: all separations enabled ...

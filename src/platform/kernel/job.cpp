@@ -74,7 +74,7 @@ JobStateGuard::JobStateGuard(jobstr* job)
       colourCount_(job->colours.size()) {
   for (int i = 0; i < kMaxSeparations; ++i) {
     const Separation& s = job->separations[i];
-    seps_[i] = {s.enabled, s.output, s.cmykFlag, s.mappedTo};
+    seps_[i] = {s.enabled, s.output, s.cmykFlag, s.mappedTo, s.parametersOf};
   }
 }
 
@@ -87,6 +87,7 @@ JobStateGuard::~JobStateGuard() {
     s.output = seps_[i].output;
     s.cmykFlag = seps_[i].cmykFlag;
     s.mappedTo = seps_[i].mappedTo;
+    s.parametersOf = seps_[i].parametersOf;
   }
   if (job_->paints.size() > paintCount_) job_->paints.resize(paintCount_);
   if (job_->colours.size() > colourCount_) job_->colours.resize(colourCount_);

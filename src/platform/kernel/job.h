@@ -80,6 +80,10 @@ struct Separation {
   std::uint16_t screen = kNoScreen;  // screen index
   std::string dotgainCurve;    // name of the ink's dot-gain curve, empty = none
   int mappedTo = -1;           // separation map: slot this ink is remapped to, -1 = none
+  // While an export honours the separation map (DisableSeparationParameters):
+  // the slot whose output parameters (its dot-gain curve) this remapped ink
+  // prints with, -1 = its own.
+  int parametersOf = -1;
 };
 
 // A colour: one 8-bit percentage per separation slot.
@@ -398,7 +402,7 @@ class JobStateGuard {
   jobstr* job_;
   TavDB::tv_point origin_;
   std::array<std::optional<TavDB::tv_box>, 5> boxes_;
-  struct SepState { bool enabled, output, cmykFlag; int mappedTo; };
+  struct SepState { bool enabled, output, cmykFlag; int mappedTo, parametersOf; };
   std::array<SepState, kMaxSeparations> seps_;
   std::size_t paintCount_, colourCount_;
 };

@@ -112,6 +112,7 @@ struct ObjectExtra {
   // Classification the kernel keeps for objects and layers.
   std::string mark;             // registration mark kind ("crop", "registration", ...); empty = none
   bool cad = false;             // CAD (die-cut) object
+  bool cadStroke = false;       // made a CAD stroke by a stroke creator (TavricLib::IsCADStroke)
   bool cadLayer = false;        // structured CAD layer
   bool trapLayer = false;       // layer holding traps
   bool stationNumber = false;   // the station-number text

@@ -315,3 +315,28 @@ TEST(LinkForms, PaintMapGroupsUnderOpiLinksAreOneOpiForm) {
     EXPECT_NEAR(plates.inkAtPixel("Yellow", 72 + 4 * 38 + 2, 72 + 4 * 2 + 2), c.form ? 0.4 : 0.0, 0.02);
   }
 }
+
+// A paint-map group whose map takes its inks from several files (no OPI
+// mapping of its own): the group's OPI form names the file of its last ink
+// with a channel, and without EmbedImages the map, which nothing draws, is
+// not written into the file either.
+TEST(LinkForms, PaintMapGroupOfAMapFromSeveralFilesLeavesNoPictureBehind) {
+  tavtest::TestFolder dir;
+  writeMapFiles(dir.path());
+  const std::string group = R"({"kind":"group","paintMap":true,"objects":[)" + mapFrame(20, 720, 720, 40) + "]}";
+  auto job = loadJob(jobText(kInks, R"([{"id":1,"inks":{"Yellow":40}},{"id":2,"inks":{"Cyan":100,"Magenta":100,"Spot":100}}])",
+                             R"([{"id":10,"type":"flat","colour":1},)" + mapPaint(20, 1, 720, 720, 40) + "]",
+                             "[" + square(360, 360, 3600, 10) + "," + group + "]", ",\"maps\":[" + mapEntry(1, 2) + "]"),
+                     dir.path());
+  const fs::path out = dir / "several-files.pdf";
+  const auto run = exportJob(job.get(), flavour("Press", "LinkType=1 EmbedImages=0"), out);
+  ASSERT_EQ(run.result, 0) << run.keys();
+  EXPECT_FALSE(run.has("PDF/IMAGES EMBEDDED NO OPI CREATED")) << run.keys();
+  tavtest::expectPdfAcceptedByAllConsumers(out);
+  tavtest::Pdf pdf(out);
+  const auto forms = formsNamed(pdf, "/O_");
+  ASSERT_EQ(forms.size(), 1u);
+  QPDFObjectHandle form = forms.begin()->second;
+  EXPECT_TRUE(form.getDict().getKey("/OPI").getKey("/1.3").getKey("/F").getUTF8Value().ends_with("/spot.tif"));
+  EXPECT_EQ(imageCount(pdf), 0);
+}

@@ -1163,7 +1163,8 @@ void Loader::checkPaintMapGroup(Object& group, const Node& n) const {
   const bool closedShape = outline != nullptr && (outline->kind() == ObjectKind::Compound ||
                                                   (outline->kind() == ObjectKind::Path && !outline->isOpenPath()));
   if (!closedShape) {
-    const Node place = group.memberCount() > 0 ? n.child("objects").item(0) : n.child("objects");
+    // The members may have been streamed: the place is named, not looked up.
+    const Node place{n.j, n.ptr + (group.memberCount() > 0 ? "/objects/0" : "/objects"), n.file};
     place.fail("the first member of a paint-map group is the map's outline: a closed path or a compound path");
   }
   // The writer takes the map from the topmost shape.

@@ -97,6 +97,10 @@ struct Node {
     return doc->pointerOf(j, entry);
   }
   [[noreturn]] void fail(const std::string& what) const { refuse(*file, ptr(), what); }
+  // A fault at a place below this value, named by its pointer's rest.
+  [[noreturn]] void failAt(std::string_view below, const std::string& what) const {
+    refuse(*file, ptr() + std::string(below), what);
+  }
 
   bool isObject() const { return j && j->kind == Value::kObject; }
   const Member* find(Key key) const {
@@ -1223,8 +1227,8 @@ void Loader::checkPaintMapGroup(Object& group, const Node& n) const {
                                                   (outline->kind() == ObjectKind::Path && !outline->isOpenPath()));
   if (!closedShape) {
     // The members may have been streamed: the place is named, not looked up.
-    const Node place{n.j, n.ptr + (group.memberCount() > 0 ? "/objects/0" : "/objects"), n.file};
-    place.fail("the first member of a paint-map group is the map's outline: a closed path or a compound path");
+    n.failAt(group.memberCount() > 0 ? "/objects/0" : "/objects",
+             "the first member of a paint-map group is the map's outline: a closed path or a compound path");
   }
   // The writer takes the map from the topmost shape.
   TavDB::ListScan scan(&group, TavDB::kObjCompound | TavDB::kObjPath, 0);

@@ -209,13 +209,13 @@ struct Node {
     return s;
   }
   template <class E>
-  E choice(std::initializer_list<std::pair<const char*, E>> options) const {
+  E choice(std::initializer_list<std::pair<std::string_view, E>> options) const {
     const std::string_view s = text();
     for (const auto& [name, value] : options)
       if (s == name) return value;
     const std::string read = string();
     std::string list;
-    for (const auto& o : options) list += std::string(list.empty() ? "" : ", ") + "\"" + o.first + "\"";
+    for (const auto& o : options) list += std::string(list.empty() ? "" : ", ") + "\"" + std::string(o.first) + "\"";
     fail("unknown value \"" + read + "\" (expected one of " + list + ")");
   }
   TavDB::tv_point point() const {

@@ -585,15 +585,8 @@ Document::Document() : parser_(std::make_unique<Parser>()) {}
 Document::~Document() = default;
 
 void Document::clear() {
-  // One block is kept for the next piece.
-  if (blocks_.size() > 1) {
-    std::size_t keep = 0;
-    for (std::size_t i = 1; i < blocks_.size(); ++i)
-      if (blocks_[i].size > blocks_[keep].size) keep = i;
-    Block b = std::move(blocks_[keep]);
-    blocks_.clear();
-    blocks_.push_back(std::move(b));
-  }
+  // The blocks are kept for the next piece.
+  block_ = 0;
   used_ = 0;
   pointLists_.clear();
   root_ = Value();
@@ -601,12 +594,15 @@ void Document::clear() {
 
 void* Document::allocate(std::size_t bytes) {
   bytes = (bytes + 15) & ~std::size_t(15);
-  if (blocks_.empty() || used_ + bytes > blocks_.back().size) {
-    const std::size_t size = std::max(kBlockBytes, bytes);
-    blocks_.push_back({std::make_unique<std::byte[]>(size), size});
+  while (block_ < blocks_.size() && used_ + bytes > blocks_[block_].size) {
+    ++block_;
     used_ = 0;
   }
-  void* p = blocks_.back().data.get() + used_;
+  if (block_ == blocks_.size()) {
+    const std::size_t size = std::max(kBlockBytes, bytes);
+    blocks_.push_back({std::unique_ptr<std::byte[]>(new std::byte[size]), size});
+  }
+  void* p = blocks_[block_].data.get() + used_;
   used_ += bytes;
   return p;
 }

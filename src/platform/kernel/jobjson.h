@@ -112,7 +112,8 @@ class Document {
     std::size_t size = 0;
   };
   std::vector<Block> blocks_;
-  std::size_t used_ = 0;  // in the last block
+  std::size_t block_ = 0;  // the block being filled
+  std::size_t used_ = 0;   // of it
   std::deque<PointList> pointLists_;
   Value root_;
   struct Parser;

@@ -281,13 +281,9 @@ std::string readWholeFile(const fs::path& path, const std::string& file, const s
   return text;
 }
 
-// Parses a text read whole (padded here for the parser).
-std::optional<std::string> parseWhole(Document& doc, std::string& text) {
-  const std::size_t size = text.size();
-  text.append(jobjson::kPadding, ' ');
-  std::optional<std::string> fault = doc.parse(text.data(), size);
-  text.resize(size);
-  return fault;
+// Parses a text read whole.
+std::optional<std::string> parseWhole(Document& doc, const std::string& text) {
+  return doc.parseExact(text.data(), text.size());
 }
 
 void checkReadable(const fs::path& path, const Node& where) {

@@ -200,7 +200,9 @@ class ExactReader {
       token_ = p_;
       if (p_ == end_) return fail(p_, "unexpected end of input; expected a value");
       const unsigned char c = *p_;
-      if (c == '{' || c == '[') {
+      if (c == '[' && !open_.empty() && open_.back().object && open_.back().key == "points" && packPoints(value)) {
+        // A well-formed point list, packed.
+      } else if (c == '{' || c == '[') {
         ++p_;
         open_.push_back({c == '{', stack_.size(), {}, kNew, nullptr});
         skipSpace();
@@ -275,10 +277,16 @@ class ExactReader {
     v.size = std::uint32_t(n);
     if (o.object) {
       auto* members = static_cast<Member*>(doc_.allocate(n * sizeof(Member)));
+      bool path = false;
       for (std::size_t i = 0; i < n; ++i) {
         new (&members[i]) Member(stack_[o.first + i]);
         v.keyBits |= keyBit(members[i].hash);
+        const Value& m = members[i].value;
+        path = path || (members[i].key == "kind" && m.kind == Value::kString && std::string_view(m.text, m.size) == "path");
       }
+      // Only a path keeps its points packed.
+      for (std::size_t i = 0; i < n && !path; ++i)
+        if (members[i].value.kind == Value::kPoints) members[i].value = unpack(*members[i].value.points);
       v.kind = Value::kObject;
       v.members = members;
     } else {
@@ -289,6 +297,104 @@ class ExactReader {
     }
     stack_.resize(o.first);
     open_.pop_back();
+    return v;
+  }
+
+  // A point list ([v, h] and [c1v, c1h, c2v, c2h, v, h] of whole numbers in
+  // range) from p_ (its '['), as the model stores it; anything else is left
+  // to the reader of every value, from the same place.
+  bool packPoints(Value& out) {
+    const unsigned char* start = p_;
+    scratch_.clear();
+    auto integer = [&](std::int32_t& v) {
+      const unsigned char* first = p_;
+      if (p_ < end_ && *p_ == '-') ++p_;
+      if (!digit() || (*p_ == '0' && p_ + 1 < end_ && p_[1] >= '0' && p_[1] <= '9')) return false;
+      while (digit()) ++p_;
+      if (p_ < end_ && (*p_ == '.' || *p_ == 'e' || *p_ == 'E')) return false;
+      std::int64_t i = 0;
+      if (std::from_chars(reinterpret_cast<const char*>(first), reinterpret_cast<const char*>(p_), i).ec !=
+              std::errc() ||
+          i < -kCoordinateLimit || i > kCoordinateLimit)
+        return false;
+      v = std::int32_t(i);
+      return true;
+    };
+    std::uint32_t entries = 0;
+    auto points = [&] {
+      ++p_;
+      skipSpace();
+      if (p_ < end_ && *p_ == ']') return true;
+      for (;; ++entries) {
+        if (p_ == end_ || *p_ != '[') return false;
+        ++p_;
+        std::int32_t c[6];
+        int n = 0;
+        for (;;) {
+          skipSpace();
+          if (n == 6 || !integer(c[n++])) return false;
+          skipSpace();
+          if (p_ == end_) return false;
+          if (*p_ == ']') break;
+          if (*p_++ != ',') return false;
+        }
+        ++p_;
+        if (n == 2) {
+          scratch_.push_back({c[0], c[1], TavDB::PathPoint::kLine});
+        } else if (n == 6) {
+          scratch_.push_back({c[0], c[1], TavDB::PathPoint::kControl});
+          scratch_.push_back({c[2], c[3], TavDB::PathPoint::kControl});
+          scratch_.push_back({c[4], c[5], TavDB::PathPoint::kCurve});
+        } else {
+          return false;
+        }
+        skipSpace();
+        if (p_ == end_) return false;
+        if (*p_ == ']') return true;
+        if (*p_++ != ',') return false;
+        skipSpace();
+      }
+    };
+    if (!points()) {
+      p_ = start;
+      return false;
+    }
+    ++p_;  // the list's ']'
+    PointList* list = doc_.newPointList();
+    list->points.assign(scratch_.begin(), scratch_.end());
+    list->startsWithCurve = !scratch_.empty() && scratch_.front().type == TavDB::PathPoint::kControl;
+    out = {};
+    out.kind = Value::kPoints;
+    out.points = list;
+    out.size = entries + (scratch_.empty() ? 0 : 1);
+    return true;
+  }
+
+  // A packed point list as the arrays it was read from.
+  Value unpack(const PointList& list) {
+    std::vector<Value> entries;
+    for (std::size_t i = 0; i < list.points.size();) {
+      const std::size_t n = list.points[i].type == TavDB::PathPoint::kLine ? 2 : 6;
+      auto* items = static_cast<Value*>(doc_.allocate(n * sizeof(Value)));
+      for (std::size_t k = 0; k < n; ++k) {
+        const TavDB::PathPoint& p = list.points[i + k / 2];
+        new (&items[k]) Value();
+        items[k].kind = Value::kNumber;
+        items[k].number = k % 2 ? p.h : p.v;
+      }
+      Value entry;
+      entry.kind = Value::kArray;
+      entry.size = std::uint32_t(n);
+      entry.items = items;
+      entries.push_back(entry);
+      i += n / 2;
+    }
+    auto* items = static_cast<Value*>(doc_.allocate(entries.size() * sizeof(Value)));
+    for (std::size_t k = 0; k < entries.size(); ++k) new (&items[k]) Value(entries[k]);
+    Value v;
+    v.kind = Value::kArray;
+    v.size = std::uint32_t(entries.size());
+    v.items = items;
     return v;
   }
 
@@ -559,6 +665,7 @@ class ExactReader {
   const unsigned char* token_ = nullptr;
   std::vector<Open> open_;
   std::vector<Member> stack_;  // members of the open containers, innermost last
+  std::vector<TavDB::PathPoint> scratch_;
 };
 
 }  // namespace
@@ -616,12 +723,12 @@ void Document::reserve(std::size_t bytes) {
 std::optional<std::string> Document::parse(const char* text, std::size_t size) {
   clear();
   simdjson::dom::element root;
-  if (parser_->dom.parse(text, size, false).get(root) != simdjson::SUCCESS) return parseExactly(text, size);
+  if (parser_->dom.parse(text, size, false).get(root) != simdjson::SUCCESS) return parseExact(text, size);
   SimdBuilder(*this).build(root, root_);
   return std::nullopt;
 }
 
-std::optional<std::string> Document::parseExactly(const char* text, std::size_t size) {
+std::optional<std::string> Document::parseExact(const char* text, std::size_t size) {
   clear();
   ExactReader reader(*this, text, size);
   return reader.read(root_);

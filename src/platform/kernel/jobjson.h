@@ -13,7 +13,8 @@
 // Text that simdjson refuses is parsed again by a plain reader of JSON that
 // names the line, the column and what was read of the faulty token; the same
 // reader takes the JSON simdjson leaves to others (integers beyond 64 bits,
-// nesting beyond its depth), so that what loads does not depend on the parser.
+// nesting beyond its depth), so that what loads does not depend on the parser,
+// and whole files, whose simdjson index would take several times their size.
 //
 // A document owns all its values; Values and Members are plain data in its
 // arena and stay valid until the document is cleared or destroyed.
@@ -84,6 +85,9 @@ class Document {
   // text + size + kPadding. The previous content is dropped first. Text that
   // is not JSON gives its fault ("parse error at line 3, column 7: ...").
   std::optional<std::string> parse(const char* text, std::size_t size);
+  // The same with the plain reader alone: slower, but it needs no index of
+  // the text (for a whole file, whose index would outgrow the file).
+  std::optional<std::string> parseExact(const char* text, std::size_t size);
 
   const Value& root() const { return root_; }
 
@@ -105,7 +109,6 @@ class Document {
 
  private:
   void clear();
-  std::optional<std::string> parseExactly(const char* text, std::size_t size);
 
   struct Block {
     std::unique_ptr<std::byte[]> data;

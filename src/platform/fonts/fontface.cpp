@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
-#include <sstream>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -224,10 +224,27 @@ void FontFace::readKerning(const std::string& afmPath) {
   std::size_t lines = 0;
   while (std::getline(in, line) && ++lines < 1000000) {
     if (line.compare(0, 4, "KPX ") != 0) continue;
-    std::istringstream fields(line.substr(4));
-    std::string left, right;
+    // "KPX left right value", taken apart in place: two names, then the
+    // number at the start of the rest, as a C-locale stream reads it.
+    std::string_view rest = std::string_view(line).substr(4);
+    auto word = [&rest] {
+      const auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+      while (!rest.empty() && isSpace(rest.front())) rest.remove_prefix(1);
+      std::size_t n = 0;
+      while (n < rest.size() && !isSpace(rest[n])) ++n;
+      const std::string_view w = rest.substr(0, n);
+      rest.remove_prefix(n);
+      return w;
+    };
+    const std::string_view left = word(), right = word(), number = word();
+    if (left.empty() || right.empty() || number.empty()) continue;
+    if (number.size() > 1 && number[0] == '+' && (number[1] == '+' || number[1] == '-')) continue;
+    const char* first = number.data() + (number.front() == '+' ? 1 : 0);
+    const char* last = number.data() + number.size();
     double value = 0;
-    if (!(fields >> left >> right >> value) || !std::isfinite(value)) continue;
+    const auto [end, ec] = std::from_chars(first, last, value);
+    // An exponent without its digits makes the whole number unreadable.
+    if (ec != std::errc() || (end != last && (*end == 'e' || *end == 'E')) || !std::isfinite(value)) continue;
     const int a = glyphByName(left), b = glyphByName(right);
     if (a < 0 || b < 0 || value == 0) continue;
     if (kerning_.empty()) kerning_.resize(glyphs_.size());

@@ -608,3 +608,33 @@ TEST(JobFile, AKeyGivenTwiceCountsWithItsLastValue) {
     }
   }
 }
+
+// Where the streamed load gives up and reads the whole document instead, and
+// where it does not; either way it ends as the whole document does.
+TEST(JobFile, StreamingGivesUpOnlyWhereItMust) {
+  const std::string head = R"({"ppi": 720, "boxes": {"media": [0, 0, 100, 100]})";
+  const std::string path = R"({"kind": "path", "name": "a \"]}[{\" b", "points": [[0, 0], [5, 9]]})";
+  std::string longPath = R"({"kind": "path", "points": [[0, 0])";
+  for (int i = 0; i < 300; ++i) longPath += ", [" + std::to_string(i) + ", " + std::to_string(2 * i) + "]";
+  longPath += "]}";
+  const std::tuple<std::string, bool> cases[] = {
+      // streamed
+      {head + R"(, "objects": [)" + path + "," + longPath + "]}", false},
+      {head + R"(, "objects": [{"kind": "layer", "objects": [)" + path + R"(], "name": "after"}], "stations": []})", false},
+      {head + R"(, "obj\u0065cts": [)" + path + "]}", false},  // an escaped key: the list is read whole
+      {head + R"(, "objects": []})", false},
+      // given up: definitions after the objects, a second list, refusals
+      {R"({"objects": [)" + path + R"(], "ppi": 720, "boxes": {"media": [0, 0, 100, 100]}})", true},
+      {head + R"(, "objects": [], "objects": [)" + path + "]}", true},
+      {head + R"(, "objects": [{"kind": "path", "paint": 3, "points": [[0, 0]]}]})", true},
+      {head + R"(, "objects": [)" + path + "]", true},
+  };
+  for (const auto& [text, givesUp] : cases) {
+    const std::string whole = outcomeOf(text, false);
+    for (const std::size_t window : {16, 1 << 20}) {
+      const std::size_t before = TavKernel::jobStreamFallbacks();
+      EXPECT_EQ(outcomeOf(text, true, window), whole) << window << ": " << text.substr(0, 80);
+      EXPECT_EQ(TavKernel::jobStreamFallbacks() - before, givesUp ? 1u : 0u) << window << ": " << text.substr(0, 80);
+    }
+  }
+}

@@ -618,7 +618,9 @@ void Loader::readScreenKindValues(const Node& e, Screen& s) {
     const std::pair<const char*, std::int32_t ScreeningDictionary::*> integers[] = {
         {"ruling", &ScreeningDictionary::Ruling}, {"noise", &ScreeningDictionary::Noise},
         {"fmSize", &ScreeningDictionary::FMSize}, {"grade", &ScreeningDictionary::Grade}};
-    for (const auto& [key, v] : x->members()) {
+    for (const auto& member : x->members()) {
+      const std::string& key = member.first;
+      const Node& v = member.second;
       auto is = [&](const char* name) { return key == name; };
       if (auto t = std::find_if(std::begin(texts), std::end(texts), [&](auto& f) { return is(f.first); });
           t != std::end(texts)) {

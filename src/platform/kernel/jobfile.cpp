@@ -134,7 +134,11 @@ struct Node {
     for (std::uint32_t i = 0; i < j->size; ++i) {
       const Member& m = j->members[i];
       bool ok = false;
-      for (const Key& a : allowed) ok = ok || (m.hash == a.hash && m.key == a.name);
+      for (const Key& a : allowed)
+        if (m.hash == a.hash && m.key == a.name) {
+          ok = true;
+          break;
+        }
       if (!ok && (!unknown || m.key < unknown->key)) unknown = &m;
     }
     if (unknown) Node{&unknown->value, doc, file}.fail("unknown key \"" + std::string(unknown->key) + "\"");
@@ -1725,7 +1729,7 @@ class TextSource {
   std::size_t read(char* to, std::size_t n) {
     if (!isFile_) {
       n = std::min(n, memory_.size() - at_);
-      std::memcpy(to, memory_.data() + at_, n);
+      if (n > 0) std::memcpy(to, memory_.data() + at_, n);
       at_ += n;
       return n;
     }

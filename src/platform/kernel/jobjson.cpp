@@ -100,7 +100,7 @@ class SimdBuilder {
 
   const char* copy(std::string_view s) {
     char* p = static_cast<char*>(doc_.allocate(s.size() + 1));
-    std::memcpy(p, s.data(), s.size());
+    if (!s.empty()) std::memcpy(p, s.data(), s.size());
     p[s.size()] = '\0';
     return p;
   }
@@ -653,7 +653,7 @@ class ExactReader {
 
   const char* copy(const std::string& s) {
     char* p = static_cast<char*>(doc_.allocate(s.size() + 1));
-    std::memcpy(p, s.data(), s.size());
+    if (!s.empty()) std::memcpy(p, s.data(), s.size());
     p[s.size()] = '\0';
     return p;
   }

@@ -124,9 +124,19 @@ void PDFProof::GetTintVectorColorSpaces(const std::vector<Tints>& tints,
     countProcess = false;
   }
 
+  if (mSettings.SeparatedOutput != 0 && !inSoftMask) {
+    // A plate page: the gradient is drawn on it when one of its colours
+    // defines the plate's ink (an end that leaves it untouched runs from no
+    // ink); when none does, the plate keeps what lies below.
+    const Tints* defining = FirstDefiningPlateInk(tints);
+    if (defining != nullptr) {
+      united.reset(GetSeparationColorSpace(defining->data(), low, kTintFull, countProcess, false,
+                                           false, false, false));
+    }
+    return;
+  }
   united.reset(GetSeparationColorSpace(first.data(), low, kTintFull, countProcess, false, false,
                                        false, false));
-  if (mSettings.SeparatedOutput != 0 && !inSoftMask) return;
   common.reset(GetSeparationColorSpace(first.data(), 0, 0, true, false, false, true, false));
 
   CsDeviceN::Options options;
@@ -137,6 +147,51 @@ void PDFProof::GetTintVectorColorSpaces(const std::vector<Tints>& tints,
     if (united) united->Unite(PDFCsDeviceN(mJob, tints[k].data(), low, kTintFull, options, data));
     if (common) common->Intersect(PDFCsDeviceN(mJob, tints[k].data(), 0, 0, options, data));
   }
+  if (!inSoftMask && united) KeepUntouchedInks(tints, *united, common.get());
+}
+
+const std::array<std::uint16_t, kMaxSeparations>* PDFProof::FirstDefiningPlateInk(
+    const std::vector<Tints>& tints) const {
+  const int positions = sepfrejob(mJob);
+  for (int p = 0; p < positions; ++p) {
+    const int s = sepsoruse(mJob, p, false);
+    if (s < 0) continue;
+    for (const Tints& t : tints) {
+      if (t[s] != kTintUndefined) return &t;
+    }
+    return nullptr;
+  }
+  return nullptr;
+}
+
+void PDFProof::KeepUntouchedInks(const std::vector<Tints>& tints, ColorSpace& united,
+                                 const ColorSpace* common) {
+  // An ink that no colour of the gradient defines is left as it is below.
+  // Overprint mode 1 spares neither shadings nor images: their process inks
+  // at 0 knock out. So such a gradient is drawn in a space that names every
+  // ink it touches (an ink one colour leaves untouched runs from 0 there),
+  // process inks included, with overprint on. Any other gradient keeps its
+  // space.
+  const int positions = sepfrejob(mJob);
+  std::vector<int> touched;
+  bool untouched = false;
+  for (int p = 0; p < positions; ++p) {
+    const int s = sepsoruse(mJob, p, false);
+    if (s < 0) continue;
+    const bool defined = std::any_of(tints.begin(), tints.end(),
+                                     [s](const Tints& t) { return t[s] != kTintUndefined; });
+    if (!defined) {
+      untouched = true;
+    } else if (common == nullptr || !common->InColorSpace(s)) {
+      touched.push_back(s);
+    }
+  }
+  auto* inks = dynamic_cast<CsDeviceN*>(&united);
+  if (!untouched || inks == nullptr) return;
+  for (int s : touched) inks->SetSeparationUse(s, true);
+  inks->NameProcessInksAsColorants(true);
+  inks->SetUndefinedTints(true);
+  inks->SetOverprint(true);
 }
 
 void PDFProof::KnockOutCommonInks(ColorSpace& common, TavDB::Object* object) {

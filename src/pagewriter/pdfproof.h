@@ -258,6 +258,16 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   void GetTintVectorColorSpaces(const std::vector<std::array<std::uint16_t, 64>>& tints,
                                 std::unique_ptr<ColorSpace>& united,
                                 std::unique_ptr<ColorSpace>& common);
+  // Separated output: the first of the tint vectors that defines the plate's
+  // ink, null when every one leaves it untouched.
+  const std::array<std::uint16_t, 64>* FirstDefiningPlateInk(
+      const std::vector<std::array<std::uint16_t, 64>>& tints) const;
+  // A gradient over the tint vectors that leaves an ink of the page untouched
+  // (undefined in every vector): the union is widened to every ink the
+  // vectors define (but those knocked out as common) and drawn with
+  // overprint, its process inks named as colourants.
+  void KeepUntouchedInks(const std::vector<std::array<std::uint16_t, 64>>& tints, ColorSpace& united,
+                         const ColorSpace* common);
   // The colour space of a shading over the tint vectors: inks at 0 in every
   // vector are knocked out with the object's shape first; every part of the
   // result is registered with the pending colour spaces.

@@ -11,6 +11,7 @@
 #include "colour/shading.h"
 #include "pagewriter/pdfgraphicsstate.h"
 #include "pagewriter/pdfproof.h"
+#include "pagewriter/strokeinfo.h"
 #include "pdfwriter/pdfoutfil.h"
 #include "pdfwriter/pdfpending.h"
 #include "platform/kernel/gradation.h"
@@ -449,6 +450,34 @@ void PDFProof::OutputClippedFill(TavDB::Object* object) {
   genproof::OutputClippedFill(object);
 }
 
+// ---- strokes painted with a gradient, a picture or a map ------------------------------
+
+void PDFProof::OutputStrokeAsFilledOutline() {
+  const TavDB::Object* generator = mStrokeInfo ? mStrokeInfo->getGenerator() : nullptr;
+  if (generator == nullptr) return;
+  // The outline carries the stroke's width, position, joins, caps, miter
+  // limit and dashes; the paint is laid over it as it lies on the page.
+  std::unique_ptr<TavDB::Object> outline = MakeStrokeOutline(generator);
+  if (!outline) return;
+  std::unique_ptr<TavDB::Object> copy;
+  const bool split = SplitLongPath(outline.get(), mMaxPathPoints, copy);
+  if (!copy) return;
+  // The outline is filled as an object of its own: no stroke is current
+  // while it is written (a centre stroke's description would turn its fill
+  // into a stroke).
+  struct Restore {
+    PDFProof* w;
+    std::unique_ptr<strokeinfo_t> stroke;
+    ~Restore() { w->mStrokeInfo = std::move(stroke); }
+  } restore{this, std::move(mStrokeInfo)};
+  SelectScreening(outline->paint());
+  if (split) {
+    for (const auto& piece : copy->members()) OutputFill(piece.get());
+  } else {
+    OutputFill(copy.get());
+  }
+}
+
 // ---- pattern fills ----------------------------------------------------------------
 
 std::string PDFProof::MakePatternName(std::uint16_t paint) const {
@@ -460,12 +489,15 @@ void PDFProof::OutputPatternFill(TavDB::Object* object) {
   const std::uint16_t paintIndex = object->paint();
   const Paint* paint = paipoi(mJob, paintIndex);
   if (paint == nullptr) return;
-  // A stroke painted with a gradient reaches here with the stroke's paint: a
-  // gradient cannot be laid along a stroke's outline.
-  if (paint->type == kPaintLinear || paint->type == kPaintRadial || paint->type == kPaintGradation) {
-    RefuseUnsupported("a stroke painted with a gradient");
+  // A stroke painted with a gradient, a picture or a map reaches here with
+  // the stroke's paint: the area it covers is filled with that paint. So is
+  // an inside or outside stroke painted with a pattern, which the stroke
+  // operators would centre on the outline.
+  const strokeinfo_t* stroke = GetStrokeInfo();
+  if (paint->type != kPaintPattern || (stroke != nullptr && !stroke->isSymmetricStroke())) {
+    if (stroke != nullptr) OutputStrokeAsFilledOutline();
+    return;
   }
-  if (paint->type != kPaintPattern) return;
   if (PaintNeedsTransparency(object, false)) {
     OutputTransparencyGroup(object, 0);
     return;
@@ -477,8 +509,7 @@ void PDFProof::OutputPatternFill(TavDB::Object* object) {
     RefuseUnsupported("a pattern that is not a tiling cell");
   }
   const std::string name = MakePatternName(paintIndex);
-  // A stroke's pattern is the stroking colour, along the stroke's outline.
-  const bool stroke = GetStrokeInfo() != nullptr;
+  // A centre stroke's pattern is the stroking colour, along the outline.
   pdfoutfilter& out = Out();
   out << (mSettings.NormalizedOutput != 0 ? "/Pattern " : "/CSPat ") << (stroke ? "CS " : "cs ");
   PDFName::OutputName(out, name.c_str());

@@ -207,6 +207,10 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // Gradients and gradations as smooth shadings (or, when asked or when they
   // cannot be shadings, as images); pictures and maps by the walker.
   void OutputFillContent(TavDB::Object* object) override;
+  // A stroke painted with a gradient, a picture or a map (while its
+  // description is current): the area the stroke covers is filled with the
+  // stroke's paint.
+  void OutputStrokeAsFilledOutline();
   // A clipped fill that needs transparency goes through a transparency group
   // where one transparency state cannot carry it.
   void OutputClippedFill(TavDB::Object* object) override;

@@ -63,6 +63,10 @@ std::vector<Case> gradients(int a, int b) {
        R"({"id": 11, "type": "gradation", "form": "circular", "start": [50, 100], "box": [-50, 0, 150, 200],
            "steps": [{"colour": )" + std::to_string(b) + R"(, "position": 0}, {"colour": )" + std::to_string(a) +
            R"(, "position": 100}]})", 2, 100},
+      {"rectangular gradation",
+       R"({"id": 11, "type": "gradation", "form": "other", "start": [50, 100], "box": [0, 0, 100, 200],
+           "steps": [{"colour": )" + std::to_string(b) + R"(, "position": 0}, {"colour": )" + std::to_string(a) +
+           R"(, "position": 100}]})", 3, 100},
   };
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "pagewriter/pathsplit.h"
+#include "pagewriter/patternexpand.h"
 #include "pagewriter/strokeinfo.h"
 #include "platform/downsampler.h"
 #include "platform/genoutfil.h"
@@ -434,6 +435,16 @@ void genproof::OutputPatternStroke() {
   const bool opened = BeginObjectName(copy.get());
   OutputPatternFill(copy.get());
   EndObjectName(opened);
+}
+
+void genproof::OutputExpandedPattern(Object* object) {
+  if (object == nullptr) return;
+  std::unique_ptr<Object> group = TavDB::gronew();
+  std::unique_ptr<Object> copy = TavDB::objdup(object);
+  if (!copy) return;
+  group->addontop(std::move(copy));
+  TavricLib::ExpandPattern(mJob, group.get());
+  OutputGroup(group.get(), false, -1, false);
 }
 
 void genproof::OutputFill(Object* object) {

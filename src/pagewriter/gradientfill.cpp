@@ -10,6 +10,7 @@
 #include "colour/devicen.h"
 #include "colour/shading.h"
 #include "pagewriter/pdfgraphicsstate.h"
+#include "pagewriter/patternexpand.h"
 #include "pagewriter/pdfproof.h"
 #include "pagewriter/strokeinfo.h"
 #include "pdfwriter/pdfoutfil.h"
@@ -480,6 +481,20 @@ void PDFProof::OutputStrokeAsFilledOutline() {
 
 // ---- pattern fills ----------------------------------------------------------------
 
+bool PDFProof::PatternIsExpanded(std::uint16_t paintIndex) {
+  const Paint* paint = paipoi(mJob, paintIndex);
+  if (paint == nullptr || paint->type != kPaintPattern) return false;
+  if (paint->patternKind != Paint::kPatternTiling) return true;
+  // A tiling pattern is drawn through a tile that readers render once and
+  // then paint in every ink where the cell paints, overprint or not: a cell
+  // whose colours leave inks untouched would knock them out. Its tiles are
+  // written as objects instead, which leave them as they are. The answer
+  // depends on the inks in use, which differ from plate to plate.
+  auto [it, added] = mUntouchedPatterns.try_emplace(paint->pattern, false);
+  if (added) it->second = TavricLib::PatternLeavesInksUntouched(mJob, paint->pattern);
+  return it->second;
+}
+
 std::string PDFProof::MakePatternName(std::uint16_t paint) const {
   return "Tv_pat_" + std::to_string(mWriterNumber) + "_" + std::to_string(int(paint) - 10000);
 }
@@ -494,7 +509,8 @@ void PDFProof::OutputPatternFill(TavDB::Object* object) {
   // an inside or outside stroke painted with a pattern, which the stroke
   // operators would centre on the outline.
   const strokeinfo_t* stroke = GetStrokeInfo();
-  if (paint->type != kPaintPattern || (stroke != nullptr && !stroke->isSymmetricStroke())) {
+  const bool expanded = paint->type == kPaintPattern && PatternIsExpanded(paintIndex);
+  if (paint->type != kPaintPattern || (stroke != nullptr && (!stroke->isSymmetricStroke() || expanded))) {
     if (stroke != nullptr) OutputStrokeAsFilledOutline();
     return;
   }
@@ -504,9 +520,9 @@ void PDFProof::OutputPatternFill(TavDB::Object* object) {
   }
   PdfGraphicsState::Instance().ForgetFillColor();
   std::int32_t words[6];
-  // The loader lets only tiling patterns with a cell fill objects.
-  if (!patternCornerWords(mJob, paint->pattern, words)) {
-    RefuseUnsupported("a pattern that is not a tiling cell");
+  if (expanded || !patternCornerWords(mJob, paint->pattern, words)) {
+    OutputExpandedPattern(object);
+    return;
   }
   const std::string name = MakePatternName(paintIndex);
   // A centre stroke's pattern is the stroking colour, along the outline.

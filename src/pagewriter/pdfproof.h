@@ -279,6 +279,9 @@ class PDFProof : public genproof, public PendingStreamFlusher {
       const std::vector<std::array<std::uint16_t, 64>>& tints, TavDB::Object* object);
   // LinkType 1 and a placed EPS, TIFF or PDF picture.
   bool IsOpiPicture(const TavDB::Object* object) const;
+  // Whether a pattern paint is written as the objects of its tiles: a paint
+  // asking for it, or a cell that leaves inks of this writer untouched.
+  bool PatternIsExpanded(std::uint16_t paint);
   // "Tv_pat_" + writer number + "_" + (paint - 10000).
   std::string MakePatternName(std::uint16_t paint) const;
 
@@ -647,6 +650,8 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // Paths handed to the walker so far (compound paths write their painting
   // operator only when one of their sub-paths was written).
   std::int64_t mPathsWritten = 0;
+  // Patterns whose cells leave inks in use untouched (pattern -> answer).
+  std::map<int, bool> mUntouchedPatterns;
   // Paints already converted for opaque inks (paint -> converted paint).
   std::map<std::uint16_t, std::uint16_t> mOpaqueConversions;
 

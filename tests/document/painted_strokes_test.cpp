@@ -66,11 +66,14 @@ TEST(PaintedStrokes, GradientAndPatternStrokesCoverTheirOutline) {
       // A pattern of solid spot cells: an inside stroke keeps to the inside.
       {"pattern inside", R"("paint": 14, "position": "inside")",
        {{{45, 50, 1}}, {{37, 50, 0}}, {{53, 50, 0}}, {{100, 25, 1}}, {{100, 17, 0}}}},
+      // The same pattern expanded into objects: a centre stroke as well.
+      {"expanded pattern", R"("paint": 15)", {{{40, 50, 1}}, {{33, 50, 0}}, {{47, 50, 0}}, {{100, 20, 1}}}},
   };
   const std::string paints = R"("paints": [
       {"id": 11, "type": "linear", "colour": 1, "colour2": 2, "start": [50, 0], "end": [50, 200]},
       {"id": 12, "type": "radial", "colour": 1, "colour2": 2, "start": [50, 0], "end": [50, 200]},
-      {"id": 13, "type": "flat", "colour": 2}, {"id": 14, "type": "pattern", "pattern": 1}],
+      {"id": 13, "type": "flat", "colour": 2}, {"id": 14, "type": "pattern", "pattern": 1},
+      {"id": 15, "type": "pattern", "pattern": 1, "expand": true}],
     "patterns": [{"id": 1, "cell": [0, 0, 10, 10],
                   "objects": [{"kind": "path", "paint": 13, "points": [[0, 0], [0, 10], [10, 10], [10, 0]]}]}],)";
   for (const Case& c : cases) {

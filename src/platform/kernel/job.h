@@ -144,6 +144,10 @@ struct Paint {
   int picture = -1;
   int map = -1;
   int pattern = -1;
+  // Pattern paints: kPatternTiling writes the cell as a tiling pattern,
+  // kPatternExpanded writes the tiles as objects of the page.
+  enum PatternKind : std::uint8_t { kPatternTiling = 1, kPatternExpanded = 2 };
+  PatternKind patternKind = kPatternTiling;
   // Placement of a picture or map: the picture's origin corner (its first
   // pixel), the corner at the end of its first row and the corner at the end
   // of its first column, in job units.

@@ -400,6 +400,14 @@ bool PDFProof::IsOpiPicture(const TavDB::Object* object) const {
 
 void PDFProof::OutputClippedFill(TavDB::Object* object) {
   if (object == nullptr) return;
+  if (mForcedOutput && PaintIsInvisibleForOutput(mJob, object, -1, false, mTransparencyNesting > 0)) {
+    // The shape stays in the output in the "no fill" paint.
+    std::unique_ptr<TavDB::Object> copy = TavDB::objdupall(object);
+    if (!copy) return;
+    copy->setPaint(kPaintNoFill, true);
+    OutputFlatFill(copy.get());
+    return;
+  }
   if (!PaintNeedsTransparency(object, false)) {
     genproof::OutputClippedFill(object);
     return;
@@ -441,8 +449,13 @@ void PDFProof::OutputClippedFill(TavDB::Object* object) {
     }
     return;
   }
-  // A transparent image link with flat parts beside it is one group: the
-  // transparency applies to the whole map once.
+  // A transparent map drawn as two images or more, and a transparent image
+  // link with flat parts beside it, are one group: the transparency applies
+  // to the whole map once.
+  if (paint->type == kPaintMap && mPictureCache.CountCachedImages(this, object, paintIndex) >= 2) {
+    OutputTransparencyGroup(object, 0);
+    return;
+  }
   if (paint->type == kPaintMap && mSettings.LinkType == 2 && !mImageLinksSuppressed &&
       ImageLinkPossible(paintIndex) && mapHasFlatParts(mJob, paint->map)) {
     OutputTransparencyGroup(object, 0);

@@ -647,6 +647,9 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   bool mInsideImageLinkForm = false;
   std::int32_t mTransparencyNesting = 0;
   std::int32_t mCadFormCount = 0;
+  // While the content of a CAD or station-number form is written: a clipped
+  // fill that paints nothing is still written, as a shape in no ink.
+  bool mForcedOutput = false;
   // Paths handed to the walker so far (compound paths write their painting
   // operator only when one of their sub-paths was written).
   std::int64_t mPathsWritten = 0;

@@ -560,7 +560,8 @@ std::uint16_t paintAdjustScreen(jobstr* job, int paint, std::uint16_t screen);
 namespace TavricLib {
 // The job's process inks in C, M, Y, K order (slots; absent kinds left out).
 std::vector<int> GetSortedCmyk(const jobstr* job);
-// A paint draws nothing: undefined, or a flat colour leaving every ink untouched.
+// A paint draws nothing: undefined, or a flat colour or gradient whose colours
+// leave every ink untouched.
 bool PaintIsInvisible(const jobstr* job, int paint, bool ignoreTransparency = false);
 bool PaintIsRegistration(const jobstr* job, int paint);
 }  // namespace TavricLib

@@ -498,6 +498,8 @@ bool PDFProof::PatternIsExpanded(std::uint16_t paintIndex) {
   const Paint* paint = paipoi(mJob, paintIndex);
   if (paint == nullptr || paint->type != kPaintPattern) return false;
   if (paint->patternKind != Paint::kPatternTiling) return true;
+  // A soft mask's luminosity knows no overprint.
+  if (mSoftMaskDepth != 0) return false;
   // A tiling pattern is drawn through a tile that readers render once and
   // then paint in every ink where the cell paints, overprint or not: a cell
   // whose colours leave inks untouched would knock them out. Its tiles are

@@ -115,7 +115,7 @@ struct Generator {
                    R"(,{"id":32,"type":"gradation","form":")" + forms[in.below(4)] + R"(","start":)" + point() +
                    R"(,"steps":[{"colour":)" + colour() + R"(,"position":)" + num(a) + R"(},{"colour":)" + colour() +
                    R"(,"position":)" + num(b) + "}]}";
-      const int w = 100 + in.below(600), h = 100 + in.below(600);
+      const int w = 400 + in.below(600), h = 400 + in.below(600);
       patterns = R"(,"patterns":[{"id":1,"cell":[0,0,)" + num(h) + "," + num(w) + "]" +
                  (in.flip() ? R"(,"corners":[[0,0],[)" + num(in.below(200)) + "," + num(w) + "],[" + num(h) + "," +
                                   num(in.below(200)) + "]]"

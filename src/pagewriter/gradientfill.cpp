@@ -503,10 +503,14 @@ bool PDFProof::PatternIsExpanded(std::uint16_t paintIndex) {
   // A tiling pattern is drawn through a tile that readers render once and
   // then paint in every ink where the cell paints, overprint or not: a cell
   // whose colours leave inks untouched would knock them out. Its tiles are
-  // written as objects instead, which leave them as they are. The answer
-  // depends on the inks in use, which differ from plate to plate.
+  // written as objects instead, which leave them as they are (unless the
+  // cell holds soft masks, which only the tiling pattern repeats with it).
+  // The answer depends on the inks in use, which differ from plate to plate.
   auto [it, added] = mUntouchedPatterns.try_emplace(paint->pattern, false);
-  if (added) it->second = TavricLib::PatternLeavesInksUntouched(mJob, paint->pattern);
+  if (added) {
+    it->second = TavricLib::PatternLeavesInksUntouched(mJob, paint->pattern) &&
+                 !TavricLib::PatternHasSoftMasks(mJob, paint->pattern);
+  }
   return it->second;
 }
 

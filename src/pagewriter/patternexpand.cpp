@@ -475,6 +475,31 @@ bool patternLeavesInks(const jobstr* job, int pattern, int depth) {
   return objectLeavesInks(job, *p->objects, depth);
 }
 
+bool paintHasSoftMask(const jobstr* job, int index, int depth);
+
+bool objectHasSoftMask(const jobstr* job, const Object& object, int depth) {
+  if (has(object, TavDB::kObjExcluded)) return false;
+  if (paintHasSoftMask(job, object.paint(), depth)) return true;
+  if (const TavDB::Stroke* stroke = object.stroke(); stroke != nullptr && paintHasSoftMask(job, stroke->paint, depth))
+    return true;
+  if (const TavDB::TextData* text = object.text(); text != nullptr) {
+    for (const TavDB::TextRun& run : text->runs) {
+      if (paintHasSoftMask(job, run.paint, depth)) return true;
+    }
+  }
+  return std::any_of(object.members().begin(), object.members().end(),
+                     [&](const std::unique_ptr<Object>& m) { return objectHasSoftMask(job, *m, depth); });
+}
+
+bool paintHasSoftMask(const jobstr* job, int index, int depth) {
+  const Paint* p = paipoi(job, index);
+  if (p == nullptr) return false;
+  if (p->transparency.softMask != kNoSoftMask) return true;
+  if (p->type != kPaintPattern || depth >= kMaxDepth) return false;
+  const PatternRec* nested = patpoi(job, p->pattern);
+  return nested != nullptr && nested->objects && objectHasSoftMask(job, *nested->objects, depth + 1);
+}
+
 }  // namespace
 
 void ExpandPattern(jobstr* job, TavDB::Object* group) {
@@ -488,5 +513,10 @@ void ExpandPattern(jobstr* job, TavDB::Object* group) {
 }
 
 bool PatternLeavesInksUntouched(const jobstr* job, int pattern) { return patternLeavesInks(job, pattern, 0); }
+
+bool PatternHasSoftMasks(const jobstr* job, int pattern) {
+  const PatternRec* p = patpoi(job, pattern);
+  return p != nullptr && p->objects && objectHasSoftMask(job, *p->objects, 0);
+}
 
 }  // namespace TavricLib

@@ -38,4 +38,9 @@ void ExpandPattern(jobstr* job, TavDB::Object* group);
 // gradients, maps or nested pattern fills.
 bool PatternLeavesInksUntouched(const jobstr* job, int pattern);
 
+// Whether a pattern's cell (nested fills included) holds an object whose
+// paint has a soft mask. The objects of a soft mask lie where the job places
+// them: an expansion does not move them with each tile.
+bool PatternHasSoftMasks(const jobstr* job, int pattern);
+
 }  // namespace TavricLib

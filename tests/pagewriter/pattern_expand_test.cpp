@@ -96,6 +96,21 @@ TEST(PatternExpansion, PaintsOnThePageMoveWithEachTile) {
   EXPECT_EQ(std::pair(second->start, second->end), std::pair(TavDB::tv_point{2, 10}, TavDB::tv_point{2, 15}));
 }
 
+TEST(PatternExpansion, SoftMasksInACellAreFoundAtAnyDepth) {
+  // The cell's square, or a nested pattern's, painted with a soft mask.
+  const std::string masks = R"(, {"id": 3, "kind": "softMask", "objects": [)" + rect(0, 0, 2, 2, 10) + "]}";
+  for (const bool nested : {false, true}) {
+    SCOPED_TRACE(nested ? "nested" : "in the cell");
+    const std::string paints = R"([{"id": 10, "type": "flat", "colour": 1},
+      {"id": 11, "type": "flat", "colour": 1, "softMask": 3}, {"id": 12, "type": "pattern", "pattern": 2},
+      {"id": 20, "type": "pattern", "pattern": 1}])";
+    auto j = job(kColours, paints, rect(0, 0, 5, 5, nested ? 12 : 11),
+                 R"(, {"id": 2, "cell": [0, 0, 4, 4], "objects": [)" + rect(0, 0, 2, 2, 11) + "]}" + masks);
+    EXPECT_TRUE(TavricLib::PatternHasSoftMasks(j.get(), 1));
+    EXPECT_TRUE(TavricLib::PatternHasSoftMasks(j.get(), 2));
+  }
+}
+
 TEST(PatternExpansion, TooManyTilesAreRefusedByName) {
   // One-unit cells over a million square units.
   auto j = TavKernel::loadJobFromMemory(R"({"ppi": 72, "boxes": {"media": [0, 0, 100, 100]},
@@ -142,6 +157,7 @@ TEST(PatternExpansion, CellsThatLeaveInksUntouched) {
     auto j = job(kColours, c.paints, c.cell,
                  c.nested ? R"(, {"id": 2, "cell": [0, 0, 4, 4], "objects": [)" + rect(0, 0, 2, 2, 12) + "]}" : "");
     EXPECT_EQ(TavricLib::PatternLeavesInksUntouched(j.get(), 1), c.leaves);
+    EXPECT_FALSE(TavricLib::PatternHasSoftMasks(j.get(), 1));
     // An ink that is not in use (another plate's) does not count.
     if (c.leaves) {
       sepDisable(j.get(), 0);

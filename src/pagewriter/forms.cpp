@@ -210,9 +210,16 @@ FormResources PDFProof::MakeFormResources() {
   return r;
 }
 
+std::int32_t PDFProof::TakeWriterNumber() {
+  if (mWriterCounter != nullptr) return (*mWriterCounter)++;
+  if (mOwnWriterCount <= mWriterNumber) mOwnWriterCount = mWriterNumber + 1;
+  return mOwnWriterCount++;
+}
+
 PDFIndirectReference* PDFProof::WriteFormStream(PDFDictionary* form, FormResources& r,
                                                 const std::function<void()>& content,
-                                                const std::array<std::int32_t, 4>* paintedArea) {
+                                                const std::array<std::int32_t, 4>* paintedArea,
+                                                bool ownIdentity) {
   PDFIndirectReference* resourcesRef = mHandler->makeIndirect(r.resources);
   form->Set("Resources", resourcesRef);
 
@@ -223,6 +230,9 @@ PDFIndirectReference* PDFProof::WriteFormStream(PDFDictionary* form, FormResourc
     PDFDictionary *resources, *patterns, *xobjects, *extGStates;
     std::set<std::int32_t> usedScreens;
     std::array<std::int32_t, 4> paintedArea;
+    std::int32_t writerNumber;
+    NameCounters counters;
+    std::vector<std::uint32_t> fonts;
     ~Saved() {
       w->mContent = content;
       w->mResources = resources;
@@ -231,16 +241,27 @@ PDFIndirectReference* PDFProof::WriteFormStream(PDFDictionary* form, FormResourc
       w->mExtGStates = extGStates;
       w->mUsedScreens = std::move(usedScreens);
       w->mPaintedArea = paintedArea;
+      w->mWriterNumber = writerNumber;
+      w->mNameCounters = counters;
+      w->mFonts = std::move(fonts);
       w->mPendingFill.reset();
       w->mPendingStroke.reset();
     }
   } saved{this, mContent, mResources, mPatterns, mXObjects, mExtGStates, std::move(mUsedScreens),
-          mPaintedArea};
+          mPaintedArea, mWriterNumber, mNameCounters, {}};
+  mUsedScreens.clear();
+  if (ownIdentity) {
+    saved.fonts = std::move(mFonts);
+    mFonts.clear();
+    mWriterNumber = TakeWriterNumber();
+    mNameCounters = NameCounters{};
+  } else {
+    saved.fonts = mFonts;
+  }
   mResources = r.resources;
   mPatterns = r.patterns;
   mXObjects = r.xobjects;
   mExtGStates = r.extGStates;
-  mUsedScreens.clear();
   if (paintedArea != nullptr) mPaintedArea = *paintedArea;
   mPendingFill.reset();
   mPendingStroke.reset();

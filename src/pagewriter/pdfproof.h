@@ -578,9 +578,15 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // Writes a form's stream: the content runs with the form's dictionaries as
   // the writer's (and paintedArea, when given, as the painted area); then the
   // form's resources are completed and written. Returns the stream's reference.
+  // The form is written as by a nested writer: it takes the next writer
+  // number of the page's counter and starts its own name counters and font
+  // list, so that its resource names are its own in the file and the
+  // enclosing stream's fonts stay the enclosing stream's. A writer made for
+  // the form alone (a one-up's) keeps the identity it was made with.
   PDFIndirectReference* WriteFormStream(PDFDictionary* form, FormResources& resources,
                                         const std::function<void()>& content,
-                                        const std::array<std::int32_t, 4>* paintedArea);
+                                        const std::array<std::int32_t, 4>* paintedArea,
+                                        bool ownIdentity = true);
   // The paint converted for opaque inks (the paint itself when nothing
   // changes), converted once per writer.
   std::uint16_t ConvertedForOpaqueInks(std::uint16_t paint);
@@ -654,6 +660,10 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   } mNameCounters;
   // "<prefix><writer>_<n>" with the counter's value before it is incremented.
   std::string NextName(const char* prefix, std::uint32_t& counter);
+  // The next writer number for a form of this writer: the page's counter's,
+  // or, for a writer made without one, its own count.
+  std::int32_t TakeWriterNumber();
+  std::int32_t mOwnWriterCount = 0;
   bool mScreeningNotSupportedShown = false;
   bool mDefaultScreeningShown = false;
 

@@ -200,24 +200,20 @@ void PDFProof::FlushPendingStreams() {
                              kind == kPendingBufferTiff || kind == kPendingFilePdf ||
                              kind == kPendingFilePreview;
       if (!keepsKind) record->SetKind(kPendingTaken);
-      const bool ownNumber = kind == kPendingTransparencyGroup || kind == kPendingOpiForm ||
-                             kind == kPendingImageLinkForm || kind == kPendingStationNumberForm ||
-                             kind == kPendingBarcodeForm;
-      // Forms written for a record get screen names of their own.
-      if (ownNumber) ++mWriterNumber;
+      // (Forms written for a record take writer numbers of their own as
+      // their streams begin, see WriteFormStream.)
       const bool savedOpi = mInsideOpiForm;
       const bool savedCad = mInsideCadForm;
       if (kind == kPendingOpiForm) mInsideOpiForm = true;
       if (kind == kPendingCADForm) mInsideCadForm = true;
       struct Restore {
         PDFProof* w;
-        bool own, opi, cad;
+        bool opi, cad;
         ~Restore() {
-          if (own) --w->mWriterNumber;
           w->mInsideOpiForm = opi;
           w->mInsideCadForm = cad;
         }
-      } restore{this, ownNumber, savedOpi, savedCad};
+      } restore{this, savedOpi, savedCad};
       writer(*this, *record);
       EnsurePendingResources(*record, kind);
     }

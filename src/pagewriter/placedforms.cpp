@@ -310,7 +310,7 @@ void PDFProof::BuildOneUpFormXObject(PendingStream& record) {
   PDFIndirectReference* ref = WriteFormStream(form, r, [&] {
     if (oneUpScreen) WriteGState(screenName);
     OutputGroup(tree, false, -1, false);
-  }, nullptr);
+  }, nullptr, false);
   mWritingOneUpForm = false;
   if (oneUpScreen) {
     auto* state = new PDFDictionary();

@@ -1,0 +1,208 @@
+// Texts beside and inside the forms a page writes (patterns, soft masks,
+// transparency groups, barcode and station-number forms): each content
+// stream keeps its own fonts, and every resource name means one thing in the
+// whole file.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "document/document_support.h"
+#include "platform/kernel/jobfile.h"
+#include "support/consumers.h"
+#include "support/pictures.h"
+
+namespace doctest {
+namespace {
+
+// A 300 x 200 point page at 720 ppi (ten job units a point, y = -v / 10).
+// The headline is set in a font no form uses; the forms lie right of it.
+const char* kPage = R"({"format": "tavpdf-job", "version": 1, "name": "text beside forms",
+  "ppi": 720, "origin": [0, 0], "boxes": {"media": [-2000, 0, 0, 3000]},
+  "inks": [{"name": "Cyan", "process": "cyan"}, {"name": "Black", "process": "black"}],
+  "colours": [{"id": 1, "inks": {"Black": 100}}, {"id": 2, "inks": {"Cyan": 100}}],
+  "paints": [{"id": 10, "type": "flat", "colour": 1}, {"id": 11, "type": "flat", "colour": 2},
+             {"id": 12, "type": "pattern", "pattern": 1},
+             {"id": 13, "type": "pattern", "pattern": 1, "opacity": 50},
+             {"id": 14, "type": "flat", "colour": 2, "softMask": 2}],
+  "patterns": [{"id": 1, "cell": [0, 0, 200, 200], "objects": [
+                 {"kind": "path", "paint": 11, "points": [[0, 0], [0, 100], [100, 100], [100, 0]]},
+                 {"kind": "text", "at": [180, 10], "runs": [{"text": "P", "font": "NimbusMonoPS-Bold", "size": 8, "paint": 10}]}]},
+               {"id": 2, "kind": "softMask", "objects": [
+                 {"kind": "path", "paint": 11, "points": [[-1900, 1600], [-1900, 2900], [-1100, 2900], [-1100, 1600]]}]}],)";
+
+const char* kHeadline =
+    R"({"kind": "text", "at": [-1500, 150], "runs": [{"text": "Caf\u00e9 cr\u00e8me \u00e9t\u00e9", "font": "NimbusRoman-Italic", "size": 16, "paint": 10}]})";
+
+std::string square(int paint) {
+  return R"({"kind": "path", "paint": )" + std::to_string(paint) +
+         R"(, "points": [[-1900, 1600], [-1900, 2900], [-1100, 2900], [-1100, 1600]]})";
+}
+
+std::unique_ptr<jobstr> job(const std::string& objects) {
+  return TavKernel::loadJobFromMemory(std::string(kPage) + R"("objects": [)" + objects + "]}",
+                                      std::filesystem::temp_directory_path(), "forms.json");
+}
+
+// pdftotext's text of the first page, blanks and line ends squeezed.
+std::string extracted(const std::filesystem::path& file) {
+  const auto r = tavtest::runProcess({"pdftotext", "-q", file.string(), "-"});
+  EXPECT_EQ(r.exitCode, 0) << r.describe();
+  std::istringstream words(r.out);
+  std::string word, out;
+  while (words >> word) out += (out.empty() ? "" : " ") + word;
+  return out;
+}
+
+// The fonts pdffonts lists for the file, without a subset's tag.
+std::set<std::string> listedFonts(const std::filesystem::path& file) {
+  const auto r = tavtest::runProcess({"pdffonts", file.string()});
+  EXPECT_EQ(r.exitCode, 0) << r.describe();
+  std::set<std::string> names;
+  std::istringstream lines(r.out);
+  std::string line;
+  for (int skip = 0; skip < 2 && std::getline(lines, line); ++skip) {
+  }
+  while (std::getline(lines, line)) {
+    std::string name = line.substr(0, line.find(' '));
+    if (name.size() > 7 && name[6] == '+') name = name.substr(7);
+    names.insert(name);
+  }
+  return names;
+}
+
+// Mean Black over the headline's area.
+double headlineBlack(const std::filesystem::path& file) {
+  const auto plates = tavtest::measurePlates(file, 1, 144);
+  double sum = 0;
+  int n = 0;
+  for (double x = 12; x < 140; x += 0.5) {
+    for (double y = 144; y < 163; y += 0.5, ++n) sum += plates.inkAtPoint("Black", x, y);
+  }
+  return sum / n;
+}
+
+TEST(TextBesideForms, PageTextKeepsItsFontsBesideEveryForm) {
+  tavtest::TestFolder dir;
+  auto alone = job(kHeadline);
+  const Written reference = writeAccepted(*alone, testSettings(), dir / "alone.pdf");
+  const double black = headlineBlack(reference.file);
+  ASSERT_GT(black, 0.02);
+
+  const struct Case {
+    const char* what;
+    std::string object;
+    const char* settings;
+  } cases[] = {
+      {"tiling pattern with a text in its cell", square(12), ""},
+      {"soft mask", square(14), ""},
+      {"transparent pattern fill (a transparency group)", square(13), ""},
+      {"barcode form",
+       R"({"kind": "group", "at": [-1200, 1700], "barcode": {"symbology": "EAN-13", "data": "501234567890", "paint": 10}})",
+       "IncludePrivateData=1"},
+      {"station-number form",
+       R"({"kind": "text", "stationNumber": true, "at": [-1200, 2000], "runs": [{"text": "Station 1", "font": "NimbusSans-Bold", "size": 10, "paint": 10}]})",
+       "NormalizedOutput=1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto j = job(std::string(kHeadline) + "," + c.object);
+    // The consumers and the content check see every font the content names.
+    const Written w = writeAccepted(*j, testSettings(c.settings), dir / "beside.pdf");
+    EXPECT_EQ(listedFonts(w.file).count("NimbusRoman-Italic"), 1u);
+    Pdf pdf(w.file);
+    QPDFObjectHandle pageFonts = pdf.page(0).getKey("/Resources").getKey("/Font");
+    if (!pageFonts.isDictionary()) {
+      ADD_FAILURE() << "the page has no fonts";
+      continue;
+    }
+    EXPECT_EQ(at(pageFonts, "/Fnt_0_0/BaseFont").find("NimbusRoman-Italic") != std::string::npos, true)
+        << at(pageFonts, "/Fnt_0_0/BaseFont");
+    EXPECT_NE(extracted(w.file).find("Café crème été"), std::string::npos) << extracted(w.file);
+    EXPECT_NEAR(headlineBlack(w.file), black, 0.01);
+  }
+}
+
+// Every name of the Font, XObject, Pattern and Shading dictionaries of the
+// file stands for one object, and ExtGState names bound to several objects
+// bind equal ones.
+std::vector<std::string> namesWithSeveralMeanings(const std::filesystem::path& file) {
+  Pdf pdf(file);
+  std::map<std::string, std::set<QPDFObjGen>> bound;
+  std::map<std::string, std::set<std::string>> states;
+  for (QPDFObjectHandle object : pdf.qpdf().getAllObjects()) {
+    QPDFObjectHandle dict = object.isStream() ? object.getDict() : object;
+    if (!dict.isDictionary() || !dict.getKey("/Resources").isDictionary()) continue;
+    QPDFObjectHandle resources = dict.getKey("/Resources");
+    for (const char* kind : {"/Font", "/XObject", "/Pattern", "/Shading", "/ExtGState"}) {
+      QPDFObjectHandle names = resources.getKey(kind);
+      if (!names.isDictionary()) continue;
+      for (const std::string& name : names.getKeys()) {
+        QPDFObjectHandle value = names.getKey(name);
+        if (!value.isIndirect()) continue;
+        if (std::string(kind) == "/ExtGState") {
+          states[name].insert(value.unparseResolved());
+        } else {
+          bound[std::string(kind) + name].insert(value.getObjGen());
+        }
+      }
+    }
+  }
+  std::vector<std::string> several;
+  for (const auto& [name, objects] : bound)
+    if (objects.size() > 1) several.push_back(name + " x" + std::to_string(objects.size()));
+  for (const auto& [name, contents] : states)
+    if (contents.size() > 1) several.push_back("/ExtGState" + name + " x" + std::to_string(contents.size()));
+  return several;
+}
+
+// A tiling pattern whose cell holds a placed CMYK picture, beside a text.
+std::unique_ptr<jobstr> pictureInCell(const tavtest::TestFolder& dir) {
+  tavtest::TiffLayout cmyk;
+  cmyk.width = cmyk.height = 12;
+  cmyk.samples = 4;
+  cmyk.photometric = 5;
+  tavtest::writeTiff(dir / "cell.tif", cmyk);
+  return TavKernel::loadJobFromMemory(
+      R"({"format": "tavpdf-job", "version": 1, "name": "picture in a cell", "ppi": 720,
+        "origin": [0, 0], "boxes": {"media": [-2000, 0, 0, 3000]},
+        "inks": [{"name": "Cyan", "process": "cyan"}, {"name": "Magenta", "process": "magenta"},
+                 {"name": "Yellow", "process": "yellow"}, {"name": "Black", "process": "black"}],
+        "colours": [{"id": 1, "inks": {"Black": 100}}],
+        "pictures": [{"id": 1, "file": "cell.tif"}],
+        "paints": [{"id": 10, "type": "flat", "colour": 1}, {"id": 12, "type": "pattern", "pattern": 1},
+          {"id": 20, "type": "picture", "picture": 1,
+           "place": {"origin": [0, 0], "widthCorner": [0, 150], "heightCorner": [150, 0]}}],
+        "patterns": [{"id": 1, "cell": [0, 0, 200, 200], "objects": [
+          {"kind": "path", "paint": 20, "points": [[0, 0], [0, 150], [150, 150], [150, 0]]}]}],
+        "objects": [)" + std::string(kHeadline) + "," + square(12) + "]}",
+      dir.path(), "cell.json");
+}
+
+TEST(TextBesideForms, ResourceNamesMeanOneThingInTheFile) {
+  tavtest::TestFolder dir;
+  struct Case {
+    const char* what;
+    std::unique_ptr<jobstr> job;
+    const char* settings;
+  };
+  Case cases[] = {
+      {"the barcode example as barcode forms",
+       TavKernel::loadJobFile(tavtest::sourceDir() / "examples" / "barcodes.json"),
+       "NormalizedOutput=1 IncludePrivateData=1"},
+      {"texts in a pattern, a group and beside them",
+       job(std::string(kHeadline) + "," + square(12) + "," + square(13) + "," + square(14)), ""},
+      // The cell's picture is the pattern's own image, written from the
+      // pattern's queue (never at once into the page's contents).
+      {"a placed picture in a pattern cell", pictureInCell(dir), ""},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Written w = writeAccepted(*c.job, testSettings(c.settings), dir / "names.pdf");
+    EXPECT_EQ(namesWithSeveralMeanings(w.file), std::vector<std::string>{});
+  }
+}
+
+}  // namespace
+}  // namespace doctest

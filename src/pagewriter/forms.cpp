@@ -80,7 +80,7 @@ const char* BlendModeName(int mode) {
 TavDB::tv_box PDFProof::SetFormBBoxAndMatrix(PDFDictionary* form, TavDB::Object* object) {
   TavDB::tv_box box;
   if (object != nullptr) {
-    VisitorGetBoundingBoxForPDFOutput visitor(object, mSearchFlags, 0, mSearchFlags, 0);
+    VisitorGetBoundingBoxForPDFOutput visitor(object, mSearchFlags, 0, mSearchFlags, 0, mJob);
     box = visitor.GetBoundingBox();
   }
   if (box.isEmpty()) {

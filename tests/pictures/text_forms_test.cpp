@@ -124,6 +124,51 @@ TEST(TextBesideForms, PageTextKeepsItsFontsBesideEveryForm) {
   }
 }
 
+// Where Ghostscript's bbox device finds ink: x0 y0 x1 y1 in points.
+std::vector<double> inkBox(const std::filesystem::path& file) {
+  const auto r = tavtest::runProcess({"gs", "-q", "-dBATCH", "-dNOPAUSE", "-sDEVICE=bbox", file.string()});
+  EXPECT_EQ(r.exitCode, 0) << r.describe();
+  const std::size_t at = r.err.find("%%HiResBoundingBox:");
+  if (at == std::string::npos) return {};
+  std::istringstream in(r.err.substr(at + 19));
+  std::vector<double> box(4);
+  for (double& v : box) in >> v;
+  return box;
+}
+
+// The station-number form's box is what the laid-out text covers: the
+// form prints the whole station number, just where the text prints it.
+TEST(TextBesideForms, StationNumberFormShowsTheWholeText) {
+  tavtest::TestFolder dir;
+  const struct Case {
+    const char* what;
+    const char* text;
+  } cases[] = {
+      {"centred and tracked",
+       R"("align": "centre", "runs": [{"text": "Station 1", "font": "NimbusSans-Bold", "size": 10, "paint": 10, "tracking": 20}])"},
+      {"right aligned, two lines",
+       R"("align": "right", "runs": [{"text": "Station 12\nof 48", "font": "NimbusRoman-Italic", "size": 14, "paint": 10}])"},
+      {"turned upright",
+       R"("matrix": [0, -1, 1, 0], "runs": [{"text": "Station 3", "font": "NimbusSans-Regular", "size": 12, "paint": 10}])"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string text = std::string(R"({"kind": "text", "at": [-1000, 1500], )") + c.text + "}";
+    std::string numbered = text;
+    numbered.insert(1, R"("stationNumber": true, )");
+    auto plain = job(text);
+    auto station = job(numbered);
+    const Written a = writeAccepted(*plain, testSettings("NormalizedOutput=1"), dir / "plain.pdf");
+    const Written b = writeAccepted(*station, testSettings("NormalizedOutput=1"), dir / "station.pdf");
+    EXPECT_NE(tavtest::readFile(b.file).find("/Sn_0_0 Do"), std::string::npos);
+    const std::vector<double> expected = inkBox(a.file), shown = inkBox(b.file);
+    ASSERT_EQ(shown.size(), 4u);
+    ASSERT_EQ(expected.size(), 4u);
+    for (std::size_t k = 0; k < 4; ++k) EXPECT_NEAR(shown[k], expected[k], 0.1) << k;
+    EXPECT_NE(extracted(b.file).find(c.what[0] == 'r' ? "of 48" : "Station"), std::string::npos);
+  }
+}
+
 // Every name of the Font, XObject, Pattern and Shading dictionaries of the
 // file stands for one object, and ExtGState names bound to several objects
 // bind equal ones.

@@ -541,6 +541,10 @@ void PDFProof::WriteTransparencyGroup(PendingStreamTransparencyGroup& record) {
   // the object is opaque.
   const std::uint16_t opaque = paintAdjustTransparency(mJob, record.GetPaint(), 0);
   object->setPaint(opaque, true);
+  // A text's paints lie in its runs.
+  if (object->text() != nullptr) {
+    for (TavDB::TextRun& run : object->extraMut().text->runs) run.paint = paintAdjustTransparency(mJob, run.paint, 0);
+  }
   const std::array<std::int32_t, 4> area{record.GetBox()[0], record.GetBox()[1],
                                          record.GetBox()[2], record.GetBox()[3]};
   PDFDictionary* outerXObjects = mXObjects;
@@ -548,13 +552,16 @@ void PDFProof::WriteTransparencyGroup(PendingStreamTransparencyGroup& record) {
     struct Restore {
       PDFProof* w;
       bool writing, knockout;
+      const TavDB::Object* text;
       ~Restore() {
         w->mWritingTransparencyGroup = writing;
         w->mGroupKnockout = knockout;
+        w->mTextGroupObject = text;
         --w->mTransparencyNesting;
       }
-    } restore{this, mWritingTransparencyGroup, mGroupKnockout};
+    } restore{this, mWritingTransparencyGroup, mGroupKnockout, mTextGroupObject};
     mWritingTransparencyGroup = true;
+    mTextGroupObject = object->text() != nullptr ? object : nullptr;
     ++mTransparencyNesting;
     if (knockout) mGroupKnockout = true;
     OutputObject(object, false, false);

@@ -418,6 +418,9 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // Draws the object as a transparency group form with its paint's
   // transparency state (both queued).
   void OutputTransparencyGroup(TavDB::Object* object, int mode);
+  // The same with the paint whose transparency the group takes (a text's
+  // paint lies in its runs).
+  void OutputTransparencyGroup(TavDB::Object* object, int mode, std::uint16_t paint);
   // Draws a CAD drawing as a form of its own (queued).
   void OutputCadForm(TavDB::Object* object);
   // An unedited barcode as a barcode form, placed by the object's matrix.
@@ -690,10 +693,18 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   std::unordered_multimap<std::size_t, ShadingSpaces> mShadingSpaces;
 
   std::unique_ptr<TextPassSplitter> mTextPassSplitter;  // owned; usually null
-  // Whether a text's paint can be shown inside BT/ET (one colour operator);
-  // answers kept by paint.
-  bool TextPaintFitsOneOperator(std::uint16_t paint);
-  std::map<std::uint16_t, bool> mTextPaintFits;
+  // The number of colour-space parts (colour operators) a text's paint
+  // needs; answers kept by paint.
+  int TextPaintParts(std::uint16_t paint);
+  std::map<std::uint16_t, int> mTextPaintParts;
+  // One BT ... ET of a text in the colour part `pass` of its paints (runs
+  // whose paint has no such part show nothing); the rules go to `rules`
+  // when given.
+  void WriteTextObject(TavDB::Object* text, texcaltyp* calc, int pass,
+                       std::vector<std::unique_ptr<TavDB::Object>>* rules);
+  // The text whose own transparency group is being written (its copy in
+  // the group's record); not owned.
+  const TavDB::Object* mTextGroupObject = nullptr;
   // ShowTextString's line buffer (kept for its capacity: a text shows many
   // strings), and the first four text matrix entries it wrote last with their
   // text (they stay the same through a text).

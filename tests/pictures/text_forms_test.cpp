@@ -251,3 +251,82 @@ TEST(TextBesideForms, ResourceNamesMeanOneThingInTheFile) {
 
 }  // namespace
 }  // namespace doctest
+
+namespace doctest {
+namespace {
+
+// Texts in colours of several inks: a spot and a process ink (two parts
+// under dot gain), nine spot inks (two DeviceN parts below PDF 1.5), and
+// the first again half transparent. 300 x 200 points at 720 ppi.
+std::unique_ptr<jobstr> partsJob(const std::string& runs) {
+  std::string inks = R"([{"name": "Cyan", "process": "cyan"}, {"name": "Black", "process": "black"},
+                         {"name": "PANTONE 185 C", "cmyk": [0, 91, 76, 0]})";
+  std::string nine;
+  for (int k = 1; k <= 9; ++k) {
+    inks += R"(, {"name": "Spot )" + std::to_string(k) + R"(", "cmyk": [)" + std::to_string(k * 10) + ", 0, " +
+            std::to_string(100 - k * 10) + ", 0]}";
+    nine += std::string(k > 1 ? ", " : "") + R"("Spot )" + std::to_string(k) + R"(": )" + std::to_string(20 + k * 5);
+  }
+  return TavKernel::loadJobFromMemory(
+      R"({"format": "tavpdf-job", "version": 1, "name": "parts", "ppi": 720, "origin": [0, 0],
+        "boxes": {"media": [-2000, 0, 0, 3000]}, "inks": )" + inks + R"(],
+        "colours": [{"id": 1, "inks": {"Cyan": 60, "PANTONE 185 C": 100}}, {"id": 2, "inks": {"Black": 100}},
+                    {"id": 3, "inks": {)" + nine + R"(}}],
+        "paints": [{"id": 10, "type": "flat", "colour": 1}, {"id": 11, "type": "flat", "colour": 2},
+                   {"id": 12, "type": "flat", "colour": 1, "opacity": 50}, {"id": 13, "type": "flat", "colour": 3}],
+        "objects": [{"kind": "path", "paint": 11, "points": [[-1300, 100], [-1300, 2900], [-1200, 2900], [-1200, 100]]},
+                    {"kind": "text", "at": [-1200, 150], "runs": [)" + runs + "]}]}",
+      std::filesystem::temp_directory_path(), "parts.json");
+}
+
+std::string partsRun(int paint, const char* text, const char* font = "NimbusSans-Bold", const char* more = "") {
+  return R"({"text": ")" + std::string(text) + R"(", "font": ")" + font + R"(", "size": 30, "paint": )" +
+         std::to_string(paint) + more + "}";
+}
+
+// A text whose colour one colour operator cannot set stays text: its fonts
+// embedded, its characters found by pdftotext, its plates those of the same
+// text written with one operator (no dot gain, or PDF 1.5's larger DeviceN).
+TEST(TextOfSeveralColourParts, StaysTextInAGroupOfItsOwn) {
+  tavtest::TestFolder dir;
+  const std::string twoRuns = partsRun(10, "Honig \\u00e9t\\u00e9 ") + ", " +
+                              partsRun(11, "500 g", "NimbusRoman-Regular", R"(, "underline": true)");
+  const struct Case {
+    const char* what;
+    std::string runs;
+    const char* settings;    // the text needs several colour operators
+    const char* reference;   // the same text with one operator
+    const char* extracted;
+  } cases[] = {
+      {"spot and process ink under dot gain", twoRuns, "EnableDotgain=1", "", "Honig été 500 g"},
+      {"half transparent", partsRun(12, "Transparent"), "EnableDotgain=1", "", "Transparent"},
+      {"nine spot inks in PDF 1.4", partsRun(13, "Nine inks") + ", " + partsRun(11, " black"), "",
+       "PDFCompatibility=2", "Nine inks black"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto job = partsJob(c.runs);
+    const Written one = writeAccepted(*job, testSettings(c.reference), dir / "one.pdf");
+    const Written parts = writeAccepted(*job, testSettings(c.settings), dir / "parts.pdf");
+    Pdf pdf(parts.file);
+    const std::string page = pageContent(pdf.page(0));
+    EXPECT_NE(page.find("/Group_0_0 Do"), std::string::npos) << page;
+    EXPECT_EQ(page.find(" Tj"), std::string::npos) << "the text is shown in its group only";
+    EXPECT_EQ(listedFonts(parts.file), listedFonts(one.file));
+    EXPECT_FALSE(listedFonts(parts.file).empty());
+    EXPECT_EQ(extracted(parts.file), c.extracted);
+    const auto expected = tavtest::measurePlates(one.file, 1, 144), shown = tavtest::measurePlates(parts.file, 1, 144);
+    EXPECT_EQ(shown.coverage.size(), expected.coverage.size());
+    for (const auto& [ink, coverage] : expected.coverage) {
+      EXPECT_NEAR(shown.coverage.at(ink), coverage, 0.0005) << ink << ": " << shown.summary() << " / " << expected.summary();
+    }
+  }
+  // PDF 1.3 has no transparency groups: the text is drawn as its outlines.
+  auto job = partsJob(twoRuns);
+  const Written outlines = writeAccepted(*job, testSettings("EnableDotgain=1 PDFCompatibility=1"), dir / "pdf13.pdf");
+  EXPECT_TRUE(listedFonts(outlines.file).empty());
+  EXPECT_EQ(pageContent(Pdf(outlines.file).page(0)).find("BT"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace doctest

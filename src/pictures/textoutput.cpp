@@ -294,6 +294,8 @@ void PDFProof::WriteTextObject(TavDB::Object* text, texcaltyp* calc, int pass,
     }
   };
 
+  // In per-character mode every character is shown with its own matrix.
+  const bool perCharacter = text->text()->perCharacter;
   std::string run;
   for (int code = texcalnex(calc);; code = texcalnex(calc)) {
     if (code >= 32) {
@@ -304,7 +306,7 @@ void PDFProof::WriteTextObject(TavDB::Object* text, texcaltyp* calc, int pass,
         continue;
       }
       texcalpars(calc, p);
-      if (p.alignment == 3 || p.alignment == 4 ||
+      if (perCharacter || p.alignment == 3 || p.alignment == 4 ||
           (code == 32 && p.wordSpacing != kNormalWordSpacing)) {
         ShowTextString(run, matrix);
       }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <random>
 #include <set>
 #include <sstream>
 
@@ -326,6 +327,131 @@ TEST(TextOfSeveralColourParts, StaysTextInAGroupOfItsOwn) {
   const Written outlines = writeAccepted(*job, testSettings("EnableDotgain=1 PDFCompatibility=1"), dir / "pdf13.pdf");
   EXPECT_TRUE(listedFonts(outlines.file).empty());
   EXPECT_EQ(pageContent(Pdf(outlines.file).page(0)).find("BT"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace doctest
+
+namespace doctest {
+namespace {
+
+// A one-up of 60 x 60 points: black text over a spot square.
+const char* kPanel = R"({"format": "tavpdf-job", "version": 1, "name": "panel", "ppi": 720, "origin": [0, 0],
+  "boxes": {"media": [-600, 0, 0, 600]},
+  "inks": [{"name": "Black", "process": "black"}, {"name": "Orange", "cmyk": [0, 60, 100, 0]}],
+  "colours": [{"id": 1, "inks": {"Black": 100}}, {"id": 2, "inks": {"Orange": 80}}],
+  "paints": [{"id": 10, "type": "flat", "colour": 1}, {"id": 11, "type": "flat", "colour": 2}],
+  "objects": [{"kind": "path", "paint": 11, "points": [[-550, 50], [-550, 550], [-50, 550], [-50, 50]]},
+              {"kind": "text", "at": [-300, 100], "runs": [{"text": "Panel", "font": "NimbusSans-Bold", "size": 14, "paint": 10}]}]})";
+
+// A page of 600 x 400 points holding a 6 x 4 grid of cells, each with one
+// object of a kind drawn by the generator: texts in several fonts and inks,
+// pattern fills (a text in the cell), soft-masked squares, barcodes (forms
+// with IncludePrivateData) and placements of the panel one-up.
+struct GeneratedPage {
+  std::string json;
+  std::vector<std::string> words;  // every word the page's texts set
+};
+
+GeneratedPage generatePage(unsigned seed) {
+  std::mt19937 random(seed);
+  auto pick = [&](int n) { return int(random() % unsigned(n)); };
+  const char* fonts[] = {"NimbusSans-Regular", "NimbusRoman-Italic", "Helvetica", "URWGothic-Book", "C059-Roman"};
+  const char* texts[] = {"Honig", "cr\\u00e8me", "\\u00e9t\\u00e9", "Lot 42", "Preis", "K\\u00e4se", "Bio", "500 g"};
+  const char* words[] = {"Honig", "crème", "été", "Lot 42", "Preis", "Käse", "Bio", "500 g"};
+  GeneratedPage page;
+  std::string objects;
+  auto add = [&](const std::string& object) { objects += (objects.empty() ? "" : ", ") + object; };
+  auto square = [](int v, int h, int paint) {
+    return R"({"kind": "path", "paint": )" + std::to_string(paint) + R"(, "points": [[)" + std::to_string(v) + ", " +
+           std::to_string(h) + "], [" + std::to_string(v) + ", " + std::to_string(h + 800) + "], [" +
+           std::to_string(v + 800) + ", " + std::to_string(h + 800) + "], [" + std::to_string(v + 800) + ", " +
+           std::to_string(h) + "]]}";
+  };
+  int barcodes = 0;
+  for (int row = 0; row < 4; ++row) {
+    for (int column = 0; column < 6; ++column) {
+      const int v = -4000 + row * 1000 + 100, h = column * 1000 + 100;
+      const int kind = pick(6);
+      if (kind <= 1) {
+        const int t = pick(8);
+        add(R"({"kind": "text", "at": [)" + std::to_string(v + 500) + ", " + std::to_string(h) +
+            R"(], "runs": [{"text": ")" + texts[t] + R"(", "font": ")" + fonts[pick(5)] +
+            R"(", "size": 16, "paint": )" + std::to_string(10 + pick(3)) + "}]}");
+        page.words.push_back(words[t]);
+      } else if (kind == 2) {
+        add(square(v, h, 13));
+      } else if (kind == 3) {
+        add(square(v, h, 14));
+      } else if (kind == 4 && barcodes < 2) {
+        ++barcodes;
+        add(R"({"kind": "group", "at": [)" + std::to_string(v + 600) + ", " + std::to_string(h + 100) +
+            R"(], "barcode": {"symbology": "EAN-13", "data": "501234567890", "paint": 10, "magnification": 0.5}})");
+      } else {
+        add(R"({"kind": "path", "paint": 15, "points": [[)" + std::to_string(v) + ", " + std::to_string(h) + "], [" +
+            std::to_string(v) + ", " + std::to_string(h + 600) + "], [" + std::to_string(v + 600) + ", " +
+            std::to_string(h + 600) + "], [" + std::to_string(v + 600) + ", " + std::to_string(h) + "]]}");
+        // Each placement of the one-up is its own paint, placed on its cell.
+        objects.replace(objects.rfind(R"("paint": 15)"), 11, R"("paint": )" + std::to_string(100 + row * 6 + column));
+      }
+    }
+  }
+  std::string placements;
+  for (int cell = 0; cell < 24; ++cell) {
+    const int v = -4000 + (cell / 6) * 1000 + 100, h = (cell % 6) * 1000 + 100;
+    placements += R"(, {"id": )" + std::to_string(100 + cell) + R"(, "type": "picture", "picture": 1, "place": {"origin": [)" +
+                  std::to_string(v) + ", " + std::to_string(h) + R"(], "widthCorner": [)" + std::to_string(v) + ", " +
+                  std::to_string(h + 600) + R"(], "heightCorner": [)" + std::to_string(v + 600) + ", " + std::to_string(h) + "]}}";
+  }
+  page.json = R"({"format": "tavpdf-job", "version": 1, "name": "generated", "ppi": 720, "origin": [0, 0],
+    "boxes": {"media": [-4000, 0, 0, 6000]},
+    "inks": [{"name": "Cyan", "process": "cyan"}, {"name": "Magenta", "process": "magenta"},
+             {"name": "Yellow", "process": "yellow"}, {"name": "Black", "process": "black"},
+             {"name": "Orange", "cmyk": [0, 60, 100, 0]}],
+    "colours": [{"id": 1, "inks": {"Black": 100}}, {"id": 2, "inks": {"Cyan": 70, "Magenta": 20}},
+                {"id": 3, "inks": {"Orange": 100}}, {"id": 4, "inks": {"Yellow": 60, "Orange": 40}}],
+    "pictures": [{"id": 1, "file": "panel.json"}],
+    "paints": [{"id": 10, "type": "flat", "colour": 1}, {"id": 11, "type": "flat", "colour": 2},
+               {"id": 12, "type": "flat", "colour": 3}, {"id": 13, "type": "pattern", "pattern": 1},
+               {"id": 14, "type": "flat", "colour": 4, "softMask": 2}, {"id": 16, "type": "flat", "colour": 1})" +
+              placements + R"(],
+    "patterns": [{"id": 1, "cell": [0, 0, 300, 300], "objects": [
+                   {"kind": "path", "paint": 11, "points": [[0, 0], [0, 150], [150, 150], [150, 0]]},
+                   {"kind": "text", "at": [280, 160], "runs": [{"text": "pq", "font": "NimbusMonoPS-Bold", "size": 9, "paint": 12}]}]},
+                 {"id": 2, "kind": "softMask", "objects": [
+                   {"kind": "path", "paint": 16, "points": [[-4000, 0], [-4000, 3000], [0, 3000], [0, 0]]}]}],
+    "objects": [)" + objects + "]}";
+  return page;
+}
+
+// Generated pages combining texts with the forms a page writer writes: the
+// separated pages print what the composite page's plates hold, and every
+// text of the page is found by pdftotext.
+TEST(TextBesideForms, GeneratedPagesSeparateAsTheirCompositeAndKeepTheirTexts) {
+  tavtest::TestFolder dir;
+  tavtest::writeFile(dir / "panel.json", kPanel);
+  for (unsigned seed : {7u, 2026u, 31337u}) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    const GeneratedPage page = generatePage(seed);
+    auto job = TavKernel::loadJobFromMemory(page.json, dir.path(), "generated.json");
+    const Written composite = writeAccepted(*job, testSettings("IncludePrivateData=1"), dir / "composite.pdf");
+    const Written separated =
+        writeAccepted(*job, testSettings("IncludePrivateData=1 SeparatedOutput=1"), dir / "separated.pdf");
+    const std::string text = extracted(composite.file);
+    for (const std::string& word : page.words) EXPECT_NE(text.find(word), std::string::npos) << word << " in " << text;
+    const auto plates = tavtest::measurePlates(composite.file, 1, 72);
+    for (const auto& [ink, plate] : plates.plates) {
+      if (plate.coverage() == 0) continue;
+      const tavtest::Plate own =
+          tavtest::measurePlates(separated.file, tavtest::separationPage(separated.file, ink), 72).plate("Black");
+      ASSERT_EQ(own.samples.size(), plate.samples.size()) << ink;
+      double difference = 0;
+      for (std::size_t i = 0; i < own.samples.size(); ++i)
+        difference += std::abs(int(own.samples[i]) - int(plate.samples[i])) / 255.0;
+      EXPECT_LT(difference / double(own.samples.size()), 0.01) << ink << ": composite " << plate.coverage()
+                                                               << ", separated " << own.coverage();
+    }
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "driver_support.h"
 #include "platform/kernel/jobfile.h"
+#include "object_kinds.h"
 #include "preview_support.h"
 
 namespace {
@@ -41,6 +42,25 @@ TEST(RendererPlanes, BundledExamplesMatchTheirPlates) {
     const tavtest::Plates plates = tavtest::measurePlates(pdf, 1, 72);
     const auto preview = previewtest::renderPage(*job, settings, 72);
     previewtest::expectPlanesMatchPlates(*job, *preview, plates, c.eps);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RendererPlanes, EveryObjectKindMatchesItsPlates) {
+  tavtest::TestFolder dir;
+  for (const previewtest::KindJob& k : previewtest::objectKindJobs(dir.path())) {
+    SCOPED_TRACE(k.name);
+    auto job = drivertest::loadJob(k.text, dir.path());
+    ASSERT_TRUE(job);
+    const PDFSettings settings = flavour("Press");
+    const auto pdf = dir / "kind.pdf";
+    drivertest::exportAccepted(job.get(), settings, pdf);
+    const tavtest::Plates plates = tavtest::measurePlates(pdf, 1, 72);
+    const auto preview = previewtest::renderPage(*job, settings, 72);
+    previewtest::expectPlanesMatchPlates(*job, *preview, plates);
   }
 }
 

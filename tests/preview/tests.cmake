@@ -5,6 +5,7 @@ tav_test(preview DEPS tv_driver tv_pdfwriter tv_pagewriter tv_colour tv_settings
 if(TARGET test_preview)
   target_sources(test_preview PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/driver/driver_support.cpp)
   target_include_directories(test_preview PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/driver)
+  target_link_libraries(test_preview PRIVATE PNG::PNG)
   if(TARGET tavpdf_cli)
     add_dependencies(test_preview tavpdf_cli)
   endif()

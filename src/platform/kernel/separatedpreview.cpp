@@ -582,8 +582,8 @@ class Renderer {
         const double k = 1 - keep[3];
         const double rr = keep[0] * (1 - k), gg = keep[1] * (1 - k), bb = keep[2] * (1 - k);
         double lum = 0.3 * rr + 0.59 * gg + 0.11 * bb;
-        if (outsideHidden) lum *= covered[x] / 255.0;
         if (inverted) lum = 1 - lum;
+        if (outsideHidden) lum *= covered[x] / 255.0;
         out[x] = std::uint8_t(std::lround(std::clamp(lum, 0.0, 1.0) * 255));
       }
     }

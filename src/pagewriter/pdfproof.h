@@ -72,6 +72,10 @@ GradationStops BuildGradationStops(const jobstr* job, const Paint& degrade);
 
 // The nested job of a one-up picture, ready to be written, or null.
 jobstr* ReadOneUpJobFile(jobstr* job, int picture);
+// Whether the parent prints inks the one-up does not have: its colours must
+// then overprint, so that the parent's other inks show through the one-up
+// wherever it is drawn (nested in the parent's page or as a file of its own).
+bool OneUpLacksParentInks(const jobstr* oneUp, const jobstr* parent);
 // Queues the form of a placed one-up or PDF page under its picture-form name.
 void RegisterPictureForm(PDFProof& writer, TavDB::Object* object, std::uint16_t paint);
 // The exponent of a segment of `length` job units whose two colours mix 50 %

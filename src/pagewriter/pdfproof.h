@@ -211,6 +211,10 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // Gradients and gradations as smooth shadings (or, when asked or when they
   // cannot be shadings, as images); pictures and maps by the walker.
   void OutputFillContent(TavDB::Object* object) override;
+  // A stroke painted with a gradient, a picture or a map (while its
+  // description is current): the area the stroke covers is filled with the
+  // stroke's paint.
+  void OutputStrokeAsFilledOutline();
   // A clipped fill that needs transparency goes through a transparency group
   // where one transparency state cannot carry it.
   void OutputClippedFill(TavDB::Object* object) override;
@@ -262,6 +266,16 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   void GetTintVectorColorSpaces(const std::vector<std::array<std::uint16_t, 64>>& tints,
                                 std::unique_ptr<ColorSpace>& united,
                                 std::unique_ptr<ColorSpace>& common);
+  // Separated output: the first of the tint vectors that defines the plate's
+  // ink, null when every one leaves it untouched.
+  const std::array<std::uint16_t, 64>* FirstDefiningPlateInk(
+      const std::vector<std::array<std::uint16_t, 64>>& tints) const;
+  // A gradient over the tint vectors that leaves an ink of the page untouched
+  // (undefined in every vector): the union is widened to every ink the
+  // vectors define (but those knocked out as common) and drawn with
+  // overprint, its process inks named as colourants.
+  void KeepUntouchedInks(const std::vector<std::array<std::uint16_t, 64>>& tints, ColorSpace& united,
+                         const ColorSpace* common);
   // The colour space of a shading over the tint vectors: inks at 0 in every
   // vector are knocked out with the object's shape first; every part of the
   // result is registered with the pending colour spaces.
@@ -269,6 +283,9 @@ class PDFProof : public genproof, public PendingStreamFlusher {
       const std::vector<std::array<std::uint16_t, 64>>& tints, TavDB::Object* object);
   // LinkType 1 and a placed EPS, TIFF or PDF picture.
   bool IsOpiPicture(const TavDB::Object* object) const;
+  // Whether a pattern paint is written as the objects of its tiles: a paint
+  // asking for it, or a cell that leaves inks of this writer untouched.
+  bool PatternIsExpanded(std::uint16_t paint);
   // "Tv_pat_" + writer number + "_" + (paint - 10000).
   std::string MakePatternName(std::uint16_t paint) const;
 
@@ -441,6 +458,9 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // Draws the object as a transparency group form with its paint's
   // transparency state (both queued).
   void OutputTransparencyGroup(TavDB::Object* object, int mode);
+  // The same with the paint whose transparency the group takes (a text's
+  // paint lies in its runs).
+  void OutputTransparencyGroup(TavDB::Object* object, int mode, std::uint16_t paint);
   // Draws a CAD drawing as a form of its own (queued).
   void OutputCadForm(TavDB::Object* object);
   // An unedited barcode as a barcode form, placed by the object's matrix.
@@ -611,9 +631,15 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // Writes a form's stream: the content runs with the form's dictionaries as
   // the writer's (and paintedArea, when given, as the painted area); then the
   // form's resources are completed and written. Returns the stream's reference.
+  // The form is written as by a nested writer: it takes the next writer
+  // number of the page's counter and starts its own name counters and font
+  // list, so that its resource names are its own in the file and the
+  // enclosing stream's fonts stay the enclosing stream's. A writer made for
+  // the form alone (a one-up's) keeps the identity it was made with.
   PDFIndirectReference* WriteFormStream(PDFDictionary* form, FormResources& resources,
                                         const std::function<void()>& content,
-                                        const std::array<std::int32_t, 4>* paintedArea);
+                                        const std::array<std::int32_t, 4>* paintedArea,
+                                        bool ownIdentity = true);
   // The paint converted for opaque inks (the paint itself when nothing
   // changes), converted once per writer.
   std::uint16_t ConvertedForOpaqueInks(std::uint16_t paint);
@@ -663,9 +689,14 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   bool mInsideImageLinkForm = false;
   std::int32_t mTransparencyNesting = 0;
   std::int32_t mCadFormCount = 0;
+  // While the content of a CAD or station-number form is written: a clipped
+  // fill that paints nothing is still written, as a shape in no ink.
+  bool mForcedOutput = false;
   // Paths handed to the walker so far (compound paths write their painting
   // operator only when one of their sub-paths was written).
   std::int64_t mPathsWritten = 0;
+  // Patterns whose cells leave inks in use untouched (pattern -> answer).
+  std::map<int, bool> mUntouchedPatterns;
   // Paints already converted for opaque inks (paint -> converted paint).
   std::map<std::uint16_t, std::uint16_t> mOpaqueConversions;
 
@@ -687,6 +718,10 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   } mNameCounters;
   // "<prefix><writer>_<n>" with the counter's value before it is incremented.
   std::string NextName(const char* prefix, std::uint32_t& counter);
+  // The next writer number for a form of this writer: the page's counter's,
+  // or, for a writer made without one, its own count.
+  std::int32_t TakeWriterNumber();
+  std::int32_t mOwnWriterCount = 0;
   bool mScreeningNotSupportedShown = false;
   bool mDefaultScreeningShown = false;
 
@@ -716,10 +751,18 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   std::unordered_multimap<std::size_t, ShadingSpaces> mShadingSpaces;
 
   std::unique_ptr<TextPassSplitter> mTextPassSplitter;  // owned; usually null
-  // Whether a text's paint can be shown inside BT/ET (one colour operator);
-  // answers kept by paint.
-  bool TextPaintFitsOneOperator(std::uint16_t paint);
-  std::map<std::uint16_t, bool> mTextPaintFits;
+  // The number of colour-space parts (colour operators) a text's paint
+  // needs; answers kept by paint.
+  int TextPaintParts(std::uint16_t paint);
+  std::map<std::uint16_t, int> mTextPaintParts;
+  // One BT ... ET of a text in the colour part `pass` of its paints (runs
+  // whose paint has no such part show nothing); the rules go to `rules`
+  // when given.
+  void WriteTextObject(TavDB::Object* text, texcaltyp* calc, int pass,
+                       std::vector<std::unique_ptr<TavDB::Object>>* rules);
+  // The text whose own transparency group is being written (its copy in
+  // the group's record); not owned.
+  const TavDB::Object* mTextGroupObject = nullptr;
   // ShowTextString's line buffer (kept for its capacity: a text shows many
   // strings), and the first four text matrix entries it wrote last with their
   // text (they stay the same through a text).

@@ -682,7 +682,7 @@ void Loader::readPaints(const Node& list) {
     e.object({"id", "type", "colour", "colour2", "start", "end", "form", "steps",
               "focus", "matrix", "picture", "map", "pattern", "place", "pdfPage", "pdfBox",
               "singleInk", "screen", "overprint", "registration", "opacity", "blendMode",
-              "softMask", "isolated", "knockout", "alphaIsShape", "length", "box"});
+              "softMask", "isolated", "knockout", "alphaIsShape", "length", "box", "expand"});
     const std::uint16_t id = defineId(job_->paints, e, "paint");
     Paint& p = job_->paints[id];
     p.type = e.req("type").choice<PaintType>({{"flat", kPaintFlat}, {"linear", kPaintLinear},
@@ -750,8 +750,10 @@ void Loader::readPaints(const Node& list) {
         break;
       case kPaintPattern:
         p.pattern = needs("pattern").index();
+        if (optBool(e, "expand", false)) p.patternKind = Paint::kPatternExpanded;
         break;
     }
+    if (p.type != kPaintPattern && e.opt("expand")) e.child("expand").fail("only a pattern paint is expanded");
     if (p.type == kPaintPicture || p.type == kPaintMap) {
       const Node place = needs("place");
       place.object({"origin", "widthCorner", "heightCorner"});
@@ -1079,7 +1081,7 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
       break;
     case ObjectKind::Text:
       n.object({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "at", "matrix",
-                "width", "leading", "align", "runs", "stationNumber", "bounds", "mark"});
+                "width", "leading", "align", "perCharacter", "runs", "stationNumber", "bounds", "mark"});
       break;
     case ObjectKind::List: break;
   }
@@ -1162,6 +1164,7 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
                                                     {"centre", TavDB::TextData::kCentre},
                                                     {"right", TavDB::TextData::kRight},
                                                     {"justify", TavDB::TextData::kJustify}});
+    if (auto v = n.opt("perCharacter")) t->perCharacter = v->boolean();
     const Node runs = n.req("runs");
     const std::size_t nr = runs.array(1);
     for (std::size_t k = 0; k < nr; ++k) {

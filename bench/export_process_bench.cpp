@@ -13,6 +13,10 @@
 // stream of the written file, decoded (the content stream, the font programs
 // and their ToUnicode maps).
 //
+// The exports leave the flavour's standard preview out (the rendering of the
+// page saved beside the file for the desktop, no part of the PDF and of no
+// peer): `with_preview_s` is one export with it, after the pairs.
+//
 // Counters: export_s and floor_s (medians), export_per_floor (the median of
 // the pairs' ratios); load_s, the job load by itself: the median of `tavpdf
 // check` on the job less the median of `tavpdf check` on a job of one empty
@@ -90,6 +94,13 @@ ProcessRun runProgram(const char* program, std::vector<std::string> args) {
 
 ProcessRun runCli(std::vector<std::string> args) { return runProgram(TAV_CLI_PATH, std::move(args)); }
 
+// An export of the job into the PDF, without the standard preview.
+ProcessRun runExport(const fs::path& job, const fs::path& pdf, std::vector<std::string> settings = {}) {
+  std::vector<std::string> args{"export", job.string(), "-o", pdf.string(), "--set", "IncludeStandardPreview=0"};
+  for (std::string& s : settings) args.insert(args.end(), {"--set", std::move(s)});
+  return runCli(std::move(args));
+}
+
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   const std::size_t n = v.size();
@@ -105,7 +116,7 @@ double loadAverage() {
 
 // A job of one empty page: `tavpdf check` on it is the process's start and exit.
 fs::path emptyJob() {
-  const fs::path file = fs::temp_directory_path() / "tavpdf-bench-empty.json";
+  const fs::path file = tavbench::benchFile("empty.json");
   std::ofstream(file, std::ios::binary) << R"({"ppi":720,"boxes":{"media":[0,0,7200,7200]}})";
   return file;
 }
@@ -129,7 +140,7 @@ std::string allStreams(const fs::path& pdf, std::size_t* fontFiles) {
 // Export and floor in pairs, `tavpdf check` of the job and of the empty job
 // in the same turns; `content` is what the floor deflates.
 void measure(benchmark::State& state, const fs::path& job, const std::string& content) {
-  const fs::path pdf = fs::temp_directory_path() / "tavpdf-bench-process.pdf";
+  const fs::path pdf = tavbench::benchFile("process.pdf");
   const fs::path empty = emptyJob();
   std::vector<double> exports, floors, ratios, checks, starts;
   long peakKiB = 0;
@@ -138,7 +149,7 @@ void measure(benchmark::State& state, const fs::path& job, const std::string& co
   for (int pair = 0; pair < kPairs; ++pair) {
     checks.push_back(runCli({"check", job.string()}).seconds);
     starts.push_back(runCli({"check", empty.string()}).seconds);
-    const ProcessRun run = runCli({"export", job.string(), "-o", pdf.string()});
+    const ProcessRun run = runExport(job, pdf);
     uLongf packedSize = packed.size();
     const auto start = std::chrono::steady_clock::now();
     compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
@@ -160,6 +171,7 @@ void measure(benchmark::State& state, const fs::path& job, const std::string& co
   state.counters["peak_MiB"] = static_cast<double>(peakKiB) / 1024;
   state.counters["job_MiB"] = static_cast<double>(fs::file_size(job)) / (1 << 20);
   state.counters["peak_per_job"] = static_cast<double>(peakKiB) * 1024 / static_cast<double>(fs::file_size(job));
+  state.counters["with_preview_s"] = runCli({"export", job.string(), "-o", pdf.string()}).seconds;
   state.counters["loadavg_start"] = loadStart;
   state.counters["loadavg_end"] = loadAverage();
   std::error_code ec;
@@ -170,10 +182,10 @@ void measure(benchmark::State& state, const fs::path& job, const std::string& co
 void Process(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const fs::path job = tavbench::syntheticJob(n);
-  const fs::path plain = fs::temp_directory_path() / ("tavpdf-bench-process-" + std::to_string(n) + ".pdf");
+  const fs::path plain = tavbench::benchFile("process-" + std::to_string(n) + ".pdf");
   for (auto _ : state) {
     try {
-      runCli({"export", job.string(), "-o", plain.string(), "--set", "CompressPages=0"});
+      runExport(job, plain, {"CompressPages=0"});
       measure(state, job, tavbench::largestStream(plain));
     } catch (const std::exception& e) {
       state.SkipWithError(e.what());
@@ -188,10 +200,10 @@ void Process(benchmark::State& state) {
 void Text(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const fs::path job = tavbench::syntheticTextJob(n);
-  const fs::path pdf = fs::temp_directory_path() / "tavpdf-bench-text-process.pdf";
+  const fs::path pdf = tavbench::benchFile("text-process.pdf");
   for (auto _ : state) {
     try {
-      runCli({"export", job.string(), "-o", pdf.string()});
+      runExport(job, pdf);
       std::size_t fontFiles = 0;
       const std::string streams = allStreams(pdf, &fontFiles);
       state.counters["font_files"] = static_cast<double>(fontFiles);
@@ -214,16 +226,15 @@ void Text(benchmark::State& state) {
 void Peers(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const fs::path job = tavbench::syntheticJob(n);
-  const fs::path dir = fs::temp_directory_path();
-  const fs::path pdf = dir / "tavpdf-bench-peer.pdf", content = dir / "tavpdf-bench-peer.content";
+  const fs::path pdf = tavbench::benchFile("peer.pdf"), content = tavbench::benchFile("peer.content");
   std::vector<double> exports, qpdfs, hpdfs, perQpdf, perHpdf;
   const double loadStart = loadAverage();
   for (auto _ : state) {
     try {
-      runCli({"export", job.string(), "-o", pdf.string(), "--set", "CompressPages=0"});
+      runExport(job, pdf, {"CompressPages=0"});
       std::ofstream(content, std::ios::binary) << tavbench::largestStream(pdf);
       for (int turn = 0; turn < kPairs; ++turn) {
-        exports.push_back(runCli({"export", job.string(), "-o", pdf.string()}).seconds);
+        exports.push_back(runExport(job, pdf).seconds);
         qpdfs.push_back(runProgram(TAV_PEER_QPDF, {content.string(), pdf.string(), "14400", "14400"}).seconds);
         perQpdf.push_back(exports.back() / qpdfs.back());
 #ifdef TAV_PEER_HPDF

@@ -2,6 +2,8 @@
 // The synthetic jobs of the whole-export benchmarks: one page of n filled
 // paths of 4 to 8 Bezier segments in six flat colours (process and spot inks,
 // mixed) over five layers; one page of n text objects in ten fonts.
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,10 +16,16 @@ namespace tavbench {
 
 namespace fs = std::filesystem;
 
+// A file of the benchmarks in the temporary folder, named for this process:
+// benches run at the same time (by others on the machine too) keep apart.
+inline fs::path benchFile(const std::string& name) {
+  return fs::temp_directory_path() / ("tavpdf-bench-" + std::to_string(::getpid()) + "-" + name);
+}
+
 // The job file of n paths, written into the temporary folder (removed after
 // its size has run).
 inline fs::path syntheticJob(int n) {
-  const fs::path file = fs::temp_directory_path() / ("tavpdf-bench-" + std::to_string(n) + ".json");
+  const fs::path file = benchFile(std::to_string(n) + ".json");
   std::ofstream out(file, std::ios::binary);
   out << R"({"format":"tavpdf-job","name":"Synthetic )" << n << R"( paths","ppi":720,"origin":[144000,0],)"
       << R"("boxes":{"media":[0,0,144000,144000],"trim":[3600,3600,140400,140400]},)"
@@ -71,7 +79,7 @@ inline constexpr const char* kTextWords[] = {"Wildflower", "honey", "500", "g", 
 // some in frames with every alignment, some tracked) in the ten fonts,
 // written into the temporary folder.
 inline fs::path syntheticTextJob(int texts) {
-  const fs::path file = fs::temp_directory_path() / ("tavpdf-bench-text-" + std::to_string(texts) + ".json");
+  const fs::path file = benchFile("text-" + std::to_string(texts) + ".json");
   std::ofstream out(file, std::ios::binary);
   out << R"({"format":"tavpdf-job","name":"Text bench","ppi":720,"origin":[72000,0],)"
       << R"("boxes":{"media":[0,0,72000,72000]},)"

@@ -80,8 +80,16 @@ class ProgressBar {
 
 }  // namespace
 
+namespace {
+int gQuietPrinter = 0;
+}  // namespace
+
+QuietMessagePrinter::QuietMessagePrinter() { ++gQuietPrinter; }
+QuietMessagePrinter::~QuietMessagePrinter() { --gQuietPrinter; }
+
 void installMessagePrinter() {
   TavGen::MessageService::instance().addReceiver([](const TavGen::Message& m) {
+    if (gQuietPrinter > 0) return;
     if (gBarOnScreen) std::cerr << "\r\033[K";
     gBarOnScreen = false;
     std::cerr << severityWord(m.severity) << ": " << (m.key.empty() ? "-" : m.key) << ": " << m.text

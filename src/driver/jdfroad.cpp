@@ -56,6 +56,9 @@ int OutputJDFDocument(jobstr* job, PDFSettings& settings, bool refreshSeparation
 
   int result = TavSys::kResultAbandoned;
   {
+    // The warnings about the folder's files are shown only when the ticket
+    // is written: a refused ticket leaves the folder as it was.
+    TavGen::HeldMessages fileMessages;
     JDFFolderOutput folder(jdfTarget, handler);
     try {
       result = exportJDF(job, settings, refreshSeparationMap, handler, folder, settings.JDFCopyPDF != 0,
@@ -67,6 +70,7 @@ int OutputJDFDocument(jobstr* job, PDFSettings& settings, bool refreshSeparation
     // A target is handed back only when the export got as far as a file.
     if (folder.currentFileSpec().IsValid()) *target = folder.currentFileSpec();
     if (producedFiles) *producedFiles = folder.producedFiles();
+    if (result == 0) fileMessages.release();
   }
 
   settings.Orientation.SetSelection(orientation);

@@ -82,14 +82,16 @@ bool separationChecksPass(jobstr* job, const PDFSettings& settings, const Visito
   const bool flattening = settings.EnableFlattening != 0;
   if (settings.SeparatedOutput != 0) {
     if (v.CanMakeSeparatedPDF(flattening)) return true;
-    if (v.HasPlacedPdfOrEps()) show(TavGen::kError, "PDF/CANNOT MAKE SEPARATED PDF");
+    if (v.HasPlacedPdfOrEps())
+      show(TavGen::kError, "PDF/CANNOT MAKE SEPARATED PDF", {{"__OBJECT__", v.PlacedPdfOrEps().Text()}});
     if (!flattening && v.HasNonWhitePreservingBlendmode())
       show(TavGen::kError, "PDF/SEPARATED PDF NEEDS FLATTENING");
     return false;
   }
   if (settings.UseSeparationDisabler != 0) {
     if (v.PlacedFileUsesUnoutputSeparation()) {
-      show(TavGen::kError, "PDF/CANNOT MAKE SEPARATED PDF");
+      show(TavGen::kError, "PDF/CANNOT MAKE SEPARATED PDF",
+           {{"__OBJECT__", v.PlacedUsingUnoutputSeparation().Text()}});
       return false;
     }
     if (v.HasNonWhitePreservingBlendmode() && !flattening) {
@@ -290,12 +292,13 @@ int secondPass(const jobstr* job, const PDFSettings& settings, ExportOutput& out
 
 }  // namespace
 
-void ReportInvalidNormalizedObjects() {
+void ReportInvalidNormalizedObjects(const std::string& objects) {
   const int batch = artque();
   if (batch == 2)
-    show(TavGen::kError, "PDF/INVALID OBJECTS FOR NORMALIZED PDF CONVERSION TASK");
+    show(TavGen::kError, "PDF/INVALID OBJECTS FOR NORMALIZED PDF CONVERSION TASK", {{"__OBJECT__", objects}});
   else
-    show(batch == 1 ? TavGen::kBatchError : TavGen::kError, "PDF/INVALID OBJECTS FOR NORMALIZED PDF OUTPUT");
+    show(batch == 1 ? TavGen::kBatchError : TavGen::kError, "PDF/INVALID OBJECTS FOR NORMALIZED PDF OUTPUT",
+         {{"__OBJECT__", objects}});
 }
 
 void FixCertifiedPDFDate(jobstr* job) {
@@ -348,7 +351,7 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
   analysis.SetRemapCheck(settings.UseSeparationDisabler != 0 && JobHasRemapping(job));
   analysis.Walk(jobGetSpahan(job));
   if (settings.NormalizedOutput != 0 && !analysis.IsValidForNormalizedPDF()) {
-    ReportInvalidNormalizedObjects();
+    ReportInvalidNormalizedObjects(analysis.InvalidForNormalized().Text());
     return kExportInvalidForNormalized;
   }
   if (!separationChecksPass(job, settings, analysis)) return TavSys::kResultAbandoned;
@@ -361,6 +364,9 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
   }
   technicalInkWarnings(job, settings);
   if (settings.ProcessCMYKFlags == 0) processInkNameWarnings(job);
+  // From here on the warnings tell what the file holds or leaves out: they
+  // are shown only when the file is written.
+  TavGen::HeldMessages fileMessages;
   // The output file, beside the target (or in a temporary folder).
   std::unique_ptr<ExportOutput> output;
   try {
@@ -446,6 +452,7 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
     }
   }
   output.reset();  // a file not committed is removed here
+  if (result == 0) fileMessages.release();
 
   if (result == 0 && archive) {
     if (TavricCore::Archive* a = TavricCore::Archive::ForJob(job))

@@ -68,7 +68,10 @@ int WriteIllustrator57(jobstr* job, int mode, int traps, const TavSys::FileSpec&
   } catch (const TavSys::Error& e) {
     return cannotWrite(e.code());
   }
-  // Whatever goes wrong below, the temporary file goes with `target`.
+  // Whatever goes wrong below, the temporary file goes with `target`, and
+  // the warnings about what the file leaves out are shown only for a file
+  // that is written.
+  TavGen::HeldMessages fileMessages;
   int result = 0;
   try {
     illoutjob writer(job, mode, traps, out.get(), factor, keepInvisible);
@@ -90,6 +93,7 @@ int WriteIllustrator57(jobstr* job, int mode, int traps, const TavSys::FileSpec&
   } catch (const TavSys::Error& e) {
     return cannotWrite(e.code());
   }
+  fileMessages.release();
   return result;
 }
 

@@ -370,6 +370,17 @@ struct jobstr {
 
   jobstr* parent = nullptr;     // the job a one-up is placed in; not owned
 
+  // The object lists read from the job file, for messages that name an
+  // object's place in it (platform/kernel/objectplace.h): the list (owned by
+  // the job; marked ObjectExtra::fileList), its JSON pointer ("/objects",
+  // "/patterns/0/objects") and how many members the file gave it.
+  struct FileList {
+    const TavDB::Object* list = nullptr;
+    std::string place;
+    std::size_t members = 0;
+  };
+  std::vector<FileList> fileLists;
+
   // The fonts of the job's texts and the codes of their characters, made on
   // first use (TavricCore::jobGetFontCache); state beside the job's content.
   mutable std::shared_ptr<TavricCore::FontCache> fontCache;

@@ -332,7 +332,10 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
                  std::uint32_t screenNumber, bool archive, PDFInkCallback* inkCallback,
                  std::vector<TavSys::FileSpec>* producedFiles) {
   if (!job || !target || !target->IsValid()) return TavSys::kResultAbandoned;
-  TavSys::Progress progress;
+  // The whole export: the pages fill all but the last hundredth, which the
+  // file being read again and moved to its place completes.
+  TavSys::Progress progress(100, "PDF file");
+  progress.setPart(99);
   TavricCore::ResetType1FontNamePrefix();
   TavDB::ScopedCurrentJob current(job);
   const bool broadcasting = settings.CertifiedEnabled != 0;
@@ -452,7 +455,10 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
     }
   }
   output.reset();  // a file not committed is removed here
-  if (result == 0) fileMessages.release();
+  if (result == 0) {
+    fileMessages.release();
+    progress.set(100);
+  }
 
   if (result == 0 && archive) {
     if (TavricCore::Archive* a = TavricCore::Archive::ForJob(job))

@@ -72,6 +72,8 @@ int WriteIllustrator57(jobstr* job, int mode, int traps, const TavSys::FileSpec&
   // the warnings about what the file leaves out are shown only for a file
   // that is written.
   TavGen::HeldMessages fileMessages;
+  TavSys::Progress progress(100, "Illustrator file");
+  progress.setPart(99);
   int result = 0;
   try {
     illoutjob writer(job, mode, traps, out.get(), factor, keepInvisible);
@@ -94,6 +96,7 @@ int WriteIllustrator57(jobstr* job, int mode, int traps, const TavSys::FileSpec&
     return cannotWrite(e.code());
   }
   fileMessages.release();
+  progress.set(100);
   return result;
 }
 

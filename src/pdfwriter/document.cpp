@@ -205,15 +205,22 @@ int pdfouthan::writeDocument(bool refreshSeparationMap, const std::string& autho
       if (cmykPage && process) continue;
       plates.push_back(sep);
     }
-    // The progress names the plate being written: each page starts again at 0.
+    // The progress names the plate being written; each page fills its
+    // share of the document's.
     const std::size_t plateCount = plates.size() + (cmykPage ? 1 : 0);
     std::size_t plateNumber = 0;
+    const bool compositePage = settings.CompositeOnPageOne != 0;
+    TavSys::Progress progress(double(plateCount + (compositePage ? 1 : 0)));
     auto nextPlateLabel = [&] {
+      const double done = double(plateNumber + (compositePage ? 1 : 0));
       mProgressLabel = "Plate " + std::to_string(++plateNumber) + " of " + std::to_string(plateCount);
+      progress.setLabel(mProgressLabel);
+      progress.set(done);
     };
 
-    if (settings.CompositeOnPageOne != 0) {
+    if (compositePage) {
       mProgressLabel = "Composite page";
+      progress.setLabel(mProgressLabel);
       settings.SeparatedOutput = 0;
       PDFIndirectReference* page = writePage(*this, treeReference, nullptr);
       settings.SeparatedOutput = 1;

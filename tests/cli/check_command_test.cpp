@@ -1,5 +1,9 @@
 // tavpdf check as a user runs it: exit status, what it prints, and that a bad
 // job leaves the folder as it was.
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -104,9 +108,21 @@ TEST(CheckCommand, CommandLineErrorsExitTwo) {
   EXPECT_NE(r.out.find("jobs"), std::string::npos) << r.out;
 }
 
+// The percentages a progress bar showed, in order.
+static std::vector<int> barPercentages(const std::string& terminal) {
+  std::vector<int> shown;
+  for (std::size_t at = terminal.find("] "); at != std::string::npos; at = terminal.find("] ", at + 2)) {
+    const std::size_t digits = at + 2, end = terminal.find('%', digits);
+    if (end == std::string::npos || end - digits > 3) continue;
+    shown.push_back(std::stoi(terminal.substr(digits, end - digits)));
+  }
+  return shown;
+}
+
 // The progress bar is drawn on a terminal only, never under CI; in
-// separated output it names the plate, and each plate's bar ends at 100 %
-// (cleared); a message printed meanwhile gets a line of its own.
+// separated output it names the plate; it shows the whole export, going up
+// only, and reaches 100 % once, when the file is complete (that line stays);
+// a message printed meanwhile gets a line of its own.
 TEST(CommandLine, ProgressBarOnlyOnATerminalAndNotUnderCI) {
   tavtest::TestFolder dir;
   const std::string job = (tavtest::sourceDir() / "examples" / "label.json").string();
@@ -119,9 +135,13 @@ TEST(CommandLine, ProgressBarOnlyOnATerminalAndNotUnderCI) {
   EXPECT_THAT(terminal.out, ::testing::HasSubstr("\rPlate 8 of 8 ["));
   EXPECT_THAT(terminal.out, ::testing::Not(::testing::HasSubstr("\rOutput [")));
   EXPECT_THAT(terminal.out, ::testing::HasSubstr("\r\033[Kwarning: PDF/USED DEFAULT SCREENING"));
-  // The last bar is gone before the warnings at the end and the file name.
-  EXPECT_THAT(terminal.out, ::testing::HasSubstr("%\r\033[Kwarning: PDF/NOT WRITTEN YET"));
-  EXPECT_THAT(terminal.out, ::testing::EndsWith("\n" + (dir / "l.pdf").string() + "\r\n"));
+  // The warnings about the file, then the complete bar, then the file name.
+  EXPECT_THAT(terminal.out, ::testing::EndsWith("] 100%\033[K\r\n" + (dir / "l.pdf").string() + "\r\n"));
+  const std::vector<int> shown = barPercentages(terminal.out);
+  ASSERT_GT(shown.size(), 8u) << terminal.out;
+  EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end())) << ::testing::PrintToString(shown);
+  EXPECT_EQ(std::count(shown.begin(), shown.end(), 100), 1) << ::testing::PrintToString(shown);
+  EXPECT_LT(terminal.out.rfind("\nwarning: "), terminal.out.find("] 100%"));
 
   const auto underCi = tavtest::runProcess({"env", "CI=1", "script", "-qec", run, "/dev/null"});
   EXPECT_EQ(underCi.exitCode, 0) << underCi.describe();

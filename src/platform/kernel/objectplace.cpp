@@ -81,7 +81,8 @@ std::string DescribeJobObject(const jobstr* job, const TavDB::Object* object) {
   const std::string place = JobFilePlace(job, object);
   if (!place.empty()) {
     const TavSys::filref* file = filrefori(job);
-    text += " (" + (file != nullptr ? file->getFullPathAsUtf8() + ": " : std::string()) + place + ")";
+    // The job file as the job was opened by (the way the loader names it).
+    text += " (" + (file != nullptr ? file->toFileSpec().path().string() + ": " : std::string()) + place + ")";
   }
   return text;
 }

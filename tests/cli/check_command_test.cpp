@@ -150,3 +150,44 @@ TEST(CommandLine, ProgressBarOnlyOnATerminalAndNotUnderCI) {
   EXPECT_EQ(piped.exitCode, 0) << piped.describe();
   EXPECT_THAT(piped.err, ::testing::Not(::testing::HasSubstr("Output [")));
 }
+
+// With a flavour, check exports each job into a temporary folder of its own
+// and lists what the export refuses, each refusal naming its object; a job
+// the flavour takes passes. Nothing is left behind; an unknown flavour is a
+// bad command line.
+TEST(CheckCommand, UnderAFlavourListsWhatTheExportRefuses) {
+  tavtest::TestFolder dir;
+  const fs::path examples = tavtest::sourceDir() / "examples";
+  const std::string carton = (examples / "carton.json").string(), label = (examples / "label.json").string();
+  const std::string panel = (examples / "carton.json").parent_path().string() + "/oneups/front-panel.json";
+  const struct {
+    const char* flavour;
+    int exitCode;
+    std::vector<std::string> shown;
+  } cases[] = {
+      {"Normalized", 1,
+       {"  export under Normalized: passes\n",  // the label
+        "  export under Normalized: refused\n    PDF/INVALID OBJECTS FOR NORMALIZED PDF OUTPUT: ",
+        "cannot hold: the EPS file \"logo.eps\", placed by the path \"logo\" (" + panel + ": /objects/2).\n"}},
+      {"Press", 0, {"  export under Press: passes\n"}},
+  };
+  // The temporary folder the trial exports use, to see that they leave it empty.
+  const fs::path temp = dir / "tmp";
+  fs::create_directory(temp);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.flavour);
+    const auto r = tavtest::runProcess({"env", "TMPDIR=" + temp.string(), tavtest::tavpdfBinary().string(), "check",
+                                        label, carton, "--flavour", c.flavour},
+                                       std::chrono::seconds(120), dir.path());
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.describe();
+    for (const std::string& text : c.shown) EXPECT_THAT(r.out, ::testing::HasSubstr(text));
+    // The summaries come first, each job's own, and no message of the trial export.
+    EXPECT_LT(r.out.find("inks: 8"), r.out.find("export under"));
+    EXPECT_EQ(r.err, "");
+  }
+  EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"tmp:dir"});
+  const auto bad = tavtest::runTavpdf({"check", label, "--flavour", "Nonesuch"}, dir.path());
+  EXPECT_EQ(bad.exitCode, 2) << bad.describe();
+  EXPECT_THAT(bad.err, ::testing::HasSubstr("PDF/UNKNOWN FLAVOUR"));
+  EXPECT_EQ(bad.out, "");
+}

@@ -142,6 +142,7 @@ TEST(CommandLine, ProgressBarOnlyOnATerminalAndNotUnderCI) {
   EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end())) << ::testing::PrintToString(shown);
   EXPECT_EQ(std::count(shown.begin(), shown.end(), 100), 1) << ::testing::PrintToString(shown);
   EXPECT_LT(terminal.out.rfind("\nwarning: "), terminal.out.find("] 100%"));
+  EXPECT_THAT(terminal.out, ::testing::Not(::testing::HasSubstr("PDF/NOT WRITTEN YET")));
 
   const auto underCi = tavtest::runProcess({"env", "CI=1", "script", "-qec", run, "/dev/null"});
   EXPECT_EQ(underCi.exitCode, 0) << underCi.describe();

@@ -1029,7 +1029,7 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
       break;
     case ObjectKind::Text:
       n.object({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "at", "matrix",
-                "width", "leading", "align", "runs", "stationNumber", "bounds", "mark"});
+                "width", "leading", "align", "perCharacter", "runs", "stationNumber", "bounds", "mark"});
       break;
     case ObjectKind::List: break;
   }
@@ -1112,6 +1112,7 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
                                                     {"centre", TavDB::TextData::kCentre},
                                                     {"right", TavDB::TextData::kRight},
                                                     {"justify", TavDB::TextData::kJustify}});
+    if (auto v = n.opt("perCharacter")) t->perCharacter = v->boolean();
     const Node runs = n.req("runs");
     const std::size_t nr = runs.array(1);
     for (std::size_t k = 0; k < nr; ++k) {

@@ -97,6 +97,9 @@ struct TextData {
   double width = 0;             // frame width in job units (0 = unframed, one line per paragraph)
   double leading = 0;           // points between baselines; 0 = 1.2 × size
   Align align = kLeft;
+  // Per-character mode: every character is shown on its own, with its own
+  // text matrix (as justified text is).
+  bool perCharacter = false;
   std::vector<TextRun> runs;    // "\n" inside a run text starts a new line
 };
 

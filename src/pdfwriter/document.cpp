@@ -3,7 +3,6 @@
 // labels), optional content. pdfouthan::writeDocument is declared with the
 // handler.
 #include <array>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -25,8 +24,6 @@
 #include "tavpdf/PDFSettings.h"
 
 namespace TavPDF {
-
-static void ReportNotWritten(pdfouthan& handler);
 
 namespace {
 
@@ -282,16 +279,7 @@ int pdfouthan::writeDocument(bool refreshSeparationMap, const std::string& autho
   if (settings.IncludePrivateData != 0) BuildNamedHalftoneArray(catalog, getNamedHalftones());
   writeObject(catalogReference);
   writeObject(treeReference);
-  ReportNotWritten(*this);
   return status();
-}
-
-// The page extras the settings ask for that this version does not write: the
-// export says so instead of passing for complete.
-static void ReportNotWritten(pdfouthan& handler) {
-  std::set<std::string>& missing = handler.mNotWritten;
-  for (const std::string& what : missing)
-    TavGen::message(TavGen::kWarning, 1, "PDF/NOT WRITTEN YET", {{"__WHAT__", what}});
 }
 
 }  // namespace TavPDF

@@ -156,14 +156,16 @@ bool separationChecksPass(jobstr* job, const PDFSettings& settings, const Visito
   const bool flattening = settings.EnableFlattening != 0;
   if (settings.SeparatedOutput != 0) {
     if (v.CanMakeSeparatedPDF(flattening)) return true;
-    if (v.HasPlacedPdfOrEps()) show(TavGen::kError, "PDF/CANNOT MAKE SEPARATED PDF");
+    if (v.HasPlacedPdfOrEps())
+      show(TavGen::kError, "PDF/CANNOT MAKE SEPARATED PDF", {{"__OBJECT__", v.PlacedPdfOrEps().Text()}});
     if (!flattening && v.HasNonWhitePreservingBlendmode())
       show(TavGen::kError, "PDF/SEPARATED PDF NEEDS FLATTENING");
     return false;
   }
   if (settings.UseSeparationDisabler != 0) {
     if (v.PlacedFileUsesUnoutputSeparation()) {
-      show(TavGen::kError, "PDF/CANNOT MAKE SEPARATED PDF");
+      show(TavGen::kError, "PDF/CANNOT MAKE SEPARATED PDF",
+           {{"__OBJECT__", v.PlacedUsingUnoutputSeparation().Text()}});
       return false;
     }
     if (v.HasNonWhitePreservingBlendmode() && !flattening) {
@@ -364,12 +366,13 @@ int secondPass(const jobstr* job, const PDFSettings& settings, ExportOutput& out
 
 }  // namespace
 
-void ReportInvalidNormalizedObjects() {
+void ReportInvalidNormalizedObjects(const std::string& objects) {
   const int batch = artque();
   if (batch == 2)
-    show(TavGen::kError, "PDF/INVALID OBJECTS FOR NORMALIZED PDF CONVERSION TASK");
+    show(TavGen::kError, "PDF/INVALID OBJECTS FOR NORMALIZED PDF CONVERSION TASK", {{"__OBJECT__", objects}});
   else
-    show(batch == 1 ? TavGen::kBatchError : TavGen::kError, "PDF/INVALID OBJECTS FOR NORMALIZED PDF OUTPUT");
+    show(batch == 1 ? TavGen::kBatchError : TavGen::kError, "PDF/INVALID OBJECTS FOR NORMALIZED PDF OUTPUT",
+         {{"__OBJECT__", objects}});
 }
 
 void FixCertifiedPDFDate(jobstr* job) {
@@ -403,7 +406,10 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
                  std::uint32_t screenNumber, bool archive, PDFInkCallback* inkCallback,
                  std::vector<TavSys::FileSpec>* producedFiles) {
   if (!job || !target || !target->IsValid()) return TavSys::kResultAbandoned;
-  TavSys::Progress progress;
+  // The whole export: the pages fill all but the last hundredth, which the
+  // file being read again and moved to its place completes.
+  TavSys::Progress progress(100, "PDF file");
+  progress.setPart(99);
   TavricCore::ResetType1FontNamePrefix();
   TavDB::ScopedCurrentJob current(job);
   const bool broadcasting = settings.CertifiedEnabled != 0;
@@ -422,7 +428,7 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
   analysis.SetRemapCheck(settings.UseSeparationDisabler != 0 && JobHasRemapping(job));
   analysis.Walk(jobGetSpahan(job));
   if (settings.NormalizedOutput != 0 && !analysis.IsValidForNormalizedPDF()) {
-    ReportInvalidNormalizedObjects();
+    ReportInvalidNormalizedObjects(analysis.InvalidForNormalized().Text());
     return kExportInvalidForNormalized;
   }
   if (!separationChecksPass(job, settings, analysis)) return TavSys::kResultAbandoned;
@@ -435,6 +441,9 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
   }
   technicalInkWarnings(job, settings);
   if (settings.ProcessCMYKFlags == 0) processInkNameWarnings(job);
+  // From here on the warnings tell what the file holds or leaves out: they
+  // are shown only when the file is written.
+  TavGen::HeldMessages fileMessages;
   // The output file, beside the target (or in a temporary folder).
   std::unique_ptr<ExportOutput> output;
   try {
@@ -520,7 +529,16 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
     }
   }
   output.reset();  // a file not committed is removed here
-  if (result == 0 && settings.IncludeStandardPreview != 0) writeStandardPreview(job, settings, *target);
+  if (result == 0 && settings.IncludeStandardPreview != 0) {
+    // The preview's rendering is the last part of the export.
+    progress.set(99);
+    progress.setPart(1);
+    writeStandardPreview(job, settings, *target);
+  }
+  if (result == 0) {
+    fileMessages.release();
+    progress.set(100);
+  }
 
   if (result == 0 && archive) {
     if (TavricCore::Archive* a = TavricCore::Archive::ForJob(job))

@@ -68,7 +68,12 @@ int WriteIllustrator57(jobstr* job, int mode, int traps, const TavSys::FileSpec&
   } catch (const TavSys::Error& e) {
     return cannotWrite(e.code());
   }
-  // Whatever goes wrong below, the temporary file goes with `target`.
+  // Whatever goes wrong below, the temporary file goes with `target`, and
+  // the warnings about what the file leaves out are shown only for a file
+  // that is written.
+  TavGen::HeldMessages fileMessages;
+  TavSys::Progress progress(100, "Illustrator file");
+  progress.setPart(99);
   int result = 0;
   try {
     illoutjob writer(job, mode, traps, out.get(), factor, keepInvisible);
@@ -90,6 +95,8 @@ int WriteIllustrator57(jobstr* job, int mode, int traps, const TavSys::FileSpec&
   } catch (const TavSys::Error& e) {
     return cannotWrite(e.code());
   }
+  fileMessages.release();
+  progress.set(100);
   return result;
 }
 

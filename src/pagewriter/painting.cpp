@@ -13,9 +13,11 @@
 #include "pdfwriter/pdfoutfil.h"
 #include "pdfwriter/pdfpending.h"
 #include "platform/kernel/job.h"
+#include "platform/kernel/objectplace.h"
 #include "platform/kernel/tavdb.h"
 #include "platform/messages.h"
 #include "platform/system.h"
+#include "platform/tav_error.h"
 #include "tavpdf/PDFSettings.h"
 
 namespace TavPDF {
@@ -118,6 +120,16 @@ bool PDFProof::IsInvisiblePaint(TavDB::Object* object, int paint) {
 
 void PDFProof::OutputObject(TavDB::Object* object, bool noSplit, bool alreadyConverted) {
   if (object == nullptr) return;
+  try {
+    WriteObject(object, noSplit, alreadyConverted);
+  } catch (TavSys::Error& e) {
+    // A refusal names the object it was met in, as the job file has it.
+    TavKernel::NameObjectInError(e, mJob, object);
+    throw;
+  }
+}
+
+void PDFProof::WriteObject(TavDB::Object* object, bool noSplit, bool alreadyConverted) {
   const bool ownScreen = mSettings.IncludeScreening != 0 && mSettings.UseDefaultScreen == 0;
   if (ownScreen) SaveGraphicsState();
 

@@ -52,8 +52,11 @@ class PDFArray;
 class PDFDictionaryValue;
 class pdfoutfilter;
 
-// Throws the refusal for something this engine cannot write yet.
-[[noreturn]] void RefuseUnsupported(const std::string& what);
+// Throws the refusal for something this engine cannot write yet, naming the
+// object it was met in when known (the walk names it on the way out
+// otherwise).
+[[noreturn]] void RefuseUnsupported(const std::string& what, const jobstr* job = nullptr,
+                                    const TavDB::Object* object = nullptr);
 
 class PDFShadingType;
 
@@ -253,6 +256,8 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   void OutputFlatFill(TavDB::Object* object) override;
   void OutputGroup(TavDB::Object* list, bool noSplit, int composite, bool backendFlag) override;
   void OutputObject(TavDB::Object* object, bool noSplit, bool backendFlag) override;
+  // OutputObject's work, without naming the object in a refusal.
+  void WriteObject(TavDB::Object* object, bool noSplit, bool alreadyConverted);
   // The colour spaces of every colour of a gradient or gradation paint: the
   // union of their inks (what the gradient paints) and the intersection (inks
   // at 0 in every colour, knocked out before the gradient is drawn). Both
@@ -286,6 +291,8 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // Whether a pattern paint is written as the objects of its tiles: a paint
   // asking for it, or a cell that leaves inks of this writer untouched.
   bool PatternIsExpanded(std::uint16_t paint);
+  // Says what a pattern whose cell holds soft masks cannot do, expanded or not.
+  void TellPatternSoftMasks(int pattern, bool expanded);
   // "Tv_pat_" + writer number + "_" + (paint - 10000).
   std::string MakePatternName(std::uint16_t paint) const;
 
@@ -697,6 +704,8 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   std::int64_t mPathsWritten = 0;
   // Patterns whose cells leave inks in use untouched (pattern -> answer).
   std::map<int, bool> mUntouchedPatterns;
+  // Expanded patterns whose cells were looked at for soft masks.
+  std::set<int> mExpandedPatternsChecked;
   // Paints already converted for opaque inks (paint -> converted paint).
   std::map<std::uint16_t, std::uint16_t> mOpaqueConversions;
 

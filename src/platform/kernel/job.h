@@ -374,6 +374,17 @@ struct jobstr {
 
   jobstr* parent = nullptr;     // the job a one-up is placed in; not owned
 
+  // The object lists read from the job file, for messages that name an
+  // object's place in it (platform/kernel/objectplace.h): the list (owned by
+  // the job; marked ObjectExtra::fileList), its JSON pointer ("/objects",
+  // "/patterns/0/objects") and how many members the file gave it.
+  struct FileList {
+    const TavDB::Object* list = nullptr;
+    std::string place;
+    std::size_t members = 0;
+  };
+  std::vector<FileList> fileLists;
+
   // Each slot's share of the media box in percent at the last ink coverage
   // measurement (calculateInkCoverage); state beside the job's content.
   std::array<double, kMaxSeparations> inkCoverage{};

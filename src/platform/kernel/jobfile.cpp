@@ -337,6 +337,12 @@ class Loader {
                                              const Value* list, std::vector<std::unique_ptr<Object>> members);
   void addTopLevel(std::unique_ptr<Object> o) { job_->spatialTree->addontop(std::move(o)); }
   std::unique_ptr<jobstr> finish(const Document& doc) { return finish(rootOf(doc)); }
+  // Notes a list the file's objects were read into, for messages naming
+  // an object's place.
+  void recordFileList(Object& list, std::string place) {
+    list.extraMut().fileList = true;
+    job_->fileLists.push_back({&list, std::move(place), list.memberCount()});
+  }
 
  private:
   Node rootOf(const Document& doc) const { return {&doc.root(), &doc, &file_}; }
@@ -1010,6 +1016,7 @@ void Loader::readPatterns(const Node& list) {
     p.objects = TavDB::spanew();
     readMembers(*p.objects, e.req("objects"), 1, false, false);
     p.objects->recalcBounds();
+    recordFileList(*p.objects, e.ptr + "/objects");
   }
 }
 
@@ -1698,6 +1705,7 @@ void Loader::readDefinitions(const Node& root) {
 
 std::unique_ptr<jobstr> Loader::finish(const Node& root) {
   job_->spatialTree->recalcBounds();
+  recordFileList(*job_->spatialTree, "/objects");
   readExtras(root);
   checkPatternCycles();
   // Every page (a one-up's too) needs a media box with an area.

@@ -120,6 +120,7 @@ struct ObjectExtra {
   bool trapLayer = false;       // layer holding traps
   bool stationNumber = false;   // the station-number text
   bool paintMapGroup = false;   // a group standing for one picture map (isPaimapGroup)
+  bool fileList = false;        // a list the job file's objects were read into (jobstr::fileLists); copies do not keep it
   int boxCreator = 0;           // 10 trimmable box, 11 bleeding box, 0 none
   bool staggeredCut = false;    // cutting group of a staggered step and repeat
   bool staggeredAllInks = true; // its options: all separations enabled ...

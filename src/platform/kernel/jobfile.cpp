@@ -1016,7 +1016,7 @@ void Loader::readPatterns(const Node& list) {
     p.objects = TavDB::spanew();
     readMembers(*p.objects, e.req("objects"), 1, false, false);
     p.objects->recalcBounds();
-    recordFileList(*p.objects, e.ptr + "/objects");
+    recordFileList(*p.objects, e.ptr() + "/objects");
   }
 }
 

@@ -3,6 +3,7 @@
 // rendering the files after the test prolog.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -40,6 +41,17 @@ inline void expectSyntaxAccepted(const std::filesystem::path& ai, const std::fil
   args.insert(args.end(), {prolog().string(), ai.string(), "-c", "count 0 ne { (operands left) = 1 quit } if"});
   const auto r = tavtest::runProcess(args);
   EXPECT_TRUE(r.started && r.exitCode == 0 && r.out.empty()) << ai << "\n" << r.describe();
+}
+
+// Each ink's coverage of the page is within 2 % of the ink's coverage in the
+// reference (at least 0.02 % of the page), and the same inks have plates.
+inline void expectSamePlates(const tavtest::Plates& got, const tavtest::Plates& want, const std::string& what) {
+  for (const auto& [ink, coverage] : want.coverage) {
+    ASSERT_TRUE(got.coverage.count(ink)) << what << ": no plate " << ink << "; " << got.summary();
+    EXPECT_NEAR(got.coverage.at(ink), coverage, std::max(0.02 * coverage, 0.0002))
+        << what << ": " << ink << "\n  got  " << got.summary() << "\n  want " << want.summary();
+  }
+  EXPECT_EQ(got.coverage.size(), want.coverage.size()) << what << ": " << got.summary();
 }
 
 }  // namespace aitest

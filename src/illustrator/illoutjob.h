@@ -6,6 +6,7 @@
 // used by fills), texts, placed EPS files and, in version 7.0, raster
 // pictures and maps as embedded hexadecimal images.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -147,6 +148,17 @@ class illoutjob : public genproof {
   // Closes the open string and, when one is open, the text object.
   void EndTextString();
   void EndTextObject();
+  // A text box as an area text, a text along a path as a path text.
+  void OutputTextInItsForm(TavDB::Object* text);
+  // The colour, alignment, font and leading, scale, tracking, hyphenation,
+  // word spacing and rise (0 unless `rise`) of the calculator's characters.
+  void WriteTextSettings(const texcaltyp* calc, const TavDB::TextData& text, int alignment, bool rise);
+  void WriteTextColour(const texcaltyp* calc);
+  void WriteTextFont(const texcaltyp* calc, const TavDB::TextData& text);
+  // The rules (underlines) the signal completed, as paths in their paint;
+  // then all of them drawn after the text.
+  void addTextRules(texcaltyp* calc, int code, std::vector<std::unique_ptr<TavDB::Object>>& rules);
+  void OutputTextRules(std::vector<std::unique_ptr<TavDB::Object>>& rules);
   // ---- messages ----
   // Says once per kind and file that objects of the kind were left out.
   void ReportLeftOut(const std::string& what);

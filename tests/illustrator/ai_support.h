@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <string>
 
@@ -52,6 +53,36 @@ inline void expectSamePlates(const tavtest::Plates& got, const tavtest::Plates& 
         << what << ": " << ink << "\n  got  " << got.summary() << "\n  want " << want.summary();
   }
   EXPECT_EQ(got.coverage.size(), want.coverage.size()) << what << ": " << got.summary();
+}
+
+// Where the ink lies, not only how much: each ink's mean over every square
+// cell of `cell` pixels is within `tolerance` of the reference's (both
+// rendered at one resolution and size).
+inline void expectSameCells(const tavtest::Plates& got, const tavtest::Plates& want, int cell, double tolerance,
+                            const std::string& what) {
+  for (const auto& [ink, reference] : want.plates) {
+    ASSERT_TRUE(got.plates.count(ink)) << what << ": no plate " << ink;
+    const tavtest::Plate& plate = got.plates.at(ink);
+    ASSERT_EQ(plate.width, reference.width) << what;
+    ASSERT_EQ(plate.height, reference.height) << what;
+    int differing = 0;
+    for (int y0 = 0; y0 < plate.height; y0 += cell) {
+      for (int x0 = 0; x0 < plate.width; x0 += cell) {
+        double a = 0, b = 0;
+        int n = 0;
+        for (int y = y0; y < std::min(y0 + cell, plate.height); ++y) {
+          for (int x = x0; x < std::min(x0 + cell, plate.width); ++x, ++n) {
+            a += plate.inkAtPixel(x, y);
+            b += reference.inkAtPixel(x, y);
+          }
+        }
+        if (std::abs(a - b) / n > tolerance && ++differing <= 5) {
+          ADD_FAILURE() << what << ": " << ink << " in the cell at pixel (" << x0 << ", " << y0 << "): " << a / n
+                        << " instead of " << b / n;
+        }
+      }
+    }
+  }
 }
 
 }  // namespace aitest

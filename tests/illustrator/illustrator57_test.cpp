@@ -11,6 +11,7 @@
 #include "illustrator/ai_support.h"
 #include "illustrator/illoutjob.h"
 #include "platform/files.h"
+#include "platform/fonts/fontface.h"
 #include "platform/kernelfile.h"
 #include "platform/messages.h"
 #include "platform/system.h"
@@ -552,6 +553,99 @@ TEST(Illustrator57, TextObjectsCarryTheSettingsOfTheirRuns) {
         EXPECT_EQ(*got, want) << c.what << ", mode " << mode;
       }
     }
+  }
+}
+
+// A text box is an area text (its box, its alignment, its paragraphs, its
+// rise) and a text along a path a path text (its path, then each letter after
+// its own matrix), each one text object. Courier at 10 pt on a 720-point page.
+TEST(Illustrator57, TextBoxesAndTextsAlongAPathInTheirForms) {
+  const auto job = drivertest::loadJob(withTextPaints(
+      R"([{"kind":"text","at":[1000,1000],"width":1000,"height":500,"align":"centre","runs":[)"
+      R"({"text":"ab\ncd","font":"Courier","size":10,"paint":30},{"text":"e","font":"Courier","size":10,"paint":31,"rise":2}]},)"
+      R"({"kind":"text","path":[[3000,1000],[3000,1552,3448,2000,4000,2000]],"runs":[)"
+      R"({"text":"f(","font":"Courier","size":10,"paint":31}]}])"));
+  ASSERT_TRUE(job);
+  // Courier's ascent at 10 pt hangs the first baseline from the box's top.
+  const double ascent = Fonts::FindFontFace("Courier")->ascent() / 100.0;
+  auto num = [](double v) {
+    walkertest::StringSink sink;
+    sink << v;
+    return sink.text;
+  };
+  for (int mode : {1, 2}) {
+    SCOPED_TRACE(mode);
+    const auto all = lines(writeAi(job.get(), mode));
+    EXPECT_THAT(block(all, "1 To", "TO"),
+                ElementsAreArray(std::vector<std::string>{
+                    "1 To", "1 0 0 1 100 " + num(620 - ascent) + "0 Tp",
+                    "100 620 m", "200 620 L", "200 570 L", "100 570 L", "100 620 L", "N", "TP", "0 Tr",
+                    "0 0 0 1 k", "1 Ta", "/_Courier 10 Tf", "12 0 Tl", "100 Tz", "0 Tt", "10 4 Xb",
+                    "0 0 1 0 Xe", "0 0 1 0 Xe", "0 0 1 0 Xe", "0 0 1 0 Xe", "XB", "100 100 100 TW", "0 Ts",
+                    "(ab) Tx", "(\\r) TX", "(cd) Tx", "0 0.6 1 0 (Orange) 0 x", "2 Ts", "(e) Tx", "(\\r) TX", "TO"}));
+    const auto path = block(all, "2 To", "TO");
+    ASSERT_GE(path.size(), 8u);
+    EXPECT_EQ(std::vector<std::string>(path.begin(), path.begin() + 8),
+              (std::vector<std::string>{"2 To", "1 0 0 1 100 420 0 Tp", "100 420 m", "155.2 420 200 375.2 200 320 C",
+                                        "N", "TP", "0 Tr", "0 0.6 1 0 (Orange) 0 x"}));
+    // Each letter after its matrix; the whole text closes the object.
+    std::vector<std::string> letters;
+    for (const auto& l : path) {
+      if (l.ends_with(" Tm")) letters.push_back("Tm");
+      if (l.ends_with(" Tx") || l.ends_with(" TX")) letters.push_back(l);
+    }
+    EXPECT_THAT(letters, ElementsAreArray(std::vector<std::string>{"Tm", "(f) Tx", "Tm", "(\\() Tx", "(f\\(\\r) TX"}));
+  }
+}
+
+namespace {
+
+// Text boxes in every alignment, with two paragraphs, a rise and two fonts,
+// one of them wrapped into more lines than its box holds; texts along a
+// straight and a curved path, one of them underlined. The boxes are set in
+// fonts without kerning pairs, which the reader (the test prolog) does not
+// apply: their lines break and align alike.
+std::string formsJob() {
+  const std::string words = "Wildflower honey from the hills, gathered late in summer";
+  auto box = [&](int v, int h, const std::string& align, const std::string& runs) {
+    return R"({"kind":"text","at":[)" + std::to_string(v) + "," + std::to_string(h) +
+           R"(],"width":2600,"height":1300,"align":")" + align + R"(","runs":[)" + runs + "]}";
+  };
+  auto run = [](const std::string& text, const std::string& font, int paint, const std::string& more = "") {
+    return R"({"text":")" + text + R"(","font":")" + font + R"(","size":18,"paint":)" + std::to_string(paint) +
+           more + "}";
+  };
+  return withTextPaints(
+      "[" + box(400, 400, "left", run(words, "Courier", 30)) + "," +
+      box(400, 3800, "centre", run(words + "\\n", "Courier", 30) + "," +
+                                   run("500 g", "Courier-Bold", 31, R"(,"rise":3)")) +
+      "," + box(2200, 400, "right", run(words + " " + words, "Courier", 31)) + "," +
+      box(2200, 3800, "justify", run(words + " and sold in jars", "Courier", 30, R"(,"tracking":20)")) + "," +
+      R"({"kind":"text","path":[[5000,600],[4400,3000]],"runs":[)" +
+      run("HONEY FROM THE HILLS", "NimbusSans-Bold", 31, R"(,"underline":true)") + "]}," +
+      R"({"kind":"text","align":"centre","path":[[6800,3800],[5000,3800,5000,7000,6800,7000]],"runs":[)" +
+      run("Gathered late in summer", "NimbusSans-Regular", 30, R"(,"rise":2)") + "]}]");
+}
+
+}  // namespace
+
+TEST(Illustrator57Plates, TextBoxesAndTextsAlongAPathMatchThePdfExport) {
+  const auto job = drivertest::loadJob(formsJob());
+  ASSERT_TRUE(job);
+  tavtest::TestFolder folder;
+  const auto run = drivertest::exportJob(job.get(), drivertest::flavour("Press"), folder / "forms.pdf");
+  ASSERT_EQ(run.result, 0) << run.keys();
+  const tavtest::Plates pdf = tavtest::measurePlates(folder / "forms.pdf", 1, 144);
+  for (int mode : {1, 2}) {
+    const auto ai = folder / ("forms" + std::to_string(mode) + ".ai");
+    TavGen::MessageCapture capture;
+    ASSERT_EQ(outputIllustratorFile(job.get(), TavSys::FileSpec(ai), mode, 0, 1, false), 0);
+    EXPECT_TRUE(capture.messages().empty());
+    const tavtest::Plates got = tavtest::measurePlates(renderable(ai, 720, 720), 1, 144);
+    expectSamePlates(got, pdf, "mode " + std::to_string(mode));
+    // The lines and letters lie where the PDF export sets them (cells of 10
+    // points).
+    aitest::expectSameCells(got, pdf, 20, 0.03, "mode " + std::to_string(mode));
   }
 }
 

@@ -180,6 +180,7 @@ void illoutjob::OutputPatternFill(Object* object) {
   const Paint* paint = paipoi(mJob, object->paint());
   if (paint == nullptr) return;
   const int index = object->paint();
+  ReportTransparency(object->paint());
   switch (paint->type) {
     case kPaintLinear:
     case kPaintRadial:
@@ -287,7 +288,12 @@ void illoutjob::OutputGradationFill(Object* object, const Paint& paint, int inde
   if (!axis.usable) {
     // Version 7.0 draws such a gradation as an image (IsClippedFill); a
     // version 5.0 file can only hold its first colour.
-    if (IsVersion7()) TavSys::debug("Can't do this without a masking object");
+    if (IsVersion7()) {
+      TavSys::debug("Can't do this without a masking object");
+    } else {
+      ReportLeftOut("the colour ramps of gradations that are no Illustrator gradient (each is filled with its first "
+                    "colour)");
+    }
     if (!paint.steps.empty()) OutputFlatFallback(object, paint.steps.front().colour);
     return;
   }

@@ -105,6 +105,7 @@ void illoutjob::BeginTextObject(const texcaltyp* calc, const TavDB::TextData& te
 void illoutjob::WriteTextColour(const texcaltyp* calc) {
   TextParameters p;
   texcalpars(calc, p);
+  ReportTransparency(std::uint16_t(p.paint));
   mColourOperator = nullptr;
   if (const Paint* paint = paipoi(mJob, p.paint); paint != nullptr && colsep(mJob, paint->colour) != nullptr) {
     WriteColor(paint->colour, true);

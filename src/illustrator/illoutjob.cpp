@@ -224,6 +224,7 @@ void illoutjob::WriteColourOperator() {
 }
 
 int illoutjob::WritePaintColor(std::uint16_t paint, int pass) {
+  if (pass == 0) ReportTransparency(paint);
   mColourOperator = nullptr;
   const int next = genproof::WritePaintColor(paint, pass);
   if (next >= 0) WriteColourOperator();
@@ -278,6 +279,11 @@ void illoutjob::ReportLeftOut(const std::string& what) {
   if (std::find(mLeftOut.begin(), mLeftOut.end(), what) != mLeftOut.end()) return;
   mLeftOut.push_back(what);
   TavGen::message(TavGen::kWarning, 1, "ILLUSTRATOR/OBJECTS LEFT OUT", {{"__WHAT__", what}});
+}
+
+void illoutjob::ReportTransparency(std::uint16_t paint) {
+  // Illustrator 5 and 7 paint everything opaque.
+  if (paintHasTransparency(mJob, paint)) ReportLeftOut("the transparency of objects (they are drawn opaque)");
 }
 
 void illoutjob::ReportIncomplete(const std::string& reason) {

@@ -163,6 +163,9 @@ class illoutjob : public genproof {
   // Says once per kind and file that objects of the kind were left out.
   void ReportLeftOut(const std::string& what);
   void ReportIncomplete(const std::string& reason);
+  // Says that a paint's transparency (opacity, blend mode, soft mask) is
+  // left out.
+  void ReportTransparency(std::uint16_t paint);
   // Writes the colour operator that the last colour asked for ("k", "x";
   // upper case for a stroke) and a line feed.
   void WriteColourOperator();

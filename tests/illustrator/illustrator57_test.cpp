@@ -649,6 +649,50 @@ TEST(Illustrator57Plates, TextBoxesAndTextsAlongAPathMatchThePdfExport) {
   }
 }
 
+// What a version 5.0 or 7.0 file cannot hold is named once, as a warning;
+// the rest is written and the result stays 0.
+TEST(Illustrator57, WhatTheFileCannotHoldIsNamed) {
+  using drivertest::square;
+  const std::string gradation =
+      R"({"id":32,"type":"gradation","form":"circular","start":[1000,1000],"box":[0,0,2000,2000],)"
+      R"("steps":[{"colour":20,"position":0},{"colour":21,"position":800}]})";
+  const struct {
+    const char* what;
+    std::string objects;
+    std::string leftOut[2];  // the start of what modes 1 and 2 name, or empty
+  } cases[] = {
+      {"a half-transparent fill", square(0, 0, 2000, 31), {"the transparency of objects", "the transparency of objects"}},
+      {"a stroke in a multiplying paint", square(0, 0, 2000, 30, R"(,"stroke":{"width":50,"paint":33})"),
+       {"the transparency of objects", "the transparency of objects"}},
+      {"a half-transparent text",
+       R"({"kind":"text","at":[1200,720],"runs":[{"text":"A","font":"Courier","size":20,"paint":31}]})",
+       {"the transparency of objects", "the transparency of objects"}},
+      {"a circular gradation: an image in 7.0 only", square(0, 0, 2000, 32), {"the colour ramps of gradations", ""}},
+      {"an opaque fill", square(0, 0, 2000, 30), {"", ""}},
+  };
+  for (const auto& c : cases) {
+    const auto job = drivertest::loadJob(drivertest::jobText(
+        drivertest::kStandardInks, R"([{"id":20,"inks":{"Black":100}},{"id":21,"inks":{"Cyan":100}}])",
+        R"([{"id":30,"type":"flat","colour":20},{"id":31,"type":"flat","colour":20,"opacity":50},)" + gradation +
+            R"(,{"id":33,"type":"flat","colour":21,"blendMode":"multiply"}])",
+        "[" + c.objects + "]"));
+    ASSERT_TRUE(job) << c.what;
+    for (int mode : {1, 2}) {
+      TavGen::MessageCapture capture;
+      int result = -1;
+      writeAi(job.get(), mode, &result);
+      EXPECT_EQ(result, 0) << c.what;
+      const std::string& want = c.leftOut[mode - 1];
+      if (want.empty()) {
+        EXPECT_TRUE(capture.messages().empty()) << c.what << ", mode " << mode;
+        continue;
+      }
+      ASSERT_EQ(capture.count("ILLUSTRATOR/OBJECTS LEFT OUT"), 1) << c.what << ", mode " << mode;
+      EXPECT_THAT(capture.messages().front().text, HasSubstr(want)) << c.what << ", mode " << mode;
+    }
+  }
+}
+
 // Every bundled example writes in every mode, and Ghostscript reads the files
 // after the prolog (which runs placed EPS files where they are placed). Those
 // that leave nothing out and hold no gradient fill (which the prolog does not

@@ -90,7 +90,7 @@ struct texcaltyp {
   // The layout's working lists, kept with the calculator for their capacity.
   std::vector<Line> lines, wrapped;
   std::vector<double> sum;
-  std::vector<std::size_t> lastInk;
+  std::vector<std::size_t> lastInk, paragraphs;
   // A text along a path: per character, where it stands on the path (job
   // units, with its rise) and the path's direction there (a unit vector:
   // its share along h and along v).
@@ -478,7 +478,8 @@ void buildEvents(texcaltyp& calc) {
   };
   // Where the text's own line breaks start new paragraphs (character
   // positions, one per break; empty lines give several at one position).
-  std::vector<std::size_t> paragraphs;
+  std::vector<std::size_t>& paragraphs = calc.paragraphs;
+  paragraphs.clear();
   if (!calc.alongPath) {
     for (std::size_t l = 0; l + 1 < calc.wrapped.size(); ++l) {
       if (calc.wrapped[l].paragraphEnd) paragraphs.push_back(calc.wrapped[l].end);

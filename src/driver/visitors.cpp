@@ -4,6 +4,8 @@
 
 #include <boost/algorithm/string/predicate.hpp>
 
+#include "platform/kernel/exportkernel.h"
+#include "platform/localization.h"
 #include "platform/messages.h"
 #include "platform/utf.h"
 
@@ -278,7 +280,7 @@ TavDB::tv_box VisitorGetBoundingBoxForPDFOutput::GetBoundingBox() {
 // ---- CAD -------------------------------------------------------------------------
 
 void VisitorSearchCADObjects::classify(const TavDB::Object& o) {
-  if (o.extra() && o.extra()->cad)
+  if ((o.extra() && o.extra()->cad) || TavricLib::IsCADStroke(&o))
     mFoundCAD = true;
   else
     mFoundNonCAD = true;
@@ -292,9 +294,29 @@ bool VisitorSearchCADObjects::VisitPath(TavDB::Object& o) {
   return false;
 }
 
+std::uint16_t PreprocessCADObject::rescreened(std::uint16_t paint) const {
+  if (mScreenMode != kLineArtScreens) return paint;
+  return paintAdjustScreen(mJob, paint, kNoScreen);
+}
+
 void PreprocessCADObject::process(TavDB::Object& o) {
   if (!mActive) return;
-  if (o.extra() && o.extra()->cad) mActive = false;
+  if (TavricLib::IsCADStroke(&o)) {
+    mActive = false;
+    return;
+  }
+  TavricLib::SetStrokeCreator(mJob, o, TavricLib::StrokeCreator{});
+  o.setPaint(rescreened(o.paint()), true);
+  if (TavDB::Stroke* line = o.extraMut().stroke.get()) line->paint = rescreened(line->paint);
+}
+
+bool IsMainDesignName(const std::string& name) {
+  for (const std::string& code : TavSys::GetApplicationAvailableLanguages()) {
+    const std::string language = TavSys::GetEnglishFullNameForLanguageCode(code);
+    if (TavSys::CompareWithWildcards(name, TavSys::Localization::GetString("TavricLib", "LAYER MAIN DESIGN", language)))
+      return true;
+  }
+  return false;
 }
 bool PreprocessCADObject::VisitCompound(TavDB::Object& o) {
   process(o);
@@ -306,10 +328,7 @@ bool PreprocessCADObject::VisitPath(TavDB::Object& o) {
 }
 bool PreprocessCADObject::VisitGroup(TavDB::Object& group) {
   const std::string& name = group.name();
-  if (!name.empty()) {
-    const std::string main = TavCore::GetLocalizedUTF8String("LAYER MAIN DESIGN");
-    if (boost::algorithm::iequals(name, main)) group.extraMut().name = "Main Design";
-  }
+  if (!name.empty() && IsMainDesignName(name)) group.extraMut().name = "Main Design";
   return true;
 }
 

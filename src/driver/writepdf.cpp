@@ -218,6 +218,15 @@ WriterRun runWriter(jobstr* job, PDFSettings& settings, bool refreshSeparationMa
       out->mCreationDateOverride =
           TavCore::CreatePDFStringFromDateTime(TavSys::DateTime(job->certified->creationDate));
     }
+    // A batch process keeps jobs open from one document to the next: the
+    // font cache is made anew from what the tree now holds, unless the
+    // application folder holds the marker that turns this off.
+    if (artque() == 1) {
+      std::error_code ec;
+      const fs::path marker = TavSys::FileSupport::GetApplicationFolder() / "UpdateFontCacheOutlines.disabler";
+      if (!fs::exists(marker, ec)) TavricCore::FontCaching::UpdateOutlines(TavricCore::jobGetFontCache(job),
+                                                                          jobGetSpahan(job));
+    }
     const std::string author = handler ? handler->GetAuthor() : std::string();
     run.result = out->writeDocument(refreshSeparationMap, author);
     pdfHasNonSeparableBlendmodes += out->mNonSeparableBlendFlag ? 1 : 0;

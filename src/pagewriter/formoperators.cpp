@@ -65,6 +65,26 @@ void PDFProof::OutputCadForm(TavDB::Object* object) {
   DrawXObject(name);
 }
 
+void PDFProof::OutputOpiForm(TavDB::Object* list) {
+  if (list == nullptr) return;
+  auto record = std::make_unique<PendingStreamOpiForm>(list, true);
+  record->SetName(MakeOpiFormName());
+  const std::string name = record->GetName();
+  AddPendingStream(std::move(record));
+  SaveGraphicsState();
+  // The form stands for the whole picture; the outline cuts it to what the
+  // group shows. The outline's own paint plays no part in the clip.
+  if (list->memberCount() > 0) {
+    std::unique_ptr<TavDB::Object> outline = TavDB::objdupall(list->member(0));
+    if (outline) {
+      outline->setPaint(0, true);
+      OutputShape(outline.get(), kModeClipOutline);
+    }
+  }
+  DrawXObject(name);
+  RestoreGraphicsState();
+}
+
 void PDFProof::OutputBarcodeForm(TavDB::Object* object) {
   if (object == nullptr) return;
   auto record = std::make_unique<PendingStreamBarcodeForm>(object);

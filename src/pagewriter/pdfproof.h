@@ -445,6 +445,9 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   void OutputCadForm(TavDB::Object* object);
   // An unedited barcode as a barcode form, placed by the object's matrix.
   void OutputBarcodeForm(TavDB::Object* object);
+  // A paint-map group under OPI links as one OPI form (queued), clipped by
+  // the group's first member, the map's outline.
+  void OutputOpiForm(TavDB::Object* list);
   // BBox (the object's box with its texts; the page box for an empty one) in
   // points and an identity Matrix; returns the box in job units.
   TavDB::tv_box SetFormBBoxAndMatrix(PDFDictionary* form, TavDB::Object* object);

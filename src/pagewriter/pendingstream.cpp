@@ -208,17 +208,21 @@ void PDFProof::FlushPendingStreams() {
       if (ownNumber) ++mWriterNumber;
       const bool savedOpi = mInsideOpiForm;
       const bool savedCad = mInsideCadForm;
+      const bool savedPaintMap = mPaintMapGroup;
       if (kind == kPendingOpiForm) mInsideOpiForm = true;
       if (kind == kPendingCADForm) mInsideCadForm = true;
+      // A paint-map group's soft mask is drawn without image links.
+      if (kind == kPendingTransparencyGroup) mPaintMapGroup = isPaimapGroup(record->GetObject());
       struct Restore {
         PDFProof* w;
-        bool own, opi, cad;
+        bool own, opi, cad, paintMap;
         ~Restore() {
           if (own) --w->mWriterNumber;
           w->mInsideOpiForm = opi;
           w->mInsideCadForm = cad;
+          w->mPaintMapGroup = paintMap;
         }
-      } restore{this, ownNumber, savedOpi, savedCad};
+      } restore{this, ownNumber, savedOpi, savedCad, savedPaintMap};
       writer(*this, *record);
       EnsurePendingResources(*record, kind);
     }

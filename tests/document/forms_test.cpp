@@ -121,6 +121,25 @@ TEST(Forms, CadDrawingsCarryTheirPieceInfo) {
   }
 }
 
+// In a CAD form the die drawing is line art: a CAD line without a stroke of
+// its own is drawn as the stroke creator's thin line, and a closed CAD shape
+// as its outline, not as an area.
+TEST(Forms, CadDrawingsAreLines) {
+  tavtest::TestFolder dir;
+  auto job = makeJob(R"("boxes": {"media": [0, 0, 200, 200]},
+    "cad": {"boundingBox": [10, 10, 190, 190], "file": "box.cf2"},
+    "inks": [{"name": "Die", "cmyk": [0, 100, 0, 0], "technical": true}],
+    "colours": [{"id": 1, "inks": {"Die": 100}}],
+    "paints": [{"id": 10, "type": "flat", "colour": 1}],
+    "objects": [{"kind": "layer", "name": "Main Design", "cadLayer": true, "objects": [
+      {"kind": "path", "cad": true, "paint": 10, "closed": false, "points": [[20, 20], [20, 180]]},
+      {"kind": "path", "cad": true, "paint": 10, "points": [[60, 60], [60, 140], [140, 140], [140, 60]]}]}])");
+  Written w = writeAccepted(*job, testSettings("NormalizedOutput=1"), dir / "cad.pdf");
+  const auto plates = tavtest::measurePlates(w.file, 1, 288);
+  tavtest::expectInks(plates, {{"Die", 100, 180, 1}, {"Die", 140, 100, 1}, {"Die", 100, 100, 0}, {"Die", 100, 170, 0}},
+                      0.3);
+}
+
 TEST(Forms, TransparencyStatesAndSoftMasks) {
   tavtest::TestFolder dir;
   // Left: a 50 % multiply black over cyan. Right: a black square masked by

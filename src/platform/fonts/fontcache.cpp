@@ -181,6 +181,25 @@ char32_t FontCache::UnicodeOfCode(int id, int code) const {
   return font.unicode[std::size_t(code)];
 }
 
+void FontCaching::UpdateOutlines(FontCache* cache, const TavDB::Object* tree) {
+  if (cache == nullptr) return;
+  *cache = FontCache();
+  if (tree == nullptr) return;
+  TavDB::ListScan scan(tree, TavDB::kObjText, TavDB::kObjExcluded);
+  for (const TavDB::Object* o = scan.next(); o != nullptr; o = scan.next()) {
+    const TavDB::TextData* text = o->text();
+    if (text == nullptr) continue;
+    for (const TavDB::TextRun& run : text->runs) {
+      const int id = cache->FontId(run.font);
+      if (id < 0) continue;
+      for (std::size_t pos = 0; pos < run.text.size();) {
+        const char32_t ch = NextCharacter(run.text, pos);
+        if (ch != U'\n') cache->Encode(id, ch);
+      }
+    }
+  }
+}
+
 FontCache* jobGetFontCache(const jobstr* job) {
   if (job == nullptr) return nullptr;
   if (!job->fontCache) job->fontCache = std::make_shared<FontCache>();

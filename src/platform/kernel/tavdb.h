@@ -123,9 +123,11 @@ struct ObjectExtra {
   // Classification the kernel keeps for objects and layers.
   std::string mark;             // registration mark kind ("crop", "registration", ...); empty = none
   bool cad = false;             // CAD (die-cut) object
+  bool cadStroke = false;       // made a CAD stroke by a stroke creator (TavricLib::IsCADStroke)
   bool cadLayer = false;        // structured CAD layer
   bool trapLayer = false;       // layer holding traps
   bool stationNumber = false;   // the station-number text
+  bool paintMapGroup = false;   // a group standing for one picture map (isPaimapGroup)
   int boxCreator = 0;           // 10 trimmable box, 11 bleeding box, 0 none
   bool staggeredCut = false;    // cutting group of a staggered step and repeat
   bool staggeredAllInks = true; // its options: all separations enabled ...

@@ -105,12 +105,14 @@ bool JobHasRemapping(const jobstr* job);
 using ::DisableUnoutputSeparations;
 
 // The box of a form's objects including its texts (vertical axis up, as
-// VisitorSearchObjects::Box). Used by the form writer.
+// VisitorSearchObjects::Box). Used by the form writer. With the job, texts
+// count with the box their laid-out characters cover; without it, with the
+// bounds they carry.
 class VisitorGetBoundingBoxForPDFOutput : public TavDB::ObjectVisitor {
  public:
   VisitorGetBoundingBoxForPDFOutput(TavDB::Object* start, std::uint32_t descendMask,
                                     std::uint32_t descendValue, std::uint32_t visitMask,
-                                    std::uint32_t visitValue);
+                                    std::uint32_t visitValue, jobstr* job = nullptr);
   bool VisitGroup(TavDB::Object&) override { return true; }
   bool VisitCompound(TavDB::Object&) override { return true; }
   bool VisitText(TavDB::Object& text) override;
@@ -119,7 +121,9 @@ class VisitorGetBoundingBoxForPDFOutput : public TavDB::ObjectVisitor {
   TavDB::tv_box GetBoundingBox();
 
  private:
+  TavDB::tv_box textBox(const TavDB::Object& text) const;
   TavDB::Object* mStart;  // not owned
+  jobstr* mJob;           // not owned; may be null
   TavDB::tv_box mText{10000000, 10000000, -10000000, -10000000};
 };
 

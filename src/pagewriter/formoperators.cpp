@@ -36,10 +36,14 @@ void PDFProof::OutputTransparencyGState(TavDB::Object* /*object*/, std::uint16_t
   WriteGState(name);
 }
 
-void PDFProof::OutputTransparencyGroup(TavDB::Object* object, int /*mode*/) {
+void PDFProof::OutputTransparencyGroup(TavDB::Object* object, int mode) {
   if (object == nullptr) return;
-  auto record = std::make_unique<PendingStreamTransparencyGroup>(object, object->paint(),
-                                                                 mPaintedArea.data());
+  OutputTransparencyGroup(object, mode, object->paint());
+}
+
+void PDFProof::OutputTransparencyGroup(TavDB::Object* object, int /*mode*/, std::uint16_t paint) {
+  if (object == nullptr) return;
+  auto record = std::make_unique<PendingStreamTransparencyGroup>(object, paint, mPaintedArea.data());
   MakeTransparencyGroupNames(*record);
   const std::string name = record->GetName(), gstate = record->GetGStateName();
   AddPendingStream(std::move(record));

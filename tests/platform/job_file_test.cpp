@@ -133,6 +133,9 @@ TEST(JobFile, BadInputIsRefusedWithItsPlace) {
        R"(/paints/0/type: unknown value "mesh" (expected one of "flat", "linear", "radial", "picture", "pattern", )"
        R"("gradation", "map"))"},
       {O, R"({"kind": "layer", "objects": []})", O + "/kind: a layer must be a member of the top-level object list"},
+      {"/objects/-", R"({"kind": "text", "at": [0, 0], "perCharacter": "yes",
+           "runs": [{"text": "x", "font": "Courier", "size": 9, "paint": 11}]})",
+       "/objects/1/perCharacter: expected true or false, found a string"},
       {"/objects/-", R"({"kind": "compound", "objects": [{"kind": "text", "at": [0, 0],
            "runs": [{"text": "x", "font": "Courier", "size": 9, "paint": 11}]}]})",
        "/objects/1/objects/0/kind: a compound path holds paths only"},

@@ -1022,7 +1022,8 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
       break;
     case ObjectKind::Text:
       n.object({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "at", "matrix",
-                "width", "height", "leading", "align", "runs", "stationNumber", "bounds", "mark", "path"});
+                "width", "height", "leading", "align", "perCharacter", "runs", "stationNumber", "bounds", "mark",
+                "path"});
       break;
     case ObjectKind::List: break;
   }
@@ -1122,6 +1123,7 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
                                                     {"centre", TavDB::TextData::kCentre},
                                                     {"right", TavDB::TextData::kRight},
                                                     {"justify", TavDB::TextData::kJustify}});
+    if (auto v = n.opt("perCharacter")) t->perCharacter = v->boolean();
     const Node runs = n.req("runs");
     const std::size_t nr = runs.array(1);
     for (std::size_t k = 0; k < nr; ++k) {

@@ -102,6 +102,9 @@ struct TextData {
   double height = 0;
   double leading = 0;           // points between baselines; 0 = 1.2 × size
   Align align = kLeft;
+  // Per-character mode: every character is shown on its own, with its own
+  // text matrix (as justified text is).
+  bool perCharacter = false;
   std::vector<TextRun> runs;    // "\n" inside a run text starts a new line
   // Text along a path: the course of the baseline (job units, a path's
   // points, open); empty for a text that is not set along a path. Such a

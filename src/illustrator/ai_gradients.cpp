@@ -144,6 +144,7 @@ void illoutjob::WriteGradientDefinitions() {
     if (!paint.exists) continue;
     const int index = int(n);
     if (paint.type == kPaintLinear || paint.type == kPaintRadial) {
+      mGradientDefinitions.insert(index);
       const bool radial = paint.type == kPaintRadial;
       mOut << "%AI5_BeginGradient: (Tavric Deg " << index << ") \n";
       mOut << "(Tavric Deg " << index << ") " << (radial ? 1 : 0) << "2 Bd\n";
@@ -156,6 +157,7 @@ void illoutjob::WriteGradientDefinitions() {
     } else if (paint.type == kPaintGradation) {
       const GradationAxis axis = AnalyseGradation(paint);
       if (!axis.usable) continue;
+      mGradientDefinitions.insert(index);
       mOut << "%AI5_BeginGradient: (Tavric Deg " << index << ") \n";
       mOut << "(Tavric Deg " << index << ") " << 0 << paint.steps.size() << "Bd\n";
       mOut << "[\n";
@@ -189,6 +191,12 @@ void illoutjob::OutputPatternFill(Object* object) {
       if (degisalltra(mJob, *paint)) return;
       if (object->isOpenPath()) {
         OutputPatternShape(object);
+      } else if (!HasGradientDefinition(index) && paint->type != kPaintGradation) {
+        // A gradient the set-up does not define (a pattern's tile moved it
+        // into a paint of its own): version 7.0 draws it as an image
+        // (IsClippedFill), version 5.0 can only hold its start colour.
+        ReportLeftOut(kGradientRamps);
+        OutputFlatFallback(object, paint->colour);
       } else if (paint->type == kPaintLinear) {
         OutputLinearGradient(object, *paint, index);
       } else if (paint->type == kPaintRadial) {
@@ -198,7 +206,8 @@ void illoutjob::OutputPatternFill(Object* object) {
       }
       return;
     case kPaintPattern:
-      ReportLeftOut("pattern fills");
+      // The objects the pattern's tiles show, cut to the object.
+      OutputExpandedPattern(object);
       return;
     case kPaintPicture:
     case kPaintMap:
@@ -291,8 +300,7 @@ void illoutjob::OutputGradationFill(Object* object, const Paint& paint, int inde
     if (IsVersion7()) {
       TavSys::debug("Can't do this without a masking object");
     } else {
-      ReportLeftOut("the colour ramps of gradations that are no Illustrator gradient (each is filled with its first "
-                    "colour)");
+      ReportLeftOut(kGradientRamps);
     }
     if (!paint.steps.empty()) OutputFlatFallback(object, paint.steps.front().colour);
     return;

@@ -417,10 +417,22 @@ void illoutjob::OutputMap(Object* object) {
 
 bool illoutjob::IsClippedFill(Object* object) {
   if (genproof::IsClippedFill(object)) return true;
-  if (!IsVersion7()) return false;
+  if (!IsVersion7() || GetStrokeInfo() != nullptr) return false;
   const Paint* paint = paipoi(mJob, object->paint());
-  // A gradation that is no Illustrator gradient is drawn as an image.
-  return paint != nullptr && paint->type == kPaintGradation && !AnalyseGradation(*paint).usable;
+  // A gradient that is no Illustrator gradient of the set-up (a gradation
+  // of another form, a gradient a pattern's tile moved) is drawn as an image.
+  return paint != nullptr &&
+         (paint->type == kPaintGradation || paint->type == kPaintLinear || paint->type == kPaintRadial) &&
+         !HasGradientDefinition(object->paint());
+}
+
+void illoutjob::OutputFillContent(Object* object) {
+  const Paint* paint = paipoi(mJob, object->paint());
+  if (paint != nullptr && (paint->type == kPaintLinear || paint->type == kPaintRadial)) {
+    OutputGradationImage(object);
+    return;
+  }
+  genproof::OutputFillContent(object);
 }
 
 }  // namespace TavIllu

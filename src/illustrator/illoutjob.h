@@ -7,6 +7,7 @@
 // pictures and maps as embedded hexadecimal images.
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,8 @@ class illoutjob : public genproof {
   int WriteDocument();
 
   bool IsVersion7() const { return mMode == kVersion7Mode; }
+  // Whether the set-up defines the gradient of a paint (fills refer to it).
+  bool HasGradientDefinition(int paint) const { return mGradientDefinitions.count(paint) != 0; }
 
   // A multistep gradation seen as an Illustrator gradient: a straight line
   // in points from the end of ramp position 0 (the last step) to the end of
@@ -106,6 +109,7 @@ class illoutjob : public genproof {
   int OutputPlacedPDF(TavDB::Object* object) override;
   void OutputMap(TavDB::Object* object) override;
   bool IsClippedFill(TavDB::Object* object) override;
+  void OutputFillContent(TavDB::Object* object) override;
   void WriteStrokeOperator(bool closed) override;
   void OutputPath(const TavDB::Object* path, int scanMode, int mode, double* progressCount,
                   double progressTotal) override;
@@ -182,6 +186,10 @@ class illoutjob : public genproof {
   IlluProofImageHandler* mImage = nullptr;
   std::vector<std::string> mLeftOut;
   bool mIncomplete = false;
+  // The paints whose gradients the set-up defines.
+  std::set<int> mGradientDefinitions;
+  static constexpr const char* kGradientRamps =
+      "the colour ramps of gradients that are no Illustrator gradient (each is filled with its start colour)";
 };
 
 // Writes the job as an Illustrator 5.0 or 7.0 file (mode 2: 7.0). The file

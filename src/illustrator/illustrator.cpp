@@ -75,6 +75,9 @@ int WriteIllustrator57(jobstr* job, int mode, int traps, const TavSys::FileSpec&
   }
   // Whatever goes wrong below, the temporary file goes with `target`.
   int result = 0;
+  // Pattern fills add the paints of their tiles to the job while they are
+  // written; the host's job gets its own back.
+  JobStateGuard restore(job);
   try {
     illoutjob writer(job, mode, traps, out.get(), factor, keepInvisible);
     result = writer.WriteDocument();

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <regex>
+#include <set>
 
 #include "driver/driver_support.h"
 #include "illustrator/ai_support.h"
@@ -667,7 +669,7 @@ TEST(Illustrator57, WhatTheFileCannotHoldIsNamed) {
       {"a half-transparent text",
        R"({"kind":"text","at":[1200,720],"runs":[{"text":"A","font":"Courier","size":20,"paint":31}]})",
        {"the transparency of objects", "the transparency of objects"}},
-      {"a circular gradation: an image in 7.0 only", square(0, 0, 2000, 32), {"the colour ramps of gradations", ""}},
+      {"a circular gradation: an image in 7.0 only", square(0, 0, 2000, 32), {"the colour ramps of gradients", ""}},
       {"an opaque fill", square(0, 0, 2000, 30), {"", ""}},
   };
   for (const auto& c : cases) {
@@ -689,6 +691,83 @@ TEST(Illustrator57, WhatTheFileCannotHoldIsNamed) {
       }
       ASSERT_EQ(capture.count("ILLUSTRATOR/OBJECTS LEFT OUT"), 1) << c.what << ", mode " << mode;
       EXPECT_THAT(capture.messages().front().text, HasSubstr(want)) << c.what << ", mode " << mode;
+    }
+  }
+}
+
+namespace {
+
+// Pattern fills: a rectangle of black and Orange squares, stroked; a ring of
+// turned cells holding a cyan square and a stroke; with `gradientTiles` a
+// square of tiles painted with a linear gradient.
+std::string patternJob(bool gradientTiles) {
+  using drivertest::square;
+  const std::string ring = R"({"kind":"compound","paint":34,"objects":[)" + square(3500, 3500, 3000, 2) + "," +
+                           square(4300, 4300, 1400, 2) + "]}";
+  return drivertest::jobText(
+      drivertest::kStandardInks,
+      R"([{"id":20,"inks":{"Black":100}},{"id":21,"inks":{"Orange":100}},{"id":22,"inks":{"Cyan":40}}])",
+      R"([{"id":30,"type":"flat","colour":20},{"id":31,"type":"flat","colour":21},{"id":32,"type":"flat","colour":22},)"
+      R"({"id":33,"type":"pattern","pattern":1},{"id":34,"type":"pattern","pattern":2},{"id":35,"type":"pattern","pattern":3},)"
+      R"({"id":36,"type":"linear","colour":20,"colour2":22,"start":[0,0],"end":[0,300]}])",
+      "[" + square(500, 500, 2500, 33, R"(,"stroke":{"width":60,"paint":30})") + "," + ring +
+          (gradientTiles ? "," + square(500, 3500, 2500, 35) : "") + "]",
+      R"(,"patterns":[{"id":1,"cell":[0,0,400,400],"objects":[)" + square(0, 0, 150, 30) + "," + square(200, 200, 150, 31) +
+          R"(]},{"id":2,"cell":[0,0,300,300],"corners":[[0,0],[150,260],[260,-150]],"objects":[)" + square(50, 50, 150, 32) +
+          R"(,{"kind":"path","closed":false,"points":[[0,0],[300,300]],"stroke":{"width":30,"paint":31}}]},)"
+          R"({"id":3,"cell":[0,0,300,300],"objects":[)" + square(0, 0, 300, 36) + "]}]");
+}
+
+}  // namespace
+
+// Pattern fills are the objects their tiles show, cut to the filled object
+// (the object's own stroke on top), as the PDF export draws them; the
+// paints the tiles add are the export's own, not the job's.
+TEST(Illustrator57Plates, PatternFillsAreTheirTilesAsInThePdfExport) {
+  const auto job = drivertest::loadJob(patternJob(false));
+  ASSERT_TRUE(job);
+  tavtest::TestFolder folder;
+  const auto run = drivertest::exportJob(job.get(), drivertest::flavour("Press"), folder / "pattern.pdf");
+  ASSERT_EQ(run.result, 0) << run.keys();
+  const tavtest::Plates pdf = tavtest::measurePlates(folder / "pattern.pdf", 1, 72);
+  const auto paints = std::count_if(job->paints.begin(), job->paints.end(), [](const Paint& p) { return p.exists; });
+  for (int mode : {1, 2}) {
+    const auto ai = folder / ("pattern" + std::to_string(mode) + ".ai");
+    TavGen::MessageCapture capture;
+    ASSERT_EQ(outputIllustratorFile(job.get(), TavSys::FileSpec(ai), mode, 0, 1, false), 0);
+    EXPECT_TRUE(capture.messages().empty()) << capture.messages().front().text;
+    const tavtest::Plates got = tavtest::measurePlates(renderable(ai, 720, 720), 1, 72);
+    expectSamePlates(got, pdf, "mode " + std::to_string(mode));
+    aitest::expectSameCells(got, pdf, 10, 0.06, "mode " + std::to_string(mode));
+    EXPECT_EQ(std::count_if(job->paints.begin(), job->paints.end(), [](const Paint& p) { return p.exists; }), paints);
+  }
+}
+
+// Tiles painted with a gradient get paints of their own, which the set-up
+// does not define: version 7.0 draws them as images, version 5.0 fills them
+// with their start colour and says so. No fill refers to a gradient the
+// set-up does not define.
+TEST(Illustrator57, GradientsOfPatternTiles) {
+  const auto job = drivertest::loadJob(patternJob(true));
+  ASSERT_TRUE(job);
+  for (int mode : {1, 2}) {
+    TavGen::MessageCapture capture;
+    const std::string text = writeAi(job.get(), mode);
+    const std::regex used(R"(^1 \(Tavric Deg (\d+) \) )"), defined(R"(^%AI5_BeginGradient: \(Tavric Deg (\d+) \))");
+    std::set<std::string> uses, definitions;
+    for (const auto& l : lines(text)) {
+      std::smatch m;
+      if (std::regex_search(l, m, used)) uses.insert(m[1]);
+      if (std::regex_search(l, m, defined)) definitions.insert(m[1]);
+    }
+    for (const auto& u : uses) EXPECT_TRUE(definitions.count(u)) << "mode " << mode << ": gradient " << u;
+    if (mode == 2) {
+      EXPECT_THAT(text, HasSubstr(" XI\n"));
+      EXPECT_TRUE(capture.messages().empty());
+    } else {
+      EXPECT_THAT(text, Not(HasSubstr(" XI\n")));
+      ASSERT_EQ(capture.count("ILLUSTRATOR/OBJECTS LEFT OUT"), 1);
+      EXPECT_THAT(capture.messages().front().text, HasSubstr("the colour ramps of gradients"));
     }
   }
 }

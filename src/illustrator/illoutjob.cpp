@@ -224,6 +224,7 @@ void illoutjob::WriteColourOperator() {
 }
 
 int illoutjob::WritePaintColor(std::uint16_t paint, int pass) {
+  if (pass == 0) ReportTransparency(paint);
   mColourOperator = nullptr;
   const int next = genproof::WritePaintColor(paint, pass);
   if (next >= 0) WriteColourOperator();
@@ -278,6 +279,11 @@ void illoutjob::ReportLeftOut(const std::string& what) {
   if (std::find(mLeftOut.begin(), mLeftOut.end(), what) != mLeftOut.end()) return;
   mLeftOut.push_back(what);
   TavGen::message(TavGen::kWarning, 1, "ILLUSTRATOR/OBJECTS LEFT OUT", {{"__WHAT__", what}});
+}
+
+void illoutjob::ReportTransparency(std::uint16_t paint) {
+  // Illustrator 5 and 7 paint everything opaque.
+  if (paintHasTransparency(mJob, paint)) ReportLeftOut("the transparency of objects (they are drawn opaque)");
 }
 
 void illoutjob::ReportIncomplete(const std::string& reason) {
@@ -411,10 +417,22 @@ void illoutjob::OutputMap(Object* object) {
 
 bool illoutjob::IsClippedFill(Object* object) {
   if (genproof::IsClippedFill(object)) return true;
-  if (!IsVersion7()) return false;
+  if (!IsVersion7() || GetStrokeInfo() != nullptr) return false;
   const Paint* paint = paipoi(mJob, object->paint());
-  // A gradation that is no Illustrator gradient is drawn as an image.
-  return paint != nullptr && paint->type == kPaintGradation && !AnalyseGradation(*paint).usable;
+  // A gradient that is no Illustrator gradient of the set-up (a gradation
+  // of another form, a gradient a pattern's tile moved) is drawn as an image.
+  return paint != nullptr &&
+         (paint->type == kPaintGradation || paint->type == kPaintLinear || paint->type == kPaintRadial) &&
+         !HasGradientDefinition(object->paint());
+}
+
+void illoutjob::OutputFillContent(Object* object) {
+  const Paint* paint = paipoi(mJob, object->paint());
+  if (paint != nullptr && (paint->type == kPaintLinear || paint->type == kPaintRadial)) {
+    OutputGradationImage(object);
+    return;
+  }
+  genproof::OutputFillContent(object);
 }
 
 }  // namespace TavIllu

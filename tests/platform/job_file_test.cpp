@@ -100,6 +100,7 @@ TEST(JobFile, BadInputIsRefusedWithItsPlace) {
   const std::string O = "/objects/0/objects/0";
   const std::string notAPoint = ": expected a point [v, h] or a curve [c1v, c1h, c2v, c2h, v, h]";
   const std::string gradation = R"({"id": 12, "type": "gradation", "steps": )";
+  const std::string courier = R"({"text": "x", "font": "Courier", "size": 9, "paint": 11})";
   const Case cases[] = {
       // wrong types and values
       {"/ppi", "-72", "/ppi: the resolution must be greater than 0"},
@@ -194,6 +195,23 @@ TEST(JobFile, BadInputIsRefusedWithItsPlace) {
        "/paints/3: the gradation has no length; give \"length\" or steps at different positions"},
       {"/paints/-", gradation + R"([{"colour": 9, "position": 7}, {"colour": 2, "position": 7}], "length": 5})",
        "/paints/3/steps/0/colour: no colour with id 9"},
+      // text boxes and texts along a path
+      {"/objects/0/objects/-", R"({"kind": "text", "at": [0, 0], "height": 100, "runs": [)" + courier + "]}",
+       "/objects/0/objects/2/height: a text box needs a \"width\" as well"},
+      {"/objects/0/objects/-", R"({"kind": "text", "at": [0, 0], "path": [[0, 0], [0, 100]], "runs": [)" + courier + "]}",
+       "/objects/0/objects/2/at: a text along a path takes no \"at\""},
+      {"/objects/0/objects/-", R"({"kind": "text", "path": [[0, 0], [0, 100]], "matrix": [1, 0, 0, 1], "runs": [)" +
+           courier + "]}",
+       "/objects/0/objects/2/matrix: a text along a path takes no \"matrix\""},
+      {"/objects/0/objects/-", R"({"kind": "text", "path": [[0, 0], [0, 100]], "width": 5, "runs": [)" + courier + "]}",
+       "/objects/0/objects/2/width: a text along a path takes no \"width\""},
+      {"/objects/0/objects/-", R"({"kind": "text", "path": [[0, 0]], "runs": [)" + courier + "]}",
+       "/objects/0/objects/2/path: expected at least 2 entries"},
+      {"/objects/0/objects/-", R"({"kind": "text", "path": [[0, 0], [1, 2, 3]], "runs": [)" + courier + "]}",
+       "/objects/0/objects/2/path/1" + notAPoint},
+      {"/objects/0/objects/-", std::string(R"({"kind": "text", "path": [[0, 0], [0, 100]], "runs": [)") +
+           R"({"text": "a\nb", "font": "Courier", "size": 9, "paint": 11}]})",
+       "/objects/0/objects/2/runs/0/text: a text along a path is one line: it cannot hold a line break"},
       {"/customerInfo", R"({"Customer ID": "1"})",
        "/customerInfo/Customer ID: the name is not an XML name (letters, digits, '_', '-', '.', ':')"},
   };
@@ -230,6 +248,31 @@ TEST(JobFile, EdgesThatAreSoundLoad) {
   j["paints"].push_back(json::parse(R"({"id": 13, "type": "gradation", "length": 500, "matrix": [1, 0, 0, 1e308],
       "steps": [{"colour": 1, "position": 7}, {"colour": 2, "position": 7}]})"));
   EXPECT_EQ(errorOf(j), "loaded");
+}
+
+TEST(JobFile, TextBoxesAndTextsAlongAPath) {
+  json j = baseJob();
+  j["objects"][0]["objects"].push_back(json::parse(R"({"kind": "text", "at": [100, 200], "width": 3000,
+      "height": 1500, "runs": [{"text": "x", "font": "Courier", "size": 9, "paint": 11}]})"));
+  j["objects"][0]["objects"].push_back(json::parse(R"({"kind": "text", "path": [[300, 400], [1, 2, 3, 4, 5, 6]],
+      "runs": [{"text": "x", "font": "Courier", "size": 9, "paint": 11}]})"));
+  const auto job = load(j);
+  TavDB::ListScan scan(jobGetSpahan(job.get()), TavDB::kObjText, 0);
+  const TavDB::TextData& box = *scan.next()->text();
+  EXPECT_TRUE(box.isBox());
+  EXPECT_FALSE(box.isAlongPath());
+  EXPECT_EQ(box.height, 1500);
+  const TavDB::Object* along = scan.next();
+  const TavDB::TextData& path = *along->text();
+  EXPECT_FALSE(path.isBox());
+  ASSERT_TRUE(path.isAlongPath());
+  // The curve's two control points and its end; the text starts at the first point.
+  ASSERT_EQ(path.path.size(), 4u);
+  EXPECT_EQ(path.path[3].type, TavDB::PathPoint::kCurve);
+  EXPECT_EQ(path.start, (TavDB::tv_point{300, 400}));
+  // Until laid out, its bounds are the path's grown by the size (90 units).
+  EXPECT_EQ(along->bounds().top, 1 - 90);
+  EXPECT_EQ(along->bounds().right, 490);
 }
 
 TEST(JobFile, FilesThatCannotBeRead) {

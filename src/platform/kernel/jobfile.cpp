@@ -1088,7 +1088,8 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
       break;
     case ObjectKind::Text:
       n.object({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "at", "matrix",
-                "width", "leading", "align", "perCharacter", "runs", "stationNumber", "bounds", "mark"});
+                "width", "height", "leading", "align", "perCharacter", "runs", "stationNumber", "bounds", "mark",
+                "path"});
       break;
     case ObjectKind::List: break;
   }
@@ -1156,7 +1157,20 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
     o->recalcBounds();
   } else if (kind == ObjectKind::Text) {
     auto t = std::make_unique<TavDB::TextData>();
-    t->start = n.req("at").point();
+    if (auto p = n.opt("path")) {
+      // A text along a path starts where the path starts and runs along it:
+      // no start point, matrix or frame of its own.
+      for (const Key key : {Key("at"), Key("matrix"), Key("width"), Key("height")}) {
+        if (auto v = n.opt(key)) v->fail("a text along a path takes no \"" + std::string(key.name) + "\"");
+      }
+      p->array(2);
+      auto course = Object::create(ObjectKind::Path);
+      readPoints(*course, *p);
+      t->path = std::move(course->points());
+      t->start = {t->path.front().v, t->path.front().h};
+    } else {
+      t->start = n.req("at").point();
+    }
     if (auto m = n.opt("matrix")) {
       m->array(4, 4);
       for (std::size_t k = 0; k < 4; ++k) t->matrix[k] = m->item(k).number(-1e6, 1e6);
@@ -1165,6 +1179,10 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
         m->fail("the matrix is singular");
     }
     if (auto v = n.opt("width")) t->width = v->number(0, 1e9);
+    if (auto v = n.opt("height")) {
+      t->height = v->number(0, 1e9);
+      if (t->height > 0 && !(t->width > 0)) v->fail("a text box needs a \"width\" as well");
+    }
     if (auto v = n.opt("leading")) t->leading = v->number(0, 1e5);
     if (auto v = n.opt("align"))
       t->align = v->choice<TavDB::TextData::Align>({{"left", TavDB::TextData::kLeft},
@@ -1189,6 +1207,8 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
       if (auto v = r.opt("rise")) run.rise = v->number(-10000, 10000);
       if (auto v = r.opt("wordSpacing")) run.wordSpacing = v->number(-10000, 10000);
       if (auto v = r.opt("underline")) run.underline = v->boolean();
+      if (!t->path.empty() && run.text.find('\n') != std::string::npos)
+        r.req("text").fail("a text along a path is one line: it cannot hold a line break");
       checkTextFont(r, run);
       t->runs.push_back(std::move(run));
     }
@@ -1198,8 +1218,20 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
     double size = 0;
     for (const auto& r : t->runs) size = std::max(size, r.size);
     const std::int32_t em = std::int32_t(std::min(1e9, size * job_->ppi / 72.0));
-    o->setBounds({t->start.v - em, t->start.h, t->start.v + em / 4,
-                  t->start.h + std::int32_t(std::min(1e9, std::max(t->width, double(em))))});
+    auto grow = [](std::int32_t c, double by) { return std::int32_t(std::clamp(double(c) + by, -2e9, 2e9)); };
+    if (!t->path.empty()) {
+      // Along a path: the path's bounds, grown by the size on every side.
+      auto course = Object::create(ObjectKind::Path);
+      course->points() = t->path;
+      course->recalcBounds();
+      const TavDB::tv_box b = course->bounds();
+      o->setBounds({grow(b.top, -em), grow(b.left, -em), grow(b.bottom, em), grow(b.right, em)});
+    } else if (t->isBox()) {
+      o->setBounds({t->start.v, t->start.h, grow(t->start.v, t->height), grow(t->start.h, t->width)});
+    } else {
+      o->setBounds({t->start.v - em, t->start.h, t->start.v + em / 4,
+                    t->start.h + std::int32_t(std::min(1e9, std::max(t->width, double(em))))});
+    }
     o->extraMut().text = std::move(t);
   } else {
     if (kind == ObjectKind::Group) {

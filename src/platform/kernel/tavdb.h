@@ -92,15 +92,26 @@ struct TextRun {
 // A text object: where and how its runs are set.
 struct TextData {
   enum Align : std::uint8_t { kLeft = 0, kCentre = 1, kRight = 2, kJustify = 3 };
-  tv_point start;               // start of the first baseline, job units
+  // Start of the first baseline, job units; a text box's top left corner; a
+  // text along a path: the path's first point.
+  tv_point start;
   double matrix[4] = {1, 0, 0, 1};  // a b c d applied to the letters about start
   double width = 0;             // frame width in job units (0 = unframed, one line per paragraph)
+  // Text box: with a width, the box's height in job units (0 = no box). The
+  // box's lines hang from its top; lines below its bottom are not set.
+  double height = 0;
   double leading = 0;           // points between baselines; 0 = 1.2 × size
   Align align = kLeft;
   // Per-character mode: every character is shown on its own, with its own
   // text matrix (as justified text is).
   bool perCharacter = false;
   std::vector<TextRun> runs;    // "\n" inside a run text starts a new line
+  // Text along a path: the course of the baseline (job units, a path's
+  // points, open); empty for a text that is not set along a path. Such a
+  // text is one line, without matrix or frame.
+  std::vector<PathPoint> path;
+  bool isBox() const { return height > 0 && width > 0; }
+  bool isAlongPath() const { return path.size() >= 2; }
 };
 
 // Rarely used object data, allocated only for the objects that carry some.

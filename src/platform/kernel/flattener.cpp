@@ -1,0 +1,866 @@
+#include "platform/kernel/flattener.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "platform/fonts/textcalc.h"
+#include "platform/kernel/flattencompose.h"
+#include "platform/kernel/job.h"
+#include "platform/kernel/tavdb.h"
+
+namespace TavFlatten {
+
+namespace {
+
+// Pieces smaller than this (square job units) are rounding dust of the
+// polygon operations, not regions.
+constexpr double kDust = 0.5;
+// Painting flags of a paint's transparency word: alpha is shape, isolated, knockout.
+constexpr std::uint32_t kAlphaIsShape = 1, kIsolated = 2, kKnockout = 4;
+
+bool hasFlag(const TavDB::Object* o, std::uint32_t mask) { return (o->flags() & mask) != 0; }
+
+bool isLeaf(const TavDB::Object* o) {
+  return o->kind() == TavDB::ObjectKind::Path || o->kind() == TavDB::ObjectKind::Compound ||
+         o->kind() == TavDB::ObjectKind::Text;
+}
+
+// A transparency group of the tree.
+struct GroupNode {
+  int parent = -1;
+  float opacity = 1;
+  int blendMode = kNormal;
+  bool isolated = false;
+  bool knockout = false;
+  bool softMask = false;  // its colour varies with the mask
+};
+
+// One painting operation: a fill, a stroke or the characters of a text in one paint.
+struct Op {
+  int unit = -1;
+  int group = -1;  // innermost transparency group, -1 the page
+  std::uint16_t paint = 0;
+  const TavDB::Object* shape = nullptr;  // the object whose area is painted
+  bool stroke = false;
+  TavDB::tv_box bounds;
+  bool flat = false;         // one colour all over (a flat paint without soft mask)
+  bool varies = false;       // its colour or alpha varies over its area
+  bool transparent = false;
+  bool overprint = false;    // leaves inks of the job untouched
+  bool blackOverprint = false;
+  bool wasOverprint = false; // before placed overprints were ignored
+  bool knocksOutAll = false; // opaque, Normal, sets every ink, at the page level
+  Source source;
+  // Clipping of pictures and maps to where they are placed.
+  bool placed = false;
+  TavDB::tv_point corners[3];
+  // The area, made when first asked for.
+  bool areaDone = false;
+  bool broken = false;  // the area could not be made
+  Polygons area;
+};
+
+// A unit: what one flattening decision covers.
+struct Unit {
+  const TavDB::Object* object = nullptr;
+  int firstOp = 0, endOp = 0;
+  std::vector<const TavDB::Object*> leaves;  // the painted objects inside, in order
+  bool group = false;  // a transparency group
+  bool flatten = false;
+  bool repaint = false;
+  std::uint16_t screen = kNoScreen;
+};
+
+// Regions of an area, each covered by the same operations.
+class PlanarMap {
+ public:
+  struct Region {
+    Polygons area;
+    TavDB::tv_box bounds;
+    double size = 0;
+    std::vector<int> ops;  // covering operations in painting order
+    bool varies = false;
+  };
+
+  explicit PlanarMap(const Polygons& area) : box_(BoundsOf(area)), total_(AreaOf(area)) {
+    cellW_ = std::max(1.0, double(box_.width()) / kGrid);
+    cellH_ = std::max(1.0, double(box_.height()) / kGrid);
+    cells_.resize(kGrid * kGrid);
+    regions_.push_back({area, box_, total_, {}, false});
+    live_ = 1;
+    index(0);
+  }
+
+  // The operation covers `shape`: regions it meets are split along its
+  // outline and the covered parts take it on. A resetting operation hides
+  // everything below it.
+  void Insert(const Polygons& shape, const TavDB::tv_box& bounds, int op, bool resets, bool varies) {
+    if (shape.empty() || !BoxesMeet(bounds, box_)) return;
+    auto apply = [&](Region& r) {
+      if (resets) {
+        r.ops.assign(1, op);
+        r.varies = varies;
+      } else {
+        r.ops.push_back(op);
+        r.varies = r.varies || varies;
+      }
+    };
+    if (bounds.top <= box_.top && bounds.left <= box_.left && bounds.bottom >= box_.bottom &&
+        bounds.right >= box_.right) {
+      if (AreaOf(Subtract(whole_, shape)) < kDust) {
+        for (Region& r : regions_)
+          if (r.size > 0) apply(r);
+        return;
+      }
+    }
+    ++stamp_;
+    std::vector<std::size_t> hit;
+    forCells(bounds, [&](std::vector<std::uint32_t>& cell) {
+      for (std::uint32_t id : cell) {
+        if (marks_.size() <= id) marks_.resize(regions_.size(), 0);
+        if (marks_[id] == stamp_) continue;
+        marks_[id] = stamp_;
+        hit.push_back(id);
+      }
+    });
+    std::sort(hit.begin(), hit.end());
+    for (std::size_t id : hit) {
+      if (regions_[id].size <= 0 || !BoxesMeet(regions_[id].bounds, bounds)) continue;
+      Polygons in = Intersect(regions_[id].area, shape);
+      const double inSize = AreaOf(in);
+      if (inSize < kDust) continue;
+      if (inSize >= regions_[id].size - kDust) {
+        apply(regions_[id]);
+        continue;
+      }
+      Polygons out = Subtract(regions_[id].area, shape);
+      const double outSize = AreaOf(out);
+      if (outSize < kDust) {
+        apply(regions_[id]);
+        continue;
+      }
+      Region part{std::move(in), {}, inSize, regions_[id].ops, regions_[id].varies};
+      part.bounds = BoundsOf(part.area);
+      apply(part);
+      regions_[id].area = std::move(out);
+      regions_[id].size = outSize;
+      regions_[id].bounds = BoundsOf(regions_[id].area);
+      regions_.push_back(std::move(part));
+      ++live_;
+      index(regions_.size() - 1);
+    }
+  }
+
+  std::size_t size() const { return live_; }
+  const std::vector<Region>& regions() const { return regions_; }
+
+ private:
+  static constexpr int kGrid = 32;
+
+  template <class F>
+  void forCells(const TavDB::tv_box& b, F f) {
+    const int c0 = std::clamp(int((double(b.left) - box_.left) / cellW_), 0, kGrid - 1);
+    const int c1 = std::clamp(int((double(b.right) - box_.left) / cellW_), 0, kGrid - 1);
+    const int r0 = std::clamp(int((double(b.top) - box_.top) / cellH_), 0, kGrid - 1);
+    const int r1 = std::clamp(int((double(b.bottom) - box_.top) / cellH_), 0, kGrid - 1);
+    for (int r = r0; r <= r1; ++r)
+      for (int c = c0; c <= c1; ++c) f(cells_[std::size_t(r * kGrid + c)]);
+  }
+
+  void index(std::size_t id) {
+    if (id == 0) whole_ = regions_[0].area;
+    forCells(regions_[id].bounds, [&](std::vector<std::uint32_t>& cell) { cell.push_back(std::uint32_t(id)); });
+  }
+
+  std::vector<Region> regions_;
+  std::size_t live_ = 0;
+  TavDB::tv_box box_;
+  double total_ = 0;
+  Polygons whole_;  // the whole area, as it was given
+  double cellW_ = 1, cellH_ = 1;
+  std::vector<std::vector<std::uint32_t>> cells_;
+  std::vector<std::uint32_t> marks_;
+  std::uint32_t stamp_ = 0;
+};
+
+// The operations of the whole tree by the cells their bounds meet.
+class OpIndex {
+ public:
+  void Build(const std::vector<Op>& ops) {
+    bool first = true;
+    for (const Op& op : ops) {
+      if (op.bounds.isEmpty()) continue;
+      box_ = first ? op.bounds : box_.united(op.bounds);
+      first = false;
+    }
+    if (first) return;
+    const double n = std::sqrt(double(ops.size()));
+    grid_ = std::clamp(int(n), 1, 256);
+    cellW_ = std::max(1.0, double(box_.width()) / grid_);
+    cellH_ = std::max(1.0, double(box_.height()) / grid_);
+    cells_.assign(std::size_t(grid_) * std::size_t(grid_), {});
+    for (std::size_t i = 0; i < ops.size(); ++i) {
+      if (ops[i].bounds.isEmpty()) continue;
+      forCells(ops[i].bounds, [&](std::vector<std::uint32_t>& cell) { cell.push_back(std::uint32_t(i)); });
+    }
+  }
+
+  // The operations before `end` whose bounds meet `b`, in painting order.
+  std::vector<int> Below(const TavDB::tv_box& b, int end, const std::vector<Op>& ops) const {
+    std::vector<int> out;
+    if (cells_.empty()) return out;
+    forCells(b, [&](const std::vector<std::uint32_t>& cell) {
+      for (std::uint32_t id : cell)
+        if (int(id) < end && BoxesMeet(ops[id].bounds, b)) out.push_back(int(id));
+    });
+    std::sort(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
+    return out;
+  }
+
+ private:
+  template <class F>
+  void forCells(const TavDB::tv_box& b, F f) const {
+    const int c0 = std::clamp(int((double(b.left) - box_.left) / cellW_), 0, grid_ - 1);
+    const int c1 = std::clamp(int((double(b.right) - box_.left) / cellW_), 0, grid_ - 1);
+    const int r0 = std::clamp(int((double(b.top) - box_.top) / cellH_), 0, grid_ - 1);
+    const int r1 = std::clamp(int((double(b.bottom) - box_.top) / cellH_), 0, grid_ - 1);
+    for (int r = r0; r <= r1; ++r)
+      for (int c = c0; c <= c1; ++c) f(cells_[std::size_t(r) * std::size_t(grid_) + std::size_t(c)]);
+  }
+  template <class F>
+  void forCells(const TavDB::tv_box& b, F f) {
+    const int c0 = std::clamp(int((double(b.left) - box_.left) / cellW_), 0, grid_ - 1);
+    const int c1 = std::clamp(int((double(b.right) - box_.left) / cellW_), 0, grid_ - 1);
+    const int r0 = std::clamp(int((double(b.top) - box_.top) / cellH_), 0, grid_ - 1);
+    const int r1 = std::clamp(int((double(b.bottom) - box_.top) / cellH_), 0, grid_ - 1);
+    for (int r = r0; r <= r1; ++r)
+      for (int c = c0; c <= c1; ++c) f(cells_[std::size_t(r) * std::size_t(grid_) + std::size_t(c)]);
+  }
+
+  TavDB::tv_box box_;
+  int grid_ = 1;
+  double cellW_ = 1, cellH_ = 1;
+  std::vector<std::vector<std::uint32_t>> cells_;
+};
+
+class Flattener {
+ public:
+  Flattener(jobstr* job, const Parameters& p, RasterRoad* raster, const std::function<bool()>& cancelled)
+      : job_(job), p_(p), raster_(raster), cancelled_(cancelled), process_(ProcessSlots::Of(job)) {
+    for (int i = 0; i < job->inkCount && i < kSlots; ++i)
+      if (job->separations[std::size_t(i)].exists) inks_.set(std::size_t(i));
+  }
+
+  Result Run(const TavDB::Object* tree);
+
+ private:
+  // ---- reading the tree -------------------------------------------------------
+  void collect(const TavDB::Object* o, int group, int unit);
+  int startUnit(const TavDB::Object* o);
+  void addLeaf(const TavDB::Object* o, int group, int unit);
+  void addOp(const TavDB::Object* shape, std::uint16_t paint, bool stroke, int group, int unit);
+  bool describePaint(Op& op) const;
+  const Polygons& areaOf(Op& op);
+
+  // ---- flattening a unit ---------------------------------------------------------
+  bool flattenUnit(Unit& unit, std::vector<std::unique_ptr<TavDB::Object>>& out, std::string& reason);
+  bool flattenOps(const Unit& unit, int firstOp, int endOp, std::vector<std::unique_ptr<TavDB::Object>>& out,
+                  std::string& reason);
+  Composed evaluate(const std::vector<int>& ops) const;
+  void composeRange(const std::vector<int>& ops, std::size_t i, std::size_t j, int node, Composed& state,
+                    float& elementsAlpha, InkSet& painted) const;
+  Source groupSource(int node, const std::vector<int>& ops, std::size_t i, std::size_t j,
+                     const Composed& backdrop) const;
+  int childOf(int node, int group) const;
+  bool inside(int group, int node) const;
+  std::uint16_t regionPaint(const Composed& c, std::uint16_t screen);
+  std::unique_ptr<TavDB::Object> rasterArea(const Polygons& area, const std::vector<int>& ops, std::string& reason);
+  std::unique_ptr<TavDB::Object> repainted(const TavDB::Object* leaf);
+  std::uint16_t knockoutPaint(std::uint16_t paint);
+
+  // ---- writing the tree -------------------------------------------------------------
+  void build(const TavDB::Object* o, TavDB::Object* parent);
+
+  jobstr* job_;
+  Parameters p_;
+  RasterRoad* raster_;
+  const std::function<bool()>& cancelled_;
+  ProcessSlots process_;
+  InkSet inks_;
+
+  std::vector<GroupNode> nodes_;
+  std::vector<Op> ops_;
+  std::vector<Unit> units_;
+  std::vector<std::unique_ptr<TavDB::Object>> outlines_;  // text outlines the operations point into
+  OpIndex index_;
+
+  std::unordered_map<const TavDB::Object*, std::vector<std::unique_ptr<TavDB::Object>>> replaced_;
+  std::unordered_set<const TavDB::Object*> changedAncestors_;
+  std::map<std::pair<std::array<std::uint16_t, kSlots>, std::uint16_t>, std::uint16_t> regionPaints_;
+  std::map<std::uint16_t, std::uint16_t> knockoutPaints_;
+  Result result_;
+};
+
+// ---- reading the tree ------------------------------------------------------------------
+
+int Flattener::startUnit(const TavDB::Object* o) {
+  Unit u;
+  u.object = o;
+  u.firstOp = u.endOp = int(ops_.size());
+  units_.push_back(std::move(u));
+  return int(units_.size()) - 1;
+}
+
+void Flattener::collect(const TavDB::Object* o, int group, int unit) {
+  if (hasFlag(o, p_.objectMask)) return;
+  if (hasFlag(o, TavDB::kObjTextCarrier)) {
+    // A text carrier paints only the texts inside it.
+    const int u = unit >= 0 ? unit : startUnit(o);
+    TavDB::ListScan scan(o, TavDB::kObjText, p_.objectMask);
+    for (TavDB::Object* text = scan.next(); text != nullptr; text = scan.next()) addLeaf(text, group, u);
+    units_[std::size_t(u)].endOp = int(ops_.size());
+    return;
+  }
+  if (isLeaf(o)) {
+    const int u = unit >= 0 ? unit : startUnit(o);
+    addLeaf(o, group, u);
+    units_[std::size_t(u)].endOp = int(ops_.size());
+    return;
+  }
+  if (!o->isList()) return;
+  int inner = group;
+  int u = unit;
+  if (hasFlag(o, TavDB::kObjGroup)) {
+    const Paint* paint = paipoi(job_, o->paint());
+    if (paint != nullptr && (paintHasTransparency(job_, o->paint()) || (paint->transparency.flags & 0x7) != 0)) {
+      GroupNode node;
+      node.parent = group;
+      const PaintTransparency& t = paint->transparency;
+      node.opacity = std::clamp(t.opacity / float(kOpacityFull), 0.0f, 1.0f);
+      node.blendMode = t.blendMode <= kLuminosity ? int(t.blendMode) : int(kNormal);
+      node.isolated = (t.flags & kIsolated) != 0;
+      node.knockout = (t.flags & kKnockout) != 0;
+      node.softMask = t.softMask != kNoSoftMask || t.secondOpacity != kSecondOpacityNone;
+      nodes_.push_back(node);
+      inner = int(nodes_.size()) - 1;
+      if (u < 0) {
+        u = startUnit(o);
+        units_[std::size_t(u)].group = true;
+      }
+    }
+  }
+  for (const auto& m : o->members()) collect(m.get(), inner, u);
+  if (u >= 0 && u != unit) units_[std::size_t(u)].endOp = int(ops_.size());
+}
+
+void Flattener::addLeaf(const TavDB::Object* o, int group, int unit) {
+  units_[std::size_t(unit)].leaves.push_back(o);
+  if (o->kind() == TavDB::ObjectKind::Text) {
+    std::unique_ptr<TavDB::Object> outlines = texhivecget(job_, o, 0);
+    if (!outlines) return;
+    TavDB::ListScan scan(outlines.get(), TavDB::kObjPath | TavDB::kObjCompound, 0, 0, 0, 0);
+    for (TavDB::Object* glyph = scan.next(); glyph != nullptr; glyph = scan.next())
+      addOp(glyph, glyph->paint(), false, group, unit);
+    outlines_.push_back(std::move(outlines));
+    return;
+  }
+  if (!o->isOpenPath()) addOp(o, o->paint(), false, group, unit);
+  if (const TavDB::Stroke* s = o->stroke(); s != nullptr && s->width > 0) addOp(o, s->paint, true, group, unit);
+}
+
+void Flattener::addOp(const TavDB::Object* shape, std::uint16_t paint, bool stroke, int group, int unit) {
+  if (TavricLib::PaintIsInvisible(job_, paint, false)) return;
+  Op op;
+  op.unit = unit;
+  op.group = group;
+  op.paint = paint;
+  op.shape = shape;
+  op.stroke = stroke;
+  op.bounds = shape->bounds();
+  if (stroke) {
+    const TavDB::Stroke* s = shape->stroke();
+    const double reach = s->width * std::max(1.0, s->miterLimit) + 2;
+    const auto r = static_cast<std::int32_t>(std::min(reach, 1.0e8));
+    op.bounds = {op.bounds.top - r, op.bounds.left - r, op.bounds.bottom + r, op.bounds.right + r};
+  }
+  if (!describePaint(op)) return;
+  for (int g = group; g >= 0; g = nodes_[std::size_t(g)].parent)
+    if (nodes_[std::size_t(g)].softMask) op.varies = true;
+  op.knocksOutAll = op.knocksOutAll && group < 0;
+  ops_.push_back(std::move(op));
+}
+
+// What the paint puts down: false for a paint that paints nothing.
+bool Flattener::describePaint(Op& op) const {
+  const Paint* paint = paipoi(job_, op.paint);
+  if (paint == nullptr) return false;
+  const PaintTransparency& t = paint->transparency;
+  op.transparent = paintHasTransparency(job_, op.paint) || (t.flags & kAlphaIsShape) != 0;
+  op.source.alpha = std::clamp(t.opacity / float(kOpacityFull), 0.0f, 1.0f);
+  op.source.blendMode = t.blendMode <= kLuminosity ? int(t.blendMode) : int(kNormal);
+  const bool masked = t.softMask != kNoSoftMask || t.secondOpacity != kSecondOpacityNone;
+  op.flat = paint->type == kPaintFlat && !masked;
+  op.varies = !op.flat;
+  if (paint->type == kPaintPicture || paint->type == kPaintMap) {
+    op.placed = true;
+    op.corners[0] = paint->placeOrigin;
+    op.corners[1] = paint->placeWidthCorner;
+    op.corners[2] = paint->placeHeightCorner;
+  }
+  if (paint->type != kPaintFlat) {
+    op.overprint = op.wasOverprint = paiistra(job_, op.paint);
+    if (p_.ignorePlacedOverprints) op.overprint = false;
+    return true;
+  }
+  std::array<std::uint16_t, kMaxSeparations> tints = colsep16(job_, paint->colour);
+  if (p_.opaqueInksKnockOut) {
+    // The highest opaque ink with a tint hides that share of the inks before it.
+    for (int s = kSlots - 1; s >= 1; --s) {
+      if (!inks_.test(std::size_t(s)) || !separationIsOpaque(job_, s)) continue;
+      const std::uint16_t o = tints[std::size_t(s)];
+      if (o == 0 || o == kTintUndefined) continue;
+      for (int lower = 0; lower < s; ++lower) {
+        std::uint16_t& u = tints[std::size_t(lower)];
+        if (!inks_.test(std::size_t(lower)) || u == 0 || u == kTintUndefined) continue;
+        u = static_cast<std::uint16_t>(std::uint32_t(u) * (kTintFull - std::min<std::uint16_t>(o, kTintFull)) / kTintFull);
+      }
+      break;
+    }
+  }
+  for (int s = 0; s < kSlots; ++s) {
+    if (!inks_.test(std::size_t(s))) continue;
+    const std::uint16_t tint = tints[std::size_t(s)];
+    if (tint == kTintUndefined) {
+      op.wasOverprint = true;
+      if (!p_.ignorePlacedOverprints) continue;
+      op.source.inks.set(std::size_t(s));
+      op.source.value[std::size_t(s)] = 1;
+      continue;
+    }
+    op.source.inks.set(std::size_t(s));
+    op.source.value[std::size_t(s)] = AdditiveOf(std::min<std::uint16_t>(tint, kTintFull) / float(kTintFull));
+  }
+  if (op.source.inks.none()) return false;
+  op.overprint = (op.source.inks & inks_) != inks_;
+  const int black = process_.slot[3];
+  op.blackOverprint = op.overprint && black >= 0 && op.source.inks.count() == 1 && op.source.inks.test(std::size_t(black));
+  op.knocksOutAll = !op.transparent && !op.overprint;
+  return true;
+}
+
+const Polygons& Flattener::areaOf(Op& op) {
+  if (op.areaDone) return op.area;
+  op.areaDone = true;
+  try {
+    op.area = op.stroke ? StrokeArea(op.shape) : FillArea(op.shape);
+    if (op.placed) op.area = Intersect(op.area, ParallelogramArea(op.corners[0], op.corners[1], op.corners[2]));
+  } catch (const std::exception&) {
+    op.area.clear();
+    op.broken = true;
+  }
+  if (!op.area.empty()) op.bounds = BoundsOf(op.area);
+  return op.area;
+}
+
+// ---- composing a stack -------------------------------------------------------------------
+
+int Flattener::childOf(int node, int group) const {
+  int g = group;
+  while (g >= 0 && nodes_[std::size_t(g)].parent != node) g = nodes_[std::size_t(g)].parent;
+  return g;
+}
+
+bool Flattener::inside(int group, int node) const {
+  for (int g = group; g >= 0; g = nodes_[std::size_t(g)].parent)
+    if (g == node) return true;
+  return false;
+}
+
+void Flattener::composeRange(const std::vector<int>& ops, std::size_t i, std::size_t j, int node,
+                             Composed& state, float& elementsAlpha, InkSet& painted) const {
+  const bool knockout = node >= 0 && nodes_[std::size_t(node)].knockout;
+  const Composed initial = state;
+  while (i < j) {
+    const Op& op = ops_[std::size_t(ops[i])];
+    Source source;
+    if (op.group == node) {
+      source = op.source;
+      ++i;
+    } else {
+      const int child = childOf(node, op.group);
+      std::size_t k = i + 1;
+      while (k < j && inside(ops_[std::size_t(ops[k])].group, child)) ++k;
+      source = groupSource(child, ops, i, k, knockout ? initial : state);
+      i = k;
+    }
+    if (source.alpha <= 0 || source.inks.none()) continue;
+    if (knockout) {
+      // Each element is composed with the group's backdrop, not with the
+      // elements before it: where they overlap the topmost one shows.
+      state = initial;
+      elementsAlpha = source.alpha;
+      painted = source.inks;
+    } else {
+      elementsAlpha = elementsAlpha + source.alpha - elementsAlpha * source.alpha;
+      painted |= source.inks;
+    }
+    Composite(state, source, process_);
+  }
+}
+
+Source Flattener::groupSource(int node, const std::vector<int>& ops, std::size_t i, std::size_t j,
+                              const Composed& backdrop) const {
+  const GroupNode& g = nodes_[std::size_t(node)];
+  Composed start;
+  start.value.fill(1.0f);
+  if (!g.isolated) start = backdrop;
+  Composed state = start;
+  float alpha = 0;
+  InkSet painted;
+  composeRange(ops, i, j, node, state, alpha, painted);
+  Source out;
+  out.inks = painted;
+  out.blendMode = g.blendMode;
+  out.alpha = alpha * g.opacity;
+  if (alpha <= 0) return out;
+  for (int s = 0; s < kSlots; ++s) {
+    if (!painted.test(std::size_t(s))) continue;
+    const float cn = state.value[std::size_t(s)];
+    if (g.isolated) {
+      out.value[std::size_t(s)] = cn;
+      continue;
+    }
+    // The backdrop's share is taken out again: the group's own colour.
+    const float c0 = start.inks.test(std::size_t(s)) ? start.value[std::size_t(s)] : 1.0f;
+    const float a0 = start.alpha;
+    out.value[std::size_t(s)] = std::clamp(cn + (cn - c0) * (a0 / alpha - a0), 0.0f, 1.0f);
+  }
+  return out;
+}
+
+Composed Flattener::evaluate(const std::vector<int>& ops) const {
+  // The page is an isolated group over the paper: blend modes act on what
+  // is painted below, never on the paper itself.
+  Composed page;
+  page.value.fill(1.0f);
+  float alpha = 0;
+  InkSet painted;
+  composeRange(ops, 0, ops.size(), -1, page, alpha, painted);
+  Composed paper = Composed::Paper(inks_);
+  for (int s = 0; s < kSlots; ++s) {
+    if (!page.inks.test(std::size_t(s))) continue;
+    paper.value[std::size_t(s)] = page.alpha * page.value[std::size_t(s)] + (1 - page.alpha);
+  }
+  return paper;
+}
+
+std::uint16_t Flattener::regionPaint(const Composed& c, std::uint16_t screen) {
+  std::array<std::uint16_t, kSlots> tints;
+  tints.fill(kTintUndefined);
+  for (int s = 0; s < kSlots; ++s) {
+    if (!inks_.test(std::size_t(s))) continue;
+    const float ink = std::clamp(InkOf(c.value[std::size_t(s)]), 0.0f, 1.0f);
+    tints[std::size_t(s)] = static_cast<std::uint16_t>(std::lround(ink * kTintFull));
+  }
+  const auto key = std::make_pair(tints, screen);
+  if (auto it = regionPaints_.find(key); it != regionPaints_.end()) return it->second;
+  const std::uint16_t paint = painewflat16(job_, tints.data());
+  job_->paints[paint].screen = screen;
+  regionPaints_.emplace(key, paint);
+  return paint;
+}
+
+// ---- flattening a unit ---------------------------------------------------------------------
+
+bool Flattener::flattenUnit(Unit& unit, std::vector<std::unique_ptr<TavDB::Object>>& out, std::string& reason) {
+  // A path's opaque fill under a transparent stroke, or its opaque stroke
+  // over a transparent fill, stays as it is: only the other one is composed.
+  int first = unit.firstOp, end = unit.endOp;
+  std::unique_ptr<TavDB::Object> nativeBelow, nativeAbove;
+  if (end - first == 2 && unit.leaves.size() == 1 && unit.object->kind() != TavDB::ObjectKind::Text) {
+    const Op& fill = ops_[std::size_t(first)];
+    const Op& stroke = ops_[std::size_t(first + 1)];
+    if (!fill.stroke && stroke.stroke && fill.knocksOutAll != stroke.knocksOutAll) {
+      if (fill.knocksOutAll) {
+        nativeBelow = TavDB::objdup(unit.object);
+        nativeBelow->extraMut().stroke.reset();
+        first += 1;
+      } else {
+        nativeAbove = TavDB::objdup(unit.object);
+        nativeAbove->setPaint(kPaintNoFill);
+        for (const auto& m : nativeAbove->members()) m->setPaint(kPaintNoFill);
+        end -= 1;
+      }
+    }
+  }
+  if (!flattenOps(unit, first, end, out, reason)) return false;
+  if (nativeBelow) out.insert(out.begin(), std::move(nativeBelow));
+  if (nativeAbove) out.push_back(std::move(nativeAbove));
+  return true;
+}
+
+bool Flattener::flattenOps(const Unit& unit, int firstOp, int endOp, std::vector<std::unique_ptr<TavDB::Object>>& out,
+                           std::string& reason) {
+  Polygons area;
+  for (int i = firstOp; i < endOp; ++i) {
+    Op& op = ops_[std::size_t(i)];
+    const Polygons& a = areaOf(op);
+    if (op.broken) {
+      reason = "an outline that cannot be made";
+      return false;
+    }
+    area = Unite(area, a);
+  }
+  if (AreaOf(area) < kDust) return true;  // paints nothing
+  const TavDB::tv_box bounds = BoundsOf(area);
+
+  std::vector<int> below = index_.Below(bounds, firstOp, ops_);
+  // Everything under the topmost opaque operation that covers the whole area is hidden.
+  std::size_t start = 0;
+  int looked = 0;
+  for (std::size_t k = below.size(); k-- > 0 && looked < 64;) {
+    Op& op = ops_[std::size_t(below[k])];
+    if (!op.knocksOutAll) continue;
+    const TavDB::tv_box& b = op.bounds;
+    if (b.top > bounds.top || b.left > bounds.left || b.bottom < bounds.bottom || b.right < bounds.right) continue;
+    ++looked;
+    if (AreaOf(Subtract(area, areaOf(op))) < kDust) {
+      start = k;
+      break;
+    }
+  }
+
+  PlanarMap map(area);
+  bool complex = false;
+  auto insert = [&](int id) {
+    Op& op = ops_[std::size_t(id)];
+    const Polygons& a = areaOf(op);
+    if (op.broken) return false;
+    map.Insert(a, op.bounds, id, op.knocksOutAll, op.varies);
+    if (map.size() > p_.regionCap || (!p_.vectorizeOpacity && map.size() > p_.regionLimit)) complex = true;
+    return true;
+  };
+  std::vector<int> involved;
+  for (std::size_t k = start; k < below.size() && !complex; ++k) {
+    if (!insert(below[k])) {
+      reason = "an outline that cannot be made";
+      return false;
+    }
+    involved.push_back(below[k]);
+  }
+  for (int i = firstOp; i < endOp && !complex; ++i) {
+    insert(i);
+    involved.push_back(i);
+  }
+  if (complex) {
+    // Too many pieces: the whole area goes to the raster road.
+    for (int i = firstOp; i < endOp; ++i)
+      if (std::find(involved.begin(), involved.end(), i) == involved.end()) involved.push_back(i);
+    for (std::size_t k = start; k < below.size(); ++k)
+      if (std::find(involved.begin(), involved.end(), below[k]) == involved.end()) involved.push_back(below[k]);
+    std::sort(involved.begin(), involved.end());
+    std::unique_ptr<TavDB::Object> image = rasterArea(area, involved, reason);
+    if (!image) return false;
+    out.push_back(std::move(image));
+    ++result_.rasterAreas;
+    return true;
+  }
+
+  // Regions of one colour become one shape.
+  std::map<std::uint16_t, Polygons> byPaint;
+  Polygons varying;
+  std::set<int> varyingOps;
+  for (const PlanarMap::Region& r : map.regions()) {
+    if (r.size <= 0) continue;
+    if (r.varies) {
+      varying.insert(varying.end(), r.area.begin(), r.area.end());
+      varyingOps.insert(r.ops.begin(), r.ops.end());
+      continue;
+    }
+    const std::uint16_t paint = regionPaint(evaluate(r.ops), unit.screen);
+    Polygons& p = byPaint[paint];
+    p.insert(p.end(), r.area.begin(), r.area.end());
+  }
+  for (auto& [paint, polygons] : byPaint) {
+    std::unique_ptr<TavDB::Object> shape = AreaObject(Unite(polygons, {}), paint);
+    if (!shape) continue;
+    shape->extraMut().composed = true;
+    out.push_back(std::move(shape));
+    ++result_.regionsWritten;
+  }
+  if (!varying.empty()) {
+    std::unique_ptr<TavDB::Object> image =
+        rasterArea(Unite(varying, {}), std::vector<int>(varyingOps.begin(), varyingOps.end()), reason);
+    if (!image) return false;
+    out.push_back(std::move(image));
+    ++result_.rasterAreas;
+  }
+  return true;
+}
+
+std::unique_ptr<TavDB::Object> Flattener::rasterArea(const Polygons& area, const std::vector<int>& ops,
+                                                     std::string& reason) {
+  if (raster_ == nullptr) {
+    reason = "its colour varies (a gradient, picture, map, pattern or soft mask) or it is too complex for vectors";
+    return nullptr;
+  }
+  // Copies of the units that paint there, transparency groups whole.
+  std::unique_ptr<TavDB::Object> list = TavDB::spanew();
+  int last = -1;
+  for (int id : ops) {
+    const int unit = ops_[std::size_t(id)].unit;
+    if (unit == last) continue;
+    last = unit;
+    list->addontop(TavDB::objdup(units_[std::size_t(unit)].object));
+  }
+  return raster_->Render(area, *list, reason);
+}
+
+std::uint16_t Flattener::knockoutPaint(std::uint16_t paint) {
+  if (auto it = knockoutPaints_.find(paint); it != knockoutPaints_.end()) return it->second;
+  const Paint* rec = paipoi(job_, paint);
+  std::uint16_t result = paint;
+  if (rec != nullptr && (paiistra(job_, paint) || rec->type == kPaintFlat)) {
+    Paint copy = *rec;
+    copy.overprint = false;
+    if (const std::uint8_t* pct = colsep(job_, rec->colour)) {
+      Colour colour = job_->colours[rec->colour];
+      colour.overprint = false;
+      if (rec->type == kPaintFlat) {
+        for (int s = 0; s < kSlots; ++s)
+          if (inks_.test(std::size_t(s)) && pct[s] == kPercentUntouched) colour.pct[std::size_t(s)] = 0;
+        if (colour.tints) {
+          for (int s = 0; s < kSlots; ++s)
+            if (inks_.test(std::size_t(s)) && (*colour.tints)[std::size_t(s)] == kTintUndefined)
+              (*colour.tints)[std::size_t(s)] = 0;
+        }
+      }
+      copy.colour = job_->addColour(colour);
+    }
+    result = job_->addPaint(std::move(copy));
+  }
+  knockoutPaints_.emplace(paint, result);
+  return result;
+}
+
+std::unique_ptr<TavDB::Object> Flattener::repainted(const TavDB::Object* leaf) {
+  std::unique_ptr<TavDB::Object> copy = TavDB::objdup(leaf);
+  std::vector<TavDB::Object*> todo{copy.get()};
+  while (!todo.empty()) {
+    TavDB::Object* o = todo.back();
+    todo.pop_back();
+    o->setPaint(knockoutPaint(o->paint()));
+    if (o->extra() != nullptr) {
+      TavDB::ObjectExtra& x = o->extraMut();
+      if (x.stroke) x.stroke->paint = knockoutPaint(x.stroke->paint);
+      if (x.text)
+        for (TavDB::TextRun& run : x.text->runs) run.paint = knockoutPaint(run.paint);
+    }
+    for (const auto& m : o->members()) todo.push_back(m.get());
+  }
+  return copy;
+}
+
+// ---- writing the tree ------------------------------------------------------------------------
+
+void Flattener::build(const TavDB::Object* o, TavDB::Object* parent) {
+  if (auto it = replaced_.find(o); it != replaced_.end()) {
+    for (auto& piece : it->second)
+      if (piece) parent->addontop(std::move(piece));
+    return;
+  }
+  if (!changedAncestors_.count(o)) {
+    parent->addontop(TavDB::objdup(o));
+    return;
+  }
+  TavDB::Object* copy = parent->addontop(TavDB::objdupnomembers(o));
+  for (const auto& m : o->members()) build(m.get(), copy);
+}
+
+Result Flattener::Run(const TavDB::Object* tree) {
+  if (tree == nullptr) return {};
+  for (const auto& m : tree->members()) collect(m.get(), -1, -1);
+  if (!tree->isList()) collect(tree, -1, -1);
+
+  // What each unit needs.
+  bool any = false;
+  for (Unit& u : units_) {
+    bool transparent = u.group;
+    bool overprint = false, wasOverprint = false;
+    for (int i = u.firstOp; i < u.endOp; ++i) {
+      const Op& op = ops_[std::size_t(i)];
+      transparent = transparent || op.transparent;
+      if (op.overprint && (op.blackOverprint ? p_.flattenBlackOverprint : p_.flattenOverprints)) overprint = true;
+      wasOverprint = wasOverprint || op.wasOverprint;
+    }
+    if (u.endOp > u.firstOp) u.screen = paintGetScreen(job_, ops_[std::size_t(u.firstOp)].paint);
+    u.flatten = transparent || overprint;
+    u.repaint = !u.flatten && p_.ignorePlacedOverprints && wasOverprint;
+    any = any || u.flatten || u.repaint;
+  }
+  if (!any) return {};
+  index_.Build(ops_);
+
+  for (Unit& u : units_) {
+    if (!u.flatten && !u.repaint) continue;
+    if (cancelled_ && cancelled_()) {
+      Result r;
+      r.cancelled = true;
+      return r;
+    }
+    std::vector<std::unique_ptr<TavDB::Object>> pieces;
+    if (u.repaint) {
+      if (u.object->isList() && !hasFlag(u.object, TavDB::kObjCompound)) {
+        // Only the painted objects inside change.
+        for (const TavDB::Object* leaf : u.leaves) {
+          std::vector<std::unique_ptr<TavDB::Object>> one;
+          one.push_back(repainted(leaf));
+          replaced_[leaf] = std::move(one);
+          for (const TavDB::Object* a = leaf->parent(); a != nullptr; a = a->parent()) changedAncestors_.insert(a);
+        }
+        continue;
+      }
+      pieces.push_back(repainted(u.object));
+    } else {
+      std::string reason;
+      try {
+        if (!flattenUnit(u, pieces, reason)) {
+          result_.leftOut.push_back(reason);
+          continue;
+        }
+      } catch (const std::length_error&) {
+        result_.leftOut.push_back("the job's paint table is full");
+        continue;
+      }
+      ++result_.unitsFlattened;
+    }
+    replaced_[u.object] = std::move(pieces);
+    for (const TavDB::Object* a = u.object->parent(); a != nullptr; a = a->parent()) changedAncestors_.insert(a);
+  }
+  if (replaced_.empty()) {
+    Result r = std::move(result_);
+    r.tree.reset();
+    return r;
+  }
+  std::unique_ptr<TavDB::Object> out = TavDB::objdupnomembers(tree);
+  for (const auto& m : tree->members()) build(m.get(), out.get());
+  result_.tree = std::move(out);
+  return std::move(result_);
+}
+
+}  // namespace
+
+Result FlattenTree(jobstr* job, const TavDB::Object* tree, const Parameters& parameters, RasterRoad* raster,
+                   const std::function<bool()>& cancelled) {
+  if (job == nullptr || tree == nullptr) return {};
+  Flattener flattener(job, parameters, raster, cancelled);
+  return flattener.Run(tree);
+}
+
+}  // namespace TavFlatten

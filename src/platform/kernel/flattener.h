@@ -1,0 +1,89 @@
+#pragma once
+// The transparency flattener: a copy of a job's object tree in which nothing
+// is transparent and every ink prints as the transparent tree composes.
+//
+// The tree is read in painting order as a sequence of units: objects at the
+// page level and transparency groups (groups whose paint has opacity, a
+// blend mode, a soft mask or the isolated or knockout flag) taken whole.
+// Plain groups and layers are looked through. A unit is flattened when it is
+// transparent, or when it overprints and the parameters ask for overprints
+// to be composed; every other object is copied as it is, in its place.
+//
+// A flattened unit is replaced, in its place, by opaque regions that cover
+// exactly its area: the planar map of everything below it that meets it
+// (Clipper's polygon operations; strokes and texts through their outlines),
+// each region filled with the colour its stack composes to, ink by ink.
+// What lies below stays as it is under the regions, so texts stay texts and
+// the objects keep their own form. Regions whose colour varies (gradients,
+// gradations, pictures, maps, patterns, soft masks) and units too complex
+// for vectors go to the raster road: rendered per ink and placed as a map
+// clipped to the region.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/kernel/flattengeometry.h"
+
+struct jobstr;
+namespace TavDB {
+class Object;
+}
+
+namespace TavFlatten {
+
+struct Parameters {
+  // Units whose paints leave inks untouched (overprint) are composed too,
+  // black overprint (only the process black set) by its own switch.
+  bool flattenOverprints = false;
+  bool flattenBlackOverprint = false;
+  // The job is a placed one-up and its overprints are to be ignored: inks
+  // its colours leave untouched are knocked out instead.
+  bool ignorePlacedOverprints = false;
+  // Opaque inks knock out the inks before them, as the writer does with
+  // ForceOpaqueSeparationsToKnockout.
+  bool opaqueInksKnockOut = false;
+  // Areas too complex for vectors stay vectors all the same (only colour
+  // that varies goes to the raster road).
+  bool vectorizeOpacity = false;
+  // Objects whose flags meet the mask take no part (passed through as they are).
+  std::uint32_t objectMask = 0x60000;
+  // Largest number of regions a unit is cut into before it goes to the
+  // raster road (unless vectorizeOpacity).
+  std::size_t regionLimit = 4000;
+  // Hard limit of regions whatever vectorizeOpacity says.
+  std::size_t regionCap = 400000;
+};
+
+// The raster road: makes an opaque object for an area from a list of copies
+// of the objects that paint there (in painting order, transparency kept).
+class RasterRoad {
+ public:
+  virtual ~RasterRoad() = default;
+  // The object (owned by the caller) that paints `area` as `objects`
+  // compose there; null when it cannot be made (`reason` says why).
+  virtual std::unique_ptr<TavDB::Object> Render(const Polygons& area, const TavDB::Object& objects,
+                                                std::string& reason) = 0;
+};
+
+struct Result {
+  // The flattened tree (owned by the caller); null when nothing needed
+  // flattening and the job's own tree is used as it is.
+  std::unique_ptr<TavDB::Object> tree;
+  int unitsFlattened = 0;
+  int regionsWritten = 0;
+  int rasterAreas = 0;
+  // Units left as they are because they could not be flattened, with why.
+  std::vector<std::string> leftOut;
+  bool cancelled = false;
+};
+
+// Flattens `tree` (not changed) of the job. New paints and colours are added
+// to the job (the export drops them afterwards). `raster` may be null: then
+// areas that need it are left out (listed in the result). `cancelled` is
+// asked between units.
+Result FlattenTree(jobstr* job, const TavDB::Object* tree, const Parameters& parameters, RasterRoad* raster,
+                   const std::function<bool()>& cancelled = {});
+
+}  // namespace TavFlatten

@@ -206,8 +206,8 @@ TEST(Export, ChecksAnswerWithTheirResultAndMessages) {
   }
 }
 
-// What the settings or the job ask for and this version does not write is
-// named, once per kind, and only when it is asked for.
+// The stock flavours and every preview the settings offer are written:
+// nothing is reported as left out.
 TEST(Export, SaysWhatItLeavesOut) {
   const std::string screened = jobText(
       kStandardInks, R"([{"id":20,"inks":{"Cyan":100}}])", R"([{"id":30,"type":"flat","colour":20,"screen":1}])",
@@ -218,11 +218,13 @@ TEST(Export, SaysWhatItLeavesOut) {
     std::vector<std::string> named;  // the warnings' texts contain these, one each
   };
   const Case cases[] = {
-      {"Reader", plainJobText(), {"separated previews"}},
+      {"Reader", plainJobText(), {}},
       {"Press", plainJobText(), {}},
-      {"Press IncludeScreening=1 AddThumbnail=1 IncludeSeparatedPreview=1 IncludeVornPreview=1", screened,
-       {"separated previews", "ink preview"}},
-      {"Normalized", plainJobText(), {"ink preview"}},
+      {"Press IncludeScreening=1 AddThumbnail=1 IncludeSeparatedPreview=1 IncludeVornPreview=1", screened, {}},
+      {"Normalized", plainJobText(), {}},
+      {"NormalizedEmbedded", plainJobText(), {}},
+      {"Separated", plainJobText(), {}},
+      {"Viewing", plainJobText(), {}},
   };
   tavtest::TestFolder dir;
   for (const Case& c : cases) {

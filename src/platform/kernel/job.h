@@ -370,6 +370,10 @@ struct jobstr {
 
   jobstr* parent = nullptr;     // the job a one-up is placed in; not owned
 
+  // Each slot's share of the media box in percent at the last ink coverage
+  // measurement (calculateInkCoverage); state beside the job's content.
+  std::array<double, kMaxSeparations> inkCoverage{};
+
   // The fonts of the job's texts and the codes of their characters, made on
   // first use (TavricCore::jobGetFontCache); state beside the job's content.
   mutable std::shared_ptr<TavricCore::FontCache> fontCache;

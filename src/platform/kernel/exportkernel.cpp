@@ -7,6 +7,7 @@
 #include <map>
 
 #include "platform/kernel/flattener.h"
+#include "platform/kernel/flattenraster.h"
 #include "platform/messages.h"
 #include "platform/system.h"
 
@@ -228,8 +229,12 @@ std::unique_ptr<TavDB::Object> FlattenJobSpa(SpaSetter& setter) {
   fp.opaqueInksKnockOut = p.forceOpaqueSeparationsToKnockout;
   fp.vectorizeOpacity = p.vectorizeOpacity;
   fp.objectMask = p.objectMask;
-  TavFlatten::Result result = TavFlatten::FlattenTree(setter.job(), jobGetSpahan(setter.job()), fp, nullptr,
+  if (p.valueC > 0) fp.resolution = p.valueC;
+  auto store = std::make_shared<TavFlatten::RasterStore>(setter.job());
+  TavFlatten::Result result = TavFlatten::FlattenTree(setter.job(), jobGetSpahan(setter.job()), fp, store.get(),
                                                       [] { return TavSys::Progress::isCanceled(); });
+  // The maps of raster areas are read while the tree is written.
+  if (result.tree && store->mapCount() > 0) setter.keep(store);
   if (result.cancelled) {
     setter.setCancelled(true);
     return nullptr;

@@ -111,7 +111,7 @@ struct FlattenerSettings {
   static FlattenerSettings& Instance();
   std::int32_t valueA = 0;
   std::int64_t valueB = 0;
-  double valueC = 0;
+  double valueC = 300;  // the flattener's resolution, points (pixels) per inch
   std::int64_t valueD = 0;
   std::int64_t valueE = 0;
   std::int32_t valueF = 0;
@@ -152,12 +152,16 @@ class SpaSetter {
   // Whether the last FlattenJobSpa was cancelled.
   bool cancelled() const { return mCancelled; }
   void setCancelled(bool c) { mCancelled = c; }
+  // Keeps what the flattened tree refers to (the raster areas' pixel files
+  // and maps) until the setter is destroyed: after the tree is written.
+  void keep(std::shared_ptr<void> resource) { mResources.push_back(std::move(resource)); }
 
  private:
   jobstr* mJob;  // not owned
   bool mKeepOriginal;
   bool mCancelled = false;
   Parameters mParameters;
+  std::vector<std::shared_ptr<void>> mResources;
 };
 
 // Whether any object of the tree (soft masks and patterns included) is

@@ -10,7 +10,9 @@
 
 #include "platform/fonts/textcalc.h"
 #include "platform/kernel/flattencompose.h"
+#include "platform/kernel/flattenraster.h"
 #include "platform/kernel/job.h"
+#include "platform/kernel/separatedpreview.h"
 #include "platform/kernel/tavdb.h"
 
 namespace TavFlatten {
@@ -251,8 +253,8 @@ class OpIndex {
 
 class Flattener {
  public:
-  Flattener(jobstr* job, const Parameters& p, RasterRoad* raster, const std::function<bool()>& cancelled)
-      : job_(job), p_(p), raster_(raster), cancelled_(cancelled), process_(ProcessSlots::Of(job)) {
+  Flattener(jobstr* job, const Parameters& p, RasterStore* store, const std::function<bool()>& cancelled)
+      : job_(job), p_(p), store_(store), cancelled_(cancelled), process_(ProcessSlots::Of(job)) {
     for (int i = 0; i < job->inkCount && i < kSlots; ++i)
       if (job->separations[std::size_t(i)].exists) inks_.set(std::size_t(i));
   }
@@ -272,15 +274,35 @@ class Flattener {
   bool flattenUnit(Unit& unit, std::vector<std::unique_ptr<TavDB::Object>>& out, std::string& reason);
   bool flattenOps(const Unit& unit, int firstOp, int endOp, std::vector<std::unique_ptr<TavDB::Object>>& out,
                   std::string& reason);
+  // The colour a stack of operations (in painting order) composes to; the
+  // sources are the operations' own, or what `sourceAt` gives for the
+  // position in the list.
+  using SourceAt = std::function<const Source&(std::size_t)>;
   Composed evaluate(const std::vector<int>& ops) const;
-  void composeRange(const std::vector<int>& ops, std::size_t i, std::size_t j, int node, Composed& state,
-                    float& elementsAlpha, InkSet& painted) const;
-  Source groupSource(int node, const std::vector<int>& ops, std::size_t i, std::size_t j,
+  Composed evaluate(const std::vector<int>& ops, const SourceAt& sourceAt) const;
+  void composeRange(const std::vector<int>& ops, const SourceAt& sourceAt, std::size_t i, std::size_t j, int node,
+                    Composed& state, float& elementsAlpha, InkSet& painted) const;
+  Source groupSource(int node, const std::vector<int>& ops, const SourceAt& sourceAt, std::size_t i, std::size_t j,
                      const Composed& backdrop) const;
   int childOf(int node, int group) const;
   bool inside(int group, int node) const;
   std::uint16_t regionPaint(const Composed& c, std::uint16_t screen);
+  // The grid of a raster area: pixels over a box of job units.
+  struct Grid {
+    TavDB::tv_box box;
+    int width = 0, height = 0;
+  };
+  // One operation drawn over its part of the grid: its coverage, and per
+  // ink of the job its ink (0..255) and whether it sets that ink.
+  struct OpRaster {
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    std::vector<std::uint8_t> cover, values, painted;
+    std::vector<std::uint8_t> mask;  // the paint's soft mask, empty without one
+  };
   std::unique_ptr<TavDB::Object> rasterArea(const Polygons& area, const std::vector<int>& ops, std::string& reason);
+  void renderOp(const Op& op, const Grid& grid, OpRaster& out);
+  void renderMask(const PatternRec* mask, const TavSys::tv_rectangle& part, int w, int h,
+                  const TavricLib::SeparatedPreviewOptions& options, std::vector<std::uint8_t>& out);
   std::unique_ptr<TavDB::Object> repainted(const TavDB::Object* leaf);
   std::uint16_t knockoutPaint(std::uint16_t paint);
 
@@ -289,7 +311,7 @@ class Flattener {
 
   jobstr* job_;
   Parameters p_;
-  RasterRoad* raster_;
+  RasterStore* store_;  // not owned, may be null
   const std::function<bool()>& cancelled_;
   ProcessSlots process_;
   InkSet inks_;
@@ -304,6 +326,7 @@ class Flattener {
   std::unordered_set<const TavDB::Object*> changedAncestors_;
   std::map<std::pair<std::array<std::uint16_t, kSlots>, std::uint16_t>, std::uint16_t> regionPaints_;
   std::map<std::uint16_t, std::uint16_t> knockoutPaints_;
+  std::uint16_t fullInk_ = 0;  // every ink at 100 %, the raster road's background
   Result result_;
 };
 
@@ -482,40 +505,42 @@ bool Flattener::inside(int group, int node) const {
   return false;
 }
 
-void Flattener::composeRange(const std::vector<int>& ops, std::size_t i, std::size_t j, int node,
-                             Composed& state, float& elementsAlpha, InkSet& painted) const {
+void Flattener::composeRange(const std::vector<int>& ops, const SourceAt& sourceAt, std::size_t i, std::size_t j,
+                             int node, Composed& state, float& elementsAlpha, InkSet& painted) const {
   const bool knockout = node >= 0 && nodes_[std::size_t(node)].knockout;
   const Composed initial = state;
   while (i < j) {
     const Op& op = ops_[std::size_t(ops[i])];
-    Source source;
+    Source group;
+    const Source* source = nullptr;
     if (op.group == node) {
-      source = op.source;
+      source = &sourceAt(i);
       ++i;
     } else {
       const int child = childOf(node, op.group);
       std::size_t k = i + 1;
       while (k < j && inside(ops_[std::size_t(ops[k])].group, child)) ++k;
-      source = groupSource(child, ops, i, k, knockout ? initial : state);
+      group = groupSource(child, ops, sourceAt, i, k, knockout ? initial : state);
+      source = &group;
       i = k;
     }
-    if (source.alpha <= 0 || source.inks.none()) continue;
+    if (source->alpha <= 0 || source->inks.none()) continue;
     if (knockout) {
       // Each element is composed with the group's backdrop, not with the
       // elements before it: where they overlap the topmost one shows.
       state = initial;
-      elementsAlpha = source.alpha;
-      painted = source.inks;
+      elementsAlpha = source->alpha;
+      painted = source->inks;
     } else {
-      elementsAlpha = elementsAlpha + source.alpha - elementsAlpha * source.alpha;
-      painted |= source.inks;
+      elementsAlpha = elementsAlpha + source->alpha - elementsAlpha * source->alpha;
+      painted |= source->inks;
     }
-    Composite(state, source, process_);
+    Composite(state, *source, process_);
   }
 }
 
-Source Flattener::groupSource(int node, const std::vector<int>& ops, std::size_t i, std::size_t j,
-                              const Composed& backdrop) const {
+Source Flattener::groupSource(int node, const std::vector<int>& ops, const SourceAt& sourceAt, std::size_t i,
+                              std::size_t j, const Composed& backdrop) const {
   const GroupNode& g = nodes_[std::size_t(node)];
   Composed start;
   start.value.fill(1.0f);
@@ -523,7 +548,7 @@ Source Flattener::groupSource(int node, const std::vector<int>& ops, std::size_t
   Composed state = start;
   float alpha = 0;
   InkSet painted;
-  composeRange(ops, i, j, node, state, alpha, painted);
+  composeRange(ops, sourceAt, i, j, node, state, alpha, painted);
   Source out;
   out.inks = painted;
   out.blendMode = g.blendMode;
@@ -545,13 +570,17 @@ Source Flattener::groupSource(int node, const std::vector<int>& ops, std::size_t
 }
 
 Composed Flattener::evaluate(const std::vector<int>& ops) const {
+  return evaluate(ops, [&](std::size_t i) -> const Source& { return ops_[std::size_t(ops[i])].source; });
+}
+
+Composed Flattener::evaluate(const std::vector<int>& ops, const SourceAt& sourceAt) const {
   // The page is an isolated group over the paper: blend modes act on what
   // is painted below, never on the paper itself.
   Composed page;
   page.value.fill(1.0f);
   float alpha = 0;
   InkSet painted;
-  composeRange(ops, 0, ops.size(), -1, page, alpha, painted);
+  composeRange(ops, sourceAt, 0, ops.size(), -1, page, alpha, painted);
   Composed paper = Composed::Paper(inks_);
   for (int s = 0; s < kSlots; ++s) {
     if (!page.inks.test(std::size_t(s))) continue;
@@ -706,20 +735,212 @@ bool Flattener::flattenOps(const Unit& unit, int firstOp, int endOp, std::vector
 
 std::unique_ptr<TavDB::Object> Flattener::rasterArea(const Polygons& area, const std::vector<int>& ops,
                                                      std::string& reason) {
-  if (raster_ == nullptr) {
+  if (store_ == nullptr) {
     reason = "its colour varies (a gradient, picture, map, pattern or soft mask) or it is too complex for vectors";
     return nullptr;
   }
-  // Copies of the units that paint there, transparency groups whole.
-  std::unique_ptr<TavDB::Object> list = TavDB::spanew();
-  int last = -1;
   for (int id : ops) {
-    const int unit = ops_[std::size_t(id)].unit;
-    if (unit == last) continue;
-    last = unit;
-    list->addontop(TavDB::objdup(units_[std::size_t(unit)].object));
+    const Op& op = ops_[std::size_t(id)];
+    for (int g = op.group; g >= 0; g = nodes_[std::size_t(g)].parent) {
+      if (nodes_[std::size_t(g)].softMask) {
+        reason = "a transparency group with a soft mask";
+        return nullptr;
+      }
+    }
   }
-  return raster_->Render(area, *list, reason);
+  const TavDB::tv_box box = BoundsOf(area);
+  if (box.isEmpty()) return nullptr;
+  // Pixels over the area's bounds at the flattener's resolution, fewer for a
+  // very large area.
+  double resolution = p_.resolution > 0 ? p_.resolution : 300;
+  const double ppi = job_->ppi;
+  auto size = [&](double r) {
+    return std::pair<int, int>{std::max(1, int(std::ceil(double(box.width()) * r / ppi))),
+                               std::max(1, int(std::ceil(double(box.height()) * r / ppi)))};
+  };
+  auto [w, h] = size(resolution);
+  while (double(w) * double(h) > p_.maxPixels && resolution > 1) {
+    resolution /= 2;
+    std::tie(w, h) = size(resolution);
+  }
+  const Grid grid{box, w, h};
+
+  std::vector<OpRaster> rasters(ops.size());
+  for (std::size_t k = 0; k < ops.size(); ++k) renderOp(ops_[std::size_t(ops[k])], grid, rasters[k]);
+
+  std::vector<int> slots;
+  for (int s = 0; s < kSlots; ++s)
+    if (inks_.test(std::size_t(s))) slots.push_back(s);
+  std::vector<RasterStore::Plane> planes(slots.size());
+  for (std::size_t j = 0; j < slots.size(); ++j) {
+    planes[j].slot = slots[j];
+    planes[j].ink.assign(std::size_t(w) * std::size_t(h), 0);
+  }
+  std::vector<int> covering;
+  std::vector<Source> sources(ops.size());
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      covering.clear();
+      for (std::size_t k = 0; k < ops.size(); ++k) {
+        const OpRaster& r = rasters[k];
+        if (x < r.x0 || x >= r.x1 || y < r.y0 || y >= r.y1) continue;
+        const std::size_t at = std::size_t(y - r.y0) * std::size_t(r.x1 - r.x0) + std::size_t(x - r.x0);
+        if (r.cover[at] < 128) continue;
+        const Op& op = ops_[std::size_t(ops[k])];
+        Source& src = sources[covering.size()];
+        src.alpha = op.source.alpha;
+        if (!r.mask.empty()) src.alpha *= r.mask[at] / 255.0f;
+        src.blendMode = op.source.blendMode;
+        src.inks.reset();
+        const std::size_t plane = std::size_t(r.x1 - r.x0) * std::size_t(r.y1 - r.y0);
+        for (std::size_t j = 0; j < slots.size(); ++j) {
+          if (!r.painted[j * plane + at]) continue;
+          src.inks.set(std::size_t(slots[j]));
+          src.value[std::size_t(slots[j])] = AdditiveOf(r.values[j * plane + at] / 255.0f);
+        }
+        covering.push_back(ops[k]);
+      }
+      if (covering.empty()) continue;
+      const Composed c = evaluate(covering, [&](std::size_t i) -> const Source& { return sources[i]; });
+      const std::size_t at = std::size_t(y) * std::size_t(w) + std::size_t(x);
+      for (std::size_t j = 0; j < slots.size(); ++j) {
+        const float ink = std::clamp(InkOf(c.value[std::size_t(slots[j])]), 0.0f, 1.0f);
+        planes[j].ink[at] = std::uint8_t(std::lround(ink * 255));
+      }
+    }
+    if (cancelled_ && (y & 63) == 0 && cancelled_()) return nullptr;
+  }
+  const std::uint16_t paint = store_->AddMapPaint(planes, w, h, box, resolution);
+  std::unique_ptr<TavDB::Object> shape = AreaObject(area, paint);
+  if (shape) shape->extraMut().composed = true;
+  return shape;
+}
+
+// The operation drawn alone and opaque by the separations renderer over its
+// part of the grid: what it covers, its inks, and which inks it sets (it is
+// drawn a second time over full ink: an ink it leaves untouched stays full).
+void Flattener::renderOp(const Op& op, const Grid& grid, OpRaster& out) {
+  const double uw = double(grid.box.width()) / grid.width, uh = double(grid.box.height()) / grid.height;
+  out.x0 = std::clamp(int(std::floor((op.bounds.left - grid.box.left) / uw)), 0, grid.width);
+  out.x1 = std::clamp(int(std::ceil((op.bounds.right - grid.box.left) / uw)), 0, grid.width);
+  out.y0 = std::clamp(int(std::floor((op.bounds.top - grid.box.top) / uh)), 0, grid.height);
+  out.y1 = std::clamp(int(std::ceil((op.bounds.bottom - grid.box.top) / uh)), 0, grid.height);
+  if (out.x1 <= out.x0 || out.y1 <= out.y0) {
+    out.x1 = out.x0;
+    out.y1 = out.y0;
+    return;
+  }
+  const int w = out.x1 - out.x0, h = out.y1 - out.y0;
+  const TavSys::tv_rectangle part{grid.box.top + out.y0 * uh, grid.box.left + out.x0 * uw,
+                                  grid.box.top + out.y1 * uh, grid.box.left + out.x1 * uw};
+
+  std::unique_ptr<TavDB::Object> object = TavDB::objdup(op.shape);
+  const std::uint16_t opaque = paintAdjustTransparency(job_, op.paint, 0);
+  if (op.stroke) {
+    object->setPaint(kPaintNoFill);
+    for (const auto& m : object->members()) m->setPaint(kPaintNoFill);
+    object->extraMut().stroke->paint = opaque;
+  } else {
+    object->setPaint(opaque);
+    for (const auto& m : object->members()) m->setPaint(opaque);
+    if (object->extra() != nullptr) object->extraMut().stroke.reset();
+  }
+  object->setProperties(TavDB::kObjHidden | TavDB::kObjNonPrinting | TavDB::kObjExcluded, false);
+  if (fullInk_ == 0) {
+    std::array<std::uint16_t, kSlots> tints;
+    tints.fill(kTintUndefined);
+    for (int s = 0; s < kSlots; ++s)
+      if (inks_.test(std::size_t(s))) tints[std::size_t(s)] = kTintFull;
+    fullInk_ = painewflat16(job_, tints.data());
+  }
+  TavDB::tv_box cover{std::int32_t(std::floor(part.top)) - 1, std::int32_t(std::floor(part.left)) - 1,
+                      std::int32_t(std::ceil(part.bottom)) + 1, std::int32_t(std::ceil(part.right)) + 1};
+  std::unique_ptr<TavDB::Object> full = AreaObject(RectangleArea(cover), fullInk_);
+
+  TavricLib::SeparatedPreviewOptions options;
+  options.layerMask = 0;
+  options.layerTarget = 0;
+  options.opaqueInksKnockOut = p_.opaqueInksKnockOut;
+  for (int s = 0; s < kSlots; ++s)
+    if (inks_.test(std::size_t(s))) options.separations.push_back(s);
+  TavricLib::SeparatedPreview alone(job_, part, w, h, options);
+  alone.Render(object.get());
+  TavricLib::SeparatedPreview over(job_, part, w, h, options);
+  over.Render(full.get());
+  over.Render(object.get());
+
+  const std::size_t plane = std::size_t(w) * std::size_t(h);
+  const std::size_t n = options.separations.size();
+  out.cover.assign(plane, 0);
+  out.values.assign(n * plane, 0);
+  out.painted.assign(n * plane, 0);
+  for (int y = 0; y < h; ++y) {
+    std::copy_n(alone.GetShapeLine(y), w, out.cover.begin() + std::ptrdiff_t(std::size_t(y) * std::size_t(w)));
+    for (std::size_t j = 0; j < n; ++j) {
+      const int p = alone.GetSeparationPlane(options.separations[j]);
+      const int q = over.GetSeparationPlane(options.separations[j]);
+      if (p < 0 || q < 0) continue;
+      const std::uint8_t* a = alone.GetScanLine(p, y);
+      const std::uint8_t* b = over.GetScanLine(q, y);
+      for (int x = 0; x < w; ++x) {
+        const std::size_t at = j * plane + std::size_t(y) * std::size_t(w) + std::size_t(x);
+        out.values[at] = a[x];
+        out.painted[at] = std::abs(int(a[x]) - int(b[x])) <= 2 ? 1 : 0;
+      }
+    }
+  }
+  const Paint* paint = paipoi(job_, op.paint);
+  if (paint != nullptr && paint->transparency.softMask != kNoSoftMask)
+    renderMask(patpoi(job_, paint->transparency.softMask), part, w, h, options, out.mask);
+}
+
+// A soft mask over a part of the grid, 0 (hides) .. 255 (shows). The mask's
+// objects are composed in process colour (spot inks through their process
+// equivalents) over the mask's backdrop, black when it hides what lies
+// outside its objects, and the mask is the luminosity of that, inverted on
+// request; the luminosity weighs the red, green and blue complements of the
+// process colour as the separating consumers do.
+void Flattener::renderMask(const PatternRec* mask, const TavSys::tv_rectangle& part, int w, int h,
+                           const TavricLib::SeparatedPreviewOptions& options, std::vector<std::uint8_t>& out) {
+  const std::uint32_t flags = mask != nullptr ? mask->maskFlags : 0;
+  const bool inverted = (flags & 4) != 0;
+  const bool blackBackdrop = ((flags & 2) != 0) != inverted;
+  constexpr double kRed = 79 / 255.0, kGreen = 160 / 255.0, kBlue = 16 / 255.0;
+  auto luminosity = [&](double c, double m, double y, double k) {
+    const double l = kRed * (1 - std::min(1.0, c + k)) + kGreen * (1 - std::min(1.0, m + k)) +
+                     kBlue * (1 - std::min(1.0, y + k));
+    return std::uint8_t(std::lround(std::clamp(inverted ? 1 - l : l, 0.0, 1.0) * 255));
+  };
+  const double bk = blackBackdrop ? 1 : 0;
+  out.assign(std::size_t(w) * std::size_t(h), luminosity(0, 0, 0, bk));
+  if (mask == nullptr || !mask->objects) return;
+  TavricLib::SeparatedPreview preview(job_, part, w, h, options);
+  preview.Render(mask->objects.get());
+  std::vector<std::array<double, 4>> cmyk;
+  for (int s : options.separations) {
+    std::uint8_t c = 0, m = 0, y = 0, k = 0;
+    sepcmyk(job_, s, c, m, y, k);
+    cmyk.push_back({c / 100.0, m / 100.0, y / 100.0, k / 100.0});
+  }
+  for (int row = 0; row < h; ++row) {
+    const std::uint8_t* cover = preview.GetShapeLine(row);
+    for (int x = 0; x < w; ++x) {
+      const double a = cover[x] / 255.0;
+      if (a <= 0) continue;
+      double rest[4] = {1, 1, 1, 1};
+      for (std::size_t j = 0; j < options.separations.size(); ++j) {
+        const int plane = preview.GetSeparationPlane(options.separations[j]);
+        if (plane < 0) continue;
+        const double ink = preview.GetScanLine(plane, row)[x] / 255.0;
+        for (int c = 0; c < 4; ++c) rest[c] *= 1 - ink * cmyk[j][std::size_t(c)];
+      }
+      double value[4];
+      for (int c = 0; c < 4; ++c) value[c] = 1 - rest[c];
+      value[3] = a * value[3] + (1 - a) * bk;
+      for (int c = 0; c < 3; ++c) value[c] *= a;
+      out[std::size_t(row) * std::size_t(w) + std::size_t(x)] = luminosity(value[0], value[1], value[2], value[3]);
+    }
+  }
 }
 
 std::uint16_t Flattener::knockoutPaint(std::uint16_t paint) {
@@ -856,10 +1077,10 @@ Result Flattener::Run(const TavDB::Object* tree) {
 
 }  // namespace
 
-Result FlattenTree(jobstr* job, const TavDB::Object* tree, const Parameters& parameters, RasterRoad* raster,
+Result FlattenTree(jobstr* job, const TavDB::Object* tree, const Parameters& parameters, RasterStore* store,
                    const std::function<bool()>& cancelled) {
   if (job == nullptr || tree == nullptr) return {};
-  Flattener flattener(job, parameters, raster, cancelled);
+  Flattener flattener(job, parameters, store, cancelled);
   return flattener.Run(tree);
 }
 

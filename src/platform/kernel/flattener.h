@@ -16,8 +16,9 @@
 // What lies below stays as it is under the regions, so texts stay texts and
 // the objects keep their own form. Regions whose colour varies (gradients,
 // gradations, pictures, maps, patterns, soft masks) and units too complex
-// for vectors go to the raster road: rendered per ink and placed as a map
-// clipped to the region.
+// for vectors go to the raster road: each object there is rendered on its
+// own by the separations renderer, the stack composed pixel by pixel with
+// the same formulas, and the result placed as a map clipped to the region.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -54,17 +55,11 @@ struct Parameters {
   std::size_t regionLimit = 4000;
   // Hard limit of regions whatever vectorizeOpacity says.
   std::size_t regionCap = 400000;
-};
-
-// The raster road: makes an opaque object for an area from a list of copies
-// of the objects that paint there (in painting order, transparency kept).
-class RasterRoad {
- public:
-  virtual ~RasterRoad() = default;
-  // The object (owned by the caller) that paints `area` as `objects`
-  // compose there; null when it cannot be made (`reason` says why).
-  virtual std::unique_ptr<TavDB::Object> Render(const Polygons& area, const TavDB::Object& objects,
-                                                std::string& reason) = 0;
+  // Pixels per inch of the raster road.
+  double resolution = 300;
+  // Largest raster of one area, in pixels; a larger area is rendered at a
+  // lower resolution.
+  double maxPixels = 16.0e6;
 };
 
 struct Result {
@@ -79,11 +74,14 @@ struct Result {
   bool cancelled = false;
 };
 
+class RasterStore;
+
 // Flattens `tree` (not changed) of the job. New paints and colours are added
-// to the job (the export drops them afterwards). `raster` may be null: then
-// areas that need it are left out (listed in the result). `cancelled` is
-// asked between units.
-Result FlattenTree(jobstr* job, const TavDB::Object* tree, const Parameters& parameters, RasterRoad* raster,
+// to the job (the export drops them afterwards); the raster road's maps and
+// files go to `store`, which the tree needs as long as it is written. A null
+// store leaves the areas that need it as they are (listed in the result).
+// `cancelled` is asked between units.
+Result FlattenTree(jobstr* job, const TavDB::Object* tree, const Parameters& parameters, RasterStore* store,
                    const std::function<bool()>& cancelled = {});
 
 }  // namespace TavFlatten

@@ -230,6 +230,7 @@ std::unique_ptr<TavDB::Object> FlattenJobSpa(SpaSetter& setter) {
   fp.vectorizeOpacity = p.vectorizeOpacity;
   fp.objectMask = p.objectMask;
   if (p.valueC > 0) fp.resolution = p.valueC;
+  if (p.useColourManagement) fp.cmykProfile = setter.colourProfile();
   auto store = std::make_shared<TavFlatten::RasterStore>(setter.job());
   TavFlatten::Result result = TavFlatten::FlattenTree(setter.job(), jobGetSpahan(setter.job()), fp, store.get(),
                                                       [] { return TavSys::Progress::isCanceled(); });
@@ -239,7 +240,6 @@ std::unique_ptr<TavDB::Object> FlattenJobSpa(SpaSetter& setter) {
     setter.setCancelled(true);
     return nullptr;
   }
-  if (!result.leftOut.empty()) TavGen::message(TavGen::kWarning, 1, "PDF/TRANSPARENCY NOT FLATTENED");
   return std::move(result.tree);
 }
 

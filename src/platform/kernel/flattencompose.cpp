@@ -173,9 +173,9 @@ void Composite(Composed& state, const Source& source, const ProcessSlots& proces
   const InkSet inks = source.inks | state.inks;
   InkValues blended = cs;
   if (source.blendMode != kNormal) Blend(source.blendMode, cb, cs, inks, process, blended);
-  const float share = as / ar;
   for (int i = 0; i < kSlots; ++i) {
     if (!inks.test(std::size_t(i))) continue;
+    const float share = (source.partial && source.inks.test(std::size_t(i)) ? source.share[std::size_t(i)] : 1.0f) * as / ar;
     const float mixed = (1 - ab) * cs[std::size_t(i)] + ab * blended[std::size_t(i)];
     state.value[std::size_t(i)] = std::clamp((1 - share) * cb[std::size_t(i)] + share * mixed, 0.0f, 1.0f);
   }

@@ -50,6 +50,10 @@ struct Source {
   InkSet inks;        // the inks the painting sets; the others it leaves untouched
   float alpha = 1;    // 0..1
   int blendMode = kNormal;
+  // A painting that covers some inks only in part (a placed job with
+  // transparency of its own): each ink's share of the alpha, 0..1.
+  bool partial = false;
+  InkValues share{};
 };
 
 // A composed state: additive values, alpha, and the inks something painted.

@@ -14,6 +14,7 @@
 #include "platform/kernel/job.h"
 #include "platform/kernel/separatedpreview.h"
 #include "platform/kernel/tavdb.h"
+#include "platform/tav_error.h"
 
 namespace TavFlatten {
 
@@ -40,6 +41,7 @@ struct GroupNode {
   bool isolated = false;
   bool knockout = false;
   bool softMask = false;  // its colour varies with the mask
+  int maskPattern = -1;   // the soft mask's pattern
 };
 
 // One painting operation: a fill, a stroke or the characters of a text in one paint.
@@ -63,7 +65,6 @@ struct Op {
   TavDB::tv_point corners[3];
   // The area, made when first asked for.
   bool areaDone = false;
-  bool broken = false;  // the area could not be made
   Polygons area;
 };
 
@@ -89,13 +90,30 @@ class PlanarMap {
     bool varies = false;
   };
 
-  explicit PlanarMap(const Polygons& area) : box_(BoundsOf(area)), total_(AreaOf(area)) {
+  // The area cut into tiles x tiles pieces first, so that many small
+  // operations inside a large area do not all cut holes into one region.
+  PlanarMap(const Polygons& area, int tiles) : box_(BoundsOf(area)), total_(AreaOf(area)), whole_(area) {
     cellW_ = std::max(1.0, double(box_.width()) / kGrid);
     cellH_ = std::max(1.0, double(box_.height()) / kGrid);
     cells_.resize(kGrid * kGrid);
-    regions_.push_back({area, box_, total_, {}, false});
-    live_ = 1;
-    index(0);
+    if (tiles <= 1) {
+      add({area, box_, total_, {}, false});
+      return;
+    }
+    for (int r = 0; r < tiles; ++r) {
+      for (int c = 0; c < tiles; ++c) {
+        const TavDB::tv_box tile{std::int32_t(box_.top + box_.height() * r / tiles),
+                                 std::int32_t(box_.left + box_.width() * c / tiles),
+                                 std::int32_t(box_.top + box_.height() * (r + 1) / tiles),
+                                 std::int32_t(box_.left + box_.width() * (c + 1) / tiles)};
+        Polygons piece = Intersect(area, RectangleArea(tile));
+        const double size = AreaOf(piece);
+        if (size < kDust) continue;
+        Region region{std::move(piece), {}, size, {}, false};
+        region.bounds = BoundsOf(region.area);
+        add(std::move(region));
+      }
+    }
   }
 
   // The operation covers `shape`: regions it meets are split along its
@@ -152,9 +170,7 @@ class PlanarMap {
       regions_[id].area = std::move(out);
       regions_[id].size = outSize;
       regions_[id].bounds = BoundsOf(regions_[id].area);
-      regions_.push_back(std::move(part));
-      ++live_;
-      index(regions_.size() - 1);
+      add(std::move(part));
     }
   }
 
@@ -174,9 +190,11 @@ class PlanarMap {
       for (int c = c0; c <= c1; ++c) f(cells_[std::size_t(r * kGrid + c)]);
   }
 
-  void index(std::size_t id) {
-    if (id == 0) whole_ = regions_[0].area;
-    forCells(regions_[id].bounds, [&](std::vector<std::uint32_t>& cell) { cell.push_back(std::uint32_t(id)); });
+  void add(Region region) {
+    regions_.push_back(std::move(region));
+    ++live_;
+    const auto id = std::uint32_t(regions_.size() - 1);
+    forCells(regions_.back().bounds, [&](std::vector<std::uint32_t>& cell) { cell.push_back(id); });
   }
 
   std::vector<Region> regions_;
@@ -271,9 +289,8 @@ class Flattener {
   const Polygons& areaOf(Op& op);
 
   // ---- flattening a unit ---------------------------------------------------------
-  bool flattenUnit(Unit& unit, std::vector<std::unique_ptr<TavDB::Object>>& out, std::string& reason);
-  bool flattenOps(const Unit& unit, int firstOp, int endOp, std::vector<std::unique_ptr<TavDB::Object>>& out,
-                  std::string& reason);
+  void flattenUnit(Unit& unit, std::vector<std::unique_ptr<TavDB::Object>>& out);
+  void flattenOps(const Unit& unit, int firstOp, int endOp, std::vector<std::unique_ptr<TavDB::Object>>& out);
   // The colour a stack of operations (in painting order) composes to; the
   // sources are the operations' own, or what `sourceAt` gives for the
   // position in the list.
@@ -293,13 +310,14 @@ class Flattener {
     int width = 0, height = 0;
   };
   // One operation drawn over its part of the grid: its coverage, and per
-  // ink of the job its ink (0..255) and whether it sets that ink.
+  // ink of the job its ink (0..255) drawn over no ink and over full ink.
   struct OpRaster {
     int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-    std::vector<std::uint8_t> cover, values, painted;
+    std::vector<std::uint8_t> cover, values, over;
     std::vector<std::uint8_t> mask;  // the paint's soft mask, empty without one
   };
-  std::unique_ptr<TavDB::Object> rasterArea(const Polygons& area, const std::vector<int>& ops, std::string& reason);
+  std::unique_ptr<TavDB::Object> rasterArea(const Polygons& area, const std::vector<int>& ops);
+  TavricLib::SeparatedPreviewOptions previewOptions() const;
   void renderOp(const Op& op, const Grid& grid, OpRaster& out);
   void renderMask(const PatternRec* mask, const TavSys::tv_rectangle& part, int w, int h,
                   const TavricLib::SeparatedPreviewOptions& options, std::vector<std::uint8_t>& out);
@@ -327,6 +345,10 @@ class Flattener {
   std::map<std::pair<std::array<std::uint16_t, kSlots>, std::uint16_t>, std::uint16_t> regionPaints_;
   std::map<std::uint16_t, std::uint16_t> knockoutPaints_;
   std::uint16_t fullInk_ = 0;  // every ink at 100 %, the raster road's background
+  // While a raster area is composed: the pixel, and the soft masks of
+  // transparency groups over its grid.
+  std::size_t pixel_ = 0;
+  std::map<int, std::vector<std::uint8_t>> groupMasks_;
   Result result_;
 };
 
@@ -370,6 +392,7 @@ void Flattener::collect(const TavDB::Object* o, int group, int unit) {
       node.isolated = (t.flags & kIsolated) != 0;
       node.knockout = (t.flags & kKnockout) != 0;
       node.softMask = t.softMask != kNoSoftMask || t.secondOpacity != kSecondOpacityNone;
+      node.maskPattern = t.softMask;
       nodes_.push_back(node);
       inner = int(nodes_.size()) - 1;
       if (u < 0) {
@@ -483,9 +506,11 @@ const Polygons& Flattener::areaOf(Op& op) {
   try {
     op.area = op.stroke ? StrokeArea(op.shape) : FillArea(op.shape);
     if (op.placed) op.area = Intersect(op.area, ParallelogramArea(op.corners[0], op.corners[1], op.corners[2]));
-  } catch (const std::exception&) {
-    op.area.clear();
-    op.broken = true;
+  } catch (const std::length_error&) {
+    // An outline too fine or too large for polygons: its bounds stand for
+    // it, and the renderer draws what it covers.
+    op.area = RectangleArea(op.bounds);
+    op.varies = true;
   }
   if (!op.area.empty()) op.bounds = BoundsOf(op.area);
   return op.area;
@@ -553,6 +578,8 @@ Source Flattener::groupSource(int node, const std::vector<int>& ops, const Sourc
   out.inks = painted;
   out.blendMode = g.blendMode;
   out.alpha = alpha * g.opacity;
+  if (auto it = groupMasks_.find(node); it != groupMasks_.end() && pixel_ < it->second.size())
+    out.alpha *= it->second[pixel_] / 255.0f;
   if (alpha <= 0) return out;
   for (int s = 0; s < kSlots; ++s) {
     if (!painted.test(std::size_t(s))) continue;
@@ -607,7 +634,7 @@ std::uint16_t Flattener::regionPaint(const Composed& c, std::uint16_t screen) {
 
 // ---- flattening a unit ---------------------------------------------------------------------
 
-bool Flattener::flattenUnit(Unit& unit, std::vector<std::unique_ptr<TavDB::Object>>& out, std::string& reason) {
+void Flattener::flattenUnit(Unit& unit, std::vector<std::unique_ptr<TavDB::Object>>& out) {
   // A path's opaque fill under a transparent stroke, or its opaque stroke
   // over a transparent fill, stays as it is: only the other one is composed.
   int first = unit.firstOp, end = unit.endOp;
@@ -628,25 +655,18 @@ bool Flattener::flattenUnit(Unit& unit, std::vector<std::unique_ptr<TavDB::Objec
       }
     }
   }
-  if (!flattenOps(unit, first, end, out, reason)) return false;
+  flattenOps(unit, first, end, out);
   if (nativeBelow) out.insert(out.begin(), std::move(nativeBelow));
   if (nativeAbove) out.push_back(std::move(nativeAbove));
-  return true;
 }
 
-bool Flattener::flattenOps(const Unit& unit, int firstOp, int endOp, std::vector<std::unique_ptr<TavDB::Object>>& out,
-                           std::string& reason) {
+void Flattener::flattenOps(const Unit& unit, int firstOp, int endOp, std::vector<std::unique_ptr<TavDB::Object>>& out) {
   Polygons area;
   for (int i = firstOp; i < endOp; ++i) {
     Op& op = ops_[std::size_t(i)];
-    const Polygons& a = areaOf(op);
-    if (op.broken) {
-      reason = "an outline that cannot be made";
-      return false;
-    }
-    area = Unite(area, a);
+    area = Unite(area, areaOf(op));
   }
-  if (AreaOf(area) < kDust) return true;  // paints nothing
+  if (AreaOf(area) < kDust) return;  // paints nothing
   const TavDB::tv_box bounds = BoundsOf(area);
 
   std::vector<int> below = index_.Below(bounds, firstOp, ops_);
@@ -665,22 +685,18 @@ bool Flattener::flattenOps(const Unit& unit, int firstOp, int endOp, std::vector
     }
   }
 
-  PlanarMap map(area);
+  const int tiles = std::clamp(int(std::sqrt(double(below.size() - start)) / 4), 1, 16);
+  PlanarMap map(area, tiles);
   bool complex = false;
   auto insert = [&](int id) {
     Op& op = ops_[std::size_t(id)];
     const Polygons& a = areaOf(op);
-    if (op.broken) return false;
     map.Insert(a, op.bounds, id, op.knocksOutAll, op.varies);
     if (map.size() > p_.regionCap || (!p_.vectorizeOpacity && map.size() > p_.regionLimit)) complex = true;
-    return true;
   };
   std::vector<int> involved;
   for (std::size_t k = start; k < below.size() && !complex; ++k) {
-    if (!insert(below[k])) {
-      reason = "an outline that cannot be made";
-      return false;
-    }
+    insert(below[k]);
     involved.push_back(below[k]);
   }
   for (int i = firstOp; i < endOp && !complex; ++i) {
@@ -694,11 +710,9 @@ bool Flattener::flattenOps(const Unit& unit, int firstOp, int endOp, std::vector
     for (std::size_t k = start; k < below.size(); ++k)
       if (std::find(involved.begin(), involved.end(), below[k]) == involved.end()) involved.push_back(below[k]);
     std::sort(involved.begin(), involved.end());
-    std::unique_ptr<TavDB::Object> image = rasterArea(area, involved, reason);
-    if (!image) return false;
-    out.push_back(std::move(image));
+    if (std::unique_ptr<TavDB::Object> image = rasterArea(area, involved)) out.push_back(std::move(image));
     ++result_.rasterAreas;
-    return true;
+    return;
   }
 
   // Regions of one colour become one shape.
@@ -725,29 +739,16 @@ bool Flattener::flattenOps(const Unit& unit, int firstOp, int endOp, std::vector
   }
   if (!varying.empty()) {
     std::unique_ptr<TavDB::Object> image =
-        rasterArea(Unite(varying, {}), std::vector<int>(varyingOps.begin(), varyingOps.end()), reason);
-    if (!image) return false;
-    out.push_back(std::move(image));
+        rasterArea(Unite(varying, {}), std::vector<int>(varyingOps.begin(), varyingOps.end()));
+    if (image) out.push_back(std::move(image));
     ++result_.rasterAreas;
   }
-  return true;
 }
 
-std::unique_ptr<TavDB::Object> Flattener::rasterArea(const Polygons& area, const std::vector<int>& ops,
-                                                     std::string& reason) {
-  if (store_ == nullptr) {
-    reason = "its colour varies (a gradient, picture, map, pattern or soft mask) or it is too complex for vectors";
-    return nullptr;
-  }
-  for (int id : ops) {
-    const Op& op = ops_[std::size_t(id)];
-    for (int g = op.group; g >= 0; g = nodes_[std::size_t(g)].parent) {
-      if (nodes_[std::size_t(g)].softMask) {
-        reason = "a transparency group with a soft mask";
-        return nullptr;
-      }
-    }
-  }
+std::unique_ptr<TavDB::Object> Flattener::rasterArea(const Polygons& area, const std::vector<int>& ops) {
+  if (store_ == nullptr)
+    throw TavSys::Error(TavSys::kResultAbandoned, "PDF/CANNOT FLATTEN TRANSPARENCY")
+        .with("__REASON__", "there is no place for its raster areas");
   const TavDB::tv_box box = BoundsOf(area);
   if (box.isEmpty()) return nullptr;
   // Pixels over the area's bounds at the flattener's resolution, fewer for a
@@ -767,6 +768,16 @@ std::unique_ptr<TavDB::Object> Flattener::rasterArea(const Polygons& area, const
 
   std::vector<OpRaster> rasters(ops.size());
   for (std::size_t k = 0; k < ops.size(); ++k) renderOp(ops_[std::size_t(ops[k])], grid, rasters[k]);
+  // The soft masks of transparency groups, over the whole grid.
+  groupMasks_.clear();
+  for (int id : ops) {
+    for (int g = ops_[std::size_t(id)].group; g >= 0; g = nodes_[std::size_t(g)].parent) {
+      const GroupNode& node = nodes_[std::size_t(g)];
+      if (!node.softMask || groupMasks_.count(g) != 0) continue;
+      const TavSys::tv_rectangle whole{double(box.top), double(box.left), double(box.bottom), double(box.right)};
+      renderMask(patpoi(job_, node.maskPattern), whole, w, h, previewOptions(), groupMasks_[g]);
+    }
+  }
 
   std::vector<int> slots;
   for (int s = 0; s < kSlots; ++s)
@@ -792,17 +803,27 @@ std::unique_ptr<TavDB::Object> Flattener::rasterArea(const Polygons& area, const
         if (!r.mask.empty()) src.alpha *= r.mask[at] / 255.0f;
         src.blendMode = op.source.blendMode;
         src.inks.reset();
+        src.partial = false;
         const std::size_t plane = std::size_t(r.x1 - r.x0) * std::size_t(r.y1 - r.y0);
         for (std::size_t j = 0; j < slots.size(); ++j) {
-          if (!r.painted[j * plane + at]) continue;
-          src.inks.set(std::size_t(slots[j]));
-          src.value[std::size_t(slots[j])] = AdditiveOf(r.values[j * plane + at] / 255.0f);
+          // Drawn over no ink and over full ink: the same where the ink is
+          // set, no ink and full ink where it is left alone, and in
+          // between where the object covers it only in part.
+          const float a = r.values[j * plane + at] / 255.0f, b = r.over[j * plane + at] / 255.0f;
+          const float share = std::clamp(1 - (b - a), 0.0f, 1.0f);
+          if (share < 0.01f) continue;
+          const std::size_t slot = std::size_t(slots[j]);
+          src.inks.set(slot);
+          src.value[slot] = AdditiveOf(std::clamp(a / share, 0.0f, 1.0f));
+          src.share[slot] = share;
+          src.partial = src.partial || share < 0.99f;
         }
         covering.push_back(ops[k]);
       }
       if (covering.empty()) continue;
-      const Composed c = evaluate(covering, [&](std::size_t i) -> const Source& { return sources[i]; });
       const std::size_t at = std::size_t(y) * std::size_t(w) + std::size_t(x);
+      pixel_ = at;
+      const Composed c = evaluate(covering, [&](std::size_t i) -> const Source& { return sources[i]; });
       for (std::size_t j = 0; j < slots.size(); ++j) {
         const float ink = std::clamp(InkOf(c.value[std::size_t(slots[j])]), 0.0f, 1.0f);
         planes[j].ink[at] = std::uint8_t(std::lround(ink * 255));
@@ -816,9 +837,21 @@ std::unique_ptr<TavDB::Object> Flattener::rasterArea(const Polygons& area, const
   return shape;
 }
 
+// How the raster road draws: everything it is given, a plane for every ink.
+TavricLib::SeparatedPreviewOptions Flattener::previewOptions() const {
+  TavricLib::SeparatedPreviewOptions options;
+  options.layerMask = 0;
+  options.layerTarget = 0;
+  options.opaqueInksKnockOut = p_.opaqueInksKnockOut;
+  options.cmykProfile = p_.cmykProfile;
+  for (int s = 0; s < kSlots; ++s)
+    if (inks_.test(std::size_t(s))) options.separations.push_back(s);
+  return options;
+}
+
 // The operation drawn alone and opaque by the separations renderer over its
-// part of the grid: what it covers, its inks, and which inks it sets (it is
-// drawn a second time over full ink: an ink it leaves untouched stays full).
+// part of the grid: what it covers and its inks, drawn once over no ink and
+// once over full ink (which tells the inks it sets from those it leaves).
 void Flattener::renderOp(const Op& op, const Grid& grid, OpRaster& out) {
   const double uw = double(grid.box.width()) / grid.width, uh = double(grid.box.height()) / grid.height;
   out.x0 = std::clamp(int(std::floor((op.bounds.left - grid.box.left) / uw)), 0, grid.width);
@@ -857,12 +890,7 @@ void Flattener::renderOp(const Op& op, const Grid& grid, OpRaster& out) {
                       std::int32_t(std::ceil(part.bottom)) + 1, std::int32_t(std::ceil(part.right)) + 1};
   std::unique_ptr<TavDB::Object> full = AreaObject(RectangleArea(cover), fullInk_);
 
-  TavricLib::SeparatedPreviewOptions options;
-  options.layerMask = 0;
-  options.layerTarget = 0;
-  options.opaqueInksKnockOut = p_.opaqueInksKnockOut;
-  for (int s = 0; s < kSlots; ++s)
-    if (inks_.test(std::size_t(s))) options.separations.push_back(s);
+  const TavricLib::SeparatedPreviewOptions options = previewOptions();
   TavricLib::SeparatedPreview alone(job_, part, w, h, options);
   alone.Render(object.get());
   TavricLib::SeparatedPreview over(job_, part, w, h, options);
@@ -873,7 +901,7 @@ void Flattener::renderOp(const Op& op, const Grid& grid, OpRaster& out) {
   const std::size_t n = options.separations.size();
   out.cover.assign(plane, 0);
   out.values.assign(n * plane, 0);
-  out.painted.assign(n * plane, 0);
+  out.over.assign(n * plane, 0);
   for (int y = 0; y < h; ++y) {
     std::copy_n(alone.GetShapeLine(y), w, out.cover.begin() + std::ptrdiff_t(std::size_t(y) * std::size_t(w)));
     for (std::size_t j = 0; j < n; ++j) {
@@ -885,7 +913,7 @@ void Flattener::renderOp(const Op& op, const Grid& grid, OpRaster& out) {
       for (int x = 0; x < w; ++x) {
         const std::size_t at = j * plane + std::size_t(y) * std::size_t(w) + std::size_t(x);
         out.values[at] = a[x];
-        out.painted[at] = std::abs(int(a[x]) - int(b[x])) <= 2 ? 1 : 0;
+        out.over[at] = b[x];
       }
     }
   }
@@ -1049,15 +1077,11 @@ Result Flattener::Run(const TavDB::Object* tree) {
       }
       pieces.push_back(repainted(u.object));
     } else {
-      std::string reason;
       try {
-        if (!flattenUnit(u, pieces, reason)) {
-          result_.leftOut.push_back(reason);
-          continue;
-        }
+        flattenUnit(u, pieces);
       } catch (const std::length_error&) {
-        result_.leftOut.push_back("the job's paint table is full");
-        continue;
+        throw TavSys::Error(TavSys::kResultAbandoned, "PDF/CANNOT FLATTEN TRANSPARENCY")
+            .with("__REASON__", "the job's table of paints or maps is full");
       }
       ++result_.unitsFlattened;
     }

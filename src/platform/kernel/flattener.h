@@ -57,6 +57,10 @@ struct Parameters {
   std::size_t regionCap = 400000;
   // Pixels per inch of the raster road.
   double resolution = 300;
+  // Colour management: RGB colours in raster areas (RGB pictures, placed
+  // PDF pages) become inks through this CMYK ICC profile; empty, or a file
+  // that is not one, gives the plain conversion.
+  std::string cmykProfile;
   // Largest raster of one area, in pixels; a larger area is rendered at a
   // lower resolution.
   double maxPixels = 16.0e6;
@@ -69,8 +73,6 @@ struct Result {
   int unitsFlattened = 0;
   int regionsWritten = 0;
   int rasterAreas = 0;
-  // Units left as they are because they could not be flattened, with why.
-  std::vector<std::string> leftOut;
   bool cancelled = false;
 };
 
@@ -78,9 +80,11 @@ class RasterStore;
 
 // Flattens `tree` (not changed) of the job. New paints and colours are added
 // to the job (the export drops them afterwards); the raster road's maps and
-// files go to `store`, which the tree needs as long as it is written. A null
-// store leaves the areas that need it as they are (listed in the result).
-// `cancelled` is asked between units.
+// files go to `store`, which the tree needs as long as it is written.
+// `cancelled` is asked between units. Throws TavSys::Error when the tree
+// cannot be flattened ("PDF/CANNOT FLATTEN TRANSPARENCY": a full paint
+// table, no store for a raster area; the renderer's and the file system's
+// own errors).
 Result FlattenTree(jobstr* job, const TavDB::Object* tree, const Parameters& parameters, RasterStore* store,
                    const std::function<bool()>& cancelled = {});
 

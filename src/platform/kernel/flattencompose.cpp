@@ -1,6 +1,7 @@
 #include "platform/kernel/flattencompose.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "platform/kernel/job.h"
@@ -8,6 +9,9 @@
 namespace TavFlatten {
 
 namespace {
+
+// One past the highest ink of a set: the loops over inks stop there.
+int endOf(const InkSet& inks) { return kSlots - std::countl_zero(inks.to_ullong()); }
 
 struct Rgb {
   float c[3];
@@ -119,7 +123,7 @@ void Blend(int mode, const InkValues& backdrop, const InkValues& source, const I
     // backdrop nor the source has it; separating consumers compose spot inks
     // as Normal under them, and so does this.
     const bool spotsNormal = mode == kDifference || mode == kExclusion;
-    for (int i = 0; i < kSlots; ++i) {
+    for (int i = 0, end = endOf(inks); i < end; ++i) {
       if (!inks.test(std::size_t(i))) continue;
       const bool spot = std::find(process.slot.begin(), process.slot.end(), i) == process.slot.end();
       out[std::size_t(i)] = spot && spotsNormal ? source[std::size_t(i)]
@@ -128,7 +132,7 @@ void Blend(int mode, const InkValues& backdrop, const InkValues& source, const I
     return;
   }
   // Spot inks compose as Normal under the non-separable modes.
-  for (int i = 0; i < kSlots; ++i)
+  for (int i = 0, end = endOf(inks); i < end; ++i)
     if (inks.test(std::size_t(i))) out[std::size_t(i)] = source[std::size_t(i)];
   // The process inks blend together, C, M and Y as R, G and B. An ink the
   // job lacks counts as none on both sides; one the source leaves untouched
@@ -164,16 +168,16 @@ void Composite(Composed& state, const Source& source, const ProcessSlots& proces
   // Inks nothing painted yet count as no ink. An ink the source leaves
   // untouched is composed as if the source had the backdrop's value there:
   // Normal keeps it, other blend modes act on the backdrop with itself.
-  InkValues cb = state.value;
-  InkValues cs = source.value;
-  for (int i = 0; i < kSlots; ++i) {
-    if (!state.inks.test(std::size_t(i))) cb[std::size_t(i)] = 1;
-    if (!source.inks.test(std::size_t(i))) cs[std::size_t(i)] = cb[std::size_t(i)];
-  }
   const InkSet inks = source.inks | state.inks;
+  const int end = endOf(inks);
+  InkValues cb{}, cs{};
+  for (int i = 0; i < end; ++i) {
+    cb[std::size_t(i)] = state.inks.test(std::size_t(i)) ? state.value[std::size_t(i)] : 1;
+    cs[std::size_t(i)] = source.inks.test(std::size_t(i)) ? source.value[std::size_t(i)] : cb[std::size_t(i)];
+  }
   InkValues blended = cs;
   if (source.blendMode != kNormal) Blend(source.blendMode, cb, cs, inks, process, blended);
-  for (int i = 0; i < kSlots; ++i) {
+  for (int i = 0; i < end; ++i) {
     if (!inks.test(std::size_t(i))) continue;
     const float share = (source.partial && source.inks.test(std::size_t(i)) ? source.share[std::size_t(i)] : 1.0f) * as / ar;
     const float mixed = (1 - ab) * cs[std::size_t(i)] + ab * blended[std::size_t(i)];

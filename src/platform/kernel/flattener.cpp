@@ -789,8 +789,36 @@ std::unique_ptr<TavDB::Object> Flattener::rasterArea(const Polygons& area, const
   }
   std::vector<int> covering;
   std::vector<Source> sources(ops.size());
+  // What decides a pixel's colour, and the colour of the pixel before: runs
+  // of alike pixels (flat colours) are composed once.
+  std::vector<std::uint8_t> key, lastKey;
+  std::vector<std::uint8_t> lastInks(slots.size(), 0);
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
+      key.clear();
+      for (std::size_t k = 0; k < ops.size(); ++k) {
+        const OpRaster& r = rasters[k];
+        if (x < r.x0 || x >= r.x1 || y < r.y0 || y >= r.y1) continue;
+        const std::size_t at = std::size_t(y - r.y0) * std::size_t(r.x1 - r.x0) + std::size_t(x - r.x0);
+        if (r.cover[at] < 128) continue;
+        const std::size_t plane = std::size_t(r.x1 - r.x0) * std::size_t(r.y1 - r.y0);
+        key.push_back(std::uint8_t(k));
+        key.push_back(std::uint8_t(k >> 8));
+        key.push_back(r.mask.empty() ? 255 : r.mask[at]);
+        for (std::size_t j = 0; j < slots.size(); ++j) {
+          key.push_back(r.values[j * plane + at]);
+          key.push_back(r.over[j * plane + at]);
+        }
+      }
+      const std::size_t pixel = std::size_t(y) * std::size_t(w) + std::size_t(x);
+      if (!groupMasks_.empty()) {
+        for (const auto& [node, mask] : groupMasks_) key.push_back(mask[pixel]);
+      }
+      if (key == lastKey && !key.empty()) {
+        for (std::size_t j = 0; j < slots.size(); ++j) planes[j].ink[pixel] = lastInks[j];
+        continue;
+      }
+      std::swap(key, lastKey);
       covering.clear();
       for (std::size_t k = 0; k < ops.size(); ++k) {
         const OpRaster& r = rasters[k];
@@ -820,13 +848,15 @@ std::unique_ptr<TavDB::Object> Flattener::rasterArea(const Polygons& area, const
         }
         covering.push_back(ops[k]);
       }
-      if (covering.empty()) continue;
-      const std::size_t at = std::size_t(y) * std::size_t(w) + std::size_t(x);
-      pixel_ = at;
+      if (covering.empty()) {
+        std::fill(lastInks.begin(), lastInks.end(), std::uint8_t(0));
+        continue;
+      }
+      pixel_ = pixel;
       const Composed c = evaluate(covering, [&](std::size_t i) -> const Source& { return sources[i]; });
       for (std::size_t j = 0; j < slots.size(); ++j) {
         const float ink = std::clamp(InkOf(c.value[std::size_t(slots[j])]), 0.0f, 1.0f);
-        planes[j].ink[at] = std::uint8_t(std::lround(ink * 255));
+        planes[j].ink[pixel] = lastInks[j] = std::uint8_t(ink * 255 + 0.5f);
       }
     }
     if (cancelled_ && (y & 63) == 0 && cancelled_()) return nullptr;

@@ -170,18 +170,35 @@ void Composite(Composed& state, const Source& source, const ProcessSlots& proces
   // Normal keeps it, other blend modes act on the backdrop with itself.
   const InkSet inks = source.inks | state.inks;
   const int end = endOf(inks);
-  InkValues cb{}, cs{};
-  for (int i = 0; i < end; ++i) {
-    cb[std::size_t(i)] = state.inks.test(std::size_t(i)) ? state.value[std::size_t(i)] : 1;
-    cs[std::size_t(i)] = source.inks.test(std::size_t(i)) ? source.value[std::size_t(i)] : cb[std::size_t(i)];
+  auto backdrop = [&](int i) { return state.inks.test(std::size_t(i)) ? state.value[std::size_t(i)] : 1.0f; };
+  auto own = [&](int i) { return source.inks.test(std::size_t(i)) ? source.value[std::size_t(i)] : backdrop(i); };
+  const int mode = source.blendMode;
+  const bool nonSeparable = mode >= kHue && mode <= kLuminosity;
+  InkValues blended;
+  if (nonSeparable) {
+    InkValues cb{}, cs{};
+    for (int i = 0; i < end; ++i) {
+      cb[std::size_t(i)] = backdrop(i);
+      cs[std::size_t(i)] = own(i);
+    }
+    blended = cs;
+    Blend(mode, cb, cs, inks, process, blended);
   }
-  InkValues blended = cs;
-  if (source.blendMode != kNormal) Blend(source.blendMode, cb, cs, inks, process, blended);
+  const bool spotsNormal = mode == kDifference || mode == kExclusion;
   for (int i = 0; i < end; ++i) {
     if (!inks.test(std::size_t(i))) continue;
-    const float share = (source.partial && source.inks.test(std::size_t(i)) ? source.share[std::size_t(i)] : 1.0f) * as / ar;
-    const float mixed = (1 - ab) * cs[std::size_t(i)] + ab * blended[std::size_t(i)];
-    state.value[std::size_t(i)] = std::clamp((1 - share) * cb[std::size_t(i)] + share * mixed, 0.0f, 1.0f);
+    const float cb = backdrop(i), cs = own(i);
+    float b = cs;
+    if (nonSeparable) {
+      b = blended[std::size_t(i)];
+    } else if (mode != kNormal) {
+      // Difference and Exclusion compose spot inks as Normal (see Blend).
+      const bool spot = std::find(process.slot.begin(), process.slot.end(), i) == process.slot.end();
+      b = spot && spotsNormal ? cs : BlendSeparable(mode, cb, cs);
+    }
+    const float share = (source.share != nullptr && source.inks.test(std::size_t(i)) ? source.share[i] : 1.0f) * as / ar;
+    const float mixed = (1 - ab) * cs + ab * b;
+    state.value[std::size_t(i)] = std::clamp((1 - share) * cb + share * mixed, 0.0f, 1.0f);
   }
   state.inks = inks;
   state.alpha = ar;

@@ -51,9 +51,9 @@ struct Source {
   float alpha = 1;    // 0..1
   int blendMode = kNormal;
   // A painting that covers some inks only in part (a placed job with
-  // transparency of its own): each ink's share of the alpha, 0..1.
-  bool partial = false;
-  InkValues share{};
+  // transparency of its own): each ink's share of the alpha, 0..1, in an
+  // array of kSlots values the caller keeps; null when every ink is whole.
+  const float* share = nullptr;
 };
 
 // A composed state: additive values, alpha, and the inks something painted.

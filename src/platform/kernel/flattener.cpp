@@ -28,6 +28,18 @@ constexpr std::uint32_t kAlphaIsShape = 1, kIsolated = 2, kKnockout = 4;
 
 bool hasFlag(const TavDB::Object* o, std::uint32_t mask) { return (o->flags() & mask) != 0; }
 
+// A new entry at the end of a table of the job (paints, colours): the many
+// colours of a flattening go there at once rather than into the first gap
+// each (the export cuts the tables back to their size afterwards).
+template <class T>
+std::uint16_t append(std::vector<T>& table, T entry) {
+  const std::size_t index = std::max<std::size_t>(table.size(), 7);
+  if (index > 0xFFFF) throw std::length_error("job table full");
+  table.resize(index + 1);
+  table[index] = std::move(entry);
+  return std::uint16_t(index);
+}
+
 bool isLeaf(const TavDB::Object* o) {
   return o->kind() == TavDB::ObjectKind::Path || o->kind() == TavDB::ObjectKind::Compound ||
          o->kind() == TavDB::ObjectKind::Text;
@@ -59,7 +71,7 @@ struct Op {
   bool blackOverprint = false;
   bool wasOverprint = false; // before placed overprints were ignored
   bool knocksOutAll = false; // opaque, Normal, sets every ink, at the page level
-  Source source;
+  int source = -1;           // its colour: an entry of the flattener's sources
   // Clipping of pictures and maps to where they are placed.
   bool placed = false;
   TavDB::tv_point corners[3];
@@ -74,138 +86,25 @@ struct Unit {
   int firstOp = 0, endOp = 0;
   std::vector<const TavDB::Object*> leaves;  // the painted objects inside, in order
   bool group = false;  // a transparency group
+  bool transparentPaint = false;  // some paint of its objects is transparent
   bool flatten = false;
   bool repaint = false;
   std::uint16_t screen = kNoScreen;
 };
 
-// Regions of an area, each covered by the same operations.
-class PlanarMap {
- public:
-  struct Region {
-    Polygons area;
-    TavDB::tv_box bounds;
-    double size = 0;
-    std::vector<int> ops;  // covering operations in painting order
-    bool varies = false;
-  };
-
-  // The area cut into tiles x tiles pieces first, so that many small
-  // operations inside a large area do not all cut holes into one region.
-  PlanarMap(const Polygons& area, int tiles) : box_(BoundsOf(area)), total_(AreaOf(area)), whole_(area) {
-    cellW_ = std::max(1.0, double(box_.width()) / kGrid);
-    cellH_ = std::max(1.0, double(box_.height()) / kGrid);
-    cells_.resize(kGrid * kGrid);
-    if (tiles <= 1) {
-      add({area, box_, total_, {}, false});
-      return;
-    }
-    for (int r = 0; r < tiles; ++r) {
-      for (int c = 0; c < tiles; ++c) {
-        const TavDB::tv_box tile{std::int32_t(box_.top + box_.height() * r / tiles),
-                                 std::int32_t(box_.left + box_.width() * c / tiles),
-                                 std::int32_t(box_.top + box_.height() * (r + 1) / tiles),
-                                 std::int32_t(box_.left + box_.width() * (c + 1) / tiles)};
-        Polygons piece = Intersect(area, RectangleArea(tile));
-        const double size = AreaOf(piece);
-        if (size < kDust) continue;
-        Region region{std::move(piece), {}, size, {}, false};
-        region.bounds = BoundsOf(region.area);
-        add(std::move(region));
-      }
-    }
-  }
-
-  // The operation covers `shape`: regions it meets are split along its
-  // outline and the covered parts take it on. A resetting operation hides
-  // everything below it.
-  void Insert(const Polygons& shape, const TavDB::tv_box& bounds, int op, bool resets, bool varies) {
-    if (shape.empty() || !BoxesMeet(bounds, box_)) return;
-    auto apply = [&](Region& r) {
-      if (resets) {
-        r.ops.assign(1, op);
-        r.varies = varies;
-      } else {
-        r.ops.push_back(op);
-        r.varies = r.varies || varies;
-      }
-    };
-    if (bounds.top <= box_.top && bounds.left <= box_.left && bounds.bottom >= box_.bottom &&
-        bounds.right >= box_.right) {
-      if (AreaOf(Subtract(whole_, shape)) < kDust) {
-        for (Region& r : regions_)
-          if (r.size > 0) apply(r);
-        return;
-      }
-    }
-    ++stamp_;
-    std::vector<std::size_t> hit;
-    forCells(bounds, [&](std::vector<std::uint32_t>& cell) {
-      for (std::uint32_t id : cell) {
-        if (marks_.size() <= id) marks_.resize(regions_.size(), 0);
-        if (marks_[id] == stamp_) continue;
-        marks_[id] = stamp_;
-        hit.push_back(id);
-      }
-    });
-    std::sort(hit.begin(), hit.end());
-    for (std::size_t id : hit) {
-      if (regions_[id].size <= 0 || !BoxesMeet(regions_[id].bounds, bounds)) continue;
-      Polygons in = Intersect(regions_[id].area, shape);
-      const double inSize = AreaOf(in);
-      if (inSize < kDust) continue;
-      if (inSize >= regions_[id].size - kDust) {
-        apply(regions_[id]);
-        continue;
-      }
-      Polygons out = Subtract(regions_[id].area, shape);
-      const double outSize = AreaOf(out);
-      if (outSize < kDust) {
-        apply(regions_[id]);
-        continue;
-      }
-      Region part{std::move(in), {}, inSize, regions_[id].ops, regions_[id].varies};
-      part.bounds = BoundsOf(part.area);
-      apply(part);
-      regions_[id].area = std::move(out);
-      regions_[id].size = outSize;
-      regions_[id].bounds = BoundsOf(regions_[id].area);
-      add(std::move(part));
-    }
-  }
-
-  std::size_t size() const { return live_; }
-  const std::vector<Region>& regions() const { return regions_; }
-
- private:
-  static constexpr int kGrid = 32;
-
-  template <class F>
-  void forCells(const TavDB::tv_box& b, F f) {
-    const int c0 = std::clamp(int((double(b.left) - box_.left) / cellW_), 0, kGrid - 1);
-    const int c1 = std::clamp(int((double(b.right) - box_.left) / cellW_), 0, kGrid - 1);
-    const int r0 = std::clamp(int((double(b.top) - box_.top) / cellH_), 0, kGrid - 1);
-    const int r1 = std::clamp(int((double(b.bottom) - box_.top) / cellH_), 0, kGrid - 1);
-    for (int r = r0; r <= r1; ++r)
-      for (int c = c0; c <= c1; ++c) f(cells_[std::size_t(r * kGrid + c)]);
-  }
-
-  void add(Region region) {
-    regions_.push_back(std::move(region));
-    ++live_;
-    const auto id = std::uint32_t(regions_.size() - 1);
-    forCells(regions_.back().bounds, [&](std::vector<std::uint32_t>& cell) { cell.push_back(id); });
-  }
-
-  std::vector<Region> regions_;
-  std::size_t live_ = 0;
-  TavDB::tv_box box_;
-  double total_ = 0;
-  Polygons whole_;  // the whole area, as it was given
-  double cellW_ = 1, cellH_ = 1;
-  std::vector<std::vector<std::uint32_t>> cells_;
-  std::vector<std::uint32_t> marks_;
-  std::uint32_t stamp_ = 0;
+// The pieces of an area in painting order, each composed of one stack of
+// operations: later pieces paint over earlier ones where they overlap, as
+// the objects they stand for do. An opaque operation that knocks out every
+// ink starts a piece of its own over whatever lies below it; a transparent
+// one (or one that overprints) adds itself to each piece below that it
+// meets. So an object below costs one set operation with the area, and only
+// transparency below multiplies the pieces.
+struct Piece {
+  Polygons area;
+  TavDB::tv_box bounds;
+  std::vector<int> stack;  // operations in painting order
+  bool varies = false;
+  bool top = false;  // holds an operation of the unit itself
 };
 
 // The operations of the whole tree by the cells their bounds meet.
@@ -285,7 +184,16 @@ class Flattener {
   int startUnit(const TavDB::Object* o);
   void addLeaf(const TavDB::Object* o, int group, int unit);
   void addOp(const TavDB::Object* shape, std::uint16_t paint, bool stroke, int group, int unit);
-  bool describePaint(Op& op) const;
+  bool describePaint(Op& op);
+  // One entry per paint of the colours operations put down (operations of
+  // one paint share it).
+  int intern(std::uint16_t paint, const Source& source) {
+    if (auto it = sourceOfPaint_.find(paint); it != sourceOfPaint_.end()) return it->second;
+    sources_.push_back(source);
+    sourceOfPaint_.emplace(paint, int(sources_.size()) - 1);
+    return int(sources_.size()) - 1;
+  }
+  const Source& sourceOf(const Op& op) const { return sources_[std::size_t(op.source)]; }
   const Polygons& areaOf(Op& op);
 
   // ---- flattening a unit ---------------------------------------------------------
@@ -297,6 +205,8 @@ class Flattener {
   using SourceAt = std::function<const Source&(std::size_t)>;
   Composed evaluate(const std::vector<int>& ops) const;
   Composed evaluate(const std::vector<int>& ops, const SourceAt& sourceAt) const;
+  // The page's composition put on the paper: what prints.
+  Composed overPaper(const Composed& page) const;
   void composeRange(const std::vector<int>& ops, const SourceAt& sourceAt, std::size_t i, std::size_t j, int node,
                     Composed& state, float& elementsAlpha, InkSet& painted) const;
   Source groupSource(int node, const std::vector<int>& ops, const SourceAt& sourceAt, std::size_t i, std::size_t j,
@@ -336,6 +246,8 @@ class Flattener {
 
   std::vector<GroupNode> nodes_;
   std::vector<Op> ops_;
+  std::vector<Source> sources_;
+  std::map<std::uint16_t, int> sourceOfPaint_;
   std::vector<Unit> units_;
   std::vector<std::unique_ptr<TavDB::Object>> outlines_;  // text outlines the operations point into
   OpIndex index_;
@@ -344,6 +256,7 @@ class Flattener {
   std::unordered_set<const TavDB::Object*> changedAncestors_;
   std::map<std::pair<std::array<std::uint16_t, kSlots>, std::uint16_t>, std::uint16_t> regionPaints_;
   std::map<std::uint16_t, std::uint16_t> knockoutPaints_;
+  std::map<std::uint16_t, std::uint16_t> opaquePaints_;  // a paint without its transparency
   std::uint16_t fullInk_ = 0;  // every ink at 100 %, the raster road's background
   // While a raster area is composed: the pixel, and the soft masks of
   // transparency groups over its grid.
@@ -406,7 +319,19 @@ void Flattener::collect(const TavDB::Object* o, int group, int unit) {
 }
 
 void Flattener::addLeaf(const TavDB::Object* o, int group, int unit) {
-  units_[std::size_t(unit)].leaves.push_back(o);
+  Unit& u = units_[std::size_t(unit)];
+  u.leaves.push_back(o);
+  // A transparent paint that paints nothing (an open path without stroke,
+  // inks all untouched) still leaves its transparency in the tree.
+  auto transparent = [&](std::uint16_t paint) {
+    const Paint* p = paipoi(job_, paint);
+    return p != nullptr && (paintHasTransparency(job_, paint) || (p->transparency.flags & kAlphaIsShape) != 0);
+  };
+  bool any = transparent(o->paint());
+  if (const TavDB::Stroke* s = o->stroke()) any = any || transparent(s->paint);
+  if (const TavDB::TextData* t = o->text())
+    for (const TavDB::TextRun& run : t->runs) any = any || transparent(run.paint);
+  u.transparentPaint = u.transparentPaint || any;
   if (o->kind() == TavDB::ObjectKind::Text) {
     std::unique_ptr<TavDB::Object> outlines = texhivecget(job_, o, 0);
     if (!outlines) return;
@@ -443,13 +368,14 @@ void Flattener::addOp(const TavDB::Object* shape, std::uint16_t paint, bool stro
 }
 
 // What the paint puts down: false for a paint that paints nothing.
-bool Flattener::describePaint(Op& op) const {
+bool Flattener::describePaint(Op& op) {
   const Paint* paint = paipoi(job_, op.paint);
   if (paint == nullptr) return false;
+  Source source;
   const PaintTransparency& t = paint->transparency;
   op.transparent = paintHasTransparency(job_, op.paint) || (t.flags & kAlphaIsShape) != 0;
-  op.source.alpha = std::clamp(t.opacity / float(kOpacityFull), 0.0f, 1.0f);
-  op.source.blendMode = t.blendMode <= kLuminosity ? int(t.blendMode) : int(kNormal);
+  source.alpha = std::clamp(t.opacity / float(kOpacityFull), 0.0f, 1.0f);
+  source.blendMode = t.blendMode <= kLuminosity ? int(t.blendMode) : int(kNormal);
   const bool masked = t.softMask != kNoSoftMask || t.secondOpacity != kSecondOpacityNone;
   op.flat = paint->type == kPaintFlat && !masked;
   op.varies = !op.flat;
@@ -462,6 +388,7 @@ bool Flattener::describePaint(Op& op) const {
   if (paint->type != kPaintFlat) {
     op.overprint = op.wasOverprint = paiistra(job_, op.paint);
     if (p_.ignorePlacedOverprints) op.overprint = false;
+    op.source = intern(op.paint, source);
     return true;
   }
   std::array<std::uint16_t, kMaxSeparations> tints = colsep16(job_, paint->colour);
@@ -485,17 +412,18 @@ bool Flattener::describePaint(Op& op) const {
     if (tint == kTintUndefined) {
       op.wasOverprint = true;
       if (!p_.ignorePlacedOverprints) continue;
-      op.source.inks.set(std::size_t(s));
-      op.source.value[std::size_t(s)] = 1;
+      source.inks.set(std::size_t(s));
+      source.value[std::size_t(s)] = 1;
       continue;
     }
-    op.source.inks.set(std::size_t(s));
-    op.source.value[std::size_t(s)] = AdditiveOf(std::min<std::uint16_t>(tint, kTintFull) / float(kTintFull));
+    source.inks.set(std::size_t(s));
+    source.value[std::size_t(s)] = AdditiveOf(std::min<std::uint16_t>(tint, kTintFull) / float(kTintFull));
   }
-  if (op.source.inks.none()) return false;
-  op.overprint = (op.source.inks & inks_) != inks_;
+  if (source.inks.none()) return false;
+  op.source = intern(op.paint, source);
+  op.overprint = (source.inks & inks_) != inks_;
   const int black = process_.slot[3];
-  op.blackOverprint = op.overprint && black >= 0 && op.source.inks.count() == 1 && op.source.inks.test(std::size_t(black));
+  op.blackOverprint = op.overprint && black >= 0 && source.inks.count() == 1 && source.inks.test(std::size_t(black));
   op.knocksOutAll = !op.transparent && !op.overprint;
   return true;
 }
@@ -504,8 +432,11 @@ const Polygons& Flattener::areaOf(Op& op) {
   if (op.areaDone) return op.area;
   op.areaDone = true;
   try {
-    op.area = op.stroke ? StrokeArea(op.shape) : FillArea(op.shape);
-    if (op.placed) op.area = Intersect(op.area, ParallelogramArea(op.corners[0], op.corners[1], op.corners[2]));
+    // Curves are followed to within half a pixel of the flattener's resolution.
+    const double tolerance = 0.5 * job_->ppi / (p_.resolution > 0 ? p_.resolution : 300);
+    op.area = op.stroke ? StrokeArea(op.shape) : FillArea(op.shape, tolerance);
+    if (op.placed)
+      op.area = IntersectContours(ParallelogramArea(op.corners[0], op.corners[1], op.corners[2]), op.area);
   } catch (const std::length_error&) {
     // An outline too fine or too large for polygons: its bounds stand for
     // it, and the renderer draws what it covers.
@@ -597,7 +528,7 @@ Source Flattener::groupSource(int node, const std::vector<int>& ops, const Sourc
 }
 
 Composed Flattener::evaluate(const std::vector<int>& ops) const {
-  return evaluate(ops, [&](std::size_t i) -> const Source& { return ops_[std::size_t(ops[i])].source; });
+  return evaluate(ops, [&](std::size_t i) -> const Source& { return sourceOf(ops_[std::size_t(ops[i])]); });
 }
 
 Composed Flattener::evaluate(const std::vector<int>& ops, const SourceAt& sourceAt) const {
@@ -608,6 +539,10 @@ Composed Flattener::evaluate(const std::vector<int>& ops, const SourceAt& source
   float alpha = 0;
   InkSet painted;
   composeRange(ops, sourceAt, 0, ops.size(), -1, page, alpha, painted);
+  return overPaper(page);
+}
+
+Composed Flattener::overPaper(const Composed& page) const {
   Composed paper = Composed::Paper(inks_);
   for (int s = 0; s < kSlots; ++s) {
     if (!page.inks.test(std::size_t(s))) continue;
@@ -626,10 +561,20 @@ std::uint16_t Flattener::regionPaint(const Composed& c, std::uint16_t screen) {
   }
   const auto key = std::make_pair(tints, screen);
   if (auto it = regionPaints_.find(key); it != regionPaints_.end()) return it->second;
-  const std::uint16_t paint = painewflat16(job_, tints.data());
-  job_->paints[paint].screen = screen;
-  regionPaints_.emplace(key, paint);
-  return paint;
+  // A region's colour: every ink set, the exact tints kept.
+  Colour colour;
+  colour.exists = true;
+  colour.tints = tints;
+  for (int s = 0; s < kSlots; ++s)
+    if (inks_.test(std::size_t(s))) colour.pct[std::size_t(s)] = std::uint8_t(std::lround(tints[std::size_t(s)] * 100.0 / kTintFull));
+  Paint paint;
+  paint.exists = true;
+  paint.type = kPaintFlat;
+  paint.screen = screen;
+  paint.colour = append(job_->colours, std::move(colour));
+  const std::uint16_t index = append(job_->paints, std::move(paint));
+  regionPaints_.emplace(key, index);
+  return index;
 }
 
 // ---- flattening a unit ---------------------------------------------------------------------
@@ -664,83 +609,116 @@ void Flattener::flattenOps(const Unit& unit, int firstOp, int endOp, std::vector
   Polygons area;
   for (int i = firstOp; i < endOp; ++i) {
     Op& op = ops_[std::size_t(i)];
-    area = Unite(area, areaOf(op));
+    const Polygons& a = areaOf(op);
+    area = UniteContours(area, a);
   }
   if (AreaOf(area) < kDust) return;  // paints nothing
   const TavDB::tv_box bounds = BoundsOf(area);
 
   std::vector<int> below = index_.Below(bounds, firstOp, ops_);
+  // The bounds of the area's own polygons pass over operations that only
+  // its overall bounds meet, before their outlines are made.
+  std::vector<TavDB::tv_box> parts;
+  for (const auto& polygon : area) parts.push_back(BoundsOf(Polygons{polygon}));
+  std::erase_if(below, [&](int id) {
+    const TavDB::tv_box& b = ops_[std::size_t(id)].bounds;
+    return std::none_of(parts.begin(), parts.end(), [&](const TavDB::tv_box& p) { return BoxesMeet(p, b); });
+  });
   // Everything under the topmost opaque operation that covers the whole area is hidden.
   std::size_t start = 0;
-  int looked = 0;
-  for (std::size_t k = below.size(); k-- > 0 && looked < 64;) {
-    Op& op = ops_[std::size_t(below[k])];
-    if (!op.knocksOutAll) continue;
+  for (std::size_t k = below.size(), looked = 0; k-- > 0 && looked < 8;) {
+    const Op& op = ops_[std::size_t(below[k])];
     const TavDB::tv_box& b = op.bounds;
-    if (b.top > bounds.top || b.left > bounds.left || b.bottom < bounds.bottom || b.right < bounds.right) continue;
+    if (!op.knocksOutAll || b.top > bounds.top || b.left > bounds.left || b.bottom < bounds.bottom ||
+        b.right < bounds.right)
+      continue;
     ++looked;
-    if (AreaOf(Subtract(area, areaOf(op))) < kDust) {
+    if (AreaOf(SubtractContours(area, areaOf(ops_[std::size_t(below[k])]))) < kDust) {
       start = k;
       break;
     }
   }
 
-  const int tiles = std::clamp(int(std::sqrt(double(below.size() - start)) / 4), 1, 16);
-  PlanarMap map(area, tiles);
+  const double areaSize = AreaOf(area);
+  std::vector<Piece> pieces;
+  pieces.push_back({area, bounds, {}, false, false});
   bool complex = false;
-  auto insert = [&](int id) {
+  // The operation over every piece so far that it meets (or, opaque, over
+  // all of them at once).
+  auto paint = [&](int id, bool top) {
     Op& op = ops_[std::size_t(id)];
-    const Polygons& a = areaOf(op);
-    map.Insert(a, op.bounds, id, op.knocksOutAll, op.varies);
-    if (map.size() > p_.regionCap || (!p_.vectorizeOpacity && map.size() > p_.regionLimit)) complex = true;
+    const Polygons& shape = areaOf(op);
+    // Only the part of the contours over the area takes part.
+    Polygons inside =
+        IntersectContours(area, ClipToBox(shape, {bounds.top - 1, bounds.left - 1, bounds.bottom + 1, bounds.right + 1}));
+    const double insideSize = AreaOf(inside);
+    if (insideSize < kDust) return;
+    // Covering the whole area, it covers every piece whole.
+    const bool whole = insideSize >= areaSize - kDust;
+    const TavDB::tv_box insideBounds = BoundsOf(inside);
+    if (op.knocksOutAll && !top) {
+      pieces.push_back({std::move(inside), insideBounds, {id}, op.varies, false});
+    } else {
+      const std::size_t n = pieces.size();
+      for (std::size_t k = 0; k < n; ++k) {
+        if (!BoxesMeet(pieces[k].bounds, insideBounds)) continue;
+        Polygons part = k == 0 ? inside : whole ? pieces[k].area : Intersect(pieces[k].area, inside);
+        if (AreaOf(part) < kDust) continue;
+        Piece piece{std::move(part), {}, pieces[k].stack, pieces[k].varies || op.varies, top};
+        piece.bounds = BoundsOf(piece.area);
+        piece.stack.push_back(id);
+        pieces.push_back(std::move(piece));
+      }
+    }
+    if (pieces.size() > p_.regionCap || (!p_.vectorizeOpacity && pieces.size() > p_.regionLimit)) complex = true;
   };
-  std::vector<int> involved;
-  for (std::size_t k = start; k < below.size() && !complex; ++k) {
-    insert(below[k]);
-    involved.push_back(below[k]);
-  }
-  for (int i = firstOp; i < endOp && !complex; ++i) {
-    insert(i);
-    involved.push_back(i);
-  }
+  for (std::size_t k = start; k < below.size() && !complex; ++k) paint(below[k], false);
+  for (int i = firstOp; i < endOp && !complex; ++i) paint(i, true);
   if (complex) {
-    // Too many pieces: the whole area goes to the raster road.
-    for (int i = firstOp; i < endOp; ++i)
-      if (std::find(involved.begin(), involved.end(), i) == involved.end()) involved.push_back(i);
-    for (std::size_t k = start; k < below.size(); ++k)
-      if (std::find(involved.begin(), involved.end(), below[k]) == involved.end()) involved.push_back(below[k]);
-    std::sort(involved.begin(), involved.end());
+    // Too many pieces: the whole area goes to the raster road, with all
+    // that lies below it.
+    std::vector<int> involved(below.begin() + std::ptrdiff_t(start), below.end());
+    for (int i = firstOp; i < endOp; ++i) involved.push_back(i);
     if (std::unique_ptr<TavDB::Object> image = rasterArea(area, involved)) out.push_back(std::move(image));
     ++result_.rasterAreas;
     return;
   }
 
-  // Regions of one colour become one shape.
-  std::map<std::uint16_t, Polygons> byPaint;
+  // What prints: the pieces that hold the unit, in order; neighbours of one
+  // colour are one shape.
   Polygons varying;
-  std::set<int> varyingOps;
-  for (const PlanarMap::Region& r : map.regions()) {
-    if (r.size <= 0) continue;
-    if (r.varies) {
-      varying.insert(varying.end(), r.area.begin(), r.area.end());
-      varyingOps.insert(r.ops.begin(), r.ops.end());
+  std::uint16_t last = 0;
+  Polygons run;
+  int runPieces = 0;
+  auto flush = [&] {
+    if (run.empty()) return;
+    if (runPieces > 1) run = Unite(run, {});  // pieces may overlap
+    runPieces = 0;
+    if (std::unique_ptr<TavDB::Object> shape = AreaObject(run, last)) {
+      shape->extraMut().composed = true;
+      out.push_back(std::move(shape));
+      ++result_.regionsWritten;
+    }
+    run.clear();
+  };
+  for (const Piece& piece : pieces) {
+    if (!piece.top) continue;
+    if (piece.varies) {
+      varying.insert(varying.end(), piece.area.begin(), piece.area.end());
       continue;
     }
-    const std::uint16_t paint = regionPaint(evaluate(r.ops), unit.screen);
-    Polygons& p = byPaint[paint];
-    p.insert(p.end(), r.area.begin(), r.area.end());
+    const std::uint16_t paint = regionPaint(evaluate(piece.stack), unit.screen);
+    if (paint != last) flush();
+    last = paint;
+    run.insert(run.end(), piece.area.begin(), piece.area.end());
+    ++runPieces;
   }
-  for (auto& [paint, polygons] : byPaint) {
-    std::unique_ptr<TavDB::Object> shape = AreaObject(Unite(polygons, {}), paint);
-    if (!shape) continue;
-    shape->extraMut().composed = true;
-    out.push_back(std::move(shape));
-    ++result_.regionsWritten;
-  }
+  flush();
   if (!varying.empty()) {
-    std::unique_ptr<TavDB::Object> image =
-        rasterArea(Unite(varying, {}), std::vector<int>(varyingOps.begin(), varyingOps.end()));
-    if (image) out.push_back(std::move(image));
+    // The raster composes everything the pieces there hold, so it may lie over them all.
+    std::vector<int> involved(below.begin() + std::ptrdiff_t(start), below.end());
+    for (int i = firstOp; i < endOp; ++i) involved.push_back(i);
+    if (std::unique_ptr<TavDB::Object> image = rasterArea(Unite(varying, {}), involved)) out.push_back(std::move(image));
     ++result_.rasterAreas;
   }
 }
@@ -759,8 +737,22 @@ std::unique_ptr<TavDB::Object> Flattener::rasterArea(const Polygons& area, const
     return std::pair<int, int>{std::max(1, int(std::ceil(double(box.width()) * r / ppi))),
                                std::max(1, int(std::ceil(double(box.height()) * r / ppi)))};
   };
+  // What the operations' rasters take together: the part of the grid each
+  // covers, once for its coverage and twice per ink.
+  const double perPixel = 1 + 2.0 * double(inks_.count()) + 1;
+  auto rasterBytes = [&](double r) {
+    const double unitsPerPixel = ppi / r;
+    double bytes = 0;
+    for (int id : ops) {
+      const TavDB::tv_box& b = ops_[std::size_t(id)].bounds;
+      const double bw = std::min(double(b.right), double(box.right)) - std::max(double(b.left), double(box.left));
+      const double bh = std::min(double(b.bottom), double(box.bottom)) - std::max(double(b.top), double(box.top));
+      if (bw > 0 && bh > 0) bytes += (bw / unitsPerPixel + 2) * (bh / unitsPerPixel + 2) * perPixel;
+    }
+    return bytes;
+  };
   auto [w, h] = size(resolution);
-  while (double(w) * double(h) > p_.maxPixels && resolution > 1) {
+  while ((double(w) * double(h) > p_.maxPixels || rasterBytes(resolution) > p_.maxRasterBytes) && resolution > 1) {
     resolution /= 2;
     std::tie(w, h) = size(resolution);
   }
@@ -789,6 +781,7 @@ std::unique_ptr<TavDB::Object> Flattener::rasterArea(const Polygons& area, const
   }
   std::vector<int> covering;
   std::vector<Source> sources(ops.size());
+  std::vector<InkValues> partShares(ops.size());
   // What decides a pixel's colour, and the colour of the pixel before: runs
   // of alike pixels (flat colours) are composed once.
   std::vector<std::uint8_t> key, lastKey;
@@ -827,11 +820,12 @@ std::unique_ptr<TavDB::Object> Flattener::rasterArea(const Polygons& area, const
         if (r.cover[at] < 128) continue;
         const Op& op = ops_[std::size_t(ops[k])];
         Source& src = sources[covering.size()];
-        src.alpha = op.source.alpha;
+        src.alpha = sourceOf(op).alpha;
         if (!r.mask.empty()) src.alpha *= r.mask[at] / 255.0f;
-        src.blendMode = op.source.blendMode;
+        src.blendMode = sourceOf(op).blendMode;
         src.inks.reset();
-        src.partial = false;
+        src.share = nullptr;
+        InkValues& shares = partShares[covering.size()];
         const std::size_t plane = std::size_t(r.x1 - r.x0) * std::size_t(r.y1 - r.y0);
         for (std::size_t j = 0; j < slots.size(); ++j) {
           // Drawn over no ink and over full ink: the same where the ink is
@@ -843,8 +837,8 @@ std::unique_ptr<TavDB::Object> Flattener::rasterArea(const Polygons& area, const
           const std::size_t slot = std::size_t(slots[j]);
           src.inks.set(slot);
           src.value[slot] = AdditiveOf(std::clamp(a / share, 0.0f, 1.0f));
-          src.share[slot] = share;
-          src.partial = src.partial || share < 0.99f;
+          shares[slot] = share;
+          if (share < 0.99f) src.share = shares.data();
         }
         covering.push_back(ops[k]);
       }
@@ -898,7 +892,15 @@ void Flattener::renderOp(const Op& op, const Grid& grid, OpRaster& out) {
                                   grid.box.top + out.y1 * uh, grid.box.left + out.x1 * uw};
 
   std::unique_ptr<TavDB::Object> object = TavDB::objdup(op.shape);
-  const std::uint16_t opaque = paintAdjustTransparency(job_, op.paint, 0);
+  std::uint16_t opaque = op.paint;
+  if (auto it = opaquePaints_.find(op.paint); it != opaquePaints_.end()) {
+    opaque = it->second;
+  } else if (const Paint* paint = paipoi(job_, op.paint)) {
+    Paint copy = *paint;
+    copy.transparency = PaintTransparency{};
+    opaque = append(job_->paints, std::move(copy));
+    opaquePaints_.emplace(op.paint, opaque);
+  }
   if (op.stroke) {
     object->setPaint(kPaintNoFill);
     for (const auto& m : object->members()) m->setPaint(kPaintNoFill);
@@ -914,7 +916,15 @@ void Flattener::renderOp(const Op& op, const Grid& grid, OpRaster& out) {
     tints.fill(kTintUndefined);
     for (int s = 0; s < kSlots; ++s)
       if (inks_.test(std::size_t(s))) tints[std::size_t(s)] = kTintFull;
-    fullInk_ = painewflat16(job_, tints.data());
+    Colour colour;
+    colour.exists = true;
+    colour.tints = tints;
+    for (int s = 0; s < kSlots; ++s)
+      if (inks_.test(std::size_t(s))) colour.pct[std::size_t(s)] = 100;
+    Paint paint;
+    paint.exists = true;
+    paint.colour = append(job_->colours, std::move(colour));
+    fullInk_ = append(job_->paints, std::move(paint));
   }
   TavDB::tv_box cover{std::int32_t(std::floor(part.top)) - 1, std::int32_t(std::floor(part.left)) - 1,
                       std::int32_t(std::ceil(part.bottom)) + 1, std::int32_t(std::ceil(part.right)) + 1};
@@ -1020,9 +1030,9 @@ std::uint16_t Flattener::knockoutPaint(std::uint16_t paint) {
               (*colour.tints)[std::size_t(s)] = 0;
         }
       }
-      copy.colour = job_->addColour(colour);
+      copy.colour = append(job_->colours, std::move(colour));
     }
-    result = job_->addPaint(std::move(copy));
+    result = append(job_->paints, std::move(copy));
   }
   knockoutPaints_.emplace(paint, result);
   return result;
@@ -1070,7 +1080,7 @@ Result Flattener::Run(const TavDB::Object* tree) {
   // What each unit needs.
   bool any = false;
   for (Unit& u : units_) {
-    bool transparent = u.group;
+    bool transparent = u.group || u.transparentPaint;
     bool overprint = false, wasOverprint = false;
     for (int i = u.firstOp; i < u.endOp; ++i) {
       const Op& op = ops_[std::size_t(i)];
@@ -1085,8 +1095,36 @@ Result Flattener::Run(const TavDB::Object* tree) {
   }
   if (!any) return {};
   index_.Build(ops_);
+  // The last unit that needs each operation's contours: after it they are
+  // let go, so that what is kept at a time is what lies near the units still
+  // to come.
+  std::vector<int> lastUse(ops_.size(), -1);
+  for (std::size_t ui = 0; ui < units_.size(); ++ui) {
+    const Unit& u = units_[ui];
+    if (!u.flatten || u.endOp <= u.firstOp) continue;
+    TavDB::tv_box b = ops_[std::size_t(u.firstOp)].bounds;
+    for (int i = u.firstOp; i < u.endOp; ++i) {
+      b = b.united(ops_[std::size_t(i)].bounds);
+      lastUse[std::size_t(i)] = int(ui);
+    }
+    for (int id : index_.Below(b, u.firstOp, ops_)) lastUse[std::size_t(id)] = int(ui);
+  }
+  std::vector<std::vector<int>> releaseAfter(units_.size());
+  for (std::size_t i = 0; i < ops_.size(); ++i)
+    if (lastUse[i] >= 0) releaseAfter[std::size_t(lastUse[i])].push_back(int(i));
 
-  for (Unit& u : units_) {
+  for (std::size_t ui = 0; ui < units_.size(); ++ui) {
+    Unit& u = units_[ui];
+    struct Release {
+      std::vector<Op>& ops;
+      const std::vector<int>& ids;
+      ~Release() {
+        for (int id : ids) {
+          Polygons().swap(ops[std::size_t(id)].area);
+          ops[std::size_t(id)].areaDone = false;
+        }
+      }
+    } release{ops_, releaseAfter[ui]};
     if (!u.flatten && !u.repaint) continue;
     if (cancelled_ && cancelled_()) {
       Result r;

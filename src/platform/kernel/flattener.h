@@ -61,9 +61,11 @@ struct Parameters {
   // PDF pages) become inks through this CMYK ICC profile; empty, or a file
   // that is not one, gives the plain conversion.
   std::string cmykProfile;
-  // Largest raster of one area, in pixels; a larger area is rendered at a
-  // lower resolution.
+  // Largest raster of one area, in pixels, and the most memory the rasters
+  // of its objects may take together; beyond either the area is rendered at
+  // a lower resolution.
   double maxPixels = 16.0e6;
+  double maxRasterBytes = 768.0e6;
 };
 
 struct Result {

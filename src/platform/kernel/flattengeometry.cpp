@@ -13,29 +13,45 @@ namespace CL = ClipperLib;
 
 namespace {
 
+struct Point {
+  double x, y;
+};
+
+// A cubic Bezier segment as straight pieces: halved where its control points
+// lie farther from the chord than the tolerance allows (a curve bends less
+// than its control polygon), so that a gentle curve takes few points.
+void flattenCurve(Point p0, Point p1, Point p2, Point p3, double tolerance, int depth, CL::Path& out) {
+  const double dx = p3.x - p0.x, dy = p3.y - p0.y;
+  const double chord = std::hypot(dx, dy);
+  auto distance = [&](Point p) {
+    if (chord < 1e-9) return std::hypot(p.x - p0.x, p.y - p0.y);
+    return std::abs((p.x - p0.x) * dy - (p.y - p0.y) * dx) / chord;
+  };
+  if (depth >= 12 || std::max(distance(p1), distance(p2)) <= tolerance) {
+    const CL::IntPoint q(static_cast<CL::cInt>(std::llround(p3.x)), static_cast<CL::cInt>(std::llround(p3.y)));
+    if (out.empty() || !(out.back() == q)) out.push_back(q);
+    return;
+  }
+  auto mid = [](Point a, Point b) { return Point{(a.x + b.x) / 2, (a.y + b.y) / 2}; };
+  const Point a = mid(p0, p1), b = mid(p1, p2), c = mid(p2, p3);
+  const Point d = mid(a, b), e = mid(b, c), m = mid(d, e);
+  flattenCurve(p0, a, d, m, tolerance, depth + 1, out);
+  flattenCurve(m, e, c, p3, tolerance, depth + 1, out);
+}
+
 // One contour of a path as straight pieces.
-CL::Path flattenContour(const std::vector<TavDB::PathPoint>& points) {
+CL::Path flattenContour(const std::vector<TavDB::PathPoint>& points, double tolerance) {
   CL::Path out;
   std::size_t i = 0;
   while (i < points.size()) {
     const TavDB::PathPoint& p = points[i];
     if (p.type == TavDB::PathPoint::kControl && i + 2 < points.size() && !out.empty() &&
         points[i + 1].type == TavDB::PathPoint::kControl && points[i + 2].type == TavDB::PathPoint::kCurve) {
-      const double x0 = double(out.back().X), y0 = double(out.back().Y);
-      const double x1 = points[i].h, y1 = points[i].v;
-      const double x2 = points[i + 1].h, y2 = points[i + 1].v;
-      const double x3 = points[i + 2].h, y3 = points[i + 2].v;
-      const double bend = std::max(std::hypot(x0 - 2 * x1 + x2, y0 - 2 * y1 + y2),
-                                   std::hypot(x1 - 2 * x2 + x3, y1 - 2 * y2 + y3));
-      const int steps =
-          std::clamp(static_cast<int>(std::ceil(std::sqrt(0.75 * bend / kCurveTolerance))), 1, 256);
-      for (int s = 1; s <= steps; ++s) {
-        const double t = double(s) / steps, u = 1 - t;
-        const double x = x0 * u * u * u + 3 * x1 * u * u * t + 3 * x2 * u * t * t + x3 * t * t * t;
-        const double y = y0 * u * u * u + 3 * y1 * u * u * t + 3 * y2 * u * t * t + y3 * t * t * t;
-        const CL::IntPoint q(static_cast<CL::cInt>(std::llround(x)), static_cast<CL::cInt>(std::llround(y)));
-        if (out.empty() || !(out.back() == q)) out.push_back(q);
-      }
+      const Point p0{double(out.back().X), double(out.back().Y)};
+      const Point p1{double(points[i].h), double(points[i].v)};
+      const Point p2{double(points[i + 1].h), double(points[i + 1].v)};
+      const Point p3{double(points[i + 2].h), double(points[i + 2].v)};
+      flattenCurve(p0, p1, p2, p3, tolerance, 0, out);
       i += 3;
       continue;
     }
@@ -47,13 +63,14 @@ CL::Path flattenContour(const std::vector<TavDB::PathPoint>& points) {
   return out;
 }
 
-Polygons execute(CL::ClipType type, const Polygons& a, const Polygons& b, CL::PolyFillType fill) {
+Polygons execute(CL::ClipType type, const Polygons& a, const Polygons& b, CL::PolyFillType fill,
+                 CL::PolyFillType clipFill) {
   Polygons out;
   if (a.empty() && type != CL::ctUnion) return out;
   CL::Clipper clipper;
   clipper.AddPaths(a, CL::ptSubject, true);
   clipper.AddPaths(b, CL::ptClip, true);
-  clipper.Execute(type, out, fill, fill);
+  clipper.Execute(type, out, fill, clipFill);
   return out;
 }
 
@@ -85,20 +102,20 @@ TavSetop::Contour strokeContour(const std::vector<TavDB::PathPoint>& points) {
 
 }  // namespace
 
-Polygons FillArea(const TavDB::Object* shape) {
+Polygons FillArea(const TavDB::Object* shape, double tolerance) {
   Polygons contours;
   if (shape == nullptr) return contours;
   if (shape->kind() == TavDB::ObjectKind::Path) {
     if (shape->isOpenPath()) return contours;
-    contours.push_back(flattenContour(shape->points()));
+    contours.push_back(flattenContour(shape->points(), tolerance));
   } else if (shape->kind() == TavDB::ObjectKind::Compound) {
     for (const auto& member : shape->members()) {
       if (member->kind() != TavDB::ObjectKind::Path || member->isOpenPath()) continue;
-      contours.push_back(flattenContour(member->points()));
+      contours.push_back(flattenContour(member->points(), tolerance));
     }
   }
   std::erase_if(contours, [](const CL::Path& p) { return p.size() < 3; });
-  return Simplify(contours);
+  return contours;
 }
 
 Polygons StrokeArea(const TavDB::Object* shape) {
@@ -128,14 +145,13 @@ Polygons StrokeArea(const TavDB::Object* shape) {
     for (const TavSetop::SplitPoint& p : c) path.emplace_back(p.h, p.v);
     if (path.size() >= 3) out.push_back(std::move(path));
   }
-  return Simplify(out);
+  return out;
 }
 
 Polygons ParallelogramArea(const TavDB::tv_point& o, const TavDB::tv_point& w, const TavDB::tv_point& h) {
   const CL::cInt ov = o.v, oh = o.h;
   const CL::cInt wv = w.v, wh = w.h, hv = h.v, hh = h.h;
-  CL::Path p{{oh, ov}, {wh, wv}, {wh + hh - oh, wv + hv - ov}, {hh, hv}};
-  return Simplify({p});
+  return {CL::Path{{oh, ov}, {wh, wv}, {wh + hh - oh, wv + hv - ov}, {hh, hv}}};
 }
 
 Polygons RectangleArea(const TavDB::tv_box& b) {
@@ -143,20 +159,81 @@ Polygons RectangleArea(const TavDB::tv_box& b) {
   return {CL::Path{{b.left, b.top}, {b.right, b.top}, {b.right, b.bottom}, {b.left, b.bottom}}};
 }
 
+Polygons ClipToBox(const Polygons& a, const TavDB::tv_box& box) {
+  // Sutherland-Hodgman against each edge in turn; a contour cut by a convex
+  // window keeps the winding of every point inside it.
+  Polygons out;
+  out.reserve(a.size());
+  CL::Path cur, next;
+  for (const CL::Path& path : a) {
+    cur = path;
+    for (int edge = 0; edge < 4 && !cur.empty(); ++edge) {
+      auto inside = [&](const CL::IntPoint& p) {
+        switch (edge) {
+          case 0: return p.X >= box.left;
+          case 1: return p.X <= box.right;
+          case 2: return p.Y >= box.top;
+          default: return p.Y <= box.bottom;
+        }
+      };
+      auto cross = [&](const CL::IntPoint& p, const CL::IntPoint& q) {
+        const double px = double(p.X), py = double(p.Y), qx = double(q.X), qy = double(q.Y);
+        double t = 0;
+        CL::IntPoint r;
+        if (edge < 2) {
+          const double x = edge == 0 ? box.left : box.right;
+          t = (x - px) / (qx - px);
+          r.X = CL::cInt(x);
+          r.Y = CL::cInt(std::llround(py + t * (qy - py)));
+        } else {
+          const double y = edge == 2 ? box.top : box.bottom;
+          t = (y - py) / (qy - py);
+          r.Y = CL::cInt(y);
+          r.X = CL::cInt(std::llround(px + t * (qx - px)));
+        }
+        return r;
+      };
+      next.clear();
+      for (std::size_t i = 0; i < cur.size(); ++i) {
+        const CL::IntPoint& p = cur[i];
+        const CL::IntPoint& q = cur[(i + 1) % cur.size()];
+        const bool pin = inside(p), qin = inside(q);
+        if (pin) next.push_back(p);
+        if (pin != qin) next.push_back(cross(p, q));
+      }
+      std::swap(cur, next);
+    }
+    if (cur.size() >= 3) out.push_back(cur);
+  }
+  return out;
+}
+
 Polygons Intersect(const Polygons& a, const Polygons& b) {
   if (a.empty() || b.empty()) return {};
-  return execute(CL::ctIntersection, a, b, CL::pftNonZero);
+  return execute(CL::ctIntersection, a, b, CL::pftNonZero, CL::pftNonZero);
 }
 
 Polygons Subtract(const Polygons& a, const Polygons& b) {
-  if (b.empty()) return a;
-  return execute(CL::ctDifference, a, b, CL::pftNonZero);
+  if (b.empty()) return Simplify(a);
+  return execute(CL::ctDifference, a, b, CL::pftNonZero, CL::pftNonZero);
 }
 
 Polygons Unite(const Polygons& a, const Polygons& b) {
-  if (a.empty()) return b;
-  if (b.empty()) return a;
-  return execute(CL::ctUnion, a, b, CL::pftNonZero);
+  return execute(CL::ctUnion, a, b, CL::pftNonZero, CL::pftNonZero);
+}
+
+Polygons IntersectContours(const Polygons& area, const Polygons& contours) {
+  if (area.empty() || contours.empty()) return {};
+  return execute(CL::ctIntersection, area, contours, CL::pftNonZero, CL::pftEvenOdd);
+}
+
+Polygons SubtractContours(const Polygons& area, const Polygons& contours) {
+  if (contours.empty()) return Simplify(area);
+  return execute(CL::ctDifference, area, contours, CL::pftNonZero, CL::pftEvenOdd);
+}
+
+Polygons UniteContours(const Polygons& area, const Polygons& contours) {
+  return execute(CL::ctUnion, area, contours, CL::pftNonZero, CL::pftEvenOdd);
 }
 
 Polygons Simplify(const Polygons& a) {

@@ -42,7 +42,7 @@ void writeGray(const std::filesystem::path& path, const std::vector<std::uint8_t
 
 }  // namespace
 
-RasterStore::RasterStore(jobstr* job) : mJob(job) {}
+RasterStore::RasterStore(jobstr* job, std::filesystem::path parent) : mJob(job), mParent(std::move(parent)) {}
 
 RasterStore::~RasterStore() {
   for (int index : mMaps) {
@@ -53,7 +53,7 @@ RasterStore::~RasterStore() {
 
 std::uint16_t RasterStore::AddMapPaint(const std::vector<Plane>& planes, int width, int height,
                                        const TavDB::tv_box& box, double resolution) {
-  if (!mFolder) mFolder = std::make_unique<TavSys::TempFolder>();
+  if (!mFolder) mFolder = std::make_unique<TavSys::TempFolder>(mParent);
   PictureMap map;
   map.exists = true;
   map.width = width;

@@ -6,6 +6,7 @@
 // it owns the pixel files (in a temporary folder of their own) and the maps
 // it entered in the job, and takes both away again when it is destroyed.
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -20,7 +21,9 @@ namespace TavFlatten {
 
 class RasterStore {
  public:
-  explicit RasterStore(jobstr* job);  // the job is not owned and must outlive the store
+  // The job is not owned and must outlive the store; the pixel files go into
+  // a folder of their own under `parent` (the system's temporary folder when empty).
+  explicit RasterStore(jobstr* job, std::filesystem::path parent = {});
   ~RasterStore();
   RasterStore(const RasterStore&) = delete;
   RasterStore& operator=(const RasterStore&) = delete;
@@ -41,6 +44,7 @@ class RasterStore {
 
  private:
   jobstr* mJob;                                 // not owned
+  std::filesystem::path mParent;
   std::unique_ptr<TavSys::TempFolder> mFolder;  // made on the first map
   std::vector<int> mMaps;                       // map indices entered in the job
   int mFiles = 0;

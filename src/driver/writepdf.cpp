@@ -225,9 +225,11 @@ void cannotWrite(const TavSys::FileSpec& target, int result) {
        {{"%s", target.GetFullPathUTF8()}, {"__REASON__", failureReason(result)}});
 }
 
-void hiddenLayerWarning(const jobstr* job) {
+// Hidden layers that print are written and print: with layers as layers
+// hidden from view, without them as plain art that shows too.
+void hiddenLayerWarning(const jobstr* job, bool layers) {
   TavDB::ListScan scan(jobGetSpahan(job), TavDB::kObjLayer, 0, 0, 0x860000, 0x800000);
-  if (scan.next() != nullptr) show(TavGen::kWarning, "HIDDEN PRINTING LAYERS");
+  if (scan.next() != nullptr) show(TavGen::kWarning, layers ? "HIDDEN PRINTING LAYERS" : "HIDDEN LAYERS PRINTED");
 }
 
 // The output file of one export: the writer writes through `file()`; nothing
@@ -290,6 +292,15 @@ WriterRun runWriter(jobstr* job, PDFSettings& settings, bool refreshSeparationMa
       out->mCreationDateOverride =
           TavCore::CreatePDFStringFromDateTime(TavSys::DateTime(job->certified->creationDate));
     }
+    // A batch process keeps jobs open from one document to the next: the
+    // font cache is made anew from what the tree now holds, unless the
+    // application folder holds the marker that turns this off.
+    if (artque() == 1) {
+      std::error_code ec;
+      const fs::path marker = TavSys::FileSupport::GetApplicationFolder() / "UpdateFontCacheOutlines.disabler";
+      if (!fs::exists(marker, ec)) TavricCore::FontCaching::UpdateOutlines(TavricCore::jobGetFontCache(job),
+                                                                          jobGetSpahan(job));
+    }
     const std::string author = handler ? handler->GetAuthor() : std::string();
     run.result = out->writeDocument(refreshSeparationMap, author);
     pdfHasNonSeparableBlendmodes += out->mNonSeparableBlendFlag ? 1 : 0;
@@ -340,8 +351,10 @@ int secondPass(const jobstr* job, const PDFSettings& settings, ExportOutput& out
     }
   }
   // Without a remapped ink there is nothing to rename.
-  if (settings.UseSeparationDisabler != 0 && JobHasRemapping(job) && RenameInksInWrittenFile(job, written) != 0) {
-    show(TavGen::kBatchError, "PDF/INKS NOT RENAMED");
+  std::string renameProblem;
+  if (settings.UseSeparationDisabler != 0 && JobHasRemapping(job) &&
+      RenameInksInWrittenFile(job, written, &renameProblem) != 0) {
+    show(TavGen::kBatchError, "PDF/INKS NOT RENAMED", {{"__REASON__", renameProblem}});
     return TavSys::kResultAbandoned;
   }
   // A pass that changed the file put a new one under its name.
@@ -436,7 +449,7 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
     return e.code() != 0 ? e.code() : TavSys::kResultAbandoned;
   }
 
-  if (settings.IncludeLayers != 0) hiddenLayerWarning(job);
+  hiddenLayerWarning(job, settings.IncludeLayers != 0);
   ColorSpace::SetUseTRDotgain(settings.EnableDotgain != 0 && settings.NormalizedOutput == 0);
   pdfHasNonSeparableBlendmodes = 0;
 

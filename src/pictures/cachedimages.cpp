@@ -7,9 +7,10 @@
 
 #include "colour/colorspaces.h"
 #include "colour/devicen.h"
+#include "pagewriter/forms.h"
 #include "pagewriter/pdfproof.h"
 #include "pictures/imagewriter.h"
-#include "pictures/opidictionary.h"
+#include "pictures/opi.h"
 #include "pictures/picturecache.h"
 #include "platform/kernel/colorspace.h"
 #include "platform/messages.h"
@@ -218,11 +219,16 @@ PDFArray* WriteRGBAlternateImage(CachedImage& picture, const CachedBaseImage& ba
     channel.opacity = separationIsOpaque(job, sep) ? 1.0 : 0.0;
     info.channels.push_back(channel);
   }
+  // The alternate stands in for the image in the same unit square: it has
+  // the image's pixels, its downsampling and its one-pixel bleed, and is
+  // made smaller from there.
   std::unique_ptr<TavSys::ImageStream> stream =
       std::make_unique<TavricLib::MappedPictureStream>(job, int(picture.map), base.separations, false);
-  stream = clipAndDownsample(std::move(stream), picture, base, false);
-  if (f > 2.0) {
-    const TavSys::TavImageDownsamplerFactors factors(stream->GetWidth(), stream->GetHeight(), f, f);
+  stream = clipAndDownsample(std::move(stream), picture, base, true);
+  stream = std::make_unique<TavSys::BleedStream>(std::move(stream), 1);
+  const double further = base.downsampled ? f / picture.factor : f;
+  if (f > 2.0 && further > 1.0) {
+    const TavSys::TavImageDownsamplerFactors factors(stream->GetWidth(), stream->GetHeight(), further, further);
     stream = std::make_unique<TavSys::TavImageDownsamplerStream>(std::move(stream), factors, true);
   }
   TavSys::TavImageStreamSepsToRGBConverter rgb(std::move(stream), std::move(info));
@@ -267,7 +273,7 @@ PDFIndirectReference* WriteBaseImage(CachedSubImage&, CachedImage& picture, cons
   const bool decode = s.SeparatedOutput != 0 && !writer.IsSoftMaskRemap();
   std::vector<int> separations = base.separations;
   std::unique_ptr<ColorSpace> space;
-  const int model = writer.GetPictureColorSpace(separations, space);
+  const int model = writer.GetPictureColorSpace(separations, space, picture.hasOverprint);
   // The planes follow the components of the space the image is written in.
   std::vector<int> planes = separations;
   if (space && model == 8) planes = ImageComponentSeparations(job, *space);
@@ -317,7 +323,11 @@ PDFIndirectReference* WriteImageStream(PDFProof& writer, std::unique_ptr<TavSys:
     } catch (const TavSys::Error& e) {
       // The rows read so far stay; the handler completes the image with white.
       TavSys::debug("WriteImageStream: " + e.detail());
-      TavGen::message(TavGen::kBatchError, 1, "PDF/UNSUPPORTED PICTURE TYPE", {{"__FILENAME__", fileName}});
+      // The file that failed names itself; a map reads several.
+      auto placeholders = e.placeholders();
+      if (placeholders.empty()) placeholders.emplace_back("__FILENAME__", fileName);
+      TavGen::message(TavGen::kBatchError, 1, e.key().empty() ? "PDF/UNSUPPORTED PICTURE TYPE" : e.key(),
+                      placeholders);
     }
   }
   if (auto* own = dynamic_cast<pdfproofimghan*>(handler)) own->Finish();
@@ -436,7 +446,8 @@ void WriteOpiWrapperForm(CachedImage& picture, CachedImage::OPIDict& opi) {
   form->Set("Type", new PDFName("XObject"));
   form->Set("Subtype", new PDFName("Form"));
   form->Set("BBox", ComputeSubImageBBox(picture, sub, opi.paint));
-  PDFDictionaryValue* dictionary = WriteMappedImageOpiDictionary(writer, picture, opi);
+  AddFlateFilter(form, writer.GetSettings().CompressPages != 0);
+  PDFDictionaryValue* dictionary = WriteMappedImageOpiDictionary(writer, opi.paint, opi.opiMapStatus);
   if (dictionary != nullptr) form->Set("OPI", dictionary);
   // Without an OPI dictionary nothing would replace the picture: the form
   // then shows the image itself.
@@ -699,7 +710,7 @@ void MappedPictureCache::WriteCachedPictures(PDFProof* writer, bool force) {
     ~Restore() { w->SetWritingPictureCache(on); }
   } restore{writer, saved};
   for (auto& [key, picture] : mCache) {
-    if (force || picture->needsWriting) {
+    if (picture->needsWriting || (force && picture->drawn)) {
       picture->needsWriting = false;
       WriteCachedPicture(*picture, writer->GetXObjectDictionary());
     }
@@ -719,7 +730,8 @@ void MappedPictureCache::DrawMappedPicture(PDFProof* writer, TavDB::Object* obje
   if (paint == nullptr || paint->type != kPaintMap) return;
   if (!PictureFilesExist(job, object->paint())) {
     // Files that went missing after the job was read: said, never left out silently.
-    const TavSys::filref* file = mapGetFirstImageRef(job, paint->map);
+    const TavSys::filref* file = MissingPictureFile(job, object->paint());
+    if (file == nullptr) file = mapGetFirstImageRef(job, paint->map);
     TavGen::message(TavGen::kBatchError, 1, "PDF/CANNOT OPEN PICTURE FILE",
                     {{"__FILENAME__", file != nullptr ? file->getNameAsUtf8() : std::string()}});
     return;
@@ -752,7 +764,8 @@ bool PDFProof::ImageLinkPossible(std::uint16_t paint) const {
   return paintVornImageLinkPossible(mJob, paint, mOneUpLink, mSettings.IncludePrivateData != 0);
 }
 
-int PDFProof::GetPictureColorSpace(std::vector<int>& separations, std::unique_ptr<ColorSpace>& space) {
+int PDFProof::GetPictureColorSpace(std::vector<int>& separations, std::unique_ptr<ColorSpace>& space,
+                                   bool overprinting) {
   space.reset();
   if (separations.empty()) return 1;
   if (mSettings.SeparatedOutput != 0 && mSoftMaskDepth == 0) {
@@ -771,6 +784,7 @@ int PDFProof::GetPictureColorSpace(std::vector<int>& separations, std::unique_pt
   options.maxColorants = int(GetMaxColorants());
   options.noTransfer = mSoftMaskDepth != 0;
   auto deviceN = std::make_unique<PDFCsDeviceN>(mJob, -1, options, mSoftMaskDepth != 0 ? nullptr : mSepData);
+  deviceN->NameProcessInksAsColorants(overprinting);
   for (int sep : separations) deviceN->SetSeparationUse(sep, true);
   space = std::move(deviceN);
   return 8;

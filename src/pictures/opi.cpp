@@ -76,8 +76,10 @@ std::string opiId(const PDFProof& writer, const fs::path& file) {
   std::string relative = absolute;
   TavSys::FileSpec output;
   if (writer.GetHandler() != nullptr && writer.GetHandler()->getOutputFileSpec(output) == 0) {
-    const fs::path from = output.path().parent_path();
-    const fs::path rel = file.lexically_relative(from);
+    // An output file named relative to the working folder lies there.
+    std::error_code ec;
+    const fs::path from = fs::absolute(output.path(), ec).lexically_normal().parent_path();
+    const fs::path rel = file.lexically_normal().lexically_relative(from);
     if (!rel.empty() && from.is_absolute() && file.is_absolute()) relative = TavSys::PercentEncode(rel.generic_string());
   }
   return "qel-pdf:" + relative + "," + absolute;
@@ -215,13 +217,22 @@ PDFDictionaryValue* WriteMappedImageOpiDictionary(PDFProof& writer, std::uint16_
       mapping->Set("CS", reference);
     }
     mapping->Set("Channels", writer.MakeChannelsDictionary(paint->map));
-    if (m->opacityFile >= 0) {
-      const TavSys::filref* opacity = mapfilref(job, paint->map, m->opacityFile);
-      const std::vector<std::string> names = opacity ? mapGetChannelNames(*opacity)
-                                                     : std::vector<std::string>();
-      if (m->opacityChannel >= 0 && std::size_t(m->opacityChannel) < names.size()) {
-        mapping->Set("TB", new PDFBool(false));
-        mapping->Set("SMask", new PDFName(names[std::size_t(m->opacityChannel)]));
+    // The picture's mask travels in its own file: a mask drawn from a map
+    // with a transparent background is that background (TB), any other is
+    // the file's alpha channel, named.
+    if (softmaskHasCompatibleAlphaChannel(job, paintIndex)) {
+      int channelType = kMapChannelNone;
+      CanOutputAsSoftmaskImage(job, nullptr, paintIndex, &channelType);
+      if (mapChannelTypeIsTransparentBackground(channelType)) {
+        mapping->Set("TB", new PDFBool(true));
+      } else {
+        const TavSys::filref* opacity = mapfilref(job, paint->map, m->opacityFile);
+        const std::vector<std::string> names = opacity ? mapGetChannelNames(*opacity)
+                                                       : std::vector<std::string>();
+        if (m->opacityChannel >= 0 && std::size_t(m->opacityChannel) < names.size()) {
+          mapping->Set("TB", new PDFBool(false));
+          mapping->Set("SMask", new PDFName(names[std::size_t(m->opacityChannel)]));
+        }
       }
     }
   }

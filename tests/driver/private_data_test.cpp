@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 
 #include "driver_support.h"
 #include "pdfwriter/privatedata.h"
@@ -22,7 +24,8 @@ const char* kInks =
     R"({"name":"White","cmyk":[0,0,0,0],"opaque":true}])";
 
 // Squares in every ink but the die, a trimmable and a bleeding region, and a
-// staggered cutting group holding an unstroked triangle in the die ink.
+// staggered cutting group holding an unstroked triangle and a quarter circle
+// in the die ink.
 std::string privateJob() {
   std::string colours = "[", paints = "[", objects = "[";
   const char* names[] = {"Cyan", "Black", "PANTONE 185 C", "PANTONE 185 U", "Gloss", "White", "Die"};
@@ -36,7 +39,8 @@ std::string privateJob() {
   objects += "," + square(1000, 4000, 500, 30, R"(,"boxCreator":10)") + "," +
              square(2000, 4000, 500, 30, R"(,"boxCreator":11)") +
              R"(,{"kind":"group","staggeredCut":{"allInks":true},"objects":[)"
-             R"({"kind":"path","paint":36,"points":[[5000,1000],[5000,2000],[6000,1000]]}]})";
+             R"({"kind":"path","paint":36,"points":[[5000,1000],[5000,2000],[6000,1000]]},)"
+             R"({"kind":"path","paint":36,"points":[[5500,3000],[5500,3276,5276,3500,5000,3500]]}]})";
   return jobText(kInks, colours + "]", paints + "]", objects + "]",
                  R"(,"parameters":{"Customer":"Smith & <Sons> \"Ltd\"","Order":"4711"},)"
                  R"("trimAndBleedInfo":{"trimLeft":720,"trimBottom":6480,"trimRight":6480,"trimTop":720,"bleed":72},)"
@@ -89,7 +93,10 @@ TEST(PrivateData, NormalizedFilesCarryTheWorkflowsData) {
   // at 720 ppi: h 1000 lies 280 units = 987.8 hundredths right of the edge.
   EXPECT_THAT(lines, ::testing::ElementsAre("%%C Created by staggered cutting module Tavric 18.1",
                                             "%INCM0.01", "X988Y5221D2", "X4516Y5221D1",
-                                            "X988Y1693D1", "M0"));
+                                            "X988Y1693D1",
+                                            // the curve: start, both control points, end
+                                            "X8043Y3457D2", "X9017Y3457D1", "X9807Y4247D1",
+                                            "X9807Y5221D1", "M0"));
 
   // The page's trim and bleed, centred on the trim box, in points: the
   // trimmable square lies at h 4000..4500, v 1000..1500, the centre at 3600.
@@ -139,6 +146,42 @@ TEST(PrivateData, PressFilesCarryPieceInfoAndStationNumbersButNoColorantList) {
             "NimbusSans-Bold 18 5 /Center");
   EXPECT_EQ(at(info, "/Color/DeviceN/1") + " " + at(info, "/Color/DeviceN/2"), "PANTONE 185 C null");
   EXPECT_EQ(std::stod(at(info, "/Color/C/0")), 0.4);
+}
+
+// One colour of twelve inks: the PieceInfo lists them all in one array,
+// while the colour spaces painted in keep to the version's limit.
+TEST(PrivateData, InkListHoldsEveryInkWhilePaintedColourSpacesKeepTheirLimit) {
+  std::string inks = R"([{"name":"Cyan","process":"cyan"},{"name":"Magenta","process":"magenta"},)"
+                     R"({"name":"Yellow","process":"yellow"},{"name":"Black","process":"black"})";
+  std::string shares = R"({"Cyan":50,"Magenta":50,"Yellow":50,"Black":50)";
+  for (int i = 0; i < 8; ++i) {
+    const std::string name = "Spot " + std::to_string(i);
+    inks += R"(,{"name":")" + name + R"(","cmyk":[)" + std::to_string(i * 10) + ",0,50,0]}";
+    shares += ",\"" + name + "\":50";
+  }
+  const std::string job = colouredSquares(inks + "]", {shares + "}"});
+  struct Case {
+    const char* settings;
+    const char* version;
+    std::size_t limit;
+  };
+  for (const Case c : {Case{"Custom", "%PDF-1.4", 8}, Case{"Press", "%PDF-1.5", 27}}) {
+    SCOPED_TRACE(c.settings);
+    tavtest::TestFolder dir;
+    auto loaded = loadJob(job);
+    exportAccepted(loaded.get(), flavour(c.settings), dir / "inks.pdf");
+    EXPECT_EQ(tavtest::readFile(dir / "inks.pdf").substr(0, 8), c.version);
+    tavtest::Pdf file(dir / "inks.pdf");
+    EXPECT_EQ(file.root().getKey("/PieceInfo").getKey("/inPDF").getKey("/Inks").getArrayItem(1).getArrayNItems(), 12);
+    std::size_t largest = 0, painted = 0;
+    for (auto& [name, space] : file.page(0).getKey("/Resources").getKey("/ColorSpace").ditems()) {
+      if (!space.isArray() || at(space, "/0") != "/DeviceN") continue;
+      largest = std::max<std::size_t>(largest, std::size_t(space.getArrayItem(1).getArrayNItems()));
+      painted += std::size_t(space.getArrayItem(1).getArrayNItems());
+    }
+    EXPECT_LE(largest, c.limit);
+    EXPECT_GE(painted, 12u);  // every ink is painted in some colour space
+  }
 }
 
 TEST(PrivateData, StepAndRepeatIsARepeatedPlacementThatNeverOverlaps) {
@@ -232,6 +275,62 @@ TEST(PrivateData, DrawnBarcodesScan) {
     std::string read = scan.out;
     while (!read.empty() && (read.back() == '\n' || read.back() == '\r')) read.pop_back();
     EXPECT_EQ(read, c.read) << scan.describe();
+  }
+}
+
+// pdftotext's words with their boxes (points), one "word x0 y0 x1 y1" each.
+std::vector<std::pair<std::string, std::vector<double>>> placedWords(const std::filesystem::path& pdf) {
+  const auto r = tavtest::runProcess({"pdftotext", "-bbox", pdf.string(), "-"});
+  EXPECT_EQ(r.exitCode, 0) << r.describe();
+  std::vector<std::pair<std::string, std::vector<double>>> words;
+  for (std::size_t at = r.out.find("<word "); at != std::string::npos; at = r.out.find("<word ", at + 1)) {
+    const std::string tag = r.out.substr(at, r.out.find("</word>", at) - at);
+    std::vector<double> box;
+    for (const char* key : {"xMin=\"", "yMin=\"", "xMax=\"", "yMax=\""})
+      box.push_back(std::stod(tag.substr(tag.find(key) + std::strlen(key))));
+    words.emplace_back(tag.substr(tag.find('>') + 1), box);
+  }
+  return words;
+}
+
+// A turned barcode written as a barcode form holds the upright barcode,
+// bars and digits, and is turned where the page draws it: its digits lie
+// where the same barcode written as graphics has them, and at a right angle
+// (where turning back and forth is exact) it prints the same plate.
+TEST(BarcodeForms, TurnedFormsPrintAsTheirGraphics) {
+  const struct {
+    const char* symbology;
+    const char* data;
+    int angle;
+  } cases[] = {{"EAN-13", "501234567890", 90}, {"CODE-39", "TAV-2026", -45}, {"EAN-13", "501234567890", 180},
+               {"UPC-A", "03600029145", 30}};
+  tavtest::TestFolder dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.symbology) + " at " + std::to_string(c.angle));
+    auto job = loadJob(R"({"ppi":720,"origin":[2880,0],"boxes":{"media":[0,0,2880,2880]},)"
+                       R"("inks":[{"name":"Black","process":"black"}],"colours":[{"id":1,"inks":{"Black":100}}],)"
+                       R"("paints":[{"id":30,"type":"flat","colour":1}],"objects":[{"kind":"group","at":[1440,1440],)"
+                       R"("barcode":{"symbology":")" + std::string(c.symbology) + R"(","data":")" + c.data +
+                       R"(","paint":30,"angle":)" + std::to_string(c.angle) + "}}]}");
+    const auto graphics = dir / "graphics.pdf", form = dir / "form.pdf";
+    ASSERT_EQ(exportAccepted(job.get(), flavour("Press"), graphics).result, 0);
+    ASSERT_EQ(exportAccepted(job.get(), flavour("Press", "IncludePrivateData=True"), form).result, 0);
+    ASSERT_EQ(at(tavtest::Pdf(form).page(0), "/Resources/XObject/Barcode_0_0/Subtype"), "/Form");
+
+    const auto expected = placedWords(graphics), shown = placedWords(form);
+    ASSERT_FALSE(expected.empty());
+    ASSERT_EQ(shown.size(), expected.size());
+    for (std::size_t k = 0; k < expected.size(); ++k) {
+      EXPECT_EQ(shown[k].first, expected[k].first);
+      for (std::size_t i = 0; i < 4; ++i) EXPECT_NEAR(shown[k].second[i], expected[k].second[i], 0.25) << expected[k].first;
+    }
+    if (c.angle % 90 != 0) continue;
+    const tavtest::Plate a = tavtest::measurePlates(graphics, 1, 200).plate("Black");
+    const tavtest::Plate b = tavtest::measurePlates(form, 1, 200).plate("Black");
+    ASSERT_EQ(a.samples.size(), b.samples.size());
+    int differing = 0;
+    for (std::size_t i = 0; i < a.samples.size(); ++i) differing += std::abs(int(a.samples[i]) - int(b.samples[i])) > 64;
+    EXPECT_EQ(differing, 0) << "graphics " << a.coverage() << ", form " << b.coverage();
   }
 }
 

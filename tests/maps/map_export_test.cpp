@@ -69,17 +69,26 @@ TEST(MapExport, PlatesFollowTheChannelsTheOpacityAndTheOverprint) {
     const char* name;
     std::string colour;
     double (*yellow)(int, int);  // what the yellow ground keeps under the map
+    std::string map = mapEntry(1, 2);
+    bool spot = true;  // the map paints the spot ink
   } cases[] = {
       {"knocking out", R"("inks":{"Cyan":100,"Magenta":100,"Spot":100})",
        [](int x, int y) { return 0.4 * (1 - alpha(x, y)); }},
       {"overprinting", R"("inks":{"Cyan":100,"Magenta":100,"Spot":100},"others":255,"overprint":true)",
        [](int, int) { return 0.4; }},
+      // An image of cyan and magenta alone, which must not become a DeviceCMYK
+      // image clearing yellow.
+      {"overprinting, process inks only", R"("inks":{"Cyan":100,"Magenta":100},"others":255,"overprint":true)",
+       [](int, int) { return 0.4; },
+       R"({"id":1,"files":["ink.tif","mask.tif"],"channels":[{"ink":"Cyan","channel":0},)"
+       R"({"ink":"Magenta","channel":1}],"opacity":{"file":1},"colour":2,"width":40,"height":30,"resolution":18})",
+       false},
   };
   tavtest::TestFolder dir;
   writeMapFiles(dir.path());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    auto job = loadJob(mapJob(c.colour), dir.path());
+    auto job = loadJob(mapJob(c.colour, "", "", c.map), dir.path());
     const fs::path pdf = dir / "map.pdf";
     const auto run = exportJob(job.get(), flavour("Press"), pdf);
     ASSERT_EQ(run.result, 0) << run.keys();
@@ -89,9 +98,11 @@ TEST(MapExport, PlatesFollowTheChannelsTheOpacityAndTheOverprint) {
     EXPECT_LT(meanDifference(plates, "Cyan", [](int x, int y) { return cyanAt(x, y) / 255.0 * alpha(x, y); }), 0.02);
     EXPECT_LT(meanDifference(plates, "Magenta", [](int x, int y) { return magentaAt(x, y) / 255.0 * alpha(x, y); }),
               0.02);
-    EXPECT_LT(meanDifference(plates, "Spot",
-                             [](int x, int y) { return (255 - spotLightAt(x, y)) / 255.0 * alpha(x, y); }),
-              0.02);
+    if (c.spot) {
+      EXPECT_LT(meanDifference(plates, "Spot",
+                               [](int x, int y) { return (255 - spotLightAt(x, y)) / 255.0 * alpha(x, y); }),
+                0.02);
+    }
     EXPECT_LT(meanDifference(plates, "Yellow", c.yellow), 0.02) << plates.summary();
     EXPECT_NEAR(plates.inkAtPoint("Yellow", 50, 650), 0.4, 0.02) << "the ground beside the map";
     // Separated pages print what the composite plates show, the plates the
@@ -148,29 +159,33 @@ TEST(MapExport, EveryFlavourWritesMapsTheConsumersAccept) {
   }
 }
 
-TEST(MapExport, OpiWrappingFormsShowTheirPicture) {
+TEST(MapExport, OpiWrappingFormsShowTheirPictureOnlyWhenEmbedded) {
   tavtest::TestFolder dir;
   writeMapFiles(dir.path());
   // One file feeding the process inks in its own order: a picture an OPI
-  // server could stand in for. No OPI dictionary is written: every form
-  // shows the picture itself, embedded or not.
+  // server stands in for. The wrapping form names the file; it holds the
+  // picture only when images are embedded.
   const std::string map = R"({"id":1,"files":["ink.tif"],"channels":[{"ink":"Cyan","channel":0},)"
                           R"({"ink":"Magenta","channel":1},{"ink":"Yellow","channel":2},{"ink":"Black","channel":3}],)"
                           R"("colour":2,"width":40,"height":30,"resolution":18})";
-  for (const char* embed : {"True", "False"}) {
-    SCOPED_TRACE(embed);
+  for (const bool embed : {true, false}) {
+    SCOPED_TRACE(embed ? "embedded" : "linked");
     auto job = loadJob(mapJob(R"("inks":{"Cyan":100,"Magenta":100,"Yellow":100,"Black":100})", "", "", map), dir.path());
     const fs::path pdf = dir / "opi.pdf";
-    const auto run = exportJob(job.get(), flavour("Press", std::string("LinkType=1 EmbedImages=") + embed), pdf);
+    const auto run = exportJob(job.get(), flavour("Press", std::string("LinkType=1 EmbedImages=") + (embed ? "1" : "0")),
+                               pdf);
     ASSERT_EQ(run.result, 0) << run.keys();
-    EXPECT_EQ(run.has("PDF/IMAGES EMBEDDED NO OPI CREATED"), std::string(embed) == "False") << run.keys();
+    EXPECT_FALSE(run.has("PDF/IMAGES EMBEDDED NO OPI CREATED")) << run.keys();
     tavtest::expectPdfAcceptedByAllConsumers(pdf);
     tavtest::expectContentStreamsSound(pdf);
-    EXPECT_NE(tavtest::runProcess({"qpdf", "--qdf", pdf.string(), "-"}).out.find("/OPI_0_Image_1_0_0 Do"),
-              std::string::npos);
+    const std::string qdf = tavtest::runProcess({"qpdf", "--qdf", pdf.string(), "-"}).out;
+    EXPECT_NE(qdf.find("/OPI_0_Image_1_0_0 Do"), std::string::npos);
+    EXPECT_NE(qdf.find("/Type /OPI"), std::string::npos);
+    EXPECT_EQ(countImages(pdf).first, embed ? 1 : 0);
+    // Linked, the place stays empty for the OPI server: the ground shows.
     const tavtest::Plates plates = tavtest::measurePlates(pdf);
-    EXPECT_LT(meanDifference(plates, "Cyan", [](int x, int y) { return cyanAt(x, y) / 255.0; }), 0.02);
-    EXPECT_LT(meanDifference(plates, "Yellow", [](int, int) { return 0.0; }), 0.02) << "knocked out";
+    EXPECT_LT(meanDifference(plates, "Cyan", [&](int x, int y) { return embed ? cyanAt(x, y) / 255.0 : 0.0; }), 0.02);
+    EXPECT_LT(meanDifference(plates, "Yellow", [&](int, int) { return embed ? 0.0 : 0.4; }), 0.02);
   }
 }
 

@@ -170,6 +170,9 @@ CheckTechnicalSeparations::CheckTechnicalSeparations(jobstr* job, std::uint32_t 
 
 void CheckTechnicalSeparations::checkPaint(int paint) {
   const jobstr* j = job();
+  // The registration colour names every ink, so each plate prints it alike
+  // whether it knocks out or overprints: it hides nothing below it.
+  if (PaintIsRegistration(j, paint)) return;
   for (int i = 0; i < j->inkCount; ++i) {
     if (!j->separations[i].exists || !j->separations[i].technical) continue;
     if (!paintUsesSeparation(j, paint, i)) continue;
@@ -312,6 +315,29 @@ void Archive::Attach(const jobstr* job, Archive* archive) {
 }
 
 }  // namespace TavricCore
+
+namespace TavricLib {
+
+void SetStrokeCreator(jobstr* job, TavDB::Object& object, const StrokeCreator& creator) {
+  TavDB::ObjectExtra& extra = object.extraMut();
+  if (!extra.stroke || extra.stroke->width <= 0) {
+    auto line = std::make_unique<TavDB::Stroke>();
+    line->width = creator.width / 10.0 * TavDB::getppi(job) / 72.0;
+    line->paint = object.paint();
+    if (creator.join == 82) line->join = TavDB::Stroke::kRoundJoin;
+    if (creator.cap == 82) line->cap = TavDB::Stroke::kRoundCap;
+    line->miterLimit = creator.miterLimit;
+    extra.stroke = std::move(line);
+  }
+  object.setPaint(kPaintNoFill, true);
+  extra.cadStroke = true;
+}
+
+bool IsCADStroke(const TavDB::Object* object) {
+  return object != nullptr && object->extra() != nullptr && object->extra()->cadStroke;
+}
+
+}  // namespace TavricLib
 
 namespace TavSys::FileSupport {
 std::filesystem::path GetApplicationFolder() {

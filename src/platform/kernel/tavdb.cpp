@@ -150,9 +150,11 @@ void copyOwnState(const Object* from, Object* to, std::uint32_t& toFlags, std::u
     y.origin = x->origin;
     y.mark = x->mark;
     y.cad = x->cad;
+    y.cadStroke = x->cadStroke;
     y.cadLayer = x->cadLayer;
     y.trapLayer = x->trapLayer;
     y.stationNumber = x->stationNumber;
+    y.paintMapGroup = x->paintMapGroup;
     y.boxCreator = x->boxCreator;
     y.staggeredCut = x->staggeredCut;
     y.staggeredAllInks = x->staggeredAllInks;

@@ -18,6 +18,7 @@
 
 #include "driver_support.h"
 #include "platform/kernel/job.h"
+#include "platform/kernel/jobfile.h"
 #include "support/consumers.h"
 #include "support/pdfread.h"
 #include "support/pictures.h"
@@ -553,4 +554,18 @@ TEST(Flattening, ColourManagementTurnsRgbIntoInksThroughTheOutputProfile) {
   double worst = 0;
   for (const auto& [ink, plate] : managed.transparent.plates) worst = std::max(worst, difference(plate, plates.plate(ink)));
   EXPECT_GT(worst, 0.015) << "the plain conversion differs from the profile's";
+}
+
+TEST(Flattening, EveryBundledExampleIsValidPdf13PrintingAsItsTransparentExport) {
+  // The Reader flavour over the examples: PDF 1.3 without transparency
+  // (a map's opacity channel included), every consumer content, the plates
+  // those of the Press export.
+  tavtest::TestFolder dir;
+  for (const auto& entry : fs::directory_iterator(kSource + "/examples")) {
+    if (entry.path().extension() != ".json") continue;
+    SCOPED_TRACE(entry.path().filename().string());
+    auto job = TavKernel::loadJobFile(entry.path());
+    const Exports e = exportBoth(job.get(), dir.path());
+    expectPlatesAlike(e.transparent, e.flattened);
+  }
 }

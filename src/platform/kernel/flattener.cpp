@@ -96,12 +96,14 @@ struct Unit {
 // operations: later pieces paint over earlier ones where they overlap, as
 // the objects they stand for do. An opaque operation that knocks out every
 // ink starts a piece of its own over whatever lies below it; a transparent
-// one (or one that overprints) adds itself to each piece below that it
-// meets. So an object below costs one set operation with the area, and only
-// transparency below multiplies the pieces.
+// one (or one that overprints) cuts each piece it meets in its place into
+// the part outside it and the part under it, which takes it on. So an
+// opaque object below costs one set operation with the area, and only
+// transparency below cuts the pieces further.
 struct Piece {
   Polygons area;
   TavDB::tv_box bounds;
+  double size = 0;         // of the area
   std::vector<int> stack;  // operations in painting order
   bool varies = false;
   bool top = false;  // holds an operation of the unit itself
@@ -379,6 +381,8 @@ bool Flattener::describePaint(Op& op) {
   const bool masked = t.softMask != kNoSoftMask || t.secondOpacity != kSecondOpacityNone;
   op.flat = paint->type == kPaintFlat && !masked;
   op.varies = !op.flat;
+  // A map's opacity channel is transparency of its own, pixel by pixel.
+  if (paint->type == kPaintMap && maphasopa(job_, paint->map)) op.transparent = true;
   if (paint->type == kPaintPicture || paint->type == kPaintMap) {
     op.placed = true;
     op.corners[0] = paint->placeOrigin;
@@ -641,7 +645,7 @@ void Flattener::flattenOps(const Unit& unit, int firstOp, int endOp, std::vector
 
   const double areaSize = AreaOf(area);
   std::vector<Piece> pieces;
-  pieces.push_back({area, bounds, {}, false, false});
+  pieces.push_back({area, bounds, areaSize, {}, false, false});
   bool complex = false;
   // The operation over every piece so far that it meets (or, opaque, over
   // all of them at once).
@@ -657,18 +661,42 @@ void Flattener::flattenOps(const Unit& unit, int firstOp, int endOp, std::vector
     const bool whole = insideSize >= areaSize - kDust;
     const TavDB::tv_box insideBounds = BoundsOf(inside);
     if (op.knocksOutAll && !top) {
-      pieces.push_back({std::move(inside), insideBounds, {id}, op.varies, false});
+      pieces.push_back({std::move(inside), insideBounds, insideSize, {id}, op.varies, false});
     } else {
-      const std::size_t n = pieces.size();
-      for (std::size_t k = 0; k < n; ++k) {
-        if (!BoxesMeet(pieces[k].bounds, insideBounds)) continue;
-        Polygons part = k == 0 ? inside : whole ? pieces[k].area : Intersect(pieces[k].area, inside);
-        if (AreaOf(part) < kDust) continue;
-        Piece piece{std::move(part), {}, pieces[k].stack, pieces[k].varies || op.varies, top};
-        piece.bounds = BoundsOf(piece.area);
+      // Each piece it meets is cut in two in its place: the part outside it,
+      // and the part under it, which takes it on.
+      std::vector<Piece> next;
+      next.reserve(pieces.size() + 8);
+      auto takeOn = [&](Piece& piece) {
         piece.stack.push_back(id);
-        pieces.push_back(std::move(piece));
+        piece.varies = piece.varies || op.varies;
+        piece.top = piece.top || top;
+      };
+      for (Piece& piece : pieces) {
+        if (!BoxesMeet(piece.bounds, insideBounds)) {
+          next.push_back(std::move(piece));
+          continue;
+        }
+        const double size = piece.size;
+        Polygons under = whole ? Polygons{} : Intersect(piece.area, inside);
+        const double underSize = whole ? size : AreaOf(under);
+        if (underSize < kDust) {
+          next.push_back(std::move(piece));
+        } else if (underSize >= size - kDust) {
+          takeOn(piece);
+          next.push_back(std::move(piece));
+        } else {
+          Piece part{std::move(under), {}, underSize, piece.stack, piece.varies, piece.top};
+          part.bounds = BoundsOf(part.area);
+          takeOn(part);
+          piece.area = Subtract(piece.area, inside);
+          piece.size = size - underSize;
+          piece.bounds = BoundsOf(piece.area);
+          next.push_back(std::move(piece));
+          next.push_back(std::move(part));
+        }
       }
+      pieces = std::move(next);
     }
     if (pieces.size() > p_.regionCap || (!p_.vectorizeOpacity && pieces.size() > p_.regionLimit)) complex = true;
   };

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
-#include <set>
 #include <stdexcept>
 #include <unordered_map>
 #include <unordered_set>
@@ -64,8 +63,7 @@ struct Op {
   const TavDB::Object* shape = nullptr;  // the object whose area is painted
   bool stroke = false;
   TavDB::tv_box bounds;
-  bool flat = false;         // one colour all over (a flat paint without soft mask)
-  bool varies = false;       // its colour or alpha varies over its area
+  bool varies = false;       // its colour or alpha varies over its area (not a flat paint, a soft mask)
   bool transparent = false;
   bool overprint = false;    // leaves inks of the job untouched
   bool blackOverprint = false;
@@ -379,8 +377,7 @@ bool Flattener::describePaint(Op& op) {
   source.alpha = std::clamp(t.opacity / float(kOpacityFull), 0.0f, 1.0f);
   source.blendMode = t.blendMode <= kLuminosity ? int(t.blendMode) : int(kNormal);
   const bool masked = t.softMask != kNoSoftMask || t.secondOpacity != kSecondOpacityNone;
-  op.flat = paint->type == kPaintFlat && !masked;
-  op.varies = !op.flat;
+  op.varies = paint->type != kPaintFlat || masked;
   // A map's opacity channel is transparency of its own, pixel by pixel.
   if (paint->type == kPaintMap && maphasopa(job_, paint->map)) op.transparent = true;
   if (paint->type == kPaintPicture || paint->type == kPaintMap) {

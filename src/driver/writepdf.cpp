@@ -469,9 +469,19 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
   {
     PDFSpaSetter flattener(job, false);
     SetFlattenerParameters(flattener, settings);
-    std::unique_ptr<TavDB::Object> flat = FlattenJobSpa(flattener);
+    std::unique_ptr<TavDB::Object> flat;
+    try {
+      flat = FlattenJobSpa(flattener);
+    } catch (const TavSys::Error& e) {
+      // Writing the transparency unflattened would not print as asked.
+      if (!e.key().empty()) TavGen::message(TavGen::kBatchError, 1, e.key(), e.placeholders());
+      if (!e.detail().empty()) TavSys::debug(e.detail());
+      result = e.code() != 0 ? e.code() : TavSys::kResultAbandoned;
+    }
     std::unique_ptr<TavDB::Object> original;
-    if (flattener.cancelled()) {
+    if (result != 0) {
+      flat.reset();
+    } else if (flattener.cancelled()) {
       flat.reset();
       result = TavSys::kResultAbandoned;
     } else if (flat) {

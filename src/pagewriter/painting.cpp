@@ -133,7 +133,9 @@ void PDFProof::WriteObject(TavDB::Object* object, bool noSplit, bool alreadyConv
   const bool ownScreen = mSettings.IncludeScreening != 0 && mSettings.UseDefaultScreen == 0;
   if (ownScreen) SaveGraphicsState();
 
-  if (!isContainer(object) && !alreadyConverted) {
+  // A region the flattener composed carries its final colour already.
+  const bool composed = object->extra() != nullptr && object->extra()->composed;
+  if (!isContainer(object) && !alreadyConverted && !composed) {
     const std::uint16_t paint = object->paint();
     const std::uint16_t converted = ConvertedForOpaqueInks(paint);
     // The stroke is painted with the same inks and hides what lies below it

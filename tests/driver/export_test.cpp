@@ -558,23 +558,27 @@ TEST(EntryPoints, LinkParametersAreDeclaredOnJobEventsOnly) {
   gPDFSettings.HorizontalDistortion = 0;
 }
 
-TEST(Flattener, TransparentJobsAreReportedAsNotFlattened) {
+TEST(Flattener, TransparentJobsGiveAFlattenedTreeWhenFlatteningIsOn) {
   auto transparent = loadJob(colouredSquares(kStandardInks, {R"({"Cyan":100})", R"({"Orange":100})"},
                                              R"(,"opacity":50)"));
   auto opaque = loadJob(plainJobText());
-  struct Case { jobstr* job; bool flattening; int told; };
-  for (const Case c : {Case{transparent.get(), false, 0}, Case{transparent.get(), true, 1}, Case{opaque.get(), true, 0}}) {
+  struct Case { jobstr* job; bool flattening; bool tree; };
+  for (const Case c : {Case{transparent.get(), false, false}, Case{transparent.get(), true, true}, Case{opaque.get(), true, false}}) {
+    JobStateGuard guard(c.job);
     TavPDF::PDFSpaSetter setter(c.job, false);
     TavPDF::SetFlattenerParameters(setter, flavour("Press", c.flattening ? "EnableFlattening=1" : "EnableFlattening=0"));
-    TavGen::MessageCapture capture;
-    EXPECT_EQ(FlattenJobSpa(setter), nullptr);
-    EXPECT_EQ(capture.count("PDF/TRANSPARENCY NOT FLATTENED"), c.told);
+    const std::unique_ptr<TavDB::Object> tree = FlattenJobSpa(setter);
+    EXPECT_EQ(tree != nullptr, c.tree);
     EXPECT_FALSE(setter.cancelled());
+    if (tree) {
+      EXPECT_FALSE(jobHasTransparency(c.job, tree.get()));
+    }
   }
-  // A cancelled operation marks the flattening cancelled.
-  TavPDF::PDFSpaSetter setter(opaque.get(), false);
+  // A cancelled operation marks the flattening cancelled and gives no tree.
+  TavPDF::PDFSpaSetter setter(transparent.get(), false);
+  TavPDF::SetFlattenerParameters(setter, flavour("Press", "EnableFlattening=1"));
   TavSys::Progress::cancel();
-  FlattenJobSpa(setter);
+  EXPECT_EQ(FlattenJobSpa(setter), nullptr);
   TavSys::Progress::resetCancel();
   EXPECT_TRUE(setter.cancelled());
 }

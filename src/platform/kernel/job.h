@@ -121,7 +121,11 @@ struct GradationStep {
 struct PaintTransparency {
   std::uint16_t opacity = kOpacityFull;              // CA/ca = opacity / 25600
   std::uint16_t secondOpacity = kSecondOpacityNone;  // 10000 = no soft mask
-  std::uint8_t blendMode = 0;   // 0 Normal .. 15 Luminosity, PDF order; 12..15 non-separable
+  // Blend mode, the kernel's numbering: 0 Normal, 1 Multiply, 2 Screen, 3 Overlay,
+  // 4 SoftLight, 5 HardLight, 6 ColorDodge, 7 ColorBurn, 8 Darken, 9 Lighten,
+  // 10 Difference, 11 Exclusion; 12..15 the non-separable Hue, Saturation,
+  // Color, Luminosity.
+  std::uint8_t blendMode = 0;
   std::uint32_t flags = 0;      // bit 0 alpha is shape, bit 1 isolated, bit 2 knockout
   std::uint16_t softMask = kNoSoftMask;  // pattern index of the soft mask, 10000 = none
 };

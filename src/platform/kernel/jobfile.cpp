@@ -782,9 +782,9 @@ void Loader::readPaints(const Node& list) {
       p.transparency.opacity = std::uint16_t(TavSys::iround(v->number(0, 100) * kOpacityFull / 100.0));
     if (auto v = e.opt("blendMode"))
       p.transparency.blendMode = v->choice<std::uint8_t>(
-          {{"normal", 0}, {"multiply", 1}, {"screen", 2}, {"overlay", 3}, {"darken", 4},
-           {"lighten", 5}, {"colorDodge", 6}, {"colorBurn", 7}, {"hardLight", 8},
-           {"softLight", 9}, {"difference", 10}, {"exclusion", 11}, {"hue", 12},
+          {{"normal", 0}, {"multiply", 1}, {"screen", 2}, {"overlay", 3}, {"softLight", 4},
+           {"hardLight", 5}, {"colorDodge", 6}, {"colorBurn", 7}, {"darken", 8},
+           {"lighten", 9}, {"difference", 10}, {"exclusion", 11}, {"hue", 12},
            {"saturation", 13}, {"color", 14}, {"luminosity", 15}});
     if (p.type == kPaintFlat || p.type == kPaintLinear || p.type == kPaintRadial) {
       checkRef(job_->colours, e.child("colour"), "colour");

@@ -140,6 +140,9 @@ struct ObjectExtra {
   // whether the barcode was edited after it was made (platform/kernel/barcode.h).
   std::shared_ptr<const barCreator> barcode;
   bool barcodeEdited = false;
+  // A region the transparency flattener composed: its paint is the final
+  // colour of the place, opaque inks already applied.
+  bool composed = false;
 };
 
 class Tagged {
@@ -205,6 +208,7 @@ class Object : public Tagged {
 
  private:
   friend std::unique_ptr<Object> objdup(const Object* object);
+  friend std::unique_ptr<Object> objdupnomembers(const Object* object);
   ObjectKind kind_;
   std::uint16_t paint_ = 0;
   tv_box bounds_;
@@ -228,6 +232,9 @@ class Layer : public Object {
 // owned by the caller. (objdupall is the same: copies always include members.)
 std::unique_ptr<Object> objdup(const Object* object);
 std::unique_ptr<Object> objdupall(const Object* object);
+// A copy of the object's own state (flags, paint, bounds, points, extras)
+// without its members; owned by the caller.
+std::unique_ptr<Object> objdupnomembers(const Object* object);
 // A new empty group, owned by the caller.
 std::unique_ptr<Object> gronew();
 // A new empty spatial tree (a plain list), owned by the caller.

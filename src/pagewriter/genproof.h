@@ -105,6 +105,9 @@ class genproof : public illtransform {
   virtual int WritePaintColor(std::uint16_t paint, int pass);
   virtual int OutputPlacedEPS(TavDB::Object* object) = 0;
   virtual int OutputPlacedJob(TavDB::Object* object);
+  // A placed TIFF or JPEG picture, read row by row: 0 written, 2 no memory
+  // for a row, -2 cancelled, 4 no file named. A file that is gone or cannot
+  // be read throws TavSys::Error (PictureFileMissing, PictureUnreadable).
   virtual int OutputPlacedPixels(TavDB::Object* object);
   virtual int OutputPlacedPDF(TavDB::Object* object);
   virtual int OutputPlacedPicture(TavDB::Object* object, const paityp* paint);

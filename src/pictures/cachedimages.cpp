@@ -3,6 +3,7 @@
 // written for them, and their placement in the page content.
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <optional>
 
 #include "colour/colorspaces.h"
@@ -13,6 +14,7 @@
 #include "pictures/picturecache.h"
 #include "platform/kernel/colorspace.h"
 #include "platform/messages.h"
+#include "platform/pixelreader.h"
 #include "platform/system.h"
 #include "platform/tav_error.h"
 #include "platform/utf.h"
@@ -306,6 +308,7 @@ PDFIndirectReference* WriteImageStream(PDFProof& writer, std::unique_ptr<TavSys:
   if (handler == nullptr) return writer.EndImageStream(nullptr);
   handler->Begin();
   std::vector<std::uint8_t> row(std::size_t(width) * std::size_t(planes), 128);
+  std::optional<TavSys::Error> failure;
   if (placeholder) {
     handler->WriteRows(row.data(), 1, planes);
   } else {
@@ -315,15 +318,19 @@ PDFIndirectReference* WriteImageStream(PDFProof& writer, std::unique_ptr<TavSys:
         if (TavSys::Progress::isCanceled()) break;
       }
     } catch (const TavSys::Error& e) {
-      // The rows read so far stay; the handler completes the image with white.
-      TavSys::debug("WriteImageStream: " + e.detail());
-      TavGen::message(TavGen::kBatchError, 1, "PDF/UNSUPPORTED PICTURE TYPE", {{"__FILENAME__", fileName}});
+      failure = e;
     }
   }
   if (auto* own = dynamic_cast<pdfproofimghan*>(handler)) own->Finish();
   delete handler;
   int status = 0;
   PDFIndirectReference* ref = writer.EndImageStream(&status);
+  // A file that cannot be read to its end: the image is closed, and the
+  // file that would hold it with rows missing is given up.
+  if (failure) {
+    if (failure->key().empty()) throw TavSys::PictureUnreadable(fileName, failure->detail());
+    throw *failure;
+  }
   if (status != 0) throw TavSys::Error(status, "PDF/COULD NOT ADD IMAGE", name);
   return ref;
 }
@@ -396,16 +403,15 @@ void WriteSubImage(CachedSubImage& sub, CachedImage& picture) {
       if (s.Flavour == kFlavourViewing) showOnce(writer, TavGen::kInfo, "PDF/OVERPRINTS ADDED");
     }
   } catch (const TavSys::Error& e) {
+    // The map cannot be written: the export stops with the file named.
     TavSys::debug("WriteSubImage " + sub.name + ": " + e.detail());
+    if (e.key().empty()) throw TavSys::Error(e.code(), "PDF/COULD NOT ADD IMAGE", e.detail());
     const TavSys::filref* file = mapGetFirstImageRef(job, int(picture.map));
-    if (e.key().empty()) {
-      TavGen::message(TavGen::kBatchError, 1, "PDF/COULD NOT ADD IMAGE");
-    } else if (!TavSys::Progress::isCanceled()) {
-      auto placeholders = e.placeholders();
-      if (placeholders.empty() && file != nullptr) placeholders.emplace_back("__FILENAME__", file->getNameAsUtf8());
-      TavGen::message(TavGen::kBatchError, 1, e.key(), placeholders);
-    }
-    sub.reference = nullptr;
+    bool named = false;
+    for (const auto& [placeholder, value] : e.placeholders()) named = named || placeholder == "__FILENAME__";
+    if (named || file == nullptr) throw;
+    TavSys::Error withName = e;
+    throw withName.with("__FILENAME__", file->getNameAsUtf8());
   }
   if (sub.reference == nullptr && !sub.baseImages.empty()) sub.reference = writeEmptyForm(writer);
   if (s.EmbedImages == 0) showOnce(writer, TavGen::kWarning, "PDF/IMAGES EMBEDDED NO OPI CREATED");
@@ -718,11 +724,19 @@ void MappedPictureCache::DrawMappedPicture(PDFProof* writer, TavDB::Object* obje
   const Paint* paint = paipoi(job, object->paint());
   if (paint == nullptr || paint->type != kPaintMap) return;
   if (!PictureFilesExist(job, object->paint())) {
-    // Files that went missing after the job was read: said, never left out silently.
-    const TavSys::filref* file = mapGetFirstImageRef(job, paint->map);
-    TavGen::message(TavGen::kBatchError, 1, "PDF/CANNOT OPEN PICTURE FILE",
-                    {{"__FILENAME__", file != nullptr ? file->getNameAsUtf8() : std::string()}});
-    return;
+    // Files that went missing after the job was read: the export stops,
+    // naming the first that is gone.
+    std::string missing;
+    if (const PictureMap* map = mappoi(job, paint->map)) {
+      for (const TavSys::filref& file : map->files) {
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(std::filesystem::u8path(file.getFullPathAsUtf8()), ec)) {
+          missing = file.getNameAsUtf8();
+          break;
+        }
+      }
+    }
+    throw TavSys::PictureFileMissing(missing);
   }
   if (TavricLib::MappedPaintIsInvisible(job, paint->map, true)) return;
   BuildPictureCache(writer);
@@ -740,7 +754,8 @@ void MappedPictureCache::DrawMappedPicture(PDFProof* writer, TavDB::Object* obje
     }
     DrawSubImage(*picture, index, object);
   } catch (const PDFImageException&) {
-    TavGen::ShowInfoMessage(TavGen::kBatchError, 1, TavCore::GetLocalizedUni16String("PDF/COULD NOT ADD IMAGE"));
+    // A use the cache never gathered cannot be drawn: nothing is left out silently.
+    throw TavSys::Error(TavSys::kResultAbandoned, "PDF/COULD NOT ADD IMAGE", "a map use the picture cache lacks");
   }
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <jpeglib.h>
+#include <jerror.h>
 #include <tiffio.h>
 
 #include "platform/tav_error.h"
@@ -248,6 +249,7 @@ struct JpegErrorManager {
   jpeg_error_mgr base;
   std::jmp_buf jump;
   char message[JMSG_LENGTH_MAX];
+  bool damaged = false;  // a warning of lost pixels was given
 };
 
 void jpegErrorExit(j_common_ptr info) {
@@ -257,6 +259,18 @@ void jpegErrorExit(j_common_ptr info) {
 }
 
 void jpegNoOutput(j_common_ptr) {}
+
+// Warnings that mean pixels were lost (libjpeg fills them in gray and goes
+// on): the file is damaged. Others (extra bytes between segments) are not.
+void jpegWarning(j_common_ptr info, int level) {
+  if (level != -1) return;
+  const int code = info->err->msg_code;
+  if (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER || code == JWRN_MUST_RESYNC) {
+    auto* manager = reinterpret_cast<JpegErrorManager*>(info->err);
+    if (!manager->damaged) info->err->format_message(info, manager->message);
+    manager->damaged = true;
+  }
+}
 
 // Released also when the header is refused (the reader's constructor throws).
 struct JpegState {
@@ -303,6 +317,7 @@ class JpegSource final : public pixreatyp::Source {
     state_.info.err = jpeg_std_error(&state_.error.base);
     state_.error.base.error_exit = jpegErrorExit;
     state_.error.base.output_message = jpegNoOutput;
+    state_.error.base.emit_message = jpegWarning;
     state_.error.message[0] = 0;
     state_.file = std::fopen(path.c_str(), "rb");
     if (state_.file == nullptr) refuse(path, "the file cannot be opened");
@@ -323,7 +338,7 @@ class JpegSource final : public pixreatyp::Source {
   }
 
   void readRow(std::uint8_t* row) override {
-    if (jpegReadLine(&state_, row) != 0) {
+    if (jpegReadLine(&state_, row) != 0 || state_.error.damaged) {
       refuse(path_, std::string("damaged JPEG data (") + state_.error.message + ")");
     }
     if (invert_) {
@@ -367,6 +382,15 @@ void pixreatyp::readRow(std::uint8_t* row) {
   if (next_ >= header_.rows) refuse(path_, "read past the last row");
   source_->readRow(row);
   ++next_;
+}
+
+Error PictureUnreadable(const std::string& fileName, const std::string& why) {
+  return Error(kResultAbandoned, kUnsupported, fileName + ": " + why).with("__FILENAME__", fileName);
+}
+
+Error PictureFileMissing(const std::string& fileName) {
+  return Error(kResultAbandoned, "PDF/CANNOT OPEN PICTURE FILE", fileName + ": the file is missing")
+      .with("__FILENAME__", fileName);
 }
 
 const PixelHeader& pixreabeg(const pixreatyp& reader) { return reader.header(); }

@@ -19,6 +19,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/tav_error.h"
+
 namespace TavSys {
 
 // Colour models of the picture header.
@@ -78,6 +80,14 @@ void pixreaend(std::unique_ptr<pixreatyp>& reader);
 
 // Whether the file starts like a JPEG file (the bytes FF D8 FF).
 bool fileIsJPEG(const std::string& path);
+
+// The errors the writers stop on when a picture or map file cannot be
+// written: "PDF/UNSUPPORTED PICTURE TYPE" (the file cannot be read as a
+// picture; `why` goes to the developer's log) and "PDF/CANNOT OPEN PICTURE
+// FILE", both naming the file. A picture is never left out of a file that
+// is otherwise written.
+Error PictureUnreadable(const std::string& fileName, const std::string& why);
+Error PictureFileMissing(const std::string& fileName);
 
 }  // namespace TavSys
 

@@ -1,0 +1,112 @@
+// Damaged and unreadable placed files as a user meets them on the command
+// line: a failure exits 1 with the file named, and the target stays as it was.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "driver_support.h"
+#include "support/consumers.h"
+#include "support/pictures.h"
+
+namespace fs = std::filesystem;
+using tavtest::runTavpdf;
+
+namespace {
+
+void cutInHalf(const fs::path& from, const fs::path& to) {
+  const std::string bytes = tavtest::readFile(from);
+  tavtest::writeFile(to, bytes.substr(0, bytes.size() / 2));
+}
+
+fs::path examplePicture(const char* name) { return tavtest::sourceDir() / "examples" / "pictures" / name; }
+
+// A job placing a map of `files` (a JSON array) feeding the spot ink from file 0.
+std::string mapJob(const std::string& files, int width, int height) {
+  return drivertest::jobText(
+      drivertest::kStandardInks, R"([{"id":20,"inks":{"Orange":100}}])",
+      R"([{"id":30,"type":"map","map":1,"place":{"origin":[720,720],"widthCorner":[720,1720],)"
+      R"("heightCorner":[1720,720]}}])",
+      "[" + drivertest::square(720, 720, 1000, 30) + "]",
+      R"(,"maps":[{"id":1,"files":)" + files + R"(,"channels":[{"ink":"Orange"}],"colour":20,"width":)" +
+          std::to_string(width) + R"(,"height":)" + std::to_string(height) + R"(,"resolution":150}])");
+}
+
+}  // namespace
+
+// Every kind of placed file, cut short or otherwise unreadable: `export`
+// and `ai` (version 7, which holds pixels) exit 1 naming the file, and
+// leave the existing target and the folder as they were.
+TEST(DamagedInput, PicturesThatCannotBeReadFailTheExportAndLeaveTheTarget) {
+  tavtest::TestFolder dir;
+  cutInHalf(examplePicture("photo-cmyk.tif"), dir / "half.tif");
+  cutInHalf(examplePicture("photo.jpg"), dir / "half.jpg");
+  cutInHalf(examplePicture("wave-spot.tif"), dir / "half-map.tif");
+  fs::copy_file(examplePicture("wave-spot.tif"), dir / "map.tif");
+  tavtest::writeFile(dir / "nobox.eps", "%!PS-Adobe-3.0 EPSF-3.0\n");
+  tavtest::writeFile(dir / "text.pdf", "hello, not a PDF file\n");
+  const std::string swatches = tavtest::readFile(examplePicture("swatch-plates.pdf"));
+  tavtest::writeFile(dir / "cut.pdf", swatches.substr(0, swatches.size() / 3));
+  tavtest::writeFile(dir / "empty.pdf", "");
+
+  struct Case {
+    const char* what;
+    std::string job;
+    const char* key;
+    std::string text;  // in the message
+    bool illustrator;  // `ai --mode 2` reads the file too
+  };
+  const std::string inks = drivertest::kStandardInks;
+  const Case cases[] = {
+      {"a TIFF file cut short", drivertest::placedJob(inks, R"("file":"half.tif")"), "PDF/UNSUPPORTED PICTURE TYPE",
+       "\"half.tif\"", true},
+      {"a JPEG file cut short", drivertest::placedJob(inks, R"("file":"half.jpg")"), "PDF/UNSUPPORTED PICTURE TYPE",
+       "\"half.jpg\"", true},
+      {"an EPS file without a bounding box", drivertest::placedJob(inks, R"("file":"nobox.eps")"),
+       "PDF/UNSUPPORTED PICTURE TYPE", "\"nobox.eps\"", true},
+      {"a map file cut short", mapJob(R"(["half-map.tif"])", 240, 150), "PDF/UNSUPPORTED PICTURE TYPE",
+       "\"half-map.tif\"", true},
+      {"a map one pixel wider than its file", mapJob(R"(["map.tif"])", 241, 150), "PDF/MAP FILE SIZE MISMATCH",
+       "\"map.tif\" is 240 x 150 pixels, but its map is 241 x 150", true},
+      {"a placed PDF that is text, without a size", drivertest::placedJob(inks, R"("file":"text.pdf")"),
+       "PDF/CANNOT EMBED PLACED PDF", "\"text.pdf\" cannot be embedded: ", false},
+      {"the same with a size", drivertest::placedJob(inks, R"("file":"text.pdf","width":1000,"height":1000)"),
+       "PDF/CANNOT EMBED PLACED PDF", "\"text.pdf\" cannot be embedded: ", false},
+      {"a placed PDF cut short", drivertest::placedJob(inks, R"("file":"cut.pdf")"), "PDF/CANNOT EMBED PLACED PDF",
+       "\"cut.pdf\"", false},
+      {"an empty placed PDF", drivertest::placedJob(inks, R"("file":"empty.pdf")"), "PDF/CANNOT EMBED PLACED PDF",
+       "\"empty.pdf\"", false},
+      {"a placed PDF without the page", drivertest::placedJob(inks, R"("file":"cut.pdf","pdfPage":3)"),
+       "PDF/CANNOT EMBED PLACED PDF", "\"cut.pdf\"", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    tavtest::writeFile(dir / "job.json", c.job);
+    tavtest::writeFile(dir / "out.pdf", "OLD");
+    tavtest::writeFile(dir / "out.ai", "OLD");
+    const auto before = tavtest::folderListing(dir.path());
+    std::vector<std::vector<std::string>> commands = {{"export", "job.json", "-o", "out.pdf"},
+                                                      {"export", "job.json", "-o", "out.pdf", "--flavour", "Viewing"}};
+    if (c.illustrator) commands.push_back({"ai", "job.json", "-o", "out.ai", "--mode", "2"});
+    for (const auto& command : commands) {
+      const tavtest::ProcessResult r = runTavpdf(command, dir.path());
+      EXPECT_EQ(r.exitCode, 1) << r.describe();
+      EXPECT_NE(r.err.find("failure: " + std::string(c.key) + ": "), std::string::npos) << r.err;
+      EXPECT_NE(r.err.find(c.text), std::string::npos) << r.err;
+      EXPECT_EQ(tavtest::folderListing(dir.path()), before) << r.describe();
+    }
+  }
+}
+
+// A JPEG file that is whole goes in as it stands, or decoded, and exports.
+TEST(DamagedInput, SoundJpegFilesStillExport) {
+  tavtest::TestFolder dir;
+  fs::copy_file(examplePicture("photo.jpg"), dir / "photo.jpg");
+  tavtest::writeFile(dir / "job.json", drivertest::placedJob(drivertest::kStandardInks, R"("file":"photo.jpg")"));
+  for (const char* compression : {"CompressImages=50", "CompressImages=1"}) {
+    SCOPED_TRACE(compression);
+    const tavtest::ProcessResult r = runTavpdf({"export", "job.json", "-o", "out.pdf", "--set", compression}, dir.path());
+    ASSERT_EQ(r.exitCode, 0) << r.describe();
+    tavtest::expectPdfAcceptedByAllConsumers(dir / "out.pdf");
+  }
+}

@@ -91,6 +91,7 @@ JDFFolderOutput::~JDFFolderOutput() {
 
 genoutfil* JDFFolderOutput::open(const std::string& name, int kind) {
   if (mFile) close(false);  // a file left open was not finished
+  mLastError = 0;
   mCurrent = TavSys::FileSpec(mTarget.path().parent_path() / JDFFileName(name, artque() != 0));
   mCurrentKind = kind;
   try {

@@ -120,7 +120,19 @@ PDFIndirectReference* writeEmptyForm(PDFProof& writer) {
 }
 
 // "/TR_<separation> gs" for an image of one separation, "/TR_CMYK gs" otherwise.
-void writeTransferState(genoutfil& out, const std::vector<int>& separations) {
+// On a page of separated output everything prints on the page's plate: its
+// ink's function applies, whatever inks the image was made from (and the
+// page's resources hold that one only).
+void writeTransferState(PDFProof& writer, genoutfil& out, const std::vector<int>& separations) {
+  jobstr* job = writer.GetJob();
+  if (writer.GetSettings().SeparatedOutput != 0 && !writer.IsSoftMaskRemap()) {
+    for (int slot = 0; slot < kMaxSeparations; ++slot) {
+      const int plate = sepsoruse(job, slot, false);
+      if (plate < 0) continue;
+      out << "/TR_" << std::to_string(plate) << " gs\n";
+      return;
+    }
+  }
   if (separations.size() < 2) {
     out << "/TR_" << std::to_string(separations.empty() ? 0 : separations.front()) << " gs\n";
   } else {
@@ -364,7 +376,7 @@ PDFIndirectReference* WriteSubImageGroupForm(CachedSubImage& sub, CachedImage& p
   const bool transfers = dotgainTransfers(writer.GetSettings());
   for (std::size_t k = 0; k < pairs.size(); ++k) {
     if (k == 1 && !picture.hasOverprint) *sink << "/op1 gs\n";
-    if (transfers) writeTransferState(*sink, sub.baseImages[k]->separations);
+    if (transfers) writeTransferState(writer, *sink, sub.baseImages[k]->separations);
     PDFName::OutputName(*sink, pairs[k].first.c_str());
     *sink << " Do\n";
   }
@@ -750,7 +762,7 @@ void MappedPictureCache::DrawMappedPicture(PDFProof* writer, TavDB::Object* obje
     // A sub-image of one image selects its transfer function here; the
     // group form of several selects one per image.
     if (dotgainTransfers(writer->GetSettings()) && sub.baseImages.size() == 1) {
-      writeTransferState(writer->GetOutputStream(), sub.baseImages.front()->separations);
+      writeTransferState(*writer, writer->GetOutputStream(), sub.baseImages.front()->separations);
     }
     DrawSubImage(*picture, index, object);
   } catch (const PDFImageException&) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <set>
 #include <utility>
 
 #include <qpdf/Buffer.hh>
@@ -262,6 +264,66 @@ class OutputFilePipeline : public Pipeline {
   std::string mBlock;
 };
 
+// Whether qpdf writes a '#' in a name as "#23" (this qpdf writes it as it is,
+// which readers take for the start of an escape).
+bool writerEscapesNumberSign() {
+  static const bool escapes = QPDFObjectHandle::newName("/a#b").unparse() == "/a#23b";
+  return escapes;
+}
+
+// "#" in a name as the escape "#23" that the writer leaves as it stands.
+std::string escapedNumberSigns(const std::string& name) {
+  std::string out;
+  out.reserve(name.size() + 4);
+  for (char c : name) {
+    if (c == '#') {
+      out += "#23";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// Every name and dictionary key holding '#' in the document, in the form
+// that reaches the file as "#23". The objects change, so this is done only
+// right before the document is written.
+void escapeNumberSignsInNames(QPDF& qpdf) {
+  std::set<QPDFObjGen> seen;
+  std::vector<QPDFObjectHandle> stack{qpdf.getTrailer()};
+  for (QPDFObjectHandle& o : qpdf.getAllObjects()) stack.push_back(o);
+  auto fixed = [](QPDFObjectHandle value) -> std::optional<QPDFObjectHandle> {
+    if (!value.isName() || value.getName().find('#') == std::string::npos) return std::nullopt;
+    return QPDFObjectHandle::newName(escapedNumberSigns(value.getName()));
+  };
+  while (!stack.empty()) {
+    QPDFObjectHandle o = stack.back();
+    stack.pop_back();
+    if (o.isIndirect() && !seen.insert(o.getObjGen()).second) continue;
+    QPDFObjectHandle dict = o.isStream() ? o.getDict() : o;
+    if (dict.isDictionary()) {
+      for (const std::string& key : dict.getKeys()) {
+        QPDFObjectHandle value = dict.getKey(key);
+        const std::optional<QPDFObjectHandle> name = fixed(value);
+        if (name) value = *name;
+        if (key.find('#') != std::string::npos) {
+          dict.removeKey(key);
+          dict.replaceKey(escapedNumberSigns(key), value);
+        } else if (name) {
+          dict.replaceKey(key, value);
+        }
+        if (!value.isIndirect() && (value.isDictionary() || value.isArray())) stack.push_back(value);
+      }
+    } else if (o.isArray()) {
+      for (int i = 0; i < o.getArrayNItems(); ++i) {
+        QPDFObjectHandle value = o.getArrayItem(i);
+        if (auto name = fixed(value)) o.setArrayItem(i, *name);
+        if (!value.isIndirect() && (value.isDictionary() || value.isArray())) stack.push_back(value);
+      }
+    }
+  }
+}
+
 }  // namespace
 
 void GADoc::Save(const fs::path& path) {
@@ -278,6 +340,7 @@ void GADoc::Save(const fs::path& path) {
     // The file's identity follows its content, so that the same export gives
     // the same bytes.
     writer.setDeterministicID(true);
+    if (!writerEscapesNumberSign()) escapeNumberSignsInNames(*mQpdf);
     writer.write();
   } catch (const TavSys::Error&) {
     throw;

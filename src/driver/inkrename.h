@@ -37,5 +37,7 @@ int RenameKeysInDict(RenamePieceInfo& visitor, GADict dictionary);
 // beside it, only when something changed). 0 done; 1 when the file could not
 // be read, renamed or saved (each problem shown).
 int RenameInksInWrittenFile(const jobstr* job, const TavSys::FileSpec& file);
+// The same over a file that `save` puts in place of the written one.
+int RenameInksInWrittenFile(const jobstr* job, const PassFile& file);
 
 }  // namespace TavPDF

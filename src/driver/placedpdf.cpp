@@ -12,6 +12,7 @@
 #include "pdfwriter/pdfouthan.h"
 #include "platform/kernel/job.h"
 #include "platform/messages.h"
+#include "platform/system.h"
 #include "platform/tav_error.h"
 #include "platform/utf.h"
 
@@ -145,9 +146,14 @@ void PDF13CompabilityCheckVisitor::VisitImage(GADict& image) {
 
 // ---- finding and converting references --------------------------------------------------
 
-RefFinderVisitor::RefFinderVisitor(GADoc& output, NilErrorReporter& errors, bool pdf13Check, bool overlap,
-                                   bool isolateOneUp)
-    : mOutput(output), mErrors(errors), mPdf13Check(pdf13Check), mOverlap(overlap), mIsolateOneUp(isolateOneUp) {}
+RefFinderVisitor::RefFinderVisitor(GADoc& output, fs::path folder, NilErrorReporter& errors, bool pdf13Check,
+                                   bool overlap, bool isolateOneUp)
+    : mOutput(output),
+      mFolder(std::move(folder)),
+      mErrors(errors),
+      mPdf13Check(pdf13Check),
+      mOverlap(overlap),
+      mIsolateOneUp(isolateOneUp) {}
 
 GADoc& RefFinderVisitor::OpenPlaced(const std::string& path) {
   auto found = mPlaced.find(path);
@@ -155,7 +161,7 @@ GADoc& RefFinderVisitor::OpenPlaced(const std::string& path) {
   if (mFailed.count(path) != 0) throw TavSys::Error(TavSys::kResultAbandoned, "", "already refused");
   fs::path where = fs::u8path(path);
   // A relative name is taken from the written file's folder.
-  if (where.is_relative()) where = mOutput.GetPath().parent_path() / where;
+  if (where.is_relative()) where = mFolder / where;
   try {
     return *mPlaced.emplace(path, std::make_unique<GADoc>(where)).first->second;
   } catch (...) {
@@ -166,6 +172,7 @@ GADoc& RefFinderVisitor::OpenPlaced(const std::string& path) {
 
 void RefFinderVisitor::VisitXObject(GADict& xobjects, const std::string& name, GAObject& xobject) {
   if (mPdf13Check && mTransparencyFound) return;
+  if (TavSys::Progress::isCanceled()) return;
   if (!xobject.IsStream() || !xobject.GetDict().GetDict("Ref").IsValid()) return;
   if (xobject.IsIndirect() && mRefused.count(xobject.Handle().getObjGen()) != 0) return;
   GAStream stream;
@@ -304,19 +311,27 @@ bool convertReferenceXObject(RefFinderVisitor& visitor, const GAObject& referenc
 }
 
 int resolvePlacedPdfReferences(const TavSys::FileSpec& file, bool pdf13Check, bool overlap, bool isolateOneUp) {
-  NilErrorReporter errors;
   if (!file.DoesExist()) {
+    NilErrorReporter errors;
+    errors.SetCurrentFile(file.GetFileNameUTF8());
     errors.ReportError("Input file is empty.");
     return -1;
   }
+  return resolvePlacedPdfReferences(PassFile::AtPath(file.path()), pdf13Check, overlap, isolateOneUp);
+}
+
+int resolvePlacedPdfReferences(const PassFile& file, bool pdf13Check, bool overlap, bool isolateOneUp) {
+  NilErrorReporter errors;
   OpiResolverErrorReporter reporter(&errors);
   GOErrorReporterScope scope(&reporter);
-  errors.SetCurrentFile(file.GetFileNameUTF8());
+  errors.SetCurrentFile(file.path.filename().string());
   try {
-    GADoc doc(file.path());
-    RefFinderVisitor finder(doc, errors, pdf13Check, overlap, isolateOneUp);
+    GADoc doc(file.path);
+    RefFinderVisitor finder(doc, file.folder, errors, pdf13Check, overlap, isolateOneUp);
     GOVWalk(doc.GetTrailer(), finder);
     if (pdf13Check && finder.TransparencyFound()) return -2;
+    // Stopped: nothing is saved, and the caller gives the file up.
+    if (TavSys::Progress::isCanceled()) return -1;
     // A page that could not be embedded would leave its placement empty:
     // the file is not worth saving.
     if (errors.GetErrorCount() != 0) return -1;
@@ -324,7 +339,7 @@ int resolvePlacedPdfReferences(const TavSys::FileSpec& file, bool pdf13Check, bo
     for (PendingPut& put : puts) {
       if (put.dictionary.IsValid()) put.dictionary.Put(put.name, put.stream);
     }
-    if (!puts.empty()) doc.Save(file.path());
+    if (!puts.empty()) file.save(doc);
     return errors.GetErrorCount() != 0 ? -1 : 0;
   } catch (const TavSys::Error& e) {
     errors.ReportError(e.detail().empty() ? e.text() : e.detail());

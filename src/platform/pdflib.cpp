@@ -326,8 +326,19 @@ void escapeNumberSignsInNames(QPDF& qpdf) {
 
 }  // namespace
 
+PassFile PassFile::AtPath(const fs::path& file) {
+  fs::path folder = file.parent_path();
+  return {file, folder.empty() ? fs::path(".") : folder, [file](GADoc& doc) { doc.Save(file); }};
+}
+
 void GADoc::Save(const fs::path& path) {
   TavSys::OutputFile out(path);
+  Save(out);
+  out.commit();
+}
+
+void GADoc::Save(TavSys::OutputFile& out) {
+  const fs::path path = out.target();
   OutputFilePipeline sink(out);
   try {
     QPDFWriter writer(*mQpdf);
@@ -351,7 +362,6 @@ void GADoc::Save(const fs::path& path) {
   }
   ReportWarnings();
   sink.finish();
-  out.commit();
 }
 
 GAObject CloneInto(GADoc& into, GADoc& from, const GAObject& object) {

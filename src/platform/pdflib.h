@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -30,6 +31,10 @@ class JSON;
 #endif
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
+
+namespace TavSys {
+class OutputFile;
+}
 
 class GADoc;
 class GADict;
@@ -226,6 +231,9 @@ class GADoc {
   // complete, so that a failure leaves the file as it was. Stream data are
   // kept as they are. Throws TavSys::Error.
   void Save(const std::filesystem::path& path);
+  // Writes the document into an output that the caller commits (or gives
+  // up). Throws TavSys::Error.
+  void Save(TavSys::OutputFile& output);
 
   // Passes qpdf's collected warnings to the installed reporter.
   void ReportWarnings();
@@ -239,6 +247,18 @@ class GADoc {
   std::vector<QPDFObjectHandle> mPages;
   bool mPagesRead = false;
   bool mDirty = false;
+};
+
+// A complete file that a pass reads and may write again: `path` opens it
+// for reading (for a file without a name yet, a name of the open file under
+// /proc), names relative to it start in `folder`, and `save` puts a document
+// in its place.
+struct PassFile {
+  std::filesystem::path path;
+  std::filesystem::path folder;
+  std::function<void(GADoc&)> save;
+  // A file of its own name, saved under that name.
+  static PassFile AtPath(const std::filesystem::path& file);
 };
 
 // Copies an object of another document into `into`, with every object it

@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include <qpdf/Pl_Buffer.hh>
-#include <qpdf/Pl_QPDFTokenizer.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
+#include "driver/placedcontent.h"
 #include "pagewriter/pdfproof.h"
 #include "pdfwriter/pdfouthan.h"
 #include "platform/kernel/job.h"
@@ -240,31 +240,29 @@ bool convertReferenceXObject(RefFinderVisitor& visitor, const GAObject& referenc
     if (transparent) visitor.SetTransparencyFound();
     if (transparent && visitor.Pdf13Check()) return false;
 
-    // The content streams, decoded and joined with a line end between them
-    // (tokens at the end of one part and the start of the next must not run
-    // together), without the hidden optional content.
-    std::string joined;
+    // The content streams, decoded and streamed through one after the other
+    // into the new form's data (never held whole), without the hidden
+    // optional content; what consumers refuse is mended or refused.
     const GAObject contents = pageDict.Get("Contents");
-    std::vector<GAObject> parts;
-    if (contents.IsStream()) parts.push_back(contents);
+    std::vector<QPDFObjectHandle> parts;
+    if (contents.IsStream()) parts.push_back(contents.Handle());
     for (int i = 0; contents.IsArray() && i < contents.GetArray().GetLength(); ++i) {
-      parts.push_back(contents.GetArray().Get(i));
+      parts.push_back(contents.GetArray().Get(i).Handle());
     }
-    for (const GAObject& part : parts) {
-      if (!part.IsStream()) continue;
-      if (!joined.empty()) joined += '\n';
-      joined += GAStream(part.Handle()).GetDecodedData();
-    }
-    std::vector<std::unique_ptr<GInStream>> streams;
-    streams.push_back(std::make_unique<GMemoryInStream>(RemoveHiddenOCMDLayers(placed, pageDict, joined)));
-    MultipleInStream data(std::move(streams));
+    GADoc& output = visitor.GetOutput();
+    const QPDFObjectHandle resources = pageDict.Get("Resources").Handle();
+    PlacedContentReport report;
+    GAStream stream(output, GADict::New(),
+                    [&](Pipeline& sink) { report = FilterPlacedContent(placed, parts, resources, sink); });
+    if (!report.flaw.empty()) throw TavSys::Error(TavSys::kResultAbandoned, "", report.flaw);
+    // The forms the page draws are checked (and mended) before they are copied.
+    CheckPlacedForms(placed, resources, report.drawn);
 
     // Every other page key, copied with what it refers to.
     GADict kept = GADict::New();
     for (const std::string& key : pageDict.Keys()) {
       if (kExcludedPageKeys.count(key) == 0) kept.Put(key, pageDict.Get(key));
     }
-    GADoc& output = visitor.GetOutput();
     GADict form = CloneInto(output, placed, kept).GetDict();
     if (form.GetDict("Resources").IsValid()) stripPrivateNameKeys(form.GetDict("Resources"));
 
@@ -299,10 +297,15 @@ bool convertReferenceXObject(RefFinderVisitor& visitor, const GAObject& referenc
       const std::array<double, 6> turned = concat(rotationMatrix(quarters, box), m);
       form.Put("Matrix", numbers(turned.data(), 6));
     }
-    result = GAStream(output, form, data, true);
+    GADict streamDict = stream.GetDict();
+    for (const std::string& key : form.Keys()) {
+      if (key != "Length" && key != "Filter" && key != "DecodeParms") streamDict.Put(key, form.Get(key));
+    }
+    result = stream;
     placed.ReportWarnings();
     return true;
   } catch (const TavSys::Error& e) {
+    if (TavSys::Progress::isCanceled()) return false;
     if (e.detail() != "already refused") errors.ReportError(e.detail().empty() ? e.text() : e.detail());
   } catch (const std::exception& e) {
     errors.ReportError(e.what());
@@ -351,124 +354,10 @@ int resolvePlacedPdfReferences(const PassFile& file, bool pdf13Check, bool overl
 
 // ---- hidden optional content ----------------------------------------------------------
 
-namespace {
-
-// Which optional-content groups and membership dictionaries the default
-// configuration hides.
-class OptionalContentVisibility {
- public:
-  explicit OptionalContentVisibility(GADoc& doc) {
-    const GADict config = doc.GetCatalog().GetDict("OCProperties").GetDict("D");
-    if (!config.IsValid()) return;
-    mBaseOn = config.GetName("BaseState") != "OFF";
-    for (const char* list : {"ON", "OFF"}) {
-      const GAArray groups = config.GetArray(list);
-      for (int i = 0; i < groups.GetLength(); ++i) {
-        const GAObject g = groups.Get(i);
-        if (g.IsIndirect()) (std::strcmp(list, "ON") == 0 ? mOn : mOff).insert(g.Handle().getObjGen());
-      }
-    }
-    mActive = mBaseOn ? !mOff.empty() : true;
-  }
-  bool Active() const { return mActive; }
-
-  bool Hidden(const GAObject& object) const {
-    const GADict dict = object.GetDict();
-    if (!dict.IsValid()) return false;
-    const std::string type = dict.GetName("Type");
-    if (type == "OCG") return !GroupOn(object);
-    if (type != "OCMD") return false;
-    std::vector<bool> states;
-    const GAObject groups = dict.Get("OCGs");
-    if (groups.IsArray()) {
-      for (int i = 0; i < groups.GetArray().GetLength(); ++i) states.push_back(GroupOn(groups.GetArray().Get(i)));
-    } else if (groups.IsDict()) {
-      states.push_back(GroupOn(groups));
-    }
-    if (states.empty()) return false;
-    const std::string policy = dict.Has("P") ? dict.GetName("P") : "AnyOn";
-    const bool any = std::find(states.begin(), states.end(), true) != states.end();
-    const bool all = std::find(states.begin(), states.end(), false) == states.end();
-    if (policy == "AllOn") return !all;
-    if (policy == "AnyOff") return all;
-    if (policy == "AllOff") return any;
-    return !any;
-  }
-
- private:
-  bool GroupOn(const GAObject& group) const {
-    if (!group.IsIndirect()) return true;
-    const QPDFObjGen id = group.Handle().getObjGen();
-    return mBaseOn ? mOff.count(id) == 0 : mOn.count(id) != 0;
-  }
-
-  bool mActive = false;
-  bool mBaseOn = true;
-  std::set<QPDFObjGen> mOn, mOff;
-};
-
-// Drops marked-content sections "/OC /name BDC ... EMC" and "/name Do" whose
-// optional content is hidden. Operands are held until their operator comes.
-class HiddenContentFilter : public QPDFObjectHandle::TokenFilter {
- public:
-  HiddenContentFilter(const OptionalContentVisibility& visibility, const GADict& resources)
-      : mVisibility(visibility), mResources(resources) {}
-
-  void handleToken(QPDFTokenizer::Token const& token) override {
-    mHeld.push_back(token);
-    if (token.getType() != QPDFTokenizer::tt_word) return;
-    const std::string op = token.getValue();
-    if (mSkipDepth > 0) {
-      if (op == "BMC" || op == "BDC") ++mSkipDepth;
-      if (op == "EMC") --mSkipDepth;
-      mHeld.clear();
-      return;
-    }
-    std::vector<const QPDFTokenizer::Token*> operands;
-    for (const auto& t : mHeld) {
-      if (t.getType() != QPDFTokenizer::tt_space && t.getType() != QPDFTokenizer::tt_comment) operands.push_back(&t);
-    }
-    operands.pop_back();  // the operator
-    if (op == "BDC" && operands.size() == 2 && operands[0]->getType() == QPDFTokenizer::tt_name &&
-        operands[0]->getValue() == "/OC" && operands[1]->getType() == QPDFTokenizer::tt_name &&
-        mVisibility.Hidden(mResources.GetDict("Properties").Get(operands[1]->getValue().substr(1)))) {
-      mSkipDepth = 1;
-      mHeld.clear();
-      return;
-    }
-    if (op == "Do" && operands.size() == 1 && operands[0]->getType() == QPDFTokenizer::tt_name) {
-      const GADict x = mResources.GetDict("XObject").Get(operands[0]->getValue().substr(1)).GetDict();
-      if (x.IsValid() && x.Get("OC").IsValid() && mVisibility.Hidden(x.Get("OC"))) {
-        mHeld.clear();
-        return;
-      }
-    }
-    flush();
-  }
-  void handleEOF() override { flush(); }
-
- private:
-  void flush() {
-    for (const auto& t : mHeld) writeToken(t);
-    mHeld.clear();
-  }
-
-  const OptionalContentVisibility& mVisibility;
-  GADict mResources;
-  std::vector<QPDFTokenizer::Token> mHeld;
-  int mSkipDepth = 0;
-};
-
-}  // namespace
-
 std::string RemoveHiddenOCMDLayers(GADoc& doc, const GADict& page, const std::string& content) {
-  const OptionalContentVisibility visibility(doc);
-  if (!visibility.Active()) return content;
-  HiddenContentFilter filter(visibility, page.GetDict("Resources"));
+  const QPDFObjectHandle part = QPDFObjectHandle::newStream(&doc.Qpdf(), content);
   Pl_Buffer out("visible content");
-  Pl_QPDFTokenizer tokens("optional content", &filter, &out);
-  tokens.write(reinterpret_cast<const unsigned char*>(content.data()), content.size());
-  tokens.finish();
+  FilterPlacedContent(doc, {part}, page.Get("Resources").Handle(), out);
   std::unique_ptr<Buffer> buffer(out.getBuffer());
   return std::string(reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize());
 }

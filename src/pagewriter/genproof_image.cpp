@@ -169,6 +169,12 @@ void genproof::EndImage(proofimghan* handler) {
   if (handler != nullptr) outpixend(handler);
 }
 
+void genproof::AbandonImage(proofimghan* handler) {
+  if (handler != nullptr) outpixabandon(handler);
+  mImageRowsDue = mImageRowsWritten;
+  EndImage(handler);
+}
+
 // ---- placed pixel pictures ---------------------------------------------------
 
 // The placement gives the corner of the first pixel and the corners at the
@@ -245,7 +251,7 @@ int genproof::OutputPlacedPixels(TavDB::Object* object) {
       TavSys::pixrea(*reader, row.data());
     } catch (const TavSys::Error& e) {
       // The image is closed; the file that holds it is given up.
-      EndImage(handler);
+      AbandonImage(handler);
       throw TavSys::PictureUnreadable(name, e.detail());
     }
     if (WriteImageRow(handler, row.data(), h.width, h.channels) != 0) break;

@@ -333,7 +333,10 @@ PDFIndirectReference* WriteImageStream(PDFProof& writer, std::unique_ptr<TavSys:
       failure = e;
     }
   }
-  if (auto* own = dynamic_cast<pdfproofimghan*>(handler)) own->Finish();
+  if (auto* own = dynamic_cast<pdfproofimghan*>(handler)) {
+    if (failure) own->Abandon();
+    own->Finish();
+  }
   delete handler;
   int status = 0;
   PDFIndirectReference* ref = writer.EndImageStream(&status);

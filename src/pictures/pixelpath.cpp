@@ -306,10 +306,16 @@ int PDFProof::outpixrow(proofimghan* handler, const std::uint8_t* row, int pixel
   return handler != nullptr ? handler->WriteRows(row, pixels, planes) : 1;
 }
 
+void PDFProof::outpixabandon(proofimghan* handler) {
+  if (auto* own = dynamic_cast<pdfproofimghan*>(handler)) own->Abandon();
+}
+
 void PDFProof::outpixend(proofimghan* handler) {
   bool complete = true;
+  bool abandoned = false;  // the caller stops with its own error
   if (handler != nullptr) {
     if (auto* own = dynamic_cast<pdfproofimghan*>(handler)) {
+      abandoned = own->Abandoned();
       complete = own->Finish();
       if (own->PaddedRows() > 0) {
         TavSys::debug("PDFProof::outpixend: " + std::to_string(own->PaddedRows()) + " rows of " +
@@ -347,7 +353,7 @@ void PDFProof::outpixend(proofimghan* handler) {
   }
   // Encoders drop what they hold once the export is cancelled; otherwise an
   // image that could not be completed stops the export.
-  if (!complete && !TavSys::Progress::isCanceled()) {
+  if (!complete && !abandoned && !TavSys::Progress::isCanceled()) {
     throw TavSys::Error(TavSys::kResultAbandoned, "PDF/COULD NOT ADD IMAGE", mCurrentImageName);
   }
 }

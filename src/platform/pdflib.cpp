@@ -157,6 +157,20 @@ GAStream::GAStream(GADoc& doc, const GADict& dictionary, GInStream& data, bool f
   doc.SetDirty();
 }
 
+GAStream::GAStream(GADoc& doc, const GADict& dictionary, const std::function<void(Pipeline&)>& produce) {
+  Pl_Buffer collected("stream data");
+  Pl_Flate deflate("stream deflate", &collected, Pl_Flate::a_deflate);
+  produce(deflate);
+  mHandle = doc.Qpdf().newStream();
+  QPDFObjectHandle dict = mHandle.getDict();
+  for (const std::string& key : dictionary.Keys()) {
+    if (key == "Length" || key == "Filter" || key == "DecodeParms") continue;
+    dict.replaceKey(slash(key), dictionary.Get(key).Handle());
+  }
+  mHandle.replaceStreamData(collected.getBufferSharedPointer(), nameObject("FlateDecode"), QPDFObjectHandle::newNull());
+  doc.SetDirty();
+}
+
 std::string GAStream::GetDecodedData() const {
   Pl_Buffer collected("decoded data");
   bool ok = false;
@@ -201,14 +215,51 @@ GADoc::GADoc(const fs::path& path) : mPath(path), mQpdf(std::make_unique<QPDF>()
 
 GADoc::~GADoc() = default;
 
+namespace {
+
+// The page tree walked before qpdf gathers its pages (which copies a page
+// listed twice, and would spend time and memory on every entry a hostile
+// file lists): a tree of more entries than a placed file may have, or one
+// that holds itself, is refused at once.
+void checkPageTree(QPDF& qpdf, const fs::path& path) {
+  QPDFObjectHandle root = qpdf.getRoot().getKey("/Pages");
+  std::set<QPDFObjGen> nodes;
+  std::vector<std::pair<QPDFObjectHandle, int>> todo{{root, 0}};
+  std::size_t entries = 0;
+  while (!todo.empty()) {
+    auto [node, depth] = todo.back();
+    todo.pop_back();
+    if (!node.isDictionary()) continue;
+    QPDFObjectHandle kids = node.getKey("/Kids");
+    if (!kids.isArray()) continue;
+    if (node.isIndirect() && !nodes.insert(node.getObjGen()).second) {
+      throw readError(path, "its page tree holds itself");
+    }
+    if (depth > GADoc::kMaxPageTreeDepth) throw readError(path, "its page tree is nested too deep");
+    const int n = kids.getArrayNItems();
+    entries += std::size_t(std::max(n, 0));
+    if (entries > GADoc::kMaxPageTreeEntries) {
+      throw readError(path, "its page tree lists more than " + std::to_string(GADoc::kMaxPageTreeEntries) +
+                                " pages");
+    }
+    for (int i = 0; i < n; ++i) todo.emplace_back(kids.getArrayItem(i), depth + 1);
+  }
+}
+
+}  // namespace
+
 int GADoc::GetNumPages() {
   if (!mPagesRead) {
     try {
+      checkPageTree(*mQpdf, mPath);
       QPDFPageDocumentHelper pages(*mQpdf);
       // A page takes its resources, boxes and rotation from the page tree
       // when it has none of its own: they become its own entries.
       pages.pushInheritedAttributesToPage();
       for (QPDFPageObjectHelper& p : pages.getAllPages()) mPages.push_back(p.getObjectHandle());
+    } catch (const TavSys::Error&) {
+      ReportWarnings();
+      throw;
     } catch (const std::exception& e) {
       ReportWarnings();
       throw readError(mPath, e.what());

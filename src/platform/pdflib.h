@@ -30,6 +30,7 @@
 class JSON;
 #endif
 #include <qpdf/QPDF.hh>
+#include <qpdf/Pipeline.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
 namespace TavSys {
@@ -182,6 +183,10 @@ class GAStream : public GAObject {
   // of `data` (read to its end). With `flate` the bytes are stored
   // Flate-encoded (the dictionary's own Filter and DecodeParms are replaced).
   GAStream(GADoc& doc, const GADict& dictionary, GInStream& data, bool flate);
+  // The same with the bytes that `produce` writes into the pipeline it is
+  // given, stored Flate-encoded as they come: memory holds the encoded data
+  // only, however long the decoded data are.
+  GAStream(GADoc& doc, const GADict& dictionary, const std::function<void(Pipeline&)>& produce);
 
   // The stream's data with every standard filter undone. Throws TavSys::Error
   // when a filter cannot be undone or the data cannot be read.
@@ -216,6 +221,12 @@ class GADoc {
   GADoc& operator=(const GADoc&) = delete;
 
   const std::filesystem::path& GetPath() const { return mPath; }
+  // The pages. A page tree listing more than kMaxPageTreeEntries pages (all
+  // its nodes' Kids together), nested deeper than kMaxPageTreeDepth or
+  // holding itself is refused (the error of the constructor) before its
+  // pages are gathered.
+  static constexpr std::size_t kMaxPageTreeEntries = 100000;
+  static constexpr int kMaxPageTreeDepth = 256;
   int GetNumPages();
   // A page by index; throws TavSys::Error (same key) outside 0..count-1.
   GOPage GetPage(int index);

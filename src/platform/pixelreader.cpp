@@ -94,6 +94,10 @@ class TiffSource final : public pixreatyp::Source {
       fail("the picture has no size");
     }
     if (width > 0x7FFFFFFF || rows > 0x7FFFFFFF) fail("the picture is too large");
+    if (std::uint64_t(width) * rows > pixreatyp::kMaxPixels) {
+      fail("the picture claims " + std::to_string(width) + " x " + std::to_string(rows) +
+           " pixels, more than a picture may have");
+    }
     TIFFGetFieldDefaulted(tif_.get(), TIFFTAG_BITSPERSAMPLE, &bits);
     TIFFGetFieldDefaulted(tif_.get(), TIFFTAG_SAMPLESPERPIXEL, &spp);
     TIFFGetFieldDefaulted(tif_.get(), TIFFTAG_PLANARCONFIG, &planar);
@@ -160,6 +164,8 @@ class TiffSource final : public pixreatyp::Source {
       if (unit == RESUNIT_CENTIMETER) h.resolution = sensibleResolution(x * 2.54);
     }
 
+    checkDataCanHoldTheRows(compression, std::uint64_t(rawRowBytes_) * rows);
+
     tiled_ = TIFFIsTiled(tif_.get()) != 0;
     if (tiled_) {
       std::uint32_t tw = 0, th = 0;
@@ -182,6 +188,29 @@ class TiffSource final : public pixreatyp::Source {
       const tmsize_t scan = TIFFScanlineSize(tif_.get());
       if (scan <= 0 || std::size_t(scan) < rawRowBytes_) fail("damaged strip layout");
       scan_.resize(std::size_t(scan));
+    }
+  }
+
+  // A file too small to hold the rows it claims, even at the best its
+  // compression can do, claims a size it does not have: it is refused before
+  // a row is read. (The file's own size is the measure: libtiff makes up the
+  // byte counts of a single uncompressed strip from the rows.)
+  void checkDataCanHoldTheRows(std::uint16_t compression, std::uint64_t rawBytes) {
+    std::uint64_t ratio = 0;  // at most this many raw bytes per stored byte
+    switch (compression) {
+      case COMPRESSION_NONE: ratio = 1; break;
+      case COMPRESSION_PACKBITS: ratio = 64; break;
+      case COMPRESSION_ADOBE_DEFLATE:
+      case COMPRESSION_DEFLATE: ratio = 1100; break;
+      case COMPRESSION_LZW: ratio = 4096; break;
+      default: return;  // no bound known: the pixel limit holds
+    }
+    std::error_code ec;
+    const std::uintmax_t stored = std::filesystem::file_size(path_, ec);
+    if (ec) return;
+    if (std::uint64_t(stored) < rawBytes / ratio) {
+      fail("the file (" + std::to_string(stored) + " bytes) cannot hold the " + std::to_string(rawBytes) +
+           " bytes of the rows it claims");
     }
   }
 

@@ -11,7 +11,8 @@
 // alpha channels are left out.
 //
 // A file that cannot be read as such a picture (damaged, truncated, a layout
-// not listed above) gives TavSys::Error with the key
+// not listed above, more pixels than kMaxPixels, or pixel data that cannot
+// hold the rows the file claims) gives TavSys::Error with the key
 // "PDF/UNSUPPORTED PICTURE TYPE" and the file's name; reading never crashes
 // and never allocates more than the row limit below.
 #include <cstddef>
@@ -47,6 +48,9 @@ class pixreatyp {
  public:
   // The largest row (or row of tiles) a picture may ask to be held.
   static constexpr std::size_t kMaxBufferBytes = std::size_t(64) << 20;
+  // The most pixels a picture may have (65,536 x 65,536); a file claiming
+  // more is refused when it is opened.
+  static constexpr std::uint64_t kMaxPixels = std::uint64_t(1) << 32;
 
   // Opens the file and reads its header. Throws TavSys::Error (see above).
   explicit pixreatyp(const std::string& path);

@@ -1,9 +1,17 @@
 // Damaged and unreadable placed files as a user meets them on the command
 // line: a failure exits 1 with the file named, and the target stays as it was.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
+
+#include <qpdf/Buffer.hh>
+#include <qpdf/Pl_Buffer.hh>
+#include <qpdf/Pl_Flate.hh>
 
 #include "driver_support.h"
 #include "support/consumers.h"
@@ -109,4 +117,98 @@ TEST(DamagedInput, SoundJpegFilesStillExport) {
     ASSERT_EQ(r.exitCode, 0) << r.describe();
     tavtest::expectPdfAcceptedByAllConsumers(dir / "out.pdf");
   }
+}
+
+namespace {
+
+// A PDF file of the given objects (1 the catalog), with its cross-reference table.
+std::string pdfOf(const std::vector<std::string>& objects) {
+  std::string out = "%PDF-1.4\n";
+  std::vector<std::size_t> offsets;
+  for (std::size_t i = 0; i < objects.size(); ++i) {
+    offsets.push_back(out.size());
+    out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  const std::size_t xref = out.size();
+  out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+  for (std::size_t offset : offsets) {
+    const std::string n = std::to_string(offset);
+    out += std::string(10 - n.size(), '0') + n + " 00000 n \n";
+  }
+  out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+         std::to_string(xref) + "\n%%EOF\n";
+  return out;
+}
+
+const std::string kPage = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 4 0 R >>";
+
+// The peak memory (KB) of tavpdf run with the arguments in `dir`, and its exit
+// status; the sanitizer's quarantine (which holds freed memory) is off.
+std::pair<long, int> peakMemory(const std::vector<std::string>& args, const fs::path& dir) {
+  const std::string binary = tavtest::tavpdfBinary().string();
+  std::vector<std::string> all{binary};
+  all.insert(all.end(), args.begin(), args.end());
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::chdir(dir.c_str()) != 0) ::_exit(126);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, STDOUT_FILENO);
+    ::dup2(null, STDERR_FILENO);
+    ::setenv("ASAN_OPTIONS", "quarantine_size_mb=0:detect_leaks=0", 1);
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(binary.c_str(), argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  ::wait4(pid, &status, 0, &usage);
+  return {usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+}  // namespace
+
+// A placed page whose content inflates to 256 MiB is streamed into its form,
+// never held whole: the export's memory stays far below the page's size.
+TEST(Bounds, APlacedPageIsStreamedThroughNotHeldWhole) {
+  tavtest::TestFolder dir;
+  Pl_Buffer compressed("bomb");
+  Pl_Flate deflate("bomb deflate", &compressed, Pl_Flate::a_deflate);
+  const std::string blanks(1 << 20, ' ');
+  for (int i = 0; i < 256; ++i) deflate.write(reinterpret_cast<const unsigned char*>(blanks.data()), blanks.size());
+  const std::string square = "0 0 1 rg 10 10 100 100 re f";
+  deflate.write(reinterpret_cast<const unsigned char*>(square.data()), square.size());
+  deflate.finish();
+  std::unique_ptr<Buffer> data(compressed.getBuffer());
+  const std::string bytes(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
+  tavtest::writeFile(dir / "bomb.pdf",
+                     pdfOf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>", kPage,
+                            "<< /Length " + std::to_string(bytes.size()) + " /Filter /FlateDecode >>\nstream\n" + bytes +
+                                "\nendstream"}));
+  tavtest::writeFile(dir / "job.json", drivertest::placedJob(drivertest::kStandardInks, R"("file":"bomb.pdf")"));
+  const auto [peakKB, exit] = peakMemory({"export", "job.json", "-o", "out.pdf"}, dir.path());
+  ASSERT_EQ(exit, 0);
+  EXPECT_LT(peakKB, 128 * 1024) << "KB at the peak";
+  tavtest::expectPdfAcceptedByAllConsumers(dir / "out.pdf");
+  const tavtest::Plates plates = tavtest::measurePlates(dir / "out.pdf");
+  EXPECT_GT(plates.coverage.at("Cyan"), 0.0) << plates.summary();
+}
+
+// A page tree listing more entries than a placed file may have is refused
+// when the file is read, with the reason.
+TEST(Bounds, APageTreeOfTooManyEntriesIsRefused) {
+  tavtest::TestFolder dir;
+  std::string kids;
+  for (int i = 0; i < 200000; ++i) kids += "3 0 R ";
+  tavtest::writeFile(dir / "kids.pdf",
+                     pdfOf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [" + kids + "] /Count 200000 >>",
+                            kPage, "<< /Length 27 >>\nstream\n0 0 1 rg 10 10 100 100 re f\nendstream"}));
+  tavtest::writeFile(dir / "job.json", drivertest::placedJob(drivertest::kStandardInks, R"("file":"kids.pdf")"));
+  tavtest::writeFile(dir / "out.pdf", "OLD");
+  const tavtest::ProcessResult r = runTavpdf({"export", "job.json", "-o", "out.pdf"}, dir.path());
+  EXPECT_EQ(r.exitCode, 1) << r.describe();
+  EXPECT_NE(r.err.find("\"kids.pdf\" cannot be embedded: its page tree lists more than 100000 pages"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(tavtest::readFile(dir / "out.pdf"), "OLD");
 }

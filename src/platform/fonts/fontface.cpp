@@ -257,7 +257,9 @@ void FontFace::outline(int glyph, std::vector<OutlineSegment>& out) const {
 const Type1Program& FontFace::program() const {
   if (!program_) {
     const std::string bytes = readFile(path_, kMaxFontFileBytes + 1);
-    program_ = std::make_unique<Type1Program>(ReadType1Program(bytes, name_));
+    auto program = std::make_unique<Type1Program>(ReadType1Program(bytes, name_));
+    CheckType1Program(*program, name_);
+    program_ = std::move(program);
   }
   return *program_;
 }

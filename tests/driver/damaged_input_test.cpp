@@ -189,7 +189,9 @@ TEST(Bounds, APlacedPageIsStreamedThroughNotHeldWhole) {
   tavtest::writeFile(dir / "job.json", drivertest::placedJob(drivertest::kStandardInks, R"("file":"bomb.pdf")"));
   const auto [peakKB, exit] = peakMemory({"export", "job.json", "-o", "out.pdf"}, dir.path());
   ASSERT_EQ(exit, 0);
-  EXPECT_LT(peakKB, 128 * 1024) << "KB at the peak";
+  // Well below the 256 MiB the page inflates to (holding it whole took
+  // three times as much), the sanitizer's own memory included.
+  EXPECT_LT(peakKB, 192 * 1024) << "KB at the peak";
   tavtest::expectPdfAcceptedByAllConsumers(dir / "out.pdf");
   const tavtest::Plates plates = tavtest::measurePlates(dir / "out.pdf");
   EXPECT_GT(plates.coverage.at("Cyan"), 0.0) << plates.summary();

@@ -268,7 +268,8 @@ TEST(PlacedPdf, FlawsOfAPlacedPageAreMendedOrRefusedWithTheReason) {
        "the form /Fm draws itself", {}},
       {"an inline image",
        [&](tavtest::PdfBuilder& b) {
-         b.page("", {std::string("q 40 0 0 40 0 0 cm BI /W 2 /H 1 /CS /G /BPC 8 ID \x00\xff EI Q", 58)});
+         static const char kImage[] = "q 40 0 0 40 0 0 cm BI /W 2 /H 1 /CS /G /BPC 8 ID \x00\xff EI Q";
+         b.page("", {std::string(kImage, sizeof kImage - 1)});
        },
        nullptr, {{"Black", 10, 20, 1}, {"Black", 30, 20, 0}}},
   };

@@ -77,13 +77,16 @@ int exportJob(const ExportOptions& o) {
     if (job->marks.lineWidth > 0) marks.lineWidthPt = job->marks.lineWidth * toPoints;
   }
   TavSys::FileSpec target = TavSys::FileSpec::FromGenericPath(o.output);
+  std::vector<TavSys::FileSpec> produced;  // the JDF road's PDF files
   const int result = OutputPDFDocument(job.get(), settings, marks, true, o.force, nullptr, target,
-                                       {}, nullptr);
+                                       {}, &produced);
   if (result != 0) {
     std::cerr << "tavpdf: export of " << o.job << " failed with result " << result << '\n';
     return kExitEngine;
   }
-  std::cout << target.path().string() << '\n';  // the JDF road reports its ticket
+  // Every file written; the JDF road's ticket last.
+  for (const TavSys::FileSpec& file : produced) std::cout << file.path().string() << '\n';
+  std::cout << target.path().string() << '\n';
   return kExitDone;
 }
 

@@ -2,6 +2,7 @@
 // placed artwork and per group of marks, and the placed PDF files.
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,7 @@ struct JdfOptions {
   std::string job;
   std::string output;
   std::string flavour = "JDF";
-  bool collectMarks = false;
+  std::optional<bool> collectMarks;  // unset: the flavour's JDFCollectMarks
   bool copyPlaced = false;
 };
 
@@ -37,7 +38,7 @@ int exportJdf(const JdfOptions& o) {
     return kExitBadInput;
   }
   settings.GenerateJDF = 1;
-  if (o.collectMarks) settings.JDFCollectMarks = 1;
+  if (o.collectMarks) settings.JDFCollectMarks = *o.collectMarks ? 1 : 0;
   if (o.copyPlaced) settings.JDFCopyPDF = 1;
   settings.VerifyCompatibility();
 
@@ -70,7 +71,12 @@ const CommandRegistrar registrar{Command{
                      "Ticket to write (FOLDER/NAME.jdf); its PDF files go into the same folder")
           ->required();
       app.add_option("--flavour", o->flavour, "Flavour name or number (default JDF)");
-      app.add_flag("--collect-marks", o->collectMarks, "Gather all marks into as few files as possible");
+      auto* collect = app.add_flag_callback(
+          "--collect-marks", [o] { o->collectMarks = true; },
+          "Gather all marks into one file (default: the flavour's JDFCollectMarks; the JDF flavour gathers)");
+      app.add_flag_callback("--no-collect-marks", [o] { o->collectMarks = false; },
+                            "Group marks by distance, one file per group")
+          ->excludes(collect);
       app.add_flag("--copy-placed", o->copyPlaced, "Copy placed PDF files into the folder instead of referring to them");
       return [o] { return exportJdf(*o); };
     }}};

@@ -14,13 +14,15 @@ namespace {
 class PDFLibErrorReporter : public GOErrorReporter {
  public:
   void Report(const std::string& message) override {
-    ++mCount;
+    if (mCount++ == 0) mFirst = message;
     TavGen::message(TavGen::kError, 1, "PDF/CANNOT RENAME INKS", {{"__REASON__", message}});
   }
   int Count() const { return mCount; }
+  const std::string& First() const { return mFirst; }
 
  private:
   int mCount = 0;
+  std::string mFirst;
 };
 
 }  // namespace
@@ -93,14 +95,22 @@ bool RenamePieceInfo::Change(GADict& form) {
   return changed;
 }
 
-int RenameInksInWrittenFile(const jobstr* job, const TavSys::FileSpec& file) {
-  return RenameInksInWrittenFile(job, PassFile::AtPath(file.path()));
+int RenameInksInWrittenFile(const jobstr* job, const TavSys::FileSpec& file, std::string* reason) {
+  return RenameInksInWrittenFile(job, PassFile::AtPath(file.path()), reason);
 }
 
-int RenameInksInWrittenFile(const jobstr* job, const PassFile& file) {
+int RenameInksInWrittenFile(const jobstr* job, const PassFile& file, std::string* reason) {
   if (job == nullptr) return 0;
   PDFLibErrorReporter reporter;
   GOErrorReporterScope scope(&reporter);
+  // The first problem is the cause the caller names.
+  struct TellReason {
+    const PDFLibErrorReporter& reporter;
+    std::string* reason;
+    ~TellReason() {
+      if (reason != nullptr) *reason = reporter.First();
+    }
+  } tell{reporter, reason};
   try {
     GADoc doc(file.path);
     GOVChangeRenameSpot spots;

@@ -35,9 +35,10 @@ int RenameKeysInDict(RenamePieceInfo& visitor, GADict dictionary);
 
 // The renaming pass over the written file (saved in place, through a new file
 // beside it, only when something changed). 0 done; 1 when the file could not
-// be read, renamed or saved (each problem shown).
-int RenameInksInWrittenFile(const jobstr* job, const TavSys::FileSpec& file);
+// be read, renamed or saved (each problem shown; `reason`, when given,
+// receives the first).
+int RenameInksInWrittenFile(const jobstr* job, const TavSys::FileSpec& file, std::string* reason = nullptr);
 // The same over a file that `save` puts in place of the written one.
-int RenameInksInWrittenFile(const jobstr* job, const PassFile& file);
+int RenameInksInWrittenFile(const jobstr* job, const PassFile& file, std::string* reason = nullptr);
 
 }  // namespace TavPDF

@@ -1,5 +1,8 @@
 // The driver's side of a JDF export: preparing the job and the settings for
 // the JDF writer and putting them back.
+#include <algorithm>
+#include <utility>
+
 #include "driver/visitors.h"
 #include "driver/writepdf.h"
 #include "jdf/jdfexport.h"
@@ -29,6 +32,19 @@ int OutputJDFDocument(jobstr* job, PDFSettings& settings, bool refreshSeparation
   // The layout goes into the matrix; the JDF writer sees neutral settings.
   TavDB::tv_matrixtyp<double> matrix;
   BuildDistortionMatrix(matrix, job, settings);
+  // A turned or mirrored sheet is moved back so that it starts at 0,0, as
+  // every file of the folder does.
+  if (getbox(job, kMediaBox, media)) {
+    const double toPoints = 72.0 / TavDB::getppi(job);
+    const double w = (media.right - media.left) * toPoints, h = (media.bottom - media.top) * toPoints;
+    double minX = 0, minY = 0;
+    for (const auto& [x, y] : {std::pair{w, 0.0}, std::pair{0.0, h}, std::pair{w, h}}) {
+      minX = std::min(minX, matrix.a * x + matrix.c * y);
+      minY = std::min(minY, matrix.b * x + matrix.d * y);
+    }
+    matrix.e = -minX;
+    matrix.f = -minY;
+  }
   const int orientation = settings.Orientation.GetSelection();
   const std::int32_t mirror = settings.Mirror;
   const double distortionH = settings.HorizontalDistortion;

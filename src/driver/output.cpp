@@ -11,6 +11,7 @@
 #include "platform/system.h"
 #include "platform/tav_error.h"
 #include "platform/utf.h"
+#include "settings/settings_access.h"
 #include "tavpdf/OutputPDF.h"
 #include "tavpdf/PDFSettings.h"
 
@@ -105,6 +106,16 @@ int OutputPDFDocument(jobstr* job, PDFSettings& settings, MarksSettings& marks,
   const int reporter =
       TavricCore::RegisterReporter(TavCore::GetLocalizedUni16String("EXPORT PDF/REPORTER").utf8());
   TavricCore::ErrorReporterScopeGuard reporterGuard(reporter);
+
+  // Settings that reached the record without the checks of the settings
+  // dialog (a flavour file, a host) would give a wrong page: a distortion
+  // that turns the page over, a resolution of 0. Nothing is written.
+  if (const auto outOfRange = SettingsOutOfRange(settings); !outOfRange.empty()) {
+    for (const SettingOutOfRange& bad : outOfRange)
+      TavGen::message(TavGen::kError, 1, "PDF/BAD SETTING VALUE",
+                      {{"__NAME__", bad.field->name}, {"__VALUE__", bad.value}, {"__REASON__", bad.reason}});
+    return TavSys::kResultAbandoned;
+  }
 
   if (settings.SeparatedOutput != 0 && sepGetCount(job, false, false) == 0) {
     // Nothing is written; an existing file at the target stays as it is.

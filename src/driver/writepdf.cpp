@@ -151,9 +151,11 @@ void cannotWrite(const TavSys::FileSpec& target, int result) {
        {{"%s", target.GetFullPathUTF8()}, {"__REASON__", failureReason(result)}});
 }
 
-void hiddenLayerWarning(const jobstr* job) {
+// Hidden layers that print are written and print: with layers as layers
+// hidden from view, without them as plain art that shows too.
+void hiddenLayerWarning(const jobstr* job, bool layers) {
   TavDB::ListScan scan(jobGetSpahan(job), TavDB::kObjLayer, 0, 0, 0x860000, 0x800000);
-  if (scan.next() != nullptr) show(TavGen::kWarning, "HIDDEN PRINTING LAYERS");
+  if (scan.next() != nullptr) show(TavGen::kWarning, layers ? "HIDDEN PRINTING LAYERS" : "HIDDEN LAYERS PRINTED");
 }
 
 // The output file of one export: the writer writes through `file()`; nothing
@@ -276,9 +278,10 @@ int secondPass(const jobstr* job, const PDFSettings& settings, ExportOutput& out
     }
   }
   // Without a remapped ink there is nothing to rename.
+  std::string renameProblem;
   if (settings.UseSeparationDisabler != 0 && JobHasRemapping(job) &&
-      RenameInksInWrittenFile(job, output.passFile()) != 0) {
-    show(TavGen::kBatchError, "PDF/INKS NOT RENAMED");
+      RenameInksInWrittenFile(job, output.passFile(), &renameProblem) != 0) {
+    show(TavGen::kBatchError, "PDF/INKS NOT RENAMED", {{"__REASON__", renameProblem}});
     return TavSys::kResultAbandoned;
   }
   return TavSys::Progress::isCanceled() ? TavSys::kResultAbandoned : 0;
@@ -371,7 +374,7 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
     return e.code() != 0 ? e.code() : TavSys::kResultAbandoned;
   }
 
-  if (settings.IncludeLayers != 0) hiddenLayerWarning(job);
+  hiddenLayerWarning(job, settings.IncludeLayers != 0);
   ColorSpace::SetUseTRDotgain(settings.EnableDotgain != 0 && settings.NormalizedOutput == 0);
   pdfHasNonSeparableBlendmodes = 0;
 

@@ -1,5 +1,6 @@
 #include "jdf/jdfdocument.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "driver/writepdf.h"
@@ -182,10 +183,29 @@ JDFSheet* JDFDocument::writeJDFLayout(const TavSys::tv_rectangle& box, const std
 
 std::string JDFDocument::layoutBox(const TavSys::tv_rectangle& rect,
                                    const TavDB::tv_matrixtyp<double>& layout) const {
-  // The layout matrix acts on points (y up); the box helper takes a matrix on
-  // job coordinates (v down), which has the signs of b and c turned.
-  const TavDB::tv_matrixtyp<double> onJob{layout.a, -layout.b, -layout.c, layout.d, 0, 0};
-  return JDFBoxText(mJob, TavPDF::GetMatrixTransformedBox(mJob, rect, onJob));
+  // The corners in points from the job's origin through the whole layout
+  // matrix, its move included.
+  const TavDB::tv_point origin = getOriginalOrigin(mJob);
+  const double toPoints = 72.0 / TavDB::getppi(mJob);
+  double lo[2] = {0, 0}, hi[2] = {0, 0};
+  bool first = true;
+  for (const double v : {rect.top, rect.bottom}) {
+    for (const double h : {rect.left, rect.right}) {
+      double x = 0, y = 0;
+      layout.Transform((h - origin.h) * toPoints, (origin.v - v) * toPoints, x, y);
+      lo[0] = first ? x : std::min(lo[0], x);
+      lo[1] = first ? y : std::min(lo[1], y);
+      hi[0] = first ? x : std::max(hi[0], x);
+      hi[1] = first ? y : std::max(hi[1], y);
+      first = false;
+    }
+  }
+  std::string text;
+  for (double v : {lo[0], lo[1], hi[0], hi[1]}) {
+    if (!text.empty()) text += ' ';
+    TavNumber::appendFixed(text, v, 6);
+  }
+  return text;
 }
 
 std::unique_ptr<JDFElement> JDFDocument::runListEntry(int run, const std::string& url, int pages) const {

@@ -46,8 +46,11 @@ int exportJDF(jobstr* job, PDFSettings& settings, bool refreshSeparationMap, PDF
   if (!collectJDFPlacedObjects(*sheet, job)) return TavSys::kResultAbandoned;
 
   const int failures = document.writeJDFRunLists(output);
-  if (failures < 0) {
-    output.discard();  // cancelled: the folder stays as it was
+  if (failures != 0) {
+    // Cancelled, or a file the ticket would name is missing (each one was
+    // named in a message): a ticket without it would send the job to press
+    // incomplete, so the folder stays as it was.
+    output.discard();
     return TavSys::kResultAbandoned;
   }
 
@@ -59,5 +62,5 @@ int exportJDF(jobstr* job, PDFSettings& settings, bool refreshSeparationMap, PDF
   int result = output.closeFile(true);
   if (result == 0) result = output.commit();
   if (result != 0) return ticketFailure(output, output.currentFileSpec(), result);
-  return failures > 0 ? TavSys::kResultAbandoned : 0;
+  return 0;
 }

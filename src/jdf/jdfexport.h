@@ -14,10 +14,10 @@ class JDFFolderOutput;
 // The settings are expected with a neutral layout (Portrait, no mirror, no
 // distortion); the layout matrix carries the layout into the ticket.
 // Results: 0 when everything was written; 1 when the job holds what a JDF
-// export cannot write (nothing is written), when the export was cancelled
-// (nothing is written), or when some per-object file could not be written
-// (the ticket leaves it out; each such file was named in a message); a file
-// error when the ticket could not be written (nothing is written).
+// export cannot write, when the export was cancelled, or when some
+// per-object file could not be written (each such file was named in a
+// message); a file error when the ticket could not be written. Whenever the
+// result is not 0 the folder is left as it was.
 int exportJDF(jobstr* job, PDFSettings& settings, bool refreshSeparationMap, PDFFileNameHandler* handler,
               JDFFolderOutput& output, bool copyPDF, bool collectMarks,
               const TavDB::tv_matrixtyp<double>& layout);

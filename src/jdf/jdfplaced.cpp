@@ -146,7 +146,7 @@ std::unique_ptr<JDFElement> JDFPicture::write(JDFOutput& output) {
 
 JDFMarks::JDFMarks(JDFDocument& document, jobstr* job, TavDB::Object* object)
     : JDFPlacedObject(document, marksCounter++), mJob(job), mObjects{object}, mBox(JDFObjectBox(job, object)),
-      mRegistration(regObjectIsMark(object)), mPaintClass(paiistra(job, object->paint())) {}
+      mPageBox(mBox), mRegistration(regObjectIsMark(object)), mPaintClass(paiistra(job, object->paint())) {}
 
 std::unique_ptr<JDFElement> JDFMarks::write(JDFOutput& output) {
   genoutfil* stream = nullptr;
@@ -156,11 +156,21 @@ std::unique_ptr<JDFElement> JDFMarks::write(JDFOutput& output) {
     case JDFOutput::Opened::AlreadyWritten: return mDocument.runListEntry(mSequence, output.currentReference(), 0);
     case JDFOutput::Opened::Stream: break;
   }
-  // The file shows copies of the group's objects on the group's box.
+  // The file shows copies of the group's objects on the group's page, whose
+  // lower left corner is the file's origin (the "MarkObject" moves it there).
   std::unique_ptr<TavDB::Object> group = TavDB::gronew();
   for (const TavDB::Object* object : mObjects) group->addontop(TavDB::objdup(object));
-  group->setBounds(mBox);
-  const int result = mDocument.writeObjectPDF(*stream, true, mJob, group.get());
+  group->setBounds(mPageBox);
+  const TavDB::tv_point sheetOrigin = getOriginalOrigin(mJob);
+  setOriginalOrigin(mJob, {mPageBox.bottom, mPageBox.left});
+  int result = TavSys::kResultAbandoned;
+  try {
+    result = mDocument.writeObjectPDF(*stream, true, mJob, group.get());
+  } catch (...) {
+    setOriginalOrigin(mJob, sheetOrigin);
+    throw;
+  }
+  setOriginalOrigin(mJob, sheetOrigin);
   const std::string reference = output.currentReference();
   if (output.closeFile(result == 0) != 0) return nullptr;
   return mDocument.runListEntry(mSequence, reference, 0);
@@ -262,8 +272,19 @@ void flushMarkGroups(JDFSheet& sheet, const TavDB::Object* object) {
 
 void closeMarkGroup(JDFSheet& sheet, std::unique_ptr<JDFMarks> group) {
   const jobstr* job = group->job();
+  // The group's page is what of it lies on the sheet: a plain export shows
+  // nothing beyond the sheet either, and far-off art would make a page no
+  // PDF file can hold. A group wholly off the sheet shows nothing and gets
+  // no file.
+  const TavSys::tv_rectangle& sheetBox = sheet.box();
+  const TavDB::tv_box& objects = group->box();
+  const TavDB::tv_box box{std::max(objects.top, clamp32(std::ceil(sheetBox.top))),
+                          std::max(objects.left, clamp32(std::ceil(sheetBox.left))),
+                          std::min(objects.bottom, clamp32(std::floor(sheetBox.bottom))),
+                          std::min(objects.right, clamp32(std::floor(sheetBox.right)))};
+  if (box.isEmpty()) return;
+  group->setPageBox(box);
   group->setSequence(sheet.closedGroups++);
-  const TavDB::tv_box& box = group->box();
   const TavDB::tv_point origin = getOriginalOrigin(job);
   const double toPoints = 72.0 / TavDB::getppi(job);
   TavDB::tv_matrixtyp<double> ctm = sheet.layout();
@@ -290,7 +311,8 @@ void writeContentObject(JDFSheet& sheet, jobstr* job, TavDB::Object* object) {
   TavDB::tv_matrixtyp<double> placement;
   JDFPictureMatrix(job, object->paint(), placement);
   placement.Concat(JDFRotationMatrix(picGetRotationType(job, paint.picture),
-                                     getPictureBoundingBoxForJDF(job, &paint, paint.picture, 1.0), TavDB::getppi(job)));
+                                     getPictureBoundingBoxForJDF(job, &paint, paint.picture, 1.0),
+                                     JDFPicturePPI(job, paint.picture)));
   TavDB::tv_matrixtyp<double> ctm = sheet.layout();
   ctm.Concat(placement);
 
@@ -312,6 +334,11 @@ void writeContentObject(JDFSheet& sheet, jobstr* job, TavDB::Object* object) {
 
 // ---- geometry ------------------------------------------------------------------
 
+int JDFPicturePPI(const jobstr* job, int picture) {
+  const jobstr* oneUp = picGetJob(job, picture);
+  return oneUp != nullptr ? TavDB::getppi(oneUp) : TavDB::getppi(job);
+}
+
 bool JDFPictureMatrix(const jobstr* job, int paintIndex, TavDB::tv_matrixtyp<double>& out) {
   const Paint* paint = paipoi(job, paintIndex);
   std::int32_t words[6];
@@ -332,7 +359,11 @@ bool JDFPictureMatrix(const jobstr* job, int paintIndex, TavDB::tv_matrixtyp<dou
   const double v = vA + height * (vB - vA) / 10000 + dy * d + dx * c;
   const TavDB::tv_point origin = getOriginalOrigin(job);
   const double toPoints = 72.0 / TavDB::getppi(job);
-  out = {a, b, c, d, (h - origin.h) * toPoints, (origin.v - v) * toPoints};
+  // The file's space is in points; a point of it covers as many picture
+  // units as a point of the job covers job units, except for a one-up at
+  // another resolution, whose units are its own.
+  const double perPoint = double(JDFPicturePPI(job, paint->picture)) / TavDB::getppi(job);
+  out = {a * perPoint, b * perPoint, c * perPoint, d * perPoint, (h - origin.h) * toPoints, (origin.v - v) * toPoints};
   return true;
 }
 

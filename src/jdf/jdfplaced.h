@@ -74,6 +74,9 @@ class JDFMarks final : public JDFPlacedObject {
   const std::vector<TavDB::Object*>& objects() const { return mObjects; }
   // What the objects cover (strokes included), in job units.
   const TavDB::tv_box& box() const { return mBox; }
+  // The part of the box on the sheet: the page of the group's file.
+  const TavDB::tv_box& pageBox() const { return mPageBox; }
+  void setPageBox(const TavDB::tv_box& box) { mPageBox = box; }
   // Whether every object of the group is a registration mark.
   bool registration() const { return mRegistration; }
   // The paint class of the group: whether its first object's paint overprints.
@@ -85,6 +88,7 @@ class JDFMarks final : public JDFPlacedObject {
   jobstr* mJob;  // not owned
   std::vector<TavDB::Object*> mObjects;
   TavDB::tv_box mBox;
+  TavDB::tv_box mPageBox;
   bool mRegistration;
   bool mPaintClass;
 };
@@ -101,7 +105,8 @@ bool mergeMarkGroups(JDFMarks& group, JDFMarks& other);
 // Closes the sheet's open groups in order: all of them without an object,
 // with one only those that are not registration marks only.
 void flushMarkGroups(JDFSheet& sheet, const TavDB::Object* object);
-// Numbers the group, writes its "MarkObject" and moves it to the placed objects.
+// Numbers the group, writes its "MarkObject" and moves it to the placed
+// objects; a group wholly off the sheet is dropped.
 void closeMarkGroup(JDFSheet& sheet, std::unique_ptr<JDFMarks> group);
 void writeContentObject(JDFSheet& sheet, jobstr* job, TavDB::Object* object);
 
@@ -113,6 +118,8 @@ TavDB::tv_box JDFObjectBox(const jobstr* job, const TavDB::Object* object);
 // to the job's page in points. The turn of the picture's own file is
 // separate (JDFRotationMatrix); false when the paint places no picture.
 bool JDFPictureMatrix(const jobstr* job, int paint, TavDB::tv_matrixtyp<double>& out);
+// The resolution of a picture's own units: a one-up's own, else the job's.
+int JDFPicturePPI(const jobstr* job, int picture);
 // The turn by a rotation type (0..3) of a file whose box is the given one
 // (top, bottom, left, right in job units).
 TavDB::tv_matrixtyp<double> JDFRotationMatrix(int rotationType, const std::array<std::int32_t, 4>& box, int ppi);

@@ -460,28 +460,33 @@ void genproof::OutputFlatFill(Object* object) {
 
 // Pictures and maps are drawn inside the object's outline, cut to the frame
 // a raster picture or map covers.
+std::unique_ptr<Object> IntersectWithImageBoundingBox(const jobstr* job, const Object* object, bool& outside) {
+  outside = false;
+  const Paint* paint = object != nullptr ? paipoi(job, object->paint()) : nullptr;
+  const bool raster = paint != nullptr && ((paint->type == kPaintPicture && !picisvectorformat(job, paint->picture)) ||
+                                           paint->type == kPaintMap);
+  if (!raster) return nullptr;
+  // The frame: the first pixel's corner, the ends of the first row and of
+  // the first column, and the corner opposite the first.
+  const TavDB::tv_point o = paint->placeOrigin, w = paint->placeWidthCorner, h = paint->placeHeightCorner;
+  const std::vector<std::pair<double, double>> frame = {
+      {o.v, o.h}, {w.v, w.h}, {double(w.v) + h.v - o.v, double(w.h) + h.h - o.h}, {h.v, h.h}};
+  const double area = (double(w.h) - o.h) * (double(h.v) - o.v) - (double(w.v) - o.v) * (double(h.h) - o.h);
+  if (area == 0) return nullptr;
+  std::unique_ptr<Object> part = TavricGeo::Intersect(object, frame);
+  if (!part) {
+    outside = true;
+    return nullptr;
+  }
+  return part;
+}
+
 void genproof::OutputClippedFill(Object* object) {
   if (has(object, TavDB::kObjTrap) && mWriteTraps == 0) return;
   if (IsInvisiblePaint(object, -1)) return;
-  std::unique_ptr<Object> clip;
-  const Paint* paint = paipoi(mJob, object->paint());
-  const bool raster = paint != nullptr && ((paint->type == kPaintPicture &&
-                                            !picisvectorformat(mJob, paint->picture)) ||
-                                           paint->type == kPaintMap);
-  if (raster) {
-    // The frame: the first pixel's corner, the ends of the first row and of
-    // the first column, and the corner opposite the first.
-    const TavDB::tv_point o = paint->placeOrigin, w = paint->placeWidthCorner,
-                          h = paint->placeHeightCorner;
-    const std::vector<std::pair<double, double>> frame = {
-        {o.v, o.h}, {w.v, w.h}, {double(w.v) + h.v - o.v, double(w.h) + h.h - o.h}, {h.v, h.h}};
-    const double area = (double(w.h) - o.h) * (double(h.v) - o.v) - (double(w.v) - o.v) * (double(h.h) - o.h);
-    // A placement without extent gives no frame: the object's outline alone clips.
-    if (area != 0) {
-      clip = TavricGeo::Intersect(object, frame);
-      if (!clip) return;  // the picture lies outside the object
-    }
-  }
+  bool outside = false;
+  const std::unique_ptr<Object> clip = IntersectWithImageBoundingBox(mJob, object, outside);
+  if (outside) return;
   Object* shape = clip ? clip.get() : object;
   const bool opened = BeginObjectName(object);
   SaveGraphicsState();

@@ -10,6 +10,7 @@
 // copy of its own and deletes it before the operation returns.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -36,10 +37,20 @@ class Layer;
 }  // namespace TavDB
 namespace TavSys {
 class filref;
+struct PixelHeader;
 }
 namespace TavGen {
 class Downsampler;
 }
+
+// The part of an object inside the frame that its
+// raster picture or map covers: a new object (owned by the caller) with the
+// object's paint, or null. `outside` is set when the picture lies wholly
+// outside the object; null without `outside` means that no frame applies
+// (another paint, or a placement without extent) and the object's own
+// outline is the part.
+std::unique_ptr<TavDB::Object> IntersectWithImageBoundingBox(const jobstr* job, const TavDB::Object* object,
+                                                             bool& outside);
 
 class genproof : public illtransform {
  public:
@@ -175,6 +186,20 @@ class genproof : public illtransform {
                                         const std::int32_t* channelMapping, bool flag,
                                         ColorSpace* part);
   int WriteImageRow(proofimghan* handler, const std::uint8_t* row, int samplesPerRow, int channels);
+  // A placed pixel picture's rows turned into other samples as they are
+  // written (one ink's share of the picture on a plate of separated
+  // output): `convert` takes a row as the file gives it (width × the file's
+  // channels) and fills one of width × `planes` samples; the image is
+  // written in `model` and `space` (not owned) with the decode flag.
+  struct PixelRowConversion {
+    int planes = 1;
+    int model = 1;
+    ColorSpace* space = nullptr;
+    bool decode = false;
+    std::function<void(const std::uint8_t* row, std::int32_t width, std::uint8_t* out)> convert;
+  };
+  // OutputPlacedPixels with the rows converted (as they stand without a conversion).
+  int OutputPixelFile(TavDB::Object* object, const PixelRowConversion* conversion);
   // Writes the rows the downsamplers still owe, frees them and ends the image
   // (outpixend, also for a null handler).
   void EndImage(proofimghan* handler);

@@ -213,7 +213,9 @@ void genproof::GetPictureMatrix(const Paint* paint, double& a, double& b, double
   a = m.a, b = m.b, c = m.c, d = m.d, e = m.e, f = m.f;
 }
 
-int genproof::OutputPlacedPixels(TavDB::Object* object) {
+int genproof::OutputPlacedPixels(TavDB::Object* object) { return OutputPixelFile(object, nullptr); }
+
+int genproof::OutputPixelFile(TavDB::Object* object, const PixelRowConversion* conversion) {
   const Paint* paint = object != nullptr ? paipoi(mJob, object->paint()) : nullptr;
   const TavSys::filref* file = paint != nullptr ? picfilref(mJob, paint->picture) : nullptr;
   if (file == nullptr || file->empty()) return 4;
@@ -240,10 +242,22 @@ int genproof::OutputPlacedPixels(TavDB::Object* object) {
   double resolution = h.resolution;
   if (!(resolution > 0)) resolution = picpoi(mJob, paint->picture)->resolution;
   if (!(resolution > 0)) resolution = 72;
+  std::vector<std::uint8_t> converted;
+  if (conversion != nullptr) {
+    try {
+      converted.resize(std::size_t(h.width) * std::size_t(conversion->planes));
+    } catch (const std::bad_alloc&) {
+      return 2;
+    }
+  }
+  const int planes = conversion != nullptr ? conversion->planes : h.channels;
   const TavDB::tv_matrixtyp<double> m = PlacementMatrix(*paint, h.width, h.rows);
   proofimghan* handler =
-      OutputPictureDownsampled(file, paint, m, int(std::lround(resolution)), 1, 0, 0, h.rows, h.width,
-                               h.channels, h.model, nullptr, false, nullptr);
+      conversion != nullptr
+          ? OutputPictureDownsampled(file, paint, m, int(std::lround(resolution)), 1, 0, 0, h.rows, h.width, planes,
+                                     conversion->model, nullptr, conversion->decode, conversion->space)
+          : OutputPictureDownsampled(file, paint, m, int(std::lround(resolution)), 1, 0, 0, h.rows, h.width,
+                                     h.channels, h.model, nullptr, false, nullptr);
   if (handler == nullptr) return 0;
   handler->Begin();
   for (std::int32_t y = 0; y < h.rows; ++y) {
@@ -254,7 +268,12 @@ int genproof::OutputPlacedPixels(TavDB::Object* object) {
       AbandonImage(handler);
       throw TavSys::PictureUnreadable(name, e.detail());
     }
-    if (WriteImageRow(handler, row.data(), h.width, h.channels) != 0) break;
+    const std::uint8_t* samples = row.data();
+    if (conversion != nullptr) {
+      conversion->convert(row.data(), h.width, converted.data());
+      samples = converted.data();
+    }
+    if (WriteImageRow(handler, samples, h.width, planes) != 0) break;
     ReportProgress(mProgressCount, mProgressTotal);
     if (mCancelled) {
       EndImage(handler);

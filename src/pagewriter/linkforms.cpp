@@ -7,6 +7,8 @@
 // stands and written after the content stream that names them; their
 // content is the picture itself only when images are embedded.
 #include <algorithm>
+#include <array>
+#include <vector>
 
 #include "colour/colorspaces.h"
 #include "colour/devicen.h"
@@ -21,6 +23,8 @@
 #include "platform/kernel/placedfiles.h"
 #include "platform/kernel/tavdb.h"
 #include "platform/kernel/xmpcomposer.h"
+#include "platform/messages.h"
+#include "platform/tav_error.h"
 #include "tavpdf/PDFSettings.h"
 
 namespace TavPDF {
@@ -56,8 +60,8 @@ void PDFProof::DrawImageLinkForm(const std::string& name, TavDB::Object* object)
   if (paint == nullptr || !ImageLinkFormSize(object->paint(), width, height)) return;
   const TavDB::tv_matrixtyp<double> m = PlacementMatrix(*paint, width, height);
   SaveGraphicsState();
-  SetOverprint(paint->type == kPaintMap &&
-               (TavricLib::MappedPicture(mJob, paint->map).HasOverprint() || mOneUpLink));
+  SetOverprint(paint->type == kPaintMap && (TavricLib::MappedPicture(mJob, paint->map).HasOverprint() ||
+                                            mOneUpLink || mapHasFlatParts(mJob, paint->map)));
   // The placement starts at the picture's top left corner; the form's space
   // runs upwards from its lower left one.
   WriteMatrix(TavDB::tv_matrixtyp<double>{m.a, m.b, m.c, m.d, m.e - height * m.c, m.f - height * m.d});
@@ -71,7 +75,125 @@ void PDFProof::OutputMapFlatPart(TavDB::Object* object, int flatPaint) {
   if (paint == nullptr) return;
   std::unique_ptr<TavDB::Object> copy = TavDB::objdupall(object);
   copy->setPaint(paintAdjustScreen(mJob, flatPaint, paint->screen), true);
+  // A map with an opacity channel paints its flat inks as far as it is
+  // opaque, as its image does without a link: the fill goes under a soft
+  // mask made of that channel.
+  const bool masked = paint->type == kPaintMap && maphasopa(mJob, paint->map);
+  if (!masked) {
+    OutputFlatFill(copy.get());
+    return;
+  }
+  const auto key = std::make_pair(static_cast<const PDFDictionary*>(mExtGStates), object->paint());
+  auto found = mMapOpacityMasks.find(key);
+  if (found == mMapOpacityMasks.end()) {
+    auto record = std::make_unique<PendingStream>(kPendingMapOpacityMask, object->paint());
+    MakeGStateName(*record);
+    record->SetName(record->GetGStateName());
+    found = mMapOpacityMasks.emplace(key, record->GetName()).first;
+    AddPendingStream(std::move(record));
+  }
+  SaveGraphicsState();
+  PDFName::OutputName(Out(), found->second.c_str());
+  Out() << " gs\n";
   OutputFlatFill(copy.get());
+  RestoreGraphicsState();
+}
+
+namespace {
+
+void writeMapOpacityMask(PDFProof& writer, PendingStream& record) { writer.WriteMapOpacityMask(record); }
+
+const bool gMapOpacityMaskWriterInstalled = [] {
+  SetPendingStreamWriter(kPendingMapOpacityMask, writeMapOpacityMask);
+  return true;
+}();
+
+}  // namespace
+
+void PDFProof::WriteMapOpacityMask(PendingStream& record) {
+  const Paint* paint = paipoi(mJob, record.GetPaint());
+  const PictureMap* map = paint != nullptr && paint->type == kPaintMap ? mappoi(mJob, paint->map) : nullptr;
+  if (map == nullptr || mExtGStates == nullptr) return;
+  PDFIndirectReference* group = nullptr;
+  try {
+    group = WriteMapOpacityGroup(*paint);
+  } catch (const TavSys::Error& e) {
+    // Said; the flat inks are then painted as if the map were opaque.
+    TavGen::message(TavGen::kBatchError, 1, e.key().empty() ? "PDF/UNSUPPORTED PICTURE TYPE" : e.key(),
+                    e.placeholders());
+  }
+  auto* state = new PDFDictionary();
+  state->Set("Type", new PDFName("ExtGState"));
+  if (group != nullptr) {
+    auto* mask = new PDFDictionary();
+    mask->Set("Type", new PDFName("Mask"));
+    mask->Set("S", new PDFName("Luminosity"));
+    mask->Set("G", group);
+    state->Set("SMask", mask);
+  }
+  PDFIndirectReference* ref = mHandler->makeIndirect(state);
+  mExtGStates->Set(record.GetName(), ref);
+  mHandler->writeObject(ref);
+}
+
+PDFIndirectReference* PDFProof::WriteMapOpacityGroup(const Paint& paint) {
+  // The opacity channel as a gray image (white is opaque) ...
+  TavricLib::OpacityPictureStream opacity(mJob, paint.map, kOpacityFull);
+  auto* image = new PDFDictionary();
+  image->Set("Type", new PDFName("XObject"));
+  image->Set("Subtype", new PDFName("Image"));
+  image->Set("Width", new PDFInteger(opacity.GetWidth()));
+  image->Set("Height", new PDFInteger(opacity.GetHeight()));
+  image->Set("ColorSpace", new PDFName("DeviceGray"));
+  image->Set("BitsPerComponent", new PDFInteger(8));
+  image->Set("Filter", new PDFName("FlateDecode"));
+  pdfoutfilter* sink = mHandler->beginStream(image);
+  if (sink == nullptr) return nullptr;
+  std::vector<std::uint8_t> row(opacity.RowBytes());
+  std::int32_t rows = 0;
+  try {
+    for (; rows < opacity.GetHeight() && opacity.GetLine(row.data()); ++rows) sink->PutBytes(row.data(), row.size());
+  } catch (const TavSys::Error& e) {
+    TavGen::message(TavGen::kBatchError, 1, e.key().empty() ? "PDF/UNSUPPORTED PICTURE TYPE" : e.key(),
+                    e.placeholders());
+  }
+  // The stream holds what its dictionary declares; rows that could not be read are opaque.
+  std::fill(row.begin(), row.end(), 0xFF);
+  for (; rows < opacity.GetHeight(); ++rows) sink->PutBytes(row.data(), row.size());
+  PDFIndirectReference* imageRef = mHandler->endStream(sink);
+  if (imageRef == nullptr) return nullptr;
+
+  // ... drawn where the map lies, as the luminosity of a group.
+  const double w = opacity.GetWidth(), h = opacity.GetHeight();
+  const TavDB::tv_matrixtyp<double> m = PlacementMatrix(paint, w, h);
+  const std::array<double, 6> unit{w * m.a, w * m.b, h * m.c, h * m.d, m.e - h * m.c, m.f - h * m.d};
+  std::array<double, 4> xs{}, ys{};
+  for (std::size_t k = 0; k < 4; ++k) {
+    const double u = double(k & 1), v = double(k >> 1);
+    xs[k] = unit[0] * u + unit[2] * v + unit[4];
+    ys[k] = unit[1] * u + unit[3] * v + unit[5];
+  }
+  auto* form = new PDFDictionary();
+  form->Set("Type", new PDFName("XObject"));
+  form->Set("Subtype", new PDFName("Form"));
+  form->Set("BBox", realArray({*std::min_element(xs.begin(), xs.end()), *std::min_element(ys.begin(), ys.end()),
+                               *std::max_element(xs.begin(), xs.end()), *std::max_element(ys.begin(), ys.end())}));
+  auto* group = new PDFDictionary();
+  group->Set("S", new PDFName("Transparency"));
+  group->Set("CS", new PDFName("DeviceGray"));
+  form->Set("Group", group);
+  auto* xobjects = new PDFDictionary();
+  xobjects->Set("Opacity", imageRef);
+  auto* resources = new PDFDictionary();
+  resources->Set("XObject", xobjects);
+  form->Set("Resources", resources);
+  AddFlateFilter(form, mSettings.CompressPages != 0);
+  pdfoutfilter* content = mHandler->beginStream(form);
+  if (content == nullptr) return nullptr;
+  *content << "q\n";
+  for (double v : unit) *content << v;
+  *content << "cm\n/Opacity Do\nQ\n";
+  return mHandler->endStream(content);
 }
 
 // ---- private data of an image link ---------------------------------------------------

@@ -72,6 +72,10 @@ GradationStops BuildGradationStops(const jobstr* job, const Paint& degrade);
 
 // The nested job of a one-up picture, ready to be written, or null.
 jobstr* ReadOneUpJobFile(jobstr* job, int picture);
+// Whether the parent prints inks the one-up does not have: its colours must
+// then overprint, so that the parent's other inks show through the one-up
+// wherever it is drawn (nested in the parent's page or as a file of its own).
+bool OneUpLacksParentInks(const jobstr* oneUp, const jobstr* parent);
 // Queues the form of a placed one-up or PDF page under its picture-form name.
 void RegisterPictureForm(PDFProof& writer, TavDB::Object* object, std::uint16_t paint);
 // The exponent of a segment of `length` job units whose two colours mix 50 %
@@ -318,11 +322,27 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // of the same file finds it: the image name followed by the file's full
   // path (two files of one name in different folders stay two images).
   static std::string PictureRecordPath(const std::string& imageName, const TavSys::filref& file);
+  // The page's own writer writes a placed file's image at once, once per
+  // file: a later placement of the file draws the image written for the
+  // first (entered again in the XObject dictionary in force). Null when the
+  // file was not written by this writer in the present way of writing it.
+  struct WrittenPicture {
+    std::string name;
+    // The XObjects written for it (the image, an EPS file's preview).
+    std::vector<std::pair<std::string, PDFIndirectReference*>> objects;
+  };
+  const WrittenPicture* FindWrittenPicture(const TavSys::filref& file) const;
 
   // ---- placed picture files (pictures/placedpictures.cpp) ---------------------
   // Writes a placed picture file (a record of kind 3): at once for the page's
   // own writer, from the queue under the record's name for nested writers.
   void OutputPictureXObject(PendingStream& record);
+  // A placed pixel picture on a page of separated output: the page's ink's
+  // share of it as the plate's gray image, or, on a plate it does not print
+  // on, an empty image that clears the plate where it lies. copyJpeg writes
+  // the file as it stands (model, decode, colour space).
+  void WritePicturePlate(TavDB::Object* object, const Paint& paint, const TavSys::PixelHeader& header,
+                         bool passThrough, const std::function<void(int, bool, ColorSpace*)>& copyJpeg);
 
   // ---- OPI dictionaries (pictures/opi.cpp) -----------------------------------
   // The OPI value of a placed EPS, TIFF or PDF picture's form; null for other
@@ -387,7 +407,10 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   int GetOpiMapStatus(std::uint16_t paint) const;
   // The colour model (0 and 1 gray, 5 CMYK, 8 the space) and the colour space
   // of an image of the separations; a CMYK list becomes the job's C, M, Y, K.
-  int GetPictureColorSpace(std::vector<int>& separations, std::unique_ptr<ColorSpace>& space);
+  // With overprinting, an image of some process inks keeps a DeviceN space
+  // of those inks (a DeviceCMYK image would clear the others).
+  int GetPictureColorSpace(std::vector<int>& separations, std::unique_ptr<ColorSpace>& space,
+                           bool overprinting = false);
   // "a b c d e f cm" placing the unit square by three corners (top-left,
   // top-right, bottom-left; job units, vertical first).
   void WritePictureMatrix(genoutfil& out, const std::array<std::int32_t, 6>& corners);
@@ -451,6 +474,13 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // The inks of a map under an image link that its image does not hold,
   // filled over the object's shape below or above the link (mapGetFlatPart).
   void OutputMapFlatPart(TavDB::Object* object, int flatPaint);
+  // The writer of a graphics state whose soft mask is the opacity channel of
+  // a map paint's picture where the paint places it (pending kind 14; the
+  // record's paint and its name in the ExtGState resources).
+  void WriteMapOpacityMask(PendingStream& record);
+  // The transparency group of that soft mask: the map's opacity channel drawn
+  // where the paint places it. Throws TavSys::Error when the channel cannot be read.
+  PDFIndirectReference* WriteMapOpacityGroup(const Paint& paint);
   // The workflow's private data of an image-link form: the linked file, the
   // inks of its channels with their screens, and whether it has an alpha
   // channel.
@@ -668,6 +698,9 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   bool mPaintMapGroup = false;
   // While the content of a knockout group is written.
   bool mGroupKnockout = false;
+  // The opacity-mask graphics states queued for map paints, by the ExtGState
+  // dictionary they are entered in and the paint.
+  std::map<std::pair<const PDFDictionary*, std::uint16_t>, std::string> mMapOpacityMasks;
   // A nested one-up writer placed with a screen: that screen's graphics state.
   std::string mOneUpScreenName;
   // The colour spaces of shadings by their stops (and whether inside a soft
@@ -702,6 +735,11 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   bool mJpegPassThrough = false;   // the caller copies JPEG data itself
   // A queued picture file is written under the name its form drew.
   std::string mPictureRecordName;
+  // Placed files written at once by this writer, by WrittenPictureKey; the
+  // key of the image being written (empty for images of no file).
+  std::map<std::string, WrittenPicture> mWrittenPictures;
+  std::string mWrittenPictureKey;
+  std::string WrittenPictureKey(const TavSys::filref& file) const;
   // Where an EPS file's bounding-box corner lies from the PostScript's origin
   // on the page (points).
   double mEpsOffsetX = 0, mEpsOffsetY = 0;

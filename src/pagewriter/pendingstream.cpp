@@ -42,6 +42,7 @@ const char* PendingStreamKindName(std::uint32_t kind) {
     case kPendingCADForm: return "a CAD drawing";
     case kPendingTransparencyGState: return "a transparency graphics state";
     case kPendingBarcodeForm: return "a barcode";
+    case kPendingMapOpacityMask: return "a map's opacity mask";
     default: return "an unknown deferred object";
   }
 }
@@ -227,7 +228,7 @@ void PDFProof::FlushPendingStreams() {
 namespace {
 
 bool isXObjectKind(std::uint32_t kind) {
-  return kind != kPendingPattern && kind != kPendingTransparencyGState;
+  return kind != kPendingPattern && kind != kPendingTransparencyGState && kind != kPendingMapOpacityMask;
 }
 
 }  // namespace
@@ -242,7 +243,7 @@ void PDFProof::EnsurePendingResources(const PendingStream& record, std::uint32_t
   if (!record.GetName().empty()) {
     if (kind == kPendingPattern) {
       wanted.push_back({record.GetName(), mPatterns, 1});
-    } else if (kind == kPendingTransparencyGState) {
+    } else if (kind == kPendingTransparencyGState || kind == kPendingMapOpacityMask) {
       wanted.push_back({record.GetName(), mExtGStates, 2});
     } else if (isXObjectKind(kind)) {
       wanted.push_back({record.GetName(), mXObjects, 0});

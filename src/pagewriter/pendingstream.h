@@ -40,7 +40,8 @@ enum PendingStreamKind : std::uint32_t {
   kPendingCADForm = 11,
   kPendingTransparencyGState = 12,
   kPendingBarcodeForm = 13,
-  kPendingKindCount = 14,
+  kPendingMapOpacityMask = 14,    // a graphics state masked by a map's opacity channel
+  kPendingKindCount = 15,
 };
 
 // A readable name of a kind ("transparency group"), for messages.

@@ -57,6 +57,14 @@ std::array<std::int32_t, 64> mapSeparations(const jobstr* from, const jobstr* to
 
 }  // namespace
 
+bool OneUpLacksParentInks(const jobstr* oneUp, const jobstr* parent) {
+  if (oneUp == nullptr || parent == nullptr) return false;
+  const std::array<std::int32_t, 64> back = mapSeparations(parent, oneUp);
+  for (int slot = 0; slot < kMaxSeparations; ++slot)
+    if (sepsoruse(parent, slot, false) >= 0 && back[std::size_t(slot)] == std::int32_t(kNoCounterpart)) return true;
+  return false;
+}
+
 jobstr* ReadOneUpJobFile(jobstr* job, int picture) {
   // One-ups are loaded with the job that places them (once per file, cycles
   // refused); the nested job is that model.
@@ -220,13 +228,7 @@ void PDFProof::WriteOneUpForm(PendingStream& record) {
     }
     CheckOneUpColorDefinitions(oneUp, mJob, map);
     if (mSettings.NormalizedOutput != 0) CheckOneUpSeparationTypes(oneUp, mJob, map);
-    bool differ = single > 0;
-    const std::array<std::int32_t, 64> back = mapSeparations(mJob, oneUp);
-    for (int slot = 0; slot < kMaxSeparations; ++slot) {
-      if (sepsoruse(mJob, slot, false) >= 0 && back[std::size_t(slot)] == std::int32_t(kNoCounterpart)) {
-        differ = true;
-      }
-    }
+    const bool differ = single > 0 || OneUpLacksParentInks(oneUp, mJob);
     if (printing == 0) setter->set(TavDB::spanew());
 
     // The nested writer's graphics states go into its form's own dictionary

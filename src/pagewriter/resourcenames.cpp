@@ -70,6 +70,17 @@ std::string PDFProof::PictureRecordPath(const std::string& imageName,
   return imageName + file.getFullPathAsUtf8();
 }
 
+std::string PDFProof::WrittenPictureKey(const TavSys::filref& file) const {
+  // One file gives another image inside a soft mask (the composite's
+  // luminosity rather than a plate) and under another image mode.
+  return file.getFullPathAsUtf8() + '\n' + std::to_string(mSoftMaskDepth != 0) + ' ' + std::to_string(mImageMode);
+}
+
+const PDFProof::WrittenPicture* PDFProof::FindWrittenPicture(const TavSys::filref& file) const {
+  const auto it = mWrittenPictures.find(WrittenPictureKey(file));
+  return it != mWrittenPictures.end() ? &it->second : nullptr;
+}
+
 bool PDFProof::MakePictureXObjectName(const TavSys::filref* file, std::string& outName) {
   const std::string stem = "Im" + std::to_string(mWriterNumber) + "_";
   if (file != nullptr) {

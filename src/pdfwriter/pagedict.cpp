@@ -332,9 +332,13 @@ PDFDictionaryValue* writePageContents(pdfouthan& handler, PDFDictionary* resourc
   jobstr* job = handler.mJob;
   std::int32_t writerCounter = 0;
   const bool hasScreen = handler.mScreenNumber != kNoScreen;
+  // A one-up written as a file of its own (a JDF folder's) is drawn over its
+  // parent's art later: it lets the parent's other inks through as it does
+  // nested in the parent's page.
+  const bool oneUpLink = OneUpLacksParentInks(job, job->parent);
   PDFProof writer(job, &handler, resources, patterns, xobjects, extGStates, settings,
                   &writerCounter, GetPendingLists(handler), &handler.mFormCache,
-                  handler.getSeparationDisabler(), hasScreen, false, nullptr, false,
+                  handler.getSeparationDisabler(), hasScreen, false, nullptr, oneUpLink,
                   handler.mWriterFlag, false);
   // Nothing of an earlier stream's graphics state carries over. The user's
   // cancel is left as it is: a cancelled export stops at this page.

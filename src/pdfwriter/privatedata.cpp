@@ -328,13 +328,23 @@ void WriteCuttingProgram(const jobstr* job, PDFDictionary* program, const TavDB:
       points.scabeg(path);
       std::int32_t v = 0, h = 0, c1v = 0, c1h = 0, c2v = 0, c2h = 0;
       bool curve = false;
+      // One line per point of the path as it is stored: a curve's two
+      // control points come before its end point, so the program holds the
+      // curve whole (the first point moves, code 2; every other one draws, 1).
       int code = 2;
-      while (points.scanex(v, h, c1v, c1h, c2v, c2h, curve) >= 0) {
+      auto point = [&](std::int32_t pv, std::int32_t ph) {
         char text[64];
-        std::snprintf(text, sizeof text, "X%dY%dD%d", TavSys::iround((h - trim.left) * perUnit),
-                      TavSys::iround((trim.bottom - v) * perUnit), code);
+        std::snprintf(text, sizeof text, "X%dY%dD%d", TavSys::iround((ph - trim.left) * perUnit),
+                      TavSys::iround((trim.bottom - pv) * perUnit), code);
         add(text);
         code = 1;
+      };
+      while (points.scanex(v, h, c1v, c1h, c2v, c2h, curve) >= 0) {
+        if (curve) {
+          point(c1v, c1h);
+          point(c2v, c2h);
+        }
+        point(v, h);
       }
       points.scaend();
     }

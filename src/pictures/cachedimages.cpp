@@ -232,11 +232,16 @@ PDFArray* WriteRGBAlternateImage(CachedImage& picture, const CachedBaseImage& ba
     channel.opacity = separationIsOpaque(job, sep) ? 1.0 : 0.0;
     info.channels.push_back(channel);
   }
+  // The alternate stands in for the image in the same unit square: it has
+  // the image's pixels, its downsampling and its one-pixel bleed, and is
+  // made smaller from there.
   std::unique_ptr<TavSys::ImageStream> stream =
       std::make_unique<TavricLib::MappedPictureStream>(job, int(picture.map), base.separations, false);
-  stream = clipAndDownsample(std::move(stream), picture, base, false);
-  if (f > 2.0) {
-    const TavSys::TavImageDownsamplerFactors factors(stream->GetWidth(), stream->GetHeight(), f, f);
+  stream = clipAndDownsample(std::move(stream), picture, base, true);
+  stream = std::make_unique<TavSys::BleedStream>(std::move(stream), 1);
+  const double further = base.downsampled ? f / picture.factor : f;
+  if (f > 2.0 && further > 1.0) {
+    const TavSys::TavImageDownsamplerFactors factors(stream->GetWidth(), stream->GetHeight(), further, further);
     stream = std::make_unique<TavSys::TavImageDownsamplerStream>(std::move(stream), factors, true);
   }
   TavSys::TavImageStreamSepsToRGBConverter rgb(std::move(stream), std::move(info));
@@ -281,7 +286,7 @@ PDFIndirectReference* WriteBaseImage(CachedSubImage&, CachedImage& picture, cons
   const bool decode = s.SeparatedOutput != 0 && !writer.IsSoftMaskRemap();
   std::vector<int> separations = base.separations;
   std::unique_ptr<ColorSpace> space;
-  const int model = writer.GetPictureColorSpace(separations, space);
+  const int model = writer.GetPictureColorSpace(separations, space, picture.hasOverprint);
   // The planes follow the components of the space the image is written in.
   std::vector<int> planes = separations;
   if (space && model == 8) planes = ImageComponentSeparations(job, *space);
@@ -330,6 +335,7 @@ PDFIndirectReference* WriteImageStream(PDFProof& writer, std::unique_ptr<TavSys:
         if (TavSys::Progress::isCanceled()) break;
       }
     } catch (const TavSys::Error& e) {
+      // The file that failed names itself (a map reads several).
       failure = e;
     }
   }
@@ -741,17 +747,9 @@ void MappedPictureCache::DrawMappedPicture(PDFProof* writer, TavDB::Object* obje
   if (!PictureFilesExist(job, object->paint())) {
     // Files that went missing after the job was read: the export stops,
     // naming the first that is gone.
-    std::string missing;
-    if (const PictureMap* map = mappoi(job, paint->map)) {
-      for (const TavSys::filref& file : map->files) {
-        std::error_code ec;
-        if (!std::filesystem::is_regular_file(std::filesystem::u8path(file.getFullPathAsUtf8()), ec)) {
-          missing = file.getNameAsUtf8();
-          break;
-        }
-      }
-    }
-    throw TavSys::PictureFileMissing(missing);
+    const TavSys::filref* file = MissingPictureFile(job, object->paint());
+    if (file == nullptr) file = mapGetFirstImageRef(job, paint->map);
+    throw TavSys::PictureFileMissing(file != nullptr ? file->getNameAsUtf8() : std::string());
   }
   if (TavricLib::MappedPaintIsInvisible(job, paint->map, true)) return;
   BuildPictureCache(writer);
@@ -782,7 +780,8 @@ bool PDFProof::ImageLinkPossible(std::uint16_t paint) const {
   return paintVornImageLinkPossible(mJob, paint, mOneUpLink, mSettings.IncludePrivateData != 0);
 }
 
-int PDFProof::GetPictureColorSpace(std::vector<int>& separations, std::unique_ptr<ColorSpace>& space) {
+int PDFProof::GetPictureColorSpace(std::vector<int>& separations, std::unique_ptr<ColorSpace>& space,
+                                   bool overprinting) {
   space.reset();
   if (separations.empty()) return 1;
   if (mSettings.SeparatedOutput != 0 && mSoftMaskDepth == 0) {
@@ -801,6 +800,7 @@ int PDFProof::GetPictureColorSpace(std::vector<int>& separations, std::unique_pt
   options.maxColorants = int(GetMaxColorants());
   options.noTransfer = mSoftMaskDepth != 0;
   auto deviceN = std::make_unique<PDFCsDeviceN>(mJob, -1, options, mSoftMaskDepth != 0 ? nullptr : mSepData);
+  deviceN->NameProcessInksAsColorants(overprinting);
   for (int sep : separations) deviceN->SetSeparationUse(sep, true);
   space = std::move(deviceN);
   return 8;

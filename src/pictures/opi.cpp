@@ -76,8 +76,10 @@ std::string opiId(const PDFProof& writer, const fs::path& file) {
   std::string relative = absolute;
   TavSys::FileSpec output;
   if (writer.GetHandler() != nullptr && writer.GetHandler()->getOutputFileSpec(output) == 0) {
-    const fs::path from = output.path().parent_path();
-    const fs::path rel = file.lexically_relative(from);
+    // An output file named relative to the working folder lies there.
+    std::error_code ec;
+    const fs::path from = fs::absolute(output.path(), ec).lexically_normal().parent_path();
+    const fs::path rel = file.lexically_normal().lexically_relative(from);
     if (!rel.empty() && from.is_absolute() && file.is_absolute()) relative = TavSys::PercentEncode(rel.generic_string());
   }
   return "qel-pdf:" + relative + "," + absolute;

@@ -116,11 +116,21 @@ class MappedPictureCacheVisitor : public TavDB::ObjectVisitor {
     if (paint == nullptr) return;
     const TavDB::tv_box& box = object.bounds();
     if (box.top < box.bottom && box.left < box.right && paint->type == kPaintMap) {
-      int channelType = kMapChannelNone;
-      const bool softMask = CanOutputAsSoftmaskImage(job, &object, object.paint(), &channelType);
-      const bool background = softMask && mapChannelTypeIsTransparentBackground(channelType) &&
-                              mWriter->GetSettings().LinkType == 2;
-      AddPictureUse(mCache, mWriter, &object, mRemap, mArray, softMask, background);
+      // Only the part of the object the map covers is drawn (the object is
+      // cut to the map's frame): a map lying outside its object is not used.
+      bool outside = false;
+      std::unique_ptr<TavDB::Object> part;
+      if (object.kind() == TavDB::ObjectKind::Path || object.kind() == TavDB::ObjectKind::Compound) {
+        part = IntersectWithImageBoundingBox(job, &object, outside);
+      }
+      if (!outside) {
+        const TavDB::Object& use = part ? *part : object;
+        int channelType = kMapChannelNone;
+        const bool softMask = CanOutputAsSoftmaskImage(job, &use, use.paint(), &channelType);
+        const bool background = softMask && mapChannelTypeIsTransparentBackground(channelType) &&
+                                mWriter->GetSettings().LinkType == 2;
+        AddPictureUse(mCache, mWriter, &use, mRemap, mArray, softMask, background);
+      }
     }
     const PatternRec* mask = paint->transparency.softMask != kNoSoftMask ? patpoi(job, paint->transparency.softMask)
                                                                           : nullptr;
@@ -209,7 +219,10 @@ CachedImage::CachedImage(PDFProof* w, const TavDB::Object*, std::uint16_t paintI
   remapEngaged = remapFlag;
   if (remapFlag) remap = remapArray;
   const TavricLib::MappedPicture picture(job, int(map), factor);
-  hasOverprint = picture.HasOverprint() || writer->GetOneUpLink();
+  // A linked map with flat parts leaves the inks without a channel to the
+  // flat part drawn over its link.
+  hasOverprint = picture.HasOverprint() || writer->GetOneUpLink() ||
+                 (linkType == 2 && imageLinkPossible && mapHasFlatParts(job, int(map)));
   outputAsCmyk = s.NormalizedOutput == 0 && (s.SeparatedOutput == 0 || remapEngaged) &&
                  picture.CanOutputAsCmyk(RemapArray()) && !picture.CanOutputAsSeparation(RemapArray());
   groupFlag = group;
@@ -229,20 +242,24 @@ std::int32_t CachedImage::PixelsPerLine() const {
 
 // ---- helpers -------------------------------------------------------------------------
 
-bool PictureFilesExist(const jobstr* job, std::uint16_t paintIndex) {
+const TavSys::filref* MissingPictureFile(const jobstr* job, std::uint16_t paintIndex) {
   const Paint* paint = paipoi(job, paintIndex);
-  if (paint == nullptr || paint->type != kPaintMap) return false;
+  if (paint == nullptr || paint->type != kPaintMap || mappoi(job, paint->map) == nullptr) return nullptr;
   const int map = paint->map;
-  if (mappoi(job, map) == nullptr) return false;
-  if (sepfrejob(job) < 0) return true;
   const TavSys::filref* before = nullptr;
   for (int index = -1; index < sepfrejob(job); ++index) {
     const TavSys::filref* file = mapElementFile(job, map, mapelenum(job, map, index));
     if (file == nullptr || (before != nullptr && *file == *before)) continue;
-    if (!isFile(file)) return false;
+    if (!isFile(file)) return file;
     before = file;
   }
-  return true;
+  return nullptr;
+}
+
+bool PictureFilesExist(const jobstr* job, std::uint16_t paintIndex) {
+  const Paint* paint = paipoi(job, paintIndex);
+  if (paint == nullptr || paint->type != kPaintMap || mappoi(job, paint->map) == nullptr) return false;
+  return MissingPictureFile(job, paintIndex) == nullptr;
 }
 
 double GetMaxMatrixScale(const TavDB::tv_matrixtyp<double>& m) {

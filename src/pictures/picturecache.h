@@ -178,6 +178,9 @@ void MarkPictureUsed(MappedPictureCache& cache, PDFProof* writer, const TavDB::O
 bool CachedPictureHasOverprint(MappedPictureCache& cache, PDFProof* writer, const TavDB::Object* object);
 // The paint is a map whose files are all there.
 bool PictureFilesExist(const jobstr* job, std::uint16_t paint);
+// The first file of a map paint's channels that is not a regular file, or
+// null when all are.
+const TavSys::filref* MissingPictureFile(const jobstr* job, std::uint16_t paint);
 // The larger of the lengths of the matrix's rows (a, b) and (c, d).
 double GetMaxMatrixScale(const TavDB::tv_matrixtyp<double>& matrix);
 double ComputePictureDownsampleFactor(PDFProof* writer, const TavDB::Object* object);

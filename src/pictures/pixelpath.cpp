@@ -242,7 +242,20 @@ proofimghan* PDFProof::outpixbegin(const TavSys::filref* source, const Paint*,
     couldNotAddImage("an image of ink channels came without its colour space");
   }
   std::string name = mPictureRecordName;
-  const bool exists = !name.empty() || MakePictureXObjectName(source, name);
+  bool exists = !name.empty();
+  mWrittenPictureKey.clear();
+  if (!exists && mWritingPictureCache && mWriterNumber == 0 && source != nullptr && !source->empty()) {
+    // A file this writer wrote before: its image is drawn again.
+    if (const WrittenPicture* written = FindWrittenPicture(*source)) {
+      name = written->name;
+      exists = true;
+      for (const auto& [object, ref] : written->objects)
+        if (mXObjects != nullptr && mXObjects->Get(object) == nullptr) mXObjects->Set(object, ref);
+    } else {
+      mWrittenPictureKey = WrittenPictureKey(*source);
+    }
+  }
+  if (!exists) exists = MakePictureXObjectName(source, name);
   const int quality = GetImageCompression(false);
   PDFImageDic* dictionary = nullptr;
 
@@ -348,6 +361,10 @@ void PDFProof::outpixend(proofimghan* handler) {
     PDFIndirectReference* ref = mHandler->endStream(mImageSink, this, &status);
     mImageSink = nullptr;
     if (ref != nullptr && mXObjects != nullptr) mXObjects->Set(mCurrentImageName, ref);
+    if (ref != nullptr && !mWrittenPictureKey.empty()) {
+      mWrittenPictures[mWrittenPictureKey] = WrittenPicture{mCurrentImageName, {{mCurrentImageName, ref}}};
+    }
+    mWrittenPictureKey.clear();
     if (mWriterNumber == 0) mContent = mHandler->beginStream(mStreamDictionary);
     if (status != 0) throw TavSys::Error(status, "PDF/COULD NOT ADD IMAGE", mCurrentImageName);
   }

@@ -4,16 +4,20 @@
 // under that name. JPEG files go into the file as they stand when JPEG
 // compression is asked for; an EPS file becomes a PostScript XObject drawn
 // over its preview, which viewers show and printers leave out.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <vector>
 
+#include "pagewriter/pdfgraphicsstate.h"
 #include "pagewriter/pdfproof.h"
 #include "pdfwriter/pdfobjects.h"
 #include "pdfwriter/pdfoutfil.h"
 #include "platform/files.h"
+#include "platform/kernel/colorspace.h"
 #include "platform/kernel/epsfile.h"
 #include "platform/kernel/job.h"
 #include "platform/kernel/tavdb.h"
@@ -179,9 +183,18 @@ int PDFProof::OutputPlacedPDF(TavDB::Object* object) {
   const TavDB::tv_matrixtyp<double> m = pointPlacement(*this, *paint, *picture);
   // The box's top left corner lands on the placement's.
   const double x0 = picture->fileBox[0], y1 = picture->fileBox[3];
-  Out() << "q\n";
+  SaveGraphicsState();
+  // The page starts from the state a page starts from: no overprint, black,
+  // a line of one point, whatever the objects before it left in force.
+  SetOverprint(false);
+  Out() << "0 g 0 G 1 w\n";
+  PdfGraphicsState& state = PdfGraphicsState::Instance();
+  state.ForgetFillColor();
+  state.SetColorKey(-1, true);
+  state.SetColorSpace(nullptr, 0, false);
+  state.SetColorSpace(nullptr, 0, true);
   DrawPictureForm(paintIndex, m.a, m.b, m.c, m.d, m.e - m.a * x0 - m.c * y1, m.f - m.b * x0 - m.d * y1);
-  Out() << "Q\n";
+  RestoreGraphicsState();
   return 0;
 }
 
@@ -313,14 +326,16 @@ void PDFProof::OutputPictureXObject(PendingStream& pending) {
     return;
   }
   // A JPEG file goes in as it stands when JPEG compression is asked for.
-  if (jpeg && GetImageCompression(false) >= 25 && mImageMode == 0 && h.width <= kMaxJpegSide &&
-      h.rows <= kMaxJpegSide) {
-    if (!jpegIsComplete(path)) throw TavSys::PictureUnreadable(fileName, "the JPEG data end before the image does");
+  const bool passThrough = jpeg && GetImageCompression(false) >= 25 && mImageMode == 0 && h.width <= kMaxJpegSide &&
+                           h.rows <= kMaxJpegSide;
+  if (passThrough && !jpegIsComplete(path)) {
+    throw TavSys::PictureUnreadable(fileName, "the JPEG data end before the image does");
+  }
+  auto copyJpeg = [&](int model, bool decode, ColorSpace* space) {
     mJpegPassThrough = true;
     const int resolution = h.resolution > 0 ? int(std::lround(h.resolution)) : 72;
-    proofimghan* handler =
-        outpixbegin(file, paint, PlacementMatrix(*paint, h.width, h.rows), resolution, 1, 0, 0, h.rows, h.width,
-                    h.channels, h.model, nullptr, h.channels == 4 && jpegStoresInvertedCmyk(path), nullptr);
+    proofimghan* handler = outpixbegin(file, paint, PlacementMatrix(*paint, h.width, h.rows), resolution, 1, 0, 0,
+                                       h.rows, h.width, h.channels, model, nullptr, decode, space);
     if (handler == nullptr && mImageBegun) {
       std::ifstream in(fs::u8path(path), std::ios::binary);
       std::vector<char> block(kCopyBlock);
@@ -330,9 +345,75 @@ void PDFProof::OutputPictureXObject(PendingStream& pending) {
       }
     }
     outpixend(handler);
+  };
+  if (mSettings.SeparatedOutput != 0 && mSoftMaskDepth == 0) {
+    WritePicturePlate(object, *paint, h, passThrough, copyJpeg);
+    return;
+  }
+  if (passThrough) {
+    copyJpeg(h.model, h.channels == 4 && jpegStoresInvertedCmyk(path), nullptr);
     return;
   }
   genproof::OutputPlacedPixels(object);
+}
+
+void PDFProof::WritePicturePlate(TavDB::Object* object, const Paint& paint, const TavSys::PixelHeader& h,
+                                 bool passThrough, const std::function<void(int, bool, ColorSpace*)>& copyJpeg) {
+  // The page is the plate of the one separation enabled.
+  int plate = -1;
+  for (int p = 0; p < sepfrejob(mJob) && plate < 0; ++p) plate = sepsoruse(mJob, p, false);
+  if (plate < 0) return;
+  // The ink's share of the picture as the plate's gray image, as maps are
+  // written on it: the process component of a CMYK picture, of an RGB
+  // picture converted to CMYK, the darkness of a gray one on Black.
+  const int component = sepiscmyk(mJob, plate);
+  const bool gray = h.channels == 1;
+  const bool prints = component >= 0 && (!gray || component == 3);
+  std::vector<int> separations{plate};
+  std::unique_ptr<ColorSpace> space;
+  const int model = GetPictureColorSpace(separations, space);
+  const bool decode = !IsSoftMaskRemap();
+  const TavSys::filref* file = picfilref(mJob, paint.picture);
+  if (!prints) {
+    // Nothing of the picture on this plate: it clears the plate where it lies.
+    proofimghan* handler = outpixbegin(file, &paint, PlacementMatrix(paint, 1, 1), 72, 1, 0, 0, 1, 1, 1, model,
+                                       nullptr, decode, space.get());
+    if (handler != nullptr) {
+      handler->Begin();
+      const std::uint8_t none = 0;
+      outpixrow(handler, &none, 1, 1);
+    }
+    outpixend(handler);
+    return;
+  }
+  // A gray JPEG file is its Black plate as it stands (light is no ink).
+  if (gray && passThrough) {
+    copyJpeg(model, false, space.get());
+    return;
+  }
+  PixelRowConversion conversion;
+  conversion.model = model;
+  conversion.space = space.get();
+  conversion.decode = decode;
+  if (gray) {
+    conversion.convert = [](const std::uint8_t* row, std::int32_t width, std::uint8_t* out) {
+      for (std::int32_t x = 0; x < width; ++x) out[x] = std::uint8_t(255 - row[x]);
+    };
+  } else if (h.channels == 4) {
+    conversion.convert = [component](const std::uint8_t* row, std::int32_t width, std::uint8_t* out) {
+      for (std::int32_t x = 0; x < width; ++x) out[x] = row[std::size_t(x) * 4 + std::size_t(component)];
+    };
+  } else {
+    conversion.convert = [component](const std::uint8_t* row, std::int32_t width, std::uint8_t* out) {
+      for (std::int32_t x = 0; x < width; ++x) {
+        const std::uint8_t* rgb = row + std::size_t(x) * 3;
+        double cmyk[4];
+        TavGen::rgbcmyk(rgb[0] / 255.0, rgb[1] / 255.0, rgb[2] / 255.0, 0.0, 1.0, cmyk);
+        out[x] = std::uint8_t(std::lround(std::clamp(cmyk[component], 0.0, 1.0) * 255));
+      }
+    };
+  }
+  OutputPixelFile(object, &conversion);
 }
 
 void PDFProof::WritePostScriptXObject(const Paint& paint, const std::string& path, const std::string& queuedName) {
@@ -354,8 +435,16 @@ void PDFProof::WritePostScriptXObject(const Paint& paint, const std::string& pat
   mJpegPassThrough = true;
   proofimghan* handler = outpixbegin(picfilref(mJob, paint.picture), &paint, m, 72, 1, 0, 0, height, width, 0,
                                      -1, nullptr, false, nullptr);
+  if (!mImageBegun) {
+    // Drawn again as written before, or not written at all: no preview either.
+    outpixend(handler);
+    mJpegPassThrough = false;
+    mPreviewName.clear();
+    return;
+  }
   const std::string imageName = mCurrentImageName;
-  if (genoutfil* out = mImageBegun ? GetImageOutput() : nullptr) {
+  const std::string writtenKey = mWrittenPictureKey;
+  if (genoutfil* out = GetImageOutput()) {
     *out << "%%BeginDocument: NoName\n1 dict begin \n/showpage {} def \n";
     // Only the PostScript section of a DOS EPS file.
     std::ifstream in(fs::u8path(path), std::ios::binary);
@@ -417,6 +506,9 @@ void PDFProof::WritePostScriptXObject(const Paint& paint, const std::string& pat
     }
     PDFIndirectReference* ref = mHandler->endStream(sink, nullptr);
     if (ref != nullptr && mXObjects != nullptr) mXObjects->Set(previewName, ref);
+    if (auto written = mWrittenPictures.find(writtenKey); ref != nullptr && written != mWrittenPictures.end()) {
+      written->second.objects.emplace_back(previewName, ref);
+    }
   }
   if (!nested) mContent = mHandler->beginStream(mStreamDictionary);
 }

@@ -141,6 +141,16 @@ constexpr FlavourInfo kFlavours[] = {
     {-1, "Vistamo", "separated and normalized, without previews (no flavour number)"},
 };
 
+std::string longRange(const SettingField& field) {
+  return "expected a whole number from " + std::to_string(static_cast<long long>(field.minimum)) + " to " +
+         std::to_string(static_cast<long long>(field.maximum));
+}
+
+std::string doubleRange(const SettingField& field) {
+  return "expected a number between " + Xml::FormatDouble(field.minimum) + " and " +
+         Xml::FormatDouble(field.maximum) + " (exclusive)";
+}
+
 [[noreturn]] void badValue(const SettingField& field, std::string_view text, std::string reason) {
   TavSys::Error e(TavSys::kResultAbandoned, "PDF/BAD SETTING VALUE",
                   std::string(field.name) + " = " + std::string(text) + ": " + reason);
@@ -273,6 +283,34 @@ std::string FormatSettingValue(const PDFSettings& settings, const SettingField& 
   return {};
 }
 
+std::vector<SettingOutOfRange> SettingsOutOfRange(const PDFSettings& settings) {
+  std::vector<SettingOutOfRange> out;
+  for (const SettingField& field : kFields) {
+    switch (field.kind) {
+      case K::Boolean:
+      case K::Long: {
+        const std::int32_t v = settings.*field.intField;
+        if (v < field.minimum || v > field.maximum)
+          out.push_back({&field, std::to_string(v),
+                         field.kind == K::Boolean ? "expected true or false (1 or 0)" : longRange(field)});
+        break;
+      }
+      case K::Double: {
+        const double v = settings.*field.doubleField;
+        if (!(v > field.minimum && v < field.maximum)) {
+          // NaN and infinities have no number form of their own.
+          out.push_back({&field, std::isfinite(v) ? Xml::FormatDouble(v) : std::string("not a number"),
+                         doubleRange(field)});
+        }
+        break;
+      }
+      case K::FileRef:
+      case K::Popup: break;
+    }
+  }
+  return out;
+}
+
 void SetSettingValue(PDFSettings& settings, const SettingField& field, std::string_view rawText) {
   std::string text(rawText);
   boost::algorithm::trim(text);
@@ -297,22 +335,14 @@ void SetSettingValue(PDFSettings& settings, const SettingField& field, std::stri
     case K::Long: {
       long long number = 0;
       if (!parseWhole(text, number)) badValue(field, text, "expected a whole number");
-      if (number < field.minimum || number > field.maximum) {
-        badValue(field, text,
-                 "expected a whole number from " + std::to_string(static_cast<long long>(field.minimum)) +
-                     " to " + std::to_string(static_cast<long long>(field.maximum)));
-      }
+      if (number < field.minimum || number > field.maximum) badValue(field, text, longRange(field));
       settings.*field.intField = static_cast<std::int32_t>(number);
       return;
     }
     case K::Double: {
       double number = 0;
       if (!parseReal(text, number)) badValue(field, text, "expected a finite decimal number");
-      if (!(number > field.minimum && number < field.maximum)) {
-        badValue(field, text,
-                 "expected a number between " + Xml::FormatDouble(field.minimum) + " and " +
-                     Xml::FormatDouble(field.maximum) + " (exclusive)");
-      }
+      if (!(number > field.minimum && number < field.maximum)) badValue(field, text, doubleRange(field));
       settings.*field.doubleField = number;
       return;
     }

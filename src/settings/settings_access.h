@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/files.h"
 #include "tavpdf/Flavour.h"
@@ -76,6 +77,17 @@ std::string FormatSettingValue(const PDFSettings& settings, const SettingField& 
 // file reference: a path ("" clears it); popup: an item's value or its text.
 // Throws TavSys::Error ("PDF/BAD SETTING VALUE") on failure.
 void SetSettingValue(PDFSettings& settings, const SettingField& field, std::string_view text);
+
+// A field whose value lies outside its accepted range, however it got
+// there (a flavour file, the host): the value as text and the reason.
+struct SettingOutOfRange {
+  const SettingField* field;
+  std::string value;
+  std::string reason;
+};
+// Every Boolean, Long and Double field of the record outside the range that
+// SetSettingValue accepts, in record order.
+std::vector<SettingOutOfRange> SettingsOutOfRange(const PDFSettings& settings);
 
 // Applies "Field=Value" (the field name without regard to case). Throws
 // TavSys::Error ("PDF/UNKNOWN SETTING", "PDF/BAD SETTING VALUE").

@@ -73,6 +73,49 @@ TEST(ExportCommand, BadInputExitsTwo) {
   }
 }
 
+// A flavour file is read as it stands; a value that would make a wrong
+// page stops the export, which names the setting, and the target stays.
+TEST(ExportCommand, FlavourFileValuesOutOfRangeWriteNoPage) {
+  tavtest::TestFolder dir;
+  tavtest::writeFile(dir / "job.json", drivertest::plainJobText());
+  tavtest::writeFile(dir / "out.pdf", "kept");
+  struct Case {
+    const char* preference;  // Key, Name, Type and value of one row
+    const char* setting;
+  };
+  const Case cases[] = {
+      {R"(Key="DstV" Name="VerticalDistortion" Type="Double">-150)", "VerticalDistortion"},
+      {R"(Key="DstH" Name="HorizontalDistortion" Type="Double">100)", "HorizontalDistortion"},
+      {R"(Key="Sre2" Name="DownsampleResolution" Type="Long">0)", "DownsampleResolution"},
+      {R"(Key="PtSz" Name="MaxPathSize" Type="Long">3)", "MaxPathSize"},
+      {R"(Key="CmIm" Name="CompressImages" Type="Long">101)", "CompressImages"},
+      {R"(Key="PLnk" Name="LinkType" Type="Long">-1)", "LinkType"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.setting);
+    tavtest::writeFile(dir / "flavour.xml",
+                       std::string(R"(<?xml version="1.0"?><qel.activities Version="1.0">)"
+                                   R"(<qel.activity Name="Export PDF" Key="PDFo" Version="2.0"><Preference )") +
+                           c.preference + "</Preference></qel.activity></qel.activities>");
+    const auto r = runTavpdf({"export", (dir / "job.json").string(), "-o", (dir / "out.pdf").string(),
+                              "--flavour-file", (dir / "flavour.xml").string()});
+    EXPECT_EQ(r.exitCode, 1) << r.describe();
+    EXPECT_NE(r.err.find(std::string("PDF/BAD SETTING VALUE: The value")), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(std::string("export setting ") + c.setting), std::string::npos) << r.err;
+    EXPECT_EQ(tavtest::readFile(dir / "out.pdf"), "kept");
+  }
+  // The same file with values in range is written.
+  tavtest::writeFile(dir / "flavour.xml",
+                     R"(<?xml version="1.0"?><qel.activities Version="1.0">)"
+                     R"(<qel.activity Name="Export PDF" Key="PDFo" Version="2.0">)"
+                     R"(<Preference Key="DstV" Name="VerticalDistortion" Type="Double">-50</Preference>)"
+                     R"(</qel.activity></qel.activities>)");
+  const auto r = runTavpdf({"export", (dir / "job.json").string(), "-o", (dir / "out.pdf").string(),
+                            "--flavour-file", (dir / "flavour.xml").string()});
+  EXPECT_EQ(r.exitCode, 0) << r.describe();
+  tavtest::expectPdfAcceptedByAllConsumers(dir / "out.pdf");
+}
+
 TEST(ExportCommand, ForcedRemapProblemIsStillRefusedAndCheckReportsIt) {
   tavtest::TestFolder dir;
   const std::string inks =
@@ -84,7 +127,11 @@ TEST(ExportCommand, ForcedRemapProblemIsStillRefusedAndCheckReportsIt) {
                       "UseSeparationDisabler=1", "--force"});
   EXPECT_EQ(r.exitCode, 1) << r.describe();
   EXPECT_NE(r.err.find("PDF/UNABLE TO REMAP OBJECT"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("failure: PDF/INKS NOT RENAMED"), std::string::npos) << r.err;
+  // The failure names the cause: the colour whose two inks would become one.
+  const std::size_t failure = r.err.find("failure: PDF/INKS NOT RENAMED");
+  ASSERT_NE(failure, std::string::npos) << r.err;
+  const std::string line = r.err.substr(failure, r.err.find('\n', failure) - failure);
+  EXPECT_NE(line.find(R"(the inks "A" and "B" of one colour would both become "B")"), std::string::npos) << line;
   EXPECT_FALSE(fs::exists(dir / "out.pdf"));
 
   r = runTavpdf({"check", (dir / "job.json").string()});

@@ -4,6 +4,7 @@
 // pages are drawn from their files.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 
 #include "driver_support.h"
@@ -172,5 +173,176 @@ TEST(PlacedPictures, EpsFilesArePostScriptOverTheirPreview) {
     EXPECT_NE(content.find("100 0 0 100 72 548 cm /Im0_0_preview Do"), std::string::npos) << content;
     // The PostScript's bounding box corner (36, 86) lies on the picture's.
     EXPECT_NE(content.find("1 0 0 2 36 476 cm /Im0_0 Do"), std::string::npos) << content;
+  }
+}
+
+TEST(PlacedPictures, APlacedPdfPageStartsFromTheDefaultState) {
+  tavtest::TestFolder dir;
+  // Filled before any colour is set (black, as on every page); a black square
+  // with a cyan one inside that knocks the black out.
+  tavtest::PdfBuilder page;
+  page.page("", {"5 5 10 10 re f 0 0 0 1 k 30 30 60 60 re f 1 0 0 0 k 45 45 30 30 re f"}, 100, 100);
+  page.write(dir / "page.pdf");
+  // Before the page: an overprinting yellow square, which leaves overprint
+  // and its yellow fill in force.
+  const std::string yellow = R"(,{"id":20,"inks":{"Yellow":100},"overprint":true})";
+  const std::string paint = R"(,{"id":31,"type":"flat","colour":20})";
+  const std::string text = jobText(kStandardInks, "[" + yellow.substr(1) + "]",
+                                   R"([{"id":30,"type":"picture","picture":1,"place":{"origin":[720,720],)"
+                                   R"("widthCorner":[720,1720],"heightCorner":[1720,720]}})" + paint + "]",
+                                   "[" + square(3000, 3000, 100, 31) + "," + square(720, 720, 1000, 30) + "]",
+                                   R"(,"pictures":[{"id":1,"file":"page.pdf"}])");
+  auto job = loadJob(text, dir.path());
+  exportAccepted(job.get(), flavour("Press"), dir / "out.pdf");
+  // The page lies at (72, 548) on the written page.
+  const auto plates = tavtest::measurePlates(dir / "out.pdf");
+  tavtest::expectInks(plates, {{"Black", 82, 558, 1}, {"Yellow", 82, 558, 0}, {"Black", 107, 583, 1},
+                               {"Black", 132, 608, 0}, {"Cyan", 132, 608, 1}});
+}
+
+TEST(PlacedPictures, AFilePlacedTwiceOnAPageIsWrittenOnce) {
+  tavtest::TestFolder dir;
+  tavtest::TiffLayout cmyk;
+  cmyk.width = cmyk.height = 40;
+  cmyk.samples = 4;
+  cmyk.photometric = 5;
+  cmyk.sample = quadrants;
+  tavtest::writeTiff(dir / "cmyk.tif", cmyk);
+  tavtest::writeJpeg(dir / "photo.jpg", cmyk);
+  tavtest::writeFile(dir / "box.eps", "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 100 100\n%%EndComments\n"
+                                      "0 0 1 0 setcmykcolor 0 0 100 100 rectfill showpage\n");
+  struct Case {
+    const char* file;
+    const char* settings;
+    std::size_t objects;  // image and PostScript XObjects of the file
+  } cases[] = {
+      {"cmyk.tif", "CompressImages=1", 1},
+      {"photo.jpg", "CompressImages=80", 1},  // the file as it stands
+      {"photo.jpg", "CompressImages=1", 1},   // decoded
+      {"box.eps", "", 3},                     // the PostScript, its preview and its mask
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.file) + " " + c.settings);
+    // Picture 1 by paint 30 and by paint 31 beside it; picture 2, the same
+    // file, by paint 32 below.
+    const std::string file = std::string(R"("file":")") + c.file + "\"";
+    std::string text =
+        placedJob(kStandardInks, file, "",
+                  R"(,{"id":31,"type":"picture","picture":1,"place":{"origin":[720,2720],)"
+                  R"("widthCorner":[720,3720],"heightCorner":[1720,2720]}},)"
+                  R"({"id":32,"type":"picture","picture":2,"place":{"origin":[2720,720],)"
+                  R"("widthCorner":[2720,1720],"heightCorner":[3720,720]}})",
+                  "," + square(720, 2720, 1000, 31) + "," + square(2720, 720, 1000, 32));
+    text.insert(text.rfind(']'), R"(,{"id":2,)" + file + "}");
+    auto job = loadJob(text, dir.path());
+    exportAccepted(job.get(), flavour("Press", c.settings), dir / "out.pdf");
+    tavtest::Pdf pdf(dir / "out.pdf");
+    std::size_t objects = 0;
+    for (QPDFObjectHandle o : pdf.qpdf().getAllObjects())
+      objects += at(o, "/Subtype") == "/Image" || at(o, "/Subtype") == "/PS";
+    EXPECT_EQ(objects, c.objects);
+    if (std::string(c.file) == "box.eps") continue;  // Ghostscript draws the gray preview
+    // Every placement shows the picture: the cyan half and the black quarter.
+    const auto plates = tavtest::measurePlates(dir / "out.pdf");
+    for (const auto& [x, y] : {std::pair{72, 548}, std::pair{272, 548}, std::pair{72, 348}}) {
+      tavtest::expectInks(plates, {{"Cyan", x + 25.0, y + 75.0, 1}, {"Black", x + 75.0, y + 25.0, 1}}, 0.03);
+    }
+  }
+}
+
+TEST(PlacedPictures, SeparatedPagesCarryTheirInksShareOfAPicture) {
+  tavtest::TestFolder dir;
+  tavtest::TiffLayout cmyk;
+  cmyk.width = cmyk.height = 40;
+  cmyk.samples = 4;
+  cmyk.photometric = 5;
+  cmyk.sample = quadrants;
+  tavtest::writeTiff(dir / "cmyk.tif", cmyk);
+  tavtest::writeJpeg(dir / "cmyk.jpg", cmyk);
+  // Gray: black on the left half. RGB: red on the left half, mid gray on the right.
+  tavtest::TiffLayout gray = cmyk;
+  gray.samples = 1;
+  gray.photometric = 1;
+  gray.sample = [](int x, int, int) { return std::uint8_t(x < 20 ? 0 : 255); };
+  tavtest::writeTiff(dir / "gray.tif", gray);
+  tavtest::writeJpeg(dir / "gray.jpg", gray);
+  tavtest::TiffLayout rgb = cmyk;
+  rgb.samples = 3;
+  rgb.photometric = 2;
+  rgb.sample = [](int x, int, int s) { return std::uint8_t(x < 20 ? (s == 0 ? 255 : 0) : 128); };
+  tavtest::writeTiff(dir / "rgb.tif", rgb);
+  tavtest::writeJpeg(dir / "rgb.jpg", rgb);
+  // The picture of the one-up case: cmyk.tif where the page places it.
+  tavtest::writeFile(dir / "inner.json", placedJob(kStandardInks, R"("file":"cmyk.tif")"));
+
+  using Inks = std::vector<tavtest::InkAt>;
+  // The picture lies on x 72..172, y 548..648 points, over an orange square
+  // that reaches beyond it; the orange plate is cleared where the picture lies.
+  const Inks orange = {{"Orange", 60, 540, 1}, {"Orange", 97, 623, 0}, {"Orange", 147, 573, 0}};
+  const Inks quarters = {{"Cyan", 97, 623, 1},     {"Cyan", 147, 623, 0},    {"Magenta", 97, 623, 0.5},
+                         {"Magenta", 97, 573, 0},  {"Yellow", 97, 623, 0},   {"Yellow", 147, 573, 0},
+                         {"Black", 97, 573, 0},    {"Black", 147, 573, 1}};
+  // (A gray picture uses Black alone: the job has no page for the other process inks.)
+  const Inks leftBlack = {{"Black", 97, 598, 1}, {"Black", 147, 598, 0}};
+  // Red is magenta and yellow; mid gray (128) is black at 127/255.
+  const Inks redAndGray = {{"Magenta", 97, 598, 1}, {"Yellow", 97, 598, 1}, {"Cyan", 97, 598, 0},
+                           {"Black", 97, 598, 0},   {"Black", 147, 598, 0.5}, {"Magenta", 147, 598, 0},
+                           {"Cyan", 147, 598, 0}};
+  struct Case {
+    const char* what;
+    std::string picture;
+    const char* flavour;
+    const char* settings;
+    Inks inks;
+    bool oneUp = false;
+    bool cmykPage = false;  // the process inks share the first page
+  };
+  const Case cases[] = {
+      {"CMYK TIFF", R"("file":"cmyk.tif")", "Separated", "CompressImages=1", quarters},
+      {"CMYK TIFF, downsampled", R"("file":"cmyk.tif","resolution":288)", "Separated",
+       "CompressImages=1 UseDownsampling=1 DownsampleResolution=18 DownsampleFromPPI=20", quarters},
+      {"CMYK TIFF, separated and normalized", R"("file":"cmyk.tif")", "Vistamo", "CompressImages=1", quarters, false,
+       true},
+      {"CMYK TIFF in a one-up", R"("file":"inner.json")", "Separated", "CompressImages=1", quarters, true},
+      {"CMYK JPEG", R"("file":"cmyk.jpg")", "Separated", "CompressImages=80", quarters},
+      {"gray TIFF", R"("file":"gray.tif")", "Separated", "CompressImages=1", leftBlack},
+      {"gray JPEG as it stands", R"("file":"gray.jpg")", "Separated", "CompressImages=80", leftBlack},
+      {"gray JPEG decoded", R"("file":"gray.jpg")", "Separated", "CompressImages=1", leftBlack},
+      {"RGB TIFF", R"("file":"rgb.tif")", "Separated", "CompressImages=1", redAndGray},
+      {"RGB JPEG", R"("file":"rgb.jpg")", "Separated", "CompressImages=80", redAndGray},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // Paint 31 is the orange ground; the one-up's page lies on the page.
+    const std::string place = c.oneUp ? R"("origin":[0,0],"widthCorner":[0,7200],"heightCorner":[7200,0])"
+                                      : R"("origin":[720,720],"widthCorner":[720,1720],"heightCorner":[1720,720])";
+    const std::string text =
+        jobText(kStandardInks, R"([{"id":20,"inks":{"Orange":100}}])",
+                R"([{"id":30,"type":"picture","picture":1,"place":{)" + place +
+                    R"(}},{"id":31,"type":"flat","colour":20}])",
+                "[" + square(500, 500, 1440, 31) + "," + (c.oneUp ? square(0, 0, 7200, 30) : square(720, 720, 1000, 30)) +
+                    "]",
+                R"(,"pictures":[{"id":1,)" + c.picture + "}]");
+    auto job = loadJob(text, dir.path());
+    const fs::path pdf = dir / "separated.pdf";
+    exportAccepted(job.get(), flavour(c.flavour, c.settings), pdf);
+    Inks expected = c.inks;
+    expected.insert(expected.end(), orange.begin(), orange.end());
+    std::map<std::string, tavtest::Plates> pages;
+    for (const tavtest::InkAt& i : expected) {
+      const bool shared = c.cmykPage && i.ink != "Orange";
+      const std::string key = shared ? "CMYK" : i.ink;
+      if (!pages.contains(key)) {
+        pages.emplace(key, tavtest::measurePlates(pdf, shared ? 1 : tavtest::separationPage(pdf, i.ink)));
+      }
+      const tavtest::Plates& page = pages.at(key);
+      EXPECT_NEAR(page.inkAtPoint(shared ? i.ink : "Black", i.x, i.y), i.share, 0.03)
+          << i.ink << " at " << i.x << ", " << i.y;
+      // A plate page is gray: its ink shows on the Black plate, and on no other.
+      if (shared) continue;
+      for (const char* other : {"Cyan", "Magenta", "Yellow"}) {
+        EXPECT_EQ(page.plate(other).coverage(), 0) << i.ink << " page, " << other;
+      }
+    }
   }
 }

@@ -22,7 +22,8 @@ const char* kInks =
     R"({"name":"White","cmyk":[0,0,0,0],"opaque":true}])";
 
 // Squares in every ink but the die, a trimmable and a bleeding region, and a
-// staggered cutting group holding an unstroked triangle in the die ink.
+// staggered cutting group holding an unstroked triangle and a quarter circle
+// in the die ink.
 std::string privateJob() {
   std::string colours = "[", paints = "[", objects = "[";
   const char* names[] = {"Cyan", "Black", "PANTONE 185 C", "PANTONE 185 U", "Gloss", "White", "Die"};
@@ -36,7 +37,8 @@ std::string privateJob() {
   objects += "," + square(1000, 4000, 500, 30, R"(,"boxCreator":10)") + "," +
              square(2000, 4000, 500, 30, R"(,"boxCreator":11)") +
              R"(,{"kind":"group","staggeredCut":{"allInks":true},"objects":[)"
-             R"({"kind":"path","paint":36,"points":[[5000,1000],[5000,2000],[6000,1000]]}]})";
+             R"({"kind":"path","paint":36,"points":[[5000,1000],[5000,2000],[6000,1000]]},)"
+             R"({"kind":"path","paint":36,"points":[[5500,3000],[5500,3276,5276,3500,5000,3500]]}]})";
   return jobText(kInks, colours + "]", paints + "]", objects + "]",
                  R"(,"parameters":{"Customer":"Smith & <Sons> \"Ltd\"","Order":"4711"},)"
                  R"("trimAndBleedInfo":{"trimLeft":720,"trimBottom":6480,"trimRight":6480,"trimTop":720,"bleed":72},)"
@@ -89,7 +91,10 @@ TEST(PrivateData, NormalizedFilesCarryTheWorkflowsData) {
   // at 720 ppi: h 1000 lies 280 units = 987.8 hundredths right of the edge.
   EXPECT_THAT(lines, ::testing::ElementsAre("%%C Created by staggered cutting module Tavric 18.1",
                                             "%INCM0.01", "X988Y5221D2", "X4516Y5221D1",
-                                            "X988Y1693D1", "M0"));
+                                            "X988Y1693D1",
+                                            // the curve: start, both control points, end
+                                            "X8043Y3457D2", "X9017Y3457D1", "X9807Y4247D1",
+                                            "X9807Y5221D1", "M0"));
 
   // The page's trim and bleed, centred on the trim box, in points: the
   // trimmable square lies at h 4000..4500, v 1000..1500, the centre at 3600.
@@ -139,6 +144,42 @@ TEST(PrivateData, PressFilesCarryPieceInfoAndStationNumbersButNoColorantList) {
             "NimbusSans-Bold 18 5 /Center");
   EXPECT_EQ(at(info, "/Color/DeviceN/1") + " " + at(info, "/Color/DeviceN/2"), "PANTONE 185 C null");
   EXPECT_EQ(std::stod(at(info, "/Color/C/0")), 0.4);
+}
+
+// One colour of twelve inks: the PieceInfo lists them all in one array,
+// while the colour spaces painted in keep to the version's limit.
+TEST(PrivateData, InkListHoldsEveryInkWhilePaintedColourSpacesKeepTheirLimit) {
+  std::string inks = R"([{"name":"Cyan","process":"cyan"},{"name":"Magenta","process":"magenta"},)"
+                     R"({"name":"Yellow","process":"yellow"},{"name":"Black","process":"black"})";
+  std::string shares = R"({"Cyan":50,"Magenta":50,"Yellow":50,"Black":50)";
+  for (int i = 0; i < 8; ++i) {
+    const std::string name = "Spot " + std::to_string(i);
+    inks += R"(,{"name":")" + name + R"(","cmyk":[)" + std::to_string(i * 10) + ",0,50,0]}";
+    shares += ",\"" + name + "\":50";
+  }
+  const std::string job = colouredSquares(inks + "]", {shares + "}"});
+  struct Case {
+    const char* settings;
+    const char* version;
+    std::size_t limit;
+  };
+  for (const Case c : {Case{"Custom", "%PDF-1.4", 8}, Case{"Press", "%PDF-1.5", 27}}) {
+    SCOPED_TRACE(c.settings);
+    tavtest::TestFolder dir;
+    auto loaded = loadJob(job);
+    exportAccepted(loaded.get(), flavour(c.settings), dir / "inks.pdf");
+    EXPECT_EQ(tavtest::readFile(dir / "inks.pdf").substr(0, 8), c.version);
+    tavtest::Pdf file(dir / "inks.pdf");
+    EXPECT_EQ(file.root().getKey("/PieceInfo").getKey("/inPDF").getKey("/Inks").getArrayItem(1).getArrayNItems(), 12);
+    std::size_t largest = 0, painted = 0;
+    for (auto& [name, space] : file.page(0).getKey("/Resources").getKey("/ColorSpace").ditems()) {
+      if (!space.isArray() || at(space, "/0") != "/DeviceN") continue;
+      largest = std::max<std::size_t>(largest, std::size_t(space.getArrayItem(1).getArrayNItems()));
+      painted += std::size_t(space.getArrayItem(1).getArrayNItems());
+    }
+    EXPECT_LE(largest, c.limit);
+    EXPECT_GE(painted, 12u);  // every ink is painted in some colour space
+  }
 }
 
 TEST(PrivateData, StepAndRepeatIsARepeatedPlacementThatNeverOverlaps) {

@@ -4,6 +4,7 @@
 
 #include "jdf_support.h"
 #include "support/consumers.h"
+#include "support/pdfread.h"
 
 namespace {
 
@@ -129,7 +130,7 @@ JDF(ID,Type,JobID,Status,Version,xmlns)
   // neither, and settings and job are as they were.
   EXPECT_EQ(std::string(doc.select_node("//MarkObject/@CTM").attribute().value()).substr(0, 37),
             "-0.980000 0.000000 0.000000 1.000000 ");
-  EXPECT_NE(tavtest::readFile(dir / "Étiquette 1_marks0.pdf").find("/MediaBox [ 72  598  122  648  ]"), std::string::npos);
+  EXPECT_NE(tavtest::readFile(dir / "Étiquette 1_marks0.pdf").find("/MediaBox [ 0  0  50  50  ]"), std::string::npos);
   EXPECT_EQ(settings.Mirror, 1);
   EXPECT_EQ(settings.HorizontalDistortion, -2.0);
   EXPECT_EQ(getOriginalOrigin(loaded.get()), (TavDB::tv_point{7200, 0}));
@@ -199,7 +200,9 @@ TEST(JDFExport, FilesComposedByTheTicketGiveThePlatesOfAPlainExport) {
     const char* settings;
   };
   const Case cases[] = {{"portrait, marks collected", 1, "JDFCollectMarks=1"},
-                        {"turned right, mirrored, distorted", 0, "JDFCollectMarks=0 Mirror=1 HorizontalDistortion=-2"}};
+                        {"turned right, mirrored, distorted", 0, "JDFCollectMarks=0 Mirror=1 HorizontalDistortion=-2"},
+                        {"turned left", 2, "JDFCollectMarks=0"},
+                        {"upside down, mirrored", 3, "JDFCollectMarks=1 Mirror=1 VerticalDistortion=3"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     PDFSettings settings = drivertest::flavour("JDF", c.settings);
@@ -212,6 +215,17 @@ TEST(JDFExport, FilesComposedByTheTicketGiveThePlatesOfAPlainExport) {
     const auto doc = jdftest::readTicket(dir / "job.jdf");
     EXPECT_EQ(names(doc.select_nodes("//ContentObject"), "Ord"), (std::vector<std::string>{"0", "0"}));
     EXPECT_EQ(doc.select_nodes("//RunList[@ID][1]/RunList").size(), 1u);
+    // The sheet and every file start at 0,0.
+    EXPECT_TRUE(std::string(doc.select_node("//Surface/@SurfaceContentsBox").attribute().value())
+                    .starts_with("0.000000 0.000000 "));
+    for (const auto& url : names(doc.select_nodes("//FileSpec"), "URL"))
+    {
+      tavtest::Pdf file(jdftest::fileOfURL(dir / "job.jdf", url));
+      const std::vector<double> media = tavtest::numbers(file.page(0).getKey("/MediaBox"));
+      ASSERT_EQ(media.size(), 4u) << url;
+      EXPECT_EQ(media[0], 0.0) << url;
+      EXPECT_EQ(media[1], 0.0) << url;
+    }
     jdftest::composeByTicket(dir / "job.jdf", dir / "composed.pdf");
 
     settings.GenerateJDF = 0;
@@ -219,4 +233,107 @@ TEST(JDFExport, FilesComposedByTheTicketGiveThePlatesOfAPlainExport) {
     ASSERT_EQ(drivertest::exportJob(inlined.get(), settings, dir / "plain.pdf").result, 0);
     jdftest::expectSamePlates(dir / "composed.pdf", dir / "plain.pdf");
   }
+}
+
+namespace {
+
+// A one-up of 2 x 1 inches at `ppi`: an orange panel with a black bar.
+std::string oneUpAt(int ppi) {
+  const auto u = [ppi](double inches) { return std::to_string(int(inches * ppi)); };
+  const auto pt = [](const std::string& v, const std::string& h) { return "[" + v + "," + h + "]"; };
+  return R"({"format":"tavpdf-job","ppi":)" + u(1) + R"(,"origin":[)" + u(1) + R"(,0],"boxes":{"media":[0,0,)" +
+         u(1) + "," + u(2) + R"(]},)"
+         R"("inks":[{"name":"Black","process":"black"},{"name":"Orange","cmyk":[0,60,100,0]}],)"
+         R"("colours":[{"id":1,"inks":{"Orange":30}},{"id":2,"inks":{"Black":100}}],)"
+         R"("paints":[{"id":10,"type":"flat","colour":1},{"id":11,"type":"flat","colour":2}],)"
+         R"("objects":[{"kind":"path","paint":10,"points":[)" +
+         pt("0", "0") + "," + pt("0", u(2)) + "," + pt(u(1), u(2)) + "," + pt(u(1), "0") +
+         R"(]},{"kind":"path","paint":11,"points":[)" + pt(u(0.1), u(0.3)) + "," + pt(u(0.1), u(0.8)) + "," +
+         pt(u(0.6), u(0.8)) + "," + pt(u(0.6), u(0.3)) + "]}]}";
+}
+
+// A job of 4 x 4 inches at `ppi` placing the one-up 1:1 an inch from the
+// top left corner, with a cyan mark below it.
+std::string placingOneUpAt(int ppi) {
+  const auto u = [ppi](double inches) { return std::to_string(int(inches * ppi)); };
+  return R"({"format":"tavpdf-job","ppi":)" + u(1) + R"(,"origin":[)" + u(4) + R"(,0],"boxes":{"media":[0,0,)" +
+         u(4) + "," + u(4) + R"(]},)"
+         R"("inks":[{"name":"Cyan","process":"cyan"},{"name":"Black","process":"black"},)"
+         R"({"name":"Orange","cmyk":[0,60,100,0]}],"colours":[{"id":1,"inks":{"Cyan":100}}],)"
+         R"("paints":[{"id":10,"type":"flat","colour":1},{"id":20,"type":"picture","picture":1,"place":)"
+         R"({"origin":[)" + u(1) + "," + u(1) + R"(],"widthCorner":[)" + u(1) + "," + u(3) + R"(],"heightCorner":[)" +
+         u(2) + "," + u(1) + R"(]}}],"pictures":[{"id":1,"file":"oneup.json"}],"objects":[)" +
+         square(int(2.5 * ppi), ppi, ppi / 2, 10) + R"(,{"kind":"path","paint":20,"points":[[)" + u(1) + "," + u(1) +
+         "],[" + u(1) + "," + u(3) + "],[" + u(2) + "," + u(3) + "],[" + u(2) + "," + u(1) + "]]}]}";
+}
+
+}  // namespace
+
+TEST(JDFExport, AOneUpAtAnotherResolutionPrintsAtItsSize) {
+  struct Case {
+    int oneUpPpi, jobPpi;
+  };
+  for (const Case c : {Case{2540, 72}, Case{300, 1200}, Case{720, 720}}) {
+    SCOPED_TRACE(std::to_string(c.oneUpPpi) + " ppi one-up in a " + std::to_string(c.jobPpi) + " ppi job");
+    tavtest::TestFolder dir;
+    tavtest::writeFile(dir / "oneup.json", oneUpAt(c.oneUpPpi));
+    auto job = loadJob(placingOneUpAt(c.jobPpi), dir.path());
+    PDFSettings settings = drivertest::flavour("JDF", "JDFCollectMarks=0");
+    const auto run = jdftest::exportJdf(job.get(), settings, dir / "job.jdf");
+    ASSERT_EQ(run.result, 0) << (run.messages.empty() ? "" : run.messages.front().text);
+    jdftest::expectFolderSound(dir / "job.jdf");
+    jdftest::composeByTicket(dir / "job.jdf", dir / "composed.pdf");
+    settings.GenerateJDF = 0;
+    ASSERT_EQ(drivertest::exportJob(job.get(), settings, dir / "plain.pdf").result, 0);
+    jdftest::expectSamePlates(dir / "composed.pdf", dir / "plain.pdf");
+  }
+}
+
+TEST(JDFExport, MarksPagesLieOnTheSheetHoweverFarTheArtReaches) {
+  // On a 10-inch sheet: a square, one across its right edge and one far below it.
+  const std::string job = drivertest::jobText(
+      drivertest::kStandardInks, R"([{"id":20,"inks":{"Cyan":100}},{"id":21,"inks":{"Black":100}}])",
+      R"([{"id":30,"type":"flat","colour":20},{"id":31,"type":"flat","colour":21}])",
+      "[" + square(1000, 1000, 800, 30) + "," + square(3000, 6800, 800, 31) + "," + square(100000000, 1000, 800, 30) +
+          "]");
+  struct Case {
+    const char* settings;
+    std::size_t markObjects;
+  };
+  for (const Case c : {Case{"JDFCollectMarks=1", 1}, Case{"JDFCollectMarks=0", 2}}) {
+    SCOPED_TRACE(c.settings);
+    tavtest::TestFolder dir;
+    auto loaded = loadJob(job, dir.path());
+    PDFSettings settings = drivertest::flavour("JDF", c.settings);
+    const auto run = jdftest::exportJdf(loaded.get(), settings, dir / "job.jdf");
+    ASSERT_EQ(run.result, 0) << (run.messages.empty() ? "" : run.messages.front().text);
+    jdftest::expectFolderSound(dir / "job.jdf");
+    const auto doc = jdftest::readTicket(dir / "job.jdf");
+    EXPECT_EQ(doc.select_nodes("//MarkObject").size(), c.markObjects);
+    // No page reaches beyond the sheet.
+    for (const auto& url : names(doc.select_nodes("//FileSpec"), "URL")) {
+      tavtest::Pdf file(jdftest::fileOfURL(dir / "job.jdf", url));
+      for (double v : tavtest::numbers(file.page(0).getKey("/MediaBox"))) EXPECT_LE(v, 720.0) << url;
+    }
+    jdftest::composeByTicket(dir / "job.jdf", dir / "composed.pdf");
+    settings.GenerateJDF = 0;
+    ASSERT_EQ(drivertest::exportJob(loaded.get(), settings, dir / "plain.pdf").result, 0);
+    jdftest::expectSamePlates(dir / "composed.pdf", dir / "plain.pdf");
+  }
+}
+
+// A one-up that lacks inks of its parent lets the parent's art below it
+// through, in the plain export and in its file of the folder alike.
+TEST(JDFExport, TheCartonsFolderPrintsLikeItsPlainExport) {
+  tavtest::TestFolder dir;
+  const auto examples = tavtest::sourceDir() / "examples";
+  auto job = loadJob(tavtest::readFile(examples / "carton.json"), examples);
+  PDFSettings settings = drivertest::flavour("JDF");
+  const auto run = jdftest::exportJdf(job.get(), settings, dir / "carton.jdf");
+  ASSERT_EQ(run.result, 0) << (run.messages.empty() ? "" : run.messages.front().text);
+  jdftest::expectFolderSound(dir / "carton.jdf");
+  jdftest::composeByTicket(dir / "carton.jdf", dir / "composed.pdf");
+  settings.GenerateJDF = 0;
+  ASSERT_EQ(drivertest::exportJob(job.get(), settings, dir / "plain.pdf").result, 0);
+  jdftest::expectSamePlates(dir / "composed.pdf", dir / "plain.pdf");
 }

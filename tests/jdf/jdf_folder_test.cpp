@@ -3,6 +3,8 @@
 // complete export.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "jdf/jdfoutput.h"
 #include "jdf_support.h"
 #include "platform/genoutfil.h"
@@ -77,35 +79,43 @@ TEST(JDFFolder, FilesReachTheFolderOnlyWholeAndOnlyByCommit) {
 
 namespace {
 
-// A job placing a PDF file (page 1 of a separated export) twice and a one-up
-// whose own inks conflict (its file cannot be written with ProcessCMYKFlags).
-std::string placingJob() {
+// A job placing a PDF file (page 1 of a separated export) twice, with a
+// square of marks; with `oneUp` also the one-up "oneup.json".
+std::string placingJob(bool oneUp) {
   using drivertest::square;
   return drivertest::jobText(
       drivertest::kStandardInks, R"([{"id":20,"inks":{"Black":100}}])",
       R"([{"id":30,"type":"picture","picture":1,"place":{"origin":[720,720],"widthCorner":[720,1720],)"
       R"("heightCorner":[1720,720]}},{"id":31,"type":"flat","colour":20},{"id":32,"type":"picture","picture":2,)"
       R"("place":{"origin":[3000,3000],"widthCorner":[3000,3720],"heightCorner":[4440,3000]}}])",
-      "[" + square(720, 720, 1000, 30) + "," + square(5000, 5000, 500, 31) + "," + square(3000, 3000, 720, 32) + "," +
-          square(720, 720, 500, 30) + "]",
+      "[" + square(720, 720, 1000, 30) + "," + square(5000, 5000, 500, 31) + "," +
+          (oneUp ? square(3000, 3000, 720, 32) + "," : std::string()) + square(720, 720, 500, 30) + "]",
       R"(,"pictures":[{"id":1,"file":"placed.pdf","width":1000,"height":1000,"pdfPage":1},)"
       R"({"id":2,"file":"oneup.json"}])");
 }
 
+// A one-up whose own inks conflict: its file cannot be written with ProcessCMYKFlags.
 const char* kConflictingOneUp =
     R"({"format":"tavpdf-job","ppi":720,"origin":[1440,0],"boxes":{"media":[0,0,1440,720]},)"
     R"("inks":[{"name":"Process Cyan","process":"cyan"},{"name":"Cyan","cmyk":[100,0,0,0]}],)"
     R"("colours":[{"id":1,"inks":{"Process Cyan":50,"Cyan":50}}],"paints":[{"id":10,"type":"flat","colour":1}],)"
     R"("objects":[{"kind":"path","paint":10,"points":[[0,0],[0,720],[1440,720],[1440,0]]}]})";
 
+// Every file of a folder with its bytes.
+std::map<std::string, std::string> folderContents(const fs::path& dir) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : fs::directory_iterator(dir)) out[e.path().filename().string()] = tavtest::readFile(e.path());
+  return out;
+}
+
 }  // namespace
 
-TEST(JDFFolder, PlacedPDFsAreCopiedOrReferredToAndAFailedFileIsLeftOut) {
+TEST(JDFFolder, PlacedPDFsAreCopiedOrReferredTo) {
   tavtest::TestFolder dir;
   auto separated = drivertest::loadJob(drivertest::plainJobText());
   ASSERT_EQ(drivertest::exportJob(separated.get(), drivertest::flavour("Separated"), dir / "placed.pdf").result, 0);
-  const std::string job = placingJob();
-  tavtest::writeFile(dir / "oneup.json", kConflictingOneUp);
+  const std::string job = placingJob(false);
+  tavtest::writeFile(dir / "oneup.json", kConflictingOneUp);  // listed, not placed
   fs::create_directory(dir / "out");
   tavtest::writeFile(dir / "out" / "notes.txt", "kept");
 
@@ -114,12 +124,10 @@ TEST(JDFFolder, PlacedPDFsAreCopiedOrReferredToAndAFailedFileIsLeftOut) {
     auto loaded = drivertest::loadJob(job, dir.path());
     PDFSettings settings = drivertest::flavour("JDF", std::string("ProcessCMYKFlags=1 JDFCopyPDF=") + (copy ? "1" : "0"));
     const auto run = jdftest::exportJdf(loaded.get(), settings, dir / "out" / "job.jdf");
-    // The one-up's file could not be written: said, left out, result 1.
-    EXPECT_EQ(run.result, 1);
-    EXPECT_TRUE(run.has("JDF/COULD NOT WRITE PICTURE"));
-    EXPECT_FALSE(fs::exists(dir / "out" / "job_2.pdf"));
+    ASSERT_EQ(run.result, 0) << (run.messages.empty() ? "" : run.messages.front().text);
     jdftest::expectFolderSound(dir / "out" / "job.jdf");
     const auto doc = jdftest::readTicket(dir / "out" / "job.jdf");
+    // Placed twice, named once.
     const pugi::xpath_node_set entries = doc.select_nodes("//RunList[@ID][1]/RunList");
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_STREQ(entries[0].node().attribute("Pages").value(), "1");
@@ -132,13 +140,48 @@ TEST(JDFFolder, PlacedPDFsAreCopiedOrReferredToAndAFailedFileIsLeftOut) {
     }
     EXPECT_EQ(tavtest::readFile(dir / "out" / "notes.txt"), "kept");
   }
-  // A placed PDF gone by the time of the export is not named.
-  auto loaded = drivertest::loadJob(job, dir.path());
-  fs::remove(dir / "placed.pdf");
-  PDFSettings settings = drivertest::flavour("JDF", "ProcessCMYKFlags=1");
-  EXPECT_EQ(jdftest::exportJdf(loaded.get(), settings, dir / "out" / "job.jdf").result, 1);
-  jdftest::expectFolderSound(dir / "out" / "job.jdf");
-  EXPECT_TRUE(jdftest::readTicket(dir / "out" / "job.jdf").select_nodes("//RunList[@ID][1]/RunList").empty());
+}
+
+TEST(JDFFolder, AFileThatCannotBeWrittenLeavesTheFolderAsItWas) {
+  tavtest::TestFolder dir;
+  auto separated = drivertest::loadJob(drivertest::plainJobText());
+  ASSERT_EQ(drivertest::exportJob(separated.get(), drivertest::flavour("Separated"), dir / "placed.pdf").result, 0);
+  tavtest::writeFile(dir / "oneup.json", kConflictingOneUp);
+  // The marks of this job mix a process ink and its namesake: they cannot be
+  // written with ProcessCMYKFlags either.
+  const std::string conflictingMarks = drivertest::jobText(
+      R"([{"name":"Process Cyan","process":"cyan"},{"name":"Cyan","cmyk":[100,0,0,0]}])",
+      R"([{"id":1,"inks":{"Process Cyan":50,"Cyan":50}}])", R"([{"id":10,"type":"flat","colour":1}])",
+      "[" + drivertest::square(720, 720, 500, 10) + "]");
+  struct Case {
+    const char* what;
+    std::string job;
+    const char* settings;
+    const char* key;
+  };
+  const Case cases[] = {
+      {"a one-up", placingJob(true), "ProcessCMYKFlags=1", "JDF/COULD NOT WRITE PICTURE"},
+      {"a copied placed PDF gone", placingJob(false), "JDFCopyPDF=1", "JDF/COULD NOT WRITE PICTURE"},
+      {"a placed PDF gone", placingJob(false), "JDFCopyPDF=0", "JDF/COULD NOT WRITE PICTURE"},
+      {"the marks", conflictingMarks, "ProcessCMYKFlags=1", "JDF/COULD NOT WRITE MARKS"},
+  };
+  fs::create_directory(dir / "out");
+  tavtest::writeFile(dir / "out" / "job.jdf", "old ticket");
+  tavtest::writeFile(dir / "out" / "job_1.pdf", "old copy");
+  tavtest::writeFile(dir / "out" / "job_marks0.pdf", "old marks");
+  const auto before = folderContents(dir / "out");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto loaded = drivertest::loadJob(c.job, dir.path());
+    if (std::string(c.what).ends_with("gone")) fs::rename(dir / "placed.pdf", dir / "placed.away");
+    PDFSettings settings = drivertest::flavour("JDF", c.settings);
+    const auto run = jdftest::exportJdf(loaded.get(), settings, dir / "out" / "job.jdf");
+    if (fs::exists(dir / "placed.away")) fs::rename(dir / "placed.away", dir / "placed.pdf");
+    EXPECT_EQ(run.result, 1);
+    EXPECT_TRUE(run.has(c.key));
+    EXPECT_EQ(folderContents(dir / "out"), before);
+    EXPECT_TRUE(run.produced.empty());
+  }
 }
 
 TEST(JDFFolder, ATicketThatCannotBeWrittenLeavesTheFolderAsItWas) {
@@ -165,4 +208,55 @@ TEST(JDFFolder, CommandWritesTheFolderAndPrintsItsFiles) {
   EXPECT_EQ(run.out, (dir / "f" / "job_marks0.pdf").string() + "\n" + (dir / "f" / "job.jdf").string() + "\n");
   jdftest::expectFolderSound(dir / "f" / "job.jdf");
   EXPECT_EQ(tavtest::runTavpdf({"jdf", (dir / "job.json").string(), "-o", (dir / "f").string() + "/"}).exitCode, 2);
+}
+
+TEST(JDFFolder, CommandCollectsMarksAsAskedOrAsTheFlavourSays) {
+  tavtest::TestFolder dir;
+  // Two squares far apart: one group each when grouped by distance.
+  tavtest::writeFile(dir / "job.json",
+                     drivertest::jobText(drivertest::kStandardInks, R"([{"id":20,"inks":{"Black":100}}])",
+                                         R"([{"id":31,"type":"flat","colour":20}])",
+                                         "[" + drivertest::square(720, 720, 300, 31) + "," +
+                                             drivertest::square(5000, 5000, 300, 31) + "]"));
+  struct Case {
+    std::vector<std::string> options;
+    std::size_t markObjects;
+  };
+  const Case cases[] = {
+      {{}, 1},  // the JDF flavour collects
+      {{"--no-collect-marks"}, 2},
+      {{"--collect-marks"}, 1},
+      {{"--flavour", "Press"}, 2},
+      {{"--flavour", "Press", "--collect-marks"}, 1},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"jdf", (dir / "job.json").string(), "-o", (dir / "job.jdf").string()};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const auto run = tavtest::runTavpdf(args);
+    ASSERT_EQ(run.exitCode, 0) << run.describe();
+    EXPECT_EQ(jdftest::readTicket(dir / "job.jdf").select_nodes("//MarkObject").size(), c.markObjects)
+        << run.describe();
+  }
+  EXPECT_EQ(tavtest::runTavpdf({"jdf", (dir / "job.json").string(), "-o", (dir / "job.jdf").string(),
+                                "--collect-marks", "--no-collect-marks"})
+                .exitCode,
+            2);
+}
+
+TEST(JDFFolder, ExportUnderAJDFFlavourPrintsEveryFileItWrites) {
+  tavtest::TestFolder dir;
+  tavtest::writeFile(dir / "job.json", drivertest::plainJobText());
+  struct Case {
+    const char* output;
+    const char* marks;
+    const char* ticket;
+  };
+  for (const Case c : {Case{"a.pdf", "a.pdf_marks0.pdf", "a.pdf.jdf"}, Case{"b.jdf", "b_marks0.pdf", "b.jdf"}}) {
+    const auto run = tavtest::runTavpdf({"export", (dir / "job.json").string(), "-o", (dir / c.output).string(),
+                                         "--flavour", "JDF"});
+    ASSERT_EQ(run.exitCode, 0) << run.describe();
+    EXPECT_EQ(run.out, (dir / c.marks).string() + "\n" + (dir / c.ticket).string() + "\n");
+    jdftest::expectFolderSound(dir / c.ticket);
+  }
+  EXPECT_FALSE(fs::exists(dir / "a.pdf"));
 }

@@ -6,12 +6,14 @@
 #include <algorithm>
 #include <cmath>
 
+#include "driver_support.h"
 #include "map_support.h"
 #include "pdfproof_support.h"
 #include "platform/imagestream.h"
 #include "platform/kernel/screenrender.h"
 #include "platform/messages.h"
 #include "support/consumers.h"
+#include "support/pdfread.h"
 #include "support/pictures.h"
 
 namespace fs = std::filesystem;
@@ -164,6 +166,43 @@ TEST(CachedImages, RgbAlternatesHoldAtMostAMegapixel) {
   EXPECT_NE(json.find("\"/DefaultForPrinting\": false"), std::string::npos);
 }
 
+TEST(CachedImages, RgbAlternatesHaveTheGeometryOfTheirImage) {
+  tavtest::TestFolder dir;
+  writeMapFiles(dir.path());
+  // The map covers 40 x 30 points at (10, 10); the left half is shown by
+  // the second case's path, which image clipping cuts the picture to.
+  const std::string half = R"({"kind":"path","paint":20,"points":[[10,10],[10,30],[40,30],[40,10]]})";
+  struct Case {
+    const char* name;
+    std::string objects;
+    std::string settings;
+  } cases[] = {
+      {"the whole picture", kMapFrame, ""},
+      {"the part a path shows", "[" + half + "]", "ImageClipping=1"},
+      {"downsampled", kMapFrame, "UseDownsampling=1 DownsampleResolution=9 DownsampleFromPPI=10"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto job = loadMapJob(kInks, R"([{"id":2,"inks":{"Cyan":100,"Magenta":100,"Spot":100}}])",
+                          "[" + mapEntry(1, 2) + "]", kMapPaint, c.objects, dir.path());
+    const fs::path pdf = dir / "alternate.pdf";
+    const auto run = drivertest::exportJob(job.get(), drivertest::flavour("Press", "ImageAlternate=1 " + c.settings), pdf);
+    ASSERT_EQ(run.result, 0) << run.keys();
+    tavtest::expectPdfAcceptedByAllConsumers(pdf);
+    tavtest::Pdf written(pdf);
+    int alternates = 0;
+    for (QPDFObjectHandle o : written.qpdf().getAllObjects()) {
+      if (!o.isStream() || !o.getDict().hasKey("/Alternates")) continue;
+      ++alternates;
+      // The alternate covers the image's unit square: the same pixels, bleed included.
+      QPDFObjectHandle rgb = o.getDict().getKey("/Alternates").getArrayItem(0).getKey("/Image");
+      EXPECT_EQ(tavtest::at(rgb, "/Width"), tavtest::at(o, "/Width"));
+      EXPECT_EQ(tavtest::at(rgb, "/Height"), tavtest::at(o, "/Height"));
+    }
+    EXPECT_GT(alternates, 0);
+  }
+}
+
 TEST(CachedImages, FailingUsesAndFilesStopThePageWithTheirName) {
   tavtest::TestFolder dir;
   const std::string colour = R"([{"id":2,"inks":{"Cyan":100,"Magenta":100,"Spot":100}}])";
@@ -180,11 +219,20 @@ TEST(CachedImages, FailingUsesAndFilesStopThePageWithTheirName) {
     const char* name;
     std::function<void(const fs::path&)> spoil;  // done after the job was read
     const char* key;
-    const char* file;
+    const char* file;  // the file the refusal names
   } cases[] = {
       {"a file cut short", [](const fs::path& d) { fs::resize_file(d / "ink.tif", fs::file_size(d / "ink.tif") / 2); },
        "PDF/UNSUPPORTED PICTURE TYPE", "ink.tif"},
       {"a file gone", [](const fs::path& d) { fs::remove(d / "spot.tif"); }, "PDF/CANNOT OPEN PICTURE FILE", "spot.tif"},
+      // Its header is sound, its compressed pixels are not: it fails while
+      // the image's rows are read from the map's files.
+      {"damaged pixels in the second file",
+       [](const fs::path& d) {
+         std::string bytes = tavtest::readFile(d / "spot.tif");
+         for (std::size_t i = 8; i < 40; ++i) bytes[i] = char(0xA5);
+         tavtest::writeFile(d / "spot.tif", bytes);
+       },
+       "PDF/UNSUPPORTED PICTURE TYPE", "spot.tif"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -194,7 +242,7 @@ TEST(CachedImages, FailingUsesAndFilesStopThePageWithTheirName) {
     const TavSys::Error e =
         refusal([&] { g2test::writeJobPdf(*job, g2test::testSettings(), kPdf14, dir / "spoiled.pdf"); });
     EXPECT_EQ(e.key(), c.key);
-    EXPECT_NE(e.text().find(c.file), std::string::npos) << e.text();
+    EXPECT_NE(e.text().find(std::string("\"") + c.file + "\""), std::string::npos) << e.text();
   }
   // A use whose picture was never gathered (a paint made while the page is
   // written) is not left out silently either.

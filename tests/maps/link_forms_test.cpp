@@ -9,6 +9,7 @@
 
 #include "driver_support.h"
 #include "map_support.h"
+#include "platform/files.h"
 #include "support/consumers.h"
 #include "support/pdfbuilder.h"
 #include "support/pdfread.h"
@@ -155,6 +156,71 @@ TEST(LinkForms, MapsUnderImageLinksAreFormsWithTheirFlatInksBeside) {
           EXPECT_NEAR(plates.inkAtPixel("Black", px, py), 0.0, 0.02) << x << "," << y;
         }
       }
+    }
+  }
+}
+
+TEST(LinkForms, OpiIdsNameThePictureRelativeToTheOutputFileHoweverItIsGiven) {
+  tavtest::TestFolder dir;
+  tavtest::TiffLayout gray;
+  tavtest::writeTiff(dir / "gray.tif", gray);
+  tavtest::writeFile(dir / "job.json", placedJob(kStandardInks, R"("file":"gray.tif")"));
+  fs::create_directories(dir / "out");
+  const std::string url = TavSys::FileSpec(dir / "gray.tif").ToFileURL();
+  const std::pair<std::string, std::string> cases[] = {
+      {"opi.pdf", "gray.tif"},                        // beside the picture, named from the working folder
+      {"out/opi.pdf", "../gray.tif"},
+      {"out/../out/./opi.pdf", "../gray.tif"},
+      {(dir / "out" / "opi.pdf").string(), "../gray.tif"},
+  };
+  for (const auto& [output, relative] : cases) {
+    SCOPED_TRACE(output);
+    const auto run = tavtest::runTavpdf({"export", "job.json", "-o", output, "--set", "LinkType=1"}, dir.path());
+    ASSERT_EQ(run.exitCode, 0) << run.describe();
+    const fs::path written = fs::path(output).is_absolute() ? fs::path(output) : dir / output;
+    tavtest::Pdf pdf(written);
+    std::string ids;
+    for (QPDFObjectHandle o : pdf.qpdf().getAllObjects())
+      if (o.isStream() && o.getDict().hasKey("/OPI")) ids += tavtest::at(o, "/OPI/1.3/ID");
+    EXPECT_EQ(ids, "qel-pdf:" + relative + "," + url);
+  }
+}
+
+TEST(LinkForms, FlatInksBesideALinkedMapFollowItsOpacity) {
+  tavtest::TestFolder dir;
+  writeMapFiles(dir.path());
+  // Cyan, magenta and the spot from the files, yellow and black knocked out
+  // where the map is opaque; a ground of 40 % yellow below. The map is
+  // opaque left of pixel 28, half opaque up to 34 and clear beyond.
+  auto job = loadJob(jobText(kInks,
+                             R"([{"id":1,"inks":{"Yellow":40}},)"
+                             R"({"id":2,"inks":{"Cyan":100,"Magenta":100,"Spot":100,"Yellow":0,"Black":0}}])",
+                             R"([{"id":10,"type":"flat","colour":1},)" + mapPaint(20, 1, 720, 720, 40) + "]",
+                             "[" + square(360, 360, 3600, 10) + "," + mapFrame(20, 720, 720, 40) + "]",
+                             ",\"maps\":[" + mapEntry(1, 2) + "]"),
+                     dir.path());
+  const double half = 0.4 * (1 - 128 / 255.0);
+  const std::pair<const char*, const char*> roads[] = {
+      {"the map's image", "Press"},
+      {"an image link", "Press LinkType=2 IncludePrivateData=1 EmbedImages=1"},
+      {"an image link without the picture", "Press LinkType=2 IncludePrivateData=1 EmbedImages=0"},
+      {"normalized, embedded", "Normalized IncludePrivateData=1 EmbedImages=1"},
+  };
+  for (const auto& [road, settings] : roads) {
+    SCOPED_TRACE(road);
+    const fs::path out = dir / "masked.pdf";
+    const auto run = exportJob(job.get(), flavour(settings), out);
+    ASSERT_EQ(run.result, 0) << run.keys();
+    EXPECT_FALSE(run.has("PDF/DEFERRED OBJECT NOT WRITTEN")) << run.keys();
+    tavtest::expectPdfAcceptedByAllConsumers(out);
+    tavtest::expectContentStreamsSound(out);
+    const tavtest::Plates plates = tavtest::measurePlates(out);
+    // Pixel x of the map lies at 72 + 4 x points.
+    for (int y : {2, 15, 27}) {
+      const double py = 72 + 4 * y + 2;
+      EXPECT_NEAR(plates.inkAtPixel("Yellow", 72 + 4 * 10 + 2, int(py)), 0.0, 0.02) << y;
+      EXPECT_NEAR(plates.inkAtPixel("Yellow", 72 + 4 * 30 + 2, int(py)), half, 0.02) << y;
+      EXPECT_NEAR(plates.inkAtPixel("Yellow", 72 + 4 * 37 + 2, int(py)), 0.4, 0.02) << y;
     }
   }
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <set>
 #include <string>
 
 #include "platform/kernel/epsfile.h"
@@ -121,4 +122,56 @@ TEST(PlacedFiles, SizesComeFromTheFiles) {
   epsoffset(j.get(), 1, x, y);
   EXPECT_EQ((std::array{x, y}), (std::array<std::int32_t, 2>{36, 18}));
   EXPECT_TRUE(epsdosfil(picpoi(j.get(), 1)->file) && !epsdosfil(picpoi(j.get(), 6)->file));
+}
+
+TEST(PlacedFiles, PixelPicturesWithoutInksUseTheInksOfTheirColourSpace) {
+  tavtest::TestFolder dir;
+  tavtest::TiffLayout layout;
+  tavtest::writeTiff(dir / "gray.tif", layout);
+  layout.bits = 1;
+  layout.photometric = 0;
+  layout.sample = [](int x, int, int) { return std::uint8_t(x & 1); };
+  tavtest::writeTiff(dir / "bits.tif", layout);
+  layout = {};
+  layout.samples = 3;
+  layout.photometric = 2;
+  tavtest::writeTiff(dir / "rgb.tif", layout);
+  tavtest::writeJpeg(dir / "rgb.jpg", layout);
+  layout.samples = 4;
+  layout.photometric = 5;
+  tavtest::writeTiff(dir / "cmyk.tif", layout);
+  tavtest::writeJpeg(dir / "cmyk.jpg", layout);
+  const std::string inks =
+      R"([{"name":"Spot","cmyk":[0,50,100,0]},{"name":"Cyan","process":"cyan"},{"name":"Magenta","process":"magenta"},)"
+      R"({"name":"Yellow","process":"yellow"},{"name":"Black","process":"black"}])";
+  const std::string noYellow = R"([{"name":"Spot","cmyk":[0,50,100,0]},{"name":"Black","process":"black"},)"
+                               R"({"name":"Cyan","process":"cyan"},{"name":"Magenta","process":"magenta"}])";
+  struct Case {
+    std::string picture;
+    std::string inks;
+    std::set<std::string> used;
+  } cases[] = {
+      {R"("file":"gray.tif")", inks, {"Black"}},
+      {R"("file":"bits.tif")", inks, {"Black"}},
+      {R"("file":"rgb.tif")", inks, {"Cyan", "Magenta", "Yellow", "Black"}},
+      {R"("file":"rgb.jpg")", inks, {"Cyan", "Magenta", "Yellow", "Black"}},
+      {R"("file":"cmyk.tif")", inks, {"Cyan", "Magenta", "Yellow", "Black"}},
+      {R"("file":"cmyk.jpg")", inks, {"Cyan", "Magenta", "Yellow", "Black"}},
+      {R"("file":"cmyk.tif")", noYellow, {"Cyan", "Magenta", "Black"}},  // the inks the job has
+      {R"("file":"cmyk.tif","colorSpace":"gray")", inks, {"Black"}},    // as the job file says
+      {R"("file":"cmyk.tif","inks":["Spot"])", inks, {"Spot"}},           // as the job file lists them
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.picture);
+    const std::string job =
+        R"({"format":"tavpdf-job","name":"t","ppi":720,"boxes":{"media":[0,0,7200,7200]},"inks":)" + c.inks +
+        R"(,"pictures":[{"id":1,)" + c.picture + R"(}],"paints":[{"id":10,"type":"picture","picture":1,)"
+        R"("place":{"origin":[0,0],"widthCorner":[0,80],"heightCorner":[40,0]}}],)"
+        R"("objects":[{"kind":"path","paint":10,"points":[[0,0],[0,80],[40,80],[40,0]]}]})";
+    auto j = TavKernel::loadJobFromMemory(job, dir.path(), "job.json");
+    std::set<std::string> used;
+    for (int s = 0; s < sepfrejob(j.get()); ++s)
+      if ((sepisused(j.get(), s) & kSepUsed) != 0) used.insert(GetSeparationName(j.get(), s));
+    EXPECT_EQ(used, c.used);
+  }
 }

@@ -241,3 +241,23 @@ TEST(SettingOverrides, ValuesOfTheWrongTypeOrRangeAreRefusedAndChangeNothing) {
     EXPECT_TRUE(differences(before, s).empty()) << assignment;
   }
 }
+
+// What the export refuses: every preset lies within the ranges; a value
+// set past them directly (as a flavour file or a host can) is found.
+TEST(SettingOverrides, RangesHoldForEveryPresetAndValuesPastThemAreFound) {
+  for (const TavPDF::FlavourInfo& flavour : TavPDF::FlavourList()) {
+    PDFSettings s = TavPDF::SettingsForFlavour(flavour);
+    s.VerifyCompatibility();
+    EXPECT_TRUE(TavPDF::SettingsOutOfRange(s).empty()) << flavour.name;
+  }
+  PDFSettings s = TavPDF::SettingsForFlavour("Press");
+  s.VerticalDistortion = -100;
+  s.HorizontalDistortion = std::numeric_limits<double>::quiet_NaN();
+  s.DownsampleResolution = 0;
+  s.Mirror = 2;
+  s.MaxPathSize = 16;  // the smallest accepted
+  std::vector<std::string> found;
+  for (const auto& bad : TavPDF::SettingsOutOfRange(s)) found.push_back(std::string(bad.field->name) + "=" + bad.value);
+  EXPECT_EQ(found, (std::vector<std::string>{"VerticalDistortion=-100", "HorizontalDistortion=not a number",
+                                             "Mirror=2", "DownsampleResolution=0"}));
+}

@@ -168,6 +168,9 @@ CheckTechnicalSeparations::CheckTechnicalSeparations(jobstr* job, std::uint32_t 
 
 void CheckTechnicalSeparations::checkPaint(int paint) {
   const jobstr* j = job();
+  // The registration colour names every ink, so each plate prints it alike
+  // whether it knocks out or overprints: it hides nothing below it.
+  if (PaintIsRegistration(j, paint)) return;
   for (int i = 0; i < j->inkCount; ++i) {
     if (!j->separations[i].exists || !j->separations[i].technical) continue;
     if (!paintUsesSeparation(j, paint, i)) continue;

@@ -836,6 +836,14 @@ void Loader::readPictures(const Node& list) {
       const std::size_t k = inks->array();
       p.seps.reset();
       for (std::size_t j = 0; j < k; ++j) p.seps.set(std::size_t(inkByName(inks->item(j))));
+    } else if (type == "TIFF" || type == "JPEG") {
+      // The inks its colour space names: gray prints on Black, RGB and CMYK
+      // on the four process inks (those the job has).
+      std::vector<int> kinds;
+      if (p.colorSpaceCode == 0 || p.colorSpaceCode == 1) kinds = {3};
+      if (p.colorSpaceCode == 2 || p.colorSpaceCode == 5) kinds = {0, 1, 2, 3};
+      for (int kind : kinds)
+        if (const int slot = sepgetcmyk(job_.get(), kind); slot >= 0) p.seps.set(std::size_t(slot));
     }
   }
 }

@@ -99,8 +99,14 @@ std::pair<int, int> mapGetFlatPart(jobstr* job, int map) {
   if (!mapHasFlatParts(job, map)) return {0, 0};
   const PictureMap* m = mappoi(job, map);
   std::array<std::uint16_t, kMaxSeparations> tints = colsep16(job, m->colour1);
-  for (int s = 0; s < kMaxSeparations; ++s)
-    if (channelOf(*m, s) != nullptr) tints[std::size_t(s)] = kTintUndefined;
+  const bool knocksOut = !TavricLib::MappedPicture(job, map).HasOverprint();
+  for (int s = 0; s < kMaxSeparations; ++s) {
+    if (channelOf(*m, s) != nullptr) {
+      tints[std::size_t(s)] = kTintUndefined;
+    } else if (knocksOut && tints[std::size_t(s)] == kTintUndefined && sepsoruse(job, s, true) >= 0) {
+      tints[std::size_t(s)] = 0;
+    }
+  }
   return {0, painewflat16(job, tints.data())};
 }
 

@@ -69,12 +69,13 @@ bool mapHasFlatParts(const jobstr* job, int map);
 
 // The flat parts of a map that an image link draws beside its image, as
 // (below, above), 0 where there is none: the inks the map paints without a
-// channel, as a new flat paint at the map's tints that leaves every other ink
-// untouched (so it overprints the image). An image link's image holds only
-// the channel inks and may clear the others under it: a knocking-out map
-// does, and so does a process-ink image even under overprint (a DeviceCMYK
-// image, which the overprint mode does not spare). So nothing goes below;
-// the flat part goes above.
+// channel, as a new flat paint at the map's tints that leaves the channel
+// inks untouched (so it overprints the image); a knocking-out map also
+// clears the inks its colour leaves untouched. An image link's image holds
+// only the channel inks, and a map with flat parts is linked with overprint,
+// so that the image leaves every other ink to the flat part (which the
+// map's opacity channel masks as it masks the image). The flat part goes
+// above the image.
 std::pair<int, int> mapGetFlatPart(jobstr* job, int map);
 
 // Soft masks drawn from a picture: channel types of CanOutputAsSoftmaskImage.

@@ -1,4 +1,4 @@
-#include "driver/placedcontent.h"
+#include "driver/placedcontent.h"  // first: it includes QPDF.hh before the other qpdf headers
 
 #include <algorithm>
 #include <cstring>

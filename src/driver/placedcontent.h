@@ -8,9 +8,8 @@
 #include <string>
 #include <vector>
 
-#include <qpdf/Pipeline.hh>
-#include <qpdf/QPDFObjectHandle.hh>
-
+// qpdf's Pipeline and QPDFObjectHandle come through pdflib.h, which includes
+// QPDF.hh before them as clang's C++20 needs.
 #include "platform/pdflib.h"
 
 namespace TavPDF {

@@ -5,6 +5,7 @@
 // export that succeeds must have written a PDF whose content streams nest
 // q/Q and BDC/EMC in balance and name only resources that are defined; one
 // that fails must have left nothing at its target.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -35,7 +36,8 @@ class Choices {
   unsigned byte() { return at_ < size_ ? data_[at_++] : 0; }
   int below(int n) { return static_cast<int>(byte() % static_cast<unsigned>(n)); }
   bool flip() { return (byte() & 1) != 0; }
-  int coord() { return static_cast<int>(((byte() << 8) | byte()) % 7400) - 100; }
+  // A coordinate on the page (720 units, one inch) or a little beyond it.
+  int coord() { return static_cast<int>(((byte() << 8) | byte()) % 760) - 20; }
 
  private:
   const std::uint8_t* data_;
@@ -103,9 +105,12 @@ struct Generator {
                 (in.below(6) == 0 ? R"(,"hidden":true)" : "") + (in.below(6) == 0 ? R"(,"nonPrinting":true)" : "") +
                 R"(,"objects":[)" + members(2) + "]}";
     const int top = in.coord(), left = in.coord();
-    const std::string trim = "[" + num(std::min(top, 3000)) + "," + num(std::min(left, 3000)) + ",6000,6000]";
-    return R"({"format":"tavpdf-job","name":"Fuzz","ppi":720,"origin":[7200,0],)"
-           R"("boxes":{"media":[0,0,7200,7200],"trim":)" + trim + R"(},"inks":[)" + inkList +
+    const std::string trim = "[" + num(std::clamp(top, 0, 300)) + "," + num(std::clamp(left, 0, 300)) + ",600,600]";
+    // A page of one inch: what the export renders of it (thumbnails,
+    // previews) is small, so that an input costs little and the fuzzer
+    // explores.
+    return R"({"format":"tavpdf-job","name":"Fuzz","ppi":720,"origin":[720,0],)"
+           R"("boxes":{"media":[0,0,720,720],"trim":)" + trim + R"(},"inks":[)" + inkList +
            R"(],"colours":[)" + colours + R"(],"paints":[)" + paintList + R"(],"objects":[)" + layers + "]}";
   }
 

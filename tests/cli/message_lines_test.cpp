@@ -112,3 +112,28 @@ TEST(MessageLines, ADamagedFontFileIsToldFromAMissingFont) {
     EXPECT_THAT(r.err, HasSubstr(c.said)) << r.err;
   }
 }
+
+// A file of a JDF folder that cannot be written (here past the file-size
+// limit, as on a full disk) is named with the system's reason.
+TEST(MessageLines, AJdfFolderFileThatCannotBeWrittenGivesTheSystemsReason) {
+  tavtest::TestFolder dir;
+  fs::copy_file(tavtest::sourceDir() / "examples/pictures/swatch-plates.pdf", dir / "p.pdf");
+  tavtest::writeFile(dir / "job.json",
+                     R"({"format":"tavpdf-job","name":"jdf","ppi":720,"origin":[1440,0],"boxes":{"media":[0,0,1440,1440]},)"
+                     R"("inks":[{"name":"Black","process":"black"}],"colours":[{"id":1,"inks":{"Black":100}}],)"
+                     R"("pictures":[{"id":1,"file":"p.pdf"}],"paints":[{"id":10,"type":"flat","colour":1},)"
+                     R"({"id":20,"type":"picture","picture":1,"place":{"origin":[100,100],"widthCorner":[100,600],)"
+                     R"("heightCorner":[600,100]}}],"objects":[)"
+                     R"({"kind":"path","paint":10,"points":[[700,700],[700,900],[900,900],[900,700]]},)"
+                     R"({"kind":"path","paint":20,"points":[[100,100],[100,600],[600,600],[600,100]]}]})");
+  fs::create_directory(dir / "j");
+  const tavtest::ProcessResult r =
+      tavtest::runProcess({"bash", "-c", "ulimit -f 8; exec \"$0\" jdf job.json -o j/t.jdf --copy-placed",
+                           tavtest::tavpdfBinary().string()},
+                          std::chrono::seconds(120), dir.path());
+  EXPECT_EQ(r.exitCode, 1) << r.describe();
+  EXPECT_THAT(r.err, HasSubstr("JDF/COULD NOT WRITE PICTURE: The placed picture \"p.pdf\" could not be put into the "
+                               "JDF folder (File too large)"))
+      << r.err;
+  EXPECT_TRUE(tavtest::folderListing(dir / "j").empty());
+}

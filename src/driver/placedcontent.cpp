@@ -95,20 +95,20 @@ class ContentFilter final : public Pipeline {
   }
 
   void finish() override {
-    if (mInlineImage) {
-      // Data without their end: what was held goes as it is.
-      if (mSkipDepth == 0) {
-        emitHeld();
-        mOut += mImageData;
-      }
-      mInlineImage = false;
-      mImageData.clear();
-    } else {
+    if (!mInlineImage) {
       mTokenizer->presentEOF();
       QPDFTokenizer::Token token;
       bool unread = false;
       char again = 0;
       if (mTokenizer->getToken(token, unread, again) && token.getType() != QPDFTokenizer::tt_eof) handle(token);
+    }
+    if (mInlineImage) {
+      // An inline image without the end of its data is left out: written,
+      // it would swallow what follows it.
+      mReport.mended = true;
+      mHeld.clear();
+      mInlineImage = false;
+      mImageData.clear();
     }
     if (mSkipDepth == 0) emitHeld();
     mHeld.clear();
@@ -171,6 +171,12 @@ class ContentFilter final : public Pipeline {
 
   void handle(const QPDFTokenizer::Token& token) {
     if (token.getType() == QPDFTokenizer::tt_eof) return;
+    // What cannot be read as a token (a string without its end, a stray
+    // closing bracket) is left out: written, it could swallow what follows.
+    if (token.getType() == QPDFTokenizer::tt_bad) {
+      mReport.mended = true;
+      return;
+    }
     if (token.getType() != QPDFTokenizer::tt_word || isKeyword(token.getValue())) {
       mHeld.push_back(token);
       return;

@@ -20,7 +20,8 @@ struct PlacedContentReport {
   // its resources lack); "" when none.
   std::string flaw;
   // q/Q or BMC/BDC/EMC that did not balance: an unmatched Q or EMC was left
-  // out, or what was left open was closed at the end.
+  // out, or what was left open was closed at the end; or something that is
+  // no token (a string or inline image without its end) was left out.
   bool mended = false;
   // The XObjects the content draws, by resource name.
   std::set<std::string> drawn;

@@ -1,9 +1,13 @@
 #include "driver/visitors.h"
 
+#include <algorithm>
 #include <set>
 
 #include <boost/algorithm/string/predicate.hpp>
 
+#include "platform/fonts/textcalc.h"
+#include "platform/kernel/exportkernel.h"
+#include "platform/localization.h"
 #include "platform/messages.h"
 #include "platform/utf.h"
 
@@ -252,11 +256,16 @@ std::u16string VisitorSearchObjects::CollectSeparationRemapProblems() {
 
 VisitorGetBoundingBoxForPDFOutput::VisitorGetBoundingBoxForPDFOutput(
     TavDB::Object* start, std::uint32_t descendMask, std::uint32_t descendValue,
-    std::uint32_t visitMask, std::uint32_t visitValue)
-    : TavDB::ObjectVisitor(descendMask, descendValue, visitMask, visitValue), mStart(start) {}
+    std::uint32_t visitMask, std::uint32_t visitValue, jobstr* job)
+    : TavDB::ObjectVisitor(descendMask, descendValue, visitMask, visitValue), mStart(start), mJob(job) {}
+
+TavDB::tv_box VisitorGetBoundingBoxForPDFOutput::textBox(const TavDB::Object& text) const {
+  return mJob != nullptr ? texcalbounds(mJob, &text) : text.bounds();
+}
 
 bool VisitorGetBoundingBoxForPDFOutput::VisitText(TavDB::Object& text) {
-  const TavDB::tv_box& b = text.bounds();
+  const TavDB::tv_box b = textBox(text);
+  if (b.isEmpty()) return false;
   mText.top = std::min(mText.top, b.top);
   mText.left = std::min(mText.left, b.left);
   mText.bottom = std::max(mText.bottom, b.bottom);
@@ -264,12 +273,39 @@ bool VisitorGetBoundingBoxForPDFOutput::VisitText(TavDB::Object& text) {
   return false;
 }
 
+namespace {
+
+// The union of the boxes of a tree's objects that are not lists, as
+// measureall takes it, leaving texts out (their boxes are the visitor's).
+void uniteAllButTexts(const TavDB::Object& object, TavDB::tv_box& box, bool& any) {
+  if ((object.flags() & TavDB::kObjExcluded) != 0) return;
+  if (object.isList()) {
+    for (const auto& member : object.members()) uniteAllButTexts(*member, box, any);
+    return;
+  }
+  if (object.kind() == TavDB::ObjectKind::Text) return;
+  const TavDB::tv_box& b = object.bounds();
+  box = any ? TavDB::tv_box{std::min(box.top, b.top), std::min(box.left, b.left),
+                            std::max(box.bottom, b.bottom), std::max(box.right, b.right)}
+            : b;
+  any = true;
+}
+
+}  // namespace
+
 TavDB::tv_box VisitorGetBoundingBoxForPDFOutput::GetBoundingBox() {
   if (!mStart) return {};
+  if (mStart->kind() == TavDB::ObjectKind::Text) return textBox(*mStart);
   TavDB::tv_box box = mStart->bounds();
   if (mStart->isList()) {
     TavDB::AcceptVisitor(mStart, *this);
-    box = TavDB::measureall(mStart);
+    if (mJob != nullptr) {
+      box = {};
+      bool any = false;
+      uniteAllButTexts(*mStart, box, any);
+    } else {
+      box = TavDB::measureall(mStart);
+    }
   }
   if (mText.left < mText.right && mText.top < mText.bottom) box = box.united(mText);
   return box;
@@ -278,7 +314,7 @@ TavDB::tv_box VisitorGetBoundingBoxForPDFOutput::GetBoundingBox() {
 // ---- CAD -------------------------------------------------------------------------
 
 void VisitorSearchCADObjects::classify(const TavDB::Object& o) {
-  if (o.extra() && o.extra()->cad)
+  if ((o.extra() && o.extra()->cad) || TavricLib::IsCADStroke(&o))
     mFoundCAD = true;
   else
     mFoundNonCAD = true;
@@ -292,9 +328,29 @@ bool VisitorSearchCADObjects::VisitPath(TavDB::Object& o) {
   return false;
 }
 
+std::uint16_t PreprocessCADObject::rescreened(std::uint16_t paint) const {
+  if (mScreenMode != kLineArtScreens) return paint;
+  return paintAdjustScreen(mJob, paint, kNoScreen);
+}
+
 void PreprocessCADObject::process(TavDB::Object& o) {
   if (!mActive) return;
-  if (o.extra() && o.extra()->cad) mActive = false;
+  if (TavricLib::IsCADStroke(&o)) {
+    mActive = false;
+    return;
+  }
+  TavricLib::SetStrokeCreator(mJob, o, TavricLib::StrokeCreator{});
+  o.setPaint(rescreened(o.paint()), true);
+  if (TavDB::Stroke* line = o.extraMut().stroke.get()) line->paint = rescreened(line->paint);
+}
+
+bool IsMainDesignName(const std::string& name) {
+  for (const std::string& code : TavSys::GetApplicationAvailableLanguages()) {
+    const std::string language = TavSys::GetEnglishFullNameForLanguageCode(code);
+    if (TavSys::CompareWithWildcards(name, TavSys::Localization::GetString("TavricLib", "LAYER MAIN DESIGN", language)))
+      return true;
+  }
+  return false;
 }
 bool PreprocessCADObject::VisitCompound(TavDB::Object& o) {
   process(o);
@@ -306,10 +362,7 @@ bool PreprocessCADObject::VisitPath(TavDB::Object& o) {
 }
 bool PreprocessCADObject::VisitGroup(TavDB::Object& group) {
   const std::string& name = group.name();
-  if (!name.empty()) {
-    const std::string main = TavCore::GetLocalizedUTF8String("LAYER MAIN DESIGN");
-    if (boost::algorithm::iequals(name, main)) group.extraMut().name = "Main Design";
-  }
+  if (!name.empty() && IsMainDesignName(name)) group.extraMut().name = "Main Design";
   return true;
 }
 

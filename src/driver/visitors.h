@@ -105,12 +105,14 @@ bool JobHasRemapping(const jobstr* job);
 using ::DisableUnoutputSeparations;
 
 // The box of a form's objects including its texts (vertical axis up, as
-// VisitorSearchObjects::Box). Used by the form writer.
+// VisitorSearchObjects::Box). Used by the form writer. With the job, texts
+// count with the box their laid-out characters cover; without it, with the
+// bounds they carry.
 class VisitorGetBoundingBoxForPDFOutput : public TavDB::ObjectVisitor {
  public:
   VisitorGetBoundingBoxForPDFOutput(TavDB::Object* start, std::uint32_t descendMask,
                                     std::uint32_t descendValue, std::uint32_t visitMask,
-                                    std::uint32_t visitValue);
+                                    std::uint32_t visitValue, jobstr* job = nullptr);
   bool VisitGroup(TavDB::Object&) override { return true; }
   bool VisitCompound(TavDB::Object&) override { return true; }
   bool VisitText(TavDB::Object& text) override;
@@ -119,7 +121,9 @@ class VisitorGetBoundingBoxForPDFOutput : public TavDB::ObjectVisitor {
   TavDB::tv_box GetBoundingBox();
 
  private:
+  TavDB::tv_box textBox(const TavDB::Object& text) const;
   TavDB::Object* mStart;  // not owned
+  jobstr* mJob;           // not owned; may be null
   TavDB::tv_box mText{10000000, 10000000, -10000000, -10000000};
 };
 
@@ -139,10 +143,16 @@ class VisitorSearchCADObjects : public TavDB::ObjectVisitor {
   bool mFoundNonCAD = false;
 };
 
-// Prepares a copied CAD layer for output: stops at the first CAD stroke and
-// renames a group named like the main design layer to "Main Design".
+// Prepares a copied CAD drawing for output: every path and compound path up
+// to the first one made a CAD stroke already (the rest were made so with it)
+// becomes a CAD stroke, the line drawn along its outline, and is re-screened
+// by the screen mode; a group named like the main design layer in any of the
+// application's languages is renamed "Main Design".
 class PreprocessCADObject : public TavDB::ObjectVisitor {
  public:
+  // Screen mode 2 (the CAD form's): a die line is line art and takes no
+  // screen of its own; any other mode keeps the paints' screens.
+  static constexpr int kLineArtScreens = 2;
   PreprocessCADObject(jobstr* job, int screenMode)
       : TavDB::ObjectVisitor(kAnalysisMask, 0, kAnalysisMask, 0), mJob(job), mScreenMode(screenMode) {}
   bool VisitCompound(TavDB::Object& o) override;
@@ -152,11 +162,15 @@ class PreprocessCADObject : public TavDB::ObjectVisitor {
 
  private:
   void process(TavDB::Object& o);
-  // The job and screen mode are what the re-screening of CAD strokes needs;
-  // the job model carries no stroke creators to re-screen yet.
-  [[maybe_unused]] jobstr* mJob;  // not owned
-  [[maybe_unused]] int mScreenMode;
+  std::uint16_t rescreened(std::uint16_t paint) const;
+  jobstr* mJob;  // not owned
+  int mScreenMode;
   bool mActive = true;
 };
+
+// Whether a group or layer name is the main design layer's name in one of
+// the application's languages (letter case aside, the localized names may
+// hold wildcards).
+bool IsMainDesignName(const std::string& name);
 
 }  // namespace TavPDF

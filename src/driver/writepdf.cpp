@@ -3,8 +3,10 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <filesystem>
 #include <memory>
+#include <tuple>
 
 #include <boost/algorithm/string/predicate.hpp>
 
@@ -12,16 +14,21 @@
 #include "driver/inkrename.h"
 #include "driver/placedpdf.h"
 #include "driver/visitors.h"
+#include "pdfwriter/layout.h"
 #include "pdfwriter/pdfouthan.h"
 #include "pdfwriter/pdfregistry.h"
 #include "platform/certify.h"
 #include "platform/fonts/fontcache.h"
 #include "platform/kernel/colorspace.h"
 #include "platform/kernel/exportkernel.h"
+#include "platform/kernel/inkcoverage.h"
 #include "platform/kernel/job.h"
 #include "platform/kernel/pageoutput.h"
+#include "platform/kernel/screenrender.h"
+#include "platform/kernel/separatedpreview.h"
 #include "platform/kernelfile.h"
 #include "platform/messages.h"
+#include "platform/standardpreview.h"
 #include "platform/system.h"
 #include "platform/tav_error.h"
 #include "tavpdf/PDFSettings.h"
@@ -50,18 +57,85 @@ std::string twoDigits(int n) {
   return s.size() < 2 ? std::string(2 - s.size(), ' ') + s : s;
 }
 
+std::string threeDigits(int value) {
+  const std::string s = std::to_string(value);
+  return s.size() < 3 ? std::string(3 - s.size(), ' ') + s : s;
+}
+
 // Edit-log entries of a certified job: the export and every separation written.
 void writeEditLog(jobstr* job, const PDFSettings& settings, const TavSys::FileSpec& target) {
   job->editHistory.AddEntry(33, formatOne("EDITLOG/EXPORT TO PDF FILE", target.GetFullPathUTF8()));
   const std::string label = TavCore::GetLocalizedUTF8String("EDITLOG/SEPARATION");
+  const bool coverage = settings.CertifyInkCoverage != 0;
+  if (coverage) calculateInkCoverage(job, getInkResolution(job), 0);
   int count = 0;
   for (int pos = 0; pos < kMaxSeparations; ++pos) {
     const int sep = sepsoruse(job, pos, false);
     if (sep < 0) continue;
     if (settings.UseSeparationDisabler != 0 && !seppdftyp::NeedsOutputting(job, sep)) continue;
     ++count;
-    job->editHistory.AddEntry(51, "* " + label + " " + twoDigits(count) + ": " +
-                                      GetSeparationName(job, sep));
+    std::string line = "* " + label + " " + twoDigits(count) + ": " + GetSeparationName(job, sep);
+    // "%3d%% " before the line: the ink's share of the page, rounded.
+    if (coverage) line = threeDigits(TavSys::iround(getInkCoveragePercentage(job, sep))) + "% " + line;
+    job->editHistory.AddEntry(51, line);
+  }
+}
+
+// The file's preview for the desktop (filsavmod): the job's default art box
+// as laid out, at the preview resolution, no larger than a thumbnail may be.
+// Written once the file is in place, so that it names the file and its
+// modification time; a preview that cannot be saved is reported, the export
+// stands.
+void writeStandardPreview(jobstr* job, const PDFSettings& settings, const TavSys::FileSpec& target) {
+  TavSys::tv_rectangle art;
+  if (!getbox(job, getdefaultboxtype(job, kArtBox), art)) return;
+  const TavSys::tv_rectangle box = GetLayoutTransformedBox(job, art, settings);
+  if (!(box.left < box.right) || !(box.top < box.bottom)) return;
+  double resolution = settings.IncludePreview == 0   ? CalculatePPI(job, settings.PreviewResolution)
+                      : settings.IncludePreview == 1 ? settings.PreviewResolution
+                                                     : 0;
+  if (!(resolution > 0)) return;
+  auto [width, height] = TavricLib::PreviewSize(job, box, resolution);
+  const int side = std::max(width, height);
+  if (side > TavSys::kMaxStandardPreviewSide) {
+    resolution *= double(TavSys::kMaxStandardPreviewSide) / side;
+    std::tie(width, height) = TavricLib::PreviewSize(job, box, resolution);
+    width = std::min(width, TavSys::kMaxStandardPreviewSide);
+    height = std::min(height, TavSys::kMaxStandardPreviewSide);
+  }
+  TavSys::RgbImage image;
+  try {
+    std::unique_ptr<SC::Environment> env = SC::EnvironmentFactory(job, box, width, height);
+    env->layout = getLayoutMatrix(settings.Orientation.GetValue(), settings.Mirror != 0,
+                                  settings.GetInternalDistortionV(), settings.GetInternalDistortionH(), 0, 0);
+    env->cmykProfile = settings.CertifiedOutputProfile.getFullPathAsUtf8();
+    std::unique_ptr<SC::SeparationFilter> filter = SC::SeparationTableJobFactory(job, 1, 0, 1);
+    std::unique_ptr<SC::Options> options = SC::OptionsPreviewFactory();
+    options->Set("QueryLayerMask", (settings.AddNonPrintingLayers != 0 ? 0x20000 : 0x60000) +
+                                       (settings.IncludeLayers != 0 ? 0x800000 : 0));
+    options->Set("LittleEndian", 0);
+    std::unique_ptr<SC::CacheObject> cache = SC::CacheObjectFactory(job);
+    std::unique_ptr<SC::RgbConverter> rows = SC::RgbConverterFactory(*env, *filter, *options, jobGetSpahan(job), *cache);
+    image.width = width;
+    image.height = height;
+    image.rgb.assign(std::size_t(width) * std::size_t(height) * 3, 255);
+    std::vector<std::uint8_t> row(std::size_t(width) * 4);
+    for (int y = 0; y < height && rows->NextRow(row.data()); ++y) {
+      for (int x = 0; x < width; ++x) {
+        std::memcpy(image.rgb.data() + (std::size_t(y) * std::size_t(width) + std::size_t(x)) * 3,
+                    row.data() + std::size_t(x) * 4 + 1, 3);
+      }
+    }
+  } catch (const TavSys::Error& e) {
+    show(TavGen::kWarning, "PDF/STANDARD PREVIEW NOT WRITTEN",
+         {{"__FILE__", target.GetFullPathUTF8()}, {"__REASON__", e.text()}});
+    return;
+  }
+  const int error = TavSys::filsavmod(target, image, "application/pdf");
+  if (error != 0) {
+    show(TavGen::kWarning, "PDF/STANDARD PREVIEW NOT WRITTEN",
+         {{"__FILE__", target.GetFullPathUTF8()},
+          {"__REASON__", error >= TavSys::kFileErrorBase ? TavSys::GetFileErrorMessage(error) : "no preview image"}});
   }
 }
 
@@ -226,6 +300,15 @@ WriterRun runWriter(jobstr* job, PDFSettings& settings, bool refreshSeparationMa
       // a PDF date text.
       out->mCreationDateOverride =
           TavCore::CreatePDFStringFromDateTime(TavSys::DateTime(job->certified->creationDate));
+    }
+    // A batch process keeps jobs open from one document to the next: the
+    // font cache is made anew from what the tree now holds, unless the
+    // application folder holds the marker that turns this off.
+    if (artque() == 1) {
+      std::error_code ec;
+      const fs::path marker = TavSys::FileSupport::GetApplicationFolder() / "UpdateFontCacheOutlines.disabler";
+      if (!fs::exists(marker, ec)) TavricCore::FontCaching::UpdateOutlines(TavricCore::jobGetFontCache(job),
+                                                                          jobGetSpahan(job));
     }
     const std::string author = handler ? handler->GetAuthor() : std::string();
     run.result = out->writeDocument(refreshSeparationMap, author);
@@ -446,6 +529,7 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
     }
   }
   output.reset();  // a file not committed is removed here
+  if (result == 0 && settings.IncludeStandardPreview != 0) writeStandardPreview(job, settings, *target);
 
   if (result == 0 && archive) {
     if (TavricCore::Archive* a = TavricCore::Archive::ForJob(job))

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "jdf/jdfoutput.h"
+#include "platform/fonts/textcalc.h"
 #include "platform/genoutfil.h"
 #include "platform/kernel/job.h"
 #include "platform/messages.h"
@@ -98,8 +99,12 @@ std::string pictureFileName(const jobstr* job, int picture) {
 
 }  // namespace
 
-TavDB::tv_box JDFObjectBox(const jobstr*, const TavDB::Object* object) {
-  const TavDB::tv_box& b = object->bounds();
+TavDB::tv_box JDFObjectBox(jobstr* job, const TavDB::Object* object) {
+  TavDB::tv_box b = object->bounds();
+  if (object->kind() == TavDB::ObjectKind::Text) {
+    // A text that sets nothing keeps the place its bounds give it.
+    if (const TavDB::tv_box laidOut = texcalbounds(job, object); !laidOut.isEmpty()) b = laidOut;
+  }
   const double reach = std::ceil(strokeReach(object));
   return {clamp32(b.top - reach), clamp32(b.left - reach), clamp32(b.bottom + reach), clamp32(b.right + reach)};
 }

@@ -110,8 +110,9 @@ void flushMarkGroups(JDFSheet& sheet, const TavDB::Object* object);
 void closeMarkGroup(JDFSheet& sheet, std::unique_ptr<JDFMarks> group);
 void writeContentObject(JDFSheet& sheet, jobstr* job, TavDB::Object* object);
 
-// What an object covers in job units: its bounds grown by its stroke.
-TavDB::tv_box JDFObjectBox(const jobstr* job, const TavDB::Object* object);
+// What an object covers in job units: its bounds grown by its stroke; for a
+// text, what its laid-out characters cover.
+TavDB::tv_box JDFObjectBox(jobstr* job, const TavDB::Object* object);
 
 // The transformation of a placed picture, before the sheet's layout: from
 // the per-object file's space (points from the lower left corner of its box)

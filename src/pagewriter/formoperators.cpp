@@ -36,10 +36,14 @@ void PDFProof::OutputTransparencyGState(TavDB::Object* /*object*/, std::uint16_t
   WriteGState(name);
 }
 
-void PDFProof::OutputTransparencyGroup(TavDB::Object* object, int /*mode*/) {
+void PDFProof::OutputTransparencyGroup(TavDB::Object* object, int mode) {
   if (object == nullptr) return;
-  auto record = std::make_unique<PendingStreamTransparencyGroup>(object, object->paint(),
-                                                                 mPaintedArea.data());
+  OutputTransparencyGroup(object, mode, object->paint());
+}
+
+void PDFProof::OutputTransparencyGroup(TavDB::Object* object, int /*mode*/, std::uint16_t paint) {
+  if (object == nullptr) return;
+  auto record = std::make_unique<PendingStreamTransparencyGroup>(object, paint, mPaintedArea.data());
   MakeTransparencyGroupNames(*record);
   const std::string name = record->GetName(), gstate = record->GetGStateName();
   AddPendingStream(std::move(record));
@@ -63,6 +67,26 @@ void PDFProof::OutputCadForm(TavDB::Object* object) {
   const std::string name = record->GetName();
   AddPendingStream(std::move(record));
   DrawXObject(name);
+}
+
+void PDFProof::OutputOpiForm(TavDB::Object* list) {
+  if (list == nullptr) return;
+  auto record = std::make_unique<PendingStreamOpiForm>(list, true);
+  record->SetName(MakeOpiFormName());
+  const std::string name = record->GetName();
+  AddPendingStream(std::move(record));
+  SaveGraphicsState();
+  // The form stands for the whole picture; the outline cuts it to what the
+  // group shows. The outline's own paint plays no part in the clip.
+  if (list->memberCount() > 0) {
+    std::unique_ptr<TavDB::Object> outline = TavDB::objdupall(list->member(0));
+    if (outline) {
+      outline->setPaint(0, true);
+      OutputShape(outline.get(), kModeClipOutline);
+    }
+  }
+  DrawXObject(name);
+  RestoreGraphicsState();
 }
 
 void PDFProof::OutputBarcodeForm(TavDB::Object* object) {

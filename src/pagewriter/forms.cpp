@@ -80,7 +80,7 @@ const char* BlendModeName(int mode) {
 TavDB::tv_box PDFProof::SetFormBBoxAndMatrix(PDFDictionary* form, TavDB::Object* object) {
   TavDB::tv_box box;
   if (object != nullptr) {
-    VisitorGetBoundingBoxForPDFOutput visitor(object, mSearchFlags, 0, mSearchFlags, 0);
+    VisitorGetBoundingBoxForPDFOutput visitor(object, mSearchFlags, 0, mSearchFlags, 0, mJob);
     box = visitor.GetBoundingBox();
   }
   if (box.isEmpty()) {
@@ -210,9 +210,16 @@ FormResources PDFProof::MakeFormResources() {
   return r;
 }
 
+std::int32_t PDFProof::TakeWriterNumber() {
+  if (mWriterCounter != nullptr) return (*mWriterCounter)++;
+  if (mOwnWriterCount <= mWriterNumber) mOwnWriterCount = mWriterNumber + 1;
+  return mOwnWriterCount++;
+}
+
 PDFIndirectReference* PDFProof::WriteFormStream(PDFDictionary* form, FormResources& r,
                                                 const std::function<void()>& content,
-                                                const std::array<std::int32_t, 4>* paintedArea) {
+                                                const std::array<std::int32_t, 4>* paintedArea,
+                                                bool ownIdentity) {
   PDFIndirectReference* resourcesRef = mHandler->makeIndirect(r.resources);
   form->Set("Resources", resourcesRef);
 
@@ -223,6 +230,9 @@ PDFIndirectReference* PDFProof::WriteFormStream(PDFDictionary* form, FormResourc
     PDFDictionary *resources, *patterns, *xobjects, *extGStates;
     std::set<std::int32_t> usedScreens;
     std::array<std::int32_t, 4> paintedArea;
+    std::int32_t writerNumber;
+    NameCounters counters;
+    std::vector<std::uint32_t> fonts;
     ~Saved() {
       w->mContent = content;
       w->mResources = resources;
@@ -231,16 +241,27 @@ PDFIndirectReference* PDFProof::WriteFormStream(PDFDictionary* form, FormResourc
       w->mExtGStates = extGStates;
       w->mUsedScreens = std::move(usedScreens);
       w->mPaintedArea = paintedArea;
+      w->mWriterNumber = writerNumber;
+      w->mNameCounters = counters;
+      w->mFonts = std::move(fonts);
       w->mPendingFill.reset();
       w->mPendingStroke.reset();
     }
   } saved{this, mContent, mResources, mPatterns, mXObjects, mExtGStates, std::move(mUsedScreens),
-          mPaintedArea};
+          mPaintedArea, mWriterNumber, mNameCounters, {}};
+  mUsedScreens.clear();
+  if (ownIdentity) {
+    saved.fonts = std::move(mFonts);
+    mFonts.clear();
+    mWriterNumber = TakeWriterNumber();
+    mNameCounters = NameCounters{};
+  } else {
+    saved.fonts = mFonts;
+  }
   mResources = r.resources;
   mPatterns = r.patterns;
   mXObjects = r.xobjects;
   mExtGStates = r.extGStates;
-  mUsedScreens.clear();
   if (paintedArea != nullptr) mPaintedArea = *paintedArea;
   mPendingFill.reset();
   mPendingStroke.reset();
@@ -520,6 +541,10 @@ void PDFProof::WriteTransparencyGroup(PendingStreamTransparencyGroup& record) {
   // the object is opaque.
   const std::uint16_t opaque = paintAdjustTransparency(mJob, record.GetPaint(), 0);
   object->setPaint(opaque, true);
+  // A text's paints lie in its runs.
+  if (object->text() != nullptr) {
+    for (TavDB::TextRun& run : object->extraMut().text->runs) run.paint = paintAdjustTransparency(mJob, run.paint, 0);
+  }
   const std::array<std::int32_t, 4> area{record.GetBox()[0], record.GetBox()[1],
                                          record.GetBox()[2], record.GetBox()[3]};
   PDFDictionary* outerXObjects = mXObjects;
@@ -527,13 +552,16 @@ void PDFProof::WriteTransparencyGroup(PendingStreamTransparencyGroup& record) {
     struct Restore {
       PDFProof* w;
       bool writing, knockout;
+      const TavDB::Object* text;
       ~Restore() {
         w->mWritingTransparencyGroup = writing;
         w->mGroupKnockout = knockout;
+        w->mTextGroupObject = text;
         --w->mTransparencyNesting;
       }
-    } restore{this, mWritingTransparencyGroup, mGroupKnockout};
+    } restore{this, mWritingTransparencyGroup, mGroupKnockout, mTextGroupObject};
     mWritingTransparencyGroup = true;
+    mTextGroupObject = object->text() != nullptr ? object : nullptr;
     ++mTransparencyNesting;
     if (knockout) mGroupKnockout = true;
     OutputObject(object, false, false);

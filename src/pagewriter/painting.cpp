@@ -174,6 +174,10 @@ void PDFProof::OutputGroup(TavDB::Object* list, bool noSplit, int composite, boo
         return;
       }
     } else {
+      if (!mInsideOpiForm && mSettings.LinkType == 1 && isPaimapGroup(list)) {
+        OutputOpiForm(list);
+        return;
+      }
       if (PaintNeedsTransparency(list, false)) {
         OutputTransparencyGroup(list, 0);
         return;

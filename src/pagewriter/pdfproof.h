@@ -442,10 +442,16 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // Draws the object as a transparency group form with its paint's
   // transparency state (both queued).
   void OutputTransparencyGroup(TavDB::Object* object, int mode);
+  // The same with the paint whose transparency the group takes (a text's
+  // paint lies in its runs).
+  void OutputTransparencyGroup(TavDB::Object* object, int mode, std::uint16_t paint);
   // Draws a CAD drawing as a form of its own (queued).
   void OutputCadForm(TavDB::Object* object);
   // An unedited barcode as a barcode form, placed by the object's matrix.
   void OutputBarcodeForm(TavDB::Object* object);
+  // A paint-map group under OPI links as one OPI form (queued), clipped by
+  // the group's first member, the map's outline.
+  void OutputOpiForm(TavDB::Object* list);
   // BBox (the object's box with its texts; the page box for an empty one) in
   // points and an identity Matrix; returns the box in job units.
   TavDB::tv_box SetFormBBoxAndMatrix(PDFDictionary* form, TavDB::Object* object);
@@ -609,9 +615,15 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // Writes a form's stream: the content runs with the form's dictionaries as
   // the writer's (and paintedArea, when given, as the painted area); then the
   // form's resources are completed and written. Returns the stream's reference.
+  // The form is written as by a nested writer: it takes the next writer
+  // number of the page's counter and starts its own name counters and font
+  // list, so that its resource names are its own in the file and the
+  // enclosing stream's fonts stay the enclosing stream's. A writer made for
+  // the form alone (a one-up's) keeps the identity it was made with.
   PDFIndirectReference* WriteFormStream(PDFDictionary* form, FormResources& resources,
                                         const std::function<void()>& content,
-                                        const std::array<std::int32_t, 4>* paintedArea);
+                                        const std::array<std::int32_t, 4>* paintedArea,
+                                        bool ownIdentity = true);
   // The paint converted for opaque inks (the paint itself when nothing
   // changes), converted once per writer.
   std::uint16_t ConvertedForOpaqueInks(std::uint16_t paint);
@@ -685,6 +697,10 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   } mNameCounters;
   // "<prefix><writer>_<n>" with the counter's value before it is incremented.
   std::string NextName(const char* prefix, std::uint32_t& counter);
+  // The next writer number for a form of this writer: the page's counter's,
+  // or, for a writer made without one, its own count.
+  std::int32_t TakeWriterNumber();
+  std::int32_t mOwnWriterCount = 0;
   bool mScreeningNotSupportedShown = false;
   bool mDefaultScreeningShown = false;
 
@@ -714,10 +730,18 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   std::unordered_multimap<std::size_t, ShadingSpaces> mShadingSpaces;
 
   std::unique_ptr<TextPassSplitter> mTextPassSplitter;  // owned; usually null
-  // Whether a text's paint can be shown inside BT/ET (one colour operator);
-  // answers kept by paint.
-  bool TextPaintFitsOneOperator(std::uint16_t paint);
-  std::map<std::uint16_t, bool> mTextPaintFits;
+  // The number of colour-space parts (colour operators) a text's paint
+  // needs; answers kept by paint.
+  int TextPaintParts(std::uint16_t paint);
+  std::map<std::uint16_t, int> mTextPaintParts;
+  // One BT ... ET of a text in the colour part `pass` of its paints (runs
+  // whose paint has no such part show nothing); the rules go to `rules`
+  // when given.
+  void WriteTextObject(TavDB::Object* text, texcaltyp* calc, int pass,
+                       std::vector<std::unique_ptr<TavDB::Object>>* rules);
+  // The text whose own transparency group is being written (its copy in
+  // the group's record); not owned.
+  const TavDB::Object* mTextGroupObject = nullptr;
   // ShowTextString's line buffer (kept for its capacity: a text shows many
   // strings), and the first four text matrix entries it wrote last with their
   // text (they stay the same through a text).

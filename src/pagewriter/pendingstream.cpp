@@ -1,6 +1,8 @@
 #include "pagewriter/pendingstream.h"
 
+#include <algorithm>
 #include <array>
+#include <climits>
 #include <cmath>
 #include <filesystem>
 
@@ -119,19 +121,39 @@ PendingStreamStationNumberForm::PendingStreamStationNumberForm(const TavDB::Obje
 namespace {
 
 // Applies the linear part (a b; c d) about the origin (v, h) to every point
-// of the object and its members, in place.
+// of the object and its members, in place: path points, and a text's start
+// point, its letters' matrix and its bounds.
 void transformPoints(TavDB::Object* object, const TavDB::tv_point& origin, double a, double b,
                      double c, double d) {
-  for (TavDB::PathPoint& p : object->points()) {
-    // x runs with h, y with v; the matrix acts on (x, y).
-    const double x = double(p.h) - origin.h;
-    const double y = double(p.v) - origin.v;
-    const double nx = a * x + c * y;
-    const double ny = b * x + d * y;
-    p.h = static_cast<std::int32_t>(std::lround(nx + origin.h));
-    p.v = static_cast<std::int32_t>(std::lround(ny + origin.v));
-  }
+  // x runs with h, y with v; the matrix acts on (x, y).
+  auto move = [&](std::int32_t& v, std::int32_t& h) {
+    const double x = double(h) - origin.h;
+    const double y = double(v) - origin.v;
+    h = static_cast<std::int32_t>(std::lround(a * x + c * y + origin.h));
+    v = static_cast<std::int32_t>(std::lround(b * x + d * y + origin.v));
+  };
+  for (TavDB::PathPoint& p : object->points()) move(p.v, p.h);
   for (const auto& member : object->members()) transformPoints(member.get(), origin, a, b, c, d);
+  if (object->text() != nullptr) {
+    TavDB::TextData& text = *object->extraMut().text;
+    move(text.start.v, text.start.h);
+    // The letters are turned by the text's matrix and then by this one.
+    const double* m = text.matrix;
+    const double turned[4] = {a * m[0] + c * m[1], b * m[0] + d * m[1], a * m[2] + c * m[3],
+                              b * m[2] + d * m[3]};
+    std::copy(turned, turned + 4, text.matrix);
+    const TavDB::tv_box box = object->bounds();
+    std::int32_t vs[4] = {box.top, box.top, box.bottom, box.bottom};
+    std::int32_t hs[4] = {box.left, box.right, box.left, box.right};
+    TavDB::tv_box out{INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN};
+    for (int k = 0; k < 4; ++k) {
+      move(vs[k], hs[k]);
+      out = {std::min(out.top, vs[k]), std::min(out.left, hs[k]), std::max(out.bottom, vs[k]),
+             std::max(out.right, hs[k])};
+    }
+    object->setBounds(out);
+    return;
+  }
   object->recalcBounds();
 }
 
@@ -201,24 +223,24 @@ void PDFProof::FlushPendingStreams() {
                              kind == kPendingBufferTiff || kind == kPendingFilePdf ||
                              kind == kPendingFilePreview;
       if (!keepsKind) record->SetKind(kPendingTaken);
-      const bool ownNumber = kind == kPendingTransparencyGroup || kind == kPendingOpiForm ||
-                             kind == kPendingImageLinkForm || kind == kPendingStationNumberForm ||
-                             kind == kPendingBarcodeForm;
-      // Forms written for a record get screen names of their own.
-      if (ownNumber) ++mWriterNumber;
+      // (Forms written for a record take writer numbers of their own as
+      // their streams begin, see WriteFormStream.)
       const bool savedOpi = mInsideOpiForm;
       const bool savedCad = mInsideCadForm;
+      const bool savedPaintMap = mPaintMapGroup;
       if (kind == kPendingOpiForm) mInsideOpiForm = true;
       if (kind == kPendingCADForm) mInsideCadForm = true;
+      // A paint-map group's soft mask is drawn without image links.
+      if (kind == kPendingTransparencyGroup) mPaintMapGroup = isPaimapGroup(record->GetObject());
       struct Restore {
         PDFProof* w;
-        bool own, opi, cad;
+        bool opi, cad, paintMap;
         ~Restore() {
-          if (own) --w->mWriterNumber;
           w->mInsideOpiForm = opi;
           w->mInsideCadForm = cad;
+          w->mPaintMapGroup = paintMap;
         }
-      } restore{this, ownNumber, savedOpi, savedCad};
+      } restore{this, savedOpi, savedCad, savedPaintMap};
       writer(*this, *record);
       EnsurePendingResources(*record, kind);
     }

@@ -37,9 +37,20 @@ PDFArray* reals(std::initializer_list<double> values) {
   return a;
 }
 
-bool sameForm(const Paint* a, const Paint* b) {
-  return a != nullptr && b != nullptr && a->type == b->type && a->picture == b->picture &&
-         a->pdfPage == b->pdfPage && a->pdfBox == b->pdfBox;
+// A one-up's form carries the screen and the single ink of its placement
+// (its content is written under them): placements that differ in either
+// have forms of their own.
+bool placementShapesForm(const jobstr* job, const Paint& paint) {
+  return !picispdf(job, paint.picture) && (paint.screen != kNoScreen || paint.singleSeparation != 0);
+}
+
+bool sameForm(const jobstr* job, const Paint* a, const Paint* b) {
+  if (a == nullptr || b == nullptr || a->type != b->type || a->picture != b->picture ||
+      a->pdfPage != b->pdfPage || a->pdfBox != b->pdfBox) {
+    return false;
+  }
+  return picispdf(job, a->picture) ||
+         (a->screen == b->screen && a->singleSeparation == b->singleSeparation);
 }
 
 // The one-up's separations on the parent's by ink name, kNoCounterpart for
@@ -78,8 +89,12 @@ jobstr* ReadOneUpJobFile(jobstr* job, int picture) {
 std::string PDFProof::MakePictureFormName(std::uint16_t paintIndex) const {
   const Paint* paint = paipoi(mJob, paintIndex);
   if (paint == nullptr) return {};
-  return "Form_" + std::to_string(mWriterNumber) + "_" + std::to_string(paint->picture) + "_" +
-         std::to_string(paint->pdfPage) + "_" + std::to_string(paint->pdfBox);
+  std::string name = "Form_" + std::to_string(mWriterNumber) + "_" + std::to_string(paint->picture) +
+                     "_" + std::to_string(paint->pdfPage) + "_" + std::to_string(paint->pdfBox);
+  if (placementShapesForm(mJob, *paint)) {
+    name += "_" + std::to_string(paint->screen) + "_" + std::to_string(paint->singleSeparation);
+  }
+  return name;
 }
 
 void RegisterPictureForm(PDFProof& writer, TavDB::Object* object, std::uint16_t paint) {
@@ -100,7 +115,7 @@ bool PDFProof::HasPendingPictureForm(std::uint16_t paint) const {
   const Paint* wanted = paipoi(mJob, paint);
   return std::any_of(mPendingStreams.begin(), mPendingStreams.end(), [&](const auto& record) {
     return (record->GetKind() == kPendingForm || record->GetKind() == kPendingFilePdf) &&
-           sameForm(paipoi(mJob, record->GetPaint()), wanted);
+           sameForm(mJob, paipoi(mJob, record->GetPaint()), wanted);
   });
 }
 
@@ -308,17 +323,19 @@ void PDFProof::BuildOneUpFormXObject(PendingStream& record) {
   const std::string& screenName = mOneUpScreenName;
   const bool oneUpScreen = !screenName.empty() && mSharedHalftone != nullptr;
   PDFDictionary* outerXObjects = mXObjects;
-  mWritingOneUpForm = true;
-  PDFIndirectReference* ref = WriteFormStream(form, r, [&] {
-    if (oneUpScreen) WriteGState(screenName);
-    OutputGroup(tree, false, -1, false);
-  }, nullptr);
-  mWritingOneUpForm = false;
+  // The screen's graphics state is one of the form's resources, which are
+  // written as the form's stream ends.
   if (oneUpScreen) {
     auto* state = new PDFDictionary();
     state->Set("HT", mSharedHalftone);
     r.extGStates->Set(screenName, state);
   }
+  mWritingOneUpForm = true;
+  PDFIndirectReference* ref = WriteFormStream(form, r, [&] {
+    if (oneUpScreen) WriteGState(screenName);
+    OutputGroup(tree, false, -1, false);
+  }, nullptr, false);
+  mWritingOneUpForm = false;
   if (ref != nullptr && outerXObjects != nullptr) outerXObjects->Set(record.GetName(), ref);
 }
 

@@ -282,10 +282,7 @@ int pdfouthan::writeDocument(bool refreshSeparationMap, const std::string& autho
 // The page extras the settings ask for that this version does not write: the
 // export says so instead of passing for complete.
 static void ReportNotWritten(pdfouthan& handler) {
-  const PDFSettings& settings = *handler.mSettings;
   std::set<std::string>& missing = handler.mNotWritten;
-  if (settings.IncludeSeparatedPreview != 0) missing.insert("separated previews");
-  if (settings.IncludeVornPreview != 0) missing.insert("the workflow's ink preview");
   for (const std::string& what : missing)
     TavGen::message(TavGen::kWarning, 1, "PDF/NOT WRITTEN YET", {{"__WHAT__", what}});
 }

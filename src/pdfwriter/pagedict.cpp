@@ -19,6 +19,7 @@
 #include "pdfwriter/layout.h"
 #include "pdfwriter/pdfobjects.h"
 #include "pdfwriter/pdfouthan.h"
+#include "pdfwriter/previews.h"
 #include "pdfwriter/privatedata.h"
 #include "pdfwriter/pdfpending.h"
 #include "platform/kernel/job.h"
@@ -93,8 +94,9 @@ PDFIndirectReference* WriteSeparationTintFunction(pdfouthan& handler, const jobs
 }
 
 
-// The inks that occur in the job, once per output name.
-PDFArray* SeparationsInfo(pdfouthan& handler) {
+// The inks that occur in the job, once per output name, each with its
+// preview when one is given.
+PDFArray* SeparationsInfo(pdfouthan& handler, const TavricLib::SeparatedPreview* preview) {
   jobstr* job = handler.mJob;
   const PDFSettings& settings = *handler.mSettings;
   auto* separations = new PDFArray();
@@ -117,6 +119,9 @@ PDFArray* SeparationsInfo(pdfouthan& handler) {
     if (settings.EnableDotgain != 0 && settings.NormalizedOutput == 0 &&
         handler.mTransferFunctions[static_cast<std::size_t>(slot)] != nullptr) {
       entry->Set("TransferFunction", handler.mTransferFunctions[static_cast<std::size_t>(slot)]);
+    }
+    if (preview != nullptr) {
+      if (PDFIndirectReference* image = WriteSeparationPreview(handler, *preview, sep)) entry->Set("Preview", image);
     }
     separations->Add(entry);
   }
@@ -490,9 +495,16 @@ PDFIndirectReference* writePage(pdfouthan& handler, PDFIndirectReference* treeRe
     if (PDFIndirectReference* thumb = writeThumbnail(handler)) page->Set("Thumb", thumb);
   }
 
-  // The thumbnail and the previews are written by the picture writers.
+  // The page's previews: one image per ink and the ink preview, from one
+  // rendering of the page.
+  std::unique_ptr<TavricLib::SeparatedPreview> preview;
+  if (settings.IncludeSeparatedPreview != 0 || settings.IncludeVornPreview != 0) preview = RenderPagePreview(handler);
   auto* privateData = new PDFDictionary();
-  privateData->Set("Separations", SeparationsInfo(handler));
+  privateData->Set("Separations",
+                   SeparationsInfo(handler, settings.IncludeSeparatedPreview != 0 ? preview.get() : nullptr));
+  if (settings.IncludeVornPreview != 0 && preview) {
+    if (PDFIndirectReference* inks = WriteInkPreview(handler, *preview)) page->Set("VornPNDNT", inks);
+  }
   if (PDFDictionaryValue* station = MakeStationNumbersInfo(job)) privateData->Set("StationNumber", station);
   if (PDFDictionaryValue* trimBleed = MakeTrimAndBleedInfo(job)) privateData->Set("TrimBleed", trimBleed);
   page->Set("QELInfo", privateData);

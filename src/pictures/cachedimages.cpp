@@ -8,9 +8,10 @@
 
 #include "colour/colorspaces.h"
 #include "colour/devicen.h"
+#include "pagewriter/forms.h"
 #include "pagewriter/pdfproof.h"
 #include "pictures/imagewriter.h"
-#include "pictures/opidictionary.h"
+#include "pictures/opi.h"
 #include "pictures/picturecache.h"
 #include "platform/kernel/colorspace.h"
 #include "platform/messages.h"
@@ -463,7 +464,8 @@ void WriteOpiWrapperForm(CachedImage& picture, CachedImage::OPIDict& opi) {
   form->Set("Type", new PDFName("XObject"));
   form->Set("Subtype", new PDFName("Form"));
   form->Set("BBox", ComputeSubImageBBox(picture, sub, opi.paint));
-  PDFDictionaryValue* dictionary = WriteMappedImageOpiDictionary(writer, picture, opi);
+  AddFlateFilter(form, writer.GetSettings().CompressPages != 0);
+  PDFDictionaryValue* dictionary = WriteMappedImageOpiDictionary(writer, opi.paint, opi.opiMapStatus);
   if (dictionary != nullptr) form->Set("OPI", dictionary);
   // Without an OPI dictionary nothing would replace the picture: the form
   // then shows the image itself.
@@ -726,7 +728,7 @@ void MappedPictureCache::WriteCachedPictures(PDFProof* writer, bool force) {
     ~Restore() { w->SetWritingPictureCache(on); }
   } restore{writer, saved};
   for (auto& [key, picture] : mCache) {
-    if (force || picture->needsWriting) {
+    if (picture->needsWriting || (force && picture->drawn)) {
       picture->needsWriting = false;
       WriteCachedPicture(*picture, writer->GetXObjectDictionary());
     }

@@ -217,13 +217,22 @@ PDFDictionaryValue* WriteMappedImageOpiDictionary(PDFProof& writer, std::uint16_
       mapping->Set("CS", reference);
     }
     mapping->Set("Channels", writer.MakeChannelsDictionary(paint->map));
-    if (m->opacityFile >= 0) {
-      const TavSys::filref* opacity = mapfilref(job, paint->map, m->opacityFile);
-      const std::vector<std::string> names = opacity ? mapGetChannelNames(*opacity)
-                                                     : std::vector<std::string>();
-      if (m->opacityChannel >= 0 && std::size_t(m->opacityChannel) < names.size()) {
-        mapping->Set("TB", new PDFBool(false));
-        mapping->Set("SMask", new PDFName(names[std::size_t(m->opacityChannel)]));
+    // The picture's mask travels in its own file: a mask drawn from a map
+    // with a transparent background is that background (TB), any other is
+    // the file's alpha channel, named.
+    if (softmaskHasCompatibleAlphaChannel(job, paintIndex)) {
+      int channelType = kMapChannelNone;
+      CanOutputAsSoftmaskImage(job, nullptr, paintIndex, &channelType);
+      if (mapChannelTypeIsTransparentBackground(channelType)) {
+        mapping->Set("TB", new PDFBool(true));
+      } else {
+        const TavSys::filref* opacity = mapfilref(job, paint->map, m->opacityFile);
+        const std::vector<std::string> names = opacity ? mapGetChannelNames(*opacity)
+                                                       : std::vector<std::string>();
+        if (m->opacityChannel >= 0 && std::size_t(m->opacityChannel) < names.size()) {
+          mapping->Set("TB", new PDFBool(false));
+          mapping->Set("SMask", new PDFName(names[std::size_t(m->opacityChannel)]));
+        }
       }
     }
   }

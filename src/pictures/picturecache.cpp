@@ -362,7 +362,7 @@ CachedImage* FindCachedImage(MappedPictureCache& cache, PDFProof* writer, const 
 
 void MarkPictureUsed(MappedPictureCache& cache, PDFProof* writer, const TavDB::Object* object) {
   auto [first, last] = cache.Entries().equal_range(MakePictureCacheKey(writer, object, writer->IsSoftMaskRemap()));
-  for (auto it = first; it != last; ++it) it->second->needsWriting = true;
+  for (auto it = first; it != last; ++it) it->second->needsWriting = it->second->drawn = true;
 }
 
 bool CachedPictureHasOverprint(MappedPictureCache& cache, PDFProof* writer, const TavDB::Object* object) {

@@ -124,6 +124,7 @@ class CachedImage {
   bool hasOverprint = false;
   bool outputAsCmyk = false;
   bool needsWriting = false;
+  bool drawn = false;                        // some use has been drawn
   bool remapEngaged = false;
   bool groupFlag = false;
   bool transparent = false;
@@ -154,8 +155,10 @@ class MappedPictureCache {
   // keeps the new paint.
   void RegisterPictureUse(PDFProof* writer, TavDB::Object* object, std::uint16_t oldPaint,
                           std::uint16_t newPaint, bool remap);
-  // Writes the pictures drawn since the last call (all of them with force)
-  // into the writer's XObject resources.
+  // Writes the pictures drawn since the last call (with force every picture
+  // drawn at all) into the writer's XObject resources. A picture no use has
+  // drawn (one inside an OPI form that stands for it, say) is not written:
+  // nothing in the page would show it.
   void WriteCachedPictures(PDFProof* writer, bool force);
 
   bool IsBuilt() const { return mBuilt; }

@@ -166,20 +166,25 @@ int PDFProof::OutputPlacedPDF(TavDB::Object* object) {
   const Picture* picture = paint != nullptr ? picpoi(mJob, paint->picture) : nullptr;
   if (picture == nullptr || paint->type != kPaintPicture) return 0;
   // A page that could not be read when the job was loaded has no box to
-  // place it by, and nothing to embed: the export stops, as the pass that
-  // embeds pages stops on it.
+  // place it by and nothing to show, embedded or linked: the export stops,
+  // as the pass that embeds pages stops on it.
   if (!picture->readError.empty()) {
     const TavSys::filref* file = picfilref(mJob, paint->picture);
     throw TavSys::Error(TavSys::kResultAbandoned, "PDF/CANNOT EMBED PLACED PDF", picture->readError)
         .with("__FILENAME__", file != nullptr ? file->getNameAsUtf8() : std::string())
         .with("__REASON__", picture->readError);
   }
-  // The page goes in as a reference form that the pass over the finished
-  // file replaces by the page itself, its box in the page's own points.
+  // The page goes in as a reference form naming the file and the page. When
+  // placed files are embedded (or travel with the workflow's private data),
+  // the pass over the finished file replaces it by the page itself, its box
+  // in the page's own points; otherwise the reference stays for the
+  // workflow that resolves linked files.
   if (!HasPendingPictureForm(paintIndex)) RegisterPictureForm(*this, object, paintIndex);
-  mPlacedPdf = true;
-  // A one-up's nested writer places pages too: the file learns it at once.
-  mHandler->mPlacedPdfFlag = true;
+  if (mSettings.EmbedImages != 0 || mSettings.IncludePrivateData != 0) {
+    mPlacedPdf = true;
+    // A one-up's nested writer places pages too: the file learns it at once.
+    mHandler->mPlacedPdfFlag = true;
+  }
   const TavDB::tv_matrixtyp<double> m = pointPlacement(*this, *paint, *picture);
   // The box's top left corner lands on the placement's.
   const double x0 = picture->fileBox[0], y1 = picture->fileBox[3];

@@ -1,10 +1,11 @@
 // Text output of the PDF page writer: a text object of the job becomes a PDF
 // text object that places the calculator's characters where its layout puts
 // them, with the fonts as resources of the content stream, and its rules
-// (underlines) as painted paths after it. Texts that cannot be shown as text
-// (a paint other than a flat colour, a colour that needs several colour
-// operators, a font that is not installed, or VectorizeText) are written as
-// their outlines.
+// (underlines) as painted paths after it. A colour that needs several colour
+// operators is shown once per colour-space part, inside a transparency group
+// of the text's own. Texts that cannot be shown as text (a paint other than
+// a flat colour, a font that is not installed, VectorizeText, or a colour of
+// several parts in PDF 1.3) are written as their outlines.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -41,15 +42,15 @@ double sizeInPoints(const texcaltyp* calc, int ppi) { return texcalSize(calc) * 
 
 }  // namespace
 
-bool PDFProof::TextPaintFitsOneOperator(std::uint16_t paint) {
-  if (auto it = mTextPaintFits.find(paint); it != mTextPaintFits.end()) return it->second;
+int PDFProof::TextPaintParts(std::uint16_t paint) {
+  if (auto it = mTextPaintParts.find(paint); it != mTextPaintParts.end()) return it->second;
   std::array<std::uint16_t, kMaxSeparations> tints = paisep16(mJob, paint);
   std::unique_ptr<ColorSpace> space(GetSeparationColorSpace(
       tints.data(), 0, kTintFull, false, false, TavricLib::PaintIsRegistration(mJob, paint), false,
       true));
-  const bool fits = !space || space->pdfGetNumParts() <= 1;
-  mTextPaintFits.emplace(paint, fits);
-  return fits;
+  const int parts = space ? std::max(1, space->pdfGetNumParts()) : 1;
+  mTextPaintParts.emplace(paint, parts);
+  return parts;
 }
 
 void PDFProof::SelectTextFont(const texcaltyp* calc) {
@@ -182,10 +183,18 @@ void PDFProof::OutputText(TavDB::Object* text) {
 
   // Texts that cannot be shown with a font are written as outlines.
   bool outlines = mSettings.VectorizeText != 0 || !textCheckPaintAndFont(mJob, text);
+  // A colour that one colour operator cannot set (several colour-space
+  // parts) is shown once per part: inside a transparency group of the text's
+  // own, where the parts combine as the text's one colour and its
+  // transparency applies to them together. Without transparency groups
+  // (PDF 1.3) the text becomes outlines.
+  int parts = 1;
   for (const TavDB::TextRun& run : text->text()->runs) {
     if (outlines) break;
-    outlines = !TextPaintFitsOneOperator(run.paint);
+    parts = std::max(parts, TextPaintParts(run.paint));
   }
+  const bool ownGroup = text == mTextGroupObject;
+  if (parts > 1 && !ownGroup && GetVersionCode() < kPdf14) outlines = true;
   if (outlines) {
     std::unique_ptr<TavDB::Object> shapes = texhivecget(mJob, text, 1);
     if (shapes) OutputGroup(shapes.get(), false, -1, false);
@@ -200,14 +209,17 @@ void PDFProof::OutputText(TavDB::Object* text) {
   auto convert = [&](int paint) {
     return ConvertPaintForOpaqueInks(mJob, std::uint16_t(paint), knockout);
   };
-  std::uint16_t paint = convert(p.paint);
+  const std::uint16_t first = convert(p.paint);
+  if (parts > 1 && !ownGroup) {
+    texcalexi(calc);
+    OutputTransparencyGroup(text, 0, first);
+    return;
+  }
 
-  // Transparency is set by a graphics state of its own. (A paint of several
-  // colour parts, which would need a transparency group, went the outline
-  // road above.)
+  // Transparency is set by a graphics state of its own.
   bool transparencySave = false;
-  if (GetVersionCode() >= kPdf14 && paintIsTransparent(mJob, paint)) {
-    OutputTransparencyGState(text, paint, true);
+  if (GetVersionCode() >= kPdf14 && paintIsTransparent(mJob, first)) {
+    OutputTransparencyGState(text, first, true);
     transparencySave = true;
   }
 
@@ -215,51 +227,86 @@ void PDFProof::OutputText(TavDB::Object* text) {
   if (screeningSave) SaveGraphicsState();
   const bool named = BeginObjectName(text);
 
+  std::vector<std::unique_ptr<TavDB::Object>> rules;
+  for (int pass = 0; pass < parts; ++pass) {
+    if (pass > 0) calc = texcalini(mJob, text);
+    if (!calc) break;
+    // Each part's colour stays inside its own text object.
+    if (parts > 1) SaveGraphicsState();
+    WriteTextObject(text, calc.get(), pass, pass == 0 ? &rules : nullptr);
+    if (parts > 1) RestoreGraphicsState();
+    texcalexi(calc);
+  }
+  EndObjectName(named);
+  for (std::unique_ptr<TavDB::Object>& rule : rules) {
+    std::unique_ptr<TavDB::Object> holder = TavDB::spanew();
+    holder->addontop(std::move(rule));
+    OutputGroup(holder.get(), false, -1, false);
+  }
+  // Through RestoreGraphicsState, so that the cache forgets what was set inside.
+  if (screeningSave) RestoreGraphicsState();
+  if (transparencySave) RestoreGraphicsState();
+}
+
+void PDFProof::WriteTextObject(TavDB::Object* text, texcaltyp* calc, int pass,
+                               std::vector<std::unique_ptr<TavDB::Object>>* rules) {
+  TextParameters p;
+  texcalpars(calc, p);
+  const bool knockout = mSettings.ForceOpaqueSeparationsToKnockout != 0;
+  auto convert = [&](int paint) {
+    return ConvertPaintForOpaqueInks(mJob, std::uint16_t(paint), knockout);
+  };
+  std::uint16_t paint = convert(p.paint);
+
   pdfoutfilter& out = Out();
   out << "BT\n";
-  std::array<double, 6> matrix = MakeTextMatrix(calc.get());
+  std::array<double, 6> matrix = MakeTextMatrix(calc);
   out << "0 Tr ";
-  bool invisible = IsInvisiblePaint(text, paint);
+  // A paint without this pass's part shows nothing in it.
+  bool invisible = false;
   auto writeColour = [&] {
     SelectScreening(paint);
-    WritePaintColor(paint, 0);
+    const bool hasPart = WritePaintColor(paint, pass) >= 0;
     WritePendingFillColor();
+    invisible = IsInvisiblePaint(text, paint) || !hasPart;
   };
   writeColour();
-  SelectTextFont(calc.get());
-  WriteTextScale(calc.get());
-  WriteCharSpacing(calc.get());
+  SelectTextFont(calc);
+  WriteTextScale(calc);
+  WriteCharSpacing(calc);
 
-  std::vector<std::unique_ptr<TavDB::Object>> rules;
   std::vector<TextRulePolygon> polygons;
   auto addRules = [&](int code) {
+    if (rules == nullptr) return;
     polygons.clear();
-    texcalrul(calc.get(), TavricCore::jobGetFontCache(mJob), code, polygons);
+    texcalrul(calc, TavricCore::jobGetFontCache(mJob), code, polygons);
     TextParameters now;
-    texcalpars(calc.get(), now);
+    texcalpars(calc, now);
     for (const TextRulePolygon& polygon : polygons) {
       TavDB::tv_point corners[4];
       for (int k = 0; k < 4; ++k) {
         corners[k] = {std::int32_t(std::lround(polygon[std::size_t(k)][0])),
                       std::int32_t(std::lround(polygon[std::size_t(k)][1]))};
       }
-      AddClosedPolygon(rules, 4, corners);
+      AddClosedPolygon(*rules, 4, corners);
       // The walker converts the paint for opaque inks when it paints the rule.
-      rules.back()->setPaint(std::uint16_t(now.paint));
+      rules->back()->setPaint(std::uint16_t(now.paint));
     }
   };
 
+  // In per-character mode every character is shown with its own matrix.
+  const bool perCharacter = text->text()->perCharacter;
   std::string run;
-  for (int code = texcalnex(calc.get());; code = texcalnex(calc.get())) {
+  for (int code = texcalnex(calc);; code = texcalnex(calc)) {
     if (code >= 32) {
-      if (run.empty()) matrix = MakeTextMatrix(calc.get());
+      if (run.empty()) matrix = MakeTextMatrix(calc);
       run.push_back(static_cast<char>(code));
       if (invisible) {
         run.clear();
         continue;
       }
-      texcalpars(calc.get(), p);
-      if (p.alignment == 3 || p.alignment == 4 ||
+      texcalpars(calc, p);
+      if (perCharacter || p.alignment == 3 || p.alignment == 4 ||
           (code == 32 && p.wordSpacing != kNormalWordSpacing)) {
         ShowTextString(run, matrix);
       }
@@ -277,18 +324,18 @@ void PDFProof::OutputText(TavDB::Object* text) {
     switch (code) {
       case -44:
       case kTextFont:
-        SelectTextFont(calc.get());
+        SelectTextFont(calc);
         break;
       case -29:
       case kTextFontAndSpacing:
-        SelectTextFont(calc.get());
-        WriteCharSpacing(calc.get());
+        SelectTextFont(calc);
+        WriteCharSpacing(calc);
         break;
       case kTextSpacing:
-        WriteCharSpacing(calc.get());
+        WriteCharSpacing(calc);
         break;
       case kTextScale:
-        WriteTextScale(calc.get());
+        WriteTextScale(calc);
         break;
       case -34:
       case -33:
@@ -299,26 +346,15 @@ void PDFProof::OutputText(TavDB::Object* text) {
         addRules(code);
         break;
       case kTextPaint:
-        texcalpars(calc.get(), p);
+        texcalpars(calc, p);
         paint = convert(p.paint);
-        invisible = IsInvisiblePaint(text, paint);
         writeColour();
         break;
       default:
         break;
     }
   }
-  texcalexi(calc);
   out << "ET\n";
-  EndObjectName(named);
-  for (std::unique_ptr<TavDB::Object>& rule : rules) {
-    std::unique_ptr<TavDB::Object> holder = TavDB::spanew();
-    holder->addontop(std::move(rule));
-    OutputGroup(holder.get(), false, -1, false);
-  }
-  // Through RestoreGraphicsState, so that the cache forgets what was set inside.
-  if (screeningSave) RestoreGraphicsState();
-  if (transparencySave) RestoreGraphicsState();
 }
 
 }  // namespace TavPDF

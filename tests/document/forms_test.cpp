@@ -3,6 +3,8 @@
 // the reference XObjects of placed PDF pages.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "document_support.h"
 #include "pagewriter/forms.h"
 #include "platform/kernel/jobfile.h"
@@ -25,15 +27,18 @@ const char* kOneUp = R"({"ppi": 72, "origin": [60, 0], "boxes": {"media": [0, 0,
 
 // The parent places the one-up at two stations: (v 10, h 10) and (v 10, h 60)
 // for its top left corner, over a light cyan background.
-std::string parent(const std::string& place2 = R"({"origin": [10, 60], "widthCorner": [10, 100], "heightCorner": [70, 60]})") {
-  return R"({"ppi": 72, "origin": [100, 0], "boxes": {"media": [0, 0, 100, 200]},
+// `more12` and `more13` are further keys of the two placements' paints,
+// `more` further members of the job.
+std::string parent(const std::string& place2 = R"({"origin": [10, 60], "widthCorner": [10, 100], "heightCorner": [70, 60]})",
+                   const std::string& more12 = "", const std::string& more13 = "", const std::string& more = "") {
+  return R"({"ppi": 72, "origin": [100, 0], "boxes": {"media": [0, 0, 100, 200]},)" + more + R"(
     "inks": [{"name": "Cyan", "process": "cyan"}, {"name": "Black", "process": "black"},
              {"name": "Spot", "cmyk": [0, 50, 100, 0]}],
     "colours": [{"id": 1, "inks": {"Cyan": 20}}],
     "pictures": [{"id": 1, "file": "panel.json"}],
     "paints": [{"id": 10, "type": "flat", "colour": 1},
-      {"id": 12, "type": "picture", "picture": 1, "place": {"origin": [10, 10], "widthCorner": [10, 50], "heightCorner": [70, 10]}},
-      {"id": 13, "type": "picture", "picture": 1, "place": )" + place2 + R"(}],
+      {"id": 12, "type": "picture", "picture": 1, "place": {"origin": [10, 10], "widthCorner": [10, 50], "heightCorner": [70, 10]})" + more12 + R"(},
+      {"id": 13, "type": "picture", "picture": 1, "place": )" + place2 + more13 + R"(}],
     "objects": [{"kind": "path", "paint": 10, "points": [[0, 0], [0, 200], [100, 200], [100, 0]]},
       {"kind": "path", "paint": 12, "points": [[10, 10], [10, 50], [70, 50], [70, 10]]},
       {"kind": "path", "paint": 13, "points": [[10, 60], [10, 100], [70, 100], [70, 60]]}]})";
@@ -85,6 +90,67 @@ TEST(Forms, NestedOneUpPrintsAsItselfWhereThePlacementSays) {
   }
 }
 
+// The screen graphics states a form's content selects, by name: whether each
+// is in the form's ExtGState dictionary with a halftone.
+std::map<std::string, bool> selectedScreens(QPDFObjectHandle form) {
+  std::map<std::string, bool> out;
+  const std::string content = tavtest::streamData(form);
+  for (std::size_t at = content.find("/Scr_"); at != std::string::npos; at = content.find("/Scr_", at + 1)) {
+    const std::string name = content.substr(at, content.find(' ', at) - at);
+    out[name] = form.getDict().getKey("/Resources").getKey("/ExtGState").getKey(name).getKey("/HT").isDictionary();
+  }
+  return out;
+}
+
+// A one-up placed with a screen or a single ink is written under them: its
+// form has the screen's graphics state among its resources, and placements
+// that differ in screen or ink each get their own form.
+TEST(Forms, OneUpFormsFollowTheirPlacementsScreenAndInk) {
+  tavtest::TestFolder dir;
+  tavtest::writeFile(dir / "panel.json", kOneUp);
+  const std::string screens =
+      R"("screens": [{"id": 3, "name": "Coarse", "ruling": 60, "angles": {"Black": 45, "Spot": 15, "Cyan": 75}},
+                     {"id": 4, "name": "Fine", "ruling": 150, "angles": {"Black": 45, "Spot": 15, "Cyan": 75}}],)";
+  const std::string place2 = R"({"origin": [10, 60], "widthCorner": [10, 100], "heightCorner": [70, 60]})";
+  struct Case {
+    const char* what;
+    std::string more12, more13;
+    // Per station (h 10, h 60): the screens its form selects (each defined).
+    std::vector<std::map<std::string, bool>> screens;
+    // Per station: Black at the one-up's black corner, Spot in its gradient.
+    std::vector<std::pair<double, double>> inks;
+  };
+  const std::map<std::string, bool> none, coarse{{"/Scr_Coarse", true}}, fine{{"/Scr_Fine", true}};
+  const Case cases[] = {
+      {"one placement screened", R"(, "screen": 3)", "", {coarse, none}, {{1, 0.87}, {1, 0.87}}},
+      {"the same screen twice", R"(, "screen": 3)", R"(, "screen": 3)", {coarse, coarse}, {{1, 0.87}, {1, 0.87}}},
+      {"two screens", R"(, "screen": 3)", R"(, "screen": 4)", {coarse, fine}, {{1, 0.87}, {1, 0.87}}},
+      {"one ink each", R"(, "singleInk": "Black")", R"(, "singleInk": "Spot")", {none, none}, {{1, 0}, {0, 0.87}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto job = TavKernel::loadJobFromMemory(parent(place2, c.more12, c.more13, screens), dir.path(), "parent.json");
+    // mutool and the content check find every graphics state the forms select.
+    Written w = writeAccepted(*job, testSettings(), dir / "stations.pdf");
+    Pdf pdf(w.file);
+    QPDFObjectHandle xobjects = pdf.page(0).getKey("/Resources").getKey("/XObject");
+    std::vector<std::string> drawn;  // form names in the order the page draws them
+    const std::string content = pageContent(pdf.page(0));
+    for (std::size_t at = content.find("/Form_"); at != std::string::npos; at = content.find("/Form_", at + 1))
+      drawn.push_back(content.substr(at, content.find(' ', at) - at));
+    ASSERT_EQ(drawn.size(), 2u) << content;
+    EXPECT_EQ(formCount(pdf), drawn[0] == drawn[1] ? 1 : 2);
+    for (std::size_t station = 0; station < 2; ++station)
+      EXPECT_EQ(selectedScreens(xobjects.getKey(drawn[station])), c.screens[station]) << drawn[station];
+    const auto plates = tavtest::measurePlates(w.file);
+    for (std::size_t station = 0; station < 2; ++station) {
+      const double x = station == 0 ? 0 : 50;
+      EXPECT_NEAR(plates.inkAtPoint("Black", 20 + x, 45), c.inks[station].first, 0.02) << station;
+      EXPECT_NEAR(plates.inkAtPoint("Spot", 45 + x, 75), c.inks[station].second, 0.06) << station;
+    }
+  }
+}
+
 TEST(Forms, CadDrawingsCarryTheirPieceInfo) {
   tavtest::TestFolder dir;
   struct Case {
@@ -119,6 +185,25 @@ TEST(Forms, CadDrawingsCarryTheirPieceInfo) {
     const auto plates = tavtest::measurePlates(w.file);
     EXPECT_GT(plates.coverage.at("Die"), 0.005) << plates.summary();
   }
+}
+
+// In a CAD form the die drawing is line art: a CAD line without a stroke of
+// its own is drawn as the stroke creator's thin line, and a closed CAD shape
+// as its outline, not as an area.
+TEST(Forms, CadDrawingsAreLines) {
+  tavtest::TestFolder dir;
+  auto job = makeJob(R"("boxes": {"media": [0, 0, 200, 200]},
+    "cad": {"boundingBox": [10, 10, 190, 190], "file": "box.cf2"},
+    "inks": [{"name": "Die", "cmyk": [0, 100, 0, 0], "technical": true}],
+    "colours": [{"id": 1, "inks": {"Die": 100}}],
+    "paints": [{"id": 10, "type": "flat", "colour": 1}],
+    "objects": [{"kind": "layer", "name": "Main Design", "cadLayer": true, "objects": [
+      {"kind": "path", "cad": true, "paint": 10, "closed": false, "points": [[20, 20], [20, 180]]},
+      {"kind": "path", "cad": true, "paint": 10, "points": [[60, 60], [60, 140], [140, 140], [140, 60]]}]}])");
+  Written w = writeAccepted(*job, testSettings("NormalizedOutput=1"), dir / "cad.pdf");
+  const auto plates = tavtest::measurePlates(w.file, 1, 288);
+  tavtest::expectInks(plates, {{"Die", 100, 180, 1}, {"Die", 140, 100, 1}, {"Die", 100, 100, 0}, {"Die", 100, 170, 0}},
+                      0.3);
 }
 
 TEST(Forms, TransparencyStatesAndSoftMasks) {

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "driver/visitors.h"
+#include "platform/kernel/exportkernel.h"
+#include "platform/localization.h"
 #include "driver_support.h"
 #include "platform/messages.h"
 #include "platform/utf.h"
@@ -172,4 +174,58 @@ TEST(FormVisitors, BoundingBoxIncludesTextsAndCadSearchTellsTheKinds) {
   TavDB::AcceptVisitor(jobGetSpahan(job.get()), cad);
   EXPECT_TRUE(cad.FoundCADObjects());
   EXPECT_TRUE(cad.FoundNonCADObjects());
+}
+
+// The CAD preprocessor on a copied drawing: paths up to the first CAD stroke
+// become CAD strokes (their own line kept, else the stroke creator's round
+// 0.4-point line in their paint), re-screened as line art; groups named
+// like the main design layer in any offered language become "Main Design".
+TEST(FormVisitors, CadPreprocessingMakesStrokesAndFindsTheMainDesign) {
+  auto job = loadJob(jobText(
+      R"([{"name":"Die","cmyk":[0,100,0,0]}])", R"([{"id":1,"inks":{"Die":100}}])",
+      R"([{"id":10,"type":"flat","colour":1,"screen":1}])",
+      R"([{"kind":"group","name":"HAUPTdesign","objects":[)" + square(0, 0, 100, 10) + "," +
+          square(0, 200, 100, 10, R"(,"stroke":{"width":30,"paint":10,"join":"bevel"})") + "," +
+          square(0, 400, 100, 10) + R"(]},{"kind":"group","name":"Main Designs","objects":[]}])",
+      R"(,"screens":[{"id":1,"name":"s","ruling":100}])"));
+  std::unique_ptr<TavDB::Object> copy = TavDB::objdupall(jobGetSpahan(job.get()));
+  TavDB::Object* group = copy->member(0);
+  // The third path was made a CAD stroke by an earlier pass: the walk ends there.
+  group->member(2)->extraMut().cadStroke = true;
+  TavPDF::PreprocessCADObject preprocess(job.get(), TavPDF::PreprocessCADObject::kLineArtScreens);
+  TavDB::AcceptVisitor(copy.get(), preprocess);
+  EXPECT_FALSE(preprocess.active());
+
+  EXPECT_EQ(group->name(), "Main Design");
+  EXPECT_EQ(copy->member(1)->name(), "Main Designs") << "a longer name is another name";
+  const TavDB::Object* made = group->member(0);
+  ASSERT_TRUE(TavricLib::IsCADStroke(made) && made->stroke() != nullptr);
+  EXPECT_EQ(made->paint(), kPaintNoFill) << "a line, not an area";
+  EXPECT_DOUBLE_EQ(made->stroke()->width, 4.0) << "0.4 point at 720 units per inch";
+  EXPECT_EQ(made->stroke()->join, TavDB::Stroke::kRoundJoin);
+  EXPECT_EQ(made->stroke()->cap, TavDB::Stroke::kRoundCap);
+  EXPECT_EQ(made->stroke()->miterLimit, 10.0);
+  EXPECT_EQ(paiistra(job.get(), made->stroke()->paint), paiistra(job.get(), 10));
+  EXPECT_EQ(paipoi(job.get(), made->stroke()->paint)->colour, 1);
+  EXPECT_EQ(paipoi(job.get(), made->stroke()->paint)->screen, kNoScreen);
+  const TavDB::Object* own = group->member(1);
+  EXPECT_EQ(own->stroke()->width, 30) << "its own line is kept";
+  EXPECT_EQ(own->stroke()->join, TavDB::Stroke::kBevelJoin);
+  EXPECT_EQ(paipoi(job.get(), own->stroke()->paint)->screen, kNoScreen);
+  EXPECT_EQ(group->member(2)->paint(), 10) << "after the first CAD stroke nothing changes";
+  EXPECT_EQ(jobGetSpahan(job.get())->member(0)->member(0)->paint(), 10) << "the job's own tree is untouched";
+}
+
+TEST(FormVisitors, MainDesignNamesInEveryLanguageAndWildcards) {
+  const std::pair<const char*, bool> names[] = {
+      {"Main Design", true},  {"main design", true},       {"Hauptdesign", true},  {"DISE\u00d1O PRINCIPAL", true},
+      {"Hoofdontwerp", true}, {"Design principal", true}, {"Main Design 2", false}, {"Design", false},
+      {"", false}};
+  for (const auto& [name, main] : names) EXPECT_EQ(TavPDF::IsMainDesignName(name), main) << name;
+  const std::tuple<const char*, const char*, bool> wildcards[] = {
+      {"Main Design 2", "Main Design*", true}, {"Main Design", "Main Design*", true}, {"Mein Design", "M?in design", true},
+      {"Main", "Main?", false},                {"abcabd", "*abd", true},               {"abcab", "*abd", false},
+      {"x", "", false},                        {"", "*", true}};
+  for (const auto& [text, pattern, match] : wildcards)
+    EXPECT_EQ(TavSys::CompareWithWildcards(text, pattern), match) << text << " ~ " << pattern;
 }

@@ -89,5 +89,34 @@ TEST(ExportDotgain, AFileThatCannotBeUsedIsSaidOnceAndTheInksGoWithout) {
   }
 }
 
+// An ink the separation map sends onto another prints on that ink's plate,
+// and with that ink's curve; without the separation map it keeps its own
+// plate and curve (the next export of the same job included).
+TEST(ExportDotgain, RemappedInksTakeTheCurveOfTheirTarget) {
+  tavtest::TestFolder dir;
+  tavtest::writeFile(dir / "curves.txt", kCurves);
+  const TavSys::filref curves((dir / "curves.txt").string());
+  const std::string inks = R"([{"name":"Cyan","process":"cyan"},{"name":"Magenta","process":"magenta"},)"
+                           R"({"name":"Orange","cmyk":[0,50,100,0],"dotgainCurve":"Warm","mapTo":"Cyan"}])";
+  auto job = loadJob(colouredSquares(inks, {R"({"Orange":50})"}));
+  const double cyan = expectedHalfTint(*job, curves, 0), orange = expectedHalfTint(*job, curves, 2);
+  ASSERT_GE(orange - cyan, 0.2);
+  struct Case {
+    const char* disabler;
+    const char* plate;
+    double share;
+  };
+  for (const Case& c : {Case{"1", "Cyan", cyan}, Case{"0", "Orange", orange}}) {
+    SCOPED_TRACE(std::string("UseSeparationDisabler=") + c.disabler);
+    exportAccepted(job.get(),
+                   flavour("Press", std::string("UseSeparationDisabler=") + c.disabler +
+                                        " EnableDotgain=True DotgainFile=" + curves.getFullPathAsUtf8()),
+                   dir / "out.pdf");
+    const auto plates = tavtest::measurePlates(dir / "out.pdf");
+    EXPECT_NEAR(plates.inkAtPoint(c.plate, 117, 720 - 117), c.share, 0.01) << plates.summary();
+  }
+  EXPECT_EQ(job->separations[2].parametersOf, -1) << "the job keeps its own parameters";
+}
+
 }  // namespace
 }  // namespace drivertest

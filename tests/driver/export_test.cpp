@@ -11,6 +11,9 @@
 #include "driver/flattening.h"
 #include "driver/visitors.h"
 #include "driver/writepdf.h"
+#include "platform/fonts/fontface.h"
+#include "platform/utf.h"
+#include <nlohmann/json.hpp>
 #include "driver_support.h"
 #include "platform/certify.h"
 #include "platform/system.h"
@@ -216,8 +219,8 @@ TEST(Export, ChecksAnswerWithTheirResultAndMessages) {
   }
 }
 
-// What the settings or the job ask for and this version does not write is
-// named, once per kind, and only when it is asked for.
+// The stock flavours and every preview the settings offer are written:
+// nothing is reported as left out.
 TEST(Export, SaysWhatItLeavesOut) {
   const std::string screened = jobText(
       kStandardInks, R"([{"id":20,"inks":{"Cyan":100}}])", R"([{"id":30,"type":"flat","colour":20,"screen":1}])",
@@ -228,11 +231,13 @@ TEST(Export, SaysWhatItLeavesOut) {
     std::vector<std::string> named;  // the warnings' texts contain these, one each
   };
   const Case cases[] = {
-      {"Reader", plainJobText(), {"separated previews"}},
+      {"Reader", plainJobText(), {}},
       {"Press", plainJobText(), {}},
-      {"Press IncludeScreening=1 AddThumbnail=1 IncludeSeparatedPreview=1 IncludeVornPreview=1", screened,
-       {"separated previews", "ink preview"}},
-      {"Normalized", plainJobText(), {"ink preview"}},
+      {"Press IncludeScreening=1 AddThumbnail=1 IncludeSeparatedPreview=1 IncludeVornPreview=1", screened, {}},
+      {"Normalized", plainJobText(), {}},
+      {"NormalizedEmbedded", plainJobText(), {}},
+      {"Separated", plainJobText(), {}},
+      {"Viewing", plainJobText(), {}},
   };
   tavtest::TestFolder dir;
   for (const Case& c : cases) {
@@ -525,4 +530,56 @@ TEST(Export, SixtySpotInksOnOnePageReachTheirPlates) {
     EXPECT_NEAR(plates.inkAtPoint(ink, 90, 70), share(i) / 100.0, 0.01) << ink << " in the mixed colour";
   }
   EXPECT_NEAR(plates.inkAtPoint("Cyan", 90, 70), 0.3, 0.01);
+}
+
+// A batch process keeps a job open from one document to the next. Before each
+// document the job's font cache is made anew from the tree, so that the
+// characters its texts show now have codes, however many other characters
+// they showed before; the marker file in the application folder turns that off.
+TEST(ExportBatch, FontCacheFollowsTheTextsOfTheTree) {
+  const Fonts::FontFace* face = Fonts::FindFontFace("NimbusSans-Regular");
+  ASSERT_NE(face, nullptr);
+  // Two sets of 150 characters beyond ASCII that the font shows: together
+  // more than the 224 codes one font has in a job.
+  std::string first, second;
+  int found = 0;
+  for (char32_t ch = 0xA1; ch < 0x3000 && found < 300; ++ch) {
+    if (face->glyphForUnicode(ch) < 0) continue;
+    std::string& text = found++ < 150 ? first : second;
+    text += TavSys::Uni16CharToUTF8(std::u16string(1, char16_t(ch))) + (found % 20 == 0 ? " " : "");
+  }
+  ASSERT_EQ(found, 300);
+  auto textJob = [](const std::string& text) {
+    return jobText(kStandardInks, R"([{"id":1,"inks":{"Black":100}}])", R"([{"id":10,"type":"flat","colour":1}])",
+                   R"([{"kind":"text","at":[1000,720],"width":5000,"runs":[{"text":)" +
+                       nlohmann::json(text).dump() + R"(,"font":"NimbusSans-Regular","size":8,"paint":10}]}])");
+  };
+  tavtest::TestFolder dir, app;
+  tavtest::writeFile(app / "UpdateFontCacheOutlines.disabler", "");
+  struct Case {
+    const char* what;
+    int batch;
+    bool marker;
+    bool shown;  // every character of the second set shown
+  };
+  for (const Case& c : {Case{"batch", 1, false, true}, Case{"batch with the marker", 1, true, false}}) {
+    SCOPED_TRACE(c.what);
+    auto job = loadJob(textJob(first), dir.path());
+    // The host edits the text: the second set replaces the first.
+    jobGetSpahan(job.get())->member(0)->extraMut().text->runs[0].text = second;
+    if (c.marker) ::setenv("TAV_APPLICATION_FOLDER", app.path().c_str(), 1);
+    setArtque(c.batch);
+    const auto run = exportJob(job.get(), flavour("Press"), dir / "text.pdf");
+    setArtque(0);
+    ::unsetenv("TAV_APPLICATION_FOLDER");
+    ASSERT_EQ(run.result, 0) << run.keys();
+    EXPECT_EQ(run.has("PDF/CHARACTER NOT IN FONT"), !c.shown) << run.keys();
+    if (!c.shown) continue;
+    tavtest::expectPdfAcceptedByAllConsumers(dir / "text.pdf");
+    std::string extracted = tavtest::runProcess({"pdftotext", (dir / "text.pdf").string(), "-"}).out;
+    std::erase_if(extracted, [](char ch) { return ch == '\n' || ch == ' ' || ch == '\f'; });
+    std::string expected = second;
+    std::erase(expected, ' ');
+    EXPECT_EQ(extracted, expected);
+  }
 }

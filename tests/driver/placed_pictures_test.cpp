@@ -176,6 +176,48 @@ TEST(PlacedPictures, EpsFilesArePostScriptOverTheirPreview) {
   }
 }
 
+// A placed PDF page is written as a reference naming its file and page; it
+// is replaced by the page itself only when placed files are embedded or go
+// with the workflow's private data. Linked output keeps the reference for
+// the workflow that resolves it, and nothing shows in its place.
+TEST(PlacedPictures, PdfPagesStayReferencesUnlessEmbedded) {
+  tavtest::TestFolder dir;
+  tavtest::PdfBuilder page;
+  page.page("", {"1 0 0 0 k 0 0 100 100 re f"}, 100, 100);
+  page.page("", {"0 0 0 1 k 0 0 100 100 re f"}, 100, 100);
+  page.write(dir / "page.pdf");
+  struct Case {
+    const char* settings;
+    bool embedded;
+  };
+  for (const Case& c : {Case{"EmbedImages=1", true}, Case{"EmbedImages=0", false},
+                        Case{"EmbedImages=0 IncludePrivateData=1", true}}) {
+    SCOPED_TRACE(c.settings);
+    auto job = loadJob(placedJob(kStandardInks, R"("file":"page.pdf","pdfPage":1)"), dir.path());
+    exportAccepted(job.get(), flavour("Press", c.settings), dir / "out.pdf");
+    tavtest::Pdf pdf(dir / "out.pdf");
+    QPDFObjectHandle form;
+    std::string formName;
+    for (auto [name, x] : pdf.page(0).getKey("/Resources").getKey("/XObject").getDictAsMap()) {
+      if (at(x, "/Subtype") != "/Form") continue;
+      form = x;
+      formName = name;
+    }
+    ASSERT_TRUE(form.isInitialized());
+    if (c.embedded) {
+      EXPECT_EQ(at(form, "/Ref"), "null");
+      EXPECT_EQ(tavtest::streamData(form), "0 0 0 1 k\n0 0 100 100 re\nf\n");  // one operator a line
+    } else {
+      EXPECT_EQ(at(form, "/Ref/F/F"), (dir / "page.pdf").string());
+      EXPECT_EQ(at(form, "/Ref/F/Type") + at(form, "/Ref/Page"), "/FileSpec1");
+      EXPECT_EQ(at(form, "/Name"), formName) << "the name it is drawn by";
+      EXPECT_EQ(tavtest::streamData(form), "\n");
+    }
+    tavtest::expectInks(tavtest::measurePlates(dir / "out.pdf"),
+                        {{"Black", 122, 598, c.embedded ? 1.0 : 0.0}, {"Cyan", 122, 598, 0}});
+  }
+}
+
 TEST(PlacedPictures, APlacedPdfPageStartsFromTheDefaultState) {
   tavtest::TestFolder dir;
   // Filled before any colour is set (black, as on every page); a black square

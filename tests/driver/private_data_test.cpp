@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 
 #include "driver_support.h"
 #include "pdfwriter/privatedata.h"
@@ -273,6 +275,62 @@ TEST(PrivateData, DrawnBarcodesScan) {
     std::string read = scan.out;
     while (!read.empty() && (read.back() == '\n' || read.back() == '\r')) read.pop_back();
     EXPECT_EQ(read, c.read) << scan.describe();
+  }
+}
+
+// pdftotext's words with their boxes (points), one "word x0 y0 x1 y1" each.
+std::vector<std::pair<std::string, std::vector<double>>> placedWords(const std::filesystem::path& pdf) {
+  const auto r = tavtest::runProcess({"pdftotext", "-bbox", pdf.string(), "-"});
+  EXPECT_EQ(r.exitCode, 0) << r.describe();
+  std::vector<std::pair<std::string, std::vector<double>>> words;
+  for (std::size_t at = r.out.find("<word "); at != std::string::npos; at = r.out.find("<word ", at + 1)) {
+    const std::string tag = r.out.substr(at, r.out.find("</word>", at) - at);
+    std::vector<double> box;
+    for (const char* key : {"xMin=\"", "yMin=\"", "xMax=\"", "yMax=\""})
+      box.push_back(std::stod(tag.substr(tag.find(key) + std::strlen(key))));
+    words.emplace_back(tag.substr(tag.find('>') + 1), box);
+  }
+  return words;
+}
+
+// A turned barcode written as a barcode form holds the upright barcode,
+// bars and digits, and is turned where the page draws it: its digits lie
+// where the same barcode written as graphics has them, and at a right angle
+// (where turning back and forth is exact) it prints the same plate.
+TEST(BarcodeForms, TurnedFormsPrintAsTheirGraphics) {
+  const struct {
+    const char* symbology;
+    const char* data;
+    int angle;
+  } cases[] = {{"EAN-13", "501234567890", 90}, {"CODE-39", "TAV-2026", -45}, {"EAN-13", "501234567890", 180},
+               {"UPC-A", "03600029145", 30}};
+  tavtest::TestFolder dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.symbology) + " at " + std::to_string(c.angle));
+    auto job = loadJob(R"({"ppi":720,"origin":[2880,0],"boxes":{"media":[0,0,2880,2880]},)"
+                       R"("inks":[{"name":"Black","process":"black"}],"colours":[{"id":1,"inks":{"Black":100}}],)"
+                       R"("paints":[{"id":30,"type":"flat","colour":1}],"objects":[{"kind":"group","at":[1440,1440],)"
+                       R"("barcode":{"symbology":")" + std::string(c.symbology) + R"(","data":")" + c.data +
+                       R"(","paint":30,"angle":)" + std::to_string(c.angle) + "}}]}");
+    const auto graphics = dir / "graphics.pdf", form = dir / "form.pdf";
+    ASSERT_EQ(exportAccepted(job.get(), flavour("Press"), graphics).result, 0);
+    ASSERT_EQ(exportAccepted(job.get(), flavour("Press", "IncludePrivateData=True"), form).result, 0);
+    ASSERT_EQ(at(tavtest::Pdf(form).page(0), "/Resources/XObject/Barcode_0_0/Subtype"), "/Form");
+
+    const auto expected = placedWords(graphics), shown = placedWords(form);
+    ASSERT_FALSE(expected.empty());
+    ASSERT_EQ(shown.size(), expected.size());
+    for (std::size_t k = 0; k < expected.size(); ++k) {
+      EXPECT_EQ(shown[k].first, expected[k].first);
+      for (std::size_t i = 0; i < 4; ++i) EXPECT_NEAR(shown[k].second[i], expected[k].second[i], 0.25) << expected[k].first;
+    }
+    if (c.angle % 90 != 0) continue;
+    const tavtest::Plate a = tavtest::measurePlates(graphics, 1, 200).plate("Black");
+    const tavtest::Plate b = tavtest::measurePlates(form, 1, 200).plate("Black");
+    ASSERT_EQ(a.samples.size(), b.samples.size());
+    int differing = 0;
+    for (std::size_t i = 0; i < a.samples.size(); ++i) differing += std::abs(int(a.samples[i]) - int(b.samples[i])) > 64;
+    EXPECT_EQ(differing, 0) << "graphics " << a.coverage() << ", form " << b.coverage();
   }
 }
 

@@ -2,6 +2,7 @@
 // simple font, the fonts made for embedding, and the job loader's checks.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <set>
 
 #include "platform/fonts/fontcache.h"
@@ -72,10 +73,13 @@ TEST(FontCache, AFontShowsAtMost224CharactersInAJob) {
 
 TEST(FontCache, MacRomanCodesNameGlyphsOfTheStandardFonts) {
   FontCache cache;
+  // The codes PDF's MacRomanEncoding leaves empty.
+  const std::set<int> empty{0x7F, 0xAD, 0xB0, 0xB2, 0xB3, 0xB6, 0xB7, 0xB8,
+                            0xB9, 0xBA, 0xBD, 0xC3, 0xC5, 0xC6, 0xD7, 0xF0};
   for (const char* font : {"Helvetica", "Times-BoldItalic", "Courier"}) {
     const int id = cache.FontId(font);
     for (int code = 32; code < 256; ++code) {
-      const bool expected = code != 0x7F && code != 0xF0;
+      const bool expected = empty.count(code) == 0;
       EXPECT_EQ(cache.GlyphOfCode(id, code) >= 0, expected) << font << " code " << code;
     }
   }
@@ -166,6 +170,40 @@ TEST(FontCache, TheJobLoaderRefusesTextThatCannotBeSet) {
       EXPECT_NE(e.detail().find(c.message), std::string::npos) << e.detail();
     }
   }
+}
+
+// The standard text fonts are written with PDF's MacRomanEncoding, which has
+// no code for Mac OS Roman's mathematical signs: they are refused at load,
+// with the run's place, while fonts that carry their own encoding take them.
+TEST(FontCache, StandardTextFontsTakeOnlyWhatMacRomanEncodingNames) {
+  const std::u32string signs = U"\u2260\u221e\u2264\u2265\u2202\u2211\u220f\u03c0\u222b\u03a9\u221a\u2248\u2206\u25ca";
+  auto load = [](const std::string& font, char32_t ch) {
+    char escaped[16];
+    std::snprintf(escaped, sizeof escaped, "\\u%04x", unsigned(ch));
+    const std::string text =
+        std::string(R"({"ppi":72,"boxes":{"media":[0,0,1000,1000]},"colours":[{"id":1}],"paints":[{"id":10,"type":"flat","colour":1}],)"
+                    R"("objects":[{"kind":"group","objects":[{"kind":"text","at":[0,0],"runs":[{"size":10,"paint":10,"text":"a)") +
+        escaped + R"(","font":")" + font + R"("}]}]}]})";
+    return TavKernel::loadJobFromMemory(text, "/nonexistent", "job.json");
+  };
+  for (char32_t sign : signs) {
+    char name[16];
+    std::snprintf(name, sizeof name, "U+%04X", unsigned(sign));
+    SCOPED_TRACE(name);
+    for (const char* font : {"Helvetica", "Times-Roman", "Courier-Bold"}) {
+      try {
+        load(font, sign);
+        ADD_FAILURE() << font << " took the sign";
+      } catch (const TavSys::Error& e) {
+        EXPECT_EQ(e.detail(), std::string("job.json: /objects/0/objects/0/runs/0/text: the character ") + name +
+                                  " is not in the encoding of the font \"" + font + "\"");
+      }
+    }
+    // An embedded font is encoded by the characters the job gives it.
+    EXPECT_NO_THROW(load("NimbusSans-Regular", sign));
+  }
+  // Signs the encoding does name stay characters of the standard fonts.
+  for (char32_t ch : {U'\u00b1', U'\u00b5', U'\u2026', U'\u00e6', U'\u00a0'}) EXPECT_NO_THROW(load("Helvetica", ch));
 }
 
 }  // namespace

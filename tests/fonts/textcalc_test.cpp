@@ -224,4 +224,56 @@ TEST(TextCalculator, OutlinesOfTheCharactersAndRules) {
   EXPECT_LT(h.top, 960);
 }
 
+// The laid-out box of a text holds every point its outlines reach and, for
+// an upright text, no more than the outlines' own box (control points
+// included), whatever the alignment, lines, scale or rules. A turned text's
+// box holds its turned glyph boxes, a little more than the letters.
+TEST(TextCalculator, LaidOutBoxIsWhatTheCharactersCover) {
+  const struct {
+    const char* what;
+    std::string text;
+    int slack = 1;  // job units the box may reach beyond the outlines
+  } cases[] = {
+      {"left", R"({"kind":"text","at":[3000,3000],"runs":[)" + run("Station 1") + "]}"},
+      {"centred, tracked, bold",
+       R"({"kind":"text","at":[3000,3000],"align":"centre","runs":[{"text":"Station 1","font":"NimbusSans-Bold","size":10,"paint":10,"tracking":20}]})"},
+      {"right, two lines", R"({"kind":"text","at":[3000,3000],"align":"right","runs":[)" + run("ab\\nlonger line") + "]}"},
+      {"framed and justified",
+       R"({"kind":"text","at":[3000,3000],"width":600,"align":"justify","runs":[)" + run("one two three four five six") + "]}"},
+      {"scaled, risen, underlined", R"({"kind":"text","at":[3000,3000],"runs":[)" +
+                                        run("gyp", R"(,"hscale":150,"rise":4,"underline":true)") + "]}"},
+      {"turned 30 degrees", R"({"kind":"text","at":[3000,3000],"matrix":[0.866,-0.5,0.5,0.866],"runs":[)" +
+                                run("Turned text") + "]}", 20},
+      {"italic overhang", R"({"kind":"text","at":[3000,3000],"runs":[{"text":"fff","font":"NimbusRoman-Italic","size":40,"paint":10}]})"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto job = textJob(c.text);
+    TavDB::Object* text = firstText(job.get());
+    const TavDB::tv_box box = texcalbounds(job.get(), text);
+    ASSERT_FALSE(box.isEmpty());
+    auto outlines = texhivecget(job.get(), text, 1);
+    ASSERT_TRUE(outlines);
+    const TavDB::tv_box reach = outlines->bounds();  // control points included
+    EXPECT_GE(box.top, reach.top - c.slack);
+    EXPECT_GE(box.left, reach.left - c.slack);
+    EXPECT_LE(box.bottom, reach.bottom + c.slack);
+    EXPECT_LE(box.right, reach.right + c.slack);
+    std::vector<const TavDB::Object*> todo{outlines.get()};
+    while (!todo.empty()) {
+      const TavDB::Object* o = todo.back();
+      todo.pop_back();
+      for (const auto& m : o->members()) todo.push_back(m.get());
+      for (const TavDB::PathPoint& p : o->points()) {
+        if (p.type == TavDB::PathPoint::kControl) continue;
+        EXPECT_TRUE(p.v >= box.top - 1 && p.v <= box.bottom + 1 && p.h >= box.left - 1 && p.h <= box.right + 1)
+            << p.v << ", " << p.h << " outside " << box.top << " " << box.left << " " << box.bottom << " " << box.right;
+      }
+    }
+  }
+  // Nothing to set: no box.
+  auto blank = textJob(R"({"kind":"text","at":[3000,3000],"runs":[)" + run("   ") + "]}");
+  EXPECT_TRUE(texcalbounds(blank.get(), firstText(blank.get())).isEmpty());
+}
+
 }  // namespace

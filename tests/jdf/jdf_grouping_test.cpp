@@ -3,6 +3,8 @@
 // collect-marks setting.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "jdf/jdfplaced.h"
 #include "jdf_support.h"
 #include "support/consumers.h"
@@ -99,4 +101,66 @@ TEST(JDFGrouping, APlacedEPSThatIsNotDCSStopsTheExportBeforeAnyFile) {
   EXPECT_TRUE(run.has("JDF/EXPORT JDF DOES NOT SUPPORT PLACED EPS FILES"));
   EXPECT_EQ(tavtest::folderListing(dir.path()), before);
   EXPECT_TRUE(run.produced.empty());
+}
+
+namespace {
+
+std::string textMark(const char* name, int v, int h, const char* text, const std::string& more = "") {
+  return R"({"kind":"text","name":")" + std::string(name) + R"(","at":[)" + std::to_string(v) + "," +
+         std::to_string(h) + "]" + more + R"(,"runs":[{"text":")" + text +
+         R"(","font":"NimbusSans-Bold","size":12,"paint":30}]})";
+}
+
+}  // namespace
+
+// A text mark takes the place its laid-out characters cover: marks near
+// its end or left of its centre join its group, and its file shows it whole.
+TEST(JDFGrouping, TextMarksTakeThePlaceOfTheirLaidOutCharacters) {
+  tavtest::TestFolder dir;
+  tavtest::writeFile(dir / "art.pdf", "%PDF-1.4\n");
+  tavtest::writeFile(dir / "art.eps", "%!PS-Adobe-3.0 EPSF-3.0\n");
+  struct Case {
+    const char* what;
+    std::string objects;
+    std::vector<std::string> groups;
+    const char* shown;  // what pdftotext finds in the first marks file
+  };
+  const Case cases[] = {
+      {"a square just past a long text's end",
+       textMark("t", 100, 0, "Mark text that is long") + "," + obj("b", 80, 128, 30), {"t b"}, "Mark text that is long"},
+      {"a square left of a centred text",
+       textMark("t", 100, 300, "Centred mark text", R"(,"align":"centre")") + "," + obj("b", 80, 220, 30), {"t b"},
+       "Centred mark text"},
+      {"a text turned upright", textMark("t", 400, 100, "Upright mark", R"(,"matrix":[0,-1,1,0])"), {"t"},
+       "Upright mark"},
+      {"two lines", textMark("t", 100, 0, "First line\\nSecond line of the mark"), {"t"},
+       "First line Second line of the mark"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto job = drivertest::loadJob(layoutJob(c.objects), dir.path());
+    PDFSettings settings = drivertest::flavour("JDF");
+    {
+      JDFDocument document(job.get(), settings, true, false, false, nullptr);
+      JDFSheet* sheet = document.writeJDFLayout({0, 0, 720, 720}, "t", {});
+      ASSERT_TRUE(collectJDFPlacedObjects(*sheet, job.get()));
+      std::vector<std::string> groups;
+      for (const auto& placed : sheet->placedObjects) {
+        std::string names;
+        for (const TavDB::Object* o : static_cast<const JDFMarks&>(*placed).objects())
+          names += (names.empty() ? "" : " ") + o->name();
+        groups.push_back(names);
+      }
+      EXPECT_EQ(groups, c.groups);
+    }
+    const auto run = jdftest::exportJdf(job.get(), settings, dir / "marks.jdf");
+    ASSERT_EQ(run.result, 0);
+    jdftest::expectFolderSound(dir / "marks.jdf");
+    const auto r = tavtest::runProcess({"pdftotext", (dir / "marks_marks0.pdf").string(), "-"});
+    EXPECT_EQ(r.exitCode, 0) << r.describe();
+    std::istringstream words(r.out);
+    std::string word, shown;
+    while (words >> word) shown += (shown.empty() ? "" : " ") + word;
+    EXPECT_EQ(shown, c.shown);
+  }
 }

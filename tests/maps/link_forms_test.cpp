@@ -7,6 +7,8 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
+#include <map>
+
 #include "driver_support.h"
 #include "map_support.h"
 #include "platform/files.h"
@@ -158,6 +160,186 @@ TEST(LinkForms, MapsUnderImageLinksAreFormsWithTheirFlatInksBeside) {
       }
     }
   }
+}
+
+namespace {
+
+// The XObjects of the page whose names begin with `prefix`.
+std::map<std::string, QPDFObjectHandle> formsNamed(tavtest::Pdf& pdf, const std::string& prefix) {
+  std::map<std::string, QPDFObjectHandle> forms;
+  for (auto& [name, x] : pdf.page(0).getKey("/Resources").getKey("/XObject").getDictAsMap())
+    if (name.rfind(prefix, 0) == 0) forms.emplace(name, x);
+  return forms;
+}
+
+int imageCount(tavtest::Pdf& pdf) {
+  int images = 0;
+  for (QPDFObjectHandle& o : pdf.qpdf().getAllObjects())
+    images += o.isStream() && o.getDict().getKey("/Subtype").isNameAndEquals("/Image");
+  return images;
+}
+
+}  // namespace
+
+// Maps that one file feeds are written under OPI links as forms carrying
+// their OPI dictionary; the picture goes into the file only with EmbedImages.
+TEST(LinkForms, MapsUnderOpiLinksAreFormsWithTheirOpiDictionary) {
+  tavtest::TestFolder dir;
+  writeMapFiles(dir.path());
+  // Map 1: cyan and magenta from ink.tif; map 2: the spot ink at 40 % from
+  // the gray spot.tif, below the first. Both knock out the yellow ground.
+  const std::string maps =
+      R"([{"id":1,"files":["ink.tif"],"channels":[{"ink":"Cyan","channel":0},{"ink":"Magenta","channel":1}],)"
+      R"("colour":2,"width":40,"height":30,"resolution":18},)"
+      R"({"id":2,"files":["spot.tif"],"channels":[{"ink":"Spot"}],"colour":3,"width":40,"height":30,"resolution":18}])";
+  auto job = loadJob(jobText(kInks,
+                             R"([{"id":1,"inks":{"Yellow":40}},{"id":2,"inks":{"Cyan":100,"Magenta":100}},)"
+                             R"({"id":3,"inks":{"Spot":40}}])",
+                             R"([{"id":10,"type":"flat","colour":1},)" + mapPaint(20, 1, 720, 720, 40) + "," +
+                                 mapPaint(21, 2, 2520, 720, 40) + "]",
+                             "[" + square(360, 360, 3600, 10) + "," + mapFrame(20, 720, 720, 40) + "," +
+                                 mapFrame(21, 2520, 720, 40) + "]",
+                             ",\"maps\":" + maps),
+                     dir.path());
+  for (const bool embed : {false, true}) {
+    SCOPED_TRACE(embed ? "embedded" : "linked");
+    const fs::path out = dir / "opi-maps.pdf";
+    const auto run = exportJob(job.get(), flavour("Press", std::string("LinkType=1 EmbedImages=") + (embed ? "1" : "0")),
+                               out);
+    ASSERT_EQ(run.result, 0) << run.keys();
+    EXPECT_FALSE(run.has("PDF/IMAGES EMBEDDED NO OPI CREATED")) << run.keys();
+    tavtest::expectPdfAcceptedByAllConsumers(out);
+    tavtest::expectContentStreamsSound(out);
+    tavtest::Pdf pdf(out);
+    const auto forms = formsNamed(pdf, "/OPI_");
+    ASSERT_EQ(forms.size(), 2u);
+    std::map<std::string, QPDFObjectHandle> byFile;
+    for (auto [name, form] : forms) {
+      QPDFObjectHandle opi = form.getDict().getKey("/OPI").getKey("/1.3");
+      ASSERT_TRUE(opi.isDictionary()) << name;
+      const std::string file = opi.getKey("/F").getUTF8Value();
+      byFile.emplace(file.substr(file.rfind('/') + 1), opi);
+      EXPECT_EQ(tavtest::streamData(form).empty(), !embed) << name;
+    }
+    ASSERT_EQ(byFile.count("ink.tif") + byFile.count("spot.tif"), 2u);
+    // Both files come with the process inks' own mapping; 40 x 30 pixels at
+    // 18 ppi are 160 x 120 points, the first placed at (72, 528) .. (232, 648).
+    tavtest::expectValues(byFile["ink.tif"], {{"/Type", "/OPI"},
+                                               {"/Version", "1.3"},
+                                               {"/inpd:ImageMapping/Type", "/AICS2"},
+                                               {"/Size", "[ 160 120 ]"},
+                                               {"/CropRect", "[ 0 0 160 120 ]"},
+                                               {"/Color", "null"},
+                                               {"/Overprint", "null"}});
+    EXPECT_EQ(tavtest::numbers(byFile["ink.tif"].getKey("/Position")),
+              (std::vector<double>{72, 528, 72, 648, 232, 648, 232, 528}));
+    // The spot map prints one ink: the OPI server learns its colour and tint.
+    tavtest::expectValues(byFile["spot.tif"], {{"/Color", "[ 0 0.4 1 0.1 (Spot) ]"}, {"/Tint", "0.4"}});
+    EXPECT_TRUE(byFile["spot.tif"].getKey("/ID").getUTF8Value().starts_with("qel-pdf:"));
+    EXPECT_EQ(imageCount(pdf), embed ? 2 : 0);
+
+    const tavtest::Plates plates = tavtest::measurePlates(out);
+    EXPECT_EQ(plates.plates.count("Spot"), embed ? 1u : 0u) << "only the spot map prints the spot ink";
+    for (int y = 2; y < kHeight; y += 9) {
+      for (int x = 3; x < kWidth; x += 11) {
+        const int px = 72 + 4 * x + 2, py = 72 + 4 * y + 2;
+        EXPECT_NEAR(plates.inkAtPixel("Cyan", px, py), embed ? cyanAt(x, y) / 255.0 : 0.0, 0.02) << x << "," << y;
+        if (embed) {
+          EXPECT_NEAR(plates.inkAtPixel("Spot", px, py + 180), 0.4 * (255 - spotLightAt(x, y)) / 255.0, 0.02)
+              << x << "," << y;
+        }
+      }
+    }
+  }
+}
+
+// A paint-map group stands for its map as a whole: under OPI links it is one
+// OPI form naming the map's file, cut to the group's outline.
+TEST(LinkForms, PaintMapGroupsUnderOpiLinksAreOneOpiForm) {
+  tavtest::TestFolder dir;
+  writeMapFiles(dir.path());
+  const std::string map =
+      R"({"id":1,"files":["ink.tif"],"channels":[{"ink":"Cyan","channel":0},{"ink":"Magenta","channel":1}],)"
+      R"("colour":2,"width":40,"height":30,"resolution":18})";
+  // The outline: the map's pixels 6..34 across and 6..24 down.
+  const std::string group = R"({"kind":"group","paintMap":true,"objects":[)"
+                            R"({"kind":"path","points":[[960,960],[960,2080],[1680,2080],[1680,960]]},)" +
+                            mapFrame(20, 720, 720, 40) + "]}";
+  auto job = loadJob(jobText(kInks, R"([{"id":1,"inks":{"Yellow":40}},{"id":2,"inks":{"Cyan":100,"Magenta":100}}])",
+                             R"([{"id":10,"type":"flat","colour":1},)" + mapPaint(20, 1, 720, 720, 40) + "]",
+                             "[" + square(360, 360, 3600, 10) + "," + group + "]", ",\"maps\":[" + map + "]"),
+                     dir.path());
+  ASSERT_TRUE(isPaimapGroup(jobGetSpahan(job.get())->member(1)));
+  struct Case {
+    const char* settings;
+    bool form, embedded;
+    double cyanOutside;  // at the map's pixel (38, 2), outside the outline
+  };
+  const double cyanAt38 = cyanAt(38, 2) / 255.0;
+  const Case cases[] = {
+      {"LinkType=1 EmbedImages=0", true, false, 0},
+      {"LinkType=1 EmbedImages=1", true, true, 0},
+      // Without OPI links (or before PDF 1.4) the group is drawn as any
+      // group: the outline paints nothing and cuts nothing.
+      {"LinkType=0 EmbedImages=1", false, true, cyanAt38},
+      {"LinkType=1 EmbedImages=1 PDFCompatibility=1 EnableFlattening=1 IncludeLayers=0", false, true, cyanAt38},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.settings);
+    const fs::path out = dir / "paint-map-group.pdf";
+    const auto run = exportJob(job.get(), flavour("Press", c.settings), out);
+    ASSERT_EQ(run.result, 0) << run.keys();
+    EXPECT_FALSE(run.has("PDF/IMAGES EMBEDDED NO OPI CREATED")) << run.keys();
+    tavtest::expectPdfAcceptedByAllConsumers(out);
+    tavtest::expectContentStreamsSound(out);
+    tavtest::Pdf pdf(out);
+    const auto forms = formsNamed(pdf, "/O_");
+    ASSERT_EQ(forms.size(), c.form ? 1u : 0u);
+    if (c.form) {
+      QPDFObjectHandle form = forms.begin()->second;
+      QPDFObjectHandle opi = form.getDict().getKey("/OPI").getKey("/1.3");
+      tavtest::expectValues(opi, {{"/Type", "/OPI"}, {"/inpd:ImageMapping", "<< /Type /QEL >>"},
+                                  {"/Size", "[ 160 120 ]"}});
+      EXPECT_TRUE(opi.getKey("/F").getUTF8Value().ends_with("/ink.tif"));
+      EXPECT_EQ(tavtest::numbers(opi.getKey("/Position")),
+                (std::vector<double>{72, 528, 72, 648, 232, 648, 232, 528}));
+      EXPECT_EQ(tavtest::streamData(form).empty(), !c.embedded);
+    }
+    EXPECT_EQ(imageCount(pdf) > 0, c.embedded);
+
+    // Inside the outline the map shows when it is in the file; outside it
+    // the ground shows where the form is cut.
+    const tavtest::Plates plates = tavtest::measurePlates(out);
+    const double inside = c.embedded ? cyanAt(20, 15) / 255.0 : 0.0;
+    EXPECT_NEAR(plates.inkAtPixel("Cyan", 72 + 4 * 20 + 2, 72 + 4 * 15 + 2), inside, 0.02);
+    EXPECT_NEAR(plates.inkAtPixel("Cyan", 72 + 4 * 38 + 2, 72 + 4 * 2 + 2), c.cyanOutside, 0.02);
+    EXPECT_NEAR(plates.inkAtPixel("Yellow", 72 + 4 * 38 + 2, 72 + 4 * 2 + 2), c.form ? 0.4 : 0.0, 0.02);
+  }
+}
+
+// A paint-map group whose map takes its inks from several files (no OPI
+// mapping of its own): the group's OPI form names the file of its last ink
+// with a channel, and without EmbedImages the map, which nothing draws, is
+// not written into the file either.
+TEST(LinkForms, PaintMapGroupOfAMapFromSeveralFilesLeavesNoPictureBehind) {
+  tavtest::TestFolder dir;
+  writeMapFiles(dir.path());
+  const std::string group = R"({"kind":"group","paintMap":true,"objects":[)" + mapFrame(20, 720, 720, 40) + "]}";
+  auto job = loadJob(jobText(kInks, R"([{"id":1,"inks":{"Yellow":40}},{"id":2,"inks":{"Cyan":100,"Magenta":100,"Spot":100}}])",
+                             R"([{"id":10,"type":"flat","colour":1},)" + mapPaint(20, 1, 720, 720, 40) + "]",
+                             "[" + square(360, 360, 3600, 10) + "," + group + "]", ",\"maps\":[" + mapEntry(1, 2) + "]"),
+                     dir.path());
+  const fs::path out = dir / "several-files.pdf";
+  const auto run = exportJob(job.get(), flavour("Press", "LinkType=1 EmbedImages=0"), out);
+  ASSERT_EQ(run.result, 0) << run.keys();
+  EXPECT_FALSE(run.has("PDF/IMAGES EMBEDDED NO OPI CREATED")) << run.keys();
+  tavtest::expectPdfAcceptedByAllConsumers(out);
+  tavtest::Pdf pdf(out);
+  const auto forms = formsNamed(pdf, "/O_");
+  ASSERT_EQ(forms.size(), 1u);
+  QPDFObjectHandle form = forms.begin()->second;
+  EXPECT_TRUE(form.getDict().getKey("/OPI").getKey("/1.3").getKey("/F").getUTF8Value().ends_with("/spot.tif"));
+  EXPECT_EQ(imageCount(pdf), 0);
 }
 
 TEST(LinkForms, OpiIdsNameThePictureRelativeToTheOutputFileHoweverItIsGiven) {

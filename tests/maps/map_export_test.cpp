@@ -159,29 +159,33 @@ TEST(MapExport, EveryFlavourWritesMapsTheConsumersAccept) {
   }
 }
 
-TEST(MapExport, OpiWrappingFormsShowTheirPicture) {
+TEST(MapExport, OpiWrappingFormsShowTheirPictureOnlyWhenEmbedded) {
   tavtest::TestFolder dir;
   writeMapFiles(dir.path());
   // One file feeding the process inks in its own order: a picture an OPI
-  // server could stand in for. No OPI dictionary is written: every form
-  // shows the picture itself, embedded or not.
+  // server stands in for. The wrapping form names the file; it holds the
+  // picture only when images are embedded.
   const std::string map = R"({"id":1,"files":["ink.tif"],"channels":[{"ink":"Cyan","channel":0},)"
                           R"({"ink":"Magenta","channel":1},{"ink":"Yellow","channel":2},{"ink":"Black","channel":3}],)"
                           R"("colour":2,"width":40,"height":30,"resolution":18})";
-  for (const char* embed : {"True", "False"}) {
-    SCOPED_TRACE(embed);
+  for (const bool embed : {true, false}) {
+    SCOPED_TRACE(embed ? "embedded" : "linked");
     auto job = loadJob(mapJob(R"("inks":{"Cyan":100,"Magenta":100,"Yellow":100,"Black":100})", "", "", map), dir.path());
     const fs::path pdf = dir / "opi.pdf";
-    const auto run = exportJob(job.get(), flavour("Press", std::string("LinkType=1 EmbedImages=") + embed), pdf);
+    const auto run = exportJob(job.get(), flavour("Press", std::string("LinkType=1 EmbedImages=") + (embed ? "1" : "0")),
+                               pdf);
     ASSERT_EQ(run.result, 0) << run.keys();
-    EXPECT_EQ(run.has("PDF/IMAGES EMBEDDED NO OPI CREATED"), std::string(embed) == "False") << run.keys();
+    EXPECT_FALSE(run.has("PDF/IMAGES EMBEDDED NO OPI CREATED")) << run.keys();
     tavtest::expectPdfAcceptedByAllConsumers(pdf);
     tavtest::expectContentStreamsSound(pdf);
-    EXPECT_NE(tavtest::runProcess({"qpdf", "--qdf", pdf.string(), "-"}).out.find("/OPI_0_Image_1_0_0 Do"),
-              std::string::npos);
+    const std::string qdf = tavtest::runProcess({"qpdf", "--qdf", pdf.string(), "-"}).out;
+    EXPECT_NE(qdf.find("/OPI_0_Image_1_0_0 Do"), std::string::npos);
+    EXPECT_NE(qdf.find("/Type /OPI"), std::string::npos);
+    EXPECT_EQ(countImages(pdf).first, embed ? 1 : 0);
+    // Linked, the place stays empty for the OPI server: the ground shows.
     const tavtest::Plates plates = tavtest::measurePlates(pdf);
-    EXPECT_LT(meanDifference(plates, "Cyan", [](int x, int y) { return cyanAt(x, y) / 255.0; }), 0.02);
-    EXPECT_LT(meanDifference(plates, "Yellow", [](int, int) { return 0.0; }), 0.02) << "knocked out";
+    EXPECT_LT(meanDifference(plates, "Cyan", [&](int x, int y) { return embed ? cyanAt(x, y) / 255.0 : 0.0; }), 0.02);
+    EXPECT_LT(meanDifference(plates, "Yellow", [&](int, int) { return embed ? 0.0 : 0.4; }), 0.02);
   }
 }
 

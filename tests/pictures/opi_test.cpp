@@ -118,3 +118,50 @@ TEST(Opi, PlacedPicturesAndMapsCarryTheirKeys) {
   EXPECT_FALSE(one.hasKey("/Overprint")) << "the map knocks the other inks out";
   EXPECT_EQ(one.getKey("/Tint").getNumericValue(), 0.4);
 }
+
+// A mapped picture whose mask travels in its own file: the mapping names the
+// file's alpha channel (TB false), unless its soft mask is drawn from a map
+// with a transparent background, which the file's background then is (TB true).
+TEST(Opi, MappedPicturesNameTheMaskTheirFileCarries) {
+  tavtest::TestFolder dir;
+  tavtest::TiffLayout cmyka;
+  cmyka.samples = 5;
+  cmyka.photometric = 5;
+  cmyka.extraTypes = {0};
+  tavtest::writeTiff(dir / "cmyka.tif", cmyka);
+  tavtest::writeTiff(dir / "gray.tif", tavtest::TiffLayout{});
+  const std::string place = R"("place":{"origin":[20,10],"widthCorner":[20,30],"heightCorner":[30,10]})";
+  const std::string maps =
+      R"(, "maps": [{"id":1,"files":[")" + (dir / "cmyka.tif").string() +
+      R"("],"colour":20,"width":8,"height":4,"channels":[{"ink":"Cyan","channel":0},{"ink":"Black","channel":3}],)"
+      R"("opacity":{"file":0,"channel":4}},)"
+      R"({"id":2,"files":[")" + (dir / "gray.tif").string() + R"(",")" + (dir / "gray.tif").string() +
+      R"("],"colour":22,"width":8,"height":4,"channels":[{"ink":"Gold"}],"opacity":{"file":1}}],)"
+      R"("patterns":[{"id":1,"kind":"softMask","objects":[{"kind":"path","paint":45,)"
+      R"("points":[[20,10],[20,30],[30,30],[30,10]]}]}])";
+  auto job = g2test::makeJob(kInks, R"([{"id":20,"inks":{"Cyan":100,"Black":100},"others":255},{"id":22,"inks":{"Gold":40}}])",
+                             R"([{"id":43,"type":"map","map":1,"softMask":1,)" + place +
+                                 R"(},{"id":44,"type":"map","map":1,)" + place + R"(},{"id":45,"type":"map","map":2,)" +
+                                 place + "}]",
+                             "[]", maps);
+  ASSERT_TRUE(job);
+  const PDFSettings settings = g2test::testSettings();
+  {
+    g2test::Page page(*job, settings, kPdf15, dir / "masks.pdf");
+    PDFProof& w = page.writer();
+    w.FinishContentStream();
+    PDFDictionary* r = page.resources();
+    r->Set("Background", WriteMappedImageOpiDictionary(w, 43, 3));
+    r->Set("Alpha", WriteMappedImageOpiDictionary(w, 44, 3));
+    page.finish();
+  }
+  QPDF q;
+  q.processFile((dir / "masks.pdf").c_str());
+  QPDFObjectHandle resources = QPDFPageDocumentHelper(q).getAllPages().at(0).getAttribute("/Resources", false);
+  QPDFObjectHandle background = resources.getKey("/Background").getKey("/1.3").getKey("/inpd:ImageMapping");
+  EXPECT_TRUE(background.getKey("/TB").getBoolValue());
+  EXPECT_FALSE(background.hasKey("/SMask"));
+  QPDFObjectHandle alpha = resources.getKey("/Alpha").getKey("/1.3").getKey("/inpd:ImageMapping");
+  EXPECT_FALSE(alpha.getKey("/TB").getBoolValue());
+  EXPECT_EQ(alpha.getKey("/SMask").getName(), "/Channel 5");
+}

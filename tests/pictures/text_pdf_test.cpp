@@ -157,6 +157,7 @@ TEST(TextPdf, TextOperatorsInTheContent) {
       {"two words, normal spacing", text(run("ab cd", courier)), "", 1, 1, 1, "(ab cd) Tj"},
       {"word spacing", text(run("ab cd", courier, R"(, "wordSpacing": 200)")), "", 1, 2, 1, "(ab ) Tj"},
       {"justified", text(run("ab cd ef", courier), R"(, "align": "justify", "width": 20)"), "", 1, 6, 1, "(a) Tj"},
+      {"per character", text(run("ab cd", courier), R"(, "perCharacter": true)"), "", 1, 4, 1, "(d) Tj"},
       {"a lone blank between fonts", text(run("ab", courier) + "," + run(" ", "Times-Roman") + "," + run("cd", courier)),
        "", 1, 2, 3, "(cd) Tj"},
       {"same font and size twice", text(run("ab", courier)) + "," + text(run("cd", courier), "", -100), "", 2, 2, 1, "/Fnt_0_0 12 Tf"},
@@ -209,6 +210,7 @@ TEST(TextPdf, InkLiesWhereTheLayoutPutsIt) {
       {"centre", R"(, "width": 150, "align": "centre")", "", -120},
       {"right", R"(, "width": 150, "align": "right")", "", -120},
       {"justified", R"(, "width": 150, "align": "justify")", R"(, "tracking": 30)", -120},
+      {"per character, kerned and tracked", R"(, "width": 150, "perCharacter": true)", R"(, "tracking": 30)", -120},
       // A quarter turn keeps the outlines' control points on the ink's extremes.
       {"rotated", R"(, "matrix": [0, -1, 1, 0])", R"(, "wordSpacing": 300)", -20},
       {"half width", "", R"(, "hscale": 50, "rise": 4)", -120},
@@ -227,6 +229,22 @@ TEST(TextPdf, InkLiesWhereTheLayoutPutsIt) {
     const std::vector<double> ink = inkBox(doc->file);
     for (int k = 0; k < 4; ++k) EXPECT_NEAR(ink[std::size_t(k)], expected[std::size_t(k)], 1.0) << "side " << k;
   }
+}
+
+// Per-character mode writes each letter on its own and prints what the text
+// prints as runs.
+TEST(TextPdf, PerCharacterTextPrintsAsItsRuns) {
+  const std::string runs = run("AVAVA kerned Wo", "NimbusSans-Regular", R"(, "tracking": 20)") + "," +
+                           run(" and Times", "Times-Roman");
+  auto asRuns = write(text(runs, R"(, "width": 200, "align": "centre")"));
+  auto single = write(text(runs, R"(, "width": 200, "align": "centre", "perCharacter": true)"));
+  EXPECT_EQ(count(pageContent(Pdf(single->file).page(0)), ") Tj\n"), 21);
+  const tavtest::Plate a = tavtest::measurePlates(asRuns->file, 1, 144).plate("Black");
+  const tavtest::Plate b = tavtest::measurePlates(single->file, 1, 144).plate("Black");
+  ASSERT_EQ(a.samples.size(), b.samples.size());
+  int differing = 0;
+  for (std::size_t i = 0; i < a.samples.size(); ++i) differing += std::abs(int(a.samples[i]) - int(b.samples[i])) > 64;
+  EXPECT_EQ(differing, 0);
 }
 
 TEST(TextPdf, FontDictionaries) {

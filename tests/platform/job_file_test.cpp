@@ -132,6 +132,9 @@ TEST(JobFile, BadInputIsRefusedWithItsPlace) {
        R"(/paints/0/type: unknown value "mesh" (expected one of "flat", "linear", "radial", "picture", "pattern", )"
        R"("gradation", "map"))"},
       {O, R"({"kind": "layer", "objects": []})", O + "/kind: a layer must be a member of the top-level object list"},
+      {"/objects/-", R"({"kind": "text", "at": [0, 0], "perCharacter": "yes",
+           "runs": [{"text": "x", "font": "Courier", "size": 9, "paint": 11}]})",
+       "/objects/1/perCharacter: expected true or false, found a string"},
       {"/objects/-", R"({"kind": "compound", "objects": [{"kind": "text", "at": [0, 0],
            "runs": [{"text": "x", "font": "Courier", "size": 9, "paint": 11}]}]})",
        "/objects/1/objects/0/kind: a compound path holds paths only"},
@@ -398,6 +401,48 @@ TEST(JobFile, MapsWithChannelsPerInk) {
     broken[json::json_pointer(at)] = value;
     EXPECT_EQ(errorOf(broken, dir.path()), std::string("t.json: ") + at + said);
   }
+}
+
+// A paint-map group: its first member is the map's outline and its topmost
+// shape is painted with the map; anything else is refused at its place.
+TEST(JobFile, PaintMapGroups) {
+  tavtest::TestFolder dir;
+  tavtest::writeFile(dir / "k.tif", "II*");
+  json j = baseJob();
+  j["maps"] = json::parse(R"([{"id": 1, "files": ["k.tif"], "colour": 2, "width": 40, "height": 30,
+      "channels": [{"ink": "Black"}]}])");
+  j["paints"].push_back(json::parse(R"({"id": 12, "type": "map", "map": 1,
+      "place": {"origin": [0, 0], "widthCorner": [0, 400], "heightCorner": [300, 0]}})"));
+  j["objects"][0]["objects"].push_back(json::parse(R"({"kind": "group", "paintMap": true, "objects": [
+      {"kind": "path", "points": [[50, 50], [50, 350], [250, 350], [250, 50]]},
+      {"kind": "group", "objects": [{"kind": "path", "paint": 12, "points": [[0, 0], [0, 400], [300, 400]]}]}]})"));
+  auto job = load(j, dir.path());
+  const TavDB::Object* layer = jobGetSpahan(job.get())->member(0);
+  EXPECT_TRUE(isPaimapGroup(layer->member(2)));
+  EXPECT_FALSE(isPaimapGroup(layer->member(2)->member(1))) << "only the group marked";
+  EXPECT_TRUE(isPaimapGroup(TavDB::objdupall(layer->member(2)).get())) << "copies keep the mark";
+
+  const std::string G = "/objects/0/objects/2";
+  const std::tuple<std::string, json, std::string> bad[] = {
+      {G + "/objects/0/closed", false,
+       G + "/objects/0: the first member of a paint-map group is the map's outline: a closed path or a compound path"},
+      {G + "/objects", json::array(), G + "/objects: the first member of a paint-map group is the map's outline: "
+                                          "a closed path or a compound path"},
+      {G + "/objects/-", json::parse(R"({"kind": "path", "paint": 10, "points": [[0, 0], [5, 5], [0, 5]]})"),
+       G + "/paintMap: the topmost path or compound path of a paint-map group names its map: it must be painted "
+           "with a map"},
+      {"/objects/0/objects/0/paintMap", true, "/objects/0/objects/0/paintMap: unknown key \"paintMap\""},
+      {G + "/paintMap", "yes", G + "/paintMap: expected true or false, found a string"},
+  };
+  for (const auto& [at, value, said] : bad) {
+    SCOPED_TRACE(at);
+    json broken = j;
+    broken[json::json_pointer(at)] = value;
+    EXPECT_EQ(errorOf(broken, dir.path()), "t.json: " + said);
+  }
+  json plain = j;
+  plain[json::json_pointer(G + "/paintMap")] = false;
+  EXPECT_FALSE(isPaimapGroup(jobGetSpahan(load(plain, dir.path()).get())->member(0)->member(2)));
 }
 
 // Texts the streaming load gives up on load as the whole document does.

@@ -147,10 +147,12 @@ Plates measurePlates(const fs::path& pdf, int page, double resolution) {
     // inside transparency groups when pages are selected, so the page is
     // copied into a file of its own and that is rendered whole. The file
     // itself is qpdf's primary input, so that its catalog (the layers'
-    // visibility among it) stays.
+    // visibility among it) stays. Streams are copied as they stand: qpdf
+    // 11 compresses an empty stream into no bytes under /FlateDecode, which
+    // Ghostscript cannot read.
     const fs::path single = folder.path() / "page.pdf";
-    const auto copy = runProcess({"qpdf", fs::absolute(pdf).string(), "--pages", ".", std::to_string(page),
-                                  "--", single.string()},
+    const auto copy = runProcess({"qpdf", "--compress-streams=n", fs::absolute(pdf).string(), "--pages", ".",
+                                  std::to_string(page), "--", single.string()},
                                  std::chrono::seconds(300));
     // qpdf's exit code 3 means written with warnings.
     if (!copy.started || copy.timedOut || (copy.exitCode != 0 && copy.exitCode != 3))

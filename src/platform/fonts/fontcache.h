@@ -99,6 +99,16 @@ class FontCache {
 // pointer stays valid while the job lives.
 FontCache* jobGetFontCache(const jobstr* job);
 
+namespace FontCaching {
+// Makes the job's font cache anew from the tree about to be written: the
+// fonts of its texts are looked up again and their characters get codes
+// afresh, in the order of the tree, as when the job was read. Characters that
+// texts no longer show give their codes back (a font shows at most 224), and
+// what cannot be shown is said again. Batch mode does this before each
+// document (see WritePDFFile).
+void UpdateOutlines(FontCache* cache, const TavDB::Object* tree);
+}  // namespace FontCaching
+
 // The Unicode value of a code of a font (0 when none); flags are not used.
 char32_t fontCacheUnicodeGet(FontCache* cache, int fontId, int code, int flags);
 

@@ -448,6 +448,38 @@ int texcalrul(texcaltyp* calc, TavricCore::FontCache*, int code,
 
 void texcalexi(TextCalc& calc) { calc.reset(); }
 
+TavDB::tv_box texcalbounds(jobstr* job, const TavDB::Object* object) {
+  TextCalc calc = texcalini(job, object);
+  if (!calc) return {};
+  double top = HUGE_VAL, left = HUGE_VAL, bottom = -HUGE_VAL, right = -HUGE_VAL;
+  auto add = [&](const std::array<double, 2>& p) {
+    top = std::min(top, p[0]);
+    bottom = std::max(bottom, p[0]);
+    left = std::min(left, p[1]);
+    right = std::max(right, p[1]);
+  };
+  for (const LaidChar& c : calc->chars) {
+    if (c.glyph < 0) continue;
+    const RunInfo& info = calc->runs[c.run];
+    const double* box = info.face->glyph(c.glyph).box;  // font units, y up
+    if (box[0] >= box[2] || box[1] >= box[3]) continue;  // a blank sets no ink
+    const double k = info.size / 1000.0;
+    const double x0 = c.x + box[0] * k * info.hscale, x1 = c.x + box[2] * k * info.hscale;
+    const double y0 = c.y - box[3] * k, y1 = c.y - box[1] * k;
+    // Turned or sheared letters: all four corners.
+    add(calc->toJob(x0, y0));
+    add(calc->toJob(x1, y0));
+    add(calc->toJob(x0, y1));
+    add(calc->toJob(x1, y1));
+  }
+  for (const TextRulePolygon& rule : calc->rules)
+    for (const auto& corner : rule) add(corner);
+  if (!(top < bottom) || !(left < right)) return {};
+  auto down = [](double v) { return std::int32_t(std::clamp(std::floor(v), -2e9, 2e9)); };
+  auto up = [](double v) { return std::int32_t(std::clamp(std::ceil(v), -2e9, 2e9)); };
+  return {down(top), down(left), up(bottom), up(right)};
+}
+
 void TextCalcDeleter::operator()(texcaltyp* calc) const {
   if (calc == nullptr) return;
   if (spareCalculator) {

@@ -92,6 +92,12 @@ int texcalrul(texcaltyp* calc, TavricCore::FontCache* cache, int code,
               std::vector<TextRulePolygon>& polygons);
 void texcalexi(TextCalc& calc);
 
+// The box the laid-out text covers, in job units: its characters' glyph boxes
+// and its rules, rounded outwards. Empty for a text that sets nothing (or
+// an object that is not a text). A text's own bounds are only a guess made
+// before layout: every box of a text that is drawn comes from here.
+TavDB::tv_box texcalbounds(jobstr* job, const TavDB::Object* text);
+
 // Whether the object is the job's station-number text.
 bool isStationNumberObject(const TavDB::Object* object);
 // The paints of a text's runs, each once, in the order of the runs.

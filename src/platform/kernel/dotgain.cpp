@@ -308,7 +308,9 @@ int dotgainLoadFile(const jobstr* job, dotjob* dots, const TavSys::filref& file,
       if ((separation >= 0 && s != separation) || job == nullptr || !job->separations[std::size_t(s)].exists) {
         continue;
       }
-      const Separation& ink = job->separations[std::size_t(s)];
+      // A remapped ink prints with the curve of the ink it is mapped onto.
+      const int owner = job->separations[std::size_t(s)].parametersOf;
+      const Separation& ink = job->separations[std::size_t(owner >= 0 ? owner : s)];
       const DotgainCurve* curve = find(ink.dotgainCurve.empty() ? ink.name : ink.dotgainCurve);
       if (curve == nullptr && !ink.dotgainCurve.empty()) {
         throw TavSys::Error(TavSys::kResultAbandoned, kDotgainKey,

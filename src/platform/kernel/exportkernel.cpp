@@ -296,6 +296,29 @@ void Archive::Attach(const jobstr* job, Archive* archive) {
 
 }  // namespace TavricCore
 
+namespace TavricLib {
+
+void SetStrokeCreator(jobstr* job, TavDB::Object& object, const StrokeCreator& creator) {
+  TavDB::ObjectExtra& extra = object.extraMut();
+  if (!extra.stroke || extra.stroke->width <= 0) {
+    auto line = std::make_unique<TavDB::Stroke>();
+    line->width = creator.width / 10.0 * TavDB::getppi(job) / 72.0;
+    line->paint = object.paint();
+    if (creator.join == 82) line->join = TavDB::Stroke::kRoundJoin;
+    if (creator.cap == 82) line->cap = TavDB::Stroke::kRoundCap;
+    line->miterLimit = creator.miterLimit;
+    extra.stroke = std::move(line);
+  }
+  object.setPaint(kPaintNoFill, true);
+  extra.cadStroke = true;
+}
+
+bool IsCADStroke(const TavDB::Object* object) {
+  return object != nullptr && object->extra() != nullptr && object->extra()->cadStroke;
+}
+
+}  // namespace TavricLib
+
 namespace TavSys::FileSupport {
 std::filesystem::path GetApplicationFolder() {
   if (const char* env = std::getenv("TAV_APPLICATION_FOLDER"); env && *env) return env;

@@ -96,6 +96,27 @@ class CheckTechnicalSeparations : public SoftmaskVisitor {
 };
 }  // namespace TavricLib
 
+// ---- CAD strokes ------------------------------------------------------------------------
+
+namespace TavricLib {
+// The kernel's stroke creator: it makes an object the line drawn along its
+// outline. Join and cap 82 ('R': round; any other value keeps the object's
+// own or the defaults, miter and butt), the line's width in tenths of a
+// point, its miter limit.
+struct StrokeCreator {
+  int join = 82;
+  int cap = 82;
+  int width = 4;
+  double miterLimit = 10.0;
+};
+// Makes the object (a path or compound path) a CAD stroke: it is no longer
+// filled, and its line is its own stroke, or, when it has none, the
+// creator's line in the object's paint.
+void SetStrokeCreator(jobstr* job, TavDB::Object& object, const StrokeCreator& creator);
+// Whether a stroke creator has made the object a CAD stroke.
+bool IsCADStroke(const TavDB::Object* object);
+}  // namespace TavricLib
+
 // ---- Process inks ----------------------------------------------------------------------
 
 // The used process inks whose CMYK equivalent is not 100 % of their own

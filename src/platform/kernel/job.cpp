@@ -74,7 +74,7 @@ JobStateGuard::JobStateGuard(jobstr* job)
       colourCount_(job->colours.size()) {
   for (int i = 0; i < kMaxSeparations; ++i) {
     const Separation& s = job->separations[i];
-    seps_[i] = {s.enabled, s.output, s.cmykFlag, s.mappedTo};
+    seps_[i] = {s.enabled, s.output, s.cmykFlag, s.mappedTo, s.parametersOf};
   }
 }
 
@@ -87,6 +87,7 @@ JobStateGuard::~JobStateGuard() {
     s.output = seps_[i].output;
     s.cmykFlag = seps_[i].cmykFlag;
     s.mappedTo = seps_[i].mappedTo;
+    s.parametersOf = seps_[i].parametersOf;
   }
   if (job_->paints.size() > paintCount_) job_->paints.resize(paintCount_);
   if (job_->colours.size() > colourCount_) job_->colours.resize(colourCount_);
@@ -689,6 +690,11 @@ void ObjectController::SetObjectName(TavDB::Object* object, std::u16string_view 
 
 bool regObjectIsMark(const TavDB::Object* object) {
   return object && object->extra() && !object->extra()->mark.empty();
+}
+
+bool isPaimapGroup(const TavDB::Object* object) {
+  return object != nullptr && object->kind() == TavDB::ObjectKind::Group && object->extra() != nullptr &&
+         object->extra()->paintMapGroup;
 }
 
 namespace TavricLib {

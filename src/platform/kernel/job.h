@@ -80,6 +80,10 @@ struct Separation {
   std::uint16_t screen = kNoScreen;  // screen index
   std::string dotgainCurve;    // name of the ink's dot-gain curve, empty = none
   int mappedTo = -1;           // separation map: slot this ink is remapped to, -1 = none
+  // While an export honours the separation map (DisableSeparationParameters):
+  // the slot whose output parameters (its dot-gain curve) this remapped ink
+  // prints with, -1 = its own.
+  int parametersOf = -1;
 };
 
 // A colour: one 8-bit percentage per separation slot.
@@ -369,6 +373,10 @@ struct jobstr {
 
   jobstr* parent = nullptr;     // the job a one-up is placed in; not owned
 
+  // Each slot's share of the media box in percent at the last ink coverage
+  // measurement (calculateInkCoverage); state beside the job's content.
+  std::array<double, kMaxSeparations> inkCoverage{};
+
   // The fonts of the job's texts and the codes of their characters, made on
   // first use (TavricCore::jobGetFontCache); state beside the job's content.
   mutable std::shared_ptr<TavricCore::FontCache> fontCache;
@@ -401,7 +409,7 @@ class JobStateGuard {
   jobstr* job_;
   TavDB::tv_point origin_;
   std::array<std::optional<TavDB::tv_box>, 5> boxes_;
-  struct SepState { bool enabled, output, cmykFlag; int mappedTo; };
+  struct SepState { bool enabled, output, cmykFlag; int mappedTo, parametersOf; };
   std::array<SepState, kMaxSeparations> seps_;
   std::size_t paintCount_, colourCount_;
 };
@@ -639,6 +647,12 @@ struct ObjectController {
 
 // Whether the object is a registration mark (crop, registration, ...).
 bool regObjectIsMark(const TavDB::Object* object);
+
+// Whether the object is a paint-map group: a group that stands for one
+// picture map as a whole. Its first member is the outline the map is shown
+// in; its topmost path or compound painted with a map names the map. Under
+// OPI links such a group is one OPI form.
+bool isPaimapGroup(const TavDB::Object* object);
 
 namespace TavricLib {
 bool IsStructuredCADLayer(const jobstr* job, const TavDB::Object* layer);

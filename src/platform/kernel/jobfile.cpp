@@ -310,6 +310,7 @@ class Loader {
                    bool pathsOnly);
   void readPoints(Object& path, const Node& points);
   void readBarcode(Object& group, const Node& group_node);
+  void checkPaintMapGroup(Object& group, const Node& n) const;
   void readExtras(const Node& root);
   void deriveUsage();
 
@@ -1010,7 +1011,7 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
     case ObjectKind::Group:
       n.object({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "objects",
                 "textCarrier", "mark", "cad", "matrix", "at", "bounds", "boxCreator", "staggeredCut",
-                "barcode"});
+                "barcode", "paintMap"});
       break;
     case ObjectKind::Compound:
       n.object({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "objects",
@@ -1022,7 +1023,7 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
       break;
     case ObjectKind::Text:
       n.object({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "at", "matrix",
-                "width", "leading", "align", "runs", "stationNumber", "bounds", "mark"});
+                "width", "leading", "align", "perCharacter", "runs", "stationNumber", "bounds", "mark"});
       break;
     case ObjectKind::List: break;
   }
@@ -1105,6 +1106,7 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
                                                     {"centre", TavDB::TextData::kCentre},
                                                     {"right", TavDB::TextData::kRight},
                                                     {"justify", TavDB::TextData::kJustify}});
+    if (auto v = n.opt("perCharacter")) t->perCharacter = v->boolean();
     const Node runs = n.req("runs");
     const std::size_t nr = runs.array(1);
     for (std::size_t k = 0; k < nr; ++k) {
@@ -1150,10 +1152,38 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
     } else {
       readMembers(*o, n.req("objects"), depth + 1, false, kind == ObjectKind::Compound);
     }
+    if (kind == ObjectKind::Group) {
+      if (auto v = n.opt("paintMap")) {
+        if (v->boolean()) checkPaintMapGroup(*o, n);
+      }
+    }
     o->recalcBounds();
   }
   if (auto b = n.opt("bounds")) o->setBounds(b->box());
   return o;
+}
+
+// A paint-map group stands for one picture map: its first member is the
+// outline the map shows in (it clips the group's OPI form), and its topmost
+// path or compound path is painted with the map.
+void Loader::checkPaintMapGroup(Object& group, const Node& n) const {
+  const Node flag = n.child("paintMap");
+  if (n.has("barcode")) flag.fail("a barcode group cannot be a paint-map group");
+  const Object* outline = group.memberCount() > 0 ? group.member(0) : nullptr;
+  const bool closedShape = outline != nullptr && (outline->kind() == ObjectKind::Compound ||
+                                                  (outline->kind() == ObjectKind::Path && !outline->isOpenPath()));
+  if (!closedShape) {
+    // The members may have been streamed: the place is named, not looked up.
+    const Node place{n.j, n.ptr + (group.memberCount() > 0 ? "/objects/0" : "/objects"), n.file};
+    place.fail("the first member of a paint-map group is the map's outline: a closed path or a compound path");
+  }
+  // The writer takes the map from the topmost shape.
+  TavDB::ListScan scan(&group, TavDB::kObjCompound | TavDB::kObjPath, 0);
+  const Object* top = scan.nexhig();
+  const Paint* p = top != nullptr ? paipoi(job_.get(), top->paint()) : nullptr;
+  if (p == nullptr || p->type != kPaintMap)
+    flag.fail("the topmost path or compound path of a paint-map group names its map: it must be painted with a map");
+  group.extraMut().paintMapGroup = true;
 }
 
 // A barcode: the creator's record from the group's "barcode" object; a group

@@ -15,6 +15,17 @@ void DisableUnoutputSeparations(jobstr* job, bool useSeparationDisabler,
     const int sep = sepsoruse(job, position, false);
     if (sep >= 0 && !seppdftyp::NeedsOutputting(job, sep)) sepDisable(job, sep);
   }
+  DisableSeparationParameters(job);
+}
+
+void DisableSeparationParameters(jobstr* job) {
+  if (job == nullptr) return;
+  for (Separation& ink : job->separations) {
+    const int to = ink.mappedTo;
+    ink.parametersOf = ink.exists && to >= 0 && to < kMaxSeparations && job->separations[std::size_t(to)].exists
+                           ? to
+                           : -1;
+  }
 }
 
 TavDB::tv_matrixtyp<double> getLayoutMatrix(int orientation, bool mirror, double distortionV,

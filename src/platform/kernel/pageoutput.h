@@ -45,6 +45,11 @@ struct jobstr;
 // enabled every ink. The separation map is always current, so
 // refreshSeparationMap asks for nothing more.
 void DisableUnoutputSeparations(jobstr* job, bool useSeparationDisabler, bool refreshSeparationMap);
+// An ink the separation map sends onto another one prints on that ink's
+// plate, so its own output parameters are switched off: it takes the dot-gain
+// curve of the ink it is mapped onto (Separation::parametersOf). Part of
+// DisableUnoutputSeparations; JobStateGuard puts the parameters back.
+void DisableSeparationParameters(jobstr* job);
 
 // Non-zero (the default): the output carries real dates. Zero: dates are
 // those of time 0, for output that must not change from run to run.

@@ -1,6 +1,5 @@
 #include "platform/kernel/screenrender.h"
 
-#include <cairo.h>
 #include <lcms2.h>
 
 #include <algorithm>
@@ -11,6 +10,7 @@
 
 #include "platform/kernel/gradationoutput.h"
 #include "platform/kernel/job.h"
+#include "platform/kernel/separatedpreview.h"
 #include "platform/kernel/mappedpicture.h"
 #include "platform/kernel/tavdb.h"
 #include "platform/pixelreader.h"
@@ -21,11 +21,6 @@ namespace SC {
 
 namespace {
 
-// One-ups nested deeper than this are left out (the loader refuses cycles).
-constexpr int kMaxNesting = 16;
-// Gradients are rendered at most this many pixels across before the
-// raster scales them.
-constexpr double kMaxGradientPixels = 4096;
 
 class JobSeparationFilter : public SeparationFilter {
  public:
@@ -37,31 +32,6 @@ class JobSeparationFilter : public SeparationFilter {
  private:
   const jobstr* mJob;
 };
-
-struct SurfaceDeleter {
-  void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
-};
-using Surface = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
-
-// Decoded pictures by (job, kind, index, width, height).
-class PictureCache : public CacheObject {
- public:
-  using Key = std::tuple<const jobstr*, int, int, int, int>;
-  cairo_surface_t* Find(const Key& key) const {
-    auto it = mSurfaces.find(key);
-    return it != mSurfaces.end() ? it->second.get() : nullptr;
-  }
-  cairo_surface_t* Keep(const Key& key, Surface surface) { return (mSurfaces[key] = std::move(surface)).get(); }
-
- private:
-  std::map<Key, Surface> mSurfaces;
-};
-
-std::uint32_t packRgb(const std::uint8_t* rgb, std::uint8_t alpha = 255) {
-  // Premultiplied, as cairo's ARGB32 wants it.
-  auto pre = [&](std::uint8_t c) { return std::uint32_t((c * alpha + 127) / 255); };
-  return (std::uint32_t(alpha) << 24) | (pre(rgb[0]) << 16) | (pre(rgb[1]) << 8) | pre(rgb[2]);
-}
 
 // The CMYK equivalent (0..1) of ink planes: per component 1 - Π(1 - t v).
 struct InkMixer {
@@ -115,391 +85,33 @@ std::int32_t ReadScaledRgbRows(TavSys::pixreatyp& reader, const CmykToRgb& conve
   return next;
 }
 
-class Renderer {
+// The planes of a rendering handed out as RGB rows: each pixel's inks mixed
+// into CMYK through their process equivalents, then converted.
+class PlanesToRgb : public RgbConverter {
  public:
-  Renderer(cairo_t* cr, const Environment& env, const SeparationFilter& filter, const Options& options,
-           PictureCache& cache)
-      : mCr(cr), mFilter(filter), mCache(cache), mRgb(env.cmykProfile) {
-    mMask = std::uint32_t(options.Get("QueryLayerMask", 0x60000));
-    mTarget = std::uint32_t(options.Get("QueryLayerTarget", 0));
+  PlanesToRgb(const jobstr* job, std::unique_ptr<TavricLib::SeparatedPreview> planes, const std::string& profile,
+              bool littleEndian)
+      : mPlanes(std::move(planes)), mRgb(profile), mLittleEndian(littleEndian) {
+    if (!mPlanes) return;
+    for (int p = 0; p < mPlanes->GetPlaneCount(); ++p) mMixer.cmyk.push_back(separationCmyk(job, mPlanes->GetPlaneSeparation(p)));
   }
-
-  void RenderList(const jobstr* job, const TavDB::Object* list, int depth) {
-    if (list == nullptr) return;
-    if (list->kind() == TavDB::ObjectKind::List) {
-      for (const auto& m : list->members()) RenderObject(job, m.get(), depth);
-    } else {
-      RenderObject(job, list, depth);
-    }
-  }
-
- private:
-  void RenderObject(const jobstr* job, const TavDB::Object* o, int depth) {
-    if ((o->flags() & mMask) != mTarget) return;
-    switch (o->kind()) {
-      case TavDB::ObjectKind::List:
-      case TavDB::ObjectKind::Layer:
-      case TavDB::ObjectKind::Group:
-        for (const auto& m : o->members()) RenderObject(job, m.get(), depth);
-        return;
-      case TavDB::ObjectKind::Text: return;
-      case TavDB::ObjectKind::Compound:
-      case TavDB::ObjectKind::Path: break;
-    }
-    cairo_new_path(mCr);
-    const bool compound = o->kind() == TavDB::ObjectKind::Compound;
-    if (compound) {
-      for (const auto& m : o->members()) AddPath(m.get());
-    } else {
-      AddPath(o);
-    }
-    const bool open = compound ? (o->memberCount() > 0 && o->member(0)->isOpenPath()) : o->isOpenPath();
-    cairo_set_fill_rule(mCr, CAIRO_FILL_RULE_EVEN_ODD);
-    if (!open) Fill(job, o, depth);
-    if (const TavDB::Stroke* stroke = o->stroke(); stroke != nullptr && stroke->width > 0) Stroke(job, *stroke);
-    cairo_new_path(mCr);
-  }
-
-  void AddPath(const TavDB::Object* path) {
-    TavDB::scan scan;
-    scan.scabeg(path, 0, -1);
-    std::int32_t v, h, c1v, c1h, c2v, c2h;
-    bool curve = false, first = true;
-    while (scan.scanex(v, h, c1v, c1h, c2v, c2h, curve) >= 0) {
-      if (first) {
-        cairo_move_to(mCr, h, v);
-        first = false;
-      } else if (curve) {
-        cairo_curve_to(mCr, c1h, c1v, c2h, c2v, h, v);
-      } else {
-        cairo_line_to(mCr, h, v);
-      }
-    }
-    scan.scaend();
-    if (!first && !path->isOpenPath()) cairo_close_path(mCr);
-  }
-
-  // The RGB of a colour's inks that pass the filter; false when it paints none.
-  bool ColourRgb(const jobstr* job, int colour, std::uint8_t* rgb) const {
-    const std::uint8_t* pct = colsep(job, colour);
-    if (pct == nullptr) return false;
-    std::uint8_t kept[kMaxSeparations];
-    bool any = false;
-    for (int s = 0; s < kMaxSeparations; ++s) {
-      // The filter names the rendered job's separations; a one-up's inks all count.
-      const bool passes = pct[s] != kPercentUntouched && (job != mRoot || mFilter.Passes(s));
-      kept[s] = passes ? pct[s] : kPercentUntouched;
-      any = any || passes;
-    }
-    if (!any) return false;
-    double c = 0, m = 0, y = 0, k = 0;
-    sepcmyk(job, kept, c, m, y, k);
-    const std::uint8_t cmyk[4] = {std::uint8_t(std::lround(std::clamp(c, 0.0, 100.0) * 2.55)),
-                                  std::uint8_t(std::lround(std::clamp(m, 0.0, 100.0) * 2.55)),
-                                  std::uint8_t(std::lround(std::clamp(y, 0.0, 100.0) * 2.55)),
-                                  std::uint8_t(std::lround(std::clamp(k, 0.0, 100.0) * 2.55))};
-    mRgb.ConvertRow(cmyk, rgb, 1);
-    return true;
-  }
-
-  double Alpha(const Paint& paint) const {
-    return std::clamp(paint.transparency.opacity / double(kOpacityFull), 0.0, 1.0);
-  }
-
-  void Fill(const jobstr* job, const TavDB::Object* o, int depth) {
-    const Paint* paint = paipoi(job, o->paint());
-    if (paint == nullptr) return;
-    switch (paint->type) {
-      case kPaintFlat: {
-        std::uint8_t rgb[3];
-        if (!ColourRgb(job, paint->colour, rgb)) return;
-        cairo_set_source_rgba(mCr, rgb[0] / 255.0, rgb[1] / 255.0, rgb[2] / 255.0, Alpha(*paint));
-        cairo_fill_preserve(mCr);
-        return;
-      }
-      case kPaintLinear:
-      case kPaintRadial:
-      case kPaintGradation: FillGradient(job, o, *paint); return;
-      case kPaintPicture: FillPicture(job, *paint, depth); return;
-      case kPaintMap: FillMap(job, *paint); return;
-      default: return;  // patterns are left out
-    }
-  }
-
-  void Stroke(const jobstr* job, const TavDB::Stroke& stroke) {
-    const Paint* paint = paipoi(job, stroke.paint);
-    if (paint == nullptr) return;
-    std::uint8_t rgb[3];
-    // A stroke drawn with a gradient shows its first colour.
-    if (!ColourRgb(job, paint->type == kPaintGradation && !paint->steps.empty() ? paint->steps.front().colour
-                                                                                 : paint->colour,
-                   rgb)) {
-      return;
-    }
-    cairo_set_source_rgba(mCr, rgb[0] / 255.0, rgb[1] / 255.0, rgb[2] / 255.0, Alpha(*paint));
-    cairo_set_line_width(mCr, stroke.width);
-    static constexpr cairo_line_join_t kJoins[] = {CAIRO_LINE_JOIN_MITER, CAIRO_LINE_JOIN_ROUND, CAIRO_LINE_JOIN_BEVEL};
-    static constexpr cairo_line_cap_t kCaps[] = {CAIRO_LINE_CAP_BUTT, CAIRO_LINE_CAP_ROUND, CAIRO_LINE_CAP_SQUARE};
-    cairo_set_line_join(mCr, kJoins[std::min<int>(stroke.join, 2)]);
-    cairo_set_line_cap(mCr, kCaps[std::min<int>(stroke.cap, 2)]);
-    cairo_set_miter_limit(mCr, std::max(1.0, stroke.miterLimit));
-    const bool dashed = !stroke.dash.empty() &&
-                        std::any_of(stroke.dash.begin(), stroke.dash.end(), [](double d) { return d > 0; });
-    cairo_set_dash(mCr, dashed ? stroke.dash.data() : nullptr, dashed ? int(stroke.dash.size()) : 0,
-                   stroke.dashPhase);
-    cairo_stroke_preserve(mCr);
-  }
-
-  // Paints a raster over the clip of the current path: pixel (x, y) of the
-  // surface lies at user point origin + x·ex + y·ey (user x = h, y = v).
-  void PaintRaster(cairo_surface_t* surface, double originH, double originV, double exH, double exV, double eyH,
-                   double eyV, double alpha) {
-    cairo_matrix_t m;
-    cairo_matrix_init(&m, exH, exV, eyH, eyV, originH, originV);
-    if (cairo_matrix_invert(&m) != CAIRO_STATUS_SUCCESS) return;
-    cairo_save(mCr);
-    cairo_clip_preserve(mCr);
-    cairo_pattern_t* pattern = cairo_pattern_create_for_surface(surface);
-    cairo_pattern_set_matrix(pattern, &m);
-    cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
-    cairo_pattern_set_filter(pattern, CAIRO_FILTER_GOOD);
-    cairo_set_source(mCr, pattern);
-    // Only the placed frame: the pad must not fill the rest of the clip.
-    cairo_new_path(mCr);
-    cairo_move_to(mCr, originH, originV);
-    cairo_line_to(mCr, originH + exH * cairo_image_surface_get_width(surface),
-                  originV + exV * cairo_image_surface_get_width(surface));
-    cairo_line_to(mCr,
-                  originH + exH * cairo_image_surface_get_width(surface) +
-                      eyH * cairo_image_surface_get_height(surface),
-                  originV + exV * cairo_image_surface_get_width(surface) +
-                      eyV * cairo_image_surface_get_height(surface));
-    cairo_line_to(mCr, originH + eyH * cairo_image_surface_get_height(surface),
-                  originV + eyV * cairo_image_surface_get_height(surface));
-    cairo_close_path(mCr);
-    cairo_clip(mCr);
-    cairo_paint_with_alpha(mCr, alpha);
-    cairo_pattern_destroy(pattern);
-    cairo_restore(mCr);
-  }
-
-  // Raster size for a placement whose edges are the user vectors (enough
-  // pixels for the device, no more than the picture has).
-  std::pair<int, int> RasterSize(std::int32_t width, std::int32_t height, double wH, double wV, double hH,
-                                 double hV) const {
-    double dx = wH, dy = wV;
-    cairo_user_to_device_distance(mCr, &dx, &dy);
-    const double across = std::hypot(dx, dy);
-    dx = hH, dy = hV;
-    cairo_user_to_device_distance(mCr, &dx, &dy);
-    const double down = std::hypot(dx, dy);
-    return {std::clamp(int(std::ceil(across)) + 1, 1, std::max(width, 1)),
-            std::clamp(int(std::ceil(down)) + 1, 1, std::max(height, 1))};
-  }
-
-  Surface NewSurface(int w, int h) const {
-    Surface s(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
-    if (cairo_surface_status(s.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
-    return s;
-  }
-
-  void PlacePaint(const Paint& paint, cairo_surface_t* surface) {
-    const int w = cairo_image_surface_get_width(surface), h = cairo_image_surface_get_height(surface);
-    const TavDB::tv_point o = paint.placeOrigin;
-    const double exH = (double(paint.placeWidthCorner.h) - o.h) / w, exV = (double(paint.placeWidthCorner.v) - o.v) / w;
-    const double eyH = (double(paint.placeHeightCorner.h) - o.h) / h, eyV = (double(paint.placeHeightCorner.v) - o.v) / h;
-    PaintRaster(surface, o.h, o.v, exH, exV, eyH, eyV, Alpha(paint));
-  }
-
-  void FillMap(const jobstr* job, const Paint& paint) {
-    const PictureMap* map = mappoi(job, paint.map);
-    if (map == nullptr) return;
-    PlaceCached(job, paint, 7, paint.map, map->width, map->height,
-                [&](int w, int h) { return DecodeMap(job, paint.map, w, h); });
-  }
-
-  // Places the raster of a picture or map, decoded once per raster size and kept in the cache.
-  template <typename Decode>
-  void PlaceCached(const jobstr* job, const Paint& paint, int kind, int index, std::int32_t srcWidth, std::int32_t srcHeight,
-                   Decode decode) {
-    const TavDB::tv_point o = paint.placeOrigin;
-    const auto [w, h] = RasterSize(srcWidth, srcHeight, double(paint.placeWidthCorner.h) - o.h,
-                                   double(paint.placeWidthCorner.v) - o.v, double(paint.placeHeightCorner.h) - o.h,
-                                   double(paint.placeHeightCorner.v) - o.v);
-    const PictureCache::Key key{job, kind, index, w, h};
-    cairo_surface_t* surface = mCache.Find(key);
-    if (surface == nullptr) {
-      Surface made = decode(w, h);
-      if (!made) return;
-      surface = mCache.Keep(key, std::move(made));
-    }
-    PlacePaint(paint, surface);
-  }
-
-  Surface DecodeMap(const jobstr* job, int mapIndex, int w, int h) {
-    const PictureMap* map = mappoi(job, mapIndex);
-    std::vector<int> seps;
-    InkMixer mixer;
-    for (int s = 0; s < sepfrejob(job); ++s) {
-      if (!TavricLib::GetMapInk(job, mapIndex, s).painted || (job == mRoot && !mFilter.Passes(s))) continue;
-      seps.push_back(s);
-      mixer.cmyk.push_back(separationCmyk(job, s));
-    }
-    Surface surface = NewSurface(w, h);
-    if (!surface || seps.empty()) return surface;
-    try {
-      TavricLib::MappedPictureStream inks(job, mapIndex, seps, false);
-      std::unique_ptr<TavricLib::OpacityPictureStream> opacity;
-      if (maphasopa(job, mapIndex)) opacity = std::make_unique<TavricLib::OpacityPictureStream>(job, mapIndex, kOpacityFull);
-      std::vector<std::uint8_t> row(inks.RowBytes()), alpha(std::size_t(map->width), 255);
-      std::vector<std::uint8_t> cmyk(std::size_t(w) * 4), rgb(std::size_t(w) * 3);
-      std::vector<std::uint8_t> alphas(static_cast<std::size_t>(w));
-      cairo_surface_flush(surface.get());
-      unsigned char* data = cairo_image_surface_get_data(surface.get());
-      const int stride = cairo_image_surface_get_stride(surface.get());
-      int next = 0;  // the next output row
-      for (std::int32_t y = 0; y < map->height && next < h; ++y) {
-        if (!inks.GetLine(row.data())) break;
-        if (opacity && !opacity->GetLine(alpha.data())) opacity.reset();
-        // Nearest rows and columns: this source row may serve several output rows.
-        while (next < h && std::int32_t((next + 0.5) * map->height / h) == y) {
-          for (int x = 0; x < w; ++x) {
-            const std::size_t sx = std::size_t((x + 0.5) * map->width / w);
-            mixer.Mix(row.data() + sx * seps.size(), cmyk.data() + std::size_t(x) * 4);
-            alphas[std::size_t(x)] = opacity ? alpha[sx] : 255;
-          }
-          mRgb.ConvertRow(cmyk.data(), rgb.data(), std::size_t(w));
-          auto* out = reinterpret_cast<std::uint32_t*>(data + std::ptrdiff_t(next) * stride);
-          for (int x = 0; x < w; ++x) out[x] = packRgb(rgb.data() + std::size_t(x) * 3, alphas[std::size_t(x)]);
-          ++next;
-        }
-      }
-      cairo_surface_mark_dirty(surface.get());
-    } catch (const TavSys::Error& e) {
-      TavSys::debug("SC: map " + std::to_string(mapIndex) + ": " + e.detail());
-    }
-    return surface;
-  }
-
-  void FillPicture(const jobstr* job, const Paint& paint, int depth) {
-    const Picture* picture = picpoi(job, paint.picture);
-    if (picture == nullptr) return;
-    if (picisart(job, paint.picture)) {
-      FillOneUp(job, paint, depth);
-      return;
-    }
-    if (picisvectorformat(job, paint.picture) || picture->width < 1 || picture->height < 1) return;
-    PlaceCached(job, paint, 3, paint.picture, picture->width, picture->height,
-                [&](int w, int h) { return DecodePicture(*picture, w, h); });
-  }
-
-  Surface DecodePicture(const Picture& picture, int w, int h) {
-    Surface surface = NewSurface(w, h);
-    if (!surface) return surface;
-    try {
-      TavSys::pixreatyp reader(picture.file.getFullPathAsUtf8());
-      cairo_surface_flush(surface.get());
-      unsigned char* data = cairo_image_surface_get_data(surface.get());
-      const int stride = cairo_image_surface_get_stride(surface.get());
-      ReadScaledRgbRows(reader, mRgb, w, h, [&](std::int32_t y, const std::uint8_t* rgb) {
-        auto* out = reinterpret_cast<std::uint32_t*>(data + std::ptrdiff_t(y) * stride);
-        for (int x = 0; x < w; ++x) out[x] = packRgb(rgb + std::size_t(x) * 3);
-      });
-      cairo_surface_mark_dirty(surface.get());
-    } catch (const TavSys::Error& e) {
-      TavSys::debug("SC: picture " + picture.file.getNameAsUtf8() + ": " + e.detail());
-      return nullptr;
-    }
-    return surface;
-  }
-
-  // A one-up: its own job, its media box placed by the paint's corners.
-  void FillOneUp(const jobstr* job, const Paint& paint, int depth) {
-    const jobstr* nested = picGetJob(job, paint.picture);
-    if (nested == nullptr || depth >= kMaxNesting) return;
-    TavSys::tv_rectangle box;
-    if (!getbox(nested, kMediaBox, box) || !(box.right > box.left) || !(box.bottom > box.top)) return;
-    const TavDB::tv_point o = paint.placeOrigin;
-    const double bw = box.right - box.left, bh = box.bottom - box.top;
-    const double xx = (double(paint.placeWidthCorner.h) - o.h) / bw, yx = (double(paint.placeWidthCorner.v) - o.v) / bw;
-    const double xy = (double(paint.placeHeightCorner.h) - o.h) / bh, yy = (double(paint.placeHeightCorner.v) - o.v) / bh;
-    cairo_matrix_t m;
-    cairo_matrix_init(&m, xx, yx, xy, yy, o.h - xx * box.left - xy * box.top, o.v - yx * box.left - yy * box.top);
-    cairo_save(mCr);
-    cairo_clip(mCr);
-    cairo_transform(mCr, &m);
-    RenderList(nested, jobGetSpahan(nested), depth + 1);
-    cairo_restore(mCr);
-  }
-
-  // Gradients through the kernel's gradation renderer over the object's
-  // rectangle, as CMYK, placed as a raster.
-  void FillGradient(const jobstr* job, const TavDB::Object* o, const Paint& paint) {
-    const TavDB::tv_box& b = o->bounds();
-    if (b.height() <= 0 || b.width() <= 0 || degisalltra(job, paint)) return;
-    const auto [pw, ph] = RasterSize(std::int32_t(kMaxGradientPixels), std::int32_t(kMaxGradientPixels), b.width(),
-                                     0, 0, b.height());
-    const double step = std::max(double(b.width()) / pw, double(b.height()) / ph);
-    const int w = std::max(1, int(std::ceil(b.width() / step))), h = std::max(1, int(std::ceil(b.height() / step)));
-    Surface surface = NewSurface(w, h);
-    if (!surface) return;
-    struct Collector : GradationSink {
-      std::vector<std::uint8_t> planar;
-      bool Write(const std::uint8_t* bytes, std::size_t count) override {
-        planar.insert(planar.end(), bytes, bytes + count);
-        return true;
-      }
-    } collector;
-    try {
-      GradationOutput output(job, -1);
-      output.SetOutput(&collector);
-      output.MakeOutput(paint, b.top, b.left, h, w, step);
-    } catch (const TavSys::Error& e) {
-      TavSys::debug("SC: gradient: " + e.detail());
-      return;
-    }
-    if (collector.planar.size() < std::size_t(w) * std::size_t(h) * 4) return;
-    std::vector<std::uint8_t> cmyk(std::size_t(w) * 4), rgb(std::size_t(w) * 3);
-    cairo_surface_flush(surface.get());
-    unsigned char* data = cairo_image_surface_get_data(surface.get());
-    const int stride = cairo_image_surface_get_stride(surface.get());
-    for (int y = 0; y < h; ++y) {
-      const std::uint8_t* planes = collector.planar.data() + std::size_t(y) * std::size_t(w) * 4;
-      for (int x = 0; x < w; ++x)
-        for (std::size_t k = 0; k < 4; ++k) cmyk[std::size_t(x) * 4 + k] = planes[k * std::size_t(w) + std::size_t(x)];
-      mRgb.ConvertRow(cmyk.data(), rgb.data(), std::size_t(w));
-      auto* out = reinterpret_cast<std::uint32_t*>(data + std::ptrdiff_t(y) * stride);
-      for (int x = 0; x < w; ++x) out[x] = packRgb(rgb.data() + std::size_t(x) * 3);
-    }
-    cairo_surface_mark_dirty(surface.get());
-    PaintRaster(surface.get(), b.left, b.top, step, 0, 0, step, Alpha(paint));
-  }
-
- public:
-  const jobstr* mRoot = nullptr;
-
- private:
-  cairo_t* mCr;
-  const SeparationFilter& mFilter;
-  PictureCache& mCache;
-  CmykToRgb mRgb;
-  std::uint32_t mMask = 0x60000, mTarget = 0;
-};
-
-class RenderedRaster : public RgbConverter {
- public:
-  RenderedRaster(Surface surface, bool littleEndian) : mSurface(std::move(surface)), mLittleEndian(littleEndian) {}
   bool NextRow(std::uint8_t* row) override {
-    if (!mSurface || mRow >= cairo_image_surface_get_height(mSurface.get())) return false;
-    const int w = cairo_image_surface_get_width(mSurface.get());
-    const auto* in = reinterpret_cast<const std::uint32_t*>(cairo_image_surface_get_data(mSurface.get()) +
-                                                            std::ptrdiff_t(mRow) * cairo_image_surface_get_stride(mSurface.get()));
+    if (!mPlanes || mRow >= mPlanes->GetHeight()) return false;
+    const int w = mPlanes->GetWidth(), n = mPlanes->GetPlaneCount();
+    std::vector<std::uint8_t> inks(static_cast<std::size_t>(n)), cmyk(std::size_t(w) * 4), rgb(std::size_t(w) * 3);
+    std::vector<const std::uint8_t*> lines(static_cast<std::size_t>(n));
+    for (int p = 0; p < n; ++p) lines[std::size_t(p)] = mPlanes->GetScanLine(p, mRow);
+    for (int x = 0; x < w; ++x) {
+      for (int p = 0; p < n; ++p) inks[std::size_t(p)] = lines[std::size_t(p)][x];
+      mMixer.Mix(inks.data(), cmyk.data() + std::size_t(x) * 4);
+    }
+    mRgb.ConvertRow(cmyk.data(), rgb.data(), std::size_t(w));
     for (int x = 0; x < w; ++x, row += 4) {
-      const std::uint8_t r = std::uint8_t(in[x] >> 16), g = std::uint8_t(in[x] >> 8), b = std::uint8_t(in[x]);
+      const std::uint8_t* c = rgb.data() + std::size_t(x) * 3;
       if (mLittleEndian) {
-        row[0] = b, row[1] = g, row[2] = r, row[3] = 0;
+        row[0] = c[2], row[1] = c[1], row[2] = c[0], row[3] = 0;
       } else {
-        row[0] = 0, row[1] = r, row[2] = g, row[3] = b;
+        row[0] = 0, row[1] = c[0], row[2] = c[1], row[3] = c[2];
       }
     }
     ++mRow;
@@ -507,7 +119,9 @@ class RenderedRaster : public RgbConverter {
   }
 
  private:
-  Surface mSurface;
+  std::unique_ptr<TavricLib::SeparatedPreview> mPlanes;
+  InkMixer mMixer;
+  CmykToRgb mRgb;
   bool mLittleEndian;
   int mRow = 0;
 };
@@ -562,41 +176,30 @@ std::unique_ptr<Environment> EnvironmentFactory(const jobstr* job, const TavSys:
   return env;
 }
 
-std::unique_ptr<CacheObject> CacheObjectFactory(const jobstr*) { return std::make_unique<PictureCache>(); }
+std::unique_ptr<CacheObject> CacheObjectFactory(const jobstr*) { return std::make_unique<CacheObject>(); }
 
 std::unique_ptr<RgbConverter> RgbConverterFactory(const Environment& env, const SeparationFilter& filter,
                                                   const Options& options, const TavDB::Object* tree,
-                                                  CacheObject& cache) {
+                                                  CacheObject&) {
   const bool littleEndian = options.Get("LittleEndian", 1) != 0;
-  if (env.width < 1 || env.height < 1 || env.job == nullptr) return std::make_unique<RenderedRaster>(nullptr, littleEndian);
-  Surface surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, env.width, env.height));
-  if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) {
-    return std::make_unique<RenderedRaster>(nullptr, littleEndian);
+  if (env.width < 1 || env.height < 1 || env.job == nullptr) {
+    return std::make_unique<PlanesToRgb>(env.job, nullptr, env.cmykProfile, littleEndian);
   }
-  cairo_t* cr = cairo_create(surface.get());
-  cairo_set_source_rgb(cr, 1, 1, 1);
-  cairo_paint(cr);
-  const double bw = env.box.right - env.box.left, bh = env.box.bottom - env.box.top;
-  if (bw > 0 && bh > 0 && tree != nullptr) {
-    // User space is the job's (x = h, y = v); the layout turns it about the
-    // origin, and the box is scaled onto the raster.
-    const double sx = env.width / bw, sy = env.height / bh;
-    const TavDB::tv_point origin = getOriginalOrigin(env.job);
-    const TavDB::tv_matrixtyp<double>& l = env.layout;
-    cairo_matrix_t m;
-    cairo_matrix_init(&m, sx * l.d, sy * l.c, sx * l.b, sy * l.a,
-                      sx * (origin.h - env.box.left - l.b * origin.v - l.d * origin.h),
-                      sy * (origin.v - env.box.top - l.a * origin.v - l.c * origin.h));
-    cairo_set_matrix(cr, &m);
-    PictureCache own;
-    auto* pictures = dynamic_cast<PictureCache*>(&cache);
-    Renderer renderer(cr, env, filter, options, pictures != nullptr ? *pictures : own);
-    renderer.mRoot = env.job;
-    renderer.RenderList(env.job, tree, 0);
+  TavricLib::SeparatedPreviewOptions o;
+  o.antiAliasing = 2;
+  o.layerMask = std::uint32_t(options.Get("QueryLayerMask", 0x60000));
+  o.layerTarget = std::uint32_t(options.Get("QueryLayerTarget", 0));
+  o.layout = env.layout;
+  o.stationNumber = false;
+  o.cmykProfile = env.cmykProfile;
+  for (int s = 0; s < std::min(sepfrejob(env.job), kMaxSeparations); ++s) {
+    if (sepsoruse(env.job, s, false) >= 0 && filter.Passes(s)) o.separations.push_back(s);
   }
-  cairo_destroy(cr);
-  cairo_surface_flush(surface.get());
-  return std::make_unique<RenderedRaster>(std::move(surface), littleEndian);
+  // Nothing passes: no plane, a white raster.
+  if (o.separations.empty()) o.separations.push_back(-1);
+  auto planes = std::make_unique<TavricLib::SeparatedPreview>(env.job, env.box, env.width, env.height, o);
+  if (tree != nullptr) planes->Render(tree);
+  return std::make_unique<PlanesToRgb>(env.job, std::move(planes), env.cmykProfile, littleEndian);
 }
 
 PicturePixelBuffer GetPicturePixelBuffer(const jobstr* job, int pictureIndex) {

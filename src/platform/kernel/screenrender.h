@@ -1,18 +1,16 @@
 #pragma once
 // The kernel's screen renderer ("SC"): draws a job's object tree into an RGB
-// raster, as the thumbnails of the pages show it. Built on cairo.
+// raster, as the thumbnails of the pages show it, with smoothed edges.
 //
-// What is drawn: paths and compound paths (even-odd, holes left open),
-// strokes (width, joins, caps, dashes), flat colours, gradients and
-// gradations (through the kernel's gradation renderer), placed pixel
-// pictures, picture maps (with their opacity channel) and one-ups (their own
-// job, placed by their corners); texts, patterns and placed EPS and PDF
-// files are left out. Objects whose flags meet the layer mask are left out.
+// What is drawn, and how objects compose, is the separations renderer's
+// (separatedpreview.h): every object kind, each as it prints, into one plane
+// per ink; objects whose flags meet the layer mask are left out, and so is
+// the job's station-number text.
 //
-// Colours: every ink is drawn as its CMYK equivalent; several inks combine
-// multiplicatively per component. CMYK becomes RGB through a CMYK ICC
-// profile when one is given (lcms2, perceptual, to sRGB), else through the
-// plain conversion R = 1 - min(1, C + K), G = 1 - min(1, M + K),
+// Colours: each pixel's inks are mixed into CMYK through their CMYK
+// equivalents (multiplicatively per component). CMYK becomes RGB through a
+// CMYK ICC profile when one is given (lcms2, perceptual, to sRGB), else
+// through the plain conversion R = 1 - min(1, C + K), G = 1 - min(1, M + K),
 // B = 1 - min(1, Y + K) (the one PDF viewers use without colour management).
 //
 // Use (the thumbnail of a page):

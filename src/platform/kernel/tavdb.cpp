@@ -154,9 +154,11 @@ std::unique_ptr<Object> objdup(const Object* object) {
       y.origin = x->origin;
       y.mark = x->mark;
       y.cad = x->cad;
+      y.cadStroke = x->cadStroke;
       y.cadLayer = x->cadLayer;
       y.trapLayer = x->trapLayer;
       y.stationNumber = x->stationNumber;
+      y.paintMapGroup = x->paintMapGroup;
       y.boxCreator = x->boxCreator;
       y.staggeredCut = x->staggeredCut;
       y.staggeredAllInks = x->staggeredAllInks;

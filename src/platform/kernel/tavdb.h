@@ -97,6 +97,9 @@ struct TextData {
   double width = 0;             // frame width in job units (0 = unframed, one line per paragraph)
   double leading = 0;           // points between baselines; 0 = 1.2 × size
   Align align = kLeft;
+  // Per-character mode: every character is shown on its own, with its own
+  // text matrix (as justified text is).
+  bool perCharacter = false;
   std::vector<TextRun> runs;    // "\n" inside a run text starts a new line
 };
 
@@ -112,9 +115,11 @@ struct ObjectExtra {
   // Classification the kernel keeps for objects and layers.
   std::string mark;             // registration mark kind ("crop", "registration", ...); empty = none
   bool cad = false;             // CAD (die-cut) object
+  bool cadStroke = false;       // made a CAD stroke by a stroke creator (TavricLib::IsCADStroke)
   bool cadLayer = false;        // structured CAD layer
   bool trapLayer = false;       // layer holding traps
   bool stationNumber = false;   // the station-number text
+  bool paintMapGroup = false;   // a group standing for one picture map (isPaimapGroup)
   int boxCreator = 0;           // 10 trimmable box, 11 bleeding box, 0 none
   bool staggeredCut = false;    // cutting group of a staggered step and repeat
   bool staggeredAllInks = true; // its options: all separations enabled ...

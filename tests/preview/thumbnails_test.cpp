@@ -1,0 +1,237 @@
+// What draws with the renderer, judged by the consumers: the page thumbnail
+// against a viewer's rendering of the page, the page previews decoded
+// against the plates, and the standard preview as the desktop reads it.
+#include <gtest/gtest.h>
+#include <png.h>
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "driver_support.h"
+#include "object_kinds.h"
+#include "platform/kernel/jobfile.h"
+#include "platform/standardpreview.h"
+#include "preview_support.h"
+#include "support/pdfread.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Rgb {
+  int width = 0, height = 0;
+  std::vector<std::uint8_t> samples;  // R, G, B
+};
+
+Rgb readPpm(const fs::path& file);
+
+// The thumbnails mix the inks into CMYK and convert it plainly (R = 1 -
+// min(1, C + K), ...); the viewer converts CMYK with a model of printed
+// inks, which is lighter in the reds and blues: the two differ by about 4 to
+// 6 % on these pages, colour for colour, while every object lies where the
+// viewer draws it.
+constexpr double kViewerTolerance = 0.07;
+
+// pdftoppm's rendering of page 1 at exactly width x height pixels.
+Rgb viewerRendering(const fs::path& pdf, int width, int height, const fs::path& folder) {
+  const auto run = tavtest::runProcess({"pdftoppm", "-f", "1", "-l", "1", "-scale-to-x", std::to_string(width),
+                                        "-scale-to-y", std::to_string(height), "-singlefile", pdf.string(),
+                                        (folder / "viewer").string()});
+  EXPECT_EQ(run.exitCode, 0) << run.describe();
+  return readPpm(folder / "viewer.ppm");
+}
+
+Rgb readPpm(const fs::path& file) {
+  const std::string ppm = tavtest::readFile(file);
+  Rgb image;
+  int max = 0, consumed = 0;
+  if (std::sscanf(ppm.c_str(), "P6 %d %d %d%n", &image.width, &image.height, &max, &consumed) != 3) return image;
+  image.samples.assign(ppm.begin() + consumed + 1, ppm.end());
+  return image;
+}
+
+double meanDifference(const Rgb& a, const Rgb& b) {
+  if (a.width != b.width || a.height != b.height || a.samples.size() != b.samples.size() || a.samples.empty()) return 1;
+  double sum = 0;
+  for (std::size_t i = 0; i < a.samples.size(); ++i) sum += std::abs(int(a.samples[i]) - int(b.samples[i]));
+  return sum / (255.0 * double(a.samples.size()));
+}
+
+TEST(Thumbnails, ShowEveryObjectKindAsAViewerShowsThePage) {
+  tavtest::TestFolder dir;
+  for (const previewtest::KindJob& k : previewtest::objectKindJobs(dir.path())) {
+    SCOPED_TRACE(k.name);
+    auto job = drivertest::loadJob(k.text, dir.path());
+    const auto pdf = dir / "thumb.pdf";
+    drivertest::exportAccepted(job.get(), drivertest::flavour("Press", "AddThumbnail=1"), pdf);
+    tavtest::Pdf file(pdf);
+    QPDFObjectHandle thumb = file.page(0).getKey("/Thumb");
+    ASSERT_TRUE(thumb.isStream());
+    Rgb image;
+    image.width = int(thumb.getDict().getKey("/Width").getIntValue());
+    image.height = int(thumb.getDict().getKey("/Height").getIntValue());
+    const std::string data = tavtest::streamData(thumb);
+    image.samples.assign(data.begin(), data.end());
+    // A 10 x 10 inch page at 72 pixels per inch.
+    EXPECT_EQ(image.width, 720);
+    EXPECT_EQ(image.height, 720);
+    const Rgb viewer = viewerRendering(pdf, image.width, image.height, dir.path());
+    EXPECT_LE(meanDifference(image, viewer), kViewerTolerance);
+  }
+}
+
+// The "Preview" of each ink and the ink preview "VornPNDNT", decoded, match
+// the plates of the same file.
+TEST(PagePreviews, DecodedPreviewsMatchThePlates) {
+  tavtest::TestFolder dir;
+  auto kinds = previewtest::objectKindJobs(dir.path());
+  for (const previewtest::KindJob& k : {kinds[1], kinds[3], kinds[6], kinds[7], kinds[10]}) {
+    SCOPED_TRACE(k.name);
+    auto job = drivertest::loadJob(k.text, dir.path());
+    const auto pdf = dir / "previews.pdf";
+    drivertest::exportAccepted(
+        job.get(), drivertest::flavour("Press", "IncludeSeparatedPreview=1 IncludeVornPreview=1 PreviewResolution=36"),
+        pdf);
+    const tavtest::Plates plates = tavtest::measurePlates(pdf, 1, 36);
+    tavtest::Pdf file(pdf);
+    QPDFObjectHandle page = file.page(0);
+    QPDFObjectHandle separations = page.getKey("/QELInfo").getKey("/Separations");
+    ASSERT_TRUE(separations.isArray());
+    std::map<std::string, std::vector<std::uint8_t>> previews;  // by plate name
+    int width = 0, height = 0;
+    for (int i = 0; i < separations.getArrayNItems(); ++i) {
+      QPDFObjectHandle entry = separations.getArrayItem(i);
+      QPDFObjectHandle image = entry.getKey("/Preview");
+      ASSERT_TRUE(image.isStream()) << i;
+      EXPECT_EQ(tavtest::at(image, "/ColorSpace/0"), "/Separation");
+      width = int(image.getDict().getKey("/Width").getIntValue());
+      height = int(image.getDict().getKey("/Height").getIntValue());
+      const std::string data = tavtest::streamData(image);
+      const std::string name = entry.getKey("/Name").getName().substr(1);
+      previews[previewtest::plateName(*job, TavricLib::FindSeparation(job.get(), name))].assign(data.begin(), data.end());
+    }
+    QPDFObjectHandle inks = page.getKey("/VornPNDNT");
+    ASSERT_TRUE(inks.isStream());
+    QPDFObjectHandle names = inks.getDict().getKey("/ColorSpace").getArrayItem(1);
+    const std::string interleaved = tavtest::streamData(inks);
+    const int n = names.getArrayNItems();
+    ASSERT_EQ(interleaved.size(), std::size_t(width) * std::size_t(height) * std::size_t(n));
+    for (const auto& [ink, samples] : previews) {
+      ASSERT_EQ(samples.size(), std::size_t(width) * std::size_t(height)) << ink;
+      if (!plates.plates.count(ink)) continue;
+      const tavtest::Plate& plate = plates.plates.at(ink);
+      ASSERT_EQ(plate.width, width);
+      ASSERT_EQ(plate.height, height);
+      double difference = 0;
+      for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+          difference += std::fabs(samples[std::size_t(y * width + x)] / 255.0 - plate.inkAtPixel(x, y));
+      EXPECT_LE(difference / (width * height), 0.02) << ink;
+      // The same ink's samples in the ink preview.
+      for (int c = 0; c < n; ++c) {
+        const std::string name = names.getArrayItem(c).getName().substr(1);
+        if (previewtest::plateName(*job, TavricLib::FindSeparation(job.get(), name)) != ink) continue;
+        for (std::size_t p = 0; p < samples.size(); ++p)
+          ASSERT_EQ(std::uint8_t(interleaved[p * std::size_t(n) + std::size_t(c)]), samples[p]) << ink << " at " << p;
+      }
+    }
+  }
+}
+
+struct PngText {
+  Rgb image;
+  std::map<std::string, std::string> text;
+};
+
+// The pixels through libpng's reader, the text chunks as the file holds them.
+PngText readPng(const fs::path& file) {
+  PngText out;
+  const std::string bytes = tavtest::readFile(file);
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (png_image_begin_read_from_memory(&image, bytes.data(), bytes.size()) == 0) {
+    ADD_FAILURE() << "libpng refuses " << file << ": " << image.message;
+    return out;
+  }
+  image.format = PNG_FORMAT_RGB;
+  out.image.width = int(image.width);
+  out.image.height = int(image.height);
+  out.image.samples.resize(PNG_IMAGE_SIZE(image));
+  if (png_image_finish_read(&image, nullptr, out.image.samples.data(), 0, nullptr) == 0) {
+    ADD_FAILURE() << "libpng cannot read " << file << ": " << image.message;
+  }
+  // Chunks after the signature: length, type, data, CRC.
+  for (std::size_t at = 8; at + 12 <= bytes.size();) {
+    const auto length = (std::uint32_t(std::uint8_t(bytes[at])) << 24) | (std::uint32_t(std::uint8_t(bytes[at + 1])) << 16) |
+                        (std::uint32_t(std::uint8_t(bytes[at + 2])) << 8) | std::uint32_t(std::uint8_t(bytes[at + 3]));
+    if (at + 12 + length > bytes.size()) break;
+    if (bytes.compare(at + 4, 4, "tEXt") == 0) {
+      const std::string data = bytes.substr(at + 8, length);
+      const std::size_t nul = data.find('\0');
+      if (nul != std::string::npos) out.text[data.substr(0, nul)] = data.substr(nul + 1);
+    }
+    at += 12 + length;
+  }
+  return out;
+}
+
+TEST(StandardPreview, IsTheDesktopsThumbnailOfTheFile) {
+  tavtest::TestFolder dir;
+  const fs::path cache = dir / "cache";
+  ASSERT_EQ(::setenv("XDG_CACHE_HOME", cache.c_str(), 1), 0);
+  struct Case {
+    const char* settings;
+    const char* folder;  // the size class, empty: no preview
+  };
+  const Case cases[] = {
+      {"Press", "xx-large"},                                         // 10 inches at 72 ppi: 720 pixels
+      {"Press PreviewResolution=10", "normal"},                      // 100 pixels
+      {"Press PreviewResolution=300", "xx-large"},                   // cut to 1024 pixels
+      {"Press IncludeStandardPreview=0", ""},
+  };
+  auto kinds = previewtest::objectKindJobs(dir.path());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.settings);
+    fs::remove_all(cache);
+    auto job = drivertest::loadJob(kinds[2].text, dir.path());
+    // A name the URI must escape.
+    const fs::path pdf = dir / "Standard preview #1.pdf";
+    drivertest::exportAccepted(job.get(), drivertest::flavour(c.settings), pdf);
+    const std::string uri = TavSys::ThumbnailUri(pdf);
+    EXPECT_EQ(uri.rfind("file:///", 0), 0u);
+    EXPECT_NE(uri.find("Standard%20preview%20%231.pdf"), std::string::npos) << uri;
+    if (std::string(c.folder).empty()) {
+      EXPECT_FALSE(fs::exists(cache / "thumbnails"));
+      continue;
+    }
+    // One file, named by the MD5 of the URI (md5sum agrees).
+    const auto md5 = tavtest::runProcess({"sh", "-c", "printf '%s' \"$0\" | md5sum", uri});
+    const fs::path png = cache / "thumbnails" / c.folder / (md5.out.substr(0, 32) + ".png");
+    ASSERT_TRUE(fs::exists(png)) << tavtest::folderListing(cache).size();
+    EXPECT_EQ(tavtest::folderListing(cache / "thumbnails" / c.folder).size(), 1u);
+    EXPECT_EQ(fs::status(png).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    const PngText read = readPng(png);
+    EXPECT_EQ(read.text.at("Thumb::URI"), uri);
+    struct stat st {};
+    ASSERT_EQ(::stat(pdf.c_str(), &st), 0);
+    EXPECT_EQ(read.text.at("Thumb::MTime"), std::to_string(static_cast<long long>(st.st_mtime)));
+    EXPECT_EQ(read.text.at("Thumb::Mimetype"), "application/pdf");
+    EXPECT_LE(std::max(read.image.width, read.image.height), TavSys::kMaxStandardPreviewSide);
+    // Its pixels are the page's art box (1 inch in from each side of the
+    // 10 inch page).
+    const double resolution = read.image.width / 8.0;
+    const auto run = tavtest::runProcess(
+        {"pdftoppm", "-f", "1", "-l", "1", "-r", std::to_string(resolution), "-x", std::to_string(int(std::lround(resolution))),
+         "-y", std::to_string(int(std::lround(resolution))), "-W", std::to_string(read.image.width), "-H",
+         std::to_string(read.image.height), "-singlefile", pdf.string(), (dir / "viewer").string()});
+    ASSERT_EQ(run.exitCode, 0) << run.describe();
+    const Rgb viewer = readPpm(dir / "viewer.ppm");
+    EXPECT_LE(meanDifference(read.image, viewer), kViewerTolerance);
+  }
+  ::unsetenv("XDG_CACHE_HOME");
+}
+
+}  // namespace

@@ -48,11 +48,10 @@ void runSeed(std::uint64_t seed, std::vector<std::string>& faults) {
   tavtest::TestFolder dir;
   fs::create_directory_symlink(assets() / "assets", dir / "assets");
   fs::create_directory(dir / "tmp");
-  const difftest::GeneratedJob job = difftest::generateJob(seed, "assets");
-  tavtest::writeFile(dir / "job.json", job.text);
+  tavtest::writeFile(dir / "job.json", difftest::generateJob(seed, "assets"));
   for (std::size_t f = 0; f < kFlavours.size(); ++f) {
     const std::string& flavour = kFlavours[f];
-    const std::vector<std::string> sets = difftest::generateOverrides(seed, int(f), "assets", job.fonts);
+    const std::vector<std::string> sets = difftest::generateOverrides(seed, int(f), "assets");
     std::string tag = "seed " + std::to_string(seed) + " " + flavour + " [";
     for (const std::string& s : sets) tag += " " + s;
     tag += " ]";

@@ -54,15 +54,8 @@ class JobMaker {
  public:
   JobMaker(std::uint64_t seed, std::string assets) : r_(seed * 7919 + 17), assets_(std::move(assets)) {}
 
-  bool hasFonts() const { return fontsBesideForms_ != kWithPatterns; }
-
   json make() {
     ppi_ = r_.pick(std::vector<int>{72, 300, 720, 2540});
-    // A page whose pending flush writes a form (a tiling pattern, a soft
-    // mask, a barcode form) loses the fonts of its texts, a fault being
-    // mended elsewhere: until then a job holds texts, barcodes or such
-    // patterns, one of the three.
-    fontsBesideForms_ = r_.below(3);
     width_ = points(r_.between(150, 700));
     height_ = points(r_.between(150, 700));
     json job = {{"format", "tavpdf-job"}, {"version", 1}, {"name", "generated"}, {"ppi", ppi_},
@@ -186,27 +179,33 @@ class JobMaker {
       gradients_.push_back(addPaint({{"type", "gradation"}, {"form", r_.pick(std::vector<std::string>{"horizontal", "vertical", "circular"})},
                                      {"start", point(v, h)}, {"steps", steps}}));
     }
-    if (fontsBesideForms_ == kWithPatterns && r_.chance(70)) {
+    if (r_.chance(35)) {
       const int side = points(r_.between(10, 40));
       json cell = {{"id", 1}, {"kind", "tiling"}, {"cell", json::array({0, 0, side, side})},
                    {"objects", json::array({rect(side / 4, side / 4, side / 2, side / 2, flat())})}};
       patterns_.push_back(cell);
       gradients_.push_back(addPaint({{"type", "pattern"}, {"pattern", 1}}));
     }
-    if (fontsBesideForms_ == kWithPatterns && r_.chance(50)) {
+    if (r_.chance(25)) {
       const int w = points(r_.between(40, 200));
       const auto [v, h] = place(w, w);
       patterns_.push_back({{"id", 2}, {"kind", "softMask"}, {"objects", json::array({rect(v, h, w, w, flat())})}});
       json masked = {{"type", "flat"}, {"colour", colour()}, {"softMask", 2}};
-      flats_.push_back(addPaint(masked));
+      maskedFlats_.push_back(addPaint(masked));
     }
   }
 
-  int flat() { return flats_[std::size_t(r_.below(int(flats_.size())))]; }
+  // A flat paint; `masked`: one with a soft mask may be taken.
+  int flat(bool masked = false) {
+    if (masked && !maskedFlats_.empty() && r_.chance(30)) {
+      return maskedFlats_[std::size_t(r_.below(int(maskedFlats_.size())))];
+    }
+    return flats_[std::size_t(r_.below(int(flats_.size())))];
+  }
 
   int anyPaint() {
     if (!gradients_.empty() && r_.chance(25)) return gradients_[std::size_t(r_.below(int(gradients_.size())))];
-    return flat();
+    return flat(true);
   }
 
   json rect(int v, int h, int w, int hh, int paint) {
@@ -324,9 +323,9 @@ class JobMaker {
         a.erase("closed");
         b.erase("closed");
         list.push_back({{"kind", "compound"}, {"paint", anyPaint()}, {"objects", json::array({a, b})}});
-      } else if (kind == 2 && fontsBesideForms_ == kWithTexts) {
+      } else if (kind == 2) {
         list.push_back(text());
-      } else if (kind == 3 && fontsBesideForms_ == kWithBarcodes && ppi_ >= 300) {
+      } else if (kind == 3 && ppi_ >= 300) {
         list.push_back(barcode());
       } else if (kind == 4 || kind == 5) {
         list.push_back(picture());
@@ -339,13 +338,14 @@ class JobMaker {
     return list;
   }
 
-  enum { kWithTexts, kWithBarcodes, kWithPatterns };
   Rng r_;
-  int fontsBesideForms_ = kWithTexts;
   std::string assets_;
   int ppi_ = 720, width_ = 0, height_ = 0, colourCount_ = 0;
   std::vector<std::string> inkNames_;
-  std::vector<int> flats_, gradients_;
+  // Texts and barcodes take no paint with a soft mask: Ghostscript finds
+  // an operator it does not allow in a text object in the file (being
+  // looked into).
+  std::vector<int> flats_, maskedFlats_, gradients_;
   json paints_ = json::array(), patterns_ = json::array(), pictures_ = json::array(), maps_ = json::array();
 };
 
@@ -401,15 +401,11 @@ void writeAssets(const fs::path& folder) {
                      R"({"kind":"path","paint":10,"points":[[100,100],[100,600],[600,600],[600,100]]}]})");
 }
 
-GeneratedJob generateJob(std::uint64_t seed, const std::string& assets) {
-  JobMaker maker(seed, assets);
-  GeneratedJob job;
-  job.text = maker.make().dump();
-  job.fonts = maker.hasFonts();
-  return job;
+std::string generateJob(std::uint64_t seed, const std::string& assets) {
+  return JobMaker(seed, assets).make().dump();
 }
 
-std::vector<std::string> generateOverrides(std::uint64_t seed, int flavour, const std::string& assets, bool fonts) {
+std::vector<std::string> generateOverrides(std::uint64_t seed, int flavour, const std::string& assets) {
   static const std::vector<std::pair<std::string, std::vector<std::string>>> kOptions = {
       {"Orientation", {"0", "1", "2", "3"}}, {"Mirror", {"0", "1"}}, {"VerticalDistortion", {"-3", "0", "2.5"}},
       {"HorizontalDistortion", {"0", "1.25", "-2"}}, {"AddPageBoxes", {"0", "1"}}, {"SeparatedOutput", {"0", "1"}},
@@ -434,11 +430,9 @@ std::vector<std::string> generateOverrides(std::uint64_t seed, int flavour, cons
     const std::size_t at = std::size_t(r.below(int(order.size())));
     const auto& [field, values] = kOptions[order[at]];
     order.erase(order.begin() + std::ptrdiff_t(at));
-    if (fonts && field == "LinkType") continue;
     sets.push_back(field + "=" + r.pick(values));
     if (field == "EnableDotgain") sets.push_back("DotgainFile=" + assets + "/press-curves.txt");
   }
-  if (fonts) sets.push_back("LinkType=0");
   return sets;
 }
 

@@ -37,20 +37,12 @@ class Rng {
 // map files and a dot-gain file ("press-curves.txt").
 void writeAssets(const std::filesystem::path& folder);
 
-struct GeneratedJob {
-  std::string text;     // job-file text
-  bool fonts = false;   // it holds texts or barcodes (whose digits are a text)
-};
-
-// The job of a seed; the files it places are named "<assets>/<file>" (a
-// folder beside the job).
-GeneratedJob generateJob(std::uint64_t seed, const std::string& assets);
+// The job of a seed as job-file text; the files it places are named
+// "<assets>/<file>" (a folder beside the job).
+std::string generateJob(std::uint64_t seed, const std::string& assets);
 
 // Settings overrides ("Field=Value") for a seed and a flavour's place in the
 // run: one to six, with the dot-gain file of the assets when dot gain is on.
-// A job with fonts gets LinkType=0 whatever the flavour says: OPI and
-// image-link forms would lose the page's fonts, a fault being mended
-// elsewhere.
-std::vector<std::string> generateOverrides(std::uint64_t seed, int flavour, const std::string& assets, bool fonts);
+std::vector<std::string> generateOverrides(std::uint64_t seed, int flavour, const std::string& assets);
 
 }  // namespace difftest

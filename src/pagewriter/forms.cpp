@@ -312,11 +312,18 @@ void PDFProof::WriteFormXObject(PendingStream& record, std::uint32_t kind) {
   PDFIndirectReference* ref = WriteFormStream(form, r, [&] {
     if (object == nullptr) return;
     const bool keep = mKeepInvisible;
+    const bool forced = mForcedOutput;
     struct Restore {
       PDFProof* w;
-      bool keep;
-      ~Restore() { w->mKeepInvisible = keep; }
-    } restore{this, keep};
+      bool keep, forced;
+      ~Restore() {
+        w->mKeepInvisible = keep;
+        w->mForcedOutput = forced;
+      }
+    } restore{this, keep, forced};
+    // CAD objects and station numbers are written even where they paint
+    // nothing: the workflow finds them in the form.
+    if (kind != kPendingBarcodeForm) mForcedOutput = true;
     if (kind == kPendingBarcodeForm) {
       OutputObject(object, true, false);
     } else if (kind == kPendingCADForm) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "pagewriter/pathsplit.h"
+#include "pagewriter/patternexpand.h"
 #include "pagewriter/strokeinfo.h"
 #include "platform/downsampler.h"
 #include "platform/genoutfil.h"
@@ -388,15 +389,7 @@ bool genproof::OutputStrokeAsOutline() {
   if (has(generator, TavDB::kObjTrap) && mWriteTraps == 0) return true;
   if (IsInvisiblePaint(const_cast<Object*>(generator), paint)) return true;
 
-  std::unique_ptr<Object> outline;
-  try {
-    outline = TavricGeo::StrokeOutline(generator);
-  } catch (const std::length_error& e) {
-    const std::string name = generator->name().empty() ? "(unnamed)" : generator->name();
-    throw TavSys::Error(TavSys::kResultAbandoned, "PDF/STROKE OUTLINE NOT MADE", e.what())
-        .with("__OBJECTNAME__", name)
-        .with("__REASON__", e.what());
-  }
+  std::unique_ptr<Object> outline = MakeStrokeOutline(generator);
   if (!outline) return true;  // the stroke covers nothing
   std::unique_ptr<Object> copy;
   const bool split = SplitLongPath(outline.get(), mMaxPathPoints, copy);
@@ -411,6 +404,17 @@ bool genproof::OutputStrokeAsOutline() {
     if (mCancelled) break;
   }
   return true;
+}
+
+std::unique_ptr<Object> genproof::MakeStrokeOutline(const Object* generator) {
+  try {
+    return TavricGeo::StrokeOutline(generator);
+  } catch (const std::length_error& e) {
+    const std::string name = generator->name().empty() ? "(unnamed)" : generator->name();
+    throw TavSys::Error(TavSys::kResultAbandoned, "PDF/STROKE OUTLINE NOT MADE", e.what())
+        .with("__OBJECTNAME__", name)
+        .with("__REASON__", e.what());
+  }
 }
 
 // A stroke whose paint takes the pattern road (a gradient or a pattern)
@@ -431,6 +435,16 @@ void genproof::OutputPatternStroke() {
   const bool opened = BeginObjectName(copy.get());
   OutputPatternFill(copy.get());
   EndObjectName(opened);
+}
+
+void genproof::OutputExpandedPattern(Object* object) {
+  if (object == nullptr) return;
+  std::unique_ptr<Object> group = TavDB::gronew();
+  std::unique_ptr<Object> copy = TavDB::objdup(object);
+  if (!copy) return;
+  group->addontop(std::move(copy));
+  TavricLib::ExpandPattern(mJob, group.get());
+  OutputGroup(group.get(), false, -1, false);
 }
 
 void genproof::OutputFill(Object* object) {

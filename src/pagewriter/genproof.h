@@ -279,6 +279,10 @@ class genproof : public illtransform {
   // false when the current stroke is not such a stroke in a flat paint.
   bool OutputStrokeAsOutline();
   void OutputPatternStroke();
+  // The area the stroke of generator covers, as a path or compound path in
+  // the stroke's paint (null when it covers nothing). Throws TavSys::Error
+  // ("PDF/STROKE OUTLINE NOT MADE") when the outline cannot be built.
+  std::unique_ptr<TavDB::Object> MakeStrokeOutline(const TavDB::Object* generator);
   void OutputFill(TavDB::Object* object);
   // Reports count × 100 / total to the progress service and polls cancel.
   void ReportProgress(double count, double total);

@@ -402,6 +402,10 @@ void genproof::OutputGradationImage(TavDB::Object* object) {
     const std::vector<int> seps = ImageComponentSeparations(mJob, *part);
     const std::vector<std::int32_t> mapping(seps.begin(), seps.end());
     if (mapping.empty()) continue;
+    // A part that overprints (a later part, or a gradient that leaves inks
+    // untouched) does so as an image too: the overprint mode spares no
+    // image's zeros, so its space names only the inks it paints.
+    if (part->GetOverprint()) SetOverprint(true);
     render(int(mapping.size()), model, mapping, part.get(), model == 1);
   }
 }

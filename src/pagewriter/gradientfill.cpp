@@ -10,7 +10,9 @@
 #include "colour/devicen.h"
 #include "colour/shading.h"
 #include "pagewriter/pdfgraphicsstate.h"
+#include "pagewriter/patternexpand.h"
 #include "pagewriter/pdfproof.h"
+#include "pagewriter/strokeinfo.h"
 #include "pdfwriter/pdfoutfil.h"
 #include "pdfwriter/pdfpending.h"
 #include "platform/kernel/gradation.h"
@@ -124,9 +126,19 @@ void PDFProof::GetTintVectorColorSpaces(const std::vector<Tints>& tints,
     countProcess = false;
   }
 
+  if (mSettings.SeparatedOutput != 0 && !inSoftMask) {
+    // A plate page: the gradient is drawn on it when one of its colours
+    // defines the plate's ink (an end that leaves it untouched runs from no
+    // ink); when none does, the plate keeps what lies below.
+    const Tints* defining = FirstDefiningPlateInk(tints);
+    if (defining != nullptr) {
+      united.reset(GetSeparationColorSpace(defining->data(), low, kTintFull, countProcess, false,
+                                           false, false, false));
+    }
+    return;
+  }
   united.reset(GetSeparationColorSpace(first.data(), low, kTintFull, countProcess, false, false,
                                        false, false));
-  if (mSettings.SeparatedOutput != 0 && !inSoftMask) return;
   common.reset(GetSeparationColorSpace(first.data(), 0, 0, true, false, false, true, false));
 
   CsDeviceN::Options options;
@@ -137,6 +149,51 @@ void PDFProof::GetTintVectorColorSpaces(const std::vector<Tints>& tints,
     if (united) united->Unite(PDFCsDeviceN(mJob, tints[k].data(), low, kTintFull, options, data));
     if (common) common->Intersect(PDFCsDeviceN(mJob, tints[k].data(), 0, 0, options, data));
   }
+  if (!inSoftMask && united) KeepUntouchedInks(tints, *united, common.get());
+}
+
+const std::array<std::uint16_t, kMaxSeparations>* PDFProof::FirstDefiningPlateInk(
+    const std::vector<Tints>& tints) const {
+  const int positions = sepfrejob(mJob);
+  for (int p = 0; p < positions; ++p) {
+    const int s = sepsoruse(mJob, p, false);
+    if (s < 0) continue;
+    for (const Tints& t : tints) {
+      if (t[s] != kTintUndefined) return &t;
+    }
+    return nullptr;
+  }
+  return nullptr;
+}
+
+void PDFProof::KeepUntouchedInks(const std::vector<Tints>& tints, ColorSpace& united,
+                                 const ColorSpace* common) {
+  // An ink that no colour of the gradient defines is left as it is below.
+  // Overprint mode 1 spares neither shadings nor images: their process inks
+  // at 0 knock out. So such a gradient is drawn in a space that names every
+  // ink it touches (an ink one colour leaves untouched runs from 0 there),
+  // process inks included, with overprint on. Any other gradient keeps its
+  // space.
+  const int positions = sepfrejob(mJob);
+  std::vector<int> touched;
+  bool untouched = false;
+  for (int p = 0; p < positions; ++p) {
+    const int s = sepsoruse(mJob, p, false);
+    if (s < 0) continue;
+    const bool defined = std::any_of(tints.begin(), tints.end(),
+                                     [s](const Tints& t) { return t[s] != kTintUndefined; });
+    if (!defined) {
+      untouched = true;
+    } else if (common == nullptr || !common->InColorSpace(s)) {
+      touched.push_back(s);
+    }
+  }
+  auto* inks = dynamic_cast<CsDeviceN*>(&united);
+  if (!untouched || inks == nullptr) return;
+  for (int s : touched) inks->SetSeparationUse(s, true);
+  inks->NameProcessInksAsColorants(true);
+  inks->SetUndefinedTints(true);
+  inks->SetOverprint(true);
 }
 
 void PDFProof::KnockOutCommonInks(ColorSpace& common, TavDB::Object* object) {
@@ -343,6 +400,14 @@ bool PDFProof::IsOpiPicture(const TavDB::Object* object) const {
 
 void PDFProof::OutputClippedFill(TavDB::Object* object) {
   if (object == nullptr) return;
+  if (mForcedOutput && PaintIsInvisibleForOutput(mJob, object, -1, false, mTransparencyNesting > 0)) {
+    // The shape stays in the output in the "no fill" paint.
+    std::unique_ptr<TavDB::Object> copy = TavDB::objdupall(object);
+    if (!copy) return;
+    copy->setPaint(kPaintNoFill, true);
+    OutputFlatFill(copy.get());
+    return;
+  }
   if (!PaintNeedsTransparency(object, false)) {
     genproof::OutputClippedFill(object);
     return;
@@ -384,8 +449,13 @@ void PDFProof::OutputClippedFill(TavDB::Object* object) {
     }
     return;
   }
-  // A transparent image link with flat parts beside it is one group: the
-  // transparency applies to the whole map once.
+  // A transparent map drawn as two images or more, and a transparent image
+  // link with flat parts beside it, are one group: the transparency applies
+  // to the whole map once.
+  if (paint->type == kPaintMap && mPictureCache.CountCachedImages(this, object, paintIndex) >= 2) {
+    OutputTransparencyGroup(object, 0);
+    return;
+  }
   if (paint->type == kPaintMap && mSettings.LinkType == 2 && !mImageLinksSuppressed &&
       ImageLinkPossible(paintIndex) && mapHasFlatParts(mJob, paint->map)) {
     OutputTransparencyGroup(object, 0);
@@ -394,7 +464,55 @@ void PDFProof::OutputClippedFill(TavDB::Object* object) {
   genproof::OutputClippedFill(object);
 }
 
+// ---- strokes painted with a gradient, a picture or a map ------------------------------
+
+void PDFProof::OutputStrokeAsFilledOutline() {
+  const TavDB::Object* generator = mStrokeInfo ? mStrokeInfo->getGenerator() : nullptr;
+  if (generator == nullptr) return;
+  // The outline carries the stroke's width, position, joins, caps, miter
+  // limit and dashes; the paint is laid over it as it lies on the page.
+  std::unique_ptr<TavDB::Object> outline = MakeStrokeOutline(generator);
+  if (!outline) return;
+  std::unique_ptr<TavDB::Object> copy;
+  const bool split = SplitLongPath(outline.get(), mMaxPathPoints, copy);
+  if (!copy) return;
+  // The outline is filled as an object of its own: no stroke is current
+  // while it is written (a centre stroke's description would turn its fill
+  // into a stroke).
+  struct Restore {
+    PDFProof* w;
+    std::unique_ptr<strokeinfo_t> stroke;
+    ~Restore() { w->mStrokeInfo = std::move(stroke); }
+  } restore{this, std::move(mStrokeInfo)};
+  SelectScreening(outline->paint());
+  if (split) {
+    for (const auto& piece : copy->members()) OutputFill(piece.get());
+  } else {
+    OutputFill(copy.get());
+  }
+}
+
 // ---- pattern fills ----------------------------------------------------------------
+
+bool PDFProof::PatternIsExpanded(std::uint16_t paintIndex) {
+  const Paint* paint = paipoi(mJob, paintIndex);
+  if (paint == nullptr || paint->type != kPaintPattern) return false;
+  if (paint->patternKind != Paint::kPatternTiling) return true;
+  // A soft mask's luminosity knows no overprint.
+  if (mSoftMaskDepth != 0) return false;
+  // A tiling pattern is drawn through a tile that readers render once and
+  // then paint in every ink where the cell paints, overprint or not: a cell
+  // whose colours leave inks untouched would knock them out. Its tiles are
+  // written as objects instead, which leave them as they are (unless the
+  // cell holds soft masks, which only the tiling pattern repeats with it).
+  // The answer depends on the inks in use, which differ from plate to plate.
+  auto [it, added] = mUntouchedPatterns.try_emplace(paint->pattern, false);
+  if (added) {
+    it->second = TavricLib::PatternLeavesInksUntouched(mJob, paint->pattern) &&
+                 !TavricLib::PatternHasSoftMasks(mJob, paint->pattern);
+  }
+  return it->second;
+}
 
 std::string PDFProof::MakePatternName(std::uint16_t paint) const {
   return "Tv_pat_" + std::to_string(mWriterNumber) + "_" + std::to_string(int(paint) - 10000);
@@ -405,25 +523,28 @@ void PDFProof::OutputPatternFill(TavDB::Object* object) {
   const std::uint16_t paintIndex = object->paint();
   const Paint* paint = paipoi(mJob, paintIndex);
   if (paint == nullptr) return;
-  // A stroke painted with a gradient reaches here with the stroke's paint: a
-  // gradient cannot be laid along a stroke's outline.
-  if (paint->type == kPaintLinear || paint->type == kPaintRadial || paint->type == kPaintGradation) {
-    RefuseUnsupported("a stroke painted with a gradient");
+  // A stroke painted with a gradient, a picture or a map reaches here with
+  // the stroke's paint: the area it covers is filled with that paint. So is
+  // an inside or outside stroke painted with a pattern, which the stroke
+  // operators would centre on the outline.
+  const strokeinfo_t* stroke = GetStrokeInfo();
+  const bool expanded = paint->type == kPaintPattern && PatternIsExpanded(paintIndex);
+  if (paint->type != kPaintPattern || (stroke != nullptr && (!stroke->isSymmetricStroke() || expanded))) {
+    if (stroke != nullptr) OutputStrokeAsFilledOutline();
+    return;
   }
-  if (paint->type != kPaintPattern) return;
   if (PaintNeedsTransparency(object, false)) {
     OutputTransparencyGroup(object, 0);
     return;
   }
   PdfGraphicsState::Instance().ForgetFillColor();
   std::int32_t words[6];
-  // The loader lets only tiling patterns with a cell fill objects.
-  if (!patternCornerWords(mJob, paint->pattern, words)) {
-    RefuseUnsupported("a pattern that is not a tiling cell");
+  if (expanded || !patternCornerWords(mJob, paint->pattern, words)) {
+    OutputExpandedPattern(object);
+    return;
   }
   const std::string name = MakePatternName(paintIndex);
-  // A stroke's pattern is the stroking colour, along the stroke's outline.
-  const bool stroke = GetStrokeInfo() != nullptr;
+  // A centre stroke's pattern is the stroking colour, along the outline.
   pdfoutfilter& out = Out();
   out << (mSettings.NormalizedOutput != 0 ? "/Pattern " : "/CSPat ") << (stroke ? "CS " : "cs ");
   PDFName::OutputName(out, name.c_str());

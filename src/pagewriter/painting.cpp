@@ -2,6 +2,7 @@
 // and per-object screening), groups, shapes, paths, compound paths and flat
 // fills; white objects that paint on nothing and invisible paints are left
 // out, and the pending colours are written just before the path operators.
+#include <algorithm>
 #include <memory>
 
 #include "colour/colorspaces.h"
@@ -340,21 +341,32 @@ void PDFProof::GetGradientColorSpaces(std::uint16_t paintIndex, std::unique_ptr<
   }
   const std::uint16_t u =
       (mSettings.EnableDotgain != 0 && mSettings.NormalizedOutput == 0 && mSoftMaskDepth == 0) ? 0 : 1;
+  std::vector<std::array<std::uint16_t, kMaxSeparations>> all;
+  for (std::uint16_t colour : colours) all.push_back(colsep16(mJob, colour));
+  if (mSettings.SeparatedOutput != 0 && mSoftMaskDepth == 0) {
+    // A plate page: the colours are taken from the first one that defines the
+    // plate's ink; when none does the gradient leaves the plate as it is.
+    const auto* defining = FirstDefiningPlateInk(all);
+    if (defining == nullptr) return;
+    if (defining != &all.front()) std::rotate(all.begin(), all.begin() + (defining - all.data()), all.end());
+  }
   bool first = true;
-  for (std::uint16_t colour : colours) {
-    std::array<std::uint16_t, kMaxSeparations> tints = colsep16(mJob, colour);
-    std::unique_ptr<ColorSpace> all(
+  for (const std::array<std::uint16_t, kMaxSeparations>& tints : all) {
+    std::unique_ptr<ColorSpace> inks(
         GetSeparationColorSpace(tints.data(), u, kTintFull, first && u != 0, false, false, false, false));
     std::unique_ptr<ColorSpace> zero(
         GetSeparationColorSpace(tints.data(), 0, 0, first, false, false, first, false));
     if (first) {
-      united = std::move(all);
+      united = std::move(inks);
       common = std::move(zero);
       first = false;
       continue;
     }
-    if (united && all) united->Unite(*all);
+    if (united && inks) united->Unite(*inks);
     if (common && zero) common->Intersect(*zero);
+  }
+  if (united && mSoftMaskDepth == 0 && mSettings.SeparatedOutput == 0) {
+    KeepUntouchedInks(all, *united, common.get());
   }
 }
 

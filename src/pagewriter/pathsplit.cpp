@@ -96,6 +96,24 @@ std::unique_ptr<Object> build(const Object* source, const std::vector<SplitPiece
 
 }  // namespace
 
+std::vector<Contour> ContoursOf(const TavDB::Object* object) {
+  if (object == nullptr) return {};
+  return contoursOf(object);
+}
+
+std::unique_ptr<TavDB::Object> ShapeFromContours(const std::vector<Contour>& contours, std::uint32_t state,
+                                                 std::uint16_t paint) {
+  state &= ~(TavDB::kObjKindBits | TavDB::kObjOpenPath);
+  if (contours.empty()) return nullptr;
+  if (contours.size() == 1) return toPath(contours.front(), state, paint);
+  auto compound = Object::create(TavDB::ObjectKind::Compound);
+  for (const Contour& c : contours) compound->addontop(toPath(c, state, paint));
+  compound->setProperties(state, true);
+  compound->setPaint(paint, false);
+  compound->recalcBounds();
+  return compound;
+}
+
 std::unique_ptr<TavDB::Object> CSplCallBack::StartSplit(const TavDB::Object* path, int maxPoints) {
   if (path == nullptr || maxPoints <= 0) return nullptr;
   const bool open = path->isOpenPath();

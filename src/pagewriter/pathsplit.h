@@ -1,15 +1,26 @@
 #pragma once
 // The set-operation service as the walker calls it: splitting an object whose
 // paths have more points than a writer accepts (geometry in platform/setop.h).
+#include <cstdint>
 #include <memory>
 #include <utility>
 #include <vector>
+
+#include "platform/setop.h"
 
 namespace TavDB {
 class Object;
 }
 
 namespace TavSetop {
+
+// The contours of a path, or of the paths of a compound path, in job units.
+std::vector<Contour> ContoursOf(const TavDB::Object* object);
+// A path (one contour) or compound path (several contours) in the paint, with
+// the state bits given (trap, hidden, ...; kind bits are ignored); owned by
+// the caller. Null for no contours.
+std::unique_ptr<TavDB::Object> ShapeFromContours(const std::vector<Contour>& contours, std::uint32_t state,
+                                                 std::uint16_t paint);
 
 class CSplCallBack {
  public:

@@ -212,6 +212,10 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // Gradients and gradations as smooth shadings (or, when asked or when they
   // cannot be shadings, as images); pictures and maps by the walker.
   void OutputFillContent(TavDB::Object* object) override;
+  // A stroke painted with a gradient, a picture or a map (while its
+  // description is current): the area the stroke covers is filled with the
+  // stroke's paint.
+  void OutputStrokeAsFilledOutline();
   // A clipped fill that needs transparency goes through a transparency group
   // where one transparency state cannot carry it.
   void OutputClippedFill(TavDB::Object* object) override;
@@ -263,6 +267,16 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   void GetTintVectorColorSpaces(const std::vector<std::array<std::uint16_t, 64>>& tints,
                                 std::unique_ptr<ColorSpace>& united,
                                 std::unique_ptr<ColorSpace>& common);
+  // Separated output: the first of the tint vectors that defines the plate's
+  // ink, null when every one leaves it untouched.
+  const std::array<std::uint16_t, 64>* FirstDefiningPlateInk(
+      const std::vector<std::array<std::uint16_t, 64>>& tints) const;
+  // A gradient over the tint vectors that leaves an ink of the page untouched
+  // (undefined in every vector): the union is widened to every ink the
+  // vectors define (but those knocked out as common) and drawn with
+  // overprint, its process inks named as colourants.
+  void KeepUntouchedInks(const std::vector<std::array<std::uint16_t, 64>>& tints, ColorSpace& united,
+                         const ColorSpace* common);
   // The colour space of a shading over the tint vectors: inks at 0 in every
   // vector are knocked out with the object's shape first; every part of the
   // result is registered with the pending colour spaces.
@@ -270,6 +284,9 @@ class PDFProof : public genproof, public PendingStreamFlusher {
       const std::vector<std::array<std::uint16_t, 64>>& tints, TavDB::Object* object);
   // LinkType 1 and a placed EPS, TIFF or PDF picture.
   bool IsOpiPicture(const TavDB::Object* object) const;
+  // Whether a pattern paint is written as the objects of its tiles: a paint
+  // asking for it, or a cell that leaves inks of this writer untouched.
+  bool PatternIsExpanded(std::uint16_t paint);
   // "Tv_pat_" + writer number + "_" + (paint - 10000).
   std::string MakePatternName(std::uint16_t paint) const;
 
@@ -673,9 +690,14 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   bool mInsideImageLinkForm = false;
   std::int32_t mTransparencyNesting = 0;
   std::int32_t mCadFormCount = 0;
+  // While the content of a CAD or station-number form is written: a clipped
+  // fill that paints nothing is still written, as a shape in no ink.
+  bool mForcedOutput = false;
   // Paths handed to the walker so far (compound paths write their painting
   // operator only when one of their sub-paths was written).
   std::int64_t mPathsWritten = 0;
+  // Patterns whose cells leave inks in use untouched (pattern -> answer).
+  std::map<int, bool> mUntouchedPatterns;
   // Paints already converted for opaque inks (paint -> converted paint).
   std::map<std::uint16_t, std::uint16_t> mOpaqueConversions;
 

@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <stdexcept>
 #include <tuple>
 
+#include "pagewriter/pathsplit.h"
 #include "pagewriter/pdfproof.h"
 #include "platform/kernel/job.h"
 #include "platform/kernel/tavdb.h"
@@ -110,26 +112,41 @@ class MappedPictureCacheVisitor : public TavDB::ObjectVisitor {
   }
 
  private:
+  void AddMapUse(const TavDB::Object& object) {
+    jobstr* job = mWriter->GetJob();
+    const Paint* paint = paipoi(job, object.paint());
+    const TavDB::tv_box& box = object.bounds();
+    if (paint == nullptr || paint->type != kPaintMap || !(box.top < box.bottom && box.left < box.right)) return;
+    // Only the part of the object the map covers is drawn (the object is
+    // cut to the map's frame): a map lying outside its object is not used.
+    bool outside = false;
+    std::unique_ptr<TavDB::Object> part;
+    if (object.kind() == TavDB::ObjectKind::Path || object.kind() == TavDB::ObjectKind::Compound) {
+      part = IntersectWithImageBoundingBox(job, &object, outside);
+    }
+    if (outside) return;
+    const TavDB::Object& use = part ? *part : object;
+    int channelType = kMapChannelNone;
+    const bool softMask = CanOutputAsSoftmaskImage(job, &use, use.paint(), &channelType);
+    const bool background = softMask && mapChannelTypeIsTransparentBackground(channelType) &&
+                            mWriter->GetSettings().LinkType == 2;
+    AddPictureUse(mCache, mWriter, &use, mRemap, mArray, softMask, background);
+  }
+
   void Record(TavDB::Object& object) {
     jobstr* job = mWriter->GetJob();
     const Paint* paint = paipoi(job, object.paint());
     if (paint == nullptr) return;
-    const TavDB::tv_box& box = object.bounds();
-    if (box.top < box.bottom && box.left < box.right && paint->type == kPaintMap) {
-      // Only the part of the object the map covers is drawn (the object is
-      // cut to the map's frame): a map lying outside its object is not used.
-      bool outside = false;
-      std::unique_ptr<TavDB::Object> part;
-      if (object.kind() == TavDB::ObjectKind::Path || object.kind() == TavDB::ObjectKind::Compound) {
-        part = IntersectWithImageBoundingBox(job, &object, outside);
-      }
-      if (!outside) {
-        const TavDB::Object& use = part ? *part : object;
-        int channelType = kMapChannelNone;
-        const bool softMask = CanOutputAsSoftmaskImage(job, &use, use.paint(), &channelType);
-        const bool background = softMask && mapChannelTypeIsTransparentBackground(channelType) &&
-                                mWriter->GetSettings().LinkType == 2;
-        AddPictureUse(mCache, mWriter, &use, mRemap, mArray, softMask, background);
+    AddMapUse(object);
+    // A stroke painted with a map fills the area the stroke covers with it.
+    if (const TavDB::Stroke* stroke = object.stroke(); stroke != nullptr && stroke->width > 0) {
+      const Paint* strokePaint = paipoi(job, stroke->paint);
+      if (strokePaint != nullptr && strokePaint->type == kPaintMap) {
+        try {
+          if (std::unique_ptr<TavDB::Object> outline = TavricGeo::StrokeOutline(&object)) AddMapUse(*outline);
+        } catch (const std::length_error&) {
+          // The walker reports the outline it cannot make.
+        }
       }
     }
     const PatternRec* mask = paint->transparency.softMask != kNoSoftMask ? patpoi(job, paint->transparency.softMask)

@@ -236,7 +236,10 @@ class HalfPlaneClipper {
            result.front().h == result.back().h) {
       result.pop_back();
     }
-    if (result.size() < 3) return {};
+    // Two points enclose an area when a curve joins them (a half disc, a
+    // circle of two curves); straight lines need three.
+    const bool curved = std::any_of(result.begin(), result.end(), [](const SplitPoint& p) { return p.curve; });
+    if (result.size() < (curved ? 2u : 3u)) return {};
     auto firstLine = std::find_if(result.begin(), result.end(), [](const SplitPoint& p) { return !p.curve; });
     if (firstLine == result.end()) {
       // Only curves survived (every point ends a curve): the contour starts

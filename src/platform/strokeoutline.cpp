@@ -327,24 +327,73 @@ std::vector<Contour> StrokeOutline(const std::vector<StrokeContour>& contours, c
 
 namespace TavSetop {
 
-bool ContoursOverlap(const std::vector<Contour>& a, const std::vector<Contour>& b) {
-  auto area = [](const std::vector<Contour>& contours) {
-    std::vector<StrokeContour> closed;
-    std::vector<Course> courses;
-    for (const Contour& c : contours) {
-      closed.push_back({c, true});
-      courses.push_back(flatten(c));
+namespace {
+
+// The area closed contours enclose (even-odd), as Clipper's paths.
+CL::Paths evenOddArea(const std::vector<Contour>& contours) {
+  std::vector<StrokeContour> closed;
+  std::vector<Course> courses;
+  for (const Contour& c : contours) {
+    closed.push_back({c, true});
+    courses.push_back(flatten(c));
+  }
+  for (const Course& course : courses) {
+    for (const CoursePoint& cp : course) {
+      if (!(std::fabs(cp.p.x * kScale) < kMaxCoordinate) || !(std::fabs(cp.p.y * kScale) < kMaxCoordinate))
+        throw std::length_error("contours: coordinates out of range");
     }
-    return enclosedArea(closed, courses);
-  };
+  }
+  return enclosedArea(closed, courses);
+}
+
+CL::Paths commonArea(const std::vector<Contour>& a, const std::vector<Contour>& b) {
   CL::Clipper clipper;
-  clipper.AddPaths(area(a), CL::ptSubject, true);
-  clipper.AddPaths(area(b), CL::ptClip, true);
+  clipper.AddPaths(evenOddArea(a), CL::ptSubject, true);
+  clipper.AddPaths(evenOddArea(b), CL::ptClip, true);
   CL::Paths common;
   clipper.Execute(CL::ctIntersection, common, CL::pftNonZero, CL::pftNonZero);
+  return common;
+}
+
+}  // namespace
+
+bool ContoursOverlap(const std::vector<Contour>& a, const std::vector<Contour>& b) {
   double total = 0;
-  for (const CL::Path& p : common) total += std::abs(CL::Area(p));
+  for (const CL::Path& p : commonArea(a, b)) total += std::abs(CL::Area(p));
   return total > 0;
+}
+
+std::vector<Contour> IntersectContours(const std::vector<Contour>& a, const std::vector<Contour>& b) {
+  std::vector<Contour> result;
+  try {
+    for (const CL::Path& path : commonArea(a, b)) {
+      Contour contour;
+      for (const CL::IntPoint& p : path) {
+        SplitPoint sp;
+        sp.v = static_cast<std::int32_t>(std::llround(double(p.Y) / kScale));
+        sp.h = static_cast<std::int32_t>(std::llround(double(p.X) / kScale));
+        if (!contour.empty() && contour.back() == sp) continue;
+        contour.push_back(sp);
+      }
+      while (contour.size() > 1 && contour.back() == contour.front()) contour.pop_back();
+      if (contour.size() >= 3) result.push_back(std::move(contour));
+    }
+  } catch (const CL::clipperException& e) {
+    throw std::length_error(std::string("contours: ") + e.what());
+  }
+  return result;
+}
+
+double CommonArea(const std::vector<Contour>& a, const std::vector<Contour>& b) {
+  double total = 0;
+  for (const CL::Path& p : commonArea(a, b)) total += CL::Area(p);
+  return std::abs(total) / (kScale * kScale);
+}
+
+double ContoursArea(const std::vector<Contour>& contours) {
+  double total = 0;
+  for (const CL::Path& p : evenOddArea(contours)) total += CL::Area(p);
+  return std::abs(total) / (kScale * kScale);
 }
 
 }  // namespace TavSetop

@@ -41,4 +41,16 @@ std::vector<Contour> StrokeOutline(const std::vector<StrokeContour>& contours, c
 // even-odd rule) have a common part of some area.
 bool ContoursOverlap(const std::vector<Contour>& a, const std::vector<Contour>& b);
 
+// The area two sets of closed contours have in common (each filled with the
+// even-odd rule), as closed contours of line points in whole job units, to be
+// filled with the even-odd rule; curves are followed within a fifth of a job
+// unit. Empty when they have nothing in common. Throws std::length_error when
+// the coordinates are too large to be handled.
+std::vector<Contour> IntersectContours(const std::vector<Contour>& a, const std::vector<Contour>& b);
+
+// The area (square job units) closed contours enclose under the even-odd rule.
+double ContoursArea(const std::vector<Contour>& contours);
+// The area (square job units) two sets of closed contours have in common.
+double CommonArea(const std::vector<Contour>& a, const std::vector<Contour>& b);
+
 }  // namespace TavSetop

@@ -122,6 +122,14 @@ TEST(FillPlates, GradationStepsLieAtTheirPositions) {
        R"({"id": 10, "type": "gradation", "form": "circular", "start": [50, 100], "box": [10, 60, 90, 140],
            "steps": [{"colour": 2, "position": 0}, {"colour": 1, "position": 40}]})",
        {{{100, 50, 1}}, {{120, 50, 0.5}}, {{100, 30, 0.5}}, {{150, 50, 0}}}},
+      // The form "other": rectangles shaped like the box (120 x 60) about
+      // (v 50, h 100); full at the centre, half at 30 across (15 down), none
+      // from 60 across outwards. Always an image.
+      {"other",
+       R"({"id": 10, "type": "gradation", "form": "other", "start": [50, 100], "box": [20, 40, 80, 160],
+           "steps": [{"colour": 2, "position": 0}, {"colour": 1, "position": 60}]})",
+       {{{100, 50, 1}}, {{130, 50, 0.5}}, {{70, 50, 0.5}}, {{100, 65, 0.5}}, {{100, 35, 0.5}}, {{170, 50, 0}},
+        {{100, 85, 0}}}},
       // Turned by the matrix: the horizontal axis runs downwards.
       {"matrix",
        R"({"id": 10, "type": "gradation", "start": [10, 0], "matrix": [0, 1, 1, 0], "steps": [{"colour": 1, "position": 0},

@@ -187,6 +187,33 @@ TEST(Forms, CadDrawingsCarryTheirPieceInfo) {
   }
 }
 
+TEST(Forms, CadObjectsThatPaintNothingStayInTheirForm) {
+  // A CAD object filled with a gradient whose colours leave every ink
+  // untouched paints nothing, yet the workflow reads it from the CAD form:
+  // there it is a shape filled in the "no fill" paint (as the die line's own
+  // unfilled outline is), not a clip of nothing, and no plate shows it.
+  tavtest::TestFolder dir;
+  auto job = makeJob(R"("boxes": {"media": [0, 0, 100, 200]},
+    "inks": [{"name": "Die", "cmyk": [0, 100, 0, 0], "technical": true}, {"name": "Black", "process": "black"}],
+    "colours": [{"id": 1, "inks": {"Die": 100}}, {"id": 2, "inks": {}, "others": 255}],
+    "paints": [{"id": 10, "type": "flat", "colour": 1},
+               {"id": 11, "type": "linear", "colour": 2, "colour2": 2, "start": [0, 0], "end": [0, 100]}],
+    "objects": [{"kind": "layer", "name": "Main Design", "cadLayer": true, "objects": [
+      {"kind": "path", "cad": true, "stroke": {"width": 1, "paint": 10}, "points": [[10, 20], [10, 180], [90, 180]]},
+      {"kind": "path", "cad": true, "paint": 11, "points": [[20, 30], [20, 60], [50, 60], [50, 30]]}]}],
+    "cad": {"boundingBox": [0, 0, 90, 180], "file": "box.cf2"})");
+  Written w = writeAccepted(*job, testSettings("NormalizedOutput=1"), dir / "cad.pdf");
+  Pdf pdf(w.file);
+  QPDFObjectHandle form = pdf.page(0).getKey("/Resources").getKey("/XObject").getKey("/CAD_0_0");
+  ASSERT_TRUE(form.isStream());
+  const std::string content = tavtest::streamData(form);
+  EXPECT_NE(content.find("30 -20 m\n60 -20 l\n60 -50 l\n30 -50 l\nh\nf*"), std::string::npos) << content;
+  EXPECT_EQ(content.find("W*"), std::string::npos) << content;
+  const auto plates = tavtest::measurePlates(w.file);
+  EXPECT_NEAR(plates.inkAtPoint("Die", 45, 60), 0.0, 0.01);
+  EXPECT_NEAR(plates.inkAtPoint("Black", 45, 60), 0.0, 0.01);
+}
+
 // In a CAD form the die drawing is line art: a CAD line without a stroke of
 // its own is drawn as the stroke creator's thin line, and a closed CAD shape
 // as its outline, not as an area.

@@ -1,7 +1,8 @@
 // deps: tv_driver tv_pdfwriter tv_pagewriter tv_colour tv_settings tv_kernel tv_platform tav_contentcheck
 // A whole export of a job generated from the input: the bytes choose the
-// inks, colours, paints, the object tree (layers, groups, compound paths,
-// paths with curves and strokes), the flavour and settings overrides. An
+// inks, colours, paints (flat, gradients and gradations of every form,
+// tiling and expanded patterns), the object tree (layers, groups, compound
+// paths, paths with curves and strokes), the flavour and settings overrides. An
 // export that succeeds must have written a PDF whose content streams nest
 // q/Q and BDC/EMC in balance and name only resources that are defined; one
 // that fails must have left nothing at its target.
@@ -58,6 +59,9 @@ struct Generator {
   Choices& in;
   std::vector<std::string> inks;
   int paints = 0;
+  int flatPaints = 0;
+  std::vector<int> rich;  // gradient and pattern paints, when the job has them
+  bool inCell = false;    // writing a pattern's cell
 
   std::string job() {
     std::string inkList;
@@ -98,6 +102,30 @@ struct Generator {
                    "}";
     }
     paints = colourCount;
+    flatPaints = colourCount;
+    // Gradients and patterns, for fills and strokes.
+    std::string patterns;
+    if (in.flip()) {
+      static const char* const forms[] = {"horizontal", "vertical", "circular", "other"};
+      auto colour = [&] { return num(1 + in.below(colourCount)); };
+      auto point = [&] { return "[" + num(in.coord()) + "," + num(in.coord()) + "]"; };
+      const int a = in.below(300), b = a + 1 + in.below(300);
+      paintList += R"(,{"id":30,"type":"linear","colour":)" + colour() + R"(,"colour2":)" + colour() +
+                   R"(,"start":)" + point() + R"(,"end":)" + point() + "}" +
+                   R"(,{"id":31,"type":"radial","colour":)" + colour() + R"(,"colour2":)" + colour() +
+                   R"(,"start":)" + point() + R"(,"end":)" + point() + "}" +
+                   R"(,{"id":32,"type":"gradation","form":")" + forms[in.below(4)] + R"(","start":)" + point() +
+                   R"(,"steps":[{"colour":)" + colour() + R"(,"position":)" + num(a) + R"(},{"colour":)" + colour() +
+                   R"(,"position":)" + num(b) + "}]}";
+      const int w = 40 + in.below(60), h = 40 + in.below(60);
+      patterns = R"(,"patterns":[{"id":1,"cell":[0,0,)" + num(h) + "," + num(w) + "]" +
+                 (in.flip() ? R"(,"corners":[[0,0],[)" + num(in.below(20)) + "," + num(w) + "],[" + num(h) + "," +
+                                  num(in.below(20)) + "]]"
+                            : "") +
+                 R"(,"objects":[)" + cellObjects(w, h) + "]}]";
+      paintList += R"(,{"id":40,"type":"pattern","pattern":1)" + std::string(in.flip() ? R"(,"expand":true)" : "") + "}";
+      rich = {30, 31, 32, 40};
+    }
     std::string layers;
     const int layerCount = 1 + in.below(3);
     for (int l = 0; l < layerCount; ++l)
@@ -111,10 +139,32 @@ struct Generator {
     // explores.
     return R"({"format":"tavpdf-job","name":"Fuzz","ppi":720,"origin":[720,0],)"
            R"("boxes":{"media":[0,0,720,720],"trim":)" + trim + R"(},"inks":[)" + inkList +
-           R"(],"colours":[)" + colours + R"(],"paints":[)" + paintList + R"(],"objects":[)" + layers + "]}";
+           R"(],"colours":[)" + colours + R"(],"paints":[)" + paintList + "]" + patterns + R"(,"objects":[)" +
+           layers + "]}";
   }
 
-  std::string paint() { return num(in.below(4) == 0 ? 2 : 10 + in.below(paints)); }
+  // The objects of a pattern's cell (w x h): flat fills and gradients.
+  std::string cellObjects(int w, int h) {
+    inCell = true;
+    std::string out;
+    for (int i = 0, n = 1 + in.below(3); i < n; ++i) {
+      const int top = in.below(h), left = in.below(w);
+      const int bottom = top + 1 + in.below(h), right = left + 1 + in.below(w);
+      const std::string p = in.below(3) == 0 ? num(30 + in.below(3)) : num(10 + in.below(flatPaints));
+      out += std::string(i ? "," : "") + R"({"kind":"path","paint":)" + p + R"(,"points":[[)" + num(top) + "," +
+             num(left) + "],[" + num(top) + "," + num(right) + "],[" + num(bottom) + "," + num(right) + "],[" +
+             num(bottom) + "," + num(left) + "]]" + (in.below(3) == 0 ? stroke() : "") + "}";
+    }
+    inCell = false;
+    return out;
+  }
+
+  std::string anyPaint() {
+    if (!rich.empty() && in.below(3) == 0) return num(rich[std::size_t(in.below(int(rich.size())))]);
+    return num(10 + in.below(paints));
+  }
+
+  std::string paint() { return in.below(4) == 0 ? num(2) : anyPaint(); }
 
   std::string points(bool curves) {
     std::string p = "[[" + num(in.coord()) + "," + num(in.coord()) + "]";
@@ -131,8 +181,13 @@ struct Generator {
   std::string stroke() {
     static const char* const joins[] = {"miter", "round", "bevel"};
     static const char* const caps[] = {"butt", "round", "square"};
-    std::string s = R"(,"stroke":{"width":)" + num(in.below(60)) + R"(,"paint":)" + num(10 + in.below(paints)) +
-                    R"(,"join":")" + joins[in.below(3)] + R"(","cap":")" + caps[in.below(3)] + "\"";
+    static const char* const positions[] = {"centre", "inside", "outside"};
+    // Strokes in cells keep to flat paints and gradients (a cell may not
+    // paint with its own pattern).
+    const std::string p = inCell ? num(10 + in.below(flatPaints)) : anyPaint();
+    std::string s = R"(,"stroke":{"width":)" + num(in.below(60)) + R"(,"paint":)" + p + R"(,"join":")" +
+                    joins[in.below(3)] + R"(","cap":")" + caps[in.below(3)] + R"(","position":")" +
+                    positions[in.below(3)] + "\"";
     if (in.below(3) == 0) s += R"(,"dash":[)" + num(1 + in.below(50)) + "," + num(in.below(50)) + "]";
     return s + "}";
   }
@@ -191,7 +246,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   TavGen::ScopedMessagesDisabler quiet;
   TavSys::Progress::resetCancel();
   Choices in(data, size);
-  Generator generator{in, {}, 0};
+  Generator generator{in, {}, 0, 0, {}, false};
   const std::string text = generator.job();
   std::unique_ptr<jobstr> job;
   try {

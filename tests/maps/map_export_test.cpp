@@ -118,6 +118,44 @@ TEST(MapExport, PlatesFollowTheChannelsTheOpacityAndTheOverprint) {
   }
 }
 
+TEST(MapExport, ATransparentMapOfSeveralImagesIsOneGroup) {
+  // The spot ink takes half the opacity channel: the map is written as two
+  // images. At 50 % opacity the map is one transparency group, so that the
+  // opacity applies to the map once; a map of one image needs no group.
+  tavtest::TestFolder dir;
+  writeMapFiles(dir.path());
+  const std::string colour = R"("inks":{"Cyan":100,"Magenta":100,"Spot":100})";
+  std::string paint = mapPaint(20, 1, 720, 720, kStep);
+  paint.insert(paint.size() - 1, R"(,"opacity":50)");
+  std::string split = mapEntry(1, 2);
+  const std::string spot = R"({"ink":"Spot","file":1})";
+  split.replace(split.find(spot), spot.size(), R"({"ink":"Spot","file":1,"opacity":50})");
+  for (const bool severalImages : {true, false}) {
+    SCOPED_TRACE(severalImages ? "two images" : "one image");
+    auto job = loadJob(jobText(kInks, R"([{"id":1,"inks":{"Yellow":40}},{"id":2,)" + colour + "}]",
+                               R"([{"id":10,"type":"flat","colour":1},)" + paint + "]",
+                               "[" + square(360, 360, 3600, 10) + "," + mapFrame(20, 720, 720, kStep) + "]",
+                               ",\"maps\":[" + (severalImages ? split : mapEntry(1, 2)) + "]"),
+                       dir.path());
+    const fs::path pdf = dir / "map.pdf";
+    const auto run = exportJob(job.get(), flavour("Press"), pdf);
+    ASSERT_EQ(run.result, 0) << run.keys();
+    tavtest::expectPdfAcceptedByAllConsumers(pdf);
+    EXPECT_EQ(tavtest::readFile(pdf).find("/Group_0_") != std::string::npos, severalImages);
+    const tavtest::Plates plates = tavtest::measurePlates(pdf);
+    const double spotShare = severalImages ? 0.5 : 1.0;
+    EXPECT_LT(meanDifference(plates, "Cyan", [](int x, int y) { return cyanAt(x, y) / 255.0 * alpha(x, y) * 0.5; }),
+              0.02);
+    EXPECT_LT(meanDifference(plates, "Spot",
+                             [&](int x, int y) {
+                               return (255 - spotLightAt(x, y)) / 255.0 * alpha(x, y) * spotShare * 0.5;
+                             }),
+              0.02);
+    EXPECT_LT(meanDifference(plates, "Yellow", [](int x, int y) { return 0.4 * (1 - 0.5 * alpha(x, y)); }), 0.02)
+        << plates.summary();
+  }
+}
+
 TEST(MapExport, OneSetOfImagesPerMapAndFactor) {
   struct Case {
     const char* name;

@@ -183,6 +183,11 @@ TEST(WalkerImages, GradationsRenderTheirStepsAlongTheirForm) {
       {"circular", Paint::kGradCircular, 50, [](double v, double h) {
          return std::min(1.0, std::hypot(v - 50, h - 50) / 100);
        }},
+      // Rectangles shaped like the box (twice as wide as high) about the
+      // centre; its edges lie at position 100.
+      {"other: rectangles", Paint::kGradOther, 50, [](double v, double h) {
+         return std::min(1.0, std::max(std::fabs(h - 50), 2 * std::fabs(v - 50)) / 100);
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -192,6 +197,9 @@ TEST(WalkerImages, GradationsRenderTheirStepsAlongTheirForm) {
       if (c.form == Paint::kGradCircular) {
         p.start = {50, 50};
         p.gradationBox = {-50, -50, 150, 150};
+      } else if (c.form == Paint::kGradOther) {
+        p.start = {50, 50};
+        p.gradationBox = {0, -50, 100, 150};
       }
     });
     ImageRecorder w(g.b.get());
@@ -213,6 +221,7 @@ TEST(WalkerImages, GradationsThatDrawNothingOrTooMuch) {
   // Every colour leaving every ink untouched: no image; an object without
   // width: nothing; larger than 1,000,000 units and the job box: cut to the
   // job box; a form the renderer does not know: refused, not drawn as another.
+  // The form "other" is drawn (as rectangles).
   struct Case {
     const char* name;
     bool inked;
@@ -222,7 +231,8 @@ TEST(WalkerImages, GradationsThatDrawNothingOrTooMuch) {
   } cases[] = {{"clear", false, 100, Paint::kGradHorizontal, 0, 0},
                {"flat", true, 0, Paint::kGradHorizontal, 0, 0},
                {"huge", true, 2000000, Paint::kGradHorizontal, 417, 209},
-               {"other form", true, 100, Paint::kGradOther, -1, -1}};
+               {"other form", true, 100, Paint::kGradOther, 417, 417},
+               {"unknown form", true, 100, Paint::GradationForm(7), -1, -1}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     GradationJob g([&](Paint& p, JobBuilder& b) {

@@ -298,4 +298,19 @@ TEST(PathSplit, IntersectionWithAConvexWindowInEitherOrientation) {
   EXPECT_TRUE(TavSetop::IntersectConvex({square}, far).empty());
   const std::vector<std::pair<double, double>> flat = {{0, 0}, {0, 10}, {0, 20}};
   EXPECT_TRUE(TavSetop::IntersectConvex({square}, flat).empty());
+  // A half disc (a curve and the straight way back) and a disc of two
+  // curves enclose an area with two points: inside a window they stay whole,
+  // across its edge they are cut, not dropped.
+  TavSetop::SplitPoint arc{60, 40, true, 0, 100, 60, 100};  // (0, 40) -> (60, 40) bulging right
+  const Contour half = {{0, 40}, arc};
+  TavSetop::SplitPoint back{0, 40, true, 60, -20, 0, -20};
+  const Contour disc = {{0, 40}, arc, back};
+  const std::vector<std::pair<double, double>> big = {{-50, -50}, {-50, 150}, {150, 150}, {150, -50}};
+  const std::vector<std::pair<double, double>> right = {{-50, 50}, {-50, 150}, {150, 150}, {150, 50}};
+  for (const Contour& shape : {half, disc}) {
+    const auto whole = TavSetop::IntersectConvex({shape}, big);
+    ASSERT_EQ(whole.size(), 1u);
+    EXPECT_EQ(whole[0].size(), shape.size());
+    EXPECT_EQ(TavSetop::IntersectConvex({shape}, right).size(), 1u);
+  }
 }

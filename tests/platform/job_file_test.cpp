@@ -179,6 +179,8 @@ TEST(JobFile, BadInputIsRefusedWithItsPlace) {
       {"/colours/0/inks/Magenta", "10", "/colours/0/inks/Magenta: no ink named \"Magenta\""},
       {"/paints/0/singleInk", R"("Orange")", "/paints/0/singleInk: no ink named \"Orange\""},
       {"/paints/0/id", "11", "/paints/1/id: a paint with id 11 is already defined"},
+      {"/paints/0/expand", "true", "/paints/0/expand: only a pattern paint is expanded"},
+      {"/paints/2/expand", "1", "/paints/2/expand: expected true or false, found a number"},
       // a pattern painted with itself (through the paint that names it)
       {"/patterns", R"([{"id": 1, "cell": [0, 0, 100, 100], "objects": [
            {"kind": "path", "paint": 20, "points": [[0, 0], [0, 50], [50, 50]]}]}])",

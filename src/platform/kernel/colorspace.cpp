@@ -235,6 +235,12 @@ std::vector<int> ImageComponentSeparations(const jobstr* job, ColorSpace& space)
     for (int k = 0; k < 4; ++k) seps.push_back(sepgetcmyk(job, k));
     return seps;
   }
-  for (int i = 0; i < space.GetSepCount(); ++i) seps.push_back(space.GetSepSorted(i));
+  // The covered inks in the job's order of use, as the space's colourants
+  // are ordered. (GetSepSorted would not do: a Separation part answers it
+  // only for an index equal to its own ink.)
+  for (int slot = 0; slot < TavColor::kMaxSeparations; ++slot) {
+    const int sep = sepsoruse(job, slot, false);
+    if (ValidSep(sep) && space.InColorSpace(sep)) seps.push_back(sep);
+  }
   return seps;
 }

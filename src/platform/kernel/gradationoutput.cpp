@@ -123,10 +123,24 @@ bool GradationOutput::MakeOutput(const Paint& paint, double top, double left, st
         };
         break;
       }
+      case Paint::kGradOther: {
+        // Rectangles about the start, shaped like the box: the position is
+        // the distance across along h, so that the box's edge lies at half
+        // its width (as a circular gradation's rim does).
+        const double w = std::max(1.0, double(paint.gradationBox.right) - paint.gradationBox.left);
+        const double boxHeight = double(paint.gradationBox.bottom) - paint.gradationBox.top;
+        const double aspect = boxHeight > 0 ? w / boxHeight : 1.0;
+        position = [=](double v, double h) {
+          double gh, gv;
+          toGradation(v, h, gh, gv);
+          return std::max(std::fabs(gh), std::fabs(gv) * aspect);
+        };
+        break;
+      }
       default:
         throw TavSys::Error(TavSys::kResultAbandoned, "PDF/OBJECT NOT SUPPORTED YET",
-                            "gradations of the form \"other\" cannot be drawn")
-            .with("__OBJECTKIND__", "a gradation of the form \"other\"");
+                            "a gradation form that cannot be drawn")
+            .with("__OBJECTKIND__", "a gradation of an unknown form");
     }
   } else {
     return true;

@@ -14,7 +14,10 @@
 //   - gradation: each step's colour lies at its position along the axis from
 //     `start`: rightwards for a horizontal gradation, downwards for a vertical
 //     one, outwards from the centre (or from the focus, when one is given)
-//     for a circular one, whose radius is half its box's width. The paint's
+//     for a circular one, whose radius is half its box's width, and for the
+//     form "other" on rectangles about `start` shaped like the box, the
+//     position measured across along h (the box's edge at half its width,
+//     its height in proportion). The paint's
 //     matrix [a b c d] places the gradation as the shadings do
 //     (platform/kernel/gradation.h): a gradation offset (v, h) lies at
 //     start + (a v + b h, c v + d h). Between two steps the mix follows the

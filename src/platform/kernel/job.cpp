@@ -511,11 +511,25 @@ std::vector<int> GetSortedCmyk(const jobstr* job) {
 bool PaintIsInvisible(const jobstr* job, int paint, bool) {
   const Paint* p = paipoi(job, paint);
   if (!p) return true;
-  if (p->type != kPaintFlat) return false;
-  const std::uint8_t* pct = colsep(job, p->colour);
-  if (!pct) return true;
-  for (int i = 0; i < job->inkCount; ++i)
-    if (job->separations[i].exists && pct[i] != kPercentUntouched) return false;
+  std::vector<std::uint16_t> colours;
+  switch (p->type) {
+    case kPaintFlat: colours = {p->colour}; break;
+    // A gradient whose every colour leaves every ink untouched paints nothing.
+    case kPaintLinear:
+    case kPaintRadial: colours = {p->colour, p->colour2}; break;
+    case kPaintGradation:
+      for (const GradationStep& s : p->steps) colours.push_back(s.colour);
+      break;
+    default: return false;
+  }
+  for (std::uint16_t colour : colours) {
+    const std::uint8_t* pct = colsep(job, colour);
+    // A flat paint without its colour paints nothing; a gradient is known to
+    // paint nothing only from colours that all say so.
+    if (!pct) return p->type == kPaintFlat;
+    for (int i = 0; i < job->inkCount; ++i)
+      if (job->separations[i].exists && pct[i] != kPercentUntouched) return false;
+  }
   return true;
 }
 

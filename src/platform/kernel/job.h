@@ -148,6 +148,10 @@ struct Paint {
   int picture = -1;
   int map = -1;
   int pattern = -1;
+  // Pattern paints: kPatternTiling writes the cell as a tiling pattern,
+  // kPatternExpanded writes the tiles as objects of the page.
+  enum PatternKind : std::uint8_t { kPatternTiling = 1, kPatternExpanded = 2 };
+  PatternKind patternKind = kPatternTiling;
   // Placement of a picture or map: the picture's origin corner (its first
   // pixel), the corner at the end of its first row and the corner at the end
   // of its first column, in job units.
@@ -567,7 +571,8 @@ std::uint16_t paintAdjustScreen(jobstr* job, int paint, std::uint16_t screen);
 namespace TavricLib {
 // The job's process inks in C, M, Y, K order (slots; absent kinds left out).
 std::vector<int> GetSortedCmyk(const jobstr* job);
-// A paint draws nothing: undefined, or a flat colour leaving every ink untouched.
+// A paint draws nothing: undefined, or a flat colour or gradient whose colours
+// leave every ink untouched.
 bool PaintIsInvisible(const jobstr* job, int paint, bool ignoreTransparency = false);
 bool PaintIsRegistration(const jobstr* job, int paint);
 }  // namespace TavricLib

@@ -609,7 +609,7 @@ void Loader::readPaints(const Node& list) {
     e.object({"id", "type", "colour", "colour2", "start", "end", "form", "steps",
               "focus", "matrix", "picture", "map", "pattern", "place", "pdfPage", "pdfBox",
               "singleInk", "screen", "overprint", "registration", "opacity", "blendMode",
-              "softMask", "isolated", "knockout", "alphaIsShape", "length", "box"});
+              "softMask", "isolated", "knockout", "alphaIsShape", "length", "box", "expand"});
     const std::uint16_t id = defineId(job_->paints, e, "paint");
     Paint& p = job_->paints[id];
     p.type = e.req("type").choice<PaintType>({{"flat", kPaintFlat}, {"linear", kPaintLinear},
@@ -677,8 +677,10 @@ void Loader::readPaints(const Node& list) {
         break;
       case kPaintPattern:
         p.pattern = needs("pattern").index();
+        if (optBool(e, "expand", false)) p.patternKind = Paint::kPatternExpanded;
         break;
     }
+    if (p.type != kPaintPattern && e.opt("expand")) e.child("expand").fail("only a pattern paint is expanded");
     if (p.type == kPaintPicture || p.type == kPaintMap) {
       const Node place = needs("place");
       place.object({"origin", "widthCorner", "heightCorner"});

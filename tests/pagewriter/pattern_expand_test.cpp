@@ -1,0 +1,170 @@
+// Pattern fills expanded into objects: the tiles cut to their cells and the
+// filled object, paints that lie on the page moved with each tile, limits;
+// and which cells leave inks untouched.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "pagewriter/patternexpand.h"
+#include "platform/kernel/job.h"
+#include "platform/kernel/jobfile.h"
+#include "platform/kernel/tavdb.h"
+#include "platform/tav_error.h"
+
+namespace {
+
+std::unique_ptr<jobstr> job(const std::string& colours, const std::string& paints, const std::string& cell,
+                            const std::string& more = "") {
+  return TavKernel::loadJobFromMemory(R"({"ppi": 72, "boxes": {"media": [0, 0, 100, 100]},
+    "inks": [{"name": "Cyan", "process": "cyan"}, {"name": "Black", "process": "black"},
+             {"name": "Spot", "cmyk": [0, 50, 100, 0]}],
+    "colours": )" + colours + R"(, "paints": )" + paints + R"(,
+    "patterns": [{"id": 1, "cell": [0, 0, 10, 10], "objects": [)" + cell + "]}" + more + "]}",
+                                      std::filesystem::temp_directory_path(), "t.json");
+}
+
+std::string rect(int top, int left, int bottom, int right, int paint) {
+  auto n = [](int v) { return std::to_string(v); };
+  return R"({"kind": "path", "paint": )" + n(paint) + R"(, "points": [[)" + n(top) + ", " + n(left) + "], [" +
+         n(top) + ", " + n(right) + "], [" + n(bottom) + ", " + n(right) + "], [" + n(bottom) + ", " + n(left) + "]]}";
+}
+
+// A group holding one rectangle filled with paint 20, expanded.
+std::unique_ptr<TavDB::Object> expanded(jobstr& j, TavDB::tv_box box) {
+  auto group = TavDB::gronew();
+  auto path = TavDB::Object::create(TavDB::ObjectKind::Path);
+  path->points() = {{box.top, box.left}, {box.top, box.right}, {box.bottom, box.right}, {box.bottom, box.left}};
+  path->setPaint(20);
+  path->recalcBounds();
+  group->addontop(std::move(path));
+  TavricLib::ExpandPattern(&j, group.get());
+  return group;
+}
+
+// The shapes of an expansion with their bounds and paints, in order.
+std::vector<std::tuple<std::int32_t, std::int32_t, std::int32_t, std::int32_t, int>> shapes(const TavDB::Object& group) {
+  std::vector<std::tuple<std::int32_t, std::int32_t, std::int32_t, std::int32_t, int>> out;
+  TavDB::ListScan scan(&group, TavDB::kObjPath | TavDB::kObjCompound, 0);
+  for (TavDB::Object* o = scan.next(); o != nullptr; o = scan.next()) {
+    const TavDB::tv_box& b = o->bounds();
+    out.emplace_back(b.top, b.left, b.bottom, b.right, o->paint());
+  }
+  return out;
+}
+
+const char* kColours = R"([{"id": 1, "inks": {"Black": 100}}, {"id": 2, "inks": {"Spot": 100}, "others": 255},
+  {"id": 3, "inks": {"Cyan": 0}}, {"id": 4, "inks": {"Cyan": 100}}, {"id": 5, "inks": {}, "others": 255}])";
+
+TEST(PatternExpansion, TilesAreCutToTheirCellsAndTheFilledObject) {
+  auto j = job(kColours, R"([{"id": 10, "type": "flat", "colour": 1}, {"id": 20, "type": "pattern", "pattern": 1}])",
+               rect(0, 0, 5, 5, 10));
+  using S = std::vector<std::tuple<std::int32_t, std::int32_t, std::int32_t, std::int32_t, int>>;
+  // Whole tiles: the cell's square in each, as it stands.
+  EXPECT_EQ(shapes(*expanded(*j, {0, 0, 20, 20})),
+            (S{{0, 0, 5, 5, 10}, {0, 10, 5, 15, 10}, {10, 0, 15, 5, 10}, {10, 10, 15, 15, 10}}));
+  // An object across four tiles: each square cut to it.
+  EXPECT_EQ(shapes(*expanded(*j, {3, 3, 13, 13})),
+            (S{{3, 3, 5, 5, 10}, {3, 10, 5, 13, 10}, {10, 3, 13, 5, 10}, {10, 10, 13, 13, 10}}));
+  // Tiles to the left of and above the cell's own place count as well.
+  EXPECT_EQ(shapes(*expanded(*j, {-10, -10, -6, -6})), (S{{-10, -10, -6, -6, 10}}));
+  // An object between the squares shows nothing: the group is gone.
+  EXPECT_EQ(expanded(*j, {6, 6, 9, 9})->memberCount(), 0u);
+}
+
+TEST(PatternExpansion, PaintsOnThePageMoveWithEachTile) {
+  // A linear gradient across the cell's square, used by two objects of the
+  // cell: one new paint per tile, shared by the tile's objects, its axis
+  // moved by the tile's offset.
+  auto j = job(kColours, R"([{"id": 12, "type": "linear", "colour": 3, "colour2": 4, "start": [2, 0], "end": [2, 5]},
+    {"id": 20, "type": "pattern", "pattern": 1}])",
+               rect(0, 0, 5, 5, 12) + "," + rect(5, 5, 9, 9, 12));
+  const auto s = shapes(*expanded(*j, {0, 0, 10, 20}));
+  ASSERT_EQ(s.size(), 4u);
+  std::set<int> paints;
+  for (const auto& t : s) paints.insert(std::get<4>(t));
+  ASSERT_EQ(paints.size(), 2u);
+  EXPECT_EQ(paints.count(12), 0u);
+  EXPECT_EQ(std::get<4>(s[0]), std::get<4>(s[1]));
+  const Paint* first = paipoi(j.get(), std::get<4>(s[0]));
+  const Paint* second = paipoi(j.get(), std::get<4>(s[2]));
+  ASSERT_TRUE(first != nullptr && second != nullptr);
+  EXPECT_EQ(std::pair(first->start, first->end), std::pair(TavDB::tv_point{2, 0}, TavDB::tv_point{2, 5}));
+  EXPECT_EQ(std::pair(second->start, second->end), std::pair(TavDB::tv_point{2, 10}, TavDB::tv_point{2, 15}));
+}
+
+TEST(PatternExpansion, SoftMasksInACellAreFoundAtAnyDepth) {
+  // The cell's square, or a nested pattern's, painted with a soft mask.
+  const std::string masks = R"(, {"id": 3, "kind": "softMask", "objects": [)" + rect(0, 0, 2, 2, 10) + "]}";
+  for (const bool nested : {false, true}) {
+    SCOPED_TRACE(nested ? "nested" : "in the cell");
+    const std::string paints = R"([{"id": 10, "type": "flat", "colour": 1},
+      {"id": 11, "type": "flat", "colour": 1, "softMask": 3}, {"id": 12, "type": "pattern", "pattern": 2},
+      {"id": 20, "type": "pattern", "pattern": 1}])";
+    auto j = job(kColours, paints, rect(0, 0, 5, 5, nested ? 12 : 11),
+                 R"(, {"id": 2, "cell": [0, 0, 4, 4], "objects": [)" + rect(0, 0, 2, 2, 11) + "]}" + masks);
+    EXPECT_TRUE(TavricLib::PatternHasSoftMasks(j.get(), 1));
+    EXPECT_TRUE(TavricLib::PatternHasSoftMasks(j.get(), 2));
+  }
+}
+
+TEST(PatternExpansion, TooManyTilesAreRefusedByName) {
+  // One-unit cells over a million square units.
+  auto j = TavKernel::loadJobFromMemory(R"({"ppi": 72, "boxes": {"media": [0, 0, 100, 100]},
+    "inks": [{"name": "Black", "process": "black"}], "colours": [{"id": 1, "inks": {"Black": 100}}],
+    "paints": [{"id": 10, "type": "flat", "colour": 1}, {"id": 20, "type": "pattern", "pattern": 1}],
+    "patterns": [{"id": 1, "cell": [0, 0, 1, 1], "objects": [)" + rect(0, 0, 1, 1, 10) + "]}]}",
+                                        std::filesystem::temp_directory_path(), "t.json");
+  try {
+    expanded(*j, {0, 0, 1000, 1000});
+    ADD_FAILURE() << "expanded";
+  } catch (const TavSys::Error& e) {
+    EXPECT_EQ(e.key(), "PDF/PATTERN NOT EXPANDED");
+  }
+}
+
+TEST(PatternExpansion, CellsThatLeaveInksUntouched) {
+  struct Case {
+    const char* name;
+    std::string paints;  // paint 20 fills; pattern 1's cell uses paint 11
+    std::string cell;
+    bool leaves;
+    bool nested = false;  // pattern 2 (painted with paint 12) exists
+  };
+  const std::string p20 = R"({"id": 20, "type": "pattern", "pattern": 1})";
+  const std::string stroked = R"({"kind": "path", "paint": 10, "points": [[0, 0], [0, 5], [5, 5]],
+      "stroke": {"width": 1, "paint": 11}})";
+  const Case cases[] = {
+      {"a colour naming every ink", R"([{"id": 11, "type": "flat", "colour": 1}, )" + p20 + "]", rect(0, 0, 5, 5, 11), false},
+      {"a colour leaving inks untouched", R"([{"id": 11, "type": "flat", "colour": 2}, )" + p20 + "]",
+       rect(0, 0, 5, 5, 11), true},
+      {"a colour that paints nothing", R"([{"id": 11, "type": "flat", "colour": 5}, )" + p20 + "]",
+       rect(0, 0, 5, 5, 11), false},
+      {"in a stroke", R"([{"id": 10, "type": "flat", "colour": 1}, {"id": 11, "type": "flat", "colour": 2}, )" + p20 + "]",
+       stroked, true},
+      {"in one colour of a gradient",
+       R"([{"id": 11, "type": "linear", "colour": 3, "colour2": 2, "start": [0, 0], "end": [0, 5]}, )" + p20 + "]",
+       rect(0, 0, 5, 5, 11), true},
+      {"in a nested pattern's cell",
+       R"([{"id": 11, "type": "pattern", "pattern": 2}, {"id": 12, "type": "flat", "colour": 2}, )" + p20 + "]",
+       rect(0, 0, 5, 5, 11), true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto j = job(kColours, c.paints, c.cell,
+                 c.nested ? R"(, {"id": 2, "cell": [0, 0, 4, 4], "objects": [)" + rect(0, 0, 2, 2, 12) + "]}" : "");
+    EXPECT_EQ(TavricLib::PatternLeavesInksUntouched(j.get(), 1), c.leaves);
+    EXPECT_FALSE(TavricLib::PatternHasSoftMasks(j.get(), 1));
+    // An ink that is not in use (another plate's) does not count.
+    if (c.leaves) {
+      sepDisable(j.get(), 0);
+      sepDisable(j.get(), 1);
+      EXPECT_FALSE(TavricLib::PatternLeavesInksUntouched(j.get(), 1));
+    }
+  }
+}
+
+}  // namespace

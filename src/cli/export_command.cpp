@@ -46,6 +46,7 @@ struct ExportOptions {
 };
 
 int exportJob(const ExportOptions& o) {
+  if (o.output.empty()) return badInput("the output must name a file (-o FILE.pdf)");
   PDFSettings settings;
   try {
     if (!o.flavourFile.empty()) {

@@ -12,6 +12,7 @@
 #include "platform/messages.h"
 #include "platform/tav_error.h"
 #include "platform/system.h"
+#include "platform/utf.h"
 
 namespace tavcli {
 
@@ -98,8 +99,10 @@ void installMessagePrinter() {
     if (gQuietPrinter > 0) return;
     if (gBarOnScreen) std::cerr << "\r\033[K";
     gBarOnScreen = false;
-    std::cerr << severityWord(m.severity) << ": " << (m.key.empty() ? "-" : m.key) << ": " << m.text
-              << '\n';
+    // One line each: a line break or another control character in a text
+    // (a file's name, a library's reason) is written as \xNN.
+    std::cerr << severityWord(m.severity) << ": " << (m.key.empty() ? "-" : m.key) << ": "
+              << TavSys::EscapeForMessage(m.text) << '\n';
   });
 }
 

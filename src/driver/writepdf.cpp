@@ -241,13 +241,21 @@ void hiddenLayerWarning(const jobstr* job, bool layers) {
 class ExportOutput {
  public:
   ExportOutput(const TavSys::FileSpec& target, bool readAgain)
-      : mOutput(target.path(), PDFSettings::msUseTempFolder != 0 || (readAgain && TavSys::isDeviceOrPipe(target.path()))),
+      : mTarget(target.path()),
+        mOutput(target.path(), PDFSettings::msUseTempFolder != 0 || (readAgain && TavSys::isDeviceOrPipe(target.path()))),
         mFile(std::make_unique<TavSys::fil>(mOutput.descriptor(), false, mOutput.target())) {}
   TavSys::fil* file() const { return mFile.get(); }
-  // The written file by name, for those who read it before it is committed.
-  const fs::path& linkedPath() { return mOutput.linkedPath(); }
-  // The file under linkedPath() was replaced by a pass over it.
-  void reopen() { mOutput.reopenLinked(); }
+  // The complete file for a pass over it: read by a name that gives the
+  // file none in the target's folder, and replaced by what the pass saves,
+  // a file as unnamed as the first until the commit.
+  PassFile passFile() {
+    fs::path folder = mTarget.parent_path();
+    return {mOutput.readablePath(), folder.empty() ? fs::path(".") : folder, [this](GADoc& doc) {
+              TavSys::OutputFile next(mTarget, mOutput.staged());
+              doc.Save(next);
+              mOutput.takeOver(next);
+            }};
+  }
   // Writes out what is buffered; 0 or the first error of the file's life.
   int close() {
     if (!mFile) return 0;
@@ -260,6 +268,7 @@ class ExportOutput {
   void commit() { mOutput.commit(); }
 
  private:
+  fs::path mTarget;
   TavSys::OutputFile mOutput;  // removed unless committed
   std::unique_ptr<TavSys::fil> mFile;
 };
@@ -339,10 +348,11 @@ WriterRun runWriter(jobstr* job, PDFSettings& settings, bool refreshSeparationMa
 // under flattening included: -2).
 int secondPass(const jobstr* job, const PDFSettings& settings, ExportOutput& output, bool placedPdf,
                bool overlap) {
-  const TavSys::FileSpec written(output.linkedPath());
   if (placedPdf) {
     const bool flattening = settings.EnableFlattening != 0;
-    const int resolved = resolvePlacedPdfReferences(written, flattening, overlap, settings.IsolateOneUp != 0);
+    const int resolved =
+        resolvePlacedPdfReferences(output.passFile(), flattening, overlap, settings.IsolateOneUp != 0);
+    if (TavSys::Progress::isCanceled()) return TavSys::kResultAbandoned;
     if (resolved == kExportPlacedPdf14) {
       show(TavGen::kBatchError, "PDF/PDF 1.4 FILE PLACED WHICH IS NOT COMPATIBLE TO PDF 1.3");
       return kExportPlacedPdf14;
@@ -355,13 +365,11 @@ int secondPass(const jobstr* job, const PDFSettings& settings, ExportOutput& out
   // Without a remapped ink there is nothing to rename.
   std::string renameProblem;
   if (settings.UseSeparationDisabler != 0 && JobHasRemapping(job) &&
-      RenameInksInWrittenFile(job, written, &renameProblem) != 0) {
+      RenameInksInWrittenFile(job, output.passFile(), &renameProblem) != 0) {
     show(TavGen::kBatchError, "PDF/INKS NOT RENAMED", {{"__REASON__", renameProblem}});
     return TavSys::kResultAbandoned;
   }
-  // A pass that changed the file put a new one under its name.
-  output.reopen();
-  return 0;
+  return TavSys::Progress::isCanceled() ? TavSys::kResultAbandoned : 0;
 }
 
 }  // namespace
@@ -520,15 +528,16 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
       result = secondPass(job, settings, *output, placedPdf, analysis.PlacedArtworkOverlaps());
     } catch (const TavSys::Error& e) {
       result = e.code() != 0 ? e.code() : TavSys::kResultAbandoned;
-      cannotWrite(*target, result);
+      if (!TavSys::Progress::isCanceled()) cannotWrite(*target, result);
     }
+    if (result == TavSys::kResultAbandoned && TavSys::Progress::isCanceled()) show(TavGen::kError, "PDF/EXPORT CANCELLED");
   }
 
   if (result == 0) {
     try {
       // The receivers read the complete file by name before it is moved.
       if (broadcasting && TavCertify::PDFCertify::getCertifyBroadcaster()) {
-        sendBroadcast(TavCertify::kBroadcastAfterPDFExport, job, TavSys::FileSpec(output->linkedPath()));
+        sendBroadcast(TavCertify::kBroadcastAfterPDFExport, job, TavSys::FileSpec(output->passFile().path));
         FixCertifiedPDFDate(job);
       }
       output->commit();

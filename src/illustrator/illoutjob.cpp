@@ -336,9 +336,18 @@ int illoutjob::OutputPlacedPixels(Object* object) {
     ReportLeftOut("raster pictures (an Illustrator 5.0 file holds none)");
     return 0;
   }
-  const int status = genproof::OutputPlacedPixels(object);
-  // The walker said why (missing file, layout it cannot read, no memory).
-  if (status == 2 || status == 3 || status == 4) ReportIncomplete({});
+  int status = 0;
+  try {
+    status = genproof::OutputPlacedPixels(object);
+  } catch (const TavSys::Error& e) {
+    // A picture file that is gone or cannot be read: the file is not written.
+    if (mImage != nullptr) EndImage(mImage);
+    if (!e.detail().empty()) TavSys::debug(e.detail());
+    TavGen::message(TavGen::kBatchError, 1, e.key(), e.placeholders());
+    ReportIncomplete({});
+    return 3;
+  }
+  if (status == 2 || status == 4) ReportIncomplete({});
   return status;
 }
 
@@ -373,8 +382,7 @@ int illoutjob::OutputPlacedEPS(Object* object) {
   const double det = m.a * m.d - m.b * m.c;
   if (!std::isfinite(det) || det == 0 || !std::isfinite(m.e) || !std::isfinite(m.f)) {
     // A file that cannot be read, or a box without area, cannot be placed.
-    ReportLeftOut("placed EPS files that cannot be read");
-    mIncomplete = true;
+    ReportIncomplete({});
     return 0;
   }
   // The placement's origin is the picture's top left corner; the file's
@@ -406,12 +414,18 @@ void illoutjob::OutputMap(Object* object) {
     }
   } catch (const TavSys::Error& e) {
     // A map file that cannot be read: the tile being written is closed, and
-    // the rest of the file is written.
+    // the file is not written.
     if (mImage != nullptr) {
       EndImage(mImage);
       RestoreGraphicsState();
     }
-    ReportIncomplete(e.code() >= TavSys::kFileErrorBase ? TavSys::GetFileErrorMessage(e.code()) : e.text());
+    if (!e.detail().empty()) TavSys::debug(e.detail());
+    if (e.code() >= TavSys::kFileErrorBase || e.key().empty()) {
+      ReportIncomplete(e.code() >= TavSys::kFileErrorBase ? TavSys::GetFileErrorMessage(e.code()) : e.text());
+    } else {
+      TavGen::message(TavGen::kBatchError, 1, e.key(), e.placeholders());
+      ReportIncomplete({});
+    }
   }
 }
 

@@ -96,7 +96,9 @@ int WriteIllustrator57(jobstr* job, int mode, int traps, const TavSys::FileSpec&
                     {{"__FILE__", file.GetFullPathUTF8()}, {"__REASON__", "not enough memory"}});
     return TavSys::kResultAbandoned;
   }
-  if (result == -2) return result;  // cancelled: the target stays as it was
+  // Cancelled, or something of the job could not be written (an error said
+  // what): the target stays as it was.
+  if (result != 0) return result;
   if (const int error = out->close(); error != 0) return cannotWrite(error);
   try {
     target->commit();

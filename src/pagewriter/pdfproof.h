@@ -166,6 +166,7 @@ class PDFProof : public genproof, public PendingStreamFlusher {
                            int colourModel, const std::int32_t* channelMapping, bool flag,
                            ColorSpace* part) override;
   void outpixend(proofimghan* handler) override;
+  void outpixabandon(proofimghan* handler) override;
   int outpixrow(proofimghan* handler, const std::uint8_t* row, int samplesPerRow,
                 int channels) override;
   int OutputPlacedEPS(TavDB::Object* object) override;

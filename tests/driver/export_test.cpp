@@ -178,9 +178,10 @@ TEST(Export, ChecksAnswerWithTheirResultAndMessages) {
       {"technical ink with a non-separable blend",
        colouredSquares(unoutput, {R"({"Varnish":100})"}, R"(,"blendMode":"hue","overprint":true)"), "Press", -1,
        {{"TECHNICAL INKS WITH NONSEPARABLE BLENDMODE", kWarning}}, {"TECHNICAL INKS NOT IN OVERPRINT"}},
-      // A picture that cannot be drawn is named, and nothing reads like a disk problem.
-      {"a placed EPS file without a bounding box is named, not left out silently", placedJob(kStandardInks, kEps),
-       "Press", 0, {{"PDF/UNSUPPORTED PICTURE TYPE", TavGen::kBatchError, "art.eps"}},
+      // A picture that cannot be drawn is named, nothing reads like a disk
+      // problem, and no file is written without it.
+      {"a placed EPS file without a bounding box is named, and no file written without it",
+       placedJob(kStandardInks, kEps), "Press", 1, {{"PDF/UNSUPPORTED PICTURE TYPE", TavGen::kBatchError, "art.eps"}},
        {kCannotWrite, kCouldNotWrite}},
       {"a gradient as a shading", gradient, "Press", 0, {}, {"PDF/OBJECT NOT SUPPORTED YET"}},
       {"the same asked for as an image", gradient, "Press OutputGradientsAsImages=1", 0, {},

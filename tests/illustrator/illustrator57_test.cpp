@@ -27,6 +27,7 @@ using aitest::expectSyntaxAccepted;
 using aitest::renderable;
 using walkertest::JobBuilder;
 using walkertest::lines;
+using ::testing::Contains;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -303,15 +304,15 @@ TEST(Illustrator57, PlacedEpsFilesAsPlaceBlocks) {
   for (auto [x, y, ink] : {std::tuple{325, 350, 1}, {345, 395, 1}, {355, 350, 0}, {325, 405, 0}, {295, 350, 0}}) {
     EXPECT_EQ(plates.inkAtPoint("Black", x, y), ink) << x << ", " << y;
   }
-  // A file gone since the job was loaded is named and left out.
+  // A file gone since the job was loaded is named, and the Illustrator file
+  // is not written.
   const auto gone = job(cases[0].first);
   fs::remove(folder / "a(b).eps");
   TavGen::MessageCapture capture;
-  int result = -1;
-  EXPECT_THAT(writeAi(gone.get(), 2, &result), Not(HasSubstr("%AI5_BeginPlace")));
-  EXPECT_EQ(result, 1);
+  EXPECT_EQ(outputIllustratorFile(gone.get(), TavSys::FileSpec(folder / "gone.ai"), 2, 0, 1, false), 1);
+  EXPECT_FALSE(fs::exists(folder / "gone.ai"));
   EXPECT_EQ(capture.count("PDF/CANNOT OPEN PICTURE FILE"), 1);
-  EXPECT_EQ(capture.count("ILLUSTRATOR/OBJECTS LEFT OUT"), 1);
+  EXPECT_EQ(capture.count("ILLUSTRATOR FILE NOT COMPLETELY WRITTEN"), 1);
 }
 
 namespace {
@@ -486,16 +487,19 @@ TEST(Illustrator57Plates, RasterPicturesAndMapsAreImagesInVersion7Only) {
     expectSyntaxAccepted(file);
   }
 
-  // A map whose file has another size than the map says: the reason, then
-  // the incomplete file; the rest (the picture) is written, and read.
+  // A map whose file has another size than the map says: the sizes, then
+  // the file that is not written; the file there stays as it was.
   const auto broken = drivertest::loadJob(pictureJob("Magenta", R"("width":41,"height":20)"), folder.path());
+  tavtest::writeFile(folder / "broken.ai", "OLD");
   TavGen::MessageCapture failed;
   EXPECT_EQ(outputIllustratorFile(broken.get(), TavSys::FileSpec(folder / "broken.ai"), 2, 0, 1, false), 1);
   ASSERT_EQ(failed.messages().size(), 2u);
+  EXPECT_EQ(failed.messages().front().key, "PDF/MAP FILE SIZE MISMATCH");
+  EXPECT_THAT(failed.messages().front().text, HasSubstr("is 40 x 20 pixels, but its map is 41 x 20"));
   EXPECT_EQ(failed.messages().back().key, "ILLUSTRATOR FILE NOT COMPLETELY WRITTEN");
   EXPECT_EQ(failed.messages().back().severity, TavGen::kError);
-  EXPECT_THAT(tavtest::readFile(folder / "broken.ai"), HasSubstr("XI"));
-  expectSyntaxAccepted(folder / "broken.ai");
+  EXPECT_EQ(tavtest::readFile(folder / "broken.ai"), "OLD");
+  EXPECT_THAT(tavtest::folderListing(folder.path()), Not(Contains(HasSubstr(".tmp"))));
 }
 
 

@@ -62,6 +62,8 @@ struct Registry {
   std::map<std::string, fs::path, std::less<>> files;  // PostScript name -> file
   std::map<std::string, std::unique_ptr<FontFace>, std::less<>> faces;
   std::set<std::string, std::less<>> missing;  // names known to be absent
+  // Names whose file is there but cannot be used, with what is wrong with it.
+  std::map<std::string, std::string, std::less<>> damaged;
 
   Registry() {
     if (FT_Init_FreeType(&library) != 0) library = nullptr;
@@ -272,7 +274,9 @@ void FontFace::outline(int glyph, std::vector<OutlineSegment>& out) const {
 const Type1Program& FontFace::program() const {
   if (!program_) {
     const std::string bytes = readFile(path_, kMaxFontFileBytes + 1);
-    program_ = std::make_unique<Type1Program>(ReadType1Program(bytes, name_));
+    auto program = std::make_unique<Type1Program>(ReadType1Program(bytes, name_));
+    CheckType1Program(*program, name_);
+    program_ = std::move(program);
   }
   return *program_;
 }
@@ -289,9 +293,23 @@ const FontFace* FindFontFace(std::string_view requested) {
   r.index();
   auto file = r.files.find(name);
   FT_Face face = nullptr;
-  if (file == r.files.end() ||
-      FT_New_Face(r.library, file->second.c_str(), 0, &face) != 0) {
+  if (file == r.files.end()) {
     r.missing.emplace(name);
+    return nullptr;
+  }
+  if (const FT_Error error = FT_New_Face(r.library, file->second.c_str(), 0, &face); error != 0) {
+    // A file of the name that cannot be read: what our own reader finds
+    // wrong with it, or FreeType's word.
+    std::string why;
+    try {
+      ReadType1Program(readFile(file->second, kMaxFontFileBytes + 1), std::string(name));
+      const char* text = FT_Error_String(error);
+      why = text != nullptr ? text : "FreeType error " + std::to_string(error);
+    } catch (const TavSys::Error& e) {
+      why = e.placeholders().empty() ? e.detail() : e.placeholders().back().second;
+    }
+    r.missing.emplace(name);
+    r.damaged.emplace(std::string(name), "its file \"" + file->second.string() + "\" is damaged (" + why + ")");
     return nullptr;
   }
   std::unique_ptr<FontFace> loaded(new FontFace(face, file->second.string()));
@@ -303,6 +321,19 @@ const FontFace* FindFontFace(std::string_view requested) {
   const FontFace* result = loaded.get();
   r.faces.emplace(std::string(name), std::move(loaded));
   return result;
+}
+
+std::string MissingFontReason(std::string_view requested) {
+  std::string_view name = requested;
+  for (const auto& [standard, installed] : kStandardFonts) {
+    if (requested == standard) name = installed;
+  }
+  FindFontFace(name);
+  const Registry& r = registry();
+  if (auto it = r.damaged.find(name); it != r.damaged.end()) {
+    return "the font \"" + std::string(requested) + "\" cannot be used: " + it->second;
+  }
+  return "the font \"" + std::string(requested) + "\" is not installed";
 }
 
 const std::vector<std::string>& StandardFontNames() {

@@ -190,6 +190,9 @@ struct Picture {
   // file's bounding box, a PDF page's crop box as the page is shown (turned
   // by its Rotate, its lower left corner kept). All 0 when not read.
   std::array<double, 4> fileBox{};
+  // Why the placed file could not be read when the job was loaded ("" when
+  // it was read, or not looked at).
+  std::string readError;
   std::bitset<kMaxSeparations> seps;  // slots the picture uses (picsepuse)
   // A one-up (type "ART"): the nested job, loaded with its parent. Shared so
   // that several placements of one file use one model.

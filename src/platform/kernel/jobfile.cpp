@@ -22,6 +22,7 @@
 #include <boost/algorithm/string/case_conv.hpp>
 
 #include "platform/fonts/fontcache.h"
+#include "platform/fonts/fontface.h"
 #include "platform/kernel/barcode.h"
 #include "platform/kernel/jobjson.h"
 #include "platform/kernel/dotgain.h"
@@ -420,7 +421,7 @@ class Loader {
 void Loader::checkTextFont(const Node& runNode, const TavDB::TextRun& run) const {
   TavricCore::FontCache* cache = TavricCore::jobGetFontCache(job_.get());
   const int id = cache->FontId(run.font);
-  if (id < 0) runNode.req("font").fail("the font \"" + run.font + "\" is not installed");
+  if (id < 0) runNode.req("font").fail(Fonts::MissingFontReason(run.font));
   for (std::size_t pos = 0; pos < run.text.size();) {
     const char32_t ch = TavricCore::NextCharacter(run.text, pos);
     if (ch == U'\n') continue;
@@ -1378,6 +1379,11 @@ void Loader::readBarcode(Object& group, const Node& n) {
     drawing.at = n.req("at").point();
     drawing.paint = paintRef(b.req("paint"));
     drawing.font = b.has("font") ? b.child("font").nonEmptyString() : std::string(kBarcodeDefaultFont);
+    // The digits under the bars are a text in that font: like a text run's,
+    // the font must be installed.
+    if (!optBool(b, "hideText", false) && TavricCore::jobGetFontCache(job_.get())->FontId(drawing.font) < 0) {
+      (b.has("font") ? b.child("font") : b).fail(Fonts::MissingFontReason(drawing.font));
+    }
     drawing.angle = angle;
     const bool white = optBool(b, "whiteBox", false) || optBool(b, "quietZone", false);
     if (white) {

@@ -170,6 +170,47 @@ TEST(TextBesideForms, StationNumberFormShowsTheWholeText) {
   }
 }
 
+// The station number is line art: its form selects no screen of its own
+// where the same paint on the page selects the paint's screen, and still
+// prints the number as the plain text does.
+TEST(TextBesideForms, StationNumberFormsTakeNoScreenOfTheirOwn) {
+  tavtest::TestFolder dir;
+  auto load = [](const std::string& objects) {
+    std::string page = kPage;
+    page.replace(page.find(R"("paints": [)"), 11, R"("paints": [{"id": 15, "type": "flat", "colour": 1, "screen": 3}, )");
+    return TavKernel::loadJobFromMemory(page + R"("screens": [{"id": 3, "name": "coarse", "ruling": 65}], "objects": [)" +
+                                            objects + "]}",
+                                        std::filesystem::temp_directory_path(), "screened.json");
+  };
+  const std::string number =
+      R"({"kind": "text", "at": [-1000, 1500], "runs": [{"text": "Station 7", "font": "NimbusSans-Bold", "size": 12, "paint": 15}]})";
+  std::string station = number;
+  station.insert(1, R"("stationNumber": true, )");
+  const std::string headline =
+      R"({"kind": "text", "at": [-1500, 150], "runs": [{"text": "Caf\u00e9", "font": "NimbusRoman-Italic", "size": 16, "paint": 15}]})";
+  for (const char* settings : {"UseDefaultScreen=0", "UseDefaultScreen=1"}) {
+    SCOPED_TRACE(settings);
+    const std::string common = std::string("NormalizedOutput=1 IncludeScreening=1 ") + settings;
+    auto plainJob = load(headline + "," + number);
+    auto stationJob = load(headline + "," + station);
+    const Written plain = writeAccepted(*plainJob, testSettings(common), dir / "plain.pdf");
+    const Written numbered = writeAccepted(*stationJob, testSettings(common), dir / "station.pdf");
+    Pdf pdf(numbered.file);
+    EXPECT_NE(pageContent(pdf.page(0)).find("/Scr_0_3 gs"), std::string::npos) << "the page's own text is screened";
+    QPDFObjectHandle form = pdf.page(0).getKey("/Resources").getKey("/XObject").getKey("/Sn_0_0");
+    ASSERT_TRUE(form.isStream());
+    const std::string content = tavtest::streamData(form);
+    EXPECT_EQ(content.find("_3 gs"), std::string::npos) << content;
+    QPDFObjectHandle states = form.getDict().getKey("/Resources").getKey("/ExtGState");
+    for (const std::string& name : states.isDictionary() ? states.getKeys() : std::set<std::string>{}) {
+      EXPECT_EQ(name.find("_3"), std::string::npos) << name;
+    }
+    const auto a = tavtest::measurePlates(plain.file, 1, 144), b = tavtest::measurePlates(numbered.file, 1, 144);
+    EXPECT_GT(b.coverage.at("Black"), 0.001);
+    EXPECT_NEAR(b.coverage.at("Black"), a.coverage.at("Black"), 1e-4);
+  }
+}
+
 // Every name of the Font, XObject, Pattern and Shading dictionaries of the
 // file stands for one object, and ExtGState names bound to several objects
 // bind equal ones.

@@ -361,6 +361,9 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // share of it as the plate's gray image, or, on a plate it does not print
   // on, an empty image that clears the plate where it lies. copyJpeg writes
   // the file as it stands (model, decode, colour space).
+  // Warns about the process shares of a picture for which the document has
+  // no ink (no plate of separated output prints them).
+  void ReportPictureInksWithoutPlate(const TavSys::filref& file, const TavSys::PixelHeader& header);
   void WritePicturePlate(TavDB::Object* object, const Paint& paint, const TavSys::PixelHeader& header,
                          bool passThrough, const std::function<void(int, bool, ColorSpace*)>& copyJpeg);
 

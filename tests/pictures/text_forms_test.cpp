@@ -267,6 +267,68 @@ std::unique_ptr<jobstr> pictureInCell(const tavtest::TestFolder& dir) {
       dir.path(), "cell.json");
 }
 
+// Per font of the file (its BaseFont, without a subset's tag): how many Font
+// dictionaries, font descriptors, font programs and ToUnicode maps name it.
+struct FontObjects {
+  int dictionaries = 0, descriptors = 0, programs = 0, maps = 0;
+  bool operator==(const FontObjects&) const = default;
+};
+void PrintTo(const FontObjects& f, std::ostream* out) {
+  *out << f.dictionaries << " dictionaries, " << f.descriptors << " descriptors, " << f.programs << " programs, "
+       << f.maps << " maps";
+}
+std::map<std::string, FontObjects> fontObjects(const std::filesystem::path& file) {
+  Pdf pdf(file);
+  std::map<std::string, FontObjects> out;
+  std::map<std::string, std::set<QPDFObjGen>> programs, maps;
+  auto base = [](const std::string& name) { return name.size() > 8 && name[7] == '+' ? "/" + name.substr(8) : name; };
+  for (QPDFObjectHandle object : pdf.qpdf().getAllObjects()) {
+    if (!object.isDictionary()) continue;
+    const std::string type = at(object, "/Type");
+    if (type == "/Font") {
+      const std::string font = base(at(object, "/BaseFont"));
+      ++out[font].dictionaries;
+      maps[font].insert(object.getKey("/ToUnicode").getObjGen());
+    } else if (type == "/FontDescriptor") {
+      const std::string font = base(at(object, "/FontName"));
+      ++out[font].descriptors;
+      if (object.getKey("/FontFile").isStream()) programs[font].insert(object.getKey("/FontFile").getObjGen());
+    }
+  }
+  for (auto& [font, objects] : out) {
+    objects.programs = int(programs[font].size());
+    objects.maps = int(maps[font].size());
+  }
+  return out;
+}
+
+// A font is embedded once per file: its program, descriptor and ToUnicode map
+// serve the page and every form that shows it, and every plate of separated
+// output; each resource name has one Font dictionary.
+TEST(TextBesideForms, AFontIsEmbeddedOncePerFile) {
+  tavtest::TestFolder dir;
+  // The page sets "P" in the font of the pattern cell's text too; the
+  // transparent pattern fill is a group holding the pattern.
+  const std::string mono =
+      R"({"kind": "text", "at": [-1200, 150], "runs": [{"text": "Pp", "font": "NimbusMonoPS-Bold", "size": 12, "paint": 10}]})";
+  auto j = job(std::string(kHeadline) + "," + mono + "," + square(12) + "," + square(13));
+  struct Case {
+    const char* what;
+    const char* settings;
+    int monoDictionaries;  // the page's, the pattern's (in and beside the group)
+  };
+  for (const Case& c : {Case{"composite", "", 3}, Case{"separated", "SeparatedOutput=1", 3}}) {
+    SCOPED_TRACE(c.what);
+    const Written w = writeAccepted(*j, testSettings(c.settings), dir / "fonts.pdf");
+    const auto found = fontObjects(w.file);
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found.at("/NimbusRoman-Italic"), (FontObjects{1, 1, 1, 1}));
+    EXPECT_EQ(found.at("/NimbusMonoPS-Bold"), (FontObjects{c.monoDictionaries, 1, 1, 1}));
+    EXPECT_NE(extracted(w.file).find("Café crème été"), std::string::npos);
+    EXPECT_NE(extracted(w.file).find("Pp"), std::string::npos);
+  }
+}
+
 TEST(TextBesideForms, ResourceNamesMeanOneThingInTheFile) {
   tavtest::TestFolder dir;
   struct Case {

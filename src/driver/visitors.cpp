@@ -367,8 +367,7 @@ bool VisitorSearchCADObjects::VisitPath(TavDB::Object& o) {
 }
 
 std::uint16_t PreprocessCADObject::rescreened(std::uint16_t paint) const {
-  if (mScreenMode != kLineArtScreens) return paint;
-  return paintAdjustScreen(mJob, paint, kNoScreen);
+  return paintAdjustScreenForMode(mJob, mScreenMode, paint);
 }
 
 void PreprocessCADObject::process(TavDB::Object& o) {

@@ -166,9 +166,8 @@ class VisitorSearchCADObjects : public TavDB::ObjectVisitor {
 // application's languages is renamed "Main Design".
 class PreprocessCADObject : public TavDB::ObjectVisitor {
  public:
-  // Screen mode 2 (the CAD form's): a die line is line art and takes no
-  // screen of its own; any other mode keeps the paints' screens.
-  static constexpr int kLineArtScreens = 2;
+  // Screen mode kScreenModeLineArt (the CAD form's): a die line is line art
+  // and takes no screen of its own; any other mode keeps the paints' screens.
   PreprocessCADObject(jobstr* job, int screenMode)
       : TavDB::ObjectVisitor(kAnalysisMask, 0, kAnalysisMask, 0), mJob(job), mScreenMode(screenMode) {}
   bool VisitCompound(TavDB::Object& o) override;

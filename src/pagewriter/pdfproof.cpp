@@ -82,7 +82,7 @@ PDFProof::PDFProof(jobstr* job, pdfouthan* handler, PDFDictionary* resources,
                    std::map<std::int32_t, PDFBaseClass*>* formCache,
                    std::shared_ptr<seppdftyp> sepData, bool sharedHalftoneMode, bool nestedWriter,
                    PDFDictionaryValue* sharedHalftone, bool oneUpLink, bool handlerFlag,
-                   bool insideOneUp)
+                   bool insideOneUp, bool openContent)
     : genproof(job, ChooseGradationResolution(settings, kDefaultFlattenerResolution), 1,
                settings.MaxPathSize, kColorSpaceObjects,
                settings.OutputFullyTransparentObjects != 0,
@@ -120,8 +120,8 @@ PDFProof::PDFProof(jobstr* job, pdfouthan* handler, PDFDictionary* resources,
     AddTransferFunctionStates(mExtGStates);
   }
 
-  mContent = mHandler->beginStream(mStreamDictionary);
-  if (mContent == nullptr) {
+  if (openContent) mContent = mHandler->beginStream(mStreamDictionary);
+  if (openContent && mContent == nullptr) {
     throw TavSys::Error(TavSys::kResultAbandoned, "",
                         "PDFProof: the content stream could not be opened (a stream is open)");
   }

@@ -14,7 +14,8 @@
 //   PDFDictionaryValue* contents = writer.FinishContentStream();
 //
 // The construction opens the content stream (pdfouthan::beginStream), so only
-// one writer may be constructed while no other stream is open.
+// one writer may be constructed while no other stream is open (unless it is
+// made without one).
 //
 // Objects whose writers belong to later parts of the engine (images, placed
 // files, one-ups, gradients and patterns, text, transparency groups, CAD,
@@ -132,14 +133,17 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // writer; the dictionaries are registry-owned (they may be null for the
   // thumbnail writer). writerCounter is the page's shared counter of writer
   // numbers. formCache is the handler's form cache. sepData: the shared
-  // separation data (empty = none), moved in.
+  // separation data (empty = none), moved in. A writer whose content goes
+  // into streams it opens itself later (a one-up's form, the thumbnail)
+  // opens no content stream when it is made (openContent false): an empty
+  // stream would stay in the file with nothing referring to it.
   PDFProof(jobstr* job, pdfouthan* handler, PDFDictionary* resources, PDFDictionary* patterns,
            PDFDictionary* xobjects, PDFDictionary* extGStates, const PDFSettings& settings,
            std::int32_t* writerCounter, PdfPending* pending,
            std::map<std::int32_t, PDFBaseClass*>* formCache,
            std::shared_ptr<seppdftyp> sepData, bool sharedHalftoneMode, bool nestedWriter,
            PDFDictionaryValue* sharedHalftone, bool oneUpLink, bool handlerFlag,
-           bool insideOneUp);
+           bool insideOneUp, bool openContent = true);
   ~PDFProof() override;
   PDFProof(const PDFProof&) = delete;
   PDFProof& operator=(const PDFProof&) = delete;
@@ -365,6 +369,9 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // share of it as the plate's gray image, or, on a plate it does not print
   // on, an empty image that clears the plate where it lies. copyJpeg writes
   // the file as it stands (model, decode, colour space).
+  // Warns about the process shares of a picture for which the document has
+  // no ink (no plate of separated output prints them).
+  void ReportPictureInksWithoutPlate(const TavSys::filref& file, const TavSys::PixelHeader& header);
   void WritePicturePlate(TavDB::Object* object, const Paint& paint, const TavSys::PixelHeader& header,
                          bool passThrough, const std::function<void(int, bool, ColorSpace*)>& copyJpeg);
 

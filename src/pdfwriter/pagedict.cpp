@@ -393,7 +393,7 @@ PDFIndirectReference* writeThumbnail(pdfouthan& handler) {
     }
   } restore{number, hidden};
   PDFProof writer(job, &handler, nullptr, nullptr, nullptr, nullptr, *handler.mSettings, nullptr, nullptr, nullptr,
-                  {}, false, false, nullptr, false, false, false);
+                  {}, false, false, nullptr, false, false, false, false);
   return writer.RenderThumbnail();
 }
 

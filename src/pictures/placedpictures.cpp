@@ -89,6 +89,48 @@ bool jpegIsComplete(const std::string& path) {
   return false;
 }
 
+// A pixel's share of process component k (0 C .. 3 K) as its plate takes it
+// (0..255): a CMYK picture's channel, an RGB picture converted to CMYK, the
+// darkness of a gray one on Black.
+std::uint8_t processShare(const std::uint8_t* pixel, int channels, int k) {
+  if (channels == 1) return k == 3 ? std::uint8_t(255 - pixel[0]) : 0;
+  if (channels == 4) return pixel[k];
+  double cmyk[4];
+  TavGen::rgbcmyk(pixel[0] / 255.0, pixel[1] / 255.0, pixel[2] / 255.0, 0.0, 1.0, cmyk);
+  return std::uint8_t(std::lround(std::clamp(cmyk[k], 0.0, 1.0) * 255));
+}
+
+constexpr const char* kProcessInkNames[4] = {"Cyan", "Magenta", "Yellow", "Black"};
+
+// The process components among `wanted` that some pixel of the picture
+// gives ink; empty when the file cannot be read (its plate says so).
+std::vector<int> componentsWithInk(const std::string& path, std::vector<int> wanted) {
+  std::vector<int> found;
+  try {
+    TavSys::pixreatyp reader(path);
+    const TavSys::PixelHeader& h = reader.header();
+    std::vector<std::uint8_t> row(h.rowBytes());
+    for (std::int32_t y = 0; y < h.rows && !wanted.empty(); ++y) {
+      reader.readRow(row.data());
+      for (std::int32_t x = 0; x < h.width && !wanted.empty(); ++x) {
+        const std::uint8_t* pixel = row.data() + std::size_t(x) * std::size_t(h.channels);
+        for (auto k = wanted.begin(); k != wanted.end();) {
+          if (processShare(pixel, h.channels, *k) != 0) {
+            found.push_back(*k);
+            k = wanted.erase(k);
+          } else {
+            ++k;
+          }
+        }
+      }
+    }
+  } catch (const TavSys::Error&) {
+    return {};
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
 // The placement of a picture whose own coordinates are points (an EPS
 // file's PostScript, a preview's unit square scaled to the picture): (a, b)
 // per point along the width, (c, d) per point upwards, (e, f) the top left
@@ -362,8 +404,25 @@ void PDFProof::OutputPictureXObject(PendingStream& pending) {
   genproof::OutputPlacedPixels(object);
 }
 
+void PDFProof::ReportPictureInksWithoutPlate(const TavSys::filref& file, const TavSys::PixelHeader& h) {
+  // Each plate page carries one process ink's share of the picture: a share
+  // for which the document has no ink has no page. Said once per picture
+  // and ink, for the shares some pixel of the picture has.
+  std::vector<int> missing;
+  for (int k = h.channels == 1 ? 3 : 0; k < 4; ++k) {
+    if (mHandler->mProcessSeparations[std::size_t(k)] < 0) missing.push_back(k);
+  }
+  const std::string path = file.getFullPathAsUtf8();
+  if (missing.empty() || !mHandler->firstReport("picture inks without plate\n" + path)) return;
+  for (int k : componentsWithInk(path, missing)) {
+    TavGen::message(TavGen::kWarning, 1, "PDF/PICTURE INK WITHOUT PLATE",
+                    {{"__FILENAME__", file.getNameAsUtf8()}, {"__INKNAME__", kProcessInkNames[k]}});
+  }
+}
+
 void PDFProof::WritePicturePlate(TavDB::Object* object, const Paint& paint, const TavSys::PixelHeader& h,
                                  bool passThrough, const std::function<void(int, bool, ColorSpace*)>& copyJpeg) {
+  if (const TavSys::filref* file = picfilref(mJob, paint.picture)) ReportPictureInksWithoutPlate(*file, h);
   // The page is the plate of the one separation enabled.
   int plate = -1;
   for (int p = 0; p < sepfrejob(mJob) && plate < 0; ++p) plate = sepsoruse(mJob, p, false);
@@ -410,12 +469,7 @@ void PDFProof::WritePicturePlate(TavDB::Object* object, const Paint& paint, cons
     };
   } else {
     conversion.convert = [component](const std::uint8_t* row, std::int32_t width, std::uint8_t* out) {
-      for (std::int32_t x = 0; x < width; ++x) {
-        const std::uint8_t* rgb = row + std::size_t(x) * 3;
-        double cmyk[4];
-        TavGen::rgbcmyk(rgb[0] / 255.0, rgb[1] / 255.0, rgb[2] / 255.0, 0.0, 1.0, cmyk);
-        out[x] = std::uint8_t(std::lround(std::clamp(cmyk[component], 0.0, 1.0) * 255));
-      }
+      for (std::int32_t x = 0; x < width; ++x) out[x] = processShare(row + std::size_t(x) * 3, 3, component);
     };
   }
   OutputPixelFile(object, &conversion);

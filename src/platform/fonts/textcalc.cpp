@@ -688,6 +688,11 @@ std::vector<std::uint16_t> texsca(const TavDB::Object* object) {
   return paints;
 }
 
+void TavricCore::textAdjustPaint(TavDB::Object* object, const std::function<std::uint16_t(std::uint16_t)>& adjust) {
+  if (object == nullptr || object->text() == nullptr) return;
+  for (TavDB::TextRun& run : object->extraMut().text->runs) run.paint = adjust(run.paint);
+}
+
 bool textCheckPaintAndFont(const jobstr* job, const TavDB::Object* object) {
   const TavDB::TextData* text = object != nullptr ? object->text() : nullptr;
   if (text == nullptr) return false;

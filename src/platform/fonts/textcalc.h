@@ -36,6 +36,7 @@
 // are those of the characters that follow.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -118,6 +119,11 @@ TavDB::tv_box texcalbounds(jobstr* job, const TavDB::Object* text);
 bool isStationNumberObject(const TavDB::Object* object);
 // The paints of a text's runs, each once, in the order of the runs.
 std::vector<std::uint16_t> texsca(const TavDB::Object* text);
+
+namespace TavricCore {
+// Replaces every paint of a text's runs by what `adjust` makes of it.
+void textAdjustPaint(TavDB::Object* text, const std::function<std::uint16_t(std::uint16_t)>& adjust);
+}  // namespace TavricCore
 
 // Whether a text can be written as text: every run's font installed and every
 // run painted with a flat paint.

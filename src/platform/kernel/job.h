@@ -582,6 +582,13 @@ bool paintPlacementWords(const jobstr* job, int paint, std::int32_t words[6]);
 std::uint16_t paintAdjustTransparency(jobstr* job, int paint, int from);
 // A paint like `paint` with another screen; `paint` itself when it has it.
 std::uint16_t paintAdjustScreen(jobstr* job, int paint, std::uint16_t screen);
+// Screen modes: how the workflow's own marks drawn by the job (die lines,
+// station numbers) are screened. kScreenModeLineArt: they are line art and
+// take no screen of their own, whatever their paints say (they print with
+// the page's default screening); any other mode keeps the paints' screens.
+inline constexpr int kScreenModeLineArt = 2;
+// The paint as the screen mode screens it; `paint` itself when nothing changes.
+std::uint16_t paintAdjustScreenForMode(jobstr* job, int mode, int paint);
 
 namespace TavricLib {
 // The job's process inks in C, M, Y, K order (slots; absent kinds left out).

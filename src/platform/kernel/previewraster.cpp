@@ -3,12 +3,33 @@
 #include <lcms2.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <new>
 
 #include "platform/kernel/flattencompose.h"
 
 namespace TavricLib::preview {
+
+void ByteBuffer::Free::operator()(std::uint8_t* p) const { std::free(p); }
+
+ByteBuffer::ByteBuffer(std::size_t size, std::uint8_t fill) : mSize(size) {
+  if (size == 0) return;
+  void* bytes = fill == 0 ? std::calloc(size, 1) : std::malloc(size);
+  if (bytes == nullptr) throw std::bad_alloc();
+  mBytes.reset(static_cast<std::uint8_t*>(bytes));
+  if (fill != 0) std::memset(bytes, fill, size);
+}
+
+ByteBuffer::ByteBuffer(const ByteBuffer& other) : ByteBuffer(other.mSize, 0) {
+  if (mSize != 0) std::memcpy(data(), other.data(), mSize);
+}
+
+ByteBuffer& ByteBuffer::operator=(const ByteBuffer& other) {
+  if (this != &other) *this = ByteBuffer(other);
+  return *this;
+}
 
 Raster::Raster(const IntRect& rect, std::uint8_t fill) : mRect(rect) {
   if (mRect.empty()) {
@@ -16,7 +37,7 @@ Raster::Raster(const IntRect& rect, std::uint8_t fill) : mRect(rect) {
     return;
   }
   mStride = cairo_format_stride_for_width(CAIRO_FORMAT_A8, mRect.width());
-  mData.assign(std::size_t(mStride) * std::size_t(mRect.height()), fill);
+  mData = ByteBuffer(std::size_t(mStride) * std::size_t(mRect.height()), fill);
 }
 
 Surface Raster::surface() {

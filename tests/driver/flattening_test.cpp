@@ -533,6 +533,28 @@ TEST(Flattening, VectorizeOpacityKeepsComplexAreasVectors) {
   }
 }
 
+TEST(Flattening, TransparencyReachingFarOffThePageIsRenderedOnThePageAtFullResolution) {
+  // A dashed 50 % stroke over a square, along a curve whose end lies far off
+  // the page: the area it composes over reaches as far, but only the part on
+  // the page prints, and that part is drawn as finely as any other.
+  struct Case {
+    int far;  // the curve's end point, units up and left of the page
+  };
+  for (const Case c : {Case{10000000}, Case{15000000}}) {
+    SCOPED_TRACE(c.far);
+    tavtest::TestFolder dir;
+    const std::string end = std::to_string(-c.far);
+    const std::string curve = R"({"kind":"path","points":[[1000,1000],[1000,6000],[2000,6000,4000,3000,)" + end +
+                              "," + end + R"(]],"stroke":{"width":300,"paint":31,"dash":[100,100]}})";
+    const Exports e = exportBoth(jobText(kStandardInks, kColours,
+                                         R"([{"id":30,"type":"flat","colour":20},)"
+                                         R"({"id":31,"type":"flat","colour":21,"opacity":50}])",
+                                         layer({square(720, 720, 5760, 30), curve})),
+                                 dir.path());
+    expectPlatesAlike(e.transparent, e.flattened, 0.01, {pixels(720, 720, 1400, 6480)});
+  }
+}
+
 TEST(Flattening, ColourManagementTurnsRgbIntoInksThroughTheOutputProfile) {
   // Saturated RGB under a 50 % square: through the output profile the inks
   // are what the transparent export prints; the plain conversion is not.

@@ -226,7 +226,8 @@ class Flattener {
     std::vector<std::uint8_t> cover, values, over;
     std::vector<std::uint8_t> mask;  // the paint's soft mask, empty without one
   };
-  std::unique_ptr<TavDB::Object> rasterArea(const Polygons& area, const std::vector<int>& ops);
+  std::unique_ptr<TavDB::Object> rasterArea(const Polygons& whole, const std::vector<int>& ops);
+  Polygons onPage(const Polygons& area) const;
   TavricLib::SeparatedPreviewOptions previewOptions() const;
   void renderOp(const Op& op, const Grid& grid, OpRaster& out);
   void renderMask(const PatternRec* mask, const TavSys::tv_rectangle& part, int w, int h,
@@ -748,10 +749,11 @@ void Flattener::flattenOps(const Unit& unit, int firstOp, int endOp, std::vector
   }
 }
 
-std::unique_ptr<TavDB::Object> Flattener::rasterArea(const Polygons& area, const std::vector<int>& ops) {
+std::unique_ptr<TavDB::Object> Flattener::rasterArea(const Polygons& whole, const std::vector<int>& ops) {
   if (store_ == nullptr)
     throw TavSys::Error(TavSys::kResultAbandoned, "PDF/CANNOT FLATTEN TRANSPARENCY")
         .with("__REASON__", "there is no place for its raster areas");
+  const Polygons area = onPage(whole);
   const TavDB::tv_box box = BoundsOf(area);
   if (box.isEmpty()) return nullptr;
   // Pixels over the area's bounds at the flattener's resolution, fewer for a
@@ -884,6 +886,22 @@ std::unique_ptr<TavDB::Object> Flattener::rasterArea(const Polygons& area, const
   std::unique_ptr<TavDB::Object> shape = AreaObject(area, paint);
   if (shape) shape->extraMut().composed = true;
   return shape;
+}
+
+// The part of an area that lies on the job's page (its media box, which every
+// written page keeps). Nothing outside the page prints, and an area reaching
+// far off it (a curve's control point millions of units away) would force
+// its raster down to a useless resolution or past what the renderer holds.
+Polygons Flattener::onPage(const Polygons& area) const {
+  TavSys::tv_rectangle media;
+  if (!getboxconst(job_, kMediaBox, media)) return area;
+  const TavDB::tv_box page{std::int32_t(std::floor(media.top)) - 1, std::int32_t(std::floor(media.left)) - 1,
+                           std::int32_t(std::ceil(media.bottom)) + 1, std::int32_t(std::ceil(media.right)) + 1};
+  const TavDB::tv_box bounds = BoundsOf(area);
+  if (bounds.top >= page.top && bounds.left >= page.left && bounds.bottom <= page.bottom &&
+      bounds.right <= page.right)
+    return area;
+  return Intersect(area, RectangleArea(page));
 }
 
 // How the raster road draws: everything it is given, a plane for every ink.

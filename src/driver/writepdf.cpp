@@ -479,7 +479,10 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
     SetFlattenerParameters(flattener, settings);
     std::unique_ptr<TavDB::Object> flat;
     try {
-      flat = FlattenJobSpa(flattener);
+      // A part of the job written on its own (`tree`, a JDF folder's marks)
+      // is flattened itself: flattening the whole job would leave the part's
+      // own objects, which are what is written, as they are.
+      flat = FlattenJobSpa(flattener, tree);
     } catch (const TavSys::Error& e) {
       // Writing the transparency unflattened would not print as asked.
       if (!e.key().empty()) TavGen::message(TavGen::kBatchError, 1, e.key(), e.placeholders());
@@ -493,6 +496,9 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
       flat.reset();
       result = TavSys::kResultAbandoned;
     } else if (flat) {
+      // The flattened part is written, and is the job's tree for the run
+      // (the writer looks its pictures up there).
+      if (tree != nullptr) tree = flat.get();
       original = jobSetSpahan(job, std::move(flat));
     }
     if (result == 0) {

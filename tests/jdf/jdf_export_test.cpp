@@ -322,6 +322,51 @@ TEST(JDFExport, MarksPagesLieOnTheSheetHoweverFarTheArtReaches) {
   }
 }
 
+// With flattening asked for, the folder's files hold no transparency and
+// print as the transparent job composes: a 50 % multiply square over a
+// process square, and the same over a map of two channels.
+TEST(JDFExport, FlatteningReachesTheFilesOfTheFolder) {
+  const std::string pictures = (tavtest::sourceDir() / "examples" / "pictures").string() + "/";
+  const std::string map =
+      R"(,"maps":[{"id":1,"files":[")" + pictures + R"(wave-cmyk.tif"],"channels":[{"ink":"Cyan","channel":0},)"
+      R"({"ink":"Magenta","channel":1}],"colour":20,"width":240,"height":150,"resolution":150}])";
+  const std::string paints =
+      R"([{"id":30,"type":"flat","colour":20},{"id":31,"type":"flat","colour":21,"opacity":50,"blendMode":"multiply"},)"
+      R"({"id":32,"type":"map","map":1,"place":{"origin":[1000,1000],"widthCorner":[1000,3400],"heightCorner":[2500,1000]}}])";
+  struct Case {
+    const char* name;
+    int below;  // the paint under the transparent square
+  };
+  for (const Case c : {Case{"flat", 30}, Case{"map", 32}}) {
+    SCOPED_TRACE(c.name);
+    tavtest::TestFolder dir;
+    auto loaded = loadJob(drivertest::jobText(drivertest::kStandardInks,
+                                              R"([{"id":20,"inks":{"Cyan":100}},{"id":21,"inks":{"Magenta":80}}])",
+                                              paints,
+                                              "[" + square(1000, 1000, 2400, c.below) + "," +
+                                                  square(2000, 2000, 2400, 31) + "]",
+                                              map),
+                      dir.path());
+    PDFSettings settings = drivertest::flavour("JDF", "EnableFlattening=1");
+    const auto run = jdftest::exportJdf(loaded.get(), settings, dir / "job.jdf");
+    ASSERT_EQ(run.result, 0) << (run.messages.empty() ? "" : run.messages.front().text);
+    jdftest::expectFolderSound(dir / "job.jdf");
+    const auto doc = jdftest::readTicket(dir / "job.jdf");
+    for (const auto& url : names(doc.select_nodes("//FileSpec"), "URL")) {
+      const tavtest::ProcessResult json = tavtest::runProcess(
+          {"qpdf", "--json", "--json-stream-data=none", jdftest::fileOfURL(dir / "job.jdf", url).string()});
+      ASSERT_EQ(json.exitCode, 0) << json.describe();
+      for (const char* key : {"\"/BM\"", "\"/ca\"", "\"/CA\"", "\"/SMask\""})
+        EXPECT_EQ(json.out.find(key), std::string::npos) << url << " holds " << key;
+    }
+    jdftest::composeByTicket(dir / "job.jdf", dir / "composed.pdf");
+    PDFSettings transparent = drivertest::flavour("JDF");
+    transparent.GenerateJDF = 0;
+    ASSERT_EQ(drivertest::exportJob(loaded.get(), transparent, dir / "plain.pdf").result, 0);
+    jdftest::expectSamePlates(dir / "composed.pdf", dir / "plain.pdf");
+  }
+}
+
 // A one-up that lacks inks of its parent lets the parent's art below it
 // through, in the plain export and in its file of the folder alike.
 TEST(JDFExport, TheCartonsFolderPrintsLikeItsPlainExport) {

@@ -216,7 +216,7 @@ bool jobHasTransparency(jobstr* job, TavDB::Object* tree) {
   return finder.found;
 }
 
-std::unique_ptr<TavDB::Object> FlattenJobSpa(SpaSetter& setter) {
+std::unique_ptr<TavDB::Object> FlattenJobSpa(SpaSetter& setter, const TavDB::Object* part) {
   setter.setCancelled(false);
   if (TavSys::Progress::isCanceled()) {
     setter.setCancelled(true);
@@ -235,7 +235,8 @@ std::unique_ptr<TavDB::Object> FlattenJobSpa(SpaSetter& setter) {
   if (p.valueC > 0) fp.resolution = p.valueC;
   if (p.useColourManagement) fp.cmykProfile = setter.colourProfile();
   auto store = std::make_shared<TavFlatten::RasterStore>(setter.job());
-  TavFlatten::Result result = TavFlatten::FlattenTree(setter.job(), jobGetSpahan(setter.job()), fp, store.get(),
+  const TavDB::Object* tree = part != nullptr ? part : jobGetSpahan(setter.job());
+  TavFlatten::Result result = TavFlatten::FlattenTree(setter.job(), tree, fp, store.get(),
                                                       [] { return TavSys::Progress::isCanceled(); });
   // The maps of raster areas are read while the tree is written.
   if (result.tree && store->mapCount() > 0) setter.keep(store);

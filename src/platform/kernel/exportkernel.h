@@ -198,8 +198,10 @@ bool jobHasTransparency(jobstr* job, TavDB::Object* tree);
 // what the tree refers to (raster areas' pixel files and maps) is kept by the
 // setter, which must outlive the writing of the tree. A cancel (the
 // progress's cancel state) marks the setter cancelled and gives no tree.
-// Throws TavSys::Error when the job cannot be flattened.
-std::unique_ptr<TavDB::Object> FlattenJobSpa(SpaSetter& setter);
+// Throws TavSys::Error when the job cannot be flattened. `part` (not owned,
+// not changed), when given, is the part of the job to flatten instead of its
+// whole tree: a part written on its own (a JDF folder's marks).
+std::unique_ptr<TavDB::Object> FlattenJobSpa(SpaSetter& setter, const TavDB::Object* part = nullptr);
 
 // ---- Link parameters and host events ----------------------------------------------------
 

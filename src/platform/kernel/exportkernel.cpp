@@ -229,6 +229,8 @@ std::unique_ptr<TavDB::Object> FlattenJobSpa(SpaSetter& setter, const TavDB::Obj
   fp.flattenBlackOverprint = p.flattenBlackOverprint;
   // Overprints of a placed job are its own settings, which the export may ignore.
   fp.ignorePlacedOverprints = p.ignorePlacedOverprints && setter.keepOriginal();
+  // The page's job is cut to its page; a placed job keeps what lies beyond.
+  fp.cutToPage = !setter.keepOriginal();
   fp.opaqueInksKnockOut = p.forceOpaqueSeparationsToKnockout;
   fp.vectorizeOpacity = p.vectorizeOpacity;
   fp.objectMask = p.objectMask;

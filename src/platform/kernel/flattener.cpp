@@ -889,12 +889,13 @@ std::unique_ptr<TavDB::Object> Flattener::rasterArea(const Polygons& whole, cons
 }
 
 // The part of an area that lies on the job's page (its media box, which every
-// written page keeps). Nothing outside the page prints, and an area reaching
-// far off it (a curve's control point millions of units away) would force
-// its raster down to a useless resolution or past what the renderer holds.
+// written page keeps), when the job is the page. Nothing outside the page
+// prints, and an area reaching far off it (a curve's control point millions
+// of units away) would force its raster down to a useless resolution or past
+// what the renderer holds.
 Polygons Flattener::onPage(const Polygons& area) const {
   TavSys::tv_rectangle media;
-  if (!getboxconst(job_, kMediaBox, media)) return area;
+  if (!p_.cutToPage || !getboxconst(job_, kMediaBox, media)) return area;
   const TavDB::tv_box page{std::int32_t(std::floor(media.top)) - 1, std::int32_t(std::floor(media.left)) - 1,
                            std::int32_t(std::ceil(media.bottom)) + 1, std::int32_t(std::ceil(media.right)) + 1};
   const TavDB::tv_box bounds = BoundsOf(area);

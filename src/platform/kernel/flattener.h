@@ -57,6 +57,10 @@ struct Parameters {
   std::size_t regionCap = 400000;
   // Pixels per inch of the raster road.
   double resolution = 300;
+  // Raster areas are cut to the job's media box: the job is the page, and
+  // nothing outside it prints. A placed job (a one-up) shows what the
+  // outline of its placement holds, beyond its media box too, and is not cut.
+  bool cutToPage = false;
   // Colour management: RGB colours in raster areas (RGB pictures, placed
   // PDF pages) become inks through this CMYK ICC profile; empty, or a file
   // that is not one, gives the plain conversion.

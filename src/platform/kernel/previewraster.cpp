@@ -8,12 +8,38 @@
 #include <filesystem>
 #include <new>
 
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+
 namespace TavricLib::preview {
 
-void ByteBuffer::Free::operator()(std::uint8_t* p) const { std::free(p); }
+namespace {
+// Cleared buffers from this size on are mapped by themselves with their
+// pages made at once.
+constexpr std::size_t kMappedSize = std::size_t(4) << 20;
+}  // namespace
+
+void ByteBuffer::Free::operator()(std::uint8_t* p) const {
+#ifdef __linux__
+  if (mapped != 0) {
+    ::munmap(p, mapped);
+    return;
+  }
+#endif
+  std::free(p);
+}
 
 ByteBuffer::ByteBuffer(std::size_t size, std::uint8_t fill) : mSize(size) {
   if (size == 0) return;
+#ifdef __linux__
+  if (fill == 0 && size >= kMappedSize) {
+    void* bytes = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (bytes == MAP_FAILED) throw std::bad_alloc();
+    mBytes = std::unique_ptr<std::uint8_t[], Free>(static_cast<std::uint8_t*>(bytes), Free(size));
+    return;
+  }
+#endif
   void* bytes = fill == 0 ? std::calloc(size, 1) : std::malloc(size);
   if (bytes == nullptr) throw std::bad_alloc();
   mBytes.reset(static_cast<std::uint8_t*>(bytes));

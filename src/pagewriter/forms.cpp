@@ -328,7 +328,7 @@ void PDFProof::WriteFormXObject(PendingStream& record, std::uint32_t kind) {
       OutputObject(object, true, false);
     } else if (kind == kPendingCADForm) {
       mKeepInvisible = true;
-      PreprocessCADObject preprocess(mJob, 2);
+      PreprocessCADObject preprocess(mJob, kScreenModeLineArt);
       TavDB::AcceptVisitor(object, preprocess);
       if ((object->flags() & kObjContainer) != 0) {
         for (const auto& child : object->members()) OutputObject(child.get(), false, false);

@@ -14,6 +14,7 @@
 #include "pdfwriter/pdfoutfil.h"
 #include "pdfwriter/pdfpending.h"
 #include "platform/kernel/job.h"
+#include "platform/kernel/objectplace.h"
 #include "platform/kernel/tavdb.h"
 #include "platform/messages.h"
 #include "platform/system.h"
@@ -55,10 +56,14 @@ bool treeHasTransparency(const jobstr* job, const TavDB::Object* list, std::uint
 
 }  // namespace
 
-[[noreturn]] void RefuseUnsupported(const std::string& what) {
-  throw TavSys::Error(TavSys::kResultAbandoned, "PDF/OBJECT NOT SUPPORTED YET",
-                      "the page writer cannot write " + what + " yet")
-      .with("__OBJECTKIND__", what);
+[[noreturn]] void RefuseUnsupported(const std::string& what, const jobstr* job, const TavDB::Object* object) {
+  TavSys::Error refusal(TavSys::kResultAbandoned, "PDF/OBJECT NOT SUPPORTED YET",
+                        "the page writer cannot write " + what + " yet");
+  refusal.with("__OBJECTKIND__", what);
+  // Until an object is known (the walk names it on the way out).
+  refusal.with("__OBJECT__", "an object of the page");
+  TavKernel::NameObjectInError(refusal, job, object);
+  throw refusal;
 }
 
 std::int32_t PDFProof::ChooseGradationResolution(const PDFSettings& s, double flattenerResolution) {
@@ -77,7 +82,7 @@ PDFProof::PDFProof(jobstr* job, pdfouthan* handler, PDFDictionary* resources,
                    std::map<std::int32_t, PDFBaseClass*>* formCache,
                    std::shared_ptr<seppdftyp> sepData, bool sharedHalftoneMode, bool nestedWriter,
                    PDFDictionaryValue* sharedHalftone, bool oneUpLink, bool handlerFlag,
-                   bool insideOneUp)
+                   bool insideOneUp, bool openContent)
     : genproof(job, ChooseGradationResolution(settings, kDefaultFlattenerResolution), 1,
                settings.MaxPathSize, kColorSpaceObjects,
                settings.OutputFullyTransparentObjects != 0,
@@ -115,8 +120,8 @@ PDFProof::PDFProof(jobstr* job, pdfouthan* handler, PDFDictionary* resources,
     AddTransferFunctionStates(mExtGStates);
   }
 
-  mContent = mHandler->beginStream(mStreamDictionary);
-  if (mContent == nullptr) {
+  if (openContent) mContent = mHandler->beginStream(mStreamDictionary);
+  if (openContent && mContent == nullptr) {
     throw TavSys::Error(TavSys::kResultAbandoned, "",
                         "PDFProof: the content stream could not be opened (a stream is open)");
   }

@@ -14,7 +14,8 @@
 //   PDFDictionaryValue* contents = writer.FinishContentStream();
 //
 // The construction opens the content stream (pdfouthan::beginStream), so only
-// one writer may be constructed while no other stream is open.
+// one writer may be constructed while no other stream is open (unless it is
+// made without one).
 //
 // Objects whose writers belong to later parts of the engine (images, placed
 // files, one-ups, gradients and patterns, text, transparency groups, CAD,
@@ -52,8 +53,11 @@ class PDFArray;
 class PDFDictionaryValue;
 class pdfoutfilter;
 
-// Throws the refusal for something this engine cannot write yet.
-[[noreturn]] void RefuseUnsupported(const std::string& what);
+// Throws the refusal for something this engine cannot write yet, naming the
+// object it was met in when known (the walk names it on the way out
+// otherwise).
+[[noreturn]] void RefuseUnsupported(const std::string& what, const jobstr* job = nullptr,
+                                    const TavDB::Object* object = nullptr);
 
 class PDFShadingType;
 
@@ -129,14 +133,17 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // writer; the dictionaries are registry-owned (they may be null for the
   // thumbnail writer). writerCounter is the page's shared counter of writer
   // numbers. formCache is the handler's form cache. sepData: the shared
-  // separation data (empty = none), moved in.
+  // separation data (empty = none), moved in. A writer whose content goes
+  // into streams it opens itself later (a one-up's form, the thumbnail)
+  // opens no content stream when it is made (openContent false): an empty
+  // stream would stay in the file with nothing referring to it.
   PDFProof(jobstr* job, pdfouthan* handler, PDFDictionary* resources, PDFDictionary* patterns,
            PDFDictionary* xobjects, PDFDictionary* extGStates, const PDFSettings& settings,
            std::int32_t* writerCounter, PdfPending* pending,
            std::map<std::int32_t, PDFBaseClass*>* formCache,
            std::shared_ptr<seppdftyp> sepData, bool sharedHalftoneMode, bool nestedWriter,
            PDFDictionaryValue* sharedHalftone, bool oneUpLink, bool handlerFlag,
-           bool insideOneUp);
+           bool insideOneUp, bool openContent = true);
   ~PDFProof() override;
   PDFProof(const PDFProof&) = delete;
   PDFProof& operator=(const PDFProof&) = delete;
@@ -163,6 +170,7 @@ class PDFProof : public genproof, public PendingStreamFlusher {
                            int colourModel, const std::int32_t* channelMapping, bool flag,
                            ColorSpace* part) override;
   void outpixend(proofimghan* handler) override;
+  void outpixabandon(proofimghan* handler) override;
   int outpixrow(proofimghan* handler, const std::uint8_t* row, int samplesPerRow,
                 int channels) override;
   int OutputPlacedEPS(TavDB::Object* object) override;
@@ -253,6 +261,8 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   void OutputFlatFill(TavDB::Object* object) override;
   void OutputGroup(TavDB::Object* list, bool noSplit, int composite, bool backendFlag) override;
   void OutputObject(TavDB::Object* object, bool noSplit, bool backendFlag) override;
+  // OutputObject's work, without naming the object in a refusal.
+  void WriteObject(TavDB::Object* object, bool noSplit, bool alreadyConverted);
   // The colour spaces of every colour of a gradient or gradation paint: the
   // union of their inks (what the gradient paints) and the intersection (inks
   // at 0 in every colour, knocked out before the gradient is drawn). Both
@@ -286,6 +296,8 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // Whether a pattern paint is written as the objects of its tiles: a paint
   // asking for it, or a cell that leaves inks of this writer untouched.
   bool PatternIsExpanded(std::uint16_t paint);
+  // Says what a pattern whose cell holds soft masks cannot do, expanded or not.
+  void TellPatternSoftMasks(int pattern, bool expanded);
   // "Tv_pat_" + writer number + "_" + (paint - 10000).
   std::string MakePatternName(std::uint16_t paint) const;
 
@@ -357,6 +369,9 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // share of it as the plate's gray image, or, on a plate it does not print
   // on, an empty image that clears the plate where it lies. copyJpeg writes
   // the file as it stands (model, decode, colour space).
+  // Warns about the process shares of a picture for which the document has
+  // no ink (no plate of separated output prints them).
+  void ReportPictureInksWithoutPlate(const TavSys::filref& file, const TavSys::PixelHeader& header);
   void WritePicturePlate(TavDB::Object* object, const Paint& paint, const TavSys::PixelHeader& header,
                          bool passThrough, const std::function<void(int, bool, ColorSpace*)>& copyJpeg);
 
@@ -697,6 +712,8 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   std::int64_t mPathsWritten = 0;
   // Patterns whose cells leave inks in use untouched (pattern -> answer).
   std::map<int, bool> mUntouchedPatterns;
+  // Expanded patterns whose cells were looked at for soft masks.
+  std::set<int> mExpandedPatternsChecked;
   // Paints already converted for opaque inks (paint -> converted paint).
   std::map<std::uint16_t, std::uint16_t> mOpaqueConversions;
 

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <filesystem>
 
+#include "platform/fonts/textcalc.h"
+#include "platform/kernel/job.h"
 #include "platform/kernel/tavdb.h"
 
 namespace TavPDF {
@@ -110,12 +112,15 @@ PendingStreamOpiForm::PendingStreamOpiForm(const TavDB::Object* object, bool noP
                     noPaint || object == nullptr ? std::uint16_t(0) : object->paint()),
       mNoPaint(noPaint ? 1 : 0) {}
 
-PendingStreamStationNumberForm::PendingStreamStationNumberForm(const TavDB::Object* text)
+PendingStreamStationNumberForm::PendingStreamStationNumberForm(jobstr* job, const TavDB::Object* text)
     : PendingStream(kPendingStationNumberForm, text) {
+  TavDB::Object* copy = GetObject();
+  if (copy == nullptr) return;
+  TavricCore::textAdjustPaint(copy, [job](std::uint16_t paint) {
+    return paintAdjustScreenForMode(job, kScreenModeLineArt, paint);
+  });
   // The copy is no longer the job's station-number text: the form stands for it.
-  if (GetObject() != nullptr && GetObject()->extra() != nullptr) {
-    GetObject()->extraMut().stationNumber = false;
-  }
+  if (copy->extra() != nullptr) copy->extraMut().stationNumber = false;
 }
 
 namespace {
@@ -218,7 +223,7 @@ void PDFProof::FlushPendingStreams() {
       const std::uint32_t kind = record->GetKind();
       if (kind == kPendingTaken || kind >= kPendingKindCount) continue;
       PendingStreamWriter writer = GetPendingStreamWriter(kind);
-      if (writer == nullptr) RefuseUnsupported(PendingStreamKindName(kind));
+      if (writer == nullptr) RefuseUnsupported(PendingStreamKindName(kind), mJob, record->GetObject());
       const bool keepsKind = kind == kPendingForm || kind == kPendingFileTiff ||
                              kind == kPendingBufferTiff || kind == kPendingFilePdf ||
                              kind == kPendingFilePreview;

@@ -13,6 +13,7 @@
 #include "platform/kernel/geometry.h"
 
 class barCreator;
+struct jobstr;
 
 namespace TavDB {
 class Object;
@@ -202,10 +203,12 @@ class PendingStreamFilePreview : public PendingStream {
   std::string mFilePath;
 };
 
-// 10: a station-number text, kept as a copy without its creator record.
+// 10: a station-number text, kept as a copy without its creator record. The
+// number is line art: the copy's paints take no screen of their own (new
+// paints of the job where they had one).
 class PendingStreamStationNumberForm : public PendingStream {
  public:
-  explicit PendingStreamStationNumberForm(const TavDB::Object* text);
+  PendingStreamStationNumberForm(jobstr* job, const TavDB::Object* text);
 };
 
 // 11: a CAD die-cut drawing.

@@ -201,7 +201,7 @@ void PDFProof::WriteOneUpForm(PendingStream& record) {
     VisitorSearchObjects search(oneUp);
     search.Walk(jobGetSpahan(oneUp));
     if (!search.IsValidForNormalizedPDF()) {
-      ReportInvalidNormalizedObjects();
+      ReportInvalidNormalizedObjects(search.InvalidForNormalized().Text());
       SetCancelled();
       // Its form stays empty: the export must not be taken for complete.
       mHandler->mInvalidForNormalized = true;
@@ -250,7 +250,7 @@ void PDFProof::WriteOneUpForm(PendingStream& record) {
     // (its transfer states are named after the one-up's inks).
     PDFProof nested(oneUp, mHandler, mResources, mPatterns, mXObjects, nullptr, mSettings,
                     mWriterCounter, mPending, mFormCache, mSepData, hasScreen, true, halftone,
-                    differ, mHandlerFlag, true);
+                    differ, mHandlerFlag, true, false);
     if (single != 0) nested.SetSingleSeparation(true);
     if (screen != kNoScreen) nested.mOneUpScreenName = "Scr_" + getScreenName(mJob, screen);
     nested.BuildOneUpFormXObject(record);
@@ -267,7 +267,8 @@ void PDFProof::WriteOneUpForm(PendingStream& record) {
 }
 
 void PDFProof::BuildOneUpFormXObject(PendingStream& record) {
-  // The stream this writer opened when it was made carries nothing.
+  // A writer made with a content stream of its own ends it first: it
+  // carries nothing.
   if (mContent != nullptr) {
     pdfoutfilter* sink = mContent;
     mContent = nullptr;

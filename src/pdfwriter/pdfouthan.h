@@ -22,6 +22,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -198,12 +199,21 @@ class pdfouthan {
   XMPInkCallback mInkCallback;
   std::vector<TavSys::FileSpec>* mProducedFiles = nullptr;  // the caller's, may be null
   std::int32_t mPageCounter = -1;
-  // What the settings or the job ask for that this version cannot write yet,
-  // each named once; the document writer tells the user at its end.
-  std::set<std::string> mNotWritten;
   // What the progress calls the page being written ("Plate 2 of 5"); empty
   // for a document of one page.
   std::string mProgressLabel;
+  // The job fonts written so far, shared by every content stream of the
+  // document that shows them: per job, font id and set of codes used, the
+  // font descriptor (with the font program) and the ToUnicode map, and the
+  // Font dictionary per resource name (the dictionary names its resource).
+  // The references are registry-owned.
+  struct WrittenFont {
+    PDFIndirectReference* descriptor = nullptr;
+    PDFIndirectReference* toUnicode = nullptr;
+    std::map<std::string, PDFIndirectReference*> dictionaries;
+  };
+  using WrittenFontKey = std::tuple<const jobstr*, std::int32_t, std::array<std::uint8_t, 256>>;
+  std::map<WrittenFontKey, WrittenFont> mWrittenFonts;
 
  private:
   void writeObjectHeader(PDFIndirectReference* reference);

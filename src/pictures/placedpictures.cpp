@@ -62,6 +62,75 @@ bool jpegStoresInvertedCmyk(const std::string& path) {
   return false;
 }
 
+// Whether a JPEG file ends its image: an end-of-image marker after the
+// first scan. A file cut short lacks it; its data are not copied into a file
+// as they stand (viewers would fill the rest in gray).
+bool jpegIsComplete(const std::string& path) {
+  std::ifstream in(fs::u8path(path), std::ios::binary);
+  unsigned char b[4];
+  if (!in.read(reinterpret_cast<char*>(b), 2) || b[0] != 0xFF || b[1] != 0xD8) return false;
+  // Segments up to the start of the first scan: marker, length, data.
+  for (;;) {
+    if (!in.read(reinterpret_cast<char*>(b), 4) || b[0] != 0xFF) return false;
+    if (b[1] == 0xDA) break;
+    const int length = (b[2] << 8) | b[3];
+    if (length < 2 || !in.seekg(length - 2, std::ios::cur)) return false;
+  }
+  std::vector<char> block(kCopyBlock);
+  bool marker = false;  // the block before ended with 0xFF
+  while (in.read(block.data(), std::streamsize(block.size())) || in.gcount() > 0) {
+    const std::size_t n = std::size_t(in.gcount());
+    for (std::size_t i = 0; i < n; ++i) {
+      const auto c = static_cast<unsigned char>(block[i]);
+      if (marker && c == 0xD9) return true;
+      marker = c == 0xFF;
+    }
+  }
+  return false;
+}
+
+// A pixel's share of process component k (0 C .. 3 K) as its plate takes it
+// (0..255): a CMYK picture's channel, an RGB picture converted to CMYK, the
+// darkness of a gray one on Black.
+std::uint8_t processShare(const std::uint8_t* pixel, int channels, int k) {
+  if (channels == 1) return k == 3 ? std::uint8_t(255 - pixel[0]) : 0;
+  if (channels == 4) return pixel[k];
+  double cmyk[4];
+  TavGen::rgbcmyk(pixel[0] / 255.0, pixel[1] / 255.0, pixel[2] / 255.0, 0.0, 1.0, cmyk);
+  return std::uint8_t(std::lround(std::clamp(cmyk[k], 0.0, 1.0) * 255));
+}
+
+constexpr const char* kProcessInkNames[4] = {"Cyan", "Magenta", "Yellow", "Black"};
+
+// The process components among `wanted` that some pixel of the picture
+// gives ink; empty when the file cannot be read (its plate says so).
+std::vector<int> componentsWithInk(const std::string& path, std::vector<int> wanted) {
+  std::vector<int> found;
+  try {
+    TavSys::pixreatyp reader(path);
+    const TavSys::PixelHeader& h = reader.header();
+    std::vector<std::uint8_t> row(h.rowBytes());
+    for (std::int32_t y = 0; y < h.rows && !wanted.empty(); ++y) {
+      reader.readRow(row.data());
+      for (std::int32_t x = 0; x < h.width && !wanted.empty(); ++x) {
+        const std::uint8_t* pixel = row.data() + std::size_t(x) * std::size_t(h.channels);
+        for (auto k = wanted.begin(); k != wanted.end();) {
+          if (processShare(pixel, h.channels, *k) != 0) {
+            found.push_back(*k);
+            k = wanted.erase(k);
+          } else {
+            ++k;
+          }
+        }
+      }
+    }
+  } catch (const TavSys::Error&) {
+    return {};
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
 // The placement of a picture whose own coordinates are points (an EPS
 // file's PostScript, a preview's unit square scaled to the picture): (a, b)
 // per point along the width, (c, d) per point upwards, (e, f) the top left
@@ -138,6 +207,15 @@ int PDFProof::OutputPlacedPDF(TavDB::Object* object) {
   const Paint* paint = paipoi(mJob, paintIndex);
   const Picture* picture = paint != nullptr ? picpoi(mJob, paint->picture) : nullptr;
   if (picture == nullptr || paint->type != kPaintPicture) return 0;
+  // A page that could not be read when the job was loaded has no box to
+  // place it by and nothing to show, embedded or linked: the export stops,
+  // as the pass that embeds pages stops on it.
+  if (!picture->readError.empty()) {
+    const TavSys::filref* file = picfilref(mJob, paint->picture);
+    throw TavSys::Error(TavSys::kResultAbandoned, "PDF/CANNOT EMBED PLACED PDF", picture->readError)
+        .with("__FILENAME__", file != nullptr ? file->getNameAsUtf8() : std::string())
+        .with("__REASON__", picture->readError);
+  }
   // The page goes in as a reference form naming the file and the page. When
   // placed files are embedded (or travel with the workflow's private data),
   // the pass over the finished file replaces it by the page itself, its box
@@ -190,9 +268,7 @@ int PDFProof::OutputPlacedPixels(TavDB::Object* object) {
   const std::string path = file != nullptr ? file->getFullPathAsUtf8() : std::string();
   std::error_code ec;
   if (file == nullptr || file->empty() || !fs::is_regular_file(fs::u8path(path), ec)) {
-    TavGen::message(TavGen::kBatchError, 1, "PDF/CANNOT OPEN PICTURE FILE",
-                    {{"__FILENAME__", file != nullptr ? file->getNameAsUtf8() : std::string()}});
-    return 0;
+    throw TavSys::PictureFileMissing(file != nullptr ? file->getNameAsUtf8() : std::string());
   }
   std::string name;
   const bool found = MakePictureXObjectName(file, name);
@@ -205,9 +281,8 @@ int PDFProof::OutputPlacedPixels(TavDB::Object* object) {
       const TavSys::pixreatyp reader(path);
       width = reader.header().width;
       height = reader.header().rows;
-    } catch (const TavSys::Error&) {
-      TavGen::message(TavGen::kBatchError, 1, "PDF/UNSUPPORTED PICTURE TYPE", {{"__FILENAME__", file->getNameAsUtf8()}});
-      return 0;
+    } catch (const TavSys::Error& e) {
+      throw TavSys::PictureUnreadable(file->getNameAsUtf8(), e.detail());
     }
     m = PlacementMatrix(*paint, width, height);
   } else {
@@ -219,8 +294,7 @@ int PDFProof::OutputPlacedPixels(TavDB::Object* object) {
     height = picture->fileBox[3] - picture->fileBox[1];
     if (!(width > 0) || !(height > 0)) {
       mPreviewFlag = false;
-      TavGen::message(TavGen::kBatchError, 1, "PDF/UNSUPPORTED PICTURE TYPE", {{"__FILENAME__", file->getNameAsUtf8()}});
-      return 0;
+      throw TavSys::PictureUnreadable(file->getNameAsUtf8(), picture->readError);
     }
     mEpsOffsetX = m.a * picture->fileBox[0] + m.c * picture->fileBox[1];
     mEpsOffsetY = m.b * picture->fileBox[0] + m.d * picture->fileBox[1];
@@ -246,10 +320,7 @@ void PDFProof::OutputPictureXObject(PendingStream& pending) {
   const std::string path = file != nullptr ? file->getFullPathAsUtf8() : std::string();
   const std::string fileName = file != nullptr ? file->getNameAsUtf8() : std::string();
   std::error_code ec;
-  if (file == nullptr || file->empty() || !fs::is_regular_file(fs::u8path(path), ec)) {
-    TavGen::message(TavGen::kBatchError, 1, "PDF/CANNOT OPEN PICTURE FILE", {{"__FILENAME__", fileName}});
-    return;
-  }
+  if (file == nullptr || file->empty() || !fs::is_regular_file(fs::u8path(path), ec)) throw TavSys::PictureFileMissing(fileName);
   // The picture goes into a stream of its own at once: the page's own
   // writer closes its content stream around it (the page goes on in a
   // further content stream), so that its data are written once, never
@@ -278,9 +349,8 @@ void PDFProof::OutputPictureXObject(PendingStream& pending) {
   std::unique_ptr<TavSys::pixreatyp> reader;
   try {
     reader = std::make_unique<TavSys::pixreatyp>(path);
-  } catch (const TavSys::Error&) {
-    TavGen::message(TavGen::kBatchError, 1, "PDF/UNSUPPORTED PICTURE TYPE", {{"__FILENAME__", fileName}});
-    return;
+  } catch (const TavSys::Error& e) {
+    throw TavSys::PictureUnreadable(fileName, e.detail());
   }
   const TavSys::PixelHeader h = reader->header();
   const bool jpeg = reader->isJpeg();
@@ -288,10 +358,7 @@ void PDFProof::OutputPictureXObject(PendingStream& pending) {
   const bool layout = (h.model == TavSys::kPixelRGB && h.channels == 3) ||
                       (h.model == TavSys::kPixelCMYK && h.channels == 4) ||
                       ((h.model == TavSys::kPixelGray || h.model == TavSys::kPixelBitmap) && h.channels == 1);
-  if (!layout) {
-    TavGen::message(TavGen::kBatchError, 1, "PDF/UNSUPPORTED PICTURE TYPE", {{"__FILENAME__", fileName}});
-    return;
-  }
+  if (!layout) throw TavSys::PictureUnreadable(fileName, "a channel layout the writer cannot write");
   // An OPI server puts the picture in: inside its OPI form without embedded
   // images one mid-gray pixel over the whole picture stands for it.
   if (mInsideOpiForm && mSettings.EmbedImages == 0) {
@@ -308,6 +375,9 @@ void PDFProof::OutputPictureXObject(PendingStream& pending) {
   // A JPEG file goes in as it stands when JPEG compression is asked for.
   const bool passThrough = jpeg && GetImageCompression(false) >= 25 && mImageMode == 0 && h.width <= kMaxJpegSide &&
                            h.rows <= kMaxJpegSide;
+  if (passThrough && !jpegIsComplete(path)) {
+    throw TavSys::PictureUnreadable(fileName, "the JPEG data end before the image does");
+  }
   auto copyJpeg = [&](int model, bool decode, ColorSpace* space) {
     mJpegPassThrough = true;
     const int resolution = h.resolution > 0 ? int(std::lround(h.resolution)) : 72;
@@ -334,8 +404,25 @@ void PDFProof::OutputPictureXObject(PendingStream& pending) {
   genproof::OutputPlacedPixels(object);
 }
 
+void PDFProof::ReportPictureInksWithoutPlate(const TavSys::filref& file, const TavSys::PixelHeader& h) {
+  // Each plate page carries one process ink's share of the picture: a share
+  // for which the document has no ink has no page. Said once per picture
+  // and ink, for the shares some pixel of the picture has.
+  std::vector<int> missing;
+  for (int k = h.channels == 1 ? 3 : 0; k < 4; ++k) {
+    if (mHandler->mProcessSeparations[std::size_t(k)] < 0) missing.push_back(k);
+  }
+  const std::string path = file.getFullPathAsUtf8();
+  if (missing.empty() || !mHandler->firstReport("picture inks without plate\n" + path)) return;
+  for (int k : componentsWithInk(path, missing)) {
+    TavGen::message(TavGen::kWarning, 1, "PDF/PICTURE INK WITHOUT PLATE",
+                    {{"__FILENAME__", file.getNameAsUtf8()}, {"__INKNAME__", kProcessInkNames[k]}});
+  }
+}
+
 void PDFProof::WritePicturePlate(TavDB::Object* object, const Paint& paint, const TavSys::PixelHeader& h,
                                  bool passThrough, const std::function<void(int, bool, ColorSpace*)>& copyJpeg) {
+  if (const TavSys::filref* file = picfilref(mJob, paint.picture)) ReportPictureInksWithoutPlate(*file, h);
   // The page is the plate of the one separation enabled.
   int plate = -1;
   for (int p = 0; p < sepfrejob(mJob) && plate < 0; ++p) plate = sepsoruse(mJob, p, false);
@@ -382,12 +469,7 @@ void PDFProof::WritePicturePlate(TavDB::Object* object, const Paint& paint, cons
     };
   } else {
     conversion.convert = [component](const std::uint8_t* row, std::int32_t width, std::uint8_t* out) {
-      for (std::int32_t x = 0; x < width; ++x) {
-        const std::uint8_t* rgb = row + std::size_t(x) * 3;
-        double cmyk[4];
-        TavGen::rgbcmyk(rgb[0] / 255.0, rgb[1] / 255.0, rgb[2] / 255.0, 0.0, 1.0, cmyk);
-        out[x] = std::uint8_t(std::lround(std::clamp(cmyk[component], 0.0, 1.0) * 255));
-      }
+      for (std::int32_t x = 0; x < width; ++x) out[x] = processShare(row + std::size_t(x) * 3, 3, component);
     };
   }
   OutputPixelFile(object, &conversion);
@@ -398,10 +480,8 @@ void PDFProof::WritePostScriptXObject(const Paint& paint, const std::string& pat
   TavKernel::EpsHeader header;
   try {
     header = TavKernel::ReadEpsHeader(fs::u8path(path));
-  } catch (const TavSys::Error&) {
-    TavGen::message(TavGen::kBatchError, 1, "PDF/UNSUPPORTED PICTURE TYPE",
-                    {{"__FILENAME__", fs::u8path(path).filename().string()}});
-    return;
+  } catch (const TavSys::Error& e) {
+    throw TavSys::PictureUnreadable(fs::u8path(path).filename().string(), e.detail());
   }
   const double width = header.urx - header.llx, height = header.ury - header.lly;
   TavDB::tv_matrixtyp<double> m = pointPlacement(*this, paint, *picture);

@@ -171,7 +171,7 @@ void PDFProof::OutputText(TavDB::Object* text) {
   // Station numbers are forms of the workflow, written only in normalized output.
   if (isStationNumberObject(text)) {
     if (mSettings.NormalizedOutput == 0) return;
-    auto record = std::make_unique<PendingStreamStationNumberForm>(text);
+    auto record = std::make_unique<PendingStreamStationNumberForm>(mJob, text);
     const std::string name = MakeStationNumberFormName();
     record->SetName(name);
     // Refused before anything names a form that no writer would make.

@@ -77,12 +77,12 @@ PDFIndirectReference* PDFProof::RenderThumbnail() {
   std::unique_ptr<SC::RgbConverter> converter =
       SC::RgbConverterFactory(*env, *filter, *options, jobGetSpahan(mJob), *cache);
 
-  // The writer was made for the thumbnail: its (empty) content stream ends here.
+  // A writer made with a content stream of its own ends it here (empty).
   if (mContent != nullptr) {
     mHandler->endStream(mContent, nullptr);
     mContent = nullptr;
-    mFinished = true;
   }
+  mFinished = true;
   PDFImageDic* dictionary = nullptr;
   proofimghan* handler = outimabeg(72, 1, double(height), double(width), 2, 1, std::string(), nullptr, false,
                                    dictionary, 1, nullptr, nullptr, false);

@@ -69,6 +69,12 @@ PDFIndirectReference* BuildType1FontDictionary(jobstr* job, pdfouthan* handler,
   } else {
     table = GatherUsedCodes(job, {fontId})[0];
   }
+  // A font is embedded once per document for the codes its job uses: every
+  // stream that shows it (the page, forms, patterns, soft masks, the pages of
+  // separated output) shares its program, descriptor and ToUnicode map, and
+  // streams that name it alike share its Font dictionary.
+  pdfouthan::WrittenFont& written = handler->mWrittenFonts[{job, fontId, table}];
+  if (auto it = written.dictionaries.find(name); it != written.dictionaries.end()) return it->second;
   int used = 0;
   for (std::uint8_t t : table) used += t != 0 ? 1 : 0;
   const double percentage = used / kShowableCodes * 100.0;
@@ -85,7 +91,8 @@ PDFIndirectReference* BuildType1FontDictionary(jobstr* job, pdfouthan* handler,
   dictionary->Set("Widths", widths);
   dictionary->Set("Name", new PDFName(name));
   dictionary->Set("Subtype", new PDFName("Type1"));
-  dictionary->Set("FontDescriptor", WriteType1FontFile(*font, handler));
+  if (written.descriptor == nullptr) written.descriptor = WriteType1FontFile(*font, handler);
+  dictionary->Set("FontDescriptor", written.descriptor);
   if (!font->isBase14Font(TavricCore::GetBase14FontList())) {
     dictionary->Set("Encoding", BuildType1Encoding(*font));
   } else if (!font->isSymbolic()) {
@@ -93,9 +100,11 @@ PDFIndirectReference* BuildType1FontDictionary(jobstr* job, pdfouthan* handler,
     dictionary->Set("Encoding", new PDFName("MacRomanEncoding"));
   }
   dictionary->Set("BaseFont", new PDFName(font->getName()));
-  dictionary->Set("ToUnicode", WriteToUnicodeCMap(job, handler, *font, fontId));
+  if (written.toUnicode == nullptr) written.toUnicode = WriteToUnicodeCMap(job, handler, *font, fontId);
+  dictionary->Set("ToUnicode", written.toUnicode);
   PDFIndirectReference* reference = handler->makeIndirect(dictionary);
   handler->writeObject(reference);
+  written.dictionaries.emplace(name, reference);
   return reference;
 }
 

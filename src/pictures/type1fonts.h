@@ -23,8 +23,10 @@ class PDFIndirectReference;
 // Writes the Font object of a job font (whole, or subset when fewer codes are
 // used than subsetThreshold percent of 224) and returns its reference. The
 // codes used are those the texts of the job show in the font (usedCodes,
-// when the caller has gathered them already). Throws TavSys::Error when the
-// font's program cannot be read.
+// when the caller has gathered them already). The font program, descriptor
+// and ToUnicode map are written once per document for the job, font and
+// codes, the Font dictionary once per resource name as well (the handler
+// keeps them). Throws TavSys::Error when the font's program cannot be read.
 PDFIndirectReference* BuildType1FontDictionary(jobstr* job, pdfouthan* handler,
                                                const std::string& name, std::int32_t fontId,
                                                int subsetThreshold,

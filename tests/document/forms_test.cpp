@@ -64,9 +64,10 @@ TEST(Forms, NestedOneUpPrintsAsItselfWhereThePlacementSays) {
     SCOPED_TRACE(c.name);
     const char* settings = c.normalized ? "NormalizedOutput=1" : c.separated ? "SeparatedOutput=1" : "";
     Written w = writeAccepted(*job, testSettings(settings), dir / (std::string(c.name) + ".pdf"));
-    // One form for both stations.
+    // One form for both stations, and no object beside it that nothing uses.
     Pdf pdf(w.file);
     EXPECT_EQ(formCount(pdf), 1);
+    EXPECT_EQ(tavtest::unreachableObjects(w.file), std::vector<std::string>{});
     QPDFObjectHandle form = pdf.page(0).getKey("/Resources").getKey("/XObject").getKey("/Form_0_1_0_0");
     EXPECT_EQ(at(form, "/PieceInfo/VornPNPStp/Private/OneUp"), c.normalized ? "false" : "null");
     // Separated: the used inks Cyan, Black, Spot are pages 1 to 3, each in gray.

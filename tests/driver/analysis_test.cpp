@@ -192,7 +192,7 @@ TEST(FormVisitors, CadPreprocessingMakesStrokesAndFindsTheMainDesign) {
   TavDB::Object* group = copy->member(0);
   // The third path was made a CAD stroke by an earlier pass: the walk ends there.
   group->member(2)->extraMut().cadStroke = true;
-  TavPDF::PreprocessCADObject preprocess(job.get(), TavPDF::PreprocessCADObject::kLineArtScreens);
+  TavPDF::PreprocessCADObject preprocess(job.get(), kScreenModeLineArt);
   TavDB::AcceptVisitor(copy.get(), preprocess);
   EXPECT_FALSE(preprocess.active());
 

@@ -206,7 +206,7 @@ TEST(PlacedPictures, PdfPagesStayReferencesUnlessEmbedded) {
     ASSERT_TRUE(form.isInitialized());
     if (c.embedded) {
       EXPECT_EQ(at(form, "/Ref"), "null");
-      EXPECT_EQ(tavtest::streamData(form), "0 0 0 1 k 0 0 100 100 re f");
+      EXPECT_EQ(tavtest::streamData(form), "0 0 0 1 k\n0 0 100 100 re\nf\n");  // one operator a line
     } else {
       EXPECT_EQ(at(form, "/Ref/F/F"), (dir / "page.pdf").string());
       EXPECT_EQ(at(form, "/Ref/F/Type") + at(form, "/Ref/Page"), "/FileSpec1");
@@ -385,6 +385,81 @@ TEST(PlacedPictures, SeparatedPagesCarryTheirInksShareOfAPicture) {
       for (const char* other : {"Cyan", "Magenta", "Yellow"}) {
         EXPECT_EQ(page.plate(other).coverage(), 0) << i.ink << " page, " << other;
       }
+    }
+  }
+}
+
+TEST(PlacedPictures, ASharePrintedByNoPlateOfTheJobIsNamed) {
+  // Separated output prints each process ink's share of a picture on that
+  // ink's page: a share of an ink the job does not have has no page, which
+  // the export says once per picture and ink, for shares the picture has.
+  tavtest::TestFolder dir;
+  tavtest::TiffLayout cmyk;
+  cmyk.width = cmyk.height = 40;
+  cmyk.samples = 4;
+  cmyk.photometric = 5;
+  cmyk.sample = quadrants;  // cyan, magenta and black; no yellow
+  tavtest::writeTiff(dir / "noyellow.tif", cmyk);
+  cmyk.sample = [](int x, int y, int s) { return s == 2 ? std::uint8_t(x < 20 ? 255 : 0) : quadrants(x, y, s); };
+  tavtest::writeTiff(dir / "yellow.tif", cmyk);
+  tavtest::TiffLayout gray = cmyk;
+  gray.samples = 1;
+  gray.photometric = 1;
+  gray.sample = [](int x, int, int) { return std::uint8_t(x < 20 ? 0 : 255); };
+  tavtest::writeTiff(dir / "gray.tif", gray);
+  tavtest::TiffLayout rgb = gray;
+  rgb.samples = 3;
+  rgb.photometric = 2;
+  rgb.sample = [](int x, int, int s) { return std::uint8_t(x < 20 ? (s == 0 ? 255 : 0) : 255); };  // red and white
+  tavtest::writeTiff(dir / "red.tif", rgb);
+
+  const char* withoutYellow = R"([{"name":"Cyan","process":"cyan"},{"name":"Magenta","process":"magenta"},)"
+                              R"({"name":"Black","process":"black"},{"name":"Orange","cmyk":[0,60,100,0]}])";
+  const char* withoutBlack = R"([{"name":"Cyan","process":"cyan"},{"name":"Magenta","process":"magenta"},)"
+                             R"({"name":"Yellow","process":"yellow"},{"name":"Orange","cmyk":[0,60,100,0]}])";
+  struct Case {
+    const char* what;
+    const char* inks;
+    const char* file;
+    const char* flavour;
+    std::vector<std::string> named;  // the inks the warnings name
+  };
+  const Case cases[] = {
+      {"CMYK with yellow, no Yellow ink", withoutYellow, "yellow.tif", "Separated", {"Yellow"}},
+      {"CMYK without yellow, no Yellow ink", withoutYellow, "noyellow.tif", "Separated", {}},
+      {"composite output prints every share", withoutYellow, "yellow.tif", "Press", {}},
+      {"red RGB, no Yellow ink", withoutYellow, "red.tif", "Separated", {"Yellow"}},
+      {"gray, no Black ink", withoutBlack, "gray.tif", "Separated", {"Black"}},
+      {"red RGB, no Black ink (red has none)", withoutBlack, "red.tif", "Separated", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // Placed twice (the second time turned): still one warning per ink. A
+    // cyan square elsewhere: the job has a plate whatever the picture holds.
+    const std::string text =
+        placedJob(c.inks, std::string(R"("file":")") + c.file + "\"", R"(,{"id":20,"inks":{"Cyan":100}})",
+                  kTurned + R"(,{"id":32,"type":"flat","colour":20})",
+                  "," + square(720, 720, 1000, 31) + "," + square(4000, 4000, 500, 32));
+    auto job = loadJob(text, dir.path());
+    const fs::path pdf = dir / "plates.pdf";
+    const ExportRun run = exportAccepted(job.get(), flavour(c.flavour, "CompressImages=1"), pdf);
+    std::vector<std::string> named;
+    for (const TavGen::Message& m : run.messages) {
+      if (m.key != "PDF/PICTURE INK WITHOUT PLATE") continue;
+      EXPECT_EQ(m.severity, TavGen::kWarning);
+      EXPECT_NE(m.text.find(c.file), std::string::npos) << m.text;
+      for (const char* ink : {"Cyan", "Magenta", "Yellow", "Black"}) {
+        if (m.text.find(ink) != std::string::npos) named.push_back(ink);
+      }
+    }
+    EXPECT_EQ(named, c.named) << run.keys();
+    if (std::string(c.flavour) != "Separated") continue;
+    // The inks the job has still print their shares where the picture lies
+    // (turned a quarter, its left half lies at the top).
+    if (std::string(c.file) == "yellow.tif") {
+      EXPECT_NEAR(tavtest::measurePlates(pdf, tavtest::separationPage(pdf, "Cyan")).inkAtPoint("Black", 122, 623), 1,
+                  0.03);
+      EXPECT_EQ(tavtest::measurePlates(pdf, tavtest::separationPage(pdf, "Cyan")).inkAtPoint("Black", 122, 573), 0);
     }
   }
 }

@@ -170,6 +170,47 @@ TEST(TextBesideForms, StationNumberFormShowsTheWholeText) {
   }
 }
 
+// The station number is line art: its form selects no screen of its own
+// where the same paint on the page selects the paint's screen, and still
+// prints the number as the plain text does.
+TEST(TextBesideForms, StationNumberFormsTakeNoScreenOfTheirOwn) {
+  tavtest::TestFolder dir;
+  auto load = [](const std::string& objects) {
+    std::string page = kPage;
+    page.replace(page.find(R"("paints": [)"), 11, R"("paints": [{"id": 15, "type": "flat", "colour": 1, "screen": 3}, )");
+    return TavKernel::loadJobFromMemory(page + R"("screens": [{"id": 3, "name": "coarse", "ruling": 65}], "objects": [)" +
+                                            objects + "]}",
+                                        std::filesystem::temp_directory_path(), "screened.json");
+  };
+  const std::string number =
+      R"({"kind": "text", "at": [-1000, 1500], "runs": [{"text": "Station 7", "font": "NimbusSans-Bold", "size": 12, "paint": 15}]})";
+  std::string station = number;
+  station.insert(1, R"("stationNumber": true, )");
+  const std::string headline =
+      R"({"kind": "text", "at": [-1500, 150], "runs": [{"text": "Caf\u00e9", "font": "NimbusRoman-Italic", "size": 16, "paint": 15}]})";
+  for (const char* settings : {"UseDefaultScreen=0", "UseDefaultScreen=1"}) {
+    SCOPED_TRACE(settings);
+    const std::string common = std::string("NormalizedOutput=1 IncludeScreening=1 ") + settings;
+    auto plainJob = load(headline + "," + number);
+    auto stationJob = load(headline + "," + station);
+    const Written plain = writeAccepted(*plainJob, testSettings(common), dir / "plain.pdf");
+    const Written numbered = writeAccepted(*stationJob, testSettings(common), dir / "station.pdf");
+    Pdf pdf(numbered.file);
+    EXPECT_NE(pageContent(pdf.page(0)).find("/Scr_0_3 gs"), std::string::npos) << "the page's own text is screened";
+    QPDFObjectHandle form = pdf.page(0).getKey("/Resources").getKey("/XObject").getKey("/Sn_0_0");
+    ASSERT_TRUE(form.isStream());
+    const std::string content = tavtest::streamData(form);
+    EXPECT_EQ(content.find("_3 gs"), std::string::npos) << content;
+    QPDFObjectHandle states = form.getDict().getKey("/Resources").getKey("/ExtGState");
+    for (const std::string& name : states.isDictionary() ? states.getKeys() : std::set<std::string>{}) {
+      EXPECT_EQ(name.find("_3"), std::string::npos) << name;
+    }
+    const auto a = tavtest::measurePlates(plain.file, 1, 144), b = tavtest::measurePlates(numbered.file, 1, 144);
+    EXPECT_GT(b.coverage.at("Black"), 0.001);
+    EXPECT_NEAR(b.coverage.at("Black"), a.coverage.at("Black"), 1e-4);
+  }
+}
+
 // Every name of the Font, XObject, Pattern and Shading dictionaries of the
 // file stands for one object, and ExtGState names bound to several objects
 // bind equal ones.
@@ -224,6 +265,68 @@ std::unique_ptr<jobstr> pictureInCell(const tavtest::TestFolder& dir) {
           {"kind": "path", "paint": 20, "points": [[0, 0], [0, 150], [150, 150], [150, 0]]}]}],
         "objects": [)" + std::string(kHeadline) + "," + square(12) + "]}",
       dir.path(), "cell.json");
+}
+
+// Per font of the file (its BaseFont, without a subset's tag): how many Font
+// dictionaries, font descriptors, font programs and ToUnicode maps name it.
+struct FontObjects {
+  int dictionaries = 0, descriptors = 0, programs = 0, maps = 0;
+  bool operator==(const FontObjects&) const = default;
+};
+void PrintTo(const FontObjects& f, std::ostream* out) {
+  *out << f.dictionaries << " dictionaries, " << f.descriptors << " descriptors, " << f.programs << " programs, "
+       << f.maps << " maps";
+}
+std::map<std::string, FontObjects> fontObjects(const std::filesystem::path& file) {
+  Pdf pdf(file);
+  std::map<std::string, FontObjects> out;
+  std::map<std::string, std::set<QPDFObjGen>> programs, maps;
+  auto base = [](const std::string& name) { return name.size() > 8 && name[7] == '+' ? "/" + name.substr(8) : name; };
+  for (QPDFObjectHandle object : pdf.qpdf().getAllObjects()) {
+    if (!object.isDictionary()) continue;
+    const std::string type = at(object, "/Type");
+    if (type == "/Font") {
+      const std::string font = base(at(object, "/BaseFont"));
+      ++out[font].dictionaries;
+      maps[font].insert(object.getKey("/ToUnicode").getObjGen());
+    } else if (type == "/FontDescriptor") {
+      const std::string font = base(at(object, "/FontName"));
+      ++out[font].descriptors;
+      if (object.getKey("/FontFile").isStream()) programs[font].insert(object.getKey("/FontFile").getObjGen());
+    }
+  }
+  for (auto& [font, objects] : out) {
+    objects.programs = int(programs[font].size());
+    objects.maps = int(maps[font].size());
+  }
+  return out;
+}
+
+// A font is embedded once per file: its program, descriptor and ToUnicode map
+// serve the page and every form that shows it, and every plate of separated
+// output; each resource name has one Font dictionary.
+TEST(TextBesideForms, AFontIsEmbeddedOncePerFile) {
+  tavtest::TestFolder dir;
+  // The page sets "P" in the font of the pattern cell's text too; the
+  // transparent pattern fill is a group holding the pattern.
+  const std::string mono =
+      R"({"kind": "text", "at": [-1200, 150], "runs": [{"text": "Pp", "font": "NimbusMonoPS-Bold", "size": 12, "paint": 10}]})";
+  auto j = job(std::string(kHeadline) + "," + mono + "," + square(12) + "," + square(13));
+  struct Case {
+    const char* what;
+    const char* settings;
+    int monoDictionaries;  // the page's, the pattern's (in and beside the group)
+  };
+  for (const Case& c : {Case{"composite", "", 3}, Case{"separated", "SeparatedOutput=1", 3}}) {
+    SCOPED_TRACE(c.what);
+    const Written w = writeAccepted(*j, testSettings(c.settings), dir / "fonts.pdf");
+    const auto found = fontObjects(w.file);
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found.at("/NimbusRoman-Italic"), (FontObjects{1, 1, 1, 1}));
+    EXPECT_EQ(found.at("/NimbusMonoPS-Bold"), (FontObjects{c.monoDictionaries, 1, 1, 1}));
+    EXPECT_NE(extracted(w.file).find("Café crème été"), std::string::npos);
+    EXPECT_NE(extracted(w.file).find("Pp"), std::string::npos);
+  }
 }
 
 TEST(TextBesideForms, ResourceNamesMeanOneThingInTheFile) {

@@ -67,6 +67,8 @@ TEST(Thumbnails, ShowEveryObjectKindAsAViewerShowsThePage) {
     auto job = drivertest::loadJob(k.text, dir.path());
     const auto pdf = dir / "thumb.pdf";
     drivertest::exportAccepted(job.get(), drivertest::flavour("Press", "AddThumbnail=1"), pdf);
+    // The thumbnail's writer leaves nothing behind but the thumbnail.
+    EXPECT_EQ(tavtest::unreachableObjects(pdf), std::vector<std::string>{});
     tavtest::Pdf file(pdf);
     QPDFObjectHandle thumb = file.page(0).getKey("/Thumb");
     ASSERT_TRUE(thumb.isStream());

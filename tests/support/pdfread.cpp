@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
@@ -53,6 +54,29 @@ std::string pageContent(QPDFObjectHandle page) {
   std::string all;
   for (QPDFObjectHandle stream : QPDFPageObjectHelper(page).getPageContents()) all += streamData(stream);
   return all;
+}
+
+std::vector<std::string> unreachableObjects(const std::filesystem::path& file) {
+  QPDF pdf;
+  pdf.processFile(file.string().c_str());
+  std::set<QPDFObjGen> reached;
+  std::vector<QPDFObjectHandle> todo{pdf.getTrailer()};
+  while (!todo.empty()) {
+    QPDFObjectHandle object = todo.back();
+    todo.pop_back();
+    if (object.isIndirect() && !reached.insert(object.getObjGen()).second) continue;
+    if (object.isStream()) object = object.getDict();
+    if (object.isArray()) {
+      for (int i = 0; i < object.getArrayNItems(); ++i) todo.push_back(object.getArrayItem(i));
+    } else if (object.isDictionary()) {
+      for (const std::string& key : object.getKeys()) todo.push_back(object.getKey(key));
+    }
+  }
+  std::vector<std::string> out;
+  for (QPDFObjectHandle object : pdf.getAllObjects()) {
+    if (reached.count(object.getObjGen()) == 0) out.push_back(object.unparse() + " " + object.getTypeName());
+  }
+  return out;
 }
 
 }  // namespace tavtest

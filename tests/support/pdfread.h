@@ -40,5 +40,8 @@ void expectValues(QPDFObjectHandle object, const std::vector<std::pair<std::stri
 std::string streamData(QPDFObjectHandle stream, bool raw = false);
 // The page's content streams, decoded and joined.
 std::string pageContent(QPDFObjectHandle page);
+// The objects of the file that nothing reachable from its trailer refers to,
+// each as "n g R" and its type ("12 0 R stream"); empty for a sound file.
+std::vector<std::string> unreachableObjects(const std::filesystem::path& file);
 
 }  // namespace tavtest

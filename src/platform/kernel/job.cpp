@@ -499,6 +499,11 @@ std::uint16_t paintAdjustScreen(jobstr* job, int paint, std::uint16_t screen) {
   return job->addPaint(std::move(copy));
 }
 
+std::uint16_t paintAdjustScreenForMode(jobstr* job, int mode, int paint) {
+  if (mode != kScreenModeLineArt) return static_cast<std::uint16_t>(paint);
+  return paintAdjustScreen(job, paint, kNoScreen);
+}
+
 namespace TavricLib {
 
 std::vector<int> GetSortedCmyk(const jobstr* job) {

@@ -121,7 +121,11 @@ struct GradationStep {
 struct PaintTransparency {
   std::uint16_t opacity = kOpacityFull;              // CA/ca = opacity / 25600
   std::uint16_t secondOpacity = kSecondOpacityNone;  // 10000 = no soft mask
-  std::uint8_t blendMode = 0;   // 0 Normal .. 15 Luminosity, PDF order; 12..15 non-separable
+  // Blend mode, the kernel's numbering: 0 Normal, 1 Multiply, 2 Screen, 3 Overlay,
+  // 4 SoftLight, 5 HardLight, 6 ColorDodge, 7 ColorBurn, 8 Darken, 9 Lighten,
+  // 10 Difference, 11 Exclusion; 12..15 the non-separable Hue, Saturation,
+  // Color, Luminosity.
+  std::uint8_t blendMode = 0;
   std::uint32_t flags = 0;      // bit 0 alpha is shape, bit 1 isolated, bit 2 knockout
   std::uint16_t softMask = kNoSoftMask;  // pattern index of the soft mask, 10000 = none
 };
@@ -186,6 +190,9 @@ struct Picture {
   // file's bounding box, a PDF page's crop box as the page is shown (turned
   // by its Rotate, its lower left corner kept). All 0 when not read.
   std::array<double, 4> fileBox{};
+  // Why the placed file could not be read when the job was loaded ("" when
+  // it was read, or not looked at).
+  std::string readError;
   std::bitset<kMaxSeparations> seps;  // slots the picture uses (picsepuse)
   // A one-up (type "ART"): the nested job, loaded with its parent. Shared so
   // that several placements of one file use one model.
@@ -373,6 +380,17 @@ struct jobstr {
   std::string solvaraSettings;  // extended-gamut settings, empty = none
 
   jobstr* parent = nullptr;     // the job a one-up is placed in; not owned
+
+  // The object lists read from the job file, for messages that name an
+  // object's place in it (platform/kernel/objectplace.h): the list (owned by
+  // the job; marked ObjectExtra::fileList), its JSON pointer ("/objects",
+  // "/patterns/0/objects") and how many members the file gave it.
+  struct FileList {
+    const TavDB::Object* list = nullptr;
+    std::string place;
+    std::size_t members = 0;
+  };
+  std::vector<FileList> fileLists;
 
   // Each slot's share of the media box in percent at the last ink coverage
   // measurement (calculateInkCoverage); state beside the job's content.
@@ -564,6 +582,13 @@ bool paintPlacementWords(const jobstr* job, int paint, std::int32_t words[6]);
 std::uint16_t paintAdjustTransparency(jobstr* job, int paint, int from);
 // A paint like `paint` with another screen; `paint` itself when it has it.
 std::uint16_t paintAdjustScreen(jobstr* job, int paint, std::uint16_t screen);
+// Screen modes: how the workflow's own marks drawn by the job (die lines,
+// station numbers) are screened. kScreenModeLineArt: they are line art and
+// take no screen of their own, whatever their paints say (they print with
+// the page's default screening); any other mode keeps the paints' screens.
+inline constexpr int kScreenModeLineArt = 2;
+// The paint as the screen mode screens it; `paint` itself when nothing changes.
+std::uint16_t paintAdjustScreenForMode(jobstr* job, int mode, int paint);
 
 namespace TavricLib {
 // The job's process inks in C, M, Y, K order (slots; absent kinds left out).

@@ -5,7 +5,6 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <new>
 
 namespace TavricLib::preview {
 
@@ -387,13 +386,15 @@ FlatFillBatch::Block* FlatFillBatch::NewBlock() {
     mFree.pop_back();
     return b;
   }
-  // Slabs of blocks, so that runs are held in few large buffers.
-  constexpr std::size_t kSlabBlocks = 512;
+  // Slabs of blocks, so that runs are held in few buffers; left uncleared
+  // (runs are written before they are read), so that a slab's pages are
+  // made only as its blocks are used.
+  constexpr std::size_t kSlabBlocks = 64;
   if (mSlabs.empty() || mSlabUsed == kSlabBlocks) {
-    mSlabs.emplace_back(kSlabBlocks * sizeof(Block), 0);
+    mSlabs.push_back(std::unique_ptr<Block[]>(new Block[kSlabBlocks]));
     mSlabUsed = 0;
   }
-  return new (mSlabs.back().data() + sizeof(Block) * mSlabUsed++) Block;  // runs are written before they are read
+  return &mSlabs.back()[mSlabUsed++];
 }
 
 void FlatFillBatch::Add(const std::vector<Span>& runs, const std::vector<PlaneSource>& sources) {

@@ -99,7 +99,7 @@ class FlatFillBatch {
   std::size_t mLimit;
   int mBandShift = 0;
   std::vector<Band> mBands;
-  std::vector<ByteBuffer> mSlabs;  // blocks are carved from these
+  std::vector<std::unique_ptr<Block[]>> mSlabs;  // blocks are carved from these
   std::size_t mSlabUsed = 0;        // blocks carved from the last slab
   std::vector<Block*> mFree;
   std::size_t mHeld = 0;  // runs held

@@ -135,6 +135,13 @@ TEST(SpanRuns, OutlinesTouchTheirInteriorsAndEdgesPixelsAndNothingElse) {
       {"line without area", {diagonal}, 9},
       {"outline beyond the clip on every side", {beyond}, 144},
       {"outline wholly outside the clip", {{{20, 20}, {30, 20}, {30, 30}}}, 0},
+      // A nearly level line that starts below its first row's centre line
+      // and ends above its last one (their centre lines meet the line's
+      // extension far outside the outline).
+      {"nearly level lines short of the rows' centres",
+       {{{1.2, 0.6}, {30, 0.95}, {39, 1.05}, {39, 2}, {1.2, 2}}},
+       34 + 38,
+       IntRect{0, 0, 50, 4}},
       // The rows are scanned from the column left of the outline's: the
       // first fill ends touching the 64th pixel from there, and a word of
       // 64 pixels with nothing in it lies between the fills.

@@ -193,7 +193,10 @@ void segment(const BandBits band, double x0, double y0, double x1, double y1) {
     const double xb = first + 1 < y1 ? x0 + (first + 1 - y0) * dxdy : x1;
     const double mid = first + 0.5;
     edgeBits<Clipped>(band, std::size_t(first), xt, xb);
-    toggle<Clipped>(band, std::size_t(first), x0 + (mid - y0) * dxdy, y0 <= mid && mid < y1);
+    // Only a line crossing the centre line toggles: the centre line of a
+    // row it merely enters lies on the line's extension, which may reach
+    // far outside the band.
+    if (y0 <= mid && mid < y1) toggle<Clipped>(band, std::size_t(first), x0 + (mid - y0) * dxdy, true);
     xt = xb;
   }
   // Rows the line crosses from top to bottom.
@@ -209,7 +212,7 @@ void segment(const BandBits band, double x0, double y0, double x1, double y1) {
   if (row == last) {
     const double xb = row + 1 < y1 ? xt + dxdy : x1;
     edgeBits<Clipped>(band, std::size_t(row), xt, xb);
-    toggle<Clipped>(band, std::size_t(row), xt + half, row + 0.5 < y1);
+    if (row + 0.5 < y1) toggle<Clipped>(band, std::size_t(row), xt + half, true);
   }
 }
 

@@ -234,15 +234,26 @@ int FontFace::glyphByName(std::string_view name) const {
 // "KPX left right value" lines; lines of other kinds or naming glyphs the
 // font lacks are passed over.
 void FontFace::readKerning(const std::string& afmPath) {
-  std::ifstream in(afmPath);
-  std::string line;
-  std::size_t lines = 0;
+  std::string file;
+  try {
+    file = readFile(afmPath, kMaxFontFileBytes);
+  } catch (const TavSys::Error&) {
+    return;  // no kerning from a file that cannot be read
+  }
   std::vector<KernSlot> pairs;
-  while (std::getline(in, line) && ++lines < 1000000) {
+  // The pairs of one left glyph come together: its name is looked up once.
+  std::string_view lastLeft;
+  int lastA = -1;
+  std::size_t lines = 0;
+  for (std::size_t at = 0; at < file.size() && ++lines < 1000000;) {
+    std::size_t next = file.find('\n', at);
+    if (next == std::string::npos) next = file.size();
+    const std::string_view line = std::string_view(file).substr(at, next - at);
+    at = next + 1;
     if (line.compare(0, 4, "KPX ") != 0) continue;
     // "KPX left right value", taken apart in place: two names, then the
     // number at the start of the rest, as a C-locale stream reads it.
-    std::string_view rest = std::string_view(line).substr(4);
+    std::string_view rest = line.substr(4);
     auto word = [&rest] {
       const auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
       while (!rest.empty() && isSpace(rest.front())) rest.remove_prefix(1);
@@ -261,7 +272,11 @@ void FontFace::readKerning(const std::string& afmPath) {
     const auto [end, ec] = std::from_chars(first, last, value);
     // An exponent without its digits makes the whole number unreadable.
     if (ec != std::errc() || (end != last && (*end == 'e' || *end == 'E')) || !std::isfinite(value)) continue;
-    const int a = glyphByName(left), b = glyphByName(right);
+    if (left != lastLeft) {
+      lastLeft = left;
+      lastA = glyphByName(left);
+    }
+    const int a = lastA, b = glyphByName(right);
     if (a < 0 || b < 0 || value == 0) continue;
     pairs.push_back({kernKey(a, b), float(value)});
   }

@@ -161,8 +161,52 @@ void CmykToRgb::ConvertRow(const std::uint8_t* cmyk, std::uint8_t* rgb, std::siz
     cmsDoTransform(static_cast<cmsHTRANSFORM>(mTransform), cmyk, rgb, cmsUInt32Number(n));
     return;
   }
-  for (std::size_t i = 0; i < n; ++i, cmyk += 4, rgb += 3) {
-    for (int k = 0; k < 3; ++k) rgb[k] = std::uint8_t(255 - std::min(255, cmyk[k] + cmyk[3]));
+  if (mComplement) {
+    for (std::size_t i = 0; i < n; ++i, cmyk += 4, rgb += 3) {
+      for (int k = 0; k < 3; ++k) rgb[k] = std::uint8_t(255 - std::min(255, cmyk[k] + cmyk[3]));
+    }
+    return;
+  }
+  for (std::size_t i = 0; i < n; ++i, cmyk += 4, rgb += 3) ViewerCmykToRgb(cmyk, rgb);
+}
+
+namespace {
+
+// The RGB a PDF viewer without colour management shows for each corner of
+// the CMYK cube, indexed C * 8 + M * 4 + Y * 2 + K (each 0 or 1). Measured
+// by rendering solid patches: these are printed-ink colours, not the naive
+// complements (cyan is a light blue, C + M a violet, full black not quite
+// black without the other inks).
+constexpr std::uint8_t kCmykCorners[16][3] = {
+    {255, 255, 255}, {35, 31, 32},  //  -     K
+    {255, 242, 0},   {28, 26, 0},   //  Y     Y K
+    {236, 0, 140},   {36, 0, 0},    //  M     M K
+    {237, 28, 36},   {34, 0, 0},    //  M Y   M Y K
+    {0, 173, 239},   {0, 15, 36},   //  C     C K
+    {0, 166, 80},    {0, 19, 0},    //  C Y   C Y K
+    {46, 49, 146},   {0, 0, 2},     //  C M   C M K
+    {54, 54, 57},    {0, 0, 0},     //  C M Y C M Y K
+};
+
+}  // namespace
+
+void ViewerCmykToRgb(const std::uint8_t cmyk[4], std::uint8_t rgb[3]) {
+  // Between the corners the viewer's colours are multilinear in C, M, Y and
+  // K (patches inside the cube agree with it to rounding): interpolate along
+  // C, then M, then Y, then K.
+  double t[4];
+  for (int k = 0; k < 4; ++k) t[k] = cmyk[k] / 255.0;
+  for (int channel = 0; channel < 3; ++channel) {
+    double v[16];
+    for (int i = 0; i < 16; ++i) v[i] = kCmykCorners[i][channel];
+    int count = 16;
+    for (int axis = 0; axis < 4; ++axis) {
+      // The first half of the remaining corners has this axis at 0, the
+      // second at 1.
+      count /= 2;
+      for (int i = 0; i < count; ++i) v[i] += (v[i + count] - v[i]) * t[axis];
+    }
+    rgb[channel] = std::uint8_t(std::clamp(std::lround(v[0]), 0L, 255L));
   }
 }
 
@@ -215,7 +259,9 @@ PicturePixelBuffer GetPicturePixelBuffer(const jobstr* job, int pictureIndex) {
     const double scale = std::min(1.0, 72.0 / resolution);
     const std::int32_t w = std::max(1, std::int32_t(std::lround(head.width * scale)));
     const std::int32_t h = std::max(1, std::int32_t(std::lround(head.rows * scale)));
-    const CmykToRgb plain;
+    // The preview is turned back into CMYK (TavGen::rgbcmyk), so the
+    // conversion is the one that undoes it, not the viewer's colours.
+    const CmykToRgb plain{CmykToRgb::Complement{}};
     buffer.pixels.resize(std::size_t(w) * std::size_t(h) * 4);
     const std::int32_t next = ReadScaledRgbRows(reader, plain, w, h, [&](std::int32_t y, const std::uint8_t* rgb) {
       std::uint8_t* out = buffer.pixels.data() + std::size_t(y) * std::size_t(w) * 4;

@@ -10,8 +10,7 @@
 // Colours: each pixel's inks are mixed into CMYK through their CMYK
 // equivalents (multiplicatively per component). CMYK becomes RGB through a
 // CMYK ICC profile when one is given (lcms2, perceptual, to sRGB), else
-// through the plain conversion R = 1 - min(1, C + K), G = 1 - min(1, M + K),
-// B = 1 - min(1, Y + K) (the one PDF viewers use without colour management).
+// as PDF viewers show DeviceCMYK without colour management (ViewerCmykToRgb).
 //
 // Use (the thumbnail of a page):
 //   auto env = SC::EnvironmentFactory(job, box, width, height);
@@ -70,12 +69,21 @@ class Options {
 };
 std::unique_ptr<Options> OptionsPreviewFactory();
 
+// One CMYK pixel (255 full ink) as a PDF viewer shows DeviceCMYK without an
+// output profile; inks given through a CMYK alternate show the same way.
+void ViewerCmykToRgb(const std::uint8_t cmyk[4], std::uint8_t rgb[3]);
+
 // CMYK (0..1 each) to RGB bytes.
 class CmykToRgb {
  public:
-  // An empty path, or a file that is not a CMYK ICC profile, gives the plain
-  // conversion.
+  // An empty path, or a file that is not a CMYK ICC profile, gives the
+  // viewer's conversion (ViewerCmykToRgb).
   explicit CmykToRgb(const std::string& profilePath = {});
+  // The complements R = 1 - min(1, C + K), G = 1 - min(1, M + K),
+  // B = 1 - min(1, Y + K): what TavGen::rgbcmyk with full black generation
+  // turns back into the same inks (the picture previews go there and back).
+  struct Complement {};
+  explicit CmykToRgb(Complement) : mComplement(true) {}
   ~CmykToRgb();
   CmykToRgb(const CmykToRgb&) = delete;
   CmykToRgb& operator=(const CmykToRgb&) = delete;
@@ -85,6 +93,7 @@ class CmykToRgb {
 
  private:
   void* mTransform = nullptr;  // lcms2 transform
+  bool mComplement = false;
 };
 
 // What is rendered: the job, the rectangle of it (job units, after the

@@ -1,17 +1,21 @@
 // tavpdf check: loads job files, validates them and prints a short summary
 // of each (resolution, boxes, inks with their kinds, objects per kind).
 #include <iostream>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/command.h"
+#include "platform/files.h"
 #include "platform/kernel/barcode.h"
 #include "platform/kernel/jobfile.h"
 #include "platform/messages.h"
 #include "platform/tav_error.h"
+#include "settings/settings_access.h"
 #include "tavpdf/OutputPDF.h"
+#include "tavpdf/PDFSettings.h"
 
 namespace tavcli {
 namespace {
@@ -127,7 +131,45 @@ void summary(const std::string& file, const jobstr& job, std::set<const jobstr*>
   }
 }
 
-int check(const std::vector<std::string>& files) {
+// Exports the job under the flavour's settings into a folder of its own,
+// which goes with everything in it, and prints what the export refused (its
+// error messages) or that it passed. True when it passed.
+bool tryExport(jobstr& job, const std::string& flavour, const PDFSettings& flavourSettings) {
+  PDFSettings settings = flavourSettings;
+  std::vector<TavGen::Message> refusals;
+  int result = 0;
+  {
+    const TavSys::TempFolder folder;
+    TavSys::FileSpec target(folder.path() / "check.pdf");
+    std::vector<TavSys::FileSpec> produced;
+    const QuietMessagePrinter quiet;
+    const TavGen::MessageCapture capture;
+    result = runExport(job, settings, target, false, &produced);
+    for (const TavGen::Message& m : capture.messages())
+      if (m.severity >= TavGen::kError) refusals.push_back(m);
+  }
+  if (result == 0) {
+    std::cout << "  export under " << flavour << ": passes\n";
+    return true;
+  }
+  std::cout << "  export under " << flavour << ": refused\n";
+  for (const TavGen::Message& m : refusals)
+    std::cout << "    " << (m.key.empty() ? "-" : m.key) << ": " << m.text << "\n";
+  return false;
+}
+
+int check(const std::vector<std::string>& files, const std::string& flavour) {
+  // A flavour that does not exist is a bad command line, found before any job.
+  std::optional<PDFSettings> flavourSettings;
+  if (!flavour.empty()) {
+    try {
+      flavourSettings = TavPDF::SettingsForFlavour(flavour);
+    } catch (const TavSys::Error& e) {
+      TavGen::message(TavGen::kError, 1, e.key(), e.placeholders());
+      return kExitBadInput;
+    }
+    flavourSettings->VerifyCompatibility();
+  }
   int rc = kExitDone;
   for (const std::string& file : files) {
     try {
@@ -138,6 +180,7 @@ int check(const std::vector<std::string>& files) {
       std::u16string remap;
       if (TavPDF::CheckSeparationRemapping(job.get(), remap) != 0)
         TavGen::ShowInfoMessage(TavGen::kWarning, 1, TavCore::LocalizedString{"", remap});
+      if (flavourSettings && !tryExport(*job, flavour, *flavourSettings) && rc == kExitDone) rc = kExitEngine;
     } catch (const TavSys::Error& e) {
       TavGen::message(TavGen::kError, 1, e.key(), e.placeholders());
       rc = kExitBadInput;
@@ -151,8 +194,12 @@ const CommandRegistrar registrar{Command{
     "Load job files, validate them and print a summary of each",
     [](CLI::App& app) -> std::function<int()> {
       auto files = std::make_shared<std::vector<std::string>>();
+      auto flavour = std::make_shared<std::string>();
       app.add_option("jobs", *files, "Job files (JSON)")->required();
-      return [files] { return check(*files); };
+      app.add_option("--flavour", *flavour,
+                     "Also export each job under this flavour (name or number) into a temporary folder "
+                     "and list what the export refuses");
+      return [files, flavour] { return check(*files, *flavour); };
     }}};
 
 }  // namespace

@@ -10,6 +10,10 @@
 #include <vector>
 
 struct jobstr;
+class PDFSettings;
+namespace TavSys {
+class FileSpec;
+}
 
 namespace tavcli {
 
@@ -38,10 +42,25 @@ struct CommandRegistrar {
 // severity word, key, text. Installed by main for the whole run.
 void installMessagePrinter();
 
+// While one lives, the printer prints nothing (the messages are still shown
+// to every other receiver): for a command that reports them its own way.
+class QuietMessagePrinter {
+ public:
+  QuietMessagePrinter();
+  ~QuietMessagePrinter();
+  QuietMessagePrinter(const QuietMessagePrinter&) = delete;
+  QuietMessagePrinter& operator=(const QuietMessagePrinter&) = delete;
+};
+
 // Loads a job file. A file that cannot be read or used is reported as a
 // message (key, place and reason) and gives null: the caller exits with
 // kExitBadInput.
 std::unique_ptr<jobstr> loadJobOrReport(const std::string& path);
+
+// Exports a loaded job under the settings as the host does (link
+// parameters announced, the job's marks settings): OutputPDFDocument's result.
+int runExport(jobstr& job, PDFSettings& settings, TavSys::FileSpec& target, bool force,
+              std::vector<TavSys::FileSpec>* produced);
 
 // Prints an error of the command line itself and returns kExitBadInput.
 int badInput(const std::string& text);

@@ -16,6 +16,23 @@
 #include "tavpdf/OutputPDF.h"
 
 namespace tavcli {
+
+int runExport(jobstr& job, PDFSettings& settings, TavSys::FileSpec& target, bool force,
+              std::vector<TavSys::FileSpec>* produced) {
+  TavPDF::pdfoutini();
+  TavricCore::SendEvent({0, &job});  // the host announces the opened job
+
+  // The job's own marks settings stand for the host's marks dialog.
+  MarksSettings marks;
+  if (job.marks.cropMarks || job.marks.registrationMarks) {
+    const double toPoints = 72.0 / job.ppi;
+    if (job.marks.offset > 0) marks.offsetPt = job.marks.offset * toPoints;
+    if (job.marks.length > 0) marks.lengthPt = job.marks.length * toPoints;
+    if (job.marks.lineWidth > 0) marks.lineWidthPt = job.marks.lineWidth * toPoints;
+  }
+  return OutputPDFDocument(&job, settings, marks, true, force, nullptr, target, {}, produced);
+}
+
 namespace {
 
 struct ExportOptions {
@@ -29,6 +46,7 @@ struct ExportOptions {
 };
 
 int exportJob(const ExportOptions& o) {
+  if (o.output.empty()) return badInput("the output must name a file (-o FILE.pdf)");
   PDFSettings settings;
   try {
     if (!o.flavourFile.empty()) {
@@ -64,21 +82,9 @@ int exportJob(const ExportOptions& o) {
   if (outputIsAnInput(o.output, inputs)) return kExitBadInput;
 
   setArtque(o.batch ? 1 : 0);
-  TavPDF::pdfoutini();
-  TavricCore::SendEvent({0, job.get()});  // the host announces the opened job
-
-  // The job's own marks settings stand for the host's marks dialog.
-  MarksSettings marks;
-  if (job->marks.cropMarks || job->marks.registrationMarks) {
-    const double toPoints = 72.0 / job->ppi;
-    if (job->marks.offset > 0) marks.offsetPt = job->marks.offset * toPoints;
-    if (job->marks.length > 0) marks.lengthPt = job->marks.length * toPoints;
-    if (job->marks.lineWidth > 0) marks.lineWidthPt = job->marks.lineWidth * toPoints;
-  }
   TavSys::FileSpec target = TavSys::FileSpec::FromGenericPath(o.output);
   std::vector<TavSys::FileSpec> produced;  // the JDF road's PDF files
-  const int result = OutputPDFDocument(job.get(), settings, marks, true, o.force, nullptr, target,
-                                       {}, &produced);
+  const int result = runExport(*job, settings, target, o.force, &produced);
   if (result != 0) {
     std::cerr << "tavpdf: export of " << o.job << " failed with result " << result << '\n';
     return kExitEngine;

@@ -12,6 +12,7 @@
 #include "platform/messages.h"
 #include "platform/tav_error.h"
 #include "platform/system.h"
+#include "platform/utf.h"
 
 namespace tavcli {
 
@@ -56,36 +57,52 @@ class ProgressBar {
   }
 
  private:
+  // The engine reports the share of the whole operation: the bar reaches
+  // 100 % when the file is complete, and that line stays.
   void draw(double done, double total, std::string_view label) {
     if (!(total > 0)) return;
     const int percent = static_cast<int>(std::clamp(done / total, 0.0, 1.0) * 100);
-    if (percent == last_ && (gBarOnScreen || percent == 100)) return;
+    if (percent == last_ && label == lastLabel_ && gBarOnScreen) return;
     last_ = percent;
-    if (percent == 100) {
-      // Done: the line goes, so that what the command prints next starts clean.
-      if (gBarOnScreen) std::cerr << "\r\033[K" << std::flush;
-      gBarOnScreen = false;
-      return;
-    }
+    lastLabel_ = label;
     const int width = 30;
     const int filled = percent * width / 100;
     std::cerr << "\r" << std::string(label.substr(0, 30)) << " ["
               << std::string(filled, '#') << std::string(width - filled, ' ') << "] " << percent
-              << "%" << std::flush;
+              << "%\033[K";
+    if (percent == 100) {
+      // Done: what the command prints next starts on a line of its own.
+      std::cerr << '\n' << std::flush;
+      gBarOnScreen = false;
+      last_ = -1;
+      return;
+    }
+    std::cerr << std::flush;
     gBarOnScreen = true;
   }
   bool active_ = false;
   int last_ = -1;
+  std::string lastLabel_;
 };
 
 }  // namespace
 
+namespace {
+int gQuietPrinter = 0;
+}  // namespace
+
+QuietMessagePrinter::QuietMessagePrinter() { ++gQuietPrinter; }
+QuietMessagePrinter::~QuietMessagePrinter() { --gQuietPrinter; }
+
 void installMessagePrinter() {
   TavGen::MessageService::instance().addReceiver([](const TavGen::Message& m) {
+    if (gQuietPrinter > 0) return;
     if (gBarOnScreen) std::cerr << "\r\033[K";
     gBarOnScreen = false;
-    std::cerr << severityWord(m.severity) << ": " << (m.key.empty() ? "-" : m.key) << ": " << m.text
-              << '\n';
+    // One line each: a line break or another control character in a text
+    // (a file's name, a library's reason) is written as \xNN.
+    std::cerr << severityWord(m.severity) << ": " << (m.key.empty() ? "-" : m.key) << ": "
+              << TavSys::EscapeForMessage(m.text) << '\n';
   });
 }
 

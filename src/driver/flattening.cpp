@@ -26,6 +26,8 @@ void SetFlattenerParameters(PDFSpaSetter& setter, const PDFSettings& settings) {
   p.flagF = fs.valueF != 0;
   p.forceOpaqueSeparationsToKnockout = settings.ForceOpaqueSeparationsToKnockout != 0;
   p.vectorizeOpacity = settings.VectorizeOpacity != 0;
+  // Colour management turns RGB colours into inks through the output profile.
+  setter.setColourProfile(settings.CertifiedOutputProfile.getFullPathAsUtf8());
 }
 
 }  // namespace TavPDF

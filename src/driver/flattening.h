@@ -13,7 +13,7 @@ class PDFSpaSetter : public SpaSetter {
 };
 
 // Copies the flattening settings (and the process-wide flattener values) into
-// the setter's parameter block.
+// the setter's parameter block, and gives it the output profile.
 void SetFlattenerParameters(PDFSpaSetter& setter, const PDFSettings& settings);
 
 }  // namespace TavPDF

@@ -96,6 +96,10 @@ bool RenamePieceInfo::Change(GADict& form) {
 }
 
 int RenameInksInWrittenFile(const jobstr* job, const TavSys::FileSpec& file, std::string* reason) {
+  return RenameInksInWrittenFile(job, PassFile::AtPath(file.path()), reason);
+}
+
+int RenameInksInWrittenFile(const jobstr* job, const PassFile& file, std::string* reason) {
   if (job == nullptr) return 0;
   PDFLibErrorReporter reporter;
   GOErrorReporterScope scope(&reporter);
@@ -108,7 +112,7 @@ int RenameInksInWrittenFile(const jobstr* job, const TavSys::FileSpec& file, std
     }
   } tell{reporter, reason};
   try {
-    GADoc doc(file.path());
+    GADoc doc(file.path);
     GOVChangeRenameSpot spots;
     RenamePieceInfo pieceInfo(doc);
     bool changed = false;
@@ -135,7 +139,7 @@ int RenameInksInWrittenFile(const jobstr* job, const TavSys::FileSpec& file, std
     // A colour that could not be renamed would print on an ink that is not
     // to be output: such a file is not saved.
     if (reporter.Count() != 0) return 1;
-    if (doc.IsDirty()) doc.Save(file.path());
+    if (doc.IsDirty()) file.save(doc);
     return reporter.Count() != 0 ? 1 : 0;
   } catch (const TavSys::Error& e) {
     reporter.Report(e.detail().empty() ? e.text() : e.detail());

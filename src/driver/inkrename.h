@@ -38,5 +38,7 @@ int RenameKeysInDict(RenamePieceInfo& visitor, GADict dictionary);
 // be read, renamed or saved (each problem shown; `reason`, when given,
 // receives the first).
 int RenameInksInWrittenFile(const jobstr* job, const TavSys::FileSpec& file, std::string* reason = nullptr);
+// The same over a file that `save` puts in place of the written one.
+int RenameInksInWrittenFile(const jobstr* job, const PassFile& file, std::string* reason = nullptr);
 
 }  // namespace TavPDF

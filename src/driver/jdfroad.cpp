@@ -10,6 +10,7 @@
 #include "pdfwriter/layout.h"
 #include "platform/kernel/job.h"
 #include "platform/messages.h"
+#include "platform/system.h"
 #include "platform/tav_error.h"
 
 namespace TavPDF {
@@ -54,8 +55,15 @@ int OutputJDFDocument(jobstr* job, PDFSettings& settings, bool refreshSeparation
   settings.HorizontalDistortion = 0.0;
   settings.VerticalDistortion = 0.0;
 
+  // The whole export: the ticket's files fill all but the last hundredth,
+  // which the complete folder adds.
+  TavSys::Progress progress(100, "JDF folder");
+  progress.setPart(99);
   int result = TavSys::kResultAbandoned;
   {
+    // The warnings about the folder's files are shown only when the ticket
+    // is written: a refused ticket leaves the folder as it was.
+    TavGen::HeldMessages fileMessages;
     JDFFolderOutput folder(jdfTarget, handler);
     try {
       result = exportJDF(job, settings, refreshSeparationMap, handler, folder, settings.JDFCopyPDF != 0,
@@ -67,6 +75,10 @@ int OutputJDFDocument(jobstr* job, PDFSettings& settings, bool refreshSeparation
     // A target is handed back only when the export got as far as a file.
     if (folder.currentFileSpec().IsValid()) *target = folder.currentFileSpec();
     if (producedFiles) *producedFiles = folder.producedFiles();
+    if (result == 0) {
+      fileMessages.release();
+      progress.set(100);
+    }
   }
 
   settings.Orientation.SetSelection(orientation);

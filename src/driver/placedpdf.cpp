@@ -5,13 +5,14 @@
 #include <cstring>
 
 #include <qpdf/Pl_Buffer.hh>
-#include <qpdf/Pl_QPDFTokenizer.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
+#include "driver/placedcontent.h"
 #include "pagewriter/pdfproof.h"
 #include "pdfwriter/pdfouthan.h"
 #include "platform/kernel/job.h"
 #include "platform/messages.h"
+#include "platform/system.h"
 #include "platform/tav_error.h"
 #include "platform/utf.h"
 
@@ -145,9 +146,14 @@ void PDF13CompabilityCheckVisitor::VisitImage(GADict& image) {
 
 // ---- finding and converting references --------------------------------------------------
 
-RefFinderVisitor::RefFinderVisitor(GADoc& output, NilErrorReporter& errors, bool pdf13Check, bool overlap,
-                                   bool isolateOneUp)
-    : mOutput(output), mErrors(errors), mPdf13Check(pdf13Check), mOverlap(overlap), mIsolateOneUp(isolateOneUp) {}
+RefFinderVisitor::RefFinderVisitor(GADoc& output, fs::path folder, NilErrorReporter& errors, bool pdf13Check,
+                                   bool overlap, bool isolateOneUp)
+    : mOutput(output),
+      mFolder(std::move(folder)),
+      mErrors(errors),
+      mPdf13Check(pdf13Check),
+      mOverlap(overlap),
+      mIsolateOneUp(isolateOneUp) {}
 
 GADoc& RefFinderVisitor::OpenPlaced(const std::string& path) {
   auto found = mPlaced.find(path);
@@ -155,7 +161,7 @@ GADoc& RefFinderVisitor::OpenPlaced(const std::string& path) {
   if (mFailed.count(path) != 0) throw TavSys::Error(TavSys::kResultAbandoned, "", "already refused");
   fs::path where = fs::u8path(path);
   // A relative name is taken from the written file's folder.
-  if (where.is_relative()) where = mOutput.GetPath().parent_path() / where;
+  if (where.is_relative()) where = mFolder / where;
   try {
     return *mPlaced.emplace(path, std::make_unique<GADoc>(where)).first->second;
   } catch (...) {
@@ -166,6 +172,7 @@ GADoc& RefFinderVisitor::OpenPlaced(const std::string& path) {
 
 void RefFinderVisitor::VisitXObject(GADict& xobjects, const std::string& name, GAObject& xobject) {
   if (mPdf13Check && mTransparencyFound) return;
+  if (TavSys::Progress::isCanceled()) return;
   if (!xobject.IsStream() || !xobject.GetDict().GetDict("Ref").IsValid()) return;
   if (xobject.IsIndirect() && mRefused.count(xobject.Handle().getObjGen()) != 0) return;
   GAStream stream;
@@ -233,31 +240,29 @@ bool convertReferenceXObject(RefFinderVisitor& visitor, const GAObject& referenc
     if (transparent) visitor.SetTransparencyFound();
     if (transparent && visitor.Pdf13Check()) return false;
 
-    // The content streams, decoded and joined with a line end between them
-    // (tokens at the end of one part and the start of the next must not run
-    // together), without the hidden optional content.
-    std::string joined;
+    // The content streams, decoded and streamed through one after the other
+    // into the new form's data (never held whole), without the hidden
+    // optional content; what consumers refuse is mended or refused.
     const GAObject contents = pageDict.Get("Contents");
-    std::vector<GAObject> parts;
-    if (contents.IsStream()) parts.push_back(contents);
+    std::vector<QPDFObjectHandle> parts;
+    if (contents.IsStream()) parts.push_back(contents.Handle());
     for (int i = 0; contents.IsArray() && i < contents.GetArray().GetLength(); ++i) {
-      parts.push_back(contents.GetArray().Get(i));
+      parts.push_back(contents.GetArray().Get(i).Handle());
     }
-    for (const GAObject& part : parts) {
-      if (!part.IsStream()) continue;
-      if (!joined.empty()) joined += '\n';
-      joined += GAStream(part.Handle()).GetDecodedData();
-    }
-    std::vector<std::unique_ptr<GInStream>> streams;
-    streams.push_back(std::make_unique<GMemoryInStream>(RemoveHiddenOCMDLayers(placed, pageDict, joined)));
-    MultipleInStream data(std::move(streams));
+    GADoc& output = visitor.GetOutput();
+    const QPDFObjectHandle resources = pageDict.Get("Resources").Handle();
+    PlacedContentReport report;
+    GAStream stream(output, GADict::New(),
+                    [&](Pipeline& sink) { report = FilterPlacedContent(placed, parts, resources, sink); });
+    if (!report.flaw.empty()) throw TavSys::Error(TavSys::kResultAbandoned, "", report.flaw);
+    // The forms the page draws are checked (and mended) before they are copied.
+    CheckPlacedForms(placed, resources, report.drawn);
 
     // Every other page key, copied with what it refers to.
     GADict kept = GADict::New();
     for (const std::string& key : pageDict.Keys()) {
       if (kExcludedPageKeys.count(key) == 0) kept.Put(key, pageDict.Get(key));
     }
-    GADoc& output = visitor.GetOutput();
     GADict form = CloneInto(output, placed, kept).GetDict();
     if (form.GetDict("Resources").IsValid()) stripPrivateNameKeys(form.GetDict("Resources"));
 
@@ -292,10 +297,15 @@ bool convertReferenceXObject(RefFinderVisitor& visitor, const GAObject& referenc
       const std::array<double, 6> turned = concat(rotationMatrix(quarters, box), m);
       form.Put("Matrix", numbers(turned.data(), 6));
     }
-    result = GAStream(output, form, data, true);
+    GADict streamDict = stream.GetDict();
+    for (const std::string& key : form.Keys()) {
+      if (key != "Length" && key != "Filter" && key != "DecodeParms") streamDict.Put(key, form.Get(key));
+    }
+    result = stream;
     placed.ReportWarnings();
     return true;
   } catch (const TavSys::Error& e) {
+    if (TavSys::Progress::isCanceled()) return false;
     if (e.detail() != "already refused") errors.ReportError(e.detail().empty() ? e.text() : e.detail());
   } catch (const std::exception& e) {
     errors.ReportError(e.what());
@@ -304,19 +314,27 @@ bool convertReferenceXObject(RefFinderVisitor& visitor, const GAObject& referenc
 }
 
 int resolvePlacedPdfReferences(const TavSys::FileSpec& file, bool pdf13Check, bool overlap, bool isolateOneUp) {
-  NilErrorReporter errors;
   if (!file.DoesExist()) {
+    NilErrorReporter errors;
+    errors.SetCurrentFile(file.GetFileNameUTF8());
     errors.ReportError("Input file is empty.");
     return -1;
   }
+  return resolvePlacedPdfReferences(PassFile::AtPath(file.path()), pdf13Check, overlap, isolateOneUp);
+}
+
+int resolvePlacedPdfReferences(const PassFile& file, bool pdf13Check, bool overlap, bool isolateOneUp) {
+  NilErrorReporter errors;
   OpiResolverErrorReporter reporter(&errors);
   GOErrorReporterScope scope(&reporter);
-  errors.SetCurrentFile(file.GetFileNameUTF8());
+  errors.SetCurrentFile(file.path.filename().string());
   try {
-    GADoc doc(file.path());
-    RefFinderVisitor finder(doc, errors, pdf13Check, overlap, isolateOneUp);
+    GADoc doc(file.path);
+    RefFinderVisitor finder(doc, file.folder, errors, pdf13Check, overlap, isolateOneUp);
     GOVWalk(doc.GetTrailer(), finder);
     if (pdf13Check && finder.TransparencyFound()) return -2;
+    // Stopped: nothing is saved, and the caller gives the file up.
+    if (TavSys::Progress::isCanceled()) return -1;
     // A page that could not be embedded would leave its placement empty:
     // the file is not worth saving.
     if (errors.GetErrorCount() != 0) return -1;
@@ -324,7 +342,7 @@ int resolvePlacedPdfReferences(const TavSys::FileSpec& file, bool pdf13Check, bo
     for (PendingPut& put : puts) {
       if (put.dictionary.IsValid()) put.dictionary.Put(put.name, put.stream);
     }
-    if (!puts.empty()) doc.Save(file.path());
+    if (!puts.empty()) file.save(doc);
     return errors.GetErrorCount() != 0 ? -1 : 0;
   } catch (const TavSys::Error& e) {
     errors.ReportError(e.detail().empty() ? e.text() : e.detail());
@@ -336,124 +354,10 @@ int resolvePlacedPdfReferences(const TavSys::FileSpec& file, bool pdf13Check, bo
 
 // ---- hidden optional content ----------------------------------------------------------
 
-namespace {
-
-// Which optional-content groups and membership dictionaries the default
-// configuration hides.
-class OptionalContentVisibility {
- public:
-  explicit OptionalContentVisibility(GADoc& doc) {
-    const GADict config = doc.GetCatalog().GetDict("OCProperties").GetDict("D");
-    if (!config.IsValid()) return;
-    mBaseOn = config.GetName("BaseState") != "OFF";
-    for (const char* list : {"ON", "OFF"}) {
-      const GAArray groups = config.GetArray(list);
-      for (int i = 0; i < groups.GetLength(); ++i) {
-        const GAObject g = groups.Get(i);
-        if (g.IsIndirect()) (std::strcmp(list, "ON") == 0 ? mOn : mOff).insert(g.Handle().getObjGen());
-      }
-    }
-    mActive = mBaseOn ? !mOff.empty() : true;
-  }
-  bool Active() const { return mActive; }
-
-  bool Hidden(const GAObject& object) const {
-    const GADict dict = object.GetDict();
-    if (!dict.IsValid()) return false;
-    const std::string type = dict.GetName("Type");
-    if (type == "OCG") return !GroupOn(object);
-    if (type != "OCMD") return false;
-    std::vector<bool> states;
-    const GAObject groups = dict.Get("OCGs");
-    if (groups.IsArray()) {
-      for (int i = 0; i < groups.GetArray().GetLength(); ++i) states.push_back(GroupOn(groups.GetArray().Get(i)));
-    } else if (groups.IsDict()) {
-      states.push_back(GroupOn(groups));
-    }
-    if (states.empty()) return false;
-    const std::string policy = dict.Has("P") ? dict.GetName("P") : "AnyOn";
-    const bool any = std::find(states.begin(), states.end(), true) != states.end();
-    const bool all = std::find(states.begin(), states.end(), false) == states.end();
-    if (policy == "AllOn") return !all;
-    if (policy == "AnyOff") return all;
-    if (policy == "AllOff") return any;
-    return !any;
-  }
-
- private:
-  bool GroupOn(const GAObject& group) const {
-    if (!group.IsIndirect()) return true;
-    const QPDFObjGen id = group.Handle().getObjGen();
-    return mBaseOn ? mOff.count(id) == 0 : mOn.count(id) != 0;
-  }
-
-  bool mActive = false;
-  bool mBaseOn = true;
-  std::set<QPDFObjGen> mOn, mOff;
-};
-
-// Drops marked-content sections "/OC /name BDC ... EMC" and "/name Do" whose
-// optional content is hidden. Operands are held until their operator comes.
-class HiddenContentFilter : public QPDFObjectHandle::TokenFilter {
- public:
-  HiddenContentFilter(const OptionalContentVisibility& visibility, const GADict& resources)
-      : mVisibility(visibility), mResources(resources) {}
-
-  void handleToken(QPDFTokenizer::Token const& token) override {
-    mHeld.push_back(token);
-    if (token.getType() != QPDFTokenizer::tt_word) return;
-    const std::string op = token.getValue();
-    if (mSkipDepth > 0) {
-      if (op == "BMC" || op == "BDC") ++mSkipDepth;
-      if (op == "EMC") --mSkipDepth;
-      mHeld.clear();
-      return;
-    }
-    std::vector<const QPDFTokenizer::Token*> operands;
-    for (const auto& t : mHeld) {
-      if (t.getType() != QPDFTokenizer::tt_space && t.getType() != QPDFTokenizer::tt_comment) operands.push_back(&t);
-    }
-    operands.pop_back();  // the operator
-    if (op == "BDC" && operands.size() == 2 && operands[0]->getType() == QPDFTokenizer::tt_name &&
-        operands[0]->getValue() == "/OC" && operands[1]->getType() == QPDFTokenizer::tt_name &&
-        mVisibility.Hidden(mResources.GetDict("Properties").Get(operands[1]->getValue().substr(1)))) {
-      mSkipDepth = 1;
-      mHeld.clear();
-      return;
-    }
-    if (op == "Do" && operands.size() == 1 && operands[0]->getType() == QPDFTokenizer::tt_name) {
-      const GADict x = mResources.GetDict("XObject").Get(operands[0]->getValue().substr(1)).GetDict();
-      if (x.IsValid() && x.Get("OC").IsValid() && mVisibility.Hidden(x.Get("OC"))) {
-        mHeld.clear();
-        return;
-      }
-    }
-    flush();
-  }
-  void handleEOF() override { flush(); }
-
- private:
-  void flush() {
-    for (const auto& t : mHeld) writeToken(t);
-    mHeld.clear();
-  }
-
-  const OptionalContentVisibility& mVisibility;
-  GADict mResources;
-  std::vector<QPDFTokenizer::Token> mHeld;
-  int mSkipDepth = 0;
-};
-
-}  // namespace
-
 std::string RemoveHiddenOCMDLayers(GADoc& doc, const GADict& page, const std::string& content) {
-  const OptionalContentVisibility visibility(doc);
-  if (!visibility.Active()) return content;
-  HiddenContentFilter filter(visibility, page.GetDict("Resources"));
+  const QPDFObjectHandle part = QPDFObjectHandle::newStream(&doc.Qpdf(), content);
   Pl_Buffer out("visible content");
-  Pl_QPDFTokenizer tokens("optional content", &filter, &out);
-  tokens.write(reinterpret_cast<const unsigned char*>(content.data()), content.size());
-  tokens.finish();
+  FilterPlacedContent(doc, {part}, page.Get("Resources").Handle(), out);
   std::unique_ptr<Buffer> buffer(out.getBuffer());
   return std::string(reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize());
 }

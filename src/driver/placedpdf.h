@@ -95,7 +95,9 @@ struct PendingPut {
 // Walks the written file's XObjects, converting every reference XObject.
 class RefFinderVisitor : public GOVDefault {
  public:
-  RefFinderVisitor(GADoc& output, NilErrorReporter& errors, bool pdf13Check, bool overlap, bool isolateOneUp);
+  // `folder`: where the placed files that references name relatively lie.
+  RefFinderVisitor(GADoc& output, std::filesystem::path folder, NilErrorReporter& errors, bool pdf13Check,
+                   bool overlap, bool isolateOneUp);
   void VisitXObject(GADict& xobjects, const std::string& name, GAObject& xobject) override;
 
   bool TransparencyFound() const { return mTransparencyFound; }
@@ -111,6 +113,7 @@ class RefFinderVisitor : public GOVDefault {
 
  private:
   GADoc& mOutput;
+  std::filesystem::path mFolder;
   NilErrorReporter& mErrors;
   bool mPdf13Check;
   bool mTransparencyFound = false;
@@ -129,6 +132,8 @@ class RefFinderVisitor : public GOVDefault {
 // a placed page could not be embedded (each problem shown with its file; the
 // file left as written).
 int resolvePlacedPdfReferences(const TavSys::FileSpec& file, bool pdf13Check, bool overlap, bool isolateOneUp);
+// The same over a file that `save` puts in place of the written one.
+int resolvePlacedPdfReferences(const PassFile& file, bool pdf13Check, bool overlap, bool isolateOneUp);
 
 // Converts one reference XObject; false with no result when the stream is not
 // a reference or its page cannot be converted (then reported).

@@ -7,6 +7,7 @@
 
 #include "platform/fonts/textcalc.h"
 #include "platform/kernel/exportkernel.h"
+#include "platform/kernel/objectplace.h"
 #include "platform/localization.h"
 #include "platform/messages.h"
 #include "platform/utf.h"
@@ -63,6 +64,31 @@ bool VisitorSearchObjects::overlapTest() const {
   return false;
 }
 
+namespace {
+
+// One object placing a picture, for a message: what the picture is, its
+// file, and the object with its place in the job file.
+std::string placedPictureText(const jobstr* job, const TavDB::Object& object, int picture,
+                              std::string_view what, const std::string& note) {
+  const TavSys::filref* file = picfilref(job, picture);
+  std::string text(what);
+  if (file != nullptr) text += " \"" + file->getNameAsUtf8() + "\"";
+  if (!note.empty()) text += " (" + note + ")";
+  return text + ", placed by " + TavKernel::DescribeJobObject(job, &object);
+}
+
+void addOffender(VisitorSearchObjects::Offenders& offenders, const jobstr* job, const TavDB::Object& object,
+                 int picture, std::string_view what, const std::string& note = {}) {
+  if (offenders.count++ == 0) offenders.first = placedPictureText(job, object, picture, what, note);
+}
+
+}  // namespace
+
+std::string VisitorSearchObjects::Offenders::Text() const {
+  if (count <= 1) return first;
+  return first + ", and " + std::to_string(count - 1) + (count == 2 ? " other object" : " other objects");
+}
+
 void VisitorSearchObjects::VisitPaintedObject(TavDB::Object& object) {
   jobstr* j = job();
   const int paint = object.paint();
@@ -71,25 +97,37 @@ void VisitorSearchObjects::VisitPaintedObject(TavDB::Object& object) {
     const int pic = p->picture;
     const bool isPdf = picispdf(j, pic);
     const bool isEps = piciseps(j, pic);
+    const bool rgb = getPictureColorSpace(j, pic) == 2;
+    const std::string_view file = isEps ? "the EPS file" : isPdf ? "the PDF file" : "the RGB picture";
+    bool invalidForNormalized = isEps || rgb;
     if (isPdf) {
       mPlacedPdfOrEps = true;
-      if (!pdfIsNormalized(j, pic)) mPlacedPdfNotNormalized = true;
+      if (!pdfIsNormalized(j, pic)) {
+        mPlacedPdfNotNormalized = true;
+        invalidForNormalized = true;
+      }
     }
     if (isEps) {
       mPlacedEps = true;
       mPlacedPdfOrEps = true;
     }
-    if (!mPlacedUsesUnoutputSeparation && (isPdf || isEps)) {
+    if (rgb) mPictureColorSpace2 = true;
+    if (invalidForNormalized)
+      addOffender(mInvalidForNormalized, j, object, pic, file,
+                  isPdf && !pdfIsNormalized(j, pic) ? "not normalized" : isPdf && rgb ? "RGB" : "");
+    if (isPdf || isEps) {
+      addOffender(mPlacedPdfOrEpsObjects, j, object, pic, file);
       for (int pos = 0; pos < kMaxSeparations; ++pos) {
         const int sep = sepsoruse(j, pos, false);
         if (sep < 0) continue;
         if (picsepuse(j, pic, sep) && !seppdftyp::NeedsOutputting(j, sep)) {
           mPlacedUsesUnoutputSeparation = true;
+          addOffender(mPlacedUnoutputObjects, j, object, pic, file,
+                      "it uses the ink " + GetSeparationName(j, sep) + ", which is not output");
           break;
         }
       }
     }
-    if (getPictureColorSpace(j, pic) == 2) mPictureColorSpace2 = true;
     if (!mPlacedOverlap && (picisart(j, pic) || isPdf) && overlapTest()) mPlacedOverlap = true;
   }
   if (paintHasNonWhitePreservingBlendmode(j, paint)) mNonWhitePreservingBlend = true;

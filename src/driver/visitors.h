@@ -59,6 +59,21 @@ class VisitorSearchObjects : public SoftmaskVisitor {
   }
   const std::vector<Box>& boxes() const { return mBoxes; }
 
+  // The objects that make a check refuse the export, for its message: the
+  // first one met, described with its picture, and how many there are.
+  struct Offenders {
+    std::string first;  // the EPS file "logo.eps", placed by the path "logo" (job.json: /objects/2)
+    int count = 0;
+    // The first, and how many others there are, for the message.
+    std::string Text() const;
+  };
+  // Objects placing an EPS file, a PDF file that is not normalized or an RGB picture.
+  const Offenders& InvalidForNormalized() const { return mInvalidForNormalized; }
+  // Objects placing a PDF or EPS file.
+  const Offenders& PlacedPdfOrEps() const { return mPlacedPdfOrEpsObjects; }
+  // Objects placing a PDF or EPS file that uses an ink that is not output.
+  const Offenders& PlacedUsingUnoutputSeparation() const { return mPlacedUnoutputObjects; }
+
   // ---- Remap state (ink remapping checks) ----
   int remapProblems() const { return mRemapProblems; }
   int remapKind() const { return mRemapKind; }  // 1 picture, 2 object
@@ -89,6 +104,7 @@ class VisitorSearchObjects : public SoftmaskVisitor {
   bool mNonWhitePreservingBlend = false;
   bool mPlacedOverlap = false;
   std::vector<Box> mBoxes;
+  Offenders mInvalidForNormalized, mPlacedPdfOrEpsObjects, mPlacedUnoutputObjects;
   bool mRemapCheck = false;
   int mRemapProblems = 0;
   int mRemapKind = 0;

@@ -156,14 +156,16 @@ bool separationChecksPass(jobstr* job, const PDFSettings& settings, const Visito
   const bool flattening = settings.EnableFlattening != 0;
   if (settings.SeparatedOutput != 0) {
     if (v.CanMakeSeparatedPDF(flattening)) return true;
-    if (v.HasPlacedPdfOrEps()) show(TavGen::kError, "PDF/CANNOT MAKE SEPARATED PDF");
+    if (v.HasPlacedPdfOrEps())
+      show(TavGen::kError, "PDF/CANNOT MAKE SEPARATED PDF", {{"__OBJECT__", v.PlacedPdfOrEps().Text()}});
     if (!flattening && v.HasNonWhitePreservingBlendmode())
       show(TavGen::kError, "PDF/SEPARATED PDF NEEDS FLATTENING");
     return false;
   }
   if (settings.UseSeparationDisabler != 0) {
     if (v.PlacedFileUsesUnoutputSeparation()) {
-      show(TavGen::kError, "PDF/CANNOT MAKE SEPARATED PDF");
+      show(TavGen::kError, "PDF/CANNOT MAKE SEPARATED PDF",
+           {{"__OBJECT__", v.PlacedUsingUnoutputSeparation().Text()}});
       return false;
     }
     if (v.HasNonWhitePreservingBlendmode() && !flattening) {
@@ -239,13 +241,21 @@ void hiddenLayerWarning(const jobstr* job, bool layers) {
 class ExportOutput {
  public:
   ExportOutput(const TavSys::FileSpec& target, bool readAgain)
-      : mOutput(target.path(), PDFSettings::msUseTempFolder != 0 || (readAgain && TavSys::isDeviceOrPipe(target.path()))),
+      : mTarget(target.path()),
+        mOutput(target.path(), PDFSettings::msUseTempFolder != 0 || (readAgain && TavSys::isDeviceOrPipe(target.path()))),
         mFile(std::make_unique<TavSys::fil>(mOutput.descriptor(), false, mOutput.target())) {}
   TavSys::fil* file() const { return mFile.get(); }
-  // The written file by name, for those who read it before it is committed.
-  const fs::path& linkedPath() { return mOutput.linkedPath(); }
-  // The file under linkedPath() was replaced by a pass over it.
-  void reopen() { mOutput.reopenLinked(); }
+  // The complete file for a pass over it: read by a name that gives the
+  // file none in the target's folder, and replaced by what the pass saves,
+  // a file as unnamed as the first until the commit.
+  PassFile passFile() {
+    fs::path folder = mTarget.parent_path();
+    return {mOutput.readablePath(), folder.empty() ? fs::path(".") : folder, [this](GADoc& doc) {
+              TavSys::OutputFile next(mTarget, mOutput.staged());
+              doc.Save(next);
+              mOutput.takeOver(next);
+            }};
+  }
   // Writes out what is buffered; 0 or the first error of the file's life.
   int close() {
     if (!mFile) return 0;
@@ -258,6 +268,7 @@ class ExportOutput {
   void commit() { mOutput.commit(); }
 
  private:
+  fs::path mTarget;
   TavSys::OutputFile mOutput;  // removed unless committed
   std::unique_ptr<TavSys::fil> mFile;
 };
@@ -337,10 +348,11 @@ WriterRun runWriter(jobstr* job, PDFSettings& settings, bool refreshSeparationMa
 // under flattening included: -2).
 int secondPass(const jobstr* job, const PDFSettings& settings, ExportOutput& output, bool placedPdf,
                bool overlap) {
-  const TavSys::FileSpec written(output.linkedPath());
   if (placedPdf) {
     const bool flattening = settings.EnableFlattening != 0;
-    const int resolved = resolvePlacedPdfReferences(written, flattening, overlap, settings.IsolateOneUp != 0);
+    const int resolved =
+        resolvePlacedPdfReferences(output.passFile(), flattening, overlap, settings.IsolateOneUp != 0);
+    if (TavSys::Progress::isCanceled()) return TavSys::kResultAbandoned;
     if (resolved == kExportPlacedPdf14) {
       show(TavGen::kBatchError, "PDF/PDF 1.4 FILE PLACED WHICH IS NOT COMPATIBLE TO PDF 1.3");
       return kExportPlacedPdf14;
@@ -353,23 +365,22 @@ int secondPass(const jobstr* job, const PDFSettings& settings, ExportOutput& out
   // Without a remapped ink there is nothing to rename.
   std::string renameProblem;
   if (settings.UseSeparationDisabler != 0 && JobHasRemapping(job) &&
-      RenameInksInWrittenFile(job, written, &renameProblem) != 0) {
+      RenameInksInWrittenFile(job, output.passFile(), &renameProblem) != 0) {
     show(TavGen::kBatchError, "PDF/INKS NOT RENAMED", {{"__REASON__", renameProblem}});
     return TavSys::kResultAbandoned;
   }
-  // A pass that changed the file put a new one under its name.
-  output.reopen();
-  return 0;
+  return TavSys::Progress::isCanceled() ? TavSys::kResultAbandoned : 0;
 }
 
 }  // namespace
 
-void ReportInvalidNormalizedObjects() {
+void ReportInvalidNormalizedObjects(const std::string& objects) {
   const int batch = artque();
   if (batch == 2)
-    show(TavGen::kError, "PDF/INVALID OBJECTS FOR NORMALIZED PDF CONVERSION TASK");
+    show(TavGen::kError, "PDF/INVALID OBJECTS FOR NORMALIZED PDF CONVERSION TASK", {{"__OBJECT__", objects}});
   else
-    show(batch == 1 ? TavGen::kBatchError : TavGen::kError, "PDF/INVALID OBJECTS FOR NORMALIZED PDF OUTPUT");
+    show(batch == 1 ? TavGen::kBatchError : TavGen::kError, "PDF/INVALID OBJECTS FOR NORMALIZED PDF OUTPUT",
+         {{"__OBJECT__", objects}});
 }
 
 void FixCertifiedPDFDate(jobstr* job) {
@@ -403,7 +414,10 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
                  std::uint32_t screenNumber, bool archive, PDFInkCallback* inkCallback,
                  std::vector<TavSys::FileSpec>* producedFiles) {
   if (!job || !target || !target->IsValid()) return TavSys::kResultAbandoned;
-  TavSys::Progress progress;
+  // The whole export: the pages fill all but the last hundredth, which the
+  // file being read again and moved to its place completes.
+  TavSys::Progress progress(100, "PDF file");
+  progress.setPart(99);
   TavricCore::ResetType1FontNamePrefix();
   TavDB::ScopedCurrentJob current(job);
   const bool broadcasting = settings.CertifiedEnabled != 0;
@@ -422,7 +436,7 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
   analysis.SetRemapCheck(settings.UseSeparationDisabler != 0 && JobHasRemapping(job));
   analysis.Walk(jobGetSpahan(job));
   if (settings.NormalizedOutput != 0 && !analysis.IsValidForNormalizedPDF()) {
-    ReportInvalidNormalizedObjects();
+    ReportInvalidNormalizedObjects(analysis.InvalidForNormalized().Text());
     return kExportInvalidForNormalized;
   }
   if (!separationChecksPass(job, settings, analysis)) return TavSys::kResultAbandoned;
@@ -435,6 +449,9 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
   }
   technicalInkWarnings(job, settings);
   if (settings.ProcessCMYKFlags == 0) processInkNameWarnings(job);
+  // From here on the warnings tell what the file holds or leaves out: they
+  // are shown only when the file is written.
+  TavGen::HeldMessages fileMessages;
   // The output file, beside the target (or in a temporary folder).
   std::unique_ptr<ExportOutput> output;
   try {
@@ -460,9 +477,19 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
   {
     PDFSpaSetter flattener(job, false);
     SetFlattenerParameters(flattener, settings);
-    std::unique_ptr<TavDB::Object> flat = FlattenJobSpa(flattener);
+    std::unique_ptr<TavDB::Object> flat;
+    try {
+      flat = FlattenJobSpa(flattener);
+    } catch (const TavSys::Error& e) {
+      // Writing the transparency unflattened would not print as asked.
+      if (!e.key().empty()) TavGen::message(TavGen::kBatchError, 1, e.key(), e.placeholders());
+      if (!e.detail().empty()) TavSys::debug(e.detail());
+      result = e.code() != 0 ? e.code() : TavSys::kResultAbandoned;
+    }
     std::unique_ptr<TavDB::Object> original;
-    if (flattener.cancelled()) {
+    if (result != 0) {
+      flat.reset();
+    } else if (flattener.cancelled()) {
       flat.reset();
       result = TavSys::kResultAbandoned;
     } else if (flat) {
@@ -501,15 +528,16 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
       result = secondPass(job, settings, *output, placedPdf, analysis.PlacedArtworkOverlaps());
     } catch (const TavSys::Error& e) {
       result = e.code() != 0 ? e.code() : TavSys::kResultAbandoned;
-      cannotWrite(*target, result);
+      if (!TavSys::Progress::isCanceled()) cannotWrite(*target, result);
     }
+    if (result == TavSys::kResultAbandoned && TavSys::Progress::isCanceled()) show(TavGen::kError, "PDF/EXPORT CANCELLED");
   }
 
   if (result == 0) {
     try {
       // The receivers read the complete file by name before it is moved.
       if (broadcasting && TavCertify::PDFCertify::getCertifyBroadcaster()) {
-        sendBroadcast(TavCertify::kBroadcastAfterPDFExport, job, TavSys::FileSpec(output->linkedPath()));
+        sendBroadcast(TavCertify::kBroadcastAfterPDFExport, job, TavSys::FileSpec(output->passFile().path));
         FixCertifiedPDFDate(job);
       }
       output->commit();
@@ -520,7 +548,16 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
     }
   }
   output.reset();  // a file not committed is removed here
-  if (result == 0 && settings.IncludeStandardPreview != 0) writeStandardPreview(job, settings, *target);
+  if (result == 0 && settings.IncludeStandardPreview != 0) {
+    // The preview's rendering is the last part of the export.
+    progress.set(99);
+    progress.setPart(1);
+    writeStandardPreview(job, settings, *target);
+  }
+  if (result == 0) {
+    fileMessages.release();
+    progress.set(100);
+  }
 
   if (result == 0 && archive) {
     if (TavricCore::Archive* a = TavricCore::Archive::ForJob(job))

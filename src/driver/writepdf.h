@@ -4,6 +4,7 @@
 // complete file onto its target.
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "platform/files.h"
@@ -49,8 +50,9 @@ int WritePDFFile(jobstr* job, PDFSettings& settings, bool refreshSeparationMap,
 // 0. In batch mode it does nothing.
 void WarnNonSeparableBlendModes(const jobstr* job);
 
-// Shows the message about objects a normalized PDF cannot hold (by batch mode).
-void ReportInvalidNormalizedObjects();
+// Shows the message about objects a normalized PDF cannot hold (by batch
+// mode), naming the first of them (`objects`, VisitorSearchObjects::Offenders::Text).
+void ReportInvalidNormalizedObjects(const std::string& objects);
 // Updates the date of the job's certified-PDF info when certified PDF is on.
 void FixCertifiedPDFDate(jobstr* job);
 

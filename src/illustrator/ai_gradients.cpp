@@ -144,6 +144,7 @@ void illoutjob::WriteGradientDefinitions() {
     if (!paint.exists) continue;
     const int index = int(n);
     if (paint.type == kPaintLinear || paint.type == kPaintRadial) {
+      mGradientDefinitions.insert(index);
       const bool radial = paint.type == kPaintRadial;
       mOut << "%AI5_BeginGradient: (Tavric Deg " << index << ") \n";
       mOut << "(Tavric Deg " << index << ") " << (radial ? 1 : 0) << "2 Bd\n";
@@ -156,6 +157,7 @@ void illoutjob::WriteGradientDefinitions() {
     } else if (paint.type == kPaintGradation) {
       const GradationAxis axis = AnalyseGradation(paint);
       if (!axis.usable) continue;
+      mGradientDefinitions.insert(index);
       mOut << "%AI5_BeginGradient: (Tavric Deg " << index << ") \n";
       mOut << "(Tavric Deg " << index << ") " << 0 << paint.steps.size() << "Bd\n";
       mOut << "[\n";
@@ -180,6 +182,7 @@ void illoutjob::OutputPatternFill(Object* object) {
   const Paint* paint = paipoi(mJob, object->paint());
   if (paint == nullptr) return;
   const int index = object->paint();
+  ReportTransparency(object->paint());
   switch (paint->type) {
     case kPaintLinear:
     case kPaintRadial:
@@ -188,6 +191,12 @@ void illoutjob::OutputPatternFill(Object* object) {
       if (degisalltra(mJob, *paint)) return;
       if (object->isOpenPath()) {
         OutputPatternShape(object);
+      } else if (!HasGradientDefinition(index) && paint->type != kPaintGradation) {
+        // A gradient the set-up does not define (a pattern's tile moved it
+        // into a paint of its own): version 7.0 draws it as an image
+        // (IsClippedFill), version 5.0 can only hold its start colour.
+        ReportLeftOut(kGradientRamps);
+        OutputFlatFallback(object, paint->colour);
       } else if (paint->type == kPaintLinear) {
         OutputLinearGradient(object, *paint, index);
       } else if (paint->type == kPaintRadial) {
@@ -197,7 +206,8 @@ void illoutjob::OutputPatternFill(Object* object) {
       }
       return;
     case kPaintPattern:
-      ReportLeftOut("pattern fills");
+      // The objects the pattern's tiles show, cut to the object.
+      OutputExpandedPattern(object);
       return;
     case kPaintPicture:
     case kPaintMap:
@@ -287,7 +297,11 @@ void illoutjob::OutputGradationFill(Object* object, const Paint& paint, int inde
   if (!axis.usable) {
     // Version 7.0 draws such a gradation as an image (IsClippedFill); a
     // version 5.0 file can only hold its first colour.
-    if (IsVersion7()) TavSys::debug("Can't do this without a masking object");
+    if (IsVersion7()) {
+      TavSys::debug("Can't do this without a masking object");
+    } else {
+      ReportLeftOut(kGradientRamps);
+    }
     if (!paint.steps.empty()) OutputFlatFallback(object, paint.steps.front().colour);
     return;
   }

@@ -224,6 +224,7 @@ void illoutjob::WriteColourOperator() {
 }
 
 int illoutjob::WritePaintColor(std::uint16_t paint, int pass) {
+  if (pass == 0) ReportTransparency(paint);
   mColourOperator = nullptr;
   const int next = genproof::WritePaintColor(paint, pass);
   if (next >= 0) WriteColourOperator();
@@ -280,6 +281,11 @@ void illoutjob::ReportLeftOut(const std::string& what) {
   TavGen::message(TavGen::kWarning, 1, "ILLUSTRATOR/OBJECTS LEFT OUT", {{"__WHAT__", what}});
 }
 
+void illoutjob::ReportTransparency(std::uint16_t paint) {
+  // Illustrator 5 and 7 paint everything opaque.
+  if (paintHasTransparency(mJob, paint)) ReportLeftOut("the transparency of objects (they are drawn opaque)");
+}
+
 void illoutjob::ReportIncomplete(const std::string& reason) {
   if (!reason.empty()) TavGen::ShowInfoMessage(TavGen::kError, 1, reason);
   TavGen::message(TavGen::kError, 1, "ILLUSTRATOR FILE NOT COMPLETELY WRITTEN");
@@ -330,9 +336,18 @@ int illoutjob::OutputPlacedPixels(Object* object) {
     ReportLeftOut("raster pictures (an Illustrator 5.0 file holds none)");
     return 0;
   }
-  const int status = genproof::OutputPlacedPixels(object);
-  // The walker said why (missing file, layout it cannot read, no memory).
-  if (status == 2 || status == 3 || status == 4) ReportIncomplete({});
+  int status = 0;
+  try {
+    status = genproof::OutputPlacedPixels(object);
+  } catch (const TavSys::Error& e) {
+    // A picture file that is gone or cannot be read: the file is not written.
+    if (mImage != nullptr) EndImage(mImage);
+    if (!e.detail().empty()) TavSys::debug(e.detail());
+    TavGen::message(TavGen::kBatchError, 1, e.key(), e.placeholders());
+    ReportIncomplete({});
+    return 3;
+  }
+  if (status == 2 || status == 4) ReportIncomplete({});
   return status;
 }
 
@@ -367,8 +382,7 @@ int illoutjob::OutputPlacedEPS(Object* object) {
   const double det = m.a * m.d - m.b * m.c;
   if (!std::isfinite(det) || det == 0 || !std::isfinite(m.e) || !std::isfinite(m.f)) {
     // A file that cannot be read, or a box without area, cannot be placed.
-    ReportLeftOut("placed EPS files that cannot be read");
-    mIncomplete = true;
+    ReportIncomplete({});
     return 0;
   }
   // The placement's origin is the picture's top left corner; the file's
@@ -400,21 +414,39 @@ void illoutjob::OutputMap(Object* object) {
     }
   } catch (const TavSys::Error& e) {
     // A map file that cannot be read: the tile being written is closed, and
-    // the rest of the file is written.
+    // the file is not written.
     if (mImage != nullptr) {
       EndImage(mImage);
       RestoreGraphicsState();
     }
-    ReportIncomplete(e.code() >= TavSys::kFileErrorBase ? TavSys::GetFileErrorMessage(e.code()) : e.text());
+    if (!e.detail().empty()) TavSys::debug(e.detail());
+    if (e.code() >= TavSys::kFileErrorBase || e.key().empty()) {
+      ReportIncomplete(e.code() >= TavSys::kFileErrorBase ? TavSys::GetFileErrorMessage(e.code()) : e.text());
+    } else {
+      TavGen::message(TavGen::kBatchError, 1, e.key(), e.placeholders());
+      ReportIncomplete({});
+    }
   }
 }
 
 bool illoutjob::IsClippedFill(Object* object) {
   if (genproof::IsClippedFill(object)) return true;
-  if (!IsVersion7()) return false;
+  if (!IsVersion7() || GetStrokeInfo() != nullptr) return false;
   const Paint* paint = paipoi(mJob, object->paint());
-  // A gradation that is no Illustrator gradient is drawn as an image.
-  return paint != nullptr && paint->type == kPaintGradation && !AnalyseGradation(*paint).usable;
+  // A gradient that is no Illustrator gradient of the set-up (a gradation
+  // of another form, a gradient a pattern's tile moved) is drawn as an image.
+  return paint != nullptr &&
+         (paint->type == kPaintGradation || paint->type == kPaintLinear || paint->type == kPaintRadial) &&
+         !HasGradientDefinition(object->paint());
+}
+
+void illoutjob::OutputFillContent(Object* object) {
+  const Paint* paint = paipoi(mJob, object->paint());
+  if (paint != nullptr && (paint->type == kPaintLinear || paint->type == kPaintRadial)) {
+    OutputGradationImage(object);
+    return;
+  }
+  genproof::OutputFillContent(object);
 }
 
 }  // namespace TavIllu

@@ -6,6 +6,8 @@
 // used by fills), texts, placed EPS files and, in version 7.0, raster
 // pictures and maps as embedded hexadecimal images.
 #include <cstdint>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -67,6 +69,8 @@ class illoutjob : public genproof {
   int WriteDocument();
 
   bool IsVersion7() const { return mMode == kVersion7Mode; }
+  // Whether the set-up defines the gradient of a paint (fills refer to it).
+  bool HasGradientDefinition(int paint) const { return mGradientDefinitions.count(paint) != 0; }
 
   // A multistep gradation seen as an Illustrator gradient: a straight line
   // in points from the end of ramp position 0 (the last step) to the end of
@@ -105,6 +109,7 @@ class illoutjob : public genproof {
   int OutputPlacedPDF(TavDB::Object* object) override;
   void OutputMap(TavDB::Object* object) override;
   bool IsClippedFill(TavDB::Object* object) override;
+  void OutputFillContent(TavDB::Object* object) override;
   void WriteStrokeOperator(bool closed) override;
   void OutputPath(const TavDB::Object* path, int scanMode, int mode, double* progressCount,
                   double progressTotal) override;
@@ -147,10 +152,24 @@ class illoutjob : public genproof {
   // Closes the open string and, when one is open, the text object.
   void EndTextString();
   void EndTextObject();
+  // A text box as an area text, a text along a path as a path text.
+  void OutputTextInItsForm(TavDB::Object* text);
+  // The colour, alignment, font and leading, scale, tracking, hyphenation,
+  // word spacing and rise (0 unless `rise`) of the calculator's characters.
+  void WriteTextSettings(const texcaltyp* calc, const TavDB::TextData& text, int alignment, bool rise);
+  void WriteTextColour(const texcaltyp* calc);
+  void WriteTextFont(const texcaltyp* calc, const TavDB::TextData& text);
+  // The rules (underlines) the signal completed, as paths in their paint;
+  // then all of them drawn after the text.
+  void addTextRules(texcaltyp* calc, int code, std::vector<std::unique_ptr<TavDB::Object>>& rules);
+  void OutputTextRules(std::vector<std::unique_ptr<TavDB::Object>>& rules);
   // ---- messages ----
   // Says once per kind and file that objects of the kind were left out.
   void ReportLeftOut(const std::string& what);
   void ReportIncomplete(const std::string& reason);
+  // Says that a paint's transparency (opacity, blend mode, soft mask) is
+  // left out.
+  void ReportTransparency(std::uint16_t paint);
   // Writes the colour operator that the last colour asked for ("k", "x";
   // upper case for a stroke) and a line feed.
   void WriteColourOperator();
@@ -167,6 +186,10 @@ class illoutjob : public genproof {
   IlluProofImageHandler* mImage = nullptr;
   std::vector<std::string> mLeftOut;
   bool mIncomplete = false;
+  // The paints whose gradients the set-up defines.
+  std::set<int> mGradientDefinitions;
+  static constexpr const char* kGradientRamps =
+      "the colour ramps of gradients that are no Illustrator gradient (each is filled with its start colour)";
 };
 
 // Writes the job as an Illustrator 5.0 or 7.0 file (mode 2: 7.0). The file

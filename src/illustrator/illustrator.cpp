@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "illustrator/illoutjob.h"
 #include "illustrator/illustrator32.h"
@@ -29,7 +30,8 @@ int saveText(const TavSys::FileSpec& file, const std::string& text) {
 
 int write32(const jobstr* job, const std::string& title, const TavSys::FileSpec& file, int traps) {
   std::string text;
-  const int result = TavIllu::WriteIllustrator32(job, title, traps != 0, text);
+  std::vector<std::string> leftOut;
+  const int result = TavIllu::WriteIllustrator32(job, title, traps != 0, text, &leftOut);
   try {
     // A cancel is no warning about complex paths.
     if (saveText(file, text) != 0) return -2;
@@ -41,6 +43,9 @@ int write32(const jobstr* job, const std::string& title, const TavSys::FileSpec&
                     {{"__FILE__", file.GetFullPathUTF8()},
                      {"__REASON__", TavSys::GetFileErrorMessage(code)}});
     return code;
+  }
+  for (const std::string& what : leftOut) {
+    TavGen::message(TavGen::kWarning, 1, "ILLUSTRATOR/OBJECTS LEFT OUT", {{"__WHAT__", what}});
   }
   return result;
 }
@@ -68,8 +73,16 @@ int WriteIllustrator57(jobstr* job, int mode, int traps, const TavSys::FileSpec&
   } catch (const TavSys::Error& e) {
     return cannotWrite(e.code());
   }
-  // Whatever goes wrong below, the temporary file goes with `target`.
+  // Whatever goes wrong below, the temporary file goes with `target`, and
+  // the warnings about what the file leaves out are shown only for a file
+  // that is written.
+  TavGen::HeldMessages fileMessages;
+  TavSys::Progress progress(100, "Illustrator file");
+  progress.setPart(99);
   int result = 0;
+  // Pattern fills add the paints of their tiles to the job while they are
+  // written; the host's job gets its own back.
+  JobStateGuard restore(job);
   try {
     illoutjob writer(job, mode, traps, out.get(), factor, keepInvisible);
     result = writer.WriteDocument();
@@ -83,13 +96,17 @@ int WriteIllustrator57(jobstr* job, int mode, int traps, const TavSys::FileSpec&
                     {{"__FILE__", file.GetFullPathUTF8()}, {"__REASON__", "not enough memory"}});
     return TavSys::kResultAbandoned;
   }
-  if (result == -2) return result;  // cancelled: the target stays as it was
+  // Cancelled, or something of the job could not be written (an error said
+  // what): the target stays as it was.
+  if (result != 0) return result;
   if (const int error = out->close(); error != 0) return cannotWrite(error);
   try {
     target->commit();
   } catch (const TavSys::Error& e) {
     return cannotWrite(e.code());
   }
+  fileMessages.release();
+  progress.set(100);
   return result;
 }
 

@@ -3,10 +3,16 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "illustrator/ai_paths.h"
 #include "illustrator/ai_text.h"
+#include "pagewriter/pathsplit.h"
+#include "platform/fonts/textcalc.h"
 #include "platform/kernel/job.h"
 #include "platform/kernel/tavdb.h"
 #include "platform/system.h"
@@ -60,6 +66,8 @@ class Writer {
     line("%%EOF");
     return result_;
   }
+
+  const std::vector<std::string>& leftOut() const { return leftOut_; }
 
  private:
   // x = (a·dx + c·dy + e)·72/ppi, y = (b·dx + d·dy + f)·72/ppi; the
@@ -153,22 +161,112 @@ class Writer {
       const std::uint32_t flags = o->flags();
       if ((flags & kSkipped) != 0) continue;
       if ((flags & TavDB::kObjTrap) != 0 && !traps_) continue;
+      const Painting painting = paintingOf(o);
       if ((flags & TavDB::kObjList) != 0) {
-        compound(o);
+        compound(o, painting);
       } else if ((flags & TavDB::kObjText) == 0) {
-        path(o, o->paint(), 0);
+        path(o, painting, 0);
+      }
+      if (painting.strokeArea) strokeArea(*painting.strokeArea, painting.strokeColour);
+    }
+    // The file holds paths only: texts are said to be left out (the
+    // station number is the workflow's to fill in, as in the other modes).
+    TavDB::ListScan texts(jobGetSpahan(job_), TavDB::kObjText, TavDB::kObjExcluded);
+    for (const Object* t = texts.next(); t != nullptr; t = texts.next()) {
+      if (!isStationNumberObject(t)) {
+        leaveOut("texts (an Illustrator 3.2 file holds paths only)");
+        break;
       }
     }
   }
 
-  void compound(const Object* c) {
+  // What a path or compound path paints: its fill (a flat colour; a
+  // gradient in its start colour) and its stroke. A centred stroke in a flat
+  // colour is the file's own stroke; one lying inside or outside the outline
+  // is the area it covers, filled in the stroke's colour after the path.
+  struct Painting {
+    std::optional<std::uint16_t> fill;
+    std::optional<std::uint16_t> stroke;
+    const TavDB::Stroke* style = nullptr;
+    std::unique_ptr<Object> strokeArea;
+    std::uint16_t strokeColour = 0;
+  };
+
+  Painting paintingOf(const Object* o) {
+    Painting p;
+    // An open path is never filled: its paint is only named, as the colour
+    // the path would have.
+    p.fill = fillColour(o->paint(), !o->isList() && o->isOpenPath());
+    const TavDB::Stroke* s = o->stroke();
+    if (s == nullptr || !(s->width > 0)) return p;
+    const Paint* record = paipoi(job_, s->paint);
+    if (record == nullptr || TavricLib::PaintIsInvisible(job_, s->paint, true)) return p;
+    if (paintHasTransparency(job_, s->paint)) leaveOut(kTransparency);
+    if (record->type != kPaintFlat) {
+      leaveOut("strokes painted with a gradient, a pattern or a picture");
+      return p;
+    }
+    if (s->position == TavDB::Stroke::kCentre) {
+      p.stroke = record->colour;
+      p.style = s;
+      return p;
+    }
+    try {
+      p.strokeArea = TavricGeo::StrokeOutline(o);
+    } catch (const std::length_error&) {
+      p.strokeArea.reset();
+    }
+    if (p.strokeArea) {
+      p.strokeColour = record->colour;
+    } else {
+      leaveOut("strokes whose outline could not be made");
+    }
+    return p;
+  }
+
+  // The colour a paint fills with, none when it paints nothing the file can
+  // hold (the "no fill" paint, pictures, maps and patterns).
+  std::optional<std::uint16_t> fillColour(std::uint16_t paint, bool open) {
+    const Paint* record = paipoi(job_, paint);
+    if (record == nullptr || TavricLib::PaintIsInvisible(job_, paint, true)) return std::nullopt;
+    if (open) return record->type == kPaintFlat ? std::optional<std::uint16_t>(record->colour) : std::nullopt;
+    if (paintHasTransparency(job_, paint)) leaveOut(kTransparency);
+    switch (record->type) {
+      case kPaintFlat:
+        return record->colour;
+      case kPaintLinear:
+      case kPaintRadial:
+        leaveOut(kGradients);
+        return record->colour;
+      case kPaintGradation:
+        leaveOut(kGradients);
+        if (record->steps.empty()) return std::nullopt;
+        return record->steps.front().colour;
+      case kPaintPicture:
+        leaveOut("placed pictures and one-ups (their outlines are kept unpainted)");
+        return std::nullopt;
+      case kPaintMap:
+        leaveOut("picture maps (their outlines are kept unpainted)");
+        return std::nullopt;
+      case kPaintPattern:
+        leaveOut("pattern fills (their outlines are kept unpainted)");
+        return std::nullopt;
+    }
+    return std::nullopt;
+  }
+
+  void leaveOut(std::string_view what) {
+    if (std::find(leftOut_.begin(), leftOut_.end(), what) == leftOut_.end()) leftOut_.emplace_back(what);
+  }
+
+  void compound(const Object* c, const Painting& painting) {
     line("*u");
     std::vector<const Object*> children;
     for (const auto& child : c->members()) {
       if ((child->flags() & kSkippedChild) == 0) children.push_back(child.get());
     }
     const std::vector<int> directions = SubPathDirections(children);
-    for (std::size_t i = 0; i < children.size(); ++i) path(children[i], c->paint(), directions[i]);
+    for (std::size_t i = 0; i < children.size(); ++i) path(children[i], painting, directions[i]);
     // A compound must hold a path; one whose children were all skipped gets
     // an empty one.
     if (children.empty()) {
@@ -180,14 +278,31 @@ class Writer {
     line("*U");
   }
 
+  // An inside or outside stroke: the area it covers, filled (even-odd) in
+  // the stroke's colour.
+  void strokeArea(const Object& area, std::uint16_t colour) {
+    Painting painting;
+    painting.fill = colour;
+    if (area.isList()) {
+      compound(&area, painting);
+    } else {
+      path(&area, painting, 0);
+    }
+  }
+
   void point(double x, double y) {
     appendFixed(out_, x, 5, 12);
     out_.push_back(' ');
     appendFixed(out_, y, 5, 12);
   }
 
-  void path(const Object* p, std::uint16_t paint, int direction) {
-    colour(paint);
+  void path(const Object* p, const Painting& painting, int direction) {
+    const bool open = p->isOpenPath();
+    if (painting.fill) colour(*painting.fill, false);
+    if (painting.stroke) {
+      colour(*painting.stroke, true);
+      strokeStyle(*painting.style);
+    }
     int count = 0;
     line("u");
     TavDB::scan scan;
@@ -212,29 +327,61 @@ class Writer {
       ++count;
     }
     scan.scaend();
-    line(p->isOpenPath() ? "N" : "F");
+    // An open path is never filled. A closed one is filled ("F"), closed and
+    // stroked ("s") or both ("b"); one that paints nothing stays a path.
+    if (open) {
+      line(painting.stroke ? "S" : "N");
+    } else if (painting.fill) {
+      line(painting.stroke ? "b" : "F");
+    } else {
+      line(painting.stroke ? "s" : "N");
+    }
     line("U");
     if (count >= kComplexPathPoints) result_ = 1;
   }
 
-  void colour(std::uint16_t paint) {
-    const Paint* record = paipoi(job_, paint);
-    const std::uint8_t* pct = record != nullptr ? colsep(job_, record->colour) : nullptr;
+  // Line width, join, cap, miter limit and dashes, in points.
+  void strokeStyle(const TavDB::Stroke& s) {
+    std::string l;
+    appendFixed(l, s.width * unit_, 3);
+    line(l + " w");
+    line(std::to_string(int(s.join)) + " j");
+    line(std::to_string(int(s.cap)) + " J");
+    l.clear();
+    appendFixed(l, std::max(s.miterLimit, 1.0), 3);
+    line(l + " M");
+    l = "[";
+    for (std::size_t i = 0; i < s.dash.size(); ++i) {
+      if (i > 0) l.push_back(' ');
+      appendFixed(l, s.dash[i] * unit_, 3);
+    }
+    l += "] ";
+    appendFixed(l, s.dashPhase * unit_, 3);
+    line(l + " d");
+  }
+
+  // A job colour as a fill ("O", "k" or "x") or a stroke colour ("R", "K" or
+  // "X"): overprint when a process ink is left untouched; the process share
+  // when there is one, else the first spot ink as a custom colour.
+  void colour(std::uint16_t index, bool stroke) {
+    const std::uint8_t* pct = colsep(job_, index);
     const std::vector<int> slots = slotsInOrder(job_);
     bool overprint = false, process = false;
-    int spot = -1;
+    int spot = -1, spots = 0;
     if (pct != nullptr) {
       for (int slot : slots) {
         const std::uint8_t v = pct[slot];
         if (!isSpot(job_, slot)) {
           if (v == kPercentUntouched) overprint = true;
           if (v >= 1 && v <= 254) process = true;
-        } else if (spot < 0 && v >= 1 && v <= 254) {
-          spot = slot;
+        } else if (v >= 1 && v <= 254) {
+          if (spot < 0) spot = slot;
+          ++spots;
         }
       }
     }
-    line(overprint ? "1 O" : "0 O");
+    if ((process && spots > 0) || spots > 1) leaveOut(kMixedInks);
+    line(std::string(overprint ? "1 " : "0 ") + (stroke ? "R" : "O"));
     std::string l;
     if (process) {
       // The process share only; an untouched ink (255) adds nothing.
@@ -248,17 +395,26 @@ class Writer {
         appendFixed(l, std::clamp(v, 0.0, 100.0) / 100.0, 2);
         l.push_back(' ');
       }
-      l += "k";
+      l += stroke ? "K" : "k";
     } else if (spot >= 0) {
       appendSpotEquivalent(l, spot);
       l.push_back(' ');
       appendFixed(l, 1.0 - pct[spot] / 100.0, 2);
-      l += " x";
+      l += stroke ? " X" : " x";
     } else {
-      l = "0.0 0.0 0.0 0.0 k";
+      l = stroke ? "0.0 0.0 0.0 0.0 K" : "0.0 0.0 0.0 0.0 k";
     }
     line(l);
   }
+
+  static constexpr std::string_view kGradients =
+      "the colour ramps of gradients (an Illustrator 3.2 file holds flat colours: each is filled with its "
+      "start colour)";
+  static constexpr std::string_view kMixedInks =
+      "the spot inks of colours that mix them with process inks or with other spot inks (an Illustrator 3.2 "
+      "colour holds the process inks or one spot ink: the process share, else the first spot ink, is kept)";
+  static constexpr std::string_view kTransparency =
+      "the transparency of objects (an Illustrator 3.2 file draws them opaque)";
 
   const jobstr* job_;
   bool traps_;
@@ -266,13 +422,17 @@ class Writer {
   double left_ = 0, bottom_ = 0, unit_ = 1;
   double a_ = 1, b_ = 0, c_ = 0, d_ = 1, e_ = 0, f_ = 0;
   int result_ = 0;
+  std::vector<std::string> leftOut_;
 };
 
 }  // namespace
 
-int WriteIllustrator32(const jobstr* job, std::string_view title, bool traps, std::string& out) {
+int WriteIllustrator32(const jobstr* job, std::string_view title, bool traps, std::string& out,
+                       std::vector<std::string>* leftOut) {
   Writer writer(job, traps, out);
-  return writer.write(title);
+  const int result = writer.write(title);
+  if (leftOut != nullptr) *leftOut = writer.leftOut();
+  return result;
 }
 
 }  // namespace TavIllu

@@ -7,10 +7,12 @@
 #include "jdf/jdfoutput.h"
 #include "jdf/jdfplaced.h"
 #include "pdfwriter/layout.h"
+#include "platform/files.h"
 #include "platform/genoutfil.h"
 #include "platform/kernel/job.h"
 #include "platform/messages.h"
 #include "platform/system.h"
+#include "platform/tav_error.h"
 #include "platform/utf.h"
 
 namespace {
@@ -262,13 +264,19 @@ int JDFDocument::writeJDFRunLists(JDFOutput& output) {
           continue;
         }
         ++failures;
+        // A file error is told with the system's reason; any other failure
+        // was told by the export that wrote the file.
+        const int error = output.lastError();
+        const std::string reason = error > TavSys::kFileErrorBase ? TavSys::GetFileErrorMessage(error)
+                                                                   : "see the message before this one";
         if (marksPass) {
           TavGen::message(TavGen::kError, 1, "JDF/COULD NOT WRITE MARKS",
-                          {{"__FILE__", output.baseName() + "_marks" + std::to_string(placed->sequence()) + ".pdf"}});
+                          {{"__FILE__", output.baseName() + "_marks" + std::to_string(placed->sequence()) + ".pdf"},
+                           {"__REASON__", reason}});
         } else {
           const auto& picture = static_cast<const JDFPicture&>(*placed);
           TavGen::message(TavGen::kError, 1, "JDF/COULD NOT WRITE PICTURE",
-                          {{"__FILE__", fileName(mJob, picture.picture())}});
+                          {{"__FILE__", fileName(mJob, picture.picture())}, {"__REASON__", reason}});
         }
       }
     }

@@ -1,5 +1,9 @@
 #include "jdf/jdfoutput.h"
 
+#include <sys/resource.h>
+
+#include <algorithm>
+
 #include "platform/genoutfil.h"
 #include "platform/kernel/exportkernel.h"
 #include "platform/kernelfile.h"
@@ -20,8 +24,26 @@ std::string utf8Suffix(const std::string& text, std::size_t maxBytes) {
 }
 
 constexpr std::size_t kNameMax = 255;  // bytes in one file name
-// Complete files kept open, without a name, until the folder is committed.
-constexpr std::size_t kFilesKeptOpen = 64;
+
+// How many complete files are kept open, without a name, until the folder
+// is committed: as many as the process may open (its limit raised to the
+// system's once), less a reserve for the files the export reads and writes
+// meanwhile. Past that a complete file waits under a temporary name.
+std::size_t filesKeptOpen() {
+  static const std::size_t kept = [] {
+    constexpr rlim_t kReserve = 256;
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return std::size_t(64);
+    if (limit.rlim_cur < limit.rlim_max) {
+      rlimit raised = limit;
+      raised.rlim_cur = limit.rlim_max == RLIM_INFINITY ? std::max<rlim_t>(limit.rlim_cur, 1 << 20) : limit.rlim_max;
+      if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+    }
+    if (limit.rlim_cur == RLIM_INFINITY) return std::size_t(1) << 20;
+    return limit.rlim_cur > kReserve + 64 ? std::size_t(limit.rlim_cur - kReserve) : std::size_t(64);
+  }();
+  return kept;
+}
 constexpr std::size_t kNameHalf = 127;
 
 }  // namespace
@@ -91,6 +113,7 @@ JDFFolderOutput::~JDFFolderOutput() {
 
 genoutfil* JDFFolderOutput::open(const std::string& name, int kind) {
   if (mFile) close(false);  // a file left open was not finished
+  mLastError = 0;
   mCurrent = TavSys::FileSpec(mTarget.path().parent_path() / JDFFileName(name, artque() != 0));
   mCurrentKind = kind;
   try {
@@ -123,7 +146,7 @@ int JDFFolderOutput::close(bool complete) {
   }
   // A folder may hold more files than a process may keep open: past the
   // first ones, a complete file waits for the commit under its temporary name.
-  if (mCompleted.size() >= kFilesKeptOpen) {
+  if (mCompleted.size() >= filesKeptOpen()) {
     try {
       mAtomic->closeKeepingName();
     } catch (const TavSys::Error& e) {

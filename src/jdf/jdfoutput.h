@@ -56,6 +56,10 @@ class JDFOutput {
   // (its name may then be opened again).
   int closeFile(bool complete);
 
+  // The file error of the last file that could not be opened or completed
+  // (0 when it failed for another reason, said in a message of its own).
+  virtual int lastError() const { return 0; }
+
  protected:
   virtual genoutfil* open(const std::string& name, int kind) = 0;
   virtual std::string reference() const = 0;
@@ -88,8 +92,7 @@ class JDFFolderOutput final : public JDFOutput {
   const std::vector<TavSys::FileSpec>& producedFiles() const { return mProduced; }
   // The file opened last.
   const TavSys::FileSpec& currentFileSpec() const { return mCurrent; }
-  // The file error of the last open or close that failed (0 when none).
-  int lastError() const { return mLastError; }
+  int lastError() const override { return mLastError; }
 
  protected:
   genoutfil* open(const std::string& name, int kind) override;

@@ -101,6 +101,9 @@ class genproof : public illtransform {
                                    const std::int32_t* channelMapping, bool flag,
                                    ColorSpace* part) = 0;
   virtual void outpixend(proofimghan* handler) = 0;
+  // Tells the backend's row handler that the rows it still lacks will not
+  // come (AbandonImage); a backend that makes them up then does not.
+  virtual void outpixabandon(proofimghan*) {}
   virtual int outpixrow(proofimghan* handler, const std::uint8_t* row, int samplesPerRow,
                         int channels) = 0;
   virtual std::optional<std::shared_ptr<seppdftyp>> GetSeparationPdf();
@@ -116,6 +119,9 @@ class genproof : public illtransform {
   virtual int WritePaintColor(std::uint16_t paint, int pass);
   virtual int OutputPlacedEPS(TavDB::Object* object) = 0;
   virtual int OutputPlacedJob(TavDB::Object* object);
+  // A placed TIFF or JPEG picture, read row by row: 0 written, 2 no memory
+  // for a row, -2 cancelled, 4 no file named. A file that is gone or cannot
+  // be read throws TavSys::Error (PictureFileMissing, PictureUnreadable).
   virtual int OutputPlacedPixels(TavDB::Object* object);
   virtual int OutputPlacedPDF(TavDB::Object* object);
   virtual int OutputPlacedPicture(TavDB::Object* object, const paityp* paint);
@@ -197,6 +203,9 @@ class genproof : public illtransform {
   // Writes the rows the downsamplers still owe, frees them and ends the image
   // (outpixend, also for a null handler).
   void EndImage(proofimghan* handler);
+  // Ends an image whose source failed: no rows are made up for it (its file
+  // is given up), however many it declared.
+  void AbandonImage(proofimghan* handler);
   // The image matrix (a b c d e f, in points, per pixel) of a placed
   // picture's or map's placement, for its stored size in pixels.
   void GetPictureMatrix(const paityp* paint, double& a, double& b, double& c, double& d,

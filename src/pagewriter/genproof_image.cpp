@@ -169,6 +169,12 @@ void genproof::EndImage(proofimghan* handler) {
   if (handler != nullptr) outpixend(handler);
 }
 
+void genproof::AbandonImage(proofimghan* handler) {
+  if (handler != nullptr) outpixabandon(handler);
+  mImageRowsDue = mImageRowsWritten;
+  EndImage(handler);
+}
+
 // ---- placed pixel pictures ---------------------------------------------------
 
 // The placement gives the corner of the first pixel and the corners at the
@@ -214,27 +220,19 @@ int genproof::OutputPixelFile(TavDB::Object* object, const PixelRowConversion* c
   const TavSys::filref* file = paint != nullptr ? picfilref(mJob, paint->picture) : nullptr;
   if (file == nullptr || file->empty()) return 4;
   const std::string name = file->getNameAsUtf8();
-  auto refuse = [&](int status, const TavSys::Error* e) {
-    TavSys::debug("genproof::OutputPlacedPixels: " + (e != nullptr ? e->detail() : name));
-    TavGen::message(TavGen::kBatchError, 1, "PDF/UNSUPPORTED PICTURE TYPE", {{"__FILENAME__", name}});
-    return status;
-  };
   std::unique_ptr<TavSys::pixreatyp> reader;
   try {
     reader = std::make_unique<TavSys::pixreatyp>(file->getFullPathAsUtf8());
   } catch (const TavSys::Error& e) {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(file->getFullPathAsUtf8(), ec)) {
-      TavGen::message(TavGen::kBatchError, 1, "PDF/CANNOT OPEN PICTURE FILE", {{"__FILENAME__", name}});
-      return 4;
-    }
-    return refuse(3, &e);
+    if (!std::filesystem::is_regular_file(file->getFullPathAsUtf8(), ec)) throw TavSys::PictureFileMissing(name);
+    throw TavSys::PictureUnreadable(name, e.detail());
   }
   const TavSys::PixelHeader& h = TavSys::pixreabeg(*reader);
   const bool layout = (h.model == TavSys::kPixelRGB && h.channels == 3) ||
                       (h.model == TavSys::kPixelCMYK && h.channels == 4) ||
                       ((h.model == TavSys::kPixelGray || h.model == TavSys::kPixelBitmap) && h.channels == 1);
-  if (!layout) return refuse(3, nullptr);
+  if (!layout) throw TavSys::PictureUnreadable(name, "a channel layout the writer cannot write");
   std::vector<std::uint8_t> row;
   try {
     row.resize(h.rowBytes());
@@ -266,9 +264,9 @@ int genproof::OutputPixelFile(TavDB::Object* object, const PixelRowConversion* c
     try {
       TavSys::pixrea(*reader, row.data());
     } catch (const TavSys::Error& e) {
-      // The rows written so far stay; the image is completed with white.
-      EndImage(handler);
-      return refuse(3, &e);
+      // The image is closed; the file that holds it is given up.
+      AbandonImage(handler);
+      throw TavSys::PictureUnreadable(name, e.detail());
     }
     const std::uint8_t* samples = row.data();
     if (conversion != nullptr) {

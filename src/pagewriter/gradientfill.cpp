@@ -4,6 +4,7 @@
 // become tiling patterns written after the page.
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "colour/colorspaces.h"
@@ -19,6 +20,7 @@
 #include "platform/kernel/job.h"
 #include "platform/kernel/mappedpicture.h"
 #include "platform/kernel/tavdb.h"
+#include "platform/messages.h"
 #include "platform/system.h"
 #include "tavpdf/PDFSettings.h"
 
@@ -503,14 +505,10 @@ bool PDFProof::PatternIsExpanded(std::uint16_t paintIndex) {
   // A tiling pattern is drawn through a tile that readers render once and
   // then paint in every ink where the cell paints, overprint or not: a cell
   // whose colours leave inks untouched would knock them out. Its tiles are
-  // written as objects instead, which leave them as they are (unless the
-  // cell holds soft masks, which only the tiling pattern repeats with it).
+  // written as objects instead, which leave them as they are.
   // The answer depends on the inks in use, which differ from plate to plate.
   auto [it, added] = mUntouchedPatterns.try_emplace(paint->pattern, false);
-  if (added) {
-    it->second = TavricLib::PatternLeavesInksUntouched(mJob, paint->pattern) &&
-                 !TavricLib::PatternHasSoftMasks(mJob, paint->pattern);
-  }
+  if (added) it->second = TavricLib::PatternLeavesInksUntouched(mJob, paint->pattern);
   return it->second;
 }
 

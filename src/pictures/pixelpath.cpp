@@ -36,14 +36,15 @@ const bool gBufferWriterInstalled = [] {
   return true;
 }();
 
-void couldNotAddImage(const std::string& why) {
-  TavSys::debug("PDFProof: " + why);
-  TavGen::message(TavGen::kBatchError, 1, "PDF/COULD NOT ADD IMAGE");
+// An image that cannot be written stops the export: a file is never
+// written with an image left out or replaced by white.
+[[noreturn]] void couldNotAddImage(const std::string& why) {
+  throw TavSys::Error(TavSys::kResultAbandoned, "PDF/COULD NOT ADD IMAGE", "PDFProof: " + why);
 }
 
 // Copies a buffered image into its stream, once however many records share
 // it. The file holds the encoded data; a file that went missing or changed
-// gives a white image of the declared size, and the user is told.
+// stops the export (a cancelled export ends without a word).
 void WriteBufferTiffStream(PDFProof& writer, PendingStream& record) {
   if (TavSys::Progress::isCanceled()) writer.SetCancelled();
   auto& tiff = static_cast<PendingStreamBufferTiff&>(record);
@@ -65,21 +66,11 @@ void WriteBufferTiffStream(PDFProof& writer, PendingStream& record) {
       std::fclose(in);
     } else {
       // A cancelled export is abandoned anyway: no message for its last image.
-      if (!TavSys::Progress::isCanceled()) {
-        couldNotAddImage("the buffered image " + record.GetName() + " is missing or incomplete");
+      if (TavSys::Progress::isCanceled()) {
+        writer.SetCancelled();
+        return;
       }
-      sink = handler.beginStream(buffer->streamDictionary);
-      if (sink != nullptr && buffer->jpegModel >= 0) {
-        PDFJpegCompressor white(buffer->jpegModel, buffer->height, buffer->width, 72, 1, buffer->quality, *sink);
-        if (white.start_compression()) white.finish_compression();
-      } else if (sink != nullptr) {
-        std::vector<std::uint8_t> white(1 << 16, buffer->whiteByte);
-        for (std::uint64_t done = 0; done < buffer->expectedBytes;) {
-          const std::size_t n = std::size_t(std::min<std::uint64_t>(white.size(), buffer->expectedBytes - done));
-          sink->PutBytes(white.data(), n);
-          done += n;
-        }
-      }
+      couldNotAddImage("the buffered image " + record.GetName() + " is missing or incomplete");
     }
     if (sink == nullptr) return;
     int status = 0;
@@ -249,7 +240,6 @@ proofimghan* PDFProof::outpixbegin(const TavSys::filref* source, const Paint*,
   if (colourModel == 8 && colorSpace == nullptr) {
     TavSys::debug("<PDFProof::outimabeg> cs == nullptr");
     couldNotAddImage("an image of ink channels came without its colour space");
-    return nullptr;
   }
   std::string name = mPictureRecordName;
   bool exists = !name.empty();
@@ -301,8 +291,6 @@ proofimghan* PDFProof::outpixbegin(const TavSys::filref* source, const Paint*,
   } catch (const std::exception& e) {
     TavSys::debug("pdf error: cannot create temporary file for tiff output!");
     couldNotAddImage(e.what());
-    buffer->filePath.clear();
-    return nullptr;
   }
   mTempOutput = std::make_unique<pdfoutfil>(mTempFile.get());
   proofimghan* handler = outimabeg(resolutionNumerator, resolutionDenominator, rows, columns, colourModel,
@@ -331,10 +319,16 @@ int PDFProof::outpixrow(proofimghan* handler, const std::uint8_t* row, int pixel
   return handler != nullptr ? handler->WriteRows(row, pixels, planes) : 1;
 }
 
+void PDFProof::outpixabandon(proofimghan* handler) {
+  if (auto* own = dynamic_cast<pdfproofimghan*>(handler)) own->Abandon();
+}
+
 void PDFProof::outpixend(proofimghan* handler) {
   bool complete = true;
+  bool abandoned = false;  // the caller stops with its own error
   if (handler != nullptr) {
     if (auto* own = dynamic_cast<pdfproofimghan*>(handler)) {
+      abandoned = own->Abandoned();
       complete = own->Finish();
       if (own->PaddedRows() > 0) {
         TavSys::debug("PDFProof::outpixend: " + std::to_string(own->PaddedRows()) + " rows of " +
@@ -376,7 +370,7 @@ void PDFProof::outpixend(proofimghan* handler) {
   }
   // Encoders drop what they hold once the export is cancelled; otherwise an
   // image that could not be completed stops the export.
-  if (!complete && !TavSys::Progress::isCanceled()) {
+  if (!complete && !abandoned && !TavSys::Progress::isCanceled()) {
     throw TavSys::Error(TavSys::kResultAbandoned, "PDF/COULD NOT ADD IMAGE", mCurrentImageName);
   }
 }

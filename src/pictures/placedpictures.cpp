@@ -62,6 +62,33 @@ bool jpegStoresInvertedCmyk(const std::string& path) {
   return false;
 }
 
+// Whether a JPEG file ends its image: an end-of-image marker after the
+// first scan. A file cut short lacks it; its data are not copied into a file
+// as they stand (viewers would fill the rest in gray).
+bool jpegIsComplete(const std::string& path) {
+  std::ifstream in(fs::u8path(path), std::ios::binary);
+  unsigned char b[4];
+  if (!in.read(reinterpret_cast<char*>(b), 2) || b[0] != 0xFF || b[1] != 0xD8) return false;
+  // Segments up to the start of the first scan: marker, length, data.
+  for (;;) {
+    if (!in.read(reinterpret_cast<char*>(b), 4) || b[0] != 0xFF) return false;
+    if (b[1] == 0xDA) break;
+    const int length = (b[2] << 8) | b[3];
+    if (length < 2 || !in.seekg(length - 2, std::ios::cur)) return false;
+  }
+  std::vector<char> block(kCopyBlock);
+  bool marker = false;  // the block before ended with 0xFF
+  while (in.read(block.data(), std::streamsize(block.size())) || in.gcount() > 0) {
+    const std::size_t n = std::size_t(in.gcount());
+    for (std::size_t i = 0; i < n; ++i) {
+      const auto c = static_cast<unsigned char>(block[i]);
+      if (marker && c == 0xD9) return true;
+      marker = c == 0xFF;
+    }
+  }
+  return false;
+}
+
 // A pixel's share of process component k (0 C .. 3 K) as its plate takes it
 // (0..255): a CMYK picture's channel, an RGB picture converted to CMYK, the
 // darkness of a gray one on Black.
@@ -180,6 +207,15 @@ int PDFProof::OutputPlacedPDF(TavDB::Object* object) {
   const Paint* paint = paipoi(mJob, paintIndex);
   const Picture* picture = paint != nullptr ? picpoi(mJob, paint->picture) : nullptr;
   if (picture == nullptr || paint->type != kPaintPicture) return 0;
+  // A page that could not be read when the job was loaded has no box to
+  // place it by and nothing to show, embedded or linked: the export stops,
+  // as the pass that embeds pages stops on it.
+  if (!picture->readError.empty()) {
+    const TavSys::filref* file = picfilref(mJob, paint->picture);
+    throw TavSys::Error(TavSys::kResultAbandoned, "PDF/CANNOT EMBED PLACED PDF", picture->readError)
+        .with("__FILENAME__", file != nullptr ? file->getNameAsUtf8() : std::string())
+        .with("__REASON__", picture->readError);
+  }
   // The page goes in as a reference form naming the file and the page. When
   // placed files are embedded (or travel with the workflow's private data),
   // the pass over the finished file replaces it by the page itself, its box
@@ -232,9 +268,7 @@ int PDFProof::OutputPlacedPixels(TavDB::Object* object) {
   const std::string path = file != nullptr ? file->getFullPathAsUtf8() : std::string();
   std::error_code ec;
   if (file == nullptr || file->empty() || !fs::is_regular_file(fs::u8path(path), ec)) {
-    TavGen::message(TavGen::kBatchError, 1, "PDF/CANNOT OPEN PICTURE FILE",
-                    {{"__FILENAME__", file != nullptr ? file->getNameAsUtf8() : std::string()}});
-    return 0;
+    throw TavSys::PictureFileMissing(file != nullptr ? file->getNameAsUtf8() : std::string());
   }
   std::string name;
   const bool found = MakePictureXObjectName(file, name);
@@ -247,9 +281,8 @@ int PDFProof::OutputPlacedPixels(TavDB::Object* object) {
       const TavSys::pixreatyp reader(path);
       width = reader.header().width;
       height = reader.header().rows;
-    } catch (const TavSys::Error&) {
-      TavGen::message(TavGen::kBatchError, 1, "PDF/UNSUPPORTED PICTURE TYPE", {{"__FILENAME__", file->getNameAsUtf8()}});
-      return 0;
+    } catch (const TavSys::Error& e) {
+      throw TavSys::PictureUnreadable(file->getNameAsUtf8(), e.detail());
     }
     m = PlacementMatrix(*paint, width, height);
   } else {
@@ -261,8 +294,7 @@ int PDFProof::OutputPlacedPixels(TavDB::Object* object) {
     height = picture->fileBox[3] - picture->fileBox[1];
     if (!(width > 0) || !(height > 0)) {
       mPreviewFlag = false;
-      TavGen::message(TavGen::kBatchError, 1, "PDF/UNSUPPORTED PICTURE TYPE", {{"__FILENAME__", file->getNameAsUtf8()}});
-      return 0;
+      throw TavSys::PictureUnreadable(file->getNameAsUtf8(), picture->readError);
     }
     mEpsOffsetX = m.a * picture->fileBox[0] + m.c * picture->fileBox[1];
     mEpsOffsetY = m.b * picture->fileBox[0] + m.d * picture->fileBox[1];
@@ -288,10 +320,7 @@ void PDFProof::OutputPictureXObject(PendingStream& pending) {
   const std::string path = file != nullptr ? file->getFullPathAsUtf8() : std::string();
   const std::string fileName = file != nullptr ? file->getNameAsUtf8() : std::string();
   std::error_code ec;
-  if (file == nullptr || file->empty() || !fs::is_regular_file(fs::u8path(path), ec)) {
-    TavGen::message(TavGen::kBatchError, 1, "PDF/CANNOT OPEN PICTURE FILE", {{"__FILENAME__", fileName}});
-    return;
-  }
+  if (file == nullptr || file->empty() || !fs::is_regular_file(fs::u8path(path), ec)) throw TavSys::PictureFileMissing(fileName);
   // The picture goes into a stream of its own at once: the page's own
   // writer closes its content stream around it (the page goes on in a
   // further content stream), so that its data are written once, never
@@ -320,9 +349,8 @@ void PDFProof::OutputPictureXObject(PendingStream& pending) {
   std::unique_ptr<TavSys::pixreatyp> reader;
   try {
     reader = std::make_unique<TavSys::pixreatyp>(path);
-  } catch (const TavSys::Error&) {
-    TavGen::message(TavGen::kBatchError, 1, "PDF/UNSUPPORTED PICTURE TYPE", {{"__FILENAME__", fileName}});
-    return;
+  } catch (const TavSys::Error& e) {
+    throw TavSys::PictureUnreadable(fileName, e.detail());
   }
   const TavSys::PixelHeader h = reader->header();
   const bool jpeg = reader->isJpeg();
@@ -330,10 +358,7 @@ void PDFProof::OutputPictureXObject(PendingStream& pending) {
   const bool layout = (h.model == TavSys::kPixelRGB && h.channels == 3) ||
                       (h.model == TavSys::kPixelCMYK && h.channels == 4) ||
                       ((h.model == TavSys::kPixelGray || h.model == TavSys::kPixelBitmap) && h.channels == 1);
-  if (!layout) {
-    TavGen::message(TavGen::kBatchError, 1, "PDF/UNSUPPORTED PICTURE TYPE", {{"__FILENAME__", fileName}});
-    return;
-  }
+  if (!layout) throw TavSys::PictureUnreadable(fileName, "a channel layout the writer cannot write");
   // An OPI server puts the picture in: inside its OPI form without embedded
   // images one mid-gray pixel over the whole picture stands for it.
   if (mInsideOpiForm && mSettings.EmbedImages == 0) {
@@ -350,6 +375,9 @@ void PDFProof::OutputPictureXObject(PendingStream& pending) {
   // A JPEG file goes in as it stands when JPEG compression is asked for.
   const bool passThrough = jpeg && GetImageCompression(false) >= 25 && mImageMode == 0 && h.width <= kMaxJpegSide &&
                            h.rows <= kMaxJpegSide;
+  if (passThrough && !jpegIsComplete(path)) {
+    throw TavSys::PictureUnreadable(fileName, "the JPEG data end before the image does");
+  }
   auto copyJpeg = [&](int model, bool decode, ColorSpace* space) {
     mJpegPassThrough = true;
     const int resolution = h.resolution > 0 ? int(std::lround(h.resolution)) : 72;
@@ -452,10 +480,8 @@ void PDFProof::WritePostScriptXObject(const Paint& paint, const std::string& pat
   TavKernel::EpsHeader header;
   try {
     header = TavKernel::ReadEpsHeader(fs::u8path(path));
-  } catch (const TavSys::Error&) {
-    TavGen::message(TavGen::kBatchError, 1, "PDF/UNSUPPORTED PICTURE TYPE",
-                    {{"__FILENAME__", fs::u8path(path).filename().string()}});
-    return;
+  } catch (const TavSys::Error& e) {
+    throw TavSys::PictureUnreadable(fs::u8path(path).filename().string(), e.detail());
   }
   const double width = header.urx - header.llx, height = header.ury - header.lly;
   TavDB::tv_matrixtyp<double> m = pointPlacement(*this, paint, *picture);

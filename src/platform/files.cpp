@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,7 +9,11 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <random>
+#include <regex>
+#include <set>
+#include <utility>
 
 #include "platform/tav_error.h"
 
@@ -129,8 +134,53 @@ fs::path folderOf(const fs::path& file) {
 
 }  // namespace
 
+namespace {
+
+// The process number in a temporary's name, or 0 when the name is not one
+// of ours: ".<name>.<tag>-<pid>-<n>-<n>.tmp" for files, "tavpdf-<pid>-<n>-<n>"
+// for folders.
+pid_t temporaryOwner(const std::string& name, bool folder) {
+  static const std::regex kFile(R"(^\..*\.[a-z]+-([0-9]{1,9})-[0-9]+-[0-9]+\.tmp$)");
+  static const std::regex kFolder(R"(^tavpdf-([0-9]{1,9})-[0-9]+-[0-9]+$)");
+  std::smatch m;
+  if (!std::regex_match(name, m, folder ? kFolder : kFile)) return 0;
+  return pid_t(std::stol(m[1].str()));
+}
+
+}  // namespace
+
+void SweepStaleTemporaries(const fs::path& folder) {
+  static std::mutex lock;
+  static std::set<fs::path> swept;
+  std::error_code ec;
+  const fs::path where = fs::weakly_canonical(folder, ec);
+  {
+    const std::lock_guard<std::mutex> guard(lock);
+    if (!swept.insert(ec ? folder : where).second) return;
+  }
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.empty() || (name.front() != '.' && !name.starts_with("tavpdf-"))) continue;
+    struct stat info {};
+    if (::lstat(it->path().c_str(), &info) != 0 || info.st_uid != ::geteuid()) continue;
+    const bool isFolder = S_ISDIR(info.st_mode);
+    if (!isFolder && !S_ISREG(info.st_mode)) continue;
+    const pid_t owner = temporaryOwner(name, isFolder);
+    // A process that is still there (or that this user cannot ask about)
+    // may be writing it.
+    if (owner <= 0 || owner == ::getpid() || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
+    std::error_code ignored;
+    if (isFolder) {
+      fs::remove_all(it->path(), ignored);
+    } else {
+      fs::remove(it->path(), ignored);
+    }
+  }
+}
+
 fs::path uniqueSiblingPath(const fs::path& near, std::string_view tag) {
   const fs::path dir = folderOf(near);
+  SweepStaleTemporaries(dir);
   // The target's name is borrowed only in part, so that the temporary name
   // stays within the file system's name limit (255 bytes) even when the
   // target's own name nearly reaches it; the cut keeps UTF-8 characters whole.
@@ -194,6 +244,11 @@ OutputFile::~OutputFile() {
 
 void OutputFile::openTemporary(const fs::path& folder) {
   folder_ = folder;
+  // What a killed run left where this run writes: beside the target, and
+  // in the temporary folder that every export may use.
+  SweepStaleTemporaries(folder);
+  std::error_code ec;
+  if (const fs::path temporary = fs::temp_directory_path(ec); !ec) SweepStaleTemporaries(temporary);
 #ifdef O_TMPFILE
   fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
   if (fd_ >= 0) return;
@@ -249,6 +304,25 @@ void OutputFile::reopenLinked() {
   if (fd < 0) fail(errno);
   ::close(fd_);
   fd_ = fd;
+}
+
+fs::path OutputFile::readablePath() {
+  if (inPlace_ || !linked_.empty() || fd_ < 0) return linkedPath();
+  const fs::path self = "/proc/self/fd/" + std::to_string(fd_);
+  std::error_code ec;
+  if (!fs::exists(self, ec)) return linkedPath();
+  return self;
+}
+
+void OutputFile::takeOver(OutputFile& other) {
+  discard();
+  target_ = other.target_;
+  folder_ = other.folder_;
+  fd_ = std::exchange(other.fd_, -1);
+  linked_ = std::exchange(other.linked_, fs::path());
+  inPlace_ = other.inPlace_;
+  staged_ = other.staged_;
+  committed_ = false;
 }
 
 void OutputFile::closeKeepingName() {
@@ -312,6 +386,7 @@ TempFolder::TempFolder(const fs::path& parent) {
   std::error_code ec;
   fs::path base = parent.empty() ? fs::temp_directory_path(ec) : parent;
   if (ec) base = "/tmp";
+  SweepStaleTemporaries(base);
   for (int attempt = 0; attempt < 16; ++attempt) {
     fs::path candidate = base / ("tavpdf-" + randomTag());
     if (fs::create_directory(candidate, ec)) {

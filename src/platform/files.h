@@ -113,6 +113,15 @@ class OutputFile {
   // on the new file. Nothing for an output written in place. Throws
   // TavSys::Error.
   void reopenLinked();
+  // A name the file written so far can be read by without giving it a name
+  // in its folder: the open file's name under /proc while it has none of
+  // its own (linkedPath() where there is no /proc).
+  std::filesystem::path readablePath();
+  // The output takes the place of this one's file (a pass over the written
+  // file made it): this one's file goes, as if discarded, and this output
+  // goes on with the other's; the other is left empty.
+  void takeOver(OutputFile& other);
+  bool staged() const { return staged_; }
   // Flushes the complete file to disk and closes its descriptor, the file
   // keeping its temporary name until commit(): for a writer that holds many
   // complete files until it commits them all (that name then remains after
@@ -143,10 +152,19 @@ class OutputFile {
 // in place unless staged.
 bool isDeviceOrPipe(const std::filesystem::path& path);
 
-// A unique name for a temporary file next to `near` (not created).
+// A unique name for a temporary file next to `near` (not created):
+// ".<name>.<tag>-<pid>-<random>-<count>.tmp".
 std::filesystem::path uniqueSiblingPath(const std::filesystem::path& near, std::string_view tag);
 
-// A folder of temporary files, removed with everything in it on destruction.
+// Removes what a run of this program that was killed left in `folder`:
+// temporary files named as uniqueSiblingPath names them and folders named as
+// TempFolder names them, whose process is gone and which belong to this
+// user. Each folder is looked at once per process; every writer of
+// temporaries calls it for the folder it writes in. Never throws.
+void SweepStaleTemporaries(const std::filesystem::path& folder);
+
+// A folder of temporary files, removed with everything in it on destruction:
+// "tavpdf-<pid>-<random>-<count>".
 class TempFolder {
  public:
   // Creates a fresh folder under `parent` (the system temporary folder when empty).

@@ -70,6 +70,22 @@ char* formatReal(char* out, double value) {
   if (value == std::trunc(value) && std::fabs(value) < 9.0e15) {
     return formatInteger(out, static_cast<long long>(value));
   }
+  // Tenths, the usual form of coordinates in points: a value whose tenfold
+  // is a whole number k below 10^9 lies within 6e-9 of k/10, so its
+  // millionths are those of k/10 (no rounding tie lies that close).
+  const double tenths = value * 10;
+  if (std::fabs(tenths) < 1e9 && tenths == std::trunc(tenths)) {
+    long long k = static_cast<long long>(tenths);
+    if (k % 10 == 0) return formatInteger(out, k / 10);
+    if (k < 0) {
+      *out++ = '-';
+      k = -k;
+    }
+    out = formatInteger(out, k / 10);
+    *out++ = '.';
+    *out++ = static_cast<char>('0' + k % 10);
+    return out;
+  }
   // Every double of smaller magnitude that is not integral is written by
   // integer arithmetic, giving the very text of the general path below.
   if (std::fabs(value) < 0x1p52) return formatMillionths(out, value);

@@ -120,6 +120,14 @@ MessageService& MessageService::instance() {
 void MessageService::show(Message message) {
   if (disabledDepth_ > 0) return;
   message.reporter = TavricCore::CurrentReporter();
+  deliver(message, holds_.size());
+}
+
+void MessageService::deliver(const Message& message, std::size_t holdLevels) {
+  if (holdLevels > 0 && message.severity <= kWarning) {
+    holds_[holdLevels - 1]->push_back(message);
+    return;
+  }
   messages_.push_back(message);
   // Receivers may remove themselves while being called: walk a copy.
   const auto receivers = receivers_;
@@ -153,6 +161,30 @@ void message(int severity, int volatility, std::string_view key,
 
 ScopedMessagesDisabler::ScopedMessagesDisabler() { ++MessageService::instance().disabledDepth_; }
 ScopedMessagesDisabler::~ScopedMessagesDisabler() { --MessageService::instance().disabledDepth_; }
+
+HeldMessages::HeldMessages() { MessageService::instance().holds_.push_back(&held_); }
+
+HeldMessages::~HeldMessages() { end(); }
+
+void HeldMessages::end() {
+  if (!live_) return;
+  live_ = false;
+  auto& holds = MessageService::instance().holds_;
+  std::erase(holds, &held_);
+}
+
+void HeldMessages::release() {
+  if (!live_) return;
+  MessageService& service = MessageService::instance();
+  // The hold's place among the live ones: its messages go to the hold
+  // around it, or out.
+  const auto at = std::find(service.holds_.begin(), service.holds_.end(), &held_);
+  const auto outer = static_cast<std::size_t>(at - service.holds_.begin());
+  end();
+  std::vector<Message> held = std::move(held_);
+  held_.clear();
+  for (const Message& m : held) service.deliver(m, outer);
+}
 
 MessageCapture::MessageCapture()
     : handle_(MessageService::instance().addReceiver(

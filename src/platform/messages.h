@@ -70,7 +70,12 @@ class MessageService {
 
  private:
   friend class ScopedMessagesDisabler;
+  friend class HeldMessages;
+  // Gives a message to the receivers (or to the innermost hold), its
+  // reporter stamped already.
+  void deliver(const Message& message, std::size_t holdLevels);
   std::vector<Message> messages_;
+  std::vector<std::vector<Message>*> holds_;  // not owned: the live HeldMessages, outermost first
   std::vector<std::pair<int, Receiver>> receivers_;
   int nextHandle_ = 1;
   int disabledDepth_ = 0;
@@ -90,6 +95,26 @@ class ScopedMessagesDisabler {
   ~ScopedMessagesDisabler();
   ScopedMessagesDisabler(const ScopedMessagesDisabler&) = delete;
   ScopedMessagesDisabler& operator=(const ScopedMessagesDisabler&) = delete;
+};
+
+// Holds back the warnings and information messages shown while it lives:
+// they tell about a file being written, and are worth showing only when the
+// file is. release() shows them, in their order; without it they are dropped
+// when the hold ends. Errors pass at once. Holds nest: a released hold hands
+// its messages to the hold around it.
+class HeldMessages {
+ public:
+  HeldMessages();
+  ~HeldMessages();
+  HeldMessages(const HeldMessages&) = delete;
+  HeldMessages& operator=(const HeldMessages&) = delete;
+
+  void release();
+
+ private:
+  void end();
+  std::vector<Message> held_;
+  bool live_ = true;
 };
 
 // Records messages for the time of a scope; tests use it to look at what an

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <set>
 #include <utility>
 
 #include <qpdf/Buffer.hh>
@@ -155,6 +157,20 @@ GAStream::GAStream(GADoc& doc, const GADict& dictionary, GInStream& data, bool f
   doc.SetDirty();
 }
 
+GAStream::GAStream(GADoc& doc, const GADict& dictionary, const std::function<void(Pipeline&)>& produce) {
+  Pl_Buffer collected("stream data");
+  Pl_Flate deflate("stream deflate", &collected, Pl_Flate::a_deflate);
+  produce(deflate);
+  mHandle = doc.Qpdf().newStream();
+  QPDFObjectHandle dict = mHandle.getDict();
+  for (const std::string& key : dictionary.Keys()) {
+    if (key == "Length" || key == "Filter" || key == "DecodeParms") continue;
+    dict.replaceKey(slash(key), dictionary.Get(key).Handle());
+  }
+  mHandle.replaceStreamData(collected.getBufferSharedPointer(), nameObject("FlateDecode"), QPDFObjectHandle::newNull());
+  doc.SetDirty();
+}
+
 std::string GAStream::GetDecodedData() const {
   Pl_Buffer collected("decoded data");
   bool ok = false;
@@ -199,14 +215,51 @@ GADoc::GADoc(const fs::path& path) : mPath(path), mQpdf(std::make_unique<QPDF>()
 
 GADoc::~GADoc() = default;
 
+namespace {
+
+// The page tree walked before qpdf gathers its pages (which copies a page
+// listed twice, and would spend time and memory on every entry a hostile
+// file lists): a tree of more entries than a placed file may have, or one
+// that holds itself, is refused at once.
+void checkPageTree(QPDF& qpdf, const fs::path& path) {
+  QPDFObjectHandle root = qpdf.getRoot().getKey("/Pages");
+  std::set<QPDFObjGen> nodes;
+  std::vector<std::pair<QPDFObjectHandle, int>> todo{{root, 0}};
+  std::size_t entries = 0;
+  while (!todo.empty()) {
+    auto [node, depth] = todo.back();
+    todo.pop_back();
+    if (!node.isDictionary()) continue;
+    QPDFObjectHandle kids = node.getKey("/Kids");
+    if (!kids.isArray()) continue;
+    if (node.isIndirect() && !nodes.insert(node.getObjGen()).second) {
+      throw readError(path, "its page tree holds itself");
+    }
+    if (depth > GADoc::kMaxPageTreeDepth) throw readError(path, "its page tree is nested too deep");
+    const int n = kids.getArrayNItems();
+    entries += std::size_t(std::max(n, 0));
+    if (entries > GADoc::kMaxPageTreeEntries) {
+      throw readError(path, "its page tree lists more than " + std::to_string(GADoc::kMaxPageTreeEntries) +
+                                " pages");
+    }
+    for (int i = 0; i < n; ++i) todo.emplace_back(kids.getArrayItem(i), depth + 1);
+  }
+}
+
+}  // namespace
+
 int GADoc::GetNumPages() {
   if (!mPagesRead) {
     try {
+      checkPageTree(*mQpdf, mPath);
       QPDFPageDocumentHelper pages(*mQpdf);
       // A page takes its resources, boxes and rotation from the page tree
       // when it has none of its own: they become its own entries.
       pages.pushInheritedAttributesToPage();
       for (QPDFPageObjectHelper& p : pages.getAllPages()) mPages.push_back(p.getObjectHandle());
+    } catch (const TavSys::Error&) {
+      ReportWarnings();
+      throw;
     } catch (const std::exception& e) {
       ReportWarnings();
       throw readError(mPath, e.what());
@@ -262,10 +315,81 @@ class OutputFilePipeline : public Pipeline {
   std::string mBlock;
 };
 
+// Whether qpdf writes a '#' in a name as "#23" (this qpdf writes it as it is,
+// which readers take for the start of an escape).
+bool writerEscapesNumberSign() {
+  static const bool escapes = QPDFObjectHandle::newName("/a#b").unparse() == "/a#23b";
+  return escapes;
+}
+
+// "#" in a name as the escape "#23" that the writer leaves as it stands.
+std::string escapedNumberSigns(const std::string& name) {
+  std::string out;
+  out.reserve(name.size() + 4);
+  for (char c : name) {
+    if (c == '#') {
+      out += "#23";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// Every name and dictionary key holding '#' in the document, in the form
+// that reaches the file as "#23". The objects change, so this is done only
+// right before the document is written.
+void escapeNumberSignsInNames(QPDF& qpdf) {
+  std::set<QPDFObjGen> seen;
+  std::vector<QPDFObjectHandle> stack{qpdf.getTrailer()};
+  for (QPDFObjectHandle& o : qpdf.getAllObjects()) stack.push_back(o);
+  auto fixed = [](QPDFObjectHandle value) -> std::optional<QPDFObjectHandle> {
+    if (!value.isName() || value.getName().find('#') == std::string::npos) return std::nullopt;
+    return QPDFObjectHandle::newName(escapedNumberSigns(value.getName()));
+  };
+  while (!stack.empty()) {
+    QPDFObjectHandle o = stack.back();
+    stack.pop_back();
+    if (o.isIndirect() && !seen.insert(o.getObjGen()).second) continue;
+    QPDFObjectHandle dict = o.isStream() ? o.getDict() : o;
+    if (dict.isDictionary()) {
+      for (const std::string& key : dict.getKeys()) {
+        QPDFObjectHandle value = dict.getKey(key);
+        const std::optional<QPDFObjectHandle> name = fixed(value);
+        if (name) value = *name;
+        if (key.find('#') != std::string::npos) {
+          dict.removeKey(key);
+          dict.replaceKey(escapedNumberSigns(key), value);
+        } else if (name) {
+          dict.replaceKey(key, value);
+        }
+        if (!value.isIndirect() && (value.isDictionary() || value.isArray())) stack.push_back(value);
+      }
+    } else if (o.isArray()) {
+      for (int i = 0; i < o.getArrayNItems(); ++i) {
+        QPDFObjectHandle value = o.getArrayItem(i);
+        if (auto name = fixed(value)) o.setArrayItem(i, *name);
+        if (!value.isIndirect() && (value.isDictionary() || value.isArray())) stack.push_back(value);
+      }
+    }
+  }
+}
+
 }  // namespace
+
+PassFile PassFile::AtPath(const fs::path& file) {
+  fs::path folder = file.parent_path();
+  return {file, folder.empty() ? fs::path(".") : folder, [file](GADoc& doc) { doc.Save(file); }};
+}
 
 void GADoc::Save(const fs::path& path) {
   TavSys::OutputFile out(path);
+  Save(out);
+  out.commit();
+}
+
+void GADoc::Save(TavSys::OutputFile& out) {
+  const fs::path path = out.target();
   OutputFilePipeline sink(out);
   try {
     QPDFWriter writer(*mQpdf);
@@ -278,6 +402,7 @@ void GADoc::Save(const fs::path& path) {
     // The file's identity follows its content, so that the same export gives
     // the same bytes.
     writer.setDeterministicID(true);
+    if (!writerEscapesNumberSign()) escapeNumberSignsInNames(*mQpdf);
     writer.write();
   } catch (const TavSys::Error&) {
     throw;
@@ -288,7 +413,6 @@ void GADoc::Save(const fs::path& path) {
   }
   ReportWarnings();
   sink.finish();
-  out.commit();
 }
 
 GAObject CloneInto(GADoc& into, GADoc& from, const GAObject& object) {

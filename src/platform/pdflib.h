@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -29,7 +30,12 @@
 class JSON;
 #endif
 #include <qpdf/QPDF.hh>
+#include <qpdf/Pipeline.hh>
 #include <qpdf/QPDFObjectHandle.hh>
+
+namespace TavSys {
+class OutputFile;
+}
 
 class GADoc;
 class GADict;
@@ -177,6 +183,10 @@ class GAStream : public GAObject {
   // of `data` (read to its end). With `flate` the bytes are stored
   // Flate-encoded (the dictionary's own Filter and DecodeParms are replaced).
   GAStream(GADoc& doc, const GADict& dictionary, GInStream& data, bool flate);
+  // The same with the bytes that `produce` writes into the pipeline it is
+  // given, stored Flate-encoded as they come: memory holds the encoded data
+  // only, however long the decoded data are.
+  GAStream(GADoc& doc, const GADict& dictionary, const std::function<void(Pipeline&)>& produce);
 
   // The stream's data with every standard filter undone. Throws TavSys::Error
   // when a filter cannot be undone or the data cannot be read.
@@ -211,6 +221,12 @@ class GADoc {
   GADoc& operator=(const GADoc&) = delete;
 
   const std::filesystem::path& GetPath() const { return mPath; }
+  // The pages. A page tree listing more than kMaxPageTreeEntries pages (all
+  // its nodes' Kids together), nested deeper than kMaxPageTreeDepth or
+  // holding itself is refused (the error of the constructor) before its
+  // pages are gathered.
+  static constexpr std::size_t kMaxPageTreeEntries = 100000;
+  static constexpr int kMaxPageTreeDepth = 256;
   int GetNumPages();
   // A page by index; throws TavSys::Error (same key) outside 0..count-1.
   GOPage GetPage(int index);
@@ -226,6 +242,9 @@ class GADoc {
   // complete, so that a failure leaves the file as it was. Stream data are
   // kept as they are. Throws TavSys::Error.
   void Save(const std::filesystem::path& path);
+  // Writes the document into an output that the caller commits (or gives
+  // up). Throws TavSys::Error.
+  void Save(TavSys::OutputFile& output);
 
   // Passes qpdf's collected warnings to the installed reporter.
   void ReportWarnings();
@@ -239,6 +258,18 @@ class GADoc {
   std::vector<QPDFObjectHandle> mPages;
   bool mPagesRead = false;
   bool mDirty = false;
+};
+
+// A complete file that a pass reads and may write again: `path` opens it
+// for reading (for a file without a name yet, a name of the open file under
+// /proc), names relative to it start in `folder`, and `save` puts a document
+// in its place.
+struct PassFile {
+  std::filesystem::path path;
+  std::filesystem::path folder;
+  std::function<void(GADoc&)> save;
+  // A file of its own name, saved under that name.
+  static PassFile AtPath(const std::filesystem::path& file);
 };
 
 // Copies an object of another document into `into`, with every object it

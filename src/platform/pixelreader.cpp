@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <jpeglib.h>
+#include <jerror.h>
 #include <tiffio.h>
 
 #include "platform/tav_error.h"
@@ -93,6 +94,10 @@ class TiffSource final : public pixreatyp::Source {
       fail("the picture has no size");
     }
     if (width > 0x7FFFFFFF || rows > 0x7FFFFFFF) fail("the picture is too large");
+    if (std::uint64_t(width) * rows > pixreatyp::kMaxPixels) {
+      fail("the picture claims " + std::to_string(width) + " x " + std::to_string(rows) +
+           " pixels, more than a picture may have");
+    }
     TIFFGetFieldDefaulted(tif_.get(), TIFFTAG_BITSPERSAMPLE, &bits);
     TIFFGetFieldDefaulted(tif_.get(), TIFFTAG_SAMPLESPERPIXEL, &spp);
     TIFFGetFieldDefaulted(tif_.get(), TIFFTAG_PLANARCONFIG, &planar);
@@ -159,6 +164,8 @@ class TiffSource final : public pixreatyp::Source {
       if (unit == RESUNIT_CENTIMETER) h.resolution = sensibleResolution(x * 2.54);
     }
 
+    checkDataCanHoldTheRows(compression, std::uint64_t(rawRowBytes_) * rows);
+
     tiled_ = TIFFIsTiled(tif_.get()) != 0;
     if (tiled_) {
       std::uint32_t tw = 0, th = 0;
@@ -181,6 +188,29 @@ class TiffSource final : public pixreatyp::Source {
       const tmsize_t scan = TIFFScanlineSize(tif_.get());
       if (scan <= 0 || std::size_t(scan) < rawRowBytes_) fail("damaged strip layout");
       scan_.resize(std::size_t(scan));
+    }
+  }
+
+  // A file too small to hold the rows it claims, even at the best its
+  // compression can do, claims a size it does not have: it is refused before
+  // a row is read. (The file's own size is the measure: libtiff makes up the
+  // byte counts of a single uncompressed strip from the rows.)
+  void checkDataCanHoldTheRows(std::uint16_t compression, std::uint64_t rawBytes) {
+    std::uint64_t ratio = 0;  // at most this many raw bytes per stored byte
+    switch (compression) {
+      case COMPRESSION_NONE: ratio = 1; break;
+      case COMPRESSION_PACKBITS: ratio = 64; break;
+      case COMPRESSION_ADOBE_DEFLATE:
+      case COMPRESSION_DEFLATE: ratio = 1100; break;
+      case COMPRESSION_LZW: ratio = 4096; break;
+      default: return;  // no bound known: the pixel limit holds
+    }
+    std::error_code ec;
+    const std::uintmax_t stored = std::filesystem::file_size(path_, ec);
+    if (ec) return;
+    if (std::uint64_t(stored) < rawBytes / ratio) {
+      fail("the file (" + std::to_string(stored) + " bytes) cannot hold the " + std::to_string(rawBytes) +
+           " bytes of the rows it claims");
     }
   }
 
@@ -248,6 +278,7 @@ struct JpegErrorManager {
   jpeg_error_mgr base;
   std::jmp_buf jump;
   char message[JMSG_LENGTH_MAX];
+  bool damaged = false;  // a warning of lost pixels was given
 };
 
 void jpegErrorExit(j_common_ptr info) {
@@ -257,6 +288,18 @@ void jpegErrorExit(j_common_ptr info) {
 }
 
 void jpegNoOutput(j_common_ptr) {}
+
+// Warnings that mean pixels were lost (libjpeg fills them in gray and goes
+// on): the file is damaged. Others (extra bytes between segments) are not.
+void jpegWarning(j_common_ptr info, int level) {
+  if (level != -1) return;
+  const int code = info->err->msg_code;
+  if (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER || code == JWRN_MUST_RESYNC) {
+    auto* manager = reinterpret_cast<JpegErrorManager*>(info->err);
+    if (!manager->damaged) info->err->format_message(info, manager->message);
+    manager->damaged = true;
+  }
+}
 
 // Released also when the header is refused (the reader's constructor throws).
 struct JpegState {
@@ -303,6 +346,7 @@ class JpegSource final : public pixreatyp::Source {
     state_.info.err = jpeg_std_error(&state_.error.base);
     state_.error.base.error_exit = jpegErrorExit;
     state_.error.base.output_message = jpegNoOutput;
+    state_.error.base.emit_message = jpegWarning;
     state_.error.message[0] = 0;
     state_.file = std::fopen(path.c_str(), "rb");
     if (state_.file == nullptr) refuse(path, "the file cannot be opened");
@@ -323,7 +367,7 @@ class JpegSource final : public pixreatyp::Source {
   }
 
   void readRow(std::uint8_t* row) override {
-    if (jpegReadLine(&state_, row) != 0) {
+    if (jpegReadLine(&state_, row) != 0 || state_.error.damaged) {
       refuse(path_, std::string("damaged JPEG data (") + state_.error.message + ")");
     }
     if (invert_) {
@@ -367,6 +411,15 @@ void pixreatyp::readRow(std::uint8_t* row) {
   if (next_ >= header_.rows) refuse(path_, "read past the last row");
   source_->readRow(row);
   ++next_;
+}
+
+Error PictureUnreadable(const std::string& fileName, const std::string& why) {
+  return Error(kResultAbandoned, kUnsupported, fileName + ": " + why).with("__FILENAME__", fileName);
+}
+
+Error PictureFileMissing(const std::string& fileName) {
+  return Error(kResultAbandoned, "PDF/CANNOT OPEN PICTURE FILE", fileName + ": the file is missing")
+      .with("__FILENAME__", fileName);
 }
 
 const PixelHeader& pixreabeg(const pixreatyp& reader) { return reader.header(); }

@@ -11,13 +11,16 @@
 // alpha channels are left out.
 //
 // A file that cannot be read as such a picture (damaged, truncated, a layout
-// not listed above) gives TavSys::Error with the key
+// not listed above, more pixels than kMaxPixels, or pixel data that cannot
+// hold the rows the file claims) gives TavSys::Error with the key
 // "PDF/UNSUPPORTED PICTURE TYPE" and the file's name; reading never crashes
 // and never allocates more than the row limit below.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "platform/tav_error.h"
 
 namespace TavSys {
 
@@ -45,6 +48,9 @@ class pixreatyp {
  public:
   // The largest row (or row of tiles) a picture may ask to be held.
   static constexpr std::size_t kMaxBufferBytes = std::size_t(64) << 20;
+  // The most pixels a picture may have (65,536 x 65,536); a file claiming
+  // more is refused when it is opened.
+  static constexpr std::uint64_t kMaxPixels = std::uint64_t(1) << 32;
 
   // Opens the file and reads its header. Throws TavSys::Error (see above).
   explicit pixreatyp(const std::string& path);
@@ -78,6 +84,14 @@ void pixreaend(std::unique_ptr<pixreatyp>& reader);
 
 // Whether the file starts like a JPEG file (the bytes FF D8 FF).
 bool fileIsJPEG(const std::string& path);
+
+// The errors the writers stop on when a picture or map file cannot be
+// written: "PDF/UNSUPPORTED PICTURE TYPE" (the file cannot be read as a
+// picture; `why` goes to the developer's log) and "PDF/CANNOT OPEN PICTURE
+// FILE", both naming the file. A picture is never left out of a file that
+// is otherwise written.
+Error PictureUnreadable(const std::string& fileName, const std::string& why);
+Error PictureFileMissing(const std::string& fileName);
 
 }  // namespace TavSys
 

@@ -1,5 +1,6 @@
 #include "platform/system.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -7,6 +8,7 @@
 #include <cstring>
 #include <iostream>
 #include <limits>
+#include <vector>
 
 #include "platform/utf.h"
 
@@ -22,6 +24,7 @@ struct ProgressState {
   bool canceled = false;
   Progress::Listener listener;
   Progress::CancelHook cancelHook;
+  std::vector<const Progress*> live;  // not owned: the living progresses, outermost first
 };
 
 ProgressState& progressState() {
@@ -66,9 +69,29 @@ DebugSink setDebugSink(DebugSink sink) {
   return previous;
 }
 
-Progress::Progress(double total, std::string_view label) : total_(total), label_(label) { report(); }
+Progress::Progress(double total, std::string_view label) : total_(total), label_(label) {
+  progressState().live.push_back(this);
+  report();
+}
 
-Progress::~Progress() = default;
+Progress::~Progress() { std::erase(progressState().live, this); }
+
+void Progress::setPart(double units) { part_ = units > 0 ? units : 1; }
+
+double ReportedShare(std::string* label) {
+  // Each progress with a total divides the span its parent gave it into
+  // units; the next one down fills its part from where it stands.
+  double begin = 0, end = 1;
+  for (const Progress* p : progressState().live) {
+    if (label != nullptr && !p->label_.empty()) *label = p->label_;
+    if (!(p->total_ > 0)) continue;
+    const double unit = (end - begin) / p->total_;
+    const double at = begin + std::clamp(p->done_, 0.0, p->total_) * unit;
+    end = std::min(end, at + unit * p->part_);
+    begin = at;
+  }
+  return std::clamp(begin, 0.0, 1.0);
+}
 
 void Progress::step(double units) {
   done_ += units;
@@ -87,7 +110,11 @@ double Progress::fraction() const {
 }
 
 void Progress::report() const {
-  if (auto& l = progressState().listener) l(done_, total_, label_);
+  auto& listener = progressState().listener;
+  if (!listener) return;
+  std::string label;
+  const double share = ReportedShare(&label);
+  listener(share, 1.0, label);
 }
 
 bool Progress::isCanceled() {

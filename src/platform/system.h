@@ -18,9 +18,15 @@ DebugSink setDebugSink(DebugSink sink);
 
 // Progress and cancel of the current operation. One operation runs at a time
 // (the engine is single-threaded); the state is process-wide.
+//
+// Progresses nest: one made while another lives fills a part of it, from
+// where that one stands (one unit, or what setPart says), so that the
+// listener sees the whole operation go once from 0 to 1. The export makes
+// the outermost one and sets it complete when the file is.
 class Progress {
  public:
-  // Called with done and total work units; total may be 0 (unknown).
+  // Called with the share of the whole operation done (0..1, total 1), and
+  // the label of the innermost progress that has one.
   using Listener = std::function<void(double done, double total, std::string_view label)>;
   // Asked on every isCanceled(); returning true cancels the operation.
   using CancelHook = std::function<bool()>;
@@ -33,6 +39,11 @@ class Progress {
 
   void step(double units = 1);
   void set(double done);
+  // How many of this progress's units the next nested progress fills (1
+  // until said otherwise).
+  void setPart(double units);
+  // Names what this progress stands for from its next report on.
+  void setLabel(std::string_view label) { label_ = label; }
   double fraction() const;  // 0..1; 0 when the total is unknown
 
   static bool isCanceled();
@@ -42,11 +53,17 @@ class Progress {
   static void setCancelHook(CancelHook hook);
 
  private:
+  friend double ReportedShare(std::string* label);
   void report() const;
   double total_;
   double done_ = 0;
+  double part_ = 1;
   std::string label_;
 };
+
+// The share of the whole operation the live progresses stand at (0..1) and,
+// through `label`, the innermost label (what the listener is given).
+double ReportedShare(std::string* label = nullptr);
 
 // A point in time in whole seconds since 1970-01-01 UTC.
 class DateTime {

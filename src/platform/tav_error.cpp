@@ -16,6 +16,21 @@ Error& Error::with(std::string placeholder, std::string value) {
   return *this;
 }
 
+const std::string* Error::value(std::string_view placeholder) const noexcept {
+  for (const auto& [name, v] : placeholders_)
+    if (name == placeholder) return &v;
+  return nullptr;
+}
+
+Error& Error::set(std::string_view placeholder, std::string value) {
+  for (auto& [name, v] : placeholders_)
+    if (name == placeholder) {
+      v = std::move(value);
+      return *this;
+    }
+  return with(std::string(placeholder), std::move(value));
+}
+
 std::string Error::text() const {
   if (key_.empty()) return detail_;
   std::string t = TavCore::GetLocalizedUTF8String(key_);

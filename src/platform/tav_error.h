@@ -4,6 +4,7 @@
 // message key for the host's message service.
 #include <exception>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -32,6 +33,10 @@ class Error : public std::exception {
   }
   // Adds a placeholder ("__SEPNAME1__") and its value for the message text.
   Error& with(std::string placeholder, std::string value);
+  // The value of a placeholder, or null when the error has none.
+  const std::string* value(std::string_view placeholder) const noexcept;
+  // Gives a placeholder a value, replacing the one it had.
+  Error& set(std::string_view placeholder, std::string value);
 
   // The localized text with the placeholders replaced.
   std::string text() const;

@@ -1,5 +1,9 @@
 // tavpdf check as a user runs it: exit status, what it prints, and that a bad
 // job leaves the folder as it was.
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -104,9 +108,21 @@ TEST(CheckCommand, CommandLineErrorsExitTwo) {
   EXPECT_NE(r.out.find("jobs"), std::string::npos) << r.out;
 }
 
+// The percentages a progress bar showed, in order.
+static std::vector<int> barPercentages(const std::string& terminal) {
+  std::vector<int> shown;
+  for (std::size_t at = terminal.find("] "); at != std::string::npos; at = terminal.find("] ", at + 2)) {
+    const std::size_t digits = at + 2, end = terminal.find('%', digits);
+    if (end == std::string::npos || end - digits > 3) continue;
+    shown.push_back(std::stoi(terminal.substr(digits, end - digits)));
+  }
+  return shown;
+}
+
 // The progress bar is drawn on a terminal only, never under CI; in
-// separated output it names the plate, and each plate's bar ends at 100 %
-// (cleared); a message printed meanwhile gets a line of its own.
+// separated output it names the plate; it shows the whole export, going up
+// only, and reaches 100 % once, when the file is complete (that line stays);
+// a message printed meanwhile gets a line of its own.
 TEST(CommandLine, ProgressBarOnlyOnATerminalAndNotUnderCI) {
   tavtest::TestFolder dir;
   const std::string job = (tavtest::sourceDir() / "examples" / "label.json").string();
@@ -119,9 +135,14 @@ TEST(CommandLine, ProgressBarOnlyOnATerminalAndNotUnderCI) {
   EXPECT_THAT(terminal.out, ::testing::HasSubstr("\rPlate 8 of 8 ["));
   EXPECT_THAT(terminal.out, ::testing::Not(::testing::HasSubstr("\rOutput [")));
   EXPECT_THAT(terminal.out, ::testing::HasSubstr("\r\033[Kwarning: PDF/USED DEFAULT SCREENING"));
-  // The last bar is gone before the warnings at the end and the file name.
+  // The warnings about the file, then the complete bar, then the file name.
+  EXPECT_THAT(terminal.out, ::testing::EndsWith("] 100%\033[K\r\n" + (dir / "l.pdf").string() + "\r\n"));
+  const std::vector<int> shown = barPercentages(terminal.out);
+  ASSERT_GT(shown.size(), 8u) << terminal.out;
+  EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end())) << ::testing::PrintToString(shown);
+  EXPECT_EQ(std::count(shown.begin(), shown.end(), 100), 1) << ::testing::PrintToString(shown);
+  EXPECT_LT(terminal.out.rfind("\nwarning: "), terminal.out.find("] 100%"));
   EXPECT_THAT(terminal.out, ::testing::Not(::testing::HasSubstr("PDF/NOT WRITTEN YET")));
-  EXPECT_THAT(terminal.out, ::testing::EndsWith("%\r\033[K" + (dir / "l.pdf").string() + "\r\n"));
 
   const auto underCi = tavtest::runProcess({"env", "CI=1", "script", "-qec", run, "/dev/null"});
   EXPECT_EQ(underCi.exitCode, 0) << underCi.describe();
@@ -129,4 +150,45 @@ TEST(CommandLine, ProgressBarOnlyOnATerminalAndNotUnderCI) {
   const auto piped = tavtest::runTavpdf({"export", job, "-o", (dir / "p.pdf").string()});
   EXPECT_EQ(piped.exitCode, 0) << piped.describe();
   EXPECT_THAT(piped.err, ::testing::Not(::testing::HasSubstr("Output [")));
+}
+
+// With a flavour, check exports each job into a temporary folder of its own
+// and lists what the export refuses, each refusal naming its object; a job
+// the flavour takes passes. Nothing is left behind; an unknown flavour is a
+// bad command line.
+TEST(CheckCommand, UnderAFlavourListsWhatTheExportRefuses) {
+  tavtest::TestFolder dir;
+  const fs::path examples = tavtest::sourceDir() / "examples";
+  const std::string carton = (examples / "carton.json").string(), label = (examples / "label.json").string();
+  const std::string panel = (examples / "carton.json").parent_path().string() + "/oneups/front-panel.json";
+  const struct {
+    const char* flavour;
+    int exitCode;
+    std::vector<std::string> shown;
+  } cases[] = {
+      {"Normalized", 1,
+       {"  export under Normalized: passes\n",  // the label
+        "  export under Normalized: refused\n    PDF/INVALID OBJECTS FOR NORMALIZED PDF OUTPUT: ",
+        "cannot hold: the EPS file \"logo.eps\", placed by the path \"logo\" (" + panel + ": /objects/2).\n"}},
+      {"Press", 0, {"  export under Press: passes\n"}},
+  };
+  // The temporary folder the trial exports use, to see that they leave it empty.
+  const fs::path temp = dir / "tmp";
+  fs::create_directory(temp);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.flavour);
+    const auto r = tavtest::runProcess({"env", "TMPDIR=" + temp.string(), tavtest::tavpdfBinary().string(), "check",
+                                        label, carton, "--flavour", c.flavour},
+                                       std::chrono::seconds(120), dir.path());
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.describe();
+    for (const std::string& text : c.shown) EXPECT_THAT(r.out, ::testing::HasSubstr(text));
+    // The summaries come first, each job's own, and no message of the trial export.
+    EXPECT_LT(r.out.find("inks: 8"), r.out.find("export under"));
+    EXPECT_EQ(r.err, "");
+  }
+  EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"tmp:dir"});
+  const auto bad = tavtest::runTavpdf({"check", label, "--flavour", "Nonesuch"}, dir.path());
+  EXPECT_EQ(bad.exitCode, 2) << bad.describe();
+  EXPECT_THAT(bad.err, ::testing::HasSubstr("PDF/UNKNOWN FLAVOUR"));
+  EXPECT_EQ(bad.out, "");
 }

@@ -11,6 +11,7 @@
 #include "driver/flattening.h"
 #include "driver/visitors.h"
 #include "driver/writepdf.h"
+#include "pagewriter/pendingstream.h"
 #include "platform/fonts/fontface.h"
 #include "platform/utf.h"
 #include <nlohmann/json.hpp>
@@ -107,15 +108,27 @@ TEST(Export, ChecksAnswerWithTheirResultAndMessages) {
       {"separated output without separations", jobText(kStandardInks, "[]", "[]", "[]"), "Separated", 1,
        {{"PDF/NO SEPARATIONS FOUND", kError}}},
       {"placed EPS in normalized output", placedJob(kStandardInks, kEps), "Normalized",
-       TavPDF::kExportInvalidForNormalized, {{kNormalized, kError}}},
+       TavPDF::kExportInvalidForNormalized,
+       {{kNormalized, kError, "cannot hold: the EPS file \"art.eps\", placed by a path (test.json: /objects/0)."}}},
+      {"two of them, the first named", placedJob(kStandardInks, kEps, "", "", "," + square(3000, 3000, 1000, 30)),
+       "Normalized", TavPDF::kExportInvalidForNormalized,
+       {{kNormalized, kError, "placed by a path (test.json: /objects/0), and 1 other object."}}},
       {"the same in batch mode", placedJob(kStandardInks, kEps), "Normalized", TavPDF::kExportInvalidForNormalized,
        {{kNormalized, TavGen::kBatchError}}, {}, 1},
       {"the same as a conversion task", placedJob(kStandardInks, kEps), "Normalized",
        TavPDF::kExportInvalidForNormalized, {{"PDF/INVALID OBJECTS FOR NORMALIZED PDF CONVERSION TASK", kError}}, {}, 2},
       // Found only while the one-up's form is written: no file with an empty form.
-      {"a one-up placing an EPS file in normalized output", placedJob(kStandardInks, R"("file":"oneup.json")"),
-       "Normalized", TavPDF::kExportInvalidForNormalized, {{kNormalized, kError}}},
-      {"placed EPS in separated output", blended("normal"), "Separated", 1, {{"PDF/CANNOT MAKE SEPARATED PDF", kError}},
+      // Its place is in the one-up's file; what the page had shown of the
+      // file that is not written (its hidden layer, the one-up's empty form)
+      // is not told.
+      {"a one-up placing an EPS file in normalized output",
+       placedJob(kStandardInks, R"("file":"oneup.json")", "", "",
+                 R"(,{"kind":"layer","name":"Hidden","hidden":true,"objects":[)" + square(3000, 720, 900, 30) + "]}"),
+       "Normalized", TavPDF::kExportInvalidForNormalized,
+       {{kNormalized, kError, "oneup.json: /objects/0)."}},
+       {"HIDDEN PRINTING LAYERS", "HIDDEN LAYERS PRINTED", "PDF/DEFERRED OBJECT NOT WRITTEN", "PDF/NOT WRITTEN YET"}},
+      {"placed EPS in separated output", blended("normal"), "Separated", 1,
+       {{"PDF/CANNOT MAKE SEPARATED PDF", kError, "separated: the EPS file \"art.eps\", placed by a path (test.json: /objects/0)."}},
        {"PDF/SEPARATED PDF NEEDS FLATTENING"}},
       {"and a screen blend", blended("screen"), "Separated", 1,
        {{"PDF/CANNOT MAKE SEPARATED PDF", kError}, {"PDF/SEPARATED PDF NEEDS FLATTENING", -1}}},
@@ -147,7 +160,8 @@ TEST(Export, ChecksAnswerWithTheirResultAndMessages) {
        {{"PDF/SEPARATED PDF NEEDS FLATTENING", kError}}, {"PDF/CANNOT MAKE SEPARATED PDF"}},
       {"disabler and a placed file using the ink not output",
        placedJob(unoutput, R"("file":"art.eps","inks":["Cyan"])"), "Press UseSeparationDisabler=1", 1,
-       {{"PDF/CANNOT MAKE SEPARATED PDF", kError}}},
+       {{"PDF/CANNOT MAKE SEPARATED PDF", kError,
+         "\"art.eps\" (it uses the ink Cyan, which is not output), placed by a path (test.json: /objects/0)."}}},
       {"technical inks and hidden layers", technical, "Press IncludeLayers=1", 0,
        {{"TECHNICAL INKS NOT IN OVERPRINT", kWarning}, {"PROCESS INK MARKED TECHNICAL", kWarning},
         {"HIDDEN PRINTING LAYERS", kWarning}},
@@ -164,9 +178,10 @@ TEST(Export, ChecksAnswerWithTheirResultAndMessages) {
       {"technical ink with a non-separable blend",
        colouredSquares(unoutput, {R"({"Varnish":100})"}, R"(,"blendMode":"hue","overprint":true)"), "Press", -1,
        {{"TECHNICAL INKS WITH NONSEPARABLE BLENDMODE", kWarning}}, {"TECHNICAL INKS NOT IN OVERPRINT"}},
-      // A picture that cannot be drawn is named, and nothing reads like a disk problem.
-      {"a placed EPS file without a bounding box is named, not left out silently", placedJob(kStandardInks, kEps),
-       "Press", 0, {{"PDF/UNSUPPORTED PICTURE TYPE", TavGen::kBatchError, "art.eps"}},
+      // A picture that cannot be drawn is named, nothing reads like a disk
+      // problem, and no file is written without it.
+      {"a placed EPS file without a bounding box is named, and no file written without it",
+       placedJob(kStandardInks, kEps), "Press", 1, {{"PDF/UNSUPPORTED PICTURE TYPE", TavGen::kBatchError, "art.eps"}},
        {kCannotWrite, kCouldNotWrite}},
       {"a gradient as a shading", gradient, "Press", 0, {}, {"PDF/OBJECT NOT SUPPORTED YET"}},
       {"the same asked for as an image", gradient, "Press OutputGradientsAsImages=1", 0, {},
@@ -254,6 +269,49 @@ TEST(Export, SaysWhatItLeavesOut) {
     }
     EXPECT_EQ(count, c.named.size()) << texts;
     for (const std::string& name : c.named) EXPECT_NE(texts.find(name), std::string::npos) << name << " in " << texts;
+  }
+}
+
+// An object the page writer cannot write stops the export with a message
+// naming the object as the job file has it: its kind, its name and its
+// place, in the one-up's own file when it lies there. (Every kind of object
+// has its writer; the pattern writer is taken away for the test.)
+TEST(Export, AnObjectThatCannotBeWrittenIsNamedWithItsPlace) {
+  struct NoPatternWriter {
+    NoPatternWriter() { TavPDF::SetPendingStreamWriter(TavPDF::kPendingPattern, nullptr); }
+    ~NoPatternWriter() {
+      TavPDF::SetPendingStreamWriter(TavPDF::kPendingPattern,
+                                     TavPDF::DefaultPendingStreamWriter(TavPDF::kPendingPattern));
+    }
+  } noPatternWriter;
+  const std::string patternPaint = R"(,{"id":31,"type":"pattern","pattern":1})";
+  const std::string pattern = R"(,"patterns":[{"id":1,"cell":[0,0,100,100],"objects":[)" + square(0, 0, 50, 30) + "]}]";
+  const std::string tiles = R"({"kind":"group","name":"tiles","objects":[)" + square(720, 720, 900, 30) + "," +
+                            square(2000, 720, 900, 31, R"(,"name":"tiled")") + "]}";
+  const std::string job = jobText(kStandardInks, R"([{"id":20,"inks":{"Cyan":100}}])",
+                                  R"([{"id":30,"type":"flat","colour":20})" + patternPaint + "]",
+                                  "[" + square(720, 3000, 900, 30) + "," + tiles + "]", pattern);
+  tavtest::TestFolder dir;
+  tavtest::writeFile(dir / "oneup.json", job);
+  const struct {
+    const char* what;
+    std::string job;
+    std::string named;
+  } cases[] = {
+      {"a path of a group", job, "a pattern fill in the path \"tiled\" (test.json: /objects/1/objects/1), which"},
+      {"the same in a one-up", placedJob(kStandardInks, R"("file":"oneup.json")"),
+       "a pattern fill in the path \"tiled\" (" + (dir / "oneup.json").string() + ": /objects/1/objects/1), which"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    tavtest::writeFile(dir / "out.pdf", kOldBytes);
+    auto loaded = loadJob(c.job, dir.path());
+    const auto run = exportJob(loaded.get(), flavour("Press"), dir / "out.pdf");
+    EXPECT_NE(run.result, 0);
+    ASSERT_TRUE(run.has("PDF/OBJECT NOT SUPPORTED YET")) << run.keys();
+    EXPECT_NE(run.message("PDF/OBJECT NOT SUPPORTED YET").text.find(c.named), std::string::npos)
+        << run.message("PDF/OBJECT NOT SUPPORTED YET").text;
+    EXPECT_EQ(tavtest::readFile(dir / "out.pdf"), kOldBytes);
   }
 }
 
@@ -454,23 +512,27 @@ TEST(EntryPoints, LinkParametersAreDeclaredOnJobEventsOnly) {
   gPDFSettings.HorizontalDistortion = 0;
 }
 
-TEST(Flattener, TransparentJobsAreReportedAsNotFlattened) {
+TEST(Flattener, TransparentJobsGiveAFlattenedTreeWhenFlatteningIsOn) {
   auto transparent = loadJob(colouredSquares(kStandardInks, {R"({"Cyan":100})", R"({"Orange":100})"},
                                              R"(,"opacity":50)"));
   auto opaque = loadJob(plainJobText());
-  struct Case { jobstr* job; bool flattening; int told; };
-  for (const Case c : {Case{transparent.get(), false, 0}, Case{transparent.get(), true, 1}, Case{opaque.get(), true, 0}}) {
+  struct Case { jobstr* job; bool flattening; bool tree; };
+  for (const Case c : {Case{transparent.get(), false, false}, Case{transparent.get(), true, true}, Case{opaque.get(), true, false}}) {
+    JobStateGuard guard(c.job);
     TavPDF::PDFSpaSetter setter(c.job, false);
     TavPDF::SetFlattenerParameters(setter, flavour("Press", c.flattening ? "EnableFlattening=1" : "EnableFlattening=0"));
-    TavGen::MessageCapture capture;
-    EXPECT_EQ(FlattenJobSpa(setter), nullptr);
-    EXPECT_EQ(capture.count("PDF/TRANSPARENCY NOT FLATTENED"), c.told);
+    const std::unique_ptr<TavDB::Object> tree = FlattenJobSpa(setter);
+    EXPECT_EQ(tree != nullptr, c.tree);
     EXPECT_FALSE(setter.cancelled());
+    if (tree) {
+      EXPECT_FALSE(jobHasTransparency(c.job, tree.get()));
+    }
   }
-  // A cancelled operation marks the flattening cancelled.
-  TavPDF::PDFSpaSetter setter(opaque.get(), false);
+  // A cancelled operation marks the flattening cancelled and gives no tree.
+  TavPDF::PDFSpaSetter setter(transparent.get(), false);
+  TavPDF::SetFlattenerParameters(setter, flavour("Press", "EnableFlattening=1"));
   TavSys::Progress::cancel();
-  FlattenJobSpa(setter);
+  EXPECT_EQ(FlattenJobSpa(setter), nullptr);
   TavSys::Progress::resetCancel();
   EXPECT_TRUE(setter.cancelled());
 }

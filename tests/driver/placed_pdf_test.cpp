@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <set>
 
 #include "driver/placedpdf.h"
@@ -89,7 +90,8 @@ TEST(PlacedPdf, ReferencesBecomeOneFormMadeFromThePage) {
   Placements p(dir / "out.pdf");
   EXPECT_EQ(p.references, 0);
   ASSERT_EQ(p.forms.size(), 1u) << "one page, placed three times, is one form";
-  EXPECT_EQ(tavtest::streamData(p.form), "1 0 0 0 k\n20 20 50 50 re\nf /I Do");
+  // The three content streams joined, one operator a line.
+  EXPECT_EQ(tavtest::streamData(p.form), "1 0 0 0 k\n20 20 50 50 re\nf\n/I Do\n");
   EXPECT_EQ(at(p.form, "/BBox") + at(p.form, "/LastModified") + at(p.form, "/PieceInfo/VornPNPDFO/Private/Kind"),
             "[ 10 10 110 110 ]D:202001011");
   for (const char* gone : {"/Annots", "/Ref", "/Name", "/CropBox", "/MediaBox", "/Group",
@@ -205,4 +207,91 @@ TEST(PlacedPdf, AFileWithoutReferencesIsNotSaved) {
   EXPECT_EQ(TavPDF::resolvePlacedPdfReferences(TavSys::FileSpec(dir / "plain.pdf"), true, true, true), 0);
   EXPECT_EQ(tavtest::readFile(dir / "plain.pdf"), before);
   EXPECT_EQ(TavPDF::resolvePlacedPdfReferences(TavSys::FileSpec(dir / "gone.pdf"), false, false, false), -1);
+}
+
+// What consumers refuse in a placed page is mended or refused with the
+// reason: unbalanced q/Q and BMC/BDC/EMC are balanced (in the page and in
+// the forms it draws), a resource the content names and its resources lack
+// and a form that draws itself refuse the page; inline images go through
+// intact, and a form that only lists itself among its resources is drawn.
+TEST(PlacedPdf, FlawsOfAPlacedPageAreMendedOrRefusedWithTheReason) {
+  tavtest::TestFolder dir;
+  struct Case {
+    const char* what;
+    std::function<void(tavtest::PdfBuilder&)> build;
+    const char* refusal;  // null: embedded
+    std::vector<tavtest::InkAt> inks;
+  };
+  const std::string square = "0 0 0 1 k 0 0 40 40 re f";
+  const Case cases[] = {
+      {"unbalanced page",
+       [&](tavtest::PdfBuilder& b) {
+         b.page("/Resources << /Properties << /P << >> >> >>",
+                {"Q EMC q q /Tag /P BDC " + square + " Q Q Q EMC EMC q /Tag BMC", "1 0 0 0 k 50 0 40 40 re f"});
+       },
+       nullptr, {{"Black", 20, 20, 1}, {"Cyan", 70, 20, 1}}},
+      {"unbalanced form",
+       [&](tavtest::PdfBuilder& b) {
+         const std::string form = b.stream("<< /Type /XObject /Subtype /Form /BBox [0 0 200 200] >>", "q q Q Q Q " + square + " q");
+         b.page("/Resources << /XObject << /Fm " + form + " >> >>", {"/Fm Do"});
+       },
+       nullptr, {{"Black", 20, 20, 1}}},
+      {"a form listing itself among the resources it shares",
+       [&](tavtest::PdfBuilder& b) {
+         const std::string shared = b.object("<< >>");
+         const std::string form =
+             b.stream("<< /Type /XObject /Subtype /Form /BBox [0 0 200 200] /Resources " + shared + " >>", square);
+         b.put(shared, "/XObject", "<< /Fm " + form + " >>");
+         b.page("/Resources " + shared, {"/Fm Do"});
+       },
+       nullptr, {{"Black", 20, 20, 1}}},
+      {"a font it lacks",
+       [&](tavtest::PdfBuilder& b) { b.page("", {"BT /F9 12 Tf (x) Tj ET " + square}); },
+       "its content names the font /F9, which its resources lack", {}},
+      {"a graphics state a form lacks",
+       [&](tavtest::PdfBuilder& b) {
+         const std::string form = b.stream("<< /Type /XObject /Subtype /Form /BBox [0 0 200 200] /Resources << >> >>",
+                                           "/G1 gs " + square);
+         b.page("/Resources << /XObject << /Fm " + form + " >> >>", {"/Fm Do"});
+       },
+       "in the form /Fm, its content names the graphics state /G1, which its resources lack", {}},
+      {"a form that draws itself through another",
+       [&](tavtest::PdfBuilder& b) {
+         const std::string resources = b.object("<< >>");
+         const std::string inner = b.stream(
+             "<< /Type /XObject /Subtype /Form /BBox [0 0 200 200] /Resources " + resources + " >>", "/Fm Do " + square);
+         const std::string outer = b.stream(
+             "<< /Type /XObject /Subtype /Form /BBox [0 0 200 200] /Resources " + resources + " >>", "/In Do");
+         b.put(resources, "/XObject", "<< /Fm " + outer + " /In " + inner + " >>");
+         b.page("/Resources " + resources, {"/Fm Do"});
+       },
+       "the form /Fm draws itself", {}},
+      {"an inline image",
+       [&](tavtest::PdfBuilder& b) {
+         static const char kImage[] = "q 40 0 0 40 0 0 cm BI /W 2 /H 1 /CS /G /BPC 8 ID \x00\xff EI Q";
+         b.page("", {std::string(kImage, sizeof kImage - 1)});
+       },
+       nullptr, {{"Black", 10, 20, 1}, {"Black", 30, 20, 0}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    tavtest::PdfBuilder b;
+    c.build(b);
+    b.write(dir / "placed.pdf");
+    writeOutput(dir / "out.pdf", dir / "placed.pdf", 0);
+    const std::string before = tavtest::readFile(dir / "out.pdf");
+    TavGen::MessageCapture messages;
+    const int result = TavPDF::resolvePlacedPdfReferences(TavSys::FileSpec(dir / "out.pdf"), false, false, false);
+    if (c.refusal != nullptr) {
+      EXPECT_EQ(result, -1);
+      ASSERT_TRUE(messages.has("PDF/CANNOT EMBED PLACED PDF")) << messages.messages().size();
+      EXPECT_NE(messages.messages().front().text.find(c.refusal), std::string::npos) << messages.messages().front().text;
+      EXPECT_EQ(tavtest::readFile(dir / "out.pdf"), before);
+      continue;
+    }
+    ASSERT_EQ(result, 0);
+    tavtest::expectPdfAcceptedByAllConsumers(dir / "out.pdf");
+    tavtest::expectContentStreamsSound(dir / "out.pdf");
+    if (!c.inks.empty()) tavtest::expectInks(tavtest::measurePlates(dir / "out.pdf"), c.inks);
+  }
 }

@@ -3,9 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <set>
+#include <sstream>
+#include <string>
 
 #include "platform/fonts/fontcache.h"
+#include "platform/fonts/fontface.h"
 #include "platform/kernel/jobfile.h"
 #include "platform/tav_error.h"
 
@@ -207,3 +212,32 @@ TEST(FontCache, StandardTextFontsTakeOnlyWhatMacRomanEncodingNames) {
 }
 
 }  // namespace
+
+// Every kerning pair of every installed font's AFM file, as a C-locale stream
+// reads "KPX left right value" (the first of two pairs of the same glyphs
+// counts), is the pair the face gives.
+TEST(FontFaceKerning, EveryPairOfTheAfmFilesAsAStreamReadsIt) {
+  namespace fs = std::filesystem;
+  std::size_t fonts = 0, pairs = 0;
+  for (const auto& entry : fs::directory_iterator(Fonts::FontFolder())) {
+    if (entry.path().extension() != ".afm") continue;
+    const Fonts::FontFace* face = Fonts::FindFontFace(entry.path().stem().string());
+    if (face == nullptr) continue;
+    ++fonts;
+    std::ifstream in(entry.path());
+    std::set<std::pair<int, int>> seen;
+    for (std::string line; std::getline(in, line);) {
+      if (line.compare(0, 4, "KPX ") != 0) continue;
+      std::istringstream fields(line.substr(4));
+      std::string left, right;
+      double value = 0;
+      if (!(fields >> left >> right >> value)) continue;
+      const int a = face->glyphByName(left), b = face->glyphByName(right);
+      if (a < 0 || b < 0 || value == 0 || !seen.insert({a, b}).second) continue;
+      ++pairs;
+      EXPECT_EQ(face->kerning(a, b), double(float(value))) << entry.path().filename() << ": " << line;
+    }
+  }
+  EXPECT_GE(fonts, 35u);
+  EXPECT_GT(pairs, 10000u);
+}

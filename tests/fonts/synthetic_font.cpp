@@ -67,7 +67,7 @@ std::string syntheticCleartext() {
          "currentfile eexec\n";
 }
 
-std::string syntheticPrivatePart() {
+std::string syntheticPrivatePart(bool selfCallingSubr) {
   const auto shape = [](int dx) {
     return encode({n(0), n(600), o(kHsbw), n(100 + dx), n(0), o(kRmoveto), n(200), n(500),
                    o(kRlineto), n(200), n(-500), o(kRlineto), o(kClosepath), o(kEndchar)});
@@ -82,7 +82,8 @@ std::string syntheticPrivatePart() {
       encode({o(kReturn)}),
       subrShape(40),
       subrShape(50),
-      subrShape(60)};
+      // Subroutine 6 (of glyph C) may call itself without end.
+      selfCallingSubr ? encode({n(6), o(kCallsubr), o(kReturn)}) : subrShape(60)};
   struct Glyph {
     const char* name;
     std::string data;
@@ -120,11 +121,11 @@ std::string syntheticPrivatePart() {
   return p;
 }
 
-std::string syntheticFontFile() {
+std::string syntheticFontFile(bool selfCallingSubr) {
   std::string trailer;
   for (int i = 0; i < 8; ++i) trailer += std::string(64, '0') + "\n";
   trailer += "cleartomark\n";
-  return syntheticCleartext() + Fonts::Type1Encrypt(syntheticPrivatePart(), Fonts::kEexecKey) +
+  return syntheticCleartext() + Fonts::Type1Encrypt(syntheticPrivatePart(selfCallingSubr), Fonts::kEexecKey) +
          trailer;
 }
 

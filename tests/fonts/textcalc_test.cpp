@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "platform/fonts/fontcache.h"
+#include "platform/fonts/fontface.h"
 #include "platform/fonts/textcalc.h"
 #include "platform/kernel/jobfile.h"
 #include "platform/kernel/tavdb.h"
@@ -55,7 +56,8 @@ TEST(TextCalculator, SignalsBetweenCharacters) {
       {"one run", run("ab cd"), "ab cd[31]"},
       {"kerning pair", R"({"text":"AVA","font":"NimbusSans-Regular","size":10,"paint":10})", "A[1]V[1]A[31]"},
       {"word spacing", run("a b", R"(,"wordSpacing":100)"), "a [1]b[31]"},
-      {"new line", run("a\\nb"), "a[1]b[31]"},
+      {"new line", run("a\\nb"), "a[2]b[31]"},
+      {"empty lines and a last line break", run("\\na\\n\\nb\\n"), "[2]a[2][2]b[2][31]"},
       {"other font", run("a") + "," + R"({"text":"b","font":"Times-Roman","size":10,"paint":10})", "a[-3]b[31]"},
       {"other size", run("a") + "," + R"({"text":"b","font":"Courier","size":12,"paint":10})", "a[-3]b[31]"},
       {"tracking", run("a") + "," + run("b", R"(,"tracking":50)"), "a[-5]b[31]"},
@@ -185,6 +187,147 @@ TEST(TextCalculator, UnderlineFollowsTheInkedCharacters) {
   EXPECT_NEAR(rules[0][1][1], 1120, 1e-9);
   EXPECT_GT(rules[0][0][0], 1000);
   EXPECT_GT(rules[0][2][0], rules[0][0][0]);
+}
+
+// Text boxes hang their first line by its ascent from the box's top and set
+// no line whose baseline falls below the box. Courier at 10 pt: "aaa bbb "
+// fills the 50 pt frame, "ccc" the second line, 12 pt lower.
+TEST(TextCalculator, TextBoxesHangTheirLinesAndStopAtTheBottom) {
+  const double ascent = Fonts::FindFontFace("Courier")->ascent() / 100.0;  // points at 10 pt
+  const struct {
+    const char* what;
+    double height;  // points
+    std::size_t lines;
+  } cases[] = {
+      {"both lines", ascent + 12, 2},
+      {"the second line's baseline lies below", ascent + 11.9, 1},
+      {"not even the first line", ascent - 0.1, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto job = textJob(R"({"kind":"text","at":[1000,1000],"width":500,"height":)" + std::to_string(c.height * 10) +
+                       R"(,"runs":[)" + run("aaa bbb ccc") + "]}");
+    TavGen::MessageCapture messages;
+    for (int pass = 0; pass < 2; ++pass) {
+      double gap = 0;
+      const auto lines = letterStarts(job.get(), gap);
+      EXPECT_EQ(lines.size(), c.lines);
+    }
+    EXPECT_EQ(messages.count("PDF/TEXT DOES NOT FIT"), c.lines == 2 ? 0 : 1);  // once per text
+    if (c.lines == 0) continue;
+    TextCalc calc = texcalini(job.get(), firstText(job.get()));
+    EXPECT_NEAR(texcalFirstBaseline(calc.get()), ascent, 1e-9);
+    ASSERT_EQ(texcalnex(calc.get()), 'a');
+    double v, h;
+    GetTextLetterPosition(calc.get(), v, h);
+    EXPECT_NEAR(v, 1000 + ascent * 10, 1e-6);
+    EXPECT_NEAR(h, 1000, 1e-9);
+  }
+}
+
+// Texts along a path: each letter stands on the path where its middle falls,
+// turned with the path; alignment uses the path's length. Courier at 10 pt
+// (6 pt a letter; 10 job units a point).
+TEST(TextCalculator, TextsAlongAPath) {
+  struct Letter {
+    double v, h;     // where it starts, job units
+    double tv, th;   // the path's direction there
+  };
+  const struct {
+    const char* what;
+    std::string path, align, runMore;
+    std::vector<Letter> letters;
+    bool warns;
+  } cases[] = {
+      {"rightwards", "[[1000,1000],[1000,3000]]", "left", "", {{1000, 1000, 0, 1}, {1000, 1060, 0, 1}}, false},
+      {"downwards: the letters' tops face right", "[[1000,1000],[3000,1000]]", "left", "",
+       {{1000, 1000, 1, 0}, {1060, 1000, 1, 0}}, false},
+      {"centred in the path's length", "[[1000,1000],[1000,3000]]", "centre", "",
+       {{1000, 1940, 0, 1}, {1000, 2000, 0, 1}}, false},
+      {"right", "[[1000,1000],[1000,3000]]", "right", "", {{1000, 2880, 0, 1}, {1000, 2940, 0, 1}}, false},
+      {"risen off the path", "[[1000,1000],[1000,3000]]", "left", R"(,"rise":2)",
+       {{980, 1000, 0, 1}, {980, 1060, 0, 1}}, false},
+      // "b"'s middle lies 3 pt past the corner: it stands on the downward leg.
+      {"round a corner", "[[1000,1000],[1000,1060],[3000,1060]]", "left", "",
+       {{1000, 1000, 0, 1}, {1000, 1060, 1, 0}}, false},
+      // 9 pt: "a" and "b" have their middles on it (3 and 9 pt), "c" not.
+      {"longer than its path", "[[1000,1000],[1000,1090]]", "left", "", {{1000, 1000, 0, 1}, {1000, 1060, 0, 1}},
+       true},
+      {"a curve: a quarter circle", "[[1000,1000],[1000,1552,1448,2000,2000,2000]]", "left", "",
+       {{1000, 1000, 0.0, 1.0}}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string letters = c.letters.size() == 1 ? "a" : c.warns ? "abc" : "ab";
+    auto job = textJob(R"({"kind":"text","align":")" + c.align + R"(","path":)" + c.path + R"(,"runs":[)" +
+                       run(letters, c.runMore) + "]}");
+    ASSERT_TRUE(job);
+    TavGen::MessageCapture messages;
+    TextCalc calc = texcalini(job.get(), firstText(job.get()));
+    std::string stream;
+    std::size_t n = 0;
+    for (int code = texcalnex(calc.get()); code != kTextEnd; code = texcalnex(calc.get())) {
+      if (code < 32) {
+        stream += "[" + std::to_string(code) + "]";
+        continue;
+      }
+      stream.push_back(char(code));
+      ASSERT_LT(n, c.letters.size());
+      double v, h, m[4];
+      GetTextLetterPosition(calc.get(), v, h);
+      texcalbasematppi(calc.get(), 720, m);
+      const Letter& want = c.letters[n++];
+      // The first letter of the curve leaves the start nearly straight on.
+      const double tolerance = c.letters.size() == 1 ? 2 : 1e-6;
+      EXPECT_NEAR(v, want.v, tolerance) << stream;
+      EXPECT_NEAR(h, want.h, tolerance) << stream;
+      EXPECT_NEAR(m[0], want.th * 720, tolerance * 100) << stream;
+      EXPECT_NEAR(m[1], want.tv * 720, tolerance * 100) << stream;
+      EXPECT_NEAR(m[2], -want.tv * 720, tolerance * 100) << stream;
+      EXPECT_NEAR(m[3], want.th * 720, tolerance * 100) << stream;
+    }
+    EXPECT_EQ(n, c.letters.size());
+    // Every letter stands on its own.
+    if (n == 2) {
+      EXPECT_EQ(stream, "a[1]b");
+    }
+    EXPECT_EQ(messages.count("PDF/TEXT DOES NOT FIT"), c.warns ? 1 : 0);
+  }
+}
+
+TEST(TextCalculator, RulesAndOutlinesFollowThePath) {
+  auto job = textJob(R"({"kind":"text","path":[[1000,1000],[3000,1000]],"runs":[)" + run("Hi", R"(,"underline":true)") +
+                     "]}");
+  TextCalc calc = texcalini(job.get(), firstText(job.get()));
+  while (texcalnex(calc.get()) != kTextEnd) {
+  }
+  std::vector<TextRulePolygon> rules;
+  // One piece per letter, each lying across the downward path to the left of
+  // it (below the letters, whose tops face right), 6 pt long.
+  ASSERT_EQ(texcalrul(calc.get(), nullptr, kTextEnd, rules), 2);
+  for (std::size_t i = 0; i < 2; ++i) {
+    EXPECT_LT(rules[i][0][1], 1000);
+    EXPECT_NEAR(rules[i][1][0] - rules[i][0][0], 60, 1e-6);
+    EXPECT_NEAR(rules[i][0][0], 1000 + 60.0 * double(i), 1e-6);
+  }
+  auto group = texhivecget(job.get(), firstText(job.get()), 1);
+  ASSERT_TRUE(group);
+  const TavDB::tv_box& h = group->member(0)->bounds();
+  // The H turned a quarter: along the path within its 6 pt, standing to the
+  // right of it up to its cap height.
+  EXPECT_GE(h.top, 1000);
+  EXPECT_LE(h.bottom, 1060);
+  EXPECT_GE(h.left, 998);
+  EXPECT_GT(h.right, 1040);
+  EXPECT_LT(h.right, 1070);
+  // The laid-out text's box covers the letters as they stand on the path,
+  // and the rules.
+  const TavDB::tv_box box = texcalbounds(job.get(), firstText(job.get()));
+  const TavDB::tv_box& all = group->bounds();
+  EXPECT_NEAR(box.top, all.top, 2);
+  EXPECT_NEAR(box.left, all.left, 2);
+  EXPECT_NEAR(box.bottom, all.bottom, 2);
+  EXPECT_NEAR(box.right, all.right, 2);
 }
 
 TEST(TextCalculator, WhatCannotBeSetIsLeftOutWithAWarning) {

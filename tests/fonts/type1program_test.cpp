@@ -4,6 +4,8 @@
 // tools, are the text export's tests.)
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <algorithm>
 #include <functional>
 #include <set>
@@ -100,6 +102,26 @@ TEST(Type1Program, DamagedFilesAreRefused) {
     } catch (const TavSys::Error& e) {
       EXPECT_EQ(e.key(), "PDF/BAD FONT PROGRAM");
     }
+  }
+}
+
+// A subroutine that calls itself would keep a consumer's interpreter busy
+// without end: such a program is refused, naming the glyph and the
+// subroutine; every installed font passes.
+TEST(Type1Program, SubroutinesThatCallThemselvesAreRefused) {
+  EXPECT_NO_THROW(Fonts::CheckType1Program(Fonts::ReadType1Program(fonttest::syntheticFontFile(), "s"), "s"));
+  try {
+    Fonts::CheckType1Program(Fonts::ReadType1Program(fonttest::syntheticFontFile(true), "Looping"), "Looping");
+    ADD_FAILURE() << "accepted";
+  } catch (const TavSys::Error& e) {
+    EXPECT_EQ(e.key(), "PDF/BAD FONT PROGRAM");
+    EXPECT_NE(e.text().find("the glyph /C calls subroutine 6 more than ten deep"), std::string::npos) << e.text();
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(Fonts::FontFolder())) {
+    if (entry.path().extension() != ".t1") continue;
+    SCOPED_TRACE(entry.path().filename().string());
+    const Type1Program program = Fonts::ReadType1Program(tavtest::readFile(entry.path()), "installed");
+    EXPECT_NO_THROW(Fonts::CheckType1Program(program, "installed"));
   }
 }
 

@@ -6,6 +6,7 @@
 // export that succeeds must have written a PDF whose content streams nest
 // q/Q and BDC/EMC in balance and name only resources that are defined; one
 // that fails must have left nothing at its target.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -36,7 +37,8 @@ class Choices {
   unsigned byte() { return at_ < size_ ? data_[at_++] : 0; }
   int below(int n) { return static_cast<int>(byte() % static_cast<unsigned>(n)); }
   bool flip() { return (byte() & 1) != 0; }
-  int coord() { return static_cast<int>(((byte() << 8) | byte()) % 7400) - 100; }
+  // A coordinate on the page (720 units, one inch) or a little beyond it.
+  int coord() { return static_cast<int>(((byte() << 8) | byte()) % 760) - 20; }
 
  private:
   const std::uint8_t* data_;
@@ -107,7 +109,7 @@ struct Generator {
       static const char* const forms[] = {"horizontal", "vertical", "circular", "other"};
       auto colour = [&] { return num(1 + in.below(colourCount)); };
       auto point = [&] { return "[" + num(in.coord()) + "," + num(in.coord()) + "]"; };
-      const int a = in.below(3000), b = a + 1 + in.below(3000);
+      const int a = in.below(300), b = a + 1 + in.below(300);
       paintList += R"(,{"id":30,"type":"linear","colour":)" + colour() + R"(,"colour2":)" + colour() +
                    R"(,"start":)" + point() + R"(,"end":)" + point() + "}" +
                    R"(,{"id":31,"type":"radial","colour":)" + colour() + R"(,"colour2":)" + colour() +
@@ -115,10 +117,10 @@ struct Generator {
                    R"(,{"id":32,"type":"gradation","form":")" + forms[in.below(4)] + R"(","start":)" + point() +
                    R"(,"steps":[{"colour":)" + colour() + R"(,"position":)" + num(a) + R"(},{"colour":)" + colour() +
                    R"(,"position":)" + num(b) + "}]}";
-      const int w = 400 + in.below(600), h = 400 + in.below(600);
+      const int w = 40 + in.below(60), h = 40 + in.below(60);
       patterns = R"(,"patterns":[{"id":1,"cell":[0,0,)" + num(h) + "," + num(w) + "]" +
-                 (in.flip() ? R"(,"corners":[[0,0],[)" + num(in.below(200)) + "," + num(w) + "],[" + num(h) + "," +
-                                  num(in.below(200)) + "]]"
+                 (in.flip() ? R"(,"corners":[[0,0],[)" + num(in.below(20)) + "," + num(w) + "],[" + num(h) + "," +
+                                  num(in.below(20)) + "]]"
                             : "") +
                  R"(,"objects":[)" + cellObjects(w, h) + "]}]";
       paintList += R"(,{"id":40,"type":"pattern","pattern":1)" + std::string(in.flip() ? R"(,"expand":true)" : "") + "}";
@@ -131,9 +133,12 @@ struct Generator {
                 (in.below(6) == 0 ? R"(,"hidden":true)" : "") + (in.below(6) == 0 ? R"(,"nonPrinting":true)" : "") +
                 R"(,"objects":[)" + members(2) + "]}";
     const int top = in.coord(), left = in.coord();
-    const std::string trim = "[" + num(std::min(top, 3000)) + "," + num(std::min(left, 3000)) + ",6000,6000]";
-    return R"({"format":"tavpdf-job","name":"Fuzz","ppi":720,"origin":[7200,0],)"
-           R"("boxes":{"media":[0,0,7200,7200],"trim":)" + trim + R"(},"inks":[)" + inkList +
+    const std::string trim = "[" + num(std::clamp(top, 0, 300)) + "," + num(std::clamp(left, 0, 300)) + ",600,600]";
+    // A page of one inch: what the export renders of it (thumbnails,
+    // previews) is small, so that an input costs little and the fuzzer
+    // explores.
+    return R"({"format":"tavpdf-job","name":"Fuzz","ppi":720,"origin":[720,0],)"
+           R"("boxes":{"media":[0,0,720,720],"trim":)" + trim + R"(},"inks":[)" + inkList +
            R"(],"colours":[)" + colours + R"(],"paints":[)" + paintList + "]" + patterns + R"(,"objects":[)" +
            layers + "]}";
   }

@@ -80,7 +80,7 @@ bool hasNonFinite(const std::string& line) {
 void checkIllustrator(const std::string& text, int version) {
   if (!text.ends_with("%%Trailer\n%%EOF\n")) std::abort();
   std::istringstream in(text);
-  int groups = 0, compounds = 0, saves = 0, layers = 0;
+  int groups = 0, compounds = 0, saves = 0, layers = 0, texts = 0;
   bool image = false;
   for (std::string line; std::getline(in, line);) {
     if (hasNonFinite(line)) std::abort();
@@ -101,8 +101,11 @@ void checkIllustrator(const std::string& text, int version) {
     if (line == "Q" && --saves < 0) std::abort();
     if (line == "%AI5_BeginLayer") ++layers;
     if (line == "%AI5_EndLayer--" && --layers < 0) std::abort();
+    // Text objects do not nest.
+    if (line.ends_with(" To") && ++texts != 1) std::abort();
+    if (line == "TO" && --texts < 0) std::abort();
   }
-  if (groups != 0 || compounds != 0 || saves != 0 || layers != 0 || image) std::abort();
+  if (groups != 0 || compounds != 0 || saves != 0 || layers != 0 || texts != 0 || image) std::abort();
 }
 
 // Gradations are drawn as images at 300 pixels per inch in version 7.0: a

@@ -1,7 +1,9 @@
 // deps: tv_kernel tv_platform
 // The job loader on arbitrary bytes: it must load the job or refuse it with
 // TavSys::Error, never crash, hang or throw anything else; and the load while
-// the text streams must end as the load of the whole document does.
+// the text streams must end as the load of the whole document does, through
+// the usual window and through windows of a few bytes, where every entry of
+// an object list is taken apart and the window moves inside each token.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -14,8 +16,8 @@
 namespace {
 
 // The refusal's detail, or what was loaded, walked as the engine would.
-std::string outcome(std::string_view text, bool streaming) {
-  TavKernel::setJobStreaming(streaming);
+std::string outcome(std::string_view text, bool streaming, std::size_t window = TavKernel::kJobStreamWindow) {
+  TavKernel::setJobStreaming(streaming, window);
   try {
     // Relative file names resolve into a folder that does not exist, so that
     // the input cannot make the loader read files of the machine by accident.
@@ -45,6 +47,7 @@ std::string outcome(std::string_view text, bool streaming) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   const std::string whole = outcome(text, false);
-  if (outcome(text, true) != whole) std::abort();
+  for (const std::size_t window : {TavKernel::kJobStreamWindow, std::size_t(3), std::size_t(40)})
+    if (outcome(text, true, window) != whole) std::abort();
   return 0;
 }

@@ -8,6 +8,7 @@
 #include <locale>
 #include <regex>
 
+#include "driver/driver_support.h"
 #include "illustrator/ai_support.h"
 #include "illustrator/ai_text.h"
 #include "illustrator/illustrator32.h"
@@ -18,6 +19,7 @@
 #include "tavpdf/illustrator.h"
 
 using aitest::aiJob;
+using aitest::expectSamePlates;
 using walkertest::JobBuilder;
 using walkertest::lines;
 using ::testing::HasSubstr;
@@ -115,7 +117,6 @@ TEST(Illustrator32, ColourRule) {
   j.add(JobBuilder::rect(0, 0, 10, 10, j.flat({{orange, 40}})));                  // 40 % spot
   j.add(JobBuilder::rect(0, 0, 10, 10, j.flat({{0, 50}, {1, 255}, {orange, 30}})));  // process wins
   j.add(JobBuilder::rect(0, 0, 10, 10, j.flat({{0, 0}, {1, 0}, {2, 0}, {3, 0}})));   // all zero
-  j.add(JobBuilder::rect(0, 0, 10, 10, j.flat({{0, 255}, {1, 255}, {2, 255}, {3, 255}})));
   const auto l = lines(write32(j.get()));
   std::vector<std::string> colours;
   for (std::size_t i = 0; i + 1 < l.size(); ++i) {
@@ -126,8 +127,7 @@ TEST(Illustrator32, ColourRule) {
                            "1 O | 0.00 0.50 1.00 0.00 (Orange) 0.60 x",
                            // 255 (untouched) magenta overprints and adds nothing.
                            "1 O | 0.50 0.00 0.00 0.00 k",
-                           "0 O | 0.0 0.0 0.0 0.0 k",
-                           "1 O | 0.0 0.0 0.0 0.0 k"));
+                           "0 O | 0.0 0.0 0.0 0.0 k"));
 }
 
 TEST(Illustrator32, TrapsOnlyWhenAsked) {
@@ -234,4 +234,146 @@ TEST(IllustratorExport, GhostscriptRendersTheColours) {
       {"Magenta", 75, 25, 0},        // its hole stays empty
   };
   for (const auto& c : cases) EXPECT_NEAR(p.inkAtPoint(c.ink, c.x, c.y), c.share, 0.01) << c.ink << " " << c.x;
+}
+
+namespace {
+
+// A job of one object (JSON text) with colours 20 black, 21 Orange leaving
+// the other inks untouched (a die line's colour), 22 cyan and Orange; flat
+// paints 30 to 32 of them, 33 a linear gradient from black to Orange, 34 a
+// pattern of black squares, 35 black at half opacity.
+std::string oneObject(const std::string& object) {
+  return drivertest::jobText(
+      drivertest::kStandardInks,
+      R"([{"id":20,"inks":{"Black":100}},{"id":21,"inks":{"Orange":100},"others":255},)"
+      R"({"id":22,"inks":{"Cyan":40,"Orange":60}}])",
+      R"([{"id":30,"type":"flat","colour":20},{"id":31,"type":"flat","colour":21},)"
+      R"({"id":32,"type":"flat","colour":22},)"
+      R"({"id":33,"type":"linear","colour":20,"colour2":21,"start":[0,0],"end":[0,1000]},)"
+      R"({"id":34,"type":"pattern","pattern":1},{"id":35,"type":"flat","colour":20,"opacity":50}])",
+      "[" + object + "]",
+      R"(,"patterns":[{"id":1,"cell":[0,0,100,100],"objects":[)" + drivertest::square(0, 0, 50, 30) + "]}]");
+}
+
+// The lines that set colours and strokes or paint.
+std::vector<std::string> paintingLines(const std::string& text) {
+  static const std::regex painting(R"((.* [ORkKxXwjJMd])|[FfSsBbN])");
+  std::vector<std::string> found;
+  for (const std::string& l : lines(text.substr(text.find("%%EndSetup")))) {
+    if (std::regex_match(l, painting)) found.push_back(l);
+  }
+  return found;
+}
+
+}  // namespace
+
+// Each object is written with what the file can hold of its fill and its
+// stroke; what it cannot hold is named, and never drawn as something else.
+TEST(Illustrator32, FillsStrokesAndWhatIsLeftOut) {
+  using drivertest::square;
+  const std::vector<std::string> dieStroke = {"1 R", "0.00 0.60 1.00 0.00 (Orange) 0.00 X", "1.000 w", "0 j",
+                                              "0 J", "4.000 M", "[] 0.000 d"};
+  auto with = [](std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  const std::vector<std::string> black = {"0 O", "0.00 0.00 0.00 1.00 k"};
+  const std::vector<std::string> orangeFill = {"1 O", "0.00 0.60 1.00 0.00 (Orange) 0.00 x"};
+  const char* kGradients = "the colour ramps of gradients";
+  struct Case {
+    const char* what;
+    std::string object;
+    std::vector<std::string> painting;
+    std::string leftOut;  // the start of the one text left out, or empty
+  };
+  const std::vector<Case> cases = {
+      {"a die line: a stroke without fill", square(1000, 1000, 2000, 2, R"(,"stroke":{"width":10,"paint":31})"),
+       with(dieStroke, {"s"}), ""},
+      {"fill and stroke, round joins and caps", square(1000, 1000, 2000, 30,
+                                                        R"(,"stroke":{"width":20,"paint":31,"join":"round",)"
+                                                        R"("cap":"round","miterLimit":10})"),
+       with(black, {"1 R", "0.00 0.60 1.00 0.00 (Orange) 0.00 X", "2.000 w", "1 j", "1 J", "10.000 M",
+                    "[] 0.000 d", "b"}),
+       ""},
+      {"an open dashed stroke",
+       R"({"kind":"path","closed":false,"points":[[1000,1000],[1000,3000]],)"
+       R"("stroke":{"width":10,"paint":31,"dash":[60,40],"dashPhase":20}})",
+       {"1 R", "0.00 0.60 1.00 0.00 (Orange) 0.00 X", "1.000 w", "0 j", "0 J", "4.000 M", "[6.000 4.000] 2.000 d",
+        "S"},
+       ""},
+      {"a path that paints nothing stays a path", square(1000, 1000, 2000, 2), {"N"}, ""},
+      {"an inside stroke is the frame it covers, after the fill",
+       square(1000, 1000, 2000, 30, R"(,"stroke":{"width":100,"paint":31,"position":"inside"})"),
+       with(with(black, {"F"}), with(with(orangeFill, {"F"}), with(orangeFill, {"F"}))), ""},
+      {"a gradient fill in its start colour", square(1000, 1000, 2000, 33), with(black, {"F"}), kGradients},
+      {"a gradient stroke", square(1000, 1000, 2000, 30, R"(,"stroke":{"width":10,"paint":33})"),
+       with(black, {"F"}), "strokes painted with a gradient"},
+      {"a pattern fill keeps its outline unpainted", square(1000, 1000, 2000, 34), {"N"}, "pattern fills"},
+      {"process and spot inks: the process share", square(1000, 1000, 2000, 32),
+       {"0 O", "0.40 0.00 0.00 0.00 k", "F"}, "the spot inks of colours that mix"},
+      {"transparency", square(1000, 1000, 2000, 35), with(black, {"F"}), "the transparency of objects"},
+      {"a text", R"({"kind":"text","at":[1200,720],"runs":[{"text":"A","font":"NimbusSans-Bold","size":20,"paint":30}]})",
+       {}, "texts"},
+      {"the station number is the workflow's",
+       R"({"kind":"text","stationNumber":true,"at":[1200,720],"runs":[{"text":"1","font":"NimbusSans-Bold","size":20,"paint":30}]})",
+       {}, ""},
+  };
+  for (const Case& c : cases) {
+    const auto job = drivertest::loadJob(oneObject(c.object));
+    ASSERT_TRUE(job) << c.what;
+    TavDB::ScopedCurrentJob current(job.get());
+    std::string text;
+    std::vector<std::string> leftOut;
+    EXPECT_EQ(TavIllu::WriteIllustrator32(job.get(), "t", false, text, &leftOut), 0) << c.what;
+    EXPECT_EQ(paintingLines(text), c.painting) << c.what;
+    if (c.leftOut.empty()) {
+      EXPECT_TRUE(leftOut.empty()) << c.what << ": " << (leftOut.empty() ? "" : leftOut.front());
+    } else {
+      ASSERT_EQ(leftOut.size(), 1u) << c.what;
+      EXPECT_EQ(leftOut.front().rfind(c.leftOut, 0), 0u) << c.what << ": " << leftOut.front();
+    }
+  }
+}
+
+// The export names each kind of thing left out once, as a warning, and the
+// file is written with result 0.
+TEST(IllustratorExport, Version32NamesWhatItLeavesOut) {
+  using drivertest::square;
+  const auto job = drivertest::loadJob(oneObject(
+      square(1000, 1000, 2000, 33) + "," + square(4000, 1000, 2000, 33) + "," + square(1000, 4000, 2000, 34) +
+      R"(,{"kind":"text","at":[6000,720],"runs":[{"text":"A","font":"NimbusSans-Bold","size":20,"paint":30}]})"));
+  tavtest::TestFolder folder;
+  TavGen::MessageCapture capture;
+  EXPECT_EQ(outputIllustratorFile(job.get(), TavSys::FileSpec(folder / "a.ai"), 0, 0, 1, false), 0);
+  ASSERT_EQ(capture.messages().size(), 3u);
+  for (const auto& m : capture.messages()) {
+    EXPECT_EQ(m.key, "ILLUSTRATOR/OBJECTS LEFT OUT");
+    EXPECT_EQ(m.severity, TavGen::kWarning);
+  }
+  EXPECT_THAT(capture.messages()[2].text, HasSubstr("texts"));
+  aitest::expectSyntaxAccepted(folder / "a.ai");
+}
+
+// Ghostscript renders the file (with the test prolog) into the plates of the
+// PDF export: a die line stroked in a spot ink over a picture-less label, a
+// square filled and stroked, an open dashed stroke, an inside stroke, and a
+// ring (a compound path) filled and stroked.
+TEST(IllustratorExport, Version32StrokesMatchThePdfExport) {
+  using drivertest::square;
+  const std::string ring = R"({"kind":"compound","paint":30,"stroke":{"width":40,"paint":31},"objects":[)" +
+                           square(4000, 4000, 2000, 30) + "," + square(4500, 4500, 1000, 30) + "]}";
+  const auto job = drivertest::loadJob(oneObject(
+      square(500, 500, 6000, 30) + "," + square(1000, 1000, 2000, 2, R"(,"stroke":{"width":30,"paint":31})") + "," +
+      square(1000, 4000, 2000, 30, R"(,"stroke":{"width":60,"paint":31,"join":"round"})") + "," +
+      R"({"kind":"path","closed":false,"points":[[3500,1000],[3500,3000]],)"
+      R"("stroke":{"width":50,"paint":31,"dash":[200,100],"dashPhase":50}},)" +
+      square(4000, 1000, 2000, 2, R"(,"stroke":{"width":200,"paint":31,"position":"inside"})") + "," + ring));
+  tavtest::TestFolder folder;
+  const auto run = drivertest::exportJob(job.get(), drivertest::flavour("Press"), folder / "job.pdf");
+  ASSERT_EQ(run.result, 0) << run.keys();
+  const tavtest::Plates pdf = tavtest::measurePlates(folder / "job.pdf", 1, 72);
+  TavGen::MessageCapture capture;
+  ASSERT_EQ(outputIllustratorFile(job.get(), TavSys::FileSpec(folder / "job.ai"), 0, 0, 1, false), 0);
+  EXPECT_TRUE(capture.messages().empty());
+  expectSamePlates(tavtest::measurePlates(aitest::renderable(folder / "job.ai", 720, 720), 1, 72), pdf, "3.2");
 }

@@ -254,14 +254,15 @@ TEST(PixelPath, BufferedImagesLeaveNoTemporaryFilesAndNeverAMissingImage) {
     EXPECT_TRUE(tavtest::folderListing(temp).empty());
     tavtest::expectPdfAcceptedByAllConsumers(dir / "whole.pdf");
   }
-  // No temporary file can be made: no image and no reference to it, and the
-  // user is told.
+  // No temporary file can be made: the page is not written without its image.
   TemporaryFolder missing(dir / "no such folder");
-  TavGen::MessageCapture messages;
-  const std::string content = g2test::writeJobPdf(*job, s, kPdf14, dir / "without.pdf");
-  EXPECT_EQ(messages.count("PDF/COULD NOT ADD IMAGE"), 1);
-  EXPECT_EQ(content.find(" Do"), std::string::npos);
-  tavtest::expectContentStreamsSound(dir / "without.pdf");
+  try {
+    g2test::writeJobPdf(*job, s, kPdf14, dir / "without.pdf");
+    ADD_FAILURE() << "a page was written without its image";
+  } catch (const TavSys::Error& e) {
+    EXPECT_EQ(e.key(), "PDF/COULD NOT ADD IMAGE");
+    EXPECT_NE(e.detail().find("temp_directory_path"), std::string::npos) << e.detail();
+  }
 }
 
 TEST(PixelPath, ExampleGradationExportsUnderEveryFlavour) {

@@ -169,6 +169,9 @@ TEST(TextPdf, TextOperatorsInTheContent) {
       {"transparent paint in its own graphics state", text(R"({"text": "ab", "font": "Courier", "size": 12, "paint": 12})"), "", 1, 1, 1,
        " gs\nBT\n"},
       {"station number outside normalized output", text(run("12", courier), R"(, "stationNumber": true)"), "", 0, 0, 0, ""},
+      // Down the page: each letter in its own matrix, turned a quarter.
+      {"along a path", R"({"kind": "text", "path": [[-150, 20], [-50, 20]], "runs": [)" + run("ab", courier) + "]}", "",
+       1, 2, 1, "0 -1 1 0 20 150 Tm (a) Tj\n0 -1 1 0 20 142.8 Tm (b) Tj\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -200,12 +203,20 @@ std::vector<double> inkBox(const std::filesystem::path& file) {
 
 TEST(TextPdf, InkLiesWhereTheLayoutPutsIt) {
   const std::string words = "Wide frames hold AVAVA kerned words, centred or not";
+  const std::string along = R"({"kind": "text", "align": "centre", "path": [[-20, 20], [-150, 20, -150, 280, -20, 280]],
+      "runs": [)" + run(words.substr(0, 30), "NimbusSans-Regular", R"(, "rise": 3)") + "]}";
+  // Its third line lies below the box: not set.
+  const std::string box = text(run(words, "NimbusSans-Regular"), R"(, "width": 150, "height": 29, "align": "right")",
+                               -190);
   const struct {
     const char* what;
     std::string more;
     std::string runMore;
     int v;
+    std::string object = "";  // the whole object instead
   } cases[] = {
+      {"along a curve", "", "", 0, along},
+      {"a text box", "", "", 0, box},
       {"left", R"(, "width": 150)", "", -120},
       {"centre", R"(, "width": 150, "align": "centre")", "", -120},
       {"right", R"(, "width": 150, "align": "right")", "", -120},
@@ -219,7 +230,7 @@ TEST(TextPdf, InkLiesWhereTheLayoutPutsIt) {
     SCOPED_TRACE(c.what);
     // The rotated line is kept short enough to stay on the page.
     const std::string line = c.v == -20 ? words.substr(0, 22) : words;
-    const std::string object = text(run(line, "NimbusSans-Regular", c.runMore), c.more, c.v);
+    const std::string object = !c.object.empty() ? c.object : text(run(line, "NimbusSans-Regular", c.runMore), c.more, c.v);
     auto doc = write(object);
     auto job = makeJob(std::string(kTextJob) + R"("objects": [)" + object + "]");
     TavDB::ListScan scan(jobGetSpahan(job.get()), TavDB::kObjText, 0);

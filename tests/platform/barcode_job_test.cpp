@@ -80,11 +80,31 @@ TEST(BarcodeJob, DataASymbologyCannotHoldIsRefusedWithThePlaceAndTheReason) {
                {{"matrix", {1, 0, 0, 1}}}),
        "/objects/0/barcode/angle", "not both"},
       {jobWith({{"symbology", "QR"}, {"data", "x"}}), "/objects/0/barcode", "missing \"paint\""},
+      // GS1 element check digits: GTIN, SSCC and location number, anywhere in the data.
+      {jobWith({{"symbology", "GS1_128"}, {"data", "(01)09501101530004"}, {"paint", 10}}),
+       "/objects/0/barcode/data", "the check digit of (01)09501101530004 is 4, where 3 belongs"},
+      {jobWith({{"symbology", "GS1_DataMatrix"}, {"data", "(10)AB12(00)106141411234567891"}, {"paint", 10}}),
+       "/objects/0/barcode/data", "(00)106141411234567891 is 1, where 7 belongs"},
+      {jobWith({{"symbology", "GS1_DataBar-Expanded"}, {"data", "(414)9501101530002"}, {"paint", 10}}),
+       "/objects/0/barcode/data", "where 3 belongs"},
+      // The human-readable digits need their font, as a text run does.
+      {jobWith({{"symbology", "EAN-13"}, {"data", "501234567890"}, {"paint", 10}, {"font", "NoSuchFont"}}),
+       "/objects/0/barcode/font", "the font \"NoSuchFont\" is not installed"},
   };
   for (const auto& c : cases) {
     const std::string detail = refusalOf(c.job);
     EXPECT_THAT(detail, ::testing::HasSubstr(std::string(c.place) + ": ")) << c.job.dump();
     EXPECT_THAT(detail, ::testing::HasSubstr(c.reason)) << c.job.dump();
+  }
+}
+
+TEST(BarcodeJob, SoundGS1DataAndAHiddenTextInAMissingFontAreLoaded) {
+  for (const json& barcode :
+       {json{{"symbology", "GS1_128"}, {"data", "(01)09501101530003(10)AB12"}, {"paint", 10}},
+        json{{"symbology", "GS1_DataMatrix"}, {"data", "(00)106141411234567897(414)9501101530003"}, {"paint", 10}},
+        json{{"symbology", "EAN-13"}, {"data", "501234567890"}, {"paint", 10}, {"font", "NoSuchFont"},
+             {"hideText", true}}}) {
+    EXPECT_EQ(refusalOf(jobWith(barcode)), "loaded") << barcode.dump();
   }
 }
 

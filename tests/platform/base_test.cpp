@@ -39,6 +39,65 @@ TEST(Messages, LocalizeReplaceDisableAndStampTheReporter) {
   EXPECT_EQ(capture.messages()[1].reporter, 0);
 }
 
+// Warnings shown while a hold lives come out only when it is released, in
+// their order and with the reporter of the moment they were shown; errors
+// pass at once; a hold that ends unreleased drops its warnings; a released
+// inner hold hands them to the outer one.
+TEST(Messages, HeldWarningsComeOutOnlyWhenReleased) {
+  const auto keys = [](const TavGen::MessageCapture& c) {
+    std::vector<std::string> k;
+    for (const auto& m : c.messages()) k.push_back(m.key);
+    return k;
+  };
+  using Keys = std::vector<std::string>;
+  const int id = TavricCore::RegisterReporter("JDF/REPORTER");
+  {
+    TavGen::MessageCapture capture;
+    {
+      TavGen::HeldMessages hold;
+      {
+        TavricCore::ErrorReporterScopeGuard guard(id);
+        TavGen::message(TavGen::kWarning, 1, "W1");
+      }
+      TavGen::message(TavGen::kError, 1, "E1");
+      TavGen::message(TavGen::kInfo, 1, "I1");
+      EXPECT_EQ(keys(capture), Keys{"E1"});
+      hold.release();
+      EXPECT_EQ(keys(capture), (Keys{"E1", "W1", "I1"}));
+      TavGen::message(TavGen::kWarning, 1, "W2");  // the hold is over
+    }
+    ASSERT_EQ(keys(capture), (Keys{"E1", "W1", "I1", "W2"}));
+    EXPECT_EQ(capture.messages()[1].reporter, id);
+    EXPECT_EQ(capture.messages()[2].reporter, 0);
+  }
+  TavGen::MessageCapture capture;
+  {
+    TavGen::HeldMessages outer;
+    {
+      TavGen::HeldMessages dropped;
+      TavGen::message(TavGen::kWarning, 1, "LOST");
+    }
+    {
+      TavGen::HeldMessages inner;
+      TavGen::message(TavGen::kWarning, 1, "KEPT");
+      inner.release();
+    }
+    EXPECT_TRUE(capture.messages().empty());
+    outer.release();
+  }
+  EXPECT_EQ(keys(capture), Keys{"KEPT"});
+  {
+    TavGen::HeldMessages outer;
+    TavGen::message(TavGen::kWarning, 1, "OUTER");
+    {
+      TavGen::HeldMessages inner;
+      TavGen::message(TavGen::kWarning, 1, "INNER");
+      inner.release();
+    }
+  }
+  EXPECT_EQ(keys(capture), Keys{"KEPT"});  // the outer one was not released
+}
+
 TEST(Utf, InvalidInputBecomesReplacementCharacters) {
   EXPECT_TRUE(TavSys::IsValidUTF8("Cyan \xE2\x82\xAC"));
   EXPECT_FALSE(TavSys::IsValidUTF8("bad \xFF byte"));
@@ -83,6 +142,55 @@ TEST(System, CancelHookIsAskedAndStateResets) {
   TavSys::Progress zero(0);
   zero.step(5);
   EXPECT_EQ(zero.fraction(), 0.0);  // unknown total never divides by zero
+}
+
+// Progresses nest: each fills its part of the one around it, so that the
+// listener sees the whole operation, with the innermost label; only the
+// outermost completes it.
+TEST(System, NestedProgressReportsTheShareOfTheWhole) {
+  std::vector<std::pair<double, std::string>> seen;
+  TavSys::Progress::setListener([&](double done, double total, std::string_view label) {
+    seen.emplace_back(done / total, std::string(label));
+  });
+  const auto last = [&] { return seen.back(); };
+  {
+    TavSys::Progress file(100, "PDF file");
+    file.setPart(99);
+    {
+      TavSys::Progress pages(4);  // four pages in the file's 99 units
+      pages.set(2);
+      {
+        TavSys::Progress unknown;  // no total: its children fill its parent's unit
+        TavSys::Progress page(10, "Plate 3 of 4");
+        page.setPart(9);
+        {
+          TavSys::Progress walk(100, "Output");
+          walk.set(50);
+          EXPECT_NEAR(last().first, 0.99 * (2 + 0.45) / 4, 1e-9);
+          EXPECT_EQ(last().second, "Output");
+          walk.set(250);  // past its total: no further than its part
+          EXPECT_NEAR(last().first, 0.99 * (2 + 0.9) / 4, 1e-9);
+        }
+        page.set(9);
+        EXPECT_EQ(last().second, "Plate 3 of 4");
+      }
+      pages.set(4);
+      EXPECT_NEAR(last().first, 0.99, 1e-9);
+      EXPECT_EQ(last().second, "PDF file");
+    }
+    file.set(100);
+    EXPECT_EQ(last().first, 1.0);
+  }
+  // What the listener saw never went back.
+  for (std::size_t i = 1; i < seen.size(); ++i) EXPECT_LE(seen[i - 1].first, seen[i].first) << i;
+  seen.clear();
+  {
+    TavSys::Progress alone(8, "JDF");
+    alone.step(2);
+  }
+  EXPECT_EQ(last().first, 0.25);
+  EXPECT_EQ(TavSys::ReportedShare(), 0.0);  // nothing lives any more
+  TavSys::Progress::setListener({});
 }
 
 TEST(Files, OutputHasNoNameUntilCommittedAndReplacesOnlyThen) {

@@ -100,6 +100,7 @@ TEST(JobFile, BadInputIsRefusedWithItsPlace) {
   const std::string O = "/objects/0/objects/0";
   const std::string notAPoint = ": expected a point [v, h] or a curve [c1v, c1h, c2v, c2h, v, h]";
   const std::string gradation = R"({"id": 12, "type": "gradation", "steps": )";
+  const std::string courier = R"({"text": "x", "font": "Courier", "size": 9, "paint": 11})";
   const Case cases[] = {
       // wrong types and values
       {"/ppi", "-72", "/ppi: the resolution must be greater than 0"},
@@ -194,6 +195,23 @@ TEST(JobFile, BadInputIsRefusedWithItsPlace) {
        "/paints/3: the gradation has no length; give \"length\" or steps at different positions"},
       {"/paints/-", gradation + R"([{"colour": 9, "position": 7}, {"colour": 2, "position": 7}], "length": 5})",
        "/paints/3/steps/0/colour: no colour with id 9"},
+      // text boxes and texts along a path
+      {"/objects/0/objects/-", R"({"kind": "text", "at": [0, 0], "height": 100, "runs": [)" + courier + "]}",
+       "/objects/0/objects/2/height: a text box needs a \"width\" as well"},
+      {"/objects/0/objects/-", R"({"kind": "text", "at": [0, 0], "path": [[0, 0], [0, 100]], "runs": [)" + courier + "]}",
+       "/objects/0/objects/2/at: a text along a path takes no \"at\""},
+      {"/objects/0/objects/-", R"({"kind": "text", "path": [[0, 0], [0, 100]], "matrix": [1, 0, 0, 1], "runs": [)" +
+           courier + "]}",
+       "/objects/0/objects/2/matrix: a text along a path takes no \"matrix\""},
+      {"/objects/0/objects/-", R"({"kind": "text", "path": [[0, 0], [0, 100]], "width": 5, "runs": [)" + courier + "]}",
+       "/objects/0/objects/2/width: a text along a path takes no \"width\""},
+      {"/objects/0/objects/-", R"({"kind": "text", "path": [[0, 0]], "runs": [)" + courier + "]}",
+       "/objects/0/objects/2/path: expected at least 2 entries"},
+      {"/objects/0/objects/-", R"({"kind": "text", "path": [[0, 0], [1, 2, 3]], "runs": [)" + courier + "]}",
+       "/objects/0/objects/2/path/1" + notAPoint},
+      {"/objects/0/objects/-", std::string(R"({"kind": "text", "path": [[0, 0], [0, 100]], "runs": [)") +
+           R"({"text": "a\nb", "font": "Courier", "size": 9, "paint": 11}]})",
+       "/objects/0/objects/2/runs/0/text: a text along a path is one line: it cannot hold a line break"},
       {"/customerInfo", R"({"Customer ID": "1"})",
        "/customerInfo/Customer ID: the name is not an XML name (letters, digits, '_', '-', '.', ':')"},
   };
@@ -230,6 +248,31 @@ TEST(JobFile, EdgesThatAreSoundLoad) {
   j["paints"].push_back(json::parse(R"({"id": 13, "type": "gradation", "length": 500, "matrix": [1, 0, 0, 1e308],
       "steps": [{"colour": 1, "position": 7}, {"colour": 2, "position": 7}]})"));
   EXPECT_EQ(errorOf(j), "loaded");
+}
+
+TEST(JobFile, TextBoxesAndTextsAlongAPath) {
+  json j = baseJob();
+  j["objects"][0]["objects"].push_back(json::parse(R"({"kind": "text", "at": [100, 200], "width": 3000,
+      "height": 1500, "runs": [{"text": "x", "font": "Courier", "size": 9, "paint": 11}]})"));
+  j["objects"][0]["objects"].push_back(json::parse(R"({"kind": "text", "path": [[300, 400], [1, 2, 3, 4, 5, 6]],
+      "runs": [{"text": "x", "font": "Courier", "size": 9, "paint": 11}]})"));
+  const auto job = load(j);
+  TavDB::ListScan scan(jobGetSpahan(job.get()), TavDB::kObjText, 0);
+  const TavDB::TextData& box = *scan.next()->text();
+  EXPECT_TRUE(box.isBox());
+  EXPECT_FALSE(box.isAlongPath());
+  EXPECT_EQ(box.height, 1500);
+  const TavDB::Object* along = scan.next();
+  const TavDB::TextData& path = *along->text();
+  EXPECT_FALSE(path.isBox());
+  ASSERT_TRUE(path.isAlongPath());
+  // The curve's two control points and its end; the text starts at the first point.
+  ASSERT_EQ(path.path.size(), 4u);
+  EXPECT_EQ(path.path[3].type, TavDB::PathPoint::kCurve);
+  EXPECT_EQ(path.start, (TavDB::tv_point{300, 400}));
+  // Until laid out, its bounds are the path's grown by the size (90 units).
+  EXPECT_EQ(along->bounds().top, 1 - 90);
+  EXPECT_EQ(along->bounds().right, 490);
 }
 
 TEST(JobFile, FilesThatCannotBeRead) {
@@ -470,4 +513,176 @@ TEST(JobFile, StreamedAndWholeDocumentLoadsAgree) {
     return e.detail();
   };
   for (const std::string& text : texts) EXPECT_EQ(outcome(text, true), outcome(text, false)) << text;
+}
+
+namespace {
+
+// What a load built, in words: the tree (kinds, flags, paints, names, points,
+// bounds, text runs, strokes), the inks and what else the file sets; or the
+// refusal's detail.
+void describe(const TavDB::Object& o, std::string& out) {
+  out += std::to_string(int(o.kind())) + "/" + std::to_string(o.flags()) + "/" + std::to_string(o.paint()) + "/" +
+         o.name() + "[";
+  for (const TavDB::PathPoint& p : o.points())
+    out += std::to_string(p.v) + "," + std::to_string(p.h) + "," + std::to_string(int(p.type)) + " ";
+  const TavDB::tv_box b = o.bounds();
+  out += "]" + std::to_string(b.top) + "," + std::to_string(b.left) + "," + std::to_string(b.bottom) + "," +
+         std::to_string(b.right);
+  if (const auto* t = o.text())
+    for (const auto& r : t->runs) out += " run:" + r.text + "@" + r.font + "/" + std::to_string(r.size);
+  if (const auto* s = o.stroke()) out += " stroke:" + std::to_string(s->width) + "/" + std::to_string(s->paint);
+  out += "{";
+  for (const auto& m : o.members()) describe(*m, out);
+  out += "}";
+}
+std::string outcomeOf(std::string_view text, bool streaming, std::size_t window = TavKernel::kJobStreamWindow,
+                      const fs::path& base = fs::temp_directory_path()) {
+  TavKernel::setJobStreaming(streaming, window);
+  std::string out;
+  try {
+    auto job = TavKernel::loadJobFromMemory(text, base, "t.json");
+    out = job->name + " " + std::to_string(job->ppi) + " " + std::to_string(job->scale) + " ";
+    for (int i = 0; i < job->inkCount; ++i)
+      out += job->separations[std::size_t(i)].name + ":" + std::to_string(sepisused(job.get(), i)) + " ";
+    for (const auto& [id, p] : job->linkParameters) out += "link" + std::to_string(id) + "=" + std::to_string(p.number);
+    for (const auto& [k, v] : job->parameters) out += " " + k + "=" + v;
+    describe(*jobGetSpahan(job.get()), out);
+  } catch (const TavSys::Error& e) {
+    out = "refused: " + e.detail();
+  }
+  TavKernel::setJobStreaming(true);
+  return out;
+}
+
+}  // namespace
+
+// Through any window, down to a byte, the streamed load builds what the whole
+// document builds, and gives up on none of these jobs: object lists are cut
+// into runs of entries, entries larger than the window are taken apart.
+TEST(JobFile, StreamedLoadsThroughAnyWindowBuildWhatTheWholeDocumentBuilds) {
+  const fs::path examples = tavtest::sourceDir() / "examples";
+  std::vector<std::pair<std::string, fs::path>> texts;
+  for (const char* example : {"label.json", "carton.json", "barcodes.json", "screens.json", "swatches.json"})
+    texts.emplace_back(tavtest::readFile(examples / example), examples);
+  json nested = baseJob();
+  nested["objects"][0]["objects"].push_back(json::parse(R"({"kind": "group", "name": "g \"1\"", "objects": [
+      {"kind": "compound", "paint": 10, "objects": [{"kind": "path", "points": [[0, 0], [5, 5], [0, 9]]},
+                                                   {"points": [[1, 1], [2, 2]], "kind": "path"}]},
+      {"kind": "text", "at": [100, 100], "runs": [{"text": "a]}\"[{", "font": "Courier", "size": 9, "paint": 11}]},
+      {"objects": [], "kind": "group", "hidden": true}], "locked": true})"));
+  texts.emplace_back(objectsLast(nested), fs::temp_directory_path());
+  texts.emplace_back(" \n{ \"ppi\" : 72 , \"boxes\" : { \"media\" : [ 0 , 0 , 9 , 9 ] } , \"objects\" : [ "
+                     "{ \"kind\" : \"path\" , \"points\" : [ [ 1 , 2 ] , [ 3 , 4 ] ] } , { \"objects\" : [ ] , "
+                     "\"kind\" : \"layer\" } ] , \"stations\" : [ ] } \r\n",
+                     fs::temp_directory_path());
+  for (const auto& [text, base] : texts) {
+    const std::string whole = outcomeOf(text, false, TavKernel::kJobStreamWindow, base);
+    ASSERT_EQ(whole.rfind("refused", 0), std::string::npos) << whole;
+    for (const std::size_t window : {2, 3, 5, 8, 13, 40, 100, 1000, 1 << 20}) {
+      const std::size_t before = TavKernel::jobStreamFallbacks();
+      EXPECT_EQ(outcomeOf(text, true, window, base), whole) << "window " << window << ": " << text.substr(0, 60);
+      EXPECT_EQ(TavKernel::jobStreamFallbacks(), before) << "window " << window << ": " << text.substr(0, 60);
+    }
+  }
+}
+
+// The faults of the JSON itself: the line, the column, what was wrong and what
+// was read of the faulty token, the same whether the text streams or not.
+TEST(JobFile, FaultsOfTheJsonNameLineColumnAndToken) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"{\"ppi\": 72,\n \"name\": \"a\x01z\"}",
+       "line 2, column 12: invalid string: the control character U+0001 must be escaped; last read: '\"a\\x01'"},
+      {"{\"ppi\": 1e999}", "line 1, column 9: the number is out of range; last read: '1e999'"},
+      {"{\"ppi\": 72} x", "line 1, column 13: unexpected character after the end of the value; last read: 'x'"},
+      {"{\"ppi\": 72,}", "line 1, column 12: unexpected character; expected a key (a string); last read: '}'"},
+      {"{\"ppi\" 72}", "line 1, column 8: unexpected character; expected ':'; last read: '7'"},
+      {"{\"ppi\": 72,\r\n\"objects\": [tru]}", "line 2, column 16: invalid literal; last read: 'tru]'"},
+      {"{\"name\": \"\\ud800\"}",
+       "line 1, column 17: invalid string: a high surrogate must be followed by a low surrogate; last read: "
+       "'\"\\ud800\"'"},
+      {"{\"name\": \"\\q\"}", "line 1, column 12: invalid string: invalid escape; last read: '\"\\q'"},
+      {"{\"ppi\": 01}", "line 1, column 10: unexpected character; expected ',' or '}'; last read: '1'"},
+      {"{\"ppi\": [1, 2", "line 1, column 14: unexpected end of input; expected ',' or ']'; last read: ''"},
+      {"", "line 1, column 1: unexpected end of input; expected a value; last read: ''"},
+  };
+  for (const auto& [text, fault] : cases) {
+    const std::string expected = "refused: t.json: /: not valid JSON: parse error at " + fault;
+    EXPECT_EQ(outcomeOf(text, false), expected);
+    for (const std::size_t window : {2, 1 << 20}) EXPECT_EQ(outcomeOf(text, true, window), expected) << window;
+  }
+}
+
+// JSON the fast parser leaves to the plain reader loads all the same: a whole
+// number beyond 64 bits, a number too small for a double (zero), nesting
+// deeper than the fast parser goes (then the loader's own limit speaks).
+TEST(JobFile, UnusualJsonLoadsAsItReads) {
+  const std::string head = R"({"ppi": 72, "boxes": {"media": [0, 0, 100, 100]})";
+  std::string deep = R"({"kind": "path", "points": [[0, 0]]})";
+  for (int i = 0; i < 600; ++i) deep = R"({"kind": "group", "objects": [)" + deep + "]}";
+  const std::pair<std::string, std::string> cases[] = {
+      {head + R"(, "linkParameters": [{"id": 4, "number": 123456789012345678901234}]})",
+       "link4=123456789012345685803008.000000"},
+      {head + R"(, "scale": 1e-400})", "refused: t.json: /scale: the scale must be greater than 0"},
+      {head + R"(, "objects": [)" + deep + "]}", ": objects are nested more than 64 deep"},
+  };
+  for (const auto& [text, seen] : cases) {
+    const std::string whole = outcomeOf(text, false);
+    EXPECT_THAT(whole, ::testing::HasSubstr(seen)) << text.substr(0, 100);
+    for (const std::size_t window : {4, 1 << 20}) EXPECT_EQ(outcomeOf(text, true, window), whole) << window;
+  }
+}
+
+// A key given twice in one object counts with the value given last, as
+// readers of JSON have done for job files all along: each text loads as the
+// one beside it, streamed or not.
+TEST(JobFile, AKeyGivenTwiceCountsWithItsLastValue) {
+  const std::string head = R"({"ppi": 72, "boxes": {"media": [0, 0, 100, 100]})";
+  const std::string path = R"({"kind": "path", "points": [[1, 2], [3, 4]]})";
+  const std::pair<std::string, std::string> cases[] = {
+      {head + R"(, "ppi": 720, "name": "a", "name": "b"})", head + R"(, "ppi": 720, "name": "b"})"},
+      {head + R"(, "parameters": {"k": "1", "j": "0", "k": "2"}})", head + R"(, "parameters": {"j": "0", "k": "2"}})"},
+      {head + R"(, "objects": [)" + path + R"(], "objects": []})", head + R"(, "objects": []})"},
+      {head + R"(, "objects": [{"kind": "group", "objects": [], "objects": [)" + path + "]}]}",
+       head + R"(, "objects": [{"kind": "group", "objects": [)" + path + "]}]}"},
+      {head + R"(, "objects": [{"kind": "path", "points": [[9, 9]], "points": [[1, 2], [3, 4]]}]})",
+       head + R"(, "objects": [)" + path + "]}"},
+  };
+  for (const auto& [text, same] : cases) {
+    const std::string expected = outcomeOf(same, false);
+    EXPECT_EQ(expected.rfind("refused", 0), std::string::npos) << expected;
+    for (const std::size_t window : {4, 1 << 20}) {
+      EXPECT_EQ(outcomeOf(text, false), expected) << text;
+      EXPECT_EQ(outcomeOf(text, true, window), expected) << window << ": " << text;
+    }
+  }
+}
+
+// Where the streamed load gives up and reads the whole document instead, and
+// where it does not; either way it ends as the whole document does.
+TEST(JobFile, StreamingGivesUpOnlyWhereItMust) {
+  const std::string head = R"({"ppi": 720, "boxes": {"media": [0, 0, 100, 100]})";
+  const std::string path = R"({"kind": "path", "name": "a \"]}[{\" b", "points": [[0, 0], [5, 9]]})";
+  std::string longPath = R"({"kind": "path", "points": [[0, 0])";
+  for (int i = 0; i < 300; ++i) longPath += ", [" + std::to_string(i) + ", " + std::to_string(2 * i) + "]";
+  longPath += "]}";
+  const std::tuple<std::string, bool> cases[] = {
+      // streamed
+      {head + R"(, "objects": [)" + path + "," + longPath + "]}", false},
+      {head + R"(, "objects": [{"kind": "layer", "objects": [)" + path + R"(], "name": "after"}], "stations": []})", false},
+      {head + R"(, "obj\u0065cts": [)" + path + "]}", false},  // an escaped key: the list is read whole
+      {head + R"(, "objects": []})", false},
+      // given up: definitions after the objects, a second list, refusals
+      {R"({"objects": [)" + path + R"(], "ppi": 720, "boxes": {"media": [0, 0, 100, 100]}})", true},
+      {head + R"(, "objects": [], "objects": [)" + path + "]}", true},
+      {head + R"(, "objects": [{"kind": "path", "paint": 3, "points": [[0, 0]]}]})", true},
+      {head + R"(, "objects": [)" + path + "]", true},
+  };
+  for (const auto& [text, givesUp] : cases) {
+    const std::string whole = outcomeOf(text, false);
+    for (const std::size_t window : {16, 1 << 20}) {
+      const std::size_t before = TavKernel::jobStreamFallbacks();
+      EXPECT_EQ(outcomeOf(text, true, window), whole) << window << ": " << text.substr(0, 80);
+      EXPECT_EQ(TavKernel::jobStreamFallbacks() - before, givesUp ? 1u : 0u) << window << ": " << text.substr(0, 80);
+    }
+  }
 }

@@ -47,7 +47,8 @@ TEST(NumberFormat, EveryValueClassGivesTheTextOfTheGeneralRule) {
       0.9999994, 0.9999995, 0.9999996, -0.9999996, 1.9999999, 99.9999996, 0.1, 0.2, 0.3,
       1.0 / 3, -2.0 / 3, 595.2755905511812, 0.001, 0.5, -12.25, 123456789.123456789,
       0x1p52 - 0.5, -(0x1p52 - 0.5), 0x1p51 + 0.25, 0x1p44 + 0x1p-8, 1e15 + 0.1,
-      0x1p52, 9e15, 1e20, -1.5e17, 1e300, std::numeric_limits<double>::max(),
+      0x1p52, 9e15, 1e20, -1.5e17, 1e300, std::numeric_limits<double>::max(), 0.1 + 0.2, -0.1,
+      99999999.9, 100000000.1, -100000000.1, 1.0000000000000002, 0.30000000000000004 * 10,
   };
   for (double value : cases) EXPECT_EQ(formatted(value), reference(value)) << std::hexfloat << value;
 }
@@ -60,12 +61,17 @@ TEST(NumberFormat, RandomValuesGiveTheTextOfTheGeneralRule) {
   int mismatches = 0;
   for (int i = 0; i < 300000 && mismatches < 10; ++i) {
     double value = 0;
-    switch (i % 4) {
+    switch (i % 5) {
       case 0: value = std::pow(10.0, exponent(random)) * (random() & 1 ? -1 : 1); break;
       case 1: value = std::bit_cast<double>(random()); break;
       case 2: value = std::ldexp(static_cast<double>(sevenths(random) | 1), -7); break;
       // Decimals of seven places: the seventh digit 5 lies next to a tie.
-      default: value = static_cast<double>(sevenths(random) % 100000000000000) / 1e7; break;
+      case 3: value = static_cast<double>(sevenths(random) % 100000000000000) / 1e7; break;
+      // Tenths (coordinates in points) and their neighbours, up to and past 10^8.
+      default:
+        value = static_cast<double>(sevenths(random) % (i % 3 ? 2000000000 : 20000)) / 10;
+        if (i % 7 == 0) value = std::nextafter(value, random() & 1 ? 1e300 : -1e300);
+        break;
     }
     if (!std::isfinite(value)) continue;
     const std::string got = formatted(value), want = reference(value);

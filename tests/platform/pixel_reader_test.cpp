@@ -2,6 +2,7 @@
 // downsampler.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <fstream>
 
 #include "platform/downsampler.h"
@@ -104,6 +105,79 @@ TEST(PixelReader, ResolutionAndRefusedFilesNameTheFile) {
       EXPECT_NE(e.text().find(name), std::string::npos) << e.text();
     }
   }
+}
+
+namespace {
+
+// A gray TIFF of one strip, written byte by byte: it may claim any size over
+// whatever data it holds.
+std::string claimingTiff(std::uint32_t width, std::uint32_t height, std::uint16_t compression, const std::string& data) {
+  std::string out = "II*";
+  out.push_back('\0');
+  auto u16 = [&](std::uint32_t v) { out.push_back(char(v & 255)); out.push_back(char(v >> 8 & 255)); };
+  auto u32 = [&](std::uint32_t v) { u16(v & 0xFFFF); u16(v >> 16); };
+  u32(8 + std::uint32_t(data.size()));
+  out += data;
+  const std::vector<std::array<std::uint32_t, 3>> entries = {
+      {256, 4, width}, {257, 4, height}, {258, 3, 8}, {259, 3, compression}, {262, 3, 1}, {273, 4, 8},
+      {277, 3, 1},     {278, 4, height}, {279, 4, std::uint32_t(data.size())}, {284, 3, 1}};
+  u16(std::uint32_t(entries.size()));
+  for (const auto& [tag, type, value] : entries) {
+    u16(tag);
+    u16(type);
+    u32(1);
+    if (type == 3) {
+      u16(value);
+      u16(0);
+    } else {
+      u32(value);
+    }
+  }
+  u32(0);
+  return out;
+}
+
+}  // namespace
+
+// A file that claims more pixels than a picture may have, or more than its
+// data can hold at its compression's best, is refused when it is opened,
+// before a row is read (reading it row by row would take as long as its
+// claim); a JPEG file whose data end early is refused at the row that lacks.
+TEST(PixelReader, FilesClaimingMoreThanTheyHoldAreRefusedWhenOpened) {
+  tavtest::TestFolder dir;
+  const std::string bytes(1200, '\x55');
+  struct Case {
+    const char* name;
+    std::string file;
+    const char* reason;  // empty: read
+  } cases[] = {
+      {"sound.tif", claimingTiff(40, 30, 1, bytes), ""},
+      {"lying.tif", claimingTiff(60000, 60000, 1, bytes), "cannot hold the 3600000000 bytes"},
+      {"lying-lzw.tif", claimingTiff(20000, 20000, 5, bytes), "bytes) cannot hold the 400000000 bytes"},
+      {"huge.tif", claimingTiff(70000, 70000, 8, bytes), "70000 x 70000 pixels, more than a picture may have"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    tavtest::writeFile(dir / c.name, c.file);
+    try {
+      PixelHeader h;
+      readAll(dir / c.name, h);
+      EXPECT_STREQ(c.reason, "") << "read";
+    } catch (const TavSys::Error& e) {
+      EXPECT_EQ(e.key(), "PDF/UNSUPPORTED PICTURE TYPE");
+      EXPECT_NE(std::string(c.reason), "") << e.detail();
+      EXPECT_NE(e.detail().find(c.reason), std::string::npos) << e.detail();
+      EXPECT_THROW(pixreatyp((dir / c.name).string()), TavSys::Error) << "refused when opened";
+    }
+  }
+  tavtest::TiffLayout photo = layout([](tavtest::TiffLayout& t) { t.width = 64; t.height = 64; t.samples = 3; t.photometric = 2; });
+  tavtest::writeJpeg(dir / "whole.jpg", photo);
+  const std::string jpeg = tavtest::readFile(dir / "whole.jpg");
+  tavtest::writeFile(dir / "cut.jpg", jpeg.substr(0, jpeg.size() * 2 / 3));
+  pixreatyp cut((dir / "cut.jpg").string());
+  std::vector<std::uint8_t> row(cut.header().rowBytes());
+  EXPECT_THROW(
+      for (int y = 0; y < cut.header().rows; ++y) cut.readRow(row.data()), TavSys::Error);
 }
 
 // JPEG data written by the compressor read back by the reader.

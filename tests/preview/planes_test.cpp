@@ -2,6 +2,8 @@
 // bundled examples and a job for each object kind.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "driver_support.h"
 #include "platform/kernel/jobfile.h"
 #include "object_kinds.h"
@@ -61,6 +63,53 @@ TEST(RendererPlanes, EveryObjectKindMatchesItsPlates) {
     const tavtest::Plates plates = tavtest::measurePlates(pdf, 1, 72);
     const auto preview = previewtest::renderPage(*job, settings, 72);
     previewtest::expectPlanesMatchPlates(*job, *preview, plates);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RendererPlanes, BlendModesDrawAsTheirNamesSay) {
+  // Squares of the separable blend modes (Difference and Exclusion aside),
+  // each lying wholly over a backdrop of process inks, against
+  // Ghostscript's plates: each mode is drawn as its name in the job says.
+  tavtest::TestFolder dir;
+  const char* const modes[] = {"multiply",  "screen",    "overlay", "softLight", "hardLight",
+                               "colorDodge", "colorBurn", "darken",  "lighten"};
+  std::string paints = R"([{"id":30,"type":"flat","colour":20})", objects;
+  for (int m = 0; m < 9; ++m) {
+    paints += R"(,{"id":)" + std::to_string(40 + m) + R"(,"type":"flat","colour":21,"blendMode":")" + modes[m] + "\"}";
+    const int v = 300 + (m / 4) * 2200, h = 300 + (m % 4) * 1700;
+    objects += std::string(m ? "," : "") + drivertest::square(v, h, 1500, 30) + "," +
+               drivertest::square(v + 300, h + 300, 900, 40 + m);
+  }
+  auto job = drivertest::loadJob(
+      drivertest::jobText(drivertest::kStandardInks,
+                          R"([{"id":20,"inks":{"Cyan":70,"Magenta":20,"Black":20}},)"
+                          R"({"id":21,"inks":{"Cyan":20,"Magenta":80,"Yellow":50}}])",
+                          paints + "]", "[" + objects + "]"),
+      dir.path());
+  const PDFSettings settings = flavour("Press");
+  const auto pdf = dir / "blend.pdf";
+  drivertest::exportAccepted(job.get(), settings, pdf);
+  const tavtest::Plates plates = tavtest::measurePlates(pdf, 1, 72);
+  const auto preview = previewtest::renderPage(*job, settings, 72);
+  previewtest::expectPlanesMatchPlates(*job, *preview, plates);
+  // Where each mode lies over the backdrop, plane and plate agree too.
+  for (int m = 0; m < 9; ++m) {
+    const int v = 300 + (m / 4) * 2200, h = 300 + (m % 4) * 1700;
+    for (int p = 0; p < preview->GetPlaneCount(); ++p) {
+      const std::string ink = previewtest::plateName(*job, preview->GetPlaneSeparation(p));
+      if (!plates.plates.count(ink)) continue;
+      double sum = 0;
+      int n = 0;
+      for (int y = (v + 350) / 10; y < (v + 1150) / 10; ++y) {
+        for (int x = (h + 350) / 10; x < (h + 1150) / 10; ++x, ++n)
+          sum += std::abs(preview->GetScanLine(p, y)[x] / 255.0 - plates.plate(ink).inkAtPixel(x, y));
+      }
+      EXPECT_LE(sum / n, 0.02) << modes[m] << ", " << ink;
+    }
   }
 }
 

@@ -1,5 +1,6 @@
 #include "pdfbuilder.h"
 
+#include <cstdio>
 #include <stdexcept>
 
 #include <qpdf/QPDF.hh>
@@ -47,6 +48,17 @@ void PdfBuilder::page(const std::string& keys, const std::vector<std::string>& c
 
 void PdfBuilder::catalog(const std::string& key, const std::string& syntax) {
   pdf_->getRoot().replaceKey(key, QPDFObjectHandle::parse(pdf_.get(), syntax));
+}
+
+void PdfBuilder::put(const std::string& reference, const std::string& key, const std::string& syntax) {
+  int id = 0, generation = 0;
+  if (std::sscanf(reference.c_str(), "%d %d R", &id, &generation) != 2) {
+    throw std::runtime_error("PdfBuilder: " + reference + " is no reference");
+  }
+  QPDFObjectHandle target = pdf_->getObjectByID(id, generation);
+  QPDFObjectHandle dict = target.isStream() ? target.getDict() : target;
+  if (!dict.isDictionary()) throw std::runtime_error("PdfBuilder: " + reference + " is no dictionary");
+  dict.replaceKey(key, QPDFObjectHandle::parse(pdf_.get(), syntax));
 }
 
 void PdfBuilder::write(const std::filesystem::path& file, bool encrypt) {

@@ -35,6 +35,9 @@ class PdfBuilder {
             double height = 200);
   // Sets an entry of the Catalog.
   void catalog(const std::string& key, const std::string& syntax);
+  // Sets an entry of a dictionary (or stream) made before, given by its
+  // reference text: for objects that refer to one another.
+  void put(const std::string& reference, const std::string& key, const std::string& syntax);
   // Writes the file (encrypted with an owner password when asked); throws
   // std::runtime_error on failure.
   void write(const std::filesystem::path& file, bool encrypt = false);

@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
-#include <sstream>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -62,6 +62,8 @@ struct Registry {
   std::map<std::string, fs::path, std::less<>> files;  // PostScript name -> file
   std::map<std::string, std::unique_ptr<FontFace>, std::less<>> faces;
   std::set<std::string, std::less<>> missing;  // names known to be absent
+  // Names whose file is there but cannot be used, with what is wrong with it.
+  std::map<std::string, std::string, std::less<>> damaged;
 
   Registry() {
     if (FT_Init_FreeType(&library) != 0) library = nullptr;
@@ -224,10 +226,27 @@ void FontFace::readKerning(const std::string& afmPath) {
   std::size_t lines = 0;
   while (std::getline(in, line) && ++lines < 1000000) {
     if (line.compare(0, 4, "KPX ") != 0) continue;
-    std::istringstream fields(line.substr(4));
-    std::string left, right;
+    // "KPX left right value", taken apart in place: two names, then the
+    // number at the start of the rest, as a C-locale stream reads it.
+    std::string_view rest = std::string_view(line).substr(4);
+    auto word = [&rest] {
+      const auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+      while (!rest.empty() && isSpace(rest.front())) rest.remove_prefix(1);
+      std::size_t n = 0;
+      while (n < rest.size() && !isSpace(rest[n])) ++n;
+      const std::string_view w = rest.substr(0, n);
+      rest.remove_prefix(n);
+      return w;
+    };
+    const std::string_view left = word(), right = word(), number = word();
+    if (left.empty() || right.empty() || number.empty()) continue;
+    if (number.size() > 1 && number[0] == '+' && (number[1] == '+' || number[1] == '-')) continue;
+    const char* first = number.data() + (number.front() == '+' ? 1 : 0);
+    const char* last = number.data() + number.size();
     double value = 0;
-    if (!(fields >> left >> right >> value) || !std::isfinite(value)) continue;
+    const auto [end, ec] = std::from_chars(first, last, value);
+    // An exponent without its digits makes the whole number unreadable.
+    if (ec != std::errc() || (end != last && (*end == 'e' || *end == 'E')) || !std::isfinite(value)) continue;
     const int a = glyphByName(left), b = glyphByName(right);
     if (a < 0 || b < 0 || value == 0) continue;
     if (kerning_.empty()) kerning_.resize(glyphs_.size());
@@ -255,7 +274,9 @@ void FontFace::outline(int glyph, std::vector<OutlineSegment>& out) const {
 const Type1Program& FontFace::program() const {
   if (!program_) {
     const std::string bytes = readFile(path_, kMaxFontFileBytes + 1);
-    program_ = std::make_unique<Type1Program>(ReadType1Program(bytes, name_));
+    auto program = std::make_unique<Type1Program>(ReadType1Program(bytes, name_));
+    CheckType1Program(*program, name_);
+    program_ = std::move(program);
   }
   return *program_;
 }
@@ -272,9 +293,23 @@ const FontFace* FindFontFace(std::string_view requested) {
   r.index();
   auto file = r.files.find(name);
   FT_Face face = nullptr;
-  if (file == r.files.end() ||
-      FT_New_Face(r.library, file->second.c_str(), 0, &face) != 0) {
+  if (file == r.files.end()) {
     r.missing.emplace(name);
+    return nullptr;
+  }
+  if (const FT_Error error = FT_New_Face(r.library, file->second.c_str(), 0, &face); error != 0) {
+    // A file of the name that cannot be read: what our own reader finds
+    // wrong with it, or FreeType's word.
+    std::string why;
+    try {
+      ReadType1Program(readFile(file->second, kMaxFontFileBytes + 1), std::string(name));
+      const char* text = FT_Error_String(error);
+      why = text != nullptr ? text : "FreeType error " + std::to_string(error);
+    } catch (const TavSys::Error& e) {
+      why = e.placeholders().empty() ? e.detail() : e.placeholders().back().second;
+    }
+    r.missing.emplace(name);
+    r.damaged.emplace(std::string(name), "its file \"" + file->second.string() + "\" is damaged (" + why + ")");
     return nullptr;
   }
   std::unique_ptr<FontFace> loaded(new FontFace(face, file->second.string()));
@@ -286,6 +321,19 @@ const FontFace* FindFontFace(std::string_view requested) {
   const FontFace* result = loaded.get();
   r.faces.emplace(std::string(name), std::move(loaded));
   return result;
+}
+
+std::string MissingFontReason(std::string_view requested) {
+  std::string_view name = requested;
+  for (const auto& [standard, installed] : kStandardFonts) {
+    if (requested == standard) name = installed;
+  }
+  FindFontFace(name);
+  const Registry& r = registry();
+  if (auto it = r.damaged.find(name); it != r.damaged.end()) {
+    return "the font \"" + std::string(requested) + "\" cannot be used: " + it->second;
+  }
+  return "the font \"" + std::string(requested) + "\" is not installed";
 }
 
 const std::vector<std::string>& StandardFontNames() {

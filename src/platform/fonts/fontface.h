@@ -76,6 +76,10 @@ class FontFace {
 
  private:
   friend const FontFace* FindFontFace(std::string_view name);
+// Why FindFontFace gives null for a name: "the font "X" is not installed",
+// or, when a file of that name is there, that it cannot be used and what is
+// wrong with the file.
+std::string MissingFontReason(std::string_view name);
   FontFace(void* face, std::string path);
 
   void* face_;  // FT_Face, owned
@@ -98,6 +102,10 @@ class FontFace {
 // The face of a PostScript name (or of one of the 14 standard names), or null
 // when no such font is installed.
 const FontFace* FindFontFace(std::string_view name);
+// Why FindFontFace gives null for a name: "the font "X" is not installed",
+// or, when a file of that name is there, that it cannot be used and what is
+// wrong with the file.
+std::string MissingFontReason(std::string_view name);
 
 // The 14 standard font names, in the usual order.
 const std::vector<std::string>& StandardFontNames();

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "platform/fonts/fontcache.h"
 #include "platform/kernel/job.h"
@@ -89,7 +90,16 @@ struct texcaltyp {
   // The layout's working lists, kept with the calculator for their capacity.
   std::vector<Line> lines, wrapped;
   std::vector<double> sum;
-  std::vector<std::size_t> lastInk;
+  std::vector<std::size_t> lastInk, paragraphs;
+  // A text along a path: per character, where it stands on the path (job
+  // units, with its rise) and the path's direction there (a unit vector:
+  // its share along h and along v).
+  struct Placed {
+    double v, h, th, tv;
+  };
+  bool alongPath = false;
+  std::vector<Placed> placed;
+  double firstBaseline = 0;  // points below the start
 
   // Empty again for the next text; the lists keep their capacity.
   void clear() {
@@ -109,6 +119,9 @@ struct texcaltyp {
     currentSize = 0;
     currentEvent = nullptr;
     lastChar = nullptr;
+    alongPath = false;
+    placed.clear();
+    firstBaseline = 0;
   }
 
   // A point of the text's space in job units (vertical first).
@@ -117,6 +130,15 @@ struct texcaltyp {
     const double k = double(ppi) / 72.0;
     return {double(text->start.v) + (m[1] * x + m[3] * y) * k,
             double(text->start.h) + (m[0] * x + m[2] * y) * k};
+  }
+
+  // A point given from a laid-out character's origin (dx along its
+  // baseline, dy down, points) in job units.
+  std::array<double, 2> charToJob(const LaidChar& c, double dx, double dy) const {
+    if (!alongPath) return toJob(c.x + dx, c.y + dy);
+    const Placed& p = placed[std::size_t(&c - chars.data())];
+    const double k = double(ppi) / 72.0;
+    return {p.v + (p.tv * dx + p.th * dy) * k, p.h + (p.th * dx - p.tv * dy) * k};
   }
 };
 
@@ -139,6 +161,7 @@ RunInfo describeRun(texcaltyp& calc, const TavDB::TextRun& run) {
   info.params.alignment = int(calc.text->align);
   info.params.charSpacing = std::int32_t(std::lround(run.tracking * 6553.6));
   info.params.horizontalScale = std::int32_t(std::lround(run.horizontalScale * 65536.0));
+  info.params.rise = run.rise;
   if (info.fontId >= 0) {
     info.face = calc.cache->Face(info.fontId);
     const int blank = info.face->glyphForUnicode(U' ');
@@ -150,6 +173,104 @@ RunInfo describeRun(texcaltyp& calc, const TavDB::TextRun& run) {
     }
   }
   return info;
+}
+
+// The text's first characters, for messages.
+std::string excerpt(const TavDB::TextData& text) {
+  std::string out;
+  int count = 0;
+  for (const TavDB::TextRun& run : text.runs) {
+    for (std::size_t pos = 0; pos < run.text.size() && count < 30; ++count) {
+      const std::size_t from = pos;
+      const char32_t ch = TavricCore::NextCharacter(run.text, pos);
+      out += ch == U'\n' ? std::string(" ") : run.text.substr(from, pos - from);
+    }
+  }
+  return count >= 30 ? out + "..." : out;
+}
+
+// Says once per text that some of it lies beyond its box or path.
+void warnNotFit(texcaltyp& calc) {
+  const std::string text = excerpt(*calc.text);
+  const std::string where = std::to_string(calc.text->start.v) + "," + std::to_string(calc.text->start.h);
+  if (!calc.cache->FirstWarning("PDF/TEXT DOES NOT FIT|" + where + "|" + text)) return;
+  TavGen::message(TavGen::kWarning, 1, "PDF/TEXT DOES NOT FIT", {{"__TEXT__", text}});
+}
+
+// The course of a text along a path: the path as straight pieces (curves
+// cut into short ones), with the length up to each point in points.
+class Course {
+ public:
+  Course(const std::vector<TavDB::PathPoint>& path, int ppi) : unit_(72.0 / double(ppi)) {
+    constexpr int kCurvePieces = 32;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+      const TavDB::PathPoint& p = path[i];
+      if (p.type == TavDB::PathPoint::kCurve && i >= 2 && !v_.empty()) {
+        const double v0 = v_.back(), h0 = h_.back();
+        const TavDB::PathPoint& c1 = path[i - 2];
+        const TavDB::PathPoint& c2 = path[i - 1];
+        for (int k = 1; k <= kCurvePieces; ++k) {
+          const double t = double(k) / kCurvePieces, u = 1 - t;
+          const double a = u * u * u, b = 3 * u * u * t, c = 3 * u * t * t, d = t * t * t;
+          add(a * v0 + b * c1.v + c * c2.v + d * p.v, a * h0 + b * c1.h + c * c2.h + d * p.h);
+        }
+      } else if (p.type != TavDB::PathPoint::kControl) {
+        add(p.v, p.h);
+      }
+    }
+  }
+  double length() const { return length_.empty() ? 0 : length_.back(); }
+  // The point at a length along the course (job units) and the direction
+  // of the piece it lies on (shares along h and v).
+  void at(double s, double& v, double& h, double& th, double& tv) const {
+    std::size_t i = std::size_t(std::upper_bound(length_.begin(), length_.end(), s) - length_.begin());
+    i = std::clamp<std::size_t>(i, 1, length_.size() - 1);
+    const double piece = length_[i] - length_[i - 1];
+    const double f = std::clamp((s - length_[i - 1]) / piece, 0.0, 1.0);
+    const double dv = v_[i] - v_[i - 1], dh = h_[i] - h_[i - 1];
+    v = v_[i - 1] + f * dv;
+    h = h_[i - 1] + f * dh;
+    const double n = std::hypot(dv, dh);
+    th = dh / n;
+    tv = dv / n;
+  }
+  bool usable() const { return length_.size() >= 2; }
+
+ private:
+  // A point; one that does not move on from the last is no piece.
+  void add(double v, double h) {
+    if (!v_.empty()) {
+      const double d = std::hypot(v - v_.back(), h - h_.back());
+      if (!(d > 0)) return;
+      length_.push_back(length_.back() + d * unit_);
+    } else {
+      length_.push_back(0);
+    }
+    v_.push_back(v);
+    h_.push_back(h);
+  }
+  double unit_;
+  std::vector<double> v_, h_, length_;
+};
+
+// Stands the characters of a text along a path on it; those whose middle
+// lies beyond its ends are not set.
+void placeAlongPath(texcaltyp& calc, const Course& course) {
+  const double k = double(calc.ppi) / 72.0;
+  const double end = course.length();
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < calc.chars.size(); ++i) {
+    const LaidChar c = calc.chars[i];
+    const double half = c.showAdvance / 2;
+    const double middle = c.x + half;
+    if (!course.usable() || middle < -kSamePosition || middle > end + kSamePosition) continue;
+    double v, h, th, tv;
+    course.at(middle, v, h, th, tv);
+    calc.placed.push_back({v - tv * half * k + th * c.y * k, h - th * half * k - tv * c.y * k, th, tv});
+    calc.chars[kept++] = c;
+  }
+  if (kept < calc.chars.size()) warnNotFit(calc);
+  calc.chars.resize(kept);
 }
 
 void layout(texcaltyp& calc) {
@@ -213,8 +334,9 @@ void layout(texcaltyp& calc) {
     if (kern != 0) a.advance += kern / 1000.0 * info.size * info.hscale;
   }
 
-  // Wrapping into the frame.
-  const double frame = text.width * 72.0 / double(calc.ppi);
+  // Wrapping into the frame (a text along a path is not wrapped).
+  calc.alongPath = text.isAlongPath();
+  const double frame = calc.alongPath ? 0 : text.width * 72.0 / double(calc.ppi);
   std::vector<double>& sum = calc.sum;
   sum.assign(calc.chars.size() + 1, 0.0);
   for (std::size_t i = 0; i < calc.chars.size(); ++i) sum[i + 1] = sum[i] + calc.chars[i].advance;
@@ -243,7 +365,13 @@ void layout(texcaltyp& calc) {
     wrapped.push_back(current);
   }
 
-  // Alignment, baselines, positions.
+  // Alignment, baselines, positions. Along a path the path's length is the
+  // room the line is aligned in.
+  std::optional<Course> course;
+  if (calc.alongPath) course.emplace(text.path, calc.ppi);
+  const double room = course ? course->length() : frame;
+  const bool box = text.isBox() && !calc.alongPath;
+  const double boxHeight = text.height * 72.0 / double(calc.ppi);
   const int align = int(text.align);
   double baseline = 0;
   for (std::size_t l = 0; l < wrapped.size(); ++l) {
@@ -256,13 +384,32 @@ void layout(texcaltyp& calc) {
       if (!calc.chars[i].blank) lastInk = i + 1;
     }
     for (std::size_t i = ln.begin; i < lastInk; ++i) blanks += calc.chars[i].blank ? 1 : 0;
-    if (l > 0) baseline += text.leading > 0 ? text.leading : 1.2 * largest;
+    if (l > 0) {
+      baseline += text.leading > 0 ? text.leading : 1.2 * largest;
+    } else if (box) {
+      // A box's first line hangs from its top by its tallest ascent.
+      double ascent = 0;
+      for (std::size_t i = ln.begin; i < ln.end; ++i) {
+        const RunInfo& info = calc.runs[calc.chars[i].run];
+        ascent = std::max(ascent, info.face->ascent() / 1000.0 * info.size);
+      }
+      if (ln.begin == ln.end) ascent = ln.sizeHint;
+      baseline = ascent;
+      calc.firstBaseline = ascent;
+    }
+    if (box && baseline > boxHeight + kSamePosition) {
+      // This line and those after it lie below the box.
+      if (ln.begin < calc.chars.size()) warnNotFit(calc);
+      calc.chars.resize(ln.begin);
+      wrapped.resize(l);
+      break;
+    }
     const double natural = sum[lastInk] - sum[ln.begin];
     double x = 0, extra = 0;
     if (align == TavDB::TextData::kCentre) {
-      x = frame > 0 ? (frame - natural) / 2 : -natural / 2;
+      x = room > 0 ? (room - natural) / 2 : -natural / 2;
     } else if (align == TavDB::TextData::kRight) {
-      x = frame > 0 ? frame - natural : -natural;
+      x = room > 0 ? room - natural : -natural;
     } else if (align == TavDB::TextData::kJustify && frame > 0 && !ln.paragraphEnd && blanks > 0) {
       extra = std::max(0.0, (frame - natural) / blanks);
     }
@@ -274,6 +421,7 @@ void layout(texcaltyp& calc) {
       x += c.advance + (c.blank && i < lastInk ? extra : 0);
     }
   }
+  if (course) placeAlongPath(calc, *course);
 }
 
 // The signals and characters, in the order the writer reads them.
@@ -305,18 +453,39 @@ void buildEvents(texcaltyp& calc) {
     int line = 0;
     double x0 = 0, x1 = 0, y = 0;
     bool inked = false;
+    std::size_t first = 0, last = 0;  // the first and the last underlined character
   } rule;
   auto closeRule = [&] {
     if (!rule.open) return;
     rule.open = false;
     if (!rule.inked) return;
     const RunInfo& info = calc.runs[rule.run];
-    const double centre = rule.y - info.face->underlinePosition() / 1000.0 * info.size;
+    const double below = -info.face->underlinePosition() / 1000.0 * info.size;
     const double half = std::max(info.face->underlineThickness(), 1.0) / 2000.0 * info.size;
+    if (calc.alongPath) {
+      // Along a path each character has its piece of the rule, turned with it.
+      for (std::size_t i = rule.first; i <= rule.last; ++i) {
+        const LaidChar& c = calc.chars[i];
+        calc.rules.push_back({calc.charToJob(c, 0, below - half), calc.charToJob(c, c.advance, below - half),
+                              calc.charToJob(c, c.advance, below + half), calc.charToJob(c, 0, below + half)});
+      }
+      return;
+    }
+    const double centre = rule.y + below;
     TextRulePolygon polygon{calc.toJob(rule.x0, centre - half), calc.toJob(rule.x1, centre - half),
                             calc.toJob(rule.x1, centre + half), calc.toJob(rule.x0, centre + half)};
     calc.rules.push_back(polygon);
   };
+  // Where the text's own line breaks start new paragraphs (character
+  // positions, one per break; empty lines give several at one position).
+  std::vector<std::size_t>& paragraphs = calc.paragraphs;
+  paragraphs.clear();
+  if (!calc.alongPath) {
+    for (std::size_t l = 0; l + 1 < calc.wrapped.size(); ++l) {
+      if (calc.wrapped[l].paragraphEnd) paragraphs.push_back(calc.wrapped[l].end);
+    }
+  }
+  std::size_t nextParagraph = 0;
   // The rules completed since the last signal belong to a rule signal.
   std::uint32_t pending = 0;
   auto emit = [&](int code, std::size_t at) {
@@ -341,6 +510,10 @@ void buildEvents(texcaltyp& calc) {
       emit(kTextRule, i);
     }
     const std::size_t before = calc.events.size();
+    while (nextParagraph < paragraphs.size() && paragraphs[nextParagraph] <= i) {
+      emit(kTextParagraph, i);
+      ++nextParagraph;
+    }
     if (info.params.paint != state.paint) {
       state.paint = info.params.paint;
       emit(kTextPaint, i);
@@ -356,23 +529,26 @@ void buildEvents(texcaltyp& calc) {
       emit(kTextScale, i);
     }
     state.wordSpacing = info.params.wordSpacing;
+    // Along a path every character stands on its own.
     if (previous != nullptr && calc.events.size() == before &&
-        (previous->line != c.line || std::abs(previous->y - c.y) > kSamePosition ||
+        (calc.alongPath || previous->line != c.line || std::abs(previous->y - c.y) > kSamePosition ||
          std::abs(previous->x + previous->showAdvance - c.x) > kSamePosition)) {
       emit(kTextBreak, i);
     }
     if (calc.text->runs[c.run].underline) {
       if (!rule.open) {
-        rule = Rule{true, c.run, c.line, c.x, c.x, c.y, false};
+        rule = Rule{true, c.run, c.line, c.x, c.x, c.y, false, i, i};
       }
       if (i <= lastInk[std::size_t(c.line)] && lastInk[std::size_t(c.line)] != SIZE_MAX) {
         rule.x1 = c.x + c.advance;
         rule.inked = true;
+        rule.last = i;
       }
     }
     previous = &c;
   }
   closeRule();
+  for (; nextParagraph < paragraphs.size(); ++nextParagraph) emit(kTextParagraph, calc.chars.size());
   emit(kTextEnd, calc.chars.size());
 }
 
@@ -425,14 +601,22 @@ double texcalSize(const texcaltyp* calc) {
 }
 
 void texcalbasematppi(const texcaltyp* calc, int ppi, double matrix[4]) {
+  if (calc != nullptr && calc->alongPath && calc->lastChar != nullptr) {
+    const texcaltyp::Placed& p = calc->placed[std::size_t(calc->lastChar - calc->chars.data())];
+    const double turn[4] = {p.th, p.tv, -p.tv, p.th};
+    for (int k = 0; k < 4; ++k) matrix[k] = turn[k] * double(ppi);
+    return;
+  }
   for (int k = 0; k < 4; ++k) matrix[k] = calc != nullptr ? calc->text->matrix[k] * double(ppi) : 0;
 }
+
+double texcalFirstBaseline(const texcaltyp* calc) { return calc != nullptr ? calc->firstBaseline : 0; }
 
 void GetTextLetterPosition(const texcaltyp* calc, double& v, double& h) {
   v = h = 0;
   if (calc == nullptr) return;
   const LaidChar* c = calc->lastChar;
-  const auto p = c != nullptr ? calc->toJob(c->x, c->y) : calc->toJob(0, 0);
+  const auto p = c != nullptr ? calc->charToJob(*c, 0, 0) : calc->toJob(0, 0);
   v = p[0];
   h = p[1];
 }
@@ -464,13 +648,13 @@ TavDB::tv_box texcalbounds(jobstr* job, const TavDB::Object* object) {
     const double* box = info.face->glyph(c.glyph).box;  // font units, y up
     if (box[0] >= box[2] || box[1] >= box[3]) continue;  // a blank sets no ink
     const double k = info.size / 1000.0;
-    const double x0 = c.x + box[0] * k * info.hscale, x1 = c.x + box[2] * k * info.hscale;
-    const double y0 = c.y - box[3] * k, y1 = c.y - box[1] * k;
-    // Turned or sheared letters: all four corners.
-    add(calc->toJob(x0, y0));
-    add(calc->toJob(x1, y0));
-    add(calc->toJob(x0, y1));
-    add(calc->toJob(x1, y1));
+    const double x0 = box[0] * k * info.hscale, x1 = box[2] * k * info.hscale;
+    const double y0 = -box[3] * k, y1 = -box[1] * k;
+    // Turned or sheared letters (along a path each its own way): all four corners.
+    add(calc->charToJob(c, x0, y0));
+    add(calc->charToJob(c, x1, y0));
+    add(calc->charToJob(c, x0, y1));
+    add(calc->charToJob(c, x1, y1));
   }
   for (const TextRulePolygon& rule : calc->rules)
     for (const auto& corner : rule) add(corner);
@@ -544,16 +728,13 @@ std::unique_ptr<TavDB::Object> texhivecget(jobstr* job, const TavDB::Object* obj
   if (!calc) return nullptr;
   std::unique_ptr<TavDB::Object> group = TavDB::gronew();
   std::vector<Fonts::OutlineSegment> outline;
-  auto point = [&](double x, double y, TavDB::PathPoint::Type type) {
-    const auto p = calc->toJob(x, y);
-    return TavDB::PathPoint{toUnits(p[0]), toUnits(p[1]), type};
-  };
   for (const LaidChar& c : calc->chars) {
     const RunInfo& info = calc->runs[c.run];
     info.face->outline(c.glyph, outline);
     const double k = info.size / 1000.0;
     auto at = [&](double gx, double gy, TavDB::PathPoint::Type type) {
-      return point(c.x + gx * k * info.hscale, c.y - gy * k, type);
+      const auto p = calc->charToJob(c, gx * k * info.hscale, -gy * k);
+      return TavDB::PathPoint{toUnits(p[0]), toUnits(p[1]), type};
     };
     std::vector<std::vector<TavDB::PathPoint>> contours;
     for (const Fonts::OutlineSegment& s : outline) {

@@ -19,7 +19,17 @@
 //   - baselines lie `leading` points apart (0: 1.2 × the largest size on the
 //     line); rise moves characters up;
 //   - the text's matrix [a b c d] then maps a point (x, y) of that space to the
-//     job offset (a x + c y, b x + d y) × ppi / 72 from the start point.
+//     job offset (a x + c y, b x + d y) × ppi / 72 from the start point;
+//   - a text box (a frame with a height) hangs its first baseline from the
+//     box's top by the tallest ascent on its first line; lines whose
+//     baseline falls below the box are not set;
+//   - a text along a path is one line set along the path's length (left,
+//     centre and right align it in that length, justify counts as left):
+//     each character stands on the path at the point its middle reaches,
+//     turned with the path there; characters whose middle lies beyond the
+//     path's ends are not set.
+// What a box or path cannot hold is said once per text ("PDF/TEXT DOES NOT
+// FIT").
 //
 // texcalnex returns a character code (32..255) of the current font, or one
 // of the signals below. After a signal the parameters (texcalpars, texcalSize)
@@ -44,6 +54,7 @@ class FontCache;
 enum TextSignal : int {
   kTextPaint = 0,               // the paint changes
   kTextBreak = 1,               // the next character does not follow on from the last one
+  kTextParagraph = 2,           // a line break of the text itself ("\n"): a new paragraph begins
   kTextRule = 30,               // rules (underlines) are complete: texcalrul gives them
   kTextEnd = 31,                // the end of the text (texcalrul gives its last rules)
   kTextFontAndSpacing = -1,     // font or size, and the character spacing change
@@ -62,6 +73,7 @@ struct TextParameters {
   std::int32_t charSpacing = 0;  // em × 6553600 (tracking 1/1000 em = 6553.6)
   std::int32_t horizontalScale = kNormalWordSpacing;  // percent × 65536
   std::int32_t wordSpacing = kNormalWordSpacing;      // percent of the blank × 65536
+  double rise = 0;               // points up
 };
 
 // A rule's outline: four corners in job units (vertical first).
@@ -82,9 +94,13 @@ int texcalnex(texcaltyp* calc);
 void texcalpars(const texcaltyp* calc, TextParameters& parameters);
 // The font size in job units.
 double texcalSize(const texcaltyp* calc);
-// The text's matrix times ppi (a, b, c, d). Not rounded to whole units: at
-// a low resolution that would distort the letters of a rotated text.
+// The text's matrix times ppi (a, b, c, d); along a path, the matrix of the
+// last character returned (the path's direction there). Not rounded to whole
+// units: at a low resolution that would distort the letters of a rotated text.
 void texcalbasematppi(const texcaltyp* calc, int ppi, double matrix[4]);
+// Points from the text's start down to its first baseline: a text box's
+// tallest ascent on its first line, else 0.
+double texcalFirstBaseline(const texcaltyp* calc);
 // Where the last character returned starts on its baseline, in job units.
 void GetTextLetterPosition(const texcaltyp* calc, double& v, double& h);
 // The rules that the signal just returned (kTextRule or kTextEnd) completed;

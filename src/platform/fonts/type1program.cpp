@@ -253,6 +253,8 @@ class CharStringWalker {
   }
 
   const std::vector<bool>& usedSubrs() const { return used_; }
+  // The subroutine called more than ten deep, or -1.
+  long tooDeep() const { return tooDeep_; }
   bool keepAllSubrs() const { return unknown_; }
   const std::set<std::string>& components() const { return components_; }
 
@@ -321,6 +323,9 @@ class CharStringWalker {
           auto it = byIndex_.find(index);
           if (it == byIndex_.end() || depth >= kMaxDepth) {
             unknown_ = it != byIndex_.end();
+            // Subroutines nest at most ten deep: deeper, they call
+            // themselves (directly or through others) without end.
+            if (it != byIndex_.end()) tooDeep_ = index;
             break;
           }
           run(decodeCharString(*it->second, p_.lenIV, font_), depth + 1);
@@ -387,10 +392,23 @@ class CharStringWalker {
   std::vector<std::int32_t> ps_;
   bool ended_ = false;
   bool unknown_ = false;
+  long tooDeep_ = -1;
   std::size_t budget_ = 50u << 20;
 };
 
 }  // namespace
+
+void CheckType1Program(const Type1Program& program, const std::string& font) {
+  const PrivatePart p = parsePrivate(program, font);
+  CharStringWalker walker(p, font);
+  for (const Entry& glyph : p.glyphs) {
+    walker.walkGlyph(glyph);
+    if (walker.tooDeep() >= 0) {
+      damaged(font, "the glyph /" + glyph.name + " calls subroutine " + std::to_string(walker.tooDeep()) +
+                        " more than ten deep: its subroutines call themselves");
+    }
+  }
+}
 
 std::string Type1Decrypt(std::string_view cipher, std::uint16_t key) {
   std::string plain(cipher.size(), '\0');

@@ -39,6 +39,11 @@ std::string Type1Encrypt(std::string_view plain, std::uint16_t key);
 // Reads a font file of any of the three forms. `font` names the font in messages.
 Type1Program ReadType1Program(std::string_view file, const std::string& font);
 
+// Checks what a consumer interprets of a program: its glyphs' calls of
+// subroutines nest at most ten deep (deeper, subroutines call themselves
+// without end). Throws TavSys::Error ("PDF/BAD FONT PROGRAM").
+void CheckType1Program(const Type1Program& program, const std::string& font);
+
 // The name after "/FontName" in the cleartext part, or "" when there is none.
 std::string Type1FontName(std::string_view cleartext);
 

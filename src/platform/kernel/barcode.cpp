@@ -315,6 +315,36 @@ std::string GetDatamatrixSymbolTypeString(std::int32_t value) {
   }
 }
 
+// The GS1 elements of fixed length that end in a mod-10 check digit: SSCC
+// (00), GTIN (01, 02) and the global location numbers (410 to 417).
+static std::optional<std::string> CheckGS1CheckDigits(const std::string& data) {
+  for (std::size_t at = data.find('('); at != std::string::npos;) {
+    const std::size_t close = data.find(')', at);
+    if (close == std::string::npos) return std::nullopt;  // libzint says what is wrong
+    const std::string ai = data.substr(at + 1, close - at - 1);
+    const std::size_t next = data.find('(', close);
+    const std::string value = data.substr(close + 1, next == std::string::npos ? std::string::npos : next - close - 1);
+    at = next;
+    std::size_t length = 0;
+    if (ai == "00") length = 18;
+    if (ai == "01" || ai == "02") length = 14;
+    if (ai.size() == 3 && ai >= "410" && ai <= "417") length = 13;
+    if (length == 0 || value.size() != length ||
+        !std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      continue;  // not checked here, or a length libzint refuses
+    }
+    // From the right, the digits before the check digit weigh 3, 1, 3, ...
+    int sum = 0;
+    for (std::size_t i = 0; i + 1 < length; ++i) sum += (value[length - 2 - i] - '0') * (i % 2 == 0 ? 3 : 1);
+    const char expected = char('0' + (10 - sum % 10) % 10);
+    if (value.back() != expected) {
+      return "the check digit of (" + ai + ")" + value + " is " + std::string(1, value.back()) + ", where " +
+             std::string(1, expected) + " belongs";
+    }
+  }
+  return std::nullopt;
+}
+
 bool BarcodeCanBeDrawn(int type) {
   const Symbology* s = FindSymbology(type);
   return s != nullptr && s->zint != 0;
@@ -324,6 +354,9 @@ std::optional<std::string> CheckBarcodeData(const barCreator& creator, int ppi) 
   const Symbology* s = FindSymbology(creator.GetType());
   if (s == nullptr || s->zint == 0) return std::nullopt;  // nothing to check it with
   if (auto bad = CheckLengths(*s, creator.GetCode())) return bad;
+  if ((s->inputMode & GS1_MODE) != 0) {
+    if (auto bad = CheckGS1CheckDigits(creator.GetCode())) return bad;
+  }
   const double module = ModuleJobUnits(creator, *s, ppi);
   if (module < 1) return std::string("the module is narrower than one job unit");
   if (ValueOf(creator, kBarWidthReduction) >= module)

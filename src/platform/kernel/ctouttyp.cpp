@@ -6,6 +6,7 @@
 
 #include "platform/kernel/colorspace.h"
 #include "platform/kernel/job.h"
+#include "platform/kernel/mappedpicture.h"
 #include "platform/system.h"
 #include "platform/tav_error.h"
 
@@ -33,11 +34,7 @@ bool ctouttyp::CreateCTTransio() {
     auto rows = std::make_unique<FileRows>();
     rows->reader = std::make_unique<TavSys::pixreatyp>(file.getFullPathAsUtf8());
     const TavSys::PixelHeader& h = rows->reader->header();
-    if (h.width != mWidth || h.rows != mHeight) {
-      throw TavSys::Error(TavSys::kResultAbandoned, "PDF/UNSUPPORTED PICTURE TYPE",
-                          "the map file's size differs from the map's")
-          .with("__FILENAME__", file.getNameAsUtf8());
-    }
+    if (h.width != mWidth || h.rows != mHeight) throw TavricLib::MapFileSizeMismatch(file, h, *map);
     rows->darkIsInk = h.model == TavSys::kPixelGray || h.model == TavSys::kPixelBitmap ||
                       h.model == TavSys::kPixelRGB;
     mFiles.push_back(std::move(rows));

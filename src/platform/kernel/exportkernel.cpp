@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <map>
 
+#include "platform/kernel/flattener.h"
+#include "platform/kernel/flattenraster.h"
 #include "platform/messages.h"
 #include "platform/system.h"
 
@@ -66,7 +68,7 @@ bool paintHasNonWhitePreservingBlendmode(const jobstr* job, int paint) {
   const Paint* p = paipoi(job, paint);
   if (!p) return false;
   const int mode = p->transparency.blendMode;
-  return mode != 0 && mode != 1 && mode != 4;  // Normal, Multiply, Darken
+  return mode != 0 && mode != 1 && mode != 8;  // Normal, Multiply, Darken
 }
 
 bool paintUsesSeparation(const jobstr* job, int paint, int sep) {
@@ -220,10 +222,28 @@ std::unique_ptr<TavDB::Object> FlattenJobSpa(SpaSetter& setter) {
     setter.setCancelled(true);
     return nullptr;
   }
-  if (!setter.parameters().flatteningEnabled) return nullptr;
-  if (jobHasTransparency(setter.job(), jobGetSpahan(setter.job())))
-    TavGen::message(TavGen::kWarning, 1, "PDF/TRANSPARENCY NOT FLATTENED");
-  return nullptr;
+  const SpaSetter::Parameters& p = setter.parameters();
+  if (!p.flatteningEnabled) return nullptr;
+  TavFlatten::Parameters fp;
+  fp.flattenOverprints = p.flattenOverprints;
+  fp.flattenBlackOverprint = p.flattenBlackOverprint;
+  // Overprints of a placed job are its own settings, which the export may ignore.
+  fp.ignorePlacedOverprints = p.ignorePlacedOverprints && setter.keepOriginal();
+  fp.opaqueInksKnockOut = p.forceOpaqueSeparationsToKnockout;
+  fp.vectorizeOpacity = p.vectorizeOpacity;
+  fp.objectMask = p.objectMask;
+  if (p.valueC > 0) fp.resolution = p.valueC;
+  if (p.useColourManagement) fp.cmykProfile = setter.colourProfile();
+  auto store = std::make_shared<TavFlatten::RasterStore>(setter.job());
+  TavFlatten::Result result = TavFlatten::FlattenTree(setter.job(), jobGetSpahan(setter.job()), fp, store.get(),
+                                                      [] { return TavSys::Progress::isCanceled(); });
+  // The maps of raster areas are read while the tree is written.
+  if (result.tree && store->mapCount() > 0) setter.keep(store);
+  if (result.cancelled) {
+    setter.setCancelled(true);
+    return nullptr;
+  }
+  return std::move(result.tree);
 }
 
 // ---- Link parameters and events ------------------------------------------------------------

@@ -1,12 +1,8 @@
 #pragma once
 // Kernel services that only the export driver needs: batch mode, the soft-mask
-// aware visitor, technical-ink checks, the transparency flattener's interface,
-// link parameters and host events, the job archive, registration marks.
-//
-// The flattener is NOT implemented here: FlattenJobSpa never produces a
-// flattened tree. When flattening is asked for and the job is transparent, it
-// says so with the message "PDF/TRANSPARENCY NOT FLATTENED" and the export
-// writes the transparency as it is.
+// aware visitor, technical-ink checks, the transparency flattener's interface
+// (the flattener itself: platform/kernel/flattener.h), link parameters and
+// host events, the job archive, registration marks.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -132,7 +128,7 @@ struct FlattenerSettings {
   static FlattenerSettings& Instance();
   std::int32_t valueA = 0;
   std::int64_t valueB = 0;
-  double valueC = 0;
+  double valueC = 300;  // the flattener's resolution, points (pixels) per inch
   std::int64_t valueD = 0;
   std::int64_t valueE = 0;
   std::int32_t valueF = 0;
@@ -173,23 +169,36 @@ class SpaSetter {
   // Whether the last FlattenJobSpa was cancelled.
   bool cancelled() const { return mCancelled; }
   void setCancelled(bool c) { mCancelled = c; }
+  // The CMYK output profile that colour management turns RGB colours into
+  // the inks through (an ICC file; empty: none).
+  const std::string& colourProfile() const { return mColourProfile; }
+  void setColourProfile(std::string path) { mColourProfile = std::move(path); }
+  // Keeps what the flattened tree refers to (the raster areas' pixel files
+  // and maps) until the setter is destroyed: after the tree is written.
+  void keep(std::shared_ptr<void> resource) { mResources.push_back(std::move(resource)); }
 
  private:
   jobstr* mJob;  // not owned
   bool mKeepOriginal;
   bool mCancelled = false;
   Parameters mParameters;
+  std::string mColourProfile;
+  std::vector<std::shared_ptr<void>> mResources;
 };
 
 // Whether any object of the tree (soft masks and patterns included) is
 // painted with transparency.
 bool jobHasTransparency(jobstr* job, TavDB::Object* tree);
 
-// Flattens the job's transparency into a new tree (owned by the caller).
-// This platform has no flattener: the result is always null. When flattening
-// is enabled and the job holds transparency, "PDF/TRANSPARENCY NOT FLATTENED"
-// (severity 2) says that it is written unflattened. A cancel (the progress's
-// cancel state) marks the setter cancelled.
+// Flattens the job's transparency into a new tree (owned by the caller), or
+// null when flattening is off or nothing in the job needs it. The setter's
+// parameters say what is composed (transparency always; overprints and black
+// overprint when asked; a placed job's overprints knocked out when they are
+// to be ignored; opaque inks as the knockout switch says; the object mask);
+// what the tree refers to (raster areas' pixel files and maps) is kept by the
+// setter, which must outlive the writing of the tree. A cancel (the
+// progress's cancel state) marks the setter cancelled and gives no tree.
+// Throws TavSys::Error when the job cannot be flattened.
 std::unique_ptr<TavDB::Object> FlattenJobSpa(SpaSetter& setter);
 
 // ---- Link parameters and host events ----------------------------------------------------

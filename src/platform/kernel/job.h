@@ -121,7 +121,11 @@ struct GradationStep {
 struct PaintTransparency {
   std::uint16_t opacity = kOpacityFull;              // CA/ca = opacity / 25600
   std::uint16_t secondOpacity = kSecondOpacityNone;  // 10000 = no soft mask
-  std::uint8_t blendMode = 0;   // 0 Normal .. 15 Luminosity, PDF order; 12..15 non-separable
+  // Blend mode, the kernel's numbering: 0 Normal, 1 Multiply, 2 Screen, 3 Overlay,
+  // 4 SoftLight, 5 HardLight, 6 ColorDodge, 7 ColorBurn, 8 Darken, 9 Lighten,
+  // 10 Difference, 11 Exclusion; 12..15 the non-separable Hue, Saturation,
+  // Color, Luminosity.
+  std::uint8_t blendMode = 0;
   std::uint32_t flags = 0;      // bit 0 alpha is shape, bit 1 isolated, bit 2 knockout
   std::uint16_t softMask = kNoSoftMask;  // pattern index of the soft mask, 10000 = none
 };
@@ -186,6 +190,9 @@ struct Picture {
   // file's bounding box, a PDF page's crop box as the page is shown (turned
   // by its Rotate, its lower left corner kept). All 0 when not read.
   std::array<double, 4> fileBox{};
+  // Why the placed file could not be read when the job was loaded ("" when
+  // it was read, or not looked at).
+  std::string readError;
   std::bitset<kMaxSeparations> seps;  // slots the picture uses (picsepuse)
   // A one-up (type "ART"): the nested job, loaded with its parent. Shared so
   // that several placements of one file use one model.
@@ -374,6 +381,17 @@ struct jobstr {
 
   jobstr* parent = nullptr;     // the job a one-up is placed in; not owned
 
+  // The object lists read from the job file, for messages that name an
+  // object's place in it (platform/kernel/objectplace.h): the list (owned by
+  // the job; marked ObjectExtra::fileList), its JSON pointer ("/objects",
+  // "/patterns/0/objects") and how many members the file gave it.
+  struct FileList {
+    const TavDB::Object* list = nullptr;
+    std::string place;
+    std::size_t members = 0;
+  };
+  std::vector<FileList> fileLists;
+
   // Each slot's share of the media box in percent at the last ink coverage
   // measurement (calculateInkCoverage); state beside the job's content.
   std::array<double, kMaxSeparations> inkCoverage{};
@@ -391,13 +409,18 @@ struct jobstr {
   // their reserved meanings); returns the index.
   std::uint16_t addPaint(Paint paint);
   std::uint16_t addColour(Colour colour);
+  // Adds a pattern (a moved soft mask, say) at the first free index >= 7
+  // other than kNoSoftMask; returns the index. Patterns are held by value:
+  // adding one may move the others (their objects stay where they are).
+  std::uint16_t addPattern(PatternRec pattern);
 };
 
 // ---- Saving and restoring what an export changes ------------------------------
 
 // Saves the origin, boxes, separation states (enabled, output, CMYK flags,
-// mapping) and the sizes of the paint and colour tables; restores them on
-// destruction (paints and colours added meanwhile are dropped). The object
+// mapping) and which entries of the paint, colour, pattern and map tables
+// exist; restores them on destruction (entries added meanwhile are dropped,
+// free places they took below the old end included). The object
 // tree is not copied: swap it with jobSetSpahan and put the old one back.
 class JobStateGuard {
  public:
@@ -412,7 +435,8 @@ class JobStateGuard {
   std::array<std::optional<TavDB::tv_box>, 5> boxes_;
   struct SepState { bool enabled, output, cmykFlag; int mappedTo, parametersOf; };
   std::array<SepState, kMaxSeparations> seps_;
-  std::size_t paintCount_, colourCount_;
+  // Which entries of the paint, colour, pattern and map tables existed.
+  std::vector<bool> paints_, colours_, patterns_, maps_;
 };
 
 // ---- Job, tree, boxes, origin ----------------------------------------------

@@ -2,6 +2,8 @@
 #include "platform/kernel/placedfiles.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -13,11 +15,16 @@
 #include <sstream>
 #include <unordered_map>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include <boost/algorithm/string/case_conv.hpp>
-#include <nlohmann/json.hpp>
 
 #include "platform/fonts/fontcache.h"
+#include "platform/fonts/fontface.h"
 #include "platform/kernel/barcode.h"
+#include "platform/kernel/jobjson.h"
 #include "platform/kernel/dotgain.h"
 #include "platform/system.h"
 #include "platform/tav_error.h"
@@ -28,8 +35,10 @@ namespace TavKernel {
 
 namespace {
 
-using json = nlohmann::json;
 namespace fs = std::filesystem;
+using jobjson::Document;
+using jobjson::Member;
+using jobjson::Value;
 using TavDB::Object;
 using TavDB::ObjectKind;
 using TavDB::ObjectExtra;
@@ -48,72 +57,115 @@ constexpr const char* kCannotReadKey = "JOB/CANNOT READ JOB FILE";
   throw e;
 }
 
-std::string escapeToken(const std::string& key) {
-  std::string out;
-  for (char c : key) {
-    if (c == '~')
-      out += "~0";
-    else if (c == '/')
-      out += "~1";
-    else
-      out += c;
+
+const char* typeName(const Value* j) {
+  switch (j ? j->kind : Value::kNull) {
+    case Value::kNull: return "null";
+    case Value::kObject: return "an object";
+    case Value::kArray:
+    case Value::kPoints: return "an array";
+    case Value::kString: return "a string";
+    case Value::kBool: return "a boolean";
+    case Value::kNumber: return "a number";
   }
-  return out;
+  return "a value of another type";
 }
 
-const char* typeName(const json& j) {
-  switch (j.type()) {
-    case json::value_t::null: return "null";
-    case json::value_t::object: return "an object";
-    case json::value_t::array: return "an array";
-    case json::value_t::string: return "a string";
-    case json::value_t::boolean: return "a boolean";
-    case json::value_t::number_integer:
-    case json::value_t::number_unsigned:
-    case json::value_t::number_float: return "a number";
-    default: return "a value of another type";
-  }
-}
+// A key of the job format with its hash, worked out when the program is
+// compiled.
+struct Key {
+  std::string_view name;
+  std::uint32_t hash;
+  consteval Key(const char* s) : name(s), hash(jobjson::keyHash(name)) {}
+};
 
-// A value of the job file with its place, for precise messages.
+// A value of the job file with its place, for precise messages. The place
+// (a JSON pointer) is worked out only when a message needs it.
 struct Node {
-  const json* j;
-  std::string ptr;
+  const Value* j;          // null for a key its holder lacks
+  const Document* doc;
   const std::string* file;
+  const Value* holder = nullptr;  // for a missing key: the object and the key
+  std::string_view missing;
+  std::int64_t entry = -1;        // an entry of a packed point list
 
-  [[noreturn]] void fail(const std::string& what) const { refuse(*file, ptr, what); }
+  Node(const Value* value, const Document* d, const std::string* f) : j(value), doc(d), file(f) {}
+  Node(const Document* d, const std::string* f, const Value* object, std::string_view key)
+      : j(nullptr), doc(d), file(f), holder(object), missing(key) {}
 
-  Node child(const std::string& key) const { return {&(*j)[key], ptr + "/" + escapeToken(key), file}; }
-  Node item(std::size_t i) const { return {&(*j)[i], ptr + "/" + std::to_string(i), file}; }
-
-  bool has(const char* key) const { return j->is_object() && j->contains(key); }
-  std::optional<Node> opt(const char* key) const {
-    if (!has(key)) return std::nullopt;
-    return child(key);
+  std::string ptr() const {
+    if (!j) return doc->pointerOf(holder) + "/" + jobjson::pointerToken(missing);
+    return doc->pointerOf(j, entry);
   }
-  Node req(const char* key) const {
-    if (!has(key)) fail(std::string("missing \"") + key + "\"");
-    return child(key);
+  [[noreturn]] void fail(const std::string& what) const { refuse(*file, ptr(), what); }
+  // A fault at a place below this value, named by its pointer's rest.
+  [[noreturn]] void failAt(std::string_view below, const std::string& what) const {
+    refuse(*file, ptr() + std::string(below), what);
   }
 
-  const json& object(std::initializer_list<const char*> allowed) const {
-    if (!j->is_object()) fail(std::string("expected an object, found ") + typeName(*j));
-    for (auto it = j->begin(); it != j->end(); ++it) {
-      bool ok = false;
-      for (const char* a : allowed) ok = ok || it.key() == a;
-      if (!ok) child(it.key()).fail("unknown key \"" + it.key() + "\"");
+  bool isObject() const { return j && j->kind == Value::kObject; }
+  const Member* find(Key key) const {
+    if (!isObject() || !(j->keyBits & jobjson::keyBit(key.hash))) return nullptr;
+    for (std::uint32_t i = 0; i < j->size; ++i) {
+      const Member& m = j->members[i];
+      if (m.hash == key.hash && m.key == key.name) return &m;
     }
-    return *j;
+    return nullptr;
   }
+  Node child(Key key) const {
+    if (const Member* m = find(key)) return {&m->value, doc, file};
+    return {doc, file, j, key.name};
+  }
+  Node item(std::size_t i) const { return {&j->items[i], doc, file}; }
+
+  bool has(Key key) const { return find(key) != nullptr; }
+  std::optional<Node> opt(Key key) const {
+    if (const Member* m = find(key)) return Node{&m->value, doc, file};
+    return std::nullopt;
+  }
+  Node req(Key key) const {
+    if (const Member* m = find(key)) return {&m->value, doc, file};
+    fail("missing \"" + std::string(key.name) + "\"");
+  }
+
+  void object(std::initializer_list<Key> allowed) const {
+    if (!isObject()) fail(std::string("expected an object, found ") + typeName(j));
+    // Of several unknown keys the first in the order of their names is named.
+    const Member* unknown = nullptr;
+    for (std::uint32_t i = 0; i < j->size; ++i) {
+      const Member& m = j->members[i];
+      bool ok = false;
+      for (const Key& a : allowed)
+        if (m.hash == a.hash && m.key == a.name) {
+          ok = true;
+          break;
+        }
+      if (!ok && (!unknown || m.key < unknown->key)) unknown = &m;
+    }
+    if (unknown) Node{&unknown->value, doc, file}.fail("unknown key \"" + std::string(unknown->key) + "\"");
+  }
+  // The members of an object, in the order of their names.
+  std::vector<std::pair<std::string, Node>> members() const {
+    if (!isObject()) fail(std::string("expected an object, found ") + typeName(j));
+    std::vector<std::pair<std::string, Node>> out;
+    out.reserve(j->size);
+    for (std::uint32_t i = 0; i < j->size; ++i)
+      out.emplace_back(std::string(j->members[i].key), Node{&j->members[i].value, doc, file});
+    std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    return out;
+  }
+  bool isArray() const { return j && j->kind == Value::kArray; }
+  std::size_t size() const { return j->size; }
   std::size_t array(std::size_t minSize = 0, std::size_t maxSize = SIZE_MAX) const {
-    if (!j->is_array()) fail(std::string("expected an array, found ") + typeName(*j));
-    if (j->size() < minSize) fail("expected at least " + std::to_string(minSize) + " entries");
-    if (j->size() > maxSize) fail("expected at most " + std::to_string(maxSize) + " entries");
-    return j->size();
+    if (!isArray()) fail(std::string("expected an array, found ") + typeName(j));
+    if (j->size < minSize) fail("expected at least " + std::to_string(minSize) + " entries");
+    if (j->size > maxSize) fail("expected at most " + std::to_string(maxSize) + " entries");
+    return j->size;
   }
+  bool isNumber() const { return j && j->kind == Value::kNumber; }
   double number() const {
-    if (!j->is_number()) fail(std::string("expected a number, found ") + typeName(*j));
-    const double d = j->get<double>();
+    if (!isNumber()) fail(std::string("expected a number, found ") + typeName(j));
+    const double d = j->number;
     if (!std::isfinite(d)) fail("the number is not finite");
     return d;
   }
@@ -144,14 +196,17 @@ struct Node {
     return static_cast<std::int32_t>(integer(-1000000000, 1000000000));
   }
   bool boolean() const {
-    if (!j->is_boolean()) fail(std::string("expected true or false, found ") + typeName(*j));
-    return j->get<bool>();
+    if (!j || j->kind != Value::kBool) fail(std::string("expected true or false, found ") + typeName(j));
+    return j->boolean;
+  }
+  std::string_view text() const {
+    if (!j || j->kind != Value::kString) fail(std::string("expected a string, found ") + typeName(j));
+    return {j->text, j->size};
   }
   std::string string() const {
-    if (!j->is_string()) fail(std::string("expected a string, found ") + typeName(*j));
-    const std::string& s = j->get_ref<const std::string&>();
+    const std::string_view s = text();
     if (!TavSys::IsValidUTF8(s)) fail("the text is not valid UTF-8");
-    return s;
+    return std::string(s);
   }
   std::string nonEmptyString() const {
     std::string s = string();
@@ -159,13 +214,14 @@ struct Node {
     return s;
   }
   template <class E>
-  E choice(std::initializer_list<std::pair<const char*, E>> options) const {
-    const std::string s = string();
+  E choice(std::initializer_list<std::pair<std::string_view, E>> options) const {
+    const std::string_view s = text();
     for (const auto& [name, value] : options)
       if (s == name) return value;
+    const std::string read = string();
     std::string list;
-    for (const auto& o : options) list += std::string(list.empty() ? "" : ", ") + "\"" + o.first + "\"";
-    fail("unknown value \"" + s + "\" (expected one of " + list + ")");
+    for (const auto& o : options) list += std::string(list.empty() ? "" : ", ") + "\"" + std::string(o.first) + "\"";
+    fail("unknown value \"" + read + "\" (expected one of " + list + ")");
   }
   TavDB::tv_point point() const {
     array(2, 2);
@@ -191,19 +247,21 @@ void checkInkName(const Node& n, const std::string& name) {
     if (c < 0x20 || c == 0x7F) n.fail("the ink name holds a control character");
 }
 
-bool optBool(const Node& n, const char* key, bool fallback) {
+bool optBool(const Node& n, Key key, bool fallback) {
   if (auto v = n.opt(key)) return v->boolean();
   return fallback;
 }
 
-std::uint32_t flagFor(const char* key) {
-  if (!std::strcmp(key, "hidden")) return TavDB::kObjHidden;
-  if (!std::strcmp(key, "locked")) return TavDB::kObjLocked;
-  if (!std::strcmp(key, "nonPrinting")) return TavDB::kObjNonPrinting;
-  if (!std::strcmp(key, "excluded")) return TavDB::kObjExcluded;
-  if (!std::strcmp(key, "trap")) return TavDB::kObjTrap;
-  return 0;
-}
+// The keys of an object's flags.
+struct FlagKey {
+  Key key;
+  std::uint32_t flag;
+};
+constexpr FlagKey kFlagKeys[] = {{"hidden", TavDB::kObjHidden},
+                                 {"locked", TavDB::kObjLocked},
+                                 {"nonPrinting", TavDB::kObjNonPrinting},
+                                 {"excluded", TavDB::kObjExcluded},
+                                 {"trap", TavDB::kObjTrap}};
 
 std::string readWholeFile(const fs::path& path, const std::string& file, const std::string& where,
                           bool isJob) {
@@ -228,6 +286,11 @@ std::string readWholeFile(const fs::path& path, const std::string& file, const s
   return text;
 }
 
+// Parses a text read whole.
+std::optional<std::string> parseWhole(Document& doc, const std::string& text) {
+  return doc.parseExact(text.data(), text.size());
+}
+
 void checkReadable(const fs::path& path, const Node& where) {
   std::error_code ec;
   if (fs::is_directory(path, ec)) where.fail("cannot read " + path.string() + ": it is a folder");
@@ -236,7 +299,7 @@ void checkReadable(const fs::path& path, const Node& where) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     const int err = errno ? errno : ENOENT;
-    refuse(*where.file, where.ptr, "cannot read " + path.string() + ": " + std::strerror(err),
+    refuse(*where.file, where.ptr(), "cannot read " + path.string() + ": " + std::strerror(err),
            TavSys::kFileErrorBase + err);
   }
 }
@@ -253,18 +316,40 @@ class Loader {
   Loader(LoadSession& session, fs::path base, std::string file)
       : session_(session), base_(std::move(base)), file_(std::move(file)) {}
 
-  std::unique_ptr<jobstr> load(const json& root);
+  std::unique_ptr<jobstr> load(const Document& doc) {
+    const Node root = rootOf(doc);
+    readDefinitions(root);
+    if (auto v = root.opt("objects")) readMembers(*job_->spatialTree, *v, 1, true, false);
+    return finish(root);
+  }
 
-  // The load in steps, for a document read while it streams: what the
-  // objects refer to (every top-level key but "objects"), then each object
-  // as it completes (its members, read before it, given), then the rest.
-  void readDefinitions(const Node& root);
-  std::unique_ptr<Object> readStreamedObject(const Node& n, std::size_t depth, bool topLevel,
-                                             const json* list, std::vector<std::unique_ptr<Object>> members);
+  // The load in pieces, for a file read while it streams: what the objects
+  // refer to (the top-level keys before "objects"), then runs of entries of
+  // object lists and objects whose members were read before them, then the
+  // rest (the top level's keys again, all of them).
+  void readDefinitions(const Document& doc) { readDefinitions(rootOf(doc)); }
+  // Each entry of the document's root array, an object at `depth`; members
+  // go to `into`, or to the top level when it is null.
+  void readEntries(const Document& doc, std::size_t depth, bool topLevel,
+                   std::vector<std::unique_ptr<Object>>* into);
+  // The object that is the document's root, its "objects" list (`list`, a
+  // placeholder in the document) given as `members`.
+  std::unique_ptr<Object> readStreamedObject(const Document& doc, std::size_t depth, bool topLevel,
+                                             const Value* list, std::vector<std::unique_ptr<Object>> members);
   void addTopLevel(std::unique_ptr<Object> o) { job_->spatialTree->addontop(std::move(o)); }
-  std::unique_ptr<jobstr> finish(const Node& root);
+  std::unique_ptr<jobstr> finish(const Document& doc) { return finish(rootOf(doc)); }
+  // Notes a list the file's objects were read into, for messages naming
+  // an object's place.
+  void recordFileList(Object& list, std::string place) {
+    list.extraMut().fileList = true;
+    job_->fileLists.push_back({&list, std::move(place), list.memberCount()});
+  }
 
  private:
+  Node rootOf(const Document& doc) const { return {&doc.root(), &doc, &file_}; }
+  void readDefinitions(const Node& root);
+  std::unique_ptr<jobstr> finish(const Node& root);
+
   fs::path resolve(const Node& n) const {
     const std::string s = n.nonEmptyString();
     fs::path p = fs::u8path(s);
@@ -329,14 +414,14 @@ class Loader {
   void checkTextFont(const Node& runNode, const TavDB::TextRun& run) const;
   // The members of the streamed object being read, and the placeholder that
   // stands for its "objects" list.
-  const json* streamedList_ = nullptr;
+  const Value* streamedList_ = nullptr;
   std::vector<std::unique_ptr<Object>> streamedMembers_;
 };
 
 void Loader::checkTextFont(const Node& runNode, const TavDB::TextRun& run) const {
   TavricCore::FontCache* cache = TavricCore::jobGetFontCache(job_.get());
   const int id = cache->FontId(run.font);
-  if (id < 0) runNode.req("font").fail("the font \"" + run.font + "\" is not installed");
+  if (id < 0) runNode.req("font").fail(Fonts::MissingFontReason(run.font));
   for (std::size_t pos = 0; pos < run.text.size();) {
     const char32_t ch = TavricCore::NextCharacter(run.text, pos);
     if (ch == U'\n') continue;
@@ -368,7 +453,7 @@ void Loader::readHeader(const Node& root) {
     for (std::size_t i = 0; i < 3; ++i) job.creatorVersion[i] = int(c->item(i).integer(0, 10000));
   }
   const Node ppi = root.req("ppi");
-  if (ppi.j->is_number() && ppi.number() <= 0) ppi.fail("the resolution must be greater than 0");
+  if (ppi.isNumber() && ppi.number() <= 0) ppi.fail("the resolution must be greater than 0");
   job.ppi = int(ppi.integer(1, 1000000));
   if (auto o = root.opt("origin")) job.origin = o->point();
   if (auto s = root.opt("scale")) {
@@ -379,6 +464,7 @@ void Loader::readHeader(const Node& root) {
 
 void Loader::readBoxes(const Node& root) {
   static const char* const kNames[5] = {"media", "crop", "bleed", "art", "trim"};
+  static constexpr Key kBoxKeys[5] = {"media", "crop", "bleed", "art", "trim"};
   auto kindOf = [&](const Node& n) {
     const std::string s = n.string();
     for (int k = 0; k < 5; ++k)
@@ -388,12 +474,12 @@ void Loader::readBoxes(const Node& root) {
   if (auto b = root.opt("boxes")) {
     b->object({"media", "crop", "bleed", "art", "trim"});
     for (int k = 0; k < 5; ++k)
-      if (auto box = b->opt(kNames[k])) job_->boxes[k] = box->box();
+      if (auto box = b->opt(kBoxKeys[k])) job_->boxes[k] = box->box();
   }
   if (auto d = root.opt("defaultBoxes")) {
     d->object({"media", "crop", "bleed", "art", "trim"});
     for (int k = 0; k < 5; ++k)
-      if (auto v = d->opt(kNames[k])) {
+      if (auto v = d->opt(kBoxKeys[k])) {
         const int to = kindOf(*v);
         if (!job_->boxes[to]) v->fail(std::string("the job has no ") + kNames[to] + " box");
         job_->defaultBoxType[k] = to;
@@ -479,11 +565,9 @@ void Loader::readScreens(const Node& list) {
     if (auto v = e.opt("ruling")) s.ruling = v->number(0, 100000);
     if (auto v = e.opt("dotName")) s.dotName = v->string();
     if (auto a = e.opt("angles")) {
-      if (!a->j->is_object()) a->fail(std::string("expected an object, found ") + typeName(*a->j));
-      for (auto it = a->j->begin(); it != a->j->end(); ++it) {
-        const Node an = a->child(it.key());
-        const int slot = TavricLib::FindSeparation(job_.get(), it.key());
-        if (slot < 0) an.fail("no ink named \"" + it.key() + "\"");
+      for (const auto& [ink, an] : a->members()) {
+        const int slot = TavricLib::FindSeparation(job_.get(), ink);
+        if (slot < 0) an.fail("no ink named \"" + ink + "\"");
         s.angle[std::size_t(slot)] = an.number(-360, 360);
       }
     }
@@ -493,9 +577,10 @@ void Loader::readScreens(const Node& list) {
 }
 
 void Loader::readScreenKindValues(const Node& e, Screen& s) {
-  auto onlyFor = [&](const char* key, Screen::Kind kind, const char* kindName) -> std::optional<Node> {
+  auto onlyFor = [&](Key key, Screen::Kind kind, const char* kindName) -> std::optional<Node> {
     auto v = e.opt(key);
-    if (v && s.kind != kind) v->fail(std::string("only ") + kindName + " screens have \"" + key + "\"");
+    if (v && s.kind != kind)
+      v->fail(std::string("only ") + kindName + " screens have \"" + std::string(key.name) + "\"");
     return v;
   };
   if (auto v = onlyFor("dotgainFile", Screen::kClassic, "classic")) {
@@ -508,11 +593,9 @@ void Loader::readScreenKindValues(const Node& e, Screen& s) {
     s.dotgain = std::move(dots);
   }
   if (auto curves = onlyFor("pressCurves", Screen::kNamedDot, "namedDot")) {
-    if (!curves->j->is_object()) curves->fail(std::string("expected an object, found ") + typeName(*curves->j));
-    for (auto it = curves->j->begin(); it != curves->j->end(); ++it) {
-      const Node c = curves->child(it.key());
-      const int slot = TavricLib::FindSeparation(job_.get(), it.key());
-      if (slot < 0) c.fail("no ink named \"" + it.key() + "\"");
+    for (const auto& [ink, c] : curves->members()) {
+      const int slot = TavricLib::FindSeparation(job_.get(), ink);
+      if (slot < 0) c.fail("no ink named \"" + ink + "\"");
       c.object({"curve", "number"});
       PressCurve& curve = s.pressCurves[std::size_t(slot)];
       curve.name = c.req("curve").string();
@@ -546,10 +629,10 @@ void Loader::readScreenKindValues(const Node& e, Screen& s) {
     const std::pair<const char*, std::int32_t ScreeningDictionary::*> integers[] = {
         {"ruling", &ScreeningDictionary::Ruling}, {"noise", &ScreeningDictionary::Noise},
         {"fmSize", &ScreeningDictionary::FMSize}, {"grade", &ScreeningDictionary::Grade}};
-    if (!x->j->is_object()) x->fail(std::string("expected an object, found ") + typeName(*x->j));
-    for (auto it = x->j->begin(); it != x->j->end(); ++it) {
-      const Node v = x->child(it.key());
-      auto is = [&](const char* key) { return it.key() == key; };
+    for (const auto& member : x->members()) {
+      const std::string& key = member.first;
+      const Node& v = member.second;
+      auto is = [&](const char* name) { return key == name; };
       if (auto t = std::find_if(std::begin(texts), std::end(texts), [&](auto& f) { return is(f.first); });
           t != std::end(texts)) {
         d.*(t->second) = v.string();
@@ -561,7 +644,7 @@ void Loader::readScreenKindValues(const Node& e, Screen& s) {
                  n != std::end(integers)) {
         d.*(n->second) = std::int32_t(v.integer(0, 1000000));
       } else {
-        v.fail("unknown key \"" + it.key() + "\"");
+        v.fail("unknown key \"" + key + "\"");
       }
     }
     s.extended = std::move(d);
@@ -587,12 +670,10 @@ void Loader::readColours(const Node& list) {
     if (c.registration)
       for (int k = 0; k < job_->inkCount; ++k) c.pct[std::size_t(k)] = 100;
     if (auto inks = e.opt("inks")) {
-      if (!inks->j->is_object()) inks->fail(std::string("expected an object, found ") + typeName(*inks->j));
-      for (auto it = inks->j->begin(); it != inks->j->end(); ++it) {
-        const Node v = inks->child(it.key());
-        if (!TavSys::IsValidUTF8(it.key())) v.fail("the ink name is not valid UTF-8");
-        const int slot = TavricLib::FindSeparation(job_.get(), it.key());
-        if (slot < 0) v.fail("no ink named \"" + it.key() + "\"");
+      for (const auto& [ink, v] : inks->members()) {
+        if (!TavSys::IsValidUTF8(ink)) v.fail("the ink name is not valid UTF-8");
+        const int slot = TavricLib::FindSeparation(job_.get(), ink);
+        if (slot < 0) v.fail("no ink named \"" + ink + "\"");
         const std::int64_t pct = v.integer(0, 255);
         if (pct > 100 && pct != 255) v.fail("an ink share is 0 .. 100, or 255 for an untouched ink");
         c.pct[std::size_t(slot)] = std::uint8_t(pct);
@@ -615,7 +696,7 @@ void Loader::readPaints(const Node& list) {
                                               {"radial", kPaintRadial}, {"picture", kPaintPicture},
                                               {"pattern", kPaintPattern}, {"gradation", kPaintGradation},
                                               {"map", kPaintMap}});
-    auto needs = [&](const char* key) { return e.req(key); };
+    auto needs = [&](Key key) { return e.req(key); };
     switch (p.type) {
       case kPaintFlat: p.colour = needs("colour").index(); break;
       case kPaintLinear:
@@ -702,9 +783,9 @@ void Loader::readPaints(const Node& list) {
       p.transparency.opacity = std::uint16_t(TavSys::iround(v->number(0, 100) * kOpacityFull / 100.0));
     if (auto v = e.opt("blendMode"))
       p.transparency.blendMode = v->choice<std::uint8_t>(
-          {{"normal", 0}, {"multiply", 1}, {"screen", 2}, {"overlay", 3}, {"darken", 4},
-           {"lighten", 5}, {"colorDodge", 6}, {"colorBurn", 7}, {"hardLight", 8},
-           {"softLight", 9}, {"difference", 10}, {"exclusion", 11}, {"hue", 12},
+          {{"normal", 0}, {"multiply", 1}, {"screen", 2}, {"overlay", 3}, {"softLight", 4},
+           {"hardLight", 5}, {"colorDodge", 6}, {"colorBurn", 7}, {"darken", 8},
+           {"lighten", 9}, {"difference", 10}, {"exclusion", 11}, {"hue", 12},
            {"saturation", 13}, {"color", 14}, {"luminosity", 15}});
     if (p.type == kPaintFlat || p.type == kPaintLinear || p.type == kPaintRadial) {
       checkRef(job_->colours, e.child("colour"), "colour");
@@ -790,13 +871,11 @@ void Loader::readPictures(const Node& list) {
       } else {
         std::error_code sizeError;
         if (fs::file_size(path, sizeError) > kMaxJobFileBytes) fileNode.fail("the one-up job file is too large");
-        const std::string text = readWholeFile(path, file_, fileNode.ptr, false);
-        json nested;
-        try {
-          nested = json::parse(text);
-        } catch (const json::exception& ex) {
-          fileNode.fail("the one-up " + path.filename().string() + " is not valid JSON: " + ex.what());
-        }
+        std::string text = readWholeFile(path, file_, fileNode.ptr(), false);
+        Document nested;
+        if (auto fault = parseWhole(nested, text))
+          fileNode.fail("the one-up " + path.filename().string() + " is not valid JSON: " + *fault);
+        text = std::string();
         session_.chain.push_back(canon);
         Loader sub(session_, path.parent_path(), path.string());
         p.job = std::shared_ptr<jobstr>(sub.load(nested).release());
@@ -918,7 +997,7 @@ void Loader::readPatterns(const Node& list) {
     const Node e = list.item(i);
     e.object({"id", "kind", "cell", "corners", "maskFlags", "objects"});
     const std::uint16_t id = defineId(job_->patterns, e, "pattern");
-    patternPlaces_[id] = e.ptr;
+    patternPlaces_[id] = e.ptr();
     PatternRec& p = job_->patterns[id];
     if (auto k = e.opt("kind"))
       p.kind = k->choice<PatternRec::Kind>({{"tiling", PatternRec::kTiling}, {"softMask", PatternRec::kSoftMask}});
@@ -938,53 +1017,39 @@ void Loader::readPatterns(const Node& list) {
     p.objects = TavDB::spanew();
     readMembers(*p.objects, e.req("objects"), 1, false, false);
     p.objects->recalcBounds();
+    recordFileList(*p.objects, e.ptr() + "/objects");
   }
 }
 
 void Loader::readPoints(Object& path, const Node& points) {
-  if (points.j->is_binary()) {
-    // Well-formed points, packed while the file was read.
-    const std::vector<std::uint8_t>& b = points.j->get_binary();
-    if (b.empty()) points.fail("expected at least 1 entries");
-    std::size_t i = 0;
-    auto get = [&] {
-      std::uint32_t u = 0;
-      for (int k = 0; k < 4; ++k) u |= std::uint32_t(b[i++]) << (8 * k);
-      return static_cast<std::int32_t>(u);
-    };
-    std::vector<TavDB::PathPoint>& out = path.points();
-    std::size_t count = 0;
-    for (std::size_t k = 0; k < b.size(); k += 4 * (1 + std::size_t(std::uint32_t(b[k]) | std::uint32_t(b[k + 1]) << 8)))
-      count += b[k] == 2 ? 1 : 3;
-    out.reserve(count);
-    for (std::size_t index = 0; i < b.size(); ++index) {
-      const std::int32_t n = get();
-      std::int32_t c[6];
-      for (std::int32_t k = 0; k < n; ++k) c[k] = get();
-      if (n == 2) {
-        out.push_back({c[0], c[1], TavDB::PathPoint::kLine});
-      } else {
-        if (index == 0)
-          Node{points.j, points.ptr + "/0", points.file}.fail("a path starts with a point [v, h], not a curve");
-        out.push_back({c[0], c[1], TavDB::PathPoint::kControl});
-        out.push_back({c[2], c[3], TavDB::PathPoint::kControl});
-        out.push_back({c[4], c[5], TavDB::PathPoint::kCurve});
-      }
+  if (points.j && points.j->kind == Value::kPoints) {
+    // Well-formed points, read into the model's form with the file.
+    jobjson::PointList& list = *points.j->points;
+    if (list.points.empty()) points.fail("expected at least 1 entries");
+    if (list.startsWithCurve) {
+      Node first = points;
+      first.entry = 0;
+      first.fail("a path starts with a point [v, h], not a curve");
     }
+    path.points() = std::move(list.points);
     return;
   }
   const std::size_t n = points.array(1);
   std::vector<TavDB::PathPoint>& out = path.points();
-  out.reserve(n + 2 * std::count_if(points.j->begin(), points.j->end(),
-                                    [](const json& p) { return p.is_array() && p.size() == 6; }));
+  std::size_t curves = 0;
   for (std::size_t i = 0; i < n; ++i) {
     const Node p = points.item(i);
-    if (!p.j->is_array() || (p.j->size() != 2 && p.j->size() != 6))
+    curves += p.isArray() && p.size() == 6;
+  }
+  out.reserve(n + 2 * curves);
+  for (std::size_t i = 0; i < n; ++i) {
+    const Node p = points.item(i);
+    if (!p.isArray() || (p.size() != 2 && p.size() != 6))
       p.fail("expected a point [v, h] or a curve [c1v, c1h, c2v, c2h, v, h]");
-    if (p.j->size() == 6 && i == 0) p.fail("a path starts with a point [v, h], not a curve");
+    if (p.size() == 6 && i == 0) p.fail("a path starts with a point [v, h], not a curve");
     std::int32_t c[6];
-    for (std::size_t k = 0; k < p.j->size(); ++k) c[k] = p.item(k).coord();
-    if (p.j->size() == 2) {
+    for (std::size_t k = 0; k < p.size(); ++k) c[k] = p.item(k).coord();
+    if (p.size() == 2) {
       out.push_back({c[0], c[1], TavDB::PathPoint::kLine});
     } else {
       out.push_back({c[0], c[1], TavDB::PathPoint::kControl});
@@ -997,7 +1062,7 @@ void Loader::readPoints(Object& path, const Node& points) {
 std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, bool topLevel) {
   if (depth > kMaxNestingDepth)
     n.fail("objects are nested more than " + std::to_string(kMaxNestingDepth) + " deep");
-  if (!n.j->is_object()) n.fail(std::string("expected an object, found ") + typeName(*n.j));
+  if (!n.isObject()) n.fail(std::string("expected an object, found ") + typeName(n.j));
   const ObjectKind kind = n.req("kind").choice<ObjectKind>({{"layer", ObjectKind::Layer},
                                                             {"group", ObjectKind::Group},
                                                             {"compound", ObjectKind::Compound},
@@ -1024,13 +1089,14 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
       break;
     case ObjectKind::Text:
       n.object({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "at", "matrix",
-                "width", "leading", "align", "perCharacter", "runs", "stationNumber", "bounds", "mark"});
+                "width", "height", "leading", "align", "perCharacter", "runs", "stationNumber", "bounds", "mark",
+                "path"});
       break;
     case ObjectKind::List: break;
   }
   std::unique_ptr<Object> o = Object::create(kind);
-  for (const char* key : {"hidden", "locked", "nonPrinting", "excluded", "trap"})
-    if (auto v = n.opt(key)) o->setProperties(flagFor(key), v->boolean());
+  for (const auto& [key, flag] : kFlagKeys)
+    if (auto v = n.opt(key)) o->setProperties(flag, v->boolean());
   if (auto v = n.opt("name")) o->extraMut().name = v->string();
   if (auto v = n.opt("mark")) o->extraMut().mark = v->nonEmptyString();
   if (auto v = n.opt("cad")) if (v->boolean()) o->extraMut().cad = true;
@@ -1092,7 +1158,20 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
     o->recalcBounds();
   } else if (kind == ObjectKind::Text) {
     auto t = std::make_unique<TavDB::TextData>();
-    t->start = n.req("at").point();
+    if (auto p = n.opt("path")) {
+      // A text along a path starts where the path starts and runs along it:
+      // no start point, matrix or frame of its own.
+      for (const Key key : {Key("at"), Key("matrix"), Key("width"), Key("height")}) {
+        if (auto v = n.opt(key)) v->fail("a text along a path takes no \"" + std::string(key.name) + "\"");
+      }
+      p->array(2);
+      auto course = Object::create(ObjectKind::Path);
+      readPoints(*course, *p);
+      t->path = std::move(course->points());
+      t->start = {t->path.front().v, t->path.front().h};
+    } else {
+      t->start = n.req("at").point();
+    }
     if (auto m = n.opt("matrix")) {
       m->array(4, 4);
       for (std::size_t k = 0; k < 4; ++k) t->matrix[k] = m->item(k).number(-1e6, 1e6);
@@ -1101,6 +1180,10 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
         m->fail("the matrix is singular");
     }
     if (auto v = n.opt("width")) t->width = v->number(0, 1e9);
+    if (auto v = n.opt("height")) {
+      t->height = v->number(0, 1e9);
+      if (t->height > 0 && !(t->width > 0)) v->fail("a text box needs a \"width\" as well");
+    }
     if (auto v = n.opt("leading")) t->leading = v->number(0, 1e5);
     if (auto v = n.opt("align"))
       t->align = v->choice<TavDB::TextData::Align>({{"left", TavDB::TextData::kLeft},
@@ -1125,6 +1208,8 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
       if (auto v = r.opt("rise")) run.rise = v->number(-10000, 10000);
       if (auto v = r.opt("wordSpacing")) run.wordSpacing = v->number(-10000, 10000);
       if (auto v = r.opt("underline")) run.underline = v->boolean();
+      if (!t->path.empty() && run.text.find('\n') != std::string::npos)
+        r.req("text").fail("a text along a path is one line: it cannot hold a line break");
       checkTextFont(r, run);
       t->runs.push_back(std::move(run));
     }
@@ -1134,8 +1219,20 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
     double size = 0;
     for (const auto& r : t->runs) size = std::max(size, r.size);
     const std::int32_t em = std::int32_t(std::min(1e9, size * job_->ppi / 72.0));
-    o->setBounds({t->start.v - em, t->start.h, t->start.v + em / 4,
-                  t->start.h + std::int32_t(std::min(1e9, std::max(t->width, double(em))))});
+    auto grow = [](std::int32_t c, double by) { return std::int32_t(std::clamp(double(c) + by, -2e9, 2e9)); };
+    if (!t->path.empty()) {
+      // Along a path: the path's bounds, grown by the size on every side.
+      auto course = Object::create(ObjectKind::Path);
+      course->points() = t->path;
+      course->recalcBounds();
+      const TavDB::tv_box b = course->bounds();
+      o->setBounds({grow(b.top, -em), grow(b.left, -em), grow(b.bottom, em), grow(b.right, em)});
+    } else if (t->isBox()) {
+      o->setBounds({t->start.v, t->start.h, grow(t->start.v, t->height), grow(t->start.h, t->width)});
+    } else {
+      o->setBounds({t->start.v - em, t->start.h, t->start.v + em / 4,
+                    t->start.h + std::int32_t(std::min(1e9, std::max(t->width, double(em))))});
+    }
     o->extraMut().text = std::move(t);
   } else {
     if (kind == ObjectKind::Group) {
@@ -1175,8 +1272,8 @@ void Loader::checkPaintMapGroup(Object& group, const Node& n) const {
                                                   (outline->kind() == ObjectKind::Path && !outline->isOpenPath()));
   if (!closedShape) {
     // The members may have been streamed: the place is named, not looked up.
-    const Node place{n.j, n.ptr + (group.memberCount() > 0 ? "/objects/0" : "/objects"), n.file};
-    place.fail("the first member of a paint-map group is the map's outline: a closed path or a compound path");
+    n.failAt(group.memberCount() > 0 ? "/objects/0" : "/objects",
+             "the first member of a paint-map group is the map's outline: a closed path or a compound path");
   }
   // The writer takes the map from the topmost shape.
   TavDB::ListScan scan(&group, TavDB::kObjCompound | TavDB::kObjPath, 0);
@@ -1216,10 +1313,10 @@ void Loader::readBarcode(Object& group, const Node& n) {
   const std::int32_t magnification =
       b.has("magnification") ? std::int32_t(std::lround(b.child("magnification").number(0, 10) * 1000)) : -1;
   list.push_back(BarcodeParameter::Integer(kBarMagnification, magnification));
-  auto length = [&](const char* key, BarcodeParameterId id) {
+  auto length = [&](Key key, BarcodeParameterId id) {
     if (auto v = b.opt(key)) list.push_back(BarcodeParameter::Integer(id, std::int32_t(v->integer(0, 100000000))));
   };
-  auto flag = [&](const char* key, BarcodeParameterId id) {
+  auto flag = [&](Key key, BarcodeParameterId id) {
     if (auto v = b.opt(key)) list.push_back(BarcodeParameter::Byte(id, v->boolean() ? 1 : 0));
   };
   length("barWidthReduction", kBarWidthReduction);
@@ -1282,6 +1379,11 @@ void Loader::readBarcode(Object& group, const Node& n) {
     drawing.at = n.req("at").point();
     drawing.paint = paintRef(b.req("paint"));
     drawing.font = b.has("font") ? b.child("font").nonEmptyString() : std::string(kBarcodeDefaultFont);
+    // The digits under the bars are a text in that font: like a text run's,
+    // the font must be installed.
+    if (!optBool(b, "hideText", false) && TavricCore::jobGetFontCache(job_.get())->FontId(drawing.font) < 0) {
+      (b.has("font") ? b.child("font") : b).fail(Fonts::MissingFontReason(drawing.font));
+    }
     drawing.angle = angle;
     const bool white = optBool(b, "whiteBox", false) || optBool(b, "quietZone", false);
     if (white) {
@@ -1295,7 +1397,7 @@ void Loader::readBarcode(Object& group, const Node& n) {
       data.fail("the data cannot be a " + name + " symbol: " + e.detail());
     }
   } else {
-    for (const char* key : {"paint", "font"})
+    for (const Key key : {Key("paint"), Key("font")})
       if (b.has(key)) b.child(key).fail("the group holds the barcode's objects already");
   }
   x.barcode = std::move(creator);
@@ -1320,9 +1422,6 @@ void Loader::readMembers(Object& list, const Node& members, std::size_t depth, b
     if (pathsOnly && o->kind() != ObjectKind::Path)
       m.child("kind").fail("a compound path holds paths only");
     list.addontop(std::move(o));
-    // The document belongs to this load: release what has been read, so that
-    // a large job does not hold its text form and its model at the same time.
-    const_cast<json&>(*m.j) = json();
   }
 }
 
@@ -1411,26 +1510,23 @@ void Loader::readExtras(const Node& root) {
     }
   }
   if (auto p = root.opt("parameters")) {
-    if (!p->j->is_object()) p->fail(std::string("expected an object, found ") + typeName(*p->j));
-    for (auto it = p->j->begin(); it != p->j->end(); ++it) {
-      if (!TavSys::IsValidUTF8(it.key())) p->child(it.key()).fail("the name is not valid UTF-8");
-      job.parameters[it.key()] = p->child(it.key()).string();
+    for (const auto& [name, v] : p->members()) {
+      if (!TavSys::IsValidUTF8(name)) v.fail("the name is not valid UTF-8");
+      job.parameters[name] = v.string();
     }
   }
   if (auto c = root.opt("customerInfo")) {
-    if (!c->j->is_object()) c->fail(std::string("expected an object, found ") + typeName(*c->j));
-    for (auto it = c->j->begin(); it != c->j->end(); ++it) {
+    for (const auto& [name, v] : c->members()) {
       // The entries become attributes of the JDF ticket's CustomerInfo.
-      if (!Xml::IsValidName(it.key()))
-        c->child(it.key()).fail("the name is not an XML name (letters, digits, '_', '-', '.', ':')");
-      job.customerInfo[it.key()] = c->child(it.key()).string();
+      if (!Xml::IsValidName(name)) v.fail("the name is not an XML name (letters, digits, '_', '-', '.', ':')");
+      job.customerInfo[name] = v.string();
     }
   }
   if (auto t = root.opt("trimAndBleedInfo")) {
     t->object({"trimLeft", "trimBottom", "trimRight", "trimTop", "bleed"});
     TrimAndBleedInfo& i = job.trimAndBleed;
     i.present = true;
-    auto get = [&](const char* key, int& out) {
+    auto get = [&](Key key, int& out) {
       if (auto v = t->opt(key)) out = int(v->integer(-1000000000, 1000000000));
     };
     get("trimLeft", i.trimLeft);
@@ -1584,16 +1680,23 @@ void Loader::deriveUsage() {
   }
 }
 
-std::unique_ptr<jobstr> Loader::load(const json& rootJson) {
-  const Node root{&rootJson, "", &file_};
-  readDefinitions(root);
-  if (auto v = root.opt("objects")) readMembers(*job_->spatialTree, *v, 1, true, false);
-  return finish(root);
+void Loader::readEntries(const Document& doc, std::size_t depth, bool topLevel,
+                         std::vector<std::unique_ptr<Object>>* into) {
+  const Node list = rootOf(doc);
+  const std::size_t n = list.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    std::unique_ptr<Object> o = readObject(list.item(i), depth, topLevel);
+    if (into)
+      into->push_back(std::move(o));
+    else
+      job_->spatialTree->addontop(std::move(o));
+  }
 }
 
-std::unique_ptr<Object> Loader::readStreamedObject(const Node& n, std::size_t depth, bool topLevel,
-                                                   const json* list,
+std::unique_ptr<Object> Loader::readStreamedObject(const Document& doc, std::size_t depth, bool topLevel,
+                                                   const Value* list,
                                                    std::vector<std::unique_ptr<Object>> members) {
+  const Node n = rootOf(doc);
   streamedList_ = list;
   streamedMembers_ = std::move(members);
   std::unique_ptr<Object> o = readObject(n, depth, topLevel);
@@ -1640,6 +1743,7 @@ void Loader::readDefinitions(const Node& root) {
 
 std::unique_ptr<jobstr> Loader::finish(const Node& root) {
   job_->spatialTree->recalcBounds();
+  recordFileList(*job_->spatialTree, "/objects");
   readExtras(root);
   checkPatternCycles();
   // Every page (a one-up's too) needs a media box with an area.
@@ -1656,292 +1760,316 @@ std::unique_ptr<jobstr> Loader::finish(const Node& root) {
   return std::move(job_);
 }
 
-// Builds the document like nlohmann's own DOM parser, except that the array
-// under each "points" key, when it is a well-formed list of points ([v, h] or
-// [c1v, c1h, c2v, c2h, v, h] of whole numbers in range), is stored as one
-// binary value (per point its arity, then the coordinates, as int32) instead
-// of one JSON value per number: a path's points then cost a few bytes each
-// while the file is read. An array that is not well-formed is built as usual,
-// so that the loader reports its fault with the exact place.
-class CompactingSax {
- public:
-  using Dom = nlohmann::detail::json_sax_dom_parser<json>;
-  explicit CompactingSax(json& root) : dom_(root, true) {}
-
-  bool null() { return scalar([&] { return dom_.null(); }); }
-  bool boolean(bool v) { return scalar([&] { return dom_.boolean(v); }); }
-  bool number_integer(json::number_integer_t v) {
-    if (state_ == kInPoint && v >= -kLimit && v <= kLimit) return coordinate(std::int32_t(v));
-    return scalar([&] { return dom_.number_integer(v); });
-  }
-  bool number_unsigned(json::number_unsigned_t v) {
-    if (state_ == kInPoint && v <= std::uint64_t(kLimit)) return coordinate(std::int32_t(v));
-    return scalar([&] { return dom_.number_unsigned(v); });
-  }
-  bool number_float(json::number_float_t v, const json::string_t& s) {
-    if (state_ == kInPoint && std::isfinite(v) && v == std::floor(v) && v >= -kLimit && v <= kLimit)
-      return coordinate(std::int32_t(v));
-    return scalar([&] { return dom_.number_float(v, s); });
-  }
-  bool string(json::string_t& v) { return scalar([&] { return dom_.string(v); }); }
-  bool binary(json::binary_t& v) { return scalar([&] { return dom_.binary(v); }); }
-  bool start_object(std::size_t n) {
-    bail();
-    pointsKey_ = false;
-    return dom_.start_object(n);
-  }
-  bool key(json::string_t& k) {
-    pointsKey_ = k == "points";
-    return dom_.key(k);
-  }
-  bool end_object() {
-    bail();
-    return dom_.end_object();
-  }
-  bool start_array(std::size_t n) {
-    if (state_ == kIdle && pointsKey_) {
-      pointsKey_ = false;
-      state_ = kInList;
-      packed_.clear();
-      return true;
-    }
-    if (state_ == kInList) {
-      state_ = kInPoint;
-      current_.clear();
-      return true;
-    }
-    bail();
-    pointsKey_ = false;
-    return dom_.start_array(n);
-  }
-  bool end_array() {
-    if (state_ == kInPoint) {
-      if (current_.size() != 2 && current_.size() != 6) {
-        bail();
-        return dom_.end_array();
-      }
-      put(std::int32_t(current_.size()));
-      for (std::int32_t c : current_) put(c);
-      state_ = kInList;
-      return true;
-    }
-    if (state_ == kInList) {
-      state_ = kIdle;
-      json::binary_t bin(std::move(packed_));
-      packed_ = {};
-      return dom_.binary(bin);
-    }
-    return dom_.end_array();
-  }
-  template <class Exception>
-  bool parse_error(std::size_t pos, const std::string& token, const Exception& ex) {
-    return dom_.parse_error(pos, token, ex);
-  }
-
- private:
-  static constexpr std::int64_t kLimit = 1000000000;
-  enum State { kIdle, kInList, kInPoint };
-
-  bool coordinate(std::int32_t c) {
-    current_.push_back(c);
-    if (current_.size() > 6) bail();
-    return true;
-  }
-  template <class F>
-  bool scalar(F emit) {
-    bail();
-    pointsKey_ = false;
-    return emit();
-  }
-  void put(std::int32_t v) {
-    const auto u = static_cast<std::uint32_t>(v);
-    for (int i = 0; i < 4; ++i) packed_.push_back(std::uint8_t(u >> (8 * i)));
-  }
-  // Gives up compacting: replays what was held back into the document.
-  void bail() {
-    if (state_ == kIdle) return;
-    const State was = state_;
-    state_ = kIdle;
-    dom_.start_array(std::size_t(-1));
-    std::size_t i = 0;
-    auto get = [&] {
-      std::uint32_t u = 0;
-      for (int k = 0; k < 4; ++k) u |= std::uint32_t(packed_[i++]) << (8 * k);
-      return static_cast<std::int32_t>(u);
-    };
-    while (i < packed_.size()) {
-      const std::int32_t n = get();
-      dom_.start_array(std::size_t(n));
-      for (std::int32_t k = 0; k < n; ++k) dom_.number_integer(get());
-      dom_.end_array();
-    }
-    if (was == kInPoint) {
-      dom_.start_array(current_.size());
-      for (std::int32_t c : current_) dom_.number_integer(c);
-    }
-    packed_.clear();
-    current_.clear();
-  }
-
-  Dom dom_;
-  State state_ = kIdle;
-  bool pointsKey_ = false;
-  std::vector<std::uint8_t> packed_;
-  std::vector<std::int32_t> current_;
-};
-
-json parseJson(std::string_view text, const std::string& file) {
-  try {
-    json root;
-    CompactingSax sax(root);
-    json::sax_parse(text.begin(), text.end(), &sax);
-    return root;
-  } catch (const json::parse_error& e) {
-    // The parser's message names the line and column of the fault.
-    std::string what = e.what();
-    const auto p = what.find("parse error");
-    refuse(file, "", "not valid JSON: " + (p == std::string::npos ? what : what.substr(p)));
-  } catch (const json::exception& e) {
-    refuse(file, "", std::string("not valid JSON: ") + e.what());
-  }
-}
-
-// Gives up the streaming load; the whole document is then loaded as before.
+// Gives up the streaming load; the whole text is then loaded as one document.
 struct StreamFallback {};
 
 bool gStreaming = true;
+std::size_t gWindowBytes = kJobStreamWindow;
+std::atomic<std::size_t> gFallbacks{0};
 
-// Loads a job while its JSON streams by, so that the text and the document of
-// a large job never exist whole: the top level is built as a document except
-// its "objects" list, whose entries (and the members of each, at any depth)
-// are built one object at a time, each read into the model as soon as it
-// completes, members before their container. The definitions the objects
-// refer to are read when the top-level "objects" list begins.
-//
-// The result must be the one the whole document gives, refusals included:
-// any refusal, a fault of the JSON, a definition that follows the objects or
-// a second "objects" list gives up (StreamFallback or the refusal itself),
-// and the caller loads the whole document, which reports the fault exactly.
-class StreamingSax {
+// Where the text of a job comes from: a file, read in pieces, or memory.
+class TextSource {
  public:
-  StreamingSax(Loader& loader, json& root, const std::string& file) : loader_(loader), file_(file) {
-    Frame f;
-    f.value = &root;
-    f.sax = std::make_unique<CompactingSax>(root);
-    frames_.push_back(std::move(f));
+  explicit TextSource(std::string_view text) : memory_(text) {}
+  explicit TextSource(const fs::path& path) : file_(path, std::ios::binary), isFile_(true) {
+    if (!file_.is_open()) throw StreamFallback{};
   }
-
-  std::unique_ptr<jobstr> finish() {
-    const Frame& root = frames_.front();
-    if (!root.streamed) return loader_.load(*root.value);
-    return loader_.finish(Node{root.value, "", &file_});
-  }
-
-  bool null() { return scalar([](CompactingSax& b) { return b.null(); }); }
-  bool boolean(bool v) { return scalar([&](CompactingSax& b) { return b.boolean(v); }); }
-  bool number_integer(json::number_integer_t v) {
-    return scalar([&](CompactingSax& b) { return b.number_integer(v); });
-  }
-  bool number_unsigned(json::number_unsigned_t v) {
-    return scalar([&](CompactingSax& b) { return b.number_unsigned(v); });
-  }
-  bool number_float(json::number_float_t v, const json::string_t& t) {
-    return scalar([&](CompactingSax& b) { return b.number_float(v, t); });
-  }
-  bool string(json::string_t& v) { return scalar([&](CompactingSax& b) { return b.string(v); }); }
-  bool binary(json::binary_t&) { throw StreamFallback{}; }
-
-  bool start_object(std::size_t n) {
-    if (frames_.back().list) {
-      // An entry of an "objects" list: its own small document.
-      Frame& list = frames_.back();
-      if (list.objectDepth > kMaxNestingDepth) throw StreamFallback{};
-      Frame e;
-      e.owned = std::make_unique<json>();
-      e.value = e.owned.get();
-      e.sax = std::make_unique<CompactingSax>(*e.value);
-      e.ptr = list.ptr + "/" + std::to_string(list.count++);
-      e.objectDepth = list.objectDepth;
-      e.topLevel = list.topLevel;
-      e.depth = 1;
-      e.sax->start_object(n);
-      frames_.push_back(std::move(e));
-      return true;
+  // Up to n bytes into `to`; 0 at the end of the text.
+  std::size_t read(char* to, std::size_t n) {
+    if (!isFile_) {
+      n = std::min(n, memory_.size() - at_);
+      if (n > 0) std::memcpy(to, memory_.data() + at_, n);
+      at_ += n;
+      return n;
     }
-    Frame& f = builder();
-    ++f.depth;
-    return f.sax->start_object(n);
-  }
-  bool key(json::string_t& k) {
-    Frame& f = frames_.back();
-    if (f.depth == 1 && k == "objects") {
-      if (f.streamed) throw StreamFallback{};
-      f.pendingObjects = true;
-      return true;
-    }
-    // Only what is read after the objects may follow them.
-    if (f.depth == 1 && !f.owned && f.streamed && !readAfterObjects(k)) throw StreamFallback{};
-    return f.sax->key(k);
-  }
-  bool end_object() {
-    Frame& f = frames_.back();
-    --f.depth;
-    f.sax->end_object();
-    if (f.depth == 0 && f.owned) completeObject();
-    return true;
-  }
-  bool start_array(std::size_t n) {
-    if (frames_.back().list) throw StreamFallback{};
-    Frame& f = frames_.back();
-    if (!f.pendingObjects) {
-      ++builder().depth;
-      return f.sax->start_array(n);
-    }
-    // An "objects" list: a placeholder in the document, its entries streamed.
-    f.pendingObjects = false;
-    f.streamed = true;
-    json::string_t name = "objects";
-    f.sax->key(name);
-    f.sax->start_array(0);
-    f.sax->end_array();
-    if (!f.owned) loader_.readDefinitions(Node{f.value, "", &file_});
-    Frame list;
-    list.list = true;
-    list.ptr = f.ptr + "/objects";
-    list.objectDepth = f.owned ? f.objectDepth + 1 : 1;
-    list.topLevel = !f.owned;
-    frames_.push_back(std::move(list));
-    return true;
-  }
-  bool end_array() {
-    if (frames_.back().list) {
-      frames_.pop_back();
-      return true;
-    }
-    --frames_.back().depth;
-    return frames_.back().sax->end_array();
-  }
-  template <class Exception>
-  bool parse_error(std::size_t, const std::string&, const Exception&) {
-    throw StreamFallback{};
+    file_.read(to, std::streamsize(n));
+    if (file_.bad()) throw StreamFallback{};
+    return std::size_t(file_.gcount());
   }
 
  private:
-  struct Frame {
-    json* value = nullptr;              // the document being built
-    std::unique_ptr<json> owned;        // set for an object's own document
-    std::unique_ptr<CompactingSax> sax;
-    std::string ptr;                    // JSON pointer of the value
-    std::size_t depth = 0;              // nesting inside the value
-    std::size_t objectDepth = 0;        // an object's depth in the tree
+  std::string_view memory_;
+  std::size_t at_ = 0;
+  std::ifstream file_;
+  bool isFile_ = false;
+};
+
+// Loads a job while its text streams through a window of fixed size, so that
+// neither the text nor a document of a large job exists whole. Object lists
+// ("objects", at any depth) are cut into runs of whole entries, each run
+// parsed as one document and read into the model; an entry larger than the
+// window is taken apart in turn: its other keys become a small document of
+// their own, read once its members are. The top level's keys before
+// "objects" are the definitions the objects refer to.
+//
+// The result must be the one the whole document gives, refusals included:
+// any refusal, a fault of the JSON, a definition that follows the objects or
+// a second "objects" list gives up, and the caller loads the whole document,
+// which reports the fault exactly. Between the pieces the text is checked
+// here (white space, commas, colons, brackets); inside them, by the parser.
+class JobStream {
+ public:
+  JobStream(Loader& loader, TextSource& source)
+      : loader_(loader), source_(source), cap_(gWindowBytes),
+        buf_(std::make_unique<char[]>(gWindowBytes + 1 + jobjson::kPadding)) {
+    doc_.reserve(cap_ + 1);
+  }
+
+  std::unique_ptr<jobstr> load() {
+    skipSpace();
+    if (peek() != '{') throw StreamFallback{};
+    ++pos_;
+    ObjectFrame root;
+    root.root = true;
+    root.depth = 0;
+    streamObject(root);
+    skipSpace();
+    if (peek() != -1 || !eof_) throw StreamFallback{};
+    parseHead(root, "");
+    if (!root.streamed) return loader_.load(doc_);
+    return loader_.finish(doc_);
+  }
+
+ private:
+  enum class Scan { kDone, kFull, kBad };
+
+  // An object whose keys are read here: the top level, or an entry of an
+  // object list larger than the window.
+  struct ObjectFrame {
+    bool root = false;
+    std::string ptr;
+    std::size_t depth = 0;  // of the object in the tree
     bool topLevel = false;
-    bool pendingObjects = false;        // the key "objects" awaits its value
-    bool streamed = false;              // its "objects" list was streamed
+    std::string head;       // its keys but "objects", as JSON text
+    bool streamed = false;  // its "objects" list was streamed
     std::vector<std::unique_ptr<Object>> members;
-    // An "objects" list being streamed:
-    bool list = false;
-    std::size_t count = 0;
   };
+  // An object list being streamed.
+  struct ListFrame {
+    std::string ptr;
+    std::size_t depth = 0;  // of its entries
+    bool topLevel = false;
+    std::vector<std::unique_ptr<Object>>* into = nullptr;  // null: the top level
+    std::size_t count = 0;  // entries met
+    // The run of whole entries not yet read: entries first .. first + n - 1,
+    // from the byte before the first (made '[') to the byte after the last
+    // (made ']').
+    std::uint64_t open = 0, close = 0;
+    std::size_t first = 0, n = 0;
+  };
+
+  static constexpr std::uint8_t kOpen = 1, kClose = 2, kQuote = 3;
+  static constexpr std::array<std::uint8_t, 256> kClass = [] {
+    std::array<std::uint8_t, 256> t{};
+    t['['] = t['{'] = kOpen;
+    t[']'] = t['}'] = kClose;
+    t['"'] = kQuote;
+    return t;
+  }();
+  static bool isSpace(int c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+  // The bits set among the low 16 (without relying on a popcount instruction).
+  static int bitCount(int mask) {
+    unsigned x = unsigned(mask);
+    x = x - ((x >> 1) & 0x5555u);
+    x = (x & 0x3333u) + ((x >> 2) & 0x3333u);
+    x = (x + (x >> 4)) & 0x0F0Fu;
+    return int((x + (x >> 8)) & 0x1Fu);
+  }
+
+  std::uint64_t at() const { return base_ + pos_; }
+  std::size_t index(std::uint64_t offset) const { return std::size_t(offset - base_); }
+
+  // Reads more of the text behind what must be kept (from keep_ on, and what
+  // is being copied); false when the text has ended or the window is full.
+  bool refill() {
+    if (copyTo_) {
+      copyTo_->append(buf_.get() + copyFrom_, pos_ - copyFrom_);
+      copyFrom_ = pos_;
+      keep_ = pos_;
+    }
+    if (eof_) return false;
+    if (keep_ > 0) {
+      std::memmove(buf_.get(), buf_.get() + keep_, end_ - keep_);
+      base_ += keep_;
+      pos_ -= keep_;
+      end_ -= keep_;
+      if (copyTo_) copyFrom_ -= keep_;
+      keep_ = 0;
+    }
+    if (end_ == cap_) return false;
+    const std::size_t got = source_.read(buf_.get() + end_, cap_ - end_);
+    total_ += got;
+    if (total_ > kMaxJobFileBytes) throw StreamFallback{};
+    if (got == 0) {
+      eof_ = true;
+      return false;
+    }
+    end_ += got;
+    return true;
+  }
+
+  // The next byte, or -1 at the end of the text (or with the window full).
+  int peek() {
+    if (pos_ == end_ && !refill()) return -1;
+    return static_cast<unsigned char>(buf_[pos_]);
+  }
+  // White space where nothing before it needs to be kept.
+  void skipSpace() {
+    for (;;) {
+      keep_ = pos_;
+      if (!isSpace(peek())) return;
+      ++pos_;
+    }
+  }
+
+  // Scans over one value from pos_ (its first byte, in the window).
+  Scan skipValue() {
+    const auto c = static_cast<unsigned char>(buf_[pos_]);
+    if (c == '{' || c == '[') return skipContainer();
+    if (c == '"') {
+      ++pos_;
+      return skipStringBody();
+    }
+    // A number or a word: up to the next delimiter.
+    for (;;) {
+      if (pos_ == end_ && !refill()) return eof_ ? Scan::kBad : Scan::kFull;
+      const auto b = static_cast<unsigned char>(buf_[pos_]);
+      if (isSpace(b) || kClass[b] != 0 || b == ',' || b == ':') return Scan::kDone;
+      ++pos_;
+    }
+  }
+  Scan skipStringBody() {
+    for (;;) {
+      if (pos_ == end_ && !refill()) return eof_ ? Scan::kBad : Scan::kFull;
+      const char c = buf_[pos_++];
+      if (c == '"') return Scan::kDone;
+      if (c == '\\') {
+        if (pos_ == end_ && !refill()) return eof_ ? Scan::kBad : Scan::kFull;
+        ++pos_;
+      }
+    }
+  }
+  Scan skipContainer() {
+    std::int64_t depth = 0;
+    for (;;) {
+#ifdef __SSE2__
+      // Sixteen bytes at once while none starts a string and the value
+      // cannot end among them (it has more open brackets than they close).
+      while (depth > 0 && end_ - pos_ >= 16) {
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf_.get() + pos_));
+        auto mask = [&](char c) { return _mm_cmpeq_epi8(b, _mm_set1_epi8(c)); };
+        if (_mm_movemask_epi8(mask('"')) != 0) break;
+        const int closes = bitCount(_mm_movemask_epi8(_mm_or_si128(mask(']'), mask('}'))));
+        if (depth <= closes) break;
+        depth += bitCount(_mm_movemask_epi8(_mm_or_si128(mask('['), mask('{')))) - closes;
+        pos_ += 16;
+      }
+#endif
+      if (pos_ == end_ && !refill()) return eof_ ? Scan::kBad : Scan::kFull;
+      // Byte by byte for a while where the bytes above cannot be skipped.
+      // (A string may refill the window: the bytes move.)
+      for (const std::size_t stop = std::min(end_, pos_ + 16); pos_ < stop;) {
+        const std::uint8_t kind = kClass[static_cast<unsigned char>(buf_[pos_++])];
+        if (kind == kOpen) {
+          ++depth;
+        } else if (kind == kClose) {
+          if (--depth == 0) return Scan::kDone;
+        } else if (kind == kQuote) {
+          if (const Scan r = skipStringBody(); r != Scan::kDone) return r;
+          break;
+        }
+      }
+    }
+  }
+
+  // A key as written, from its opening quote (at pos_) on.
+  std::string key() {
+    std::string raw;
+    ++pos_;
+    for (;;) {
+      keep_ = pos_;
+      if (pos_ == end_ && !refill()) throw StreamFallback{};
+      const char c = buf_[pos_++];
+      if (c == '"') return raw;
+      raw += c;
+      if (c == '\\') {
+        if (pos_ == end_ && !refill()) throw StreamFallback{};
+        raw += buf_[pos_++];
+      }
+    }
+  }
+
+  void parseHead(ObjectFrame& f, const char* tail) {
+    f.head += tail;
+    const std::size_t size = f.head.size();
+    f.head.append(jobjson::kPadding, ' ');
+    doc_.base = f.ptr;
+    doc_.firstIndex = 0;
+    const bool bad = doc_.parse(f.head.data(), size).has_value();
+    f.head.resize(size - std::strlen(tail));
+    if (bad) throw StreamFallback{};
+  }
+
+  // The keys of an object whose '{' was just read, up to its '}'.
+  void streamObject(ObjectFrame& f) {
+    f.head = "{";
+    skipSpace();
+    if (peek() == '}') {
+      ++pos_;
+      f.head += '}';
+      return;
+    }
+    for (bool first = true;; first = false) {
+      if (peek() != '"') throw StreamFallback{};
+      const std::string name = key();
+      skipSpace();
+      if (peek() != ':') throw StreamFallback{};
+      ++pos_;
+      skipSpace();
+      const int c = peek();
+      if (c < 0) throw StreamFallback{};
+      if (!first) f.head += ',';
+      if (name == "objects" && c == '[') {
+        // A second list would replace the first.
+        if (f.streamed) throw StreamFallback{};
+        f.head += "\"objects\":[]";
+        if (f.root) {
+          parseHead(f, "}");
+          loader_.readDefinitions(doc_);
+        }
+        ++pos_;
+        ListFrame list;
+        list.ptr = f.ptr + "/objects";
+        list.depth = f.root ? 1 : f.depth + 1;
+        list.topLevel = f.root;
+        list.into = f.root ? nullptr : &f.members;
+        streamList(list);
+        f.streamed = true;
+      } else {
+        // Only what is read after the objects may follow them.
+        if (f.root && f.streamed && !readAfterObjects(name)) throw StreamFallback{};
+        f.head += '"';
+        f.head += name;
+        f.head += "\":";
+        copyTo_ = &f.head;
+        copyFrom_ = pos_;
+        const Scan r = skipValue();
+        copyTo_->append(buf_.get() + copyFrom_, pos_ - copyFrom_);
+        copyTo_ = nullptr;
+        if (r != Scan::kDone) throw StreamFallback{};
+      }
+      skipSpace();
+      const int next = peek();
+      ++pos_;
+      if (next == ',') {
+        skipSpace();
+        continue;
+      }
+      if (next != '}') throw StreamFallback{};
+      f.head += '}';
+      return;
+    }
+  }
 
   static bool readAfterObjects(const std::string& k) {
     for (const char* name : {"cad", "stations", "notes", "editHistory", "certified", "linkParameters",
@@ -1949,119 +2077,165 @@ class StreamingSax {
       if (k == name) return true;
     return false;
   }
-  // The frame that takes a value: a key "objects" whose value is not a list
-  // is handed on as it came.
-  Frame& builder() {
-    Frame& f = frames_.back();
-    if (f.list) throw StreamFallback{};
-    if (f.pendingObjects) {
-      f.pendingObjects = false;
-      json::string_t name = "objects";
-      f.sax->key(name);
+
+  // Reads the run of whole entries of the list not yet read.
+  void flush(ListFrame& l) {
+    if (l.n == 0) return;
+    char* open = buf_.get() + index(l.open);
+    char* close = buf_.get() + index(l.close);
+    const char wasOpen = *open, wasClose = *close;
+    *open = '[';
+    *close = ']';
+    doc_.base = l.ptr;
+    doc_.firstIndex = l.first;
+    const bool bad = doc_.parse(open, std::size_t(close - open) + 1).has_value();
+    *open = wasOpen;
+    *close = wasClose;
+    if (bad) throw StreamFallback{};
+    loader_.readEntries(doc_, l.depth, l.topLevel, l.into);
+    l.n = 0;
+  }
+
+  // White space between the entries of a list; what the window cannot hold
+  // besides is read first. Nothing but the byte before the next entry needs
+  // to be kept when no entries wait.
+  int peekBetween(ListFrame& l) {
+    for (;;) {
+      keep_ = l.n > 0 ? index(l.open) : pos_ - 1;
+      if (pos_ < end_ || refill()) {
+        const int c = static_cast<unsigned char>(buf_[pos_]);
+        if (!isSpace(c)) return c;
+        ++pos_;
+        continue;
+      }
+      if (eof_ || l.n == 0) return -1;
+      flush(l);
     }
-    return f;
   }
-  template <class F>
-  bool scalar(F emit) {
-    return emit(*builder().sax);
+
+  // The entries of a list whose '[' was just read, up to its ']'.
+  void streamList(ListFrame& l) {
+    for (bool first = true;; first = false) {
+      const int c = peekBetween(l);
+      if (c < 0) throw StreamFallback{};
+      if (first && c == ']') {
+        ++pos_;
+        return;
+      }
+      const std::uint64_t start = at();
+      Scan r = skipValue();
+      if (r == Scan::kFull && l.n > 0) {
+        // Read the waiting entries, then scan this one again with the room.
+        flush(l);
+        keep_ = index(start) - 1;
+        pos_ = index(start);
+        r = skipValue();
+      }
+      if (r == Scan::kFull) {
+        pos_ = index(start);
+        descend(l);
+      } else if (r == Scan::kDone) {
+        if (l.n == 0) {
+          l.open = start - 1;
+          l.first = l.count;
+        }
+        ++l.n;
+        l.close = at();
+      } else {
+        throw StreamFallback{};
+      }
+      ++l.count;
+      const int next = peekBetween(l);
+      if (next == ',') {
+        ++pos_;
+        continue;
+      }
+      if (next != ']') throw StreamFallback{};
+      ++pos_;
+      flush(l);
+      return;
+    }
   }
-  // An object's document is complete: read it, with the members streamed
-  // before it, and hand it to its container.
-  void completeObject() {
-    Frame done = std::move(frames_.back());
-    frames_.pop_back();
-    const json* placeholder = nullptr;
-    if (done.streamed) placeholder = &done.value->at("objects");
-    std::unique_ptr<Object> o = loader_.readStreamedObject(Node{done.value, done.ptr, &file_}, done.objectDepth,
-                                                           done.topLevel, placeholder, std::move(done.members));
-    Frame& owner = frames_[frames_.size() - 2];  // below the list
-    if (owner.owned)
-      owner.members.push_back(std::move(o));
+
+  // An entry larger than the window, from its first byte (at pos_).
+  void descend(ListFrame& l) {
+    if (buf_[pos_] != '{' || l.depth > kMaxNestingDepth) throw StreamFallback{};
+    ++pos_;
+    ObjectFrame f;
+    f.ptr = l.ptr + "/" + std::to_string(l.count);
+    f.depth = l.depth;
+    f.topLevel = l.topLevel;
+    streamObject(f);
+    parseHead(f, "");
+    const Value* list = nullptr;
+    if (f.streamed)
+      for (std::uint32_t i = 0; i < doc_.root().size; ++i)
+        if (doc_.root().members[i].key == "objects") list = &doc_.root().members[i].value;
+    std::unique_ptr<Object> o = loader_.readStreamedObject(doc_, f.depth, f.topLevel, list, std::move(f.members));
+    if (l.into)
+      l.into->push_back(std::move(o));
     else
       loader_.addTopLevel(std::move(o));
   }
 
   Loader& loader_;
-  const std::string& file_;
-  std::vector<Frame> frames_;
+  TextSource& source_;
+  Document doc_;  // of the piece being read
+  const std::size_t cap_;
+  std::unique_ptr<char[]> buf_;  // the window, with room for the parser's padding
+  std::size_t pos_ = 0, end_ = 0, keep_ = 0;
+  std::uint64_t base_ = 0;  // the offset of the window's first byte in the text
+  std::uint64_t total_ = 0;
+  bool eof_ = false;
+  std::string* copyTo_ = nullptr;  // what is scanned is also copied here, from copyFrom_
+  std::size_t copyFrom_ = 0;
 };
 
-// The characters of a job file, read in pieces.
-class FileText {
- public:
-  explicit FileText(const fs::path& path) : in_(path, std::ios::binary), buffer_(1 << 20) {}
-  bool atEnd() {
-    if (pos_ < size_) return false;
-    if (!in_.is_open()) throw StreamFallback{};
-    in_.read(buffer_.data(), std::streamsize(buffer_.size()));
-    size_ = std::size_t(in_.gcount());
-    pos_ = 0;
-    total_ += size_;
-    if (in_.bad() || total_ > kMaxJobFileBytes) throw StreamFallback{};
-    return size_ == 0;
-  }
-  char get() const { return buffer_[pos_]; }
-  void next() { ++pos_; }
-
-  class Iterator {
-   public:
-    using iterator_category = std::input_iterator_tag;
-    using value_type = char;
-    using difference_type = std::ptrdiff_t;
-    using pointer = const char*;
-    using reference = char;
-    Iterator() = default;
-    explicit Iterator(FileText* text) : text_(text) {}
-    char operator*() const { return text_->get(); }
-    Iterator& operator++() {
-      text_->next();
-      return *this;
-    }
-    bool operator==(const Iterator& other) const { return atEnd() == other.atEnd(); }
-
-   private:
-    bool atEnd() const { return !text_ || text_->atEnd(); }
-    FileText* text_ = nullptr;
-  };
-
- private:
-  std::ifstream in_;
-  std::vector<char> buffer_;
-  std::size_t pos_ = 0, size_ = 0, total_ = 0;
-};
-
-// The streaming load of text from first to last; null when it gave up.
-template <class It>
-std::unique_ptr<jobstr> streamJob(It first, It last, const fs::path& base, const std::string& file,
+// The streaming load of a text; null when it gave up.
+std::unique_ptr<jobstr> streamJob(TextSource& source, const fs::path& base, const std::string& file,
                                   const fs::path* canonical) {
   if (!gStreaming) return nullptr;
   try {
     LoadSession session;
     if (canonical) session.chain.push_back(*canonical);
     Loader loader(session, base, file);
-    json root;
-    StreamingSax sax(loader, root, file);
-    json::sax_parse(first, last, &sax);
-    return sax.finish();
+    JobStream stream(loader, source);
+    return stream.load();
   } catch (const StreamFallback&) {
   } catch (const std::exception&) {
   }
+  ++gFallbacks;
   return nullptr;
+}
+
+// The load of a whole text, which names the first fault exactly.
+std::unique_ptr<jobstr> loadWhole(std::string text, const fs::path& base, const std::string& file,
+                                  const fs::path* canonical) {
+  Document doc;
+  if (auto fault = parseWhole(doc, text)) refuse(file, "", "not valid JSON: " + *fault);
+  text = std::string();
+  LoadSession session;
+  if (canonical) session.chain.push_back(*canonical);
+  Loader loader(session, base, file);
+  return loader.load(doc);
 }
 
 }  // namespace
 
-void setJobStreaming(bool on) { gStreaming = on; }
+std::size_t jobStreamFallbacks() { return gFallbacks; }
+
+void setJobStreaming(bool on, std::size_t windowBytes) {
+  gStreaming = on;
+  gWindowBytes = std::max<std::size_t>(windowBytes, 2);
+}
 
 std::unique_ptr<jobstr> loadJobFromMemory(std::string_view text, const fs::path& baseFolder,
                                           std::string_view name) {
   const std::string file(name);
   if (text.size() > kMaxJobFileBytes) refuse(file, "", "the job file is too large");
-  if (auto job = streamJob(text.begin(), text.end(), baseFolder, file, nullptr)) return job;
-  const json root = parseJson(text, file);
-  LoadSession session;
-  Loader loader(session, baseFolder, file);
-  return loader.load(root);
+  TextSource source(text);
+  if (auto job = streamJob(source, baseFolder, file, nullptr)) return job;
+  return loadWhole(std::string(text), baseFolder, file, nullptr);
 }
 
 std::unique_ptr<jobstr> loadJobFile(const fs::path& path) {
@@ -2079,16 +2253,16 @@ std::unique_ptr<jobstr> loadJobFile(const fs::path& path) {
   fs::path canon = fs::weakly_canonical(path, ec);
   if (ec) canon = path;
   if (fs::is_regular_file(status)) {
-    FileText text(path);
-    if (auto job = streamJob(FileText::Iterator(&text), FileText::Iterator(), path.parent_path(), file, &canon))
-      return job;
+    std::unique_ptr<jobstr> job;
+    try {
+      TextSource source(path);
+      job = streamJob(source, path.parent_path(), file, &canon);
+    } catch (const StreamFallback&) {
+      ++gFallbacks;
+    }
+    if (job) return job;
   }
-  const std::string text = readWholeFile(path, file, "", true);
-  const json root = parseJson(text, file);
-  LoadSession session;
-  session.chain.push_back(canon);
-  Loader loader(session, path.parent_path(), file);
-  return loader.load(root);
+  return loadWhole(readWholeFile(path, file, "", true), path.parent_path(), file, &canon);
 }
 
 }  // namespace TavKernel

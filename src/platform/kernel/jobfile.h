@@ -31,10 +31,16 @@ std::unique_ptr<jobstr> loadJobFromMemory(std::string_view json,
                                           const std::filesystem::path& baseFolder,
                                           std::string_view name = "<memory>");
 
-// Jobs are loaded while their text streams by, so that a large job's text and
-// document never exist whole; off (for tests), every job is loaded from its
-// whole document, the result the streaming load must equal.
-void setJobStreaming(bool on);
+// Jobs are loaded while their text streams through a window of
+// kJobStreamWindow bytes, so that a large job's text and document never exist
+// whole; off (for tests), every job is loaded from its whole document, the
+// result the streaming load must equal. Tests may also narrow the window (to
+// 2 bytes at the least: the byte before a list entry and its first byte).
+inline constexpr std::size_t kJobStreamWindow = std::size_t(1) << 20;
+void setJobStreaming(bool on, std::size_t windowBytes = kJobStreamWindow);
+// How many loads so far gave up streaming and read the whole document
+// instead (a definition after the objects, a refused job).
+std::size_t jobStreamFallbacks();
 
 // Limits the loader applies to untrusted input.
 inline constexpr std::size_t kMaxNestingDepth = 64;       // object tree depth

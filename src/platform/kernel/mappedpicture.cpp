@@ -351,6 +351,16 @@ int MappedPicture::FirstUsedSeparation() const {
 
 // ---- pixel streams -------------------------------------------------------------------
 
+TavSys::Error MapFileSizeMismatch(const TavSys::filref& file, const TavSys::PixelHeader& h, const PictureMap& map) {
+  auto size = [](std::int32_t w, std::int32_t r) { return std::to_string(w) + " x " + std::to_string(r); };
+  return TavSys::Error(TavSys::kResultAbandoned, "PDF/MAP FILE SIZE MISMATCH",
+                       file.getNameAsUtf8() + ": " + size(h.width, h.rows) + " pixels in a map of " +
+                           size(map.width, map.height))
+      .with("__FILENAME__", file.getNameAsUtf8())
+      .with("__FILESIZE__", size(h.width, h.rows))
+      .with("__MAPSIZE__", size(map.width, map.height));
+}
+
 MappedPictureStream::MappedPictureStream(const jobstr* job, int map, std::vector<int> separations,
                                          bool stripFlatParts) {
   const PictureMap* m = mappoi(job, map);
@@ -381,11 +391,7 @@ MappedPictureStream::MappedPictureStream(const jobstr* job, int map, std::vector
     if (!neededFiles[f]) continue;
     mFiles[f] = std::make_unique<TavSys::pixreatyp>(m->files[f].getFullPathAsUtf8());
     const TavSys::PixelHeader& h = mFiles[f]->header();
-    if (h.width != mWidth || h.rows != mHeight) {
-      throw TavSys::Error(TavSys::kResultAbandoned, "PDF/UNSUPPORTED PICTURE TYPE",
-                          "the map file's size differs from the map's")
-          .with("__FILENAME__", m->files[f].getNameAsUtf8());
-    }
+    if (h.width != mWidth || h.rows != mHeight) throw MapFileSizeMismatch(m->files[f], h, *m);
     if (h.bitsPerSample != 1) mOneBit = false;
     mRows[f].resize(h.rowBytes());
   }
@@ -457,9 +463,11 @@ OpacityPictureStream::OpacityPictureStream(const jobstr* job, int map, std::uint
   const TavSys::filref& file = m->files[std::size_t(m->opacityFile)];
   mReader = std::make_unique<TavSys::pixreatyp>(file.getFullPathAsUtf8());
   const TavSys::PixelHeader& h = mReader->header();
-  if (h.width != m->width || h.rows != m->height || m->opacityChannel >= h.channels) {
+  if (h.width != m->width || h.rows != m->height) throw MapFileSizeMismatch(file, h, *m);
+  if (m->opacityChannel >= h.channels) {
     throw TavSys::Error(TavSys::kResultAbandoned, "PDF/UNSUPPORTED PICTURE TYPE",
-                        "the map's opacity channel does not fit the map")
+                        "the map's opacity channel " + std::to_string(m->opacityChannel) + " is not in a file with " +
+                            std::to_string(h.channels))
         .with("__FILENAME__", file.getNameAsUtf8());
   }
   mWidth = m->width;

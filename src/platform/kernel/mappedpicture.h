@@ -179,6 +179,11 @@ MapInk GetMapInk(const jobstr* job, int map, int sep);
 // The map's pixels as ink planes, one per separation of the list (0 none,
 // 255 full), at the map's size. stripFlatParts leaves the flat tints out
 // (their inks come out empty).
+// The error of a map file whose pixels are not the map's ("PDF/MAP FILE
+// SIZE MISMATCH", naming the file and both sizes).
+TavSys::Error MapFileSizeMismatch(const TavSys::filref& file, const TavSys::PixelHeader& header,
+                                  const PictureMap& map);
+
 class MappedPictureStream : public TavSys::ImageStream {
  public:
   MappedPictureStream(const jobstr* job, int map, std::vector<int> separations, bool stripFlatParts);

@@ -31,6 +31,7 @@ void setSize(Picture& p, int ppi, const PlacedFileGiven& given) {
 
 bool ReadPlacedFile(Picture& p, int ppi, const PlacedFileGiven& given) {
   const fs::path path = fs::u8path(p.file.getFullPathAsUtf8());
+  p.readError.clear();
   try {
     if (p.type == "EPS") {
       const EpsHeader h = ReadEpsHeader(path);
@@ -42,10 +43,18 @@ bool ReadPlacedFile(Picture& p, int ppi, const PlacedFileGiven& given) {
       // Complaints about a damaged file are made when its page is embedded.
       GOErrorReporterScope quiet(nullptr);
       GADoc doc(path);
-      if (p.pdfPage < 0 || p.pdfPage >= doc.GetNumPages()) return false;
+      const int pages = doc.GetNumPages();
+      if (p.pdfPage < 0 || p.pdfPage >= pages) {
+        p.readError = "the file has " + std::to_string(pages) + (pages == 1 ? " page" : " pages") + ", no page " +
+                      std::to_string(p.pdfPage + 1);
+        return false;
+      }
       const GOPage page = doc.GetPage(p.pdfPage);
       const std::vector<double> box = page.GetPageBox(1);
-      if (box.size() != 4) return false;
+      if (box.size() != 4) {
+        p.readError = "the page has no usable page box";
+        return false;
+      }
       // A page turned a quarter is as wide as it is high unturned; its
       // lower left corner stays.
       const bool turned = page.GetRotation() % 2 != 0;
@@ -63,9 +72,13 @@ bool ReadPlacedFile(Picture& p, int ppi, const PlacedFileGiven& given) {
       if (!given.colorSpace) p.colorSpaceCode = h.model;
       return true;
     }
-  } catch (const TavSys::Error&) {
-  } catch (const std::exception&) {
+    return false;
+  } catch (const TavSys::Error& e) {
+    p.readError = e.detail().empty() ? e.text() : e.detail();
+  } catch (const std::exception& e) {
+    p.readError = e.what();
   }
+  if (p.readError.empty()) p.readError = "the file cannot be read";
   return false;
 }
 

@@ -19,8 +19,8 @@ struct PlacedFileGiven {
 // box (EPS bounding box; PDF crop box as the page is shown) and the size in
 // job units at `ppi` of EPS and PDF pictures; the size in pixels, the
 // resolution and the colour space of TIFF and JPEG pictures. A file that
-// cannot be read is left alone: the export reports it where it needs it.
-// True when the file was read.
+// cannot be read is left alone, with why in the picture's `readError`: the
+// export refuses it where it needs it. True when the file was read.
 bool ReadPlacedFile(Picture& picture, int ppi, const PlacedFileGiven& given);
 
 }  // namespace TavKernel

@@ -3,10 +3,33 @@
 #include <lcms2.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <new>
+
+#include "platform/kernel/flattencompose.h"
 
 namespace TavricLib::preview {
+
+void ByteBuffer::Free::operator()(std::uint8_t* p) const { std::free(p); }
+
+ByteBuffer::ByteBuffer(std::size_t size, std::uint8_t fill) : mSize(size) {
+  if (size == 0) return;
+  void* bytes = fill == 0 ? std::calloc(size, 1) : std::malloc(size);
+  if (bytes == nullptr) throw std::bad_alloc();
+  mBytes.reset(static_cast<std::uint8_t*>(bytes));
+  if (fill != 0) std::memset(bytes, fill, size);
+}
+
+ByteBuffer::ByteBuffer(const ByteBuffer& other) : ByteBuffer(other.mSize, 0) {
+  if (mSize != 0) std::memcpy(data(), other.data(), mSize);
+}
+
+ByteBuffer& ByteBuffer::operator=(const ByteBuffer& other) {
+  if (this != &other) *this = ByteBuffer(other);
+  return *this;
+}
 
 Raster::Raster(const IntRect& rect, std::uint8_t fill) : mRect(rect) {
   if (mRect.empty()) {
@@ -14,7 +37,7 @@ Raster::Raster(const IntRect& rect, std::uint8_t fill) : mRect(rect) {
     return;
   }
   mStride = cairo_format_stride_for_width(CAIRO_FORMAT_A8, mRect.width());
-  mData.assign(std::size_t(mStride) * std::size_t(mRect.height()), fill);
+  mData = ByteBuffer(std::size_t(mStride) * std::size_t(mRect.height()), fill);
 }
 
 Surface Raster::surface() {
@@ -79,33 +102,10 @@ Raster Resample(Raster& source, const cairo_matrix_t& deviceToSource, const IntR
 namespace {
 
 // The separable blend modes on ink amounts: each mode acts on the colour
-// (1 - ink), as subtractive colour blends.
+// (1 - ink), as subtractive colour blends; the modes in the job's numbering
+// (the flattener's composition has the same functions).
 double blend(int mode, double backdrop, double source) {
-  const double cb = 1 - backdrop, cs = 1 - source;
-  double r = cs;
-  switch (mode) {
-    case 1: r = cb * cs; break;                                                      // multiply
-    case 2: r = cb + cs - cb * cs; break;                                            // screen
-    case 3: r = cb <= 0.5 ? 2 * cb * cs : 1 - 2 * (1 - cb) * (1 - cs); break;        // overlay
-    case 4: r = std::min(cb, cs); break;                                             // darken
-    case 5: r = std::max(cb, cs); break;                                             // lighten
-    case 6: r = cb == 0 ? 0 : (cs >= 1 ? 1 : std::min(1.0, cb / (1 - cs))); break;   // colour dodge
-    case 7: r = cb >= 1 ? 1 : (cs <= 0 ? 0 : 1 - std::min(1.0, (1 - cb) / cs)); break;  // colour burn
-    case 8: r = cs <= 0.5 ? 2 * cb * cs : 1 - 2 * (1 - cb) * (1 - cs); break;        // hard light
-    case 9: {                                                                        // soft light
-      if (cs <= 0.5) {
-        r = cb - (1 - 2 * cs) * cb * (1 - cb);
-      } else {
-        const double d = cb <= 0.25 ? ((16 * cb - 12) * cb + 4) * cb : std::sqrt(cb);
-        r = cb + (2 * cs - 1) * (d - cb);
-      }
-      break;
-    }
-    case 10: r = std::fabs(cb - cs); break;        // difference
-    case 11: r = cb + cs - 2 * cb * cs; break;     // exclusion
-    default: break;                                // normal; the non-separable modes act as normal on inks
-  }
-  return 1 - r;
+  return 1 - TavFlatten::BlendSeparable(mode, float(1 - backdrop), float(1 - source));
 }
 
 bool separable(int mode) { return mode >= 1 && mode <= 11; }

@@ -35,6 +35,33 @@ struct ContextDeleter {
 };
 using CairoContext = std::unique_ptr<cairo_t, ContextDeleter>;
 
+// The bytes of a raster. Cleared ones come from calloc, which leaves a large
+// buffer to the system to clear as its pages are first touched: a page's
+// planes are not written once over before anything is drawn.
+class ByteBuffer {
+ public:
+  ByteBuffer() = default;
+  ByteBuffer(std::size_t size, std::uint8_t fill);
+  ByteBuffer(const ByteBuffer& other);
+  ByteBuffer& operator=(const ByteBuffer& other);
+  ByteBuffer(ByteBuffer&&) noexcept = default;
+  ByteBuffer& operator=(ByteBuffer&&) noexcept = default;
+  std::uint8_t* data() { return mBytes.get(); }
+  const std::uint8_t* data() const { return mBytes.get(); }
+  std::size_t size() const { return mSize; }
+  std::uint8_t* begin() { return data(); }
+  std::uint8_t* end() { return data() + mSize; }
+  const std::uint8_t* begin() const { return data(); }
+  const std::uint8_t* end() const { return data() + mSize; }
+
+ private:
+  struct Free {
+    void operator()(std::uint8_t* p) const;
+  };
+  std::unique_ptr<std::uint8_t[], Free> mBytes;
+  std::size_t mSize = 0;
+};
+
 // One byte per pixel over a rectangle, rows as cairo's A8 surfaces lay them
 // out, so that cairo can draw into it and read from it.
 class Raster {
@@ -61,7 +88,7 @@ class Raster {
  private:
   IntRect mRect;
   int mStride = 0;
-  std::vector<std::uint8_t> mData;
+  ByteBuffer mData;
 };
 
 // A raster drawn onto the device pixels of `r` through `deviceToSource`

@@ -14,6 +14,7 @@
 #include "platform/kernel/job.h"
 #include "platform/kernel/previewraster.h"
 #include "platform/kernel/previewsources.h"
+#include "platform/kernel/previewspans.h"
 #include "platform/kernel/tavdb.h"
 #include "platform/system.h"
 #include "platform/tav_error.h"
@@ -133,7 +134,22 @@ struct Context {
 
 class Renderer {
  public:
-  explicit Renderer(const SeparatedPreviewOptions& options) : mOptions(options), mPictures(options) {}
+  // Draws into `page` (the rendering's own planes), whose flat opaque fills
+  // are batched while nothing else is drawn there.
+  Renderer(const SeparatedPreviewOptions& options, Target& page) : mOptions(options), mPictures(options), mPage(page) {
+    if (FlatFillBatch::Accepts(page)) {
+      // The runs held stay within a quarter of the planes' own size.
+      std::size_t planeBytes = 0;
+      for (const Raster& plane : page.values) planeBytes += std::size_t(plane.stride()) * std::size_t(plane.rect().height());
+      if (page.shape != nullptr) planeBytes += std::size_t(page.shape->stride()) * std::size_t(page.shape->rect().height());
+      mBatch = std::make_unique<FlatFillBatch>(page, std::max<std::size_t>(planeBytes / 4, std::size_t(16) << 20));
+    }
+  }
+
+  // Composes what is still batched; the planes are complete after it.
+  void Finish() {
+    if (mBatch) mBatch->Flush();
+  }
 
   void RenderList(const Context& ctx, const TavDB::Object* list) {
     if (list == nullptr) return;
@@ -175,7 +191,7 @@ class Renderer {
     const bool compound = o->kind() == TavDB::ObjectKind::Compound;
     const bool open = compound ? (o->memberCount() > 0 && o->member(0)->isOpenPath()) : o->isOpenPath();
     const TavDB::tv_box& b = o->bounds();
-    if (!open) {
+    if (!open && !FillRuns(ctx, o)) {
       const IntRect r = deviceRect(ctx.toDevice, b.top, b.left, b.bottom, b.right, 0);
       Raster coverage = Coverage(ctx, r, [&](cairo_t* cr) {
         AddShape(cr, o);
@@ -190,6 +206,75 @@ class Renderer {
       Raster coverage = Coverage(ctx, r, [&](cairo_t* cr) { StrokeShape(cr, o, *stroke); });
       if (!coverage.empty()) Paint(ctx, stroke->paint, coverage, o);
     }
+  }
+
+  // A fill drawn from the runs of pixels it touches, when its edges are not
+  // smoothed and it is not a character: flat opaque fills of the page are
+  // batched, other flat opaque fills painted run by run, any other paint
+  // composed over the runs' coverage. False when the outline has to be
+  // drawn by cairo instead (it lies too far out).
+  bool FillRuns(const Context& ctx, const TavDB::Object* o) {
+    if (mOptions.antiAliasing >= 2 || ctx.text) return false;
+    IntRect clip = ctx.target->rect;
+    if (ctx.clip != nullptr) clip = clip.intersect(ctx.clip->rect());
+    if (clip.empty()) return true;
+    mRasteriser.Begin(clip);
+    auto addPath = [&](const TavDB::Object* path) {
+      TavDB::scan scan;
+      scan.scabeg(path, 0, -1);
+      std::int32_t v, h, c1v, c1h, c2v, c2h;
+      bool curve = false, first = true;
+      const cairo_matrix_t& m = ctx.toDevice;
+      auto x = [&](double ph, double pv) { return m.xx * ph + m.xy * pv + m.x0; };
+      auto y = [&](double ph, double pv) { return m.yx * ph + m.yy * pv + m.y0; };
+      while (scan.scanex(v, h, c1v, c1h, c2v, c2h, curve) >= 0) {
+        if (first) {
+          mRasteriser.MoveTo(x(h, v), y(h, v));
+          first = false;
+        } else if (curve) {
+          mRasteriser.CurveTo(x(c1h, c1v), y(c1h, c1v), x(c2h, c2v), y(c2h, c2v), x(h, v), y(h, v));
+        } else {
+          mRasteriser.LineTo(x(h, v), y(h, v));
+        }
+      }
+      scan.scaend();
+    };
+    if (o->kind() == TavDB::ObjectKind::Compound) {
+      for (const auto& m : o->members()) addPath(m.get());
+    } else {
+      addPath(o);
+    }
+    if (!mRasteriser.Sweep(mRuns)) return false;
+    if (mRuns.empty()) return true;
+    const struct Paint* paint = paipoi(ctx.job, o->paint());
+    if (paint == nullptr) return true;
+    const bool opaque = paint->transparency.opacity >= kOpacityFull && paint->transparency.softMask == kNoSoftMask &&
+                        paint->transparency.blendMode == 0;
+    if (paint->type == kPaintFlat && opaque && ctx.clip == nullptr && !ctx.target->isLayer()) {
+      const std::vector<PlaneSource> sources = FlatSources(ctx, paint->colour);
+      const bool everyPlane = std::all_of(sources.begin(), sources.end(),
+                                          [](const PlaneSource& s) { return s.kind == PlaneSource::kConstant; });
+      if (everyPlane && ctx.target == &mPage && mBatch) {
+        mBatch->Add(mRuns, sources);
+      } else {
+        Drawing(*ctx.target);
+        ComposeSpans(*ctx.target, mRuns, sources);
+      }
+      return true;
+    }
+    Raster coverage = SpansToRaster(mRuns);
+    if (ctx.clip != nullptr) {
+      coverage.multiply(*ctx.clip);
+      if (coverage.allZero()) return true;
+    }
+    Paint(ctx, o->paint(), coverage, o);
+    return true;
+  }
+
+  // Something other than a batched fill is drawn into `target`: what the
+  // batch holds for it comes first.
+  void Drawing(const Target& target) {
+    if (&target == &mPage && mBatch) mBatch->Flush();
   }
 
   static void AddPath(cairo_t* cr, const TavDB::Object* path) {
@@ -330,6 +415,7 @@ class Renderer {
   void Paint(const Context& ctx, std::uint16_t paintIndex, const Raster& coverage, const TavDB::Object* o) {
     const struct Paint* paint = paipoi(ctx.job, paintIndex);
     if (paint == nullptr) return;
+    Drawing(*ctx.target);
     std::unique_ptr<Raster> mask;
     const Transparency t = TransparencyOf(ctx, *paint, coverage, mask);
     switch (paint->type) {
@@ -593,6 +679,10 @@ class Renderer {
  private:
   const SeparatedPreviewOptions& mOptions;
   PictureSources mPictures;
+  Target& mPage;
+  std::unique_ptr<FlatFillBatch> mBatch;
+  SpanRasteriser mRasteriser;
+  std::vector<Span> mRuns;
 };
 
 }  // namespace
@@ -606,8 +696,9 @@ void SeparatedPreview::Impl::Render(const TavDB::Object* objects) {
   ctx.toDevice = mToDevice;
   ctx.planeOf = mPlaneOf;
   ctx.target = &mTarget;
-  Renderer renderer(mOptions);
+  Renderer renderer(mOptions, mTarget);
   renderer.RenderList(ctx, objects);
+  renderer.Finish();
 }
 
 std::pair<int, int> PreviewSize(const jobstr* job, const TavSys::tv_rectangle& box, double resolution) {

@@ -131,6 +131,42 @@ const std::string& Object::name() const {
   return extra_ ? extra_->name : empty;
 }
 
+namespace {
+
+// Copies an object's own state (flags, paint, bounds, points, extras), not its members.
+void copyOwnState(const Object* from, Object* to, std::uint32_t& toFlags, std::uint16_t& toPaint,
+                  tv_box& toBounds, std::vector<PathPoint>& toPoints) {
+  toFlags = from->flags();
+  toPaint = from->paint();
+  toBounds = from->bounds();
+  toPoints = from->points();
+  if (const ObjectExtra* x = from->extra()) {
+    ObjectExtra& y = to->extraMut();
+    y.name = x->name;
+    if (x->stroke) y.stroke = std::make_unique<Stroke>(*x->stroke);
+    if (x->text) y.text = std::make_unique<TextData>(*x->text);
+    y.hasMatrix = x->hasMatrix;
+    std::copy(std::begin(x->matrix), std::end(x->matrix), std::begin(y.matrix));
+    y.origin = x->origin;
+    y.mark = x->mark;
+    y.cad = x->cad;
+    y.cadStroke = x->cadStroke;
+    y.cadLayer = x->cadLayer;
+    y.trapLayer = x->trapLayer;
+    y.stationNumber = x->stationNumber;
+    y.paintMapGroup = x->paintMapGroup;
+    y.boxCreator = x->boxCreator;
+    y.staggeredCut = x->staggeredCut;
+    y.staggeredAllInks = x->staggeredAllInks;
+    y.staggeredInks = x->staggeredInks;
+    y.barcode = x->barcode;
+    y.barcodeEdited = x->barcodeEdited;
+    y.composed = x->composed;
+  }
+}
+
+}  // namespace
+
 std::unique_ptr<Object> objdup(const Object* object) {
   if (!object) return nullptr;
   // Iterative copy so that deep trees cannot exhaust the stack.
@@ -140,32 +176,7 @@ std::unique_ptr<Object> objdup(const Object* object) {
   while (!todo.empty()) {
     Item it = todo.back();
     todo.pop_back();
-    it.to->flags_ = it.from->flags_;
-    it.to->paint_ = it.from->paint_;
-    it.to->bounds_ = it.from->bounds_;
-    it.to->points_ = it.from->points_;
-    if (const ObjectExtra* x = it.from->extra()) {
-      ObjectExtra& y = it.to->extraMut();
-      y.name = x->name;
-      if (x->stroke) y.stroke = std::make_unique<Stroke>(*x->stroke);
-      if (x->text) y.text = std::make_unique<TextData>(*x->text);
-      y.hasMatrix = x->hasMatrix;
-      std::copy(std::begin(x->matrix), std::end(x->matrix), std::begin(y.matrix));
-      y.origin = x->origin;
-      y.mark = x->mark;
-      y.cad = x->cad;
-      y.cadStroke = x->cadStroke;
-      y.cadLayer = x->cadLayer;
-      y.trapLayer = x->trapLayer;
-      y.stationNumber = x->stationNumber;
-      y.paintMapGroup = x->paintMapGroup;
-      y.boxCreator = x->boxCreator;
-      y.staggeredCut = x->staggeredCut;
-      y.staggeredAllInks = x->staggeredAllInks;
-      y.staggeredInks = x->staggeredInks;
-      y.barcode = x->barcode;
-      y.barcodeEdited = x->barcodeEdited;
-    }
+    copyOwnState(it.from, it.to, it.to->flags_, it.to->paint_, it.to->bounds_, it.to->points_);
     it.to->members_.reserve(it.from->members_.size());
     for (const auto& m : it.from->members_) {
       Object* copy = it.to->addontop(Object::create(m->kind()));
@@ -173,6 +184,14 @@ std::unique_ptr<Object> objdup(const Object* object) {
     }
   }
   return root;
+}
+
+std::unique_ptr<Object> objdupnomembers(const Object* object) {
+  if (!object) return nullptr;
+  std::unique_ptr<Object> copy = Object::create(object->kind());
+  Object* to = copy.get();
+  copyOwnState(object, to, to->flags_, to->paint_, to->bounds_, to->points_);
+  return copy;
 }
 
 std::unique_ptr<Object> objdupall(const Object* object) { return objdup(object); }

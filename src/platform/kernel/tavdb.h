@@ -92,15 +92,26 @@ struct TextRun {
 // A text object: where and how its runs are set.
 struct TextData {
   enum Align : std::uint8_t { kLeft = 0, kCentre = 1, kRight = 2, kJustify = 3 };
-  tv_point start;               // start of the first baseline, job units
+  // Start of the first baseline, job units; a text box's top left corner; a
+  // text along a path: the path's first point.
+  tv_point start;
   double matrix[4] = {1, 0, 0, 1};  // a b c d applied to the letters about start
   double width = 0;             // frame width in job units (0 = unframed, one line per paragraph)
+  // Text box: with a width, the box's height in job units (0 = no box). The
+  // box's lines hang from its top; lines below its bottom are not set.
+  double height = 0;
   double leading = 0;           // points between baselines; 0 = 1.2 × size
   Align align = kLeft;
   // Per-character mode: every character is shown on its own, with its own
   // text matrix (as justified text is).
   bool perCharacter = false;
   std::vector<TextRun> runs;    // "\n" inside a run text starts a new line
+  // Text along a path: the course of the baseline (job units, a path's
+  // points, open); empty for a text that is not set along a path. Such a
+  // text is one line, without matrix or frame.
+  std::vector<PathPoint> path;
+  bool isBox() const { return height > 0 && width > 0; }
+  bool isAlongPath() const { return path.size() >= 2; }
 };
 
 // Rarely used object data, allocated only for the objects that carry some.
@@ -120,6 +131,7 @@ struct ObjectExtra {
   bool trapLayer = false;       // layer holding traps
   bool stationNumber = false;   // the station-number text
   bool paintMapGroup = false;   // a group standing for one picture map (isPaimapGroup)
+  bool fileList = false;        // a list the job file's objects were read into (jobstr::fileLists); copies do not keep it
   int boxCreator = 0;           // 10 trimmable box, 11 bleeding box, 0 none
   bool staggeredCut = false;    // cutting group of a staggered step and repeat
   bool staggeredAllInks = true; // its options: all separations enabled ...
@@ -128,6 +140,9 @@ struct ObjectExtra {
   // whether the barcode was edited after it was made (platform/kernel/barcode.h).
   std::shared_ptr<const barCreator> barcode;
   bool barcodeEdited = false;
+  // A region the transparency flattener composed: its paint is the final
+  // colour of the place, opaque inks already applied.
+  bool composed = false;
 };
 
 class Tagged {
@@ -193,6 +208,7 @@ class Object : public Tagged {
 
  private:
   friend std::unique_ptr<Object> objdup(const Object* object);
+  friend std::unique_ptr<Object> objdupnomembers(const Object* object);
   ObjectKind kind_;
   std::uint16_t paint_ = 0;
   tv_box bounds_;
@@ -216,6 +232,9 @@ class Layer : public Object {
 // owned by the caller. (objdupall is the same: copies always include members.)
 std::unique_ptr<Object> objdup(const Object* object);
 std::unique_ptr<Object> objdupall(const Object* object);
+// A copy of the object's own state (flags, paint, bounds, points, extras)
+// without its members; owned by the caller.
+std::unique_ptr<Object> objdupnomembers(const Object* object);
 // A new empty group, owned by the caller.
 std::unique_ptr<Object> gronew();
 // A new empty spatial tree (a plain list), owned by the caller.

@@ -1,0 +1,460 @@
+#include "platform/kernel/previewspans.h"
+
+#include <algorithm>
+#include <bit>
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+namespace TavricLib::preview {
+
+namespace {
+
+// Coordinates further out than this (device pixels) are not scanned here.
+constexpr double kMaxCoordinate = 67108864.0;  // 2^26
+// Outline points lie on a grid of 1/256 pixel, so that edges placed on pixel
+// boundaries by the layout stay on them whatever the rounding of the scale.
+constexpr double kGrid = 256.0;
+// Curves are drawn as lines no further than this from the curve (pixels).
+constexpr double kFlatness = 0.1;
+constexpr int kMaxCurveLines = 4096;
+// The bit rows of one band of a sweep hold at most this many words each.
+constexpr std::size_t kBandWords = std::size_t(1) << 17;
+
+// floor and ceil of values within ±2^27 without a library call.
+inline int floorInt(double v) { return int(std::int64_t(v + 134217728.0) - 134217728); }
+inline int ceilInt(double v) { return -floorInt(-v); }
+
+inline double snap(double v) {
+  return double(std::int64_t(v * kGrid + 0.5 + 34359738368.0) - 34359738368) / kGrid;
+}
+
+inline bool inRange(double x, double y) { return std::fabs(x) <= kMaxCoordinate && std::fabs(y) <= kMaxCoordinate; }
+
+}  // namespace
+
+void SpanRasteriser::Begin(const IntRect& clip) {
+  mClip = clip;
+  mPoints.clear();
+  mContours.clear();
+  mRangeExceeded = false;
+  mCurrentX = mCurrentY = 0;
+}
+
+void SpanRasteriser::MoveTo(double x, double y) {
+  if (!inRange(x, y)) mRangeExceeded = true;
+  mContours.push_back(mPoints.size());
+  mCurrentX = x, mCurrentY = y;
+  if (!mRangeExceeded) mPoints.push_back({snap(x), snap(y)});
+}
+
+void SpanRasteriser::LineTo(double x, double y) {
+  if (mContours.empty()) return MoveTo(x, y);
+  if (!inRange(x, y)) mRangeExceeded = true;
+  mCurrentX = x, mCurrentY = y;
+  if (!mRangeExceeded) mPoints.push_back({snap(x), snap(y)});
+}
+
+void SpanRasteriser::CurveTo(double x1, double y1, double x2, double y2, double x3, double y3) {
+  if (mContours.empty()) MoveTo(mCurrentX, mCurrentY);
+  if (!inRange(x1, y1) || !inRange(x2, y2) || !inRange(x3, y3)) mRangeExceeded = true;
+  if (mRangeExceeded) return;
+  const double x0 = mCurrentX, y0 = mCurrentY;
+  // Lines enough that none strays more than kFlatness from the curve: the
+  // error of n equal steps is at most 3/4 of the control polygon's largest
+  // second difference over n squared.
+  const double ddx = std::max(std::fabs(x0 - 2 * x1 + x2), std::fabs(x1 - 2 * x2 + x3));
+  const double ddy = std::max(std::fabs(y0 - 2 * y1 + y2), std::fabs(y1 - 2 * y2 + y3));
+  const double steps = std::ceil(std::sqrt(std::sqrt(ddx * ddx + ddy * ddy) * 0.75 / kFlatness));
+  const int n = int(std::clamp(steps, 1.0, double(kMaxCurveLines)));
+  // Forward differences of the cubic in steps of 1/n.
+  const double h = 1.0 / n, h2 = h * h, h3 = h2 * h;
+  const double ax = 3 * (x1 - x0), bx = 3 * (x2 - 2 * x1 + x0), cx = x3 - x0 + 3 * (x1 - x2);
+  const double ay = 3 * (y1 - y0), by = 3 * (y2 - 2 * y1 + y0), cy = y3 - y0 + 3 * (y1 - y2);
+  double d1x = ax * h + bx * h2 + cx * h3, d2x = 2 * bx * h2 + 6 * cx * h3, d3x = 6 * cx * h3;
+  double d1y = ay * h + by * h2 + cy * h3, d2y = 2 * by * h2 + 6 * cy * h3, d3y = 6 * cy * h3;
+  double px = x0, py = y0;
+  for (int i = 1; i < n; ++i) {
+    px += d1x, py += d1y;
+    d1x += d2x, d1y += d2y;
+    d2x += d3x, d2y += d3y;
+    mPoints.push_back({snap(px), snap(py)});
+  }
+  mPoints.push_back({snap(x3), snap(y3)});
+  mCurrentX = x3, mCurrentY = y3;
+}
+
+// The pixels [floor(min), ceil(max)) of a row that an edge passes through.
+// Most edges of a flattened outline cross a row within two words, which is
+// written without branches; wider ones (or none) take the loop.
+template <bool Clipped>
+inline void SpanRasteriser::EdgeBits(std::size_t row, double xa, double xb) {
+  int a = floorInt(xa < xb ? xa : xb), b = ceilInt(xa < xb ? xb : xa);
+  if (Clipped) {
+    a = a < 0 ? 0 : a;
+    b = b > mWidth ? mWidth : b;
+  }
+  std::uint64_t* bits = mEdges.data() + row * mWords;
+  std::uint64_t* used = mUsed.data() + row * mUsedWords;
+  if (__builtin_expect(b - a > 64 || b <= a, 0)) {
+    for (int x = a; x < b;) {
+      const int w = x >> 6, end = std::min(b, (w + 1) << 6);
+      const std::uint64_t mask = (~0ULL << (x & 63)) & (~0ULL >> (63 - ((end - 1) & 63)));
+      bits[w] |= mask;
+      used[w >> 6] |= 1ULL << (w & 63);
+      x = end;
+    }
+    return;
+  }
+  const int w0 = a >> 6, w1 = (b - 1) >> 6;
+  const std::uint64_t m0 = ~0ULL << (a & 63), m1 = ~0ULL >> (63 - ((b - 1) & 63));
+  const bool same = w0 == w1;
+  bits[w0] |= same ? (m0 & m1) : m0;
+  bits[w1] |= same ? (m0 & m1) : m1;
+  used[w0 >> 6] |= 1ULL << (w0 & 63);
+  used[w1 >> 6] |= 1ULL << (w1 & 63);
+}
+
+// An edge crossing a row's centre line at x: the pixels whose centres lie
+// right of it change from outside to inside or back.
+template <bool Clipped>
+inline void SpanRasteriser::Toggle(std::size_t row, double x, bool on) {
+  int p = ceilInt(x - 0.5);
+  if (Clipped) {
+    if (p >= mWidth) return;  // the inside then reaches the band's right edge
+    p = p < 0 ? 0 : p;
+  }
+  const int w = p >> 6;
+  mInside[row * mWords + std::size_t(w)] ^= std::uint64_t(on) << (p & 63);
+  mUsed[row * mUsedWords + std::size_t(w >> 6)] |= std::uint64_t(on) << (w & 63);
+}
+
+// One line of the outline (device pixels) into the band's bits: for each
+// row it meets the pixels it passes through, and its crossing of the row's
+// centre line. Without Clipped the line lies inside the band.
+template <bool Clipped>
+void SpanRasteriser::Segment(double x0, double y0, double x1, double y1) {
+  x0 -= mX0, x1 -= mX0, y0 -= mBandY0, y1 -= mBandY0;
+  if (y0 == y1) {
+    // A level line lies in one row, unless it runs along a row boundary.
+    const int row = floorInt(y0);
+    if (row == y0 || (Clipped && (row < 0 || row >= mRows))) return;
+    EdgeBits<Clipped>(std::size_t(row), x0, x1);
+    return;
+  }
+  {
+    const bool down = y0 < y1;
+    const double tx = down ? x0 : x1, ty = down ? y0 : y1, bx = down ? x1 : x0, by = down ? y1 : y0;
+    x0 = tx, y0 = ty, x1 = bx, y1 = by;
+  }
+  const double dxdy = (x1 - x0) / (y1 - y0), half = 0.5 * dxdy;
+  int first = floorInt(y0), end = ceilInt(y1);
+  if (Clipped) {
+    first = std::max(first, 0);
+    end = std::min(end, mRows);
+    if (first >= end) return;
+  }
+  // The first row, where the line may start inside the row.
+  double xt = first > y0 ? x0 + (first - y0) * dxdy : x0;
+  {
+    const double xb = first + 1 < y1 ? x0 + (first + 1 - y0) * dxdy : x1;
+    const double mid = first + 0.5;
+    EdgeBits<Clipped>(std::size_t(first), xt, xb);
+    Toggle<Clipped>(std::size_t(first), x0 + (mid - y0) * dxdy, y0 <= mid && mid < y1);
+    xt = xb;
+  }
+  // Rows the line crosses from top to bottom.
+  const int last = end - 1;
+  int row = first + 1;
+  for (; row < last; ++row) {
+    const double xb = xt + dxdy;
+    EdgeBits<Clipped>(std::size_t(row), xt, xb);
+    Toggle<Clipped>(std::size_t(row), xt + half, true);
+    xt = xb;
+  }
+  // The last row, where the line may end inside the row.
+  if (row == last) {
+    const double xb = row + 1 < y1 ? xt + dxdy : x1;
+    EdgeBits<Clipped>(std::size_t(row), xt, xb);
+    Toggle<Clipped>(std::size_t(row), xt + half, row + 0.5 < y1);
+  }
+}
+
+bool SpanRasteriser::Sweep(std::vector<Span>& runs) {
+  runs.clear();
+  if (mRangeExceeded) return false;
+  if (mPoints.empty()) return true;
+  double minX = mPoints[0].x, maxX = minX, minY = mPoints[0].y, maxY = minY;
+  for (const Point& p : mPoints) {
+    minX = std::min(minX, p.x), maxX = std::max(maxX, p.x);
+    minY = std::min(minY, p.y), maxY = std::max(maxY, p.y);
+  }
+  // The pixels the outline may touch, with a column to spare on either side
+  // (a crossing may fall one column right of the last pixel, and points
+  // found along a line may stray by a rounding error), cut to the clip.
+  const int left = floorInt(minX) - 1, right = ceilInt(maxX) + 2, top = floorInt(minY), bottom = ceilInt(maxY);
+  const IntRect area = IntRect{left, top, right, bottom}.intersect(mClip);
+  if (area.empty()) return true;
+  // Unless the outline lies wholly inside the clip, and is small enough that
+  // the rounding of its lines stays far below a pixel, every bit is checked
+  // against the band.
+  constexpr double kUncheckedLimit = 1048576.0;
+  const bool cut = left < area.x0 || right > area.x1 || top < area.y0 || bottom > area.y1 ||
+                   area.height() > 65536 || std::max(std::fabs(minX), std::fabs(maxX)) > kUncheckedLimit;
+  mX0 = area.x0;
+  mWidth = area.width();
+  mWords = (std::size_t(mWidth) + 63) / 64;
+  mUsedWords = (mWords + 63) / 64;
+  const int bandRows = int(std::clamp<std::size_t>(kBandWords / mWords, 1, std::size_t(area.height())));
+  for (int y = area.y0; y < area.y1; y += bandRows) {
+    const int y1 = std::min(area.y1, y + bandRows);
+    SweepBand(y, y1, cut || y1 - y < area.height(), runs);
+  }
+  return true;
+}
+
+void SpanRasteriser::SweepBand(int band0, int band1, bool clipped, std::vector<Span>& runs) {
+  mBandY0 = band0;
+  mRows = band1 - band0;
+  // The bits are all clear between sweeps: the row pass clears what it reads.
+  const std::size_t words = std::size_t(mRows) * mWords, used = std::size_t(mRows) * mUsedWords;
+  if (mInside.size() < words) mInside.resize(words), mEdges.resize(words);
+  if (mUsed.size() < used) mUsed.resize(used);
+  for (std::size_t c = 0; c < mContours.size(); ++c) {
+    const std::size_t s = mContours[c], e = c + 1 < mContours.size() ? mContours[c + 1] : mPoints.size();
+    if (e - s < 2) continue;
+    const Point* p = mPoints.data();
+    for (std::size_t i = s; i < e; ++i) {
+      const Point& a = p[i];
+      const Point& b = p[i + 1 < e ? i + 1 : s];  // the last point closes the contour
+      if (a.x == b.x && a.y == b.y) continue;
+      if (clipped) {
+        Segment<true>(a.x, a.y, b.x, b.y);
+      } else {
+        Segment<false>(a.x, a.y, b.x, b.y);
+      }
+    }
+  }
+  // Row by row over the words in use: the inside is the running parity of
+  // the crossings, the pixels touched the inside and the edges' pixels; runs
+  // start and end where the touched bits change.
+  for (int row = 0; row < mRows; ++row) {
+    std::uint64_t* inside = mInside.data() + std::size_t(row) * mWords;
+    std::uint64_t* edges = mEdges.data() + std::size_t(row) * mWords;
+    std::uint64_t* usedBits = mUsed.data() + std::size_t(row) * mUsedWords;
+    const int y = band0 + row;
+    std::uint64_t carry = 0, prev = 0;  // the parity before the word; the last touched bit
+    int start = -1;                     // an open run
+    long lastWord = -1;
+    auto change = [&](int x) {
+      if (start < 0) {
+        start = x;
+      } else {
+        const int x1 = std::min(x, mWidth);
+        if (x1 > start) runs.push_back({y, mX0 + start, mX0 + x1});
+        start = -1;
+      }
+    };
+    for (std::size_t u = 0; u < mUsedWords; ++u) {
+      std::uint64_t bits = usedBits[u];
+      usedBits[u] = 0;
+      while (bits != 0) {
+        const std::size_t w = u * 64 + std::size_t(__builtin_ctzll(bits));
+        bits &= bits - 1;
+        // Words skipped hold the parity throughout.
+        if (long(w) > lastWord + 1 && prev != (carry & 1)) {
+          change(int(lastWord + 1) * 64);
+          prev = carry & 1;
+        }
+        std::uint64_t x = inside[w];
+        x ^= x << 1, x ^= x << 2, x ^= x << 4, x ^= x << 8, x ^= x << 16, x ^= x << 32;
+        x ^= carry;
+        carry = 0 - (x >> 63);
+        const std::uint64_t m = x | edges[w];
+        inside[w] = 0, edges[w] = 0;
+        std::uint64_t d = m ^ ((m << 1) | prev);
+        prev = m >> 63;
+        const int base = int(w) * 64;
+        while (d != 0) {
+          change(base + __builtin_ctzll(d));
+          d &= d - 1;
+        }
+        lastWord = long(w);
+      }
+    }
+    if (lastWord + 1 < long(mWords) && prev != (carry & 1)) change(int(lastWord + 1) * 64);
+    if (start >= 0) change(mWidth);
+  }
+}
+
+void ComposeSpans(Target& target, const std::vector<Span>& runs, const std::vector<PlaneSource>& sources) {
+  const std::size_t planes = std::min(sources.size(), target.values.size());
+  for (const Span& s : runs) {
+    const std::size_t offset = std::size_t(s.x0 - target.rect.x0), length = std::size_t(s.x1 - s.x0);
+    for (std::size_t p = 0; p < planes; ++p) {
+      if (sources[p].kind != PlaneSource::kConstant) continue;
+      std::memset(target.values[p].row(s.y) + offset, sources[p].value, length);
+    }
+    if (target.shape != nullptr) {
+      std::memset(target.shape->row(s.y) + (s.x0 - target.shape->rect().x0), 255, length);
+    }
+  }
+}
+
+Raster SpansToRaster(const std::vector<Span>& runs) {
+  if (runs.empty()) return {};
+  IntRect r{INT_MAX, runs.front().y, INT_MIN, runs.back().y + 1};
+  for (const Span& s : runs) r.x0 = std::min(r.x0, s.x0), r.x1 = std::max(r.x1, s.x1);
+  Raster raster(r);
+  for (const Span& s : runs) std::memset(raster.row(s.y) + (s.x0 - r.x0), 255, std::size_t(s.x1 - s.x0));
+  return raster;
+}
+
+// A run held: x (16 bits), length (16 bits), row in its band (8 bits),
+// palette index (8 bits).
+struct FlatFillBatch::Block {
+  static constexpr std::size_t kRuns = 1024;
+  std::uint64_t runs[kRuns];
+};
+
+// The runs of a band in the order drawn: full blocks, then the last one up
+// to `next`; and the rows and columns they cover.
+struct FlatFillBatch::Band {
+  std::vector<Block*> blocks;
+  std::uint64_t* next = nullptr;
+  std::uint64_t* end = nullptr;
+  int rowMin = INT_MAX, rowMax = -1, xMin = INT_MAX, xMax = 0;
+};
+
+bool FlatFillBatch::Accepts(const Target& target) {
+  return !target.isLayer() && !target.rect.empty() && target.rect.width() <= 65535;
+}
+
+FlatFillBatch::FlatFillBatch(Target& target, std::size_t memoryLimit)
+    : mTarget(target), mLimit(std::max<std::size_t>(memoryLimit, sizeof(Block))) {
+  // Bands of a power of two rows whose palette indices fit in half a MiB.
+  const int width = std::max(1, target.rect.width());
+  while (mBandShift < 7 && (width << (mBandShift + 1)) <= (1 << 19)) ++mBandShift;
+  const int rows = 1 << mBandShift;
+  mBands.resize(std::size_t((target.rect.height() + rows - 1) / rows));
+  mScratch.resize(std::size_t(rows) * std::size_t(width));
+  mPalette.emplace_back();
+}
+
+FlatFillBatch::~FlatFillBatch() = default;
+
+FlatFillBatch::Block* FlatFillBatch::NewBlock() {
+  if (!mFree.empty()) {
+    Block* b = mFree.back();
+    mFree.pop_back();
+    return b;
+  }
+  mBlocks.push_back(std::unique_ptr<Block>(new Block));  // runs are written before they are read
+  return mBlocks.back().get();
+}
+
+void FlatFillBatch::Add(const std::vector<Span>& runs, const std::vector<PlaneSource>& sources) {
+  if (runs.empty()) return;
+  std::string inks(mTarget.values.size(), '\0');
+  for (std::size_t p = 0; p < inks.size() && p < sources.size(); ++p) inks[p] = char(sources[p].value);
+  auto found = mPaletteIndex.find(inks);
+  if (found == mPaletteIndex.end()) {
+    if (mPalette.size() > 255) Flush();
+    found = mPaletteIndex.emplace(inks, std::uint8_t(mPalette.size())).first;
+    mPalette.push_back(inks);
+  }
+  const std::uint64_t index = std::uint64_t(found->second) << 40;
+  const int mask = (1 << mBandShift) - 1;
+  // Runs come row by row: one band's run after another.
+  for (std::size_t i = 0; i < runs.size();) {
+    const int bandIndex = (runs[i].y - mTarget.rect.y0) >> mBandShift;
+    Band& band = mBands[std::size_t(bandIndex)];
+    std::uint64_t* next = band.next;
+    std::uint64_t* end = band.end;
+    int rowMin = band.rowMin, rowMax = band.rowMax, xMin = band.xMin, xMax = band.xMax;
+    for (; i < runs.size(); ++i) {
+      const Span& s = runs[i];
+      const int y = s.y - mTarget.rect.y0;
+      if ((y >> mBandShift) != bandIndex) break;
+      if (next == end) {
+        Block* block = NewBlock();
+        band.blocks.push_back(block);
+        next = block->runs, end = block->runs + Block::kRuns;
+      }
+      const int x0 = s.x0 - mTarget.rect.x0, x1 = s.x1 - mTarget.rect.x0, row = y & mask;
+      *next++ = std::uint64_t(x0) | (std::uint64_t(x1 - x0) << 16) | (std::uint64_t(row) << 32) | index;
+      rowMin = std::min(rowMin, row), rowMax = std::max(rowMax, row);
+      xMin = std::min(xMin, x0), xMax = std::max(xMax, x1);
+    }
+    band.next = next, band.end = end;
+    band.rowMin = rowMin, band.rowMax = rowMax, band.xMin = xMin, band.xMax = xMax;
+  }
+  mHeld += runs.size();
+  if (mHeld * sizeof(std::uint64_t) >= mLimit) Flush();
+}
+
+void FlatFillBatch::Flush() {
+  if (mHeld == 0) return;
+  const std::size_t width = std::size_t(mTarget.rect.width());
+  const std::size_t planes = mTarget.values.size();
+  for (std::size_t b = 0; b < mBands.size(); ++b) {
+    Band& band = mBands[b];
+    if (band.blocks.empty()) continue;
+    const std::size_t x0 = std::size_t(band.xMin), x1 = std::size_t(band.xMax);
+    for (int row = band.rowMin; row <= band.rowMax; ++row) {
+      std::memset(mScratch.data() + std::size_t(row) * width + x0, 0, x1 - x0);
+    }
+    // Each run in the order drawn: the last fill over a pixel stays.
+    for (Block* block : band.blocks) {
+      const std::uint64_t* end = block == band.blocks.back() ? band.next : block->runs + Block::kRuns;
+      for (const std::uint64_t* r = block->runs; r != end; ++r) {
+        std::memset(mScratch.data() + std::size_t((*r >> 32) & 0xFF) * width + (*r & 0xFFFF), int((*r >> 40) & 0xFF),
+                    (*r >> 16) & 0xFFFF);
+      }
+      mFree.push_back(block);
+    }
+    band.blocks.clear();
+    // The inks of each run of one fill, once.
+    for (int row = band.rowMin; row <= band.rowMax; ++row) {
+      const std::uint8_t* in = mScratch.data() + std::size_t(row) * width;
+      const int y = mTarget.rect.y0 + (int(b) << mBandShift) + row;
+      for (std::size_t x = x0; x < x1;) {
+        const std::uint8_t index = in[x];
+        std::size_t end = x + 1;
+        const std::uint64_t pattern = 0x0101010101010101ULL * index;
+        for (;;) {
+          if (std::endian::native == std::endian::little && end + 8 <= x1) {
+            std::uint64_t v;
+            std::memcpy(&v, in + end, 8);
+            v ^= pattern;
+            if (v == 0) {
+              end += 8;
+              continue;
+            }
+            end += std::size_t(__builtin_ctzll(v) / 8);
+            break;
+          }
+          while (end < x1 && in[end] == index) ++end;
+          break;
+        }
+        if (index != 0) {
+          const std::string& inks = mPalette[index];
+          for (std::size_t p = 0; p < planes; ++p) {
+            std::memset(mTarget.values[p].row(y) + x, std::uint8_t(inks[p]), end - x);
+          }
+          if (mTarget.shape != nullptr) {
+            std::memset(mTarget.shape->row(y) + (std::ptrdiff_t(x) + mTarget.rect.x0 - mTarget.shape->rect().x0), 255,
+                        end - x);
+          }
+        }
+        x = end;
+      }
+    }
+    band = Band();
+  }
+  mHeld = 0;
+  mPaletteIndex.clear();
+  mPalette.resize(1);
+}
+
+}  // namespace TavricLib::preview

@@ -1,0 +1,116 @@
+#pragma once
+// Inside the separations renderer: filled outlines as runs of the device
+// pixels they touch, and the composition of flat opaque fills from such runs.
+//
+// Without smoothing a pixel takes every object that touches it, so a fill
+// is the set of pixels its interior meets, row by row: what the outline
+// encloses at the pixel centres (even-odd), and every pixel an edge passes
+// through. SpanRasteriser finds these runs in time proportional to the
+// outline's edges and rows rather than to its bounding box, and the flat
+// fills of a page are composed from the runs without a raster per object.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/kernel/previewraster.h"
+
+namespace TavricLib::preview {
+
+// Pixels [x0, x1) of row y.
+struct Span {
+  int y = 0, x0 = 0, x1 = 0;
+};
+
+class SpanRasteriser {
+ public:
+  // Starts an outline whose runs are cut to `clip` (device pixels).
+  void Begin(const IntRect& clip);
+  // The outline in device pixels; each contour is closed.
+  void MoveTo(double x, double y);
+  void LineTo(double x, double y);
+  void CurveTo(double x1, double y1, double x2, double y2, double x3, double y3);
+  // The runs of the pixels the outline's interior (even-odd) touches: rows
+  // ascending, runs of a row ascending and apart. False when the outline
+  // lies too far outside the device space to be scanned this way (a point
+  // that is not finite, or more than 2^26 pixels out); the runs are then
+  // empty and the caller draws the outline otherwise.
+  bool Sweep(std::vector<Span>& runs);
+
+ private:
+  struct Point {
+    double x, y;
+  };
+  template <bool Clipped>
+  void Segment(double x0, double y0, double x1, double y1);
+  template <bool Clipped>
+  void EdgeBits(std::size_t row, double xa, double xb);
+  template <bool Clipped>
+  void Toggle(std::size_t row, double x, bool on);
+  void SweepBand(int band0, int band1, bool clipped, std::vector<Span>& runs);
+
+  IntRect mClip;
+  std::vector<Point> mPoints;
+  std::vector<std::size_t> mContours;  // index of each contour's first point
+  double mCurrentX = 0, mCurrentY = 0;
+  bool mRangeExceeded = false;
+  // The band being scanned: pixels relative to (mX0, mBandY0), mWidth wide,
+  // mWords 64-bit words a row. mInside holds the crossings of the rows'
+  // centre lines (prefix parity gives the inside), mEdges the pixels edges
+  // pass through, mUsed the words of a row that hold bits of either.
+  int mX0 = 0, mBandY0 = 0, mWidth = 0, mRows = 0;
+  std::size_t mWords = 0, mUsedWords = 0;
+  std::vector<std::uint64_t> mInside, mEdges, mUsed;
+};
+
+// Paints constant inks over runs of the target at full opacity: each plane
+// with a constant source takes its value, untouched planes are left as they
+// are, and the coverage plane becomes full. The target must not be a layer.
+void ComposeSpans(Target& target, const std::vector<Span>& runs, const std::vector<PlaneSource>& sources);
+
+// Runs as a coverage raster over their bounding rectangle (255 inside);
+// empty when there are none.
+Raster SpansToRaster(const std::vector<Span>& runs);
+
+// Flat opaque fills that paint every plane of a page, kept as runs until
+// something else is drawn (Flush): then, band of rows by band of rows, each
+// pixel takes the last fill over it, its inks written once. Composing many
+// overlapping fills this way touches each band of the planes once instead
+// of once per fill. The runs held are bounded by `memoryLimit` bytes (a
+// Flush when they would pass it); at most 255 different ink sets are held.
+class FlatFillBatch {
+ public:
+  FlatFillBatch(Target& target, std::size_t memoryLimit);
+  ~FlatFillBatch();
+  FlatFillBatch(const FlatFillBatch&) = delete;
+  FlatFillBatch& operator=(const FlatFillBatch&) = delete;
+
+  // Whether fills into `target` can be batched (a page's planes no wider
+  // than 65,535 pixels).
+  static bool Accepts(const Target& target);
+  // A fill: its runs (inside the target) and a constant source per plane.
+  void Add(const std::vector<Span>& runs, const std::vector<PlaneSource>& sources);
+  // Composes what is held into the target.
+  void Flush();
+  bool Empty() const { return mHeld == 0; }
+
+ private:
+  struct Band;
+  struct Block;
+  Block* NewBlock();
+
+  Target& mTarget;
+  std::size_t mLimit;
+  int mBandShift = 0;
+  std::vector<Band> mBands;
+  std::vector<std::unique_ptr<Block>> mBlocks;
+  std::vector<Block*> mFree;
+  std::size_t mHeld = 0;  // runs held
+  std::unordered_map<std::string, std::uint8_t> mPaletteIndex;  // by the inks' bytes
+  std::vector<std::string> mPalette;                            // index 0: nothing
+  std::vector<std::uint8_t> mScratch;               // one band of palette indices
+};
+
+}  // namespace TavricLib::preview

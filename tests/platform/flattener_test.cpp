@@ -1,0 +1,206 @@
+// The flattener on its own: the areas it makes of awkward shapes, the
+// colours it composes where it needs no consumer to tell, what it keeps
+// from the tree, over a thousand overlapping transparent objects, and a
+// cancel.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <functional>
+#include <string>
+
+#include "platform/kernel/exportkernel.h"
+#include "platform/kernel/flattener.h"
+#include "platform/kernel/flattenraster.h"
+#include "platform/kernel/jobfile.h"
+#include "platform/kernel/tavdb.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string square(int v, int h, int side, int paint) {
+  const auto pt = [](int a, int b) { return "[" + std::to_string(a) + "," + std::to_string(b) + "]"; };
+  return R"({"kind":"path","paint":)" + std::to_string(paint) + R"(,"points":[)" + pt(v, h) + "," + pt(v, h + side) +
+         "," + pt(v + side, h + side) + "," + pt(v + side, h) + "]}";
+}
+
+std::unique_ptr<jobstr> job(const std::string& objects) {
+  return TavKernel::loadJobFromMemory(
+      R"({"ppi":720,"origin":[7200,0],"boxes":{"media":[0,0,7200,7200]},)"
+      R"("inks":[{"name":"Cyan","process":"cyan"},{"name":"Magenta","process":"magenta"},{"name":"Orange","cmyk":[0,60,100,0]}],)"
+      R"("colours":[{"id":1,"inks":{"Cyan":100}},{"id":2,"inks":{"Magenta":80}},{"id":3,"inks":{"Orange":100},"others":255}],)"
+      R"("paints":[{"id":10,"type":"flat","colour":1},{"id":11,"type":"flat","colour":2,"opacity":50},)"
+      R"({"id":12,"type":"flat","colour":3,"opacity":40,"blendMode":"multiply"}],"objects":[)" +
+          objects + "]}",
+      fs::temp_directory_path(), "flatten.json");
+}
+
+// The composed regions the tree holds, in painting order: their areas and paints.
+struct Region {
+  TavFlatten::Polygons area;
+  std::uint16_t paint = 0;
+};
+std::vector<Region> regionsOf(const TavDB::Object* tree) {
+  std::vector<Region> out;
+  std::function<void(const TavDB::Object*)> walk = [&](const TavDB::Object* o) {
+    if (o->extra() != nullptr && o->extra()->composed) {
+      TavFlatten::Polygons contours;
+      auto add = [&](const TavDB::Object* path) {
+        ClipperLib::Path p;
+        for (const auto& pt : path->points()) p.emplace_back(pt.h, pt.v);
+        contours.push_back(p);
+      };
+      if (o->kind() == TavDB::ObjectKind::Path) add(o);
+      for (const auto& m : o->members()) add(m.get());
+      out.push_back({TavFlatten::Simplify(contours), o->paint()});
+      return;
+    }
+    for (const auto& m : o->members()) walk(m.get());
+  };
+  walk(tree);
+  return out;
+}
+
+// What the regions cover together.
+double coveredArea(const std::vector<Region>& regions) {
+  TavFlatten::Polygons all;
+  for (const Region& r : regions) all = TavFlatten::Unite(all, r.area);
+  return TavFlatten::AreaOf(all);
+}
+
+// The tints (0..1) of Cyan, Magenta, Orange where the last region painted
+// over the point (v, h) lies; all -1 where none does.
+std::array<double, 3> inksAt(const jobstr* j, const std::vector<Region>& regions, int v, int h) {
+  std::array<double, 3> inks{-1, -1, -1};
+  for (const Region& r : regions) {
+    int inside = 0;
+    for (const auto& p : r.area) inside += ClipperLib::PointInPolygon({h, v}, p) != 0 ? 1 : 0;
+    if (inside % 2 == 0) continue;
+    const auto tints = paisep16(j, r.paint);
+    inks = {tints[0] / 25600.0, tints[1] / 25600.0, tints[2] / 25600.0};
+  }
+  return inks;
+}
+
+bool samePoints(const TavDB::Object* a, const TavDB::Object* b) {
+  return std::equal(a->points().begin(), a->points().end(), b->points().begin(), b->points().end(),
+                    [](const TavDB::PathPoint& p, const TavDB::PathPoint& q) {
+                      return p.v == q.v && p.h == q.h && p.type == q.type;
+                    });
+}
+
+TavFlatten::Result flatten(jobstr* j, TavFlatten::RasterStore& store, const TavFlatten::Parameters& p = {},
+                           const std::function<bool()>& cancelled = {}) {
+  return TavFlatten::FlattenTree(j, jobGetSpahan(j), p, &store, cancelled);
+}
+
+}  // namespace
+
+TEST(FlattenerAreas, AwkwardShapesUnderTransparencyComposeTheAreaTheyFill) {
+  // A 50 % magenta shape over a cyan square: where they meet it composes to
+  // cyan 50 %, magenta 40 %, and the regions cover exactly what the shape fills.
+  struct Case {
+    const char* what;
+    std::string shape;
+    double area;                 // what the shape fills, square job units
+    std::array<int, 2> inside;   // a point inside it (v, h)
+  };
+  const std::string hole = R"({"kind":"path","points":)";
+  const Case cases[] = {
+      {"a square", square(1000, 1000, 1000, 11), 1000.0 * 1000, {1500, 1500}},
+      {"a bow tie crossing itself (two triangles, even-odd)",
+       R"({"kind":"path","paint":11,"points":[[1000,1000],[2000,2000],[1000,2000],[2000,1000]]})", 2 * 250000.0,
+       {1500, 1200}},
+      {"a compound with a hole",
+       R"({"kind":"compound","paint":11,"objects":[)" + hole + "[[1000,1000],[1000,2000],[2000,2000],[2000,1000]]}," +
+           hole + "[[1250,1250],[1250,1750],[1750,1750],[1750,1250]]}]}",
+       1000.0 * 1000 - 500.0 * 500, {1100, 1100}},
+      {"a line: no area", R"({"kind":"path","paint":11,"points":[[1000,1000],[2000,2000]]})", 0, {}},
+      {"one point", R"({"kind":"path","paint":11,"points":[[1000,1000]]})", 0, {}},
+      {"three points in a row", R"({"kind":"path","paint":11,"points":[[1000,1000],[1500,1500],[2000,2000]]})", 0, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto j = job(square(500, 500, 3000, 10) + "," + c.shape);
+    JobStateGuard guard(j.get());
+    TavFlatten::RasterStore store(j.get());
+    const TavFlatten::Result r = flatten(j.get(), store);
+    ASSERT_TRUE(r.tree);
+    EXPECT_FALSE(jobHasTransparency(j.get(), r.tree.get()));
+    const std::vector<Region> regions = regionsOf(r.tree.get());
+    EXPECT_NEAR(coveredArea(regions), c.area, c.area * 0.001 + 1);
+    if (c.area > 0) {
+      const auto inks = inksAt(j.get(), regions, c.inside[0], c.inside[1]);
+      EXPECT_NEAR(inks[0], 0.5, 0.002);
+      EXPECT_NEAR(inks[1], 0.4, 0.002);
+      EXPECT_NEAR(inks[2], 0, 0.002);
+    }
+    // The cyan square below is kept as it is.
+    EXPECT_TRUE(samePoints(r.tree->member(0), jobGetSpahan(j.get())->member(0)));
+  }
+}
+
+TEST(FlattenerAreas, OverAThousandOverlappingTransparentObjectsAreFlattenedWithinTheLimits) {
+  // 1,200 squares at 40 % multiply, each lying over some ten others:
+  // every one is flattened, none is cut into more regions than the limit
+  // allows (beyond it the raster road takes the area), nothing transparent
+  // is left.
+  std::string objects = square(0, 0, 7200, 10);
+  unsigned seed = 12345;
+  auto next = [&](unsigned range) {
+    seed = seed * 1103515245u + 12345u;
+    return int((seed >> 8) % range);
+  };
+  for (int i = 0; i < 1200; ++i) objects += "," + square(300 + next(6200), 300 + next(6200), 300 + next(400), 12);
+  auto j = job(objects);
+  JobStateGuard guard(j.get());
+  TavFlatten::RasterStore store(j.get());
+  TavFlatten::Parameters p;
+  p.resolution = 36;
+  const TavFlatten::Result r = flatten(j.get(), store, p);
+  ASSERT_TRUE(r.tree);
+  EXPECT_EQ(r.unitsFlattened, 1200);
+  EXPECT_FALSE(jobHasTransparency(j.get(), r.tree.get()));
+  EXPECT_LE(double(r.regionsWritten), 1200.0 * double(p.regionLimit));
+  EXPECT_GT(r.rasterAreas + r.regionsWritten, 0);
+}
+
+TEST(FlattenerAreas, ACancelStopsBetweenUnitsAndGivesNoTree) {
+  std::string objects = square(0, 0, 7200, 10);
+  for (int i = 0; i < 20; ++i) objects += "," + square(500 + 100 * i, 500, 1000, 11);
+  auto j = job(objects);
+  JobStateGuard guard(j.get());
+  TavFlatten::RasterStore store(j.get());
+  int asked = 0;
+  const TavFlatten::Result r = flatten(j.get(), store, {}, [&] { return ++asked > 5; });
+  EXPECT_TRUE(r.cancelled);
+  EXPECT_FALSE(r.tree);
+  EXPECT_EQ(asked, 6);
+}
+
+TEST(FlattenerAreas, OnlyWhatTransparencyTouchesChangesAndOverprintStaysUnlessAsked) {
+  // An orange multiply square (leaving the other inks untouched) over cyan,
+  // beside an opaque square that nothing touches: the opaque one is copied,
+  // the transparent one composed where it lies over cyan (orange 40 %, cyan
+  // kept) and over the paper (orange 40 % alone).
+  auto j = job(square(500, 500, 2000, 10) + "," + square(4000, 4000, 1000, 10) + "," + square(1500, 1500, 2000, 12));
+  JobStateGuard guard(j.get());
+  TavFlatten::RasterStore store(j.get());
+  const TavFlatten::Result r = flatten(j.get(), store);
+  ASSERT_TRUE(r.tree);
+  // The two opaque squares are copies; the rest stands for the transparent one.
+  EXPECT_TRUE(samePoints(r.tree->member(0), jobGetSpahan(j.get())->member(0)));
+  EXPECT_TRUE(samePoints(r.tree->member(1), jobGetSpahan(j.get())->member(1)));
+  const std::vector<Region> regions = regionsOf(r.tree.get());
+  EXPECT_NEAR(coveredArea(regions), 2000.0 * 2000, 1);
+  struct At {
+    int v, h;
+    std::array<double, 3> inks;
+  };
+  for (const At& at : {At{2000, 2000, {1, 0, 0.4}}, At{3000, 3000, {0, 0, 0.4}}, At{1000, 1000, {-1, -1, -1}}}) {
+    const auto inks = inksAt(j.get(), regions, at.v, at.h);
+    for (int k = 0; k < 3; ++k) EXPECT_NEAR(inks[std::size_t(k)], at.inks[std::size_t(k)], 2e-3) << at.v << "," << at.h;
+  }
+}

@@ -1,0 +1,130 @@
+// The compact document of job-file text: simdjson's parse and the plain
+// reader build the same values, keys given twice keep their last value,
+// points are packed for paths only, and every value names its place.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "platform/kernel/jobjson.h"
+
+namespace {
+
+using TavKernel::jobjson::Document;
+using TavKernel::jobjson::Value;
+
+// A document's values in words: kinds, numbers to the last bit, texts,
+// members in order, and packed points.
+void describe(const Value& v, std::string& out) {
+  char number[64];
+  switch (v.kind) {
+    case Value::kNull: out += "null"; break;
+    case Value::kBool: out += v.boolean ? "true" : "false"; break;
+    case Value::kNumber:
+      std::snprintf(number, sizeof number, "%a", v.number);
+      out += number;
+      break;
+    case Value::kString: out += "\"" + std::string(v.text, v.size) + "\""; break;
+    case Value::kArray:
+      out += "[";
+      for (std::uint32_t i = 0; i < v.size; ++i) describe(v.items[i], out += i ? "," : "");
+      out += "]";
+      break;
+    case Value::kObject:
+      out += "{";
+      for (std::uint32_t i = 0; i < v.size; ++i) describe(v.members[i].value, out += (i ? "," : "") + std::string(v.members[i].key) + ":");
+      out += "}";
+      break;
+    case Value::kPoints:
+      out += std::string("points") + (v.points->startsWithCurve ? "!" : "") + "(";
+      for (const auto& p : v.points->points)
+        out += std::to_string(p.v) + " " + std::to_string(p.h) + " " + std::to_string(int(p.type)) + ";";
+      out += ")";
+      break;
+  }
+}
+
+// The text parsed by simdjson (padded as it needs) or by the plain reader.
+std::string parsed(const std::string& text, bool exact) {
+  Document doc;
+  std::string padded = text + std::string(TavKernel::jobjson::kPadding, ' ');
+  const auto fault = exact ? doc.parseExact(padded.data(), text.size()) : doc.parse(padded.data(), text.size());
+  if (fault) return "fault: " + *fault;
+  std::string out;
+  describe(doc.root(), out);
+  return out;
+}
+
+}  // namespace
+
+TEST(JobJson, BothReadersBuildTheSameDocument) {
+  const std::pair<std::string, std::string> cases[] = {
+      {R"({"a": 1, "b": [true, false, null], "c": "x\u00e9\n"})", "{a:0x1p+0,b:[true,false,null],c:\"x\xc3\xa9\n\"}"},
+      // Numbers as JSON readers convert them: -0 is an integer (0), 0.1 rounds once.
+      {"[-0, -0.0, 0.1, 1e-400, 18446744073709551615, -9223372036854775808, 1.5e300]",
+       "[0x0p+0,-0x0p+0,0x1.999999999999ap-4,0x0p+0,0x1p+64,-0x1p+63,0x1.1eb2d66005835p+997]"},
+      // Beyond 64 bits: read as the nearest double (the plain reader's case).
+      {"[123456789012345678901234]", "[0x1.a249b1f10a06dp+76]"},
+      // A key given twice: its place stays, its value is the last.
+      {R"({"k": 1, "j": 2, "k": 3})", "{k:0x1.8p+1,j:0x1p+1}"},
+      // Points are packed in paths only, wherever "kind" stands.
+      {R"({"points": [[1, 2], [3, 4, 5, 6, 7, 8]], "kind": "path"})",
+       "{points:points(1 2 0;3 4 1;5 6 1;7 8 2;),kind:\"path\"}"},
+      {R"({"kind": "path", "points": [[1, 2, 3, 4, 5, 6]]})", "{kind:\"path\",points:points!(1 2 1;3 4 1;5 6 2;)}"},
+      {R"({"kind": "group", "points": [[1, 2]]})", "{kind:\"group\",points:[[0x1p+0,0x1p+1]]}"},
+      {R"({"kind": "path", "points": []})", "{kind:\"path\",points:points()}"},
+      // Not a well-formed point list: kept as written, for the loader to name the fault.
+      {R"({"kind": "path", "points": [[1, 2.5]]})", "{kind:\"path\",points:[[0x1p+0,0x1.4p+1]]}"},
+      {R"({"kind": "path", "points": [[1, 2, 3]]})", "{kind:\"path\",points:[[0x1p+0,0x1p+1,0x1.8p+1]]}"},
+      {R"({"kind": "path", "points": [[0, 1000000001]]})", "{kind:\"path\",points:[[0x0p+0,0x1.dcd65008p+29]]}"},
+  };
+  for (const auto& [text, expected] : cases) {
+    EXPECT_EQ(parsed(text, false), expected) << text;
+    EXPECT_EQ(parsed(text, true), expected) << text;
+  }
+}
+
+// Each value names its place as a JSON pointer: keys escaped, entries of a
+// run of list entries counted from the run's first, entries of packed points.
+TEST(JobJson, ValuesNameTheirPlace) {
+  const std::string text =
+      R"([{"a/b": {"c~d": [5, {"kind": "path", "points": [[1, 2], [3, 4]]}]}}, {"e": 6}])";
+  std::string padded = text + std::string(TavKernel::jobjson::kPadding, ' ');
+  for (const bool exact : {false, true}) {
+    Document doc;
+    doc.base = "/objects/2/objects";
+    doc.firstIndex = 40;
+    ASSERT_FALSE(exact ? doc.parseExact(padded.data(), text.size()) : doc.parse(padded.data(), text.size()));
+    const Value& first = doc.root().items[0];
+    const Value& list = first.members[0].value.members[0].value;
+    const Value& path = list.items[1];
+    const Value& points = path.members[1].value;
+    ASSERT_EQ(points.kind, Value::kPoints);
+    EXPECT_EQ(doc.pointerOf(&doc.root()), "/objects/2/objects");
+    EXPECT_EQ(doc.pointerOf(&first), "/objects/2/objects/40");
+    EXPECT_EQ(doc.pointerOf(&list.items[0]), "/objects/2/objects/40/a~1b/c~0d/0");
+    EXPECT_EQ(doc.pointerOf(&points, 1), "/objects/2/objects/40/a~1b/c~0d/1/points/1");
+    EXPECT_EQ(doc.pointerOf(&doc.root().items[1].members[0].value), "/objects/2/objects/41/e");
+  }
+}
+
+// A document is used piece after piece: each parse drops the last one, the
+// arena is reused, and large pieces take what they need.
+TEST(JobJson, PiecesAfterPiecesReuseTheDocument) {
+  Document doc;
+  for (int piece = 0; piece < 50; ++piece) {
+    std::string text = "[";
+    const int n = piece % 2 ? 20000 : 3;
+    for (int i = 0; i < n; ++i) text += (i ? "," : "") + std::string(R"({"kind":"path","points":[[)") +
+                                         std::to_string(i) + "," + std::to_string(piece) + "]]}";
+    text += "]";
+    std::string padded = text + std::string(TavKernel::jobjson::kPadding, ' ');
+    ASSERT_FALSE(doc.parse(padded.data(), text.size()));
+    ASSERT_EQ(doc.root().size, std::uint32_t(n));
+    const Value& last = doc.root().items[n - 1].members[1].value;
+    ASSERT_EQ(last.kind, Value::kPoints);
+    EXPECT_EQ(last.points->points.at(0).v, n - 1);
+    EXPECT_EQ(last.points->points.at(0).h, piece);
+  }
+}

@@ -296,6 +296,10 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // Whether a pattern paint is written as the objects of its tiles: a paint
   // asking for it, or a cell that leaves inks of this writer untouched.
   bool PatternIsExpanded(std::uint16_t paint);
+  // The paint converted for opaque inks (the paint itself when nothing
+  // changes), converted once per writer; the picture cache gathers maps by
+  // the paints they are drawn with.
+  std::uint16_t ConvertedForOpaqueInks(std::uint16_t paint);
   // "Tv_pat_" + writer number + "_" + (paint - 10000).
   std::string MakePatternName(std::uint16_t paint) const;
 
@@ -653,9 +657,6 @@ class PDFProof : public genproof, public PendingStreamFlusher {
                                         const std::function<void()>& content,
                                         const std::array<std::int32_t, 4>* paintedArea,
                                         bool ownIdentity = true);
-  // The paint converted for opaque inks (the paint itself when nothing
-  // changes), converted once per writer.
-  std::uint16_t ConvertedForOpaqueInks(std::uint16_t paint);
   void WriteTrapLayerPair();
 
   // ---- fields (see the header comment for ownership) -----------------------

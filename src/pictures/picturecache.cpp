@@ -43,8 +43,8 @@ bool contentKeyed(const jobstr* job, std::uint32_t map) {
 int compareExternalMaps(const jobstr* job, int a, int b) {
   const PictureMap& ma = *mappoi(job, a);
   const PictureMap& mb = *mappoi(job, b);
-  if (int c = threeWay(std::tie(ma.height, ma.width, ma.resolution, ma.noOpi),
-                       std::tie(mb.height, mb.width, mb.resolution, mb.noOpi))) {
+  if (int c = threeWay(std::tie(ma.height, ma.width, ma.resolution, ma.noOpi, ma.opaqueKnockout),
+                       std::tie(mb.height, mb.width, mb.resolution, mb.noOpi, mb.opaqueKnockout))) {
     return c;
   }
   if (int c = threeWay(colistra(job, ma.colour1), colistra(job, mb.colour1))) return c;
@@ -112,8 +112,18 @@ class MappedPictureCacheVisitor : public TavDB::ObjectVisitor {
   }
 
  private:
-  void AddMapUse(const TavDB::Object& object) {
+  void AddMapUse(const TavDB::Object& drawn) {
     jobstr* job = mWriter->GetJob();
+    // The map as the writer draws it: its paint converted for opaque inks
+    // (a region the flattener composed keeps its own).
+    const bool composed = drawn.extra() != nullptr && drawn.extra()->composed;
+    const std::uint16_t converted = composed ? drawn.paint() : mWriter->ConvertedForOpaqueInks(drawn.paint());
+    std::unique_ptr<TavDB::Object> copy;
+    if (converted != drawn.paint()) {
+      copy = TavDB::objdupall(&drawn);
+      if (copy) copy->setPaint(converted, true);
+    }
+    const TavDB::Object& object = copy ? *copy : drawn;
     const Paint* paint = paipoi(job, object.paint());
     const TavDB::tv_box& box = object.bounds();
     if (paint == nullptr || paint->type != kPaintMap || !(box.top < box.bottom && box.left < box.right)) return;

@@ -63,6 +63,13 @@ std::uint16_t jobstr::addColour(Colour colour) {
   return i;
 }
 
+std::uint16_t jobstr::addMap(PictureMap map) {
+  const std::uint16_t i = firstFree(maps);
+  map.exists = true;
+  maps[i] = std::move(map);
+  return i;
+}
+
 std::uint16_t jobstr::addPattern(PatternRec pattern) {
   std::size_t i = 7;
   while ((i < patterns.size() && patterns[i].exists) || i == kNoSoftMask) ++i;

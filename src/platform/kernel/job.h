@@ -222,6 +222,10 @@ struct PictureMap {
   double scale = 1;             // the map's scale (pixels cover scale × ppi / resolution job units)
   bool internal = false;        // pixel data held by the job rather than linked
   bool noOpi = false;
+  // Set on a copy made for one export (never read from or written to a job
+  // file): the slot of an opaque ink that takes its share off the inks of
+  // the lower slots pixel by pixel, -1 for none.
+  int opaqueKnockout = -1;
 };
 
 // A pattern: a tiling cell or the objects of a soft mask.
@@ -413,6 +417,7 @@ struct jobstr {
   // other than kNoSoftMask; returns the index. Patterns are held by value:
   // adding one may move the others (their objects stay where they are).
   std::uint16_t addPattern(PatternRec pattern);
+  std::uint16_t addMap(PictureMap map);
 };
 
 // ---- Saving and restoring what an export changes ------------------------------

@@ -512,7 +512,11 @@ int PDFProof::GetOpiMapStatus(std::uint16_t paintIndex) const {
 bool PDFProof::IsOpiMappedImage(std::uint16_t paintIndex) const {
   const Paint* paint = paipoi(mJob, paintIndex);
   const PictureMap* map = paint != nullptr && paint->type == kPaintMap ? mappoi(mJob, paint->map) : nullptr;
-  if (mSettings.LinkType != 1 || map == nullptr || map->internal || map->noOpi) return false;
+  // A map whose opaque ink knocks out pixel by pixel is written with its
+  // pixels: the linked file knows nothing of the knockout.
+  if (mSettings.LinkType != 1 || map == nullptr || map->internal || map->noOpi || map->opaqueKnockout >= 0) {
+    return false;
+  }
   int file = -1, channels = 0;
   int flatValue = -1, channelValue = -1;
   for (int s = 0; s < sepfrejob(mJob); ++s) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <vector>
 
+#include "driver_support.h"
 #include "map_support.h"
 #include "pagewriter/pdfproof.h"
 #include "platform/kernel/mappedpicture.h"
@@ -88,6 +89,37 @@ TEST(OpaqueMaps, TheOpaqueInkTakesItsShareOffTheLowerInksAtEachPixel) {
           ASSERT_NEAR(after[y][x][p], before[y][x][p] * keep, 0.51)
               << "slot " << c.planes[p] << " at " << x << ", " << y;
         }
+      }
+    }
+  }
+}
+
+// Linked (OPI or image link) maps whose files the export does not embed are
+// written with their pixels when an opaque ink knocks out within them: the
+// plates show cyan reduced by the opaque magenta at each pixel.
+TEST(OpaqueMaps, KnockingOutMapsAreWrittenWithTheirPixelsUnderLinks) {
+  tavtest::TestFolder dir;
+  writeMapFiles(dir.path());
+  const std::string map = R"({"id":1,"files":["ink.tif"],"channels":[{"ink":"Cyan","channel":0},)"
+                          R"({"ink":"Magenta","channel":1}],"colour":1,"width":40,"height":30,"resolution":18})";
+  auto job = drivertest::loadJob(
+      drivertest::jobText(inks(true), R"([{"id":1,"inks":{"Cyan":100,"Magenta":100}}])",
+                          "[" + mapPaint(20, 1, 720, 720, 40) + "]", "[" + mapFrame(20, 720, 720, 40) + "]",
+                          ",\"maps\":[" + map + "]"),
+      dir.path());
+  for (const char* links : {"LinkType=1 EmbedImages=0", "LinkType=2 IncludePrivateData=1 EmbedImages=0"}) {
+    SCOPED_TRACE(links);
+    const auto out = dir / "linked.pdf";
+    const auto run = drivertest::exportJob(
+        job.get(), drivertest::flavour("Press", std::string(links) + " ForceOpaqueSeparationsToKnockout=1"), out);
+    ASSERT_EQ(run.result, 0) << run.keys();
+    const tavtest::Plates plates = tavtest::measurePlates(out);
+    for (int y = 2; y < kHeight; y += 9) {
+      for (int x = 3; x < kWidth; x += 11) {
+        const int px = 72 + 4 * x + 2, py = 72 + 4 * y + 2;
+        const double magenta = magentaAt(x, y) / 255.0;
+        EXPECT_NEAR(plates.inkAtPixel("Cyan", px, py), cyanAt(x, y) / 255.0 * (1 - magenta), 0.02) << x << "," << y;
+        EXPECT_NEAR(plates.inkAtPixel("Magenta", px, py), magenta, 0.02) << x << "," << y;
       }
     }
   }

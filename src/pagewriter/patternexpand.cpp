@@ -297,7 +297,13 @@ class Expander {
       // The nested pattern's record again: moving the paint's mask may have
       // moved the job's pattern records.
       nested = patpoi(mJob, paipoi(mJob, paint)->pattern);
+      // The nested tiles move paints and masks of their own: this tile's
+      // stay for the objects after the fill.
+      auto paints = std::exchange(mTilePaints, {});
+      auto masks = std::exchange(mTileMasks, {});
       ExpandFill(*group, shown, *nested, a, depth + 1);
+      mTilePaints = std::move(paints);
+      mTileMasks = std::move(masks);
       if (group->memberCount() == 0) return;
       group->recalcBounds();
       out.addontop(std::move(group));

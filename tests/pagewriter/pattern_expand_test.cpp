@@ -96,6 +96,26 @@ TEST(PatternExpansion, PaintsOnThePageMoveWithEachTile) {
   EXPECT_EQ(std::pair(second->start, second->end), std::pair(TavDB::tv_point{2, 10}, TavDB::tv_point{2, 15}));
 }
 
+TEST(PatternExpansion, ObjectsAfterANestedFillKeepTheirTilesPaints) {
+  // Pattern 1's cell: a nested fill (pattern 2, one-unit cells, each holding
+  // a square of gradient 13), then a square of gradient 13 itself. The
+  // nested tiles' moved gradients are theirs: the later square's gradient
+  // moves with pattern 1's tile only.
+  auto j = job(kColours, R"([{"id": 12, "type": "pattern", "pattern": 2},
+    {"id": 13, "type": "linear", "colour": 3, "colour2": 4, "start": [5, 5], "end": [5, 8]},
+    {"id": 20, "type": "pattern", "pattern": 1}])",
+               rect(0, 0, 2, 2, 12) + "," + rect(5, 5, 8, 8, 13),
+               R"(, {"id": 2, "cell": [0, 0, 1, 1], "objects": [)" + rect(0, 0, 1, 1, 13) + "]}");
+  for (const TavDB::tv_box tile : {TavDB::tv_box{0, 0, 10, 10}, TavDB::tv_box{0, 10, 10, 20}}) {
+    SCOPED_TRACE(tile.left);
+    const auto s = shapes(*expanded(*j, tile));
+    ASSERT_EQ(s.size(), 5u);  // four nested squares, then the tile's own
+    const auto& [top, left, bottom, right, paint] = s.back();
+    EXPECT_EQ(std::tuple(top, left, bottom, right), std::tuple(5, 5 + tile.left, 8, 8 + tile.left));
+    EXPECT_EQ(paipoi(j.get(), paint)->start, (TavDB::tv_point{5, 5 + tile.left}));
+  }
+}
+
 TEST(PatternExpansion, SoftMasksMoveWithEachTileCutToIt) {
   // The cell's square (paint 11) is masked by pattern 3, whose objects
   // reach past the cell; in a nested pattern's cell the mask moves with the

@@ -116,7 +116,10 @@ class MappedPictureCacheVisitor : public TavDB::ObjectVisitor {
     jobstr* job = mWriter->GetJob();
     // The map as the writer draws it: its paint converted for opaque inks
     // (a region the flattener composed keeps its own).
+    const Paint* drawnPaint = paipoi(job, drawn.paint());
+    if (drawnPaint == nullptr || drawnPaint->type != kPaintMap) return;
     const bool composed = drawn.extra() != nullptr && drawn.extra()->composed;
+    // (Converting may add paints: no paint pointer is held across it.)
     const std::uint16_t converted = composed ? drawn.paint() : mWriter->ConvertedForOpaqueInks(drawn.paint());
     std::unique_ptr<TavDB::Object> copy;
     if (converted != drawn.paint()) {
@@ -147,7 +150,8 @@ class MappedPictureCacheVisitor : public TavDB::ObjectVisitor {
     jobstr* job = mWriter->GetJob();
     const Paint* paint = paipoi(job, object.paint());
     if (paint == nullptr) return;
-    AddMapUse(object);
+    const std::uint16_t softMask = paint->transparency.softMask;
+    AddMapUse(object);  // may add paints
     // A stroke painted with a map fills the area the stroke covers with it.
     if (const TavDB::Stroke* stroke = object.stroke(); stroke != nullptr && stroke->width > 0) {
       const Paint* strokePaint = paipoi(job, stroke->paint);
@@ -159,8 +163,7 @@ class MappedPictureCacheVisitor : public TavDB::ObjectVisitor {
         }
       }
     }
-    const PatternRec* mask = paint->transparency.softMask != kNoSoftMask ? patpoi(job, paint->transparency.softMask)
-                                                                          : nullptr;
+    const PatternRec* mask = softMask != kNoSoftMask ? patpoi(job, softMask) : nullptr;
     if (mask == nullptr || !mask->objects || mDepth >= kMaxSoftMaskDepth) return;
     // The soft mask's objects are written with every separation reset; the
     // inks they use stand for the separations in use.

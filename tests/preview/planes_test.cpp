@@ -114,3 +114,53 @@ TEST(RendererPlanes, BlendModesDrawAsTheirNamesSay) {
 }
 
 }  // namespace
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Every plane's bytes, plane after plane.
+std::vector<std::uint8_t> planeBytes(const TavricLib::SeparatedPreview& preview) {
+  std::vector<std::uint8_t> out;
+  for (int p = 0; p < preview.GetPlaneCount(); ++p)
+    for (int y = 0; y < preview.GetHeight(); ++y) {
+      const std::uint8_t* row = preview.GetScanLine(p, y);
+      out.insert(out.end(), row, row + preview.GetWidth());
+    }
+  return out;
+}
+
+// A placed PDF file is kept open between renders; one that changes on disk
+// in between is read again, so that each render shows the file as it is.
+TEST(RendererPlanes, APlacedPdfFileChangedBetweenRendersIsReadAgain) {
+  tavtest::TestFolder dir;
+  const fs::path source = tavtest::sourceDir() / "examples" / "pictures" / "swatch-plates.pdf";
+  auto job = [&](const std::string& file) {
+    return drivertest::loadJob(
+        R"({"format":"tavpdf-job","ppi":72,"origin":[400,0],"boxes":{"media":[0,0,400,400]},)"
+        R"("inks":[{"name":"Cyan","process":"cyan"},{"name":"Magenta","process":"magenta"},)"
+        R"({"name":"Yellow","process":"yellow"},{"name":"Black","process":"black"}],"colours":[],)"
+        R"("pictures":[{"id":1,"file":")" + file + R"(","pdfPage":0,"inks":["Cyan","Magenta","Yellow","Black"]}],)"
+        R"("paints":[{"id":10,"type":"picture","picture":1,"place":{"origin":[0,0],"widthCorner":[0,400],"heightCorner":[400,0]}}],)"
+        R"("objects":[{"kind":"path","paint":10,"points":[[0,0],[0,400],[400,400],[400,0]]}]})",
+        dir.path());
+  };
+  const PDFSettings settings = flavour("Press");
+  const fs::path placed = dir / "placed.pdf";
+  // Page order 1, 2, ... and then 3, 4, ...: another first page.
+  ASSERT_EQ(tavtest::runProcess({"qpdf", source.string(), "--pages", ".", "1-z", "--", placed.string()}).exitCode, 0);
+  auto first = job(placed.string());
+  const auto before = planeBytes(*previewtest::renderPage(*first, settings, 36));
+  ASSERT_EQ(tavtest::runProcess({"qpdf", source.string(), "--pages", ".", "3-z", "--", (dir / "next.pdf").string()})
+                .exitCode,
+            0);
+  fs::rename(dir / "next.pdf", placed);
+  auto second = job(placed.string());
+  const auto after = planeBytes(*previewtest::renderPage(*second, settings, 36));
+  fs::copy_file(placed, dir / "fresh.pdf");
+  auto fresh = job((dir / "fresh.pdf").string());
+  EXPECT_NE(after, before);
+  EXPECT_EQ(after, planeBytes(*previewtest::renderPage(*fresh, settings, 36)));
+}
+
+}  // namespace

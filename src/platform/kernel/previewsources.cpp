@@ -154,6 +154,50 @@ DecodedPicture PictureSources::DecodeEpsPreview(const jobstr* job, int picture, 
   return d;
 }
 
+// The placed PDF files last rendered on this thread, kept open: a job that
+// places one file many times (and a JDF folder, whose every file renders its
+// thumbnail) opens and parses it, and loads its fonts, once. A file that
+// changed on disk since (size or time) is opened again.
+struct OpenPdf {
+  std::string path;
+  std::uintmax_t size = 0;
+  fs::file_time_type time;
+  std::unique_ptr<PopplerDocument, GObjectDeleter> document;
+};
+constexpr std::size_t kOpenPdfs = 4;
+thread_local std::vector<OpenPdf> tOpenPdfs;
+
+template <typename Fail>
+PopplerDocument* OpenPdfDocument(const std::string& path, const Fail& fail) {
+  std::error_code ec;
+  const fs::path file = fs::u8path(path);
+  const std::uintmax_t size = fs::file_size(file, ec);
+  const fs::file_time_type time = ec ? fs::file_time_type() : fs::last_write_time(file, ec);
+  if (ec) fail(ec.message());
+  for (auto it = tOpenPdfs.begin(); it != tOpenPdfs.end(); ++it) {
+    if (it->path != path) continue;
+    if (it->size == size && it->time == time) {
+      std::rotate(it, it + 1, tOpenPdfs.end());  // the most recent one last
+      return tOpenPdfs.back().document.get();
+    }
+    tOpenPdfs.erase(it);
+    break;
+  }
+  GError* error = nullptr;
+  gchar* uri = g_filename_to_uri(path.c_str(), nullptr, &error);
+  std::unique_ptr<PopplerDocument, GObjectDeleter> document(
+      uri != nullptr ? poppler_document_new_from_file(uri, nullptr, &error) : nullptr);
+  g_free(uri);
+  if (!document) {
+    const std::string why = error != nullptr ? error->message : "not a readable PDF file";
+    if (error != nullptr) g_error_free(error);
+    fail(why);
+  }
+  if (tOpenPdfs.size() == kOpenPdfs) tOpenPdfs.erase(tOpenPdfs.begin());
+  tOpenPdfs.push_back({path, size, time, std::move(document)});
+  return tOpenPdfs.back().document.get();
+}
+
 // A placed PDF page rendered in colour (its crop box as the page shows it),
 // its colours split into the job's inks through their process equivalents:
 // the picture's spot inks first, the process inks the rest. What the page
@@ -162,22 +206,13 @@ DecodedPicture PictureSources::DecodePdfPage(const jobstr* job, const struct Pai
   const TavSys::filref* file = picfilref(job, paint.picture);
   const std::string path = file != nullptr ? file->getFullPathAsUtf8() : std::string();
   const std::string name = file != nullptr ? file->getNameAsUtf8() : std::string();
-  GError* error = nullptr;
-  gchar* uri = g_filename_to_uri(path.c_str(), nullptr, &error);
-  std::unique_ptr<PopplerDocument, GObjectDeleter> document(
-      uri != nullptr ? poppler_document_new_from_file(uri, nullptr, &error) : nullptr);
-  g_free(uri);
   auto fail = [&](const std::string& why) {
     throw TavSys::Error(TavSys::kResultAbandoned, "PDF/CANNOT OPEN PICTURE FILE", name + ": " + why)
         .with("__FILENAME__", name);
   };
-  if (!document) {
-    const std::string why = error != nullptr ? error->message : "not a readable PDF file";
-    if (error != nullptr) g_error_free(error);
-    fail(why);
-  }
+  PopplerDocument* document = OpenPdfDocument(path, fail);
   const int pageIndex = pictureGetPage(job, paint.picture);
-  std::unique_ptr<PopplerPage, GObjectDeleter> page(poppler_document_get_page(document.get(), std::max(0, pageIndex)));
+  std::unique_ptr<PopplerPage, GObjectDeleter> page(poppler_document_get_page(document, std::max(0, pageIndex)));
   if (!page) fail("it has no page " + std::to_string(pageIndex + 1));
   double pw = 0, ph = 0;
   poppler_page_get_size(page.get(), &pw, &ph);

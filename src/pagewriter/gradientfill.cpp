@@ -496,44 +496,19 @@ void PDFProof::OutputStrokeAsFilledOutline() {
 
 // ---- pattern fills ----------------------------------------------------------------
 
-// The soft masks of a pattern's cell lie where the job places them: an
-// expansion does not move them with the tiles, and only a tiling pattern
-// repeats them. Whichever way the fill goes, the user hears of what it
-// cannot do, once per pattern and way.
-void PDFProof::TellPatternSoftMasks(int pattern, bool expanded) {
-  const std::string what = expanded ? "the expanded fill shows the soft masks where the job places them"
-                                    : "its cell stays a tiling pattern, which knocks out the inks its colours "
-                                      "leave untouched";
-  if (mHandler != nullptr && !mHandler->firstReport("PATTERN SOFT MASKS " + std::to_string(pattern) + what)) return;
-  TavGen::message(TavGen::kWarning, 1, "PDF/PATTERN WITH SOFT MASKS NOT SUPPORTED YET",
-                  {{"__PATTERN__", std::to_string(pattern)}, {"__WHAT__", what}});
-}
-
 bool PDFProof::PatternIsExpanded(std::uint16_t paintIndex) {
   const Paint* paint = paipoi(mJob, paintIndex);
   if (paint == nullptr || paint->type != kPaintPattern) return false;
-  if (paint->patternKind != Paint::kPatternTiling) {
-    if (mExpandedPatternsChecked.insert(paint->pattern).second &&
-        TavricLib::PatternHasSoftMasks(mJob, paint->pattern)) {
-      TellPatternSoftMasks(paint->pattern, true);
-    }
-    return true;
-  }
+  if (paint->patternKind != Paint::kPatternTiling) return true;
   // A soft mask's luminosity knows no overprint.
   if (mSoftMaskDepth != 0) return false;
   // A tiling pattern is drawn through a tile that readers render once and
   // then paint in every ink where the cell paints, overprint or not: a cell
   // whose colours leave inks untouched would knock them out. Its tiles are
-  // written as objects instead, which leave them as they are (unless the
-  // cell holds soft masks, which only the tiling pattern repeats with it).
+  // written as objects instead, which leave them as they are.
   // The answer depends on the inks in use, which differ from plate to plate.
   auto [it, added] = mUntouchedPatterns.try_emplace(paint->pattern, false);
-  if (added) {
-    const bool untouched = TavricLib::PatternLeavesInksUntouched(mJob, paint->pattern);
-    const bool masks = untouched && TavricLib::PatternHasSoftMasks(mJob, paint->pattern);
-    it->second = untouched && !masks;
-    if (masks) TellPatternSoftMasks(paint->pattern, false);
-  }
+  if (added) it->second = TavricLib::PatternLeavesInksUntouched(mJob, paint->pattern);
   return it->second;
 }
 

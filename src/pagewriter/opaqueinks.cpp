@@ -1,6 +1,7 @@
 // Opaque inks and one-up checks. An opaque ink (a metallic, an opaque white)
 // hides what was printed before it: where the job says knock out, the inks in
-// the slots below it are reduced by its tint. The one-up checks compare the
+// the slots below it are reduced by its tint (in a map, by its tint at each
+// pixel). The one-up checks compare the
 // inks of a placed job with those of its parent.
 #include <algorithm>
 #include <array>
@@ -9,6 +10,7 @@
 
 #include "pagewriter/pdfproof.h"
 #include "platform/kernel/job.h"
+#include "platform/kernel/mappedpicture.h"
 #include "platform/messages.h"
 #include "platform/system.h"
 
@@ -132,8 +134,31 @@ std::uint16_t ConvertPaintForOpaqueInks(jobstr* job, std::uint16_t paintIndex, b
       if (!any) return result;
       return job->addPaint(changed);
     }
+    case kPaintMap: {
+      // The map's highest printing opaque ink takes its share off the lower
+      // inks pixel by pixel as the map's images are made: a copy of the map
+      // that says so, the picture kept.
+      const PictureMap* map = mappoi(job, paint.map);
+      if (map == nullptr) return result;
+      auto paints = [&](int slot) {
+        const TavricLib::MapInk ink = TavricLib::GetMapInk(job, paint.map, slot);
+        return ink.painted && (ink.low > 0 || ink.high > 0);
+      };
+      int opaque = -1;
+      for (int slot = kMaxSeparations - 1; slot >= 1 && opaque < 0; --slot) {
+        if (prints(slot) && separationIsOpaque(job, slot) && paints(slot)) opaque = slot;
+      }
+      bool below = false;
+      for (int slot = 0; slot < opaque && !below; ++slot) below = prints(slot) && paints(slot);
+      if (!below) return result;
+      PictureMap copy = *map;
+      copy.opaqueKnockout = opaque;
+      Paint changed = paint;
+      changed.map = job->addMap(std::move(copy));
+      return job->addPaint(changed);
+    }
     default:
-      // Pictures and maps carry their own pixels; they are written as they are.
+      // Pictures carry their own pixels; they are written as they are.
       return result;
   }
 }

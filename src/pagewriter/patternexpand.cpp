@@ -155,7 +155,10 @@ class Expander {
   void ExpandFill(Object& out, const std::vector<Contour>& region, const PatternRec& pattern,
                   const Affine& toPage, int depth) {
     if (!pattern.objects || pattern.cell.isEmpty() || region.empty()) return;
-    const TavDB::tv_box& cell = pattern.cell;
+    // Copies: moved soft masks are added to the job's patterns while the
+    // tiles are made, which may move the record (its objects stay).
+    const Object& objects = *pattern.objects;
+    const TavDB::tv_box cell = pattern.cell;
     const double w = double(cell.width()), h = double(cell.height());
     const TavDB::tv_point tl = pattern.corners[0], tr = pattern.corners[1], bl = pattern.corners[2];
     // The cell's own space onto the pattern's space: its top left corner on
@@ -208,7 +211,8 @@ class Expander {
         }
         if (!Prepare(region, clip)) continue;
         mTilePaints.clear();
-        for (const auto& member : pattern.objects->members()) ExpandObject(out, *member, a, clip, depth);
+        mTileMasks.clear();
+        for (const auto& member : objects.members()) ExpandObject(out, *member, a, clip, depth);
       }
     }
   }
@@ -256,7 +260,7 @@ class Expander {
     if (!isShape(object)) {
       if (!object.isList()) return;
       auto group = TavDB::gronew();
-      group->setPaint(object.paint(), false);
+      group->setPaint(MovedPaint(object.paint(), a, clip, depth), false);
       group->setProperties(object.flags() & ~(TavDB::kObjKindBits | kTextCarriers), true);
       for (const auto& member : object.members()) {
         // A text carrier shows its texts only.
@@ -289,31 +293,41 @@ class Expander {
       const PatternRec* nested = patpoi(mJob, p->pattern);
       if (nested == nullptr || depth >= kMaxDepth) return;
       auto group = TavDB::gronew();
-      group->setPaint(paint, false);
+      group->setPaint(MovedPaint(paint, a, clip, depth), false);
+      // The nested pattern's record again: moving the paint's mask may have
+      // moved the job's pattern records.
+      nested = patpoi(mJob, paipoi(mJob, paint)->pattern);
+      // The nested tiles move paints and masks of their own: this tile's
+      // stay for the objects after the fill.
+      auto paints = std::exchange(mTilePaints, {});
+      auto masks = std::exchange(mTileMasks, {});
       ExpandFill(*group, shown, *nested, a, depth + 1);
+      mTilePaints = std::move(paints);
+      mTileMasks = std::move(masks);
       if (group->memberCount() == 0) return;
       group->recalcBounds();
       out.addontop(std::move(group));
       return;
     }
-    if (std::unique_ptr<Object> shape = TavSetop::ShapeFromContours(shown, state, MovedPaint(paint, a))) {
+    if (std::unique_ptr<Object> shape = TavSetop::ShapeFromContours(shown, state, MovedPaint(paint, a, clip, depth))) {
       out.addontop(std::move(shape));
     }
   }
 
   // The paint as the tile shows it: paints that lie somewhere on the page
-  // (gradients, gradations, pictures, maps) move with the tile; a new paint
-  // per tile, shared by the tile's objects.
-  std::uint16_t MovedPaint(std::uint16_t index, const Affine& a) {
+  // (gradients, gradations, pictures, maps) move with the tile, and so do
+  // the objects of a paint's soft mask; a new paint per tile, shared by the
+  // tile's objects.
+  std::uint16_t MovedPaint(std::uint16_t index, const Affine& a, const TileClip& clip, int depth) {
     const Paint* p = paipoi(mJob, index);
     if (p == nullptr) return index;
-    if (p->type != kPaintLinear && p->type != kPaintRadial && p->type != kPaintGradation &&
-        p->type != kPaintPicture && p->type != kPaintMap) {
-      return index;
-    }
+    const bool placed = p->type == kPaintLinear || p->type == kPaintRadial || p->type == kPaintGradation ||
+                        p->type == kPaintPicture || p->type == kPaintMap;
+    const bool masked = p->transparency.softMask != kNoSoftMask && patpoi(mJob, p->transparency.softMask) != nullptr;
+    if (!placed && !masked) return index;
     if (auto it = mTilePaints.find(index); it != mTilePaints.end()) return it->second;
     Paint m = *p;
-    switch (p->type) {
+    switch (placed ? p->type : kPaintFlat) {
       case kPaintLinear: {
         // The colour lines stay parallel; the axis is where their normal
         // runs after the move, so that every point keeps its colour.
@@ -369,20 +383,50 @@ class Expander {
                           unit(double(p->gradationBox.bottom) + dv), unit(double(p->gradationBox.right) + dh)};
         break;
       }
-      default:  // pictures and maps: their three corners
+      case kPaintPicture:
+      case kPaintMap:  // their three corners
         m.placeOrigin = moved(a, p->placeOrigin);
         m.placeWidthCorner = moved(a, p->placeWidthCorner);
         m.placeHeightCorner = moved(a, p->placeHeightCorner);
         break;
+      default:  // lies nowhere: only its soft mask moves
+        break;
     }
+    // Last: moving the mask adds to the job's tables (p may no longer hold).
+    if (masked) m.transparency.softMask = MovedMask(m.transparency.softMask, a, clip, depth);
     const std::uint16_t added = mJob->addPaint(std::move(m));
     mTilePaints.emplace(index, added);
+    return added;
+  }
+
+  // A soft mask as the tile shows it: a new mask whose objects are the
+  // mask's, moved with the tile and cut to what the tile shows (outside it
+  // the masked objects paint nothing). Masks within masks count as nested
+  // fills do.
+  std::uint16_t MovedMask(std::uint16_t index, const Affine& a, const TileClip& clip, int depth) {
+    if (auto it = mTileMasks.find(index); it != mTileMasks.end()) return it->second;
+    const PatternRec* mask = patpoi(mJob, index);
+    if (mask == nullptr || !mask->objects) return index;
+    if (depth >= kMaxDepth) {
+      throw std::length_error("the cell's soft masks lie within one another more than " + std::to_string(kMaxDepth) +
+                              " deep");
+    }
+    PatternRec moved;
+    moved.kind = mask->kind;
+    moved.maskFlags = mask->maskFlags;
+    const Object& objects = *mask->objects;
+    moved.objects = TavDB::spanew();
+    for (const auto& member : objects.members()) ExpandObject(*moved.objects, *member, a, clip, depth + 1);
+    moved.objects->recalcBounds();
+    const std::uint16_t added = mJob->addPattern(std::move(moved));
+    mTileMasks.emplace(index, added);
     return added;
   }
 
   jobstr* mJob;  // not owned
   double mTiles = 0;
   std::map<std::uint16_t, std::uint16_t> mTilePaints;  // the current tile's moved paints
+  std::map<std::uint16_t, std::uint16_t> mTileMasks;   // and soft masks
 };
 
 void expandMembers(jobstr* job, Expander& expander, Object& list) {
@@ -475,31 +519,6 @@ bool patternLeavesInks(const jobstr* job, int pattern, int depth) {
   return objectLeavesInks(job, *p->objects, depth);
 }
 
-bool paintHasSoftMask(const jobstr* job, int index, int depth);
-
-bool objectHasSoftMask(const jobstr* job, const Object& object, int depth) {
-  if (has(object, TavDB::kObjExcluded)) return false;
-  if (paintHasSoftMask(job, object.paint(), depth)) return true;
-  if (const TavDB::Stroke* stroke = object.stroke(); stroke != nullptr && paintHasSoftMask(job, stroke->paint, depth))
-    return true;
-  if (const TavDB::TextData* text = object.text(); text != nullptr) {
-    for (const TavDB::TextRun& run : text->runs) {
-      if (paintHasSoftMask(job, run.paint, depth)) return true;
-    }
-  }
-  return std::any_of(object.members().begin(), object.members().end(),
-                     [&](const std::unique_ptr<Object>& m) { return objectHasSoftMask(job, *m, depth); });
-}
-
-bool paintHasSoftMask(const jobstr* job, int index, int depth) {
-  const Paint* p = paipoi(job, index);
-  if (p == nullptr) return false;
-  if (p->transparency.softMask != kNoSoftMask) return true;
-  if (p->type != kPaintPattern || depth >= kMaxDepth) return false;
-  const PatternRec* nested = patpoi(job, p->pattern);
-  return nested != nullptr && nested->objects && objectHasSoftMask(job, *nested->objects, depth + 1);
-}
-
 }  // namespace
 
 void ExpandPattern(jobstr* job, TavDB::Object* group) {
@@ -513,10 +532,5 @@ void ExpandPattern(jobstr* job, TavDB::Object* group) {
 }
 
 bool PatternLeavesInksUntouched(const jobstr* job, int pattern) { return patternLeavesInks(job, pattern, 0); }
-
-bool PatternHasSoftMasks(const jobstr* job, int pattern) {
-  const PatternRec* p = patpoi(job, pattern);
-  return p != nullptr && p->objects && objectHasSoftMask(job, *p->objects, 0);
-}
 
 }  // namespace TavricLib

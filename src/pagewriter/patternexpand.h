@@ -14,7 +14,9 @@
 //     placement does not keep round becomes a circular gradation placed by
 //     a matrix;
 //   - nested pattern fills expanded in turn, in the space of their cell;
-//   - groups as groups (their transparency kept).
+//   - groups as groups (their transparency kept);
+//   - soft masks of any of these as new masks of the job whose objects are
+//     moved and cut as the tile's own objects are.
 #include <cstdint>
 
 struct jobstr;
@@ -27,8 +29,8 @@ namespace TavricLib {
 
 // Replaces every path or compound path among the members of `group` (at any
 // depth) that is filled with a pattern paint by a group of the objects its
-// tiles show (an object whose tiles show nothing is removed). Paints the
-// expansion needs are added to the job. Throws TavSys::Error with the key
+// tiles show (an object whose tiles show nothing is removed). Paints and
+// soft masks the expansion needs are added to the job. Throws TavSys::Error with the key
 // "PDF/PATTERN NOT EXPANDED" when the fill needs more tiles, paints or
 // coordinates than the job can hold.
 void ExpandPattern(jobstr* job, TavDB::Object* group);
@@ -37,10 +39,5 @@ void ExpandPattern(jobstr* job, TavDB::Object* group);
 // ink of the job in use (enabled) untouched: in fills, strokes, texts,
 // gradients, maps or nested pattern fills.
 bool PatternLeavesInksUntouched(const jobstr* job, int pattern);
-
-// Whether a pattern's cell (nested fills included) holds an object whose
-// paint has a soft mask. The objects of a soft mask lie where the job places
-// them: an expansion does not move them with each tile.
-bool PatternHasSoftMasks(const jobstr* job, int pattern);
 
 }  // namespace TavricLib

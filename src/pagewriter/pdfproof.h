@@ -296,8 +296,10 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // Whether a pattern paint is written as the objects of its tiles: a paint
   // asking for it, or a cell that leaves inks of this writer untouched.
   bool PatternIsExpanded(std::uint16_t paint);
-  // Says what a pattern whose cell holds soft masks cannot do, expanded or not.
-  void TellPatternSoftMasks(int pattern, bool expanded);
+  // The paint converted for opaque inks (the paint itself when nothing
+  // changes), converted once per writer; the picture cache gathers maps by
+  // the paints they are drawn with.
+  std::uint16_t ConvertedForOpaqueInks(std::uint16_t paint);
   // "Tv_pat_" + writer number + "_" + (paint - 10000).
   std::string MakePatternName(std::uint16_t paint) const;
 
@@ -655,9 +657,6 @@ class PDFProof : public genproof, public PendingStreamFlusher {
                                         const std::function<void()>& content,
                                         const std::array<std::int32_t, 4>* paintedArea,
                                         bool ownIdentity = true);
-  // The paint converted for opaque inks (the paint itself when nothing
-  // changes), converted once per writer.
-  std::uint16_t ConvertedForOpaqueInks(std::uint16_t paint);
   void WriteTrapLayerPair();
 
   // ---- fields (see the header comment for ownership) -----------------------
@@ -712,8 +711,6 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   std::int64_t mPathsWritten = 0;
   // Patterns whose cells leave inks in use untouched (pattern -> answer).
   std::map<int, bool> mUntouchedPatterns;
-  // Expanded patterns whose cells were looked at for soft masks.
-  std::set<int> mExpandedPatternsChecked;
   // Paints already converted for opaque inks (paint -> converted paint).
   std::map<std::uint16_t, std::uint16_t> mOpaqueConversions;
 

@@ -43,8 +43,8 @@ bool contentKeyed(const jobstr* job, std::uint32_t map) {
 int compareExternalMaps(const jobstr* job, int a, int b) {
   const PictureMap& ma = *mappoi(job, a);
   const PictureMap& mb = *mappoi(job, b);
-  if (int c = threeWay(std::tie(ma.height, ma.width, ma.resolution, ma.noOpi),
-                       std::tie(mb.height, mb.width, mb.resolution, mb.noOpi))) {
+  if (int c = threeWay(std::tie(ma.height, ma.width, ma.resolution, ma.noOpi, ma.opaqueKnockout),
+                       std::tie(mb.height, mb.width, mb.resolution, mb.noOpi, mb.opaqueKnockout))) {
     return c;
   }
   if (int c = threeWay(colistra(job, ma.colour1), colistra(job, mb.colour1))) return c;
@@ -112,8 +112,21 @@ class MappedPictureCacheVisitor : public TavDB::ObjectVisitor {
   }
 
  private:
-  void AddMapUse(const TavDB::Object& object) {
+  void AddMapUse(const TavDB::Object& drawn) {
     jobstr* job = mWriter->GetJob();
+    // The map as the writer draws it: its paint converted for opaque inks
+    // (a region the flattener composed keeps its own).
+    const Paint* drawnPaint = paipoi(job, drawn.paint());
+    if (drawnPaint == nullptr || drawnPaint->type != kPaintMap) return;
+    const bool composed = drawn.extra() != nullptr && drawn.extra()->composed;
+    // (Converting may add paints: no paint pointer is held across it.)
+    const std::uint16_t converted = composed ? drawn.paint() : mWriter->ConvertedForOpaqueInks(drawn.paint());
+    std::unique_ptr<TavDB::Object> copy;
+    if (converted != drawn.paint()) {
+      copy = TavDB::objdupall(&drawn);
+      if (copy) copy->setPaint(converted, true);
+    }
+    const TavDB::Object& object = copy ? *copy : drawn;
     const Paint* paint = paipoi(job, object.paint());
     const TavDB::tv_box& box = object.bounds();
     if (paint == nullptr || paint->type != kPaintMap || !(box.top < box.bottom && box.left < box.right)) return;
@@ -137,7 +150,8 @@ class MappedPictureCacheVisitor : public TavDB::ObjectVisitor {
     jobstr* job = mWriter->GetJob();
     const Paint* paint = paipoi(job, object.paint());
     if (paint == nullptr) return;
-    AddMapUse(object);
+    const std::uint16_t softMask = paint->transparency.softMask;
+    AddMapUse(object);  // may add paints
     // A stroke painted with a map fills the area the stroke covers with it.
     if (const TavDB::Stroke* stroke = object.stroke(); stroke != nullptr && stroke->width > 0) {
       const Paint* strokePaint = paipoi(job, stroke->paint);
@@ -149,8 +163,7 @@ class MappedPictureCacheVisitor : public TavDB::ObjectVisitor {
         }
       }
     }
-    const PatternRec* mask = paint->transparency.softMask != kNoSoftMask ? patpoi(job, paint->transparency.softMask)
-                                                                          : nullptr;
+    const PatternRec* mask = softMask != kNoSoftMask ? patpoi(job, softMask) : nullptr;
     if (mask == nullptr || !mask->objects || mDepth >= kMaxSoftMaskDepth) return;
     // The soft mask's objects are written with every separation reset; the
     // inks they use stand for the separations in use.
@@ -502,7 +515,11 @@ int PDFProof::GetOpiMapStatus(std::uint16_t paintIndex) const {
 bool PDFProof::IsOpiMappedImage(std::uint16_t paintIndex) const {
   const Paint* paint = paipoi(mJob, paintIndex);
   const PictureMap* map = paint != nullptr && paint->type == kPaintMap ? mappoi(mJob, paint->map) : nullptr;
-  if (mSettings.LinkType != 1 || map == nullptr || map->internal || map->noOpi) return false;
+  // A map whose opaque ink knocks out pixel by pixel is written with its
+  // pixels: the linked file knows nothing of the knockout.
+  if (mSettings.LinkType != 1 || map == nullptr || map->internal || map->noOpi || map->opaqueKnockout >= 0) {
+    return false;
+  }
   int file = -1, channels = 0;
   int flatValue = -1, channelValue = -1;
   for (int s = 0; s < sepfrejob(mJob); ++s) {

@@ -9,6 +9,7 @@
 #include "document_support.h"
 #include "platform/kernel/jobfile.h"
 #include "support/consumers.h"
+#include "support/plate_checks.h"
 
 namespace doctest {
 namespace {
@@ -172,6 +173,58 @@ TEST(ExpandedPatterns, CellsLeaveTheInksTheirColoursDoNotTouch) {
         // output, at least on the spot plate).
         EXPECT_EQ(w.bytes.find("/PatternType 1") != std::string::npos, !c.untouched || separated);
       }
+    }
+  }
+}
+
+TEST(ExpandedPatterns, SoftMasksInACellMoveWithEveryTile) {
+  // Magenta all over; a cell (20 x 20 points) holding a spot square of
+  // 10 x 10 points whose soft mask hides its right half (black there, white
+  // beyond). Every tile shows the left half only, the mask's objects moved
+  // with it; a colour leaving magenta untouched leaves it at 100 % under the
+  // halves as well (the cell is expanded like any other).
+  tavtest::TestFolder dir;
+  struct Case {
+    const char* name;
+    int colour;             // of the masked square
+    bool expand;
+    const char* corners;    // cells scaled to 40 x 40 points, or as they stand
+    double spot;            // the spot plate's share of the page
+    double x0, y0, cell;    // a square's top left corner away from the origin tile, its size (points)
+  };
+  const Case cases[] = {
+      {"a tiling cell leaving magenta untouched", 6, false, "", 0.125, 20, 80, 10},
+      {"an expanded fill knocking magenta out", 2, true, "", 0.125, 20, 80, 10},
+      {"scaled, leaving magenta untouched", 6, false, R"(, "corners": [[0, 0], [0, 400], [400, 0]])", 0.15, 40, 60, 20},
+  };
+  for (const Case& c : cases) {
+    const std::string members =
+        std::string(kBase) + R"("paints": [{"id": 10, "type": "flat", "colour": 5},
+          {"id": 11, "type": "flat", "colour": )" + std::to_string(c.colour) + R"(, "softMask": 3},
+          {"id": 12, "type": "flat", "colour": 1},
+          {"id": 20, "type": "pattern", "pattern": 1)" + (c.expand ? R"(, "expand": true)" : "") + R"(}],
+        "patterns": [{"id": 1, "cell": [0, 0, 200, 200])" + c.corners + R"(, "objects": [)" + rect(0, 0, 100, 100, 11) +
+        R"(]}, {"id": 3, "kind": "softMask", "objects": [)" + rect(0, 50, 200, 200, 12) +
+        R"(]}], "objects": [)" + rect(0, 0, 1000, 2000, 10) + "," + rect(0, 0, 1000, 2000, 20) + "]";
+    auto job = makeFineJob(members);
+    for (const bool separated : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (separated ? " separated" : ""));
+      const Written w = writeAccepted(*job, testSettings(separated ? "SeparatedOutput=1" : ""),
+                                      dir / (std::to_string(&c - cases) + (separated ? "-sep" : "") + ".pdf"));
+      auto plates = [&](const char* ink) {
+        return separated ? tavtest::measurePlates(w.file, tavtest::separationPage(w.file, ink)) : tavtest::measurePlates(w.file);
+      };
+      const tavtest::Plates spot = plates("Spot"), magenta = plates("Magenta");
+      const std::string spotPlate = separated ? "Black" : "Spot", magentaPlate = separated ? "Black" : "Magenta";
+      const bool untouched = c.colour == 6;
+      EXPECT_NEAR(spot.coverage.at(spotPlate), c.spot, 0.005);
+      EXPECT_NEAR(magenta.coverage.at(magentaPlate), untouched ? 1.0 : 1.0 - c.spot, 0.005);
+      // A square off the origin tile: its left half spot, its right half
+      // not; magenta knocked out under the left half only where the colour
+      // says so.
+      const double left = c.x0 + c.cell / 4, right = c.x0 + 3 * c.cell / 4, y = c.y0 - c.cell / 2;
+      tavtest::expectInks(spot, {{spotPlate, left, y, 1}, {spotPlate, right, y, 0}});
+      tavtest::expectInks(magenta, {{magentaPlate, left, y, untouched ? 1.0 : 0.0}, {magentaPlate, right, y, 1}});
     }
   }
 }

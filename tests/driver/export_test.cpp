@@ -315,53 +315,6 @@ TEST(Export, AnObjectThatCannotBeWrittenIsNamedWithItsPlace) {
   }
 }
 
-// A pattern whose cell holds soft masks cannot move them with its tiles: the
-// export says what that does to the fill, naming the pattern, once; a cell
-// without soft masks, or one that a tiling pattern repeats whole, is not
-// spoken of.
-TEST(Export, PatternCellsWithSoftMasksAreToldOf) {
-  const std::string colours = R"([{"id":20,"inks":{"Cyan":100}},{"id":21,"inks":{"Magenta":60},"others":255}])";
-  const auto job = [&](const std::string& cellPaint, bool expand) {
-    const std::string paints =
-        R"([{"id":30,"type":"flat","colour":20},{"id":31,"type":"flat","colour":21},)"
-        R"({"id":32,"type":"flat","colour":20,"softMask":3},{"id":33,"type":"flat","colour":21,"softMask":3},)"
-        R"({"id":34,"type":"pattern","pattern":7,"expand":)" + std::string(expand ? "true" : "false") + "}]";
-    const std::string patterns = R"(,"patterns":[{"id":3,"kind":"softMask","objects":[)" + square(0, 0, 400, 30) +
-                                 R"(]},{"id":7,"cell":[0,0,400,400],"objects":[)" + square(0, 0, 200, std::stoi(cellPaint)) +
-                                 "]}]";
-    return jobText(kStandardInks, colours, paints,
-                   "[" + square(720, 720, 1600, 34) + "," + square(2720, 720, 1600, 34) + "]", patterns);
-  };
-  const char* kKey = "PDF/PATTERN WITH SOFT MASKS NOT SUPPORTED YET";
-  const struct {
-    const char* what;
-    std::string job;
-    const char* told;  // "" when nothing is
-  } cases[] = {
-      {"an expanded fill with a soft mask in its cell", job("32", true),
-       "The pattern 7 holds objects with soft masks, which this version cannot yet move with its tiles: the "
-       "expanded fill shows the soft masks where the job places them."},
-      {"a tiling cell with a soft mask that leaves inks untouched", job("33", false),
-       "its cell stays a tiling pattern, which knocks out the inks its colours leave untouched."},
-      {"a tiling cell with a soft mask that paints every ink", job("32", false), ""},
-      {"an expanded fill without soft masks", job("30", true), ""},
-      {"a cell leaving inks untouched, without soft masks", job("31", false), ""},
-  };
-  tavtest::TestFolder dir;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    auto loaded = loadJob(c.job, dir.path());
-    const auto run = exportAccepted(loaded.get(), flavour("Press"), dir / "out.pdf");
-    if (*c.told == '\0') {
-      EXPECT_FALSE(run.has(kKey)) << run.keys();
-      continue;
-    }
-    ASSERT_EQ(run.count(kKey), 1) << run.keys();  // two fills, one message
-    EXPECT_EQ(run.message(kKey).severity, TavGen::kWarning);
-    EXPECT_NE(run.message(kKey).text.find(c.told), std::string::npos) << run.message(kKey).text;
-  }
-}
-
 TEST(Export, MaximumSizeWarningNamesBothSizes) {
   tavtest::TestFolder dir;
   std::vector<std::string> colours;

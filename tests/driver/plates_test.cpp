@@ -10,6 +10,7 @@
 
 #include "driver_support.h"
 #include "support/consumers.h"
+#include "support/pictures.h"
 #include "support/plate_checks.h"
 
 namespace fs = std::filesystem;
@@ -97,6 +98,69 @@ TEST(Plates, InksWhereColoursOverlapStrokeAndHideEachOther) {
     for (const InkAt& i : c.separated) {
       const auto page = tavtest::measurePlates(separated, tavtest::separationPage(separated, i.ink));
       EXPECT_NEAR(page.inkAtPoint("Black", i.x, i.y), i.share, 0.003) << i.ink << " at " << i.x << ", " << i.y;
+    }
+  }
+}
+
+// A map over the square at v 720..3600, h 720..3600 (x 72..360, y 360..648
+// points): eight columns of 36 points, cyan full from its channel, magenta a
+// flat 40 %, and an opaque silver that rises from 0 over pairs of columns.
+// With ForceOpaqueSeparationsToKnockout the silver takes its share off
+// cyan and magenta at each pixel, on every plate; the picture stays.
+TEST(Plates, AnOpaqueInkInAMapKnocksOutTheLowerInksPixelByPixel) {
+  tavtest::TestFolder dir;
+  const std::uint8_t silver[4] = {0, 64, 191, 255};  // per pair of columns
+  tavtest::TiffLayout layout;
+  layout.photometric = 0;  // min is white: the sample is the ink
+  layout.sample = [](int, int, int) { return std::uint8_t(255); };
+  tavtest::writeTiff(dir / "cyan.tif", layout);
+  layout.sample = [&](int x, int, int) { return silver[x / 2]; };
+  tavtest::writeTiff(dir / "silver.tif", layout);
+  const auto job = [&](bool silverChannel, const std::string& colour) {
+    const std::string channels = std::string(R"([{"ink":"Cyan","file":0})") +
+                                 (silverChannel ? R"(,{"ink":"Silver","file":1}])" : "]");
+    return jobText(kInks, R"([{"id":21,"inks":)" + colour + "}]",
+                   R"([{"id":31,"type":"map","map":1,"place":{"origin":[720,720],"widthCorner":[720,3600],)"
+                   R"("heightCorner":[3600,720]}}])",
+                   "[" + square(720, 720, 2880, 31) + "]",
+                   R"(,"maps":[{"id":1,"files":[")" + (dir / "cyan.tif").string() + R"(",")" +
+                       (dir / "silver.tif").string() + R"("],"channels":)" + channels +
+                       R"(,"colour":21,"width":8,"height":4}])");
+  };
+  struct Case {
+    const char* what;
+    std::string job;
+    std::string overrides;
+    double silver[4];  // the silver plate per pair of columns; cyan and magenta follow
+    bool knockout;
+  };
+  const std::string colour = R"({"Cyan":100,"Magenta":40,"Silver":100})";
+  const double channel[4] = {0, 64 / 255.0, 191 / 255.0, 1};
+  const Case cases[] = {
+      {"silver from its channel", job(true, colour), "ForceOpaqueSeparationsToKnockout=1",
+       {channel[0], channel[1], channel[2], channel[3]}, true},
+      {"silver a flat 30 % of the map", job(false, R"({"Cyan":100,"Magenta":40,"Silver":30})"),
+       "ForceOpaqueSeparationsToKnockout=1", {0.3, 0.3, 0.3, 0.3}, true},
+      {"without the setting nothing is knocked out", job(true, colour), "",
+       {channel[0], channel[1], channel[2], channel[3]}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto loaded = loadJob(c.job);
+    std::vector<tavtest::InkAt> expected;
+    for (int k = 0; k < 4; ++k) {
+      const double x = 108 + 72 * k, keep = c.knockout ? 1 - c.silver[k] : 1;
+      expected.push_back({"Silver", x, 504, c.silver[k]});
+      expected.push_back({"Cyan", x, 504, keep});
+      expected.push_back({"Magenta", x, 504, 0.4 * keep});
+    }
+    const fs::path composite = dir / "composite.pdf", separated = dir / "separated.pdf";
+    ASSERT_EQ(exportAccepted(loaded.get(), flavour("Press", c.overrides), composite).result, 0);
+    tavtest::expectInks(tavtest::measurePlates(composite), expected, 0.01);
+    ASSERT_EQ(exportAccepted(loaded.get(), flavour("Separated", c.overrides), separated).result, 0);
+    for (const tavtest::InkAt& i : expected) {
+      const auto page = tavtest::measurePlates(separated, tavtest::separationPage(separated, i.ink));
+      EXPECT_NEAR(page.inkAtPoint("Black", i.x, i.y), i.share, 0.01) << i.ink << " at " << i.x << ", " << i.y;
     }
   }
 }

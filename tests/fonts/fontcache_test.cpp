@@ -2,12 +2,15 @@
 // simple font, the fonts made for embedding, and the job loader's checks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/fonts/fontcache.h"
 #include "platform/fonts/fontface.h"
@@ -240,4 +243,67 @@ TEST(FontFaceKerning, EveryPairOfTheAfmFilesAsAStreamReadsIt) {
   }
   EXPECT_GE(fonts, 35u);
   EXPECT_GT(pairs, 10000u);
+}
+
+// Every glyph of every installed font's AFM file ("C code ; WX width ; N
+// name ; ...") advances by the file's width, and every glyph's box is the
+// control box of its outline (the least and greatest of all its points),
+// whichever glyph was asked for first: the boxes are worked out on demand.
+TEST(FontFaceMetrics, AdvancesAreTheAfmWidthsAndBoxesHoldTheOutlines) {
+  namespace fs = std::filesystem;
+  std::size_t fonts = 0, widths = 0, boxes = 0;
+  std::vector<Fonts::OutlineSegment> outline;
+  for (const auto& entry : fs::directory_iterator(Fonts::FontFolder())) {
+    if (entry.path().extension() != ".afm") continue;
+    const Fonts::FontFace* face = Fonts::FindFontFace(entry.path().stem().string());
+    if (face == nullptr) continue;
+    ++fonts;
+    std::ifstream in(entry.path());
+    for (std::string line; std::getline(in, line);) {
+      if (line.compare(0, 2, "C ") != 0) continue;
+      std::istringstream fields(line);
+      std::string c, code, semi1, wx, semi2, n, name;
+      double width = 0;
+      if (!(fields >> c >> code >> semi1 >> wx >> width >> semi2 >> n >> name) || wx != "WX" || n != "N") continue;
+      const int g = face->glyphByName(name);
+      ASSERT_GE(g, 0) << entry.path().filename() << ": " << line;
+      ++widths;
+      EXPECT_EQ(face->glyph(g).advance, width) << entry.path().filename() << ": " << line;
+    }
+    // From the last glyph to the first, so that no box is asked in the order
+    // the glyphs were read.
+    for (int g = face->glyphCount() - 1; g >= 0; --g) {
+      face->outline(g, outline);
+      const double* box = face->glyphBox(g);
+      if (outline.empty()) {
+        EXPECT_TRUE(box[0] == 0 && box[1] == 0 && box[2] == 0 && box[3] == 0)
+            << entry.path().filename() << " glyph " << face->glyph(g).name;
+        continue;
+      }
+      double least[2] = {HUGE_VAL, HUGE_VAL}, most[2] = {-HUGE_VAL, -HUGE_VAL};
+      for (const Fonts::OutlineSegment& s : outline) {
+        const int points = s.op == Fonts::OutlineSegment::kCubic ? 3 : 1;
+        for (int k = 0; k < points; ++k) {
+          least[0] = std::min(least[0], s.x[k]);
+          least[1] = std::min(least[1], s.y[k]);
+          most[0] = std::max(most[0], s.x[k]);
+          most[1] = std::max(most[1], s.y[k]);
+        }
+      }
+      ++boxes;
+      const std::string where = entry.path().filename().string() + " glyph " + face->glyph(g).name;
+      EXPECT_EQ(box[0], least[0]) << where;
+      EXPECT_EQ(box[1], least[1]) << where;
+      EXPECT_EQ(box[2], most[0]) << where;
+      EXPECT_EQ(box[3], most[1]) << where;
+    }
+    // Out of range: no box.
+    for (int g : {-1, face->glyphCount()}) {
+      const double* box = face->glyphBox(g);
+      EXPECT_TRUE(box[0] == 0 && box[1] == 0 && box[2] == 0 && box[3] == 0);
+    }
+  }
+  EXPECT_GE(fonts, 35u);
+  EXPECT_GT(widths, 10000u);
+  EXPECT_GT(boxes, 10000u);
 }

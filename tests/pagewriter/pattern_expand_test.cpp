@@ -96,18 +96,108 @@ TEST(PatternExpansion, PaintsOnThePageMoveWithEachTile) {
   EXPECT_EQ(std::pair(second->start, second->end), std::pair(TavDB::tv_point{2, 10}, TavDB::tv_point{2, 15}));
 }
 
-TEST(PatternExpansion, SoftMasksInACellAreFoundAtAnyDepth) {
-  // The cell's square, or a nested pattern's, painted with a soft mask.
-  const std::string masks = R"(, {"id": 3, "kind": "softMask", "objects": [)" + rect(0, 0, 2, 2, 10) + "]}";
-  for (const bool nested : {false, true}) {
-    SCOPED_TRACE(nested ? "nested" : "in the cell");
+TEST(PatternExpansion, ObjectsAfterANestedFillKeepTheirTilesPaints) {
+  // Pattern 1's cell: a nested fill (pattern 2, one-unit cells, each holding
+  // a square of gradient 13), then a square of gradient 13 itself. The
+  // nested tiles' moved gradients are theirs: the later square's gradient
+  // moves with pattern 1's tile only.
+  auto j = job(kColours, R"([{"id": 12, "type": "pattern", "pattern": 2},
+    {"id": 13, "type": "linear", "colour": 3, "colour2": 4, "start": [5, 5], "end": [5, 8]},
+    {"id": 20, "type": "pattern", "pattern": 1}])",
+               rect(0, 0, 2, 2, 12) + "," + rect(5, 5, 8, 8, 13),
+               R"(, {"id": 2, "cell": [0, 0, 1, 1], "objects": [)" + rect(0, 0, 1, 1, 13) + "]}");
+  for (const TavDB::tv_box tile : {TavDB::tv_box{0, 0, 10, 10}, TavDB::tv_box{0, 10, 10, 20}}) {
+    SCOPED_TRACE(tile.left);
+    const auto s = shapes(*expanded(*j, tile));
+    ASSERT_EQ(s.size(), 5u);  // four nested squares, then the tile's own
+    const auto& [top, left, bottom, right, paint] = s.back();
+    EXPECT_EQ(std::tuple(top, left, bottom, right), std::tuple(5, 5 + tile.left, 8, 8 + tile.left));
+    EXPECT_EQ(paipoi(j.get(), paint)->start, (TavDB::tv_point{5, 5 + tile.left}));
+  }
+}
+
+TEST(PatternExpansion, SoftMasksMoveWithEachTileCutToIt) {
+  // The cell's square (paint 11) is masked by pattern 3, whose objects
+  // reach past the cell; in a nested pattern's cell the mask moves with the
+  // nested tiles as well (two moves made one). Each tile's square gets a paint of its own whose
+  // mask holds the mask's objects moved by the tile and cut to it; the job's
+  // own mask stays where it was.
+  using B = std::tuple<std::int32_t, std::int32_t, std::int32_t, std::int32_t>;
+  struct Case {
+    const char* name;
+    int cellPaint;                    // 11: masked square; 12: pattern 2 holding it
+    std::vector<B> squares, masks;    // per tile, in order
+  };
+  const Case cases[] = {
+      // The mask cut to the filled object's part of each cell.
+      {"in the cell", 11, {{0, 0, 5, 5}, {0, 10, 5, 15}}, {{1, 1, 5, 10}, {1, 11, 5, 15}}},
+      // Pattern 2's cell is the 5 x 5 square of each tile of pattern 1.
+      {"in a nested cell", 12, {{0, 0, 2, 2}, {0, 10, 2, 12}}, {{1, 1, 5, 5}, {1, 11, 5, 15}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     const std::string paints = R"([{"id": 10, "type": "flat", "colour": 1},
-      {"id": 11, "type": "flat", "colour": 1, "softMask": 3}, {"id": 12, "type": "pattern", "pattern": 2},
+      {"id": 11, "type": "flat", "colour": 2, "softMask": 3}, {"id": 12, "type": "pattern", "pattern": 2},
       {"id": 20, "type": "pattern", "pattern": 1}])";
-    auto j = job(kColours, paints, rect(0, 0, 5, 5, nested ? 12 : 11),
-                 R"(, {"id": 2, "cell": [0, 0, 4, 4], "objects": [)" + rect(0, 0, 2, 2, 11) + "]}" + masks);
-    EXPECT_TRUE(TavricLib::PatternHasSoftMasks(j.get(), 1));
-    EXPECT_TRUE(TavricLib::PatternHasSoftMasks(j.get(), 2));
+    auto j = job(kColours, paints, rect(0, 0, 5, 5, c.cellPaint),
+                 R"(, {"id": 2, "cell": [0, 0, 5, 5], "objects": [)" + rect(0, 0, 2, 2, 11) +
+                     R"(]}, {"id": 3, "kind": "softMask", "maskFlags": 2, "objects": [)" + rect(1, 1, 12, 12, 10) + "]}");
+    const auto group = expanded(*j, {0, 0, 5, 15});
+    const auto s = shapes(*group);
+    std::vector<B> squares, masks;
+    std::set<int> maskIds;
+    for (const auto& [top, left, bottom, right, paint] : s) {
+      squares.emplace_back(top, left, bottom, right);
+      const Paint* p = paipoi(j.get(), paint);
+      ASSERT_NE(p, nullptr);
+      if (paint == 11 || p->transparency.softMask == 3) {
+        ADD_FAILURE() << "a tile keeps the job's mask";
+        continue;
+      }
+      const PatternRec* mask = patpoi(j.get(), p->transparency.softMask);
+      ASSERT_TRUE(mask != nullptr && mask->objects);
+      EXPECT_EQ(mask->kind, PatternRec::kSoftMask);
+      EXPECT_EQ(mask->maskFlags, 2u);
+      ASSERT_EQ(mask->objects->memberCount(), 1u);
+      EXPECT_EQ(mask->objects->member(0)->paint(), 10);
+      const TavDB::tv_box& b = mask->objects->member(0)->bounds();
+      masks.emplace_back(b.top, b.left, b.bottom, b.right);
+      maskIds.insert(p->transparency.softMask);
+    }
+    EXPECT_EQ(squares, c.squares);
+    EXPECT_EQ(masks, c.masks);
+    EXPECT_EQ(maskIds.size(), c.masks.size());  // one mask per tile
+    EXPECT_EQ(maskIds.count(kNoSoftMask), 0u);
+    EXPECT_EQ(patpoi(j.get(), 3)->objects->bounds(), (TavDB::tv_box{1, 1, 12, 12}));
+  }
+}
+
+TEST(PatternExpansion, SoftMasksWithinSoftMasksStopAtTheNestingLimit) {
+  // Masks 100..108 each mask the object of the one before; too deep to
+  // follow, the expansion stops by name rather than dropping a mask.
+  for (const int masks : {3, 9}) {
+    SCOPED_TRACE(masks);
+    std::string paints = R"([{"id": 10, "type": "flat", "colour": 1}, {"id": 20, "type": "pattern", "pattern": 1})";
+    std::string patterns;
+    for (int m = 0; m < masks; ++m) {
+      const int paint = 30 + m;
+      const bool last = m + 1 == masks;
+      paints += R"(, {"id": )" + std::to_string(paint) + R"(, "type": "flat", "colour": 1, "softMask": )" +
+                std::to_string(100 + m) + "}";
+      patterns += R"(, {"id": )" + std::to_string(100 + m) + R"(, "kind": "softMask", "objects": [)" +
+                  rect(0, 0, 3, 3, last ? 10 : paint + 1) + "]}";
+    }
+    auto j = job(kColours, paints + "]", rect(0, 0, 5, 5, 30), patterns);
+    if (masks < 8) {
+      EXPECT_EQ(shapes(*expanded(*j, {0, 0, 5, 5})).size(), 1u);
+      continue;
+    }
+    try {
+      expanded(*j, {0, 0, 5, 5});
+      ADD_FAILURE() << "expanded";
+    } catch (const TavSys::Error& e) {
+      EXPECT_EQ(e.key(), "PDF/PATTERN NOT EXPANDED");
+    }
   }
 }
 
@@ -157,7 +247,6 @@ TEST(PatternExpansion, CellsThatLeaveInksUntouched) {
     auto j = job(kColours, c.paints, c.cell,
                  c.nested ? R"(, {"id": 2, "cell": [0, 0, 4, 4], "objects": [)" + rect(0, 0, 2, 2, 12) + "]}" : "");
     EXPECT_EQ(TavricLib::PatternLeavesInksUntouched(j.get(), 1), c.leaves);
-    EXPECT_FALSE(TavricLib::PatternHasSoftMasks(j.get(), 1));
     // An ink that is not in use (another plate's) does not count.
     if (c.leaves) {
       sepDisable(j.get(), 0);

@@ -160,6 +160,39 @@ TEST_F(InkJob, StateGuardRestoresWhatAnExportChanges) {
   EXPECT_TRUE(j->separations[3].cmykFlag);
 }
 
+TEST_F(InkJob, StateGuardDropsEntriesAddedInFreePlacesAndAtTheEnd) {
+  // Paints 7..9 are free places below 10; pattern 12 exists past free 7..11.
+  PatternRec kept;
+  kept.objects = spanew();
+  j->patterns.resize(13);
+  kept.exists = true;
+  j->patterns[12] = std::move(kept);
+  const std::size_t paints = j->paints.size();
+  std::uint16_t paint = 0, inHole = 0, atEnd = 0;
+  {
+    JobStateGuard guard(j);
+    paint = j->addPaint(Paint{});
+    inHole = j->addPattern(PatternRec{});
+    for (int i = 8; i < 12; ++i) j->addPattern(PatternRec{});
+    atEnd = j->addPattern(PatternRec{});
+  }
+  EXPECT_EQ((std::array<int, 3>{paint, inHole, atEnd}), (std::array<int, 3>{7, 7, 13}));
+  EXPECT_EQ(j->paints.size(), paints);
+  EXPECT_EQ(paipoi(j, 7), nullptr);
+  EXPECT_EQ(j->patterns.size(), 13u);
+  for (int i = 7; i < 12; ++i) EXPECT_EQ(patpoi(j, i), nullptr) << i;
+  EXPECT_NE(patpoi(j, 12), nullptr);
+  EXPECT_NE(paipoi(j, 10), nullptr);
+}
+
+TEST_F(InkJob, AddedPatternsNeverTakeTheNoMaskNumber) {
+  j->patterns.resize(kNoSoftMask);
+  for (std::size_t i = 7; i < kNoSoftMask; ++i) j->patterns[i].exists = true;
+  EXPECT_EQ(j->addPattern(PatternRec{}), kNoSoftMask + 1);
+  j->patterns[9].exists = false;
+  EXPECT_EQ(j->addPattern(PatternRec{}), 9);
+}
+
 namespace {
 
 // Tree used by the scan and visitor tests, in drawing order:

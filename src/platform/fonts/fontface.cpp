@@ -3,6 +3,7 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_OUTLINE_H
+#include FT_ADVANCES_H
 
 #include <algorithm>
 #include <cerrno>
@@ -153,20 +154,21 @@ FontFace::FontFace(void* face, std::string path) : face_(face), path_(std::move(
   underlinePosition_ = double(f->underline_position);
   underlineThickness_ = double(f->underline_thickness);
 
-  glyphs_.resize(std::size_t(f->num_glyphs));
-  for (FT_Long g = 0; g < f->num_glyphs; ++g) {
-    Glyph& glyph = glyphs_[std::size_t(g)];
+  const std::size_t count = std::size_t(f->num_glyphs);
+  glyphs_.resize(count);
+  boxes_.assign(count * 4, 0.0);
+  boxKnown_.assign(count, false);
+  // Advances as the glyphs' programs give them (unscaled), read without
+  // drawing the outlines; a glyph that cannot be read advances by 0.
+  std::vector<FT_Fixed> advances(count, 0);
+  if (count > 0 && FT_Get_Advances(f, 0, FT_UInt(count), FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING, advances.data()) != 0) {
+    std::fill(advances.begin(), advances.end(), 0);
+  }
+  for (std::size_t g = 0; g < count; ++g) {
+    Glyph& glyph = glyphs_[g];
     char name[128] = {0};
     if (FT_Get_Glyph_Name(f, FT_UInt(g), name, sizeof name) == 0) glyph.name = name;
-    if (FT_Load_Glyph(f, FT_UInt(g), FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING) == 0) {
-      glyph.advance = double(f->glyph->metrics.horiAdvance);
-      FT_BBox box;
-      FT_Outline_Get_CBox(&f->glyph->outline, &box);
-      glyph.box[0] = double(box.xMin);
-      glyph.box[1] = double(box.yMin);
-      glyph.box[2] = double(box.xMax);
-      glyph.box[3] = double(box.yMax);
-    }
+    glyph.advance = double(advances[g]);
     if (!glyph.name.empty()) byName_.emplace(glyph.name, int(g));
   }
   for (const Glyph& glyph : glyphs_) emAdvances_.push_back(glyph.advance / 1000.0);
@@ -190,7 +192,7 @@ FontFace::FontFace(void* face, std::string path) : face_(face), path_(std::move(
 
   auto yOf = [&](const char* glyph, int side, double fallback) {
     const int g = glyphByName(glyph);
-    return g >= 0 ? glyphs_[std::size_t(g)].box[side] : fallback;
+    return g >= 0 ? glyphBox(g)[side] : fallback;
   };
   ascent_ = yOf("d", 3, bbox_[3]);
   descent_ = yOf("p", 1, bbox_[1]);
@@ -205,30 +207,53 @@ int FontFace::glyphForUnicode(char32_t ch) const {
   return it->second;
 }
 
-int FontFace::glyphByName(std::string_view name) const {
-  auto it = byName_.find(std::string(name));
-  return it != byName_.end() ? it->second : -1;
+const double* FontFace::glyphBox(int index) const {
+  static constexpr double kNoBox[4] = {0, 0, 0, 0};
+  if (index < 0 || index >= glyphCount()) return kNoBox;
+  const std::size_t g = std::size_t(index);
+  if (!boxKnown_[g]) {
+    boxKnown_[g] = true;
+    auto* f = static_cast<FT_Face>(face_);
+    if (FT_Load_Glyph(f, FT_UInt(g), FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING) == 0) {
+      FT_BBox box;
+      FT_Outline_Get_CBox(&f->glyph->outline, &box);
+      boxes_[4 * g] = double(box.xMin);
+      boxes_[4 * g + 1] = double(box.yMin);
+      boxes_[4 * g + 2] = double(box.xMax);
+      boxes_[4 * g + 3] = double(box.yMax);
+    }
+  }
+  return &boxes_[4 * g];
 }
 
-double FontFace::kerning(int left, int right) const {
-  if (left < 0 || std::size_t(left) >= kerning_.size()) return 0;
-  const auto& pairs = kerning_[std::size_t(left)];
-  const auto it = std::lower_bound(pairs.begin(), pairs.end(), right,
-                                   [](const std::pair<int, float>& p, int g) { return p.first < g; });
-  return it != pairs.end() && it->first == right ? it->second : 0;
+int FontFace::glyphByName(std::string_view name) const {
+  auto it = byName_.find(name);
+  return it != byName_.end() ? it->second : -1;
 }
 
 // "KPX left right value" lines; lines of other kinds or naming glyphs the
 // font lacks are passed over.
 void FontFace::readKerning(const std::string& afmPath) {
-  std::ifstream in(afmPath);
-  std::string line;
+  std::string file;
+  try {
+    file = readFile(afmPath, kMaxFontFileBytes);
+  } catch (const TavSys::Error&) {
+    return;  // no kerning from a file that cannot be read
+  }
+  std::vector<KernSlot> pairs;
+  // The pairs of one left glyph come together: its name is looked up once.
+  std::string_view lastLeft;
+  int lastA = -1;
   std::size_t lines = 0;
-  while (std::getline(in, line) && ++lines < 1000000) {
+  for (std::size_t at = 0; at < file.size() && ++lines < 1000000;) {
+    std::size_t next = file.find('\n', at);
+    if (next == std::string::npos) next = file.size();
+    const std::string_view line = std::string_view(file).substr(at, next - at);
+    at = next + 1;
     if (line.compare(0, 4, "KPX ") != 0) continue;
     // "KPX left right value", taken apart in place: two names, then the
     // number at the start of the rest, as a C-locale stream reads it.
-    std::string_view rest = std::string_view(line).substr(4);
+    std::string_view rest = line.substr(4);
     auto word = [&rest] {
       const auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
       while (!rest.empty() && isSpace(rest.front())) rest.remove_prefix(1);
@@ -247,16 +272,30 @@ void FontFace::readKerning(const std::string& afmPath) {
     const auto [end, ec] = std::from_chars(first, last, value);
     // An exponent without its digits makes the whole number unreadable.
     if (ec != std::errc() || (end != last && (*end == 'e' || *end == 'E')) || !std::isfinite(value)) continue;
-    const int a = glyphByName(left), b = glyphByName(right);
+    if (left != lastLeft) {
+      lastLeft = left;
+      lastA = glyphByName(left);
+    }
+    const int a = lastA, b = glyphByName(right);
     if (a < 0 || b < 0 || value == 0) continue;
-    if (kerning_.empty()) kerning_.resize(glyphs_.size());
-    kerning_[std::size_t(a)].emplace_back(b, float(value));
+    pairs.push_back({kernKey(a, b), float(value)});
   }
-  // Sorted by the right glyph for the lookup; of two pairs of the same glyphs
-  // the first in the file stays first, and counts.
-  for (auto& pairs : kerning_) {
-    std::stable_sort(pairs.begin(), pairs.end(),
-                     [](const std::pair<int, float>& x, const std::pair<int, float>& y) { return x.first < y.first; });
+  if (pairs.empty()) return;
+  std::size_t size = 16;
+  int shift = 60;
+  while (size < 2 * pairs.size()) {
+    size *= 2;
+    --shift;
+  }
+  kernSlots_.assign(size, KernSlot{kNoKern, 0});
+  kernShift_ = shift;
+  kernsAfter_.assign(glyphs_.size(), false);
+  // Of two pairs of the same glyphs the first in the file counts.
+  for (const KernSlot& pair : pairs) {
+    std::size_t i = kernSlot(pair.key);
+    while (kernSlots_[i].key != kNoKern && kernSlots_[i].key != pair.key) i = (i + 1) & (size - 1);
+    if (kernSlots_[i].key == kNoKern) kernSlots_[i] = pair;
+    kernsAfter_[std::size_t(pair.key >> 32)] = true;
   }
 }
 

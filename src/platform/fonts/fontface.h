@@ -31,7 +31,6 @@ class FontFace {
   struct Glyph {
     std::string name;
     double advance = 0;       // font units
-    double box[4] = {0, 0, 0, 0};  // xMin, yMin, xMax, yMax
     char32_t unicode = 0;     // lowest code point mapped to the glyph, 0 = none
   };
 
@@ -53,6 +52,11 @@ class FontFace {
   // glyph data and divided once, for the layout's sake.
   double emAdvance(int index) const { return emAdvances_[std::size_t(index)]; }
   // Glyph index by Unicode or name; -1 when the font has none (.notdef counts as none).
+  // The control box of a glyph's outline in font units (xMin, yMin, xMax,
+  // yMax; all 0 for a glyph that cannot be loaded). Worked out on first use:
+  // most texts need only the advances, which the font gives without drawing
+  // the outlines.
+  const double* glyphBox(int index) const;
   int glyphForUnicode(char32_t ch) const;
   int glyphByName(std::string_view name) const;
   // Glyph of a code in the built-in encoding, -1 when none.
@@ -60,7 +64,17 @@ class FontFace {
     return code >= 0 && code < 256 ? builtin_[std::size_t(code)] : -1;
   }
   // Kerning between two glyphs in font units (0 without an AFM file).
-  double kerning(int left, int right) const;
+  // The kerning of a pair of glyphs in font units, 0 for none. Inline: the
+  // layout asks for every pair of neighbouring characters.
+  double kerning(int left, int right) const {
+    if (left < 0 || std::size_t(left) >= kernsAfter_.size() || !kernsAfter_[std::size_t(left)]) return 0;
+    const std::uint64_t key = kernKey(left, right);
+    for (std::size_t i = kernSlot(key);; i = (i + 1) & (kernSlots_.size() - 1)) {
+      const KernSlot& slot = kernSlots_[i];
+      if (slot.key == key) return slot.value;
+      if (slot.key == kNoKern) return 0;
+    }
+  }
   void outline(int glyph, std::vector<OutlineSegment>& out) const;
 
   const double* boundingBox() const { return bbox_; }  // xMin, yMin, xMax, yMax
@@ -86,12 +100,35 @@ std::string MissingFontReason(std::string_view name);
   std::string name_, path_, family_, style_;
   bool symbolic_ = false;
   // Kerning pairs of the AFM file by left glyph: (right glyph, font units).
-  std::vector<std::vector<std::pair<int, float>>> kerning_;
+  // The kerning pairs in one open-addressed table (linear probing, at most
+  // half full) keyed by both glyphs, and which glyphs begin a pair at all.
+  struct KernSlot {
+    std::uint64_t key;
+    float value;
+  };
+  static constexpr std::uint64_t kNoKern = ~std::uint64_t{0};
+  static std::uint64_t kernKey(int left, int right) {
+    return std::uint64_t(std::uint32_t(left)) << 32 | std::uint32_t(right);
+  }
+  std::size_t kernSlot(std::uint64_t key) const {
+    return std::size_t((key * 0x9E3779B97F4A7C15ull) >> kernShift_);
+  }
+  std::vector<KernSlot> kernSlots_;
+  std::vector<bool> kernsAfter_;
+  int kernShift_ = 64;
   void readKerning(const std::string& afmPath);
   std::vector<Glyph> glyphs_;
   std::vector<double> emAdvances_;
   std::unordered_map<char32_t, int> byUnicode_;
-  std::unordered_map<std::string, int> byName_;
+  // Looked up by names read from the metrics file, without copying them.
+  struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+  };
+  std::unordered_map<std::string, int, NameHash, std::equal_to<>> byName_;
+  // Control boxes of the glyphs (4 per glyph), those of boxKnown_ filled.
+  mutable std::vector<double> boxes_;
+  mutable std::vector<bool> boxKnown_;
   std::array<int, 256> builtin_{};
   double bbox_[4] = {0, 0, 0, 0};
   double ascent_ = 0, descent_ = 0, capHeight_ = 0;

@@ -164,9 +164,10 @@ RunInfo describeRun(texcaltyp& calc, const TavDB::TextRun& run) {
   info.params.rise = run.rise;
   if (info.fontId >= 0) {
     info.face = calc.cache->Face(info.fontId);
-    const int blank = info.face->glyphForUnicode(U' ');
+    // The blank's width matters only to a run with its own word spacing.
+    const int blank = run.wordSpacing != 0 ? info.face->glyphForUnicode(U' ') : -1;
     const double blankWidth = blank >= 0 ? info.face->glyph(blank).advance : 0;
-    if (run.wordSpacing != 0 && blankWidth > 0) {
+    if (blankWidth > 0) {
       info.params.wordSpacing = std::int32_t(
           std::lround(double(kNormalWordSpacing) * (blankWidth + run.wordSpacing) / blankWidth));
       if (info.params.wordSpacing == kNormalWordSpacing) ++info.params.wordSpacing;
@@ -645,7 +646,7 @@ TavDB::tv_box texcalbounds(jobstr* job, const TavDB::Object* object) {
   for (const LaidChar& c : calc->chars) {
     if (c.glyph < 0) continue;
     const RunInfo& info = calc->runs[c.run];
-    const double* box = info.face->glyph(c.glyph).box;  // font units, y up
+    const double* box = info.face->glyphBox(c.glyph);  // font units, y up
     if (box[0] >= box[2] || box[1] >= box[3]) continue;  // a blank sets no ink
     const double k = info.size / 1000.0;
     const double x0 = box[0] * k * info.hscale, x1 = box[2] * k * info.hscale;

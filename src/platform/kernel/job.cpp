@@ -63,15 +63,53 @@ std::uint16_t jobstr::addColour(Colour colour) {
   return i;
 }
 
+std::uint16_t jobstr::addMap(PictureMap map) {
+  const std::uint16_t i = firstFree(maps);
+  map.exists = true;
+  maps[i] = std::move(map);
+  return i;
+}
+
+std::uint16_t jobstr::addPattern(PatternRec pattern) {
+  std::size_t i = 7;
+  while ((i < patterns.size() && patterns[i].exists) || i == kNoSoftMask) ++i;
+  if (i > 0xFFFF) throw std::length_error("job table full");
+  if (i >= patterns.size()) patterns.resize(i + 1);
+  pattern.exists = true;
+  patterns[i] = std::move(pattern);
+  return static_cast<std::uint16_t>(i);
+}
+
 void EditHistoryList::AddEntry(int code, std::string text, std::vector<TavDB::tv_box> boxes) {
   entries_.push_back({code, std::move(text), TavSys::time64(), std::move(boxes)});
 }
 
 // ---- JobStateGuard -------------------------------------------------------------
 
+namespace {
+
+template <class T>
+std::vector<bool> existing(const std::vector<T>& table) {
+  std::vector<bool> e(table.size());
+  for (std::size_t i = 0; i < table.size(); ++i) e[i] = table[i].exists;
+  return e;
+}
+
+// Entries added since `existed` was taken go, those in free places below the
+// old end as well as those past it.
+template <class T>
+void dropAdded(std::vector<T>& table, const std::vector<bool>& existed) {
+  if (table.size() > existed.size()) table.resize(existed.size());
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    if (!existed[i] && table[i].exists) table[i] = T{};
+  }
+}
+
+}  // namespace
+
 JobStateGuard::JobStateGuard(jobstr* job)
-    : job_(job), origin_(job->origin), boxes_(job->boxes), paintCount_(job->paints.size()),
-      colourCount_(job->colours.size()) {
+    : job_(job), origin_(job->origin), boxes_(job->boxes), paints_(existing(job->paints)),
+      colours_(existing(job->colours)), patterns_(existing(job->patterns)), maps_(existing(job->maps)) {
   for (int i = 0; i < kMaxSeparations; ++i) {
     const Separation& s = job->separations[i];
     seps_[i] = {s.enabled, s.output, s.cmykFlag, s.mappedTo, s.parametersOf};
@@ -89,8 +127,10 @@ JobStateGuard::~JobStateGuard() {
     s.mappedTo = seps_[i].mappedTo;
     s.parametersOf = seps_[i].parametersOf;
   }
-  if (job_->paints.size() > paintCount_) job_->paints.resize(paintCount_);
-  if (job_->colours.size() > colourCount_) job_->colours.resize(colourCount_);
+  dropAdded(job_->paints, paints_);
+  dropAdded(job_->colours, colours_);
+  dropAdded(job_->patterns, patterns_);
+  dropAdded(job_->maps, maps_);
 }
 
 // ---- Job, tree, boxes ----------------------------------------------------------

@@ -222,6 +222,10 @@ struct PictureMap {
   double scale = 1;             // the map's scale (pixels cover scale × ppi / resolution job units)
   bool internal = false;        // pixel data held by the job rather than linked
   bool noOpi = false;
+  // Set on a copy made for one export (never read from or written to a job
+  // file): the slot of an opaque ink that takes its share off the inks of
+  // the lower slots pixel by pixel, -1 for none.
+  int opaqueKnockout = -1;
 };
 
 // A pattern: a tiling cell or the objects of a soft mask.
@@ -409,13 +413,19 @@ struct jobstr {
   // their reserved meanings); returns the index.
   std::uint16_t addPaint(Paint paint);
   std::uint16_t addColour(Colour colour);
+  // Adds a pattern (a moved soft mask, say) at the first free index >= 7
+  // other than kNoSoftMask; returns the index. Patterns are held by value:
+  // adding one may move the others (their objects stay where they are).
+  std::uint16_t addPattern(PatternRec pattern);
+  std::uint16_t addMap(PictureMap map);
 };
 
 // ---- Saving and restoring what an export changes ------------------------------
 
 // Saves the origin, boxes, separation states (enabled, output, CMYK flags,
-// mapping) and the sizes of the paint and colour tables; restores them on
-// destruction (paints and colours added meanwhile are dropped). The object
+// mapping) and which entries of the paint, colour, pattern and map tables
+// exist; restores them on destruction (entries added meanwhile are dropped,
+// free places they took below the old end included). The object
 // tree is not copied: swap it with jobSetSpahan and put the old one back.
 class JobStateGuard {
  public:
@@ -430,7 +440,8 @@ class JobStateGuard {
   std::array<std::optional<TavDB::tv_box>, 5> boxes_;
   struct SepState { bool enabled, output, cmykFlag; int mappedTo, parametersOf; };
   std::array<SepState, kMaxSeparations> seps_;
-  std::size_t paintCount_, colourCount_;
+  // Which entries of the paint, colour, pattern and map tables existed.
+  std::vector<bool> paints_, colours_, patterns_, maps_;
 };
 
 // ---- Job, tree, boxes, origin ----------------------------------------------

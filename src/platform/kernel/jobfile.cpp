@@ -1193,6 +1193,7 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
     if (auto v = n.opt("perCharacter")) t->perCharacter = v->boolean();
     const Node runs = n.req("runs");
     const std::size_t nr = runs.array(1);
+    t->runs.reserve(nr);
     for (std::size_t k = 0; k < nr; ++k) {
       const Node r = runs.item(k);
       r.object({"text", "font", "size", "paint", "tracking", "hscale", "rise", "wordSpacing",

@@ -220,7 +220,12 @@ void VisitorSearchUsedSeparations(const jobstr* job, const TavDB::Object* object
 bool paintVornImageLinkPossible(const jobstr* job, int paint, bool oneUpLink, bool privateData) {
   const Paint* p = paipoi(job, paint);
   if (p == nullptr || oneUpLink || !privateData) return false;
-  if (p->type == kPaintMap) return mappoi(job, p->map) != nullptr && !mapisint(job, p->map);
+  if (p->type == kPaintMap) {
+    // A map whose opaque ink knocks out the lower inks pixel by pixel is
+    // written with its pixels: a linked file knows nothing of it.
+    const PictureMap* m = mappoi(job, p->map);
+    return m != nullptr && !mapisint(job, p->map) && m->opaqueKnockout < 0;
+  }
   return p->type == kPaintPicture && picpoi(job, p->picture) != nullptr && !picisvectorformat(job, p->picture);
 }
 
@@ -368,10 +373,7 @@ MappedPictureStream::MappedPictureStream(const jobstr* job, int map, std::vector
   mWidth = m->width;
   mHeight = m->height;
   std::vector<int> neededFiles(m->files.size(), 0);
-  for (int sep : separations) {
-    Plane plane;
-    MapInk ink = GetMapInk(job, map, sep);
-    if (ink.file < 0 && stripFlatParts) ink = MapInk{};
+  auto ready = [&](Plane& plane, const MapInk& ink) {
     plane.file = ink.file;
     plane.channel = ink.channel;
     for (int v = 0; v < 256; ++v) plane.table[v] = toByte(ink.low + (ink.high - ink.low) * v / 255.0);
@@ -379,9 +381,27 @@ MappedPictureStream::MappedPictureStream(const jobstr* job, int map, std::vector
       neededFiles[std::size_t(ink.file)] = 1;
     } else {
       plane.file = -1;
-      const std::uint8_t flat = plane.table[0];
-      if (flat != 0 && flat != 255) mOneBit = false;
     }
+  };
+  // An opaque ink that knocks out the lower inks takes, at each pixel, its
+  // own share off each of them, whether or not its own plane is written.
+  const int opaque = m->opaqueKnockout;
+  if (opaque >= 0 && std::any_of(separations.begin(), separations.end(), [&](int s) { return s >= 0 && s < opaque; })) {
+    const MapInk ink = GetMapInk(job, map, opaque);
+    if (ink.painted) {
+      mKnockout = true;
+      mOneBit = false;
+      ready(mOpaque, ink);
+      mOpaque.slot = opaque;
+    }
+  }
+  for (int sep : separations) {
+    Plane plane;
+    plane.slot = sep;
+    MapInk ink = GetMapInk(job, map, sep);
+    if (ink.file < 0 && stripFlatParts) ink = MapInk{};
+    ready(plane, ink);
+    if (plane.file < 0 && plane.table[0] != 0 && plane.table[0] != 255) mOneBit = false;
     if (ink.file >= 0 && !((ink.low == 0 || ink.low == 1) && (ink.high == 0 || ink.high == 1))) mOneBit = false;
     mPlanes.push_back(plane);
   }
@@ -395,7 +415,11 @@ MappedPictureStream::MappedPictureStream(const jobstr* job, int map, std::vector
     if (h.bitsPerSample != 1) mOneBit = false;
     mRows[f].resize(h.rowBytes());
   }
-  for (Plane& plane : mPlanes) {
+  std::vector<Plane*> reading;
+  for (Plane& plane : mPlanes) reading.push_back(&plane);
+  if (mKnockout) reading.push_back(&mOpaque);
+  for (Plane* p : reading) {
+    Plane& plane = *p;
     if (plane.file < 0) continue;
     const TavSys::PixelHeader& h = mFiles[std::size_t(plane.file)]->header();
     if (plane.channel >= h.channels) {
@@ -414,7 +438,7 @@ MappedPictureStream::MappedPictureStream(const jobstr* job, int map, std::vector
     for (int v = 0; v < 256 && plane.identity; ++v) plane.identity = plane.table[v] == v;
     mWholeRows = mWholeRows && plane.identity && plane.file == mPlanes.front().file && plane.channel == int(p);
   }
-  mWholeRows = mWholeRows && mPlanes.front().file >= 0 &&
+  mWholeRows = mWholeRows && !mKnockout && mPlanes.front().file >= 0 &&
                mFiles[std::size_t(mPlanes.front().file)]->header().channels == int(mPlanes.size());
 }
 
@@ -433,6 +457,13 @@ bool MappedPictureStream::GetLine(std::uint8_t* row) {
     std::memcpy(row, in.data(), in.size());
     return true;
   }
+  // The ink at a pixel of a plane.
+  auto sample = [&](const Plane& plane, std::int32_t x) -> std::uint8_t {
+    if (plane.file < 0) return plane.table[0];
+    const std::vector<std::uint8_t>& in = mRows[std::size_t(plane.file)];
+    const std::uint8_t v = in[std::size_t(x) * (in.size() / std::size_t(mWidth)) + std::size_t(plane.channel)];
+    return plane.table[plane.darkIsInk ? 255 - v : v];
+  };
   for (std::size_t p = 0; p < planes; ++p) {
     const Plane& plane = mPlanes[p];
     if (plane.file < 0) {
@@ -448,6 +479,15 @@ bool MappedPictureStream::GetLine(std::uint8_t* row) {
     } else {
       for (std::int32_t x = 0; x < mWidth; ++x, s += channels, out += planes) {
         *out = plane.table[plane.darkIsInk ? 255 - *s : *s];
+      }
+    }
+  }
+  if (mKnockout) {
+    for (std::int32_t x = 0; x < mWidth; ++x) {
+      const unsigned keep = 255U - sample(mOpaque, x);
+      std::uint8_t* px = row + std::size_t(x) * planes;
+      for (std::size_t p = 0; p < planes; ++p) {
+        if (mPlanes[p].slot >= 0 && mPlanes[p].slot < mOpaque.slot) px[p] = std::uint8_t((px[p] * keep + 127U) / 255U);
       }
     }
   }

@@ -178,7 +178,9 @@ MapInk GetMapInk(const jobstr* job, int map, int sep);
 
 // The map's pixels as ink planes, one per separation of the list (0 none,
 // 255 full), at the map's size. stripFlatParts leaves the flat tints out
-// (their inks come out empty).
+// (their inks come out empty). A map with an opaque ink that knocks out
+// (PictureMap::opaqueKnockout) takes, at each pixel, that ink's share off
+// the planes of lower slots.
 // The error of a map file whose pixels are not the map's ("PDF/MAP FILE
 // SIZE MISMATCH", naming the file and both sizes).
 TavSys::Error MapFileSizeMismatch(const TavSys::filref& file, const TavSys::PixelHeader& header,
@@ -202,6 +204,7 @@ class MappedPictureStream : public TavSys::ImageStream {
     bool darkIsInk = false;
     bool identity = false;    // the ink is the sample as it stands
     std::uint8_t table[256];  // sample -> ink
+    int slot = -1;            // the separation it feeds
   };
   std::int32_t mWidth = 0, mHeight = 0, mNext = 0;
   std::vector<std::unique_ptr<TavSys::pixreatyp>> mFiles;
@@ -209,6 +212,10 @@ class MappedPictureStream : public TavSys::ImageStream {
   std::vector<Plane> mPlanes;
   bool mOneBit = true;
   bool mWholeRows = false;  // the planes are one file's channels in order, as they stand
+  // The map's opaque ink that takes its share off the planes of lower
+  // slots, pixel by pixel (PictureMap::opaqueKnockout), when mKnockout.
+  Plane mOpaque;
+  bool mKnockout = false;
 };
 
 // The map's opacity channel scaled by opacity (25600 = 100 %) as one plane.

@@ -35,9 +35,10 @@ struct ContextDeleter {
 };
 using CairoContext = std::unique_ptr<cairo_t, ContextDeleter>;
 
-// The bytes of a raster. Cleared ones come from calloc, which leaves a large
-// buffer to the system to clear as its pages are first touched: a page's
-// planes are not written once over before anything is drawn.
+// The bytes of a raster. Cleared ones are cleared by the system: large ones
+// are mapped by themselves with all their pages made in one call (a page's
+// planes are mostly drawn over, and a fault for each of their pages as it is
+// first touched costs more than the drawing), small ones come from calloc.
 class ByteBuffer {
  public:
   ByteBuffer() = default;
@@ -56,7 +57,10 @@ class ByteBuffer {
 
  private:
   struct Free {
+    Free() noexcept {}
+    explicit Free(std::size_t bytesMapped) noexcept : mapped(bytesMapped) {}
     void operator()(std::uint8_t* p) const;
+    std::size_t mapped = 0;  // bytes mapped for the buffer, 0: from malloc
   };
   std::unique_ptr<std::uint8_t[], Free> mBytes;
   std::size_t mSize = 0;

@@ -16,7 +16,7 @@ constexpr double kMaxCoordinate = 67108864.0;  // 2^26
 // boundaries by the layout stay on them whatever the rounding of the scale.
 constexpr double kGrid = 256.0;
 // Curves are drawn as lines no further than this from the curve (pixels).
-constexpr double kFlatness = 0.1;
+constexpr double kFlatness = 0.25;
 constexpr int kMaxCurveLines = 4096;
 // The bit rows of one band of a sweep hold at most this many words each.
 constexpr std::size_t kBandWords = std::size_t(1) << 17;
@@ -27,6 +27,28 @@ inline int ceilInt(double v) { return -floorInt(-v); }
 
 inline double snap(double v) {
   return double(std::int64_t(v * kGrid + 0.5 + 34359738368.0) - 34359738368) / kGrid;
+}
+
+// Sets n bytes to v. Runs are mostly a few dozen bytes long: these are
+// written with overlapping word stores rather than a call.
+inline void fillBytes(std::uint8_t* p, std::uint8_t v, std::size_t n) {
+  if (n >= 64) {
+    std::memset(p, v, n);
+    return;
+  }
+  const std::uint64_t pattern = 0x0101010101010101ULL * v;
+  if (n >= 8) {
+    for (std::size_t i = 0; i + 8 < n; i += 8) std::memcpy(p + i, &pattern, 8);
+    std::memcpy(p + n - 8, &pattern, 8);
+    return;
+  }
+  if (n >= 4) {
+    const std::uint32_t word = std::uint32_t(pattern);
+    std::memcpy(p, &word, 4);
+    std::memcpy(p + n - 4, &word, 4);
+    return;
+  }
+  for (std::size_t i = 0; i < n; ++i) p[i] = v;
 }
 
 inline bool inRange(double x, double y) { return std::fabs(x) <= kMaxCoordinate && std::fabs(y) <= kMaxCoordinate; }
@@ -84,23 +106,35 @@ void SpanRasteriser::CurveTo(double x1, double y1, double x2, double y2, double 
   mCurrentX = x3, mCurrentY = y3;
 }
 
-// The pixels [floor(min), ceil(max)) of a row that an edge passes through.
-// Most edges of a flattened outline cross a row within two words, which is
+namespace {
+
+// The bit rows of a band being scanned, held in locals while the outline's
+// lines are entered (the rows are written through pointers of the same type
+// as the sizes, which would otherwise be read again after every write).
+struct BandBits {
+  std::uint64_t* inside;  // crossings of the rows' centre lines
+  std::uint64_t* edges;   // pixels the lines pass through
+  std::uint64_t* used;    // words of a row holding bits of either
+  std::size_t words, usedWords;
+  int width, rows;
+};
+
+// The pixels [floor(min), ceil(max)) of a row that a line passes through.
+// Most lines of a flattened outline cross a row within two words, which is
 // written without branches; wider ones (or none) take the loop.
 template <bool Clipped>
-inline void SpanRasteriser::EdgeBits(std::size_t row, double xa, double xb) {
+inline void edgeBits(const BandBits& band, std::size_t row, double xa, double xb) {
   int a = floorInt(xa < xb ? xa : xb), b = ceilInt(xa < xb ? xb : xa);
   if (Clipped) {
     a = a < 0 ? 0 : a;
-    b = b > mWidth ? mWidth : b;
+    b = b > band.width ? band.width : b;
   }
-  std::uint64_t* bits = mEdges.data() + row * mWords;
-  std::uint64_t* used = mUsed.data() + row * mUsedWords;
+  std::uint64_t* bits = band.edges + row * band.words;
+  std::uint64_t* used = band.used + row * band.usedWords;
   if (__builtin_expect(b - a > 64 || b <= a, 0)) {
     for (int x = a; x < b;) {
       const int w = x >> 6, end = std::min(b, (w + 1) << 6);
-      const std::uint64_t mask = (~0ULL << (x & 63)) & (~0ULL >> (63 - ((end - 1) & 63)));
-      bits[w] |= mask;
+      bits[w] |= (~0ULL << (x & 63)) & (~0ULL >> (63 - ((end - 1) & 63)));
       used[w >> 6] |= 1ULL << (w & 63);
       x = end;
     }
@@ -115,31 +149,30 @@ inline void SpanRasteriser::EdgeBits(std::size_t row, double xa, double xb) {
   used[w1 >> 6] |= 1ULL << (w1 & 63);
 }
 
-// An edge crossing a row's centre line at x: the pixels whose centres lie
+// A line crossing a row's centre line at x: the pixels whose centres lie
 // right of it change from outside to inside or back.
 template <bool Clipped>
-inline void SpanRasteriser::Toggle(std::size_t row, double x, bool on) {
+inline void toggle(const BandBits& band, std::size_t row, double x, bool on) {
   int p = ceilInt(x - 0.5);
   if (Clipped) {
-    if (p >= mWidth) return;  // the inside then reaches the band's right edge
+    if (p >= band.width) return;  // the inside then reaches the band's right edge
     p = p < 0 ? 0 : p;
   }
   const int w = p >> 6;
-  mInside[row * mWords + std::size_t(w)] ^= std::uint64_t(on) << (p & 63);
-  mUsed[row * mUsedWords + std::size_t(w >> 6)] |= std::uint64_t(on) << (w & 63);
+  band.inside[row * band.words + std::size_t(w)] ^= std::uint64_t(on) << (p & 63);
+  band.used[row * band.usedWords + std::size_t(w >> 6)] |= std::uint64_t(on) << (w & 63);
 }
 
-// One line of the outline (device pixels) into the band's bits: for each
-// row it meets the pixels it passes through, and its crossing of the row's
-// centre line. Without Clipped the line lies inside the band.
+// One line of the outline (pixels of the band) into the band's bits: for
+// each row it meets the pixels it passes through, and its crossing of the
+// row's centre line. Without Clipped the line lies inside the band.
 template <bool Clipped>
-void SpanRasteriser::Segment(double x0, double y0, double x1, double y1) {
-  x0 -= mX0, x1 -= mX0, y0 -= mBandY0, y1 -= mBandY0;
+void segment(const BandBits band, double x0, double y0, double x1, double y1) {
   if (y0 == y1) {
     // A level line lies in one row, unless it runs along a row boundary.
     const int row = floorInt(y0);
-    if (row == y0 || (Clipped && (row < 0 || row >= mRows))) return;
-    EdgeBits<Clipped>(std::size_t(row), x0, x1);
+    if (row == y0 || (Clipped && (row < 0 || row >= band.rows))) return;
+    edgeBits<Clipped>(band, std::size_t(row), x0, x1);
     return;
   }
   {
@@ -151,7 +184,7 @@ void SpanRasteriser::Segment(double x0, double y0, double x1, double y1) {
   int first = floorInt(y0), end = ceilInt(y1);
   if (Clipped) {
     first = std::max(first, 0);
-    end = std::min(end, mRows);
+    end = std::min(end, band.rows);
     if (first >= end) return;
   }
   // The first row, where the line may start inside the row.
@@ -159,8 +192,11 @@ void SpanRasteriser::Segment(double x0, double y0, double x1, double y1) {
   {
     const double xb = first + 1 < y1 ? x0 + (first + 1 - y0) * dxdy : x1;
     const double mid = first + 0.5;
-    EdgeBits<Clipped>(std::size_t(first), xt, xb);
-    Toggle<Clipped>(std::size_t(first), x0 + (mid - y0) * dxdy, y0 <= mid && mid < y1);
+    edgeBits<Clipped>(band, std::size_t(first), xt, xb);
+    // Only a line crossing the centre line toggles: the centre line of a
+    // row it merely enters lies on the line's extension, which may reach
+    // far outside the band.
+    if (y0 <= mid && mid < y1) toggle<Clipped>(band, std::size_t(first), x0 + (mid - y0) * dxdy, true);
     xt = xb;
   }
   // Rows the line crosses from top to bottom.
@@ -168,17 +204,19 @@ void SpanRasteriser::Segment(double x0, double y0, double x1, double y1) {
   int row = first + 1;
   for (; row < last; ++row) {
     const double xb = xt + dxdy;
-    EdgeBits<Clipped>(std::size_t(row), xt, xb);
-    Toggle<Clipped>(std::size_t(row), xt + half, true);
+    edgeBits<Clipped>(band, std::size_t(row), xt, xb);
+    toggle<Clipped>(band, std::size_t(row), xt + half, true);
     xt = xb;
   }
   // The last row, where the line may end inside the row.
   if (row == last) {
     const double xb = row + 1 < y1 ? xt + dxdy : x1;
-    EdgeBits<Clipped>(std::size_t(row), xt, xb);
-    Toggle<Clipped>(std::size_t(row), xt + half, row + 0.5 < y1);
+    edgeBits<Clipped>(band, std::size_t(row), xt, xb);
+    if (row + 0.5 < y1) toggle<Clipped>(band, std::size_t(row), xt + half, true);
   }
 }
+
+}  // namespace
 
 bool SpanRasteriser::Sweep(std::vector<Span>& runs) {
   runs.clear();
@@ -217,9 +255,11 @@ void SpanRasteriser::SweepBand(int band0, int band1, bool clipped, std::vector<S
   mBandY0 = band0;
   mRows = band1 - band0;
   // The bits are all clear between sweeps: the row pass clears what it reads.
-  const std::size_t words = std::size_t(mRows) * mWords, used = std::size_t(mRows) * mUsedWords;
-  if (mInside.size() < words) mInside.resize(words), mEdges.resize(words);
-  if (mUsed.size() < used) mUsed.resize(used);
+  const std::size_t bandWords = std::size_t(mRows) * mWords, bandUsed = std::size_t(mRows) * mUsedWords;
+  if (mInside.size() < bandWords) mInside.resize(bandWords), mEdges.resize(bandWords);
+  if (mUsed.size() < bandUsed) mUsed.resize(bandUsed);
+  const BandBits bits{mInside.data(), mEdges.data(), mUsed.data(), mWords, mUsedWords, mWidth, mRows};
+  const double dx = mX0, dy = mBandY0;
   for (std::size_t c = 0; c < mContours.size(); ++c) {
     const std::size_t s = mContours[c], e = c + 1 < mContours.size() ? mContours[c + 1] : mPoints.size();
     if (e - s < 2) continue;
@@ -229,19 +269,21 @@ void SpanRasteriser::SweepBand(int band0, int band1, bool clipped, std::vector<S
       const Point& b = p[i + 1 < e ? i + 1 : s];  // the last point closes the contour
       if (a.x == b.x && a.y == b.y) continue;
       if (clipped) {
-        Segment<true>(a.x, a.y, b.x, b.y);
+        segment<true>(bits, a.x - dx, a.y - dy, b.x - dx, b.y - dy);
       } else {
-        Segment<false>(a.x, a.y, b.x, b.y);
+        segment<false>(bits, a.x - dx, a.y - dy, b.x - dx, b.y - dy);
       }
     }
   }
   // Row by row over the words in use: the inside is the running parity of
   // the crossings, the pixels touched the inside and the edges' pixels; runs
   // start and end where the touched bits change.
+  const std::size_t words = mWords, usedWords = mUsedWords;
+  const int width = mWidth, left = mX0;
   for (int row = 0; row < mRows; ++row) {
-    std::uint64_t* inside = mInside.data() + std::size_t(row) * mWords;
-    std::uint64_t* edges = mEdges.data() + std::size_t(row) * mWords;
-    std::uint64_t* usedBits = mUsed.data() + std::size_t(row) * mUsedWords;
+    std::uint64_t* inside = bits.inside + std::size_t(row) * words;
+    std::uint64_t* edges = bits.edges + std::size_t(row) * words;
+    std::uint64_t* usedBits = bits.used + std::size_t(row) * usedWords;
     const int y = band0 + row;
     std::uint64_t carry = 0, prev = 0;  // the parity before the word; the last touched bit
     int start = -1;                     // an open run
@@ -250,17 +292,17 @@ void SpanRasteriser::SweepBand(int band0, int band1, bool clipped, std::vector<S
       if (start < 0) {
         start = x;
       } else {
-        const int x1 = std::min(x, mWidth);
-        if (x1 > start) runs.push_back({y, mX0 + start, mX0 + x1});
+        const int x1 = std::min(x, width);
+        if (x1 > start) runs.push_back({y, left + start, left + x1});
         start = -1;
       }
     };
-    for (std::size_t u = 0; u < mUsedWords; ++u) {
-      std::uint64_t bits = usedBits[u];
+    for (std::size_t u = 0; u < usedWords; ++u) {
+      std::uint64_t wordsUsed = usedBits[u];
       usedBits[u] = 0;
-      while (bits != 0) {
-        const std::size_t w = u * 64 + std::size_t(__builtin_ctzll(bits));
-        bits &= bits - 1;
+      while (wordsUsed != 0) {
+        const std::size_t w = u * 64 + std::size_t(__builtin_ctzll(wordsUsed));
+        wordsUsed &= wordsUsed - 1;
         // Words skipped hold the parity throughout.
         if (long(w) > lastWord + 1 && prev != (carry & 1)) {
           change(int(lastWord + 1) * 64);
@@ -282,8 +324,8 @@ void SpanRasteriser::SweepBand(int band0, int band1, bool clipped, std::vector<S
         lastWord = long(w);
       }
     }
-    if (lastWord + 1 < long(mWords) && prev != (carry & 1)) change(int(lastWord + 1) * 64);
-    if (start >= 0) change(mWidth);
+    if (lastWord + 1 < long(words) && prev != (carry & 1)) change(int(lastWord + 1) * 64);
+    if (start >= 0) change(width);
   }
 }
 
@@ -293,11 +335,9 @@ void ComposeSpans(Target& target, const std::vector<Span>& runs, const std::vect
     const std::size_t offset = std::size_t(s.x0 - target.rect.x0), length = std::size_t(s.x1 - s.x0);
     for (std::size_t p = 0; p < planes; ++p) {
       if (sources[p].kind != PlaneSource::kConstant) continue;
-      std::memset(target.values[p].row(s.y) + offset, sources[p].value, length);
+      fillBytes(target.values[p].row(s.y) + offset, sources[p].value, length);
     }
-    if (target.shape != nullptr) {
-      std::memset(target.shape->row(s.y) + (s.x0 - target.shape->rect().x0), 255, length);
-    }
+    if (target.shape != nullptr) fillBytes(target.shape->row(s.y) + (s.x0 - target.shape->rect().x0), 255, length);
   }
 }
 
@@ -349,8 +389,15 @@ FlatFillBatch::Block* FlatFillBatch::NewBlock() {
     mFree.pop_back();
     return b;
   }
-  mBlocks.push_back(std::unique_ptr<Block>(new Block));  // runs are written before they are read
-  return mBlocks.back().get();
+  // Slabs of blocks, so that runs are held in few buffers; left uncleared
+  // (runs are written before they are read), so that a slab's pages are
+  // made only as its blocks are used.
+  constexpr std::size_t kSlabBlocks = 64;
+  if (mSlabs.empty() || mSlabUsed == kSlabBlocks) {
+    mSlabs.push_back(std::unique_ptr<Block[]>(new Block[kSlabBlocks]));
+    mSlabUsed = 0;
+  }
+  return &mSlabs.back()[mSlabUsed++];
 }
 
 void FlatFillBatch::Add(const std::vector<Span>& runs, const std::vector<PlaneSource>& sources) {
@@ -408,8 +455,8 @@ void FlatFillBatch::Flush() {
     for (Block* block : band.blocks) {
       const std::uint64_t* end = block == band.blocks.back() ? band.next : block->runs + Block::kRuns;
       for (const std::uint64_t* r = block->runs; r != end; ++r) {
-        std::memset(mScratch.data() + std::size_t((*r >> 32) & 0xFF) * width + (*r & 0xFFFF), int((*r >> 40) & 0xFF),
-                    (*r >> 16) & 0xFFFF);
+        fillBytes(mScratch.data() + std::size_t((*r >> 32) & 0xFF) * width + (*r & 0xFFFF),
+                  std::uint8_t((*r >> 40) & 0xFF), (*r >> 16) & 0xFFFF);
       }
       mFree.push_back(block);
     }
@@ -440,11 +487,11 @@ void FlatFillBatch::Flush() {
         if (index != 0) {
           const std::string& inks = mPalette[index];
           for (std::size_t p = 0; p < planes; ++p) {
-            std::memset(mTarget.values[p].row(y) + x, std::uint8_t(inks[p]), end - x);
+            fillBytes(mTarget.values[p].row(y) + x, std::uint8_t(inks[p]), end - x);
           }
           if (mTarget.shape != nullptr) {
-            std::memset(mTarget.shape->row(y) + (std::ptrdiff_t(x) + mTarget.rect.x0 - mTarget.shape->rect().x0), 255,
-                        end - x);
+            fillBytes(mTarget.shape->row(y) + (std::ptrdiff_t(x) + mTarget.rect.x0 - mTarget.shape->rect().x0), 255,
+                      end - x);
           }
         }
         x = end;

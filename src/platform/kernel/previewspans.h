@@ -43,12 +43,6 @@ class SpanRasteriser {
   struct Point {
     double x, y;
   };
-  template <bool Clipped>
-  void Segment(double x0, double y0, double x1, double y1);
-  template <bool Clipped>
-  void EdgeBits(std::size_t row, double xa, double xb);
-  template <bool Clipped>
-  void Toggle(std::size_t row, double x, bool on);
   void SweepBand(int band0, int band1, bool clipped, std::vector<Span>& runs);
 
   IntRect mClip;
@@ -105,7 +99,8 @@ class FlatFillBatch {
   std::size_t mLimit;
   int mBandShift = 0;
   std::vector<Band> mBands;
-  std::vector<std::unique_ptr<Block>> mBlocks;
+  std::vector<std::unique_ptr<Block[]>> mSlabs;  // blocks are carved from these
+  std::size_t mSlabUsed = 0;        // blocks carved from the last slab
   std::vector<Block*> mFree;
   std::size_t mHeld = 0;  // runs held
   std::unordered_map<std::string, std::uint8_t> mPaletteIndex;  // by the inks' bytes

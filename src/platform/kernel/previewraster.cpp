@@ -9,6 +9,7 @@
 #include <new>
 
 #include "platform/kernel/flattencompose.h"
+#include "platform/kernel/screenrender.h"
 
 #ifdef __linux__
 #include <sys/mman.h>
@@ -295,18 +296,7 @@ void ComposeLayer(Target& target, const Raster& coverage, const Target& layer, c
   Compose(target, coverage, sources, transparency);
 }
 
-RgbToCmyk::RgbToCmyk(const std::string& profilePath) {
-  std::error_code ec;
-  if (profilePath.empty() || !std::filesystem::is_regular_file(profilePath, ec)) return;
-  cmsHPROFILE cmyk = cmsOpenProfileFromFile(profilePath.c_str(), "r");
-  if (cmyk == nullptr) return;
-  if (cmsGetColorSpace(cmyk) == cmsSigCmykData) {
-    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
-    mTransform = cmsCreateTransform(srgb, TYPE_RGB_8, cmyk, TYPE_CMYK_8, INTENT_PERCEPTUAL, 0);
-    cmsCloseProfile(srgb);
-  }
-  cmsCloseProfile(cmyk);
-}
+RgbToCmyk::RgbToCmyk(const std::string& profilePath) : mTransform(SC::OpenCmykProfileTransform(profilePath, true)) {}
 
 RgbToCmyk::~RgbToCmyk() {
   if (mTransform != nullptr) cmsDeleteTransform(static_cast<cmsHTRANSFORM>(mTransform));

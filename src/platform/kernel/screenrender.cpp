@@ -139,18 +139,23 @@ std::int64_t Options::Get(const std::string& key, std::int64_t fallback) const {
 
 std::unique_ptr<Options> OptionsPreviewFactory() { return std::make_unique<Options>(); }
 
-CmykToRgb::CmykToRgb(const std::string& profilePath) {
+void* OpenCmykProfileTransform(const std::string& profilePath, bool toCmyk) {
   std::error_code ec;
-  if (profilePath.empty() || !std::filesystem::is_regular_file(profilePath, ec)) return;
+  if (profilePath.empty() || !std::filesystem::is_regular_file(profilePath, ec)) return nullptr;
   cmsHPROFILE cmyk = cmsOpenProfileFromFile(profilePath.c_str(), "r");
-  if (cmyk == nullptr) return;
+  if (cmyk == nullptr) return nullptr;
+  cmsHTRANSFORM transform = nullptr;
   if (cmsGetColorSpace(cmyk) == cmsSigCmykData) {
     cmsHPROFILE srgb = cmsCreate_sRGBProfile();
-    mTransform = cmsCreateTransform(cmyk, TYPE_CMYK_8, srgb, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
+    transform = toCmyk ? cmsCreateTransform(srgb, TYPE_RGB_8, cmyk, TYPE_CMYK_8, INTENT_PERCEPTUAL, 0)
+                       : cmsCreateTransform(cmyk, TYPE_CMYK_8, srgb, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
     cmsCloseProfile(srgb);
   }
   cmsCloseProfile(cmyk);
+  return transform;
 }
+
+CmykToRgb::CmykToRgb(const std::string& profilePath) : mTransform(OpenCmykProfileTransform(profilePath, false)) {}
 
 CmykToRgb::~CmykToRgb() {
   if (mTransform != nullptr) cmsDeleteTransform(static_cast<cmsHTRANSFORM>(mTransform));

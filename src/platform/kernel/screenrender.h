@@ -73,6 +73,12 @@ std::unique_ptr<Options> OptionsPreviewFactory();
 // output profile; inks given through a CMYK alternate show the same way.
 void ViewerCmykToRgb(const std::uint8_t cmyk[4], std::uint8_t rgb[3]);
 
+// An lcms2 transform between 8-bit sRGB and the CMYK profile at
+// `profilePath` (RGB to CMYK when `toCmyk`, else back), perceptual; null
+// when the path names no readable CMYK profile. The caller owns it
+// (cmsDeleteTransform).
+void* OpenCmykProfileTransform(const std::string& profilePath, bool toCmyk);
+
 // CMYK (0..1 each) to RGB bytes.
 class CmykToRgb {
  public:

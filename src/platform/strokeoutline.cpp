@@ -267,6 +267,24 @@ CL::Paths enclosedArea(const std::vector<StrokeContour>& contours, const std::ve
 
 }  // namespace
 
+
+// Clipper's paths back in job units as contours: repeated points and a
+// closing point dropped, contours of fewer than three points left out.
+static void appendContours(const CL::Paths& paths, std::vector<Contour>& out) {
+  for (const CL::Path& path : paths) {
+    Contour contour;
+    for (const CL::IntPoint& p : path) {
+      SplitPoint sp;
+      sp.v = static_cast<std::int32_t>(std::llround(double(p.Y) / kScale));
+      sp.h = static_cast<std::int32_t>(std::llround(double(p.X) / kScale));
+      if (!contour.empty() && contour.back() == sp) continue;
+      contour.push_back(sp);
+    }
+    while (contour.size() > 1 && contour.back() == contour.front()) contour.pop_back();
+    if (contour.size() >= 3) out.push_back(std::move(contour));
+  }
+}
+
 std::vector<Contour> StrokeOutline(const std::vector<StrokeContour>& contours, const StrokeStyle& style) {
   std::vector<Contour> result;
   if (!(style.width > 0) || !std::isfinite(style.width)) return result;
@@ -305,18 +323,7 @@ std::vector<Contour> StrokeOutline(const std::vector<StrokeContour>& contours, c
                       CL::pftNonZero, CL::pftNonZero);
       area = std::move(cut);
     }
-    for (const CL::Path& path : area) {
-      Contour contour;
-      for (const CL::IntPoint& p : path) {
-        SplitPoint sp;
-        sp.v = static_cast<std::int32_t>(std::llround(double(p.Y) / kScale));
-        sp.h = static_cast<std::int32_t>(std::llround(double(p.X) / kScale));
-        if (!contour.empty() && contour.back() == sp) continue;
-        contour.push_back(sp);
-      }
-      while (contour.size() > 1 && contour.back() == contour.front()) contour.pop_back();
-      if (contour.size() >= 3) result.push_back(std::move(contour));
-    }
+    appendContours(area, result);
   } catch (const CL::clipperException& e) {
     throw std::length_error(std::string("stroke outline: ") + e.what());
   }
@@ -366,18 +373,7 @@ bool ContoursOverlap(const std::vector<Contour>& a, const std::vector<Contour>& 
 std::vector<Contour> IntersectContours(const std::vector<Contour>& a, const std::vector<Contour>& b) {
   std::vector<Contour> result;
   try {
-    for (const CL::Path& path : commonArea(a, b)) {
-      Contour contour;
-      for (const CL::IntPoint& p : path) {
-        SplitPoint sp;
-        sp.v = static_cast<std::int32_t>(std::llround(double(p.Y) / kScale));
-        sp.h = static_cast<std::int32_t>(std::llround(double(p.X) / kScale));
-        if (!contour.empty() && contour.back() == sp) continue;
-        contour.push_back(sp);
-      }
-      while (contour.size() > 1 && contour.back() == contour.front()) contour.pop_back();
-      if (contour.size() >= 3) result.push_back(std::move(contour));
-    }
+    appendContours(commonArea(a, b), result);
   } catch (const CL::clipperException& e) {
     throw std::length_error(std::string("contours: ") + e.what());
   }

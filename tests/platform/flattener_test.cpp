@@ -204,3 +204,166 @@ TEST(FlattenerAreas, OnlyWhatTransparencyTouchesChangesAndOverprintStaysUnlessAs
     for (int k = 0; k < 3; ++k) EXPECT_NEAR(inks[std::size_t(k)], at.inks[std::size_t(k)], 2e-3) << at.v << "," << at.h;
   }
 }
+
+TEST(FlattenerAreas, CuttingToABoxAndOneAreaByAnotherKeepsWhatTheSetOperationsGive) {
+  // Cut to a box, contours give the same area within the box as they do
+  // whole, whether they lie inside it, outside it, across it or around it;
+  // and an area cut by another splits into exactly its intersection and its
+  // difference.
+  using TavFlatten::Polygons;
+  const TavDB::tv_box box{1000, 1000, 2000, 2000};
+  auto rect = [](int top, int left, int bottom, int right) {
+    return ClipperLib::Path{{left, top}, {right, top}, {right, bottom}, {left, bottom}};
+  };
+  auto reversed = [](ClipperLib::Path p) {
+    std::reverse(p.begin(), p.end());
+    return p;
+  };
+  struct Case {
+    const char* what;
+    Polygons contours;
+  };
+  const Case cases[] = {
+      {"wholly inside", {rect(1200, 1200, 1800, 1800)}},
+      {"wholly outside", {rect(3000, 3000, 3500, 3500)}},
+      {"across a corner", {rect(500, 500, 1500, 1500)}},
+      {"just across the left edge", {rect(1200, 980, 1800, 1020)}},
+      {"just across the right edge", {rect(1200, 1980, 1800, 2020)}},
+      {"just across the top edge", {rect(980, 1200, 1020, 1800)}},
+      {"just across the bottom edge", {rect(1980, 1200, 2020, 1800)}},
+      {"across the whole box", {rect(1400, 0, 1600, 3000)}},
+      {"around it", {rect(0, 0, 3000, 3000)}},
+      {"a hole around the box", {rect(0, 0, 3000, 3000), reversed(rect(900, 900, 2100, 2100))}},
+      {"a hole inside the box", {rect(0, 0, 3000, 3000), reversed(rect(1300, 1300, 1700, 1700))}},
+      {"a bow tie across an edge", {ClipperLib::Path{{500, 1200}, {1500, 1800}, {1500, 1200}, {500, 1800}}}},
+      {"a contour touching the box from outside", {rect(2000, 1200, 2400, 1800)}},
+  };
+  const Polygons window = TavFlatten::RectangleArea(box);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Polygons area = TavFlatten::Unite(c.contours, {});
+    const double expected = TavFlatten::AreaOf(TavFlatten::Intersect(area, window));
+    EXPECT_NEAR(TavFlatten::AreaOf(TavFlatten::Intersect(TavFlatten::ClipToBox(area, box), window)), expected, 1);
+
+    const Polygons shape = TavFlatten::Simplify(c.contours);
+    TavFlatten::Cut cut(window, shape);
+    const Polygons under = cut.Under(), outside = cut.Outside();
+    EXPECT_NEAR(TavFlatten::AreaOf(under), TavFlatten::AreaOf(TavFlatten::Intersect(window, shape)), 1);
+    EXPECT_NEAR(TavFlatten::AreaOf(outside), TavFlatten::AreaOf(TavFlatten::Subtract(window, shape)), 1);
+    EXPECT_NEAR(TavFlatten::AreaOf(under) + TavFlatten::AreaOf(outside), 1000.0 * 1000, 1);
+    EXPECT_NEAR(TavFlatten::AreaOf(TavFlatten::Intersect(under, outside)), 0, 1);
+  }
+}
+
+namespace {
+
+// Whether a point lies within `margin` job units of an edge of the contours.
+bool nearEdge(const TavFlatten::Polygons& contours, double v, double h, double margin) {
+  for (const ClipperLib::Path& p : contours) {
+    for (std::size_t i = 0; i < p.size(); ++i) {
+      const ClipperLib::IntPoint& a = p[i];
+      const ClipperLib::IntPoint& b = p[(i + 1) % p.size()];
+      const double dx = double(b.X - a.X), dy = double(b.Y - a.Y);
+      const double len2 = dx * dx + dy * dy;
+      double t = len2 > 0 ? ((h - double(a.X)) * dx + (v - double(a.Y)) * dy) / len2 : 0;
+      t = std::clamp(t, 0.0, 1.0);
+      if (std::hypot(h - (double(a.X) + t * dx), v - (double(a.Y) + t * dy)) < margin) return true;
+    }
+  }
+  return false;
+}
+
+// Even-odd: whether the contours fill the point.
+bool fills(const TavFlatten::Polygons& contours, int v, int h) {
+  int inside = 0;
+  for (const ClipperLib::Path& p : contours) inside += ClipperLib::PointInPolygon({h, v}, p) != 0 ? 1 : 0;
+  return inside % 2 == 1;
+}
+
+}  // namespace
+
+TEST(FlattenerAreas, RandomCurvedJobsPrintAsTheirObjectsComposeOnePointAfterAnother) {
+  // Curved paths crossing themselves and one another, opaque cyan and 50 %
+  // magenta in random order: at points away from every edge, the object of
+  // the flattened tree that prints on top there shows the colour the job's
+  // objects compose to, one over the other on the paper. The flattener's
+  // shortcuts (bounds before polygons, areas cut to boxes, a search that
+  // stops under an opaque object) must not change what prints.
+  const double tolerance = 0.5 * 720 / 300;
+  for (unsigned seed : {7u, 1234u, 98765u}) {
+    SCOPED_TRACE(seed);
+    unsigned state = seed;
+    auto next = [&](int range) {
+      state = state * 1103515245u + 12345u;
+      return int((state >> 8) % unsigned(range));
+    };
+    std::string objects;
+    for (int i = 0; i < 36; ++i) {
+      const bool transparent = next(5) < 2;
+      int v = 1500 + next(4200), h = 1500 + next(4200);
+      objects += std::string(i ? "," : "") + R"({"kind":"path","paint":)" + (transparent ? "11" : "10") +
+                 R"(,"points":[[)" + std::to_string(v) + "," + std::to_string(h) + "]";
+      for (int s = 0, segments = 3 + next(4); s < segments; ++s) {
+        std::string curve;
+        for (int k = 0; k < 3; ++k) {
+          v = std::clamp(v + next(2400) - 1200, 100, 7100);
+          h = std::clamp(h + next(2400) - 1200, 100, 7100);
+          curve += (k ? "," : "") + std::to_string(v) + "," + std::to_string(h);
+        }
+        objects += ",[" + curve + "]";
+      }
+      objects += "]}";
+    }
+    auto j = job(objects);
+    JobStateGuard guard(j.get());
+    TavFlatten::RasterStore store(j.get());
+    const TavFlatten::Result r = flatten(j.get(), store);
+    ASSERT_TRUE(r.tree);
+    EXPECT_EQ(r.rasterAreas, 0);
+    EXPECT_FALSE(jobHasTransparency(j.get(), r.tree.get()));
+
+    struct Painted {
+      TavFlatten::Polygons contours;
+      std::array<double, 2> inks;  // cyan, magenta
+      double alpha;
+    };
+    std::vector<Painted> job, printed;
+    for (const auto& m : jobGetSpahan(j.get())->members()) {
+      const bool transparent = m->paint() == 11;
+      job.push_back({TavFlatten::FillArea(m.get(), tolerance), {transparent ? 0 : 1.0, transparent ? 0.8 : 0}, transparent ? 0.5 : 1});
+    }
+    std::function<void(const TavDB::Object*)> walk = [&](const TavDB::Object* o) {
+      if (o->kind() == TavDB::ObjectKind::Path || o->kind() == TavDB::ObjectKind::Compound) {
+        const auto tints = paisep16(j.get(), o->paint());
+        const std::array<double, 2> inks =
+            o->paint() == 10 ? std::array<double, 2>{1, 0} : std::array<double, 2>{tints[0] / 25600.0, tints[1] / 25600.0};
+        printed.push_back({TavFlatten::FillArea(o, tolerance), inks, 1});
+        return;
+      }
+      for (const auto& m : o->members()) walk(m.get());
+    };
+    walk(r.tree.get());
+
+    int compared = 0, mismatches = 0;
+    for (int k = 0; k < 1500; ++k) {
+      const int v = next(7200), h = next(7200);
+      if (std::any_of(job.begin(), job.end(), [&](const Painted& p) { return nearEdge(p.contours, v, h, 4); })) continue;
+      std::array<double, 2> expected{0, 0};
+      for (const Painted& p : job) {
+        if (!fills(p.contours, v, h)) continue;
+        for (std::size_t i = 0; i < 2; ++i) expected[i] = (1 - p.alpha) * expected[i] + p.alpha * p.inks[i];
+      }
+      std::array<double, 2> actual{0, 0};
+      for (const Painted& p : printed)
+        if (fills(p.contours, v, h)) actual = p.inks;
+      ++compared;
+      if (std::abs(actual[0] - expected[0]) > 2e-3 || std::abs(actual[1] - expected[1]) > 2e-3) {
+        ++mismatches;
+        ADD_FAILURE() << "at " << v << "," << h << ": cyan " << actual[0] << " magenta " << actual[1] << ", composed "
+                      << expected[0] << " and " << expected[1];
+      }
+      if (mismatches > 5) break;
+    }
+    EXPECT_GT(compared, 300);
+  }
+}

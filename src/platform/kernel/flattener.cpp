@@ -16,7 +16,6 @@
 #include "platform/tav_error.h"
 
 namespace TavFlatten {
-
 namespace {
 
 // Pieces smaller than this (square job units) are rounding dust of the
@@ -650,9 +649,15 @@ void Flattener::flattenOps(const Unit& unit, int firstOp, int endOp, std::vector
   auto paint = [&](int id, bool top) {
     Op& op = ops_[std::size_t(id)];
     const Polygons& shape = areaOf(op);
-    // Only the part of the contours over the area takes part.
-    Polygons inside =
-        IntersectContours(area, ClipToBox(shape, {bounds.top - 1, bounds.left - 1, bounds.bottom + 1, bounds.right + 1}));
+    // Only the part of the contours over the area takes part, and only the
+    // part of the area within what is left of them.
+    const Polygons clipped =
+        ClipToBox(shape, {bounds.top - 1, bounds.left - 1, bounds.bottom + 1, bounds.right + 1});
+    if (clipped.empty()) return;
+    const TavDB::tv_box reach = BoundsOf(clipped);
+    Polygons inside = IntersectContours(
+        ClipToBox(area, {reach.top - 1, reach.left - 1, reach.bottom + 1, reach.right + 1}),
+        clipped);
     const double insideSize = AreaOf(inside);
     if (insideSize < kDust) return;
     // Covering the whole area, it covers every piece whole.
@@ -676,8 +681,17 @@ void Flattener::flattenOps(const Unit& unit, int firstOp, int endOp, std::vector
           continue;
         }
         const double size = piece.size;
-        Polygons under = whole ? Polygons{} : Intersect(piece.area, inside);
-        const double underSize = whole ? size : AreaOf(under);
+        if (whole) {
+          takeOn(piece);
+          next.push_back(std::move(piece));
+          continue;
+        }
+        // Only what it covers within the piece's bounds takes part.
+        const TavDB::tv_box& pb = piece.bounds;
+        Cut cut(piece.area,
+                ClipToBox(inside, {pb.top - 1, pb.left - 1, pb.bottom + 1, pb.right + 1}));
+        Polygons under = cut.Under();
+        const double underSize = AreaOf(under);
         if (underSize < kDust) {
           next.push_back(std::move(piece));
         } else if (underSize >= size - kDust) {
@@ -687,7 +701,7 @@ void Flattener::flattenOps(const Unit& unit, int firstOp, int endOp, std::vector
           Piece part{std::move(under), {}, underSize, piece.stack, piece.varies, piece.top};
           part.bounds = BoundsOf(part.area);
           takeOn(part);
-          piece.area = Subtract(piece.area, inside);
+          piece.area = cut.Outside();
           piece.size = size - underSize;
           piece.bounds = BoundsOf(piece.area);
           next.push_back(std::move(piece));

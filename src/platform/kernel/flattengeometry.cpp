@@ -21,13 +21,17 @@ struct Point {
 // lie farther from the chord than the tolerance allows (a curve bends less
 // than its control polygon), so that a gentle curve takes few points.
 void flattenCurve(Point p0, Point p1, Point p2, Point p3, double tolerance, int depth, CL::Path& out) {
+  // Distances compared squared (times the chord's length squared), sparing
+  // the roots and divisions of the many calls a page of curves makes.
   const double dx = p3.x - p0.x, dy = p3.y - p0.y;
-  const double chord = std::hypot(dx, dy);
-  auto distance = [&](Point p) {
-    if (chord < 1e-9) return std::hypot(p.x - p0.x, p.y - p0.y);
-    return std::abs((p.x - p0.x) * dy - (p.y - p0.y) * dx) / chord;
+  const double chord2 = dx * dx + dy * dy;
+  auto near = [&](Point p) {
+    const double px = p.x - p0.x, py = p.y - p0.y;
+    if (chord2 < 1e-18) return px * px + py * py <= tolerance * tolerance;
+    const double cross = px * dy - py * dx;
+    return cross * cross <= tolerance * tolerance * chord2;
   };
-  if (depth >= 12 || std::max(distance(p1), distance(p2)) <= tolerance) {
+  if (depth >= 12 || (near(p1) && near(p2))) {
     const CL::IntPoint q(static_cast<CL::cInt>(std::llround(p3.x)), static_cast<CL::cInt>(std::llround(p3.y)));
     if (out.empty() || !(out.back() == q)) out.push_back(q);
     return;
@@ -166,6 +170,21 @@ Polygons ClipToBox(const Polygons& a, const TavDB::tv_box& box) {
   out.reserve(a.size());
   CL::Path cur, next;
   for (const CL::Path& path : a) {
+    if (path.empty()) continue;
+    // A contour wholly outside the window winds around none of its points,
+    // and one wholly inside is kept as it is.
+    CL::cInt top = path[0].Y, left = path[0].X, bottom = path[0].Y, right = path[0].X;
+    for (const CL::IntPoint& p : path) {
+      top = std::min(top, p.Y);
+      bottom = std::max(bottom, p.Y);
+      left = std::min(left, p.X);
+      right = std::max(right, p.X);
+    }
+    if (right < box.left || left > box.right || bottom < box.top || top > box.bottom) continue;
+    if (left >= box.left && right <= box.right && top >= box.top && bottom <= box.bottom) {
+      if (path.size() >= 3) out.push_back(path);
+      continue;
+    }
     cur = path;
     for (int edge = 0; edge < 4 && !cur.empty(); ++edge) {
       auto inside = [&](const CL::IntPoint& p) {
@@ -242,6 +261,23 @@ Polygons Simplify(const Polygons& a) {
   CL::Clipper clipper;
   clipper.AddPaths(a, CL::ptSubject, true);
   clipper.Execute(CL::ctUnion, out, CL::pftEvenOdd, CL::pftEvenOdd);
+  return out;
+}
+
+Cut::Cut(const Polygons& a, const Polygons& b) : empty_(a.empty()) {
+  clipper_.AddPaths(a, CL::ptSubject, true);
+  clipper_.AddPaths(b, CL::ptClip, true);
+}
+
+Polygons Cut::Under() {
+  Polygons out;
+  if (!empty_) clipper_.Execute(CL::ctIntersection, out, CL::pftNonZero, CL::pftNonZero);
+  return out;
+}
+
+Polygons Cut::Outside() {
+  Polygons out;
+  if (!empty_) clipper_.Execute(CL::ctDifference, out, CL::pftNonZero, CL::pftNonZero);
   return out;
 }
 

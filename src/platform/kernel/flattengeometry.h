@@ -42,6 +42,8 @@ Polygons RectangleArea(const TavDB::tv_box& box);
 
 // The parts of the polygons within a box (cut along its edges, not
 // simplified): what a set operation with something inside the box needs.
+// Contours wholly outside the box are left out, those wholly inside kept
+// as they are.
 Polygons ClipToBox(const Polygons& a, const TavDB::tv_box& box);
 
 // Set operations; the results are non-overlapping polygons with holes
@@ -55,6 +57,19 @@ Polygons SubtractContours(const Polygons& area, const Polygons& contours);
 Polygons UniteContours(const Polygons& area, const Polygons& contours);
 // The area contours fill (even-odd).
 Polygons Simplify(const Polygons& a);
+
+// An area cut by another: the part under it and the part outside it, the
+// results of Intersect and Subtract, with the edges of both built once.
+class Cut {
+ public:
+  Cut(const Polygons& a, const Polygons& b);
+  Polygons Under();
+  Polygons Outside();
+
+ private:
+  ClipperLib::Clipper clipper_;
+  bool empty_ = false;
+};
 
 // Area in square job units (holes subtracted) of non-overlapping polygons
 // (results of the set operations).

@@ -290,7 +290,12 @@ TEST(FlattenerAreas, RandomCurvedJobsPrintAsTheirObjectsComposeOnePointAfterAnot
   // shortcuts (bounds before polygons, areas cut to boxes, a search that
   // stops under an opaque object) must not change what prints.
   const double tolerance = 0.5 * 720 / 300;
-  for (unsigned seed : {7u, 1234u, 98765u}) {
+  struct Job {
+    unsigned seed;
+    int paths;
+  };
+  for (const Job& spec : {Job{7u, 36}, Job{1234u, 36}, Job{98765u, 90}}) {
+    const unsigned seed = spec.seed;
     SCOPED_TRACE(seed);
     unsigned state = seed;
     auto next = [&](int range) {
@@ -298,7 +303,7 @@ TEST(FlattenerAreas, RandomCurvedJobsPrintAsTheirObjectsComposeOnePointAfterAnot
       return int((state >> 8) % unsigned(range));
     };
     std::string objects;
-    for (int i = 0; i < 36; ++i) {
+    for (int i = 0; i < spec.paths; ++i) {
       const bool transparent = next(5) < 2;
       int v = 1500 + next(4200), h = 1500 + next(4200);
       objects += std::string(i ? "," : "") + R"({"kind":"path","paint":)" + (transparent ? "11" : "10") +
@@ -326,6 +331,11 @@ TEST(FlattenerAreas, RandomCurvedJobsPrintAsTheirObjectsComposeOnePointAfterAnot
       TavFlatten::Polygons contours;
       std::array<double, 2> inks;  // cyan, magenta
       double alpha;
+      TavDB::tv_box bounds = TavFlatten::BoundsOf(contours);
+      bool near(int v, int h, int margin) const {
+        return v >= bounds.top - margin && v <= bounds.bottom + margin && h >= bounds.left - margin &&
+               h <= bounds.right + margin;
+      }
     };
     std::vector<Painted> job, printed;
     for (const auto& m : jobGetSpahan(j.get())->members()) {
@@ -347,15 +357,17 @@ TEST(FlattenerAreas, RandomCurvedJobsPrintAsTheirObjectsComposeOnePointAfterAnot
     int compared = 0, mismatches = 0;
     for (int k = 0; k < 1500; ++k) {
       const int v = next(7200), h = next(7200);
-      if (std::any_of(job.begin(), job.end(), [&](const Painted& p) { return nearEdge(p.contours, v, h, 4); })) continue;
+      if (std::any_of(job.begin(), job.end(),
+                      [&](const Painted& p) { return p.near(v, h, 4) && nearEdge(p.contours, v, h, 4); }))
+        continue;
       std::array<double, 2> expected{0, 0};
       for (const Painted& p : job) {
-        if (!fills(p.contours, v, h)) continue;
+        if (!p.near(v, h, 0) || !fills(p.contours, v, h)) continue;
         for (std::size_t i = 0; i < 2; ++i) expected[i] = (1 - p.alpha) * expected[i] + p.alpha * p.inks[i];
       }
       std::array<double, 2> actual{0, 0};
       for (const Painted& p : printed)
-        if (fills(p.contours, v, h)) actual = p.inks;
+        if (p.near(v, h, 0) && fills(p.contours, v, h)) actual = p.inks;
       ++compared;
       if (std::abs(actual[0] - expected[0]) > 2e-3 || std::abs(actual[1] - expected[1]) > 2e-3) {
         ++mismatches;
@@ -365,5 +377,30 @@ TEST(FlattenerAreas, RandomCurvedJobsPrintAsTheirObjectsComposeOnePointAfterAnot
       if (mismatches > 5) break;
     }
     EXPECT_GT(compared, 300);
+  }
+}
+
+TEST(FlattenerAreas, AnObjectUnderTransparentOnesFarApartInThePaintingOrderShowsUnderEach) {
+  // A cyan square under a 50 % magenta square, then under another one
+  // painted after many transparent squares elsewhere on the page: the
+  // flattener lets the cyan square's outline go in between and makes it
+  // again, and both places compose cyan 50 %, magenta 40 %.
+  std::string objects = square(500, 500, 2000, 10) + "," + square(1000, 1000, 500, 11);
+  for (int i = 0; i < 60; ++i) objects += "," + square(3000 + 60 * (i % 10), 3000 + 600 * (i / 10), 400, 11);
+  objects += "," + square(2200, 2200, 500, 11);
+  auto j = job(objects);
+  JobStateGuard guard(j.get());
+  TavFlatten::RasterStore store(j.get());
+  const TavFlatten::Result r = flatten(j.get(), store);
+  ASSERT_TRUE(r.tree);
+  EXPECT_EQ(r.unitsFlattened, 62);
+  const std::vector<Region> regions = regionsOf(r.tree.get());
+  struct At {
+    int v, h;
+    std::array<double, 3> inks;
+  };
+  for (const At& at : {At{1200, 1200, {0.5, 0.4, 0}}, At{2300, 2300, {0.5, 0.4, 0}}, At{2600, 2600, {0, 0.4, 0}}}) {
+    const auto inks = inksAt(j.get(), regions, at.v, at.h);
+    for (int k = 0; k < 3; ++k) EXPECT_NEAR(inks[std::size_t(k)], at.inks[std::size_t(k)], 2e-3) << at.v << "," << at.h;
   }
 }

@@ -16,6 +16,7 @@
 #include "platform/tav_error.h"
 
 namespace TavFlatten {
+
 namespace {
 
 // Pieces smaller than this (square job units) are rounding dust of the
@@ -1153,23 +1154,37 @@ Result Flattener::Run(const TavDB::Object* tree) {
   }
   if (!any) return {};
   index_.Build(ops_);
-  // The last unit that needs each operation's contours: after it they are
-  // let go, so that what is kept at a time is what lies near the units still
-  // to come.
-  std::vector<int> lastUse(ops_.size(), -1);
-  for (std::size_t ui = 0; ui < units_.size(); ++ui) {
-    const Unit& u = units_[ui];
-    if (!u.flatten || u.endOp <= u.firstOp) continue;
-    TavDB::tv_box b = ops_[std::size_t(u.firstOp)].bounds;
-    for (int i = u.firstOp; i < u.endOp; ++i) {
-      b = b.united(ops_[std::size_t(i)].bounds);
-      lastUse[std::size_t(i)] = int(ui);
-    }
-    for (int id : index_.Below(b, u.firstOp, ops_)) lastUse[std::size_t(id)] = int(ui);
-  }
+  // An operation's contours are kept from one unit to the next that needs
+  // them only when that one comes soon (within kKeepAcross flattened units):
+  // otherwise they are let go after the unit and made again when needed, so
+  // that what is kept at a time stays near the units at hand, whatever the
+  // order of the objects on the page.
+  constexpr int kKeepAcross = 32;
   std::vector<std::vector<int>> releaseAfter(units_.size());
-  for (std::size_t i = 0; i < ops_.size(); ++i)
-    if (lastUse[i] >= 0) releaseAfter[std::size_t(lastUse[i])].push_back(int(i));
+  {
+    std::vector<int> nextUse(ops_.size(), -1);  // the flattened unit's rank
+    std::vector<int> rank(units_.size(), 0);
+    int flattened = 0;
+    for (std::size_t ui = 0; ui < units_.size(); ++ui)
+      if (units_[ui].flatten) rank[ui] = flattened++;
+    std::vector<int> uses;
+    for (std::size_t ui = units_.size(); ui-- > 0;) {
+      const Unit& u = units_[ui];
+      if (!u.flatten || u.endOp <= u.firstOp) continue;
+      uses.clear();
+      TavDB::tv_box b = ops_[std::size_t(u.firstOp)].bounds;
+      for (int i = u.firstOp; i < u.endOp; ++i) {
+        b = b.united(ops_[std::size_t(i)].bounds);
+        uses.push_back(i);
+      }
+      for (int id : index_.Below(b, u.firstOp, ops_)) uses.push_back(id);
+      for (int id : uses) {
+        const int next = nextUse[std::size_t(id)];
+        if (next < 0 || next - rank[ui] > kKeepAcross) releaseAfter[ui].push_back(id);
+        nextUse[std::size_t(id)] = rank[ui];
+      }
+    }
+  }
 
   for (std::size_t ui = 0; ui < units_.size(); ++ui) {
     Unit& u = units_[ui];
@@ -1219,6 +1234,13 @@ Result Flattener::Run(const TavDB::Object* tree) {
     r.tree.reset();
     return r;
   }
+  // What the units were read into is let go before the tree is written
+  // out, so that the copies of the untouched objects take its place.
+  std::vector<Op>().swap(ops_);
+  std::vector<Unit>().swap(units_);
+  std::vector<Source>().swap(sources_);
+  std::vector<std::unique_ptr<TavDB::Object>>().swap(outlines_);
+  index_ = OpIndex();
   std::unique_ptr<TavDB::Object> out = TavDB::objdupnomembers(tree);
   for (const auto& m : tree->members()) build(m.get(), out.get());
   result_.tree = std::move(out);

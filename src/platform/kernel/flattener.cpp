@@ -649,16 +649,20 @@ void Flattener::flattenOps(const Unit& unit, int firstOp, int endOp, std::vector
   // all of them at once).
   auto paint = [&](int id, bool top) {
     Op& op = ops_[std::size_t(id)];
-    const Polygons& shape = areaOf(op);
-    // Only the part of the contours over the area takes part, and only the
-    // part of the area within what is left of them.
-    const Polygons clipped =
-        ClipToBox(shape, {bounds.top - 1, bounds.left - 1, bounds.bottom + 1, bounds.right + 1});
-    if (clipped.empty()) return;
-    const TavDB::tv_box reach = BoundsOf(clipped);
-    Polygons inside = IntersectContours(
-        ClipToBox(area, {reach.top - 1, reach.left - 1, reach.bottom + 1, reach.right + 1}),
-        clipped);
+    Polygons inside;
+    if (top && endOp - firstOp == 1) {
+      // The unit's only operation: its area is the whole area.
+      inside = area;
+    } else {
+      // Only the part of the contours over the area takes part, and only
+      // the part of the area within what is left of them.
+      const Polygons clipped =
+          ClipToBox(areaOf(op), {bounds.top - 1, bounds.left - 1, bounds.bottom + 1, bounds.right + 1});
+      if (clipped.empty()) return;
+      const TavDB::tv_box reach = BoundsOf(clipped);
+      inside = IntersectContours(ClipToBox(area, {reach.top - 1, reach.left - 1, reach.bottom + 1, reach.right + 1}),
+                                 clipped);
+    }
     const double insideSize = AreaOf(inside);
     if (insideSize < kDust) return;
     // Covering the whole area, it covers every piece whole.

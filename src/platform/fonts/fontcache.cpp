@@ -273,7 +273,7 @@ std::unique_ptr<Fonts::Type1Font> makeFont(FontCache* cache, int fontId,
   Fonts::Type1Program program;
   if (!cache->IsStandardFont(fontId)) {
     if (table != nullptr) {
-      program = Fonts::SubsetType1Program(face->program(), glyphs, name);
+      program = face->subsetProgram(glyphs, name);
       name = nextSubsetTag() + "+" + name;
     } else {
       program = face->program();

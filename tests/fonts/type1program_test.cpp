@@ -150,6 +150,31 @@ TEST(Type1Program, SubsetKeepsAccentComponentsAndTheSubrsItsGlyphsCall) {
   EXPECT_NE(plain.find("/CharStrings 6 dict"), std::string::npos);
 }
 
+// Decryption undoes encryption for texts of every length (the decryption
+// works four bytes at a time, the rest one by one) and under both keys;
+// each byte's key depends on every byte before it.
+TEST(Type1Program, DecryptionUndoesEncryptionAtEveryLength) {
+  std::string text;
+  std::uint32_t seed = 12345;
+  for (int k = 0; k < 300; ++k) {
+    seed = seed * 1103515245u + 12345u;
+    text.push_back(static_cast<char>(seed >> 16));
+  }
+  for (const std::uint16_t key : {Fonts::kEexecKey, Fonts::kCharStringKey, std::uint16_t(0), std::uint16_t(65535)}) {
+    for (std::size_t length : {0, 1, 2, 3, 4, 5, 7, 8, 9, 63, 64, 65, 299, 300}) {
+      const std::string plain = text.substr(0, length);
+      const std::string cipher = Fonts::Type1Encrypt(plain, key);
+      EXPECT_TRUE(Fonts::Type1Decrypt(cipher, key) == plain) << "key " << key << ", " << length << " bytes";
+    }
+    // One changed byte changes what follows it, never what comes before.
+    std::string cipher = Fonts::Type1Encrypt(text, key);
+    cipher[150] = static_cast<char>(cipher[150] ^ 1);
+    const std::string plain = Fonts::Type1Decrypt(cipher, key);
+    EXPECT_TRUE(plain.compare(0, 150, text, 0, 150) == 0);
+    EXPECT_NE(plain.substr(151), text.substr(151));
+  }
+}
+
 // The check and the subsetting read every charstring, decrypted past its
 // lead bytes (none and not encrypted at all for lenIV -1); a subset made from
 // the private part the check took apart is the one made afresh, and keeps

@@ -54,7 +54,7 @@ std::string nextSubsetTag() {
 
 }  // namespace
 
-char32_t NextCharacter(std::string_view s, std::size_t& pos) {
+char32_t NextCharacterBeyondAscii(std::string_view s, std::size_t& pos) {
   const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(s[i]); };
   const std::uint8_t b = byte(pos);
   int extra = 0;

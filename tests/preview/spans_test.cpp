@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -19,6 +20,7 @@ namespace {
 
 using TavricLib::preview::Compose;
 using TavricLib::preview::ComposeSpans;
+using TavricLib::preview::FillOutlines;
 using TavricLib::preview::FlatFillBatch;
 using TavricLib::preview::IntRect;
 using TavricLib::preview::PlaneSource;
@@ -267,6 +269,117 @@ TEST(FlatFills, BatchedFillsComposeAsTheyWouldOneByOne) {
     batch.Flush();
     EXPECT_TRUE(batch.Empty());
     expectSamePlanes(batched, alone, c.what);
+  }
+}
+
+// Outlines a batch asks for by id, counting what it asks for.
+struct Outlines : FillOutlines {
+  std::vector<std::vector<Contour>> fills;
+  IntRect clip;
+  int asked = 0;
+  void FillRunsOf(std::size_t id, std::vector<Span>& runs) override {
+    ++asked;
+    runs = sweep(fills.at(id), clip);
+  }
+};
+
+TEST(FlatFills, FillsAddedByOutlineComposeAsTheyWouldOneByOne) {
+  // Rows ending inside a word and inside a tile of 16 rows.
+  const IntRect page{-3, 2, 157, 203};
+  struct Case {
+    const char* what;
+    int fills;
+    int inkSets;
+    std::size_t memoryLimit;
+    int radius;        // fills' largest half width (tenths of a pixel)
+    int everyNthRuns;  // every nth fill added as runs rather than by outline (0: none)
+    bool coverLast;    // a fill over the whole page comes last
+    int maxAsked;      // the most outlines the batch may sweep
+  } cases[] = {
+      {"large fills by outline, all held", 400, 6, std::size_t(64) << 20, 600, 0, false, 400},
+      {"small fills, runs and outlines mixed", 700, 6, std::size_t(64) << 20, 80, 3, false, 700},
+      {"pixels written whenever a block of them is full", 400, 6, 1, 600, 0, false, 400},
+      {"more ink sets than a palette holds", 700, 600, std::size_t(64) << 20, 300, 5, false, 700},
+      {"a fill over the page last: nothing under it is swept", 300, 6, std::size_t(64) << 20, 600, 0, true, 1},
+  };
+  for (const Case& c : cases) {
+    std::mt19937 rng(13);
+    Page batched(page, 6), alone(page, 6);
+    Outlines outlines;
+    outlines.clip = page;
+    FlatFillBatch batch(batched.target, c.memoryLimit);
+    for (int f = 0; f <= c.fills; ++f) {
+      std::vector<Contour> fill;
+      if (f == c.fills) {
+        if (!c.coverLast) break;
+        fill = {{{-20, -20}, {200, -20}, {200, 250}, {-20, 250}}};
+      } else {
+        const double cx = page.x0 + double(rng() % 1600) / 10, cy = page.y0 + double(rng() % 2010) / 10;
+        const double rx = 1 + double(rng() % unsigned(c.radius)) / 10, ry = 1 + double(rng() % unsigned(c.radius)) / 10;
+        fill = {{{cx - rx, cy}, {cx, cy - ry}, {cx + rx, cy + ry / 3}, {cx - rx / 2, cy + ry}}};
+        // Some with a hole, some reaching past the page.
+        if (f % 4 == 1) fill.push_back({{cx - rx / 4, cy}, {cx, cy + ry / 4}, {cx + rx / 4, cy}});
+      }
+      const std::vector<Span> runs = sweep(fill, page);
+      std::vector<PlaneSource> sources(6);
+      const unsigned set = rng() % unsigned(c.inkSets);
+      for (std::size_t p = 0; p < sources.size(); ++p) {
+        sources[p].kind = PlaneSource::kConstant;
+        sources[p].value = std::uint8_t((set * 53 + p * 71 + (set >> 2) * p) % 256);
+      }
+      if (c.everyNthRuns > 0 && f % c.everyNthRuns == 0) {
+        batch.Add(runs, sources);
+      } else {
+        // The reach: the fill's points with a pixel to spare.
+        IntRect reach{INT_MAX, INT_MAX, INT_MIN, INT_MIN};
+        for (const Contour& contour : fill) {
+          for (const Pt& pt : contour) {
+            reach.x0 = std::min(reach.x0, int(std::floor(pt.x)) - 1), reach.x1 = std::max(reach.x1, int(std::ceil(pt.x)) + 1);
+            reach.y0 = std::min(reach.y0, int(std::floor(pt.y)) - 1), reach.y1 = std::max(reach.y1, int(std::ceil(pt.y)) + 1);
+          }
+        }
+        outlines.fills.push_back(fill);
+        batch.Add(reach, outlines, outlines.fills.size() - 1, sources);
+      }
+      ComposeSpans(alone.target, runs, sources);
+    }
+    batch.Flush();
+    EXPECT_TRUE(batch.Empty()) << c.what;
+    EXPECT_LE(outlines.asked, c.maxAsked) << c.what;
+    expectSamePlanes(batched, alone, c.what);
+  }
+}
+
+TEST(FlatFills, AFillHiddenByLaterOnesIsNotSwept) {
+  // Reaches wholly covered by the fills after them, and one that a single
+  // uncovered pixel keeps in.
+  const IntRect page{0, 0, 130, 70};
+  struct Case {
+    const char* what;
+    std::vector<Contour> later;  // drawn after the fill in question
+    bool swept;
+  } cases[] = {
+      {"one fill over it", {{{0, 0}, {130, 0}, {130, 70}, {0, 70}}}, false},
+      {"two fills meeting over it", {{{0, 0}, {65, 0}, {65, 70}, {0, 70}}, {{64.5, 0}, {130, 0}, {130, 70}, {64.5, 70}}}, false},
+      {"a pixel left open", {{{0, 0}, {130, 0}, {130, 30}, {0, 30}}, {{0, 31}, {130, 31}, {130, 70}, {0, 70}}}, true},
+  };
+  for (const Case& c : cases) {
+    Page page1(page, 2);
+    Outlines outlines;
+    outlines.clip = page;
+    outlines.fills.push_back({{{20, 20}, {100, 20}, {100, 50}, {20, 50}}});
+    FlatFillBatch batch(page1.target, std::size_t(1) << 20);
+    const std::vector<PlaneSource> first{{PlaneSource::kConstant, 10, nullptr, nullptr},
+                                         {PlaneSource::kConstant, 20, nullptr, nullptr}};
+    const std::vector<PlaneSource> then{{PlaneSource::kConstant, 200, nullptr, nullptr},
+                                        {PlaneSource::kConstant, 0, nullptr, nullptr}};
+    batch.Add(IntRect{19, 19, 101, 51}, outlines, 0, first);
+    for (const Contour& later : c.later) batch.Add(sweep({later}, page), then);
+    batch.Flush();
+    EXPECT_EQ(outlines.asked, c.swept ? 1 : 0) << c.what;
+    // The fill shows where nothing later lies, and only there.
+    const int shown = int(std::count(page1.target.values[1].row(30), page1.target.values[1].row(30) + page.width(), 20));
+    EXPECT_EQ(shown, c.swept ? 80 : 0) << c.what;
   }
 }
 

@@ -55,6 +55,8 @@ inline bool inRange(double x, double y) { return std::fabs(x) <= kMaxCoordinate 
 
 }  // namespace
 
+bool SpanRasteriser::InRange(double x, double y) { return inRange(x, y); }
+
 void SpanRasteriser::Begin(const IntRect& clip) {
   mClip = clip;
   mPoints.clear();
@@ -350,21 +352,25 @@ Raster SpansToRaster(const std::vector<Span>& runs) {
   return raster;
 }
 
-// A run held: x (16 bits), length (16 bits), row in its band (8 bits),
-// palette index (8 bits).
+// Pixels taken and not yet written: x (16 bits), length (16 bits), row in
+// its band (8 bits), palette index (8 bits).
 struct FlatFillBatch::Block {
   static constexpr std::size_t kRuns = 1024;
   std::uint64_t runs[kRuns];
 };
 
-// The runs of a band in the order drawn: full blocks, then the last one up
-// to `next`; and the rows and columns they cover.
+// The pixels taken in a band: full blocks, then the last one up to `next`.
 struct FlatFillBatch::Band {
   std::vector<Block*> blocks;
   std::uint64_t* next = nullptr;
   std::uint64_t* end = nullptr;
-  int rowMin = INT_MAX, rowMax = -1, xMin = INT_MAX, xMax = 0;
 };
+
+namespace {
+// The rows of a tile of the taken pixels (its width is a word's 64 pixels).
+constexpr int kTileShift = 4;
+constexpr int kTileMask = (1 << kTileShift) - 1;
+}  // namespace
 
 bool FlatFillBatch::Accepts(const Target& target) {
   return !target.isLayer() && !target.rect.empty() && target.rect.width() <= 65535;
@@ -372,12 +378,13 @@ bool FlatFillBatch::Accepts(const Target& target) {
 
 FlatFillBatch::FlatFillBatch(Target& target, std::size_t memoryLimit)
     : mTarget(target), mLimit(std::max<std::size_t>(memoryLimit, sizeof(Block))) {
-  // Bands of a power of two rows whose palette indices fit in half a MiB.
-  const int width = std::max(1, target.rect.width());
-  while (mBandShift < 7 && (width << (mBandShift + 1)) <= (1 << 19)) ++mBandShift;
+  // Bands of a power of two rows (at most 128) whose planes and coverage
+  // together hold about a MiB, so that writing a band's pixels stays in the
+  // processor's cache.
+  const std::size_t rowBytes = std::size_t(std::max(1, target.rect.width())) * (target.values.size() + 1);
+  while (mBandShift < 7 && (rowBytes << (mBandShift + 1)) <= (std::size_t(1) << 20)) ++mBandShift;
   const int rows = 1 << mBandShift;
   mBands.resize(std::size_t((target.rect.height() + rows - 1) / rows));
-  mScratch.resize(std::size_t(rows) * std::size_t(width));
   mPalette.emplace_back();
 }
 
@@ -389,8 +396,8 @@ FlatFillBatch::Block* FlatFillBatch::NewBlock() {
     mFree.pop_back();
     return b;
   }
-  // Slabs of blocks, so that runs are held in few buffers; left uncleared
-  // (runs are written before they are read), so that a slab's pages are
+  // Slabs of blocks, so that pixels are held in few buffers; left uncleared
+  // (they are written before they are read), so that a slab's pages are
   // made only as its blocks are used.
   constexpr std::size_t kSlabBlocks = 64;
   if (mSlabs.empty() || mSlabUsed == kSlabBlocks) {
@@ -400,8 +407,7 @@ FlatFillBatch::Block* FlatFillBatch::NewBlock() {
   return &mSlabs.back()[mSlabUsed++];
 }
 
-void FlatFillBatch::Add(const std::vector<Span>& runs, const std::vector<PlaneSource>& sources) {
-  if (runs.empty()) return;
+std::uint8_t FlatFillBatch::PaletteIndex(const std::vector<PlaneSource>& sources) {
   std::string inks(mTarget.values.size(), '\0');
   for (std::size_t p = 0; p < inks.size() && p < sources.size(); ++p) inks[p] = char(sources[p].value);
   auto found = mPaletteIndex.find(inks);
@@ -410,96 +416,182 @@ void FlatFillBatch::Add(const std::vector<Span>& runs, const std::vector<PlaneSo
     found = mPaletteIndex.emplace(inks, std::uint8_t(mPalette.size())).first;
     mPalette.push_back(inks);
   }
-  const std::uint64_t index = std::uint64_t(found->second) << 40;
-  const int mask = (1 << mBandShift) - 1;
-  // Runs come row by row: one band's run after another.
-  for (std::size_t i = 0; i < runs.size();) {
-    const int bandIndex = (runs[i].y - mTarget.rect.y0) >> mBandShift;
-    Band& band = mBands[std::size_t(bandIndex)];
-    std::uint64_t* next = band.next;
-    std::uint64_t* end = band.end;
-    int rowMin = band.rowMin, rowMax = band.rowMax, xMin = band.xMin, xMax = band.xMax;
-    for (; i < runs.size(); ++i) {
-      const Span& s = runs[i];
-      const int y = s.y - mTarget.rect.y0;
-      if ((y >> mBandShift) != bandIndex) break;
-      if (next == end) {
-        Block* block = NewBlock();
-        band.blocks.push_back(block);
-        next = block->runs, end = block->runs + Block::kRuns;
-      }
-      const int x0 = s.x0 - mTarget.rect.x0, x1 = s.x1 - mTarget.rect.x0, row = y & mask;
-      *next++ = std::uint64_t(x0) | (std::uint64_t(x1 - x0) << 16) | (std::uint64_t(row) << 32) | index;
-      rowMin = std::min(rowMin, row), rowMax = std::max(rowMax, row);
-      xMin = std::min(xMin, x0), xMax = std::max(xMax, x1);
-    }
-    band.next = next, band.end = end;
-    band.rowMin = rowMin, band.rowMax = rowMax, band.xMin = xMin, band.xMax = xMax;
-  }
-  mHeld += runs.size();
-  if (mHeld * sizeof(std::uint64_t) >= mLimit) Flush();
+  return found->second;
 }
 
-void FlatFillBatch::Flush() {
-  if (mHeld == 0) return;
-  const std::size_t width = std::size_t(mTarget.rect.width());
+void FlatFillBatch::Hold(const Item& item) {
+  mItems.push_back(item);
+  if (mItems.size() * sizeof(Item) + mHeldRuns.size() * sizeof(Span) >= mLimit) Flush();
+}
+
+void FlatFillBatch::Add(const std::vector<Span>& runs, const std::vector<PlaneSource>& sources) {
+  if (runs.empty()) return;
+  Item item;
+  item.palette = PaletteIndex(sources);
+  item.reach = IntRect{INT_MAX, runs.front().y, INT_MIN, runs.back().y + 1};
+  for (const Span& s : runs) item.reach.x0 = std::min(item.reach.x0, s.x0), item.reach.x1 = std::max(item.reach.x1, s.x1);
+  item.reach = item.reach.intersect(mTarget.rect);
+  item.first = mHeldRuns.size();
+  item.count = runs.size();
+  mHeldRuns.insert(mHeldRuns.end(), runs.begin(), runs.end());
+  Hold(item);
+}
+
+void FlatFillBatch::Add(const IntRect& reach, FillOutlines& outlines, std::size_t id,
+                        const std::vector<PlaneSource>& sources) {
+  Item item;
+  item.reach = reach.intersect(mTarget.rect);
+  if (item.reach.empty()) return;
+  item.palette = PaletteIndex(sources);
+  item.outlines = &outlines;
+  item.first = id;
+  Hold(item);
+}
+
+bool FlatFillBatch::Hidden(const IntRect& reach) const {
+  const int w0 = (reach.x0 - mDoneRect.x0) >> 6, w1 = (reach.x1 - 1 - mDoneRect.x0) >> 6;
+  const int t0 = (reach.y0 - mDoneRect.y0) >> kTileShift, t1 = (reach.y1 - 1 - mDoneRect.y0) >> kTileShift;
+  const int lastTile = (mDoneRect.height() - 1) >> kTileShift;
+  for (int t = t0; t <= t1; ++t) {
+    const int rows = t < lastTile ? 1 << kTileShift : mDoneRect.height() - (t << kTileShift);
+    const std::uint8_t* full = mFullWords.data() + std::size_t(t) * mDoneWords;
+    for (int w = w0; w <= w1; ++w) {
+      if (full[w] != rows) return false;
+    }
+  }
+  return true;
+}
+
+void FlatFillBatch::Keep(int x0, int x1, int y, std::uint8_t palette) {
+  // x0, x1 relative to the taken pixels' rectangle; y a row of the target.
+  const int row = y - mTarget.rect.y0;
+  Band& band = mBands[std::size_t(row >> mBandShift)];
+  if (band.next == band.end) {
+    Block* block = NewBlock();
+    band.blocks.push_back(block);
+    band.next = block->runs, band.end = block->runs + Block::kRuns;
+  }
+  const int x = x0 + (mDoneRect.x0 - mTarget.rect.x0);
+  *band.next++ = std::uint64_t(x) | (std::uint64_t(x1 - x0) << 16) |
+                 (std::uint64_t(row & ((1 << mBandShift) - 1)) << 32) | (std::uint64_t(palette) << 40);
+  if (++mTaken * sizeof(std::uint64_t) >= mLimit) WriteTaken();
+}
+
+void FlatFillBatch::Take(const Span& run, std::uint8_t palette) {
+  const int y = run.y - mDoneRect.y0;
+  const int xs = std::max(run.x0, mDoneRect.x0) - mDoneRect.x0, xe = std::min(run.x1, mDoneRect.x1) - mDoneRect.x0;
+  if (y < 0 || y >= mDoneRect.height() || xe <= xs) return;
+  // Word w of the row: tiles of 16 rows lie one after the other along the
+  // row, each holding its words row by row.
+  std::uint64_t* row = mDone.data() + (std::size_t(y >> kTileShift) * mDoneWords << kTileShift) + (y & kTileMask);
+  std::uint8_t* full = mFullWords.data() + std::size_t(y >> kTileShift) * mDoneWords;
+  const int w0 = xs >> 6, w1 = (xe - 1) >> 6;
+  int open = -1, openEnd = -1;  // pixels taken and not yet kept, [open, openEnd)
+  for (int w = w0; w <= w1; ++w) {
+    std::uint64_t mask = ~0ULL;
+    if (w == w0) mask &= ~0ULL << (xs & 63);
+    if (w == w1) mask &= ~0ULL >> (63 - ((xe - 1) & 63));
+    std::uint64_t& word = row[std::size_t(w) << kTileShift];
+    const std::uint64_t before = word;
+    std::uint64_t fresh = mask & ~before;
+    if (fresh == 0) continue;
+    word = before | fresh;
+    if ((before | fresh) == ~0ULL) ++full[w];
+    const int base = w * 64;
+    while (fresh != 0) {
+      const int b = __builtin_ctzll(fresh);
+      const std::uint64_t rest = ~(fresh >> b);
+      const int length = rest == 0 ? 64 - b : __builtin_ctzll(rest);
+      fresh = b + length >= 64 ? 0 : fresh & (~0ULL << (b + length));
+      if (open >= 0 && openEnd == base + b) {
+        openEnd += length;
+        continue;
+      }
+      if (open >= 0) Keep(open, openEnd, run.y, palette);
+      open = base + b, openEnd = base + b + length;
+    }
+  }
+  if (open >= 0) Keep(open, openEnd, run.y, palette);
+}
+
+void FlatFillBatch::WriteTaken() {
   const std::size_t planes = mTarget.values.size();
   for (std::size_t b = 0; b < mBands.size(); ++b) {
     Band& band = mBands[b];
     if (band.blocks.empty()) continue;
-    const std::size_t x0 = std::size_t(band.xMin), x1 = std::size_t(band.xMax);
-    for (int row = band.rowMin; row <= band.rowMax; ++row) {
-      std::memset(mScratch.data() + std::size_t(row) * width + x0, 0, x1 - x0);
-    }
-    // Each run in the order drawn: the last fill over a pixel stays.
+    const int y0 = mTarget.rect.y0 + (int(b) << mBandShift);
     for (Block* block : band.blocks) {
       const std::uint64_t* end = block == band.blocks.back() ? band.next : block->runs + Block::kRuns;
       for (const std::uint64_t* r = block->runs; r != end; ++r) {
-        fillBytes(mScratch.data() + std::size_t((*r >> 32) & 0xFF) * width + (*r & 0xFFFF),
-                  std::uint8_t((*r >> 40) & 0xFF), (*r >> 16) & 0xFFFF);
+        const std::size_t x = *r & 0xFFFF, length = (*r >> 16) & 0xFFFF;
+        const int y = y0 + int((*r >> 32) & 0xFF);
+        const char* inks = mPalette[(*r >> 40) & 0xFF].data();
+        for (std::size_t p = 0; p < planes; ++p) fillBytes(mTarget.values[p].row(y) + x, std::uint8_t(inks[p]), length);
+        if (mTarget.shape != nullptr) {
+          fillBytes(mTarget.shape->row(y) + (std::ptrdiff_t(x) + mTarget.rect.x0 - mTarget.shape->rect().x0), 255,
+                    length);
+        }
       }
       mFree.push_back(block);
     }
-    band.blocks.clear();
-    // The inks of each run of one fill, once.
-    for (int row = band.rowMin; row <= band.rowMax; ++row) {
-      const std::uint8_t* in = mScratch.data() + std::size_t(row) * width;
-      const int y = mTarget.rect.y0 + (int(b) << mBandShift) + row;
-      for (std::size_t x = x0; x < x1;) {
-        const std::uint8_t index = in[x];
-        std::size_t end = x + 1;
-        const std::uint64_t pattern = 0x0101010101010101ULL * index;
-        for (;;) {
-          if (std::endian::native == std::endian::little && end + 8 <= x1) {
-            std::uint64_t v;
-            std::memcpy(&v, in + end, 8);
-            v ^= pattern;
-            if (v == 0) {
-              end += 8;
-              continue;
-            }
-            end += std::size_t(__builtin_ctzll(v) / 8);
-            break;
-          }
-          while (end < x1 && in[end] == index) ++end;
-          break;
-        }
-        if (index != 0) {
-          const std::string& inks = mPalette[index];
-          for (std::size_t p = 0; p < planes; ++p) {
-            fillBytes(mTarget.values[p].row(y) + x, std::uint8_t(inks[p]), end - x);
-          }
-          if (mTarget.shape != nullptr) {
-            fillBytes(mTarget.shape->row(y) + (std::ptrdiff_t(x) + mTarget.rect.x0 - mTarget.shape->rect().x0), 255,
-                      end - x);
-          }
-        }
-        x = end;
-      }
-    }
     band = Band();
   }
-  mHeld = 0;
+  mTaken = 0;
+}
+
+void FlatFillBatch::Flush() {
+  if (mItems.empty()) return;
+  // The taken pixels' rectangle: what the fills held may reach.
+  IntRect all{INT_MAX, INT_MAX, INT_MIN, INT_MIN};
+  for (const Item& item : mItems) {
+    all.x0 = std::min(all.x0, item.reach.x0), all.y0 = std::min(all.y0, item.reach.y0);
+    all.x1 = std::max(all.x1, item.reach.x1), all.y1 = std::max(all.y1, item.reach.y1);
+  }
+  mDoneRect = all.intersect(mTarget.rect);
+  if (!mDoneRect.empty()) {
+    // Nothing is taken yet; the bits of the last word past the rectangle's
+    // right edge count as taken, so that its words can be wholly taken.
+    mDoneWords = (std::size_t(mDoneRect.width()) + 63) / 64;
+    const std::size_t tileRows = (std::size_t(mDoneRect.height()) + kTileMask) >> kTileShift;
+    mDone.assign(tileRows * mDoneWords << kTileShift, 0);
+    mFullWords.assign(tileRows * mDoneWords, 0);
+    if (const int spare = mDoneRect.width() & 63; spare != 0) {
+      for (std::size_t t = 0; t < tileRows; ++t) {
+        std::uint64_t* last = mDone.data() + ((t * mDoneWords + mDoneWords - 1) << kTileShift);
+        std::fill_n(last, 1 << kTileShift, ~0ULL << spare);
+      }
+    }
+    // The last fill first: each pixel is taken by the last fill over it.
+    for (std::size_t i = mItems.size(); i-- > 0;) {
+      const Item& item = mItems[i];
+      if (item.reach.empty() || Hidden(item.reach)) continue;
+      const Span* runs = mHeldRuns.data() + item.first;
+      std::size_t count = item.count;
+      if (item.outlines != nullptr) {
+        item.outlines->FillRunsOf(item.first, mScanned);
+        runs = mScanned.data();
+        count = mScanned.size();
+      }
+      // The bits of a fill's rows lie a row of the page apart: those of the
+      // runs ahead are asked for while a run is taken.
+      constexpr std::size_t kAhead = 8;
+      auto prefetch = [&](const Span& s) {
+        const int y = s.y - mDoneRect.y0;
+        const int w0 = std::max(s.x0 - mDoneRect.x0, 0) >> 6, w1 = (std::min(s.x1, mDoneRect.x1) - 1 - mDoneRect.x0) >> 6;
+        const std::uint64_t* row =
+            mDone.data() + (std::size_t(y >> kTileShift) * mDoneWords << kTileShift) + (y & kTileMask);
+        for (int w = w0; w <= w1; ++w) __builtin_prefetch(row + (std::size_t(w) << kTileShift), 1);
+      };
+      for (std::size_t r = 0; r < count && r < kAhead; ++r) prefetch(runs[r]);
+      for (std::size_t r = 0; r < count; ++r) {
+        if (r + kAhead < count) prefetch(runs[r + kAhead]);
+        Take(runs[r], item.palette);
+      }
+    }
+    WriteTaken();
+  }
+  mItems.clear();
+  mHeldRuns.clear();
   mPaletteIndex.clear();
   mPalette.resize(1);
 }

@@ -486,6 +486,15 @@ void FlatFillBatch::Take(const Span& run, std::uint8_t palette) {
   std::uint64_t* row = mDone.data() + (std::size_t(y >> kTileShift) * mDoneWords << kTileShift) + (y & kTileMask);
   std::uint8_t* full = mFullWords.data() + std::size_t(y >> kTileShift) * mDoneWords;
   const int w0 = xs >> 6, w1 = (xe - 1) >> 6;
+  // Runs lying in tiles already wholly taken (as most do once the fills
+  // above have been taken) leave the pixels' bits unread.
+  {
+    const int lastTile = (mDoneRect.height() - 1) >> kTileShift;
+    const int rows = (y >> kTileShift) < lastTile ? 1 << kTileShift : mDoneRect.height() - (lastTile << kTileShift);
+    int w = w0;
+    while (w <= w1 && full[w] == rows) ++w;
+    if (w > w1) return;
+  }
   int open = -1, openEnd = -1;  // pixels taken and not yet kept, [open, openEnd)
   for (int w = w0; w <= w1; ++w) {
     std::uint64_t mask = ~0ULL;
@@ -515,22 +524,29 @@ void FlatFillBatch::Take(const Span& run, std::uint8_t palette) {
 }
 
 void FlatFillBatch::WriteTaken() {
+  // Each band's first row of every plane (the coverage last), and each
+  // palette entry's inks, at hand.
   const std::size_t planes = mTarget.values.size();
+  const bool shape = mTarget.shape != nullptr;
+  std::vector<std::uint8_t*> rows(planes + 1);
+  std::vector<std::size_t> strides(planes + 1);
+  for (std::size_t p = 0; p < planes; ++p) strides[p] = std::size_t(mTarget.values[p].stride());
+  if (shape) strides[planes] = std::size_t(mTarget.shape->stride());
+  std::vector<std::uint8_t> inks(mPalette.size() * (planes + 1), 255);
+  for (std::size_t i = 0; i < mPalette.size(); ++i) std::copy_n(mPalette[i].data(), planes, inks.data() + i * (planes + 1));
+  const std::size_t written = planes + (shape ? 1 : 0);
   for (std::size_t b = 0; b < mBands.size(); ++b) {
     Band& band = mBands[b];
     if (band.blocks.empty()) continue;
     const int y0 = mTarget.rect.y0 + (int(b) << mBandShift);
+    for (std::size_t p = 0; p < planes; ++p) rows[p] = mTarget.values[p].row(y0);
+    if (shape) rows[planes] = mTarget.shape->row(y0) + (mTarget.rect.x0 - mTarget.shape->rect().x0);
     for (Block* block : band.blocks) {
       const std::uint64_t* end = block == band.blocks.back() ? band.next : block->runs + Block::kRuns;
       for (const std::uint64_t* r = block->runs; r != end; ++r) {
-        const std::size_t x = *r & 0xFFFF, length = (*r >> 16) & 0xFFFF;
-        const int y = y0 + int((*r >> 32) & 0xFF);
-        const char* inks = mPalette[(*r >> 40) & 0xFF].data();
-        for (std::size_t p = 0; p < planes; ++p) fillBytes(mTarget.values[p].row(y) + x, std::uint8_t(inks[p]), length);
-        if (mTarget.shape != nullptr) {
-          fillBytes(mTarget.shape->row(y) + (std::ptrdiff_t(x) + mTarget.rect.x0 - mTarget.shape->rect().x0), 255,
-                    length);
-        }
+        const std::size_t x = *r & 0xFFFF, length = (*r >> 16) & 0xFFFF, row = (*r >> 32) & 0xFF;
+        const std::uint8_t* values = inks.data() + ((*r >> 40) & 0xFF) * (planes + 1);
+        for (std::size_t p = 0; p < written; ++p) fillBytes(rows[p] + row * strides[p] + x, values[p], length);
       }
       mFree.push_back(block);
     }

@@ -11,6 +11,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/kernel/previewraster.h"
@@ -35,15 +36,19 @@ struct Pt {
 };
 using Contour = std::vector<Pt>;
 
-std::vector<Span> sweep(const std::vector<Contour>& contours, const IntRect& clip, bool* scanned = nullptr) {
-  SpanRasteriser r;
+using Rows = std::vector<std::pair<int, int>>;
+
+std::vector<Span> sweep(const std::vector<Contour>& contours, const IntRect& clip, bool* scanned = nullptr,
+                        const Rows* skippedRows = nullptr, SpanRasteriser* reused = nullptr) {
+  SpanRasteriser own;
+  SpanRasteriser& r = reused != nullptr ? *reused : own;
   r.Begin(clip);
   for (const Contour& c : contours) {
     r.MoveTo(c[0].x, c[0].y);
     for (std::size_t i = 1; i < c.size(); ++i) r.LineTo(c[i].x, c[i].y);
   }
   std::vector<Span> runs;
-  const bool ok = r.Sweep(runs);
+  const bool ok = r.Sweep(runs, skippedRows);
   if (scanned != nullptr) *scanned = ok;
   return runs;
 }
@@ -209,6 +214,46 @@ TEST(SpanRuns, RandomOutlinesMatchThePixelByPixelTest) {
   EXPECT_GT(decided, 100000);
 }
 
+TEST(SpanRuns, SkippedRowsLoseTheirRunsAndNothingElse) {
+  std::mt19937 rng(31);
+  auto coordinate = [&](int range) { return double(int(rng() % (unsigned(range) * 256)) - range * 32) / 256.0; };
+  const IntRect clips[] = {{0, 0, 90, 70}, {-7, 5, 300, 40}};
+  // One rasteriser for every sweep: nothing of a sweep may stay for the next.
+  SpanRasteriser reused;
+  const struct {
+    const char* what;
+    Rows skipped;
+  } cases[] = {
+      {"none", {}},
+      {"bands of 16 rows", {{0, 16}, {32, 48}}},
+      {"single rows, one past the clip", {{7, 8}, {21, 22}, {-40, 1}, {69, 200}}},
+      {"every row", {{-100, 100}}},
+  };
+  for (int round = 0; round < 60; ++round) {
+    const IntRect clip = clips[round % 2];
+    std::vector<Contour> contours(1 + rng() % 3);
+    for (Contour& c : contours) {
+      c.resize(3 + rng() % 12);
+      for (Pt& p : c) p = {clip.x0 + coordinate(120), clip.y0 + coordinate(90)};
+    }
+    const std::vector<Span> all = sweep(contours, clip, nullptr, nullptr, &reused);
+    for (const auto& c : cases) {
+      std::vector<Span> expected;
+      for (const Span& run : all) {
+        const bool skipped = std::any_of(c.skipped.begin(), c.skipped.end(),
+                                         [&](const std::pair<int, int>& r) { return run.y >= r.first && run.y < r.second; });
+        if (!skipped) expected.push_back(run);
+      }
+      const std::vector<Span> runs = sweep(contours, clip, nullptr, &c.skipped, &reused);
+      ASSERT_EQ(runs.size(), expected.size()) << "round " << round << ", " << c.what;
+      for (std::size_t i = 0; i < runs.size(); ++i) {
+        ASSERT_TRUE(runs[i].y == expected[i].y && runs[i].x0 == expected[i].x0 && runs[i].x1 == expected[i].x1)
+            << "round " << round << ", " << c.what << ", run " << i;
+      }
+    }
+  }
+}
+
 // Planes of a page with a coverage plane, all clear.
 struct Page {
   explicit Page(const IntRect& r, std::size_t planes) : shape(r) {
@@ -277,9 +322,21 @@ struct Outlines : FillOutlines {
   std::vector<std::vector<Contour>> fills;
   IntRect clip;
   int asked = 0;
-  void FillRunsOf(std::size_t id, std::vector<Span>& runs) override {
+  std::size_t current = 0;
+  IntRect Outline(std::size_t id) override {
+    current = id;
+    // The reach of the fill's points as the rasteriser gives it.
+    SpanRasteriser r;
+    r.Begin(clip);
+    for (const Contour& c : fills.at(id)) {
+      r.MoveTo(c[0].x, c[0].y);
+      for (std::size_t i = 1; i < c.size(); ++i) r.LineTo(c[i].x, c[i].y);
+    }
+    return r.Reach();
+  }
+  void Runs(std::vector<Span>& runs, const Rows& skippedRows) override {
     ++asked;
-    runs = sweep(fills.at(id), clip);
+    runs = sweep(fills.at(current), clip, nullptr, &skippedRows);
   }
 };
 

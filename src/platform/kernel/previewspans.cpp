@@ -119,6 +119,7 @@ struct BandBits {
   std::uint64_t* used;    // words of a row holding bits of either
   std::size_t words, usedWords;
   int width, rows;
+  const std::uint8_t* live;  // per row of the band, 0: its runs are not wanted
 };
 
 // The pixels [floor(min), ceil(max)) of a row that a line passes through.
@@ -168,12 +169,15 @@ inline void toggle(const BandBits& band, std::size_t row, double x, bool on) {
 // One line of the outline (pixels of the band) into the band's bits: for
 // each row it meets the pixels it passes through, and its crossing of the
 // row's centre line. Without Clipped the line lies inside the band.
-template <bool Clipped>
+template <bool Clipped, bool Filtered>
 void segment(const BandBits band, double x0, double y0, double x1, double y1) {
+  // Rows whose runs are not wanted are passed over, still stepped through
+  // (so that the rows after them see the same positions along the line).
+  auto wanted = [&](int row) { return !Filtered || band.live[row] != 0; };
   if (y0 == y1) {
     // A level line lies in one row, unless it runs along a row boundary.
     const int row = floorInt(y0);
-    if (row == y0 || (Clipped && (row < 0 || row >= band.rows))) return;
+    if (row == y0 || (Clipped && (row < 0 || row >= band.rows)) || !wanted(row)) return;
     edgeBits<Clipped>(band, std::size_t(row), x0, x1);
     return;
   }
@@ -194,11 +198,13 @@ void segment(const BandBits band, double x0, double y0, double x1, double y1) {
   {
     const double xb = first + 1 < y1 ? x0 + (first + 1 - y0) * dxdy : x1;
     const double mid = first + 0.5;
-    edgeBits<Clipped>(band, std::size_t(first), xt, xb);
-    // Only a line crossing the centre line toggles: the centre line of a
-    // row it merely enters lies on the line's extension, which may reach
-    // far outside the band.
-    if (y0 <= mid && mid < y1) toggle<Clipped>(band, std::size_t(first), x0 + (mid - y0) * dxdy, true);
+    if (wanted(first)) {
+      edgeBits<Clipped>(band, std::size_t(first), xt, xb);
+      // Only a line crossing the centre line toggles: the centre line of a
+      // row it merely enters lies on the line's extension, which may reach
+      // far outside the band.
+      if (y0 <= mid && mid < y1) toggle<Clipped>(band, std::size_t(first), x0 + (mid - y0) * dxdy, true);
+    }
     xt = xb;
   }
   // Rows the line crosses from top to bottom.
@@ -206,21 +212,36 @@ void segment(const BandBits band, double x0, double y0, double x1, double y1) {
   int row = first + 1;
   for (; row < last; ++row) {
     const double xb = xt + dxdy;
-    edgeBits<Clipped>(band, std::size_t(row), xt, xb);
-    toggle<Clipped>(band, std::size_t(row), xt + half, true);
+    if (wanted(row)) {
+      edgeBits<Clipped>(band, std::size_t(row), xt, xb);
+      toggle<Clipped>(band, std::size_t(row), xt + half, true);
+    }
     xt = xb;
   }
   // The last row, where the line may end inside the row.
   if (row == last) {
     const double xb = row + 1 < y1 ? xt + dxdy : x1;
-    edgeBits<Clipped>(band, std::size_t(row), xt, xb);
-    if (row + 0.5 < y1) toggle<Clipped>(band, std::size_t(row), xt + half, true);
+    if (wanted(row)) {
+      edgeBits<Clipped>(band, std::size_t(row), xt, xb);
+      if (row + 0.5 < y1) toggle<Clipped>(band, std::size_t(row), xt + half, true);
+    }
   }
 }
 
 }  // namespace
 
-bool SpanRasteriser::Sweep(std::vector<Span>& runs) {
+IntRect SpanRasteriser::Reach() const {
+  if (mRangeExceeded || mPoints.empty()) return {};
+  double minX = mPoints[0].x, maxX = minX, minY = mPoints[0].y, maxY = minY;
+  for (const Point& p : mPoints) {
+    minX = std::min(minX, p.x), maxX = std::max(maxX, p.x);
+    minY = std::min(minY, p.y), maxY = std::max(maxY, p.y);
+  }
+  // As Sweep's area below.
+  return IntRect{floorInt(minX) - 1, floorInt(minY), ceilInt(maxX) + 2, ceilInt(maxY)}.intersect(mClip);
+}
+
+bool SpanRasteriser::Sweep(std::vector<Span>& runs, const std::vector<std::pair<int, int>>* skippedRows) {
   runs.clear();
   if (mRangeExceeded) return false;
   if (mPoints.empty()) return true;
@@ -248,19 +269,27 @@ bool SpanRasteriser::Sweep(std::vector<Span>& runs) {
   const int bandRows = int(std::clamp<std::size_t>(kBandWords / mWords, 1, std::size_t(area.height())));
   for (int y = area.y0; y < area.y1; y += bandRows) {
     const int y1 = std::min(area.y1, y + bandRows);
-    SweepBand(y, y1, cut || y1 - y < area.height(), runs);
+    bool filtered = false;
+    if (skippedRows != nullptr) {
+      mLive.assign(std::size_t(y1 - y), 1);
+      for (const auto& [s0, s1] : *skippedRows) {
+        for (int r = std::max(s0, y); r < std::min(s1, y1); ++r) mLive[std::size_t(r - y)] = 0, filtered = true;
+      }
+    }
+    SweepBand(y, y1, cut || y1 - y < area.height(), filtered, runs);
   }
   return true;
 }
 
-void SpanRasteriser::SweepBand(int band0, int band1, bool clipped, std::vector<Span>& runs) {
+void SpanRasteriser::SweepBand(int band0, int band1, bool clipped, bool filtered, std::vector<Span>& runs) {
   mBandY0 = band0;
   mRows = band1 - band0;
   // The bits are all clear between sweeps: the row pass clears what it reads.
   const std::size_t bandWords = std::size_t(mRows) * mWords, bandUsed = std::size_t(mRows) * mUsedWords;
   if (mInside.size() < bandWords) mInside.resize(bandWords), mEdges.resize(bandWords);
   if (mUsed.size() < bandUsed) mUsed.resize(bandUsed);
-  const BandBits bits{mInside.data(), mEdges.data(), mUsed.data(), mWords, mUsedWords, mWidth, mRows};
+  const BandBits bits{mInside.data(), mEdges.data(), mUsed.data(), mWords, mUsedWords, mWidth, mRows,
+                      filtered ? mLive.data() : nullptr};
   const double dx = mX0, dy = mBandY0;
   for (std::size_t c = 0; c < mContours.size(); ++c) {
     const std::size_t s = mContours[c], e = c + 1 < mContours.size() ? mContours[c + 1] : mPoints.size();
@@ -270,10 +299,12 @@ void SpanRasteriser::SweepBand(int band0, int band1, bool clipped, std::vector<S
       const Point& a = p[i];
       const Point& b = p[i + 1 < e ? i + 1 : s];  // the last point closes the contour
       if (a.x == b.x && a.y == b.y) continue;
-      if (clipped) {
-        segment<true>(bits, a.x - dx, a.y - dy, b.x - dx, b.y - dy);
+      if (filtered) {
+        clipped ? segment<true, true>(bits, a.x - dx, a.y - dy, b.x - dx, b.y - dy)
+                : segment<false, true>(bits, a.x - dx, a.y - dy, b.x - dx, b.y - dy);
       } else {
-        segment<false>(bits, a.x - dx, a.y - dy, b.x - dx, b.y - dy);
+        clipped ? segment<true, false>(bits, a.x - dx, a.y - dy, b.x - dx, b.y - dy)
+                : segment<false, false>(bits, a.x - dx, a.y - dy, b.x - dx, b.y - dy);
       }
     }
   }
@@ -283,6 +314,7 @@ void SpanRasteriser::SweepBand(int band0, int band1, bool clipped, std::vector<S
   const std::size_t words = mWords, usedWords = mUsedWords;
   const int width = mWidth, left = mX0;
   for (int row = 0; row < mRows; ++row) {
+    if (filtered && mLive[std::size_t(row)] == 0) continue;  // no bits were entered
     std::uint64_t* inside = bits.inside + std::size_t(row) * words;
     std::uint64_t* edges = bits.edges + std::size_t(row) * words;
     std::uint64_t* usedBits = bits.used + std::size_t(row) * usedWords;
@@ -448,16 +480,21 @@ void FlatFillBatch::Add(const IntRect& reach, FillOutlines& outlines, std::size_
   Hold(item);
 }
 
+bool FlatFillBatch::TileRowTaken(int t, int w0, int w1) const {
+  const int lastTile = (mDoneRect.height() - 1) >> kTileShift;
+  const int rows = t < lastTile ? 1 << kTileShift : mDoneRect.height() - (t << kTileShift);
+  const std::uint8_t* full = mFullWords.data() + std::size_t(t) * mDoneWords;
+  for (int w = w0; w <= w1; ++w) {
+    if (full[w] != rows) return false;
+  }
+  return true;
+}
+
 bool FlatFillBatch::Hidden(const IntRect& reach) const {
   const int w0 = (reach.x0 - mDoneRect.x0) >> 6, w1 = (reach.x1 - 1 - mDoneRect.x0) >> 6;
   const int t0 = (reach.y0 - mDoneRect.y0) >> kTileShift, t1 = (reach.y1 - 1 - mDoneRect.y0) >> kTileShift;
-  const int lastTile = (mDoneRect.height() - 1) >> kTileShift;
   for (int t = t0; t <= t1; ++t) {
-    const int rows = t < lastTile ? 1 << kTileShift : mDoneRect.height() - (t << kTileShift);
-    const std::uint8_t* full = mFullWords.data() + std::size_t(t) * mDoneWords;
-    for (int w = w0; w <= w1; ++w) {
-      if (full[w] != rows) return false;
-    }
+    if (!TileRowTaken(t, w0, w1)) return false;
   }
   return true;
 }
@@ -584,7 +621,21 @@ void FlatFillBatch::Flush() {
       const Span* runs = mHeldRuns.data() + item.first;
       std::size_t count = item.count;
       if (item.outlines != nullptr) {
-        item.outlines->FillRunsOf(item.first, mScanned);
+        const IntRect outline = item.outlines->Outline(item.first).intersect(item.reach);
+        if (outline.empty() || Hidden(outline)) continue;
+        // Rows of the outline in tiles wholly taken: their runs are not wanted.
+        mSkipped.clear();
+        const int w0 = (outline.x0 - mDoneRect.x0) >> 6, w1 = (outline.x1 - 1 - mDoneRect.x0) >> 6;
+        for (int t = (outline.y0 - mDoneRect.y0) >> kTileShift; t <= (outline.y1 - 1 - mDoneRect.y0) >> kTileShift; ++t) {
+          if (!TileRowTaken(t, w0, w1)) continue;
+          const int y0 = mDoneRect.y0 + (t << kTileShift);
+          if (!mSkipped.empty() && mSkipped.back().second == y0) {
+            mSkipped.back().second = y0 + (1 << kTileShift);
+          } else {
+            mSkipped.emplace_back(y0, y0 + (1 << kTileShift));
+          }
+        }
+        item.outlines->Runs(mScanned, mSkipped);
         runs = mScanned.data();
         count = mScanned.size();
       }

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/kernel/previewraster.h"
@@ -37,7 +38,12 @@ class SpanRasteriser {
   // lies too far outside the device space to be scanned this way (a point
   // that is not finite, or more than 2^26 pixels out); the runs are then
   // empty and the caller draws the outline otherwise.
-  bool Sweep(std::vector<Span>& runs);
+  // Rows in `skippedRows` ([first, end) pairs of device rows) get no runs:
+  // the sweep passes over them.
+  bool Sweep(std::vector<Span>& runs, const std::vector<std::pair<int, int>>* skippedRows = nullptr);
+  // The pixels the runs of the outline entered so far may lie in (cut to
+  // the clip; empty when none). Only meaningful while Sweep would accept it.
+  IntRect Reach() const;
   // Whether a point is near enough to the device space to be swept.
   static bool InRange(double x, double y);
 
@@ -45,7 +51,7 @@ class SpanRasteriser {
   struct Point {
     double x, y;
   };
-  void SweepBand(int band0, int band1, bool clipped, std::vector<Span>& runs);
+  void SweepBand(int band0, int band1, bool clipped, bool filtered, std::vector<Span>& runs);
 
   IntRect mClip;
   std::vector<Point> mPoints;
@@ -59,6 +65,7 @@ class SpanRasteriser {
   int mX0 = 0, mBandY0 = 0, mWidth = 0, mRows = 0;
   std::size_t mWords = 0, mUsedWords = 0;
   std::vector<std::uint64_t> mInside, mEdges, mUsed;
+  std::vector<std::uint8_t> mLive;  // per row of the band, 0: skipped
 };
 
 // Paints constant inks over runs of the target at full opacity: each plane
@@ -72,13 +79,18 @@ Raster SpansToRaster(const std::vector<Span>& runs);
 
 // Where the runs of a fill added to a batch by its outline come from. They
 // are asked for only when the batch composes the fill, and not at all when
-// fills added after it hide every pixel it could touch.
+// fills added after it hide every pixel it could touch (first as far as the
+// reach it was added with tells, then as far as its outline does).
 class FillOutlines {
  public:
   virtual ~FillOutlines() = default;
-  // The runs of fill `id` inside the batch's target, rows ascending and runs
-  // of a row ascending and apart (as SpanRasteriser::Sweep gives them).
-  virtual void FillRunsOf(std::size_t id, std::vector<Span>& runs) = 0;
+  // Makes fill `id` the one whose runs are asked for next, and gives the
+  // pixels they may lie in (at most the reach it was added with).
+  virtual IntRect Outline(std::size_t id) = 0;
+  // The runs of that fill inside the batch's target, rows ascending and
+  // runs of a row ascending and apart (as SpanRasteriser::Sweep gives them);
+  // rows in `skippedRows` (pairs of first and end row) may be left out.
+  virtual void Runs(std::vector<Span>& runs, const std::vector<std::pair<int, int>>& skippedRows) = 0;
 };
 
 // Flat opaque fills that paint every plane of a page, held until something
@@ -122,6 +134,7 @@ class FlatFillBatch {
   Block* NewBlock();
   std::uint8_t PaletteIndex(const std::vector<PlaneSource>& sources);
   void Hold(const Item& item);
+  bool TileRowTaken(int tileRow, int w0, int w1) const;
   bool Hidden(const IntRect& reach) const;
   void Take(const Span& run, std::uint8_t palette);
   void Keep(int x0, int x1, int y, std::uint8_t palette);
@@ -132,6 +145,7 @@ class FlatFillBatch {
   std::vector<Item> mItems;
   std::vector<Span> mHeldRuns;
   std::vector<Span> mScanned;  // the runs of the fill being composed
+  std::vector<std::pair<int, int>> mSkipped;  // its rows wholly taken
   // The pixels taken while composing, a bit each over mDoneRect, 64-pixel
   // words a row; and per tile of a word and 16 rows, how many of its words
   // are wholly taken.

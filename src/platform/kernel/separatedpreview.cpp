@@ -256,8 +256,15 @@ class Renderer {
 
   // The outline of a path or compound path through `toDevice`, swept into
   // runs cut to `clip`; false when it lies too far out to be swept.
+  // EnterOutline enters it into the rasteriser only.
   static bool Sweep(SpanRasteriser& rasteriser, const cairo_matrix_t& m, const IntRect& clip, const TavDB::Object* o,
                     std::vector<Span>& runs) {
+    EnterOutline(rasteriser, m, clip, o);
+    return rasteriser.Sweep(runs);
+  }
+
+  static void EnterOutline(SpanRasteriser& rasteriser, const cairo_matrix_t& m, const IntRect& clip,
+                           const TavDB::Object* o) {
     rasteriser.Begin(clip);
     auto x = [&](double ph, double pv) { return m.xx * ph + m.xy * pv + m.x0; };
     auto y = [&](double ph, double pv) { return m.yx * ph + m.yy * pv + m.y0; };
@@ -278,7 +285,6 @@ class Renderer {
       }
       scan.scaend();
     });
-    return rasteriser.Sweep(runs);
   }
 
   // The device pixels the outline of a path or compound path may touch
@@ -329,9 +335,13 @@ class Renderer {
   };
   struct Outlines : FillOutlines {
     explicit Outlines(Renderer& r) : renderer(r) {}
-    void FillRunsOf(std::size_t id, std::vector<Span>& runs) override {
+    IntRect Outline(std::size_t id) override {
       const Deferred& d = renderer.mDeferred[id];
-      if (!Sweep(renderer.mBatchRasteriser, d.toDevice, d.clip, d.object, runs)) runs.clear();
+      EnterOutline(renderer.mBatchRasteriser, d.toDevice, d.clip, d.object);
+      return renderer.mBatchRasteriser.Reach();
+    }
+    void Runs(std::vector<Span>& runs, const std::vector<std::pair<int, int>>& skippedRows) override {
+      if (!renderer.mBatchRasteriser.Sweep(runs, &skippedRows)) runs.clear();
     }
     Renderer& renderer;
   };

@@ -583,7 +583,20 @@ void FlatFillBatch::WriteTaken() {
       for (const std::uint64_t* r = block->runs; r != end; ++r) {
         const std::size_t x = *r & 0xFFFF, length = (*r >> 16) & 0xFFFF, row = (*r >> 32) & 0xFF;
         const std::uint8_t* values = inks.data() + ((*r >> 40) & 0xFF) * (planes + 1);
-        for (std::size_t p = 0; p < written; ++p) fillBytes(rows[p] + row * strides[p] + x, values[p], length);
+        // The same bytes of every plane: the way of writing them is chosen
+        // once for all (as fillBytes chooses it).
+        if (length >= 64) {
+          for (std::size_t p = 0; p < written; ++p) std::memset(rows[p] + row * strides[p] + x, values[p], length);
+        } else if (length >= 8) {
+          for (std::size_t p = 0; p < written; ++p) {
+            std::uint8_t* out = rows[p] + row * strides[p] + x;
+            const std::uint64_t pattern = 0x0101010101010101ULL * values[p];
+            for (std::size_t i = 0; i + 8 < length; i += 8) std::memcpy(out + i, &pattern, 8);
+            std::memcpy(out + length - 8, &pattern, 8);
+          }
+        } else {
+          for (std::size_t p = 0; p < written; ++p) fillBytes(rows[p] + row * strides[p] + x, values[p], length);
+        }
       }
       mFree.push_back(block);
     }

@@ -147,6 +147,18 @@ void BM_SubsetFloor(benchmark::State& state) {
 }
 BENCHMARK(BM_SubsetFloor)->Unit(benchmark::kMillisecond);
 
+// The check every embedded program gets once (all its glyphs walked).
+void BM_CheckProgram(benchmark::State& state) {
+  const Fonts::FontFace* face = Fonts::FindFontFace("NimbusSans-Regular");
+  if (face == nullptr) {
+    state.SkipWithError("NimbusSans-Regular is not installed");
+    return;
+  }
+  const Fonts::Type1Program& program = face->program();
+  for (auto _ : state) Fonts::CheckType1Program(program, "bench");
+}
+BENCHMARK(BM_CheckProgram)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

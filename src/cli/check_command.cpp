@@ -171,7 +171,13 @@ int check(const std::vector<std::string>& files, const std::string& flavour) {
     flavourSettings->VerifyCompatibility();
   }
   int rc = kExitDone;
+  // The last job's memory goes back with the process, as after an export: a
+  // large job's objects and paints take a noticeable share of its check to
+  // free one by one. An earlier file's job is freed before the next loads.
+  static jobstr* keptUntilExit = nullptr;
   for (const std::string& file : files) {
+    delete keptUntilExit;
+    keptUntilExit = nullptr;
     try {
       std::unique_ptr<jobstr> job = TavKernel::loadJobFile(file);
       std::set<const jobstr*> shown;
@@ -181,6 +187,7 @@ int check(const std::vector<std::string>& files, const std::string& flavour) {
       if (TavPDF::CheckSeparationRemapping(job.get(), remap) != 0)
         TavGen::ShowInfoMessage(TavGen::kWarning, 1, TavCore::LocalizedString{"", remap});
       if (flavourSettings && !tryExport(*job, flavour, *flavourSettings) && rc == kExitDone) rc = kExitEngine;
+      keptUntilExit = job.release();
     } catch (const TavSys::Error& e) {
       TavGen::message(TavGen::kError, 1, e.key(), e.placeholders());
       rc = kExitBadInput;

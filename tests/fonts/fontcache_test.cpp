@@ -21,6 +21,36 @@ namespace {
 
 using TavricCore::FontCache;
 
+// UTF-8 as texts give it: ASCII, two to four bytes, and every kind of bad
+// sequence read as U+FFFD one byte at a time, so that the bytes after it
+// are read again.
+TEST(FontCache, CharactersOfUtf8Text) {
+  const struct {
+    const char* text;
+    std::vector<char32_t> characters;
+  } cases[] = {
+      {"Az~", {U'A', U'z', U'~'}},
+      {"\xC3\xA9t\xC3\xA9", {0xE9, U't', 0xE9}},
+      {"\xE2\x82\xAC" "1", {0x20AC, U'1'}},
+      {"\xF0\x9F\x98\x80", {0x1F600}},
+      {"a\xC3", {U'a', 0xFFFD}},                       // cut short at the end
+      {"a\xE2\x82", {U'a', 0xFFFD, 0xFFFD}},           // cut short, its rest read again
+      {"\xC3" "A", {0xFFFD, U'A'}},                        // no continuation byte
+      {"\x80\xBF", {0xFFFD, 0xFFFD}},                  // continuation bytes alone
+      {"\xC0\xAF", {0xFFFD, 0xFFFD}},                  // overlong lead byte
+      {"\xE0\x80\xAF", {0xFFFD, 0xFFFD, 0xFFFD}},     // overlong three bytes
+      {"\xED\xA0\x80", {0xFFFD, 0xFFFD, 0xFFFD}},     // a surrogate
+      {"\xF4\x90\x80\x80", {0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD}},  // beyond U+10FFFF
+      {"\xF5!", {0xFFFD, U'!'}},
+  };
+  for (const auto& c : cases) {
+    const std::string_view text(c.text);
+    std::vector<char32_t> read;
+    for (std::size_t pos = 0; pos < text.size();) read.push_back(TavricCore::NextCharacter(text, pos));
+    EXPECT_EQ(read, c.characters) << c.text;
+  }
+}
+
 TEST(FontCache, CodesFollowTheKindOfFont) {
   FontCache cache;
   struct Case {

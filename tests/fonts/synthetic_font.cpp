@@ -1,5 +1,6 @@
 #include "fonts/synthetic_font.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 
@@ -36,8 +37,9 @@ struct Item {
 Item n(int v) { return {false, v}; }
 Item o(Op op) { return {true, int(op)}; }
 
-std::string encode(std::initializer_list<Item> items) {
-  std::string plain(4, '\0');  // lead bytes (lenIV 4)
+// A charstring with `lenIV` lead bytes, encrypted; with lenIV -1 plain.
+std::string encode(std::initializer_list<Item> items, int lenIV = 4) {
+  std::string plain(std::size_t(std::max(lenIV, 0)), '\0');
   for (const Item& i : items) {
     if (!i.op) {
       plain += number(i.value);
@@ -48,7 +50,7 @@ std::string encode(std::initializer_list<Item> items) {
       plain.push_back(char(i.value));
     }
   }
-  return Fonts::Type1Encrypt(plain, Fonts::kCharStringKey);
+  return lenIV < 0 ? plain : Fonts::Type1Encrypt(plain, Fonts::kCharStringKey);
 }
 
 }  // namespace
@@ -67,12 +69,13 @@ std::string syntheticCleartext() {
          "currentfile eexec\n";
 }
 
-std::string syntheticPrivatePart(bool selfCallingSubr) {
-  const auto shape = [](int dx) {
+std::string syntheticPrivatePart(bool selfCallingSubr, int lenIV) {
+  const auto encode = [lenIV](std::initializer_list<Item> items) { return fonttest::encode(items, lenIV); };
+  const auto shape = [&encode](int dx) {
     return encode({n(0), n(600), o(kHsbw), n(100 + dx), n(0), o(kRmoveto), n(200), n(500),
                    o(kRlineto), n(200), n(-500), o(kRlineto), o(kClosepath), o(kEndchar)});
   };
-  const auto subrShape = [](int dy) {
+  const auto subrShape = [&encode](int dy) {
     return encode({n(100), n(dy), o(kRmoveto), n(100), n(100), o(kRlineto), o(kClosepath), o(kReturn)});
   };
   const std::string subrs[7] = {
@@ -107,7 +110,7 @@ std::string syntheticPrivatePart(bool selfCallingSubr) {
        "/BlueValues [] def\n"
        "/MinFeature {16 16} def\n"
        "/password 5839 def\n"
-       "/lenIV 4 def\n"
+       "/lenIV " + std::to_string(lenIV) + " def\n"
        "/Subrs 7 array\n";
   for (int i = 0; i < 7; ++i) {
     p += "dup " + std::to_string(i) + " " + std::to_string(subrs[i].size()) + " RD " + subrs[i] + " NP\n";
@@ -121,11 +124,11 @@ std::string syntheticPrivatePart(bool selfCallingSubr) {
   return p;
 }
 
-std::string syntheticFontFile(bool selfCallingSubr) {
+std::string syntheticFontFile(bool selfCallingSubr, int lenIV) {
   std::string trailer;
   for (int i = 0; i < 8; ++i) trailer += std::string(64, '0') + "\n";
   trailer += "cleartomark\n";
-  return syntheticCleartext() + Fonts::Type1Encrypt(syntheticPrivatePart(selfCallingSubr), Fonts::kEexecKey) +
+  return syntheticCleartext() + Fonts::Type1Encrypt(syntheticPrivatePart(selfCallingSubr, lenIV), Fonts::kEexecKey) +
          trailer;
 }
 

@@ -10,11 +10,12 @@
 namespace fonttest {
 
 // The decrypted private part (everything after "eexec"), lead bytes included.
-std::string syntheticPrivatePart(bool selfCallingSubr = false);
+// Its charstrings have `lenIV` lead bytes (-1: charstrings not encrypted).
+std::string syntheticPrivatePart(bool selfCallingSubr = false, int lenIV = 4);
 // The cleartext part, ending with "currentfile eexec\n".
 std::string syntheticCleartext();
 // The font file in the binary form (cleartext, encrypted part, zeros and cleartomark).
-std::string syntheticFontFile(bool selfCallingSubr = false);
+std::string syntheticFontFile(bool selfCallingSubr = false, int lenIV = 4);
 // The same file as PFB segments and as PFA (hexadecimal encrypted part).
 std::string toPfb(const std::string& cleartext, const std::string& cipher, const std::string& trailer);
 std::string toPfa(const std::string& cleartext, const std::string& cipher, const std::string& trailer);

@@ -150,6 +150,95 @@ TEST(Type1Program, SubsetKeepsAccentComponentsAndTheSubrsItsGlyphsCall) {
   EXPECT_NE(plain.find("/CharStrings 6 dict"), std::string::npos);
 }
 
+// Decryption undoes encryption for texts of every length (the decryption
+// works four bytes at a time, the rest one by one) and under both keys;
+// each byte's key depends on every byte before it.
+TEST(Type1Program, DecryptionUndoesEncryptionAtEveryLength) {
+  std::string text;
+  std::uint32_t seed = 12345;
+  for (int k = 0; k < 300; ++k) {
+    seed = seed * 1103515245u + 12345u;
+    text.push_back(static_cast<char>(seed >> 16));
+  }
+  for (const std::uint16_t key : {Fonts::kEexecKey, Fonts::kCharStringKey, std::uint16_t(0), std::uint16_t(65535)}) {
+    for (std::size_t length : {0, 1, 2, 3, 4, 5, 7, 8, 9, 63, 64, 65, 299, 300}) {
+      const std::string plain = text.substr(0, length);
+      const std::string cipher = Fonts::Type1Encrypt(plain, key);
+      EXPECT_TRUE(Fonts::Type1Decrypt(cipher, key) == plain) << "key " << key << ", " << length << " bytes";
+    }
+    // One changed byte changes what follows it, never what comes before.
+    std::string cipher = Fonts::Type1Encrypt(text, key);
+    cipher[150] = static_cast<char>(cipher[150] ^ 1);
+    const std::string plain = Fonts::Type1Decrypt(cipher, key);
+    EXPECT_TRUE(plain.compare(0, 150, text, 0, 150) == 0);
+    EXPECT_NE(plain.substr(151), text.substr(151));
+  }
+}
+
+// The check and the subsetting read every charstring, decrypted past its
+// lead bytes (none and not encrypted at all for lenIV -1); a subset made from
+// the private part the check took apart is the one made afresh, and keeps
+// what its glyphs call.
+TEST(Type1Program, CheckAndSubsetReadCharstringsWithAnyLeadBytes) {
+  for (const int lenIV : {-1, 0, 1, 4, 7}) {
+    SCOPED_TRACE("lenIV " + std::to_string(lenIV));
+    const Type1Program whole = Fonts::ReadType1Program(fonttest::syntheticFontFile(false, lenIV), "Synthetic");
+    std::shared_ptr<const Fonts::Type1Private> parsed;
+    ASSERT_NO_THROW(parsed = Fonts::CheckedType1Private(whole, "Synthetic"));
+    const std::set<std::string> wanted{"Aacute", "B", "D"};
+    const Type1Program subset = Fonts::SubsetType1Program(whole, *parsed, wanted, "Synthetic");
+    EXPECT_TRUE(subset.data == Fonts::SubsetType1Program(whole, wanted, "Synthetic").data);
+    const auto names = Fonts::Type1GlyphNames(subset, "Synthetic");
+    EXPECT_EQ(std::set<std::string>(names.begin(), names.end()),
+              (std::set<std::string>{".notdef", "A", "Aacute", "B", "D", "acute"}));
+    // Subr 6, which only C calls, is the one replaced by "return".
+    const std::string plain = Fonts::Type1Decrypt(encryptedPart(subset), Fonts::kEexecKey);
+    const std::string original = Fonts::Type1Decrypt(encryptedPart(whole), Fonts::kEexecKey);
+    auto entry = [](const std::string& text, int subr) {
+      const std::string key = "dup " + std::to_string(subr) + " ";
+      const std::size_t at = text.find(key);
+      return at == std::string::npos ? std::string() : text.substr(at, text.find(" NP", at) - at);
+    };
+    EXPECT_NE(entry(plain, 6), entry(original, 6));
+    EXPECT_EQ(entry(plain, 6).substr(0, 8), "dup 6 " + std::to_string(std::max(lenIV, 0) + 1) + " ");
+    for (int kept : {0, 1, 2, 3, 4, 5}) EXPECT_EQ(entry(plain, kept), entry(original, kept)) << kept;
+
+    try {
+      Fonts::CheckType1Program(Fonts::ReadType1Program(fonttest::syntheticFontFile(true, lenIV), "Looping"), "Looping");
+      ADD_FAILURE() << "a subroutine calling itself was accepted";
+    } catch (const TavSys::Error& e) {
+      EXPECT_NE(e.text().find("the glyph /C calls subroutine 6 more than ten deep"), std::string::npos) << e.text();
+    }
+  }
+}
+
+// The export subsets a face's program from the private part its check took
+// apart: the same bytes as a subset made afresh, over installed fonts and
+// texts of plain letters, accented ones (seac) and many glyphs.
+TEST(Type1Program, FaceSubsetsFromItsCheckedProgramAreTheFreshSubsets) {
+  const char* const fonts[] = {"NimbusSans-Regular", "NimbusRoman-Italic", "URWGothic-Book",
+                               "C059-Roman", "NimbusMonoPS-Regular", "StandardSymbolsPS"};
+  const std::u32string texts[] = {U"A", U"Wildflower honey", U"\u00e0 \u00e9 \u00ef \u00d6 \u00c5 \u00e7",
+                                  U"The quick brown fox jumps over the lazy dog 0123456789 ,.;:!?()"};
+  for (const char* name : fonts) {
+    const Fonts::FontFace* face = Fonts::FindFontFace(name);
+    ASSERT_NE(face, nullptr) << name;
+    for (const std::u32string& text : texts) {
+      std::set<std::string> glyphs;
+      for (const char32_t ch : text) {
+        const int g = face->glyphForUnicode(ch);
+        if (g >= 0) glyphs.insert(face->glyph(g).name);
+      }
+      SCOPED_TRACE(std::string(name) + ", " + std::to_string(glyphs.size()) + " glyphs");
+      const Type1Program fromFace = face->subsetProgram(glyphs, name);
+      const Type1Program fresh = Fonts::SubsetType1Program(face->program(), glyphs, name);
+      EXPECT_TRUE(fromFace.data == fresh.data);
+      EXPECT_EQ(fromFace.encryptedLength, fresh.encryptedLength);
+      for (const std::string& g : glyphs) EXPECT_EQ(loadedGlyphs(fromFace).count(g), 1u) << g;
+    }
+  }
+}
+
 TEST(Type1Program, StandardEncodingNamesAreTheFontsBuiltInEncoding) {
   const Fonts::FontFace* face = Fonts::FindFontFace("NimbusSans-Regular");
   ASSERT_NE(face, nullptr);

@@ -571,6 +571,16 @@ TEST(JobFile, StreamedLoadsThroughAnyWindowBuildWhatTheWholeDocumentBuilds) {
       {"kind": "text", "at": [100, 100], "runs": [{"text": "a]}\"[{", "font": "Courier", "size": 9, "paint": 11}]},
       {"objects": [], "kind": "group", "hidden": true}], "locked": true})"));
   texts.emplace_back(objectsLast(nested), fs::temp_directory_path());
+  // Long strings with escaped quotes and backslashes at every offset within
+  // sixteen bytes, and strings ending at every offset.
+  json escapes = baseJob();
+  for (int at = 0; at < 18; ++at) {
+    const std::string text = std::string(std::size_t(at), 'x') + "\"q\\b\"" + std::string(std::size_t(40 - at), 'y');
+    escapes["objects"][0]["objects"].push_back(
+        {{"kind", "text"}, {"at", {100, 100 + at}}, {"name", std::string(std::size_t(at + 14), 'n')},
+         {"runs", {{{"text", text}, {"font", "Courier"}, {"size", 9}, {"paint", 11}}}}});
+  }
+  texts.emplace_back(objectsLast(escapes), fs::temp_directory_path());
   texts.emplace_back(" \n{ \"ppi\" : 72 , \"boxes\" : { \"media\" : [ 0 , 0 , 9 , 9 ] } , \"objects\" : [ "
                      "{ \"kind\" : \"path\" , \"points\" : [ [ 1 , 2 ] , [ 3 , 4 ] ] } , { \"objects\" : [ ] , "
                      "\"kind\" : \"layer\" } ] , \"stations\" : [ ] } \r\n",

@@ -54,7 +54,7 @@ std::string nextSubsetTag() {
 
 }  // namespace
 
-char32_t NextCharacter(std::string_view s, std::size_t& pos) {
+char32_t NextCharacterBeyondAscii(std::string_view s, std::size_t& pos) {
   const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(s[i]); };
   const std::uint8_t b = byte(pos);
   int extra = 0;
@@ -273,7 +273,7 @@ std::unique_ptr<Fonts::Type1Font> makeFont(FontCache* cache, int fontId,
   Fonts::Type1Program program;
   if (!cache->IsStandardFont(fontId)) {
     if (table != nullptr) {
-      program = Fonts::SubsetType1Program(face->program(), glyphs, name);
+      program = face->subsetProgram(glyphs, name);
       name = nextSubsetTag() + "+" + name;
     } else {
       program = face->program();

@@ -138,7 +138,16 @@ void ResetType1FontNamePrefix();
 const std::vector<std::string>& GetBase14FontList();
 
 // The next character of UTF-8 text at pos (advanced past it); U+FFFD for a
-// bad byte.
-char32_t NextCharacter(std::string_view text, std::size_t& pos);
+// bad byte. Inline for ASCII: the load, the layout and the writer read every
+// character of every text.
+char32_t NextCharacterBeyondAscii(std::string_view text, std::size_t& pos);
+inline char32_t NextCharacter(std::string_view text, std::size_t& pos) {
+  const auto b = static_cast<unsigned char>(text[pos]);
+  if (b < 0x80) {
+    ++pos;
+    return b;
+  }
+  return NextCharacterBeyondAscii(text, pos);
+}
 
 }  // namespace TavricCore

@@ -314,10 +314,15 @@ const Type1Program& FontFace::program() const {
   if (!program_) {
     const std::string bytes = readFile(path_, kMaxFontFileBytes + 1);
     auto program = std::make_unique<Type1Program>(ReadType1Program(bytes, name_));
-    CheckType1Program(*program, name_);
+    private_ = CheckedType1Private(*program, name_);
     program_ = std::move(program);
   }
   return *program_;
+}
+
+Type1Program FontFace::subsetProgram(const std::set<std::string>& glyphs, const std::string& font) const {
+  const Type1Program& whole = program();
+  return SubsetType1Program(whole, *private_, glyphs, font);
 }
 
 const FontFace* FindFontFace(std::string_view requested) {

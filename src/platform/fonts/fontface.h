@@ -87,6 +87,9 @@ class FontFace {
   // The font program in the binary form, read on first use. Throws
   // TavSys::Error when the file cannot be read or is damaged.
   const Type1Program& program() const;
+  // A subset of the program (SubsetType1Program) from the private part its
+  // check took apart; `font` names the font in messages.
+  Type1Program subsetProgram(const std::set<std::string>& glyphs, const std::string& font) const;
 
  private:
   friend const FontFace* FindFontFace(std::string_view name);
@@ -134,6 +137,7 @@ std::string MissingFontReason(std::string_view name);
   double ascent_ = 0, descent_ = 0, capHeight_ = 0;
   double underlinePosition_ = 0, underlineThickness_ = 0;
   mutable std::unique_ptr<Type1Program> program_;
+  mutable std::shared_ptr<const Type1Private> private_;  // of program_, shared with no one else
 };
 
 // The face of a PostScript name (or of one of the 14 standard names), or null

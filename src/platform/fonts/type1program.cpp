@@ -21,7 +21,14 @@ namespace {
 bool isSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\0';
 }
-bool isDelimiter(char c) { return std::strchr("()<>[]{}/%", c) != nullptr && c != '\0'; }
+bool isDelimiter(char c) {
+  switch (c) {
+    case '(': case ')': case '<': case '>': case '[': case ']': case '{': case '}': case '/': case '%':
+      return true;
+    default:
+      return false;
+  }
+}
 
 int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -36,6 +43,39 @@ std::string standardTrailer() {
   for (int i = 0; i < 8; ++i) t += std::string(64, '0') + "\n";
   t += "cleartomark\n";
   return t;
+}
+
+// Type 1 decryption of `cipher` into `plain` (as many bytes). Each byte's key
+// is r = (c + r) * 52845 + 22719 of the byte before, and so the key four
+// bytes on is r * 52845^4 plus a sum of the four cipher bytes between: the
+// loop computes that one product per four bytes, and the keys in between
+// beside it, instead of waiting for one multiplication per byte. The
+// arithmetic runs modulo 2^32; a key's bits 8 to 15, all that a plain byte
+// takes, are those of the 16-bit key.
+void decryptInto(std::string_view cipher, std::uint16_t key, char* plain) {
+  constexpr std::uint32_t a1 = 52845u, b1 = 22719u;
+  constexpr std::uint32_t a2 = a1 * a1, a3 = a2 * a1, a4 = a3 * a1;
+  constexpr std::uint32_t b2 = b1 * a1 + b1, b3 = b2 * a1 + b1, b4 = b3 * a1 + b1;
+  const auto* in = reinterpret_cast<const std::uint8_t*>(cipher.data());
+  const std::size_t n = cipher.size();
+  std::uint32_t r = key;
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const std::uint32_t c0 = in[i], c1 = in[i + 1], c2 = in[i + 2], c3 = in[i + 3];
+    const std::uint32_t r1 = a1 * r + a1 * c0 + b1;
+    const std::uint32_t r2 = a2 * r + a2 * c0 + a1 * c1 + b2;
+    const std::uint32_t r3 = a3 * r + a3 * c0 + a2 * c1 + a1 * c2 + b3;
+    plain[i] = static_cast<char>(c0 ^ ((r >> 8) & 0xFF));
+    plain[i + 1] = static_cast<char>(c1 ^ ((r1 >> 8) & 0xFF));
+    plain[i + 2] = static_cast<char>(c2 ^ ((r2 >> 8) & 0xFF));
+    plain[i + 3] = static_cast<char>(c3 ^ ((r3 >> 8) & 0xFF));
+    r = a4 * r + a4 * c0 + a3 * c1 + a2 * c2 + a1 * c3 + b4;
+  }
+  for (; i < n; ++i) {
+    const std::uint32_t c = in[i];
+    plain[i] = static_cast<char>(c ^ ((r >> 8) & 0xFF));
+    r = (c + r) * a1 + b1;
+  }
 }
 
 constexpr std::string_view kCloseFile = "currentfile closefile";
@@ -134,14 +174,20 @@ struct Entry {
   std::string rd, put;             // the tokens around the binary bytes
 };
 
-struct PrivatePart {
+}  // namespace
+
+struct Type1Private {
   std::string plain;  // decrypted, with the four lead bytes
   int lenIV = 4;
   long subrCount = 0;
-  std::vector<Entry> subrs;
+  std::vector<Entry> subrs;  // their data lie in plain
   std::size_t countStart = 0, countEnd = 0;  // the CharStrings count
-  std::vector<Entry> glyphs;
+  std::vector<Entry> glyphs;  // their data lie in plain
 };
+
+namespace {
+
+using PrivatePart = Type1Private;
 
 // The token that closes an entry ("NP", "|", "ND", "|-" or "noaccess put/def").
 std::string closingToken(Scanner& sc) {
@@ -228,11 +274,16 @@ PrivatePart parsePrivate(const Type1Program& program, const std::string& font) {
   return p;
 }
 
-// The plain charstring of an entry.
-std::string decodeCharString(const Entry& e, int lenIV, const std::string& font) {
-  if (lenIV < 0) return std::string(e.data);
+// The plain charstring of an entry, into `plain` (its capacity is kept).
+void decodeCharString(const Entry& e, int lenIV, const std::string& font, std::string& plain) {
+  if (lenIV < 0) {
+    plain.assign(e.data);
+    return;
+  }
   if (e.data.size() < std::size_t(lenIV)) damaged(font, "a charstring shorter than its lead bytes");
-  return Type1Decrypt(e.data, kCharStringKey).substr(std::size_t(lenIV));
+  plain.resize(e.data.size());
+  decryptInto(e.data, kCharStringKey, plain.data());
+  plain.erase(0, std::size_t(lenIV));
 }
 
 // Follows the charstrings of the kept glyphs far enough to know which Subrs
@@ -241,15 +292,18 @@ std::string decodeCharString(const Entry& e, int lenIV, const std::string& font)
 class CharStringWalker {
  public:
   CharStringWalker(const PrivatePart& p, const std::string& font)
-      : p_(p), font_(font), used_(std::size_t(p.subrCount), false) {
-    for (const Entry& e : p.subrs) byIndex_[e.index] = &e;
+      : p_(p), font_(font), byIndex_(std::size_t(p.subrCount), nullptr),
+        used_(std::size_t(p.subrCount), false), subrCode_(std::size_t(p.subrCount)),
+        subrDecoded_(std::size_t(p.subrCount), false) {
+    for (const Entry& e : p.subrs) byIndex_[std::size_t(e.index)] = &e;
   }
 
   void walkGlyph(const Entry& glyph) {
     stack_.clear();
     ps_.clear();
     ended_ = false;
-    run(decodeCharString(glyph, p_.lenIV, font_), 0);
+    decodeCharString(glyph, p_.lenIV, font_, glyphCode_);
+    run(glyphCode_, 0);
   }
 
   const std::vector<bool>& usedSubrs() const { return used_; }
@@ -320,15 +374,15 @@ class CharStringWalker {
             break;
           }
           used_[std::size_t(index)] = true;
-          auto it = byIndex_.find(index);
-          if (it == byIndex_.end() || depth >= kMaxDepth) {
-            unknown_ = it != byIndex_.end();
+          const Entry* subr = byIndex_[std::size_t(index)];
+          if (subr == nullptr || depth >= kMaxDepth) {
+            unknown_ = subr != nullptr;
             // Subroutines nest at most ten deep: deeper, they call
             // themselves (directly or through others) without end.
-            if (it != byIndex_.end()) tooDeep_ = index;
+            if (subr != nullptr) tooDeep_ = index;
             break;
           }
-          run(decodeCharString(*it->second, p_.lenIV, font_), depth + 1);
+          run(subrCode(std::size_t(index), *subr), depth + 1);
           break;
         }
         case 11:  // return
@@ -383,10 +437,23 @@ class CharStringWalker {
     }
   }
 
+  // A Subr's plain charstring, decrypted on its first call: glyphs call the
+  // same few Subrs over and over.
+  const std::string& subrCode(std::size_t index, const Entry& subr) {
+    if (!subrDecoded_[index]) {
+      decodeCharString(subr, p_.lenIV, font_, subrCode_[index]);
+      subrDecoded_[index] = true;
+    }
+    return subrCode_[index];
+  }
+
   const PrivatePart& p_;
   const std::string& font_;
-  std::map<long, const Entry*> byIndex_;
+  std::vector<const Entry*> byIndex_;  // by Subr number; null for a number not given
   std::vector<bool> used_;
+  std::vector<std::string> subrCode_;  // sized once: references to its strings stay valid
+  std::vector<bool> subrDecoded_;
+  std::string glyphCode_;
   std::set<std::string> components_;
   std::vector<std::int32_t> stack_;
   std::vector<std::int32_t> ps_;
@@ -398,26 +465,27 @@ class CharStringWalker {
 
 }  // namespace
 
-void CheckType1Program(const Type1Program& program, const std::string& font) {
-  const PrivatePart p = parsePrivate(program, font);
-  CharStringWalker walker(p, font);
-  for (const Entry& glyph : p.glyphs) {
+std::shared_ptr<const Type1Private> CheckedType1Private(const Type1Program& program,
+                                                        const std::string& font) {
+  auto p = std::make_shared<const Type1Private>(parsePrivate(program, font));
+  CharStringWalker walker(*p, font);
+  for (const Entry& glyph : p->glyphs) {
     walker.walkGlyph(glyph);
     if (walker.tooDeep() >= 0) {
       damaged(font, "the glyph /" + glyph.name + " calls subroutine " + std::to_string(walker.tooDeep()) +
                         " more than ten deep: its subroutines call themselves");
     }
   }
+  return p;
+}
+
+void CheckType1Program(const Type1Program& program, const std::string& font) {
+  CheckedType1Private(program, font);
 }
 
 std::string Type1Decrypt(std::string_view cipher, std::uint16_t key) {
   std::string plain(cipher.size(), '\0');
-  std::uint16_t r = key;
-  for (std::size_t i = 0; i < cipher.size(); ++i) {
-    const auto c = static_cast<std::uint8_t>(cipher[i]);
-    plain[i] = static_cast<char>(c ^ (r >> 8));
-    r = static_cast<std::uint16_t>((c + r) * 52845u + 22719u);
-  }
+  decryptInto(cipher, key, plain.data());
   return plain;
 }
 
@@ -554,7 +622,11 @@ std::vector<std::string> Type1GlyphNames(const Type1Program& program, const std:
 
 Type1Program SubsetType1Program(const Type1Program& program, const std::set<std::string>& glyphs,
                                 const std::string& font) {
-  const PrivatePart p = parsePrivate(program, font);
+  return SubsetType1Program(program, parsePrivate(program, font), glyphs, font);
+}
+
+Type1Program SubsetType1Program(const Type1Program& program, const Type1Private& p,
+                                const std::set<std::string>& glyphs, const std::string& font) {
   std::map<std::string, const Entry*> byName;
   for (const Entry& e : p.glyphs) byName.emplace(e.name, &e);
 

@@ -11,6 +11,7 @@
 // TavSys::Error ("PDF/BAD FONT PROGRAM"), never read beyond their end.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -39,10 +40,18 @@ std::string Type1Encrypt(std::string_view plain, std::uint16_t key);
 // Reads a font file of any of the three forms. `font` names the font in messages.
 Type1Program ReadType1Program(std::string_view file, const std::string& font);
 
+// A program's private part taken apart: decrypted, its Subrs and CharStrings
+// found. A font that is checked and then subset is taken apart once.
+struct Type1Private;
+
 // Checks what a consumer interprets of a program: its glyphs' calls of
 // subroutines nest at most ten deep (deeper, subroutines call themselves
 // without end). Throws TavSys::Error ("PDF/BAD FONT PROGRAM").
 void CheckType1Program(const Type1Program& program, const std::string& font);
+// The same check; gives the private part it took apart, for
+// SubsetType1Program of the same program.
+std::shared_ptr<const Type1Private> CheckedType1Private(const Type1Program& program,
+                                                        const std::string& font);
 
 // The name after "/FontName" in the cleartext part, or "" when there is none.
 std::string Type1FontName(std::string_view cleartext);
@@ -56,6 +65,10 @@ std::vector<std::string> Type1GlyphNames(const Type1Program& program, const std:
 // (but 0 to 3, which the flex and hint mechanisms need) become "return".
 Type1Program SubsetType1Program(const Type1Program& program, const std::set<std::string>& glyphs,
                                 const std::string& font);
+// The same from the private part CheckedType1Private took apart from this
+// very program.
+Type1Program SubsetType1Program(const Type1Program& program, const Type1Private& parsed,
+                                const std::set<std::string>& glyphs, const std::string& font);
 
 // The glyph name of a code in the standard encoding (what "seac" refers to),
 // or null when the code has none.

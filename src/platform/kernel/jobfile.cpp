@@ -424,6 +424,8 @@ void Loader::checkTextFont(const Node& runNode, const TavDB::TextRun& run) const
   const int id = cache->FontId(run.font);
   if (id < 0) runNode.req("font").fail(Fonts::MissingFontReason(run.font));
   for (std::size_t pos = 0; pos < run.text.size();) {
+    pos += cache->KnownAsciiPrefix(id, std::string_view(run.text).substr(pos));
+    if (pos == run.text.size()) break;
     const char32_t ch = TavricCore::NextCharacter(run.text, pos);
     if (ch == U'\n') continue;
     const int code = cache->Encode(id, ch);

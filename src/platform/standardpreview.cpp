@@ -62,6 +62,9 @@ bool writePng(const fs::path& file, const RgbImage& image, const std::vector<std
   if (ok && setjmp(png_jmpbuf(png)) != 0) ok = false;
   if (ok) {
     png_init_io(png, out);
+    // A preview for the desktop: written fast rather than small (the 1024
+    // pixel preview of a page of 10,000 paths grows by 4 %, to 1.9 MB).
+    png_set_compression_level(png, 1);
     png_set_IHDR(png, info, png_uint_32(image.width), png_uint_32(image.height), 8, PNG_COLOR_TYPE_RGB,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     std::vector<png_text> chunks(text.size());

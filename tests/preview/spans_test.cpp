@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/kernel/previewraster.h"
@@ -19,6 +21,7 @@ namespace {
 
 using TavricLib::preview::Compose;
 using TavricLib::preview::ComposeSpans;
+using TavricLib::preview::FillOutlines;
 using TavricLib::preview::FlatFillBatch;
 using TavricLib::preview::IntRect;
 using TavricLib::preview::PlaneSource;
@@ -33,15 +36,19 @@ struct Pt {
 };
 using Contour = std::vector<Pt>;
 
-std::vector<Span> sweep(const std::vector<Contour>& contours, const IntRect& clip, bool* scanned = nullptr) {
-  SpanRasteriser r;
+using Rows = std::vector<std::pair<int, int>>;
+
+std::vector<Span> sweep(const std::vector<Contour>& contours, const IntRect& clip, bool* scanned = nullptr,
+                        const Rows* skippedRows = nullptr, SpanRasteriser* reused = nullptr) {
+  SpanRasteriser own;
+  SpanRasteriser& r = reused != nullptr ? *reused : own;
   r.Begin(clip);
   for (const Contour& c : contours) {
     r.MoveTo(c[0].x, c[0].y);
     for (std::size_t i = 1; i < c.size(); ++i) r.LineTo(c[i].x, c[i].y);
   }
   std::vector<Span> runs;
-  const bool ok = r.Sweep(runs);
+  const bool ok = r.Sweep(runs, skippedRows);
   if (scanned != nullptr) *scanned = ok;
   return runs;
 }
@@ -207,6 +214,46 @@ TEST(SpanRuns, RandomOutlinesMatchThePixelByPixelTest) {
   EXPECT_GT(decided, 100000);
 }
 
+TEST(SpanRuns, SkippedRowsLoseTheirRunsAndNothingElse) {
+  std::mt19937 rng(31);
+  auto coordinate = [&](int range) { return double(int(rng() % (unsigned(range) * 256)) - range * 32) / 256.0; };
+  const IntRect clips[] = {{0, 0, 90, 70}, {-7, 5, 300, 40}};
+  // One rasteriser for every sweep: nothing of a sweep may stay for the next.
+  SpanRasteriser reused;
+  const struct {
+    const char* what;
+    Rows skipped;
+  } cases[] = {
+      {"none", {}},
+      {"bands of 16 rows", {{0, 16}, {32, 48}}},
+      {"single rows, one past the clip", {{7, 8}, {21, 22}, {-40, 1}, {69, 200}}},
+      {"every row", {{-100, 100}}},
+  };
+  for (int round = 0; round < 60; ++round) {
+    const IntRect clip = clips[round % 2];
+    std::vector<Contour> contours(1 + rng() % 3);
+    for (Contour& c : contours) {
+      c.resize(3 + rng() % 12);
+      for (Pt& p : c) p = {clip.x0 + coordinate(120), clip.y0 + coordinate(90)};
+    }
+    const std::vector<Span> all = sweep(contours, clip, nullptr, nullptr, &reused);
+    for (const auto& c : cases) {
+      std::vector<Span> expected;
+      for (const Span& run : all) {
+        const bool skipped = std::any_of(c.skipped.begin(), c.skipped.end(),
+                                         [&](const std::pair<int, int>& r) { return run.y >= r.first && run.y < r.second; });
+        if (!skipped) expected.push_back(run);
+      }
+      const std::vector<Span> runs = sweep(contours, clip, nullptr, &c.skipped, &reused);
+      ASSERT_EQ(runs.size(), expected.size()) << "round " << round << ", " << c.what;
+      for (std::size_t i = 0; i < runs.size(); ++i) {
+        ASSERT_TRUE(runs[i].y == expected[i].y && runs[i].x0 == expected[i].x0 && runs[i].x1 == expected[i].x1)
+            << "round " << round << ", " << c.what << ", run " << i;
+      }
+    }
+  }
+}
+
 // Planes of a page with a coverage plane, all clear.
 struct Page {
   explicit Page(const IntRect& r, std::size_t planes) : shape(r) {
@@ -267,6 +314,129 @@ TEST(FlatFills, BatchedFillsComposeAsTheyWouldOneByOne) {
     batch.Flush();
     EXPECT_TRUE(batch.Empty());
     expectSamePlanes(batched, alone, c.what);
+  }
+}
+
+// Outlines a batch asks for by id, counting what it asks for.
+struct Outlines : FillOutlines {
+  std::vector<std::vector<Contour>> fills;
+  IntRect clip;
+  int asked = 0;
+  std::size_t current = 0;
+  IntRect Outline(std::size_t id) override {
+    current = id;
+    // The reach of the fill's points as the rasteriser gives it.
+    SpanRasteriser r;
+    r.Begin(clip);
+    for (const Contour& c : fills.at(id)) {
+      r.MoveTo(c[0].x, c[0].y);
+      for (std::size_t i = 1; i < c.size(); ++i) r.LineTo(c[i].x, c[i].y);
+    }
+    return r.Reach();
+  }
+  void Runs(std::vector<Span>& runs, const Rows& skippedRows) override {
+    ++asked;
+    runs = sweep(fills.at(current), clip, nullptr, &skippedRows);
+  }
+};
+
+TEST(FlatFills, FillsAddedByOutlineComposeAsTheyWouldOneByOne) {
+  // Rows ending inside a word and inside a tile of 16 rows.
+  const IntRect page{-3, 2, 157, 203};
+  struct Case {
+    const char* what;
+    int fills;
+    int inkSets;
+    std::size_t memoryLimit;
+    int radius;        // fills' largest half width (tenths of a pixel)
+    int everyNthRuns;  // every nth fill added as runs rather than by outline (0: none)
+    bool coverLast;    // a fill over the whole page comes last
+    int maxAsked;      // the most outlines the batch may sweep
+  } cases[] = {
+      {"large fills by outline, all held", 400, 6, std::size_t(64) << 20, 600, 0, false, 400},
+      {"small fills, runs and outlines mixed", 700, 6, std::size_t(64) << 20, 80, 3, false, 700},
+      {"pixels written whenever a block of them is full", 400, 6, 1, 600, 0, false, 400},
+      {"more ink sets than a palette holds", 700, 600, std::size_t(64) << 20, 300, 5, false, 700},
+      {"a fill over the page last: nothing under it is swept", 300, 6, std::size_t(64) << 20, 600, 0, true, 1},
+  };
+  for (const Case& c : cases) {
+    std::mt19937 rng(13);
+    Page batched(page, 6), alone(page, 6);
+    Outlines outlines;
+    outlines.clip = page;
+    FlatFillBatch batch(batched.target, c.memoryLimit);
+    for (int f = 0; f <= c.fills; ++f) {
+      std::vector<Contour> fill;
+      if (f == c.fills) {
+        if (!c.coverLast) break;
+        fill = {{{-20, -20}, {200, -20}, {200, 250}, {-20, 250}}};
+      } else {
+        const double cx = page.x0 + double(rng() % 1600) / 10, cy = page.y0 + double(rng() % 2010) / 10;
+        const double rx = 1 + double(rng() % unsigned(c.radius)) / 10, ry = 1 + double(rng() % unsigned(c.radius)) / 10;
+        fill = {{{cx - rx, cy}, {cx, cy - ry}, {cx + rx, cy + ry / 3}, {cx - rx / 2, cy + ry}}};
+        // Some with a hole, some reaching past the page.
+        if (f % 4 == 1) fill.push_back({{cx - rx / 4, cy}, {cx, cy + ry / 4}, {cx + rx / 4, cy}});
+      }
+      const std::vector<Span> runs = sweep(fill, page);
+      std::vector<PlaneSource> sources(6);
+      const unsigned set = rng() % unsigned(c.inkSets);
+      for (std::size_t p = 0; p < sources.size(); ++p) {
+        sources[p].kind = PlaneSource::kConstant;
+        sources[p].value = std::uint8_t((set * 53 + p * 71 + (set >> 2) * p) % 256);
+      }
+      if (c.everyNthRuns > 0 && f % c.everyNthRuns == 0) {
+        batch.Add(runs, sources);
+      } else {
+        // The reach: the fill's points with a pixel to spare.
+        IntRect reach{INT_MAX, INT_MAX, INT_MIN, INT_MIN};
+        for (const Contour& contour : fill) {
+          for (const Pt& pt : contour) {
+            reach.x0 = std::min(reach.x0, int(std::floor(pt.x)) - 1), reach.x1 = std::max(reach.x1, int(std::ceil(pt.x)) + 1);
+            reach.y0 = std::min(reach.y0, int(std::floor(pt.y)) - 1), reach.y1 = std::max(reach.y1, int(std::ceil(pt.y)) + 1);
+          }
+        }
+        outlines.fills.push_back(fill);
+        batch.Add(reach, outlines, outlines.fills.size() - 1, sources);
+      }
+      ComposeSpans(alone.target, runs, sources);
+    }
+    batch.Flush();
+    EXPECT_TRUE(batch.Empty()) << c.what;
+    EXPECT_LE(outlines.asked, c.maxAsked) << c.what;
+    expectSamePlanes(batched, alone, c.what);
+  }
+}
+
+TEST(FlatFills, AFillHiddenByLaterOnesIsNotSwept) {
+  // Reaches wholly covered by the fills after them, and one that a single
+  // uncovered pixel keeps in.
+  const IntRect page{0, 0, 130, 70};
+  struct Case {
+    const char* what;
+    std::vector<Contour> later;  // drawn after the fill in question
+    bool swept;
+  } cases[] = {
+      {"one fill over it", {{{0, 0}, {130, 0}, {130, 70}, {0, 70}}}, false},
+      {"two fills meeting over it", {{{0, 0}, {65, 0}, {65, 70}, {0, 70}}, {{64.5, 0}, {130, 0}, {130, 70}, {64.5, 70}}}, false},
+      {"a pixel left open", {{{0, 0}, {130, 0}, {130, 30}, {0, 30}}, {{0, 31}, {130, 31}, {130, 70}, {0, 70}}}, true},
+  };
+  for (const Case& c : cases) {
+    Page page1(page, 2);
+    Outlines outlines;
+    outlines.clip = page;
+    outlines.fills.push_back({{{20, 20}, {100, 20}, {100, 50}, {20, 50}}});
+    FlatFillBatch batch(page1.target, std::size_t(1) << 20);
+    const std::vector<PlaneSource> first{{PlaneSource::kConstant, 10, nullptr, nullptr},
+                                         {PlaneSource::kConstant, 20, nullptr, nullptr}};
+    const std::vector<PlaneSource> then{{PlaneSource::kConstant, 200, nullptr, nullptr},
+                                        {PlaneSource::kConstant, 0, nullptr, nullptr}};
+    batch.Add(IntRect{19, 19, 101, 51}, outlines, 0, first);
+    for (const Contour& later : c.later) batch.Add(sweep({later}, page), then);
+    batch.Flush();
+    EXPECT_EQ(outlines.asked, c.swept ? 1 : 0) << c.what;
+    // The fill shows where nothing later lies, and only there.
+    const int shown = int(std::count(page1.target.values[1].row(30), page1.target.values[1].row(30) + page.width(), 20));
+    EXPECT_EQ(shown, c.swept ? 80 : 0) << c.what;
   }
 }
 

@@ -380,3 +380,33 @@ TEST(StandardPreview, IsTheDesktopsThumbnailOfTheFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// A row of CMYK pixels turned into RGB at once takes for each pixel what the
+// viewer's conversion gives it alone, however its colours repeat.
+TEST(ViewerColours, ARowTakesEachPixelsOwnColour) {
+  const SC::CmykToRgb viewer;
+  ASSERT_FALSE(viewer.UsesProfile());
+  const struct {
+    const char* what;
+    std::vector<std::uint8_t> cmyk;
+  } cases[] = {
+      {"one colour throughout", {10, 200, 0, 30, 10, 200, 0, 30, 10, 200, 0, 30}},
+      {"runs of two colours", {0, 0, 0, 0, 0, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 0, 0, 0, 0}},
+      {"each pixel new", {1, 2, 3, 4, 4, 3, 2, 1, 0, 0, 0, 255, 255, 255, 255, 255}},
+      {"a channel changing alone", {9, 9, 9, 9, 9, 9, 9, 10, 9, 9, 10, 10, 9, 10, 10, 10, 10, 10, 10, 10}},
+  };
+  for (const auto& c : cases) {
+    const std::size_t n = c.cmyk.size() / 4;
+    std::vector<std::uint8_t> rgb(n * 3);
+    viewer.ConvertRow(c.cmyk.data(), rgb.data(), n);
+    for (std::size_t i = 0; i < n; ++i) {
+      std::uint8_t alone[3];
+      SC::ViewerCmykToRgb(c.cmyk.data() + i * 4, alone);
+      EXPECT_TRUE(std::equal(alone, alone + 3, rgb.data() + i * 3)) << c.what << ", pixel " << i;
+    }
+  }
+}
+
+}  // namespace

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <new>
+#include <utility>
 
 #include "platform/kernel/flattencompose.h"
 #include "platform/kernel/screenrender.h"
@@ -153,18 +154,23 @@ void Compose(Target& target, const Raster& coverage, const std::vector<PlaneSour
     // painted is the coverage. Plane by plane, so that each plane's rows are
     // visited in order, and without a branch per pixel (where nothing is
     // painted the step rounds to nothing).
+    // Each row from its first to its last pixel of some coverage (pixels
+    // without any are left as they are either way).
     const std::size_t width = std::size_t(r.width());
-    std::vector<std::uint8_t> rowPainted(std::size_t(r.height()));
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> painted(std::size_t(r.height()));
     for (int y = r.y0; y < r.y1; ++y) {
       const std::uint8_t* cov = coverage.row(y) + (r.x0 - coverage.rect().x0);
-      rowPainted[std::size_t(y - r.y0)] = std::any_of(cov, cov + width, [](std::uint8_t a) { return a != 0; });
+      std::size_t lo = 0, hi = width;
+      while (lo < hi && cov[lo] == 0) ++lo;
+      while (hi > lo && cov[hi - 1] == 0) --hi;
+      painted[std::size_t(y - r.y0)] = {std::uint32_t(lo), std::uint32_t(hi)};
     }
     if (target.shape != nullptr) {
       for (int y = r.y0; y < r.y1; ++y) {
-        if (!rowPainted[std::size_t(y - r.y0)]) continue;
+        const auto [lo, hi] = painted[std::size_t(y - r.y0)];
         const std::uint8_t* a = coverage.row(y) + (r.x0 - coverage.rect().x0);
         std::uint8_t* sh = target.shape->row(y) + (r.x0 - target.shape->rect().x0);
-        for (std::size_t x = 0; x < width; ++x) sh[x] = std::uint8_t(sh[x] + (a[x] * (255 - sh[x]) + 127) / 255);
+        for (std::size_t x = lo; x < hi; ++x) sh[x] = std::uint8_t(sh[x] + (a[x] * (255 - sh[x]) + 127) / 255);
       }
     }
     // A small object touches a few bytes of many rows of each plane: all
@@ -174,9 +180,11 @@ void Compose(Target& target, const Raster& coverage, const std::vector<PlaneSour
       for (std::size_t p = 0; p < sources.size() && p < target.values.size(); ++p) {
         if (sources[p].kind == PlaneSource::kUntouched) continue;
         for (int y = r.y0; y < r.y1; ++y) {
+          const auto [lo, hi] = painted[std::size_t(y - r.y0)];
+          if (lo >= hi) continue;
           const std::uint8_t* out = target.values[p].row(y) + (r.x0 - target.rect.x0);
-          __builtin_prefetch(out, 1);
-          __builtin_prefetch(out + width - 1, 1);
+          __builtin_prefetch(out + lo, 1);
+          __builtin_prefetch(out + hi - 1, 1);
         }
       }
     }
@@ -184,7 +192,8 @@ void Compose(Target& target, const Raster& coverage, const std::vector<PlaneSour
       const PlaneSource& src = sources[p];
       if (src.kind == PlaneSource::kUntouched) continue;
       for (int y = r.y0; y < r.y1; ++y) {
-        if (!rowPainted[std::size_t(y - r.y0)]) continue;
+        const auto [lo, hi] = painted[std::size_t(y - r.y0)];
+        if (lo >= hi) continue;
         const std::uint8_t* values = nullptr;
         if (src.kind == PlaneSource::kRaster) {
           if (src.values == nullptr || y < src.values->rect().y0 || y >= src.values->rect().y1) continue;
@@ -194,12 +203,12 @@ void Compose(Target& target, const Raster& coverage, const std::vector<PlaneSour
         std::uint8_t* out = target.values[p].row(y) + (r.x0 - target.rect.x0);
         if (values == nullptr) {
           const int v = src.value;
-          for (std::size_t x = 0; x < width; ++x) {
+          for (std::size_t x = lo; x < hi; ++x) {
             const int d = (v - out[x]) * a[x];
             out[x] = std::uint8_t(out[x] + (d + (d >= 0 ? 127 : -127)) / 255);
           }
         } else {
-          for (std::size_t x = 0; x < width; ++x) {
+          for (std::size_t x = lo; x < hi; ++x) {
             const int d = (values[x] - out[x]) * a[x];
             out[x] = std::uint8_t(out[x] + (d + (d >= 0 ? 127 : -127)) / 255);
           }

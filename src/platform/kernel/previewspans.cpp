@@ -55,6 +55,8 @@ inline bool inRange(double x, double y) { return std::fabs(x) <= kMaxCoordinate 
 
 }  // namespace
 
+bool SpanRasteriser::InRange(double x, double y) { return inRange(x, y); }
+
 void SpanRasteriser::Begin(const IntRect& clip) {
   mClip = clip;
   mPoints.clear();
@@ -117,6 +119,7 @@ struct BandBits {
   std::uint64_t* used;    // words of a row holding bits of either
   std::size_t words, usedWords;
   int width, rows;
+  const std::uint8_t* live;  // per row of the band, 0: its runs are not wanted
 };
 
 // The pixels [floor(min), ceil(max)) of a row that a line passes through.
@@ -166,12 +169,15 @@ inline void toggle(const BandBits& band, std::size_t row, double x, bool on) {
 // One line of the outline (pixels of the band) into the band's bits: for
 // each row it meets the pixels it passes through, and its crossing of the
 // row's centre line. Without Clipped the line lies inside the band.
-template <bool Clipped>
+template <bool Clipped, bool Filtered>
 void segment(const BandBits band, double x0, double y0, double x1, double y1) {
+  // Rows whose runs are not wanted are passed over, still stepped through
+  // (so that the rows after them see the same positions along the line).
+  auto wanted = [&](int row) { return !Filtered || band.live[row] != 0; };
   if (y0 == y1) {
     // A level line lies in one row, unless it runs along a row boundary.
     const int row = floorInt(y0);
-    if (row == y0 || (Clipped && (row < 0 || row >= band.rows))) return;
+    if (row == y0 || (Clipped && (row < 0 || row >= band.rows)) || !wanted(row)) return;
     edgeBits<Clipped>(band, std::size_t(row), x0, x1);
     return;
   }
@@ -192,11 +198,13 @@ void segment(const BandBits band, double x0, double y0, double x1, double y1) {
   {
     const double xb = first + 1 < y1 ? x0 + (first + 1 - y0) * dxdy : x1;
     const double mid = first + 0.5;
-    edgeBits<Clipped>(band, std::size_t(first), xt, xb);
-    // Only a line crossing the centre line toggles: the centre line of a
-    // row it merely enters lies on the line's extension, which may reach
-    // far outside the band.
-    if (y0 <= mid && mid < y1) toggle<Clipped>(band, std::size_t(first), x0 + (mid - y0) * dxdy, true);
+    if (wanted(first)) {
+      edgeBits<Clipped>(band, std::size_t(first), xt, xb);
+      // Only a line crossing the centre line toggles: the centre line of a
+      // row it merely enters lies on the line's extension, which may reach
+      // far outside the band.
+      if (y0 <= mid && mid < y1) toggle<Clipped>(band, std::size_t(first), x0 + (mid - y0) * dxdy, true);
+    }
     xt = xb;
   }
   // Rows the line crosses from top to bottom.
@@ -204,21 +212,36 @@ void segment(const BandBits band, double x0, double y0, double x1, double y1) {
   int row = first + 1;
   for (; row < last; ++row) {
     const double xb = xt + dxdy;
-    edgeBits<Clipped>(band, std::size_t(row), xt, xb);
-    toggle<Clipped>(band, std::size_t(row), xt + half, true);
+    if (wanted(row)) {
+      edgeBits<Clipped>(band, std::size_t(row), xt, xb);
+      toggle<Clipped>(band, std::size_t(row), xt + half, true);
+    }
     xt = xb;
   }
   // The last row, where the line may end inside the row.
   if (row == last) {
     const double xb = row + 1 < y1 ? xt + dxdy : x1;
-    edgeBits<Clipped>(band, std::size_t(row), xt, xb);
-    if (row + 0.5 < y1) toggle<Clipped>(band, std::size_t(row), xt + half, true);
+    if (wanted(row)) {
+      edgeBits<Clipped>(band, std::size_t(row), xt, xb);
+      if (row + 0.5 < y1) toggle<Clipped>(band, std::size_t(row), xt + half, true);
+    }
   }
 }
 
 }  // namespace
 
-bool SpanRasteriser::Sweep(std::vector<Span>& runs) {
+IntRect SpanRasteriser::Reach() const {
+  if (mRangeExceeded || mPoints.empty()) return {};
+  double minX = mPoints[0].x, maxX = minX, minY = mPoints[0].y, maxY = minY;
+  for (const Point& p : mPoints) {
+    minX = std::min(minX, p.x), maxX = std::max(maxX, p.x);
+    minY = std::min(minY, p.y), maxY = std::max(maxY, p.y);
+  }
+  // As Sweep's area below.
+  return IntRect{floorInt(minX) - 1, floorInt(minY), ceilInt(maxX) + 2, ceilInt(maxY)}.intersect(mClip);
+}
+
+bool SpanRasteriser::Sweep(std::vector<Span>& runs, const std::vector<std::pair<int, int>>* skippedRows) {
   runs.clear();
   if (mRangeExceeded) return false;
   if (mPoints.empty()) return true;
@@ -246,19 +269,27 @@ bool SpanRasteriser::Sweep(std::vector<Span>& runs) {
   const int bandRows = int(std::clamp<std::size_t>(kBandWords / mWords, 1, std::size_t(area.height())));
   for (int y = area.y0; y < area.y1; y += bandRows) {
     const int y1 = std::min(area.y1, y + bandRows);
-    SweepBand(y, y1, cut || y1 - y < area.height(), runs);
+    bool filtered = false;
+    if (skippedRows != nullptr) {
+      mLive.assign(std::size_t(y1 - y), 1);
+      for (const auto& [s0, s1] : *skippedRows) {
+        for (int r = std::max(s0, y); r < std::min(s1, y1); ++r) mLive[std::size_t(r - y)] = 0, filtered = true;
+      }
+    }
+    SweepBand(y, y1, cut || y1 - y < area.height(), filtered, runs);
   }
   return true;
 }
 
-void SpanRasteriser::SweepBand(int band0, int band1, bool clipped, std::vector<Span>& runs) {
+void SpanRasteriser::SweepBand(int band0, int band1, bool clipped, bool filtered, std::vector<Span>& runs) {
   mBandY0 = band0;
   mRows = band1 - band0;
   // The bits are all clear between sweeps: the row pass clears what it reads.
   const std::size_t bandWords = std::size_t(mRows) * mWords, bandUsed = std::size_t(mRows) * mUsedWords;
   if (mInside.size() < bandWords) mInside.resize(bandWords), mEdges.resize(bandWords);
   if (mUsed.size() < bandUsed) mUsed.resize(bandUsed);
-  const BandBits bits{mInside.data(), mEdges.data(), mUsed.data(), mWords, mUsedWords, mWidth, mRows};
+  const BandBits bits{mInside.data(), mEdges.data(), mUsed.data(), mWords, mUsedWords, mWidth, mRows,
+                      filtered ? mLive.data() : nullptr};
   const double dx = mX0, dy = mBandY0;
   for (std::size_t c = 0; c < mContours.size(); ++c) {
     const std::size_t s = mContours[c], e = c + 1 < mContours.size() ? mContours[c + 1] : mPoints.size();
@@ -268,10 +299,12 @@ void SpanRasteriser::SweepBand(int band0, int band1, bool clipped, std::vector<S
       const Point& a = p[i];
       const Point& b = p[i + 1 < e ? i + 1 : s];  // the last point closes the contour
       if (a.x == b.x && a.y == b.y) continue;
-      if (clipped) {
-        segment<true>(bits, a.x - dx, a.y - dy, b.x - dx, b.y - dy);
+      if (filtered) {
+        clipped ? segment<true, true>(bits, a.x - dx, a.y - dy, b.x - dx, b.y - dy)
+                : segment<false, true>(bits, a.x - dx, a.y - dy, b.x - dx, b.y - dy);
       } else {
-        segment<false>(bits, a.x - dx, a.y - dy, b.x - dx, b.y - dy);
+        clipped ? segment<true, false>(bits, a.x - dx, a.y - dy, b.x - dx, b.y - dy)
+                : segment<false, false>(bits, a.x - dx, a.y - dy, b.x - dx, b.y - dy);
       }
     }
   }
@@ -281,6 +314,7 @@ void SpanRasteriser::SweepBand(int band0, int band1, bool clipped, std::vector<S
   const std::size_t words = mWords, usedWords = mUsedWords;
   const int width = mWidth, left = mX0;
   for (int row = 0; row < mRows; ++row) {
+    if (filtered && mLive[std::size_t(row)] == 0) continue;  // no bits were entered
     std::uint64_t* inside = bits.inside + std::size_t(row) * words;
     std::uint64_t* edges = bits.edges + std::size_t(row) * words;
     std::uint64_t* usedBits = bits.used + std::size_t(row) * usedWords;
@@ -350,21 +384,25 @@ Raster SpansToRaster(const std::vector<Span>& runs) {
   return raster;
 }
 
-// A run held: x (16 bits), length (16 bits), row in its band (8 bits),
-// palette index (8 bits).
+// Pixels taken and not yet written: x (16 bits), length (16 bits), row in
+// its band (8 bits), palette index (8 bits).
 struct FlatFillBatch::Block {
   static constexpr std::size_t kRuns = 1024;
   std::uint64_t runs[kRuns];
 };
 
-// The runs of a band in the order drawn: full blocks, then the last one up
-// to `next`; and the rows and columns they cover.
+// The pixels taken in a band: full blocks, then the last one up to `next`.
 struct FlatFillBatch::Band {
   std::vector<Block*> blocks;
   std::uint64_t* next = nullptr;
   std::uint64_t* end = nullptr;
-  int rowMin = INT_MAX, rowMax = -1, xMin = INT_MAX, xMax = 0;
 };
+
+namespace {
+// The rows of a tile of the taken pixels (its width is a word's 64 pixels).
+constexpr int kTileShift = 4;
+constexpr int kTileMask = (1 << kTileShift) - 1;
+}  // namespace
 
 bool FlatFillBatch::Accepts(const Target& target) {
   return !target.isLayer() && !target.rect.empty() && target.rect.width() <= 65535;
@@ -372,12 +410,13 @@ bool FlatFillBatch::Accepts(const Target& target) {
 
 FlatFillBatch::FlatFillBatch(Target& target, std::size_t memoryLimit)
     : mTarget(target), mLimit(std::max<std::size_t>(memoryLimit, sizeof(Block))) {
-  // Bands of a power of two rows whose palette indices fit in half a MiB.
-  const int width = std::max(1, target.rect.width());
-  while (mBandShift < 7 && (width << (mBandShift + 1)) <= (1 << 19)) ++mBandShift;
+  // Bands of a power of two rows (at most 128) whose planes and coverage
+  // together hold about a MiB, so that writing a band's pixels stays in the
+  // processor's cache.
+  const std::size_t rowBytes = std::size_t(std::max(1, target.rect.width())) * (target.values.size() + 1);
+  while (mBandShift < 7 && (rowBytes << (mBandShift + 1)) <= (std::size_t(1) << 20)) ++mBandShift;
   const int rows = 1 << mBandShift;
   mBands.resize(std::size_t((target.rect.height() + rows - 1) / rows));
-  mScratch.resize(std::size_t(rows) * std::size_t(width));
   mPalette.emplace_back();
 }
 
@@ -389,8 +428,8 @@ FlatFillBatch::Block* FlatFillBatch::NewBlock() {
     mFree.pop_back();
     return b;
   }
-  // Slabs of blocks, so that runs are held in few buffers; left uncleared
-  // (runs are written before they are read), so that a slab's pages are
+  // Slabs of blocks, so that pixels are held in few buffers; left uncleared
+  // (they are written before they are read), so that a slab's pages are
   // made only as its blocks are used.
   constexpr std::size_t kSlabBlocks = 64;
   if (mSlabs.empty() || mSlabUsed == kSlabBlocks) {
@@ -400,8 +439,7 @@ FlatFillBatch::Block* FlatFillBatch::NewBlock() {
   return &mSlabs.back()[mSlabUsed++];
 }
 
-void FlatFillBatch::Add(const std::vector<Span>& runs, const std::vector<PlaneSource>& sources) {
-  if (runs.empty()) return;
+std::uint8_t FlatFillBatch::PaletteIndex(const std::vector<PlaneSource>& sources) {
   std::string inks(mTarget.values.size(), '\0');
   for (std::size_t p = 0; p < inks.size() && p < sources.size(); ++p) inks[p] = char(sources[p].value);
   auto found = mPaletteIndex.find(inks);
@@ -410,96 +448,230 @@ void FlatFillBatch::Add(const std::vector<Span>& runs, const std::vector<PlaneSo
     found = mPaletteIndex.emplace(inks, std::uint8_t(mPalette.size())).first;
     mPalette.push_back(inks);
   }
-  const std::uint64_t index = std::uint64_t(found->second) << 40;
-  const int mask = (1 << mBandShift) - 1;
-  // Runs come row by row: one band's run after another.
-  for (std::size_t i = 0; i < runs.size();) {
-    const int bandIndex = (runs[i].y - mTarget.rect.y0) >> mBandShift;
-    Band& band = mBands[std::size_t(bandIndex)];
-    std::uint64_t* next = band.next;
-    std::uint64_t* end = band.end;
-    int rowMin = band.rowMin, rowMax = band.rowMax, xMin = band.xMin, xMax = band.xMax;
-    for (; i < runs.size(); ++i) {
-      const Span& s = runs[i];
-      const int y = s.y - mTarget.rect.y0;
-      if ((y >> mBandShift) != bandIndex) break;
-      if (next == end) {
-        Block* block = NewBlock();
-        band.blocks.push_back(block);
-        next = block->runs, end = block->runs + Block::kRuns;
-      }
-      const int x0 = s.x0 - mTarget.rect.x0, x1 = s.x1 - mTarget.rect.x0, row = y & mask;
-      *next++ = std::uint64_t(x0) | (std::uint64_t(x1 - x0) << 16) | (std::uint64_t(row) << 32) | index;
-      rowMin = std::min(rowMin, row), rowMax = std::max(rowMax, row);
-      xMin = std::min(xMin, x0), xMax = std::max(xMax, x1);
-    }
-    band.next = next, band.end = end;
-    band.rowMin = rowMin, band.rowMax = rowMax, band.xMin = xMin, band.xMax = xMax;
-  }
-  mHeld += runs.size();
-  if (mHeld * sizeof(std::uint64_t) >= mLimit) Flush();
+  return found->second;
 }
 
-void FlatFillBatch::Flush() {
-  if (mHeld == 0) return;
-  const std::size_t width = std::size_t(mTarget.rect.width());
+void FlatFillBatch::Hold(const Item& item) {
+  mItems.push_back(item);
+  if (mItems.size() * sizeof(Item) + mHeldRuns.size() * sizeof(Span) >= mLimit) Flush();
+}
+
+void FlatFillBatch::Add(const std::vector<Span>& runs, const std::vector<PlaneSource>& sources) {
+  if (runs.empty()) return;
+  Item item;
+  item.palette = PaletteIndex(sources);
+  item.reach = IntRect{INT_MAX, runs.front().y, INT_MIN, runs.back().y + 1};
+  for (const Span& s : runs) item.reach.x0 = std::min(item.reach.x0, s.x0), item.reach.x1 = std::max(item.reach.x1, s.x1);
+  item.reach = item.reach.intersect(mTarget.rect);
+  item.first = mHeldRuns.size();
+  item.count = runs.size();
+  mHeldRuns.insert(mHeldRuns.end(), runs.begin(), runs.end());
+  Hold(item);
+}
+
+void FlatFillBatch::Add(const IntRect& reach, FillOutlines& outlines, std::size_t id,
+                        const std::vector<PlaneSource>& sources) {
+  Item item;
+  item.reach = reach.intersect(mTarget.rect);
+  if (item.reach.empty()) return;
+  item.palette = PaletteIndex(sources);
+  item.outlines = &outlines;
+  item.first = id;
+  Hold(item);
+}
+
+bool FlatFillBatch::TileRowTaken(int t, int w0, int w1) const {
+  const int lastTile = (mDoneRect.height() - 1) >> kTileShift;
+  const int rows = t < lastTile ? 1 << kTileShift : mDoneRect.height() - (t << kTileShift);
+  const std::uint8_t* full = mFullWords.data() + std::size_t(t) * mDoneWords;
+  for (int w = w0; w <= w1; ++w) {
+    if (full[w] != rows) return false;
+  }
+  return true;
+}
+
+bool FlatFillBatch::Hidden(const IntRect& reach) const {
+  const int w0 = (reach.x0 - mDoneRect.x0) >> 6, w1 = (reach.x1 - 1 - mDoneRect.x0) >> 6;
+  const int t0 = (reach.y0 - mDoneRect.y0) >> kTileShift, t1 = (reach.y1 - 1 - mDoneRect.y0) >> kTileShift;
+  for (int t = t0; t <= t1; ++t) {
+    if (!TileRowTaken(t, w0, w1)) return false;
+  }
+  return true;
+}
+
+void FlatFillBatch::Keep(int x0, int x1, int y, std::uint8_t palette) {
+  // x0, x1 relative to the taken pixels' rectangle; y a row of the target.
+  const int row = y - mTarget.rect.y0;
+  Band& band = mBands[std::size_t(row >> mBandShift)];
+  if (band.next == band.end) {
+    Block* block = NewBlock();
+    band.blocks.push_back(block);
+    band.next = block->runs, band.end = block->runs + Block::kRuns;
+  }
+  const int x = x0 + (mDoneRect.x0 - mTarget.rect.x0);
+  *band.next++ = std::uint64_t(x) | (std::uint64_t(x1 - x0) << 16) |
+                 (std::uint64_t(row & ((1 << mBandShift) - 1)) << 32) | (std::uint64_t(palette) << 40);
+  if (++mTaken * sizeof(std::uint64_t) >= mLimit) WriteTaken();
+}
+
+void FlatFillBatch::Take(const Span& run, std::uint8_t palette) {
+  const int y = run.y - mDoneRect.y0;
+  const int xs = std::max(run.x0, mDoneRect.x0) - mDoneRect.x0, xe = std::min(run.x1, mDoneRect.x1) - mDoneRect.x0;
+  if (y < 0 || y >= mDoneRect.height() || xe <= xs) return;
+  // Word w of the row: tiles of 16 rows lie one after the other along the
+  // row, each holding its words row by row.
+  std::uint64_t* row = mDone.data() + (std::size_t(y >> kTileShift) * mDoneWords << kTileShift) + (y & kTileMask);
+  std::uint8_t* full = mFullWords.data() + std::size_t(y >> kTileShift) * mDoneWords;
+  const int w0 = xs >> 6, w1 = (xe - 1) >> 6;
+  // Runs lying in tiles already wholly taken (as most do once the fills
+  // above have been taken) leave the pixels' bits unread.
+  {
+    const int lastTile = (mDoneRect.height() - 1) >> kTileShift;
+    const int rows = (y >> kTileShift) < lastTile ? 1 << kTileShift : mDoneRect.height() - (lastTile << kTileShift);
+    int w = w0;
+    while (w <= w1 && full[w] == rows) ++w;
+    if (w > w1) return;
+  }
+  int open = -1, openEnd = -1;  // pixels taken and not yet kept, [open, openEnd)
+  for (int w = w0; w <= w1; ++w) {
+    std::uint64_t mask = ~0ULL;
+    if (w == w0) mask &= ~0ULL << (xs & 63);
+    if (w == w1) mask &= ~0ULL >> (63 - ((xe - 1) & 63));
+    std::uint64_t& word = row[std::size_t(w) << kTileShift];
+    const std::uint64_t before = word;
+    std::uint64_t fresh = mask & ~before;
+    if (fresh == 0) continue;
+    word = before | fresh;
+    if ((before | fresh) == ~0ULL) ++full[w];
+    const int base = w * 64;
+    while (fresh != 0) {
+      const int b = __builtin_ctzll(fresh);
+      const std::uint64_t rest = ~(fresh >> b);
+      const int length = rest == 0 ? 64 - b : __builtin_ctzll(rest);
+      fresh = b + length >= 64 ? 0 : fresh & (~0ULL << (b + length));
+      if (open >= 0 && openEnd == base + b) {
+        openEnd += length;
+        continue;
+      }
+      if (open >= 0) Keep(open, openEnd, run.y, palette);
+      open = base + b, openEnd = base + b + length;
+    }
+  }
+  if (open >= 0) Keep(open, openEnd, run.y, palette);
+}
+
+void FlatFillBatch::WriteTaken() {
+  // Each band's first row of every plane (the coverage last), and each
+  // palette entry's inks, at hand.
   const std::size_t planes = mTarget.values.size();
+  const bool shape = mTarget.shape != nullptr;
+  std::vector<std::uint8_t*> rows(planes + 1);
+  std::vector<std::size_t> strides(planes + 1);
+  for (std::size_t p = 0; p < planes; ++p) strides[p] = std::size_t(mTarget.values[p].stride());
+  if (shape) strides[planes] = std::size_t(mTarget.shape->stride());
+  std::vector<std::uint8_t> inks(mPalette.size() * (planes + 1), 255);
+  for (std::size_t i = 0; i < mPalette.size(); ++i) std::copy_n(mPalette[i].data(), planes, inks.data() + i * (planes + 1));
+  const std::size_t written = planes + (shape ? 1 : 0);
   for (std::size_t b = 0; b < mBands.size(); ++b) {
     Band& band = mBands[b];
     if (band.blocks.empty()) continue;
-    const std::size_t x0 = std::size_t(band.xMin), x1 = std::size_t(band.xMax);
-    for (int row = band.rowMin; row <= band.rowMax; ++row) {
-      std::memset(mScratch.data() + std::size_t(row) * width + x0, 0, x1 - x0);
-    }
-    // Each run in the order drawn: the last fill over a pixel stays.
+    const int y0 = mTarget.rect.y0 + (int(b) << mBandShift);
+    for (std::size_t p = 0; p < planes; ++p) rows[p] = mTarget.values[p].row(y0);
+    if (shape) rows[planes] = mTarget.shape->row(y0) + (mTarget.rect.x0 - mTarget.shape->rect().x0);
     for (Block* block : band.blocks) {
       const std::uint64_t* end = block == band.blocks.back() ? band.next : block->runs + Block::kRuns;
       for (const std::uint64_t* r = block->runs; r != end; ++r) {
-        fillBytes(mScratch.data() + std::size_t((*r >> 32) & 0xFF) * width + (*r & 0xFFFF),
-                  std::uint8_t((*r >> 40) & 0xFF), (*r >> 16) & 0xFFFF);
+        const std::size_t x = *r & 0xFFFF, length = (*r >> 16) & 0xFFFF, row = (*r >> 32) & 0xFF;
+        const std::uint8_t* values = inks.data() + ((*r >> 40) & 0xFF) * (planes + 1);
+        // The same bytes of every plane: the way of writing them is chosen
+        // once for all (as fillBytes chooses it).
+        if (length >= 64) {
+          for (std::size_t p = 0; p < written; ++p) std::memset(rows[p] + row * strides[p] + x, values[p], length);
+        } else if (length >= 8) {
+          for (std::size_t p = 0; p < written; ++p) {
+            std::uint8_t* out = rows[p] + row * strides[p] + x;
+            const std::uint64_t pattern = 0x0101010101010101ULL * values[p];
+            for (std::size_t i = 0; i + 8 < length; i += 8) std::memcpy(out + i, &pattern, 8);
+            std::memcpy(out + length - 8, &pattern, 8);
+          }
+        } else {
+          for (std::size_t p = 0; p < written; ++p) fillBytes(rows[p] + row * strides[p] + x, values[p], length);
+        }
       }
       mFree.push_back(block);
     }
-    band.blocks.clear();
-    // The inks of each run of one fill, once.
-    for (int row = band.rowMin; row <= band.rowMax; ++row) {
-      const std::uint8_t* in = mScratch.data() + std::size_t(row) * width;
-      const int y = mTarget.rect.y0 + (int(b) << mBandShift) + row;
-      for (std::size_t x = x0; x < x1;) {
-        const std::uint8_t index = in[x];
-        std::size_t end = x + 1;
-        const std::uint64_t pattern = 0x0101010101010101ULL * index;
-        for (;;) {
-          if (std::endian::native == std::endian::little && end + 8 <= x1) {
-            std::uint64_t v;
-            std::memcpy(&v, in + end, 8);
-            v ^= pattern;
-            if (v == 0) {
-              end += 8;
-              continue;
-            }
-            end += std::size_t(__builtin_ctzll(v) / 8);
-            break;
-          }
-          while (end < x1 && in[end] == index) ++end;
-          break;
-        }
-        if (index != 0) {
-          const std::string& inks = mPalette[index];
-          for (std::size_t p = 0; p < planes; ++p) {
-            fillBytes(mTarget.values[p].row(y) + x, std::uint8_t(inks[p]), end - x);
-          }
-          if (mTarget.shape != nullptr) {
-            fillBytes(mTarget.shape->row(y) + (std::ptrdiff_t(x) + mTarget.rect.x0 - mTarget.shape->rect().x0), 255,
-                      end - x);
-          }
-        }
-        x = end;
-      }
-    }
     band = Band();
   }
-  mHeld = 0;
+  mTaken = 0;
+}
+
+void FlatFillBatch::Flush() {
+  if (mItems.empty()) return;
+  // The taken pixels' rectangle: what the fills held may reach.
+  IntRect all{INT_MAX, INT_MAX, INT_MIN, INT_MIN};
+  for (const Item& item : mItems) {
+    all.x0 = std::min(all.x0, item.reach.x0), all.y0 = std::min(all.y0, item.reach.y0);
+    all.x1 = std::max(all.x1, item.reach.x1), all.y1 = std::max(all.y1, item.reach.y1);
+  }
+  mDoneRect = all.intersect(mTarget.rect);
+  if (!mDoneRect.empty()) {
+    // Nothing is taken yet; the bits of the last word past the rectangle's
+    // right edge count as taken, so that its words can be wholly taken.
+    mDoneWords = (std::size_t(mDoneRect.width()) + 63) / 64;
+    const std::size_t tileRows = (std::size_t(mDoneRect.height()) + kTileMask) >> kTileShift;
+    mDone.assign(tileRows * mDoneWords << kTileShift, 0);
+    mFullWords.assign(tileRows * mDoneWords, 0);
+    if (const int spare = mDoneRect.width() & 63; spare != 0) {
+      for (std::size_t t = 0; t < tileRows; ++t) {
+        std::uint64_t* last = mDone.data() + ((t * mDoneWords + mDoneWords - 1) << kTileShift);
+        std::fill_n(last, 1 << kTileShift, ~0ULL << spare);
+      }
+    }
+    // The last fill first: each pixel is taken by the last fill over it.
+    for (std::size_t i = mItems.size(); i-- > 0;) {
+      const Item& item = mItems[i];
+      if (item.reach.empty() || Hidden(item.reach)) continue;
+      const Span* runs = mHeldRuns.data() + item.first;
+      std::size_t count = item.count;
+      if (item.outlines != nullptr) {
+        const IntRect outline = item.outlines->Outline(item.first).intersect(item.reach);
+        if (outline.empty() || Hidden(outline)) continue;
+        // Rows of the outline in tiles wholly taken: their runs are not wanted.
+        mSkipped.clear();
+        const int w0 = (outline.x0 - mDoneRect.x0) >> 6, w1 = (outline.x1 - 1 - mDoneRect.x0) >> 6;
+        for (int t = (outline.y0 - mDoneRect.y0) >> kTileShift; t <= (outline.y1 - 1 - mDoneRect.y0) >> kTileShift; ++t) {
+          if (!TileRowTaken(t, w0, w1)) continue;
+          const int y0 = mDoneRect.y0 + (t << kTileShift);
+          if (!mSkipped.empty() && mSkipped.back().second == y0) {
+            mSkipped.back().second = y0 + (1 << kTileShift);
+          } else {
+            mSkipped.emplace_back(y0, y0 + (1 << kTileShift));
+          }
+        }
+        item.outlines->Runs(mScanned, mSkipped);
+        runs = mScanned.data();
+        count = mScanned.size();
+      }
+      // The bits of a fill's rows lie a row of the page apart: those of the
+      // runs ahead are asked for while a run is taken.
+      constexpr std::size_t kAhead = 8;
+      auto prefetch = [&](const Span& s) {
+        const int y = s.y - mDoneRect.y0;
+        const int w0 = std::max(s.x0 - mDoneRect.x0, 0) >> 6, w1 = (std::min(s.x1, mDoneRect.x1) - 1 - mDoneRect.x0) >> 6;
+        const std::uint64_t* row =
+            mDone.data() + (std::size_t(y >> kTileShift) * mDoneWords << kTileShift) + (y & kTileMask);
+        for (int w = w0; w <= w1; ++w) __builtin_prefetch(row + (std::size_t(w) << kTileShift), 1);
+      };
+      for (std::size_t r = 0; r < count && r < kAhead; ++r) prefetch(runs[r]);
+      for (std::size_t r = 0; r < count; ++r) {
+        if (r + kAhead < count) prefetch(runs[r + kAhead]);
+        Take(runs[r], item.palette);
+      }
+    }
+    WriteTaken();
+  }
+  mItems.clear();
+  mHeldRuns.clear();
   mPaletteIndex.clear();
   mPalette.resize(1);
 }

@@ -102,8 +102,19 @@ class PlanesToRgb : public RgbConverter {
     std::vector<const std::uint8_t*> lines(static_cast<std::size_t>(n));
     for (int p = 0; p < n; ++p) lines[std::size_t(p)] = mPlanes->GetScanLine(p, mRow);
     for (int x = 0; x < w; ++x) {
-      for (int p = 0; p < n; ++p) inks[std::size_t(p)] = lines[std::size_t(p)][x];
-      mMixer.Mix(inks.data(), cmyk.data() + std::size_t(x) * 4);
+      // A pixel with the inks of the one before it takes that one's CMYK.
+      bool same = x > 0;
+      for (int p = 0; p < n; ++p) {
+        const std::uint8_t ink = lines[std::size_t(p)][x];
+        same = same && ink == inks[std::size_t(p)];
+        inks[std::size_t(p)] = ink;
+      }
+      std::uint8_t* out = cmyk.data() + std::size_t(x) * 4;
+      if (same) {
+        std::memcpy(out, out - 4, 4);
+      } else {
+        mMixer.Mix(inks.data(), out);
+      }
     }
     mRgb.ConvertRow(cmyk.data(), rgb.data(), std::size_t(w));
     for (int x = 0; x < w; ++x, row += 4) {
@@ -172,7 +183,15 @@ void CmykToRgb::ConvertRow(const std::uint8_t* cmyk, std::uint8_t* rgb, std::siz
     }
     return;
   }
-  for (std::size_t i = 0; i < n; ++i, cmyk += 4, rgb += 3) ViewerCmykToRgb(cmyk, rgb);
+  // Rendered rows are mostly runs of one colour: a pixel like the one
+  // before it takes that one's RGB.
+  for (std::size_t i = 0; i < n; ++i, cmyk += 4, rgb += 3) {
+    if (i > 0 && std::memcmp(cmyk, cmyk - 4, 4) == 0) {
+      std::memcpy(rgb, rgb - 3, 3);
+    } else {
+      ViewerCmykToRgb(cmyk, rgb);
+    }
+  }
 }
 
 namespace {

@@ -210,56 +210,33 @@ class Renderer {
 
   // A fill drawn from the runs of pixels it touches, when its edges are not
   // smoothed and it is not a character: flat opaque fills of the page are
-  // batched, other flat opaque fills painted run by run, any other paint
-  // composed over the runs' coverage. False when the outline has to be
-  // drawn by cairo instead (it lies too far out).
+  // batched (their runs found only when the batch composes them), other flat
+  // opaque fills painted run by run, any other paint composed over the
+  // runs' coverage. False when the outline has to be drawn by cairo instead
+  // (it lies too far out).
   bool FillRuns(const Context& ctx, const TavDB::Object* o) {
     if (mOptions.antiAliasing >= 2 || ctx.text) return false;
     IntRect clip = ctx.target->rect;
     if (ctx.clip != nullptr) clip = clip.intersect(ctx.clip->rect());
     if (clip.empty()) return true;
-    mRasteriser.Begin(clip);
-    auto addPath = [&](const TavDB::Object* path) {
-      TavDB::scan scan;
-      scan.scabeg(path, 0, -1);
-      std::int32_t v, h, c1v, c1h, c2v, c2h;
-      bool curve = false, first = true;
-      const cairo_matrix_t& m = ctx.toDevice;
-      auto x = [&](double ph, double pv) { return m.xx * ph + m.xy * pv + m.x0; };
-      auto y = [&](double ph, double pv) { return m.yx * ph + m.yy * pv + m.y0; };
-      while (scan.scanex(v, h, c1v, c1h, c2v, c2h, curve) >= 0) {
-        if (first) {
-          mRasteriser.MoveTo(x(h, v), y(h, v));
-          first = false;
-        } else if (curve) {
-          mRasteriser.CurveTo(x(c1h, c1v), y(c1h, c1v), x(c2h, c2v), y(c2h, c2v), x(h, v), y(h, v));
-        } else {
-          mRasteriser.LineTo(x(h, v), y(h, v));
-        }
-      }
-      scan.scaend();
-    };
-    if (o->kind() == TavDB::ObjectKind::Compound) {
-      for (const auto& m : o->members()) addPath(m.get());
-    } else {
-      addPath(o);
-    }
-    if (!mRasteriser.Sweep(mRuns)) return false;
-    if (mRuns.empty()) return true;
     const struct Paint* paint = paipoi(ctx.job, o->paint());
-    if (paint == nullptr) return true;
-    const bool opaque = paint->transparency.opacity >= kOpacityFull && paint->transparency.softMask == kNoSoftMask &&
-                        paint->transparency.blendMode == 0;
-    if (paint->type == kPaintFlat && opaque && ctx.clip == nullptr && !ctx.target->isLayer()) {
+    if (paint != nullptr && ctx.target == &mPage && mBatch && ctx.clip == nullptr && BatchedPaint(*paint)) {
       const std::vector<PlaneSource> sources = FlatSources(ctx, paint->colour);
-      const bool everyPlane = std::all_of(sources.begin(), sources.end(),
-                                          [](const PlaneSource& s) { return s.kind == PlaneSource::kConstant; });
-      if (everyPlane && ctx.target == &mPage && mBatch) {
-        mBatch->Add(mRuns, sources);
-      } else {
-        Drawing(*ctx.target);
-        ComposeSpans(*ctx.target, mRuns, sources);
+      if (std::all_of(sources.begin(), sources.end(),
+                      [](const PlaneSource& s) { return s.kind == PlaneSource::kConstant; })) {
+        IntRect reach;
+        if (!OutlineReach(ctx.toDevice, o, reach)) return false;
+        if (mBatch->Empty()) mDeferred.clear();
+        mDeferred.push_back({o, ctx.toDevice, clip});
+        mBatch->Add(reach, mOutlines, mDeferred.size() - 1, sources);
+        return true;
       }
+    }
+    if (!Sweep(mRasteriser, ctx.toDevice, clip, o, mRuns)) return false;
+    if (mRuns.empty() || paint == nullptr) return true;
+    if (paint->type == kPaintFlat && BatchedPaint(*paint) && ctx.clip == nullptr && !ctx.target->isLayer()) {
+      Drawing(*ctx.target);
+      ComposeSpans(*ctx.target, mRuns, FlatSources(ctx, paint->colour));
       return true;
     }
     Raster coverage = SpansToRaster(mRuns);
@@ -270,6 +247,104 @@ class Renderer {
     Paint(ctx, o->paint(), coverage, o);
     return true;
   }
+
+  // A flat paint at full opacity without soft mask or blend mode.
+  static bool BatchedPaint(const struct Paint& paint) {
+    return paint.type == kPaintFlat && paint.transparency.opacity >= kOpacityFull &&
+           paint.transparency.softMask == kNoSoftMask && paint.transparency.blendMode == 0;
+  }
+
+  // The outline of a path or compound path through `toDevice`, swept into
+  // runs cut to `clip`; false when it lies too far out to be swept.
+  // EnterOutline enters it into the rasteriser only.
+  static bool Sweep(SpanRasteriser& rasteriser, const cairo_matrix_t& m, const IntRect& clip, const TavDB::Object* o,
+                    std::vector<Span>& runs) {
+    EnterOutline(rasteriser, m, clip, o);
+    return rasteriser.Sweep(runs);
+  }
+
+  static void EnterOutline(SpanRasteriser& rasteriser, const cairo_matrix_t& m, const IntRect& clip,
+                           const TavDB::Object* o) {
+    rasteriser.Begin(clip);
+    auto x = [&](double ph, double pv) { return m.xx * ph + m.xy * pv + m.x0; };
+    auto y = [&](double ph, double pv) { return m.yx * ph + m.yy * pv + m.y0; };
+    ForEachPath(o, [&](const TavDB::Object* path) {
+      TavDB::scan scan;
+      scan.scabeg(path, 0, -1);
+      std::int32_t v, h, c1v, c1h, c2v, c2h;
+      bool curve = false, first = true;
+      while (scan.scanex(v, h, c1v, c1h, c2v, c2h, curve) >= 0) {
+        if (first) {
+          rasteriser.MoveTo(x(h, v), y(h, v));
+          first = false;
+        } else if (curve) {
+          rasteriser.CurveTo(x(c1h, c1v), y(c1h, c1v), x(c2h, c2v), y(c2h, c2v), x(h, v), y(h, v));
+        } else {
+          rasteriser.LineTo(x(h, v), y(h, v));
+        }
+      }
+      scan.scaend();
+    });
+  }
+
+  // The device pixels the outline of a path or compound path may touch
+  // (its points and control points with a pixel to spare, as rounding along
+  // its lines may stray); false when Sweep would refuse it.
+  static bool OutlineReach(const cairo_matrix_t& m, const TavDB::Object* o, IntRect& reach) {
+    double x0 = std::numeric_limits<double>::max(), y0 = x0, x1 = -x0, y1 = -x0;
+    bool inRange = true;
+    ForEachPath(o, [&](const TavDB::Object* path) {
+      TavDB::scan scan;
+      scan.scabeg(path, 0, -1);
+      std::int32_t v, h, c1v, c1h, c2v, c2h;
+      bool curve = false;
+      auto point = [&](double ph, double pv) {
+        const double x = m.xx * ph + m.xy * pv + m.x0, y = m.yx * ph + m.yy * pv + m.y0;
+        inRange = inRange && SpanRasteriser::InRange(x, y);
+        x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
+      };
+      while (scan.scanex(v, h, c1v, c1h, c2v, c2h, curve) >= 0) {
+        if (curve) point(c1h, c1v), point(c2h, c2v);
+        point(h, v);
+      }
+      scan.scaend();
+    });
+    if (!inRange) return false;
+    if (x0 > x1) {
+      reach = {};
+      return true;
+    }
+    reach = {int(std::floor(x0)) - 2, int(std::floor(y0)) - 2, int(std::ceil(x1)) + 3, int(std::ceil(y1)) + 2};
+    return true;
+  }
+
+  template <typename Each>
+  static void ForEachPath(const TavDB::Object* o, Each each) {
+    if (o->kind() == TavDB::ObjectKind::Compound) {
+      for (const auto& m : o->members()) each(m.get());
+    } else {
+      each(o);
+    }
+  }
+
+  // The batched fills' outlines, swept when the batch composes them.
+  struct Deferred {
+    const TavDB::Object* object;
+    cairo_matrix_t toDevice;
+    IntRect clip;
+  };
+  struct Outlines : FillOutlines {
+    explicit Outlines(Renderer& r) : renderer(r) {}
+    IntRect Outline(std::size_t id) override {
+      const Deferred& d = renderer.mDeferred[id];
+      EnterOutline(renderer.mBatchRasteriser, d.toDevice, d.clip, d.object);
+      return renderer.mBatchRasteriser.Reach();
+    }
+    void Runs(std::vector<Span>& runs, const std::vector<std::pair<int, int>>& skippedRows) override {
+      if (!renderer.mBatchRasteriser.Sweep(runs, &skippedRows)) runs.clear();
+    }
+    Renderer& renderer;
+  };
 
   // Something other than a batched fill is drawn into `target`: what the
   // batch holds for it comes first.
@@ -683,6 +758,10 @@ class Renderer {
   std::unique_ptr<FlatFillBatch> mBatch;
   SpanRasteriser mRasteriser;
   std::vector<Span> mRuns;
+  // The outlines of the fills the batch holds, by id, and their sweeper.
+  std::vector<Deferred> mDeferred;
+  SpanRasteriser mBatchRasteriser;
+  Outlines mOutlines{*this};
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "platform/utf.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -87,7 +88,21 @@ std::string Uni16CharToUTF8(std::u16string_view text) {
 }
 
 bool IsValidUTF8(std::string_view text) {
-  for (std::size_t i = 0; i < text.size();) {
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n;) {
+    // Eight ASCII bytes at a time: most texts of a job are mostly ASCII.
+    if (i + 8 <= n) {
+      std::uint64_t word;
+      std::memcpy(&word, text.data() + i, 8);
+      if ((word & 0x8080808080808080ull) == 0) {
+        i += 8;
+        continue;
+      }
+    }
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      ++i;
+      continue;
+    }
     const std::size_t start = i;
     const char32_t cp = decodeOne(text, i);
     // A genuine U+FFFD in the input is three bytes long; a replacement for a

@@ -210,6 +210,44 @@ TEST(FontCache, TheJobLoaderRefusesTextThatCannotBeSet) {
   }
 }
 
+// Characters met in an earlier run of the same font are passed over quickly
+// by the load's check; what follows them is still checked, and the fault
+// names the run that holds it.
+TEST(FontCache, TheLoaderChecksEveryRunAfterCharactersMetBefore) {
+  const struct {
+    const char* font;
+    std::vector<const char*> runs;  // JSON text of each run's "text"
+    const char* message;            // null: the job loads
+  } cases[] = {
+      {"NimbusSans-Regular", {"abc", "abc"}, nullptr},
+      {"NimbusSans-Regular", {"ab\\nc", "c\\n\\nab"}, nullptr},
+      {"NimbusSans-Regular", {"abc", "abc\\u4e00"}, "/runs/1/text: the font \"NimbusSans-Regular\" has no character U+4E00"},
+      {"NimbusSans-Regular", {"abc", "c\\n\\u4e00a"}, "/runs/1/text: the font \"NimbusSans-Regular\" has no character U+4E00"},
+      // A character met before whose code's value is a UTF-8 lead byte.
+      {"NimbusSans-Regular", {"\\u00e4", "a\\u4e00"}, "/runs/1/text: the font \"NimbusSans-Regular\" has no character U+4E00"},
+      {"NimbusSans-Regular", {"\\u00e4", "\\u00e4b\\u00e4"}, nullptr},
+      {"Times-Roman", {"Ab", "bA\\u0416"}, "/runs/1/text: the character U+0416 is not in the encoding of the font \"Times-Roman\""},
+      {"Times-Roman", {"Ab", "\\u00e9bA"}, nullptr},
+      {"Symbol", {"\\u03b1 1", "1 \\u03b1a"}, "/runs/1/text: the font \"Symbol\" has no character U+0061"},
+  };
+  for (const auto& c : cases) {
+    std::string runs;
+    for (const char* text : c.runs)
+      runs += std::string(runs.empty() ? "" : ",") + R"({"size":10,"paint":10,"font":")" + c.font + R"(","text":")" + text + "\"}";
+    SCOPED_TRACE(runs);
+    const std::string job = std::string(R"({"ppi":72,"boxes":{"media":[0,0,1000,1000]},"colours":[{"id":1}],"paints":[{"id":10,"type":"flat","colour":1}],)"
+                                        R"("objects":[{"kind":"text","at":[0,0],"runs":[)") +
+                            runs + "]}]}";
+    try {
+      TavKernel::loadJobFromMemory(job, "/nonexistent", "job.json");
+      EXPECT_EQ(c.message, nullptr) << "loaded";
+    } catch (const TavSys::Error& e) {
+      ASSERT_NE(c.message, nullptr) << e.detail();
+      EXPECT_EQ(e.detail(), std::string("job.json: /objects/0") + c.message);
+    }
+  }
+}
+
 // The standard text fonts are written with PDF's MacRomanEncoding, which has
 // no code for Mac OS Roman's mathematical signs: they are refused at load,
 // with the run's place, while fonts that carry their own encoding take them.

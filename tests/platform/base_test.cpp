@@ -98,6 +98,33 @@ TEST(Messages, HeldWarningsComeOutOnlyWhenReleased) {
   EXPECT_EQ(keys(capture), Keys{"KEPT"});  // the outer one was not released
 }
 
+// ASCII is passed over eight bytes at a time: a sequence is judged the same
+// wherever it lies against those steps, between runs of ASCII of any length.
+TEST(Utf, ValiditySeenAtEveryOffsetAmongAscii) {
+  const struct {
+    const char* bytes;
+    bool valid;
+  } cases[] = {
+      {"\xC3\xA4", true},             // two bytes
+      {"\xE2\x82\xAC", true},         // three bytes
+      {"\xF0\x9F\x98\x80", true},     // four bytes
+      {"\xEF\xBF\xBD", true},         // U+FFFD itself
+      {"\xFF", false},                // never a lead byte
+      {"\x80", false},                // a lone continuation byte
+      {"\xC0\xAF", false},            // overlong
+      {"\xED\xA0\x80", false},        // a surrogate
+      {"\xF4\x90\x80\x80", false},    // beyond U+10FFFF
+      {"\xE2\x82", false},            // cut short by the end or by ASCII
+  };
+  for (const auto& c : cases)
+    for (std::size_t before = 0; before <= 17; ++before)
+      for (std::size_t after : {0, 1, 7, 8, 9}) {
+        const std::string text = std::string(before, 'a') + c.bytes + std::string(after, 'z');
+        EXPECT_EQ(TavSys::IsValidUTF8(text), c.valid) << before << " + " << c.bytes << " + " << after;
+      }
+  EXPECT_TRUE(TavSys::IsValidUTF8(std::string(64, 'x')));
+}
+
 TEST(Utf, InvalidInputBecomesReplacementCharacters) {
   EXPECT_TRUE(TavSys::IsValidUTF8("Cyan \xE2\x82\xAC"));
   EXPECT_FALSE(TavSys::IsValidUTF8("bad \xFF byte"));

@@ -129,6 +129,10 @@ TEST(JobFile, BadInputIsRefusedWithItsPlace) {
       {O + "/kind", R"("circle")",
        O + R"(/kind: unknown value "circle" (expected one of "layer", "group", "compound", "path", "text"))"},
       {O + "/colour", "1", O + "/colour: unknown key \"colour\""},
+      // keys whose hash is a known key's ("kind", "size") are unknown all the same
+      {O + "/dnowdzb", R"("path")", O + "/dnowdzb: unknown key \"dnowdzb\""},
+      {"/objects/-", R"({"kind": "text", "at": [0, 0], "runs": [{"text": "x", "font": "Courier", "wtfcnba": 9, "paint": 11}]})",
+       "/objects/1/runs/0/wtfcnba: unknown key \"wtfcnba\""},
       {"/paints/0/type", R"("mesh")",
        R"(/paints/0/type: unknown value "mesh" (expected one of "flat", "linear", "radial", "picture", "pattern", )"
        R"("gradation", "map"))"},
@@ -581,6 +585,19 @@ TEST(JobFile, StreamedLoadsThroughAnyWindowBuildWhatTheWholeDocumentBuilds) {
          {"runs", {{{"text", text}, {"font", "Courier"}, {"size", 9}, {"paint", 11}}}}});
   }
   texts.emplace_back(objectsLast(escapes), fs::temp_directory_path());
+  // Brackets inside strings without escapes, strings and lists closing at
+  // every offset within sixteen bytes, and lists nested a few deep.
+  json brackets = baseJob();
+  for (int at = 0; at < 18; ++at) {
+    const std::string text = std::string(std::size_t(at), 'x') + "]}]}[{" + std::string(std::size_t(20 - at % 7), ']');
+    json inner = {{"kind", "group"}, {"name", std::string(std::size_t(at), '}')}, {"objects", json::array()}};
+    for (int d = 0; d < at % 4; ++d) inner = {{"kind", "group"}, {"name", std::string(std::size_t(d + at), '[')}, {"objects", {inner}}};
+    brackets["objects"][0]["objects"].push_back(
+        {{"kind", "text"}, {"at", {100, 100 + at}}, {"name", std::string(std::size_t(at + 3), '{')},
+         {"runs", {{{"text", text}, {"font", "Courier"}, {"size", 9}, {"paint", 11}}}}});
+    brackets["objects"][0]["objects"].push_back(inner);
+  }
+  texts.emplace_back(objectsLast(brackets), fs::temp_directory_path());
   texts.emplace_back(" \n{ \"ppi\" : 72 , \"boxes\" : { \"media\" : [ 0 , 0 , 9 , 9 ] } , \"objects\" : [ "
                      "{ \"kind\" : \"path\" , \"points\" : [ [ 1 , 2 ] , [ 3 , 4 ] ] } , { \"objects\" : [ ] , "
                      "\"kind\" : \"layer\" } ] , \"stations\" : [ ] } \r\n",

@@ -128,3 +128,34 @@ TEST(JobJson, PiecesAfterPiecesReuseTheDocument) {
     EXPECT_EQ(last.points->points.at(0).h, piece);
   }
 }
+
+// A document's strings and keys are its own: they outlive the text they were
+// read from (which the job stream overwrites with the next window) and the
+// parse of another document, and each string ends with a zero byte.
+TEST(JobJson, StringsOutliveTheTextTheyWereReadFrom) {
+  const std::pair<std::string, std::string> cases[] = {
+      {R"({"text": "caf\u00e9 \"x\"", "k\\ey": "a\u0000b"})", "{text:\"caf\xc3\xa9 \"x\"\",k\\ey:\"a" + std::string(1, '\0') + "b\"}"},
+      {R"(["", "long string of forty-two bytes and beyond", {"": ""}])",
+       "[\"\",\"long string of forty-two bytes and beyond\",{:\"\"}]"},
+  };
+  for (const bool exact : {false, true}) {
+    Document first, second;
+    {
+      std::string a = cases[0].first + std::string(TavKernel::jobjson::kPadding, ' ');
+      std::string b = cases[1].first + std::string(TavKernel::jobjson::kPadding, ' ');
+      ASSERT_FALSE(exact ? first.parseExact(a.data(), cases[0].first.size()) : first.parse(a.data(), cases[0].first.size()));
+      ASSERT_FALSE(exact ? second.parseExact(b.data(), cases[1].first.size()) : second.parse(b.data(), cases[1].first.size()));
+      a.assign(a.size(), 'x');
+      b.assign(b.size(), 'x');
+    }
+    std::string out;
+    describe(first.root(), out);
+    EXPECT_EQ(out, cases[0].second) << exact;
+    out.clear();
+    describe(second.root(), out);
+    EXPECT_EQ(out, cases[1].second) << exact;
+    const Value& text = first.root().members[1].value;
+    ASSERT_EQ(text.kind, Value::kString);
+    EXPECT_EQ(text.text[text.size], '\0');
+  }
+}

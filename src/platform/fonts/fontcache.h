@@ -58,6 +58,18 @@ class FontCache {
     if (ch < 256 && font.latin[ch] != kUnknown) return font.latin[ch];
     return EncodeFirst(id, ch);
   }
+  // How many bytes at the start of text are line breaks and ASCII characters
+  // already given a code in the font (for a valid id). The load checks every
+  // character of every run; those met before need no further look.
+  std::size_t KnownAsciiPrefix(int id, std::string_view text) const {
+    const Font& font = fonts_.at(std::size_t(id));
+    std::size_t i = 0;
+    for (; i < text.size(); ++i) {
+      const auto b = static_cast<unsigned char>(text[i]);
+      if (b >= 0x80 || (font.latin[b] < 0 && b != '\n')) break;
+    }
+    return i;
+  }
   // The face's glyph index of a code, -1 when the code has none.
   int GlyphOfCode(int id, int code) const {
     if (code < 0 || code > 255) return -1;

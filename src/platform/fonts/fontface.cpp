@@ -139,6 +139,23 @@ int conicTo(const FT_Vector* c, const FT_Vector* to, void* user) {
   return cubicTo(&c1, &c2, to, user);
 }
 
+// A kerning value of up to nine digits with an optional minus sign and
+// nothing after it, as nearly every AFM file writes them: read as a whole
+// number, which gives the same double as reading it as a decimal. False for
+// anything else, which the full reader takes.
+bool readWholeKern(const char* first, const char* last, double& value) {
+  const bool negative = first != last && *first == '-';
+  const char* p = first + (negative ? 1 : 0);
+  if (p == last || last - p > 9) return false;
+  std::int32_t n = 0;
+  for (; p != last; ++p) {
+    if (*p < '0' || *p > '9') return false;
+    n = n * 10 + (*p - '0');
+  }
+  value = negative ? -double(n) : double(n);
+  return true;
+}
+
 }  // namespace
 
 FontFace::FontFace(void* face, std::string path) : face_(face), path_(std::move(path)) {
@@ -269,9 +286,11 @@ void FontFace::readKerning(const std::string& afmPath) {
     const char* first = number.data() + (number.front() == '+' ? 1 : 0);
     const char* last = number.data() + number.size();
     double value = 0;
-    const auto [end, ec] = std::from_chars(first, last, value);
-    // An exponent without its digits makes the whole number unreadable.
-    if (ec != std::errc() || (end != last && (*end == 'e' || *end == 'E')) || !std::isfinite(value)) continue;
+    if (!readWholeKern(first, last, value)) {
+      const auto [end, ec] = std::from_chars(first, last, value);
+      // An exponent without its digits makes the whole number unreadable.
+      if (ec != std::errc() || (end != last && (*end == 'e' || *end == 'E')) || !std::isfinite(value)) continue;
+    }
     if (left != lastLeft) {
       lastLeft = left;
       lastA = glyphByName(left);

@@ -80,6 +80,15 @@ struct Key {
   consteval Key(const char* s) : name(s), hash(jobjson::keyHash(name)) {}
 };
 
+// Whether a key read is a key of the format. Keys are short: compared in
+// place, a byte at a time, after their hashes agreed.
+inline bool sameKey(std::string_view read, std::string_view known) {
+  if (read.size() != known.size()) return false;
+  for (std::size_t i = 0; i < known.size(); ++i)
+    if (read[i] != known[i]) return false;
+  return true;
+}
+
 // A value of the job file with its place, for precise messages. The place
 // (a JSON pointer) is worked out only when a message needs it.
 struct Node {
@@ -109,7 +118,7 @@ struct Node {
     if (!isObject() || !(j->keyBits & jobjson::keyBit(key.hash))) return nullptr;
     for (std::uint32_t i = 0; i < j->size; ++i) {
       const Member& m = j->members[i];
-      if (m.hash == key.hash && m.key == key.name) return &m;
+      if (m.hash == key.hash && sameKey(m.key, key.name)) return &m;
     }
     return nullptr;
   }
@@ -137,7 +146,7 @@ struct Node {
       const Member& m = j->members[i];
       bool ok = false;
       for (const Key& a : allowed)
-        if (m.hash == a.hash && m.key == a.name) {
+        if (m.hash == a.hash && sameKey(m.key, a.name)) {
           ok = true;
           break;
         }
@@ -424,6 +433,8 @@ void Loader::checkTextFont(const Node& runNode, const TavDB::TextRun& run) const
   const int id = cache->FontId(run.font);
   if (id < 0) runNode.req("font").fail(Fonts::MissingFontReason(run.font));
   for (std::size_t pos = 0; pos < run.text.size();) {
+    pos += cache->KnownAsciiPrefix(id, std::string_view(run.text).substr(pos));
+    if (pos == run.text.size()) break;
     const char32_t ch = TavricCore::NextCharacter(run.text, pos);
     if (ch == U'\n') continue;
     const int code = cache->Encode(id, ch);
@@ -1965,20 +1976,60 @@ class JobStream {
       }
     }
   }
+#ifdef __SSE2__
+  // Over whole blocks of sixteen bytes inside a container (depth > 0) while
+  // they hold no backslash: the quotes open and close strings, the brackets
+  // outside strings count. True when the container closed among them (pos_
+  // after its last bracket); else pos_ is at the first block not taken, and
+  // `inString` says whether a string is open there.
+  bool skipBlocks(std::int64_t& depth, bool& inString) {
+    while (end_ - pos_ >= 16) {
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf_.get() + pos_));
+      auto mask = [&](char c) { return unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(b, _mm_set1_epi8(c)))); };
+      if (mask('\\') != 0) return false;
+      // The bytes of strings: each quote flips the state, the opening quote
+      // counts as inside, the closing one not.
+      unsigned inside = mask('"');
+      inside ^= inside << 1;
+      inside ^= inside << 2;
+      inside ^= inside << 4;
+      inside ^= inside << 8;
+      inside = (inString ? ~inside : inside) & 0xFFFF;
+      const unsigned opens = (mask('[') | mask('{')) & ~inside;
+      const unsigned closes = (mask(']') | mask('}')) & ~inside;
+      if (depth > bitCount(int(closes))) {
+        depth += bitCount(int(opens)) - bitCount(int(closes));
+      } else {
+        // The container may close here: its brackets in order.
+        for (unsigned m = opens | closes; m != 0; m &= m - 1) {
+          const int at = std::countr_zero(m);
+          if (opens >> at & 1) {
+            ++depth;
+          } else if (--depth == 0) {
+            pos_ += std::size_t(at) + 1;
+            return true;
+          }
+        }
+      }
+      inString = (inside >> 15 & 1) != 0;
+      pos_ += 16;
+    }
+    return false;
+  }
+#endif
   Scan skipContainer() {
     std::int64_t depth = 0;
     for (;;) {
 #ifdef __SSE2__
-      // Sixteen bytes at once while none starts a string and the value
-      // cannot end among them (it has more open brackets than they close).
-      while (depth > 0 && end_ - pos_ >= 16) {
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf_.get() + pos_));
-        auto mask = [&](char c) { return _mm_cmpeq_epi8(b, _mm_set1_epi8(c)); };
-        if (_mm_movemask_epi8(mask('"')) != 0) break;
-        const int closes = bitCount(_mm_movemask_epi8(_mm_or_si128(mask(']'), mask('}'))));
-        if (depth <= closes) break;
-        depth += bitCount(_mm_movemask_epi8(_mm_or_si128(mask('['), mask('{')))) - closes;
-        pos_ += 16;
+      // Sixteen bytes at once where they hold no escape; a string left open
+      // at the block where that stops is read on by the string's own scan.
+      if (depth > 0) {
+        bool inString = false;
+        if (skipBlocks(depth, inString)) return Scan::kDone;
+        if (inString) {
+          if (const Scan r = skipStringBody(); r != Scan::kDone) return r;
+          continue;
+        }
       }
 #endif
       if (pos_ == end_ && !refill()) return eof_ ? Scan::kBad : Scan::kFull;

@@ -42,7 +42,10 @@ class KeySet {
   std::unordered_map<std::string_view, std::size_t> table_;
 };
 
-// Builds a document from simdjson's parse of the text.
+// Builds a document from simdjson's parse of the text. Strings and keys are
+// not copied: they stay in the parser's string buffer (unescaped, each ended
+// by a zero byte), which the document owns and which lasts until the
+// document's next parse, as the document's own values do.
 class SimdBuilder {
  public:
   explicit SimdBuilder(Document& doc) : doc_(doc) {}
@@ -67,7 +70,7 @@ class SimdBuilder {
       case element_type::STRING: {
         const std::string_view s = e.get_string().value_unsafe();
         out.kind = Value::kString;
-        out.text = copy(s);
+        out.text = s.data();
         out.size = std::uint32_t(s.size());
         return;
       }
@@ -98,13 +101,6 @@ class SimdBuilder {
     return n;
   }
 
-  const char* copy(std::string_view s) {
-    char* p = static_cast<char*>(doc_.allocate(s.size() + 1));
-    if (!s.empty()) std::memcpy(p, s.data(), s.size());
-    p[s.size()] = '\0';
-    return p;
-  }
-
   void buildArray(simdjson::dom::array a, Value& out) {
     const std::size_t n = sizeOf(a);
     auto* items = static_cast<Value*>(doc_.allocate(n * sizeof(Value)));
@@ -133,7 +129,7 @@ class SimdBuilder {
         continue;
       }
       Member* m = new (&members[count++]) Member();
-      m->key = std::string_view(copy(field.key), field.key.size());
+      m->key = field.key;
       m->hash = hash;
       m->value = value;
       out.keyBits |= keyBit(hash);

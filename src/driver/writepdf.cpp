@@ -114,6 +114,10 @@ void writeStandardPreview(jobstr* job, const PDFSettings& settings, const TavSys
     options->Set("QueryLayerMask", (settings.AddNonPrintingLayers != 0 ? 0x20000 : 0x60000) +
                                        (settings.IncludeLayers != 0 ? 0x800000 : 0));
     options->Set("LittleEndian", 0);
+    // Drawn as a RIP draws at four times the resolution, averaged: the
+    // exact smoothing of each object costs as much again as the export on
+    // pages of many objects.
+    options->Set("Supersample", 4);
     std::unique_ptr<SC::CacheObject> cache = SC::CacheObjectFactory(job);
     std::unique_ptr<SC::RgbConverter> rows = SC::RgbConverterFactory(*env, *filter, *options, jobGetSpahan(job), *cache);
     image.width = width;

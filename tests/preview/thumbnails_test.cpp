@@ -13,6 +13,7 @@
 
 #include "driver_support.h"
 #include "object_kinds.h"
+#include "platform/kernel/job.h"
 #include "platform/kernel/jobfile.h"
 #include "platform/kernel/screenrender.h"
 #include "platform/pixelreader.h"
@@ -405,6 +406,88 @@ TEST(ViewerColours, ARowTakesEachPixelsOwnColour) {
       std::uint8_t alone[3];
       SC::ViewerCmykToRgb(c.cmyk.data() + i * 4, alone);
       EXPECT_TRUE(std::equal(alone, alone + 3, rgb.data() + i * 3)) << c.what << ", pixel " << i;
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The page drawn through the screen renderer at `width` x `height` over its
+// media box, as RGB; `samples` > 1 asks for the sampled smoothing.
+Rgb screenRendering(const jobstr* job, int width, int height, int samples) {
+  TavSys::tv_rectangle media;
+  EXPECT_TRUE(getboxconst(job, kMediaBox, media));
+  auto env = SC::EnvironmentFactory(job, media, width, height);
+  auto filter = SC::SeparationTableJobFactory(job, 1, 0, 1);
+  auto options = SC::OptionsPreviewFactory();
+  options->Set("LittleEndian", 0);
+  if (samples > 1) options->Set("Supersample", samples);
+  auto cache = SC::CacheObjectFactory(job);
+  auto rows = SC::RgbConverterFactory(*env, *filter, *options, jobGetSpahan(job), *cache);
+  Rgb image;
+  image.width = width;
+  image.height = height;
+  std::vector<std::uint8_t> row(std::size_t(width) * 4);
+  while (rows->NextRow(row.data())) {
+    for (int x = 0; x < width; ++x) image.samples.insert(image.samples.end(), &row[std::size_t(x) * 4 + 1], &row[std::size_t(x) * 4 + 4]);
+  }
+  return image;
+}
+
+// The standard preview's sampled smoothing shows what the exact smoothing
+// shows: the same page, edges apart (an edge pixel takes the share of its
+// samples whose centres the shape covers, in steps of a sample). Pixels
+// away from edges take the same colour: the samples' average of a flat area
+// is its own value.
+TEST(StandardPreview, SampledSmoothingShowsWhatExactSmoothingShows) {
+  tavtest::TestFolder dir;
+  struct Case {
+    std::string name, text;
+    fs::path folder;
+  };
+  std::vector<Case> cases;
+  for (const previewtest::KindJob& k : previewtest::objectKindJobs(dir.path())) cases.push_back({k.name, k.text, dir.path()});
+  const fs::path examples = tavtest::sourceDir() / "examples";
+  for (const char* example : {"label", "wave-map", "patterns", "honey-lid", "barcodes"}) {
+    cases.push_back({example, tavtest::readFile(examples / (std::string(example) + ".json")), examples});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto job = drivertest::loadJob(c.text, c.folder);
+    ASSERT_TRUE(job);
+    // A side of some 200 pixels, the size of a desktop's large thumbnail.
+    TavSys::tv_rectangle media;
+    ASSERT_TRUE(getboxconst(job.get(), kMediaBox, media));
+    const double aspect = (media.right - media.left) / (media.bottom - media.top);
+    const int width = aspect >= 1 ? 200 : std::max(1, int(std::lround(200 * aspect)));
+    const int height = aspect >= 1 ? std::max(1, int(std::lround(200 / aspect))) : 200;
+    const Rgb exact = screenRendering(job.get(), width, height, 1);
+    for (int samples : {3, 4}) {
+      SCOPED_TRACE(samples);
+      const Rgb sampled = screenRendering(job.get(), width, height, samples);
+      ASSERT_EQ(sampled.samples.size(), exact.samples.size());
+      // A page of barcodes at this size is edges throughout: 2 %.
+      EXPECT_LE(meanDifference(sampled, exact), 0.02);
+      // Inside flat areas (a pixel whose eight neighbours show its colour
+      // in the exact rendering) the colours agree within rounding.
+      int flat = 0, apart = 0;
+      for (int y = 1; y + 1 < height; ++y) {
+        for (int x = 1; x + 1 < width; ++x) {
+          const std::uint8_t* e = exact.samples.data() + (std::size_t(y) * std::size_t(width) + std::size_t(x)) * 3;
+          bool same = true;
+          for (int dy = -1; dy <= 1 && same; ++dy)
+            for (int dx = -1; dx <= 1 && same; ++dx)
+              same = std::equal(e, e + 3, exact.samples.data() + (std::size_t(y + dy) * std::size_t(width) + std::size_t(x + dx)) * 3);
+          if (!same) continue;
+          ++flat;
+          const std::uint8_t* s = sampled.samples.data() + (e - exact.samples.data());
+          for (int ch = 0; ch < 3; ++ch) apart += std::abs(int(s[ch]) - int(e[ch])) > 2;
+        }
+      }
+      EXPECT_GT(flat, 0);
+      EXPECT_LE(apart, flat / 100) << apart << " of " << flat << " flat pixels differ";
     }
   }
 }

@@ -313,6 +313,7 @@ void SpanRasteriser::SweepBand(int band0, int band1, bool clipped, bool filtered
   // start and end where the touched bits change.
   const std::size_t words = mWords, usedWords = mUsedWords;
   const int width = mWidth, left = mX0;
+  const bool centres = mCentres;
   for (int row = 0; row < mRows; ++row) {
     if (filtered && mLive[std::size_t(row)] == 0) continue;  // no bits were entered
     std::uint64_t* inside = bits.inside + std::size_t(row) * words;
@@ -346,7 +347,7 @@ void SpanRasteriser::SweepBand(int band0, int band1, bool clipped, bool filtered
         x ^= x << 1, x ^= x << 2, x ^= x << 4, x ^= x << 8, x ^= x << 16, x ^= x << 32;
         x ^= carry;
         carry = 0 - (x >> 63);
-        const std::uint64_t m = x | edges[w];
+        const std::uint64_t m = centres ? x : x | edges[w];
         inside[w] = 0, edges[w] = 0;
         std::uint64_t d = m ^ ((m << 1) | prev);
         prev = m >> 63;

@@ -44,6 +44,9 @@ class SpanRasteriser {
   // The pixels the runs of the outline entered so far may lie in (cut to
   // the clip; empty when none). Only meaningful while Sweep would accept it.
   IntRect Reach() const;
+  // Runs of the pixels whose centres the interior covers, instead of those
+  // it touches.
+  void SetCentres(bool centres) { mCentres = centres; }
   // Whether a point is near enough to the device space to be swept.
   static bool InRange(double x, double y);
 
@@ -58,6 +61,7 @@ class SpanRasteriser {
   std::vector<std::size_t> mContours;  // index of each contour's first point
   double mCurrentX = 0, mCurrentY = 0;
   bool mRangeExceeded = false;
+  bool mCentres = false;
   // The band being scanned: pixels relative to (mX0, mBandY0), mWidth wide,
   // mWords 64-bit words a row. mInside holds the crossings of the rows'
   // centre lines (prefix parity gives the inside), mEdges the pixels edges

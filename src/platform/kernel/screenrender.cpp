@@ -87,20 +87,27 @@ std::int32_t ReadScaledRgbRows(TavSys::pixreatyp& reader, const CmykToRgb& conve
 
 // The planes of a rendering handed out as RGB rows: each pixel's inks mixed
 // into CMYK through their process equivalents, then converted.
+// With `samples` > 1 the planes hold samples x samples sample pixels for
+// each pixel, averaged per ink before the inks are mixed.
 class PlanesToRgb : public RgbConverter {
  public:
   PlanesToRgb(const jobstr* job, std::unique_ptr<TavricLib::SeparatedPreview> planes, const std::string& profile,
-              bool littleEndian)
-      : mPlanes(std::move(planes)), mRgb(profile), mLittleEndian(littleEndian) {
+              bool littleEndian, int samples = 1)
+      : mPlanes(std::move(planes)), mRgb(profile), mLittleEndian(littleEndian), mSamples(samples) {
     if (!mPlanes) return;
     for (int p = 0; p < mPlanes->GetPlaneCount(); ++p) mMixer.cmyk.push_back(separationCmyk(job, mPlanes->GetPlaneSeparation(p)));
   }
   bool NextRow(std::uint8_t* row) override {
-    if (!mPlanes || mRow >= mPlanes->GetHeight()) return false;
-    const int w = mPlanes->GetWidth(), n = mPlanes->GetPlaneCount();
+    if (!mPlanes || mRow >= mPlanes->GetHeight() / mSamples) return false;
+    const int w = mPlanes->GetWidth() / mSamples, n = mPlanes->GetPlaneCount();
     std::vector<std::uint8_t> inks(static_cast<std::size_t>(n)), cmyk(std::size_t(w) * 4), rgb(std::size_t(w) * 3);
     std::vector<const std::uint8_t*> lines(static_cast<std::size_t>(n));
-    for (int p = 0; p < n; ++p) lines[std::size_t(p)] = mPlanes->GetScanLine(p, mRow);
+    if (mSamples > 1) {
+      AverageSamples(w, n);
+      for (int p = 0; p < n; ++p) lines[std::size_t(p)] = mAveraged.data() + std::size_t(p) * std::size_t(w);
+    } else {
+      for (int p = 0; p < n; ++p) lines[std::size_t(p)] = mPlanes->GetScanLine(p, mRow);
+    }
     for (int x = 0; x < w; ++x) {
       // A pixel with the inks of the one before it takes that one's CMYK.
       bool same = x > 0;
@@ -130,12 +137,70 @@ class PlanesToRgb : public RgbConverter {
   }
 
  private:
+  // Each plane's samples of the current row, averaged (rounded) into
+  // mAveraged, plane after plane.
+  void AverageSamples(int w, int n) {
+    mAveraged.resize(std::size_t(w) * std::size_t(n));
+    mSums.resize(std::size_t(w));
+    for (int p = 0; p < n; ++p) {
+      std::fill(mSums.begin(), mSums.end(), 0u);
+      for (int dy = 0; dy < mSamples; ++dy) {
+        const std::uint8_t* line = mPlanes->GetScanLine(p, mRow * mSamples + dy);
+        // The usual four samples a side with the count known, so that the
+        // sums are made many pixels at a time.
+        if (mSamples == 4) {
+          SumRow<4>(line, w);
+        } else {
+          SumRow<0>(line, w);
+        }
+      }
+      const std::uint32_t count = std::uint32_t(mSamples * mSamples);
+      std::uint8_t* out = mAveraged.data() + std::size_t(p) * std::size_t(w);
+      if (mSamples == 4) {
+        for (int x = 0; x < w; ++x) out[x] = std::uint8_t((mSums[std::size_t(x)] + 8) >> 4);
+      } else {
+        for (int x = 0; x < w; ++x) out[x] = std::uint8_t((mSums[std::size_t(x)] + count / 2) / count);
+      }
+    }
+  }
+
+  // Adds each pixel's samples of one sample row to its sum (K 0: mSamples).
+  template <int K>
+  void SumRow(const std::uint8_t* line, int w) {
+    const int k = K > 0 ? K : mSamples;
+    std::uint32_t* sums = mSums.data();
+    int x = 0;
+    if constexpr (K == 4) {
+      // Two pixels' eight samples a word: bytes added in pairs, then pairs.
+      for (; x + 2 <= w; x += 2) {
+        std::uint64_t v;
+        std::memcpy(&v, line + x * 4, 8);
+        v = (v & 0x00ff00ff00ff00ffULL) + ((v >> 8) & 0x00ff00ff00ff00ffULL);
+        v = (v & 0x0000ffff0000ffffULL) + ((v >> 16) & 0x0000ffff0000ffffULL);
+        sums[x] += std::uint32_t(v & 0xffffffffULL);
+        sums[x + 1] += std::uint32_t(v >> 32);
+      }
+    }
+    for (; x < w; ++x) {
+      std::uint32_t sum = 0;
+      for (int dx = 0; dx < k; ++dx) sum += line[x * k + dx];
+      sums[x] += sum;
+    }
+  }
+
   std::unique_ptr<TavricLib::SeparatedPreview> mPlanes;
   InkMixer mMixer;
   CmykToRgb mRgb;
   bool mLittleEndian;
+  int mSamples;
   int mRow = 0;
+  std::vector<std::uint8_t> mAveraged;
+  std::vector<std::uint32_t> mSums;
 };
+
+// Sample pixels kept for a supersampled rendering at most: beyond it the
+// samples per pixel are lowered, down to the exact smoothing.
+constexpr std::uint64_t kMaxSampleBytes = std::uint64_t(64) << 20;
 
 }  // namespace
 
@@ -265,9 +330,18 @@ std::unique_ptr<RgbConverter> RgbConverterFactory(const Environment& env, const 
   }
   // Nothing passes: no plane, a white raster.
   if (o.separations.empty()) o.separations.push_back(-1);
-  auto planes = std::make_unique<TavricLib::SeparatedPreview>(env.job, env.box, env.width, env.height, o);
+  // The planes and the coverage plane of the samples.
+  const std::uint64_t planeCount = o.separations.size() + 1;
+  int samples = int(std::clamp<std::int64_t>(options.Get("Supersample", 1), 1, 16));
+  while (samples > 1 && std::uint64_t(env.width) * std::uint64_t(env.height) * std::uint64_t(samples * samples) *
+                                planeCount > kMaxSampleBytes) {
+    --samples;
+  }
+  if (samples > 1) o.antiAliasing = 1, o.pixelCentres = true;
+  auto planes = std::make_unique<TavricLib::SeparatedPreview>(env.job, env.box, env.width * samples,
+                                                              env.height * samples, o);
   if (tree != nullptr) planes->Render(tree);
-  return std::make_unique<PlanesToRgb>(env.job, std::move(planes), env.cmykProfile, littleEndian);
+  return std::make_unique<PlanesToRgb>(env.job, std::move(planes), env.cmykProfile, littleEndian, samples);
 }
 
 PicturePixelBuffer GetPicturePixelBuffer(const jobstr* job, int pictureIndex) {

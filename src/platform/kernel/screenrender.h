@@ -58,7 +58,12 @@ std::unique_ptr<SeparationFilter> SeparationTableJobFactory(const jobstr* job, i
 
 // Rendering options by name: "QueryLayerMask" and "QueryLayerTarget" (an
 // object is drawn when its flags masked by the mask equal the target),
-// "LittleEndian" (1: rows as B, G, R, unused; 0: unused, R, G, B).
+// "LittleEndian" (1: rows as B, G, R, unused; 0: unused, R, G, B),
+// "Supersample" (n > 1: edges smoothed by drawing n x n sample pixels for
+// each pixel, as a RIP draws, and averaging them, in place of the exact
+// shares of each object; far cheaper for pages of many objects, and
+// smoothed edges differ by at most 1/n of a pixel; lowered when the
+// samples would take too much memory).
 class Options {
  public:
   void Set(const std::string& key, std::int64_t value) { mValues[key] = value; }

@@ -137,6 +137,8 @@ class Renderer {
   // Draws into `page` (the rendering's own planes), whose flat opaque fills
   // are batched while nothing else is drawn there.
   Renderer(const SeparatedPreviewOptions& options, Target& page) : mOptions(options), mPictures(options), mPage(page) {
+    mRasteriser.SetCentres(options.pixelCentres);
+    mBatchRasteriser.SetCentres(options.pixelCentres);
     if (FlatFillBatch::Accepts(page)) {
       // The runs held stay within a quarter of the planes' own size.
       std::size_t planeBytes = 0;
@@ -437,7 +439,7 @@ class Renderer {
       cairo_set_source_rgba(cr.get(), 0, 0, 0, 1);
       draw(cr.get());
     }
-    if (mOptions.antiAliasing < 2) coverage.threshold(ctx.text ? kCentreCovered : kTouched);
+    if (mOptions.antiAliasing < 2) coverage.threshold(ctx.text || mOptions.pixelCentres ? kCentreCovered : kTouched);
     if (ctx.clip != nullptr) coverage.multiply(*ctx.clip);
     if (coverage.allZero()) return {};
     return coverage;

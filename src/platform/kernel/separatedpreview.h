@@ -56,6 +56,10 @@ struct SeparatedPreviewOptions {
   // 1: each pixel takes what covers its centre (as a RIP's plates show it);
   // 2: edges are smoothed by the share of the pixel an object covers.
   int antiAliasing = 1;
+  // Without smoothing: a pixel takes the objects that cover its centre
+  // rather than those that touch it (for drawing samples that are then
+  // averaged: shapes then neither grow nor shrink on the whole).
+  bool pixelCentres = false;
   // An object is drawn (with what it holds) when its flags masked by
   // layerMask equal layerTarget: 0x60000 leaves out excluded and
   // non-printing objects, 0x20000 excluded ones only; 0x800000 added leaves

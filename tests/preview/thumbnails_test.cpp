@@ -464,12 +464,17 @@ TEST(StandardPreview, SampledSmoothingShowsWhatExactSmoothingShows) {
     const int width = aspect >= 1 ? 200 : std::max(1, int(std::lround(200 * aspect)));
     const int height = aspect >= 1 ? std::max(1, int(std::lround(200 / aspect))) : 200;
     const Rgb exact = screenRendering(job.get(), width, height, 1);
-    for (int samples : {3, 4}) {
+    // A page of barcodes at this size is edges throughout: 4 % with two
+    // samples a side (five steps of coverage), 2 % with more.
+    const struct {
+      int samples;
+      double tolerance;
+    } sampling[] = {{2, 0.04}, {3, 0.02}, {4, 0.02}};
+    for (const auto& [samples, tolerance] : sampling) {
       SCOPED_TRACE(samples);
       const Rgb sampled = screenRendering(job.get(), width, height, samples);
       ASSERT_EQ(sampled.samples.size(), exact.samples.size());
-      // A page of barcodes at this size is edges throughout: 2 %.
-      EXPECT_LE(meanDifference(sampled, exact), 0.02);
+      EXPECT_LE(meanDifference(sampled, exact), tolerance);
       // Inside flat areas (a pixel whose eight neighbours show its colour
       // in the exact rendering) the colours agree within rounding.
       int flat = 0, apart = 0;

@@ -200,7 +200,7 @@ class PlanesToRgb : public RgbConverter {
 
 // Sample pixels kept for a supersampled rendering at most: beyond it the
 // samples per pixel are lowered, down to the exact smoothing.
-constexpr std::uint64_t kMaxSampleBytes = std::uint64_t(64) << 20;
+constexpr std::uint64_t kMaxSampleBytes = std::uint64_t(32) << 20;
 
 }  // namespace
 

@@ -632,9 +632,14 @@ void FlatFillBatch::Flush() {
     for (std::size_t i = mItems.size(); i-- > 0;) {
       const Item& item = mItems[i];
       if (item.reach.empty() || Hidden(item.reach)) continue;
-      const Span* runs = mHeldRuns.data() + item.first;
-      std::size_t count = item.count;
-      if (item.outlines != nullptr) {
+      // A fill held by its runs, or (below) by its outline, whose id is then
+      // `first` and whose runs are scanned now.
+      const Span* runs = nullptr;
+      std::size_t count = 0;
+      if (item.outlines == nullptr) {
+        runs = mHeldRuns.data() + item.first;
+        count = item.count;
+      } else {
         const IntRect outline = item.outlines->Outline(item.first).intersect(item.reach);
         if (outline.empty() || Hidden(outline)) continue;
         // Rows of the outline in tiles wholly taken: their runs are not wanted.

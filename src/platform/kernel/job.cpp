@@ -34,11 +34,12 @@ std::uint8_t tintToPct(std::uint16_t tint) {
   return static_cast<std::uint8_t>(std::clamp(p, 0, 100));
 }
 
-// First free index >= 7 of a table (indices below 7 keep reserved meanings).
+// First free index >= 7 of a table (indices below 7 keep reserved meanings),
+// passing over `reserved` as well.
 template <class T>
-std::uint16_t firstFree(std::vector<T>& table) {
+std::uint16_t firstFree(std::vector<T>& table, std::size_t reserved = 0) {
   std::size_t i = 7;
-  while (i < table.size() && table[i].exists) ++i;
+  while ((i < table.size() && table[i].exists) || i == reserved) ++i;
   if (i > 0xFFFF) throw std::length_error("job table full");
   if (i >= table.size()) table.resize(i + 1);
   return static_cast<std::uint16_t>(i);
@@ -71,13 +72,10 @@ std::uint16_t jobstr::addMap(PictureMap map) {
 }
 
 std::uint16_t jobstr::addPattern(PatternRec pattern) {
-  std::size_t i = 7;
-  while ((i < patterns.size() && patterns[i].exists) || i == kNoSoftMask) ++i;
-  if (i > 0xFFFF) throw std::length_error("job table full");
-  if (i >= patterns.size()) patterns.resize(i + 1);
+  const std::uint16_t i = firstFree(patterns, kNoSoftMask);
   pattern.exists = true;
   patterns[i] = std::move(pattern);
-  return static_cast<std::uint16_t>(i);
+  return i;
 }
 
 void EditHistoryList::AddEntry(int code, std::string text, std::vector<TavDB::tv_box> boxes) {

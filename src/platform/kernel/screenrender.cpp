@@ -156,11 +156,7 @@ class PlanesToRgb : public RgbConverter {
       }
       const std::uint32_t count = std::uint32_t(mSamples * mSamples);
       std::uint8_t* out = mAveraged.data() + std::size_t(p) * std::size_t(w);
-      if (mSamples == 4) {
-        for (int x = 0; x < w; ++x) out[x] = std::uint8_t((mSums[std::size_t(x)] + 8) >> 4);
-      } else {
-        for (int x = 0; x < w; ++x) out[x] = std::uint8_t((mSums[std::size_t(x)] + count / 2) / count);
-      }
+      for (int x = 0; x < w; ++x) out[x] = std::uint8_t((mSums[std::size_t(x)] + count / 2) / count);
     }
   }
 

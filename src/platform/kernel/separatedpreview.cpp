@@ -236,7 +236,7 @@ class Renderer {
     }
     if (!Sweep(mRasteriser, ctx.toDevice, clip, o, mRuns)) return false;
     if (mRuns.empty() || paint == nullptr) return true;
-    if (paint->type == kPaintFlat && BatchedPaint(*paint) && ctx.clip == nullptr && !ctx.target->isLayer()) {
+    if (BatchedPaint(*paint) && ctx.clip == nullptr && !ctx.target->isLayer()) {
       Drawing(*ctx.target);
       ComposeSpans(*ctx.target, mRuns, FlatSources(ctx, paint->colour));
       return true;

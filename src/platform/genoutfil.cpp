@@ -58,6 +58,54 @@ char* formatMillionths(char* out, double value) {
   return out + digits + 1;
 }
 
+// The two digits of every number below 100, in order.
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Below this magnitude the value times 10^6 is under 2^52, where every
+// integer and every integer plus a half is a double.
+constexpr double kQuickLimit = 4.5e9;
+
+// The millionths of a value below kQuickLimit in magnitude, rounded to the
+// nearest, as formatMillionths would find them; false when the product in
+// double arithmetic lands on a tie (or, through the sum below, beyond one).
+// Rounding is monotonic and a tie k + 1/2 is itself a double here, so a
+// product rounded to a double strictly between two ties has its exact value
+// strictly between the same two ties: the integer nearest to the rounded
+// product is the one nearest to the exact product.
+bool quickMillionths(double magnitude, std::uint64_t& millionths) {
+  const double product = magnitude * 1e6;
+  // The nearest integer, or its neighbour when the sum rounds upwards next
+  // to a tie; the neighbour lies half or more away and is turned down below.
+  const std::uint64_t nearest = static_cast<std::uint64_t>(product + 0.5);
+  // Exact: both lie below 2^52 and within one of each other.
+  const double offset = product - static_cast<double>(nearest);
+  if (std::fabs(offset) >= 0.5) return false;
+  millionths = nearest;
+  return true;
+}
+
+// Writes a count of millionths as the integer part and up to six fraction
+// digits, trailing zeros left out.
+char* writeMillionths(char* out, std::uint64_t millionths) {
+  const std::uint64_t integer = millionths / 1000000;
+  const auto fraction = static_cast<std::uint32_t>(millionths % 1000000);
+  out = std::to_chars(out, out + kNumberTextMax, integer).ptr;
+  if (fraction == 0) return out;
+  *out = '.';
+  const std::uint32_t pairs[3] = {fraction / 10000, fraction / 100 % 100, fraction % 100};
+  for (int i = 0; i < 3; ++i) {
+    out[1 + 2 * i] = kDigitPairs[2 * pairs[i]];
+    out[2 + 2 * i] = kDigitPairs[2 * pairs[i] + 1];
+  }
+  // The fraction is not zero, so the scan stops at a digit other than '0'.
+  char* end = out + 7;
+  while (end[-1] == '0') --end;
+  return end;
+}
+
 }  // namespace
 
 char* formatReal(char* out, double value) {
@@ -65,6 +113,16 @@ char* formatReal(char* out, double value) {
     const char* what = std::isnan(value) ? "NaN" : (value > 0 ? "+infinity" : "-infinity");
     throw TavSys::Error(TavSys::kResultAbandoned, "PDF/NUMBER NOT FINITE", what)
         .with("__VALUE__", what);
+  }
+  // Page coordinates, tints and text positions: the product with 10^6 in
+  // double arithmetic decides the rounding whenever it does not land on a
+  // tie, giving the very text of the exact paths below.
+  const double magnitude = std::fabs(value);
+  std::uint64_t millionths = 0;
+  if (magnitude < kQuickLimit && quickMillionths(magnitude, millionths)) {
+    // A negative value that rounds to zero is written as "0".
+    if (millionths != 0 && std::signbit(value)) *out++ = '-';
+    return writeMillionths(out, millionths);
   }
   // Integral values (the common case: coordinates, counts) take the integer path.
   if (value == std::trunc(value) && std::fabs(value) < 9.0e15) {

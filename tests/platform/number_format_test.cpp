@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <random>
 #include <string>
@@ -78,6 +79,64 @@ TEST(NumberFormat, RandomValuesGiveTheTextOfTheGeneralRule) {
     if (got != want) {
       ++mismatches;
       ADD_FAILURE() << std::hexfloat << value << ": " << got << " instead of " << want;
+    }
+  }
+}
+
+// Coordinates, tints and text positions are written by rounding their product
+// with 10^6 in double arithmetic; each family of values below, a few hundred
+// thousand each, must give the text of the general rule. The families aim at
+// the places where that rounding can go wrong: values whose millionths lie
+// on a tie or next to one (seven-place decimals ending in 5 and the doubles
+// either side of them), every magnitude from below a millionth to past the
+// largest value rounded that way.
+TEST(NumberFormat, MillionsOfPageValuesGiveTheTextOfTheGeneralRule) {
+  std::mt19937_64 random(20261207);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  std::uniform_real_distribution<double> exponent(-8.0, 9.7);
+  // Numbers of millionths (times ten) up to the largest value rounded by its
+  // product, scaled down to a random magnitude.
+  std::uniform_int_distribution<std::int64_t> wide(0, 450000000000000);
+  auto ties = [&](std::mt19937_64& r) { return wide(r) >> (r() % 48); };
+  auto sign = [&](double v) { return random() & 1 ? -v : v; };
+  auto step = [&](double v, int steps) {
+    for (int i = 0; i < steps; ++i) v = std::nextafter(v, steps & 1 ? 1e300 : -1e300);
+    return v;
+  };
+  struct Family {
+    const char* name;
+    std::function<double()> draw;
+  };
+  const Family families[] = {
+      {"every magnitude", [&] { return sign(std::pow(10.0, exponent(random))); }},
+      {"a page's coordinates", [&] { return sign(unit(random) * 14400.0); }},
+      {"tints and fractions", [&] { return sign(unit(random)); }},
+      {"seven-place decimals ending in 5",
+       [&] { return sign(static_cast<double>(ties(random) * 10 + 5) / 1e7); }},
+      {"one to three doubles beside a tie",
+       [&] {
+         const double tie = static_cast<double>(ties(random) * 10 + 5) / 1e7;
+         return sign(step(tie, 1 + static_cast<int>(random() % 3)));
+       }},
+      {"exact ties (odd multiples of 2^-7)",
+       [&] { return sign(std::ldexp(static_cast<double>((ties(random) % 288000000000) * 2 + 1), -7)); }},
+      {"the largest values rounded by their product and just past them",
+       [&] {
+         return sign(random() & 1 ? 4.5e9 + (unit(random) - 0.5) * 2e-3 : 4e9 + unit(random) * 6e9);
+       }},
+      {"below half a millionth and above", [&] { return sign(unit(random) * 2e-6); }},
+  };
+  constexpr int kPerFamily = 1000000;
+  for (const Family& family : families) {
+    int mismatches = 0;
+    for (int i = 0; i < kPerFamily && mismatches < 10; ++i) {
+      const double value = family.draw();
+      const std::string got = formatted(value), want = reference(value);
+      if (got != want) {
+        ++mismatches;
+        ADD_FAILURE() << family.name << ": " << std::hexfloat << value << ": " << got
+                      << " instead of " << want;
+      }
     }
   }
 }

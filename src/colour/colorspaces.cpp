@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <string>
 
 #include "colour/colourpdf.h"
@@ -37,19 +38,57 @@ unsigned char TintToByte(int tint) {
 
 // ---------------------------------------------------------------- helpers
 
-std::string FormatTintText(int tint) {
-  if (tint < 1 || tint > kTintFull) return "0 ";
-  if (tint == kTintFull) return "1 ";
-  char text[32];
-  const int precision = (tint & 0xFF) == 0 ? 2 : 5;
-  auto [end, ec] =
-      std::to_chars(text, text + sizeof text, tint / 25600.0, std::chars_format::fixed, precision);
-  (void)ec;  // a value in (0, 1) always fits
-  *end++ = ' ';
-  return std::string(text, end);
+char* FormatTintInto(char* out, int tint) {
+  if (tint < 1 || tint > kTintFull) {
+    out[0] = '0';
+    out[1] = ' ';
+    return out + 2;
+  }
+  if (tint == kTintFull) {
+    out[0] = '1';
+    out[1] = ' ';
+    return out + 2;
+  }
+  if ((tint & 0xFF) == 0) {
+    // Whole percents: tint / 25600 is k / 100 for k = tint / 256 below 100.
+    const int k = tint >> 8;
+    out[0] = '0';
+    out[1] = '.';
+    out[2] = static_cast<char>('0' + k / 10);
+    out[3] = static_cast<char>('0' + k % 10);
+    out[4] = ' ';
+    return out + 5;
+  }
+  // In hundred-thousandths the tint is tint * 125 / 32: its fraction is a
+  // multiple of 1/32, so the double tint / 25600 (within 10^-11 of it after
+  // scaling) rounds the same way unless the fraction is exactly one half.
+  // Such a tie is decided by the double's own error: formatted from it.
+  const int scaled = tint * 125;
+  if (scaled % 32 == 16) {
+    char* end = std::to_chars(out, out + 16, tint / 25600.0, std::chars_format::fixed, 5).ptr;
+    *end++ = ' ';
+    return end;
+  }
+  int r = scaled / 32 + (scaled % 32 > 16 ? 1 : 0);
+  out[0] = '0';
+  out[1] = '.';
+  for (int i = 6; i >= 2; --i) {
+    out[i] = static_cast<char>('0' + r % 10);
+    r /= 10;
+  }
+  out[7] = ' ';
+  return out + 8;
 }
 
-void FormatTint(TavPDF::pdfoutfilter& out, int tint) { out << FormatTintText(tint).c_str(); }
+std::string FormatTintText(int tint) {
+  char text[kTintTextMax];
+  return std::string(text, FormatTintInto(text, tint));
+}
+
+void FormatTint(TavPDF::pdfoutfilter& out, int tint) {
+  char text[kTintTextMax];
+  out.PutBytes(text, static_cast<std::size_t>(FormatTintInto(text, tint) - text));
+}
 
 double TintToReal(unsigned short tint) {
   if (tint == 0 || tint > kTintFull) return 0.0;
@@ -77,11 +116,36 @@ void WriteOverprintState(const CsMasked& space, TavPDF::pdfoutfilter& out) {
   }
 }
 
+namespace {
+
+// "/<name> cs" (or "CS") in one piece.
+void WriteColorSpaceOperator(std::string_view name, TavPDF::pdfoutfilter& out, bool stroke) {
+  // The name ends at a zero byte, as a C string would.
+  name = name.substr(0, name.find('\0'));
+  char text[128];
+  if (name.size() + 5 > sizeof text) {
+    out << "/" << name << (stroke ? " CS\n" : " cs\n");
+    return;
+  }
+  text[0] = '/';
+  std::memcpy(text + 1, name.data(), name.size());
+  std::memcpy(text + 1 + name.size(), stroke ? " CS\n" : " cs\n", 4);
+  out.PutBytes(text, name.size() + 5);
+}
+
+}  // namespace
+
 void SelectColorSpace(const ColorSpace& space, TavPDF::pdfoutfilter& out, bool stroke, int part) {
   // pdfGetName is not const in the interface but changes nothing.
   const std::string name = const_cast<ColorSpace&>(space).pdfGetName(part);
-  out << "/" << name.c_str() << (stroke ? " CS\n" : " cs\n");
+  WriteColorSpaceOperator(name, out, stroke);
   if (const auto* masked = dynamic_cast<const CsMasked*>(&space)) WriteOverprintState(*masked, out);
+}
+
+void SelectMaskedColorSpace(const CsMasked& space, std::string_view name,
+                            TavPDF::pdfoutfilter& out, bool stroke) {
+  WriteColorSpaceOperator(name, out, stroke);
+  WriteOverprintState(space, out);
 }
 
 // ---------------------------------------------------------------- PDFCsDeviceGray

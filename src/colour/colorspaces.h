@@ -5,6 +5,7 @@
 // tints and to select the overprint and transfer graphics states.
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/kernel/colorspace.h"
 
@@ -15,6 +16,10 @@
 void FormatTint(TavPDF::pdfoutfilter& out, int tint);
 // The same text as FormatTint, without the sink.
 std::string FormatTintText(int tint);
+// The same text written at `out`, which has room for kTintTextMax bytes;
+// returns its end.
+constexpr int kTintTextMax = 16;
+char* FormatTintInto(char* out, int tint);
 // 0.0 for 0, an undefined or out-of-range tint; 1.0 at 25600; else tint / 25600.
 double TintToReal(unsigned short tint);
 
@@ -24,6 +29,9 @@ double TintToReal(unsigned short tint);
 void WriteOverprintState(const CsMasked& space, TavPDF::pdfoutfilter& out);
 // "/<name of part> cs" (or "CS" for stroking), then WriteOverprintState.
 void SelectColorSpace(const ColorSpace& space, TavPDF::pdfoutfilter& out, bool stroke, int part);
+// The same for a masked space whose part's name the caller already has.
+void SelectMaskedColorSpace(const CsMasked& space, std::string_view name,
+                            TavPDF::pdfoutfilter& out, bool stroke);
 
 // DeviceGray on one separation.
 class PDFCsDeviceGray : public CsDeviceGray {

@@ -1,6 +1,7 @@
 #include "colour/devicen.h"
 
 #include <charconv>
+#include <cstring>
 #include <string_view>
 
 #include "colour/colourpdf.h"
@@ -98,11 +99,19 @@ int PDFCsDeviceN::ProcessSeparation(int component) const {
 
 std::string PDFCsDeviceN::pdfGetName(int part) {
   if ((IsEmpty() && !mForceDeviceN) || IsPureCMYK()) return "DeviceCMYK";
-  std::string name = "DN";
+  // "DN", then "_<slot>" for each covered ink: at most 64 slots of 3 bytes.
+  char text[2 + 3 * kMaxSeparations];
+  char* p = text;
+  *p++ = 'D';
+  *p++ = 'N';
   for (int slot = 0; slot < kMaxSeparations; ++slot) {
-    const int sep = SepAtSlot(slot);
-    if (sep >= 0 && mUse[sep]) name += "_" + std::to_string(slot);
+    const int sep = mSepList[slot];
+    if (sep < 0 || !mUse[sep]) continue;
+    *p++ = '_';
+    if (slot >= 10) *p++ = static_cast<char>('0' + slot / 10);
+    *p++ = static_cast<char>('0' + slot % 10);
   }
+  std::string name(text, p);
   if (NeedsNonePadding(part, GetSepCount())) {
     name += "_None";
     if (IsEmpty()) name += "_None";
@@ -185,26 +194,37 @@ CsMasked* PDFCsDeviceN::pdfGetPart(int part) {
 void PDFCsDeviceN::WriteDeviceNTints(TavPDF::pdfoutfilter& out, const unsigned short* tints,
                                      bool stroke) {
   if (IsEmpty() && !mForceDeviceN) {
-    out << "0 0 0 0 " << (stroke ? "K\n" : "k\n");
+    out << (stroke ? "0 0 0 0 K\n" : "0 0 0 0 k\n");
     return;
   }
+  // The operands and the operator go out in one piece.
+  char text[kTintTextMax * kMaxSeparations + 16];
+  char* p = text;
   if (IsPureCMYK()) {
     for (int c = 0; c < 4; ++c) {
       const int sep = ProcessSeparation(c);
-      FormatTint(out, ValidSep(sep) ? tints[sep] : 0);
+      p = FormatTintInto(p, ValidSep(sep) ? tints[sep] : 0);
     }
-    out << (stroke ? "K\n" : "k\n");
+    *p++ = stroke ? 'K' : 'k';
+    *p++ = '\n';
+    out.PutBytes(text, static_cast<std::size_t>(p - text));
     return;
   }
   for (int slot = 0; slot < kMaxSeparations; ++slot) {
-    const int sep = SepAtSlot(slot);
-    if (sep >= 0 && InColorSpace(sep)) FormatTint(out, tints[sep]);
+    const int sep = mSepList[slot];
+    if (sep >= 0 && mUse[sep]) p = FormatTintInto(p, tints[sep]);
   }
   if (NeedsNonePadding(0, GetSepCount())) {
-    out << "0 ";
-    if (IsEmpty()) out << "0 ";
+    *p++ = '0';
+    *p++ = ' ';
+    if (IsEmpty()) {
+      *p++ = '0';
+      *p++ = ' ';
+    }
   }
-  out << (stroke ? "SCN\n" : "scn\n");
+  std::memcpy(p, stroke ? "SCN\n" : "scn\n", 4);
+  p += 4;
+  out.PutBytes(text, static_cast<std::size_t>(p - text));
 }
 
 bool PDFCsDeviceN::WritePartColor(TavPDF::pdfoutfilter& out, const unsigned short* tints, int part,
@@ -239,7 +259,7 @@ bool PDFCsDeviceN::WritePartColor(TavPDF::pdfoutfilter& out, const unsigned shor
 void PDFCsDeviceN::pdfOutputColor(TavPDF::pdfoutfilter& out, const unsigned short* tints,
                                   bool stroke) {
   if (pdfGetNumParts() == 1) {
-    SelectColorSpace(*this, out, stroke, 0);
+    SelectMaskedColorSpace(*this, pdfGetName(0), out, stroke);
     WriteDeviceNTints(out, tints, stroke);
     return;
   }

@@ -4,6 +4,8 @@
 // cache across streams.
 #include <gtest/gtest.h>
 
+#include <charconv>
+
 #include <cstdio>
 #include <memory>
 
@@ -211,6 +213,34 @@ TEST_F(TintTest, BoundariesAndPrecisionFollowTheLowByteWhateverTheLocale) {
   EXPECT_EQ(out.take(), all);
   auto job = MakeJob(SpotInks(1));
   EXPECT_EQ(Serialise(CsSeparation(job.get(), 0, false).pdfGetSepsArray(Tints().set(0, 6400))), "[ 0.25  ]");
+}
+
+// Every tint a paint can hold, against the general rule: the fraction
+// tint / 25600 in fixed notation with 2 decimals for a multiple of 256 and 5
+// otherwise (ties among them included), "0" outside (0, 25600], "1" at 25600.
+TEST_F(TintTest, EveryTintGivesTheTextOfTheGeneralRule) {
+  auto general = [](int tint) -> std::string {
+    if (tint < 1 || tint > kTintFull) return "0 ";
+    if (tint == kTintFull) return "1 ";
+    char text[32];
+    char* end = std::to_chars(text, text + sizeof text, tint / 25600.0, std::chars_format::fixed,
+                              (tint & 0xFF) == 0 ? 2 : 5).ptr;
+    return std::string(text, end) + " ";
+  };
+  std::string want;
+  int mismatches = 0;
+  for (int tint = -3; tint <= 65535 && mismatches < 10; ++tint) {
+    const std::string text = FormatTintText(tint);
+    if (text != general(tint)) {
+      ++mismatches;
+      ADD_FAILURE() << "tint " << tint << ": " << text << " instead of " << general(tint);
+    }
+    if (tint % 97 == 0) {
+      FormatTint(out, tint);
+      want += text;
+    }
+  }
+  EXPECT_EQ(out.take(), want);
 }
 
 // The graphics-state cache leaves out redundant operators, and nothing

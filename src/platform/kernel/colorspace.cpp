@@ -140,10 +140,6 @@ CsDeviceN::CsDeviceN(const jobstr* job, int sep, const Options& options,
 
 int CsDeviceN::GetClassID() const { return kClassID; }
 
-int CsDeviceN::SepAtSlot(int slot) const {
-  return (slot >= 0 && slot < TavColor::kMaxSeparations) ? mSepList[slot] : -1;
-}
-
 void CsDeviceN::SepsToBuffer(unsigned char* out, const unsigned short* tints) const {
   int n = 0;
   for (int i = 0; i < TavColor::kMaxSeparations; ++i) {

@@ -204,8 +204,11 @@ class CsDeviceN : public CsMasked {
   const std::shared_ptr<seppdftyp>& GetSeparationData() const { return mSepData; }
 
  protected:
-  // Separation number at sorted slot i (negative for an empty slot).
-  int SepAtSlot(int slot) const;
+  // Separation number at sorted slot i (negative for an empty slot). Asked
+  // for every slot of every colour written: inline.
+  int SepAtSlot(int slot) const {
+    return (slot >= 0 && slot < TavColor::kMaxSeparations) ? mSepList[slot] : -1;
+  }
   virtual void pdfOutputColor(TavPDF::pdfoutfilter& out, const unsigned short* tints, bool stroke);
   virtual bool ForceSepOff(const jobstr* job, int sep) const;
 

@@ -87,42 +87,83 @@ bool quickMillionths(double magnitude, std::uint64_t& millionths) {
   return true;
 }
 
+[[gnu::noinline]] char* writeLargeWhole(char* out, std::uint64_t value) {
+  return std::to_chars(out, out + kNumberTextMax, value).ptr;
+}
+
+// Writes a whole number; the ones below 10^8 (every coordinate in points) by
+// pairs of digits from the end.
+char* writeWhole(char* out, std::uint64_t value) {
+  if (value >= 100000000) return writeLargeWhole(out, value);
+  auto v = static_cast<std::uint32_t>(value);
+  if (v < 100) {
+    if (v < 10) {
+      *out = static_cast<char>('0' + v);
+      return out + 1;
+    }
+    std::memcpy(out, kDigitPairs + 2 * v, 2);
+    return out + 2;
+  }
+  if (v < 10000) {
+    if (v < 1000) {
+      *out = static_cast<char>('0' + v / 100);
+      std::memcpy(out + 1, kDigitPairs + 2 * (v % 100), 2);
+      return out + 3;
+    }
+    std::memcpy(out, kDigitPairs + 2 * (v / 100), 2);
+    std::memcpy(out + 2, kDigitPairs + 2 * (v % 100), 2);
+    return out + 4;
+  }
+  const int digits = v < 100000 ? 5 : v < 1000000 ? 6 : v < 10000000 ? 7 : 8;
+  char* p = out + digits;
+  while (v >= 100) {
+    p -= 2;
+    std::memcpy(p, kDigitPairs + 2 * (v % 100), 2);
+    v /= 100;
+  }
+  if (v >= 10) {
+    std::memcpy(p - 2, kDigitPairs + 2 * v, 2);
+  } else {
+    p[-1] = static_cast<char>('0' + v);
+  }
+  return out + digits;
+}
+
 // Writes a count of millionths as the integer part and up to six fraction
 // digits, trailing zeros left out.
 char* writeMillionths(char* out, std::uint64_t millionths) {
   const std::uint64_t integer = millionths / 1000000;
   const auto fraction = static_cast<std::uint32_t>(millionths % 1000000);
-  out = std::to_chars(out, out + kNumberTextMax, integer).ptr;
+  out = writeWhole(out, integer);
   if (fraction == 0) return out;
-  *out = '.';
-  const std::uint32_t pairs[3] = {fraction / 10000, fraction / 100 % 100, fraction % 100};
-  for (int i = 0; i < 3; ++i) {
-    out[1 + 2 * i] = kDigitPairs[2 * pairs[i]];
-    out[2 + 2 * i] = kDigitPairs[2 * pairs[i] + 1];
+  // The point and six digits as the bytes of one word, the first byte lowest.
+  char text[8];
+  text[0] = '.';
+  std::memcpy(text + 1, kDigitPairs + 2 * (fraction / 10000), 2);
+  std::memcpy(text + 3, kDigitPairs + 2 * (fraction / 100 % 100), 2);
+  std::memcpy(text + 5, kDigitPairs + 2 * (fraction % 100), 2);
+  text[7] = '0';
+  std::memcpy(out, text, 8);
+  // The last byte that is not '0' ends the text: the fraction is not zero,
+  // so one of its digits is such a byte.
+  std::uint64_t word;
+  std::memcpy(&word, text, 8);
+  if constexpr (std::endian::native == std::endian::little) {
+    const std::uint64_t notZero = word ^ 0x3030303030303030ull;
+    return out + (63 - std::countl_zero(notZero)) / 8 + 1;
+  } else {
+    char* end = out + 7;
+    while (end[-1] == '0') --end;
+    return end;
   }
-  // The fraction is not zero, so the scan stops at a digit other than '0'.
-  char* end = out + 7;
-  while (end[-1] == '0') --end;
-  return end;
 }
 
-}  // namespace
-
-char* formatReal(char* out, double value) {
+// Values not taken by the product with 10^6: ties, large and not finite.
+[[gnu::noinline]] char* formatRealExactly(char* out, double value) {
   if (!std::isfinite(value)) {
     const char* what = std::isnan(value) ? "NaN" : (value > 0 ? "+infinity" : "-infinity");
     throw TavSys::Error(TavSys::kResultAbandoned, "PDF/NUMBER NOT FINITE", what)
         .with("__VALUE__", what);
-  }
-  // Page coordinates, tints and text positions: the product with 10^6 in
-  // double arithmetic decides the rounding whenever it does not land on a
-  // tie, giving the very text of the exact paths below.
-  const double magnitude = std::fabs(value);
-  std::uint64_t millionths = 0;
-  if (magnitude < kQuickLimit && quickMillionths(magnitude, millionths)) {
-    // A negative value that rounds to zero is written as "0".
-    if (millionths != 0 && std::signbit(value)) *out++ = '-';
-    return writeMillionths(out, millionths);
   }
   // Integral values (the common case: coordinates, counts) take the integer path.
   if (value == std::trunc(value) && std::fabs(value) < 9.0e15) {
@@ -159,6 +200,23 @@ char* formatReal(char* out, double value) {
     end = out + 1;
   }
   return end;
+}
+
+}  // namespace
+
+char* formatReal(char* out, double value) {
+  // Page coordinates, tints and text positions: the product with 10^6 in
+  // double arithmetic decides the rounding whenever it does not land on a
+  // tie, giving the very text of the exact path. Not-a-number fails the
+  // comparison and goes there too.
+  const double magnitude = std::fabs(value);
+  std::uint64_t millionths = 0;
+  if (magnitude < kQuickLimit && quickMillionths(magnitude, millionths)) {
+    // A negative value that rounds to zero is written as "0".
+    if (millionths != 0 && std::signbit(value)) *out++ = '-';
+    return writeMillionths(out, millionths);
+  }
+  return formatRealExactly(out, value);
 }
 
 void appendFixed(std::string& out, double value, int precision, int width) {

@@ -110,6 +110,11 @@ TEST(NumberFormat, MillionsOfPageValuesGiveTheTextOfTheGeneralRule) {
   const Family families[] = {
       {"every magnitude", [&] { return sign(std::pow(10.0, exponent(random))); }},
       {"a page's coordinates", [&] { return sign(unit(random) * 14400.0); }},
+      {"whole numbers and tenths of every length",
+       [&] {
+         const double whole = std::floor(std::pow(10.0, exponent(random)));
+         return sign(random() & 1 ? whole : whole + static_cast<double>(random() % 10) / 10);
+       }},
       {"tints and fractions", [&] { return sign(unit(random)); }},
       {"seven-place decimals ending in 5",
        [&] { return sign(static_cast<double>(ties(random) * 10 + 5) / 1e7); }},

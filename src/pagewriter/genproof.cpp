@@ -559,20 +559,23 @@ void genproof::OutputPath(const Object* path, int scanMode, int mode, double* pr
   int points = 0;
   std::int32_t lastV = 0, lastH = 0;
   double x, y;
+  // Each segment's operands, operator and line end go out in one piece.
+  const std::string curveTail = std::string(mOps.curve != nullptr ? mOps.curve : "") + "\n";
+  const std::string lineTail = std::string(mOps.line != nullptr ? mOps.line : "") + "\n";
   while (scan.scanex(v, h, c1v, c1h, c2v, c2h, curve) >= 0) {
     if (points == 0) {
       TransformPoint(v, h, x, y);
-      out << x << y << "m" << "\n";
+      out.PutNumbers({x, y}, "m\n");
     } else if (curve) {
       double x1, y1, x2, y2;
       TransformPoint(c1v, c1h, x1, y1);
       TransformPoint(c2v, c2h, x2, y2);
       TransformPoint(v, h, x, y);
-      out << x1 << y1 << x2 << y2 << x << y << mOps.curve << "\n";
+      out.PutNumbers({x1, y1, x2, y2, x, y}, curveTail);
     } else {
       if (v == lastV && h == lastH) continue;
       TransformPoint(v, h, x, y);
-      out << x << y << mOps.line << "\n";
+      out.PutNumbers({x, y}, lineTail);
     }
     lastV = v;
     lastH = h;
@@ -580,7 +583,7 @@ void genproof::OutputPath(const Object* path, int scanMode, int mode, double* pr
   }
   scan.scaend();
   if (points == 0) return;
-  if (points == 1) out << x << y << mOps.line << "\n";
+  if (points == 1) out.PutNumbers({x, y}, lineTail);
 
   const bool open = path->isOpenPath();
   if ((mode & kModeClose) != 0 && !open) out << mOps.close;

@@ -268,6 +268,33 @@ genoutfil& genoutfil::operator<<(double value) {
   return *this;
 }
 
+void genoutfil::PutNumbers(std::initializer_list<double> values, std::string_view tail) {
+  constexpr std::size_t kTailRoom = 64;
+  char text[kLineNumbers * (TavNumber::kNumberTextMax + 1) + kTailRoom];
+  if (values.size() > kLineNumbers) {
+    // A number that is not finite throws here, before anything is written.
+    char probe[TavNumber::kNumberTextMax];
+    for (double value : values) {
+      if (!std::isfinite(value)) TavNumber::formatReal(probe, value);
+    }
+    for (double value : values) *this << value;
+    *this << tail;
+    return;
+  }
+  char* end = text;
+  for (double value : values) {
+    end = TavNumber::formatReal(end, value);
+    *end++ = ' ';
+  }
+  if (tail.size() <= kTailRoom) {
+    std::memcpy(end, tail.data(), tail.size());
+    end += tail.size();
+    tail = {};
+  }
+  PutBytes(text, static_cast<std::size_t>(end - text));
+  if (!tail.empty()) PutBytes(tail.data(), tail.size());
+}
+
 noroutfil::~noroutfil() = default;
 
 void noroutfil::PutByte(std::uint8_t byte) { file_->putByte(byte); }

@@ -10,6 +10,7 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -69,6 +70,11 @@ class genoutfil {
     return *this;
   }
   genoutfil& operator<<(double value);
+  // Up to kLineNumbers numbers as the inserts above write them (each followed
+  // by its blank), then `tail`, all in one piece: a path's operands and its
+  // operator. A number that is not finite throws before anything is written.
+  static constexpr std::size_t kLineNumbers = 6;
+  void PutNumbers(std::initializer_list<double> values, std::string_view tail);
   // A character or a bool would silently become a number; write text instead.
   genoutfil& operator<<(char) = delete;
   genoutfil& operator<<(bool) = delete;

@@ -39,15 +39,20 @@ class fil {
     // Most writes are a few bytes of syntax: copied here without a call.
     if (count <= kSmallWrite && kBufferSize - used_ >= count) {
       // Word-sized copies of a known size need no library call.
+      // The last word of a piece may overlap the one before it.
       const auto* p = static_cast<const std::uint8_t*>(data);
       std::uint8_t* out = buffer_.get() + used_;
-      std::size_t i = 0;
-      for (; i + 8 <= count; i += 8) __builtin_memcpy(out + i, p + i, 8);
-      if (i + 4 <= count) {
-        __builtin_memcpy(out + i, p + i, 4);
-        i += 4;
+      if (count >= 8) {
+        for (std::size_t i = 0; i + 8 < count; i += 8) __builtin_memcpy(out + i, p + i, 8);
+        __builtin_memcpy(out + count - 8, p + count - 8, 8);
+      } else if (count >= 4) {
+        __builtin_memcpy(out, p, 4);
+        __builtin_memcpy(out + count - 4, p + count - 4, 4);
+      } else if (count > 0) {
+        out[0] = p[0];
+        out[count / 2] = p[count / 2];
+        out[count - 1] = p[count - 1];
       }
-      for (; i < count; ++i) out[i] = p[i];
       used_ += count;
       return;
     }

@@ -2,6 +2,7 @@
 // the three write routes in issue order, positions, and write errors.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -60,6 +61,47 @@ TEST(Sink, NonFiniteNumbersAreRefusedNotWritten) {
   EXPECT_EQ(sink.text, "");
 }
 
+// A line of numbers and its operator in one piece is what the inserts one by
+// one write; a line with a number that is not finite writes nothing at all.
+TEST(Sink, ANumberLineIsItsInsertsInOnePiece) {
+  const std::string longTail(100, 'x');
+  const double nan = std::nan("");
+  struct Case {
+    std::initializer_list<double> values;
+    std::string_view tail;
+    bool finite;
+  };
+  const Case cases[] = {
+      {{}, "h\n", true},
+      {{595.2755905511812, -0.0}, "m\n", true},
+      {{1.5, -2.25, 1e20, 4821.842, -1e-9, 0x1p-7}, "c\n", true},
+      {{1, 2, 3, 4, 5, 6, 7}, "re\n", true},  // more than a line holds
+      {{1e300, -1e300, 1e300, -1e300, 1e300, -1e300}, longTail, true},
+      {{1, 2, nan}, "l\n", false},
+      {{std::numeric_limits<double>::infinity(), 2}, "l\n", false},
+      {{1, 2, 3, 4, 5, 6, 7, nan}, "re\n", false},
+  };
+  for (const Case& c : cases) {
+    StringSink line;
+    bool thrown = false;
+    try {
+      line.PutNumbers(c.values, c.tail);
+    } catch (const TavSys::Error& e) {
+      thrown = true;
+      EXPECT_EQ(e.key(), "PDF/NUMBER NOT FINITE");
+    }
+    EXPECT_EQ(thrown, !c.finite) << c.tail;
+    if (!c.finite) {
+      EXPECT_EQ(line.text, "");
+      continue;
+    }
+    StringSink one;
+    for (double value : c.values) one << value;
+    one << c.tail;
+    EXPECT_EQ(line.text, one.text);
+  }
+}
+
 TEST(Sink, LiteralStringEscapesStayWithinFourCharacters) {
   char out[8];
   const std::pair<char, const char*> cases[] = {
@@ -99,6 +141,30 @@ TEST(KernelFile, AllRoutesLandInIssueOrderAndThePositionCountsThem) {
   const std::string longText(1000, 'L');
   EXPECT_EQ(TavSys::filwrifmt(&memory, "[%s]", longText.c_str()), 1002);
   EXPECT_EQ(memory.contents(), "[" + longText + "]");
+}
+
+// Short pieces (the numbers and operators of a page) are copied word by
+// word with overlapping ends: every length up to past the short-piece limit,
+// at every offset, across the buffer's end, arrives whole and in order.
+TEST(KernelFile, ShortPiecesOfEveryLengthArriveWhole) {
+  TavSys::fil memory;
+  noroutfil sink(&memory);
+  std::string expected;
+  std::uint32_t state = 12345;
+  char piece[40];
+  for (int round = 0; expected.size() < 300000; ++round) {
+    const std::size_t length = static_cast<std::size_t>(round % 31);
+    for (std::size_t i = 0; i < length; ++i) {
+      state = state * 1103515245u + 12345u;
+      piece[i] = static_cast<char>(state >> 24);
+    }
+    sink.PutBytes(piece, length);
+    expected.append(piece, length);
+  }
+  const std::string& got = memory.contents();
+  ASSERT_EQ(got.size(), expected.size());
+  const auto at = std::mismatch(got.begin(), got.end(), expected.begin()).first;
+  EXPECT_TRUE(at == got.end()) << "the first wrong byte is at " << (at - got.begin());
 }
 
 TEST(KernelFile, AFileThatCannotBeCreatedIsAFileError) {

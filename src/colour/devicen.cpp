@@ -201,8 +201,17 @@ void PDFCsDeviceN::WriteDeviceNTints(TavPDF::pdfoutfilter& out, const unsigned s
   char text[kTintTextMax * kMaxSeparations + 16];
   char* p = text;
   if (IsPureCMYK()) {
+    // The first ink in slot order of each process component, found in one
+    // pass over the slots.
+    int process[4] = {-1, -1, -1, -1};
+    for (int slot = 0; slot < kMaxSeparations; ++slot) {
+      const int sep = mSepList[slot];
+      if (sep < 0) continue;
+      const int component = sepiscmyk(mJob, sep);
+      if (component >= 0 && component < 4 && process[component] < 0) process[component] = sep;
+    }
     for (int c = 0; c < 4; ++c) {
-      const int sep = ProcessSeparation(c);
+      const int sep = process[c];
       p = FormatTintInto(p, ValidSep(sep) ? tints[sep] : 0);
     }
     *p++ = stroke ? 'K' : 'k';

@@ -89,7 +89,7 @@ class fil {
 
  private:
   static constexpr std::size_t kBufferSize = 64 * 1024;
-  static constexpr std::size_t kSmallWrite = 24;
+  static constexpr std::size_t kSmallWrite = 64;
   void writeBlock(const void* data, std::size_t count);
   void flushBuffer();
   void fail(int err);

@@ -276,3 +276,38 @@ TEST_F(MultiSepTest, AllFourProcessInksMakeOneCmykPartAndOthersPartsOfTheirOwn) 
   EXPECT_EQ(out.take(), "/Sep5 CS\n0.25 SCN\n");
   EXPECT_EQ(empty.pdfGetSepsArray(Tints(25600)), nullptr);
 }
+
+// A space of process inks only is written as DeviceCMYK: its four operands
+// are the tints of the first ink in slot order of each component, whatever
+// the order of the inks in the job, 0 for a component the job lacks.
+TEST_F(DeviceNTest, ProcessOperandsFollowTheComponentsNotTheSlots) {
+  struct Case {
+    const char* what;
+    std::vector<Ink> inks;
+    std::vector<std::pair<int, unsigned short>> tints;  // separation, tint
+    const char* line;
+  };
+  const Case cases[] = {
+      {"shuffled",
+       {{"Black", 3, {}}, {"Yellow", 2, {}}, {"Cyan", 0, {}}, {"Magenta", 1, {}}},
+       {{0, 25600}, {1, 12800}, {2, 256}, {3, 6400}},
+       "0.01 0.25 0.50 1 k\n"},
+      {"two missing", {{"Cyan", 0, {}}, {"Black", 3, {}}, {"Spot", -1, {1, 2, 3, 4}}}, {{0, 12800}, {1, 3}},
+       "0.50 0 0 0.00012 k\n"},
+      {"the first of two blacks",
+       {{"Black", 3, {}}, {"Cyan", 0, {}}, {"Black 2", 3, {}}},
+       {{0, 25600}, {2, 12800}},
+       "0 0 0 1 k\n"},
+  };
+  for (const Case& c : cases) {
+    auto job = MakeJob(c.inks);
+    Tints tints;
+    for (const auto& [sep, tint] : c.tints) tints.set(sep, tint);
+    PDFCsDeviceN space(job.get(), tints, 1, 25600, Opts(8));
+    ASSERT_EQ(space.pdfGetName(0), "DeviceCMYK") << c.what;
+    space.pdfOutputFillColor(out, tints);
+    const std::string text = out.take();
+    const std::size_t last = text.rfind('\n', text.size() - 2);
+    EXPECT_EQ(text.substr(last + 1), c.line) << c.what;
+  }
+}

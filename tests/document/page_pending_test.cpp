@@ -61,6 +61,11 @@ TEST_F(PendingTest, ResourcesAreWrittenOnceAndNamedOnEveryPage) {
   EXPECT_EQ(pending->registerColorSpace(sameAgain), std::make_pair(true, std::size_t{0}));
   EXPECT_EQ(pending->registerColorSpace(&two), std::make_pair(false, std::size_t{1}));
   EXPECT_EQ(pending->registerColorSpace(nullptr).first, false);
+  // Asked for in turn, each finds its own entry.
+  EXPECT_EQ(pending->registerColorSpace(one), std::make_pair(true, std::size_t{0}));
+  EXPECT_EQ(pending->registerColorSpace(&two), std::make_pair(true, std::size_t{1}));
+  EXPECT_EQ(pending->registerColorSpace(sameAgain), std::make_pair(true, std::size_t{0}));
+  EXPECT_EQ(pending->registerColorSpace(&two), std::make_pair(true, std::size_t{1}));
   EXPECT_EQ(pending->colorSpaces().size(), 2u);
   EXPECT_EQ(pending->colorSpaces().getIndRef(one, 0), nullptr);
   EXPECT_EQ(pending->colorSpaces().getIndRef(CsSeparation(job.get(), 0, false), 0), nullptr);

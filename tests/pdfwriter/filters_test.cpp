@@ -118,6 +118,30 @@ TEST(Filters, FlateRoundTripsAcrossBlockBoundaries) {
   EXPECT_EQ(inflateAll(encode("FlateDecode", text, 0)), text);
 }
 
+// A page's content reaches the Flate filter in short pieces: every length up
+// to past the short-piece limit, at every offset within a block and across
+// the blocks' ends, compresses the very bytes given, as does the same data in
+// large pieces.
+TEST(Filters, FlateTakesShortPiecesOfEveryLengthWhole) {
+  const std::string data = randomBytes(100000, 34u);
+  for (std::size_t piece : {1u, 3u, 7u, 8u, 9u, 63u, 64u, 65u}) {
+    EXPECT_EQ(inflateAll(encode("FlateDecode", data, piece)), data) << piece << "-byte pieces";
+  }
+  TavSys::fil memory;
+  pdfoutfil file(&memory);
+  PDFName name("FlateDecode");
+  pdfoutfilter* sink = CreateOutputFilter(&file, &name);
+  std::size_t at = 0;
+  for (std::size_t length = 0; at < data.size(); length = (length + 1) % 70) {
+    const std::size_t n = std::min(length, data.size() - at);
+    sink->PutBytes(data.data() + at, n);
+    at += n;
+  }
+  EXPECT_TRUE(sink->Finish());
+  delete sink;
+  EXPECT_EQ(memory.contents(), encode("FlateDecode", data, 100000));
+}
+
 TEST(Filters, EncodedDataPassThroughAndAnUnknownFilterIsAFailureOfTheFile) {
   const std::string jpeg = "\xFF\xD8\xFF\xE0 jpeg bytes \x00\x01";
   EXPECT_EQ(encode("DCTDecode", jpeg), jpeg);

@@ -195,8 +195,11 @@ void PDFProof::WritePendingFillColor() {
     return;
   }
   space->pdfOutputFillColor(Out(), mPendingFill->tints.data());
-  PdfGraphicsState::Instance().SetColorSpace(
-      space, std::int64_t(tintsFingerprint(mPendingFill->tints.data())), false);
+  // The pending colour's space goes over to the cache, which would otherwise
+  // keep a copy of it.
+  PdfGraphicsState::Instance().TakeColorSpace(
+      std::move(mPendingFill->space), std::int64_t(tintsFingerprint(mPendingFill->tints.data())),
+      false);
   mPendingFill.reset();
 }
 

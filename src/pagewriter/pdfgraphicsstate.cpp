@@ -32,12 +32,16 @@ void PdfGraphicsState::Reset() {
 }
 
 void PdfGraphicsState::SetColorSpace(const ColorSpace* space, std::int64_t value, bool stroke) {
-  std::unique_ptr<ColorSpace> copy(space ? space->Clone() : nullptr);
+  TakeColorSpace(std::unique_ptr<ColorSpace>(space ? space->Clone() : nullptr), value, stroke);
+}
+
+void PdfGraphicsState::TakeColorSpace(std::unique_ptr<ColorSpace> space, std::int64_t value,
+                                     bool stroke) {
   if (stroke) {
-    mStrokeSpace = std::move(copy);
+    mStrokeSpace = std::move(space);
     mStrokeSpaceValue = value;
   } else {
-    mFillSpace = std::move(copy);
+    mFillSpace = std::move(space);
     mFillSpaceValue = value;
   }
 }

@@ -58,6 +58,8 @@ class PdfGraphicsState {
   }
   // Keeps a clone of `space` (null forgets the side) with the value written.
   void SetColorSpace(const ColorSpace* space, std::int64_t value, bool stroke);
+  // The same, taking over a space the caller no longer needs.
+  void TakeColorSpace(std::unique_ptr<ColorSpace> space, std::int64_t value, bool stroke);
 
   std::int32_t GetFontNumber() const { return mFontNumber; }
   double GetFontSize() const { return mFontSize; }

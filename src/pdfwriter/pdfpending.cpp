@@ -102,17 +102,8 @@ void PdfJobList::flushJobs() {
 PdfColorSpaces::~PdfColorSpaces() = default;
 
 std::ptrdiff_t PdfColorSpaces::find(const ColorSpace& space) const {
-  // Objects in a row mostly paint in one colour space: the entry found last
-  // is tried first. No two entries are equal, so an entry equal to space is
-  // the only one, and the first one the search below would find.
-  if (mLastFound < mEntries.size() && *mEntries[mLastFound].space == space) {
-    return static_cast<std::ptrdiff_t>(mLastFound);
-  }
   for (std::size_t i = 0; i < mEntries.size(); ++i) {
-    if (i != mLastFound && *mEntries[i].space == space) {
-      mLastFound = i;
-      return static_cast<std::ptrdiff_t>(i);
-    }
+    if (*mEntries[i].space == space) return static_cast<std::ptrdiff_t>(i);
   }
   return -1;
 }
@@ -126,7 +117,6 @@ std::pair<bool, std::size_t> PdfColorSpaces::registerColorSpace(const ColorSpace
   // multi-separation space has one per ink) gets one slot per part.
   entry.parts.assign(std::max(8, entry.space->pdfGetNumParts()), nullptr);
   mEntries.push_back(std::move(entry));
-  mLastFound = mEntries.size() - 1;
   return {false, mEntries.size() - 1};
 }
 

@@ -183,8 +183,6 @@ class PdfColorSpaces {
  private:
   std::vector<Entry> mEntries;
   std::unordered_map<std::string, PDFIndirectReference*> mWrittenByName;  // registry-owned
-  // The entry found or registered last (past the end before the first).
-  mutable std::size_t mLastFound = static_cast<std::size_t>(-1);
 };
 
 // The pending lists of a document. Polymorphic; owns its four lists.

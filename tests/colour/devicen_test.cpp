@@ -311,3 +311,26 @@ TEST_F(DeviceNTest, ProcessOperandsFollowTheComponentsNotTheSlots) {
     EXPECT_EQ(text.substr(last + 1), c.line) << c.what;
   }
 }
+
+// The cache asks a space directly whether it equals the one in force, which
+// may be of any class: spaces over the same inks are equal only within one
+// class of the DeviceN family, and never to a space outside it.
+TEST_F(DeviceNTest, DirectComparisonKeepsTheClassesApart) {
+  auto job = MakeJob(MixedInks());
+  const Tints inks = Tints().set(4, 25600).set(5, 25600);
+  std::unique_ptr<ColorSpace> spaces[] = {
+      std::make_unique<PDFCsDeviceN>(job.get(), inks, 1, 25600, Opts(8)),
+      std::make_unique<CsNChannel>(job.get(), inks, 1, 25600, Opts(8)),
+      std::make_unique<CsMultiSep>(job.get(), inks, 1, 25600, Opts(8)),
+      std::make_unique<CsSeparation>(job.get(), 4, false),
+      std::make_unique<PDFCsDeviceN>(job.get(), inks, 1, 25600, Opts(8, true)),
+  };
+  for (std::size_t i = 0; i < std::size(spaces); ++i) {
+    std::unique_ptr<ColorSpace> clone(spaces[i]->Clone());
+    EXPECT_TRUE(clone->IsEqual(*spaces[i])) << i;
+    EXPECT_EQ(spaces[i]->AsDeviceN() != nullptr, i != 3) << i;
+    for (std::size_t j = 0; j < std::size(spaces); ++j) {
+      EXPECT_EQ(spaces[i]->IsEqual(*spaces[j]), i == j) << i << " " << j;
+    }
+  }
+}

@@ -149,7 +149,7 @@ void CsDeviceN::SepsToBuffer(unsigned char* out, const unsigned short* tints) co
 }
 
 bool CsDeviceN::IsEqual(const ColorSpace& other) const {
-  const auto* o = dynamic_cast<const CsDeviceN*>(&other);
+  const CsDeviceN* o = other.AsDeviceN();
   // Equal use and order of the inks give equal ink sets, which the general
   // comparison would otherwise test ink by ink.
   if (!o || o->GetClassID() != GetClassID() || o->mJob != mJob || o->mOverprint != mOverprint ||

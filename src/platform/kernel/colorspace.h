@@ -24,6 +24,7 @@ class PDFArray;
 }  // namespace TavPDF
 
 class CsMasked;
+class CsDeviceN;
 
 // Four-character class tags: the bytes of the integer, most significant first.
 constexpr int MakeColorSpaceTag(char a, char b, char c, char d) {
@@ -65,6 +66,9 @@ class ColorSpace {
   // Same class and IsEqual.
   virtual bool operator==(const ColorSpace& other) const;
   virtual bool IsEqual(const ColorSpace& other) const;
+  // This space as a DeviceN space (of any class derived from it), or null:
+  // the comparisons ask for every colour written, where a cast costs more.
+  virtual const CsDeviceN* AsDeviceN() const { return nullptr; }
   // A new object of the same class; the caller owns it.
   virtual ColorSpace* Clone() const = 0;
   // Name of the transfer-function graphics state for this space, if any.
@@ -175,6 +179,7 @@ class CsDeviceN : public CsMasked {
   int GetClassID() const override;
   void SepsToBuffer(unsigned char* out, const unsigned short* tints) const override;
   bool IsEqual(const ColorSpace& other) const override;
+  const CsDeviceN* AsDeviceN() const override { return this; }
   ColorSpace* Clone() const override;
   bool IsDeviceN() const override;
   int GetSepCount() const override;

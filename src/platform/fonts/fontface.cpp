@@ -332,8 +332,9 @@ void FontFace::outline(int glyph, std::vector<OutlineSegment>& out) const {
 const Type1Program& FontFace::program() const {
   if (!program_) {
     const std::string bytes = readFile(path_, kMaxFontFileBytes + 1);
-    auto program = std::make_unique<Type1Program>(ReadType1Program(bytes, name_));
-    private_ = CheckedType1Private(*program, name_);
+    std::string plain;
+    auto program = std::make_unique<Type1Program>(ReadType1Program(bytes, name_, plain));
+    private_ = CheckedType1Private(*program, name_, std::move(plain));
     program_ = std::move(program);
   }
   return *program_;

@@ -81,9 +81,11 @@ void decryptInto(std::string_view cipher, std::uint16_t key, char* plain) {
 constexpr std::string_view kCloseFile = "currentfile closefile";
 
 // The encrypted part of a program whose end is not marked by a segment: it
-// runs up to "currentfile closefile" and the line end that follows.
-std::string cutAtCloseFile(std::string cipher, const std::string& font) {
-  const std::string plain = Type1Decrypt(cipher, kEexecKey);
+// runs up to "currentfile closefile" and the line end that follows. `plain`
+// receives the decryption of the part kept (it is needed to find the end,
+// and the private part is read from it).
+std::string cutAtCloseFile(std::string cipher, const std::string& font, std::string& plain) {
+  plain = Type1Decrypt(cipher, kEexecKey);
   const std::size_t at = plain.find(kCloseFile);
   if (at == std::string::npos) damaged(font, "the encrypted part does not end with closefile");
   std::size_t end = at + kCloseFile.size();
@@ -91,6 +93,7 @@ std::string cutAtCloseFile(std::string cipher, const std::string& font) {
     ++end;
   }
   cipher.resize(end);
+  plain.resize(end);
   return cipher;
 }
 
@@ -205,15 +208,22 @@ std::size_t findToken(const std::string& text, std::string_view token, std::size
   return std::string::npos;
 }
 
-PrivatePart parsePrivate(const Type1Program& program, const std::string& font) {
+// `plain`, when not null, is the decryption of the program's encrypted part
+// made as it was read; it is taken over (not decrypted again).
+PrivatePart parsePrivate(const Type1Program& program, const std::string& font,
+                         std::string* plain = nullptr) {
   if (program.headerLength + program.encryptedLength > program.data.size() ||
       program.encryptedLength < 4) {
     damaged(font, "the program's parts do not match its length");
   }
   PrivatePart p;
-  p.plain = Type1Decrypt(
-      std::string_view(program.data).substr(program.headerLength, program.encryptedLength),
-      kEexecKey);
+  if (plain != nullptr && plain->size() == program.encryptedLength) {
+    p.plain = std::move(*plain);
+  } else {
+    p.plain = Type1Decrypt(
+        std::string_view(program.data).substr(program.headerLength, program.encryptedLength),
+        kEexecKey);
+  }
   const std::string& s = p.plain;
 
   if (std::size_t at = findToken(s, "/lenIV"); at != std::string::npos) {
@@ -299,7 +309,7 @@ class CharStringWalker {
   }
 
   void walkGlyph(const Entry& glyph) {
-    stack_.clear();
+    depth_ = 0;
     ps_.clear();
     ended_ = false;
     decodeCharString(glyph, p_.lenIV, font_, glyphCode_);
@@ -317,16 +327,15 @@ class CharStringWalker {
   static constexpr std::size_t kMaxStack = 64;
   static constexpr int kMaxDepth = 10;
 
+  // A full stack drops its bottom value to take a new one.
   void push(std::int32_t v) {
-    if (stack_.size() >= kMaxStack) stack_.erase(stack_.begin());
-    stack_.push_back(v);
+    if (depth_ >= kMaxStack) {
+      std::copy(stack_.begin() + 1, stack_.end(), stack_.begin());
+      depth_ = kMaxStack - 1;
+    }
+    stack_[depth_++] = v;
   }
-  std::int32_t pop() {
-    if (stack_.empty()) return kUnknown;
-    const std::int32_t v = stack_.back();
-    stack_.pop_back();
-    return v;
-  }
+  std::int32_t pop() { return depth_ == 0 ? kUnknown : stack_[--depth_]; }
 
   void run(const std::string& code, int depth) {
     const auto* b = reinterpret_cast<const std::uint8_t*>(code.data());
@@ -391,7 +400,7 @@ class CharStringWalker {
           ended_ = true;
           return;
         default:
-          stack_.clear();
+          depth_ = 0;
       }
     }
   }
@@ -404,15 +413,15 @@ class CharStringWalker {
         for (std::int32_t code : {base, accent}) {
           if (const char* name = StandardEncodingName(code)) components_.insert(name);
         }
-        stack_.clear();
+        depth_ = 0;
         ended_ = true;
         break;
       }
       case 16: {  // callothersubr: its arguments move to the PostScript stack
         pop();  // the othersubr number
         const std::int32_t count = pop();
-        if (count == kUnknown || count < 0 || std::size_t(count) > stack_.size()) {
-          stack_.clear();
+        if (count == kUnknown || count < 0 || std::size_t(count) > depth_) {
+          depth_ = 0;
           break;
         }
         for (std::int32_t k = 0; k < count; ++k) ps_.push_back(pop());
@@ -433,7 +442,7 @@ class CharStringWalker {
         break;
       }
       default:
-        stack_.clear();
+        depth_ = 0;
     }
   }
 
@@ -455,7 +464,8 @@ class CharStringWalker {
   std::vector<bool> subrDecoded_;
   std::string glyphCode_;
   std::set<std::string> components_;
-  std::vector<std::int32_t> stack_;
+  std::array<std::int32_t, kMaxStack> stack_{};  // the operand stack, depth_ values deep
+  std::size_t depth_ = 0;
   std::vector<std::int32_t> ps_;
   bool ended_ = false;
   bool unknown_ = false;
@@ -467,7 +477,13 @@ class CharStringWalker {
 
 std::shared_ptr<const Type1Private> CheckedType1Private(const Type1Program& program,
                                                         const std::string& font) {
-  auto p = std::make_shared<const Type1Private>(parsePrivate(program, font));
+  return CheckedType1Private(program, font, std::string());
+}
+
+std::shared_ptr<const Type1Private> CheckedType1Private(const Type1Program& program,
+                                                        const std::string& font,
+                                                        std::string eexecPlain) {
+  auto p = std::make_shared<const Type1Private>(parsePrivate(program, font, &eexecPlain));
   CharStringWalker walker(*p, font);
   for (const Entry& glyph : p->glyphs) {
     walker.walkGlyph(glyph);
@@ -501,6 +517,11 @@ std::string Type1Encrypt(std::string_view plain, std::uint16_t key) {
 }
 
 Type1Program ReadType1Program(std::string_view file, const std::string& font) {
+  std::string plain;
+  return ReadType1Program(file, font, plain);
+}
+
+Type1Program ReadType1Program(std::string_view file, const std::string& font, std::string& eexecPlain) {
   if (file.size() > kMaxFontFileBytes) damaged(font, "the font file is too large");
   Type1Program program;
   std::string header, cipher;
@@ -533,7 +554,7 @@ Type1Program ReadType1Program(std::string_view file, const std::string& font) {
     }
     if (findToken(header, "eexec") == std::string::npos) damaged(font, "the cleartext part has no eexec");
     // Converters put the zeros and "cleartomark" into the binary segment as well.
-    cipher = cutAtCloseFile(std::move(cipher), font);
+    cipher = cutAtCloseFile(std::move(cipher), font, eexecPlain);
   } else {
     if (file.substr(0, 2) != "%!") damaged(font, "not a Type 1 font program");
     const std::string text(file);
@@ -589,7 +610,7 @@ Type1Program ReadType1Program(std::string_view file, const std::string& font) {
       header = text.substr(0, chosen);
       cipher = text.substr(chosen, end - chosen);
     }
-    cipher = cutAtCloseFile(std::move(cipher), font);
+    cipher = cutAtCloseFile(std::move(cipher), font, eexecPlain);
   }
   if (cipher.size() < 4) damaged(font, "the encrypted part is empty");
 

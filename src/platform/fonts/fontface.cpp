@@ -158,7 +158,16 @@ bool readWholeKern(const char* first, const char* last, double& value) {
 
 }  // namespace
 
-FontFace::FontFace(void* face, std::string path) : face_(face), path_(std::move(path)) {
+FontFace::FontFace(void* face, std::string path) : face_(face), path_(std::move(path)) { readFace(); }
+
+FontFace::FontFace(void* face, std::string path, std::unique_ptr<const std::string> metricsProgram,
+                   std::unique_ptr<Type1Program> program, std::shared_ptr<const Type1Private> parsed)
+    : face_(face), metricsProgram_(std::move(metricsProgram)), path_(std::move(path)),
+      program_(std::move(program)), private_(std::move(parsed)) {
+  readFace();
+}
+
+void FontFace::readFace() {
   auto* f = static_cast<FT_Face>(face_);
   const char* postScriptName = FT_Get_Postscript_Name(f);
   name_ = postScriptName != nullptr ? postScriptName : "";
@@ -200,23 +209,67 @@ FontFace::FontFace(void* face, std::string path) : face_(face), path_(std::move(
   }
   builtin_.fill(-1);
   symbolic_ = FT_Select_Charmap(f, FT_ENCODING_ADOBE_CUSTOM) == 0;
-  if (symbolic_ || FT_Select_Charmap(f, FT_ENCODING_ADOBE_STANDARD) == 0) {
+  if (!symbolic_ && metricsProgram_ && FT_Select_Charmap(f, FT_ENCODING_ADOBE_STANDARD) == 0) {
+    // The standard encoding's glyph of a code is the first of its name, as
+    // FreeType finds it, without a search through every name per code.
+    for (int code = 0; code < 256; ++code) {
+      const char* name = StandardEncodingName(code);
+      const int g = name != nullptr ? glyphByName(name) : -1;
+      if (g > 0) builtin_[std::size_t(code)] = g;
+    }
+  } else if (symbolic_ || FT_Select_Charmap(f, FT_ENCODING_ADOBE_STANDARD) == 0) {
     for (int code = 0; code < 256; ++code) {
       const FT_UInt g = FT_Get_Char_Index(f, FT_ULong(code));
       if (g != 0) builtin_[std::size_t(code)] = int(g);
     }
   }
 
+  // These glyphs keep their whole charstrings in a metrics program.
   auto yOf = [&](const char* glyph, int side, double fallback) {
     const int g = glyphByName(glyph);
-    return g >= 0 ? glyphBox(g)[side] : fallback;
+    if (g < 0) return fallback;
+    if (!boxKnown_[std::size_t(g)]) boxOf(face_, std::size_t(g));
+    return boxes_[4 * std::size_t(g) + std::size_t(side)];
   };
   ascent_ = yOf("d", 3, bbox_[3]);
   descent_ = yOf("p", 1, bbox_[1]);
   capHeight_ = yOf("H", 3, ascent_);
 }
 
-FontFace::~FontFace() { FT_Done_Face(static_cast<FT_Face>(face_)); }
+FontFace::~FontFace() {
+  if (wholeFace_ != nullptr) FT_Done_Face(static_cast<FT_Face>(wholeFace_));
+  FT_Done_Face(static_cast<FT_Face>(face_));
+}
+
+void* FontFace::outlineFace() const {
+  if (!metricsProgram_) return face_;
+  if (!wholeFaceTried_) {
+    wholeFaceTried_ = true;
+    FT_Face whole = nullptr;
+    if (FT_New_Face(registry().library, path_.c_str(), 0, &whole) == 0) {
+      // The same glyphs in the same order, or none of its outlines.
+      if (whole->num_glyphs == static_cast<FT_Face>(face_)->num_glyphs) {
+        wholeFace_ = whole;
+      } else {
+        FT_Done_Face(whole);
+      }
+    }
+  }
+  return wholeFace_;
+}
+
+void FontFace::boxOf(void* face, std::size_t g) const {
+  boxKnown_[g] = true;
+  auto* f = static_cast<FT_Face>(face);
+  if (f != nullptr && FT_Load_Glyph(f, FT_UInt(g), FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING) == 0) {
+    FT_BBox box;
+    FT_Outline_Get_CBox(&f->glyph->outline, &box);
+    boxes_[4 * g] = double(box.xMin);
+    boxes_[4 * g + 1] = double(box.yMin);
+    boxes_[4 * g + 2] = double(box.xMax);
+    boxes_[4 * g + 3] = double(box.yMax);
+  }
+}
 
 int FontFace::glyphForUnicode(char32_t ch) const {
   auto it = byUnicode_.find(ch);
@@ -228,18 +281,7 @@ const double* FontFace::glyphBox(int index) const {
   static constexpr double kNoBox[4] = {0, 0, 0, 0};
   if (index < 0 || index >= glyphCount()) return kNoBox;
   const std::size_t g = std::size_t(index);
-  if (!boxKnown_[g]) {
-    boxKnown_[g] = true;
-    auto* f = static_cast<FT_Face>(face_);
-    if (FT_Load_Glyph(f, FT_UInt(g), FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING) == 0) {
-      FT_BBox box;
-      FT_Outline_Get_CBox(&f->glyph->outline, &box);
-      boxes_[4 * g] = double(box.xMin);
-      boxes_[4 * g + 1] = double(box.yMin);
-      boxes_[4 * g + 2] = double(box.xMax);
-      boxes_[4 * g + 3] = double(box.yMax);
-    }
-  }
+  if (!boxKnown_[g]) boxOf(outlineFace(), g);
   return &boxes_[4 * g];
 }
 
@@ -320,8 +362,9 @@ void FontFace::readKerning(const std::string& afmPath) {
 
 void FontFace::outline(int glyph, std::vector<OutlineSegment>& out) const {
   out.clear();
-  auto* f = static_cast<FT_Face>(face_);
   if (glyph < 0 || glyph >= glyphCount()) return;
+  auto* f = static_cast<FT_Face>(outlineFace());
+  if (f == nullptr) return;
   if (FT_Load_Glyph(f, FT_UInt(glyph), FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING) != 0) return;
   if (f->glyph->format != FT_GLYPH_FORMAT_OUTLINE) return;
   static const FT_Outline_Funcs funcs = {moveTo, lineTo, conicTo, cubicTo, 0, 0};
@@ -336,6 +379,11 @@ const Type1Program& FontFace::program() const {
     auto program = std::make_unique<Type1Program>(ReadType1Program(bytes, name_, plain));
     private_ = CheckedType1Private(*program, name_, std::move(plain));
     program_ = std::move(program);
+    checked_ = true;
+  } else if (!checked_) {
+    // Read and taken apart with the face; checked on first use.
+    CheckType1Private(*private_, name_);
+    checked_ = true;
   }
   return *program_;
 }
@@ -343,6 +391,43 @@ const Type1Program& FontFace::program() const {
 Type1Program FontFace::subsetProgram(const std::set<std::string>& glyphs, const std::string& font) const {
   const Type1Program& whole = program();
   return SubsetType1Program(whole, *private_, glyphs, font);
+}
+
+std::unique_ptr<FontFace> ReadFontFaceOrError(const std::string& path, std::string_view name, bool whole,
+                                              int& error) {
+  Registry& r = registry();
+  error = FT_Err_Ok;
+  if (r.library == nullptr) return nullptr;
+  if (!whole) {
+    try {
+      const std::string font(name);
+      std::string plain;
+      auto program = std::make_unique<Type1Program>(
+          ReadType1Program(readFile(path, kMaxFontFileBytes + 1), font, plain));
+      auto parsed = ParseType1Private(*program, font, std::move(plain));
+      // The glyphs whose outlines give the ascent, descent and cap height.
+      auto metrics = std::make_unique<const std::string>(
+          Type1MetricsProgram(*program, *parsed, {"d", "p", "H"}, font).data);
+      FT_Face face = nullptr;
+      if (FT_New_Memory_Face(r.library, reinterpret_cast<const FT_Byte*>(metrics->data()),
+                             FT_Long(metrics->size()), 0, &face) == 0) {
+        return std::unique_ptr<FontFace>(
+            new FontFace(face, path, std::move(metrics), std::move(program), std::move(parsed)));
+      }
+    } catch (const TavSys::Error&) {
+      // A program the engine cannot take apart: FreeType reads the whole file
+      // (what is wrong with it is said when the font is exported).
+    }
+  }
+  FT_Face face = nullptr;
+  error = FT_New_Face(r.library, path.c_str(), 0, &face);
+  if (error != 0) return nullptr;
+  return std::unique_ptr<FontFace>(new FontFace(face, path));
+}
+
+std::unique_ptr<FontFace> ReadFontFace(const std::string& path, std::string_view name, bool whole) {
+  int error = 0;
+  return ReadFontFaceOrError(path, name, whole, error);
 }
 
 const FontFace* FindFontFace(std::string_view requested) {
@@ -356,12 +441,13 @@ const FontFace* FindFontFace(std::string_view requested) {
   if (r.missing.count(name) != 0) return nullptr;
   r.index();
   auto file = r.files.find(name);
-  FT_Face face = nullptr;
   if (file == r.files.end()) {
     r.missing.emplace(name);
     return nullptr;
   }
-  if (const FT_Error error = FT_New_Face(r.library, file->second.c_str(), 0, &face); error != 0) {
+  int error = 0;
+  std::unique_ptr<FontFace> loaded = ReadFontFaceOrError(file->second.string(), name, false, error);
+  if (!loaded) {
     // A file of the name that cannot be read: what our own reader finds
     // wrong with it, or FreeType's word.
     std::string why;
@@ -376,7 +462,6 @@ const FontFace* FindFontFace(std::string_view requested) {
     r.damaged.emplace(std::string(name), "its file \"" + file->second.string() + "\" is damaged (" + why + ")");
     return nullptr;
   }
-  std::unique_ptr<FontFace> loaded(new FontFace(face, file->second.string()));
   fs::path afm = file->second;
   afm.replace_extension(".afm");
   std::error_code ec;

@@ -97,9 +97,27 @@ class FontFace {
 // or, when a file of that name is there, that it cannot be used and what is
 // wrong with the file.
 std::string MissingFontReason(std::string_view name);
+  // `face` read from the whole file, or (with a metrics program) from the
+  // program Type1MetricsProgram made of the file's, whose parts come along.
   FontFace(void* face, std::string path);
+  FontFace(void* face, std::string path, std::unique_ptr<const std::string> metricsProgram,
+           std::unique_ptr<Type1Program> program, std::shared_ptr<const Type1Private> parsed);
+  void readFace();
+  // ReadFontFace, with FreeType's error when it cannot read the file.
+  friend std::unique_ptr<FontFace> ReadFontFaceOrError(const std::string& path, std::string_view name, bool whole,
+                                                       int& error);
+  // The face that draws every glyph's outline: face_ itself, or the whole
+  // file's, opened on first use (null when it cannot be).
+  void* outlineFace() const;
+  void boxOf(void* face, std::size_t glyph) const;
 
   void* face_;  // FT_Face, owned
+  // The metrics program face_ reads in place (empty when face_ is the whole
+  // file's), and the whole file's face opened for outlines (owned, or null).
+  std::unique_ptr<const std::string> metricsProgram_;
+  mutable void* wholeFace_ = nullptr;
+  mutable bool wholeFaceTried_ = false;
+  mutable bool checked_ = false;  // program_ passed CheckType1Private
   std::string name_, path_, family_, style_;
   bool symbolic_ = false;
   // Kerning pairs of the AFM file by left glyph: (right glyph, font units).
@@ -143,6 +161,12 @@ std::string MissingFontReason(std::string_view name);
 // The face of a PostScript name (or of one of the 14 standard names), or null
 // when no such font is installed.
 const FontFace* FindFontFace(std::string_view name);
+// The face of a Type 1 file, or null when FreeType cannot read it. The face
+// takes its names, widths and encodings from the file's program with all but
+// a few charstrings cut to their widths, and opens the whole file only for
+// outlines; where the engine cannot read the program, or with `whole`,
+// FreeType reads the whole file. FindFontFace reads the folder's fonts so.
+std::unique_ptr<FontFace> ReadFontFace(const std::string& path, std::string_view name, bool whole = false);
 // Why FindFontFace gives null for a name: "the font "X" is not installed",
 // or, when a file of that name is there, that it cannot be used and what is
 // wrong with the file.

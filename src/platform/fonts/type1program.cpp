@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <climits>
 #include <cstring>
 #include <map>
@@ -527,16 +528,25 @@ std::shared_ptr<const Type1Private> CheckedType1Private(const Type1Program& prog
 std::shared_ptr<const Type1Private> CheckedType1Private(const Type1Program& program,
                                                         const std::string& font,
                                                         std::string eexecPlain) {
-  auto p = std::make_shared<const Type1Private>(parsePrivate(program, font, &eexecPlain));
-  CharStringWalker walker(*p, font);
-  for (const Entry& glyph : p->glyphs) {
+  auto p = ParseType1Private(program, font, std::move(eexecPlain));
+  CheckType1Private(*p, font);
+  return p;
+}
+
+std::shared_ptr<const Type1Private> ParseType1Private(const Type1Program& program, const std::string& font,
+                                                      std::string eexecPlain) {
+  return std::make_shared<const Type1Private>(parsePrivate(program, font, &eexecPlain));
+}
+
+void CheckType1Private(const Type1Private& p, const std::string& font) {
+  CharStringWalker walker(p, font);
+  for (const Entry& glyph : p.glyphs) {
     walker.walkGlyph(glyph);
     if (walker.tooDeep() >= 0) {
       damaged(font, "the glyph /" + glyph.name + " calls subroutine " + std::to_string(walker.tooDeep()) +
                         " more than ten deep: its subroutines call themselves");
     }
   }
-  return p;
 }
 
 void CheckType1Program(const Type1Program& program, const std::string& font) {
@@ -754,6 +764,159 @@ Type1Program SubsetType1Program(const Type1Program& program, const Type1Private&
   subset.data.append(program.data, program.headerLength + program.encryptedLength,
                      program.trailerLength);
   return subset;
+}
+
+namespace {
+
+// Type 1 encryption of n bytes in place.
+void encryptInPlace(char* text, std::size_t n, std::uint16_t key) {
+  std::uint16_t r = key;
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto c = static_cast<std::uint8_t>(static_cast<std::uint8_t>(text[i]) ^ (r >> 8));
+    text[i] = static_cast<char>(c);
+    r = static_cast<std::uint16_t>((c + r) * 52845u + 22719u);
+  }
+}
+
+// The length of the start of a plain charstring up to and including its
+// hsbw or sbw, when only numbers and div come before it; 0 otherwise (also
+// when the start runs past the n bytes given).
+std::size_t widthPrefix(const std::uint8_t* b, std::size_t n) {
+  for (std::size_t i = 0; i < n;) {
+    const std::uint8_t v = b[i];
+    if (v >= 32) {
+      i += v <= 246 ? 1 : v <= 254 ? 2 : 5;
+    } else if (v == 13) {  // hsbw
+      return i + 1;
+    } else if (v == 12 && i + 1 < n && b[i + 1] == 7) {  // sbw
+      return i + 2;
+    } else if (v == 12 && i + 1 < n && b[i + 1] == 12) {  // div
+      i += 2;
+    } else {
+      return 0;
+    }
+  }
+  return 0;
+}
+
+void appendNumber(std::string& out, std::size_t n) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+  out.append(digits, std::size_t(end - digits));
+}
+
+// Appends a charstring entry ("dup 5" or "/name", its length, its RD token,
+// the encrypted bytes of plain code, its closing token).
+void appendEntry(std::string& out, std::string_view head, std::string_view code, const Entry& e, int lenIV) {
+  const std::size_t lead = std::size_t(std::max(lenIV, 0));
+  out.append(head).push_back(' ');
+  appendNumber(out, lead + code.size());
+  out.append(" ").append(e.rd).push_back(' ');
+  const std::size_t at = out.size();
+  out.append(lead, '\0').append(code);
+  if (lenIV >= 0) encryptInPlace(out.data() + at, out.size() - at, kCharStringKey);
+  out.append(" ").append(e.put);
+}
+
+}  // namespace
+
+Type1Program Type1MetricsProgram(const Type1Program& program, const Type1Private& p,
+                                 const std::set<std::string>& whole, const std::string& font) {
+  // Which glyphs keep their charstrings (stub 0) and how long the others'
+  // width starts are.
+  const std::size_t lead = std::size_t(std::max(p.lenIV, 0));
+  std::vector<std::size_t> stub(p.glyphs.size(), 0);
+  std::vector<std::string> walk{".notdef"};
+  std::string code;
+  for (std::size_t g = 0; g < p.glyphs.size(); ++g) {
+    const Entry& e = p.glyphs[g];
+    if (whole.count(e.name) != 0) {
+      walk.push_back(e.name);
+      continue;
+    }
+    // The width comes within the first few bytes: only they are decrypted.
+    const std::size_t n = std::min(e.data.size(), lead + 32);
+    if (n < lead) damaged(font, "a charstring shorter than its lead bytes");
+    code.resize(n);
+    if (p.lenIV >= 0) {
+      decryptInto(e.data.substr(0, n), kCharStringKey, code.data());
+    } else {
+      code.assign(e.data.substr(0, n));
+    }
+    stub[g] = widthPrefix(reinterpret_cast<const std::uint8_t*>(code.data()) + lead, n - lead);
+    if (stub[g] == 0) walk.push_back(e.name);
+  }
+  // The kept glyphs, the accent components they name, and the Subrs they call.
+  CharStringWalker walker(p, font);
+  std::vector<bool> kept(p.glyphs.size(), false);
+  while (!walk.empty()) {
+    const std::string name = std::move(walk.back());
+    walk.pop_back();
+    for (std::size_t g = 0; g < p.glyphs.size(); ++g) {
+      if (p.glyphs[g].name != name) continue;
+      if (!kept[g]) {
+        kept[g] = true;
+        walker.walkGlyph(p.glyphs[g]);
+        walk.insert(walk.end(), walker.components().begin(), walker.components().end());
+      }
+      break;
+    }
+  }
+
+  // The entries to write anew, in the order of the text.
+  struct Edit {
+    std::size_t start;
+    const Entry* entry;
+    std::size_t stub;  // glyphs: the width start's length; Subrs: 0
+  };
+  std::vector<Edit> edits;
+  for (const Entry& e : p.subrs) {
+    if (!walker.keepAllSubrs() && e.index > 3 && !walker.usedSubrs()[std::size_t(e.index)]) {
+      edits.push_back({e.start, &e, 0});
+    }
+  }
+  for (std::size_t g = 0; g < p.glyphs.size(); ++g) {
+    if (!kept[g]) edits.push_back({p.glyphs[g].start, &p.glyphs[g], stub[g]});
+  }
+  std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.start < b.start; });
+
+  std::string plain;
+  plain.reserve(p.plain.size());
+  std::size_t at = 0;
+  for (const Edit& edit : edits) {
+    const Entry& e = *edit.entry;
+    if (e.start < at) damaged(font, "overlapping entries in the private part");
+    plain.append(p.plain, at, e.start - at);
+    if (edit.stub == 0) {
+      appendEntry(plain, "dup " + std::to_string(e.index), "\x0b", e, p.lenIV);  // return
+    } else {
+      // The width start (decrypted afresh), then endchar.
+      std::string start(lead + edit.stub, '\0');
+      if (p.lenIV >= 0) {
+        decryptInto(e.data.substr(0, start.size()), kCharStringKey, start.data());
+      } else {
+        start.assign(e.data.substr(0, start.size()));
+      }
+      start.erase(0, lead);
+      start.push_back('\x0e');
+      plain.push_back('/');
+      plain.append(e.name);
+      appendEntry(plain, {}, start, e, p.lenIV);
+    }
+    at = e.end;
+  }
+  plain.append(p.plain, at, std::string::npos);
+
+  encryptInPlace(plain.data(), plain.size(), kEexecKey);
+  Type1Program metrics;
+  metrics.headerLength = program.headerLength;
+  metrics.encryptedLength = plain.size();
+  metrics.trailerLength = program.trailerLength;
+  metrics.data.reserve(program.headerLength + plain.size() + program.trailerLength);
+  metrics.data.append(program.data, 0, program.headerLength);
+  metrics.data.append(plain);
+  metrics.data.append(program.data, program.headerLength + program.encryptedLength, program.trailerLength);
+  return metrics;
 }
 
 const char* StandardEncodingName(int code) {

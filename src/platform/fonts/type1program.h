@@ -62,6 +62,20 @@ std::shared_ptr<const Type1Private> CheckedType1Private(const Type1Program& prog
                                                         const std::string& font,
                                                         std::string eexecPlain);
 
+// The private part taken apart without the check, and the check of a
+// private part taken apart (CheckedType1Private is the two in turn).
+std::shared_ptr<const Type1Private> ParseType1Private(const Type1Program& program, const std::string& font,
+                                                      std::string eexecPlain);
+void CheckType1Private(const Type1Private& parsed, const std::string& font);
+
+// The program with every glyph and in the same order, for reading the font's
+// metrics: the glyphs of `whole`, ".notdef", the accent components their
+// "seac" names and every glyph whose width is not given by plain numbers
+// before its hsbw or sbw keep their charstrings; the others keep only that
+// start, then end. Subrs no kept glyph calls become "return" (as in a subset).
+Type1Program Type1MetricsProgram(const Type1Program& program, const Type1Private& parsed,
+                                 const std::set<std::string>& whole, const std::string& font);
+
 // The name after "/FontName" in the cleartext part, or "" when there is none.
 std::string Type1FontName(std::string_view cleartext);
 

@@ -4,6 +4,10 @@
 // standard font names stand for their metric-compatible equivalents in that
 // folder. FreeType reads metrics, glyph names, the Unicode mapping and
 // outlines; kerning pairs come from the font's AFM file when there is one.
+// The engine reads each font program once, at load: FreeType takes the names
+// and widths from a copy whose charstrings are cut to their widths (it need
+// not parse every outline), and reads the whole file only when outlines are
+// drawn; the export checks and subsets the program read at load.
 //
 // Faces are loaded once per process and live until it ends; the pointers
 // handed out stay valid that long. Not thread-safe (the engine has no threads).

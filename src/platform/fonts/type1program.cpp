@@ -382,17 +382,23 @@ class CharStringWalker {
   }
   std::int32_t pop() { return depth_ == 0 ? kUnknown : stack_[--depth_]; }
 
+  // The operand stack's depth and the budget are kept in locals while
+  // numbers are read (most of a charstring's bytes), and handed back to the
+  // members around what reads or changes them.
   void run(const std::string& code, int depth) {
     const auto* b = reinterpret_cast<const std::uint8_t*>(code.data());
     const std::size_t n = code.size();
+    std::int32_t* const stack = stack_.data();
+    std::size_t d = depth_;
+    std::size_t budget = budget_;
     std::size_t i = 0;
-    while (i < n && !ended_) {
-      if (budget_ == 0) {
+    while (i < n) {
+      if (budget == 0) {
         unknown_ = true;
         ended_ = true;
-        return;
+        break;
       }
-      budget_ -= 1;
+      budget -= 1;
       const std::uint8_t v = b[i];
       if (v >= 32) {
         std::int32_t number;
@@ -400,54 +406,66 @@ class CharStringWalker {
           number = v - 139;
           i += 1;
         } else if (v <= 254) {
-          if (i + 1 >= n) return;
+          if (i + 1 >= n) break;
           number = v <= 250 ? (v - 247) * 256 + b[i + 1] + 108 : -(v - 251) * 256 - b[i + 1] - 108;
           i += 2;
         } else {
-          if (i + 4 >= n) return;
+          if (i + 4 >= n) break;
           number = std::int32_t(std::uint32_t(b[i + 1]) << 24 | std::uint32_t(b[i + 2]) << 16 |
                                 std::uint32_t(b[i + 3]) << 8 | b[i + 4]);
           i += 5;
         }
-        push(number);
+        // A full stack drops its bottom value to take a new one.
+        if (d >= kMaxStack) {
+          std::copy(stack + 1, stack + kMaxStack, stack);
+          d = kMaxStack - 1;
+        }
+        stack[d++] = number;
         continue;
       }
       if (v == 12) {
-        if (i + 1 >= n) return;
+        if (i + 1 >= n) break;
         const std::uint8_t op = b[i + 1];
         i += 2;
+        depth_ = d;
         escape(op);
+        d = depth_;
+        if (ended_) break;
         continue;
       }
       i += 1;
-      switch (v) {
-        case 10: {  // callsubr
-          const std::int32_t index = pop();
-          if (index == kUnknown || index < 0 || index >= p_.subrCount) {
-            unknown_ = true;
-            break;
-          }
-          used_[std::size_t(index)] = true;
-          const Entry* subr = byIndex_[std::size_t(index)];
-          if (subr == nullptr || depth >= kMaxDepth) {
-            unknown_ = subr != nullptr;
-            // Subroutines nest at most ten deep: deeper, they call
-            // themselves (directly or through others) without end.
-            if (subr != nullptr) tooDeep_ = index;
-            break;
-          }
-          run(subrCode(std::size_t(index), *subr), depth + 1);
-          break;
+      if (v == 10) {  // callsubr
+        const std::int32_t index = d == 0 ? kUnknown : stack[--d];
+        if (index == kUnknown || index < 0 || index >= p_.subrCount) {
+          unknown_ = true;
+          continue;
         }
-        case 11:  // return
-          return;
-        case 14:  // endchar
-          ended_ = true;
-          return;
-        default:
-          depth_ = 0;
+        used_[std::size_t(index)] = true;
+        const Entry* subr = byIndex_[std::size_t(index)];
+        if (subr == nullptr || depth >= kMaxDepth) {
+          unknown_ = subr != nullptr;
+          // Subroutines nest at most ten deep: deeper, they call
+          // themselves (directly or through others) without end.
+          if (subr != nullptr) tooDeep_ = index;
+          continue;
+        }
+        depth_ = d;
+        budget_ = budget;
+        run(subrCode(std::size_t(index), *subr), depth + 1);
+        d = depth_;
+        budget = budget_;
+        if (ended_) break;
+      } else if (v == 11) {  // return
+        break;
+      } else if (v == 14) {  // endchar
+        ended_ = true;
+        break;
+      } else {
+        d = 0;
       }
     }
+    depth_ = d;
+    budget_ = budget;
   }
 
   void escape(std::uint8_t op) {

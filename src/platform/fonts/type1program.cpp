@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstring>
 #include <map>
+#include <unordered_map>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -720,24 +721,32 @@ Type1Program SubsetType1Program(const Type1Program& program, const std::set<std:
 
 Type1Program SubsetType1Program(const Type1Program& program, const Type1Private& p,
                                 const std::set<std::string>& glyphs, const std::string& font) {
-  std::map<std::string, const Entry*> byName;
-  for (const Entry& e : p.glyphs) byName.emplace(e.name, &e);
+  // Glyphs by name (the first entry of a name given twice), and for each
+  // entry that first entry of its name: a name kept keeps all its entries.
+  std::unordered_map<std::string_view, std::size_t> byName;
+  byName.reserve(p.glyphs.size());
+  std::vector<std::size_t> first(p.glyphs.size());
+  for (std::size_t g = 0; g < p.glyphs.size(); ++g) first[g] = byName.emplace(p.glyphs[g].name, g).first->second;
 
   // The glyphs to keep, with the accent components their seac operators name.
   CharStringWalker walker(p, font);
-  std::set<std::string> keep;
+  std::vector<bool> kept(p.glyphs.size(), false);
+  std::size_t keptNames = 0;
   std::vector<std::string> work{".notdef"};
   work.insert(work.end(), glyphs.begin(), glyphs.end());
   while (!work.empty()) {
     const std::string name = std::move(work.back());
     work.pop_back();
     auto it = byName.find(name);
-    if (it == byName.end() || !keep.insert(name).second) continue;
-    walker.walkGlyph(*it->second);
-    for (const std::string& c : walker.components())
-      if (keep.count(c) == 0) work.push_back(c);
+    if (it == byName.end() || kept[it->second]) continue;
+    kept[it->second] = true;
+    ++keptNames;
+    walker.walkGlyph(p.glyphs[it->second]);
+    for (const std::string& c : walker.components()) work.push_back(c);
   }
-  if (keep.count(".notdef") == 0) damaged(font, "the program has no .notdef glyph");
+  if (auto it = byName.find(".notdef"); it == byName.end() || !kept[it->second]) {
+    damaged(font, "the program has no .notdef glyph");
+  }
 
   struct Edit {
     std::size_t start, end;
@@ -754,11 +763,12 @@ Type1Program SubsetType1Program(const Type1Program& program, const Type1Private&
                      "dup " + std::to_string(e.index) + " " + std::to_string(bytes.size()) + " " +
                          e.rd + " " + bytes + " " + e.put});
   }
-  edits.push_back({p.countStart, p.countEnd, std::to_string(keep.size())});
-  for (const Entry& e : p.glyphs) {
-    if (keep.count(e.name) == 0) edits.push_back({e.start, e.end, {}});
+  edits.push_back({p.countStart, p.countEnd, std::to_string(keptNames)});
+  for (std::size_t g = 0; g < p.glyphs.size(); ++g) {
+    if (!kept[first[g]]) edits.push_back({p.glyphs[g].start, p.glyphs[g].end, {}});
   }
-  std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.start < b.start; });
+  const auto byStart = [](const Edit& a, const Edit& b) { return a.start < b.start; };
+  if (!std::is_sorted(edits.begin(), edits.end(), byStart)) std::sort(edits.begin(), edits.end(), byStart);
 
   std::string plain;
   plain.reserve(p.plain.size());

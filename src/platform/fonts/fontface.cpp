@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -47,11 +48,12 @@ constexpr std::pair<const char*, const char*> kStandardFonts[] = {
 std::string readFile(const fs::path& path, std::size_t limit) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw TavSys::fileError(errno ? errno : ENOENT, path.string());
+  // At most limit + 1 bytes: one more tells the caller the file is larger.
   std::string bytes;
   char buffer[65536];
-  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+  while (bytes.size() <= limit &&
+         (in.read(buffer, std::streamsize(std::min(sizeof buffer, limit + 1 - bytes.size()))) || in.gcount() > 0)) {
     bytes.append(buffer, std::size_t(in.gcount()));
-    if (bytes.size() > limit) break;
   }
   return bytes;
 }
@@ -304,12 +306,13 @@ void FontFace::readKerning(const std::string& afmPath) {
   std::string_view lastLeft;
   int lastA = -1;
   std::size_t lines = 0;
-  for (std::size_t at = 0; at < file.size() && ++lines < 1000000;) {
-    std::size_t next = file.find('\n', at);
-    if (next == std::string::npos) next = file.size();
-    const std::string_view line = std::string_view(file).substr(at, next - at);
+  const char* const end = file.data() + file.size();
+  for (const char* at = file.data(); at < end && ++lines < 1000000;) {
+    const char* next = static_cast<const char*>(std::memchr(at, '\n', std::size_t(end - at)));
+    if (next == nullptr) next = end;
+    const std::string_view line(at, std::size_t(next - at));
     at = next + 1;
-    if (line.compare(0, 4, "KPX ") != 0) continue;
+    if (line.size() < 4 || std::memcmp(line.data(), "KPX ", 4) != 0) continue;
     // "KPX left right value", taken apart in place: two names, then the
     // number at the start of the rest, as a C-locale stream reads it.
     std::string_view rest = line.substr(4);

@@ -145,10 +145,15 @@ std::string MissingFontReason(std::string_view name);
   std::vector<Glyph> glyphs_;
   std::vector<double> emAdvances_;
   std::unordered_map<char32_t, int> byUnicode_;
-  // Looked up by names read from the metrics file, without copying them.
+  // Looked up by names read from the metrics file, without copying them;
+  // glyph names are short, and hashed inline (FNV-1a).
   struct NameHash {
     using is_transparent = void;
-    std::size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+    std::size_t operator()(std::string_view name) const {
+      std::uint64_t h = 14695981039346656037ull;
+      for (const char c : name) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+      return std::size_t(h ^ (h >> 32));
+    }
   };
   std::unordered_map<std::string, int, NameHash, std::equal_to<>> byName_;
   // Control boxes of the glyphs (4 per glyph), those of boxKnown_ filled.

@@ -245,7 +245,7 @@ std::string closingToken(Scanner& sc) {
   return t;
 }
 
-std::size_t findToken(const std::string& text, std::string_view token, std::size_t from = 0) {
+std::size_t findToken(std::string_view text, std::string_view token, std::size_t from = 0) {
   for (std::size_t at = text.find(token, from); at != std::string::npos;
        at = text.find(token, at + 1)) {
     const std::size_t end = at + token.size();
@@ -305,6 +305,7 @@ PrivatePart parsePrivate(const Type1Program& program, const std::string& font,
   p.countStart = sc.pos();
   const long count = sc.integer(1, 65535, "the CharStrings count");
   p.countEnd = sc.pos();
+  p.glyphs.reserve(std::size_t(std::min<long>(count, 4096)));
   for (int k = 0;; ++k) {
     if (k > 4) damaged(font, "CharStrings has no begin");
     if (sc.token() == "begin") break;
@@ -630,7 +631,7 @@ Type1Program ReadType1Program(std::string_view file, const std::string& font, st
     cipher = cutAtCloseFile(std::move(cipher), font, eexecPlain);
   } else {
     if (file.substr(0, 2) != "%!") damaged(font, "not a Type 1 font program");
-    const std::string text(file);
+    const std::string_view text = file;
     const std::size_t eexec = findToken(text, "eexec");
     if (eexec == std::string::npos) damaged(font, "the program has no eexec part");
     std::size_t start = eexec + 5;
@@ -697,10 +698,10 @@ Type1Program ReadType1Program(std::string_view file, const std::string& font, st
 }
 
 std::string Type1FontName(std::string_view cleartext) {
-  const std::string text(cleartext);
-  const std::size_t at = findToken(text, "/FontName");
+  const std::size_t at = findToken(cleartext, "/FontName");
   if (at == std::string::npos) return {};
-  Scanner sc(text, at + 9, text);
+  const std::string font;  // reading a token names no font
+  Scanner sc(cleartext, at + 9, font);
   const std::string_view name = sc.token();
   if (name.size() < 2 || name[0] != '/') return {};
   return std::string(name.substr(1));
@@ -856,9 +857,11 @@ Type1Program Type1MetricsProgram(const Type1Program& program, const Type1Private
   std::vector<std::size_t> stub(p.glyphs.size(), 0);
   std::vector<std::string> walk{".notdef"};
   std::string code;
+  std::size_t longestWhole = 0;
+  for (const std::string& name : whole) longestWhole = std::max(longestWhole, name.size());
   for (std::size_t g = 0; g < p.glyphs.size(); ++g) {
     const Entry& e = p.glyphs[g];
-    if (whole.count(e.name) != 0) {
+    if (e.name.size() <= longestWhole && whole.count(e.name) != 0) {
       walk.push_back(e.name);
       continue;
     }

@@ -257,6 +257,13 @@ void* FontFace::outlineFace() const {
       }
     }
   }
+  if (wholeFace_ == nullptr) {
+    // Its widths were read, its outlines cannot be: said, not left out.
+    const std::string what = "the outlines of the file \"" + path_ + "\" cannot be read";
+    throw TavSys::Error(TavSys::kResultAbandoned, "PDF/BAD FONT PROGRAM", name_ + ": " + what)
+        .with("__FONT__", name_)
+        .with("__DETAIL__", what);
+  }
   return wholeFace_;
 }
 
@@ -367,7 +374,6 @@ void FontFace::outline(int glyph, std::vector<OutlineSegment>& out) const {
   out.clear();
   if (glyph < 0 || glyph >= glyphCount()) return;
   auto* f = static_cast<FT_Face>(outlineFace());
-  if (f == nullptr) return;
   if (FT_Load_Glyph(f, FT_UInt(glyph), FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING) != 0) return;
   if (f->glyph->format != FT_GLYPH_FORMAT_OUTLINE) return;
   static const FT_Outline_Funcs funcs = {moveTo, lineTo, conicTo, cubicTo, 0, 0};

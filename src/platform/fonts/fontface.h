@@ -59,7 +59,8 @@ class FontFace {
   // The control box of a glyph's outline in font units (xMin, yMin, xMax,
   // yMax; all 0 for a glyph that cannot be loaded). Worked out on first use:
   // most texts need only the advances, which the font gives without drawing
-  // the outlines.
+  // the outlines. Throws TavSys::Error when the font file's outlines cannot
+  // be read at all (as outline does).
   const double* glyphBox(int index) const;
   int glyphForUnicode(char32_t ch) const;
   int glyphByName(std::string_view name) const;
@@ -111,7 +112,8 @@ std::string MissingFontReason(std::string_view name);
   friend std::unique_ptr<FontFace> ReadFontFaceOrError(const std::string& path, std::string_view name, bool whole,
                                                        int& error);
   // The face that draws every glyph's outline: face_ itself, or the whole
-  // file's, opened on first use (null when it cannot be).
+  // file's, opened on first use. Throws TavSys::Error ("PDF/BAD FONT
+  // PROGRAM") when FreeType cannot read the whole file.
   void* outlineFace() const;
   void boxOf(void* face, std::size_t glyph) const;
 

@@ -859,15 +859,20 @@ Type1Program Type1MetricsProgram(const Type1Program& program, const Type1Private
   std::string code;
   std::size_t longestWhole = 0;
   for (const std::string& name : whole) longestWhole = std::max(longestWhole, name.size());
+  // A charstring no longer than its lead bytes makes FreeType refuse the
+  // whole file: so it must refuse the copy too, which therefore is not made.
+  for (const Entry& e : p.subrs) {
+    if (p.lenIV >= 0 && e.data.size() <= lead) damaged(font, "a charstring shorter than its lead bytes");
+  }
   for (std::size_t g = 0; g < p.glyphs.size(); ++g) {
     const Entry& e = p.glyphs[g];
+    if (p.lenIV >= 0 && e.data.size() <= lead) damaged(font, "a charstring shorter than its lead bytes");
     if (e.name.size() <= longestWhole && whole.count(e.name) != 0) {
       walk.push_back(e.name);
       continue;
     }
     // The width comes within the first few bytes: only they are decrypted.
     const std::size_t n = std::min(e.data.size(), lead + 32);
-    if (n < lead) damaged(font, "a charstring shorter than its lead bytes");
     code.resize(n);
     if (p.lenIV >= 0) {
       decryptInto(e.data.substr(0, n), kCharStringKey, code.data());
@@ -909,7 +914,8 @@ Type1Program Type1MetricsProgram(const Type1Program& program, const Type1Private
   for (std::size_t g = 0; g < p.glyphs.size(); ++g) {
     if (!kept[g]) edits.push_back({p.glyphs[g].start, &p.glyphs[g], stub[g]});
   }
-  std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.start < b.start; });
+  const auto byStart = [](const Edit& a, const Edit& b) { return a.start < b.start; };
+  if (!std::is_sorted(edits.begin(), edits.end(), byStart)) std::sort(edits.begin(), edits.end(), byStart);
 
   std::string plain;
   plain.reserve(p.plain.size());

@@ -70,6 +70,10 @@ class FontCache {
     }
     return i;
   }
+  // Marks in table the code of every character of text (line breaks left
+  // out), encoding characters not met before as Encode does, in text order.
+  // For a valid id.
+  void MarkCodes(int id, std::string_view text, std::array<std::uint8_t, 256>& table);
   // The face's glyph index of a code, -1 when the code has none.
   int GlyphOfCode(int id, int code) const {
     if (code < 0 || code > 255) return -1;

@@ -713,3 +713,53 @@ TEST(JobFile, StreamingGivesUpOnlyWhereItMust) {
     }
   }
 }
+
+// The entries of a streamed object list are read from simdjson's index in
+// place: it must refuse (and leave to the whole document, which names the
+// fault) exactly what the whole document refuses, and build the same model
+// from what it accepts: keys given twice, points of every form, keys in any
+// order or sharing their length and letters with keys of the format.
+TEST(JobFile, EntriesReadInPlaceAcceptWhatTheWholeDocumentAccepts) {
+  const std::string head = objectsLast(baseJob());
+  const std::string front = head.substr(0, head.find("\"objects\":")) + "\"objects\":[";
+  const std::string run = R"("text": "x", "font": "Courier", "size": 9, "paint": 11)";
+  const std::pair<std::string, bool> cases[] = {  // an entry, refused
+      // keys unknown, given twice, of the wrong type or out of range
+      {R"({"kind": "path", "points": [[0, 0], [1, 2]], "colour": 3})", true},
+      {R"({"kind": "path", "points": [[0, 0]], "pxint": 10})", true},  // "paint"'s length and letters
+      {R"({"kind": "path", "points": [[0, 0]], "zz": 1, "zz": 2})", true},
+      {R"({"kind": "path", "points": [[0, 0]], "paint": 10, "paint": 99})", true},
+      {R"({"kind": "path", "points": [[0, 0]], "paint": 99, "paint": 10})", false},
+      {R"({"kind": "path", "points": [[0, 0]], "hidden": true, "hidden": "yes"})", true},
+      {R"({"kind": "path", "points": [[0, 0]], "closed": 0})", true},
+      {R"({"kind": "group", "objects": [{"kind": "path", "points": [[0, 0]]}], "objects": 5})", true},
+      {R"({"kind": "group", "objects": 5, "objects": [{"kind": "path", "points": [[0, 0]]}]})", false},
+      {R"({"kind": "text", "at": [1, 2], "runs": [{)" + run + R"(, "size": 0}]})", true},
+      {R"({"kind": "text", "at": [1, 2], "runs": [{)" + run + R"(, "underline": 1}]})", true},
+      {R"({"kind": "text", "at": [1, 2], "runs": [{"text": "x", "font": "Courier", "size": 9}]})", true},
+      {R"({"runs": [{"paint": 11, "tracking": 5, "size": 9, "font": "Courier", "text": "y"}], "at": [1, 2], "kind": "text"})", false},
+      {R"({"kind": "text", "at": [1, 2], "kind": "path", "runs": [{)" + run + "}]}", true},
+      {R"({"kind": "path", "kind": "text", "at": [1, 2], "runs": [{)" + run + "}]}", false},
+      // points: the forms read straight from the index and those read one by one
+      {R"({"kind": "path", "points": [[0, 0], [1.5, 2]]})", true},
+      {R"({"kind": "path", "points": [[0, 0], [1.0, 2e0]]})", false},
+      {R"({"kind": "path", "points": [[0, 0], [-0, 5], [-1000000000, 1000000000]]})", false},
+      {R"({"kind": "path", "points": [[0, 0], [1, 1000000001]]})", true},
+      {R"({"kind": "path", "points": [[0, 0], [1, 18446744073709551615]]})", true},
+      {R"({"kind": "path", "points": [[1, 2, 3, 4, 5, 6]]})", true},
+      {R"({"kind": "path", "points": [[0, 0], [1, 2, 3]]})", true},
+      {R"({"kind": "path", "points": [[0, 0], [[1, 2]]]})", true},
+      {R"({"kind": "path", "points": [[0, 0], {"v": 1}]})", true},
+      {R"({"kind": "path", "points": []})", true},
+      {R"({"kind": "path", "points": [[0, 0], [1, 2, 3, 4, 5, 6], [7, 8]], "closed": false, "paint": 10})", false},
+      {R"({"kind": "group", "points": [[0, 0]], "objects": []})", true},
+  };
+  for (const auto& [entry, refused] : cases) {
+    const std::string text = front + entry + "]}";
+    const std::string whole = outcomeOf(text, false);
+    EXPECT_EQ(whole.rfind("refused", 0) == 0, refused) << whole;
+    const std::size_t before = TavKernel::jobStreamFallbacks();
+    EXPECT_EQ(outcomeOf(text, true), whole) << entry;
+    EXPECT_EQ(TavKernel::jobStreamFallbacks() - before, refused ? 1u : 0u) << entry;
+  }
+}

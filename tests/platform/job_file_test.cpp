@@ -598,6 +598,20 @@ TEST(JobFile, StreamedLoadsThroughAnyWindowBuildWhatTheWholeDocumentBuilds) {
     brackets["objects"][0]["objects"].push_back(inner);
   }
   texts.emplace_back(objectsLast(brackets), fs::temp_directory_path());
+  // Runs of backslashes (escaping each other, a quote, or the byte after a
+  // block's end) before quotes and brackets, at every offset within sixteen
+  // bytes, in names and texts with line breaks beside.
+  json backslashes = baseJob();
+  for (int at = 0; at < 18; ++at) {
+    for (int run = 1; run <= 4; ++run) {
+      const std::string text = std::string(std::size_t(at), 'x') + std::string(std::size_t(run), '\\') +
+                               (run % 2 ? "\"]}[" : "]}[\"") + "\n" + std::string(std::size_t(at % 5), '\\') + "]";
+      backslashes["objects"][0]["objects"].push_back(
+          {{"kind", "text"}, {"at", {100, 100 + at}}, {"name", text.substr(0, std::size_t(at + run))},
+           {"runs", {{{"text", text}, {"font", "Courier"}, {"size", 9}, {"paint", 11}}}}});
+    }
+  }
+  texts.emplace_back(objectsLast(backslashes), fs::temp_directory_path());
   texts.emplace_back(" \n{ \"ppi\" : 72 , \"boxes\" : { \"media\" : [ 0 , 0 , 9 , 9 ] } , \"objects\" : [ "
                      "{ \"kind\" : \"path\" , \"points\" : [ [ 1 , 2 ] , [ 3 , 4 ] ] } , { \"objects\" : [ ] , "
                      "\"kind\" : \"layer\" } ] , \"stations\" : [ ] } \r\n",

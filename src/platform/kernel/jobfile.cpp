@@ -2193,27 +2193,47 @@ class JobStream {
     }
   }
 #ifdef __SSE2__
-  // Over whole blocks of sixteen bytes inside a container (depth > 0) while
-  // they hold no backslash: the quotes open and close strings, the brackets
-  // outside strings count. True when the container closed among them (pos_
-  // after its last bracket); else pos_ is at the first block not taken, and
-  // `inString` says whether a string is open there.
+  // Over whole blocks of sixteen bytes inside a container (depth > 0): the
+  // quotes not escaped open and close strings, the brackets outside strings
+  // count. True when the container closed among them (pos_ after its last
+  // bracket); else pos_ is at the first block not taken, and `inString`
+  // says whether a string is open there. A block whose last byte escapes
+  // the next block's first, or with a backslash outside strings (no JSON),
+  // is not taken.
   bool skipBlocks(std::int64_t& depth, bool& inString) {
     while (end_ - pos_ >= 16) {
       const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf_.get() + pos_));
       auto mask = [&](char c) { return unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(b, _mm_set1_epi8(c)))); };
-      if (mask('\\') != 0) return false;
+      const unsigned backslashes = mask('\\');
+      unsigned quotes = mask('"');
+      if (backslashes != 0) {
+        // The bytes escaped: each after a backslash not escaped itself.
+        unsigned escaped = 0;
+        for (unsigned m = backslashes; m != 0; m &= m - 1) {
+          const int at = std::countr_zero(m);
+          if (!(escaped >> at & 1)) escaped |= 2u << at;
+        }
+        if (escaped >> 16) return false;
+        quotes &= ~escaped;
+      }
       // The bytes of strings: each quote flips the state, the opening quote
       // counts as inside, the closing one not.
-      unsigned inside = mask('"');
+      unsigned inside = quotes;
       inside ^= inside << 1;
       inside ^= inside << 2;
       inside ^= inside << 4;
       inside ^= inside << 8;
       inside = (inString ? ~inside : inside) & 0xFFFF;
-      const unsigned opens = (mask('[') | mask('{')) & ~inside;
-      const unsigned closes = (mask(']') | mask('}')) & ~inside;
-      if (depth > bitCount(int(closes))) {
+      if (backslashes & ~inside) return false;
+      // '[' and '{', ']' and '}' differ in one bit only.
+      const __m128i folded = _mm_or_si128(b, _mm_set1_epi8(0x20));
+      const unsigned opens =
+          unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(folded, _mm_set1_epi8('{')))) & ~inside;
+      const unsigned closes =
+          unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(folded, _mm_set1_epi8('}')))) & ~inside;
+      if ((opens | closes) == 0) {
+        // Inside a string, or between values: nothing to count.
+      } else if (depth > bitCount(int(closes))) {
         depth += bitCount(int(opens)) - bitCount(int(closes));
       } else {
         // The container may close here: its brackets in order.
@@ -2254,7 +2274,8 @@ class JobStream {
       for (const std::size_t stop = std::min(end_, pos_ + 16); pos_ < stop;) {
         const std::uint8_t kind = kClass[static_cast<unsigned char>(buf_[pos_++])];
         if (kind == kOpen) {
-          ++depth;
+          // Inside the container, on by blocks at once.
+          if (++depth == 1) break;
         } else if (kind == kClose) {
           if (--depth == 0) return Scan::kDone;
         } else if (kind == kQuote) {

@@ -15,6 +15,7 @@
 #include <set>
 #include <sstream>
 #include <unordered_map>
+#include <utility>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -75,6 +76,26 @@ struct Key {
   }
 };
 
+// The keys an object of the format may hold, with the keys of each class
+// chained, for the objects read most.
+template <std::size_t N>
+struct KeyList {
+  std::array<Key, N> keys;
+  std::array<std::uint8_t, 64> first{};  // of each class: 1 + its first key's index, or 0
+  std::array<std::uint8_t, N> next{};    // 1 + the index of the next key of its class, or 0
+  template <std::size_t... I>
+  consteval KeyList(const char* const (&names)[N], std::index_sequence<I...>) : keys{Key(names[I])...} {
+    for (std::size_t i = N; i-- > 0;) {
+      next[i] = first[keys[i].shape];
+      first[keys[i].shape] = std::uint8_t(i + 1);
+    }
+  }
+  consteval KeyList(const char* const (&names)[N]) : KeyList(names, std::make_index_sequence<N>()) {}
+  bool has(std::string_view key, std::uint8_t shape) const;
+};
+template <std::size_t N>
+KeyList(const char* const (&)[N]) -> KeyList<N>;
+
 // Whether a key read is a key of the format. Keys are short: compared in
 // place, a byte at a time, after their hashes (or lengths) agreed.
 [[gnu::always_inline]] inline bool sameKey(std::string_view read, std::string_view known) {
@@ -82,6 +103,13 @@ struct Key {
   for (std::size_t i = 0; i < known.size(); ++i)
     if (read[i] != known[i]) return false;
   return true;
+}
+
+template <std::size_t N>
+bool KeyList<N>::has(std::string_view key, std::uint8_t shape) const {
+  for (std::uint8_t i = first[shape]; i != 0; i = next[i - 1])
+    if (sameKey(key, keys[i - 1].name)) return true;
+  return false;
 }
 
 // A value of the job file with its place, for precise messages. The place
@@ -207,17 +235,19 @@ struct Node {
   // The classes of an object's keys on a tape.
   void indexKeys() const {
     const std::uint32_t end = tape->after(at) - 1;
-    for (std::uint32_t i = at + 1; i < end; i = tape->after(i + 1)) noteKey(i);
+    for (std::uint32_t i = at + 1; i < end; i = tape->after(i + 1)) {
+      const std::string_view key = tape->string(i);
+      noteKey(i, key, Key::shapeOf(key));
+    }
     indexed = true;
   }
   // Notes the key at word `keyAt`, the keys before it noted already.
-  void noteKey(std::uint32_t keyAt) const {
+  void noteKey(std::uint32_t keyAt, std::string_view key, std::uint8_t shape) const {
     if (keyCount++ == 0) {
       keyEnd = tape->after(at) - 1;
       nextKey = at + 1;
     }
-    const std::string_view key = tape->string(keyAt);
-    const std::uint64_t bit = std::uint64_t(1) << Key::shapeOf(key);
+    const std::uint64_t bit = std::uint64_t(1) << shape;
     if ((keyShapes & bit) && !shapeTwice)
       for (std::uint32_t i = at + 1; i < keyAt; i = tape->after(i + 1))
         if (tape->string(i) == key) shapeTwice = true;
@@ -269,7 +299,20 @@ struct Node {
     fail("missing \"" + std::string(key.name) + "\"");
   }
 
+  // The object holds no key but these.
   void object(std::initializer_list<Key> allowed) const {
+    objectWith([&](std::string_view key, std::uint8_t shape) {
+      for (const Key& a : allowed)
+        if (a.shape == shape && sameKey(key, a.name)) return true;
+      return false;
+    });
+  }
+  template <std::size_t N>
+  void object(const KeyList<N>& allowed) const {
+    objectWith([&](std::string_view key, std::uint8_t shape) { return allowed.has(key, shape); });
+  }
+  template <class Allowed>
+  void objectWith(const Allowed& allowed) const {
     if (!isObject()) fail(std::string("expected an object, found ") + typeName());
     // Of several unknown keys the first in the order of their names is named.
     if (tape) {
@@ -278,15 +321,9 @@ struct Node {
       const bool index = !indexed;  // the keys' classes noted on the way
       for (std::uint32_t i = at + 1; i < end; i = tape->after(i + 1)) {
         const std::string_view k = tape->string(i);
-        if (index) noteKey(i);
         const std::uint8_t shape = Key::shapeOf(k);
-        bool ok = false;
-        for (const Key& a : allowed)
-          if (a.shape == shape && sameKey(k, a.name)) {
-            ok = true;
-            break;
-          }
-        if (!ok && (!unknown || k < tape->string(unknown))) unknown = i;
+        if (index) noteKey(i, k, shape);
+        if (!allowed(k, shape) && (!unknown || k < tape->string(unknown))) unknown = i;
       }
       if (unknown) {
         // A key given twice is named at its value given last.
@@ -302,13 +339,7 @@ struct Node {
     const Member* unknown = nullptr;
     for (std::uint32_t i = 0; i < j->size; ++i) {
       const Member& m = j->members[i];
-      bool ok = false;
-      for (const Key& a : allowed)
-        if (m.hash == a.hash && sameKey(m.key, a.name)) {
-          ok = true;
-          break;
-        }
-      if (!ok && (!unknown || m.key < unknown->key)) unknown = &m;
+      if (!allowed(m.key, Key::shapeOf(m.key)) && (!unknown || m.key < unknown->key)) unknown = &m;
     }
     if (unknown) Node{&unknown->value, doc, file}.fail("unknown key \"" + std::string(unknown->key) + "\"");
   }
@@ -1219,13 +1250,14 @@ bool readPointsInPlace(Object& path, const jobjson::Tape& tape, std::uint32_t li
   const std::size_t words = end - list - 1;
   if (words < 6 * std::size_t(n) || (words - 6 * std::size_t(n)) % 8 != 0) return false;
   const std::size_t curves = (words - 6 * std::size_t(n)) / 8;
-  std::vector<TavDB::PathPoint> out;
-  out.reserve(n + 2 * curves);
+  // As many points as the words make if all are well formed (checked on).
+  std::vector<TavDB::PathPoint> out(n + 2 * curves);
+  std::size_t made = 0;
   constexpr std::int64_t kLimit = 1000000000;
   for (std::uint32_t i = list + 1; i < end;) {
     if (tape.kind(i) != '[') return false;
     const std::uint32_t size = std::uint32_t(tape.payload(i) >> 32 & 0xFFFFFF);
-    if ((size != 2 && size != 6) || (size == 6 && i == list + 1)) return false;
+    if ((size != 2 && size != 6) || (size == 6 && i == list + 1) || made + size / 2 > out.size()) return false;
     std::int32_t c[6] = {};
     for (std::uint32_t k = 0; k < size; ++k) {
       const std::uint32_t w = i + 1 + 2 * k;
@@ -1236,14 +1268,15 @@ bool readPointsInPlace(Object& path, const jobjson::Tape& tape, std::uint32_t li
       c[k] = std::int32_t(v);
     }
     if (size == 2) {
-      out.push_back({c[0], c[1], TavDB::PathPoint::kLine});
+      out[made++] = {c[0], c[1], TavDB::PathPoint::kLine};
     } else {
-      out.push_back({c[0], c[1], TavDB::PathPoint::kControl});
-      out.push_back({c[2], c[3], TavDB::PathPoint::kControl});
-      out.push_back({c[4], c[5], TavDB::PathPoint::kCurve});
+      out[made++] = {c[0], c[1], TavDB::PathPoint::kControl};
+      out[made++] = {c[2], c[3], TavDB::PathPoint::kControl};
+      out[made++] = {c[4], c[5], TavDB::PathPoint::kCurve};
     }
     i += 2 + 2 * size;
   }
+  if (made != out.size()) return false;
   path.points() = std::move(out);
   return true;
 }
@@ -1287,6 +1320,23 @@ void Loader::readPoints(Object& path, const Node& points) {
   }
 }
 
+// The keys of the objects of the tree, by kind, of a text's runs and of a stroke.
+constexpr KeyList kLayerKeys({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "objects",
+                              "cadLayer", "trapLayer"});
+constexpr KeyList kGroupKeys({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "objects",
+                              "textCarrier", "mark", "cad", "matrix", "at", "bounds", "boxCreator",
+                              "staggeredCut", "barcode", "paintMap"});
+constexpr KeyList kCompoundKeys({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "objects",
+                                 "paint", "stroke", "mark", "cad", "bounds", "boxCreator"});
+constexpr KeyList kPathKeys({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "points",
+                             "closed", "paint", "stroke", "mark", "cad", "bounds", "boxCreator"});
+constexpr KeyList kTextKeys({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "at", "matrix",
+                             "width", "height", "leading", "align", "perCharacter", "runs", "stationNumber",
+                             "bounds", "mark", "path"});
+constexpr KeyList kRunKeys({"text", "font", "size", "paint", "tracking", "hscale", "rise", "wordSpacing",
+                            "underline"});
+constexpr KeyList kStrokeKeys({"width", "paint", "join", "cap", "position", "miterLimit", "dash", "dashPhase"});
+
 std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, bool topLevel) {
   if (depth > kMaxNestingDepth)
     n.fail("objects are nested more than " + std::to_string(kMaxNestingDepth) + " deep");
@@ -1298,27 +1348,20 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
                                                             {"text", ObjectKind::Text}});
   switch (kind) {
     case ObjectKind::Layer:
-      n.object({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "objects", "cadLayer",
-                "trapLayer"});
+      n.object(kLayerKeys);
       if (!topLevel) n.child("kind").fail("a layer must be a member of the top-level object list");
       break;
     case ObjectKind::Group:
-      n.object({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "objects",
-                "textCarrier", "mark", "cad", "matrix", "at", "bounds", "boxCreator", "staggeredCut",
-                "barcode", "paintMap"});
+      n.object(kGroupKeys);
       break;
     case ObjectKind::Compound:
-      n.object({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "objects",
-                "paint", "stroke", "mark", "cad", "bounds", "boxCreator"});
+      n.object(kCompoundKeys);
       break;
     case ObjectKind::Path:
-      n.object({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "points",
-                "closed", "paint", "stroke", "mark", "cad", "bounds", "boxCreator"});
+      n.object(kPathKeys);
       break;
     case ObjectKind::Text:
-      n.object({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "at", "matrix",
-                "width", "height", "leading", "align", "perCharacter", "runs", "stationNumber", "bounds", "mark",
-                "path"});
+      n.object(kTextKeys);
       break;
     case ObjectKind::List: break;
   }
@@ -1352,7 +1395,7 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
     }
     o->setPaint(paint);
     if (auto s = n.opt("stroke")) {
-      s->object({"width", "paint", "join", "cap", "position", "miterLimit", "dash", "dashPhase"});
+      s->object(kStrokeKeys);
       auto st = std::make_unique<TavDB::Stroke>();
       st->width = s->req("width").number(0, 1e9);
       const Node sp = s->req("paint");
@@ -1424,8 +1467,7 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
     t->runs.reserve(nr);
     for (std::size_t k = 0; k < nr; ++k) {
       const Node r = runs.item(k);
-      r.object({"text", "font", "size", "paint", "tracking", "hscale", "rise", "wordSpacing",
-                "underline"});
+      r.object(kRunKeys);
       TavDB::TextRun run;
       run.text = r.req("text").string();
       run.font = r.req("font").nonEmptyString();
@@ -2097,13 +2139,12 @@ class JobStream {
   }();
   static bool isSpace(int c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
   // The bits set among the low 16 (without relying on a popcount instruction).
-  static int bitCount(int mask) {
-    unsigned x = unsigned(mask);
-    x = x - ((x >> 1) & 0x5555u);
-    x = (x & 0x3333u) + ((x >> 2) & 0x3333u);
-    x = (x + (x >> 4)) & 0x0F0Fu;
-    return int((x + (x >> 8)) & 0x1Fu);
-  }
+  static int bitCount(int mask) { return kBits[mask & 0xFF] + kBits[mask >> 8 & 0xFF]; }
+  static constexpr std::array<std::uint8_t, 256> kBits = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (int i = 1; i < 256; ++i) t[std::size_t(i)] = std::uint8_t(t[std::size_t(i >> 1)] + (i & 1));
+    return t;
+  }();
 
   std::uint64_t at() const { return base_ + pos_; }
   std::size_t index(std::uint64_t offset) const { return std::size_t(offset - base_); }

@@ -206,8 +206,10 @@ struct Node {
   // On a tape: the word of a key's value in this object (of a key given
   // twice, the value given last), or 0.
   [[gnu::always_inline]] std::uint32_t locate(const Key& key) const {
-    if (!at || tape->kind(at) != '{') return 0;
-    if (!indexed) indexKeys();
+    if (!indexed) {
+      if (!at || tape->kind(at) != '{') return 0;
+      indexKeys();
+    }
     if (!(keyShapes >> key.shape & 1)) return 0;
     return scan(key.name);
   }

@@ -599,10 +599,10 @@ TEST(JobFile, StreamedLoadsThroughAnyWindowBuildWhatTheWholeDocumentBuilds) {
   }
   texts.emplace_back(objectsLast(brackets), fs::temp_directory_path());
   // Runs of backslashes (escaping each other, a quote, or the byte after a
-  // block's end) before quotes and brackets, at every offset within sixteen
+  // block's end) before quotes and brackets, at every offset within 32
   // bytes, in names and texts with line breaks beside.
   json backslashes = baseJob();
-  for (int at = 0; at < 18; ++at) {
+  for (int at = 0; at < 34; ++at) {
     for (int run = 1; run <= 4; ++run) {
       const std::string text = std::string(std::size_t(at), 'x') + std::string(std::size_t(run), '\\') +
                                (run % 2 ? "\"]}[" : "]}[\"") + "\n" + std::string(std::size_t(at % 5), '\\') + "]";

@@ -2140,8 +2140,10 @@ class JobStream {
     return t;
   }();
   static bool isSpace(int c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
-  // The bits set among the low 16 (without relying on a popcount instruction).
-  static int bitCount(int mask) { return kBits[mask & 0xFF] + kBits[mask >> 8 & 0xFF]; }
+  // The bits set in a mask (without relying on a popcount instruction).
+  static int bitCount(std::uint32_t mask) {
+    return kBits[mask & 0xFF] + kBits[mask >> 8 & 0xFF] + kBits[mask >> 16 & 0xFF] + kBits[mask >> 24];
+  }
   static constexpr std::array<std::uint8_t, 256> kBits = [] {
     std::array<std::uint8_t, 256> t{};
     for (int i = 1; i < 256; ++i) t[std::size_t(i)] = std::uint8_t(t[std::size_t(i >> 1)] + (i & 1));
@@ -2236,7 +2238,7 @@ class JobStream {
     }
   }
 #ifdef __SSE2__
-  // Over whole blocks of sixteen bytes inside a container (depth > 0): the
+  // Over whole blocks of 32 bytes inside a container (depth > 0): the
   // quotes not escaped open and close strings, the brackets outside strings
   // count. True when the container closed among them (pos_ after its last
   // bracket); else pos_ is at the first block not taken, and `inString`
@@ -2244,43 +2246,48 @@ class JobStream {
   // the next block's first, or with a backslash outside strings (no JSON),
   // is not taken.
   bool skipBlocks(std::int64_t& depth, bool& inString) {
-    while (end_ - pos_ >= 16) {
-      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf_.get() + pos_));
-      auto mask = [&](char c) { return unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(b, _mm_set1_epi8(c)))); };
-      const unsigned backslashes = mask('\\');
-      unsigned quotes = mask('"');
+    while (end_ - pos_ >= 32) {
+      // A block of 32 bytes as two halves; a mask bit per byte.
+      const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf_.get() + pos_));
+      const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf_.get() + pos_ + 16));
+      auto mask = [](__m128i l, __m128i h, __m128i c) {
+        return std::uint32_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(l, c))) |
+                             unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(h, c))) << 16);
+      };
+      const std::uint32_t backslashes = mask(lo, hi, _mm_set1_epi8('\\'));
+      std::uint32_t quotes = mask(lo, hi, _mm_set1_epi8('"'));
       if (backslashes != 0) {
         // The bytes escaped: each after a backslash not escaped itself.
-        unsigned escaped = 0;
-        for (unsigned m = backslashes; m != 0; m &= m - 1) {
+        std::uint64_t escaped = 0;
+        for (std::uint32_t m = backslashes; m != 0; m &= m - 1) {
           const int at = std::countr_zero(m);
-          if (!(escaped >> at & 1)) escaped |= 2u << at;
+          if (!(escaped >> at & 1)) escaped |= std::uint64_t(2) << at;
         }
-        if (escaped >> 16) return false;
-        quotes &= ~escaped;
+        if (escaped >> 32) return false;
+        quotes &= ~std::uint32_t(escaped);
       }
       // The bytes of strings: each quote flips the state, the opening quote
       // counts as inside, the closing one not.
-      unsigned inside = quotes;
+      std::uint32_t inside = quotes;
       inside ^= inside << 1;
       inside ^= inside << 2;
       inside ^= inside << 4;
       inside ^= inside << 8;
-      inside = (inString ? ~inside : inside) & 0xFFFF;
+      inside ^= inside << 16;
+      if (inString) inside = ~inside;
       if (backslashes & ~inside) return false;
       // '[' and '{', ']' and '}' differ in one bit only.
-      const __m128i folded = _mm_or_si128(b, _mm_set1_epi8(0x20));
-      const unsigned opens =
-          unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(folded, _mm_set1_epi8('{')))) & ~inside;
-      const unsigned closes =
-          unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(folded, _mm_set1_epi8('}')))) & ~inside;
+      const __m128i case20 = _mm_set1_epi8(0x20);
+      const __m128i foldedLo = _mm_or_si128(lo, case20), foldedHi = _mm_or_si128(hi, case20);
+      const std::uint32_t opens = mask(foldedLo, foldedHi, _mm_set1_epi8('{')) & ~inside;
+      const std::uint32_t closes = mask(foldedLo, foldedHi, _mm_set1_epi8('}')) & ~inside;
       if ((opens | closes) == 0) {
         // Inside a string, or between values: nothing to count.
-      } else if (depth > bitCount(int(closes))) {
-        depth += bitCount(int(opens)) - bitCount(int(closes));
+      } else if (depth > bitCount(closes)) {
+        depth += bitCount(opens) - bitCount(closes);
       } else {
         // The container may close here: its brackets in order.
-        for (unsigned m = opens | closes; m != 0; m &= m - 1) {
+        for (std::uint32_t m = opens | closes; m != 0; m &= m - 1) {
           const int at = std::countr_zero(m);
           if (opens >> at & 1) {
             ++depth;
@@ -2290,8 +2297,8 @@ class JobStream {
           }
         }
       }
-      inString = (inside >> 15 & 1) != 0;
-      pos_ += 16;
+      inString = (inside >> 31 & 1) != 0;
+      pos_ += 32;
     }
     return false;
   }
@@ -2300,8 +2307,8 @@ class JobStream {
     std::int64_t depth = 0;
     for (;;) {
 #ifdef __SSE2__
-      // Sixteen bytes at once where they hold no escape; a string left open
-      // at the block where that stops is read on by the string's own scan.
+      // Blocks of bytes at once; a string left open at the block where they
+      // stop is read on by the string's own scan.
       if (depth > 0) {
         bool inString = false;
         if (skipBlocks(depth, inString)) return Scan::kDone;

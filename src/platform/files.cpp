@@ -5,14 +5,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <random>
-#include <regex>
 #include <set>
+#include <string_view>
 #include <utility>
 
 #include "platform/tav_error.h"
@@ -136,15 +137,45 @@ fs::path folderOf(const fs::path& file) {
 
 namespace {
 
+bool allDigits(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// "<pid>-<n>-<n>" at the end of a name: the process number, or 0.
+pid_t ownerOfNumbers(std::string_view numbers) {
+  const std::size_t last = numbers.rfind('-');
+  if (last == std::string_view::npos || last == 0 || !allDigits(numbers.substr(last + 1))) return 0;
+  const std::size_t middle = numbers.rfind('-', last - 1);
+  if (middle == std::string_view::npos || !allDigits(numbers.substr(middle + 1, last - middle - 1))) return 0;
+  const std::string_view pid = numbers.substr(0, middle);
+  if (!allDigits(pid) || pid.size() > 9) return 0;
+  pid_t owner = 0;
+  for (char c : pid) owner = owner * 10 + (c - '0');
+  return owner;
+}
+
 // The process number in a temporary's name, or 0 when the name is not one
-// of ours: ".<name>.<tag>-<pid>-<n>-<n>.tmp" for files, "tavpdf-<pid>-<n>-<n>"
-// for folders.
-pid_t temporaryOwner(const std::string& name, bool folder) {
-  static const std::regex kFile(R"(^\..*\.[a-z]+-([0-9]{1,9})-[0-9]+-[0-9]+\.tmp$)");
-  static const std::regex kFolder(R"(^tavpdf-([0-9]{1,9})-[0-9]+-[0-9]+$)");
-  std::smatch m;
-  if (!std::regex_match(name, m, folder ? kFolder : kFile)) return 0;
-  return pid_t(std::stol(m[1].str()));
+// of ours: ".<name>.<tag>-<pid>-<n>-<n>.tmp" for files (the tag in small
+// letters), "tavpdf-<pid>-<n>-<n>" for folders. Read by hand: the folders
+// swept hold many names, and a pattern compiled for them costs more than the
+// sweep.
+pid_t temporaryOwner(std::string_view name, bool folder) {
+  if (folder) {
+    constexpr std::string_view kFolderHead = "tavpdf-";
+    return name.starts_with(kFolderHead) ? ownerOfNumbers(name.substr(kFolderHead.size())) : 0;
+  }
+  constexpr std::string_view kFileTail = ".tmp";
+  if (!name.starts_with('.') || !name.ends_with(kFileTail)) return 0;
+  name.remove_suffix(kFileTail.size());
+  // The tag runs from the last dot to the first dash after it; the numbers follow.
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos || dot == 0) return 0;
+  const std::size_t dash = name.find('-', dot);
+  if (dash == std::string_view::npos || dash == dot + 1) return 0;
+  for (std::size_t i = dot + 1; i < dash; ++i) {
+    if (name[i] < 'a' || name[i] > 'z') return 0;
+  }
+  return ownerOfNumbers(name.substr(dash + 1));
 }
 
 }  // namespace

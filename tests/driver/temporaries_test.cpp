@@ -144,10 +144,23 @@ TEST(Temporaries, LeftoversOfAKilledRunGoWithTheNextRun) {
   tavtest::writeFile(dir / "job.json", drivertest::plainJobText());
   const std::string live = std::to_string(::getpid());
   const std::vector<fs::path> stale = {out / ".out.pdf.part-999999990-482-0.tmp", out / ".t_3.pdf.part-999999991-1-7.tmp",
+                                       out / "..part-999999990-1-2.tmp", out / ".a-b.c-d.x.part-999999992-0-0.tmp",
                                        tmp / ".tavpdf-image.img-999999990-5-2.tmp",
                                        tmp / "tavpdf-999999990-12-3" / "object.pdf"};
+  // Names near ours that are not ours: no dot before the tag, a tag not in
+  // small letters, a process number of ten digits, numbers missing or not
+  // digits, another ending.
   const std::vector<fs::path> kept = {out / (".out.pdf.part-" + live + "-1-0.tmp"), out / ".out.pdf.part-x-1-0.tmp",
-                                      out / "notes.tmp", tmp / ("tavpdf-" + live + "-1-1")};
+                                      out / "notes.tmp", tmp / ("tavpdf-" + live + "-1-1"),
+                                      out / ".part-999999990-1-2.tmp", out / ".out.pdf.Part-999999990-1-2.tmp",
+                                      out / ".out.pdf.part-9999999901-1-2.tmp", out / ".out.pdf.part-999999990-1.tmp",
+                                      out / ".out.pdf.part-999999990-1-2-3.tmp", out / ".out.pdf.part-999999990--2.tmp",
+                                      out / ".out.pdf.-999999990-1-2.tmp", out / ".out.pdf.part-999999990-1-2.tmpx",
+                                      out / ".out.pdf.part-999999990-1-2a.tmp"};
+  const std::vector<fs::path> keptFolders = {tmp / "tavpdf-999999990-1", tmp / "tavpdf--999999990-1-1",
+                                             tmp / "xtavpdf-999999990-1-1", tmp / "tavpdf-9999999901-1-1",
+                                             tmp / "tavpdf-999999990-1-1x"};
+  for (const fs::path& f : keptFolders) fs::create_directories(f);
   for (const fs::path& f : stale) tavtest::writeFile(f, "left");
   for (const fs::path& f : kept) tavtest::writeFile(f, "mine");
   const auto r = tavtest::runProcess({"env", "TMPDIR=" + tmp.string(), tavtest::tavpdfBinary().string(), "export",
@@ -157,6 +170,7 @@ TEST(Temporaries, LeftoversOfAKilledRunGoWithTheNextRun) {
   for (const fs::path& f : stale) EXPECT_FALSE(fs::exists(f)) << f;
   EXPECT_FALSE(fs::exists(tmp / "tavpdf-999999990-12-3"));
   for (const fs::path& f : kept) EXPECT_TRUE(fs::exists(f)) << f;
+  for (const fs::path& f : keptFolders) EXPECT_TRUE(fs::is_directory(f)) << f;
 }
 
 // A JDF folder export killed while it writes its per-object files leaves no

@@ -635,6 +635,12 @@ void buildEvents(texcaltyp& calc) {
       }
     }
     previous = &c;
+    // The letters that follow on from it in its run, with no rule and no
+    // paragraph before them, give no signal: passed over.
+    if (!underline && !rule.open && !calc.alongPath) {
+      const std::size_t stop = nextParagraph < paragraphs.size() ? std::min(count, paragraphs[nextParagraph]) : count;
+      while (i + 1 < stop && chars[i + 1].run == c.run && chars[i + 1].follows) previous = &chars[++i];
+    }
   }
   closeRule();
   for (; nextParagraph < paragraphs.size(); ++nextParagraph) emit(kTextParagraph, count);

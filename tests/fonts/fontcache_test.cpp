@@ -185,6 +185,49 @@ TEST(FontCache, UsedCodesOfAFontInATree) {
   EXPECT_EQ(used, (std::set<int>{'A', 'B', 0x8E}));  // e acute in Mac Roman
 }
 
+// Several fonts gathered in one walk: runs that change font from one to the
+// next, line breaks, characters beyond ASCII, an excluded text.
+TEST(FontCache, UsedCodesOfSeveralFontsInOneWalk) {
+  const struct {
+    const char* runs;
+    std::set<int> sans, courier, symbol;
+  } cases[] = {
+      {R"({"text":"AB\nA","font":"NimbusSans-Regular"},{"text":"Z\u00e9","font":"Courier"},)"
+       R"({"text":"\u00e9x","font":"NimbusSans-Regular"},{"text":"\u03b1\u03b2","font":"Symbol"})",
+       {'A', 'B', 'x', 128}, {'Z', 0x8E}, {'a', 'b'}},
+      {R"({"text":"\n\n","font":"NimbusSans-Regular"},{"text":"\u00fc\u00e9 q","font":"NimbusSans-Regular"},)"
+       R"({"text":"q","font":"Courier"})",
+       {128, 129, ' ', 'q'}, {'q'}, {}},
+      {R"({"text":"\u03b1","font":"Symbol"},{"text":"1","font":"Courier"},{"text":"1","font":"Symbol"})",
+       {}, {'1'}, {'a', '1'}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.runs);
+    std::string runs = c.runs;
+    for (std::size_t at = runs.find('}'); at != std::string::npos; at = runs.find('}', at + 1)) {
+      runs.insert(at, R"(,"size":10,"paint":10)");
+      at += 21;
+    }
+    auto job = TavKernel::loadJobFromMemory(
+        R"({"ppi":72,"boxes":{"media":[0,0,1000,1000]},"colours":[{"id":1}],"paints":[{"id":10,"type":"flat","colour":1}],"objects":[)"
+        R"({"kind":"text","at":[0,0],"runs":[)" + runs + R"(]},)"
+        R"({"kind":"text","at":[0,0],"excluded":true,"runs":[{"text":"QRS","font":"Courier","size":10,"paint":10}]}]})",
+        "/nonexistent", "job.json");
+    FontCache* cache = TavricCore::jobGetFontCache(job.get());
+    const std::vector<int> ids{cache->FontId("NimbusSans-Regular"), cache->FontId("Courier"), cache->FontId("Symbol")};
+    std::vector<std::array<std::uint8_t, 256>> tables(3);
+    for (auto& t : tables) t.fill(0);
+    TavricCore::GetFontCharacters(jobGetSpahan(job.get()), ids, tables, cache);
+    std::vector<std::set<int>> used(3);
+    for (int f = 0; f < 3; ++f)
+      for (int code = 0; code < 256; ++code)
+        if (tables[std::size_t(f)][std::size_t(code)] != 0) used[std::size_t(f)].insert(code);
+    EXPECT_EQ(used[0], c.sans);
+    EXPECT_EQ(used[1], c.courier);
+    EXPECT_EQ(used[2], c.symbol);
+  }
+}
+
 TEST(FontCache, TheJobLoaderRefusesTextThatCannotBeSet) {
   const struct {
     const char* run;

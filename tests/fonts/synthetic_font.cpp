@@ -3,26 +3,32 @@
 #include <algorithm>
 #include <cstdint>
 #include <initializer_list>
+#include <vector>
 
 #include "platform/fonts/type1program.h"
 
 namespace fonttest {
 
-namespace {
-
-std::string number(int v) {
+std::string charStringNumber(int v) {
   std::string s;
   if (v >= -107 && v <= 107) {
     s.push_back(char(v + 139));
   } else if (v >= 108 && v <= 1131) {
     s.push_back(char((v - 108) / 256 + 247));
     s.push_back(char((v - 108) % 256));
-  } else {
+  } else if (v >= -1131 && v <= -108) {
     s.push_back(char(-(v + 108) / 256 + 251));
     s.push_back(char(-(v + 108) % 256));
+  } else {
+    s.push_back(char(255));
+    for (int k = 3; k >= 0; --k) s.push_back(char((std::uint32_t(v) >> (8 * k)) & 0xFF));
   }
   return s;
 }
+
+namespace {
+
+std::string number(int v) { return charStringNumber(v); }
 
 // Operators; escape operators as 1200 + their second byte.
 enum Op : int {
@@ -69,7 +75,7 @@ std::string syntheticCleartext() {
          "currentfile eexec\n";
 }
 
-std::string syntheticPrivatePart(bool selfCallingSubr, int lenIV) {
+std::string syntheticPrivatePart(bool selfCallingSubr, int lenIV, const Glyphs* custom) {
   const auto encode = [lenIV](std::initializer_list<Item> items) { return fonttest::encode(items, lenIV); };
   const auto shape = [&encode](int dx) {
     return encode({n(0), n(600), o(kHsbw), n(100 + dx), n(0), o(kRmoveto), n(200), n(500),
@@ -87,11 +93,7 @@ std::string syntheticPrivatePart(bool selfCallingSubr, int lenIV) {
       subrShape(50),
       // Subroutine 6 (of glyph C) may call itself without end.
       selfCallingSubr ? encode({n(6), o(kCallsubr), o(kReturn)}) : subrShape(60)};
-  struct Glyph {
-    const char* name;
-    std::string data;
-  };
-  const Glyph glyphs[] = {
+  std::vector<std::pair<std::string, std::string>> glyphs = {
       {".notdef", encode({n(0), n(500), o(kHsbw), o(kEndchar)})},
       {"A", shape(0)},
       {"acute", encode({n(0), n(300), o(kHsbw), n(100), n(600), o(kRmoveto), n(100), n(100),
@@ -102,6 +104,14 @@ std::string syntheticPrivatePart(bool selfCallingSubr, int lenIV) {
       {"D", encode({n(0), n(600), o(kHsbw), n(4), n(1), n(3), o(kCallothersubr), o(kPop),
                     o(kCallsubr), o(kEndchar)})},
   };
+  if (custom != nullptr) {
+    glyphs.clear();
+    for (const auto& [name, code] : *custom) {
+      std::string plain(std::size_t(std::max(lenIV, 0)), '\0');
+      plain += code;
+      glyphs.emplace_back(name, lenIV < 0 ? plain : Fonts::Type1Encrypt(plain, Fonts::kCharStringKey));
+    }
+  }
   std::string p(4, 'x');  // lead bytes of the eexec part
   p += "dup /Private 8 dict dup begin\n"
        "/RD {string currentfile exch readstring pop} executeonly def\n"
@@ -115,9 +125,9 @@ std::string syntheticPrivatePart(bool selfCallingSubr, int lenIV) {
   for (int i = 0; i < 7; ++i) {
     p += "dup " + std::to_string(i) + " " + std::to_string(subrs[i].size()) + " RD " + subrs[i] + " NP\n";
   }
-  p += "ND\n2 index /CharStrings 7 dict dup begin\n";
-  for (const Glyph& g : glyphs) {
-    p += "/" + std::string(g.name) + " " + std::to_string(g.data.size()) + " RD " + g.data + " ND\n";
+  p += "ND\n2 index /CharStrings " + std::to_string(glyphs.size()) + " dict dup begin\n";
+  for (const auto& [name, data] : glyphs) {
+    p += "/" + name + " " + std::to_string(data.size()) + " RD " + data + " ND\n";
   }
   p += "end\nend\nreadonly put\nnoaccess put\ndup /FontName get exch definefont pop\n"
        "mark currentfile closefile\n";
@@ -129,6 +139,14 @@ std::string syntheticFontFile(bool selfCallingSubr, int lenIV) {
   for (int i = 0; i < 8; ++i) trailer += std::string(64, '0') + "\n";
   trailer += "cleartomark\n";
   return syntheticCleartext() + Fonts::Type1Encrypt(syntheticPrivatePart(selfCallingSubr, lenIV), Fonts::kEexecKey) +
+         trailer;
+}
+
+std::string syntheticFontFileWith(const Glyphs& glyphs) {
+  std::string trailer;
+  for (int i = 0; i < 8; ++i) trailer += std::string(64, '0') + "\n";
+  trailer += "cleartomark\n";
+  return syntheticCleartext() + Fonts::Type1Encrypt(syntheticPrivatePart(false, 4, &glyphs), Fonts::kEexecKey) +
          trailer;
 }
 

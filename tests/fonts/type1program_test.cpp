@@ -60,6 +60,8 @@ TEST(Type1Program, EveryFileFormGivesTheSameBinaryProgram) {
       {"synthetic PFA", fonttest::toPfa(clear, cipher, trailer), cipher},
       {"installed PFB", convertedWithT1utils("t1binary", "NimbusSans-Regular"), encryptedPart(real)},
       {"installed PFA", convertedWithT1utils("t1ascii", "NimbusSans-Regular"), encryptedPart(real)},
+      {"synthetic binary", synthetic, cipher},
+      {"installed binary", installedFontFile("NimbusSans-Regular"), encryptedPart(real)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.form);
@@ -72,6 +74,15 @@ TEST(Type1Program, EveryFileFormGivesTheSameBinaryProgram) {
     EXPECT_TRUE(end == "eexec\n" || end == "eexec\r" || end == "eexec\r\n") << end;
     EXPECT_EQ(p.data.substr(p.data.size() - 12), "cleartomark\n");
     EXPECT_FALSE(loadedGlyphs(p).empty());
+    // The decryption the reader hands on is that of the part it kept, and
+    // the check and subset from it are those made from the program afresh.
+    std::string plain;
+    const Type1Program again = Fonts::ReadType1Program(c.file, c.form, plain);
+    EXPECT_TRUE(plain == Fonts::Type1Decrypt(encryptedPart(again), Fonts::kEexecKey));
+    const auto parsed = Fonts::CheckedType1Private(again, c.form, std::move(plain));
+    const std::set<std::string> some{"A", "Aacute", "B", "eacute", "zero"};
+    EXPECT_TRUE(Fonts::SubsetType1Program(again, *parsed, some, c.form).data ==
+                Fonts::SubsetType1Program(p, some, c.form).data);
   }
   EXPECT_EQ(loadedGlyphs(binary).size(), 7u);
 }

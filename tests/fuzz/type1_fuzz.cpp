@@ -1,7 +1,7 @@
 // deps: tv_fonts tv_platform
 // The Type 1 program reader and subsetter on arbitrary bytes: a font file is
-// read, listed and subset, or refused with TavSys::Error; never a crash, a
-// hang or another exception. An input holding "eexec\n" is also taken as a
+// read, listed, cut to its widths, checked and subset, or refused with TavSys::Error; never a
+// crash, a hang or another exception. An input holding "eexec\n" is also taken as a
 // cleartext part followed by a decrypted private part, which is encrypted
 // first, so that mutations reach the Subrs and CharStrings parser directly.
 #include <cstddef>
@@ -25,6 +25,16 @@ void exercise(std::string_view file) {
     const Fonts::Type1Program subset = Fonts::SubsetType1Program(program, some, "fuzz");
     // A subset reads back as a program of its own.
     Fonts::Type1GlyphNames(subset, "fuzz");
+    // The check takes apart the decryption the reader made: a subset from
+    // its private part is the one made afresh.
+    std::string plain;
+    const Fonts::Type1Program again = Fonts::ReadType1Program(file, "fuzz", plain);
+    const auto parsed = Fonts::ParseType1Private(again, "fuzz", std::move(plain));
+    // The metrics program a face is read from keeps every glyph, in order.
+    const Fonts::Type1Program metrics = Fonts::Type1MetricsProgram(again, *parsed, {"d", "p", "H"}, "fuzz");
+    if (Fonts::Type1GlyphNames(metrics, "fuzz") != names) std::abort();
+    Fonts::CheckType1Private(*parsed, "fuzz");
+    if (Fonts::SubsetType1Program(again, *parsed, some, "fuzz").data != subset.data) std::abort();
   } catch (const TavSys::Error&) {
     // Refused with a message: fine.
   } catch (...) {

@@ -233,20 +233,37 @@ void GetFontCharacters(const TavDB::Object* tree, const std::vector<int>& fontId
     if (fontIds[i] >= 0 && fontIds[i] < cache->FontCount()) slot[std::size_t(fontIds[i])] = int(i);
   }
   TavDB::ListScan scan(tree, TavDB::kObjText, TavDB::kObjExcluded);
+  // Neighbouring runs mostly share their font: its name is looked up once.
+  const std::string* lastFont = nullptr;
+  int id = -1;
   for (const TavDB::Object* o = scan.next(); o != nullptr; o = scan.next()) {
     const TavDB::TextData* text = o->text();
     if (text == nullptr) continue;
     for (const TavDB::TextRun& run : text->runs) {
-      const int id = cache->FontId(run.font);
-      if (id < 0 || std::size_t(id) >= slot.size() || slot[std::size_t(id)] < 0) continue;
-      std::array<std::uint8_t, 256>& table = tables[std::size_t(slot[std::size_t(id)])];
-      for (std::size_t pos = 0; pos < run.text.size();) {
-        const char32_t ch = NextCharacter(run.text, pos);
-        if (ch == '\n') continue;
-        const int code = cache->Encode(id, ch);
-        if (code >= 0) table[std::size_t(code)] = 1;
+      if (lastFont == nullptr || *lastFont != run.font) {
+        id = cache->FontId(run.font);
+        lastFont = &run.font;
       }
+      if (id < 0 || std::size_t(id) >= slot.size() || slot[std::size_t(id)] < 0) continue;
+      cache->MarkCodes(id, run.text, tables[std::size_t(slot[std::size_t(id)])]);
     }
+  }
+}
+
+void FontCache::MarkCodes(int id, std::string_view text, std::array<std::uint8_t, 256>& table) {
+  const std::array<std::int16_t, 256>& latin = fonts_.at(std::size_t(id)).latin;
+  for (std::size_t pos = 0; pos < text.size();) {
+    const auto b = static_cast<unsigned char>(text[pos]);
+    // ASCII met before: its code (or that it has none) is known.
+    if (b < 0x80 && latin[b] != kUnknown) {
+      ++pos;
+      if (latin[b] >= 0 && b != '\n') table[std::size_t(latin[b])] = 1;
+      continue;
+    }
+    const char32_t ch = NextCharacter(text, pos);
+    if (ch == '\n') continue;
+    const int code = Encode(id, ch);
+    if (code >= 0) table[std::size_t(code)] = 1;
   }
 }
 

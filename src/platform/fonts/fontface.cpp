@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -47,11 +48,12 @@ constexpr std::pair<const char*, const char*> kStandardFonts[] = {
 std::string readFile(const fs::path& path, std::size_t limit) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw TavSys::fileError(errno ? errno : ENOENT, path.string());
+  // At most limit + 1 bytes: one more tells the caller the file is larger.
   std::string bytes;
   char buffer[65536];
-  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+  while (bytes.size() <= limit &&
+         (in.read(buffer, std::streamsize(std::min(sizeof buffer, limit + 1 - bytes.size()))) || in.gcount() > 0)) {
     bytes.append(buffer, std::size_t(in.gcount()));
-    if (bytes.size() > limit) break;
   }
   return bytes;
 }
@@ -158,7 +160,16 @@ bool readWholeKern(const char* first, const char* last, double& value) {
 
 }  // namespace
 
-FontFace::FontFace(void* face, std::string path) : face_(face), path_(std::move(path)) {
+FontFace::FontFace(void* face, std::string path) : face_(face), path_(std::move(path)) { readFace(); }
+
+FontFace::FontFace(void* face, std::string path, std::unique_ptr<const std::string> metricsProgram,
+                   std::unique_ptr<Type1Program> program, std::shared_ptr<const Type1Private> parsed)
+    : face_(face), metricsProgram_(std::move(metricsProgram)), path_(std::move(path)),
+      program_(std::move(program)), private_(std::move(parsed)) {
+  readFace();
+}
+
+void FontFace::readFace() {
   auto* f = static_cast<FT_Face>(face_);
   const char* postScriptName = FT_Get_Postscript_Name(f);
   name_ = postScriptName != nullptr ? postScriptName : "";
@@ -200,23 +211,74 @@ FontFace::FontFace(void* face, std::string path) : face_(face), path_(std::move(
   }
   builtin_.fill(-1);
   symbolic_ = FT_Select_Charmap(f, FT_ENCODING_ADOBE_CUSTOM) == 0;
-  if (symbolic_ || FT_Select_Charmap(f, FT_ENCODING_ADOBE_STANDARD) == 0) {
+  if (!symbolic_ && metricsProgram_ && FT_Select_Charmap(f, FT_ENCODING_ADOBE_STANDARD) == 0) {
+    // The standard encoding's glyph of a code is the first of its name, as
+    // FreeType finds it, without a search through every name per code.
+    for (int code = 0; code < 256; ++code) {
+      const char* name = StandardEncodingName(code);
+      const int g = name != nullptr ? glyphByName(name) : -1;
+      if (g > 0) builtin_[std::size_t(code)] = g;
+    }
+  } else if (symbolic_ || FT_Select_Charmap(f, FT_ENCODING_ADOBE_STANDARD) == 0) {
     for (int code = 0; code < 256; ++code) {
       const FT_UInt g = FT_Get_Char_Index(f, FT_ULong(code));
       if (g != 0) builtin_[std::size_t(code)] = int(g);
     }
   }
 
+  // These glyphs keep their whole charstrings in a metrics program.
   auto yOf = [&](const char* glyph, int side, double fallback) {
     const int g = glyphByName(glyph);
-    return g >= 0 ? glyphBox(g)[side] : fallback;
+    if (g < 0) return fallback;
+    if (!boxKnown_[std::size_t(g)]) boxOf(face_, std::size_t(g));
+    return boxes_[4 * std::size_t(g) + std::size_t(side)];
   };
   ascent_ = yOf("d", 3, bbox_[3]);
   descent_ = yOf("p", 1, bbox_[1]);
   capHeight_ = yOf("H", 3, ascent_);
 }
 
-FontFace::~FontFace() { FT_Done_Face(static_cast<FT_Face>(face_)); }
+FontFace::~FontFace() {
+  if (wholeFace_ != nullptr) FT_Done_Face(static_cast<FT_Face>(wholeFace_));
+  FT_Done_Face(static_cast<FT_Face>(face_));
+}
+
+void* FontFace::outlineFace() const {
+  if (!metricsProgram_) return face_;
+  if (!wholeFaceTried_) {
+    wholeFaceTried_ = true;
+    FT_Face whole = nullptr;
+    if (FT_New_Face(registry().library, path_.c_str(), 0, &whole) == 0) {
+      // The same glyphs in the same order, or none of its outlines.
+      if (whole->num_glyphs == static_cast<FT_Face>(face_)->num_glyphs) {
+        wholeFace_ = whole;
+      } else {
+        FT_Done_Face(whole);
+      }
+    }
+  }
+  if (wholeFace_ == nullptr) {
+    // Its widths were read, its outlines cannot be: said, not left out.
+    const std::string what = "the outlines of the file \"" + path_ + "\" cannot be read";
+    throw TavSys::Error(TavSys::kResultAbandoned, "PDF/BAD FONT PROGRAM", name_ + ": " + what)
+        .with("__FONT__", name_)
+        .with("__DETAIL__", what);
+  }
+  return wholeFace_;
+}
+
+void FontFace::boxOf(void* face, std::size_t g) const {
+  boxKnown_[g] = true;
+  auto* f = static_cast<FT_Face>(face);
+  if (f != nullptr && FT_Load_Glyph(f, FT_UInt(g), FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING) == 0) {
+    FT_BBox box;
+    FT_Outline_Get_CBox(&f->glyph->outline, &box);
+    boxes_[4 * g] = double(box.xMin);
+    boxes_[4 * g + 1] = double(box.yMin);
+    boxes_[4 * g + 2] = double(box.xMax);
+    boxes_[4 * g + 3] = double(box.yMax);
+  }
+}
 
 int FontFace::glyphForUnicode(char32_t ch) const {
   auto it = byUnicode_.find(ch);
@@ -228,18 +290,7 @@ const double* FontFace::glyphBox(int index) const {
   static constexpr double kNoBox[4] = {0, 0, 0, 0};
   if (index < 0 || index >= glyphCount()) return kNoBox;
   const std::size_t g = std::size_t(index);
-  if (!boxKnown_[g]) {
-    boxKnown_[g] = true;
-    auto* f = static_cast<FT_Face>(face_);
-    if (FT_Load_Glyph(f, FT_UInt(g), FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING) == 0) {
-      FT_BBox box;
-      FT_Outline_Get_CBox(&f->glyph->outline, &box);
-      boxes_[4 * g] = double(box.xMin);
-      boxes_[4 * g + 1] = double(box.yMin);
-      boxes_[4 * g + 2] = double(box.xMax);
-      boxes_[4 * g + 3] = double(box.yMax);
-    }
-  }
+  if (!boxKnown_[g]) boxOf(outlineFace(), g);
   return &boxes_[4 * g];
 }
 
@@ -262,12 +313,13 @@ void FontFace::readKerning(const std::string& afmPath) {
   std::string_view lastLeft;
   int lastA = -1;
   std::size_t lines = 0;
-  for (std::size_t at = 0; at < file.size() && ++lines < 1000000;) {
-    std::size_t next = file.find('\n', at);
-    if (next == std::string::npos) next = file.size();
-    const std::string_view line = std::string_view(file).substr(at, next - at);
+  const char* const end = file.data() + file.size();
+  for (const char* at = file.data(); at < end && ++lines < 1000000;) {
+    const char* next = static_cast<const char*>(std::memchr(at, '\n', std::size_t(end - at)));
+    if (next == nullptr) next = end;
+    const std::string_view line(at, std::size_t(next - at));
     at = next + 1;
-    if (line.compare(0, 4, "KPX ") != 0) continue;
+    if (line.size() < 4 || std::memcmp(line.data(), "KPX ", 4) != 0) continue;
     // "KPX left right value", taken apart in place: two names, then the
     // number at the start of the rest, as a C-locale stream reads it.
     std::string_view rest = line.substr(4);
@@ -320,8 +372,8 @@ void FontFace::readKerning(const std::string& afmPath) {
 
 void FontFace::outline(int glyph, std::vector<OutlineSegment>& out) const {
   out.clear();
-  auto* f = static_cast<FT_Face>(face_);
   if (glyph < 0 || glyph >= glyphCount()) return;
+  auto* f = static_cast<FT_Face>(outlineFace());
   if (FT_Load_Glyph(f, FT_UInt(glyph), FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING) != 0) return;
   if (f->glyph->format != FT_GLYPH_FORMAT_OUTLINE) return;
   static const FT_Outline_Funcs funcs = {moveTo, lineTo, conicTo, cubicTo, 0, 0};
@@ -332,9 +384,15 @@ void FontFace::outline(int glyph, std::vector<OutlineSegment>& out) const {
 const Type1Program& FontFace::program() const {
   if (!program_) {
     const std::string bytes = readFile(path_, kMaxFontFileBytes + 1);
-    auto program = std::make_unique<Type1Program>(ReadType1Program(bytes, name_));
-    private_ = CheckedType1Private(*program, name_);
+    std::string plain;
+    auto program = std::make_unique<Type1Program>(ReadType1Program(bytes, name_, plain));
+    private_ = CheckedType1Private(*program, name_, std::move(plain));
     program_ = std::move(program);
+    checked_ = true;
+  } else if (!checked_) {
+    // Read and taken apart with the face; checked on first use.
+    CheckType1Private(*private_, name_);
+    checked_ = true;
   }
   return *program_;
 }
@@ -342,6 +400,43 @@ const Type1Program& FontFace::program() const {
 Type1Program FontFace::subsetProgram(const std::set<std::string>& glyphs, const std::string& font) const {
   const Type1Program& whole = program();
   return SubsetType1Program(whole, *private_, glyphs, font);
+}
+
+std::unique_ptr<FontFace> ReadFontFaceOrError(const std::string& path, std::string_view name, bool whole,
+                                              int& error) {
+  Registry& r = registry();
+  error = FT_Err_Ok;
+  if (r.library == nullptr) return nullptr;
+  if (!whole) {
+    try {
+      const std::string font(name);
+      std::string plain;
+      auto program = std::make_unique<Type1Program>(
+          ReadType1Program(readFile(path, kMaxFontFileBytes + 1), font, plain));
+      auto parsed = ParseType1Private(*program, font, std::move(plain));
+      // The glyphs whose outlines give the ascent, descent and cap height.
+      auto metrics = std::make_unique<const std::string>(
+          Type1MetricsProgram(*program, *parsed, {"d", "p", "H"}, font).data);
+      FT_Face face = nullptr;
+      if (FT_New_Memory_Face(r.library, reinterpret_cast<const FT_Byte*>(metrics->data()),
+                             FT_Long(metrics->size()), 0, &face) == 0) {
+        return std::unique_ptr<FontFace>(
+            new FontFace(face, path, std::move(metrics), std::move(program), std::move(parsed)));
+      }
+    } catch (const TavSys::Error&) {
+      // A program the engine cannot take apart: FreeType reads the whole file
+      // (what is wrong with it is said when the font is exported).
+    }
+  }
+  FT_Face face = nullptr;
+  error = FT_New_Face(r.library, path.c_str(), 0, &face);
+  if (error != 0) return nullptr;
+  return std::unique_ptr<FontFace>(new FontFace(face, path));
+}
+
+std::unique_ptr<FontFace> ReadFontFace(const std::string& path, std::string_view name, bool whole) {
+  int error = 0;
+  return ReadFontFaceOrError(path, name, whole, error);
 }
 
 const FontFace* FindFontFace(std::string_view requested) {
@@ -355,12 +450,13 @@ const FontFace* FindFontFace(std::string_view requested) {
   if (r.missing.count(name) != 0) return nullptr;
   r.index();
   auto file = r.files.find(name);
-  FT_Face face = nullptr;
   if (file == r.files.end()) {
     r.missing.emplace(name);
     return nullptr;
   }
-  if (const FT_Error error = FT_New_Face(r.library, file->second.c_str(), 0, &face); error != 0) {
+  int error = 0;
+  std::unique_ptr<FontFace> loaded = ReadFontFaceOrError(file->second.string(), name, false, error);
+  if (!loaded) {
     // A file of the name that cannot be read: what our own reader finds
     // wrong with it, or FreeType's word.
     std::string why;
@@ -375,7 +471,6 @@ const FontFace* FindFontFace(std::string_view requested) {
     r.damaged.emplace(std::string(name), "its file \"" + file->second.string() + "\" is damaged (" + why + ")");
     return nullptr;
   }
-  std::unique_ptr<FontFace> loaded(new FontFace(face, file->second.string()));
   fs::path afm = file->second;
   afm.replace_extension(".afm");
   std::error_code ec;

@@ -4,6 +4,10 @@
 // standard font names stand for their metric-compatible equivalents in that
 // folder. FreeType reads metrics, glyph names, the Unicode mapping and
 // outlines; kerning pairs come from the font's AFM file when there is one.
+// The engine reads each font program once, at load: FreeType takes the names
+// and widths from a copy whose charstrings are cut to their widths (it need
+// not parse every outline), and reads the whole file only when outlines are
+// drawn; the export checks and subsets the program read at load.
 //
 // Faces are loaded once per process and live until it ends; the pointers
 // handed out stay valid that long. Not thread-safe (the engine has no threads).
@@ -55,7 +59,8 @@ class FontFace {
   // The control box of a glyph's outline in font units (xMin, yMin, xMax,
   // yMax; all 0 for a glyph that cannot be loaded). Worked out on first use:
   // most texts need only the advances, which the font gives without drawing
-  // the outlines.
+  // the outlines. Throws TavSys::Error when the font file's outlines cannot
+  // be read at all (as outline does).
   const double* glyphBox(int index) const;
   int glyphForUnicode(char32_t ch) const;
   int glyphByName(std::string_view name) const;
@@ -97,9 +102,28 @@ class FontFace {
 // or, when a file of that name is there, that it cannot be used and what is
 // wrong with the file.
 std::string MissingFontReason(std::string_view name);
+  // `face` read from the whole file, or (with a metrics program) from the
+  // program Type1MetricsProgram made of the file's, whose parts come along.
   FontFace(void* face, std::string path);
+  FontFace(void* face, std::string path, std::unique_ptr<const std::string> metricsProgram,
+           std::unique_ptr<Type1Program> program, std::shared_ptr<const Type1Private> parsed);
+  void readFace();
+  // ReadFontFace, with FreeType's error when it cannot read the file.
+  friend std::unique_ptr<FontFace> ReadFontFaceOrError(const std::string& path, std::string_view name, bool whole,
+                                                       int& error);
+  // The face that draws every glyph's outline: face_ itself, or the whole
+  // file's, opened on first use. Throws TavSys::Error ("PDF/BAD FONT
+  // PROGRAM") when FreeType cannot read the whole file.
+  void* outlineFace() const;
+  void boxOf(void* face, std::size_t glyph) const;
 
   void* face_;  // FT_Face, owned
+  // The metrics program face_ reads in place (empty when face_ is the whole
+  // file's), and the whole file's face opened for outlines (owned, or null).
+  std::unique_ptr<const std::string> metricsProgram_;
+  mutable void* wholeFace_ = nullptr;
+  mutable bool wholeFaceTried_ = false;
+  mutable bool checked_ = false;  // program_ passed CheckType1Private
   std::string name_, path_, family_, style_;
   bool symbolic_ = false;
   // Kerning pairs of the AFM file by left glyph: (right glyph, font units).
@@ -123,10 +147,15 @@ std::string MissingFontReason(std::string_view name);
   std::vector<Glyph> glyphs_;
   std::vector<double> emAdvances_;
   std::unordered_map<char32_t, int> byUnicode_;
-  // Looked up by names read from the metrics file, without copying them.
+  // Looked up by names read from the metrics file, without copying them;
+  // glyph names are short, and hashed inline (FNV-1a).
   struct NameHash {
     using is_transparent = void;
-    std::size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+    std::size_t operator()(std::string_view name) const {
+      std::uint64_t h = 14695981039346656037ull;
+      for (const char c : name) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+      return std::size_t(h ^ (h >> 32));
+    }
   };
   std::unordered_map<std::string, int, NameHash, std::equal_to<>> byName_;
   // Control boxes of the glyphs (4 per glyph), those of boxKnown_ filled.
@@ -143,6 +172,12 @@ std::string MissingFontReason(std::string_view name);
 // The face of a PostScript name (or of one of the 14 standard names), or null
 // when no such font is installed.
 const FontFace* FindFontFace(std::string_view name);
+// The face of a Type 1 file, or null when FreeType cannot read it. The face
+// takes its names, widths and encodings from the file's program with all but
+// a few charstrings cut to their widths, and opens the whole file only for
+// outlines; where the engine cannot read the program, or with `whole`,
+// FreeType reads the whole file. FindFontFace reads the folder's fonts so.
+std::unique_ptr<FontFace> ReadFontFace(const std::string& path, std::string_view name, bool whole = false);
 // Why FindFontFace gives null for a name: "the font "X" is not installed",
 // or, when a file of that name is there, that it cannot be used and what is
 // wrong with the file.

@@ -2,9 +2,15 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <climits>
 #include <cstring>
 #include <map>
+#include <unordered_map>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "platform/tav_error.h"
 
@@ -60,6 +66,46 @@ void decryptInto(std::string_view cipher, std::uint16_t key, char* plain) {
   const std::size_t n = cipher.size();
   std::uint32_t r = key;
   std::size_t i = 0;
+#if defined(__SSE2__)
+  // Eight bytes at a time in 16-bit lanes (all a key's plain byte and its
+  // successor depend on): the key of byte k is a^k r + b_k plus the sum of
+  // a^(k-j) c_j over the bytes j before it. That sum is a running sum, which
+  // three shifted additions build for all eight lanes at once.
+  {
+    constexpr auto power = [](int k) {
+      std::uint32_t p = 1;
+      for (int j = 0; j < k; ++j) p *= a1;
+      return std::uint16_t(p);
+    };
+    constexpr auto offset = [](int k) {
+      std::uint32_t q = 0;
+      for (int j = 0; j < k; ++j) q = q * a1 + b1;
+      return std::uint16_t(q);
+    };
+    const __m128i powers = _mm_setr_epi16(short(power(0)), short(power(1)), short(power(2)), short(power(3)),
+                                          short(power(4)), short(power(5)), short(power(6)), short(power(7)));
+    const __m128i offsets = _mm_setr_epi16(short(offset(0)), short(offset(1)), short(offset(2)), short(offset(3)),
+                                           short(offset(4)), short(offset(5)), short(offset(6)), short(offset(7)));
+    const __m128i m1 = _mm_set1_epi16(short(power(1)));
+    const __m128i m2 = _mm_set1_epi16(short(power(2)));
+    const __m128i m4 = _mm_set1_epi16(short(power(4)));
+    const __m128i zero = _mm_setzero_si128();
+    constexpr std::uint32_t a8 = power(8), b8 = offset(8);
+    for (; i + 8 <= n; i += 8) {
+      const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + i));
+      // sums[k]: the sum of a^(k+1-j) c_j over j <= k.
+      __m128i sums = _mm_mullo_epi16(_mm_unpacklo_epi8(bytes, zero), m1);
+      sums = _mm_add_epi16(sums, _mm_mullo_epi16(_mm_slli_si128(sums, 2), m1));
+      sums = _mm_add_epi16(sums, _mm_mullo_epi16(_mm_slli_si128(sums, 4), m2));
+      sums = _mm_add_epi16(sums, _mm_mullo_epi16(_mm_slli_si128(sums, 8), m4));
+      const __m128i keys = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_set1_epi16(short(r)), powers), offsets),
+                                         _mm_slli_si128(sums, 2));
+      const __m128i mask = _mm_packus_epi16(_mm_srli_epi16(keys, 8), zero);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(plain + i), _mm_xor_si128(bytes, mask));
+      r = (a8 * r + std::uint32_t(_mm_extract_epi16(sums, 7)) + b8) & 0xFFFF;
+    }
+  }
+#endif
   for (; i + 4 <= n; i += 4) {
     const std::uint32_t c0 = in[i], c1 = in[i + 1], c2 = in[i + 2], c3 = in[i + 3];
     const std::uint32_t r1 = a1 * r + a1 * c0 + b1;
@@ -81,9 +127,11 @@ void decryptInto(std::string_view cipher, std::uint16_t key, char* plain) {
 constexpr std::string_view kCloseFile = "currentfile closefile";
 
 // The encrypted part of a program whose end is not marked by a segment: it
-// runs up to "currentfile closefile" and the line end that follows.
-std::string cutAtCloseFile(std::string cipher, const std::string& font) {
-  const std::string plain = Type1Decrypt(cipher, kEexecKey);
+// runs up to "currentfile closefile" and the line end that follows. `plain`
+// receives the decryption of the part kept (it is needed to find the end,
+// and the private part is read from it).
+std::string cutAtCloseFile(std::string cipher, const std::string& font, std::string& plain) {
+  plain = Type1Decrypt(cipher, kEexecKey);
   const std::size_t at = plain.find(kCloseFile);
   if (at == std::string::npos) damaged(font, "the encrypted part does not end with closefile");
   std::size_t end = at + kCloseFile.size();
@@ -91,6 +139,7 @@ std::string cutAtCloseFile(std::string cipher, const std::string& font) {
     ++end;
   }
   cipher.resize(end);
+  plain.resize(end);
   return cipher;
 }
 
@@ -196,7 +245,7 @@ std::string closingToken(Scanner& sc) {
   return t;
 }
 
-std::size_t findToken(const std::string& text, std::string_view token, std::size_t from = 0) {
+std::size_t findToken(std::string_view text, std::string_view token, std::size_t from = 0) {
   for (std::size_t at = text.find(token, from); at != std::string::npos;
        at = text.find(token, at + 1)) {
     const std::size_t end = at + token.size();
@@ -205,15 +254,22 @@ std::size_t findToken(const std::string& text, std::string_view token, std::size
   return std::string::npos;
 }
 
-PrivatePart parsePrivate(const Type1Program& program, const std::string& font) {
+// `plain`, when not null, is the decryption of the program's encrypted part
+// made as it was read; it is taken over (not decrypted again).
+PrivatePart parsePrivate(const Type1Program& program, const std::string& font,
+                         std::string* plain = nullptr) {
   if (program.headerLength + program.encryptedLength > program.data.size() ||
       program.encryptedLength < 4) {
     damaged(font, "the program's parts do not match its length");
   }
   PrivatePart p;
-  p.plain = Type1Decrypt(
-      std::string_view(program.data).substr(program.headerLength, program.encryptedLength),
-      kEexecKey);
+  if (plain != nullptr && plain->size() == program.encryptedLength) {
+    p.plain = std::move(*plain);
+  } else {
+    p.plain = Type1Decrypt(
+        std::string_view(program.data).substr(program.headerLength, program.encryptedLength),
+        kEexecKey);
+  }
   const std::string& s = p.plain;
 
   if (std::size_t at = findToken(s, "/lenIV"); at != std::string::npos) {
@@ -249,6 +305,7 @@ PrivatePart parsePrivate(const Type1Program& program, const std::string& font) {
   p.countStart = sc.pos();
   const long count = sc.integer(1, 65535, "the CharStrings count");
   p.countEnd = sc.pos();
+  p.glyphs.reserve(std::size_t(std::min<long>(count, 4096)));
   for (int k = 0;; ++k) {
     if (k > 4) damaged(font, "CharStrings has no begin");
     if (sc.token() == "begin") break;
@@ -299,7 +356,7 @@ class CharStringWalker {
   }
 
   void walkGlyph(const Entry& glyph) {
-    stack_.clear();
+    depth_ = 0;
     ps_.clear();
     ended_ = false;
     decodeCharString(glyph, p_.lenIV, font_, glyphCode_);
@@ -317,28 +374,33 @@ class CharStringWalker {
   static constexpr std::size_t kMaxStack = 64;
   static constexpr int kMaxDepth = 10;
 
+  // A full stack drops its bottom value to take a new one.
   void push(std::int32_t v) {
-    if (stack_.size() >= kMaxStack) stack_.erase(stack_.begin());
-    stack_.push_back(v);
+    if (depth_ >= kMaxStack) {
+      std::copy(stack_.begin() + 1, stack_.end(), stack_.begin());
+      depth_ = kMaxStack - 1;
+    }
+    stack_[depth_++] = v;
   }
-  std::int32_t pop() {
-    if (stack_.empty()) return kUnknown;
-    const std::int32_t v = stack_.back();
-    stack_.pop_back();
-    return v;
-  }
+  std::int32_t pop() { return depth_ == 0 ? kUnknown : stack_[--depth_]; }
 
+  // The operand stack's depth and the budget are kept in locals while
+  // numbers are read (most of a charstring's bytes), and handed back to the
+  // members around what reads or changes them.
   void run(const std::string& code, int depth) {
     const auto* b = reinterpret_cast<const std::uint8_t*>(code.data());
     const std::size_t n = code.size();
+    std::int32_t* const stack = stack_.data();
+    std::size_t d = depth_;
+    std::size_t budget = budget_;
     std::size_t i = 0;
-    while (i < n && !ended_) {
-      if (budget_ == 0) {
+    while (i < n) {
+      if (budget == 0) {
         unknown_ = true;
         ended_ = true;
-        return;
+        break;
       }
-      budget_ -= 1;
+      budget -= 1;
       const std::uint8_t v = b[i];
       if (v >= 32) {
         std::int32_t number;
@@ -346,54 +408,66 @@ class CharStringWalker {
           number = v - 139;
           i += 1;
         } else if (v <= 254) {
-          if (i + 1 >= n) return;
+          if (i + 1 >= n) break;
           number = v <= 250 ? (v - 247) * 256 + b[i + 1] + 108 : -(v - 251) * 256 - b[i + 1] - 108;
           i += 2;
         } else {
-          if (i + 4 >= n) return;
+          if (i + 4 >= n) break;
           number = std::int32_t(std::uint32_t(b[i + 1]) << 24 | std::uint32_t(b[i + 2]) << 16 |
                                 std::uint32_t(b[i + 3]) << 8 | b[i + 4]);
           i += 5;
         }
-        push(number);
+        // A full stack drops its bottom value to take a new one.
+        if (d >= kMaxStack) {
+          std::copy(stack + 1, stack + kMaxStack, stack);
+          d = kMaxStack - 1;
+        }
+        stack[d++] = number;
         continue;
       }
       if (v == 12) {
-        if (i + 1 >= n) return;
+        if (i + 1 >= n) break;
         const std::uint8_t op = b[i + 1];
         i += 2;
+        depth_ = d;
         escape(op);
+        d = depth_;
+        if (ended_) break;
         continue;
       }
       i += 1;
-      switch (v) {
-        case 10: {  // callsubr
-          const std::int32_t index = pop();
-          if (index == kUnknown || index < 0 || index >= p_.subrCount) {
-            unknown_ = true;
-            break;
-          }
-          used_[std::size_t(index)] = true;
-          const Entry* subr = byIndex_[std::size_t(index)];
-          if (subr == nullptr || depth >= kMaxDepth) {
-            unknown_ = subr != nullptr;
-            // Subroutines nest at most ten deep: deeper, they call
-            // themselves (directly or through others) without end.
-            if (subr != nullptr) tooDeep_ = index;
-            break;
-          }
-          run(subrCode(std::size_t(index), *subr), depth + 1);
-          break;
+      if (v == 10) {  // callsubr
+        const std::int32_t index = d == 0 ? kUnknown : stack[--d];
+        if (index == kUnknown || index < 0 || index >= p_.subrCount) {
+          unknown_ = true;
+          continue;
         }
-        case 11:  // return
-          return;
-        case 14:  // endchar
-          ended_ = true;
-          return;
-        default:
-          stack_.clear();
+        used_[std::size_t(index)] = true;
+        const Entry* subr = byIndex_[std::size_t(index)];
+        if (subr == nullptr || depth >= kMaxDepth) {
+          unknown_ = subr != nullptr;
+          // Subroutines nest at most ten deep: deeper, they call
+          // themselves (directly or through others) without end.
+          if (subr != nullptr) tooDeep_ = index;
+          continue;
+        }
+        depth_ = d;
+        budget_ = budget;
+        run(subrCode(std::size_t(index), *subr), depth + 1);
+        d = depth_;
+        budget = budget_;
+        if (ended_) break;
+      } else if (v == 11) {  // return
+        break;
+      } else if (v == 14) {  // endchar
+        ended_ = true;
+        break;
+      } else {
+        d = 0;
       }
     }
+    depth_ = d;
+    budget_ = budget;
   }
 
   void escape(std::uint8_t op) {
@@ -404,15 +478,15 @@ class CharStringWalker {
         for (std::int32_t code : {base, accent}) {
           if (const char* name = StandardEncodingName(code)) components_.insert(name);
         }
-        stack_.clear();
+        depth_ = 0;
         ended_ = true;
         break;
       }
       case 16: {  // callothersubr: its arguments move to the PostScript stack
         pop();  // the othersubr number
         const std::int32_t count = pop();
-        if (count == kUnknown || count < 0 || std::size_t(count) > stack_.size()) {
-          stack_.clear();
+        if (count == kUnknown || count < 0 || std::size_t(count) > depth_) {
+          depth_ = 0;
           break;
         }
         for (std::int32_t k = 0; k < count; ++k) ps_.push_back(pop());
@@ -433,7 +507,7 @@ class CharStringWalker {
         break;
       }
       default:
-        stack_.clear();
+        depth_ = 0;
     }
   }
 
@@ -455,7 +529,8 @@ class CharStringWalker {
   std::vector<bool> subrDecoded_;
   std::string glyphCode_;
   std::set<std::string> components_;
-  std::vector<std::int32_t> stack_;
+  std::array<std::int32_t, kMaxStack> stack_{};  // the operand stack, depth_ values deep
+  std::size_t depth_ = 0;
   std::vector<std::int32_t> ps_;
   bool ended_ = false;
   bool unknown_ = false;
@@ -467,16 +542,31 @@ class CharStringWalker {
 
 std::shared_ptr<const Type1Private> CheckedType1Private(const Type1Program& program,
                                                         const std::string& font) {
-  auto p = std::make_shared<const Type1Private>(parsePrivate(program, font));
-  CharStringWalker walker(*p, font);
-  for (const Entry& glyph : p->glyphs) {
+  return CheckedType1Private(program, font, std::string());
+}
+
+std::shared_ptr<const Type1Private> CheckedType1Private(const Type1Program& program,
+                                                        const std::string& font,
+                                                        std::string eexecPlain) {
+  auto p = ParseType1Private(program, font, std::move(eexecPlain));
+  CheckType1Private(*p, font);
+  return p;
+}
+
+std::shared_ptr<const Type1Private> ParseType1Private(const Type1Program& program, const std::string& font,
+                                                      std::string eexecPlain) {
+  return std::make_shared<const Type1Private>(parsePrivate(program, font, &eexecPlain));
+}
+
+void CheckType1Private(const Type1Private& p, const std::string& font) {
+  CharStringWalker walker(p, font);
+  for (const Entry& glyph : p.glyphs) {
     walker.walkGlyph(glyph);
     if (walker.tooDeep() >= 0) {
       damaged(font, "the glyph /" + glyph.name + " calls subroutine " + std::to_string(walker.tooDeep()) +
                         " more than ten deep: its subroutines call themselves");
     }
   }
-  return p;
 }
 
 void CheckType1Program(const Type1Program& program, const std::string& font) {
@@ -501,6 +591,11 @@ std::string Type1Encrypt(std::string_view plain, std::uint16_t key) {
 }
 
 Type1Program ReadType1Program(std::string_view file, const std::string& font) {
+  std::string plain;
+  return ReadType1Program(file, font, plain);
+}
+
+Type1Program ReadType1Program(std::string_view file, const std::string& font, std::string& eexecPlain) {
   if (file.size() > kMaxFontFileBytes) damaged(font, "the font file is too large");
   Type1Program program;
   std::string header, cipher;
@@ -533,10 +628,10 @@ Type1Program ReadType1Program(std::string_view file, const std::string& font) {
     }
     if (findToken(header, "eexec") == std::string::npos) damaged(font, "the cleartext part has no eexec");
     // Converters put the zeros and "cleartomark" into the binary segment as well.
-    cipher = cutAtCloseFile(std::move(cipher), font);
+    cipher = cutAtCloseFile(std::move(cipher), font, eexecPlain);
   } else {
     if (file.substr(0, 2) != "%!") damaged(font, "not a Type 1 font program");
-    const std::string text(file);
+    const std::string_view text = file;
     const std::size_t eexec = findToken(text, "eexec");
     if (eexec == std::string::npos) damaged(font, "the program has no eexec part");
     std::size_t start = eexec + 5;
@@ -589,7 +684,7 @@ Type1Program ReadType1Program(std::string_view file, const std::string& font) {
       header = text.substr(0, chosen);
       cipher = text.substr(chosen, end - chosen);
     }
-    cipher = cutAtCloseFile(std::move(cipher), font);
+    cipher = cutAtCloseFile(std::move(cipher), font, eexecPlain);
   }
   if (cipher.size() < 4) damaged(font, "the encrypted part is empty");
 
@@ -603,10 +698,10 @@ Type1Program ReadType1Program(std::string_view file, const std::string& font) {
 }
 
 std::string Type1FontName(std::string_view cleartext) {
-  const std::string text(cleartext);
-  const std::size_t at = findToken(text, "/FontName");
+  const std::size_t at = findToken(cleartext, "/FontName");
   if (at == std::string::npos) return {};
-  Scanner sc(text, at + 9, text);
+  const std::string font;  // reading a token names no font
+  Scanner sc(cleartext, at + 9, font);
   const std::string_view name = sc.token();
   if (name.size() < 2 || name[0] != '/') return {};
   return std::string(name.substr(1));
@@ -627,24 +722,32 @@ Type1Program SubsetType1Program(const Type1Program& program, const std::set<std:
 
 Type1Program SubsetType1Program(const Type1Program& program, const Type1Private& p,
                                 const std::set<std::string>& glyphs, const std::string& font) {
-  std::map<std::string, const Entry*> byName;
-  for (const Entry& e : p.glyphs) byName.emplace(e.name, &e);
+  // Glyphs by name (the first entry of a name given twice), and for each
+  // entry that first entry of its name: a name kept keeps all its entries.
+  std::unordered_map<std::string_view, std::size_t> byName;
+  byName.reserve(p.glyphs.size());
+  std::vector<std::size_t> first(p.glyphs.size());
+  for (std::size_t g = 0; g < p.glyphs.size(); ++g) first[g] = byName.emplace(p.glyphs[g].name, g).first->second;
 
   // The glyphs to keep, with the accent components their seac operators name.
   CharStringWalker walker(p, font);
-  std::set<std::string> keep;
+  std::vector<bool> kept(p.glyphs.size(), false);
+  std::size_t keptNames = 0;
   std::vector<std::string> work{".notdef"};
   work.insert(work.end(), glyphs.begin(), glyphs.end());
   while (!work.empty()) {
     const std::string name = std::move(work.back());
     work.pop_back();
     auto it = byName.find(name);
-    if (it == byName.end() || !keep.insert(name).second) continue;
-    walker.walkGlyph(*it->second);
-    for (const std::string& c : walker.components())
-      if (keep.count(c) == 0) work.push_back(c);
+    if (it == byName.end() || kept[it->second]) continue;
+    kept[it->second] = true;
+    ++keptNames;
+    walker.walkGlyph(p.glyphs[it->second]);
+    for (const std::string& c : walker.components()) work.push_back(c);
   }
-  if (keep.count(".notdef") == 0) damaged(font, "the program has no .notdef glyph");
+  if (auto it = byName.find(".notdef"); it == byName.end() || !kept[it->second]) {
+    damaged(font, "the program has no .notdef glyph");
+  }
 
   struct Edit {
     std::size_t start, end;
@@ -661,11 +764,12 @@ Type1Program SubsetType1Program(const Type1Program& program, const Type1Private&
                      "dup " + std::to_string(e.index) + " " + std::to_string(bytes.size()) + " " +
                          e.rd + " " + bytes + " " + e.put});
   }
-  edits.push_back({p.countStart, p.countEnd, std::to_string(keep.size())});
-  for (const Entry& e : p.glyphs) {
-    if (keep.count(e.name) == 0) edits.push_back({e.start, e.end, {}});
+  edits.push_back({p.countStart, p.countEnd, std::to_string(keptNames)});
+  for (std::size_t g = 0; g < p.glyphs.size(); ++g) {
+    if (!kept[first[g]]) edits.push_back({p.glyphs[g].start, p.glyphs[g].end, {}});
   }
-  std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.start < b.start; });
+  const auto byStart = [](const Edit& a, const Edit& b) { return a.start < b.start; };
+  if (!std::is_sorted(edits.begin(), edits.end(), byStart)) std::sort(edits.begin(), edits.end(), byStart);
 
   std::string plain;
   plain.reserve(p.plain.size());
@@ -689,6 +793,167 @@ Type1Program SubsetType1Program(const Type1Program& program, const Type1Private&
   subset.data.append(program.data, program.headerLength + program.encryptedLength,
                      program.trailerLength);
   return subset;
+}
+
+namespace {
+
+// Type 1 encryption of n bytes in place.
+void encryptInPlace(char* text, std::size_t n, std::uint16_t key) {
+  std::uint16_t r = key;
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto c = static_cast<std::uint8_t>(static_cast<std::uint8_t>(text[i]) ^ (r >> 8));
+    text[i] = static_cast<char>(c);
+    r = static_cast<std::uint16_t>((c + r) * 52845u + 22719u);
+  }
+}
+
+// The length of the start of a plain charstring up to and including its
+// hsbw or sbw, when only numbers and div come before it; 0 otherwise (also
+// when the start runs past the n bytes given).
+std::size_t widthPrefix(const std::uint8_t* b, std::size_t n) {
+  for (std::size_t i = 0; i < n;) {
+    const std::uint8_t v = b[i];
+    if (v >= 32) {
+      i += v <= 246 ? 1 : v <= 254 ? 2 : 5;
+    } else if (v == 13) {  // hsbw
+      return i + 1;
+    } else if (v == 12 && i + 1 < n && b[i + 1] == 7) {  // sbw
+      return i + 2;
+    } else if (v == 12 && i + 1 < n && b[i + 1] == 12) {  // div
+      i += 2;
+    } else {
+      return 0;
+    }
+  }
+  return 0;
+}
+
+void appendNumber(std::string& out, std::size_t n) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+  out.append(digits, std::size_t(end - digits));
+}
+
+// Appends a charstring entry ("dup 5" or "/name", its length, its RD token,
+// the encrypted bytes of plain code, its closing token).
+void appendEntry(std::string& out, std::string_view head, std::string_view code, const Entry& e, int lenIV) {
+  const std::size_t lead = std::size_t(std::max(lenIV, 0));
+  out.append(head).push_back(' ');
+  appendNumber(out, lead + code.size());
+  out.append(" ").append(e.rd).push_back(' ');
+  const std::size_t at = out.size();
+  out.append(lead, '\0').append(code);
+  if (lenIV >= 0) encryptInPlace(out.data() + at, out.size() - at, kCharStringKey);
+  out.append(" ").append(e.put);
+}
+
+}  // namespace
+
+Type1Program Type1MetricsProgram(const Type1Program& program, const Type1Private& p,
+                                 const std::set<std::string>& whole, const std::string& font) {
+  // Which glyphs keep their charstrings (stub 0) and how long the others'
+  // width starts are.
+  const std::size_t lead = std::size_t(std::max(p.lenIV, 0));
+  std::vector<std::size_t> stub(p.glyphs.size(), 0);
+  std::vector<std::string> walk{".notdef"};
+  std::string code;
+  std::size_t longestWhole = 0;
+  for (const std::string& name : whole) longestWhole = std::max(longestWhole, name.size());
+  // A charstring no longer than its lead bytes makes FreeType refuse the
+  // whole file: so it must refuse the copy too, which therefore is not made.
+  for (const Entry& e : p.subrs) {
+    if (p.lenIV >= 0 && e.data.size() <= lead) damaged(font, "a charstring shorter than its lead bytes");
+  }
+  for (std::size_t g = 0; g < p.glyphs.size(); ++g) {
+    const Entry& e = p.glyphs[g];
+    if (p.lenIV >= 0 && e.data.size() <= lead) damaged(font, "a charstring shorter than its lead bytes");
+    if (e.name.size() <= longestWhole && whole.count(e.name) != 0) {
+      walk.push_back(e.name);
+      continue;
+    }
+    // The width comes within the first few bytes: only they are decrypted.
+    const std::size_t n = std::min(e.data.size(), lead + 32);
+    code.resize(n);
+    if (p.lenIV >= 0) {
+      decryptInto(e.data.substr(0, n), kCharStringKey, code.data());
+    } else {
+      code.assign(e.data.substr(0, n));
+    }
+    stub[g] = widthPrefix(reinterpret_cast<const std::uint8_t*>(code.data()) + lead, n - lead);
+    if (stub[g] == 0) walk.push_back(e.name);
+  }
+  // The kept glyphs, the accent components they name, and the Subrs they call.
+  CharStringWalker walker(p, font);
+  std::vector<bool> kept(p.glyphs.size(), false);
+  while (!walk.empty()) {
+    const std::string name = std::move(walk.back());
+    walk.pop_back();
+    for (std::size_t g = 0; g < p.glyphs.size(); ++g) {
+      if (p.glyphs[g].name != name) continue;
+      if (!kept[g]) {
+        kept[g] = true;
+        walker.walkGlyph(p.glyphs[g]);
+        walk.insert(walk.end(), walker.components().begin(), walker.components().end());
+      }
+      break;
+    }
+  }
+
+  // The entries to write anew, in the order of the text.
+  struct Edit {
+    std::size_t start;
+    const Entry* entry;
+    std::size_t stub;  // glyphs: the width start's length; Subrs: 0
+  };
+  std::vector<Edit> edits;
+  for (const Entry& e : p.subrs) {
+    if (!walker.keepAllSubrs() && e.index > 3 && !walker.usedSubrs()[std::size_t(e.index)]) {
+      edits.push_back({e.start, &e, 0});
+    }
+  }
+  for (std::size_t g = 0; g < p.glyphs.size(); ++g) {
+    if (!kept[g]) edits.push_back({p.glyphs[g].start, &p.glyphs[g], stub[g]});
+  }
+  const auto byStart = [](const Edit& a, const Edit& b) { return a.start < b.start; };
+  if (!std::is_sorted(edits.begin(), edits.end(), byStart)) std::sort(edits.begin(), edits.end(), byStart);
+
+  std::string plain;
+  plain.reserve(p.plain.size());
+  std::size_t at = 0;
+  for (const Edit& edit : edits) {
+    const Entry& e = *edit.entry;
+    if (e.start < at) damaged(font, "overlapping entries in the private part");
+    plain.append(p.plain, at, e.start - at);
+    if (edit.stub == 0) {
+      appendEntry(plain, "dup " + std::to_string(e.index), "\x0b", e, p.lenIV);  // return
+    } else {
+      // The width start (decrypted afresh), then endchar.
+      std::string start(lead + edit.stub, '\0');
+      if (p.lenIV >= 0) {
+        decryptInto(e.data.substr(0, start.size()), kCharStringKey, start.data());
+      } else {
+        start.assign(e.data.substr(0, start.size()));
+      }
+      start.erase(0, lead);
+      start.push_back('\x0e');
+      plain.push_back('/');
+      plain.append(e.name);
+      appendEntry(plain, {}, start, e, p.lenIV);
+    }
+    at = e.end;
+  }
+  plain.append(p.plain, at, std::string::npos);
+
+  encryptInPlace(plain.data(), plain.size(), kEexecKey);
+  Type1Program metrics;
+  metrics.headerLength = program.headerLength;
+  metrics.encryptedLength = plain.size();
+  metrics.trailerLength = program.trailerLength;
+  metrics.data.reserve(program.headerLength + plain.size() + program.trailerLength);
+  metrics.data.append(program.data, 0, program.headerLength);
+  metrics.data.append(plain);
+  metrics.data.append(program.data, program.headerLength + program.encryptedLength, program.trailerLength);
+  return metrics;
 }
 
 const char* StandardEncodingName(int code) {

@@ -39,6 +39,10 @@ std::string Type1Encrypt(std::string_view plain, std::uint16_t key);
 
 // Reads a font file of any of the three forms. `font` names the font in messages.
 Type1Program ReadType1Program(std::string_view file, const std::string& font);
+// The same; eexecPlain receives the decryption of the encrypted part (as
+// many bytes), which the reader makes anyway to find the part's end: handed
+// to CheckedType1Private, the program is decrypted once.
+Type1Program ReadType1Program(std::string_view file, const std::string& font, std::string& eexecPlain);
 
 // A program's private part taken apart: decrypted, its Subrs and CharStrings
 // found. A font that is checked and then subset is taken apart once.
@@ -52,6 +56,25 @@ void CheckType1Program(const Type1Program& program, const std::string& font);
 // SubsetType1Program of the same program.
 std::shared_ptr<const Type1Private> CheckedType1Private(const Type1Program& program,
                                                         const std::string& font);
+// The same from the decryption ReadType1Program gave with this program (when
+// its size is not the encrypted part's, the part is decrypted anew).
+std::shared_ptr<const Type1Private> CheckedType1Private(const Type1Program& program,
+                                                        const std::string& font,
+                                                        std::string eexecPlain);
+
+// The private part taken apart without the check, and the check of a
+// private part taken apart (CheckedType1Private is the two in turn).
+std::shared_ptr<const Type1Private> ParseType1Private(const Type1Program& program, const std::string& font,
+                                                      std::string eexecPlain);
+void CheckType1Private(const Type1Private& parsed, const std::string& font);
+
+// The program with every glyph and in the same order, for reading the font's
+// metrics: the glyphs of `whole`, ".notdef", the accent components their
+// "seac" names and every glyph whose width is not given by plain numbers
+// before its hsbw or sbw keep their charstrings; the others keep only that
+// start, then end. Subrs no kept glyph calls become "return" (as in a subset).
+Type1Program Type1MetricsProgram(const Type1Program& program, const Type1Private& parsed,
+                                 const std::set<std::string>& whole, const std::string& font);
 
 // The name after "/FontName" in the cleartext part, or "" when there is none.
 std::string Type1FontName(std::string_view cleartext);

@@ -1,0 +1,155 @@
+// Font faces read from a metrics program (every glyph cut to its width but
+// those the ascent, descent and cap height come from) against faces FreeType
+// reads from the whole file: every name, width, Unicode value, built-in code,
+// box and outline the same, on every installed font and on crafted programs.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "fonts/synthetic_font.h"
+#include "platform/fonts/fontface.h"
+#include "platform/fonts/type1program.h"
+#include "platform/tav_error.h"
+#include "support/consumers.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Fonts::FontFace;
+
+// Everything a face tells, compared glyph by glyph.
+void expectSameFace(const FontFace& cut, const FontFace& whole) {
+  EXPECT_EQ(cut.name(), whole.name());
+  EXPECT_EQ(cut.family(), whole.family());
+  EXPECT_EQ(cut.style(), whole.style());
+  EXPECT_EQ(cut.symbolic(), whole.symbolic());
+  for (int k = 0; k < 4; ++k) EXPECT_EQ(cut.boundingBox()[k], whole.boundingBox()[k]) << k;
+  EXPECT_EQ(cut.ascent(), whole.ascent());
+  EXPECT_EQ(cut.descent(), whole.descent());
+  EXPECT_EQ(cut.capHeight(), whole.capHeight());
+  EXPECT_EQ(cut.underlinePosition(), whole.underlinePosition());
+  EXPECT_EQ(cut.underlineThickness(), whole.underlineThickness());
+  ASSERT_EQ(cut.glyphCount(), whole.glyphCount());
+  int differing = 0;
+  for (int g = 0; g < whole.glyphCount() && differing < 5; ++g) {
+    const FontFace::Glyph& a = cut.glyph(g);
+    const FontFace::Glyph& b = whole.glyph(g);
+    const bool same = a.name == b.name && a.advance == b.advance && a.unicode == b.unicode &&
+                      cut.emAdvance(g) == whole.emAdvance(g) &&
+                      cut.glyphForUnicode(b.unicode) == whole.glyphForUnicode(b.unicode) &&
+                      cut.glyphByName(b.name) == whole.glyphByName(b.name);
+    if (!same) {
+      ++differing;
+      ADD_FAILURE() << "glyph " << g << ": " << a.name << " " << a.advance << " U+" << std::hex << std::uint32_t(a.unicode)
+                    << " against " << b.name << " " << std::dec << b.advance << " U+" << std::hex << std::uint32_t(b.unicode);
+    }
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(cut.glyphBox(g)[k], whole.glyphBox(g)[k]) << b.name << " " << k;
+  }
+  for (int code = 0; code < 256; ++code) EXPECT_EQ(cut.builtinGlyph(code), whole.builtinGlyph(code)) << code;
+}
+
+TEST(FontFace, EveryInstalledFontReadFromItsMetricsProgramIsTheWholeFilesFace) {
+  int fonts = 0;
+  for (const auto& entry : fs::directory_iterator(Fonts::FontFolder())) {
+    if (entry.path().extension() != ".t1") continue;
+    const std::string path = entry.path().string();
+    SCOPED_TRACE(path);
+    const std::string name = Fonts::Type1FontName(tavtest::readFile(entry.path()));
+    const auto cut = Fonts::ReadFontFace(path, name);
+    const auto whole = Fonts::ReadFontFace(path, name, true);
+    ASSERT_TRUE(cut && whole);
+    expectSameFace(*cut, *whole);
+    // The program read with the face is the one the export embeds.
+    EXPECT_TRUE(cut->program().data == whole->program().data);
+    std::vector<Fonts::OutlineSegment> a, b;
+    for (const char* glyph : {"g", "Q", "ampersand", "Aring"}) {
+      cut->outline(cut->glyphByName(glyph), a);
+      whole->outline(whole->glyphByName(glyph), b);
+      ASSERT_EQ(a.size(), b.size()) << glyph;
+      for (std::size_t k = 0; k < a.size(); ++k) {
+        EXPECT_TRUE(a[k].op == b[k].op && a[k].x[2] == b[k].x[2] && a[k].y[2] == b[k].y[2]) << glyph << " " << k;
+      }
+    }
+    ++fonts;
+  }
+  EXPECT_GE(fonts, 35);
+}
+
+// Charstring operators as their bytes.
+const std::string hsbw = "\x0d", sbw = "\x0c\x07", div = "\x0c\x0c", endchar = "\x0e", seac = "\x0c\x06",
+                  callsubr = "\x0a", callothersubr = "\x0c\x10", pop = "\x0c\x11", rmoveto = "\x15",
+                  rlineto = "\x05", closepath = "\x09";
+
+std::string num(std::initializer_list<int> values) {
+  std::string s;
+  for (int v : values) s += fonttest::charStringNumber(v);
+  return s;
+}
+std::string shape(int top) {
+  return num({50, -20}) + rmoveto + num({300, top}) + rlineto + num({100, -top}) + rlineto + closepath + endchar;
+}
+
+TEST(FontFace, CraftedProgramsReadFromTheirMetricsProgramsAreTheWholeFilesFaces) {
+  const struct {
+    const char* what;
+    fonttest::Glyphs glyphs;
+  } cases[] = {
+      {"widths by div, rounded up and down, and a five-byte number",
+       {{".notdef", num({0, 500}) + hsbw + endchar},
+        {"A", num({0, 1001, 2}) + div + hsbw + shape(700)},
+        {"B", num({0, -1001, 2}) + div + hsbw + shape(700)},
+        {"C", num({10, 2000, 3}) + div + hsbw + shape(700)},
+        {"D", num({0, 100001, 100}) + div + hsbw + shape(700)},
+        {"E", num({7, 3}) + div + num({650}) + hsbw + shape(600)}}},
+      {"sbw, and a width a Subr gives",
+       {{".notdef", num({0, 500}) + hsbw + endchar},
+        {"A", num({10, 0, 700, 0}) + sbw + shape(700)},
+        {"B", num({0, 0, 1001, 2}) + div + num({0}) + sbw + shape(700)},
+        {"C", num({5}) + callsubr + num({0, 640}) + hsbw + shape(500)}}},
+      {"seac, and the glyphs of the ascent, descent and cap height calling Subrs",
+       {{".notdef", num({0, 500}) + hsbw + endchar},
+        {"A", num({0, 600}) + hsbw + shape(700)},
+        {"acute", num({0, 300}) + hsbw + shape(900)},
+        {"Aacute", num({0, 600}) + hsbw + num({0, 0, 100, 65, 194}) + seac},
+        {"d", num({0, 600}) + hsbw + num({4, 1, 3}) + callothersubr + pop + callsubr + shape(720)},
+        {"p", num({0, 600}) + hsbw + num({5}) + callsubr + shape(-200)},
+        {"H", num({0, 600}) + hsbw + num({6}) + callsubr + shape(690)}}},
+      {"no .notdef",
+       {{"A", num({0, 610}) + hsbw + shape(700)}, {"d", num({0, 620}) + hsbw + shape(710)},
+        {"space", num({0, 250}) + hsbw + endchar}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    tavtest::TestFolder dir;
+    const fs::path file = dir / "Synthetic.t1";
+    tavtest::writeFile(file, fonttest::syntheticFontFileWith(c.glyphs));
+    const auto cut = Fonts::ReadFontFace(file.string(), "Synthetic");
+    const auto whole = Fonts::ReadFontFace(file.string(), "Synthetic", true);
+    ASSERT_TRUE(cut && whole);
+    expectSameFace(*cut, *whole);
+  }
+}
+
+// A program the engine takes apart but refuses to embed still gives a face;
+// its export is refused, with the same message, when the program is used.
+TEST(FontFace, AProgramRefusedForEmbeddingIsRefusedWhenUsed) {
+  tavtest::TestFolder dir;
+  const fs::path file = dir / "Looping.t1";
+  tavtest::writeFile(file, fonttest::syntheticFontFile(true));
+  const auto face = Fonts::ReadFontFace(file.string(), "Synthetic");
+  ASSERT_TRUE(face);
+  EXPECT_GT(face->glyph(face->glyphByName("C")).advance, 0);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    try {
+      face->program();
+      ADD_FAILURE() << "a subroutine calling itself was accepted";
+    } catch (const TavSys::Error& e) {
+      EXPECT_EQ(e.key(), "PDF/BAD FONT PROGRAM");
+      EXPECT_NE(e.text().find("the glyph /C calls subroutine 6 more than ten deep"), std::string::npos) << e.text();
+    }
+  }
+}
+
+}  // namespace

@@ -51,6 +51,28 @@ TEST(FontCache, CharactersOfUtf8Text) {
   }
 }
 
+// Runs name their fonts in any order: each name keeps its own id, whatever
+// was asked just before it (the same font, another, a name that merely
+// starts alike, a font that is not installed).
+TEST(FontCache, EachNameKeepsItsIdWhateverWasAskedBefore) {
+  FontCache cache;
+  const int sans = cache.FontId("NimbusSans-Regular");
+  const int bold = cache.FontId("NimbusSans-Bold");
+  ASSERT_GE(sans, 0);
+  ASSERT_GE(bold, 0);
+  ASSERT_NE(sans, bold);
+  const struct {
+    const char* name;
+    int id;
+  } turns[] = {
+      {"NimbusSans-Regular", sans}, {"NimbusSans-Regular", sans}, {"NimbusSans-Bold", bold},
+      {"NimbusSans-Regular", sans}, {"NimbusSans-Regula", -1},    {"NimbusSans-Regular", sans},
+      {"NimbusSans-RegularX", -1},  {"No-Such-Font", -1},         {"NimbusSans-Bold", bold},
+      {"", -1},                     {"NimbusSans-Bold", bold},    {"NimbusSans-Regular", sans},
+  };
+  for (const auto& t : turns) EXPECT_EQ(cache.FontId(t.name), t.id) << t.name;
+}
+
 TEST(FontCache, CodesFollowTheKindOfFont) {
   FontCache cache;
   struct Case {

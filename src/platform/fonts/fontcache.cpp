@@ -97,7 +97,8 @@ char32_t NextCharacterBeyondAscii(std::string_view s, std::size_t& pos) {
 }
 
 int FontCache::FontId(std::string_view name) {
-  if (auto it = ids_.find(name); it != ids_.end()) return it->second;
+  if (lastId_ >= 0 && fonts_[std::size_t(lastId_)].name == name) return lastId_;
+  if (auto it = ids_.find(name); it != ids_.end()) return lastId_ = it->second;
   const Fonts::FontFace* face = Fonts::FindFontFace(name);
   if (face == nullptr) return -1;
   Font font;
@@ -127,7 +128,7 @@ int FontCache::FontId(std::string_view name) {
   const int id = int(fonts_.size());
   fonts_.push_back(std::move(font));
   ids_.emplace(std::string(name), id);
-  return id;
+  return lastId_ = id;
 }
 
 int FontCache::EncodeFirst(int id, char32_t ch) {

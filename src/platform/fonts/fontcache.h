@@ -115,6 +115,8 @@ class FontCache {
     std::size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
   };
   std::unordered_map<std::string, int, NameHash, std::equal_to<>> ids_;
+  // The font found last: runs in a row mostly name the same font.
+  int lastId_ = -1;
   std::set<std::string> warned_;
 };
 

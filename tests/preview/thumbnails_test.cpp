@@ -13,6 +13,7 @@
 
 #include "driver_support.h"
 #include "object_kinds.h"
+#include "platform/fonts/fontface.h"
 #include "platform/kernel/job.h"
 #include "platform/kernel/jobfile.h"
 #include "platform/kernel/screenrender.h"
@@ -494,6 +495,56 @@ TEST(StandardPreview, SampledSmoothingShowsWhatExactSmoothingShows) {
       EXPECT_GT(flat, 0);
       EXPECT_LE(apart, flat / 100) << apart << " of " << flat << " flat pixels differ";
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The texts of a page drawn from the outlines their faces keep show the
+// pixels they show drawn from outlines read afresh for every character:
+// fonts, sizes, turns, colours, an overprinting colour and a see-through
+// paint, exactly smoothed, sampled and without smoothing.
+TEST(StandardPreview, TextsFromKeptOutlinesShowTheirPixelsReadAfresh) {
+  const char* const fonts[] = {"NimbusSans-Regular", "NimbusRoman-BoldItalic", "NimbusMonoPS-Bold",
+                               "URWBookman-Demi", "StandardSymbolsPS"};
+  std::string objects = R"({"kind":"path","paint":13,"points":[[0,0],[0,3000],[3000,3000],[3000,0]]})";
+  const char* matrices[] = {"[1,0,0,1]", "[0.866,-0.5,0.5,0.866]", "[0,1,-1,0]", "[1.3,0,0.3,0.8]", "[-1,0,0,1]"};
+  for (int i = 0; i < 25; ++i) {
+    const int f = i % 5;
+    const std::string text = f == 4 ? "\\u03b1\\u03b2\\u03a3\\u03a9 \\u2211" : "Qualms & glyphs 0123";
+    objects += R"(,{"kind":"text","at":[)" + std::to_string(300 + (i / 5) * 550) + "," + std::to_string(150 + (i % 5) * 600) +
+               R"(],"matrix":)" + matrices[(i / 5) % 5] + R"(,"runs":[{"text":")" + text + R"(","font":")" + fonts[f] +
+               R"(","size":)" + std::to_string(4 + 3 * (i % 4)) + R"(.5,"paint":)" + std::to_string(10 + i % 4) + "}]}";
+  }
+  const std::string jobText =
+      R"({"ppi":720,"boxes":{"media":[0,0,3000,3000]},"inks":[{"name":"Cyan","process":"cyan"},{"name":"Magenta","process":"magenta"},)"
+      R"({"name":"Yellow","process":"yellow"},{"name":"Black","process":"black"},{"name":"Orange","cmyk":[0,60,100,0]}],)"
+      R"("colours":[{"id":1,"inks":{"Black":100}},{"id":2,"inks":{"Cyan":70,"Magenta":20}},)"
+      R"({"id":3,"inks":{"Orange":100},"overprint":true},{"id":4,"inks":{"Yellow":40,"Magenta":10}}],)"
+      R"("paints":[{"id":10,"type":"flat","colour":1},{"id":11,"type":"flat","colour":2},)"
+      R"({"id":12,"type":"flat","colour":3,"overprint":true},{"id":13,"type":"flat","colour":4},)"
+      R"({"id":14,"type":"flat","colour":2,"opacity":60}],"objects":[)" + objects + "]}";
+  tavtest::TestFolder dir;
+  auto job = drivertest::loadJob(jobText, dir.path());
+  ASSERT_TRUE(job);
+  auto limit = [&](std::size_t segments) {
+    for (const char* font : fonts) Fonts::FindFontFace(font)->limitKeptOutlines(segments);
+  };
+  for (int samples : {1, 4}) {
+    SCOPED_TRACE(samples);
+    limit(0);
+    const Rgb afresh = screenRendering(job.get(), 400, 400, samples);
+    limit(Fonts::FontFace::kMaxKeptSegments);
+    const Rgb reading = screenRendering(job.get(), 400, 400, samples);
+    const Rgb kept = screenRendering(job.get(), 400, 400, samples);
+    ASSERT_EQ(afresh.samples.size(), std::size_t(400 * 400 * 3));
+    // The texts are there: pixels neither white nor the background's.
+    const std::size_t inked = std::size_t(std::count_if(afresh.samples.begin(), afresh.samples.end(), [](std::uint8_t v) { return v < 100; }));
+    EXPECT_GT(inked, 3000u);
+    EXPECT_TRUE(reading.samples == afresh.samples);
+    EXPECT_TRUE(kept.samples == afresh.samples);
   }
 }
 

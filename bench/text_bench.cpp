@@ -56,6 +56,10 @@ void BM_TextExportOfLoadedJob(benchmark::State& state) {
   const fs::path pdf = fs::temp_directory_path() / "tavpdf-bench-text.pdf";
   TavGen::ScopedMessagesDisabler quiet;
   PDFSettings settings = TavPDF::SettingsForFlavour("Press");
+  // The page's standard preview (a rendering of it, some six times the text
+  // export) has its own bench, bench_previews; left out as the process bench
+  // leaves it out.
+  settings.IncludeStandardPreview = 0;
   settings.VerifyCompatibility();
   std::unique_ptr<jobstr> job = TavKernel::loadJobFile(jobFile);
   double exportTime = 0, floor = 0;

@@ -22,6 +22,7 @@
 // barcode and OPI forms) are refused: the writer throws TavSys::Error with the
 // key "PDF/OBJECT NOT SUPPORTED YET" and the export gives up with that message,
 // never with a resource name that has no object.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -561,9 +562,29 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   void WriteCharSpacing(const texcaltyp* calc);
   // The text matrix of the calculator's last character, in page points.
   std::array<double, 6> MakeTextMatrix(const texcaltyp* calc) const;
+  // Puts a letter's place (job units) into the matrix: its last two entries.
+  void PlaceTextMatrix(double v, double h, int ppi, std::array<double, 6>& matrix) const;
   // Shows the string at the matrix (Tm and Tj) and empties it; a string of
-  // nothing or of one blank is only emptied.
+  // nothing or of one blank is only emptied. The lines are held back in
+  // mTextLine until FlushTextLines (or until they fill it).
   void ShowTextString(std::string& text, const std::array<double, 6>& matrix);
+  // Writes the operators of the text held back (ShowTextString, the font,
+  // scale and spacing): before anything else goes to the content stream.
+  void FlushTextLines();
+  // Room for `room` bytes after what is held, and the end of what was
+  // written there (flushing when much is held).
+  char* HoldTextRoom(std::size_t room) {
+    if (mTextLine.size() < mTextPending + room) mTextLine.resize(std::max(mTextPending + room, 2 * mTextLine.size()));
+    return mTextLine.data() + mTextPending;
+  }
+  void HoldTextEnd(const char* end) {
+    // Held back up to a few blocks of the stream's filters.
+    constexpr std::size_t kTextLinesHeld = 32768;
+    mTextPending = std::size_t(end - mTextLine.data());
+    if (mTextPending >= kTextLinesHeld) FlushTextLines();
+  }
+  // "value name" held back; the name has three bytes ("Tz ").
+  void HoldTextOperator(double value, const char* name);
   // Places the station-number form under its marked content.
   void DrawStationNumberForm(const std::string& name);
   // Appends a closed path through the points (job units, vertical first).
@@ -778,11 +799,17 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   // the group's record); not owned.
   const TavDB::Object* mTextGroupObject = nullptr;
   // ShowTextString's line buffer (kept for its capacity: a text shows many
-  // strings), and the first four text matrix entries it wrote last with their
-  // text (they stay the same through a text).
+  // strings), the length of the lines in it not yet written, and the first
+  // four text matrix entries it wrote last with their text (they stay the
+  // same through a text).
   std::string mTextLine;
+  std::size_t mTextPending = 0;
   std::array<double, 4> mTextMatrixHead{};
   std::string mTextMatrixHeadText;
+  // The last vertical place it wrote, with its text (0 long: none yet).
+  double mTextMatrixY = 0;
+  std::array<char, TavNumber::kNumberTextMax> mTextMatrixYText{};
+  std::size_t mTextMatrixYLength = 0;
 
   // Deferred resources, in queuing order.
   std::vector<std::shared_ptr<PendingStream>> mPendingStreams;

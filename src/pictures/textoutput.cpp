@@ -60,33 +60,52 @@ void PDFProof::SelectTextFont(const texcaltyp* calc) {
   const double size = sizeInPoints(calc, TavDB::getppi(mJob));
   PdfGraphicsState& cache = PdfGraphicsState::Instance();
   if (number == cache.GetFontNumber() && size == cache.GetFontSize()) return;
-  Out() << "/Fnt_" << std::to_string(mWriterNumber) << "_" << std::to_string(number) << " "
-        << size << "Tf ";
+  // "/Fnt_writer_number size Tf ", two integers and a number.
+  char* const start = HoldTextRoom(5 + 3 * (TavNumber::kNumberTextMax + 1) + 3);
+  char* end = std::copy_n("/Fnt_", 5, start);
+  end = TavNumber::formatInteger(end, mWriterNumber);
+  *end++ = '_';
+  end = TavNumber::formatInteger(end, number);
+  *end++ = ' ';
+  end = TavNumber::formatReal(end, size);
+  HoldTextEnd(std::copy_n(" Tf ", 4, end));
   cache.SetFont(number, size);
+}
+
+void PDFProof::HoldTextOperator(double value, const char* name) {
+  char* p = TavNumber::formatReal(HoldTextRoom(TavNumber::kNumberTextMax + 4), value);
+  *p++ = ' ';
+  HoldTextEnd(std::copy_n(name, 3, p));
 }
 
 void PDFProof::WriteTextScale(const texcaltyp* calc) {
   TextParameters p;
   texcalpars(calc, p);
-  Out() << p.horizontalScale / 65536.0 << "Tz ";
+  HoldTextOperator(p.horizontalScale / 65536.0, "Tz ");
 }
 
 void PDFProof::WriteCharSpacing(const texcaltyp* calc) {
   TextParameters p;
   texcalpars(calc, p);
-  Out() << p.charSpacing * sizeInPoints(calc, TavDB::getppi(mJob)) / 6553600.0 << "Tc ";
+  HoldTextOperator(p.charSpacing * sizeInPoints(calc, TavDB::getppi(mJob)) / 6553600.0, "Tc ");
 }
+
 
 std::array<double, 6> PDFProof::MakeTextMatrix(const texcaltyp* calc) const {
   const int ppi = TavDB::getppi(mJob);
   double m[4];
   texcalbasematppi(calc, ppi, m);
+  std::array<double, 6> matrix{m[0] / ppi, -m[1] / ppi, -m[2] / ppi, m[3] / ppi, 0, 0};
   double v = 0, h = 0;
   GetTextLetterPosition(calc, v, h);
+  PlaceTextMatrix(v, h, ppi, matrix);
+  return matrix;
+}
+
+void PDFProof::PlaceTextMatrix(double v, double h, int ppi, std::array<double, 6>& matrix) const {
   // Page coordinates of the letter, as TransformPoint gives them for whole units.
-  const double x = (h - originH()) * scale() * 72.0 / ppi;
-  const double y = (originV() - v) * scale() * 72.0 / ppi;
-  return {m[0] / ppi, -m[1] / ppi, -m[2] / ppi, m[3] / ppi, x, y};
+  matrix[4] = (h - originH()) * scale() * 72.0 / ppi;
+  matrix[5] = (originV() - v) * scale() * 72.0 / ppi;
 }
 
 void PDFProof::ShowTextString(std::string& text, const std::array<double, 6>& matrix) {
@@ -102,8 +121,8 @@ void PDFProof::ShowTextString(std::string& text, const std::array<double, 6>& ma
                               TavCore::GetLocalizedUni16String("PDF/OVERPRINTS ADDED"));
     }
   }
-  // The whole line goes to the stream at once: the strings are short and
-  // many, and each write into the stream is a call through its filters.
+  // The lines go to the stream together: the strings are short and many,
+  // and each write into the stream is a call through its filters.
   if (mTextMatrixHeadText.empty() ||
       std::memcmp(mTextMatrixHead.data(), matrix.data(), sizeof mTextMatrixHead) != 0) {
     char head[4 * (TavNumber::kNumberTextMax + 1)];
@@ -119,13 +138,17 @@ void PDFProof::ShowTextString(std::string& text, const std::array<double, 6>& ma
   // most four, ") Tj\n" and the terminator the escaping writes.
   const std::size_t room = mTextMatrixHeadText.size() + 2 * (TavNumber::kNumberTextMax + 1) + 4 +
                            4 * text.size() + 6;
-  if (mTextLine.size() < room) mTextLine.resize(room);
-  char* const start = mTextLine.data();
+  char* const start = HoldTextRoom(room);
   char* p = std::copy(mTextMatrixHeadText.begin(), mTextMatrixHeadText.end(), start);
-  for (std::size_t k = 4; k < 6; ++k) {
-    p = TavNumber::formatReal(p, matrix[k]);
-    *p++ = ' ';
+  p = TavNumber::formatReal(p, matrix[4]);
+  *p++ = ' ';
+  // The strings of a line stand on one baseline: its height is formatted once.
+  if (mTextMatrixYLength == 0 || std::memcmp(&mTextMatrixY, &matrix[5], sizeof mTextMatrixY) != 0) {
+    mTextMatrixYLength = std::size_t(TavNumber::formatReal(mTextMatrixYText.data(), matrix[5]) - mTextMatrixYText.data());
+    mTextMatrixY = matrix[5];
   }
+  p = std::copy_n(mTextMatrixYText.data(), mTextMatrixYLength, p);
+  *p++ = ' ';
   p = std::copy_n("Tm (", 4, p);
   for (char c : text) {
     const auto b = static_cast<unsigned char>(c);
@@ -136,13 +159,26 @@ void PDFProof::ShowTextString(std::string& text, const std::array<double, 6>& ma
     }
   }
   p = std::copy_n(") Tj\n", 5, p);
-  const std::string_view line(start, std::size_t(p - start));
+  text.clear();
+  if (!mTextPassSplitter) {
+    HoldTextEnd(p);
+    return;
+  }
+  const std::size_t length = std::size_t(p - start);
+  FlushTextLines();
+  const std::string_view line(start, length);
   pdfoutfilter& out = Out();
   for (int pass = 0; pass < passes; ++pass) {
-    if (mTextPassSplitter && !mTextPassSplitter->WritesPass(pass)) continue;
+    if (!mTextPassSplitter->WritesPass(pass)) continue;
     out << line;
   }
-  text.clear();
+}
+
+void PDFProof::FlushTextLines() {
+  if (mTextPending == 0) return;
+  const std::string_view lines(mTextLine.data(), mTextPending);
+  mTextPending = 0;
+  Out() << lines;
 }
 
 void PDFProof::DrawStationNumberForm(const std::string& name) {
@@ -258,13 +294,16 @@ void PDFProof::WriteTextObject(TavDB::Object* text, texcaltyp* calc, int pass,
   };
   std::uint16_t paint = convert(p.paint);
 
-  pdfoutfilter& out = Out();
-  out << "BT\n";
+  Out();  // refused here when the content stream is finished
+  mTextPending = 0;  // nothing is held from a text whose writing failed
+  // Up to the colour, and from it to the next one, the text's operators are
+  // held back and written together.
+  HoldTextEnd(std::copy_n("BT\n0 Tr ", 8, HoldTextRoom(8)));
   std::array<double, 6> matrix = MakeTextMatrix(calc);
-  out << "0 Tr ";
   // A paint without this pass's part shows nothing in it.
   bool invisible = false;
   auto writeColour = [&] {
+    FlushTextLines();
     SelectScreening(paint);
     const bool hasPart = WritePaintColor(paint, pass) >= 0;
     WritePendingFillColor();
@@ -296,19 +335,33 @@ void PDFProof::WriteTextObject(TavDB::Object* text, texcaltyp* calc, int pass,
 
   // In per-character mode every character is shown with its own matrix.
   const bool perCharacter = text->text()->perCharacter;
+  // Unless the text follows a path, its letters differ only in where they
+  // stand. A string ends at the next signal and, in per-character mode,
+  // justified texts and after a blank of a run with its own word spacing, at
+  // each such character: the characters between are taken at once.
+  const bool turnsEach = texcalAlongPath(calc);
+  const bool eachOnItsOwn = perCharacter || p.alignment == 3 || p.alignment == 4;
+  const bool whole = !eachOnItsOwn && !turnsEach;
+  const int ppi = TavDB::getppi(mJob);
   std::string run;
-  for (int code = texcalnex(calc);; code = texcalnex(calc)) {
+  TextStretch stretch;
+  for (int code = texcalnexstretch(calc, whole, stretch);; code = texcalnexstretch(calc, whole, stretch)) {
     if (code >= 32) {
-      if (run.empty()) matrix = MakeTextMatrix(calc);
-      run.push_back(static_cast<char>(code));
-      if (invisible) {
-        run.clear();
-        continue;
+      if (run.empty()) {
+        if (turnsEach) {
+          matrix = MakeTextMatrix(calc);
+        } else {
+          PlaceTextMatrix(stretch.v, stretch.h, ppi, matrix);
+        }
       }
-      texcalpars(calc, p);
-      if (perCharacter || p.alignment == 3 || p.alignment == 4 ||
-          (code == 32 && p.wordSpacing != kNormalWordSpacing)) {
-        ShowTextString(run, matrix);
+      if (invisible) continue;
+      run.append(stretch.codes);
+      if (!whole) {
+        texcalpars(calc, p);
+        if (eachOnItsOwn || (code == 32 && p.wordSpacing != kNormalWordSpacing)) ShowTextString(run, matrix);
+      } else if (stretch.codes.back() == ' ') {
+        texcalpars(calc, p);
+        if (p.wordSpacing != kNormalWordSpacing) ShowTextString(run, matrix);
       }
       continue;
     }
@@ -354,7 +407,8 @@ void PDFProof::WriteTextObject(TavDB::Object* text, texcaltyp* calc, int pass,
         break;
     }
   }
-  out << "ET\n";
+  HoldTextEnd(std::copy_n("ET\n", 3, HoldTextRoom(3)));
+  FlushTextLines();
 }
 
 }  // namespace TavPDF

@@ -505,3 +505,285 @@ TEST(TextCalculator, OutlinePointsRoundAsLround) {
 }
 
 }  // namespace
+// Texts on real fonts at their edges: kerning, tracking and scale, word
+// spacing in one of two runs, characters beyond ASCII and one no font has,
+// frames in every alignment, unframed alignment, empty runs and lines,
+// sizes and rise, per-character mode, a path and a font not installed.
+struct EdgeText {
+  const char* what;
+  std::string object;
+  // What the job file may not hold, put in after it is read: the text of a
+  // run, and a run's font.
+  int run = -1;
+  std::string text = "", font = "";
+};
+std::vector<EdgeText> edgeTexts() {
+  const auto sans = [](const std::string& text, const std::string& more = "") {
+    return R"({"text":")" + text + R"(","font":"NimbusSans-Regular","size":11,"paint":10)" + more + "}";
+  };
+  const auto at = [](const std::string& more, const std::string& runs) {
+    return R"({"kind":"text","at":[1000,1000])" + more + R"(,"runs":[)" + runs + "]}";
+  };
+  const std::string wrapped = sans("AVA Wave To Ty, WAVE. Yo! LT AV Pa Te Vo aw") + "," +
+                              sans(" Fee fi fo", R"(,"tracking":30)");
+  return {
+      {"kerning pairs", at("", sans("AVA Wave To Ty, WAVE. Yo! LT"))},
+      {"tracking and scale", at("", run("To be", R"(,"tracking":40,"hscale":80)") + "," + sans("To be", R"(,"tracking":-20,"hscale":120)"))},
+      {"word spacing in one of two runs", at("", sans("AV a To ", R"(,"wordSpacing":300)") + "," + sans("Va To y"))},
+      // Its own, though it moves no letter: the writer still cuts after each blank.
+      {"word spacing too small to see", at("", sans(" To  be or", R"(,"wordSpacing":0.00001)"))},
+      {"beyond ASCII", at("", sans("na\u00efve caf\u00e9 Stra\u00dfe \u00a9 \u00c5V") + "," + run("ab")), 1,
+       "\u00e4\u4e00b"},  // U+4E00 is in no installed font
+      {"frame, left", at(R"(,"width":600)", wrapped)},
+      {"frame, centre", at(R"(,"width":600,"align":"centre")", wrapped)},
+      {"frame, right", at(R"(,"width":600,"align":"right")", wrapped)},
+      {"frame, justify", at(R"(,"width":600,"align":"justify")", wrapped)},
+      {"a word longer than its frame", at(R"(,"width":100,"align":"justify")", sans("WAVEWAVEWAVE AV"))},
+      {"unframed centre", at(R"(,"align":"centre")", sans("AVA To\\nWa"))},
+      {"unframed right", at(R"(,"align":"right","leading":15)", sans("AVA To  \\n\\nWa"))},
+      {"empty runs", at("", sans("") + "," + sans("AV") + "," + run("") + "," + sans("AV") + "," + sans(""))},
+      {"paragraphs and empty lines", at("", sans("\\nAV\\n\\nTo\\n"))},
+      {"sizes and rise", at("", sans("Ty") + "," + R"({"text":"Ty","font":"Times-Roman","size":20,"paint":11,"rise":3})" + "," +
+                                    sans("Ty") + "," + sans("Ty", R"(,"rise":3)") + "," + sans("Ty"))},
+      {"underlined", at("", sans("To be ", R"(,"underline":true)") + "," + sans("AV"))},
+      {"per character", at(R"(,"perCharacter":true)", sans("AVA To"))},
+      {"along a path", R"({"kind":"text","path":[[1000,1000],[1000,5000]],"runs":[)" + sans("AVA To") + "]}"},
+      {"a font not installed", at("", sans("AV") + "," + sans("x\\ny") + "," + sans("AV")), 1, "", "NoSuchFont"},
+  };
+}
+
+// What the calculator gives one character at a time.
+struct Given {
+  int code;
+  double v = 0, h = 0;  // letters only
+  TextParameters p;
+};
+std::unique_ptr<jobstr> edgeJob(const EdgeText& t) {
+  auto job = textJob(t.object);
+  if (job && t.run >= 0) {
+    TavDB::TextRun& run = firstText(job.get())->extraMut().text->runs.at(std::size_t(t.run));
+    if (!t.text.empty()) run.text = t.text;
+    if (!t.font.empty()) run.font = t.font;
+  }
+  return job;
+}
+
+std::vector<Given> oneByOne(jobstr* job) {
+  TextCalc calc = texcalini(job, firstText(job));
+  std::vector<Given> out;
+  for (int code = texcalnex(calc.get());; code = texcalnex(calc.get())) {
+    Given g{code, 0, 0, TextParameters{}};
+    if (code >= 32) GetTextLetterPosition(calc.get(), g.v, g.h);
+    texcalpars(calc.get(), g.p);
+    out.push_back(g);
+    if (code == kTextEnd) break;
+  }
+  return out;
+}
+
+bool sameParameters(const TextParameters& a, const TextParameters& b) {
+  return a.paint == b.paint && a.fontId == b.fontId && a.alignment == b.alignment &&
+         a.charSpacing == b.charSpacing && a.horizontalScale == b.horizontalScale &&
+         a.wordSpacing == b.wordSpacing && a.rise == b.rise;
+}
+
+// A writer taking stretches sees the characters, signals, places and
+// parameters that one taking each character sees.
+TEST(TextCalculator, StretchesAreTheCharactersOneByOne) {
+  for (const EdgeText& t : edgeTexts()) {
+    SCOPED_TRACE(t.what);
+    TavGen::MessageCapture messages;
+    auto job = edgeJob(t);
+    ASSERT_TRUE(job);
+    const std::vector<Given> each = oneByOne(job.get());
+    for (const bool whole : {true, false}) {
+      SCOPED_TRACE(whole ? "whole stretches" : "one character each");
+      TextCalc calc = texcalini(job.get(), firstText(job.get()));
+      std::size_t k = 0, stretches = 0;
+      TextStretch s;
+      for (int code = texcalnexstretch(calc.get(), whole, s);; code = texcalnexstretch(calc.get(), whole, s)) {
+        ASSERT_LT(k, each.size());
+        EXPECT_EQ(code, each[k].code);
+        if (code < 32) {
+          EXPECT_TRUE(s.codes.empty());
+          ++k;
+          if (code == kTextEnd) break;
+          continue;
+        }
+        ++stretches;
+        ASSERT_FALSE(s.codes.empty());
+        EXPECT_EQ(s.v, each[k].v);
+        EXPECT_EQ(s.h, each[k].h);
+        if (!whole) {
+          EXPECT_EQ(s.codes.size(), 1u);
+        }
+        for (std::size_t i = 0; i < s.codes.size(); ++i) {
+          ASSERT_LT(k, each.size());
+          EXPECT_EQ(static_cast<unsigned char>(s.codes[i]), each[k].code);
+          // Only its last character may be a blank of its own spacing.
+          if (i + 1 < s.codes.size()) {
+            EXPECT_FALSE(each[k].code == ' ' && each[k].p.wordSpacing != kNormalWordSpacing)
+                << "stretch " << stretches << " goes on after a blank of its own spacing";
+          }
+          ++k;
+        }
+        // The last one's place and parameters are in force.
+        const Given& last = each[k - 1];
+        double v, h;
+        GetTextLetterPosition(calc.get(), v, h);
+        EXPECT_EQ(v, last.v);
+        EXPECT_EQ(h, last.h);
+        TextParameters p;
+        texcalpars(calc.get(), p);
+        EXPECT_TRUE(sameParameters(p, last.p));
+        // A whole stretch ends at a signal or after a blank of its own spacing.
+        if (whole && k < each.size()) {
+          EXPECT_TRUE(each[k].code < 32 || (last.code == ' ' && last.p.wordSpacing != kNormalWordSpacing))
+              << "stretch " << stretches << " ends before " << each[k].code;
+        }
+      }
+      EXPECT_EQ(k, each.size());
+    }
+  }
+}
+
+// The characters' places worked out here from the fonts' metrics, by the
+// rules the calculator's header states (not along a path).
+struct RefChar {
+  double x = 0, y = 0, show = 0, advance = 0, size = 0, rise = 0;
+  bool blank = false;
+  int line = 0;
+};
+std::vector<RefChar> referenceLayout(jobstr* job) {
+  const TavDB::TextData& text = *firstText(job)->text();
+  TavricCore::FontCache* cache = TavricCore::jobGetFontCache(job);
+  std::vector<std::vector<RefChar>> paragraphs(1);
+  std::vector<double> paragraphSize(1, text.runs.empty() ? 0 : text.runs[0].size);
+  for (const TavDB::TextRun& run : text.runs) {
+    const int id = cache->FontId(run.font);
+    const double hscale = run.horizontalScale / 100;
+    std::size_t previousPara = 0, previousIndex = SIZE_MAX;
+    int previousGlyph = -1;
+    for (std::size_t pos = 0; pos < run.text.size();) {
+      const char32_t ch = TavricCore::NextCharacter(run.text, pos);
+      if (ch == U'\n') {
+        paragraphs.emplace_back();
+        paragraphSize.push_back(run.size);
+        continue;
+      }
+      const int code = id >= 0 ? cache->Encode(id, ch) : -1;
+      if (code < 0) continue;
+      const int glyph = cache->GlyphOfCode(id, code);
+      const Fonts::FontFace& face = *cache->Face(id);
+      RefChar c;
+      c.blank = ch == U' ';
+      c.size = run.size;
+      c.rise = run.rise;
+      c.show = ((glyph >= 0 ? face.emAdvance(glyph) : 0) * run.size + run.tracking / 1000 * run.size) * hscale;
+      c.advance = c.show + (c.blank ? run.wordSpacing / 1000 * run.size * hscale : 0);
+      // Kerned with the character before it of the same run, line break or not.
+      if (previousIndex != SIZE_MAX) {
+        paragraphs[previousPara][previousIndex].advance +=
+            face.kerning(previousGlyph, glyph) / 1000 * run.size * hscale;
+      }
+      paragraphs.back().push_back(c);
+      previousPara = paragraphs.size() - 1;
+      previousIndex = paragraphs.back().size() - 1;
+      previousGlyph = glyph;
+    }
+  }
+  const double frame = text.width / 10;
+  std::vector<RefChar> out;
+  double baseline = 0;
+  int lineNumber = 0;
+  for (std::size_t pi = 0; pi < paragraphs.size(); ++pi) {
+    std::vector<RefChar>& para = paragraphs[pi];
+    // Lines: [begin, end) and whether the paragraph ends with it.
+    std::vector<std::pair<std::size_t, std::size_t>> lines;
+    std::size_t begin = 0, breakAt = 0;
+    double width = 0;
+    for (std::size_t i = 0; frame > 0 && i < para.size(); ++i) {
+      width += para[i].advance;
+      if (para[i].blank) {
+        breakAt = i + 1;
+      } else if (width > frame + 1e-9 && breakAt > begin) {
+        lines.emplace_back(begin, breakAt);
+        begin = breakAt;
+        width = 0;
+        for (std::size_t j = begin; j <= i; ++j) width += para[j].advance;
+      }
+    }
+    lines.emplace_back(begin, para.size());
+    for (std::size_t l = 0; l < lines.size(); ++l, ++lineNumber) {
+      const auto [from, to] = lines[l];
+      double largest = from == to ? paragraphSize[pi] : 0, natural = 0;
+      std::size_t ink = from;
+      int blanks = 0;
+      for (std::size_t i = from; i < to; ++i) {
+        largest = std::max(largest, para[i].size);
+        if (!para[i].blank) ink = i + 1;
+      }
+      for (std::size_t i = from; i < ink; ++i) {
+        natural += para[i].advance;
+        blanks += para[i].blank ? 1 : 0;
+      }
+      if (lineNumber > 0) baseline += text.leading > 0 ? text.leading : 1.2 * largest;
+      double x = 0, extra = 0;
+      if (text.align == TavDB::TextData::kCentre) x = frame > 0 ? (frame - natural) / 2 : -natural / 2;
+      if (text.align == TavDB::TextData::kRight) x = frame > 0 ? frame - natural : -natural;
+      if (text.align == TavDB::TextData::kJustify && frame > 0 && l + 1 < lines.size() && blanks > 0) {
+        extra = std::max(0.0, (frame - natural) / blanks);
+      }
+      for (std::size_t i = from; i < to; ++i) {
+        RefChar c = para[i];
+        c.x = x;
+        c.y = baseline - c.rise;
+        c.line = lineNumber;
+        x += c.advance + (c.blank && i < ink ? extra : 0);
+        out.push_back(c);
+      }
+    }
+  }
+  return out;
+}
+
+// Each letter stands where the advances, kerning, spacing, frame and
+// alignment put it, and a shown string is cut exactly where the next letter
+// does not follow on from the last.
+TEST(TextCalculator, LettersStandWhereTheMetricsPutThem) {
+  for (const EdgeText& t : edgeTexts()) {
+    if (t.object.find("\"path\"") != std::string::npos) continue;
+    SCOPED_TRACE(t.what);
+    TavGen::MessageCapture messages;
+    auto job = edgeJob(t);
+    ASSERT_TRUE(job);
+    const std::vector<RefChar> want = referenceLayout(job.get());
+    const std::vector<Given> each = oneByOne(job.get());
+    std::size_t n = 0;
+    bool signalled = true;  // a signal since the last letter
+    for (const Given& g : each) {
+      if (g.code < 32) {
+        signalled = true;
+        continue;
+      }
+      ASSERT_LT(n, want.size());
+      const RefChar& c = want[n];
+      EXPECT_NEAR(g.h, 1000 + c.x * 10, 1e-6) << "letter " << n;
+      EXPECT_NEAR(g.v, 1000 + c.y * 10, 1e-6) << "letter " << n;
+      if (n > 0) {
+        const RefChar& b = want[n - 1];
+        // Within a millionth of a point a letter counts as following on.
+        const bool follows = b.line == c.line && std::abs(b.y - c.y) <= 1e-6 && std::abs(b.x + b.show - c.x) <= 1e-6;
+        if (follows) {
+          // Only a change of the parameters may cut a string there.
+          EXPECT_NE((&g - 1)->code, kTextBreak) << "letter " << n << " follows on but is cut";
+        } else {
+          EXPECT_TRUE(signalled) << "letter " << n << " needs its own string";
+        }
+      }
+      signalled = false;
+      ++n;
+    }
+    EXPECT_EQ(n, want.size());
+  }
+}

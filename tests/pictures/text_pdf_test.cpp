@@ -191,6 +191,54 @@ TEST(TextPdf, TextOperatorsInTheContent) {
   }
 }
 
+// The text operators go to the content in batches: each stays between the
+// strings it belongs between, and a text of many strings is written whole.
+TEST(TextPdf, StringsStayInOrderAroundWhatChangesBetweenThem) {
+  std::string many;
+  for (int i = 0; i < 2000; ++i) many += "AV";
+  const struct {
+    const char* what;
+    std::string objects;
+    std::vector<std::string> inOrder;
+    int tj;
+  } cases[] = {
+      // Courier at 12 pt: 7.2 pt a letter; the second baseline 1.2 x 12 pt
+      // lower; 50/1000 em of tracking is 0.6 pt.
+      {"a second line, a paint and a font",
+       text(run("ab\\ncd", "Courier") + "," + run("ef", "Courier", R"(, "paint": 11)") + "," +
+            run("gh", "Times-Roman", R"(, "paint": 11, "tracking": 50)")),
+       {"BT\n0 Tr ", "/Fnt_0_0 12 Tf 100 Tz 0 Tc 1 0 0 1 20 150 Tm (ab) Tj\n1 0 0 1 20 135.6 Tm (cd) Tj\n",
+        " scn\n1 0 0 1 34.4 135.6 Tm (ef) Tj\n", "/Fnt_0_1 12 Tf 0.6 Tc 1 0 0 1 48.8 135.6 Tm (gh) Tj\nET\n"},
+       4},
+      {"two texts on other baselines",
+       text(run("ab", "Courier")) + "," + text(run("cd", "Courier", R"(, "paint": 11)"), "", -100),
+       {"1 0 0 1 20 150 Tm (ab) Tj\nET\n", "BT\n0 Tr ", " scn\n", "1 0 0 1 20 100 Tm (cd) Tj\nET\n"}, 2},
+      // Every pair kerned: 4000 strings, some 140 KB of them.
+      {"a text of many strings", text(run(many, "NimbusSans-Regular")),
+       {"BT\n0 Tr ", " 20 150 Tm (A) Tj\n", "(V) Tj\nET\n"}, 4000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto doc = write(c.objects);
+    Pdf pdf(doc->file);
+    const std::string content = pageContent(pdf.page(0));
+    EXPECT_EQ(count(content, ") Tj\n"), c.tj);
+    std::size_t at = 0;
+    for (const std::string& piece : c.inOrder) {
+      const std::size_t found = content.find(piece, at);
+      ASSERT_NE(found, std::string::npos) << "\"" << piece << "\" after byte " << at << " of\n"
+                                          << content.substr(0, 2000);
+      at = found + piece.size();
+    }
+  }
+  // The long text letter by letter, none lost where the batches meet.
+  auto doc = write(text(run(many, "NimbusSans-Regular")));
+  Pdf pdf(doc->file);
+  const std::string content = pageContent(pdf.page(0));
+  EXPECT_EQ(count(content, " Tm (A) Tj\n"), 2000);
+  EXPECT_EQ(count(content, " Tm (V) Tj\n"), 2000);
+}
+
 // Where Ghostscript's bbox device finds ink: x0 y0 x1 y1 in points.
 std::vector<double> inkBox(const std::filesystem::path& file) {
   const auto r = tavtest::runProcess({"gs", "-q", "-dBATCH", "-dNOPAUSE", "-sDEVICE=bbox", file.string()});

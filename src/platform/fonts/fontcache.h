@@ -81,6 +81,13 @@ class FontCache {
   }
   // The Unicode value of a code, 0 when none.
   char32_t UnicodeOfCode(int id, int code) const;
+  // For a valid id, the tables behind Encode and GlyphOfCode, for a caller
+  // that reads many characters of one font: the codes of U+0000..U+00FF met
+  // so far (negative when unknown or not shown: ask Encode then) and the
+  // glyph of each code (-1 for none). Valid while the cache lives; Encode
+  // may fill in the first table.
+  const std::int16_t* KnownLatinCodes(int id) const { return fonts_.at(std::size_t(id)).latin.data(); }
+  const int* GlyphsOfCodes(int id) const { return fonts_.at(std::size_t(id)).glyph.data(); }
 
   // True the first time a warning key is offered: what cannot be shown is
   // reported once per job, not once per text.

@@ -28,16 +28,22 @@ struct RunInfo {
   TextParameters params;
 };
 
-// Kept small: a text's characters are laid out one record each.
+// Kept small: a text's characters are laid out one record each. Made
+// without setting anything: the layout makes room for a text's worth at
+// once and sets every field of the characters it keeps.
 struct LaidChar {
-  double x = 0, y = 0;      // text space, y down; y is the baseline with the rise
-  double advance = 0;       // the layout's advance
-  double showAdvance = 0;   // what a PDF viewer advances within one shown string
-  std::uint32_t run = 0;
-  std::int32_t glyph = -1;
-  std::int32_t line = 0;
-  std::uint8_t code = 0;    // 32..255
-  bool blank = false;
+  LaidChar() {}  // NOLINT: deliberately leaves the fields unset
+  double x, y;         // text space, y down; y is the baseline with the rise
+  double advance;      // the layout's advance
+  double showAdvance;  // what a PDF viewer advances within one shown string
+  std::uint32_t run;
+  std::int32_t glyph;  // -1 for none
+  std::int32_t line;
+  std::uint8_t code;   // 32..255
+  bool blank;
+  // It stands where a PDF viewer puts it after the character before it in
+  // the same shown string (the same line and baseline, no gap).
+  bool follows;
 };
 
 // A signal, given before the character `at` (the character count for the
@@ -76,6 +82,8 @@ struct texcaltyp {
   int ppi = 72;
   std::vector<RunInfo> runs;
   std::vector<LaidChar> chars;
+  std::string codes;  // the characters' codes, one byte each, for texcalrest
+  bool ownWordSpacing = false;  // some run has its own word spacing
   std::vector<Event> events;
   std::vector<TextRulePolygon> rules;
   std::size_t nextEvent = 0, nextChar = 0;
@@ -109,6 +117,8 @@ struct texcaltyp {
     ppi = 72;
     runs.clear();
     chars.clear();
+    codes.clear();
+    ownWordSpacing = false;
     events.clear();
     rules.clear();
     nextEvent = nextChar = 0;
@@ -268,17 +278,30 @@ void placeAlongPath(texcaltyp& calc, const Course& course) {
     double v, h, th, tv;
     course.at(middle, v, h, th, tv);
     calc.placed.push_back({v - tv * half * k + th * c.y * k, h - th * half * k - tv * c.y * k, th, tv});
+    calc.codes[kept] = calc.codes[i];
     calc.chars[kept++] = c;
   }
   if (kept < calc.chars.size()) warnNotFit(calc);
   calc.chars.resize(kept);
+  calc.codes.resize(kept);
 }
 
 void layout(texcaltyp& calc) {
   const TavDB::TextData& text = *calc.text;
   std::size_t bytes = 0;
   for (const TavDB::TextRun& run : text.runs) bytes += run.text.size();
-  calc.chars.reserve(bytes);
+  // Room for a character per byte, cut to the characters laid out. Each
+  // character's advance is settled (its kerning with the next character of
+  // its run added) when the next one comes, and then summed up.
+  calc.chars.resize(bytes);
+  calc.codes.resize(bytes);
+  std::vector<double>& sum = calc.sum;
+  sum.resize(bytes + 1);
+  LaidChar* const chars = calc.chars.data();
+  char* const codes = calc.codes.data();
+  double* const sums = sum.data();
+  sums[0] = 0;
+  std::size_t count = 0;
   std::vector<Line>& lines = calc.lines;
   lines.clear();
   Line line;
@@ -290,57 +313,84 @@ void layout(texcaltyp& calc) {
       line.sizeHint = run.size;
       lineOpen = true;
     }
-    if (info.fontId < 0 && !run.text.empty()) {
-      warnOnce(calc.cache, "PDF/FONT NOT INSTALLED", run.font, 0);
-    }
-    for (std::size_t pos = 0; pos < run.text.size();) {
-      const char32_t ch = TavricCore::NextCharacter(run.text, pos);
-      if (ch == U'\n') {
-        line.end = calc.chars.size();
+    const std::string_view runText = run.text;
+    if (info.fontId < 0) {
+      if (!runText.empty()) warnOnce(calc.cache, "PDF/FONT NOT INSTALLED", run.font, 0);
+      // Its characters are left out; its line breaks still end lines.
+      for (std::size_t pos = 0; pos < runText.size();) {
+        if (TavricCore::NextCharacter(runText, pos) != U'\n') continue;
+        line.end = count;
         line.paragraphEnd = true;
         lines.push_back(line);
         line = Line{};
-        line.begin = calc.chars.size();
+        line.begin = count;
         line.sizeHint = run.size;
-        continue;
       }
-      if (info.fontId < 0) continue;
-      const int code = calc.cache->Encode(info.fontId, ch);
-      if (code < 0) {
-        warnOnce(calc.cache, "PDF/CHARACTER NOT IN FONT", run.font, ch);
-        continue;
+      continue;
+    }
+    const std::int16_t* const known = calc.cache->KnownLatinCodes(info.fontId);
+    const int* const glyphOfCode = calc.cache->GlyphsOfCodes(info.fontId);
+    const Fonts::FontFace& face = *info.face;
+    const double blankExtra = info.wordExtra * info.hscale;
+    const std::uint32_t runIndex = std::uint32_t(r);
+    bool runHasChar = false;  // the character before is one of this run's
+    for (std::size_t pos = 0; pos < runText.size();) {
+      const auto byte = static_cast<unsigned char>(runText[pos]);
+      char32_t ch = byte;
+      int code;
+      if (byte < 0x80 && byte != '\n' && known[byte] >= 0) {
+        // A character met before.
+        ++pos;
+        code = known[byte];
+      } else {
+        ch = TavricCore::NextCharacter(runText, pos);
+        if (ch == U'\n') {
+          line.end = count;
+          line.paragraphEnd = true;
+          lines.push_back(line);
+          line = Line{};
+          line.begin = count;
+          line.sizeHint = run.size;
+          continue;
+        }
+        code = calc.cache->Encode(info.fontId, ch);
+        if (code < 0) {
+          warnOnce(calc.cache, "PDF/CHARACTER NOT IN FONT", run.font, ch);
+          continue;
+        }
       }
-      LaidChar c;
-      c.run = std::uint32_t(r);
+      LaidChar& c = chars[count];
+      c.run = runIndex;
       c.code = std::uint8_t(code);
-      c.glyph = calc.cache->GlyphOfCode(info.fontId, code);
+      c.glyph = glyphOfCode[code];
       c.blank = ch == U' ';
-      const double width = c.glyph >= 0 ? info.face->emAdvance(c.glyph) : 0;
+      const double width = c.glyph >= 0 ? face.emAdvance(c.glyph) : 0;
       c.showAdvance = (width * info.size + info.tracking) * info.hscale;
-      c.advance = c.showAdvance + (c.blank ? info.wordExtra * info.hscale : 0);
-      calc.chars.push_back(c);
+      c.advance = c.showAdvance + (c.blank ? blankExtra : 0);
+      codes[count] = char(code);
+      if (count > 0) {
+        LaidChar& before = chars[count - 1];
+        if (runHasChar) {
+          const double kern = face.kerning(before.glyph, c.glyph);
+          if (kern != 0) before.advance += kern / 1000.0 * info.size * info.hscale;
+        }
+        sums[count] = sums[count - 1] + before.advance;
+      }
+      runHasChar = true;
+      ++count;
     }
   }
-  line.end = calc.chars.size();
+  if (count > 0) sums[count] = sums[count - 1] + chars[count - 1].advance;
+  calc.chars.resize(count);
+  calc.codes.resize(count);
+  sum.resize(count + 1);
+  line.end = count;
   line.paragraphEnd = true;
   lines.push_back(line);
-
-  // Kerning with the next character of the same run.
-  for (std::size_t i = 0; i + 1 < calc.chars.size(); ++i) {
-    LaidChar& a = calc.chars[i];
-    const LaidChar& b = calc.chars[i + 1];
-    if (a.run != b.run) continue;
-    const RunInfo& info = calc.runs[a.run];
-    const double kern = info.face->kerning(a.glyph, b.glyph);
-    if (kern != 0) a.advance += kern / 1000.0 * info.size * info.hscale;
-  }
 
   // Wrapping into the frame (a text along a path is not wrapped).
   calc.alongPath = text.isAlongPath();
   const double frame = calc.alongPath ? 0 : text.width * 72.0 / double(calc.ppi);
-  std::vector<double>& sum = calc.sum;
-  sum.assign(calc.chars.size() + 1, 0.0);
-  for (std::size_t i = 0; i < calc.chars.size(); ++i) sum[i + 1] = sum[i] + calc.chars[i].advance;
   std::vector<Line>& wrapped = calc.wrapped;
   wrapped.clear();
   for (const Line& paragraph : lines) {
@@ -348,16 +398,16 @@ void layout(texcaltyp& calc) {
     current.paragraphEnd = false;
     std::size_t breakAt = 0;  // first character after the last blank, 0 = none
     for (std::size_t i = paragraph.begin; frame > 0 && i < paragraph.end; ++i) {
-      const LaidChar& c = calc.chars[i];
+      const LaidChar& c = chars[i];
       if (c.blank) {
         breakAt = i + 1;
         continue;
       }
-      if (sum[i + 1] - sum[current.begin] > frame && breakAt > current.begin) {
+      if (sums[i + 1] - sums[current.begin] > frame && breakAt > current.begin) {
         current.end = breakAt;
         wrapped.push_back(current);
         current.begin = breakAt;
-        current.sizeHint = calc.runs[calc.chars[breakAt].run].size;
+        current.sizeHint = calc.runs[chars[breakAt].run].size;
         breakAt = 0;
       }
     }
@@ -375,16 +425,29 @@ void layout(texcaltyp& calc) {
   const double boxHeight = text.height * 72.0 / double(calc.ppi);
   const int align = int(text.align);
   double baseline = 0;
+  // Per line, its last character that is not a blank (SIZE_MAX: none).
+  calc.lastInk.clear();
   for (std::size_t l = 0; l < wrapped.size(); ++l) {
     const Line& ln = wrapped[l];
     double largest = ln.sizeHint;
     std::size_t lastInk = ln.begin;  // one past the last character that is not a blank
-    int blanks = 0;
+    // A run's characters stand together: its size is looked at once.
+    std::uint32_t seenRun = UINT32_MAX;
+    std::size_t lineBlanks = 0;
     for (std::size_t i = ln.begin; i < ln.end; ++i) {
-      largest = std::max(largest, calc.runs[calc.chars[i].run].size);
-      if (!calc.chars[i].blank) lastInk = i + 1;
+      const LaidChar& c = chars[i];
+      if (c.run != seenRun) {
+        seenRun = c.run;
+        largest = std::max(largest, calc.runs[c.run].size);
+      }
+      if (c.blank) {
+        ++lineBlanks;
+      } else {
+        lastInk = i + 1;
+      }
     }
-    for (std::size_t i = ln.begin; i < lastInk; ++i) blanks += calc.chars[i].blank ? 1 : 0;
+    // Those after the last character that is not one are all blanks.
+    const int blanks = int(lineBlanks - (ln.end - lastInk));
     if (l > 0) {
       baseline += text.leading > 0 ? text.leading : 1.2 * largest;
     } else if (box) {
@@ -402,6 +465,7 @@ void layout(texcaltyp& calc) {
       // This line and those after it lie below the box.
       if (ln.begin < calc.chars.size()) warnNotFit(calc);
       calc.chars.resize(ln.begin);
+      calc.codes.resize(ln.begin);
       wrapped.resize(l);
       break;
     }
@@ -414,11 +478,22 @@ void layout(texcaltyp& calc) {
     } else if (align == TavDB::TextData::kJustify && frame > 0 && !ln.paragraphEnd && blanks > 0) {
       extra = std::max(0.0, (frame - natural) / blanks);
     }
+    calc.lastInk.push_back(lastInk > ln.begin ? lastInk - 1 : SIZE_MAX);
+    seenRun = UINT32_MAX;
+    double y = 0, previousY = 0, previousEnd = 0;
     for (std::size_t i = ln.begin; i < ln.end; ++i) {
-      LaidChar& c = calc.chars[i];
+      LaidChar& c = chars[i];
+      if (c.run != seenRun) {
+        seenRun = c.run;
+        y = baseline - calc.runs[c.run].rise;
+      }
       c.line = int(l);
       c.x = x;
-      c.y = baseline - calc.runs[c.run].rise;
+      c.y = y;
+      c.follows = i > ln.begin && !(std::abs(previousY - y) > kSamePosition ||
+                                    std::abs(previousEnd - x) > kSamePosition);
+      previousY = y;
+      previousEnd = x + c.showAdvance;
       x += c.advance + (c.blank && i < lastInk ? extra : 0);
     }
   }
@@ -440,12 +515,17 @@ void buildEvents(texcaltyp& calc) {
   calc.initialSize = stateSize;
 
   // The line's last character that is not a blank, for the end of its rules.
+  const LaidChar* const chars = calc.chars.data();
+  const std::size_t count = calc.chars.size();
   std::vector<std::size_t>& lastInk = calc.lastInk;
-  lastInk.clear();
-  for (std::size_t i = 0; i < calc.chars.size(); ++i) {
-    const LaidChar& c = calc.chars[i];
-    if (std::size_t(c.line) >= lastInk.size()) lastInk.resize(std::size_t(c.line) + 1, SIZE_MAX);
-    if (!c.blank) lastInk[std::size_t(c.line)] = i;
+  if (calc.alongPath) {
+    // The layout's are those before the characters beyond the path were dropped.
+    lastInk.clear();
+    for (std::size_t i = 0; i < count; ++i) {
+      const LaidChar& c = chars[i];
+      if (std::size_t(c.line) >= lastInk.size()) lastInk.resize(std::size_t(c.line) + 1, SIZE_MAX);
+      if (!c.blank) lastInk[std::size_t(c.line)] = i;
+    }
   }
 
   struct Rule {
@@ -489,7 +569,9 @@ void buildEvents(texcaltyp& calc) {
   std::size_t nextParagraph = 0;
   // The rules completed since the last signal belong to a rule signal.
   std::uint32_t pending = 0;
+  std::size_t emitted = 0;  // signals given so far
   auto emit = [&](int code, std::size_t at) {
+    ++emitted;
     Event& e = calc.events.emplace_back();
     e.code = code;
     e.at = at;
@@ -503,40 +585,46 @@ void buildEvents(texcaltyp& calc) {
   };
 
   const LaidChar* previous = nullptr;
-  for (std::size_t i = 0; i < calc.chars.size(); ++i) {
-    const LaidChar& c = calc.chars[i];
-    const RunInfo& info = calc.runs[c.run];
+  // What changes with the run is looked at once per run: after a character
+  // the state holds its run's parameters.
+  std::uint32_t stateRun = UINT32_MAX;
+  bool underline = false;
+  for (std::size_t i = 0; i < count; ++i) {
+    const LaidChar& c = chars[i];
     if (rule.open && (rule.run != c.run || rule.line != c.line)) {
       closeRule();
       emit(kTextRule, i);
     }
-    const std::size_t before = calc.events.size();
+    const std::size_t before = emitted;
     while (nextParagraph < paragraphs.size() && paragraphs[nextParagraph] <= i) {
       emit(kTextParagraph, i);
       ++nextParagraph;
     }
-    if (info.params.paint != state.paint) {
-      state.paint = info.params.paint;
-      emit(kTextPaint, i);
+    if (c.run != stateRun) {
+      stateRun = c.run;
+      const RunInfo& info = calc.runs[c.run];
+      underline = calc.text->runs[c.run].underline;
+      if (info.params.paint != state.paint) {
+        state.paint = info.params.paint;
+        emit(kTextPaint, i);
+      }
+      const bool font = info.fontId != state.fontId || info.size != stateSize;
+      const bool spacing = info.params.charSpacing != state.charSpacing;
+      state.fontId = info.fontId;
+      stateSize = info.size;
+      state.charSpacing = info.params.charSpacing;
+      if (font || spacing) emit(font && spacing ? kTextFontAndSpacing : font ? kTextFont : kTextSpacing, i);
+      if (info.params.horizontalScale != state.horizontalScale) {
+        state.horizontalScale = info.params.horizontalScale;
+        emit(kTextScale, i);
+      }
+      state.wordSpacing = info.params.wordSpacing;
     }
-    const bool font = info.fontId != state.fontId || info.size != stateSize;
-    const bool spacing = info.params.charSpacing != state.charSpacing;
-    state.fontId = info.fontId;
-    stateSize = info.size;
-    state.charSpacing = info.params.charSpacing;
-    if (font || spacing) emit(font && spacing ? kTextFontAndSpacing : font ? kTextFont : kTextSpacing, i);
-    if (info.params.horizontalScale != state.horizontalScale) {
-      state.horizontalScale = info.params.horizontalScale;
-      emit(kTextScale, i);
-    }
-    state.wordSpacing = info.params.wordSpacing;
     // Along a path every character stands on its own.
-    if (previous != nullptr && calc.events.size() == before &&
-        (calc.alongPath || previous->line != c.line || std::abs(previous->y - c.y) > kSamePosition ||
-         std::abs(previous->x + previous->showAdvance - c.x) > kSamePosition)) {
+    if (previous != nullptr && emitted == before && (calc.alongPath || !c.follows)) {
       emit(kTextBreak, i);
     }
-    if (calc.text->runs[c.run].underline) {
+    if (underline) {
       if (!rule.open) {
         rule = Rule{true, c.run, c.line, c.x, c.x, c.y, false, i, i};
       }
@@ -547,10 +635,16 @@ void buildEvents(texcaltyp& calc) {
       }
     }
     previous = &c;
+    // The letters that follow on from it in its run, with no rule and no
+    // paragraph before them, give no signal: passed over.
+    if (!underline && !rule.open && !calc.alongPath) {
+      const std::size_t stop = nextParagraph < paragraphs.size() ? std::min(count, paragraphs[nextParagraph]) : count;
+      while (i + 1 < stop && chars[i + 1].run == c.run && chars[i + 1].follows) previous = &chars[++i];
+    }
   }
   closeRule();
-  for (; nextParagraph < paragraphs.size(); ++nextParagraph) emit(kTextParagraph, calc.chars.size());
-  emit(kTextEnd, calc.chars.size());
+  for (; nextParagraph < paragraphs.size(); ++nextParagraph) emit(kTextParagraph, count);
+  emit(kTextEnd, count);
 }
 
 }  // namespace
@@ -562,7 +656,10 @@ TextCalc texcalini(jobstr* job, const TavDB::Object* object) {
   calc->text = object->text();
   calc->cache = TavricCore::jobGetFontCache(job);
   calc->ppi = TavDB::getppi(job);
-  for (const TavDB::TextRun& run : calc->text->runs) calc->runs.push_back(describeRun(*calc, run));
+  for (const TavDB::TextRun& run : calc->text->runs) {
+    calc->runs.push_back(describeRun(*calc, run));
+    calc->ownWordSpacing |= calc->runs.back().params.wordSpacing != kNormalWordSpacing;
+  }
   layout(*calc);
   buildEvents(*calc);
   return calc;
@@ -590,6 +687,42 @@ int texcalnex(texcaltyp* calc) {
   return c.code;
 }
 
+int texcalnexstretch(texcaltyp* calc, bool whole, TextStretch& stretch) {
+  const int code = texcalnex(calc);
+  stretch.codes = {};
+  if (code < 32 || calc->currentEvent != nullptr) return code;
+  const std::size_t from = calc->nextChar - 1;
+  const auto place = calc->charToJob(*calc->lastChar, 0, 0);
+  stretch.v = place[0];
+  stretch.h = place[1];
+  const auto ownSpacedBlank = [calc](std::size_t i) {
+    return calc->codes[i] == ' ' && calc->runs[calc->chars[i].run].params.wordSpacing != kNormalWordSpacing;
+  };
+  std::size_t to = from + 1;
+  if (whole && !(calc->ownWordSpacing && ownSpacedBlank(from))) {
+    to = calc->nextEvent < calc->events.size() ? calc->events[calc->nextEvent].at : calc->chars.size();
+    if (calc->ownWordSpacing) {
+      for (std::size_t i = from + 1; i < to; ++i) {
+        if (ownSpacedBlank(i)) {
+          to = i + 1;
+          break;
+        }
+      }
+    }
+    if (to > from + 1) {
+      const LaidChar& last = calc->chars[to - 1];
+      const RunInfo& info = calc->runs[last.run];
+      calc->nextChar = to;
+      calc->currentCode = last.code;
+      calc->current = &info.params;
+      calc->currentSize = info.size;
+      calc->lastChar = &last;
+    }
+  }
+  stretch.codes = {calc->codes.data() + from, to - from};
+  return code;
+}
+
 void texcalpars(const texcaltyp* calc, TextParameters& parameters) {
   if (calc == nullptr) return;
   parameters = calc->current != nullptr ? *calc->current : calc->initial;
@@ -610,6 +743,8 @@ void texcalbasematppi(const texcaltyp* calc, int ppi, double matrix[4]) {
   }
   for (int k = 0; k < 4; ++k) matrix[k] = calc != nullptr ? calc->text->matrix[k] * double(ppi) : 0;
 }
+
+bool texcalAlongPath(const texcaltyp* calc) { return calc != nullptr && calc->alongPath; }
 
 double texcalFirstBaseline(const texcaltyp* calc) { return calc != nullptr ? calc->firstBaseline : 0; }
 

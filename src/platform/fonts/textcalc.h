@@ -39,6 +39,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/kernel/geometry.h"
@@ -91,6 +92,21 @@ using TextCalc = std::unique_ptr<texcaltyp, TextCalcDeleter>;
 // not a text.
 TextCalc texcalini(jobstr* job, const TavDB::Object* text);
 int texcalnex(texcaltyp* calc);
+// What texcalnexstretch gives with a character: its code and, when asked
+// for whole stretches, the codes of the characters that follow it without a
+// signal between, up to and including the first blank (code 32) of a run with
+// its own word spacing; and where the first one starts on its baseline (job
+// units, as GetTextLetterPosition). The codes stay valid until the next call
+// on the calculator.
+struct TextStretch {
+  std::string_view codes;
+  double v = 0, h = 0;
+};
+// texcalnex for a writer that shows runs of characters as one string: the
+// characters of a stretch are all taken at once, as if texcalnex had
+// returned each, so that the parameters and the letter position are then
+// those of its last one. A signal comes with no codes.
+int texcalnexstretch(texcaltyp* calc, bool whole, TextStretch& stretch);
 void texcalpars(const texcaltyp* calc, TextParameters& parameters);
 // The font size in job units.
 double texcalSize(const texcaltyp* calc);
@@ -98,6 +114,9 @@ double texcalSize(const texcaltyp* calc);
 // last character returned (the path's direction there). Not rounded to whole
 // units: at a low resolution that would distort the letters of a rotated text.
 void texcalbasematppi(const texcaltyp* calc, int ppi, double matrix[4]);
+// Whether each character has a matrix of its own (a text along a path);
+// otherwise texcalbasematppi gives the same for all of them.
+bool texcalAlongPath(const texcaltyp* calc);
 // Points from the text's start down to its first baseline: a text box's
 // tallest ascent on its first line, else 0.
 double texcalFirstBaseline(const texcaltyp* calc);

@@ -598,6 +598,20 @@ TEST(JobFile, StreamedLoadsThroughAnyWindowBuildWhatTheWholeDocumentBuilds) {
     brackets["objects"][0]["objects"].push_back(inner);
   }
   texts.emplace_back(objectsLast(brackets), fs::temp_directory_path());
+  // Runs of backslashes (escaping each other, a quote, or the byte after a
+  // block's end) before quotes and brackets, at every offset within 32
+  // bytes, in names and texts with line breaks beside.
+  json backslashes = baseJob();
+  for (int at = 0; at < 34; ++at) {
+    for (int run = 1; run <= 4; ++run) {
+      const std::string text = std::string(std::size_t(at), 'x') + std::string(std::size_t(run), '\\') +
+                               (run % 2 ? "\"]}[" : "]}[\"") + "\n" + std::string(std::size_t(at % 5), '\\') + "]";
+      backslashes["objects"][0]["objects"].push_back(
+          {{"kind", "text"}, {"at", {100, 100 + at}}, {"name", text.substr(0, std::size_t(at + run))},
+           {"runs", {{{"text", text}, {"font", "Courier"}, {"size", 9}, {"paint", 11}}}}});
+    }
+  }
+  texts.emplace_back(objectsLast(backslashes), fs::temp_directory_path());
   texts.emplace_back(" \n{ \"ppi\" : 72 , \"boxes\" : { \"media\" : [ 0 , 0 , 9 , 9 ] } , \"objects\" : [ "
                      "{ \"kind\" : \"path\" , \"points\" : [ [ 1 , 2 ] , [ 3 , 4 ] ] } , { \"objects\" : [ ] , "
                      "\"kind\" : \"layer\" } ] , \"stations\" : [ ] } \r\n",
@@ -711,5 +725,55 @@ TEST(JobFile, StreamingGivesUpOnlyWhereItMust) {
       EXPECT_EQ(outcomeOf(text, true, window), whole) << window << ": " << text.substr(0, 80);
       EXPECT_EQ(TavKernel::jobStreamFallbacks() - before, givesUp ? 1u : 0u) << window << ": " << text.substr(0, 80);
     }
+  }
+}
+
+// The entries of a streamed object list are read from simdjson's index in
+// place: it must refuse (and leave to the whole document, which names the
+// fault) exactly what the whole document refuses, and build the same model
+// from what it accepts: keys given twice, points of every form, keys in any
+// order or sharing their length and letters with keys of the format.
+TEST(JobFile, EntriesReadInPlaceAcceptWhatTheWholeDocumentAccepts) {
+  const std::string head = objectsLast(baseJob());
+  const std::string front = head.substr(0, head.find("\"objects\":")) + "\"objects\":[";
+  const std::string run = R"("text": "x", "font": "Courier", "size": 9, "paint": 11)";
+  const std::pair<std::string, bool> cases[] = {  // an entry, refused
+      // keys unknown, given twice, of the wrong type or out of range
+      {R"({"kind": "path", "points": [[0, 0], [1, 2]], "colour": 3})", true},
+      {R"({"kind": "path", "points": [[0, 0]], "pxint": 10})", true},  // "paint"'s length and letters
+      {R"({"kind": "path", "points": [[0, 0]], "zz": 1, "zz": 2})", true},
+      {R"({"kind": "path", "points": [[0, 0]], "paint": 10, "paint": 99})", true},
+      {R"({"kind": "path", "points": [[0, 0]], "paint": 99, "paint": 10})", false},
+      {R"({"kind": "path", "points": [[0, 0]], "hidden": true, "hidden": "yes"})", true},
+      {R"({"kind": "path", "points": [[0, 0]], "closed": 0})", true},
+      {R"({"kind": "group", "objects": [{"kind": "path", "points": [[0, 0]]}], "objects": 5})", true},
+      {R"({"kind": "group", "objects": 5, "objects": [{"kind": "path", "points": [[0, 0]]}]})", false},
+      {R"({"kind": "text", "at": [1, 2], "runs": [{)" + run + R"(, "size": 0}]})", true},
+      {R"({"kind": "text", "at": [1, 2], "runs": [{)" + run + R"(, "underline": 1}]})", true},
+      {R"({"kind": "text", "at": [1, 2], "runs": [{"text": "x", "font": "Courier", "size": 9}]})", true},
+      {R"({"runs": [{"paint": 11, "tracking": 5, "size": 9, "font": "Courier", "text": "y"}], "at": [1, 2], "kind": "text"})", false},
+      {R"({"kind": "text", "at": [1, 2], "kind": "path", "runs": [{)" + run + "}]}", true},
+      {R"({"kind": "path", "kind": "text", "at": [1, 2], "runs": [{)" + run + "}]}", false},
+      // points: the forms read straight from the index and those read one by one
+      {R"({"kind": "path", "points": [[0, 0], [1.5, 2]]})", true},
+      {R"({"kind": "path", "points": [[0, 0], [1.0, 2e0]]})", false},
+      {R"({"kind": "path", "points": [[0, 0], [-0, 5], [-1000000000, 1000000000]]})", false},
+      {R"({"kind": "path", "points": [[0, 0], [1, 1000000001]]})", true},
+      {R"({"kind": "path", "points": [[0, 0], [1, 18446744073709551615]]})", true},
+      {R"({"kind": "path", "points": [[1, 2, 3, 4, 5, 6]]})", true},
+      {R"({"kind": "path", "points": [[0, 0], [1, 2, 3]]})", true},
+      {R"({"kind": "path", "points": [[0, 0], [[1, 2]]]})", true},
+      {R"({"kind": "path", "points": [[0, 0], {"v": 1}]})", true},
+      {R"({"kind": "path", "points": []})", true},
+      {R"({"kind": "path", "points": [[0, 0], [1, 2, 3, 4, 5, 6], [7, 8]], "closed": false, "paint": 10})", false},
+      {R"({"kind": "group", "points": [[0, 0]], "objects": []})", true},
+  };
+  for (const auto& [entry, refused] : cases) {
+    const std::string text = front + entry + "]}";
+    const std::string whole = outcomeOf(text, false);
+    EXPECT_EQ(whole.rfind("refused", 0) == 0, refused) << whole;
+    const std::size_t before = TavKernel::jobStreamFallbacks();
+    EXPECT_EQ(outcomeOf(text, true), whole) << entry;
+    EXPECT_EQ(TavKernel::jobStreamFallbacks() - before, refused ? 1u : 0u) << entry;
   }
 }

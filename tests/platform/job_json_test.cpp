@@ -159,3 +159,117 @@ TEST(JobJson, StringsOutliveTheTextTheyWereReadFrom) {
     EXPECT_EQ(text.text[text.size], '\0');
   }
 }
+
+namespace {
+
+using TavKernel::jobjson::Tape;
+
+// A value left in simdjson's index, in the words of describe().
+void describeTape(const Tape& t, std::uint32_t at, std::string& out) {
+  char number[64];
+  switch (t.kind(at)) {
+    case 'n': out += "null"; return;
+    case 't': out += "true"; return;
+    case 'f': out += "false"; return;
+    case 'l':
+    case 'u':
+    case 'd':
+      std::snprintf(number, sizeof number, "%a", t.number(at));
+      out += number;
+      return;
+    case '"': out += "\"" + std::string(t.string(at)) + "\""; return;
+    case '[':
+    case '{': {
+      const bool object = t.kind(at) == '{';
+      out += object ? "{" : "[";
+      std::uint32_t n = 0;
+      for (std::uint32_t i = at + 1; i < t.after(at) - 1; ++n) {
+        if (n) out += ",";
+        if (object) out += std::string(t.string(i++)) + ":";
+        describeTape(t, i, out);
+        i = t.after(i);
+      }
+      out += object ? "}" : "]";
+      EXPECT_EQ(t.count(at), n) << out;
+      return;
+    }
+  }
+  ADD_FAILURE() << "no value at word " << at;
+}
+
+// The text read in place, or "compact: " and the compact document where it
+// was left to the plain reader.
+std::string readInPlace(const std::string& text) {
+  Document doc;
+  std::string padded = text + std::string(TavKernel::jobjson::kPadding, ' ');
+  if (const auto fault = doc.parseInPlace(padded.data(), text.size())) return "fault: " + *fault;
+  std::string out;
+  if (const Tape* t = doc.tape())
+    describeTape(*t, 1, out);
+  else
+    describe(doc.root(), out += "compact: ");
+  return out;
+}
+
+// Every value of the document at `at` and below, with the place the walk
+// took to it, named as a JSON pointer by the document.
+void checkPlaces(const Document& doc, std::uint32_t at, const std::string& place, bool root, int& checked) {
+  const Tape& t = *doc.tape();
+  EXPECT_EQ(doc.pointerOf(at), place);
+  ++checked;
+  if (t.kind(at) != '[' && t.kind(at) != '{') return;
+  std::size_t index = root ? doc.firstIndex : 0;
+  for (std::uint32_t i = at + 1; i < t.after(at) - 1; i = t.after(i)) {
+    if (t.kind(at) == '{') {
+      checkPlaces(doc, i + 1, place + "/" + TavKernel::jobjson::pointerToken(t.string(i)), false, checked);
+      ++i;
+    } else {
+      checkPlaces(doc, i, place + "/" + std::to_string(index++), false, checked);
+    }
+  }
+}
+
+}  // namespace
+
+// Read in place, a text gives the values the compact documents hold (keys
+// given twice kept as written, points not packed); what simdjson leaves to
+// the plain reader and faults give what parse() gives.
+TEST(JobJson, ValuesReadInPlaceAreTheValuesParsed) {
+  const std::pair<std::string, std::string> cases[] = {
+      {R"({"a": 1, "b": [true, false, null], "c": "x\u00e9\n"})", "{a:0x1p+0,b:[true,false,null],c:\"x\xc3\xa9\n\"}"},
+      {"[-0, -0.0, 0.1, 1e-400, 18446744073709551615, -9223372036854775808, 1.5e300]",
+       "[0x0p+0,-0x0p+0,0x1.999999999999ap-4,0x0p+0,0x1p+64,-0x1p+63,0x1.1eb2d66005835p+997]"},
+      {R"({"k": 1, "j": 2, "k": 3})", "{k:0x1p+0,j:0x1p+1,k:0x1.8p+1}"},
+      {R"({"kind": "path", "points": [[1, 2], [3, 4, 5, 6, 7, 8]]})",
+       "{kind:\"path\",points:[[0x1p+0,0x1p+1],[0x1.8p+1,0x1p+2,0x1.4p+2,0x1.8p+2,0x1.cp+2,0x1p+3]]}"},
+      {R"([{}, [], "", {"": {"a/b~": [[]]}}])", "[{},[],\"\",{:{a/b~:[[]]}}]"},
+      {"[123456789012345678901234]", "compact: [0x1.a249b1f10a06dp+76]"},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(readInPlace(text), expected) << text;
+  for (const std::string text : {"{\"a\": }", "[1, 2", "{\"a\": \"\\x\"}"}) {
+    std::string padded = text + std::string(TavKernel::jobjson::kPadding, ' ');
+    Document doc;
+    EXPECT_EQ(readInPlace(text), "fault: " + *doc.parseExact(padded.data(), text.size())) << text;
+  }
+}
+
+// Each value read in place names its place: keys escaped, entries of a run
+// counted from the run's first, whatever the nesting.
+TEST(JobJson, ValuesReadInPlaceNameTheirPlace) {
+  const std::string texts[] = {
+      R"([{"a/b": {"c~d": [5, {"kind": "path", "points": [[1, 2], [3, 4]]}]}}, {"e": 6, "e": [7]}])",
+      R"([[], {}, [[[1]], {"": {"~/": [null, true, "s", 1.5, 18446744073709551615]}}], "last"])",
+      R"({"x": [{"y": [{"z": [0, 1, 2]}]}], "w": {}})",
+  };
+  for (const std::string& text : texts) {
+    std::string padded = text + std::string(TavKernel::jobjson::kPadding, ' ');
+    Document doc;
+    doc.base = "/objects/2/objects";
+    doc.firstIndex = text[0] == '[' ? 40 : 0;
+    ASSERT_FALSE(doc.parseInPlace(padded.data(), text.size()));
+    ASSERT_NE(doc.tape(), nullptr);
+    int checked = 0;
+    checkPlaces(doc, 1, doc.base, true, checked);
+    EXPECT_GT(checked, 8) << text;
+  }
+}

@@ -15,6 +15,7 @@
 #include <set>
 #include <sstream>
 #include <unordered_map>
+#include <utility>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -59,51 +60,92 @@ constexpr const char* kCannotReadKey = "JOB/CANNOT READ JOB FILE";
 }
 
 
-const char* typeName(const Value* j) {
-  switch (j ? j->kind : Value::kNull) {
-    case Value::kNull: return "null";
-    case Value::kObject: return "an object";
-    case Value::kArray:
-    case Value::kPoints: return "an array";
-    case Value::kString: return "a string";
-    case Value::kBool: return "a boolean";
-    case Value::kNumber: return "a number";
-  }
-  return "a value of another type";
-}
-
 // A key of the job format with its hash, worked out when the program is
 // compiled.
 struct Key {
   std::string_view name;
   std::uint32_t hash;
-  consteval Key(const char* s) : name(s), hash(jobjson::keyHash(name)) {}
+  std::uint8_t shape;  // of the key's length and bytes, for objects read in place
+  consteval Key(const char* s) : name(s), hash(jobjson::keyHash(name)), shape(shapeOf(name)) {}
+  // One of 64 classes of keys by their length, first and last byte: an
+  // object read in place none of whose keys has a key's class lacks it.
+  static constexpr std::uint8_t shapeOf(std::string_view key) {
+    if (key.empty()) return 0;
+    const unsigned first = static_cast<unsigned char>(key.front()), last = static_cast<unsigned char>(key.back());
+    return std::uint8_t((key.size() * 7 + first * 3 + last) & 63);
+  }
 };
 
+// The keys an object of the format may hold, with the keys of each class
+// chained, for the objects read most.
+template <std::size_t N>
+struct KeyList {
+  std::array<Key, N> keys;
+  std::array<std::uint8_t, 64> first{};  // of each class: 1 + its first key's index, or 0
+  std::array<std::uint8_t, N> next{};    // 1 + the index of the next key of its class, or 0
+  template <std::size_t... I>
+  consteval KeyList(const char* const (&names)[N], std::index_sequence<I...>) : keys{Key(names[I])...} {
+    for (std::size_t i = N; i-- > 0;) {
+      next[i] = first[keys[i].shape];
+      first[keys[i].shape] = std::uint8_t(i + 1);
+    }
+  }
+  consteval KeyList(const char* const (&names)[N]) : KeyList(names, std::make_index_sequence<N>()) {}
+  bool has(std::string_view key, std::uint8_t shape) const;
+};
+template <std::size_t N>
+KeyList(const char* const (&)[N]) -> KeyList<N>;
+
 // Whether a key read is a key of the format. Keys are short: compared in
-// place, a byte at a time, after their hashes agreed.
-inline bool sameKey(std::string_view read, std::string_view known) {
+// place, a byte at a time, after their hashes (or lengths) agreed.
+[[gnu::always_inline]] inline bool sameKey(std::string_view read, std::string_view known) {
   if (read.size() != known.size()) return false;
   for (std::size_t i = 0; i < known.size(); ++i)
     if (read[i] != known[i]) return false;
   return true;
 }
 
+template <std::size_t N>
+bool KeyList<N>::has(std::string_view key, std::uint8_t shape) const {
+  for (std::uint8_t i = first[shape]; i != 0; i = next[i - 1])
+    if (sameKey(key, keys[i - 1].name)) return true;
+  return false;
+}
+
 // A value of the job file with its place, for precise messages. The place
-// (a JSON pointer) is worked out only when a message needs it.
+// (a JSON pointer) is worked out only when a message needs it. The value is
+// either a compact document's (`j`) or a word of a document left in
+// simdjson's index (`at`, with `tape` set).
 struct Node {
-  const Value* j;          // null for a key its holder lacks
+  const Value* j = nullptr;          // null for a key its holder lacks, or on a tape
+  const jobjson::Tape* tape = nullptr;
+  std::uint32_t at = 0;              // on a tape: the value's word; 0 for a key its holder lacks
+  std::uint32_t holderAt = 0;        // on a tape, for a missing key: its object's word
   const Document* doc;
   const std::string* file;
   const Value* holder = nullptr;  // for a missing key: the object and the key
   std::string_view missing;
   std::int64_t entry = -1;        // an entry of a packed point list
+  // On a tape: where item() stopped last (entries are mostly read in
+  // order); of an object, once its keys were looked at: their classes.
+  mutable std::uint32_t cursorIndex = 0, cursorAt = 0;
+  mutable std::uint64_t keyShapes = 0;
+  mutable bool indexed = false;
+  mutable bool shapeTwice = false;  // a key is given twice
+  mutable std::uint32_t nextKey = 0;  // the key after the value found last
+  mutable std::uint32_t keyCount = 0, keyEnd = 0;  // the object's keys, the word of its '}'
 
   Node(const Value* value, const Document* d, const std::string* f) : j(value), doc(d), file(f) {}
   Node(const Document* d, const std::string* f, const Value* object, std::string_view key)
       : j(nullptr), doc(d), file(f), holder(object), missing(key) {}
+  Node(const jobjson::Tape* t, std::uint32_t word, const Document* d, const std::string* f)
+      : tape(t), at(word), doc(d), file(f) {}
 
   std::string ptr() const {
+    if (tape) {
+      if (!at) return doc->pointerOf(holderAt) + "/" + jobjson::pointerToken(missing);
+      return doc->pointerOf(at);
+    }
     if (!j) return doc->pointerOf(holder) + "/" + jobjson::pointerToken(missing);
     return doc->pointerOf(j, entry);
   }
@@ -113,69 +155,231 @@ struct Node {
     refuse(*file, ptr() + std::string(below), what);
   }
 
-  bool isObject() const { return j && j->kind == Value::kObject; }
-  const Member* find(Key key) const {
-    if (!isObject() || !(j->keyBits & jobjson::keyBit(key.hash))) return nullptr;
+  // The kinds of values by the kind byte of their word.
+  static constexpr std::array<Value::Kind, 256> kTapeKinds = [] {
+    std::array<Value::Kind, 256> t{};
+    t['{'] = Value::kObject;
+    t['['] = Value::kArray;
+    t['"'] = Value::kString;
+    t['l'] = t['u'] = t['d'] = Value::kNumber;
+    t['t'] = t['f'] = Value::kBool;
+    return t;
+  }();
+  Value::Kind kind() const {
+    if (!tape) return j ? j->kind : Value::kNull;
+    return at ? kTapeKinds[static_cast<unsigned char>(tape->kind(at))] : Value::kNull;
+  }
+  const char* typeName() const {
+    switch (kind()) {
+      case Value::kNull: return "null";
+      case Value::kObject: return "an object";
+      case Value::kArray:
+      case Value::kPoints: return "an array";
+      case Value::kString: return "a string";
+      case Value::kBool: return "a boolean";
+      case Value::kNumber: return "a number";
+    }
+    return "a value of another type";
+  }
+
+  bool isObject() const { return kind() == Value::kObject; }
+  // The value of a key of this object (of a key given twice, the value given
+  // last), or false.
+  bool find(const Key& key, Node& out) const {
+    if (tape) {
+      const std::uint32_t found = locate(key);
+      if (!found) return false;
+      out.tape = tape;
+      out.at = found;
+      return true;
+    }
+    if (!isObject() || !(j->keyBits & jobjson::keyBit(key.hash))) return false;
     for (std::uint32_t i = 0; i < j->size; ++i) {
       const Member& m = j->members[i];
-      if (m.hash == key.hash && sameKey(m.key, key.name)) return &m;
+      if (m.hash == key.hash && sameKey(m.key, key.name)) {
+        out = Node(&m.value, doc, file);
+        return true;
+      }
     }
-    return nullptr;
+    return false;
   }
-  Node child(Key key) const {
-    if (const Member* m = find(key)) return {&m->value, doc, file};
+  // On a tape: the word of a key's value in this object (of a key given
+  // twice, the value given last), or 0.
+  [[gnu::always_inline]] std::uint32_t locate(const Key& key) const {
+    if (!indexed) {
+      if (!at || tape->kind(at) != '{') return 0;
+      indexKeys();
+    }
+    if (!(keyShapes >> key.shape & 1)) return 0;
+    return scan(key.name);
+  }
+  [[gnu::always_inline]] std::uint32_t scan(std::string_view name) const {
+    if (shapeTwice) return scanAll(name);
+    // Keys are mostly looked up in the order they are written: from the
+    // key after the one found last, round to it.
+    std::uint32_t i = nextKey;
+    for (std::uint32_t n = keyCount; n > 0; --n) {
+      if (i >= keyEnd) i = at + 1;
+      if (sameKey(tape->string(i), name)) {
+        nextKey = tape->after(i + 1);
+        return i + 1;
+      }
+      i = tape->after(i + 1);
+    }
+    return 0;
+  }
+  [[gnu::noinline]] std::uint32_t scanAll(std::string_view name) const {
+    std::uint32_t found = 0;
+    for (std::uint32_t i = at + 1; i < keyEnd; i = tape->after(i + 1))
+      if (sameKey(tape->string(i), name)) found = i + 1;
+    return found;
+  }
+  // The classes of an object's keys on a tape.
+  void indexKeys() const {
+    const std::uint32_t end = tape->after(at) - 1;
+    for (std::uint32_t i = at + 1; i < end; i = tape->after(i + 1)) {
+      const std::string_view key = tape->string(i);
+      noteKey(i, key, Key::shapeOf(key));
+    }
+    indexed = true;
+  }
+  // Notes the key at word `keyAt`, the keys before it noted already.
+  void noteKey(std::uint32_t keyAt, std::string_view key, std::uint8_t shape) const {
+    if (keyCount++ == 0) {
+      keyEnd = tape->after(at) - 1;
+      nextKey = at + 1;
+    }
+    const std::uint64_t bit = std::uint64_t(1) << shape;
+    if ((keyShapes & bit) && !shapeTwice)
+      for (std::uint32_t i = at + 1; i < keyAt; i = tape->after(i + 1))
+        if (tape->string(i) == key) shapeTwice = true;
+    keyShapes |= bit;
+  }
+
+  Node child(const Key& key) const {
+    Node out(nullptr, doc, file);
+    if (find(key, out)) return out;
+    if (tape) {
+      out = Node(tape, 0, doc, file);
+      out.holderAt = at;
+      out.missing = key.name;
+      return out;
+    }
     return {doc, file, j, key.name};
   }
-  Node item(std::size_t i) const { return {&j->items[i], doc, file}; }
+  Node item(std::size_t i) const {
+    if (!tape) return {&j->items[i], doc, file};
+    if (cursorAt == 0 || i < cursorIndex) {
+      cursorIndex = 0;
+      cursorAt = at + 1;
+    }
+    for (; cursorIndex < i; ++cursorIndex) cursorAt = tape->after(cursorAt);
+    return {tape, cursorAt, doc, file};
+  }
 
-  bool has(Key key) const { return find(key) != nullptr; }
-  std::optional<Node> opt(Key key) const {
-    if (const Member* m = find(key)) return Node{&m->value, doc, file};
+  [[gnu::always_inline]] bool has(const Key& key) const {
+    if (tape) return locate(key) != 0;
+    Node out(nullptr, doc, file);
+    return find(key, out);
+  }
+  [[gnu::always_inline]] std::optional<Node> opt(const Key& key) const {
+    if (tape) {
+      if (const std::uint32_t found = locate(key)) return Node(tape, found, doc, file);
+      return std::nullopt;
+    }
+    Node out(nullptr, doc, file);
+    if (find(key, out)) return out;
     return std::nullopt;
   }
-  Node req(Key key) const {
-    if (const Member* m = find(key)) return {&m->value, doc, file};
+  [[gnu::always_inline]] Node req(const Key& key) const {
+    if (tape) {
+      if (const std::uint32_t found = locate(key)) return {tape, found, doc, file};
+    } else {
+      Node out(nullptr, doc, file);
+      if (find(key, out)) return out;
+    }
     fail("missing \"" + std::string(key.name) + "\"");
   }
 
+  // The object holds no key but these.
   void object(std::initializer_list<Key> allowed) const {
-    if (!isObject()) fail(std::string("expected an object, found ") + typeName(j));
+    objectWith([&](std::string_view key, std::uint8_t shape) {
+      for (const Key& a : allowed)
+        if (a.shape == shape && sameKey(key, a.name)) return true;
+      return false;
+    });
+  }
+  template <std::size_t N>
+  void object(const KeyList<N>& allowed) const {
+    objectWith([&](std::string_view key, std::uint8_t shape) { return allowed.has(key, shape); });
+  }
+  template <class Allowed>
+  void objectWith(const Allowed& allowed) const {
+    if (!isObject()) fail(std::string("expected an object, found ") + typeName());
     // Of several unknown keys the first in the order of their names is named.
+    if (tape) {
+      std::uint32_t unknown = 0;
+      const std::uint32_t end = tape->after(at) - 1;
+      const bool index = !indexed;  // the keys' classes noted on the way
+      for (std::uint32_t i = at + 1; i < end; i = tape->after(i + 1)) {
+        const std::string_view k = tape->string(i);
+        const std::uint8_t shape = Key::shapeOf(k);
+        if (index) noteKey(i, k, shape);
+        if (!allowed(k, shape) && (!unknown || k < tape->string(unknown))) unknown = i;
+      }
+      if (unknown) {
+        // A key given twice is named at its value given last.
+        const std::string_view k = tape->string(unknown);
+        std::uint32_t value = 0;
+        for (std::uint32_t i = at + 1; i < end; i = tape->after(i + 1))
+          if (tape->string(i) == k) value = i + 1;
+        Node{tape, value, doc, file}.fail("unknown key \"" + std::string(k) + "\"");
+      }
+      indexed = true;
+      return;
+    }
     const Member* unknown = nullptr;
     for (std::uint32_t i = 0; i < j->size; ++i) {
       const Member& m = j->members[i];
-      bool ok = false;
-      for (const Key& a : allowed)
-        if (m.hash == a.hash && sameKey(m.key, a.name)) {
-          ok = true;
-          break;
-        }
-      if (!ok && (!unknown || m.key < unknown->key)) unknown = &m;
+      if (!allowed(m.key, Key::shapeOf(m.key)) && (!unknown || m.key < unknown->key)) unknown = &m;
     }
     if (unknown) Node{&unknown->value, doc, file}.fail("unknown key \"" + std::string(unknown->key) + "\"");
   }
-  // The members of an object, in the order of their names.
+  // The members of an object, in the order of their names (of a key given
+  // twice, the value given last).
   std::vector<std::pair<std::string, Node>> members() const {
-    if (!isObject()) fail(std::string("expected an object, found ") + typeName(j));
+    if (!isObject()) fail(std::string("expected an object, found ") + typeName());
     std::vector<std::pair<std::string, Node>> out;
+    if (tape) {
+      const std::uint32_t end = tape->after(at) - 1;
+      for (std::uint32_t i = at + 1; i < end; i = tape->after(i + 1))
+        out.emplace_back(std::string(tape->string(i)), Node{tape, i + 1, doc, file});
+      std::stable_sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+      std::vector<std::pair<std::string, Node>> last;
+      last.reserve(out.size());
+      for (std::size_t i = 0; i < out.size(); ++i)
+        if (i + 1 == out.size() || out[i + 1].first != out[i].first) last.push_back(std::move(out[i]));
+      return last;
+    }
     out.reserve(j->size);
     for (std::uint32_t i = 0; i < j->size; ++i)
       out.emplace_back(std::string(j->members[i].key), Node{&j->members[i].value, doc, file});
     std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     return out;
   }
-  bool isArray() const { return j && j->kind == Value::kArray; }
-  std::size_t size() const { return j->size; }
+  bool isArray() const { return kind() == Value::kArray; }
+  std::size_t size() const { return tape ? tape->count(at) : j->size; }
   std::size_t array(std::size_t minSize = 0, std::size_t maxSize = SIZE_MAX) const {
-    if (!isArray()) fail(std::string("expected an array, found ") + typeName(j));
-    if (j->size < minSize) fail("expected at least " + std::to_string(minSize) + " entries");
-    if (j->size > maxSize) fail("expected at most " + std::to_string(maxSize) + " entries");
-    return j->size;
+    if (!isArray()) fail(std::string("expected an array, found ") + typeName());
+    const std::size_t n = size();
+    if (n < minSize) fail("expected at least " + std::to_string(minSize) + " entries");
+    if (n > maxSize) fail("expected at most " + std::to_string(maxSize) + " entries");
+    return n;
   }
-  bool isNumber() const { return j && j->kind == Value::kNumber; }
+  bool isNumber() const { return kind() == Value::kNumber; }
   double number() const {
-    if (!isNumber()) fail(std::string("expected a number, found ") + typeName(j));
-    const double d = j->number;
+    if (!isNumber()) fail(std::string("expected a number, found ") + typeName());
+    const double d = tape ? tape->number(at) : j->number;
     if (!std::isfinite(d)) fail("the number is not finite");
     return d;
   }
@@ -206,12 +410,12 @@ struct Node {
     return static_cast<std::int32_t>(integer(-1000000000, 1000000000));
   }
   bool boolean() const {
-    if (!j || j->kind != Value::kBool) fail(std::string("expected true or false, found ") + typeName(j));
-    return j->boolean;
+    if (kind() != Value::kBool) fail(std::string("expected true or false, found ") + typeName());
+    return tape ? tape->kind(at) == 't' : j->boolean;
   }
   std::string_view text() const {
-    if (!j || j->kind != Value::kString) fail(std::string("expected a string, found ") + typeName(j));
-    return {j->text, j->size};
+    if (kind() != Value::kString) fail(std::string("expected a string, found ") + typeName());
+    return tape ? tape->string(at) : std::string_view(j->text, j->size);
   }
   std::string string() const {
     const std::string_view s = text();
@@ -257,7 +461,7 @@ void checkInkName(const Node& n, const std::string& name) {
     if (c < 0x20 || c == 0x7F) n.fail("the ink name holds a control character");
 }
 
-bool optBool(const Node& n, Key key, bool fallback) {
+bool optBool(const Node& n, const Key& key, bool fallback) {
   if (auto v = n.opt(key)) return v->boolean();
   return fallback;
 }
@@ -356,7 +560,10 @@ class Loader {
   }
 
  private:
-  Node rootOf(const Document& doc) const { return {&doc.root(), &doc, &file_}; }
+  Node rootOf(const Document& doc) const {
+    if (const jobjson::Tape* tape = doc.tape()) return {tape, 1, &doc, &file_};
+    return {&doc.root(), &doc, &file_};
+  }
   void readDefinitions(const Node& root);
   std::unique_ptr<jobstr> finish(const Node& root);
 
@@ -1033,6 +1240,49 @@ void Loader::readPatterns(const Node& list) {
   }
 }
 
+// The points of a path straight from simdjson's index, when each is [v, h]
+// or (after the first) [c1v, c1h, c2v, c2h, v, h] of whole numbers in range;
+// false, the path untouched, for anything else, which the reader of each
+// point then names.
+bool readPointsInPlace(Object& path, const jobjson::Tape& tape, std::uint32_t list) {
+  const std::uint32_t end = tape.after(list) - 1;
+  const std::uint32_t n = tape.count(list);
+  if (n == 0) return false;
+  // A point takes 6 words ('[', two numbers of two words, ']'), a curve 14.
+  const std::size_t words = end - list - 1;
+  if (words < 6 * std::size_t(n) || (words - 6 * std::size_t(n)) % 8 != 0) return false;
+  const std::size_t curves = (words - 6 * std::size_t(n)) / 8;
+  // As many points as the words make if all are well formed (checked on).
+  std::vector<TavDB::PathPoint> out(n + 2 * curves);
+  std::size_t made = 0;
+  constexpr std::int64_t kLimit = 1000000000;
+  for (std::uint32_t i = list + 1; i < end;) {
+    if (tape.kind(i) != '[') return false;
+    const std::uint32_t size = std::uint32_t(tape.payload(i) >> 32 & 0xFFFFFF);
+    if ((size != 2 && size != 6) || (size == 6 && i == list + 1) || made + size / 2 > out.size()) return false;
+    std::int32_t c[6] = {};
+    for (std::uint32_t k = 0; k < size; ++k) {
+      const std::uint32_t w = i + 1 + 2 * k;
+      if (tape.kind(w) != 'l') return false;
+      std::int64_t v;
+      std::memcpy(&v, &tape.words[w + 1], sizeof v);
+      if (v < -kLimit || v > kLimit) return false;
+      c[k] = std::int32_t(v);
+    }
+    if (size == 2) {
+      out[made++] = {c[0], c[1], TavDB::PathPoint::kLine};
+    } else {
+      out[made++] = {c[0], c[1], TavDB::PathPoint::kControl};
+      out[made++] = {c[2], c[3], TavDB::PathPoint::kControl};
+      out[made++] = {c[4], c[5], TavDB::PathPoint::kCurve};
+    }
+    i += 2 + 2 * size;
+  }
+  if (made != out.size()) return false;
+  path.points() = std::move(out);
+  return true;
+}
+
 void Loader::readPoints(Object& path, const Node& points) {
   if (points.j && points.j->kind == Value::kPoints) {
     // Well-formed points, read into the model's form with the file.
@@ -1046,6 +1296,7 @@ void Loader::readPoints(Object& path, const Node& points) {
     path.points() = std::move(list.points);
     return;
   }
+  if (points.tape && points.isArray() && readPointsInPlace(path, *points.tape, points.at)) return;
   const std::size_t n = points.array(1);
   std::vector<TavDB::PathPoint>& out = path.points();
   std::size_t curves = 0;
@@ -1059,7 +1310,7 @@ void Loader::readPoints(Object& path, const Node& points) {
     if (!p.isArray() || (p.size() != 2 && p.size() != 6))
       p.fail("expected a point [v, h] or a curve [c1v, c1h, c2v, c2h, v, h]");
     if (p.size() == 6 && i == 0) p.fail("a path starts with a point [v, h], not a curve");
-    std::int32_t c[6];
+    std::int32_t c[6] = {};
     for (std::size_t k = 0; k < p.size(); ++k) c[k] = p.item(k).coord();
     if (p.size() == 2) {
       out.push_back({c[0], c[1], TavDB::PathPoint::kLine});
@@ -1071,10 +1322,27 @@ void Loader::readPoints(Object& path, const Node& points) {
   }
 }
 
+// The keys of the objects of the tree, by kind, of a text's runs and of a stroke.
+constexpr KeyList kLayerKeys({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "objects",
+                              "cadLayer", "trapLayer"});
+constexpr KeyList kGroupKeys({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "objects",
+                              "textCarrier", "mark", "cad", "matrix", "at", "bounds", "boxCreator",
+                              "staggeredCut", "barcode", "paintMap"});
+constexpr KeyList kCompoundKeys({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "objects",
+                                 "paint", "stroke", "mark", "cad", "bounds", "boxCreator"});
+constexpr KeyList kPathKeys({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "points",
+                             "closed", "paint", "stroke", "mark", "cad", "bounds", "boxCreator"});
+constexpr KeyList kTextKeys({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "at", "matrix",
+                             "width", "height", "leading", "align", "perCharacter", "runs", "stationNumber",
+                             "bounds", "mark", "path"});
+constexpr KeyList kRunKeys({"text", "font", "size", "paint", "tracking", "hscale", "rise", "wordSpacing",
+                            "underline"});
+constexpr KeyList kStrokeKeys({"width", "paint", "join", "cap", "position", "miterLimit", "dash", "dashPhase"});
+
 std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, bool topLevel) {
   if (depth > kMaxNestingDepth)
     n.fail("objects are nested more than " + std::to_string(kMaxNestingDepth) + " deep");
-  if (!n.isObject()) n.fail(std::string("expected an object, found ") + typeName(n.j));
+  if (!n.isObject()) n.fail(std::string("expected an object, found ") + n.typeName());
   const ObjectKind kind = n.req("kind").choice<ObjectKind>({{"layer", ObjectKind::Layer},
                                                             {"group", ObjectKind::Group},
                                                             {"compound", ObjectKind::Compound},
@@ -1082,27 +1350,20 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
                                                             {"text", ObjectKind::Text}});
   switch (kind) {
     case ObjectKind::Layer:
-      n.object({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "objects", "cadLayer",
-                "trapLayer"});
+      n.object(kLayerKeys);
       if (!topLevel) n.child("kind").fail("a layer must be a member of the top-level object list");
       break;
     case ObjectKind::Group:
-      n.object({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "objects",
-                "textCarrier", "mark", "cad", "matrix", "at", "bounds", "boxCreator", "staggeredCut",
-                "barcode", "paintMap"});
+      n.object(kGroupKeys);
       break;
     case ObjectKind::Compound:
-      n.object({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "objects",
-                "paint", "stroke", "mark", "cad", "bounds", "boxCreator"});
+      n.object(kCompoundKeys);
       break;
     case ObjectKind::Path:
-      n.object({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "points",
-                "closed", "paint", "stroke", "mark", "cad", "bounds", "boxCreator"});
+      n.object(kPathKeys);
       break;
     case ObjectKind::Text:
-      n.object({"kind", "name", "hidden", "locked", "nonPrinting", "excluded", "trap", "at", "matrix",
-                "width", "height", "leading", "align", "perCharacter", "runs", "stationNumber", "bounds", "mark",
-                "path"});
+      n.object(kTextKeys);
       break;
     case ObjectKind::List: break;
   }
@@ -1136,7 +1397,7 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
     }
     o->setPaint(paint);
     if (auto s = n.opt("stroke")) {
-      s->object({"width", "paint", "join", "cap", "position", "miterLimit", "dash", "dashPhase"});
+      s->object(kStrokeKeys);
       auto st = std::make_unique<TavDB::Stroke>();
       st->width = s->req("width").number(0, 1e9);
       const Node sp = s->req("paint");
@@ -1208,8 +1469,7 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
     t->runs.reserve(nr);
     for (std::size_t k = 0; k < nr; ++k) {
       const Node r = runs.item(k);
-      r.object({"text", "font", "size", "paint", "tracking", "hscale", "rise", "wordSpacing",
-                "underline"});
+      r.object(kRunKeys);
       TavDB::TextRun run;
       run.text = r.req("text").string();
       run.font = r.req("font").nonEmptyString();
@@ -1419,7 +1679,7 @@ void Loader::readBarcode(Object& group, const Node& n) {
 
 void Loader::readMembers(Object& list, const Node& members, std::size_t depth, bool topLevel,
                          bool pathsOnly) {
-  if (members.j == streamedList_) {
+  if (streamedList_ && members.j == streamedList_) {
     streamedList_ = nullptr;
     for (std::unique_ptr<Object>& o : streamedMembers_) {
       if (pathsOnly && o->kind() != ObjectKind::Path) members.fail("a compound path holds paths only");
@@ -1880,14 +2140,15 @@ class JobStream {
     return t;
   }();
   static bool isSpace(int c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
-  // The bits set among the low 16 (without relying on a popcount instruction).
-  static int bitCount(int mask) {
-    unsigned x = unsigned(mask);
-    x = x - ((x >> 1) & 0x5555u);
-    x = (x & 0x3333u) + ((x >> 2) & 0x3333u);
-    x = (x + (x >> 4)) & 0x0F0Fu;
-    return int((x + (x >> 8)) & 0x1Fu);
+  // The bits set in a mask (without relying on a popcount instruction).
+  static int bitCount(std::uint32_t mask) {
+    return kBits[mask & 0xFF] + kBits[mask >> 8 & 0xFF] + kBits[mask >> 16 & 0xFF] + kBits[mask >> 24];
   }
+  static constexpr std::array<std::uint8_t, 256> kBits = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (int i = 1; i < 256; ++i) t[std::size_t(i)] = std::uint8_t(t[std::size_t(i >> 1)] + (i & 1));
+    return t;
+  }();
 
   std::uint64_t at() const { return base_ + pos_; }
   std::size_t index(std::uint64_t offset) const { return std::size_t(offset - base_); }
@@ -1977,31 +2238,56 @@ class JobStream {
     }
   }
 #ifdef __SSE2__
-  // Over whole blocks of sixteen bytes inside a container (depth > 0) while
-  // they hold no backslash: the quotes open and close strings, the brackets
-  // outside strings count. True when the container closed among them (pos_
-  // after its last bracket); else pos_ is at the first block not taken, and
-  // `inString` says whether a string is open there.
+  // Over whole blocks of 32 bytes inside a container (depth > 0): the
+  // quotes not escaped open and close strings, the brackets outside strings
+  // count. True when the container closed among them (pos_ after its last
+  // bracket); else pos_ is at the first block not taken, and `inString`
+  // says whether a string is open there. A block whose last byte escapes
+  // the next block's first, or with a backslash outside strings (no JSON),
+  // is not taken.
   bool skipBlocks(std::int64_t& depth, bool& inString) {
-    while (end_ - pos_ >= 16) {
-      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf_.get() + pos_));
-      auto mask = [&](char c) { return unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(b, _mm_set1_epi8(c)))); };
-      if (mask('\\') != 0) return false;
+    while (end_ - pos_ >= 32) {
+      // A block of 32 bytes as two halves; a mask bit per byte.
+      const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf_.get() + pos_));
+      const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf_.get() + pos_ + 16));
+      auto mask = [](__m128i l, __m128i h, __m128i c) {
+        return std::uint32_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(l, c))) |
+                             unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(h, c))) << 16);
+      };
+      const std::uint32_t backslashes = mask(lo, hi, _mm_set1_epi8('\\'));
+      std::uint32_t quotes = mask(lo, hi, _mm_set1_epi8('"'));
+      if (backslashes != 0) {
+        // The bytes escaped: each after a backslash not escaped itself.
+        std::uint64_t escaped = 0;
+        for (std::uint32_t m = backslashes; m != 0; m &= m - 1) {
+          const int at = std::countr_zero(m);
+          if (!(escaped >> at & 1)) escaped |= std::uint64_t(2) << at;
+        }
+        if (escaped >> 32) return false;
+        quotes &= ~std::uint32_t(escaped);
+      }
       // The bytes of strings: each quote flips the state, the opening quote
       // counts as inside, the closing one not.
-      unsigned inside = mask('"');
+      std::uint32_t inside = quotes;
       inside ^= inside << 1;
       inside ^= inside << 2;
       inside ^= inside << 4;
       inside ^= inside << 8;
-      inside = (inString ? ~inside : inside) & 0xFFFF;
-      const unsigned opens = (mask('[') | mask('{')) & ~inside;
-      const unsigned closes = (mask(']') | mask('}')) & ~inside;
-      if (depth > bitCount(int(closes))) {
-        depth += bitCount(int(opens)) - bitCount(int(closes));
+      inside ^= inside << 16;
+      if (inString) inside = ~inside;
+      if (backslashes & ~inside) return false;
+      // '[' and '{', ']' and '}' differ in one bit only.
+      const __m128i case20 = _mm_set1_epi8(0x20);
+      const __m128i foldedLo = _mm_or_si128(lo, case20), foldedHi = _mm_or_si128(hi, case20);
+      const std::uint32_t opens = mask(foldedLo, foldedHi, _mm_set1_epi8('{')) & ~inside;
+      const std::uint32_t closes = mask(foldedLo, foldedHi, _mm_set1_epi8('}')) & ~inside;
+      if ((opens | closes) == 0) {
+        // Inside a string, or between values: nothing to count.
+      } else if (depth > bitCount(closes)) {
+        depth += bitCount(opens) - bitCount(closes);
       } else {
         // The container may close here: its brackets in order.
-        for (unsigned m = opens | closes; m != 0; m &= m - 1) {
+        for (std::uint32_t m = opens | closes; m != 0; m &= m - 1) {
           const int at = std::countr_zero(m);
           if (opens >> at & 1) {
             ++depth;
@@ -2011,8 +2297,8 @@ class JobStream {
           }
         }
       }
-      inString = (inside >> 15 & 1) != 0;
-      pos_ += 16;
+      inString = (inside >> 31 & 1) != 0;
+      pos_ += 32;
     }
     return false;
   }
@@ -2021,8 +2307,8 @@ class JobStream {
     std::int64_t depth = 0;
     for (;;) {
 #ifdef __SSE2__
-      // Sixteen bytes at once where they hold no escape; a string left open
-      // at the block where that stops is read on by the string's own scan.
+      // Blocks of bytes at once; a string left open at the block where they
+      // stop is read on by the string's own scan.
       if (depth > 0) {
         bool inString = false;
         if (skipBlocks(depth, inString)) return Scan::kDone;
@@ -2038,7 +2324,8 @@ class JobStream {
       for (const std::size_t stop = std::min(end_, pos_ + 16); pos_ < stop;) {
         const std::uint8_t kind = kClass[static_cast<unsigned char>(buf_[pos_++])];
         if (kind == kOpen) {
-          ++depth;
+          // Inside the container, on by blocks at once.
+          if (++depth == 1) break;
         } else if (kind == kClose) {
           if (--depth == 0) return Scan::kDone;
         } else if (kind == kQuote) {
@@ -2155,7 +2442,7 @@ class JobStream {
     *close = ']';
     doc_.base = l.ptr;
     doc_.firstIndex = l.first;
-    const bool bad = doc_.parse(open, std::size_t(close - open) + 1).has_value();
+    const bool bad = doc_.parseInPlace(open, std::size_t(close - open) + 1).has_value();
     *open = wasOpen;
     *close = wasClose;
     if (bad) throw StreamFallback{};

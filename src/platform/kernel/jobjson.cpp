@@ -693,6 +693,7 @@ void Document::clear() {
   used_ = 0;
   pointLists_.clear();
   root_ = Value();
+  onTape_ = false;
 }
 
 void* Document::allocate(std::size_t bytes) {
@@ -721,6 +722,17 @@ std::optional<std::string> Document::parse(const char* text, std::size_t size) {
   simdjson::dom::element root;
   if (parser_->dom.parse(text, size, false).get(root) != simdjson::SUCCESS) return parseExact(text, size);
   SimdBuilder(*this).build(root, root_);
+  return std::nullopt;
+}
+
+std::optional<std::string> Document::parseInPlace(const char* text, std::size_t size) {
+  clear();
+  simdjson::dom::element root;
+  if (parser_->dom.parse(text, size, false).get(root) != simdjson::SUCCESS) return parseExact(text, size);
+  // The parser's own document holds the index until its next parse.
+  tape_.words = parser_->dom.doc.tape.get();
+  tape_.strings = parser_->dom.doc.string_buf.get();
+  onTape_ = true;
   return std::nullopt;
 }
 
@@ -761,6 +773,35 @@ std::string Document::pointerOf(const Value* target, std::int64_t entry) const {
       out += "/" + std::to_string(i == 1 ? firstIndex + index : index);
   }
   if (entry >= 0) out += "/" + std::to_string(entry);
+  return out;
+}
+
+std::string Document::pointerOf(std::uint32_t target) const {
+  // From the root down, into the entry or member whose words hold the target.
+  std::string out = base;
+  std::uint32_t at = 1;
+  bool root = true;
+  while (at != target) {
+    const char kind = tape_.kind(at);
+    if (kind != '{' && kind != '[') break;  // not a value of this document
+    const std::uint32_t end = tape_.after(at) - 1;
+    std::uint32_t i = at + 1, index = 0;
+    if (kind == '{') {
+      while (i < end && tape_.after(i + 1) <= target) i = tape_.after(i + 1);
+      if (i >= end) break;
+      out += "/" + pointerToken(tape_.string(i));
+      at = i + 1;
+    } else {
+      while (i < end && tape_.after(i) <= target) {
+        i = tape_.after(i);
+        ++index;
+      }
+      if (i >= end) break;
+      out += "/" + std::to_string(root ? firstIndex + index : index);
+      at = i;
+    }
+    root = false;
+  }
   return out;
 }
 

@@ -18,8 +18,14 @@
 //
 // A document owns all its values; Values and Members are plain data in its
 // arena and stay valid until the document is cleared or destroyed.
+//
+// A document may instead be left as simdjson's index of the text (`Tape`),
+// read in place by the loader without a compact copy between: that is how
+// the runs of object-list entries of a streamed job are read.
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -74,6 +80,58 @@ struct Member {
   Value value;
 };
 
+// simdjson's index of a parsed text, read in place: a word of 64 bits per
+// value (its kind in the top byte), numbers followed by a word holding them;
+// an array's or object's first word holds the index after its last word and
+// its entry count (counts from 0xFFFFFF on are not kept); an object's
+// members are a key (a string word) and its value each; a string word holds
+// the offset of the string's 32-bit length, its bytes and a zero byte.
+// Word 0 is the root's own word: the root value is word 1.
+struct Tape {
+  const std::uint64_t* words = nullptr;
+  const std::uint8_t* strings = nullptr;
+
+  char kind(std::uint32_t at) const { return char(words[at] >> 56); }
+  std::uint64_t payload(std::uint32_t at) const { return words[at] & 0x00FFFFFFFFFFFFFFu; }
+  // The word after the value at `at`.
+  [[gnu::always_inline]] std::uint32_t after(std::uint32_t at) const {
+    switch (kind(at)) {
+      case '{':
+      case '[': return std::uint32_t(words[at]);
+      case 'l':
+      case 'u':
+      case 'd': return at + 2;
+      default: return at + 1;
+    }
+  }
+  // Entries of an array, members of an object (keys given twice counted twice).
+  std::uint32_t count(std::uint32_t at) const {
+    const auto n = std::uint32_t(payload(at) >> 32 & 0xFFFFFF);
+    if (n < 0xFFFFFF) return n;
+    std::uint32_t k = 0;
+    const std::uint32_t end = after(at) - 1;
+    const std::uint32_t step = kind(at) == '{' ? 1 : 0;
+    for (std::uint32_t i = at + 1; i < end; i = after(i + step)) ++k;
+    return k;
+  }
+  std::string_view string(std::uint32_t at) const {
+    const std::uint8_t* p = strings + payload(at);
+    std::uint32_t size;
+    std::memcpy(&size, p, sizeof size);
+    return {reinterpret_cast<const char*>(p + sizeof size), size};
+  }
+  // Of a number word ('l', 'u' or 'd').
+  double number(std::uint32_t at) const {
+    std::uint64_t bits;
+    std::memcpy(&bits, &words[at + 1], sizeof bits);
+    switch (kind(at)) {
+      case 'l': return double(std::int64_t(bits));
+      case 'u': return double(bits);
+      default: return std::bit_cast<double>(bits);
+    }
+  }
+};
+
 class Document {
  public:
   Document();
@@ -88,8 +146,14 @@ class Document {
   // The same with the plain reader alone: slower, but it needs no index of
   // the text (for a whole file, whose index would outgrow the file).
   std::optional<std::string> parseExact(const char* text, std::size_t size);
+  // The same as parse(), the values left in simdjson's index (tape()); text
+  // simdjson leaves to the plain reader gives a compact document as parse()
+  // does.
+  std::optional<std::string> parseInPlace(const char* text, std::size_t size);
 
   const Value& root() const { return root_; }
+  // The index when the last parse left the values in it, else null.
+  const Tape* tape() const { return onTape_ ? &tape_ : nullptr; }
 
   // Where the root lies in its job file (a JSON pointer, empty for the whole
   // file); entry k of a root array lies at base + "/" + (firstIndex + k).
@@ -99,6 +163,8 @@ class Document {
   // The JSON pointer of a value of this document; `entry` >= 0 names an entry
   // of a packed point list.
   std::string pointerOf(const Value* value, std::int64_t entry = -1) const;
+  // The JSON pointer of the value at word `at` of tape().
+  std::string pointerOf(std::uint32_t at) const;
 
   // Room for pieces of up to `bytes` bytes, taken at once.
   void reserve(std::size_t bytes);
@@ -119,6 +185,8 @@ class Document {
   std::size_t used_ = 0;   // of it
   std::deque<PointList> pointLists_;
   Value root_;
+  Tape tape_;
+  bool onTape_ = false;
   struct Parser;
   std::unique_ptr<Parser> parser_;  // simdjson's, reused from piece to piece
 };

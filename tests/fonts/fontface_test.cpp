@@ -153,3 +153,92 @@ TEST(FontFace, AProgramRefusedForEmbeddingIsRefusedWhenUsed) {
 }
 
 }  // namespace
+
+namespace {
+
+bool sameOutline(const std::vector<Fonts::OutlineSegment>& a, const std::vector<Fonts::OutlineSegment>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t k = 0; k < a.size(); ++k) {
+    if (a[k].op != b[k].op) return false;
+    for (int p = 0; p < 3; ++p) {
+      if (a[k].x[p] != b[k].x[p] || a[k].y[p] != b[k].y[p]) return false;
+    }
+  }
+  return true;
+}
+
+// A face keeps each outline it reads: every glyph's kept outline is the one
+// a face reading every outline afresh gives, asked once or again, in any
+// order, and whatever the bound on what it keeps; a glyph's box asked after
+// its outline is the box read alone.
+TEST(FontFace, KeptOutlinesAreTheOutlinesReadAfresh) {
+  const struct {
+    const char* font;
+    std::size_t limit;  // segments the face keeps
+  } cases[] = {
+      {"NimbusSans-Regular", FontFace::kMaxKeptSegments},
+      {"NimbusRoman-BoldItalic", FontFace::kMaxKeptSegments},
+      {"NimbusMonoPS-Regular", 600},  // a few glyphs kept, the rest read afresh
+      {"StandardSymbolsPS", FontFace::kMaxKeptSegments},
+      {"D050000L", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.font);
+    const std::string path = std::string(Fonts::FontFolder()) + "/" + c.font + ".t1";
+    const auto kept = Fonts::ReadFontFace(path, c.font);
+    const auto fresh = Fonts::ReadFontFace(path, c.font);
+    const auto boxes = Fonts::ReadFontFace(path, c.font);
+    ASSERT_TRUE(kept && fresh && boxes);
+    kept->limitKeptOutlines(c.limit);
+    fresh->limitKeptOutlines(0);
+    const int count = kept->glyphCount();
+    ASSERT_GT(count, 150);
+    const auto n = static_cast<std::size_t>(count);
+    std::vector<std::vector<Fonts::OutlineSegment>> first(n);
+    std::vector<const std::vector<Fonts::OutlineSegment>*> where(n);
+    // Backwards, then forwards: the second reading of each glyph is the kept one.
+    for (int g = count - 1; g >= 0; --g) {
+      const std::vector<Fonts::OutlineSegment>& o = kept->outline(g);
+      where[std::size_t(g)] = &o;
+      first[std::size_t(g)] = o;
+    }
+    // No glyph's outline: the scratch list, emptied.
+    const std::vector<Fonts::OutlineSegment>* scratch = &kept->outline(-1);
+    EXPECT_TRUE(scratch->empty());
+    std::size_t segments = 0;
+    int keptGlyphs = 0;
+    std::vector<Fonts::OutlineSegment> afresh;
+    for (int g = 0; g < count; ++g) {
+      SCOPED_TRACE(kept->glyph(g).name);
+      fresh->outline(g, afresh);
+      EXPECT_TRUE(sameOutline(first[std::size_t(g)], afresh));
+      const std::vector<Fonts::OutlineSegment>& again = kept->outline(g);
+      EXPECT_TRUE(sameOutline(again, afresh));
+      for (int k = 0; k < 4; ++k) EXPECT_EQ(kept->glyphBox(g)[k], boxes->glyphBox(g)[k]) << k;
+      if (where[std::size_t(g)] != scratch) {
+        // Kept where it was put, within the bound.
+        EXPECT_EQ(&again, where[std::size_t(g)]);
+        segments += afresh.size();
+        ++keptGlyphs;
+      } else {
+        EXPECT_EQ(&again, scratch);
+      }
+    }
+    EXPECT_LE(segments, c.limit);
+    if (c.limit == FontFace::kMaxKeptSegments) {
+      EXPECT_EQ(keptGlyphs, count);
+    } else if (c.limit == 0) {
+      // Only outlines without a segment (blanks) are kept.
+      EXPECT_LT(keptGlyphs, 5);
+    } else {
+      EXPECT_GT(keptGlyphs, 3);
+      EXPECT_LT(keptGlyphs, count / 2);
+    }
+    std::vector<Fonts::OutlineSegment> copy;
+    kept->outline(count, copy);
+    EXPECT_TRUE(copy.empty());
+    EXPECT_TRUE(kept->outline(-1).empty());
+  }
+}
+
+}  // namespace

@@ -2,7 +2,10 @@
 // letters go, and the text as outlines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <iterator>
 
 #include "platform/fonts/fontcache.h"
 #include "platform/fonts/fontface.h"
@@ -421,6 +424,87 @@ TEST(TextCalculator, LaidOutBoxIsWhatTheCharactersCover) {
 
 }  // namespace
 
+namespace {
+
+// Every point of a text's outlines, flattened in order, with its kind.
+std::vector<std::array<std::int32_t, 3>> outlinePoints(const TavDB::Object& group) {
+  std::vector<std::array<std::int32_t, 3>> points;
+  std::vector<const TavDB::Object*> todo{&group};
+  while (!todo.empty()) {
+    const TavDB::Object* o = todo.back();
+    todo.pop_back();
+    for (auto m = o->members().rbegin(); m != o->members().rend(); ++m) todo.push_back(m->get());
+    for (const TavDB::PathPoint& p : o->points()) points.push_back({p.v, p.h, std::int32_t(p.type)});
+    points.push_back({o->paint(), int(o->kind()), -1});
+  }
+  return points;
+}
+
+const char* const kOutlineFonts[] = {"NimbusSans-Regular", "NimbusRoman-BoldItalic", "NimbusMonoPS-Bold",
+                                     "StandardSymbolsPS", "D050000L"};
+
+void limitOutlines(std::size_t segments) {
+  for (const char* font : kOutlineFonts) Fonts::FindFontFace(font)->limitKeptOutlines(segments);
+}
+
+// Texts turned into outlines from the outlines their faces keep are the
+// texts turned from outlines read afresh for every character: sizes, turns,
+// shears, scales, rises and texts along a path, in several fonts.
+TEST(TextCalculator, OutlinesFromKeptGlyphsAreThoseFromGlyphsReadAfresh) {
+  std::string runs;
+  const char* sizes[] = {"6", "9.5", "24", "61.3", "7"};
+  for (std::size_t f = 0; f < std::size(kOutlineFonts); ++f) {
+    if (!runs.empty()) runs += ",";
+    // The symbol fonts with characters they hold.
+    const char* letters = f == 3 ? "\u03b1\u03b2\u03a3\u03a9 \u2211\u222b" : f == 4 ? "\u2708\u2713\u2764 \u275d" : "Hamburgefonts Qg&%ag";
+    runs += std::string(R"({"text":")") + letters + (f == 1 ? R"(","hscale":83,"rise":2.5)" : "\"") +
+            R"(,"font":")" + kOutlineFonts[f] + R"(","size":)" + sizes[f] + R"(,"paint":)" + (f % 2 ? "11" : "10") +
+            (f == 2 ? R"(,"underline":true)" : "") + "}";
+  }
+  const struct {
+    const char* what;
+    std::string placing;
+  } cases[] = {
+      {"upright", R"("at":[1000,1000])"},
+      {"turned 30 degrees", R"("at":[3000,2000],"matrix":[0.866,-0.5,0.5,0.866])"},
+      {"upside down, mirrored", R"("at":[-2500,7000],"matrix":[-1,0,0,1])"},
+      {"sheared and scaled", R"("at":[1234,4321],"matrix":[1.7,0.1,0.4,0.6])"},
+      {"framed and justified", R"("at":[500,500],"width":1500,"align":"justify")"},
+      {"along a curve", R"("path":[[2000,2000],[2000,6000,6000,9000,9000,9000]])"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto job = textJob(R"({"kind":"text",)" + c.placing + R"(,"runs":[)" + runs + "]}");
+    TavDB::Object* text = firstText(job.get());
+    limitOutlines(0);
+    const auto afresh = texhivecget(job.get(), text, 1);
+    limitOutlines(Fonts::FontFace::kMaxKeptSegments);
+    const auto reading = texhivecget(job.get(), text, 1);
+    const auto kept = texhivecget(job.get(), text, 1);
+    ASSERT_TRUE(afresh && reading && kept);
+    const auto expected = outlinePoints(*afresh);
+    EXPECT_GT(expected.size(), 2000u);
+    EXPECT_TRUE(outlinePoints(*reading) == expected);
+    EXPECT_TRUE(outlinePoints(*kept) == expected);
+  }
+}
+
+// The outlines' points round to job units as std::lround does, halves away
+// from zero, within +-1e9 units.
+TEST(TextCalculator, OutlinePointsRoundAsLround) {
+  const double values[] = {0,     -0.0,  0.5,   -0.5,  1.5,        -1.5,        2.5,          -2.5,
+                           0.49999999999999994, -0.49999999999999994, 1e9 - 0.5, -(1e9 - 0.5), 123456.4999,
+                           -123456.5000001, 1e9, -1e9, 3e9, -3e9, 1e300, -1e300, 4503599627370495.5, 0.7, -0.7};
+  for (double v : values) {
+    EXPECT_EQ(roundToJobUnits(v), std::int32_t(std::lround(std::clamp(v, -1e9, 1e9)))) << v;
+  }
+  for (std::int64_t i = -5000; i <= 5000; ++i) {
+    const double v = double(i) * 0.25 + double(i % 7) * 1e-12;
+    ASSERT_EQ(roundToJobUnits(v), std::int32_t(std::lround(v))) << v;
+  }
+}
+
+}  // namespace
 // Texts on real fonts at their edges: kerning, tracking and scale, word
 // spacing in one of two runs, characters beyond ASCII and one no font has,
 // frames in every alignment, unframed alignment, empty runs and lines,

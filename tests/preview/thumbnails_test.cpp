@@ -13,6 +13,8 @@
 
 #include "driver_support.h"
 #include "object_kinds.h"
+#include "platform/fonts/fontface.h"
+#include "platform/fonts/textcalc.h"
 #include "platform/kernel/job.h"
 #include "platform/kernel/jobfile.h"
 #include "platform/kernel/screenrender.h"
@@ -495,6 +497,92 @@ TEST(StandardPreview, SampledSmoothingShowsWhatExactSmoothingShows) {
       EXPECT_LE(apart, flat / 100) << apart << " of " << flat << " flat pixels differ";
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+const char* const kLetterFonts[] = {"NimbusSans-Regular", "NimbusRoman-BoldItalic", "NimbusMonoPS-Bold",
+                                    "URWBookman-Demi", "StandardSymbolsPS"};
+
+// A page of texts in several fonts, sizes, turns and colours (one of them
+// overprinting, one paint see-through), some running off the page, over a
+// background (or none).
+std::string letterJob(bool background) {
+  const char* const* fonts = kLetterFonts;
+  std::string objects = background ? R"({"kind":"path","paint":13,"points":[[0,0],[0,3000],[3000,3000],[3000,0]]})" : "";
+  const char* matrices[] = {"[1,0,0,1]", "[0.866,-0.5,0.5,0.866]", "[0,1,-1,0]", "[1.3,0,0.3,0.8]", "[-1,0,0,1]"};
+  for (int i = 0; i < 25; ++i) {
+    const int f = i % 5;
+    const std::string text = f == 4 ? "\\u03b1\\u03b2\\u03a3\\u03a9 \\u2211" : "Qualms & glyphs 0123";
+    objects += std::string(objects.empty() ? "" : ",") + R"({"kind":"text","at":[)" + std::to_string(300 + (i / 5) * 550) + "," + std::to_string(150 + (i % 5) * 600) +
+               R"(],"matrix":)" + matrices[(i / 5) % 5] + R"(,"runs":[{"text":")" + text + R"(","font":")" + fonts[f] +
+               R"(","size":)" + std::to_string(4 + 3 * (i % 4)) + R"(.5,"paint":)" + std::to_string(10 + i % 5) + "}]}";
+  }
+  return
+      R"({"ppi":720,"boxes":{"media":[0,0,3000,3000]},"inks":[{"name":"Cyan","process":"cyan"},{"name":"Magenta","process":"magenta"},)"
+      R"({"name":"Yellow","process":"yellow"},{"name":"Black","process":"black"},{"name":"Orange","cmyk":[0,60,100,0]}],)"
+      R"("colours":[{"id":1,"inks":{"Black":100}},{"id":2,"inks":{"Cyan":70,"Magenta":20}},)"
+      R"({"id":3,"inks":{"Orange":100},"overprint":true},{"id":4,"inks":{"Yellow":40,"Magenta":10}}],)"
+      R"("paints":[{"id":10,"type":"flat","colour":1},{"id":11,"type":"flat","colour":2},)"
+      R"({"id":12,"type":"flat","colour":3,"overprint":true},{"id":13,"type":"flat","colour":4},)"
+      R"({"id":14,"type":"flat","colour":2,"opacity":60}],"objects":[)" + objects + "]}";
+}
+
+// The texts of a page drawn from the outlines their faces keep show the
+// pixels they show drawn from outlines read afresh for every character:
+// fonts, sizes, turns, colours, an overprinting colour and a see-through
+// paint, exactly smoothed, sampled and without smoothing.
+TEST(StandardPreview, TextsFromKeptOutlinesShowTheirPixelsReadAfresh) {
+  tavtest::TestFolder dir;
+  auto job = drivertest::loadJob(letterJob(true), dir.path());
+  ASSERT_TRUE(job);
+  auto limit = [&](std::size_t segments) {
+    for (const char* font : kLetterFonts) Fonts::FindFontFace(font)->limitKeptOutlines(segments);
+  };
+  for (int samples : {1, 4}) {
+    SCOPED_TRACE(samples);
+    limit(0);
+    const Rgb afresh = screenRendering(job.get(), 400, 400, samples);
+    limit(Fonts::FontFace::kMaxKeptSegments);
+    const Rgb reading = screenRendering(job.get(), 400, 400, samples);
+    const Rgb kept = screenRendering(job.get(), 400, 400, samples);
+    ASSERT_EQ(afresh.samples.size(), std::size_t(400 * 400 * 3));
+    // The texts are there: pixels neither white nor the background's.
+    const std::size_t inked = std::size_t(std::count_if(afresh.samples.begin(), afresh.samples.end(), [](std::uint8_t v) { return v < 100; }));
+    EXPECT_GT(inked, 3000u);
+    EXPECT_TRUE(reading.samples == afresh.samples);
+    EXPECT_TRUE(kept.samples == afresh.samples);
+  }
+}
+
+// Smoothed exactly, a text shows the pixels its outlines show drawn as
+// paths of the same paints: the pieces of its characters are drawn by
+// cairo as a path's fill is, wherever they lie (those running off the page
+// too), in whatever paint.
+TEST(StandardPreview, TextsShowAsTheirOutlinesDrawnAsPaths) {
+  tavtest::TestFolder dir;
+  auto job = drivertest::loadJob(letterJob(false), dir.path());
+  ASSERT_TRUE(job);
+  const Rgb texts = screenRendering(job.get(), 500, 500, 1);
+  auto outlines = TavDB::Object::create(TavDB::ObjectKind::List);
+  int count = 0;
+  for (const auto& m : jobGetSpahan(job.get())->members()) {
+    ASSERT_EQ(m->kind(), TavDB::ObjectKind::Text);
+    outlines->addontop(texhivecget(job.get(), m.get(), 1));
+    ++count;
+  }
+  EXPECT_EQ(count, 25);
+  std::unique_ptr<TavDB::Object> textTree = jobSetSpahan(job.get(), std::move(outlines));
+  const Rgb paths = screenRendering(job.get(), 500, 500, 1);
+  jobSetSpahan(job.get(), std::move(textTree));
+  ASSERT_EQ(texts.samples.size(), paths.samples.size());
+  const std::size_t inked = std::size_t(std::count_if(texts.samples.begin(), texts.samples.end(), [](std::uint8_t v) { return v < 100; }));
+  EXPECT_GT(inked, 3000u);
+  std::size_t differing = 0;
+  for (std::size_t i = 0; i < texts.samples.size(); ++i) differing += texts.samples[i] != paths.samples[i];
+  EXPECT_EQ(differing, 0u);
 }
 
 }  // namespace

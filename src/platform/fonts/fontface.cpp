@@ -370,15 +370,55 @@ void FontFace::readKerning(const std::string& afmPath) {
   }
 }
 
-void FontFace::outline(int glyph, std::vector<OutlineSegment>& out) const {
+void FontFace::readOutline(std::size_t glyph, std::vector<OutlineSegment>& out) const {
   out.clear();
-  if (glyph < 0 || glyph >= glyphCount()) return;
   auto* f = static_cast<FT_Face>(outlineFace());
   if (FT_Load_Glyph(f, FT_UInt(glyph), FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING) != 0) return;
   if (f->glyph->format != FT_GLYPH_FORMAT_OUTLINE) return;
+  if (!boxKnown_[glyph]) {
+    // The glyph is loaded now: its box comes without loading it again.
+    boxKnown_[glyph] = true;
+    FT_BBox box;
+    FT_Outline_Get_CBox(&f->glyph->outline, &box);
+    boxes_[4 * glyph] = double(box.xMin);
+    boxes_[4 * glyph + 1] = double(box.yMin);
+    boxes_[4 * glyph + 2] = double(box.xMax);
+    boxes_[4 * glyph + 3] = double(box.yMax);
+  }
   static const FT_Outline_Funcs funcs = {moveTo, lineTo, conicTo, cubicTo, 0, 0};
   Decomposer d{&out};
   FT_Outline_Decompose(&f->glyph->outline, &funcs, &d);
+}
+
+const std::vector<OutlineSegment>& FontFace::outline(int glyph) const {
+  if (glyph < 0 || glyph >= glyphCount()) {
+    scratchOutline_.clear();
+    return scratchOutline_;
+  }
+  const std::size_t g = std::size_t(glyph);
+  if (outlineKept_.empty()) {
+    outlines_.resize(glyphs_.size());
+    outlineKept_.assign(glyphs_.size(), false);
+  }
+  if (outlineKept_[g]) return outlines_[g];
+  readOutline(g, scratchOutline_);
+  if (keptSegments_ + scratchOutline_.size() > keptLimit_) return scratchOutline_;
+  keptSegments_ += scratchOutline_.size();
+  outlines_[g].assign(scratchOutline_.begin(), scratchOutline_.end());
+  outlineKept_[g] = true;
+  return outlines_[g];
+}
+
+void FontFace::limitKeptOutlines(std::size_t segments) const {
+  keptLimit_ = segments;
+  keptSegments_ = 0;
+  outlines_.clear();
+  outlineKept_.clear();
+}
+
+void FontFace::outline(int glyph, std::vector<OutlineSegment>& out) const {
+  const std::vector<OutlineSegment>& kept = outline(glyph);
+  out.assign(kept.begin(), kept.end());
 }
 
 const Type1Program& FontFace::program() const {

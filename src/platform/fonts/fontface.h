@@ -80,7 +80,20 @@ class FontFace {
       if (slot.key == kNoKern) return 0;
     }
   }
+  // A glyph's outline in font units (empty for a glyph that cannot be
+  // loaded). The outline is read once and kept with the face: a page sets
+  // the same few glyphs again and again, and each reading interprets the
+  // glyph's program anew. The face keeps at most kMaxKeptSegments segments
+  // (about 14 MiB); past that an outline is read afresh into a scratch list.
+  // The reference stays valid until the next call on this face. Throws
+  // TavSys::Error when the font file's outlines cannot be read at all.
+  const std::vector<OutlineSegment>& outline(int glyph) const;
+  // The same, copied into `out`.
   void outline(int glyph, std::vector<OutlineSegment>& out) const;
+  static constexpr std::size_t kMaxKeptSegments = std::size_t(1) << 18;
+  // Keeps at most `segments` segments of outlines from now on (0: reads
+  // every outline afresh); the outlines kept so far are let go.
+  void limitKeptOutlines(std::size_t segments) const;
 
   const double* boundingBox() const { return bbox_; }  // xMin, yMin, xMax, yMax
   double ascent() const { return ascent_; }
@@ -161,6 +174,15 @@ std::string MissingFontReason(std::string_view name);
   // Control boxes of the glyphs (4 per glyph), those of boxKnown_ filled.
   mutable std::vector<double> boxes_;
   mutable std::vector<bool> boxKnown_;
+  // The outlines read so far by glyph (outlineKept_ says which), how many
+  // segments they hold together, and the list an outline is read into when
+  // the face keeps no more.
+  mutable std::vector<std::vector<OutlineSegment>> outlines_;
+  mutable std::vector<bool> outlineKept_;
+  mutable std::size_t keptSegments_ = 0;
+  mutable std::size_t keptLimit_ = kMaxKeptSegments;
+  mutable std::vector<OutlineSegment> scratchOutline_;
+  void readOutline(std::size_t glyph, std::vector<OutlineSegment>& out) const;
   std::array<int, 256> builtin_{};
   double bbox_[4] = {0, 0, 0, 0};
   double ascent_ = 0, descent_ = 0, capHeight_ = 0;

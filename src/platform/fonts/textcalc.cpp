@@ -844,38 +844,54 @@ bool textCheckPaintAndFont(const jobstr* job, const TavDB::Object* object) {
 namespace {
 
 // A closed path through job points (vertical first), in the paint.
-std::unique_ptr<TavDB::Object> makePath(const std::vector<TavDB::PathPoint>& points,
-                                        std::uint16_t paint) {
+std::unique_ptr<TavDB::Object> makePath(std::vector<TavDB::PathPoint> points, std::uint16_t paint) {
   auto path = TavDB::Object::create(TavDB::ObjectKind::Path);
-  path->points() = points;
+  path->points() = std::move(points);
   path->setPaint(paint);
   path->recalcBounds();
   return path;
 }
 
 std::int32_t toUnits(double v) {
-  return std::int32_t(std::lround(std::clamp(v, -1e9, 1e9)));
+  v = std::clamp(v, -1e9, 1e9);
+  if (!(v == v)) return std::int32_t(std::lround(v));
+  // v - whole is exact for |v| below 2^53.
+  const auto whole = std::int64_t(v);
+  const double part = v - double(whole);
+  return std::int32_t(whole + (part >= 0.5 ? 1 : part <= -0.5 ? -1 : 0));
 }
 
 }  // namespace
+
+std::int32_t roundToJobUnits(double v) { return toUnits(v); }
 
 std::unique_ptr<TavDB::Object> texhivecget(jobstr* job, const TavDB::Object* object, int) {
   TextCalc calc = texcalini(job, object);
   if (!calc) return nullptr;
   std::unique_ptr<TavDB::Object> group = TavDB::gronew();
-  std::vector<Fonts::OutlineSegment> outline;
+  // The contours of one glyph; each is moved into its path, the list keeps
+  // its capacity for the next glyph.
+  std::vector<std::vector<TavDB::PathPoint>> contours;
   for (const LaidChar& c : calc->chars) {
     const RunInfo& info = calc->runs[c.run];
-    info.face->outline(c.glyph, outline);
+    const std::vector<Fonts::OutlineSegment>& outline = info.face->outline(c.glyph);
     const double k = info.size / 1000.0;
     auto at = [&](double gx, double gy, TavDB::PathPoint::Type type) {
       const auto p = calc->charToJob(c, gx * k * info.hscale, -gy * k);
       return TavDB::PathPoint{toUnits(p[0]), toUnits(p[1]), type};
     };
-    std::vector<std::vector<TavDB::PathPoint>> contours;
+    contours.clear();
     for (const Fonts::OutlineSegment& s : outline) {
       if (s.op == Fonts::OutlineSegment::kMove) {
-        contours.emplace_back().push_back(at(s.x[0], s.y[0], TavDB::PathPoint::kLine));
+        auto& contour = contours.emplace_back();
+        std::size_t points = 1;
+        for (const Fonts::OutlineSegment* n = &s + 1; n != outline.data() + outline.size() &&
+                                                      n->op != Fonts::OutlineSegment::kMove;
+             ++n) {
+          points += n->op == Fonts::OutlineSegment::kCubic ? 3 : 1;
+        }
+        contour.reserve(points);
+        contour.push_back(at(s.x[0], s.y[0], TavDB::PathPoint::kLine));
       } else if (contours.empty()) {
         continue;
       } else if (s.op == Fonts::OutlineSegment::kLine) {
@@ -896,14 +912,14 @@ std::unique_ptr<TavDB::Object> texhivecget(jobstr* job, const TavDB::Object* obj
       }
       if (contour.size() < 2) continue;
       if (contours.size() == 1) {
-        glyph = makePath(contour, paint);
+        glyph = makePath(std::move(contour), paint);
         break;
       }
       if (!glyph) {
         glyph = TavDB::Object::create(TavDB::ObjectKind::Compound);
         glyph->setPaint(paint);
       }
-      glyph->addontop(makePath(contour, paint));
+      glyph->addontop(makePath(std::move(contour), paint));
     }
     if (!glyph) continue;
     glyph->recalcBounds();
@@ -914,7 +930,7 @@ std::unique_ptr<TavDB::Object> texhivecget(jobstr* job, const TavDB::Object* obj
       const TextRulePolygon& polygon = calc->rules[r];
       std::vector<TavDB::PathPoint> points;
       for (const auto& p : polygon) points.push_back({toUnits(p[0]), toUnits(p[1]), TavDB::PathPoint::kLine});
-      group->addontop(makePath(points, std::uint16_t(e.params.paint)));
+      group->addontop(makePath(std::move(points), std::uint16_t(e.params.paint)));
     }
   }
   group->recalcBounds();

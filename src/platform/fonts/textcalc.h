@@ -152,3 +152,7 @@ bool textCheckPaintAndFont(const jobstr* job, const TavDB::Object* text);
 // and one path per rule, each painted with its run's paint; owned by the
 // caller. mode is accepted for the kernel's signature.
 std::unique_ptr<TavDB::Object> texhivecget(jobstr* job, const TavDB::Object* text, int mode);
+// A point of the outlines rounded to the nearest job unit within +-1e9,
+// halves away from zero (as std::lround, without its call: every point of
+// every outline is rounded).
+std::int32_t roundToJobUnits(double v);

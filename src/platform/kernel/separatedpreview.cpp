@@ -195,7 +195,7 @@ class Renderer {
     const TavDB::tv_box& b = o->bounds();
     if (!open && !FillRuns(ctx, o)) {
       const IntRect r = deviceRect(ctx.toDevice, b.top, b.left, b.bottom, b.right, 0);
-      Raster coverage = Coverage(ctx, r, [&](cairo_t* cr) {
+      Raster coverage = ctx.text && UsesLetterScratch(ctx, r) ? LetterCoverage(ctx, r, o) : Coverage(ctx, r, [&](cairo_t* cr) {
         AddShape(cr, o);
         cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
         cairo_fill(cr);
@@ -442,6 +442,62 @@ class Renderer {
     if (mOptions.antiAliasing < 2) coverage.threshold(ctx.text || mOptions.pixelCentres ? kCentreCovered : kTouched);
     if (ctx.clip != nullptr) coverage.multiply(*ctx.clip);
     if (coverage.allZero()) return {};
+    return coverage;
+  }
+
+  // A character's pieces are many and small: their coverage is drawn by one
+  // cairo context kept for the rendering, over one raster cleared where
+  // each piece lies, rather than by a context and raster made for each. The
+  // context's matrix is made as Coverage makes it (the piece's corner, then
+  // the device matrix), so that cairo draws the same pixels. Only pieces
+  // that lie inside the target, without a clip, and of a size the scratch
+  // raster may take.
+  static constexpr int kLetterScratchSide = 1024;
+  bool UsesLetterScratch(const Context& ctx, const IntRect& r) const {
+    return ctx.clip == nullptr && !r.empty() && r.intersect(ctx.target->rect).width() == r.width() &&
+           r.intersect(ctx.target->rect).height() == r.height() && r.width() <= kLetterScratchSide &&
+           r.height() <= kLetterScratchSide;
+  }
+
+  Raster LetterCoverage(const Context& ctx, const IntRect& r, const TavDB::Object* o) {
+    const int w = r.width(), h = r.height();
+    if (!mLetterContext || mLetterScratch.rect().width() < w || mLetterScratch.rect().height() < h) {
+      // Grown to the largest piece so far (at least 64 pixels a side).
+      const int sw = std::max({w, 64, mLetterScratch.rect().width()});
+      const int sh = std::max({h, 64, mLetterScratch.rect().height()});
+      mLetterContext.reset();
+      mLetterSurface.reset();
+      mLetterScratch = Raster(IntRect{0, 0, sw, sh});
+      mLetterSurface = mLetterScratch.surface();
+      mLetterContext.reset(cairo_create(mLetterSurface.get()));
+      cairo_set_antialias(mLetterContext.get(), CAIRO_ANTIALIAS_GRAY);
+      cairo_set_source_rgba(mLetterContext.get(), 0, 0, 0, 1);
+    }
+    cairo_t* cr = mLetterContext.get();
+    cairo_surface_flush(mLetterSurface.get());
+    for (int y = 0; y < h; ++y) std::memset(mLetterScratch.row(y), 0, std::size_t(w));
+    cairo_surface_mark_dirty_rectangle(mLetterSurface.get(), 0, 0, w, h);
+    cairo_identity_matrix(cr);
+    cairo_translate(cr, -r.x0, -r.y0);
+    cairo_transform(cr, &ctx.toDevice);
+    AddShape(cr, o);
+    cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
+    cairo_fill(cr);
+    cairo_surface_flush(mLetterSurface.get());
+    Raster coverage(r);
+    const bool sharp = mOptions.antiAliasing < 2;
+    bool any = false;
+    for (int y = 0; y < h; ++y) {
+      const std::uint8_t* in = mLetterScratch.row(y);
+      std::uint8_t* out = coverage.row(r.y0 + y);
+      if (sharp) {
+        for (int x = 0; x < w; ++x) out[x] = in[x] > kCentreCovered ? 255 : 0;
+      } else {
+        std::memcpy(out, in, std::size_t(w));
+      }
+      for (int x = 0; x < w && !any; ++x) any = out[x] != 0;
+    }
+    if (!any) return {};
     return coverage;
   }
 
@@ -764,6 +820,11 @@ class Renderer {
   std::vector<Deferred> mDeferred;
   SpanRasteriser mBatchRasteriser;
   Outlines mOutlines{*this};
+  // LetterCoverage's raster, the surface over it and the context drawing
+  // there (owned; destroyed in this order's reverse: context first).
+  Raster mLetterScratch;
+  Surface mLetterSurface;
+  CairoContext mLetterContext;
 };
 
 }  // namespace

@@ -267,16 +267,25 @@ void* FontFace::outlineFace() const {
   return wholeFace_;
 }
 
+namespace {
+
+// The control box of the glyph the face has loaded, in font units.
+void storeLoadedBox(FT_Face f, double* out) {
+  FT_BBox box;
+  FT_Outline_Get_CBox(&f->glyph->outline, &box);
+  out[0] = double(box.xMin);
+  out[1] = double(box.yMin);
+  out[2] = double(box.xMax);
+  out[3] = double(box.yMax);
+}
+
+}  // namespace
+
 void FontFace::boxOf(void* face, std::size_t g) const {
   boxKnown_[g] = true;
   auto* f = static_cast<FT_Face>(face);
   if (f != nullptr && FT_Load_Glyph(f, FT_UInt(g), FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING) == 0) {
-    FT_BBox box;
-    FT_Outline_Get_CBox(&f->glyph->outline, &box);
-    boxes_[4 * g] = double(box.xMin);
-    boxes_[4 * g + 1] = double(box.yMin);
-    boxes_[4 * g + 2] = double(box.xMax);
-    boxes_[4 * g + 3] = double(box.yMax);
+    storeLoadedBox(f, &boxes_[4 * g]);
   }
 }
 
@@ -378,12 +387,7 @@ void FontFace::readOutline(std::size_t glyph, std::vector<OutlineSegment>& out) 
   if (!boxKnown_[glyph]) {
     // The glyph is loaded now: its box comes without loading it again.
     boxKnown_[glyph] = true;
-    FT_BBox box;
-    FT_Outline_Get_CBox(&f->glyph->outline, &box);
-    boxes_[4 * glyph] = double(box.xMin);
-    boxes_[4 * glyph + 1] = double(box.yMin);
-    boxes_[4 * glyph + 2] = double(box.xMax);
-    boxes_[4 * glyph + 3] = double(box.yMax);
+    storeLoadedBox(f, &boxes_[4 * std::size_t(glyph)]);
   }
   static const FT_Outline_Funcs funcs = {moveTo, lineTo, conicTo, cubicTo, 0, 0};
   Decomposer d{&out};

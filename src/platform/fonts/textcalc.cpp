@@ -306,6 +306,16 @@ void layout(texcaltyp& calc) {
   lines.clear();
   Line line;
   bool lineOpen = false;
+  // A line break ends the paragraph at the characters laid out so far; the
+  // next line starts with the size of the run that broke it.
+  const auto endParagraph = [&](double sizeHint) {
+    line.end = count;
+    line.paragraphEnd = true;
+    lines.push_back(line);
+    line = Line{};
+    line.begin = count;
+    line.sizeHint = sizeHint;
+  };
   for (std::size_t r = 0; r < text.runs.size(); ++r) {
     const TavDB::TextRun& run = text.runs[r];
     const RunInfo& info = calc.runs[r];
@@ -318,13 +328,7 @@ void layout(texcaltyp& calc) {
       if (!runText.empty()) warnOnce(calc.cache, "PDF/FONT NOT INSTALLED", run.font, 0);
       // Its characters are left out; its line breaks still end lines.
       for (std::size_t pos = 0; pos < runText.size();) {
-        if (TavricCore::NextCharacter(runText, pos) != U'\n') continue;
-        line.end = count;
-        line.paragraphEnd = true;
-        lines.push_back(line);
-        line = Line{};
-        line.begin = count;
-        line.sizeHint = run.size;
+        if (TavricCore::NextCharacter(runText, pos) == U'\n') endParagraph(run.size);
       }
       continue;
     }
@@ -345,12 +349,7 @@ void layout(texcaltyp& calc) {
       } else {
         ch = TavricCore::NextCharacter(runText, pos);
         if (ch == U'\n') {
-          line.end = count;
-          line.paragraphEnd = true;
-          lines.push_back(line);
-          line = Line{};
-          line.begin = count;
-          line.sizeHint = run.size;
+          endParagraph(run.size);
           continue;
         }
         code = calc.cache->Encode(info.fontId, ch);

@@ -564,10 +564,10 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   std::array<double, 6> MakeTextMatrix(const texcaltyp* calc) const;
   // Puts a letter's place (job units) into the matrix: its last two entries.
   void PlaceTextMatrix(double v, double h, int ppi, std::array<double, 6>& matrix) const;
-  // Shows the string at the matrix (Tm and Tj) and empties it; a string of
-  // nothing or of one blank is only emptied. The lines are held back in
-  // mTextLine until FlushTextLines (or until they fill it).
-  void ShowTextString(std::string& text, const std::array<double, 6>& matrix);
+  // Shows the string at the matrix (Tm and Tj); a string of nothing or of
+  // one blank shows nothing. The lines are held back in mTextLine until
+  // FlushTextLines (or until they fill it).
+  void ShowTextString(std::string_view text, const std::array<double, 6>& matrix);
   // Writes the operators of the text held back (ShowTextString, the font,
   // scale and spacing): before anything else goes to the content stream.
   void FlushTextLines();

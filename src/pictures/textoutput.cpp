@@ -7,10 +7,12 @@
 // a flat colour, a font that is not installed, VectorizeText, or a colour of
 // several parts in PDF 1.3) are written as their outlines.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "colour/colorspaces.h"
 #include "pagewriter/pdfgraphicsstate.h"
@@ -108,14 +110,23 @@ void PDFProof::PlaceTextMatrix(double v, double h, int ppi, std::array<double, 6
   matrix[5] = (originV() - v) * scale() * 72.0 / ppi;
 }
 
-void PDFProof::ShowTextString(std::string& text, const std::array<double, 6>& matrix) {
-  if (text.empty() || text == " ") {
-    text.clear();
-    return;
-  }
+namespace {
+
+// The bytes a PDF string shows as they are: printable ASCII other than the
+// parentheses and the backslash.
+constexpr std::array<bool, 256> kPlainStringBytes = [] {
+  std::array<bool, 256> plain{};
+  for (int b = 0x20; b < 0x7F; ++b) plain[std::size_t(b)] = b != '(' && b != ')' && b != '\\';
+  return plain;
+}();
+
+}  // namespace
+
+void PDFProof::ShowTextString(std::string_view text, const std::array<double, 6>& matrix) {
+  if (text.empty() || text == " ") return;
   int passes = 1;
   if (mTextPassSplitter) {
-    passes = mTextPassSplitter->Passes(text, matrix);
+    passes = mTextPassSplitter->Passes(std::string(text), matrix);
     if (passes > 1 && mSettings.Flavour == kFlavourViewing) {
       TavGen::ShowInfoMessage(TavGen::kInfo, 1,
                               TavCore::GetLocalizedUni16String("PDF/OVERPRINTS ADDED"));
@@ -150,16 +161,14 @@ void PDFProof::ShowTextString(std::string& text, const std::array<double, 6>& ma
   p = std::copy_n(mTextMatrixYText.data(), mTextMatrixYLength, p);
   *p++ = ' ';
   p = std::copy_n("Tm (", 4, p);
-  for (char c : text) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b >= 0x20 && b < 0x7F && b != '(' && b != ')' && b != '\\') {
+  for (const char c : text) {
+    if (kPlainStringBytes[static_cast<unsigned char>(c)]) {
       *p++ = c;
     } else {
       p += TavSys::stroutcha(c, p);
     }
   }
   p = std::copy_n(") Tj\n", 5, p);
-  text.clear();
   if (!mTextPassSplitter) {
     HoldTextEnd(p);
     return;
@@ -343,10 +352,42 @@ void PDFProof::WriteTextObject(TavDB::Object* text, texcaltyp* calc, int pass,
   const bool eachOnItsOwn = perCharacter || p.alignment == 3 || p.alignment == 4;
   const bool whole = !eachOnItsOwn && !turnsEach;
   const int ppi = TavDB::getppi(mJob);
+  // The characters not shown yet: gathered one by one in `run`, or (whole
+  // stretches, each shown on its own) the last stretch itself, whose codes
+  // stay with the calculator.
   std::string run;
+  std::string_view held;
+  const auto showHeld = [&] {
+    if (whole) {
+      ShowTextString(held, matrix);
+      held = {};
+      run.clear();
+    } else {
+      ShowTextString(run, matrix);
+      run.clear();
+    }
+  };
   TextStretch stretch;
   for (int code = texcalnexstretch(calc, whole, stretch);; code = texcalnexstretch(calc, whole, stretch)) {
     if (code >= 32) {
+      if (whole) {
+        // A stretch ends at a signal or at a blank with its own spacing, so
+        // it is shown on its own; should one follow another, they are joined.
+        if (held.empty()) PlaceTextMatrix(stretch.v, stretch.h, ppi, matrix);
+        if (invisible) continue;
+        if (held.empty()) {
+          held = stretch.codes;
+        } else {
+          if (held.data() != run.data()) run.assign(held);
+          run.append(stretch.codes);
+          held = run;
+        }
+        if (held.back() == ' ') {
+          texcalpars(calc, p);
+          if (p.wordSpacing != kNormalWordSpacing) showHeld();
+        }
+        continue;
+      }
       if (run.empty()) {
         if (turnsEach) {
           matrix = MakeTextMatrix(calc);
@@ -356,19 +397,15 @@ void PDFProof::WriteTextObject(TavDB::Object* text, texcaltyp* calc, int pass,
       }
       if (invisible) continue;
       run.append(stretch.codes);
-      if (!whole) {
-        texcalpars(calc, p);
-        if (eachOnItsOwn || (code == 32 && p.wordSpacing != kNormalWordSpacing)) ShowTextString(run, matrix);
-      } else if (stretch.codes.back() == ' ') {
-        texcalpars(calc, p);
-        if (p.wordSpacing != kNormalWordSpacing) ShowTextString(run, matrix);
-      }
+      texcalpars(calc, p);
+      if (eachOnItsOwn || (code == 32 && p.wordSpacing != kNormalWordSpacing)) showHeld();
       continue;
     }
     if (invisible) {
       run.clear();
+      held = {};
     } else {
-      ShowTextString(run, matrix);
+      showHeld();
     }
     if (code == kTextEnd) {
       addRules(code);

@@ -369,13 +369,13 @@ void FontFace::readKerning(const std::string& afmPath) {
   }
   kernSlots_.assign(size, KernSlot{kNoKern, 0});
   kernShift_ = shift;
-  kernsAfter_.assign(glyphs_.size(), false);
+  kernsAfter_.assign(glyphs_.size(), 0);
   // Of two pairs of the same glyphs the first in the file counts.
   for (const KernSlot& pair : pairs) {
     std::size_t i = kernSlot(pair.key);
     while (kernSlots_[i].key != kNoKern && kernSlots_[i].key != pair.key) i = (i + 1) & (size - 1);
     if (kernSlots_[i].key == kNoKern) kernSlots_[i] = pair;
-    kernsAfter_[std::size_t(pair.key >> 32)] = true;
+    kernsAfter_[std::size_t(pair.key >> 32)] = 1;
   }
 }
 

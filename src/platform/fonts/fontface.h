@@ -72,7 +72,7 @@ class FontFace {
   // The kerning of a pair of glyphs in font units, 0 for none. Inline: the
   // layout asks for every pair of neighbouring characters.
   double kerning(int left, int right) const {
-    if (left < 0 || std::size_t(left) >= kernsAfter_.size() || !kernsAfter_[std::size_t(left)]) return 0;
+    if (std::size_t(left) >= kernsAfter_.size() || kernsAfter_[std::size_t(left)] == 0) return 0;
     const std::uint64_t key = kernKey(left, right);
     for (std::size_t i = kernSlot(key);; i = (i + 1) & (kernSlots_.size() - 1)) {
       const KernSlot& slot = kernSlots_[i];
@@ -154,7 +154,8 @@ std::string MissingFontReason(std::string_view name);
     return std::size_t((key * 0x9E3779B97F4A7C15ull) >> kernShift_);
   }
   std::vector<KernSlot> kernSlots_;
-  std::vector<bool> kernsAfter_;
+  // One byte per glyph, not a bit: read for every pair the layout kerns.
+  std::vector<std::uint8_t> kernsAfter_;
   int kernShift_ = 64;
   void readKerning(const std::string& afmPath);
   std::vector<Glyph> glyphs_;

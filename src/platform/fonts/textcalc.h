@@ -96,8 +96,8 @@ int texcalnex(texcaltyp* calc);
 // for whole stretches, the codes of the characters that follow it without a
 // signal between, up to and including the first blank (code 32) of a run with
 // its own word spacing; and where the first one starts on its baseline (job
-// units, as GetTextLetterPosition). The codes stay valid until the next call
-// on the calculator.
+// units, as GetTextLetterPosition). The codes stay valid as long as the
+// calculator.
 struct TextStretch {
   std::string_view codes;
   double v = 0, h = 0;

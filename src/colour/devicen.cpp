@@ -97,8 +97,10 @@ int PDFCsDeviceN::ProcessSeparation(int component) const {
   return -1;
 }
 
-std::string PDFCsDeviceN::pdfGetName(int part) {
-  if ((IsEmpty() && !mForceDeviceN) || IsPureCMYK()) return "DeviceCMYK";
+std::string PDFCsDeviceN::pdfGetName(int part) { return NameOfPart(part, IsPureCMYK()); }
+
+std::string PDFCsDeviceN::NameOfPart(int part, bool pure) {
+  if ((IsEmpty() && !mForceDeviceN) || pure) return "DeviceCMYK";
   // "DN", then "_<slot>" for each covered ink: at most 64 slots of 3 bytes.
   char text[2 + 3 * kMaxSeparations];
   char* p = text;
@@ -193,6 +195,11 @@ CsMasked* PDFCsDeviceN::pdfGetPart(int part) {
 
 void PDFCsDeviceN::WriteDeviceNTints(TavPDF::pdfoutfilter& out, const unsigned short* tints,
                                      bool stroke) {
+  WriteDeviceNTints(out, tints, stroke, IsPureCMYK());
+}
+
+void PDFCsDeviceN::WriteDeviceNTints(TavPDF::pdfoutfilter& out, const unsigned short* tints,
+                                     bool stroke, bool pure) {
   if (IsEmpty() && !mForceDeviceN) {
     out << (stroke ? "0 0 0 0 K\n" : "0 0 0 0 k\n");
     return;
@@ -200,7 +207,7 @@ void PDFCsDeviceN::WriteDeviceNTints(TavPDF::pdfoutfilter& out, const unsigned s
   // The operands and the operator go out in one piece.
   char text[kTintTextMax * kMaxSeparations + 16];
   char* p = text;
-  if (IsPureCMYK()) {
+  if (pure) {
     // The first ink in slot order of each process component, found in one
     // pass over the slots.
     int process[4] = {-1, -1, -1, -1};
@@ -268,8 +275,12 @@ bool PDFCsDeviceN::WritePartColor(TavPDF::pdfoutfilter& out, const unsigned shor
 void PDFCsDeviceN::pdfOutputColor(TavPDF::pdfoutfilter& out, const unsigned short* tints,
                                   bool stroke) {
   if (pdfGetNumParts() == 1) {
-    SelectMaskedColorSpace(*this, pdfGetName(0), out, stroke);
-    WriteDeviceNTints(out, tints, stroke);
+    // Whether the space is the process inks alone decides both its name and
+    // its operands: looked at once. (A list of single-ink parts names its
+    // parts its own way.)
+    const bool pure = IsPureCMYK();
+    SelectMaskedColorSpace(*this, IsMultiSep() ? pdfGetName(0) : NameOfPart(0, pure), out, stroke);
+    WriteDeviceNTints(out, tints, stroke, pure);
     return;
   }
   // One colour cannot hold the inks of several parts: whoever paints must do

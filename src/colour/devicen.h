@@ -51,8 +51,12 @@ class PDFCsDeviceN : public CsDeviceN {
  protected:
   void pdfOutputColor(TavPDF::pdfoutfilter& out, const unsigned short* tints,
                       bool stroke) override;
-  // Operands and operator of a single-part space.
+  // Operands and operator of a single-part space; `pure` is IsPureCMYK(),
+  // which the caller has at hand.
   void WriteDeviceNTints(TavPDF::pdfoutfilter& out, const unsigned short* tints, bool stroke);
+  void WriteDeviceNTints(TavPDF::pdfoutfilter& out, const unsigned short* tints, bool stroke, bool pure);
+  // pdfGetName with IsPureCMYK() given.
+  std::string NameOfPart(int part, bool pure);
   // Selects part `part` (groups counted from the start) and writes its
   // operands; false (nothing written) when the part does not exist or none of
   // its inks has a defined tint.

@@ -792,8 +792,8 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   std::map<std::uint16_t, int> mTextPaintParts;
   // One BT ... ET of a text in the colour part `pass` of its paints (runs
   // whose paint has no such part show nothing); the rules go to `rules`
-  // when given.
-  void WriteTextObject(TavDB::Object* text, texcaltyp* calc, int pass,
+  // when given. `first` is the first run's paint converted for opaque inks.
+  void WriteTextObject(TavDB::Object* text, texcaltyp* calc, int pass, std::uint16_t first,
                        std::vector<std::unique_ptr<TavDB::Object>>* rules);
   // The text whose own transparency group is being written (its copy in
   // the group's record); not owned.

@@ -278,7 +278,7 @@ void PDFProof::OutputText(TavDB::Object* text) {
     if (!calc) break;
     // Each part's colour stays inside its own text object.
     if (parts > 1) SaveGraphicsState();
-    WriteTextObject(text, calc.get(), pass, pass == 0 ? &rules : nullptr);
+    WriteTextObject(text, calc.get(), pass, first, pass == 0 ? &rules : nullptr);
     if (parts > 1) RestoreGraphicsState();
     texcalexi(calc);
   }
@@ -293,7 +293,7 @@ void PDFProof::OutputText(TavDB::Object* text) {
   if (transparencySave) RestoreGraphicsState();
 }
 
-void PDFProof::WriteTextObject(TavDB::Object* text, texcaltyp* calc, int pass,
+void PDFProof::WriteTextObject(TavDB::Object* text, texcaltyp* calc, int pass, std::uint16_t first,
                                std::vector<std::unique_ptr<TavDB::Object>>* rules) {
   TextParameters p;
   texcalpars(calc, p);
@@ -301,7 +301,7 @@ void PDFProof::WriteTextObject(TavDB::Object* text, texcaltyp* calc, int pass,
   auto convert = [&](int paint) {
     return ConvertPaintForOpaqueInks(mJob, std::uint16_t(paint), knockout);
   };
-  std::uint16_t paint = convert(p.paint);
+  std::uint16_t paint = first;
 
   Out();  // refused here when the content stream is finished
   mTextPending = 0;  // nothing is held from a text whose writing failed

@@ -554,26 +554,26 @@ std::vector<int> GetSortedCmyk(const jobstr* job) {
 bool PaintIsInvisible(const jobstr* job, int paint, bool) {
   const Paint* p = paipoi(job, paint);
   if (!p) return true;
-  std::vector<std::uint16_t> colours;
-  switch (p->type) {
-    case kPaintFlat: colours = {p->colour}; break;
-    // A gradient whose every colour leaves every ink untouched paints nothing.
-    case kPaintLinear:
-    case kPaintRadial: colours = {p->colour, p->colour2}; break;
-    case kPaintGradation:
-      for (const GradationStep& s : p->steps) colours.push_back(s.colour);
-      break;
-    default: return false;
-  }
-  for (std::uint16_t colour : colours) {
+  // Whether a colour leaves every ink untouched; a colour that is not there
+  // makes a flat paint paint nothing, and a gradient is known to paint
+  // nothing only from colours that all say so.
+  const auto untouched = [&](std::uint16_t colour) {
     const std::uint8_t* pct = colsep(job, colour);
-    // A flat paint without its colour paints nothing; a gradient is known to
-    // paint nothing only from colours that all say so.
     if (!pct) return p->type == kPaintFlat;
     for (int i = 0; i < job->inkCount; ++i)
       if (job->separations[i].exists && pct[i] != kPercentUntouched) return false;
+    return true;
+  };
+  switch (p->type) {
+    case kPaintFlat: return untouched(p->colour);
+    // A gradient whose every colour leaves every ink untouched paints nothing.
+    case kPaintLinear:
+    case kPaintRadial: return untouched(p->colour) && untouched(p->colour2);
+    case kPaintGradation:
+      return std::all_of(p->steps.begin(), p->steps.end(),
+                         [&](const GradationStep& s) { return untouched(s.colour); });
+    default: return false;
   }
-  return true;
 }
 
 bool PaintIsRegistration(const jobstr* job, int paint) {

@@ -805,7 +805,8 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   std::string mTextLine;
   std::size_t mTextPending = 0;
   std::array<double, 4> mTextMatrixHead{};
-  std::string mTextMatrixHeadText;
+  std::array<char, 4 * (TavNumber::kNumberTextMax + 1)> mTextMatrixHeadText{};
+  std::size_t mTextMatrixHeadLength = 0;  // 0: none yet
   // The last vertical place it wrote, with its text (0 long: none yet).
   double mTextMatrixY = 0;
   std::array<char, TavNumber::kNumberTextMax> mTextMatrixYText{};

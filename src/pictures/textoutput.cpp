@@ -120,6 +120,18 @@ constexpr std::array<bool, 256> kPlainStringBytes = [] {
   return plain;
 }();
 
+// Copies a number's text (or the matrix head) kept in a buffer of at least
+// kShortCopy bytes to where at least as many bytes are free: a short text as
+// one fixed-size move, which needs no call.
+constexpr std::size_t kShortCopy = 32;
+char* copyKeptText(char* to, const char* from, std::size_t length) {
+  if (length <= kShortCopy) {
+    std::memcpy(to, from, kShortCopy);
+    return to + length;
+  }
+  return std::copy_n(from, length, to);
+}
+
 }  // namespace
 
 void PDFProof::ShowTextString(std::string_view text, const std::array<double, 6>& matrix) {
@@ -134,23 +146,23 @@ void PDFProof::ShowTextString(std::string_view text, const std::array<double, 6>
   }
   // The lines go to the stream together: the strings are short and many,
   // and each write into the stream is a call through its filters.
-  if (mTextMatrixHeadText.empty() ||
+  if (mTextMatrixHeadLength == 0 ||
       std::memcmp(mTextMatrixHead.data(), matrix.data(), sizeof mTextMatrixHead) != 0) {
-    char head[4 * (TavNumber::kNumberTextMax + 1)];
-    char* end = head;
+    char* end = mTextMatrixHeadText.data();
     for (std::size_t k = 0; k < 4; ++k) {
       end = TavNumber::formatReal(end, matrix[k]);
       *end++ = ' ';
     }
-    mTextMatrixHeadText.assign(head, end);
+    mTextMatrixHeadLength = std::size_t(end - mTextMatrixHeadText.data());
     std::copy_n(matrix.begin(), mTextMatrixHead.size(), mTextMatrixHead.begin());
   }
   // The head, two numbers and their blanks, "Tm (", each byte escaped in at
-  // most four, ") Tj\n" and the terminator the escaping writes.
-  const std::size_t room = mTextMatrixHeadText.size() + 2 * (TavNumber::kNumberTextMax + 1) + 4 +
-                           4 * text.size() + 6;
+  // most four, ") Tj\n" and the terminator the escaping writes; the kept
+  // texts are copied kShortCopy bytes at a time.
+  const std::size_t room = mTextMatrixHeadLength + 2 * (TavNumber::kNumberTextMax + 1) + 4 +
+                           4 * text.size() + 6 + kShortCopy;
   char* const start = HoldTextRoom(room);
-  char* p = std::copy(mTextMatrixHeadText.begin(), mTextMatrixHeadText.end(), start);
+  char* p = copyKeptText(start, mTextMatrixHeadText.data(), mTextMatrixHeadLength);
   p = TavNumber::formatReal(p, matrix[4]);
   *p++ = ' ';
   // The strings of a line stand on one baseline: its height is formatted once.
@@ -158,7 +170,7 @@ void PDFProof::ShowTextString(std::string_view text, const std::array<double, 6>
     mTextMatrixYLength = std::size_t(TavNumber::formatReal(mTextMatrixYText.data(), matrix[5]) - mTextMatrixYText.data());
     mTextMatrixY = matrix[5];
   }
-  p = std::copy_n(mTextMatrixYText.data(), mTextMatrixYLength, p);
+  p = copyKeptText(p, mTextMatrixYText.data(), mTextMatrixYLength);
   *p++ = ' ';
   p = std::copy_n("Tm (", 4, p);
   for (const char c : text) {
@@ -373,6 +385,7 @@ void PDFProof::WriteTextObject(TavDB::Object* text, texcaltyp* calc, int pass, s
       if (whole) {
         // A stretch ends at a signal or at a blank with its own spacing, so
         // it is shown on its own; should one follow another, they are joined.
+        if (stretch.afterBreak) showHeld();
         if (held.empty()) PlaceTextMatrix(stretch.v, stretch.h, ppi, matrix);
         if (invisible) continue;
         if (held.empty()) {

@@ -603,6 +603,16 @@ TEST(TextCalculator, StretchesAreTheCharactersOneByOne) {
       TextStretch s;
       for (int code = texcalnexstretch(calc.get(), whole, s);; code = texcalnexstretch(calc.get(), whole, s)) {
         ASSERT_LT(k, each.size());
+        // Whole stretches bring the break before them along.
+        if (whole) {
+          EXPECT_NE(code, kTextBreak);
+        }
+        if (s.afterBreak) {
+          EXPECT_TRUE(whole);
+          EXPECT_EQ(each[k].code, kTextBreak);
+          ++k;
+          ASSERT_LT(k, each.size());
+        }
         EXPECT_EQ(code, each[k].code);
         if (code < 32) {
           EXPECT_TRUE(s.codes.empty());

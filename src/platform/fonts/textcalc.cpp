@@ -638,7 +638,12 @@ void buildEvents(texcaltyp& calc) {
     // paragraph before them, give no signal: passed over.
     if (!underline && !rule.open && !calc.alongPath) {
       const std::size_t stop = nextParagraph < paragraphs.size() ? std::min(count, paragraphs[nextParagraph]) : count;
-      while (i + 1 < stop && chars[i + 1].run == c.run && chars[i + 1].follows) previous = &chars[++i];
+      const LaidChar* next = &c + 1;
+      const LaidChar* const end = chars + std::max(stop, i + 1);
+      const std::uint32_t run = c.run;
+      while (next != end && next->run == run && next->follows) ++next;
+      i = std::size_t(next - chars) - 1;
+      previous = next - 1;
     }
   }
   closeRule();
@@ -687,6 +692,11 @@ int texcalnex(texcaltyp* calc) {
 }
 
 int texcalnexstretch(texcaltyp* calc, bool whole, TextStretch& stretch) {
+  // A break always stands before a character: taken with its stretch.
+  stretch.afterBreak = whole && calc != nullptr && calc->nextEvent < calc->events.size() &&
+                       calc->events[calc->nextEvent].at == calc->nextChar &&
+                       calc->events[calc->nextEvent].code == kTextBreak;
+  if (stretch.afterBreak) ++calc->nextEvent;
   const int code = texcalnex(calc);
   stretch.codes = {};
   if (code < 32 || calc->currentEvent != nullptr) return code;

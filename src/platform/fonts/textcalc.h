@@ -101,6 +101,9 @@ int texcalnex(texcaltyp* calc);
 struct TextStretch {
   std::string_view codes;
   double v = 0, h = 0;
+  // With whole stretches, a kTextBreak just before a stretch comes with it
+  // (and is set here) rather than on its own.
+  bool afterBreak = false;
 };
 // texcalnex for a writer that shows runs of characters as one string: the
 // characters of a stretch are all taken at once, as if texcalnex had

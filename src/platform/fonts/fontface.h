@@ -55,6 +55,8 @@ class FontFace {
   // A glyph's advance in em (font units / 1000), kept apart from the other
   // glyph data and divided once, for the layout's sake.
   double emAdvance(int index) const { return emAdvances_[std::size_t(index)]; }
+  // All of them, by glyph index.
+  const double* emAdvances() const { return emAdvances_.data(); }
   // Glyph index by Unicode or name; -1 when the font has none (.notdef counts as none).
   // The control box of a glyph's outline in font units (xMin, yMin, xMax,
   // yMax; all 0 for a glyph that cannot be loaded). Worked out on first use:
@@ -68,18 +70,44 @@ class FontFace {
   int builtinGlyph(int code) const {
     return code >= 0 && code < 256 ? builtin_[std::size_t(code)] : -1;
   }
-  // Kerning between two glyphs in font units (0 without an AFM file).
-  // The kerning of a pair of glyphs in font units, 0 for none. Inline: the
-  // layout asks for every pair of neighbouring characters.
-  double kerning(int left, int right) const {
-    if (std::size_t(left) >= kernsAfter_.size() || kernsAfter_[std::size_t(left)] == 0) return 0;
-    const std::uint64_t key = kernKey(left, right);
-    for (std::size_t i = kernSlot(key);; i = (i + 1) & (kernSlots_.size() - 1)) {
-      const KernSlot& slot = kernSlots_[i];
-      if (slot.key == key) return slot.value;
-      if (slot.key == kNoKern) return 0;
-    }
+  // The kerning pairs in one open-addressed table (linear probing, at most
+  // half full) keyed by both glyphs.
+  struct KernSlot {
+    std::uint64_t key;
+    float value;
+  };
+  static constexpr std::uint64_t kNoKern = ~std::uint64_t{0};
+  static std::uint64_t kernKey(int left, int right) {
+    return std::uint64_t(std::uint32_t(left)) << 32 | std::uint32_t(right);
   }
+  static std::size_t kernSlotOf(std::uint64_t key, int shift) {
+    return std::size_t((key * 0x9E3779B97F4A7C15ull) >> shift);
+  }
+  // The kerning pairs as plain pointers and sizes, for a loop that asks for
+  // many pairs: the layout keeps it in registers across its writes.
+  struct KerningTable {
+    const std::uint8_t* after;  // per glyph: whether it begins a pair
+    std::size_t glyphs;
+    const KernSlot* slots;
+    std::size_t mask;  // slots - 1
+    int shift;
+    // The kerning of a pair of glyphs in font units, 0 for none.
+    double operator()(int left, int right) const {
+      if (std::size_t(left) >= glyphs || after[std::size_t(left)] == 0) return 0;
+      const std::uint64_t key = kernKey(left, right);
+      for (std::size_t i = kernSlotOf(key, shift);; i = (i + 1) & mask) {
+        const KernSlot& slot = slots[i];
+        if (slot.key == key) return slot.value;
+        if (slot.key == kNoKern) return 0;
+      }
+    }
+  };
+  KerningTable kerningTable() const {
+    return {kernsAfter_.data(), kernsAfter_.size(), kernSlots_.data(), kernSlots_.size() - 1, kernShift_};
+  }
+  // Kerning between two glyphs in font units (0 without an AFM file).
+  // Inline: the layout asks for every pair of neighbouring characters.
+  double kerning(int left, int right) const { return kerningTable()(left, right); }
   // A glyph's outline in font units (empty for a glyph that cannot be
   // loaded). The outline is read once and kept with the face: a page sets
   // the same few glyphs again and again, and each reading interprets the
@@ -142,17 +170,7 @@ std::string MissingFontReason(std::string_view name);
   // Kerning pairs of the AFM file by left glyph: (right glyph, font units).
   // The kerning pairs in one open-addressed table (linear probing, at most
   // half full) keyed by both glyphs, and which glyphs begin a pair at all.
-  struct KernSlot {
-    std::uint64_t key;
-    float value;
-  };
-  static constexpr std::uint64_t kNoKern = ~std::uint64_t{0};
-  static std::uint64_t kernKey(int left, int right) {
-    return std::uint64_t(std::uint32_t(left)) << 32 | std::uint32_t(right);
-  }
-  std::size_t kernSlot(std::uint64_t key) const {
-    return std::size_t((key * 0x9E3779B97F4A7C15ull) >> kernShift_);
-  }
+  std::size_t kernSlot(std::uint64_t key) const { return kernSlotOf(key, kernShift_); }
   std::vector<KernSlot> kernSlots_;
   // One byte per glyph, not a bit: read for every pair the layout kerns.
   std::vector<std::uint8_t> kernsAfter_;

@@ -334,8 +334,12 @@ void layout(texcaltyp& calc) {
     }
     const std::int16_t* const known = calc.cache->KnownLatinCodes(info.fontId);
     const int* const glyphOfCode = calc.cache->GlyphsOfCodes(info.fontId);
-    const Fonts::FontFace& face = *info.face;
-    const double blankExtra = info.wordExtra * info.hscale;
+    // What the run gives every character, in locals: the characters' byte
+    // writes would otherwise have them read again for each.
+    const double* const emAdvances = info.face->emAdvances();
+    const Fonts::FontFace::KerningTable kerning = info.face->kerningTable();
+    const double size = info.size, tracking = info.tracking, hscale = info.hscale;
+    const double blankExtra = info.wordExtra * hscale;
     const std::uint32_t runIndex = std::uint32_t(r);
     bool runHasChar = false;  // the character before is one of this run's
     for (std::size_t pos = 0; pos < runText.size();) {
@@ -363,15 +367,15 @@ void layout(texcaltyp& calc) {
       c.code = std::uint8_t(code);
       c.glyph = glyphOfCode[code];
       c.blank = ch == U' ';
-      const double width = c.glyph >= 0 ? face.emAdvance(c.glyph) : 0;
-      c.showAdvance = (width * info.size + info.tracking) * info.hscale;
+      const double width = c.glyph >= 0 ? emAdvances[c.glyph] : 0;
+      c.showAdvance = (width * size + tracking) * hscale;
       c.advance = c.showAdvance + (c.blank ? blankExtra : 0);
       codes[count] = char(code);
       if (count > 0) {
         LaidChar& before = chars[count - 1];
         if (runHasChar) {
-          const double kern = face.kerning(before.glyph, c.glyph);
-          if (kern != 0) before.advance += kern / 1000.0 * info.size * info.hscale;
+          const double kern = kerning(before.glyph, c.glyph);
+          if (kern != 0) before.advance += kern / 1000.0 * size * hscale;
         }
         sums[count] = sums[count - 1] + before.advance;
       }

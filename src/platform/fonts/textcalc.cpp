@@ -696,24 +696,33 @@ int texcalnex(texcaltyp* calc) {
 }
 
 int texcalnexstretch(texcaltyp* calc, bool whole, TextStretch& stretch) {
-  // A break always stands before a character: taken with its stretch.
-  stretch.afterBreak = whole && calc != nullptr && calc->nextEvent < calc->events.size() &&
-                       calc->events[calc->nextEvent].at == calc->nextChar &&
-                       calc->events[calc->nextEvent].code == kTextBreak;
-  if (stretch.afterBreak) ++calc->nextEvent;
-  const int code = texcalnex(calc);
   stretch.codes = {};
-  if (code < 32 || calc->currentEvent != nullptr) return code;
-  const std::size_t from = calc->nextChar - 1;
-  const auto place = calc->charToJob(*calc->lastChar, 0, 0);
-  stretch.v = place[0];
-  stretch.h = place[1];
-  const auto ownSpacedBlank = [calc](std::size_t i) {
-    return calc->codes[i] == ' ' && calc->runs[calc->chars[i].run].params.wordSpacing != kNormalWordSpacing;
+  stretch.afterBreak = false;
+  if (calc == nullptr) return kTextEnd;
+  const std::size_t from = calc->nextChar;
+  const std::size_t eventCount = calc->events.size();
+  std::size_t next = calc->nextEvent;
+  if (next < eventCount && calc->events[next].at == from) {
+    // A break always stands just before a character: with whole stretches
+    // it comes along with the stretch. Any other signal comes on its own.
+    if (!whole || calc->events[next].code != kTextBreak ||
+        (next + 1 < eventCount && calc->events[next + 1].at == from)) {
+      return texcalnex(calc);
+    }
+    stretch.afterBreak = true;
+    calc->nextEvent = ++next;
+  }
+  const std::size_t count = calc->chars.size();
+  if (from >= count) return kTextEnd;
+  const LaidChar* const chars = calc->chars.data();
+  const auto ownSpacedBlank = [calc, chars](std::size_t i) {
+    return calc->codes[i] == ' ' && calc->runs[chars[i].run].params.wordSpacing != kNormalWordSpacing;
   };
+  // The stretch: up to the next signal, or up to and including a blank of
+  // a run with its own word spacing.
   std::size_t to = from + 1;
   if (whole && !(calc->ownWordSpacing && ownSpacedBlank(from))) {
-    to = calc->nextEvent < calc->events.size() ? calc->events[calc->nextEvent].at : calc->chars.size();
+    to = next < eventCount ? calc->events[next].at : count;
     if (calc->ownWordSpacing) {
       for (std::size_t i = from + 1; i < to; ++i) {
         if (ownSpacedBlank(i)) {
@@ -722,18 +731,22 @@ int texcalnexstretch(texcaltyp* calc, bool whole, TextStretch& stretch) {
         }
       }
     }
-    if (to > from + 1) {
-      const LaidChar& last = calc->chars[to - 1];
-      const RunInfo& info = calc->runs[last.run];
-      calc->nextChar = to;
-      calc->currentCode = last.code;
-      calc->current = &info.params;
-      calc->currentSize = info.size;
-      calc->lastChar = &last;
-    }
   }
+  // The calculator stands after the stretch's last character.
+  const LaidChar& last = chars[to - 1];
+  const RunInfo& info = calc->runs[last.run];
+  calc->nextChar = to;
+  calc->currentCode = last.code;
+  calc->current = &info.params;
+  calc->currentSize = info.size;
+  calc->currentEvent = nullptr;
+  calc->lastChar = &last;
+  const LaidChar& first = chars[from];
+  const auto place = calc->charToJob(first, 0, 0);
+  stretch.v = place[0];
+  stretch.h = place[1];
   stretch.codes = {calc->codes.data() + from, to - from};
-  return code;
+  return first.code;
 }
 
 void texcalpars(const texcaltyp* calc, TextParameters& parameters) {

@@ -158,8 +158,8 @@ namespace {
 // is used again, with the capacity of its lists.
 thread_local std::unique_ptr<texcaltyp> spareCalculator;
 
-RunInfo describeRun(texcaltyp& calc, const TavDB::TextRun& run) {
-  RunInfo info;
+// Fills `info` (a fresh record) with what the run gives its characters.
+void describeRun(texcaltyp& calc, const TavDB::TextRun& run, RunInfo& info) {
   info.fontId = calc.cache->FontId(run.font);
   info.size = run.size;
   info.tracking = run.tracking / 1000.0 * run.size;
@@ -183,7 +183,6 @@ RunInfo describeRun(texcaltyp& calc, const TavDB::TextRun& run) {
       if (info.params.wordSpacing == kNormalWordSpacing) ++info.params.wordSpacing;
     }
   }
-  return info;
 }
 
 // The text's first characters, for messages.
@@ -483,19 +482,23 @@ void layout(texcaltyp& calc) {
     }
     calc.lastInk.push_back(lastInk > ln.begin ? lastInk - 1 : SIZE_MAX);
     seenRun = UINT32_MAX;
-    double y = 0, previousY = 0, previousEnd = 0;
+    double y = 0, previousEnd = 0;
     for (std::size_t i = ln.begin; i < ln.end; ++i) {
       LaidChar& c = chars[i];
+      // A run's characters share their height: whether a character stands
+      // on another one than the character before is asked where a run (or
+      // the line) begins.
+      bool apart = false;
       if (c.run != seenRun) {
         seenRun = c.run;
-        y = baseline - calc.runs[c.run].rise;
+        const double runY = baseline - calc.runs[c.run].rise;
+        apart = i == ln.begin || std::abs(y - runY) > kSamePosition;
+        y = runY;
       }
       c.line = int(l);
       c.x = x;
       c.y = y;
-      c.follows = i > ln.begin && !(std::abs(previousY - y) > kSamePosition ||
-                                    std::abs(previousEnd - x) > kSamePosition);
-      previousY = y;
+      c.follows = !apart && !(std::abs(previousEnd - x) > kSamePosition);
       previousEnd = x + c.showAdvance;
       x += c.advance + (c.blank && i < lastInk ? extra : 0);
     }
@@ -665,8 +668,9 @@ TextCalc texcalini(jobstr* job, const TavDB::Object* object) {
   calc->cache = TavricCore::jobGetFontCache(job);
   calc->ppi = TavDB::getppi(job);
   for (const TavDB::TextRun& run : calc->text->runs) {
-    calc->runs.push_back(describeRun(*calc, run));
-    calc->ownWordSpacing |= calc->runs.back().params.wordSpacing != kNormalWordSpacing;
+    RunInfo& info = calc->runs.emplace_back();
+    describeRun(*calc, run, info);
+    calc->ownWordSpacing |= info.params.wordSpacing != kNormalWordSpacing;
   }
   layout(*calc);
   buildEvents(*calc);

@@ -61,6 +61,13 @@ struct Line {
   std::size_t begin = 0, end = 0;  // characters
   bool paragraphEnd = false;
   double sizeHint = 0;             // the size for an empty line's leading
+  // What the alignment needs of the line, gathered as its characters are
+  // read (a paragraph that the frame does not break has them): the largest
+  // of sizeHint and its characters' sizes, its blanks, and one past its last
+  // character that is not a blank (begin when there is none).
+  bool figures = false;
+  double largest = 0;
+  std::size_t blanks = 0, lastInk = 0;
 };
 
 void warnOnce(TavricCore::FontCache* cache, const std::string& key, const std::string& font,
@@ -305,21 +312,35 @@ void layout(texcaltyp& calc) {
   lines.clear();
   Line line;
   bool lineOpen = false;
+  // The figures of the line being read.
+  double largest = 0;
+  std::size_t blanks = 0, lastInk = 0;
+  const auto closeLine = [&] {
+    line.end = count;
+    line.paragraphEnd = true;
+    line.figures = true;
+    line.largest = largest;
+    line.blanks = blanks;
+    line.lastInk = lastInk;
+    lines.push_back(line);
+  };
   // A line break ends the paragraph at the characters laid out so far; the
   // next line starts with the size of the run that broke it.
   const auto endParagraph = [&](double sizeHint) {
-    line.end = count;
-    line.paragraphEnd = true;
-    lines.push_back(line);
+    closeLine();
     line = Line{};
     line.begin = count;
     line.sizeHint = sizeHint;
+    largest = sizeHint;
+    blanks = 0;
+    lastInk = count;
   };
   for (std::size_t r = 0; r < text.runs.size(); ++r) {
     const TavDB::TextRun& run = text.runs[r];
     const RunInfo& info = calc.runs[r];
     if (!lineOpen) {
       line.sizeHint = run.size;
+      largest = run.size;
       lineOpen = true;
     }
     const std::string_view runText = run.text;
@@ -366,6 +387,12 @@ void layout(texcaltyp& calc) {
       c.code = std::uint8_t(code);
       c.glyph = glyphOfCode[code];
       c.blank = ch == U' ';
+      largest = std::max(largest, size);
+      if (c.blank) {
+        ++blanks;
+      } else {
+        lastInk = count + 1;
+      }
       const double width = c.glyph >= 0 ? emAdvances[c.glyph] : 0;
       c.showAdvance = (width * size + tracking) * hscale;
       c.advance = c.showAdvance + (c.blank ? blankExtra : 0);
@@ -386,9 +413,7 @@ void layout(texcaltyp& calc) {
   calc.chars.resize(count);
   calc.codes.resize(count);
   sum.resize(count + 1);
-  line.end = count;
-  line.paragraphEnd = true;
-  lines.push_back(line);
+  closeLine();
 
   // Wrapping into the frame (a text along a path is not wrapped).
   calc.alongPath = text.isAlongPath();
@@ -406,6 +431,7 @@ void layout(texcaltyp& calc) {
         continue;
       }
       if (sums[i + 1] - sums[current.begin] > frame && breakAt > current.begin) {
+        current.figures = false;  // this line and those after it in the paragraph
         current.end = breakAt;
         wrapped.push_back(current);
         current.begin = breakAt;
@@ -431,21 +457,26 @@ void layout(texcaltyp& calc) {
   calc.lastInk.clear();
   for (std::size_t l = 0; l < wrapped.size(); ++l) {
     const Line& ln = wrapped[l];
-    double largest = ln.sizeHint;
-    std::size_t lastInk = ln.begin;  // one past the last character that is not a blank
+    double largest = ln.largest;
+    std::size_t lastInk = ln.lastInk;  // one past the last character that is not a blank
+    std::size_t lineBlanks = ln.blanks;
     // A run's characters stand together: its size is looked at once.
     std::uint32_t seenRun = UINT32_MAX;
-    std::size_t lineBlanks = 0;
-    for (std::size_t i = ln.begin; i < ln.end; ++i) {
-      const LaidChar& c = chars[i];
-      if (c.run != seenRun) {
-        seenRun = c.run;
-        largest = std::max(largest, calc.runs[c.run].size);
-      }
-      if (c.blank) {
-        ++lineBlanks;
-      } else {
-        lastInk = i + 1;
+    if (!ln.figures) {
+      largest = ln.sizeHint;
+      lastInk = ln.begin;
+      lineBlanks = 0;
+      for (std::size_t i = ln.begin; i < ln.end; ++i) {
+        const LaidChar& c = chars[i];
+        if (c.run != seenRun) {
+          seenRun = c.run;
+          largest = std::max(largest, calc.runs[c.run].size);
+        }
+        if (c.blank) {
+          ++lineBlanks;
+        } else {
+          lastInk = i + 1;
+        }
       }
     }
     // Those after the last character that is not one are all blanks.

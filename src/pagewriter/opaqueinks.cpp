@@ -82,9 +82,12 @@ std::uint16_t convertColour(jobstr* job, std::uint16_t colour, const Prints& pri
 
 std::uint16_t ConvertPaintForOpaqueInks(jobstr* job, std::uint16_t paintIndex, bool knockout,
                                         const std::function<bool(int)>& printing) {
-  const Prints prints = printing ? printing : Prints([job](int slot) { return sepsoruse(job, slot, false) >= 0; });
   const Paint* found = paipoi(job, paintIndex);
   if (found == nullptr) return paintIndex;
+  // Without knockout only a gradation of one colour changes: every other
+  // paint (each text's, each path's) stays as it is, uncopied.
+  if (!knockout && found->type != kPaintGradation) return paintIndex;
+  const Prints prints = printing ? printing : Prints([job](int slot) { return sepsoruse(job, slot, false) >= 0; });
   Paint paint = *found;  // a copy: the job's tables may grow below
   std::uint16_t result = paintIndex;
 

@@ -609,16 +609,10 @@ void buildEvents(texcaltyp& calc) {
   std::size_t emitted = 0;  // signals given so far
   auto emit = [&](int code, std::size_t at) {
     ++emitted;
-    Event& e = calc.events.emplace_back();
-    e.code = code;
-    e.at = at;
-    e.params = state;
-    e.size = stateSize;
-    if (code == kTextRule || code == kTextEnd) {
-      e.rulesBegin = pending;
-      e.rulesEnd = std::uint32_t(calc.rules.size());
-    }
-    pending = std::uint32_t(calc.rules.size());
+    const auto ruleCount = std::uint32_t(calc.rules.size());
+    const bool rules = code == kTextRule || code == kTextEnd;
+    calc.events.push_back({code, at, state, stateSize, rules ? pending : 0, rules ? ruleCount : 0});
+    pending = ruleCount;
   };
 
   const LaidChar* previous = nullptr;

@@ -375,7 +375,7 @@ void FontFace::readKerning(const std::string& afmPath) {
     std::size_t i = kernSlot(pair.key);
     while (kernSlots_[i].key != kNoKern && kernSlots_[i].key != pair.key) i = (i + 1) & (size - 1);
     if (kernSlots_[i].key == kNoKern) kernSlots_[i] = pair;
-    kernsAfter_[std::size_t(pair.key >> 32)] = 1;
+    kernsAfter_[std::size_t(pair.key >> 32)] |= std::uint64_t{1} << (pair.key & 63);
   }
 }
 

@@ -86,14 +86,15 @@ class FontFace {
   // The kerning pairs as plain pointers and sizes, for a loop that asks for
   // many pairs: the layout keeps it in registers across its writes.
   struct KerningTable {
-    const std::uint8_t* after;  // per glyph: whether it begins a pair
+    // Per glyph, the pairs it begins: bit (right glyph mod 64) set for each.
+    const std::uint64_t* after;
     std::size_t glyphs;
     const KernSlot* slots;
     std::size_t mask;  // slots - 1
     int shift;
     // The kerning of a pair of glyphs in font units, 0 for none.
     double operator()(int left, int right) const {
-      if (std::size_t(left) >= glyphs || after[std::size_t(left)] == 0) return 0;
+      if (std::size_t(left) >= glyphs || (after[std::size_t(left)] >> (unsigned(right) & 63) & 1) == 0) return 0;
       const std::uint64_t key = kernKey(left, right);
       for (std::size_t i = kernSlotOf(key, shift);; i = (i + 1) & mask) {
         const KernSlot& slot = slots[i];
@@ -169,11 +170,12 @@ std::string MissingFontReason(std::string_view name);
   bool symbolic_ = false;
   // Kerning pairs of the AFM file by left glyph: (right glyph, font units).
   // The kerning pairs in one open-addressed table (linear probing, at most
-  // half full) keyed by both glyphs, and which glyphs begin a pair at all.
+  // half full) keyed by both glyphs, and the right glyphs each left one may kern with.
   std::size_t kernSlot(std::uint64_t key) const { return kernSlotOf(key, kernShift_); }
   std::vector<KernSlot> kernSlots_;
-  // One byte per glyph, not a bit: read for every pair the layout kerns.
-  std::vector<std::uint8_t> kernsAfter_;
+  // Per left glyph, which right glyphs (mod 64) it may kern with: most pairs
+  // of a text are no kerning pair, and are answered without the table.
+  std::vector<std::uint64_t> kernsAfter_;
   int kernShift_ = 64;
   void readKerning(const std::string& afmPath);
   std::vector<Glyph> glyphs_;

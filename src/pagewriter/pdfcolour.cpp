@@ -165,7 +165,8 @@ void PDFProof::WriteColorSpaceColor(ColorSpace* space, const std::uint16_t* tint
   if (!inForce) {
     cache.SetColorKey(std::int32_t(mColorKey), stroke);
     cache.SetColorValue(std::int32_t(mColorPass), stroke);
-    auto pending = std::make_unique<PendingColor>();
+    std::unique_ptr<PendingColor> pending =
+        mSparePending ? std::move(mSparePending) : std::make_unique<PendingColor>();
     pending->space.reset(space->Clone());
     std::copy(tints, tints + 64, pending->tints.begin());
     (stroke ? mPendingStroke : mPendingFill) = std::move(pending);
@@ -200,7 +201,7 @@ void PDFProof::WritePendingFillColor() {
   PdfGraphicsState::Instance().TakeColorSpace(
       std::move(mPendingFill->space), std::int64_t(tintsFingerprint(mPendingFill->tints.data())),
       false);
-  mPendingFill.reset();
+  mSparePending = std::move(mPendingFill);
 }
 
 bool PDFProof::WritePendingStrokeColor() {

@@ -741,6 +741,9 @@ class PDFProof : public genproof, public PendingStreamFlusher {
   bool mOverprint = false;
   std::unique_ptr<PendingColor> mPendingStroke;
   std::unique_ptr<PendingColor> mPendingFill;
+  // The fill colour record written last, kept for the next one (without a
+  // space): every text and path sets a colour.
+  std::unique_ptr<PendingColor> mSparePending;
   std::set<std::int32_t> mUsedScreens;
   // Halftones written for screens (screen number -> registry-owned halftone).
   std::map<int, PDFDictionaryValue*> mScreenHalftones;

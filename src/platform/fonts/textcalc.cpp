@@ -604,6 +604,11 @@ void buildEvents(texcaltyp& calc) {
     }
   }
   std::size_t nextParagraph = 0;
+  // Read once: the loop below adds signals, whose writes the compiler would
+  // otherwise have these read again after.
+  const std::size_t* const paragraphAt = paragraphs.data();
+  const std::size_t paragraphCount = paragraphs.size();
+  const bool alongPath = calc.alongPath;
   // The rules completed since the last signal belong to a rule signal.
   std::uint32_t pending = 0;
   std::size_t emitted = 0;  // signals given so far
@@ -627,7 +632,7 @@ void buildEvents(texcaltyp& calc) {
       emit(kTextRule, i);
     }
     const std::size_t before = emitted;
-    while (nextParagraph < paragraphs.size() && paragraphs[nextParagraph] <= i) {
+    while (nextParagraph < paragraphCount && paragraphAt[nextParagraph] <= i) {
       emit(kTextParagraph, i);
       ++nextParagraph;
     }
@@ -652,7 +657,7 @@ void buildEvents(texcaltyp& calc) {
       state.wordSpacing = info.params.wordSpacing;
     }
     // Along a path every character stands on its own.
-    if (previous != nullptr && emitted == before && (calc.alongPath || !c.follows)) {
+    if (previous != nullptr && emitted == before && (alongPath || !c.follows)) {
       emit(kTextBreak, i);
     }
     if (underline) {
@@ -668,8 +673,8 @@ void buildEvents(texcaltyp& calc) {
     previous = &c;
     // The letters that follow on from it in its run, with no rule and no
     // paragraph before them, give no signal: passed over.
-    if (!underline && !rule.open && !calc.alongPath) {
-      const std::size_t stop = nextParagraph < paragraphs.size() ? std::min(count, paragraphs[nextParagraph]) : count;
+    if (!underline && !rule.open && !alongPath) {
+      const std::size_t stop = nextParagraph < paragraphCount ? std::min(count, paragraphAt[nextParagraph]) : count;
       const LaidChar* next = &c + 1;
       const LaidChar* const end = chars + std::max(stop, i + 1);
       const std::uint32_t run = c.run;
@@ -679,7 +684,7 @@ void buildEvents(texcaltyp& calc) {
     }
   }
   closeRule();
-  for (; nextParagraph < paragraphs.size(); ++nextParagraph) emit(kTextParagraph, count);
+  for (; nextParagraph < paragraphCount; ++nextParagraph) emit(kTextParagraph, count);
   emit(kTextEnd, count);
 }
 

@@ -98,6 +98,46 @@ TEST_F(InkJob, CmykEquivalentsAndTints) {
   EXPECT_EQ((std::array<int, 4>{out[1], out[2], out[5], out[10]}), (std::array<int, 4>{153, 255, 0, 127}));
 }
 
+// A paint paints nothing when each of its colours leaves every ink of the
+// job untouched; a flat paint without its colour paints nothing, a gradient
+// with a colour that is not there is not known to paint nothing.
+TEST_F(InkJob, PaintsThatLeaveEveryInkUntouched) {
+  Colour untouched;
+  untouched.pct.fill(kPercentUntouched);
+  Colour inked = untouched;
+  inked.pct[0] = 50;  // Cyan
+  const std::uint16_t none = j->addColour(untouched), cyan = j->addColour(inked);
+  const std::uint16_t missing = 999;
+  ASSERT_EQ(colsep(j, missing), nullptr);
+  const auto paint = [&](PaintType type, std::uint16_t a, std::uint16_t b, std::vector<std::uint16_t> steps) {
+    Paint p;
+    p.type = type;
+    p.colour = a;
+    p.colour2 = b;
+    for (std::uint16_t c : steps) p.steps.push_back({c, 0, 0});
+    return j->addPaint(p);
+  };
+  const struct {
+    const char* what;
+    std::uint16_t paint;
+    bool invisible;
+  } cases[] = {
+      {"flat, untouched", paint(kPaintFlat, none, 0, {}), true},
+      {"flat, cyan", paint(kPaintFlat, cyan, 0, {}), false},
+      {"flat, no such colour", paint(kPaintFlat, missing, 0, {}), true},
+      {"linear, untouched at both ends", paint(kPaintLinear, none, none, {}), true},
+      {"linear, cyan at its end", paint(kPaintLinear, none, cyan, {}), false},
+      {"radial, cyan outside", paint(kPaintRadial, cyan, none, {}), false},
+      {"linear, no such start colour", paint(kPaintLinear, missing, none, {}), false},
+      {"gradation without steps", paint(kPaintGradation, cyan, 0, {}), true},
+      {"gradation, untouched steps", paint(kPaintGradation, 0, 0, {none, none}), true},
+      {"gradation, a cyan step", paint(kPaintGradation, 0, 0, {none, cyan, none}), false},
+      {"gradation, no such step colour", paint(kPaintGradation, 0, 0, {none, missing}), false},
+      {"picture", paint(kPaintPicture, none, 0, {}), false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TavricLib::PaintIsInvisible(j, c.paint), c.invisible) << c.what;
+}
+
 TEST_F(InkJob, PaintPredicates) {
   EXPECT_EQ((std::array{paifla(j, 14), paifla(j, 77)}), (std::array{int(kPaintRadial), -1}));
   // Invisible: every ink untouched (11), no such paint (77); white: black at

@@ -117,6 +117,7 @@ TEST(PdfProofPaint, OpaqueInksReduceTheInksPrintedBeforeThemAndOneColourGradatio
       {14, true, {}},                           // Silver at 0 %: nothing changes
       {15, true, {{0, 25}, {4, 50}, {5, 60}}},  // an ink in a higher slot keeps its tint
       {12, false, {}},                          // without knockout nothing changes
+      {18, false, {}},                          // ... nor a gradation of two colours
       {16, false, {{0, 50}, {1, 40}, {4, 50}}}, // a gradation of one colour: its flat colour
       {16, true, {{0, 25}, {1, 20}, {4, 50}}},  // ... converted as well with knockout
   };

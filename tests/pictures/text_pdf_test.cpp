@@ -6,6 +6,8 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include <qpdf/QPDFPageObjectHelper.hh>
 
@@ -13,6 +15,7 @@
 #include "pdfproof_support.h"
 #include "platform/fonts/fontcache.h"
 #include "platform/fonts/textcalc.h"
+#include "platform/genoutfil.h"
 #include "platform/utf.h"
 #include "pdfwriter/pdfobjects.h"
 #include "pdfwriter/pdfregistry.h"
@@ -237,6 +240,97 @@ TEST(TextPdf, StringsStayInOrderAroundWhatChangesBetweenThem) {
   const std::string content = pageContent(pdf.page(0));
   EXPECT_EQ(count(content, " Tm (A) Tj\n"), 2000);
   EXPECT_EQ(count(content, " Tm (V) Tj\n"), 2000);
+}
+
+// The strings the job's texts show, as a writer taking one character at a
+// time cuts them: at every signal, after a blank of a run with its own word
+// spacing, and at every character of a per-character or justified text;
+// each byte escaped as the general string escaping writes it. A string of
+// nothing or of one blank shows nothing.
+std::vector<std::string> stringsOneByOne(jobstr* job) {
+  std::vector<std::string> out;
+  TavDB::ListScan scan(jobGetSpahan(job), TavDB::kObjText, 0);
+  for (TavDB::Object* object = scan.next(); object != nullptr; object = scan.next()) {
+    TextCalc calc = texcalini(job, object);
+    TextParameters p;
+    texcalpars(calc.get(), p);
+    const bool each = object->text()->perCharacter || p.alignment == TavDB::TextData::kJustify;
+    std::string run;
+    const auto show = [&] {
+      if (!run.empty() && run != " ") {
+        std::string escaped;
+        for (const char c : run) {
+          char bytes[8];
+          escaped.append(bytes, std::size_t(TavSys::stroutcha(c, bytes)));
+        }
+        out.push_back("(" + escaped + ") Tj");
+      }
+      run.clear();
+    };
+    for (int code = texcalnex(calc.get());; code = texcalnex(calc.get())) {
+      if (code < 32) {
+        show();
+        if (code == kTextEnd) break;
+        continue;
+      }
+      run += char(code);
+      texcalpars(calc.get(), p);
+      if (each || (code == ' ' && p.wordSpacing != kNormalWordSpacing)) show();
+    }
+  }
+  return out;
+}
+
+// The strings shown in a content stream, in order ("(...) Tj").
+std::vector<std::string> shownStrings(const std::string& content) {
+  std::vector<std::string> out;
+  for (std::size_t at = content.find("Tm ("); at != std::string::npos; at = content.find("Tm (", at)) {
+    const std::size_t end = content.find(") Tj\n", at);
+    if (end == std::string::npos) break;
+    out.push_back(content.substr(at + 3, end + 4 - (at + 3)));
+    at = end;
+  }
+  return out;
+}
+
+// The writer takes the calculator's characters a stretch at a time; what it
+// shows is what a writer taking them one by one shows.
+TEST(TextPdf, StringsAreThoseOfTheCharactersOneByOne) {
+  const std::string sans = "NimbusSans-Regular";
+  const std::string wrapped = run("AVA Wave To Ty, WAVE. Yo! LT AV Pa Te Vo aw", sans) + "," +
+                              run(" Fee fi fo", sans, R"(, "tracking": 30)");
+  const struct {
+    const char* what;
+    std::string objects;
+  } cases[] = {
+      {"kerning pairs", text(run("AVA Wave To Ty, WAVE. Yo! LT", sans))},
+      {"tracking with kerning", text(run("To be AV", "Times-Roman", R"(, "tracking": 40)"))},
+      {"word spacing in one of two runs",
+       text(run("AV a To  ", sans, R"(, "wordSpacing": 300)") + "," + run("Va To y", sans))},
+      {"beyond ASCII and the bytes a string escapes",
+       text(run("na\u00efve (caf\u00e9) a\\\\b \u00a9 \u00c5V", "NimbusRoman-Regular"))},
+      {"empty runs, paints changing between runs",
+       text(run("", sans) + "," + run("AV", sans) + "," + run("To", sans, R"(, "paint": 11)") + "," +
+            run("", sans, R"(, "paint": 11)") + "," + run("Wa", sans))},
+      {"frame, left", text(wrapped, R"(, "width": 90)")},
+      {"frame, centre", text(wrapped, R"(, "width": 90, "align": "centre")")},
+      {"frame, right", text(wrapped, R"(, "width": 90, "align": "right")")},
+      {"frame, justify", text(wrapped, R"(, "width": 90, "align": "justify")")},
+      {"per character", text(run("AVA To", sans), R"(, "perCharacter": true)")},
+      {"paint changes between texts",
+       text(run("AV To", sans)) + "," + text(run("To AV", sans, R"(, "paint": 11)"), "", -100) + "," +
+           text(run("Ty", sans), "", -50)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    tavtest::TestFolder dir;
+    auto job = makeJob(std::string(kTextJob) + R"("objects": [)" + c.objects + "]");
+    const std::vector<std::string> expected = stringsOneByOne(job.get());
+    ASSERT_FALSE(expected.empty());
+    writeAccepted(*job, testSettings(), dir / "text.pdf");
+    Pdf pdf(dir / "text.pdf");
+    EXPECT_EQ(shownStrings(pageContent(pdf.page(0))), expected);
+  }
 }
 
 // Where Ghostscript's bbox device finds ink: x0 y0 x1 y1 in points.

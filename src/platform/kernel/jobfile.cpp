@@ -60,13 +60,43 @@ constexpr const char* kCannotReadKey = "JOB/CANNOT READ JOB FILE";
 }
 
 
+// Up to 8 bytes of a key, the first at the lowest bits.
+template <std::size_t N>
+[[gnu::always_inline]] constexpr std::uint64_t keyBytes(const char* p) {
+  std::uint64_t v = 0;
+  if (!std::is_constant_evaluated() && std::endian::native == std::endian::little) {
+    std::memcpy(&v, p, N);
+    return v;
+  }
+  for (std::size_t i = 0; i < N; ++i) v |= std::uint64_t(static_cast<unsigned char>(p[i])) << (8 * i);
+  return v;
+}
+
+// Two words that tell a key of up to 16 bytes from any other of its length:
+// its first and last 8 bytes (4 bytes below 8, 3 bytes below 4), which
+// overlap in keys shorter than 16 and together hold every byte.
+struct KeyWords {
+  std::uint64_t head = 0, tail = 0;
+  bool operator==(const KeyWords&) const = default;
+};
+constexpr std::size_t kMaxWordKey = 16;
+[[gnu::always_inline]] constexpr KeyWords keyWords(std::string_view k) {
+  const std::size_t n = k.size();
+  if (n >= 8) return {keyBytes<8>(k.data()), keyBytes<8>(k.data() + n - 8)};
+  if (n >= 4) return {keyBytes<4>(k.data()), keyBytes<4>(k.data() + n - 4)};
+  if (n == 0) return {};
+  return {keyBytes<1>(k.data()) | keyBytes<1>(k.data() + n / 2) << 8 | keyBytes<1>(k.data() + n - 1) << 16, 0};
+}
+
 // A key of the job format with its hash, worked out when the program is
 // compiled.
 struct Key {
   std::string_view name;
   std::uint32_t hash;
   std::uint8_t shape;  // of the key's length and bytes, for objects read in place
-  consteval Key(const char* s) : name(s), hash(jobjson::keyHash(name)), shape(shapeOf(name)) {}
+  KeyWords words;      // of a key of up to kMaxWordKey bytes
+  consteval Key(const char* s)
+      : name(s), hash(jobjson::keyHash(name)), shape(shapeOf(name)), words(keyWords(name)) {}
   // One of 64 classes of keys by their length, first and last byte: an
   // object read in place none of whose keys has a key's class lacks it.
   static constexpr std::uint8_t shapeOf(std::string_view key) {
@@ -97,18 +127,20 @@ template <std::size_t N>
 KeyList(const char* const (&)[N]) -> KeyList<N>;
 
 // Whether a key read is a key of the format. Keys are short: compared in
-// place, a byte at a time, after their hashes (or lengths) agreed.
-[[gnu::always_inline]] inline bool sameKey(std::string_view read, std::string_view known) {
-  if (read.size() != known.size()) return false;
-  for (std::size_t i = 0; i < known.size(); ++i)
-    if (read[i] != known[i]) return false;
+// place by two words of each after their lengths agreed (a byte at a time
+// when longer).
+[[gnu::always_inline]] inline bool sameKey(std::string_view read, const Key& known) {
+  if (read.size() != known.name.size()) return false;
+  if (read.size() <= kMaxWordKey) return keyWords(read) == known.words;
+  for (std::size_t i = 0; i < read.size(); ++i)
+    if (read[i] != known.name[i]) return false;
   return true;
 }
 
 template <std::size_t N>
-bool KeyList<N>::has(std::string_view key, std::uint8_t shape) const {
+[[gnu::always_inline]] inline bool KeyList<N>::has(std::string_view key, std::uint8_t shape) const {
   for (std::uint8_t i = first[shape]; i != 0; i = next[i - 1])
-    if (sameKey(key, keys[i - 1].name)) return true;
+    if (sameKey(key, keys[i - 1])) return true;
   return false;
 }
 
@@ -196,7 +228,7 @@ struct Node {
     if (!isObject() || !(j->keyBits & jobjson::keyBit(key.hash))) return false;
     for (std::uint32_t i = 0; i < j->size; ++i) {
       const Member& m = j->members[i];
-      if (m.hash == key.hash && sameKey(m.key, key.name)) {
+      if (m.hash == key.hash && sameKey(m.key, key)) {
         out = Node(&m.value, doc, file);
         return true;
       }
@@ -211,9 +243,9 @@ struct Node {
       indexKeys();
     }
     if (!(keyShapes >> key.shape & 1)) return 0;
-    return scan(key.name);
+    return scan(key);
   }
-  [[gnu::always_inline]] std::uint32_t scan(std::string_view name) const {
+  [[gnu::always_inline]] std::uint32_t scan(const Key& name) const {
     if (shapeTwice) return scanAll(name);
     // Keys are mostly looked up in the order they are written: from the
     // key after the one found last, round to it.
@@ -228,11 +260,24 @@ struct Node {
     }
     return 0;
   }
-  [[gnu::noinline]] std::uint32_t scanAll(std::string_view name) const {
+  [[gnu::noinline]] std::uint32_t scanAll(const Key& name) const {
     std::uint32_t found = 0;
     for (std::uint32_t i = at + 1; i < keyEnd; i = tape->after(i + 1))
       if (sameKey(tape->string(i), name)) found = i + 1;
     return found;
+  }
+  // The value of a key looked up before any other of the object's keys, which
+  // the check of the object's keys will index on its way (of a key given
+  // twice, the value given last).
+  Node reqFirst(const Key& key) const {
+    if (tape && !indexed && at && tape->kind(at) == '{') {
+      std::uint32_t found = 0;
+      const std::uint32_t end = tape->after(at) - 1;
+      for (std::uint32_t i = at + 1; i < end; i = tape->after(i + 1))
+        if (sameKey(tape->string(i), key)) found = i + 1;
+      if (found) return {tape, found, doc, file};
+    }
+    return req(key);
   }
   // The classes of an object's keys on a tape.
   void indexKeys() const {
@@ -305,7 +350,7 @@ struct Node {
   void object(std::initializer_list<Key> allowed) const {
     objectWith([&](std::string_view key, std::uint8_t shape) {
       for (const Key& a : allowed)
-        if (a.shape == shape && sameKey(key, a.name)) return true;
+        if (a.shape == shape && sameKey(key, a)) return true;
       return false;
     });
   }
@@ -393,6 +438,9 @@ struct Node {
     return d;
   }
   std::int64_t integer(std::int64_t lo, std::int64_t hi) const {
+    // A whole number read in place within the range is taken as it is;
+    // anything else goes the long way, which names the fault.
+    if (std::int64_t v; tape && wholeAt(at, lo, hi, v)) return v;
     const double d = number();
     if (d != std::floor(d)) fail("expected a whole number");
     if (d < double(lo) || d > double(hi)) {
@@ -405,6 +453,18 @@ struct Node {
       fail("the number " + s.str() + " is outside " + std::to_string(lo) + " .. " + std::to_string(hi));
     }
     return static_cast<std::int64_t>(d);
+  }
+  // On a tape: the value at `word` is a 64-bit integer, exact as a double,
+  // within lo .. hi.
+  [[gnu::always_inline]] bool wholeAt(std::uint32_t word, std::int64_t lo, std::int64_t hi,
+                                      std::int64_t& out) const {
+    if (tape->kind(word) != 'l') return false;
+    std::int64_t v;
+    std::memcpy(&v, &tape->words[word + 1], sizeof v);
+    constexpr std::int64_t kExact = std::int64_t(1) << 53;
+    if (v < lo || v > hi || v < -kExact || v > kExact) return false;
+    out = v;
+    return true;
   }
   std::int32_t coord() const {
     return static_cast<std::int32_t>(integer(-1000000000, 1000000000));
@@ -419,7 +479,9 @@ struct Node {
   }
   std::string string() const {
     const std::string_view s = text();
-    if (!TavSys::IsValidUTF8(s)) fail("the text is not valid UTF-8");
+    // simdjson refuses ill-formed UTF-8 and lone surrogates in \u escapes
+    // before a value reaches its index: a string read in place is well-formed.
+    if (!tape && !TavSys::IsValidUTF8(s)) fail("the text is not valid UTF-8");
     return std::string(s);
   }
   std::string nonEmptyString() const {
@@ -438,6 +500,12 @@ struct Node {
     fail("unknown value \"" + read + "\" (expected one of " + list + ")");
   }
   TavDB::tv_point point() const {
+    if (tape && tape->kind(at) == '[' && tape->after(at) == at + 6) {
+      // Two whole numbers, read in place.
+      std::int64_t v, h;
+      if (wholeAt(at + 1, -1000000000, 1000000000, v) && wholeAt(at + 3, -1000000000, 1000000000, h))
+        return {std::int32_t(v), std::int32_t(h)};
+    }
     array(2, 2);
     return {item(0).coord(), item(1).coord()};
   }
@@ -579,11 +647,13 @@ class Loader {
     if (slot < 0) n.fail("no ink named \"" + s + "\"");
     return slot;
   }
+  // The id a value names, an entry of `table`.
   template <class T>
-  void checkRef(const std::vector<T>& table, const Node& n, const char* what) const {
+  std::uint16_t checkRef(const std::vector<T>& table, const Node& n, const char* what) const {
     const std::uint16_t i = n.index();
     if (i >= table.size() || !table[i].exists)
       n.fail(std::string("no ") + what + " with id " + std::to_string(i));
+    return i;
   }
   template <class T>
   std::uint16_t defineId(std::vector<T>& table, const Node& entry, const char* what) {
@@ -621,10 +691,7 @@ class Loader {
   std::unique_ptr<jobstr> job_;
   void checkPatternCycles();
   // A paint reference of an object; the paint table is read before any object.
-  std::uint16_t paintRef(const Node& n) const {
-    checkRef(job_->paints, n, "paint");
-    return n.index();
-  }
+  std::uint16_t paintRef(const Node& n) const { return checkRef(job_->paints, n, "paint"); }
   // Where each pattern was defined, for messages.
   std::map<std::uint16_t, std::string> patternPlaces_;
   // A run's font must be installed and able to show every character of it.
@@ -1343,7 +1410,7 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
   if (depth > kMaxNestingDepth)
     n.fail("objects are nested more than " + std::to_string(kMaxNestingDepth) + " deep");
   if (!n.isObject()) n.fail(std::string("expected an object, found ") + n.typeName());
-  const ObjectKind kind = n.req("kind").choice<ObjectKind>({{"layer", ObjectKind::Layer},
+  const ObjectKind kind = n.reqFirst("kind").choice<ObjectKind>({{"layer", ObjectKind::Layer},
                                                             {"group", ObjectKind::Group},
                                                             {"compound", ObjectKind::Compound},
                                                             {"path", ObjectKind::Path},
@@ -1470,7 +1537,8 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
     for (std::size_t k = 0; k < nr; ++k) {
       const Node r = runs.item(k);
       r.object(kRunKeys);
-      TavDB::TextRun run;
+      // Built in place: a run refused throws the whole text away.
+      TavDB::TextRun& run = t->runs.emplace_back();
       run.text = r.req("text").string();
       run.font = r.req("font").nonEmptyString();
       run.size = r.req("size").number(0.1, 10000);
@@ -1484,7 +1552,6 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
       if (!t->path.empty() && run.text.find('\n') != std::string::npos)
         r.req("text").fail("a text along a path is one line: it cannot hold a line break");
       checkTextFont(r, run);
-      t->runs.push_back(std::move(run));
     }
     if (auto v = n.opt("stationNumber")) o->extraMut().stationNumber = v->boolean();
     // Until the text is laid out, its bounds are its start point grown by the

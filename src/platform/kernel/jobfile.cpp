@@ -77,7 +77,7 @@ template <std::size_t N>
 // overlap in keys shorter than 16 and together hold every byte.
 struct KeyWords {
   std::uint64_t head = 0, tail = 0;
-  bool operator==(const KeyWords&) const = default;
+  [[gnu::always_inline]] bool operator==(const KeyWords& o) const { return head == o.head && tail == o.tail; }
 };
 constexpr std::size_t kMaxWordKey = 16;
 [[gnu::always_inline]] constexpr KeyWords keyWords(std::string_view k) {
@@ -122,6 +122,14 @@ struct KeyList {
   }
   consteval KeyList(const char* const (&names)[N]) : KeyList(names, std::make_index_sequence<N>()) {}
   bool has(std::string_view key, std::uint8_t shape) const;
+  // The index of a key read of the given class, or -1.
+  int indexOf(std::string_view key, std::uint8_t shape) const;
+  // The index of a key of the list.
+  consteval std::size_t find(std::string_view name) const {
+    for (std::size_t i = 0; i < N; ++i)
+      if (keys[i].name == name) return i;
+    throw "not a key of the list";
+  }
 };
 template <std::size_t N>
 KeyList(const char* const (&)[N]) -> KeyList<N>;
@@ -139,9 +147,26 @@ KeyList(const char* const (&)[N]) -> KeyList<N>;
 
 template <std::size_t N>
 [[gnu::always_inline]] inline bool KeyList<N>::has(std::string_view key, std::uint8_t shape) const {
+  return indexOf(key, shape) >= 0;
+}
+template <std::size_t N>
+[[gnu::always_inline]] inline int KeyList<N>::indexOf(std::string_view key, std::uint8_t shape) const {
   for (std::uint8_t i = first[shape]; i != 0; i = next[i - 1])
-    if (sameKey(key, keys[i - 1])) return true;
-  return false;
+    if (sameKey(key, keys[i - 1])) return i - 1;
+  return -1;
+}
+
+// On simdjson's index: the value at `word` is a 64-bit integer, exact as a
+// double, within lo .. hi.
+[[gnu::always_inline]] inline bool wholeOnTape(const jobjson::Tape& tape, std::uint32_t word, std::int64_t lo,
+                                               std::int64_t hi, std::int64_t& out) {
+  if (tape.kind(word) != 'l') return false;
+  std::int64_t v;
+  std::memcpy(&v, &tape.words[word + 1], sizeof v);
+  constexpr std::int64_t kExact = std::int64_t(1) << 53;
+  if (v < lo || v > hi || v < -kExact || v > kExact) return false;
+  out = v;
+  return true;
 }
 
 // A value of the job file with its place, for precise messages. The place
@@ -215,6 +240,9 @@ struct Node {
   }
 
   bool isObject() const { return kind() == Value::kObject; }
+  // Whether the object may hold a key of these classes: false only for an
+  // object read in place whose keys were indexed, none of them of one.
+  bool mayHold(std::uint64_t shapes) const { return !tape || !indexed || (keyShapes & shapes) != 0; }
   // The value of a key of this object (of a key given twice, the value given
   // last), or false.
   bool find(const Key& key, Node& out) const {
@@ -454,17 +482,9 @@ struct Node {
     }
     return static_cast<std::int64_t>(d);
   }
-  // On a tape: the value at `word` is a 64-bit integer, exact as a double,
-  // within lo .. hi.
   [[gnu::always_inline]] bool wholeAt(std::uint32_t word, std::int64_t lo, std::int64_t hi,
                                       std::int64_t& out) const {
-    if (tape->kind(word) != 'l') return false;
-    std::int64_t v;
-    std::memcpy(&v, &tape->words[word + 1], sizeof v);
-    constexpr std::int64_t kExact = std::int64_t(1) << 53;
-    if (v < lo || v > hi || v < -kExact || v > kExact) return false;
-    out = v;
-    return true;
+    return wholeOnTape(*tape, word, lo, hi, out);
   }
   std::int32_t coord() const {
     return static_cast<std::int32_t>(integer(-1000000000, 1000000000));
@@ -677,6 +697,16 @@ class Loader {
   void readMaps(const Node& list);
   void readPatterns(const Node& list);
   std::unique_ptr<Object> readObject(const Node& n, std::size_t depth, bool topLevel);
+  // The flags and extras any object may have.
+  void readCommonKeys(const Node& n, Object& o);
+  // A text's runs, each checked against its font.
+  void readRuns(const Node& runs, TavDB::TextData& t);
+  // A text's model, its bounds until it is laid out.
+  void placeText(Object& o, std::unique_ptr<TavDB::TextData> t) const;
+  // A plain text (its kind, start, frame and runs) read in place in one walk
+  // over its keys; null for any other object, which the long way reads or
+  // refuses.
+  std::unique_ptr<Object> readTextInPlace(const Node& n);
   void readMembers(Object& list, const Node& members, std::size_t depth, bool topLevel,
                    bool pathsOnly);
   void readPoints(Object& path, const Node& points);
@@ -696,6 +726,15 @@ class Loader {
   std::map<std::uint16_t, std::string> patternPlaces_;
   // A run's font must be installed and able to show every character of it.
   void checkTextFont(const Node& runNode, const TavDB::TextRun& run) const;
+  // A plain run read in place in one walk over its members; false for any
+  // other, which the long way reads or refuses with its place.
+  bool readRunInPlace(const Node& r, TavDB::TextRun& run) const;
+  // Font names read and their ids in the job's font cache, by the name's class.
+  struct FontSeen {
+    std::string name;
+    int id = -1;
+  };
+  mutable std::array<FontSeen, 64> fontsSeen_;
   // The members of the streamed object being read, and the placeholder that
   // stands for its "objects" list.
   const Value* streamedList_ = nullptr;
@@ -704,7 +743,14 @@ class Loader {
 
 void Loader::checkTextFont(const Node& runNode, const TavDB::TextRun& run) const {
   TavricCore::FontCache* cache = TavricCore::jobGetFontCache(job_.get());
-  const int id = cache->FontId(run.font);
+  // The id of the font named last by a name of the same class is taken
+  // again without asking the cache.
+  FontSeen& seen = fontsSeen_[Key::shapeOf(run.font)];
+  int id = seen.id;
+  if (id < 0 || seen.name != run.font) {
+    id = cache->FontId(run.font);
+    if (id >= 0) seen = {run.font, id};
+  }
   if (id < 0) runNode.req("font").fail(Fonts::MissingFontReason(run.font));
   for (std::size_t pos = 0; pos < run.text.size();) {
     pos += cache->KnownAsciiPrefix(id, std::string_view(run.text).substr(pos));
@@ -1404,12 +1450,218 @@ constexpr KeyList kTextKeys({"kind", "name", "hidden", "locked", "nonPrinting", 
                              "bounds", "mark", "path"});
 constexpr KeyList kRunKeys({"text", "font", "size", "paint", "tracking", "hscale", "rise", "wordSpacing",
                             "underline"});
+// The numbers of a run, in the order they are read.
+struct RunNumber {
+  Key key;
+  double lo, hi;
+  double TavDB::TextRun::*field;
+};
+constexpr RunNumber kRunSize{"size", 0.1, 10000, &TavDB::TextRun::size};
+constexpr RunNumber kRunOptionalNumbers[] = {{"tracking", -10000, 10000, &TavDB::TextRun::tracking},
+                                             {"hscale", 1, 10000, &TavDB::TextRun::horizontalScale},
+                                             {"rise", -10000, 10000, &TavDB::TextRun::rise},
+                                             {"wordSpacing", -10000, 10000, &TavDB::TextRun::wordSpacing}};
+
+// The optional numbers follow "tracking" in the run's keys, in their order.
+static_assert([] {
+  for (std::size_t k = 0; k < std::size(kRunOptionalNumbers); ++k)
+    if (kRunKeys.keys[kRunKeys.find("tracking") + k].name != kRunOptionalNumbers[k].key.name) return false;
+  return true;
+}());
+
+bool Loader::readRunInPlace(const Node& r, TavDB::TextRun& run) const {
+  if (!r.tape || !r.at || r.tape->kind(r.at) != '{') return false;
+  const jobjson::Tape& tape = *r.tape;
+  // The word of each key's value (of a key given twice, the value given last).
+  std::array<std::uint32_t, kRunKeys.keys.size()> value{};
+  const std::uint32_t end = tape.after(r.at) - 1;
+  for (std::uint32_t i = r.at + 1; i < end; i = tape.after(i + 1)) {
+    const std::string_view k = tape.string(i);
+    const int slot = kRunKeys.indexOf(k, Key::shapeOf(k));
+    if (slot < 0) return false;
+    value[std::size_t(slot)] = i + 1;
+  }
+  auto number = [&](std::uint32_t word, const RunNumber& n) {
+    const char c = tape.kind(word);
+    if (c != 'l' && c != 'u' && c != 'd') return false;
+    const double d = tape.number(word);
+    if (!std::isfinite(d) || d < n.lo || d > n.hi) return false;
+    run.*n.field = d;
+    return true;
+  };
+  const std::uint32_t text = value[kRunKeys.find("text")], font = value[kRunKeys.find("font")];
+  const std::uint32_t size = value[kRunKeys.find("size")], paint = value[kRunKeys.find("paint")];
+  if (!text || !font || !size || !paint) return false;
+  if (tape.kind(text) != '"' || tape.kind(font) != '"') return false;
+  const std::string_view fontName = tape.string(font);
+  if (fontName.empty() || !number(size, kRunSize)) return false;
+  std::int64_t id;
+  if (!wholeOnTape(tape, paint, 0, 65535, id) || std::size_t(id) >= job_->paints.size() ||
+      !job_->paints[std::size_t(id)].exists)
+    return false;
+  for (std::size_t k = 0; k < std::size(kRunOptionalNumbers); ++k)
+    if (const std::uint32_t w = value[kRunKeys.find("tracking") + k]; w && !number(w, kRunOptionalNumbers[k]))
+      return false;
+  if (const std::uint32_t w = value[kRunKeys.find("underline")]) {
+    const char c = tape.kind(w);
+    if (c != 't' && c != 'f') return false;
+    run.underline = c == 't';
+  }
+  run.paint = std::uint16_t(id);
+  run.text.assign(tape.string(text));
+  run.font.assign(fontName);
+  return true;
+}
 constexpr KeyList kStrokeKeys({"width", "paint", "join", "cap", "position", "miterLimit", "dash", "dashPhase"});
+
+void Loader::readRuns(const Node& runs, TavDB::TextData& t) {
+  const std::size_t nr = runs.array(1);
+  t.runs.reserve(nr);
+  for (std::size_t k = 0; k < nr; ++k) {
+    const Node r = runs.item(k);
+    // Built in place: a run refused throws the whole text away.
+    TavDB::TextRun& run = t.runs.emplace_back();
+    if (!readRunInPlace(r, run)) {
+      run = TavDB::TextRun();
+      r.object(kRunKeys);
+      run.text = r.req("text").string();
+      run.font = r.req("font").nonEmptyString();
+      run.size = r.req("size").number(kRunSize.lo, kRunSize.hi);
+      const Node rp = r.req("paint");
+      run.paint = paintRef(rp);
+      for (const RunNumber& f : kRunOptionalNumbers)
+        if (auto v = r.opt(f.key)) run.*f.field = v->number(f.lo, f.hi);
+      if (auto v = r.opt("underline")) run.underline = v->boolean();
+    }
+    if (!t.path.empty() && run.text.find('\n') != std::string::npos)
+      r.req("text").fail("a text along a path is one line: it cannot hold a line break");
+    checkTextFont(r, run);
+  }
+}
+
+void Loader::placeText(Object& o, std::unique_ptr<TavDB::TextData> t) const {
+  // Until the text is laid out, its bounds are its start point grown by the
+  // largest size, unless the file gives them.
+  double size = 0;
+  for (const auto& r : t->runs) size = std::max(size, r.size);
+  const std::int32_t em = std::int32_t(std::min(1e9, size * job_->ppi / 72.0));
+  auto grow = [](std::int32_t c, double by) { return std::int32_t(std::clamp(double(c) + by, -2e9, 2e9)); };
+  if (!t->path.empty()) {
+    // Along a path: the path's bounds, grown by the size on every side.
+    auto course = Object::create(ObjectKind::Path);
+    course->points() = t->path;
+    course->recalcBounds();
+    const TavDB::tv_box b = course->bounds();
+    o.setBounds({grow(b.top, -em), grow(b.left, -em), grow(b.bottom, em), grow(b.right, em)});
+  } else if (t->isBox()) {
+    o.setBounds({t->start.v, t->start.h, grow(t->start.v, t->height), grow(t->start.h, t->width)});
+  } else {
+    o.setBounds({t->start.v - em, t->start.h, t->start.v + em / 4,
+                  t->start.h + std::int32_t(std::min(1e9, std::max(t->width, double(em))))});
+  }
+  o.extraMut().text = std::move(t);
+}
+
+// A number read in place within lo .. hi.
+[[gnu::always_inline]] inline bool numberOnTape(const jobjson::Tape& tape, std::uint32_t word, double lo, double hi,
+                                                double& out) {
+  const char c = tape.kind(word);
+  if (c != 'l' && c != 'u' && c != 'd') return false;
+  const double d = tape.number(word);
+  if (!std::isfinite(d) || d < lo || d > hi) return false;
+  out = d;
+  return true;
+}
+
+std::unique_ptr<Object> Loader::readTextInPlace(const Node& n) {
+  if (!n.tape || !n.at || n.tape->kind(n.at) != '{') return nullptr;
+  const jobjson::Tape& tape = *n.tape;
+  static constexpr std::uint32_t kPlain = [] {
+    std::uint32_t keys = 0;
+    for (const std::string_view k : {"kind", "at", "runs", "width", "height", "leading", "align", "perCharacter"})
+      for (std::size_t i = 0; i < kTextKeys.keys.size(); ++i)
+        if (kTextKeys.keys[i].name == k) keys |= std::uint32_t(1) << i;
+    return keys;
+  }();
+  // The word of each key's value (of a key given twice, the value given last).
+  std::array<std::uint32_t, kTextKeys.keys.size()> value{};
+  const std::uint32_t end = tape.after(n.at) - 1;
+  for (std::uint32_t i = n.at + 1; i < end; i = tape.after(i + 1)) {
+    const std::string_view k = tape.string(i);
+    const int slot = kTextKeys.indexOf(k, Key::shapeOf(k));
+    if (slot < 0 || !(kPlain >> slot & 1)) return nullptr;
+    value[std::size_t(slot)] = i + 1;
+  }
+  const std::uint32_t kind = value[kTextKeys.find("kind")];
+  if (!kind || tape.kind(kind) != '"' || tape.string(kind) != "text") return nullptr;
+  const std::uint32_t at = value[kTextKeys.find("at")], runs = value[kTextKeys.find("runs")];
+  if (!at || !runs) return nullptr;
+  auto t = std::make_unique<TavDB::TextData>();
+  std::int64_t v, h;
+  if (tape.kind(at) != '[' || tape.after(at) != at + 6 || !wholeOnTape(tape, at + 1, -1000000000, 1000000000, v) ||
+      !wholeOnTape(tape, at + 3, -1000000000, 1000000000, h))
+    return nullptr;
+  t->start = {std::int32_t(v), std::int32_t(h)};
+  if (const std::uint32_t w = value[kTextKeys.find("width")]; w && !numberOnTape(tape, w, 0, 1e9, t->width))
+    return nullptr;
+  if (const std::uint32_t w = value[kTextKeys.find("height")]) {
+    if (!numberOnTape(tape, w, 0, 1e9, t->height)) return nullptr;
+    if (t->height > 0 && !(t->width > 0)) return nullptr;
+  }
+  if (const std::uint32_t w = value[kTextKeys.find("leading")]; w && !numberOnTape(tape, w, 0, 1e5, t->leading))
+    return nullptr;
+  if (const std::uint32_t w = value[kTextKeys.find("align")]) {
+    if (tape.kind(w) != '"') return nullptr;
+    const std::string_view a = tape.string(w);
+    if (a == "left") t->align = TavDB::TextData::kLeft;
+    else if (a == "centre") t->align = TavDB::TextData::kCentre;
+    else if (a == "right") t->align = TavDB::TextData::kRight;
+    else if (a == "justify") t->align = TavDB::TextData::kJustify;
+    else return nullptr;
+  }
+  if (const std::uint32_t w = value[kTextKeys.find("perCharacter")]) {
+    const char c = tape.kind(w);
+    if (c != 't' && c != 'f') return nullptr;
+    t->perCharacter = c == 't';
+  }
+  // The text's own keys are sound: what the runs hold is refused as the long
+  // way refuses it, with its place.
+  std::unique_ptr<Object> o = Object::create(ObjectKind::Text);
+  readRuns(Node(n.tape, runs, n.doc, n.file), *t);
+  placeText(*o, std::move(t));
+  return o;
+}
+
+void Loader::readCommonKeys(const Node& n, Object& o) {
+  for (const auto& [key, flag] : kFlagKeys)
+    if (auto v = n.opt(key)) o.setProperties(flag, v->boolean());
+  if (auto v = n.opt("name")) o.extraMut().name = v->string();
+  if (auto v = n.opt("mark")) o.extraMut().mark = v->nonEmptyString();
+  if (auto v = n.opt("cad")) if (v->boolean()) o.extraMut().cad = true;
+  if (auto v = n.opt("cadLayer")) if (v->boolean()) o.extraMut().cadLayer = true;
+  if (auto v = n.opt("trapLayer")) if (v->boolean()) o.extraMut().trapLayer = true;
+  if (auto v = n.opt("boxCreator")) {
+    const std::int64_t t = v->integer(10, 11);
+    o.extraMut().boxCreator = int(t);
+  }
+  if (auto v = n.opt("textCarrier")) o.setProperties(TavDB::kObjTextCarrier, v->boolean());
+  if (auto v = n.opt("staggeredCut")) {
+    v->object({"allInks", "inks"});
+    ObjectExtra& x = o.extraMut();
+    x.staggeredCut = true;
+    x.staggeredAllInks = optBool(*v, "allInks", true);
+    if (auto inks = v->opt("inks")) {
+      const std::size_t k = inks->array();
+      for (std::size_t i = 0; i < k; ++i) x.staggeredInks |= std::uint64_t(1) << inkByName(inks->item(i));
+    }
+  }
+}
 
 std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, bool topLevel) {
   if (depth > kMaxNestingDepth)
     n.fail("objects are nested more than " + std::to_string(kMaxNestingDepth) + " deep");
   if (!n.isObject()) n.fail(std::string("expected an object, found ") + n.typeName());
+  if (std::unique_ptr<Object> o = readTextInPlace(n)) return o;
   const ObjectKind kind = n.reqFirst("kind").choice<ObjectKind>({{"layer", ObjectKind::Layer},
                                                             {"group", ObjectKind::Group},
                                                             {"compound", ObjectKind::Compound},
@@ -1435,28 +1687,17 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
     case ObjectKind::List: break;
   }
   std::unique_ptr<Object> o = Object::create(kind);
-  for (const auto& [key, flag] : kFlagKeys)
-    if (auto v = n.opt(key)) o->setProperties(flag, v->boolean());
-  if (auto v = n.opt("name")) o->extraMut().name = v->string();
-  if (auto v = n.opt("mark")) o->extraMut().mark = v->nonEmptyString();
-  if (auto v = n.opt("cad")) if (v->boolean()) o->extraMut().cad = true;
-  if (auto v = n.opt("cadLayer")) if (v->boolean()) o->extraMut().cadLayer = true;
-  if (auto v = n.opt("trapLayer")) if (v->boolean()) o->extraMut().trapLayer = true;
-  if (auto v = n.opt("boxCreator")) {
-    const std::int64_t t = v->integer(10, 11);
-    o->extraMut().boxCreator = int(t);
-  }
-  if (auto v = n.opt("textCarrier")) o->setProperties(TavDB::kObjTextCarrier, v->boolean());
-  if (auto v = n.opt("staggeredCut")) {
-    v->object({"allInks", "inks"});
-    ObjectExtra& x = o->extraMut();
-    x.staggeredCut = true;
-    x.staggeredAllInks = optBool(*v, "allInks", true);
-    if (auto inks = v->opt("inks")) {
-      const std::size_t k = inks->array();
-      for (std::size_t i = 0; i < k; ++i) x.staggeredInks |= std::uint64_t(1) << inkByName(inks->item(i));
-    }
-  }
+  // The keys any object may hold, mostly absent: looked up one by one only
+  // when the object has a key of their classes.
+  static constexpr std::uint64_t kCommonShapes = [] {
+    std::uint64_t shapes = 0;
+    for (const auto& f : kFlagKeys) shapes |= std::uint64_t(1) << f.key.shape;
+    for (const Key k : {Key("name"), Key("mark"), Key("cad"), Key("cadLayer"), Key("trapLayer"), Key("boxCreator"),
+                        Key("textCarrier"), Key("staggeredCut")})
+      shapes |= std::uint64_t(1) << k.shape;
+    return shapes;
+  }();
+  if (n.mayHold(kCommonShapes)) readCommonKeys(n, *o);
   if (kind == ObjectKind::Path || kind == ObjectKind::Compound) {
     std::uint16_t paint = kPaintNoFill;
     if (auto v = n.opt("paint")) {
@@ -1531,49 +1772,9 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
                                                     {"right", TavDB::TextData::kRight},
                                                     {"justify", TavDB::TextData::kJustify}});
     if (auto v = n.opt("perCharacter")) t->perCharacter = v->boolean();
-    const Node runs = n.req("runs");
-    const std::size_t nr = runs.array(1);
-    t->runs.reserve(nr);
-    for (std::size_t k = 0; k < nr; ++k) {
-      const Node r = runs.item(k);
-      r.object(kRunKeys);
-      // Built in place: a run refused throws the whole text away.
-      TavDB::TextRun& run = t->runs.emplace_back();
-      run.text = r.req("text").string();
-      run.font = r.req("font").nonEmptyString();
-      run.size = r.req("size").number(0.1, 10000);
-      const Node rp = r.req("paint");
-      run.paint = paintRef(rp);
-      if (auto v = r.opt("tracking")) run.tracking = v->number(-10000, 10000);
-      if (auto v = r.opt("hscale")) run.horizontalScale = v->number(1, 10000);
-      if (auto v = r.opt("rise")) run.rise = v->number(-10000, 10000);
-      if (auto v = r.opt("wordSpacing")) run.wordSpacing = v->number(-10000, 10000);
-      if (auto v = r.opt("underline")) run.underline = v->boolean();
-      if (!t->path.empty() && run.text.find('\n') != std::string::npos)
-        r.req("text").fail("a text along a path is one line: it cannot hold a line break");
-      checkTextFont(r, run);
-    }
+    readRuns(n.req("runs"), *t);
     if (auto v = n.opt("stationNumber")) o->extraMut().stationNumber = v->boolean();
-    // Until the text is laid out, its bounds are its start point grown by the
-    // largest size, unless the file gives them.
-    double size = 0;
-    for (const auto& r : t->runs) size = std::max(size, r.size);
-    const std::int32_t em = std::int32_t(std::min(1e9, size * job_->ppi / 72.0));
-    auto grow = [](std::int32_t c, double by) { return std::int32_t(std::clamp(double(c) + by, -2e9, 2e9)); };
-    if (!t->path.empty()) {
-      // Along a path: the path's bounds, grown by the size on every side.
-      auto course = Object::create(ObjectKind::Path);
-      course->points() = t->path;
-      course->recalcBounds();
-      const TavDB::tv_box b = course->bounds();
-      o->setBounds({grow(b.top, -em), grow(b.left, -em), grow(b.bottom, em), grow(b.right, em)});
-    } else if (t->isBox()) {
-      o->setBounds({t->start.v, t->start.h, grow(t->start.v, t->height), grow(t->start.h, t->width)});
-    } else {
-      o->setBounds({t->start.v - em, t->start.h, t->start.v + em / 4,
-                    t->start.h + std::int32_t(std::min(1e9, std::max(t->width, double(em))))});
-    }
-    o->extraMut().text = std::move(t);
+    placeText(*o, std::move(t));
   } else {
     if (kind == ObjectKind::Group) {
       if (auto m = n.opt("matrix")) {

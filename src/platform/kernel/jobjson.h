@@ -92,7 +92,7 @@ struct Tape {
   const std::uint8_t* strings = nullptr;
 
   [[gnu::always_inline]] char kind(std::uint32_t at) const { return char(words[at] >> 56); }
-  std::uint64_t payload(std::uint32_t at) const { return words[at] & 0x00FFFFFFFFFFFFFFu; }
+  [[gnu::always_inline]] std::uint64_t payload(std::uint32_t at) const { return words[at] & 0x00FFFFFFFFFFFFFFu; }
   // The word after the value at `at`.
   [[gnu::always_inline]] std::uint32_t after(std::uint32_t at) const {
     switch (kind(at)) {

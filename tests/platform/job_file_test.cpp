@@ -532,10 +532,15 @@ void describe(const TavDB::Object& o, std::string& out) {
   const TavDB::tv_box b = o.bounds();
   out += "]" + std::to_string(b.top) + "," + std::to_string(b.left) + "," + std::to_string(b.bottom) + "," +
          std::to_string(b.right);
-  if (const auto* t = o.text())
+  if (const auto* t = o.text()) {
+    out += " text:" + std::to_string(t->start.v) + "," + std::to_string(t->start.h) + "/" + std::to_string(t->width) +
+           "/" + std::to_string(t->height) + "/" + std::to_string(t->leading) + "/" + std::to_string(int(t->align)) +
+           "/" + std::to_string(t->perCharacter) + "/" + std::to_string(t->matrix[0]) + "/" + std::to_string(t->path.size());
     for (const auto& r : t->runs)
       out += " run:" + r.text + "@" + r.font + "/" + std::to_string(r.size) + "/" + std::to_string(r.paint) + "/" +
-             std::to_string(r.tracking);
+             std::to_string(r.tracking) + "/" + std::to_string(r.horizontalScale) + "/" + std::to_string(r.rise) +
+             "/" + std::to_string(r.wordSpacing) + "/" + std::to_string(r.underline);
+  }
   if (const auto* s = o.stroke()) out += " stroke:" + std::to_string(s->width) + "/" + std::to_string(s->paint);
   out += "{";
   for (const auto& m : o.members()) describe(*m, out);
@@ -799,6 +804,7 @@ TEST(JobFile, TextEntriesReadInPlaceMatchTheWholeDocument) {
   auto withPaint = [&](const std::string& p) {
     return text(R"("text": "x", "font": "Courier", "size": 9, "paint": )" + p);
   };
+  const std::string run = R"("text": "x", "font": "Courier", "size": 9, "paint": 11)";
   auto withAt = [&](const std::string& at) {
     return text(R"("text": "x", "font": "Courier", "size": 9, "paint": 11)", at);
   };
@@ -848,6 +854,48 @@ TEST(JobFile, TextEntriesReadInPlaceMatchTheWholeDocument) {
       {withAt("[true, 1]"), true},
       {withAt("[[1], 2]"), true},
       {withAt("{\"v\": 1, \"h\": 2}"), true},
+      // the text's own keys: those read in one walk and those read the long way
+      {text(run, "[1, 2], \"at\": [3, 4]"), false},
+      {text(run, "[1, 2], \"at\": \"x\""), true},
+      {text(run, "[1, 2], \"width\": 100, \"height\": 50, \"leading\": 100000"), false},
+      {text(run, "[1, 2], \"height\": 50"), true},
+      {text(run, "[1, 2], \"height\": 0"), false},
+      {text(run, "[1, 2], \"width\": -1"), true},
+      {text(run, "[1, 2], \"leading\": 100001"), true},
+      {text(run, "[1, 2], \"align\": \"centre\", \"perCharacter\": true"), false},
+      {text(run, "[1, 2], \"align\": \"justify\", \"align\": \"right\""), false},
+      {text(run, "[1, 2], \"align\": \"middle\""), true},
+      {text(run, "[1, 2], \"align\": 2"), true},
+      {text(run, "[1, 2], \"perCharacter\": 1"), true},
+      {text(run, "[1, 2], \"matrix\": [1, 0, 0.5, 1]"), false},
+      {text(run, "[1, 2], \"name\": \"t\", \"hidden\": true"), false},
+      {text(run, "[1, 2], \"bounds\": [0, 0, 10, 10], \"stationNumber\": true"), false},
+      {text(run, "[1, 2], \"colour\": 1"), true},
+      {R"({"kind": "text", "at": [1, 2], "runs": []})", true},
+      {R"({"kind": "text", "at": [1, 2], "runs": {}})", true},
+      {R"({"kind": "text", "at": [1, 2]})", true},
+      {R"({"kind": "text", "runs": [{)" + run + "}]}", true},
+      {R"({"kind": "text", "kind": "text", "at": [1, 2], "runs": [{)" + run + "}]}", false},
+      {R"({"kind": "Text", "at": [1, 2], "runs": [{)" + run + "}]}", true},
+      // a run's members
+      {text(run + R"(, "size": 0.1, "rise": -10000, "hscale": 1, "wordSpacing": 10000, "underline": true)"), false},
+      {text(run + R"(, "size": 9.5, "tracking": 10000, "underline": false)"), false},
+      {text(run + R"(, "size": 0.09)"), true},
+      {text(run + R"(, "size": 10000.5)"), true},
+      {text(run + R"(, "size": "9")"), true},
+      {text(run + R"(, "tracking": 10001)"), true},
+      {text(run + R"(, "hscale": 0.5)"), true},
+      {text(run + R"(, "rise": 1e400)"), true},
+      {text(run + R"(, "wordSpacing": "1")"), true},
+      {text(run + R"(, "underline": 1)"), true},
+      {text(run + R"(, "paint": 99, "paint": 10)"), false},
+      {text(run + R"(, "text": "b", "font": "Courier")"), false},
+      {text(run + R"(, "font": 5)"), true},
+      {text(run + R"(, "text": 5)"), true},
+      {text(run + R"(, "colour": 1)"), true},
+      {text(R"("text": "x", "size": 9, "paint": 11)"), true},
+      {text(R"("text": "x", "font": "NoSuchFont-Regular", "size": 9, "paint": 11)"), true},
+      {text(R"("text": "x", "font": "Courier", "size": 9, "paint": 11}, {"text": "y", "font": "Courier", "size": 8, "paint": 10)"), false},
   };
   // Keys one byte away from keys of the format, at every byte: unknown.
   for (const std::string key : {"at", "kind", "paint", "tracking", "wordSpacing", "perCharacter"})

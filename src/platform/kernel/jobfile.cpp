@@ -735,6 +735,7 @@ class Loader {
     int id = -1;
   };
   mutable std::array<FontSeen, 64> fontsSeen_;
+  mutable TavricCore::FontCache* fontCache_ = nullptr;  // the job's, owned by it
   // The members of the streamed object being read, and the placeholder that
   // stands for its "objects" list.
   const Value* streamedList_ = nullptr;
@@ -742,7 +743,8 @@ class Loader {
 };
 
 void Loader::checkTextFont(const Node& runNode, const TavDB::TextRun& run) const {
-  TavricCore::FontCache* cache = TavricCore::jobGetFontCache(job_.get());
+  if (!fontCache_) fontCache_ = TavricCore::jobGetFontCache(job_.get());
+  TavricCore::FontCache* cache = fontCache_;
   // The id of the font named last by a name of the same class is taken
   // again without asking the cache.
   FontSeen& seen = fontsSeen_[Key::shapeOf(run.font)];
@@ -1462,6 +1464,17 @@ constexpr RunNumber kRunOptionalNumbers[] = {{"tracking", -10000, 10000, &TavDB:
                                              {"rise", -10000, 10000, &TavDB::TextRun::rise},
                                              {"wordSpacing", -10000, 10000, &TavDB::TextRun::wordSpacing}};
 
+// A number read in place within lo .. hi.
+[[gnu::always_inline]] inline bool numberOnTape(const jobjson::Tape& tape, std::uint32_t word, double lo, double hi,
+                                                double& out) {
+  const char c = tape.kind(word);
+  if (c != 'l' && c != 'u' && c != 'd') return false;
+  const double d = tape.number(word);
+  if (!std::isfinite(d) || d < lo || d > hi) return false;
+  out = d;
+  return true;
+}
+
 // The optional numbers follow "tracking" in the run's keys, in their order.
 static_assert([] {
   for (std::size_t k = 0; k < std::size(kRunOptionalNumbers); ++k)
@@ -1482,12 +1495,7 @@ bool Loader::readRunInPlace(const Node& r, TavDB::TextRun& run) const {
     value[std::size_t(slot)] = i + 1;
   }
   auto number = [&](std::uint32_t word, const RunNumber& n) {
-    const char c = tape.kind(word);
-    if (c != 'l' && c != 'u' && c != 'd') return false;
-    const double d = tape.number(word);
-    if (!std::isfinite(d) || d < n.lo || d > n.hi) return false;
-    run.*n.field = d;
-    return true;
+    return numberOnTape(tape, word, n.lo, n.hi, run.*n.field);
   };
   const std::uint32_t text = value[kRunKeys.find("text")], font = value[kRunKeys.find("font")];
   const std::uint32_t size = value[kRunKeys.find("size")], paint = value[kRunKeys.find("paint")];
@@ -1508,8 +1516,8 @@ bool Loader::readRunInPlace(const Node& r, TavDB::TextRun& run) const {
     run.underline = c == 't';
   }
   run.paint = std::uint16_t(id);
-  run.text.assign(tape.string(text));
-  run.font.assign(fontName);
+  run.text = std::string(tape.string(text));
+  run.font = std::string(fontName);
   return true;
 }
 constexpr KeyList kStrokeKeys({"width", "paint", "join", "cap", "position", "miterLimit", "dash", "dashPhase"});
@@ -1517,8 +1525,11 @@ constexpr KeyList kStrokeKeys({"width", "paint", "join", "cap", "position", "mit
 void Loader::readRuns(const Node& runs, TavDB::TextData& t) {
   const std::size_t nr = runs.array(1);
   t.runs.reserve(nr);
+  // On a tape the runs are walked word by word.
+  std::uint32_t word = runs.tape ? runs.at + 1 : 0;
   for (std::size_t k = 0; k < nr; ++k) {
-    const Node r = runs.item(k);
+    const Node r = runs.tape ? Node(runs.tape, word, runs.doc, runs.file) : runs.item(k);
+    if (runs.tape) word = runs.tape->after(word);
     // Built in place: a run refused throws the whole text away.
     TavDB::TextRun& run = t.runs.emplace_back();
     if (!readRunInPlace(r, run)) {
@@ -1562,17 +1573,6 @@ void Loader::placeText(Object& o, std::unique_ptr<TavDB::TextData> t) const {
   o.extraMut().text = std::move(t);
 }
 
-// A number read in place within lo .. hi.
-[[gnu::always_inline]] inline bool numberOnTape(const jobjson::Tape& tape, std::uint32_t word, double lo, double hi,
-                                                double& out) {
-  const char c = tape.kind(word);
-  if (c != 'l' && c != 'u' && c != 'd') return false;
-  const double d = tape.number(word);
-  if (!std::isfinite(d) || d < lo || d > hi) return false;
-  out = d;
-  return true;
-}
-
 std::unique_ptr<Object> Loader::readTextInPlace(const Node& n) {
   if (!n.tape || !n.at || n.tape->kind(n.at) != '{') return nullptr;
   const jobjson::Tape& tape = *n.tape;
@@ -1593,7 +1593,7 @@ std::unique_ptr<Object> Loader::readTextInPlace(const Node& n) {
     value[std::size_t(slot)] = i + 1;
   }
   const std::uint32_t kind = value[kTextKeys.find("kind")];
-  if (!kind || tape.kind(kind) != '"' || tape.string(kind) != "text") return nullptr;
+  if (!kind || tape.kind(kind) != '"' || !sameKey(tape.string(kind), Key("text"))) return nullptr;
   const std::uint32_t at = value[kTextKeys.find("at")], runs = value[kTextKeys.find("runs")];
   if (!at || !runs) return nullptr;
   auto t = std::make_unique<TavDB::TextData>();
@@ -1612,12 +1612,14 @@ std::unique_ptr<Object> Loader::readTextInPlace(const Node& n) {
     return nullptr;
   if (const std::uint32_t w = value[kTextKeys.find("align")]) {
     if (tape.kind(w) != '"') return nullptr;
+    static constexpr std::pair<Key, TavDB::TextData::Align> kAligns[] = {{Key("left"), TavDB::TextData::kLeft},
+                                                                        {Key("centre"), TavDB::TextData::kCentre},
+                                                                        {Key("right"), TavDB::TextData::kRight},
+                                                                        {Key("justify"), TavDB::TextData::kJustify}};
     const std::string_view a = tape.string(w);
-    if (a == "left") t->align = TavDB::TextData::kLeft;
-    else if (a == "centre") t->align = TavDB::TextData::kCentre;
-    else if (a == "right") t->align = TavDB::TextData::kRight;
-    else if (a == "justify") t->align = TavDB::TextData::kJustify;
-    else return nullptr;
+    const auto* found = std::find_if(std::begin(kAligns), std::end(kAligns), [&](const auto& k) { return sameKey(a, k.first); });
+    if (found == std::end(kAligns)) return nullptr;
+    t->align = found->second;
   }
   if (const std::uint32_t w = value[kTextKeys.find("perCharacter")]) {
     const char c = tape.kind(w);
@@ -2252,6 +2254,8 @@ void Loader::readDefinitions(const Node& root) {
                "editHistory", "certified", "linkParameters", "parameters", "customerInfo",
                "trimAndBleedInfo", "marks", "solvaraSettings"});
   job_ = std::make_unique<jobstr>();
+  fontCache_ = nullptr;  // the fonts are the new job's
+  fontsSeen_ = {};
   job_->originalFile = TavSys::filref(fs::path(file_).generic_string());
   readHeader(root);
   readBoxes(root);

@@ -895,6 +895,8 @@ TEST(JobFile, TextEntriesReadInPlaceMatchTheWholeDocument) {
       {text(run + R"(, "colour": 1)"), true},
       {text(R"("text": "x", "size": 9, "paint": 11)"), true},
       {text(R"("text": "x", "font": "NoSuchFont-Regular", "size": 9, "paint": 11)"), true},
+      // a font name not installed after one of the same length, first and last letter
+      {text(R"("text": "x", "font": "Courier", "size": 9, "paint": 11}, {"text": "y", "font": "Cabcder", "size": 9, "paint": 11)"), true},
       {text(R"("text": "x", "font": "Courier", "size": 9, "paint": 11}, {"text": "y", "font": "Courier", "size": 8, "paint": 10)"), false},
   };
   // Keys one byte away from keys of the format, at every byte: unknown.

@@ -124,6 +124,10 @@ struct KeyList {
   bool has(std::string_view key, std::uint8_t shape) const;
   // The index of a key read of the given class, or -1.
   int indexOf(std::string_view key, std::uint8_t shape) const;
+  // The same for a key read after the key at index `last` (-1 for the
+  // first): keys are mostly written in the order of the list, so the key
+  // after it is tried first.
+  int indexAfter(std::string_view key, int last) const;
   // The index of a key of the list.
   consteval std::size_t find(std::string_view name) const {
     for (std::size_t i = 0; i < N; ++i)
@@ -154,6 +158,13 @@ template <std::size_t N>
   for (std::uint8_t i = first[shape]; i != 0; i = next[i - 1])
     if (sameKey(key, keys[i - 1])) return i - 1;
   return -1;
+}
+
+template <std::size_t N>
+[[gnu::always_inline]] inline int KeyList<N>::indexAfter(std::string_view key, int last) const {
+  const std::size_t next = std::size_t(last + 1);
+  if (next < N && sameKey(key, keys[next])) return int(next);
+  return indexOf(key, Key::shapeOf(key));
 }
 
 // On simdjson's index: the value at `word` is a 64-bit integer, exact as a
@@ -1488,10 +1499,9 @@ bool Loader::readRunInPlace(const Node& r, TavDB::TextRun& run) const {
   // The word of each key's value (of a key given twice, the value given last).
   std::array<std::uint32_t, kRunKeys.keys.size()> value{};
   const std::uint32_t end = tape.after(r.at) - 1;
-  for (std::uint32_t i = r.at + 1; i < end; i = tape.after(i + 1)) {
-    const std::string_view k = tape.string(i);
-    const int slot = kRunKeys.indexOf(k, Key::shapeOf(k));
-    if (slot < 0) return false;
+  for (std::uint32_t i = r.at + 1, slot = ~0u; i < end; i = tape.after(i + 1)) {
+    slot = std::uint32_t(kRunKeys.indexAfter(tape.string(i), int(slot)));
+    if (slot == ~0u) return false;
     value[std::size_t(slot)] = i + 1;
   }
   auto number = [&](std::uint32_t word, const RunNumber& n) {
@@ -1586,10 +1596,9 @@ std::unique_ptr<Object> Loader::readTextInPlace(const Node& n) {
   // The word of each key's value (of a key given twice, the value given last).
   std::array<std::uint32_t, kTextKeys.keys.size()> value{};
   const std::uint32_t end = tape.after(n.at) - 1;
-  for (std::uint32_t i = n.at + 1; i < end; i = tape.after(i + 1)) {
-    const std::string_view k = tape.string(i);
-    const int slot = kTextKeys.indexOf(k, Key::shapeOf(k));
-    if (slot < 0 || !(kPlain >> slot & 1)) return nullptr;
+  for (std::uint32_t i = n.at + 1, slot = ~0u; i < end; i = tape.after(i + 1)) {
+    slot = std::uint32_t(kTextKeys.indexAfter(tape.string(i), int(slot)));
+    if (slot == ~0u || !(kPlain >> slot & 1)) return nullptr;
     value[std::size_t(slot)] = i + 1;
   }
   const std::uint32_t kind = value[kTextKeys.find("kind")];

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fonts/synthetic_font.h"
@@ -129,6 +130,54 @@ TEST(FontFace, CraftedProgramsReadFromTheirMetricsProgramsAreTheWholeFilesFaces)
     const auto whole = Fonts::ReadFontFace(file.string(), "Synthetic", true);
     ASSERT_TRUE(cut && whole);
     expectSameFace(*cut, *whole);
+  }
+}
+
+// Kerning pairs read from the AFM file beside a font: each case's file and
+// the kerning it must give between named glyphs (0: no pair).
+TEST(FontFace, KerningPairsAreReadFromTheAfmFileBesideTheFont) {
+  const struct {
+    const char* what;
+    std::string afm;
+    std::vector<std::tuple<const char*, const char*, double>> expected;
+  } cases[] = {
+      {"signs and whole numbers",
+       "StartKernPairs 4\nKPX A B -30\nKPX A C 25\nKPX B A +12\nKPX C A -0\nEndKernPairs\n",
+       {{"A", "B", -30}, {"A", "C", 25}, {"B", "A", 12}, {"C", "A", 0}, {"B", "C", 0}}},
+      {"decimals, exponents and numbers with more after them",
+       "KPX A B -29.5\nKPX A C 1.25e1\nKPX B A 7x\nKPX B C 3e\nKPX C A ++4\nKPX C B +-4\nKPX A A 1000000000\n",
+       {{"A", "B", -29.5}, {"A", "C", 12.5}, {"B", "A", 7}, {"B", "C", 0}, {"C", "A", 0}, {"C", "B", 0},
+        {"A", "A", 1000000000}}},
+      {"the first pair of two glyphs counts",
+       "KPX A B -10\nKPX A C -5\nKPX A B -40\nKPX B C 0\nKPX B C 8\n",
+       {{"A", "B", -10}, {"A", "C", -5}, {"B", "C", 8}}},
+      {"unknown names, short lines and other kinds of lines",
+       "KPX A Zzz -10\nKPX Zzz A -10\nKPX A\nKPX A C\nKPX\nKPXA B 5\n KPX A B 5\nKP A B 5\n"
+       "C 65 ; WX 600 ; N A ; B 0 0 600 700 ;\nKPX B A -7\n",
+       {{"A", "B", 0}, {"A", "C", 0}, {"B", "A", -7}}},
+      {"line ends and blanks: CRLF, tabs, several blanks, no line end at the end",
+       "KPX A B -11\r\nKPX A\tC\t-12\r\nKPX  B   A  13 \nKPX C A -14",
+       {{"A", "B", -11}, {"A", "C", -12}, {"B", "A", 13}, {"C", "A", -14}}},
+      {"the same left glyph in runs and apart",
+       "KPX A B 1\nKPX A C 2\nKPX B A 3\nKPX A A 4\nKPX B C 5\nKPX A C 6\n",
+       {{"A", "B", 1}, {"A", "C", 2}, {"B", "A", 3}, {"A", "A", 4}, {"B", "C", 5}}},
+  };
+  const fonttest::Glyphs glyphs = {{".notdef", num({0, 500}) + hsbw + endchar},
+                                   {"A", num({0, 600}) + hsbw + shape(700)},
+                                   {"B", num({0, 610}) + hsbw + shape(700)},
+                                   {"C", num({0, 620}) + hsbw + shape(700)}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    tavtest::TestFolder dir;
+    tavtest::writeFile(dir / "Synthetic.t1", fonttest::syntheticFontFileWith(glyphs));
+    tavtest::writeFile(dir / "Synthetic.afm", "StartFontMetrics 2.0\n" + c.afm);
+    for (const bool whole : {false, true}) {
+      const auto face = Fonts::ReadFontFace((dir / "Synthetic.t1").string(), "Synthetic", whole);
+      ASSERT_TRUE(face);
+      for (const auto& [left, right, value] : c.expected) {
+        EXPECT_EQ(face->kerning(face->glyphByName(left), face->glyphByName(right)), value) << left << " " << right;
+      }
+    }
   }
 }
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <set>
 
@@ -159,6 +160,48 @@ TEST(Type1Program, SubsetKeepsAccentComponentsAndTheSubrsItsGlyphsCall) {
   EXPECT_EQ(entry(plain, 5), entry(original, 5));
   EXPECT_EQ(entry(plain, 4), entry(original, 4));
   EXPECT_NE(plain.find("/CharStrings 6 dict"), std::string::npos);
+}
+
+// An entry's closing token, however the program writes it, is the one a
+// subset's rewritten entry ends with; the other entries keep their text.
+TEST(Type1Program, RewrittenSubrsKeepTheirClosingToken) {
+  const struct {
+    const char* written;  // after Subr 6's bytes
+    const char* kept;     // after the rewritten Subr 6's bytes
+  } cases[] = {
+      {" NP\n", " NP\n"},
+      {" |\n", " |\n"},
+      {" noaccess put\n", " noaccess put\n"},
+      {" noaccess  put\n", " noaccess put\n"},
+      {" noaccess\nput\n", " noaccess put\n"},
+      {" noaccess put", " noaccess put"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.written);
+    std::string plain = fonttest::syntheticPrivatePart();
+    const std::size_t at = plain.find("dup 6 ");
+    ASSERT_NE(at, std::string::npos);
+    const std::size_t length = std::stoul(plain.substr(at + 6));
+    const std::size_t close = plain.find(" RD ", at) + 4 + length;
+    plain.replace(close, plain.find('\n', close) + 1 - close, c.written);
+    std::string trailer;
+    for (int i = 0; i < 8; ++i) trailer += std::string(64, '0') + "\n";
+    const Type1Program whole = Fonts::ReadType1Program(
+        fonttest::syntheticCleartext() + Fonts::Type1Encrypt(plain, Fonts::kEexecKey) + trailer + "cleartomark\n",
+        "Synthetic");
+    const Type1Program subset = Fonts::SubsetType1Program(whole, {"A", "B", "D"}, "Synthetic");
+    const std::string text = Fonts::Type1Decrypt(encryptedPart(subset), Fonts::kEexecKey);
+    const std::string rewritten = "dup 6 5 RD ";
+    const std::size_t entry = text.find(rewritten);
+    ASSERT_NE(entry, std::string::npos);
+    EXPECT_EQ(text.substr(entry + rewritten.size() + 5, std::strlen(c.kept)), c.kept);
+    // Everything before Subr 6 and after it is the program's own text.
+    EXPECT_EQ(text.substr(0, entry), plain.substr(0, at));
+    const std::size_t after = entry + rewritten.size() + 5 + std::strlen(c.kept);
+    const std::size_t end = text.find("ND\n2 index /CharStrings");
+    EXPECT_EQ(text.substr(after, end - after), plain.substr(close + std::strlen(c.written),
+                                                            plain.find("ND\n2 index /CharStrings") - close - std::strlen(c.written)));
+  }
 }
 
 // Decryption undoes encryption for texts of every length (the decryption

@@ -17,6 +17,10 @@
 #include <memory>
 #include <set>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "platform/tav_error.h"
 
 namespace Fonts {
@@ -45,16 +49,33 @@ constexpr std::pair<const char*, const char*> kStandardFonts[] = {
     {"ZapfDingbats", "D050000L"},
 };
 
+// The file's bytes, at most limit + 1 of them (one more tells the caller
+// the file is larger), read in one call for a file of the size it states.
+// A read that fails part way ends the bytes there.
 std::string readFile(const fs::path& path, std::size_t limit) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw TavSys::fileError(errno ? errno : ENOENT, path.string());
-  // At most limit + 1 bytes: one more tells the caller the file is larger.
-  std::string bytes;
-  char buffer[65536];
-  while (bytes.size() <= limit &&
-         (in.read(buffer, std::streamsize(std::min(sizeof buffer, limit + 1 - bytes.size()))) || in.gcount() > 0)) {
-    bytes.append(buffer, std::size_t(in.gcount()));
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw TavSys::fileError(errno ? errno : ENOENT, path.string());
+  struct stat st {};
+  // One byte past the stated size, so that the end is seen in the same call.
+  std::size_t want = std::min<std::size_t>(limit + 1, 65536);
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    want = std::uintmax_t(st.st_size) < limit ? std::size_t(st.st_size) + 1 : limit + 1;
   }
+  std::string bytes(want, '\0');
+  std::size_t got = 0;
+  while (true) {
+    if (got == bytes.size()) {
+      if (bytes.size() > limit) break;
+      // Larger than it said: on in steps, never past the limit.
+      bytes.resize(std::min(limit + 1, bytes.size() + std::max<std::size_t>(bytes.size(), 65536)));
+    }
+    const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += std::size_t(n);
+  }
+  ::close(fd);
+  bytes.resize(got);
   return bytes;
 }
 
@@ -197,17 +218,36 @@ void FontFace::readFace() {
     char name[128] = {0};
     if (FT_Get_Glyph_Name(f, FT_UInt(g), name, sizeof name) == 0) glyph.name = name;
     glyph.advance = double(advances[g]);
-    if (!glyph.name.empty()) byName_.emplace(glyph.name, int(g));
   }
+  emAdvances_.reserve(count);
   for (const Glyph& glyph : glyphs_) emAdvances_.push_back(glyph.advance / 1000.0);
+  std::size_t slots = 16;
+  while (slots < 2 * count) slots *= 2;
+  nameSlots_.assign(slots, -1);
+  for (std::size_t g = 0; g < count; ++g) {
+    const std::string& name = glyphs_[g].name;
+    if (name.empty()) continue;
+    std::size_t i = nameHash(name) & (slots - 1);
+    while (nameSlots_[i] >= 0 && glyphs_[std::size_t(nameSlots_[i])].name != name) i = (i + 1) & (slots - 1);
+    if (nameSlots_[i] < 0) nameSlots_[i] = std::int32_t(g);
+  }
 
   if (FT_Select_Charmap(f, FT_ENCODING_UNICODE) == 0) {
     FT_UInt g = 0;
     for (FT_ULong ch = FT_Get_First_Char(f, &g); g != 0; ch = FT_Get_Next_Char(f, ch, &g)) {
-      byUnicode_.emplace(char32_t(ch), int(g));
+      byUnicode_.emplace_back(char32_t(ch), int(g));
       Glyph& glyph = glyphs_[g];
       if (glyph.unicode == 0) glyph.unicode = char32_t(ch);
     }
+    // FreeType gives the codes in rising order; should it not, the first
+    // glyph given for a code counts.
+    const auto byCode = [](const auto& a, const auto& b) { return a.first < b.first; };
+    if (!std::is_sorted(byUnicode_.begin(), byUnicode_.end(), byCode)) {
+      std::stable_sort(byUnicode_.begin(), byUnicode_.end(), byCode);
+    }
+    byUnicode_.erase(std::unique(byUnicode_.begin(), byUnicode_.end(),
+                                 [](const auto& a, const auto& b) { return a.first == b.first; }),
+                     byUnicode_.end());
   }
   builtin_.fill(-1);
   symbolic_ = FT_Select_Charmap(f, FT_ENCODING_ADOBE_CUSTOM) == 0;
@@ -290,8 +330,9 @@ void FontFace::boxOf(void* face, std::size_t g) const {
 }
 
 int FontFace::glyphForUnicode(char32_t ch) const {
-  auto it = byUnicode_.find(ch);
-  if (it == byUnicode_.end() || glyphs_[std::size_t(it->second)].name == ".notdef") return -1;
+  const auto it = std::lower_bound(byUnicode_.begin(), byUnicode_.end(), ch,
+                                   [](const std::pair<char32_t, int>& entry, char32_t c) { return entry.first < c; });
+  if (it == byUnicode_.end() || it->first != ch || glyphs_[std::size_t(it->second)].name == ".notdef") return -1;
   return it->second;
 }
 
@@ -304,8 +345,12 @@ const double* FontFace::glyphBox(int index) const {
 }
 
 int FontFace::glyphByName(std::string_view name) const {
-  auto it = byName_.find(name);
-  return it != byName_.end() ? it->second : -1;
+  if (nameSlots_.empty()) return -1;
+  const std::size_t mask = nameSlots_.size() - 1;
+  for (std::size_t i = nameHash(name) & mask;; i = (i + 1) & mask) {
+    const std::int32_t g = nameSlots_[i];
+    if (g < 0 || glyphs_[std::size_t(g)].name == name) return g;
+  }
 }
 
 // "KPX left right value" lines; lines of other kinds or naming glyphs the
@@ -322,43 +367,44 @@ void FontFace::readKerning(const std::string& afmPath) {
   std::string_view lastLeft;
   int lastA = -1;
   std::size_t lines = 0;
+  const auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
   const char* const end = file.data() + file.size();
   for (const char* at = file.data(); at < end && ++lines < 1000000;) {
     const char* next = static_cast<const char*>(std::memchr(at, '\n', std::size_t(end - at)));
     if (next == nullptr) next = end;
-    const std::string_view line(at, std::size_t(next - at));
+    const char* p = at;
     at = next + 1;
-    if (line.size() < 4 || std::memcmp(line.data(), "KPX ", 4) != 0) continue;
+    if (next - p < 4 || std::memcmp(p, "KPX ", 4) != 0) continue;
     // "KPX left right value", taken apart in place: two names, then the
     // number at the start of the rest, as a C-locale stream reads it.
-    std::string_view rest = line.substr(4);
-    auto word = [&rest] {
-      const auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
-      while (!rest.empty() && isSpace(rest.front())) rest.remove_prefix(1);
-      std::size_t n = 0;
-      while (n < rest.size() && !isSpace(rest[n])) ++n;
-      const std::string_view w = rest.substr(0, n);
-      rest.remove_prefix(n);
-      return w;
-    };
-    const std::string_view left = word(), right = word(), number = word();
-    if (left.empty() || right.empty() || number.empty()) continue;
+    p += 4;
+    std::string_view words[3];
+    for (std::string_view& word : words) {
+      while (p != next && isSpace(*p)) ++p;
+      const char* const first = p;
+      while (p != next && !isSpace(*p)) ++p;
+      word = std::string_view(first, std::size_t(p - first));
+    }
+    const std::string_view left = words[0], right = words[1], number = words[2];
+    if (number.empty()) continue;
     if (number.size() > 1 && number[0] == '+' && (number[1] == '+' || number[1] == '-')) continue;
     const char* first = number.data() + (number.front() == '+' ? 1 : 0);
     const char* last = number.data() + number.size();
     double value = 0;
     if (!readWholeKern(first, last, value)) {
-      const auto [end, ec] = std::from_chars(first, last, value);
+      const auto [stop, ec] = std::from_chars(first, last, value);
       // An exponent without its digits makes the whole number unreadable.
-      if (ec != std::errc() || (end != last && (*end == 'e' || *end == 'E')) || !std::isfinite(value)) continue;
+      if (ec != std::errc() || (stop != last && (*stop == 'e' || *stop == 'E')) || !std::isfinite(value)) continue;
     }
+    if (value == 0) continue;
     if (left != lastLeft) {
       lastLeft = left;
       lastA = glyphByName(left);
     }
-    const int a = lastA, b = glyphByName(right);
-    if (a < 0 || b < 0 || value == 0) continue;
-    pairs.push_back({kernKey(a, b), float(value)});
+    if (lastA < 0) continue;
+    const int b = glyphByName(right);
+    if (b < 0) continue;
+    pairs.push_back({kernKey(lastA, b), float(value)});
   }
   if (pairs.empty()) return;
   std::size_t size = 16;
@@ -448,6 +494,14 @@ Type1Program FontFace::subsetProgram(const std::set<std::string>& glyphs, const 
 
 std::unique_ptr<FontFace> ReadFontFaceOrError(const std::string& path, std::string_view name, bool whole,
                                               int& error) {
+  // The kerning pairs come from the AFM file beside the font file.
+  const auto withKerning = [&path](std::unique_ptr<FontFace> face) {
+    fs::path afm = path;
+    afm.replace_extension(".afm");
+    std::error_code ec;
+    if (fs::is_regular_file(afm, ec)) face->readKerning(afm.string());
+    return face;
+  };
   Registry& r = registry();
   error = FT_Err_Ok;
   if (r.library == nullptr) return nullptr;
@@ -464,8 +518,8 @@ std::unique_ptr<FontFace> ReadFontFaceOrError(const std::string& path, std::stri
       FT_Face face = nullptr;
       if (FT_New_Memory_Face(r.library, reinterpret_cast<const FT_Byte*>(metrics->data()),
                              FT_Long(metrics->size()), 0, &face) == 0) {
-        return std::unique_ptr<FontFace>(
-            new FontFace(face, path, std::move(metrics), std::move(program), std::move(parsed)));
+        return withKerning(std::unique_ptr<FontFace>(
+            new FontFace(face, path, std::move(metrics), std::move(program), std::move(parsed))));
       }
     } catch (const TavSys::Error&) {
       // A program the engine cannot take apart: FreeType reads the whole file
@@ -475,7 +529,7 @@ std::unique_ptr<FontFace> ReadFontFaceOrError(const std::string& path, std::stri
   FT_Face face = nullptr;
   error = FT_New_Face(r.library, path.c_str(), 0, &face);
   if (error != 0) return nullptr;
-  return std::unique_ptr<FontFace>(new FontFace(face, path));
+  return withKerning(std::unique_ptr<FontFace>(new FontFace(face, path)));
 }
 
 std::unique_ptr<FontFace> ReadFontFace(const std::string& path, std::string_view name, bool whole) {
@@ -515,10 +569,6 @@ const FontFace* FindFontFace(std::string_view requested) {
     r.damaged.emplace(std::string(name), "its file \"" + file->second.string() + "\" is damaged (" + why + ")");
     return nullptr;
   }
-  fs::path afm = file->second;
-  afm.replace_extension(".afm");
-  std::error_code ec;
-  if (fs::is_regular_file(afm, ec)) loaded->readKerning(afm.string());
   if (loaded->name_.empty()) loaded->name_ = std::string(name);
   const FontFace* result = loaded.get();
   r.faces.emplace(std::string(name), std::move(loaded));

@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/fonts/type1program.h"
@@ -159,18 +159,19 @@ std::string MissingFontReason(std::string_view name);
   void readKerning(const std::string& afmPath);
   std::vector<Glyph> glyphs_;
   std::vector<double> emAdvances_;
-  std::unordered_map<char32_t, int> byUnicode_;
-  // Looked up by names read from the metrics file, without copying them;
-  // glyph names are short, and hashed inline (FNV-1a).
-  struct NameHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view name) const {
-      std::uint64_t h = 14695981039346656037ull;
-      for (const char c : name) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-      return std::size_t(h ^ (h >> 32));
-    }
-  };
-  std::unordered_map<std::string, int, NameHash, std::equal_to<>> byName_;
+  // The Unicode map as (code point, glyph) pairs in code point order,
+  // searched by halves.
+  std::vector<std::pair<char32_t, int>> byUnicode_;
+  // Glyphs by name: an open-addressed table (linear probing, at most half
+  // full) of glyph indices, -1 for an empty slot; of two glyphs of one name
+  // the first counts. Names are hashed inline (FNV-1a): the AFM file's names
+  // are looked up in place, without copying them.
+  static std::size_t nameHash(std::string_view name) {
+    std::uint64_t h = 14695981039346656037ull;
+    for (const char c : name) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    return std::size_t(h ^ (h >> 32));
+  }
+  std::vector<std::int32_t> nameSlots_;
   // Control boxes of the glyphs (4 per glyph), those of boxKnown_ filled.
   mutable std::vector<double> boxes_;
   mutable std::vector<bool> boxKnown_;
@@ -198,7 +199,9 @@ const FontFace* FindFontFace(std::string_view name);
 // takes its names, widths and encodings from the file's program with all but
 // a few charstrings cut to their widths, and opens the whole file only for
 // outlines; where the engine cannot read the program, or with `whole`,
-// FreeType reads the whole file. FindFontFace reads the folder's fonts so.
+// FreeType reads the whole file. The kerning pairs come from the AFM file of
+// the same name beside it, when there is one. FindFontFace reads the
+// folder's fonts so.
 std::unique_ptr<FontFace> ReadFontFace(const std::string& path, std::string_view name, bool whole = false);
 // Why FindFontFace gives null for a name: "the font "X" is not installed",
 // or, when a file of that name is there, that it cannot be used and what is

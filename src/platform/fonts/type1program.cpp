@@ -5,6 +5,7 @@
 #include <charconv>
 #include <climits>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <unordered_map>
 
@@ -219,8 +220,10 @@ struct Entry {
   std::size_t start = 0, end = 0;  // the whole entry, from "dup" or "/name"
   std::string_view data;           // its encrypted charstring
   long index = 0;                  // Subrs
-  std::string name;                // CharStrings
-  std::string rd, put;             // the tokens around the binary bytes
+  std::string_view name;           // CharStrings
+  // The tokens around the binary bytes, as the text has them (a closing
+  // "noaccess put" with other blanks between its words is kept apart).
+  std::string_view rd, put;
 };
 
 }  // namespace
@@ -232,17 +235,24 @@ struct Type1Private {
   std::vector<Entry> subrs;  // their data lie in plain
   std::size_t countStart = 0, countEnd = 0;  // the CharStrings count
   std::vector<Entry> glyphs;  // their data lie in plain
+  std::deque<std::string> closings;  // closing tokens not found as such in plain
 };
 
 namespace {
 
 using PrivatePart = Type1Private;
 
-// The token that closes an entry ("NP", "|", "ND", "|-" or "noaccess put/def").
-std::string closingToken(Scanner& sc) {
-  std::string t(sc.token());
-  if (t == "noaccess") t += " " + std::string(sc.token());
-  return t;
+// The token that closes an entry ("NP", "|", "ND", "|-" or "noaccess put/def"),
+// a view of the private part's text, or of `closings` when the two words of
+// "noaccess put" stand apart by other than one blank.
+std::string_view closingToken(Scanner& sc, std::deque<std::string>& closings) {
+  const std::string_view t = sc.token();
+  if (t != "noaccess") return t;
+  const std::string_view second = sc.token();
+  if (second.data() == t.data() + t.size() + 1 && t.data()[t.size()] == ' ') {
+    return std::string_view(t.data(), t.size() + 1 + second.size());
+  }
+  return closings.emplace_back(std::string(t) + " " + std::string(second));
 }
 
 std::size_t findToken(std::string_view text, std::string_view token, std::size_t from = 0) {
@@ -290,9 +300,9 @@ PrivatePart parsePrivate(const Type1Program& program, const std::string& font,
       if (seen[std::size_t(e.index)]) damaged(font, "a Subrs entry is given twice");
       seen[std::size_t(e.index)] = true;
       const long len = sc.integer(0, 65535, "a Subrs length");
-      e.rd = std::string(sc.token());
+      e.rd = sc.token();
       e.data = sc.binary(len);
-      e.put = closingToken(sc);
+      e.put = closingToken(sc, p.closings);
       e.end = sc.pos();
       p.subrs.push_back(std::move(e));
     }
@@ -319,12 +329,12 @@ PrivatePart parsePrivate(const Type1Program& program, const std::string& font,
     if (long(p.glyphs.size()) >= count + 16) damaged(font, "more CharStrings than announced");
     Entry e;
     e.start = sc.pos();
-    e.name = std::string(sc.token().substr(1));
+    e.name = sc.token().substr(1);
     if (e.name.empty()) damaged(font, "a glyph without a name");
     const long len = sc.integer(0, 65535, "a charstring length");
-    e.rd = std::string(sc.token());
+    e.rd = sc.token();
     e.data = sc.binary(len);
-    e.put = closingToken(sc);
+    e.put = closingToken(sc, p.closings);
     e.end = sc.pos();
     p.glyphs.push_back(std::move(e));
   }
@@ -563,7 +573,7 @@ void CheckType1Private(const Type1Private& p, const std::string& font) {
   for (const Entry& glyph : p.glyphs) {
     walker.walkGlyph(glyph);
     if (walker.tooDeep() >= 0) {
-      damaged(font, "the glyph /" + glyph.name + " calls subroutine " + std::to_string(walker.tooDeep()) +
+      damaged(font, "the glyph /" + std::string(glyph.name) + " calls subroutine " + std::to_string(walker.tooDeep()) +
                         " more than ten deep: its subroutines call themselves");
     }
   }
@@ -711,7 +721,7 @@ std::vector<std::string> Type1GlyphNames(const Type1Program& program, const std:
   const PrivatePart p = parsePrivate(program, font);
   std::vector<std::string> names;
   names.reserve(p.glyphs.size());
-  for (const Entry& e : p.glyphs) names.push_back(e.name);
+  for (const Entry& e : p.glyphs) names.emplace_back(e.name);
   return names;
 }
 
@@ -762,7 +772,7 @@ Type1Program SubsetType1Program(const Type1Program& program, const Type1Private&
     const std::string bytes = p.lenIV >= 0 ? Type1Encrypt(plain, kCharStringKey) : plain;
     edits.push_back({e.start, e.end,
                      "dup " + std::to_string(e.index) + " " + std::to_string(bytes.size()) + " " +
-                         e.rd + " " + bytes + " " + e.put});
+                         std::string(e.rd) + " " + bytes + " " + std::string(e.put)});
   }
   edits.push_back({p.countStart, p.countEnd, std::to_string(keptNames)});
   for (std::size_t g = 0; g < p.glyphs.size(); ++g) {
@@ -867,8 +877,8 @@ Type1Program Type1MetricsProgram(const Type1Program& program, const Type1Private
   for (std::size_t g = 0; g < p.glyphs.size(); ++g) {
     const Entry& e = p.glyphs[g];
     if (p.lenIV >= 0 && e.data.size() <= lead) damaged(font, "a charstring shorter than its lead bytes");
-    if (e.name.size() <= longestWhole && whole.count(e.name) != 0) {
-      walk.push_back(e.name);
+    if (e.name.size() <= longestWhole && whole.count(std::string(e.name)) != 0) {
+      walk.emplace_back(e.name);
       continue;
     }
     // The width comes within the first few bytes: only they are decrypted.
@@ -880,7 +890,7 @@ Type1Program Type1MetricsProgram(const Type1Program& program, const Type1Private
       code.assign(e.data.substr(0, n));
     }
     stub[g] = widthPrefix(reinterpret_cast<const std::uint8_t*>(code.data()) + lead, n - lead);
-    if (stub[g] == 0) walk.push_back(e.name);
+    if (stub[g] == 0) walk.emplace_back(e.name);
   }
   // The kept glyphs, the accent components they name, and the Subrs they call.
   CharStringWalker walker(p, font);

@@ -49,34 +49,44 @@ constexpr std::pair<const char*, const char*> kStandardFonts[] = {
     {"ZapfDingbats", "D050000L"},
 };
 
+// A file's bytes, in a buffer left uninitialised before the read.
+struct FileBytes {
+  std::unique_ptr<char[]> bytes;
+  std::size_t size = 0;
+  const char* data() const { return bytes.get(); }
+  operator std::string_view() const { return {bytes.get(), size}; }
+};
+
 // The file's bytes, at most limit + 1 of them (one more tells the caller
 // the file is larger), read in one call for a file of the size it states.
 // A read that fails part way ends the bytes there.
-std::string readFile(const fs::path& path, std::size_t limit) {
+FileBytes readFile(const fs::path& path, std::size_t limit) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw TavSys::fileError(errno ? errno : ENOENT, path.string());
   struct stat st {};
   // One byte past the stated size, so that the end is seen in the same call.
-  std::size_t want = std::min<std::size_t>(limit + 1, 65536);
+  std::size_t capacity = std::min<std::size_t>(limit + 1, 65536);
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    want = std::uintmax_t(st.st_size) < limit ? std::size_t(st.st_size) + 1 : limit + 1;
+    capacity = std::uintmax_t(st.st_size) < limit ? std::size_t(st.st_size) + 1 : limit + 1;
   }
-  std::string bytes(want, '\0');
-  std::size_t got = 0;
+  FileBytes file{std::unique_ptr<char[]>(new char[capacity]), 0};
   while (true) {
-    if (got == bytes.size()) {
-      if (bytes.size() > limit) break;
+    if (file.size == capacity) {
+      if (capacity > limit) break;
       // Larger than it said: on in steps, never past the limit.
-      bytes.resize(std::min(limit + 1, bytes.size() + std::max<std::size_t>(bytes.size(), 65536)));
+      const std::size_t larger = std::min(limit + 1, capacity + std::max<std::size_t>(capacity, 65536));
+      std::unique_ptr<char[]> grown(new char[larger]);
+      std::memcpy(grown.get(), file.bytes.get(), file.size);
+      file.bytes = std::move(grown);
+      capacity = larger;
     }
-    const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+    const ssize_t n = ::read(fd, file.bytes.get() + file.size, capacity - file.size);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
-    got += std::size_t(n);
+    file.size += std::size_t(n);
   }
   ::close(fd);
-  bytes.resize(got);
-  return bytes;
+  return file;
 }
 
 // FreeType and the faces loaded so far; the faces go before the library.
@@ -107,7 +117,7 @@ struct Registry {
       const std::string ext = p.extension().string();
       if (ext != ".t1" && ext != ".pfb" && ext != ".pfa") continue;
       if (!it->is_regular_file(ec)) continue;
-      std::string head;
+      FileBytes head;
       try {
         head = readFile(p, 8192);
       } catch (const TavSys::Error&) {
@@ -356,7 +366,7 @@ int FontFace::glyphByName(std::string_view name) const {
 // "KPX left right value" lines; lines of other kinds or naming glyphs the
 // font lacks are passed over.
 void FontFace::readKerning(const std::string& afmPath) {
-  std::string file;
+  FileBytes file;
   try {
     file = readFile(afmPath, kMaxFontFileBytes);
   } catch (const TavSys::Error&) {
@@ -368,7 +378,7 @@ void FontFace::readKerning(const std::string& afmPath) {
   int lastA = -1;
   std::size_t lines = 0;
   const auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
-  const char* const end = file.data() + file.size();
+  const char* const end = file.data() + file.size;
   for (const char* at = file.data(); at < end && ++lines < 1000000;) {
     const char* next = static_cast<const char*>(std::memchr(at, '\n', std::size_t(end - at)));
     if (next == nullptr) next = end;
@@ -473,7 +483,7 @@ void FontFace::outline(int glyph, std::vector<OutlineSegment>& out) const {
 
 const Type1Program& FontFace::program() const {
   if (!program_) {
-    const std::string bytes = readFile(path_, kMaxFontFileBytes + 1);
+    const FileBytes bytes = readFile(path_, kMaxFontFileBytes + 1);
     std::string plain;
     auto program = std::make_unique<Type1Program>(ReadType1Program(bytes, name_, plain));
     private_ = CheckedType1Private(*program, name_, std::move(plain));

@@ -131,7 +131,8 @@ constexpr std::string_view kCloseFile = "currentfile closefile";
 // runs up to "currentfile closefile" and the line end that follows. `plain`
 // receives the decryption of the part kept (it is needed to find the end,
 // and the private part is read from it).
-std::string cutAtCloseFile(std::string cipher, const std::string& font, std::string& plain) {
+// Gives the length of the part kept.
+std::size_t cutAtCloseFile(std::string_view cipher, const std::string& font, std::string& plain) {
   plain = Type1Decrypt(cipher, kEexecKey);
   const std::size_t at = plain.find(kCloseFile);
   if (at == std::string::npos) damaged(font, "the encrypted part does not end with closefile");
@@ -139,9 +140,8 @@ std::string cutAtCloseFile(std::string cipher, const std::string& font, std::str
   for (int k = 0; k < 2 && end < plain.size() && (plain[end] == '\r' || plain[end] == '\n'); ++k) {
     ++end;
   }
-  cipher.resize(end);
   plain.resize(end);
-  return cipher;
+  return end;
 }
 
 // A plain scanner over PostScript text (the decrypted private part).
@@ -608,7 +608,10 @@ Type1Program ReadType1Program(std::string_view file, const std::string& font) {
 Type1Program ReadType1Program(std::string_view file, const std::string& font, std::string& eexecPlain) {
   if (file.size() > kMaxFontFileBytes) damaged(font, "the font file is too large");
   Type1Program program;
-  std::string header, cipher;
+  // The encrypted part: a view of the file, or of `decoded` for the forms
+  // whose bytes are not the file's as they stand.
+  std::string_view header, cipher;
+  std::string headerBytes, decoded;
 
   if (!file.empty() && static_cast<std::uint8_t>(file[0]) == 0x80) {
     // PFB: segments of cleartext (1), binary (2) and the end mark (3).
@@ -628,17 +631,18 @@ Type1Program ReadType1Program(std::string_view file, const std::string& font, st
       const std::string_view segment = file.substr(pos, len);
       pos += len;
       if (type == 1) {
-        if (!binarySeen) header.append(segment);
+        if (!binarySeen) headerBytes.append(segment);
       } else if (type == 2) {
-        cipher.append(segment);
+        decoded.append(segment);
         binarySeen = true;
       } else {
         damaged(font, "unknown PFB segment type " + std::to_string(type));
       }
     }
+    header = headerBytes;
     if (findToken(header, "eexec") == std::string::npos) damaged(font, "the cleartext part has no eexec");
     // Converters put the zeros and "cleartomark" into the binary segment as well.
-    cipher = cutAtCloseFile(std::move(cipher), font, eexecPlain);
+    cipher = std::string_view(decoded).substr(0, cutAtCloseFile(decoded, font, eexecPlain));
   } else {
     if (file.substr(0, 2) != "%!") damaged(font, "not a Type 1 font program");
     const std::string_view text = file;
@@ -670,7 +674,7 @@ Type1Program ReadType1Program(std::string_view file, const std::string& font, st
         if (high < 0) {
           high = v;
         } else {
-          cipher.push_back(static_cast<char>(high << 4 | v));
+          decoded.push_back(static_cast<char>(high << 4 | v));
           high = -1;
         }
       }
@@ -694,7 +698,8 @@ Type1Program ReadType1Program(std::string_view file, const std::string& font, st
       header = text.substr(0, chosen);
       cipher = text.substr(chosen, end - chosen);
     }
-    cipher = cutAtCloseFile(std::move(cipher), font, eexecPlain);
+    if (hex) cipher = decoded;
+    cipher = cipher.substr(0, cutAtCloseFile(cipher, font, eexecPlain));
   }
   if (cipher.size() < 4) damaged(font, "the encrypted part is empty");
 
@@ -844,17 +849,25 @@ void appendNumber(std::string& out, std::size_t n) {
   out.append(digits, std::size_t(end - digits));
 }
 
-// Appends a charstring entry ("dup 5" or "/name", its length, its RD token,
-// the encrypted bytes of plain code, its closing token).
-void appendEntry(std::string& out, std::string_view head, std::string_view code, const Entry& e, int lenIV) {
+// Appends a charstring entry (`head` and `number`: "dup" and the Subr's
+// number, or "/name" and none), its length, its RD token, the encrypted bytes
+// of plain code, its closing token.
+void appendEntry(std::string& out, std::string_view head, long number, std::string_view code, const Entry& e,
+                 int lenIV) {
   const std::size_t lead = std::size_t(std::max(lenIV, 0));
   out.append(head).push_back(' ');
+  if (number >= 0) {
+    appendNumber(out, std::size_t(number));
+    out.push_back(' ');
+  }
   appendNumber(out, lead + code.size());
-  out.append(" ").append(e.rd).push_back(' ');
+  out.push_back(' ');
+  out.append(e.rd).push_back(' ');
   const std::size_t at = out.size();
   out.append(lead, '\0').append(code);
   if (lenIV >= 0) encryptInPlace(out.data() + at, out.size() - at, kCharStringKey);
-  out.append(" ").append(e.put);
+  out.push_back(' ');
+  out.append(e.put);
 }
 
 }  // namespace
@@ -864,9 +877,13 @@ Type1Program Type1MetricsProgram(const Type1Program& program, const Type1Private
   // Which glyphs keep their charstrings (stub 0) and how long the others'
   // width starts are.
   const std::size_t lead = std::size_t(std::max(p.lenIV, 0));
+  // The width starts are at most kStart bytes; each glyph's plain start is
+  // kept (at kStart bytes per glyph) for writing its entry.
+  constexpr std::size_t kStart = 32;
   std::vector<std::size_t> stub(p.glyphs.size(), 0);
+  std::string starts(p.glyphs.size() * kStart, '\0');
   std::vector<std::string> walk{".notdef"};
-  std::string code;
+  std::string code(lead + kStart, '\0');
   std::size_t longestWhole = 0;
   for (const std::string& name : whole) longestWhole = std::max(longestWhole, name.size());
   // A charstring no longer than its lead bytes makes FreeType refuse the
@@ -882,15 +899,18 @@ Type1Program Type1MetricsProgram(const Type1Program& program, const Type1Private
       continue;
     }
     // The width comes within the first few bytes: only they are decrypted.
-    const std::size_t n = std::min(e.data.size(), lead + 32);
-    code.resize(n);
+    const std::size_t n = std::min(e.data.size(), lead + kStart);
     if (p.lenIV >= 0) {
       decryptInto(e.data.substr(0, n), kCharStringKey, code.data());
     } else {
-      code.assign(e.data.substr(0, n));
+      std::memcpy(code.data(), e.data.data(), n);
     }
     stub[g] = widthPrefix(reinterpret_cast<const std::uint8_t*>(code.data()) + lead, n - lead);
-    if (stub[g] == 0) walk.emplace_back(e.name);
+    if (stub[g] == 0) {
+      walk.emplace_back(e.name);
+    } else {
+      std::memcpy(starts.data() + g * kStart, code.data() + lead, stub[g]);
+    }
   }
   // The kept glyphs, the accent components they name, and the Subrs they call.
   CharStringWalker walker(p, font);
@@ -935,20 +955,16 @@ Type1Program Type1MetricsProgram(const Type1Program& program, const Type1Private
     if (e.start < at) damaged(font, "overlapping entries in the private part");
     plain.append(p.plain, at, e.start - at);
     if (edit.stub == 0) {
-      appendEntry(plain, "dup " + std::to_string(e.index), "\x0b", e, p.lenIV);  // return
+      appendEntry(plain, "dup", e.index, "\x0b", e, p.lenIV);  // return
     } else {
-      // The width start (decrypted afresh), then endchar.
-      std::string start(lead + edit.stub, '\0');
-      if (p.lenIV >= 0) {
-        decryptInto(e.data.substr(0, start.size()), kCharStringKey, start.data());
-      } else {
-        start.assign(e.data.substr(0, start.size()));
-      }
-      start.erase(0, lead);
-      start.push_back('\x0e');
+      // The width start, then endchar.
+      char start[kStart + 1];
+      const std::size_t g = std::size_t(&e - p.glyphs.data());
+      std::memcpy(start, starts.data() + g * kStart, edit.stub);
+      start[edit.stub] = '\x0e';
       plain.push_back('/');
       plain.append(e.name);
-      appendEntry(plain, {}, start, e, p.lenIV);
+      appendEntry(plain, {}, -1, std::string_view(start, edit.stub + 1), e, p.lenIV);
     }
     at = e.end;
   }

@@ -6,6 +6,7 @@
 #include FT_ADVANCES_H
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -354,10 +355,12 @@ const double* FontFace::glyphBox(int index) const {
   return &boxes_[4 * g];
 }
 
-int FontFace::glyphByName(std::string_view name) const {
+int FontFace::glyphByName(std::string_view name) const { return glyphByName(name, nameHash(name)); }
+
+int FontFace::glyphByName(std::string_view name, std::size_t hash) const {
   if (nameSlots_.empty()) return -1;
   const std::size_t mask = nameSlots_.size() - 1;
-  for (std::size_t i = nameHash(name) & mask;; i = (i + 1) & mask) {
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     const std::int32_t g = nameSlots_[i];
     if (g < 0 || glyphs_[std::size_t(g)].name == name) return g;
   }
@@ -377,7 +380,13 @@ void FontFace::readKerning(const std::string& afmPath) {
   std::string_view lastLeft;
   int lastA = -1;
   std::size_t lines = 0;
-  const auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  // Blanks as a C-locale stream skips them: space, tab, the line ends, VT, FF.
+  static constexpr auto kBlank = [] {
+    std::array<bool, 256> t{};
+    for (const unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'}) t[c] = true;
+    return t;
+  }();
+  const auto isSpace = [](char c) { return kBlank[static_cast<unsigned char>(c)]; };
   const char* const end = file.data() + file.size;
   for (const char* at = file.data(); at < end && ++lines < 1000000;) {
     const char* next = static_cast<const char*>(std::memchr(at, '\n', std::size_t(end - at)));
@@ -385,15 +394,23 @@ void FontFace::readKerning(const std::string& afmPath) {
     const char* p = at;
     at = next + 1;
     if (next - p < 4 || std::memcmp(p, "KPX ", 4) != 0) continue;
-    // "KPX left right value", taken apart in place: two names, then the
-    // number at the start of the rest, as a C-locale stream reads it.
+    // "KPX left right value", taken apart in place: two names (hashed as
+    // they are read), then the number at the start of the rest, as a
+    // C-locale stream reads it.
     p += 4;
     std::string_view words[3];
-    for (std::string_view& word : words) {
+    std::size_t hashes[2] = {0, 0};
+    for (int k = 0; k < 3; ++k) {
       while (p != next && isSpace(*p)) ++p;
       const char* const first = p;
-      while (p != next && !isSpace(*p)) ++p;
-      word = std::string_view(first, std::size_t(p - first));
+      if (k < 2) {
+        std::uint64_t h = kNameHashStart;
+        for (; p != next && !isSpace(*p); ++p) h = nameHashStep(h, *p);
+        hashes[k] = nameHashEnd(h);
+      } else {
+        while (p != next && !isSpace(*p)) ++p;
+      }
+      words[k] = std::string_view(first, std::size_t(p - first));
     }
     const std::string_view left = words[0], right = words[1], number = words[2];
     if (number.empty()) continue;
@@ -409,10 +426,10 @@ void FontFace::readKerning(const std::string& afmPath) {
     if (value == 0) continue;
     if (left != lastLeft) {
       lastLeft = left;
-      lastA = glyphByName(left);
+      lastA = glyphByName(left, hashes[0]);
     }
     if (lastA < 0) continue;
-    const int b = glyphByName(right);
+    const int b = glyphByName(right, hashes[1]);
     if (b < 0) continue;
     pairs.push_back({kernKey(lastA, b), float(value)});
   }

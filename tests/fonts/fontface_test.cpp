@@ -61,6 +61,8 @@ TEST(FontFace, EveryInstalledFontReadFromItsMetricsProgramIsTheWholeFilesFace) {
     const auto cut = Fonts::ReadFontFace(path, name);
     const auto whole = Fonts::ReadFontFace(path, name, true);
     ASSERT_TRUE(cut && whole);
+    EXPECT_TRUE(cut->readFromMetricsProgram());
+    EXPECT_FALSE(whole->readFromMetricsProgram());
     expectSameFace(*cut, *whole);
     // The program read with the face is the one the export embeds.
     EXPECT_TRUE(cut->program().data == whole->program().data);
@@ -129,7 +131,50 @@ TEST(FontFace, CraftedProgramsReadFromTheirMetricsProgramsAreTheWholeFilesFaces)
     const auto cut = Fonts::ReadFontFace(file.string(), "Synthetic");
     const auto whole = Fonts::ReadFontFace(file.string(), "Synthetic", true);
     ASSERT_TRUE(cut && whole);
+    EXPECT_TRUE(cut->readFromMetricsProgram());
+    EXPECT_FALSE(whole->readFromMetricsProgram());
     expectSameFace(*cut, *whole);
+  }
+}
+
+// However a program's charstrings are encrypted (lead bytes given before the
+// Subrs, none, or not said at all), its metrics program gives the whole
+// file's face.
+TEST(FontFace, ProgramsOfAnyLeadBytesReadFromTheirMetricsProgramsAreTheWholeFilesFaces) {
+  const struct {
+    const char* what;
+    int lenIV;
+    bool said;  // "/lenIV" written in the program
+  } cases[] = {
+      {"four lead bytes, said", 4, true}, {"four lead bytes, not said", 4, false}, {"no lead bytes", 0, true},
+      {"seven lead bytes", 7, true},      {"not encrypted", -1, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string plain = fonttest::syntheticPrivatePart(false, c.lenIV);
+    if (!c.said) {
+      const std::size_t at = plain.find("/lenIV");
+      plain.erase(at, plain.find('\n', at) + 1 - at);
+    }
+    std::string trailer;
+    for (int i = 0; i < 8; ++i) trailer += std::string(64, '0') + "\n";
+    tavtest::TestFolder dir;
+    const fs::path file = dir / "Synthetic.t1";
+    tavtest::writeFile(file, fonttest::syntheticCleartext() + Fonts::Type1Encrypt(plain, Fonts::kEexecKey) + trailer +
+                                 "cleartomark\n");
+    const auto cut = Fonts::ReadFontFace(file.string(), "Synthetic");
+    const auto whole = Fonts::ReadFontFace(file.string(), "Synthetic", true);
+    ASSERT_TRUE(cut && whole);
+    EXPECT_TRUE(cut->readFromMetricsProgram());
+    EXPECT_FALSE(whole->readFromMetricsProgram());
+    expectSameFace(*cut, *whole);
+    std::vector<Fonts::OutlineSegment> a, b;
+    for (const char* glyph : {"Aacute", "B", "C", "D"}) {
+      cut->outline(cut->glyphByName(glyph), a);
+      whole->outline(whole->glyphByName(glyph), b);
+      EXPECT_FALSE(b.empty()) << glyph;
+      EXPECT_EQ(a.size(), b.size()) << glyph;
+    }
   }
 }
 

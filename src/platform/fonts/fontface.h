@@ -105,6 +105,9 @@ class FontFace {
   // The font program in the binary form, read on first use. Throws
   // TavSys::Error when the file cannot be read or is damaged.
   const Type1Program& program() const;
+  // Whether the names and widths were read from a metrics program (see
+  // ReadFontFace) rather than from the whole file.
+  bool readFromMetricsProgram() const { return metricsProgram_ != nullptr; }
   // A subset of the program (SubsetType1Program) from the private part its
   // check took apart; `font` names the font in messages.
   Type1Program subsetProgram(const std::set<std::string>& glyphs, const std::string& font) const;

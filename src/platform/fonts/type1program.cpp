@@ -929,20 +929,50 @@ Type1Program Type1MetricsProgram(const Type1Program& program, const Type1Private
     }
   }
 
-  // The entries to write anew, in the order of the text.
+  // The charstrings are written unencrypted ("/lenIV -1") where the
+  // program says how they are encrypted before its Subrs, or not at all:
+  // FreeType then takes each as it stands instead of decrypting it. Every
+  // entry is written anew then; otherwise only those cut.
+  const std::size_t subrsAt = findToken(p.plain, "/Subrs");
+  const std::size_t lenIVAt = findToken(p.plain, "/lenIV");
+  const bool clear = p.lenIV >= 0 && subrsAt != std::string::npos && subrsAt < p.countStart &&
+                     (lenIVAt == std::string::npos || lenIVAt < subrsAt);
+  const int lenIV = clear ? -1 : p.lenIV;
+
+  // The text to write anew, in the order of the text.
+  enum Kind { kReturn, kStub, kWhole, kText };
   struct Edit {
-    std::size_t start;
-    const Entry* entry;
-    std::size_t stub;  // glyphs: the width start's length; Subrs: 0
+    std::size_t start, end;
+    const Entry* entry;  // null for kText
+    Kind kind;
+    std::string_view text;  // kText
   };
   std::vector<Edit> edits;
+  if (clear) {
+    if (lenIVAt == std::string::npos) {
+      edits.push_back({subrsAt, subrsAt, nullptr, kText, "/lenIV -1 def\n"});
+    } else {
+      Scanner sc(p.plain, lenIVAt + 6, font);
+      sc.skipSpace();
+      const std::size_t number = sc.pos();
+      sc.token();
+      edits.push_back({number, sc.pos(), nullptr, kText, "-1"});
+    }
+  }
   for (const Entry& e : p.subrs) {
     if (!walker.keepAllSubrs() && e.index > 3 && !walker.usedSubrs()[std::size_t(e.index)]) {
-      edits.push_back({e.start, &e, 0});
+      edits.push_back({e.start, e.end, &e, kReturn, {}});
+    } else if (clear) {
+      edits.push_back({e.start, e.end, &e, kWhole, {}});
     }
   }
   for (std::size_t g = 0; g < p.glyphs.size(); ++g) {
-    if (!kept[g]) edits.push_back({p.glyphs[g].start, &p.glyphs[g], stub[g]});
+    const Entry& e = p.glyphs[g];
+    if (!kept[g]) {
+      edits.push_back({e.start, e.end, &e, kStub, {}});
+    } else if (clear) {
+      edits.push_back({e.start, e.end, &e, kWhole, {}});
+    }
   }
   const auto byStart = [](const Edit& a, const Edit& b) { return a.start < b.start; };
   if (!std::is_sorted(edits.begin(), edits.end(), byStart)) std::sort(edits.begin(), edits.end(), byStart);
@@ -951,22 +981,30 @@ Type1Program Type1MetricsProgram(const Type1Program& program, const Type1Private
   plain.reserve(p.plain.size());
   std::size_t at = 0;
   for (const Edit& edit : edits) {
+    if (edit.start < at) damaged(font, "overlapping entries in the private part");
+    plain.append(p.plain, at, edit.start - at);
+    at = edit.end;
+    if (edit.kind == kText) {
+      plain.append(edit.text);
+      continue;
+    }
     const Entry& e = *edit.entry;
-    if (e.start < at) damaged(font, "overlapping entries in the private part");
-    plain.append(p.plain, at, e.start - at);
-    if (edit.stub == 0) {
-      appendEntry(plain, "dup", e.index, "\x0b", e, p.lenIV);  // return
-    } else {
+    const bool subr = e.name.empty();
+    if (!subr) plain.append("/").append(e.name);
+    if (edit.kind == kReturn) {
+      appendEntry(plain, "dup", e.index, "\x0b", e, lenIV);  // return
+    } else if (edit.kind == kStub) {
       // The width start, then endchar.
       char start[kStart + 1];
       const std::size_t g = std::size_t(&e - p.glyphs.data());
-      std::memcpy(start, starts.data() + g * kStart, edit.stub);
-      start[edit.stub] = '\x0e';
-      plain.push_back('/');
-      plain.append(e.name);
-      appendEntry(plain, {}, -1, std::string_view(start, edit.stub + 1), e, p.lenIV);
+      const std::size_t length = stub[g];
+      std::memcpy(start, starts.data() + g * kStart, length);
+      start[length] = '\x0e';
+      appendEntry(plain, {}, -1, std::string_view(start, length + 1), e, lenIV);
+    } else {
+      decodeCharString(e, p.lenIV, font, code);
+      appendEntry(plain, subr ? "dup" : std::string_view(), subr ? e.index : -1, code, e, lenIV);
     }
-    at = e.end;
   }
   plain.append(p.plain, at, std::string::npos);
 

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <deque>
 #include <map>
-#include <unordered_map>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -548,6 +547,38 @@ class CharStringWalker {
   std::size_t budget_ = 50u << 20;
 };
 
+// The glyphs of a private part by name, in an open-addressed table (linear
+// probing, at most half full): find gives the first glyph of a name.
+class GlyphTable {
+ public:
+  static constexpr std::size_t kNone = ~std::size_t{0};
+
+  explicit GlyphTable(const std::vector<Entry>& glyphs) : glyphs_(glyphs) {
+    std::size_t size = 16;
+    while (size < 2 * glyphs.size()) size *= 2;
+    slots_.assign(size, kNone);
+    for (std::size_t g = 0; g < glyphs.size(); ++g) {
+      const std::size_t i = slotOf(glyphs[g].name);
+      if (slots_[i] == kNone) slots_[i] = g;
+    }
+  }
+  std::size_t find(std::string_view name) const { return slots_[slotOf(name)]; }
+
+ private:
+  // The slot holding the glyph of the name, or the empty slot where it goes.
+  std::size_t slotOf(std::string_view name) const {
+    std::uint64_t h = 14695981039346656037ull;
+    for (const char c : name) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = std::size_t(h ^ (h >> 32)) & mask;; i = (i + 1) & mask) {
+      if (slots_[i] == kNone || glyphs_[slots_[i]].name == name) return i;
+    }
+  }
+
+  const std::vector<Entry>& glyphs_;
+  std::vector<std::size_t> slots_;
+};
+
 }  // namespace
 
 std::shared_ptr<const Type1Private> CheckedType1Private(const Type1Program& program,
@@ -739,10 +770,9 @@ Type1Program SubsetType1Program(const Type1Program& program, const Type1Private&
                                 const std::set<std::string>& glyphs, const std::string& font) {
   // Glyphs by name (the first entry of a name given twice), and for each
   // entry that first entry of its name: a name kept keeps all its entries.
-  std::unordered_map<std::string_view, std::size_t> byName;
-  byName.reserve(p.glyphs.size());
+  const GlyphTable byName(p.glyphs);
   std::vector<std::size_t> first(p.glyphs.size());
-  for (std::size_t g = 0; g < p.glyphs.size(); ++g) first[g] = byName.emplace(p.glyphs[g].name, g).first->second;
+  for (std::size_t g = 0; g < p.glyphs.size(); ++g) first[g] = byName.find(p.glyphs[g].name);
 
   // The glyphs to keep, with the accent components their seac operators name.
   CharStringWalker walker(p, font);
@@ -753,14 +783,14 @@ Type1Program SubsetType1Program(const Type1Program& program, const Type1Private&
   while (!work.empty()) {
     const std::string name = std::move(work.back());
     work.pop_back();
-    auto it = byName.find(name);
-    if (it == byName.end() || kept[it->second]) continue;
-    kept[it->second] = true;
+    const std::size_t g = byName.find(name);
+    if (g == GlyphTable::kNone || kept[g]) continue;
+    kept[g] = true;
     ++keptNames;
-    walker.walkGlyph(p.glyphs[it->second]);
+    walker.walkGlyph(p.glyphs[g]);
     for (const std::string& c : walker.components()) work.push_back(c);
   }
-  if (auto it = byName.find(".notdef"); it == byName.end() || !kept[it->second]) {
+  if (const std::size_t g = byName.find(".notdef"); g == GlyphTable::kNone || !kept[g]) {
     damaged(font, "the program has no .notdef glyph");
   }
 

@@ -24,17 +24,16 @@ namespace {
       .with("__DETAIL__", what);
 }
 
-bool isSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\0';
-}
-bool isDelimiter(char c) {
-  switch (c) {
-    case '(': case ')': case '<': case '>': case '[': case ']': case '{': case '}': case '/': case '%':
-      return true;
-    default:
-      return false;
-  }
-}
+// PostScript's character classes: blanks and delimiters, by byte.
+enum CharClass : std::uint8_t { kRegular, kBlank, kDelimiter };
+constexpr std::array<CharClass, 256> kCharClass = [] {
+  std::array<CharClass, 256> t{};
+  for (const unsigned char c : {' ', '\t', '\r', '\n', '\f', '\0'}) t[c] = kBlank;
+  for (const unsigned char c : {'(', ')', '<', '>', '[', ']', '{', '}', '/', '%'}) t[c] = kDelimiter;
+  return t;
+}();
+bool isSpace(char c) { return kCharClass[static_cast<unsigned char>(c)] == kBlank; }
+bool isDelimiter(char c) { return kCharClass[static_cast<unsigned char>(c)] == kDelimiter; }
 
 int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -176,7 +175,7 @@ class Scanner {
     if (pos_ >= s_.size()) return {};
     if (s_[pos_] == '/') ++pos_;
     else if (isDelimiter(s_[pos_])) return s_.substr(pos_++, 1);
-    while (pos_ < s_.size() && !isSpace(s_[pos_]) && !isDelimiter(s_[pos_])) ++pos_;
+    while (pos_ < s_.size() && kCharClass[static_cast<unsigned char>(s_[pos_])] == kRegular) ++pos_;
     return s_.substr(start, pos_ - start);
   }
   long integer(long lo, long hi, const char* what) {

@@ -204,6 +204,60 @@ TEST(Type1Program, RewrittenSubrsKeepTheirClosingToken) {
   }
 }
 
+// A glyph's numbers beyond the operand stack's 64 values drop its bottom
+// ones: what a subroutine call takes from the stack decides which Subrs a
+// subset keeps (one taken from an empty stack keeps them all).
+TEST(Type1Program, NumbersBeyondTheStacksSizeDropItsBottomValues) {
+  const std::string callsubr = "\x0a", endchar = "\x0e", hsbw = "\x0d";
+  auto numbers = [](int value, int count) {
+    std::string s;
+    for (int k = 0; k < count; ++k) s += fonttest::charStringNumber(value);
+    return s;
+  };
+  const struct {
+    const char* what;
+    std::string code;  // after the glyph's hsbw
+    bool allKept;      // Subr 5 kept (the walk lost track of a call)
+    bool sixKept;
+  } cases[] = {
+      {"64 numbers: the bottom one is called last", numbers(6, 1) + numbers(3, 63) + std::string(64, '\x0a'),
+       false, true},
+      {"65 numbers: the bottom one dropped", numbers(6, 1) + numbers(3, 64) + std::string(65, '\x0a'), true, true},
+      {"66 numbers: the bottom two dropped", numbers(6, 2) + numbers(3, 64) + std::string(65, '\x0a'), true,
+       true},
+      {"200 numbers, the top one called", numbers(3, 199) + numbers(6, 1) + callsubr, false, true},
+      {"200 numbers, then the stack emptied", numbers(6, 136) + numbers(3, 64) + std::string(65, '\x0a'), true,
+       true},
+      {"five-byte numbers past the stack's size", numbers(100000, 70) + numbers(3, 1) + callsubr, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fonttest::Glyphs glyphs = {
+        {".notdef", fonttest::charStringNumber(0) + fonttest::charStringNumber(500) + hsbw + endchar},
+        {"A", fonttest::charStringNumber(0) + fonttest::charStringNumber(600) + hsbw + c.code + endchar}};
+    std::string trailer;
+    for (int i = 0; i < 8; ++i) trailer += std::string(64, '0') + "\n";
+    const Type1Program whole = Fonts::ReadType1Program(
+        fonttest::syntheticCleartext() +
+            Fonts::Type1Encrypt(fonttest::syntheticPrivatePart(false, 4, &glyphs), Fonts::kEexecKey) + trailer +
+            "cleartomark\n",
+        "Synthetic");
+    const std::string before = Fonts::Type1Decrypt(encryptedPart(whole), Fonts::kEexecKey);
+    const std::string after =
+        Fonts::Type1Decrypt(encryptedPart(Fonts::SubsetType1Program(whole, {"A"}, "Synthetic")), Fonts::kEexecKey);
+    // Subrs 4 to 6 as the subset writes them: "return" (5 bytes) or as they were.
+    auto length = [](const std::string& text, int subr) {
+      const std::string key = "dup " + std::to_string(subr) + " ";
+      const std::size_t at = text.find(key) + key.size();
+      return text.substr(at, text.find(' ', at) - at);
+    };
+    EXPECT_EQ(length(after, 5) == length(before, 5), c.allKept);
+    EXPECT_EQ(length(after, 4) == length(before, 4), c.allKept);
+    EXPECT_EQ(length(after, 6) == length(before, 6), c.allKept || c.sixKept);
+    EXPECT_EQ(length(after, 6) != "5", c.allKept || c.sixKept);
+  }
+}
+
 // Decryption undoes encryption for texts of every length (the decryption
 // works four bytes at a time, the rest one by one) and under both keys;
 // each byte's key depends on every byte before it.

@@ -229,6 +229,8 @@ struct Entry {
 struct Type1Private {
   std::string plain;  // decrypted, with the four lead bytes
   int lenIV = 4;
+  // Where "/lenIV" and "/Subrs" stand in plain (npos: nowhere).
+  std::size_t lenIVAt = std::string::npos, subrsAt = std::string::npos;
   long subrCount = 0;
   std::vector<Entry> subrs;  // their data lie in plain
   std::size_t countStart = 0, countEnd = 0;  // the CharStrings count
@@ -281,11 +283,13 @@ PrivatePart parsePrivate(const Type1Program& program, const std::string& font,
   const std::string& s = p.plain;
 
   if (std::size_t at = findToken(s, "/lenIV"); at != std::string::npos) {
+    p.lenIVAt = at;
     Scanner sc(s, at + 6, font);
     p.lenIV = int(sc.integer(-1, 16, "lenIV"));
   }
 
   if (std::size_t at = findToken(s, "/Subrs"); at != std::string::npos) {
+    p.subrsAt = at;
     Scanner sc(s, at + 6, font);
     p.subrCount = sc.integer(0, 65535, "the Subrs count");
     if (sc.token() != "array") damaged(font, "Subrs is not an array");
@@ -962,8 +966,7 @@ Type1Program Type1MetricsProgram(const Type1Program& program, const Type1Private
   // program says how they are encrypted before its Subrs, or not at all:
   // FreeType then takes each as it stands instead of decrypting it. Every
   // entry is written anew then; otherwise only those cut.
-  const std::size_t subrsAt = findToken(p.plain, "/Subrs");
-  const std::size_t lenIVAt = findToken(p.plain, "/lenIV");
+  const std::size_t subrsAt = p.subrsAt, lenIVAt = p.lenIVAt;
   const bool clear = p.lenIV >= 0 && subrsAt != std::string::npos && subrsAt < p.countStart &&
                      (lenIVAt == std::string::npos || lenIVAt < subrsAt);
   const int lenIV = clear ? -1 : p.lenIV;

@@ -9,9 +9,8 @@
 
 #include <jpeglib.h>
 #include <jerror.h>
-#include <tiffio.h>
-
 #include "platform/tav_error.h"
+#include "platform/tifflibrary.h"
 
 namespace TavSys {
 
@@ -54,15 +53,19 @@ int tiffWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 class TiffSource final : public pixreatyp::Source {
  public:
   TiffSource(const std::string& path, PixelHeader& header) : path_(path) {
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    TIFFOpenOptionsSetErrorHandlerExtR(options, tiffMessage, &lastError_);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, tiffWarning, nullptr);
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(pixreatyp::kMaxBufferBytes));
+    std::string why;
+    tiff_ = TavSys::TiffLibrary().Get(why);
+    if (tiff_ == nullptr) fail("TIFF files cannot be read: " + why);
+    tif_ = {nullptr, tiff_->close};
+    TIFFOpenOptions* options = tiff_->openOptionsAlloc();
+    tiff_->openOptionsSetErrorHandlerExtR(options, tiffMessage, &lastError_);
+    tiff_->openOptionsSetWarningHandlerExtR(options, tiffWarning, nullptr);
+    tiff_->openOptionsSetMaxSingleMemAlloc(options, tmsize_t(pixreatyp::kMaxBufferBytes));
     // Read, not mapped: a file that shrinks while it is read gives an
     // error, where a mapping would kill the process (SIGBUS); and the
     // picture's pages do not count against the process's memory.
-    tif_.reset(TIFFOpenExt(path.c_str(), "rm", options));
-    TIFFOpenOptionsFree(options);
+    tif_.reset(tiff_->openExt(path.c_str(), "rm", options));
+    tiff_->openOptionsFree(options);
     if (!tif_) fail("not a readable TIFF file");
     readHeader(header);
   }
@@ -73,7 +76,7 @@ class TiffSource final : public pixreatyp::Source {
       if (row_ % tileRows_ == 0) loadTileRow();
       raw = band_.data() + std::size_t(row_ % tileRows_) * rawRowBytes_;
     } else {
-      if (TIFFReadScanline(tif_.get(), scan_.data(), std::uint32_t(row_), 0) < 0) fail("damaged pixel data");
+      if (tiff_->readScanline(tif_.get(), scan_.data(), std::uint32_t(row_), 0) < 0) fail("damaged pixel data");
       raw = scan_.data();
     }
     convert(raw, row);
@@ -89,8 +92,8 @@ class TiffSource final : public pixreatyp::Source {
     std::uint32_t width = 0, rows = 0;
     std::uint16_t bits = 0, spp = 0, photometric = 0, planar = 0, format = 0, inkset = 0;
     std::uint16_t compression = 0;
-    if (!TIFFGetField(tif_.get(), TIFFTAG_IMAGEWIDTH, &width) ||
-        !TIFFGetField(tif_.get(), TIFFTAG_IMAGELENGTH, &rows) || width == 0 || rows == 0) {
+    if (!tiff_->getField(tif_.get(), TIFFTAG_IMAGEWIDTH, &width) ||
+        !tiff_->getField(tif_.get(), TIFFTAG_IMAGELENGTH, &rows) || width == 0 || rows == 0) {
       fail("the picture has no size");
     }
     if (width > 0x7FFFFFFF || rows > 0x7FFFFFFF) fail("the picture is too large");
@@ -98,13 +101,13 @@ class TiffSource final : public pixreatyp::Source {
       fail("the picture claims " + std::to_string(width) + " x " + std::to_string(rows) +
            " pixels, more than a picture may have");
     }
-    TIFFGetFieldDefaulted(tif_.get(), TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tif_.get(), TIFFTAG_SAMPLESPERPIXEL, &spp);
-    TIFFGetFieldDefaulted(tif_.get(), TIFFTAG_PLANARCONFIG, &planar);
-    TIFFGetFieldDefaulted(tif_.get(), TIFFTAG_SAMPLEFORMAT, &format);
-    TIFFGetFieldDefaulted(tif_.get(), TIFFTAG_COMPRESSION, &compression);
-    if (!TIFFGetField(tif_.get(), TIFFTAG_PHOTOMETRIC, &photometric)) fail("the colour model is missing");
-    if (!TIFFIsCODECConfigured(compression)) fail("the compression is not supported");
+    tiff_->getFieldDefaulted(tif_.get(), TIFFTAG_BITSPERSAMPLE, &bits);
+    tiff_->getFieldDefaulted(tif_.get(), TIFFTAG_SAMPLESPERPIXEL, &spp);
+    tiff_->getFieldDefaulted(tif_.get(), TIFFTAG_PLANARCONFIG, &planar);
+    tiff_->getFieldDefaulted(tif_.get(), TIFFTAG_SAMPLEFORMAT, &format);
+    tiff_->getFieldDefaulted(tif_.get(), TIFFTAG_COMPRESSION, &compression);
+    if (!tiff_->getField(tif_.get(), TIFFTAG_PHOTOMETRIC, &photometric)) fail("the colour model is missing");
+    if (!tiff_->isCodecConfigured(compression)) fail("the compression is not supported");
     if (format != SAMPLEFORMAT_UINT) fail("only unsigned integer samples are supported");
     if (bits != 8 && bits != 1) fail("only 1 and 8 bits per sample are supported");
     if (spp == 0) fail("the picture has no channels");
@@ -113,7 +116,7 @@ class TiffSource final : public pixreatyp::Source {
     // Alpha channels are dropped; unspecified extra channels are further inks.
     std::uint16_t extraCount = 0;
     std::uint16_t* extraTypes = nullptr;
-    TIFFGetFieldDefaulted(tif_.get(), TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes);
+    tiff_->getFieldDefaulted(tif_.get(), TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes);
     if (extraCount > spp) fail("more extra channels than channels");
     const int base = spp - extraCount;
     keep_.clear();
@@ -137,7 +140,7 @@ class TiffSource final : public pixreatyp::Source {
         h.model = kPixelRGB;
         break;
       case PHOTOMETRIC_SEPARATED:
-        TIFFGetFieldDefaulted(tif_.get(), TIFFTAG_INKSET, &inkset);
+        tiff_->getFieldDefaulted(tif_.get(), TIFFTAG_INKSET, &inkset);
         h.model = inkset == INKSET_CMYK && kept == 4 ? kPixelCMYK : kPixelMultichannel;
         if (inkset == INKSET_CMYK && base < 4) fail("a CMYK picture needs four channels");
         break;
@@ -158,21 +161,21 @@ class TiffSource final : public pixreatyp::Source {
 
     float x = 0;
     std::uint16_t unit = RESUNIT_INCH;
-    if (TIFFGetField(tif_.get(), TIFFTAG_XRESOLUTION, &x)) {
-      TIFFGetFieldDefaulted(tif_.get(), TIFFTAG_RESOLUTIONUNIT, &unit);
+    if (tiff_->getField(tif_.get(), TIFFTAG_XRESOLUTION, &x)) {
+      tiff_->getFieldDefaulted(tif_.get(), TIFFTAG_RESOLUTIONUNIT, &unit);
       if (unit == RESUNIT_INCH) h.resolution = sensibleResolution(x);
       if (unit == RESUNIT_CENTIMETER) h.resolution = sensibleResolution(x * 2.54);
     }
 
     checkDataCanHoldTheRows(compression, std::uint64_t(rawRowBytes_) * rows);
 
-    tiled_ = TIFFIsTiled(tif_.get()) != 0;
+    tiled_ = tiff_->isTiled(tif_.get()) != 0;
     if (tiled_) {
       std::uint32_t tw = 0, th = 0;
-      TIFFGetField(tif_.get(), TIFFTAG_TILEWIDTH, &tw);
-      TIFFGetField(tif_.get(), TIFFTAG_TILELENGTH, &th);
+      tiff_->getField(tif_.get(), TIFFTAG_TILEWIDTH, &tw);
+      tiff_->getField(tif_.get(), TIFFTAG_TILELENGTH, &th);
       if (tw == 0 || th == 0) fail("the tiles have no size");
-      const tmsize_t tileBytes = TIFFTileSize(tif_.get());
+      const tmsize_t tileBytes = tiff_->tileSize(tif_.get());
       const std::uint64_t across = (std::uint64_t(width) + tw - 1) / tw;
       if (tileBytes <= 0 || std::uint64_t(tileBytes) * across > pixreatyp::kMaxBufferBytes ||
           std::uint64_t(th) * rawRowBytes_ > pixreatyp::kMaxBufferBytes) {
@@ -185,7 +188,7 @@ class TiffSource final : public pixreatyp::Source {
       tile_.resize(std::size_t(tileBytes));
       band_.resize(std::size_t(th) * rawRowBytes_);
     } else {
-      const tmsize_t scan = TIFFScanlineSize(tif_.get());
+      const tmsize_t scan = tiff_->scanlineSize(tif_.get());
       if (scan <= 0 || std::size_t(scan) < rawRowBytes_) fail("damaged strip layout");
       scan_.resize(std::size_t(scan));
     }
@@ -218,8 +221,8 @@ class TiffSource final : public pixreatyp::Source {
     std::fill(band_.begin(), band_.end(), 0);
     const std::uint32_t width = width_;
     for (std::uint32_t x = 0; x < width; x += tileCols_) {
-      const ttile_t index = TIFFComputeTile(tif_.get(), x, std::uint32_t(row_), 0, 0);
-      if (TIFFReadEncodedTile(tif_.get(), index, tile_.data(), tmsize_t(tile_.size())) < 0) {
+      const ttile_t index = tiff_->computeTile(tif_.get(), x, std::uint32_t(row_), 0, 0);
+      if (tiff_->readEncodedTile(tif_.get(), index, tile_.data(), tmsize_t(tile_.size())) < 0) {
         fail("damaged tile");
       }
       const std::size_t cols = std::min<std::size_t>(tileCols_, width - x);
@@ -255,8 +258,9 @@ class TiffSource final : public pixreatyp::Source {
 
   std::string path_;
   std::string lastError_;
+  const TavSys::TiffFunctions* tiff_ = nullptr;  // libtiff's, kept while the process lives
   // Closed also when the header is refused (the constructor throws).
-  std::unique_ptr<TIFF, void (*)(TIFF*)> tif_{nullptr, TIFFClose};
+  std::unique_ptr<TIFF, void (*)(TIFF*)> tif_{nullptr, nullptr};
   std::vector<int> keep_;  // the file's samples that become channels
   int samples_ = 1;
   int bits_ = 8;

@@ -98,6 +98,32 @@ TEST(BarcodeJob, DataASymbologyCannotHoldIsRefusedWithThePlaceAndTheReason) {
   }
 }
 
+// libzint is loaded when a job first checks a barcode. When it cannot be
+// loaded, or lacks a function the creator calls, the barcode is refused with
+// its place and the loader's reason; with the library back the job loads.
+TEST(BarcodeJob, BarcodesWithoutTheirEncoderLibraryAreRefusedWithThePlaceAndWhy) {
+  const json job = jobWith({{"symbology", "QR"}, {"data", "tavpdf"}, {"paint", 10}});
+  struct LibraryKept {  // the build's libzint back, whatever the cases do
+    std::string name = BarcodeEncoderLibrary();
+    ~LibraryKept() { SetBarcodeEncoderLibrary(name); }
+  } kept;
+  const struct {
+    const char* library;
+    const char* reason;
+  } cases[] = {
+      {"libtavpdf-no-zint.so.0", "libtavpdf-no-zint.so.0"},
+      {"libz.so.1", "ZBarcode_Create"},
+  };
+  for (const auto& c : cases) {
+    SetBarcodeEncoderLibrary(c.library);
+    const std::string detail = refusalOf(job);
+    EXPECT_THAT(detail, ::testing::HasSubstr("/objects/0/barcode/data: ")) << c.library;
+    EXPECT_THAT(detail, ::testing::HasSubstr(c.reason)) << c.library;
+  }
+  SetBarcodeEncoderLibrary(kept.name);
+  EXPECT_EQ(refusalOf(job), "loaded");
+}
+
 TEST(BarcodeJob, SoundGS1DataAndAHiddenTextInAMissingFontAreLoaded) {
   for (const json& barcode :
        {json{{"symbology", "GS1_128"}, {"data", "(01)09501101530003(10)AB12"}, {"paint", 10}},

@@ -15,6 +15,8 @@
 #include "platform/kernel/flattenraster.h"
 #include "platform/kernel/jobfile.h"
 #include "platform/kernel/tavdb.h"
+#include "platform/tav_error.h"
+#include "platform/tifflibrary.h"
 
 namespace fs = std::filesystem;
 
@@ -165,6 +167,41 @@ TEST(FlattenerAreas, OverAThousandOverlappingTransparentObjectsAreFlattenedWithi
   EXPECT_FALSE(jobHasTransparency(j.get(), r.tree.get()));
   EXPECT_LE(double(r.regionsWritten), 1200.0 * double(p.regionLimit));
   EXPECT_GT(r.rasterAreas + r.regionsWritten, 0);
+}
+
+// Areas cut into more regions than the limit are rendered into gray TIFF
+// files through libtiff, loaded when the first one is written. Without the
+// library the flattening stops, naming the file and why.
+TEST(FlattenerAreas, RasterAreasWithoutTheTiffLibraryStopNamingTheFileAndWhy) {
+  std::string objects = square(0, 0, 7200, 10);
+  for (int i = 0; i < 6; ++i) objects += "," + square(500 + 300 * i, 500 + 200 * i, 2000, 11 + i % 2);
+  auto j = job(objects);
+  JobStateGuard guard(j.get());
+  TavFlatten::Parameters p;
+  p.resolution = 36;
+  p.regionLimit = 1;
+  {
+    TavFlatten::RasterStore store(j.get());
+    const TavFlatten::Result r = flatten(j.get(), store, p);
+    ASSERT_TRUE(r.tree);
+    ASSERT_GT(r.rasterAreas, 0);
+  }
+  struct LibraryKept {  // the build's libtiff back, whatever happens
+    std::string name = TavSys::TiffLibrary().Name();
+    ~LibraryKept() { TavSys::TiffLibrary().SetName(name); }
+  } kept;
+  TavSys::TiffLibrary().SetName("libtavpdf-no-tiff.so.0");
+  TavFlatten::RasterStore store(j.get());
+  try {
+    flatten(j.get(), store, p);
+    ADD_FAILURE() << "flattened";
+  } catch (const TavSys::Error& e) {
+    EXPECT_EQ(e.key(), "SYS/FILE ERROR");
+    ASSERT_NE(e.value("__FILE__"), nullptr);
+    EXPECT_EQ(fs::path(*e.value("__FILE__")).extension(), ".tif");
+    ASSERT_NE(e.value("__REASON__"), nullptr);
+    EXPECT_NE(e.value("__REASON__")->find("libtavpdf-no-tiff.so.0"), std::string::npos) << *e.value("__REASON__");
+  }
 }
 
 TEST(FlattenerAreas, ACancelStopsBetweenUnitsAndGivesNoTree) {

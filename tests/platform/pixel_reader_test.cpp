@@ -9,6 +9,7 @@
 #include "platform/jpegcompressor.h"
 #include "platform/pixelreader.h"
 #include "platform/tav_error.h"
+#include "platform/tifflibrary.h"
 #include "support/consumers.h"
 #include "support/pictures.h"
 
@@ -105,6 +106,41 @@ TEST(PixelReader, ResolutionAndRefusedFilesNameTheFile) {
       EXPECT_NE(e.text().find(name), std::string::npos) << e.text();
     }
   }
+}
+
+// libtiff is loaded when the first TIFF file is opened. When it cannot be
+// loaded, or lacks a function the reader calls, a TIFF file is refused as an
+// unreadable one is, naming the file and why; with the library back the same
+// file reads.
+TEST(PixelReader, TiffFilesWithoutTheirLibraryAreRefusedNamingTheFileAndWhy) {
+  tavtest::TestFolder dir;
+  tavtest::writeTiff(dir / "r.tif", layout([&](tavtest::TiffLayout& t) { t.resolution = 300; }));
+  struct LibraryKept {  // the build's libtiff back, whatever the cases do
+    std::string name = TavSys::TiffLibrary().Name();
+    ~LibraryKept() { TavSys::TiffLibrary().SetName(name); }
+  } kept;
+  struct Case {
+    const char* what;
+    const char* library;
+    const char* reason;  // in the refusal's detail
+  } cases[] = {
+      {"a library that is not there", "libtavpdf-no-tiff.so.0", "libtavpdf-no-tiff.so.0"},
+      {"a library without libtiff's functions", "libz.so.1", "TIFFOpen"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TavSys::TiffLibrary().SetName(c.library);
+    try {
+      pixreatyp reader((dir / "r.tif").string());
+      ADD_FAILURE() << "read";
+    } catch (const TavSys::Error& e) {
+      EXPECT_EQ(e.key(), "PDF/UNSUPPORTED PICTURE TYPE");
+      EXPECT_NE(e.text().find("r.tif"), std::string::npos) << e.text();
+      EXPECT_NE(e.detail().find(c.reason), std::string::npos) << e.detail();
+    }
+  }
+  TavSys::TiffLibrary().SetName(kept.name);
+  EXPECT_DOUBLE_EQ(pixreatyp((dir / "r.tif").string()).header().resolution, 300);
 }
 
 namespace {

@@ -6,6 +6,8 @@
 
 #include "driver_support.h"
 #include "platform/kernel/jobfile.h"
+#include "platform/kernel/previewsources.h"
+#include "platform/tav_error.h"
 #include "object_kinds.h"
 #include "preview_support.h"
 
@@ -130,21 +132,24 @@ std::vector<std::uint8_t> planeBytes(const TavricLib::SeparatedPreview& preview)
   return out;
 }
 
+// A CMYK page of 400 x 400 points covered by the first page of a placed PDF file.
+std::unique_ptr<jobstr> placedPdfJob(const std::string& file, const fs::path& folder) {
+  return drivertest::loadJob(
+      R"({"format":"tavpdf-job","ppi":72,"origin":[400,0],"boxes":{"media":[0,0,400,400]},)"
+      R"("inks":[{"name":"Cyan","process":"cyan"},{"name":"Magenta","process":"magenta"},)"
+      R"({"name":"Yellow","process":"yellow"},{"name":"Black","process":"black"}],"colours":[],)"
+      R"("pictures":[{"id":1,"file":")" + file + R"(","pdfPage":0,"inks":["Cyan","Magenta","Yellow","Black"]}],)"
+      R"("paints":[{"id":10,"type":"picture","picture":1,"place":{"origin":[0,0],"widthCorner":[0,400],"heightCorner":[400,0]}}],)"
+      R"("objects":[{"kind":"path","paint":10,"points":[[0,0],[0,400],[400,400],[400,0]]}]})",
+      folder);
+}
+
 // A placed PDF file is kept open between renders; one that changes on disk
 // in between is read again, so that each render shows the file as it is.
 TEST(RendererPlanes, APlacedPdfFileChangedBetweenRendersIsReadAgain) {
   tavtest::TestFolder dir;
   const fs::path source = tavtest::sourceDir() / "examples" / "pictures" / "swatch-plates.pdf";
-  auto job = [&](const std::string& file) {
-    return drivertest::loadJob(
-        R"({"format":"tavpdf-job","ppi":72,"origin":[400,0],"boxes":{"media":[0,0,400,400]},)"
-        R"("inks":[{"name":"Cyan","process":"cyan"},{"name":"Magenta","process":"magenta"},)"
-        R"({"name":"Yellow","process":"yellow"},{"name":"Black","process":"black"}],"colours":[],)"
-        R"("pictures":[{"id":1,"file":")" + file + R"(","pdfPage":0,"inks":["Cyan","Magenta","Yellow","Black"]}],)"
-        R"("paints":[{"id":10,"type":"picture","picture":1,"place":{"origin":[0,0],"widthCorner":[0,400],"heightCorner":[400,0]}}],)"
-        R"("objects":[{"kind":"path","paint":10,"points":[[0,0],[0,400],[400,400],[400,0]]}]})",
-        dir.path());
-  };
+  auto job = [&](const std::string& file) { return placedPdfJob(file, dir.path()); };
   const PDFSettings settings = flavour("Press");
   const fs::path placed = dir / "placed.pdf";
   // Page order 1, 2, ... and then 3, 4, ...: another first page.
@@ -161,6 +166,56 @@ TEST(RendererPlanes, APlacedPdfFileChangedBetweenRendersIsReadAgain) {
   auto fresh = job((dir / "fresh.pdf").string());
   EXPECT_NE(after, before);
   EXPECT_EQ(after, planeBytes(*previewtest::renderPage(*fresh, settings, 36)));
+}
+
+// The renderer of placed PDF pages is loaded when the first page is drawn.
+// When its library, or a function of it, is missing, the page is refused as
+// an unreadable file is, naming the file and why; once the library is there
+// again the same page renders as before.
+TEST(RendererPlanes, APlacedPdfPageWithoutItsRendererIsRefusedNamingTheFile) {
+  tavtest::TestFolder dir;
+  fs::copy_file(tavtest::sourceDir() / "examples" / "pictures" / "swatch-plates.pdf", dir / "placed.pdf");
+  auto job = placedPdfJob((dir / "placed.pdf").string(), dir.path());
+  const PDFSettings settings = flavour("Press");
+  const auto rendered = planeBytes(*previewtest::renderPage(*job, settings, 36));
+  struct RendererKept {  // the build's library back, whatever the cases do
+    std::string name = TavricLib::preview::PdfRendererLibrary();
+    ~RendererKept() { TavricLib::preview::SetPdfRendererLibrary(name); }
+  } renderer;
+
+  struct Case {
+    const char* what;
+    const char* library;
+    const char* reason;  // in the refusal's detail
+  } cases[] = {
+      {"a library that is not there", "libtavpdf-no-renderer.so.0", "libtavpdf-no-renderer.so.0"},
+      {"a library without the renderer's functions", "libz.so.1", "poppler_document_new_from_file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TavricLib::preview::SetPdfRendererLibrary(c.library);
+    try {
+      previewtest::renderPage(*job, settings, 36);
+      ADD_FAILURE() << "the page was rendered";
+    } catch (const TavSys::Error& e) {
+      EXPECT_EQ(e.key(), "PDF/CANNOT OPEN PICTURE FILE");
+      ASSERT_NE(e.value("__FILENAME__"), nullptr);
+      EXPECT_EQ(*e.value("__FILENAME__"), "placed.pdf");
+      EXPECT_NE(e.detail().find(c.reason), std::string::npos) << e.detail();
+    }
+    // The export still writes the PDF file (the page goes in as it stands);
+    // the desktop's preview it cannot draw is reported with the file.
+    fs::remove(dir / "written.pdf");
+    const drivertest::ExportRun run = drivertest::exportJob(job.get(), settings, dir / "written.pdf");
+    EXPECT_EQ(run.result, 0) << run.keys();
+    EXPECT_TRUE(fs::exists(dir / "written.pdf"));
+    ASSERT_TRUE(run.has("PDF/STANDARD PREVIEW NOT WRITTEN")) << run.keys();
+    EXPECT_NE(run.message("PDF/STANDARD PREVIEW NOT WRITTEN").text.find("\"placed.pdf\" cannot be opened"),
+              std::string::npos)
+        << run.message("PDF/STANDARD PREVIEW NOT WRITTEN").text;
+  }
+  TavricLib::preview::SetPdfRendererLibrary(renderer.name);
+  EXPECT_EQ(planeBytes(*previewtest::renderPage(*job, settings, 36)), rendered);
 }
 
 }  // namespace

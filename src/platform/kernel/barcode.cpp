@@ -10,6 +10,7 @@
 
 #include "platform/kernel/job.h"
 #include "platform/kernel/tavdb.h"
+#include "platform/latelibrary.h"
 #include "platform/tav_error.h"
 
 BarcodeCodeFunction gGetBarcodeCodeFunction = nullptr;
@@ -114,8 +115,32 @@ double ModuleJobUnits(const barCreator& creator, const Symbology& s, int ppi) {
   return mm * ppi / 25.4;
 }
 
+// The encoder's functions the creator calls.
+struct ZintFunctions {
+  decltype(&::ZBarcode_Create) create;
+  decltype(&::ZBarcode_Delete) destroy;
+  decltype(&::ZBarcode_Encode) encode;
+  decltype(&::ZBarcode_Buffer_Vector) bufferVector;
+};
+
+bool FindZintFunctions(void* library, ZintFunctions& f, std::string& why) {
+  using TavSys::FindLibraryFunction;
+  return FindLibraryFunction(library, "ZBarcode_Create", f.create, why) &&
+         FindLibraryFunction(library, "ZBarcode_Delete", f.destroy, why) &&
+         FindLibraryFunction(library, "ZBarcode_Encode", f.encode, why) &&
+         FindLibraryFunction(library, "ZBarcode_Buffer_Vector", f.bufferVector, why);
+}
+
+// libzint is loaded when a job first checks or draws a barcode.
+TavSys::LateLibrary<ZintFunctions>& Zint() {
+  static TavSys::LateLibrary<ZintFunctions> library(TAV_ZINT_SONAME, FindZintFunctions);
+  return library;
+}
+
+// Deletes through the encoder's own function, which it keeps.
 struct ZintDeleter {
-  void operator()(zint_symbol* s) const { ZBarcode_Delete(s); }
+  void (*destroy)(zint_symbol*) = nullptr;
+  void operator()(zint_symbol* s) const { destroy(s); }
 };
 using ZintSymbol = std::unique_ptr<zint_symbol, ZintDeleter>;
 
@@ -141,9 +166,14 @@ struct Encoded {
 // Encodes the record's data with libzint, options set from the parameters.
 Encoded Encode(const barCreator& creator, const Symbology& s, double module, bool forDrawing) {
   Encoded out;
+  const ZintFunctions* zint = Zint().Get(out.error);
+  if (zint == nullptr) {
+    out.error = "the barcode encoder cannot be loaded: " + out.error;
+    return out;
+  }
   const std::string& data = creator.GetCode();
   auto make = [&](int sizeOption) {
-    ZintSymbol z(ZBarcode_Create());
+    ZintSymbol z(zint->create(), ZintDeleter{zint->destroy});
     if (!z) throw std::bad_alloc();
     z->symbology = s.zint;
     z->input_mode = s.inputMode;
@@ -183,7 +213,7 @@ Encoded Encode(const barCreator& creator, const Symbology& s, double module, boo
         break;
       default: break;
     }
-    const int rc = ZBarcode_Encode(z.get(), reinterpret_cast<const unsigned char*>(data.data()),
+    const int rc = zint->encode(z.get(), reinterpret_cast<const unsigned char*>(data.data()),
                                    int(data.size()));
     return std::make_pair(rc, std::move(z));
   };
@@ -209,7 +239,7 @@ Encoded Encode(const barCreator& creator, const Symbology& s, double module, boo
     if (out.error.empty()) out.error = z->errtxt;
   }
   if (out.symbol && forDrawing) {
-    const int rc = ZBarcode_Buffer_Vector(out.symbol.get(), 0);
+    const int rc = zint->bufferVector(out.symbol.get(), 0);
     if (rc >= ZINT_ERROR || out.symbol->vector == nullptr) {
       out.error = out.symbol->errtxt;
       out.symbol.reset();
@@ -349,6 +379,10 @@ bool BarcodeCanBeDrawn(int type) {
   const Symbology* s = FindSymbology(type);
   return s != nullptr && s->zint != 0;
 }
+
+std::string BarcodeEncoderLibrary() { return Zint().Name(); }
+
+void SetBarcodeEncoderLibrary(std::string soname) { Zint().SetName(std::move(soname)); }
 
 std::optional<std::string> CheckBarcodeData(const barCreator& creator, int ppi) {
   const Symbology* s = FindSymbology(creator.GetType());

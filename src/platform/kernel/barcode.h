@@ -125,6 +125,13 @@ struct BarcodeDrawing {
   double angle = 0;            // degrees, clockwise on the page, about `at`
 };
 
+// The SONAME of libzint, found when the engine was built; it is loaded when a
+// job first checks or draws a barcode. Tests name another library in its
+// place (a missing one, or one without the encoder's functions) to see the
+// barcode refused with the loader's reason.
+std::string BarcodeEncoderLibrary();
+void SetBarcodeEncoderLibrary(std::string soname);
+
 // Whether libzint can draw the symbology of a type code.
 bool BarcodeCanBeDrawn(int type);
 // Checks the data and options of a record against the symbology; nullopt when

@@ -1,13 +1,12 @@
 #include "platform/kernel/flattenraster.h"
 
-#include <tiffio.h>
-
 #include <cerrno>
 #include <string>
 
 #include "platform/files.h"
 #include "platform/kernel/job.h"
 #include "platform/tav_error.h"
+#include "platform/tifflibrary.h"
 
 namespace TavFlatten {
 
@@ -16,27 +15,34 @@ namespace {
 // A gray file of the plane: its darkness is the ink, as a map reads gray files.
 void writeGray(const std::filesystem::path& path, const std::vector<std::uint8_t>& ink, int width, int height,
                double resolution) {
-  TIFF* tif = TIFFOpen(path.c_str(), "w");
+  std::string why;
+  const TavSys::TiffFunctions* tiff = TavSys::TiffLibrary().Get(why);
+  if (tiff == nullptr) {
+    throw TavSys::Error(TavSys::kResultAbandoned, "SYS/FILE ERROR", path.string() + ": " + why)
+        .with("__FILE__", path.string())
+        .with("__REASON__", "TIFF files cannot be written: " + why);
+  }
+  TIFF* tif = tiff->open(path.c_str(), "w");
   if (tif == nullptr) throw TavSys::fileError(errno != 0 ? errno : EIO, path.string());
-  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, std::uint32_t(width));
-  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, std::uint32_t(height));
-  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
-  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
-  TIFFSetField(tif, TIFFTAG_XRESOLUTION, float(resolution));
-  TIFFSetField(tif, TIFFTAG_YRESOLUTION, float(resolution));
-  TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+  tiff->setField(tif, TIFFTAG_IMAGEWIDTH, std::uint32_t(width));
+  tiff->setField(tif, TIFFTAG_IMAGELENGTH, std::uint32_t(height));
+  tiff->setField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+  tiff->setField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+  tiff->setField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+  tiff->setField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  tiff->setField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+  tiff->setField(tif, TIFFTAG_ROWSPERSTRIP, tiff->defaultStripSize(tif, 0));
+  tiff->setField(tif, TIFFTAG_XRESOLUTION, float(resolution));
+  tiff->setField(tif, TIFFTAG_YRESOLUTION, float(resolution));
+  tiff->setField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
   std::vector<std::uint8_t> row(static_cast<std::size_t>(width));
   bool ok = true;
   for (int y = 0; y < height && ok; ++y) {
     const std::uint8_t* in = ink.data() + std::size_t(y) * std::size_t(width);
     for (int x = 0; x < width; ++x) row[std::size_t(x)] = std::uint8_t(255 - in[x]);
-    ok = TIFFWriteScanline(tif, row.data(), std::uint32_t(y), 0) >= 0;
+    ok = tiff->writeScanline(tif, row.data(), std::uint32_t(y), 0) >= 0;
   }
-  TIFFClose(tif);
+  tiff->close(tif);
   if (!ok) throw TavSys::fileError(EIO, path.string());
 }
 

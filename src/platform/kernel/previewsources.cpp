@@ -1,6 +1,7 @@
 #include "platform/kernel/previewsources.h"
 
 #include <glib.h>
+// For the types only: the library is loaded when a placed page is first drawn.
 #include <poppler.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include "platform/files.h"
 #include "platform/kernel/epsfile.h"
 #include "platform/kernel/mappedpicture.h"
+#include "platform/latelibrary.h"
 #include "platform/pixelreader.h"
 #include "platform/system.h"
 #include "platform/tav_error.h"
@@ -54,13 +56,45 @@ std::pair<int, int> neededSize(const Paint& paint, const cairo_matrix_t& toDevic
   return {int(w), int(h)};
 }
 
+// The renderer's functions that the previews call.
+struct PdfRendererFunctions {
+  decltype(&::poppler_document_new_from_file) documentNewFromFile;
+  decltype(&::poppler_document_get_page) documentGetPage;
+  decltype(&::poppler_page_get_size) pageGetSize;
+  decltype(&::poppler_page_render_for_printing) pageRenderForPrinting;
+  decltype(&::g_object_unref) objectUnref;  // in the object library it pulls in
+};
+
+bool FindPdfRendererFunctions(void* library, PdfRendererFunctions& f, std::string& why) {
+  using TavSys::FindLibraryFunction;
+  return FindLibraryFunction(library, "poppler_document_new_from_file", f.documentNewFromFile, why) &&
+         FindLibraryFunction(library, "poppler_document_get_page", f.documentGetPage, why) &&
+         FindLibraryFunction(library, "poppler_page_get_size", f.pageGetSize, why) &&
+         FindLibraryFunction(library, "poppler_page_render_for_printing", f.pageRenderForPrinting, why) &&
+         FindLibraryFunction(library, "g_object_unref", f.objectUnref, why);
+}
+
+// The renderer and the twenty libraries it pulls in are loaded by the first
+// placed PDF page a preview draws, not by every process at its start.
+TavSys::LateLibrary<PdfRendererFunctions>& PdfRenderer() {
+  static TavSys::LateLibrary<PdfRendererFunctions> library(TAV_PDF_RENDERER_SONAME, FindPdfRendererFunctions);
+  return library;
+}
+
+// Drops a reference through the renderer's own function, which it keeps, so
+// that a document outlives another library named in the renderer's place.
 struct GObjectDeleter {
+  void (*unref)(gpointer) = nullptr;
   void operator()(gpointer p) const {
-    if (p != nullptr) g_object_unref(p);
+    if (p != nullptr) unref(p);
   }
 };
 
 }  // namespace
+
+std::string PdfRendererLibrary() { return PdfRenderer().Name(); }
+
+void SetPdfRendererLibrary(std::string soname) { PdfRenderer().SetName(std::move(soname)); }
 
 PictureSources::PictureSources(const SeparatedPreviewOptions& options)
     : mOptions(options), mRgb(options.cmykProfile) {}
@@ -168,7 +202,7 @@ constexpr std::size_t kOpenPdfs = 4;
 thread_local std::vector<OpenPdf> tOpenPdfs;
 
 template <typename Fail>
-PopplerDocument* OpenPdfDocument(const std::string& path, const Fail& fail) {
+PopplerDocument* OpenPdfDocument(const PdfRendererFunctions& renderer, const std::string& path, const Fail& fail) {
   std::error_code ec;
   const fs::path file = fs::u8path(path);
   const std::uintmax_t size = fs::file_size(file, ec);
@@ -186,7 +220,7 @@ PopplerDocument* OpenPdfDocument(const std::string& path, const Fail& fail) {
   GError* error = nullptr;
   gchar* uri = g_filename_to_uri(path.c_str(), nullptr, &error);
   std::unique_ptr<PopplerDocument, GObjectDeleter> document(
-      uri != nullptr ? poppler_document_new_from_file(uri, nullptr, &error) : nullptr);
+      uri != nullptr ? renderer.documentNewFromFile(uri, nullptr, &error) : nullptr, GObjectDeleter{renderer.objectUnref});
   g_free(uri);
   if (!document) {
     const std::string why = error != nullptr ? error->message : "not a readable PDF file";
@@ -210,12 +244,16 @@ DecodedPicture PictureSources::DecodePdfPage(const jobstr* job, const struct Pai
     throw TavSys::Error(TavSys::kResultAbandoned, "PDF/CANNOT OPEN PICTURE FILE", name + ": " + why)
         .with("__FILENAME__", name);
   };
-  PopplerDocument* document = OpenPdfDocument(path, fail);
+  std::string why;
+  const PdfRendererFunctions* renderer = PdfRenderer().Get(why);
+  if (renderer == nullptr) fail("its pages cannot be rendered: " + why);
+  PopplerDocument* document = OpenPdfDocument(*renderer, path, fail);
   const int pageIndex = pictureGetPage(job, paint.picture);
-  std::unique_ptr<PopplerPage, GObjectDeleter> page(poppler_document_get_page(document, std::max(0, pageIndex)));
+  std::unique_ptr<PopplerPage, GObjectDeleter> page(renderer->documentGetPage(document, std::max(0, pageIndex)),
+                                                    GObjectDeleter{renderer->objectUnref});
   if (!page) fail("it has no page " + std::to_string(pageIndex + 1));
   double pw = 0, ph = 0;
-  poppler_page_get_size(page.get(), &pw, &ph);
+  renderer->pageGetSize(page.get(), &pw, &ph);
   if (!(pw > 0) || !(ph > 0)) fail("its page has no size");
 
   Surface surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
@@ -223,7 +261,7 @@ DecodedPicture PictureSources::DecodePdfPage(const jobstr* job, const struct Pai
   {
     CairoContext cr(cairo_create(surface.get()));
     cairo_scale(cr.get(), w / pw, h / ph);
-    poppler_page_render_for_printing(page.get(), cr.get());
+    renderer->pageRenderForPrinting(page.get(), cr.get());
   }
   cairo_surface_flush(surface.get());
   std::vector<int> spots;

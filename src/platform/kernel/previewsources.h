@@ -16,6 +16,13 @@
 
 namespace TavricLib::preview {
 
+// The SONAME of the library placed PDF pages are rendered with, found when
+// the engine was built; it is loaded when a preview first draws such a page.
+std::string PdfRendererLibrary();
+// Another library in its place from the next page on: tests name a missing
+// one, or one without the renderer's functions, to see the page refused.
+void SetPdfRendererLibrary(std::string soname);
+
 // The rasters of one placement and, per plane, what it paints (pointing into
 // the rasters, which a deque keeps in place).
 struct PictureLayer {

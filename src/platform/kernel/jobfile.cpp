@@ -60,13 +60,43 @@ constexpr const char* kCannotReadKey = "JOB/CANNOT READ JOB FILE";
 }
 
 
+// Up to 8 bytes of a key, the first at the lowest bits.
+template <std::size_t N>
+[[gnu::always_inline]] constexpr std::uint64_t keyBytes(const char* p) {
+  std::uint64_t v = 0;
+  if (!std::is_constant_evaluated() && std::endian::native == std::endian::little) {
+    std::memcpy(&v, p, N);
+    return v;
+  }
+  for (std::size_t i = 0; i < N; ++i) v |= std::uint64_t(static_cast<unsigned char>(p[i])) << (8 * i);
+  return v;
+}
+
+// Two words that tell a key of up to 16 bytes from any other of its length:
+// its first and last 8 bytes (4 bytes below 8, 3 bytes below 4), which
+// overlap in keys shorter than 16 and together hold every byte.
+struct KeyWords {
+  std::uint64_t head = 0, tail = 0;
+  [[gnu::always_inline]] bool operator==(const KeyWords& o) const { return head == o.head && tail == o.tail; }
+};
+constexpr std::size_t kMaxWordKey = 16;
+[[gnu::always_inline]] constexpr KeyWords keyWords(std::string_view k) {
+  const std::size_t n = k.size();
+  if (n >= 8) return {keyBytes<8>(k.data()), keyBytes<8>(k.data() + n - 8)};
+  if (n >= 4) return {keyBytes<4>(k.data()), keyBytes<4>(k.data() + n - 4)};
+  if (n == 0) return {};
+  return {keyBytes<1>(k.data()) | keyBytes<1>(k.data() + n / 2) << 8 | keyBytes<1>(k.data() + n - 1) << 16, 0};
+}
+
 // A key of the job format with its hash, worked out when the program is
 // compiled.
 struct Key {
   std::string_view name;
   std::uint32_t hash;
   std::uint8_t shape;  // of the key's length and bytes, for objects read in place
-  consteval Key(const char* s) : name(s), hash(jobjson::keyHash(name)), shape(shapeOf(name)) {}
+  KeyWords words;      // of a key of up to kMaxWordKey bytes
+  consteval Key(const char* s)
+      : name(s), hash(jobjson::keyHash(name)), shape(shapeOf(name)), words(keyWords(name)) {}
   // One of 64 classes of keys by their length, first and last byte: an
   // object read in place none of whose keys has a key's class lacks it.
   static constexpr std::uint8_t shapeOf(std::string_view key) {
@@ -92,24 +122,62 @@ struct KeyList {
   }
   consteval KeyList(const char* const (&names)[N]) : KeyList(names, std::make_index_sequence<N>()) {}
   bool has(std::string_view key, std::uint8_t shape) const;
+  // The index of a key read of the given class, or -1.
+  int indexOf(std::string_view key, std::uint8_t shape) const;
+  // The same for a key read after the key at index `last` (-1 for the
+  // first): keys are mostly written in the order of the list, so the key
+  // after it is tried first.
+  int indexAfter(std::string_view key, int last) const;
+  // The index of a key of the list.
+  consteval std::size_t find(std::string_view name) const {
+    for (std::size_t i = 0; i < N; ++i)
+      if (keys[i].name == name) return i;
+    throw "not a key of the list";
+  }
 };
 template <std::size_t N>
 KeyList(const char* const (&)[N]) -> KeyList<N>;
 
 // Whether a key read is a key of the format. Keys are short: compared in
-// place, a byte at a time, after their hashes (or lengths) agreed.
-[[gnu::always_inline]] inline bool sameKey(std::string_view read, std::string_view known) {
-  if (read.size() != known.size()) return false;
-  for (std::size_t i = 0; i < known.size(); ++i)
-    if (read[i] != known[i]) return false;
+// place by two words of each after their lengths agreed (a byte at a time
+// when longer).
+[[gnu::always_inline]] inline bool sameKey(std::string_view read, const Key& known) {
+  if (read.size() != known.name.size()) return false;
+  if (read.size() <= kMaxWordKey) return keyWords(read) == known.words;
+  for (std::size_t i = 0; i < read.size(); ++i)
+    if (read[i] != known.name[i]) return false;
   return true;
 }
 
 template <std::size_t N>
-bool KeyList<N>::has(std::string_view key, std::uint8_t shape) const {
+[[gnu::always_inline]] inline bool KeyList<N>::has(std::string_view key, std::uint8_t shape) const {
+  return indexOf(key, shape) >= 0;
+}
+template <std::size_t N>
+[[gnu::always_inline]] inline int KeyList<N>::indexOf(std::string_view key, std::uint8_t shape) const {
   for (std::uint8_t i = first[shape]; i != 0; i = next[i - 1])
-    if (sameKey(key, keys[i - 1].name)) return true;
-  return false;
+    if (sameKey(key, keys[i - 1])) return i - 1;
+  return -1;
+}
+
+template <std::size_t N>
+[[gnu::always_inline]] inline int KeyList<N>::indexAfter(std::string_view key, int last) const {
+  const std::size_t next = std::size_t(last + 1);
+  if (next < N && sameKey(key, keys[next])) return int(next);
+  return indexOf(key, Key::shapeOf(key));
+}
+
+// On simdjson's index: the value at `word` is a 64-bit integer, exact as a
+// double, within lo .. hi.
+[[gnu::always_inline]] inline bool wholeOnTape(const jobjson::Tape& tape, std::uint32_t word, std::int64_t lo,
+                                               std::int64_t hi, std::int64_t& out) {
+  if (tape.kind(word) != 'l') return false;
+  std::int64_t v;
+  std::memcpy(&v, &tape.words[word + 1], sizeof v);
+  constexpr std::int64_t kExact = std::int64_t(1) << 53;
+  if (v < lo || v > hi || v < -kExact || v > kExact) return false;
+  out = v;
+  return true;
 }
 
 // A value of the job file with its place, for precise messages. The place
@@ -183,6 +251,9 @@ struct Node {
   }
 
   bool isObject() const { return kind() == Value::kObject; }
+  // Whether the object may hold a key of these classes: false only for an
+  // object read in place whose keys were indexed, none of them of one.
+  bool mayHold(std::uint64_t shapes) const { return !tape || !indexed || (keyShapes & shapes) != 0; }
   // The value of a key of this object (of a key given twice, the value given
   // last), or false.
   bool find(const Key& key, Node& out) const {
@@ -196,7 +267,7 @@ struct Node {
     if (!isObject() || !(j->keyBits & jobjson::keyBit(key.hash))) return false;
     for (std::uint32_t i = 0; i < j->size; ++i) {
       const Member& m = j->members[i];
-      if (m.hash == key.hash && sameKey(m.key, key.name)) {
+      if (m.hash == key.hash && sameKey(m.key, key)) {
         out = Node(&m.value, doc, file);
         return true;
       }
@@ -211,9 +282,9 @@ struct Node {
       indexKeys();
     }
     if (!(keyShapes >> key.shape & 1)) return 0;
-    return scan(key.name);
+    return scan(key);
   }
-  [[gnu::always_inline]] std::uint32_t scan(std::string_view name) const {
+  [[gnu::always_inline]] std::uint32_t scan(const Key& name) const {
     if (shapeTwice) return scanAll(name);
     // Keys are mostly looked up in the order they are written: from the
     // key after the one found last, round to it.
@@ -228,11 +299,24 @@ struct Node {
     }
     return 0;
   }
-  [[gnu::noinline]] std::uint32_t scanAll(std::string_view name) const {
+  [[gnu::noinline]] std::uint32_t scanAll(const Key& name) const {
     std::uint32_t found = 0;
     for (std::uint32_t i = at + 1; i < keyEnd; i = tape->after(i + 1))
       if (sameKey(tape->string(i), name)) found = i + 1;
     return found;
+  }
+  // The value of a key looked up before any other of the object's keys, which
+  // the check of the object's keys will index on its way (of a key given
+  // twice, the value given last).
+  Node reqFirst(const Key& key) const {
+    if (tape && !indexed && at && tape->kind(at) == '{') {
+      std::uint32_t found = 0;
+      const std::uint32_t end = tape->after(at) - 1;
+      for (std::uint32_t i = at + 1; i < end; i = tape->after(i + 1))
+        if (sameKey(tape->string(i), key)) found = i + 1;
+      if (found) return {tape, found, doc, file};
+    }
+    return req(key);
   }
   // The classes of an object's keys on a tape.
   void indexKeys() const {
@@ -305,7 +389,7 @@ struct Node {
   void object(std::initializer_list<Key> allowed) const {
     objectWith([&](std::string_view key, std::uint8_t shape) {
       for (const Key& a : allowed)
-        if (a.shape == shape && sameKey(key, a.name)) return true;
+        if (a.shape == shape && sameKey(key, a)) return true;
       return false;
     });
   }
@@ -393,6 +477,9 @@ struct Node {
     return d;
   }
   std::int64_t integer(std::int64_t lo, std::int64_t hi) const {
+    // A whole number read in place within the range is taken as it is;
+    // anything else goes the long way, which names the fault.
+    if (std::int64_t v; tape && wholeAt(at, lo, hi, v)) return v;
     const double d = number();
     if (d != std::floor(d)) fail("expected a whole number");
     if (d < double(lo) || d > double(hi)) {
@@ -405,6 +492,10 @@ struct Node {
       fail("the number " + s.str() + " is outside " + std::to_string(lo) + " .. " + std::to_string(hi));
     }
     return static_cast<std::int64_t>(d);
+  }
+  [[gnu::always_inline]] bool wholeAt(std::uint32_t word, std::int64_t lo, std::int64_t hi,
+                                      std::int64_t& out) const {
+    return wholeOnTape(*tape, word, lo, hi, out);
   }
   std::int32_t coord() const {
     return static_cast<std::int32_t>(integer(-1000000000, 1000000000));
@@ -419,7 +510,9 @@ struct Node {
   }
   std::string string() const {
     const std::string_view s = text();
-    if (!TavSys::IsValidUTF8(s)) fail("the text is not valid UTF-8");
+    // simdjson refuses ill-formed UTF-8 and lone surrogates in \u escapes
+    // before a value reaches its index: a string read in place is well-formed.
+    if (!tape && !TavSys::IsValidUTF8(s)) fail("the text is not valid UTF-8");
     return std::string(s);
   }
   std::string nonEmptyString() const {
@@ -438,6 +531,12 @@ struct Node {
     fail("unknown value \"" + read + "\" (expected one of " + list + ")");
   }
   TavDB::tv_point point() const {
+    if (tape && tape->kind(at) == '[' && tape->after(at) == at + 6) {
+      // Two whole numbers, read in place.
+      std::int64_t v, h;
+      if (wholeAt(at + 1, -1000000000, 1000000000, v) && wholeAt(at + 3, -1000000000, 1000000000, h))
+        return {std::int32_t(v), std::int32_t(h)};
+    }
     array(2, 2);
     return {item(0).coord(), item(1).coord()};
   }
@@ -579,11 +678,13 @@ class Loader {
     if (slot < 0) n.fail("no ink named \"" + s + "\"");
     return slot;
   }
+  // The id a value names, an entry of `table`.
   template <class T>
-  void checkRef(const std::vector<T>& table, const Node& n, const char* what) const {
+  std::uint16_t checkRef(const std::vector<T>& table, const Node& n, const char* what) const {
     const std::uint16_t i = n.index();
     if (i >= table.size() || !table[i].exists)
       n.fail(std::string("no ") + what + " with id " + std::to_string(i));
+    return i;
   }
   template <class T>
   std::uint16_t defineId(std::vector<T>& table, const Node& entry, const char* what) {
@@ -607,6 +708,16 @@ class Loader {
   void readMaps(const Node& list);
   void readPatterns(const Node& list);
   std::unique_ptr<Object> readObject(const Node& n, std::size_t depth, bool topLevel);
+  // The flags and extras any object may have.
+  void readCommonKeys(const Node& n, Object& o);
+  // A text's runs, each checked against its font.
+  void readRuns(const Node& runs, TavDB::TextData& t);
+  // A text's model, its bounds until it is laid out.
+  void placeText(Object& o, std::unique_ptr<TavDB::TextData> t) const;
+  // A plain text (its kind, start, frame and runs) read in place in one walk
+  // over its keys; null for any other object, which the long way reads or
+  // refuses.
+  std::unique_ptr<Object> readTextInPlace(const Node& n);
   void readMembers(Object& list, const Node& members, std::size_t depth, bool topLevel,
                    bool pathsOnly);
   void readPoints(Object& path, const Node& points);
@@ -621,14 +732,21 @@ class Loader {
   std::unique_ptr<jobstr> job_;
   void checkPatternCycles();
   // A paint reference of an object; the paint table is read before any object.
-  std::uint16_t paintRef(const Node& n) const {
-    checkRef(job_->paints, n, "paint");
-    return n.index();
-  }
+  std::uint16_t paintRef(const Node& n) const { return checkRef(job_->paints, n, "paint"); }
   // Where each pattern was defined, for messages.
   std::map<std::uint16_t, std::string> patternPlaces_;
   // A run's font must be installed and able to show every character of it.
   void checkTextFont(const Node& runNode, const TavDB::TextRun& run) const;
+  // A plain run read in place in one walk over its members; false for any
+  // other, which the long way reads or refuses with its place.
+  bool readRunInPlace(const Node& r, TavDB::TextRun& run) const;
+  // Font names read and their ids in the job's font cache, by the name's class.
+  struct FontSeen {
+    std::string name;
+    int id = -1;
+  };
+  mutable std::array<FontSeen, 64> fontsSeen_;
+  mutable TavricCore::FontCache* fontCache_ = nullptr;  // the job's, owned by it
   // The members of the streamed object being read, and the placeholder that
   // stands for its "objects" list.
   const Value* streamedList_ = nullptr;
@@ -636,8 +754,16 @@ class Loader {
 };
 
 void Loader::checkTextFont(const Node& runNode, const TavDB::TextRun& run) const {
-  TavricCore::FontCache* cache = TavricCore::jobGetFontCache(job_.get());
-  const int id = cache->FontId(run.font);
+  if (!fontCache_) fontCache_ = TavricCore::jobGetFontCache(job_.get());
+  TavricCore::FontCache* cache = fontCache_;
+  // The id of the font named last by a name of the same class is taken
+  // again without asking the cache.
+  FontSeen& seen = fontsSeen_[Key::shapeOf(run.font)];
+  int id = seen.id;
+  if (id < 0 || seen.name != run.font) {
+    id = cache->FontId(run.font);
+    if (id >= 0) seen = {run.font, id};
+  }
   if (id < 0) runNode.req("font").fail(Fonts::MissingFontReason(run.font));
   for (std::size_t pos = 0; pos < run.text.size();) {
     pos += cache->KnownAsciiPrefix(id, std::string_view(run.text).substr(pos));
@@ -1337,13 +1463,217 @@ constexpr KeyList kTextKeys({"kind", "name", "hidden", "locked", "nonPrinting", 
                              "bounds", "mark", "path"});
 constexpr KeyList kRunKeys({"text", "font", "size", "paint", "tracking", "hscale", "rise", "wordSpacing",
                             "underline"});
+// The numbers of a run, in the order they are read.
+struct RunNumber {
+  Key key;
+  double lo, hi;
+  double TavDB::TextRun::*field;
+};
+constexpr RunNumber kRunSize{"size", 0.1, 10000, &TavDB::TextRun::size};
+constexpr RunNumber kRunOptionalNumbers[] = {{"tracking", -10000, 10000, &TavDB::TextRun::tracking},
+                                             {"hscale", 1, 10000, &TavDB::TextRun::horizontalScale},
+                                             {"rise", -10000, 10000, &TavDB::TextRun::rise},
+                                             {"wordSpacing", -10000, 10000, &TavDB::TextRun::wordSpacing}};
+
+// A number read in place within lo .. hi.
+[[gnu::always_inline]] inline bool numberOnTape(const jobjson::Tape& tape, std::uint32_t word, double lo, double hi,
+                                                double& out) {
+  const char c = tape.kind(word);
+  if (c != 'l' && c != 'u' && c != 'd') return false;
+  const double d = tape.number(word);
+  if (!std::isfinite(d) || d < lo || d > hi) return false;
+  out = d;
+  return true;
+}
+
+// The optional numbers follow "tracking" in the run's keys, in their order.
+static_assert([] {
+  for (std::size_t k = 0; k < std::size(kRunOptionalNumbers); ++k)
+    if (kRunKeys.keys[kRunKeys.find("tracking") + k].name != kRunOptionalNumbers[k].key.name) return false;
+  return true;
+}());
+
+bool Loader::readRunInPlace(const Node& r, TavDB::TextRun& run) const {
+  if (!r.tape || !r.at || r.tape->kind(r.at) != '{') return false;
+  const jobjson::Tape& tape = *r.tape;
+  // The word of each key's value (of a key given twice, the value given last).
+  std::array<std::uint32_t, kRunKeys.keys.size()> value{};
+  const std::uint32_t end = tape.after(r.at) - 1;
+  for (std::uint32_t i = r.at + 1, slot = ~0u; i < end; i = tape.after(i + 1)) {
+    slot = std::uint32_t(kRunKeys.indexAfter(tape.string(i), int(slot)));
+    if (slot == ~0u) return false;
+    value[std::size_t(slot)] = i + 1;
+  }
+  auto number = [&](std::uint32_t word, const RunNumber& n) {
+    return numberOnTape(tape, word, n.lo, n.hi, run.*n.field);
+  };
+  const std::uint32_t text = value[kRunKeys.find("text")], font = value[kRunKeys.find("font")];
+  const std::uint32_t size = value[kRunKeys.find("size")], paint = value[kRunKeys.find("paint")];
+  if (!text || !font || !size || !paint) return false;
+  if (tape.kind(text) != '"' || tape.kind(font) != '"') return false;
+  const std::string_view fontName = tape.string(font);
+  if (fontName.empty() || !number(size, kRunSize)) return false;
+  std::int64_t id;
+  if (!wholeOnTape(tape, paint, 0, 65535, id) || std::size_t(id) >= job_->paints.size() ||
+      !job_->paints[std::size_t(id)].exists)
+    return false;
+  for (std::size_t k = 0; k < std::size(kRunOptionalNumbers); ++k)
+    if (const std::uint32_t w = value[kRunKeys.find("tracking") + k]; w && !number(w, kRunOptionalNumbers[k]))
+      return false;
+  if (const std::uint32_t w = value[kRunKeys.find("underline")]) {
+    const char c = tape.kind(w);
+    if (c != 't' && c != 'f') return false;
+    run.underline = c == 't';
+  }
+  run.paint = std::uint16_t(id);
+  run.text = std::string(tape.string(text));
+  run.font = std::string(fontName);
+  return true;
+}
 constexpr KeyList kStrokeKeys({"width", "paint", "join", "cap", "position", "miterLimit", "dash", "dashPhase"});
+
+void Loader::readRuns(const Node& runs, TavDB::TextData& t) {
+  const std::size_t nr = runs.array(1);
+  t.runs.reserve(nr);
+  // On a tape the runs are walked word by word.
+  std::uint32_t word = runs.tape ? runs.at + 1 : 0;
+  for (std::size_t k = 0; k < nr; ++k) {
+    const Node r = runs.tape ? Node(runs.tape, word, runs.doc, runs.file) : runs.item(k);
+    if (runs.tape) word = runs.tape->after(word);
+    // Built in place: a run refused throws the whole text away.
+    TavDB::TextRun& run = t.runs.emplace_back();
+    if (!readRunInPlace(r, run)) {
+      run = TavDB::TextRun();
+      r.object(kRunKeys);
+      run.text = r.req("text").string();
+      run.font = r.req("font").nonEmptyString();
+      run.size = r.req("size").number(kRunSize.lo, kRunSize.hi);
+      const Node rp = r.req("paint");
+      run.paint = paintRef(rp);
+      for (const RunNumber& f : kRunOptionalNumbers)
+        if (auto v = r.opt(f.key)) run.*f.field = v->number(f.lo, f.hi);
+      if (auto v = r.opt("underline")) run.underline = v->boolean();
+    }
+    if (!t.path.empty() && run.text.find('\n') != std::string::npos)
+      r.req("text").fail("a text along a path is one line: it cannot hold a line break");
+    checkTextFont(r, run);
+  }
+}
+
+void Loader::placeText(Object& o, std::unique_ptr<TavDB::TextData> t) const {
+  // Until the text is laid out, its bounds are its start point grown by the
+  // largest size, unless the file gives them.
+  double size = 0;
+  for (const auto& r : t->runs) size = std::max(size, r.size);
+  const std::int32_t em = std::int32_t(std::min(1e9, size * job_->ppi / 72.0));
+  auto grow = [](std::int32_t c, double by) { return std::int32_t(std::clamp(double(c) + by, -2e9, 2e9)); };
+  if (!t->path.empty()) {
+    // Along a path: the path's bounds, grown by the size on every side.
+    auto course = Object::create(ObjectKind::Path);
+    course->points() = t->path;
+    course->recalcBounds();
+    const TavDB::tv_box b = course->bounds();
+    o.setBounds({grow(b.top, -em), grow(b.left, -em), grow(b.bottom, em), grow(b.right, em)});
+  } else if (t->isBox()) {
+    o.setBounds({t->start.v, t->start.h, grow(t->start.v, t->height), grow(t->start.h, t->width)});
+  } else {
+    o.setBounds({t->start.v - em, t->start.h, t->start.v + em / 4,
+                  t->start.h + std::int32_t(std::min(1e9, std::max(t->width, double(em))))});
+  }
+  o.extraMut().text = std::move(t);
+}
+
+std::unique_ptr<Object> Loader::readTextInPlace(const Node& n) {
+  if (!n.tape || !n.at || n.tape->kind(n.at) != '{') return nullptr;
+  const jobjson::Tape& tape = *n.tape;
+  static constexpr std::uint32_t kPlain = [] {
+    std::uint32_t keys = 0;
+    for (const std::string_view k : {"kind", "at", "runs", "width", "height", "leading", "align", "perCharacter"})
+      for (std::size_t i = 0; i < kTextKeys.keys.size(); ++i)
+        if (kTextKeys.keys[i].name == k) keys |= std::uint32_t(1) << i;
+    return keys;
+  }();
+  // The word of each key's value (of a key given twice, the value given last).
+  std::array<std::uint32_t, kTextKeys.keys.size()> value{};
+  const std::uint32_t end = tape.after(n.at) - 1;
+  for (std::uint32_t i = n.at + 1, slot = ~0u; i < end; i = tape.after(i + 1)) {
+    slot = std::uint32_t(kTextKeys.indexAfter(tape.string(i), int(slot)));
+    if (slot == ~0u || !(kPlain >> slot & 1)) return nullptr;
+    value[std::size_t(slot)] = i + 1;
+  }
+  const std::uint32_t kind = value[kTextKeys.find("kind")];
+  if (!kind || tape.kind(kind) != '"' || !sameKey(tape.string(kind), Key("text"))) return nullptr;
+  const std::uint32_t at = value[kTextKeys.find("at")], runs = value[kTextKeys.find("runs")];
+  if (!at || !runs) return nullptr;
+  auto t = std::make_unique<TavDB::TextData>();
+  std::int64_t v, h;
+  if (tape.kind(at) != '[' || tape.after(at) != at + 6 || !wholeOnTape(tape, at + 1, -1000000000, 1000000000, v) ||
+      !wholeOnTape(tape, at + 3, -1000000000, 1000000000, h))
+    return nullptr;
+  t->start = {std::int32_t(v), std::int32_t(h)};
+  if (const std::uint32_t w = value[kTextKeys.find("width")]; w && !numberOnTape(tape, w, 0, 1e9, t->width))
+    return nullptr;
+  if (const std::uint32_t w = value[kTextKeys.find("height")]) {
+    if (!numberOnTape(tape, w, 0, 1e9, t->height)) return nullptr;
+    if (t->height > 0 && !(t->width > 0)) return nullptr;
+  }
+  if (const std::uint32_t w = value[kTextKeys.find("leading")]; w && !numberOnTape(tape, w, 0, 1e5, t->leading))
+    return nullptr;
+  if (const std::uint32_t w = value[kTextKeys.find("align")]) {
+    if (tape.kind(w) != '"') return nullptr;
+    static constexpr std::pair<Key, TavDB::TextData::Align> kAligns[] = {{Key("left"), TavDB::TextData::kLeft},
+                                                                        {Key("centre"), TavDB::TextData::kCentre},
+                                                                        {Key("right"), TavDB::TextData::kRight},
+                                                                        {Key("justify"), TavDB::TextData::kJustify}};
+    const std::string_view a = tape.string(w);
+    const auto* found = std::find_if(std::begin(kAligns), std::end(kAligns), [&](const auto& k) { return sameKey(a, k.first); });
+    if (found == std::end(kAligns)) return nullptr;
+    t->align = found->second;
+  }
+  if (const std::uint32_t w = value[kTextKeys.find("perCharacter")]) {
+    const char c = tape.kind(w);
+    if (c != 't' && c != 'f') return nullptr;
+    t->perCharacter = c == 't';
+  }
+  // The text's own keys are sound: what the runs hold is refused as the long
+  // way refuses it, with its place.
+  std::unique_ptr<Object> o = Object::create(ObjectKind::Text);
+  readRuns(Node(n.tape, runs, n.doc, n.file), *t);
+  placeText(*o, std::move(t));
+  return o;
+}
+
+void Loader::readCommonKeys(const Node& n, Object& o) {
+  for (const auto& [key, flag] : kFlagKeys)
+    if (auto v = n.opt(key)) o.setProperties(flag, v->boolean());
+  if (auto v = n.opt("name")) o.extraMut().name = v->string();
+  if (auto v = n.opt("mark")) o.extraMut().mark = v->nonEmptyString();
+  if (auto v = n.opt("cad")) if (v->boolean()) o.extraMut().cad = true;
+  if (auto v = n.opt("cadLayer")) if (v->boolean()) o.extraMut().cadLayer = true;
+  if (auto v = n.opt("trapLayer")) if (v->boolean()) o.extraMut().trapLayer = true;
+  if (auto v = n.opt("boxCreator")) {
+    const std::int64_t t = v->integer(10, 11);
+    o.extraMut().boxCreator = int(t);
+  }
+  if (auto v = n.opt("textCarrier")) o.setProperties(TavDB::kObjTextCarrier, v->boolean());
+  if (auto v = n.opt("staggeredCut")) {
+    v->object({"allInks", "inks"});
+    ObjectExtra& x = o.extraMut();
+    x.staggeredCut = true;
+    x.staggeredAllInks = optBool(*v, "allInks", true);
+    if (auto inks = v->opt("inks")) {
+      const std::size_t k = inks->array();
+      for (std::size_t i = 0; i < k; ++i) x.staggeredInks |= std::uint64_t(1) << inkByName(inks->item(i));
+    }
+  }
+}
 
 std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, bool topLevel) {
   if (depth > kMaxNestingDepth)
     n.fail("objects are nested more than " + std::to_string(kMaxNestingDepth) + " deep");
   if (!n.isObject()) n.fail(std::string("expected an object, found ") + n.typeName());
-  const ObjectKind kind = n.req("kind").choice<ObjectKind>({{"layer", ObjectKind::Layer},
+  if (std::unique_ptr<Object> o = readTextInPlace(n)) return o;
+  const ObjectKind kind = n.reqFirst("kind").choice<ObjectKind>({{"layer", ObjectKind::Layer},
                                                             {"group", ObjectKind::Group},
                                                             {"compound", ObjectKind::Compound},
                                                             {"path", ObjectKind::Path},
@@ -1368,28 +1698,17 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
     case ObjectKind::List: break;
   }
   std::unique_ptr<Object> o = Object::create(kind);
-  for (const auto& [key, flag] : kFlagKeys)
-    if (auto v = n.opt(key)) o->setProperties(flag, v->boolean());
-  if (auto v = n.opt("name")) o->extraMut().name = v->string();
-  if (auto v = n.opt("mark")) o->extraMut().mark = v->nonEmptyString();
-  if (auto v = n.opt("cad")) if (v->boolean()) o->extraMut().cad = true;
-  if (auto v = n.opt("cadLayer")) if (v->boolean()) o->extraMut().cadLayer = true;
-  if (auto v = n.opt("trapLayer")) if (v->boolean()) o->extraMut().trapLayer = true;
-  if (auto v = n.opt("boxCreator")) {
-    const std::int64_t t = v->integer(10, 11);
-    o->extraMut().boxCreator = int(t);
-  }
-  if (auto v = n.opt("textCarrier")) o->setProperties(TavDB::kObjTextCarrier, v->boolean());
-  if (auto v = n.opt("staggeredCut")) {
-    v->object({"allInks", "inks"});
-    ObjectExtra& x = o->extraMut();
-    x.staggeredCut = true;
-    x.staggeredAllInks = optBool(*v, "allInks", true);
-    if (auto inks = v->opt("inks")) {
-      const std::size_t k = inks->array();
-      for (std::size_t i = 0; i < k; ++i) x.staggeredInks |= std::uint64_t(1) << inkByName(inks->item(i));
-    }
-  }
+  // The keys any object may hold, mostly absent: looked up one by one only
+  // when the object has a key of their classes.
+  static constexpr std::uint64_t kCommonShapes = [] {
+    std::uint64_t shapes = 0;
+    for (const auto& f : kFlagKeys) shapes |= std::uint64_t(1) << f.key.shape;
+    for (const Key k : {Key("name"), Key("mark"), Key("cad"), Key("cadLayer"), Key("trapLayer"), Key("boxCreator"),
+                        Key("textCarrier"), Key("staggeredCut")})
+      shapes |= std::uint64_t(1) << k.shape;
+    return shapes;
+  }();
+  if (n.mayHold(kCommonShapes)) readCommonKeys(n, *o);
   if (kind == ObjectKind::Path || kind == ObjectKind::Compound) {
     std::uint16_t paint = kPaintNoFill;
     if (auto v = n.opt("paint")) {
@@ -1464,49 +1783,9 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
                                                     {"right", TavDB::TextData::kRight},
                                                     {"justify", TavDB::TextData::kJustify}});
     if (auto v = n.opt("perCharacter")) t->perCharacter = v->boolean();
-    const Node runs = n.req("runs");
-    const std::size_t nr = runs.array(1);
-    t->runs.reserve(nr);
-    for (std::size_t k = 0; k < nr; ++k) {
-      const Node r = runs.item(k);
-      r.object(kRunKeys);
-      TavDB::TextRun run;
-      run.text = r.req("text").string();
-      run.font = r.req("font").nonEmptyString();
-      run.size = r.req("size").number(0.1, 10000);
-      const Node rp = r.req("paint");
-      run.paint = paintRef(rp);
-      if (auto v = r.opt("tracking")) run.tracking = v->number(-10000, 10000);
-      if (auto v = r.opt("hscale")) run.horizontalScale = v->number(1, 10000);
-      if (auto v = r.opt("rise")) run.rise = v->number(-10000, 10000);
-      if (auto v = r.opt("wordSpacing")) run.wordSpacing = v->number(-10000, 10000);
-      if (auto v = r.opt("underline")) run.underline = v->boolean();
-      if (!t->path.empty() && run.text.find('\n') != std::string::npos)
-        r.req("text").fail("a text along a path is one line: it cannot hold a line break");
-      checkTextFont(r, run);
-      t->runs.push_back(std::move(run));
-    }
+    readRuns(n.req("runs"), *t);
     if (auto v = n.opt("stationNumber")) o->extraMut().stationNumber = v->boolean();
-    // Until the text is laid out, its bounds are its start point grown by the
-    // largest size, unless the file gives them.
-    double size = 0;
-    for (const auto& r : t->runs) size = std::max(size, r.size);
-    const std::int32_t em = std::int32_t(std::min(1e9, size * job_->ppi / 72.0));
-    auto grow = [](std::int32_t c, double by) { return std::int32_t(std::clamp(double(c) + by, -2e9, 2e9)); };
-    if (!t->path.empty()) {
-      // Along a path: the path's bounds, grown by the size on every side.
-      auto course = Object::create(ObjectKind::Path);
-      course->points() = t->path;
-      course->recalcBounds();
-      const TavDB::tv_box b = course->bounds();
-      o->setBounds({grow(b.top, -em), grow(b.left, -em), grow(b.bottom, em), grow(b.right, em)});
-    } else if (t->isBox()) {
-      o->setBounds({t->start.v, t->start.h, grow(t->start.v, t->height), grow(t->start.h, t->width)});
-    } else {
-      o->setBounds({t->start.v - em, t->start.h, t->start.v + em / 4,
-                    t->start.h + std::int32_t(std::min(1e9, std::max(t->width, double(em))))});
-    }
-    o->extraMut().text = std::move(t);
+    placeText(*o, std::move(t));
   } else {
     if (kind == ObjectKind::Group) {
       if (auto m = n.opt("matrix")) {
@@ -1984,6 +2263,8 @@ void Loader::readDefinitions(const Node& root) {
                "editHistory", "certified", "linkParameters", "parameters", "customerInfo",
                "trimAndBleedInfo", "marks", "solvaraSettings"});
   job_ = std::make_unique<jobstr>();
+  fontCache_ = nullptr;  // the fonts are the new job's
+  fontsSeen_ = {};
   job_->originalFile = TavSys::filref(fs::path(file_).generic_string());
   readHeader(root);
   readBoxes(root);

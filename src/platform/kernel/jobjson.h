@@ -91,8 +91,8 @@ struct Tape {
   const std::uint64_t* words = nullptr;
   const std::uint8_t* strings = nullptr;
 
-  char kind(std::uint32_t at) const { return char(words[at] >> 56); }
-  std::uint64_t payload(std::uint32_t at) const { return words[at] & 0x00FFFFFFFFFFFFFFu; }
+  [[gnu::always_inline]] char kind(std::uint32_t at) const { return char(words[at] >> 56); }
+  [[gnu::always_inline]] std::uint64_t payload(std::uint32_t at) const { return words[at] & 0x00FFFFFFFFFFFFFFu; }
   // The word after the value at `at`.
   [[gnu::always_inline]] std::uint32_t after(std::uint32_t at) const {
     switch (kind(at)) {
@@ -114,7 +114,7 @@ struct Tape {
     for (std::uint32_t i = at + 1; i < end; i = after(i + step)) ++k;
     return k;
   }
-  std::string_view string(std::uint32_t at) const {
+  [[gnu::always_inline]] std::string_view string(std::uint32_t at) const {
     const std::uint8_t* p = strings + payload(at);
     std::uint32_t size;
     std::memcpy(&size, p, sizeof size);

@@ -360,3 +360,58 @@ TEST(Type1Program, StandardEncodingNamesAreTheFontsBuiltInEncoding) {
 }
 
 }  // namespace
+
+// The metrics copy a face is read from is read back as the program itself:
+// the same glyphs in the same order, or refused (the face then reads the
+// whole file). In a damaged program the words the private part is read by
+// may stand inside an entry's bytes that the copy writes anew.
+TEST(Type1Program, MetricsProgramsReadBackAsTheirProgramOrAreRefused) {
+  const auto withoutLenIV = [](std::string plain) {
+    const std::size_t at = plain.find("/lenIV 4 def\n");
+    plain.erase(at, std::strlen("/lenIV 4 def\n"));
+    return plain;
+  };
+  // "/CharStrings" begins with the last byte of Subr 6 (which the copy
+  // writes as a bare return), and a second dictionary follows the first.
+  const auto keyInsideASubr = [](std::string plain) {
+    const std::size_t at = plain.find("dup 6 ");
+    const std::size_t length = std::stoul(plain.substr(at + 6));
+    const std::size_t data = plain.find(" RD ", at) + 4;
+    const std::size_t key = plain.find("/CharStrings", data);
+    plain.replace(data + length, key - (data + length), "");
+    plain.replace(at, data - at, "dup 6 " + std::to_string(length + 1) + " RD ");
+    const std::size_t end = plain.find("end\nend\n");
+    plain.insert(end + 8, "/CharStrings 1 dict dup begin\n/Z 5 RD xxxxx ND\nend\n");
+    return plain;
+  };
+  const struct {
+    const char* what;
+    std::string plain;
+    bool refused;
+  } cases[] = {
+      {"a sound program", fonttest::syntheticPrivatePart(), false},
+      {"charstrings without lead bytes", fonttest::syntheticPrivatePart(false, -1), false},
+      {"no lenIV: one is put before the Subrs", withoutLenIV(fonttest::syntheticPrivatePart()), false},
+      {"the CharStrings key inside a Subr", keyInsideASubr(fonttest::syntheticPrivatePart()), true},
+  };
+  std::string trailer;
+  for (int i = 0; i < 8; ++i) trailer += std::string(64, '0') + "\n";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string file =
+        fonttest::syntheticCleartext() + Fonts::Type1Encrypt(c.plain, Fonts::kEexecKey) + trailer + "cleartomark\n";
+    std::string plain;
+    const Type1Program program = Fonts::ReadType1Program(file, "Synthetic", plain);
+    const auto names = Fonts::Type1GlyphNames(program, "Synthetic");
+    ASSERT_GE(names.size(), 7u);
+    const auto parsed = Fonts::ParseType1Private(program, "Synthetic", std::move(plain));
+    try {
+      const Type1Program metrics = Fonts::Type1MetricsProgram(program, *parsed, {"d", "p", "H"}, "Synthetic");
+      EXPECT_FALSE(c.refused);
+      EXPECT_EQ(Fonts::Type1GlyphNames(metrics, "Synthetic"), names);
+    } catch (const TavSys::Error& e) {
+      EXPECT_TRUE(c.refused) << e.what();
+      EXPECT_EQ(e.key(), "PDF/BAD FONT PROGRAM");
+    }
+  }
+}

@@ -233,6 +233,7 @@ struct Type1Private {
   std::size_t lenIVAt = std::string::npos, subrsAt = std::string::npos;
   long subrCount = 0;
   std::vector<Entry> subrs;  // their data lie in plain
+  std::size_t charStringsAt = std::string::npos;  // where "/CharStrings" stands in plain
   std::size_t countStart = 0, countEnd = 0;  // the CharStrings count
   std::vector<Entry> glyphs;  // their data lie in plain
   std::deque<std::string> closings;  // closing tokens not found as such in plain
@@ -312,6 +313,7 @@ PrivatePart parsePrivate(const Type1Program& program, const std::string& font,
 
   const std::size_t cs = findToken(s, "/CharStrings");
   if (cs == std::string::npos) damaged(font, "the program has no CharStrings");
+  p.charStringsAt = cs;
   Scanner sc(s, cs + 12, font);
   sc.skipSpace();
   p.countStart = sc.pos();
@@ -1009,14 +1011,31 @@ Type1Program Type1MetricsProgram(const Type1Program& program, const Type1Private
   const auto byStart = [](const Edit& a, const Edit& b) { return a.start < b.start; };
   if (!std::is_sorted(edits.begin(), edits.end(), byStart)) std::sort(edits.begin(), edits.end(), byStart);
 
+  // Where the keys the private part is read by ("/lenIV", "/Subrs",
+  // "/CharStrings") land in the copy. Read again, the copy must find each at
+  // its own place: in a damaged program the first of these words may stand
+  // inside an entry's bytes, which the copy writes anew, and the copy would
+  // then be read as another program.
+  const std::size_t npos = std::string::npos;
+  struct Key {
+    std::string_view token;
+    std::size_t from, to;  // in the program's text, in the copy's
+  } keys[] = {{"/lenIV", lenIVAt, npos}, {"/Subrs", subrsAt, npos}, {"/CharStrings", p.charStringsAt, npos}};
   std::string plain;
   plain.reserve(p.plain.size());
   std::size_t at = 0;
+  const auto copyText = [&](std::size_t end) {
+    for (Key& key : keys) {
+      if (key.from != npos && key.from >= at && key.from < end) key.to = plain.size() + (key.from - at);
+    }
+    plain.append(p.plain, at, end - at);
+  };
   for (const Edit& edit : edits) {
     if (edit.start < at) damaged(font, "overlapping entries in the private part");
-    plain.append(p.plain, at, edit.start - at);
+    copyText(edit.start);
     at = edit.end;
     if (edit.kind == kText) {
+      if (edit.start == edit.end) keys[0].to = plain.size();  // "/lenIV -1 def" put before the Subrs
       plain.append(edit.text);
       continue;
     }
@@ -1038,7 +1057,11 @@ Type1Program Type1MetricsProgram(const Type1Program& program, const Type1Private
       appendEntry(plain, subr ? "dup" : std::string_view(), subr ? e.index : -1, code, e, lenIV);
     }
   }
-  plain.append(p.plain, at, std::string::npos);
+  copyText(p.plain.size());
+  for (const Key& key : keys) {
+    if ((key.from != npos && key.to == npos) || findToken(plain, key.token) != key.to)
+      damaged(font, "the private part's keys stand inside its entries");
+  }
 
   encryptInPlace(plain.data(), plain.size(), kEexecKey);
   Type1Program metrics;

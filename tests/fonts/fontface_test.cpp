@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fonts/synthetic_font.h"
@@ -60,6 +61,8 @@ TEST(FontFace, EveryInstalledFontReadFromItsMetricsProgramIsTheWholeFilesFace) {
     const auto cut = Fonts::ReadFontFace(path, name);
     const auto whole = Fonts::ReadFontFace(path, name, true);
     ASSERT_TRUE(cut && whole);
+    EXPECT_TRUE(cut->readFromMetricsProgram());
+    EXPECT_FALSE(whole->readFromMetricsProgram());
     expectSameFace(*cut, *whole);
     // The program read with the face is the one the export embeds.
     EXPECT_TRUE(cut->program().data == whole->program().data);
@@ -128,7 +131,98 @@ TEST(FontFace, CraftedProgramsReadFromTheirMetricsProgramsAreTheWholeFilesFaces)
     const auto cut = Fonts::ReadFontFace(file.string(), "Synthetic");
     const auto whole = Fonts::ReadFontFace(file.string(), "Synthetic", true);
     ASSERT_TRUE(cut && whole);
+    EXPECT_TRUE(cut->readFromMetricsProgram());
+    EXPECT_FALSE(whole->readFromMetricsProgram());
     expectSameFace(*cut, *whole);
+  }
+}
+
+// However a program's charstrings are encrypted (lead bytes given before the
+// Subrs, none, or not said at all), its metrics program gives the whole
+// file's face.
+TEST(FontFace, ProgramsOfAnyLeadBytesReadFromTheirMetricsProgramsAreTheWholeFilesFaces) {
+  const struct {
+    const char* what;
+    int lenIV;
+    bool said;  // "/lenIV" written in the program
+  } cases[] = {
+      {"four lead bytes, said", 4, true}, {"four lead bytes, not said", 4, false}, {"no lead bytes", 0, true},
+      {"seven lead bytes", 7, true},      {"not encrypted", -1, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string plain = fonttest::syntheticPrivatePart(false, c.lenIV);
+    if (!c.said) {
+      const std::size_t at = plain.find("/lenIV");
+      plain.erase(at, plain.find('\n', at) + 1 - at);
+    }
+    std::string trailer;
+    for (int i = 0; i < 8; ++i) trailer += std::string(64, '0') + "\n";
+    tavtest::TestFolder dir;
+    const fs::path file = dir / "Synthetic.t1";
+    tavtest::writeFile(file, fonttest::syntheticCleartext() + Fonts::Type1Encrypt(plain, Fonts::kEexecKey) + trailer +
+                                 "cleartomark\n");
+    const auto cut = Fonts::ReadFontFace(file.string(), "Synthetic");
+    const auto whole = Fonts::ReadFontFace(file.string(), "Synthetic", true);
+    ASSERT_TRUE(cut && whole);
+    EXPECT_TRUE(cut->readFromMetricsProgram());
+    EXPECT_FALSE(whole->readFromMetricsProgram());
+    expectSameFace(*cut, *whole);
+    std::vector<Fonts::OutlineSegment> a, b;
+    for (const char* glyph : {"Aacute", "B", "C", "D"}) {
+      cut->outline(cut->glyphByName(glyph), a);
+      whole->outline(whole->glyphByName(glyph), b);
+      EXPECT_FALSE(b.empty()) << glyph;
+      EXPECT_EQ(a.size(), b.size()) << glyph;
+    }
+  }
+}
+
+// Kerning pairs read from the AFM file beside a font: each case's file and
+// the kerning it must give between named glyphs (0: no pair).
+TEST(FontFace, KerningPairsAreReadFromTheAfmFileBesideTheFont) {
+  const struct {
+    const char* what;
+    std::string afm;
+    std::vector<std::tuple<const char*, const char*, double>> expected;
+  } cases[] = {
+      {"signs and whole numbers",
+       "StartKernPairs 4\nKPX A B -30\nKPX A C 25\nKPX B A +12\nKPX C A -0\nEndKernPairs\n",
+       {{"A", "B", -30}, {"A", "C", 25}, {"B", "A", 12}, {"C", "A", 0}, {"B", "C", 0}}},
+      {"decimals, exponents and numbers with more after them",
+       "KPX A B -29.5\nKPX A C 1.25e1\nKPX B A 7x\nKPX B C 3e\nKPX C A ++4\nKPX C B +-4\nKPX A A 1000000000\n",
+       {{"A", "B", -29.5}, {"A", "C", 12.5}, {"B", "A", 7}, {"B", "C", 0}, {"C", "A", 0}, {"C", "B", 0},
+        {"A", "A", 1000000000}}},
+      {"the first pair of two glyphs counts",
+       "KPX A B -10\nKPX A C -5\nKPX A B -40\nKPX B C 0\nKPX B C 8\n",
+       {{"A", "B", -10}, {"A", "C", -5}, {"B", "C", 8}}},
+      {"unknown names, short lines and other kinds of lines",
+       "KPX A Zzz -10\nKPX Zzz A -10\nKPX A\nKPX A C\nKPX\nKPXA B 5\n KPX A B 5\nKP A B 5\n"
+       "C 65 ; WX 600 ; N A ; B 0 0 600 700 ;\nKPX B A -7\n",
+       {{"A", "B", 0}, {"A", "C", 0}, {"B", "A", -7}}},
+      {"line ends and blanks: CRLF, tabs, several blanks, no line end at the end",
+       "KPX A B -11\r\nKPX A\tC\t-12\r\nKPX  B   A  13 \nKPX C A -14",
+       {{"A", "B", -11}, {"A", "C", -12}, {"B", "A", 13}, {"C", "A", -14}}},
+      {"the same left glyph in runs and apart",
+       "KPX A B 1\nKPX A C 2\nKPX B A 3\nKPX A A 4\nKPX B C 5\nKPX A C 6\n",
+       {{"A", "B", 1}, {"A", "C", 2}, {"B", "A", 3}, {"A", "A", 4}, {"B", "C", 5}}},
+  };
+  const fonttest::Glyphs glyphs = {{".notdef", num({0, 500}) + hsbw + endchar},
+                                   {"A", num({0, 600}) + hsbw + shape(700)},
+                                   {"B", num({0, 610}) + hsbw + shape(700)},
+                                   {"C", num({0, 620}) + hsbw + shape(700)}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    tavtest::TestFolder dir;
+    tavtest::writeFile(dir / "Synthetic.t1", fonttest::syntheticFontFileWith(glyphs));
+    tavtest::writeFile(dir / "Synthetic.afm", "StartFontMetrics 2.0\n" + c.afm);
+    for (const bool whole : {false, true}) {
+      const auto face = Fonts::ReadFontFace((dir / "Synthetic.t1").string(), "Synthetic", whole);
+      ASSERT_TRUE(face);
+      for (const auto& [left, right, value] : c.expected) {
+        EXPECT_EQ(face->kerning(face->glyphByName(left), face->glyphByName(right)), value) << left << " " << right;
+      }
+    }
   }
 }
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <set>
 
@@ -161,6 +162,102 @@ TEST(Type1Program, SubsetKeepsAccentComponentsAndTheSubrsItsGlyphsCall) {
   EXPECT_NE(plain.find("/CharStrings 6 dict"), std::string::npos);
 }
 
+// An entry's closing token, however the program writes it, is the one a
+// subset's rewritten entry ends with; the other entries keep their text.
+TEST(Type1Program, RewrittenSubrsKeepTheirClosingToken) {
+  const struct {
+    const char* written;  // after Subr 6's bytes
+    const char* kept;     // after the rewritten Subr 6's bytes
+  } cases[] = {
+      {" NP\n", " NP\n"},
+      {" |\n", " |\n"},
+      {" noaccess put\n", " noaccess put\n"},
+      {" noaccess  put\n", " noaccess put\n"},
+      {" noaccess\nput\n", " noaccess put\n"},
+      {" noaccess put", " noaccess put"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.written);
+    std::string plain = fonttest::syntheticPrivatePart();
+    const std::size_t at = plain.find("dup 6 ");
+    ASSERT_NE(at, std::string::npos);
+    const std::size_t length = std::stoul(plain.substr(at + 6));
+    const std::size_t close = plain.find(" RD ", at) + 4 + length;
+    plain.replace(close, plain.find('\n', close) + 1 - close, c.written);
+    std::string trailer;
+    for (int i = 0; i < 8; ++i) trailer += std::string(64, '0') + "\n";
+    const Type1Program whole = Fonts::ReadType1Program(
+        fonttest::syntheticCleartext() + Fonts::Type1Encrypt(plain, Fonts::kEexecKey) + trailer + "cleartomark\n",
+        "Synthetic");
+    const Type1Program subset = Fonts::SubsetType1Program(whole, {"A", "B", "D"}, "Synthetic");
+    const std::string text = Fonts::Type1Decrypt(encryptedPart(subset), Fonts::kEexecKey);
+    const std::string rewritten = "dup 6 5 RD ";
+    const std::size_t entry = text.find(rewritten);
+    ASSERT_NE(entry, std::string::npos);
+    EXPECT_EQ(text.substr(entry + rewritten.size() + 5, std::strlen(c.kept)), c.kept);
+    // Everything before Subr 6 and after it is the program's own text.
+    EXPECT_EQ(text.substr(0, entry), plain.substr(0, at));
+    const std::size_t after = entry + rewritten.size() + 5 + std::strlen(c.kept);
+    const std::size_t end = text.find("ND\n2 index /CharStrings");
+    EXPECT_EQ(text.substr(after, end - after), plain.substr(close + std::strlen(c.written),
+                                                            plain.find("ND\n2 index /CharStrings") - close - std::strlen(c.written)));
+  }
+}
+
+// A glyph's numbers beyond the operand stack's 64 values drop its bottom
+// ones: what a subroutine call takes from the stack decides which Subrs a
+// subset keeps (one taken from an empty stack keeps them all).
+TEST(Type1Program, NumbersBeyondTheStacksSizeDropItsBottomValues) {
+  const std::string callsubr = "\x0a", endchar = "\x0e", hsbw = "\x0d";
+  auto numbers = [](int value, int count) {
+    std::string s;
+    for (int k = 0; k < count; ++k) s += fonttest::charStringNumber(value);
+    return s;
+  };
+  const struct {
+    const char* what;
+    std::string code;  // after the glyph's hsbw
+    bool allKept;      // Subr 5 kept (the walk lost track of a call)
+    bool sixKept;
+  } cases[] = {
+      {"64 numbers: the bottom one is called last", numbers(6, 1) + numbers(3, 63) + std::string(64, '\x0a'),
+       false, true},
+      {"65 numbers: the bottom one dropped", numbers(6, 1) + numbers(3, 64) + std::string(65, '\x0a'), true, true},
+      {"66 numbers: the bottom two dropped", numbers(6, 2) + numbers(3, 64) + std::string(65, '\x0a'), true,
+       true},
+      {"200 numbers, the top one called", numbers(3, 199) + numbers(6, 1) + callsubr, false, true},
+      {"200 numbers, then the stack emptied", numbers(6, 136) + numbers(3, 64) + std::string(65, '\x0a'), true,
+       true},
+      {"five-byte numbers past the stack's size", numbers(100000, 70) + numbers(3, 1) + callsubr, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fonttest::Glyphs glyphs = {
+        {".notdef", fonttest::charStringNumber(0) + fonttest::charStringNumber(500) + hsbw + endchar},
+        {"A", fonttest::charStringNumber(0) + fonttest::charStringNumber(600) + hsbw + c.code + endchar}};
+    std::string trailer;
+    for (int i = 0; i < 8; ++i) trailer += std::string(64, '0') + "\n";
+    const Type1Program whole = Fonts::ReadType1Program(
+        fonttest::syntheticCleartext() +
+            Fonts::Type1Encrypt(fonttest::syntheticPrivatePart(false, 4, &glyphs), Fonts::kEexecKey) + trailer +
+            "cleartomark\n",
+        "Synthetic");
+    const std::string before = Fonts::Type1Decrypt(encryptedPart(whole), Fonts::kEexecKey);
+    const std::string after =
+        Fonts::Type1Decrypt(encryptedPart(Fonts::SubsetType1Program(whole, {"A"}, "Synthetic")), Fonts::kEexecKey);
+    // Subrs 4 to 6 as the subset writes them: "return" (5 bytes) or as they were.
+    auto length = [](const std::string& text, int subr) {
+      const std::string key = "dup " + std::to_string(subr) + " ";
+      const std::size_t at = text.find(key) + key.size();
+      return text.substr(at, text.find(' ', at) - at);
+    };
+    EXPECT_EQ(length(after, 5) == length(before, 5), c.allKept);
+    EXPECT_EQ(length(after, 4) == length(before, 4), c.allKept);
+    EXPECT_EQ(length(after, 6) == length(before, 6), c.allKept || c.sixKept);
+    EXPECT_EQ(length(after, 6) != "5", c.allKept || c.sixKept);
+  }
+}
+
 // Decryption undoes encryption for texts of every length (the decryption
 // works four bytes at a time, the rest one by one) and under both keys;
 // each byte's key depends on every byte before it.
@@ -263,3 +360,58 @@ TEST(Type1Program, StandardEncodingNamesAreTheFontsBuiltInEncoding) {
 }
 
 }  // namespace
+
+// The metrics copy a face is read from is read back as the program itself:
+// the same glyphs in the same order, or refused (the face then reads the
+// whole file). In a damaged program the words the private part is read by
+// may stand inside an entry's bytes that the copy writes anew.
+TEST(Type1Program, MetricsProgramsReadBackAsTheirProgramOrAreRefused) {
+  const auto withoutLenIV = [](std::string plain) {
+    const std::size_t at = plain.find("/lenIV 4 def\n");
+    plain.erase(at, std::strlen("/lenIV 4 def\n"));
+    return plain;
+  };
+  // "/CharStrings" begins with the last byte of Subr 6 (which the copy
+  // writes as a bare return), and a second dictionary follows the first.
+  const auto keyInsideASubr = [](std::string plain) {
+    const std::size_t at = plain.find("dup 6 ");
+    const std::size_t length = std::stoul(plain.substr(at + 6));
+    const std::size_t data = plain.find(" RD ", at) + 4;
+    const std::size_t key = plain.find("/CharStrings", data);
+    plain.replace(data + length, key - (data + length), "");
+    plain.replace(at, data - at, "dup 6 " + std::to_string(length + 1) + " RD ");
+    const std::size_t end = plain.find("end\nend\n");
+    plain.insert(end + 8, "/CharStrings 1 dict dup begin\n/Z 5 RD xxxxx ND\nend\n");
+    return plain;
+  };
+  const struct {
+    const char* what;
+    std::string plain;
+    bool refused;
+  } cases[] = {
+      {"a sound program", fonttest::syntheticPrivatePart(), false},
+      {"charstrings without lead bytes", fonttest::syntheticPrivatePart(false, -1), false},
+      {"no lenIV: one is put before the Subrs", withoutLenIV(fonttest::syntheticPrivatePart()), false},
+      {"the CharStrings key inside a Subr", keyInsideASubr(fonttest::syntheticPrivatePart()), true},
+  };
+  std::string trailer;
+  for (int i = 0; i < 8; ++i) trailer += std::string(64, '0') + "\n";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string file =
+        fonttest::syntheticCleartext() + Fonts::Type1Encrypt(c.plain, Fonts::kEexecKey) + trailer + "cleartomark\n";
+    std::string plain;
+    const Type1Program program = Fonts::ReadType1Program(file, "Synthetic", plain);
+    const auto names = Fonts::Type1GlyphNames(program, "Synthetic");
+    ASSERT_GE(names.size(), 7u);
+    const auto parsed = Fonts::ParseType1Private(program, "Synthetic", std::move(plain));
+    try {
+      const Type1Program metrics = Fonts::Type1MetricsProgram(program, *parsed, {"d", "p", "H"}, "Synthetic");
+      EXPECT_FALSE(c.refused);
+      EXPECT_EQ(Fonts::Type1GlyphNames(metrics, "Synthetic"), names);
+    } catch (const TavSys::Error& e) {
+      EXPECT_TRUE(c.refused) << e.what();
+      EXPECT_EQ(e.key(), "PDF/BAD FONT PROGRAM");
+    }
+  }
+}

@@ -252,15 +252,26 @@ void GetFontCharacters(const TavDB::Object* tree, const std::vector<int>& fontId
 }
 
 void FontCache::MarkCodes(int id, std::string_view text, std::array<std::uint8_t, 256>& table) {
-  const std::array<std::int16_t, 256>& latin = fonts_.at(std::size_t(id)).latin;
-  for (std::size_t pos = 0; pos < text.size();) {
-    const auto b = static_cast<unsigned char>(text[pos]);
-    // ASCII met before: its code (or that it has none) is known.
-    if (b < 0x80 && latin[b] != kUnknown) {
-      ++pos;
-      if (latin[b] >= 0 && b != '\n') table[std::size_t(latin[b])] = 1;
-      continue;
+  const std::int16_t* const latin = fonts_.at(std::size_t(id)).latin.data();
+  const auto* const bytes = reinterpret_cast<const unsigned char*>(text.data());
+  std::uint8_t* const marks = table.data();
+  const std::size_t n = text.size();
+  for (std::size_t pos = 0; pos < n;) {
+    // ASCII met before: its code (or that it has none) is known. Read in a
+    // loop of its own, whose place is not the one NextCharacter moves on.
+    std::size_t i = pos;
+    for (; i < n; ++i) {
+      const unsigned b = bytes[i];
+      if (b >= 0x80) break;
+      const int code = latin[b];
+      if (code >= 0) {
+        if (b != '\n') marks[code] = 1;
+      } else if (code == kUnknown) {
+        break;
+      }
     }
+    pos = i;
+    if (pos >= n) break;
     const char32_t ch = NextCharacter(text, pos);
     if (ch == '\n') continue;
     const int code = Encode(id, ch);

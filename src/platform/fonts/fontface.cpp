@@ -6,16 +6,20 @@
 #include FT_ADVANCES_H
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <initializer_list>
 #include <map>
 #include <memory>
 #include <set>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/tav_error.h"
 
@@ -45,17 +49,44 @@ constexpr std::pair<const char*, const char*> kStandardFonts[] = {
     {"ZapfDingbats", "D050000L"},
 };
 
-std::string readFile(const fs::path& path, std::size_t limit) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw TavSys::fileError(errno ? errno : ENOENT, path.string());
-  // At most limit + 1 bytes: one more tells the caller the file is larger.
-  std::string bytes;
-  char buffer[65536];
-  while (bytes.size() <= limit &&
-         (in.read(buffer, std::streamsize(std::min(sizeof buffer, limit + 1 - bytes.size()))) || in.gcount() > 0)) {
-    bytes.append(buffer, std::size_t(in.gcount()));
+// A file's bytes, in a buffer left uninitialised before the read.
+struct FileBytes {
+  std::unique_ptr<char[]> bytes;
+  std::size_t size = 0;
+  const char* data() const { return bytes.get(); }
+  operator std::string_view() const { return {bytes.get(), size}; }
+};
+
+// The file's bytes, at most limit + 1 of them (one more tells the caller
+// the file is larger), read in one call for a file of the size it states.
+// A read that fails part way ends the bytes there.
+FileBytes readFile(const fs::path& path, std::size_t limit) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw TavSys::fileError(errno ? errno : ENOENT, path.string());
+  struct stat st {};
+  // One byte past the stated size, so that the end is seen in the same call.
+  std::size_t capacity = std::min<std::size_t>(limit + 1, 65536);
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    capacity = std::uintmax_t(st.st_size) < limit ? std::size_t(st.st_size) + 1 : limit + 1;
   }
-  return bytes;
+  FileBytes file{std::unique_ptr<char[]>(new char[capacity]), 0};
+  while (true) {
+    if (file.size == capacity) {
+      if (capacity > limit) break;
+      // Larger than it said: on in steps, never past the limit.
+      const std::size_t larger = std::min(limit + 1, capacity + std::max<std::size_t>(capacity, 65536));
+      std::unique_ptr<char[]> grown(new char[larger]);
+      std::memcpy(grown.get(), file.bytes.get(), file.size);
+      file.bytes = std::move(grown);
+      capacity = larger;
+    }
+    const ssize_t n = ::read(fd, file.bytes.get() + file.size, capacity - file.size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    file.size += std::size_t(n);
+  }
+  ::close(fd);
+  return file;
 }
 
 // FreeType and the faces loaded so far; the faces go before the library.
@@ -86,7 +117,7 @@ struct Registry {
       const std::string ext = p.extension().string();
       if (ext != ".t1" && ext != ".pfb" && ext != ".pfa") continue;
       if (!it->is_regular_file(ec)) continue;
-      std::string head;
+      FileBytes head;
       try {
         head = readFile(p, 8192);
       } catch (const TavSys::Error&) {
@@ -197,17 +228,36 @@ void FontFace::readFace() {
     char name[128] = {0};
     if (FT_Get_Glyph_Name(f, FT_UInt(g), name, sizeof name) == 0) glyph.name = name;
     glyph.advance = double(advances[g]);
-    if (!glyph.name.empty()) byName_.emplace(glyph.name, int(g));
   }
+  emAdvances_.reserve(count);
   for (const Glyph& glyph : glyphs_) emAdvances_.push_back(glyph.advance / 1000.0);
+  std::size_t slots = 16;
+  while (slots < 2 * count) slots *= 2;
+  nameSlots_.assign(slots, -1);
+  for (std::size_t g = 0; g < count; ++g) {
+    const std::string& name = glyphs_[g].name;
+    if (name.empty()) continue;
+    std::size_t i = nameHash(name) & (slots - 1);
+    while (nameSlots_[i] >= 0 && glyphs_[std::size_t(nameSlots_[i])].name != name) i = (i + 1) & (slots - 1);
+    if (nameSlots_[i] < 0) nameSlots_[i] = std::int32_t(g);
+  }
 
   if (FT_Select_Charmap(f, FT_ENCODING_UNICODE) == 0) {
     FT_UInt g = 0;
     for (FT_ULong ch = FT_Get_First_Char(f, &g); g != 0; ch = FT_Get_Next_Char(f, ch, &g)) {
-      byUnicode_.emplace(char32_t(ch), int(g));
+      byUnicode_.emplace_back(char32_t(ch), int(g));
       Glyph& glyph = glyphs_[g];
       if (glyph.unicode == 0) glyph.unicode = char32_t(ch);
     }
+    // FreeType gives the codes in rising order; should it not, the first
+    // glyph given for a code counts.
+    const auto byCode = [](const auto& a, const auto& b) { return a.first < b.first; };
+    if (!std::is_sorted(byUnicode_.begin(), byUnicode_.end(), byCode)) {
+      std::stable_sort(byUnicode_.begin(), byUnicode_.end(), byCode);
+    }
+    byUnicode_.erase(std::unique(byUnicode_.begin(), byUnicode_.end(),
+                                 [](const auto& a, const auto& b) { return a.first == b.first; }),
+                     byUnicode_.end());
   }
   builtin_.fill(-1);
   symbolic_ = FT_Select_Charmap(f, FT_ENCODING_ADOBE_CUSTOM) == 0;
@@ -290,8 +340,9 @@ void FontFace::boxOf(void* face, std::size_t g) const {
 }
 
 int FontFace::glyphForUnicode(char32_t ch) const {
-  auto it = byUnicode_.find(ch);
-  if (it == byUnicode_.end() || glyphs_[std::size_t(it->second)].name == ".notdef") return -1;
+  const auto it = std::lower_bound(byUnicode_.begin(), byUnicode_.end(), ch,
+                                   [](const std::pair<char32_t, int>& entry, char32_t c) { return entry.first < c; });
+  if (it == byUnicode_.end() || it->first != ch || glyphs_[std::size_t(it->second)].name == ".notdef") return -1;
   return it->second;
 }
 
@@ -303,15 +354,21 @@ const double* FontFace::glyphBox(int index) const {
   return &boxes_[4 * g];
 }
 
-int FontFace::glyphByName(std::string_view name) const {
-  auto it = byName_.find(name);
-  return it != byName_.end() ? it->second : -1;
+int FontFace::glyphByName(std::string_view name) const { return glyphByName(name, nameHash(name)); }
+
+int FontFace::glyphByName(std::string_view name, std::size_t hash) const {
+  if (nameSlots_.empty()) return -1;
+  const std::size_t mask = nameSlots_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const std::int32_t g = nameSlots_[i];
+    if (g < 0 || glyphs_[std::size_t(g)].name == name) return g;
+  }
 }
 
 // "KPX left right value" lines; lines of other kinds or naming glyphs the
 // font lacks are passed over.
 void FontFace::readKerning(const std::string& afmPath) {
-  std::string file;
+  FileBytes file;
   try {
     file = readFile(afmPath, kMaxFontFileBytes);
   } catch (const TavSys::Error&) {
@@ -322,43 +379,58 @@ void FontFace::readKerning(const std::string& afmPath) {
   std::string_view lastLeft;
   int lastA = -1;
   std::size_t lines = 0;
-  const char* const end = file.data() + file.size();
+  // Blanks as a C-locale stream skips them: space, tab, the line ends, VT, FF.
+  static constexpr auto kBlank = [] {
+    std::array<bool, 256> t{};
+    for (const unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'}) t[c] = true;
+    return t;
+  }();
+  const auto isSpace = [](char c) { return kBlank[static_cast<unsigned char>(c)]; };
+  const char* const end = file.data() + file.size;
   for (const char* at = file.data(); at < end && ++lines < 1000000;) {
     const char* next = static_cast<const char*>(std::memchr(at, '\n', std::size_t(end - at)));
     if (next == nullptr) next = end;
-    const std::string_view line(at, std::size_t(next - at));
+    const char* p = at;
     at = next + 1;
-    if (line.size() < 4 || std::memcmp(line.data(), "KPX ", 4) != 0) continue;
-    // "KPX left right value", taken apart in place: two names, then the
-    // number at the start of the rest, as a C-locale stream reads it.
-    std::string_view rest = line.substr(4);
-    auto word = [&rest] {
-      const auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
-      while (!rest.empty() && isSpace(rest.front())) rest.remove_prefix(1);
-      std::size_t n = 0;
-      while (n < rest.size() && !isSpace(rest[n])) ++n;
-      const std::string_view w = rest.substr(0, n);
-      rest.remove_prefix(n);
-      return w;
-    };
-    const std::string_view left = word(), right = word(), number = word();
-    if (left.empty() || right.empty() || number.empty()) continue;
+    if (next - p < 4 || std::memcmp(p, "KPX ", 4) != 0) continue;
+    // "KPX left right value", taken apart in place: two names (hashed as
+    // they are read), then the number at the start of the rest, as a
+    // C-locale stream reads it.
+    p += 4;
+    std::string_view words[3];
+    std::size_t hashes[2] = {0, 0};
+    for (int k = 0; k < 3; ++k) {
+      while (p != next && isSpace(*p)) ++p;
+      const char* const first = p;
+      if (k < 2) {
+        std::uint64_t h = kNameHashStart;
+        for (; p != next && !isSpace(*p); ++p) h = nameHashStep(h, *p);
+        hashes[k] = nameHashEnd(h);
+      } else {
+        while (p != next && !isSpace(*p)) ++p;
+      }
+      words[k] = std::string_view(first, std::size_t(p - first));
+    }
+    const std::string_view left = words[0], right = words[1], number = words[2];
+    if (number.empty()) continue;
     if (number.size() > 1 && number[0] == '+' && (number[1] == '+' || number[1] == '-')) continue;
     const char* first = number.data() + (number.front() == '+' ? 1 : 0);
     const char* last = number.data() + number.size();
     double value = 0;
     if (!readWholeKern(first, last, value)) {
-      const auto [end, ec] = std::from_chars(first, last, value);
+      const auto [stop, ec] = std::from_chars(first, last, value);
       // An exponent without its digits makes the whole number unreadable.
-      if (ec != std::errc() || (end != last && (*end == 'e' || *end == 'E')) || !std::isfinite(value)) continue;
+      if (ec != std::errc() || (stop != last && (*stop == 'e' || *stop == 'E')) || !std::isfinite(value)) continue;
     }
+    if (value == 0) continue;
     if (left != lastLeft) {
       lastLeft = left;
-      lastA = glyphByName(left);
+      lastA = glyphByName(left, hashes[0]);
     }
-    const int a = lastA, b = glyphByName(right);
-    if (a < 0 || b < 0 || value == 0) continue;
-    pairs.push_back({kernKey(a, b), float(value)});
+    if (lastA < 0) continue;
+    const int b = glyphByName(right, hashes[1]);
+    if (b < 0) continue;
+    pairs.push_back({kernKey(lastA, b), float(value)});
   }
   if (pairs.empty()) return;
   std::size_t size = 16;
@@ -427,7 +499,7 @@ void FontFace::outline(int glyph, std::vector<OutlineSegment>& out) const {
 
 const Type1Program& FontFace::program() const {
   if (!program_) {
-    const std::string bytes = readFile(path_, kMaxFontFileBytes + 1);
+    const FileBytes bytes = readFile(path_, kMaxFontFileBytes + 1);
     std::string plain;
     auto program = std::make_unique<Type1Program>(ReadType1Program(bytes, name_, plain));
     private_ = CheckedType1Private(*program, name_, std::move(plain));
@@ -448,6 +520,14 @@ Type1Program FontFace::subsetProgram(const std::set<std::string>& glyphs, const 
 
 std::unique_ptr<FontFace> ReadFontFaceOrError(const std::string& path, std::string_view name, bool whole,
                                               int& error) {
+  // The kerning pairs come from the AFM file beside the font file.
+  const auto withKerning = [&path](std::unique_ptr<FontFace> face) {
+    fs::path afm = path;
+    afm.replace_extension(".afm");
+    std::error_code ec;
+    if (fs::is_regular_file(afm, ec)) face->readKerning(afm.string());
+    return face;
+  };
   Registry& r = registry();
   error = FT_Err_Ok;
   if (r.library == nullptr) return nullptr;
@@ -464,8 +544,8 @@ std::unique_ptr<FontFace> ReadFontFaceOrError(const std::string& path, std::stri
       FT_Face face = nullptr;
       if (FT_New_Memory_Face(r.library, reinterpret_cast<const FT_Byte*>(metrics->data()),
                              FT_Long(metrics->size()), 0, &face) == 0) {
-        return std::unique_ptr<FontFace>(
-            new FontFace(face, path, std::move(metrics), std::move(program), std::move(parsed)));
+        return withKerning(std::unique_ptr<FontFace>(
+            new FontFace(face, path, std::move(metrics), std::move(program), std::move(parsed))));
       }
     } catch (const TavSys::Error&) {
       // A program the engine cannot take apart: FreeType reads the whole file
@@ -475,7 +555,7 @@ std::unique_ptr<FontFace> ReadFontFaceOrError(const std::string& path, std::stri
   FT_Face face = nullptr;
   error = FT_New_Face(r.library, path.c_str(), 0, &face);
   if (error != 0) return nullptr;
-  return std::unique_ptr<FontFace>(new FontFace(face, path));
+  return withKerning(std::unique_ptr<FontFace>(new FontFace(face, path)));
 }
 
 std::unique_ptr<FontFace> ReadFontFace(const std::string& path, std::string_view name, bool whole) {
@@ -515,10 +595,6 @@ const FontFace* FindFontFace(std::string_view requested) {
     r.damaged.emplace(std::string(name), "its file \"" + file->second.string() + "\" is damaged (" + why + ")");
     return nullptr;
   }
-  fs::path afm = file->second;
-  afm.replace_extension(".afm");
-  std::error_code ec;
-  if (fs::is_regular_file(afm, ec)) loaded->readKerning(afm.string());
   if (loaded->name_.empty()) loaded->name_ = std::string(name);
   const FontFace* result = loaded.get();
   r.faces.emplace(std::string(name), std::move(loaded));

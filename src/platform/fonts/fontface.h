@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/fonts/type1program.h"
@@ -134,6 +134,9 @@ class FontFace {
   // The font program in the binary form, read on first use. Throws
   // TavSys::Error when the file cannot be read or is damaged.
   const Type1Program& program() const;
+  // Whether the names and widths were read from a metrics program (see
+  // ReadFontFace) rather than from the whole file.
+  bool readFromMetricsProgram() const { return metricsProgram_ != nullptr; }
   // A subset of the program (SubsetType1Program) from the private part its
   // check took apart; `font` names the font in messages.
   Type1Program subsetProgram(const std::set<std::string>& glyphs, const std::string& font) const;
@@ -180,18 +183,26 @@ std::string MissingFontReason(std::string_view name);
   void readKerning(const std::string& afmPath);
   std::vector<Glyph> glyphs_;
   std::vector<double> emAdvances_;
-  std::unordered_map<char32_t, int> byUnicode_;
-  // Looked up by names read from the metrics file, without copying them;
-  // glyph names are short, and hashed inline (FNV-1a).
-  struct NameHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view name) const {
-      std::uint64_t h = 14695981039346656037ull;
-      for (const char c : name) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-      return std::size_t(h ^ (h >> 32));
-    }
-  };
-  std::unordered_map<std::string, int, NameHash, std::equal_to<>> byName_;
+  // The Unicode map as (code point, glyph) pairs in code point order,
+  // searched by halves.
+  std::vector<std::pair<char32_t, int>> byUnicode_;
+  // Glyphs by name: an open-addressed table (linear probing, at most half
+  // full) of glyph indices, -1 for an empty slot; of two glyphs of one name
+  // the first counts. Names are hashed inline (FNV-1a): the AFM file's names
+  // are looked up in place, without copying them.
+  static constexpr std::uint64_t kNameHashStart = 14695981039346656037ull;
+  static std::uint64_t nameHashStep(std::uint64_t h, char c) {
+    return (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  }
+  static std::size_t nameHashEnd(std::uint64_t h) { return std::size_t(h ^ (h >> 32)); }
+  static std::size_t nameHash(std::string_view name) {
+    std::uint64_t h = kNameHashStart;
+    for (const char c : name) h = nameHashStep(h, c);
+    return nameHashEnd(h);
+  }
+  // The glyph of a name whose nameHash is given.
+  int glyphByName(std::string_view name, std::size_t hash) const;
+  std::vector<std::int32_t> nameSlots_;
   // Control boxes of the glyphs (4 per glyph), those of boxKnown_ filled.
   mutable std::vector<double> boxes_;
   mutable std::vector<bool> boxKnown_;
@@ -219,7 +230,9 @@ const FontFace* FindFontFace(std::string_view name);
 // takes its names, widths and encodings from the file's program with all but
 // a few charstrings cut to their widths, and opens the whole file only for
 // outlines; where the engine cannot read the program, or with `whole`,
-// FreeType reads the whole file. FindFontFace reads the folder's fonts so.
+// FreeType reads the whole file. The kerning pairs come from the AFM file of
+// the same name beside it, when there is one. FindFontFace reads the
+// folder's fonts so.
 std::unique_ptr<FontFace> ReadFontFace(const std::string& path, std::string_view name, bool whole = false);
 // Why FindFontFace gives null for a name: "the font "X" is not installed",
 // or, when a file of that name is there, that it cannot be used and what is

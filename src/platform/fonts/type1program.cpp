@@ -5,8 +5,8 @@
 #include <charconv>
 #include <climits>
 #include <cstring>
+#include <deque>
 #include <map>
-#include <unordered_map>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -24,17 +24,16 @@ namespace {
       .with("__DETAIL__", what);
 }
 
-bool isSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\0';
-}
-bool isDelimiter(char c) {
-  switch (c) {
-    case '(': case ')': case '<': case '>': case '[': case ']': case '{': case '}': case '/': case '%':
-      return true;
-    default:
-      return false;
-  }
-}
+// PostScript's character classes: blanks and delimiters, by byte.
+enum CharClass : std::uint8_t { kRegular, kBlank, kDelimiter };
+constexpr std::array<CharClass, 256> kCharClass = [] {
+  std::array<CharClass, 256> t{};
+  for (const unsigned char c : {' ', '\t', '\r', '\n', '\f', '\0'}) t[c] = kBlank;
+  for (const unsigned char c : {'(', ')', '<', '>', '[', ']', '{', '}', '/', '%'}) t[c] = kDelimiter;
+  return t;
+}();
+bool isSpace(char c) { return kCharClass[static_cast<unsigned char>(c)] == kBlank; }
+bool isDelimiter(char c) { return kCharClass[static_cast<unsigned char>(c)] == kDelimiter; }
 
 int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -130,7 +129,8 @@ constexpr std::string_view kCloseFile = "currentfile closefile";
 // runs up to "currentfile closefile" and the line end that follows. `plain`
 // receives the decryption of the part kept (it is needed to find the end,
 // and the private part is read from it).
-std::string cutAtCloseFile(std::string cipher, const std::string& font, std::string& plain) {
+// Gives the length of the part kept.
+std::size_t cutAtCloseFile(std::string_view cipher, const std::string& font, std::string& plain) {
   plain = Type1Decrypt(cipher, kEexecKey);
   const std::size_t at = plain.find(kCloseFile);
   if (at == std::string::npos) damaged(font, "the encrypted part does not end with closefile");
@@ -138,9 +138,8 @@ std::string cutAtCloseFile(std::string cipher, const std::string& font, std::str
   for (int k = 0; k < 2 && end < plain.size() && (plain[end] == '\r' || plain[end] == '\n'); ++k) {
     ++end;
   }
-  cipher.resize(end);
   plain.resize(end);
-  return cipher;
+  return end;
 }
 
 // A plain scanner over PostScript text (the decrypted private part).
@@ -176,7 +175,7 @@ class Scanner {
     if (pos_ >= s_.size()) return {};
     if (s_[pos_] == '/') ++pos_;
     else if (isDelimiter(s_[pos_])) return s_.substr(pos_++, 1);
-    while (pos_ < s_.size() && !isSpace(s_[pos_]) && !isDelimiter(s_[pos_])) ++pos_;
+    while (pos_ < s_.size() && kCharClass[static_cast<unsigned char>(s_[pos_])] == kRegular) ++pos_;
     return s_.substr(start, pos_ - start);
   }
   long integer(long lo, long hi, const char* what) {
@@ -219,8 +218,10 @@ struct Entry {
   std::size_t start = 0, end = 0;  // the whole entry, from "dup" or "/name"
   std::string_view data;           // its encrypted charstring
   long index = 0;                  // Subrs
-  std::string name;                // CharStrings
-  std::string rd, put;             // the tokens around the binary bytes
+  std::string_view name;           // CharStrings
+  // The tokens around the binary bytes, as the text has them (a closing
+  // "noaccess put" with other blanks between its words is kept apart).
+  std::string_view rd, put;
 };
 
 }  // namespace
@@ -228,21 +229,31 @@ struct Entry {
 struct Type1Private {
   std::string plain;  // decrypted, with the four lead bytes
   int lenIV = 4;
+  // Where "/lenIV" and "/Subrs" stand in plain (npos: nowhere).
+  std::size_t lenIVAt = std::string::npos, subrsAt = std::string::npos;
   long subrCount = 0;
   std::vector<Entry> subrs;  // their data lie in plain
+  std::size_t charStringsAt = std::string::npos;  // where "/CharStrings" stands in plain
   std::size_t countStart = 0, countEnd = 0;  // the CharStrings count
   std::vector<Entry> glyphs;  // their data lie in plain
+  std::deque<std::string> closings;  // closing tokens not found as such in plain
 };
 
 namespace {
 
 using PrivatePart = Type1Private;
 
-// The token that closes an entry ("NP", "|", "ND", "|-" or "noaccess put/def").
-std::string closingToken(Scanner& sc) {
-  std::string t(sc.token());
-  if (t == "noaccess") t += " " + std::string(sc.token());
-  return t;
+// The token that closes an entry ("NP", "|", "ND", "|-" or "noaccess put/def"),
+// a view of the private part's text, or of `closings` when the two words of
+// "noaccess put" stand apart by other than one blank.
+std::string_view closingToken(Scanner& sc, std::deque<std::string>& closings) {
+  const std::string_view t = sc.token();
+  if (t != "noaccess") return t;
+  const std::string_view second = sc.token();
+  if (second.data() == t.data() + t.size() + 1 && t.data()[t.size()] == ' ') {
+    return std::string_view(t.data(), t.size() + 1 + second.size());
+  }
+  return closings.emplace_back(std::string(t) + " " + std::string(second));
 }
 
 std::size_t findToken(std::string_view text, std::string_view token, std::size_t from = 0) {
@@ -273,11 +284,13 @@ PrivatePart parsePrivate(const Type1Program& program, const std::string& font,
   const std::string& s = p.plain;
 
   if (std::size_t at = findToken(s, "/lenIV"); at != std::string::npos) {
+    p.lenIVAt = at;
     Scanner sc(s, at + 6, font);
     p.lenIV = int(sc.integer(-1, 16, "lenIV"));
   }
 
   if (std::size_t at = findToken(s, "/Subrs"); at != std::string::npos) {
+    p.subrsAt = at;
     Scanner sc(s, at + 6, font);
     p.subrCount = sc.integer(0, 65535, "the Subrs count");
     if (sc.token() != "array") damaged(font, "Subrs is not an array");
@@ -290,9 +303,9 @@ PrivatePart parsePrivate(const Type1Program& program, const std::string& font,
       if (seen[std::size_t(e.index)]) damaged(font, "a Subrs entry is given twice");
       seen[std::size_t(e.index)] = true;
       const long len = sc.integer(0, 65535, "a Subrs length");
-      e.rd = std::string(sc.token());
+      e.rd = sc.token();
       e.data = sc.binary(len);
-      e.put = closingToken(sc);
+      e.put = closingToken(sc, p.closings);
       e.end = sc.pos();
       p.subrs.push_back(std::move(e));
     }
@@ -300,6 +313,7 @@ PrivatePart parsePrivate(const Type1Program& program, const std::string& font,
 
   const std::size_t cs = findToken(s, "/CharStrings");
   if (cs == std::string::npos) damaged(font, "the program has no CharStrings");
+  p.charStringsAt = cs;
   Scanner sc(s, cs + 12, font);
   sc.skipSpace();
   p.countStart = sc.pos();
@@ -319,12 +333,12 @@ PrivatePart parsePrivate(const Type1Program& program, const std::string& font,
     if (long(p.glyphs.size()) >= count + 16) damaged(font, "more CharStrings than announced");
     Entry e;
     e.start = sc.pos();
-    e.name = std::string(sc.token().substr(1));
+    e.name = sc.token().substr(1);
     if (e.name.empty()) damaged(font, "a glyph without a name");
     const long len = sc.integer(0, 65535, "a charstring length");
-    e.rd = std::string(sc.token());
+    e.rd = sc.token();
     e.data = sc.binary(len);
-    e.put = closingToken(sc);
+    e.put = closingToken(sc, p.closings);
     e.end = sc.pos();
     p.glyphs.push_back(std::move(e));
   }
@@ -538,6 +552,38 @@ class CharStringWalker {
   std::size_t budget_ = 50u << 20;
 };
 
+// The glyphs of a private part by name, in an open-addressed table (linear
+// probing, at most half full): find gives the first glyph of a name.
+class GlyphTable {
+ public:
+  static constexpr std::size_t kNone = ~std::size_t{0};
+
+  explicit GlyphTable(const std::vector<Entry>& glyphs) : glyphs_(glyphs) {
+    std::size_t size = 16;
+    while (size < 2 * glyphs.size()) size *= 2;
+    slots_.assign(size, kNone);
+    for (std::size_t g = 0; g < glyphs.size(); ++g) {
+      const std::size_t i = slotOf(glyphs[g].name);
+      if (slots_[i] == kNone) slots_[i] = g;
+    }
+  }
+  std::size_t find(std::string_view name) const { return slots_[slotOf(name)]; }
+
+ private:
+  // The slot holding the glyph of the name, or the empty slot where it goes.
+  std::size_t slotOf(std::string_view name) const {
+    std::uint64_t h = 14695981039346656037ull;
+    for (const char c : name) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = std::size_t(h ^ (h >> 32)) & mask;; i = (i + 1) & mask) {
+      if (slots_[i] == kNone || glyphs_[slots_[i]].name == name) return i;
+    }
+  }
+
+  const std::vector<Entry>& glyphs_;
+  std::vector<std::size_t> slots_;
+};
+
 }  // namespace
 
 std::shared_ptr<const Type1Private> CheckedType1Private(const Type1Program& program,
@@ -563,7 +609,7 @@ void CheckType1Private(const Type1Private& p, const std::string& font) {
   for (const Entry& glyph : p.glyphs) {
     walker.walkGlyph(glyph);
     if (walker.tooDeep() >= 0) {
-      damaged(font, "the glyph /" + glyph.name + " calls subroutine " + std::to_string(walker.tooDeep()) +
+      damaged(font, "the glyph /" + std::string(glyph.name) + " calls subroutine " + std::to_string(walker.tooDeep()) +
                         " more than ten deep: its subroutines call themselves");
     }
   }
@@ -598,7 +644,10 @@ Type1Program ReadType1Program(std::string_view file, const std::string& font) {
 Type1Program ReadType1Program(std::string_view file, const std::string& font, std::string& eexecPlain) {
   if (file.size() > kMaxFontFileBytes) damaged(font, "the font file is too large");
   Type1Program program;
-  std::string header, cipher;
+  // The encrypted part: a view of the file, or of `decoded` for the forms
+  // whose bytes are not the file's as they stand.
+  std::string_view header, cipher;
+  std::string headerBytes, decoded;
 
   if (!file.empty() && static_cast<std::uint8_t>(file[0]) == 0x80) {
     // PFB: segments of cleartext (1), binary (2) and the end mark (3).
@@ -618,17 +667,18 @@ Type1Program ReadType1Program(std::string_view file, const std::string& font, st
       const std::string_view segment = file.substr(pos, len);
       pos += len;
       if (type == 1) {
-        if (!binarySeen) header.append(segment);
+        if (!binarySeen) headerBytes.append(segment);
       } else if (type == 2) {
-        cipher.append(segment);
+        decoded.append(segment);
         binarySeen = true;
       } else {
         damaged(font, "unknown PFB segment type " + std::to_string(type));
       }
     }
+    header = headerBytes;
     if (findToken(header, "eexec") == std::string::npos) damaged(font, "the cleartext part has no eexec");
     // Converters put the zeros and "cleartomark" into the binary segment as well.
-    cipher = cutAtCloseFile(std::move(cipher), font, eexecPlain);
+    cipher = std::string_view(decoded).substr(0, cutAtCloseFile(decoded, font, eexecPlain));
   } else {
     if (file.substr(0, 2) != "%!") damaged(font, "not a Type 1 font program");
     const std::string_view text = file;
@@ -660,7 +710,7 @@ Type1Program ReadType1Program(std::string_view file, const std::string& font, st
         if (high < 0) {
           high = v;
         } else {
-          cipher.push_back(static_cast<char>(high << 4 | v));
+          decoded.push_back(static_cast<char>(high << 4 | v));
           high = -1;
         }
       }
@@ -684,7 +734,8 @@ Type1Program ReadType1Program(std::string_view file, const std::string& font, st
       header = text.substr(0, chosen);
       cipher = text.substr(chosen, end - chosen);
     }
-    cipher = cutAtCloseFile(std::move(cipher), font, eexecPlain);
+    if (hex) cipher = decoded;
+    cipher = cipher.substr(0, cutAtCloseFile(cipher, font, eexecPlain));
   }
   if (cipher.size() < 4) damaged(font, "the encrypted part is empty");
 
@@ -711,7 +762,7 @@ std::vector<std::string> Type1GlyphNames(const Type1Program& program, const std:
   const PrivatePart p = parsePrivate(program, font);
   std::vector<std::string> names;
   names.reserve(p.glyphs.size());
-  for (const Entry& e : p.glyphs) names.push_back(e.name);
+  for (const Entry& e : p.glyphs) names.emplace_back(e.name);
   return names;
 }
 
@@ -724,10 +775,9 @@ Type1Program SubsetType1Program(const Type1Program& program, const Type1Private&
                                 const std::set<std::string>& glyphs, const std::string& font) {
   // Glyphs by name (the first entry of a name given twice), and for each
   // entry that first entry of its name: a name kept keeps all its entries.
-  std::unordered_map<std::string_view, std::size_t> byName;
-  byName.reserve(p.glyphs.size());
+  const GlyphTable byName(p.glyphs);
   std::vector<std::size_t> first(p.glyphs.size());
-  for (std::size_t g = 0; g < p.glyphs.size(); ++g) first[g] = byName.emplace(p.glyphs[g].name, g).first->second;
+  for (std::size_t g = 0; g < p.glyphs.size(); ++g) first[g] = byName.find(p.glyphs[g].name);
 
   // The glyphs to keep, with the accent components their seac operators name.
   CharStringWalker walker(p, font);
@@ -738,14 +788,14 @@ Type1Program SubsetType1Program(const Type1Program& program, const Type1Private&
   while (!work.empty()) {
     const std::string name = std::move(work.back());
     work.pop_back();
-    auto it = byName.find(name);
-    if (it == byName.end() || kept[it->second]) continue;
-    kept[it->second] = true;
+    const std::size_t g = byName.find(name);
+    if (g == GlyphTable::kNone || kept[g]) continue;
+    kept[g] = true;
     ++keptNames;
-    walker.walkGlyph(p.glyphs[it->second]);
+    walker.walkGlyph(p.glyphs[g]);
     for (const std::string& c : walker.components()) work.push_back(c);
   }
-  if (auto it = byName.find(".notdef"); it == byName.end() || !kept[it->second]) {
+  if (const std::size_t g = byName.find(".notdef"); g == GlyphTable::kNone || !kept[g]) {
     damaged(font, "the program has no .notdef glyph");
   }
 
@@ -762,7 +812,7 @@ Type1Program SubsetType1Program(const Type1Program& program, const Type1Private&
     const std::string bytes = p.lenIV >= 0 ? Type1Encrypt(plain, kCharStringKey) : plain;
     edits.push_back({e.start, e.end,
                      "dup " + std::to_string(e.index) + " " + std::to_string(bytes.size()) + " " +
-                         e.rd + " " + bytes + " " + e.put});
+                         std::string(e.rd) + " " + bytes + " " + std::string(e.put)});
   }
   edits.push_back({p.countStart, p.countEnd, std::to_string(keptNames)});
   for (std::size_t g = 0; g < p.glyphs.size(); ++g) {
@@ -834,17 +884,25 @@ void appendNumber(std::string& out, std::size_t n) {
   out.append(digits, std::size_t(end - digits));
 }
 
-// Appends a charstring entry ("dup 5" or "/name", its length, its RD token,
-// the encrypted bytes of plain code, its closing token).
-void appendEntry(std::string& out, std::string_view head, std::string_view code, const Entry& e, int lenIV) {
+// Appends a charstring entry (`head` and `number`: "dup" and the Subr's
+// number, or "/name" and none), its length, its RD token, the encrypted bytes
+// of plain code, its closing token.
+void appendEntry(std::string& out, std::string_view head, long number, std::string_view code, const Entry& e,
+                 int lenIV) {
   const std::size_t lead = std::size_t(std::max(lenIV, 0));
   out.append(head).push_back(' ');
+  if (number >= 0) {
+    appendNumber(out, std::size_t(number));
+    out.push_back(' ');
+  }
   appendNumber(out, lead + code.size());
-  out.append(" ").append(e.rd).push_back(' ');
+  out.push_back(' ');
+  out.append(e.rd).push_back(' ');
   const std::size_t at = out.size();
   out.append(lead, '\0').append(code);
   if (lenIV >= 0) encryptInPlace(out.data() + at, out.size() - at, kCharStringKey);
-  out.append(" ").append(e.put);
+  out.push_back(' ');
+  out.append(e.put);
 }
 
 }  // namespace
@@ -854,9 +912,13 @@ Type1Program Type1MetricsProgram(const Type1Program& program, const Type1Private
   // Which glyphs keep their charstrings (stub 0) and how long the others'
   // width starts are.
   const std::size_t lead = std::size_t(std::max(p.lenIV, 0));
+  // The width starts are at most kStart bytes; each glyph's plain start is
+  // kept (at kStart bytes per glyph) for writing its entry.
+  constexpr std::size_t kStart = 32;
   std::vector<std::size_t> stub(p.glyphs.size(), 0);
+  std::string starts(p.glyphs.size() * kStart, '\0');
   std::vector<std::string> walk{".notdef"};
-  std::string code;
+  std::string code(lead + kStart, '\0');
   std::size_t longestWhole = 0;
   for (const std::string& name : whole) longestWhole = std::max(longestWhole, name.size());
   // A charstring no longer than its lead bytes makes FreeType refuse the
@@ -867,20 +929,23 @@ Type1Program Type1MetricsProgram(const Type1Program& program, const Type1Private
   for (std::size_t g = 0; g < p.glyphs.size(); ++g) {
     const Entry& e = p.glyphs[g];
     if (p.lenIV >= 0 && e.data.size() <= lead) damaged(font, "a charstring shorter than its lead bytes");
-    if (e.name.size() <= longestWhole && whole.count(e.name) != 0) {
-      walk.push_back(e.name);
+    if (e.name.size() <= longestWhole && whole.count(std::string(e.name)) != 0) {
+      walk.emplace_back(e.name);
       continue;
     }
     // The width comes within the first few bytes: only they are decrypted.
-    const std::size_t n = std::min(e.data.size(), lead + 32);
-    code.resize(n);
+    const std::size_t n = std::min(e.data.size(), lead + kStart);
     if (p.lenIV >= 0) {
       decryptInto(e.data.substr(0, n), kCharStringKey, code.data());
     } else {
-      code.assign(e.data.substr(0, n));
+      std::memcpy(code.data(), e.data.data(), n);
     }
     stub[g] = widthPrefix(reinterpret_cast<const std::uint8_t*>(code.data()) + lead, n - lead);
-    if (stub[g] == 0) walk.push_back(e.name);
+    if (stub[g] == 0) {
+      walk.emplace_back(e.name);
+    } else {
+      std::memcpy(starts.data() + g * kStart, code.data() + lead, stub[g]);
+    }
   }
   // The kept glyphs, the accent components they name, and the Subrs they call.
   CharStringWalker walker(p, font);
@@ -899,50 +964,104 @@ Type1Program Type1MetricsProgram(const Type1Program& program, const Type1Private
     }
   }
 
-  // The entries to write anew, in the order of the text.
+  // The charstrings are written unencrypted ("/lenIV -1") where the
+  // program says how they are encrypted before its Subrs, or not at all:
+  // FreeType then takes each as it stands instead of decrypting it. Every
+  // entry is written anew then; otherwise only those cut.
+  const std::size_t subrsAt = p.subrsAt, lenIVAt = p.lenIVAt;
+  const bool clear = p.lenIV >= 0 && subrsAt != std::string::npos && subrsAt < p.countStart &&
+                     (lenIVAt == std::string::npos || lenIVAt < subrsAt);
+  const int lenIV = clear ? -1 : p.lenIV;
+
+  // The text to write anew, in the order of the text.
+  enum Kind { kReturn, kStub, kWhole, kText };
   struct Edit {
-    std::size_t start;
-    const Entry* entry;
-    std::size_t stub;  // glyphs: the width start's length; Subrs: 0
+    std::size_t start, end;
+    const Entry* entry;  // null for kText
+    Kind kind;
+    std::string_view text;  // kText
   };
   std::vector<Edit> edits;
+  if (clear) {
+    if (lenIVAt == std::string::npos) {
+      edits.push_back({subrsAt, subrsAt, nullptr, kText, "/lenIV -1 def\n"});
+    } else {
+      Scanner sc(p.plain, lenIVAt + 6, font);
+      sc.skipSpace();
+      const std::size_t number = sc.pos();
+      sc.token();
+      edits.push_back({number, sc.pos(), nullptr, kText, "-1"});
+    }
+  }
   for (const Entry& e : p.subrs) {
     if (!walker.keepAllSubrs() && e.index > 3 && !walker.usedSubrs()[std::size_t(e.index)]) {
-      edits.push_back({e.start, &e, 0});
+      edits.push_back({e.start, e.end, &e, kReturn, {}});
+    } else if (clear) {
+      edits.push_back({e.start, e.end, &e, kWhole, {}});
     }
   }
   for (std::size_t g = 0; g < p.glyphs.size(); ++g) {
-    if (!kept[g]) edits.push_back({p.glyphs[g].start, &p.glyphs[g], stub[g]});
+    const Entry& e = p.glyphs[g];
+    if (!kept[g]) {
+      edits.push_back({e.start, e.end, &e, kStub, {}});
+    } else if (clear) {
+      edits.push_back({e.start, e.end, &e, kWhole, {}});
+    }
   }
   const auto byStart = [](const Edit& a, const Edit& b) { return a.start < b.start; };
   if (!std::is_sorted(edits.begin(), edits.end(), byStart)) std::sort(edits.begin(), edits.end(), byStart);
 
+  // Where the keys the private part is read by ("/lenIV", "/Subrs",
+  // "/CharStrings") land in the copy. Read again, the copy must find each at
+  // its own place: in a damaged program the first of these words may stand
+  // inside an entry's bytes, which the copy writes anew, and the copy would
+  // then be read as another program.
+  const std::size_t npos = std::string::npos;
+  struct Key {
+    std::string_view token;
+    std::size_t from, to;  // in the program's text, in the copy's
+  } keys[] = {{"/lenIV", lenIVAt, npos}, {"/Subrs", subrsAt, npos}, {"/CharStrings", p.charStringsAt, npos}};
   std::string plain;
   plain.reserve(p.plain.size());
   std::size_t at = 0;
-  for (const Edit& edit : edits) {
-    const Entry& e = *edit.entry;
-    if (e.start < at) damaged(font, "overlapping entries in the private part");
-    plain.append(p.plain, at, e.start - at);
-    if (edit.stub == 0) {
-      appendEntry(plain, "dup " + std::to_string(e.index), "\x0b", e, p.lenIV);  // return
-    } else {
-      // The width start (decrypted afresh), then endchar.
-      std::string start(lead + edit.stub, '\0');
-      if (p.lenIV >= 0) {
-        decryptInto(e.data.substr(0, start.size()), kCharStringKey, start.data());
-      } else {
-        start.assign(e.data.substr(0, start.size()));
-      }
-      start.erase(0, lead);
-      start.push_back('\x0e');
-      plain.push_back('/');
-      plain.append(e.name);
-      appendEntry(plain, {}, start, e, p.lenIV);
+  const auto copyText = [&](std::size_t end) {
+    for (Key& key : keys) {
+      if (key.from != npos && key.from >= at && key.from < end) key.to = plain.size() + (key.from - at);
     }
-    at = e.end;
+    plain.append(p.plain, at, end - at);
+  };
+  for (const Edit& edit : edits) {
+    if (edit.start < at) damaged(font, "overlapping entries in the private part");
+    copyText(edit.start);
+    at = edit.end;
+    if (edit.kind == kText) {
+      if (edit.start == edit.end) keys[0].to = plain.size();  // "/lenIV -1 def" put before the Subrs
+      plain.append(edit.text);
+      continue;
+    }
+    const Entry& e = *edit.entry;
+    const bool subr = e.name.empty();
+    if (!subr) plain.append("/").append(e.name);
+    if (edit.kind == kReturn) {
+      appendEntry(plain, "dup", e.index, "\x0b", e, lenIV);  // return
+    } else if (edit.kind == kStub) {
+      // The width start, then endchar.
+      char start[kStart + 1];
+      const std::size_t g = std::size_t(&e - p.glyphs.data());
+      const std::size_t length = stub[g];
+      std::memcpy(start, starts.data() + g * kStart, length);
+      start[length] = '\x0e';
+      appendEntry(plain, {}, -1, std::string_view(start, length + 1), e, lenIV);
+    } else {
+      decodeCharString(e, p.lenIV, font, code);
+      appendEntry(plain, subr ? "dup" : std::string_view(), subr ? e.index : -1, code, e, lenIV);
+    }
   }
-  plain.append(p.plain, at, std::string::npos);
+  copyText(p.plain.size());
+  for (const Key& key : keys) {
+    if ((key.from != npos && key.to == npos) || findToken(plain, key.token) != key.to)
+      damaged(font, "the private part's keys stand inside its entries");
+  }
 
   encryptInPlace(plain.data(), plain.size(), kEexecKey);
   Type1Program metrics;

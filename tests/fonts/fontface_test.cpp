@@ -226,6 +226,35 @@ TEST(FontFace, KerningPairsAreReadFromTheAfmFileBesideTheFont) {
   }
 }
 
+// Looking a font up reads its glyphs and widths; its kerning file is read
+// once, when a kerning is first asked for, and one that has gone by then
+// gives no kerning (as a missing one does).
+TEST(FontFace, KerningIsReadOnceWhenFirstAskedFor) {
+  const fonttest::Glyphs glyphs = {{".notdef", num({0, 500}) + hsbw + endchar},
+                                   {"A", num({0, 600}) + hsbw + shape(700)},
+                                   {"B", num({0, 610}) + hsbw + shape(700)}};
+  for (const bool whole : {false, true}) {
+    SCOPED_TRACE(whole ? "whole file" : "metrics program");
+    tavtest::TestFolder dir;
+    tavtest::writeFile(dir / "Synthetic.t1", fonttest::syntheticFontFileWith(glyphs));
+    const fs::path afm = dir / "Synthetic.afm";
+    tavtest::writeFile(afm, "StartFontMetrics 2.0\nKPX A B -30\n");
+    const auto face = Fonts::ReadFontFace((dir / "Synthetic.t1").string(), "Synthetic", whole);
+    ASSERT_TRUE(face);
+    const int a = face->glyphByName("A"), b = face->glyphByName("B");
+    tavtest::writeFile(afm, "StartFontMetrics 2.0\nKPX A B -45\n");
+    EXPECT_EQ(face->kerning(a, b), -45);
+    tavtest::writeFile(afm, "StartFontMetrics 2.0\nKPX A B -60\n");
+    EXPECT_EQ(face->kerning(a, b), -45);
+
+    const auto gone = Fonts::ReadFontFace((dir / "Synthetic.t1").string(), "Synthetic", whole);
+    ASSERT_TRUE(gone);
+    fs::remove(afm);
+    EXPECT_EQ(gone->kerning(a, b), 0);
+    EXPECT_EQ(gone->glyph(a).advance, 600);
+  }
+}
+
 // A program the engine takes apart but refuses to embed still gives a face;
 // its export is refused, with the same message, when the program is used.
 TEST(FontFace, AProgramRefusedForEmbeddingIsRefusedWhenUsed) {

@@ -367,7 +367,9 @@ int FontFace::glyphByName(std::string_view name, std::size_t hash) const {
 
 // "KPX left right value" lines; lines of other kinds or naming glyphs the
 // font lacks are passed over.
-void FontFace::readKerning(const std::string& afmPath) {
+void FontFace::readKerning() const {
+  const std::string afmPath = std::move(afmPath_);
+  afmPath_.clear();
   FileBytes file;
   try {
     file = readFile(afmPath, kMaxFontFileBytes);
@@ -520,12 +522,13 @@ Type1Program FontFace::subsetProgram(const std::set<std::string>& glyphs, const 
 
 std::unique_ptr<FontFace> ReadFontFaceOrError(const std::string& path, std::string_view name, bool whole,
                                               int& error) {
-  // The kerning pairs come from the AFM file beside the font file.
+  // The kerning pairs come from the AFM file beside the font file, read on
+  // first use.
   const auto withKerning = [&path](std::unique_ptr<FontFace> face) {
     fs::path afm = path;
     afm.replace_extension(".afm");
     std::error_code ec;
-    if (fs::is_regular_file(afm, ec)) face->readKerning(afm.string());
+    if (fs::is_regular_file(afm, ec)) face->afmPath_ = afm.string();
     return face;
   };
   Registry& r = registry();

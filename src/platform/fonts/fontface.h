@@ -104,6 +104,7 @@ class FontFace {
     }
   };
   KerningTable kerningTable() const {
+    if (!afmPath_.empty()) readKerning();
     return {kernsAfter_.data(), kernsAfter_.size(), kernSlots_.data(), kernSlots_.size() - 1, kernShift_};
   }
   // Kerning between two glyphs in font units (0 without an AFM file).
@@ -174,13 +175,17 @@ std::string MissingFontReason(std::string_view name);
   // Kerning pairs of the AFM file by left glyph: (right glyph, font units).
   // The kerning pairs in one open-addressed table (linear probing, at most
   // half full) keyed by both glyphs, and the right glyphs each left one may kern with.
+  // The pairs are read from the AFM file when a kerning is first asked for:
+  // looking a font up (as the job load does for each run's font) needs its
+  // glyphs and widths, not its kerning. afmPath_ names the file until then.
   std::size_t kernSlot(std::uint64_t key) const { return kernSlotOf(key, kernShift_); }
-  std::vector<KernSlot> kernSlots_;
+  mutable std::string afmPath_;
+  mutable std::vector<KernSlot> kernSlots_;
   // Per left glyph, which right glyphs (mod 64) it may kern with: most pairs
   // of a text are no kerning pair, and are answered without the table.
-  std::vector<std::uint64_t> kernsAfter_;
-  int kernShift_ = 64;
-  void readKerning(const std::string& afmPath);
+  mutable std::vector<std::uint64_t> kernsAfter_;
+  mutable int kernShift_ = 64;
+  void readKerning() const;
   std::vector<Glyph> glyphs_;
   std::vector<double> emAdvances_;
   // The Unicode map as (code point, glyph) pairs in code point order,

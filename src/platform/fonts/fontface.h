@@ -57,13 +57,13 @@ class FontFace {
   double emAdvance(int index) const { return emAdvances_[std::size_t(index)]; }
   // All of them, by glyph index.
   const double* emAdvances() const { return emAdvances_.data(); }
-  // Glyph index by Unicode or name; -1 when the font has none (.notdef counts as none).
   // The control box of a glyph's outline in font units (xMin, yMin, xMax,
   // yMax; all 0 for a glyph that cannot be loaded). Worked out on first use:
   // most texts need only the advances, which the font gives without drawing
   // the outlines. Throws TavSys::Error when the font file's outlines cannot
   // be read at all (as outline does).
   const double* glyphBox(int index) const;
+  // Glyph index by Unicode or name; -1 when the font has none (.notdef counts as none).
   int glyphForUnicode(char32_t ch) const;
   int glyphByName(std::string_view name) const;
   // Glyph of a code in the built-in encoding, -1 when none.
@@ -144,10 +144,6 @@ class FontFace {
 
  private:
   friend const FontFace* FindFontFace(std::string_view name);
-// Why FindFontFace gives null for a name: "the font "X" is not installed",
-// or, when a file of that name is there, that it cannot be used and what is
-// wrong with the file.
-std::string MissingFontReason(std::string_view name);
   // `face` read from the whole file, or (with a metrics program) from the
   // program Type1MetricsProgram made of the file's, whose parts come along.
   FontFace(void* face, std::string path);
@@ -172,7 +168,6 @@ std::string MissingFontReason(std::string_view name);
   mutable bool checked_ = false;  // program_ passed CheckType1Private
   std::string name_, path_, family_, style_;
   bool symbolic_ = false;
-  // Kerning pairs of the AFM file by left glyph: (right glyph, font units).
   // The kerning pairs in one open-addressed table (linear probing, at most
   // half full) keyed by both glyphs, and the right glyphs each left one may kern with.
   // The pairs are read from the AFM file when a kerning is first asked for:

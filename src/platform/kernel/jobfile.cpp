@@ -1470,6 +1470,9 @@ struct RunNumber {
   double TavDB::TextRun::*field;
 };
 constexpr RunNumber kRunSize{"size", 0.1, 10000, &TavDB::TextRun::size};
+// The largest frame width and height and the largest leading of a text, read
+// in place and the long way alike.
+constexpr double kTextFrameMax = 1e9, kTextLeadingMax = 1e5;
 constexpr RunNumber kRunOptionalNumbers[] = {{"tracking", -10000, 10000, &TavDB::TextRun::tracking},
                                              {"hscale", 1, 10000, &TavDB::TextRun::horizontalScale},
                                              {"rise", -10000, 10000, &TavDB::TextRun::rise},
@@ -1611,13 +1614,13 @@ std::unique_ptr<Object> Loader::readTextInPlace(const Node& n) {
       !wholeOnTape(tape, at + 3, -1000000000, 1000000000, h))
     return nullptr;
   t->start = {std::int32_t(v), std::int32_t(h)};
-  if (const std::uint32_t w = value[kTextKeys.find("width")]; w && !numberOnTape(tape, w, 0, 1e9, t->width))
+  if (const std::uint32_t w = value[kTextKeys.find("width")]; w && !numberOnTape(tape, w, 0, kTextFrameMax, t->width))
     return nullptr;
   if (const std::uint32_t w = value[kTextKeys.find("height")]) {
-    if (!numberOnTape(tape, w, 0, 1e9, t->height)) return nullptr;
+    if (!numberOnTape(tape, w, 0, kTextFrameMax, t->height)) return nullptr;
     if (t->height > 0 && !(t->width > 0)) return nullptr;
   }
-  if (const std::uint32_t w = value[kTextKeys.find("leading")]; w && !numberOnTape(tape, w, 0, 1e5, t->leading))
+  if (const std::uint32_t w = value[kTextKeys.find("leading")]; w && !numberOnTape(tape, w, 0, kTextLeadingMax, t->leading))
     return nullptr;
   if (const std::uint32_t w = value[kTextKeys.find("align")]) {
     if (tape.kind(w) != '"') return nullptr;
@@ -1771,12 +1774,12 @@ std::unique_ptr<Object> Loader::readObject(const Node& n, std::size_t depth, boo
       if (std::abs(t->matrix[0] * t->matrix[3] - t->matrix[1] * t->matrix[2]) < 1e-9)
         m->fail("the matrix is singular");
     }
-    if (auto v = n.opt("width")) t->width = v->number(0, 1e9);
+    if (auto v = n.opt("width")) t->width = v->number(0, kTextFrameMax);
     if (auto v = n.opt("height")) {
-      t->height = v->number(0, 1e9);
+      t->height = v->number(0, kTextFrameMax);
       if (t->height > 0 && !(t->width > 0)) v->fail("a text box needs a \"width\" as well");
     }
-    if (auto v = n.opt("leading")) t->leading = v->number(0, 1e5);
+    if (auto v = n.opt("leading")) t->leading = v->number(0, kTextLeadingMax);
     if (auto v = n.opt("align"))
       t->align = v->choice<TavDB::TextData::Align>({{"left", TavDB::TextData::kLeft},
                                                     {"centre", TavDB::TextData::kCentre},

@@ -550,7 +550,7 @@ void PDFProof::WriteTransparencyGroup(PendingStreamTransparencyGroup& record) {
   object->setPaint(opaque, true);
   // A text's paints lie in its runs.
   if (object->text() != nullptr) {
-    for (TavDB::TextRun& run : object->extraMut().text->runs) run.paint = paintAdjustTransparency(mJob, run.paint, 0);
+    for (TavDB::TextRun& run : object->textMut()->runs) run.paint = paintAdjustTransparency(mJob, run.paint, 0);
   }
   const std::array<std::int32_t, 4> area{record.GetBox()[0], record.GetBox()[1],
                                          record.GetBox()[2], record.GetBox()[3]};

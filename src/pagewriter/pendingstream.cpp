@@ -140,7 +140,7 @@ void transformPoints(TavDB::Object* object, const TavDB::tv_point& origin, doubl
   for (TavDB::PathPoint& p : object->points()) move(p.v, p.h);
   for (const auto& member : object->members()) transformPoints(member.get(), origin, a, b, c, d);
   if (object->text() != nullptr) {
-    TavDB::TextData& text = *object->extraMut().text;
+    TavDB::TextData& text = *object->textMut();
     move(text.start.v, text.start.h);
     // The letters are turned by the text's matrix and then by this one.
     const double* m = text.matrix;

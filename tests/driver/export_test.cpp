@@ -627,7 +627,7 @@ TEST(ExportBatch, FontCacheFollowsTheTextsOfTheTree) {
     SCOPED_TRACE(c.what);
     auto job = loadJob(textJob(first), dir.path());
     // The host edits the text: the second set replaces the first.
-    jobGetSpahan(job.get())->member(0)->extraMut().text->runs[0].text = second;
+    jobGetSpahan(job.get())->member(0)->textMut()->runs[0].text = second;
     if (c.marker) ::setenv("TAV_APPLICATION_FOLDER", app.path().c_str(), 1);
     setArtque(c.batch);
     const auto run = exportJob(job.get(), flavour("Press"), dir / "text.pdf");

@@ -336,8 +336,8 @@ TEST(TextCalculator, RulesAndOutlinesFollowThePath) {
 TEST(TextCalculator, WhatCannotBeSetIsLeftOutWithAWarning) {
   auto job = textJob(R"({"kind":"text","at":[0,0],"runs":[)" + run("ab") + "," + run("cd") + "]}");
   TavDB::Object* text = firstText(job.get());
-  text->extraMut().text->runs[0].text = "a\xe4\xb8\x80" "b";  // U+4E00 is not in Courier
-  text->extraMut().text->runs[1].font = "NoSuchFont";
+  text->textMut()->runs[0].text = "a\xe4\xb8\x80" "b";  // U+4E00 is not in Courier
+  text->textMut()->runs[1].font = "NoSuchFont";
   TavGen::MessageCapture messages;
   for (int pass = 0; pass < 2; ++pass) {
     TextCalc calc = texcalini(job.get(), text);
@@ -561,7 +561,7 @@ struct Given {
 std::unique_ptr<jobstr> edgeJob(const EdgeText& t) {
   auto job = textJob(t.object);
   if (job && t.run >= 0) {
-    TavDB::TextRun& run = firstText(job.get())->extraMut().text->runs.at(std::size_t(t.run));
+    TavDB::TextRun& run = firstText(job.get())->textMut()->runs.at(std::size_t(t.run));
     if (!t.text.empty()) run.text = t.text;
     if (!t.font.empty()) run.font = t.font;
   }

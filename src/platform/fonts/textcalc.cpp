@@ -871,7 +871,7 @@ void TextCalcDeleter::operator()(texcaltyp* calc) const {
 }
 
 bool isStationNumberObject(const TavDB::Object* object) {
-  return object != nullptr && object->text() != nullptr && object->extra()->stationNumber;
+  return object != nullptr && object->text() != nullptr && object->extra() != nullptr && object->extra()->stationNumber;
 }
 
 std::vector<std::uint16_t> texsca(const TavDB::Object* object) {
@@ -886,7 +886,7 @@ std::vector<std::uint16_t> texsca(const TavDB::Object* object) {
 
 void TavricCore::textAdjustPaint(TavDB::Object* object, const std::function<std::uint16_t(std::uint16_t)>& adjust) {
   if (object == nullptr || object->text() == nullptr) return;
-  for (TavDB::TextRun& run : object->extraMut().text->runs) run.paint = adjust(run.paint);
+  for (TavDB::TextRun& run : object->textMut()->runs) run.paint = adjust(run.paint);
 }
 
 bool textCheckPaintAndFont(const jobstr* job, const TavDB::Object* object) {

@@ -282,8 +282,8 @@ void Turn(TavDB::Object* group, const TavDB::tv_point& origin, double degrees) {
     TavDB::Object* o = *it;
     if (degrees != 0) {
       for (TavDB::PathPoint& p : o->points()) turn(p.v, p.h);
-      if (o->extra() != nullptr && o->extra()->text) {
-        TavDB::TextData& t = *o->extraMut().text;
+      if (o->text() != nullptr) {
+        TavDB::TextData& t = *o->textMut();
         turn(t.start.v, t.start.h);
         t.matrix[0] = a;
         t.matrix[1] = b;
@@ -465,7 +465,7 @@ void DrawBarcode(jobstr* job, TavDB::Object* group, const barCreator& creator,
     const std::int32_t half = std::int32_t(std::lround(t->width * unit / 2));
     text->setBounds({data->start.v - em, data->start.h - half, data->start.v + em / 4,
                      data->start.h + half});
-    text->extraMut().text = std::move(data);
+    text->setText(std::move(data));
     group->addontop(std::move(text));
   }
   Turn(group, drawing.at, drawing.angle);

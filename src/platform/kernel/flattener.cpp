@@ -1111,9 +1111,9 @@ std::unique_ptr<TavDB::Object> Flattener::repainted(const TavDB::Object* leaf) {
     if (o->extra() != nullptr) {
       TavDB::ObjectExtra& x = o->extraMut();
       if (x.stroke) x.stroke->paint = knockoutPaint(x.stroke->paint);
-      if (x.text)
-        for (TavDB::TextRun& run : x.text->runs) run.paint = knockoutPaint(run.paint);
     }
+    if (TavDB::TextData* text = o->textMut())
+      for (TavDB::TextRun& run : text->runs) run.paint = knockoutPaint(run.paint);
     for (const auto& m : o->members()) todo.push_back(m.get());
   }
   return copy;

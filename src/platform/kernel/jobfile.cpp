@@ -1583,7 +1583,7 @@ void Loader::placeText(Object& o, std::unique_ptr<TavDB::TextData> t) const {
     o.setBounds({t->start.v - em, t->start.h, t->start.v + em / 4,
                   t->start.h + std::int32_t(std::min(1e9, std::max(t->width, double(em))))});
   }
-  o.extraMut().text = std::move(t);
+  o.setText(std::move(t));
 }
 
 std::unique_ptr<Object> Loader::readTextInPlace(const Node& n) {

@@ -140,11 +140,11 @@ void copyOwnState(const Object* from, Object* to, std::uint32_t& toFlags, std::u
   toPaint = from->paint();
   toBounds = from->bounds();
   toPoints = from->points();
+  if (const TextData* t = from->text()) to->setText(std::make_unique<TextData>(*t));
   if (const ObjectExtra* x = from->extra()) {
     ObjectExtra& y = to->extraMut();
     y.name = x->name;
     if (x->stroke) y.stroke = std::make_unique<Stroke>(*x->stroke);
-    if (x->text) y.text = std::make_unique<TextData>(*x->text);
     y.hasMatrix = x->hasMatrix;
     std::copy(std::begin(x->matrix), std::end(x->matrix), std::begin(y.matrix));
     y.origin = x->origin;

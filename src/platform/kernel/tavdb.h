@@ -118,7 +118,6 @@ struct TextData {
 struct ObjectExtra {
   std::string name;             // object or layer name, UTF-8
   std::unique_ptr<Stroke> stroke;
-  std::unique_ptr<TextData> text;
   // Object matrix (2×2) and origin, for objects placed with a transformation.
   bool hasMatrix = false;
   double matrix[4] = {1, 0, 0, 1};
@@ -201,7 +200,12 @@ class Object : public Tagged {
   ObjectExtra& extraMut();  // creates the extras on first use
   const std::string& name() const;
   const Stroke* stroke() const { return extra_ ? extra_->stroke.get() : nullptr; }
-  const TextData* text() const { return extra_ ? extra_->text.get() : nullptr; }
+  // A text's data (texts only; null for other objects). It is held by the
+  // object itself, not among the extras: a job of many texts would otherwise
+  // allocate the extras for every text.
+  const TextData* text() const { return text_.get(); }
+  TextData* textMut() { return text_.get(); }
+  void setText(std::unique_ptr<TextData> text) { text_ = std::move(text); }
 
  protected:
   explicit Object(ObjectKind kind);
@@ -216,6 +220,7 @@ class Object : public Tagged {
   std::vector<std::unique_ptr<Object>> members_;
   std::vector<PathPoint> points_;
   std::unique_ptr<ObjectExtra> extra_;
+  std::unique_ptr<TextData> text_;
 };
 
 // A layer: an object of kind Layer (flags kObjLayer | kObjList).

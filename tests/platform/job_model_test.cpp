@@ -339,12 +339,21 @@ TEST(JobModel, CopyRemoveAndMeasure) {
   t.p2->recalcBounds();
   t.p2->extraMut().stroke = std::make_unique<Stroke>();
   t.p2->extraMut().stroke->width = 3;
-  // A deep copy: own members, points and stroke, no parent.
+  auto text = std::make_unique<TextData>();
+  text->runs.push_back({.text = "Abc", .font = "NimbusSans-Regular"});
+  t.t1->setText(std::move(text));
+  // A deep copy: own members, points, stroke and text, no parent.
   std::unique_ptr<Object> copy = objdup(t.g1);
   ASSERT_EQ(copy->memberCount(), 2u);
   EXPECT_EQ(copy->member(0)->parent(), copy.get());
   ASSERT_NE(copy->member(0)->stroke(), nullptr);
   EXPECT_TRUE(copy->member(0)->stroke()->width == 3 && copy->member(0)->stroke() != t.p2->stroke());
+  const Object* textCopy = copy->member(1);
+  ASSERT_TRUE(textCopy->text() != nullptr && textCopy->text() != t.t1->text());
+  EXPECT_EQ(textCopy->text()->runs.at(0).text, "Abc");
+  EXPECT_EQ(textCopy->name(), "t1");
+  EXPECT_EQ(objdupnomembers(t.t1)->text()->runs.at(0).font, "NimbusSans-Regular");
+  EXPECT_EQ(objdup(t.p2)->text(), nullptr);
   EXPECT_TRUE(objrem(t.t1) && t.g1->memberCount() == 1u);
   EXPECT_EQ(measureall(t.g1), (tv_box{5, 5, 50, 60}));
   EXPECT_FALSE(objrem(copy.get()));  // parentless: its owner deletes it
@@ -363,6 +372,22 @@ TEST(JobModel, LoaderHandlesManyPaths) {
   EXPECT_EQ(pointcount(jobGetSpahan(job.get())), std::size_t(kPaths) * 6);
   EXPECT_EQ(jobGetSpahan(job.get())->member(7)->points().capacity(), 6u) << "points are reserved once";
   EXPECT_LE(sizeof(Object), 112u);  // a job of a million paths holds a million objects
+}
+
+TEST(JobModel, PlainTextsCarryNoExtras) {
+  // A job of many texts allocates no extras for a text that needs none: its
+  // data is held by the object itself.
+  auto job = loadText(R"({"ppi": 720, "boxes": {"media": [0, 0, 100, 100]}, "inks": [{"name": "Black", "process": "black"}],
+    "colours": [{"id": 1, "inks": {"Black": 100}}], "paints": [{"id": 10, "type": "flat", "colour": 1}],
+    "objects": [{"kind": "text", "at": [10, 10], "runs": [{"text": "Ab", "font": "NimbusSans-Regular", "size": 9, "paint": 10}]},
+                {"kind": "text", "name": "Title", "at": [10, 10], "runs": [{"text": "Cd", "font": "NimbusSans-Regular", "size": 9, "paint": 10}]}]})");
+  const Object* plain = jobGetSpahan(job.get())->member(0);
+  const Object* named = jobGetSpahan(job.get())->member(1);
+  ASSERT_TRUE(plain->text() != nullptr && named->text() != nullptr);
+  EXPECT_EQ(plain->extra(), nullptr);
+  EXPECT_EQ(plain->text()->runs.at(0).text, "Ab");
+  EXPECT_EQ(named->name(), "Title");
+  EXPECT_EQ(named->text()->runs.at(0).text, "Cd");
 }
 
 TEST(JobModel, PlacementWordsAndPaintVariants) {

@@ -370,14 +370,9 @@ void PDFProof::WriteTextObject(TavDB::Object* text, texcaltyp* calc, int pass, s
   std::string run;
   std::string_view held;
   const auto showHeld = [&] {
-    if (whole) {
-      ShowTextString(held, matrix);
-      held = {};
-      run.clear();
-    } else {
-      ShowTextString(run, matrix);
-      run.clear();
-    }
+    ShowTextString(whole ? held : std::string_view(run), matrix);
+    held = {};
+    run.clear();
   };
   TextStretch stretch;
   for (int code = texcalnexstretch(calc, whole, stretch);; code = texcalnexstretch(calc, whole, stretch)) {

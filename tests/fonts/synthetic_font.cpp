@@ -134,21 +134,18 @@ std::string syntheticPrivatePart(bool selfCallingSubr, int lenIV, const Glyphs* 
   return p;
 }
 
-std::string syntheticFontFile(bool selfCallingSubr, int lenIV) {
+std::string syntheticFontFileFrom(const std::string& privatePart) {
   std::string trailer;
   for (int i = 0; i < 8; ++i) trailer += std::string(64, '0') + "\n";
   trailer += "cleartomark\n";
-  return syntheticCleartext() + Fonts::Type1Encrypt(syntheticPrivatePart(selfCallingSubr, lenIV), Fonts::kEexecKey) +
-         trailer;
+  return syntheticCleartext() + Fonts::Type1Encrypt(privatePart, Fonts::kEexecKey) + trailer;
 }
 
-std::string syntheticFontFileWith(const Glyphs& glyphs) {
-  std::string trailer;
-  for (int i = 0; i < 8; ++i) trailer += std::string(64, '0') + "\n";
-  trailer += "cleartomark\n";
-  return syntheticCleartext() + Fonts::Type1Encrypt(syntheticPrivatePart(false, 4, &glyphs), Fonts::kEexecKey) +
-         trailer;
+std::string syntheticFontFile(bool selfCallingSubr, int lenIV) {
+  return syntheticFontFileFrom(syntheticPrivatePart(selfCallingSubr, lenIV));
 }
+
+std::string syntheticFontFileWith(const Glyphs& glyphs) { return syntheticFontFileFrom(syntheticPrivatePart(false, 4, &glyphs)); }
 
 std::string toPfb(const std::string& cleartext, const std::string& cipher, const std::string& trailer) {
   auto segment = [](int type, const std::string& data) {

@@ -23,6 +23,8 @@ std::string syntheticCleartext();
 std::string syntheticFontFile(bool selfCallingSubr = false, int lenIV = 4);
 // The synthetic font file (its Subrs 0..6, lenIV 4) with the given glyphs.
 std::string syntheticFontFileWith(const Glyphs& glyphs);
+// A font file in the binary form of the cleartext part and this private part.
+std::string syntheticFontFileFrom(const std::string& privatePart);
 // A number as a charstring gives it (one, two or five bytes).
 std::string charStringNumber(int v);
 // The same file as PFB segments and as PFA (hexadecimal encrypted part).

@@ -184,11 +184,7 @@ TEST(Type1Program, RewrittenSubrsKeepTheirClosingToken) {
     const std::size_t length = std::stoul(plain.substr(at + 6));
     const std::size_t close = plain.find(" RD ", at) + 4 + length;
     plain.replace(close, plain.find('\n', close) + 1 - close, c.written);
-    std::string trailer;
-    for (int i = 0; i < 8; ++i) trailer += std::string(64, '0') + "\n";
-    const Type1Program whole = Fonts::ReadType1Program(
-        fonttest::syntheticCleartext() + Fonts::Type1Encrypt(plain, Fonts::kEexecKey) + trailer + "cleartomark\n",
-        "Synthetic");
+    const Type1Program whole = Fonts::ReadType1Program(fonttest::syntheticFontFileFrom(plain), "Synthetic");
     const Type1Program subset = Fonts::SubsetType1Program(whole, {"A", "B", "D"}, "Synthetic");
     const std::string text = Fonts::Type1Decrypt(encryptedPart(subset), Fonts::kEexecKey);
     const std::string rewritten = "dup 6 5 RD ";
@@ -235,13 +231,7 @@ TEST(Type1Program, NumbersBeyondTheStacksSizeDropItsBottomValues) {
     const fonttest::Glyphs glyphs = {
         {".notdef", fonttest::charStringNumber(0) + fonttest::charStringNumber(500) + hsbw + endchar},
         {"A", fonttest::charStringNumber(0) + fonttest::charStringNumber(600) + hsbw + c.code + endchar}};
-    std::string trailer;
-    for (int i = 0; i < 8; ++i) trailer += std::string(64, '0') + "\n";
-    const Type1Program whole = Fonts::ReadType1Program(
-        fonttest::syntheticCleartext() +
-            Fonts::Type1Encrypt(fonttest::syntheticPrivatePart(false, 4, &glyphs), Fonts::kEexecKey) + trailer +
-            "cleartomark\n",
-        "Synthetic");
+    const Type1Program whole = Fonts::ReadType1Program(fonttest::syntheticFontFileWith(glyphs), "Synthetic");
     const std::string before = Fonts::Type1Decrypt(encryptedPart(whole), Fonts::kEexecKey);
     const std::string after =
         Fonts::Type1Decrypt(encryptedPart(Fonts::SubsetType1Program(whole, {"A"}, "Synthetic")), Fonts::kEexecKey);
@@ -394,12 +384,9 @@ TEST(Type1Program, MetricsProgramsReadBackAsTheirProgramOrAreRefused) {
       {"no lenIV: one is put before the Subrs", withoutLenIV(fonttest::syntheticPrivatePart()), false},
       {"the CharStrings key inside a Subr", keyInsideASubr(fonttest::syntheticPrivatePart()), true},
   };
-  std::string trailer;
-  for (int i = 0; i < 8; ++i) trailer += std::string(64, '0') + "\n";
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    const std::string file =
-        fonttest::syntheticCleartext() + Fonts::Type1Encrypt(c.plain, Fonts::kEexecKey) + trailer + "cleartomark\n";
+    const std::string file = fonttest::syntheticFontFileFrom(c.plain);
     std::string plain;
     const Type1Program program = Fonts::ReadType1Program(file, "Synthetic", plain);
     const auto names = Fonts::Type1GlyphNames(program, "Synthetic");

@@ -231,16 +231,7 @@ void FontFace::readFace() {
   }
   emAdvances_.reserve(count);
   for (const Glyph& glyph : glyphs_) emAdvances_.push_back(glyph.advance / 1000.0);
-  std::size_t slots = 16;
-  while (slots < 2 * count) slots *= 2;
-  nameSlots_.assign(slots, -1);
-  for (std::size_t g = 0; g < count; ++g) {
-    const std::string& name = glyphs_[g].name;
-    if (name.empty()) continue;
-    std::size_t i = nameHash(name) & (slots - 1);
-    while (nameSlots_[i] >= 0 && glyphs_[std::size_t(nameSlots_[i])].name != name) i = (i + 1) & (slots - 1);
-    if (nameSlots_[i] < 0) nameSlots_[i] = std::int32_t(g);
-  }
+  byName_.build(count, [this](std::size_t g) -> std::string_view { return glyphs_[g].name; });
 
   if (FT_Select_Charmap(f, FT_ENCODING_UNICODE) == 0) {
     FT_UInt g = 0;
@@ -354,15 +345,10 @@ const double* FontFace::glyphBox(int index) const {
   return &boxes_[4 * g];
 }
 
-int FontFace::glyphByName(std::string_view name) const { return glyphByName(name, nameHash(name)); }
+int FontFace::glyphByName(std::string_view name) const { return glyphByName(name, GlyphNameHash::of(name)); }
 
 int FontFace::glyphByName(std::string_view name, std::size_t hash) const {
-  if (nameSlots_.empty()) return -1;
-  const std::size_t mask = nameSlots_.size() - 1;
-  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-    const std::int32_t g = nameSlots_[i];
-    if (g < 0 || glyphs_[std::size_t(g)].name == name) return g;
-  }
+  return byName_.find(name, hash, [this](std::size_t g) -> std::string_view { return glyphs_[g].name; });
 }
 
 // "KPX left right value" lines; lines of other kinds or naming glyphs the
@@ -405,9 +391,9 @@ void FontFace::readKerning() const {
       while (p != next && isSpace(*p)) ++p;
       const char* const first = p;
       if (k < 2) {
-        std::uint64_t h = kNameHashStart;
-        for (; p != next && !isSpace(*p); ++p) h = nameHashStep(h, *p);
-        hashes[k] = nameHashEnd(h);
+        std::uint64_t h = GlyphNameHash::kStart;
+        for (; p != next && !isSpace(*p); ++p) h = GlyphNameHash::step(h, *p);
+        hashes[k] = GlyphNameHash::end(h);
       } else {
         while (p != next && !isSpace(*p)) ++p;
       }

@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/fonts/glyphnametable.h"
 #include "platform/fonts/type1program.h"
 
 namespace Fonts {
@@ -186,23 +187,11 @@ class FontFace {
   // The Unicode map as (code point, glyph) pairs in code point order,
   // searched by halves.
   std::vector<std::pair<char32_t, int>> byUnicode_;
-  // Glyphs by name: an open-addressed table (linear probing, at most half
-  // full) of glyph indices, -1 for an empty slot; of two glyphs of one name
-  // the first counts. Names are hashed inline (FNV-1a): the AFM file's names
-  // are looked up in place, without copying them.
-  static constexpr std::uint64_t kNameHashStart = 14695981039346656037ull;
-  static std::uint64_t nameHashStep(std::uint64_t h, char c) {
-    return (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-  }
-  static std::size_t nameHashEnd(std::uint64_t h) { return std::size_t(h ^ (h >> 32)); }
-  static std::size_t nameHash(std::string_view name) {
-    std::uint64_t h = kNameHashStart;
-    for (const char c : name) h = nameHashStep(h, c);
-    return nameHashEnd(h);
-  }
-  // The glyph of a name whose nameHash is given.
+  // Glyphs by name; of two glyphs of one name the first counts. The AFM
+  // file's names are looked up in place, hashed as they are read.
+  GlyphNameTable byName_;
+  // The glyph of a name whose GlyphNameHash is given.
   int glyphByName(std::string_view name, std::size_t hash) const;
-  std::vector<std::int32_t> nameSlots_;
   // Control boxes of the glyphs (4 per glyph), those of boxKnown_ filled.
   mutable std::vector<double> boxes_;
   mutable std::vector<bool> boxKnown_;

@@ -12,6 +12,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "platform/fonts/glyphnametable.h"
 #include "platform/tav_error.h"
 
 namespace Fonts {
@@ -552,36 +553,23 @@ class CharStringWalker {
   std::size_t budget_ = 50u << 20;
 };
 
-// The glyphs of a private part by name, in an open-addressed table (linear
-// probing, at most half full): find gives the first glyph of a name.
+// The glyphs of a private part by name: find gives the first glyph of a name.
 class GlyphTable {
  public:
   static constexpr std::size_t kNone = ~std::size_t{0};
 
-  explicit GlyphTable(const std::vector<Entry>& glyphs) : glyphs_(glyphs) {
-    std::size_t size = 16;
-    while (size < 2 * glyphs.size()) size *= 2;
-    slots_.assign(size, kNone);
-    for (std::size_t g = 0; g < glyphs.size(); ++g) {
-      const std::size_t i = slotOf(glyphs[g].name);
-      if (slots_[i] == kNone) slots_[i] = g;
-    }
+  explicit GlyphTable(const std::vector<Entry>& glyphs) : names_{glyphs} { table_.build(glyphs.size(), names_); }
+  std::size_t find(std::string_view name) const {
+    const std::int32_t g = table_.find(name, GlyphNameHash::of(name), names_);
+    return g == GlyphNameTable::kNone ? kNone : std::size_t(g);
   }
-  std::size_t find(std::string_view name) const { return slots_[slotOf(name)]; }
 
  private:
-  // The slot holding the glyph of the name, or the empty slot where it goes.
-  std::size_t slotOf(std::string_view name) const {
-    std::uint64_t h = 14695981039346656037ull;
-    for (const char c : name) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t i = std::size_t(h ^ (h >> 32)) & mask;; i = (i + 1) & mask) {
-      if (slots_[i] == kNone || glyphs_[slots_[i]].name == name) return i;
-    }
-  }
-
-  const std::vector<Entry>& glyphs_;
-  std::vector<std::size_t> slots_;
+  struct Names {
+    const std::vector<Entry>& glyphs;
+    std::string_view operator()(std::size_t g) const { return glyphs[g].name; }
+  } names_;
+  GlyphNameTable table_;
 };
 
 }  // namespace

@@ -180,6 +180,17 @@ template <std::size_t N>
   return true;
 }
 
+// On simdjson's index: the value at `word` is a point, two whole numbers
+// within the coordinates' range.
+[[gnu::always_inline]] inline bool pointOnTape(const jobjson::Tape& tape, std::uint32_t word, TavDB::tv_point& out) {
+  if (tape.kind(word) != '[' || tape.after(word) != word + 6) return false;
+  std::int64_t v, h;
+  if (!wholeOnTape(tape, word + 1, -1000000000, 1000000000, v) || !wholeOnTape(tape, word + 3, -1000000000, 1000000000, h))
+    return false;
+  out = {std::int32_t(v), std::int32_t(h)};
+  return true;
+}
+
 // A value of the job file with its place, for precise messages. The place
 // (a JSON pointer) is worked out only when a message needs it. The value is
 // either a compact document's (`j`) or a word of a document left in
@@ -299,9 +310,12 @@ struct Node {
     }
     return 0;
   }
-  [[gnu::noinline]] std::uint32_t scanAll(const Key& name) const {
+  [[gnu::noinline]] std::uint32_t scanAll(const Key& name) const { return lastValueOf(name, keyEnd); }
+  // The word of the key's value among the object's keys before `end` (of a
+  // key given twice, the value given last), or 0.
+  std::uint32_t lastValueOf(const Key& name, std::uint32_t end) const {
     std::uint32_t found = 0;
-    for (std::uint32_t i = at + 1; i < keyEnd; i = tape->after(i + 1))
+    for (std::uint32_t i = at + 1; i < end; i = tape->after(i + 1))
       if (sameKey(tape->string(i), name)) found = i + 1;
     return found;
   }
@@ -310,11 +324,7 @@ struct Node {
   // twice, the value given last).
   Node reqFirst(const Key& key) const {
     if (tape && !indexed && at && tape->kind(at) == '{') {
-      std::uint32_t found = 0;
-      const std::uint32_t end = tape->after(at) - 1;
-      for (std::uint32_t i = at + 1; i < end; i = tape->after(i + 1))
-        if (sameKey(tape->string(i), key)) found = i + 1;
-      if (found) return {tape, found, doc, file};
+      if (const std::uint32_t found = lastValueOf(key, tape->after(at) - 1)) return {tape, found, doc, file};
     }
     return req(key);
   }
@@ -479,7 +489,7 @@ struct Node {
   std::int64_t integer(std::int64_t lo, std::int64_t hi) const {
     // A whole number read in place within the range is taken as it is;
     // anything else goes the long way, which names the fault.
-    if (std::int64_t v; tape && wholeAt(at, lo, hi, v)) return v;
+    if (std::int64_t v; tape && wholeOnTape(*tape, at, lo, hi, v)) return v;
     const double d = number();
     if (d != std::floor(d)) fail("expected a whole number");
     if (d < double(lo) || d > double(hi)) {
@@ -492,10 +502,6 @@ struct Node {
       fail("the number " + s.str() + " is outside " + std::to_string(lo) + " .. " + std::to_string(hi));
     }
     return static_cast<std::int64_t>(d);
-  }
-  [[gnu::always_inline]] bool wholeAt(std::uint32_t word, std::int64_t lo, std::int64_t hi,
-                                      std::int64_t& out) const {
-    return wholeOnTape(*tape, word, lo, hi, out);
   }
   std::int32_t coord() const {
     return static_cast<std::int32_t>(integer(-1000000000, 1000000000));
@@ -531,12 +537,8 @@ struct Node {
     fail("unknown value \"" + read + "\" (expected one of " + list + ")");
   }
   TavDB::tv_point point() const {
-    if (tape && tape->kind(at) == '[' && tape->after(at) == at + 6) {
-      // Two whole numbers, read in place.
-      std::int64_t v, h;
-      if (wholeAt(at + 1, -1000000000, 1000000000, v) && wholeAt(at + 3, -1000000000, 1000000000, h))
-        return {std::int32_t(v), std::int32_t(h)};
-    }
+    // Two whole numbers, read in place.
+    if (TavDB::tv_point p; tape && pointOnTape(*tape, at, p)) return p;
     array(2, 2);
     return {item(0).coord(), item(1).coord()};
   }
@@ -1489,6 +1491,23 @@ constexpr RunNumber kRunOptionalNumbers[] = {{"tracking", -10000, 10000, &TavDB:
   return true;
 }
 
+// The word of each key's value of the object at `at` on simdjson's index (of
+// a key given twice, the value given last; 0 for a key not given), walked
+// once; false when the object holds a key that is not of the list or not
+// among `allowed` (bits by the keys' places in the list).
+template <std::size_t N>
+[[gnu::always_inline]] inline bool valuesOnTape(const jobjson::Tape& tape, std::uint32_t at, const KeyList<N>& keys,
+                                                std::array<std::uint32_t, N>& value, std::uint64_t allowed = ~0ull) {
+  static_assert(N <= 64);
+  const std::uint32_t end = tape.after(at) - 1;
+  for (std::uint32_t i = at + 1, slot = ~0u; i < end; i = tape.after(i + 1)) {
+    slot = std::uint32_t(keys.indexAfter(tape.string(i), int(slot)));
+    if (slot == ~0u || !(allowed >> slot & 1)) return false;
+    value[std::size_t(slot)] = i + 1;
+  }
+  return true;
+}
+
 // The optional numbers follow "tracking" in the run's keys, in their order.
 static_assert([] {
   for (std::size_t k = 0; k < std::size(kRunOptionalNumbers); ++k)
@@ -1499,14 +1518,8 @@ static_assert([] {
 bool Loader::readRunInPlace(const Node& r, TavDB::TextRun& run) const {
   if (!r.tape || !r.at || r.tape->kind(r.at) != '{') return false;
   const jobjson::Tape& tape = *r.tape;
-  // The word of each key's value (of a key given twice, the value given last).
   std::array<std::uint32_t, kRunKeys.keys.size()> value{};
-  const std::uint32_t end = tape.after(r.at) - 1;
-  for (std::uint32_t i = r.at + 1, slot = ~0u; i < end; i = tape.after(i + 1)) {
-    slot = std::uint32_t(kRunKeys.indexAfter(tape.string(i), int(slot)));
-    if (slot == ~0u) return false;
-    value[std::size_t(slot)] = i + 1;
-  }
+  if (!valuesOnTape(tape, r.at, kRunKeys, value)) return false;
   auto number = [&](std::uint32_t word, const RunNumber& n) {
     return numberOnTape(tape, word, n.lo, n.hi, run.*n.field);
   };
@@ -1589,31 +1602,21 @@ void Loader::placeText(Object& o, std::unique_ptr<TavDB::TextData> t) const {
 std::unique_ptr<Object> Loader::readTextInPlace(const Node& n) {
   if (!n.tape || !n.at || n.tape->kind(n.at) != '{') return nullptr;
   const jobjson::Tape& tape = *n.tape;
-  static constexpr std::uint32_t kPlain = [] {
-    std::uint32_t keys = 0;
+  static constexpr std::uint64_t kPlain = [] {
+    std::uint64_t keys = 0;
     for (const std::string_view k : {"kind", "at", "runs", "width", "height", "leading", "align", "perCharacter"})
       for (std::size_t i = 0; i < kTextKeys.keys.size(); ++i)
-        if (kTextKeys.keys[i].name == k) keys |= std::uint32_t(1) << i;
+        if (kTextKeys.keys[i].name == k) keys |= std::uint64_t(1) << i;
     return keys;
   }();
-  // The word of each key's value (of a key given twice, the value given last).
   std::array<std::uint32_t, kTextKeys.keys.size()> value{};
-  const std::uint32_t end = tape.after(n.at) - 1;
-  for (std::uint32_t i = n.at + 1, slot = ~0u; i < end; i = tape.after(i + 1)) {
-    slot = std::uint32_t(kTextKeys.indexAfter(tape.string(i), int(slot)));
-    if (slot == ~0u || !(kPlain >> slot & 1)) return nullptr;
-    value[std::size_t(slot)] = i + 1;
-  }
+  if (!valuesOnTape(tape, n.at, kTextKeys, value, kPlain)) return nullptr;
   const std::uint32_t kind = value[kTextKeys.find("kind")];
   if (!kind || tape.kind(kind) != '"' || !sameKey(tape.string(kind), Key("text"))) return nullptr;
   const std::uint32_t at = value[kTextKeys.find("at")], runs = value[kTextKeys.find("runs")];
   if (!at || !runs) return nullptr;
   auto t = std::make_unique<TavDB::TextData>();
-  std::int64_t v, h;
-  if (tape.kind(at) != '[' || tape.after(at) != at + 6 || !wholeOnTape(tape, at + 1, -1000000000, 1000000000, v) ||
-      !wholeOnTape(tape, at + 3, -1000000000, 1000000000, h))
-    return nullptr;
-  t->start = {std::int32_t(v), std::int32_t(h)};
+  if (!pointOnTape(tape, at, t->start)) return nullptr;
   if (const std::uint32_t w = value[kTextKeys.find("width")]; w && !numberOnTape(tape, w, 0, kTextFrameMax, t->width))
     return nullptr;
   if (const std::uint32_t w = value[kTextKeys.find("height")]) {
